@@ -1,0 +1,343 @@
+#include "core/MemBlocks.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/SyncObjs.h"
+
+namespace {
+
+void* AllocOrRaise(size_t size) {
+  void* p = std::malloc(size);
+  if (!p) throw EOutOfMemory("Out of memory");
+  return p;
+}
+
+constexpr size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
+
+constexpr size_t BlockHeaderSpace = RoundUp(sizeof(TBlockHeader), alignof(TItemHeader));
+
+}  // namespace
+
+// ---- TBlockManager --------------------------------------------------------------------------
+
+TBlockManager::~TBlockManager() { FreeAllBlocks(); }
+
+void TBlockManager::SetRecordSize(int32_t value) {
+  DA_ASSERT(value >= 0);
+  if (value == FRecordSize) return;
+  DA_ASSERT_MSG(FFirstBlock == nullptr, "RecordSize changed while items exist");
+  FRecordSize = value;
+}
+
+void TBlockManager::SetDefaultItemCount(uint16_t value) {
+  DA_ASSERT(value > 0);
+  FDefaultItemCount = value;
+}
+
+// Items are laid out back to back; the stride keeps every header (and the record data right
+// after it) pointer-aligned.
+size_t TBlockManager::ItemStride() const noexcept {
+  return RoundUp(sizeof(TItemHeader) + static_cast<size_t>(FRecordSize), alignof(TItemHeader));
+}
+
+PItemHeader TBlockManager::ItemOfBlock(PBlockHeader block, int index) const noexcept {
+  return reinterpret_cast<PItemHeader>(reinterpret_cast<uint8_t*>(block) + BlockHeaderSpace +
+                                       static_cast<size_t>(index) * ItemStride());
+}
+
+PBlockHeader TBlockManager::AllocBlock(uint16_t count) {
+  auto* block = static_cast<PBlockHeader>(AllocOrRaise(BlockHeaderSpace + count * ItemStride()));
+  block->ItemCount = count;
+  block->UsedItems = 0;
+  block->Prev = nullptr;
+  block->Next = FFirstBlock;
+  if (FFirstBlock) FFirstBlock->Prev = block;
+  FFirstBlock = block;
+  return block;
+}
+
+void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
+  if (block->Prev)
+    block->Prev->Next = block->Next;
+  else
+    FFirstBlock = block->Next;
+  if (block->Next) block->Next->Prev = block->Prev;
+  std::free(block);
+}
+
+void TBlockManager::FreeAllBlocks() noexcept {
+  while (FFirstBlock) FreeBlock(FFirstBlock);
+  FFirstFree = nullptr;
+}
+
+void TBlockManager::UnlinkFree(PItemHeader item) noexcept {
+  if (item->Prev)
+    item->Prev->Next = item->Next;
+  else
+    FFirstFree = item->Next;
+  if (item->Next) item->Next->Prev = item->Prev;
+}
+
+PItemHeader TBlockManager::AllocItem() {
+  if (!FFirstFree) {
+    PBlockHeader block = AllocBlock(FDefaultItemCount);
+    // Pushed front to back, so the block's last item ends up first on the free list.
+    for (int i = 0; i < block->ItemCount; ++i) {
+      PItemHeader item = ItemOfBlock(block, i);
+      item->Block = block;
+      item->Prev = nullptr;
+      item->Next = FFirstFree;
+      item->Flag = ItemFree;
+      if (FFirstFree) FFirstFree->Prev = item;
+      FFirstFree = item;
+    }
+  }
+  PItemHeader item = FFirstFree;
+  DA_ASSERT(item->Flag == ItemFree);
+  item->Flag = ItemUsed;
+  FFirstFree = item->Next;
+  if (FFirstFree) FFirstFree->Prev = nullptr;
+  item->Prev = nullptr;
+  item->Next = nullptr;
+  item->Rollback = nullptr;
+  item->Status = isUnmodified;
+  item->UpdateResult = UpdateResultNone;
+  item->Order = 0;
+  item->FilterResult = FilterNotEvaluated;
+  item->Block->UsedItems++;
+  return item;
+}
+
+void TBlockManager::FreeItem(PItemHeader item) {
+  DA_ASSERT(item != nullptr);
+  DA_ASSERT(item->Flag == ItemUsed);
+  PBlockHeader block = item->Block;
+  DA_ASSERT(block->UsedItems > 0);
+  if (block->UsedItems != 1) {
+    item->Flag = ItemFree;
+    item->Prev = nullptr;
+    item->Next = FFirstFree;
+    if (FFirstFree) FFirstFree->Prev = item;
+    FFirstFree = item;
+    block->UsedItems--;
+    return;
+  }
+  // The block's last item in use: the whole block goes. Check before unlinking anything, so a
+  // failed check leaves the lists as they were.
+  for (int i = 0; i < block->ItemCount; ++i) {
+    PItemHeader other = ItemOfBlock(block, i);
+    if (other != item) DA_ASSERT(other->Flag == ItemFree);
+  }
+  for (int i = 0; i < block->ItemCount; ++i) {
+    PItemHeader other = ItemOfBlock(block, i);
+    if (other != item) UnlinkFree(other);
+  }
+  item->Flag = ItemFree;
+  FreeBlock(block);
+}
+
+void TBlockManager::PutRecord(PItemHeader item, const void* buffer) const {
+  std::memcpy(GetRecordPtr(item), buffer, static_cast<size_t>(FRecordSize));
+}
+
+void TBlockManager::GetRecord(PItemHeader item, void* buffer) const {
+  std::memcpy(buffer, GetRecordPtr(item), static_cast<size_t>(FRecordSize));
+}
+
+void TBlockManager::CopyRecord(PItemHeader source, PItemHeader dest) const {
+  if (source != dest) std::memcpy(GetRecordPtr(dest), GetRecordPtr(source), static_cast<size_t>(FRecordSize));
+}
+
+// ---- TStringHeap ----------------------------------------------------------------------------
+
+namespace {
+
+// The smallest buffer a block can still give: one 8-byte class and its header.
+constexpr size_t MinBufSpace = TStringHeap::BufHeaderSize + 8;
+
+void WriteSize(uint8_t* buf, int32_t size) noexcept { std::memcpy(buf - 6, &size, sizeof size); }
+void WriteRef(uint8_t* buf, int16_t ref) noexcept { std::memcpy(buf - 2, &ref, sizeof ref); }
+
+uint8_t* ReadLink(const uint8_t* p) noexcept {
+  uint8_t* link;
+  std::memcpy(&link, p, sizeof link);
+  return link;
+}
+
+void WriteLink(uint8_t* p, uint8_t* link) noexcept { std::memcpy(p, &link, sizeof link); }
+
+// Runs the heap's work under its lock when it has one.
+std::unique_lock<TCriticalSection> LockHeap(TCriticalSection* lock) {
+  return lock ? std::unique_lock<TCriticalSection>(*lock) : std::unique_lock<TCriticalSection>();
+}
+
+}  // namespace
+
+static_assert(TStringHeap::BufHeaderSize == sizeof(int32_t) + sizeof(int16_t));
+
+TStringHeap::TStringHeap() = default;
+
+TStringHeap::~TStringHeap() { ClearLocked(); }
+
+int32_t TStringHeap::BufSize(const void* buf) noexcept {
+  int32_t size;
+  std::memcpy(&size, static_cast<const uint8_t*>(buf) - 6, sizeof size);
+  return size;
+}
+
+int16_t TStringHeap::RefCount(const void* buf) noexcept {
+  int16_t ref;
+  std::memcpy(&ref, static_cast<const uint8_t*>(buf) - 2, sizeof ref);
+  return ref;
+}
+
+void TStringHeap::SetThreadSafetyLock(std::unique_ptr<TCriticalSection> lock) { FLock = std::move(lock); }
+
+void TStringHeap::NewBlock() {
+  auto* block = static_cast<uint8_t*>(AllocOrRaise(BlockSize));
+  WriteLink(block, FRoot);
+  FRoot = block;
+  FFree = BlockSize - BlockLinkSize;
+}
+
+void TStringHeap::PushFree(uint8_t* buf, int cls) noexcept {
+  WriteLink(buf, FFreeLists[cls]);
+  FFreeLists[cls] = buf;
+}
+
+void* TStringHeap::NewBuf(int32_t size) {
+  if (size <= 0) return nullptr;
+  auto guard = LockHeap(FLock.get());
+  FEmpty = false;
+  const int32_t cls = static_cast<int32_t>((static_cast<int64_t>(size) + 7) / 8);
+  return cls <= SmallClassCount ? NewSmallBuf(cls) : NewLargeBuf(size);
+}
+
+void* TStringHeap::NewSmallBuf(int cls) {
+  if (uint8_t* buf = FFreeLists[cls]) {
+    FFreeLists[cls] = ReadLink(buf);
+    WriteRef(buf, RefOne);
+    return buf;
+  }
+  const size_t need = static_cast<size_t>(cls) * 8 + BufHeaderSize;
+  if (!FRoot || FFree < need) {
+    uint8_t* oldBlock = FRoot;
+    const size_t oldFree = FFree;
+    NewBlock();  // first, so that a failure leaves the heap as it was
+    if (oldBlock) {
+      // The rest of the old block becomes a free buffer of the class that fits in it.
+      const int restCls = static_cast<int>((oldFree - BufHeaderSize) / 8);
+      DA_ASSERT(restCls >= 1 && restCls <= SmallClassCount);
+      uint8_t* rest = oldBlock + BlockSize - oldFree + BufHeaderSize;
+      WriteSize(rest, restCls * 8);
+      WriteRef(rest, RefFree);
+      PushFree(rest, restCls);
+    }
+  }
+  uint8_t* buf = FRoot + BlockSize - FFree + BufHeaderSize;
+  int32_t size = cls * 8;
+  if (FFree - need < MinBufSpace) {
+    // Too little left for any buffer: this one takes the whole eights that remain, unless
+    // that would lift it out of the small classes (it must go back to a free list, never to
+    // the system), and the next block starts at once.
+    const auto extra = static_cast<int32_t>((FFree - need) / 8 * 8);
+    NewBlock();
+    if (size + extra <= MaxSmallSize) size += extra;
+  } else {
+    FFree -= need;
+  }
+  WriteSize(buf, size);
+  WriteRef(buf, RefOne);
+  return buf;
+}
+
+void* TStringHeap::NewLargeBuf(int32_t size) {
+  auto* buf = static_cast<uint8_t*>(AllocOrRaise(static_cast<size_t>(size) + BufHeaderSize)) + BufHeaderSize;
+  WriteSize(buf, size);
+  WriteRef(buf, RefOne);
+  FSysGetMemUsed = true;
+  return buf;
+}
+
+char* TStringHeap::AllocStr(const char* text, bool trim, int32_t len) {
+  if (!text) return nullptr;
+  size_t n = len < 0 ? std::strlen(text) : static_cast<size_t>(len);
+  if (trim)
+    while (n > 0 && text[n - 1] == ' ') --n;
+  DA_ASSERT(n < static_cast<size_t>(INT32_MAX));
+  auto* buf = static_cast<char*>(NewBuf(static_cast<int32_t>(n + 1)));
+  std::memcpy(buf, text, n);
+  buf[n] = '\0';
+  return buf;
+}
+
+char16_t* TStringHeap::AllocWideStr(const char16_t* text, bool trim, int32_t len) {
+  if (!text) return nullptr;
+  size_t n = len < 0 ? std::char_traits<char16_t>::length(text) : static_cast<size_t>(len);
+  if (trim)
+    while (n > 0 && text[n - 1] == u' ') --n;
+  DA_ASSERT(n < static_cast<size_t>(INT32_MAX / 2));
+  auto* buf = static_cast<char16_t*>(NewBuf(static_cast<int32_t>((n + 1) * 2)));
+  std::memcpy(buf, text, n * 2);
+  buf[n] = u'\0';
+  return buf;
+}
+
+void TStringHeap::DisposeBuf(void* buf) {
+  if (!buf) return;
+  auto guard = LockHeap(FLock.get());
+  DisposeBufLocked(buf);
+}
+
+void TStringHeap::DisposeBufLocked(void* p) {
+  auto* buf = static_cast<uint8_t*>(p);
+  const int16_t ref = RefCount(buf);
+  DA_ASSERT_MSG(ref >= RefOne, "DisposeBuf failed");
+  if (ref > RefOne) {
+    WriteRef(buf, static_cast<int16_t>(ref - 1));
+    return;
+  }
+  const int64_t cls = (static_cast<int64_t>(BufSize(buf)) + 7) / 8;
+  DA_ASSERT_MSG(cls > 0, "SmallTab in DisposeBuf failed");
+  WriteRef(buf, RefFree);
+  if (cls <= SmallClassCount)
+    PushFree(buf, static_cast<int>(cls));
+  else
+    std::free(buf - BufHeaderSize);
+}
+
+void TStringHeap::AddRef(void* buf) {
+  if (!buf) return;
+  // Under the lock too: an unguarded count update racing a DisposeBuf would lose one of them.
+  auto guard = LockHeap(FLock.get());
+  AddRefLocked(buf);
+}
+
+void TStringHeap::AddRefLocked(void* p) {
+  auto* buf = static_cast<uint8_t*>(p);
+  const int16_t ref = RefCount(buf);
+  DA_ASSERT_MSG(ref >= RefOne && ref < INT16_MAX, "AddRefStr failed");
+  WriteRef(buf, static_cast<int16_t>(ref + 1));
+}
+
+void TStringHeap::Clear() noexcept {
+  auto guard = LockHeap(FLock.get());
+  ClearLocked();
+}
+
+void TStringHeap::ClearLocked() noexcept {
+  if (FEmpty) return;
+  while (FRoot) {
+    uint8_t* prev = ReadLink(FRoot);
+    std::free(FRoot);
+    FRoot = prev;
+  }
+  FFree = BlockSize - BlockLinkSize;
+  for (auto& head : FFreeLists) head = nullptr;
+  FEmpty = true;
+  FSysGetMemUsed = false;
+}

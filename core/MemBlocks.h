@@ -1,0 +1,177 @@
+// The record store's own allocators: record items carved from blocks (TBlockManager) and the
+// reference-counted heap of variable-length record strings (TStringHeap).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class TCriticalSection;
+
+// ---- Record items ---------------------------------------------------------------------------
+
+// Cached-update state of an item.
+enum TItemStatus : uint8_t { isUnmodified = 0, isModified = 1, isInserted = 2, isDeleted = 3 };
+
+// TItemHeader::UpdateResult holds the dataset layer's update actions (0 fail, 1 abort, 2 skip,
+// 3 retry, 4 applied), or this value while no change of the item was applied.
+inline constexpr uint8_t UpdateResultNone = 5;
+
+// TItemHeader::Flag: guards against an item freed twice or taken from a corrupt free list.
+inline constexpr uint8_t ItemFree = 0xDD;
+inline constexpr uint8_t ItemUsed = 0xEE;
+
+// TItemHeader::FilterResult.
+inline constexpr uint8_t FilterNotEvaluated = 0;
+inline constexpr uint8_t FilterVisible = 1;
+inline constexpr uint8_t FilterHidden = 2;
+
+struct TBlockHeader;
+
+// The fixed header of every record item; the record's RecordSize data bytes follow it directly
+// (TBlockManager::GetRecordPtr). Prev and Next link an item in use into the record store's
+// record list and a free item into the free list.
+struct TItemHeader {
+  TBlockHeader* Block;
+  TItemHeader* Prev;
+  TItemHeader* Next;
+  TItemHeader* Rollback;  // under cached updates: the record as it was before the first change
+  int32_t Order;          // record number among the visible items; 0 when hidden
+  TItemStatus Status;
+  uint8_t UpdateResult;
+  uint8_t Flag;           // ItemFree / ItemUsed
+  uint8_t FilterResult;   // FilterNotEvaluated / FilterVisible / FilterHidden
+};
+using PItemHeader = TItemHeader*;
+
+// A block: this header, then ItemCount items.
+struct TBlockHeader {
+  uint16_t ItemCount;
+  uint16_t UsedItems;
+  TBlockHeader* Prev;
+  TBlockHeader* Next;
+};
+using PBlockHeader = TBlockHeader*;
+
+// Allocator of record items. Fetching thousands of rows costs one allocation per block; a block
+// goes back to the system as soon as its last item in use is freed.
+class TBlockManager {
+public:
+  TBlockManager() = default;
+  ~TBlockManager();
+  TBlockManager(const TBlockManager&) = delete;
+  TBlockManager& operator=(const TBlockManager&) = delete;
+
+  // A fresh item: Rollback nil, Status isUnmodified, UpdateResult UpdateResultNone, Order 0,
+  // FilterResult 0; its record bytes are not cleared. Raises EOutOfMemory when a new block cannot
+  // be had (nothing is linked then), EAssertionFailed when the free list is corrupt.
+  PItemHeader AllocItem();
+  // Returns an item; frees its block when it was the block's last item in use.
+  // EAssertionFailed for an item that is not in use (freed twice).
+  void FreeItem(PItemHeader item);
+  // Frees every block: items still in use become invalid (the owner empties its lists first).
+  void FreeAllBlocks() noexcept;
+
+  static uint8_t* GetRecordPtr(PItemHeader item) noexcept {
+    return reinterpret_cast<uint8_t*>(item) + sizeof(TItemHeader);
+  }
+  // Copy RecordSize bytes between a record buffer or another item and the item's record data.
+  void PutRecord(PItemHeader item, const void* buffer) const;
+  void GetRecord(PItemHeader item, void* buffer) const;
+  void CopyRecord(PItemHeader source, PItemHeader dest) const;
+
+  int32_t RecordSize() const noexcept { return FRecordSize; }
+  // Set by the owner whenever it lays out its fields. A different size while blocks exist is an
+  // assertion failure: their items were laid out for the old size.
+  void SetRecordSize(int32_t value);
+  uint16_t DefaultItemCount() const noexcept { return FDefaultItemCount; }
+  // Items in each new block; 0 is an assertion failure.
+  void SetDefaultItemCount(uint16_t value);
+
+  PItemHeader FirstFree() const noexcept { return FFirstFree; }
+  PBlockHeader FirstBlock() const noexcept { return FFirstBlock; }
+  // The index-th item of a block (0 <= index < ItemCount).
+  PItemHeader ItemOfBlock(PBlockHeader block, int index) const noexcept;
+
+private:
+  size_t ItemStride() const noexcept;
+  PBlockHeader AllocBlock(uint16_t count);
+  void FreeBlock(PBlockHeader block) noexcept;
+  void UnlinkFree(PItemHeader item) noexcept;
+
+  PItemHeader FFirstFree = nullptr;
+  PBlockHeader FFirstBlock = nullptr;
+  int32_t FRecordSize = 0;
+  uint16_t FDefaultItemCount = 10;
+};
+
+// ---- String heap ----------------------------------------------------------------------------
+
+// Reference-counted buffers for the variable-length strings of records and the other small
+// buffers the record store and the providers need many of. Buffers of up to MaxSmallSize bytes
+// are carved from BlockSize blocks and recycled through free lists by size class (class = size in
+// units of 8 bytes); larger ones are allocated one by one.
+//
+// In front of the address handed out: the size (signed 32-bit; for small buffers the class size,
+// never above MaxSmallSize) and the reference count (signed 16-bit; RefOne for one reference,
+// RefFree for a small buffer on a free list). Buffer data is 2-byte aligned.
+class TStringHeap {
+public:
+  static constexpr int SmallClassCount = 250;
+  static constexpr int32_t MaxSmallSize = SmallClassCount * 8;  // 2,000 bytes
+  static constexpr size_t BlockSize = 16384;
+  static constexpr size_t BlockLinkSize = sizeof(void*);  // each block starts with a link to the previous one
+  static constexpr size_t BufHeaderSize = 6;               // size + reference count
+  static constexpr int16_t RefFree = 100;
+  static constexpr int16_t RefOne = 101;
+
+  TStringHeap();
+  ~TStringHeap();
+  TStringHeap(const TStringHeap&) = delete;
+  TStringHeap& operator=(const TStringHeap&) = delete;
+
+  // A buffer of at least size bytes with one reference; nil for size <= 0.
+  // Raises EOutOfMemory when no memory can be had.
+  void* NewBuf(int32_t size);
+  // A zero-terminated copy of len bytes of text (len < 0: up to the terminating zero); with trim,
+  // trailing blanks are dropped. Nil for a nil text.
+  char* AllocStr(const char* text, bool trim, int32_t len = -1);
+  // The same in 16-bit characters.
+  char16_t* AllocWideStr(const char16_t* text, bool trim, int32_t len = -1);
+  // Drops one reference; a small buffer whose last reference goes returns to its free list, a
+  // large one to the system. Nil is ignored. EAssertionFailed ("DisposeBuf failed") for a buffer
+  // without references (freed twice).
+  void DisposeBuf(void* buf);
+  // Adds one reference; nil is ignored. EAssertionFailed ("AddRefStr failed") for a buffer
+  // without references or with the most references a count can hold.
+  void AddRef(void* buf);
+  // Releases every block at once. Large buffers are not tracked: their owners dispose of them.
+  void Clear() noexcept;
+
+  bool Empty() const noexcept { return FEmpty; }
+  // True once a large buffer was handed out since creation or the last Clear.
+  bool SysGetMemUsed() const noexcept { return FSysGetMemUsed; }
+
+  // With a lock object, NewBuf, DisposeBuf, AddRef and Clear run under it. The heap owns it.
+  void SetThreadSafetyLock(std::unique_ptr<TCriticalSection> lock);
+  TCriticalSection* ThreadSafetyLock() const noexcept { return FLock.get(); }
+
+  static int32_t BufSize(const void* buf) noexcept;
+  static int16_t RefCount(const void* buf) noexcept;
+
+private:
+  void* NewSmallBuf(int cls);
+  void* NewLargeBuf(int32_t size);
+  void NewBlock();
+  void PushFree(uint8_t* buf, int cls) noexcept;
+  void DisposeBufLocked(void* buf);
+  void AddRefLocked(void* buf);
+  void ClearLocked() noexcept;
+
+  uint8_t* FFreeLists[SmallClassCount + 1] = {};  // index = class; 0 unused
+  uint8_t* FRoot = nullptr;
+  size_t FFree = BlockSize - BlockLinkSize;
+  bool FEmpty = true;
+  bool FSysGetMemUsed = false;
+  std::unique_ptr<TCriticalSection> FLock;
+};
