@@ -1,0 +1,292 @@
+#include "platform/runtime/DateTimeUtils.h"
+
+#include <cctype>
+#include <cmath>
+#include <ctime>
+
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/Format.h"
+
+namespace {
+
+constexpr int32_t MaxDayNumber = 3652059;  // 9999-12-31
+
+// Day number counting 0001-01-01 as 1 (proleptic Gregorian calendar).
+int32_t DayNumber(int year, int month, int day) noexcept {
+  int64_t y = year - (month <= 2 ? 1 : 0);
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yoe = y - era * 400;
+  int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<int32_t>(era * 146097 + doe - 719468 + 719163);
+}
+
+void CivilFromDayNumber(int32_t dayNumber, int& year, int& month, int& day) noexcept {
+  int64_t z = static_cast<int64_t>(dayNumber) - 719163 + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+// Day number and milliseconds of the day of a value; the time is rounded to the millisecond,
+// carrying into the next day, but never past 9999-12-31.
+TTimeStamp Split(TDateTime value) {
+  if (!std::isfinite(value) || value <= MinDateTime - 1 || value >= MaxDayNumber - DateDelta + 1)
+    throw EConvertError("Invalid date-time value");
+  double whole = std::trunc(value);
+  auto ms = static_cast<int64_t>(std::llround(std::fabs(value - whole) * MSecsPerDay));
+  auto date = static_cast<int32_t>(whole) + DateDelta;
+  if (ms >= MSecsPerDay) {
+    if (date < MaxDayNumber) {
+      ++date;  // one day later in time, for negative values too
+      ms = 0;
+    } else {
+      ms = MSecsPerDay - 1;
+    }
+  }
+  return TTimeStamp{static_cast<int32_t>(ms), date};
+}
+
+void Append2(std::string& out, int v) {
+  out += static_cast<char>('0' + v / 10 % 10);
+  out += static_cast<char>('0' + v % 10);
+}
+
+void AppendN(std::string& out, int v, int digits) {
+  std::string s = std::to_string(v);
+  if (static_cast<int>(s.size()) < digits) out.append(static_cast<size_t>(digits) - s.size(), '0');
+  out += s;
+}
+
+}  // namespace
+
+bool IsLeapYear(int year) noexcept {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+int DaysInMonth(int year, int month) noexcept {
+  static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
+bool TryEncodeDate(int year, int month, int day, TDateTime& date) noexcept {
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+    return false;
+  date = DayNumber(year, month, day) - DateDelta;
+  return true;
+}
+
+bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& time) noexcept {
+  if (hour < 0 || hour >= 24 || min < 0 || min >= 60 || sec < 0 || sec >= 60 || msec < 0 || msec >= 1000)
+    return false;
+  time = static_cast<double>(((hour * 60 + min) * 60 + sec) * 1000 + msec) / MSecsPerDay;
+  return true;
+}
+
+bool TryEncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec,
+                       TDateTime& value) noexcept {
+  TDateTime date, time;
+  if (!TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, min, sec, msec, time)) return false;
+  value = date >= 0 ? date + time : date - time;
+  return true;
+}
+
+TDateTime EncodeDate(int year, int month, int day) {
+  TDateTime r;
+  if (!TryEncodeDate(year, month, day, r)) throw EConvertError("Invalid argument to date encode");
+  return r;
+}
+
+TDateTime EncodeTime(int hour, int min, int sec, int msec) {
+  TDateTime r;
+  if (!TryEncodeTime(hour, min, sec, msec, r)) throw EConvertError("Invalid argument to time encode");
+  return r;
+}
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec) {
+  TDateTime date = EncodeDate(year, month, day);
+  TDateTime time = EncodeTime(hour, min, sec, msec);
+  return date >= 0 ? date + time : date - time;
+}
+
+void DecodeDate(TDateTime value, int& year, int& month, int& day) {
+  CivilFromDayNumber(Split(value).Date, year, month, day);
+}
+
+void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec) {
+  int32_t ms = Split(value).Time;
+  msec = ms % 1000;
+  sec = ms / 1000 % 60;
+  min = ms / 60000 % 60;
+  hour = ms / 3600000;
+}
+
+void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec,
+                    int& msec) {
+  DecodeDate(value, year, month, day);
+  DecodeTime(value, hour, min, sec, msec);
+}
+
+void ValidateTimeStamp(const TTimeStamp& ts) {
+  if (ts.Time < 0 || ts.Time >= MSecsPerDay || ts.Date <= 0)
+    throw EConvertError(Format("'%d.%d' is not a valid timestamp", {ts.Date, ts.Time}));
+}
+
+TTimeStamp DateTimeToTimeStamp(TDateTime value) { return Split(value); }
+
+TDateTime TimeStampToDateTime(const TTimeStamp& ts) {
+  ValidateTimeStamp(ts);
+  double d = static_cast<double>(ts.Date) - DateDelta;
+  double t = static_cast<double>(ts.Time) / MSecsPerDay;
+  return d >= 0 ? d + t : d - t;
+}
+
+double TimeStampToMSecs(const TTimeStamp& ts) {
+  return static_cast<double>(ts.Date) * MSecsPerDay + ts.Time;
+}
+
+TTimeStamp MSecsToTimeStamp(double msecs) {
+  if (!std::isfinite(msecs) || msecs <= 0 || msecs >= (MaxDayNumber + 1.0) * MSecsPerDay)
+    throw EConvertError("Invalid date-time value");
+  auto ms = static_cast<int64_t>(std::llround(msecs));
+  return TTimeStamp{static_cast<int32_t>(ms % MSecsPerDay), static_cast<int32_t>(ms / MSecsPerDay)};
+}
+
+std::string DateToStr(TDateTime value) { return FormatDateTime("yyyy-mm-dd", value); }
+std::string TimeToStr(TDateTime value) { return FormatDateTime("hh:nn:ss", value); }
+
+std::string DateTimeToStr(TDateTime value) {
+  return Split(value).Time == 0 ? DateToStr(value) : FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
+}
+
+namespace {
+
+// Length of the run of c (any case) starting at i.
+size_t RunLength(std::string_view f, size_t i) {
+  char c = static_cast<char>(std::tolower(static_cast<unsigned char>(f[i])));
+  size_t n = 0;
+  while (i + n < f.size() && std::tolower(static_cast<unsigned char>(f[i + n])) == c) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::string FormatDateTime(std::string_view format, TDateTime value) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDateTime(value, y, mo, d, h, mi, s, ms);
+  std::string out;
+  bool afterHour = false;
+  size_t i = 0;
+  while (i < format.size()) {
+    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i])));
+    if (c == '\'' || c == '"') {
+      size_t end = format.find(format[i], i + 1);
+      if (end == std::string_view::npos) end = format.size();
+      out += format.substr(i + 1, end - i - 1);
+      i = end + 1;
+      continue;
+    }
+    size_t run = std::string_view("ymdhnsz").find(c) != std::string_view::npos ? RunLength(format, i) : 1;
+    switch (c) {
+      case 'y': run >= 3 ? AppendN(out, y, 4) : Append2(out, y % 100); break;
+      case 'm':
+        if (afterHour) run >= 2 ? Append2(out, mi) : AppendN(out, mi, 1);
+        else run >= 2 ? Append2(out, mo) : AppendN(out, mo, 1);
+        break;
+      case 'd': run >= 2 ? Append2(out, d) : AppendN(out, d, 1); break;
+      case 'h': run >= 2 ? Append2(out, h) : AppendN(out, h, 1); break;
+      case 'n': run >= 2 ? Append2(out, mi) : AppendN(out, mi, 1); break;
+      case 's': run >= 2 ? Append2(out, s) : AppendN(out, s, 1); break;
+      case 'z': run >= 3 ? AppendN(out, ms, 3) : AppendN(out, ms, 1); break;
+      default: out += format[i]; break;
+    }
+    if (c == 'h') afterHour = true;
+    else if (std::isalpha(static_cast<unsigned char>(c))) afterHour = false;
+    i += run;
+  }
+  return out;
+}
+
+namespace {
+
+// Reads 1..maxDigits digits at pos into v.
+bool ReadNumber(std::string_view t, size_t& pos, size_t maxDigits, int& v) {
+  size_t start = pos;
+  v = 0;
+  while (pos < t.size() && pos - start < maxDigits && t[pos] >= '0' && t[pos] <= '9')
+    v = v * 10 + (t[pos++] - '0');
+  return pos > start;
+}
+
+bool ParseDate(std::string_view t, size_t& pos, TDateTime& date) {
+  int y, m, d;
+  if (!ReadNumber(t, pos, 4, y) || pos >= t.size() || t[pos++] != '-') return false;
+  if (!ReadNumber(t, pos, 2, m) || pos >= t.size() || t[pos++] != '-') return false;
+  return ReadNumber(t, pos, 2, d) && TryEncodeDate(y, m, d, date);
+}
+
+bool ParseTime(std::string_view t, size_t& pos, TDateTime& time) {
+  int h, n, s = 0, ms = 0;
+  if (!ReadNumber(t, pos, 2, h) || pos >= t.size() || t[pos++] != ':') return false;
+  if (!ReadNumber(t, pos, 2, n)) return false;
+  if (pos < t.size() && t[pos] == ':') {
+    ++pos;
+    if (!ReadNumber(t, pos, 2, s)) return false;
+    if (pos < t.size() && t[pos] == '.') {
+      ++pos;
+      size_t start = pos;
+      int digits;
+      if (!ReadNumber(t, pos, 3, digits)) return false;
+      for (size_t k = pos - start; k < 3; ++k) digits *= 10;
+      ms = digits;
+      int ignored;
+      ReadNumber(t, pos, 6, ignored);  // finer fractions are cut to the millisecond
+    }
+  }
+  return TryEncodeTime(h, n, s, ms, time);
+}
+
+}  // namespace
+
+bool TryStrToDateTime(std::string_view text, TDateTime& value) noexcept {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  size_t pos = 0;
+  TDateTime date = 0, time = 0;
+  bool hasDate = text.find('-') != std::string_view::npos;
+  if (hasDate) {
+    if (!ParseDate(text, pos, date)) return false;
+    if (pos < text.size()) {
+      if (text[pos] != ' ') return false;
+      while (pos < text.size() && text[pos] == ' ') ++pos;
+      if (!ParseTime(text, pos, time)) return false;
+    }
+  } else if (!ParseTime(text, pos, time)) {
+    return false;
+  }
+  if (pos != text.size()) return false;
+  value = date >= 0 ? date + time : date - time;
+  return true;
+}
+
+TDateTime StrToDateTime(std::string_view text) {
+  TDateTime r;
+  if (!TryStrToDateTime(text, r))
+    throw EConvertError(Format("'%s' is not a valid date and time", {text}));
+  return r;
+}
+
+TDateTime Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  tm local{};
+  localtime_r(&ts.tv_sec, &local);
+  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                        local.tm_sec > 59 ? 59 : local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+}

@@ -1,0 +1,75 @@
+// Date-time values: days since 1899-12-30 plus the fraction of the day.
+//
+// A negative value counts days before 1899-12-30 and its fraction is still the time of that day:
+// -1.25 is 1899-12-29 06:00. Valid values lie between MinDateTime (0001-01-01) and the end of
+// 9999-12-31. Text is always yyyy-mm-dd hh:nn:ss, independent of the locale.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using TDateTime = double;
+
+constexpr int64_t MSecsPerDay = 86400000;
+constexpr int32_t DateDelta = 693594;  // days from 0001-01-01 (day 1) to 1899-12-30
+constexpr TDateTime MinDateTime = -693593.0;  // 0001-01-01 00:00
+constexpr TDateTime MaxDateTime = 2958465.99999999;  // 9999-12-31 23:59:59.999
+
+// Time: milliseconds since midnight; Date: days since 0001-01-01, that day counting as 1.
+struct TTimeStamp {
+  int32_t Time;
+  int32_t Date;
+};
+
+bool IsLeapYear(int year) noexcept;
+// 0 for a month outside 1..12.
+int DaysInMonth(int year, int month) noexcept;
+
+// The Try forms return false for out-of-range parts (year 1..9999, month 1..12, day within the
+// month, hour < 24, min < 60, sec < 60, msec < 1000) and never raise. The others raise
+// EConvertError "Invalid argument to date encode" / "Invalid argument to time encode".
+bool TryEncodeDate(int year, int month, int day, TDateTime& date) noexcept;
+bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& time) noexcept;
+// The time fraction is added to a non-negative date and subtracted from a negative one.
+bool TryEncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec,
+                       TDateTime& value) noexcept;
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int min, int sec, int msec);
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec);
+
+// A value that is not finite or lies outside MinDateTime..MaxDateTime raises EConvertError
+// "Invalid date-time value". Times are rounded to the nearest millisecond.
+void DecodeDate(TDateTime value, int& year, int& month, int& day);
+void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
+void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec,
+                    int& msec);
+
+// Raises EConvertError "'%d.%d' is not a valid timestamp" (Date, Time) unless Time >= 0 and
+// Date > 0 (and Time is less than a day).
+void ValidateTimeStamp(const TTimeStamp& ts);
+// Out-of-range values raise as DecodeDate does.
+TTimeStamp DateTimeToTimeStamp(TDateTime value);
+// Validates first; the fraction is subtracted for dates before 1899-12-30.
+TDateTime TimeStampToDateTime(const TTimeStamp& ts);
+// Milliseconds since 0000-12-31 (Date * MSecsPerDay + Time), as the record store keeps them.
+double TimeStampToMSecs(const TTimeStamp& ts);
+// Raises EConvertError for a value that is not finite or not positive.
+TTimeStamp MSecsToTimeStamp(double msecs);
+
+// "yyyy-mm-dd hh:nn:ss"; the time is left out when it is midnight (as the platform does).
+std::string DateTimeToStr(TDateTime value);
+std::string DateToStr(TDateTime value);  // "yyyy-mm-dd"
+std::string TimeToStr(TDateTime value);  // "hh:nn:ss"
+
+// Format patterns: yyyy yy m mm d dd h hh n nn s ss z zzz (any case; "m"/"mm" right after an
+// hour means minutes), text in single or double quotes copied as it is, other characters too.
+std::string FormatDateTime(std::string_view format, TDateTime value);
+
+// Accept "yyyy-mm-dd", "hh:nn[:ss[.zzz]]" and "yyyy-mm-dd hh:nn[:ss[.zzz]]" (blanks around are
+// ignored); StrToDateTime raises EConvertError "'%s' is not a valid date and time".
+bool TryStrToDateTime(std::string_view text, TDateTime& value) noexcept;
+TDateTime StrToDateTime(std::string_view text);
+
+// The current local date-time.
+TDateTime Now();

@@ -1,0 +1,75 @@
+#include "platform/runtime/LocaleCompare.h"
+
+#include <unicode/ucol.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/runtime/Charset.h"
+
+namespace {
+
+struct CollatorCloser {
+  void operator()(UCollator* c) const { ucol_close(c); }
+};
+
+// Opened once; ICU collators are safe to share between threads for comparisons.
+// Without the "zh" data the root collation serves; without any, code-unit order.
+const UCollator* Collator() {
+  static const std::unique_ptr<UCollator, CollatorCloser> collator = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator* c = ucol_open("zh", &status);
+    if (U_FAILURE(status)) {
+      status = U_ZERO_ERROR;
+      c = ucol_open("", &status);
+    }
+    if (U_FAILURE(status)) c = nullptr;
+    return std::unique_ptr<UCollator, CollatorCloser>(c);
+  }();
+  return collator.get();
+}
+
+int CodeUnitOrder(std::u16string_view a, std::u16string_view b) {
+  int r = a.compare(b);
+  return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+
+int CompareExact(std::u16string_view a, std::u16string_view b) {
+  if (const UCollator* c = Collator()) {
+    UCollationResult r = ucol_strcoll(c, a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                      static_cast<int32_t>(b.size()));
+    if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
+  }
+  return CodeUnitOrder(a, b);
+}
+
+std::u16string Folded(std::u16string_view s) {
+  icu::UnicodeString u(s.data(), static_cast<int32_t>(s.size()));
+  u.foldCase();
+  return std::u16string(u.getBuffer(), static_cast<size_t>(u.length()));
+}
+
+// ASCII is the same in every supported ANSI code page; skip the codec for it.
+std::u16string Widen(std::string_view s) {
+  if (std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::u16string(s.begin(), s.end());
+  return AnsiToWide(s);
+}
+
+}  // namespace
+
+int LocaleCompareWide(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
+  if (ignoreCase) return CompareExact(Folded(a), Folded(b));
+  return CompareExact(a, b);
+}
+
+int LocaleCompareAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
+  std::u16string wa = Widen(a), wb = Widen(b);
+  int r = LocaleCompareWide(wa, wb, ignoreCase);
+  if (r != 0) return r;
+  // Distinct invalid byte sequences all decode to U+FFFD: they are told apart by their bytes.
+  bool replaced = wa.find(u'\uFFFD') != std::u16string::npos || wb.find(u'\uFFFD') != std::u16string::npos;
+  if (!ignoreCase || replaced) r = a.compare(b);
+  return r < 0 ? -1 : r > 0 ? 1 : 0;
+}

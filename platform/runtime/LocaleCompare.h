@@ -1,0 +1,17 @@
+// Locale string comparison: the one place that orders text the way users read it.
+//
+// Text is compared by the "zh" collation (ICU) on UTF-16, punctuation and blanks significant.
+// The case-insensitive forms fold case first. Strings the collation finds equal but whose code
+// units differ (for example with embedded zero characters, which the collation ignores) are
+// ordered by their code units, so the order is total and deterministic and 0 means equal text
+// (for the case-insensitive forms: equal after case folding).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// -1, 0 or 1. Every character counts, embedded zeros included.
+int LocaleCompareWide(std::u16string_view a, std::u16string_view b, bool ignoreCase);
+// ANSI text (the process's code page) through UTF-16. The case-sensitive form returns 0 only for
+// equal bytes.
+int LocaleCompareAnsi(std::string_view a, std::string_view b, bool ignoreCase);
