@@ -32,7 +32,9 @@ TEST(DateTimeTest, EncodeDecodeRoundTrips) {
                                     << c.s << "." << c.ms);
     TDateTime v = 0;
     ASSERT_TRUE(TryEncodeDateTime(c.y, c.m, c.d, c.h, c.n, c.s, c.ms, v));
-    if (!std::isnan(c.want)) EXPECT_DOUBLE_EQ(v, c.want);
+    if (!std::isnan(c.want)) {
+      EXPECT_DOUBLE_EQ(v, c.want);
+    }
     int y, m, d, h, n, s, ms;
     DecodeDateTime(v, y, m, d, h, n, s, ms);
     EXPECT_EQ((std::array{y, m, d, h, n, s, ms}), (std::array{c.y, c.m, c.d, c.h, c.n, c.s, c.ms}));
@@ -138,7 +140,9 @@ TEST(DateTimeTest, Text) {
     SCOPED_TRACE(c.text);
     TDateTime got = -7;
     EXPECT_EQ(TryStrToDateTime(c.text, got), c.ok);
-    if (c.ok) EXPECT_DOUBLE_EQ(got, c.want);
+    if (c.ok) {
+      EXPECT_DOUBLE_EQ(got, c.want);
+    }
   }
   EXPECT_EQ(StrToDateTime(DateTimeToStr(v)), EncodeDateTime(2024, 3, 5, 7, 8, 9, 0));
   try {
