@@ -1,20 +1,14 @@
 #include "core/MemBlocks.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "core/CLRClasses.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/SyncObjs.h"
 
 namespace {
-
-void* AllocOrRaise(size_t size) {
-  void* p = std::malloc(size);
-  if (!p) throw EOutOfMemory("Out of memory");
-  return p;
-}
 
 constexpr size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
@@ -50,7 +44,7 @@ PItemHeader TBlockManager::ItemOfBlock(PBlockHeader block, int index) const noex
 }
 
 PBlockHeader TBlockManager::AllocBlock(uint16_t count) {
-  auto* block = static_cast<PBlockHeader>(AllocOrRaise(BlockHeaderSpace + count * ItemStride()));
+  auto* block = static_cast<PBlockHeader>(Marshal::AllocHGlobal(BlockHeaderSpace + count * ItemStride()));
   block->ItemCount = count;
   block->UsedItems = 0;
   block->Prev = nullptr;
@@ -66,7 +60,7 @@ void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
   else
     FFirstBlock = block->Next;
   if (block->Next) block->Next->Prev = block->Prev;
-  std::free(block);
+  Marshal::FreeHGlobal(block);
 }
 
 void TBlockManager::FreeAllBlocks() noexcept {
@@ -159,16 +153,10 @@ namespace {
 // The smallest buffer a block can still give: one 8-byte class and its header.
 constexpr size_t MinBufSpace = TStringHeap::BufHeaderSize + 8;
 
-void WriteSize(uint8_t* buf, int32_t size) noexcept { std::memcpy(buf - 6, &size, sizeof size); }
-void WriteRef(uint8_t* buf, int16_t ref) noexcept { std::memcpy(buf - 2, &ref, sizeof ref); }
-
-uint8_t* ReadLink(const uint8_t* p) noexcept {
-  uint8_t* link;
-  std::memcpy(&link, p, sizeof link);
-  return link;
-}
-
-void WriteLink(uint8_t* p, uint8_t* link) noexcept { std::memcpy(p, &link, sizeof link); }
+void WriteSize(uint8_t* buf, int32_t size) noexcept { Marshal::WriteInt32(buf, -6, size); }
+void WriteRef(uint8_t* buf, int16_t ref) noexcept { Marshal::WriteInt16(buf, -2, ref); }
+uint8_t* ReadLink(const uint8_t* p) noexcept { return static_cast<uint8_t*>(Marshal::ReadIntPtr(p)); }
+void WriteLink(uint8_t* p, uint8_t* link) noexcept { Marshal::WriteIntPtr(p, link); }
 
 // Runs the heap's work under its lock when it has one.
 std::unique_lock<TCriticalSection> LockHeap(TCriticalSection* lock) {
@@ -183,22 +171,14 @@ TStringHeap::TStringHeap() = default;
 
 TStringHeap::~TStringHeap() { ClearLocked(); }
 
-int32_t TStringHeap::BufSize(const void* buf) noexcept {
-  int32_t size;
-  std::memcpy(&size, static_cast<const uint8_t*>(buf) - 6, sizeof size);
-  return size;
-}
+int32_t TStringHeap::BufSize(const void* buf) noexcept { return Marshal::ReadInt32(buf, -6); }
 
-int16_t TStringHeap::RefCount(const void* buf) noexcept {
-  int16_t ref;
-  std::memcpy(&ref, static_cast<const uint8_t*>(buf) - 2, sizeof ref);
-  return ref;
-}
+int16_t TStringHeap::RefCount(const void* buf) noexcept { return Marshal::ReadInt16(buf, -2); }
 
 void TStringHeap::SetThreadSafetyLock(std::unique_ptr<TCriticalSection> lock) { FLock = std::move(lock); }
 
 void TStringHeap::NewBlock() {
-  auto* block = static_cast<uint8_t*>(AllocOrRaise(BlockSize));
+  auto* block = static_cast<uint8_t*>(Marshal::AllocHGlobal(BlockSize));
   WriteLink(block, FRoot);
   FRoot = block;
   FFree = BlockSize - BlockLinkSize;
@@ -256,7 +236,7 @@ void* TStringHeap::NewSmallBuf(int cls) {
 }
 
 void* TStringHeap::NewLargeBuf(int32_t size) {
-  auto* buf = static_cast<uint8_t*>(AllocOrRaise(static_cast<size_t>(size) + BufHeaderSize)) + BufHeaderSize;
+  auto* buf = static_cast<uint8_t*>(Marshal::AllocHGlobal(static_cast<size_t>(size) + BufHeaderSize)) + BufHeaderSize;
   WriteSize(buf, size);
   WriteRef(buf, RefOne);
   FSysGetMemUsed = true;
@@ -307,7 +287,7 @@ void TStringHeap::DisposeBufLocked(void* p) {
   if (cls <= SmallClassCount)
     PushFree(buf, static_cast<int>(cls));
   else
-    std::free(buf - BufHeaderSize);
+    Marshal::FreeHGlobal(buf - BufHeaderSize);
 }
 
 void TStringHeap::AddRef(void* buf) {
@@ -333,7 +313,7 @@ void TStringHeap::ClearLocked() noexcept {
   if (FEmpty) return;
   while (FRoot) {
     uint8_t* prev = ReadLink(FRoot);
-    std::free(FRoot);
+    Marshal::FreeHGlobal(FRoot);
     FRoot = prev;
   }
   FFree = BlockSize - BlockLinkSize;
