@@ -1,11 +1,14 @@
-// Reference-counted objects that record buffers hold by handle: blobs (large values kept as a
-// chain of pieces, with an optional rollback copy and the ANSI/wide text conversions).
+// Reference-counted objects that record buffers hold by handle: variant holders and blobs (large
+// values kept as a chain of pieces, with an optional rollback copy and the ANSI/wide text
+// conversions).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/runtime/Variant.h"
 
 class TStream;
 
@@ -34,6 +37,23 @@ protected:
 
 private:
   int32_t FRefCount = 1;
+};
+
+// ---- TVariantObject -------------------------------------------------------------------------
+
+// The value of a variant field (dtVariant).
+class TVariantObject : public TSharedObject {
+public:
+  TVariantObject() = default;
+
+  const Variant& Value() const noexcept { return FValue; }
+  void SetValue(Variant value) { FValue = std::move(value); }
+
+protected:
+  ~TVariantObject() override = default;
+
+private:
+  Variant FValue;
 };
 
 // ---- TBlob ----------------------------------------------------------------------------------

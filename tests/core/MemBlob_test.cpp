@@ -59,6 +59,19 @@ TEST(SharedObjectTest, TheLastReleaseDestroysAndHandlesRoundTrip) {
   blob->Release();  // destroyed here: ASan would report a leak otherwise
 }
 
+TEST(SharedObjectTest, AVariantObjectKeepsItsValueWhileShared) {
+  auto* holder = new TVariantObject();
+  EXPECT_TRUE(holder->Value().IsEmpty());
+  holder->SetValue(Variant(std::u16string(u"游戏")));
+  holder->AddRef();  // a second record shares it
+  holder->Release();
+  EXPECT_EQ(holder->Value().VarType(), varOleStr);
+  EXPECT_EQ(holder->Value(), Variant(std::u16string(u"游戏")));
+  holder->SetValue(Variant::Null());
+  EXPECT_TRUE(holder->Value().IsNull());
+  holder->Release();
+}
+
 TEST(BlobTest, ReadAndWritePositions) {
   Ref<TBlob> blob(new TBlob());
   Put(blob.p, 10, "hello");  // cut to the size: no gap
