@@ -1,8 +1,10 @@
 #include "core/CRParser.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
+#include "core/CLRClasses.h"
 #include "platform/runtime/Classes.h"
 #include "platform/runtime/Exceptions.h"
 
@@ -409,8 +411,8 @@ int TParser::ScanQuotePrefixString(int64_t start) {
   const int64_t bodyStart = FPos;
   bool closed = false;
   while (!close.empty() && FPos <= FTextLength) {
-    if (MatchAt(FPos, close) && CharAt(FPos + static_cast<int64_t>(close.size())) == quote &&
-        FPos + static_cast<int64_t>(close.size()) <= FTextLength) {
+    const int64_t quotePos = FPos + static_cast<int64_t>(close.size());
+    if (quotePos <= FTextLength && MatchAt(FPos, close) && CharAt(quotePos) == quote) {
       FPos += static_cast<int64_t>(close.size()) + 1;
       closed = true;
       break;
@@ -488,18 +490,20 @@ std::string TParser::CopyText(int64_t pos, int64_t length) {
   if (length <= 0) return {};
   if (FStream == nullptr) return FText.substr(static_cast<size_t>(pos - 1), static_cast<size_t>(length));
   DA_ASSERT_MSG(pos >= FFirstBlockPos && pos + length <= FLoadedEnd, "lexeme outside the kept stream blocks");
+  if (pos >= FCacheStart && pos + length <= FCacheEnd)
+    return std::string(FCacheData + (pos - FCacheStart), static_cast<size_t>(length));
   const auto blockSize = static_cast<int64_t>(FBlockSize);
-  std::string text;
-  text.reserve(static_cast<size_t>(length));
+  // A lexeme over 2 GB raises EOutOfMemory from the builder.
+  StringBuilder text(static_cast<int>(std::min<int64_t>(length, INT_MAX)));
   for (int64_t p = pos, end = pos + length; p < end;) {
     const int64_t index = (p - FFirstBlockPos) / blockSize;
     const std::string& block = FBlocks[static_cast<size_t>(index)];
     const int64_t offset = p - (FFirstBlockPos + index * blockSize);
     const int64_t take = std::min(static_cast<int64_t>(block.size()) - offset, end - p);
-    text.append(block, static_cast<size_t>(offset), static_cast<size_t>(take));
+    text.Append(std::string_view(block).substr(static_cast<size_t>(offset), static_cast<size_t>(take)));
     p += take;
   }
-  return text;
+  return text.ToString();
 }
 
 void TParser::ResetStream() {

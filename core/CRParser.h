@@ -124,7 +124,7 @@ public:
   int64_t GetCurrPos() const noexcept { return FPos - 1; }
   int64_t GetPrevPos() const noexcept { return FPrevPos - 1; }
   int64_t GetPrevPrevPos() const noexcept { return FPrevPrevPos - 1; }
-  int GetCurrLine() const noexcept { return FCurrLine; }
+  int64_t GetCurrLine() const noexcept { return FCurrLine; }
   int64_t GetCurrCol() const noexcept { return FPos - FCurrBegLine; }
   int64_t GetPrevCol() const noexcept { return FPrevPos - FPrevBegLine; }
 
@@ -219,9 +219,9 @@ private:
   // Positions and lines.
   int64_t FPrevPos = 1;
   int64_t FPrevPrevPos = 1;
-  int FCurrLine = 0;
+  int64_t FCurrLine = 0;
   int64_t FCurrBegLine = 1;
-  int FPrevLine = 0;
+  int64_t FPrevLine = 0;
   int64_t FPrevBegLine = 1;
 
   // The current lexeme.

@@ -144,7 +144,7 @@ TEST(CRParserTest, PositionsLinesAndBack) {
   struct Step {
     const char* text;
     int64_t prevPos, currPos;
-    int line;
+    int64_t line;
     int64_t prevCol, currCol;
   };
   const std::vector<Step> steps = {

@@ -23,7 +23,7 @@ struct Seen {
   int code;
   std::string text;
   int64_t prevPos, currPos;
-  int line;
+  int64_t line;
   bool operator==(const Seen&) const = default;
 };
 
