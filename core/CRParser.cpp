@@ -199,7 +199,11 @@ void TParser::FastSkipToQuote(char quote) {
     return;
   }
   // A quote byte may be the trail of a multi-byte character: step by characters.
-  while (p < end && *p != quote) p += static_cast<unsigned char>(*p) < 0x80 ? 1 : MbCharLen(FCharset, p, end);
+  while (p < end) {
+    const size_t n = static_cast<unsigned char>(*p) < 0x80 ? 1 : MbCharLen(FCharset, p, end);
+    if (n == 1 && *p == quote) break;
+    p += n;
+  }
   FPos = p - begin + 1;
 }
 
