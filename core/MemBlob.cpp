@@ -353,9 +353,16 @@ void TBlob::SaveToRollback() {
   rollback->FIsUnicode = FIsUnicode;
   rollback->FModified = FModified;
   if (FFirstPiece) {
-    const uint32_t size = GetUsedSize();
+    // The content (uncompressed, for a subclass that compresses) goes into one new piece; the
+    // chain as it is moves to the rollback copy.
+    const uint32_t size = GetSize();
     PPieceHeader copy = size > 0 ? AllocPiece(size) : nullptr;
-    if (copy) copy->Used = Read(0, size, PieceData(copy));
+    try {
+      if (copy) copy->Used = Read(0, size, PieceData(copy));
+    } catch (...) {
+      FreePiece(copy);
+      throw;
+    }
     MoveChainTo(rollback);
     if (copy) AppendPiece(copy);
   }

@@ -153,7 +153,7 @@ public:
   // ANSI blobs give their size).
   uint32_t GetSizeAnsi();
   // Expands every LF not preceded by CR into CR LF (8- or 16-bit units), across piece borders.
-  void ConvertText();
+  virtual void ConvertText();
 
 protected:
   ~TBlob() override;
