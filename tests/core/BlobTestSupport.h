@@ -27,17 +27,17 @@ struct Ref {
   T* operator->() const { return p; }
 };
 
-std::string Content(TBlob* blob) {
+inline std::string Content(TBlob* blob) {
   std::string s(blob->GetSize(), '\0');
   if (!s.empty()) s.resize(blob->Read(0, 0, s.data()));
   return s;
 }
 
-void Put(TBlob* blob, uint32_t position, std::string_view text) {
+inline void Put(TBlob* blob, uint32_t position, std::string_view text) {
   blob->Write(position, static_cast<uint32_t>(text.size()), text.data());
 }
 
-std::vector<uint32_t> PieceUsed(TBlob* blob) {
+inline std::vector<uint32_t> PieceUsed(TBlob* blob) {
   std::vector<uint32_t> used;
   for (PPieceHeader p = blob->GetFirstPiece(); p; p = p->Next) used.push_back(p->Used);
   return used;
