@@ -203,9 +203,9 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int whence = origin == soFromBeginning ? SEEK_SET : origin == soFromCurrent ? SEEK_CUR : SEEK_END;
   if (origin != soFromBeginning && origin != soFromCurrent && origin != soFromEnd)
     throw EStreamError("Invalid stream seek origin");
+  int whence = origin == soFromBeginning ? SEEK_SET : origin == soFromCurrent ? SEEK_CUR : SEEK_END;
   off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
   if (r < 0) throw EStreamError("Invalid stream position");
   return r;

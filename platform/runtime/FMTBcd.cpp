@@ -24,12 +24,12 @@ bool IsZero(const Decimal& d) {
 // Leading zeros of the integer part go; at least one digit stays; zero has no sign.
 void Normalize(Decimal& d) {
   if (static_cast<int>(d.Digits.size()) < d.Places)
-    d.Digits.insert(0, static_cast<size_t>(d.Places) - d.Digits.size(), '0');
+    d.Digits = std::string(static_cast<size_t>(d.Places) - d.Digits.size(), '0') + d.Digits;
   size_t intLen = d.Digits.size() - static_cast<size_t>(d.Places);
   size_t lead = 0;
   while (lead < intLen && d.Digits[lead] == '0') ++lead;
   d.Digits.erase(0, lead);
-  if (d.Digits.empty()) d.Digits = "0";
+  if (d.Digits.empty()) d.Digits.push_back('0');
   if (IsZero(d)) d.Negative = false;
 }
 
@@ -38,13 +38,13 @@ void RoundTo(Decimal& d, int places) {
   if (d.Places <= places) return;
   size_t keep = d.Digits.size() - static_cast<size_t>(d.Places - places);
   bool up = d.Digits[keep] >= '5';
-  d.Digits.resize(keep);
+  d.Digits.erase(keep);
   d.Places = places;
   if (up) {
     size_t i = d.Digits.size();
     while (i > 0 && d.Digits[i - 1] == '9') d.Digits[--i] = '0';
     if (i == 0)
-      d.Digits.insert(0, 1, '1');
+      d.Digits = '1' + d.Digits;
     else
       ++d.Digits[i - 1];
   }
@@ -125,10 +125,14 @@ Decimal FromBcd(const TBcd& b) {
 }
 
 std::string ToText(const Decimal& d) {
+  std::string_view digits = d.Digits;
+  size_t intLen = digits.size() - static_cast<size_t>(d.Places);
   std::string out = d.Negative ? "-" : "";
-  size_t intLen = d.Digits.size() - static_cast<size_t>(d.Places);
-  out += intLen == 0 ? std::string("0") : d.Digits.substr(0, intLen);
-  if (d.Places > 0) out += "." + d.Digits.substr(intLen);
+  out.append(intLen == 0 ? std::string_view("0") : digits.substr(0, intLen));
+  if (d.Places > 0) {
+    out += '.';
+    out.append(digits.substr(intLen));
+  }
   return out;
 }
 

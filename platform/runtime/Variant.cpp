@@ -529,5 +529,12 @@ int VarCompare(const Variant& a, const Variant& b) {
   return CompareNumbers(a, b);
 }
 
+bool VarSameValue(const Variant& a, const Variant& b) {
+  // The locale order tells strings apart exactly as their code units (or, both ANSI, bytes) do.
+  if (a.VarType() == varString && b.VarType() == varString) return a.Get<std::string>() == b.Get<std::string>();
+  if (a.IsString() && b.IsString()) return a.AsWideString() == b.AsWideString();
+  return VarCompare(a, b) == 0;
+}
+
 std::string VarToStr(const Variant& v) { return v.IsNull() ? std::string() : v.AsString(); }
 std::u16string VarToWideStr(const Variant& v) { return v.IsNull() ? std::u16string() : v.AsWideString(); }

@@ -131,8 +131,11 @@ public:
   // against any other type raises EVariantTypeCastError.
   friend int VarCompare(const Variant& a, const Variant& b);
 
-  friend bool operator==(const Variant& a, const Variant& b) { return VarCompare(a, b) == 0; }
-  friend bool operator!=(const Variant& a, const Variant& b) { return VarCompare(a, b) != 0; }
+  // VarCompare(a, b) == 0, without the locale collation for two strings.
+  friend bool VarSameValue(const Variant& a, const Variant& b);
+
+  friend bool operator==(const Variant& a, const Variant& b) { return VarSameValue(a, b); }
+  friend bool operator!=(const Variant& a, const Variant& b) { return !VarSameValue(a, b); }
   friend bool operator<(const Variant& a, const Variant& b) { return VarCompare(a, b) < 0; }
   friend bool operator<=(const Variant& a, const Variant& b) { return VarCompare(a, b) <= 0; }
   friend bool operator>(const Variant& a, const Variant& b) { return VarCompare(a, b) > 0; }
@@ -154,6 +157,7 @@ private:
 };
 
 int VarCompare(const Variant& a, const Variant& b);
+bool VarSameValue(const Variant& a, const Variant& b);
 
 inline bool VarIsNull(const Variant& v) { return v.IsNull(); }
 inline bool VarIsEmpty(const Variant& v) { return v.IsEmpty(); }
