@@ -132,35 +132,46 @@ bool IsEnclosed(std::string_view value) noexcept {
   return value.size() >= 2 && IsNameQuote(value.front()) && value.back() == value.front();
 }
 
+// Bytes of the character at name[i] as the server reads the name in `cs`.
+size_t NameCharLen(std::string_view name, size_t i, TCharsetKind cs) noexcept {
+  if (cs == TCharsetKind::SingleByte || static_cast<unsigned char>(name[i]) < 0x80) return 1;
+  return MbCharLen(cs, name.data() + i, name.data() + name.size());
+}
+
 // Position of the first point that is not inside quotes, or npos. A quote opens a quoted part
-// only at the start of a part (the name's start or right after a point).
-size_t FirstPointOutsideQuotes(std::string_view name) noexcept {
+// only at the start of a part (the name's start or right after a point); a doubled quote stays
+// inside; a multi-byte character (whose trail may be a backquote) is never a quote.
+size_t FirstPointOutsideQuotes(std::string_view name, TCharsetKind cs) noexcept {
   char quote = 0;
   bool partStart = true;
-  for (size_t i = 0; i < name.size(); ++i) {
+  for (size_t i = 0; i < name.size();) {
+    size_t n = NameCharLen(name, i, cs);
     char c = name[i];
+    i += n;
+    if (n > 1) {
+      partStart = false;
+      continue;
+    }
     if (quote != 0) {
-      if (c == quote) {
-        if (i + 1 < name.size() && name[i + 1] == quote) {
-          ++i;  // a doubled quote stays inside
-        } else {
-          quote = 0;
-        }
+      if (c != quote) continue;
+      if (i < name.size() && name[i] == quote) {
+        ++i;
+      } else {
+        quote = 0;
       }
       continue;
     }
-    if (c == '.') {
-      return i;
-    }
+    if (c == '.') return i - 1;
     if (partStart && IsNameQuote(c)) quote = c;
     partStart = false;
   }
   return std::string_view::npos;
 }
 
-// A point inside a quoted part belongs to the name; one outside quotes separates parts.
+// The class operations take no character set: their check for dotted names accepts a point
+// inside an enclosing pair of quotes.
 void AssertNotDotted(std::string_view value, const char* func) {
-  DA_ASSERT_MSG(FirstPointOutsideQuotes(value) == std::string_view::npos,
+  DA_ASSERT_MSG(IsEnclosed(value) || value.find('.') == std::string_view::npos,
                 std::string("In func ") + func + " delimited values not allowed");
 }
 
@@ -169,16 +180,30 @@ bool IsPlainNameChar(char c) noexcept {
          c == '$' || c == '#' || c == '@';
 }
 
-// A quoted name whose quote character appears inside only doubled, and (for string quotes)
-// without backslashes, so that it ends exactly at its last character.
-bool IsWellQuoted(std::string_view name) noexcept {
+std::string_view Unquoted(std::string_view value) noexcept {
+  return IsEnclosed(value) ? value.substr(1, value.size() - 2) : value;
+}
+
+bool NeedsQuotes(std::string_view value) noexcept {
+  for (char c : Unquoted(value))
+    if (!IsPlainNameChar(c)) return true;
+  return false;
+}
+
+// A quoted name that ends exactly at its last character as the server reads it in `cs`: its
+// quote character appears inside only doubled, and (for string quotes) without backslashes.
+bool IsWellQuoted(std::string_view name, TCharsetKind cs) noexcept {
   if (!IsEnclosed(name)) return false;
-  char q = name.front();
-  std::string_view inner = name.substr(1, name.size() - 2);
-  for (size_t i = 0; i < inner.size(); ++i) {
-    if (inner[i] == '\\' && q != '`') return false;
-    if (inner[i] != q) continue;
-    if (i + 1 < inner.size() && inner[i + 1] == q) {
+  const char q = name.front();
+  for (size_t i = 1; i + 1 < name.size();) {
+    size_t n = NameCharLen(name, i, cs);
+    if (i + n > name.size() - 1) return false;  // the closing quote would be a trail byte
+    char c = name[i];
+    i += n;
+    if (n > 1) continue;
+    if (c == '\\' && q != '`') return false;
+    if (c != q) continue;
+    if (i + 1 < name.size() && name[i] == q) {
       ++i;
     } else {
       return false;
@@ -187,28 +212,37 @@ bool IsWellQuoted(std::string_view name) noexcept {
   return true;
 }
 
-std::string Backquoted(std::string_view name) {
+// In backquotes, each backquote character doubled. A name that ends in a lead byte which the
+// closing backquote would complete as a character cannot be quoted in `cs`.
+std::string Backquoted(std::string_view name, TCharsetKind cs) {
   std::string result;
   result.reserve(name.size() + 2);
   result += '`';
-  for (char c : name) {
-    if (c == '`') result += '`';
-    result += c;
+  size_t last = 1;  // bytes of the last character
+  for (size_t i = 0; i < name.size(); i += last) {
+    last = NameCharLen(name, i, cs);
+    if (last == 1 && name[i] == '`') result += '`';
+    result.append(name.substr(i, last));
+  }
+  if (!name.empty() && last == 1 && IsMbLead(cs, static_cast<unsigned char>(name.back()))) {
+    const char tail[2] = {name.back(), '`'};
+    if (MbCharLen(cs, tail, tail + 2) == 2)
+      throw EDatabaseError("The name " + std::string(name) +
+                           " ends inside a character of the connection's character set and cannot be quoted");
   }
   result += '`';
   return result;
 }
 
-std::string BackquoteSimple(std::string_view name, bool force) {
-  if (TMyTableInfo::IsQuotedName(name) && IsWellQuoted(name)) return std::string(name);
-  if (force || TMyTableInfo::IsBracketNeeds(name)) return Backquoted(name);
+std::string BackquoteSimple(std::string_view name, bool force, TCharsetKind cs) {
+  if (IsWellQuoted(name, cs)) return std::string(name);
+  if (force || NeedsQuotes(name)) return Backquoted(name, cs);
   return std::string(name);
 }
 
 std::string UnquoteSimple(std::string_view name) {
   if (name.size() < 3) return std::string(name);
-  if (TMyTableInfo::IsQuotedName(name) && !TMyTableInfo::IsBracketNeeds(name))
-    return std::string(name.substr(1, name.size() - 2));
+  if (IsEnclosed(name) && !NeedsQuotes(name)) return std::string(Unquoted(name));
   return std::string(name);
 }
 
@@ -220,53 +254,57 @@ bool TMyTableInfo::IsQuotedName(std::string_view value) {
 }
 
 std::string TMyTableInfo::UnQuote(std::string_view value) {
-  if (IsQuotedName(value)) return std::string(value.substr(1, value.size() - 2));
-  return std::string(value);
+  return std::string(IsQuotedName(value) ? Unquoted(value) : value);
 }
 
 bool TMyTableInfo::IsBracketNeeds(std::string_view value) {
   AssertNotDotted(value, "IsBracketNeeds");
-  for (char c : UnQuote(value))
-    if (!IsPlainNameChar(c)) return true;
-  return false;
+  return NeedsQuotes(value);
 }
 
-std::string BackquoteName(std::string_view name, bool force) {
-  size_t point = FirstPointOutsideQuotes(name);
-  if (point == std::string_view::npos) return BackquoteSimple(name, force);
-  if (point == 0 || point == name.size() - 1) return Backquoted(name);
-  return BackquoteSimple(name.substr(0, point), false) + "." + BackquoteName(name.substr(point + 1));
+std::string BackquoteName(std::string_view name, bool force, TCharsetKind charset) {
+  size_t point = FirstPointOutsideQuotes(name, charset);
+  if (point == std::string_view::npos) return BackquoteSimple(name, force, charset);
+  if (point == 0 || point == name.size() - 1) return Backquoted(name, charset);
+  return BackquoteSimple(name.substr(0, point), false, charset) + "." +
+         BackquoteName(name.substr(point + 1), false, charset);
 }
 
-std::string UnquoteName(std::string_view name) {
+std::string UnquoteName(std::string_view name, TCharsetKind charset) {
   if (name.size() < 3) return std::string(name);
-  size_t point = FirstPointOutsideQuotes(name);
+  size_t point = FirstPointOutsideQuotes(name, charset);
   if (point == std::string_view::npos) return UnquoteSimple(name);
-  return UnquoteSimple(name.substr(0, point)) + "." + UnquoteName(name.substr(point + 1));
+  return UnquoteSimple(name.substr(0, point)) + "." + UnquoteName(name.substr(point + 1), charset);
 }
 
-void SplitObjectName(std::string_view name, std::string& database, std::string& objName) {
-  size_t point = FirstPointOutsideQuotes(name);
+void SplitObjectName(std::string_view name, std::string& database, std::string& objName, TCharsetKind charset) {
+  size_t point = FirstPointOutsideQuotes(name, charset);
   if (point == std::string_view::npos) {
     database.clear();
-    objName = UnquoteName(name);
+    objName = UnquoteName(name, charset);
     return;
   }
   database = UnquoteSimple(name.substr(0, point));
-  objName = UnquoteName(name.substr(point + 1));
+  objName = UnquoteName(name.substr(point + 1), charset);
 }
 
-std::string EscapeBackquotes(std::string_view name) {
-  size_t lead = IsEnclosed(name) ? 1 : 0;
-  std::string_view inner = name.substr(lead, name.size() - 2 * lead);
+std::string EscapeBackquotes(std::string_view name, TCharsetKind charset) {
+  const size_t lead = IsEnclosed(name) ? 1 : 0;
+  const std::string_view inner = name.substr(lead, name.size() - 2 * lead);
   std::string result;
   result.reserve(name.size() + 8);
   result.append(name.substr(0, lead));
-  for (size_t i = 0; i < inner.size(); ++i) {
-    result += inner[i];
-    if (inner[i] != '`' || i == 0 || i + 1 == inner.size()) continue;
-    if (inner[i - 1] == '`' || inner[i + 1] == '`') continue;
-    result += '`';
+  bool prevBackquote = false;
+  for (size_t i = 0; i < inner.size();) {
+    const size_t n = NameCharLen(inner, i, charset);
+    const bool backquote = n == 1 && inner[i] == '`';
+    const bool first = i == 0;
+    result.append(inner.substr(i, n));
+    i += n;
+    const bool last = i == inner.size();
+    const bool nextBackquote = !last && inner[i] == '`' && NameCharLen(inner, i, charset) == 1;
+    if (backquote && !first && !last && !prevBackquote && !nextBackquote) result += '`';
+    prevBackquote = backquote;
   }
   result.append(name.substr(name.size() - lead));
   return result;

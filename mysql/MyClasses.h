@@ -59,30 +59,37 @@ class TMyTableInfo {
   static char RightQuote() noexcept { return '`'; }
 
   // True when the value has 2 or more characters and starts and ends with the same quote
-  // character: backquote, double quote or single quote. A value with a point outside such
-  // quotes fails an assertion (dotted names are split by the caller).
+  // character: backquote, double quote or single quote. A value with a point that is not
+  // enclosed in such quotes fails an assertion (dotted names are split by the caller).
   static bool IsQuotedName(std::string_view value);
   // True when the value, unquoted, holds any character outside A-Z, a-z, 0-9, "_", "$", "#"
-  // and "@" (bytes of 128 and above need quoting). A point outside quotes fails an assertion.
+  // and "@" (bytes of 128 and above need quoting). A point fails an assertion as above.
   static bool IsBracketNeeds(std::string_view value);
   // A quoted name without its first and last character; any other name unchanged.
   static std::string UnQuote(std::string_view value);
 };
 
+// Identifiers are read by the server in the connection's character set: a multi-byte character
+// may end in a backquote byte, which is then no quote. The routines that write backquotes take
+// that set; those that only remove quotes take the set of the text (the ANSI code page).
+
 // Quotes an identifier with backquotes where needed (always with `force`); a dotted name
-// db.name is quoted part by part. A name already quoted correctly is kept. Backquotes inside a
-// name that gets quoted are doubled, so no name can end the identifier early.
-std::string BackquoteName(std::string_view name, bool force = false);
+// db.name is quoted part by part (force applies to a name without a point). A name already
+// quoted correctly is kept. Backquotes inside a name that gets quoted are doubled, so no name can
+// end the identifier early. A name ending in a lead byte that the closing backquote would
+// complete raises EDatabaseError: it cannot be written as an identifier in `charset`.
+std::string BackquoteName(std::string_view name, bool force, TCharsetKind charset);
 
 // Removes the quotes of an identifier (part by part in a dotted name) where the bare name needs
 // none; names shorter than 3 characters and names that need their quotes are kept.
-std::string UnquoteName(std::string_view name);
+std::string UnquoteName(std::string_view name, TCharsetKind charset = AnsiCharsetKind());
 
 // Splits "db.name" at its first point outside quotes into the unquoted database part and the
 // unquoted name part; without a point the database part is empty.
-void SplitObjectName(std::string_view name, std::string& database, std::string& objName);
+void SplitObjectName(std::string_view name, std::string& database, std::string& objName,
+                     TCharsetKind charset = AnsiCharsetKind());
 
 // A name enclosed in backquotes, double or single quotes keeps its enclosing characters; inside,
 // a backquote is doubled unless it is the first or the last inner character or a backquote
 // stands directly before or after it (so a name whose backquotes are already doubled is kept).
-std::string EscapeBackquotes(std::string_view name);
+std::string EscapeBackquotes(std::string_view name, TCharsetKind charset);

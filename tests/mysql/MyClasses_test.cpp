@@ -166,31 +166,46 @@ TEST(MyNamesTest, NameRules) {
 TEST(MyNamesTest, BackquoteName) {
   struct Case {
     const char* name;
+    std::string src;
     bool force;
-    const char* want;
+    TCharsetKind cs;
+    std::string want;
   };
+  const TCharsetKind L = TCharsetKind::SingleByte, G = TCharsetKind::Gbk;
   const Case cases[] = {
-      {"db.my table", false, "db.`my table`"},
-      {"tbl", false, "tbl"},
-      {"tbl", true, "`tbl`"},
-      {"`tbl`", true, "`tbl`"},
-      {"\"my table\"", false, "\"my table\""},
-      {".tbl", false, "`.tbl`"},
-      {"db.", false, "`db.`"},
-      {"a.b.c d", false, "a.b.`c d`"},
-      {"`my.db`.t", false, "`my.db`.t"},
-      {"", false, ""},
+      {"db and name", "db.my table", false, L, "db.`my table`"},
+      {"plain", "tbl", false, L, "tbl"},
+      {"forced", "tbl", true, L, "`tbl`"},
+      {"quoted, forced", "`tbl`", true, L, "`tbl`"},
+      {"double-quoted", "\"my table\"", false, L, "\"my table\""},
+      {"leading point", ".tbl", false, L, "`.tbl`"},
+      {"trailing point", "db.", false, L, "`db.`"},
+      {"three parts", "a.b.c d", false, L, "a.b.`c d`"},
+      {"point inside quotes", "`my.db`.t", false, L, "`my.db`.t"},
+      {"empty", "", false, L, ""},
       // Backquotes inside are doubled; a badly quoted name is quoted afresh, never trusted.
-      {"a`b", false, "`a``b`"},
-      {"`a`;DROP TABLE t;`", false, "```a``;DROP TABLE t;```"},
-      {"`a``b`", false, "`a``b`"},
-      {"'a\\'", false, "`'a\\'`"},
-      {"`a.b`c", false, "```a.b``c`"},
+      {"inner backquote", "a`b", false, L, "`a``b`"},
+      {"crafted", "`a`;DROP TABLE t;`", false, L, "```a``;DROP TABLE t;```"},
+      {"already doubled", "`a``b`", false, L, "`a``b`"},
+      {"backslash in string quotes", "'a\\'", false, L, "`'a\\'`"},
+      {"quote then text", "`a.b`c", false, L, "```a.b``c`"},
+      // GBK 81 60 is one character whose trail is a backquote byte: doubled on latin1 only.
+      {"gbk 60 trail", Bytes({0x81, 0x60}), false, G, Bytes({'`', 0x81, 0x60, '`'})},
+      {"gbk 60 trail on latin1", Bytes({0x81, 0x60}), false, L, Bytes({'`', 0x81, 0x60, 0x60, '`'})},
+      {"gbk name with a point", Bytes({0xB1, 0xED, '.', 0x81, 0x60}), false, G,
+       Bytes({'`', 0xB1, 0xED, '`', '.', '`', 0x81, 0x60, '`'})},
+      {"quoted gbk name kept", Bytes({'`', 0x81, 0x60, '`'}), false, G, Bytes({'`', 0x81, 0x60, '`'})},
+      {"lone lead inside", Bytes({'a', 0x81, '-', 'b'}), false, G, Bytes({'`', 'a', 0x81, '-', 'b', '`'})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(BackquoteName(c.name, c.force), c.want);
+    EXPECT_EQ(BackquoteName(c.src, c.force, c.cs), c.want);
   }
+  // 81 then the closing backquote would be one GBK character: the name cannot be quoted.
+  EXPECT_THROW(BackquoteName(Bytes({'a', 0x81}), true, G), EDatabaseError);
+  EXPECT_THROW(BackquoteName(Bytes({'a', 0x81, '.', 'b'}), false, G), EDatabaseError);
+  EXPECT_EQ(BackquoteName(Bytes({'a', 0x81}), true, L), Bytes({'`', 'a', 0x81, '`'}));
+  EXPECT_EQ(BackquoteName(Bytes({'a', 0xC3}), true, TCharsetKind::Utf8), Bytes({'`', 'a', 0xC3, '`'}));
 }
 
 TEST(MyNamesTest, UnquoteAndSplit) {
@@ -211,32 +226,42 @@ TEST(MyNamesTest, UnquoteAndSplit) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(UnquoteName(c.name), c.unquoted);
+    EXPECT_EQ(UnquoteName(c.name, TCharsetKind::SingleByte), c.unquoted);
     std::string db, obj;
-    SplitObjectName(c.name, db, obj);
+    SplitObjectName(c.name, db, obj, TCharsetKind::SingleByte);
     EXPECT_EQ(db, c.db);
     EXPECT_EQ(obj, c.obj);
   }
+  // The 60 trail of a GBK character does not close the quoted part.
+  std::string db, obj;
+  SplitObjectName(Bytes({'`', 0x81, 0x60, '.', 'x', '`', '.', 't'}), db, obj, TCharsetKind::Gbk);
+  EXPECT_EQ(db, Bytes({'`', 0x81, 0x60, '.', 'x', '`'}));
+  EXPECT_EQ(obj, "t");
 }
 
 TEST(MyNamesTest, EscapeBackquotes) {
   struct Case {
     const char* name;
-    const char* want;
+    std::string src;
+    TCharsetKind cs;
+    std::string want;
   };
+  const TCharsetKind L = TCharsetKind::SingleByte;
   const Case cases[] = {
-      {"a`b", "a``b"},
-      {"`a`b`", "`a``b`"},
-      {"\"a`b\"", "\"a``b\""},
-      {"a``b", "a``b"},
-      {"`a", "`a"},
-      {"a`", "a`"},
-      {"plain", "plain"},
-      {"", ""},
+      {"inner", "a`b", L, "a``b"},
+      {"enclosed", "`a`b`", L, "`a``b`"},
+      {"double quotes", "\"a`b\"", L, "\"a``b\""},
+      {"already doubled", "a``b", L, "a``b"},
+      {"first", "`a", L, "`a"},
+      {"last", "a`", L, "a`"},
+      {"plain", "plain", L, "plain"},
+      {"empty", "", L, ""},
+      {"gbk 60 trail", Bytes({'a', 0x81, 0x60, 'b'}), TCharsetKind::Gbk, Bytes({'a', 0x81, 0x60, 'b'})},
+      {"gbk 60 trail on latin1", Bytes({'a', 0x81, 0x60, 'b'}), L, Bytes({'a', 0x81, 0x60, 0x60, 'b'})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(EscapeBackquotes(c.name), c.want);
+    EXPECT_EQ(EscapeBackquotes(c.src, c.cs), c.want);
   }
 }
 
