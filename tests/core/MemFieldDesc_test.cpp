@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/MemFieldDesc.h"
+#include "platform/runtime/Exceptions.h"
+
+namespace {
+
+struct FieldSpec {
+  const char* name;
+  TDataType type;
+  uint16_t size;
+  TFieldDescKind kind = fdkData;
+  uint16_t length = 0;
+};
+
+void Fill(TFieldDescs& fields, const std::vector<FieldSpec>& specs) {
+  for (const auto& s : specs) {
+    auto f = std::make_unique<TFieldDesc>();
+    f->Name = s.name;
+    f->DataType = s.type;
+    f->Size = s.size;
+    f->Length = s.length;
+    f->FieldDescKind = s.kind;
+    f->FieldNo = static_cast<uint16_t>(fields.Count() + 1);
+    fields.Add(std::move(f));
+  }
+}
+
+struct LayoutCase {
+  const char* name;
+  std::vector<FieldSpec> fields;
+  std::vector<uint32_t> offsets;
+  TRecordLayout layout;
+};
+
+TEST(LayoutTest, OffsetsNullIndicatorsAndSizes) {
+  const LayoutCase cases[] = {
+      {"int32, widestring, int16", {{"A", dtInt32, 4}, {"B", dtWideString, 6}, {"C", dtInt16, 2}},
+       {0, 4, 10}, {12, 16, 0, 0}},  // null indicators at 12..14, 15 rounded up to 16
+      {"int8 first moves the wide string to an even offset",
+       {{"A", dtInt8, 1}, {"B", dtWideString, 6}, {"C", dtInt16, 2}}, {0, 2, 8}, {10, 14, 0, 0}},
+      {"only calculated fields", {{"X", dtInt32, 4, fdkCalculated}, {"Y", dtString, 3, fdkCalculated}},
+       {2, 6}, {0, 2, 7, 8}},
+      {"references take pointer size",
+       {{"M", dtMemo, RefFieldSize}, {"S", dtExtString, RefFieldSize}, {"V", dtVariant, RefFieldSize},
+        {"B", dtBoolean, 2}},
+       {0, 8, 16, 24}, {26, 30, 0, 0}},
+      {"calculated between data fields keeps data contiguous",
+       {{"A", dtString, 5}, {"K", dtWideString, 4, fdkCalculated}, {"W", dtWideString, 4}, {"Z", dtInt64, 8}},
+       {0, 22, 6, 10}, {18, 22, 4, 4}},
+      {"calculated wide string after an odd calculated size",
+       {{"A", dtInt32, 4}, {"K", dtString, 3, fdkCalculated}, {"W", dtWideString, 4, fdkCalculated}},
+       {0, 8, 12}, {4, 8, 8, 8}},
+      {"no fields", {}, {}, {0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFieldDescs fields;
+    Fill(fields, c.fields);
+    TRecordLayout got = LayoutFields(fields);
+    EXPECT_EQ(got.DataSize, c.layout.DataSize);
+    EXPECT_EQ(got.RecordSize, c.layout.RecordSize);
+    EXPECT_EQ(got.CalcDataSize, c.layout.CalcDataSize);
+    EXPECT_EQ(got.CalcRecordSize, c.layout.CalcRecordSize);
+    for (size_t i = 0; i < c.offsets.size(); ++i) {
+      SCOPED_TRACE(c.fields[i].name);
+      EXPECT_EQ(fields[static_cast<int>(i)]->Offset, c.offsets[i]);
+    }
+  }
+}
+
+TEST(LayoutTest, RefusesSizesThatCannotHoldTheType) {
+  struct Case {
+    const char* name;
+    FieldSpec field;
+  };
+  const Case cases[] = {
+      {"32-bit reference to a blob", {"M", dtBlob, 4}},
+      {"int32 in two bytes", {"I", dtInt32, 2}},
+      {"int8 in four bytes", {"T", dtInt8, 4}},
+      {"string without room for the terminator", {"S", dtString, 0}},
+      {"fmtbcd below its record", {"F", dtFmtBCD, 20}},
+      {"var bytes without the count", {"V", dtVarBytes, 10, fdkData, 10}},
+      {"bytes shorter than their length", {"Y", dtBytes, 3, fdkData, 4}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFieldDescs fields;
+    Fill(fields, {c.field});
+    EXPECT_THROW(LayoutFields(fields), EAssertionFailed);
+  }
+}
+
+TEST(LayoutTest, RefusesFieldNumbersOutOfPlace) {
+  TFieldDescs fields;
+  Fill(fields, {{"A", dtInt32, 4}, {"B", dtInt32, 4}});
+  fields[1]->FieldNo = 3;  // its null indicator would lie past the record
+  EXPECT_THROW(LayoutFields(fields), EAssertionFailed);
+  fields[1]->FieldNo = 0;
+  EXPECT_THROW(LayoutFields(fields), EAssertionFailed);
+}
+
+TEST(UniqueNamesTest, SuffixesInFieldOrderAndPushesClashes) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> in;
+    std::vector<const char*> out;
+  };
+  const Case cases[] = {
+      {"equal names ignoring case", {"id", "ID", "Id"}, {"id", "ID_1", "Id_2"}},
+      {"a column already named like a new name is pushed", {"id", "ID", "Id", "ID_1"},
+       {"id", "ID_1", "Id_2", "ID_1_1"}},
+      {"the earlier field number keeps the name", {"name", "level", "NAME"}, {"name", "level", "NAME_1"}},
+      {"unnamed columns", {"", "", "x"}, {"", "_1", "x"}},
+      {"new name clashing twice", {"a", "a", "a_1", "A_1"}, {"a", "a_1", "a_1_1", "A_1_2"}},
+      {"distinct names stay", {"b", "a", "c"}, {"b", "a", "c"}},
+      {"GBK names", {"\xC3\xFB\xB3\xC6", "\xC3\xFB\xB3\xC6"}, {"\xC3\xFB\xB3\xC6", "\xC3\xFB\xB3\xC6_1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFieldDescs fields;
+    for (const char* n : c.in) Fill(fields, {{n, dtInt32, 4}});
+    MakeUniqueFieldNames(fields);
+    for (size_t i = 0; i < c.out.size(); ++i) EXPECT_EQ(fields[static_cast<int>(i)]->Name, c.out[i]);
+  }
+}
+
+TEST(UniqueNamesTest, ChildFieldsKeepTheirNames) {
+  TFieldDescs fields;
+  Fill(fields, {{"a", dtObject, 8}, {"b", dtInt32, 4}, {"b", dtInt32, 4}});
+  fields[1]->ParentField = fields[0];
+  MakeUniqueFieldNames(fields);
+  EXPECT_EQ(fields[1]->Name, "b");
+  EXPECT_EQ(fields[2]->Name, "b");
+}
+
+TEST(FindFieldTest, TopLevelFirstThenPathsAndChildren) {
+  TFieldDescs fields;
+  Fill(fields, {{"A", dtObject, 8}, {"B", dtInt32, 4}, {"C", dtArray, 8}, {"B", dtInt32, 4}, {"[0]", dtInt32, 4},
+                {"x", dtInt32, 4}});
+  fields[1]->ParentField = fields[0];  // A.B
+  fields[4]->ParentField = fields[2];  // C[0]
+  fields[5]->ParentField = fields[0];  // A.x
+  EXPECT_EQ(fields[1]->FullName(), "A.B");
+  EXPECT_EQ(fields[4]->FullName(), "C[0]");
+
+  EXPECT_EQ(fields.FindField("a.b"), fields[1]);
+  EXPECT_EQ(fields.FindField("b"), fields[3]);  // the top-level B before the child
+  EXPECT_EQ(fields.FindField("c[0]"), fields[4]);
+  EXPECT_EQ(fields.FindField("X"), fields[5]);  // a plain name also finds a child
+  EXPECT_EQ(fields.FindField("nothing"), nullptr);
+  try {
+    fields.FieldByName("Level");
+    FAIL() << "no exception";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Field Level not found");
+  }
+}
+
+TEST(ObjectTypeTest, AttributesByIndexAndReleasedWithTheDescriptor) {
+  auto* type = new TObjectType("T_POINT", {{"X", dtInt32, 0, 0, 4}, {"Y", dtInt32, 0, 0, 4}});
+  {
+    TFieldDesc desc;
+    desc.SetObjectType(type);
+    EXPECT_EQ(type->RefCount(), 2);
+    EXPECT_EQ(desc.ObjectType()->GetAttributeCount(), 2);
+    EXPECT_EQ(desc.ObjectType()->GetAttributes(1).Name, "Y");
+    EXPECT_THROW(desc.ObjectType()->GetAttributes(2), EListError);
+  }
+  EXPECT_EQ(type->RefCount(), 1);
+  type->Release();
+}
+
+}  // namespace
