@@ -1,8 +1,16 @@
 #include "mysql/MyClasses.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
 
+#include "core/MemCompressedBlob.h"
+#include "platform/runtime/Currency.h"
+#include "platform/runtime/DateTimeUtils.h"
 #include "platform/runtime/Exceptions.h"
+#include "platform/runtime/FMTBcd.h"
+#include "platform/runtime/Format.h"
 
 namespace {
 
@@ -308,4 +316,227 @@ std::string EscapeBackquotes(std::string_view name, TCharsetKind charset) {
   }
   result.append(name.substr(name.size() - lead));
   return result;
+}
+
+// ---- values as SQL literals ------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t MaxUncompressedBlobText = 50;
+
+// RAII for a shared object this code created.
+struct TReleaseBlob {
+  void operator()(TBlob* blob) const { blob->Release(); }
+};
+
+std::string QuoteAnsiAsUtf8(std::string_view ansi) { return AnsiToUtf8(QuoteString(ansi, AnsiCharsetKind())); }
+
+std::string QuoteWideAsUtf8(std::u16string_view wide) { return WideToUtf8(QuoteWideString(wide)); }
+
+// The literal of a blob's content as it is stored: one piece after Defrag. Compressed content is
+// bytes whatever the blob holds.
+std::string BlobContentToSQL(TBlob* blob, bool useUnicode, TCharsetKind connCharset, bool binary) {
+  PPieceHeader piece = blob->GetFirstPiece();
+  if (piece == nullptr || piece->Used == 0) return "''";
+  DA_ASSERT(piece->Next == nullptr);
+  const char* data = reinterpret_cast<const char*>(TBlob::PieceData(piece));
+  const std::string_view bytes(data, piece->Used);
+  auto* compressed = dynamic_cast<TCompressedBlob*>(blob);
+  if (binary || (compressed != nullptr && compressed->IsCompressed())) return QuoteBinary(bytes, connCharset);
+  if (!useUnicode) return QuoteString(bytes, connCharset);
+  if (!blob->IsUnicode()) return QuoteAnsiAsUtf8(bytes);
+  std::u16string wide(bytes.size() / 2, u'\0');
+  std::memcpy(wide.data(), bytes.data(), wide.size() * 2);
+  return QuoteWideAsUtf8(wide);
+}
+
+std::string BlobToSQL(TBlob* blob, bool useUnicode, bool compress, TCharsetKind connCharset, bool binary) {
+  DA_ASSERT_MSG(blob != nullptr, "a blob parameter without a blob object");
+  blob->Defrag();
+  auto* compressed = dynamic_cast<TCompressedBlob*>(blob);
+  if (compress) {
+    if (compressed == nullptr && blob->GetSize() <= MaxUncompressedBlobText)
+      return BlobContentToSQL(blob, useUnicode, connCharset, binary);
+    std::unique_ptr<TBlob, TReleaseBlob> temp;
+    if (compressed == nullptr) {
+      temp.reset(compressed = new TCompressedBlob(blob->IsUnicode()));
+      compressed->Assign(blob);
+    }
+    compressed->SetCompressed(true);
+    compressed->Defrag();
+    return BlobContentToSQL(compressed, useUnicode, connCharset, binary);
+  }
+  if (compressed == nullptr || !compressed->IsCompressed())
+    return BlobContentToSQL(blob, useUnicode, connCharset, binary);
+  // Compressed content sent plain: read through the text accessors, which uncompress.
+  if (binary) return QuoteBinary(blob->GetAsString(), connCharset);
+  if (!useUnicode) return QuoteString(blob->GetAsString(), connCharset);
+  if (blob->IsUnicode()) return QuoteAnsiAsUtf8(WideToAnsi(blob->GetAsWideString()));
+  return QuoteAnsiAsUtf8(blob->GetAsString());
+}
+
+}  // namespace
+
+TCharsetKind SQLTextCharset(std::string_view connectionCharset, bool useUnicode) {
+  return useUnicode ? TCharsetKind::Utf8 : CharsetKindByName(connectionCharset);
+}
+
+std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compress, TCharsetKind connCharset,
+                             bool binary) {
+  if (value.IsObject())
+    return BlobToSQL(static_cast<TBlob*>(value.AsObject()), useUnicode, compress, connCharset, binary);
+  if (value.IsByteArray()) {
+    const auto& bytes = value.AsBytes();
+    return QuoteBinary(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), connCharset);
+  }
+  if (!useUnicode) return QuoteString(value.AsString(), connCharset);
+  if (value.VarType() == varOleStr) return QuoteWideAsUtf8(value.AsWideString());
+  return QuoteAnsiAsUtf8(value.AsString());
+}
+
+namespace {
+
+constexpr double SecsPerDay = 86400.0;
+
+std::string FloatLiteral(double value) {
+  if (!std::isfinite(value)) throw EConvertError("The value " + FloatToStr(value) + " has no SQL literal");
+  return FloatToStr(value);  // "." as decimal separator
+}
+
+// h:m:s without leading zeros, negative times with a leading "-".
+std::string TimeLiteral(TDateTime value) {
+  double secs = std::nearbyint(value * SecsPerDay);  // half to even
+  if (!std::isfinite(secs) || std::fabs(secs) > 9.0e15)
+    throw EConvertError("The value " + FloatToStr(value) + " is not a valid time");
+  auto total = static_cast<int64_t>(std::fabs(secs));
+  return std::string(secs < 0 ? "'-" : "'") + IntToStr(total / 3600) + ":" + IntToStr(total / 60 % 60) + ":" +
+         IntToStr(total % 60) + "'";
+}
+
+bool IsIntegerType(TDataType t) noexcept {
+  return t == dtInt8 || t == dtInt16 || t == dtInt32 || t == dtUInt16 || t == dtUInt32 || t == dtInt64;
+}
+
+// A value of a type without a literal form of its own (variant, object and array fields):
+// written by what the value is, never as unquoted text.
+std::string OwnTypeLiteral(const Variant& value, int serverMajorVersion, bool compress, bool useUnicode,
+                           TCharsetKind connCharset) {
+  switch (value.VarType()) {
+    case varBoolean: return ValueToSQLText(dtBoolean, value, false, serverMajorVersion, compress, useUnicode, connCharset);
+    case varDate: return ValueToSQLText(dtDateTime, value, false, serverMajorVersion, compress, useUnicode, connCharset);
+    case varUInt64: return UIntToStr(value.AsUInt64());
+    case varSingle:
+    case varDouble: return FloatLiteral(value.AsDouble());
+    default: break;
+  }
+  if (value.IsNumeric()) return value.AsString();  // integers, currency and packed decimals
+  return StringValueToSQL(value, useUnicode, compress, connCharset, value.IsByteArray() || value.IsObject());
+}
+
+}  // namespace
+
+void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value, int serverMajorVersion,
+                    bool compress, bool useUnicode, bool isNull, TCharsetKind connCharset) {
+  if (isNull || value.IsNull()) {
+    sb.Append("NULL");
+    return;
+  }
+  if ((dataType == dtDate || dataType == dtTime || dataType == dtDateTime) &&
+      value.AsDateTime() == MySQLZeroDate) {
+    sb.Append("'0000-00-00 00:00:00'");
+    return;
+  }
+  switch (dataType) {
+    case dtUnknown:
+    case dtBlob:
+    case dtBytes:
+    case dtVarBytes:
+    case dtExtVarBytes:
+      sb.Append(StringValueToSQL(value, false, compress, connCharset, value.IsObject() || value.IsByteArray()));
+      return;
+    case dtString:
+    case dtMemo:
+    case dtExtString:
+    case dtWideString:
+    case dtExtWideString:
+    case dtWideMemo:
+    case dtGuid:
+      sb.Append(StringValueToSQL(value, useUnicode, compress, connCharset));
+      return;
+    case dtFloat:
+    case dtCurrency:
+      sb.Append(value.VarType() == varCurrency ? CurrToStr(value.AsCurrency()) : FloatLiteral(value.AsDouble()));
+      return;
+    case dtFmtBCD: sb.Append(BcdToStr(value.AsBcd())); return;
+    case dtBCD: sb.Append(CurrToStr(value.AsCurrency())); return;
+    case dtDate: sb.Append("'" + FormatDateTime("yyyy-mm-dd", value.AsDateTime()) + "'"); return;
+    case dtDateTime: sb.Append("'" + FormatDateTime("yyyy-mm-dd hh:nn:ss", value.AsDateTime()) + "'"); return;
+    case dtTime: sb.Append(TimeLiteral(value.AsDateTime())); return;
+    case dtBoolean:
+      if (serverMajorVersion < 5)
+        sb.Append(value.AsBoolean() ? "1" : "0");
+      else
+        sb.Append(value.AsBoolean() ? "b'1'" : "b'0'");
+      return;
+    default: break;
+  }
+  if (IsIntegerType(dataType))
+    sb.Append(dataType == dtUInt32 && value.VarType() == varUInt64 ? UIntToStr(value.AsUInt64())
+                                                                    : IntToStr(value.AsInt64()));
+  else
+    sb.Append(OwnTypeLiteral(value, serverMajorVersion, compress, useUnicode, connCharset));
+}
+
+std::string ValueToSQLText(TDataType dataType, const Variant& value, bool isNull, int serverMajorVersion,
+                           bool compress, bool useUnicode, TCharsetKind connCharset) {
+  StringBuilder sb;
+  AppendSQLValue(sb, dataType, value, serverMajorVersion, compress, useUnicode, isNull, connCharset);
+  return sb.ToString();
+}
+
+// ---- column types ----------------------------------------------------------------------------
+
+bool MySQLTypeToDataType(int fieldType, uint32_t length, bool binary, bool& fixed, TDataType& dataType,
+                         TDANumericType numericType, bool useUnicode, bool enableBoolean, bool isUnsigned) {
+  switch (fieldType) {
+    case mftDecimal:
+    case mftNewDecimal:
+      dataType = numericType == ntBCD ? dtBCD : numericType == ntFmtBCD ? dtFmtBCD : dtFloat;
+      break;
+    case mftTiny:
+      dataType = enableBoolean && length == 1 ? dtBoolean : isUnsigned ? dtUInt16 : dtInt8;
+      break;
+    case mftShort: dataType = isUnsigned ? dtUInt16 : dtInt16; break;
+    case mftLong: dataType = isUnsigned ? dtUInt32 : dtInt32; break;
+    case mftInt24: dataType = dtInt32; break;
+    case mftLongLong:
+    case mftBit: dataType = dtInt64; break;
+    case mftFloat:
+    case mftDouble: dataType = dtFloat; break;
+    case mftNull:
+    case mftVarChar:
+    case mftVarString:
+    case mftEnum:
+    case mftSet: dataType = dtString; break;
+    case mftString:
+      dataType = dtString;
+      fixed = true;
+      break;
+    case mftTimestamp:
+    case mftDateTime: dataType = dtDateTime; break;
+    case mftDate: dataType = dtDate; break;
+    case mftTime: dataType = dtTime; break;
+    case mftYear: dataType = dtUInt16; break;
+    case mftTinyBlob:
+    case mftMediumBlob:
+    case mftLongBlob:
+    case mftBlob:
+    case mftGeometry: dataType = binary ? dtBlob : dtMemo; break;
+    default:
+      DA_ASSERT_MSG(false, "Unknown MySQL datatype (" + IntToStr(fieldType) + ")");
+      return false;
+  }
+  if (useUnicode && dataType == dtString) dataType = dtWideString;
+  if (useUnicode && dataType == dtMemo) dataType = dtWideMemo;
+  return true;
 }

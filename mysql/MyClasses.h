@@ -12,8 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/CLRClasses.h"
 #include "core/DAError.h"
+#include "core/MemFieldDesc.h"
 #include "platform/runtime/Charset.h"
+#include "platform/runtime/Variant.h"
 
 // The provider exception: the server's or the client's error number and text.
 class EMyError : public EDAError {
@@ -26,7 +29,7 @@ class EMyError : public EDAError {
 };
 
 // 0001-01-01 00:00:00 (days since 1899-12-30): stands for the zero date "0000-00-00 00:00:00".
-inline constexpr double MySQLZeroDate = -693593.0;
+inline constexpr TDateTime MySQLZeroDate = -693593.0;
 
 // ---- escaping and quoting ------------------------------------------------------------------
 
@@ -93,3 +96,54 @@ void SplitObjectName(std::string_view name, std::string& database, std::string& 
 // a backquote is doubled unless it is the first or the last inner character or a backquote
 // stands directly before or after it (so a name whose backquotes are already doubled is kept).
 std::string EscapeBackquotes(std::string_view name, TCharsetKind charset);
+
+// ---- values as SQL literals ------------------------------------------------------------------
+
+// How DECIMAL columns are held (the connection option NumericType).
+enum TDANumericType : uint8_t { ntFloat = 0, ntBCD = 1, ntFmtBCD = 2 };
+
+// The connection's character set for literals: how the server reads the statement text.
+// Under UseUnicode that is UTF-8; otherwise the set the connection's Charset names (empty:
+// latin1, see CharsetKindByName).
+TCharsetKind SQLTextCharset(std::string_view connectionCharset, bool useUnicode);
+
+// The quoted literal of a text, byte-array or blob value (a TBlob passed as an object reference;
+// a missing object fails an assertion). `connCharset` is how the server reads the statement
+// (SQLTextCharset). `binary` marks blob content as bytes rather than text: bytes, byte arrays and
+// compressed blob content are written by QuoteBinary. Text under UseUnicode is escaped in the
+// ANSI code page and then converted to UTF-8; otherwise it is escaped for `connCharset`. With
+// `compress`, a blob of more than 50 bytes is sent compressed. Compression errors pass through.
+std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compress, TCharsetKind connCharset,
+                             bool binary = false);
+
+// Appends the literal of a parameter value of data type `dataType`: NULL, a quoted text or
+// binary literal, a number with "." as decimal separator whatever the locale, a quoted date,
+// time or date-time, or a Boolean ("1"/"0" before server version 5, b'1'/b'0' from 5 on).
+// The zero date MySQLZeroDate is written '0000-00-00 00:00:00'. Raises EConvertError for a
+// value that is not of the type (a non-number for an integer type, say) and for a float that
+// is not finite.
+void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value, int serverMajorVersion,
+                    bool compress, bool useUnicode, bool isNull, TCharsetKind connCharset);
+
+// The literal as a string (AppendSQLValue on a temporary builder).
+std::string ValueToSQLText(TDataType dataType, const Variant& value, bool isNull, int serverMajorVersion,
+                           bool compress, bool useUnicode, TCharsetKind connCharset);
+
+// ---- column types ----------------------------------------------------------------------------
+
+// MySQL column types: the field-type byte of the client protocol.
+enum TMyFieldType : uint8_t {
+  mftDecimal = 0, mftTiny = 1, mftShort = 2, mftLong = 3,
+  mftFloat = 4, mftDouble = 5, mftNull = 6, mftTimestamp = 7,
+  mftLongLong = 8, mftInt24 = 9, mftDate = 10, mftTime = 11,
+  mftDateTime = 12, mftYear = 13, mftNewDate = 14, mftVarChar = 15,
+  mftBit = 16, mftNewDecimal = 246, mftEnum = 247, mftSet = 248,
+  mftTinyBlob = 249, mftMediumBlob = 250, mftLongBlob = 251,
+  mftBlob = 252, mftVarString = 253, mftString = 254, mftGeometry = 255,
+};
+
+// The record store's data type for a column. Sets `fixed` for fixed-length strings (CHAR).
+// Under UseUnicode dtString becomes dtWideString and dtMemo dtWideMemo. A type without a data
+// type (NEWDATE and the unassigned codes) fails an assertion "Unknown MySQL datatype (n)".
+bool MySQLTypeToDataType(int fieldType, uint32_t length, bool binary, bool& fixed, TDataType& dataType,
+                         TDANumericType numericType, bool useUnicode, bool enableBoolean, bool isUnsigned);
