@@ -481,19 +481,7 @@ void TData::StoreVariant(const TFieldDesc& f, void* recBuf, const Variant& value
     }
     case dtBlob:
     case dtMemo:
-    case dtWideMemo: {
-      TBlob* blob = GetBlob(f.FieldNo, recBuf);
-      if (f.DataType == dtWideMemo) {
-        const std::u16string text = value.AsWideString();
-        blob->EnableRollback();
-        blob->SetAsWideString(text);
-      } else {
-        const std::string text = value.AsString();
-        blob->EnableRollback();
-        blob->SetAsString(text);
-      }
-      break;
-    }
+    case dtWideMemo: StoreBlobVariant(*GetBlob(f.FieldNo, recBuf), f.DataType == dtWideMemo, value); break;
     case dtVariant: FieldVariantObject(f, recBuf)->SetValue(value); break;
     case dtBytes: {
       const auto& bytes = BytesOfVariant(value);

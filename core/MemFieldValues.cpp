@@ -7,6 +7,7 @@
 
 #include "core/CLRClasses.h"
 #include "core/DAConsts.h"
+#include "core/MemBlob.h"
 #include "core/MemBlocks.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
@@ -362,4 +363,16 @@ Variant Int8FieldVariant(const void* p, const TFieldDesc& field) {
   const int v = field.Size == 1 ? static_cast<int8_t>(Marshal::ReadByte(p)) : Marshal::ReadInt16(p);
   if (v >= INT8_MIN && v <= INT8_MAX) return Variant(static_cast<signed char>(v));
   return Variant(static_cast<short>(v));  // wider than its type: keep the value
+}
+
+void StoreBlobVariant(TBlob& blob, bool wide, const Variant& value) {
+  if (wide) {
+    const std::u16string text = value.AsWideString();
+    blob.EnableRollback();
+    blob.SetAsWideString(text);
+  } else {
+    const std::string text = value.AsString();
+    blob.EnableRollback();
+    blob.SetAsString(text);
+  }
 }

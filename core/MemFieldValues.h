@@ -14,6 +14,7 @@
 #include "core/MemFieldDesc.h"
 #include "platform/runtime/Variant.h"
 
+class TBlob;
 class TStringHeap;
 
 // Copies zero-terminated ANSI text of at most srcMax bytes into dest (destSize bytes, always
@@ -87,3 +88,6 @@ std::string TrimRightBlanksIf(std::string text, bool trim);
 std::u16string TrimRightBlanksIf(std::u16string text, bool trim);
 // The value of a dtInt8 field of Size 1 or 2 as an 8-bit variant (16-bit when it does not fit).
 Variant Int8FieldVariant(const void* p, const TFieldDesc& field);
+// The blob's text := the value's string form (its wide form for a wide memo), in cached mode so
+// that Cancel restores the old content. A conversion error leaves the blob as it was.
+void StoreBlobVariant(TBlob& blob, bool wide, const Variant& value);

@@ -27,7 +27,7 @@ std::vector<TestField> AllTypes() {
       {"VB", dtVarBytes, 6, 4},      {"XVB", dtExtVarBytes, R},     {"U32", dtUInt32, 4},
       {"WS", dtWideString, 8, 3},    {"XWS", dtExtWideString, R},   {"BCD", dtBCD, 8},
       {"FMT", dtFmtBCD, 34, 10, 2},  {"GUID", dtGuid, 39, 38},      {"WMEMO", dtWideMemo, R},
-      {"FIX", dtString, 5, 4, 0, true},
+      {"FIX", dtString, 5, 4, 0, true},  {"X31", 31, 4},
   };
 }
 
@@ -112,6 +112,7 @@ TEST_F(FieldsTest, VariantWritesAndReadsForEveryTypeCode) {
       {"reference", "REF", Variant(1), {}, "Cannot convert type 16"},
       {"array", "ARR", Variant(1), {}, "Cannot convert type 17"},
       {"table", "TAB", Variant(1), {}, "Cannot convert type 18"},
+      {"code above 30", "X31", Variant(1), {}, "Cannot convert type 31"},
       {"variant", "VAR", Variant(u"wide"), Variant(u"wide")},
       {"heap string", "XS", Variant("heap"), Variant("heap")},
       {"heap string empty", "XS", Variant(""), Variant("")},
@@ -165,6 +166,19 @@ TEST_F(FieldsTest, VariantWritesAndReadsForEveryTypeCode) {
     const Variant got = store.GetFieldAsVariant(no, buf);
     EXPECT_EQ(got.VarType(), c.want.VarType());
     EXPECT_TRUE(VarCompare(got, c.want) == 0) << VarToStr(got);
+  }
+}
+
+TEST_F(FieldsTest, TypesWithoutAVariantFormRaiseOnRead) {
+  for (const char* name : {"UNKNOWN", "OBJ", "REF", "ARR", "TAB", "X31"}) {
+    SCOPED_TRACE(name);
+    store.SetNull(No(name), buf, false);
+    try {
+      store.GetFieldAsVariant(No(name), buf);
+      ADD_FAILURE() << "no exception";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.Message(), "Cannot convert type " + std::to_string(store.FieldByName(name)->DataType));
+    }
   }
 }
 
@@ -353,6 +367,21 @@ TEST(MemDataLifecycleTest, CreateOpenCloseAndPrepare) {
   EXPECT_EQ(store.InternalUnPrepareCalls, 1);
   store.UnPrepare();  // not prepared: nothing
   EXPECT_EQ(store.InternalUnPrepareCalls, 1);
+}
+
+TEST(MemDataLifecycleTest, NullIndicatorsFollowTheData) {
+  TTestStore store({{"A", dtInt32, 4}, {"B", dtWideString, 6}, {"C", dtInt16, 2}});
+  store.Open();
+  ASSERT_EQ(store.RecordSize(), 16);
+  ASSERT_EQ(store.DataSize(), 12);
+  std::vector<uint8_t> rec(16, 0);
+  store.SetNull(3, rec.data(), true);
+  EXPECT_EQ(rec, std::vector<uint8_t>({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
+  store.PutFieldAsVariant(2, rec.data(), Variant(u"xy"));
+  EXPECT_EQ(rec[4], 'x');
+  EXPECT_EQ(rec[6], 'y');
+  EXPECT_FALSE(store.GetNull(2, rec.data()));
+  EXPECT_TRUE(store.GetNull(3, rec.data()));
 }
 
 TEST(MemDataLifecycleTest, FilterTextIsParsedWhenActiveAndABadOneChangesNothing) {
