@@ -151,7 +151,6 @@ std::string TCRTableInfoClass::Quote(std::string_view name) const {
 std::string TCRTableInfoClass::NormalizeNameEx(std::string_view name, char leftQuote, char rightQuote,
                                                bool quoteNames) const {
   const char pairs[2][2] = {{leftQuote, rightQuote}, {LeftQuote(), RightQuote()}};
-  const char special[] = {'.', leftQuote, rightQuote, LeftQuote(), RightQuote()};
   std::string out;
   bool first = true;
   for (std::string_view part : SplitDotted(name, pairs)) {
@@ -160,13 +159,25 @@ std::string TCRTableInfoClass::NormalizeNameEx(std::string_view name, char leftQ
       bare = UnQuoteWith(part, leftQuote, rightQuote);
     else
       bare = UnQuoteWith(part, LeftQuote(), RightQuote());
-    bool needsQuotes = quoteNames || HoldsAnyOf(bare, std::string_view(special, sizeof special)) ||
-                       IsBracketNeeds(bare);
     if (!first) out += '.';
     first = false;
-    out += needsQuotes ? QuoteWith(bare, leftQuote, rightQuote) : bare;
+    out += QuoteIfNeeded(bare, leftQuote, rightQuote, quoteNames);
   }
   return out;
+}
+
+std::string TCRTableInfoClass::NormalizeIdentifier(std::string_view bare, bool quoteNames) const {
+  return QuoteIfNeeded(bare, LeftQuote(), RightQuote(), quoteNames);
+}
+
+std::string TCRTableInfoClass::QuoteIfNeeded(std::string_view bare, char leftQuote, char rightQuote,
+                                             bool quoteNames) const {
+  // A point or a quote character always needs quotes; IsBracketNeeds is asked only about names
+  // free of both, which every server's rule can judge.
+  const char special[] = {'.', leftQuote, rightQuote, LeftQuote(), RightQuote()};
+  bool needsQuotes = quoteNames || HoldsAnyOf(bare, std::string_view(special, sizeof special)) ||
+                     IsBracketNeeds(bare);
+  return needsQuotes ? QuoteWith(bare, leftQuote, rightQuote) : std::string(bare);
 }
 
 std::string TCRTableInfoClass::NormalizeName(std::string_view name, bool quoteNames) const {
@@ -287,4 +298,22 @@ void TCRTablesInfo::NormalizeNames() {
     throw;
   }
   EndUpdate();
+}
+
+// ---- TCRFieldDesc -----------------------------------------------------------------------------
+
+void TCRFieldDesc::SetTableInfoClass(const TCRTableInfoClass& value) noexcept {
+  if (FTableInfoClass == &value) return;
+  FTableInfoClass = &value;
+  for (TCachedName& cached : FNormalized) cached.Valid = false;
+}
+
+std::string TCRFieldDesc::GetNormalizedName(bool quote) {
+  TCachedName& cached = FNormalized[quote ? 1 : 0];
+  if (!cached.Valid || cached.Source != Name) {
+    cached.Normalized = FTableInfoClass->NormalizeIdentifier(Name, quote);
+    cached.Source = Name;
+    cached.Valid = true;
+  }
+  return cached.Normalized;
 }

@@ -1,6 +1,6 @@
-// Descriptions of the tables a query reads (name and alias), and the name rules of a server:
-// which names need quoting, how they are quoted, unquoted and normalised. The components use them
-// to write update statements.
+// Descriptions of the tables a query reads (name and alias), the provider's field description that
+// points to its table, and the name rules of a server: which names need quoting, how they are
+// quoted, unquoted and normalised. The components use them to write update statements.
 //
 // Name rules are class-level: a TCRTableInfoClass object per table-info class carries them, so
 // callers apply a server's rules without an instance (TCRTableInfo::Class(), a record set's
@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/MemFieldDesc.h"
 #include "platform/runtime/Classes.h"
 
 class TCRTableInfo;
@@ -54,6 +55,12 @@ class TCRTableInfoClass {
   std::string NormalizeNameEx(std::string_view name, char leftQuote, char rightQuote, bool quoteNames) const;
   // NormalizeNameEx with the class's own quote characters.
   virtual std::string NormalizeName(std::string_view name, bool quoteNames = false) const;
+  // One bare identifier, never split at points (a column name): quoted with the class's
+  // characters when quoteNames is set or it needs quoting, else unchanged.
+  std::string NormalizeIdentifier(std::string_view bare, bool quoteNames) const;
+
+ private:
+  std::string QuoteIfNeeded(std::string_view bare, char leftQuote, char rightQuote, bool quoteNames) const;
 };
 
 // One table a query reads. Setting its name or alias keeps the owner's look-up indexes current.
@@ -138,4 +145,30 @@ class TCRTablesInfo {
   TStringList FAliasIndex;
   int FUpdateCount = 0;
   bool FNamesNormalized = false;
+};
+
+// The provider's field description: the record store's plus the table the column comes from.
+class TCRFieldDesc : public TFieldDesc {
+ public:
+  // The table of the column; nil for a computed column or when the provider does not know it.
+  TCRTableInfo* TableInfo = nullptr;
+
+  // The name rules GetNormalizedName applies: the record set's table-info class, which the
+  // record set sets when it describes its fields (the base class until then).
+  const TCRTableInfoClass& GetTableInfoClass() const noexcept { return *FTableInfoClass; }
+  void SetTableInfoClass(const TCRTableInfoClass& value) noexcept;
+
+  // Name as one identifier, normalised by the table-info class (quoted when `quote` is set or
+  // the name needs it). Cached per mode until Name or the class changes.
+  virtual std::string GetNormalizedName(bool quote);
+
+ private:
+  struct TCachedName {
+    bool Valid = false;
+    std::string Source;
+    std::string Normalized;
+  };
+
+  const TCRTableInfoClass* FTableInfoClass = &TCRTableInfo::Class();
+  TCachedName FNormalized[2];  // by `quote`
 };

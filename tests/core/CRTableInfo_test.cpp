@@ -224,3 +224,43 @@ TEST(CRTablesInfoTest, NormalizeNamesAndClear) {
 }
 
 }  // namespace
+
+namespace {
+
+class TBackquoteTableInfoClass : public TCRTableInfoClass {
+ public:
+  char LeftQuote() const override { return '`'; }
+  char RightQuote() const override { return '`'; }
+};
+
+TEST(CRFieldDescTest, NormalizedNameIsOneIdentifier) {
+  TCRFieldDesc field;
+  struct Case {
+    const char* Name;
+    std::string FieldName;
+    bool Quote;
+    std::string Expected;
+  };
+  const Case cases[] = {
+      {"plain", "id", false, "id"},
+      {"plain, quoted on request", "id", true, "\"id\""},
+      {"blank", "my col", false, "\"my col\""},
+      {"a point does not split a column name", "a.b", false, "\"a.b\""},
+      {"embedded quote doubled", "x\"y", false, "\"x\"\"y\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    field.Name = c.FieldName;  // the cache follows the name
+    EXPECT_EQ(field.GetNormalizedName(c.Quote), c.Expected);
+    EXPECT_EQ(field.GetNormalizedName(c.Quote), c.Expected);
+  }
+  TBackquoteTableInfoClass backquotes;
+  field.Name = "my col";
+  EXPECT_EQ(field.GetNormalizedName(false), "\"my col\"");
+  field.SetTableInfoClass(backquotes);
+  EXPECT_EQ(field.GetNormalizedName(false), "`my col`");
+  EXPECT_EQ(field.GetNormalizedName(true), "`my col`");
+  EXPECT_EQ(field.TableInfo, nullptr);
+}
+
+}  // namespace
