@@ -447,7 +447,11 @@ uint32_t TBlob::GetSizeAnsi() {
 }
 
 uint32_t TBlob::TranslatePositionToUni(uint32_t position) {
-  if (position == 0 || !FIsUnicode || !IsAnsiMultiByte()) return FIsUnicode ? position * 2 : position;
+  if (!FIsUnicode) return position;
+  if (position == 0 || !IsAnsiMultiByte()) {
+    if (position > UINT32_MAX / 2) RaiseMessage(SInvalidBlobPosition);
+    return position * 2;
+  }
   const std::u16string wide = GetAsWideString();
   const std::string ansi = WideToAnsi(wide);
   // Each character (a surrogate pair counts as one) becomes one ANSI character: walk both.
