@@ -1,0 +1,569 @@
+#include "mysql/MySqlNet.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+// ---- errors -----------------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* ClientErrors[CR_MAX_ERROR - CR_MIN_ERROR + 1] = {
+    "Unknown MySQL error",                                                                // 2000
+    "Can't create UNIX socket (%d)",                                                      // 2001
+    "Can't connect to local MySQL server through socket '%-.64s' (%d)",                   // 2002
+    "Can't connect to MySQL server on '%s' (%d)",                                         // 2003
+    "Can't create TCP/IP socket (%d)",                                                    // 2004
+    "Unknown MySQL Server Host '%-.64s' (%d)",                                            // 2005
+    "MySQL server has gone away",                                                         // 2006
+    "Protocol mismatch. Server Version = %d Client Version = %d",                         // 2007
+    "MySQL client run out of memory",                                                     // 2008
+    "Wrong host info",                                                                    // 2009
+    "Localhost via UNIX socket",                                                          // 2010
+    "%-.64s via TCP/IP",                                                                  // 2011
+    "Error in server handshake",                                                          // 2012
+    "Lost connection to MySQL server during query",                                       // 2013
+    "Commands out of sync;  You can't run this command now",                              // 2014
+    "%-.64s via named pipe",                                                              // 2015
+    "Can't wait for named pipe to host: %s  pipe: %s (%s)",                               // 2016
+    "Can't open named pipe to host: %s  pipe: %s (%s)",                                   // 2017
+    "Can't set state of named pipe to host: %s  pipe: %s (%s)",                           // 2018
+    "Can't initialize character set %s (path: %s)",                                       // 2019
+    "Got packet bigger than 'max_allowed_packet'",                                        // 2020
+    "Embedded server",                                                                    // 2021
+    "Error on SHOW SLAVE STATUS:",                                                        // 2022
+    "Error on SHOW SLAVE HOSTS:",                                                         // 2023
+    "Error connecting to slave:",                                                         // 2024
+    "Error connecting to master:",                                                        // 2025
+    "SSL connection error",                                                               // 2026
+    "Malformed packet",                                                                   // 2027
+    "Invalid use of null pointer",                                                        // 2028
+    "Statement not prepared",                                                             // 2029
+    "Not all parameters data supplied",                                                   // 2030
+    "Data truncated",                                                                     // 2031
+    "No parameters exists in the statement",                                              // 2032
+    "Invalid parameter number",                                                           // 2033
+    "Can't send long data for non string or binary data types (parameter: %s)",           // 2034
+    "Using unsupported buffer type: %s  (parameter: %s)",                                 // 2035
+    "Shared memory (%s)",                                                                 // 2036
+    "Can't open shared memory. Request event don't create  (%s)",                         // 2037
+    "Can't open shared memory. Answer event don't create  (%s)",                          // 2038
+    "Can't open shared memory. File mapping don't create  (%s)",                          // 2039
+    "Can't open shared memory. Map of memory don't create  (%s)",                         // 2040
+    "Can't open shared memory. File mapping don't create for client (%s)",                // 2041
+    "Can't open shared memory. Map of memory don't create for client (%s)",               // 2042
+    "Can't open shared memory. %s event don't create for client (%s)",                    // 2043
+    "Can't open shared memory. Server abandoded and don't sent the answer event (%s)",    // 2044
+    "Can't open shared memory. Can't send the request event to server (%s)",              // 2045
+    "Wrong or unknown protocol",                                                          // 2046
+    "Invalid connection handle",                                                          // 2047
+};
+
+}  // namespace
+
+const char* MySqlClientErrorText(int code) noexcept {
+  return code >= CR_MIN_ERROR && code <= CR_MAX_ERROR ? ClientErrors[code - CR_MIN_ERROR] : "";
+}
+
+std::string MySqlErrorMessage(int code, std::initializer_list<FormatArg> args, std::string_view detail) {
+  std::string message = MySqlClientErrorText(code);
+  try {
+    message = Format(message, args);
+  } catch (const EConvertError&) {
+    // An error report must not turn into a formatting error: keep the text as it stands.
+  }
+  if (!detail.empty()) {
+    message += "\r\n";
+    message += detail;
+  }
+  return message;
+}
+
+void RaiseMySqlClientError(int code, std::initializer_list<FormatArg> args, std::string_view detail) {
+  throw EMySqlException(code, MySqlErrorMessage(code, args, detail));
+}
+
+// ---- pure codecs ------------------------------------------------------------------------------
+
+namespace {
+
+void PutUInt24(uint8_t* out, uint32_t value) noexcept {
+  out[0] = static_cast<uint8_t>(value);
+  out[1] = static_cast<uint8_t>(value >> 8);
+  out[2] = static_cast<uint8_t>(value >> 16);
+}
+
+}  // namespace
+
+void MySqlPutHeader(uint8_t* out, uint32_t length, uint8_t seq) noexcept {
+  PutUInt24(out, length);
+  out[3] = seq;
+}
+
+int MySqlLengthCodedSize(uint64_t value) noexcept {
+  return value < 251 ? 1 : value < 0x10000 ? 3 : value < 0x1000000 ? 4 : 9;
+}
+
+int MySqlPutLengthCoded(uint8_t* out, uint64_t value) noexcept {
+  const int size = MySqlLengthCodedSize(value);
+  if (size == 1) {
+    out[0] = static_cast<uint8_t>(value);
+    return 1;
+  }
+  out[0] = size == 3 ? 252 : size == 4 ? 253 : 254;
+  for (int i = 1; i < size; ++i) out[i] = static_cast<uint8_t>(value >> (8 * (i - 1)));
+  return size;
+}
+
+bool MySqlParseErrorPacket(const uint8_t* packet, size_t length, int& number, std::string& message) {
+  if (length < 3 || packet[0] != 0xFF) return false;
+  number = packet[1] | packet[2] << 8;
+  size_t pos = 3;
+  // Servers speaking the 4.1 protocol put "#" and the five-character SQL state first.
+  if (length >= pos + 6 && packet[pos] == '#') pos += 6;
+  const uint8_t* text = packet + pos;
+  const void* zero = std::memchr(text, 0, length - pos);
+  size_t textLength = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - text) : length - pos;
+  message.assign(reinterpret_cast<const char*>(text), textLength);
+  return true;
+}
+
+TBytes MySqlCompressEnvelope(uint8_t compSeq, const uint8_t* data, size_t length) {
+  DA_ASSERT(length <= static_cast<size_t>(MYSQL_MAX_CHUNK));
+  constexpr size_t header = MYSQL_HEADER_SIZE + MYSQL_COMP_HEADER_EXTRA;
+  TBytes out;
+  if (length > static_cast<size_t>(MYSQL_MIN_COMPRESS_LENGTH)) {
+    uLongf size = compressBound(static_cast<uLong>(length));
+    out.resize(header + size);
+    // Data that does not shrink (already packed, random) would overflow the 3-byte length of
+    // a full chunk: it goes stored instead.
+    if (compress(out.data() + header, &size, data, static_cast<uLong>(length)) == Z_OK && size < length) {
+      out.resize(header + size);
+      MySqlPutHeader(out.data(), static_cast<uint32_t>(size), compSeq);
+      PutUInt24(out.data() + MYSQL_HEADER_SIZE, static_cast<uint32_t>(length));
+      return out;
+    }
+  }
+  out.resize(header + length);
+  MySqlPutHeader(out.data(), static_cast<uint32_t>(length), compSeq);
+  PutUInt24(out.data() + MYSQL_HEADER_SIZE, 0);
+  if (length > 0) std::memcpy(out.data() + header, data, length);
+  return out;
+}
+
+bool MySqlInflate(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t expected) noexcept {
+  uLongf size = static_cast<uLongf>(expected);
+  int rc = uncompress(target, &size, source, static_cast<uLong>(sourceLength));
+  return rc == Z_OK && size == expected;
+}
+
+// ---- TMySqlNet: state and errors ----------------------------------------------------------------
+
+TMySqlNet::TMySqlNet(std::unique_ptr<TMySqlVio> vio) : FVio(std::move(vio)) { Reset(); }
+
+TMySqlNet::~TMySqlNet() = default;
+
+void TMySqlNet::SetVio(std::unique_ptr<TMySqlVio> vio) {
+  std::unique_ptr<TMySqlVio> old = std::move(FVio);
+  FVio = std::move(vio);
+  FBroken = false;
+  FInflated.clear();
+  FInflatedPos = 0;
+  Reset();
+  if (old) {
+    try {
+      old->Close();
+    } catch (...) {
+      // The old transport is being thrown away; a failure to close it changes nothing.
+    }
+  }
+}
+
+void TMySqlNet::CheckUsable() {
+  if (!FVio || FBroken) RaiseMySqlClientError(CR_SERVER_GONE_ERROR);
+}
+
+void TMySqlNet::Fatal(int code, std::initializer_list<FormatArg> args, std::string_view detail) {
+  FBroken = true;
+  RaiseMySqlClientError(code, args, detail);
+}
+
+void TMySqlNet::Need(int count) {
+  if (count < 0 || Remaining() < count) Malformed();
+}
+
+void TMySqlNet::RaiseServerError(const uint8_t* packet, size_t length) {
+  int number = 0;
+  std::string text;
+  if (!MySqlParseErrorPacket(packet, length, number, text)) Malformed();
+  throw EMySqlException(number, MySqlErrorMessage(number, {}, text));
+}
+
+// ---- TMySqlNet: writing ---------------------------------------------------------------------------
+
+void TMySqlNet::Reset() {
+  FSeq = 0;
+  FCompSeq = 0;
+  FWriting = false;
+  FCompOut.clear();
+  BeginWrite();
+}
+
+void TMySqlNet::BeginWrite() {
+  if (FWriting) return;
+  FBuffer.SetLength(MYSQL_HEADER_SIZE);
+  FBuffer.SetPosition(MYSQL_HEADER_SIZE);
+  FWriting = true;
+  FFullChunkSent = false;
+}
+
+void TMySqlNet::WriteByte(uint8_t value) { Append(&value, 1); }
+
+void TMySqlNet::WriteUInt16(uint16_t value) {
+  const uint8_t b[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+  Append(b, sizeof b);
+}
+
+void TMySqlNet::WriteUInt24(uint32_t value) {
+  const uint8_t b[3] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16)};
+  Append(b, sizeof b);
+}
+
+void TMySqlNet::WriteUInt32(uint32_t value) {
+  uint8_t b[4];
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(value >> (8 * i));
+  Append(b, sizeof b);
+}
+
+void TMySqlNet::WriteInt64(int64_t value) {
+  uint8_t b[8];
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
+  Append(b, sizeof b);
+}
+
+void TMySqlNet::WriteLengthCodedInt(uint64_t value) {
+  uint8_t b[9];
+  Append(b, static_cast<size_t>(MySqlPutLengthCoded(b, value)));
+}
+
+void TMySqlNet::WriteFill(uint8_t value, int count) {
+  DA_ASSERT(count >= 0);
+  uint8_t fill[256];
+  std::memset(fill, value, sizeof fill);
+  for (int left = count; left > 0; left -= static_cast<int>(sizeof fill))
+    Append(fill, std::min<size_t>(sizeof fill, static_cast<size_t>(left)));
+}
+
+void TMySqlNet::WriteBytes(const void* buffer, int offset, int count) {
+  DA_ASSERT(offset >= 0 && count >= 0);
+  if (count > 0) Append(static_cast<const uint8_t*>(buffer) + offset, static_cast<size_t>(count));
+}
+
+void TMySqlNet::WriteString(std::string_view text) {
+  Append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+void TMySqlNet::WriteStringZ(std::string_view text) {
+  WriteString(text);
+  WriteByte(0);
+}
+
+// Bytes collect in the buffer until the payload would reach 0xFFFFFF; then a full chunk goes out:
+// the buffered part, followed by the rest straight from the caller's memory.
+void TMySqlNet::Append(const uint8_t* data, size_t count) {
+  BeginWrite();
+  while (count > 0) {
+    const size_t payload = static_cast<size_t>(FBuffer.Length() - MYSQL_HEADER_SIZE);
+    if (payload + count < static_cast<size_t>(MYSQL_MAX_CHUNK)) {
+      FBuffer.Write(data, 0, static_cast<int>(count));
+      return;
+    }
+    CheckUsable();
+    const size_t take = MYSQL_MAX_CHUNK - payload;
+    uint8_t* buffer = FBuffer.GetBuffer().data();
+    MySqlPutHeader(buffer, MYSQL_MAX_CHUNK, FSeq++);
+    SendRaw(buffer, MYSQL_HEADER_SIZE + payload);
+    SendRaw(data, take);
+    data += take;
+    count -= take;
+    FBuffer.SetLength(MYSQL_HEADER_SIZE);
+    FBuffer.SetPosition(MYSQL_HEADER_SIZE);
+    FFullChunkSent = true;
+  }
+}
+
+void TMySqlNet::Flush() {
+  if (!FWriting) return;
+  const size_t payload = static_cast<size_t>(FBuffer.Length() - MYSQL_HEADER_SIZE);
+  if (payload == 0 && !FFullChunkSent) return;
+  CheckUsable();
+  uint8_t* buffer = FBuffer.GetBuffer().data();
+  MySqlPutHeader(buffer, static_cast<uint32_t>(payload), FSeq++);
+  SendRaw(buffer, MYSQL_HEADER_SIZE + payload);
+  EndSend();
+  FBuffer.SetLength(MYSQL_HEADER_SIZE);
+  FBuffer.SetPosition(MYSQL_HEADER_SIZE);
+  FFullChunkSent = false;
+}
+
+void TMySqlNet::FlushEmpty() {
+  BeginWrite();
+  DA_ASSERT_MSG(FBuffer.Length() == MYSQL_HEADER_SIZE, "FlushEmpty with a packet being built");
+  CheckUsable();
+  uint8_t header[MYSQL_HEADER_SIZE];
+  MySqlPutHeader(header, 0, FSeq++);
+  SendRaw(header, sizeof header);
+  EndSend();
+  FFullChunkSent = false;
+}
+
+void TMySqlNet::SendRaw(const uint8_t* data, size_t count) {
+  if (FCompress) {
+    SendCompressed(data, count);
+    return;
+  }
+  if (count == 0) return;
+  if (FVio->WriteAll(data, 0, static_cast<int>(count)) != static_cast<int>(count))
+    Fatal(CR_SERVER_LOST, {}, FVio->ErrorText());
+}
+
+// The plain stream is cut into compressed packets of at most 0xFFFFFF bytes each (the limit of
+// their 3-byte uncompressed length); a plain packet may span several.
+void TMySqlNet::SendCompressed(const uint8_t* data, size_t count) {
+  while (count > 0) {
+    const size_t take = std::min(count, MYSQL_MAX_CHUNK - FCompOut.size());
+    FCompOut.insert(FCompOut.end(), data, data + take);
+    data += take;
+    count -= take;
+    if (FCompOut.size() == static_cast<size_t>(MYSQL_MAX_CHUNK)) SendCompressedPacket();
+  }
+}
+
+void TMySqlNet::SendCompressedPacket() {
+  if (FCompOut.empty()) return;
+  TBytes envelope = MySqlCompressEnvelope(FCompSeq++, FCompOut.data(), FCompOut.size());
+  FCompOut.clear();
+  if (FVio->WriteAll(envelope.data(), 0, static_cast<int>(envelope.size())) != static_cast<int>(envelope.size()))
+    Fatal(CR_SERVER_LOST, {}, FVio->ErrorText());
+}
+
+// With compression the packet's remaining bytes go out now, and the plain sequence continues
+// from the compressed one.
+void TMySqlNet::EndSend() {
+  if (!FCompress) return;
+  SendCompressedPacket();
+  FSeq = FCompSeq;
+}
+
+// ---- TMySqlNet: reading -----------------------------------------------------------------------
+
+void TMySqlNet::VioRead(uint8_t* target, size_t count) {
+  if (count == 0) return;
+  if (FVio->ReadAll(target, 0, static_cast<int>(count)) != static_cast<int>(count))
+    Fatal(CR_SERVER_LOST, {}, FVio->ErrorText());
+}
+
+void TMySqlNet::ReadRaw(uint8_t* target, size_t count) {
+  if (!FCompress) {
+    VioRead(target, count);
+    return;
+  }
+  while (count > 0) {
+    if (FInflatedPos == FInflated.size()) ReadCompressedPacket();
+    const size_t take = std::min(count, FInflated.size() - FInflatedPos);
+    std::memcpy(target, FInflated.data() + FInflatedPos, take);
+    FInflatedPos += take;
+    target += take;
+    count -= take;
+  }
+}
+
+void TMySqlNet::ReadCompressedPacket() {
+  uint8_t header[MYSQL_HEADER_SIZE + MYSQL_COMP_HEADER_EXTRA];
+  VioRead(header, sizeof header);
+  if (header[3] != FCompSeq)
+    Fatal(ER_NET_PACKETS_OUT_OF_ORDER, {},
+          Format("ReceiveCompHeader: Net packets out of order: received[%d], expected[%d]", {header[3], FCompSeq}));
+  ++FCompSeq;
+  const uint32_t packedLength = MySqlGetUInt24(header);
+  const uint32_t plainLength = MySqlGetUInt24(header + MYSQL_HEADER_SIZE);
+  // A buffer grown by one huge packet is not kept for the small ones that follow.
+  if (FInflated.capacity() > (1u << 20) && std::max(packedLength, plainLength) < (1u << 16)) TBytes().swap(FInflated);
+  FInflatedPos = 0;
+  if (plainLength == 0) {
+    FInflated.resize(packedLength);
+    VioRead(FInflated.data(), packedLength);
+    return;
+  }
+  FPacked.resize(packedLength);
+  VioRead(FPacked.data(), packedLength);
+  FInflated.resize(plainLength);
+  if (!MySqlInflate(FPacked.data(), packedLength, FInflated.data(), plainLength)) {
+    FInflated.clear();
+    Fatal(ER_NET_UNCOMPRESS_ERROR);
+  }
+  if (FPacked.capacity() > (1u << 20)) TBytes().swap(FPacked);
+}
+
+uint32_t TMySqlNet::ReadHeader() {
+  uint8_t header[MYSQL_HEADER_SIZE];
+  ReadRaw(header, sizeof header);
+  if (!FCompress) {
+    if (header[3] != FSeq)
+      Fatal(ER_NET_PACKETS_OUT_OF_ORDER, {},
+            Format("ReceiveHeader: Net packets out of order: received[%d], expected[%d]", {header[3], FSeq}));
+    ++FSeq;
+    FCompSeq = FSeq;
+  } else {
+    ++FSeq;  // the compressed envelope carries the checked sequence
+  }
+  return MySqlGetUInt24(header);
+}
+
+void TMySqlNet::Discard(size_t count) {
+  uint8_t scratch[4096];
+  while (count > 0) {
+    const size_t take = std::min(count, sizeof scratch);
+    ReadRaw(scratch, take);
+    count -= take;
+  }
+}
+
+void TMySqlNet::ReadPacket() {
+  CheckUsable();
+  FWriting = false;
+  FBuffer.SetPosition(0);
+  FBuffer.SetLength(0);
+  size_t total = 0;
+  for (;;) {
+    const uint32_t length = ReadHeader();
+    if (total + length > static_cast<size_t>(FMaxPacketSize)) Fatal(CR_NET_PACKET_TOO_LARGE);
+    FBuffer.SetLength(static_cast<int>(total + length));
+    ReadRaw(FBuffer.GetBuffer().data() + total, length);
+    total += length;
+    if (length < static_cast<uint32_t>(MYSQL_MAX_CHUNK)) break;
+  }
+  FBuffer.SetPosition(0);
+  if (total > 0 && Data()[0] == 0xFF) RaiseServerError(Data(), total);
+}
+
+TBytes TMySqlNet::ReadPacketBytes() {
+  CheckUsable();
+  uint32_t length = ReadHeader();
+  if (length == 0) Malformed();
+  if (length > static_cast<uint32_t>(FMaxPacketSize)) Fatal(CR_NET_PACKET_TOO_LARGE);
+  if (length == static_cast<uint32_t>(MYSQL_MAX_CHUNK)) {
+    // Consume the whole packet so that the stream stays in step, then refuse it.
+    size_t total = 0;
+    for (;;) {
+      total += length;
+      if (total > static_cast<size_t>(FMaxPacketSize)) Fatal(CR_NET_PACKET_TOO_LARGE);
+      Discard(length);
+      if (length < static_cast<uint32_t>(MYSQL_MAX_CHUNK)) break;
+      length = ReadHeader();
+    }
+    throw ArgumentException("Cannot retrieve huge data in FetchAll mode");
+  }
+  TBytes packet(length);
+  ReadRaw(packet.data(), length);
+  if (packet[0] == 0xFF) RaiseServerError(packet.data(), length);
+  return packet;
+}
+
+int TMySqlNet::SkipPacket(TBytes& firstBytes, int chunkSize, bool checkError) {
+  DA_ASSERT(chunkSize > 0);
+  CheckUsable();
+  const uint32_t length = ReadHeader();
+  const size_t chunk = static_cast<size_t>(chunkSize);
+  uint8_t firstByte = 0;
+  firstBytes.assign(1, 0);
+  for (size_t done = 0; done < length;) {
+    const size_t piece = std::min<size_t>(chunk, length - done);
+    firstBytes.resize(piece);
+    ReadRaw(firstBytes.data(), piece);
+    if (done == 0) {
+      firstByte = firstBytes[0];
+      if (checkError && firstByte == 0xFF) {
+        if (length > static_cast<uint32_t>(FMaxPacketSize)) Fatal(CR_NET_PACKET_TOO_LARGE);
+        TBytes whole(length);
+        std::memcpy(whole.data(), firstBytes.data(), piece);
+        ReadRaw(whole.data() + piece, length - piece);
+        RaiseServerError(whole.data(), length);
+      }
+    }
+    done += piece;
+  }
+  firstBytes[0] = checkError ? firstByte : 0;
+  return static_cast<int>(length);
+}
+
+// ---- TMySqlNet: primitive readers -------------------------------------------------------------
+
+const uint8_t* TMySqlNet::Take(int count) {
+  Need(count);
+  const int position = FBuffer.Position();
+  FBuffer.SetPosition(position + count);
+  return Data() + position;
+}
+
+void TMySqlNet::SetPosition(int position) {
+  if (position < 0 || position > FBuffer.Length()) Malformed();
+  FBuffer.SetPosition(position);
+}
+
+uint8_t TMySqlNet::ReadByte() { return *Take(1); }
+
+uint16_t TMySqlNet::ReadUInt16() {
+  const uint8_t* p = Take(2);
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t TMySqlNet::ReadUInt24() { return MySqlGetUInt24(Take(3)); }
+
+uint32_t TMySqlNet::ReadUInt32() {
+  const uint8_t* p = Take(4);
+  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
+
+int64_t TMySqlNet::ReadInt64() {
+  const uint8_t* p = Take(8);
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
+  return static_cast<int64_t>(value);
+}
+
+int64_t TMySqlNet::ReadLengthCodedInt() {
+  const uint8_t first = ReadByte();
+  if (first < 251) return first;
+  switch (first) {
+    case 251:
+      return MYSQL_NULL_LENGTH;
+    case 252:
+      return ReadUInt16();
+    case 253:
+      return ReadUInt24();
+    case 254:
+      return ReadInt64();
+    default:
+      Malformed();
+  }
+}
+
+void TMySqlNet::ReadBytes(void* buffer, int offset, int count) {
+  DA_ASSERT(offset >= 0);
+  const uint8_t* p = Take(count);
+  if (count > 0) std::memcpy(static_cast<uint8_t*>(buffer) + offset, p, static_cast<size_t>(count));
+}
+
+std::string TMySqlNet::ReadStringZ() {
+  const int position = FBuffer.Position();
+  const size_t left = static_cast<size_t>(Remaining());
+  const uint8_t* p = Data() + position;
+  const void* zero = left > 0 ? std::memchr(p, 0, left) : nullptr;
+  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p) : left;
+  std::string text(reinterpret_cast<const char*>(p), length);
+  FBuffer.SetPosition(position + static_cast<int>(length) + (zero ? 1 : 0));
+  return text;
+}

@@ -1,0 +1,214 @@
+// The MySQL packet layer: framing with sequence numbers, packets longer than 16 MB, the
+// compressed envelope, the primitive encodings, and the protocol's errors (EMySqlException with
+// the client texts 2000-2047).
+//
+// Layers: the pure codecs below work on bytes only; TMySqlNet adds the I/O through a TMySqlVio.
+// Errors that leave the byte stream out of step (1156 out of order, 1157 bad compressed data,
+// 2013 lost connection, 2020 packet over the cap, 2027 malformed packet) mark the TMySqlNet
+// broken: every later read or flush raises 2006 until a new transport is set. A server error
+// packet is not fatal: the packet is consumed and the stream stays in step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/CLRClasses.h"
+#include "mysql/MySqlVio.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/Format.h"
+
+// ---- protocol constants -----------------------------------------------------------------------
+
+inline constexpr int CR_MIN_ERROR = 2000;
+inline constexpr int CR_MAX_ERROR = 2047;
+inline constexpr int MYSQL_HEADER_SIZE = 4;
+inline constexpr int MYSQL_COMP_HEADER_EXTRA = 3;  // the compressed header is 4 + 3 bytes
+inline constexpr int MYSQL_PACKET_BUFFER_SIZE = 8192;
+inline constexpr int MYSQL_MAX_PACKET_SIZE = 0x40000000;  // announced at login
+inline constexpr int MYSQL_MAX_CHUNK = 0xFFFFFF;
+inline constexpr int MYSQL_MIN_COMPRESS_LENGTH = 50;  // smaller data travels uncompressed
+inline constexpr int64_t MYSQL_NULL_LENGTH = -1;      // ReadLengthCodedInt's NULL (0xFFFFFFFF of old)
+
+// Client error numbers the library raises.
+inline constexpr int CR_UNKNOWN_ERROR = 2000;
+inline constexpr int CR_CONN_HOST_ERROR = 2003;
+inline constexpr int CR_UNKNOWN_HOST = 2005;
+inline constexpr int CR_SERVER_GONE_ERROR = 2006;
+inline constexpr int CR_VERSION_ERROR = 2007;
+inline constexpr int CR_SERVER_HANDSHAKE_ERR = 2012;
+inline constexpr int CR_SERVER_LOST = 2013;
+inline constexpr int CR_COMMANDS_OUT_OF_SYNC = 2014;
+inline constexpr int CR_NAMEDPIPEWAIT_ERROR = 2016;
+inline constexpr int CR_NAMEDPIPEOPEN_ERROR = 2017;
+inline constexpr int CR_NAMEDPIPESETSTATE_ERROR = 2018;
+inline constexpr int CR_NET_PACKET_TOO_LARGE = 2020;
+inline constexpr int CR_SSL_CONNECTION_ERROR = 2026;
+inline constexpr int CR_MALFORMED_PACKET = 2027;
+inline constexpr int CR_NULL_POINTER = 2028;
+inline constexpr int CR_NO_PREPARE_STMT = 2029;
+inline constexpr int CR_CONN_UNKNOW_PROTOCOL = 2046;
+inline constexpr int CR_INVALID_CONN_HANDLE = 2047;
+// Server-side numbers the packet layer raises itself.
+inline constexpr int ER_NET_PACKETS_OUT_OF_ORDER = 1156;
+inline constexpr int ER_NET_UNCOMPRESS_ERROR = 1157;
+
+// ---- errors -----------------------------------------------------------------------------------
+
+class EMySqlException : public Exception {
+ public:
+  EMySqlException(int errorCode, std::string message) : Exception(std::move(message)), ErrorCode(errorCode) {}
+  int ErrorCode;
+};
+
+// The client text of 2000-2047; "" for any other number.
+const char* MySqlClientErrorText(int code) noexcept;
+// The client text formatted with args (left unformatted when the args do not fit it), then CR LF
+// and detail when detail is not empty. A server error therefore reads CR LF + the server's text.
+std::string MySqlErrorMessage(int code, std::initializer_list<FormatArg> args = {}, std::string_view detail = {});
+[[noreturn]] void RaiseMySqlClientError(int code, std::initializer_list<FormatArg> args = {},
+                                        std::string_view detail = {});
+
+// ---- pure codecs ------------------------------------------------------------------------------
+
+void MySqlPutHeader(uint8_t* out, uint32_t length, uint8_t seq) noexcept;
+inline uint32_t MySqlGetUInt24(const uint8_t* p) noexcept { return p[0] | p[1] << 8 | uint32_t(p[2]) << 16; }
+// Bytes WriteLengthCodedInt uses for value: 1, 3, 4 or 9.
+int MySqlLengthCodedSize(uint64_t value) noexcept;
+// Writes the encoding of value to out (room for 9 bytes); returns its size.
+int MySqlPutLengthCoded(uint8_t* out, uint64_t value) noexcept;
+
+// Decodes an error packet (0xFF, 2-byte number, optional "#" + 5-character SQL state, message to
+// the end or to a 0 byte). False when the packet is too short to be one.
+bool MySqlParseErrorPacket(const uint8_t* packet, size_t length, int& number, std::string& message);
+
+// The compressed-protocol envelope around data (plain packets): 3-byte body length, compSeq,
+// 3-byte uncompressed length, body. Data of 50 bytes or less, or that zlib cannot shrink, is
+// stored as is with uncompressed length 0. length <= 0xFFFFFF.
+TBytes MySqlCompressEnvelope(uint8_t compSeq, const uint8_t* data, size_t length);
+// Inflates source into exactly expected bytes at target. False when zlib fails or the result
+// has any other length.
+bool MySqlInflate(const uint8_t* source, size_t sourceLength, uint8_t* target, size_t expected) noexcept;
+
+// ---- TMySqlNet --------------------------------------------------------------------------------
+
+class TMySqlNet {
+ public:
+  explicit TMySqlNet(std::unique_ptr<TMySqlVio> vio = nullptr);
+  ~TMySqlNet();
+  TMySqlNet(const TMySqlNet&) = delete;
+  TMySqlNet& operator=(const TMySqlNet&) = delete;
+
+  TMySqlVio* Vio() const noexcept { return FVio.get(); }
+  // Closes and frees the old transport; a new one starts unbroken with nothing buffered.
+  void SetVio(std::unique_ptr<TMySqlVio> vio);
+
+  bool Compress() const noexcept { return FCompress; }
+  void SetCompress(bool value) noexcept { FCompress = value; }
+  uint8_t Sequence() const noexcept { return FSeq; }
+  void SetSequence(uint8_t value) noexcept { FSeq = value; }
+  uint8_t CompressedSequence() const noexcept { return FCompSeq; }
+  bool Broken() const noexcept { return FBroken; }
+  // Largest logical packet accepted from the peer (default 0x40000000); more raises 2020.
+  int MaxPacketSize() const noexcept { return FMaxPacketSize; }
+  void SetMaxPacketSize(int value) noexcept { FMaxPacketSize = value > 0 ? value : MYSQL_MAX_PACKET_SIZE; }
+
+  // ---- writing: a packet is built in the buffer, then sent by Flush ----
+  // Sequence numbers := 0; the buffer is emptied.
+  void Reset();
+  void WriteByte(uint8_t value);
+  void WriteBool(bool value) { WriteByte(value ? 1 : 0); }
+  void WriteUInt16(uint16_t value);
+  void WriteUInt24(uint32_t value);
+  void WriteUInt32(uint32_t value);
+  void WriteInt64(int64_t value);
+  void WriteLengthCodedInt(uint64_t value);
+  void WriteFill(uint8_t value, int count);
+  // A payload that reaches 0xFFFFFF bytes goes out at once as full chunks, straight from buffer.
+  void WriteBytes(const void* buffer, int offset, int count);
+  void WriteBytes(const TBytes& bytes) { WriteBytes(bytes.data(), 0, static_cast<int>(bytes.size())); }
+  void WriteString(std::string_view text);   // no terminator
+  void WriteStringZ(std::string_view text);  // with the 0 byte
+  // Sends the packet being built. A packet whose full chunks already went out gets its last,
+  // shorter chunk here, empty when nothing followed them. Nothing is sent for an empty packet
+  // (use FlushEmpty). Errors: 2013, 2006.
+  void Flush();
+  // Sends an empty packet; the packet being built must be empty (else an assertion fails).
+  void FlushEmpty();
+
+  // ---- reading ----
+  // Reads one logical packet (chunks joined) into the buffer, read position 0. A server error
+  // packet raises EMySqlException with the server's number and text. Errors: 1156, 1157, 2013,
+  // 2020, 2027 (a malformed error packet), 2006.
+  void ReadPacket();
+  // Reads one packet into a fresh array. A packet of exactly 0xFFFFFF bytes is consumed whole
+  // and raises ArgumentException "Cannot retrieve huge data in FetchAll mode"; an empty packet
+  // is malformed (2027). Otherwise as ReadPacket.
+  TBytes ReadPacketBytes();
+  // Reads and discards one physical packet (one header) in pieces of at most chunkSize bytes.
+  // firstBytes receives the last piece, its byte 0 replaced by the packet's first byte (by 0
+  // when checkError is off). With checkError a first byte 0xFF raises the server error.
+  // Returns the packet length.
+  int SkipPacket(TBytes& firstBytes, int chunkSize, bool checkError);
+
+  // Primitive readers at the read position of the packet just read. Each checks the bytes left:
+  // too few raise 2027 "Malformed packet" and mark the TMySqlNet broken.
+  uint8_t ReadByte();
+  uint16_t ReadUInt16();
+  uint32_t ReadUInt24();
+  uint32_t ReadUInt32();
+  int64_t ReadInt64();
+  // 251 gives MYSQL_NULL_LENGTH; 255 is malformed (2027).
+  int64_t ReadLengthCodedInt();
+  void ReadBytes(void* buffer, int offset, int count);
+  // Bytes up to a 0 byte (consumed) or to the end of the packet.
+  std::string ReadStringZ();
+
+  // The packet buffer: after a read the payload; while writing, 4 header bytes and the payload.
+  int Length() const noexcept { return FBuffer.Length(); }
+  int Position() const noexcept { return FBuffer.Position(); }
+  int Remaining() const noexcept { return FBuffer.Length() - FBuffer.Position(); }
+  // A position outside 0..Length raises 2027 (callers skip by lengths the peer sent).
+  void SetPosition(int position);
+  const uint8_t* Data() const noexcept { return FBuffer.GetBuffer().data(); }
+
+ private:
+  void CheckUsable();
+  [[noreturn]] void Fatal(int code, std::initializer_list<FormatArg> args = {}, std::string_view detail = {});
+  [[noreturn]] void Malformed() { Fatal(CR_MALFORMED_PACKET); }
+  void Need(int count);
+  [[noreturn]] void RaiseServerError(const uint8_t* packet, size_t length);
+
+  void BeginWrite();
+  void Append(const uint8_t* data, size_t count);
+  void SendPlainPacket(const uint8_t* header, const uint8_t* payload, size_t payloadLength);
+  void SendRaw(const uint8_t* data, size_t count);
+  void SendCompressed(const uint8_t* data, size_t count);
+  void SendCompressedPacket();
+  void EndSend();
+
+  void VioRead(uint8_t* target, size_t count);
+  void ReadRaw(uint8_t* target, size_t count);
+  void ReadCompressedPacket();
+  uint32_t ReadHeader();
+  void Discard(size_t count);
+  const uint8_t* Take(int count);
+
+  std::unique_ptr<TMySqlVio> FVio;
+  MemoryStream FBuffer{MYSQL_PACKET_BUFFER_SIZE};
+  TBytes FInflated;  // data unpacked from compressed packets, not yet consumed from FInflatedPos
+  size_t FInflatedPos = 0;
+  TBytes FCompOut;   // plain bytes waiting to go out in a compressed packet
+  TBytes FPacked;    // the body of the compressed packet being read
+  uint8_t FSeq = 0;
+  uint8_t FCompSeq = 0;
+  bool FCompress = false;
+  bool FBroken = false;
+  bool FWriting = false;         // the buffer holds a packet being built, not one read
+  bool FFullChunkSent = false;   // the packet being built already sent a chunk of 0xFFFFFF bytes
+  int FMaxPacketSize = MYSQL_MAX_PACKET_SIZE;
+};

@@ -1,0 +1,70 @@
+#include "mysql/MySqlVioPipe.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "mysql/MySqlNet.h"
+#include "mysql/MySqlVioTcp.h"
+#include "platform/runtime/Format.h"
+
+namespace {
+
+bool IsLocalHostName(const std::string& host) {
+  return host.empty() || strcasecmp(host.c_str(), "localhost") == 0;
+}
+
+}  // namespace
+
+TMySqlVioPipe::TMySqlVioPipe(std::string host, std::string pipeName, int port)
+    : FHost(std::move(host)), FPipeName(std::move(pipeName)), FPort(port) {}
+
+std::string TMySqlVioPipe::SocketPath(const std::string& pipeName) {
+  if (pipeName.find('/') != std::string::npos) return pipeName;
+  const char* env = std::getenv("MYSQL_UNIX_PORT");
+  if (env != nullptr && *env != '\0') return env;
+  return DefaultSocketPath;
+}
+
+void TMySqlVioPipe::RaisePipeError(int code, const std::string& path, int error) {
+  FErrorText = std::strerror(error);
+  RaiseMySqlClientError(code, {FHost, path, FErrorText});
+}
+
+void TMySqlVioPipe::Connect() {
+  DA_ASSERT(FSocket < 0);
+  TMySqlVio::Connect();
+  FErrorText.clear();
+  if (FPipeName.empty()) FPipeName = "MySQL";
+  if (IsLocalHostName(FHost)) FHost = ".";
+  const std::string path = SocketPath(FPipeName);
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) RaisePipeError(CR_NAMEDPIPEOPEN_ERROR, path, ENAMETOOLONG);
+  std::memcpy(address.sun_path, path.data(), path.size());
+
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) RaisePipeError(CR_NAMEDPIPEOPEN_ERROR, path, errno);
+  // A full listen queue (EAGAIN) is the busy pipe: wait for room until the time-out.
+  const int timeoutMs = TimeoutMs();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int error = MySqlSocketConnect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address, timeoutMs);
+    if (error == 0) break;
+    if (error != EAGAIN || (timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline)) {
+      ::close(fd);
+      RaisePipeError(error == EAGAIN ? CR_NAMEDPIPEWAIT_ERROR : CR_NAMEDPIPEOPEN_ERROR, path, error);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  FSocket = fd;
+}
+

@@ -1,0 +1,168 @@
+#include "mysql/MySqlVioTcp.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform/runtime/Format.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::string SocketErrorText(const char* operation, int error) {
+  return Format("Socket error on %s. WSAGetLastError return %d($%X)", {operation, error, error});
+}
+
+// Keep-alive probes after a minute of silence find a dead peer within about two minutes, even
+// when no time-out of ours applies.
+void SetSocketOptions(int fd) {
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  int idle = 60, interval = 10, count = 6;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+}  // namespace
+
+// ---- socket primitives ------------------------------------------------------------------------
+
+int MySqlSocketWait(int fd, short events, int timeoutMs) {
+  const bool limited = timeoutMs > 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? timeoutMs : 0);
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, limited ? MsLeft(deadline) : -1);
+    if (r > 0) return 0;  // ready, or an error condition the next call reports
+    if (r == 0) {
+      if (!limited || MsLeft(deadline) > 0) continue;
+      return ETIMEDOUT;
+    }
+    if (errno != EINTR) return errno;
+  }
+}
+
+int MySqlSocketConnect(int fd, const sockaddr* address, socklen_t length, int timeoutMs) {
+  if (::connect(fd, address, length) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return errno;
+  int error = MySqlSocketWait(fd, POLLOUT, timeoutMs);
+  if (error != 0) return error;
+  socklen_t size = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+  return error;
+}
+
+int MySqlSocketRecv(int fd, uint8_t* buffer, int count, int timeoutMs) {
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, static_cast<size_t>(count), 0);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -errno;
+    int error = MySqlSocketWait(fd, POLLIN, timeoutMs);
+    if (error != 0) return -error;
+  }
+}
+
+int MySqlSocketSend(int fd, const uint8_t* buffer, int count, int timeoutMs) {
+  for (;;) {
+    ssize_t n = ::send(fd, buffer, static_cast<size_t>(count), MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -errno;
+    int error = MySqlSocketWait(fd, POLLOUT, timeoutMs);
+    if (error != 0) return -error;
+  }
+}
+
+// ---- TMySqlVioTcp -----------------------------------------------------------------------------
+
+TMySqlVioTcp::TMySqlVioTcp(std::string host, int port) : FHost(std::move(host)), FPort(port) {}
+
+void TMySqlVioTcp::Connect() {
+  DA_ASSERT(FSocket < 0);
+  TMySqlVio::Connect();
+  FErrorText.clear();
+  if (FPort == 0) FPort = DefaultPort;
+  if (FHost.empty()) FHost = "localhost";
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* list = nullptr;
+  const std::string service = std::to_string(FPort);
+  int rc = ::getaddrinfo(FHost.c_str(), service.c_str(), &hints, &list);
+  if (rc != 0 || list == nullptr) {
+    FErrorText = Format("Unknown host '%s' (%s)", {FHost, ::gai_strerror(rc)});
+    throw SocketException(2005);
+  }
+  // One deadline for every address the name resolves to.
+  const int timeoutMs = TimeoutMs();
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int error = 0;
+  for (addrinfo* a = list; a != nullptr && FSocket < 0; a = a->ai_next) {
+    int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      error = errno;
+      continue;
+    }
+    int left = timeoutMs > 0 ? MsLeft(deadline) : 0;
+    error = timeoutMs > 0 && left == 0 ? ETIMEDOUT : MySqlSocketConnect(fd, a->ai_addr, a->ai_addrlen, left);
+    if (error == 0)
+      FSocket = fd;
+    else
+      ::close(fd);
+  }
+  ::freeaddrinfo(list);
+  if (FSocket < 0) {
+    FErrorText = SocketErrorText("connect", error);
+    throw SocketException(2003);
+  }
+  SetSocketOptions(FSocket);
+}
+
+// ---- TMySqlVioSocket --------------------------------------------------------------------------
+
+TMySqlVioSocket::~TMySqlVioSocket() { TMySqlVioSocket::Close(); }
+
+int TMySqlVioSocket::Read(uint8_t* buffer, int offset, int count) {
+  FErrorText.clear();
+  if (FSocket < 0 || count < 1) return 0;
+  int n = MySqlSocketRecv(FSocket, buffer + offset, count, TimeoutMs());
+  if (n >= 0) return n;
+  FErrorText = SocketErrorText("read", -n);
+  return 0;
+}
+
+int TMySqlVioSocket::Write(const uint8_t* buffer, int offset, int count) {
+  FErrorText.clear();
+  if (FSocket < 0 || count < 1) return 0;
+  int n = MySqlSocketSend(FSocket, buffer + offset, count, TimeoutMs());
+  if (n >= 0) return n;
+  FErrorText = SocketErrorText("write", -n);
+  return 0;
+}
+
+int TMySqlVioSocket::WriteAll(const uint8_t* buffer, int offset, int count) {
+  return FSocket < 0 ? 0 : WriteUntilFailure(buffer, offset, count);
+}
+
+void TMySqlVioSocket::Close() {
+  if (FSocket < 0) return;
+  ::shutdown(FSocket, SHUT_RDWR);
+  ::close(FSocket);
+  FSocket = -1;
+}

@@ -1,0 +1,77 @@
+// The TCP transport of the direct protocol, and the socket primitives it shares with the
+// Unix-socket transport and the TLS transport: non-blocking sockets, poll() deadlines, EINTR
+// retried, no SIGPIPE.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <string>
+
+#include "mysql/MySqlVio.h"
+#include "platform/runtime/Exceptions.h"
+
+// Raised by TMySqlVioTcp::Connect only: 2005 (no socket, unknown host) or 2003 (connect failed).
+// The message is empty; the transport's ErrorText says what went wrong.
+class SocketException : public Exception {
+ public:
+  explicit SocketException(int errorCode) : ErrorCode(errorCode) {}
+  int ErrorCode;
+};
+
+// ---- socket primitives (fd in non-blocking mode) ----------------------------------------------
+
+// Waits until fd is ready for events (POLLIN / POLLOUT). timeoutMs <= 0 waits without limit.
+// Returns 0 when ready, ETIMEDOUT on time-out, else the errno of the failure.
+int MySqlSocketWait(int fd, short events, int timeoutMs);
+// Connects within timeoutMs (<= 0: the system's own limit). Returns 0 or the errno.
+int MySqlSocketConnect(int fd, const sockaddr* address, socklen_t length, int timeoutMs);
+// One receive / send of up to count bytes, waiting at most timeoutMs for the socket to be ready.
+// Returns the bytes moved, 0 at end of stream, or -errno on failure (-ETIMEDOUT on time-out).
+int MySqlSocketRecv(int fd, uint8_t* buffer, int count, int timeoutMs);
+int MySqlSocketSend(int fd, const uint8_t* buffer, int count, int timeoutMs);
+
+// A transport over a connected non-blocking socket: the reads, writes and time-outs that TCP and
+// the local socket share. Reads and writes wait at most the time-out for the socket.
+class TMySqlVioSocket : public TMySqlVio {
+ public:
+  ~TMySqlVioSocket() override;
+
+  int GetTimeout() override { return FTimeout; }
+  // Seconds for connecting and for each read and write; 0 = no limit of ours (TCP keep-alive
+  // still detects a dead peer).
+  void SetTimeout(int seconds) override { FTimeout = seconds; }
+  int Read(uint8_t* buffer, int offset, int count) override;
+  int Write(const uint8_t* buffer, int offset, int count) override;
+  void Close() override;
+  // 0 when not connected; otherwise writes until done or a write fails or times out (no retry:
+  // a failed write already waited out the time-out).
+  int WriteAll(const uint8_t* buffer, int offset, int count) override;
+
+  int Socket() const noexcept { return FSocket; }
+
+ protected:
+  TMySqlVioSocket() = default;
+  int TimeoutMs() const noexcept { return FTimeout <= 0 ? 0 : FTimeout > 2000000 ? 2000000000 : FTimeout * 1000; }
+
+  int FTimeout = 30;
+  int FSocket = -1;
+};
+
+class TMySqlVioTcp : public TMySqlVioSocket {
+ public:
+  static constexpr int DefaultPort = 3306;
+
+  TMySqlVioTcp(std::string host, int port);
+
+  // Port 0 means 3306, an empty host "localhost". Fails an assertion when already connected.
+  // Errors: SocketException 2005 (host not resolved, no socket), 2003 (refused, unreachable, or
+  // not connected within the time-out); ErrorText names the cause.
+  void Connect() override;
+
+  const std::string& Host() const noexcept { return FHost; }
+  int Port() const noexcept { return FPort; }
+
+ private:
+  std::string FHost;
+  int FPort;
+};
