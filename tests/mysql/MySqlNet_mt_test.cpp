@@ -203,7 +203,7 @@ TEST(MySqlNetSocketTest, AFailureAtEachStepIsALostConnection) {
         net = ConnectTo(server);
       } catch (const SocketException& e) {
         // A reset that overtakes the end of a slow connect is a failed connect.
-        EXPECT_EQ(step, 0);
+        EXPECT_EQ(mode, Fake::TFailMode::Reset);
         EXPECT_EQ(e.ErrorCode, CR_CONN_HOST_ERROR);
         EXPECT_EQ(server.Finish(), "");
         continue;
