@@ -1,0 +1,485 @@
+#include "mysql/MySqlSession.h"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <typeinfo>
+
+#include "mysql/MySqlLocalInfile.h"
+#include "mysql/MySqlResultSet.h"
+#include "mysql/MySqlVioPipe.h"
+#include "mysql/MySqlVioTcp.h"
+#include "platform/runtime/Classes.h"
+
+namespace {
+
+constexpr uint32_t kDefaultPort = 3306;
+constexpr const char* kDefaultHost = "localhost";
+constexpr int kConnectRefused = 10061;  // the number the connect error has always shown
+constexpr int kMaxLoginRounds = 3;      // greeting reply, one switch, one more proof at most
+constexpr size_t kFileChunk = 8192;
+constexpr const char* kNativePlugin = "mysql_native_password";
+constexpr const char* kOldPlugin = "mysql_old_password";
+
+// The class name of a user's transport, for the host info text.
+std::string ClassNameOf(const TMyIOHandler& handler) {
+  const char* mangled = typeid(handler).name();
+  int status = 0;
+  char* name = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string result = status == 0 && name ? name : mangled;
+  std::free(name);
+  return result;
+}
+
+// Errors numbered in the client range are ours; others come from the server's error packets.
+bool IsClientErrorNumber(int code) { return code >= 2000 && code < 3000; }
+
+std::span<const uint8_t> AsBytes(std::string_view s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+}  // namespace
+
+TMySqlSession::TMySqlSession() : FNet(std::make_unique<TMySqlNet>()) {}
+
+TMySqlSession::~TMySqlSession() { Close(); }
+
+template <typename F>
+decltype(auto) TMySqlSession::Guarded(F&& f) {
+  try {
+    return f();
+  } catch (const EMySqlException& e) {
+    if (!FNet->Broken() && !IsClientErrorNumber(e.ErrorCode)) {
+      FPending = MYSQL_STATUS_READY;
+      FMoreResults = false;
+    } else if (FLink == TLink::Ready) {
+      FLink = TLink::Broken;
+    }
+    throw;
+  } catch (...) {
+    if (FLink == TLink::Ready) FLink = TLink::Broken;
+    throw;
+  }
+}
+
+TMySqlSessionState TMySqlSession::State() const {
+  switch (FLink) {
+    case TLink::NotConnected: return TMySqlSessionState::NotConnected;
+    case TLink::Broken: return TMySqlSessionState::Broken;
+    case TLink::Closed: return TMySqlSessionState::Closed;
+    case TLink::Ready: break;
+  }
+  return (FPending != MYSQL_STATUS_READY || FMoreResults) ? TMySqlSessionState::ResultPending
+                                                           : TMySqlSessionState::Ready;
+}
+
+bool TMySqlSession::IsProtocol41() const {
+  return (FServerCaps & CLIENT_PROTOCOL_41) && (ClientFlags & CLIENT_PROTOCOL_41);
+}
+
+void TMySqlSession::CheckUsable() const {
+  if (FLink != TLink::Ready) RaiseMySqlClientError(2006);
+}
+
+std::span<const uint8_t> TMySqlSession::ReadPacket() {
+  FNet->ReadPacket();
+  return {FNet->Data(), static_cast<size_t>(FNet->Length())};
+}
+
+// ---- login ----------------------------------------------------------------------------------
+
+std::unique_ptr<TMySqlVio> TMySqlSession::MakeTransport(const std::string& pipeName) {
+  const int port = static_cast<int>(Port ? Port : kDefaultPort);
+  const std::string host = Host.empty() ? kDefaultHost : Host;
+  if (IOHandler) {
+    FHostInfo = host + " via " + ClassNameOf(*IOHandler);
+    return std::make_unique<TMySqlVioHandler>(host, port, IOHandler);
+  }
+  switch (Protocol) {
+    case MYSQL_PROTOCOL_DEFAULT:
+    case MYSQL_PROTOCOL_TCP:
+      FHostInfo = host + " via TCP/IP";
+      return std::make_unique<TMySqlVioTcp>(host, port);
+    case MYSQL_PROTOCOL_SOCKET:
+    case MYSQL_PROTOCOL_PIPE:
+      FHostInfo = host + " via pipes";
+      return std::make_unique<TMySqlVioPipe>(host, pipeName, port);
+    default:
+      // TLS (protocol 5) needs the TLS transport, which this build does not have.
+      RaiseMySqlClientError(2046);
+  }
+}
+
+void TMySqlSession::OpenTransport() {
+  TMySqlVio* vio = FNet->Vio();
+  vio->SetTimeout(static_cast<int>(ConnectTimeout));
+  if (IOHandler) {
+    vio->Connect();
+    return;
+  }
+  try {
+    vio->Connect();
+  } catch (const Exception& e) {
+    const std::string detail = vio->ErrorText().empty() ? e.Message() : vio->ErrorText();
+    RaiseMySqlClientError(2003, {Host.empty() ? std::string(kDefaultHost) : Host, kConnectRefused}, detail);
+  }
+}
+
+void TMySqlSession::Connect(const std::string& host, const std::string& user, uint32_t clientFlags,
+                            const std::string& pipeName, uint32_t port, const std::string& database,
+                            const std::string& password) {
+  DA_ASSERT_MSG(FLink == TLink::NotConnected, "Connect on a session that is connected or closed");
+  if (!host.empty()) Host = host;
+  if (!user.empty()) User = user;
+  if (!password.empty()) Password = password;
+  if (!database.empty()) Database = database;
+  if (port != 0) Port = port;
+  FServerStatus = SERVER_STATUS_AUTOCOMMIT;
+  FPending = MYSQL_STATUS_READY;
+  FMoreResults = false;
+  try {
+    FNet->SetVio(MakeTransport(pipeName));
+    OpenTransport();
+    FNet->Reset();
+    const TMySqlGreeting greeting = ParseMySqlGreeting(ReadPacket());
+    FServerVersion = greeting.ServerVersion;
+    FThreadId = greeting.ThreadId;
+    FServerCaps = greeting.ServerCapabilities;
+    FServerCharsetNr = greeting.CharsetNr;
+    FServerStatus = greeting.ServerStatus;
+    FScramble = greeting.Scramble;
+    FHasScramble20 = greeting.HasScramble20;
+    if (Port == 0) Port = kDefaultPort;
+    ClientFlags = MySqlNegotiateClientFlags(FServerCaps, ClientFlags, clientFlags, Protocol);
+    Login(greeting);
+  } catch (...) {
+    try {
+      FNet->SetVio(nullptr);
+    } catch (...) {
+    }
+    throw;
+  }
+  FNet->SetCompress(ClientFlags & CLIENT_COMPRESS);
+  FLink = TLink::Ready;
+}
+
+void TMySqlSession::Login(const TMySqlGreeting& greeting) {
+  // The switch to TLS needs the TLS transport; negotiation keeps CLIENT_SSL only for it.
+  DA_ASSERT(!(ClientFlags & CLIENT_SSL));
+  TMySqlLoginRequest request;
+  request.ClientFlags = ClientFlags;
+  request.ServerCapabilities = greeting.ServerCapabilities;
+  request.User = User;
+  request.Password = Password;
+  request.Database = Database;
+  request.Scramble = FScramble;
+  request.HasScramble20 = FHasScramble20;
+  const std::vector<uint8_t> packet = BuildMySqlLoginPacket(request);
+  FNet->WriteBytes(packet.data(), 0, static_cast<int>(packet.size()));
+  FNet->Flush();
+  for (int round = 0;; ++round) {
+    const std::span<const uint8_t> reply = ReadPacket();
+    const TMySqlLoginReply kind = ParseMySqlLoginReply(reply, ClientFlags, FServerCaps);
+    if (kind.Kind == TMySqlLoginReply::TKind::Ok) {
+      ApplyOk(ParseMySqlOkPacket(reply, IsProtocol41(), FServerCaps & CLIENT_TRANSACTIONS));
+      return;
+    }
+    if (round + 1 >= kMaxLoginRounds) RaiseMySqlClientError(2012, {}, "the server asked for too many proofs");
+    AnswerLoginReply(kind);
+  }
+}
+
+void TMySqlSession::SendAuthData(std::span<const uint8_t> data) {
+  if (data.empty()) {
+    FNet->FlushEmpty();
+    return;
+  }
+  FNet->WriteBytes(data.data(), 0, static_cast<int>(data.size()));
+  FNet->Flush();
+}
+
+void TMySqlSession::AnswerLoginReply(const TMySqlLoginReply& reply) {
+  using K = TMySqlLoginReply::TKind;
+  const std::span<const uint8_t, 8> message(FScramble.data(), 8);
+  switch (reply.Kind) {
+    case K::OldPasswordSwitch:
+      SendAuthData(AsBytes(MySqlScramble323(Password, message)));
+      return;
+    case K::Challenge410: {
+      const std::span<const uint8_t, 24> challenge(reply.Data.data(), 24);
+      if (reply.Data[0] == '*') {
+        std::copy(reply.Data.begin() + 4, reply.Data.end(), FScramble.begin());
+        SendAuthData(AsBytes(MySqlScramble323(Password, message)));
+      } else {
+        SendAuthData(MySqlAnswerChallenge410(Password, challenge, FScramble));
+      }
+      return;
+    }
+    case K::AuthSwitch:
+      if (reply.PluginName == kNativePlugin && reply.Data.size() >= 20) {
+        std::copy_n(reply.Data.begin(), 20, FScramble.begin());
+        if (Password.empty()) SendAuthData({});
+        else SendAuthData(MySqlScramble41(Password, FScramble));
+        return;
+      }
+      if (reply.PluginName == kOldPlugin) {
+        if (reply.Data.size() >= 8) std::copy_n(reply.Data.begin(), 8, FScramble.begin());
+        SendAuthData(AsBytes(MySqlScramble323(Password, message)));
+        return;
+      }
+      RaiseMySqlClientError(2012, {}, Format("The account's authentication method '%s' is not supported by this client",
+                                             {reply.PluginName}));
+    case K::Ok:
+      break;
+  }
+  DA_ASSERT(false);
+}
+
+// ---- commands -------------------------------------------------------------------------------
+
+void TMySqlSession::BeginCommand(uint8_t command) {
+  CheckUsable();
+  if (FPending != MYSQL_STATUS_READY || FMoreResults) RaiseMySqlClientError(2014);
+  FInfo.clear();
+  FAffectedRows = 0;
+  FNet->Reset();
+  FNet->WriteByte(command);
+}
+
+std::span<const uint8_t> TMySqlSession::SimpleCommand(uint8_t command, std::span<const uint8_t> args,
+                                                      bool skipReply) {
+  CheckUsable();
+  BeginCommand(command);
+  return Guarded([&]() -> std::span<const uint8_t> {
+    FNet->Vio()->SetTimeout(static_cast<int>(CommandTimeout));
+    if (!args.empty()) FNet->WriteBytes(args.data(), 0, static_cast<int>(args.size()));
+    FNet->Flush();
+    if (skipReply) return {};
+    return ReadPacket();
+  });
+}
+
+void TMySqlSession::ApplyOk(const TMySqlOkPacket& ok) {
+  FAffectedRows = ok.AffectedRows;
+  FInsertId = ok.InsertId;
+  if (ok.HasStatus) FServerStatus = ok.ServerStatus;
+  FWarningCount = ok.WarningCount;
+  FInfo = ok.Info;
+  FFieldCount = 0;
+  FFields.clear();
+  FMoreResults = ok.HasStatus && (ok.ServerStatus & SERVER_MORE_RESULTS_EXISTS);
+}
+
+void TMySqlSession::ApplyEof(const TMySqlEofPacket& eof) {
+  if (eof.HasStatus) {
+    FWarningCount = eof.WarningCount;
+    FServerStatus = eof.ServerStatus;
+  }
+  FPending = MYSQL_STATUS_READY;
+  FMoreResults = eof.HasStatus && (eof.ServerStatus & SERVER_MORE_RESULTS_EXISTS);
+}
+
+void TMySqlSession::ReadOk(std::span<const uint8_t> reply) {
+  Guarded([&] { ApplyOk(ParseMySqlOkPacket(reply, IsProtocol41(), FServerCaps & CLIENT_TRANSACTIONS)); });
+}
+
+void TMySqlSession::SelectDb(const std::string& name) {
+  const auto reply = SimpleCommand(COM_INIT_DB, AsBytes(name));
+  ReadOk(reply);
+  Database = name;
+}
+
+void TMySqlSession::Ping() {
+  const auto reply = SimpleCommand(COM_PING);
+  ReadOk(reply);
+}
+
+void TMySqlSession::Kill(uint32_t threadId) {
+  const uint8_t id[4] = {uint8_t(threadId), uint8_t(threadId >> 8), uint8_t(threadId >> 16), uint8_t(threadId >> 24)};
+  const auto reply = SimpleCommand(COM_PROCESS_KILL, id);
+  ReadOk(reply);
+}
+
+std::string TMySqlSession::Statistics() {
+  const auto reply = SimpleCommand(COM_STATISTICS);
+  return std::string(reinterpret_cast<const char*>(reply.data()), reply.size());
+}
+
+std::vector<TMySqlFieldInfo> TMySqlSession::FieldList(const std::string& table, const std::string& wildcard) {
+  std::string args = table;
+  args.push_back('\0');
+  args += wildcard;
+  SimpleCommand(COM_FIELD_LIST, AsBytes(args), true);
+  std::vector<TMySqlFieldInfo> fields;
+  Guarded([&] {
+    FPending = MYSQL_STATUS_GET_RESULT;  // until the EOF packet
+    ReadFieldDescriptions(static_cast<uint32_t>(MYSQL_MAX_FIELD_COUNT), fields, true);
+    FPending = MYSQL_STATUS_READY;
+  });
+  return fields;
+}
+
+void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFieldInfo>& fields, bool withDefault) {
+  const bool p41 = IsProtocol41();
+  const bool longFlag = FServerCaps & CLIENT_LONG_FLAG;
+  const bool exact = !withDefault;
+  fields.clear();
+  for (;;) {
+    const std::span<const uint8_t> packet = ReadPacket();
+    if (IsMySqlEofPacket(packet)) {
+      const TMySqlEofPacket eof = ParseMySqlEofPacket(packet);
+      if (exact && fields.size() != count) RaiseMalformedPacket();
+      if (eof.HasStatus) FServerStatus = eof.ServerStatus;
+      return;
+    }
+    if (fields.size() >= count) RaiseMalformedPacket();
+    fields.push_back(ParseMySqlFieldPacket(packet, p41, longFlag, withDefault));
+  }
+}
+
+void TMySqlSession::SendQuery(std::span<const uint8_t> text) {
+  FLastQuery.assign(reinterpret_cast<const char*>(text.data()), text.size());
+  SimpleCommand(COM_QUERY, text, true);
+}
+
+void TMySqlSession::Query(std::string_view text) {
+  SendQuery(AsBytes(text));
+  ReadQueryResult();
+}
+
+void TMySqlSession::ReadQueryResult() {
+  CheckUsable();
+  std::exception_ptr fileFailure;
+  Guarded([&] {
+    const bool p41 = IsProtocol41();
+    const bool transactions = FServerCaps & CLIENT_TRANSACTIONS;
+    TMySqlQueryReply reply = ParseMySqlQueryReply(ReadPacket(), p41, transactions);
+    if (reply.Kind == TMySqlQueryReply::TKind::LocalInfile) {
+      fileFailure = SendLocalFile(reply.FileName);
+      reply = ParseMySqlQueryReply(ReadPacket(), p41, transactions);
+      // The answer to a transfer is the statement's result, never another request.
+      if (reply.Kind == TMySqlQueryReply::TKind::LocalInfile) RaiseMalformedPacket();
+    }
+    if (reply.Kind == TMySqlQueryReply::TKind::Ok) {
+      ApplyOk(reply.Ok);
+      return;
+    }
+    if (!(FServerStatus & SERVER_STATUS_AUTOCOMMIT)) FServerStatus |= SERVER_STATUS_IN_TRANS;
+    FExtra = reply.Extra;
+    FFieldCount = reply.FieldCount;
+    FMoreResults = false;
+    FPending = MYSQL_STATUS_GET_RESULT;  // an error in the descriptions ends the reply
+    ReadFieldDescriptions(reply.FieldCount, FFields, false);
+    FWarningCount = 0;
+  });
+  if (fileFailure) std::rethrow_exception(fileFailure);
+}
+
+std::exception_ptr TMySqlSession::SendLocalFile(const std::string& fileName) {
+  std::exception_ptr failure;
+  std::unique_ptr<TFileStream> file;
+  if (!MySqlStatementNamesLocalFile(FLastQuery, fileName, TextCharset)) {
+    failure = std::make_exception_ptr(EMySqlException(
+        CR_UNKNOWN_ERROR, MySqlErrorMessage(CR_UNKNOWN_ERROR, {}, Format("The server asked for the local file \"%s\", "
+                                                                         "which the statement sent does not name; nothing was sent",
+                                                                         {fileName}))));
+  } else {
+    try {
+      file = std::make_unique<TFileStream>(fileName, fmOpenRead);
+    } catch (const EFOpenError&) {
+      failure = std::current_exception();
+    }
+  }
+  if (file) StreamFile(*file);
+  FNet->FlushEmpty();
+  return failure;
+}
+
+void TMySqlSession::StreamFile(TStream& file) {
+  std::vector<uint8_t> chunk(kFileChunk);
+  for (;;) {
+    int64_t n = 0;
+    try {
+      n = file.Read(chunk.data(), static_cast<int64_t>(chunk.size()));
+    } catch (...) {
+      // Ending the transfer now would load half the file: drop the connection instead, so that
+      // the server abandons the statement.
+      FNet->SetVio(nullptr);
+      throw;
+    }
+    if (n <= 0) return;
+    FNet->WriteBytes(chunk.data(), 0, static_cast<int>(n));
+    FNet->Flush();
+  }
+}
+
+bool TMySqlSession::NextResult() {
+  CheckUsable();
+  if (FPending != MYSQL_STATUS_READY) RaiseMySqlClientError(2014);
+  FAffectedRows = ~uint64_t{0};
+  if (!FMoreResults) return false;
+  FMoreResults = false;
+  ReadQueryResult();
+  return true;
+}
+
+bool TMySqlSession::ReadResultPacket(std::span<const uint8_t>& packet) {
+  CheckUsable();
+  DA_ASSERT(FPending != MYSQL_STATUS_READY);
+  return Guarded([&] {
+    packet = ReadPacket();
+    if (!IsMySqlEofPacket(packet)) return true;
+    ApplyEof(ParseMySqlEofPacket(packet));
+    packet = {};
+    return false;
+  });
+}
+
+void TMySqlSession::DrainResult() {
+  if (FPending == MYSQL_STATUS_READY || FLink != TLink::Ready) return;
+  std::span<const uint8_t> packet;
+  while (ReadResultPacket(packet)) {
+  }
+}
+
+std::vector<TMySqlFieldInfo> TMySqlSession::TakeFields() {
+  std::vector<TMySqlFieldInfo> fields = std::move(FFields);
+  FFields.clear();
+  return fields;
+}
+
+void TMySqlSession::SetPendingStatus(uint8_t status) { FPending = status; }
+
+void TMySqlSession::MarkBroken() noexcept {
+  if (FLink == TLink::Ready) FLink = TLink::Broken;
+}
+
+void TMySqlSession::AttachResult(TMySqlResultSet* result) { FCurrentResult = result; }
+
+void TMySqlSession::DetachResult(TMySqlResultSet* result) noexcept {
+  if (FCurrentResult == result) FCurrentResult = nullptr;
+}
+
+void TMySqlSession::Close() noexcept {
+  if (FLink == TLink::Closed) return;
+  const bool usable = FLink == TLink::Ready;
+  FLink = TLink::Closed;
+  FPending = MYSQL_STATUS_READY;
+  FMoreResults = false;
+  if (FCurrentResult) FCurrentResult->SessionClosed();
+  FCurrentResult = nullptr;
+  try {
+    if (usable) {
+      FNet->Reset();
+      FNet->WriteByte(COM_QUIT);
+      FNet->Flush();
+    }
+  } catch (...) {
+    // The peer is gone already: closing is all that is left.
+  }
+  try {
+    FNet->SetVio(nullptr);
+  } catch (...) {
+  }
+}
