@@ -1,5 +1,6 @@
 #include "platform/runtime/LocaleCompare.h"
 
+#include <unicode/locid.h>
 #include <unicode/ucol.h>
 #include <unicode/unistr.h>
 
@@ -72,4 +73,63 @@ int LocaleCompareAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
   bool replaced = wa.find(u'\uFFFD') != std::u16string::npos || wb.find(u'\uFFFD') != std::u16string::npos;
   if (!ignoreCase || replaced) r = a.compare(b);
   return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+
+std::u16string WideUpperCase(std::u16string_view text) {
+  icu::UnicodeString u(text.data(), static_cast<int32_t>(text.size()));
+  u.toUpper(icu::Locale::getRoot());
+  return std::u16string(u.getBuffer(), static_cast<size_t>(u.length()));
+}
+
+namespace {
+
+bool IsAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+void AsciiUpper(std::string& s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
+// The upper-case bytes of `text` when it is whole characters that survive the trip through
+// UTF-16 both ways; false otherwise.
+bool UpperThroughWide(std::string_view text, std::string& out) {
+  const std::u16string wide = AnsiToWide(text);
+  if (WideToAnsi(wide) != text) return false;
+  const std::u16string upper = WideUpperCase(wide);
+  out = WideToAnsi(upper);
+  return AnsiToWide(out) == upper;
+}
+
+}  // namespace
+
+std::string AnsiUpperCase(std::string_view text) {
+  std::string out;
+  if (IsAscii(text)) {
+    out.assign(text);
+    AsciiUpper(out);
+    return out;
+  }
+  if (UpperThroughWide(text, out)) return out;
+  // Some character does not convert: go character by character, keeping those as they are.
+  out.clear();
+  out.reserve(text.size());
+  const TCharsetKind cs = AnsiCharsetKind();
+  const char* p = text.data();
+  const char* end = p + text.size();
+  std::string piece;
+  while (p < end) {
+    const size_t n = MbCharLen(cs, p, end);
+    const std::string_view ch(p, n);
+    if (n == 1 && static_cast<unsigned char>(*p) < 0x80) {
+      out += (*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p;
+    } else if (UpperThroughWide(ch, piece)) {
+      out += piece;
+    } else {
+      out += ch;
+    }
+    p += n;
+  }
+  return out;
 }

@@ -1,4 +1,4 @@
-// Locale string comparison: the one place that orders text the way users read it.
+// Locale string comparison and case mapping: the one place that orders text the way users read it.
 //
 // Text is compared by the "zh" collation (ICU) on UTF-16, punctuation and blanks significant.
 // The case-insensitive forms fold case first. Strings the collation finds equal but whose code
@@ -15,3 +15,10 @@ int LocaleCompareWide(std::u16string_view a, std::u16string_view b, bool ignoreC
 // ANSI text (the process's code page) through UTF-16. The case-sensitive form returns 0 only for
 // equal bytes.
 int LocaleCompareAnsi(std::string_view a, std::string_view b, bool ignoreCase);
+
+// Upper case by the Unicode rules (root locale); the text may grow (a sharp s becomes SS).
+std::u16string WideUpperCase(std::u16string_view text);
+// ANSI text (the process's code page) upper-cased character by character: a multi-byte character
+// is changed only as a whole and only when the code page holds its upper-case form, and a byte
+// that forms no character stays as it is, so trail bytes are never touched.
+std::string AnsiUpperCase(std::string_view text);
