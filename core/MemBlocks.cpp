@@ -45,6 +45,12 @@ PItemHeader TBlockManager::ItemOfBlock(PBlockHeader block, int index) const noex
 
 PBlockHeader TBlockManager::AllocBlock(uint16_t count) {
   auto* block = static_cast<PBlockHeader>(Marshal::AllocHGlobal(BlockHeaderSpace + count * ItemStride()));
+  try {
+    FLiveBlocks.insert(reinterpret_cast<const uint8_t*>(block));
+  } catch (...) {
+    Marshal::FreeHGlobal(block);
+    throw;
+  }
   block->ItemCount = count;
   block->UsedItems = 0;
   block->Prev = nullptr;
@@ -60,6 +66,7 @@ void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
   else
     FFirstBlock = block->Next;
   if (block->Next) block->Next->Prev = block->Prev;
+  FLiveBlocks.erase(reinterpret_cast<const uint8_t*>(block));
   Marshal::FreeHGlobal(block);
 }
 
@@ -74,6 +81,20 @@ void TBlockManager::UnlinkFree(PItemHeader item) noexcept {
   else
     FFirstFree = item->Next;
   if (item->Next) item->Next->Prev = item->Prev;
+}
+
+bool TBlockManager::IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept {
+  const auto* address = reinterpret_cast<const uint8_t*>(item);
+  auto it = FLiveBlocks.upper_bound(address);
+  if (it == FLiveBlocks.begin()) return false;
+  --it;
+  const auto* block = reinterpret_cast<const TBlockHeader*>(*it);
+  const uintptr_t first = reinterpret_cast<uintptr_t>(*it) + BlockHeaderSpace;
+  const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+  if (at < first) return false;
+  const size_t offset = at - first;
+  if (offset % ItemStride() != 0 || offset / ItemStride() >= block->ItemCount) return false;
+  return item->Flag == ItemUsed && item->Stamp == stamp;
 }
 
 PItemHeader TBlockManager::AllocItem() {
@@ -102,6 +123,8 @@ PItemHeader TBlockManager::AllocItem() {
   item->UpdateResult = UpdateResultNone;
   item->Order = 0;
   item->FilterResult = FilterNotEvaluated;
+  if (++FLastStamp == 0) FLastStamp = 1;  // 0 stays "no stamp"
+  item->Stamp = FLastStamp;
   item->Block->UsedItems++;
   return item;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 
 class TCriticalSection;
 
@@ -41,6 +42,7 @@ struct TItemHeader {
   uint8_t UpdateResult;
   uint8_t Flag;           // ItemFree / ItemUsed
   uint8_t FilterResult;   // FilterNotEvaluated / FilterVisible / FilterHidden
+  uint32_t Stamp;         // new for every allocation: tells a reused slot from the record it held
 };
 using PItemHeader = TItemHeader*;
 
@@ -63,7 +65,8 @@ public:
   TBlockManager& operator=(const TBlockManager&) = delete;
 
   // A fresh item: Rollback nil, Status isUnmodified, UpdateResult UpdateResultNone, Order 0,
-  // FilterResult 0; its record bytes are not cleared. Raises EOutOfMemory when a new block cannot
+  // FilterResult 0, a Stamp no other allocation of this manager got; its record bytes are not
+  // cleared. Raises EOutOfMemory when a new block cannot
   // be had (nothing is linked then), EAssertionFailed when the free list is corrupt.
   PItemHeader AllocItem();
   // Returns an item; frees its block when it was the block's last item in use.
@@ -92,6 +95,9 @@ public:
   PBlockHeader FirstBlock() const noexcept { return FFirstBlock; }
   // The index-th item of a block (0 <= index < ItemCount).
   PItemHeader ItemOfBlock(PBlockHeader block, int index) const noexcept;
+  // Whether `item` is an item in use of one of this manager's blocks, still from the allocation
+  // that got `stamp`. Reads no released memory, so any pointer may be asked about.
+  bool IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept;
 
 private:
   size_t ItemStride() const noexcept;
@@ -101,6 +107,8 @@ private:
 
   PItemHeader FFirstFree = nullptr;
   PBlockHeader FFirstBlock = nullptr;
+  std::set<const uint8_t*> FLiveBlocks;  // start addresses, to find the block an item lies in
+  uint32_t FLastStamp = 0;
   int32_t FRecordSize = 0;
   uint16_t FDefaultItemCount = 10;
 };

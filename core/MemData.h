@@ -36,12 +36,14 @@ enum TDateFormat : uint8_t {
   dfDate = 3,      // int32: day number, 0001-01-01 being day 1
 };
 
-// A record position. The in-memory store fills RefreshIteration and Item; the base knows only
-// the record number (-1 for none).
+// A record position. The in-memory store fills RefreshIteration, Item and ItemStamp (the item's
+// Stamp, which tells the record from a later one in the same slot); the base knows only the
+// record number (-1 for none).
 struct TRecBookmark {
   uint32_t RefreshIteration = 0;
   TItemHeader* Item = nullptr;
   int32_t Order = -1;
+  uint32_t ItemStamp = 0;
 };
 
 // One column of a client-side sort order and the list of them.

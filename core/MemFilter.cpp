@@ -395,3 +395,19 @@ bool TExpressionTree::EvaluateComparison(const TExpressionNode* node, const void
     default: DA_ASSERT_MSG(false, "not a comparison");
   }
 }
+
+// ---- The record set's filter ----------------------------------------------------------------
+
+int TDataFilter::FilterFieldNo(std::string_view name) {
+  const TFieldDesc* field = FData.FindField(name);
+  return field ? field->FieldNo : 0;
+}
+
+bool TDataFilter::FilterFieldIsDateTime(int fieldNo) {
+  const TDataType type = FData.FieldOf(fieldNo).DataType;
+  return type == dtDate || type == dtTime || type == dtDateTime;
+}
+
+Variant TDataFilter::FilterFieldValue(int fieldNo, const void* recBuf) {
+  return FData.GetFieldAsVariant(fieldNo, recBuf);
+}

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "core/CRParser.h"
+#include "core/MemData.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Variant.h"
 
@@ -143,3 +144,23 @@ class TExpressionTree {
 bool MatchesMask(std::string_view text, std::string_view mask, TCharsetKind charset = AnsiCharsetKind());
 // UTF-16 text; "_" takes a whole surrogate pair.
 bool MatchesMask(std::u16string_view text, std::u16string_view mask);
+
+// A record set's filter expression (what TData::ParseFilter returns): the parsed text, with its
+// field names looked up among the record set's fields and its values read through
+// TData::GetFieldAsVariant under the record set's FilterCaseInsensitive and FilterNoPartialCompare.
+// The record set must outlive it. Raises as TExpressionTree.
+class TDataFilter final : public TFilterExpression, private TFilterHost {
+ public:
+  TDataFilter(TData& data, std::string_view text) : FData(data), FTree(text, *this) {}
+  bool Evaluate(void* recBuf) override { return FTree.Evaluate(recBuf); }
+
+ private:
+  int FilterFieldNo(std::string_view name) override;
+  bool FilterFieldIsDateTime(int fieldNo) override;
+  Variant FilterFieldValue(int fieldNo, const void* recBuf) override;
+  bool FilterCaseInsensitive() override { return FData.FilterCaseInsensitive; }
+  bool FilterNoPartialCompare() override { return FData.FilterNoPartialCompare; }
+
+  TData& FData;
+  TExpressionTree FTree;
+};

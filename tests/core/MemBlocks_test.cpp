@@ -88,6 +88,44 @@ TEST(BlockManagerTest, AFreshItemIsResetEvenInAReusedSlot) {
   EXPECT_EQ(reused->Flag, ItemUsed);
 }
 
+TEST(BlockManagerTest, IsItemInUseTellsAReusedSlotAndAReleasedBlockWithoutReadingThem) {
+  TBlockManager bm;
+  bm.SetRecordSize(12);
+  std::vector<PItemHeader> items;
+  for (int i = 0; i < 12; ++i) items.push_back(bm.AllocItem());
+  std::set<uint32_t> stamps;
+  for (PItemHeader i : items) stamps.insert(i->Stamp);
+  EXPECT_EQ(stamps.size(), items.size());
+  EXPECT_EQ(stamps.count(0), 0u);
+
+  PItemHeader kept = items[3];
+  const uint32_t keptStamp = kept->Stamp;
+  EXPECT_TRUE(bm.IsItemInUse(kept, keptStamp));
+  EXPECT_FALSE(bm.IsItemInUse(kept, keptStamp + 100));
+  bm.FreeItem(kept);
+  EXPECT_FALSE(bm.IsItemInUse(kept, keptStamp));  // free
+  PItemHeader reused = bm.AllocItem();
+  ASSERT_EQ(reused, kept);                         // the same slot comes back...
+  EXPECT_FALSE(bm.IsItemInUse(kept, keptStamp));  // ...as another allocation
+  EXPECT_TRUE(bm.IsItemInUse(reused, reused->Stamp));
+
+  // The second block holds items 10 and 11: freeing both releases it. Asking about its items
+  // afterwards must not touch the released memory (the address sanitizer would report it).
+  const uint32_t gone = items[10]->Stamp;
+  bm.FreeItem(items[10]);
+  bm.FreeItem(items[11]);
+  EXPECT_FALSE(bm.IsItemInUse(items[10], gone));
+
+  // Addresses that are no item: before any block, between items, past the last item.
+  const auto* at = reinterpret_cast<const uint8_t*>(items[5]);
+  EXPECT_FALSE(bm.IsItemInUse(reinterpret_cast<const TItemHeader*>(at + 8), items[5]->Stamp));
+  EXPECT_FALSE(bm.IsItemInUse(nullptr, 1));
+  int local = 0;
+  EXPECT_FALSE(bm.IsItemInUse(reinterpret_cast<const TItemHeader*>(&local), 1));
+  bm.FreeAllBlocks();
+  EXPECT_FALSE(bm.IsItemInUse(items[5], 1));
+}
+
 TEST(BlockManagerTest, FreeingAnItemTwiceRaisesAndLeavesTheListsIntact) {
   TBlockManager bm;
   bm.SetRecordSize(4);

@@ -1,0 +1,183 @@
+// The in-memory record store TMemData: every record of a record set lives in an item
+// (core/MemBlocks.h), the items in one doubly linked list in display order. It adds to TData the
+// cursor, record numbers that stay cheap while records are inserted and deleted, bookmarks, and
+// the filtering of items. Provider record sets derive from it and fetch into new items.
+//
+// Visibility: an item is visible unless cached updates hide its status or a filter (the two
+// record-filter callbacks, then the filter expression) rejects it. The verdict is kept in the item
+// (FilterResult) until the filter or the item changes, and every item in the list has one.
+//
+// Record numbers: a visible item's number (1-based position among the visible items) is its
+// Order plus RecordNoOffset. An insert or delete renumbers only the shorter side of the list; the
+// offset absorbs the shift of the front side. Hidden items have Order 0 and no number.
+//
+// Records in items own their complex fields: a record written by InsertRecord, UpdateRecord or
+// PutRecord takes over the buffer's heap blocks and objects, and the store releases them when the
+// record is deleted or the store is closed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/MemBlocks.h"
+#include "core/MemData.h"
+
+class TMemData : public TData {
+ public:
+  TMemData();
+  ~TMemData() override;
+
+  // ---- Lifecycle ----
+  // The base Open; records that arrived while opening are then judged by the filter.
+  void Open() override;
+  // The base Reopen (Open judges the records again).
+  void Reopen() override;
+  // The base InitFields; then the item size follows the record size.
+  void InitFields() override;
+
+  // ---- Cursor ----
+  // Eof / Bof: only while no item is current.
+  bool GetEof() const override;
+  bool GetBof() const override;
+  // The current record's number; 0 without a current record or on a hidden one.
+  int32_t GetRecordNo() const override;
+  // Moves to record n (fetching as far as needed). Nothing happens for n < 1 or beyond the last
+  // record.
+  void SetRecordNo(int32_t n) override;
+  // Copies the current record (RecordSize bytes) into recBuf; on a hidden current item, moves on
+  // to the next visible one. Nothing at Bof or Eof.
+  void GetRecord(void* recBuf) override;
+  // Move to the next / previous visible record and copy it into recBuf (may be nil). Past the end
+  // the cursor is at Eof / Bof.
+  void GetNextRecord(void* recBuf) override;
+  void GetPriorRecord(void* recBuf) override;
+  void SetToBegin() override;
+  void SetToEnd() override;
+
+  // ---- Editing ----
+  // Writes recBuf into the current item, which is judged by the filter again. EAssertionFailed
+  // without a current item.
+  void PutRecord(const void* recBuf) override;
+  // SetToEnd, then InsertRecord.
+  void AppendRecord(const void* recBuf) override;
+  // Without cached updates the insert callback runs first (its error leaves the store
+  // unchanged). Then a new item before the current one (at the end at Eof, first at Bof) receives
+  // recBuf, its blobs are committed, and it becomes current. A record the filter rejects is kept
+  // but hidden. EOutOfMemory when no item can be had.
+  void InsertRecord(const void* recBuf) override;
+  // Without cached updates the update callback runs first. Then recBuf replaces the current
+  // record, which is judged by the filter again. EAssertionFailed without a current item.
+  void UpdateRecord(const void* recBuf) override;
+  // Without cached updates the delete callback runs first. Then the current record's complex
+  // fields are released and its item deleted; the cursor moves to the next item (the previous
+  // one when it was last). EAssertionFailed without a current item.
+  void DeleteRecord() override;
+
+  // ---- Bookmarks ----
+  // { RefreshIteration, current item and its stamp, record number or -1 }.
+  void GetBookmark(TRecBookmark& bookmark) override;
+  // To the bookmark's item when it is from this iteration and still holds the same record;
+  // otherwise to the bookmark's record number.
+  void SetToBookmark(const TRecBookmark* bookmark) override;
+  // False for nil, for a bookmark without item and number, and, with a filter set, for one whose
+  // item is hidden.
+  bool BookmarkValid(const TRecBookmark* bookmark) override;
+  // 0 for the same record; otherwise by record number (nil first).
+  int CompareBookmarks(const TRecBookmark* a, const TRecBookmark* b) override;
+
+  // ---- Filter ----
+  // Judges every item again and renumbers. A filter that raises while judging leaves every record
+  // visible and the error is raised.
+  void FilterUpdated() override;
+  // Judges again when the set changes.
+  void SetFilterItemTypes(TItemTypes value) override;
+
+  // ---- Fetching ----
+  // Fetches further records into new items at the end of the list; false when none came. The
+  // record store itself holds all its records: false.
+  virtual bool Fetch();
+
+  // ---- Items ----
+  PItemHeader FirstItem() const noexcept { return FFirstItem; }
+  PItemHeader LastItem() const noexcept { return FLastItem; }
+  PItemHeader CurrentItem() const noexcept { return FCurrentItem; }
+  int32_t RecordNoOffset() const noexcept { return FRecordNoOffset; }
+  // Stamp of the current contents, new for every InitData of any record store.
+  uint32_t RefreshIteration() const noexcept { return FRefreshIteration; }
+  TBlockManager& BlockManager() noexcept { return FBlockManager; }
+  // Whether the item is hidden (nil counts as hidden). Judges it when it has no verdict yet, which
+  // runs the filter callbacks and the filter expression and raises what they raise.
+  bool IsHidden(PItemHeader item);
+  // Builds the array of the visible items in list order, which SetRecordNo then uses, unless it
+  // exists. Any change of the list or of a verdict drops it.
+  void BuildRecordIndex();
+
+  enum TOrderUpdate : uint8_t {
+    ouInserted = 0,  // the item was linked and is to be counted when visible
+    ouDeleted = 1,   // the item, still linked, stops being counted (it is about to go or hide)
+    ouAll = 2,       // judge every item and number all of them from 1
+  };
+  // Keeps RecordCount and the record numbers right after one item came or went (renumbering the
+  // shorter side), or for the whole list. ouAll raises what judging raises; then every item is
+  // left visible and numbered.
+  void UpdateItemOrders(PItemHeader item, TOrderUpdate mode);
+
+ protected:
+  void InitData() override;
+  void FreeData() override;
+  std::unique_ptr<TFilterExpression> ParseFilter(const std::string& text) override;
+
+  // A new item linked at the end of the list, neither judged nor counted: the caller writes its
+  // record, then counts the new items with ReorderItems. EOutOfMemory when none can be had.
+  PItemHeader AddItem();
+  // Judges the items from `first` to the last one (just added and filled) and numbers and counts
+  // the visible ones after the visible items before them. A record the filter cannot judge (its
+  // callback or expression raises) stays visible.
+  void ReorderItems(PItemHeader first);
+  // A new item linked at the cursor: at Eof at the end, at Bof first, otherwise before the
+  // current item. Neither judged nor counted.
+  PItemHeader InsertItem();
+  // Unlinks and frees an item that is not counted; the cursor moves off it as DeleteRecord says.
+  void DeleteItem(PItemHeader item);
+  // Releases the current record's complex fields and deletes its item, keeping numbers right.
+  void RemoveRecord();
+  // Judges an item whose record or status changed and counts or uncounts it accordingly. A record
+  // the filter cannot judge stays visible.
+  void RefreshItemVisibility(PItemHeader item);
+  void DropRecordIndex() noexcept;
+
+  PItemHeader FFirstItem = nullptr;
+  PItemHeader FLastItem = nullptr;
+  PItemHeader FCurrentItem = nullptr;
+
+ private:
+  bool PassesFilters(PItemHeader item);
+  void JudgeSafely(PItemHeader item);
+  void CountItem(PItemHeader item);
+  void UncountItem(PItemHeader item);
+  void NumberAll();
+  void AssignNumbers() noexcept;
+  void NumberForward(PItemHeader from, int32_t order, PItemHeader skip) noexcept;
+  void NumberBackward(PItemHeader from, int32_t order, PItemHeader skip) noexcept;
+  PItemHeader PrevCounted(PItemHeader item) const noexcept;
+  PItemHeader NextCounted(PItemHeader item) const noexcept;
+  PItemHeader FindRecordNo(int32_t n);
+  void MoveTo(PItemHeader item) noexcept;
+  void LinkBefore(PItemHeader item, PItemHeader next) noexcept;
+  void CommitBlobs(PItemHeader item);
+  // Complex fields of an item's record (and of its rollback record).
+  void ReleaseItemFields(PItemHeader item);
+  void ReleaseAllRecords();
+  void* FilterBuffer();
+
+  TBlockManager FBlockManager;
+  uint32_t FRefreshIteration = 0;
+  std::vector<PItemHeader> FRecordIndex;
+  bool FRecordIndexBuilt = false;
+  std::vector<int> FBlobFieldNos;          // data blob fields, committed on insert
+  std::vector<uint32_t> FObjectOffsets;    // data blob and variant fields: objects in the record
+  bool FHeapFieldsOnly = false;            // every complex field is a heap reference
+  void* FFilterBuf = nullptr;              // record plus calculated fields, for filters
+};
