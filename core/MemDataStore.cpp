@@ -365,12 +365,11 @@ void TMemData::SetRecordNo(int32_t n) {
   if (PItemHeader item = FindRecordNo(n)) MoveTo(item);
 }
 
+// A hidden current record is still the current one: moving on here would make an edit of a record
+// the filter has just hidden land in its neighbour.
 void TMemData::GetRecord(void* recBuf) {
   if (FBof || FEof || !FCurrentItem) return;
-  if (IsHidden(FCurrentItem))
-    GetNextRecord(recBuf);
-  else
-    FBlockManager.GetRecord(FCurrentItem, recBuf);
+  FBlockManager.GetRecord(FCurrentItem, recBuf);
 }
 
 void TMemData::GetNextRecord(void* recBuf) {

@@ -46,8 +46,8 @@ class TMemData : public TData {
   // Moves to record n (fetching as far as needed). Nothing happens for n < 1 or beyond the last
   // record.
   void SetRecordNo(int32_t n) override;
-  // Copies the current record (RecordSize bytes) into recBuf; on a hidden current item, moves on
-  // to the next visible one. Nothing at Bof or Eof.
+  // Copies the current record (RecordSize bytes) into recBuf, also when the filter hides it.
+  // Nothing at Bof or Eof.
   void GetRecord(void* recBuf) override;
   // Move to the next / previous visible record and copy it into recBuf (may be nil). Past the end
   // the cursor is at Eof / Bof.
