@@ -1,0 +1,118 @@
+// The client-API base class: calls a variant lacks, client levels, time-outs and the row helpers
+// over the client library's row form.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "mysql/MySqlApi.h"
+
+namespace {
+
+// A variant standing in for a client library: a version text, recorded options and one C row.
+class TFakeLibraryApi : public TMySQLAPI {
+public:
+  std::string Version = "4.1.7";
+  std::vector<std::pair<int, uint32_t>> Options;
+  std::vector<char*> Row;
+  std::vector<unsigned long> Lengths;
+
+  std::string mysql_get_client_info() override { return Version; }
+  int mysql_options(PMYSQL_CON, int option, uint32_t value) override {
+    Options.emplace_back(option, value);
+    return 0;
+  }
+  uint32_t mysql_num_fields(PMYSQL_RES) override { return static_cast<uint32_t>(Lengths.size()); }
+  const unsigned long* mysql_fetch_lengths(PMYSQL_RES) override { return Lengths.data(); }
+  PMYSQL_ROW mysql_fetch_row(PMYSQL_RES) override { return reinterpret_cast<PMYSQL_ROW>(Row.data()); }
+  void GetFieldInfo(PMYSQL_RES, uint32_t, TMySqlFieldRecord&, bool) override {}
+  int StmtExecute(PMYSQL_STMT, std::span<const TMySqlStmtParam>, bool) override { return 0; }
+  int StmtBindResults(PMYSQL_STMT) override { return 0; }
+};
+
+PMYSQL_CON AnyCon() { return reinterpret_cast<PMYSQL_CON>(uintptr_t{8}); }
+
+}  // namespace
+
+TEST(MySqlApiTest, CallsAVariantLacksRaiseNamingThem) {
+  TFakeLibraryApi api;
+  const std::pair<const char*, std::function<void()>> calls[] = {
+      {"mysql_init", [&] { api.mysql_init(nullptr); }},
+      {"mysql_real_query", [&] { api.mysql_real_query(AnyCon(), "SELECT 1"); }},
+      {"mysql_stmt_fetch", [&] { api.mysql_stmt_fetch(nullptr); }},
+      {"mysql_next_result", [&] { api.mysql_next_result(AnyCon()); }},
+      {"StmtFetchRow", [&] { api.StmtFetchRow(nullptr); }},
+      {"StmtGetColumnPtr", [&] { api.StmtGetColumnPtr(nullptr, 0); }},
+  };
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    try {
+      call();
+      ADD_FAILURE() << "nothing raised";
+    } catch (const NotSupportedException& e) {
+      EXPECT_EQ(e.Message(), std::string(name) + " is not supported by this client API");
+    }
+  }
+}
+
+TEST(MySqlApiTest, ClientLevelFromTheLibraryVersion) {
+  const std::pair<const char*, uint8_t> cases[] = {
+      {"3.23.58", MYSQL_CLIENT_3},  {"4.0.20", MYSQL_CLIENT_40},      {"4.1.0", MYSQL_CLIENT_410},
+      {"4.1.7", MYSQL_CLIENT_411},  {"5.0.3-beta", MYSQL_CLIENT_411}, {"4.1.3-beta-nt", MYSQL_CLIENT_411},
+  };
+  for (const auto& [version, level] : cases) {
+    SCOPED_TRACE(version);
+    TFakeLibraryApi api;
+    api.Version = version;
+    api.Initialize();
+    EXPECT_EQ(api.ClientLevel(), level);
+    EXPECT_EQ(api.ClientVersion(), version);
+  }
+  TFakeLibraryApi api;
+  api.Version = "6.0.1";
+  try {
+    api.Initialize();
+    FAIL() << "accepted";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Invalid client version");
+  }
+}
+
+TEST(MySqlApiTest, TimeoutsOnlyAtLevelsThatHaveThem) {
+  const std::pair<const char*, bool> cases[] = {{"3.23.58", false}, {"4.0.20", false}, {"4.1.0", true}, {"5.0.3", true}};
+  for (const auto& [version, applies] : cases) {
+    SCOPED_TRACE(version);
+    TFakeLibraryApi api;
+    api.Version = version;
+    api.Initialize();
+    api.SetTimeout(AnyCon(), 0);
+    api.SetTimeout(AnyCon(), 20);
+    using Options = std::vector<std::pair<int, uint32_t>>;
+    const Options expected = applies ? Options{{11, 31536000}, {12, 31536000}, {11, 20}, {12, 20}} : Options{};
+    EXPECT_EQ(api.Options, expected);
+  }
+}
+
+TEST(MySqlApiTest, RowHelpersOverLibraryRows) {
+  TFakeLibraryApi api;
+  char a[] = "hello";
+  api.Row = {a, nullptr};
+  api.Lengths = {5, 0};
+  PMYSQL_ROW row = api.FetchRow(nullptr);
+  EXPECT_FALSE(api.FieldIsNull(row, 0));
+  EXPECT_TRUE(api.FieldIsNull(row, 1));
+  EXPECT_EQ(api.GetFieldPtr(nullptr, row, 1), nullptr);
+  EXPECT_EQ(api.GetFieldStr(row, 0), "hello");
+  EXPECT_EQ(api.GetFieldStr(row, 1), "");
+  char buf[8];
+  std::fill(std::begin(buf), std::end(buf), 'x');
+  api.CopyFieldStringAt(row, 0, 1, 3, buf);
+  EXPECT_STREQ(buf, "ell");
+  api.CopyFieldString(row, 1, 0, buf);
+  EXPECT_STREQ(buf, "") << "no value: only the terminator";
+  uint32_t position = 7;
+  EXPECT_EQ(api.GetFieldBuf(row, 0, position), reinterpret_cast<const uint8_t*>(a));
+  EXPECT_EQ(position, 0u);
+  std::vector<uint32_t> lengths;
+  api.GetLengths(nullptr, lengths);
+  EXPECT_EQ(lengths, (std::vector<uint32_t>{5, 0}));
+}
