@@ -177,7 +177,7 @@ public:
   // ---- statements --------------------------------------------------------------------------
   // Binds and sends the parameters and executes; 0 or the error number (kept in the statement).
   // Conversion errors of the values pass to the caller, with nothing sent.
-  virtual int StmtExecute(PMYSQL_STMT stmt, std::span<const TMySqlStmtParam> params, bool unicode) = 0;
+  virtual int StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) = 0;
   // Binds the statement's result columns for StmtFetchRow; 0 or the error number.
   virtual int StmtBindResults(PMYSQL_STMT stmt) = 0;
   // 0 for a row, MYSQL_NO_DATA at the end, else the error number.

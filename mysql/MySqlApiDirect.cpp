@@ -342,7 +342,7 @@ PMYSQL_RES TMySQLAPIDirect::mysql_stmt_result_metadata(PMYSQL_STMT stmt) {
   return Handle(result.release());
 }
 
-int TMySQLAPIDirect::StmtExecute(PMYSQL_STMT stmt, std::span<const TMySqlStmtParam> params, bool unicode) {
+int TMySQLAPIDirect::StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) {
   TMySqlStmt& st = Stmt(stmt);
   return Guard(st, [&] { st.Execute(params, unicode); });
 }

@@ -81,7 +81,7 @@ public:
   const uint8_t* GetFieldBuf(PMYSQL_ROW row, uint32_t index, uint32_t& position) override;
   std::string GetFieldStr(PMYSQL_ROW row, uint32_t index) override;
 
-  int StmtExecute(PMYSQL_STMT stmt, std::span<const TMySqlStmtParam> params, bool unicode) override;
+  int StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) override;
   int StmtBindResults(PMYSQL_STMT stmt) override;
   int StmtFetchRow(PMYSQL_STMT stmt) override;
   void StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& lengths) override;

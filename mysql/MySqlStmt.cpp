@@ -113,8 +113,9 @@ std::string TextBytes(const Variant& value, bool unicode) {
 
 // A blob of text is converted as text is; any other is sent as its bytes, read whole (a compressed
 // blob inflates straight into the request) so that the length sent is the length written.
-void PutBlob(TBytes& out, TBlob* blob, bool text, bool unicode) {
-  DA_ASSERT_MSG(blob != nullptr, "a blob parameter without a blob object");
+void PutBlob(TBytes& out, void* object, bool text, bool unicode) {
+  TBlob* blob = dynamic_cast<TBlob*>(static_cast<TSharedObject*>(object));
+  DA_ASSERT_MSG(blob != nullptr, "a parameter's object is not a blob");
   if (blob->IsUnicode()) {
     PutCounted(out, unicode ? WideToUtf8(blob->GetAsWideString()) : blob->GetAsString());
     return;
@@ -140,7 +141,7 @@ void PutTextOrBytes(TBytes& out, TDataType dataType, const Variant& value, bool 
     const auto& bytes = value.AsBytes();
     PutCounted(out, bytes.data(), bytes.size());
   } else if (value.IsObject()) {
-    PutBlob(out, static_cast<TBlob*>(value.AsObject()), IsTextType(dataType), unicode);
+    PutBlob(out, value.AsObject(), IsTextType(dataType), unicode);
   } else if (IsTextType(dataType)) {
     PutCounted(out, TextBytes(value, unicode));
   } else {
@@ -234,6 +235,15 @@ void AppendMySqlParamValue(TBytes& out, TDataType dataType, const Variant& value
       PutTextOrBytes(out, dataType, value, unicode);
       return;
   }
+}
+
+std::vector<TMySqlStmtParam> MySqlStmtParams(const TParamDescs& params) {
+  std::vector<TMySqlStmtParam> values(static_cast<size_t>(params.Count()));
+  for (int i = 0; i < params.Count(); ++i) {
+    const TParamDesc& p = *params[i];
+    values[i] = {p.GetDataType(), p.GetParamType(), p.GetNull(), p.GetValue()};
+  }
+  return values;
 }
 
 std::span<const TMySqlStmtParam> MySqlSentParams(std::span<const TMySqlStmtParam> params) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/CLRClasses.h"
+#include "core/CRAccess.h"
 #include "core/MemFieldDesc.h"
 #include "mysql/MySqlResultSet.h"
 #include "mysql/MySqlSession.h"
@@ -45,14 +46,17 @@ TMySqlPrepareOk ParseMySqlPrepareOk(std::span<const uint8_t> packet);
 
 // ---- execute request --------------------------------------------------------------------------
 
-// One parameter value as a statement sends it. Value may hold a byte array, or a TBlob as an
-// object reference, for the text and binary types.
+// One parameter value as a statement sends it. Value may hold a byte array, or a blob as an
+// object reference (TParamDesc::SetObject), for the text and binary types.
 struct TMySqlStmtParam {
   TDataType DataType = dtUnknown;
   uint8_t ParamType = 0;  // the direction; a leading MYSQL_PARAM_RESULT is not sent
   bool IsNull = false;    // also NULL when Value is Null
   Variant Value;
 };
+
+// The values of a command's parameter descriptions.
+std::vector<TMySqlStmtParam> MySqlStmtParams(const TParamDescs& params);
 
 // The 2-byte type a parameter is sent with: the protocol's column type and, for dtUInt16 and
 // dtUInt32, MYSQL_PARAM_UNSIGNED in the high byte. Text, binary and decimal types travel as
@@ -70,6 +74,7 @@ uint16_t MySqlParamWireType(TDataType dataType);
 //  text, decimal and binary types: length-coded length and the bytes. Byte arrays and blobs of
 //  dtBlob, dtBytes and dtVarBytes go as they are; text goes as UTF-8 with `unicode`, else as ANSI
 //  (wide values and wide blobs converted); a compressed blob is read uncompressed and left as it is.
+//  An object reference that is not a blob fails an assertion.
 // Errors: EConvertError (EVariantOverflowError, EVariantTypeCastError) for a value that does not
 // convert to the type or does not fit it; the assertion of MySqlParamWireType.
 void AppendMySqlParamValue(TBytes& out, TDataType dataType, const Variant& value, bool unicode);
@@ -121,6 +126,7 @@ public:
   // the statement a result (field descriptions from the reply) whose rows decode as binary rows.
   // Errors: 2029 when not prepared; as AppendMySqlParamValue (nothing is sent then); as Prepare.
   void Execute(std::span<const TMySqlStmtParam> params, bool unicode);
+  void Execute(const TParamDescs& params, bool unicode) { Execute(MySqlStmtParams(params), unicode); }
   // Binds of FieldCount entries into which rows are decoded. Errors: 2029 when not prepared, 2000
   // without a result.
   void BindResult(std::unique_ptr<TMySqlBinds> binds);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,6 +99,29 @@ private:
   std::string FName;
 };
 
+inline TMySqlStmtParam P(TDataType type, Variant value, bool isNull = false) {
+  TMySqlStmtParam p;
+  p.DataType = type;
+  p.Value = std::move(value);
+  p.IsNull = isNull;
+  return p;
+}
+
+// Parameter descriptions holding the values, as a command hands them to the API.
+class TParams : public TParamDescs {
+public:
+  TParams(const std::vector<TMySqlStmtParam>& values = {}) {
+    for (const TMySqlStmtParam& v : values) {
+      auto d = std::make_unique<TParamDesc>();
+      d->SetDataType(v.DataType);
+      d->SetParamType(v.ParamType);
+      if (v.IsNull) d->SetNull(true);
+      else d->SetValue(v.Value);
+      Add(std::move(d));
+    }
+  }
+};
+
 // A statement handle, closed at the end of its scope.
 class TStmt {
 public:
@@ -110,19 +134,11 @@ public:
   operator PMYSQL_STMT() const { return FHandle; }
 
   int Execute(const std::vector<TMySqlStmtParam>& params, bool unicode = false) {
-    return Api().StmtExecute(FHandle, params, unicode);
+    return Api().StmtExecute(FHandle, TParams(params), unicode);
   }
 
 private:
   PMYSQL_STMT FHandle;
 };
-
-inline TMySqlStmtParam P(TDataType type, Variant value, bool isNull = false) {
-  TMySqlStmtParam p;
-  p.DataType = type;
-  p.Value = std::move(value);
-  p.IsNull = isNull;
-  return p;
-}
 
 }  // namespace api_test

@@ -242,7 +242,7 @@ TEST(MySqlApiDirectDbTest, PreparedInsertOfEveryParameterTypeReadsBackEqual) {
       P(dtInt32, -2000000000), P(dtUInt32, 3000000000LL), P(dtInt64, -9000000000000000000LL), P(dtFloat, 0.1),
       P(dtDate, Variant::FromDateTime(when)), P(dtTime, Variant::FromDateTime(EncodeTime(7, 8, 9, 0))),
       P(dtDateTime, Variant::FromDateTime(when)), P(dtString, std::string("it's \"quoted\"")),
-      P(dtMemo, std::string("memo\nline")), P(dtBlob, Variant::FromObject(blob)),
+      P(dtMemo, std::string("memo\nline")), P(dtBlob, Variant::FromObject(static_cast<TSharedObject*>(blob))),
       P(dtFmtBCD, std::string("-12345678.1234"))};
   ASSERT_EQ(ins.Execute(row), 0) << Api().mysql_stmt_error(ins);
   EXPECT_EQ(Api().mysql_stmt_affected_rows(ins), 1u);

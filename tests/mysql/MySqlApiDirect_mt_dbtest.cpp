@@ -28,13 +28,13 @@ std::string Work(const std::string& database, int n) {
   for (int i = 0; i < kRows; ++i) {
     const std::vector<TMySqlStmtParam> row = {P(dtInt32, i), P(dtString, "v" + std::to_string(n * 1000 + i)),
                                               P(dtUInt32, 4000000000LL + n)};
-    if (Api().StmtExecute(ins, row, false) != 0) return "insert: " + Api().mysql_stmt_error(ins);
+    if (Api().StmtExecute(ins, TParams(row), false) != 0) return "insert: " + Api().mysql_stmt_error(ins);
   }
   Api().mysql_stmt_close(ins);
 
   PMYSQL_STMT sel = Api().mysql_stmt_init(c);
   Api().mysql_stmt_prepare(sel, "SELECT id, v, u FROM " + table + " WHERE id >= ? ORDER BY id");
-  if (Api().StmtExecute(sel, std::vector{P(dtInt32, 0)}, false) != 0) return "select: " + Api().mysql_stmt_error(sel);
+  if (Api().StmtExecute(sel, TParams({P(dtInt32, 0)}), false) != 0) return "select: " + Api().mysql_stmt_error(sel);
   Api().StmtBindResults(sel);
   int count = 0;
   std::vector<uint32_t> lengths;

@@ -25,7 +25,7 @@ public:
   const unsigned long* mysql_fetch_lengths(PMYSQL_RES) override { return Lengths.data(); }
   PMYSQL_ROW mysql_fetch_row(PMYSQL_RES) override { return reinterpret_cast<PMYSQL_ROW>(Row.data()); }
   void GetFieldInfo(PMYSQL_RES, uint32_t, TMySqlFieldRecord&, bool) override {}
-  int StmtExecute(PMYSQL_STMT, std::span<const TMySqlStmtParam>, bool) override { return 0; }
+  int StmtExecute(PMYSQL_STMT, const TParamDescs&, bool) override { return 0; }
   int StmtBindResults(PMYSQL_STMT) override { return 0; }
 };
 

@@ -101,7 +101,15 @@ std::vector<int32_t> FetchAll(PMYSQL_STMT stmt, int& rc) {
   return values;
 }
 
-const std::vector<TMySqlStmtParam> kParams = {{dtInt32, 0, false, Variant(5)}};
+// One INT parameter of value 5.
+struct TParams : TParamDescs {
+  TParams() {
+    auto d = std::make_unique<TParamDesc>();
+    d->SetDataType(dtInt32);
+    d->SetValue(5);
+    Add(std::move(d));
+  }
+};
 
 }  // namespace
 
@@ -121,7 +129,7 @@ TEST(MySqlStmtFakeTest, TypesGoWithTheFirstExecuteOnlyAndCloseIsSentOnce) {
   EXPECT_EQ(Api().mysql_stmt_field_count(stmt), 1u);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
-    ASSERT_EQ(Api().StmtExecute(stmt, kParams, false), 0) << Api().mysql_stmt_error(stmt);
+    ASSERT_EQ(Api().StmtExecute(stmt, TParams(), false), 0) << Api().mysql_stmt_error(stmt);
     int rc = -1;
     EXPECT_EQ(FetchAll(stmt, rc), (std::vector<int32_t>{6, 7}));
     EXPECT_EQ(rc, MYSQL_NO_DATA);
@@ -181,9 +189,9 @@ TEST(MySqlStmtFakeTest, ServerErrorsLeaveTheSessionUsable) {
   PMYSQL_CON con = Connect(server);
   PMYSQL_STMT stmt = Api().mysql_stmt_init(con);
   ASSERT_EQ(Api().mysql_stmt_prepare(stmt, "SELECT v FROM t WHERE v > ?"), 0);
-  EXPECT_EQ(Api().StmtExecute(stmt, kParams, false), 1062);
+  EXPECT_EQ(Api().StmtExecute(stmt, TParams(), false), 1062);
   EXPECT_EQ(Api().mysql_stmt_error(stmt), "\r\nDuplicate entry '5' for key 'PRIMARY'");
-  EXPECT_EQ(Api().StmtExecute(stmt, kParams, false), 0) << Api().mysql_stmt_error(stmt);
+  EXPECT_EQ(Api().StmtExecute(stmt, TParams(), false), 0) << Api().mysql_stmt_error(stmt);
   EXPECT_EQ(Api().mysql_stmt_affected_rows(stmt), 1u);
   EXPECT_EQ(Api().StmtFetchRow(stmt), MYSQL_NO_DATA) << "no rows";
   Api().mysql_stmt_close(stmt);
@@ -222,7 +230,7 @@ TEST(MySqlStmtFakeTest, AFailureAtEveryStepIsReportedNotRaised) {
       int failures = 0;
       if (Api().mysql_stmt_prepare(stmt, "SELECT v FROM t WHERE v > ?") != 0) ++failures;
       for (int round = 0; round < 2 && failures == 0; ++round) {
-        if (Api().StmtExecute(stmt, kParams, false) != 0) {
+        if (Api().StmtExecute(stmt, TParams(), false) != 0) {
           ++failures;
           break;
         }

@@ -42,7 +42,7 @@ struct TBlobRef {
   T* Blob;
   explicit TBlobRef(bool unicode = false) : Blob(new T(unicode)) {}
   ~TBlobRef() { Blob->Release(); }
-  Variant AsVariant() const { return Variant::FromObject(static_cast<TBlob*>(Blob)); }
+  Variant AsVariant() const { return Variant::FromObject(static_cast<TSharedObject*>(Blob)); }
 };
 
 TMySqlStmtParam Param(TDataType type, Variant value, bool isNull = false) {
@@ -295,4 +295,32 @@ TEST(MySqlStmtCodecTest, BinaryTemporalValues) {
   EXPECT_EQ(ErrorOf([] { DecodeMySqlBinaryTemporal(Bytes{0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0}, mftTime); }), 2027)
       << "days beyond the hours";
   EXPECT_EQ(ErrorOf([] { DecodeMySqlBinaryTemporal(Bytes{0, 0, 0, 0}, mftLong); }), 2027) << "not a temporal type";
+}
+
+TEST(MySqlStmtCodecTest, ParameterDescriptionsGiveTheirValues) {
+  TBlobRef<TBlob> blob;
+  blob.Blob->SetAsString("xyz");
+  TParamDescs descs;
+  auto add = [&](TDataType type) {
+    TParamDesc* d = descs.Add(std::make_unique<TParamDesc>());
+    d->SetDataType(type);
+    return d;
+  };
+  add(dtInt32)->SetParamType(MYSQL_PARAM_RESULT);
+  add(dtString)->SetNull(true);
+  add(dtBlob)->SetObject(blob.Blob);
+  add(dtInt16)->SetValue(Variant(7));
+  const std::vector<TMySqlStmtParam> values = MySqlStmtParams(descs);
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(MySqlSentParams(values).size(), 3u) << "the result parameter is not sent";
+  EXPECT_TRUE(values[1].IsNull);
+  TBytes types;
+  const Bytes request = BuildMySqlExecuteRequest(1, 3, values, false, types);
+  const Bytes tail(request.end() - 6, request.end());
+  EXPECT_EQ(tail, (Bytes{3, 'x', 'y', 'z', 7, 0}));
+
+  TVariantObject* other = new TVariantObject;
+  EXPECT_THROW(Encode(dtBlob, Variant::FromObject(static_cast<TSharedObject*>(other))), EAssertionFailed)
+      << "an object that is not a blob";
+  other->Release();
 }
