@@ -8,6 +8,10 @@
 // mysql_stmt_send_long_data, mysql_stmt_param_metadata) raise NotSupportedException; the helpers
 // (GetFieldInfo, GetLengths, StmtExecute, StmtBindResults, StmtFetchRow...) stand for them.
 //
+// Texts arrive as the bytes to send, so no call converts them into a shared buffer: the one
+// instance keeps no state per call, and no lock is held while a connection sends or waits (a
+// stalled server would otherwise hold up every other connection's commands).
+//
 // A nil handle fails an assertion. Handles of a closed session stay valid until freed: a
 // statement or result of a session that mysql_close freed reports 2006 from then on.
 #pragma once
