@@ -134,11 +134,10 @@ std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset) {
 
 namespace {
 
-bool IsNameQuote(char c) noexcept { return c == '`' || c == '"' || c == '\''; }
-
-bool IsEnclosed(std::string_view value) noexcept {
-  return value.size() >= 2 && IsNameQuote(value.front()) && value.back() == value.front();
-}
+// The name rules of the table-info class, for names this unit has split itself.
+bool IsNameQuote(char c) noexcept { return TMyTableInfo::IsNameQuote(c); }
+bool IsEnclosed(std::string_view value) noexcept { return TMyTableInfo::IsEnclosed(value); }
+bool NeedsQuotes(std::string_view value) noexcept { return TMyTableInfo::NeedsQuotes(value); }
 
 // Bytes of the character at name[i] as the server reads the name in `cs`.
 size_t NameCharLen(std::string_view name, size_t i, TCharsetKind cs) noexcept {
@@ -174,28 +173,6 @@ size_t FirstPointOutsideQuotes(std::string_view name, TCharsetKind cs) noexcept 
     partStart = false;
   }
   return std::string_view::npos;
-}
-
-// The class operations take no character set: their check for dotted names accepts a point
-// inside an enclosing pair of quotes.
-void AssertNotDotted(std::string_view value, const char* func) {
-  DA_ASSERT_MSG(IsEnclosed(value) || value.find('.') == std::string_view::npos,
-                std::string("In func ") + func + " delimited values not allowed");
-}
-
-bool IsPlainNameChar(char c) noexcept {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c == '#' || c == '@';
-}
-
-std::string_view Unquoted(std::string_view value) noexcept {
-  return IsEnclosed(value) ? value.substr(1, value.size() - 2) : value;
-}
-
-bool NeedsQuotes(std::string_view value) noexcept {
-  for (char c : Unquoted(value))
-    if (!IsPlainNameChar(c)) return true;
-  return false;
 }
 
 // A quoted name that ends exactly at its last character as the server reads it in `cs`: its
@@ -250,25 +227,11 @@ std::string BackquoteSimple(std::string_view name, bool force, TCharsetKind cs) 
 
 std::string UnquoteSimple(std::string_view name) {
   if (name.size() < 3) return std::string(name);
-  if (IsEnclosed(name) && !NeedsQuotes(name)) return std::string(Unquoted(name));
+  if (IsEnclosed(name) && !NeedsQuotes(name)) return std::string(name.substr(1, name.size() - 2));
   return std::string(name);
 }
 
 }  // namespace
-
-bool TMyTableInfo::IsQuotedName(std::string_view value) {
-  AssertNotDotted(value, "IsQuotedName");
-  return IsEnclosed(value);
-}
-
-std::string TMyTableInfo::UnQuote(std::string_view value) {
-  return std::string(IsQuotedName(value) ? Unquoted(value) : value);
-}
-
-bool TMyTableInfo::IsBracketNeeds(std::string_view value) {
-  AssertNotDotted(value, "IsBracketNeeds");
-  return NeedsQuotes(value);
-}
 
 std::string BackquoteName(std::string_view name, bool force, TCharsetKind charset) {
   size_t point = FirstPointOutsideQuotes(name, charset);
@@ -316,6 +279,16 @@ std::string EscapeBackquotes(std::string_view name, TCharsetKind charset) {
   }
   result.append(name.substr(name.size() - lead));
   return result;
+}
+
+std::string GetFieldDescTableName(const TFieldDesc* fieldDesc) {
+  const auto* desc = dynamic_cast<const TCRFieldDesc*>(fieldDesc);
+  return desc != nullptr && desc->TableInfo != nullptr ? desc->TableInfo->GetTableName() : std::string();
+}
+
+bool IsBlobParamType(const TParamDesc& param) noexcept {
+  const uint16_t type = param.GetDataType();
+  return type == dtBlob || type == dtMemo || type == dtWideMemo;
 }
 
 // ---- values as SQL literals ------------------------------------------------------------------

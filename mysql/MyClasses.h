@@ -13,8 +13,10 @@
 #include <string_view>
 
 #include "core/CLRClasses.h"
+#include "core/CRAccess.h"
 #include "core/DAError.h"
 #include "core/MemFieldDesc.h"
+#include "mysql/MyTableInfo.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Variant.h"
 
@@ -55,23 +57,6 @@ std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset);
 
 // ---- identifiers -----------------------------------------------------------------------------
 
-// The MySQL name rules of the table-info class.
-class TMyTableInfo {
- public:
-  static char LeftQuote() noexcept { return '`'; }
-  static char RightQuote() noexcept { return '`'; }
-
-  // True when the value has 2 or more characters and starts and ends with the same quote
-  // character: backquote, double quote or single quote. A value with a point that is not
-  // enclosed in such quotes fails an assertion (dotted names are split by the caller).
-  static bool IsQuotedName(std::string_view value);
-  // True when the value, unquoted, holds any character outside A-Z, a-z, 0-9, "_", "$", "#"
-  // and "@" (bytes of 128 and above need quoting). A point fails an assertion as above.
-  static bool IsBracketNeeds(std::string_view value);
-  // A quoted name without its first and last character; any other name unchanged.
-  static std::string UnQuote(std::string_view value);
-};
-
 // Identifiers are read by the server in the connection's character set: a multi-byte character
 // may end in a backquote byte, which is then no quote. The routines that write backquotes take
 // that set; those that only remove quotes take the set of the text (the ANSI code page).
@@ -96,6 +81,13 @@ void SplitObjectName(std::string_view name, std::string& database, std::string& 
 // a backquote is doubled unless it is the first or the last inner character or a backquote
 // stands directly before or after it (so a name whose backquotes are already doubled is kept).
 std::string EscapeBackquotes(std::string_view name, TCharsetKind charset);
+
+// The table name of the column's table info; empty for a description without one (a computed
+// column, or a description that is not a provider's).
+std::string GetFieldDescTableName(const TFieldDesc* fieldDesc);
+
+// True for parameters of the blob types dtBlob, dtMemo and dtWideMemo.
+bool IsBlobParamType(const TParamDesc& param) noexcept;
 
 // ---- values as SQL literals ------------------------------------------------------------------
 
