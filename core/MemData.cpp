@@ -145,10 +145,9 @@ void TData::ClearFields() { FFields.Clear(); }
 
 int TData::GetFieldCount() const { return FFields.Count(); }
 
-TFieldDesc& TData::FieldOf(int fieldNo) const {
-  DA_ASSERT_MSG(fieldNo >= 1 && fieldNo <= FFields.Count(),
-                "Field number " + std::to_string(fieldNo) + " is outside 1.." + std::to_string(FFields.Count()));
-  return *FFields[fieldNo - 1];
+void TData::RaiseFieldNoOutOfRange(int fieldNo) const {
+  RaiseAssertion(__FILE__, __LINE__, "fieldNo >= 1 && fieldNo <= FFields.Count()",
+                 "Field number " + std::to_string(fieldNo) + " is outside 1.." + std::to_string(FFields.Count()));
 }
 
 std::string TData::GetArrayElementName(int index) const { return "[" + std::to_string(index) + "]"; }

@@ -108,7 +108,10 @@ class TData {
   int GetFieldDescCount() const noexcept { return FFields.Count(); }
   const TFieldDescs& Fields() const noexcept { return FFields; }
   // The descriptor of field FieldNo (1-based).
-  TFieldDesc& FieldOf(int fieldNo) const;
+  TFieldDesc& FieldOf(int fieldNo) const {
+    if (fieldNo < 1 || fieldNo > FFields.Count()) RaiseFieldNoOutOfRange(fieldNo);
+    return *FFields.Items(fieldNo - 1);
+  }
   TFieldDesc* FindField(std::string_view name) const { return FFields.FindField(name); }
   TFieldDesc* FieldByName(std::string_view name) const { return FFields.FieldByName(name); }
   // "[" + index + "]": the name of an array element's descriptor.
@@ -315,6 +318,8 @@ class TData {
   std::unique_ptr<TFilterExpression> FFilterExpression;
 
  private:
+  // Field access runs for every field of every record: the check stays inline, its failure not.
+  [[noreturn]] void RaiseFieldNoOutOfRange(int fieldNo) const;
   void BuildFilter();
   // Attributes of object fields are reached through their parent object, not written here.
   void CheckWritable(const TFieldDesc& field) const;

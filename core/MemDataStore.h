@@ -165,6 +165,7 @@ class TMemData : public TData {
   PItemHeader NextCounted(PItemHeader item) const noexcept;
   PItemHeader FindRecordNo(int32_t n);
   void MoveTo(PItemHeader item) noexcept;
+  static void Prefetch(PItemHeader item) noexcept;
   void LinkBefore(PItemHeader item, PItemHeader next) noexcept;
   void CommitBlobs(PItemHeader item);
   // Complex fields of an item's record (and of its rollback record).

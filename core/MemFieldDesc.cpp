@@ -53,9 +53,9 @@ struct TextLess {
 
 }  // namespace
 
-TFieldDesc* TFieldDescs::Items(int index) const {
-  DA_ASSERT_MSG(index >= 0 && index < Count(), "Field index " + std::to_string(index) + " out of range");
-  return FItems[static_cast<size_t>(index)].get();
+void TFieldDescs::RaiseIndexOutOfRange(int index) const {
+  RaiseAssertion(__FILE__, __LINE__, "index >= 0 && index < Count()",
+                 "Field index " + std::to_string(index) + " out of range");
 }
 
 TFieldDesc* TFieldDescs::Add(std::unique_ptr<TFieldDesc> desc) {

@@ -138,7 +138,10 @@ class TFieldDescs {
 
   int Count() const noexcept { return static_cast<int>(FItems.size()); }
   // index 0..Count-1; another index is an assertion failure.
-  TFieldDesc* Items(int index) const;
+  TFieldDesc* Items(int index) const {
+    if (index < 0 || index >= Count()) RaiseIndexOutOfRange(index);
+    return FItems[static_cast<size_t>(index)].get();
+  }
   TFieldDesc* operator[](int index) const { return Items(index); }
   // Appends a descriptor and returns it.
   TFieldDesc* Add(std::unique_ptr<TFieldDesc> desc);
@@ -155,6 +158,9 @@ class TFieldDescs {
   auto end() const noexcept { return FItems.end(); }
 
  private:
+  // Field access runs for every field of every record: the check stays inline, its failure not.
+  [[noreturn]] void RaiseIndexOutOfRange(int index) const;
+
   std::vector<std::unique_ptr<TFieldDesc>> FItems;
 };
 
