@@ -1,0 +1,528 @@
+#include "core/MemDataSort.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "core/CLRClasses.h"
+#include "core/DAConsts.h"
+#include "core/MemFieldValues.h"
+#include "core/MemFilter.h"
+#include "platform/runtime/Charset.h"
+#include "platform/runtime/Currency.h"
+#include "platform/runtime/DateTimeUtils.h"
+#include "platform/runtime/Format.h"
+#include "platform/runtime/LocaleCompare.h"
+
+namespace {
+
+int Sign(int v) noexcept { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+
+template <class T>
+int ThreeWay(T a, T b) noexcept {
+  return a < b ? -1 : b < a ? 1 : 0;
+}
+
+// A total order on doubles: NaN after every number and equal to NaN.
+int CompareDoubles(double a, double b) noexcept {
+  const bool na = std::isnan(a), nb = std::isnan(b);
+  if (na || nb) return na == nb ? 0 : na ? 1 : -1;
+  return ThreeWay(a, b);
+}
+
+// A stored date-time counts the time of day backwards before 1899-12-30 (-1.25 is 06:00 of the
+// day before): day plus the fraction's size is chronological.
+double Chronological(double v) noexcept {
+  if (!(v < 0)) return v;
+  const double day = std::trunc(v);
+  return day + (day - v);
+}
+
+[[noreturn]] void RaiseCannotConvertType() { throw EConvertError(MessageText(SCannotConvertType)); }
+
+std::string_view TrimRight(std::string_view s, bool trim) {
+  if (trim)
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// Text positions that start a character.
+bool AtAnsiCharStart(std::string_view text, size_t pos) {
+  const TCharsetKind cs = AnsiCharsetKind();
+  size_t p = 0;
+  while (p < pos) p += MbCharLen(cs, text.data() + p, text.data() + text.size());
+  return p == pos;
+}
+
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// Whether key occurs in text starting and ending on character boundaries.
+bool ContainsAnsi(std::string_view text, std::string_view key) {
+  if (key.empty()) return true;
+  const TCharsetKind cs = AnsiCharsetKind();
+  for (size_t p = 0; p + key.size() <= text.size();) {
+    if (text.compare(p, key.size(), key) == 0 && AtAnsiCharStart(text.substr(p), key.size())) return true;
+    p += MbCharLen(cs, text.data() + p, text.data() + text.size());
+  }
+  return false;
+}
+
+bool ContainsWide(std::u16string_view text, std::u16string_view key) {
+  if (key.empty()) return true;
+  for (size_t p = text.find(key); p != std::u16string_view::npos; p = text.find(key, p + 1)) {
+    const size_t end = p + key.size();
+    const bool startOk = !(IsLowSurrogate(text[p]) && p > 0 && IsHighSurrogate(text[p - 1]));
+    const bool endOk = end == text.size() || !(IsLowSurrogate(text[end]) && IsHighSurrogate(text[end - 1]));
+    if (startOk && endOk) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- Bytes ------------------------------------------------------------------------------------
+
+int CompareBinary(const void* a, const void* b, size_t length) noexcept {
+  return length == 0 ? 0 : Sign(std::memcmp(a, b, length));
+}
+
+int CompareBinaryValues(const void* a, size_t lenA, int options, const void* b, size_t lenB) noexcept {
+  const auto* pa = static_cast<const uint8_t*>(a);
+  const auto* pb = static_cast<const uint8_t*>(b);
+  if (options & coPartialCompare) {
+    if (lenA == 0) return 0;
+    if (lenA > lenB) return 1;
+    const std::basic_string_view<uint8_t> text(pb, lenB);
+    return text.find(std::basic_string_view<uint8_t>(pa, lenA)) != text.npos ? 0 : 1;
+  }
+  if (options & coPartialKey) return lenA <= lenB ? CompareBinary(a, b, lenA) : 1;
+  const int r = CompareBinary(a, b, std::min(lenA, lenB));
+  return r != 0 ? r : ThreeWay(lenA, lenB);
+}
+
+// ---- Text -------------------------------------------------------------------------------------
+
+int TStringComparer::CompareStrings(std::string_view a, std::string_view b, int options) {
+  return LocaleCompareAnsi(a, b, (options & coCaseInsensitive) != 0);
+}
+
+int TStringComparer::CompareWideStrings(std::u16string_view a, std::u16string_view b, int options) {
+  return LocaleCompareWide(a, b, (options & coCaseInsensitive) != 0);
+}
+
+int TStringComparer::CompareStringsLen(std::string_view a, std::string_view b, int options) {
+  return CompareStrings(a, b.substr(0, MbCutLength(AnsiCharsetKind(), b, a.size())), options);
+}
+
+int TStringComparer::CompareWideStringsLen(std::u16string_view a, std::u16string_view b, int options) {
+  return CompareWideStrings(a, b.substr(0, WideCutLength(b, a.size())), options);
+}
+
+int TStringComparer::CompareStrValues(std::string_view key, std::string_view fieldText, int options) {
+  if (options & coPartialCompare) {
+    if (options & coCaseInsensitive) return ContainsAnsi(AnsiUpperCase(fieldText), AnsiUpperCase(key)) ? 0 : 1;
+    return ContainsAnsi(fieldText, key) ? 0 : 1;
+  }
+  if (options & coPartialKey) {
+    if (key.empty()) return CompareStrings(key, fieldText, options);
+    if (fieldText.size() < key.size()) return 1;
+    return CompareStringsLen(key, fieldText, options);
+  }
+  return CompareStrings(key, fieldText, options);
+}
+
+int TStringComparer::CompareWideStrValues(std::u16string_view key, std::u16string_view fieldText, int options) {
+  if (options & coPartialCompare) {
+    if (options & coCaseInsensitive) return ContainsWide(WideUpperCase(fieldText), WideUpperCase(key)) ? 0 : 1;
+    return ContainsWide(fieldText, key) ? 0 : 1;
+  }
+  if (options & coPartialKey) {
+    if (key.empty()) return CompareWideStrings(key, fieldText, options);
+    if (fieldText.size() < key.size()) return 1;
+    return CompareWideStringsLen(key, fieldText, options);
+  }
+  return CompareWideStrings(key, fieldText, options);
+}
+
+// ---- Values -----------------------------------------------------------------------------------
+
+namespace {
+
+std::u16string ReadWideKey(const void* p) {
+  std::u16string text;
+  const auto* bytes = static_cast<const uint8_t*>(p);
+  for (size_t i = 0;; i += 2) {
+    char16_t unit;
+    std::memcpy(&unit, bytes + i, 2);
+    if (unit == 0) return text;
+    text += unit;
+  }
+}
+
+void SetKeyBytes(const void* p, TCompareValue& out) {
+  out.Group = TCompareValue::cgBytes;
+  const auto count = static_cast<uint16_t>(Marshal::ReadInt16(p));
+  out.Bytes = {static_cast<const uint8_t*>(p) + 2, count};
+}
+
+}  // namespace
+
+void KeyCompareValue(const void* valuePtr, TDataType valueType, TCompareValue& out) {
+  out.DataType = valueType;
+  const void* p = valuePtr;
+  switch (valueType) {
+    case dtString: case dtGuid: case dtExtString: case dtMemo:
+      out.Group = TCompareValue::cgText;
+      out.Text = static_cast<const char*>(p);
+      return;
+    case dtWideString: case dtExtWideString: case dtWideMemo:
+      out.Group = TCompareValue::cgWideText;
+      out.WideText = ReadWideKey(p);
+      return;
+    case dtInt8: case dtInt16: case dtUInt16: case dtInt32:
+      out.Integer = Marshal::ReadInt32(p);
+      return;
+    case dtUInt32:
+      out.Integer = static_cast<uint32_t>(Marshal::ReadInt32(p));
+      return;
+    case dtInt64:
+      out.Integer = Marshal::ReadInt64(p);
+      return;
+    case dtBoolean:
+      out.Group = TCompareValue::cgBoolean;
+      out.Integer = Marshal::ReadByte(p) != 0;
+      return;
+    case dtFloat: case dtCurrency: case dtDate: case dtTime: case dtDateTime:
+      out.Group = valueType == dtFloat || valueType == dtCurrency ? TCompareValue::cgFloat : TCompareValue::cgDateTime;
+      out.Float = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p));
+      return;
+    case dtBCD:
+      out.Group = TCompareValue::cgBcd;
+      out.Integer = Marshal::ReadInt64(p);
+      return;
+    case dtFmtBCD:
+      out.Group = TCompareValue::cgFmtBcd;
+      std::memcpy(&out.Bcd, p, sizeof out.Bcd);
+      return;
+    case dtBytes: case dtVarBytes: case dtExtVarBytes: case dtBlob:
+      SetKeyBytes(p, out);
+      return;
+    case dtVariant:
+      out.Group = TCompareValue::cgVariant;
+      out.Value = *static_cast<const Variant*>(p);
+      return;
+    case dtObject: case dtReference: case dtArray: case dtTable:
+      RaiseCannotConvertType();
+    default:
+      DA_ASSERT_MSG(false, "Unknown ValueType = " + std::to_string(valueType));
+  }
+}
+
+namespace {
+
+void ReadBlobValue(TData& data, const void* recBuf, const TFieldDesc& field, TCompareValue& out) {
+  TBlob* blob = data.GetBlob(field.FieldNo, recBuf);
+  if (field.DataType == dtWideMemo) {
+    out.Group = TCompareValue::cgWideText;
+    out.WideText = blob->GetAsWideString();
+  } else if (field.DataType == dtMemo) {
+    out.Group = TCompareValue::cgText;
+    out.OwnText = blob->GetAsString();
+    out.Text = out.OwnText;
+  } else {
+    out.Group = TCompareValue::cgBytes;
+    out.OwnBytes.resize(blob->GetSize());
+    out.OwnBytes.resize(blob->Read(0, 0, out.OwnBytes.data()));
+    out.Bytes = out.OwnBytes;
+  }
+}
+
+// Integers, Booleans and BCD values as the record holds them.
+bool ReadIntegerValue(const uint8_t* p, const TFieldDesc& field, TCompareValue& out) {
+  switch (field.DataType) {
+    case dtInt8: out.Integer = field.Size == 1 ? static_cast<int8_t>(*p) : Marshal::ReadInt16(p); return true;
+    case dtInt16: out.Integer = Marshal::ReadInt16(p); return true;
+    case dtUInt16: out.Integer = static_cast<uint16_t>(Marshal::ReadInt16(p)); return true;
+    case dtInt32: out.Integer = Marshal::ReadInt32(p); return true;
+    case dtUInt32: out.Integer = static_cast<uint32_t>(Marshal::ReadInt32(p)); return true;
+    case dtInt64: out.Integer = Marshal::ReadInt64(p); return true;
+    case dtBoolean:
+      out.Group = TCompareValue::cgBoolean;
+      out.Integer = Marshal::ReadInt16(p) != 0;
+      return true;
+    case dtBCD:
+      out.Group = TCompareValue::cgBcd;
+      out.Integer = Marshal::ReadInt64(p);
+      return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field, TCompareValue& out) {
+  out.DataType = field.DataType;
+  const auto* p = static_cast<const uint8_t*>(recBuf) + field.Offset;
+  const bool trim = field.Fixed ? data.TrimFixedChar : data.TrimVarChar;
+  if (ReadIntegerValue(p, field, out)) return;
+  switch (field.DataType) {
+    case dtString: case dtGuid:
+      out.Group = TCompareValue::cgText;
+      out.Text = TrimRight(AnsiTextOf(p, field.Size), trim && field.DataType == dtString);
+      return;
+    case dtExtString: {
+      out.Group = TCompareValue::cgText;
+      const void* block = Marshal::ReadIntPtr(p);
+      if (block) out.Text = TrimRight(AnsiTextOf(block, static_cast<size_t>(TStringHeap::BufSize(block))), trim);
+      return;
+    }
+    case dtWideString: case dtExtWideString:
+      out.Group = TCompareValue::cgWideText;
+      out.WideText = TrimRightBlanksIf(
+          field.DataType == dtWideString ? ReadWideText(p, field.Size) : HeapWideText(Marshal::ReadIntPtr(p)), trim);
+      return;
+    case dtFloat: case dtCurrency: case dtDate: case dtTime: case dtDateTime:
+      out.Group = field.DataType == dtFloat || field.DataType == dtCurrency ? TCompareValue::cgFloat
+                                                                            : TCompareValue::cgDateTime;
+      out.Float = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p));
+      return;
+    case dtFmtBCD:
+      out.Group = TCompareValue::cgFmtBcd;
+      std::memcpy(&out.Bcd, p, sizeof out.Bcd);
+      return;
+    case dtBytes:
+      out.Group = TCompareValue::cgBytes;
+      out.Bytes = {p, field.Length};
+      return;
+    case dtVarBytes: case dtExtVarBytes:
+      out.Group = TCompareValue::cgBytes;
+      out.Bytes = field.DataType == dtVarBytes ? VarBytesOf(p, field.Size, field.Length)
+                                               : HeapVarBytes(Marshal::ReadIntPtr(p));
+      return;
+    case dtVariant:
+      out.Group = TCompareValue::cgVariant;
+      out.Value = data.GetFieldAsVariant(field.FieldNo, recBuf);
+      return;
+    case dtBlob: case dtMemo: case dtWideMemo:
+      ReadBlobValue(data, recBuf, field, out);
+      return;
+    default:
+      RaiseCannotConvertType();
+  }
+}
+
+bool IsSortableType(TDataType dataType) noexcept {
+  return dataType >= dtString && dataType <= dtMaxDataType &&
+         (dataType < dtObject || dataType > dtTable);
+}
+
+namespace {
+
+using TGroup = TCompareValue::TGroup;
+
+bool IsNumberGroup(TGroup g) {
+  return g == TCompareValue::cgInteger || g == TCompareValue::cgFloat || g == TCompareValue::cgDateTime ||
+         g == TCompareValue::cgBcd || g == TCompareValue::cgFmtBcd;
+}
+
+long double NumberOf(const TCompareValue& v) {
+  switch (v.Group) {
+    case TCompareValue::cgInteger: return static_cast<long double>(v.Integer);
+    case TCompareValue::cgBcd: return static_cast<long double>(v.Integer) / 10000;
+    case TCompareValue::cgFmtBcd: return BcdToDouble(v.Bcd);
+    case TCompareValue::cgDateTime: return Chronological(v.Float);
+    default: return v.Float;
+  }
+}
+
+// The text a field value shows when compared with a text key.
+std::string TextOf(const TCompareValue& v) {
+  switch (v.Group) {
+    case TCompareValue::cgText: return std::string(v.Text);
+    case TCompareValue::cgWideText: return WideToAnsi(v.WideText);
+    case TCompareValue::cgInteger: return IntToStr(v.Integer);
+    case TCompareValue::cgFloat: return FloatToStr(v.Float);
+    case TCompareValue::cgDateTime:
+      return v.DataType == dtDate ? DateToStr(v.Float) : v.DataType == dtTime ? TimeToStr(v.Float) : DateTimeToStr(v.Float);
+    case TCompareValue::cgBcd: return CurrToStr(Currency::FromScaled(v.Integer));
+    case TCompareValue::cgFmtBcd: return BcdToStr(v.Bcd);
+    case TCompareValue::cgBoolean: return v.Integer ? "True" : "False";
+    case TCompareValue::cgVariant: return VarToStr(v.Value);
+    default: RaiseCannotConvertType();
+  }
+}
+
+Variant VariantOf(const TCompareValue& v) {
+  switch (v.Group) {
+    case TCompareValue::cgText: return Variant(v.Text);
+    case TCompareValue::cgWideText: return Variant(v.WideText);
+    case TCompareValue::cgInteger: return Variant(static_cast<long long>(v.Integer));
+    case TCompareValue::cgFloat: return Variant(v.Float);
+    case TCompareValue::cgDateTime: return Variant::FromDateTime(v.Float);
+    case TCompareValue::cgBcd: return Variant(Currency::FromScaled(v.Integer));
+    case TCompareValue::cgFmtBcd: return Variant(v.Bcd);
+    case TCompareValue::cgBoolean: return Variant(v.Integer != 0);
+    case TCompareValue::cgBytes: return Variant::FromBytes(v.Bytes.data(), v.Bytes.size());
+    default: return v.Value;
+  }
+}
+
+bool IsPartial(int options) { return (options & (coPartialKey | coPartialCompare)) != 0; }
+
+int CompareText(TStringComparer& strings, std::string_view value, std::string_view field, int options) {
+  return IsPartial(options) ? strings.CompareStrValues(value, field, options)
+                            : strings.CompareStrings(value, field, options);
+}
+
+int CompareWideText(TStringComparer& strings, std::u16string_view value, std::u16string_view field, int options) {
+  return IsPartial(options) ? strings.CompareWideStrValues(value, field, options)
+                            : strings.CompareWideStrings(value, field, options);
+}
+
+int CompareSameGroup(TStringComparer& strings, const TCompareValue& v, const TCompareValue& f, int options) {
+  switch (v.Group) {
+    case TCompareValue::cgText: return CompareText(strings, v.Text, f.Text, options);
+    case TCompareValue::cgWideText: return CompareWideText(strings, v.WideText, f.WideText, options);
+    case TCompareValue::cgFloat: return CompareDoubles(v.Float, f.Float);
+    case TCompareValue::cgDateTime: return CompareDoubles(Chronological(v.Float), Chronological(f.Float));
+    case TCompareValue::cgFmtBcd: return Sign(BcdCompare(v.Bcd, f.Bcd));
+    case TCompareValue::cgBytes:
+      return CompareBinaryValues(v.Bytes.data(), v.Bytes.size(), options, f.Bytes.data(), f.Bytes.size());
+    case TCompareValue::cgVariant: return Sign(VarCompare(v.Value, f.Value));
+    default: return ThreeWay(v.Integer, f.Integer);  // integers, BCD, Booleans
+  }
+}
+
+}  // namespace
+
+int CompareValues(TStringComparer& strings, const TCompareValue& value, const TCompareValue& field, int options) {
+  const TGroup vg = value.Group, fg = field.Group;
+  if (vg == fg) return CompareSameGroup(strings, value, field, options);
+  if (vg == TCompareValue::cgText && fg != TCompareValue::cgWideText)
+    return CompareText(strings, value.Text, TextOf(field), options);
+  if (vg == TCompareValue::cgWideText || (vg == TCompareValue::cgText && fg == TCompareValue::cgWideText)) {
+    const std::u16string key = vg == TCompareValue::cgText ? AnsiToWide(value.Text) : value.WideText;
+    const std::u16string text = fg == TCompareValue::cgWideText ? field.WideText : AnsiToWide(TextOf(field));
+    return CompareWideText(strings, key, text, options);
+  }
+  if (IsNumberGroup(vg) && IsNumberGroup(fg)) return ThreeWay(NumberOf(value), NumberOf(field));
+  if (vg == TCompareValue::cgVariant || fg == TCompareValue::cgVariant)
+    return Sign(VarCompare(VariantOf(value), VariantOf(field)));
+  RaiseCannotConvertType();
+}
+
+int CompareFieldValues(TData& data, TStringComparer& strings, const void* recBuf1, const void* recBuf2, int options,
+                       const TFieldDesc& field) {
+  const bool null1 = data.GetNull(field.FieldNo, recBuf1);
+  const bool null2 = data.GetNull(field.FieldNo, recBuf2);
+  if (null1 || null2) return null1 == null2 ? 0 : null1 ? -1 : 1;
+  TCompareValue a, b;
+  FieldCompareValue(data, recBuf1, field, a);
+  FieldCompareValue(data, recBuf2, field, b);
+  return CompareValues(strings, a, b, options);
+}
+
+// ---- Index field names ------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void RaiseInvalidIndexFieldNames() { throw Exception("Invalid IndexFieldNames format!"); }
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// Reads index field names; every lexer failure is a format error.
+class TIndexFieldNamesReader {
+ public:
+  explicit TIndexFieldNamesReader(std::string text) : FParser(std::move(text)) {
+    FParser.OmitKeywords = true;  // a field may be called "Not" or "Like"
+    FParser.KeepStringQuotes = true;
+  }
+
+  int Next() {
+    try {
+      FCode = FParser.GetNext(FLexem);
+    } catch (const EAssertionFailed&) {
+      throw;
+    } catch (const Exception&) {
+      RaiseInvalidIndexFieldNames();
+    }
+    return FCode;
+  }
+  int Code() const noexcept { return FCode; }
+  const std::string& Lexem() const noexcept { return FLexem; }
+  bool AtSeparator() const { return FCode == lcSymbol && (FLexem == ";" || FLexem == ","); }
+
+  // The name a column starts with.
+  std::string ReadName() {
+    if (FCode == lcIdent) return FLexem;
+    if (FCode == lcString) return Unquote(FLexem);
+    std::string name;
+    if (FCode != fcLeftBracket || !FParser.ReadBracketedText(name)) RaiseInvalidIndexFieldNames();
+    return name;
+  }
+
+ private:
+  static std::string Unquote(const std::string& quoted) {
+    if (quoted.size() < 2 || quoted.back() != quoted.front()) RaiseInvalidIndexFieldNames();
+    std::string name;
+    for (size_t i = 1; i + 1 < quoted.size(); ++i) {
+      name += quoted[i];
+      if (quoted[i] == quoted.front()) ++i;  // a doubled quote stands for one
+    }
+    return name;
+  }
+
+  TBoolParser FParser;
+  std::string FLexem;
+  int FCode = lcEnd;
+};
+
+// Order and case words after a column's name, up to the separator or the end.
+void ReadColumnWords(TIndexFieldNamesReader& reader, TSortColumn& column) {
+  bool hasOrder = false, hasCase = false;
+  for (reader.Next(); reader.Code() != lcEnd; reader.Next()) {
+    if (reader.AtSeparator()) {
+      reader.Next();
+      return;
+    }
+    if (reader.Code() != lcIdent) RaiseInvalidIndexFieldNames();
+    const std::string word = UpperAscii(reader.Lexem());
+    bool& seen = word == "DESC" || word == "ASC" ? hasOrder : hasCase;
+    if (seen || (word != "DESC" && word != "ASC" && word != "CIS" && word != "CS")) RaiseInvalidIndexFieldNames();
+    seen = true;
+    if (word == "DESC" || word == "ASC") column.DescendingOrder = word == "DESC";
+    else column.CaseSensitive = word == "CS";
+  }
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+void ParseIndexFieldNames(std::string_view text, const TData& data, TSortColumns& columns) {
+  columns.Clear();
+  text = TrimBlanks(text);
+  if (text.empty()) return;
+  try {
+    TIndexFieldNamesReader reader{std::string(text)};
+    reader.Next();
+    while (reader.Code() != lcEnd) {
+      TFieldDesc* field = data.FieldByName(reader.ReadName());
+      if (!IsSortableType(field->DataType)) RaiseCannotConvertType();
+      TSortColumn* column = columns.Add();
+      column->FieldDesc = field;
+      ReadColumnWords(reader, *column);
+    }
+  } catch (...) {
+    columns.Clear();
+    throw;
+  }
+}
