@@ -5,6 +5,7 @@
 
 #include "core/CLRClasses.h"
 #include "core/DAConsts.h"
+#include "core/MemDataStore.h"
 #include "core/MemFieldValues.h"
 #include "core/MemFilter.h"
 #include "platform/runtime/Charset.h"
@@ -525,4 +526,124 @@ void ParseIndexFieldNames(std::string_view text, const TData& data, TSortColumns
     columns.Clear();
     throw;
   }
+}
+
+// ---- The record store's sort order ------------------------------------------------------------
+
+void TMemData::ParseSortColumns() {
+  FSortColumnsStale = false;
+  FSortHasCalcFields = false;
+  ParseIndexFieldNames(FIndexFieldNames, *this, FSortColumns);
+  for (int i = 0; i < FSortColumns.Count(); ++i)
+    if (FSortColumns.Items(i)->FieldDesc->FieldDescKind == fdkCalculated) FSortHasCalcFields = true;
+}
+
+void TMemData::SetIndexFieldNames(const std::string& text) {
+  FIndexFieldNames = text;
+  FSortColumns.Clear();
+  FSortColumnsStale = true;
+  if (!FActive) return;
+  ParseSortColumns();
+  try {
+    SortItems();
+  } catch (...) {
+    FSortColumns.Clear();
+    throw;
+  }
+}
+
+void TMemData::SortItems() {
+  if (FSortColumnsStale) ParseSortColumns();
+  if (FSortColumns.Count() == 0 || !FFirstItem) return;
+  DropRecordIndex();
+  try {
+    MergeSortChain(FFirstItem, FLastItem, [this](PItemHeader a, PItemHeader b) { return CompareItems(a, b); });
+  } catch (...) {
+    AssignNumbers();
+    throw;
+  }
+  AssignNumbers();
+}
+
+int TMemData::CompareItems(PItemHeader a, PItemHeader b) {
+  return CompareRecords(TBlockManager::GetRecordPtr(a), TBlockManager::GetRecordPtr(b));
+}
+
+int TMemData::CompareRecords(const void* recBuf1, const void* recBuf2) {
+  if (FSortHasCalcFields) {
+    // Calculated columns live after the record: compare copies with the calculated area filled.
+    for (void** buf : {&FSortBuf1, &FSortBuf2}) {
+      if (!*buf) *buf = AllocRecBuf();
+      std::memset(static_cast<uint8_t*>(*buf) + FRecordSize, 0, static_cast<size_t>(FCalcRecordSize));
+    }
+    std::memcpy(FSortBuf1, recBuf1, static_cast<size_t>(FRecordSize));
+    std::memcpy(FSortBuf2, recBuf2, static_cast<size_t>(FRecordSize));
+    if (OnCalcFields) {
+      OnCalcFields(FSortBuf1);
+      OnCalcFields(FSortBuf2);
+    }
+    recBuf1 = FSortBuf1;
+    recBuf2 = FSortBuf2;
+  }
+  for (int i = 0; i < FSortColumns.Count(); ++i) {
+    const TSortColumn& column = *FSortColumns.Items(i);
+    const int r = CompareBySortColumn(recBuf1, recBuf2, column);
+    if (r != 0) return column.DescendingOrder ? -r : r;
+  }
+  return 0;
+}
+
+int TMemData::CompareBySortColumn(const void* recBuf1, const void* recBuf2, const TSortColumn& column) {
+  return CompareFieldValue(recBuf1, recBuf2, column.CaseSensitive ? 0 : coCaseInsensitive, *column.FieldDesc);
+}
+
+int TMemData::CompareFieldValue(const void* recBuf1, const void* recBuf2, int options, const TFieldDesc& field) {
+  return CompareFieldValues(*this, *this, recBuf1, recBuf2, options, field);
+}
+
+int TMemData::CompareFields(const void* valuePtr, TDataType valueType, int options, const void* recBuf,
+                            const TFieldDesc& field) {
+  TCompareValue value;
+  KeyCompareValue(valuePtr, valueType, value);
+  if (GetNull(field.FieldNo, recBuf)) return 1;
+  TCompareValue fieldValue;
+  FieldCompareValue(*this, recBuf, field, fieldValue);
+  return CompareValues(*this, value, fieldValue, options);
+}
+
+void TMemData::RelinkAfter(PItemHeader item, PItemHeader prev) noexcept {
+  if (item->Prev == prev) return;
+  // Unlink.
+  if (item->Prev) item->Prev->Next = item->Next; else FFirstItem = item->Next;
+  if (item->Next) item->Next->Prev = item->Prev; else FLastItem = item->Prev;
+  // Link after prev (first when nil).
+  item->Prev = prev;
+  item->Next = prev ? prev->Next : FFirstItem;
+  if (prev) prev->Next = item; else FFirstItem = item;
+  if (item->Next) item->Next->Prev = item; else FLastItem = item;
+}
+
+void TMemData::MoveSortedRecord(PItemHeader item) {
+  if (FSortColumns.Count() == 0 || FSortColumnsStale) return;
+  PItemHeader prev = item->Prev;
+  try {
+    // Forward past the records it sorts after, or back past those it sorts before; equal records
+    // keep it where it is.
+    if (item->Next && CompareItems(item, item->Next) > 0) {
+      prev = item->Next;
+      while (prev->Next && CompareItems(item, prev->Next) > 0) prev = prev->Next;
+    } else {
+      while (prev && CompareItems(item, prev) < 0) prev = prev->Prev;
+    }
+  } catch (const EAssertionFailed&) {
+    throw;
+  } catch (const Exception&) {
+    return;  // the record is written already: it stays where it is rather than being lost
+  }
+  if (prev == item->Prev) return;
+  DropRecordIndex();
+  const bool counted = item->FilterResult == FilterVisible;
+  if (counted) UpdateItemOrders(item, ouDeleted);
+  RelinkAfter(item, prev);
+  if (counted) UpdateItemOrders(item, ouInserted);
 }

@@ -32,7 +32,7 @@ TMemData::~TMemData() {
   } catch (...) {
     // A destructor never throws; the blocks go with the block manager.
   }
-  FreeRecBuf(FFilterBuf);
+  for (void* buf : {FFilterBuf, FSortBuf1, FSortBuf2, FOwnNewRecBuf, FOwnOldRecBuf}) FreeRecBuf(buf);
 }
 
 // ---- Lifecycle --------------------------------------------------------------------------------
@@ -40,6 +40,7 @@ TMemData::~TMemData() {
 void TMemData::InitData() {
   TData::InitData();
   FFirstItem = FLastItem = FCurrentItem = nullptr;
+  FCache.Clear();
   DropRecordIndex();
   FRefreshIteration = NextRefreshIteration();
 }
@@ -65,8 +66,10 @@ void TMemData::Reopen() {
 void TMemData::InitFields() {
   TData::InitFields();
   FBlockManager.SetRecordSize(FRecordSize);
-  FreeRecBuf(FFilterBuf);
-  FFilterBuf = nullptr;
+  for (void** buf : {&FFilterBuf, &FSortBuf1, &FSortBuf2, &FOwnNewRecBuf, &FOwnOldRecBuf}) {
+    FreeRecBuf(*buf);
+    *buf = nullptr;
+  }
   FBlobFieldNos.clear();
   FObjectOffsets.clear();
   FHeapFieldsOnly = true;
@@ -79,6 +82,13 @@ void TMemData::InitFields() {
       FHeapFieldsOnly = false;
     }
   }
+  ParseSortColumns();
+}
+
+void TMemData::ClearFields() {
+  FSortColumns.Clear();
+  FSortColumnsStale = !FIndexFieldNames.empty();
+  TData::ClearFields();
 }
 
 std::unique_ptr<TFilterExpression> TMemData::ParseFilter(const std::string& text) {
@@ -511,23 +521,33 @@ void TMemData::InsertRecord(const void* recBuf) {
   PItemHeader item = InsertItem();
   FBlockManager.PutRecord(item, recBuf);
   CommitBlobs(item);
+  if (FCachedUpdates) CacheInsert(item);
   MoveTo(item);
   DropRecordIndex();
+  MoveSortedRecord(item);
   RefreshItemVisibility(item);
 }
 
 void TMemData::UpdateRecord(const void* recBuf) {
   DA_ASSERT_MSG(FCurrentItem != nullptr, "No current record");
-  if (!FCachedUpdates) NotifyUpdateRecord();
+  if (FCachedUpdates)
+    CacheUpdate(FCurrentItem, recBuf);
+  else
+    NotifyUpdateRecord();
   FBlockManager.PutRecord(FCurrentItem, recBuf);
   DropRecordIndex();
   RefreshItemVisibility(FCurrentItem);
+  MoveSortedRecord(FCurrentItem);
 }
 
 void TMemData::DeleteRecord() {
   DA_ASSERT_MSG(FCurrentItem != nullptr, "No current record");
   if (FCurrentItem == FLastItem) Fetch();  // so the cursor has somewhere to go
-  if (!FCachedUpdates) NotifyDeleteRecord();
+  if (FCachedUpdates) {
+    CacheDelete(FCurrentItem);
+    return;
+  }
+  NotifyDeleteRecord();
   RemoveRecord();
 }
 

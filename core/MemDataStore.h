@@ -11,6 +11,12 @@
 // Order plus RecordNoOffset. An insert or delete renumbers only the shorter side of the list; the
 // offset absorbs the shift of the front side. Hidden items have Order 0 and no number.
 //
+// Sorting (core/MemDataSort.cpp): with index field names the list is kept in the order of their
+// sort columns; inserted and updated records move to their place.
+//
+// Cached updates (core/MemDataCache.cpp): inserts, updates and deletes change only the items and
+// are remembered in the change list until they are applied, committed or cancelled.
+//
 // Records in items own their complex fields: a record written by InsertRecord, UpdateRecord or
 // PutRecord takes over the buffer's heap blocks and objects, and the store releases them when the
 // record is deleted or the store is closed.
@@ -23,8 +29,10 @@
 
 #include "core/MemBlocks.h"
 #include "core/MemData.h"
+#include "core/MemDataCache.h"
+#include "core/MemDataSort.h"
 
-class TMemData : public TData {
+class TMemData : public TData, public TStringComparer {
  public:
   TMemData();
   ~TMemData() override;
@@ -34,8 +42,11 @@ class TMemData : public TData {
   void Open() override;
   // The base Reopen (Open judges the records again).
   void Reopen() override;
-  // The base InitFields; then the item size follows the record size.
+  // The base InitFields; then the item size follows the record size and the sort columns are
+  // parsed again from IndexFieldNames (raising what ParseIndexFieldNames raises).
   void InitFields() override;
+  // Clears the sort columns, then the base ClearFields.
+  void ClearFields() override;
 
   // ---- Cursor ----
   // Eof / Bof: only while no item is current.
@@ -94,6 +105,58 @@ class TMemData : public TData {
   // Judges again when the set changes.
   void SetFilterItemTypes(TItemTypes value) override;
 
+  // ---- Sorting (core/MemDataSort.cpp) ----
+  const std::string& IndexFieldNames() const noexcept { return FIndexFieldNames; }
+  // Stores the text (see ParseIndexFieldNames). While active, parses it and sorts; a text that
+  // does not parse, or a sort that a comparison fails, raises and leaves the store unsorted (no
+  // sort columns) with its records in place. Inactive, the text is parsed by InitFields or the
+  // next SortItems.
+  virtual void SetIndexFieldNames(const std::string& text);
+  const TSortColumns& SortColumns() const noexcept { return FSortColumns; }
+  // Sorts every item of the list (hidden ones too) by the sort columns, stably, and renumbers;
+  // the cursor stays on its record. Nothing without sort columns. A comparison that fails
+  // raises; the list then keeps every record, numbered, in a partly sorted order.
+  virtual void SortItems();
+  // A key (in the form KeyCompareValue describes) against a field of a record: -1, 0, 1; a null
+  // field comes before every key. Raises what CompareValues raises.
+  virtual int CompareFields(const void* valuePtr, TDataType valueType, int options, const void* recBuf,
+                            const TFieldDesc& field);
+  // CompareFieldValue under the column's case sensitivity.
+  virtual int CompareBySortColumn(const void* recBuf1, const void* recBuf2, const TSortColumn& column);
+  // The field in two records (CompareFieldValues).
+  virtual int CompareFieldValue(const void* recBuf1, const void* recBuf2, int options, const TFieldDesc& field);
+  // Two records (RecordSize bytes each) by all sort columns, a descending column counting
+  // backwards; calculated columns are computed for both. 0 without sort columns.
+  int CompareRecords(const void* recBuf1, const void* recBuf2);
+
+  // ---- Cached updates (core/MemDataCache.cpp) ----
+  // The current record's status (isUnmodified without one) and update result (UpdateResultNone
+  // without one).
+  TItemStatus GetUpdateStatus() override;
+  uint8_t GetUpdateResult() override;
+  // Whether a change was not applied yet.
+  bool GetUpdatesPending() override;
+  // The buffers the apply callback gets: the record with its changes and as it was. Unset, the
+  // store uses its own.
+  void SetCacheRecBuf(void* newBuf, void* oldBuf) override;
+  // Calls NotifyApplyRecord for every change not applied yet, in the order of each record's first
+  // change, and keeps the answer as the change's update result (uaRetry repeats the change, or
+  // the batch opened by UpdateResultDeferred). A modified or inserted record takes back the
+  // values the callback leaves in the new buffer. The cursor is restored afterwards; an error of
+  // the callback propagates. Nothing without cached updates.
+  void ApplyUpdates() override;
+  // Applies pending changes first, then forgets every applied change: deleted records leave the
+  // list, the others become unmodified. Changes not applied stay.
+  void CommitUpdates() override;
+  // Undoes every change (values, inserts and deletes) and empties the change list.
+  void CancelUpdates() override;
+  // Marks every change as not applied, so the next ApplyUpdates sends it again.
+  void RestoreUpdates() override;
+  // Undoes the current record's change and forgets it.
+  void RevertRecord() override;
+  // As GetRecord, but the record as it was before its first change when it has changed.
+  void GetOldRecord(void* recBuf) override;
+
   // ---- Fetching ----
   // Fetches further records into new items at the end of the list; false when none came. The
   // record store itself holds all its records: false.
@@ -147,6 +210,12 @@ class TMemData : public TData {
   // the filter cannot judge stays visible.
   void RefreshItemVisibility(PItemHeader item);
   void DropRecordIndex() noexcept;
+  // Numbers the items by their present verdicts, without judging them again.
+  void AssignNumbers() noexcept;
+  // Moves an item whose record changed to its place in the sort order (compared with its
+  // neighbours step by step), keeping numbers right. A comparison that fails leaves it where it
+  // is.
+  void MoveSortedRecord(PItemHeader item);
 
   PItemHeader FFirstItem = nullptr;
   PItemHeader FLastItem = nullptr;
@@ -158,7 +227,6 @@ class TMemData : public TData {
   void CountItem(PItemHeader item);
   void UncountItem(PItemHeader item);
   void NumberAll();
-  void AssignNumbers() noexcept;
   void NumberForward(PItemHeader from, int32_t order, PItemHeader skip) noexcept;
   void NumberBackward(PItemHeader from, int32_t order, PItemHeader skip) noexcept;
   PItemHeader PrevCounted(PItemHeader item) const noexcept;
@@ -181,4 +249,34 @@ class TMemData : public TData {
   std::vector<uint32_t> FObjectOffsets;    // data blob and variant fields: objects in the record
   bool FHeapFieldsOnly = false;            // every complex field is a heap reference
   void* FFilterBuf = nullptr;              // record plus calculated fields, for filters
+
+  // Sorting.
+  int CompareItems(PItemHeader a, PItemHeader b);
+  void ParseSortColumns();
+  void RelinkAfter(PItemHeader item, PItemHeader prev) noexcept;
+  TSortColumns FSortColumns;
+  std::string FIndexFieldNames;
+  bool FSortColumnsStale = false;  // the text changed since it was last parsed
+  bool FSortHasCalcFields = false;
+  void* FSortBuf1 = nullptr;        // records plus calculated fields, for calculated sort columns
+  void* FSortBuf2 = nullptr;
+
+  // Cached updates.
+  void CacheInsert(PItemHeader item);
+  void CacheUpdate(PItemHeader item, const void* recBuf);
+  void CacheDelete(PItemHeader item);
+  void CommitAppliedChange(PItemHeader item);
+  void SplitChangedBlobs(PItemHeader rollback, const void* recBuf);
+  void RestoreFromRollback(PItemHeader item);
+  bool RevertItem(PItemHeader item, bool incremental);
+  void MoveOffHidden();
+  void ApplyEntry(TCacheList::iterator entry, TUpdateAction& action);
+  void TakeAppliedRecord(PItemHeader item, uint32_t stamp, const void* recBuf);
+  void StoreApplyResult(uint64_t batchSeq, TCacheList::iterator entry, TUpdateAction action);
+  TCacheList FCache;
+  bool FApplying = false;           // an ApplyUpdates runs: a nested one does nothing
+  void* FNewCacheRecBuf = nullptr;  // lent by the dataset
+  void* FOldCacheRecBuf = nullptr;
+  void* FOwnNewRecBuf = nullptr;    // used when none is lent
+  void* FOwnOldRecBuf = nullptr;
 };
