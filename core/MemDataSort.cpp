@@ -543,11 +543,14 @@ void TMemData::SetIndexFieldNames(const std::string& text) {
   FSortColumns.Clear();
   FSortColumnsStale = true;
   if (!FActive) return;
-  ParseSortColumns();
   try {
+    ParseSortColumns();
     SortItems();
   } catch (...) {
+    // Unsorted, and staying so when the store is opened again.
+    FIndexFieldNames.clear();
     FSortColumns.Clear();
+    FSortColumnsStale = false;
     throw;
   }
 }

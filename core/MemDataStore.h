@@ -109,8 +109,8 @@ class TMemData : public TData, public TStringComparer {
   const std::string& IndexFieldNames() const noexcept { return FIndexFieldNames; }
   // Stores the text (see ParseIndexFieldNames). While active, parses it and sorts; a text that
   // does not parse, or a sort that a comparison fails, raises and leaves the store unsorted (no
-  // sort columns) with its records in place. Inactive, the text is parsed by InitFields or the
-  // next SortItems.
+  // sort columns, an empty text) with its records in place. Inactive, the text is parsed by
+  // InitFields or the next SortItems.
   virtual void SetIndexFieldNames(const std::string& text);
   const TSortColumns& SortColumns() const noexcept { return FSortColumns; }
   // Sorts every item of the list (hidden ones too) by the sort columns, stably, and renumbers;

@@ -13,12 +13,6 @@ namespace {
 
 constexpr uint16_t R = RefFieldSize;
 
-std::vector<int> Ints(const std::vector<Variant>& values) {
-  std::vector<int> out;
-  for (const Variant& v : values) out.push_back(v.IsNull() ? -1 : v.AsInteger());
-  return out;
-}
-
 // One call of the apply callback: what was sent and the record in the two buffers.
 struct Call {
   TUpdateKind kind;
@@ -79,16 +73,7 @@ class CacheTest : public ::testing::Test {
     GoTo(before);
     store.Insert({{"ID", Variant(id)}, {"NAME", Variant("n" + std::to_string(id))}});
   }
-  // Visible IDs in order, and each record's number its position.
-  void ExpectVisible(const std::vector<int>& ids) {
-    ASSERT_EQ(Ints(store.Column("ID")), ids);
-    ASSERT_EQ(store.GetRecordCount(), static_cast<int>(ids.size()));
-    for (int n = 1; n <= static_cast<int>(ids.size()); ++n) {
-      store.SetRecordNo(n);
-      ASSERT_EQ(store.GetRecordNo(), n);
-      ASSERT_EQ(store.Value("ID").AsInteger(), ids[static_cast<size_t>(n - 1)]);
-    }
-  }
+  void ExpectVisible(const std::vector<int>& ids) { store.ExpectNumbering(ids); }
   std::vector<std::pair<TUpdateKind, int>> Sent() const {
     std::vector<std::pair<TUpdateKind, int>> out;
     for (const Call& c : calls) out.emplace_back(c.kind, c.id);

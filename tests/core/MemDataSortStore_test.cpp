@@ -18,12 +18,6 @@ namespace {
 constexpr uint16_t R = RefFieldSize;
 using Row = std::vector<std::pair<std::string, Variant>>;
 
-std::vector<int> Ints(const std::vector<Variant>& values) {
-  std::vector<int> out;
-  for (const Variant& v : values) out.push_back(v.IsNull() ? -1 : v.AsInteger());
-  return out;
-}
-
 int Sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 template <class T>
 int ThreeWay(const T& a, const T& b) {
@@ -130,7 +124,7 @@ TEST(SortStore, EveryTypeGroupSortsLikeAStableReference) {
         return descending ? r > 0 : r < 0;
       });
       store.SetIndexFieldNames(std::string("F ") + c.words + (descending ? " DESC" : ""));
-      ASSERT_EQ(Ints(store.Column("ID")), want);
+      ASSERT_EQ(store.IntColumn("ID"), want);
       ASSERT_EQ(store.GetRecordCount(), 120);
       store.SetRecordNo(60);
       EXPECT_EQ(store.Value("ID").AsInteger(), want[59]);
@@ -161,20 +155,7 @@ class SortedStoreTest : public ::testing::Test {
   void Add(int id, const char* name, int age) {
     store.Append({{"ID", Variant(id)}, {"NAME", Variant(name)}, {"AGE", Variant(age)}});
   }
-  // The visible records in order, and each one's number reached both ways.
-  void ExpectIds(const std::vector<int>& ids) {
-    ASSERT_EQ(Ints(store.Column("ID")), ids);
-    ASSERT_EQ(store.GetRecordCount(), static_cast<int>(ids.size()));
-    store.SetToBegin();
-    for (int n = 1; n <= static_cast<int>(ids.size()); ++n) {
-      store.GetNextRecord(nullptr);
-      ASSERT_EQ(store.GetRecordNo(), n);
-    }
-    for (int n = static_cast<int>(ids.size()); n >= 1; --n) {
-      store.SetRecordNo(n);
-      ASSERT_EQ(store.Value("ID").AsInteger(), ids[static_cast<size_t>(n - 1)]) << n;
-    }
-  }
+  void ExpectIds(const std::vector<int>& ids) { store.ExpectNumbering(ids); }
   void GoToId(int id) {
     store.SetToBegin();
     for (store.GetNextRecord(nullptr); !store.GetEof(); store.GetNextRecord(nullptr))
@@ -224,10 +205,10 @@ TEST_F(SortedStoreTest, AComparisonThatFailsKeepsEveryRecordAndLeavesTheStoreUns
   store.Append({{"ID", Variant(3)}, {"V", Variant("more")}});
   EXPECT_THROW(store.SetIndexFieldNames("V"), EConvertError);
   EXPECT_EQ(store.SortColumns().Count(), 0);
-  std::vector<int> ids = Ints(store.Column("ID"));
+  std::vector<int> ids = store.IntColumn("ID");
   std::sort(ids.begin(), ids.end());
   EXPECT_EQ(ids, (std::vector<int>{1, 2, 3}));
-  ExpectIds(Ints(store.Column("ID")));
+  ExpectIds(store.IntColumn("ID"));
 }
 
 TEST_F(SortedStoreTest, InsertedAndUpdatedRecordsMoveToTheirPlace) {
@@ -284,7 +265,7 @@ TEST_F(SortedStoreTest, RandomEditsKeepTheOrderAndTheNumbers) {
     if (step >= 300) {
       for (const Variant& a : ages) ASSERT_NE(a.AsInteger(), 3);
     }
-    if (step % 50 == 0) ExpectIds(Ints(store.Column("ID")));
+    if (step % 50 == 0) ExpectIds(store.IntColumn("ID"));
   }
 }
 

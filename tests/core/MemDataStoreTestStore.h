@@ -2,6 +2,8 @@
 // dataset layer does: a fresh buffer whose complex fields the store takes over.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -72,6 +74,30 @@ class TTestMemData : public TMemData {
     for (GetNextRecord(buf); !GetEof(); GetNextRecord(buf)) out.push_back(GetFieldAsVariant(No(name), buf));
     FreeRecBuf(buf);
     return out;
+  }
+
+  // An integer field over the visible records (-1 for null).
+  std::vector<int> IntColumn(const std::string& name) {
+    std::vector<int> out;
+    for (const Variant& v : Column(name)) out.push_back(v.IsNull() ? -1 : v.AsInteger());
+    return out;
+  }
+
+  // The visible records are `ids` (values of the field `idField`) in that order, and every one's
+  // number, reached by walking and by SetRecordNo, is its position.
+  void ExpectNumbering(const std::vector<int>& ids, const std::string& idField = "ID") {
+    ASSERT_EQ(GetRecordCount(), static_cast<int>(ids.size()));
+    EXPECT_EQ(IntColumn(idField), ids);
+    SetToBegin();
+    for (int n = 1; n <= static_cast<int>(ids.size()); ++n) {
+      GetNextRecord(nullptr);
+      ASSERT_EQ(GetRecordNo(), n);
+    }
+    for (int n = static_cast<int>(ids.size()); n >= 1; --n) {
+      SetRecordNo(n);
+      ASSERT_EQ(GetRecordNo(), n);
+      ASSERT_EQ(Value(idField).AsInteger(), ids[static_cast<size_t>(n - 1)]) << n;
+    }
   }
 
  protected:

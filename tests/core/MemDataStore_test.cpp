@@ -39,21 +39,7 @@ class StoreTest : public ::testing::Test {
   void Fill(int n) {
     for (int i = 1; i <= n; ++i) store.Append(IdV(i, i));
   }
-  // Every visible record's number, reached by SetRecordNo and by walking, is its position.
-  void ExpectNumbering(const std::vector<int>& ids) {
-    ASSERT_EQ(store.GetRecordCount(), static_cast<int>(ids.size()));
-    EXPECT_EQ(Ints(store.Column("ID")), ids);
-    store.SetToBegin();
-    for (int n = 1; n <= static_cast<int>(ids.size()); ++n) {
-      store.GetNextRecord(nullptr);
-      ASSERT_EQ(store.GetRecordNo(), n);
-    }
-    for (int n = static_cast<int>(ids.size()); n >= 1; --n) {
-      store.SetRecordNo(n);
-      ASSERT_EQ(store.GetRecordNo(), n);
-      ASSERT_EQ(store.Value("ID").AsInteger(), ids[static_cast<size_t>(n - 1)]) << n;
-    }
-  }
+  void ExpectNumbering(const std::vector<int>& ids) { store.ExpectNumbering(ids); }
 
   TTestMemData store{Fields()};
 };
