@@ -485,6 +485,7 @@ void TMemData::DeleteItem(PItemHeader item) {
     FCurrentItem = nullptr;
     FBof = FEof = true;
   }
+  FCache.Remove(item);  // a change list never points at a freed item
   if (item->Rollback) FBlockManager.FreeItem(item->Rollback);
   FBlockManager.FreeItem(item);
 }

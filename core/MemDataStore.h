@@ -202,7 +202,8 @@ class TMemData : public TData, public TStringComparer {
   // A new item linked at the cursor: at Eof at the end, at Bof first, otherwise before the
   // current item. Neither judged nor counted.
   PItemHeader InsertItem();
-  // Unlinks and frees an item that is not counted; the cursor moves off it as DeleteRecord says.
+  // Unlinks and frees an item that is not counted, with its rollback record and change entry; the
+  // cursor moves off it as DeleteRecord says.
   void DeleteItem(PItemHeader item);
   // Releases the current record's complex fields and deletes its item, keeping numbers right.
   void RemoveRecord();
