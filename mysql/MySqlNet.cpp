@@ -373,6 +373,7 @@ void TMySqlNet::ReadRaw(uint8_t* target, size_t count) {
   while (count > 0) {
     if (FInflatedPos == FInflated.size()) ReadCompressedPacket();
     const size_t take = std::min(count, FInflated.size() - FInflatedPos);
+    if (take == 0) continue;  // an empty compressed packet: read the next one
     std::memcpy(target, FInflated.data() + FInflatedPos, take);
     FInflatedPos += take;
     target += take;

@@ -437,10 +437,12 @@ TEST(MySqlNetTest, CompressedWritesWrapEachPacket) {
 TEST(MySqlNetTest, CompressedReadsServeAStreamOfPlainPackets) {
   const TBytes a = Fake::Packet(0, Text("first")), b = Fake::Packet(1, TBytes(300, 'b'));
   const TBytes both = Cat({a, b});
-  // One compressed packet holding two plain ones, then a plain one cut across two stored ones.
+  // One compressed packet holding two plain ones, an empty one, then a plain one cut across a
+  // stored and a compressed one.
   const TBytes c = Fake::Packet(2, TestPattern(100));
-  TBytes wire = Cat({Fake::CompressedPacket(0, both, true), Fake::CompressedPacket(1, TBytes(c.begin(), c.begin() + 30), false),
-                     Fake::CompressedPacket(2, TBytes(c.begin() + 30, c.end()), true)});
+  TBytes wire = Cat({Fake::CompressedPacket(0, both, true), Fake::CompressedPacket(1, {}, false),
+                     Fake::CompressedPacket(2, TBytes(c.begin(), c.begin() + 30), false),
+                     Fake::CompressedPacket(3, TBytes(c.begin() + 30, c.end()), true)});
   Wire w(std::move(wire), 7);
   w.net.SetCompress(true);
   w.net.ReadPacket();
@@ -449,7 +451,7 @@ TEST(MySqlNetTest, CompressedReadsServeAStreamOfPlainPackets) {
   EXPECT_EQ(w.net.Length(), 300);
   w.net.ReadPacket();
   EXPECT_EQ(TBytes(w.net.Data(), w.net.Data() + w.net.Length()), TestPattern(100));
-  EXPECT_EQ(w.net.CompressedSequence(), 3);
+  EXPECT_EQ(w.net.CompressedSequence(), 4);
 }
 
 TEST(MySqlNetTest, CompressedFaultsBreakTheConnection) {
