@@ -155,18 +155,23 @@ static void PutPasswordProof(std::vector<uint8_t>& out, const TMySqlLoginRequest
   }
 }
 
-std::vector<uint8_t> BuildMySqlLoginPacket(const TMySqlLoginRequest& q) {
+std::vector<uint8_t> BuildMySqlSslRequest(uint32_t clientFlags) {
   std::vector<uint8_t> out;
-  if (q.ClientFlags & CLIENT_PROTOCOL_41) {
-    PutUInt(out, q.ClientFlags, 4);
+  if (clientFlags & CLIENT_PROTOCOL_41) {
+    PutUInt(out, clientFlags, 4);
     PutUInt(out, kMaxPacketSize, 4);
     out.push_back(kLoginCharset);
     out.insert(out.end(), 23, uint8_t{0});
   } else {
-    PutUInt(out, q.ClientFlags, 2);
+    PutUInt(out, clientFlags, 2);
     // The 3-byte field cannot hold the 4.1 size: announce the largest it can.
     PutUInt(out, 0xFFFFFF, 3);
   }
+  return out;
+}
+
+std::vector<uint8_t> BuildMySqlLoginPacket(const TMySqlLoginRequest& q) {
+  std::vector<uint8_t> out = BuildMySqlSslRequest(q.ClientFlags);
   PutStringZ(out, q.User);
   PutPasswordProof(out, q);
   if ((q.ServerCapabilities & CLIENT_CONNECT_WITH_DB) && (q.ClientFlags & CLIENT_CONNECT_WITH_DB))

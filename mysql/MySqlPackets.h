@@ -89,6 +89,10 @@ struct TMySqlLoginRequest {
   bool HasScramble20 = false;
 };
 
+// The SSL request: the login packet's head (flags, maximum packet size, character set and 23
+// zero bytes; 2 + 3 bytes without CLIENT_PROTOCOL_41), sent alone before TLS starts.
+std::vector<uint8_t> BuildMySqlSslRequest(uint32_t clientFlags);
+
 // The login packet's payload. The database name (when the server takes one) always ends with
 // its 0 byte. Raises nothing.
 std::vector<uint8_t> BuildMySqlLoginPacket(const TMySqlLoginRequest& request);

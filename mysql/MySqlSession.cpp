@@ -10,6 +10,7 @@
 #include "mysql/MySqlResultSet.h"
 #include "mysql/MySqlVioPipe.h"
 #include "mysql/MySqlVioTcp.h"
+#include "mysql/MySqlVioTcpSSL.h"
 #include "platform/runtime/Classes.h"
 
 namespace {
@@ -105,8 +106,10 @@ std::unique_ptr<TMySqlVio> TMySqlSession::MakeTransport(const std::string& pipeN
     case MYSQL_PROTOCOL_PIPE:
       FHostInfo = host + " via pipes";
       return std::make_unique<TMySqlVioPipe>(host, pipeName, port);
+    case MYSQL_PROTOCOL_SSL:
+      FHostInfo = host + " via SSL";
+      return std::make_unique<TMySqlVioTcpSSL>(host, port, SslKey, SslCert, SslCa, SslCaPath, SslCipher);
     default:
-      // TLS (protocol 5) needs the TLS transport, which this build does not have.
       RaiseMySqlClientError(2046);
   }
 }
@@ -164,9 +167,22 @@ void TMySqlSession::Connect(const std::string& host, const std::string& user, ui
   FLink = TLink::Ready;
 }
 
+// The SSL request (the login's head alone), then TLS; the whole login follows through TLS.
+// Asked for TLS, the login never goes on in plain text.
+void TMySqlSession::StartTls() {
+  if (!(ClientFlags & CLIENT_SSL))
+    RaiseMySqlClientError(CR_SSL_CONNECTION_ERROR, {}, "The server does not support SSL connections");
+  auto* vio = dynamic_cast<TMySqlVioTcpSSL*>(FNet->Vio());
+  if (vio == nullptr)
+    RaiseMySqlClientError(CR_SSL_CONNECTION_ERROR, {}, "The connection's transport cannot start SSL");
+  const std::vector<uint8_t> request = BuildMySqlSslRequest(ClientFlags);
+  FNet->WriteBytes(request.data(), 0, static_cast<int>(request.size()));
+  FNet->Flush();
+  vio->StartSSL();
+}
+
 void TMySqlSession::Login(const TMySqlGreeting& greeting) {
-  // The switch to TLS needs the TLS transport; negotiation keeps CLIENT_SSL only for it.
-  DA_ASSERT(!(ClientFlags & CLIENT_SSL));
+  if (Protocol == MYSQL_PROTOCOL_SSL) StartTls();
   TMySqlLoginRequest request;
   request.ClientFlags = ClientFlags;
   request.ServerCapabilities = greeting.ServerCapabilities;

@@ -72,6 +72,9 @@ public:
   TCharsetKind TextCharset = AnsiCharsetKind();
   // A user transport; not owned; must outlive the session's connection.
   TMyIOHandler* IOHandler = nullptr;
+  // For protocol 5 (TLS): the client's key file (empty: the key is in the certificate file),
+  // certificate file, CA file, CA path and cipher list, all optional.
+  std::string SslKey, SslCert, SslCa, SslCaPath, SslCipher;
   // Client flags asked for before connecting; after login the negotiated flags.
   uint32_t ClientFlags = 0;
   // Error number and text of the last client-API call (kept by the client API).
@@ -85,8 +88,10 @@ public:
   // connect (its reason as detail); 2007 greeting protocol not 10; 2012 a login reply the client
   // does not know, or an authentication method it does not have (named in the detail); 2013 lost
   // connection; 2027 malformed packet; the server's errors (1045 wrong password, 1275 old password
-  // refused...). A user IO handler's exceptions pass unchanged. After a failure the session is
-  // NotConnected and its transport closed.
+  // refused...); for protocol 5, 2026 "SSL connection error" when the server does not offer TLS,
+  // a user IO handler is set, or TLS cannot start (the reason as detail), and the TLS library's
+  // load error (EOSError). A user IO handler's exceptions pass unchanged. After a failure the
+  // session is NotConnected and its transport closed.
   void Connect(const std::string& host, const std::string& user, uint32_t clientFlags,
                const std::string& pipeName, uint32_t port, const std::string& database,
                const std::string& password);
@@ -189,6 +194,7 @@ private:
 
   std::unique_ptr<TMySqlVio> MakeTransport(const std::string& pipeName);
   void OpenTransport();
+  void StartTls();
   void Login(const TMySqlGreeting& greeting);
   void AnswerLoginReply(const TMySqlLoginReply& reply);
   void SendAuthData(std::span<const uint8_t> data);

@@ -43,6 +43,8 @@ class TMySqlVio {
   // Write until done or a Write moves nothing, without retries: for transports whose zero write
   // already waited out their time-out or met a dead peer.
   int WriteUntilFailure(const uint8_t* buffer, int offset, int count);
+  // Received bytes not yet handed out: a switch to TLS must find none.
+  bool ReadAheadPending() const noexcept { return FReadAheadPos < FReadAheadCount; }
 
   std::string FErrorText;
 

@@ -14,7 +14,9 @@ std::string Trimmed(const std::string& s) {
   return s.substr(first, last - first);
 }
 
-const char* OrNull(const std::string& s) { return s.empty() ? nullptr : s.c_str(); }
+const char* OrNull(const std::string& s) {
+  return s.empty() ? nullptr : s.c_str();
+}
 
 // ---- the socket under TLS -----------------------------------------------------------------------
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the peer has gone, and
@@ -51,7 +53,9 @@ int BioWrite(bio_st* bio, const char* buffer, int count) {
   }
 }
 
-long BioCtrl(bio_st*, int command, long, void*) { return command == SslBioCtrlFlush ? 1 : 0; }
+long BioCtrl(bio_st*, int command, long, void*) {
+  return command == SslBioCtrlFlush ? 1 : 0;
+}
 
 TSocketBio MakeSocketBio(const TSslLib& lib) {
   const int type = lib.BIO_get_new_index();
@@ -82,7 +86,9 @@ TMySqlVioTcpSSL::TMySqlVioTcpSSL(std::string host, int port, std::string keyFile
       FCipherList(std::move(cipherList)),
       FLib(&LoadSslLib()) {}
 
-TMySqlVioTcpSSL::~TMySqlVioTcpSSL() { TMySqlVioTcpSSL::Close(); }
+TMySqlVioTcpSSL::~TMySqlVioTcpSSL() {
+  TMySqlVioTcpSSL::Close();
+}
 
 void TMySqlVioTcpSSL::RaiseSslError(const std::string& what) {
   const std::string reasons = FLib->TakeErrors();
@@ -92,6 +98,9 @@ void TMySqlVioTcpSSL::RaiseSslError(const std::string& what) {
 
 void TMySqlVioTcpSSL::StartSSL() {
   DA_ASSERT_MSG(Socket() >= 0 && FContext == nullptr, "StartSSL needs a connected socket without TLS");
+  // Plain bytes already received would be read as if they had come through TLS.
+  if (ReadAheadPending())
+    RaiseMySqlClientError(CR_SSL_CONNECTION_ERROR, {}, "The server sent data before TLS started");
   FLib->ERR_clear_error();
   MakeContext();
   UseCertificate();

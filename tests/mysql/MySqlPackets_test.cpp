@@ -123,6 +123,21 @@ TEST(MySqlLoginPacketTest, LayoutPerServerGeneration) {
   EXPECT_EQ(tail, std::string("\0db\0mysql_native_password\0", 26));
 }
 
+// The SSL request carries the negotiated flags and the same head the login repeats after TLS.
+TEST(MySqlLoginPacketTest, SslRequestIsTheLoginHeadWithTheNegotiatedFlags) {
+  TMySqlLoginRequest q;
+  q.ServerCapabilities = MariaDbCaps | CLIENT_SSL;
+  q.ClientFlags = MySqlNegotiateClientFlags(q.ServerCapabilities, 0, 0, MYSQL_PROTOCOL_SSL);
+  ASSERT_TRUE(q.ClientFlags & CLIENT_SSL);
+  q.User = "gm";
+  const uint32_t f = q.ClientFlags;
+  Bytes expected{uint8_t(f), uint8_t(f >> 8), uint8_t(f >> 16), uint8_t(f >> 24), 0, 0, 0, 0x40, 8};
+  expected.resize(32, 0);
+  EXPECT_EQ(BuildMySqlSslRequest(f), expected);
+  const Bytes login = BuildMySqlLoginPacket(q);
+  EXPECT_EQ(Bytes(login.begin(), login.begin() + 32), expected);
+}
+
 TEST(MySqlLoginReplyTest, OnlyKnownRepliesAreAccepted) {
   const uint32_t plugin = MariaDbCaps | CLIENT_PLUGIN_AUTH;
   using K = TMySqlLoginReply::TKind;
