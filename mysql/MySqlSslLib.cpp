@@ -46,7 +46,6 @@ void BindSsl(const TDynLib& ssl, TSslLib& api) {
   Bind(ssl, "SSL_CTX_set_cipher_list", api.SSL_CTX_set_cipher_list);
   Bind(ssl, "SSL_CTX_set_verify", api.SSL_CTX_set_verify);
   Bind(ssl, "SSL_CTX_load_verify_locations", api.SSL_CTX_load_verify_locations);
-  Bind(ssl, "SSL_CTX_set_default_verify_paths", api.SSL_CTX_set_default_verify_paths);
   Bind(ssl, "SSL_CTX_use_certificate_file", api.SSL_CTX_use_certificate_file);
   Bind(ssl, "SSL_CTX_use_PrivateKey_file", api.SSL_CTX_use_PrivateKey_file);
   Bind(ssl, "SSL_CTX_check_private_key", api.SSL_CTX_check_private_key);

@@ -48,7 +48,6 @@ struct TSslLib {
   int (*SSL_CTX_set_cipher_list)(ssl_ctx_st* context, const char* ciphers);
   void (*SSL_CTX_set_verify)(ssl_ctx_st* context, int mode, void* callback);
   int (*SSL_CTX_load_verify_locations)(ssl_ctx_st* context, const char* caFile, const char* caPath);
-  int (*SSL_CTX_set_default_verify_paths)(ssl_ctx_st* context);
   int (*SSL_CTX_use_certificate_file)(ssl_ctx_st* context, const char* file, int type);
   int (*SSL_CTX_use_PrivateKey_file)(ssl_ctx_st* context, const char* file, int type);
   int (*SSL_CTX_check_private_key)(const ssl_ctx_st* context);

@@ -21,13 +21,13 @@ class TMySqlVioTcpSSL : public TMySqlVioTcp {
 
   // Starts TLS on the connected socket, within the time-out for each exchange: the client
   // certificate and key when a certificate file is given, the cipher list when not blank, the
-  // CA file and path (the system's when neither is given). The server's certificate is not
-  // verified. Fails an assertion when not connected or already started.
-  // Errors: EMySqlException 2026 "SSL connection error": received plain bytes not yet read (they
-  // would pass as protected); OpenSSL's reason, naming the file
-  // for a certificate, key or CA file that cannot be used; for a failed handshake the reason (or
-  // the socket's error) and the "r2 = " and "SSL_get_error(..., r2) = " lines. After a failure
-  // nothing of TLS is left, and the socket stays as it was.
+  // CA file and path when given. The server's certificate is not verified. Fails an assertion
+  // when not connected or already started.
+  // Errors: EMySqlException 2026 "SSL connection error": plain bytes received and not yet read
+  // (they would pass as protected); OpenSSL's reason, naming the file for a certificate, key or
+  // CA file that cannot be used; for a failed handshake the reason (or the socket's error) and
+  // the "r2 = " and "SSL_get_error(..., r2) = " lines. After a failure nothing of TLS is left,
+  // and the socket stays as it was.
   void StartSSL();
   bool SslActive() const noexcept { return FActive; }
 
