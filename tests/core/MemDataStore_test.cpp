@@ -251,6 +251,19 @@ TEST_F(StoreTest, StatusesOutsideTheFilterItemTypesAreHidden) {
   ExpectNumbering({3});
 }
 
+TEST(StoreCalcTest, FiltersSeeCalculatedFields) {
+  TTestMemData store({{"ID", dtInt32, 4}, {"V", dtInt32, 4}, {"TWICE", dtInt32, 4, 0, fdkCalculated}});
+  store.Open();
+  store.OnCalcFields = [&store](void* rec) {
+    const Variant v = store.GetFieldAsVariant(store.No("V"), rec);
+    if (!v.IsNull()) store.PutFieldAsVariant(store.No("TWICE"), rec, Variant(v.AsInteger() * 2));
+  };
+  for (int i = 1; i <= 6; ++i) store.Append(IdV(i, i));
+  store.SetFilterText("TWICE > 6 and TWICE <> 10");
+  store.FilterUpdated();
+  EXPECT_EQ(Ints(store.Column("ID")), (std::vector<int>{4, 6}));
+}
+
 // ---- Bookmarks ----
 
 TEST_F(StoreTest, ABookmarkToADeletedRecordWhoseSlotWasReusedFallsBackToItsNumber) {
