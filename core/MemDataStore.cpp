@@ -164,8 +164,9 @@ void TMemData::JudgeSafely(PItemHeader item) {
   item->FilterResult = FilterNotEvaluated;
   try {
     IsHidden(item);
-  } catch (const Exception&) {
-    item->FilterResult = FilterVisible;  // a record the filter cannot judge is not hidden
+  } catch (...) {
+    // A record the filter cannot judge is not hidden; and every item in the list keeps a verdict.
+    item->FilterResult = FilterVisible;
   }
 }
 
