@@ -43,6 +43,12 @@ public:
   using Exception::Exception;
 };
 
+// The system has none of a resource left (timers, handles).
+class EOutOfResources : public EOutOfMemory {
+public:
+  using EOutOfMemory::EOutOfMemory;
+};
+
 class ERangeError : public Exception {
 public:
   using Exception::Exception;
