@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "core/CRConnectionPool.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/SyncObjs.h"
 
@@ -84,6 +85,21 @@ int TParamDescs::IndexOf(const TParamDesc* param) const noexcept {
 // ---- TCRConnection ----------------------------------------------------------------------------
 
 TCRConnection::TCRConnection() : FCreationTime(GetTickCount()) {}
+
+TCRConnection::~TCRConnection() {
+  if (FPool) FPool->ReleaseSlot();
+}
+
+void TCRConnection::ReturnToPool(std::unique_ptr<TCRConnection> connection) {
+  DA_ASSERT(connection != nullptr && connection->FPool != nullptr);
+  // The component that installed these may be gone before the connection is next handed out.
+  connection->OnError = nullptr;
+  connection->OnReconnectError = nullptr;
+  connection->OnReconnectSuccess = nullptr;
+  connection->FComponent = nullptr;
+  std::shared_ptr<TCRConnectionPool> pool = connection->FPool;
+  pool->PutConnection(std::move(connection));
+}
 
 void TCRConnection::Connect(const std::string&) { RaiseAbstract("TCRConnection.Connect", __LINE__); }
 void TCRConnection::Disconnect() { RaiseAbstract("TCRConnection.Disconnect", __LINE__); }

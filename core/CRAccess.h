@@ -163,7 +163,8 @@ class TCRConnection {
   using TNotifyProc = std::function<void()>;
 
   TCRConnection();
-  virtual ~TCRConnection() = default;
+  // A pooled connection freed while handed out gives its pool slot back.
+  virtual ~TCRConnection();
   TCRConnection(const TCRConnection&) = delete;
   TCRConnection& operator=(const TCRConnection&) = delete;
 
@@ -207,11 +208,17 @@ class TCRConnection {
   // Tick count at construction: the pool measures a connection's age from it.
   uint32_t GetCreationTime() const noexcept { return FCreationTime; }
 
-  // Pool bookkeeping, kept by the pool (core/CRConnectionPool).
-  TCRConnectionPool* GetPool() const noexcept { return FPool; }
-  void SetPool(TCRConnectionPool* value) noexcept { FPool = value; }
+  // Pool bookkeeping, kept by the pool (core/CRConnectionPool). A connection handed out by a pool
+  // keeps the pool alive.
+  TCRConnectionPool* GetPool() const noexcept { return FPool.get(); }
+  void SetPool(std::shared_ptr<TCRConnectionPool> value) noexcept { FPool = std::move(value); }
   int GetPoolVersion() const noexcept { return FPoolVersion; }
   void SetPoolVersion(int value) noexcept { FPoolVersion = value; }
+
+  // Hands a connection that a pool handed out back to that pool, which keeps it for reuse or
+  // frees it. The error and reconnect callbacks and the owning component are cleared first.
+  // EAssertionFailed for a connection without a pool.
+  static void ReturnToPool(std::unique_ptr<TCRConnection> connection);
 
   // The owning component.
   TComponent* GetComponent() const noexcept { return FComponent; }
@@ -230,7 +237,7 @@ class TCRConnection {
   bool FAutoCommit = false;
   bool FConvertEOL = false;
   bool FIsValid = true;
-  TCRConnectionPool* FPool = nullptr;
+  std::shared_ptr<TCRConnectionPool> FPool;
   int FPoolVersion = 0;
   TComponent* FComponent = nullptr;
   bool FDisconnectedMode = false;
