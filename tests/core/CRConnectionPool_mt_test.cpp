@@ -15,14 +15,12 @@ namespace {
 using namespace pooltest;
 using namespace std::chrono_literals;
 
-// Waits up to 10 s for cond; false when it never came.
+// Waits up to 10 s for cond.
 template <class Cond>
 bool Eventually(Cond cond) {
-  for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return cond();
+  for (auto end = std::chrono::steady_clock::now() + 10s; !cond(); std::this_thread::sleep_for(1ms))
+    if (std::chrono::steady_clock::now() > end) return false;
+  return true;
 }
 
 TEST(CRConnectionPoolThreadsTest, ManyThreadsTakeAndReturnWhileTheValidatorRuns) {
@@ -35,15 +33,10 @@ TEST(CRConnectionPoolThreadsTest, ManyThreadsTakeAndReturnWhileTheValidatorRuns)
         TCRConnectionParameters parameters;
         parameters.MaxPoolSize = 3;
         parameters.Username = t % 2 ? "odd" : "even";
-        parameters.ConnectionLifetime = t < 4 ? 2 : 0;  // short lives empty pools, so they get dropped
+        parameters.ConnectionLifetime = t < 4 ? 2 : 0;  // short lives empty pools, which get dropped
         for (int i = 0; i < 1000; ++i) {
           std::unique_ptr<TCRConnection> connection = manager.GetConnection(parameters);
-          if (i % 7 == 0) std::this_thread::yield();
-          if (i % 50 == 0) {
-            connection.reset();  // freed by its owner
-          } else {
-            TCRConnection::ReturnToPool(std::move(connection));
-          }
+          if (i % 50 != 0) TCRConnection::ReturnToPool(std::move(connection));  // else freed by its owner
         }
       });
     for (auto& thread : threads) thread.join();
@@ -63,46 +56,43 @@ TEST(CRConnectionPoolThreadsTest, AWaitingCallerGetsTheConnectionReturnedMeanwhi
     std::this_thread::sleep_for(50ms);
     TCRConnection::ReturnToPool(std::move(held));
   });
-  auto connection = pool->GetConnection();  // waits up to 30 s
+  EXPECT_EQ(IdOf(pool->GetConnection()), id);  // waits up to 30 s
   returner.join();
-  EXPECT_EQ(IdOf(connection), id);
 }
 
 TEST(CRConnectionPoolThreadsTest, DestroyingTheManagerMidValidationWaitsForTheCycle) {
   TPretendServer server;
   auto manager = std::make_unique<TTestManager>(server, 1);
   TCRConnectionParameters parameters;
-  auto pool = manager->GetConnectionPool(parameters);
   TCRConnection::ReturnToPool(manager->GetConnection(parameters));
+  server.HoldChecks = true;
+  manager->GetConnectionPool(parameters)->MarkForValidation();  // the next cycle checks the idle one
   {
-    std::lock_guard<std::mutex> lock(server.Lock);
-    server.HoldChecks = true;
+    std::unique_lock<std::mutex> lock(server.Lock);
+    server.Changed.wait(lock, [&] { return server.InCheck; });
   }
-  pool->MarkForValidation();  // the next cycle checks the idle connection
-  pool.reset();
-  server.WaitInCheck();
   std::thread destroyer([&] { manager.reset(); });
   std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(server.Alive, 1) << "the pool is not freed under the running check";
+  EXPECT_EQ(server.Alive, 1) << "not freed under the running check";
   server.Release();
   destroyer.join();
   EXPECT_EQ(server.Alive, 0);
 }
 
-TEST(CRConnectionPoolThreadsTest, TheValidatorDropsPoolsLeftEmpty) {
+TEST(CRConnectionPoolThreadsTest, TheValidatorChecksIdleConnectionsAndDropsEmptyPools) {
   TPretendServer server;
   TTestManager manager(server, 1);
-  TCRConnectionParameters shortLived;
+  TCRConnectionParameters shortLived, longLived;
   shortLived.ConnectionLifetime = 1;
   auto connection = manager.GetConnection(shortLived);
+  TCRConnection::ReturnToPool(manager.GetConnection(longLived));
+  EXPECT_TRUE(Eventually([&] { return server.Checks > 0; })) << "the idle connection is checked";
+  EXPECT_TRUE(Eventually([&] { return server.Alive == 1; })) << "and freed after eight cycles";
+  EXPECT_TRUE(Eventually([&] { return manager.GetPoolCount() == 1; }));
   std::this_thread::sleep_for(5ms);
   EXPECT_EQ(manager.GetPoolCount(), 1) << "a pool with a connection out stays";
   TCRConnection::ReturnToPool(std::move(connection));  // past its lifetime: freed
   EXPECT_TRUE(Eventually([&] { return manager.GetPoolCount() == 0; }));
-  TCRConnectionParameters longLived;
-  TCRConnection::ReturnToPool(manager.GetConnection(longLived));
-  EXPECT_TRUE(Eventually([&] { return server.Checks > 0; })) << "the idle connection is checked";
-  EXPECT_EQ(manager.GetPoolCount(), 1);
 }
 
 }  // namespace

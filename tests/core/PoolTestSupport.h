@@ -14,24 +14,13 @@
 namespace pooltest {
 
 struct TPretendServer {
-  std::atomic<int> FailConnects{0};  // this many next connects fail
-  std::atomic<bool> Valid{true};     // what CheckIsValid answers
-  std::atomic<int> Connects{0};
-  std::atomic<int> Checks{0};
-  std::atomic<int> Alive{0};
-  std::atomic<int> MostAlive{0};
-  std::atomic<int> NextId{1};
-
-  // While HoldChecks is set, CheckIsValid waits (InCheck set) until Release.
+  std::atomic<int> FailConnects{0}, Connects{0}, Checks{0}, Alive{0}, MostAlive{0}, NextId{1};
+  std::atomic<bool> Valid{true};  // what CheckIsValid answers
+  // While HoldChecks is set, CheckIsValid sets InCheck and waits for Release.
   std::mutex Lock;
   std::condition_variable Changed;
-  bool HoldChecks = false;
-  bool InCheck = false;
+  bool HoldChecks = false, InCheck = false;
 
-  void WaitInCheck() {
-    std::unique_lock<std::mutex> lock(Lock);
-    Changed.wait(lock, [this] { return InCheck; });
-  }
   void Release() {
     std::lock_guard<std::mutex> lock(Lock);
     HoldChecks = false;
@@ -43,32 +32,25 @@ class TTestConnection : public TCRConnection {
  public:
   explicit TTestConnection(TPretendServer& server) : Server(server), Id(server.NextId++) {
     const int alive = ++Server.Alive;
-    for (int most = Server.MostAlive; alive > most && !Server.MostAlive.compare_exchange_weak(most, alive);) {
+    int most = Server.MostAlive;
+    while (alive > most && !Server.MostAlive.compare_exchange_weak(most, alive)) {
     }
   }
-  ~TTestConnection() override {
-    Disconnect();
-    --Server.Alive;
-  }
+  ~TTestConnection() override { --Server.Alive; }
 
   void Connect(const std::string&) override {
     if (Server.FailConnects.fetch_sub(1) > 0) throw EDatabaseError("Can't connect to the pretend server");
     ++Server.Connects;
     FConnected = true;
   }
-  void Disconnect() override { FConnected = false; }
   bool CheckIsValid() override {
     ++Server.Checks;
     std::unique_lock<std::mutex> lock(Server.Lock);
-    if (Server.HoldChecks) {
-      Server.InCheck = true;
-      Server.Changed.notify_all();
-      Server.Changed.wait(lock, [this] { return !Server.HoldChecks; });
-    }
-    FIsValid = Server.Valid;
-    return FIsValid;
+    Server.InCheck = Server.HoldChecks;
+    Server.Changed.notify_all();
+    Server.Changed.wait(lock, [this] { return !Server.HoldChecks; });
+    return FIsValid = Server.Valid;
   }
-  // Makes the connection look ms milliseconds older.
   void Age(uint32_t ms) { FCreationTime -= ms; }
 
   TPretendServer& Server;
@@ -86,8 +68,6 @@ class TTestPool : public TCRLocalConnectionPool {
     connection->Connect(std::string());
     return connection;
   }
-
- private:
   TPretendServer& Server;
 };
 
@@ -101,8 +81,6 @@ class TTestManager : public TCRConnectionPoolManager {
   std::shared_ptr<TCRConnectionPool> CreateConnectionPool(const TCRConnectionParameters& parameters) override {
     return std::make_shared<TTestPool>(parameters, Server);
   }
-
- private:
   TPretendServer& Server;
 };
 

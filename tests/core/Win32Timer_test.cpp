@@ -5,14 +5,14 @@
 #include <memory>
 #include <vector>
 
-#include "support/ManualMessageLoop.h"
 #include "platform/runtime/Exceptions.h"
+#include "support/ManualMessageLoop.h"
 
 namespace {
 
 class Win32TimerTest : public ::testing::Test {
  protected:
-  // Makes the timer count its ticks, recording the loop's clock at each.
+  // Records the loop's clock at each tick.
   void Count(TWin32Timer& timer) {
     timer.SetOnTimer([this](TWin32Timer*) { Ticks.push_back(Loop.Now()); });
   }
@@ -24,56 +24,38 @@ class Win32TimerTest : public ::testing::Test {
 
 TEST_F(Win32TimerTest, FiresAtItsIntervalOnceAHandlerIsSet) {
   TWin32Timer timer;
-  EXPECT_EQ(timer.GetInterval(), 1000u);
-  EXPECT_TRUE(timer.GetEnabled());
   EXPECT_EQ(Loop.ArmCalls(), 0) << "no handler, no timer";
   Count(timer);
   timer.SetInterval(250);
+  timer.SetEnabled(true);  // the current value: not armed again
+  timer.SetInterval(250);
+  EXPECT_EQ(Loop.ArmCalls(), 2);
   Loop.Advance(1000);
   EXPECT_EQ(Ticks, (std::vector<uint64_t>{250, 500, 750, 1000}));
 }
 
 TEST_F(Win32TimerTest, EachSettingThatStopsItAndBackRestartsIt) {
-  struct Case {
+  using TSet = void (*)(TWin32Timer&);
+  const struct {
     const char* name;
-    void (*stop)(TWin32Timer&);
-    void (*restart)(TWin32Timer&);
-  };
-  const Case cases[] = {
+    TSet stop, restart;
+  } cases[] = {
       {"interval 0", [](TWin32Timer& t) { t.SetInterval(0); }, [](TWin32Timer& t) { t.SetInterval(100); }},
       {"disabled", [](TWin32Timer& t) { t.SetEnabled(false); }, [](TWin32Timer& t) { t.SetEnabled(true); }},
-      {"no handler", [](TWin32Timer& t) { t.SetOnTimer(nullptr); }, nullptr},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Ticks.clear();
     TWin32Timer timer;
     timer.SetInterval(100);
     Count(timer);
     c.stop(timer);
-    EXPECT_EQ(Loop.ArmedCount(), 0u);
     Loop.Advance(500);
     EXPECT_TRUE(Ticks.empty());
-    if (c.restart == nullptr) {
-      Count(timer);
-    } else {
-      c.restart(timer);
-    }
+    c.restart(timer);
     Loop.Advance(100);
     EXPECT_EQ(Ticks.size(), 1u);
   }
-}
-
-TEST_F(Win32TimerTest, SettingTheCurrentValueDoesNotRearm) {
-  TWin32Timer timer;
-  Count(timer);
-  Loop.Advance(600);
-  const int armed = Loop.ArmCalls();
-  timer.SetEnabled(true);
-  timer.SetInterval(1000);
-  EXPECT_EQ(Loop.ArmCalls(), armed);
-  Loop.Advance(400);
-  EXPECT_EQ(Ticks, (std::vector<uint64_t>{1000})) << "the running period was kept";
 }
 
 TEST_F(Win32TimerTest, DestroyingItStopsCallsAlsoFromItsOwnHandler) {
@@ -95,17 +77,16 @@ TEST_F(Win32TimerTest, DestroyingItStopsCallsAlsoFromItsOwnHandler) {
 TEST_F(Win32TimerTest, NoTimerToHaveRaisesAndLeavesItStopped) {
   TWin32Timer timer;
   Loop.SetTimerLimit(0);
-  EXPECT_THROW(Count(timer), EOutOfResources);
   try {
-    timer.SetInterval(50);
+    Count(timer);
     FAIL() << "armed without a timer";
   } catch (const EOutOfResources& e) {
     EXPECT_EQ(e.Message(), "Not enough timers available");
   }
-  EXPECT_EQ(timer.GetInterval(), 50u);
   Loop.SetTimerLimit(SIZE_MAX);
   SetMessageLoop(nullptr);
   EXPECT_THROW(timer.SetInterval(60), EOutOfResources) << "no loop installed";
+  EXPECT_EQ(timer.GetInterval(), 60u);
   EXPECT_EQ(Loop.ArmedCount(), 0u);
 }
 
