@@ -238,23 +238,47 @@ void ReadBlobValue(TData& data, const void* recBuf, const TFieldDesc& field, TCo
   }
 }
 
-// Integers, Booleans and BCD values as the record holds them.
-bool ReadIntegerValue(const uint8_t* p, const TFieldDesc& field, TCompareValue& out) {
+// Integers, Booleans (0 or 1) and BCD values (scaled) as the record holds them.
+bool ReadStoredInteger(const uint8_t* p, const TFieldDesc& field, int64_t& value) noexcept {
   switch (field.DataType) {
-    case dtInt8: out.Integer = field.Size == 1 ? static_cast<int8_t>(*p) : Marshal::ReadInt16(p); return true;
-    case dtInt16: out.Integer = Marshal::ReadInt16(p); return true;
-    case dtUInt16: out.Integer = static_cast<uint16_t>(Marshal::ReadInt16(p)); return true;
-    case dtInt32: out.Integer = Marshal::ReadInt32(p); return true;
-    case dtUInt32: out.Integer = static_cast<uint32_t>(Marshal::ReadInt32(p)); return true;
-    case dtInt64: out.Integer = Marshal::ReadInt64(p); return true;
-    case dtBoolean:
-      out.Group = TCompareValue::cgBoolean;
-      out.Integer = Marshal::ReadInt16(p) != 0;
+    case dtInt8: value = field.Size == 1 ? static_cast<int8_t>(*p) : Marshal::ReadInt16(p); return true;
+    case dtInt16: value = Marshal::ReadInt16(p); return true;
+    case dtUInt16: value = static_cast<uint16_t>(Marshal::ReadInt16(p)); return true;
+    case dtInt32: value = Marshal::ReadInt32(p); return true;
+    case dtUInt32: value = static_cast<uint32_t>(Marshal::ReadInt32(p)); return true;
+    case dtBoolean: value = Marshal::ReadInt16(p) != 0; return true;
+    case dtInt64: case dtBCD: value = Marshal::ReadInt64(p); return true;
+    default: return false;
+  }
+}
+
+bool ReadIntegerValue(const uint8_t* p, const TFieldDesc& field, TCompareValue& out) {
+  if (!ReadStoredInteger(p, field, out.Integer)) return false;
+  if (field.DataType == dtBoolean) out.Group = TCompareValue::cgBoolean;
+  if (field.DataType == dtBCD) out.Group = TCompareValue::cgBcd;
+  return true;
+}
+
+// Two values of a fixed-size field compared where they are stored: the sort's common case.
+bool CompareStoredFixed(const void* recBuf1, const void* recBuf2, const TFieldDesc& field, int& result) noexcept {
+  const auto* p1 = static_cast<const uint8_t*>(recBuf1) + field.Offset;
+  const auto* p2 = static_cast<const uint8_t*>(recBuf2) + field.Offset;
+  int64_t i1, i2;
+  if (ReadStoredInteger(p1, field, i1) && ReadStoredInteger(p2, field, i2)) {
+    result = ThreeWay(i1, i2);
+    return true;
+  }
+  switch (field.DataType) {
+    case dtFloat: case dtCurrency: case dtDate: case dtTime: case dtDateTime: {
+      double d1 = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p1));
+      double d2 = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p2));
+      if (field.DataType != dtFloat && field.DataType != dtCurrency) {
+        d1 = Chronological(d1);
+        d2 = Chronological(d2);
+      }
+      result = CompareDoubles(d1, d2);
       return true;
-    case dtBCD:
-      out.Group = TCompareValue::cgBcd;
-      out.Integer = Marshal::ReadInt64(p);
-      return true;
+    }
     default: return false;
   }
 }
@@ -417,6 +441,8 @@ int CompareFieldValues(TData& data, TStringComparer& strings, const void* recBuf
   const bool null1 = data.GetNull(field.FieldNo, recBuf1);
   const bool null2 = data.GetNull(field.FieldNo, recBuf2);
   if (null1 || null2) return null1 == null2 ? 0 : null1 ? -1 : 1;
+  int result;
+  if (CompareStoredFixed(recBuf1, recBuf2, field, result)) return result;
   TCompareValue a, b;
   FieldCompareValue(data, recBuf1, field, a);
   FieldCompareValue(data, recBuf2, field, b);

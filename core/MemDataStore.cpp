@@ -61,6 +61,7 @@ void TMemData::Open() {
 void TMemData::Reopen() {
   TData::Reopen();  // Open judges the records again
   DropRecordIndex();
+  if (FSortColumns.Count() > 0) SortItems();
 }
 
 void TMemData::InitFields() {

@@ -40,7 +40,7 @@ class TMemData : public TData, public TStringComparer {
   // ---- Lifecycle ----
   // The base Open; records that arrived while opening are then judged by the filter.
   void Open() override;
-  // The base Reopen (Open judges the records again).
+  // The base Reopen (Open judges the records again), then the records are sorted again.
   void Reopen() override;
   // The base InitFields; then the item size follows the record size and the sort columns are
   // parsed again from IndexFieldNames (raising what ParseIndexFieldNames raises).

@@ -269,4 +269,28 @@ TEST_F(SortedStoreTest, RandomEditsKeepTheOrderAndTheNumbers) {
   }
 }
 
+// A store whose every Open brings the same records in the same order, as a query would.
+class TReloadingStore : public TTestMemData {
+ public:
+  TReloadingStore() : TTestMemData({{"ID", dtInt32, 4}, {"AGE", dtInt32, 4}}) {}
+
+ protected:
+  void InternalOpen() override {
+    TTestMemData::InternalOpen();
+    for (int id : {1, 2, 3, 4}) Append({{"ID", Variant(id)}, {"AGE", Variant(id % 2 ? id : -id)}});
+  }
+};
+
+TEST(SortStore, ReopenSortsTheNewRecordsAgain) {
+  TReloadingStore store;
+  store.Open();
+  store.SetIndexFieldNames("AGE DESC");
+  store.ExpectNumbering({3, 1, 2, 4});
+  store.Reopen();
+  store.ExpectNumbering({3, 1, 2, 4});
+  EXPECT_THROW(store.SetIndexFieldNames("NOPE"), EDatabaseError);  // refused: not kept for the next open
+  store.Reopen();
+  store.ExpectNumbering({1, 2, 3, 4});
+}
+
 }  // namespace
