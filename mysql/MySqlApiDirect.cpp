@@ -18,7 +18,6 @@ class TDirectSession : public TMySqlSession {
 public:
   std::unordered_set<TMySqlStmt*> Statements;
   std::unordered_set<TDirectResult*> Results;
-  std::string SslKey, SslCert, SslCa, SslCaPath, SslCipher;
 };
 
 // A result handle: the rows of a reply (mysql_use_result), or a statement's field descriptions

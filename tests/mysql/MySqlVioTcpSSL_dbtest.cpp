@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlNet.h"
 #include "mysql/MySqlResultSet.h"
@@ -239,6 +240,24 @@ TEST(MySqlVioTcpSSLLogin, X509UserNeedsTheClientCertificateWithItsKeyAnywhere) {
   std::filesystem::remove(both);
   // Without a certificate the server refuses the account.
   EXPECT_EQ(ErrorOf([&] { OpenTls(info.X509User, info.X509Password); }).first, 1045);
+}
+
+TEST(MySqlVioTcpSSLLogin, TheClientApiHandsItsFilesToTheTlsLogin) {
+  const auto& info = TestServer::Info();
+  TMySQLAPIDirect& api = MyAPIDirect();
+  for (const std::string& cert : {info.ClientCert, std::string("/nonexistent/api.pem")}) {
+    SCOPED_TRACE(cert);
+    PMYSQL_CON h = api.mysql_init(nullptr);
+    api.mysql_ssl_set(h, info.ClientKey, cert, info.CaCert, {}, {});
+    const bool connected = api.mysql_real_connect(h, info.Host, info.X509User, info.X509Password, {},
+                                                  static_cast<uint32_t>(info.Port), {}, 0) != nullptr;
+    EXPECT_EQ(connected, cert == info.ClientCert) << api.mysql_error(h);
+    if (!connected) {
+      EXPECT_EQ(api.mysql_errno(h), uint32_t(CR_SSL_CONNECTION_ERROR));
+      EXPECT_NE(api.mysql_error(h).find("certificate file '" + cert + "'"), std::string::npos);
+    }
+    api.mysql_close(h);
+  }
 }
 
 // What the heap holds for live allocations, outside the sanitizer builds.
