@@ -206,6 +206,11 @@ void TCRRecordSet::FilterUpdated() {
   if (!eofBefore && FEof && (heldNone || !IsAllFetched())) FEof = false;
 }
 
+void TCRRecordSet::SortItems() {
+  if (FActive && !IndexFieldNames().empty() && !IsAllFetched()) FetchAll();
+  TMemData::SortItems();
+}
+
 // ---- Properties -------------------------------------------------------------------------------
 
 bool TCRRecordSet::SetProp(int prop, const Variant& value) {
@@ -231,6 +236,9 @@ bool TCRRecordSet::SetProp(int prop, const Variant& value) {
       return true;
     case prFlatBuffers:
       FFlatBuffers = value.AsBoolean();
+      return true;
+    case prIndexFieldNames:
+      SetIndexFieldNames(value.AsString());
       return true;
     case prCompressBlobMode:
       GetCommand()->SetCompressBlobMode(static_cast<uint8_t>(value.AsInteger()));

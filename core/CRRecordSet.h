@@ -96,11 +96,15 @@ class TCRRecordSet : public TMemData {
   // The base re-filtering, keeping Eof clear when it was clear and further rows may come, so
   // that walking on fetches them.
   void FilterUpdated() override;
+  // With sort columns, every row still on the server is fetched first, so that the order covers
+  // them all; then the store sorts.
+  void SortItems() override;
 
   // ---- Properties ----
   // prUniDirectional, prFetchRows (EDatabaseError "FetchRows must be 1..10000" outside that
-  // range), prFetchAll, prLongStrings, prEnableEmptyStrings, prFlatBuffers, prCompressBlobMode
-  // (kept by the command); another id raises EAssertionFailed.
+  // range), prFetchAll, prLongStrings, prEnableEmptyStrings, prFlatBuffers, prIndexFieldNames
+  // (SetIndexFieldNames, raising what it raises), prCompressBlobMode (kept by the command);
+  // another id raises EAssertionFailed.
   virtual bool SetProp(int prop, const Variant& value);
   // prFetchAll; another id raises EAssertionFailed.
   virtual bool GetProp(int prop, Variant& value);

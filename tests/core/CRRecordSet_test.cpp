@@ -340,6 +340,19 @@ TEST(CRRecordSetTest, ReFilteringAnEmptyBlockKeepsFetching) {
   EXPECT_TRUE(rs.GetEof()) << "everything is fetched: nothing more can pass";
 }
 
+TEST(CRRecordSetTest, SortingFetchesEveryRowFirst) {
+  TFakeRecordSet rs;
+  rs.Open();
+  EXPECT_TRUE(rs.SetProp(prIndexFieldNames, "id DESC"));
+  EXPECT_EQ(rs.Blocks, 3);
+  EXPECT_EQ(rs.GetRecordCount(), 60);
+  rs.SetToBegin();
+  rs.GetNextRecord(nullptr);
+  EXPECT_EQ(CurrentId(rs), 60);
+  EXPECT_THROW(rs.SetProp(prIndexFieldNames, "nosuchfield"), EDatabaseError);
+  EXPECT_EQ(rs.IndexFieldNames(), "");
+}
+
 TEST(CRRecordSetTest, AFailedOpenReleasesWhatItFetched) {
   TCountingBlob::Live = 0;
   TFakeRecordSet rs;
