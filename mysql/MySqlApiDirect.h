@@ -36,7 +36,7 @@ public:
   std::string mysql_info(PMYSQL_CON mysql) override;
   uint32_t mysql_thread_id(PMYSQL_CON mysql) override;
   PMYSQL_CON mysql_init(PMYSQL_CON mysql) override;
-  // Protocol SSL with these files; the session then needs the TLS transport to connect.
+  // Protocol SSL (TLS over TCP) with these files and cipher list for the next connect.
   int mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, const std::string& cert, const std::string& ca,
                     const std::string& caPath, const std::string& cipher) override;
   PMYSQL_CON mysql_real_connect(PMYSQL_CON mysql, const std::string& host, const std::string& user,

@@ -391,3 +391,16 @@ TEST(MySqlApiDirectDbTest, ClosingOnAKilledConnectionRaisesNothing) {
   EXPECT_EQ(Api().mysql_stmt_prepare(second, "SELECT 1"), 2006);
   Api().mysql_stmt_close(second);
 }
+
+TEST(MySqlApiDirectDbTest, SslSetConnectsThroughTls) {
+  const auto& srv = TestServer::Info();
+  PMYSQL_CON h = Api().mysql_init(nullptr);
+  EXPECT_EQ(Api().mysql_ssl_set(h, srv.ClientKey, srv.ClientCert, srv.CaCert, {}, {}), 0);
+  ASSERT_EQ(Api().mysql_real_connect(h, srv.Host, srv.X509User, srv.X509Password, {}, srv.Port, {}, 0), h)
+      << Api().mysql_error(h);
+  EXPECT_EQ(Api().mysql_get_host_info(h), srv.Host + " via SSL");
+  const std::string cipher =
+      Scalar(h, "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS WHERE VARIABLE_NAME = 'Ssl_cipher'");
+  EXPECT_TRUE(cipher != "" && cipher != "<none>") << cipher;
+  Api().mysql_close(h);
+}
