@@ -46,6 +46,10 @@ inline constexpr int prDisconnectedMode = 31;    // connection set: Boolean
 // Sent to commands by components of every provider; commands accept it and do nothing with it.
 inline constexpr int prCommandNoEffect = 32;
 
+// Where blobs are kept compressed (prCompressBlobMode, kept by the command): in the record store,
+// on the server, or both.
+enum TCompressBlobMode : uint8_t { cbNone = 0, cbClient = 1, cbServer = 2, cbClientServer = 3 };
+
 // Raises EAssertionFailed for a property id that no class in the chain handles.
 [[noreturn]] void RaiseUnknownProp(int prop, const char* file, int line);
 

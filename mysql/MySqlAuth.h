@@ -12,6 +12,7 @@
 // Capability bits of the client/server protocol.
 enum : uint32_t {
   CLIENT_LONG_PASSWORD = 0x1,
+  CLIENT_FOUND_ROWS = 0x2,  // affected rows count the rows matched, not only those changed
   CLIENT_LONG_FLAG = 0x4,
   CLIENT_CONNECT_WITH_DB = 0x8,
   CLIENT_COMPRESS = 0x20,

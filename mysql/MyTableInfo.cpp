@@ -24,8 +24,8 @@ void AssertNotDotted(std::string_view value, const char* func) {
 }
 
 bool IsPlainNameChar(char c) noexcept {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c == '#' || c == '@';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+         c == '#' || c == '@';
 }
 
 std::string_view Unquoted(std::string_view value) noexcept {

@@ -1,0 +1,220 @@
+// The provider connection and command against the test server.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ApiTestSupport.h"
+#include "mysql/MySQLCommand.h"
+#include "mysql/MySQLConnection.h"
+
+namespace {
+
+using api_test::TScratchDb;
+using TRows = std::vector<std::string>;  // one text per row, columns joined with "|"
+
+const TestServer::TInfo& Srv() {
+  return TestServer::Info();
+}
+
+std::unique_ptr<TMySQLConnection> Open(const std::string& database = {},
+                                       const std::function<void(TMySQLConnection&)>& setup = {}) {
+  auto c = std::make_unique<TMySQLConnection>();
+  c->SetServer(Srv().Host);
+  c->SetUsername(Srv().NativeUser);
+  c->SetPassword(Srv().NativePassword);
+  c->SetProp(prPort, Srv().Port);
+  c->SetProp(prDatabase, database);
+  if (setup) setup(*c);
+  c->Connect("");
+  return c;
+}
+
+// Runs sql through a command that wants the result; reads its rows.
+TRows Query(TMySQLConnection& c, const std::string& sql) {
+  TMySQLCommand cmd;
+  cmd.SetConnection(&c);
+  cmd.SetSQL(sql);
+  cmd.ResultWanted = true;
+  cmd.Execute();
+  TRows rows;
+  TMySQLAPI& api = *c.GetAPI();
+  PMYSQL_RES res = cmd.GetResult();
+  if (res == nullptr) return rows;
+  const uint32_t count = api.mysql_num_fields(res);
+  while (PMYSQL_ROW row = api.mysql_fetch_row(res)) {
+    std::string text;
+    for (uint32_t i = 0; i < count; ++i)
+      text += (i ? "|" : "") + (api.FieldIsNull(row, i) ? std::string("<null>") : api.GetFieldStr(row, i));
+    rows.push_back(text);
+  }
+  cmd.SetResult(nullptr);
+  api.mysql_free_result(res);
+  return rows;
+}
+
+std::string Scalar(TMySQLConnection& c, const std::string& sql) {
+  const TRows rows = Query(c, sql);
+  return rows.empty() ? "<none>" : rows[0];
+}
+
+TEST(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
+  TScratchDb db;
+  ::setenv("MYSQL_UNIX_PORT", Srv().Socket.c_str(), 1);
+  struct Case {
+    const char* Name;
+    TMyProtocol Protocol;
+    bool Unicode;
+    std::string Charset;
+    bool ViaSocket;
+  };
+  const Case cases[] = {
+      {"TCP, gbk", mpTCP, false, "gbk", false},
+      {"default protocol, Unicode", mpDefault, true, "gbk", false},
+      {"socket, gbk", mpSocket, false, "gbk", true},
+      {"socket, Unicode", mpSocket, true, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto conn = Open(db.Name(), [&](TMySQLConnection& m) {
+      m.SetProp(prProtocol, int(c.Protocol));
+      m.SetProp(prUseUnicode, c.Unicode);
+      m.SetProp(prCharset, c.Charset);
+    });
+    EXPECT_EQ(Scalar(*conn, "SELECT DATABASE()"), db.Name());
+    EXPECT_EQ(Scalar(*conn, "SELECT @@character_set_client, @@character_set_results"),
+              c.Unicode ? "utf8mb3|utf8mb3" : "gbk|gbk");
+    // A socket client is "localhost"; a TCP client carries its port.
+    const std::string host =
+        Scalar(*conn, "SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()");
+    EXPECT_EQ(host.find(':') == std::string::npos, c.ViaSocket) << host;
+    EXPECT_TRUE(conn->IsServer41());
+  }
+  ::setenv("MYSQL_UNIX_PORT", (Srv().Socket + ".none").c_str(), 1);
+  EXPECT_THROW(Open({}, [](TMySQLConnection& m) { m.SetProp(prProtocol, int(mpSocket)); }), EMyError);
+  ::setenv("MYSQL_UNIX_PORT", Srv().Socket.c_str(), 1);
+}
+
+TEST(MySQLConnectionDbTest, Transactions) {
+  TScratchDb db;
+  auto conn = Open(db.Name());
+  conn->ExecSQL("CREATE TABLE t_bank (id INT PRIMARY KEY) ENGINE=InnoDB");
+  conn->StartTransaction();
+  conn->ExecSQL("INSERT INTO t_bank VALUES (1)");
+  EXPECT_EQ(Scalar(*conn, "SELECT COUNT(*) FROM t_bank"), "1");
+  conn->Rollback();
+  EXPECT_EQ(Scalar(*conn, "SELECT COUNT(*) FROM t_bank"), "0");
+  // Each transaction runs at the level set when it starts.
+  const std::pair<TMyIsolationLevel, const char*> levels[] = {
+      {ilSerializable, "SERIALIZABLE"},
+      {ilSerializable, "SERIALIZABLE"},
+      {ilRepeatableRead, "REPEATABLE READ"},
+      {ilReadUnCommitted, "READ UNCOMMITTED"},
+  };
+  for (const auto& [level, expected] : levels) {
+    SCOPED_TRACE(expected);
+    conn->SetProp(prIsolationLevel, int(level));
+    conn->StartTransaction();
+    Query(*conn, "SELECT COUNT(*) FROM t_bank");  // the InnoDB transaction starts here
+    conn->ExecSQL("DO SLEEP(0.2)");  // the server refreshes its transaction list at most every 0.1 s
+    EXPECT_EQ(Scalar(*conn,
+                     "SELECT trx_isolation_level FROM information_schema.INNODB_TRX "
+                     "WHERE trx_mysql_thread_id = CONNECTION_ID()"),
+              expected);
+    conn->Commit();
+  }
+}
+
+TEST(MySQLConnectionDbTest, PlaceholdersAsTextAndPrepared) {
+  TScratchDb db;
+  auto conn = Open(db.Name(), [](TMySQLConnection& m) { m.SetProp(prCharset, "gbk"); });
+  conn->ExecSQL("CREATE TABLE t_user (id INT, name VARCHAR(20), note VARCHAR(20)) CHARSET gbk");
+  TMySQLCommand cmd;
+  cmd.SetConnection(conn.get());
+  cmd.SetSQL("INSERT INTO t_user /* ? */ VALUES (?, ?, '?') -- ?");
+  auto add = [&](TDataType type) {
+    TParamDesc* p = cmd.AddParam();
+    p->SetDataType(type);
+    return p;
+  };
+  TParamDesc* id = add(dtInt32);
+  TParamDesc* name = add(dtString);
+  id->SetValue(1);
+  name->SetValue("It's \xB1\xED\\");  // GBK 表 and a backslash
+  cmd.Execute();
+  EXPECT_EQ(cmd.GetRowsAffected(), 1);
+  cmd.SetSQL("INSERT INTO t_user VALUES (?, ?, '?')");
+  cmd.Prepare();
+  EXPECT_EQ(cmd.GetCursorState(), csPrepared);
+  id->SetValue(2);
+  name->SetNull(true);
+  cmd.Execute();
+  id->SetValue(3);
+  name->SetValue("Wang's");
+  cmd.Execute();
+  EXPECT_EQ(cmd.GetRowsAffected(), 1);
+  EXPECT_EQ(cmd.GetPrevRowsAffected(), 1);
+  cmd.Unprepare();
+  EXPECT_EQ(cmd.GetCursorState(), csInactive);
+  EXPECT_EQ(Query(*conn, "SELECT * FROM t_user ORDER BY id"),
+            (TRows{"1|It's \xB1\xED\\|?", "2|<null>|?", "3|Wang's|?"}));
+}
+
+TEST(MySQLConnectionDbTest, UnwantedResultsOfABatchAreDrained) {
+  TScratchDb db;
+  auto conn = Open(db.Name());
+  conn->ExecSQL("CREATE TABLE t_log (id INT)");
+  conn->ExecSQL("SELECT 1; INSERT INTO t_log VALUES (1); SELECT * FROM t_log; INSERT INTO t_log VALUES (2)");
+  EXPECT_EQ(Query(*conn, "SELECT id FROM t_log ORDER BY id"), (TRows{"1", "2"}));
+  // An error in a later statement of the batch is reported, and the session stays usable.
+  try {
+    conn->ExecSQL("SELECT 1; SELECT * FROM t_none; SELECT 3");
+    ADD_FAILURE() << "no error";
+  } catch (const EMyError& e) {
+    EXPECT_EQ(e.ErrorCode, 1146);
+  }
+  EXPECT_EQ(Scalar(*conn, "SELECT COUNT(*) FROM t_log"), "2");
+}
+
+TEST(MySQLConnectionDbTest, AKilledSessionFailsOverWhenAsked) {
+  auto killer = Open();
+  for (bool failover : {false, true}) {
+    SCOPED_TRACE(failover ? "reconnect and re-execute" : "reported");
+    auto conn = Open();
+    std::vector<int> errors;
+    conn->OnError = [&](EDAError& e, bool&, bool& reconnect, bool& reexecute, int attempt,
+                        TConnLostCause& cause) {
+      errors.push_back(e.ErrorCode);
+      if (failover && attempt == 0) {
+        reconnect = true;
+        reexecute = true;
+        cause = clExecute;
+      }
+    };
+    const uint32_t thread = conn->GetAPI()->mysql_thread_id(conn->GetMySQL());
+    killer->ExecSQL("KILL " + std::to_string(thread));
+    TMySQLCommand cmd;
+    cmd.SetConnection(conn.get());
+    cmd.SetSQL("DO 1");
+    if (!failover) {
+      EXPECT_THROW(cmd.Execute(), EMyError);
+      EXPECT_EQ(errors, std::vector<int>{2013});
+      continue;
+    }
+    try {
+      cmd.Execute();
+      ADD_FAILURE() << "no failover";
+    } catch (const EFailOver& e) {
+      EXPECT_EQ(e.ConnLostCause, clExecute);
+    }
+    EXPECT_EQ(errors, std::vector<int>{2013});
+    cmd.Execute();  // the repeat
+    EXPECT_TRUE(conn->GetConnected());
+    EXPECT_NE(conn->GetAPI()->mysql_thread_id(conn->GetMySQL()), thread);
+  }
+}
+
+}  // namespace
