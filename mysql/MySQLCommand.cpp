@@ -218,7 +218,7 @@ void TMySQLCommand::DropResults() {
     if (!FMyConnection->IsClient41()) return;
     const int next = api.mysql_next_result(handle);
     if (next < 0) return;
-    if (next > 0) CheckErrno();
+    if (next > 0) FMyConnection->RaiseError(FComponent);
   }
 }
 

@@ -98,6 +98,19 @@ TEST(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
   ::setenv("MYSQL_UNIX_PORT", Srv().Socket.c_str(), 1);
 }
 
+TEST(MySQLConnectionDbTest, SslSettingsReachTheSession) {
+  // The X509 account logs in only with the client certificate, named by its full path.
+  auto conn = Open({}, [](TMySQLConnection& m) {
+    m.SetUsername(Srv().X509User);
+    m.SetPassword(Srv().X509Password);
+    m.SetProp(prProtocol, int(mpSSL));
+    m.SetProp(prSSLKey, Srv().ClientKey);
+    m.SetProp(prSSLCert, Srv().ClientCert);
+    m.SetProp(prSSLCACert, Srv().CaCert);
+  });
+  EXPECT_NE(Scalar(*conn, "SHOW SESSION STATUS LIKE 'Ssl_cipher'"), "Ssl_cipher|");
+}
+
 TEST(MySQLConnectionDbTest, Transactions) {
   TScratchDb db;
   auto conn = Open(db.Name());
