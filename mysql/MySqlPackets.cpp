@@ -221,7 +221,8 @@ static TMySqlOkPacket ReadOkBody(TMySqlByteReader& r, bool protocol41, bool tran
     ok.ServerStatus = r.ReadUInt16();
     if (protocol41) ok.WarningCount = r.ReadUInt16();
   }
-  ok.Info = r.ReadStringZ();
+  // The server writes the message as a length-coded string.
+  if (!r.AtEnd()) ok.Info = r.ReadLengthCodedString();
   return ok;
 }
 

@@ -258,6 +258,7 @@ void TMySqlSession::BeginCommand(uint8_t command) {
   CheckUsable();
   if (FPending != MYSQL_STATUS_READY || FMoreResults) RaiseMySqlClientError(2014);
   FInfo.clear();
+  FLastQuery.clear();  // a file request may only answer the query this command sends
   FAffectedRows = 0;
   FNet->Reset();
   FNet->WriteByte(command);
@@ -355,8 +356,8 @@ void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFiel
 }
 
 void TMySqlSession::SendQuery(std::span<const uint8_t> text) {
-  FLastQuery.assign(reinterpret_cast<const char*>(text.data()), text.size());
   SimpleCommand(COM_QUERY, text, true);
+  FLastQuery.assign(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 void TMySqlSession::Query(std::string_view text) {

@@ -92,7 +92,10 @@ inline Bytes OkPacket41(uint64_t affected, uint64_t insertId, uint16_t status, u
   PutLenc(b, insertId);
   Put(b, status, 2);
   Put(b, warnings, 2);
-  PutText(b, info);
+  if (!info.empty()) {  // the server sends the message length-coded
+    PutLenc(b, info.size());
+    PutText(b, info);
+  }
   return b;
 }
 

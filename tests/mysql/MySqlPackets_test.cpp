@@ -162,9 +162,11 @@ TEST(MySqlOkPacketTest, FieldsPerProtocol) {
   EXPECT_EQ(ok.WarningCount, 2);
   EXPECT_EQ(ok.Info, "Rows matched: 3");
   // A pre-4.1 server without transactions: the info text follows the insert id.
-  ok = ParseMySqlOkPacket(Bytes{0, 1, 2, 'h', 'i'}, false, false);
+  ok = ParseMySqlOkPacket(Bytes{0, 1, 2, 2, 'h', 'i'}, false, false);
   EXPECT_FALSE(ok.HasStatus);
   EXPECT_EQ(ok.Info, "hi");
+  // A message longer than the packet is malformed, not read past the end.
+  EXPECT_EQ(ErrorOf(Bytes{0, 1, 2, 9, 'h', 'i'}, [](auto s) { return ParseMySqlOkPacket(s, false, false); }), 2027);
   for (size_t len = 0; len < 7; ++len) {
     SCOPED_TRACE(len);
     const Bytes full = OkPacket41(1, 0x10000, 2);
