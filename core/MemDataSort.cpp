@@ -634,6 +634,10 @@ int TMemData::CompareFields(const void* valuePtr, TDataType valueType, int optio
                             const TFieldDesc& field) {
   TCompareValue value;
   KeyCompareValue(valuePtr, valueType, value);
+  // A key meets a trimmed field value trimmed too, so that it finds what sorting put together.
+  const bool trim = field.DataType != dtGuid && (field.Fixed ? TrimFixedChar : TrimVarChar);
+  value.Text = TrimRight(value.Text, trim);
+  value.WideText = TrimRightBlanksIf(std::move(value.WideText), trim);
   if (GetNull(field.FieldNo, recBuf)) return 1;
   TCompareValue fieldValue;
   FieldCompareValue(*this, recBuf, field, fieldValue);

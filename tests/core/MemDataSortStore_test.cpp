@@ -238,6 +238,26 @@ TEST_F(SortedStoreTest, InsertedAndUpdatedRecordsMoveToTheirPlace) {
   ExpectIds({8, 1, 2, 9, 3, 6, 4, 7, 5});
 }
 
+// Locate's comparison: a key against a field of the current record.
+TEST_F(SortedStoreTest, KeysMeetFieldsTheWaySortingDoes) {
+  Add(1, "bob  ", 30);
+  store.Append({{"ID", Variant(2)}});  // NAME null
+  void* rec = store.AllocRecBuf();
+  store.SetRecordNo(1);
+  store.GetRecord(rec);
+  const TFieldDesc& name = *store.FieldByName("NAME");
+  EXPECT_NE(store.CompareFields("bob ", dtString, 0, rec, name), 0);
+  store.TrimVarChar = true;  // both sides lose their trailing blanks
+  EXPECT_EQ(store.CompareFields("bob ", dtString, 0, rec, name), 0);
+  EXPECT_EQ(store.CompareFields("BO", dtString, coPartialKey | coCaseInsensitive, rec, name), 0);
+  const int32_t age = 31;
+  EXPECT_EQ(store.CompareFields(&age, dtInt32, 0, rec, *store.FieldByName("AGE")), 1);
+  store.SetRecordNo(2);
+  store.GetRecord(rec);
+  EXPECT_EQ(store.CompareFields("", dtString, 0, rec, name), 1);  // a null field comes first
+  TData::FreeRecBuf(rec);
+}
+
 // Random inserts, updates and deletes, with and without a filter: the visible records are always
 // in order, numbered by position, and equal keys keep the order they arrived in.
 TEST_F(SortedStoreTest, RandomEditsKeepTheOrderAndTheNumbers) {
