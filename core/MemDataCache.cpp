@@ -116,6 +116,8 @@ void TMemData::SplitChangedBlobs(PItemHeader rollback, const void* recBuf) {
 }
 
 void TMemData::CacheUpdate(PItemHeader item, const void* recBuf) {
+  // Shown only when FilterItemTypes asks for them; changing one would turn its delete into an update.
+  DA_ASSERT_MSG(item->Status != isDeleted, "A deleted record cannot be changed");
   CommitAppliedChange(item);
   if (item->Status != isInserted) {
     if (!item->Rollback) {

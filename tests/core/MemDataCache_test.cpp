@@ -270,6 +270,12 @@ TEST_F(CacheTest, RevertRecordForgetsTheChangeAndRenumbers) {
   store.SetFilterItemTypes(15);  // show deleted records too
   GoTo(3);
   EXPECT_EQ(store.GetUpdateStatus(), isDeleted);
+  void* buf = store.AllocRecBuf();
+  store.EditRecord(buf);
+  EXPECT_THROW(store.UpdateRecord(buf), EAssertionFailed);  // a delete never turns into an update
+  store.FreeComplexFields(buf, false);
+  TData::FreeRecBuf(buf);
+  EXPECT_EQ(store.GetUpdateStatus(), isDeleted);
   store.RevertRecord();
   store.SetFilterItemTypes(ItemTypesUnmodifiedModifiedInserted);
   ExpectVisible({1, 2, 3, 4, 5});
