@@ -14,33 +14,24 @@ namespace {
 using namespace pooltest;
 using TParams = TCRConnectionParameters;
 
-TEST(CRConnectionParametersTest, EqualityIsThePoolKey) {
+TEST(CRConnectionParametersTest, UserAndPasswordCompareWithCaseServerWithout) {
   const struct {
     const char* name;
-    std::function<void(TParams&)> change;
+    void (*change)(TParams&);
     bool equal;
   } cases[] = {
-      {"server case", [](TParams& p) { p.Server = "DB.Example.ORG"; }, true},
+      {"server case", [](TParams& p) { p.Server = "DB"; }, true},
       {"user case", [](TParams& p) { p.Username = "GM"; }, false},
       {"password case", [](TParams& p) { p.Password = "Secret"; }, false},
-      {"server", [](TParams& p) { p.Server = "db2.example.org"; }, false},
-      {"min size", [](TParams& p) { p.MinPoolSize = 1; }, false},
       {"max size", [](TParams& p) { p.MaxPoolSize = 99; }, false},
-      {"lifetime", [](TParams& p) { p.ConnectionLifetime = 1; }, false},
-      {"validate", [](TParams& p) { p.Validate = true; }, false},
   };
   TParams base;
-  base.Username = "gm";
-  base.Server = "db.example.org";
-  base.Password = "secret";
-  EXPECT_TRUE(base.Equals(base.Clone().get()));
+  base.Username = "gm", base.Server = "db", base.Password = "secret";
   EXPECT_FALSE(base.Equals(nullptr));
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     std::unique_ptr<TParams> other = base.Clone();
     c.change(*other);
-    EXPECT_EQ(base.Equals(other.get()), c.equal);
-    EXPECT_EQ(other->Equals(&base), c.equal);
+    EXPECT_EQ(base.Equals(other.get()), c.equal) << c.name;
   }
 }
 
@@ -54,29 +45,14 @@ class CRConnectionPoolTest : public ::testing::Test {
     pool->SetWaitTimeout(0);  // a full pool fails at once instead of waiting
     return pool;
   }
-
   TPretendServer Server;
 };
 
-TEST_F(CRConnectionPoolTest, ReturnedConnectionsAreHandedOutAgainOldestFirst) {
-  auto pool = MakePool();
-  auto a = pool->GetConnection();
-  auto b = pool->GetConnection();
-  EXPECT_TRUE(a->GetConnected());
-  const int idA = IdOf(a), idB = IdOf(b);
-  TCRConnection::ReturnToPool(std::move(a));
-  TCRConnection::ReturnToPool(std::move(b));
-  EXPECT_EQ(pool->GetTotalConnectionsCount(), 2);
-  EXPECT_EQ(IdOf(pool->GetConnection()), idA);  // freed by its owner: its slot comes back
-  EXPECT_EQ(IdOf(pool->GetConnection()), idB);
-  EXPECT_EQ(pool->GetTotalConnectionsCount(), 0);
-}
-
-TEST_F(CRConnectionPoolTest, FailedConnectsGiveTheirSlotBack) {
+TEST_F(CRConnectionPoolTest, TwiceTheMaximumOfFailedConnectsThenAGoodOneSucceedsAtOnce) {
   auto pool = MakePool();
   Server.FailConnects = 6;
   for (int i = 0; i < 6; ++i) EXPECT_THROW(pool->GetConnection(), EDatabaseError) << i;
-  EXPECT_TRUE(pool->GetConnection()->GetConnected()) << "no wait allowed: every slot must be free";
+  EXPECT_TRUE(pool->GetConnection()->GetConnected());
 }
 
 TEST_F(CRConnectionPoolTest, AFullPoolRefusesWithMaximumConnectionsReached) {
@@ -88,55 +64,50 @@ TEST_F(CRConnectionPoolTest, AFullPoolRefusesWithMaximumConnectionsReached) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "Maximum connections reached in pool");
   }
-  const int id = IdOf(held);
-  TCRConnection::ReturnToPool(std::move(held));
-  EXPECT_EQ(IdOf(pool->GetConnection()), id);
+  held.reset();  // freed by its owner: the slot comes back
+  EXPECT_NO_THROW(pool->GetConnection());
   EXPECT_THROW(MakePool([](TParams& p) { p.MaxPoolSize = 0; })->GetConnection(), Exception);
 }
 
-// Each case returns a connection, changes something, and takes one again.
-TEST_F(CRConnectionPoolTest, ReturnedConnectionsAreKeptOnlyWhileSound) {
-  using TChange = std::function<void(TTestPool&, TTestConnection&)>;
+// Each case takes a connection, changes something, hands it back, changes something, and takes
+// one again.
+TEST_F(CRConnectionPoolTest, ReturnedConnectionsAreKeptAndReusedOnlyWhileSound) {
+  using TChange = void (*)(TTestPool&, TTestConnection&);
   const TChange none = [](TTestPool&, TTestConnection&) {};
   const TChange mark = [](TTestPool& p, TTestConnection&) { p.MarkForValidation(); };
+  const TChange age = [](TTestPool&, TTestConnection& c) { c.Age(5001); };
   const struct {
     const char* name;
     int lifetime;
     bool validate;
-    TChange beforeReturn, afterReturn;
-    bool serverValid;
+    TChange out, idle;
+    bool serverValid, pooled, reused;
     int checks;
-    bool pooled, reused;
   } cases[] = {
-      {"plain", 0, false, none, none, true, 0, true, true},
-      {"old, no lifetime", 0, false, [](TTestPool&, TTestConnection& c) { c.Age(1000000); }, none, true, 0, true, true},
-      {"past its lifetime", 5000, false, [](TTestPool&, TTestConnection& c) { c.Age(5001); }, none, true, 0, false, false},
-      {"within its lifetime", 5000, false, [](TTestPool&, TTestConnection& c) { c.Age(4000); }, none, true, 0, true, true},
-      {"marked invalid", 0, false, [](TTestPool&, TTestConnection& c) { c.SetIsValid(false); }, none, true, 0, false, false},
-      {"invalidated while out", 0, false, [](TTestPool& p, TTestConnection&) { p.Invalidate(); }, none, true, 0, false, false},
-      {"marked while out", 0, false, mark, none, true, 1, true, true},
-      {"marked while out, broken", 0, false, mark, none, false, 1, false, false},
-      {"invalidated while idle", 0, false, none, [](TTestPool& p, TTestConnection&) { p.Invalidate(); }, true, 0, true, false},
-      {"marked while idle", 0, false, none, mark, true, 1, true, true},
-      {"marked while idle, broken", 0, false, none, mark, false, 1, true, false},
-      {"validate on every use", 0, true, none, none, true, 1, true, true},
-      {"validate on every use, broken", 0, true, none, none, false, 1, true, false},
+      {"plain", 0, false, none, none, true, true, true, 0},
+      {"old, no lifetime", 0, false, age, none, true, true, true, 0},
+      {"past its lifetime", 5000, false, age, none, true, false, false, 0},
+      {"marked invalid", 0, false, [](TTestPool&, TTestConnection& c) { c.SetIsValid(false); }, none, true, false, false, 0},
+      {"invalidated while out", 0, false, [](TTestPool& p, TTestConnection&) { p.Invalidate(); }, none, true, false, false, 0},
+      {"invalidated while idle", 0, false, none, [](TTestPool& p, TTestConnection&) { p.Invalidate(); }, true, true, false, 0},
+      {"marked while out", 0, false, mark, none, true, true, true, 1},
+      {"marked while out, broken", 0, false, mark, none, false, false, false, 1},
+      {"marked while idle", 0, false, none, mark, true, true, true, 1},
+      {"marked while idle, broken", 0, false, none, mark, false, true, false, 1},
+      {"validate on every use", 0, true, none, none, true, true, true, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto pool = MakePool([&](TParams& p) {
-      p.ConnectionLifetime = c.lifetime;
-      p.Validate = c.validate;
-    });
+    auto pool = MakePool([&](TParams& p) { p.ConnectionLifetime = c.lifetime, p.Validate = c.validate; });
     auto connection = pool->GetConnection();
     auto& test = static_cast<TTestConnection&>(*connection);
     const int id = test.Id;
     Server.Valid = c.serverValid;
     Server.Checks = 0;
-    c.beforeReturn(*pool, test);
+    c.out(*pool, test);
     TCRConnection::ReturnToPool(std::move(connection));
     EXPECT_EQ(Server.Alive, c.pooled ? 1 : 0);
-    if (c.pooled) c.afterReturn(*pool, test);
+    if (c.pooled) c.idle(*pool, test);
     EXPECT_EQ(IdOf(pool->GetConnection()) == id, c.reused);
     EXPECT_EQ(Server.Checks, c.checks);
     Server.Valid = true;
@@ -170,21 +141,18 @@ TEST_F(CRConnectionPoolTest, ValidationFreesIdleStaleAndSurplusConnections) {
 TEST_F(CRConnectionPoolTest, AHandedOutConnectionKeepsItsPoolAndDropsItsOwnersCallbacks) {
   auto pool = MakePool();
   auto connection = pool->GetConnection();
-  std::weak_ptr<TTestPool> weak = pool;
-  pool.reset();
-  ASSERT_FALSE(weak.expired());
-  TCRConnection::ReturnToPool(std::move(connection));
-  EXPECT_TRUE(weak.expired()) << "handed back to a pool nobody else holds: both are freed";
-  EXPECT_EQ(Server.Alive, 0);
-
-  pool = MakePool();
-  connection = pool->GetConnection();
   connection->OnError = [](EDAError&, bool&, bool&, bool&, int, TConnLostCause&) {};
   connection->OnReconnectError = [] {};
   TCRConnection::ReturnToPool(std::move(connection));
   connection = pool->GetConnection();
   EXPECT_FALSE(connection->OnError);
   EXPECT_FALSE(connection->OnReconnectError);
+  std::weak_ptr<TTestPool> weak = pool;
+  pool.reset();
+  ASSERT_FALSE(weak.expired());
+  TCRConnection::ReturnToPool(std::move(connection));
+  EXPECT_TRUE(weak.expired()) << "handed back to a pool nobody else holds: both are freed";
+  EXPECT_EQ(Server.Alive, 0);
   EXPECT_THROW(TCRConnection::ReturnToPool(std::make_unique<TTestConnection>(Server)), EAssertionFailed);
 }
 

@@ -14,7 +14,7 @@
 namespace pooltest {
 
 struct TPretendServer {
-  std::atomic<int> FailConnects{0}, Connects{0}, Checks{0}, Alive{0}, MostAlive{0}, NextId{1};
+  std::atomic<int> FailConnects{0}, Checks{0}, Alive{0}, MostAlive{0}, NextId{1};
   std::atomic<bool> Valid{true};  // what CheckIsValid answers
   // While HoldChecks is set, CheckIsValid sets InCheck and waits for Release.
   std::mutex Lock;
@@ -32,15 +32,13 @@ class TTestConnection : public TCRConnection {
  public:
   explicit TTestConnection(TPretendServer& server) : Server(server), Id(server.NextId++) {
     const int alive = ++Server.Alive;
-    int most = Server.MostAlive;
-    while (alive > most && !Server.MostAlive.compare_exchange_weak(most, alive)) {
+    for (int most = Server.MostAlive; alive > most && !Server.MostAlive.compare_exchange_weak(most, alive);) {
     }
   }
   ~TTestConnection() override { --Server.Alive; }
 
   void Connect(const std::string&) override {
     if (Server.FailConnects.fetch_sub(1) > 0) throw EDatabaseError("Can't connect to the pretend server");
-    ++Server.Connects;
     FConnected = true;
   }
   bool CheckIsValid() override {

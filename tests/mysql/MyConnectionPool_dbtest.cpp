@@ -7,7 +7,6 @@
 #include <string>
 
 #include "ApiTestSupport.h"
-#include "mysql/MyClasses.h"
 
 namespace {
 
@@ -50,21 +49,6 @@ TEST(MyConnectionPoolDbTest, AReturnedConnectionIsReusedWhileItPassesValidation)
   EXPECT_NE(fresh, id) << "the killed session failed its check and was replaced";
   EXPECT_NE(fresh, "<none>");
   TCRConnection::ReturnToPool(std::move(connection));
-  TMyConnectionPoolManager::Clear();
-}
-
-TEST(MyConnectionPoolDbTest, AFailedLoginRaisesTheServerError) {
-  TMyConnectionParameters p;
-  SetTestServer(p);
-  p.Password = "wrong";
-  for (int i = 0; i < 2; ++i) {
-    try {
-      TMyConnectionPoolManager::GetPooledConnection(p);
-      FAIL() << "logged in with a wrong password";
-    } catch (const EMyError& e) {
-      EXPECT_EQ(e.ErrorCode, 1045);
-    }
-  }
   TMyConnectionPoolManager::Clear();
 }
 

@@ -3,26 +3,23 @@
 #include <utility>
 
 TMessageLoop::TTimerId TManualMessageLoop::ArmTimer(uint32_t intervalMs, TTimerProc proc) {
-  ++FArmCalls;
-  if (intervalMs == 0 || FTimers.size() >= FLimit) return 0;
-  TTimerId id = FNextId++;
-  FTimers.emplace(id, TTimer{intervalMs, FNow + intervalMs, std::make_shared<TTimerProc>(std::move(proc))});
-  return id;
+  ++ArmCalls;
+  if (intervalMs == 0 || FTimers.size() >= TimerLimit) return 0;
+  FTimers.emplace(FNextId, TTimer{intervalMs, Now + intervalMs, std::make_shared<TTimerProc>(std::move(proc))});
+  return FNextId++;
 }
 
-void TManualMessageLoop::DisarmTimer(TTimerId id) noexcept { FTimers.erase(id); }
-
 void TManualMessageLoop::Advance(uint64_t ms) {
-  const uint64_t end = FNow + ms;
+  const uint64_t end = Now + ms;
   for (;;) {
-    auto next = FTimers.end();
-    for (auto it = FTimers.begin(); it != FTimers.end(); ++it)
-      if (it->second.Due <= end && (next == FTimers.end() || it->second.Due < next->second.Due)) next = it;
-    if (next == FTimers.end()) break;
-    FNow = next->second.Due;
-    next->second.Due += next->second.Interval;
-    std::shared_ptr<TTimerProc> proc = next->second.Proc;
+    TTimer* next = nullptr;
+    for (auto& [id, timer] : FTimers)
+      if (timer.Due <= end && (!next || timer.Due < next->Due)) next = &timer;
+    if (!next) break;
+    Now = next->Due;
+    next->Due += next->Interval;
+    std::shared_ptr<TTimerProc> proc = next->Proc;
     (*proc)();
   }
-  FNow = end;
+  Now = end;
 }
