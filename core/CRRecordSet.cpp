@@ -158,6 +158,9 @@ void TCRRecordSet::GetNextRecord(void* recBuf) {
     PItemHeader last = FLastItem;
     if (replaces && last) {
       if (IsAllFetched()) break;  // keep the last block: nothing would replace it
+      // Releasing the block would silently discard changes the server has not seen yet.
+      if (FCachedUpdates && GetUpdatesPending())
+        throw EDatabaseError("Cannot fetch further records while cached updates are pending; apply or cancel them first");
       DropFetchedRecords();
       last = nullptr;
     }

@@ -461,4 +461,19 @@ TEST(CRRecordSetTest, ARecordSetWithoutCommandClassRaises) {
   EXPECT_THROW(rs.GetCommand(), EAssertionFailed);
 }
 
+TEST(CRRecordSetTest, UniDirectionalKeepsABlockWithPendingCachedChanges) {
+  TFakeRecordSet rs;
+  rs.SetProp(prUniDirectional, true);
+  rs.SetCachedUpdates(true);
+  rs.Open();
+  rs.GetNextRecord(nullptr);
+  rs.DeleteRecord();  // a change the server has not seen
+  while (CurrentId(rs) < 25) rs.GetNextRecord(nullptr);  // the last row of the first block
+  EXPECT_THROW(rs.GetNextRecord(nullptr), EDatabaseError);
+  EXPECT_TRUE(rs.GetUpdatesPending()) << "the change survives the refused move";
+  rs.CancelUpdates();
+  rs.GetNextRecord(nullptr);
+  EXPECT_EQ(CurrentId(rs), 26) << "with nothing pending the walk goes on";
+}
+
 }  // namespace
