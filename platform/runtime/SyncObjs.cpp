@@ -1,5 +1,17 @@
 #include "platform/runtime/SyncObjs.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/Format.h"
+
 void TEvent::SetEvent() {
   {
     std::lock_guard<std::mutex> guard(FMutex);
@@ -35,3 +47,45 @@ uint32_t GetTickCount() noexcept {
 }
 
 uint32_t TicksSince(uint32_t start) noexcept { return GetTickCount() - start; }
+
+// ---- TMutex -----------------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void RaiseLockError(int code, const std::string& what, const std::string& fileName) {
+  throw EOSError(code, Format("%s %s: %s", {what, fileName, std::string(std::strerror(code))}));
+}
+
+}  // namespace
+
+TMutex::TMutex(std::string fileName, uint32_t timeoutMs) : FFileName(std::move(fileName)), FTimeoutMs(timeoutMs) {
+  do {
+    FHandle = ::open(FFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  } while (FHandle < 0 && errno == EINTR);
+  if (FHandle < 0) RaiseLockError(errno, "Cannot open the lock file", FFileName);
+}
+
+TMutex::~TMutex() {
+  Release();
+  ::close(FHandle);
+}
+
+void TMutex::Acquire() {
+  if (FHeld) return;
+  const uint32_t start = GetTickCount();
+  for (;;) {
+    if (::flock(FHandle, LOCK_EX | LOCK_NB) == 0) break;
+    if (errno != EWOULDBLOCK && errno != EINTR) RaiseLockError(errno, "Cannot lock the file", FFileName);
+    const uint32_t waited = TicksSince(start);
+    if (waited >= FTimeoutMs)
+      throw EOSError(ETIMEDOUT, Format("The lock file %s is held by another process", {FFileName}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(20, FTimeoutMs - waited)));
+  }
+  FHeld = true;
+}
+
+void TMutex::Release() noexcept {
+  if (!FHeld) return;
+  ::flock(FHandle, LOCK_UN);
+  FHeld = false;
+}

@@ -283,18 +283,7 @@ TEST(MySqlApiDirectDbTest, UnicodeParametersArriveAsUtf8) {
 TEST(MySqlApiDirectDbTest, PreparedSelectOfEveryColumnTypeMatchesTheTextProtocol) {
   TScratchDb db;
   TConn c(db.Name());
-  Exec(c, "CREATE TABLE t (id INT, ti TINYINT, tu TINYINT UNSIGNED, si SMALLINT, su SMALLINT UNSIGNED, "
-          "mi MEDIUMINT, mu MEDIUMINT UNSIGNED, i INT, iu INT UNSIGNED, bi BIGINT, bu BIGINT UNSIGNED, "
-          "f FLOAT, d DOUBLE, dc DECIMAL(20,6), dt DATE, tm TIME, tm6 TIME(6), dtm DATETIME, dtm6 DATETIME(6), "
-          "ts TIMESTAMP NULL, y YEAR, ch CHAR(5), vc VARCHAR(20), bn BINARY(4), vb VARBINARY(8), tb TINYBLOB, "
-          "b BLOB, tt TINYTEXT, tx TEXT, lt LONGTEXT, e ENUM('x','y'), st SET('p','q'), bt BIT(10))");
-  Exec(c, "INSERT INTO t VALUES (1, -128, 255, -32768, 65535, -8388608, 16777215, -2147483648, 4294967295, "
-          "-9223372036854775808, 18446744073709551615, 3.14159, -2.718281828459045, -12345678901234.567891, "
-          "'2024-02-29', '-838:59:59', '12:34:56.789012', '1999-12-31 23:59:59', '2000-01-01 00:00:00.000001', "
-          "'2038-01-19 03:14:07', 2155, 'ab', 'varchar', 'bin', 'vb\\0x', 'tiny', 'blob', 'tt', 'text', 'long', "
-          "'y', 'p,q', b'1010101010')");
-  Exec(c, "INSERT INTO t (id, dt, dtm, tm, y) VALUES (2, '0000-00-00', '0000-00-00 00:00:00', '00:00:00', 0000)");
-  Exec(c, "INSERT INTO t (id) VALUES (3)");
+  CreateEveryColumnType(c);
   const std::string select = "SELECT * FROM t ORDER BY id";
   const TRowsText text = Query(c, select);
   ASSERT_EQ(text.size(), 3u);

@@ -1,0 +1,250 @@
+// The client-library variant against the test server: whatever a caller reads through it must
+// equal what the direct variant gives for the same data.
+#include <gtest/gtest.h>
+
+#include "mysql/MyClasses.h"
+#include "mysql/MySqlApiClient.h"
+#include "mysql/MySqlAuth.h"
+#include "tests/mysql/ApiTestSupport.h"
+
+using namespace api_test;
+
+namespace {
+
+TMySQLAPIClient& Client() {
+  MyAPIClient().Initialize();
+  return MyAPIClient();
+}
+
+std::string Describe(const TMySqlFieldRecord& f) {
+  return Format("%s|%s|%s|%s|%s flags %d type %d length %d decimals %d",
+                {f.Name, f.OrgName, f.Table, f.OrgTable, f.Database, int(f.Flags), int(f.Type), int(f.Length),
+                 int(f.Decimals)});
+}
+
+std::vector<std::string> Fields(TMySQLAPI& api, PMYSQL_RES res) {
+  std::vector<std::string> fields;
+  for (uint32_t i = 0; i < api.mysql_num_fields(res); ++i) {
+    TMySqlFieldRecord f;
+    api.GetFieldInfo(res, i, f, false);
+    fields.push_back(Describe(f));
+  }
+  return fields;
+}
+
+// Every value of a prepared statement's rows in the binary form the API hands out.
+TRowsText PreparedRows(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql, std::vector<std::string>& fields) {
+  TStmt stmt(api, con, sql);
+  EXPECT_EQ(stmt.Execute({}), 0) << api.mysql_stmt_error(stmt);
+  PMYSQL_RES meta = api.mysql_stmt_result_metadata(stmt);
+  fields = Fields(api, meta);
+  api.mysql_free_result(meta);
+  EXPECT_EQ(api.StmtBindResults(stmt), 0) << api.mysql_stmt_error(stmt);
+  TRowsText rows;
+  std::vector<uint32_t> lengths;
+  while (api.StmtFetchRow(stmt) == 0) {
+    api.StmtGetLengths(stmt, lengths);
+    auto& row = rows.emplace_back();
+    for (uint32_t i = 0; i < lengths.size(); ++i) {
+      const uint8_t* p = api.StmtGetColumnPtr(stmt, i);
+      row.push_back(p ? TValue(std::string(reinterpret_cast<const char*>(p), lengths[i])) : TValue());
+    }
+  }
+  EXPECT_EQ(api.mysql_stmt_errno(stmt), 0u) << api.mysql_stmt_error(stmt);
+  return rows;
+}
+
+}  // namespace
+
+TEST(MySqlApiClientDbTest, TheLoadedLibraryGivesTheNewestLevelWhateverVersionItReports) {
+  const std::string version = Client().mysql_get_client_info();
+  EXPECT_EQ(Client().ClientVersion(), version);
+  EXPECT_EQ(Client().ClientLevel(), MYSQL_CLIENT_411) << version;
+}
+
+TEST(MySqlApiClientDbTest, SessionCallsAnswerAsTheDirectVariant) {
+  TScratchDb db;
+  const auto& srv = TestServer::Info();
+  TConn direct(db.Name());
+  PMYSQL_CON lib = Client().mysql_init(nullptr);
+  ASSERT_EQ(Client().mysql_real_connect(lib, srv.Host, srv.NativeUser, srv.NativePassword, db.Name(), srv.Port, {},
+                                        CLIENT_MULTI_STATEMENTS),
+            lib)
+      << Client().mysql_error(lib);
+  EXPECT_EQ(Client().mysql_real_query(lib, "SELEC 1"), 1064);
+  EXPECT_EQ(Client().mysql_errno(lib), 1064u);
+  EXPECT_NE(Client().mysql_error(lib).find("You have an error in your SQL syntax"), std::string::npos);
+  EXPECT_EQ(Client().mysql_ping(lib), 0);
+  EXPECT_EQ(Client().mysql_errno(lib), 0u);
+  EXPECT_EQ(Client().mysql_select_db(lib, "no_such_db_h16"), 1049);
+  ASSERT_EQ(Client().mysql_select_db(lib, db.Name()), 0);
+
+  EXPECT_EQ(Client().mysql_get_server_info(lib), Api().mysql_get_server_info(direct));
+  EXPECT_EQ(std::to_string(Client().mysql_thread_id(lib)), Scalar(Client(), lib, "SELECT CONNECTION_ID()"));
+  Exec(Client(), lib, "CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, v INT)");
+  Exec(Client(), lib, "INSERT INTO t (v) VALUES (1), (2), (3)");
+  EXPECT_EQ(Client().mysql_affected_rows(lib), 3u);
+  EXPECT_EQ(Client().mysql_insert_id(lib), 1u);
+  EXPECT_NE(Client().mysql_info(lib).find("Records: 3  Duplicates: 0  Warnings: 0"), std::string::npos);
+
+  ASSERT_EQ(Client().mysql_real_query(lib, "SELECT 1; SELECT 2, 3"), 0);
+  Client().mysql_free_result(Client().mysql_use_result(lib));
+  EXPECT_TRUE(Client().mysql_more_results(lib));
+  ASSERT_EQ(Client().mysql_next_result(lib), 0);
+  PMYSQL_RES second = Client().mysql_use_result(lib);
+  EXPECT_EQ(Client().mysql_num_fields(second), 2u);
+  Client().mysql_free_result(second);
+  EXPECT_EQ(Client().mysql_next_result(lib), -1);
+  Client().mysql_close(lib);
+}
+
+TEST(MySqlApiClientDbTest, TextResultsMatchTheDirectVariant) {
+  TScratchDb db;
+  TConn direct(db.Name());
+  CreateEveryColumnType(direct);
+  TConn lib(Client(), db.Name());
+  const std::string sql = "SELECT *, id AS alias, 1 + 1 AS two FROM t ORDER BY id";
+  std::vector<std::string> fields[2];
+  TRowsText rows[2];
+  std::vector<uint32_t> lengths[2];
+  TMySQLAPI* apis[2] = {&Api(), &Client()};
+  PMYSQL_CON cons[2] = {direct, lib};
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(apis[k]->mysql_real_query(cons[k], sql), 0);
+    PMYSQL_RES res = apis[k]->mysql_use_result(cons[k]);
+    fields[k] = Fields(*apis[k], res);
+    while (PMYSQL_ROW row = apis[k]->mysql_fetch_row(res)) {
+      auto& out = rows[k].emplace_back();
+      for (uint32_t i = 0; i < fields[k].size(); ++i)
+        out.push_back(apis[k]->FieldIsNull(row, i) ? TValue() : TValue(apis[k]->GetFieldStr(row, i)));
+      std::vector<uint32_t> rowLengths;
+      apis[k]->GetLengths(res, rowLengths);
+      lengths[k].insert(lengths[k].end(), rowLengths.begin(), rowLengths.end());
+    }
+    apis[k]->mysql_free_result(res);
+  }
+  EXPECT_EQ(fields[1], fields[0]);
+  EXPECT_EQ(rows[1], rows[0]);
+  EXPECT_EQ(lengths[1], lengths[0]);
+  ASSERT_EQ(rows[0].size(), 3u);
+}
+
+TEST(MySqlApiClientDbTest, PreparedResultsOfEveryColumnTypeMatchTheDirectVariant) {
+  TScratchDb db;
+  TConn direct(db.Name());
+  CreateEveryColumnType(direct);
+  TConn lib(Client(), db.Name());
+  const std::string sql = "SELECT *, NULL AS nothing FROM t ORDER BY id";
+  std::vector<std::string> directFields, libFields;
+  const TRowsText expected = PreparedRows(Api(), direct, sql, directFields);
+  const TRowsText got = PreparedRows(Client(), lib, sql, libFields);
+  EXPECT_EQ(libFields, directFields);
+  ASSERT_EQ(expected.size(), 3u);
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t r = 0; r < got.size(); ++r)
+    for (size_t i = 0; i < got[r].size(); ++i) {
+      SCOPED_TRACE("row " + std::to_string(r) + ": " + directFields[i]);
+      EXPECT_EQ(got[r][i], expected[r][i]);
+    }
+}
+
+TEST(MySqlApiClientDbTest, PreparedParametersOfEveryTypeArriveAsThroughTheDirectVariant) {
+  TScratchDb db;
+  TConn direct(db.Name());
+  TConn lib(Client(), db.Name());
+  Exec(direct, "SET NAMES utf8mb4");
+  Exec(Client(), lib, "SET NAMES utf8mb4");
+  const std::string columns =
+      "(id INT, i8 TINYINT, b TINYINT(1), i16 SMALLINT, u16 SMALLINT UNSIGNED, i32 INT, u32 INT UNSIGNED, "
+      "i64 BIGINT, f DOUBLE, d DATE, tm TIME, dt DATETIME(3), s VARCHAR(40) CHARACTER SET utf8mb4, m TEXT, "
+      "bl LONGBLOB, n DECIMAL(12,4))";
+  Exec(direct, "CREATE TABLE t_direct " + columns);
+  Exec(direct, "CREATE TABLE t_lib " + columns);
+  std::string big(3 * 1024 * 1024 + 7, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
+  const TDateTime when = EncodeDateTime(2004, 5, 6, 7, 8, 9, 10);
+  const std::vector<std::vector<TMySqlStmtParam>> rows = {
+      {P(dtInt32, 1), P(dtInt8, -100), P(dtBoolean, true), P(dtInt16, -30000), P(dtUInt16, 65535),
+       P(dtInt32, -2000000000), P(dtUInt32, 3000000000LL), P(dtInt64, -9000000000000000000LL), P(dtFloat, 0.1),
+       P(dtDate, Variant::FromDateTime(when)), P(dtTime, Variant::FromDateTime(-1.25)),
+       P(dtDateTime, Variant::FromDateTime(when)), P(dtWideString, std::u16string(u"你好 \"quoted\"")),
+       P(dtMemo, std::string("memo\nline")), P(dtBlob, Variant::FromBytes(big.data(), big.size())),
+       P(dtFmtBCD, std::string("-12345678.1234"))},
+      {P(dtInt32, 2), P(dtInt8, Variant::Null()), P(dtBoolean, false), P(dtInt16, 0), P(dtUInt16, 0),
+       P(dtInt32, 0), P(dtUInt32, 0), P(dtInt64, 0), P(dtFloat, -1e300), P(dtDate, Variant::FromDateTime(MySQLZeroDate)),
+       P(dtTime, Variant::FromDateTime(EncodeTime(23, 59, 59, 999))), P(dtDateTime, Variant::Null()),
+       P(dtString, std::string()), P(dtMemo, std::string()), P(dtBlob, Variant(), true), P(dtFmtBCD, std::string("0"))}};
+  for (const auto& [api, con, table] : {std::tuple<TMySQLAPI*, PMYSQL_CON, std::string>{&Api(), direct, "t_direct"},
+                                        {&Client(), lib, "t_lib"}}) {
+    TStmt ins(*api, con, "INSERT INTO " + table + " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    for (const auto& row : rows) ASSERT_EQ(ins.Execute(row, true), 0) << table << ": " << api->mysql_stmt_error(ins);
+  }
+  const std::string select = "SELECT i8, b, i16, u16, i32, u32, i64, f, d, tm, dt, HEX(s), m, MD5(bl), n FROM ";
+  const TRowsText expected = Query(direct, select + "t_direct ORDER BY id");
+  EXPECT_EQ(Query(direct, select + "t_lib ORDER BY id"), expected);
+  ASSERT_EQ(expected.size(), 2u);
+  EXPECT_EQ(expected[0][9], "-30:00:00");
+}
+
+TEST(MySqlApiClientDbTest, AParameterCountThatDoesNotMatchIsRefusedBeforeSending) {
+  TScratchDb db;
+  TConn lib(Client(), db.Name());
+  Exec(Client(), lib, "CREATE TABLE t (a INT, b INT)");
+  TStmt ins(Client(), lib, "INSERT INTO t VALUES (?, ?)");
+  for (size_t count : {1, 3}) {
+    std::vector<TMySqlStmtParam> params(count, P(dtInt32, 5));
+    EXPECT_EQ(ins.Execute(params), 2030);
+    EXPECT_EQ(Client().mysql_stmt_errno(ins), 2030u);
+    EXPECT_EQ(Client().mysql_stmt_error(ins), "Not all parameters data supplied");
+  }
+  ASSERT_EQ(ins.Execute({P(dtInt32, 1), P(dtInt32, 2)}), 0);
+  EXPECT_EQ(Client().mysql_stmt_errno(ins), 0u);
+  EXPECT_EQ(Scalar(Client(), lib, "SELECT COUNT(*) FROM t"), "1");
+}
+
+TEST(MySqlApiClientDbTest, ClosingTheConnectionFirstLeavesResultsAndStatementsSafe) {
+  const auto& srv = TestServer::Info();
+  PMYSQL_CON h = Client().mysql_init(nullptr);
+  ASSERT_NE(Client().mysql_real_connect(h, srv.Host, srv.NativeUser, srv.NativePassword, {}, srv.Port, {}, 0),
+            nullptr);
+  PMYSQL_STMT stmt = Client().mysql_stmt_init(h);
+  ASSERT_EQ(Client().mysql_stmt_prepare(stmt, "SELECT 1"), 0);
+  ASSERT_EQ(Client().mysql_real_query(h, "SELECT 1 UNION SELECT 2"), 0);
+  PMYSQL_RES res = Client().mysql_use_result(h);
+  ASSERT_NE(Client().mysql_fetch_row(res), nullptr);
+  const int before = Client().OpenConnections();
+  Client().mysql_close(h);
+  EXPECT_EQ(Client().OpenConnections(), before - 1);
+  EXPECT_EQ(Client().mysql_fetch_row(res), nullptr);
+  Client().mysql_free_result(res);
+  EXPECT_NE(Client().StmtExecute(stmt, TParams(), false), 0);
+  Client().mysql_stmt_close(stmt);
+}
+
+TEST(MySqlApiClientDbTest, TheLibraryStaysWhileConnectionsAreOpen) {
+  {
+    TConn lib(Client(), {});
+    ASSERT_TRUE(lib.Connected());
+    EXPECT_THROW(Client().Unload(), EInvalidOperation);
+    EXPECT_TRUE(Client().Loaded());
+    EXPECT_EQ(Scalar(Client(), lib, "SELECT 5"), "5");
+  }
+  MyAPIClient().Unload();
+  EXPECT_FALSE(MyAPIClient().Loaded());
+  TConn again(Client(), {});
+  EXPECT_EQ(Scalar(Client(), again, "SELECT 6"), "6") << "loaded again";
+}
+
+TEST(MySqlApiClientDbTest, ProcedureResultsAreDrainedWithTheStatementsResult) {
+  TScratchDb db;
+  TConn lib(Client(), db.Name());
+  Exec(Client(), lib, "CREATE PROCEDURE p() BEGIN SELECT 1; SELECT 2, 3; END");
+  TStmt call(Client(), lib, "CALL p()");
+  for (int run = 0; run < 2; ++run) {  // a new execute drops what the last one left
+    ASSERT_EQ(call.Execute({}), 0) << Client().mysql_stmt_error(call);
+    ASSERT_EQ(Client().StmtBindResults(call), 0);
+    ASSERT_EQ(Client().StmtFetchRow(call), 0);
+  }
+  EXPECT_FALSE(Client().mysql_stmt_free_result(call));
+  EXPECT_EQ(Scalar(Client(), lib, "SELECT 4"), "4") << "no result of the call is left pending";
+}
