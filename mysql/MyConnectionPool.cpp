@@ -5,6 +5,7 @@
 
 #include "core/MemData.h"
 #include "mysql/MySqlApiDirect.h"
+#include "mysql/MySqlApiEmbedded.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/Variant.h"
 
@@ -17,8 +18,10 @@ struct TGlobalManager {
 };
 
 TGlobalManager& Global() {
-  // The API is made first so that it is freed after the manager, whose idle sessions it closes.
+  // The APIs are made first so that they are freed after the manager, whose idle sessions they close.
   MyAPIDirect();
+  MyAPIClient();
+  MyAPIEmbedded();
   static TGlobalManager global;
   return global;
 }
@@ -91,7 +94,7 @@ std::unique_ptr<TCRConnection> TMyLocalConnectionPool::CreateNewConnection() {
   connection->SetProp(prPort, p.Port);
   connection->SetProp(prIsolationLevel, static_cast<int>(p.IsolationLevel));
   connection->IOHandler = p.IOHandler;
-  connection->SetProp(prMySQLAPI, Variant::FromObject(&MyAPIDirect()));
+  connection->SetProp(prMySQLAPI, Variant::FromObject(&ChooseMySQLAPI(p.Embedded, p.Direct)));
   connection->SetProp(prCompress, p.Compress);
   connection->SetProp(prUseUnicode, p.UseUnicode);
   connection->SetProp(prCharset, p.Charset);

@@ -4,6 +4,7 @@
 
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySqlApiDirect.h"
+#include "mysql/MySqlApiEmbedded.h"
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlNet.h"
 #include "mysql/MySqlTypes.h"
@@ -120,6 +121,8 @@ void TMySQLConnection::CheckStmt(int status, PMYSQL_STMT stmt, TComponent* compo
 void TMySQLConnection::Connect(const std::string&) {
   if (FConnected) return;
   FServerVersion.clear();
+  // An embedded server starts with this connection's parameters when it is not running yet.
+  if (auto* embedded = dynamic_cast<TMySQLAPIEmbedded*>(FAPI)) embedded->SetParams(FEmbParams);
   FAPI->Initialize();
   try {
     if (FMySQL != nullptr) Disconnect();

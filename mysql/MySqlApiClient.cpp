@@ -7,61 +7,62 @@
 
 #include "mysql/MyClasses.h"
 #include "mysql/MySqlPackets.h"
+#include "mysql/MySqlVioPipe.h"
 #include "platform/runtime/Format.h"
 
 // ---- entry points -------------------------------------------------------------------------------
 
 // Every entry point the variant calls: name, result and arguments, in the library's C types (the
 // handles as untyped pointers). mysql_stmt_next_result is used when the library has it.
-#define DA_MYSQL_ENTRIES(X)                                                                          \
-  X(mysql_num_fields, unsigned int, (void*))                                                        \
-  X(mysql_fetch_field_direct, TMyLibField*, (void*, unsigned int))                                  \
-  X(mysql_field_count, unsigned int, (void*))                                                       \
-  X(mysql_affected_rows, unsigned long long, (void*))                                               \
-  X(mysql_insert_id, unsigned long long, (void*))                                                   \
-  X(mysql_errno, unsigned int, (void*))                                                             \
-  X(mysql_error, const char*, (void*))                                                              \
-  X(mysql_info, const char*, (void*))                                                               \
-  X(mysql_thread_id, unsigned long, (void*))                                                        \
-  X(mysql_character_set_name, const char*, (void*))                                                 \
-  X(mysql_init, void*, (void*))                                                                     \
-  X(mysql_ssl_set, my_bool_t, (void*, const char*, const char*, const char*, const char*, const char*)) \
-  X(mysql_real_connect, void*,                                                                      \
+#define DA_MYSQL_ENTRIES(X)                                                                                \
+  X(mysql_num_fields, unsigned int, (void*))                                                               \
+  X(mysql_fetch_field_direct, TMyLibField*, (void*, unsigned int))                                         \
+  X(mysql_field_count, unsigned int, (void*))                                                              \
+  X(mysql_affected_rows, unsigned long long, (void*))                                                      \
+  X(mysql_insert_id, unsigned long long, (void*))                                                          \
+  X(mysql_errno, unsigned int, (void*))                                                                    \
+  X(mysql_error, const char*, (void*))                                                                     \
+  X(mysql_info, const char*, (void*))                                                                      \
+  X(mysql_thread_id, unsigned long, (void*))                                                               \
+  X(mysql_character_set_name, const char*, (void*))                                                        \
+  X(mysql_init, void*, (void*))                                                                            \
+  X(mysql_ssl_set, my_bool_t, (void*, const char*, const char*, const char*, const char*, const char*))    \
+  X(mysql_real_connect, void*,                                                                             \
     (void*, const char*, const char*, const char*, const char*, unsigned int, const char*, unsigned long)) \
-  X(mysql_close, void, (void*))                                                                     \
-  X(mysql_select_db, int, (void*, const char*))                                                     \
-  X(mysql_real_query, int, (void*, const char*, unsigned long))                                     \
-  X(mysql_kill, int, (void*, unsigned long))                                                        \
-  X(mysql_ping, int, (void*))                                                                       \
-  X(mysql_get_server_info, const char*, (void*))                                                    \
-  X(mysql_get_client_info, const char*, ())                                                         \
-  X(mysql_get_host_info, const char*, (void*))                                                      \
-  X(mysql_use_result, void*, (void*))                                                               \
-  X(mysql_options, int, (void*, int, const void*))                                                  \
-  X(mysql_free_result, void, (void*))                                                               \
-  X(mysql_fetch_row, char**, (void*))                                                               \
-  X(mysql_fetch_lengths, unsigned long*, (void*))                                                   \
-  X(mysql_server_init, int, (int, char**, char**))                                                  \
-  X(mysql_server_end, void, ())                                                                     \
-  X(mysql_stmt_init, void*, (void*))                                                                \
-  X(mysql_stmt_prepare, int, (void*, const char*, unsigned long))                                   \
-  X(mysql_stmt_execute, int, (void*))                                                               \
-  X(mysql_stmt_param_count, unsigned long, (void*))                                                 \
-  X(mysql_stmt_bind_param, my_bool_t, (void*, TMyLibBind*))                                         \
-  X(mysql_stmt_bind_result, my_bool_t, (void*, TMyLibBind*))                                        \
-  X(mysql_stmt_field_count, unsigned int, (void*))                                                  \
-  X(mysql_stmt_close, my_bool_t, (void*))                                                           \
-  X(mysql_stmt_free_result, my_bool_t, (void*))                                                     \
-  X(mysql_stmt_errno, unsigned int, (void*))                                                        \
-  X(mysql_stmt_error, const char*, (void*))                                                         \
-  X(mysql_stmt_fetch, int, (void*))                                                                 \
-  X(mysql_stmt_fetch_column, int, (void*, TMyLibBind*, unsigned int, unsigned long))                \
-  X(mysql_stmt_send_long_data, my_bool_t, (void*, unsigned int, const char*, unsigned long))        \
-  X(mysql_stmt_result_metadata, void*, (void*))                                                     \
-  X(mysql_stmt_param_metadata, void*, (void*))                                                      \
-  X(mysql_stmt_affected_rows, unsigned long long, (void*))                                          \
-  X(mysql_more_results, my_bool_t, (void*))                                                         \
-  X(mysql_next_result, int, (void*))                                                                \
+  X(mysql_close, void, (void*))                                                                            \
+  X(mysql_select_db, int, (void*, const char*))                                                            \
+  X(mysql_real_query, int, (void*, const char*, unsigned long))                                            \
+  X(mysql_kill, int, (void*, unsigned long))                                                               \
+  X(mysql_ping, int, (void*))                                                                              \
+  X(mysql_get_server_info, const char*, (void*))                                                           \
+  X(mysql_get_client_info, const char*, ())                                                                \
+  X(mysql_get_host_info, const char*, (void*))                                                             \
+  X(mysql_use_result, void*, (void*))                                                                      \
+  X(mysql_options, int, (void*, int, const void*))                                                         \
+  X(mysql_free_result, void, (void*))                                                                      \
+  X(mysql_fetch_row, char**, (void*))                                                                      \
+  X(mysql_fetch_lengths, unsigned long*, (void*))                                                          \
+  X(mysql_server_init, int, (int, char**, char**))                                                         \
+  X(mysql_server_end, void, ())                                                                            \
+  X(mysql_stmt_init, void*, (void*))                                                                       \
+  X(mysql_stmt_prepare, int, (void*, const char*, unsigned long))                                          \
+  X(mysql_stmt_execute, int, (void*))                                                                      \
+  X(mysql_stmt_param_count, unsigned long, (void*))                                                        \
+  X(mysql_stmt_bind_param, my_bool_t, (void*, TMyLibBind*))                                                \
+  X(mysql_stmt_bind_result, my_bool_t, (void*, TMyLibBind*))                                               \
+  X(mysql_stmt_field_count, unsigned int, (void*))                                                         \
+  X(mysql_stmt_close, my_bool_t, (void*))                                                                  \
+  X(mysql_stmt_free_result, my_bool_t, (void*))                                                            \
+  X(mysql_stmt_errno, unsigned int, (void*))                                                               \
+  X(mysql_stmt_error, const char*, (void*))                                                                \
+  X(mysql_stmt_fetch, int, (void*))                                                                        \
+  X(mysql_stmt_fetch_column, int, (void*, TMyLibBind*, unsigned int, unsigned long))                       \
+  X(mysql_stmt_send_long_data, my_bool_t, (void*, unsigned int, const char*, unsigned long))               \
+  X(mysql_stmt_result_metadata, void*, (void*))                                                            \
+  X(mysql_stmt_param_metadata, void*, (void*))                                                             \
+  X(mysql_stmt_affected_rows, unsigned long long, (void*))                                                 \
+  X(mysql_more_results, my_bool_t, (void*))                                                                \
+  X(mysql_next_result, int, (void*))                                                                       \
   X(mysql_stmt_next_result, int, (void*))
 
 struct TMyLibCalls {
@@ -75,16 +76,20 @@ struct TMyLibCalls {
 namespace {
 
 constexpr char SNotLoaded[] =
-    "MySQL client library couldn't be loaded. Please place %s file to system folder (included to PATH) or to the "
-    "folder with executable unit of main program.";
+    "MySQL client library couldn't be loaded. Please place %s file to system folder (included to PATH) "
+    "or to the folder with executable unit of main program.";
 constexpr char SNotLinked[] = "MySQL API function is not linked. You should update MySQL %s library (%s).";
 
 constexpr uint32_t UNSIGNED_FLAG = 32;
 constexpr unsigned long MinColumnBuffer = 16;
 constexpr unsigned long MaxInitialColumnBuffer = 4096;
 
-const char* OrNull(const std::string& s) { return s.empty() ? nullptr : s.c_str(); }
-std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+const char* OrNull(const std::string& s) {
+  return s.empty() ? nullptr : s.c_str();
+}
+std::string Text(const char* s) {
+  return s ? std::string(s) : std::string();
+}
 
 // ---- handles --------------------------------------------------------------------------------
 
@@ -94,6 +99,7 @@ struct TLibResult;
 // closes first.
 struct TLibSession {
   void* Mysql = nullptr;
+  uint32_t Protocol = MYSQL_PROTOCOL_DEFAULT;  // applied at the connect
   std::unordered_set<TLibResult*> Results;
 };
 
@@ -183,7 +189,8 @@ TLibStmt& Talking(PMYSQL_STMT handle) {
 // ---- parameters -------------------------------------------------------------------------------
 
 bool IsTemporal(int type) {
-  return type == mftDate || type == mftNewDate || type == mftTime || type == mftDateTime || type == mftTimestamp;
+  return type == mftDate || type == mftNewDate || type == mftTime || type == mftDateTime ||
+         type == mftTimestamp;
 }
 
 // A date or time into the library's record. Hours beyond a day go into the days, which the
@@ -198,7 +205,9 @@ TMyLibTime LibTime(const TMySqlTime& t, int type) {
   r.second = t.Second;
   r.second_part = t.SecondPart;
   r.neg = static_cast<my_bool_t>(t.Neg);
-  r.time_type = type == mftTime ? MYSQL_TIMESTAMP_TIME : type == mftDate ? MYSQL_TIMESTAMP_DATE : MYSQL_TIMESTAMP_DATETIME;
+  r.time_type = type == mftTime   ? MYSQL_TIMESTAMP_TIME
+                : type == mftDate ? MYSQL_TIMESTAMP_DATE
+                                  : MYSQL_TIMESTAMP_DATETIME;
   if (type == mftTime) {
     r.day = t.Hour / 24;
     r.hour = t.Hour % 24;
@@ -259,15 +268,29 @@ void PlanColumn(const TMyLibField& f, TLibColumn& c) {
   c.Temporal = IsTemporal(f.type);
   size_t size = 0;
   switch (f.type) {
-    case mftTiny: c.BufferType = mftTiny, size = 1; break;
+    case mftTiny:
+      c.BufferType = mftTiny, size = 1;
+      break;
     case mftShort:
-    case mftYear: c.BufferType = mftShort, size = 2; break;
+    case mftYear:
+      c.BufferType = mftShort, size = 2;
+      break;
     case mftLong:
-    case mftInt24: c.BufferType = mftLong, size = 4; break;
-    case mftLongLong: c.BufferType = mftLongLong, size = 8; break;
-    case mftFloat: c.BufferType = mftFloat, size = 4; break;
-    case mftDouble: c.BufferType = mftDouble, size = 8; break;
-    case mftNewDate: c.BufferType = mftDate, size = 12; break;
+    case mftInt24:
+      c.BufferType = mftLong, size = 4;
+      break;
+    case mftLongLong:
+      c.BufferType = mftLongLong, size = 8;
+      break;
+    case mftFloat:
+      c.BufferType = mftFloat, size = 4;
+      break;
+    case mftDouble:
+      c.BufferType = mftDouble, size = 8;
+      break;
+    case mftNewDate:
+      c.BufferType = mftDate, size = 12;
+      break;
     default:
       if (c.Temporal) {
         c.BufferType = f.type;
@@ -335,12 +358,12 @@ uint32_t EncodeTemporal(const TMyLibTime& t, int bufferType, uint8_t* out) {
 
 TMySQLAPIClient::TMySQLAPIClient() : TMySQLAPIClient(DefaultLibraryName, "client", MyClientLibLayout, true) {}
 
-TMySQLAPIClient::TMySQLAPIClient(std::string defaultLibrary, std::string libraryKind, const TMyLibLayout& layout,
-                                 bool tlsOption)
+TMySQLAPIClient::TMySQLAPIClient(std::string defaultLibrary, std::string libraryKind,
+                                 const TMyLibLayout& layout, bool network)
     : FDefaultLibrary(std::move(defaultLibrary)),
       FLibraryKind(std::move(libraryKind)),
       FLayout(layout),
-      FTlsOption(tlsOption),
+      FNetwork(network),
       FCalls(std::make_unique<TMyLibCalls>()) {
   SetClientVersion({}, MYSQL_CLIENT_411);
 }
@@ -375,7 +398,9 @@ void TMySQLAPIClient::SetLibraryName(std::string name) {
   FLibraryOverride = std::move(name);
 }
 
-bool TMySQLAPIClient::Loaded() { return FLoaded.load(); }
+bool TMySQLAPIClient::Loaded() {
+  return FLoaded.load();
+}
 
 bool TMySQLAPIClient::LoadEntries() {
   if (FLoaded) return true;
@@ -390,8 +415,8 @@ bool TMySQLAPIClient::LoadEntries() {
 
 void TMySQLAPIClient::CheckNoConnections() const {
   if (FConnections.load() != 0)
-    throw EInvalidOperation(Format("%s is in use by %d connections and cannot be unloaded",
-                                   {FLib.Name(), FConnections.load()}));
+    throw EInvalidOperation(
+        Format("%s is in use by %d connections and cannot be unloaded", {FLib.Name(), FConnections.load()}));
 }
 
 void TMySQLAPIClient::UnloadEntries() {
@@ -443,14 +468,24 @@ int TMySQLAPIClient::StmtStatus(PMYSQL_STMT stmt, bool failed) {
   return ErrorOr0(failed, failed ? mysql_stmt_errno(stmt) : 0);
 }
 
-uint32_t TMySQLAPIClient::mysql_field_count(PMYSQL_CON mysql) { return DA_LIB(mysql_field_count)(Session(mysql).Mysql); }
+uint32_t TMySQLAPIClient::mysql_field_count(PMYSQL_CON mysql) {
+  return DA_LIB(mysql_field_count)(Session(mysql).Mysql);
+}
 uint64_t TMySQLAPIClient::mysql_affected_rows(PMYSQL_CON mysql) {
   return DA_LIB(mysql_affected_rows)(Session(mysql).Mysql);
 }
-uint64_t TMySQLAPIClient::mysql_insert_id(PMYSQL_CON mysql) { return DA_LIB(mysql_insert_id)(Session(mysql).Mysql); }
-uint32_t TMySQLAPIClient::mysql_errno(PMYSQL_CON mysql) { return DA_LIB(mysql_errno)(Session(mysql).Mysql); }
-std::string TMySQLAPIClient::mysql_error(PMYSQL_CON mysql) { return Text(DA_LIB(mysql_error)(Session(mysql).Mysql)); }
-std::string TMySQLAPIClient::mysql_info(PMYSQL_CON mysql) { return Text(DA_LIB(mysql_info)(Session(mysql).Mysql)); }
+uint64_t TMySQLAPIClient::mysql_insert_id(PMYSQL_CON mysql) {
+  return DA_LIB(mysql_insert_id)(Session(mysql).Mysql);
+}
+uint32_t TMySQLAPIClient::mysql_errno(PMYSQL_CON mysql) {
+  return DA_LIB(mysql_errno)(Session(mysql).Mysql);
+}
+std::string TMySQLAPIClient::mysql_error(PMYSQL_CON mysql) {
+  return Text(DA_LIB(mysql_error)(Session(mysql).Mysql));
+}
+std::string TMySQLAPIClient::mysql_info(PMYSQL_CON mysql) {
+  return Text(DA_LIB(mysql_info)(Session(mysql).Mysql));
+}
 uint32_t TMySQLAPIClient::mysql_thread_id(PMYSQL_CON mysql) {
   return static_cast<uint32_t>(DA_LIB(mysql_thread_id)(Session(mysql).Mysql));
 }
@@ -460,11 +495,15 @@ std::string TMySQLAPIClient::mysql_character_set_name(PMYSQL_CON mysql) {
 std::string TMySQLAPIClient::mysql_get_server_info(PMYSQL_CON mysql) {
   return Text(DA_LIB(mysql_get_server_info)(Session(mysql).Mysql));
 }
-std::string TMySQLAPIClient::mysql_get_client_info() { return Text(DA_LIB(mysql_get_client_info)()); }
+std::string TMySQLAPIClient::mysql_get_client_info() {
+  return Text(DA_LIB(mysql_get_client_info)());
+}
 std::string TMySQLAPIClient::mysql_get_host_info(PMYSQL_CON mysql) {
   return Text(DA_LIB(mysql_get_host_info)(Session(mysql).Mysql));
 }
-bool TMySQLAPIClient::mysql_more_results(PMYSQL_CON mysql) { return DA_LIB(mysql_more_results)(Session(mysql).Mysql); }
+bool TMySQLAPIClient::mysql_more_results(PMYSQL_CON mysql) {
+  return DA_LIB(mysql_more_results)(Session(mysql).Mysql);
+}
 int TMySQLAPIClient::mysql_next_result(PMYSQL_CON mysql) {
   const int rc = DA_LIB(mysql_next_result)(Session(mysql).Mysql);
   return rc <= 0 ? rc : SessionStatus(mysql, true);
@@ -473,10 +512,15 @@ int TMySQLAPIClient::mysql_select_db(PMYSQL_CON mysql, const std::string& db) {
   return SessionStatus(mysql, DA_LIB(mysql_select_db)(Session(mysql).Mysql, db.c_str()) != 0);
 }
 int TMySQLAPIClient::mysql_real_query(PMYSQL_CON mysql, std::string_view query) {
-  return SessionStatus(mysql, DA_LIB(mysql_real_query)(Session(mysql).Mysql, query.data(), query.size()) != 0);
+  return SessionStatus(mysql,
+                       DA_LIB(mysql_real_query)(Session(mysql).Mysql, query.data(), query.size()) != 0);
 }
-int TMySQLAPIClient::mysql_kill(PMYSQL_CON mysql, uint32_t pid) { return SessionStatus(mysql, DA_LIB(mysql_kill)(Session(mysql).Mysql, pid) != 0); }
-int TMySQLAPIClient::mysql_ping(PMYSQL_CON mysql) { return SessionStatus(mysql, DA_LIB(mysql_ping)(Session(mysql).Mysql) != 0); }
+int TMySQLAPIClient::mysql_kill(PMYSQL_CON mysql, uint32_t pid) {
+  return SessionStatus(mysql, DA_LIB(mysql_kill)(Session(mysql).Mysql, pid) != 0);
+}
+int TMySQLAPIClient::mysql_ping(PMYSQL_CON mysql) {
+  return SessionStatus(mysql, DA_LIB(mysql_ping)(Session(mysql).Mysql) != 0);
+}
 
 PMYSQL_CON TMySQLAPIClient::mysql_init(PMYSQL_CON) {
   auto init = DA_LIB(mysql_init);
@@ -491,25 +535,25 @@ PMYSQL_CON TMySQLAPIClient::mysql_init(PMYSQL_CON) {
 }
 
 int TMySQLAPIClient::mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, const std::string& cert,
-                                   const std::string& ca, const std::string& caPath, const std::string& cipher) {
+                                   const std::string& ca, const std::string& caPath,
+                                   const std::string& cipher) {
   void* m = Session(mysql).Mysql;
   DA_LIB(mysql_ssl_set)(m, OrNull(key), OrNull(cert), OrNull(ca), OrNull(caPath), OrNull(cipher));
-  if (!FTlsOption) return 0;
+  if (!FNetwork) return 0;
   const my_bool_t required = 1;
   return DA_LIB(mysql_options)(m, MYSQL_LIB_OPT_SSL_ENFORCE, &required);
 }
 
 int TMySQLAPIClient::mysql_options(PMYSQL_CON mysql, int option, uint32_t value) {
+  TLibSession& s = Session(mysql);
   unsigned int number = value;
   switch (option) {
     case MYSQL_OPT_NAMED_PIPE:
-      // Named pipes are Unix sockets on this system.
-      option = MYSQL_OPT_PROTOCOL;
-      number = MYSQL_PROTOCOL_SOCKET;
-      break;
+      s.Protocol = MYSQL_PROTOCOL_PIPE;
+      return 0;
     case MYSQL_OPT_PROTOCOL:
-      if (number == MYSQL_PROTOCOL_PIPE) number = MYSQL_PROTOCOL_SOCKET;
-      break;
+      s.Protocol = value;
+      return 0;
     case MYSQL_OPT_CONNECT_TIMEOUT:
     case MYSQL_LIB_OPT_COMPRESS:
     case MYSQL_LIB_OPT_LOCAL_INFILE:
@@ -519,14 +563,30 @@ int TMySQLAPIClient::mysql_options(PMYSQL_CON mysql, int option, uint32_t value)
     default:
       return 1;
   }
-  return DA_LIB(mysql_options)(Session(mysql).Mysql, option, &number);
+  return DA_LIB(mysql_options)(s.Mysql, option, &number);
 }
 
-PMYSQL_CON TMySQLAPIClient::mysql_real_connect(PMYSQL_CON mysql, const std::string& host, const std::string& user,
-                                               const std::string& password, const std::string& db, uint32_t port,
+PMYSQL_CON TMySQLAPIClient::mysql_real_connect(PMYSQL_CON mysql, const std::string& host,
+                                               const std::string& user, const std::string& password,
+                                               const std::string& db, uint32_t port,
                                                const std::string& unixSocket, uint32_t clientFlags) {
-  void* connected = DA_LIB(mysql_real_connect)(Session(mysql).Mysql, OrNull(host), user.c_str(), password.c_str(),
-                                               OrNull(db), port, OrNull(unixSocket), clientFlags);
+  TLibSession& s = Session(mysql);
+  std::string toHost = host, socket;
+  if (FNetwork) {
+    // Named pipes are Unix sockets on this system; the library would use a socket only for
+    // "localhost", and by default for it.
+    const bool local = s.Protocol == MYSQL_PROTOCOL_SOCKET || s.Protocol == MYSQL_PROTOCOL_PIPE;
+    unsigned int protocol = local                                  ? MYSQL_PROTOCOL_SOCKET
+                            : s.Protocol == MYSQL_PROTOCOL_DEFAULT ? MYSQL_PROTOCOL_TCP
+                                                                   : s.Protocol;
+    DA_LIB(mysql_options)(s.Mysql, MYSQL_OPT_PROTOCOL, &protocol);
+    if (local) {
+      toHost = "localhost";
+      socket = TMySqlVioPipe::SocketPath(unixSocket);
+    }
+  }
+  void* connected = DA_LIB(mysql_real_connect)(s.Mysql, OrNull(toHost), user.c_str(), password.c_str(),
+                                               OrNull(db), port, OrNull(socket), clientFlags);
   return connected ? mysql : nullptr;
 }
 
@@ -585,7 +645,9 @@ void TMySQLAPIClient::GetLengths(PMYSQL_RES res, std::vector<uint32_t>& lengths)
     lengths[i] = result.Row ? static_cast<uint32_t>(result.Lengths[i]) : 0;
 }
 
-bool TMySQLAPIClient::FieldIsNull(PMYSQL_ROW row, uint32_t index) { return RowOf(row).Value(index) == nullptr; }
+bool TMySQLAPIClient::FieldIsNull(PMYSQL_ROW row, uint32_t index) {
+  return RowOf(row).Value(index) == nullptr;
+}
 
 const uint8_t* TMySQLAPIClient::GetFieldPtr(PMYSQL_RES, PMYSQL_ROW row, uint32_t index) {
   return reinterpret_cast<const uint8_t*>(RowOf(row).Value(index));
@@ -612,7 +674,9 @@ std::string TMySQLAPIClient::GetFieldStr(PMYSQL_ROW row, uint32_t index) {
   return value ? std::string(value, result.Lengths[index]) : std::string();
 }
 
-uint32_t TMySQLAPIClient::mysql_num_fields(PMYSQL_RES res) { return DA_LIB(mysql_num_fields)(Result(res).Res); }
+uint32_t TMySQLAPIClient::mysql_num_fields(PMYSQL_RES res) {
+  return DA_LIB(mysql_num_fields)(Result(res).Res);
+}
 
 PMYSQL_FIELD TMySQLAPIClient::mysql_fetch_field_direct(PMYSQL_RES res, uint32_t fieldNr) {
   return reinterpret_cast<PMYSQL_FIELD>(DA_LIB(mysql_fetch_field_direct)(Result(res).Res, fieldNr));
@@ -630,8 +694,9 @@ void TMySQLAPIClient::GetFieldInfo(PMYSQL_RES res, uint32_t index, TMySqlFieldRe
   // The numeric flag is the library's own addition: it is set by the rule the direct variant
   // applies to the server's flags, so that both describe a column alike.
   TMySqlFieldInfo info;
-  info.Init(text(f->name, f->name_length), text(f->org_name, f->org_name_length), text(f->table, f->table_length),
-            text(f->org_table, f->org_table_length), text(f->db, f->db_length), {},
+  info.Init(text(f->name, f->name_length), text(f->org_name, f->org_name_length),
+            text(f->table, f->table_length), text(f->org_table, f->org_table_length),
+            text(f->db, f->db_length), {},
             static_cast<uint32_t>(std::min<unsigned long>(f->length, UINT32_MAX)), 0, f->flags & ~NUM_FLAG,
             f->decimals, f->charsetnr, static_cast<uint8_t>(f->type));
   field.Name = std::move(info.Name);
@@ -649,7 +714,9 @@ int TMySQLAPIClient::mysql_server_init(int argc, char** argv, char** groups) {
   return DA_LIB(mysql_server_init)(argc, argv, groups);
 }
 
-void TMySQLAPIClient::mysql_server_end() { DA_LIB(mysql_server_end)(); }
+void TMySQLAPIClient::mysql_server_end() {
+  DA_LIB(mysql_server_end)();
+}
 
 // ---- statements ---------------------------------------------------------------------------------
 
@@ -717,7 +784,8 @@ int TMySQLAPIClient::mysql_stmt_fetch(PMYSQL_STMT stmt) {
 int TMySQLAPIClient::mysql_stmt_fetch_column(PMYSQL_STMT stmt, PMYSQL_BIND bind, uint32_t column,
                                              unsigned long offset) {
   void* st = Talking(stmt).Stmt;
-  return StmtStatus(stmt, DA_LIB(mysql_stmt_fetch_column)(st, reinterpret_cast<TMyLibBind*>(bind), column, offset) != 0);
+  return StmtStatus(
+      stmt, DA_LIB(mysql_stmt_fetch_column)(st, reinterpret_cast<TMyLibBind*>(bind), column, offset) != 0);
 }
 
 bool TMySQLAPIClient::mysql_stmt_send_long_data(PMYSQL_STMT stmt, uint32_t paramNr, const char* data,
@@ -811,8 +879,8 @@ void TMySQLAPIClient::StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& le
   lengths.resize(st.Columns.size());
   for (size_t i = 0; i < lengths.size(); ++i) {
     const TLibColumn& c = st.Columns[i];
-    lengths[i] = c.IsNull      ? 0
-                 : c.Temporal  ? c.EncodedLength
+    lengths[i] = c.IsNull                  ? 0
+                 : c.Temporal              ? c.EncodedLength
                  : c.BufferType == mftBlob ? static_cast<uint32_t>(c.Length)
                                            : static_cast<uint32_t>(c.Buffer.size());
   }

@@ -29,7 +29,7 @@
 struct TMyLibCalls;
 
 class TMySQLAPIClient : public TMySQLAPI {
-public:
+ public:
   static constexpr const char* DefaultLibraryName = "libmariadb.so.3";
 
   TMySQLAPIClient();
@@ -51,7 +51,10 @@ public:
   // variant requires it.
   int mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, const std::string& cert, const std::string& ca,
                     const std::string& caPath, const std::string& cipher) override;
-  // Empty host, database and socket are passed as none (the library's defaults).
+  // Empty host and database are passed as none. The protocol set with mysql_options decides the
+  // transport as in the direct variant: the default protocol and TCP connect over TCP (also to
+  // "localhost"); the socket and pipe protocols use the local socket of the pipe name when it holds
+  // a "/", else $MYSQL_UNIX_PORT, else the default socket.
   PMYSQL_CON mysql_real_connect(PMYSQL_CON mysql, const std::string& host, const std::string& user,
                                 const std::string& password, const std::string& db, uint32_t port,
                                 const std::string& unixSocket, uint32_t clientFlags) override;
@@ -66,8 +69,9 @@ public:
   std::string mysql_get_client_info() override;
   std::string mysql_get_host_info(PMYSQL_CON mysql) override;
   PMYSQL_RES mysql_use_result(PMYSQL_CON mysql) override;
-  // The options whose value is a number (connect, read and write time-outs, compression, named
-  // pipe, local files, protocol) go to the library; any other returns 1 (its value is not a number).
+  // The options whose value is a number (connect, read and write time-outs, compression, local
+  // files) go to the library; the named-pipe and protocol options are kept for the connect (the
+  // embedded server ignores them); any other returns 1 (its value is not a number).
   int mysql_options(PMYSQL_CON mysql, int option, uint32_t value) override;
   void mysql_free_result(PMYSQL_RES res) override;
   // The row handle is valid until the next fetch of its result.
@@ -88,8 +92,10 @@ public:
   uint32_t mysql_stmt_errno(PMYSQL_STMT stmt) override;
   std::string mysql_stmt_error(PMYSQL_STMT stmt) override;
   int mysql_stmt_fetch(PMYSQL_STMT stmt) override;
-  int mysql_stmt_fetch_column(PMYSQL_STMT stmt, PMYSQL_BIND bind, uint32_t column, unsigned long offset) override;
-  bool mysql_stmt_send_long_data(PMYSQL_STMT stmt, uint32_t paramNr, const char* data, unsigned long length) override;
+  int mysql_stmt_fetch_column(PMYSQL_STMT stmt, PMYSQL_BIND bind, uint32_t column,
+                              unsigned long offset) override;
+  bool mysql_stmt_send_long_data(PMYSQL_STMT stmt, uint32_t paramNr, const char* data,
+                                 unsigned long length) override;
   PMYSQL_RES mysql_stmt_result_metadata(PMYSQL_STMT stmt) override;
   PMYSQL_RES mysql_stmt_param_metadata(PMYSQL_STMT stmt) override;
   uint64_t mysql_stmt_affected_rows(PMYSQL_STMT stmt) override;
@@ -113,7 +119,8 @@ public:
   void GetLengths(PMYSQL_RES res, std::vector<uint32_t>& lengths) override;
   bool FieldIsNull(PMYSQL_ROW row, uint32_t index) override;
   const uint8_t* GetFieldPtr(PMYSQL_RES res, PMYSQL_ROW row, uint32_t index) override;
-  void CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length, void* dest) override;
+  void CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length,
+                        void* dest) override;
   const uint8_t* GetFieldBuf(PMYSQL_ROW row, uint32_t index, uint32_t& position) override;
   std::string GetFieldStr(PMYSQL_ROW row, uint32_t index) override;
 
@@ -133,8 +140,11 @@ public:
   // Connections of this variant now open.
   int OpenConnections() const noexcept { return FConnections.load(); }
 
-protected:
-  TMySQLAPIClient(std::string defaultLibrary, std::string libraryKind, const TMyLibLayout& layout, bool tlsOption);
+ protected:
+  // `network`: the library reaches servers over the network (protocol and TLS options apply);
+  // false for a server in this process.
+  TMySQLAPIClient(std::string defaultLibrary, std::string libraryKind, const TMyLibLayout& layout,
+                  bool network);
 
   // dlopen and resolve when not loaded; true when loaded. Called under the variant's lock.
   bool LoadEntries();
@@ -145,11 +155,11 @@ protected:
   [[noreturn]] void RaiseNotLoaded() const;
   TCriticalSection& LoadLock() const { return FLoadLock; }
 
-private:
+ private:
   std::string FDefaultLibrary;
   std::string FLibraryKind;  // "client", "Embedded Server": how the not-linked message names it
   TMyLibLayout FLayout;
-  bool FTlsOption;  // the library has MYSQL_OPT_SSL_ENFORCE
+  bool FNetwork;
   std::string FLibraryOverride;
   mutable TCriticalSection FLoadLock;
   TDynLib FLib;

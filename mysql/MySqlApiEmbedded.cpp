@@ -20,7 +20,8 @@ constexpr char SStartedOnce[] =
     "The embedded server has already been started once in this process and cannot be started again; restart "
     "the program.";
 constexpr char SOtherParams[] =
-    "The embedded server runs with other parameters and cannot be restarted in this process; restart the program "
+    "The embedded server runs with other parameters and cannot be restarted in this process; restart the "
+    "program "
     "to use the new parameters.";
 
 // Whether this process ever called the server's start: the library keeps its state (it is not
@@ -47,7 +48,7 @@ std::string ProgramName() {
 // What it writes there is collected to name the reason of a failed start, then written on to the
 // standard error, so nothing is lost.
 class TStderrCapture {
-public:
+ public:
   TStderrCapture() {
     std::fflush(stderr);
     FFile = ::memfd_create("embedded-start", MFD_CLOEXEC);
@@ -66,7 +67,8 @@ public:
     std::string text;
     char buffer[4096];
     ::lseek(FFile, 0, SEEK_SET);
-    for (ssize_t n; (n = ::read(FFile, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = ::read(FFile, buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<size_t>(n));
     for (size_t done = 0; done < text.size();) {
       const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
       if (n <= 0) break;
@@ -76,7 +78,7 @@ public:
     return text;
   }
 
-private:
+ private:
   int FFile = -1;
   int FSaved = -1;
 
@@ -100,8 +102,8 @@ std::string LastReportedError(const std::string& text) {
     if (line.substr(0, Prefix.size()) == Prefix) {
       const size_t close = line.rfind("\" errno:");
       last = std::string(line.substr(Prefix.size(), close == std::string_view::npos || close < Prefix.size()
-                                                         ? std::string_view::npos
-                                                         : close - Prefix.size()));
+                                                        ? std::string_view::npos
+                                                        : close - Prefix.size()));
     } else if (line.find("ERROR") != std::string_view::npos) {
       last = std::string(line);
     }
@@ -198,7 +200,8 @@ void TMySQLAPIEmbedded::Start() {
   std::unique_ptr<TMutex> dataLock;
   const std::string folder = DataFolder(params);
   if (!folder.empty()) {
-    dataLock = std::make_unique<TMutex>((std::filesystem::path(folder) / LockFileName).string(), DataFolderWaitMs);
+    dataLock =
+        std::make_unique<TMutex>((std::filesystem::path(folder) / LockFileName).string(), DataFolderWaitMs);
     dataLock->Acquire();
   }
   if (RunServerInit(params) != 0) {

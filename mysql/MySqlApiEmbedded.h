@@ -22,7 +22,7 @@
 class TMutex;
 
 class TMySQLAPIEmbedded : public TMySQLAPIClient {
-public:
+ public:
   static constexpr const char* DefaultLibraryName = "libmariadbd.so.19";
   static constexpr const char* LockFileName = "embedded-server.lock";
   static constexpr uint32_t DataFolderWaitMs = 2000;
@@ -54,7 +54,7 @@ public:
   // The data folder the parameters name, made absolute; empty when they name none.
   static std::string DataFolder(const std::vector<std::string>& params);
 
-private:
+ private:
   std::vector<std::string> FParams;
   bool FStarted = false;
   std::string FStartedParams;

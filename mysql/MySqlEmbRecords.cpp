@@ -5,7 +5,8 @@
 
 static_assert(MyLibRecordsMatch<MYSQL_FIELD, MYSQL_BIND, MYSQL_TIME>(),
               "the embedded server's records moved: update MySqlLibRecords.h");
-static_assert(MYSQL_LIB_OPT_COMPRESS == MYSQL_OPT_COMPRESS && MYSQL_LIB_SET_CHARSET_NAME == MYSQL_SET_CHARSET_NAME &&
+static_assert(MYSQL_LIB_OPT_COMPRESS == MYSQL_OPT_COMPRESS &&
+              MYSQL_LIB_SET_CHARSET_NAME == MYSQL_SET_CHARSET_NAME &&
               MYSQL_LIB_OPT_LOCAL_INFILE == MYSQL_OPT_LOCAL_INFILE);
 static_assert(MYSQL_OPT_CONNECT_TIMEOUT == 0 && MYSQL_OPT_NAMED_PIPE == 2 && MYSQL_OPT_PROTOCOL == 9 &&
               MYSQL_OPT_READ_TIMEOUT == 11 && MYSQL_OPT_WRITE_TIMEOUT == 12);

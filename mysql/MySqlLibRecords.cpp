@@ -5,7 +5,8 @@
 
 static_assert(MyLibRecordsMatch<MYSQL_FIELD, MYSQL_BIND, MYSQL_TIME>(),
               "the client library's records moved: update MySqlLibRecords.h");
-static_assert(MYSQL_LIB_OPT_COMPRESS == MYSQL_OPT_COMPRESS && MYSQL_LIB_SET_CHARSET_NAME == MYSQL_SET_CHARSET_NAME &&
+static_assert(MYSQL_LIB_OPT_COMPRESS == MYSQL_OPT_COMPRESS &&
+              MYSQL_LIB_SET_CHARSET_NAME == MYSQL_SET_CHARSET_NAME &&
               MYSQL_LIB_OPT_LOCAL_INFILE == MYSQL_OPT_LOCAL_INFILE &&
               MYSQL_LIB_OPT_SSL_ENFORCE == MYSQL_OPT_SSL_ENFORCE);
 static_assert(MYSQL_OPT_CONNECT_TIMEOUT == 0 && MYSQL_OPT_NAMED_PIPE == 2 && MYSQL_OPT_PROTOCOL == 9 &&

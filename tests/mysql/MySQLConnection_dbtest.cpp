@@ -10,6 +10,7 @@
 #include "ApiTestSupport.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
+#include "mysql/MySqlApiClient.h"
 
 namespace {
 
@@ -20,9 +21,17 @@ const TestServer::TInfo& Srv() {
   return TestServer::Info();
 }
 
+// Every test runs through the direct protocol and through the client library: the provider must
+// not see which.
+class MySQLConnectionDbTest : public ::testing::TestWithParam<bool> {
+ public:
+  static TMySQLAPI& Api() { return GetParam() ? static_cast<TMySQLAPI&>(MyAPIClient()) : MyAPIDirect(); }
+};
+
 std::unique_ptr<TMySQLConnection> Open(const std::string& database = {},
                                        const std::function<void(TMySQLConnection&)>& setup = {}) {
   auto c = std::make_unique<TMySQLConnection>();
+  c->SetProp(prMySQLAPI, Variant::FromObject(&MySQLConnectionDbTest::Api()));
   c->SetServer(Srv().Host);
   c->SetUsername(Srv().NativeUser);
   c->SetPassword(Srv().NativePassword);
@@ -61,7 +70,7 @@ std::string Scalar(TMySQLConnection& c, const std::string& sql) {
   return rows.empty() ? "<none>" : rows[0];
 }
 
-TEST(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
+TEST_P(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
   TScratchDb db;
   ::setenv("MYSQL_UNIX_PORT", Srv().Socket.c_str(), 1);
   struct Case {
@@ -98,7 +107,7 @@ TEST(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
   ::setenv("MYSQL_UNIX_PORT", Srv().Socket.c_str(), 1);
 }
 
-TEST(MySQLConnectionDbTest, SslSettingsReachTheSession) {
+TEST_P(MySQLConnectionDbTest, SslSettingsReachTheSession) {
   // The X509 account logs in only with the client certificate, named by its full path.
   auto conn = Open({}, [](TMySQLConnection& m) {
     m.SetUsername(Srv().X509User);
@@ -111,7 +120,7 @@ TEST(MySQLConnectionDbTest, SslSettingsReachTheSession) {
   EXPECT_NE(Scalar(*conn, "SHOW SESSION STATUS LIKE 'Ssl_cipher'"), "Ssl_cipher|");
 }
 
-TEST(MySQLConnectionDbTest, Transactions) {
+TEST_P(MySQLConnectionDbTest, Transactions) {
   TScratchDb db;
   auto conn = Open(db.Name());
   conn->ExecSQL("CREATE TABLE t_bank (id INT PRIMARY KEY) ENGINE=InnoDB");
@@ -141,7 +150,7 @@ TEST(MySQLConnectionDbTest, Transactions) {
   }
 }
 
-TEST(MySQLConnectionDbTest, PlaceholdersAsTextAndPrepared) {
+TEST_P(MySQLConnectionDbTest, PlaceholdersAsTextAndPrepared) {
   TScratchDb db;
   auto conn = Open(db.Name(), [](TMySQLConnection& m) { m.SetProp(prCharset, "gbk"); });
   conn->ExecSQL("CREATE TABLE t_user (id INT, name VARCHAR(20), note VARCHAR(20)) CHARSET gbk");
@@ -176,7 +185,7 @@ TEST(MySQLConnectionDbTest, PlaceholdersAsTextAndPrepared) {
             (TRows{"1|It's \xB1\xED\\|?", "2|<null>|?", "3|Wang's|?"}));
 }
 
-TEST(MySQLConnectionDbTest, UnwantedResultsOfABatchAreDrained) {
+TEST_P(MySQLConnectionDbTest, UnwantedResultsOfABatchAreDrained) {
   TScratchDb db;
   auto conn = Open(db.Name());
   conn->ExecSQL("CREATE TABLE t_log (id INT)");
@@ -192,7 +201,7 @@ TEST(MySQLConnectionDbTest, UnwantedResultsOfABatchAreDrained) {
   EXPECT_EQ(Scalar(*conn, "SELECT COUNT(*) FROM t_log"), "2");
 }
 
-TEST(MySQLConnectionDbTest, AKilledSessionFailsOverWhenAsked) {
+TEST_P(MySQLConnectionDbTest, AKilledSessionFailsOverWhenAsked) {
   auto killer = Open();
   for (bool failover : {false, true}) {
     SCOPED_TRACE(failover ? "reconnect and re-execute" : "reported");
@@ -229,5 +238,8 @@ TEST(MySQLConnectionDbTest, AKilledSessionFailsOverWhenAsked) {
     EXPECT_NE(conn->GetAPI()->mysql_thread_id(conn->GetMySQL()), thread);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Apis, MySQLConnectionDbTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "ClientLibrary" : "Direct"); });
 
 }  // namespace

@@ -33,7 +33,8 @@ std::vector<std::string> Fields(TMySQLAPI& api, PMYSQL_RES res) {
 }
 
 // Every value of a prepared statement's rows in the binary form the API hands out.
-TRowsText PreparedRows(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql, std::vector<std::string>& fields) {
+TRowsText PreparedRows(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql,
+                       std::vector<std::string>& fields) {
   TStmt stmt(api, con, sql);
   EXPECT_EQ(stmt.Execute({}), 0) << api.mysql_stmt_error(stmt);
   PMYSQL_RES meta = api.mysql_stmt_result_metadata(stmt);
@@ -67,8 +68,8 @@ TEST(MySqlApiClientDbTest, SessionCallsAnswerAsTheDirectVariant) {
   const auto& srv = TestServer::Info();
   TConn direct(db.Name());
   PMYSQL_CON lib = Client().mysql_init(nullptr);
-  ASSERT_EQ(Client().mysql_real_connect(lib, srv.Host, srv.NativeUser, srv.NativePassword, db.Name(), srv.Port, {},
-                                        CLIENT_MULTI_STATEMENTS),
+  ASSERT_EQ(Client().mysql_real_connect(lib, srv.Host, srv.NativeUser, srv.NativePassword, db.Name(),
+                                        srv.Port, {}, CLIENT_MULTI_STATEMENTS),
             lib)
       << Client().mysql_error(lib);
   EXPECT_EQ(Client().mysql_real_query(lib, "SELEC 1"), 1064);
@@ -165,21 +166,26 @@ TEST(MySqlApiClientDbTest, PreparedParametersOfEveryTypeArriveAsThroughTheDirect
   const TDateTime when = EncodeDateTime(2004, 5, 6, 7, 8, 9, 10);
   const std::vector<std::vector<TMySqlStmtParam>> rows = {
       {P(dtInt32, 1), P(dtInt8, -100), P(dtBoolean, true), P(dtInt16, -30000), P(dtUInt16, 65535),
-       P(dtInt32, -2000000000), P(dtUInt32, 3000000000LL), P(dtInt64, -9000000000000000000LL), P(dtFloat, 0.1),
-       P(dtDate, Variant::FromDateTime(when)), P(dtTime, Variant::FromDateTime(-1.25)),
+       P(dtInt32, -2000000000), P(dtUInt32, 3000000000LL), P(dtInt64, -9000000000000000000LL),
+       P(dtFloat, 0.1), P(dtDate, Variant::FromDateTime(when)), P(dtTime, Variant::FromDateTime(-1.25)),
        P(dtDateTime, Variant::FromDateTime(when)), P(dtWideString, std::u16string(u"你好 \"quoted\"")),
        P(dtMemo, std::string("memo\nline")), P(dtBlob, Variant::FromBytes(big.data(), big.size())),
        P(dtFmtBCD, std::string("-12345678.1234"))},
       {P(dtInt32, 2), P(dtInt8, Variant::Null()), P(dtBoolean, false), P(dtInt16, 0), P(dtUInt16, 0),
-       P(dtInt32, 0), P(dtUInt32, 0), P(dtInt64, 0), P(dtFloat, -1e300), P(dtDate, Variant::FromDateTime(MySQLZeroDate)),
+       P(dtInt32, 0), P(dtUInt32, 0), P(dtInt64, 0), P(dtFloat, -1e300),
+       P(dtDate, Variant::FromDateTime(MySQLZeroDate)),
        P(dtTime, Variant::FromDateTime(EncodeTime(23, 59, 59, 999))), P(dtDateTime, Variant::Null()),
-       P(dtString, std::string()), P(dtMemo, std::string()), P(dtBlob, Variant(), true), P(dtFmtBCD, std::string("0"))}};
-  for (const auto& [api, con, table] : {std::tuple<TMySQLAPI*, PMYSQL_CON, std::string>{&Api(), direct, "t_direct"},
-                                        {&Client(), lib, "t_lib"}}) {
+       P(dtString, std::string()), P(dtMemo, std::string()), P(dtBlob, Variant(), true),
+       P(dtFmtBCD, std::string("0"))}};
+  for (const auto& [api, con, table] :
+       {std::tuple<TMySQLAPI*, PMYSQL_CON, std::string>{&Api(), direct, "t_direct"},
+        {&Client(), lib, "t_lib"}}) {
     TStmt ins(*api, con, "INSERT INTO " + table + " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    for (const auto& row : rows) ASSERT_EQ(ins.Execute(row, true), 0) << table << ": " << api->mysql_stmt_error(ins);
+    for (const auto& row : rows)
+      ASSERT_EQ(ins.Execute(row, true), 0) << table << ": " << api->mysql_stmt_error(ins);
   }
-  const std::string select = "SELECT i8, b, i16, u16, i32, u32, i64, f, d, tm, dt, HEX(s), m, MD5(bl), n FROM ";
+  const std::string select =
+      "SELECT i8, b, i16, u16, i32, u32, i64, f, d, tm, dt, HEX(s), m, MD5(bl), n FROM ";
   const TRowsText expected = Query(direct, select + "t_direct ORDER BY id");
   EXPECT_EQ(Query(direct, select + "t_lib ORDER BY id"), expected);
   ASSERT_EQ(expected.size(), 2u);

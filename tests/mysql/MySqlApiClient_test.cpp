@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find("\r\n")); }
+std::string FirstLine(const std::string& text) {
+  return text.substr(0, text.find("\r\n"));
+}
 
 }  // namespace
 
@@ -23,7 +25,8 @@ TEST(MySqlApiClientTest, AMissingLibraryIsReportedByInitialize) {
       ADD_FAILURE() << "Initialize loaded a missing library";
     } catch (const EOSError& e) {
       EXPECT_EQ(FirstLine(e.Message()),
-                "MySQL client library couldn't be loaded. Please place libno-such-client.so.3 file to system folder "
+                "MySQL client library couldn't be loaded. Please place libno-such-client.so.3 file to system "
+                "folder "
                 "(included to PATH) or to the folder with executable unit of main program.");
       EXPECT_NE(e.Message().find("\r\n"), std::string::npos) << "the loader's reason follows";
     }
@@ -46,8 +49,8 @@ TEST(MySqlApiClientTest, AMissingEntryPointRaisesOnlyWhenCalled) {
       c.Api->mysql_get_client_info();
       ADD_FAILURE() << "a missing entry point was called";
     } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), std::string("MySQL API function is not linked. You should update MySQL ") + c.Kind +
-                                 " library (libz.so.1).\r\nmysql_get_client_info");
+      EXPECT_EQ(e.Message(), std::string("MySQL API function is not linked. You should update MySQL ") +
+                                 c.Kind + " library (libz.so.1).\r\nmysql_get_client_info");
     }
     EXPECT_THROW(c.Api->Initialize(), Exception);
     EXPECT_NO_THROW(c.Api->Unload());

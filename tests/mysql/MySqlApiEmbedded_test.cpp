@@ -1,13 +1,14 @@
 // The embedded-server variant on temporary data folders. The server starts once per process, so
 // each scenario runs in a child process of its own (a death-test child that exits 0 when every check
 // held and prints each failed one).
+#include "mysql/MySqlApiEmbedded.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "mysql/MySqlApiEmbedded.h"
 #include "mysql/MySqlAuth.h"
 #include "platform/runtime/SyncObjs.h"
 
@@ -16,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class TTempDir {
-public:
+ public:
   TTempDir() {
     char name[] = "/tmp/da-embedded-XXXXXX";
     FPath = ::mkdtemp(name) ? name : "";
@@ -27,13 +28,13 @@ public:
   }
   const std::string& Path() const { return FPath; }
 
-private:
+ private:
   std::string FPath;
 };
 
 // Checks inside a child process.
 class TChild {
-public:
+ public:
   void Check(bool ok, const std::string& what) {
     if (ok) return;
     ++FFailures;
@@ -44,7 +45,7 @@ public:
     ::_exit(FFailures == 0 ? 0 : 1);
   }
 
-private:
+ private:
   int FFailures = 0;
 };
 
@@ -73,7 +74,9 @@ std::string Scalar(TMySQLAPI& api, PMYSQL_CON c, const std::string& sql) {
   return value;
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // Exception text of f, or "" when it raised nothing.
 template <typename F>
@@ -89,12 +92,14 @@ std::string Raised(F&& f) {
 void Serve(TChild& child, TMySQLAPIEmbedded& api, const std::string& dataDir) {
   PMYSQL_CON c = api.mysql_init(nullptr);
   child.Check(api.Started(), "the first handle starts the server");
-  child.Check(api.mysql_real_connect(c, {}, {}, {}, {}, 0, {}, CLIENT_MULTI_STATEMENTS) == c, api.mysql_error(c));
+  child.Check(api.mysql_real_connect(c, {}, {}, {}, {}, 0, {}, CLIENT_MULTI_STATEMENTS) == c,
+              api.mysql_error(c));
   for (const char* sql : {"CREATE DATABASE d", "CREATE TABLE d.t (id INT, s VARCHAR(20), w DATETIME)",
                           "INSERT INTO d.t VALUES (1, 'one', '2024-01-02 03:04:05'), (2, NULL, NULL)"})
     child.Check(Scalar(api, c, sql) == "no rows", sql);
-  child.Check(Scalar(api, c, "SELECT GROUP_CONCAT(id, ':', IFNULL(s, '-'), ':', IFNULL(w, '-') ORDER BY id) "
-                             "FROM d.t") == "1:one:2024-01-02 03:04:05,2:-:-",
+  child.Check(Scalar(api, c,
+                     "SELECT GROUP_CONCAT(id, ':', IFNULL(s, '-'), ':', IFNULL(w, '-') ORDER BY id) "
+                     "FROM d.t") == "1:one:2024-01-02 03:04:05,2:-:-",
               "the rows read back");
   PMYSQL_STMT stmt = api.mysql_stmt_init(c);
   TParamDescs params;
@@ -106,7 +111,9 @@ void Serve(TChild& child, TMySQLAPIEmbedded& api, const std::string& dataDir) {
                    api.StmtExecute(stmt, params, false) == 0 && api.StmtBindResults(stmt) == 0 &&
                    api.StmtFetchRow(stmt) == 0;
   child.Check(ran, "prepared select: " + api.mysql_stmt_error(stmt));
-  if (ran) child.Check(std::string(reinterpret_cast<const char*>(api.StmtGetColumnPtr(stmt, 0)), 3) == "one", "value");
+  if (ran)
+    child.Check(std::string(reinterpret_cast<const char*>(api.StmtGetColumnPtr(stmt, 0)), 3) == "one",
+                "value");
   api.mysql_stmt_close(stmt);
   child.Check(fs::exists(fs::path(dataDir) / "d"), "the database lies in the data folder");
 
@@ -158,7 +165,8 @@ TEST(MySqlApiEmbeddedTest, ServesADataFolderOnceAndRefusesARestart) {
         Serve(child, api, dir.Path());
         api.Unload();
         child.Check(!api.Started() && !api.Loaded(), "ended and unloaded");
-        child.Check(Contains(Raised([&] { api.mysql_init(nullptr); }), "restart the program"), "restart refused");
+        child.Check(Contains(Raised([&] { api.mysql_init(nullptr); }), "restart the program"),
+                    "restart refused");
         child.Exit();
       },
       ::testing::ExitedWithCode(0), "");
@@ -179,7 +187,8 @@ TEST(MySqlApiEmbeddedTest, AFailedStartReportsTheServersErrorAndFreesTheFolder) 
         TMutex folder((fs::path(dir.Path()) / TMySQLAPIEmbedded::LockFileName).string(), 0);
         child.Check(Raised([&] { folder.Acquire(); }).empty(), "the folder's lock is free again");
         UseParams(api, dir.Path());
-        child.Check(Contains(Raised([&] { api.mysql_init(nullptr); }), "restart the program"), "no second start");
+        child.Check(Contains(Raised([&] { api.mysql_init(nullptr); }), "restart the program"),
+                    "no second start");
         child.Exit();
       },
       ::testing::ExitedWithCode(0), "");

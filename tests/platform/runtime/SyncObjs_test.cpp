@@ -1,4 +1,6 @@
 // The lock shared through a file.
+#include "platform/runtime/SyncObjs.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -6,11 +8,11 @@
 #include <filesystem>
 
 #include "platform/runtime/Exceptions.h"
-#include "platform/runtime/SyncObjs.h"
 
 TEST(TMutexTest, AHeldFileLockTimesOutAndIsFreedByRelease) {
   const std::string file =
-      (std::filesystem::temp_directory_path() / ("da-mutex-" + std::to_string(::getpid()) + ".lock")).string();
+      (std::filesystem::temp_directory_path() / ("da-mutex-" + std::to_string(::getpid()) + ".lock"))
+          .string();
   {
     TMutex first(file, 0);
     TMutex second(file, 100);
