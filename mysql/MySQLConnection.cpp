@@ -121,8 +121,10 @@ void TMySQLConnection::CheckStmt(int status, PMYSQL_STMT stmt, TComponent* compo
 void TMySQLConnection::Connect(const std::string&) {
   if (FConnected) return;
   FServerVersion.clear();
-  // An embedded server starts with this connection's parameters when it is not running yet.
-  if (auto* embedded = dynamic_cast<TMySQLAPIEmbedded*>(FAPI)) embedded->SetParams(FEmbParams);
+  // An embedded server starts with this connection's parameters when it is not running yet. A
+  // connection without parameters (the auxiliary one of a record set) uses the server as it runs.
+  auto* embedded = dynamic_cast<TMySQLAPIEmbedded*>(FAPI);
+  if (embedded != nullptr && FEmbParams.Count() > 0) embedded->SetParams(FEmbParams);
   FAPI->Initialize();
   try {
     if (FMySQL != nullptr) Disconnect();

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "mysql/MySQLConnection.h"
 #include "mysql/MySqlAuth.h"
 #include "platform/runtime/SyncObjs.h"
 
@@ -128,6 +129,23 @@ void Serve(TChild& child, TMySQLAPIEmbedded& api, const std::string& dataDir) {
   api.mysql_close(c);
 }
 
+// Provider connections: one with the parameters, one without (as a record set's auxiliary one).
+void ServeConnections(TChild& child, TMySQLAPIEmbedded& api, const std::string& dataDir) {
+  TMySQLConnection main;
+  TMySQLConnection auxiliary;
+  for (TMySQLConnection* c : {&main, &auxiliary}) c->SetProp(prMySQLAPI, Variant::FromObject(&api));
+  main.SetProp(prEmbParams, "--no-defaults\r\n--datadir=" + dataDir +
+                                "\r\n--innodb-buffer-pool-size=8M\r\n--innodb-log-file-size=4M");
+  const std::string error = Raised([&] {
+    main.Connect("");
+    auxiliary.Connect("");
+    auxiliary.ExecSQL("INSERT INTO d.t (id) VALUES (3)");
+    main.Disconnect();
+    auxiliary.Disconnect();
+  });
+  child.Check(error.empty(), "provider connections with and without parameters: " + error);
+}
+
 }  // namespace
 
 TEST(MySqlApiEmbeddedTest, DataFolderFromTheParameters) {
@@ -163,6 +181,7 @@ TEST(MySqlApiEmbeddedTest, ServesADataFolderOnceAndRefusesARestart) {
         child.Check(api.ClientLevel() == MYSQL_CLIENT_411, "the newest client level: " + api.ClientVersion());
         child.Check(!api.Started(), "reading the version starts no server");
         Serve(child, api, dir.Path());
+        ServeConnections(child, api, dir.Path());
         api.Unload();
         child.Check(!api.Started() && !api.Loaded(), "ended and unloaded");
         child.Check(Contains(Raised([&] { api.mysql_init(nullptr); }), "restart the program"),
