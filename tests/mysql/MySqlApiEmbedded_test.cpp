@@ -10,7 +10,6 @@
 #include <filesystem>
 
 #include "mysql/MySQLConnection.h"
-#include "mysql/MySqlAuth.h"
 #include "platform/runtime/SyncObjs.h"
 
 namespace {
@@ -50,15 +49,15 @@ class TChild {
   int FFailures = 0;
 };
 
+std::string ParamsText(const std::string& dataDir, const std::string& extra = {}) {
+  return "--no-defaults\r\n# a comment and an empty line are dropped\r\n\r\n--datadir=" + dataDir +
+         "\r\n--innodb-buffer-pool-size=8M\r\n--innodb-log-file-size=4M" +
+         (extra.empty() ? "" : "\r\n" + extra);
+}
+
 void UseParams(TMySQLAPIEmbedded& api, const std::string& dataDir, const std::string& extra = {}) {
   TStringList params;
-  params.Add("--no-defaults");
-  params.Add("# a comment and an empty line are dropped");
-  params.Add("");
-  params.Add("--datadir=" + dataDir);
-  params.Add("--innodb-buffer-pool-size=8M");
-  params.Add("--innodb-log-file-size=4M");
-  if (!extra.empty()) params.Add(extra);
+  params.SetText(ParamsText(dataDir, extra));
   api.SetParams(params);
 }
 
@@ -90,60 +89,34 @@ std::string Raised(F&& f) {
   return {};
 }
 
+// Provider connections: one with the parameters starts the server, one without (as a record set's
+// auxiliary one) uses it as it runs, one with other parameters is refused.
 void Serve(TChild& child, TMySQLAPIEmbedded& api, const std::string& dataDir) {
-  PMYSQL_CON c = api.mysql_init(nullptr);
-  child.Check(api.Started(), "the first handle starts the server");
-  child.Check(api.mysql_real_connect(c, {}, {}, {}, {}, 0, {}, CLIENT_MULTI_STATEMENTS) == c,
-              api.mysql_error(c));
-  for (const char* sql : {"CREATE DATABASE d", "CREATE TABLE d.t (id INT, s VARCHAR(20), w DATETIME)",
-                          "INSERT INTO d.t VALUES (1, 'one', '2024-01-02 03:04:05'), (2, NULL, NULL)"})
-    child.Check(Scalar(api, c, sql) == "no rows", sql);
-  child.Check(Scalar(api, c,
-                     "SELECT GROUP_CONCAT(id, ':', IFNULL(s, '-'), ':', IFNULL(w, '-') ORDER BY id) "
-                     "FROM d.t") == "1:one:2024-01-02 03:04:05,2:-:-",
-              "the rows read back");
-  PMYSQL_STMT stmt = api.mysql_stmt_init(c);
-  TParamDescs params;
-  auto id = std::make_unique<TParamDesc>();
-  id->SetDataType(dtInt32);
-  id->SetValue(1);
-  params.Add(std::move(id));
-  const bool ran = api.mysql_stmt_prepare(stmt, "SELECT s FROM d.t WHERE id = ?") == 0 &&
-                   api.StmtExecute(stmt, params, false) == 0 && api.StmtBindResults(stmt) == 0 &&
-                   api.StmtFetchRow(stmt) == 0;
-  child.Check(ran, "prepared select: " + api.mysql_stmt_error(stmt));
-  if (ran)
-    child.Check(std::string(reinterpret_cast<const char*>(api.StmtGetColumnPtr(stmt, 0)), 3) == "one",
-                "value");
-  api.mysql_stmt_close(stmt);
-  child.Check(fs::exists(fs::path(dataDir) / "d"), "the database lies in the data folder");
-
-  UseParams(api, dataDir, "--skip-name-resolve");
-  child.Check(Contains(Raised([&] { api.mysql_init(nullptr); }), "runs with other parameters"),
-              "other parameters while running");
-  UseParams(api, dataDir);
-  PMYSQL_CON second = api.mysql_init(nullptr);
-  child.Check(api.OpenConnections() == 2, "the running server serves another handle");
-  api.mysql_close(second);
-  child.Check(Contains(Raised([&] { api.Unload(); }), "in use by 1 connections"), "no unload while in use");
-  api.mysql_close(c);
-}
-
-// Provider connections: one with the parameters, one without (as a record set's auxiliary one).
-void ServeConnections(TChild& child, TMySQLAPIEmbedded& api, const std::string& dataDir) {
   TMySQLConnection main;
   TMySQLConnection auxiliary;
-  for (TMySQLConnection* c : {&main, &auxiliary}) c->SetProp(prMySQLAPI, Variant::FromObject(&api));
-  main.SetProp(prEmbParams, "--no-defaults\r\n--datadir=" + dataDir +
-                                "\r\n--innodb-buffer-pool-size=8M\r\n--innodb-log-file-size=4M");
+  TMySQLConnection other;
+  for (TMySQLConnection* c : {&main, &auxiliary, &other}) c->SetProp(prMySQLAPI, Variant::FromObject(&api));
+  main.SetProp(prEmbParams, ParamsText(dataDir));
+  other.SetProp(prEmbParams, ParamsText(dataDir, "--skip-name-resolve"));
   const std::string error = Raised([&] {
     main.Connect("");
+    main.ExecSQL("CREATE DATABASE d");
+    main.ExecSQL("CREATE TABLE d.t (id INT, s VARCHAR(20), w DATETIME)");
+    main.ExecSQL("INSERT INTO d.t VALUES (1, 'one', '2024-01-02 03:04:05'), (2, NULL, NULL)");
     auxiliary.Connect("");
-    auxiliary.ExecSQL("INSERT INTO d.t (id) VALUES (3)");
-    main.Disconnect();
-    auxiliary.Disconnect();
   });
-  child.Check(error.empty(), "provider connections with and without parameters: " + error);
+  child.Check(error.empty(), error);
+  child.Check(api.Started(), "the first connection starts the server");
+  child.Check(
+      Scalar(api, auxiliary.GetMySQL(),
+             "SELECT GROUP_CONCAT(id, ':', IFNULL(s, '-'), ':', IFNULL(w, '-') ORDER BY id) FROM d.t") ==
+          "1:one:2024-01-02 03:04:05,2:-:-",
+      "the rows read back on the other connection");
+  child.Check(fs::exists(fs::path(dataDir) / "d"), "the database lies in the data folder");
+  child.Check(Contains(Raised([&] { other.Connect(""); }), "runs with other parameters"), "other parameters");
+  child.Check(Contains(Raised([&] { api.Unload(); }), "in use by 2 connections"), "no unload while in use");
+  main.Disconnect();
+  auxiliary.Disconnect();
 }
 
 }  // namespace
@@ -181,7 +154,6 @@ TEST(MySqlApiEmbeddedTest, ServesADataFolderOnceAndRefusesARestart) {
         child.Check(api.ClientLevel() == MYSQL_CLIENT_411, "the newest client level: " + api.ClientVersion());
         child.Check(!api.Started(), "reading the version starts no server");
         Serve(child, api, dir.Path());
-        ServeConnections(child, api, dir.Path());
         api.Unload();
         child.Check(!api.Started() && !api.Loaded(), "ended and unloaded");
         child.Check(Contains(Raised([&] { api.mysql_init(nullptr); }), "restart the program"),
