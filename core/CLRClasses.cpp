@@ -1,7 +1,6 @@
 #include "core/CLRClasses.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cstdlib>
 
@@ -35,13 +34,6 @@ TBytes BitConverter::GetBytes(int64_t value) {
   TBytes b(sizeof value);
   std::memcpy(b.data(), &value, sizeof value);
   return b;
-}
-
-double BitConverter::Int64BitsToDouble(int64_t value) noexcept {
-  return std::bit_cast<double>(value);
-}
-int64_t BitConverter::DoubleToInt64Bits(double value) noexcept {
-  return std::bit_cast<int64_t>(value);
 }
 
 int64_t BitConverter::ToInt64(const TBytes& bytes, int startIndex) {

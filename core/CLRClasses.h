@@ -2,6 +2,7 @@
 // string-heap blocks), byte arrays (packets) and text buffers (SQL, dump text, lexemes).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -33,8 +34,8 @@ class BitConverter {
   BitConverter() = delete;
 
   static TBytes GetBytes(int64_t value);
-  static double Int64BitsToDouble(int64_t value) noexcept;
-  static int64_t DoubleToInt64Bits(double value) noexcept;
+  static double Int64BitsToDouble(int64_t value) noexcept { return std::bit_cast<double>(value); }
+  static int64_t DoubleToInt64Bits(double value) noexcept { return std::bit_cast<int64_t>(value); }
 
   static int64_t ToInt64(const TBytes& bytes, int startIndex);
   static int32_t ToInt32(const TBytes& bytes, int startIndex);

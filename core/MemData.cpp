@@ -35,6 +35,17 @@ class TTempRecBuf {
 
 bool IsHeapType(TDataType t) { return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes; }
 
+// Values stored as they are: most are 1, 2, 4 or 8 bytes, copied without a call.
+void CopyStoredValue(void* dest, const void* source, size_t size) {
+  switch (size) {
+    case 1: std::memcpy(dest, source, 1); break;
+    case 2: std::memcpy(dest, source, 2); break;
+    case 4: std::memcpy(dest, source, 4); break;
+    case 8: std::memcpy(dest, source, 8); break;
+    default: std::memcpy(dest, source, size); break;
+  }
+}
+
 }  // namespace
 
 // ---- TSortColumns -----------------------------------------------------------------------------
@@ -141,7 +152,10 @@ void TData::InitFields() {
   UpdateComplexFieldsFlag();
 }
 
-void TData::ClearFields() { FFields.Clear(); }
+void TData::ClearFields() {
+  FFields.Clear();
+  FComplexFieldIndexes.clear();
+}
 
 int TData::GetFieldCount() const { return FFields.Count(); }
 
@@ -159,6 +173,11 @@ bool TData::HasBlobFields() const {
 void TData::UpdateComplexFieldsFlag() {
   FHasComplexFields =
       std::any_of(FFields.begin(), FFields.end(), [this](const auto& f) { return IsComplexFieldType(f->DataType); });
+  FComplexFieldIndexes.clear();
+  for (int i = 0; i < FFields.Count(); ++i) {
+    const TFieldDesc& f = *FFields[i];
+    if (f.FieldDescKind == fdkData && !f.HasParent() && IsComplexFieldType(f.DataType)) FComplexFieldIndexes.push_back(i);
+  }
 }
 
 bool TData::IsBlobFieldType(TDataType dataType) const {
@@ -286,7 +305,7 @@ void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* des
       break;
     default:
       DA_ASSERT(destSize >= field.Size);
-      std::memcpy(dest, p, field.Size);
+      CopyStoredValue(dest, p, field.Size);
       break;
   }
 }
@@ -342,7 +361,7 @@ void TData::WriteFieldData(const TFieldDesc& field, void* recBuf, const void* so
       break;
     default:
       DA_ASSERT(sourceSize >= field.Size);
-      std::memcpy(p, source, field.Size);
+      CopyStoredValue(p, source, field.Size);
       break;
   }
 }
@@ -608,7 +627,7 @@ uint32_t TData::GetBlobSize(int fieldNo, const void* recBuf, bool fromRollback, 
 // ---- Complex fields ---------------------------------------------------------------------------
 
 void TData::CreateComplexFields(void* recBuf, bool withBlobs) {
-  for (int i = 0; i < FFields.Count(); ++i) CreateComplexField(recBuf, i, withBlobs);
+  for (int i : FComplexFieldIndexes) CreateComplexField(recBuf, i, withBlobs);
 }
 
 void TData::CreateComplexField(void* recBuf, int index, bool withBlobs) {

@@ -122,7 +122,7 @@ class TData {
   int32_t CalcDataSize() const noexcept { return FCalcDataSize; }
   bool HasComplexFields() const noexcept { return FHasComplexFields; }
   bool HasBlobFields() const;
-  // Recomputes HasComplexFields from the descriptors.
+  // Recomputes HasComplexFields, and which fields CreateComplexFields visits, from the descriptors.
   void UpdateComplexFieldsFlag();
   virtual bool IsBlobFieldType(TDataType dataType) const;
   virtual bool IsComplexFieldType(TDataType dataType) const;
@@ -193,6 +193,7 @@ class TData {
   uint32_t GetBlobSize(int fieldNo, const void* recBuf, bool fromRollback = false, bool raw = false);
 
   // ---- Complex fields (objects and heap blocks a record holds) ----
+  // CreateComplexField for each data field of a complex type.
   virtual void CreateComplexFields(void* recBuf, bool withBlobs);
   // Data fields only: a new blob (withBlobs), a new variant object, a nil heap reference.
   // index is 0-based.
@@ -321,6 +322,8 @@ class TData {
   // Field access runs for every field of every record: the check stays inline, its failure not.
   [[noreturn]] void RaiseFieldNoOutOfRange(int fieldNo) const;
   void BuildFilter();
+  // Indexes of the data fields of a complex type: every record of an append visits them.
+  std::vector<int> FComplexFieldIndexes;
   // Attributes of object fields are reached through their parent object, not written here.
   void CheckWritable(const TFieldDesc& field) const;
   TBlob* FieldBlob(const TFieldDesc& field, const void* recBuf) const;

@@ -42,13 +42,14 @@ void CopyAnsiText(const void* src, size_t srcMax, void* dest, size_t destSize, b
   auto* d = static_cast<char*>(dest);
   const size_t len = strnlen(s, srcMax);
   const size_t room = destSize - 1;
-  const TCharsetKind cs = AnsiCharsetKind();
   if (!expandEol) {
-    const size_t n = MbCutLength(cs, std::string_view(s, len), room);
+    // Only text that must be cut needs the code page's character boundaries.
+    const size_t n = len <= room ? len : MbCutLength(AnsiCharsetKind(), std::string_view(s, len), room);
     std::memcpy(d, s, n);
     d[n] = '\0';
     return;
   }
+  const TCharsetKind cs = AnsiCharsetKind();
   size_t in = 0, out = 0;
   bool afterCR = false;
   while (in < len) {
@@ -132,7 +133,7 @@ std::u16string ReadWideText(const void* field, size_t fieldSize) { return WideTe
 
 void StoreAnsiText(void* field, size_t fieldSize, std::string_view text) {
   DA_ASSERT(fieldSize >= 1);
-  const size_t n = MbCutLength(AnsiCharsetKind(), text, fieldSize - 1);
+  const size_t n = text.size() < fieldSize ? text.size() : MbCutLength(AnsiCharsetKind(), text, fieldSize - 1);
   auto* d = static_cast<char*>(field);
   std::memcpy(d, text.data(), n);
   d[n] = '\0';

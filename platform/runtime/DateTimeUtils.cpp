@@ -33,13 +33,19 @@ void CivilFromDayNumber(int32_t dayNumber, int& year, int& month, int& day) noex
   year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
+// std::llround for 0 <= x < 2^63, without the library call: the fraction of a double is exact.
+int64_t RoundHalfUp(double x) noexcept {
+  const auto whole = static_cast<int64_t>(x);
+  return whole + (x - static_cast<double>(whole) >= 0.5 ? 1 : 0);
+}
+
 // Day number and milliseconds of the day of a value; the time is rounded to the millisecond,
 // carrying into the next day, but never past 9999-12-31.
 TTimeStamp Split(TDateTime value) {
   if (!std::isfinite(value) || value <= MinDateTime - 1 || value >= MaxDayNumber - DateDelta + 1)
     throw EConvertError("Invalid date-time value");
   double whole = std::trunc(value);
-  auto ms = static_cast<int64_t>(std::llround(std::fabs(value - whole) * MSecsPerDay));
+  int64_t ms = RoundHalfUp(std::fabs(value - whole) * MSecsPerDay);
   auto date = static_cast<int32_t>(whole) + DateDelta;
   if (ms >= MSecsPerDay) {
     if (date < MaxDayNumber) {
@@ -147,14 +153,10 @@ TDateTime TimeStampToDateTime(const TTimeStamp& ts) {
   return d >= 0 ? d + t : d - t;
 }
 
-double TimeStampToMSecs(const TTimeStamp& ts) {
-  return static_cast<double>(ts.Date) * MSecsPerDay + ts.Time;
-}
-
 TTimeStamp MSecsToTimeStamp(double msecs) {
   if (!std::isfinite(msecs) || msecs <= 0 || msecs >= (MaxDayNumber + 1.0) * MSecsPerDay)
     throw EConvertError("Invalid date-time value");
-  auto ms = static_cast<int64_t>(std::llround(msecs));
+  const int64_t ms = RoundHalfUp(msecs);
   return TTimeStamp{static_cast<int32_t>(ms % MSecsPerDay), static_cast<int32_t>(ms / MSecsPerDay)};
 }
 

@@ -53,7 +53,9 @@ TTimeStamp DateTimeToTimeStamp(TDateTime value);
 // Validates first; the fraction is subtracted for dates before 1899-12-30.
 TDateTime TimeStampToDateTime(const TTimeStamp& ts);
 // Milliseconds since 0000-12-31 (Date * MSecsPerDay + Time), as the record store keeps them.
-double TimeStampToMSecs(const TTimeStamp& ts);
+inline double TimeStampToMSecs(const TTimeStamp& ts) noexcept {
+  return static_cast<double>(ts.Date) * MSecsPerDay + ts.Time;
+}
 // Raises EConvertError for a value that is not finite or not positive.
 TTimeStamp MSecsToTimeStamp(double msecs);
 

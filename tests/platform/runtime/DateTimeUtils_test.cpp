@@ -90,6 +90,12 @@ TEST(DateTimeTest, TimeStampsAndValidation) {
   EXPECT_EQ(back.Date, 1);
   EXPECT_EQ(back.Time, 1000);
   EXPECT_THROW(MSecsToTimeStamp(-5), EConvertError);
+  // Milliseconds round half away from zero (std::llround), a fraction just below a half down.
+  for (double msecs : {86400000.5, 86400001.5, std::nextafter(86400000.5, 0.0), 3.1e14 + 0.5, 3.1e14 + 0.25}) {
+    SCOPED_TRACE(msecs);
+    const TTimeStamp r = MSecsToTimeStamp(msecs);
+    EXPECT_EQ(static_cast<int64_t>(r.Date) * MSecsPerDay + r.Time, std::llround(msecs));
+  }
 }
 
 TEST(DateTimeTest, RoundingCarriesIntoTheNextDayAndBadValuesRaise) {
