@@ -43,10 +43,28 @@ PItemHeader TBlockManager::ItemOfBlock(PBlockHeader block, int index) const noex
                                        static_cast<size_t>(index) * ItemStride());
 }
 
+const TItemHeader* TBlockManager::AllocatedAfter(const TItemHeader* item, size_t distance) const noexcept {
+  const size_t stride = ItemStride();
+  const auto* at = reinterpret_cast<const uint8_t*>(item);
+  const auto inBlock = static_cast<size_t>(at - reinterpret_cast<const uint8_t*>(ItemOfBlock(item->Block, 0)));
+  size_t back = distance * stride;
+  if (back <= inBlock) return reinterpret_cast<const TItemHeader*>(at - back);
+  // The rest of the way runs back from the end of each newer block's items.
+  back -= inBlock;
+  for (PBlockHeader next = item->Block->Prev; next; next = next->Prev) {
+    const auto* end = reinterpret_cast<const uint8_t*>(ItemOfBlock(next, next->ItemCount));
+    const size_t span = next->ItemCount * stride;
+    if (back <= span) return reinterpret_cast<const TItemHeader*>(end - back);
+    back -= span;
+  }
+  return nullptr;
+}
+
 PBlockHeader TBlockManager::AllocBlock(uint16_t count) {
   auto* block = static_cast<PBlockHeader>(Marshal::AllocHGlobal(BlockHeaderSpace + count * ItemStride()));
   try {
-    FLiveBlocks.insert(reinterpret_cast<const uint8_t*>(block));
+    // New blocks mostly lie above the others: the hint makes that insert constant time.
+    FLiveBlocks.insert(FLiveBlocks.end(), reinterpret_cast<const uint8_t*>(block));
   } catch (...) {
     Marshal::FreeHGlobal(block);
     throw;
@@ -71,7 +89,11 @@ void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
 }
 
 void TBlockManager::FreeAllBlocks() noexcept {
-  while (FFirstBlock) FreeBlock(FFirstBlock);
+  while (PBlockHeader block = FFirstBlock) {
+    FFirstBlock = block->Next;
+    Marshal::FreeHGlobal(block);
+  }
+  FLiveBlocks.clear();  // at once: erasing block by block rebalances the tree every time
   FFirstFree = nullptr;
 }
 

@@ -95,6 +95,11 @@ public:
   PBlockHeader FirstBlock() const noexcept { return FFirstBlock; }
   // The index-th item of a block (0 <= index < ItemCount).
   PItemHeader ItemOfBlock(PBlockHeader block, int index) const noexcept;
+  // The item allocated `distance` allocations after `item` when they all came from fresh blocks:
+  // a block hands out its items from the last to the first, then the block allocated next (Prev
+  // in the block list) goes on. Where a scan of fetched or appended records goes next. Nil past
+  // the newest block.
+  const TItemHeader* AllocatedAfter(const TItemHeader* item, size_t distance) const noexcept;
   // Whether `item` is an item in use of one of this manager's blocks, still from the allocation
   // that got `stamp`. Reads no released memory, so any pointer may be asked about.
   bool IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept;

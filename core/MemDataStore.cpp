@@ -22,6 +22,9 @@ uint32_t NextRefreshIteration() noexcept {
 
 bool Counted(PItemHeader item) noexcept { return item->FilterResult == FilterVisible; }
 
+// Items a forward scan loads ahead: enough to cover a memory access while records are read.
+constexpr size_t ScanPrefetchDistance = 8;
+
 }  // namespace
 
 TMemData::TMemData() { InitData(); }
@@ -400,12 +403,15 @@ void TMemData::GetNextRecord(void* recBuf) {
     return;
   }
   MoveTo(item);
+  // The next item alone comes too late to hide the memory's latency: the items a few records
+  // on are also loaded, guessed from the order in which fetched and appended records fill blocks.
   Prefetch(item->Next);
+  Prefetch(FBlockManager.AllocatedAfter(item, ScanPrefetchDistance));
   if (recBuf) FBlockManager.GetRecord(item, recBuf);
 }
 
 // A scan goes on to the neighbour: start loading it while the caller reads this record.
-void TMemData::Prefetch(PItemHeader item) noexcept {
+void TMemData::Prefetch(const TItemHeader* item) noexcept {
   if (!item) return;
   __builtin_prefetch(item);
   __builtin_prefetch(reinterpret_cast<const char*>(item) + 64);
