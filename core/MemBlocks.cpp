@@ -179,14 +179,6 @@ void TBlockManager::FreeItem(PItemHeader item) {
   FreeBlock(block);
 }
 
-void TBlockManager::PutRecord(PItemHeader item, const void* buffer) const {
-  std::memcpy(GetRecordPtr(item), buffer, static_cast<size_t>(FRecordSize));
-}
-
-void TBlockManager::GetRecord(PItemHeader item, void* buffer) const {
-  std::memcpy(buffer, GetRecordPtr(item), static_cast<size_t>(FRecordSize));
-}
-
 void TBlockManager::CopyRecord(PItemHeader source, PItemHeader dest) const {
   if (source != dest) std::memcpy(GetRecordPtr(dest), GetRecordPtr(source), static_cast<size_t>(FRecordSize));
 }
@@ -215,10 +207,6 @@ static_assert(TStringHeap::BufHeaderSize == sizeof(int32_t) + sizeof(int16_t));
 TStringHeap::TStringHeap() = default;
 
 TStringHeap::~TStringHeap() { ClearLocked(); }
-
-int32_t TStringHeap::BufSize(const void* buf) noexcept { return Marshal::ReadInt32(buf, -6); }
-
-int16_t TStringHeap::RefCount(const void* buf) noexcept { return Marshal::ReadInt16(buf, -2); }
 
 void TStringHeap::SetThreadSafetyLock(std::unique_ptr<TCriticalSection> lock) { FLock = std::move(lock); }
 

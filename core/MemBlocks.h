@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -79,8 +80,12 @@ public:
     return reinterpret_cast<uint8_t*>(item) + sizeof(TItemHeader);
   }
   // Copy RecordSize bytes between a record buffer or another item and the item's record data.
-  void PutRecord(PItemHeader item, const void* buffer) const;
-  void GetRecord(PItemHeader item, void* buffer) const;
+  void PutRecord(PItemHeader item, const void* buffer) const noexcept {
+    std::memcpy(GetRecordPtr(item), buffer, static_cast<size_t>(FRecordSize));
+  }
+  void GetRecord(PItemHeader item, void* buffer) const noexcept {
+    std::memcpy(buffer, GetRecordPtr(item), static_cast<size_t>(FRecordSize));
+  }
   void CopyRecord(PItemHeader source, PItemHeader dest) const;
 
   int32_t RecordSize() const noexcept { return FRecordSize; }
@@ -169,10 +174,17 @@ public:
   void SetThreadSafetyLock(std::unique_ptr<TCriticalSection> lock);
   TCriticalSection* ThreadSafetyLock() const noexcept { return FLock.get(); }
 
-  static int32_t BufSize(const void* buf) noexcept;
-  static int16_t RefCount(const void* buf) noexcept;
+  // Read for every heap field of every record read: inline.
+  static int32_t BufSize(const void* buf) noexcept { return ReadHeader<int32_t>(buf, -6); }
+  static int16_t RefCount(const void* buf) noexcept { return ReadHeader<int16_t>(buf, -2); }
 
 private:
+  template <typename T>
+  static T ReadHeader(const void* buf, ptrdiff_t offset) noexcept {
+    T value;
+    std::memcpy(&value, static_cast<const uint8_t*>(buf) + offset, sizeof value);
+    return value;
+  }
   void* NewSmallBuf(int cls);
   void* NewLargeBuf(int32_t size);
   void NewBlock();

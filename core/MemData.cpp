@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstring>
 #include <exception>
 
@@ -394,7 +393,7 @@ void TData::PutDateToBuf(void* buf, const void* date, TDateFormat format) {
       break;
     case dfMSecs: {
       const double msecs = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date));
-      value = TimeStampToDateTime(MSecsToTimeStamp(std::round(msecs)));
+      value = TimeStampToDateTime(MSecsToTimeStamp(msecs));
       break;
     }
     case dfTime: {

@@ -1,5 +1,6 @@
 #include "core/MemDataStore.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cstdlib>
@@ -410,11 +411,14 @@ void TMemData::GetNextRecord(void* recBuf) {
   if (recBuf) FBlockManager.GetRecord(item, recBuf);
 }
 
-// A scan goes on to the neighbour: start loading it while the caller reads this record.
-void TMemData::Prefetch(const TItemHeader* item) noexcept {
+// Starts loading an item with its record (the first lines of a long one) while the caller reads
+// the current record.
+void TMemData::Prefetch(const TItemHeader* item) const noexcept {
   if (!item) return;
-  __builtin_prefetch(item);
-  __builtin_prefetch(reinterpret_cast<const char*>(item) + 64);
+  const auto* p = reinterpret_cast<const char*>(item);
+  const size_t bytes = std::min<size_t>(sizeof(TItemHeader) + static_cast<size_t>(FRecordSize), 256);
+  for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
+  __builtin_prefetch(p + bytes - 1);
 }
 
 void TMemData::GetPriorRecord(void* recBuf) {

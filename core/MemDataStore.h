@@ -234,7 +234,7 @@ class TMemData : public TData, public TStringComparer {
   PItemHeader NextCounted(PItemHeader item) const noexcept;
   PItemHeader FindRecordNo(int32_t n);
   void MoveTo(PItemHeader item) noexcept;
-  static void Prefetch(const TItemHeader* item) noexcept;
+  void Prefetch(const TItemHeader* item) const noexcept;
   void LinkBefore(PItemHeader item, PItemHeader next) noexcept;
   void CommitBlobs(PItemHeader item);
   // Complex fields of an item's record (and of its rollback record).

@@ -154,7 +154,8 @@ TDateTime TimeStampToDateTime(const TTimeStamp& ts) {
 }
 
 TTimeStamp MSecsToTimeStamp(double msecs) {
-  if (!std::isfinite(msecs) || msecs <= 0 || msecs >= (MaxDayNumber + 1.0) * MSecsPerDay)
+  // The rounded value is the one that must be in range (0.5 rounds up, away from zero).
+  if (!std::isfinite(msecs) || msecs < 0.5 || msecs >= (MaxDayNumber + 1.0) * MSecsPerDay - 0.5)
     throw EConvertError("Invalid date-time value");
   const int64_t ms = RoundHalfUp(msecs);
   return TTimeStamp{static_cast<int32_t>(ms % MSecsPerDay), static_cast<int32_t>(ms / MSecsPerDay)};

@@ -56,7 +56,8 @@ TDateTime TimeStampToDateTime(const TTimeStamp& ts);
 inline double TimeStampToMSecs(const TTimeStamp& ts) noexcept {
   return static_cast<double>(ts.Date) * MSecsPerDay + ts.Time;
 }
-// Raises EConvertError for a value that is not finite or not positive.
+// Rounded to the millisecond. Raises EConvertError "Invalid date-time value" for a value that is
+// not finite or does not round to a positive count before 10000-01-01.
 TTimeStamp MSecsToTimeStamp(double msecs);
 
 // "yyyy-mm-dd hh:nn:ss"; the time is left out when it is midnight (as the platform does).

@@ -90,6 +90,9 @@ TEST(DateTimeTest, TimeStampsAndValidation) {
   EXPECT_EQ(back.Date, 1);
   EXPECT_EQ(back.Time, 1000);
   EXPECT_THROW(MSecsToTimeStamp(-5), EConvertError);
+  // Values that round outside the range raise rather than give day 0 or 10000-01-01.
+  for (double bad : {0.3, 3652060.0 * MSecsPerDay - 0.5}) EXPECT_THROW(MSecsToTimeStamp(bad), EConvertError);
+  EXPECT_EQ(MSecsToTimeStamp(3652060.0 * MSecsPerDay - 0.6).Date, 3652059);
   // Milliseconds round half away from zero (std::llround), a fraction just below a half down.
   for (double msecs : {86400000.5, 86400001.5, std::nextafter(86400000.5, 0.0), 3.1e14 + 0.5, 3.1e14 + 0.25}) {
     SCOPED_TRACE(msecs);
