@@ -20,12 +20,11 @@ using namespace blobtest;
 std::string Repeated(size_t n) {
   std::string s;
   while (s.size() < n) s += "0123456789";
-  s.resize(n);
-  return s;
+  return s.substr(0, n);
 }
 
-std::string RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
+std::string Noise(size_t n) {
+  std::mt19937 rng(5);
   std::string s(n, '\0');
   for (char& c : s) c = static_cast<char>(rng());
   return s;
@@ -39,39 +38,21 @@ std::string Raw(TBlob* blob) {
   return s;
 }
 
-std::string Compressed(const std::string& content) {
-  Ref<TCompressedBlob> blob(new TCompressedBlob());
-  Put(blob.p, 0, content);
-  blob->SetCompressed(true);
-  EXPECT_TRUE(blob->IsCompressed());
-  return Raw(blob.p);
-}
-
-// A blob holding exactly these stored bytes.
-TCompressedBlob* WithRaw(const std::string& raw) {
+// A blob holding `content`, compressed when it is worth it.
+TCompressedBlob* Compressed(const std::string& content) {
   auto* blob = new TCompressedBlob();
-  Put(blob, 0, raw);  // one write on an empty blob is a plain write
+  Put(blob, 0, content);  // one write on an empty blob is a plain write
+  blob->SetCompressed(true);
   return blob;
 }
 
-void ExpectMessage(const std::function<void()>& action, const std::string& message) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception, expected " << message;
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), message);
-  }
-}
-
 TEST(CompressedBlobTest, FiftyBytesStayPlainAndFiftyOneCompressWithAnExactHeader) {
-  Ref<TCompressedBlob> small(new TCompressedBlob());
-  Put(small.p, 0, std::string(50, 'a'));
-  small->SetCompressed(true);
+  Ref<TCompressedBlob> small(Compressed(std::string(50, 'a')));
   EXPECT_FALSE(small->IsCompressed());
   EXPECT_EQ(Raw(small.p), std::string(50, 'a'));
 
-  Ref<TCompressedBlob> blob(new TCompressedBlob());
   const std::string content(51, 'a');
+  Ref<TCompressedBlob> blob(new TCompressedBlob());
   Put(blob.p, 0, content);
   blob->SetModified(false);
   blob->SetCompressed(true);
@@ -82,33 +63,23 @@ TEST(CompressedBlobTest, FiftyBytesStayPlainAndFiftyOneCompressWithAnExactHeader
   EXPECT_EQ(raw.substr(0, 16), std::string(reinterpret_cast<const char*>(TCompressedBlob::Magic), 16));
   EXPECT_EQ(raw.substr(16, 4), std::string("\x33\0\0\0", 4));  // 51, little-endian
   EXPECT_EQ(raw.substr(20, 2), "\x78\x9C");                     // zlib stream, default level
-  // The stream is plain zlib: any inflater reads it back.
-  std::vector<Bytef> out(content.size());
+  std::vector<Bytef> out(content.size());                       // any inflater reads the stream
   uLongf outLen = out.size();
   ASSERT_EQ(uncompress(out.data(), &outLen, reinterpret_cast<const Bytef*>(raw.data() + 20), raw.size() - 20), Z_OK);
   EXPECT_EQ(std::string(out.begin(), out.end()), content);
-
   EXPECT_EQ(blob->GetSize(), 51u);  // the content's size, not the piece's
-  EXPECT_EQ(blob->GetUncompressedSize(), 51u);
   EXPECT_EQ(blob->GetAsString(), content);
   EXPECT_TRUE(blob->IsCompressed());  // whole reads keep the compressed form
-}
 
-TEST(CompressedBlobTest, IncompressibleContentStaysPlain) {
-  Ref<TCompressedBlob> blob(new TCompressedBlob());
-  const std::string content = RandomBytes(1000, 5);
-  Put(blob.p, 0, content);
-  EXPECT_FALSE(blob->CompressFrom(content.data(), 1000));
-  blob->SetCompressed(true);
-  EXPECT_FALSE(blob->IsCompressed());
-  EXPECT_EQ(Raw(blob.p), content);
+  Ref<TCompressedBlob> plain(new TCompressedBlob());  // magic and size without a stream: plain bytes
+  Put(plain.p, 0, raw.substr(0, 20));
+  EXPECT_FALSE(plain->IsCompressed());
+  EXPECT_EQ(Content(plain.p), raw.substr(0, 20));
 }
 
 TEST(CompressedBlobTest, APartialReadUncompressesFirst) {
-  Ref<TCompressedBlob> blob(new TCompressedBlob());
   const std::string content = Repeated(300) + "tail";
-  Put(blob.p, 0, content);
-  blob->SetCompressed(true);
+  Ref<TCompressedBlob> blob(Compressed(content));
   ASSERT_TRUE(blob->IsCompressed());
   char buf[10];
   EXPECT_EQ(blob->Read(10, 10, buf), 10u);
@@ -117,18 +88,8 @@ TEST(CompressedBlobTest, APartialReadUncompressesFirst) {
   EXPECT_EQ(Raw(blob.p), content);
 }
 
-TEST(CompressedBlobTest, AFirstPieceOfMagicAndSizeOnlyIsPlain) {
-  std::string raw(reinterpret_cast<const char*>(TCompressedBlob::Magic), 16);
-  raw += std::string("\x05\0\0\0", 4);
-  Ref<TCompressedBlob> blob(WithRaw(raw));
-  EXPECT_FALSE(blob->IsCompressed());
-  EXPECT_EQ(blob->GetSize(), 20u);
-  EXPECT_EQ(Content(blob.p), raw);
-}
-
 TEST(CompressedBlobTest, CorruptOrShortStreamsRaiseTheNamedErrors) {
-  const std::string content = Repeated(400);
-  const std::string good = Compressed(content);
+  const std::string good = Raw(Ref<TCompressedBlob>(Compressed(Repeated(400))).p);
   auto withSize = [&](uint32_t size) {
     std::string raw = good;
     std::memcpy(raw.data() + 16, &size, 4);
@@ -136,9 +97,8 @@ TEST(CompressedBlobTest, CorruptOrShortStreamsRaiseTheNamedErrors) {
   };
   std::string flipped = good;
   flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x5A);
-  const std::string shortDeflate = Compressed(Repeated(100));
-
-  struct Case {
+  const std::string of100 = Raw(Ref<TCompressedBlob>(Compressed(Repeated(100))).p);
+  const struct {
     const char* name;
     std::string raw;
     const char* message;
@@ -147,14 +107,15 @@ TEST(CompressedBlobTest, CorruptOrShortStreamsRaiseTheNamedErrors) {
       {"stream cut short", good.substr(0, good.size() - 6), "Invalid compressed blob data"},
       {"stream holds more than the header says", withSize(399), "Invalid compressed blob data"},
       {"stream holds less than the header says", withSize(401), "Invalid uncompressed blob size"},
-      {"stream of 100 bytes under a header of 400", shortDeflate.substr(0, 16) + good.substr(16, 4) + shortDeflate.substr(20),
+      {"stream of 100 bytes under a header of 400", of100.substr(0, 16) + good.substr(16, 4) + of100.substr(20),
        "Invalid uncompressed blob size"},
       {"size beyond what the stream can hold", withSize(0x7FFFFFFF), "Invalid uncompressed blob size"},
       {"size zero", withSize(0), "Invalid uncompressed blob size"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Ref<TCompressedBlob> blob(WithRaw(c.raw));
+    Ref<TCompressedBlob> blob(new TCompressedBlob());
+    Put(blob.p, 0, c.raw);
     ASSERT_TRUE(blob->IsCompressed());
     ExpectMessage([&] { blob->GetAsString(); }, c.message);
     ExpectMessage([&] { blob->SetCompressed(false); }, c.message);
@@ -162,73 +123,33 @@ TEST(CompressedBlobTest, CorruptOrShortStreamsRaiseTheNamedErrors) {
     ExpectMessage([&] { blob->Read(1, 4, buf); }, c.message);
     EXPECT_EQ(Raw(blob.p), c.raw);  // the blob keeps its compressed piece
   }
-}
-
-TEST(CompressedBlobTest, UncompressToChecksSizeAndHeader) {
   std::string buf(100, '\0');
   uint32_t len = 100;
-  Ref<TCompressedBlob> tiny(WithRaw(std::string(20, 'x')));
+  Ref<TCompressedBlob> tiny(Compressed(std::string(20, 'x')));
   ExpectMessage([&] { tiny->UncompressTo(buf.data(), len); }, "Invalid compressed blob size");
-  Ref<TCompressedBlob> plain(WithRaw(std::string(40, 'x')));
+  Ref<TCompressedBlob> plain(new TCompressedBlob());
+  Put(plain.p, 0, std::string(40, 'x'));
   ExpectMessage([&] { plain->UncompressTo(buf.data(), len); }, "Invalid compressed blob header");
 }
 
-TEST(CompressedBlobTest, WholeWritesStayCompressedAndOtherWritesUncompress) {
-  Ref<TCompressedBlob> blob(new TCompressedBlob());
-  Put(blob.p, 0, Repeated(200));
-  blob->SetCompressed(true);
-  const std::string next = std::string(200, 'z');
-  Put(blob.p, 0, next);  // the whole content replaced
-  EXPECT_TRUE(blob->IsCompressed());
-  EXPECT_EQ(blob->GetAsString(), next);
-  const std::string noise = RandomBytes(200, 9);
-  Put(blob.p, 0, noise);  // does not compress: written plainly
-  EXPECT_FALSE(blob->IsCompressed());
-  EXPECT_EQ(Raw(blob.p), noise);
-
-  Put(blob.p, 0, next);  // a plain blob is written plainly
-  EXPECT_FALSE(blob->IsCompressed());
-  blob->SetCompressed(true);
-  Put(blob.p, 5, "abc");
-  EXPECT_FALSE(blob->IsCompressed());
-  EXPECT_EQ(Content(blob.p), next.substr(0, 5) + "abc" + next.substr(8));
-}
-
-TEST(CompressedBlobTest, ResizingTruncatingAndSavingWorkOnThePlainContent) {
-  struct Case {
-    const char* name;
-    void (*apply)(TCompressedBlob*);
-    std::string want;
-  } cases[] = {
-      {"grow", [](TCompressedBlob* b) { b->SetSize(210); }, Repeated(200) + std::string(10, '\0')},
-      {"shrink", [](TCompressedBlob* b) { b->SetSize(20); }, Repeated(20)},
-      {"same size", [](TCompressedBlob* b) { b->SetSize(200); }, Repeated(200)},
-      {"truncate", [](TCompressedBlob* b) { b->Truncate(7); }, Repeated(7)},
-      {"truncate to 0", [](TCompressedBlob* b) { b->Truncate(0); }, ""},
-      {"line breaks", [](TCompressedBlob* b) { b->ConvertText(); }, Repeated(200)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Ref<TCompressedBlob> blob(new TCompressedBlob());
-    Put(blob.p, 0, Repeated(200));
-    blob->SetCompressed(true);
-    c.apply(blob.p);
-    EXPECT_EQ(Content(blob.p), c.want);
-  }
-
-  Ref<TCompressedBlob> blob(new TCompressedBlob());
-  Put(blob.p, 0, Repeated(100) + "\n");
-  blob->SetCompressed(true);
+// Partial writes, resizing and truncation are left to the string-model run below; saving and
+// line-break conversion must see the content, not the compressed bytes.
+TEST(CompressedBlobTest, SavingAndLineBreaksWorkOnThePlainContent) {
+  Ref<TCompressedBlob> blob(Compressed(Repeated(100) + "\n"));
+  ASSERT_TRUE(blob->IsCompressed());
   TStringStream out;
   blob->SaveToStream(out);
   EXPECT_EQ(out.DataString(), Repeated(100) + "\n");
   blob->ConvertText();
   EXPECT_EQ(Content(blob.p), Repeated(100) + "\r\n");
+  Ref<TCompressedBlob> noise(Compressed(Noise(200)));  // does not compress: stays plain
+  EXPECT_FALSE(noise->IsCompressed());
+  EXPECT_EQ(Raw(noise.p), Noise(200));
 }
 
 TEST(CompressedBlobTest, CancelBringsBackTheCompressedForm) {
-  Ref<TCompressedBlob> blob(new TCompressedBlob(true));
   const std::u16string text(100, u'游');
+  Ref<TCompressedBlob> blob(new TCompressedBlob(true));
   blob->SetAsWideString(text);
   blob->SetCompressed(true);
   const std::string raw = Raw(blob.p);
@@ -236,7 +157,6 @@ TEST(CompressedBlobTest, CancelBringsBackTheCompressedForm) {
   blob->EnableRollback();
   blob->SetAsWideString(u"short");
   ASSERT_NE(dynamic_cast<TCompressedBlob*>(blob->Rollback()), nullptr);
-  EXPECT_TRUE(blob->Rollback()->IsUnicode());
   EXPECT_EQ(blob->Rollback()->GetAsWideString(), text);
   blob->Cancel();
   EXPECT_EQ(Raw(blob.p), raw);
@@ -245,42 +165,36 @@ TEST(CompressedBlobTest, CancelBringsBackTheCompressedForm) {
 }
 
 TEST(CompressedBlobTest, AMissingCompressorIsReported) {
-  TCompressProc saved = CompressProc;
+  struct Restore {
+    TCompressProc saved = CompressProc;
+    ~Restore() { CompressProc = saved; }
+  } restore;
   CompressProc = nullptr;
   Ref<TCompressedBlob> blob(new TCompressedBlob());
   Put(blob.p, 0, Repeated(100));
   ExpectMessage([&] { blob->SetCompressed(true); }, "Compressor function is not linked");
-  CompressProc = saved;
   EXPECT_EQ(Content(blob.p), Repeated(100));
 }
 
 // The string-model run with compression switched on and off and whole-content rewrites mixed in.
 class CompressedBlobModelTest : public BlobModelTest {
-public:
-  CompressedBlobModelTest(uint32_t seed, int32_t pieceSize)
-      : BlobModelTest(seed, new TCompressedBlob(), pieceSize) {}
+ public:
+  CompressedBlobModelTest(uint32_t seed, int32_t pieceSize) : BlobModelTest(seed, new TCompressedBlob(), pieceSize) {}
 
-protected:
+ protected:
   TCompressedBlob* Blob() { return static_cast<TCompressedBlob*>(blob.p); }
   int Form() override { return Blob()->IsCompressed() ? 1 : 0; }
-
   void Extra(uint32_t size) override {
-    switch (Below(4)) {
-      case 0:
-        if (size < TCompressedBlob::MinCompressSize) Write(size, std::string(60, 'q'));  // worth compressing
-        Blob()->SetCompressed(true);
-        break;
-      case 1:
-        Blob()->SetCompressed(false);
-        break;
-      case 2: {
-        std::string text(size, static_cast<char>('a' + Below(3)));
-        Write(0, text);  // whole rewrite
-        break;
-      }
-      default:
-        BlobModelTest::Extra(size);
-        break;
+    const uint32_t kind = Below(4);
+    if (kind == 0) {
+      if (size < TCompressedBlob::MinCompressSize) Write(size, std::string(60, 'q'));  // worth compressing
+      Blob()->SetCompressed(true);
+    } else if (kind == 1) {
+      Blob()->SetCompressed(false);
+    } else if (kind == 2) {
+      Write(0, std::string(size, static_cast<char>('a' + Below(3))));  // whole rewrite
+    } else {
+      BlobModelTest::Extra(size);
     }
   }
 };
@@ -291,7 +205,7 @@ TEST(CompressedBlobTest, RandomisedAgainstAStringModel) {
       SCOPED_TRACE(::testing::Message() << "piece " << pieceSize << " seed " << seed);
       CompressedBlobModelTest test(seed * 77 + static_cast<uint32_t>(pieceSize), pieceSize);
       test.Run(4000);
-      if (::testing::Test::HasFatalFailure()) return;
+      if (::testing::Test::HasFailure()) return;
     }
   }
 }
