@@ -39,7 +39,6 @@ class TTestStore : public TData {
   bool ConvertEOL = false;
   int CancelUpdatesCalls = 0;
   int InternalCloseCalls = 0;
-  int InternalUnPrepareCalls = 0;
 
   bool GetConvertEOL() const override { return ConvertEOL; }
   void CancelUpdates() override { ++CancelUpdatesCalls; }
@@ -58,22 +57,8 @@ class TTestStore : public TData {
     DA_ASSERT(HasCurrent());
     std::memcpy(recBuf, RecordAt(FCurrent), static_cast<size_t>(FRecordSize));
   }
-  void GetNextRecord(void* recBuf) override {
-    if (FCurrent + 1 >= Count()) {
-      FEof = true;
-      return;
-    }
-    Go(FCurrent + 1);
-    if (recBuf) GetRecord(recBuf);
-  }
-  void GetPriorRecord(void* recBuf) override {
-    if (FCurrent <= 0) {
-      FBof = true;
-      return;
-    }
-    Go(FCurrent - 1);
-    if (recBuf) GetRecord(recBuf);
-  }
+  void GetNextRecord(void* recBuf) override { Move(FCurrent + 1, FEof, recBuf); }
+  void GetPriorRecord(void* recBuf) override { Move(FCurrent - 1, FBof, recBuf); }
   void PutRecord(const void* recBuf) override {
     DA_ASSERT(HasCurrent());
     std::memcpy(RecordAt(FCurrent), recBuf, static_cast<size_t>(FRecordSize));
@@ -126,7 +111,6 @@ class TTestStore : public TData {
  protected:
   void InternalOpen() override { InitFields(); }
   void InternalClose() override { ++InternalCloseCalls; }
-  void InternalUnPrepare() override { ++InternalUnPrepareCalls; }
   void InternalInitFields() override {
     for (const auto& s : FSpec) {
       std::unique_ptr<TFieldDesc> f = GetFieldDescType()();
@@ -156,6 +140,15 @@ class TTestStore : public TData {
 
  private:
   bool HasCurrent() const { return FCurrent >= 0 && FCurrent < Count(); }
+  // Goes to record i, or sets `end` (Bof or Eof) when there is none.
+  void Move(int i, bool& end, void* recBuf) {
+    if (i < 0 || i >= Count()) {
+      end = true;
+      return;
+    }
+    Go(i);
+    if (recBuf) GetRecord(recBuf);
+  }
   void ReleaseRecord(void* rec) {
     FreeComplexFields(rec, true);
     FreeRecBuf(rec);
