@@ -1,0 +1,194 @@
+// The fetching side of TMySQLRecordset: blocks of rows into new items, each column converted into
+// the record layout (MyFieldValues), and the OUT parameters of a procedure call.
+#include <cstring>
+#include <exception>
+
+#include "core/DAConsts.h"
+#include "core/MemBlob.h"
+#include "mysql/MyClasses.h"
+#include "mysql/MySQLRecordset.h"
+#include "platform/runtime/Exceptions.h"
+
+namespace {
+
+bool IsBlobType(TDataType t) { return t == dtBlob || t == dtMemo || t == dtWideMemo; }
+
+bool IsHeapType(TDataType t) { return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes; }
+
+}  // namespace
+
+void TMySQLRecordset::InitFields() {
+  TCRRecordSet::InitFields();
+  FFetchFields.assign(static_cast<size_t>(FFields.Count()), nullptr);
+  for (int i = 0; i < FFields.Count(); ++i) {
+    auto* f = dynamic_cast<TMySQLFieldDesc*>(FFields[i]);
+    // Calculated and lookup fields, and attributes, are not columns of the result: NULL here.
+    if (f != nullptr && f->FieldDescKind == fdkData && !f->HasParent()) FFetchFields[static_cast<size_t>(i)] = f;
+  }
+}
+
+void TMySQLRecordset::ClearFields() {
+  FFetchFields.clear();
+  TCRRecordSet::ClearFields();
+}
+
+TMyConvertContext TMySQLRecordset::ConvertContext() {
+  TMyConvertContext cx;
+  cx.Heap = &StringHeap();
+  cx.UseUnicode = FUseUnicode;
+  cx.NullForZeroDate = FNullForZeroDate;
+  cx.CompressBlobMode = GetMyCommand()->GetCompressBlobMode();
+  return cx;
+}
+
+bool TMySQLRecordset::Fetch() {
+  TMySQLCommand* cmd = GetMyCommand();
+  if (GetFieldDescCount() == 0) {
+    FreeResult(false);
+    throw EDatabaseError(MessageText(SNoResultSet));
+  }
+  const TCursorState state = cmd->GetCursorState();
+  if (state == csInactive || state == csFetched) return false;
+  const bool prepared = cmd->GetPrepared();
+  if (prepared ? FStmtFetchState == 2 : cmd->GetResult() == nullptr) return false;
+  DA_ASSERT_MSG(state >= csExecuted, "fetch from a command that was not executed");
+  if (state == csExecuted) cmd->SetCursorState(GetFetchAll() ? csFetchingAll : csFetching);
+  bool cancel = false;
+  DoBeforeFetch(cancel);
+  if (cancel) {
+    DoAfterFetch();
+    return false;
+  }
+  PItemHeader first = nullptr;
+  int rows = 0;
+  try {
+    if (prepared && FStmtFetchState == 0) {
+      FStmtFetchState = 1;
+      cmd->CheckStmt(API().StmtBindResults(cmd->GetStmt()));
+    }
+    rows = FetchBlock(first);
+  } catch (...) {
+    // The rows read before the failure stay; the rest of the result is dropped.
+    ReorderItems(first);
+    try {
+      FreeResult(true);
+    } catch (...) {
+      // the first error is the one to report
+    }
+    DoAfterFetch();
+    throw;
+  }
+  ReorderItems(first);
+  try {
+    if (rows > 0 && cmd->ProcedureCall && GetRecordCount() == 1 && cmd->GetParamCount() > 0) AssignOutParams();
+  } catch (...) {
+    DoAfterFetch();
+    throw;
+  }
+  DoAfterFetch();
+  return rows > 0;
+}
+
+void TMySQLRecordset::SetToEnd() {
+  FetchAll();
+  TCRRecordSet::SetToEnd();
+}
+
+int TMySQLRecordset::FetchBlock(PItemHeader& first) {
+  TMySQLCommand* cmd = GetMyCommand();
+  TMySQLAPI& api = API();
+  const TMyConvertContext cx = ConvertContext();
+  const int32_t limit = GetFetchRows();
+  int rows = 0;
+  if (cmd->GetPrepared()) {
+    PMYSQL_STMT stmt = cmd->GetStmt();
+    for (; rows < limit; ++rows) {
+      const int status = api.StmtFetchRow(stmt);
+      if (status == MYSQL_NO_DATA || status == MYSQL_DATA_TRUNCATED) {
+        FStmtFetchState = 2;
+        FreeResult(true);
+        break;
+      }
+      cmd->CheckStmt(status);
+      api.StmtGetLengths(stmt, FLengths);
+      FillItem(first, cx, [&](uint32_t column) { return api.StmtGetColumnPtr(stmt, column); }, true);
+    }
+    return rows;
+  }
+  PMYSQL_RES result = cmd->GetResult();
+  for (; rows < limit; ++rows) {
+    PMYSQL_ROW row = api.FetchRow(result);
+    if (row == nullptr) {
+      cmd->CheckErrno();
+      FreeResult(true);
+      break;
+    }
+    api.GetLengths(result, FLengths);
+    FillItem(first, cx, [&](uint32_t column) { return api.GetFieldPtr(result, row, column); }, false);
+  }
+  return rows;
+}
+
+template <typename TColumn>
+void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx, TColumn&& column, bool binary) {
+  PItemHeader item = AddItem();
+  auto* rec = static_cast<uint8_t*>(TBlockManager::GetRecordPtr(item));
+  // A failure part-way must find every reference slot either filled or nil.
+  if (FHasComplexFields) std::memset(rec, 0, static_cast<size_t>(FDataSize));
+  uint8_t* nulls = rec + FDataSize;
+  try {
+    for (size_t i = 0; i < FFetchFields.size(); ++i) {
+      const TMySQLFieldDesc* f = FFetchFields[i];
+      bool isNull = true;
+      if (f != nullptr) {
+        const auto index = static_cast<uint32_t>(f->ActualFieldNo);
+        DA_ASSERT(index < FLengths.size());
+        const uint8_t* value = column(index);
+        isNull = value == nullptr;
+        if (isNull) {
+          if (IsBlobType(f->DataType)) Marshal::WriteIntPtr(rec, f->Offset, NewMyFieldBlob(*f, cx)->GetHandle());
+          if (IsHeapType(f->DataType)) Marshal::WriteIntPtr(rec, f->Offset, nullptr);
+        } else if (binary) {
+          StoreMyBinaryValue(*f, value, FLengths[index], rec, isNull, cx);
+        } else {
+          StoreMyTextValue(*f, reinterpret_cast<const char*>(value), FLengths[index], rec, isNull, cx);
+        }
+      }
+      nulls[i] = isNull ? 1 : 0;
+    }
+  } catch (...) {
+    if (FHasComplexFields) FreeComplexFields(rec, true);
+    if (first == item) first = nullptr;
+    DeleteItem(item);
+    throw;
+  }
+  if (first == nullptr) first = item;
+}
+
+void TMySQLRecordset::AssignOutParams() {
+  TMySQLCommand* cmd = GetMyCommand();
+  const void* rec = TBlockManager::GetRecordPtr(FirstItem());
+  for (int i = 0; i < cmd->GetParamCount(); ++i) {
+    TParamDesc* param = cmd->GetParam(i);
+    const uint8_t kind = param->GetParamType();
+    if (kind != pdOutput && kind != pdInputOutput && kind != pdResult) continue;
+    const TFieldDesc* field = kind == pdResult ? (GetFieldDescCount() > 0 ? FFields[0] : nullptr)
+                                               : FindField("@" + param->GetName());
+    if (field == nullptr) continue;
+    if (!IsBlobParamType(*param)) {
+      param->SetValue(GetFieldAsVariant(field->FieldNo, rec));
+      continue;
+    }
+    auto* target = dynamic_cast<TBlob*>(param->GetObject());
+    DA_ASSERT_MSG(target != nullptr, "Blob parameter " + param->GetName() + " holds no blob");
+    if (IsBlobType(field->DataType)) {
+      target->Assign(GetBlob(field->FieldNo, rec));
+    } else if (field->DataType == dtExtString) {
+      target->Clear();
+      if (!GetNull(field->FieldNo, rec)) target->SetAsString(GetFieldAsVariant(field->FieldNo, rec).AsString());
+    } else {
+      throw EDatabaseError(MessageText(SDataTypeNotSupported));
+    }
+  }
+  cmd->OutParamsRead = true;
+}

@@ -1,0 +1,298 @@
+// The MySQL record set end to end against the test server.
+#include "mysql/MySQLRecordset.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ApiTestSupport.h"
+#include "core/MemBlob.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/Format.h"
+
+namespace {
+
+using api_test::TScratchDb;
+using TRows = std::vector<std::string>;  // one text per record, fields joined with "|"
+
+std::unique_ptr<TMySQLConnection> Open(const std::string& database, const std::string& charset = "gbk",
+                                       bool unicode = false) {
+  const auto& srv = TestServer::Info();
+  auto c = std::make_unique<TMySQLConnection>();
+  c->SetServer(srv.Host);
+  c->SetUsername(srv.NativeUser);
+  c->SetPassword(srv.NativePassword);
+  c->SetProp(prPort, srv.Port);
+  c->SetProp(prDatabase, database);
+  c->SetProp(prCharset, charset);
+  c->SetProp(prUseUnicode, unicode);
+  c->Connect("");
+  return c;
+}
+
+std::unique_ptr<TMySQLRecordset> Recordset(TMySQLConnection& c, const std::string& sql,
+                                           const std::function<void(TMySQLRecordset&)>& setup = {}) {
+  auto rs = std::make_unique<TMySQLRecordset>();
+  rs->SetConnection(&c);
+  rs->SetSQL(sql);
+  if (setup) setup(*rs);
+  return rs;
+}
+
+std::string FieldText(TMySQLRecordset& rs, int fieldNo, void* buf) {
+  if (rs.GetNull(fieldNo, buf)) return "<null>";
+  if (rs.FieldOf(fieldNo).DataType == dtBlob) return std::to_string(rs.GetBlobSize(fieldNo, buf)) + " bytes";
+  // A time of day and a negative time share their date-time text: the value itself tells them.
+  if (rs.FieldOf(fieldNo).DataType == dtTime) return FloatToStr(rs.GetFieldAsVariant(fieldNo, buf).AsDateTime());
+  return VarToStr(rs.GetFieldAsVariant(fieldNo, buf));
+}
+
+// Every record from the first on.
+TRows Rows(TMySQLRecordset& rs) {
+  TRows rows;
+  std::unique_ptr<void, void (*)(void*)> owned(rs.AllocRecBuf(), TData::FreeRecBuf);
+  void* buf = owned.get();
+  rs.SetToBegin();
+  for (rs.GetNextRecord(buf); !rs.GetEof(); rs.GetNextRecord(buf)) {
+    std::string text;
+    for (int i = 1; i <= rs.GetFieldCount(); ++i) text += (i > 1 ? "|" : "") + FieldText(rs, i, buf);
+    rows.push_back(text);
+  }
+  return rows;
+}
+
+void Exec(TMySQLConnection& c, const std::string& sql) { c.ExecSQL(sql); }
+
+std::string Scalar(TMySQLConnection& c, const std::string& sql) {
+  auto rs = Recordset(c, sql, [](TMySQLRecordset& r) { r.SetProp(prFetchAll, true); });
+  rs->Open();
+  const TRows rows = Rows(*rs);
+  return rows.empty() ? "<none>" : rows[0];
+}
+
+TEST(MySQLRecordsetDbTest, PagedAccountTable) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  Exec(*c,
+       "CREATE TABLE user (idx INT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY, username VARCHAR(32) NOT NULL, "
+       "`password` VARCHAR(32), deleted TINYINT(1) NOT NULL DEFAULT 0, user_priv INT, "
+       "create_date DATETIME, email VARCHAR(64), webmoney BIGINT) CHARSET gbk");
+  Exec(*c,
+       "INSERT INTO user (username, `password`, user_priv, create_date, email, webmoney) SELECT "
+       "CONCAT('player', seq), '0123456789abcdef', seq % 3, '2024-01-01' + INTERVAL seq DAY, "
+       "CONCAT('p', seq, '@example.com'), seq * 1000 FROM seq_1_to_35");
+  auto page = Recordset(*c, "Select * from user  LIMIT 0,17");
+  page->Open();
+  const TRows rows = Rows(*page);
+  ASSERT_EQ(rows.size(), 17u);
+  EXPECT_EQ(rows[0], "1|player1|0123456789abcdef|False|1|2024-01-02|p1@example.com|1000");
+  EXPECT_EQ(rows[16], "17|player17|0123456789abcdef|False|2|2024-01-18|p17@example.com|17000");
+  struct Want {
+    const char* Name;
+    TDataType Type;
+    uint16_t Length, Size;
+    bool Required, Key;
+  };
+  const Want want[] = {
+      {"idx", dtUInt32, 10, 4, true, true},        {"username", dtString, 64, 65, true, false},
+      {"password", dtString, 64, 65, false, false}, {"deleted", dtBoolean, 1, 2, true, false},
+      {"user_priv", dtInt32, 11, 4, false, false},  {"create_date", dtDateTime, 19, 8, false, false},
+      {"email", dtString, 128, 129, false, false},  {"webmoney", dtInt64, 20, 8, false, false},
+  };
+  ASSERT_EQ(page->GetFieldCount(), 8);
+  for (const Want& w : want) {
+    SCOPED_TRACE(w.Name);
+    auto* f = dynamic_cast<TMySQLFieldDesc*>(page->FieldByName(w.Name));
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->DataType, w.Type);
+    EXPECT_EQ(f->Length, w.Length);
+    EXPECT_EQ(f->Size, w.Size);
+    EXPECT_EQ(f->Required, w.Required);
+    EXPECT_EQ(f->IsKey, w.Key);
+    ASSERT_NE(f->TableInfo, nullptr);
+    EXPECT_EQ(f->TableInfo->GetTableName(), "user");
+  }
+  auto* idx = static_cast<TMySQLFieldDesc*>(page->FieldByName("idx"));
+  EXPECT_TRUE(idx->IsPrimaryKey && idx->IsAutoIncrement && idx->IsUnsigned);
+  EXPECT_EQ(page->GetTablesInfo().GetCount(), 1);
+  page->Close();
+  EXPECT_EQ(Scalar(*c, "Select count(*) count  from user"), "35");
+}
+
+// A table of every kind of column, read over the text and the prepared paths.
+class TAllTypes {
+ public:
+  explicit TAllTypes(TMySQLConnection& c) {
+    Exec(c, "SET SESSION sql_mode = ''");  // zero dates are allowed
+    Exec(c,
+         "CREATE TABLE t (id INT PRIMARY KEY, ts TIMESTAMP(6) NULL, d DATE, dt DATETIME, b BIT(16), "
+         "iu INT UNSIGNED, bu BIGINT UNSIGNED, m DECIMAL(10,2), tm TIME, tx TEXT, bl BLOB, "
+         "g VARCHAR(20) CHARACTER SET gbk) CHARSET gbk");
+    Exec(c,
+         "INSERT INTO t VALUES (1, '2024-01-02 03:04:05.123456', '2024-02-29', '1800-06-01 12:00:00', b'100000010', "
+         "4294967295, 9223372036854775807, -12345678.91, '-12:30:00', 'text', x'00FF01', x'D6D0CEC4'), "
+         "(2, '0000-00-00 00:00:00', '0000-00-00', '0000-00-00 00:00:00', 0, 0, 0, 0, '838:59:59', '', '', ''), "
+         "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  }
+};
+
+TEST(MySQLRecordsetDbTest, AllColumnTypesReadTheSameOverTextAndPreparedPaths) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  TAllTypes table(*c);
+  const std::string zero = "0001-01-01";
+  const TRows nullDates = {
+      "1|2024-01-02 03:04:05|2024-02-29|1800-06-01 12:00:00|258|4294967295|9223372036854775807|-12345678.91|"
+      "-0.5208333333333334|text|3 bytes|\xD6\xD0\xCE\xC4",
+      "2|<null>|<null>|<null>|0|0|0|0|34.958321759259256||0 bytes|",
+      "3|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>"};
+  for (bool prepared : {false, true})
+    for (bool nullForZero : {true, false}) {
+      SCOPED_TRACE(std::string(prepared ? "prepared" : "text") + (nullForZero ? ", zero date null" : ""));
+      auto rs = Recordset(*c, "SELECT * FROM t ORDER BY id", [&](TMySQLRecordset& r) {
+        r.SetProp(prNullForZeroDate, nullForZero);
+      });
+      if (prepared) rs->Prepare();
+      rs->Open();
+      TRows want = nullDates;
+      if (!nullForZero) want[1] = "2|" + zero + "|" + zero + "|" + zero + "|0|0|0|0|34.958321759259256||0 bytes|";
+      EXPECT_EQ(Rows(*rs), want);
+      EXPECT_EQ(rs->FieldByName("ts")->Length, 26) << "TIMESTAMP(6)";
+      rs->Close();
+      if (prepared) rs->UnPrepare();
+    }
+  // Above 2^63-1 a BIGINT UNSIGNED does not fit: an error naming the field, never a wrapped value.
+  Exec(*c, "UPDATE t SET bu = 18446744073709551615 WHERE id = 1");
+  for (bool prepared : {false, true}) {
+    SCOPED_TRACE(prepared ? "prepared" : "text");
+    auto rs = Recordset(*c, "SELECT id, bu FROM t ORDER BY id");
+    if (prepared) rs->Prepare();
+    try {
+      rs->Open();
+      ADD_FAILURE() << "opened";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.Message(), "Value 18446744073709551615 is out of range for field bu");
+    }
+    EXPECT_FALSE(rs->Active());
+    EXPECT_EQ(Scalar(*c, "SELECT 7"), "7") << "the connection stays usable";
+  }
+}
+
+TEST(MySQLRecordsetDbTest, UnicodeConnectionReadsTheSameText) {
+  TScratchDb db;
+  auto setup = Open(db.Name());
+  TAllTypes table(*setup);
+  auto c = Open(db.Name(), "", true);
+  auto rs = Recordset(*c, "SELECT g, tx FROM t WHERE id = 1", [](TMySQLRecordset& r) { r.SetProp(prFetchAll, true); });
+  rs->Open();
+  EXPECT_EQ(rs->FieldByName("g")->DataType, dtWideString);
+  EXPECT_EQ(rs->FieldByName("g")->Length, 20) << "UTF-8 bytes, three to a character";
+  EXPECT_EQ(rs->FieldByName("tx")->DataType, dtWideMemo);
+  EXPECT_EQ(Rows(*rs), TRows{"\xD6\xD0\xCE\xC4|text"});
+}
+
+TEST(MySQLRecordsetDbTest, FetchesInBlocks) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY)");
+  Exec(*c, "INSERT INTO t SELECT seq FROM seq_1_to_60");
+  for (bool prepared : {false, true}) {
+    SCOPED_TRACE(prepared ? "prepared" : "text");
+    auto rs = Recordset(*c, "SELECT id FROM t ORDER BY id");
+    int blocks = 0;
+    rs->OnAfterFetch = [&] { ++blocks; };
+    if (prepared) rs->Prepare();
+    rs->Open();
+    EXPECT_EQ(blocks, 1);
+    EXPECT_EQ(rs->GetRecordCount(), 25);
+    EXPECT_FALSE(rs->IsAllFetched());
+    const TRows rows = Rows(*rs);
+    ASSERT_EQ(rows.size(), 60u);
+    EXPECT_EQ(rows[59], "60");
+    EXPECT_EQ(blocks, 3) << "25, 25, then 10 rows and the end of the data";
+    EXPECT_TRUE(rs->IsAllFetched());
+    // The auxiliary connection goes with the last row; a prepared statement lives on it.
+    EXPECT_EQ(rs->GetFetchConnection() != nullptr, prepared);
+    rs->Close();
+  }
+}
+
+TEST(MySQLRecordsetDbTest, ClosingALargeSelectEarlyKillsItOnTheSide) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  TMySQLAPI& api = *c->GetAPI();
+  auto rs = Recordset(*c, "SELECT seq, REPEAT('x', 100) FROM seq_1_to_1000000");
+  rs->Open();
+  ASSERT_TRUE(rs->GetKillOnClose());
+  TMySQLConnection* aux = rs->GetFetchConnection();
+  ASSERT_NE(aux, nullptr);
+  const std::string thread = std::to_string(api.mysql_thread_id(aux->GetMySQL()));
+  EXPECT_EQ(rs->GetRecordCount(), 25);
+  rs->Close();
+  EXPECT_EQ(rs->GetFetchConnection(), nullptr);
+  EXPECT_EQ(Scalar(*c, "SHOW SESSION STATUS LIKE 'Com_kill'"), "Com_kill|1") << "KILL went over the main connection";
+  EXPECT_EQ(Scalar(*c, "SELECT COUNT(*) FROM information_schema.processlist WHERE id = " + thread), "0");
+  // A SELECT read to its end needs no KILL.
+  auto small = Recordset(*c, "SELECT seq FROM seq_1_to_10");
+  small->Open();
+  small->Close();
+  EXPECT_EQ(Scalar(*c, "SHOW SESSION STATUS LIKE 'Com_kill'"), "Com_kill|1");
+}
+
+TEST(MySQLRecordsetDbTest, BatchesOpenTheirResultSets) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY, v INT)");
+  Exec(*c, "INSERT INTO t VALUES (1, 10)");
+  for (bool fetchAll : {false, true}) {
+    SCOPED_TRACE(fetchAll ? "fetch all" : "in blocks");
+    auto rs = Recordset(*c, "UPDATE t SET v = v + 1 WHERE id = 1; SELECT v FROM t WHERE id = 1",
+                        [&](TMySQLRecordset& r) { r.SetProp(prFetchAll, fetchAll); });
+    rs->Open();
+    EXPECT_EQ(Rows(*rs), TRows{fetchAll ? "12" : "11"});
+    rs->Close();
+  }
+  // With the open-next flag each open takes the next result; results nobody opens are dropped.
+  auto rs = Recordset(*c, "SELECT 1 a; SELECT 2 b; SELECT 3 c");
+  rs->Open();
+  EXPECT_EQ(Rows(*rs), TRows{"1"});
+  rs->Close();
+  Variant more;
+  rs->GetProp(prHasMoreResults, more);
+  EXPECT_TRUE(more.AsBoolean());
+  rs->SetProp(prOpenNext, true);
+  rs->Open();
+  EXPECT_EQ(rs->Fields()[0]->Name, "b");
+  EXPECT_EQ(Rows(*rs), TRows{"2"});
+  rs->Close();
+  rs->SetProp(prOpenNext, false);
+  rs->SetSQL("SELECT 4");
+  rs->Open();
+  EXPECT_EQ(Rows(*rs), TRows{"4"}) << "the unopened third result did not get in the way";
+}
+
+TEST(MySQLRecordsetDbTest, FieldsBeforeOpeningComeFromARowlessRun) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(300))");
+  Exec(*c, "INSERT INTO t SELECT seq, 'n' FROM seq_1_to_5");
+  auto rs = Recordset(*c, "SELECT a.id, a.name FROM t a LIMIT 3", [](TMySQLRecordset& r) {
+    r.SetProp(prLongStrings, false);
+    r.SetProp(prFlatBuffers, false);
+  });
+  rs->InitFields();
+  ASSERT_EQ(rs->GetFieldCount(), 2);
+  EXPECT_EQ(rs->FieldByName("name")->DataType, dtMemo) << "LongStrings off: 600 bytes is a memo";
+  EXPECT_EQ(rs->GetMyCommand()->GetSQL(), "SELECT a.id, a.name FROM t a LIMIT 3") << "the text is restored";
+  const TCRTableInfo* table = static_cast<TCRFieldDesc*>(rs->FieldByName("id"))->TableInfo;
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->GetTableName(), "t");
+  EXPECT_EQ(table->GetTableAlias(), "a");
+  rs->Open();
+  EXPECT_EQ(Rows(*rs).size(), 3u);
+}
+
+}  // namespace
