@@ -279,6 +279,18 @@ void MemoryStream::SetLength(int n) {
   FLength = n;
 }
 
+void MemoryStream::ResetForOverwrite(int n) {
+  if (n < 0) throw ArgumentException("MemoryStream: negative length");
+  const size_t size = static_cast<size_t>(n);
+  if (size > FData.size()) {
+    FData.resize(size);
+  } else if (FData.size() >= 65536 && size < 65536) {
+    TBytes(size).swap(FData);  // a buffer grown by one huge packet is not kept for small ones
+  }
+  FPosition = 0;
+  FLength = n;
+}
+
 void MemoryStream::SetPosition(int p) {
   if (p < 0) throw ArgumentException("MemoryStream: negative position");
   if (p > FLength) SetLength(p);

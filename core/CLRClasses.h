@@ -196,6 +196,10 @@ class MemoryStream {
   // gained are zero. Negative n raises ArgumentException.
   void SetLength(int n);
 
+  // SetLength for a caller that overwrites all n bytes at once (a packet read whole): position 0,
+  // the content unspecified until written, and nothing cleared that is about to be overwritten.
+  void ResetForOverwrite(int n);
+
   int Position() const noexcept { return FPosition; }
   void SetPosition(int p);  // extends the stream when p is past its end
 

@@ -196,19 +196,16 @@ void NoteTimestamp(const TMySQLFieldDesc& f, TDateTime value) {
     if (value > table->MaxTimestamp) table->MaxTimestamp = value;
 }
 
-// Stores a temporal value, or marks an invalid one NULL or the zero date.
-void StoreDate(const TMySQLFieldDesc& f, uint8_t* slot, bool valid, TDateTime value, bool& isNull,
-               const TMyConvertContext& cx) {
+// Stores a temporal value, or an invalid one as the zero date; true when it reads as NULL.
+bool StoreDate(const TMySQLFieldDesc& f, uint8_t* slot, bool valid, TDateTime value, const TMyConvertContext& cx) {
   if (!valid) {
-    if (cx.NullForZeroDate) {
-      isNull = true;
-      return;
-    }
+    if (cx.NullForZeroDate) return true;
     value = MySQLZeroDate;
   } else if (f.MySQLType == mftTimestamp) {
     NoteTimestamp(f, value);
   }
   Marshal::WriteInt64(slot, BitConverter::DoubleToInt64Bits(value));
+  return false;
 }
 
 bool BinaryToDateTime(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, TDateTime& value) {
@@ -380,11 +377,18 @@ uint64_t ParseMyInteger(std::string_view text, bool& negative) {
   negative = !text.empty() && text[0] == '-';
   const size_t start = negative ? 1 : 0;
   if (start == text.size()) RaiseNotInteger(text);
+  // Nineteen digits always fit 64 bits: only longer texts need the overflow test on every digit.
+  const size_t safeEnd = std::min(text.size(), start + 19);
   uint64_t v = 0;
-  for (size_t i = start; i < text.size(); ++i) {
+  size_t i = start;
+  for (; i < safeEnd; ++i) {
     const unsigned d = static_cast<unsigned char>(text[i]) - '0';
     if (d > 9) RaiseNotInteger(text);
-    if (v > (UINT64_MAX - d) / 10) RaiseNotInteger(text);
+    v = v * 10 + d;
+  }
+  for (; i < text.size(); ++i) {
+    const unsigned d = static_cast<unsigned char>(text[i]) - '0';
+    if (d > 9 || v > (UINT64_MAX - d) / 10) RaiseNotInteger(text);
     v = v * 10 + d;
   }
   return v;
@@ -497,7 +501,7 @@ TBlob* NewMyFieldBlob(const TMySQLFieldDesc& f, const TMyConvertContext& cx) {
 
 // ---- values into slots ------------------------------------------------------------------------
 
-void StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec, bool& isNull,
+bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
                       const TMyConvertContext& cx) {
   uint8_t* slot = rec + f.Offset;
   if (IsIntegerType(f.DataType)) {
@@ -508,19 +512,19 @@ void StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, ui
     else
       magnitude = ParseMyInteger(std::string_view(text, len), negative);
     StoreInteger(f, slot, negative, magnitude);
-    return;
+    return false;
   }
   if (f.DataType == dtDate || f.DataType == dtTime || f.DataType == dtDateTime) {
     TDateTime value = 0;
     const bool valid = MyTextToDateTime(f, std::string_view(text, len), value);
-    StoreDate(f, slot, valid, value, isNull, cx);
-    return;
+    return StoreDate(f, slot, valid, value, cx);
   }
   if (!StoreBytesValue(f, slot, text, len, cx))
     DA_ASSERT_MSG(false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
+  return false;
 }
 
-void StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec, bool& isNull,
+bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
                         const TMyConvertContext& cx) {
   uint8_t* slot = rec + f.Offset;
   const char* bytes = reinterpret_cast<const char*>(value);
@@ -534,13 +538,12 @@ void StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t l
     else
       BinaryInteger(f, value, len, negative, magnitude);
     StoreInteger(f, slot, negative, magnitude);
-    return;
+    return false;
   }
   if (f.DataType == dtDate || f.DataType == dtTime || f.DataType == dtDateTime) {
     TDateTime v = 0;
     const bool valid = BinaryToDateTime(f, value, len, v);
-    StoreDate(f, slot, valid, v, isNull, cx);
-    return;
+    return StoreDate(f, slot, valid, v, cx);
   }
   if (f.DataType == dtFloat && (f.MySQLType == mftFloat || f.MySQLType == mftDouble)) {
     double v;
@@ -553,16 +556,17 @@ void StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t l
       std::memcpy(&v, value, 8);
     }
     Marshal::WriteInt64(slot, BitConverter::DoubleToInt64Bits(v));
-    return;
+    return false;
   }
   if (IsTextType(f.DataType)) {
     // Numbers and dates as text are ASCII, the same in UTF-8.
     const std::string text = BinaryAsText(f, value, len);
     StoreBytesValue(f, slot, text.data(), text.size(), cx);
-    return;
+    return false;
   }
   if (!StoreBytesValue(f, slot, bytes, len, cx))
     DA_ASSERT_MSG(false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
+  return false;
 }
 
 void SetMyFieldSize(TMySQLFieldDesc& desc, uint16_t length, uint16_t scale) {

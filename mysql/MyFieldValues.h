@@ -39,17 +39,17 @@ struct TMyConvertContext {
 };
 
 // Stores the non-NULL text-protocol value (len bytes at text) of field f into its slot of the
-// record rec. isNull comes back set when the value reads as NULL (an invalid date with
-// NullForZeroDate). Blob slots receive a new blob, heap slots a new heap block; the slot must not
+// record rec. Returns true when the value reads as NULL instead (an invalid date with
+// NullForZeroDate; the slot is left as it was). Blob slots receive a new blob, heap slots a new heap block; the slot must not
 // hold one already. Errors: EConvertError (numbers, dates, ranges, UTF-8); EDatabaseError "Wrong
 // time format. Field %s, value %s"; EAssertionFailed for a data type the record set never makes.
-void StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec, bool& isNull,
+bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
                       const TMyConvertContext& cx);
 
 // The same for the binary value of a prepared statement's row (the bytes the protocol sends for
 // the column: fixed-size little-endian numbers, the binary date forms, length-stripped text).
 // Errors: as StoreMyTextValue; EMySqlException 2027 for a binary value of the wrong size.
-void StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec, bool& isNull,
+bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
                         const TMyConvertContext& cx);
 
 // A new blob for field f (a compressed blob unless the mode is cbNone), wide for dtWideMemo and

@@ -145,10 +145,10 @@ class TMySQLRecordset : public TCRRecordSet {
   TMyConvertContext ConvertContext();
   // Reads up to FetchRows rows into new items; `first` receives the first of them.
   int FetchBlock(PItemHeader& first);
-  // A new item filled from the current row, whose columns `column` gives (nil for NULL) and whose
-  // lengths are in FLengths. A failing conversion frees the item again and raises.
-  template <typename TColumn>
-  void FillItem(PItemHeader& first, const TMyConvertContext& cx, TColumn&& column, bool binary);
+  // A new item filled from the current row's columns (GetRowColumns). A failing conversion frees
+  // the item again and raises.
+  void FillItem(PItemHeader& first, const TMyConvertContext& cx, std::span<const TMySqlBind> columns,
+                const uint8_t* base, bool binary);
   void AssignOutParams();
 
   bool FIsClient41 = false;
@@ -169,6 +169,6 @@ class TMySQLRecordset : public TCRRecordSet {
   TMyResultState FResultState = rsUnknown;
   PMYSQL_RES FNextResult = nullptr;
   int64_t FNextRowsAffected = -2;  // -2: not known yet
-  std::vector<uint32_t> FLengths;                 // column lengths of the current row
+  std::vector<TMySqlBind> FColumns;                 // the current row's columns, for APIs that describe them here
   std::vector<const TMySQLFieldDesc*> FFetchFields;  // by FieldNo - 1; nil for fields without a column
 };

@@ -99,6 +99,7 @@ int TMySQLRecordset::FetchBlock(PItemHeader& first) {
   TMySQLAPI& api = API();
   const TMyConvertContext cx = ConvertContext();
   const int32_t limit = GetFetchRows();
+  const uint8_t* base = nullptr;
   int rows = 0;
   if (cmd->GetPrepared()) {
     PMYSQL_STMT stmt = cmd->GetStmt();
@@ -110,8 +111,8 @@ int TMySQLRecordset::FetchBlock(PItemHeader& first) {
         break;
       }
       cmd->CheckStmt(status);
-      api.StmtGetLengths(stmt, FLengths);
-      FillItem(first, cx, [&](uint32_t column) { return api.StmtGetColumnPtr(stmt, column); }, true);
+      const std::span<const TMySqlBind> columns = api.StmtGetRowColumns(stmt, FColumns, base);
+      FillItem(first, cx, columns, base, true);
     }
     return rows;
   }
@@ -123,14 +124,14 @@ int TMySQLRecordset::FetchBlock(PItemHeader& first) {
       FreeResult(true);
       break;
     }
-    api.GetLengths(result, FLengths);
-    FillItem(first, cx, [&](uint32_t column) { return api.GetFieldPtr(result, row, column); }, false);
+    const std::span<const TMySqlBind> columns = api.GetRowColumns(result, row, FColumns, base);
+    FillItem(first, cx, columns, base, false);
   }
   return rows;
 }
 
-template <typename TColumn>
-void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx, TColumn&& column, bool binary) {
+void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx, std::span<const TMySqlBind> columns,
+                               const uint8_t* base, bool binary) {
   PItemHeader item = AddItem();
   auto* rec = static_cast<uint8_t*>(TBlockManager::GetRecordPtr(item));
   // A failure part-way must find every reference slot either filled or nil.
@@ -141,17 +142,17 @@ void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx, 
       const TMySQLFieldDesc* f = FFetchFields[i];
       bool isNull = true;
       if (f != nullptr) {
-        const auto index = static_cast<uint32_t>(f->ActualFieldNo);
-        DA_ASSERT(index < FLengths.size());
-        const uint8_t* value = column(index);
-        isNull = value == nullptr;
+        const auto index = static_cast<size_t>(f->ActualFieldNo);
+        DA_ASSERT_MSG(index < columns.size(), "the row has fewer columns than the fields");
+        const TMySqlBind& column = columns[index];
+        isNull = column.IsNull != 0;
         if (isNull) {
           if (IsBlobType(f->DataType)) Marshal::WriteIntPtr(rec, f->Offset, NewMyFieldBlob(*f, cx)->GetHandle());
           if (IsHeapType(f->DataType)) Marshal::WriteIntPtr(rec, f->Offset, nullptr);
-        } else if (binary) {
-          StoreMyBinaryValue(*f, value, FLengths[index], rec, isNull, cx);
         } else {
-          StoreMyTextValue(*f, reinterpret_cast<const char*>(value), FLengths[index], rec, isNull, cx);
+          const uint8_t* value = base != nullptr ? base + column.Position : reinterpret_cast<const uint8_t*>(column.Position);
+          isNull = binary ? StoreMyBinaryValue(*f, value, column.Length, rec, cx)
+                          : StoreMyTextValue(*f, reinterpret_cast<const char*>(value), column.Length, rec, cx);
         }
       }
       nulls[i] = isNull ? 1 : 0;

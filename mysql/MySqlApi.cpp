@@ -1,6 +1,7 @@
 #include "mysql/MySqlApi.h"
 
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 #include "core/CLRClasses.h"
@@ -149,6 +150,40 @@ void TMySQLAPI::CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset
 void TMySQLAPI::CopyFieldStringAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length, char* dest) {
   CopyFieldValueAt(row, index, offset, length, dest);
   dest[length] = '\0';
+}
+
+namespace {
+
+// A row description from per-column lengths and value addresses.
+std::span<const TMySqlBind> DescribeColumns(const std::vector<uint32_t>& lengths, std::vector<TMySqlBind>& scratch,
+                                            const std::function<const uint8_t*(uint32_t)>& valueOf) {
+  scratch.resize(lengths.size());
+  for (uint32_t i = 0; i < lengths.size(); ++i) {
+    const uint8_t* value = valueOf(i);
+    TMySqlBind& column = scratch[i];
+    column.IsNull = value == nullptr ? 1 : 0;
+    column.Position = reinterpret_cast<uintptr_t>(value);
+    column.Length = value == nullptr ? 0 : lengths[i];
+  }
+  return scratch;
+}
+
+}  // namespace
+
+std::span<const TMySqlBind> TMySQLAPI::GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>& scratch,
+                                                     const uint8_t*& base) {
+  std::vector<uint32_t> lengths;
+  GetLengths(res, lengths);
+  base = nullptr;
+  return DescribeColumns(lengths, scratch, [&](uint32_t i) { return GetFieldPtr(res, row, i); });
+}
+
+std::span<const TMySqlBind> TMySQLAPI::StmtGetRowColumns(PMYSQL_STMT stmt, std::vector<TMySqlBind>& scratch,
+                                                         const uint8_t*& base) {
+  std::vector<uint32_t> lengths;
+  StmtGetLengths(stmt, lengths);
+  base = nullptr;
+  return DescribeColumns(lengths, scratch, [&](uint32_t i) { return StmtGetColumnPtr(stmt, i); });
 }
 
 const uint8_t* TMySQLAPI::GetFieldBuf(PMYSQL_ROW row, uint32_t index, uint32_t& position) {

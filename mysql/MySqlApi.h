@@ -170,6 +170,12 @@ public:
   void CopyFieldString(PMYSQL_ROW row, uint32_t index, uint32_t length, char* dest) {
     CopyFieldStringAt(row, index, 0, length, dest);
   }
+  // Every column of the row just fetched, in one call rather than one per column: IsNull, Length,
+  // and Position, the value's offset from `base`. The base class describes the row into `scratch`
+  // from GetLengths and GetFieldPtr (base nil: Position is the value's address); a variant that
+  // keeps its rows decoded hands out its own description. Valid until the next fetch.
+  virtual std::span<const TMySqlBind> GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>& scratch,
+                                                    const uint8_t*& base);
   // The buffer holding the column and the column's position within it.
   virtual const uint8_t* GetFieldBuf(PMYSQL_ROW row, uint32_t index, uint32_t& position);
   virtual std::string GetFieldStr(PMYSQL_ROW row, uint32_t index);
@@ -186,6 +192,10 @@ public:
   virtual void StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& lengths);
   // The column's bytes in the current row (binary form); nil for NULL.
   virtual const uint8_t* StmtGetColumnPtr(PMYSQL_STMT stmt, uint32_t index);
+  // Every column of the statement's current row, as GetRowColumns (the base class from
+  // StmtGetLengths and StmtGetColumnPtr).
+  virtual std::span<const TMySqlBind> StmtGetRowColumns(PMYSQL_STMT stmt, std::vector<TMySqlBind>& scratch,
+                                                        const uint8_t*& base);
 
   // Read and write time-out of the connection (seconds; 0 means one year), at the client levels
   // that have them (direct, 4.1 and later).

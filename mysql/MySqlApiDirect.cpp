@@ -279,6 +279,14 @@ const uint8_t* TMySQLAPIDirect::GetFieldPtr(PMYSQL_RES, PMYSQL_ROW row, uint32_t
   return bind.IsNull ? nullptr : result.Data() + bind.Position;
 }
 
+std::span<const TMySqlBind> TMySQLAPIDirect::GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>&,
+                                                           const uint8_t*& base) {
+  const TDirectResult& result = Result(res);
+  DA_ASSERT_MSG(&RowOf(row) == &result && result.Rows != nullptr, "row of another result");
+  base = result.Data();
+  return result.Rows->Row().Binds;
+}
+
 void TMySQLAPIDirect::CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length,
                                        void* dest) {
   const TDirectResult& result = RowOf(row);
@@ -363,6 +371,17 @@ void TMySQLAPIDirect::StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& le
   const TMySqlResultSet* result = st.Result();
   lengths.resize(result ? result->FieldCount() : 0);
   for (uint32_t i = 0; i < lengths.size(); ++i) lengths[i] = result->Row().Binds[i].Length;
+}
+
+std::span<const TMySqlBind> TMySQLAPIDirect::StmtGetRowColumns(PMYSQL_STMT stmt, std::vector<TMySqlBind>&,
+                                                               const uint8_t*& base) {
+  const TMySqlResultSet* result = Stmt(stmt).Result();
+  if (result == nullptr) {
+    base = nullptr;
+    return {};
+  }
+  base = result->RowData().data();
+  return result->Row().Binds;
 }
 
 const uint8_t* TMySQLAPIDirect::StmtGetColumnPtr(PMYSQL_STMT stmt, uint32_t index) {

@@ -80,6 +80,9 @@ public:
   void GetLengths(PMYSQL_RES res, std::vector<uint32_t>& lengths) override;
   bool FieldIsNull(PMYSQL_ROW row, uint32_t index) override;
   const uint8_t* GetFieldPtr(PMYSQL_RES res, PMYSQL_ROW row, uint32_t index) override;
+  // The result's own column binds over the row's bytes (scratch is not used).
+  std::span<const TMySqlBind> GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>& scratch,
+                                            const uint8_t*& base) override;
   void CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length, void* dest) override;
   // The row's bytes, with the column's offset in them.
   const uint8_t* GetFieldBuf(PMYSQL_ROW row, uint32_t index, uint32_t& position) override;
@@ -90,6 +93,8 @@ public:
   int StmtFetchRow(PMYSQL_STMT stmt) override;
   void StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& lengths) override;
   const uint8_t* StmtGetColumnPtr(PMYSQL_STMT stmt, uint32_t index) override;
+  std::span<const TMySqlBind> StmtGetRowColumns(PMYSQL_STMT stmt, std::vector<TMySqlBind>& scratch,
+                                                const uint8_t*& base) override;
 
   // A user transport for the session's next mysql_real_connect (not owned).
   void SetIOHandler(PMYSQL_CON mysql, TMyIOHandler* handler);

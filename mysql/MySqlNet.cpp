@@ -435,19 +435,47 @@ void TMySqlNet::Discard(size_t count) {
 void TMySqlNet::ReadPacket() {
   CheckUsable();
   FWriting = false;
-  FBuffer.SetPosition(0);
-  FBuffer.SetLength(0);
-  size_t total = 0;
-  for (;;) {
-    const uint32_t length = ReadHeader();
+  if (ReadPacketReadAhead()) return;
+  uint32_t length = ReadHeader();
+  if (length > static_cast<uint32_t>(FMaxPacketSize)) Fatal(CR_NET_PACKET_TOO_LARGE);
+  // Read straight over the previous packet: a failing read breaks the connection before any of
+  // it is looked at.
+  FBuffer.ResetForOverwrite(static_cast<int>(length));
+  ReadRaw(FBuffer.GetBuffer().data(), length);
+  size_t total = length;
+  while (length == static_cast<uint32_t>(MYSQL_MAX_CHUNK)) {
+    length = ReadHeader();
     if (total + length > static_cast<size_t>(FMaxPacketSize)) Fatal(CR_NET_PACKET_TOO_LARGE);
     FBuffer.SetLength(static_cast<int>(total + length));
     ReadRaw(FBuffer.GetBuffer().data() + total, length);
     total += length;
-    if (length < static_cast<uint32_t>(MYSQL_MAX_CHUNK)) break;
   }
   FBuffer.SetPosition(0);
   if (total > 0 && Data()[0] == 0xFF) RaiseServerError(Data(), total);
+}
+
+bool TMySqlNet::ReadPacketReadAhead() {
+  // Received bytes: inflated ones on a compressed connection, else the transport's read-ahead.
+  const std::span<const uint8_t> ahead =
+      FCompress ? std::span<const uint8_t>(FInflated).subspan(FInflatedPos) : FVio->PeekReadAhead();
+  if (ahead.size() < MYSQL_HEADER_SIZE) return false;
+  const uint32_t length = MySqlGetUInt24(ahead.data());
+  // Anything out of the ordinary (a sequence error, a chunked or oversized packet) takes the
+  // general path, which reports it.
+  if ((!FCompress && ahead[3] != FSeq) || length >= static_cast<uint32_t>(MYSQL_MAX_CHUNK) ||
+      length > static_cast<uint32_t>(FMaxPacketSize) || ahead.size() - MYSQL_HEADER_SIZE < length)
+    return false;
+  ++FSeq;
+  if (FCompress) {
+    FInflatedPos += MYSQL_HEADER_SIZE + length;
+  } else {
+    FCompSeq = FSeq;
+    FVio->ConsumeReadAhead(static_cast<int>(MYSQL_HEADER_SIZE + length));
+  }
+  FBuffer.ResetForOverwrite(static_cast<int>(length));
+  if (length > 0) std::memcpy(FBuffer.GetBuffer().data(), ahead.data() + MYSQL_HEADER_SIZE, length);
+  if (length > 0 && Data()[0] == 0xFF) RaiseServerError(Data(), length);
+  return true;
 }
 
 TBytes TMySqlNet::ReadPacketBytes() {

@@ -195,6 +195,9 @@ class TMySqlNet {
   void ReadRaw(uint8_t* target, size_t count);
   void ReadCompressedPacket();
   uint32_t ReadHeader();
+  // ReadPacket of a whole small packet already received (and inflated): one copy and no further
+  // call. False, with nothing consumed, when the general path must read it.
+  bool ReadPacketReadAhead();
   void Discard(size_t count);
   const uint8_t* Take(int count);
 

@@ -318,22 +318,35 @@ TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool prot
 }
 
 void DecodeMySqlTextRow(std::span<const uint8_t> row, std::span<TMySqlBind> binds) {
-  TMySqlByteReader r(row);
+  // Every row of a result goes through here: lengths below 251 (one byte) are read in place, the
+  // others through the reader; every length is checked against what the row still holds.
+  const uint8_t* const data = row.data();
+  const size_t size = row.size();
+  size_t pos = 0;
   for (TMySqlBind& bind : binds) {
-    const auto len = r.ReadLengthCoded();
-    if (!len) {
-      bind.IsNull = 1;
-      bind.Position = 0;
-      bind.Length = 0;
-      continue;
+    if (pos >= size) RaiseMalformedPacket();
+    uint64_t len = data[pos];
+    if (len < kNullLength) {
+      ++pos;
+    } else {
+      TMySqlByteReader r(row.subspan(pos));
+      const auto coded = r.ReadLengthCoded();
+      pos += r.Position();
+      if (!coded) {
+        bind.IsNull = 1;
+        bind.Position = 0;
+        bind.Length = 0;
+        continue;
+      }
+      len = *coded;
     }
-    if (*len > r.Remaining()) RaiseMalformedPacket();
+    if (len > size - pos) RaiseMalformedPacket();
     bind.IsNull = 0;
-    bind.Position = static_cast<uint32_t>(r.Position());
-    bind.Length = static_cast<uint32_t>(*len);
-    r.Skip(static_cast<size_t>(*len));
+    bind.Position = static_cast<uint32_t>(pos);
+    bind.Length = static_cast<uint32_t>(len);
+    pos += static_cast<size_t>(len);
   }
-  r.ExpectEnd();
+  if (pos != size) RaiseMalformedPacket();
 }
 
 // Bytes of a binary value of a fixed-size type; 0 for types with a length prefix.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,13 @@ class TMySqlVio {
   // Writes all count bytes unless the transport fails; three zero writes in a row (10 ms apart)
   // give up. Returns the bytes written (0 for count < 1).
   virtual int WriteAll(const uint8_t* buffer, int offset, int count);
+
+  // Bytes received and not yet handed out, for a reader that takes them in place (a transport
+  // without read-ahead has none); ConsumeReadAhead hands out the first count of them.
+  std::span<const uint8_t> PeekReadAhead() const noexcept {
+    return {FReadAhead.data() + FReadAheadPos, static_cast<size_t>(FReadAheadCount - FReadAheadPos)};
+  }
+  void ConsumeReadAhead(int count) noexcept { FReadAheadPos += count; }
 
   // The last transport error in words; empty when the last transfer did not fail.
   const std::string& ErrorText() const noexcept { return FErrorText; }

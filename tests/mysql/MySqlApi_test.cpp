@@ -115,4 +115,12 @@ TEST(MySqlApiTest, RowHelpersOverLibraryRows) {
   std::vector<uint32_t> lengths;
   api.GetLengths(nullptr, lengths);
   EXPECT_EQ(lengths, (std::vector<uint32_t>{5, 0}));
+  std::vector<TMySqlBind> scratch;
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(buf);
+  const auto columns = api.GetRowColumns(nullptr, row, scratch, base);
+  ASSERT_EQ(columns.size(), 2u);
+  EXPECT_EQ(base, nullptr) << "positions are the values' addresses";
+  EXPECT_EQ(reinterpret_cast<const char*>(columns[0].Position), a);
+  EXPECT_EQ(columns[0].Length, 5u);
+  EXPECT_TRUE(columns[1].IsNull);
 }
