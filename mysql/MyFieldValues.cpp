@@ -35,6 +35,11 @@ constexpr size_t MaxFloatTextInMessage = 36;
   throw EConvertError(Format("'%s' is not a valid date and time", {text}));
 }
 
+// The binary row decoder gives FLOAT 4 bytes and DOUBLE 8: any other length is a malformed row.
+[[noreturn]] void RaiseBadFloatLength(size_t len) {
+  RaiseMySqlClientError(CR_MALFORMED_PACKET, {}, Format("Float Len = %d", {int64_t(len)}));
+}
+
 std::string SignedText(bool negative, uint64_t magnitude) {
   return (negative && magnitude != 0 ? "-" : "") + std::to_string(magnitude);
 }
@@ -342,7 +347,7 @@ std::string BinaryAsText(const TMySQLFieldDesc& f, const uint8_t* p, size_t len)
         std::memcpy(&v, p, 4);
         r = std::to_chars(buf, buf + sizeof buf, v);
       } else {
-        DA_ASSERT_MSG(len == 8, Format("Float Len = %d", {int(len)}));
+        if (len != 8) RaiseBadFloatLength(len);
         double v;
         std::memcpy(&v, p, 8);
         r = std::to_chars(buf, buf + sizeof buf, v);
@@ -552,7 +557,7 @@ bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t l
       std::memcpy(&single, value, 4);
       v = single;
     } else {
-      DA_ASSERT_MSG(len == 8, Format("Float Len = %d", {int(len)}));
+      if (len != 8) RaiseBadFloatLength(len);
       std::memcpy(&v, value, 8);
     }
     Marshal::WriteInt64(slot, BitConverter::DoubleToInt64Bits(v));

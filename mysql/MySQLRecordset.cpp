@@ -265,13 +265,13 @@ void TMySQLRecordset::FindNextResult(bool& killed) {
         FResultState = rsError;
         cmd->SetCursorState(csInactive);
         SetCommandType(ctUnknown);
-        cmd->CheckStatus(status);
+        CheckStatus(status);
       }
       FResultState = rsMoreResults;
       cmd->SetPrevRowsAffected(FNextRowsAffected == -2 ? cmd->GetRowsAffected() : FNextRowsAffected);
       FNextRowsAffected = cmd->ResultInfo();
       FNextResult = api.mysql_use_result(handle);
-      cmd->CheckErrno();
+      CheckErrno();
     }
   } catch (...) {
     if (FResultState != rsError) cmd->SetCursorState(cursor);

@@ -89,6 +89,11 @@ class TMySQLRecordset : public TCRRecordSet {
   // Fetches every remaining row, then moves to the end.
   void SetToEnd() override;
 
+  // The connection's error checks (TMySQLConnection) with the record set's component.
+  virtual void CheckPtr(const void* value) { GetMyCommand()->CheckPtr(value); }
+  virtual void CheckStatus(int status) { GetMyCommand()->CheckStatus(status); }
+  virtual void CheckErrno() { GetMyCommand()->CheckErrno(); }
+
   // ---- properties ----
   // The ids above; prCommandTimeout (EAssertionFailed without a command); the rest to the base.
   bool SetProp(int prop, const Variant& value) override;

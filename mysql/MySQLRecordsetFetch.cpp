@@ -120,7 +120,7 @@ int TMySQLRecordset::FetchBlock(PItemHeader& first) {
   for (; rows < limit; ++rows) {
     PMYSQL_ROW row = api.FetchRow(result);
     if (row == nullptr) {
-      cmd->CheckErrno();
+      CheckErrno();
       FreeResult(true);
       break;
     }

@@ -296,3 +296,34 @@ TEST(MySQLRecordsetDbTest, FieldsBeforeOpeningComeFromARowlessRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MySQLRecordsetDbTest, ProcedureCallsHandBackTheirOutParameters) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  Exec(*c, "CREATE PROCEDURE p(IN x INT, OUT y INT, OUT m TEXT) BEGIN SET y = x * 2; SET m = REPEAT('m', 40); END");
+  auto rs = Recordset(*c, "CALL p(21, @y, @m); SELECT @y AS `@y`, @m AS `@m`", [](TMySQLRecordset& r) {
+    r.SetProp(prProcedureCall, true);
+    r.SetProp(prFlatBuffers, false);
+  });
+  TMySQLCommand& cmd = *rs->GetMyCommand();
+  TParamDesc* y = cmd.AddParam();
+  y->SetName("y");
+  y->SetParamType(pdOutput);
+  y->SetDataType(dtInt32);
+  TParamDesc* m = cmd.AddParam();
+  m->SetName("m");
+  m->SetParamType(pdOutput);
+  m->SetDataType(dtMemo);
+  TBlob* blob = new TBlob();
+  m->SetObject(blob);
+  rs->Open();
+  EXPECT_TRUE(cmd.OutParamsRead);
+  EXPECT_EQ(y->GetValue().AsInteger(), 42);
+  EXPECT_EQ(blob->GetAsString(), std::string(40, 'm')) << "text column into a blob parameter";
+  rs->Close();
+  blob->Release();
+}
+
+}  // namespace
