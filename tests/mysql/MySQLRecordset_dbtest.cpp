@@ -10,6 +10,7 @@
 
 #include "ApiTestSupport.h"
 #include "core/MemBlob.h"
+#include "mysql/MySqlApiClient.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/Format.h"
 
@@ -18,10 +19,18 @@ namespace {
 using api_test::TScratchDb;
 using TRows = std::vector<std::string>;  // one text per record, fields joined with "|"
 
+// Every test runs through the direct protocol and through the client library: the record set must
+// not see which.
+class MySQLRecordsetDbTest : public ::testing::TestWithParam<bool> {
+ public:
+  static TMySQLAPI& Api() { return GetParam() ? static_cast<TMySQLAPI&>(MyAPIClient()) : MyAPIDirect(); }
+};
+
 std::unique_ptr<TMySQLConnection> Open(const std::string& database, const std::string& charset = "gbk",
                                        bool unicode = false) {
   const auto& srv = TestServer::Info();
   auto c = std::make_unique<TMySQLConnection>();
+  c->SetProp(prMySQLAPI, Variant::FromObject(&MySQLRecordsetDbTest::Api()));
   c->SetServer(srv.Host);
   c->SetUsername(srv.NativeUser);
   c->SetPassword(srv.NativePassword);
@@ -30,6 +39,7 @@ std::unique_ptr<TMySQLConnection> Open(const std::string& database, const std::s
   c->SetProp(prCharset, charset);
   c->SetProp(prUseUnicode, unicode);
   c->Connect("");
+  EXPECT_EQ(c->GetAPI(), &MySQLRecordsetDbTest::Api());
   return c;
 }
 
@@ -73,7 +83,7 @@ std::string Scalar(TMySQLConnection& c, const std::string& sql) {
   return rows.empty() ? "<none>" : rows[0];
 }
 
-TEST(MySQLRecordsetDbTest, PagedAccountTable) {
+TEST_P(MySQLRecordsetDbTest, PagedAccountTable) {
   TScratchDb db;
   auto c = Open(db.Name());
   Exec(*c,
@@ -139,7 +149,7 @@ class TAllTypes {
   }
 };
 
-TEST(MySQLRecordsetDbTest, AllColumnTypesReadTheSameOverTextAndPreparedPaths) {
+TEST_P(MySQLRecordsetDbTest, AllColumnTypesReadTheSameOverTextAndPreparedPaths) {
   TScratchDb db;
   auto c = Open(db.Name());
   TAllTypes table(*c);
@@ -181,7 +191,7 @@ TEST(MySQLRecordsetDbTest, AllColumnTypesReadTheSameOverTextAndPreparedPaths) {
   }
 }
 
-TEST(MySQLRecordsetDbTest, UnicodeConnectionReadsTheSameText) {
+TEST_P(MySQLRecordsetDbTest, UnicodeConnectionReadsTheSameText) {
   TScratchDb db;
   auto setup = Open(db.Name());
   TAllTypes table(*setup);
@@ -194,7 +204,7 @@ TEST(MySQLRecordsetDbTest, UnicodeConnectionReadsTheSameText) {
   EXPECT_EQ(Rows(*rs), TRows{"\xD6\xD0\xCE\xC4|text"});
 }
 
-TEST(MySQLRecordsetDbTest, FetchesInBlocks) {
+TEST_P(MySQLRecordsetDbTest, FetchesInBlocks) {
   TScratchDb db;
   auto c = Open(db.Name());
   Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY)");
@@ -220,7 +230,7 @@ TEST(MySQLRecordsetDbTest, FetchesInBlocks) {
   }
 }
 
-TEST(MySQLRecordsetDbTest, ClosingALargeSelectEarlyKillsItOnTheSide) {
+TEST_P(MySQLRecordsetDbTest, ClosingALargeSelectEarlyKillsItOnTheSide) {
   TScratchDb db;
   auto c = Open(db.Name());
   TMySQLAPI& api = *c->GetAPI();
@@ -242,7 +252,7 @@ TEST(MySQLRecordsetDbTest, ClosingALargeSelectEarlyKillsItOnTheSide) {
   EXPECT_EQ(Scalar(*c, "SHOW SESSION STATUS LIKE 'Com_kill'"), "Com_kill|1");
 }
 
-TEST(MySQLRecordsetDbTest, BatchesOpenTheirResultSets) {
+TEST_P(MySQLRecordsetDbTest, BatchesOpenTheirResultSets) {
   TScratchDb db;
   auto c = Open(db.Name());
   Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY, v INT)");
@@ -274,7 +284,7 @@ TEST(MySQLRecordsetDbTest, BatchesOpenTheirResultSets) {
   EXPECT_EQ(Rows(*rs), TRows{"4"}) << "the unopened third result did not get in the way";
 }
 
-TEST(MySQLRecordsetDbTest, FieldsBeforeOpeningComeFromARowlessRun) {
+TEST_P(MySQLRecordsetDbTest, FieldsBeforeOpeningComeFromARowlessRun) {
   TScratchDb db;
   auto c = Open(db.Name());
   Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(300))");
@@ -299,7 +309,7 @@ TEST(MySQLRecordsetDbTest, FieldsBeforeOpeningComeFromARowlessRun) {
 
 namespace {
 
-TEST(MySQLRecordsetDbTest, ProcedureCallsHandBackTheirOutParameters) {
+TEST_P(MySQLRecordsetDbTest, ProcedureCallsHandBackTheirOutParameters) {
   TScratchDb db;
   auto c = Open(db.Name());
   Exec(*c, "CREATE PROCEDURE p(IN x INT, OUT y INT, OUT m TEXT) BEGIN SET y = x * 2; SET m = REPEAT('m', 40); END");
@@ -325,5 +335,14 @@ TEST(MySQLRecordsetDbTest, ProcedureCallsHandBackTheirOutParameters) {
   rs->Close();
   blob->Release();
 }
+
+}  // namespace
+
+namespace {
+
+INSTANTIATE_TEST_SUITE_P(Apis, MySQLRecordsetDbTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "ClientLibrary" : "Direct";
+                         });
 
 }  // namespace
