@@ -76,37 +76,6 @@ TEST(MySqlApiClientDbTest, FailuresReturnTheErrorNumberAndTheNextCallClearsIt) {
   EXPECT_EQ(Client().mysql_stmt_errno(bad), 1146u);
 }
 
-TEST(MySqlApiClientDbTest, TextResultsMatchTheDirectVariant) {
-  TScratchDb db;
-  TConn direct(db.Name());
-  CreateEveryColumnType(direct);
-  TConn lib(Client(), db.Name());
-  const std::string sql = "SELECT *, id AS alias, 1 + 1 AS two FROM t ORDER BY id";
-  std::vector<std::string> fields[2];
-  TRowsText rows[2];
-  std::vector<uint32_t> lengths[2];
-  TMySQLAPI* apis[2] = {&Api(), &Client()};
-  PMYSQL_CON cons[2] = {direct, lib};
-  for (int k = 0; k < 2; ++k) {
-    ASSERT_EQ(apis[k]->mysql_real_query(cons[k], sql), 0);
-    PMYSQL_RES res = apis[k]->mysql_use_result(cons[k]);
-    fields[k] = Fields(*apis[k], res);
-    while (PMYSQL_ROW row = apis[k]->mysql_fetch_row(res)) {
-      auto& out = rows[k].emplace_back();
-      for (uint32_t i = 0; i < fields[k].size(); ++i)
-        out.push_back(apis[k]->FieldIsNull(row, i) ? TValue() : TValue(apis[k]->GetFieldStr(row, i)));
-      std::vector<uint32_t> rowLengths;
-      apis[k]->GetLengths(res, rowLengths);
-      lengths[k].insert(lengths[k].end(), rowLengths.begin(), rowLengths.end());
-    }
-    apis[k]->mysql_free_result(res);
-  }
-  EXPECT_EQ(fields[1], fields[0]);
-  EXPECT_EQ(rows[1], rows[0]);
-  EXPECT_EQ(lengths[1], lengths[0]);
-  ASSERT_EQ(rows[0].size(), 3u);
-}
-
 TEST(MySqlApiClientDbTest, PreparedResultsOfEveryColumnTypeMatchTheDirectVariant) {
   TScratchDb db;
   TConn direct(db.Name());
