@@ -15,45 +15,6 @@ TMySQLAPIClient& Client() {
   return MyAPIClient();
 }
 
-std::string Describe(const TMySqlFieldRecord& f) {
-  return Format("%s|%s|%s|%s|%s flags %d type %d length %d decimals %d",
-                {f.Name, f.OrgName, f.Table, f.OrgTable, f.Database, int(f.Flags), int(f.Type), int(f.Length),
-                 int(f.Decimals)});
-}
-
-std::vector<std::string> Fields(TMySQLAPI& api, PMYSQL_RES res) {
-  std::vector<std::string> fields;
-  for (uint32_t i = 0; i < api.mysql_num_fields(res); ++i) {
-    TMySqlFieldRecord f;
-    api.GetFieldInfo(res, i, f, false);
-    fields.push_back(Describe(f));
-  }
-  return fields;
-}
-
-// Every value of a prepared statement's rows in the binary form the API hands out.
-TRowsText PreparedRows(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql,
-                       std::vector<std::string>& fields) {
-  TStmt stmt(api, con, sql);
-  EXPECT_EQ(stmt.Execute({}), 0) << api.mysql_stmt_error(stmt);
-  PMYSQL_RES meta = api.mysql_stmt_result_metadata(stmt);
-  fields = Fields(api, meta);
-  api.mysql_free_result(meta);
-  EXPECT_EQ(api.StmtBindResults(stmt), 0) << api.mysql_stmt_error(stmt);
-  TRowsText rows;
-  std::vector<uint32_t> lengths;
-  while (api.StmtFetchRow(stmt) == 0) {
-    api.StmtGetLengths(stmt, lengths);
-    auto& row = rows.emplace_back();
-    for (uint32_t i = 0; i < lengths.size(); ++i) {
-      const uint8_t* p = api.StmtGetColumnPtr(stmt, i);
-      row.push_back(p ? TValue(std::string(reinterpret_cast<const char*>(p), lengths[i])) : TValue());
-    }
-  }
-  EXPECT_EQ(api.mysql_stmt_errno(stmt), 0u) << api.mysql_stmt_error(stmt);
-  return rows;
-}
-
 }  // namespace
 
 TEST(MySqlApiClientDbTest, TheLoadedLibraryGivesTheNewestLevelWhateverVersionItReports) {
@@ -74,25 +35,6 @@ TEST(MySqlApiClientDbTest, FailuresReturnTheErrorNumberAndTheNextCallClearsIt) {
   TStmt bad(Client(), lib, "DO 1");
   EXPECT_EQ(Client().mysql_stmt_prepare(bad, "SELECT * FROM no_such_db_h16.t"), 1146);
   EXPECT_EQ(Client().mysql_stmt_errno(bad), 1146u);
-}
-
-TEST(MySqlApiClientDbTest, PreparedResultsOfEveryColumnTypeMatchTheDirectVariant) {
-  TScratchDb db;
-  TConn direct(db.Name());
-  CreateEveryColumnType(direct);
-  TConn lib(Client(), db.Name());
-  const std::string sql = "SELECT *, NULL AS nothing FROM t ORDER BY id";
-  std::vector<std::string> directFields, libFields;
-  const TRowsText expected = PreparedRows(Api(), direct, sql, directFields);
-  const TRowsText got = PreparedRows(Client(), lib, sql, libFields);
-  EXPECT_EQ(libFields, directFields);
-  ASSERT_EQ(expected.size(), 3u);
-  ASSERT_EQ(got.size(), expected.size());
-  for (size_t r = 0; r < got.size(); ++r)
-    for (size_t i = 0; i < got[r].size(); ++i) {
-      SCOPED_TRACE("row " + std::to_string(r) + ": " + directFields[i]);
-      EXPECT_EQ(got[r][i], expected[r][i]);
-    }
 }
 
 TEST(MySqlApiClientDbTest, PreparedParametersOfEveryTypeArriveAsThroughTheDirectVariant) {
