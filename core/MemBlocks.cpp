@@ -1,6 +1,7 @@
 #include "core/MemBlocks.h"
 
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -46,7 +47,8 @@ PItemHeader TBlockManager::ItemOfBlock(PBlockHeader block, int index) const noex
 const TItemHeader* TBlockManager::AllocatedAfter(const TItemHeader* item, size_t distance) const noexcept {
   const size_t stride = ItemStride();
   const auto* at = reinterpret_cast<const uint8_t*>(item);
-  const auto inBlock = static_cast<size_t>(at - reinterpret_cast<const uint8_t*>(ItemOfBlock(item->Block, 0)));
+  const auto* first = reinterpret_cast<const uint8_t*>(ItemOfBlock(item->Block, 0));
+  const auto inBlock = static_cast<size_t>(at - first);
   size_t back = distance * stride;
   if (back <= inBlock) return reinterpret_cast<const TItemHeader*>(at - back);
   // The rest of the way runs back from the end of each newer block's items.
@@ -62,15 +64,10 @@ const TItemHeader* TBlockManager::AllocatedAfter(const TItemHeader* item, size_t
 
 PBlockHeader TBlockManager::AllocBlock(uint16_t count) {
   auto* block = static_cast<PBlockHeader>(Marshal::AllocHGlobal(BlockHeaderSpace + count * ItemStride()));
-  try {
-    // New blocks mostly lie above the others: the hint makes that insert constant time.
-    FLiveBlocks.insert(FLiveBlocks.end(), reinterpret_cast<const uint8_t*>(block));
-  } catch (...) {
-    Marshal::FreeHGlobal(block);
-    throw;
-  }
   block->ItemCount = count;
   block->UsedItems = 0;
+  block->Indexed = false;
+  ++FUnindexedBlocks;
   block->Prev = nullptr;
   block->Next = FFirstBlock;
   if (FFirstBlock) FFirstBlock->Prev = block;
@@ -84,7 +81,10 @@ void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
   else
     FFirstBlock = block->Next;
   if (block->Next) block->Next->Prev = block->Prev;
-  FLiveBlocks.erase(reinterpret_cast<const uint8_t*>(block));
+  if (block->Indexed)
+    FLiveBlocks.erase(reinterpret_cast<const uint8_t*>(block));
+  else
+    --FUnindexedBlocks;  // it was one of the first blocks: the others still are
   Marshal::FreeHGlobal(block);
 }
 
@@ -94,6 +94,7 @@ void TBlockManager::FreeAllBlocks() noexcept {
     Marshal::FreeHGlobal(block);
   }
   FLiveBlocks.clear();  // at once: erasing block by block rebalances the tree every time
+  FUnindexedBlocks = 0;
   FFirstFree = nullptr;
 }
 
@@ -105,18 +106,47 @@ void TBlockManager::UnlinkFree(PItemHeader item) noexcept {
   if (item->Next) item->Next->Prev = item->Prev;
 }
 
-bool TBlockManager::IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept {
-  const auto* address = reinterpret_cast<const uint8_t*>(item);
+// Oldest first, so that after a failed insert the blocks still missing are the first ones.
+void TBlockManager::IndexBlocks() const {
+  if (FUnindexedBlocks == 0) return;
+  PBlockHeader block = FFirstBlock;
+  for (uint32_t i = 1; i < FUnindexedBlocks; ++i) block = block->Next;
+  for (; FUnindexedBlocks > 0; block = block->Prev) {
+    // Blocks mostly come at rising addresses: the hint makes the insert constant time.
+    FLiveBlocks.insert(FLiveBlocks.end(), reinterpret_cast<const uint8_t*>(block));
+    block->Indexed = true;
+    --FUnindexedBlocks;
+  }
+}
+
+bool TBlockManager::Holds(PBlockHeader block, const uint8_t* address) const noexcept {
+  const auto* first = reinterpret_cast<const uint8_t*>(ItemOfBlock(block, 0));
+  return address >= first && address < reinterpret_cast<const uint8_t*>(ItemOfBlock(block, block->ItemCount));
+}
+
+PBlockHeader TBlockManager::BlockHolding(const uint8_t* address) const noexcept {
   auto it = FLiveBlocks.upper_bound(address);
-  if (it == FLiveBlocks.begin()) return false;
-  --it;
-  const auto* block = reinterpret_cast<const TBlockHeader*>(*it);
-  const uintptr_t first = reinterpret_cast<uintptr_t>(*it) + BlockHeaderSpace;
-  const uintptr_t at = reinterpret_cast<uintptr_t>(address);
-  if (at < first) return false;
-  const size_t offset = at - first;
-  if (offset % ItemStride() != 0 || offset / ItemStride() >= block->ItemCount) return false;
-  return item->Flag == ItemUsed && item->Stamp == stamp;
+  if (it != FLiveBlocks.begin()) {
+    auto* block = reinterpret_cast<PBlockHeader>(const_cast<uint8_t*>(*std::prev(it)));
+    if (Holds(block, address)) return block;
+  }
+  PBlockHeader block = FFirstBlock;  // the blocks an index that could not grow lacks
+  for (uint32_t i = 0; i < FUnindexedBlocks; ++i, block = block->Next)
+    if (Holds(block, address)) return block;
+  return nullptr;
+}
+
+bool TBlockManager::IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept {
+  try {
+    IndexBlocks();
+  } catch (...) {
+    // Out of memory: BlockHolding looks at the blocks not indexed one by one.
+  }
+  const auto* address = reinterpret_cast<const uint8_t*>(item);
+  PBlockHeader block = BlockHolding(address);
+  if (!block) return false;
+  const size_t offset = static_cast<size_t>(address - reinterpret_cast<const uint8_t*>(ItemOfBlock(block, 0)));
+  return offset % ItemStride() == 0 && item->Flag == ItemUsed && item->Stamp == stamp;
 }
 
 PItemHeader TBlockManager::AllocItem() {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <set>
 
+#include "core/CLRClasses.h"
+
 class TCriticalSection;
 
 // ---- Record items ---------------------------------------------------------------------------
@@ -51,6 +53,7 @@ using PItemHeader = TItemHeader*;
 struct TBlockHeader {
   uint16_t ItemCount;
   uint16_t UsedItems;
+  bool Indexed;  // in the manager's index of live blocks (filled when an address is checked)
   TBlockHeader* Prev;
   TBlockHeader* Next;
 };
@@ -106,7 +109,8 @@ public:
   // the newest block.
   const TItemHeader* AllocatedAfter(const TItemHeader* item, size_t distance) const noexcept;
   // Whether `item` is an item in use of one of this manager's blocks, still from the allocation
-  // that got `stamp`. Reads no released memory, so any pointer may be asked about.
+  // that got `stamp`. Reads no released memory, so any pointer may be asked about. The first
+  // question after new blocks came indexes them.
   bool IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept;
 
 private:
@@ -117,7 +121,15 @@ private:
 
   PItemHeader FFirstFree = nullptr;
   PBlockHeader FFirstBlock = nullptr;
-  std::set<const uint8_t*> FLiveBlocks;  // start addresses, to find the block an item lies in
+  void IndexBlocks() const;
+  PBlockHeader BlockHolding(const uint8_t* address) const noexcept;
+  bool Holds(PBlockHeader block, const uint8_t* address) const noexcept;
+
+  // Start addresses of the indexed blocks, to find the block an item lies in. Fetching and
+  // appending add no index entries: the blocks not indexed yet are the first ones of the block
+  // list (new blocks go to the front), and the first IsItemInUse indexes them.
+  mutable std::set<const uint8_t*> FLiveBlocks;
+  mutable uint32_t FUnindexedBlocks = 0;
   uint32_t FLastStamp = 0;
   int32_t FRecordSize = 0;
   uint16_t FDefaultItemCount = 10;
@@ -175,16 +187,10 @@ public:
   TCriticalSection* ThreadSafetyLock() const noexcept { return FLock.get(); }
 
   // Read for every heap field of every record read: inline.
-  static int32_t BufSize(const void* buf) noexcept { return ReadHeader<int32_t>(buf, -6); }
-  static int16_t RefCount(const void* buf) noexcept { return ReadHeader<int16_t>(buf, -2); }
+  static int32_t BufSize(const void* buf) noexcept { return Marshal::ReadInt32(buf, -6); }
+  static int16_t RefCount(const void* buf) noexcept { return Marshal::ReadInt16(buf, -2); }
 
 private:
-  template <typename T>
-  static T ReadHeader(const void* buf, ptrdiff_t offset) noexcept {
-    T value;
-    std::memcpy(&value, static_cast<const uint8_t*>(buf) + offset, sizeof value);
-    return value;
-  }
   void* NewSmallBuf(int cls);
   void* NewLargeBuf(int32_t size);
   void NewBlock();

@@ -175,7 +175,8 @@ void TData::UpdateComplexFieldsFlag() {
   FComplexFieldIndexes.clear();
   for (int i = 0; i < FFields.Count(); ++i) {
     const TFieldDesc& f = *FFields[i];
-    if (f.FieldDescKind == fdkData && !f.HasParent() && IsComplexFieldType(f.DataType)) FComplexFieldIndexes.push_back(i);
+    if (f.FieldDescKind == fdkData && !f.HasParent() && IsComplexFieldType(f.DataType))
+      FComplexFieldIndexes.push_back(i);
   }
 }
 
@@ -244,7 +245,12 @@ void TData::PutField(int fieldNo, void* recBuf, const void* source, size_t sourc
 }
 
 void TData::CheckWritable(const TFieldDesc& field) const {
-  DA_ASSERT_MSG(!field.HasParent(), "Field " + field.FullName() + " is held by its parent object");
+  if (field.HasParent()) RaiseHeldByParent(field);
+}
+
+void TData::RaiseHeldByParent(const TFieldDesc& field) const {
+  RaiseAssertion(__FILE__, __LINE__, "!field.HasParent()",
+                 "Field " + field.FullName() + " is held by its parent object");
 }
 
 void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize) {

@@ -326,6 +326,7 @@ class TData {
   std::vector<int> FComplexFieldIndexes;
   // Attributes of object fields are reached through their parent object, not written here.
   void CheckWritable(const TFieldDesc& field) const;
+  [[noreturn]] void RaiseHeldByParent(const TFieldDesc& field) const;
   TBlob* FieldBlob(const TFieldDesc& field, const void* recBuf) const;
   TVariantObject* FieldVariantObject(const TFieldDesc& field, const void* recBuf) const;
   // Stores a new heap block in the field and releases the one it replaces.

@@ -133,7 +133,8 @@ std::u16string ReadWideText(const void* field, size_t fieldSize) { return WideTe
 
 void StoreAnsiText(void* field, size_t fieldSize, std::string_view text) {
   DA_ASSERT(fieldSize >= 1);
-  const size_t n = text.size() < fieldSize ? text.size() : MbCutLength(AnsiCharsetKind(), text, fieldSize - 1);
+  const size_t n =
+      text.size() < fieldSize ? text.size() : MbCutLength(AnsiCharsetKind(), text, fieldSize - 1);
   auto* d = static_cast<char*>(field);
   std::memcpy(d, text.data(), n);
   d[n] = '\0';

@@ -50,6 +50,15 @@ TEST(BlockManagerTest, AReusedSlotIsResetAndToldApartFromTheRecordItHeld) {
   const auto* at = reinterpret_cast<const uint8_t*>(items[5]);  // between items
   EXPECT_FALSE(bm.IsItemInUse(reinterpret_cast<const TItemHeader*>(at + 8), items[5]->Stamp));
   EXPECT_FALSE(bm.IsItemInUse(nullptr, 1));
+
+  // A block released before any question indexed it; the blocks after it are still found.
+  std::vector<PItemHeader> third, fourth;
+  for (int i = 0; i < 10; ++i) third.push_back(bm.AllocItem());
+  for (int i = 0; i < 10; ++i) fourth.push_back(bm.AllocItem());
+  const uint32_t thirdStamp = third[0]->Stamp;
+  for (PItemHeader i : third) bm.FreeItem(i);
+  EXPECT_FALSE(bm.IsItemInUse(third[0], thirdStamp));
+  for (PItemHeader i : fourth) EXPECT_TRUE(bm.IsItemInUse(i, i->Stamp));
   bm.FreeAllBlocks();
   EXPECT_FALSE(bm.IsItemInUse(items[5], 1));
 }

@@ -94,7 +94,8 @@ TEST(DateTimeTest, TimeStampsAndValidation) {
   for (double bad : {0.3, 3652060.0 * MSecsPerDay - 0.5}) EXPECT_THROW(MSecsToTimeStamp(bad), EConvertError);
   EXPECT_EQ(MSecsToTimeStamp(3652060.0 * MSecsPerDay - 0.6).Date, 3652059);
   // Milliseconds round half away from zero (std::llround), a fraction just below a half down.
-  for (double msecs : {86400000.5, 86400001.5, std::nextafter(86400000.5, 0.0), 3.1e14 + 0.5, 3.1e14 + 0.25}) {
+  const double halves[] = {86400000.5, 86400001.5, std::nextafter(86400000.5, 0.0), 3.1e14 + 0.5, 3.1e14 + 0.25};
+  for (double msecs : halves) {
     SCOPED_TRACE(msecs);
     const TTimeStamp r = MSecsToTimeStamp(msecs);
     EXPECT_EQ(static_cast<int64_t>(r.Date) * MSecsPerDay + r.Time, std::llround(msecs));
