@@ -6,30 +6,22 @@
 #include "mysql/MySqlVioTcp.h"
 #include "support/TestServer.h"
 
-namespace {
-
-void ExpectGreeting(std::unique_ptr<TMySqlVio> vio) {
-  vio->SetTimeout(10);
-  vio->Connect();
-  TMySqlNet net(std::move(vio));
-  net.ReadPacket();
-  EXPECT_EQ(net.ReadByte(), 10);  // protocol version
-  const std::string version = net.ReadStringZ();
-  // The server announces its version, possibly behind a "5.5.5-" prefix for old clients.
-  EXPECT_NE(version.find(TestServer::Info().Version), std::string::npos) << version;
-  EXPECT_GT(net.ReadUInt32(), 0u);  // connection id
-  EXPECT_GT(net.Remaining(), 8);
-  EXPECT_EQ(net.Sequence(), 1);
-}
-
-TEST(MySqlTransportDbTest, GreetingOverTcp) {
+TEST(MySqlTransportDbTest, GreetingOverTcpAndTheUnixSocket) {
   const TestServer::TInfo& info = TestServer::Info();
-  ExpectGreeting(std::make_unique<TMySqlVioTcp>(info.Host, info.Port));
+  for (bool local : {false, true}) {
+    SCOPED_TRACE(local ? "Unix socket" : "TCP");
+    std::unique_ptr<TMySqlVio> vio = std::make_unique<TMySqlVioTcp>(info.Host, info.Port);
+    if (local) vio = std::make_unique<TMySqlVioPipe>("localhost", info.Socket, 0);
+    vio->SetTimeout(10);
+    vio->Connect();
+    TMySqlNet net(std::move(vio));
+    net.ReadPacket();
+    EXPECT_EQ(net.ReadByte(), 10);  // protocol version
+    // The server announces its version, possibly behind a "5.5.5-" prefix for old clients.
+    const std::string version = net.ReadStringZ();
+    EXPECT_NE(version.find(info.Version), std::string::npos) << version;
+    EXPECT_GT(net.ReadUInt32(), 0u);  // connection id
+    EXPECT_GT(net.Remaining(), 8);
+    EXPECT_EQ(net.Sequence(), 1);
+  }
 }
-
-TEST(MySqlTransportDbTest, GreetingOverTheUnixSocket) {
-  const TestServer::TInfo& info = TestServer::Info();
-  ExpectGreeting(std::make_unique<TMySqlVioPipe>("localhost", info.Socket, 0));
-}
-
-}  // namespace
