@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,8 +26,8 @@ TMySqlScramble SampleScramble() {
 
 }  // namespace
 
-TEST(TSHA1ManagedTest, KnownDigestsAndRestartAfterFinal) {
-  EXPECT_EQ(Hex(TSHA1Managed::ComputeHash(std::string_view("abc"))), "A9993E364706816ABA3E25717850C26C9CD0D89D");
+// The logins against the test server prove both scrambles; these pin what they cannot.
+TEST(TSHA1ManagedTest, RestartsAfterFinal) {
   TSHA1Managed sha;
   sha.Update(std::string_view("a"));
   sha.Update(std::string_view("bc"));
@@ -34,45 +35,15 @@ TEST(TSHA1ManagedTest, KnownDigestsAndRestartAfterFinal) {
   EXPECT_EQ(Hex(sha.Final()), "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709");  // empty input
 }
 
-// The server keeps SHA1(SHA1(password)) and checks the token by undoing the XOR.
-TEST(MySqlScramble41Test, ServerCheckRecoversTheStoredHash) {
-  const TMySqlScramble scramble = SampleScramble();
-  const TSHA1Digest token = MySqlScramble41("password", scramble);
-  const std::string stored = "2470C0C06DEE42FD1618BB99005ADCA2EC9D1E19";  // the server's hash of "password"
-  TSHA1Managed sha;
-  sha.Update(scramble);
-  TSHA1Digest stage2{};
-  for (size_t i = 0; i < 20; ++i) stage2[i] = static_cast<uint8_t>(std::stoi(stored.substr(i * 2, 2), nullptr, 16));
-  sha.Update(stage2);
-  TSHA1Digest stage1 = sha.Final();
-  for (size_t i = 0; i < 20; ++i) stage1[i] ^= token[i];
-  EXPECT_EQ(Hex(TSHA1Managed::ComputeHash(stage1)), stored);
-  EXPECT_NE(Hex(MySqlScramble41("Password", scramble)), Hex(token));
-}
-
-TEST(MySqlScramble323Test, HashMatchesTheServersOldPasswordFunction) {
-  struct Case { const char* password; const char* hash; };
-  for (const Case& c : {Case{"password", "5d2e19393cc5ef67"}, Case{"pass word", "5d2e19393cc5ef67"},
-                        Case{"pass\tword", "5d2e19393cc5ef67"}}) {
-    SCOPED_TRACE(c.password);
-    const std::string_view p(c.password);
+// Blanks and tabs in a password do not count, as in the server's old password function.
+TEST(MySqlScramble323Test, HashSkipsBlanks) {
+  for (std::string_view p : {"password", "pass word", "pass\tword"}) {
+    SCOPED_TRACE(p);
     const auto h = MySqlHashPassword323({reinterpret_cast<const uint8_t*>(p.data()), p.size()});
-    char text[17];
-    std::snprintf(text, sizeof text, "%08x%08x", h[0], h[1]);
-    EXPECT_STREQ(text, c.hash);
+    EXPECT_EQ(std::vector<uint32_t>({h[0], h[1]}), std::vector<uint32_t>({0x5d2e1939, 0x3cc5ef67}));
   }
-}
-
-TEST(MySqlScramble323Test, EightPrintableCharactersAndTerminator) {
   const TMySqlScramble s = SampleScramble();
-  const std::span<const uint8_t, 8> message(s.data(), 8);
-  const std::string a = MySqlScramble323("secret", message);
-  ASSERT_EQ(a.size(), 9u);
-  EXPECT_EQ(a[8], '\0');
-  for (int i = 0; i < 8; ++i) EXPECT_GE(static_cast<unsigned char>(a[i]), 64 - 31);
-  EXPECT_EQ(a, MySqlScramble323("secret", message));
-  EXPECT_NE(a, MySqlScramble323("secreT", message));
-  EXPECT_EQ(MySqlScramble323("", message), std::string(1, '\0'));
+  EXPECT_EQ(MySqlScramble323("", std::span<const uint8_t, 8>(s.data(), 8)), std::string(1, '\0'));
 }
 
 TEST(MySqlAnswerChallenge410Test, AnswerUndoesToTheStrippedPasswordHash) {

@@ -11,7 +11,6 @@ using namespace mysql_test;
 
 namespace {
 
-constexpr int kStepMs = 3000;
 constexpr uint32_t kStmtId = 0x11223344;
 
 TMySQLAPIDirect& Api() { return MyAPIDirect(); }
@@ -24,30 +23,18 @@ PMYSQL_CON Connect(const TFakeMySqlServer& server) {
   return h;
 }
 
-TFakeMySqlServer& LoggedIn(TFakeMySqlServer& server) {
-  server.SetStepTimeoutMs(kStepMs);
-  return server.SendPacket(0, GreetingMariaDb()).ReadPacket(1).SendPacket(2, OkPacket41(0, 0, 2));
-}
-
-Bytes Command(uint8_t command, const Bytes& args) {
+// A command packet with the statement id first, then args.
+Bytes Command(uint8_t command, const Bytes& args = {}) {
   Bytes b{command};
+  Put(b, kStmtId, 4);
   b.insert(b.end(), args.begin(), args.end());
   return b;
 }
 
-Bytes Id() {
-  Bytes b;
-  Put(b, kStmtId, 4);
-  return b;
-}
-
 Bytes PrepareOk(uint16_t fields, uint16_t params) {
-  Bytes b{0};
-  Put(b, kStmtId, 4);
-  Put(b, fields, 2);
-  Put(b, params, 2);
-  b.push_back(0);
-  Put(b, 0, 2);
+  Bytes b = Command(0);
+  Put(b, fields | params << 16, 4);
+  Put(b, 0, 3);
   return b;
 }
 
@@ -55,39 +42,27 @@ Bytes IntField() { return FieldPacket41("db", "t", "t", "v", "v", 63, 11, mftLon
 
 // The prepare of "SELECT v FROM t WHERE v > ?" and its reply, from sequence 0 on.
 TFakeMySqlServer& Prepared(TFakeMySqlServer& server) {
-  const std::string sql = "SELECT v FROM t WHERE v > ?";
-  return server.ExpectPacket(0, Command(COM_STMT_PREPARE, Bytes(sql.begin(), sql.end())))
-      .SendPacket(1, PrepareOk(1, 1))
-      .SendPacket(2, IntField())
-      .SendPacket(3, EofPacket(0, 2))
-      .SendPacket(4, IntField())
-      .SendPacket(5, EofPacket(0, 2));
+  Bytes prepare{COM_STMT_PREPARE};
+  PutText(prepare, "SELECT v FROM t WHERE v > ?");
+  server.ExpectPacket(0, prepare).SendPacket(1, PrepareOk(1, 1)).SendPacket(2, IntField());
+  return server.SendPacket(3, EofPacket(0, 2)).SendPacket(4, IntField()).SendPacket(5, EofPacket(0, 2));
 }
 
-// An execute with one LONG parameter of value v; types only when `types`.
-Bytes Execute(int32_t v, bool types) {
-  Bytes b = Id();
-  b.insert(b.end(), {0, 1, 0, 0, 0, 0, static_cast<uint8_t>(types)});
+// An execute with one LONG parameter of value 5; types only when `types`.
+Bytes Execute(bool types) {
+  Bytes b = Command(COM_STMT_EXECUTE, {0, 1, 0, 0, 0, 0, static_cast<uint8_t>(types)});
   if (types) b.insert(b.end(), {3, 0});
-  Put(b, static_cast<uint32_t>(v), 4);
-  return Command(COM_STMT_EXECUTE, b);
-}
-
-Bytes BinaryRow(int32_t v) {
-  Bytes b{0, 0};
-  Put(b, static_cast<uint32_t>(v), 4);
+  Put(b, 5, 4);
   return b;
 }
 
-// One execute answered by a result of two binary rows, from sequence 0 on.
+// One execute answered by a result of two binary rows, 6 and 7, from sequence 0 on.
 TFakeMySqlServer& Rows(TFakeMySqlServer& server, bool types) {
-  return server.ExpectPacket(0, Execute(5, types))
-      .SendPacket(1, Bytes{1})
-      .SendPacket(2, IntField())
-      .SendPacket(3, EofPacket(0, 2))
-      .SendPacket(4, BinaryRow(6))
-      .SendPacket(5, BinaryRow(7))
-      .SendPacket(6, EofPacket(0, 2));
+  server.ExpectPacket(0, Execute(types)).SendPacket(1, Bytes{1}).SendPacket(2, IntField());
+  server.SendPacket(3, EofPacket(0, 2))
+      .SendPacket(4, Bytes{0, 0, 6, 0, 0, 0})
+      .SendPacket(5, Bytes{0, 0, 7, 0, 0, 0});
+  return server.SendPacket(6, EofPacket(0, 2));
 }
 
 std::vector<int32_t> FetchAll(PMYSQL_STMT stmt, int& rc) {
@@ -104,10 +79,8 @@ std::vector<int32_t> FetchAll(PMYSQL_STMT stmt, int& rc) {
 // One INT parameter of value 5.
 struct TParams : TParamDescs {
   TParams() {
-    auto d = std::make_unique<TParamDesc>();
-    d->SetDataType(dtInt32);
-    d->SetValue(5);
-    Add(std::move(d));
+    TParamDesc* d = Add(std::make_unique<TParamDesc>());
+    d->SetDataType(dtInt32), d->SetValue(5);
   }
 };
 
@@ -115,11 +88,8 @@ struct TParams : TParamDescs {
 
 TEST(MySqlStmtFakeTest, TypesGoWithTheFirstExecuteOnlyAndCloseIsSentOnce) {
   TFakeMySqlServer server;
-  LoggedIn(server);
-  Prepared(server);
-  Rows(server, true);
-  Rows(server, false);
-  server.ExpectPacket(0, Command(COM_STMT_CLOSE, Id())).ExpectPacket(0, Bytes{COM_QUIT}).ExpectClose();
+  Rows(Rows(Prepared(LoggedIn(server)), true), false);
+  server.ExpectPacket(0, Command(COM_STMT_CLOSE)).ExpectPacket(0, Bytes{COM_QUIT}).ExpectClose();
   server.Start();
   PMYSQL_CON con = Connect(server);
   ASSERT_EQ(Api().mysql_errno(con), 0u) << Api().mysql_error(con);
@@ -139,52 +109,40 @@ TEST(MySqlStmtFakeTest, TypesGoWithTheFirstExecuteOnlyAndCloseIsSentOnce) {
   EXPECT_EQ(server.Finish(), "");
 }
 
-TEST(MySqlStmtFakeTest, MalformedPrepareReplyBreaksTheSession) {
+// A reply longer than its layout, or more column descriptions than announced.
+TEST(MySqlStmtFakeTest, MalformedPrepareRepliesBreakTheSession) {
   Bytes longer = PrepareOk(0, 0);
   longer.push_back(9);
-  TFakeMySqlServer server;
-  LoggedIn(server).ReadPacket(0).SendPacket(1, longer).ExpectClose();
-  server.Start();
-  PMYSQL_CON con = Connect(server);
-  PMYSQL_STMT stmt = Api().mysql_stmt_init(con);
-  EXPECT_EQ(Api().mysql_stmt_prepare(stmt, "DO 1"), 2027);
-  EXPECT_EQ(Api().mysql_ping(con), 2006);
-  Api().mysql_stmt_close(stmt);
-  Api().mysql_close(con);
-  EXPECT_EQ(server.Finish(), "");
-}
-
-TEST(MySqlStmtFakeTest, TooManyDescriptionsBreakTheSession) {
-  TFakeMySqlServer server;
-  LoggedIn(server)
-      .ReadPacket(0)
-      .SendPacket(1, PrepareOk(1, 0))
-      .SendPacket(2, IntField())
-      .SendPacket(3, IntField())
-      .SendPacket(4, EofPacket(0, 2))
-      .ExpectClose();
-  server.Start();
-  PMYSQL_CON con = Connect(server);
-  PMYSQL_STMT stmt = Api().mysql_stmt_init(con);
-  EXPECT_EQ(Api().mysql_stmt_prepare(stmt, "SELECT v FROM t"), 2027);
-  EXPECT_EQ(Api().mysql_stmt_field_count(stmt), 0u);
-  EXPECT_EQ(Api().StmtExecute(stmt, {}, false), 2029);
-  Api().mysql_stmt_close(stmt);
-  Api().mysql_close(con);
-  EXPECT_EQ(server.Finish(), "");
+  const std::pair<const char*, std::vector<Bytes>> cases[] = {
+      {"longer reply", {longer}},
+      {"too many descriptions", {PrepareOk(1, 0), IntField(), IntField(), EofPacket(0, 2)}},
+  };
+  for (const auto& [name, replies] : cases) {
+    SCOPED_TRACE(name);
+    TFakeMySqlServer server;
+    LoggedIn(server).ReadPacket(0);
+    for (size_t i = 0; i < replies.size(); ++i) server.SendPacket(static_cast<uint8_t>(i + 1), replies[i]);
+    server.ExpectClose();
+    server.Start();
+    PMYSQL_CON con = Connect(server);
+    PMYSQL_STMT stmt = Api().mysql_stmt_init(con);
+    EXPECT_EQ(Api().mysql_stmt_prepare(stmt, "SELECT v FROM t"), 2027);
+    EXPECT_EQ(Api().mysql_stmt_field_count(stmt), 0u);
+    EXPECT_EQ(Api().StmtExecute(stmt, {}, false), 2029);
+    EXPECT_EQ(Api().mysql_ping(con), 2006);
+    Api().mysql_stmt_close(stmt);
+    Api().mysql_close(con);
+    EXPECT_EQ(server.Finish(), "");
+  }
 }
 
 TEST(MySqlStmtFakeTest, ServerErrorsLeaveTheSessionUsable) {
   TFakeMySqlServer server;
-  LoggedIn(server);
-  Prepared(server);
-  server.ExpectPacket(0, Execute(5, true))
-      .SendPacket(1, ErrorPacket41(1062, "23000", "Duplicate entry '5' for key 'PRIMARY'"))
-      .ExpectPacket(0, Execute(5, true))  // the types go again: the server may not have kept them
-      .SendPacket(1, OkPacket41(1, 0, 2))
-      .ExpectPacket(0, Command(COM_STMT_CLOSE, Id()))
-      .ExpectPacket(0, Bytes{COM_QUIT})
-      .ExpectClose();
+  Prepared(LoggedIn(server)).ExpectPacket(0, Execute(true));
+  server.SendPacket(1, ErrorPacket41(1062, "23000", "Duplicate entry '5' for key 'PRIMARY'"));
+  server.ExpectPacket(0, Execute(true))
+      .SendPacket(1, OkPacket41(1, 0, 2));  // types again: the server may not have kept them
+  server.ExpectPacket(0, Command(COM_STMT_CLOSE)).ExpectPacket(0, Bytes{COM_QUIT}).ExpectClose();
   server.Start();
   PMYSQL_CON con = Connect(server);
   PMYSQL_STMT stmt = Api().mysql_stmt_init(con);
@@ -203,27 +161,14 @@ TEST(MySqlStmtFakeTest, ServerErrorsLeaveTheSessionUsable) {
 // fake server knows: each call reports 0 or an error number, nothing raises, nothing is read
 // outside a packet, and freeing everything afterwards is always possible.
 TEST(MySqlStmtFakeTest, AFailureAtEveryStepIsReportedNotRaised) {
-  const TFakeMySqlServer::TFailMode modes[] = {TFakeMySqlServer::TFailMode::Close,
-                                               TFakeMySqlServer::TFailMode::CloseMidStep,
-                                               TFakeMySqlServer::TFailMode::Reset};
-  int steps = 0;
-  {
-    TFakeMySqlServer probe;
-    LoggedIn(probe);
-    Prepared(probe);
-    Rows(probe, true);
-    Rows(probe, false);
-    steps = probe.StepCount();
-  }
-  for (const auto mode : modes) {
+  using M = TFakeMySqlServer::TFailMode;
+  TFakeMySqlServer probe;
+  const int steps = Rows(Rows(Prepared(LoggedIn(probe)), true), false).StepCount();
+  for (const M mode : {M::Close, M::CloseMidStep, M::Reset}) {
     for (int step = 3; step < steps; ++step) {
       SCOPED_TRACE("mode " + std::to_string(int(mode)) + " step " + std::to_string(step));
       TFakeMySqlServer server;
-      LoggedIn(server);
-      Prepared(server);
-      Rows(server, true);
-      Rows(server, false);
-      server.FailAtStep(step, mode);
+      Rows(Rows(Prepared(LoggedIn(server)), true), false).FailAtStep(step, mode);
       server.Start();
       PMYSQL_CON con = Connect(server);
       PMYSQL_STMT stmt = Api().mysql_stmt_init(con);

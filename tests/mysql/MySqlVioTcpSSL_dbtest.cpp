@@ -9,18 +9,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mysql/MySqlApiDirect.h"
-#include "mysql/MySqlAuth.h"
-#include "mysql/MySqlNet.h"
 #include "mysql/MySqlResultSet.h"
 #include "mysql/MySqlSession.h"
 #include "mysql/MySqlSslLib.h"
 #include "mysql/MySqlVioTcpSSL.h"
+#include "support/NetTestUtil.h"
 #include "support/TestServer.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -37,7 +36,7 @@
 namespace {
 
 struct TSslFiles {
-  std::string Key, Cert, CA, CAPath, Cipher;
+  std::string Key{}, Cert{}, CA{}, CAPath{}, Cipher{};
 };
 
 std::unique_ptr<TMySqlVioTcpSSL> MakeVio(const std::string& host, int port, const TSslFiles& f) {
@@ -47,22 +46,11 @@ std::unique_ptr<TMySqlVioTcpSSL> MakeVio(const std::string& host, int port, cons
   return vio;
 }
 
-// The EMySqlException an action raises: number and message.
-std::pair<int, std::string> ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EMySqlException& e) {
-    return {e.ErrorCode, e.Message()};
-  }
-  return {0, ""};
-}
-
 // A loopback peer without a thread: the kernel completes the connect, the test accepts and
 // plays the server's side by hand.
 class TLoopbackPeer {
  public:
-  TLoopbackPeer() {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  TLoopbackPeer() : FListen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -72,10 +60,7 @@ class TLoopbackPeer {
     ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &size);
     Port = ntohs(a.sin_port);
   }
-  ~TLoopbackPeer() {
-    if (FPeer >= 0) ::close(FPeer);
-    ::close(FListen);
-  }
+  ~TLoopbackPeer() { ::close(FPeer), ::close(FListen); }
   void AcceptAndSend(const std::string& bytes) {
     FPeer = ::accept(FListen, nullptr, nullptr);
     ASSERT_GE(FPeer, 0);
@@ -84,74 +69,58 @@ class TLoopbackPeer {
   int Port = 0;
 
  private:
-  int FListen = -1, FPeer = -1;
+  int FListen, FPeer = -1;
 };
 
 TEST(MySqlVioTcpSSL, BadSettingsAndFilesGive2026NamingTheFile) {
   const auto& info = TestServer::Info();
   const std::string missing = "/nonexistent/da-missing.pem";
-  struct {
-    const char* name;
-    TSslFiles files;
-    std::vector<std::string> says;
-  } cases[] = {
-      {"missing certificate",
-       {info.ClientKey, missing},
+  const std::tuple<const char*, TSslFiles, std::vector<std::string>> cases[] = {
+      {"missing certificate", {info.ClientKey, missing},
        {"certificate file '" + missing + "'", "No such file"}},
       {"missing key", {missing, info.ClientCert}, {"key file '" + missing + "'", "No such file"}},
       {"certificate with no key in it", {"", info.ClientCert}, {"key file '" + info.ClientCert + "'"}},
-      {"key of another certificate",
-       {info.ServerKey, info.ClientCert},
+      {"key of another certificate", {info.ServerKey, info.ClientCert},
        {"key file '" + info.ServerKey + "'", "key values mismatch"}},
-      {"key file as certificate",
-       {info.ClientKey, info.ClientKey},
+      {"key file as certificate", {info.ClientKey, info.ClientKey},
        {"certificate file '" + info.ClientKey + "'"}},
       {"missing CA file", {"", "", missing}, {"CA file '" + missing + "'"}},
-      {"unknown cipher",
-       {"", "", "", "", " NO-SUCH-CIPHER "},
+      {"unknown cipher", {"", "", "", "", " NO-SUCH-CIPHER "},
        {"cipher list 'NO-SUCH-CIPHER'", "no cipher match"}},
   };
   TLoopbackPeer peer;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto vio = MakeVio("127.0.0.1", peer.Port, c.files);
-    const auto [code, message] = ErrorOf([&] { vio->StartSSL(); });
-    EXPECT_EQ(code, CR_SSL_CONNECTION_ERROR);
+  for (const auto& [name, files, says] : cases) {
+    SCOPED_TRACE(name);
+    auto vio = MakeVio("127.0.0.1", peer.Port, files);
+    std::string message;
+    EXPECT_EQ(MySqlErrorOf([&] { vio->StartSSL(); }, &message), CR_SSL_CONNECTION_ERROR);
     EXPECT_EQ(message.rfind("SSL connection error\r\n", 0), 0u) << message;
-    for (const std::string& s : c.says) EXPECT_NE(message.find(s), std::string::npos) << message;
+    for (const std::string& s : says) EXPECT_NE(message.find(s), std::string::npos) << message;
     EXPECT_FALSE(vio->SslActive());
     EXPECT_GE(vio->Socket(), 0);  // the plain connection is untouched
   }
 }
 
 TEST(MySqlVioTcpSSL, PeersThatDoNotSpeakTlsFailTheSwitch) {
-  struct {
-    const char* name;
-    std::string sent;  // what the peer sends; empty: it stays silent
-    int readFirst;     // bytes the client reads before the switch
-    std::vector<std::string> says;
-  } cases[] = {
-      {"plain text",
-       "HTTP/1.0 400 Bad Request\r\n\r\n",
-       0,
+  // What the peer sends (empty: it stays silent), the bytes the client reads before the switch.
+  const std::tuple<const char*, std::string, int, std::vector<std::string>> cases[] = {
+      {"plain text", "HTTP/1.0 400 Bad Request\r\n\r\n", 0,
        {"TLS handshake failed", "\r\nr2 = -1\r\nSSL_get_error(..., r2) = 1"}},
       {"silence", "", 0, {"TLS handshake failed: Socket error on read", "\r\nr2 = "}},
-      {"bytes after the greeting",
-       std::string("\x01\0\0\0\x0a\x01\0\0\x02\0", 10),
-       5,
+      {"bytes after the greeting", std::string("\x01\0\0\0\x0a\x01\0\0\x02\0", 10), 5,
        {"The server sent data before TLS started"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, sent, readFirst, says] : cases) {
+    SCOPED_TRACE(name);
     TLoopbackPeer peer;
     auto vio = MakeVio("127.0.0.1", peer.Port, {});
     vio->SetTimeout(1);
-    peer.AcceptAndSend(c.sent);
+    peer.AcceptAndSend(sent);
     uint8_t greeting[8];
-    ASSERT_EQ(vio->ReadAll(greeting, 0, c.readFirst), c.readFirst);
-    const auto [code, message] = ErrorOf([&] { vio->StartSSL(); });
-    EXPECT_EQ(code, CR_SSL_CONNECTION_ERROR);
-    for (const std::string& s : c.says) EXPECT_NE(message.find(s), std::string::npos) << message;
+    ASSERT_EQ(vio->ReadAll(greeting, 0, readFirst), readFirst);
+    std::string message;
+    EXPECT_EQ(MySqlErrorOf([&] { vio->StartSSL(); }, &message), CR_SSL_CONNECTION_ERROR);
+    for (const std::string& s : says) EXPECT_NE(message.find(s), std::string::npos) << message;
     EXPECT_FALSE(vio->SslActive());
   }
 }
@@ -186,12 +155,11 @@ std::vector<std::string> Rows(TMySqlSession& s, const std::string& sql) {
   std::vector<std::string> rows;
   while (rs.Fetch()) {
     std::string& row = rows.emplace_back();
-    for (const TMySqlBind& b : rs.Row().Binds) {
-      if (!row.empty()) row += '\0';
-      row += b.IsNull
-                 ? "<null>"
-                 : std::string(reinterpret_cast<const char*>(rs.RowData().data()) + b.Position, b.Length);
-    }
+    for (const TMySqlBind& b : rs.Row().Binds)
+      row +=
+          (row.empty() ? "" : std::string(1, '\0')) +
+          (b.IsNull ? "<null>"
+                    : std::string(reinterpret_cast<const char*>(rs.RowData().data()) + b.Position, b.Length));
   }
   return rows;
 }
@@ -239,7 +207,7 @@ TEST(MySqlVioTcpSSLLogin, X509UserNeedsTheClientCertificateWithItsKeyAnywhere) {
   }
   std::filesystem::remove(both);
   // Without a certificate the server refuses the account.
-  EXPECT_EQ(ErrorOf([&] { OpenTls(info.X509User, info.X509Password); }).first, 1045);
+  EXPECT_EQ(MySqlErrorOf([&] { OpenTls(info.X509User, info.X509Password); }), 1045);
 }
 
 TEST(MySqlVioTcpSSLLogin, TheClientApiHandsItsFilesToTheTlsLogin) {
@@ -252,7 +220,9 @@ TEST(MySqlVioTcpSSLLogin, TheClientApiHandsItsFilesToTheTlsLogin) {
     const bool connected = api.mysql_real_connect(h, info.Host, info.X509User, info.X509Password, {},
                                                   static_cast<uint32_t>(info.Port), {}, 0) != nullptr;
     EXPECT_EQ(connected, cert == info.ClientCert) << api.mysql_error(h);
-    if (!connected) {
+    if (connected) {
+      EXPECT_EQ(api.mysql_get_host_info(h), info.Host + " via SSL");
+    } else {
       EXPECT_EQ(api.mysql_errno(h), uint32_t(CR_SSL_CONNECTION_ERROR));
       EXPECT_NE(api.mysql_error(h).find("certificate file '" + cert + "'"), std::string::npos);
     }
@@ -261,9 +231,7 @@ TEST(MySqlVioTcpSSLLogin, TheClientApiHandsItsFilesToTheTlsLogin) {
 }
 
 // What the heap holds for live allocations, outside the sanitizer builds.
-size_t HeapInUse() {
-  return mallinfo2().uordblks;
-}
+size_t HeapInUse() { return mallinfo2().uordblks; }
 
 TEST(MySqlVioTcpSSLLogin, RepeatedTlsLoginsLeaveNothingBehind) {
   const auto& info = TestServer::Info();
@@ -316,8 +284,9 @@ TEST(MySqlVioTcpSSLLogin, ServerWithoutTlsGets2026AndNoPlainLogin) {
   const std::string abortedBefore = count();
   TMySqlSession tls;
   tls.Protocol = MYSQL_PROTOCOL_SSL;
-  const auto [code, message] = ErrorOf([&] { Connect(tls, info, info.NativeUser, info.NativePassword); });
-  EXPECT_EQ(code, CR_SSL_CONNECTION_ERROR);
+  std::string message;
+  EXPECT_EQ(MySqlErrorOf([&] { Connect(tls, info, info.NativeUser, info.NativePassword); }, &message),
+            CR_SSL_CONNECTION_ERROR);
   EXPECT_EQ(message, "SSL connection error\r\nThe server does not support SSL connections");
   EXPECT_EQ(tls.State(), TMySqlSessionState::NotConnected);
   // The server saw the connection end before any login reached it.
