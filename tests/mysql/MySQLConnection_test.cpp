@@ -67,43 +67,31 @@ struct TFixture {
 using TCalls = std::vector<std::string>;
 
 TEST(MySQLConnectionTest, ConnectAsksForTheSettings) {
-  struct Case {
-    const char* Name;
-    std::function<void(TFixture&)> Setup;
-    TCalls Expected;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::function<void(TFixture&)>, TCalls> cases[] = {
       {"database, port, compression and a character set",
        [](TFixture& f) {
-         f.Conn.SetProp(prDatabase, "account");
-         f.Conn.SetProp(prPort, 3307);
-         f.Conn.SetProp(prCompress, true);
-         f.Conn.SetProp(prCharset, "gbk");
+         f.Conn.SetProp(prDatabase, "account"), f.Conn.SetProp(prPort, 3307);
+         f.Conn.SetProp(prCompress, true), f.Conn.SetProp(prCharset, "gbk");
        },
        {"option 0=15", "connect localhost gm account 3307 10022", "SET NAMES gbk"}},
       {"Unicode against a 4.0 server is switched off",
-       [](TFixture& f) {
-         f.Api.ServerVersion = "4.0.18-log";
-         f.Conn.SetProp(prUseUnicode, true);
-       },
+       [](TFixture& f) { f.Api.ServerVersion = "4.0.18-log", f.Conn.SetProp(prUseUnicode, true); },
        {"option 0=15", "connect localhost gm  0 10002"}},
       {"SSL paths reach the client as given",
        [](TFixture& f) {
-         f.Conn.SetProp(prProtocol, int(mpSSL));
-         f.Conn.SetProp(prSSLKey, "/etc/gm/client-key.pem");
-         f.Conn.SetProp(prSSLCert, "/etc/gm/client-cert.pem");
-         f.Conn.SetProp(prSSLCACert, "/etc/gm/ca.pem");
+         f.Conn.SetProp(prProtocol, int(mpSSL)), f.Conn.SetProp(prSSLKey, "/etc/gm/client-key.pem");
+         f.Conn.SetProp(prSSLCert, "/etc/gm/client-cert.pem"), f.Conn.SetProp(prSSLCACert, "/etc/gm/ca.pem");
          f.Conn.SetProp(prSSLChipherList, "AES256-SHA");
        },
        {"option 0=15", "ssl /etc/gm/client-key.pem|/etc/gm/client-cert.pem|/etc/gm/ca.pem||AES256-SHA",
         "connect localhost gm  0 10002"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
+  for (const auto& [name, setup, expected] : cases) {
+    SCOPED_TRACE(name);
     TFixture f;
-    c.Setup(f);
+    setup(f);
     f.Conn.Connect("");
-    EXPECT_EQ(f.Api.Calls, c.Expected);
+    EXPECT_EQ(f.Api.Calls, expected);
     EXPECT_EQ(f.Conn.GetUseUnicode(), false);
   }
 }
@@ -129,9 +117,11 @@ TEST(MySQLConnectionTest, SettingsThatCannotBeSentLeaveTheConnectionClosed) {
   }
 }
 
+// The handler may clear the failure (the statement is then aborted silently); an auxiliary
+// connection refuses reconnecting.
 TEST(MySQLConnectionTest, ServerErrorsGoThroughTheErrorHandler) {
   for (bool auxiliary : {false, true}) {
-    SCOPED_TRACE(auxiliary ? "auxiliary: no reconnect" : "handler clears fail");
+    SCOPED_TRACE(auxiliary ? "auxiliary" : "handler clears fail");
     TFixture f;
     f.Conn.Connect("");
     f.Conn.SetAuxiliary(auxiliary);
@@ -140,15 +130,15 @@ TEST(MySQLConnectionTest, ServerErrorsGoThroughTheErrorHandler) {
                          TConnLostCause&) {
       attempts.push_back(attempt);
       EXPECT_EQ(e.ErrorCode, 1146);
-      fail = auxiliary;
-      reconnect = reexecute = auxiliary;  // refused on an auxiliary connection
+      fail = reconnect = reexecute = auxiliary;
     };
     f.Api.FailingQuery = "DELETE FROM t_none";
     f.Api.Calls.clear();
-    if (auxiliary)
+    if (auxiliary) {
       EXPECT_THROW(f.Conn.ExecSQL("DELETE FROM t_none"), EMyError);
-    else
+    } else {
       EXPECT_THROW(f.Conn.ExecSQL("DELETE FROM t_none"), EAbort);
+    }
     EXPECT_EQ(attempts, std::vector<int>{0});
     EXPECT_EQ(f.Api.Calls, TCalls{"DELETE FROM t_none"});
   }
@@ -183,9 +173,7 @@ struct TCommandFixture : TFixture {
   }
   void Add(TDataType type, Variant value) {
     TParamDesc* p = Cmd.AddParam();
-    p->SetDataType(type);
-    p->SetParamType(pdInput);
-    p->SetValue(value);
+    p->SetDataType(type), p->SetParamType(pdInput), p->SetValue(value);
   }
 };
 
