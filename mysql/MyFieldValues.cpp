@@ -240,7 +240,7 @@ void StoreInlineText(const TMySQLFieldDesc& f, uint8_t* slot, std::string_view t
   size_t n = text.size();
   const size_t room = static_cast<size_t>(f.Size) - 1;  // never past the slot, whatever the column says
   if (n > room) n = MbCutLength(AnsiCharsetKind(), text, room);
-  std::memcpy(slot, text.data(), n);
+  if (n > 0) std::memcpy(slot, text.data(), n);
   slot[n] = 0;
 }
 
@@ -296,9 +296,15 @@ bool StoreBytesValue(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, 
       Marshal::WriteInt64(slot, BitConverter::DoubleToInt64Bits(v));
       return true;
     }
-    case dtBCD: Marshal::WriteInt64(slot, StrToCurr(std::string_view(text, len)).Scaled); return true;
+    case dtBCD: {
+      Currency value;
+      if (!TryStrToCurr(std::string_view(text, len), value)) RaiseOutOfRange(std::string_view(text, len), f);
+      Marshal::WriteInt64(slot, value.Scaled);
+      return true;
+    }
     case dtFmtBCD: {
-      TBcd bcd = StrToBcd(std::string_view(text, len));
+      TBcd bcd;
+      if (!TryStrToBcd(std::string_view(text, len), bcd)) RaiseOutOfRange(std::string_view(text, len), f);
       TBcd normalized;
       const int precision = std::min<int>(std::max<int>(f.Length, 1), MaxFMTBcdFractionSize);
       if (!NormalizeBcd(bcd, normalized, precision, f.Scale)) RaiseOutOfRange(std::string_view(text, len), f);

@@ -68,7 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cx.UseUnicode = data[0] & 0x40;
   cx.CompressBlobMode = data[0] & 0x20 ? cbClient : cbNone;
   std::vector<uint8_t> rec(f.Size, 0);  // exactly the slot: the sanitizer sees any write past it
-  const std::vector<uint8_t> value(data + 1, data + size);
+  // A value is never at a nil address, not even an empty one.
+  std::vector<uint8_t> value(data + 1, data + size);
+  value.reserve(1);
   try {
     if (data[0] & 0x80)
       StoreMyBinaryValue(f, value.data(), value.size(), rec.data(), cx);

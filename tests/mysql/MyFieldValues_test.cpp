@@ -255,6 +255,8 @@ TEST(MyFieldValuesTest, DecimalsAndBlobs) {
   EXPECT_EQ(BcdToStr(bcd), "-1234567.89");
   s.Text(*Field(dtBCD, mftNewDecimal, 12), "12.34567");
   EXPECT_EQ(s.Int(), 123457);
+  EXPECT_EQ(ErrorOf([&] { s.Text(*Field(dtBCD, mftNewDecimal, 30), "1000000000000000000000"); }),
+            "Value 1000000000000000000000 is out of range for field col") << "beyond the currency range";
   struct Case {
     uint8_t Mode;
     bool Compressed;
