@@ -349,6 +349,13 @@ void TMySQLConnection::AssignConnectionSettings(const TMySQLConnection& source) 
   FProtocol = source.FProtocol;
   FAPI = source.FAPI;
   FNumericType = source.FNumericType;
+  // Without these a second session of an account that requires a certificate, or of a user
+  // transport, could not log in.
+  FSSLKey = source.FSSLKey;
+  FSSLCert = source.FSSLCert;
+  FSSLCACert = source.FSSLCACert;
+  FSSLChipherList = source.FSSLChipherList;
+  IOHandler = source.IOHandler;
 }
 
 std::string TMySQLConnection::GetClientVersion() {

@@ -99,8 +99,8 @@ class TMySQLConnection : public TCRConnection {
   // Runs one statement on the session through a command of this connection's component.
   void ExecSQL(const std::string& text);
   // Copies the settings a second session needs: time-out, server, user, password, database,
-  // port, compression, Unicode, character set, isolation level, OnError, protocol, API and
-  // numeric type (not the SSL settings, EmbParams or IOHandler).
+  // port, compression, Unicode, character set, isolation level, OnError, protocol, API, numeric
+  // type, the SSL files and the user transport (not EmbParams).
   void AssignConnectionSettings(const TMySQLConnection& source);
   // The client version text of the API, loading it for the call when it is not loaded.
   std::string GetClientVersion();

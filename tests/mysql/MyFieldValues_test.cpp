@@ -179,7 +179,9 @@ TEST(MyFieldValuesTest, TemporalTexts) {
     SCOPED_TRACE(c.Name);
     TDateTime v = 0;
     EXPECT_EQ(MyTextToDateTime(*c.F, c.Text, v), c.Valid);
-    if (c.Valid) EXPECT_DOUBLE_EQ(v, c.Want);
+    if (c.Valid) {
+      EXPECT_DOUBLE_EQ(v, c.Want);
+    }
   }
   TDateTime v;
   EXPECT_EQ(ErrorOf([&] { MyTextToDateTime(*Field(dtTime, mftTime), "12345:00:00", v); }),
@@ -197,7 +199,9 @@ TEST(MyFieldValuesTest, ZeroDatesReadAsNullOrTheZeroDate) {
     s.Cx.NullForZeroDate = nullForZero;
     s.Text(*Field(dtDateTime, mftDateTime, 19), "0000-00-00 00:00:00");
     EXPECT_EQ(s.IsNull, nullForZero);
-    if (!nullForZero) EXPECT_EQ(s.Double(), MySQLZeroDate);
+    if (!nullForZero) {
+      EXPECT_EQ(s.Double(), MySQLZeroDate);
+    }
     s.Binary(*Field(dtDate, mftDate, 10), {});  // the binary zero date has no bytes
     EXPECT_EQ(s.IsNull, nullForZero);
   }

@@ -96,6 +96,15 @@ TEST(MySQLConnectionTest, ConnectAsksForTheSettings) {
   }
 }
 
+TEST(MySQLConnectionTest, ASecondSessionGetsTheSslFilesToo) {
+  TFixture f;
+  f.Conn.SetProp(prProtocol, int(mpSSL)), f.Conn.SetProp(prSSLKey, "/k.pem"), f.Conn.SetProp(prSSLCert, "/c.pem");
+  TMySQLConnection aux;
+  aux.AssignConnectionSettings(f.Conn);
+  aux.Connect("");
+  EXPECT_EQ(f.Api.Calls, (TCalls{"option 0=15", "ssl /k.pem|/c.pem|||", "connect localhost gm  0 10002"}));
+}
+
 TEST(MySQLConnectionTest, SettingsThatCannotBeSentLeaveTheConnectionClosed) {
   const std::pair<std::function<void(TFixture&)>, std::string> cases[] = {
       {[](TFixture& f) { f.Conn.SetProp(prProtocol, 9); }, "Wrong protocol"},
