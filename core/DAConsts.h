@@ -71,5 +71,5 @@ inline constexpr int SKeyFieldsNotFound = 65135;
 const char* MessageText(int id);
 
 // The text of message `id` formatted with `args`. Raises EAssertionFailed for an unknown id and
-// EConvertError when the arguments do not match the text's placeholders.
+// EConvertError when the arguments do not match the text's % directives.
 std::string MessageFmt(int id, std::initializer_list<FormatArg> args = {});

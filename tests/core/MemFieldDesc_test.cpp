@@ -18,8 +18,8 @@ struct FieldSpec {
   uint16_t length = 0;
 };
 
-void Fill(TFieldDescs& fields, const std::vector<FieldSpec>& specs) {
-  for (const auto& s : specs) {
+void Fill(TFieldDescs& fields, const std::vector<FieldSpec>& columns) {
+  for (const auto& s : columns) {
     auto f = std::make_unique<TFieldDesc>();
     f->Name = s.name;
     f->DataType = s.type;
