@@ -87,13 +87,7 @@ class BenchStore : public TMemData {
 
  private:
   void Add(const char* name, TDataType type, uint16_t size, uint16_t length) {
-    std::unique_ptr<TFieldDesc> f = GetFieldDescType()();
-    f->Name = name;
-    f->DataType = type;
-    f->Size = size;
-    f->Length = length;
-    f->FieldNo = static_cast<uint16_t>(FFields.Count() + 1);
-    FFields.Add(std::move(f));
+    AddFieldDesc(name, type, size, length);
   }
 };
 

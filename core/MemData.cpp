@@ -850,3 +850,15 @@ std::string ApplicationTitle() {
   TApplicationTitleProc proc = gApplicationTitleProc.load();
   return proc ? proc() : std::string();
 }
+
+TFieldDesc& TData::AddFieldDesc(const std::string& name, TDataType type, uint16_t size, uint16_t length) {
+  std::unique_ptr<TFieldDesc> f = GetFieldDescType()();
+  f->Name = name;
+  f->DataType = type;
+  f->Size = size;
+  f->Length = length;
+  f->FieldNo = static_cast<uint16_t>(FFields.Count() + 1);
+  TFieldDesc& added = *f;
+  FFields.Add(std::move(f));
+  return added;
+}

@@ -293,6 +293,9 @@ class TData {
   virtual void InternalOpen() {}
   virtual void InternalClose() {}
   virtual void InternalInitFields() {}
+  // Appends a field description of this store's field class with the next field number; for
+  // InternalInitFields.
+  TFieldDesc& AddFieldDesc(const std::string& name, TDataType type, uint16_t size, uint16_t length);
   // Bof and Eof true, no records.
   virtual void InitData();
   virtual void FreeData();

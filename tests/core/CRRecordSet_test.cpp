@@ -103,13 +103,7 @@ class TFakeRecordSet : public TCRRecordSet {
 
  private:
   void AddField(const char* name, TDataType type, uint16_t size, uint16_t length) {
-    auto field = GetFieldDescType()();
-    field->Name = name;
-    field->DataType = type;
-    field->Size = size;
-    field->Length = length;
-    field->FieldNo = static_cast<uint16_t>(FFields.Count() + 1);
-    FFields.Add(std::move(field));
+    AddFieldDesc(name, type, size, length);
   }
 
   void FillRecord(void* rec, int id) {

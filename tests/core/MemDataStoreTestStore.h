@@ -104,14 +104,7 @@ class TTestMemData : public TMemData {
   void InternalOpen() override { InitFields(); }
   void InternalInitFields() override {
     for (const auto& s : FSpec) {
-      std::unique_ptr<TFieldDesc> f = GetFieldDescType()();
-      f->Name = s.name;
-      f->DataType = s.type;
-      f->Size = s.size;
-      f->Length = s.length;
-      f->FieldDescKind = s.kind;
-      f->FieldNo = static_cast<uint16_t>(FFields.Count() + 1);
-      FFields.Add(std::move(f));
+      AddFieldDesc(s.name, s.type, s.size, s.length).FieldDescKind = s.kind;
     }
   }
 

@@ -113,16 +113,10 @@ class TTestStore : public TData {
   void InternalClose() override { ++InternalCloseCalls; }
   void InternalInitFields() override {
     for (const auto& s : FSpec) {
-      std::unique_ptr<TFieldDesc> f = GetFieldDescType()();
-      f->Name = s.name;
-      f->DataType = s.type;
-      f->Size = s.size;
-      f->Length = s.length;
-      f->Scale = s.scale;
-      f->Fixed = s.fixed;
-      f->FieldDescKind = s.kind;
-      f->FieldNo = static_cast<uint16_t>(FFields.Count() + 1);
-      FFields.Add(std::move(f));
+      TFieldDesc& f = AddFieldDesc(s.name, s.type, s.size, s.length);
+      f.Scale = s.scale;
+      f.Fixed = s.fixed;
+      f.FieldDescKind = s.kind;
     }
   }
   void FreeData() override {

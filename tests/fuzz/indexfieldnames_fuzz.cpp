@@ -54,13 +54,7 @@ class Store : public TMemData {
 
  private:
   void Field(const char* name, TDataType type, uint16_t size, uint16_t length) {
-    std::unique_ptr<TFieldDesc> f = GetFieldDescType()();
-    f->Name = name;
-    f->DataType = type;
-    f->Size = size;
-    f->Length = length;
-    f->FieldNo = static_cast<uint16_t>(FFields.Count() + 1);
-    FFields.Add(std::move(f));
+    AddFieldDesc(name, type, size, length);
   }
 };
 
