@@ -49,15 +49,15 @@ int main() {
   const size_t n = 100000;
   std::vector<std::string> names = Names(n), ref = names;
   Timing ours = Measure([&] {
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-      return AnsiCompareStrS(a, b) < 0;
-    });
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return AnsiCompareStrS(a, b) < 0; });
   });
   Timing base = Measure([&] { std::sort(ref.begin(), ref.end()); });
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   std::printf("sort %zu GBK names   locale order: wall %.3f s, cpu %.3f s\n", n, ours.Wall, ours.Cpu);
-  std::printf("                       byte order (std::sort): wall %.3f s, cpu %.3f s\n", base.Wall, base.Cpu);
+  std::printf("                       byte order (std::sort): wall %.3f s, cpu %.3f s\n", base.Wall,
+              base.Cpu);
   std::printf("ratio (wall) %.1fx, peak memory %ld KiB\n", ours.Wall / base.Wall, ru.ru_maxrss);
   return 0;
 }

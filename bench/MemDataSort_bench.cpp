@@ -170,7 +170,8 @@ int main() {
   SortCase("500,000 rows by INT", rows, "LEVEL",
            [](const Row& a, const Row& b) { return a.Level < b.Level; });
   std::vector<Row> ordered = rows;
-  std::stable_sort(ordered.begin(), ordered.end(), [](const Row& a, const Row& b) { return a.Level < b.Level; });
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](const Row& a, const Row& b) { return a.Level < b.Level; });
   SortCase("500,000 rows by INT, already in order", ordered, "LEVEL",
            [](const Row& a, const Row& b) { return a.Level < b.Level; });
   const std::vector<Row> named(rows.begin(), rows.begin() + 100000);

@@ -181,7 +181,8 @@ void RunVector(const Values& values, Result& r) {
   rows.reserve(kRows);
   auto t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < kRows; ++i)
-    rows.push_back(Row{i, values.Name(i), Values::Level(i), Values::Small(i), Values::When(i), values.Note(i)});
+    rows.push_back(
+        Row{i, values.Name(i), Values::Level(i), Values::Small(i), Values::When(i), values.Note(i)});
   r.Append = Seconds(t0);
 
   Checksum sum;
@@ -191,7 +192,8 @@ void RunVector(const Values& values, Result& r) {
     std::memcpy(name, row.Name.c_str(), row.Name.size() + 1);
     std::memcpy(note, row.Note.c_str(), row.Note.size() + 1);
     const double msecs = (row.When + DateDelta) * MSecsPerDay;
-    sum.Add(static_cast<uint32_t>(row.Id) + static_cast<uint32_t>(row.Level) + static_cast<uint16_t>(row.Small));
+    sum.Add(static_cast<uint32_t>(row.Id) + static_cast<uint32_t>(row.Level) +
+            static_cast<uint16_t>(row.Small));
     sum.Add(static_cast<uint64_t>(std::llround(msecs)));
     sum.AddText(name, std::strlen(name));
     sum.AddText(note, std::strlen(note));
@@ -273,12 +275,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the two sides read different values\n");
     return 1;
   }
-  std::printf("%d rows (INT, VARCHAR(20), INT, SMALLINT, DATETIME, VARCHAR(64)): append, then scan every field;"
-              " best of %d runs\n", kRows, kRuns);
-  std::printf("  record store  append %.3f s  scan %.3f s  total %.3f s  cpu %.3f s  peak %ld KiB\n", store.Append,
-              store.Scan, store.Append + store.Scan, store.Cpu, store.PeakKiB);
-  std::printf("  std::vector   append %.3f s  scan %.3f s  total %.3f s  cpu %.3f s  peak %ld KiB\n", vec.Append,
-              vec.Scan, vec.Append + vec.Scan, vec.Cpu, vec.PeakKiB);
+  std::printf(
+      "%d rows (INT, VARCHAR(20), INT, SMALLINT, DATETIME, VARCHAR(64)): append, then scan every field;"
+      " best of %d runs\n",
+      kRows, kRuns);
+  std::printf("  record store  append %.3f s  scan %.3f s  total %.3f s  cpu %.3f s  peak %ld KiB\n",
+              store.Append, store.Scan, store.Append + store.Scan, store.Cpu, store.PeakKiB);
+  std::printf("  std::vector   append %.3f s  scan %.3f s  total %.3f s  cpu %.3f s  peak %ld KiB\n",
+              vec.Append, vec.Scan, vec.Append + vec.Scan, vec.Cpu, vec.PeakKiB);
   std::printf("  ratio         time %.2fx (target 2x), memory %.2fx (target 1.5x)\n",
               (store.Append + store.Scan) / (vec.Append + vec.Scan),
               static_cast<double>(store.PeakKiB) / static_cast<double>(vec.PeakKiB));

@@ -36,8 +36,8 @@ struct st_mysql;
 struct st_mysql_res;
 st_mysql* mysql_init(st_mysql*);
 int mysql_options(st_mysql*, int option, const void* arg);
-st_mysql* mysql_real_connect(st_mysql*, const char* host, const char* user, const char* password, const char* db,
-                             unsigned port, const char* socket, unsigned long flags);
+st_mysql* mysql_real_connect(st_mysql*, const char* host, const char* user, const char* password,
+                             const char* db, unsigned port, const char* socket, unsigned long flags);
 const char* mysql_error(st_mysql*);
 void mysql_close(st_mysql*);
 int mysql_real_query(st_mysql*, const char*, unsigned long);
@@ -53,8 +53,8 @@ namespace {
 
 constexpr int kRows = 1000000;
 constexpr int kRuns = 5;
-constexpr int kLibOptCompress = 1;      // MYSQL_OPT_COMPRESS
-constexpr int kLibSetCharsetName = 7;   // MYSQL_SET_CHARSET_NAME
+constexpr int kLibOptCompress = 1;     // MYSQL_OPT_COMPRESS
+constexpr int kLibSetCharsetName = 7;  // MYSQL_SET_CHARSET_NAME
 constexpr const char* kQuery = "SELECT id, name, a, b, dt, s FROM t";
 
 std::string gDatabase;
@@ -95,10 +95,11 @@ st_mysql* LibConnect(const TWay& way) {
   st_mysql* m = mysql_init(nullptr);
   if (way.Compress) mysql_options(m, kLibOptCompress, nullptr);
   mysql_options(m, kLibSetCharsetName, "latin1");
-  const bool ok = way.Socket ? mysql_real_connect(m, "localhost", srv.NativeUser.c_str(), srv.NativePassword.c_str(),
-                                                  gDatabase.c_str(), 0, srv.Socket.c_str(), 0)
-                             : mysql_real_connect(m, srv.Host.c_str(), srv.NativeUser.c_str(),
-                                                  srv.NativePassword.c_str(), gDatabase.c_str(), srv.Port, nullptr, 0);
+  const bool ok =
+      way.Socket ? mysql_real_connect(m, "localhost", srv.NativeUser.c_str(), srv.NativePassword.c_str(),
+                                      gDatabase.c_str(), 0, srv.Socket.c_str(), 0)
+                 : mysql_real_connect(m, srv.Host.c_str(), srv.NativeUser.c_str(), srv.NativePassword.c_str(),
+                                      gDatabase.c_str(), srv.Port, nullptr, 0);
   if (!ok) Fail(mysql_error(m));
   return m;
 }
@@ -166,7 +167,8 @@ class TPacketDrain {
     }
     FData.resize(plain);
     uLongf out = plain;
-    if (uncompress(FData.data(), &out, FRaw.data(), packed) != Z_OK || out != plain) Fail("bad compressed packet");
+    if (uncompress(FData.data(), &out, FRaw.data(), packed) != Z_OK || out != plain)
+      Fail("bad compressed packet");
   }
 
   int FFd;
@@ -252,7 +254,8 @@ TResult Direct(const TWay& way) {
   PMYSQL_RES res = api.mysql_use_result(con);
   while (PMYSQL_ROW row = api.mysql_fetch_row(res)) {
     for (const TMySqlBind& column : api.GetRowColumns(res, row, scratch, base))
-      if (!column.IsNull) r.Check += Touch(reinterpret_cast<const char*>(base + column.Position), column.Length);
+      if (!column.IsNull)
+        r.Check += Touch(reinterpret_cast<const char*>(base + column.Position), column.Length);
     ++r.Rows;
   }
   if (api.mysql_errno(con) != 0) Fail(api.mysql_error(con));
@@ -340,10 +343,11 @@ std::vector<TResult> Best(const std::vector<std::function<TResult()>>& readings)
 }
 
 void Report(const char* name, const TResult& r, const TResult& raw, const TResult& lib) {
-  std::printf("  %-22s %9.0f rows/s  wall %.3f s  cpu %.3f s  peak %7ld KiB  wall/a %.2f  wall/b %.2f  "
-              "cpu/b %.2f\n",
-              name, double(r.Rows) / r.Wall, r.Wall, r.Cpu, r.PeakKb, r.Wall / raw.Wall, r.Wall / lib.Wall,
-              r.Cpu / lib.Cpu);
+  std::printf(
+      "  %-22s %9.0f rows/s  wall %.3f s  cpu %.3f s  peak %7ld KiB  wall/a %.2f  wall/b %.2f  "
+      "cpu/b %.2f\n",
+      name, double(r.Rows) / r.Wall, r.Wall, r.Cpu, r.PeakKb, r.Wall / raw.Wall, r.Wall / lib.Wall,
+      r.Cpu / lib.Cpu);
 }
 
 void Setup() {
@@ -357,7 +361,8 @@ void Setup() {
         std::string("CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20), a INT, b SMALLINT, dt DATETIME, "
                     "s VARCHAR(64))"),
         "INSERT INTO t SELECT seq, CONCAT('player-', seq), seq * 7919 % 1000003, seq % 30000, "
-        "'2024-01-01' + INTERVAL seq SECOND, CONCAT(MD5(seq), MD5(seq + 1)) FROM seq_1_to_" + std::to_string(kRows)})
+        "'2024-01-01' + INTERVAL seq SECOND, CONCAT(MD5(seq), MD5(seq + 1)) FROM seq_1_to_" +
+            std::to_string(kRows)})
     if (api.mysql_real_query(con, sql) != 0) Fail(sql + ": " + api.mysql_error(con));
   api.mysql_close(con);
 }
@@ -377,13 +382,16 @@ int main() {
   const std::filesystem::path info(DA_TEST_SERVER_INFO);
   const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
   const bool started = !std::filesystem::exists(info);
-  if (started && std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
+  if (started &&
+      std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
     Fail("the test server did not start");
   gDatabase = "bench_rs_" + std::to_string(::getpid());
   Setup();
-  std::printf("SELECT of %d rows (INT PK, VARCHAR(20), INT, SMALLINT, DATETIME, VARCHAR(64)), best wall and best cpu\n"
-              "of %d runs taken in turn, each reading in a process of its own (cpu and peak memory are its own)\n",
-              kRows, kRuns);
+  std::printf(
+      "SELECT of %d rows (INT PK, VARCHAR(20), INT, SMALLINT, DATETIME, VARCHAR(64)), best wall and best "
+      "cpu\n"
+      "of %d runs taken in turn, each reading in a process of its own (cpu and peak memory are its own)\n",
+      kRows, kRuns);
   bool agree = true;
   for (const TWay way : {TWay{false, false}, TWay{false, true}, TWay{true, false}, TWay{true, true}}) {
     std::printf("%s, %s\n", way.Socket ? "Unix socket" : "TCP", way.Compress ? "compressed" : "plain");

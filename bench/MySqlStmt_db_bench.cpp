@@ -32,7 +32,8 @@ TTiming Best(int runs, F&& f) {
     const auto w0 = std::chrono::steady_clock::now();
     const std::clock_t c0 = std::clock();
     best.Check = f();
-    best.Wall = std::min(best.Wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count());
+    best.Wall =
+        std::min(best.Wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count());
     best.Cpu = std::min(best.Cpu, double(std::clock() - c0) / CLOCKS_PER_SEC);
   }
   return best;
@@ -64,7 +65,8 @@ int main() {
   const std::filesystem::path info(DA_TEST_SERVER_INFO);
   const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
   const bool started = !std::filesystem::exists(info);
-  if (started && std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
+  if (started &&
+      std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
     Fail("the test server did not start");
   const auto& srv = TestServer::Info();
   const std::string db = "bench_" + std::to_string(::getpid());
@@ -77,7 +79,8 @@ int main() {
        {"CREATE DATABASE " + db, "USE " + db,
         std::string("CREATE TABLE t (id INT, big BIGINT, d DOUBLE, s VARCHAR(40), dt DATETIME)"),
         "INSERT INTO t SELECT seq, seq * 1000003, seq / 7, CONCAT('name-', seq), "
-        "'2024-01-01' + INTERVAL seq SECOND FROM seq_1_to_" + std::to_string(kRows)})
+        "'2024-01-01' + INTERVAL seq SECOND FROM seq_1_to_" +
+            std::to_string(kRows)})
     if (api.mysql_real_query(con, sql) != 0) Fail(sql + ": " + api.mysql_error(con));
 
   PMYSQL_STMT ours = api.mysql_stmt_init(con);

@@ -101,12 +101,24 @@ void TCRConnection::ReturnToPool(std::unique_ptr<TCRConnection> connection) {
   pool->PutConnection(std::move(connection));
 }
 
-void TCRConnection::Connect(const std::string&) { RaiseAbstract("TCRConnection.Connect", __LINE__); }
-void TCRConnection::Disconnect() { RaiseAbstract("TCRConnection.Disconnect", __LINE__); }
-void TCRConnection::StartTransaction() { RaiseAbstract("TCRConnection.StartTransaction", __LINE__); }
-void TCRConnection::Commit() { RaiseAbstract("TCRConnection.Commit", __LINE__); }
-void TCRConnection::Rollback() { RaiseAbstract("TCRConnection.Rollback", __LINE__); }
-bool TCRConnection::CheckIsValid() { RaiseAbstract("TCRConnection.CheckIsValid", __LINE__); }
+void TCRConnection::Connect(const std::string&) {
+  RaiseAbstract("TCRConnection.Connect", __LINE__);
+}
+void TCRConnection::Disconnect() {
+  RaiseAbstract("TCRConnection.Disconnect", __LINE__);
+}
+void TCRConnection::StartTransaction() {
+  RaiseAbstract("TCRConnection.StartTransaction", __LINE__);
+}
+void TCRConnection::Commit() {
+  RaiseAbstract("TCRConnection.Commit", __LINE__);
+}
+void TCRConnection::Rollback() {
+  RaiseAbstract("TCRConnection.Rollback", __LINE__);
+}
+bool TCRConnection::CheckIsValid() {
+  RaiseAbstract("TCRConnection.CheckIsValid", __LINE__);
+}
 
 bool TCRConnection::SetProp(int prop, const Variant& value) {
   switch (prop) {
@@ -187,16 +199,32 @@ void TCRConnection::NotifyReconnectError() {
 
 // ---- TCRCommand -------------------------------------------------------------------------------
 
-void TCRCommand::Prepare() { SetCursorState(csPrepared); }
-void TCRCommand::Unprepare() { SetCursorState(csInactive); }
-bool TCRCommand::GetPrepared() { RaiseAbstract("TCRCommand.GetPrepared", __LINE__); }
-void TCRCommand::Execute() { RaiseAbstract("TCRCommand.Execute", __LINE__); }
-TCursorState TCRCommand::GetCursorState() { RaiseAbstract("TCRCommand.GetCursorState", __LINE__); }
-void TCRCommand::SetCursorState(TCursorState) { RaiseAbstract("TCRCommand.SetCursorState", __LINE__); }
+void TCRCommand::Prepare() {
+  SetCursorState(csPrepared);
+}
+void TCRCommand::Unprepare() {
+  SetCursorState(csInactive);
+}
+bool TCRCommand::GetPrepared() {
+  RaiseAbstract("TCRCommand.GetPrepared", __LINE__);
+}
+void TCRCommand::Execute() {
+  RaiseAbstract("TCRCommand.Execute", __LINE__);
+}
+TCursorState TCRCommand::GetCursorState() {
+  RaiseAbstract("TCRCommand.GetCursorState", __LINE__);
+}
+void TCRCommand::SetCursorState(TCursorState) {
+  RaiseAbstract("TCRCommand.SetCursorState", __LINE__);
+}
 
-TParamDescClass TCRCommand::GetParamDescClass() const { return &CreateParamDescOf<TParamDesc>; }
+TParamDescClass TCRCommand::GetParamDescClass() const {
+  return &CreateParamDescOf<TParamDesc>;
+}
 
-TParamDesc* TCRCommand::AddParam() { return FParams.Add(GetParamDescClass()()); }
+TParamDesc* TCRCommand::AddParam() {
+  return FParams.Add(GetParamDescClass()());
+}
 
 bool TCRCommand::SetProp(int prop, const Variant& value) {
   switch (prop) {

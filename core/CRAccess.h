@@ -162,8 +162,8 @@ class TCRConnection {
  public:
   // Called for every server error (see DoError). fail, reconnect, reexecute and cause are
   // in-out; attempt counts the reconnects already tried for this error.
-  using TErrorProc = std::function<void(EDAError& e, bool& fail, bool& reconnect, bool& reexecute, int attempt,
-                                        TConnLostCause& cause)>;
+  using TErrorProc = std::function<void(EDAError& e, bool& fail, bool& reconnect, bool& reexecute,
+                                        int attempt, TConnLostCause& cause)>;
   using TNotifyProc = std::function<void()>;
 
   TCRConnection();
@@ -262,7 +262,7 @@ using TCursorState = uint8_t;
 inline constexpr TCursorState csInactive = 0;
 inline constexpr TCursorState csPrepared = 3;
 inline constexpr TCursorState csExecuting = 6;
-inline constexpr TCursorState csExecuted = 7;     // executed with a result to read
+inline constexpr TCursorState csExecuted = 7;  // executed with a result to read
 inline constexpr TCursorState csFetching = 8;
 inline constexpr TCursorState csFetchingAll = 9;  // a break moves it to csFetching
 inline constexpr TCursorState csFetched = 10;     // every row read

@@ -13,7 +13,9 @@
 
 namespace {
 
-[[noreturn]] void RaiseMaxConnections() { throw Exception(MessageText(SMaxConnectionsReached)); }
+[[noreturn]] void RaiseMaxConnections() {
+  throw Exception(MessageText(SMaxConnectionsReached));
+}
 
 // A connection whose check fails in any way is not handed out again.
 bool PassesCheck(TCRConnection& connection) noexcept {
@@ -148,7 +150,8 @@ void TCRLocalConnectionPool::PutConnection(std::unique_ptr<TCRConnection> connec
     std::lock_guard<std::mutex> lock(FLock);
     versions = {FVersion, FMinVersion};
   }
-  bool keep = connection->GetIsValid() && !Expired(*connection) && connection->GetPoolVersion() >= versions.MinVersion;
+  bool keep = connection->GetIsValid() && !Expired(*connection) &&
+              connection->GetPoolVersion() >= versions.MinVersion;
   if (keep && connection->GetPoolVersion() < versions.Version) {
     keep = PassesCheck(*connection);
     if (keep) connection->SetPoolVersion(versions.Version);
@@ -188,7 +191,8 @@ void TCRLocalConnectionPool::ReturnIdle(TIdleConnection entry) {
 bool TCRLocalConnectionPool::Stays(const TIdleConnection& entry, uint64_t eightCyclesAgo, uint64_t lastCycle,
                                    const TVersions& versions) const {
   TCRConnection& connection = *entry.Connection;
-  if (entry.PutStamp <= eightCyclesAgo || Expired(connection) || connection.GetPoolVersion() < versions.MinVersion)
+  if (entry.PutStamp <= eightCyclesAgo || Expired(connection) ||
+      connection.GetPoolVersion() < versions.MinVersion)
     return false;
   // Handed back since the last cycle and checked against the current version: fresh enough.
   if (entry.PutStamp > lastCycle && connection.GetPoolVersion() >= versions.Version) return true;
@@ -271,7 +275,8 @@ TCRConnectionPoolManager::~TCRConnectionPoolManager() {
   ClearPools();
 }
 
-std::unique_ptr<TCRConnection> TCRConnectionPoolManager::GetConnection(const TCRConnectionParameters& parameters) {
+std::unique_ptr<TCRConnection> TCRConnectionPoolManager::GetConnection(
+    const TCRConnectionParameters& parameters) {
   // The pool is held until its connection is out, so the validation thread cannot free it.
   std::shared_ptr<TCRConnectionPool> pool = GetConnectionPool(parameters);
   return pool->GetConnection();
@@ -308,7 +313,8 @@ void TCRConnectionPoolManager::Execute() noexcept {
     {
       std::unique_lock<std::mutex> lock(FThreadLock);
       const uint32_t wait = elapsed < FValidateInterval ? FValidateInterval - elapsed : 0;
-      if (FWake.wait_for(lock, std::chrono::milliseconds(wait), [this] { return FTerminated.load(); })) return;
+      if (FWake.wait_for(lock, std::chrono::milliseconds(wait), [this] { return FTerminated.load(); }))
+        return;
     }
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -316,7 +322,8 @@ void TCRConnectionPoolManager::Execute() noexcept {
     } catch (...) {
       // Only allocation can fail here; the next cycle tries again.
     }
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     elapsed = static_cast<uint32_t>(std::min<int64_t>(took.count(), std::numeric_limits<uint32_t>::max()));
   }
 }

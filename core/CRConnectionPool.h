@@ -187,7 +187,8 @@ class TCRConnectionPoolManager {
   int GetPoolCount() const;
 
  protected:
-  virtual std::shared_ptr<TCRConnectionPool> CreateConnectionPool(const TCRConnectionParameters& parameters) = 0;
+  virtual std::shared_ptr<TCRConnectionPool> CreateConnectionPool(
+      const TCRConnectionParameters& parameters) = 0;
   // The listed pool of equal parameters, made and listed when there is none.
   std::shared_ptr<TCRConnectionPool> GetConnectionPool(const TCRConnectionParameters& parameters);
 

@@ -10,8 +10,12 @@
 
 namespace {
 
-inline bool IsLowerAscii(char c) { return c >= 'a' && c <= 'z'; }
-inline char UpperAscii(char c) { return IsLowerAscii(c) ? static_cast<char>(c - 32) : c; }
+inline bool IsLowerAscii(char c) {
+  return c >= 'a' && c <= 'z';
+}
+inline char UpperAscii(char c) {
+  return IsLowerAscii(c) ? static_cast<char>(c - 32) : c;
+}
 
 // a-z of single-byte characters folded to upper case; multi-byte characters are copied whole
 // (their trail bytes may be letters).
@@ -44,18 +48,18 @@ TLexemList::TLexemList(std::initializer_list<TEntry> entries) : FEntries(entries
 }
 
 const TLexemList::TEntry* TLexemList::Find(std::string_view upperText) const noexcept {
-  auto it = std::lower_bound(FEntries.begin(), FEntries.end(), upperText,
-                             [](const TEntry& e, std::string_view t) { return std::string_view(e.Text) < t; });
+  auto it =
+      std::lower_bound(FEntries.begin(), FEntries.end(), upperText,
+                       [](const TEntry& e, std::string_view t) { return std::string_view(e.Text) < t; });
   if (it == FEntries.end() || it->Text != upperText) return nullptr;
   return &*it;
 }
 
 const TLexemList& DefaultSymbolList() {
-  static const TLexemList list{
-      {"!", 1},  {"\"", 2}, {"#", 3},  {"$", 4},   {"%", 5},  {"&", 6},  {"'", 7},
-      {"(", 8},  {")", 9},  {"*", 10}, {"+", 11},  {",", 12}, {"-", 13}, {".", 14},
-      {"/", 15}, {":", 16}, {";", 17}, {"<", 18},  {"=", 19}, {">", 20}, {"?", 21},
-      {"@", 22}, {"[", 23}, {"\\", 24}, {"]", 25}, {"^", 26}, {"_", 27}, {"`", 28}};
+  static const TLexemList list{{"!", 1},  {"\"", 2}, {"#", 3},   {"$", 4},  {"%", 5},  {"&", 6},  {"'", 7},
+                               {"(", 8},  {")", 9},  {"*", 10},  {"+", 11}, {",", 12}, {"-", 13}, {".", 14},
+                               {"/", 15}, {":", 16}, {";", 17},  {"<", 18}, {"=", 19}, {">", 20}, {"?", 21},
+                               {"@", 22}, {"[", 23}, {"\\", 24}, {"]", 25}, {"^", 26}, {"_", 27}, {"`", 28}};
   return list;
 }
 
@@ -137,7 +141,9 @@ int TParser::ClauseIndex(int code) const {
 
 // ---- Character classes ----------------------------------------------------------------------------
 
-bool TParser::IsBlank(char c) const { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+bool TParser::IsBlank(char c) const {
+  return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
 
 bool TParser::IsSymbol(char c) const {
   auto u = static_cast<unsigned char>(c);
@@ -150,11 +156,17 @@ bool TParser::IsAlpha(char c) const {
   return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u >= 128;
 }
 
-bool TParser::IsNumber(char c) const { return c >= '0' && c <= '9'; }
+bool TParser::IsNumber(char c) const {
+  return c >= '0' && c <= '9';
+}
 
-bool TParser::IsStringQuote(char c) const { return c == '"' || c == '\''; }
+bool TParser::IsStringQuote(char c) const {
+  return c == '"' || c == '\'';
+}
 
-bool TParser::IsIdentQuote(char /*c*/) const { return false; }
+bool TParser::IsIdentQuote(char /*c*/) const {
+  return false;
+}
 
 bool TParser::IsInlineComment(int64_t pos) {
   return pos + 2 <= FTextLength && CharAt(pos) == '/' && CharAt(pos + 1) == '/';
@@ -253,7 +265,9 @@ int TParser::GetNext(std::string& lexem) {
   return code;
 }
 
-int TParser::GetNextCode() { return GetNext(FSkip); }
+int TParser::GetNextCode() {
+  return GetNext(FSkip);
+}
 
 void TParser::Back() {
   FPos = FPrevPos;

@@ -40,8 +40,8 @@ class TStream;
 
 // Lexeme codes. Codes >= 1 are entries of the parser's symbol and keyword lists.
 constexpr int lcEnd = 0;
-constexpr int lcSymbol = -102;   // a symbol character that is not in the symbol list
-constexpr int lcIdent = -103;    // identifier or quoted identifier that is not a keyword
+constexpr int lcSymbol = -102;  // a symbol character that is not in the symbol list
+constexpr int lcIdent = -103;   // identifier or quoted identifier that is not a keyword
 constexpr int lcNumber = -105;
 constexpr int lcString = -106;
 constexpr int lcBlank = -107;    // only when OmitBlank is false
@@ -50,7 +50,7 @@ constexpr int lcComment = -108;  // only when OmitComment is false
 // A symbol or keyword table: texts with their codes, sorted by byte value. Lookups fold a-z to
 // upper case, so entries are written in upper case. Built once, shared by every parser.
 class TLexemList {
-public:
+ public:
   struct TEntry {
     std::string Text;
     int Code;
@@ -65,7 +65,7 @@ public:
   const TEntry& operator[](size_t index) const { return FEntries.at(index); }
   size_t MaxLength() const noexcept { return FMaxLength; }
 
-private:
+ private:
   std::vector<TEntry> FEntries;
   size_t FMaxLength = 0;
 };
@@ -76,7 +76,7 @@ const TLexemList& DefaultSymbolList();
 const TLexemList& DefaultKeywordList();
 
 class TParser {
-public:
+ public:
   // Lexes `text`.
   explicit TParser(std::string text, TCharsetKind charset = AnsiCharsetKind());
   // Lexes the stream from its current position to its end, reading blocks on demand. The stream
@@ -88,11 +88,11 @@ public:
 
   bool OmitBlank = true;
   bool OmitComment = false;
-  bool UppercaseKeywords = true;   // a keyword's text is returned in upper case
-  bool KeepStringQuotes = false;   // a string's text keeps its quotes
+  bool UppercaseKeywords = true;  // a keyword's text is returned in upper case
+  bool KeepStringQuotes = false;  // a string's text keeps its quotes
   bool TrackLinesInStrings = false;
-  bool OmitKeywords = false;       // identifiers are not looked up in the keyword list
-  bool QuotePrefixStrings = false; // q'[...]' strings with a chosen delimiter
+  bool OmitKeywords = false;        // identifiers are not looked up in the keyword list
+  bool QuotePrefixStrings = false;  // q'[...]' strings with a chosen delimiter
 
   // Replaces the text (leaving stream mode) and starts again at its beginning.
   void SetText(std::string text);
@@ -145,7 +145,7 @@ public:
   virtual bool IsStringQuote(char c) const;
   virtual bool IsIdentQuote(char c) const;
 
-protected:
+ protected:
   // "//" at pos with at least one character after it.
   virtual bool IsInlineComment(int64_t pos);
   // Advance Pos by characters to `quote` or past the end, counting lines.
@@ -177,7 +177,7 @@ protected:
 
   int64_t FPos = 1;  // next character to read
 
-private:
+ private:
   void Init();
   int Scan();
   bool ScanComment();
@@ -235,8 +235,8 @@ private:
   std::string FCommentStart;
   std::string FCommentEnd;
   std::vector<int> FClauseCodes;
-  std::string FFold;   // scratch for list lookups
-  std::string FSkip;   // scratch text for GetNextCode and ToLexem
+  std::string FFold;  // scratch for list lookups
+  std::string FSkip;  // scratch text for GetNextCode and ToLexem
 };
 
 // Creates parsers of a class chosen at run time (the SQL helpers and the script component take
@@ -248,11 +248,10 @@ struct TParserClass {
 
 template <class T>
 TParserClass ParserClassOf() {
-  return TParserClass{
-      [](std::string text, TCharsetKind charset) -> std::unique_ptr<TParser> {
-        return std::make_unique<T>(std::move(text), charset);
-      },
-      [](TStream& stream, TCharsetKind charset) -> std::unique_ptr<TParser> {
-        return std::make_unique<T>(stream, charset);
-      }};
+  return TParserClass{[](std::string text, TCharsetKind charset) -> std::unique_ptr<TParser> {
+                        return std::make_unique<T>(std::move(text), charset);
+                      },
+                      [](TStream& stream, TCharsetKind charset) -> std::unique_ptr<TParser> {
+                        return std::make_unique<T>(stream, charset);
+                      }};
 }

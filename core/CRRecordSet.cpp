@@ -12,7 +12,9 @@ constexpr int32_t MaxFetchRows = 10000;
 
 }  // namespace
 
-TCRRecordSet::TCRRecordSet() { BlockManager().SetDefaultItemCount(static_cast<uint16_t>(FFetchRows)); }
+TCRRecordSet::TCRRecordSet() {
+  BlockManager().SetDefaultItemCount(static_cast<uint16_t>(FFetchRows));
+}
 
 TCRRecordSet::~TCRRecordSet() {
   try {
@@ -36,7 +38,9 @@ TCRCommand* TCRRecordSet::GetCommand() {
   return FCommand.get();
 }
 
-void TCRRecordSet::SetCommand(std::unique_ptr<TCRCommand> command) { FCommand = std::move(command); }
+void TCRRecordSet::SetCommand(std::unique_ptr<TCRCommand> command) {
+  FCommand = std::move(command);
+}
 
 bool TCRRecordSet::GetConvertEOL() const {
   TCRConnection* connection = FCommand ? FCommand->GetConnection() : nullptr;
@@ -118,12 +122,15 @@ void TCRRecordSet::InitData() {
 
 // ---- Fields and tables ------------------------------------------------------------------------
 
-TFieldDescClass TCRRecordSet::GetFieldDescType() const { return &CreateFieldDescOf<TCRFieldDesc>; }
+TFieldDescClass TCRRecordSet::GetFieldDescType() const {
+  return &CreateFieldDescOf<TCRFieldDesc>;
+}
 
 void TCRRecordSet::InitFields() {
   TMemData::InitFields();
   for (const auto& field : FFields)
-    if (auto* crField = dynamic_cast<TCRFieldDesc*>(field.get())) crField->SetTableInfoClass(GetTableInfoClass());
+    if (auto* crField = dynamic_cast<TCRFieldDesc*>(field.get()))
+      crField->SetTableInfoClass(GetTableInfoClass());
 }
 
 TCRTablesInfo& TCRRecordSet::GetTablesInfo() {
@@ -160,7 +167,8 @@ void TCRRecordSet::GetNextRecord(void* recBuf) {
       if (IsAllFetched()) break;  // keep the last block: nothing would replace it
       // Releasing the block would silently discard changes the server has not seen yet.
       if (FCachedUpdates && GetUpdatesPending())
-        throw EDatabaseError("Cannot fetch further records while cached updates are pending; apply or cancel them first");
+        throw EDatabaseError(
+            "Cannot fetch further records while cached updates are pending; apply or cancel them first");
       DropFetchedRecords();
       last = nullptr;
     }
@@ -190,7 +198,9 @@ void TCRRecordSet::GetPriorRecord(void* recBuf) {
   FBof = true;
 }
 
-int32_t TCRRecordSet::GetRecordCount() const { return TMemData::GetRecordCount() + FDroppedRecords; }
+int32_t TCRRecordSet::GetRecordCount() const {
+  return TMemData::GetRecordCount() + FDroppedRecords;
+}
 
 int32_t TCRRecordSet::GetRecordNo() const {
   const int32_t no = TMemData::GetRecordNo();

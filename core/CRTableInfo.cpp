@@ -87,8 +87,10 @@ std::vector<std::string_view> SplitDotted(std::string_view name, const char (&pa
     if (closing != 0) {
       if (scan.Is(closing)) {
         scan.Next();
-        if (!scan.Is(closing)) closing = 0;  // else a doubled quote inside the name
-        else scan.Next();
+        if (!scan.Is(closing))
+          closing = 0;  // else a doubled quote inside the name
+        else
+          scan.Next();
         continue;
       }
     } else if (scan.Is('.')) {
@@ -175,8 +177,8 @@ std::string TCRTableInfoClass::QuoteIfNeeded(std::string_view bare, char leftQuo
   // A point or a quote character always needs quotes; IsBracketNeeds is asked only about names
   // free of both, which every server's rule can judge.
   const char special[] = {'.', leftQuote, rightQuote, LeftQuote(), RightQuote()};
-  bool needsQuotes = quoteNames || HoldsAnyOf(bare, std::string_view(special, sizeof special)) ||
-                     IsBracketNeeds(bare);
+  bool needsQuotes =
+      quoteNames || HoldsAnyOf(bare, std::string_view(special, sizeof special)) || IsBracketNeeds(bare);
   return needsQuotes ? QuoteWith(bare, leftQuote, rightQuote) : std::string(bare);
 }
 
@@ -271,9 +273,13 @@ int TCRTablesInfo::Lookup(TIndexKind kind, std::string_view key) const {
   return found;
 }
 
-int TCRTablesInfo::IndexByName(std::string_view name) const { return Lookup(TIndexKind::Name, name); }
+int TCRTablesInfo::IndexByName(std::string_view name) const {
+  return Lookup(TIndexKind::Name, name);
+}
 
-int TCRTablesInfo::IndexByAlias(std::string_view alias) const { return Lookup(TIndexKind::Alias, alias); }
+int TCRTablesInfo::IndexByAlias(std::string_view alias) const {
+  return Lookup(TIndexKind::Alias, alias);
+}
 
 int TCRTablesInfo::IndexOf(const TCRTableInfo* item) const noexcept {
   return item != nullptr && item->FOwner == this && item->FIndex >= 0 ? item->FIndex : -1;

@@ -141,7 +141,7 @@ class TCRTablesInfo {
 
   const TCRTableInfoClass* FItemClass;
   std::vector<std::unique_ptr<TCRTableInfo>> FItems;
-  TStringList FNameIndex;   // objects: the items
+  TStringList FNameIndex;  // objects: the items
   TStringList FAliasIndex;
   int FUpdateCount = 0;
   bool FNamesNormalized = false;

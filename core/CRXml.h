@@ -12,7 +12,7 @@
 #include "platform/runtime/Exceptions.h"
 
 class XmlException : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
@@ -27,7 +27,7 @@ enum : uint8_t {
 
 // Writes XML text into a string. Names and values are written unchanged: callers escape them.
 class XmlTextWriter {
-public:
+ public:
   const std::string& Text() const noexcept { return FText; }
   uint8_t WriteState() const noexcept { return FState; }
   char QuoteChar() const noexcept { return FQuoteChar; }
@@ -51,7 +51,7 @@ public:
     WriteAttributeString({}, localName, value, {});
   }
 
-private:
+ private:
   std::string FText;
   char FQuoteChar = '"';
   uint8_t FState = xwsStart;

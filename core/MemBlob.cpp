@@ -1,9 +1,10 @@
 #include "core/MemBlob.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <cxxabi.h>
 #include <memory>
 #include <typeinfo>
 #include <vector>
@@ -19,11 +20,14 @@ namespace {
 std::string ClassNameOf(const TSharedObject& object) {
   const char* mangled = typeid(object).name();
   int status = 0;
-  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
+                                              std::free);
   return status == 0 && name ? name.get() : mangled;
 }
 
-[[noreturn]] void RaiseMessage(int id) { throw Exception(MessageText(id)); }
+[[noreturn]] void RaiseMessage(int id) {
+  throw Exception(MessageText(id));
+}
 
 constexpr uint16_t CR = 13;
 constexpr uint16_t LF = 10;
@@ -65,7 +69,9 @@ TBlob::~TBlob() {
   }
 }
 
-TBlob* TBlob::CreateSameClass() const { return new TBlob(FIsUnicode); }
+TBlob* TBlob::CreateSameClass() const {
+  return new TBlob(FIsUnicode);
+}
 
 void TBlob::CheckValid() const {
   if (FTest != AliveMark) RaiseMessage(SInvalidBlob);
@@ -458,8 +464,8 @@ uint32_t TBlob::TranslatePositionToUni(uint32_t position) {
   const TCharsetKind cs = AnsiCharsetKind();
   size_t w = 0, a = 0;
   while (a < position && w < wide.size() && a < ansi.size()) {
-    const bool pair = wide[w] >= 0xD800 && wide[w] <= 0xDBFF && w + 1 < wide.size() && wide[w + 1] >= 0xDC00 &&
-                      wide[w + 1] <= 0xDFFF;
+    const bool pair = wide[w] >= 0xD800 && wide[w] <= 0xDBFF && w + 1 < wide.size() &&
+                      wide[w + 1] >= 0xDC00 && wide[w + 1] <= 0xDFFF;
     w += pair ? 2 : 1;
     a += MbCharLen(cs, ansi.data() + a, ansi.data() + ansi.size());
   }
@@ -473,7 +479,7 @@ namespace {
 
 // Builds the converted content as a detached chain of pieces.
 class TTextWriter {
-public:
+ public:
   TTextWriter(TBlob& blob, unsigned unit) : FBlob(blob), FUnit(unit) {}
   ~TTextWriter() {
     while (FFirst) {
@@ -497,7 +503,7 @@ public:
     return first;
   }
 
-private:
+ private:
   void NewPiece(uint64_t remainingInput) {
     // Room for the worst case of what is left (every unit an LF) once that is a small amount.
     const uint64_t pieceSize = static_cast<uint64_t>(FBlob.PieceSize());

@@ -16,7 +16,7 @@ class TStream;
 
 // Starts with one reference; the release of the last one destroys it. Never deleted directly.
 class TSharedObject {
-public:
+ public:
   TSharedObject() = default;
   TSharedObject(const TSharedObject&) = delete;
   TSharedObject& operator=(const TSharedObject&) = delete;
@@ -32,10 +32,10 @@ public:
   void* GetHandle() noexcept { return this; }
   static TSharedObject* FromHandle(void* handle) noexcept { return static_cast<TSharedObject*>(handle); }
 
-protected:
+ protected:
   virtual ~TSharedObject() = default;
 
-private:
+ private:
   int32_t FRefCount = 1;
 };
 
@@ -43,16 +43,16 @@ private:
 
 // The value of a variant field (dtVariant).
 class TVariantObject : public TSharedObject {
-public:
+ public:
   TVariantObject() = default;
 
   const Variant& Value() const noexcept { return FValue; }
   void SetValue(Variant value) { FValue = std::move(value); }
 
-protected:
+ protected:
   ~TVariantObject() override = default;
 
-private:
+ private:
   Variant FValue;
 };
 
@@ -74,7 +74,7 @@ using PPieceHeader = TPieceHeader*;
 // In cached mode the first change keeps a rollback copy that Cancel restores and Commit drops.
 // Content operations raise Exception "Invalid BLOB" on an object being destroyed.
 class TBlob : public TSharedObject {
-public:
+ public:
   // A piece and its header fill exactly 64 KiB.
   static constexpr int32_t DefaultPieceSize = 65536 - static_cast<int32_t>(sizeof(TPieceHeader));
 
@@ -155,7 +155,7 @@ public:
   // Expands every LF not preceded by CR into CR LF (8- or 16-bit units), across piece borders.
   virtual void ConvertText();
 
-protected:
+ protected:
   ~TBlob() override;
   // A new, empty blob of this object's class for the rollback copy.
   virtual TBlob* CreateSameClass() const;
@@ -174,7 +174,7 @@ protected:
   bool FModified = false;
   int32_t FPieceSize = DefaultPieceSize;
 
-private:
+ private:
   static constexpr uint8_t AliveMark = 221;
   uint8_t FTest = AliveMark;
 };

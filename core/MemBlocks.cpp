@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
+constexpr size_t RoundUp(size_t n, size_t unit) {
+  return (n + unit - 1) / unit * unit;
+}
 
 constexpr size_t BlockHeaderSpace = RoundUp(sizeof(TBlockHeader), alignof(TItemHeader));
 
@@ -19,7 +21,9 @@ constexpr size_t BlockHeaderSpace = RoundUp(sizeof(TBlockHeader), alignof(TItemH
 
 // ---- TBlockManager --------------------------------------------------------------------------
 
-TBlockManager::~TBlockManager() { FreeAllBlocks(); }
+TBlockManager::~TBlockManager() {
+  FreeAllBlocks();
+}
 
 void TBlockManager::SetRecordSize(int32_t value) {
   DA_ASSERT(value >= 0);
@@ -145,7 +149,8 @@ bool TBlockManager::IsItemInUse(const TItemHeader* item, uint32_t stamp) const n
   const auto* address = reinterpret_cast<const uint8_t*>(item);
   PBlockHeader block = BlockHolding(address);
   if (!block) return false;
-  const size_t offset = static_cast<size_t>(address - reinterpret_cast<const uint8_t*>(ItemOfBlock(block, 0)));
+  const size_t offset =
+      static_cast<size_t>(address - reinterpret_cast<const uint8_t*>(ItemOfBlock(block, 0)));
   return offset % ItemStride() == 0 && item->Flag == ItemUsed && item->Stamp == stamp;
 }
 
@@ -220,10 +225,18 @@ namespace {
 // The smallest buffer a block can still give: one 8-byte class and its header.
 constexpr size_t MinBufSpace = TStringHeap::BufHeaderSize + 8;
 
-void WriteSize(uint8_t* buf, int32_t size) noexcept { Marshal::WriteInt32(buf, -6, size); }
-void WriteRef(uint8_t* buf, int16_t ref) noexcept { Marshal::WriteInt16(buf, -2, ref); }
-uint8_t* ReadLink(const uint8_t* p) noexcept { return static_cast<uint8_t*>(Marshal::ReadIntPtr(p)); }
-void WriteLink(uint8_t* p, uint8_t* link) noexcept { Marshal::WriteIntPtr(p, link); }
+void WriteSize(uint8_t* buf, int32_t size) noexcept {
+  Marshal::WriteInt32(buf, -6, size);
+}
+void WriteRef(uint8_t* buf, int16_t ref) noexcept {
+  Marshal::WriteInt16(buf, -2, ref);
+}
+uint8_t* ReadLink(const uint8_t* p) noexcept {
+  return static_cast<uint8_t*>(Marshal::ReadIntPtr(p));
+}
+void WriteLink(uint8_t* p, uint8_t* link) noexcept {
+  Marshal::WriteIntPtr(p, link);
+}
 
 // Runs the heap's work under its lock when it has one.
 std::unique_lock<TCriticalSection> LockHeap(TCriticalSection* lock) {
@@ -236,9 +249,13 @@ static_assert(TStringHeap::BufHeaderSize == sizeof(int32_t) + sizeof(int16_t));
 
 TStringHeap::TStringHeap() = default;
 
-TStringHeap::~TStringHeap() { ClearLocked(); }
+TStringHeap::~TStringHeap() {
+  ClearLocked();
+}
 
-void TStringHeap::SetThreadSafetyLock(std::unique_ptr<TCriticalSection> lock) { FLock = std::move(lock); }
+void TStringHeap::SetThreadSafetyLock(std::unique_ptr<TCriticalSection> lock) {
+  FLock = std::move(lock);
+}
 
 void TStringHeap::NewBlock() {
   auto* block = static_cast<uint8_t*>(Marshal::AllocHGlobal(BlockSize));
@@ -299,7 +316,8 @@ void* TStringHeap::NewSmallBuf(int cls) {
 }
 
 void* TStringHeap::NewLargeBuf(int32_t size) {
-  auto* buf = static_cast<uint8_t*>(Marshal::AllocHGlobal(static_cast<size_t>(size) + BufHeaderSize)) + BufHeaderSize;
+  auto* buf =
+      static_cast<uint8_t*>(Marshal::AllocHGlobal(static_cast<size_t>(size) + BufHeaderSize)) + BufHeaderSize;
   WriteSize(buf, size);
   WriteRef(buf, RefOne);
   FSysGetMemUsed = true;

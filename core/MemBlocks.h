@@ -43,9 +43,9 @@ struct TItemHeader {
   int32_t Order;          // record number among the visible items; 0 when hidden
   TItemStatus Status;
   uint8_t UpdateResult;
-  uint8_t Flag;           // ItemFree / ItemUsed
-  uint8_t FilterResult;   // FilterNotEvaluated / FilterVisible / FilterHidden
-  uint32_t Stamp;         // new for every allocation: tells a reused slot from the record it held
+  uint8_t Flag;          // ItemFree / ItemUsed
+  uint8_t FilterResult;  // FilterNotEvaluated / FilterVisible / FilterHidden
+  uint32_t Stamp;        // new for every allocation: tells a reused slot from the record it held
 };
 using PItemHeader = TItemHeader*;
 
@@ -62,7 +62,7 @@ using PBlockHeader = TBlockHeader*;
 // Allocator of record items. Fetching thousands of rows costs one allocation per block; a block
 // goes back to the system as soon as its last item in use is freed.
 class TBlockManager {
-public:
+ public:
   TBlockManager() = default;
   ~TBlockManager();
   TBlockManager(const TBlockManager&) = delete;
@@ -113,7 +113,7 @@ public:
   // question after new blocks came indexes them.
   bool IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept;
 
-private:
+ private:
   size_t ItemStride() const noexcept;
   PBlockHeader AllocBlock(uint16_t count);
   void FreeBlock(PBlockHeader block) noexcept;
@@ -146,12 +146,12 @@ private:
 // never above MaxSmallSize) and the reference count (signed 16-bit; RefOne for one reference,
 // RefFree for a small buffer on a free list). Buffer data is 2-byte aligned.
 class TStringHeap {
-public:
+ public:
   static constexpr int SmallClassCount = 250;
   static constexpr int32_t MaxSmallSize = SmallClassCount * 8;  // 2,000 bytes
   static constexpr size_t BlockSize = 16384;
   static constexpr size_t BlockLinkSize = sizeof(void*);  // each block starts with a link to the previous one
-  static constexpr size_t BufHeaderSize = 6;               // size + reference count
+  static constexpr size_t BufHeaderSize = 6;              // size + reference count
   static constexpr int16_t RefFree = 100;
   static constexpr int16_t RefOne = 101;
 
@@ -190,7 +190,7 @@ public:
   static int32_t BufSize(const void* buf) noexcept { return Marshal::ReadInt32(buf, -6); }
   static int16_t RefCount(const void* buf) noexcept { return Marshal::ReadInt16(buf, -2); }
 
-private:
+ private:
   void* NewSmallBuf(int cls);
   void* NewLargeBuf(int32_t size);
   void NewBlock();

@@ -12,7 +12,9 @@
 
 namespace {
 
-[[noreturn]] void RaiseMessage(int id) { throw Exception(MessageText(id)); }
+[[noreturn]] void RaiseMessage(int id) {
+  throw Exception(MessageText(id));
+}
 
 // Deflate never packs more than 1,032 bytes into one byte of stream: a stored size beyond that
 // cannot be true, and must not make us allocate.
@@ -20,7 +22,9 @@ constexpr uint64_t MaxInflateRatio = 1032;
 
 }  // namespace
 
-TBlob* TCompressedBlob::CreateSameClass() const { return new TCompressedBlob(FIsUnicode); }
+TBlob* TCompressedBlob::CreateSameClass() const {
+  return new TCompressedBlob(FIsUnicode);
+}
 
 bool TCompressedBlob::IsCompressed() const noexcept {
   return FFirstPiece && FFirstPiece->Used >= HeaderSize + 1 &&
@@ -76,7 +80,8 @@ void TCompressedBlob::UncompressTo(void* dest, uint32_t& destLen) {
   Defrag();
   DA_ASSERT(FFirstPiece->Next == nullptr);
   if (FFirstPiece->Used < HeaderSize + 1) RaiseMessage(SInvalidCompressedBlobSize);
-  if (std::memcmp(PieceData(FFirstPiece), Magic, sizeof Magic) != 0) RaiseMessage(SInvalidCompressedBlobHeader);
+  if (std::memcmp(PieceData(FFirstPiece), Magic, sizeof Magic) != 0)
+    RaiseMessage(SInvalidCompressedBlobHeader);
   if (!UncompressProc) RaiseMessage(SUncompressorNotLinked);
   int produced = static_cast<int>(std::min<uint32_t>(destLen, INT_MAX));
   try {

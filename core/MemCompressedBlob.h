@@ -9,7 +9,7 @@
 #include "core/MemBlob.h"
 
 class TCompressedBlob : public TBlob {
-public:
+ public:
   static constexpr uint8_t Magic[16] = {0x39, 0x8C, 0x9D, 0xF1, 0x58, 0x55, 0x49, 0x38,
                                         0xA6, 0x52, 0x87, 0xCE, 0xE0, 0xC6, 0xDA, 0x7E};
   static constexpr uint32_t HeaderSize = 20;  // magic and uncompressed size
@@ -55,11 +55,11 @@ public:
   // short or holds more than destLen), 65096 when no decompressor is linked.
   void UncompressTo(void* dest, uint32_t& destLen);
 
-protected:
+ protected:
   ~TCompressedBlob() override = default;
   TBlob* CreateSameClass() const override;
 
-private:
+ private:
   // The stored uncompressed size, checked against what the stream can hold.
   uint32_t CheckedUncompressedSize() const;
 };

@@ -32,16 +32,28 @@ class TTempRecBuf {
   void* FBuf;
 };
 
-bool IsHeapType(TDataType t) { return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes; }
+bool IsHeapType(TDataType t) {
+  return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes;
+}
 
 // Values stored as they are: most are 1, 2, 4 or 8 bytes, copied without a call.
 void CopyStoredValue(void* dest, const void* source, size_t size) {
   switch (size) {
-    case 1: std::memcpy(dest, source, 1); break;
-    case 2: std::memcpy(dest, source, 2); break;
-    case 4: std::memcpy(dest, source, 4); break;
-    case 8: std::memcpy(dest, source, 8); break;
-    default: std::memcpy(dest, source, size); break;
+    case 1:
+      std::memcpy(dest, source, 1);
+      break;
+    case 2:
+      std::memcpy(dest, source, 2);
+      break;
+    case 4:
+      std::memcpy(dest, source, 4);
+      break;
+    case 8:
+      std::memcpy(dest, source, 8);
+      break;
+    default:
+      std::memcpy(dest, source, size);
+      break;
   }
 }
 
@@ -50,7 +62,8 @@ void CopyStoredValue(void* dest, const void* source, size_t size) {
 // ---- TSortColumns -----------------------------------------------------------------------------
 
 TSortColumn* TSortColumns::Items(int index) const {
-  DA_ASSERT_MSG(index >= 0 && index < Count(), "Sort column index " + std::to_string(index) + " out of range");
+  DA_ASSERT_MSG(index >= 0 && index < Count(),
+                "Sort column index " + std::to_string(index) + " out of range");
   return FItems[static_cast<size_t>(index)].get();
 }
 
@@ -130,11 +143,15 @@ void TData::InitData() {
   FRecordNoOffset = 0;
 }
 
-void TData::FreeData() { InitData(); }
+void TData::FreeData() {
+  InitData();
+}
 
 // ---- Fields and layout ------------------------------------------------------------------------
 
-TFieldDescClass TData::GetFieldDescType() const { return &CreateFieldDescOf<TFieldDesc>; }
+TFieldDescClass TData::GetFieldDescType() const {
+  return &CreateFieldDescOf<TFieldDesc>;
+}
 
 void TData::InitFields() {
   if (FDescribeFields) {
@@ -156,22 +173,28 @@ void TData::ClearFields() {
   FComplexFieldIndexes.clear();
 }
 
-int TData::GetFieldCount() const { return FFields.Count(); }
-
-void TData::RaiseFieldNoOutOfRange(int fieldNo) const {
-  RaiseAssertion(__FILE__, __LINE__, "fieldNo >= 1 && fieldNo <= FFields.Count()",
-                 "Field number " + std::to_string(fieldNo) + " is outside 1.." + std::to_string(FFields.Count()));
+int TData::GetFieldCount() const {
+  return FFields.Count();
 }
 
-std::string TData::GetArrayElementName(int index) const { return "[" + std::to_string(index) + "]"; }
+void TData::RaiseFieldNoOutOfRange(int fieldNo) const {
+  RaiseAssertion(
+      __FILE__, __LINE__, "fieldNo >= 1 && fieldNo <= FFields.Count()",
+      "Field number " + std::to_string(fieldNo) + " is outside 1.." + std::to_string(FFields.Count()));
+}
+
+std::string TData::GetArrayElementName(int index) const {
+  return "[" + std::to_string(index) + "]";
+}
 
 bool TData::HasBlobFields() const {
-  return std::any_of(FFields.begin(), FFields.end(), [this](const auto& f) { return IsBlobFieldType(f->DataType); });
+  return std::any_of(FFields.begin(), FFields.end(),
+                     [this](const auto& f) { return IsBlobFieldType(f->DataType); });
 }
 
 void TData::UpdateComplexFieldsFlag() {
-  FHasComplexFields =
-      std::any_of(FFields.begin(), FFields.end(), [this](const auto& f) { return IsComplexFieldType(f->DataType); });
+  FHasComplexFields = std::any_of(FFields.begin(), FFields.end(),
+                                  [this](const auto& f) { return IsComplexFieldType(f->DataType); });
   FComplexFieldIndexes.clear();
   for (int i = 0; i < FFields.Count(); ++i) {
     const TFieldDesc& f = *FFields[i];
@@ -188,7 +211,9 @@ bool TData::IsComplexFieldType(TDataType dataType) const {
   return IsBlobFieldType(dataType) || dataType == dtVariant || IsHeapType(dataType);
 }
 
-bool TData::GetConvertEOL() const { return false; }
+bool TData::GetConvertEOL() const {
+  return false;
+}
 
 // ---- Record buffers ---------------------------------------------------------------------------
 
@@ -199,7 +224,9 @@ void* TData::AllocRecBuf() const {
   return buf;
 }
 
-void TData::FreeRecBuf(void* recBuf) noexcept { Marshal::FreeHGlobal(recBuf); }
+void TData::FreeRecBuf(void* recBuf) noexcept {
+  Marshal::FreeHGlobal(recBuf);
+}
 
 void TData::InitRecord(void* recBuf) {
   if (FHasComplexFields) std::memset(recBuf, 0, static_cast<size_t>(FRecordSize));
@@ -348,7 +375,8 @@ void TData::WriteFieldData(const TFieldDesc& field, void* recBuf, const void* so
       ReplaceHeapBlock(field, recBuf, NewHeapWideText(*FStringHeap, WideTextOf(source, sourceSize)));
       break;
     case dtExtVarBytes:
-      ReplaceHeapBlock(field, recBuf, NewHeapVarBytes(*FStringHeap, VarBytesOf(source, sourceSize, UINT16_MAX)));
+      ReplaceHeapBlock(field, recBuf,
+                       NewHeapVarBytes(*FStringHeap, VarBytesOf(source, sourceSize, UINT16_MAX)));
       break;
     case dtVarBytes:
       StoreVarBytes(p, VarBytesOf(source, sourceSize, field.Length));
@@ -380,7 +408,8 @@ void TData::GetDateFromBuf(const void* buf, void* date, TDateFormat format) {
       Marshal::WriteInt64(date, Marshal::ReadInt64(buf));
       break;
     case dfMSecs:
-      Marshal::WriteInt64(date, BitConverter::DoubleToInt64Bits(TimeStampToMSecs(DateTimeToTimeStamp(value))));
+      Marshal::WriteInt64(date,
+                          BitConverter::DoubleToInt64Bits(TimeStampToMSecs(DateTimeToTimeStamp(value))));
       break;
     case dfTime:
       Marshal::WriteInt32(date, DateTimeToTimeStamp(value).Time);
@@ -426,33 +455,52 @@ Variant TData::GetFieldAsVariant(int fieldNo, const void* recBuf) {
   const auto* p = static_cast<const uint8_t*>(recBuf) + f.Offset;
   const bool trim = f.Fixed ? TrimFixedChar : TrimVarChar;
   switch (f.DataType) {
-    case dtString: return Variant(TrimRightBlanksIf(ReadAnsiText(p, f.Size), trim));
-    case dtGuid: return Variant(ReadAnsiText(p, f.Size));
-    case dtExtString: return Variant(TrimRightBlanksIf(HeapText(Marshal::ReadIntPtr(p)), trim));
-    case dtWideString: return Variant(TrimRightBlanksIf(ReadWideText(p, f.Size), trim));
-    case dtExtWideString: return Variant(TrimRightBlanksIf(HeapWideText(Marshal::ReadIntPtr(p)), trim));
-    case dtInt8: return Int8FieldVariant(p, f);
-    case dtInt16: return Variant(static_cast<short>(Marshal::ReadInt16(p)));
-    case dtUInt16: return Variant(static_cast<unsigned short>(Marshal::ReadInt16(p)));
-    case dtInt32: return Variant(static_cast<int>(Marshal::ReadInt32(p)));
-    case dtUInt32: return Variant(static_cast<unsigned>(Marshal::ReadInt32(p)));
-    case dtInt64: return Variant(static_cast<long long>(Marshal::ReadInt64(p)));
-    case dtBoolean: return Variant(Marshal::ReadInt16(p) != 0);
+    case dtString:
+      return Variant(TrimRightBlanksIf(ReadAnsiText(p, f.Size), trim));
+    case dtGuid:
+      return Variant(ReadAnsiText(p, f.Size));
+    case dtExtString:
+      return Variant(TrimRightBlanksIf(HeapText(Marshal::ReadIntPtr(p)), trim));
+    case dtWideString:
+      return Variant(TrimRightBlanksIf(ReadWideText(p, f.Size), trim));
+    case dtExtWideString:
+      return Variant(TrimRightBlanksIf(HeapWideText(Marshal::ReadIntPtr(p)), trim));
+    case dtInt8:
+      return Int8FieldVariant(p, f);
+    case dtInt16:
+      return Variant(static_cast<short>(Marshal::ReadInt16(p)));
+    case dtUInt16:
+      return Variant(static_cast<unsigned short>(Marshal::ReadInt16(p)));
+    case dtInt32:
+      return Variant(static_cast<int>(Marshal::ReadInt32(p)));
+    case dtUInt32:
+      return Variant(static_cast<unsigned>(Marshal::ReadInt32(p)));
+    case dtInt64:
+      return Variant(static_cast<long long>(Marshal::ReadInt64(p)));
+    case dtBoolean:
+      return Variant(Marshal::ReadInt16(p) != 0);
     case dtFloat:
-    case dtCurrency: return Variant(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p)));
+    case dtCurrency:
+      return Variant(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p)));
     case dtDate:
     case dtTime:
-    case dtDateTime: return Variant::FromDateTime(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p)));
-    case dtBCD: return Variant(Currency::FromScaled(Marshal::ReadInt64(p)));
+    case dtDateTime:
+      return Variant::FromDateTime(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p)));
+    case dtBCD:
+      return Variant(Currency::FromScaled(Marshal::ReadInt64(p)));
     case dtFmtBCD: {
       TBcd bcd;
       std::memcpy(&bcd, p, sizeof bcd);
       return Variant(bcd);
     }
-    case dtMemo: return Variant(GetBlob(fieldNo, recBuf)->GetAsString());
-    case dtWideMemo: return Variant(GetBlob(fieldNo, recBuf)->GetAsWideString());
-    case dtVariant: return FieldVariantObject(f, recBuf)->Value();
-    case dtBytes: return Variant::FromBytes(p, f.Length);
+    case dtMemo:
+      return Variant(GetBlob(fieldNo, recBuf)->GetAsString());
+    case dtWideMemo:
+      return Variant(GetBlob(fieldNo, recBuf)->GetAsWideString());
+    case dtVariant:
+      return FieldVariantObject(f, recBuf)->Value();
+    case dtBytes:
+      return Variant::FromBytes(p, f.Length);
     case dtVarBytes: {
       const auto bytes = VarBytesOf(p, f.Size, f.Length);
       return Variant::FromBytes(bytes.data(), bytes.size());
@@ -461,7 +509,8 @@ Variant TData::GetFieldAsVariant(int fieldNo, const void* recBuf) {
       const auto bytes = HeapVarBytes(Marshal::ReadIntPtr(p));
       return Variant::FromBytes(bytes.data(), bytes.size());
     }
-    default: RaiseCannotConvert(f.DataType);
+    default:
+      RaiseCannotConvert(f.DataType);
   }
 }
 
@@ -480,23 +529,39 @@ void TData::StoreVariant(const TFieldDesc& f, void* recBuf, const Variant& value
   auto* p = static_cast<uint8_t*>(recBuf) + f.Offset;
   switch (f.DataType) {
     case dtString:
-    case dtGuid: StoreAnsiText(p, f.Size, value.AsString()); break;
-    case dtWideString: StoreWideText(p, f.Size, value.AsWideString()); break;
-    case dtExtString: ReplaceHeapBlock(f, recBuf, NewHeapText(*FStringHeap, value.AsString())); break;
-    case dtExtWideString: ReplaceHeapBlock(f, recBuf, NewHeapWideText(*FStringHeap, value.AsWideString())); break;
+    case dtGuid:
+      StoreAnsiText(p, f.Size, value.AsString());
+      break;
+    case dtWideString:
+      StoreWideText(p, f.Size, value.AsWideString());
+      break;
+    case dtExtString:
+      ReplaceHeapBlock(f, recBuf, NewHeapText(*FStringHeap, value.AsString()));
+      break;
+    case dtExtWideString:
+      ReplaceHeapBlock(f, recBuf, NewHeapWideText(*FStringHeap, value.AsWideString()));
+      break;
     case dtInt8:
     case dtInt16:
     case dtUInt16:
     case dtInt32:
     case dtUInt32:
     case dtInt64:
-    case dtBoolean: StoreIntegerVariant(f, p, value); break;
+    case dtBoolean:
+      StoreIntegerVariant(f, p, value);
+      break;
     case dtFloat:
-    case dtCurrency: Marshal::WriteInt64(p, BitConverter::DoubleToInt64Bits(FloatOfVariant(value, f))); break;
+    case dtCurrency:
+      Marshal::WriteInt64(p, BitConverter::DoubleToInt64Bits(FloatOfVariant(value, f)));
+      break;
     case dtDate:
     case dtTime:
-    case dtDateTime: Marshal::WriteInt64(p, BitConverter::DoubleToInt64Bits(DateTimeOfVariant(value))); break;
-    case dtBCD: Marshal::WriteInt64(p, value.AsCurrency().Scaled); break;
+    case dtDateTime:
+      Marshal::WriteInt64(p, BitConverter::DoubleToInt64Bits(DateTimeOfVariant(value)));
+      break;
+    case dtBCD:
+      Marshal::WriteInt64(p, value.AsCurrency().Scaled);
+      break;
     case dtFmtBCD: {
       const TBcd bcd = StrToBcd(value.AsString());
       std::memcpy(p, &bcd, sizeof bcd);
@@ -504,8 +569,12 @@ void TData::StoreVariant(const TFieldDesc& f, void* recBuf, const Variant& value
     }
     case dtBlob:
     case dtMemo:
-    case dtWideMemo: StoreBlobVariant(*GetBlob(f.FieldNo, recBuf), f.DataType == dtWideMemo, value); break;
-    case dtVariant: FieldVariantObject(f, recBuf)->SetValue(value); break;
+    case dtWideMemo:
+      StoreBlobVariant(*GetBlob(f.FieldNo, recBuf), f.DataType == dtWideMemo, value);
+      break;
+    case dtVariant:
+      FieldVariantObject(f, recBuf)->SetValue(value);
+      break;
     case dtBytes: {
       const auto& bytes = BytesOfVariant(value);
       DA_ASSERT_MSG(bytes.size() == f.Length, "Invalid data size");
@@ -524,7 +593,8 @@ void TData::StoreVariant(const TFieldDesc& f, void* recBuf, const Variant& value
       ReplaceHeapBlock(f, recBuf, NewHeapVarBytes(*FStringHeap, bytes));
       break;
     }
-    default: RaiseCannotConvert(f.DataType);
+    default:
+      RaiseCannotConvert(f.DataType);
   }
 }
 
@@ -541,7 +611,8 @@ TBlob* TData::FieldBlob(const TFieldDesc& field, const void* recBuf) const {
 }
 
 TVariantObject* TData::FieldVariantObject(const TFieldDesc& field, const void* recBuf) const {
-  auto* obj = static_cast<TVariantObject*>(TSharedObject::FromHandle(Marshal::ReadIntPtr(recBuf, field.Offset)));
+  auto* obj =
+      static_cast<TVariantObject*>(TSharedObject::FromHandle(Marshal::ReadIntPtr(recBuf, field.Offset)));
   DA_ASSERT_MSG(obj != nullptr, "Object for field (" + std::to_string(field.FieldNo) + ") = nil");
   return obj;
 }
@@ -573,7 +644,8 @@ uint32_t TData::ReadBlob(int fieldNo, const void* recBuf, uint32_t position, uin
   return static_cast<uint32_t>(n);
 }
 
-void TData::WriteBlob(int fieldNo, void* recBuf, uint32_t position, uint32_t count, const void* source, bool raw) {
+void TData::WriteBlob(int fieldNo, void* recBuf, uint32_t position, uint32_t count, const void* source,
+                      bool raw) {
   TBlob* blob = GetBlob(fieldNo, recBuf);
   blob->EnableRollback();
   if (!blob->IsUnicode() || raw) {
@@ -730,10 +802,18 @@ void TData::PostRecord(void* recBuf) {
 
 // ---- Navigation defaults ----------------------------------------------------------------------
 
-bool TData::GetEof() const { return FEof; }
-bool TData::GetBof() const { return FBof; }
-int32_t TData::GetRecordCount() const { return FRecordCount; }
-int32_t TData::GetRecordNo() const { return 0; }
+bool TData::GetEof() const {
+  return FEof;
+}
+bool TData::GetBof() const {
+  return FBof;
+}
+int32_t TData::GetRecordCount() const {
+  return FRecordCount;
+}
+int32_t TData::GetRecordNo() const {
+  return 0;
+}
 void TData::SetRecordNo(int32_t) {}
 
 void TData::SetToBegin() {
@@ -794,9 +874,15 @@ void TData::SetCachedUpdates(bool value) {
   if (value) SetFilterItemTypes(ItemTypesUnmodifiedModifiedInserted);
 }
 
-TItemStatus TData::GetUpdateStatus() { return isUnmodified; }
-uint8_t TData::GetUpdateResult() { return 0; }
-bool TData::GetUpdatesPending() { return false; }
+TItemStatus TData::GetUpdateStatus() {
+  return isUnmodified;
+}
+uint8_t TData::GetUpdateResult() {
+  return 0;
+}
+bool TData::GetUpdatesPending() {
+  return false;
+}
 void TData::SetCacheRecBuf(void*, void*) {}
 void TData::ApplyUpdates() {}
 void TData::CommitUpdates() {}
@@ -822,7 +908,9 @@ void TData::BuildFilter() {
   if (!trimmed.empty()) FFilterExpression = ParseFilter(trimmed);
 }
 
-void TData::SetFilterItemTypes(TItemTypes value) { FFilterItemTypes = value; }
+void TData::SetFilterItemTypes(TItemTypes value) {
+  FFilterItemTypes = value;
+}
 
 void TData::FilterUpdated() {}
 
@@ -834,9 +922,15 @@ std::atomic<TWaitProc> gStopWaitProc{nullptr};
 std::atomic<TApplicationTitleProc> gApplicationTitleProc{nullptr};
 }  // namespace
 
-void SetStartWaitProc(TWaitProc proc) noexcept { gStartWaitProc = proc; }
-void SetStopWaitProc(TWaitProc proc) noexcept { gStopWaitProc = proc; }
-void SetApplicationTitleProc(TApplicationTitleProc proc) noexcept { gApplicationTitleProc = proc; }
+void SetStartWaitProc(TWaitProc proc) noexcept {
+  gStartWaitProc = proc;
+}
+void SetStopWaitProc(TWaitProc proc) noexcept {
+  gStopWaitProc = proc;
+}
+void SetApplicationTitleProc(TApplicationTitleProc proc) noexcept {
+  gApplicationTitleProc = proc;
+}
 
 void StartWait() {
   if (TWaitProc proc = gStartWaitProc.load()) proc();

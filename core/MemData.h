@@ -246,8 +246,8 @@ class TData {
   virtual void NotifyApplyRecord(TUpdateKind kind, TUpdateAction& action, bool lastItem);
   TNotifyFunc OnInsertRecord, OnDeleteRecord, OnUpdateRecord;
   TApplyFunc OnApplyRecord;
-  TNotifyFunc OnInitFields;    // after the provider described the fields
-  TRecordFunc OnCalcFields;    // computes the calculated fields of a record
+  TNotifyFunc OnInitFields;  // after the provider described the fields
+  TRecordFunc OnCalcFields;  // computes the calculated fields of a record
 
   // ---- Cached updates (the record store implements these) ----
   bool CachedUpdates() const noexcept { return FCachedUpdates; }

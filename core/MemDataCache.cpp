@@ -57,9 +57,13 @@ void TCacheList::Clear() noexcept {
 
 // ---- State of the current record --------------------------------------------------------------
 
-TItemStatus TMemData::GetUpdateStatus() { return FCurrentItem ? FCurrentItem->Status : isUnmodified; }
+TItemStatus TMemData::GetUpdateStatus() {
+  return FCurrentItem ? FCurrentItem->Status : isUnmodified;
+}
 
-uint8_t TMemData::GetUpdateResult() { return FCurrentItem ? FCurrentItem->UpdateResult : UpdateResultNone; }
+uint8_t TMemData::GetUpdateResult() {
+  return FCurrentItem ? FCurrentItem->UpdateResult : UpdateResultNone;
+}
 
 bool TMemData::GetUpdatesPending() {
   for (const TCacheItem& entry : FCache)
@@ -259,10 +263,17 @@ void TMemData::ApplyEntry(TCacheList::iterator entry, TUpdateAction& action) {
   PItemHeader item = entry->Item;
   TUpdateKind kind = ukModify;
   switch (item->Status) {
-    case isModified: kind = ukModify; break;
-    case isInserted: kind = ukInsert; break;
-    case isDeleted: kind = ukDelete; break;
-    default: DA_ASSERT_MSG(false, "Invalid status " + std::to_string(item->Status) + " of a changed record");
+    case isModified:
+      kind = ukModify;
+      break;
+    case isInserted:
+      kind = ukInsert;
+      break;
+    case isDeleted:
+      kind = ukDelete;
+      break;
+    default:
+      DA_ASSERT_MSG(false, "Invalid status " + std::to_string(item->Status) + " of a changed record");
   }
   void* newBuf = FNewCacheRecBuf;
   void* oldBuf = FOldCacheRecBuf;
@@ -288,7 +299,8 @@ void TMemData::ApplyEntry(TCacheList::iterator entry, TUpdateAction& action) {
 
 void TMemData::StoreApplyResult(uint64_t batchSeq, TCacheList::iterator entry, TUpdateAction action) {
   if (action != UpdateResultDeferred && batchSeq != 0)
-    for (TCacheList::iterator e = FCache.FirstAfter(batchSeq - 1); e != entry; ++e) e->Item->UpdateResult = action;
+    for (TCacheList::iterator e = FCache.FirstAfter(batchSeq - 1); e != entry; ++e)
+      e->Item->UpdateResult = action;
   entry->Item->UpdateResult = action;
 }
 

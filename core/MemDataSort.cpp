@@ -16,7 +16,9 @@
 
 namespace {
 
-int Sign(int v) noexcept { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+int Sign(int v) noexcept {
+  return v < 0 ? -1 : v > 0 ? 1 : 0;
+}
 
 template <class T>
 int ThreeWay(T a, T b) noexcept {
@@ -38,7 +40,9 @@ double Chronological(double v) noexcept {
   return day + (day - v);
 }
 
-[[noreturn]] void RaiseCannotConvertType() { throw EConvertError(MessageText(SCannotConvertType)); }
+[[noreturn]] void RaiseCannotConvertType() {
+  throw EConvertError(MessageText(SCannotConvertType));
+}
 
 std::string_view TrimRight(std::string_view s, bool trim) {
   if (trim)
@@ -54,8 +58,12 @@ bool AtAnsiCharStart(std::string_view text, size_t pos) {
   return p == pos;
 }
 
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
 
 // Whether key occurs in text starting and ending on character boundaries.
 bool ContainsAnsi(std::string_view text, std::string_view key) {
@@ -121,7 +129,8 @@ int TStringComparer::CompareWideStringsLen(std::u16string_view a, std::u16string
 
 int TStringComparer::CompareStrValues(std::string_view key, std::string_view fieldText, int options) {
   if (options & coPartialCompare) {
-    if (options & coCaseInsensitive) return ContainsAnsi(AnsiUpperCase(fieldText), AnsiUpperCase(key)) ? 0 : 1;
+    if (options & coCaseInsensitive)
+      return ContainsAnsi(AnsiUpperCase(fieldText), AnsiUpperCase(key)) ? 0 : 1;
     return ContainsAnsi(fieldText, key) ? 0 : 1;
   }
   if (options & coPartialKey) {
@@ -132,9 +141,11 @@ int TStringComparer::CompareStrValues(std::string_view key, std::string_view fie
   return CompareStrings(key, fieldText, options);
 }
 
-int TStringComparer::CompareWideStrValues(std::u16string_view key, std::u16string_view fieldText, int options) {
+int TStringComparer::CompareWideStrValues(std::u16string_view key, std::u16string_view fieldText,
+                                          int options) {
   if (options & coPartialCompare) {
-    if (options & coCaseInsensitive) return ContainsWide(WideUpperCase(fieldText), WideUpperCase(key)) ? 0 : 1;
+    if (options & coCaseInsensitive)
+      return ContainsWide(WideUpperCase(fieldText), WideUpperCase(key)) ? 0 : 1;
     return ContainsWide(fieldText, key) ? 0 : 1;
   }
   if (options & coPartialKey) {
@@ -172,15 +183,23 @@ void KeyCompareValue(const void* valuePtr, TDataType valueType, TCompareValue& o
   out.DataType = valueType;
   const void* p = valuePtr;
   switch (valueType) {
-    case dtString: case dtGuid: case dtExtString: case dtMemo:
+    case dtString:
+    case dtGuid:
+    case dtExtString:
+    case dtMemo:
       out.Group = TCompareValue::cgText;
       out.Text = static_cast<const char*>(p);
       return;
-    case dtWideString: case dtExtWideString: case dtWideMemo:
+    case dtWideString:
+    case dtExtWideString:
+    case dtWideMemo:
       out.Group = TCompareValue::cgWideText;
       out.WideText = ReadWideKey(p);
       return;
-    case dtInt8: case dtInt16: case dtUInt16: case dtInt32:
+    case dtInt8:
+    case dtInt16:
+    case dtUInt16:
+    case dtInt32:
       out.Integer = Marshal::ReadInt32(p);
       return;
     case dtUInt32:
@@ -193,8 +212,13 @@ void KeyCompareValue(const void* valuePtr, TDataType valueType, TCompareValue& o
       out.Group = TCompareValue::cgBoolean;
       out.Integer = Marshal::ReadByte(p) != 0;
       return;
-    case dtFloat: case dtCurrency: case dtDate: case dtTime: case dtDateTime:
-      out.Group = valueType == dtFloat || valueType == dtCurrency ? TCompareValue::cgFloat : TCompareValue::cgDateTime;
+    case dtFloat:
+    case dtCurrency:
+    case dtDate:
+    case dtTime:
+    case dtDateTime:
+      out.Group = valueType == dtFloat || valueType == dtCurrency ? TCompareValue::cgFloat
+                                                                  : TCompareValue::cgDateTime;
       out.Float = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p));
       return;
     case dtBCD:
@@ -205,14 +229,20 @@ void KeyCompareValue(const void* valuePtr, TDataType valueType, TCompareValue& o
       out.Group = TCompareValue::cgFmtBcd;
       std::memcpy(&out.Bcd, p, sizeof out.Bcd);
       return;
-    case dtBytes: case dtVarBytes: case dtExtVarBytes: case dtBlob:
+    case dtBytes:
+    case dtVarBytes:
+    case dtExtVarBytes:
+    case dtBlob:
       SetKeyBytes(p, out);
       return;
     case dtVariant:
       out.Group = TCompareValue::cgVariant;
       out.Value = *static_cast<const Variant*>(p);
       return;
-    case dtObject: case dtReference: case dtArray: case dtTable:
+    case dtObject:
+    case dtReference:
+    case dtArray:
+    case dtTable:
       RaiseCannotConvertType();
     default:
       DA_ASSERT_MSG(false, "Unknown ValueType = " + std::to_string(valueType));
@@ -241,14 +271,30 @@ void ReadBlobValue(TData& data, const void* recBuf, const TFieldDesc& field, TCo
 // Integers, Booleans (0 or 1) and BCD values (scaled) as the record holds them.
 bool ReadStoredInteger(const uint8_t* p, const TFieldDesc& field, int64_t& value) noexcept {
   switch (field.DataType) {
-    case dtInt8: value = field.Size == 1 ? static_cast<int8_t>(*p) : Marshal::ReadInt16(p); return true;
-    case dtInt16: value = Marshal::ReadInt16(p); return true;
-    case dtUInt16: value = static_cast<uint16_t>(Marshal::ReadInt16(p)); return true;
-    case dtInt32: value = Marshal::ReadInt32(p); return true;
-    case dtUInt32: value = static_cast<uint32_t>(Marshal::ReadInt32(p)); return true;
-    case dtBoolean: value = Marshal::ReadInt16(p) != 0; return true;
-    case dtInt64: case dtBCD: value = Marshal::ReadInt64(p); return true;
-    default: return false;
+    case dtInt8:
+      value = field.Size == 1 ? static_cast<int8_t>(*p) : Marshal::ReadInt16(p);
+      return true;
+    case dtInt16:
+      value = Marshal::ReadInt16(p);
+      return true;
+    case dtUInt16:
+      value = static_cast<uint16_t>(Marshal::ReadInt16(p));
+      return true;
+    case dtInt32:
+      value = Marshal::ReadInt32(p);
+      return true;
+    case dtUInt32:
+      value = static_cast<uint32_t>(Marshal::ReadInt32(p));
+      return true;
+    case dtBoolean:
+      value = Marshal::ReadInt16(p) != 0;
+      return true;
+    case dtInt64:
+    case dtBCD:
+      value = Marshal::ReadInt64(p);
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -260,7 +306,8 @@ bool ReadIntegerValue(const uint8_t* p, const TFieldDesc& field, TCompareValue& 
 }
 
 // Two values of a fixed-size field compared where they are stored: the sort's common case.
-bool CompareStoredFixed(const void* recBuf1, const void* recBuf2, const TFieldDesc& field, int& result) noexcept {
+bool CompareStoredFixed(const void* recBuf1, const void* recBuf2, const TFieldDesc& field,
+                        int& result) noexcept {
   const auto* p1 = static_cast<const uint8_t*>(recBuf1) + field.Offset;
   const auto* p2 = static_cast<const uint8_t*>(recBuf2) + field.Offset;
   int64_t i1, i2;
@@ -269,7 +316,11 @@ bool CompareStoredFixed(const void* recBuf1, const void* recBuf2, const TFieldDe
     return true;
   }
   switch (field.DataType) {
-    case dtFloat: case dtCurrency: case dtDate: case dtTime: case dtDateTime: {
+    case dtFloat:
+    case dtCurrency:
+    case dtDate:
+    case dtTime:
+    case dtDateTime: {
       double d1 = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p1));
       double d2 = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p2));
       if (field.DataType != dtFloat && field.DataType != dtCurrency) {
@@ -279,7 +330,8 @@ bool CompareStoredFixed(const void* recBuf1, const void* recBuf2, const TFieldDe
       result = CompareDoubles(d1, d2);
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -291,22 +343,30 @@ void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field,
   const bool trim = field.Fixed ? data.TrimFixedChar : data.TrimVarChar;
   if (ReadIntegerValue(p, field, out)) return;
   switch (field.DataType) {
-    case dtString: case dtGuid:
+    case dtString:
+    case dtGuid:
       out.Group = TCompareValue::cgText;
       out.Text = TrimRight(AnsiTextOf(p, field.Size), trim && field.DataType == dtString);
       return;
     case dtExtString: {
       out.Group = TCompareValue::cgText;
       const void* block = Marshal::ReadIntPtr(p);
-      if (block) out.Text = TrimRight(AnsiTextOf(block, static_cast<size_t>(TStringHeap::BufSize(block))), trim);
+      if (block)
+        out.Text = TrimRight(AnsiTextOf(block, static_cast<size_t>(TStringHeap::BufSize(block))), trim);
       return;
     }
-    case dtWideString: case dtExtWideString:
+    case dtWideString:
+    case dtExtWideString:
       out.Group = TCompareValue::cgWideText;
       out.WideText = TrimRightBlanksIf(
-          field.DataType == dtWideString ? ReadWideText(p, field.Size) : HeapWideText(Marshal::ReadIntPtr(p)), trim);
+          field.DataType == dtWideString ? ReadWideText(p, field.Size) : HeapWideText(Marshal::ReadIntPtr(p)),
+          trim);
       return;
-    case dtFloat: case dtCurrency: case dtDate: case dtTime: case dtDateTime:
+    case dtFloat:
+    case dtCurrency:
+    case dtDate:
+    case dtTime:
+    case dtDateTime:
       out.Group = field.DataType == dtFloat || field.DataType == dtCurrency ? TCompareValue::cgFloat
                                                                             : TCompareValue::cgDateTime;
       out.Float = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(p));
@@ -319,7 +379,8 @@ void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field,
       out.Group = TCompareValue::cgBytes;
       out.Bytes = {p, field.Length};
       return;
-    case dtVarBytes: case dtExtVarBytes:
+    case dtVarBytes:
+    case dtExtVarBytes:
       out.Group = TCompareValue::cgBytes;
       out.Bytes = field.DataType == dtVarBytes ? VarBytesOf(p, field.Size, field.Length)
                                                : HeapVarBytes(Marshal::ReadIntPtr(p));
@@ -328,7 +389,9 @@ void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field,
       out.Group = TCompareValue::cgVariant;
       out.Value = data.GetFieldAsVariant(field.FieldNo, recBuf);
       return;
-    case dtBlob: case dtMemo: case dtWideMemo:
+    case dtBlob:
+    case dtMemo:
+    case dtWideMemo:
       ReadBlobValue(data, recBuf, field, out);
       return;
     default:
@@ -337,8 +400,7 @@ void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field,
 }
 
 bool IsSortableType(TDataType dataType) noexcept {
-  return dataType >= dtString && dataType <= dtMaxDataType &&
-         (dataType < dtObject || dataType > dtTable);
+  return dataType >= dtString && dataType <= dtMaxDataType && (dataType < dtObject || dataType > dtTable);
 }
 
 namespace {
@@ -352,75 +414,112 @@ bool IsNumberGroup(TGroup g) {
 
 long double NumberOf(const TCompareValue& v) {
   switch (v.Group) {
-    case TCompareValue::cgInteger: return static_cast<long double>(v.Integer);
-    case TCompareValue::cgBcd: return static_cast<long double>(v.Integer) / 10000;
-    case TCompareValue::cgFmtBcd: return BcdToDouble(v.Bcd);
-    case TCompareValue::cgDateTime: return Chronological(v.Float);
-    default: return v.Float;
+    case TCompareValue::cgInteger:
+      return static_cast<long double>(v.Integer);
+    case TCompareValue::cgBcd:
+      return static_cast<long double>(v.Integer) / 10000;
+    case TCompareValue::cgFmtBcd:
+      return BcdToDouble(v.Bcd);
+    case TCompareValue::cgDateTime:
+      return Chronological(v.Float);
+    default:
+      return v.Float;
   }
 }
 
 // The text a field value shows when compared with a text key.
 std::string TextOf(const TCompareValue& v) {
   switch (v.Group) {
-    case TCompareValue::cgText: return std::string(v.Text);
-    case TCompareValue::cgWideText: return WideToAnsi(v.WideText);
-    case TCompareValue::cgInteger: return IntToStr(v.Integer);
-    case TCompareValue::cgFloat: return FloatToStr(v.Float);
+    case TCompareValue::cgText:
+      return std::string(v.Text);
+    case TCompareValue::cgWideText:
+      return WideToAnsi(v.WideText);
+    case TCompareValue::cgInteger:
+      return IntToStr(v.Integer);
+    case TCompareValue::cgFloat:
+      return FloatToStr(v.Float);
     case TCompareValue::cgDateTime:
-      return v.DataType == dtDate ? DateToStr(v.Float) : v.DataType == dtTime ? TimeToStr(v.Float) : DateTimeToStr(v.Float);
-    case TCompareValue::cgBcd: return CurrToStr(Currency::FromScaled(v.Integer));
-    case TCompareValue::cgFmtBcd: return BcdToStr(v.Bcd);
-    case TCompareValue::cgBoolean: return v.Integer ? "True" : "False";
-    case TCompareValue::cgVariant: return VarToStr(v.Value);
-    default: RaiseCannotConvertType();
+      return v.DataType == dtDate   ? DateToStr(v.Float)
+             : v.DataType == dtTime ? TimeToStr(v.Float)
+                                    : DateTimeToStr(v.Float);
+    case TCompareValue::cgBcd:
+      return CurrToStr(Currency::FromScaled(v.Integer));
+    case TCompareValue::cgFmtBcd:
+      return BcdToStr(v.Bcd);
+    case TCompareValue::cgBoolean:
+      return v.Integer ? "True" : "False";
+    case TCompareValue::cgVariant:
+      return VarToStr(v.Value);
+    default:
+      RaiseCannotConvertType();
   }
 }
 
 Variant VariantOf(const TCompareValue& v) {
   switch (v.Group) {
-    case TCompareValue::cgText: return Variant(v.Text);
-    case TCompareValue::cgWideText: return Variant(v.WideText);
-    case TCompareValue::cgInteger: return Variant(static_cast<long long>(v.Integer));
-    case TCompareValue::cgFloat: return Variant(v.Float);
-    case TCompareValue::cgDateTime: return Variant::FromDateTime(v.Float);
-    case TCompareValue::cgBcd: return Variant(Currency::FromScaled(v.Integer));
-    case TCompareValue::cgFmtBcd: return Variant(v.Bcd);
-    case TCompareValue::cgBoolean: return Variant(v.Integer != 0);
-    case TCompareValue::cgBytes: return Variant::FromBytes(v.Bytes.data(), v.Bytes.size());
-    default: return v.Value;
+    case TCompareValue::cgText:
+      return Variant(v.Text);
+    case TCompareValue::cgWideText:
+      return Variant(v.WideText);
+    case TCompareValue::cgInteger:
+      return Variant(static_cast<long long>(v.Integer));
+    case TCompareValue::cgFloat:
+      return Variant(v.Float);
+    case TCompareValue::cgDateTime:
+      return Variant::FromDateTime(v.Float);
+    case TCompareValue::cgBcd:
+      return Variant(Currency::FromScaled(v.Integer));
+    case TCompareValue::cgFmtBcd:
+      return Variant(v.Bcd);
+    case TCompareValue::cgBoolean:
+      return Variant(v.Integer != 0);
+    case TCompareValue::cgBytes:
+      return Variant::FromBytes(v.Bytes.data(), v.Bytes.size());
+    default:
+      return v.Value;
   }
 }
 
-bool IsPartial(int options) { return (options & (coPartialKey | coPartialCompare)) != 0; }
+bool IsPartial(int options) {
+  return (options & (coPartialKey | coPartialCompare)) != 0;
+}
 
 int CompareText(TStringComparer& strings, std::string_view value, std::string_view field, int options) {
   return IsPartial(options) ? strings.CompareStrValues(value, field, options)
                             : strings.CompareStrings(value, field, options);
 }
 
-int CompareWideText(TStringComparer& strings, std::u16string_view value, std::u16string_view field, int options) {
+int CompareWideText(TStringComparer& strings, std::u16string_view value, std::u16string_view field,
+                    int options) {
   return IsPartial(options) ? strings.CompareWideStrValues(value, field, options)
                             : strings.CompareWideStrings(value, field, options);
 }
 
 int CompareSameGroup(TStringComparer& strings, const TCompareValue& v, const TCompareValue& f, int options) {
   switch (v.Group) {
-    case TCompareValue::cgText: return CompareText(strings, v.Text, f.Text, options);
-    case TCompareValue::cgWideText: return CompareWideText(strings, v.WideText, f.WideText, options);
-    case TCompareValue::cgFloat: return CompareDoubles(v.Float, f.Float);
-    case TCompareValue::cgDateTime: return CompareDoubles(Chronological(v.Float), Chronological(f.Float));
-    case TCompareValue::cgFmtBcd: return Sign(BcdCompare(v.Bcd, f.Bcd));
+    case TCompareValue::cgText:
+      return CompareText(strings, v.Text, f.Text, options);
+    case TCompareValue::cgWideText:
+      return CompareWideText(strings, v.WideText, f.WideText, options);
+    case TCompareValue::cgFloat:
+      return CompareDoubles(v.Float, f.Float);
+    case TCompareValue::cgDateTime:
+      return CompareDoubles(Chronological(v.Float), Chronological(f.Float));
+    case TCompareValue::cgFmtBcd:
+      return Sign(BcdCompare(v.Bcd, f.Bcd));
     case TCompareValue::cgBytes:
       return CompareBinaryValues(v.Bytes.data(), v.Bytes.size(), options, f.Bytes.data(), f.Bytes.size());
-    case TCompareValue::cgVariant: return Sign(VarCompare(v.Value, f.Value));
-    default: return ThreeWay(v.Integer, f.Integer);  // integers, BCD, Booleans
+    case TCompareValue::cgVariant:
+      return Sign(VarCompare(v.Value, f.Value));
+    default:
+      return ThreeWay(v.Integer, f.Integer);  // integers, BCD, Booleans
   }
 }
 
 }  // namespace
 
-int CompareValues(TStringComparer& strings, const TCompareValue& value, const TCompareValue& field, int options) {
+int CompareValues(TStringComparer& strings, const TCompareValue& value, const TCompareValue& field,
+                  int options) {
   const TGroup vg = value.Group, fg = field.Group;
   if (vg == fg) return CompareSameGroup(strings, value, field, options);
   if (vg == TCompareValue::cgText && fg != TCompareValue::cgWideText)
@@ -436,8 +535,8 @@ int CompareValues(TStringComparer& strings, const TCompareValue& value, const TC
   RaiseCannotConvertType();
 }
 
-int CompareFieldValues(TData& data, TStringComparer& strings, const void* recBuf1, const void* recBuf2, int options,
-                       const TFieldDesc& field) {
+int CompareFieldValues(TData& data, TStringComparer& strings, const void* recBuf1, const void* recBuf2,
+                       int options, const TFieldDesc& field) {
   const bool null1 = data.GetNull(field.FieldNo, recBuf1);
   const bool null2 = data.GetNull(field.FieldNo, recBuf2);
   if (null1 || null2) return null1 == null2 ? 0 : null1 ? -1 : 1;
@@ -453,7 +552,9 @@ int CompareFieldValues(TData& data, TStringComparer& strings, const void* recBuf
 
 namespace {
 
-[[noreturn]] void RaiseInvalidIndexFieldNames() { throw Exception("Invalid IndexFieldNames format!"); }
+[[noreturn]] void RaiseInvalidIndexFieldNames() {
+  throw Exception("Invalid IndexFieldNames format!");
+}
 
 std::string UpperAscii(std::string s) {
   for (char& c : s)
@@ -519,10 +620,13 @@ void ReadColumnWords(TIndexFieldNamesReader& reader, TSortColumn& column) {
     if (reader.Code() != lcIdent) RaiseInvalidIndexFieldNames();
     const std::string word = UpperAscii(reader.Lexem());
     bool& seen = word == "DESC" || word == "ASC" ? hasOrder : hasCase;
-    if (seen || (word != "DESC" && word != "ASC" && word != "CIS" && word != "CS")) RaiseInvalidIndexFieldNames();
+    if (seen || (word != "DESC" && word != "ASC" && word != "CIS" && word != "CS"))
+      RaiseInvalidIndexFieldNames();
     seen = true;
-    if (word == "DESC" || word == "ASC") column.DescendingOrder = word == "DESC";
-    else column.CaseSensitive = word == "CS";
+    if (word == "DESC" || word == "ASC")
+      column.DescendingOrder = word == "DESC";
+    else
+      column.CaseSensitive = word == "CS";
   }
 }
 
@@ -586,7 +690,8 @@ void TMemData::SortItems() {
   if (FSortColumns.Count() == 0 || !FFirstItem) return;
   DropRecordIndex();
   try {
-    MergeSortChain(FFirstItem, FLastItem, [this](PItemHeader a, PItemHeader b) { return CompareItems(a, b); });
+    MergeSortChain(FFirstItem, FLastItem,
+                   [this](PItemHeader a, PItemHeader b) { return CompareItems(a, b); });
   } catch (...) {
     AssignNumbers();
     throw;
@@ -626,7 +731,8 @@ int TMemData::CompareBySortColumn(const void* recBuf1, const void* recBuf2, cons
   return CompareFieldValue(recBuf1, recBuf2, column.CaseSensitive ? 0 : coCaseInsensitive, *column.FieldDesc);
 }
 
-int TMemData::CompareFieldValue(const void* recBuf1, const void* recBuf2, int options, const TFieldDesc& field) {
+int TMemData::CompareFieldValue(const void* recBuf1, const void* recBuf2, int options,
+                                const TFieldDesc& field) {
   return CompareFieldValues(*this, *this, recBuf1, recBuf2, options, field);
 }
 
@@ -647,13 +753,25 @@ int TMemData::CompareFields(const void* valuePtr, TDataType valueType, int optio
 void TMemData::RelinkAfter(PItemHeader item, PItemHeader prev) noexcept {
   if (item->Prev == prev) return;
   // Unlink.
-  if (item->Prev) item->Prev->Next = item->Next; else FFirstItem = item->Next;
-  if (item->Next) item->Next->Prev = item->Prev; else FLastItem = item->Prev;
+  if (item->Prev)
+    item->Prev->Next = item->Next;
+  else
+    FFirstItem = item->Next;
+  if (item->Next)
+    item->Next->Prev = item->Prev;
+  else
+    FLastItem = item->Prev;
   // Link after prev (first when nil).
   item->Prev = prev;
   item->Next = prev ? prev->Next : FFirstItem;
-  if (prev) prev->Next = item; else FFirstItem = item;
-  if (item->Next) item->Next->Prev = item; else FLastItem = item;
+  if (prev)
+    prev->Next = item;
+  else
+    FFirstItem = item;
+  if (item->Next)
+    item->Next->Prev = item;
+  else
+    FLastItem = item;
 }
 
 void TMemData::MoveSortedRecord(PItemHeader item) {

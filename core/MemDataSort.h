@@ -22,8 +22,8 @@
 
 // Comparison options (a bit set).
 inline constexpr int coCaseInsensitive = 1;
-inline constexpr int coPartialKey = 2;      // the field value only has to start with the key
-inline constexpr int coPartialCompare = 32; // the key may occur anywhere in the field value
+inline constexpr int coPartialKey = 2;       // the field value only has to start with the key
+inline constexpr int coPartialCompare = 32;  // the key may occur anywhere in the field value
 
 // ---- Bytes ------------------------------------------------------------------------------------
 
@@ -60,8 +60,18 @@ class TStringComparer {
 // A key or a field value prepared for comparison. Text and byte views point into the record
 // buffer, the key, or the value's own copies, so a value is filled in place and never moved.
 struct TCompareValue {
-  enum TGroup : uint8_t { cgText, cgWideText, cgInteger, cgFloat, cgDateTime, cgBcd, cgFmtBcd, cgBoolean,
-                          cgBytes, cgVariant };
+  enum TGroup : uint8_t {
+    cgText,
+    cgWideText,
+    cgInteger,
+    cgFloat,
+    cgDateTime,
+    cgBcd,
+    cgFmtBcd,
+    cgBoolean,
+    cgBytes,
+    cgVariant
+  };
 
   TCompareValue() = default;
   TCompareValue(const TCompareValue&) = delete;
@@ -76,8 +86,8 @@ struct TCompareValue {
   std::u16string WideText;
   std::span<const uint8_t> Bytes;
   Variant Value;
-  std::string OwnText;             // content of a memo
-  std::vector<uint8_t> OwnBytes;   // content of a binary blob
+  std::string OwnText;            // content of a memo
+  std::vector<uint8_t> OwnBytes;  // content of a binary blob
 };
 
 // The form a key takes for CompareFields, by its ValueType (unaligned pointers are fine):
@@ -104,11 +114,12 @@ void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field,
 // DateTimeToStr, Booleans as True or False); numbers of any group compare by value; a variant
 // compares by the variant order with the other side as a variant. Other pairs raise
 // EConvertError "Cannot convert type".
-int CompareValues(TStringComparer& strings, const TCompareValue& value, const TCompareValue& field, int options);
+int CompareValues(TStringComparer& strings, const TCompareValue& value, const TCompareValue& field,
+                  int options);
 
 // The field in two records: null before any value, two nulls equal, else CompareValues.
-int CompareFieldValues(TData& data, TStringComparer& strings, const void* recBuf1, const void* recBuf2, int options,
-                       const TFieldDesc& field);
+int CompareFieldValues(TData& data, TStringComparer& strings, const void* recBuf1, const void* recBuf2,
+                       int options, const TFieldDesc& field);
 
 // Whether records can be ordered by a field of the type.
 bool IsSortableType(TDataType dataType) noexcept;
@@ -197,7 +208,10 @@ class TChainSorter {
       Item* x = from;
       from = x->Next;
       x->Next = nullptr;
-      if (FOutTail) FOutTail->Next = x; else FOutHead = x;
+      if (FOutTail)
+        FOutTail->Next = x;
+      else
+        FOutHead = x;
       FOutTail = x;
     }
     FOutTail->Next = FA ? FA : FB;
@@ -212,8 +226,12 @@ class TChainSorter {
     Item* tail = nullptr;
     auto join = [&](Item* chain) {
       if (!chain) return;
-      if (tail) tail->Next = chain; else head = chain;
-      for (tail = chain; tail->Next; tail = tail->Next) {}
+      if (tail)
+        tail->Next = chain;
+      else
+        head = chain;
+      for (tail = chain; tail->Next; tail = tail->Next) {
+      }
     };
     for (size_t k = FPending.size(); k-- > 0;) join(FPending[k]);
     join(FCarry);
@@ -231,7 +249,7 @@ class TChainSorter {
   Item* FB = nullptr;
   Item* FOutHead = nullptr;
   Item* FOutTail = nullptr;
-  Item* FRest = nullptr;   // items not yet cut into runs
+  Item* FRest = nullptr;  // items not yet cut into runs
   Item* FRestored = nullptr;
 };
 

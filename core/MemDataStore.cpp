@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/CLRClasses.h"
 #include "core/MemFilter.h"
@@ -21,14 +21,18 @@ uint32_t NextRefreshIteration() noexcept {
   return value;
 }
 
-bool Counted(PItemHeader item) noexcept { return item->FilterResult == FilterVisible; }
+bool Counted(PItemHeader item) noexcept {
+  return item->FilterResult == FilterVisible;
+}
 
 // Items a forward scan loads ahead: enough to cover a memory access while records are read.
 constexpr size_t ScanPrefetchDistance = 8;
 
 }  // namespace
 
-TMemData::TMemData() { InitData(); }
+TMemData::TMemData() {
+  InitData();
+}
 
 TMemData::~TMemData() {
   try {
@@ -81,7 +85,8 @@ void TMemData::InitFields() {
   for (const auto& f : FFields) {
     if (f->FieldDescKind != fdkData || f->HasParent() || !IsComplexFieldType(f->DataType)) continue;
     if (IsBlobFieldType(f->DataType)) FBlobFieldNos.push_back(f->FieldNo);
-    const bool heap = f->DataType == dtExtString || f->DataType == dtExtWideString || f->DataType == dtExtVarBytes;
+    const bool heap =
+        f->DataType == dtExtString || f->DataType == dtExtWideString || f->DataType == dtExtVarBytes;
     if (!heap) {
       FObjectOffsets.push_back(f->Offset);
       FHeapFieldsOnly = false;
@@ -328,8 +333,12 @@ void TMemData::BuildRecordIndex() {
 
 // ---- Cursor -----------------------------------------------------------------------------------
 
-bool TMemData::GetEof() const { return FCurrentItem == nullptr && FEof; }
-bool TMemData::GetBof() const { return FCurrentItem == nullptr && FBof; }
+bool TMemData::GetEof() const {
+  return FCurrentItem == nullptr && FEof;
+}
+bool TMemData::GetBof() const {
+  return FCurrentItem == nullptr && FBof;
+}
 
 int32_t TMemData::GetRecordNo() const {
   if (!FCurrentItem || !Counted(FCurrentItem)) return 0;
@@ -453,7 +462,9 @@ void TMemData::SetToEnd() {
   FBof = FFirstItem == nullptr;
 }
 
-bool TMemData::Fetch() { return false; }
+bool TMemData::Fetch() {
+  return false;
+}
 
 // ---- Item list --------------------------------------------------------------------------------
 

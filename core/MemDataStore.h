@@ -124,7 +124,8 @@ class TMemData : public TData, public TStringComparer {
   // CompareFieldValue under the column's case sensitivity.
   virtual int CompareBySortColumn(const void* recBuf1, const void* recBuf2, const TSortColumn& column);
   // The field in two records (CompareFieldValues).
-  virtual int CompareFieldValue(const void* recBuf1, const void* recBuf2, int options, const TFieldDesc& field);
+  virtual int CompareFieldValue(const void* recBuf1, const void* recBuf2, int options,
+                                const TFieldDesc& field);
   // Two records (RecordSize bytes each) by all sort columns, a descending column counting
   // backwards; calculated columns are computed for both. 0 without sort columns.
   int CompareRecords(const void* recBuf1, const void* recBuf2);
@@ -246,10 +247,10 @@ class TMemData : public TData, public TStringComparer {
   uint32_t FRefreshIteration = 0;
   std::vector<PItemHeader> FRecordIndex;
   bool FRecordIndexBuilt = false;
-  std::vector<int> FBlobFieldNos;          // data blob fields, committed on insert
-  std::vector<uint32_t> FObjectOffsets;    // data blob and variant fields: objects in the record
-  bool FHeapFieldsOnly = false;            // every complex field is a heap reference
-  void* FFilterBuf = nullptr;              // record plus calculated fields, for filters
+  std::vector<int> FBlobFieldNos;        // data blob fields, committed on insert
+  std::vector<uint32_t> FObjectOffsets;  // data blob and variant fields: objects in the record
+  bool FHeapFieldsOnly = false;          // every complex field is a heap reference
+  void* FFilterBuf = nullptr;            // record plus calculated fields, for filters
 
   // Sorting.
   int CompareItems(PItemHeader a, PItemHeader b);
@@ -259,7 +260,7 @@ class TMemData : public TData, public TStringComparer {
   std::string FIndexFieldNames;
   bool FSortColumnsStale = false;  // the text changed since it was last parsed
   bool FSortHasCalcFields = false;
-  void* FSortBuf1 = nullptr;        // records plus calculated fields, for calculated sort columns
+  void* FSortBuf1 = nullptr;  // records plus calculated fields, for calculated sort columns
   void* FSortBuf2 = nullptr;
 
   // Cached updates.
@@ -278,6 +279,6 @@ class TMemData : public TData, public TStringComparer {
   bool FApplying = false;           // an ApplyUpdates runs: a nested one does nothing
   void* FNewCacheRecBuf = nullptr;  // lent by the dataset
   void* FOldCacheRecBuf = nullptr;
-  void* FOwnNewRecBuf = nullptr;    // used when none is lent
+  void* FOwnNewRecBuf = nullptr;  // used when none is lent
   void* FOwnOldRecBuf = nullptr;
 };

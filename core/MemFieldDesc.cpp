@@ -7,8 +7,8 @@
 
 #include "core/DAConsts.h"
 #include "core/MemUtils.h"
-#include "platform/runtime/FMTBcd.h"
 #include "platform/runtime/Exceptions.h"
+#include "platform/runtime/FMTBcd.h"
 
 // ---- TObjectType ------------------------------------------------------------------------------
 
@@ -45,7 +45,9 @@ std::string TFieldDesc::FullName() const {
 
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) { return AnsiCompareTextS(a, b) == 0; }
+bool SameText(std::string_view a, std::string_view b) {
+  return AnsiCompareTextS(a, b) == 0;
+}
 
 struct TextLess {
   bool operator()(const std::string& a, const std::string& b) const { return AnsiCompareTextS(a, b) < 0; }
@@ -64,7 +66,9 @@ TFieldDesc* TFieldDescs::Add(std::unique_ptr<TFieldDesc> desc) {
   return FItems.back().get();
 }
 
-void TFieldDescs::Clear() noexcept { FItems.clear(); }
+void TFieldDescs::Clear() noexcept {
+  FItems.clear();
+}
 
 TFieldDesc* TFieldDescs::FindField(std::string_view name) const {
   const bool path = name.find_first_of(".[") != std::string_view::npos;
@@ -140,11 +144,13 @@ void CheckField(const TFieldDesc& f, int index) {
   bool sizeOk = f.Size >= MinFieldSize(f);
   if (f.DataType == dtInt8) sizeOk = f.Size == 1 || f.Size == 2;
   if (f.DataType == dtVarBytes && f.Length > UINT16_MAX - 2) sizeOk = false;
-  DA_ASSERT_MSG(sizeOk, "Field " + f.Name + " of data type " + std::to_string(f.DataType) + " cannot have Size " +
-                            std::to_string(f.Size));
+  DA_ASSERT_MSG(sizeOk, "Field " + f.Name + " of data type " + std::to_string(f.DataType) +
+                            " cannot have Size " + std::to_string(f.Size));
 }
 
-int32_t RoundUpEven(uint64_t n) { return static_cast<int32_t>((n + 1) & ~uint64_t{1}); }
+int32_t RoundUpEven(uint64_t n) {
+  return static_cast<int32_t>((n + 1) & ~uint64_t{1});
+}
 
 }  // namespace
 

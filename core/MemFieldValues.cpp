@@ -29,8 +29,12 @@ size_t WideLength(const void* p, size_t maxUnits) {
   return n;
 }
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 }  // namespace
 
@@ -129,7 +133,9 @@ std::string ReadAnsiText(const void* field, size_t fieldSize) {
   return std::string(AnsiTextOf(field, fieldSize));
 }
 
-std::u16string ReadWideText(const void* field, size_t fieldSize) { return WideTextOf(field, fieldSize); }
+std::u16string ReadWideText(const void* field, size_t fieldSize) {
+  return WideTextOf(field, fieldSize);
+}
 
 void StoreAnsiText(void* field, size_t fieldSize, std::string_view text) {
   DA_ASSERT(fieldSize >= 1);
@@ -206,7 +212,8 @@ std::span<const uint8_t> HeapVarBytes(const void* block) {
 double RoundToScale(double value, int scale) {
   if (scale < 1 || !std::isfinite(value) || value == 0) return value;
   char sci[40];  // 18 significant digits: d.ddddddddddddddddde+XX
-  const auto [end, ec] = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, 17);
+  const auto [end, ec] =
+      std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, 17);
   DA_ASSERT(ec == std::errc());
   const char* e = std::find(sci, end, 'e');
   std::string digits;  // digits[k] weighs 10^(exponent - k)
@@ -218,7 +225,7 @@ double RoundToScale(double value, int scale) {
   if (keep >= static_cast<long>(digits.size())) return value;
   if (keep < 0) return std::copysign(0.0, value);
   std::string units = digits.substr(0, static_cast<size_t>(keep));  // a count of 10^-scale
-  if (digits[static_cast<size_t>(keep)] >= '5') {  // half away from zero
+  if (digits[static_cast<size_t>(keep)] >= '5') {                   // half away from zero
     size_t i = units.size();
     while (i > 0 && units[i - 1] == '9') units[--i] = '0';
     if (i == 0)

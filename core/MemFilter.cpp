@@ -11,16 +11,16 @@
 // ---- Lexer ----------------------------------------------------------------------------------
 
 const TLexemList& FilterSymbolList() {
-  static const TLexemList list{{"=", fcEqual},          {">", fcGreater},      {"<", fcLess},
-                               {">=", fcGreaterEqual},  {"<=", fcLessEqual},   {"<>", fcNotEqual},
-                               {"(", fcLeftParen},      {")", fcRightParen},   {"-", fcMinus},
-                               {"+", fcPlus},           {"[", fcLeftBracket},  {"]", fcRightBracket}};
+  static const TLexemList list{{"=", fcEqual},         {">", fcGreater},     {"<", fcLess},
+                               {">=", fcGreaterEqual}, {"<=", fcLessEqual},  {"<>", fcNotEqual},
+                               {"(", fcLeftParen},     {")", fcRightParen},  {"-", fcMinus},
+                               {"+", fcPlus},          {"[", fcLeftBracket}, {"]", fcRightBracket}};
   return list;
 }
 
 const TLexemList& FilterKeywordList() {
-  static const TLexemList list{{"AND", fcAnd}, {"FALSE", fcFalse}, {"IS", fcIs},  {"LIKE", fcLike},
-                               {"NOT", fcNot}, {"NULL", fcNull},   {"OR", fcOr},  {"TRUE", fcTrue}};
+  static const TLexemList list{{"AND", fcAnd}, {"FALSE", fcFalse}, {"IS", fcIs}, {"LIKE", fcLike},
+                               {"NOT", fcNot}, {"NULL", fcNull},   {"OR", fcOr}, {"TRUE", fcTrue}};
   return list;
 }
 
@@ -58,7 +58,9 @@ bool TBoolParser::ReadBracketedText(std::string& text) {
 
 namespace {
 
-bool IsAnyRun(char16_t c) { return c == '*' || c == '%'; }
+bool IsAnyRun(char16_t c) {
+  return c == '*' || c == '%';
+}
 
 // One pass with a single backtracking point: at a failure after a "*", the "*" takes one more
 // character of the text. Equivalent to trying every split, in O(text x mask) at worst.
@@ -93,13 +95,15 @@ bool MatchMask(Text text, Text mask, CharLenFn charLen) {
 
 bool MatchesMask(std::string_view text, std::string_view mask, TCharsetKind charset) {
   return MatchMask(text, mask, [charset](std::string_view s, size_t i) {
-    return static_cast<unsigned char>(s[i]) < 0x80 ? size_t{1} : MbCharLen(charset, s.data() + i, s.data() + s.size());
+    return static_cast<unsigned char>(s[i]) < 0x80 ? size_t{1}
+                                                   : MbCharLen(charset, s.data() + i, s.data() + s.size());
   });
 }
 
 bool MatchesMask(std::u16string_view text, std::u16string_view mask) {
   return MatchMask(text, mask, [](std::u16string_view s, size_t i) {
-    const bool pair = s[i] >= 0xD800 && s[i] <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF;
+    const bool pair =
+        s[i] >= 0xD800 && s[i] <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF;
     return pair ? size_t{2} : size_t{1};
   });
 }
@@ -109,8 +113,7 @@ bool MatchesMask(std::u16string_view text, std::u16string_view mask) {
 // Recursive descent over the lexemes; the current lexeme is the next one not yet taken.
 class TFilterBuilder {
  public:
-  TFilterBuilder(TExpressionTree& tree, std::string_view text)
-      : FTree(tree), FParser(std::string(text)) {}
+  TFilterBuilder(TExpressionTree& tree, std::string_view text) : FTree(tree), FParser(std::string(text)) {}
 
   TExpressionNode* Build() {
     Next();
@@ -123,7 +126,8 @@ class TFilterBuilder {
   void Next() { FCode = FParser.GetNext(FLexem); }
   [[noreturn]] static void Illegal() { throw Exception(MessageText(SIllegalFilter)); }
 
-  TExpressionNode* NewNode(TExpressionType type, TExpressionNode* left = nullptr, TExpressionNode* right = nullptr) {
+  TExpressionNode* NewNode(TExpressionType type, TExpressionNode* left = nullptr,
+                           TExpressionNode* right = nullptr) {
     TExpressionNode& node = FTree.FNodes.emplace_back();
     node.NodeType = type;
     node.LeftOperand = left;
@@ -176,7 +180,12 @@ class TFilterBuilder {
         Next();
         return inner;
       }
-      case lcIdent: case lcNumber: case lcString: case fcMinus: case fcPlus: case fcLeftBracket:
+      case lcIdent:
+      case lcNumber:
+      case lcString:
+      case fcMinus:
+      case fcPlus:
+      case fcLeftBracket:
         return Comparison();
       default:
         Illegal();
@@ -187,15 +196,31 @@ class TFilterBuilder {
     TExpressionNode* left = Operand();
     TExpressionType type;
     switch (FCode) {
-      case fcEqual: type = ntEqual; break;
-      case fcGreater: type = ntMore; break;
-      case fcLess: type = ntLess; break;
-      case fcGreaterEqual: type = ntMoreEqual; break;
-      case fcLessEqual: type = ntLessEqual; break;
-      case fcNotEqual: type = ntNoEqual; break;
-      case fcLike: type = ntLike; break;
-      case fcIs: return IsNull(left);
-      default: Illegal();
+      case fcEqual:
+        type = ntEqual;
+        break;
+      case fcGreater:
+        type = ntMore;
+        break;
+      case fcLess:
+        type = ntLess;
+        break;
+      case fcGreaterEqual:
+        type = ntMoreEqual;
+        break;
+      case fcLessEqual:
+        type = ntLessEqual;
+        break;
+      case fcNotEqual:
+        type = ntNoEqual;
+        break;
+      case fcLike:
+        type = ntLike;
+        break;
+      case fcIs:
+        return IsNull(left);
+      default:
+        Illegal();
     }
     Next();
     return NewNode(type, left, Operand());
@@ -216,7 +241,8 @@ class TFilterBuilder {
 
   TExpressionNode* Operand() {
     switch (FCode) {
-      case lcIdent: return DottedField();
+      case lcIdent:
+        return DottedField();
       case fcLeftBracket: {
         std::string name;
         if (!FParser.ReadBracketedText(name)) Illegal();
@@ -228,14 +254,17 @@ class TFilterBuilder {
         Next();
         return node;
       }
-      case lcNumber: return Number(false);
-      case fcMinus: case fcPlus: {
+      case lcNumber:
+        return Number(false);
+      case fcMinus:
+      case fcPlus: {
         const bool negative = FCode == fcMinus;
         Next();
         if (FCode != lcNumber) Illegal();
         return Number(negative);
       }
-      case fcTrue: case fcFalse: {
+      case fcTrue:
+      case fcFalse: {
         TExpressionNode* node = NewValue(Variant(FCode == fcTrue));
         Next();
         return node;
@@ -311,7 +340,9 @@ TExpressionTree::TExpressionTree(std::string_view text, TFilterHost& host) : FHo
 
 // ---- Evaluation -----------------------------------------------------------------------------
 
-bool TExpressionTree::Evaluate(const void* recBuf) const { return EvaluateNode(FRoot, recBuf); }
+bool TExpressionTree::Evaluate(const void* recBuf) const {
+  return EvaluateNode(FRoot, recBuf);
+}
 
 bool TExpressionTree::EvaluateNode(const TExpressionNode* node, const void* recBuf) const {
   for (;;) {
@@ -324,12 +355,17 @@ bool TExpressionTree::EvaluateNode(const TExpressionNode* node, const void* recB
         if (EvaluateNode(node->LeftOperand, recBuf)) return true;
         node = node->RightOperand;
         break;
-      case ntNot: return !EvaluateNode(node->LeftOperand, recBuf);
-      case ntTrue: return true;
-      case ntFalse: return false;
-      case ntField: case ntValue:
+      case ntNot:
+        return !EvaluateNode(node->LeftOperand, recBuf);
+      case ntTrue:
+        return true;
+      case ntFalse:
+        return false;
+      case ntField:
+      case ntValue:
         DA_ASSERT_MSG(false, "an operand evaluated as a condition");
-      default: return EvaluateComparison(node, recBuf);
+      default:
+        return EvaluateComparison(node, recBuf);
     }
   }
 }
@@ -378,7 +414,9 @@ bool TExpressionTree::EvaluateComparison(const TExpressionNode* node, const void
   }
   const bool anyNull = left.IsNull() || right.IsNull();
   switch (node->NodeType) {
-    case ntEqual: case ntLike: case ntNoEqual: {
+    case ntEqual:
+    case ntLike:
+    case ntNoEqual: {
       bool equal;
       if (anyNull)  // a null equals only a null, also where a mask would be matched
         equal = left.IsNull() && right.IsNull();
@@ -388,11 +426,16 @@ bool TExpressionTree::EvaluateComparison(const TExpressionNode* node, const void
         equal = left == right;
       return node->NodeType == ntNoEqual ? !equal : equal;
     }
-    case ntMore: return !anyNull && VarCompare(left, right) > 0;
-    case ntLess: return !anyNull && VarCompare(left, right) < 0;
-    case ntMoreEqual: return !anyNull && VarCompare(left, right) >= 0;
-    case ntLessEqual: return !anyNull && VarCompare(left, right) <= 0;
-    default: DA_ASSERT_MSG(false, "not a comparison");
+    case ntMore:
+      return !anyNull && VarCompare(left, right) > 0;
+    case ntLess:
+      return !anyNull && VarCompare(left, right) < 0;
+    case ntMoreEqual:
+      return !anyNull && VarCompare(left, right) >= 0;
+    case ntLessEqual:
+      return !anyNull && VarCompare(left, right) <= 0;
+    default:
+      DA_ASSERT_MSG(false, "not a comparison");
   }
 }
 

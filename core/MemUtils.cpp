@@ -81,8 +81,12 @@ std::u16string_view Bounded(const char16_t* s, size_t len) {
 
 }  // namespace
 
-void StrTrimRight(char* buffer, int length) noexcept { TrimRight(buffer, length); }
-void StrTrimRightW(char16_t* buffer, int length) noexcept { TrimRight(buffer, length); }
+void StrTrimRight(char* buffer, int length) noexcept {
+  TrimRight(buffer, length);
+}
+void StrTrimRightW(char16_t* buffer, int length) noexcept {
+  TrimRight(buffer, length);
+}
 
 // ---- locale comparisons ---------------------------------------------------------------------
 
@@ -94,8 +98,12 @@ int WideStrLICompS(const char16_t* a, const char16_t* b, size_t len) {
   return LocaleCompareWide(Bounded(a, len), Bounded(b, len), true);
 }
 
-int WideStrCompS(std::u16string_view a, std::u16string_view b) { return LocaleCompareWide(a, b, false); }
-int WideStrICompS(std::u16string_view a, std::u16string_view b) { return LocaleCompareWide(a, b, true); }
+int WideStrCompS(std::u16string_view a, std::u16string_view b) {
+  return LocaleCompareWide(a, b, false);
+}
+int WideStrICompS(std::u16string_view a, std::u16string_view b) {
+  return LocaleCompareWide(a, b, true);
+}
 
 int AnsiStrCompS(const char* a, const char* b) {
   return LocaleCompareAnsi(a ? a : "", b ? b : "", false);
@@ -105,8 +113,12 @@ int AnsiStrICompS(const char* a, const char* b) {
   return LocaleCompareAnsi(a ? a : "", b ? b : "", true);
 }
 
-int AnsiCompareStrS(std::string_view a, std::string_view b) { return LocaleCompareAnsi(a, b, false); }
-int AnsiCompareTextS(std::string_view a, std::string_view b) { return LocaleCompareAnsi(a, b, true); }
+int AnsiCompareStrS(std::string_view a, std::string_view b) {
+  return LocaleCompareAnsi(a, b, false);
+}
+int AnsiCompareTextS(std::string_view a, std::string_view b) {
+  return LocaleCompareAnsi(a, b, true);
+}
 
 // ---- compression ----------------------------------------------------------------------------
 

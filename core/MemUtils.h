@@ -17,7 +17,9 @@
 
 // ValidateTimeStamp (DateTimeUtils.h) raises EConvertError "'%d.%d' is not a valid timestamp".
 // Validates, then days since 1899-12-30 with the time fraction (subtracted for earlier days).
-inline TDateTime TimeStampToDateTimeValue(const TTimeStamp& ts) { return TimeStampToDateTime(ts); }
+inline TDateTime TimeStampToDateTimeValue(const TTimeStamp& ts) {
+  return TimeStampToDateTime(ts);
+}
 
 // Never raise; false for parts out of range (see TryEncodeDate / TryEncodeTime).
 inline bool TryEncodeDateValue(int year, int month, int day, TDateTime& date) noexcept {
@@ -46,7 +48,9 @@ bool IsClass(const T* obj) {
   return dynamic_cast<const Cls*>(obj) != nullptr;
 }
 
-inline uint32_t ByteSwap32(uint32_t value) noexcept { return __builtin_bswap32(value); }
+inline uint32_t ByteSwap32(uint32_t value) noexcept {
+  return __builtin_bswap32(value);
+}
 
 // ---- buffers and zero-terminated text -------------------------------------------------------
 
@@ -85,15 +89,15 @@ int AnsiCompareTextS(std::string_view a, std::string_view b);
 // ---- compression ----------------------------------------------------------------------------
 
 class EZlibError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 class ECompressionError : public EZlibError {
-public:
+ public:
   using EZlibError::EZlibError;
 };
 class EDecompressionError : public EZlibError {
-public:
+ public:
   using EZlibError::EZlibError;
 };
 

@@ -33,14 +33,20 @@ int32_t LastNumberIn(std::string_view msg) {
 template <typename Ch>
 Ch EscapeOf(Ch c) noexcept {
   switch (c) {
-    case 0: return '0';
-    case '\n': return 'n';
-    case '\r': return 'r';
-    case 26: return 'Z';
+    case 0:
+      return '0';
+    case '\n':
+      return 'n';
+    case '\r':
+      return 'r';
+    case 26:
+      return 'Z';
     case '"':
     case '\'':
-    case '\\': return c;
-    default: return 0;
+    case '\\':
+      return c;
+    default:
+      return 0;
   }
 }
 
@@ -135,9 +141,15 @@ std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset) {
 namespace {
 
 // The name rules of the table-info class, for names this unit has split itself.
-bool IsNameQuote(char c) noexcept { return TMyTableInfo::IsNameQuote(c); }
-bool IsEnclosed(std::string_view value) noexcept { return TMyTableInfo::IsEnclosed(value); }
-bool NeedsQuotes(std::string_view value) noexcept { return TMyTableInfo::NeedsQuotes(value); }
+bool IsNameQuote(char c) noexcept {
+  return TMyTableInfo::IsNameQuote(c);
+}
+bool IsEnclosed(std::string_view value) noexcept {
+  return TMyTableInfo::IsEnclosed(value);
+}
+bool NeedsQuotes(std::string_view value) noexcept {
+  return TMyTableInfo::NeedsQuotes(value);
+}
 
 // Bytes of the character at name[i] as the server reads the name in `cs`.
 size_t NameCharLen(std::string_view name, size_t i, TCharsetKind cs) noexcept {
@@ -248,7 +260,8 @@ std::string UnquoteName(std::string_view name, TCharsetKind charset) {
   return UnquoteSimple(name.substr(0, point)) + "." + UnquoteName(name.substr(point + 1), charset);
 }
 
-void SplitObjectName(std::string_view name, std::string& database, std::string& objName, TCharsetKind charset) {
+void SplitObjectName(std::string_view name, std::string& database, std::string& objName,
+                     TCharsetKind charset) {
   size_t point = FirstPointOutsideQuotes(name, charset);
   if (point == std::string_view::npos) {
     database.clear();
@@ -302,9 +315,13 @@ struct TReleaseBlob {
   void operator()(TBlob* blob) const { blob->Release(); }
 };
 
-std::string QuoteAnsiAsUtf8(std::string_view ansi) { return AnsiToUtf8(QuoteString(ansi, AnsiCharsetKind())); }
+std::string QuoteAnsiAsUtf8(std::string_view ansi) {
+  return AnsiToUtf8(QuoteString(ansi, AnsiCharsetKind()));
+}
 
-std::string QuoteWideAsUtf8(std::u16string_view wide) { return WideToUtf8(QuoteWideString(wide)); }
+std::string QuoteWideAsUtf8(std::u16string_view wide) {
+  return WideToUtf8(QuoteWideString(wide));
+}
 
 // The literal of a blob's content as it is stored: one piece after Defrag. Compressed content is
 // bytes whatever the blob holds.
@@ -360,7 +377,8 @@ std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compres
     return BlobToSQL(static_cast<TBlob*>(value.AsObject()), useUnicode, compress, connCharset, binary);
   if (value.IsByteArray()) {
     const auto& bytes = value.AsBytes();
-    return QuoteBinary(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), connCharset);
+    return QuoteBinary(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                       connCharset);
   }
   if (!useUnicode) return QuoteString(value.AsString(), connCharset);
   if (value.VarType() == varOleStr) return QuoteWideAsUtf8(value.AsWideString());
@@ -395,12 +413,17 @@ bool IsIntegerType(TDataType t) noexcept {
 std::string OwnTypeLiteral(const Variant& value, int serverMajorVersion, bool compress, bool useUnicode,
                            TCharsetKind connCharset) {
   switch (value.VarType()) {
-    case varBoolean: return ValueToSQLText(dtBoolean, value, false, serverMajorVersion, compress, useUnicode, connCharset);
-    case varDate: return ValueToSQLText(dtDateTime, value, false, serverMajorVersion, compress, useUnicode, connCharset);
-    case varUInt64: return UIntToStr(value.AsUInt64());
+    case varBoolean:
+      return ValueToSQLText(dtBoolean, value, false, serverMajorVersion, compress, useUnicode, connCharset);
+    case varDate:
+      return ValueToSQLText(dtDateTime, value, false, serverMajorVersion, compress, useUnicode, connCharset);
+    case varUInt64:
+      return UIntToStr(value.AsUInt64());
     case varSingle:
-    case varDouble: return FloatLiteral(value.AsDouble());
-    default: break;
+    case varDouble:
+      return FloatLiteral(value.AsDouble());
+    default:
+      break;
   }
   if (value.IsNumeric()) return value.AsString();  // integers, currency and packed decimals
   return StringValueToSQL(value, useUnicode, compress, connCharset, value.IsByteArray() || value.IsObject());
@@ -425,7 +448,8 @@ void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value,
     case dtBytes:
     case dtVarBytes:
     case dtExtVarBytes:
-      sb.Append(StringValueToSQL(value, false, compress, connCharset, value.IsObject() || value.IsByteArray()));
+      sb.Append(
+          StringValueToSQL(value, false, compress, connCharset, value.IsObject() || value.IsByteArray()));
       return;
     case dtString:
     case dtMemo:
@@ -438,24 +462,36 @@ void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value,
       return;
     case dtFloat:
     case dtCurrency:
-      sb.Append(value.VarType() == varCurrency ? CurrToStr(value.AsCurrency()) : FloatLiteral(value.AsDouble()));
+      sb.Append(value.VarType() == varCurrency ? CurrToStr(value.AsCurrency())
+                                               : FloatLiteral(value.AsDouble()));
       return;
-    case dtFmtBCD: sb.Append(BcdToStr(value.AsBcd())); return;
-    case dtBCD: sb.Append(CurrToStr(value.AsCurrency())); return;
-    case dtDate: sb.Append("'" + FormatDateTime("yyyy-mm-dd", value.AsDateTime()) + "'"); return;
-    case dtDateTime: sb.Append("'" + FormatDateTime("yyyy-mm-dd hh:nn:ss", value.AsDateTime()) + "'"); return;
-    case dtTime: sb.Append(TimeLiteral(value.AsDateTime())); return;
+    case dtFmtBCD:
+      sb.Append(BcdToStr(value.AsBcd()));
+      return;
+    case dtBCD:
+      sb.Append(CurrToStr(value.AsCurrency()));
+      return;
+    case dtDate:
+      sb.Append("'" + FormatDateTime("yyyy-mm-dd", value.AsDateTime()) + "'");
+      return;
+    case dtDateTime:
+      sb.Append("'" + FormatDateTime("yyyy-mm-dd hh:nn:ss", value.AsDateTime()) + "'");
+      return;
+    case dtTime:
+      sb.Append(TimeLiteral(value.AsDateTime()));
+      return;
     case dtBoolean:
       if (serverMajorVersion < 5)
         sb.Append(value.AsBoolean() ? "1" : "0");
       else
         sb.Append(value.AsBoolean() ? "b'1'" : "b'0'");
       return;
-    default: break;
+    default:
+      break;
   }
   if (IsIntegerType(dataType))
     sb.Append(dataType == dtUInt32 && value.VarType() == varUInt64 ? UIntToStr(value.AsUInt64())
-                                                                    : IntToStr(value.AsInt64()));
+                                                                   : IntToStr(value.AsInt64()));
   else
     sb.Append(OwnTypeLiteral(value, serverMajorVersion, compress, useUnicode, connCharset));
 }
@@ -479,32 +515,54 @@ bool MySQLTypeToDataType(int fieldType, uint32_t length, bool binary, bool& fixe
     case mftTiny:
       dataType = enableBoolean && length == 1 ? dtBoolean : isUnsigned ? dtUInt16 : dtInt8;
       break;
-    case mftShort: dataType = isUnsigned ? dtUInt16 : dtInt16; break;
-    case mftLong: dataType = isUnsigned ? dtUInt32 : dtInt32; break;
-    case mftInt24: dataType = dtInt32; break;
+    case mftShort:
+      dataType = isUnsigned ? dtUInt16 : dtInt16;
+      break;
+    case mftLong:
+      dataType = isUnsigned ? dtUInt32 : dtInt32;
+      break;
+    case mftInt24:
+      dataType = dtInt32;
+      break;
     case mftLongLong:
-    case mftBit: dataType = dtInt64; break;
+    case mftBit:
+      dataType = dtInt64;
+      break;
     case mftFloat:
-    case mftDouble: dataType = dtFloat; break;
+    case mftDouble:
+      dataType = dtFloat;
+      break;
     case mftNull:
     case mftVarChar:
     case mftVarString:
     case mftEnum:
-    case mftSet: dataType = dtString; break;
+    case mftSet:
+      dataType = dtString;
+      break;
     case mftString:
       dataType = dtString;
       fixed = true;
       break;
     case mftTimestamp:
-    case mftDateTime: dataType = dtDateTime; break;
-    case mftDate: dataType = dtDate; break;
-    case mftTime: dataType = dtTime; break;
-    case mftYear: dataType = dtUInt16; break;
+    case mftDateTime:
+      dataType = dtDateTime;
+      break;
+    case mftDate:
+      dataType = dtDate;
+      break;
+    case mftTime:
+      dataType = dtTime;
+      break;
+    case mftYear:
+      dataType = dtUInt16;
+      break;
     case mftTinyBlob:
     case mftMediumBlob:
     case mftLongBlob:
     case mftBlob:
-    case mftGeometry: dataType = binary ? dtBlob : dtMemo; break;
+    case mftGeometry:
+      dataType = binary ? dtBlob : dtMemo;
+      break;
     default:
       DA_ASSERT_MSG(false, "Unknown MySQL datatype (" + IntToStr(fieldType) + ")");
       return false;

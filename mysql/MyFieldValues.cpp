@@ -28,7 +28,8 @@ constexpr size_t MaxFloatTextInMessage = 36;
 }
 
 [[noreturn]] void RaiseNotFloat(std::string_view text) {
-  throw EConvertError(Format("'%s' is not a valid floating point value", {text.substr(0, MaxFloatTextInMessage)}));
+  throw EConvertError(
+      Format("'%s' is not a valid floating point value", {text.substr(0, MaxFloatTextInMessage)}));
 }
 
 [[noreturn]] void RaiseNotDate(std::string_view text) {
@@ -53,12 +54,28 @@ void IntegerRange(const TMySQLFieldDesc& f, int64_t& lo, uint64_t& hi) {
       lo = f.Size == 1 ? INT8_MIN : INT16_MIN;
       hi = f.Size == 1 ? INT8_MAX : INT16_MAX;
       return;
-    case dtInt16: lo = INT16_MIN; hi = INT16_MAX; return;
-    case dtUInt16: lo = 0; hi = UINT16_MAX; return;
-    case dtInt32: lo = INT32_MIN; hi = INT32_MAX; return;
-    case dtUInt32: lo = 0; hi = UINT32_MAX; return;
-    case dtInt64: lo = INT64_MIN; hi = INT64_MAX; return;
-    default: DA_ASSERT_MSG(false, "Not an integer field: " + f.Name);
+    case dtInt16:
+      lo = INT16_MIN;
+      hi = INT16_MAX;
+      return;
+    case dtUInt16:
+      lo = 0;
+      hi = UINT16_MAX;
+      return;
+    case dtInt32:
+      lo = INT32_MIN;
+      hi = INT32_MAX;
+      return;
+    case dtUInt32:
+      lo = 0;
+      hi = UINT32_MAX;
+      return;
+    case dtInt64:
+      lo = INT64_MIN;
+      hi = INT64_MAX;
+      return;
+    default:
+      DA_ASSERT_MSG(false, "Not an integer field: " + f.Name);
   }
 }
 
@@ -76,11 +93,20 @@ void StoreInteger(const TMySQLFieldDesc& f, uint8_t* slot, bool negative, uint64
   if (negative ? magnitude > lowest : magnitude > hi) RaiseOutOfRange(SignedText(negative, magnitude), f);
   const int64_t value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
   switch (f.Size) {
-    case 1: Marshal::WriteByte(slot, 0, static_cast<uint8_t>(value)); break;
-    case 2: Marshal::WriteInt16(slot, static_cast<int16_t>(value)); break;
-    case 4: Marshal::WriteInt32(slot, 0, static_cast<int32_t>(value)); break;
-    case 8: Marshal::WriteInt64(slot, value); break;
-    default: DA_ASSERT_MSG(false, Format("Invalid size %d of integer field %s", {int(f.Size), f.Name}));
+    case 1:
+      Marshal::WriteByte(slot, 0, static_cast<uint8_t>(value));
+      break;
+    case 2:
+      Marshal::WriteInt16(slot, static_cast<int16_t>(value));
+      break;
+    case 4:
+      Marshal::WriteInt32(slot, 0, static_cast<int32_t>(value));
+      break;
+    case 8:
+      Marshal::WriteInt64(slot, value);
+      break;
+    default:
+      DA_ASSERT_MSG(false, Format("Invalid size %d of integer field %s", {int(f.Size), f.Name}));
   }
 }
 
@@ -93,16 +119,26 @@ uint64_t BitValue(const uint8_t* bytes, size_t len) {
 }
 
 // A little-endian integer of the binary protocol, by column type.
-void BinaryInteger(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, bool& negative, uint64_t& magnitude) {
+void BinaryInteger(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, bool& negative,
+                   uint64_t& magnitude) {
   size_t size;
   switch (f.MySQLType) {
-    case mftTiny: size = 1; break;
+    case mftTiny:
+      size = 1;
+      break;
     case mftShort:
-    case mftYear: size = 2; break;
+    case mftYear:
+      size = 2;
+      break;
     case mftLong:
-    case mftInt24: size = 4; break;
-    case mftLongLong: size = 8; break;
-    default: DA_ASSERT_MSG(false, Format("Column type %d of field %s is no integer", {int(f.MySQLType), f.Name}));
+    case mftInt24:
+      size = 4;
+      break;
+    case mftLongLong:
+      size = 8;
+      break;
+    default:
+      DA_ASSERT_MSG(false, Format("Column type %d of field %s is no integer", {int(f.MySQLType), f.Name}));
   }
   if (len != size) RaiseMySqlClientError(CR_MALFORMED_PACKET);
   uint64_t raw = 0;
@@ -131,7 +167,9 @@ int DigitsAt(std::string_view text, size_t pos, size_t count) {
   return v;
 }
 
-int TwoDigitYear(int yy) { return yy >= 70 ? 1900 + yy : 2000 + yy; }
+int TwoDigitYear(int yy) {
+  return yy >= 70 ? 1900 + yy : 2000 + yy;
+}
 
 bool EncodeParts(int y, int mo, int d, int h, int mi, int s, TDateTime& value) {
   return TryEncodeDateTime(y, mo, d, h, mi, s, 0, value);
@@ -141,8 +179,13 @@ bool EncodeParts(int y, int mo, int d, int h, int mi, int s, TDateTime& value) {
 bool CompactTimestamp(const TMySQLFieldDesc& f, std::string_view t, TDateTime& value) {
   int y, mo = 1, d = 1, h = 0, mi = 0, s = 0;
   switch (f.Length) {
-    case 2: y = TwoDigitYear(DigitsAt(t, 0, 2)); break;
-    case 4: y = TwoDigitYear(DigitsAt(t, 0, 2)); mo = DigitsAt(t, 2, 2); break;
+    case 2:
+      y = TwoDigitYear(DigitsAt(t, 0, 2));
+      break;
+    case 4:
+      y = TwoDigitYear(DigitsAt(t, 0, 2));
+      mo = DigitsAt(t, 2, 2);
+      break;
     case 6:
     case 10:
     case 12:
@@ -202,7 +245,8 @@ void NoteTimestamp(const TMySQLFieldDesc& f, TDateTime value) {
 }
 
 // Stores a temporal value, or an invalid one as the zero date; true when it reads as NULL.
-bool StoreDate(const TMySQLFieldDesc& f, uint8_t* slot, bool valid, TDateTime value, const TMyConvertContext& cx) {
+bool StoreDate(const TMySQLFieldDesc& f, uint8_t* slot, bool valid, TDateTime value,
+               const TMyConvertContext& cx) {
   if (!valid) {
     if (cx.NullForZeroDate) return true;
     value = MySQLZeroDate;
@@ -221,8 +265,8 @@ bool BinaryToDateTime(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, TD
   }
   const int y = static_cast<int>(t.Year), mo = static_cast<int>(t.Month), d = static_cast<int>(t.Day);
   if (f.DataType == dtDate) return TryEncodeDate(y, mo, d, value);
-  return EncodeParts(y, mo, d, static_cast<int>(t.Hour), static_cast<int>(t.Minute), static_cast<int>(t.Second),
-                     value);
+  return EncodeParts(y, mo, d, static_cast<int>(t.Hour), static_cast<int>(t.Minute),
+                     static_cast<int>(t.Second), value);
 }
 
 // ---- text -------------------------------------------------------------------------------------
@@ -246,7 +290,8 @@ void StoreInlineText(const TMySQLFieldDesc& f, uint8_t* slot, std::string_view t
 
 void StoreWideInline(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, size_t len, bool utf8) {
   const size_t room = f.Size / 2 - 1;
-  std::u16string wide = utf8 ? DecodeMyUtf8(std::string_view(text, len)) : AnsiToWide(std::string_view(text, len));
+  std::u16string wide =
+      utf8 ? DecodeMyUtf8(std::string_view(text, len)) : AnsiToWide(std::string_view(text, len));
   const size_t n = WideCutLength(wide, room);
   std::memcpy(slot, wide.data(), n * 2);
   Marshal::WriteInt16(slot, static_cast<ptrdiff_t>(2 * n), 0);
@@ -263,7 +308,8 @@ void StoreBytes(const TMySQLFieldDesc& f, uint8_t* slot, const uint8_t* bytes, s
   StoreVarBytes(slot, {bytes, len});
 }
 
-void StoreBlob(const TMySQLFieldDesc& f, uint8_t* slot, const char* data, size_t len, const TMyConvertContext& cx) {
+void StoreBlob(const TMySQLFieldDesc& f, uint8_t* slot, const char* data, size_t len,
+               const TMyConvertContext& cx) {
   TBlob* blob = NewMyFieldBlob(f, cx);
   Marshal::WriteIntPtr(slot, blob->GetHandle());  // the record owns it from here, failing or not
   if (len > UINT32_MAX - 1) throw EConvertError(Format("Value of field %s is too large", {f.Name}));
@@ -282,9 +328,15 @@ bool StoreBytesValue(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, 
                      const TMyConvertContext& cx) {
   std::string scratch;
   switch (f.DataType) {
-    case dtString: StoreInlineText(f, slot, AnsiText(text, len, cx, scratch)); return true;
-    case dtExtString: Marshal::WriteIntPtr(slot, NewHeapText(*cx.Heap, AnsiText(text, len, cx, scratch))); return true;
-    case dtWideString: StoreWideInline(f, slot, text, len, cx.UseUnicode); return true;
+    case dtString:
+      StoreInlineText(f, slot, AnsiText(text, len, cx, scratch));
+      return true;
+    case dtExtString:
+      Marshal::WriteIntPtr(slot, NewHeapText(*cx.Heap, AnsiText(text, len, cx, scratch)));
+      return true;
+    case dtWideString:
+      StoreWideInline(f, slot, text, len, cx.UseUnicode);
+      return true;
     case dtExtWideString: {
       const std::u16string wide =
           cx.UseUnicode ? DecodeMyUtf8(std::string_view(text, len)) : AnsiToWide(std::string_view(text, len));
@@ -313,10 +365,15 @@ bool StoreBytesValue(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, 
     }
     case dtBlob:
     case dtMemo:
-    case dtWideMemo: StoreBlob(f, slot, text, len, cx); return true;
+    case dtWideMemo:
+      StoreBlob(f, slot, text, len, cx);
+      return true;
     case dtVarBytes:
-    case dtExtVarBytes: StoreBytes(f, slot, reinterpret_cast<const uint8_t*>(text), len, cx); return true;
-    default: return false;
+    case dtExtVarBytes:
+      StoreBytes(f, slot, reinterpret_cast<const uint8_t*>(text), len, cx);
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -376,7 +433,8 @@ std::string BinaryAsText(const TMySQLFieldDesc& f, const uint8_t* p, size_t len)
         s += "." + Format("%.6d", {int(t.SecondPart)}).substr(0, f.Decimals);
       return s;
     }
-    default: return std::string(reinterpret_cast<const char*>(p), len);
+    default:
+      return std::string(reinterpret_cast<const char*>(p), len);
   }
 }
 
@@ -443,9 +501,13 @@ bool MyTextToDateTime(const TMySQLFieldDesc& f, std::string_view text, TDateTime
       if (f.Length >= 19 && f.Length <= 26) RaiseNotDate(text);
       return CompactTimestamp(f, text, value);
     case mftDate:
-    case mftNewDate: return DashedDateTime(text, false, value);
-    case mftTime: value = TextToTime(f, text); return true;
-    default: return DashedDateTime(text, true, value);
+    case mftNewDate:
+      return DashedDateTime(text, false, value);
+    case mftTime:
+      value = TextToTime(f, text);
+      return true;
+    default:
+      return DashedDateTime(text, true, value);
   }
 }
 
@@ -531,7 +593,8 @@ bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, ui
     return StoreDate(f, slot, valid, value, cx);
   }
   if (!StoreBytesValue(f, slot, text, len, cx))
-    DA_ASSERT_MSG(false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
+    DA_ASSERT_MSG(
+        false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
   return false;
 }
 
@@ -576,7 +639,8 @@ bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t l
     return false;
   }
   if (!StoreBytesValue(f, slot, bytes, len, cx))
-    DA_ASSERT_MSG(false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
+    DA_ASSERT_MSG(
+        false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
   return false;
 }
 
@@ -590,12 +654,18 @@ void SetMyFieldSize(TMySQLFieldDesc& desc, uint16_t length, uint16_t scale) {
     case dtInt8:
     case dtInt16:
     case dtUInt16:
-    case dtBoolean: desc.Size = 2; break;
+    case dtBoolean:
+      desc.Size = 2;
+      break;
     case dtInt32:
-    case dtUInt32: desc.Size = 4; break;
+    case dtUInt32:
+      desc.Size = 4;
+      break;
     case dtBlob:
     case dtMemo:
-    case dtWideMemo: desc.Size = RefFieldSize; break;
+    case dtWideMemo:
+      desc.Size = RefFieldSize;
+      break;
     case dtFloat:
     case dtBCD:
       desc.Size = 8;
@@ -608,7 +678,9 @@ void SetMyFieldSize(TMySQLFieldDesc& desc, uint16_t length, uint16_t scale) {
       desc.Size = 8;
       desc.Length = length;
       break;
-    case dtInt64: desc.Size = 8; break;
+    case dtInt64:
+      desc.Size = 8;
+      break;
     case dtExtString:
     case dtExtWideString:
       desc.Size = RefFieldSize;

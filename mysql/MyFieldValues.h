@@ -32,17 +32,17 @@ class TMySQLFieldDesc : public TCRFieldDesc {
 
 // What a conversion needs besides the field and the value.
 struct TMyConvertContext {
-  TStringHeap* Heap = nullptr;  // receives dtExtString, dtExtWideString and dtExtVarBytes values
-  bool UseUnicode = false;      // text arrives in UTF-8
-  bool NullForZeroDate = true;  // an invalid date reads as NULL, else as MySQLZeroDate
-  uint8_t CompressBlobMode = 0; // TCompressBlobMode of the command
+  TStringHeap* Heap = nullptr;   // receives dtExtString, dtExtWideString and dtExtVarBytes values
+  bool UseUnicode = false;       // text arrives in UTF-8
+  bool NullForZeroDate = true;   // an invalid date reads as NULL, else as MySQLZeroDate
+  uint8_t CompressBlobMode = 0;  // TCompressBlobMode of the command
 };
 
 // Stores the non-NULL text-protocol value (len bytes at text) of field f into its slot of the
 // record rec. Returns true when the value reads as NULL instead (an invalid date with
-// NullForZeroDate; the slot is left as it was). Blob slots receive a new blob, heap slots a new heap block; the slot must not
-// hold one already. Errors: EConvertError (numbers, dates, ranges, UTF-8); EDatabaseError "Wrong
-// time format. Field %s, value %s"; EAssertionFailed for a data type the record set never makes.
+// NullForZeroDate; the slot is left as it was). Blob slots receive a new blob, heap slots a new heap block;
+// the slot must not hold one already. Errors: EConvertError (numbers, dates, ranges, UTF-8); EDatabaseError
+// "Wrong time format. Field %s, value %s"; EAssertionFailed for a data type the record set never makes.
 bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
                       const TMyConvertContext& cx);
 

@@ -9,35 +9,60 @@ const TLexemList& MySymbolList() {
 }
 
 const TLexemList& MyKeywordList() {
-  static const TLexemList list{
-      {"AND", lxAND},           {"AS", lxAS},
-      {"BY", lxBY},             {"CHARSET", lxCHARSET},
-      {"COLUMNS", lxCOLUMNS},   {"CREATE", lxCREATE},
-      {"CROSS", lxCROSS},       {"DELETE", lxDELETE},
-      {"DELIMITER", lxDELIMITER}, {"DESC", lxDESC},
-      {"DESCRIBE", lxDESCRIBE}, {"EXPLAIN", lxEXPLAIN},
-      {"FOR", lxFOR},           {"FORCE", lxFORCE},
-      {"FROM", lxFROM},         {"FUNCTION", lxFUNCTION},
-      {"GROUP", lxGROUP},       {"HAVING", lxHAVING},
-      {"IGNORE", lxIGNORE},     {"INNER", lxINNER},
-      {"INSERT", lxINSERT},     {"INTO", lxINTO},
-      {"IS", lxIS},             {"JOIN", lxJOIN},
-      {"LEFT", lxLEFT},         {"LIMIT", lxLIMIT},
-      {"LOCK", lxLOCK},         {"NATURAL", lxNATURAL},
-      {"OR", lxOR},             {"ORDER", lxORDER},
-      {"PRIVILEGES", lxPRIVILEGES}, {"PROCEDURE", lxPROCEDURE},
-      {"REPLACE", lxREPLACE},   {"RIGHT", lxRIGHT},
-      {"SELECT", lxSELECT},     {"SHOW", lxSHOW},
-      {"SLAVE", lxSLAVE},       {"STATUS", lxSTATUS},
-      {"STRAIGHT_JOIN", lxSTRAIGHT_JOIN}, {"TRIGGER", lxTRIGGER},
-      {"UPDATE", lxUPDATE},     {"USE", lxUSE},
-      {"WHERE", lxWHERE},       {"HANDLER", lxHANDLER}};
+  static const TLexemList list{{"AND", lxAND},
+                               {"AS", lxAS},
+                               {"BY", lxBY},
+                               {"CHARSET", lxCHARSET},
+                               {"COLUMNS", lxCOLUMNS},
+                               {"CREATE", lxCREATE},
+                               {"CROSS", lxCROSS},
+                               {"DELETE", lxDELETE},
+                               {"DELIMITER", lxDELIMITER},
+                               {"DESC", lxDESC},
+                               {"DESCRIBE", lxDESCRIBE},
+                               {"EXPLAIN", lxEXPLAIN},
+                               {"FOR", lxFOR},
+                               {"FORCE", lxFORCE},
+                               {"FROM", lxFROM},
+                               {"FUNCTION", lxFUNCTION},
+                               {"GROUP", lxGROUP},
+                               {"HAVING", lxHAVING},
+                               {"IGNORE", lxIGNORE},
+                               {"INNER", lxINNER},
+                               {"INSERT", lxINSERT},
+                               {"INTO", lxINTO},
+                               {"IS", lxIS},
+                               {"JOIN", lxJOIN},
+                               {"LEFT", lxLEFT},
+                               {"LIMIT", lxLIMIT},
+                               {"LOCK", lxLOCK},
+                               {"NATURAL", lxNATURAL},
+                               {"OR", lxOR},
+                               {"ORDER", lxORDER},
+                               {"PRIVILEGES", lxPRIVILEGES},
+                               {"PROCEDURE", lxPROCEDURE},
+                               {"REPLACE", lxREPLACE},
+                               {"RIGHT", lxRIGHT},
+                               {"SELECT", lxSELECT},
+                               {"SHOW", lxSHOW},
+                               {"SLAVE", lxSLAVE},
+                               {"STATUS", lxSTATUS},
+                               {"STRAIGHT_JOIN", lxSTRAIGHT_JOIN},
+                               {"TRIGGER", lxTRIGGER},
+                               {"UPDATE", lxUPDATE},
+                               {"USE", lxUSE},
+                               {"WHERE", lxWHERE},
+                               {"HANDLER", lxHANDLER}};
   return list;
 }
 
-TMyParser::TMyParser(std::string text, TCharsetKind charset) : TParser(std::move(text), charset) { SetUp(); }
+TMyParser::TMyParser(std::string text, TCharsetKind charset) : TParser(std::move(text), charset) {
+  SetUp();
+}
 
-TMyParser::TMyParser(TStream& stream, TCharsetKind charset) : TParser(stream, charset) { SetUp(); }
+TMyParser::TMyParser(TStream& stream, TCharsetKind charset) : TParser(stream, charset) {
+  SetUp();
+}
 
 void TMyParser::SetUp() {
   SetLists(MySymbolList(), MyKeywordList());
@@ -46,11 +71,17 @@ void TMyParser::SetUp() {
   SetClauseCodes({lxWHERE, lxGROUP, lxHAVING, lxORDER, lxLIMIT, lxPROCEDURE, lxFOR, lxLOCK});
 }
 
-bool TMyParser::IsAlpha(char c) const { return c == '$' || TParser::IsAlpha(c); }
+bool TMyParser::IsAlpha(char c) const {
+  return c == '$' || TParser::IsAlpha(c);
+}
 
-bool TMyParser::IsStringQuote(char c) const { return c == '\'' || c == '"'; }
+bool TMyParser::IsStringQuote(char c) const {
+  return c == '\'' || c == '"';
+}
 
-bool TMyParser::IsIdentQuote(char c) const { return c == '`'; }
+bool TMyParser::IsIdentQuote(char c) const {
+  return c == '`';
+}
 
 bool TMyParser::IsInlineComment(int64_t pos) {
   char c = CharAt(pos);

@@ -23,7 +23,8 @@ constexpr uint32_t AUTO_INCREMENT_FLAG = 512;
 constexpr uint32_t PART_KEY_FLAG = 16384;
 
 bool IsBlobColumn(uint8_t type) {
-  return type == mftTinyBlob || type == mftMediumBlob || type == mftLongBlob || type == mftBlob || type == mftGeometry;
+  return type == mftTinyBlob || type == mftMediumBlob || type == mftLongBlob || type == mftBlob ||
+         type == mftGeometry;
 }
 
 std::string Upper(std::string text) {
@@ -413,31 +414,57 @@ void TMySQLRecordset::InternalClose() {
 
 bool TMySQLRecordset::SetProp(int prop, const Variant& value) {
   switch (prop) {
-    case prFieldsAsString: FFieldsAsString = value.AsBoolean(); return true;
-    case prNullForZeroDate: FNullForZeroDate = value.AsBoolean(); return true;
-    case prProcedureCall: GetMyCommand()->ProcedureCall = value.AsBoolean(); return true;
-    case prEnableBoolean: FEnableBoolean = value.AsBoolean(); return true;
-    case prCreateConnection: FCreateConnection = value.AsBoolean(); return true;
-    case prCommandTimeout: GetMyCommand()->CommandTimeout = value.AsInteger(); return true;
-    case prOpenNext: GetMyCommand()->OpenNext = value.AsBoolean(); return true;
-    case prHandlerMode: FHandlerMode = value.AsBoolean(); return true;
-    default: return TCRRecordSet::SetProp(prop, value);
+    case prFieldsAsString:
+      FFieldsAsString = value.AsBoolean();
+      return true;
+    case prNullForZeroDate:
+      FNullForZeroDate = value.AsBoolean();
+      return true;
+    case prProcedureCall:
+      GetMyCommand()->ProcedureCall = value.AsBoolean();
+      return true;
+    case prEnableBoolean:
+      FEnableBoolean = value.AsBoolean();
+      return true;
+    case prCreateConnection:
+      FCreateConnection = value.AsBoolean();
+      return true;
+    case prCommandTimeout:
+      GetMyCommand()->CommandTimeout = value.AsInteger();
+      return true;
+    case prOpenNext:
+      GetMyCommand()->OpenNext = value.AsBoolean();
+      return true;
+    case prHandlerMode:
+      FHandlerMode = value.AsBoolean();
+      return true;
+    default:
+      return TCRRecordSet::SetProp(prop, value);
   }
 }
 
 bool TMySQLRecordset::GetProp(int prop, Variant& value) {
   switch (prop) {
-    case prOpenNext: value = GetMyCommand()->OpenNext; return true;
-    case prHasMoreResults: value = FResultState == rsMoreResults; return true;
-    default: return TCRRecordSet::GetProp(prop, value);
+    case prOpenNext:
+      value = GetMyCommand()->OpenNext;
+      return true;
+    case prHasMoreResults:
+      value = FResultState == rsMoreResults;
+      return true;
+    default:
+      return TCRRecordSet::GetProp(prop, value);
   }
 }
 
 // ---- fields -----------------------------------------------------------------------------------
 
-TFieldDescClass TMySQLRecordset::GetFieldDescType() const { return &CreateFieldDescOf<TMySQLFieldDesc>; }
+TFieldDescClass TMySQLRecordset::GetFieldDescType() const {
+  return &CreateFieldDescOf<TMySQLFieldDesc>;
+}
 
-const TCRTableInfoClass& TMySQLRecordset::GetTableInfoClass() const { return TMyTableInfo::Class(); }
+const TCRTableInfoClass& TMySQLRecordset::GetTableInfoClass() const {
+  return TMyTableInfo::Class();
+}
 
 void TMySQLRecordset::CreateComplexField(void* recBuf, int index, bool withBlobs) {
   const auto* f = dynamic_cast<const TMySQLFieldDesc*>(Fields()[index]);
@@ -538,8 +565,8 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
     MySQLTypeToDataType(column.Type, column.Length, binary, fixed, dataType, FNumericType, FUseUnicode,
                         FEnableBoolean, (column.Flags & UNSIGNED_FLAG) != 0);
   size = column.Length;
-  if (FUseUnicode &&
-      (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString || dataType == dtWideMemo)) {
+  if (FUseUnicode && (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString ||
+                      dataType == dtWideMemo)) {
     // UTF-8 lengths are bytes, three to a character; some computed columns keep theirs.
     if (shape.IsShow)
       size += 2;
@@ -565,7 +592,8 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
   if (dataType == dtVarBytes && (outOfLine || size >= UINT16_MAX - 2)) dataType = dtExtVarBytes;
 }
 
-void TMySQLRecordset::AdjustShowLength(const std::string& name, const TMyStatementShape& shape, uint32_t& size) const {
+void TMySQLRecordset::AdjustShowLength(const std::string& name, const TMyStatementShape& shape,
+                                       uint32_t& size) const {
   const std::string lower = Lower(name);
   if (shape.IsShow) {
     if (shape.ShowPrivileges && (lower == "privilege" || lower == "context") && size < 30) size = 40;
@@ -576,8 +604,8 @@ void TMySQLRecordset::AdjustShowLength(const std::string& name, const TMyStateme
   if (shape.IsExplain && lower == "type") size = 65535;
 }
 
-void TMySQLRecordset::FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldRecord& column, TDataType dataType,
-                                    uint32_t size, bool fixed) {
+void TMySQLRecordset::FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldRecord& column,
+                                    TDataType dataType, uint32_t size, bool fixed) {
   desc.Name = column.Name;
   const bool aliased = Upper(column.OrgTable) != Upper(column.Table);
   desc.ActualName = aliased ? column.Name : column.OrgName;

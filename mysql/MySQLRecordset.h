@@ -108,7 +108,9 @@ class TMySQLRecordset : public TCRRecordSet {
   // The open statement is a single SELECT whose auxiliary connection may be killed on close.
   bool GetKillOnClose() const noexcept { return FKillOnClose; }
   // The auxiliary connection in use; nil when the record set reads on the main one.
-  TMySQLConnection* GetFetchConnection() const noexcept { return FSavedConnection ? CurrentConnection() : nullptr; }
+  TMySQLConnection* GetFetchConnection() const noexcept {
+    return FSavedConnection ? CurrentConnection() : nullptr;
+  }
 
  protected:
   void CreateCommand() override;
@@ -139,8 +141,8 @@ class TMySQLRecordset : public TCRRecordSet {
   void GetFieldType(const TMySqlFieldRecord& column, const TMyStatementShape& shape, TDataType& dataType,
                     uint32_t& size, bool& fixed) const;
   void AdjustShowLength(const std::string& name, const TMyStatementShape& shape, uint32_t& size) const;
-  void FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldRecord& column, TDataType dataType, uint32_t size,
-                     bool fixed);
+  void FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldRecord& column, TDataType dataType,
+                     uint32_t size, bool fixed);
   TCRTableInfo* TableInfoOfColumn(const TMySqlFieldRecord& column, bool aliased);
   void ParseTables(const TMyStatementShape& shape);
   // The "Type" column of SHOW COLUMNS and DESC holds long type texts.
@@ -173,7 +175,7 @@ class TMySQLRecordset : public TCRRecordSet {
   uint8_t FStmtFetchState = 0;  // prepared fetch: 0 not started, 1 fetching, 2 done
   TMyResultState FResultState = rsUnknown;
   PMYSQL_RES FNextResult = nullptr;
-  int64_t FNextRowsAffected = -2;  // -2: not known yet
-  std::vector<TMySqlBind> FColumns;                 // the current row's columns, for APIs that describe them here
+  int64_t FNextRowsAffected = -2;    // -2: not known yet
+  std::vector<TMySqlBind> FColumns;  // the current row's columns, for APIs that describe them here
   std::vector<const TMySQLFieldDesc*> FFetchFields;  // by FieldNo - 1; nil for fields without a column
 };

@@ -11,9 +11,13 @@
 
 namespace {
 
-bool IsBlobType(TDataType t) { return t == dtBlob || t == dtMemo || t == dtWideMemo; }
+bool IsBlobType(TDataType t) {
+  return t == dtBlob || t == dtMemo || t == dtWideMemo;
+}
 
-bool IsHeapType(TDataType t) { return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes; }
+bool IsHeapType(TDataType t) {
+  return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes;
+}
 
 }  // namespace
 
@@ -23,7 +27,8 @@ void TMySQLRecordset::InitFields() {
   for (int i = 0; i < FFields.Count(); ++i) {
     auto* f = dynamic_cast<TMySQLFieldDesc*>(FFields[i]);
     // Calculated and lookup fields, and attributes, are not columns of the result: NULL here.
-    if (f != nullptr && f->FieldDescKind == fdkData && !f->HasParent()) FFetchFields[static_cast<size_t>(i)] = f;
+    if (f != nullptr && f->FieldDescKind == fdkData && !f->HasParent())
+      FFetchFields[static_cast<size_t>(i)] = f;
   }
 }
 
@@ -80,7 +85,8 @@ bool TMySQLRecordset::Fetch() {
   }
   ReorderItems(first);
   try {
-    if (rows > 0 && cmd->ProcedureCall && GetRecordCount() == 1 && cmd->GetParamCount() > 0) AssignOutParams();
+    if (rows > 0 && cmd->ProcedureCall && GetRecordCount() == 1 && cmd->GetParamCount() > 0)
+      AssignOutParams();
   } catch (...) {
     DoAfterFetch();
     throw;
@@ -130,8 +136,8 @@ int TMySQLRecordset::FetchBlock(PItemHeader& first) {
   return rows;
 }
 
-void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx, std::span<const TMySqlBind> columns,
-                               const uint8_t* base, bool binary) {
+void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx,
+                               std::span<const TMySqlBind> columns, const uint8_t* base, bool binary) {
   PItemHeader item = AddItem();
   auto* rec = static_cast<uint8_t*>(TBlockManager::GetRecordPtr(item));
   // A failure part-way must find every reference slot either filled or nil.
@@ -147,12 +153,15 @@ void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx, 
         const TMySqlBind& column = columns[index];
         isNull = column.IsNull != 0;
         if (isNull) {
-          if (IsBlobType(f->DataType)) Marshal::WriteIntPtr(rec, f->Offset, NewMyFieldBlob(*f, cx)->GetHandle());
+          if (IsBlobType(f->DataType))
+            Marshal::WriteIntPtr(rec, f->Offset, NewMyFieldBlob(*f, cx)->GetHandle());
           if (IsHeapType(f->DataType)) Marshal::WriteIntPtr(rec, f->Offset, nullptr);
         } else {
-          const uint8_t* value = base != nullptr ? base + column.Position : reinterpret_cast<const uint8_t*>(column.Position);
-          isNull = binary ? StoreMyBinaryValue(*f, value, column.Length, rec, cx)
-                          : StoreMyTextValue(*f, reinterpret_cast<const char*>(value), column.Length, rec, cx);
+          const uint8_t* value =
+              base != nullptr ? base + column.Position : reinterpret_cast<const uint8_t*>(column.Position);
+          isNull = binary
+                       ? StoreMyBinaryValue(*f, value, column.Length, rec, cx)
+                       : StoreMyTextValue(*f, reinterpret_cast<const char*>(value), column.Length, rec, cx);
         }
       }
       nulls[i] = isNull ? 1 : 0;
@@ -186,7 +195,8 @@ void TMySQLRecordset::AssignOutParams() {
       target->Assign(GetBlob(field->FieldNo, rec));
     } else if (field->DataType == dtExtString) {
       target->Clear();
-      if (!GetNull(field->FieldNo, rec)) target->SetAsString(GetFieldAsVariant(field->FieldNo, rec).AsString());
+      if (!GetNull(field->FieldNo, rec))
+        target->SetAsString(GetFieldAsVariant(field->FieldNo, rec).AsString());
     } else {
       throw EDatabaseError(MessageText(SDataTypeNotSupported));
     }

@@ -24,63 +24,150 @@ void TMySQLAPI::NotSupported(const char* call) {
 
 // ---- client-library calls: none in the base class ------------------------------------------------
 
-uint32_t TMySQLAPI::mysql_num_fields(PMYSQL_RES) { NotSupported("mysql_num_fields"); }
-PMYSQL_FIELD TMySQLAPI::mysql_fetch_field_direct(PMYSQL_RES, uint32_t) { NotSupported("mysql_fetch_field_direct"); }
-uint32_t TMySQLAPI::mysql_field_count(PMYSQL_CON) { NotSupported("mysql_field_count"); }
-uint64_t TMySQLAPI::mysql_affected_rows(PMYSQL_CON) { NotSupported("mysql_affected_rows"); }
-uint64_t TMySQLAPI::mysql_insert_id(PMYSQL_CON) { NotSupported("mysql_insert_id"); }
-uint32_t TMySQLAPI::mysql_errno(PMYSQL_CON) { NotSupported("mysql_errno"); }
-std::string TMySQLAPI::mysql_error(PMYSQL_CON) { NotSupported("mysql_error"); }
-std::string TMySQLAPI::mysql_info(PMYSQL_CON) { NotSupported("mysql_info"); }
-uint32_t TMySQLAPI::mysql_thread_id(PMYSQL_CON) { NotSupported("mysql_thread_id"); }
-std::string TMySQLAPI::mysql_character_set_name(PMYSQL_CON) { NotSupported("mysql_character_set_name"); }
-PMYSQL_CON TMySQLAPI::mysql_init(PMYSQL_CON) { NotSupported("mysql_init"); }
+uint32_t TMySQLAPI::mysql_num_fields(PMYSQL_RES) {
+  NotSupported("mysql_num_fields");
+}
+PMYSQL_FIELD TMySQLAPI::mysql_fetch_field_direct(PMYSQL_RES, uint32_t) {
+  NotSupported("mysql_fetch_field_direct");
+}
+uint32_t TMySQLAPI::mysql_field_count(PMYSQL_CON) {
+  NotSupported("mysql_field_count");
+}
+uint64_t TMySQLAPI::mysql_affected_rows(PMYSQL_CON) {
+  NotSupported("mysql_affected_rows");
+}
+uint64_t TMySQLAPI::mysql_insert_id(PMYSQL_CON) {
+  NotSupported("mysql_insert_id");
+}
+uint32_t TMySQLAPI::mysql_errno(PMYSQL_CON) {
+  NotSupported("mysql_errno");
+}
+std::string TMySQLAPI::mysql_error(PMYSQL_CON) {
+  NotSupported("mysql_error");
+}
+std::string TMySQLAPI::mysql_info(PMYSQL_CON) {
+  NotSupported("mysql_info");
+}
+uint32_t TMySQLAPI::mysql_thread_id(PMYSQL_CON) {
+  NotSupported("mysql_thread_id");
+}
+std::string TMySQLAPI::mysql_character_set_name(PMYSQL_CON) {
+  NotSupported("mysql_character_set_name");
+}
+PMYSQL_CON TMySQLAPI::mysql_init(PMYSQL_CON) {
+  NotSupported("mysql_init");
+}
 int TMySQLAPI::mysql_ssl_set(PMYSQL_CON, const std::string&, const std::string&, const std::string&,
                              const std::string&, const std::string&) {
   NotSupported("mysql_ssl_set");
 }
-PMYSQL_CON TMySQLAPI::mysql_real_connect(PMYSQL_CON, const std::string&, const std::string&, const std::string&,
-                                         const std::string&, uint32_t, const std::string&, uint32_t) {
+PMYSQL_CON TMySQLAPI::mysql_real_connect(PMYSQL_CON, const std::string&, const std::string&,
+                                         const std::string&, const std::string&, uint32_t, const std::string&,
+                                         uint32_t) {
   NotSupported("mysql_real_connect");
 }
-void TMySQLAPI::mysql_close(PMYSQL_CON) { NotSupported("mysql_close"); }
-int TMySQLAPI::mysql_select_db(PMYSQL_CON, const std::string&) { NotSupported("mysql_select_db"); }
-int TMySQLAPI::mysql_real_query(PMYSQL_CON, std::string_view) { NotSupported("mysql_real_query"); }
-int TMySQLAPI::mysql_kill(PMYSQL_CON, uint32_t) { NotSupported("mysql_kill"); }
-int TMySQLAPI::mysql_ping(PMYSQL_CON) { NotSupported("mysql_ping"); }
-std::string TMySQLAPI::mysql_get_server_info(PMYSQL_CON) { NotSupported("mysql_get_server_info"); }
-std::string TMySQLAPI::mysql_get_client_info() { NotSupported("mysql_get_client_info"); }
-std::string TMySQLAPI::mysql_get_host_info(PMYSQL_CON) { NotSupported("mysql_get_host_info"); }
-PMYSQL_RES TMySQLAPI::mysql_use_result(PMYSQL_CON) { NotSupported("mysql_use_result"); }
-int TMySQLAPI::mysql_options(PMYSQL_CON, int, uint32_t) { NotSupported("mysql_options"); }
-void TMySQLAPI::mysql_free_result(PMYSQL_RES) { NotSupported("mysql_free_result"); }
-PMYSQL_ROW TMySQLAPI::mysql_fetch_row(PMYSQL_RES) { NotSupported("mysql_fetch_row"); }
-const unsigned long* TMySQLAPI::mysql_fetch_lengths(PMYSQL_RES) { NotSupported("mysql_fetch_lengths"); }
-int TMySQLAPI::mysql_server_init(int, char**, char**) { NotSupported("mysql_server_init"); }
-void TMySQLAPI::mysql_server_end() { NotSupported("mysql_server_end"); }
-PMYSQL_STMT TMySQLAPI::mysql_stmt_init(PMYSQL_CON) { NotSupported("mysql_stmt_init"); }
-int TMySQLAPI::mysql_stmt_prepare(PMYSQL_STMT, std::string_view) { NotSupported("mysql_stmt_prepare"); }
-int TMySQLAPI::mysql_stmt_execute(PMYSQL_STMT) { NotSupported("mysql_stmt_execute"); }
-uint32_t TMySQLAPI::mysql_stmt_param_count(PMYSQL_STMT) { NotSupported("mysql_stmt_param_count"); }
-bool TMySQLAPI::mysql_stmt_bind_param(PMYSQL_STMT, PMYSQL_BIND) { NotSupported("mysql_stmt_bind_param"); }
-bool TMySQLAPI::mysql_stmt_bind_result(PMYSQL_STMT, PMYSQL_BIND) { NotSupported("mysql_stmt_bind_result"); }
-uint32_t TMySQLAPI::mysql_stmt_field_count(PMYSQL_STMT) { NotSupported("mysql_stmt_field_count"); }
-bool TMySQLAPI::mysql_stmt_close(PMYSQL_STMT) { NotSupported("mysql_stmt_close"); }
-bool TMySQLAPI::mysql_stmt_free_result(PMYSQL_STMT) { NotSupported("mysql_stmt_free_result"); }
-uint32_t TMySQLAPI::mysql_stmt_errno(PMYSQL_STMT) { NotSupported("mysql_stmt_errno"); }
-std::string TMySQLAPI::mysql_stmt_error(PMYSQL_STMT) { NotSupported("mysql_stmt_error"); }
-int TMySQLAPI::mysql_stmt_fetch(PMYSQL_STMT) { NotSupported("mysql_stmt_fetch"); }
+void TMySQLAPI::mysql_close(PMYSQL_CON) {
+  NotSupported("mysql_close");
+}
+int TMySQLAPI::mysql_select_db(PMYSQL_CON, const std::string&) {
+  NotSupported("mysql_select_db");
+}
+int TMySQLAPI::mysql_real_query(PMYSQL_CON, std::string_view) {
+  NotSupported("mysql_real_query");
+}
+int TMySQLAPI::mysql_kill(PMYSQL_CON, uint32_t) {
+  NotSupported("mysql_kill");
+}
+int TMySQLAPI::mysql_ping(PMYSQL_CON) {
+  NotSupported("mysql_ping");
+}
+std::string TMySQLAPI::mysql_get_server_info(PMYSQL_CON) {
+  NotSupported("mysql_get_server_info");
+}
+std::string TMySQLAPI::mysql_get_client_info() {
+  NotSupported("mysql_get_client_info");
+}
+std::string TMySQLAPI::mysql_get_host_info(PMYSQL_CON) {
+  NotSupported("mysql_get_host_info");
+}
+PMYSQL_RES TMySQLAPI::mysql_use_result(PMYSQL_CON) {
+  NotSupported("mysql_use_result");
+}
+int TMySQLAPI::mysql_options(PMYSQL_CON, int, uint32_t) {
+  NotSupported("mysql_options");
+}
+void TMySQLAPI::mysql_free_result(PMYSQL_RES) {
+  NotSupported("mysql_free_result");
+}
+PMYSQL_ROW TMySQLAPI::mysql_fetch_row(PMYSQL_RES) {
+  NotSupported("mysql_fetch_row");
+}
+const unsigned long* TMySQLAPI::mysql_fetch_lengths(PMYSQL_RES) {
+  NotSupported("mysql_fetch_lengths");
+}
+int TMySQLAPI::mysql_server_init(int, char**, char**) {
+  NotSupported("mysql_server_init");
+}
+void TMySQLAPI::mysql_server_end() {
+  NotSupported("mysql_server_end");
+}
+PMYSQL_STMT TMySQLAPI::mysql_stmt_init(PMYSQL_CON) {
+  NotSupported("mysql_stmt_init");
+}
+int TMySQLAPI::mysql_stmt_prepare(PMYSQL_STMT, std::string_view) {
+  NotSupported("mysql_stmt_prepare");
+}
+int TMySQLAPI::mysql_stmt_execute(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_execute");
+}
+uint32_t TMySQLAPI::mysql_stmt_param_count(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_param_count");
+}
+bool TMySQLAPI::mysql_stmt_bind_param(PMYSQL_STMT, PMYSQL_BIND) {
+  NotSupported("mysql_stmt_bind_param");
+}
+bool TMySQLAPI::mysql_stmt_bind_result(PMYSQL_STMT, PMYSQL_BIND) {
+  NotSupported("mysql_stmt_bind_result");
+}
+uint32_t TMySQLAPI::mysql_stmt_field_count(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_field_count");
+}
+bool TMySQLAPI::mysql_stmt_close(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_close");
+}
+bool TMySQLAPI::mysql_stmt_free_result(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_free_result");
+}
+uint32_t TMySQLAPI::mysql_stmt_errno(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_errno");
+}
+std::string TMySQLAPI::mysql_stmt_error(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_error");
+}
+int TMySQLAPI::mysql_stmt_fetch(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_fetch");
+}
 int TMySQLAPI::mysql_stmt_fetch_column(PMYSQL_STMT, PMYSQL_BIND, uint32_t, unsigned long) {
   NotSupported("mysql_stmt_fetch_column");
 }
 bool TMySQLAPI::mysql_stmt_send_long_data(PMYSQL_STMT, uint32_t, const char*, unsigned long) {
   NotSupported("mysql_stmt_send_long_data");
 }
-PMYSQL_RES TMySQLAPI::mysql_stmt_result_metadata(PMYSQL_STMT) { NotSupported("mysql_stmt_result_metadata"); }
-PMYSQL_RES TMySQLAPI::mysql_stmt_param_metadata(PMYSQL_STMT) { NotSupported("mysql_stmt_param_metadata"); }
-uint64_t TMySQLAPI::mysql_stmt_affected_rows(PMYSQL_STMT) { NotSupported("mysql_stmt_affected_rows"); }
-bool TMySQLAPI::mysql_more_results(PMYSQL_CON) { NotSupported("mysql_more_results"); }
-int TMySQLAPI::mysql_next_result(PMYSQL_CON) { NotSupported("mysql_next_result"); }
+PMYSQL_RES TMySQLAPI::mysql_stmt_result_metadata(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_result_metadata");
+}
+PMYSQL_RES TMySQLAPI::mysql_stmt_param_metadata(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_param_metadata");
+}
+uint64_t TMySQLAPI::mysql_stmt_affected_rows(PMYSQL_STMT) {
+  NotSupported("mysql_stmt_affected_rows");
+}
+bool TMySQLAPI::mysql_more_results(PMYSQL_CON) {
+  NotSupported("mysql_more_results");
+}
+int TMySQLAPI::mysql_next_result(PMYSQL_CON) {
+  NotSupported("mysql_next_result");
+}
 
 // ---- version ------------------------------------------------------------------------------------
 
@@ -136,18 +223,22 @@ void TMySQLAPI::GetLengths(PMYSQL_RES res, std::vector<uint32_t>& lengths) {
   for (uint32_t i = 0; i < count; ++i) lengths[i] = static_cast<uint32_t>(source[i]);
 }
 
-bool TMySQLAPI::FieldIsNull(PMYSQL_ROW row, uint32_t index) { return CRow(row)[index] == nullptr; }
+bool TMySQLAPI::FieldIsNull(PMYSQL_ROW row, uint32_t index) {
+  return CRow(row)[index] == nullptr;
+}
 
 const uint8_t* TMySQLAPI::GetFieldPtr(PMYSQL_RES, PMYSQL_ROW row, uint32_t index) {
   return reinterpret_cast<const uint8_t*>(CRow(row)[index]);
 }
 
-void TMySQLAPI::CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length, void* dest) {
+void TMySQLAPI::CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length,
+                                 void* dest) {
   const char* value = CRow(row)[index];
   if (length != 0 && value != nullptr) std::memcpy(dest, value + offset, length);
 }
 
-void TMySQLAPI::CopyFieldStringAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length, char* dest) {
+void TMySQLAPI::CopyFieldStringAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length,
+                                  char* dest) {
   CopyFieldValueAt(row, index, offset, length, dest);
   dest[length] = '\0';
 }
@@ -155,7 +246,8 @@ void TMySQLAPI::CopyFieldStringAt(PMYSQL_ROW row, uint32_t index, uint32_t offse
 namespace {
 
 // A row description from per-column lengths and value addresses.
-std::span<const TMySqlBind> DescribeColumns(const std::vector<uint32_t>& lengths, std::vector<TMySqlBind>& scratch,
+std::span<const TMySqlBind> DescribeColumns(const std::vector<uint32_t>& lengths,
+                                            std::vector<TMySqlBind>& scratch,
                                             const std::function<const uint8_t*(uint32_t)>& valueOf) {
   scratch.resize(lengths.size());
   for (uint32_t i = 0; i < lengths.size(); ++i) {
@@ -170,8 +262,8 @@ std::span<const TMySqlBind> DescribeColumns(const std::vector<uint32_t>& lengths
 
 }  // namespace
 
-std::span<const TMySqlBind> TMySQLAPI::GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>& scratch,
-                                                     const uint8_t*& base) {
+std::span<const TMySqlBind> TMySQLAPI::GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row,
+                                                     std::vector<TMySqlBind>& scratch, const uint8_t*& base) {
   std::vector<uint32_t> lengths;
   GetLengths(res, lengths);
   base = nullptr;
@@ -198,6 +290,12 @@ std::string TMySQLAPI::GetFieldStr(PMYSQL_ROW row, uint32_t index) {
 
 // ---- statements: the direct variant's own ----------------------------------------------------------
 
-int TMySQLAPI::StmtFetchRow(PMYSQL_STMT) { NotSupported("StmtFetchRow"); }
-void TMySQLAPI::StmtGetLengths(PMYSQL_STMT, std::vector<uint32_t>&) { NotSupported("StmtGetLengths"); }
-const uint8_t* TMySQLAPI::StmtGetColumnPtr(PMYSQL_STMT, uint32_t) { NotSupported("StmtGetColumnPtr"); }
+int TMySQLAPI::StmtFetchRow(PMYSQL_STMT) {
+  NotSupported("StmtFetchRow");
+}
+void TMySQLAPI::StmtGetLengths(PMYSQL_STMT, std::vector<uint32_t>&) {
+  NotSupported("StmtGetLengths");
+}
+const uint8_t* TMySQLAPI::StmtGetColumnPtr(PMYSQL_STMT, uint32_t) {
+  NotSupported("StmtGetColumnPtr");
+}

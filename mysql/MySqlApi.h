@@ -14,8 +14,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -65,7 +65,7 @@ struct TMySqlFieldRecord {
 };
 
 class TMySQLAPI {
-public:
+ public:
   TMySQLAPI() = default;
   virtual ~TMySQLAPI();
   TMySQLAPI(const TMySQLAPI&) = delete;
@@ -127,8 +127,10 @@ public:
   virtual uint32_t mysql_stmt_errno(PMYSQL_STMT stmt);
   virtual std::string mysql_stmt_error(PMYSQL_STMT stmt);
   virtual int mysql_stmt_fetch(PMYSQL_STMT stmt);
-  virtual int mysql_stmt_fetch_column(PMYSQL_STMT stmt, PMYSQL_BIND bind, uint32_t column, unsigned long offset);
-  virtual bool mysql_stmt_send_long_data(PMYSQL_STMT stmt, uint32_t paramNr, const char* data, unsigned long length);
+  virtual int mysql_stmt_fetch_column(PMYSQL_STMT stmt, PMYSQL_BIND bind, uint32_t column,
+                                      unsigned long offset);
+  virtual bool mysql_stmt_send_long_data(PMYSQL_STMT stmt, uint32_t paramNr, const char* data,
+                                         unsigned long length);
   // The field descriptions of the statement's result as a result handle of its own, which the
   // caller frees with mysql_free_result; nil for a statement without result columns.
   virtual PMYSQL_RES mysql_stmt_result_metadata(PMYSQL_STMT stmt);
@@ -174,8 +176,8 @@ public:
   // and Position, the value's offset from `base`. The base class describes the row into `scratch`
   // from GetLengths and GetFieldPtr (base nil: Position is the value's address); a variant that
   // keeps its rows decoded hands out its own description. Valid until the next fetch.
-  virtual std::span<const TMySqlBind> GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>& scratch,
-                                                    const uint8_t*& base);
+  virtual std::span<const TMySqlBind> GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row,
+                                                    std::vector<TMySqlBind>& scratch, const uint8_t*& base);
   // The buffer holding the column and the column's position within it.
   virtual const uint8_t* GetFieldBuf(PMYSQL_ROW row, uint32_t index, uint32_t& position);
   virtual std::string GetFieldStr(PMYSQL_ROW row, uint32_t index);
@@ -205,11 +207,11 @@ public:
   std::string ClientVersion() const;
   uint8_t ClientLevel() const;
 
-protected:
+ protected:
   [[noreturn]] static void NotSupported(const char* call);
   void SetClientVersion(std::string version, uint8_t level);
 
-private:
+ private:
   mutable TCriticalSection FLock;  // guards the version, which Initialize may set at any time
   std::string FClientVersion;
   uint8_t FClientLevel = MYSQL_CLIENT_DIRECT;

@@ -15,7 +15,7 @@ class TDirectResult;
 // A session as the API hands it out: it knows the statements and results made from it, so that
 // closing it leaves none of them pointing at a freed session.
 class TDirectSession : public TMySqlSession {
-public:
+ public:
   std::unordered_set<TMySqlStmt*> Statements;
   std::unordered_set<TDirectResult*> Results;
 };
@@ -23,7 +23,7 @@ public:
 // A result handle: the rows of a reply (mysql_use_result), or a statement's field descriptions
 // alone (mysql_stmt_result_metadata).
 class TDirectResult {
-public:
+ public:
   TDirectSession* Owner = nullptr;  // the session the rows come from; nil for metadata or once closed
   std::unique_ptr<TMySqlResultSet> Rows;
   std::vector<TMySqlFieldInfo> MetaFields;
@@ -42,14 +42,18 @@ TDirectSession& Session(PMYSQL_CON handle) {
   return *reinterpret_cast<TDirectSession*>(handle);
 }
 
-PMYSQL_CON Handle(TDirectSession* session) { return reinterpret_cast<PMYSQL_CON>(session); }
+PMYSQL_CON Handle(TDirectSession* session) {
+  return reinterpret_cast<PMYSQL_CON>(session);
+}
 
 TDirectResult& Result(PMYSQL_RES handle) {
   DA_ASSERT_MSG(handle != nullptr, "nil result handle");
   return *reinterpret_cast<TDirectResult*>(handle);
 }
 
-PMYSQL_RES Handle(TDirectResult* result) { return reinterpret_cast<PMYSQL_RES>(result); }
+PMYSQL_RES Handle(TDirectResult* result) {
+  return reinterpret_cast<PMYSQL_RES>(result);
+}
 
 // A row handle is its result: the binds and bytes of the row fetched last.
 TDirectResult& RowOf(PMYSQL_ROW handle) {
@@ -85,7 +89,8 @@ int Guard(THandle& handle, F&& operation) {
 }
 
 [[noreturn]] void RaiseOutOfSync(const TMySqlSession& session) {
-  RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC, {}, Format("mysql.status = %d", {int(session.PendingStatus())}));
+  RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC, {},
+                        Format("mysql.status = %d", {int(session.PendingStatus())}));
 }
 
 bool IsTextLengthType(uint8_t type) {
@@ -94,7 +99,9 @@ bool IsTextLengthType(uint8_t type) {
 
 }  // namespace
 
-TMySQLAPIDirect::TMySQLAPIDirect() { Initialize(); }
+TMySQLAPIDirect::TMySQLAPIDirect() {
+  Initialize();
+}
 
 TMySQLAPIDirect::~TMySQLAPIDirect() = default;
 
@@ -103,28 +110,57 @@ TMySQLAPIDirect& MyAPIDirect() {
   return instance;
 }
 
-void TMySQLAPIDirect::Initialize() { SetClientVersion(ClientInfo, MYSQL_CLIENT_DIRECT); }
+void TMySQLAPIDirect::Initialize() {
+  SetClientVersion(ClientInfo, MYSQL_CLIENT_DIRECT);
+}
 
 // ---- sessions -----------------------------------------------------------------------------------
 
-uint32_t TMySQLAPIDirect::mysql_field_count(PMYSQL_CON mysql) { return Session(mysql).FieldCount(); }
-uint64_t TMySQLAPIDirect::mysql_affected_rows(PMYSQL_CON mysql) { return Session(mysql).AffectedRows(); }
-uint64_t TMySQLAPIDirect::mysql_insert_id(PMYSQL_CON mysql) { return Session(mysql).InsertId(); }
-uint32_t TMySQLAPIDirect::mysql_errno(PMYSQL_CON mysql) { return Session(mysql).ErrorNumber; }
-std::string TMySQLAPIDirect::mysql_error(PMYSQL_CON mysql) { return Session(mysql).ErrorText; }
-std::string TMySQLAPIDirect::mysql_info(PMYSQL_CON mysql) { return Session(mysql).Info(); }
-uint32_t TMySQLAPIDirect::mysql_thread_id(PMYSQL_CON mysql) { return Session(mysql).ThreadId(); }
-std::string TMySQLAPIDirect::mysql_get_server_info(PMYSQL_CON mysql) { return Session(mysql).ServerVersion(); }
-std::string TMySQLAPIDirect::mysql_get_client_info() { return ClientInfo; }
-std::string TMySQLAPIDirect::mysql_get_host_info(PMYSQL_CON mysql) { return Session(mysql).HostInfo(); }
-bool TMySQLAPIDirect::mysql_more_results(PMYSQL_CON mysql) { return Session(mysql).MoreResults(); }
+uint32_t TMySQLAPIDirect::mysql_field_count(PMYSQL_CON mysql) {
+  return Session(mysql).FieldCount();
+}
+uint64_t TMySQLAPIDirect::mysql_affected_rows(PMYSQL_CON mysql) {
+  return Session(mysql).AffectedRows();
+}
+uint64_t TMySQLAPIDirect::mysql_insert_id(PMYSQL_CON mysql) {
+  return Session(mysql).InsertId();
+}
+uint32_t TMySQLAPIDirect::mysql_errno(PMYSQL_CON mysql) {
+  return Session(mysql).ErrorNumber;
+}
+std::string TMySQLAPIDirect::mysql_error(PMYSQL_CON mysql) {
+  return Session(mysql).ErrorText;
+}
+std::string TMySQLAPIDirect::mysql_info(PMYSQL_CON mysql) {
+  return Session(mysql).Info();
+}
+uint32_t TMySQLAPIDirect::mysql_thread_id(PMYSQL_CON mysql) {
+  return Session(mysql).ThreadId();
+}
+std::string TMySQLAPIDirect::mysql_get_server_info(PMYSQL_CON mysql) {
+  return Session(mysql).ServerVersion();
+}
+std::string TMySQLAPIDirect::mysql_get_client_info() {
+  return ClientInfo;
+}
+std::string TMySQLAPIDirect::mysql_get_host_info(PMYSQL_CON mysql) {
+  return Session(mysql).HostInfo();
+}
+bool TMySQLAPIDirect::mysql_more_results(PMYSQL_CON mysql) {
+  return Session(mysql).MoreResults();
+}
 
-PMYSQL_CON TMySQLAPIDirect::mysql_init(PMYSQL_CON) { return Handle(new TDirectSession); }
+PMYSQL_CON TMySQLAPIDirect::mysql_init(PMYSQL_CON) {
+  return Handle(new TDirectSession);
+}
 
-void TMySQLAPIDirect::SetIOHandler(PMYSQL_CON mysql, TMyIOHandler* handler) { Session(mysql).IOHandler = handler; }
+void TMySQLAPIDirect::SetIOHandler(PMYSQL_CON mysql, TMyIOHandler* handler) {
+  Session(mysql).IOHandler = handler;
+}
 
 int TMySQLAPIDirect::mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, const std::string& cert,
-                                   const std::string& ca, const std::string& caPath, const std::string& cipher) {
+                                   const std::string& ca, const std::string& caPath,
+                                   const std::string& cipher) {
   TDirectSession& s = Session(mysql);
   s.Protocol = MYSQL_PROTOCOL_SSL;
   s.SslKey = key;
@@ -138,18 +174,28 @@ int TMySQLAPIDirect::mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, con
 int TMySQLAPIDirect::mysql_options(PMYSQL_CON mysql, int option, uint32_t value) {
   TDirectSession& s = Session(mysql);
   switch (option) {
-    case MYSQL_OPT_CONNECT_TIMEOUT: s.ConnectTimeout = value; break;
-    case MYSQL_OPT_NAMED_PIPE: s.Protocol = MYSQL_PROTOCOL_PIPE; break;
-    case MYSQL_OPT_PROTOCOL: s.Protocol = value & 0xFF; break;
+    case MYSQL_OPT_CONNECT_TIMEOUT:
+      s.ConnectTimeout = value;
+      break;
+    case MYSQL_OPT_NAMED_PIPE:
+      s.Protocol = MYSQL_PROTOCOL_PIPE;
+      break;
+    case MYSQL_OPT_PROTOCOL:
+      s.Protocol = value & 0xFF;
+      break;
     case MYSQL_OPT_READ_TIMEOUT:
-    case MYSQL_OPT_WRITE_TIMEOUT: s.CommandTimeout = value; break;
-    default: break;
+    case MYSQL_OPT_WRITE_TIMEOUT:
+      s.CommandTimeout = value;
+      break;
+    default:
+      break;
   }
   return 0;
 }
 
-PMYSQL_CON TMySQLAPIDirect::mysql_real_connect(PMYSQL_CON mysql, const std::string& host, const std::string& user,
-                                               const std::string& password, const std::string& db, uint32_t port,
+PMYSQL_CON TMySQLAPIDirect::mysql_real_connect(PMYSQL_CON mysql, const std::string& host,
+                                               const std::string& user, const std::string& password,
+                                               const std::string& db, uint32_t port,
                                                const std::string& unixSocket, uint32_t clientFlags) {
   TDirectSession& s = Session(mysql);
   const int code = Guard(s, [&] { s.Connect(host, user, clientFlags, unixSocket, port, db, password); });
@@ -271,7 +317,9 @@ void TMySQLAPIDirect::GetLengths(PMYSQL_RES res, std::vector<uint32_t>& lengths)
   for (uint32_t i = 0; i < lengths.size(); ++i) lengths[i] = result.Bind(i).Length;
 }
 
-bool TMySQLAPIDirect::FieldIsNull(PMYSQL_ROW row, uint32_t index) { return RowOf(row).Bind(index).IsNull != 0; }
+bool TMySQLAPIDirect::FieldIsNull(PMYSQL_ROW row, uint32_t index) {
+  return RowOf(row).Bind(index).IsNull != 0;
+}
 
 const uint8_t* TMySQLAPIDirect::GetFieldPtr(PMYSQL_RES, PMYSQL_ROW row, uint32_t index) {
   const TDirectResult& result = RowOf(row);
@@ -279,8 +327,8 @@ const uint8_t* TMySQLAPIDirect::GetFieldPtr(PMYSQL_RES, PMYSQL_ROW row, uint32_t
   return bind.IsNull ? nullptr : result.Data() + bind.Position;
 }
 
-std::span<const TMySqlBind> TMySQLAPIDirect::GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>&,
-                                                           const uint8_t*& base) {
+std::span<const TMySqlBind> TMySQLAPIDirect::GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row,
+                                                           std::vector<TMySqlBind>&, const uint8_t*& base) {
   const TDirectResult& result = Result(res);
   DA_ASSERT_MSG(&RowOf(row) == &result && result.Rows != nullptr, "row of another result");
   base = result.Data();
@@ -323,11 +371,21 @@ int TMySQLAPIDirect::mysql_stmt_prepare(PMYSQL_STMT stmt, std::string_view query
   return Guard(st, [&] { st.Prepare(Bytes(query)); });
 }
 
-uint32_t TMySQLAPIDirect::mysql_stmt_param_count(PMYSQL_STMT stmt) { return Stmt(stmt).ParamCount(); }
-uint32_t TMySQLAPIDirect::mysql_stmt_field_count(PMYSQL_STMT stmt) { return Stmt(stmt).FieldCount(); }
-uint64_t TMySQLAPIDirect::mysql_stmt_affected_rows(PMYSQL_STMT stmt) { return Stmt(stmt).AffectedRows(); }
-uint32_t TMySQLAPIDirect::mysql_stmt_errno(PMYSQL_STMT stmt) { return Stmt(stmt).ErrorNumber; }
-std::string TMySQLAPIDirect::mysql_stmt_error(PMYSQL_STMT stmt) { return Stmt(stmt).ErrorText; }
+uint32_t TMySQLAPIDirect::mysql_stmt_param_count(PMYSQL_STMT stmt) {
+  return Stmt(stmt).ParamCount();
+}
+uint32_t TMySQLAPIDirect::mysql_stmt_field_count(PMYSQL_STMT stmt) {
+  return Stmt(stmt).FieldCount();
+}
+uint64_t TMySQLAPIDirect::mysql_stmt_affected_rows(PMYSQL_STMT stmt) {
+  return Stmt(stmt).AffectedRows();
+}
+uint32_t TMySQLAPIDirect::mysql_stmt_errno(PMYSQL_STMT stmt) {
+  return Stmt(stmt).ErrorNumber;
+}
+std::string TMySQLAPIDirect::mysql_stmt_error(PMYSQL_STMT stmt) {
+  return Stmt(stmt).ErrorText;
+}
 
 bool TMySQLAPIDirect::mysql_stmt_close(PMYSQL_STMT stmt) {
   std::unique_ptr<TMySqlStmt> st(&Stmt(stmt));

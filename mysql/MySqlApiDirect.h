@@ -20,7 +20,7 @@
 #include "mysql/MySqlVio.h"
 
 class TMySQLAPIDirect : public TMySQLAPI {
-public:
+ public:
   // The version text every direct client reports.
   static constexpr const char* ClientInfo = "4.1.3 Direct";
 
@@ -83,7 +83,8 @@ public:
   // The result's own column binds over the row's bytes (scratch is not used).
   std::span<const TMySqlBind> GetRowColumns(PMYSQL_RES res, PMYSQL_ROW row, std::vector<TMySqlBind>& scratch,
                                             const uint8_t*& base) override;
-  void CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length, void* dest) override;
+  void CopyFieldValueAt(PMYSQL_ROW row, uint32_t index, uint32_t offset, uint32_t length,
+                        void* dest) override;
   // The row's bytes, with the column's offset in them.
   const uint8_t* GetFieldBuf(PMYSQL_ROW row, uint32_t index, uint32_t& position) override;
   std::string GetFieldStr(PMYSQL_ROW row, uint32_t index) override;

@@ -10,7 +10,7 @@ std::span<const uint8_t> Bytes(std::string_view s) {
 
 // The pre-4.1 random generator.
 class TRandom323 {
-public:
+ public:
   TRandom323(uint32_t seed1, uint32_t seed2) : FSeed1(seed1 % kMax), FSeed2(seed2 % kMax) {}
   double Next() {
     FSeed1 = (FSeed1 * 3 + FSeed2) % kMax;
@@ -18,7 +18,7 @@ public:
     return static_cast<double>(FSeed1) / static_cast<double>(kMax);
   }
 
-private:
+ private:
   static constexpr uint64_t kMax = 0x3FFFFFFF;
   uint64_t FSeed1, FSeed2;
 };
@@ -93,7 +93,8 @@ uint32_t MySqlNegotiateClientFlags(uint32_t serverCaps, uint32_t presetFlags, ui
     if (!(serverCaps & bit)) flags &= ~bit;
   // A preset CLIENT_SSL over a plain transport would announce a TLS switch nobody can make.
   if (!tls) flags &= ~uint32_t(CLIENT_SSL);
-  if ((serverCaps & CLIENT_PLUGIN_AUTH) && (flags & CLIENT_PROTOCOL_41) && (serverCaps & CLIENT_SECURE_CONNECTION))
+  if ((serverCaps & CLIENT_PLUGIN_AUTH) && (flags & CLIENT_PROTOCOL_41) &&
+      (serverCaps & CLIENT_SECURE_CONNECTION))
     flags |= CLIENT_PLUGIN_AUTH;
   else
     flags &= ~uint32_t(CLIENT_PLUGIN_AUTH);

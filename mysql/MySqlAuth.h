@@ -31,8 +31,13 @@ enum : uint32_t {
 constexpr uint32_t MYSQL_DEFAULT_CLIENT_FLAGS = 0x3A285;
 
 // Session protocols: 0 and 1 TCP, 2 Unix socket, 3 pipe (a Unix socket here), 5 TLS over TCP.
-enum : uint32_t { MYSQL_PROTOCOL_DEFAULT = 0, MYSQL_PROTOCOL_TCP = 1, MYSQL_PROTOCOL_SOCKET = 2,
-                  MYSQL_PROTOCOL_PIPE = 3, MYSQL_PROTOCOL_SSL = 5 };
+enum : uint32_t {
+  MYSQL_PROTOCOL_DEFAULT = 0,
+  MYSQL_PROTOCOL_TCP = 1,
+  MYSQL_PROTOCOL_SOCKET = 2,
+  MYSQL_PROTOCOL_PIPE = 3,
+  MYSQL_PROTOCOL_SSL = 5
+};
 
 // The 20-byte challenge of a 4.1 server; the first 8 bytes are the pre-4.1 challenge.
 using TMySqlScramble = std::array<uint8_t, 20>;

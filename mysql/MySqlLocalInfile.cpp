@@ -8,7 +8,7 @@ namespace {
 // A minimal scanner over SQL text: words, string literals and the statement separator, with
 // comments and other tokens skipped.
 class TStatementScanner {
-public:
+ public:
   TStatementScanner(std::string_view sql, TCharsetKind cs) : FSql(sql), FCs(cs) {}
 
   enum class TToken { End, Separator, Word, Literal, Other };
@@ -35,7 +35,7 @@ public:
     return TToken::Other;
   }
 
-private:
+ private:
   std::string_view FSql;
   TCharsetKind FCs;
   size_t FPos = 0;
@@ -51,9 +51,9 @@ private:
       const char c = FSql[FPos];
       if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
         ++FPos;
-      } else if (c == '#' || (FSql.substr(FPos, 2) == "--" && (FPos + 2 >= FSql.size() ||
-                                                             std::string_view(" \t\r\n").find(FSql[FPos + 2]) !=
-                                                                 std::string_view::npos))) {
+      } else if (c == '#' || (FSql.substr(FPos, 2) == "--" &&
+                              (FPos + 2 >= FSql.size() ||
+                               std::string_view(" \t\r\n").find(FSql[FPos + 2]) != std::string_view::npos))) {
         const size_t eol = FSql.find('\n', FPos);
         FPos = eol == std::string_view::npos ? FSql.size() : eol + 1;
       } else if (FSql.substr(FPos, 2) == "/*") {
@@ -69,8 +69,10 @@ private:
     ++FPos;
     while (FPos < FSql.size()) {
       if (FSql[FPos++] == quote) {
-        if (FPos < FSql.size() && FSql[FPos] == quote) ++FPos;
-        else return;
+        if (FPos < FSql.size() && FSql[FPos] == quote)
+          ++FPos;
+        else
+          return;
       }
     }
   }
@@ -100,14 +102,31 @@ private:
       }
       const char e = FSql[FPos++];
       switch (e) {
-        case '0': value.push_back('\0'); break;
-        case 'b': value.push_back('\b'); break;
-        case 'n': value.push_back('\n'); break;
-        case 'r': value.push_back('\r'); break;
-        case 't': value.push_back('\t'); break;
-        case 'Z': value.push_back('\x1A'); break;
-        case '%': case '_': value.push_back('\\'); value.push_back(e); break;
-        default: value.push_back(e);
+        case '0':
+          value.push_back('\0');
+          break;
+        case 'b':
+          value.push_back('\b');
+          break;
+        case 'n':
+          value.push_back('\n');
+          break;
+        case 'r':
+          value.push_back('\r');
+          break;
+        case 't':
+          value.push_back('\t');
+          break;
+        case 'Z':
+          value.push_back('\x1A');
+          break;
+        case '%':
+        case '_':
+          value.push_back('\\');
+          value.push_back(e);
+          break;
+        default:
+          value.push_back(e);
       }
     }
     return false;
@@ -116,7 +135,8 @@ private:
 
 // Matches LOAD DATA|XML [LOW_PRIORITY|CONCURRENT] LOCAL INFILE '<literal>' at a statement's start.
 std::optional<std::string> LocalFileOfStatement(TStatementScanner& s, bool& atEnd) {
-  static constexpr const char* kPattern[] = {"LOAD", "DATA|XML", "?LOW_PRIORITY|CONCURRENT", "LOCAL", "INFILE"};
+  static constexpr const char* kPattern[] = {"LOAD", "DATA|XML", "?LOW_PRIORITY|CONCURRENT", "LOCAL",
+                                             "INFILE"};
   std::string text;
   using T = TStatementScanner::TToken;
   T tok = s.Next(text);
@@ -128,7 +148,8 @@ std::optional<std::string> LocalFileOfStatement(TStatementScanner& s, bool& atEn
     if (tok == T::Word) {
       for (size_t p = 0; p <= want.size();) {
         const size_t bar = want.find('|', p);
-        const std::string_view alt = want.substr(p, bar == std::string_view::npos ? std::string_view::npos : bar - p);
+        const std::string_view alt =
+            want.substr(p, bar == std::string_view::npos ? std::string_view::npos : bar - p);
         if (alt == text) matched = true;
         if (bar == std::string_view::npos) break;
         p = bar + 1;

@@ -10,54 +10,54 @@
 namespace {
 
 constexpr const char* ClientErrors[CR_MAX_ERROR - CR_MIN_ERROR + 1] = {
-    "Unknown MySQL error",                                                                // 2000
-    "Can't create UNIX socket (%d)",                                                      // 2001
-    "Can't connect to local MySQL server through socket '%-.64s' (%d)",                   // 2002
-    "Can't connect to MySQL server on '%s' (%d)",                                         // 2003
-    "Can't create TCP/IP socket (%d)",                                                    // 2004
-    "Unknown MySQL Server Host '%-.64s' (%d)",                                            // 2005
-    "MySQL server has gone away",                                                         // 2006
-    "Protocol mismatch. Server Version = %d Client Version = %d",                         // 2007
-    "MySQL client run out of memory",                                                     // 2008
-    "Wrong host info",                                                                    // 2009
-    "Localhost via UNIX socket",                                                          // 2010
-    "%-.64s via TCP/IP",                                                                  // 2011
-    "Error in server handshake",                                                          // 2012
-    "Lost connection to MySQL server during query",                                       // 2013
-    "Commands out of sync;  You can't run this command now",                              // 2014
-    "%-.64s via named pipe",                                                              // 2015
-    "Can't wait for named pipe to host: %s  pipe: %s (%s)",                               // 2016
-    "Can't open named pipe to host: %s  pipe: %s (%s)",                                   // 2017
-    "Can't set state of named pipe to host: %s  pipe: %s (%s)",                           // 2018
-    "Can't initialize character set %s (path: %s)",                                       // 2019
-    "Got packet bigger than 'max_allowed_packet'",                                        // 2020
-    "Embedded server",                                                                    // 2021
-    "Error on SHOW SLAVE STATUS:",                                                        // 2022
-    "Error on SHOW SLAVE HOSTS:",                                                         // 2023
-    "Error connecting to slave:",                                                         // 2024
-    "Error connecting to master:",                                                        // 2025
-    "SSL connection error",                                                               // 2026
-    "Malformed packet",                                                                   // 2027
-    "Invalid use of null pointer",                                                        // 2028
-    "Statement not prepared",                                                             // 2029
-    "Not all parameters data supplied",                                                   // 2030
-    "Data truncated",                                                                     // 2031
-    "No parameters exists in the statement",                                              // 2032
-    "Invalid parameter number",                                                           // 2033
-    "Can't send long data for non string or binary data types (parameter: %s)",           // 2034
-    "Using unsupported buffer type: %s  (parameter: %s)",                                 // 2035
-    "Shared memory (%s)",                                                                 // 2036
-    "Can't open shared memory. Request event don't create  (%s)",                         // 2037
-    "Can't open shared memory. Answer event don't create  (%s)",                          // 2038
-    "Can't open shared memory. File mapping don't create  (%s)",                          // 2039
-    "Can't open shared memory. Map of memory don't create  (%s)",                         // 2040
-    "Can't open shared memory. File mapping don't create for client (%s)",                // 2041
-    "Can't open shared memory. Map of memory don't create for client (%s)",               // 2042
-    "Can't open shared memory. %s event don't create for client (%s)",                    // 2043
-    "Can't open shared memory. Server abandoded and don't sent the answer event (%s)",    // 2044
-    "Can't open shared memory. Can't send the request event to server (%s)",              // 2045
-    "Wrong or unknown protocol",                                                          // 2046
-    "Invalid connection handle",                                                          // 2047
+    "Unknown MySQL error",                                                              // 2000
+    "Can't create UNIX socket (%d)",                                                    // 2001
+    "Can't connect to local MySQL server through socket '%-.64s' (%d)",                 // 2002
+    "Can't connect to MySQL server on '%s' (%d)",                                       // 2003
+    "Can't create TCP/IP socket (%d)",                                                  // 2004
+    "Unknown MySQL Server Host '%-.64s' (%d)",                                          // 2005
+    "MySQL server has gone away",                                                       // 2006
+    "Protocol mismatch. Server Version = %d Client Version = %d",                       // 2007
+    "MySQL client run out of memory",                                                   // 2008
+    "Wrong host info",                                                                  // 2009
+    "Localhost via UNIX socket",                                                        // 2010
+    "%-.64s via TCP/IP",                                                                // 2011
+    "Error in server handshake",                                                        // 2012
+    "Lost connection to MySQL server during query",                                     // 2013
+    "Commands out of sync;  You can't run this command now",                            // 2014
+    "%-.64s via named pipe",                                                            // 2015
+    "Can't wait for named pipe to host: %s  pipe: %s (%s)",                             // 2016
+    "Can't open named pipe to host: %s  pipe: %s (%s)",                                 // 2017
+    "Can't set state of named pipe to host: %s  pipe: %s (%s)",                         // 2018
+    "Can't initialize character set %s (path: %s)",                                     // 2019
+    "Got packet bigger than 'max_allowed_packet'",                                      // 2020
+    "Embedded server",                                                                  // 2021
+    "Error on SHOW SLAVE STATUS:",                                                      // 2022
+    "Error on SHOW SLAVE HOSTS:",                                                       // 2023
+    "Error connecting to slave:",                                                       // 2024
+    "Error connecting to master:",                                                      // 2025
+    "SSL connection error",                                                             // 2026
+    "Malformed packet",                                                                 // 2027
+    "Invalid use of null pointer",                                                      // 2028
+    "Statement not prepared",                                                           // 2029
+    "Not all parameters data supplied",                                                 // 2030
+    "Data truncated",                                                                   // 2031
+    "No parameters exists in the statement",                                            // 2032
+    "Invalid parameter number",                                                         // 2033
+    "Can't send long data for non string or binary data types (parameter: %s)",         // 2034
+    "Using unsupported buffer type: %s  (parameter: %s)",                               // 2035
+    "Shared memory (%s)",                                                               // 2036
+    "Can't open shared memory. Request event don't create  (%s)",                       // 2037
+    "Can't open shared memory. Answer event don't create  (%s)",                        // 2038
+    "Can't open shared memory. File mapping don't create  (%s)",                        // 2039
+    "Can't open shared memory. Map of memory don't create  (%s)",                       // 2040
+    "Can't open shared memory. File mapping don't create for client (%s)",              // 2041
+    "Can't open shared memory. Map of memory don't create for client (%s)",             // 2042
+    "Can't open shared memory. %s event don't create for client (%s)",                  // 2043
+    "Can't open shared memory. Server abandoded and don't sent the answer event (%s)",  // 2044
+    "Can't open shared memory. Can't send the request event to server (%s)",            // 2045
+    "Wrong or unknown protocol",                                                        // 2046
+    "Invalid connection handle",                                                        // 2047
 };
 
 }  // namespace
@@ -160,7 +160,9 @@ bool MySqlInflate(const uint8_t* source, size_t sourceLength, uint8_t* target, s
 
 // ---- TMySqlNet: state and errors ----------------------------------------------------------------
 
-TMySqlNet::TMySqlNet(std::unique_ptr<TMySqlVio> vio) : FVio(std::move(vio)) { Reset(); }
+TMySqlNet::TMySqlNet(std::unique_ptr<TMySqlVio> vio) : FVio(std::move(vio)) {
+  Reset();
+}
 
 TMySqlNet::~TMySqlNet() = default;
 
@@ -218,7 +220,9 @@ void TMySqlNet::BeginWrite() {
   FFullChunkSent = false;
 }
 
-void TMySqlNet::WriteByte(uint8_t value) { Append(&value, 1); }
+void TMySqlNet::WriteByte(uint8_t value) {
+  Append(&value, 1);
+}
 
 void TMySqlNet::WriteUInt16(uint16_t value) {
   const uint8_t b[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
@@ -345,7 +349,8 @@ void TMySqlNet::SendCompressedPacket() {
   if (FCompOut.empty()) return;
   TBytes envelope = MySqlCompressEnvelope(FCompSeq++, FCompOut.data(), FCompOut.size());
   FCompOut.clear();
-  if (FVio->WriteAll(envelope.data(), 0, static_cast<int>(envelope.size())) != static_cast<int>(envelope.size()))
+  if (FVio->WriteAll(envelope.data(), 0, static_cast<int>(envelope.size())) !=
+      static_cast<int>(envelope.size()))
     Fatal(CR_SERVER_LOST, {}, FVio->ErrorText());
 }
 
@@ -386,12 +391,14 @@ void TMySqlNet::ReadCompressedPacket() {
   VioRead(header, sizeof header);
   if (header[3] != FCompSeq)
     Fatal(ER_NET_PACKETS_OUT_OF_ORDER, {},
-          Format("ReceiveCompHeader: Net packets out of order: received[%d], expected[%d]", {header[3], FCompSeq}));
+          Format("ReceiveCompHeader: Net packets out of order: received[%d], expected[%d]",
+                 {header[3], FCompSeq}));
   ++FCompSeq;
   const uint32_t packedLength = MySqlGetUInt24(header);
   const uint32_t plainLength = MySqlGetUInt24(header + MYSQL_HEADER_SIZE);
   // A buffer grown by one huge packet is not kept for the small ones that follow.
-  if (FInflated.capacity() > (1u << 20) && std::max(packedLength, plainLength) < (1u << 16)) TBytes().swap(FInflated);
+  if (FInflated.capacity() > (1u << 20) && std::max(packedLength, plainLength) < (1u << 16))
+    TBytes().swap(FInflated);
   FInflatedPos = 0;
   if (plainLength == 0) {
     FInflated.resize(packedLength);
@@ -542,14 +549,18 @@ void TMySqlNet::SetPosition(int position) {
   FBuffer.SetPosition(position);
 }
 
-uint8_t TMySqlNet::ReadByte() { return *Take(1); }
+uint8_t TMySqlNet::ReadByte() {
+  return *Take(1);
+}
 
 uint16_t TMySqlNet::ReadUInt16() {
   const uint8_t* p = Take(2);
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
-uint32_t TMySqlNet::ReadUInt24() { return MySqlGetUInt24(Take(3)); }
+uint32_t TMySqlNet::ReadUInt24() {
+  return MySqlGetUInt24(Take(3));
+}
 
 uint32_t TMySqlNet::ReadUInt32() {
   const uint8_t* p = Take(4);

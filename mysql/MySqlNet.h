@@ -69,14 +69,17 @@ class EMySqlException : public Exception {
 const char* MySqlClientErrorText(int code) noexcept;
 // The client text formatted with args (left unformatted when the args do not fit it), then CR LF
 // and detail when detail is not empty. A server error therefore reads CR LF + the server's text.
-std::string MySqlErrorMessage(int code, std::initializer_list<FormatArg> args = {}, std::string_view detail = {});
+std::string MySqlErrorMessage(int code, std::initializer_list<FormatArg> args = {},
+                              std::string_view detail = {});
 [[noreturn]] void RaiseMySqlClientError(int code, std::initializer_list<FormatArg> args = {},
                                         std::string_view detail = {});
 
 // ---- pure codecs ------------------------------------------------------------------------------
 
 void MySqlPutHeader(uint8_t* out, uint32_t length, uint8_t seq) noexcept;
-inline uint32_t MySqlGetUInt24(const uint8_t* p) noexcept { return p[0] | p[1] << 8 | uint32_t(p[2]) << 16; }
+inline uint32_t MySqlGetUInt24(const uint8_t* p) noexcept {
+  return p[0] | p[1] << 8 | uint32_t(p[2]) << 16;
+}
 // Bytes WriteLengthCodedInt uses for value: 1, 3, 4 or 9.
 int MySqlLengthCodedSize(uint64_t value) noexcept;
 // Writes the encoding of value to out (room for 9 bytes); returns its size.
@@ -205,13 +208,13 @@ class TMySqlNet {
   MemoryStream FBuffer{MYSQL_PACKET_BUFFER_SIZE};
   TBytes FInflated;  // data unpacked from compressed packets, not yet consumed from FInflatedPos
   size_t FInflatedPos = 0;
-  TBytes FCompOut;   // plain bytes waiting to go out in a compressed packet
-  TBytes FPacked;    // the body of the compressed packet being read
+  TBytes FCompOut;  // plain bytes waiting to go out in a compressed packet
+  TBytes FPacked;   // the body of the compressed packet being read
   uint8_t FSeq = 0;
   uint8_t FCompSeq = 0;
   bool FCompress = false;
   bool FBroken = false;
-  bool FWriting = false;         // the buffer holds a packet being built, not one read
-  bool FFullChunkSent = false;   // the packet being built already sent a chunk of 0xFFFFFF bytes
+  bool FWriting = false;        // the buffer holds a packet being built, not one read
+  bool FFullChunkSent = false;  // the packet being built already sent a chunk of 0xFFFFFF bytes
   int FMaxPacketSize = MYSQL_MAX_PACKET_SIZE;
 };

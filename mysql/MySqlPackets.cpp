@@ -10,7 +10,7 @@ constexpr uint8_t kNullLength = 251;
 constexpr uint8_t kEofHeader = 0xFE;
 constexpr uint8_t kErrHeader = 0xFF;
 constexpr uint8_t kMoreDataHeader = 0x01;
-constexpr uint8_t kLoginCharset = 8;          // latin1; the session sets its own afterwards
+constexpr uint8_t kLoginCharset = 8;  // latin1; the session sets its own afterwards
 constexpr uint32_t kMaxPacketSize = 0x40000000;
 constexpr const char* kNativePasswordPlugin = "mysql_native_password";
 
@@ -29,7 +29,9 @@ std::string ToString(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-[[noreturn]] void RaiseMalformedPacket() { RaiseMySqlClientError(2027); }
+[[noreturn]] void RaiseMalformedPacket() {
+  RaiseMySqlClientError(2027);
+}
 
 // ---- TMySqlByteReader -----------------------------------------------------------------------
 
@@ -57,20 +59,33 @@ static uint64_t LittleEndian(std::span<const uint8_t> b) {
   return v;
 }
 
-uint16_t TMySqlByteReader::ReadUInt16() { return static_cast<uint16_t>(LittleEndian(ReadBytes(2))); }
-uint32_t TMySqlByteReader::ReadUInt24() { return static_cast<uint32_t>(LittleEndian(ReadBytes(3))); }
-uint32_t TMySqlByteReader::ReadUInt32() { return static_cast<uint32_t>(LittleEndian(ReadBytes(4))); }
-uint64_t TMySqlByteReader::ReadUInt64() { return LittleEndian(ReadBytes(8)); }
+uint16_t TMySqlByteReader::ReadUInt16() {
+  return static_cast<uint16_t>(LittleEndian(ReadBytes(2)));
+}
+uint32_t TMySqlByteReader::ReadUInt24() {
+  return static_cast<uint32_t>(LittleEndian(ReadBytes(3)));
+}
+uint32_t TMySqlByteReader::ReadUInt32() {
+  return static_cast<uint32_t>(LittleEndian(ReadBytes(4)));
+}
+uint64_t TMySqlByteReader::ReadUInt64() {
+  return LittleEndian(ReadBytes(8));
+}
 
 std::optional<uint64_t> TMySqlByteReader::ReadLengthCoded() {
   const uint8_t first = ReadByte();
   if (first < kNullLength) return first;
   switch (first) {
-    case kNullLength: return std::nullopt;
-    case 252: return ReadUInt16();
-    case 253: return ReadUInt24();
-    case 254: return ReadUInt64();
-    default: RaiseMalformedPacket();
+    case kNullLength:
+      return std::nullopt;
+    case 252:
+      return ReadUInt16();
+    case 253:
+      return ReadUInt24();
+    case 254:
+      return ReadUInt64();
+    default:
+      RaiseMalformedPacket();
   }
 }
 
@@ -204,10 +219,11 @@ TMySqlLoginReply ParseMySqlLoginReply(std::span<const uint8_t> packet, uint32_t 
     reply.Data.assign(packet.begin(), packet.end());
     return reply;
   }
-  RaiseMySqlClientError(2012, {}, first == kMoreDataHeader
-                                      ? "the server continued an authentication exchange the client does not know"
-                                      : Format("unexpected reply to the login (first byte %d, %d bytes)",
-                                               {int(first), packet.size()}));
+  RaiseMySqlClientError(
+      2012, {},
+      first == kMoreDataHeader
+          ? "the server continued an authentication exchange the client does not know"
+          : Format("unexpected reply to the login (first byte %d, %d bytes)", {int(first), packet.size()}));
 }
 
 // ---- OK, EOF and query replies --------------------------------------------------------------
@@ -352,11 +368,20 @@ void DecodeMySqlTextRow(std::span<const uint8_t> row, std::span<TMySqlBind> bind
 // Bytes of a binary value of a fixed-size type; 0 for types with a length prefix.
 static size_t BinaryFixedSize(uint8_t type) {
   switch (type) {
-    case 1: return 1;            // TINY
-    case 2: case 13: return 2;   // SHORT, YEAR
-    case 3: case 4: case 9: return 4;  // LONG, FLOAT, INT24
-    case 5: case 8: return 8;    // DOUBLE, LONGLONG
-    default: return 0;
+    case 1:
+      return 1;  // TINY
+    case 2:
+    case 13:
+      return 2;  // SHORT, YEAR
+    case 3:
+    case 4:
+    case 9:
+      return 4;  // LONG, FLOAT, INT24
+    case 5:
+    case 8:
+      return 8;  // DOUBLE, LONGLONG
+    default:
+      return 0;
   }
 }
 

@@ -29,7 +29,7 @@ constexpr uint64_t MYSQL_MAX_FIELD_COUNT = 4096;
 // ---- bounded reader -------------------------------------------------------------------------
 
 class TMySqlByteReader {
-public:
+ public:
   explicit TMySqlByteReader(std::span<const uint8_t> data) : FData(data) {}
 
   size_t Position() const { return FPos; }
@@ -54,7 +54,7 @@ public:
   void Skip(size_t count) { ReadBytes(count); }
   void ExpectEnd() const;
 
-private:
+ private:
   std::span<const uint8_t> FData;
   size_t FPos = 0;
 };
@@ -68,12 +68,12 @@ struct TMySqlGreeting {
   uint8_t ProtocolVersion = 0;
   std::string ServerVersion;
   uint32_t ThreadId = 0;
-  TMySqlScramble Scramble{};      // bytes 0-7 always, 8-19 when HasScramble20
+  TMySqlScramble Scramble{};  // bytes 0-7 always, 8-19 when HasScramble20
   bool HasScramble20 = false;
   uint32_t ServerCapabilities = 0;
   uint8_t CharsetNr = 0;
   uint16_t ServerStatus = SERVER_STATUS_AUTOCOMMIT;
-  std::string AuthPluginName;     // only from servers offering CLIENT_PLUGIN_AUTH
+  std::string AuthPluginName;  // only from servers offering CLIENT_PLUGIN_AUTH
 };
 
 // The server's first packet. Sections after the 8 challenge bytes are optional (older servers
@@ -82,7 +82,7 @@ struct TMySqlGreeting {
 TMySqlGreeting ParseMySqlGreeting(std::span<const uint8_t> packet);
 
 struct TMySqlLoginRequest {
-  uint32_t ClientFlags = 0;          // negotiated
+  uint32_t ClientFlags = 0;  // negotiated
   uint32_t ServerCapabilities = 0;
   std::string User, Password, Database;
   TMySqlScramble Scramble{};
@@ -100,8 +100,8 @@ std::vector<uint8_t> BuildMySqlLoginPacket(const TMySqlLoginRequest& request);
 // The server's answer to a login packet or to a password proof.
 struct TMySqlLoginReply {
   enum class TKind { Ok, OldPasswordSwitch, AuthSwitch, Challenge410 } Kind = TKind::Ok;
-  std::string PluginName;             // AuthSwitch
-  std::vector<uint8_t> Data;          // AuthSwitch: the new challenge; Challenge410: the 24 bytes
+  std::string PluginName;     // AuthSwitch
+  std::vector<uint8_t> Data;  // AuthSwitch: the new challenge; Challenge410: the 24 bytes
 };
 
 // Classifies a login reply (error packets never get here). Errors: 2012 "Error in server
@@ -139,10 +139,10 @@ TMySqlEofPacket ParseMySqlEofPacket(std::span<const uint8_t> packet);
 
 struct TMySqlQueryReply {
   enum class TKind { Ok, LocalInfile, ResultSet } Kind = TKind::Ok;
-  TMySqlOkPacket Ok;            // Kind Ok
-  std::string FileName;         // Kind LocalInfile
-  uint32_t FieldCount = 0;      // Kind ResultSet: 1..MYSQL_MAX_FIELD_COUNT
-  uint64_t Extra = 0;           // Kind ResultSet, when the header carries it
+  TMySqlOkPacket Ok;        // Kind Ok
+  std::string FileName;     // Kind LocalInfile
+  uint32_t FieldCount = 0;  // Kind ResultSet: 1..MYSQL_MAX_FIELD_COUNT
+  uint64_t Extra = 0;       // Kind ResultSet, when the header carries it
 };
 
 // The first reply to a query. Errors: 2027 (also for a column count of 0 after a result-set

@@ -13,19 +13,19 @@ class TMySqlSession;
 
 // Row payloads as received, kept back to back in one buffer.
 class TRows {
-public:
+ public:
   void Append(std::span<const uint8_t> row);
   size_t Count() const { return FEnds.size(); }
   std::span<const uint8_t> Row(size_t index) const;
   void Clear();
 
-private:
+ private:
   std::vector<uint8_t> FData;
   std::vector<size_t> FEnds;  // end offset of each row in FData
 };
 
 class TMySqlResultSet {
-public:
+ public:
   // Over the session's pending result and its field descriptions (a statement hands its own).
   // The result becomes the session's current result and the session's pending state 2.
   // Errors: 2014 when the session has no result header pending (state not 1).
@@ -66,7 +66,7 @@ public:
   // Called by the session when it closes: the result can no longer read from it.
   void SessionClosed() noexcept { FSession = nullptr; }
 
-private:
+ private:
   TMySqlSession* FSession;
   std::vector<TMySqlFieldInfo> FFields;
   TRows FRows;

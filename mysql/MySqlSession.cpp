@@ -34,7 +34,9 @@ std::string ClassNameOf(const TMyIOHandler& handler) {
 }
 
 // Errors numbered in the client range are ours; others come from the server's error packets.
-bool IsClientErrorNumber(int code) { return code >= 2000 && code < 3000; }
+bool IsClientErrorNumber(int code) {
+  return code >= 2000 && code < 3000;
+}
 
 std::span<const uint8_t> AsBytes(std::string_view s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
@@ -44,7 +46,9 @@ std::span<const uint8_t> AsBytes(std::string_view s) {
 
 TMySqlSession::TMySqlSession() : FNet(std::make_unique<TMySqlNet>()) {}
 
-TMySqlSession::~TMySqlSession() { Close(); }
+TMySqlSession::~TMySqlSession() {
+  Close();
+}
 
 template <typename F>
 decltype(auto) TMySqlSession::Guarded(F&& f) {
@@ -66,13 +70,17 @@ decltype(auto) TMySqlSession::Guarded(F&& f) {
 
 TMySqlSessionState TMySqlSession::State() const {
   switch (FLink) {
-    case TLink::NotConnected: return TMySqlSessionState::NotConnected;
-    case TLink::Broken: return TMySqlSessionState::Broken;
-    case TLink::Closed: return TMySqlSessionState::Closed;
-    case TLink::Ready: break;
+    case TLink::NotConnected:
+      return TMySqlSessionState::NotConnected;
+    case TLink::Broken:
+      return TMySqlSessionState::Broken;
+    case TLink::Closed:
+      return TMySqlSessionState::Closed;
+    case TLink::Ready:
+      break;
   }
   return (FPending != MYSQL_STATUS_READY || FMoreResults) ? TMySqlSessionState::ResultPending
-                                                           : TMySqlSessionState::Ready;
+                                                          : TMySqlSessionState::Ready;
 }
 
 bool TMySqlSession::IsProtocol41() const {
@@ -235,8 +243,10 @@ void TMySqlSession::AnswerLoginReply(const TMySqlLoginReply& reply) {
     case K::AuthSwitch:
       if (reply.PluginName == kNativePlugin && reply.Data.size() >= 20) {
         std::copy_n(reply.Data.begin(), 20, FScramble.begin());
-        if (Password.empty()) SendAuthData({});
-        else SendAuthData(MySqlScramble41(Password, FScramble));
+        if (Password.empty())
+          SendAuthData({});
+        else
+          SendAuthData(MySqlScramble41(Password, FScramble));
         return;
       }
       if (reply.PluginName == kOldPlugin) {
@@ -244,8 +254,9 @@ void TMySqlSession::AnswerLoginReply(const TMySqlLoginReply& reply) {
         SendAuthData(AsBytes(MySqlScramble323(Password, message)));
         return;
       }
-      RaiseMySqlClientError(2012, {}, Format("The account's authentication method '%s' is not supported by this client",
-                                             {reply.PluginName}));
+      RaiseMySqlClientError(2012, {},
+                            Format("The account's authentication method '%s' is not supported by this client",
+                                   {reply.PluginName}));
     case K::Ok:
       break;
   }
@@ -313,7 +324,8 @@ void TMySqlSession::Ping() {
 }
 
 void TMySqlSession::Kill(uint32_t threadId) {
-  const uint8_t id[4] = {uint8_t(threadId), uint8_t(threadId >> 8), uint8_t(threadId >> 16), uint8_t(threadId >> 24)};
+  const uint8_t id[4] = {uint8_t(threadId), uint8_t(threadId >> 8), uint8_t(threadId >> 16),
+                         uint8_t(threadId >> 24)};
   const auto reply = SimpleCommand(COM_PROCESS_KILL, id);
   ReadOk(reply);
 }
@@ -337,7 +349,8 @@ std::vector<TMySqlFieldInfo> TMySqlSession::FieldList(const std::string& table, 
   return fields;
 }
 
-void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFieldInfo>& fields, bool withDefault) {
+void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFieldInfo>& fields,
+                                          bool withDefault) {
   const bool p41 = IsProtocol41();
   const bool longFlag = FServerCaps & CLIENT_LONG_FLAG;
   const bool exact = !withDefault;
@@ -398,9 +411,10 @@ std::exception_ptr TMySqlSession::SendLocalFile(const std::string& fileName) {
   std::unique_ptr<TFileStream> file;
   if (!MySqlStatementNamesLocalFile(FLastQuery, fileName, TextCharset)) {
     failure = std::make_exception_ptr(EMySqlException(
-        CR_UNKNOWN_ERROR, MySqlErrorMessage(CR_UNKNOWN_ERROR, {}, Format("The server asked for the local file \"%s\", "
-                                                                         "which the statement sent does not name; nothing was sent",
-                                                                         {fileName}))));
+        CR_UNKNOWN_ERROR, MySqlErrorMessage(CR_UNKNOWN_ERROR, {},
+                                            Format("The server asked for the local file \"%s\", "
+                                                   "which the statement sent does not name; nothing was sent",
+                                                   {fileName}))));
   } else {
     try {
       file = std::make_unique<TFileStream>(fileName, fmOpenRead);
@@ -466,13 +480,17 @@ std::vector<TMySqlFieldInfo> TMySqlSession::TakeFields() {
   return fields;
 }
 
-void TMySqlSession::SetPendingStatus(uint8_t status) { FPending = status; }
+void TMySqlSession::SetPendingStatus(uint8_t status) {
+  FPending = status;
+}
 
 void TMySqlSession::MarkBroken() noexcept {
   if (FLink == TLink::Ready) FLink = TLink::Broken;
 }
 
-void TMySqlSession::AttachResult(TMySqlResultSet* result) { FCurrentResult = result; }
+void TMySqlSession::AttachResult(TMySqlResultSet* result) {
+  FCurrentResult = result;
+}
 
 void TMySqlSession::DetachResult(TMySqlResultSet* result) noexcept {
   if (FCurrentResult == result) FCurrentResult = nullptr;

@@ -54,7 +54,7 @@ enum : uint8_t {
 };
 
 class TMySqlSession {
-public:
+ public:
   TMySqlSession();
   // Closes the session (Close); never throws.
   ~TMySqlSession();
@@ -64,10 +64,10 @@ public:
   // ---- settings, before Connect ----
   // Defaults for Connect's empty arguments; Connect stores what it used.
   std::string Host, User, Password, Database;
-  uint32_t Port = 0;                 // 0: 3306
+  uint32_t Port = 0;  // 0: 3306
   uint32_t Protocol = MYSQL_PROTOCOL_DEFAULT;
-  uint32_t ConnectTimeout = 15;      // seconds, for the transport's connect and the login
-  uint32_t CommandTimeout = 0;       // seconds, applied to the transport before each command
+  uint32_t ConnectTimeout = 15;  // seconds, for the transport's connect and the login
+  uint32_t CommandTimeout = 0;   // seconds, applied to the transport before each command
   // The character set of the statement texts sent, for the LOAD DATA LOCAL check.
   TCharsetKind TextCharset = AnsiCharsetKind();
   // A user transport; not owned; must outlive the session's connection.
@@ -135,7 +135,7 @@ public:
   void SelectDb(const std::string& name);  // COM_INIT_DB; stores the name on success
   void Ping();
   void Kill(uint32_t threadId);
-  std::string Statistics();                // the server's status line
+  std::string Statistics();  // the server's status line
   // Field descriptions of a table's columns matching the wildcard (COM_FIELD_LIST).
   std::vector<TMySqlFieldInfo> FieldList(const std::string& table, const std::string& wildcard = {});
 
@@ -168,7 +168,7 @@ public:
   // A reply that did not decode: nothing more can be trusted on this connection.
   void MarkBroken() noexcept;
 
-private:
+ private:
   std::unique_ptr<TMySqlNet> FNet;
   enum class TLink : uint8_t { NotConnected, Ready, Broken, Closed } FLink = TLink::NotConnected;
   uint8_t FPending = MYSQL_STATUS_READY;

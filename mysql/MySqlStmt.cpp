@@ -36,7 +36,9 @@ void PutCounted(TBytes& out, const void* data, size_t count) {
   out.insert(out.end(), p, p + count);
 }
 
-void PutCounted(TBytes& out, const std::string& bytes) { PutCounted(out, bytes.data(), bytes.size()); }
+void PutCounted(TBytes& out, const std::string& bytes) {
+  PutCounted(out, bytes.data(), bytes.size());
+}
 
 // ---- dates and times --------------------------------------------------------------------------
 
@@ -150,7 +152,9 @@ void PutTextOrBytes(TBytes& out, TDataType dataType, const Variant& value, bool 
 }
 
 // Integers go through the platform's conversions, which refuse values the type cannot hold.
-int64_t IntegerOf(const Variant& value, uint16_t varType) { return value.ChangeType(varType).AsInt64(); }
+int64_t IntegerOf(const Variant& value, uint16_t varType) {
+  return value.ChangeType(varType).AsInt64();
+}
 
 }  // namespace
 
@@ -194,16 +198,23 @@ uint16_t MySqlParamWireType(TDataType dataType) {
     case dtInt8:
     case dtBoolean:
       return mftTiny;
-    case dtInt16: return mftShort;
-    case dtInt32: return mftLong;
+    case dtInt16:
+      return mftShort;
+    case dtInt32:
+      return mftLong;
     case dtUInt16:
     case dtUInt32:
       return mftLong | MYSQL_PARAM_UNSIGNED << 8;
-    case dtFloat: return mftDouble;
-    case dtDate: return mftDate;
-    case dtTime: return mftTime;
-    case dtDateTime: return mftDateTime;
-    case dtInt64: return mftLongLong;
+    case dtFloat:
+      return mftDouble;
+    case dtDate:
+      return mftDate;
+    case dtTime:
+      return mftTime;
+    case dtDateTime:
+      return mftDateTime;
+    case dtInt64:
+      return mftLongLong;
     default:
       break;
   }
@@ -213,13 +224,27 @@ uint16_t MySqlParamWireType(TDataType dataType) {
 
 void AppendMySqlParamValue(TBytes& out, TDataType dataType, const Variant& value, bool unicode) {
   switch (dataType) {
-    case dtInt8: out.push_back(static_cast<uint8_t>(IntegerOf(value, varShortInt))); return;
-    case dtBoolean: out.push_back(value.AsBoolean() ? 1 : 0); return;
-    case dtInt16: PutUInt16(out, static_cast<uint16_t>(IntegerOf(value, varSmallint))); return;
-    case dtInt32: PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varInteger))); return;
-    case dtUInt16: PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varWord))); return;
-    case dtUInt32: PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varLongWord))); return;
-    case dtInt64: PutUInt64(out, static_cast<uint64_t>(value.AsInt64())); return;
+    case dtInt8:
+      out.push_back(static_cast<uint8_t>(IntegerOf(value, varShortInt)));
+      return;
+    case dtBoolean:
+      out.push_back(value.AsBoolean() ? 1 : 0);
+      return;
+    case dtInt16:
+      PutUInt16(out, static_cast<uint16_t>(IntegerOf(value, varSmallint)));
+      return;
+    case dtInt32:
+      PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varInteger)));
+      return;
+    case dtUInt16:
+      PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varWord)));
+      return;
+    case dtUInt32:
+      PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varLongWord)));
+      return;
+    case dtInt64:
+      PutUInt64(out, static_cast<uint64_t>(value.AsInt64()));
+      return;
     case dtFloat: {
       const double d = value.AsDouble();
       uint64_t bits;
@@ -227,9 +252,15 @@ void AppendMySqlParamValue(TBytes& out, TDataType dataType, const Variant& value
       PutUInt64(out, bits);
       return;
     }
-    case dtDate: PutDate(out, value.AsDateTime()); return;
-    case dtTime: PutTime(out, value.AsDateTime()); return;
-    case dtDateTime: PutDateTime(out, value.AsDateTime()); return;
+    case dtDate:
+      PutDate(out, value.AsDateTime());
+      return;
+    case dtTime:
+      PutTime(out, value.AsDateTime());
+      return;
+    case dtDateTime:
+      PutDateTime(out, value.AsDateTime());
+      return;
     default:
       MySqlParamWireType(dataType);  // the assertion for types without a wire form
       PutTextOrBytes(out, dataType, value, unicode);
@@ -251,8 +282,8 @@ std::span<const TMySqlStmtParam> MySqlSentParams(std::span<const TMySqlStmtParam
   return params;
 }
 
-TBytes BuildMySqlExecuteRequest(uint32_t statementId, uint32_t paramCount, std::span<const TMySqlStmtParam> params,
-                                bool unicode, TBytes& lastTypes) {
+TBytes BuildMySqlExecuteRequest(uint32_t statementId, uint32_t paramCount,
+                                std::span<const TMySqlStmtParam> params, bool unicode, TBytes& lastTypes) {
   TBytes out;
   PutUInt32(out, statementId);
   out.push_back(0);   // flags: no cursor
@@ -265,14 +296,16 @@ TBytes BuildMySqlExecuteRequest(uint32_t statementId, uint32_t paramCount, std::
   TBytes types;
   types.reserve(sent.size() * 2);
   for (size_t i = 0; i < sent.size(); ++i) {
-    if (sent[i].IsNull || sent[i].Value.IsNull()) out[bitmapAt + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    if (sent[i].IsNull || sent[i].Value.IsNull())
+      out[bitmapAt + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
     PutUInt16(types, MySqlParamWireType(sent[i].DataType));
   }
   const bool newTypes = types != lastTypes;
   out.push_back(newTypes ? 1 : 0);
   if (newTypes) out.insert(out.end(), types.begin(), types.end());
   for (size_t i = 0; i < sent.size(); ++i) {
-    if (!(out[bitmapAt + i / 8] & (1u << (i % 8)))) AppendMySqlParamValue(out, sent[i].DataType, sent[i].Value, unicode);
+    if (!(out[bitmapAt + i / 8] & (1u << (i % 8))))
+      AppendMySqlParamValue(out, sent[i].DataType, sent[i].Value, unicode);
   }
   lastTypes = std::move(types);
   return out;

@@ -87,8 +87,8 @@ std::span<const TMySqlStmtParam> MySqlSentParams(std::span<const TMySqlStmtParam
 // new-parameters-bound flag, the types (only when they differ from lastTypes, which then takes
 // them) and the non-NULL values. A count that does not match sends no parameter block and leaves
 // lastTypes; the server then refuses the statement. Errors: as AppendMySqlParamValue.
-TBytes BuildMySqlExecuteRequest(uint32_t statementId, uint32_t paramCount, std::span<const TMySqlStmtParam> params,
-                                bool unicode, TBytes& lastTypes);
+TBytes BuildMySqlExecuteRequest(uint32_t statementId, uint32_t paramCount,
+                                std::span<const TMySqlStmtParam> params, bool unicode, TBytes& lastTypes);
 
 // ---- binary values ------------------------------------------------------------------------
 
@@ -107,7 +107,7 @@ TMySqlTime DecodeMySqlBinaryTemporal(std::span<const uint8_t> value, uint8_t typ
 // result when the statement returns rows -> Fetch until MYSQL_NO_DATA -> FreeResult or the next
 // Execute -> Close (not prepared). Used by the thread that uses its session.
 class TMySqlStmt {
-public:
+ public:
   explicit TMySqlStmt(TMySqlSession& session);
   // Close, swallowing every failure: the connection may be gone already.
   virtual ~TMySqlStmt();
@@ -154,7 +154,7 @@ public:
   // The result of the last execute; nil when it had no rows or was freed.
   TMySqlResultSet* Result() const noexcept { return FResult.get(); }
 
-private:
+ private:
   TMySqlSession* FSession;
   std::unique_ptr<TMySqlResultSet> FResult;
   uint32_t FStatementId = 0;

@@ -84,17 +84,25 @@ int TMySqlVio::WriteUntilFailure(const uint8_t* buffer, int offset, int count) {
 void TMyIOHandler::RegisterClient(void*) {}
 void TMyIOHandler::UnRegisterClient(void*) {}
 
-void TMyIOHandler::Disconnect(THandle) { RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden); }
+void TMyIOHandler::Disconnect(THandle) {
+  RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden);
+}
 
-int TMyIOHandler::Read(THandle, uint8_t*, int, int) { RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden); }
+int TMyIOHandler::Read(THandle, uint8_t*, int, int) {
+  RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden);
+}
 
 int TMyIOHandler::Write(THandle, const uint8_t*, int, int) {
   RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden);
 }
 
-int TMyIOHandler::GetTimeout(THandle) { RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden); }
+int TMyIOHandler::GetTimeout(THandle) {
+  RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden);
+}
 
-void TMyIOHandler::SetTimeout(THandle, int) { RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden); }
+void TMyIOHandler::SetTimeout(THandle, int) {
+  RaiseAssertion(__FILE__, __LINE__, "", SNotOverriden);
+}
 
 void TMyIOHandlerUtils::RegisterClient(TMyIOHandler* handler, void* client) {
   if (handler) handler->RegisterClient(client);
@@ -119,7 +127,9 @@ TMySqlVioHandler::~TMySqlVioHandler() {
   }
 }
 
-int TMySqlVioHandler::GetTimeout() { return FHandle ? FHandler->GetTimeout(FHandle) : FTimeout; }
+int TMySqlVioHandler::GetTimeout() {
+  return FHandle ? FHandler->GetTimeout(FHandle) : FTimeout;
+}
 
 void TMySqlVioHandler::SetTimeout(int seconds) {
   if (FHandle)
@@ -128,9 +138,13 @@ void TMySqlVioHandler::SetTimeout(int seconds) {
     FTimeout = seconds;
 }
 
-int TMySqlVioHandler::Read(uint8_t*, int, int) { RaiseAssertion(__FILE__, __LINE__, "", SNotImplemented); }
+int TMySqlVioHandler::Read(uint8_t*, int, int) {
+  RaiseAssertion(__FILE__, __LINE__, "", SNotImplemented);
+}
 
-int TMySqlVioHandler::Write(const uint8_t*, int, int) { RaiseAssertion(__FILE__, __LINE__, "", SNotImplemented); }
+int TMySqlVioHandler::Write(const uint8_t*, int, int) {
+  RaiseAssertion(__FILE__, __LINE__, "", SNotImplemented);
+}
 
 void TMySqlVioHandler::Connect() {
   TMySqlVio::Connect();

@@ -57,7 +57,8 @@ void TMySqlVioPipe::Connect() {
   const int timeoutMs = TimeoutMs();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    int error = MySqlSocketConnect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address, timeoutMs);
+    int error =
+        MySqlSocketConnect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address, timeoutMs);
     if (error == 0) break;
     if (error != EAGAIN || (timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline)) {
       ::close(fd);
@@ -67,4 +68,3 @@ void TMySqlVioPipe::Connect() {
   }
   FSocket = fd;
 }
-

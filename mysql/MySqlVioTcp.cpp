@@ -136,7 +136,9 @@ void TMySqlVioTcp::Connect() {
 
 // ---- TMySqlVioSocket --------------------------------------------------------------------------
 
-TMySqlVioSocket::~TMySqlVioSocket() { TMySqlVioSocket::Close(); }
+TMySqlVioSocket::~TMySqlVioSocket() {
+  TMySqlVioSocket::Close();
+}
 
 int TMySqlVioSocket::Read(uint8_t* buffer, int offset, int count) {
   FErrorText.clear();

@@ -51,7 +51,9 @@ class TMySqlVioSocket : public TMySqlVio {
 
  protected:
   TMySqlVioSocket() = default;
-  int TimeoutMs() const noexcept { return FTimeout <= 0 ? 0 : FTimeout > 2000000 ? 2000000000 : FTimeout * 1000; }
+  int TimeoutMs() const noexcept {
+    return FTimeout <= 0 ? 0 : FTimeout > 2000000 ? 2000000000 : FTimeout * 1000;
+  }
 
   int FTimeout = 30;
   int FSocket = -1;

@@ -8,8 +8,12 @@
 
 namespace {
 
-bool IsOpen(int code, const std::string& lexem) { return code == lcSymbol && lexem == "("; }
-bool IsClose(int code, const std::string& lexem) { return code == lcSymbol && lexem == ")"; }
+bool IsOpen(int code, const std::string& lexem) {
+  return code == lcSymbol && lexem == "(";
+}
+bool IsClose(int code, const std::string& lexem) {
+  return code == lcSymbol && lexem == ")";
+}
 
 bool SameWord(const std::string& lexem, std::string_view word) {
   if (lexem.size() != word.size()) return false;
@@ -23,8 +27,8 @@ bool SameWord(const std::string& lexem, std::string_view word) {
 
 // Words the lexer reads as identifiers that still end a table reference.
 bool IsReservedWord(const std::string& lexem) {
-  for (std::string_view w : {"ON", "USING", "OUTER", "UNION", "PARTITION", "WINDOW", "NATURAL", "INTO", "EXCEPT",
-                             "INTERSECT", "RETURNING"})
+  for (std::string_view w : {"ON", "USING", "OUTER", "UNION", "PARTITION", "WINDOW", "NATURAL", "INTO",
+                             "EXCEPT", "INTERSECT", "RETURNING"})
     if (SameWord(lexem, w)) return true;
   return false;
 }
@@ -126,11 +130,20 @@ TLimitScan ScanForLimit(const std::string& sql) {
           ScanLimitNumbers(w, scan);
         }
         break;
-      case lxPROCEDURE: if (scan.Procedure < 0) scan.Procedure = w.Start(); break;
-      case lxFOR: if (scan.For < 0) scan.For = w.Start(); break;
-      case lxLOCK: if (scan.Lock < 0) scan.Lock = w.Start(); break;
-      case lxMySemicolon: if (scan.Semicolon < 0) scan.Semicolon = w.Start(); break;
-      default: break;
+      case lxPROCEDURE:
+        if (scan.Procedure < 0) scan.Procedure = w.Start();
+        break;
+      case lxFOR:
+        if (scan.For < 0) scan.For = w.Start();
+        break;
+      case lxLOCK:
+        if (scan.Lock < 0) scan.Lock = w.Start();
+        break;
+      case lxMySemicolon:
+        if (scan.Semicolon < 0) scan.Semicolon = w.Start();
+        break;
+      default:
+        break;
     }
   }
   return scan;
@@ -182,12 +195,14 @@ bool ToNextTableRef(TLexemWalker& w, int depth) {
     if (w.Depth > depth) continue;
     if (code == lxMyComma) return true;
     if (code == lxJOIN || code == lxSTRAIGHT_JOIN) return true;
-    if (IsJoinWord(code) || (code == lcIdent && (SameWord(w.Lexem, "OUTER") || SameWord(w.Lexem, "NATURAL")))) continue;
-    if (code == lxUSE || code == lxFORCE || code == lxIGNORE || (code == lcIdent && (SameWord(w.Lexem, "ON") ||
-                                                                                      SameWord(w.Lexem, "USING"))))
+    if (IsJoinWord(code) || (code == lcIdent && (SameWord(w.Lexem, "OUTER") || SameWord(w.Lexem, "NATURAL"))))
+      continue;
+    if (code == lxUSE || code == lxFORCE || code == lxIGNORE ||
+        (code == lcIdent && (SameWord(w.Lexem, "ON") || SameWord(w.Lexem, "USING"))))
       continue;
     if (code == lxWHERE || code == lxGROUP || code == lxHAVING || code == lxORDER || code == lxLIMIT ||
-        code == lxPROCEDURE || code == lxFOR || code == lxLOCK || (code == lcIdent && IsReservedWord(w.Lexem)))
+        code == lxPROCEDURE || code == lxFOR || code == lxLOCK ||
+        (code == lcIdent && IsReservedWord(w.Lexem)))
       return false;
   }
 }
@@ -209,15 +224,32 @@ TMyStatementShape AnalyseMyStatement(const std::string& sql, int serverMajor) {
       first = false;
     }
     switch (code) {
-      case lxSELECT: shape.HasSelect = true; break;
-      case lxSHOW: shape.IsShow = true; break;
-      case lxEXPLAIN: if (serverMajor < 5) shape.IsExplain = true; break;
-      case lxPRIVILEGES: shape.ShowPrivileges = true; break;
-      case lxSTATUS: if (previous == lxSLAVE) shape.ShowSlaveStatus = true; break;
-      case lxCREATE: shape.ShowCreate = true; break;
-      case lxCOLUMNS: shape.ShowColumns = true; break;
-      case lxMySemicolon: if (shape.HasSelect) semicolonAfterSelect = true; break;
-      default: break;
+      case lxSELECT:
+        shape.HasSelect = true;
+        break;
+      case lxSHOW:
+        shape.IsShow = true;
+        break;
+      case lxEXPLAIN:
+        if (serverMajor < 5) shape.IsExplain = true;
+        break;
+      case lxPRIVILEGES:
+        shape.ShowPrivileges = true;
+        break;
+      case lxSTATUS:
+        if (previous == lxSLAVE) shape.ShowSlaveStatus = true;
+        break;
+      case lxCREATE:
+        shape.ShowCreate = true;
+        break;
+      case lxCOLUMNS:
+        shape.ShowColumns = true;
+        break;
+      case lxMySemicolon:
+        if (shape.HasSelect) semicolonAfterSelect = true;
+        break;
+      default:
+        break;
     }
     previous = code;
   }

@@ -11,8 +11,8 @@ struct TMyStatementShape {
   bool HasSelect = false;
   bool SingleSelect = false;  // starts with SELECT and has no ";" after it
   bool IsShow = false;
-  bool IsExplain = false;     // EXPLAIN, on servers before 5
-  bool IsDescribe = false;    // starts with DESC or DESCRIBE
+  bool IsExplain = false;   // EXPLAIN, on servers before 5
+  bool IsDescribe = false;  // starts with DESC or DESCRIBE
   bool ShowPrivileges = false;
   bool ShowSlaveStatus = false;
   bool ShowCreate = false;

@@ -6,11 +6,15 @@
 
 namespace {
 
-EVP_MD_CTX* Ctx(void* p) { return static_cast<EVP_MD_CTX*>(p); }
+EVP_MD_CTX* Ctx(void* p) {
+  return static_cast<EVP_MD_CTX*>(p);
+}
 
 }  // namespace
 
-void TSHA1Managed::TContextFree::operator()(void* ctx) const noexcept { EVP_MD_CTX_free(Ctx(ctx)); }
+void TSHA1Managed::TContextFree::operator()(void* ctx) const noexcept {
+  EVP_MD_CTX_free(Ctx(ctx));
+}
 
 TSHA1Managed::TSHA1Managed() : FContext(EVP_MD_CTX_new()) {
   if (!FContext) throw EOutOfMemory("SHA-1: no digest context");

@@ -12,7 +12,7 @@
 using TSHA1Digest = std::array<uint8_t, 20>;
 
 class TSHA1Managed {
-public:
+ public:
   // Raises EOutOfMemory when libcrypto cannot give a digest context.
   TSHA1Managed();
   ~TSHA1Managed();
@@ -29,7 +29,7 @@ public:
   static TSHA1Digest ComputeHash(std::span<const uint8_t> data);
   static TSHA1Digest ComputeHash(std::string_view data);
 
-private:
+ private:
   struct TContextFree {
     void operator()(void* ctx) const noexcept;
   };

@@ -6,8 +6,8 @@
 
 #include "platform/runtime/Exceptions.h"
 
-TLibraryStmt::TLibraryStmt(const std::string& host, int port, const std::string& user, const std::string& password,
-                           const std::string& database, const std::string& query)
+TLibraryStmt::TLibraryStmt(const std::string& host, int port, const std::string& user,
+                           const std::string& password, const std::string& database, const std::string& query)
     : FMysql(mysql_init(nullptr)) {
   MYSQL* m = static_cast<MYSQL*>(FMysql);
   if (!mysql_real_connect(m, host.c_str(), user.c_str(), password.c_str(), database.c_str(),
@@ -41,8 +41,8 @@ uint64_t TLibraryStmt::ReadAll() {
   MYSQL_TIME dt;
   unsigned long lengths[5] = {};
   MYSQL_BIND bind[5] = {};
-  const enum_field_types types[5] = {MYSQL_TYPE_LONG, MYSQL_TYPE_LONGLONG, MYSQL_TYPE_DOUBLE, MYSQL_TYPE_STRING,
-                                     MYSQL_TYPE_DATETIME};
+  const enum_field_types types[5] = {MYSQL_TYPE_LONG, MYSQL_TYPE_LONGLONG, MYSQL_TYPE_DOUBLE,
+                                     MYSQL_TYPE_STRING, MYSQL_TYPE_DATETIME};
   void* buffers[5] = {&id, &big, &d, s, &dt};
   const unsigned long sizes[5] = {4, 8, 8, sizeof s, sizeof dt};
   for (int i = 0; i < 5; ++i) {
@@ -53,7 +53,8 @@ uint64_t TLibraryStmt::ReadAll() {
   }
   mysql_stmt_bind_result(stmt, bind);
   uint64_t check = 0;
-  while (mysql_stmt_fetch(stmt) == 0) check += static_cast<uint8_t>(id) + lengths[3] + static_cast<uint8_t>(s[0]);
+  while (mysql_stmt_fetch(stmt) == 0)
+    check += static_cast<uint8_t>(id) + lengths[3] + static_cast<uint8_t>(s[0]);
   mysql_stmt_free_result(stmt);
   return check;
 }

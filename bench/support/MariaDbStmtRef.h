@@ -6,7 +6,7 @@
 #include <string>
 
 class TLibraryStmt {
-public:
+ public:
   // Connects and prepares query; raises Exception with the library's error text on failure.
   TLibraryStmt(const std::string& host, int port, const std::string& user, const std::string& password,
                const std::string& database, const std::string& query);
@@ -18,7 +18,7 @@ public:
   // buffers; returns a checksum of what was read.
   uint64_t ReadAll();
 
-private:
+ private:
   void* FMysql;
   void* FStmt = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "platform/runtime/Charset.h"
 
 #include <iconv.h>
+#include <strings.h>
 
 #include <atomic>
 #include <cerrno>
@@ -8,13 +9,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <strings.h>
 
 #include "platform/runtime/Exceptions.h"
 
 namespace {
 
-inline bool InRange(unsigned char c, unsigned lo, unsigned hi) { return c >= lo && c <= hi; }
+inline bool InRange(unsigned char c, unsigned lo, unsigned hi) {
+  return c >= lo && c <= hi;
+}
 
 size_t Utf8Len(const unsigned char* p, const unsigned char* end) {
   unsigned char c = p[0];
@@ -24,7 +26,7 @@ size_t Utf8Len(const unsigned char* p, const unsigned char* end) {
   if (c < 0xE0) return cont(1) ? 2 : 1;
   if (c < 0xF0) {
     if (!cont(1) || !cont(2)) return 1;
-    if (c == 0xE0 && p[1] < 0xA0) return 1;  // overlong
+    if (c == 0xE0 && p[1] < 0xA0) return 1;   // overlong
     if (c == 0xED && p[1] >= 0xA0) return 1;  // surrogate
     return 3;
   }
@@ -40,7 +42,9 @@ size_t Utf8Len(const unsigned char* p, const unsigned char* end) {
 }  // namespace
 
 TCharsetKind CharsetKindByName(std::string_view name) {
-  auto eq = [&](const char* s) { return name.size() == strlen(s) && strncasecmp(name.data(), s, name.size()) == 0; };
+  auto eq = [&](const char* s) {
+    return name.size() == strlen(s) && strncasecmp(name.data(), s, name.size()) == 0;
+  };
   if (eq("gbk")) return TCharsetKind::Gbk;
   if (eq("gb2312")) return TCharsetKind::Gb2312;
   if (eq("big5")) return TCharsetKind::Big5;
@@ -54,15 +58,23 @@ TCharsetKind CharsetKindByName(std::string_view name) {
 
 bool IsMbLead(TCharsetKind cs, unsigned char c) noexcept {
   switch (cs) {
-    case TCharsetKind::SingleByte: return false;
-    case TCharsetKind::Utf8: return c >= 0xC2 && c <= 0xF4;
+    case TCharsetKind::SingleByte:
+      return false;
+    case TCharsetKind::Utf8:
+      return c >= 0xC2 && c <= 0xF4;
     case TCharsetKind::Gbk:
-    case TCharsetKind::Gb18030: return InRange(c, 0x81, 0xFE);
-    case TCharsetKind::Gb2312: return InRange(c, 0xA1, 0xF7);
-    case TCharsetKind::Big5: return InRange(c, 0xA1, 0xF9);
-    case TCharsetKind::Sjis: return InRange(c, 0x81, 0x9F) || InRange(c, 0xE0, 0xFC);
-    case TCharsetKind::EucKr: return InRange(c, 0x81, 0xFE);
-    case TCharsetKind::Ujis: return InRange(c, 0xA1, 0xFE) || c == 0x8E || c == 0x8F;
+    case TCharsetKind::Gb18030:
+      return InRange(c, 0x81, 0xFE);
+    case TCharsetKind::Gb2312:
+      return InRange(c, 0xA1, 0xF7);
+    case TCharsetKind::Big5:
+      return InRange(c, 0xA1, 0xF9);
+    case TCharsetKind::Sjis:
+      return InRange(c, 0x81, 0x9F) || InRange(c, 0xE0, 0xFC);
+    case TCharsetKind::EucKr:
+      return InRange(c, 0x81, 0xFE);
+    case TCharsetKind::Ujis:
+      return InRange(c, 0xA1, 0xFE) || c == 0x8E || c == 0x8F;
   }
   return false;
 }
@@ -123,21 +135,30 @@ std::atomic<int> gAnsiCodePage{936};
 
 const char* IconvName(int codePage) {
   switch (codePage) {
-    case 936: return "GBK";
-    case 54936: return "GB18030";
-    case 950: return "BIG5";
-    case 932: return "CP932";
-    case 949: return "CP949";
-    case 1252: return "CP1252";
-    case 28591: return "ISO-8859-1";
-    case 65001: return "UTF-8";
-    default: return nullptr;
+    case 936:
+      return "GBK";
+    case 54936:
+      return "GB18030";
+    case 950:
+      return "BIG5";
+    case 932:
+      return "CP932";
+    case 949:
+      return "CP949";
+    case 1252:
+      return "CP1252";
+    case 28591:
+      return "ISO-8859-1";
+    case 65001:
+      return "UTF-8";
+    default:
+      return nullptr;
   }
 }
 
 // One converter per thread and direction; iconv_t is not shareable across threads.
 class Converter {
-public:
+ public:
   Converter(const char* to, const char* from) : FCd(iconv_open(to, from)) {
     if (FCd == reinterpret_cast<iconv_t>(-1))
       throw EConvertError(std::string("No text converter from ") + from + " to " + to);
@@ -150,7 +171,7 @@ public:
     return FCd;
   }
 
-private:
+ private:
   iconv_t FCd;
 };
 
@@ -237,7 +258,9 @@ const char* CheckedName(int codePage) {
 
 }  // namespace
 
-int GetAnsiCodePage() noexcept { return gAnsiCodePage.load(); }
+int GetAnsiCodePage() noexcept {
+  return gAnsiCodePage.load();
+}
 
 void SetAnsiCodePage(int codePage) {
   CheckedName(codePage);
@@ -246,19 +269,30 @@ void SetAnsiCodePage(int codePage) {
 
 TCharsetKind CharsetKindOfCodePage(int codePage) noexcept {
   switch (codePage) {
-    case 936: return TCharsetKind::Gbk;
-    case 54936: return TCharsetKind::Gb18030;
-    case 950: return TCharsetKind::Big5;
-    case 932: return TCharsetKind::Sjis;
-    case 949: return TCharsetKind::EucKr;
-    case 65001: return TCharsetKind::Utf8;
-    default: return TCharsetKind::SingleByte;
+    case 936:
+      return TCharsetKind::Gbk;
+    case 54936:
+      return TCharsetKind::Gb18030;
+    case 950:
+      return TCharsetKind::Big5;
+    case 932:
+      return TCharsetKind::Sjis;
+    case 949:
+      return TCharsetKind::EucKr;
+    case 65001:
+      return TCharsetKind::Utf8;
+    default:
+      return TCharsetKind::SingleByte;
   }
 }
 
-TCharsetKind AnsiCharsetKind() noexcept { return CharsetKindOfCodePage(GetAnsiCodePage()); }
+TCharsetKind AnsiCharsetKind() noexcept {
+  return CharsetKindOfCodePage(GetAnsiCodePage());
+}
 
-bool IsAnsiMultiByte() noexcept { return AnsiCharsetKind() != TCharsetKind::SingleByte; }
+bool IsAnsiMultiByte() noexcept {
+  return AnsiCharsetKind() != TCharsetKind::SingleByte;
+}
 
 std::u16string CodePageToWide(std::string_view text, int codePage) {
   return DecodeToWide(text, CheckedName(codePage));
@@ -268,9 +302,21 @@ std::string WideToCodePage(std::u16string_view text, int codePage) {
   return EncodeFromWide(text, CheckedName(codePage), '?');
 }
 
-std::u16string AnsiToWide(std::string_view text) { return CodePageToWide(text, GetAnsiCodePage()); }
-std::string WideToAnsi(std::u16string_view text) { return WideToCodePage(text, GetAnsiCodePage()); }
-std::u16string Utf8ToWide(std::string_view text) { return DecodeToWide(text, "UTF-8"); }
-std::string WideToUtf8(std::u16string_view text) { return EncodeFromWide(text, "UTF-8", '?'); }
-std::string AnsiToUtf8(std::string_view text) { return WideToUtf8(AnsiToWide(text)); }
-std::string Utf8ToAnsi(std::string_view text) { return WideToAnsi(Utf8ToWide(text)); }
+std::u16string AnsiToWide(std::string_view text) {
+  return CodePageToWide(text, GetAnsiCodePage());
+}
+std::string WideToAnsi(std::u16string_view text) {
+  return WideToCodePage(text, GetAnsiCodePage());
+}
+std::u16string Utf8ToWide(std::string_view text) {
+  return DecodeToWide(text, "UTF-8");
+}
+std::string WideToUtf8(std::u16string_view text) {
+  return EncodeFromWide(text, "UTF-8", '?');
+}
+std::string AnsiToUtf8(std::string_view text) {
+  return WideToUtf8(AnsiToWide(text));
+}
+std::string Utf8ToAnsi(std::string_view text) {
+  return WideToAnsi(Utf8ToWide(text));
+}

@@ -21,10 +21,17 @@ namespace {
 int64_t SeekTarget(int64_t offset, TSeekOrigin origin, int64_t current, int64_t size) {
   int64_t base = 0;
   switch (origin) {
-    case soFromBeginning: base = 0; break;
-    case soFromCurrent: base = current; break;
-    case soFromEnd: base = size; break;
-    default: throw EStreamError("Invalid stream seek origin");
+    case soFromBeginning:
+      base = 0;
+      break;
+    case soFromCurrent:
+      base = current;
+      break;
+    case soFromEnd:
+      base = size;
+      break;
+    default:
+      throw EStreamError("Invalid stream seek origin");
   }
   int64_t target;
   if (__builtin_add_overflow(base, offset, &target) || target < 0)
@@ -32,7 +39,9 @@ int64_t SeekTarget(int64_t offset, TSeekOrigin origin, int64_t current, int64_t 
   return target;
 }
 
-std::string SystemReason(int err) { return std::strerror(err); }
+std::string SystemReason(int err) {
+  return std::strerror(err);
+}
 
 }  // namespace
 
@@ -155,10 +164,17 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
     flags |= O_RDWR | O_CREAT | O_TRUNC;
   } else {
     switch (mode & 0x0003) {
-      case fmOpenRead: flags |= O_RDONLY; break;
-      case fmOpenWrite: flags |= O_WRONLY; break;
-      case fmOpenReadWrite: flags |= O_RDWR; break;
-      default: throw EFOpenError(Format("Cannot open file \"%s\". Invalid open mode", {fileName}));
+      case fmOpenRead:
+        flags |= O_RDONLY;
+        break;
+      case fmOpenWrite:
+        flags |= O_WRONLY;
+        break;
+      case fmOpenReadWrite:
+        flags |= O_RDWR;
+        break;
+      default:
+        throw EFOpenError(Format("Cannot open file \"%s\". Invalid open mode", {fileName}));
     }
   }
   do {

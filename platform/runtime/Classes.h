@@ -14,7 +14,7 @@ enum TSeekOrigin { soFromBeginning = 0, soFromCurrent = 1, soFromEnd = 2 };
 // Abstract byte stream. Positions are 0-based; a position past the end is allowed (reads there
 // return 0 bytes, writes there extend the stream); a negative position is refused.
 class TStream {
-public:
+ public:
   virtual ~TStream() = default;
 
   // Reads up to count bytes; returns how many were read (0 at or past the end, or count <= 0).
@@ -37,7 +37,7 @@ public:
   // Raises EStreamError when source holds fewer bytes. Returns the bytes copied.
   int64_t CopyFrom(TStream& source, int64_t count);
 
-protected:
+ protected:
   TStream() = default;
   TStream(const TStream&) = delete;
   TStream& operator=(const TStream&) = delete;
@@ -46,7 +46,7 @@ protected:
 // ---- TMemoryStream --------------------------------------------------------------------------
 
 class TMemoryStream : public TStream {
-public:
+ public:
   TMemoryStream() = default;
 
   int64_t Read(void* buffer, int64_t count) override;
@@ -66,14 +66,14 @@ public:
   void SaveToStream(TStream& stream);
   void SaveToFile(const std::string& fileName);
 
-protected:
+ protected:
   std::vector<uint8_t> FData;
   int64_t FPosition = 0;
 };
 
 // A memory stream seeded from and read back as a byte string.
 class TStringStream : public TMemoryStream {
-public:
+ public:
   explicit TStringStream(std::string_view data = {});
   std::string DataString() const;
 };
@@ -88,7 +88,7 @@ enum : uint16_t {
 };
 
 class TFileStream : public TStream {
-public:
+ public:
   // Opens (fmOpenRead / fmOpenWrite / fmOpenReadWrite) or creates (fmCreate) the file.
   // Raises EFOpenError naming the file and the system's reason.
   TFileStream(const std::string& fileName, uint16_t mode);
@@ -102,7 +102,7 @@ public:
 
   const std::string& FileName() const { return FFileName; }
 
-private:
+ private:
   std::string FFileName;
   int FHandle = -1;
 };
@@ -116,7 +116,7 @@ enum TDuplicates { dupIgnore, dupAccept, dupError };
 // letters compare without case (multi-byte characters of the ANSI code page are left alone).
 // Index errors raise EListError "List index out of bounds (%d)".
 class TStringList {
-public:
+ public:
   using TNotifyEvent = std::function<void(TStringList*)>;
 
   TStringList() = default;
@@ -178,7 +178,7 @@ public:
   TNotifyEvent OnChange;
   TNotifyEvent OnChanging;
 
-private:
+ private:
   struct Item {
     std::string Text;
     void* Object;

@@ -9,7 +9,8 @@
 bool TryDoubleToCurr(double value, Currency& result) noexcept {
   double scaled = std::nearbyint(value * CurrencyScale);
   // 2^63 is exactly representable; anything at or beyond it does not fit.
-  if (!std::isfinite(scaled) || scaled >= 9223372036854775808.0 || scaled < -9223372036854775808.0) return false;
+  if (!std::isfinite(scaled) || scaled >= 9223372036854775808.0 || scaled < -9223372036854775808.0)
+    return false;
   result = Currency::FromScaled(static_cast<int64_t>(scaled));
   return true;
 }
@@ -31,7 +32,8 @@ Currency Int64ToCurr(int64_t value) {
 }
 
 std::string CurrToStr(Currency value) {
-  uint64_t mag = value.Scaled < 0 ? 0 - static_cast<uint64_t>(value.Scaled) : static_cast<uint64_t>(value.Scaled);
+  uint64_t mag =
+      value.Scaled < 0 ? 0 - static_cast<uint64_t>(value.Scaled) : static_cast<uint64_t>(value.Scaled);
   std::string out = value.Scaled < 0 ? "-" : "";
   out += UIntToStr(mag / CurrencyScale);
   uint64_t frac = mag % CurrencyScale;

@@ -144,7 +144,9 @@ void ValidateTimeStamp(const TTimeStamp& ts) {
     throw EConvertError(Format("'%d.%d' is not a valid timestamp", {ts.Date, ts.Time}));
 }
 
-TTimeStamp DateTimeToTimeStamp(TDateTime value) { return Split(value); }
+TTimeStamp DateTimeToTimeStamp(TDateTime value) {
+  return Split(value);
+}
 
 TDateTime TimeStampToDateTime(const TTimeStamp& ts) {
   ValidateTimeStamp(ts);
@@ -161,8 +163,12 @@ TTimeStamp MSecsToTimeStamp(double msecs) {
   return TTimeStamp{static_cast<int32_t>(ms % MSecsPerDay), static_cast<int32_t>(ms / MSecsPerDay)};
 }
 
-std::string DateToStr(TDateTime value) { return FormatDateTime("yyyy-mm-dd", value); }
-std::string TimeToStr(TDateTime value) { return FormatDateTime("hh:nn:ss", value); }
+std::string DateToStr(TDateTime value) {
+  return FormatDateTime("yyyy-mm-dd", value);
+}
+std::string TimeToStr(TDateTime value) {
+  return FormatDateTime("hh:nn:ss", value);
+}
 
 std::string DateTimeToStr(TDateTime value) {
   return Split(value).Time == 0 ? DateToStr(value) : FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
@@ -197,20 +203,38 @@ std::string FormatDateTime(std::string_view format, TDateTime value) {
     }
     size_t run = std::string_view("ymdhnsz").find(c) != std::string_view::npos ? RunLength(format, i) : 1;
     switch (c) {
-      case 'y': run >= 3 ? AppendN(out, y, 4) : Append2(out, y % 100); break;
-      case 'm':
-        if (afterHour) run >= 2 ? Append2(out, mi) : AppendN(out, mi, 1);
-        else run >= 2 ? Append2(out, mo) : AppendN(out, mo, 1);
+      case 'y':
+        run >= 3 ? AppendN(out, y, 4) : Append2(out, y % 100);
         break;
-      case 'd': run >= 2 ? Append2(out, d) : AppendN(out, d, 1); break;
-      case 'h': run >= 2 ? Append2(out, h) : AppendN(out, h, 1); break;
-      case 'n': run >= 2 ? Append2(out, mi) : AppendN(out, mi, 1); break;
-      case 's': run >= 2 ? Append2(out, s) : AppendN(out, s, 1); break;
-      case 'z': run >= 3 ? AppendN(out, ms, 3) : AppendN(out, ms, 1); break;
-      default: out += format[i]; break;
+      case 'm':
+        if (afterHour)
+          run >= 2 ? Append2(out, mi) : AppendN(out, mi, 1);
+        else
+          run >= 2 ? Append2(out, mo) : AppendN(out, mo, 1);
+        break;
+      case 'd':
+        run >= 2 ? Append2(out, d) : AppendN(out, d, 1);
+        break;
+      case 'h':
+        run >= 2 ? Append2(out, h) : AppendN(out, h, 1);
+        break;
+      case 'n':
+        run >= 2 ? Append2(out, mi) : AppendN(out, mi, 1);
+        break;
+      case 's':
+        run >= 2 ? Append2(out, s) : AppendN(out, s, 1);
+        break;
+      case 'z':
+        run >= 3 ? AppendN(out, ms, 3) : AppendN(out, ms, 1);
+        break;
+      default:
+        out += format[i];
+        break;
     }
-    if (c == 'h') afterHour = true;
-    else if (std::isalpha(static_cast<unsigned char>(c))) afterHour = false;
+    if (c == 'h')
+      afterHour = true;
+    else if (std::isalpha(static_cast<unsigned char>(c)))
+      afterHour = false;
     i += run;
   }
   return out;
@@ -280,8 +304,7 @@ bool TryStrToDateTime(std::string_view text, TDateTime& value) noexcept {
 
 TDateTime StrToDateTime(std::string_view text) {
   TDateTime r;
-  if (!TryStrToDateTime(text, r))
-    throw EConvertError(Format("'%s' is not a valid date and time", {text}));
+  if (!TryStrToDateTime(text, r)) throw EConvertError(Format("'%s' is not a valid date and time", {text}));
   return r;
 }
 

@@ -12,8 +12,8 @@
 using TDateTime = double;
 
 constexpr int64_t MSecsPerDay = 86400000;
-constexpr int32_t DateDelta = 693594;  // days from 0001-01-01 (day 1) to 1899-12-30
-constexpr TDateTime MinDateTime = -693593.0;  // 0001-01-01 00:00
+constexpr int32_t DateDelta = 693594;                // days from 0001-01-01 (day 1) to 1899-12-30
+constexpr TDateTime MinDateTime = -693593.0;         // 0001-01-01 00:00
 constexpr TDateTime MaxDateTime = 2958465.99999999;  // 9999-12-31 23:59:59.999
 
 // Time: milliseconds since midnight; Date: days since 0001-01-01, that day counting as 1.

@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
-TDynLib::~TDynLib() { Unload(); }
+TDynLib::~TDynLib() {
+  Unload();
+}
 
 bool TDynLib::Load(const std::string& name) {
   Unload();

@@ -4,7 +4,7 @@
 #include <string>
 
 class TDynLib {
-public:
+ public:
   TDynLib() = default;
   ~TDynLib();
   TDynLib(const TDynLib&) = delete;
@@ -27,7 +27,7 @@ public:
   const std::string& LastError() const noexcept { return FLastError; }
   const std::string& Name() const noexcept { return FName; }
 
-private:
+ private:
   void* FHandle = nullptr;
   std::string FName;
   std::string FLastError;

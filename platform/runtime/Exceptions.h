@@ -5,7 +5,7 @@
 #include <string>
 
 class Exception : public std::exception {
-public:
+ public:
   explicit Exception(std::string message = {}) : FMessage(std::move(message)) {}
   ~Exception() override = default;
 
@@ -13,90 +13,91 @@ public:
   void SetMessage(std::string message) { FMessage = std::move(message); }
   const char* what() const noexcept override { return FMessage.c_str(); }
 
-private:
+ private:
   std::string FMessage;
 };
 
 // Silent exception: the application's error report swallows it.
 class EAbort : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EConvertError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EDatabaseError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EInvalidOperation : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EOutOfMemory : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 // The system has none of a resource left (timers, handles).
 class EOutOfResources : public EOutOfMemory {
-public:
+ public:
   using EOutOfMemory::EOutOfMemory;
 };
 
 class ERangeError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EListError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EStreamError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
 class EFOpenError : public EStreamError {
-public:
+ public:
   using EStreamError::EStreamError;
 };
 
 // An operating-system call failed; ErrorCode is the errno value.
 class EOSError : public Exception {
-public:
+ public:
   EOSError(int errorCode, std::string message) : Exception(std::move(message)), ErrorCode(errorCode) {}
   int ErrorCode;
 };
 
 // An internal consistency check failed. The message names the source file and line.
 class EAssertionFailed : public Exception {
-public:
+ public:
   EAssertionFailed(std::string message, const char* file, int line);
   const std::string& File() const noexcept { return FFile; }
   int Line() const noexcept { return FLine; }
 
-private:
+ private:
   std::string FFile;
   int FLine;
 };
 
-[[noreturn]] void RaiseAssertion(const char* file, int line, const char* condition, const std::string& detail = {});
+[[noreturn]] void RaiseAssertion(const char* file, int line, const char* condition,
+                                 const std::string& detail = {});
 
 // Always-on assertion: never compiled out, never aborts; throws EAssertionFailed naming file and line.
-#define DA_ASSERT(cond)                                        \
-  do {                                                         \
-    if (!(cond)) ::RaiseAssertion(__FILE__, __LINE__, #cond);  \
+#define DA_ASSERT(cond)                                       \
+  do {                                                        \
+    if (!(cond)) ::RaiseAssertion(__FILE__, __LINE__, #cond); \
   } while (0)
 
-#define DA_ASSERT_MSG(cond, detail)                                      \
-  do {                                                                   \
-    if (!(cond)) ::RaiseAssertion(__FILE__, __LINE__, #cond, (detail));  \
+#define DA_ASSERT_MSG(cond, detail)                                     \
+  do {                                                                  \
+    if (!(cond)) ::RaiseAssertion(__FILE__, __LINE__, #cond, (detail)); \
   } while (0)

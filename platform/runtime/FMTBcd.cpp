@@ -169,7 +169,8 @@ bool ToInt64(Decimal d, int64_t& result) {
 
 bool IsValidBcd(const TBcd& value) noexcept {
   int places = value.SignSpecialPlaces & 0x3F;
-  if (value.Precision < 1 || value.Precision > MaxFMTBcdFractionSize || places > value.Precision) return false;
+  if (value.Precision < 1 || value.Precision > MaxFMTBcdFractionSize || places > value.Precision)
+    return false;
   if (value.SignSpecialPlaces & 0x40) return false;
   for (int i = 0; i < value.Precision; ++i) {
     uint8_t byte = value.Fraction[i / 2];
@@ -178,9 +179,15 @@ bool IsValidBcd(const TBcd& value) noexcept {
   return true;
 }
 
-int BcdPrecision(const TBcd& value) { return static_cast<int>(FromBcd(value).Digits.size()); }
-int BcdScale(const TBcd& value) { return FromBcd(value).Places; }
-bool IsBcdNegative(const TBcd& value) { return FromBcd(value).Negative; }
+int BcdPrecision(const TBcd& value) {
+  return static_cast<int>(FromBcd(value).Digits.size());
+}
+int BcdScale(const TBcd& value) {
+  return FromBcd(value).Places;
+}
+bool IsBcdNegative(const TBcd& value) {
+  return FromBcd(value).Negative;
+}
 
 bool TryStrToBcd(std::string_view text, TBcd& value) noexcept {
   Decimal d;
@@ -195,7 +202,9 @@ TBcd StrToBcd(std::string_view text) {
   return r;
 }
 
-std::string BcdToStr(const TBcd& value) { return ToText(FromBcd(value)); }
+std::string BcdToStr(const TBcd& value) {
+  return ToText(FromBcd(value));
+}
 
 TBcd DoubleToBcd(double value) {
   if (!std::isfinite(value)) throw EConvertError("Invalid floating point value for BCD");
@@ -211,7 +220,9 @@ double BcdToDouble(const TBcd& value) {
   return r;
 }
 
-TBcd Int64ToBcd(int64_t value) { return StrToBcd(IntToStr(value)); }
+TBcd Int64ToBcd(int64_t value) {
+  return StrToBcd(IntToStr(value));
+}
 
 int64_t BcdToInt64(const TBcd& value) {
   int64_t r;
@@ -219,7 +230,9 @@ int64_t BcdToInt64(const TBcd& value) {
   return r;
 }
 
-TBcd CurrToBcd(Currency value) { return StrToBcd(CurrToStr(value)); }
+TBcd CurrToBcd(Currency value) {
+  return StrToBcd(CurrToStr(value));
+}
 
 Currency BcdToCurr(const TBcd& value) {
   Decimal d = FromBcd(value);

@@ -125,7 +125,8 @@ std::string FormatOne(std::string_view fmt, const Spec& spec, const FormatArg& a
     }
     case 'c': {
       if (arg.kind() == K::Text) return std::string(arg.asText().substr(0, 1));
-      if (arg.kind() == K::Int || arg.kind() == K::UInt) return std::string(1, static_cast<char>(arg.asInt()));
+      if (arg.kind() == K::Int || arg.kind() == K::UInt)
+        return std::string(1, static_cast<char>(arg.asInt()));
       BadFormat(fmt);
     }
     default:

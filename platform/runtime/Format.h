@@ -11,13 +11,14 @@
 #include <type_traits>
 
 class FormatArg {
-public:
+ public:
   enum class Kind { Int, UInt, Float, Text };
 
   template <typename T, std::enable_if_t<std::is_integral_v<T> && std::is_signed_v<T>, int> = 0>
   FormatArg(T v) : FKind(Kind::Int), FInt(v) {}
-  template <typename T, std::enable_if_t<std::is_integral_v<T> && std::is_unsigned_v<T> &&
-                                             !std::is_same_v<T, bool>, int> = 0>
+  template <
+      typename T,
+      std::enable_if_t<std::is_integral_v<T> && std::is_unsigned_v<T> && !std::is_same_v<T, bool>, int> = 0>
   FormatArg(T v) : FKind(Kind::UInt), FUInt(v) {}
   FormatArg(bool v) : FKind(Kind::Int), FInt(v ? 1 : 0) {}
   FormatArg(double v) : FKind(Kind::Float), FFloat(v) {}
@@ -32,7 +33,7 @@ public:
   double asFloat() const { return FFloat; }
   std::string_view asText() const { return FText; }
 
-private:
+ private:
   Kind FKind;
   int64_t FInt = 0;
   uint64_t FUInt = 0;
@@ -41,7 +42,9 @@ private:
 };
 
 std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args);
-inline std::string Format(std::string_view fmt) { return Format(fmt, {}); }
+inline std::string Format(std::string_view fmt) {
+  return Format(fmt, {});
+}
 
 // Locale-independent number text ("." as decimal separator).
 std::string IntToStr(int64_t value);

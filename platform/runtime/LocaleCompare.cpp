@@ -38,8 +38,8 @@ int CodeUnitOrder(std::u16string_view a, std::u16string_view b) {
 
 int CompareExact(std::u16string_view a, std::u16string_view b) {
   if (const UCollator* c = Collator()) {
-    UCollationResult r = ucol_strcoll(c, a.data(), static_cast<int32_t>(a.size()), b.data(),
-                                      static_cast<int32_t>(b.size()));
+    UCollationResult r =
+        ucol_strcoll(c, a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()));
     if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
   }
   return CodeUnitOrder(a, b);

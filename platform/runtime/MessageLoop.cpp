@@ -8,6 +8,10 @@ std::atomic<TMessageLoop*> InstalledLoop{nullptr};
 
 }  // namespace
 
-TMessageLoop* GetMessageLoop() noexcept { return InstalledLoop.load(std::memory_order_acquire); }
+TMessageLoop* GetMessageLoop() noexcept {
+  return InstalledLoop.load(std::memory_order_acquire);
+}
 
-void SetMessageLoop(TMessageLoop* loop) noexcept { InstalledLoop.store(loop, std::memory_order_release); }
+void SetMessageLoop(TMessageLoop* loop) noexcept {
+  InstalledLoop.store(loop, std::memory_order_release);
+}

@@ -46,7 +46,9 @@ uint32_t GetTickCount() noexcept {
   return static_cast<uint32_t>(ms);
 }
 
-uint32_t TicksSince(uint32_t start) noexcept { return GetTickCount() - start; }
+uint32_t TicksSince(uint32_t start) noexcept {
+  return GetTickCount() - start;
+}
 
 // ---- TMutex -----------------------------------------------------------------------------------
 
@@ -58,7 +60,8 @@ namespace {
 
 }  // namespace
 
-TMutex::TMutex(std::string fileName, uint32_t timeoutMs) : FFileName(std::move(fileName)), FTimeoutMs(timeoutMs) {
+TMutex::TMutex(std::string fileName, uint32_t timeoutMs)
+    : FFileName(std::move(fileName)), FTimeoutMs(timeoutMs) {
   do {
     FHandle = ::open(FFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   } while (FHandle < 0 && errno == EINTR);

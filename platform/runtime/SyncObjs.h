@@ -10,7 +10,7 @@
 
 // Re-entrant like the platform's critical section: the owning thread may enter again.
 class TCriticalSection {
-public:
+ public:
   void Enter() { FMutex.lock(); }
   void Leave() { FMutex.unlock(); }
   bool TryEnter() { return FMutex.try_lock(); }
@@ -18,7 +18,7 @@ public:
   void lock() { Enter(); }
   void unlock() { Leave(); }
 
-private:
+ private:
   std::recursive_mutex FMutex;
 };
 
@@ -27,7 +27,7 @@ enum class TWaitResult { wrSignaled, wrTimeout };
 constexpr uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
 
 class TEvent {
-public:
+ public:
   explicit TEvent(bool manualReset = true, bool initialState = false)
       : FManualReset(manualReset), FSignaled(initialState) {}
 
@@ -37,7 +37,7 @@ public:
   // An auto-reset event is reset by the wait that sees it signalled.
   TWaitResult WaitFor(uint32_t timeoutMs);
 
-private:
+ private:
   std::mutex FMutex;
   std::condition_variable FCond;
   bool FManualReset;
@@ -53,7 +53,7 @@ uint32_t TicksSince(uint32_t start) noexcept;
 // mutex. The lock is an flock on the file (created when missing), so it is freed when its holder
 // exits, however it exits. Two TMutex objects on one file exclude each other even in one process.
 class TMutex {
-public:
+ public:
   // Opens (or creates) the lock file. Errors: EOSError naming the file and the system's reason.
   TMutex(std::string fileName, uint32_t timeoutMs);
   // Releases the lock when held and closes the file; never throws.
@@ -68,7 +68,7 @@ public:
   bool Held() const noexcept { return FHeld; }
   const std::string& FileName() const noexcept { return FFileName; }
 
-private:
+ private:
   std::string FFileName;
   uint32_t FTimeoutMs;
   int FHandle = -1;

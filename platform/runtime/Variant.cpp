@@ -17,15 +17,23 @@ namespace {
 
 bool IsIntegerType(uint16_t t) {
   switch (t) {
-    case varSmallint: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
-    case varInt64: case varUInt64:
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varUInt64:
       return true;
     default:
       return false;
   }
 }
 
-bool IsFloatType(uint16_t t) { return t == varSingle || t == varDouble || t == varDate; }
+bool IsFloatType(uint16_t t) {
+  return t == varSingle || t == varDouble || t == varDate;
+}
 
 std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -71,7 +79,9 @@ std::string Int128ToStr(Int128 v) {
   return IntToStr(static_cast<int64_t>(v));
 }
 
-int Sign(Int128 a, Int128 b) { return a < b ? -1 : a > b ? 1 : 0; }
+int Sign(Int128 a, Int128 b) {
+  return a < b ? -1 : a > b ? 1 : 0;
+}
 
 int CompareDoubles(double a, double b) {
   if (std::isnan(a) || std::isnan(b)) return std::isnan(a) ? (std::isnan(b) ? 0 : -1) : 1;
@@ -83,33 +93,56 @@ int CompareDoubles(double a, double b) {
                                      {VarTypeAsText(from), VarTypeAsText(to)}));
 }
 
-bool BcdIsZero(const TBcd& b) { return BcdCompare(b, Int64ToBcd(0)) == 0; }
+bool BcdIsZero(const TBcd& b) {
+  return BcdCompare(b, Int64ToBcd(0)) == 0;
+}
 
 }  // namespace
 
 std::string VarTypeAsText(uint16_t varType) {
   switch (varType) {
-    case varEmpty: return "Empty";
-    case varNull: return "Null";
-    case varSmallint: return "Smallint";
-    case varInteger: return "Integer";
-    case varSingle: return "Single";
-    case varDouble: return "Double";
-    case varCurrency: return "Currency";
-    case varDate: return "Date";
-    case varOleStr: return "OleStr";
-    case varBoolean: return "Boolean";
-    case varShortInt: return "ShortInt";
-    case varByte: return "Byte";
-    case varWord: return "Word";
-    case varLongWord: return "LongWord";
-    case varInt64: return "Int64";
-    case varUInt64: return "UInt64";
-    case varString: return "String";
-    case varFMTBcd: return "FMTBcd";
-    case varArray | varByte: return "Array Byte";
-    case varByRef: return "ByRef";
-    default: return "Unknown " + IntToStr(varType);
+    case varEmpty:
+      return "Empty";
+    case varNull:
+      return "Null";
+    case varSmallint:
+      return "Smallint";
+    case varInteger:
+      return "Integer";
+    case varSingle:
+      return "Single";
+    case varDouble:
+      return "Double";
+    case varCurrency:
+      return "Currency";
+    case varDate:
+      return "Date";
+    case varOleStr:
+      return "OleStr";
+    case varBoolean:
+      return "Boolean";
+    case varShortInt:
+      return "ShortInt";
+    case varByte:
+      return "Byte";
+    case varWord:
+      return "Word";
+    case varLongWord:
+      return "LongWord";
+    case varInt64:
+      return "Int64";
+    case varUInt64:
+      return "UInt64";
+    case varString:
+      return "String";
+    case varFMTBcd:
+      return "FMTBcd";
+    case varArray | varByte:
+      return "Array Byte";
+    case varByRef:
+      return "ByRef";
+    default:
+      return "Unknown " + IntToStr(varType);
   }
 }
 
@@ -120,7 +153,9 @@ Variant Variant::Null() {
   v.FType = varNull;
   return v;
 }
-Variant Variant::FromDateTime(TDateTime value) { return Variant(varDate, value); }
+Variant Variant::FromDateTime(TDateTime value) {
+  return Variant(varDate, value);
+}
 
 Variant Variant::FromBytes(std::vector<uint8_t> bytes) {
   return Variant(varArray | varByte, std::make_shared<const std::vector<uint8_t>>(std::move(bytes)));
@@ -131,13 +166,17 @@ Variant Variant::FromBytes(const void* data, size_t count) {
   return FromBytes(std::vector<uint8_t>(p, p + (p ? count : 0)));
 }
 
-Variant Variant::FromObject(void* object) { return Variant(varByRef, object); }
+Variant Variant::FromObject(void* object) {
+  return Variant(varByRef, object);
+}
 
 bool Variant::IsNumeric() const noexcept {
   return IsIntegerType(FType) || IsFloatType(FType) || FType == varCurrency || FType == varFMTBcd;
 }
 
-void Variant::CastError(uint16_t target) const { ThrowCast(FType, target); }
+void Variant::CastError(uint16_t target) const {
+  ThrowCast(FType, target);
+}
 
 void Variant::OverflowError(uint16_t target) const {
   throw EVariantOverflowError(Format("Overflow while converting variant of type (%s) into type (%s)",
@@ -169,20 +208,28 @@ Int128 RoundCurrency(Currency c) {
 int64_t Variant::AsInt64() const {
   Int128 v = 0;
   switch (FType) {
-    case varEmpty: return 0;
-    case varBoolean: return Get<bool>() ? -1 : 0;
-    case varUInt64: v = Get<uint64_t>(); break;
-    case varSingle: case varDouble: case varDate:
+    case varEmpty:
+      return 0;
+    case varBoolean:
+      return Get<bool>() ? -1 : 0;
+    case varUInt64:
+      v = Get<uint64_t>();
+      break;
+    case varSingle:
+    case varDouble:
+    case varDate:
       if (!RoundDouble(Get<double>(), v)) OverflowError(varInt64);
       break;
-    case varCurrency: return static_cast<int64_t>(RoundCurrency(Get<Currency>()));
+    case varCurrency:
+      return static_cast<int64_t>(RoundCurrency(Get<Currency>()));
     case varFMTBcd:
       try {
         return BcdToInt64(Get<TBcd>());
       } catch (const EConvertError&) {
         OverflowError(varInt64);
       }
-    case varString: case varOleStr: {
+    case varString:
+    case varOleStr: {
       std::string s = AsString();
       double d;
       if (!ParseInteger(s, v)) {
@@ -231,13 +278,22 @@ int32_t Variant::AsInteger() const {
 
 double Variant::AsDouble() const {
   switch (FType) {
-    case varEmpty: return 0;
-    case varBoolean: return Get<bool>() ? -1 : 0;
-    case varUInt64: return static_cast<double>(Get<uint64_t>());
-    case varSingle: case varDouble: case varDate: return Get<double>();
-    case varCurrency: return CurrToDouble(Get<Currency>());
-    case varFMTBcd: return BcdToDouble(Get<TBcd>());
-    case varString: case varOleStr: {
+    case varEmpty:
+      return 0;
+    case varBoolean:
+      return Get<bool>() ? -1 : 0;
+    case varUInt64:
+      return static_cast<double>(Get<uint64_t>());
+    case varSingle:
+    case varDouble:
+    case varDate:
+      return Get<double>();
+    case varCurrency:
+      return CurrToDouble(Get<Currency>());
+    case varFMTBcd:
+      return BcdToDouble(Get<TBcd>());
+    case varString:
+    case varOleStr: {
       double d;
       if (!ParseDouble(AsString(), d)) CastError(varDouble);
       return d;
@@ -251,9 +307,13 @@ double Variant::AsDouble() const {
 Currency Variant::AsCurrency() const {
   Currency c;
   switch (FType) {
-    case varEmpty: return Currency{};
-    case varCurrency: return Get<Currency>();
-    case varSingle: case varDouble: case varDate:
+    case varEmpty:
+      return Currency{};
+    case varCurrency:
+      return Get<Currency>();
+    case varSingle:
+    case varDouble:
+    case varDate:
       if (!TryDoubleToCurr(Get<double>(), c)) OverflowError(varCurrency);
       return c;
     case varFMTBcd:
@@ -262,7 +322,8 @@ Currency Variant::AsCurrency() const {
       } catch (const EConvertError&) {
         OverflowError(varCurrency);
       }
-    case varString: case varOleStr:
+    case varString:
+    case varOleStr:
       if (!TryStrToCurr(AsString(), c)) CastError(varCurrency);
       return c;
     case varUInt64:
@@ -292,13 +353,22 @@ TDateTime Variant::AsDateTime() const {
 
 bool Variant::AsBoolean() const {
   switch (FType) {
-    case varEmpty: return false;
-    case varBoolean: return Get<bool>();
-    case varUInt64: return Get<uint64_t>() != 0;
-    case varSingle: case varDouble: case varDate: return Get<double>() != 0;
-    case varCurrency: return Get<Currency>().Scaled != 0;
-    case varFMTBcd: return !BcdIsZero(Get<TBcd>());
-    case varString: case varOleStr: {
+    case varEmpty:
+      return false;
+    case varBoolean:
+      return Get<bool>();
+    case varUInt64:
+      return Get<uint64_t>() != 0;
+    case varSingle:
+    case varDouble:
+    case varDate:
+      return Get<double>() != 0;
+    case varCurrency:
+      return Get<Currency>().Scaled != 0;
+    case varFMTBcd:
+      return !BcdIsZero(Get<TBcd>());
+    case varString:
+    case varOleStr: {
       std::string s(Trimmed(AsString()));
       std::transform(s.begin(), s.end(), s.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
       if (s == "true") return true;
@@ -317,20 +387,29 @@ bool Variant::AsBoolean() const {
 
 std::string Variant::AsString() const {
   switch (FType) {
-    case varEmpty: return {};
-    case varString: return Get<std::string>();
-    case varOleStr: return WideToAnsi(Get<std::u16string>());
-    case varBoolean: return Get<bool>() ? "True" : "False";
-    case varUInt64: return UIntToStr(Get<uint64_t>());
+    case varEmpty:
+      return {};
+    case varString:
+      return Get<std::string>();
+    case varOleStr:
+      return WideToAnsi(Get<std::u16string>());
+    case varBoolean:
+      return Get<bool>() ? "True" : "False";
+    case varUInt64:
+      return UIntToStr(Get<uint64_t>());
     case varSingle: {
       char buf[32];
       auto r = std::to_chars(buf, buf + sizeof buf, static_cast<float>(Get<double>()));
       return std::string(buf, r.ptr);
     }
-    case varDouble: return FloatToStr(Get<double>());
-    case varDate: return DateTimeToStr(Get<double>());
-    case varCurrency: return CurrToStr(Get<Currency>());
-    case varFMTBcd: return BcdToStr(Get<TBcd>());
+    case varDouble:
+      return FloatToStr(Get<double>());
+    case varDate:
+      return DateTimeToStr(Get<double>());
+    case varCurrency:
+      return CurrToStr(Get<Currency>());
+    case varFMTBcd:
+      return BcdToStr(Get<TBcd>());
     default:
       if (!IsIntegerType(FType)) CastError(varString);
       return IntToStr(Get<int64_t>());
@@ -348,17 +427,23 @@ std::u16string Variant::AsWideString() const {
 
 TBcd Variant::AsBcd() const {
   switch (FType) {
-    case varFMTBcd: return Get<TBcd>();
-    case varCurrency: return CurrToBcd(Get<Currency>());
-    case varSingle: case varDouble: case varDate:
+    case varFMTBcd:
+      return Get<TBcd>();
+    case varCurrency:
+      return CurrToBcd(Get<Currency>());
+    case varSingle:
+    case varDouble:
+    case varDate:
       if (!std::isfinite(Get<double>())) OverflowError(varFMTBcd);
       return DoubleToBcd(Get<double>());
-    case varString: case varOleStr: {
+    case varString:
+    case varOleStr: {
       TBcd b;
       if (!TryStrToBcd(AsString(), b)) CastError(varFMTBcd);
       return b;
     }
-    case varUInt64: return StrToBcd(UIntToStr(Get<uint64_t>()));
+    case varUInt64:
+      return StrToBcd(UIntToStr(Get<uint64_t>()));
     default:
       try {
         return Int64ToBcd(AsInt64());
@@ -391,29 +476,47 @@ Variant Variant::ChangeType(uint16_t varType) const {
     return v;
   };
   switch (varType) {
-    case varEmpty: return Variant();
-    case varNull: return Null();
-    case varShortInt: return Variant(static_cast<signed char>(ranged(INT8_MIN, INT8_MAX)));
-    case varByte: return Variant(static_cast<unsigned char>(ranged(0, UINT8_MAX)));
-    case varSmallint: return Variant(static_cast<short>(ranged(INT16_MIN, INT16_MAX)));
-    case varWord: return Variant(static_cast<unsigned short>(ranged(0, UINT16_MAX)));
-    case varInteger: return Variant(AsInteger());
-    case varLongWord: return Variant(static_cast<unsigned>(ranged(0, UINT32_MAX)));
-    case varInt64: return Variant(AsInt64());
-    case varUInt64: return Variant(static_cast<unsigned long long>(AsUInt64()));
+    case varEmpty:
+      return Variant();
+    case varNull:
+      return Null();
+    case varShortInt:
+      return Variant(static_cast<signed char>(ranged(INT8_MIN, INT8_MAX)));
+    case varByte:
+      return Variant(static_cast<unsigned char>(ranged(0, UINT8_MAX)));
+    case varSmallint:
+      return Variant(static_cast<short>(ranged(INT16_MIN, INT16_MAX)));
+    case varWord:
+      return Variant(static_cast<unsigned short>(ranged(0, UINT16_MAX)));
+    case varInteger:
+      return Variant(AsInteger());
+    case varLongWord:
+      return Variant(static_cast<unsigned>(ranged(0, UINT32_MAX)));
+    case varInt64:
+      return Variant(AsInt64());
+    case varUInt64:
+      return Variant(static_cast<unsigned long long>(AsUInt64()));
     case varSingle: {
       double d = AsDouble();
       if (std::isfinite(d) && std::fabs(d) > FLT_MAX) OverflowError(varSingle);
       return Variant(static_cast<float>(d));
     }
-    case varDouble: return Variant(AsDouble());
-    case varCurrency: return Variant(AsCurrency());
-    case varDate: return FromDateTime(AsDateTime());
-    case varOleStr: return Variant(AsWideString());
-    case varString: return Variant(AsString());
-    case varBoolean: return Variant(AsBoolean());
-    case varFMTBcd: return Variant(AsBcd());
-    default: CastError(varType);
+    case varDouble:
+      return Variant(AsDouble());
+    case varCurrency:
+      return Variant(AsCurrency());
+    case varDate:
+      return FromDateTime(AsDateTime());
+    case varOleStr:
+      return Variant(AsWideString());
+    case varString:
+      return Variant(AsString());
+    case varBoolean:
+      return Variant(AsBoolean());
+    case varFMTBcd:
+      return Variant(AsBcd());
+    default:
+      CastError(varType);
   }
 }
 
@@ -460,13 +563,18 @@ Number ToNumber(const Variant& v, uint16_t other) {
 
 double AsFloat(const Number& n) {
   switch (n.Kind) {
-    case NumKind::Integer: return static_cast<double>(n.Int);
-    case NumKind::Float: return n.Float;
-    default: return BcdToDouble(n.Decimal);
+    case NumKind::Integer:
+      return static_cast<double>(n.Int);
+    case NumKind::Float:
+      return n.Float;
+    default:
+      return BcdToDouble(n.Decimal);
   }
 }
 
-TBcd AsDecimal(const Number& n) { return n.Kind == NumKind::Decimal ? n.Decimal : StrToBcd(Int128ToStr(n.Int)); }
+TBcd AsDecimal(const Number& n) {
+  return n.Kind == NumKind::Decimal ? n.Decimal : StrToBcd(Int128ToStr(n.Int));
+}
 
 int CompareNumbers(const Variant& a, const Variant& b) {
   Number x = ToNumber(a, b.VarType()), y = ToNumber(b, a.VarType());
@@ -486,10 +594,14 @@ TDateTime DateOperand(const Variant& v) {
 // Empty stands for the zero value of the other operand's type.
 Variant ZeroLike(const Variant& other) {
   switch (other.VarType()) {
-    case varString: return Variant(std::string());
-    case varOleStr: return Variant(std::u16string());
-    case varBoolean: return Variant(false);
-    default: return Variant(0);
+    case varString:
+      return Variant(std::string());
+    case varOleStr:
+      return Variant(std::u16string());
+    case varBoolean:
+      return Variant(false);
+    default:
+      return Variant(0);
   }
 }
 
@@ -531,10 +643,15 @@ int VarCompare(const Variant& a, const Variant& b) {
 
 bool VarSameValue(const Variant& a, const Variant& b) {
   // The locale order tells strings apart exactly as their code units (or, both ANSI, bytes) do.
-  if (a.VarType() == varString && b.VarType() == varString) return a.Get<std::string>() == b.Get<std::string>();
+  if (a.VarType() == varString && b.VarType() == varString)
+    return a.Get<std::string>() == b.Get<std::string>();
   if (a.IsString() && b.IsString()) return a.AsWideString() == b.AsWideString();
   return VarCompare(a, b) == 0;
 }
 
-std::string VarToStr(const Variant& v) { return v.IsNull() ? std::string() : v.AsString(); }
-std::u16string VarToWideStr(const Variant& v) { return v.IsNull() ? std::u16string() : v.AsWideString(); }
+std::string VarToStr(const Variant& v) {
+  return v.IsNull() ? std::string() : v.AsString();
+}
+std::u16string VarToWideStr(const Variant& v) {
+  return v.IsNull() ? std::u16string() : v.AsWideString();
+}

@@ -44,12 +44,12 @@ enum : uint16_t {
 };
 
 class EVariantTypeCastError : public EConvertError {
-public:
+ public:
   using EConvertError::EConvertError;
 };
 
 class EVariantOverflowError : public EConvertError {
-public:
+ public:
   using EConvertError::EConvertError;
 };
 
@@ -57,7 +57,7 @@ public:
 std::string VarTypeAsText(uint16_t varType);
 
 class Variant {
-public:
+ public:
   Variant() noexcept = default;  // varEmpty
   static Variant Null();
 
@@ -141,7 +141,7 @@ public:
   friend bool operator>(const Variant& a, const Variant& b) { return VarCompare(a, b) > 0; }
   friend bool operator>=(const Variant& a, const Variant& b) { return VarCompare(a, b) >= 0; }
 
-private:
+ private:
   using Bytes = std::shared_ptr<const std::vector<uint8_t>>;  // immutable, so copies may share
   using Storage = std::variant<std::monostate, int64_t, uint64_t, double, bool, Currency, TBcd, std::string,
                                std::u16string, Bytes, void*>;
@@ -150,7 +150,9 @@ private:
   [[noreturn]] void CastError(uint16_t target) const;
   [[noreturn]] void OverflowError(uint16_t target) const;
   template <typename T>
-  const T& Get() const { return std::get<T>(FValue); }
+  const T& Get() const {
+    return std::get<T>(FValue);
+  }
 
   uint16_t FType = varEmpty;
   Storage FValue;
@@ -159,9 +161,15 @@ private:
 int VarCompare(const Variant& a, const Variant& b);
 bool VarSameValue(const Variant& a, const Variant& b);
 
-inline bool VarIsNull(const Variant& v) { return v.IsNull(); }
-inline bool VarIsEmpty(const Variant& v) { return v.IsEmpty(); }
-inline uint16_t VarType(const Variant& v) { return v.VarType(); }
+inline bool VarIsNull(const Variant& v) {
+  return v.IsNull();
+}
+inline bool VarIsEmpty(const Variant& v) {
+  return v.IsEmpty();
+}
+inline uint16_t VarType(const Variant& v) {
+  return v.VarType();
+}
 // As AsString / AsWideString, but Null gives an empty string.
 std::string VarToStr(const Variant& v);
 std::u16string VarToWideStr(const Variant& v);

@@ -9,7 +9,9 @@
 
 namespace {
 
-TBytes Bytes(std::initializer_list<int> values) { return TBytes(values.begin(), values.end()); }
+TBytes Bytes(std::initializer_list<int> values) {
+  return TBytes(values.begin(), values.end());
+}
 
 // Every call here reaches outside its array: each must raise, none may read or write a byte.
 TEST(CLRClassesTest, RangeChecksRaiseArgumentException) {

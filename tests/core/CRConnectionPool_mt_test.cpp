@@ -1,5 +1,3 @@
-#include "core/CRConnectionPool.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "PoolTestSupport.h"
+#include "core/CRConnectionPool.h"
 
 namespace {
 

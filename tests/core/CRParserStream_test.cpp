@@ -17,7 +17,8 @@ namespace {
 class TStreamTestParser : public TParser {
  public:
   template <class Source>
-  TStreamTestParser(Source&& source, bool keepAll) : TParser(std::forward<Source>(source), TCharsetKind::Gbk) {
+  TStreamTestParser(Source&& source, bool keepAll)
+      : TParser(std::forward<Source>(source), TCharsetKind::Gbk) {
     static const TLexemList symbols{{"<", 1}, {"<=", 2}, {"<>", 3}, {"=", 4}, {">", 5}, {">=", 6}};
     SetLists(symbols, DefaultKeywordList());
     OmitComment = !keepAll;
@@ -54,9 +55,36 @@ std::vector<Seen> LexAll(TParser& p, bool withLines) {
 std::string GenerateText(size_t minSize) {
   std::mt19937 rng(20240611);
   const std::vector<std::string> pieces = {
-      "select", "AND", "or", "_x1", "\x81\x5C\xB0\x7C", "\x81\x7D" "a", "12", "3.25", "1.", "<=", "<>", "<",
-      ">=", "(", ",", "!", "'it''s'", "\"d q\"", "'\x81\x5C'", "`\xC4\x60 n`", "\x81'q'", "// line\r\n",
-      "/* block\r\n spans */", "#", " ", "\t", "\r\n", "\n", "\r",
+      "select",
+      "AND",
+      "or",
+      "_x1",
+      "\x81\x5C\xB0\x7C",
+      "\x81\x7D"
+      "a",
+      "12",
+      "3.25",
+      "1.",
+      "<=",
+      "<>",
+      "<",
+      ">=",
+      "(",
+      ",",
+      "!",
+      "'it''s'",
+      "\"d q\"",
+      "'\x81\x5C'",
+      "`\xC4\x60 n`",
+      "\x81'q'",
+      "// line\r\n",
+      "/* block\r\n spans */",
+      "#",
+      " ",
+      "\t",
+      "\r\n",
+      "\n",
+      "\r",
   };
   std::string text;
   while (text.size() < minSize) {
@@ -65,7 +93,9 @@ std::string GenerateText(size_t minSize) {
       const int kind = static_cast<int>(rng() % 3);
       std::string body;
       for (size_t i = 0; i < n; ++i) body += kind == 2 ? 'z' : static_cast<char>('a' + rng() % 26);
-      text += kind == 0 ? "'" + body + "\r\n\x81\x5C'" : kind == 1 ? "/*" + body + "\r\n*/" : body + "\xB0\x7C";
+      text += kind == 0   ? "'" + body + "\r\n\x81\x5C'"
+              : kind == 1 ? "/*" + body + "\r\n*/"
+                          : body + "\xB0\x7C";
     } else {
       text += pieces[rng() % pieces.size()];
     }
@@ -89,7 +119,8 @@ TEST(CRParserStreamTest, StreamLexesLikeString) {
       ASSERT_EQ(got.size(), expected.size());
       auto diff = std::mismatch(got.begin(), got.end(), expected.begin());
       if (diff.first != got.end())
-        FAIL() << "lexeme " << (diff.first - got.begin()) << ": " << *diff.first << " instead of " << *diff.second;
+        FAIL() << "lexeme " << (diff.first - got.begin()) << ": " << *diff.first << " instead of "
+               << *diff.second;
     }
   }
 }
@@ -139,7 +170,7 @@ TEST(CRParserStreamTest, StartsAtTheStreamPositionKeepsWhatBackNeedsAndReleasesT
   EXPECT_EQ(p.GetNext(lexem), lcIdent);
   EXPECT_EQ(p.GetChar(static_cast<int64_t>(text.size()) - 5), 'c');
   EXPECT_THROW(p.GetChar(1), EAssertionFailed);  // released
-  p.ToBegin();  // reads the stream again from where the text began
+  p.ToBegin();                                   // reads the stream again from where the text began
   EXPECT_EQ(p.GetNext(lexem), lcIdent);
   EXPECT_EQ(lexem, std::string(40, 'a'));
 }

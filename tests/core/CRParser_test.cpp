@@ -18,7 +18,9 @@ struct Lex {
   bool operator==(const Lex&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& os, const Lex& l) { return os << "{" << l.code << ", \"" << l.text << "\"}"; }
+std::ostream& operator<<(std::ostream& os, const Lex& l) {
+  return os << "{" << l.code << ", \"" << l.text << "\"}";
+}
 
 std::vector<Lex> LexAll(TParser& parser) {
   std::vector<Lex> out;
@@ -51,8 +53,14 @@ TEST(CRParserTest, DefaultLexemes) {
   } cases[] = {
       {"empty text", "", {}},
       {"a<=b is two symbols", "a<=b", {{lcIdent, "a"}, {kLt, "<"}, {kEq, "="}, {lcIdent, "b"}}},
-      {"inline comment ends at the line", "x//w\ny", {{lcIdent, "x"}, {lcComment, "//w"}, {lcIdent, "y"}}, false},
-      {"block comment", "a/* b\r\n c */d", {{lcIdent, "a"}, {lcComment, "/* b\r\n c */"}, {lcIdent, "d"}}, false},
+      {"inline comment ends at the line",
+       "x//w\ny",
+       {{lcIdent, "x"}, {lcComment, "//w"}, {lcIdent, "y"}},
+       false},
+      {"block comment",
+       "a/* b\r\n c */d",
+       {{lcIdent, "a"}, {lcComment, "/* b\r\n c */"}, {lcIdent, "d"}},
+       false},
       {"unterminated block comment", "a /* b", {{lcIdent, "a"}, {lcComment, "/* b"}}, false},
       {"omitted comments", "a /* b */ // c\n d", {{lcIdent, "a"}, {lcIdent, "d"}}},
       {"doubled quotes are two strings", "'it''s'", {{lcString, "it"}, {lcString, "s"}}},
@@ -60,7 +68,8 @@ TEST(CRParserTest, DefaultLexemes) {
       {"unterminated string", "'abc", {{lcString, "abc"}}},
       {"decimal number", "1.5", {{lcNumber, "1.5"}}},
       {"point without digit", "1.x", {{lcNumber, "1"}, {kDot, "."}, {lcIdent, "x"}}},
-      {"comma never separates decimals", "IN (1,2)",
+      {"comma never separates decimals",
+       "IN (1,2)",
        {{lcIdent, "IN"}, {8, "("}, {lcNumber, "1"}, {12, ","}, {lcNumber, "2"}, {9, ")"}}},
       {"no sign or exponent", "-1e5", {{13, "-"}, {lcNumber, "1"}, {lcIdent, "e5"}}},
       {"keyword upper-cased", "and Or", {{29, "AND"}, {31, "OR"}}},
@@ -80,9 +89,18 @@ TEST(CRParserTest, DefaultLexemes) {
     EXPECT_EQ(p.GetNextCode(), lcEnd);  // stays at the end
   }
   TTestParser sub("a<=b<>c<d `x y`and like'z'!");  // "!" is a symbol character missing from the list
-  EXPECT_EQ(LexAll(sub), (std::vector<Lex>{{lcIdent, "a"}, {5, "<="}, {lcIdent, "b"}, {6, "<>"}, {lcIdent, "c"},
-                                           {3, "<"}, {lcIdent, "d"}, {lcIdent, "`x y`"}, {13, "AND"},
-                                           {16, "LIKE"}, {lcString, "z"}, {lcSymbol, "!"}}));
+  EXPECT_EQ(LexAll(sub), (std::vector<Lex>{{lcIdent, "a"},
+                                           {5, "<="},
+                                           {lcIdent, "b"},
+                                           {6, "<>"},
+                                           {lcIdent, "c"},
+                                           {3, "<"},
+                                           {lcIdent, "d"},
+                                           {lcIdent, "`x y`"},
+                                           {13, "AND"},
+                                           {16, "LIKE"},
+                                           {lcString, "z"},
+                                           {lcSymbol, "!"}}));
 }
 
 TEST(CRParserTest, UnknownSymbolMessage) {
@@ -91,7 +109,8 @@ TEST(CRParserTest, UnknownSymbolMessage) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned char>(text.back()));
     const std::string message = "Parser: The unknown symbol '" + text.substr(text.size() - 1) + "'  $" + hex;
-    EXPECT_THAT([&] { LexAll(p); }, testing::Throws<Exception>(testing::Property(&Exception::Message, message)));
+    EXPECT_THAT([&] { LexAll(p); },
+                testing::Throws<Exception>(testing::Property(&Exception::Message, message)));
     EXPECT_EQ(p.GetCurrPos(), static_cast<int64_t>(text.size()) - 1);
   }
 }
@@ -102,14 +121,15 @@ TEST(CRParserTest, PositionsLinesAndBack) {
     const char* text;
     int64_t prevPos, currPos, line, prevCol, currCol;
   } steps[] = {
-      {"ab", 0, 2, 0, 0, 2}, {"cd", 2, 6, 0, 2, 6}, {"ef", 6, 12, 1, 6, 4},
+      {"ab", 0, 2, 0, 0, 2},   {"cd", 2, 6, 0, 2, 6},   {"ef", 6, 12, 1, 6, 4},
       {"gh", 12, 15, 2, 4, 2}, {"ij", 15, 19, 4, 2, 2},
   };
   std::string text;
   for (const auto& s : steps) {
     SCOPED_TRACE(s.text);
     EXPECT_EQ(p.GetNext(text), lcIdent);
-    EXPECT_EQ(std::vector<int64_t>({p.GetPrevPos(), p.GetCurrPos(), p.GetCurrLine(), p.GetPrevCol(), p.GetCurrCol()}),
+    EXPECT_EQ(std::vector<int64_t>(
+                  {p.GetPrevPos(), p.GetCurrPos(), p.GetCurrLine(), p.GetPrevCol(), p.GetCurrCol()}),
               std::vector<int64_t>({s.prevPos, s.currPos, s.line, s.prevCol, s.currCol}));
   }
   p.Back();  // re-reading counts its lines once only
@@ -135,7 +155,7 @@ TEST(CRParserTest, SeekingLexemesAndClauses) {
   TTestParser clauses("a");
   EXPECT_EQ(clauses.ClauseIndex(13), 1);
   EXPECT_EQ(clauses.ClauseIndex(16), -1);
-  EXPECT_THROW(p.ClauseIndex(1), EAssertionFailed);  // TParser has no clause codes
+  EXPECT_THROW(p.ClauseIndex(1), EAssertionFailed);              // TParser has no clause codes
   const TLexemList unsorted{{"OR", 3}, {"AND", 1}, {"NOT", 2}};  // looked up by halving: sorted on creation
   EXPECT_EQ(unsorted.Find("NOT")->Code, 2);
   EXPECT_EQ(unsorted.Find("NO"), nullptr);
@@ -172,13 +192,20 @@ TEST(CRParserTest, MultiByteCharactersStayWhole) {
     std::string text;
     std::vector<Lex> expected;
   } cases[] = {
-      {"gbk identifier", TCharsetKind::Gbk, bs + bar + brace + " a" + bs,
+      {"gbk identifier",
+       TCharsetKind::Gbk,
+       bs + bar + brace + " a" + bs,
        {{lcIdent, bs + bar + brace}, {lcIdent, "a" + bs}}},
       {"gbk string", TCharsetKind::Gbk, "'" + bs + bar + brace + "'", {{lcString, bs + bar + brace}}},
-      {"gbk quoted identifier", TCharsetKind::Gbk, "`" + tick + "`x", {{lcIdent, "`" + tick + "`"}, {lcIdent, "x"}}},
+      {"gbk quoted identifier",
+       TCharsetKind::Gbk,
+       "`" + tick + "`x",
+       {{lcIdent, "`" + tick + "`"}, {lcIdent, "x"}}},
       {"lone lead before a quote", TCharsetKind::Gbk, "\x81'x'", {{lcIdent, "\x81"}, {lcString, "x"}}},
       {"lone lead at the end", TCharsetKind::Gbk, "a\x81", {{lcIdent, "a\x81"}}},
-      {"latin1 splits the same bytes", TCharsetKind::SingleByte, bs + bar,
+      {"latin1 splits the same bytes",
+       TCharsetKind::SingleByte,
+       bs + bar,
        {{lcIdent, "\x81"}, {lcSymbol, "\\"}, {lcIdent, "\xB0"}, {lcSymbol, "|"}}},
       {"big5 trail backslash", TCharsetKind::Big5, "'\xA5\x5C'", {{lcString, "\xA5\x5C"}}},
       {"utf8 identifier", TCharsetKind::Utf8, "\xE6\xB8\xB8x", {{lcIdent, "\xE6\xB8\xB8x"}}},

@@ -39,8 +39,8 @@ class TFakeRecordSet : public TCRRecordSet {
  public:
   int TotalRows = 60;
   bool ComplexFields = false;
-  int FailAtBlock = 0;  // a Fetch that raises (1-based block number)
-  int Blocks = 0;       // Fetch calls not cancelled
+  int FailAtBlock = 0;            // a Fetch that raises (1-based block number)
+  int Blocks = 0;                 // Fetch calls not cancelled
   int Describes = 0, Closes = 0;  // InternalInitFields and InternalClose calls
 
   ~TFakeRecordSet() override {
@@ -57,7 +57,8 @@ class TFakeRecordSet : public TCRRecordSet {
     if (cmd->State == csExecuted) cmd->State = GetFetchAll() ? csFetchingAll : csFetching;
     bool cancel = false;
     DoBeforeFetch(cancel);
-    if (!cancel && ++Blocks == FailAtBlock) throw EDAError(2013, "Lost connection to MySQL server during query");
+    if (!cancel && ++Blocks == FailAtBlock)
+      throw EDAError(2013, "Lost connection to MySQL server during query");
     PItemHeader first = nullptr;
     for (int rows = 0; !cancel && rows < GetFetchRows() && FNextRow < TotalRows; ++rows) {
       PItemHeader item = AddItem();
@@ -324,7 +325,7 @@ TEST(CRRecordSetTest, UniDirectionalKeepsABlockWithPendingCachedChanges) {
   rs.SetCachedUpdates(true);
   rs.Open();
   rs.GetNextRecord(nullptr);
-  rs.DeleteRecord();  // a change the server has not seen
+  rs.DeleteRecord();                                     // a change the server has not seen
   while (CurrentId(rs) < 25) rs.GetNextRecord(nullptr);  // the last row of the first block
   EXPECT_THROW(rs.GetNextRecord(nullptr), EDatabaseError);
   EXPECT_TRUE(rs.GetUpdatesPending()) << "the change survives the refused move";

@@ -8,7 +8,9 @@
 
 namespace {
 
-const TCRTableInfoClass& Base() { return TCRTableInfo::Class(); }
+const TCRTableInfoClass& Base() {
+  return TCRTableInfo::Class();
+}
 
 struct TNameCase {
   const char* Name;

@@ -50,7 +50,8 @@ TEST(CRXmlTest, AttributeOutsideAnOpenStartTagRaises) {
     w.WriteAttribute("a", "1");
     ADD_FAILURE() << "no exception";
   } catch (const XmlException& e) {
-    EXPECT_EQ(e.Message(), "Token WriteAttributeString in state Content would result in an invalid XML document.");
+    EXPECT_EQ(e.Message(),
+              "Token WriteAttributeString in state Content would result in an invalid XML document.");
   }
   EXPECT_EQ(w.Text(), "<s>text");  // nothing was written
   XmlTextWriter fresh;

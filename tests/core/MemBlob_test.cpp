@@ -40,12 +40,9 @@ TEST(BlobTest, RollbackRestoresContentAndModified) {
     const char* name;
     void (*apply)(TBlob*);
   } changes[] = {
-      {"clear", [](TBlob* b) { b->Clear(); }},
-      {"write", [](TBlob* b) { Put(b, 2, "XYZW"); }},
-      {"truncate", [](TBlob* b) { b->Truncate(2); }},
-      {"grow", [](TBlob* b) { b->SetSize(20); }},
-      {"text", [](TBlob* b) { b->SetAsString("new"); }},
-      {"line breaks", [](TBlob* b) { b->ConvertText(); }},
+      {"clear", [](TBlob* b) { b->Clear(); }},           {"write", [](TBlob* b) { Put(b, 2, "XYZW"); }},
+      {"truncate", [](TBlob* b) { b->Truncate(2); }},    {"grow", [](TBlob* b) { b->SetSize(20); }},
+      {"text", [](TBlob* b) { b->SetAsString("new"); }}, {"line breaks", [](TBlob* b) { b->ConvertText(); }},
   };
   for (const auto& c : changes) {
     SCOPED_TRACE(c.name);
@@ -111,7 +108,8 @@ TEST(BlobTextTest, AnsiPositionsMapToWideBytePositions) {
   Ref<TBlob> w(new TBlob(true));
   w->SetAsWideString(u"GM游戏");
   // ANSI position -> wide byte position; -1: inside a character or past the end.
-  const std::pair<uint32_t, int> cases[] = {{0, 0}, {1, 2}, {2, 4}, {4, 6}, {6, 8}, {3, -1}, {7, -1}, {100, -1}};
+  const std::pair<uint32_t, int> cases[] = {{0, 0}, {1, 2},  {2, 4},  {4, 6},
+                                            {6, 8}, {3, -1}, {7, -1}, {100, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
     if (c.second < 0)
@@ -138,7 +136,8 @@ TEST(BlobTextTest, LineBreaksExpandAcrossPieceBorders) {
   }
   for (int32_t pieceSize : {1, 2, 3, 4, 7, 1000}) {
     for (const auto& text : texts) {
-      SCOPED_TRACE(::testing::Message() << "piece " << pieceSize << " text " << ::testing::PrintToString(text));
+      SCOPED_TRACE(::testing::Message()
+                   << "piece " << pieceSize << " text " << ::testing::PrintToString(text));
       std::string expected;
       for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) expected += '\r';

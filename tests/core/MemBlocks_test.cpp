@@ -142,7 +142,9 @@ TEST(BlockManagerTest, RandomisedAgainstAModel) {
   }
 }
 
-constexpr size_t Need(int cls) { return static_cast<size_t>(cls) * 8 + TStringHeap::BufHeaderSize; }
+constexpr size_t Need(int cls) {
+  return static_cast<size_t>(cls) * 8 + TStringHeap::BufHeaderSize;
+}
 
 // Allocates buffers in a fresh heap's block until exactly `target` bytes of it are left.
 void LeaveInBlock(TStringHeap& heap, size_t target) {
@@ -164,7 +166,8 @@ TEST(StringHeapTest, SizesClassesAndReferences) {
   const struct {
     int32_t request, size;
     bool large;
-  } cases[] = {{1, 8, false}, {9, 16, false}, {2000, 2000, false}, {2001, 2001, true}, {100000, 100000, true}};
+  } cases[] = {
+      {1, 8, false}, {9, 16, false}, {2000, 2000, false}, {2001, 2001, true}, {100000, 100000, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);
     TStringHeap h;
@@ -184,7 +187,7 @@ TEST(StringHeapTest, SizesClassesAndReferences) {
   EXPECT_THROW(heap.DisposeBuf(p), EAssertionFailed);
   EXPECT_THROW(heap.AddRef(p), EAssertionFailed);
   EXPECT_EQ(TStringHeap::RefCount(p), TStringHeap::RefFree);  // failed checks change nothing
-  EXPECT_EQ(heap.NewBuf(17), p);                                // same class (3)
+  EXPECT_EQ(heap.NewBuf(17), p);                              // same class (3)
   for (int i = TStringHeap::RefOne; i < INT16_MAX; ++i) heap.AddRef(p);
   EXPECT_THROW(heap.AddRef(p), EAssertionFailed);  // the count cannot overflow
   EXPECT_EQ(TStringHeap::RefCount(p), INT16_MAX);

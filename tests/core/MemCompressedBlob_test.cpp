@@ -62,10 +62,11 @@ TEST(CompressedBlobTest, FiftyBytesStayPlainAndFiftyOneCompressWithAnExactHeader
   ASSERT_LT(raw.size(), content.size());
   EXPECT_EQ(raw.substr(0, 16), std::string(reinterpret_cast<const char*>(TCompressedBlob::Magic), 16));
   EXPECT_EQ(raw.substr(16, 4), std::string("\x33\0\0\0", 4));  // 51, little-endian
-  EXPECT_EQ(raw.substr(20, 2), "\x78\x9C");                     // zlib stream, default level
-  std::vector<Bytef> out(content.size());                       // any inflater reads the stream
+  EXPECT_EQ(raw.substr(20, 2), "\x78\x9C");                    // zlib stream, default level
+  std::vector<Bytef> out(content.size());                      // any inflater reads the stream
   uLongf outLen = out.size();
-  ASSERT_EQ(uncompress(out.data(), &outLen, reinterpret_cast<const Bytef*>(raw.data() + 20), raw.size() - 20), Z_OK);
+  ASSERT_EQ(uncompress(out.data(), &outLen, reinterpret_cast<const Bytef*>(raw.data() + 20), raw.size() - 20),
+            Z_OK);
   EXPECT_EQ(std::string(out.begin(), out.end()), content);
   EXPECT_EQ(blob->GetSize(), 51u);  // the content's size, not the piece's
   EXPECT_EQ(blob->GetAsString(), content);
@@ -107,8 +108,8 @@ TEST(CompressedBlobTest, CorruptOrShortStreamsRaiseTheNamedErrors) {
       {"stream cut short", good.substr(0, good.size() - 6), "Invalid compressed blob data"},
       {"stream holds more than the header says", withSize(399), "Invalid compressed blob data"},
       {"stream holds less than the header says", withSize(401), "Invalid uncompressed blob size"},
-      {"stream of 100 bytes under a header of 400", of100.substr(0, 16) + good.substr(16, 4) + of100.substr(20),
-       "Invalid uncompressed blob size"},
+      {"stream of 100 bytes under a header of 400",
+       of100.substr(0, 16) + good.substr(16, 4) + of100.substr(20), "Invalid uncompressed blob size"},
       {"size beyond what the stream can hold", withSize(0x7FFFFFFF), "Invalid uncompressed blob size"},
       {"size zero", withSize(0), "Invalid uncompressed blob size"},
   };
@@ -179,7 +180,8 @@ TEST(CompressedBlobTest, AMissingCompressorIsReported) {
 // The string-model run with compression switched on and off and whole-content rewrites mixed in.
 class CompressedBlobModelTest : public BlobModelTest {
  public:
-  CompressedBlobModelTest(uint32_t seed, int32_t pieceSize) : BlobModelTest(seed, new TCompressedBlob(), pieceSize) {}
+  CompressedBlobModelTest(uint32_t seed, int32_t pieceSize)
+      : BlobModelTest(seed, new TCompressedBlob(), pieceSize) {}
 
  protected:
   TCompressedBlob* Blob() { return static_cast<TCompressedBlob*>(blob.p); }

@@ -27,8 +27,10 @@ class CacheTest : public ::testing::Test {
   void SetUp() override {
     store.Open();
     for (int id = 1; id <= 5; ++id)
-      store.Append({{"ID", Variant(id)}, {"NAME", Variant("n" + std::to_string(id))},
-                    {"MEMO", Variant("memo " + std::to_string(id))}, {"NOTE", Variant("note")}});
+      store.Append({{"ID", Variant(id)},
+                    {"NAME", Variant("n" + std::to_string(id))},
+                    {"MEMO", Variant("memo " + std::to_string(id))},
+                    {"NOTE", Variant("note")}});
     store.SetCachedUpdates(true);
     newBuf = store.AllocRecBuf();
     oldBuf = store.AllocRecBuf();
@@ -80,7 +82,8 @@ class CacheTest : public ::testing::Test {
     return out;
   }
 
-  TTestMemData store{{{"ID", dtInt32, 4}, {"NAME", dtString, 21, 20}, {"MEMO", dtMemo, R}, {"NOTE", dtExtString, R, 40}}};
+  TTestMemData store{
+      {{"ID", dtInt32, 4}, {"NAME", dtString, 21, 20}, {"MEMO", dtMemo, R}, {"NOTE", dtExtString, R, 40}}};
   void* newBuf = nullptr;
   void* oldBuf = nullptr;
   std::vector<Call> calls;
@@ -98,8 +101,9 @@ TEST_F(CacheTest, AScriptedApplyGivesEachChangeItsAnswer) {
   GoTo(5);
   store.ApplyUpdates();
   EXPECT_EQ(store.Value("ID").AsInteger(), 5);  // the cursor is back
-  EXPECT_EQ(Sent(), (std::vector<std::pair<TUpdateKind, int>>{
-                        {ukModify, 2}, {ukInsert, 10}, {ukDelete, 3}, {ukModify, 4}, {ukModify, 4}, {ukInsert, 11}}));
+  EXPECT_EQ(Sent(),
+            (std::vector<std::pair<TUpdateKind, int>>{
+                {ukModify, 2}, {ukInsert, 10}, {ukDelete, 3}, {ukModify, 4}, {ukModify, 4}, {ukInsert, 11}}));
   EXPECT_EQ(calls[0].name, "two");
   EXPECT_EQ(calls[0].oldName, "n2");
   EXPECT_EQ(calls[2].name, "n3");
@@ -118,8 +122,12 @@ TEST_F(CacheTest, AScriptedApplyGivesEachChangeItsAnswer) {
       EXPECT_EQ(item->UpdateResult, w.result);
     }
   };
-  expectItems({{2, isModified, uaApplied}, {10, isInserted, uaSkip}, {3, isDeleted, uaFail},
-               {4, isModified, uaApplied}, {11, isInserted, uaApplied}, {1, isUnmodified, UpdateResultNone}});
+  expectItems({{2, isModified, uaApplied},
+               {10, isInserted, uaSkip},
+               {3, isDeleted, uaFail},
+               {4, isModified, uaApplied},
+               {11, isInserted, uaApplied},
+               {1, isUnmodified, UpdateResultNone}});
   EXPECT_TRUE(store.GetUpdatesPending());
   GoTo(10);
   EXPECT_EQ(store.GetUpdateStatus(), isInserted);
@@ -129,8 +137,11 @@ TEST_F(CacheTest, AScriptedApplyGivesEachChangeItsAnswer) {
   calls.clear();
   store.CommitUpdates();
   EXPECT_EQ(Sent(), (std::vector<std::pair<TUpdateKind, int>>{{ukInsert, 10}, {ukDelete, 3}}));
-  expectItems({{2, isUnmodified, UpdateResultNone}, {10, isInserted, uaSkip}, {3, isDeleted, uaFail},
-               {4, isUnmodified, UpdateResultNone}, {11, isUnmodified, UpdateResultNone}});
+  expectItems({{2, isUnmodified, UpdateResultNone},
+               {10, isInserted, uaSkip},
+               {3, isDeleted, uaFail},
+               {4, isUnmodified, UpdateResultNone},
+               {11, isUnmodified, UpdateResultNone}});
   EXPECT_TRUE(store.GetUpdatesPending());
   ExpectVisible({1, 2, 10, 4, 11, 5});
   script[3] = {uaApplied};
@@ -176,7 +187,8 @@ TEST_F(CacheTest, UpdatingTwiceThenCancellingRestoresTheOriginalsMemoIncluded) {
     const char* name;
     std::vector<std::pair<std::string, Variant>> first, second;
   } cases[] = {
-      {"both change both", {{"NAME", Variant("a")}, {"MEMO", Variant("memo a")}},
+      {"both change both",
+       {{"NAME", Variant("a")}, {"MEMO", Variant("memo a")}},
        {{"NAME", Variant("b")}, {"MEMO", Variant("memo b")}}},
       {"the memo changes only the second time", {{"NAME", Variant("a")}}, {{"MEMO", Variant("memo b")}}},
       {"the memo changes only the first time", {{"MEMO", Variant("memo a")}}, {{"NOTE", Variant("other")}}},
@@ -189,7 +201,8 @@ TEST_F(CacheTest, UpdatingTwiceThenCancellingRestoresTheOriginalsMemoIncluded) {
     store.GetOldRecord(old);
     EXPECT_EQ(Field(old, "NAME").AsString(), "n2");
     TData::FreeRecBuf(old);
-    EXPECT_EQ(store.GetBlob(store.No("MEMO"), TBlockManager::GetRecordPtr(Item(2)->Rollback))->GetAsString(), "memo 2");
+    EXPECT_EQ(store.GetBlob(store.No("MEMO"), TBlockManager::GetRecordPtr(Item(2)->Rollback))->GetAsString(),
+              "memo 2");
     store.CancelUpdates();
     GoTo(2);
     EXPECT_EQ(store.Value("NAME").AsString(), "n2");
@@ -296,7 +309,9 @@ TEST_F(CacheTest, BatchesTakeTheAnswerThatClosesThem) {
 
 TEST_F(CacheTest, TheCallbackMayChangeTheRecordItIsGiven) {
   InsertAt(2, 10);
-  onCall = [this](const Call&) { store.PutFieldAsVariant(store.No("NOTE"), newBuf, Variant("from the server")); };
+  onCall = [this](const Call&) {
+    store.PutFieldAsVariant(store.No("NOTE"), newBuf, Variant("from the server"));
+  };
   store.ApplyUpdates();
   GoTo(10);
   EXPECT_EQ(store.Value("NOTE").AsString(), "from the server");

@@ -14,7 +14,9 @@ constexpr uint16_t R = RefFieldSize;
 
 // Heap strings longer than the heap's small buffers are allocated one by one, so LeakSanitizer
 // sees any that is never released.
-std::string Long(char c) { return std::string(3000, c); }
+std::string Long(char c) {
+  return std::string(3000, c);
+}
 
 enum { ID = 1, NAME, NOTE, WNAME, BYTES, MEMO, DATA, WMEMO, ANY };
 
@@ -38,7 +40,9 @@ class EditTest : public ::testing::Test {
     }
   }
 
-  std::string Text(int no, int record) { return store.GetFieldAsVariant(no, store.RecordAt(record)).AsString(); }
+  std::string Text(int no, int record) {
+    return store.GetFieldAsVariant(no, store.RecordAt(record)).AsString();
+  }
   TBlob* Blob(int no, int record) { return store.GetBlob(no, store.RecordAt(record)); }
   void* Slot(int no, const void* rec) { return Marshal::ReadIntPtr(rec, store.FieldOf(no).Offset); }
 

@@ -18,7 +18,9 @@ namespace {
 constexpr uint16_t R = RefFieldSize;
 using Row = std::vector<std::pair<std::string, Variant>>;
 
-int Sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+int Sign(int v) {
+  return v < 0 ? -1 : v > 0 ? 1 : 0;
+}
 template <class T>
 int ThreeWay(const T& a, const T& b) {
   return a < b ? -1 : b < a ? 1 : 0;
@@ -31,7 +33,7 @@ struct GroupCase {
   StoreField field;
   std::function<Variant(std::mt19937&)> value;
   std::function<int(const Variant&, const Variant&)> reference;  // both values non-null
-  const char* words = "";                                         // order and case words after the name
+  const char* words = "";                                        // order and case words after the name
 };
 
 template <class T>
@@ -55,45 +57,82 @@ std::tuple<int, int, int, int, int, int, int> DateParts(const Variant& v) {
 std::vector<GroupCase> GroupCases() {
   auto small = [](std::mt19937& rng) { return static_cast<int>(rng() % 7) - 3; };
   return {
-      {"int32", {"F", dtInt32, 4}, [=](std::mt19937& r) { return Variant(small(r) * 1000003); },
+      {"int32",
+       {"F", dtInt32, 4},
+       [=](std::mt19937& r) { return Variant(small(r) * 1000003); },
        [](const Variant& a, const Variant& b) { return ThreeWay(a.AsInt64(), b.AsInt64()); }},
-      {"int64", {"F", dtInt64, 8},
+      {"int64",
+       {"F", dtInt64, 8},
        [=](std::mt19937& r) { return Variant(static_cast<long long>(small(r)) << 40); },
        [](const Variant& a, const Variant& b) { return ThreeWay(a.AsInt64(), b.AsInt64()); }},
-      {"uint32", {"F", dtUInt32, 4}, [](std::mt19937& r) { return Variant(static_cast<long long>(r() % 5) * 1000000000); },
+      {"uint32",
+       {"F", dtUInt32, 4},
+       [](std::mt19937& r) { return Variant(static_cast<long long>(r() % 5) * 1000000000); },
        [](const Variant& a, const Variant& b) { return ThreeWay(a.AsInt64(), b.AsInt64()); }},
-      {"float", {"F", dtFloat, 8}, [=](std::mt19937& r) { return Variant(small(r) * 0.75); },
+      {"float",
+       {"F", dtFloat, 8},
+       [=](std::mt19937& r) { return Variant(small(r) * 0.75); },
        [](const Variant& a, const Variant& b) { return ThreeWay(a.AsDouble(), b.AsDouble()); }},
-      {"date-time across 1899", {"F", dtDateTime, 8},
+      {"date-time across 1899",
+       {"F", dtDateTime, 8},
        [](std::mt19937& r) {
-         return Variant::FromDateTime(EncodeDateTime(1899 - static_cast<int>(r() % 2), 12, 28 + static_cast<int>(r() % 3),
+         return Variant::FromDateTime(EncodeDateTime(1899 - static_cast<int>(r() % 2), 12,
+                                                     28 + static_cast<int>(r() % 3),
                                                      static_cast<int>(r() % 3) * 9, 0, 0, 0));
        },
        [](const Variant& a, const Variant& b) { return ThreeWay(DateParts(a), DateParts(b)); }},
-      {"boolean", {"F", dtBoolean, 2}, [](std::mt19937& r) { return Variant(r() % 2 == 0); },
+      {"boolean",
+       {"F", dtBoolean, 2},
+       [](std::mt19937& r) { return Variant(r() % 2 == 0); },
        [](const Variant& a, const Variant& b) { return ThreeWay(a.AsBoolean(), b.AsBoolean()); }},
-      {"BCD", {"F", dtBCD, 8}, [=](std::mt19937& r) { return Variant(Currency::FromScaled(small(r) * 12345)); },
-       [](const Variant& a, const Variant& b) { return ThreeWay(a.AsCurrency().Scaled, b.AsCurrency().Scaled); }},
-      {"FMTBcd", {"F", dtFmtBCD, 34, 20},
-       [](std::mt19937& r) { return Variant(StrToBcd(Pick(r, std::vector<std::string>{"-1.5", "0", "2.25", "10", "-10"}))); },
+      {"BCD",
+       {"F", dtBCD, 8},
+       [=](std::mt19937& r) { return Variant(Currency::FromScaled(small(r) * 12345)); },
+       [](const Variant& a, const Variant& b) {
+         return ThreeWay(a.AsCurrency().Scaled, b.AsCurrency().Scaled);
+       }},
+      {"FMTBcd",
+       {"F", dtFmtBCD, 34, 20},
+       [](std::mt19937& r) {
+         return Variant(StrToBcd(Pick(r, std::vector<std::string>{"-1.5", "0", "2.25", "10", "-10"})));
+       },
        [](const Variant& a, const Variant& b) { return Sign(BcdCompare(a.AsBcd(), b.AsBcd())); }},
-      {"string", {"F", dtString, 21, 20}, [](std::mt19937& r) { return Variant(RandomText(r)); },
-       [](const Variant& a, const Variant& b) { return LocaleCompareAnsi(a.AsString(), b.AsString(), false); }},
-      {"string case-insensitive", {"F", dtExtString, R, 20}, [](std::mt19937& r) { return Variant(RandomText(r)); },
-       [](const Variant& a, const Variant& b) { return LocaleCompareAnsi(a.AsString(), b.AsString(), true); }, "CIS"},
-      {"wide string", {"F", dtExtWideString, R, 20},
-       [](std::mt19937& r) { return Variant(Pick(r, std::vector<std::u16string>{u"a", u"B", u"\u4E2D", u"\u00E9", u""})); },
-       [](const Variant& a, const Variant& b) { return LocaleCompareWide(a.AsWideString(), b.AsWideString(), false); }},
-      {"bytes", {"F", dtExtVarBytes, R, 10},
+      {"string",
+       {"F", dtString, 21, 20},
+       [](std::mt19937& r) { return Variant(RandomText(r)); },
+       [](const Variant& a, const Variant& b) {
+         return LocaleCompareAnsi(a.AsString(), b.AsString(), false);
+       }},
+      {"string case-insensitive",
+       {"F", dtExtString, R, 20},
+       [](std::mt19937& r) { return Variant(RandomText(r)); },
+       [](const Variant& a, const Variant& b) { return LocaleCompareAnsi(a.AsString(), b.AsString(), true); },
+       "CIS"},
+      {"wide string",
+       {"F", dtExtWideString, R, 20},
+       [](std::mt19937& r) {
+         return Variant(Pick(r, std::vector<std::u16string>{u"a", u"B", u"\u4E2D", u"\u00E9", u""}));
+       },
+       [](const Variant& a, const Variant& b) {
+         return LocaleCompareWide(a.AsWideString(), b.AsWideString(), false);
+       }},
+      {"bytes",
+       {"F", dtExtVarBytes, R, 10},
        [](std::mt19937& r) {
          std::vector<uint8_t> b(r() % 4);
          for (uint8_t& x : b) x = Pick(r, std::vector<uint8_t>{0x00, 0x01, 0x80, 0xFF});
          return Variant::FromBytes(b);
        },
        [](const Variant& a, const Variant& b) { return ThreeWay(a.AsBytes(), b.AsBytes()); }},
-      {"memo", {"F", dtMemo, R}, [](std::mt19937& r) { return Variant(RandomText(r)); },
-       [](const Variant& a, const Variant& b) { return LocaleCompareAnsi(a.AsString(), b.AsString(), false); }},
-      {"variant", {"F", dtVariant, R}, [=](std::mt19937& r) { return Variant(small(r)); },
+      {"memo",
+       {"F", dtMemo, R},
+       [](std::mt19937& r) { return Variant(RandomText(r)); },
+       [](const Variant& a, const Variant& b) {
+         return LocaleCompareAnsi(a.AsString(), b.AsString(), false);
+       }},
+      {"variant",
+       {"F", dtVariant, R},
+       [=](std::mt19937& r) { return Variant(small(r)); },
        [](const Variant& a, const Variant& b) { return Sign(VarCompare(a, b)); }},
   };
 }
@@ -135,19 +174,17 @@ TEST(SortStore, EveryTypeGroupSortsLikeAStableReference) {
 // ---- A sorted store of (ID, NAME, AGE, CALC) --------------------------------------------------
 
 std::vector<StoreField> PeopleFields() {
-  return {{"ID", dtInt32, 4},
-          {"NAME", dtString, 21, 20},
-          {"AGE", dtInt32, 4},
-          {"First Name", dtString, 11, 10},
-          {"V", dtVariant, R},
-          {"MINUS_AGE", dtInt32, 4, 0, fdkCalculated}};
+  return {{"ID", dtInt32, 4},  {"NAME", dtString, 21, 20},
+          {"AGE", dtInt32, 4}, {"First Name", dtString, 11, 10},
+          {"V", dtVariant, R}, {"MINUS_AGE", dtInt32, 4, 0, fdkCalculated}};
 }
 
 class SortedStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     store.OnCalcFields = [this](void* buf) {
-      const int age = store.GetNull(store.No("AGE"), buf) ? 0 : store.GetFieldAsVariant(store.No("AGE"), buf).AsInteger();
+      const int age =
+          store.GetNull(store.No("AGE"), buf) ? 0 : store.GetFieldAsVariant(store.No("AGE"), buf).AsInteger();
       store.PutFieldAsVariant(store.No("MINUS_AGE"), buf, Variant(-age));
     };
     store.Open();
@@ -220,9 +257,12 @@ TEST_F(SortedStoreTest, InsertedAndUpdatedRecordsMoveToTheirPlace) {
   } inserts[] = {{"bof", 6, 35}, {"eof", 7, 5}, {"middle", 8, 60}, {"middle", 9, 30}};
   for (const Insert& in : inserts) {
     SCOPED_TRACE(in.id);
-    if (std::string(in.where) == "bof") store.SetToBegin();
-    else if (std::string(in.where) == "eof") store.SetToEnd();
-    else store.SetRecordNo(3);
+    if (std::string(in.where) == "bof")
+      store.SetToBegin();
+    else if (std::string(in.where) == "eof")
+      store.SetToEnd();
+    else
+      store.SetRecordNo(3);
     store.Insert({{"ID", Variant(in.id)}, {"NAME", Variant("x")}, {"AGE", Variant(in.age)}});
     EXPECT_EQ(store.Value("ID").AsInteger(), in.id);  // the cursor is on the new record
   }

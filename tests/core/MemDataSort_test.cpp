@@ -1,3 +1,5 @@
+#include "core/MemDataSort.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "core/CLRClasses.h"
-#include "core/MemDataSort.h"
 #include "platform/runtime/Exceptions.h"
 #include "tests/core/MemDataTestStore.h"
 
@@ -128,7 +129,8 @@ TEST(MergeSortChain, ComparisonErrorLeavesEveryItemLinkedOnce) {
   size_t total = 0;
   {
     Chain chain(keys);
-    MergeSortChain(chain.first, chain.last, [&](const Node* a, const Node* b) { return ++total, a->Key - b->Key; });
+    MergeSortChain(chain.first, chain.last,
+                   [&](const Node* a, const Node* b) { return ++total, a->Key - b->Key; });
   }
   for (size_t failAt = 1; failAt <= total; ++failAt) {
     SCOPED_TRACE(failAt);
@@ -184,15 +186,15 @@ constexpr uint16_t R = RefFieldSize;
 
 std::vector<TestField> SortFields() {
   return {
-      {"S", dtString, 21, 20},       {"XS", dtExtString, R},     {"WS", dtWideString, 42, 20},
-      {"XWS", dtExtWideString, R},   {"I8", dtInt8, 2},          {"I8B", dtInt8, 1},
-      {"I16", dtInt16, 2},           {"U16", dtUInt16, 2},       {"I32", dtInt32, 4},
-      {"U32", dtUInt32, 4},          {"I64", dtInt64, 8},        {"F", dtFloat, 8},
-      {"C", dtCurrency, 8},          {"D", dtDate, 8},           {"DT", dtDateTime, 8},
-      {"B", dtBoolean, 2},           {"BCD", dtBCD, 8},          {"FMT", dtFmtBCD, 34, 20, 4},
-      {"BY", dtBytes, 3, 3},         {"VB", dtVarBytes, 8, 6},   {"XVB", dtExtVarBytes, R},
-      {"VAR", dtVariant, R},         {"GUID", dtGuid, 39, 38},   {"MEMO", dtMemo, R},
-      {"BLOB", dtBlob, R},           {"OBJ", dtObject, 8},
+      {"S", dtString, 21, 20},     {"XS", dtExtString, R},   {"WS", dtWideString, 42, 20},
+      {"XWS", dtExtWideString, R}, {"I8", dtInt8, 2},        {"I8B", dtInt8, 1},
+      {"I16", dtInt16, 2},         {"U16", dtUInt16, 2},     {"I32", dtInt32, 4},
+      {"U32", dtUInt32, 4},        {"I64", dtInt64, 8},      {"F", dtFloat, 8},
+      {"C", dtCurrency, 8},        {"D", dtDate, 8},         {"DT", dtDateTime, 8},
+      {"B", dtBoolean, 2},         {"BCD", dtBCD, 8},        {"FMT", dtFmtBCD, 34, 20, 4},
+      {"BY", dtBytes, 3, 3},       {"VB", dtVarBytes, 8, 6}, {"XVB", dtExtVarBytes, R},
+      {"VAR", dtVariant, R},       {"GUID", dtGuid, 39, 38}, {"MEMO", dtMemo, R},
+      {"BLOB", dtBlob, R},         {"OBJ", dtObject, 8},
   };
 }
 
@@ -224,14 +226,15 @@ class RandomRecords {
     return from[FRng() % from.size()];
   }
   std::string Text() {
-    static const std::vector<std::string> parts = {"a", "A", "b", "B", " ", "\xD6\xD0", "\xCE\xC4", "1", "_", "\xC3\xA9"};
+    static const std::vector<std::string> parts = {"a",        "A",        "b", "B", " ",
+                                                   "\xD6\xD0", "\xCE\xC4", "1", "_", "\xC3\xA9"};
     std::string s;
     for (unsigned n = FRng() % 5; n > 0; --n) s += Pick(parts);
     return s;
   }
   std::u16string Wide() {
-    static const std::vector<std::u16string> parts = {u"a", u"A", u"\u00E9", u"\u00C9", u"\u4E2D", u" ",
-                                                      u"\U0001F600", u"z"};
+    static const std::vector<std::u16string> parts = {u"a",      u"A", u"\u00E9",     u"\u00C9",
+                                                      u"\u4E2D", u" ", u"\U0001F600", u"z"};
     std::u16string s;
     for (unsigned n = FRng() % 5; n > 0; --n) s += Pick(parts);
     return s;
@@ -243,7 +246,8 @@ class RandomRecords {
     return b;
   }
   void PutDouble(int no, void* buf, double v) {
-    Marshal::WriteInt64(static_cast<uint8_t*>(buf) + FStore.FieldOf(no).Offset, BitConverter::DoubleToInt64Bits(v));
+    Marshal::WriteInt64(static_cast<uint8_t*>(buf) + FStore.FieldOf(no).Offset,
+                        BitConverter::DoubleToInt64Bits(v));
     FStore.SetNull(no, buf, false);
   }
   // A value in lo..hi; a span of 2^32 or more draws from 64 random bits.
@@ -255,35 +259,81 @@ class RandomRecords {
 
   void Fill(int no, void* buf) {
     const TFieldDesc& f = FStore.FieldOf(no);
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
     auto put = [&](const Variant& v) { FStore.PutFieldAsVariant(no, buf, v); };
     switch (f.DataType) {
-      case dtString: case dtExtString: case dtMemo: put(Variant(Text())); break;
-      case dtWideString: case dtExtWideString: put(Variant(Wide())); break;
-      case dtGuid: put(Variant(Pick(std::vector<std::string>{"{A}", "{a}", "{B}", ""}))); break;
-      case dtInt8: put(Variant(static_cast<int>(Int(-128, 127)))); break;
-      case dtInt16: put(Variant(static_cast<int>(Int(-32768, 32767)))); break;
-      case dtUInt16: put(Variant(static_cast<int>(Int(0, 65535)))); break;
-      case dtInt32: put(Variant(static_cast<int>(Int(INT32_MIN, INT32_MAX)))); break;
-      case dtUInt32: put(Variant(static_cast<long long>(Int(0, UINT32_MAX)))); break;
-      case dtInt64: put(Variant(static_cast<long long>(Int(INT64_MIN / 2, INT64_MAX / 2)))); break;
-      case dtFloat: PutDouble(no, buf, Pick(std::vector<double>{-1e300, -2.5, -0.0, 0.0, 1e-300, 3.25, inf, -inf, nan})); break;
-      case dtCurrency: PutDouble(no, buf, static_cast<double>(Int(-1000, 1000)) / 100); break;
-      case dtDate: PutDouble(no, buf, static_cast<double>(Int(-700000, 80000))); break;
-      case dtDateTime: PutDouble(no, buf, Pick(std::vector<double>{-1.25, -1.5, -1.0, -2.75, 0.5, 0.0, 45000.75, -0.25})); break;
-      case dtBoolean: put(Variant(FRng() % 2 == 0)); break;
-      case dtBCD: put(Variant(Currency::FromScaled(Int(-5000000, 5000000)))); break;
-      case dtFmtBCD: put(Variant(StrToBcd(Pick(std::vector<std::string>{"-12.5", "3", "0.001", "-0.001", "99999.9999", "0"})))); break;
-      case dtBytes: put(Variant::FromBytes(Bytes(3, true))); break;
-      case dtVarBytes: case dtExtVarBytes: put(Variant::FromBytes(Bytes(6, false))); break;
+      case dtString:
+      case dtExtString:
+      case dtMemo:
+        put(Variant(Text()));
+        break;
+      case dtWideString:
+      case dtExtWideString:
+        put(Variant(Wide()));
+        break;
+      case dtGuid:
+        put(Variant(Pick(std::vector<std::string>{"{A}", "{a}", "{B}", ""})));
+        break;
+      case dtInt8:
+        put(Variant(static_cast<int>(Int(-128, 127))));
+        break;
+      case dtInt16:
+        put(Variant(static_cast<int>(Int(-32768, 32767))));
+        break;
+      case dtUInt16:
+        put(Variant(static_cast<int>(Int(0, 65535))));
+        break;
+      case dtInt32:
+        put(Variant(static_cast<int>(Int(INT32_MIN, INT32_MAX))));
+        break;
+      case dtUInt32:
+        put(Variant(static_cast<long long>(Int(0, UINT32_MAX))));
+        break;
+      case dtInt64:
+        put(Variant(static_cast<long long>(Int(INT64_MIN / 2, INT64_MAX / 2))));
+        break;
+      case dtFloat:
+        PutDouble(no, buf, Pick(std::vector<double>{-1e300, -2.5, -0.0, 0.0, 1e-300, 3.25, inf, -inf, nan}));
+        break;
+      case dtCurrency:
+        PutDouble(no, buf, static_cast<double>(Int(-1000, 1000)) / 100);
+        break;
+      case dtDate:
+        PutDouble(no, buf, static_cast<double>(Int(-700000, 80000)));
+        break;
+      case dtDateTime:
+        PutDouble(no, buf, Pick(std::vector<double>{-1.25, -1.5, -1.0, -2.75, 0.5, 0.0, 45000.75, -0.25}));
+        break;
+      case dtBoolean:
+        put(Variant(FRng() % 2 == 0));
+        break;
+      case dtBCD:
+        put(Variant(Currency::FromScaled(Int(-5000000, 5000000))));
+        break;
+      case dtFmtBCD:
+        put(Variant(
+            StrToBcd(Pick(std::vector<std::string>{"-12.5", "3", "0.001", "-0.001", "99999.9999", "0"}))));
+        break;
+      case dtBytes:
+        put(Variant::FromBytes(Bytes(3, true)));
+        break;
+      case dtVarBytes:
+      case dtExtVarBytes:
+        put(Variant::FromBytes(Bytes(6, false)));
+        break;
       case dtBlob: {
         const std::vector<uint8_t> b = Bytes(6, false);
         if (!b.empty()) FStore.WriteBlob(no, buf, 0, static_cast<uint32_t>(b.size()), b.data());
         FStore.GetBlob(no, buf)->Commit();
         break;
       }
-      case dtVariant: put(FRng() % 2 ? Variant(static_cast<int>(Int(-5, 5))) : Variant(static_cast<double>(Int(-10, 10)) / 2)); break;
-      default: break;
+      case dtVariant:
+        put(FRng() % 2 ? Variant(static_cast<int>(Int(-5, 5)))
+                       : Variant(static_cast<double>(Int(-10, 10)) / 2));
+        break;
+      default:
+        break;
     }
   }
 
@@ -347,7 +397,9 @@ TEST(CompareFieldValues, ByteFieldsFollowLexicographicOrder) {
     for (void* a : values.records)
       for (void* b : values.records) {
         const Variant va = bytes(a), vb = bytes(b);
-        int want = va.IsNull() || vb.IsNull() ? (va.IsNull() == vb.IsNull() ? 0 : va.IsNull() ? -1 : 1)
+        int want = va.IsNull() || vb.IsNull()    ? (va.IsNull() == vb.IsNull() ? 0
+                                                    : va.IsNull()              ? -1
+                                                                               : 1)
                    : va.AsBytes() < vb.AsBytes() ? -1
                    : vb.AsBytes() < va.AsBytes() ? 1
                                                  : 0;
@@ -375,7 +427,9 @@ class KeyCompareTest : public ::testing::Test {
     FieldCompareValue(store, rec, *store.FieldByName(field), fieldValue);
     return CompareValues(strings, value, fieldValue, options);
   }
-  void Put(const char* field, const Variant& v) { store.PutFieldAsVariant(store.FieldByName(field)->FieldNo, rec, v); }
+  void Put(const char* field, const Variant& v) {
+    store.PutFieldAsVariant(store.FieldByName(field)->FieldNo, rec, v);
+  }
 
   TTestStore store{SortFields()};
   TStringComparer strings;
@@ -464,7 +518,7 @@ TEST_F(KeyCompareTest, DateTimesCompareChronologically) {
 // ---- Index field names ------------------------------------------------------------------------
 
 std::vector<TestField> NamedFields() {
-  return {{"Name", dtString, 21, 20}, {"Age", dtInt32, 4}, {"First Name", dtString, 11, 10},
+  return {{"Name", dtString, 21, 20}, {"Age", dtInt32, 4},  {"First Name", dtString, 11, 10},
           {"Not", dtInt32, 4},        {"Obj", dtObject, 8}, {"It's", dtInt32, 4}};
 }
 

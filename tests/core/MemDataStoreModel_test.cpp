@@ -159,7 +159,8 @@ class StoreModel {
     } else {
       FStore.GetPriorRecord(nullptr);
       if (FBof) return;
-      int i = FEof ? static_cast<int>(FAll.size()) - 1 : (FCur >= 0 ? FCur - 1 : static_cast<int>(FAll.size()) - 1);
+      int i = FEof ? static_cast<int>(FAll.size()) - 1
+                   : (FCur >= 0 ? FCur - 1 : static_cast<int>(FAll.size()) - 1);
       FEof = false;
       while (i >= 0 && !Visible(FAll[static_cast<size_t>(i)])) --i;
       if (i < 0) {
@@ -270,7 +271,8 @@ class StoreModel {
     ASSERT_EQ(forward, ids);
     std::vector<int> backward;
     FStore.SetToEnd();
-    for (FStore.GetPriorRecord(nullptr); !FStore.GetBof(); FStore.GetPriorRecord(nullptr)) backward.insert(backward.begin(), CurrentId());
+    for (FStore.GetPriorRecord(nullptr); !FStore.GetBof(); FStore.GetPriorRecord(nullptr))
+      backward.insert(backward.begin(), CurrentId());
     ASSERT_EQ(backward, ids);
     for (int n = 1; n <= static_cast<int>(ids.size()); ++n) {
       FStore.SetRecordNo(n);

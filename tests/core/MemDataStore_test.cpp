@@ -17,14 +17,16 @@ namespace {
 constexpr uint16_t R = RefFieldSize;
 
 std::vector<StoreField> Fields() {
-  return {{"ID", dtInt32, 4},        {"NAME", dtString, 21, 20}, {"NOTE", dtExtString, R, 64},
-          {"V", dtInt32, 4},         {"WHEN", dtDateTime, 8},    {"MEMO", dtMemo, R},
-          {"Guild Name", dtString, 11, 10}};
+  return {
+      {"ID", dtInt32, 4},      {"NAME", dtString, 21, 20}, {"NOTE", dtExtString, R, 64},    {"V", dtInt32, 4},
+      {"WHEN", dtDateTime, 8}, {"MEMO", dtMemo, R},        {"Guild Name", dtString, 11, 10}};
 }
 
 using Row = std::vector<std::pair<std::string, Variant>>;
 
-Row IdV(int id, int v) { return {{"ID", Variant(id)}, {"V", Variant(v)}}; }
+Row IdV(int id, int v) {
+  return {{"ID", Variant(id)}, {"V", Variant(v)}};
+}
 
 std::vector<int> Ints(const std::vector<Variant>& values) {
   std::vector<int> out;
@@ -133,7 +135,8 @@ TEST_F(StoreTest, SetRecordNoNeverStopsOnAHiddenItem) {
 
 TEST_F(StoreTest, FilterTextThroughTheStore) {
   Fill(10);
-  store.Insert({{"ID", Variant(11)}, {"NAME", Variant("Jo\xd5\xc5")}, {"Guild Name", Variant("Lions")}}, true);
+  store.Insert({{"ID", Variant(11)}, {"NAME", Variant("Jo\xd5\xc5")}, {"Guild Name", Variant("Lions")}},
+               true);
   store.SetFilterText("V > 5 and V <= 8 or [Guild Name] = 'L*'");
   store.FilterUpdated();
   EXPECT_EQ(Ints(store.Column("ID")), (std::vector<int>{6, 7, 8, 11}));
@@ -201,7 +204,9 @@ TEST_F(StoreTest, FilterOnDatesAndCalculatedFieldsAndCallbacks) {
   store.FilterUpdated();
   EXPECT_EQ(Ints(store.Column("ID")), (std::vector<int>{2}));
   store.SetFilterText("");
-  store.FilterFunc = [this](void* rec) { return store.GetFieldAsVariant(store.No("ID"), rec).AsInteger() != 2; };
+  store.FilterFunc = [this](void* rec) {
+    return store.GetFieldAsVariant(store.No("ID"), rec).AsInteger() != 2;
+  };
   store.FilterUpdated();
   EXPECT_EQ(Ints(store.Column("ID")), (std::vector<int>{1}));
 }
@@ -369,7 +374,8 @@ TEST(StoreFreeTest, FreeingAStoreFullOfHeapStringsAndBlobsLeaksNothing) {
   // Only heap-kept strings, none large: the heap goes at once.
   TTestMemData small({{"ID", dtInt32, 4}, {"NOTE", dtExtString, R, 64}});
   small.Open();
-  for (int i = 0; i < 100; ++i) small.Append({{"ID", Variant(i)}, {"NOTE", Variant("n" + std::to_string(i))}});
+  for (int i = 0; i < 100; ++i)
+    small.Append({{"ID", Variant(i)}, {"NOTE", Variant("n" + std::to_string(i))}});
   small.Close();
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);

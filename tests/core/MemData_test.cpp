@@ -1,3 +1,5 @@
+#include "core/MemData.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "core/MemData.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
 #include "tests/core/MemDataTestStore.h"
@@ -21,18 +22,40 @@ constexpr uint16_t R = RefFieldSize;
 // One field of every type code, with the sizes a provider would give.
 std::vector<TestField> AllTypes() {
   return {
-      {"UNKNOWN", dtUnknown, 4},     {"S", dtString, 11, 10},       {"I8", dtInt8, 2},
-      {"I16", dtInt16, 2},           {"I32", dtInt32, 4},
-      {"F", dtFloat, 8, 10, 2},      {"F0", dtFloat, 8},            {"D", dtDate, 8},
-      {"T", dtTime, 8},              {"DT", dtDateTime, 8},         {"U16", dtUInt16, 2},
-      {"B", dtBoolean, 2},           {"I64", dtInt64, 8},           {"C", dtCurrency, 8},
-      {"BLOB", dtBlob, R},           {"MEMO", dtMemo, R},           {"OBJ", dtObject, 8},
-      {"REF", dtReference, 8},       {"ARR", dtArray, 8},           {"TAB", dtTable, 8},
-      {"VAR", dtVariant, R},         {"XS", dtExtString, R},        {"BY", dtBytes, 4, 4},
-      {"VB", dtVarBytes, 6, 4},      {"XVB", dtExtVarBytes, R},     {"U32", dtUInt32, 4},
-      {"WS", dtWideString, 8, 3},    {"XWS", dtExtWideString, R},   {"BCD", dtBCD, 8},
-      {"FMT", dtFmtBCD, 34, 10, 2},  {"GUID", dtGuid, 39, 38},      {"WMEMO", dtWideMemo, R},
-      {"FIX", dtString, 5, 4, 0, true},  {"X31", 31, 4},
+      {"UNKNOWN", dtUnknown, 4},
+      {"S", dtString, 11, 10},
+      {"I8", dtInt8, 2},
+      {"I16", dtInt16, 2},
+      {"I32", dtInt32, 4},
+      {"F", dtFloat, 8, 10, 2},
+      {"F0", dtFloat, 8},
+      {"D", dtDate, 8},
+      {"T", dtTime, 8},
+      {"DT", dtDateTime, 8},
+      {"U16", dtUInt16, 2},
+      {"B", dtBoolean, 2},
+      {"I64", dtInt64, 8},
+      {"C", dtCurrency, 8},
+      {"BLOB", dtBlob, R},
+      {"MEMO", dtMemo, R},
+      {"OBJ", dtObject, 8},
+      {"REF", dtReference, 8},
+      {"ARR", dtArray, 8},
+      {"TAB", dtTable, 8},
+      {"VAR", dtVariant, R},
+      {"XS", dtExtString, R},
+      {"BY", dtBytes, 4, 4},
+      {"VB", dtVarBytes, 6, 4},
+      {"XVB", dtExtVarBytes, R},
+      {"U32", dtUInt32, 4},
+      {"WS", dtWideString, 8, 3},
+      {"XWS", dtExtWideString, R},
+      {"BCD", dtBCD, 8},
+      {"FMT", dtFmtBCD, 34, 10, 2},
+      {"GUID", dtGuid, 39, 38},
+      {"WMEMO", dtWideMemo, R},
+      {"FIX", dtString, 5, 4, 0, true},
+      {"X31", 31, 4},
   };
 }
 
@@ -59,7 +82,9 @@ class FieldsTest : public ::testing::Test {
   void* buf = nullptr;
 };
 
-Variant ByteArray(std::vector<uint8_t> b) { return Variant::FromBytes(std::move(b)); }
+Variant ByteArray(std::vector<uint8_t> b) {
+  return Variant::FromBytes(std::move(b));
+}
 
 TEST_F(FieldsTest, VariantWritesAndReadsForEveryTypeCode) {
   const TDateTime day = EncodeDate(2024, 1, 2);
@@ -165,8 +190,11 @@ TEST_F(FieldsTest, TrimmingOfStringsReadAsVariants) {
     const char* field;
     bool trimFixed, trimVar;
     const char* want;
-  } cases[] = {{"FIX", true, false, "ab"}, {"FIX", false, true, "ab  "}, {"S", false, true, "ab"},
-               {"S", true, false, "ab  "}, {"XS", false, true, "ab"}};
+  } cases[] = {{"FIX", true, false, "ab"},
+               {"FIX", false, true, "ab  "},
+               {"S", false, true, "ab"},
+               {"S", true, false, "ab  "},
+               {"XS", false, true, "ab"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.field) + (c.trimFixed ? " fixed" : "") + (c.trimVar ? " var" : ""));
     store.TrimFixedChar = c.trimFixed;
@@ -195,7 +223,8 @@ TEST_F(FieldsTest, TextReadsStayInsideTheDestinationAndCutAtCharacterBoundaries)
     const char* want;
   } cases[] = {
       {"off", false, "a\nb\nc\nd\ne", 11, "a\nb\nc\nd\ne"},
-      {"every LF doubles; cut where the next pair does not fit", true, "a\nb\nc\nd\ne", 11, "a\r\nb\r\nc\r\nd"},
+      {"every LF doubles; cut where the next pair does not fit", true, "a\nb\nc\nd\ne", 11,
+       "a\r\nb\r\nc\r\nd"},
       {"CR LF stays one pair", true, "a\r\nb", 11, "a\r\nb"},
       {"a pair that does not fit is left out whole", true, "abcdefghi\n", 11, "abcdefghi"},
       {"small destination", true, "\n\n\n", 4, "\r\n"},

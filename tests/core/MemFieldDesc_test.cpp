@@ -1,3 +1,5 @@
+#include "core/MemFieldDesc.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "core/MemFieldDesc.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
@@ -38,22 +39,33 @@ TEST(LayoutTest, OffsetsNullIndicatorsAndSizes) {
     std::vector<uint32_t> offsets;
     TRecordLayout layout;
   } cases[] = {
-      {"int32, widestring, int16", {{"A", dtInt32, 4}, {"B", dtWideString, 6}, {"C", dtInt16, 2}},
-       {0, 4, 10}, {12, 16, 0, 0}},  // null indicators at 12..14, 15 rounded up to 16
+      {"int32, widestring, int16",
+       {{"A", dtInt32, 4}, {"B", dtWideString, 6}, {"C", dtInt16, 2}},
+       {0, 4, 10},
+       {12, 16, 0, 0}},  // null indicators at 12..14, 15 rounded up to 16
       {"int8 first moves the wide string to an even offset",
-       {{"A", dtInt8, 1}, {"B", dtWideString, 6}, {"C", dtInt16, 2}}, {0, 2, 8}, {10, 14, 0, 0}},
-      {"only calculated fields", {{"X", dtInt32, 4, fdkCalculated}, {"Y", dtString, 3, fdkCalculated}},
-       {2, 6}, {0, 2, 7, 8}},
+       {{"A", dtInt8, 1}, {"B", dtWideString, 6}, {"C", dtInt16, 2}},
+       {0, 2, 8},
+       {10, 14, 0, 0}},
+      {"only calculated fields",
+       {{"X", dtInt32, 4, fdkCalculated}, {"Y", dtString, 3, fdkCalculated}},
+       {2, 6},
+       {0, 2, 7, 8}},
       {"references take pointer size",
-       {{"M", dtMemo, RefFieldSize}, {"S", dtExtString, RefFieldSize}, {"V", dtVariant, RefFieldSize},
+       {{"M", dtMemo, RefFieldSize},
+        {"S", dtExtString, RefFieldSize},
+        {"V", dtVariant, RefFieldSize},
         {"B", dtBoolean, 2}},
-       {0, 8, 16, 24}, {26, 30, 0, 0}},
+       {0, 8, 16, 24},
+       {26, 30, 0, 0}},
       {"calculated between data fields keeps data contiguous",
        {{"A", dtString, 5}, {"K", dtWideString, 4, fdkCalculated}, {"W", dtWideString, 4}, {"Z", dtInt64, 8}},
-       {0, 22, 6, 10}, {18, 22, 4, 4}},
+       {0, 22, 6, 10},
+       {18, 22, 4, 4}},
       {"calculated wide string after an odd calculated size",
        {{"A", dtInt32, 4}, {"K", dtString, 3, fdkCalculated}, {"W", dtWideString, 4, fdkCalculated}},
-       {0, 8, 12}, {4, 8, 8, 8}},
+       {0, 8, 12},
+       {4, 8, 8, 8}},
       {"no fields", {}, {}, {0, 0, 0, 0}},
   };
   for (const auto& c : cases) {
@@ -103,7 +115,8 @@ TEST(UniqueNamesTest, SuffixesInFieldOrderAndPushesClashes) {
     const char* name;
     std::vector<const char*> in, out;
   } cases[] = {
-      {"a column already named like a new name is pushed", {"id", "ID", "Id", "ID_1"},
+      {"a column already named like a new name is pushed",
+       {"id", "ID", "Id", "ID_1"},
        {"id", "ID_1", "Id_2", "ID_1_1"}},
       {"the earlier field number keeps the name", {"name", "level", "NAME"}, {"name", "level", "NAME_1"}},
       {"unnamed columns", {"", "", "x"}, {"", "_1", "x"}},

@@ -1,10 +1,11 @@
+#include "core/MemFilter.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "core/DAConsts.h"
-#include "core/MemFilter.h"
 #include "platform/runtime/DateTimeUtils.h"
 #include "platform/runtime/Exceptions.h"
 
@@ -32,7 +33,9 @@ class FakeHost : public TFilterHost {
   std::vector<std::string> FNames;
 };
 
-FakeHost MakeHost() { return FakeHost({"Name", "Level", "Price", "When", "Guild Name", "obj.attr", "Id"}); }
+FakeHost MakeHost() {
+  return FakeHost({"Name", "Level", "Price", "When", "Guild Name", "obj.attr", "Id"});
+}
 
 std::vector<Variant> Rec(Variant name, Variant level = Variant::Null(), Variant price = Variant::Null(),
                          Variant when = Variant::Null()) {
@@ -136,7 +139,8 @@ TEST(FilterTest, NestingIsBoundedAndLongChainsEvaluate) {
   const std::vector<Variant> rec{Variant(3)};
   const int depth = TExpressionTree::MaxNesting - 1;
   EXPECT_TRUE(Passes(host, std::string(depth, '(') + "A = 3" + std::string(depth, ')'), rec));
-  EXPECT_EQ(ErrorOf(host, std::string(100000, '(') + "A = 3" + std::string(100000, ')')), MessageText(SIllegalFilter));
+  EXPECT_EQ(ErrorOf(host, std::string(100000, '(') + "A = 3" + std::string(100000, ')')),
+            MessageText(SIllegalFilter));
   std::string nots, chain = "A = 0", ands = "A = 3";
   for (int i = 1; i < 100000; ++i) {
     nots += "NOT ";
@@ -154,12 +158,23 @@ TEST(MaskTest, Matches) {
     std::string text, mask;
     bool match;
   } cases[] = {
-      {"", "", true},         {"", "*", true},          {"", "_", false},       {"a", "", false},
-      {"abc", "*b*", true},   {"abc", "a%c", true},     {"abc", "a_c", true},   {"abc", "a__c", false},
-      {"abc", "ab", false},   {"ab", "abc", false},     {"abcbd", "a*bd", true}, {"ABC", "abc", false},
+      {"", "", true},
+      {"", "*", true},
+      {"", "_", false},
+      {"a", "", false},
+      {"abc", "*b*", true},
+      {"abc", "a%c", true},
+      {"abc", "a_c", true},
+      {"abc", "a__c", false},
+      {"abc", "ab", false},
+      {"ab", "abc", false},
+      {"abcbd", "a*bd", true},
+      {"ABC", "abc", false},
       // GBK: "_" takes a whole character; 81 5F is one character, not a byte and a "_".
-      {"\xd5\xc5\xcd\xf5", "__", true},        {"\xd5\xc5\xcd\xf5", "_", false},
-      {"\xd5\xc5\xcd\xf5", "\xd5\xc5*", true}, {"\x81\x41", "\x81\x5f", false},
+      {"\xd5\xc5\xcd\xf5", "__", true},
+      {"\xd5\xc5\xcd\xf5", "_", false},
+      {"\xd5\xc5\xcd\xf5", "\xd5\xc5*", true},
+      {"\x81\x41", "\x81\x5f", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text + " / " + c.mask);

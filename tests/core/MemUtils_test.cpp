@@ -1,12 +1,11 @@
-#include <gtest/gtest.h>
+#include "core/MemUtils.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <random>
 #include <vector>
-
-#include "core/MemUtils.h"
 
 namespace {
 

@@ -76,7 +76,8 @@ class TTestManager : public TCRConnectionPoolManager {
   using TCRConnectionPoolManager::GetConnectionPool;
 
  protected:
-  std::shared_ptr<TCRConnectionPool> CreateConnectionPool(const TCRConnectionParameters& parameters) override {
+  std::shared_ptr<TCRConnectionPool> CreateConnectionPool(
+      const TCRConnectionParameters& parameters) override {
     return std::make_shared<TTestPool>(parameters, Server);
   }
   TPretendServer& Server;

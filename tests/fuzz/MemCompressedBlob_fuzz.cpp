@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // First byte: bit 0 prepends the magic, so most inputs reach the compressed paths; the rest
   // chooses the operation.
   std::string raw;
-  if (data[0] & 1) raw.assign(reinterpret_cast<const char*>(TCompressedBlob::Magic), sizeof TCompressedBlob::Magic);
+  if (data[0] & 1)
+    raw.assign(reinterpret_cast<const char*>(TCompressedBlob::Magic), sizeof TCompressedBlob::Magic);
   raw.append(reinterpret_cast<const char*>(data + 1), size - 1);
   auto* blob = new TCompressedBlob((data[0] & 2) != 0);
   Releaser releaser{blob};

@@ -76,11 +76,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 65536) return 0;
   std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   switch (data[0] % 6) {
-    case 0: Decimal(text); break;
-    case 1: DateTime(text); break;
-    case 2: VariantText(text); break;
-    case 3: RawBcd(data + 1, size - 1); break;
-    case 4: Inflate(data + 1, size - 1); break;
+    case 0:
+      Decimal(text);
+      break;
+    case 1:
+      DateTime(text);
+      break;
+    case 2:
+      VariantText(text);
+      break;
+    case 3:
+      RawBcd(data + 1, size - 1);
+      break;
+    case 4:
+      Inflate(data + 1, size - 1);
+      break;
     default: {
       TStringList list;
       list.SetText(text);

@@ -15,9 +15,9 @@
 
 namespace {
 
-constexpr TCharsetKind kCharsets[] = {TCharsetKind::SingleByte, TCharsetKind::Utf8,    TCharsetKind::Gbk,
-                                      TCharsetKind::Gb2312,     TCharsetKind::Big5,    TCharsetKind::Sjis,
-                                      TCharsetKind::Gb18030,    TCharsetKind::EucKr,   TCharsetKind::Ujis};
+constexpr TCharsetKind kCharsets[] = {TCharsetKind::SingleByte, TCharsetKind::Utf8,  TCharsetKind::Gbk,
+                                      TCharsetKind::Gb2312,     TCharsetKind::Big5,  TCharsetKind::Sjis,
+                                      TCharsetKind::Gb18030,    TCharsetKind::EucKr, TCharsetKind::Ujis};
 
 struct Seen {
   int code;

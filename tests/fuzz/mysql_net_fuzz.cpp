@@ -18,11 +18,21 @@ namespace {
 void RunReaders(TMySqlNet& net, const uint8_t* program) {
   for (int i = 0; i < 8; ++i) {
     switch (program[i] % 10) {
-      case 0: net.ReadByte(); break;
-      case 1: net.ReadUInt16(); break;
-      case 2: net.ReadUInt24(); break;
-      case 3: net.ReadUInt32(); break;
-      case 4: net.ReadInt64(); break;
+      case 0:
+        net.ReadByte();
+        break;
+      case 1:
+        net.ReadUInt16();
+        break;
+      case 2:
+        net.ReadUInt24();
+        break;
+      case 3:
+        net.ReadUInt32();
+        break;
+      case 4:
+        net.ReadInt64();
+        break;
       case 5: {
         int64_t n = net.ReadLengthCodedInt();
         if (n > 0 && n <= net.Remaining()) net.SetPosition(net.Position() + static_cast<int>(n));
@@ -39,7 +49,9 @@ void RunReaders(TMySqlNet& net, const uint8_t* program) {
         net.ReadBytes(bytes, 0, program[i] / 10 % 17);
         break;
       }
-      case 8: net.SetPosition(net.Position() + program[i] / 10 % 5); break;
+      case 8:
+        net.SetPosition(net.Position() + program[i] / 10 % 5);
+        break;
       default: {
         int number;
         std::string message;

@@ -13,13 +13,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool p41 = mode & 0x10, transactions = mode & 0x20;
   try {
     switch (mode & 0x0F) {
-      case 0: ParseMySqlOkPacket(packet, p41, transactions); break;
+      case 0:
+        ParseMySqlOkPacket(packet, p41, transactions);
+        break;
       case 1:
         if (IsMySqlEofPacket(packet)) ParseMySqlEofPacket(packet);
         break;
-      case 2: ParseMySqlQueryReply(packet, p41, transactions); break;
+      case 2:
+        ParseMySqlQueryReply(packet, p41, transactions);
+        break;
       case 3:
-        ParseMySqlLoginReply(packet, (mode & 0x40) ? CLIENT_PLUGIN_AUTH : 0, p41 ? CLIENT_SECURE_CONNECTION : 0);
+        ParseMySqlLoginReply(packet, (mode & 0x40) ? CLIENT_PLUGIN_AUTH : 0,
+                             p41 ? CLIENT_SECURE_CONNECTION : 0);
         break;
       case 4: {
         int number = 0;
@@ -27,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         MySqlParseErrorPacket(packet.data(), packet.size(), number, message);
         break;
       }
-      default: break;
+      default:
+        break;
     }
   } catch (const EMySqlException&) {
   }

@@ -11,11 +11,13 @@
 
 namespace {
 
-constexpr uint8_t kTypes[] = {mftTiny,   mftShort,     mftLong,       mftFloat,  mftDouble, mftLongLong,
-                              mftInt24,  mftDate,      mftTime,       mftDateTime, mftTimestamp, mftYear,
+constexpr uint8_t kTypes[] = {mftTiny,       mftShort,     mftLong, mftFloat,    mftDouble,    mftLongLong,
+                              mftInt24,      mftDate,      mftTime, mftDateTime, mftTimestamp, mftYear,
                               mftNewDecimal, mftVarString, mftBlob, mftBit};
 
-bool IsTemporal(uint8_t t) { return t == mftDate || t == mftTime || t == mftDateTime || t == mftTimestamp; }
+bool IsTemporal(uint8_t t) {
+  return t == mftDate || t == mftTime || t == mftDateTime || t == mftTimestamp;
+}
 
 }  // namespace
 

@@ -22,25 +22,40 @@ struct TShape {
 };
 
 const TShape Shapes[] = {
-    {dtInt32, mftLong, 11, false, 0},        {dtUInt32, mftLong, 10, true, 0},
-    {dtInt64, mftLongLong, 20, true, 0},     {dtInt64, mftBit, 64, true, 0},
-    {dtInt8, mftTiny, 4, false, 0},          {dtBoolean, mftTiny, 1, false, 0},
-    {dtUInt16, mftYear, 4, true, 0},         {dtFloat, mftDouble, 22, false, 31},
-    {dtFloat, mftNewDecimal, 12, false, 2},  {dtBCD, mftNewDecimal, 12, false, 2},
-    {dtFmtBCD, mftNewDecimal, 67, false, 30}, {dtDate, mftDate, 10, false, 0},
-    {dtDateTime, mftTimestamp, 14, false, 0}, {dtDateTime, mftTimestamp, 26, false, 0},
-    {dtDateTime, mftDateTime, 19, false, 0}, {dtTime, mftTime, 10, false, 0},
-    {dtString, mftVarString, 8, false, 0},   {dtExtString, mftVarString, 64, false, 0},
-    {dtWideString, mftVarString, 8, false, 0}, {dtExtWideString, mftVarString, 64, false, 0},
-    {dtMemo, mftBlob, 0, false, 0},          {dtBlob, mftBlob, 0, false, 0},
-    {dtWideMemo, mftBlob, 0, false, 0},      {dtString, mftLongLong, 20, false, 0},
-    {dtString, mftDateTime, 26, false, 6},   {dtString, mftTime, 17, false, 6},
-    {dtString, mftFloat, 12, false, 31},     {dtVarBytes, mftVarString, 16, false, 0},
+    {dtInt32, mftLong, 11, false, 0},
+    {dtUInt32, mftLong, 10, true, 0},
+    {dtInt64, mftLongLong, 20, true, 0},
+    {dtInt64, mftBit, 64, true, 0},
+    {dtInt8, mftTiny, 4, false, 0},
+    {dtBoolean, mftTiny, 1, false, 0},
+    {dtUInt16, mftYear, 4, true, 0},
+    {dtFloat, mftDouble, 22, false, 31},
+    {dtFloat, mftNewDecimal, 12, false, 2},
+    {dtBCD, mftNewDecimal, 12, false, 2},
+    {dtFmtBCD, mftNewDecimal, 67, false, 30},
+    {dtDate, mftDate, 10, false, 0},
+    {dtDateTime, mftTimestamp, 14, false, 0},
+    {dtDateTime, mftTimestamp, 26, false, 0},
+    {dtDateTime, mftDateTime, 19, false, 0},
+    {dtTime, mftTime, 10, false, 0},
+    {dtString, mftVarString, 8, false, 0},
+    {dtExtString, mftVarString, 64, false, 0},
+    {dtWideString, mftVarString, 8, false, 0},
+    {dtExtWideString, mftVarString, 64, false, 0},
+    {dtMemo, mftBlob, 0, false, 0},
+    {dtBlob, mftBlob, 0, false, 0},
+    {dtWideMemo, mftBlob, 0, false, 0},
+    {dtString, mftLongLong, 20, false, 0},
+    {dtString, mftDateTime, 26, false, 6},
+    {dtString, mftTime, 17, false, 6},
+    {dtString, mftFloat, 12, false, 31},
+    {dtVarBytes, mftVarString, 16, false, 0},
 };
 
 void Release(const TMySQLFieldDesc& f, uint8_t* rec, TStringHeap& heap) {
   const bool object = f.DataType == dtBlob || f.DataType == dtMemo || f.DataType == dtWideMemo;
-  const bool block = f.DataType == dtExtString || f.DataType == dtExtWideString || f.DataType == dtExtVarBytes;
+  const bool block =
+      f.DataType == dtExtString || f.DataType == dtExtWideString || f.DataType == dtExtVarBytes;
   if (!object && !block) return;
   void* ref = Marshal::ReadIntPtr(rec, f.Offset);
   if (ref == nullptr) return;

@@ -19,14 +19,18 @@ namespace api_test {
 using TValue = std::optional<std::string>;  // nullopt for NULL
 using TRowsText = std::vector<std::vector<TValue>>;
 
-inline TMySQLAPIDirect& Api() { return MyAPIDirect(); }
+inline TMySQLAPIDirect& Api() {
+  return MyAPIDirect();
+}
 
 // A connection handle, closed at the end of its scope.
 class TConn {
-public:
-  explicit TConn(const std::string& database = {}, const std::string& user = {}, const std::string& password = {})
+ public:
+  explicit TConn(const std::string& database = {}, const std::string& user = {},
+                 const std::string& password = {})
       : TConn(Api(), database, user, password) {}
-  TConn(TMySQLAPI& api, const std::string& database, const std::string& user = {}, const std::string& password = {})
+  TConn(TMySQLAPI& api, const std::string& database, const std::string& user = {},
+        const std::string& password = {})
       : FApi(api) {
     const auto& srv = TestServer::Info();
     FHandle = FApi.mysql_init(nullptr);
@@ -45,7 +49,7 @@ public:
   bool Connected() const { return FConnected; }
   std::string Error() const { return FApi.mysql_error(FHandle); }
 
-private:
+ private:
   TMySQLAPI& FApi;
   PMYSQL_CON FHandle;
   bool FConnected;
@@ -70,42 +74,52 @@ inline TRowsText Query(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql) {
   api.mysql_free_result(res);
   return rows;
 }
-inline TRowsText Query(PMYSQL_CON con, const std::string& sql) { return Query(Api(), con, sql); }
+inline TRowsText Query(PMYSQL_CON con, const std::string& sql) {
+  return Query(Api(), con, sql);
+}
 
 inline void Exec(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql) {
   const int rc = api.mysql_real_query(con, sql);
   ASSERT_EQ(rc, 0) << sql << ": " << api.mysql_error(con);
   if (PMYSQL_RES res = api.mysql_use_result(con)) api.mysql_free_result(res);
 }
-inline void Exec(PMYSQL_CON con, const std::string& sql) { Exec(Api(), con, sql); }
+inline void Exec(PMYSQL_CON con, const std::string& sql) {
+  Exec(Api(), con, sql);
+}
 
 inline std::string Scalar(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql) {
   const TRowsText rows = Query(api, con, sql);
   return rows.empty() || rows[0].empty() || !rows[0][0] ? "<none>" : *rows[0][0];
 }
-inline std::string Scalar(PMYSQL_CON con, const std::string& sql) { return Scalar(Api(), con, sql); }
+inline std::string Scalar(PMYSQL_CON con, const std::string& sql) {
+  return Scalar(Api(), con, sql);
+}
 
 // A table with a column of every type, three rows: values at the types' limits, zero dates, NULLs.
 // The long text outgrows any first buffer, and shorter values follow it.
 inline void CreateEveryColumnType(PMYSQL_CON c) {
-  Exec(c, "CREATE TABLE t (id INT, ti TINYINT, tu TINYINT UNSIGNED, si SMALLINT, su SMALLINT UNSIGNED, "
-          "mi MEDIUMINT, mu MEDIUMINT UNSIGNED, i INT, iu INT UNSIGNED, bi BIGINT, bu BIGINT UNSIGNED, "
-          "f FLOAT, d DOUBLE, dc DECIMAL(20,6), dt DATE, tm TIME, tm6 TIME(6), dtm DATETIME, dtm6 DATETIME(6), "
-          "ts TIMESTAMP NULL, y YEAR, ch CHAR(5), vc VARCHAR(20), bn BINARY(4), vb VARBINARY(8), tb TINYBLOB, "
-          "b BLOB, tt TINYTEXT, tx TEXT, lt LONGTEXT, e ENUM('x','y'), st SET('p','q'), bt BIT(10))");
-  Exec(c, "INSERT INTO t VALUES (1, -128, 255, -32768, 65535, -8388608, 16777215, -2147483648, 4294967295, "
-          "-9223372036854775808, 18446744073709551615, 3.14159, -2.718281828459045, -12345678901234.567891, "
-          "'2024-02-29', '-838:59:59', '12:34:56.789012', '1999-12-31 23:59:59', '2000-01-01 00:00:00.000001', "
-          "'2038-01-19 03:14:07', 2155, 'ab', 'varchar', 'bin', 'vb\\0x', 'tiny', 'blob', 'tt', 'text', "
-          "REPEAT('long-', 20000), 'y', 'p,q', b'1010101010')");
-  Exec(c, "INSERT INTO t (id, dt, dtm, tm, y, lt) VALUES (2, '0000-00-00', '0000-00-00 00:00:00', '00:00:00', 0000, "
-          "'short')");
+  Exec(c,
+       "CREATE TABLE t (id INT, ti TINYINT, tu TINYINT UNSIGNED, si SMALLINT, su SMALLINT UNSIGNED, "
+       "mi MEDIUMINT, mu MEDIUMINT UNSIGNED, i INT, iu INT UNSIGNED, bi BIGINT, bu BIGINT UNSIGNED, "
+       "f FLOAT, d DOUBLE, dc DECIMAL(20,6), dt DATE, tm TIME, tm6 TIME(6), dtm DATETIME, dtm6 DATETIME(6), "
+       "ts TIMESTAMP NULL, y YEAR, ch CHAR(5), vc VARCHAR(20), bn BINARY(4), vb VARBINARY(8), tb TINYBLOB, "
+       "b BLOB, tt TINYTEXT, tx TEXT, lt LONGTEXT, e ENUM('x','y'), st SET('p','q'), bt BIT(10))");
+  Exec(c,
+       "INSERT INTO t VALUES (1, -128, 255, -32768, 65535, -8388608, 16777215, -2147483648, 4294967295, "
+       "-9223372036854775808, 18446744073709551615, 3.14159, -2.718281828459045, -12345678901234.567891, "
+       "'2024-02-29', '-838:59:59', '12:34:56.789012', '1999-12-31 23:59:59', '2000-01-01 00:00:00.000001', "
+       "'2038-01-19 03:14:07', 2155, 'ab', 'varchar', 'bin', 'vb\\0x', 'tiny', 'blob', 'tt', 'text', "
+       "REPEAT('long-', 20000), 'y', 'p,q', b'1010101010')");
+  Exec(c,
+       "INSERT INTO t (id, dt, dtm, tm, y, lt) VALUES (2, '0000-00-00', '0000-00-00 00:00:00', '00:00:00', "
+       "0000, "
+       "'short')");
   Exec(c, "INSERT INTO t (id) VALUES (3)");
 }
 
 // A database of its own for a test, dropped at the end.
 class TScratchDb {
-public:
+ public:
   TScratchDb() : FName("h10_" + std::to_string(::getpid()) + "_" + std::to_string(++Counter())) {
     TConn c;
     Exec(c, "CREATE DATABASE " + FName);
@@ -116,7 +130,7 @@ public:
   }
   const std::string& Name() const { return FName; }
 
-private:
+ private:
   static std::atomic<int>& Counter() {
     static std::atomic<int> n{0};
     return n;
@@ -134,14 +148,16 @@ inline TMySqlStmtParam P(TDataType type, Variant value, bool isNull = false) {
 
 // Parameter descriptions holding the values, as a command hands them to the API.
 class TParams : public TParamDescs {
-public:
+ public:
   TParams(const std::vector<TMySqlStmtParam>& values = {}) {
     for (const TMySqlStmtParam& v : values) {
       auto d = std::make_unique<TParamDesc>();
       d->SetDataType(v.DataType);
       d->SetParamType(v.ParamType);
-      if (v.IsNull) d->SetNull(true);
-      else d->SetValue(v.Value);
+      if (v.IsNull)
+        d->SetNull(true);
+      else
+        d->SetValue(v.Value);
       Add(std::move(d));
     }
   }
@@ -149,9 +165,10 @@ public:
 
 // A statement handle, closed at the end of its scope.
 class TStmt {
-public:
+ public:
   TStmt(PMYSQL_CON con, const std::string& sql) : TStmt(Api(), con, sql) {}
-  TStmt(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql) : FApi(api), FHandle(api.mysql_stmt_init(con)) {
+  TStmt(TMySQLAPI& api, PMYSQL_CON con, const std::string& sql)
+      : FApi(api), FHandle(api.mysql_stmt_init(con)) {
     EXPECT_EQ(FApi.mysql_stmt_prepare(FHandle, sql), 0) << sql << ": " << FApi.mysql_stmt_error(FHandle);
   }
   ~TStmt() { FApi.mysql_stmt_close(FHandle); }
@@ -163,7 +180,7 @@ public:
     return FApi.StmtExecute(FHandle, TParams(params), unicode);
   }
 
-private:
+ private:
   TMySQLAPI& FApi;
   PMYSQL_STMT FHandle;
 };

@@ -1,16 +1,15 @@
 // The fake server itself, driven by a bare socket client.
-#include "support/FakeMySqlServer.h"
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <tuple>
+
+#include "support/FakeMySqlServer.h"
 
 namespace {
 
@@ -66,9 +65,13 @@ TEST(FakeMySqlServerTest, ReportsWhatDiffersFromTheScript) {
   const std::tuple<const char*, std::function<void(TFakeMySqlServer&)>, TBytes, const char*> cases[] = {
       {"other payload", [](auto& s) { s.ExpectPacket(0, {7}); }, {1, 0, 0, 0, 9}, "expected 01 00 00 00 07"},
       {"wrong sequence", [](auto& s) { s.ReadPacket(0); }, {1, 0, 0, 5, 7}, "packet sequence 5, expected 0"},
-      {"refused by the check", [](auto& s) { s.ReadPacket(0, [](const TBytes&) { return "want two"; }); },
-       {1, 0, 0, 0, 1}, "want two"},
-      {"script not ended", [](auto& s) { s.ExpectPacket(0, {1}).ReadPacket(1); }, {1, 0, 0, 0, 1},
+      {"refused by the check",
+       [](auto& s) { s.ReadPacket(0, [](const TBytes&) { return "want two"; }); },
+       {1, 0, 0, 0, 1},
+       "want two"},
+      {"script not ended",
+       [](auto& s) { s.ExpectPacket(0, {1}).ReadPacket(1); },
+       {1, 0, 0, 0, 1},
        "stopped before the script ended"}};
   for (const auto& [name, script, sent, complaint] : cases) {
     SCOPED_TRACE(name);

@@ -11,5 +11,5 @@ using TOracleValues = std::vector<std::pair<bool, std::string>>;
 
 // Runs sql through the C client library; on failure returns nothing and sets error.
 TOracleValues MariaDbOracleValues(const std::string& host, int port, const std::string& user,
-                                  const std::string& password, const std::string& database, const std::string& sql,
-                                  bool compress, std::string& error);
+                                  const std::string& password, const std::string& database,
+                                  const std::string& sql, bool compress, std::string& error);

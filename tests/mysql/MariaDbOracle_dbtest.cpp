@@ -1,11 +1,11 @@
 // Helper unit of the database tests (no tests of its own): see MariaDbOracle.h.
-#include "tests/mysql/MariaDbOracle.h"
-
 #include <mariadb/mysql.h>
 
+#include "tests/mysql/MariaDbOracle.h"
+
 TOracleValues MariaDbOracleValues(const std::string& host, int port, const std::string& user,
-                                  const std::string& password, const std::string& database, const std::string& sql,
-                                  bool compress, std::string& error) {
+                                  const std::string& password, const std::string& database,
+                                  const std::string& sql, bool compress, std::string& error) {
   MYSQL* m = mysql_init(nullptr);
   if (compress) mysql_options(m, MYSQL_OPT_COMPRESS, nullptr);
   TOracleValues values;

@@ -12,9 +12,15 @@
 namespace {
 
 const std::array<std::pair<const char*, TCharsetKind>, 9> AllCharsets = {
-    {{"latin1", TCharsetKind::SingleByte}, {"utf8", TCharsetKind::Utf8}, {"gbk", TCharsetKind::Gbk},
-     {"gb2312", TCharsetKind::Gb2312}, {"big5", TCharsetKind::Big5}, {"sjis", TCharsetKind::Sjis},
-     {"gb18030", TCharsetKind::Gb18030}, {"euckr", TCharsetKind::EucKr}, {"ujis", TCharsetKind::Ujis}}};
+    {{"latin1", TCharsetKind::SingleByte},
+     {"utf8", TCharsetKind::Utf8},
+     {"gbk", TCharsetKind::Gbk},
+     {"gb2312", TCharsetKind::Gb2312},
+     {"big5", TCharsetKind::Big5},
+     {"sjis", TCharsetKind::Sjis},
+     {"gb18030", TCharsetKind::Gb18030},
+     {"euckr", TCharsetKind::EucKr},
+     {"ujis", TCharsetKind::Ujis}}};
 const TCharsetKind L = TCharsetKind::SingleByte, G = TCharsetKind::Gbk;
 
 std::string Bytes(std::initializer_list<int> bytes) {

@@ -1,12 +1,11 @@
 // Pooled MySQL connections against the test server.
-#include "mysql/MyConnectionPool.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
 #include "ApiTestSupport.h"
+#include "mysql/MyConnectionPool.h"
 
 namespace {
 

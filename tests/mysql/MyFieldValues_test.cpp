@@ -48,10 +48,14 @@ struct TSlot {
   }
   int64_t Int() const {
     switch (Rec.size()) {
-      case 1: return static_cast<int8_t>(Rec[0]);
-      case 2: return Marshal::ReadInt16(Rec.data());
-      case 4: return Marshal::ReadInt32(Rec.data());
-      default: return Marshal::ReadInt64(Rec.data());
+      case 1:
+        return static_cast<int8_t>(Rec[0]);
+      case 2:
+        return Marshal::ReadInt16(Rec.data());
+      case 4:
+        return Marshal::ReadInt32(Rec.data());
+      default:
+        return Marshal::ReadInt64(Rec.data());
     }
   }
   double Double() const { return BitConverter::Int64BitsToDouble(Marshal::ReadInt64(Rec.data())); }
@@ -77,7 +81,8 @@ TEST(MyFieldValuesTest, IntegersNeverWrap) {
   };
   const Case cases[] = {
       {"int min", Field(dtInt32, mftLong), "-2147483648", INT32_MIN, nullptr},
-      {"int overflow", Field(dtInt32, mftLong), "2147483648", 0, "Value 2147483648 is out of range for field col"},
+      {"int overflow", Field(dtInt32, mftLong), "2147483648", 0,
+       "Value 2147483648 is out of range for field col"},
       {"int unsigned max", Field(dtUInt32, mftLong, 10, true), "4294967295", -1, nullptr},
       {"bigint max", Field(dtInt64, mftLongLong), "9223372036854775807", INT64_MAX, nullptr},
       {"bigint min", Field(dtInt64, mftLongLong), "-9223372036854775808", INT64_MIN, nullptr},
@@ -120,7 +125,8 @@ TEST(MyFieldValuesTest, BinaryIntegersByColumnType) {
       {"int24 -2", Field(dtInt32, mftInt24), {0xFE, 0xFF, 0xFF, 0xFF}, -2, false},
       {"long unsigned max", Field(dtUInt32, mftLong, 10, true), {0xFF, 0xFF, 0xFF, 0xFF}, -1, false},
       {"longlong -1", Field(dtInt64, mftLongLong), std::vector<uint8_t>(8, 0xFF), -1, false},
-      {"longlong unsigned max", Field(dtInt64, mftLongLong, 20, true), std::vector<uint8_t>(8, 0xFF), 0, true},
+      {"longlong unsigned max", Field(dtInt64, mftLongLong, 20, true), std::vector<uint8_t>(8, 0xFF), 0,
+       true},
       {"wrong size", Field(dtInt32, mftLong), {1, 2}, 0, true},
   };
   for (const Case& c : cases) {
@@ -161,7 +167,8 @@ TEST(MyFieldValuesTest, TemporalTexts) {
   const Case cases[] = {
       {"TIMESTAMP(14) compact", Field(dtDateTime, mftTimestamp, 14), "20040102030405", true,
        EncodeDateTime(2004, 1, 2, 3, 4, 5, 0)},
-      {"TIMESTAMP(6) compact, 19YY", Field(dtDateTime, mftTimestamp, 6), "991231", true, EncodeDate(1999, 12, 31)},
+      {"TIMESTAMP(6) compact, 19YY", Field(dtDateTime, mftTimestamp, 6), "991231", true,
+       EncodeDate(1999, 12, 31)},
       {"TIMESTAMP(2) 20YY", Field(dtDateTime, mftTimestamp, 2), "05", true, EncodeDate(2005, 1, 1)},
       {"TIMESTAMP 19", Field(dtDateTime, mftTimestamp, 19), "2024-01-02 03:04:05", true,
        EncodeDateTime(2024, 1, 2, 3, 4, 5, 0)},
@@ -186,8 +193,9 @@ TEST(MyFieldValuesTest, TemporalTexts) {
   TDateTime v;
   EXPECT_EQ(ErrorOf([&] { MyTextToDateTime(*Field(dtTime, mftTime), "12345:00:00", v); }),
             "Wrong time format. Field col, value 12345:00:00");
-  EXPECT_NE(ErrorOf([&] { MyTextToDateTime(*Field(dtDateTime, mftTimestamp, 11), "12345678901", v); })
-                .find("Invalid FIELD_TYPE_TIMESTAMP Field.Length (11)"),
+  EXPECT_NE(ErrorOf([&] {
+              MyTextToDateTime(*Field(dtDateTime, mftTimestamp, 11), "12345678901", v);
+            }).find("Invalid FIELD_TYPE_TIMESTAMP Field.Length (11)"),
             std::string::npos);
   EXPECT_THROW(MyTextToDateTime(*Field(dtDate, mftDate), "2024-0", v), EConvertError);
 }
@@ -260,7 +268,8 @@ TEST(MyFieldValuesTest, DecimalsAndBlobs) {
   s.Text(*Field(dtBCD, mftNewDecimal, 12), "12.34567");
   EXPECT_EQ(s.Int(), 123457);
   EXPECT_EQ(ErrorOf([&] { s.Text(*Field(dtBCD, mftNewDecimal, 30), "1000000000000000000000"); }),
-            "Value 1000000000000000000000 is out of range for field col") << "beyond the currency range";
+            "Value 1000000000000000000000 is out of range for field col")
+      << "beyond the currency range";
   struct Case {
     uint8_t Mode;
     bool Compressed;

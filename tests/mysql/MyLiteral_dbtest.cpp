@@ -47,7 +47,8 @@ class LiteralDb : public ::testing::Test {
 
   // Stores each value with `literal` under SET NAMES `names` into a column of a fresh table and
   // expects every one back unchanged.
-  void ExpectRoundTrip(const char* names, const std::string& columnType, const std::vector<std::string>& values,
+  void ExpectRoundTrip(const char* names, const std::string& columnType,
+                       const std::vector<std::string>& values,
                        const std::function<std::string(const std::string&)>& literal) {
     SCOPED_TRACE(std::string(names) + " " + columnType);
     Exec(std::string("SET NAMES ") + names);

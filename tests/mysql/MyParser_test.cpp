@@ -48,23 +48,43 @@ TEST(MyParserTest, Lexemes) {
       {"dash dash tab", "a --\trest", L, {{lcIdent, "a"}, {lcComment, "--\trest"}}},
       {"dash dash line feed", "a --\nb", L, {{lcIdent, "a"}, {lcComment, "--"}, {lcIdent, "b"}}},
       {"dash dash at the end", "a --", L, {{lcIdent, "a"}, {lcComment, "--"}}},
-      {"dash dash letter is no comment", "a --b", L,
+      {"dash dash letter is no comment",
+       "a --b",
+       L,
        {{lcIdent, "a"}, {lcSymbol, "-"}, {lcSymbol, "-"}, {lcIdent, "b"}}},
       {"block comment", "a /* x\ny */ b", L, {{lcIdent, "a"}, {lcComment, "/* x\ny */"}, {lcIdent, "b"}}},
-      {"double slash is no comment", "a // b", L,
+      {"double slash is no comment",
+       "a // b",
+       L,
        {{lcIdent, "a"}, {lxMySlash, "/"}, {lxMySlash, "/"}, {lcIdent, "b"}}},
-      {"symbols", "*=:,./;", L, {{lxMyStar, "*"}, {lxMyEqual, "="}, {lxMyColon, ":"}, {lxMyComma, ","},
-       {lxMyPoint, "."}, {lxMySlash, "/"}, {lxMySemicolon, ";"}}},
+      {"symbols",
+       "*=:,./;",
+       L,
+       {{lxMyStar, "*"},
+        {lxMyEqual, "="},
+        {lxMyColon, ":"},
+        {lxMyComma, ","},
+        {lxMyPoint, "."},
+        {lxMySlash, "/"},
+        {lxMySemicolon, ";"}}},
       {"other symbol", "?", L, {{lcSymbol, "?"}}},
       // 乗 (81 5C) before the closing quote is one character, not an escape.
-      {"gbk 5C trail before the quote", Bytes({'\'', 0x81, 0x5C, '\'', ' ', 'x'}), G,
+      {"gbk 5C trail before the quote",
+       Bytes({'\'', 0x81, 0x5C, '\'', ' ', 'x'}),
+       G,
        {{lcString, Bytes({0x81, 0x5C})}, {lcIdent, "x"}}},
-      {"the same bytes on latin1", Bytes({'\'', 0x81, 0x5C, '\'', ' ', 'x', '\''}), L,
+      {"the same bytes on latin1",
+       Bytes({'\'', 0x81, 0x5C, '\'', ' ', 'x', '\''}),
+       L,
        {{lcString, Bytes({0x81, 0x5C, '\'', ' ', 'x'})}}},
-      {"escaped lone lead", Bytes({'\'', '\\', 0xBF, '\\', '\'', '\'', ';'}), G,
+      {"escaped lone lead",
+       Bytes({'\'', '\\', 0xBF, '\\', '\'', '\'', ';'}),
+       G,
        {{lcString, Bytes({'\\', 0xBF, '\\', '\''})}, {lxMySemicolon, ";"}}},
       // The server takes the one byte after a backslash: its 81 cannot pair with the 5C.
-      {"backslash before a lead", Bytes({'\'', '\\', 0x81, 0x5C, '\'', 'a', '\'', 'b'}), G,
+      {"backslash before a lead",
+       Bytes({'\'', '\\', 0x81, 0x5C, '\'', 'a', '\'', 'b'}),
+       G,
        {{lcString, Bytes({'\\', 0x81, 0x5C, '\'', 'a'})}, {lcIdent, "b"}}},
       {"unterminated", "'abc\\", L, {{lcString, "abc\\"}}},
   };
@@ -97,8 +117,8 @@ TEST(MyParserTest, LineTrackingInStringsCountsEveryLineBreak) {
 }
 
 TEST(MyParserTest, StreamModeReadsStringsAcrossBlocks) {
-  const std::string sql = Bytes({'S', 'E', 'L', 'E', 'C', 'T', ' ', '\'', 0x81, 0x5C, '\\', '\'', 0xBB, 0x5C,
-                                 '\'', ' ', '#', 'c', '\n', '`', 'w', 'h', 'e', 'r', 'e', '`'});
+  const std::string sql = Bytes({'S',  'E',  'L', 'E', 'C', 'T',  ' ', '\'', 0x81, 0x5C, '\\', '\'', 0xBB,
+                                 0x5C, '\'', ' ', '#', 'c', '\n', '`', 'w',  'h',  'e',  'r',  'e',  '`'});
   for (size_t block : {1u, 2u, 3u, 7u, 64u}) {
     SCOPED_TRACE(block);
     TMemoryStream stream;

@@ -239,7 +239,8 @@ TEST_P(MySQLConnectionDbTest, AKilledSessionFailsOverWhenAsked) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Apis, MySQLConnectionDbTest, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "ClientLibrary" : "Direct"); });
+INSTANTIATE_TEST_SUITE_P(Apis, MySQLConnectionDbTest, ::testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "ClientLibrary" : "Direct");
+});
 
 }  // namespace

@@ -98,7 +98,8 @@ TEST(MySQLConnectionTest, ConnectAsksForTheSettings) {
 
 TEST(MySQLConnectionTest, ASecondSessionGetsTheSslFilesToo) {
   TFixture f;
-  f.Conn.SetProp(prProtocol, int(mpSSL)), f.Conn.SetProp(prSSLKey, "/k.pem"), f.Conn.SetProp(prSSLCert, "/c.pem");
+  f.Conn.SetProp(prProtocol, int(mpSSL)), f.Conn.SetProp(prSSLKey, "/k.pem"),
+      f.Conn.SetProp(prSSLCert, "/c.pem");
   TMySQLConnection aux;
   aux.AssignConnectionSettings(f.Conn);
   aux.Connect("");

@@ -1,6 +1,4 @@
 // The MySQL record set end to end against the test server.
-#include "mysql/MySQLRecordset.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +10,7 @@
 
 #include "ApiTestSupport.h"
 #include "core/MemBlob.h"
+#include "mysql/MySQLRecordset.h"
 #include "mysql/MySqlApiClient.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/Format.h"
@@ -58,7 +57,8 @@ std::string FieldText(TMySQLRecordset& rs, int fieldNo, void* buf) {
   if (rs.GetNull(fieldNo, buf)) return "<null>";
   if (rs.FieldOf(fieldNo).DataType == dtBlob) return std::to_string(rs.GetBlobSize(fieldNo, buf)) + " bytes";
   // A time of day and a negative time share their date-time text: the value itself tells them.
-  if (rs.FieldOf(fieldNo).DataType == dtTime) return FloatToStr(rs.GetFieldAsVariant(fieldNo, buf).AsDateTime());
+  if (rs.FieldOf(fieldNo).DataType == dtTime)
+    return FloatToStr(rs.GetFieldAsVariant(fieldNo, buf).AsDateTime());
   return VarToStr(rs.GetFieldAsVariant(fieldNo, buf));
 }
 
@@ -76,7 +76,9 @@ TRows Rows(TMySQLRecordset& rs) {
   return rows;
 }
 
-void Exec(TMySQLConnection& c, const std::string& sql) { c.ExecSQL(sql); }
+void Exec(TMySQLConnection& c, const std::string& sql) {
+  c.ExecSQL(sql);
+}
 
 std::string Scalar(TMySQLConnection& c, const std::string& sql) {
   auto rs = Recordset(c, sql, [](TMySQLRecordset& r) { r.SetProp(prFetchAll, true); });
@@ -89,7 +91,8 @@ TEST_P(MySQLRecordsetDbTest, PagedAccountTable) {
   TScratchDb db;
   auto c = Open(db.Name());
   Exec(*c,
-       "CREATE TABLE user (idx INT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY, username VARCHAR(32) NOT NULL, "
+       "CREATE TABLE user (idx INT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY, username VARCHAR(32) NOT "
+       "NULL, "
        "`password` VARCHAR(32), deleted TINYINT(1) NOT NULL DEFAULT 0, user_priv INT, "
        "create_date DATETIME, email VARCHAR(64), webmoney BIGINT) CHARSET gbk");
   Exec(*c,
@@ -109,7 +112,7 @@ TEST_P(MySQLRecordsetDbTest, PagedAccountTable) {
     bool Required, Key;
   };
   const Want want[] = {
-      {"idx", dtUInt32, 10, 4, true, true},        {"username", dtString, 64, 65, true, false},
+      {"idx", dtUInt32, 10, 4, true, true},         {"username", dtString, 64, 65, true, false},
       {"password", dtString, 64, 65, false, false}, {"deleted", dtBoolean, 1, 2, true, false},
       {"user_priv", dtInt32, 11, 4, false, false},  {"create_date", dtDateTime, 19, 8, false, false},
       {"email", dtString, 128, 129, false, false},  {"webmoney", dtInt64, 20, 8, false, false},
@@ -144,9 +147,11 @@ class TAllTypes {
          "iu INT UNSIGNED, bu BIGINT UNSIGNED, m DECIMAL(10,2), tm TIME, tx TEXT, bl BLOB, "
          "g VARCHAR(20) CHARACTER SET gbk) CHARSET gbk");
     Exec(c,
-         "INSERT INTO t VALUES (1, '2024-01-02 03:04:05.123456', '2024-02-29', '1800-06-01 12:00:00', b'100000010', "
+         "INSERT INTO t VALUES (1, '2024-01-02 03:04:05.123456', '2024-02-29', '1800-06-01 12:00:00', "
+         "b'100000010', "
          "4294967295, 9223372036854775807, -12345678.91, '-12:30:00', 'text', x'00FF01', x'D6D0CEC4'), "
-         "(2, '0000-00-00 00:00:00', '0000-00-00', '0000-00-00 00:00:00', 0, 0, 0, 0, '838:59:59', '', '', ''), "
+         "(2, '0000-00-00 00:00:00', '0000-00-00', '0000-00-00 00:00:00', 0, 0, 0, 0, '838:59:59', '', '', "
+         "''), "
          "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
   }
 };
@@ -164,13 +169,13 @@ TEST_P(MySQLRecordsetDbTest, AllColumnTypesReadTheSameOverTextAndPreparedPaths) 
   for (bool prepared : {false, true})
     for (bool nullForZero : {true, false}) {
       SCOPED_TRACE(std::string(prepared ? "prepared" : "text") + (nullForZero ? ", zero date null" : ""));
-      auto rs = Recordset(*c, "SELECT * FROM t ORDER BY id", [&](TMySQLRecordset& r) {
-        r.SetProp(prNullForZeroDate, nullForZero);
-      });
+      auto rs = Recordset(*c, "SELECT * FROM t ORDER BY id",
+                          [&](TMySQLRecordset& r) { r.SetProp(prNullForZeroDate, nullForZero); });
       if (prepared) rs->Prepare();
       rs->Open();
       TRows want = nullDates;
-      if (!nullForZero) want[1] = "2|" + zero + "|" + zero + "|" + zero + "|0|0|0|0|34.958321759259256||0 bytes|";
+      if (!nullForZero)
+        want[1] = "2|" + zero + "|" + zero + "|" + zero + "|0|0|0|0|34.958321759259256||0 bytes|";
       EXPECT_EQ(Rows(*rs), want);
       EXPECT_EQ(rs->FieldByName("ts")->Length, 26) << "TIMESTAMP(6)";
       rs->Close();
@@ -198,7 +203,8 @@ TEST_P(MySQLRecordsetDbTest, UnicodeConnectionReadsTheSameText) {
   auto setup = Open(db.Name());
   TAllTypes table(*setup);
   auto c = Open(db.Name(), "", true);
-  auto rs = Recordset(*c, "SELECT g, tx FROM t WHERE id = 1", [](TMySQLRecordset& r) { r.SetProp(prFetchAll, true); });
+  auto rs = Recordset(*c, "SELECT g, tx FROM t WHERE id = 1",
+                      [](TMySQLRecordset& r) { r.SetProp(prFetchAll, true); });
   rs->Open();
   EXPECT_EQ(rs->FieldByName("g")->DataType, dtWideString);
   EXPECT_EQ(rs->FieldByName("g")->Length, 20) << "UTF-8 bytes, three to a character";
@@ -245,7 +251,8 @@ TEST_P(MySQLRecordsetDbTest, ClosingALargeSelectEarlyKillsItOnTheSide) {
   EXPECT_EQ(rs->GetRecordCount(), 25);
   rs->Close();
   EXPECT_EQ(rs->GetFetchConnection(), nullptr);
-  EXPECT_EQ(Scalar(*c, "SHOW SESSION STATUS LIKE 'Com_kill'"), "Com_kill|1") << "KILL went over the main connection";
+  EXPECT_EQ(Scalar(*c, "SHOW SESSION STATUS LIKE 'Com_kill'"), "Com_kill|1")
+      << "KILL went over the main connection";
   // The server ends the killed thread on its own time: it is gone within seconds.
   std::string left;
   for (int i = 0; i < 100 && left != "0"; ++i) {
@@ -320,7 +327,9 @@ namespace {
 TEST_P(MySQLRecordsetDbTest, ProcedureCallsHandBackTheirOutParameters) {
   TScratchDb db;
   auto c = Open(db.Name());
-  Exec(*c, "CREATE PROCEDURE p(IN x INT, OUT y INT, OUT m TEXT) BEGIN SET y = x * 2; SET m = REPEAT('m', 40); END");
+  Exec(*c,
+       "CREATE PROCEDURE p(IN x INT, OUT y INT, OUT m TEXT) BEGIN SET y = x * 2; SET m = REPEAT('m', 40); "
+       "END");
   auto rs = Recordset(*c, "CALL p(21, @y, @m); SELECT @y AS `@y`, @m AS `@m`", [](TMySQLRecordset& r) {
     r.SetProp(prProcedureCall, true);
     r.SetProp(prFlatBuffers, false);

@@ -40,20 +40,31 @@ std::string BinaryAsText(const TMySqlFieldRecord& f, std::span<const uint8_t> v)
   for (size_t i = std::min<size_t>(v.size(), 8); i-- > 0;) raw = raw << 8 | v[i];
   const int unused = 64 - 8 * static_cast<int>(std::min<size_t>(v.size(), 8));
   switch (f.Type) {
-    case mftTiny: case mftShort: case mftLong: case mftInt24: case mftLongLong:
+    case mftTiny:
+    case mftShort:
+    case mftLong:
+    case mftInt24:
+    case mftLongLong:
       return f.Flags & UNSIGNED_FLAG ? std::to_string(raw)
                                      : std::to_string(static_cast<int64_t>(raw << unused) >> unused);
-    case mftYear: return Pad(raw, 4);
-    case mftFloat: return Shortest(std::bit_cast<float>(static_cast<uint32_t>(raw)));
-    case mftDouble: return Shortest(std::bit_cast<double>(raw));
-    case mftDate: case mftDateTime: case mftTimestamp: case mftTime: {
+    case mftYear:
+      return Pad(raw, 4);
+    case mftFloat:
+      return Shortest(std::bit_cast<float>(static_cast<uint32_t>(raw)));
+    case mftDouble:
+      return Shortest(std::bit_cast<double>(raw));
+    case mftDate:
+    case mftDateTime:
+    case mftTimestamp:
+    case mftTime: {
       const TMySqlTime t = DecodeMySqlBinaryTemporal(v, f.Type);
       const std::string date = Pad(t.Year, 4) + "-" + Pad(t.Month, 2) + "-" + Pad(t.Day, 2);
       std::string time = Pad(t.Hour, 2) + ":" + Pad(t.Minute, 2) + ":" + Pad(t.Second, 2);
       if (f.Decimals > 0 && f.Decimals <= 6) time += "." + Pad(t.SecondPart, 6).substr(0, f.Decimals);
       return f.Type == mftDate ? date : f.Type == mftTime ? (t.Neg ? "-" : "") + time : date + " " + time;
     }
-    default: return std::string(v.begin(), v.end());
+    default:
+      return std::string(v.begin(), v.end());
   }
 }
 
@@ -137,9 +148,10 @@ TEST(MySqlApiDirectDbTest, FieldInfoOfABatchsSecondResult) {
 TEST(MySqlApiDirectDbTest, PreparedInsertOfEveryParameterTypeReadsBackEqual) {
   TScratchDb db;
   TConn c(db.Name());
-  Exec(c, "CREATE TABLE t (id INT, i8 TINYINT, b TINYINT(1), i16 SMALLINT, u16 SMALLINT UNSIGNED, i32 INT, "
-          "u32 INT UNSIGNED, i64 BIGINT, f DOUBLE, d DATE, tm TIME, dt DATETIME(3), s VARCHAR(40), "
-          "m TEXT, bl LONGBLOB, n DECIMAL(12,4))");
+  Exec(c,
+       "CREATE TABLE t (id INT, i8 TINYINT, b TINYINT(1), i16 SMALLINT, u16 SMALLINT UNSIGNED, i32 INT, "
+       "u32 INT UNSIGNED, i64 BIGINT, f DOUBLE, d DATE, tm TIME, dt DATETIME(3), s VARCHAR(40), "
+       "m TEXT, bl LONGBLOB, n DECIMAL(12,4))");
   std::string big(17 * 1024 * 1024 + 5, '\0');  // more than one 16 MB packet chunk
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
   TBlob* blob = new TBlob;
@@ -149,13 +161,22 @@ TEST(MySqlApiDirectDbTest, PreparedInsertOfEveryParameterTypeReadsBackEqual) {
   TStmt ins(c, "INSERT INTO t VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   ASSERT_EQ(Api().mysql_stmt_param_count(ins), 16u);
   const TDateTime when = EncodeDateTime(2004, 5, 6, 7, 8, 9, 10);
-  std::vector<TMySqlStmtParam> row = {
-      P(dtInt32, 1), P(dtInt8, -100), P(dtBoolean, true), P(dtInt16, -30000), P(dtUInt16, 65535),
-      P(dtInt32, -2000000000), P(dtUInt32, 3000000000LL), P(dtInt64, -9000000000000000000LL), P(dtFloat, 0.1),
-      P(dtDate, Variant::FromDateTime(when)), P(dtTime, Variant::FromDateTime(EncodeTime(7, 8, 9, 0))),
-      P(dtDateTime, Variant::FromDateTime(when)), P(dtString, std::string("it's \"quoted\"")),
-      P(dtMemo, std::string("memo\nline")), P(dtBlob, Variant::FromObject(static_cast<TSharedObject*>(blob))),
-      P(dtFmtBCD, std::string("-12345678.1234"))};
+  std::vector<TMySqlStmtParam> row = {P(dtInt32, 1),
+                                      P(dtInt8, -100),
+                                      P(dtBoolean, true),
+                                      P(dtInt16, -30000),
+                                      P(dtUInt16, 65535),
+                                      P(dtInt32, -2000000000),
+                                      P(dtUInt32, 3000000000LL),
+                                      P(dtInt64, -9000000000000000000LL),
+                                      P(dtFloat, 0.1),
+                                      P(dtDate, Variant::FromDateTime(when)),
+                                      P(dtTime, Variant::FromDateTime(EncodeTime(7, 8, 9, 0))),
+                                      P(dtDateTime, Variant::FromDateTime(when)),
+                                      P(dtString, std::string("it's \"quoted\"")),
+                                      P(dtMemo, std::string("memo\nline")),
+                                      P(dtBlob, Variant::FromObject(static_cast<TSharedObject*>(blob))),
+                                      P(dtFmtBCD, std::string("-12345678.1234"))};
   ASSERT_EQ(ins.Execute(row), 0) << Api().mysql_stmt_error(ins);
   EXPECT_EQ(Api().mysql_stmt_affected_rows(ins), 1u);
   blob->Release();
@@ -166,12 +187,24 @@ TEST(MySqlApiDirectDbTest, PreparedInsertOfEveryParameterTypeReadsBackEqual) {
   nulls[14] = P(dtBlob, Variant(), true);
   ASSERT_EQ(ins.Execute(nulls), 0) << Api().mysql_stmt_error(ins);
 
-  const TRowsText text = Query(c, "SELECT i8, b, i16, u16, i32, u32, i64, f, d, tm, dt, s, m, LENGTH(bl), n FROM t ORDER BY id");
+  const TRowsText text =
+      Query(c, "SELECT i8, b, i16, u16, i32, u32, i64, f, d, tm, dt, s, m, LENGTH(bl), n FROM t ORDER BY id");
   ASSERT_EQ(text.size(), 2u);
-  const std::vector<TValue> expected = {"-100", "1", "-30000", "65535", "-2000000000", "3000000000",
-                                        "-9000000000000000000", "0.1", "2004-05-06", "07:08:09",
-                                        "2004-05-06 07:08:09.010", "it's \"quoted\"", "memo\nline",
-                                        std::to_string(big.size()), "-12345678.1234"};
+  const std::vector<TValue> expected = {"-100",
+                                        "1",
+                                        "-30000",
+                                        "65535",
+                                        "-2000000000",
+                                        "3000000000",
+                                        "-9000000000000000000",
+                                        "0.1",
+                                        "2004-05-06",
+                                        "07:08:09",
+                                        "2004-05-06 07:08:09.010",
+                                        "it's \"quoted\"",
+                                        "memo\nline",
+                                        std::to_string(big.size()),
+                                        "-12345678.1234"};
   EXPECT_EQ(text[0], expected);
   std::vector<TValue> nullRow(15, TValue());
   nullRow[9] = "-30:00:00";
@@ -254,7 +287,8 @@ TEST(MySqlApiDirectDbTest, StatementsOfAClosedOrKilledSessionAreSafe) {
   TConn killer, victim;
   PMYSQL_CON h = Api().mysql_init(nullptr);
   const auto& srv = TestServer::Info();
-  ASSERT_NE(Api().mysql_real_connect(h, srv.Host, srv.NativeUser, srv.NativePassword, {}, srv.Port, {}, 0), nullptr);
+  ASSERT_NE(Api().mysql_real_connect(h, srv.Host, srv.NativeUser, srv.NativePassword, {}, srv.Port, {}, 0),
+            nullptr);
   PMYSQL_STMT stmt = Api().mysql_stmt_init(h), idle = Api().mysql_stmt_init(h);
   ASSERT_EQ(Api().mysql_stmt_prepare(stmt, "SELECT 1 UNION SELECT 2"), 0);
   ASSERT_EQ(Api().StmtExecute(stmt, {}, false), 0);

@@ -41,7 +41,8 @@ std::string Work(const std::string& database, int n) {
     std::memcpy(&u, Api().StmtGetColumnPtr(sel, 2), 4);
     const std::string v(reinterpret_cast<const char*>(Api().StmtGetColumnPtr(sel, 1)), lengths[1]);
     if (id != count || v != "v" + std::to_string(n * 1000 + count) || u != 4000000000u + n)
-      return "row " + std::to_string(count) + " reads " + std::to_string(id) + ", " + v + ", " + std::to_string(u);
+      return "row " + std::to_string(count) + " reads " + std::to_string(id) + ", " + v + ", " +
+             std::to_string(u);
   }
   if (count != kRows) return "rows read: " + std::to_string(count);
   const TRowsText sum = Query(c, "SELECT SUM(id), COUNT(DISTINCT v) FROM " + table);

@@ -1,17 +1,17 @@
 // The client-API base class: calls a variant lacks, client levels, time-outs and the row helpers
 // over the client library's row form.
+#include "mysql/MySqlApi.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <tuple>
 
-#include "mysql/MySqlApi.h"
-
 namespace {
 
 // A variant standing in for a client library: a version text, recorded options and one C row.
 class TFakeLibraryApi : public TMySQLAPI {
-public:
+ public:
   std::string Version = "4.1.7";
   std::vector<std::pair<int, uint32_t>> Options;
   std::vector<char*> Row;
@@ -30,7 +30,9 @@ public:
   int StmtBindResults(PMYSQL_STMT) override { return 0; }
 };
 
-PMYSQL_CON AnyCon() { return reinterpret_cast<PMYSQL_CON>(uintptr_t{8}); }
+PMYSQL_CON AnyCon() {
+  return reinterpret_cast<PMYSQL_CON>(uintptr_t{8});
+}
 
 }  // namespace
 
@@ -56,8 +58,8 @@ TEST(MySqlApiTest, ClientLevelAndTimeoutsFromTheLibraryVersion) {
   using Options = std::vector<std::pair<int, uint32_t>>;
   const Options timeouts = {{11, 31536000}, {12, 31536000}, {11, 20}, {12, 20}};
   const std::tuple<const char*, uint8_t, bool> cases[] = {
-      {"3.23.58", MYSQL_CLIENT_3, false},   {"4.0.20", MYSQL_CLIENT_40, false},
-      {"4.1.0", MYSQL_CLIENT_410, true},    {"4.1.7", MYSQL_CLIENT_411, true},
+      {"3.23.58", MYSQL_CLIENT_3, false},     {"4.0.20", MYSQL_CLIENT_40, false},
+      {"4.1.0", MYSQL_CLIENT_410, true},      {"4.1.7", MYSQL_CLIENT_411, true},
       {"5.0.3-beta", MYSQL_CLIENT_411, true}, {"4.1.3-beta-nt", MYSQL_CLIENT_411, true}};
   for (const auto& [version, level, hasTimeouts] : cases) {
     SCOPED_TRACE(version);
@@ -87,7 +89,8 @@ TEST(MySqlApiTest, RowHelpersOverLibraryRows) {
   api.Row = {a, nullptr};
   api.Lengths = {5, 0};
   PMYSQL_ROW row = api.FetchRow(nullptr);
-  EXPECT_EQ(std::vector<bool>({api.FieldIsNull(row, 0), api.FieldIsNull(row, 1)}), std::vector<bool>({false, true}));
+  EXPECT_EQ(std::vector<bool>({api.FieldIsNull(row, 0), api.FieldIsNull(row, 1)}),
+            std::vector<bool>({false, true}));
   EXPECT_EQ(api.GetFieldStr(row, 0), "hello");
   char buf[8];
   api.CopyFieldStringAt(row, 0, 1, 3, buf);

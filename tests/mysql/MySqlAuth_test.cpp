@@ -56,7 +56,10 @@ TEST(MySqlAnswerChallenge410Test, AnswerUndoesToTheStrippedPasswordHash) {
 }
 
 TEST(MySqlNegotiateClientFlagsTest, KeepsOnlyWhatTheServerOffers) {
-  struct Case { const char* name; uint32_t server, preset, given, protocol, expect; };
+  struct Case {
+    const char* name;
+    uint32_t server, preset, given, protocol, expect;
+  };
   const uint32_t base = MYSQL_DEFAULT_CLIENT_FLAGS | CLIENT_CONNECT_WITH_DB;
   const uint32_t srv41 = 0xF7FF;  // everything of the low word
   const Case cases[] = {

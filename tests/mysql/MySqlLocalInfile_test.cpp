@@ -3,11 +3,17 @@
 #include <gtest/gtest.h>
 
 TEST(MySqlLocalInfileTest, OnlyTheNamedFileOfALoadLocalStatement) {
-  struct Case { const char* name; std::string_view sql; std::string_view file; bool allowed; };
+  struct Case {
+    const char* name;
+    std::string_view sql;
+    std::string_view file;
+    bool allowed;
+  };
   using namespace std::string_view_literals;
   const Case cases[] = {
       {"plain", "LOAD DATA LOCAL INFILE '/tmp/a.txt' INTO TABLE t", "/tmp/a.txt", true},
-      {"lower case, options", "load data low_priority local infile \"/tmp/a.txt\" into table t", "/tmp/a.txt", true},
+      {"lower case, options", "load data low_priority local infile \"/tmp/a.txt\" into table t", "/tmp/a.txt",
+       true},
       {"xml", "LOAD XML CONCURRENT LOCAL INFILE '/x.xml' INTO TABLE t", "/x.xml", true},
       {"comments between words", "/* c */ LOAD -- c\nDATA # c\n LOCAL INFILE 'f' INTO TABLE t", "f", true},
       {"second statement of a batch", "SELECT ';'; LOAD DATA LOCAL INFILE 'f' INTO TABLE t", "f", true},
@@ -17,7 +23,8 @@ TEST(MySqlLocalInfileTest, OnlyTheNamedFileOfALoadLocalStatement) {
       {"not local", "LOAD DATA INFILE '/tmp/a.txt' INTO TABLE t", "/tmp/a.txt", false},
       {"a select", "SELECT '/etc/passwd'", "/etc/passwd", false},
       {"name inside a comment", "SELECT 1 /* LOAD DATA LOCAL INFILE 'f' */", "f", false},
-      {"name elsewhere in the statement", "LOAD DATA LOCAL INFILE 'a' INTO TABLE t LINES TERMINATED BY 'f'", "f", false},
+      {"name elsewhere in the statement", "LOAD DATA LOCAL INFILE 'a' INTO TABLE t LINES TERMINATED BY 'f'",
+       "f", false},
       {"unterminated literal", "LOAD DATA LOCAL INFILE 'f", "f", false},
       {"empty text", "", "f", false},
   };

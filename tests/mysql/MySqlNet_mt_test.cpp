@@ -1,14 +1,11 @@
 // The packet layer over real sockets: round trips of long payloads over a socket pair, fault
 // scripts of the fake server, connect failures and time-outs over TCP and the Unix socket.
-#include "mysql/MySqlNet.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -17,6 +14,7 @@
 #include <thread>
 #include <tuple>
 
+#include "mysql/MySqlNet.h"
 #include "mysql/MySqlVioPipe.h"
 #include "mysql/MySqlVioTcp.h"
 #include "support/FakeMySqlServer.h"

@@ -36,7 +36,8 @@ struct Wire {
 };
 
 TEST(MySqlErrorsTest, EveryClientErrorHasATextAndMissingArgumentsLeaveItAsItIs) {
-  for (int code = CR_MIN_ERROR; code <= CR_MAX_ERROR; ++code) EXPECT_STRNE(MySqlClientErrorText(code), "") << code;
+  for (int code = CR_MIN_ERROR; code <= CR_MAX_ERROR; ++code)
+    EXPECT_STRNE(MySqlClientErrorText(code), "") << code;
   EXPECT_EQ(MySqlErrorMessage(2003), "Can't connect to MySQL server on '%s' (%d)");
 }
 

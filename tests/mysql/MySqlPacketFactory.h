@@ -13,20 +13,26 @@ namespace mysql_test {
 using Bytes = std::vector<uint8_t>;
 
 inline constexpr uint8_t SampleScramble[20] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j',
-                                                'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't'};
+                                               'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't'};
 inline constexpr uint32_t Caps40 = 0x202C, Caps41 = 0xA22D, MariaDbCaps = 0x81BFF7FE;
 
 inline void Put(Bytes& b, uint64_t v, int n) {
   for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
-inline void PutText(Bytes& b, std::string_view s) { b.insert(b.end(), s.begin(), s.end()); }
-inline void PutZ(Bytes& b, std::string_view s) { PutText(b, s), b.push_back(0); }
+inline void PutText(Bytes& b, std::string_view s) {
+  b.insert(b.end(), s.begin(), s.end());
+}
+inline void PutZ(Bytes& b, std::string_view s) {
+  PutText(b, s), b.push_back(0);
+}
 inline void PutLenc(Bytes& b, uint64_t v) {
   const int size = v < 251 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 8;
   if (size > 1) b.push_back(size == 2 ? 252 : size == 3 ? 253 : 254);
   Put(b, v, size);
 }
-inline void PutLencText(Bytes& b, std::string_view s) { PutLenc(b, s.size()), PutText(b, s); }
+inline void PutLencText(Bytes& b, std::string_view s) {
+  PutLenc(b, s.size()), PutText(b, s);
+}
 inline void PutScramble(Bytes& b, int from, int to) {
   b.insert(b.end(), SampleScramble + from, SampleScramble + to);
 }
@@ -41,7 +47,9 @@ inline Bytes GreetingHead(std::string_view version, uint16_t caps) {
   Put(b, caps, 2);
   return b;
 }
-inline Bytes Greeting323() { return GreetingHead("3.23.58", 0x202C); }
+inline Bytes Greeting323() {
+  return GreetingHead("3.23.58", 0x202C);
+}
 // 4.0 adds the character set, the status and 13 reserved bytes; 4.1 the scramble's 12 more bytes.
 inline Bytes Greeting40(std::string_view version = "4.0.27", uint16_t caps = Caps40) {
   Bytes b = GreetingHead(version, caps);

@@ -42,7 +42,13 @@ void ExpectEveryCutMalformed(const Bytes& full, auto parse) {
 }  // namespace
 
 TEST(MySqlGreetingTest, ReadsEachServerGeneration) {
-  struct Case { const char* name; Bytes packet; uint32_t caps; bool has20; const char* plugin; };
+  struct Case {
+    const char* name;
+    Bytes packet;
+    uint32_t caps;
+    bool has20;
+    const char* plugin;
+  };
   const Case cases[] = {
       {"mariadb 10.11", GreetingMariaDb(), MariaDbCaps, true, "mysql_native_password"},
       {"4.1", Greeting41(), Caps41, true, ""},
@@ -100,7 +106,8 @@ TEST(MySqlOkPacketTest, FieldsPerProtocol) {
   EXPECT_FALSE(old.HasStatus);
   EXPECT_EQ(old.Info, "hi");
   // A message longer than the packet is malformed, not read past the end.
-  EXPECT_EQ(ErrorOf(Bytes{0, 1, 2, 9, 'h', 'i'}, [](auto s) { return ParseMySqlOkPacket(s, false, false); }), 2027);
+  EXPECT_EQ(ErrorOf(Bytes{0, 1, 2, 9, 'h', 'i'}, [](auto s) { return ParseMySqlOkPacket(s, false, false); }),
+            2027);
   const Bytes full = OkPacket41(1, 0x10000, 2);
   ExpectEveryCutMalformed(Bytes(full.begin(), full.begin() + 7),
                           [](auto s) { return ParseMySqlOkPacket(s, true, true); });

@@ -19,7 +19,9 @@ namespace {
 using api_test::TScratchDb;
 using TRows = std::vector<std::vector<std::string>>;
 
-const TestServer::TInfo& Srv() { return TestServer::Info(); }
+const TestServer::TInfo& Srv() {
+  return TestServer::Info();
+}
 
 std::unique_ptr<TMySqlSession> Open(const std::string& user, const std::string& password,
                                     const std::string& database = {}, uint32_t flags = 0) {
@@ -91,7 +93,9 @@ TEST(MySqlSessionDbTest, OldPasswordUserNeedsSecureAuthOff) {
   EXPECT_EQ(Scalar(*Open(Srv().OldUser, Srv().OldPassword), "SELECT CURRENT_USER()"), Srv().OldUser + "@%");
   struct TRestore {
     TMySqlSession& S;
-    ~TRestore() { MySqlErrorOf([&] { S.Query("SET GLOBAL secure_auth = 0"); }); }
+    ~TRestore() {
+      MySqlErrorOf([&] { S.Query("SET GLOBAL secure_auth = 0"); });
+    }
   } restore{*admin};
   admin->Query("SET GLOBAL secure_auth = 1");
   EXPECT_EQ(MySqlErrorOf([&] { Open(Srv().OldUser, Srv().OldPassword); }), 1275);
@@ -112,8 +116,9 @@ TEST(MySqlSessionDbTest, AccountOfAnUnknownMethodIsNamedInTheError) {
 TEST(MySqlSessionDbTest, CompressionNegotiatedAndUsed) {
   auto s = OpenNative({}, CLIENT_COMPRESS);
   EXPECT_TRUE(s->ClientFlags & CLIENT_COMPRESS);
-  EXPECT_EQ(Scalar(*s, "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
-                       "WHERE VARIABLE_NAME = 'Compression'"),
+  EXPECT_EQ(Scalar(*s,
+                   "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
+                   "WHERE VARIABLE_NAME = 'Compression'"),
             "ON");
   std::string expected;
   for (int i = 0; i < 50000; ++i) expected += "ab";
@@ -161,7 +166,10 @@ TEST(MySqlSessionDbTest, ResultsEndedEarlyLeaveTheSessionUsable) {
   {
     TMySqlResultSet rs(*s);
     int rows = 0;
-    EXPECT_EQ(MySqlErrorOf([&] { while (rs.Fetch()) ++rows; }), 1969);  // max_statement_time exceeded
+    EXPECT_EQ(MySqlErrorOf([&] {
+                while (rs.Fetch()) ++rows;
+              }),
+              1969);  // max_statement_time exceeded
     EXPECT_GT(rows, 0);
     EXPECT_EQ(s->State(), TMySqlSessionState::Ready);
   }

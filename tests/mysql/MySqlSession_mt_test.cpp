@@ -21,7 +21,9 @@ void Connect(TMySqlSession& s, const TFakeMySqlServer& server) {
   s.Connect("127.0.0.1", "u", 0, {}, static_cast<uint32_t>(server.Port()), "db", "pw");
 }
 
-std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string Text(const Bytes& b) {
+  return std::string(b.begin(), b.end());
+}
 
 }  // namespace
 

@@ -13,7 +13,9 @@ namespace {
 
 constexpr uint32_t kStmtId = 0x11223344;
 
-TMySQLAPIDirect& Api() { return MyAPIDirect(); }
+TMySQLAPIDirect& Api() {
+  return MyAPIDirect();
+}
 
 PMYSQL_CON Connect(const TFakeMySqlServer& server) {
   PMYSQL_CON h = Api().mysql_init(nullptr);
@@ -38,7 +40,9 @@ Bytes PrepareOk(uint16_t fields, uint16_t params) {
   return b;
 }
 
-Bytes IntField() { return FieldPacket41("db", "t", "t", "v", "v", 63, 11, mftLong, 0, 0); }
+Bytes IntField() {
+  return FieldPacket41("db", "t", "t", "v", "v", 63, 11, mftLong, 0, 0);
+}
 
 // The prepare of "SELECT v FROM t WHERE v > ?" and its reply, from sequence 0 on.
 TFakeMySqlServer& Prepared(TFakeMySqlServer& server) {
@@ -181,8 +185,10 @@ TEST(MySqlStmtFakeTest, AFailureAtEveryStepIsReportedNotRaised) {
         }
         int rc = 0;
         const auto values = FetchAll(stmt, rc);
-        if (rc != MYSQL_NO_DATA) ++failures;
-        else EXPECT_EQ(values, (std::vector<int32_t>{6, 7}));
+        if (rc != MYSQL_NO_DATA)
+          ++failures;
+        else
+          EXPECT_EQ(values, (std::vector<int32_t>{6, 7}));
       }
       EXPECT_EQ(failures, 1);
       const uint32_t err = Api().mysql_stmt_errno(stmt);

@@ -1,5 +1,7 @@
 // The prepared-statement codecs on bytes: parameter types and values, the execute request, the
 // prepare reply and binary date and time values.
+#include "mysql/MySqlStmt.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +10,6 @@
 
 #include "core/MemCompressedBlob.h"
 #include "mysql/MyClasses.h"
-#include "mysql/MySqlStmt.h"
 #include "support/NetTestUtil.h"
 #include "tests/mysql/MySqlPacketFactory.h"
 
@@ -56,11 +57,20 @@ TEST(MySqlStmtCodecTest, ValueEncodings) {
   const std::tuple<const char*, TDataType, Variant, bool, Bytes> cases[] = {
       {"int32 little-endian", dtInt32, Variant(0x01020304), false, {4, 3, 2, 1}},
       {"uint16 as four bytes", dtUInt16, Variant(65535), false, {0xFF, 0xFF, 0, 0}},
-      {"datetime with milliseconds", dtDateTime, Variant::FromDateTime(dt), false,
+      {"datetime with milliseconds",
+       dtDateTime,
+       Variant::FromDateTime(dt),
+       false,
        {11, 0xD4, 0x07, 5, 6, 7, 8, 9, 0x10, 0x27, 0, 0}},
-      {"a date-time as time counts its whole days", dtTime, Variant::FromDateTime(dt), false,
+      {"a date-time as time counts its whole days",
+       dtTime,
+       Variant::FromDateTime(dt),
+       false,
        {12, 0, 0xE1, 0x94, 0, 0, 7, 8, 9, 0x10, 0x27, 0, 0}},
-      {"time over a day", dtTime, Variant::FromDateTime(1.5), false,
+      {"time over a day",
+       dtTime,
+       Variant::FromDateTime(1.5),
+       false,
        {12, 0, 1, 0, 0, 0, 12, 0, 0, 0, 0, 0, 0}},
       {"zero date", dtDate, Variant::FromDateTime(MySQLZeroDate), false, {0}},
       {"zero date-time", dtDateTime, Variant::FromDateTime(MySQLZeroDate), false, {0}},
@@ -179,7 +189,8 @@ TEST(MySqlStmtCodecTest, PrepareReply) {
 
 // The decoded values: MySqlApiDirect_dbtest, against the text protocol.
 TEST(MySqlStmtCodecTest, BinaryTemporalValuesOfEveryLength) {
-  const std::tuple<const char*, uint8_t, Bytes, uint32_t> cases[] = {  // name, type, bytes, hour
+  const std::tuple<const char*, uint8_t, Bytes, uint32_t> cases[] = {
+      // name, type, bytes, hour
       {"zero date", mftDate, {}, 0},
       {"date", mftDate, {0xD4, 0x07, 5, 6}, 0},
       {"datetime", mftDateTime, {0xD4, 0x07, 5, 6, 7, 8, 9}, 7},

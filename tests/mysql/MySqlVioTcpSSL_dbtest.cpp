@@ -76,16 +76,20 @@ TEST(MySqlVioTcpSSL, BadSettingsAndFilesGive2026NamingTheFile) {
   const auto& info = TestServer::Info();
   const std::string missing = "/nonexistent/da-missing.pem";
   const std::tuple<const char*, TSslFiles, std::vector<std::string>> cases[] = {
-      {"missing certificate", {info.ClientKey, missing},
+      {"missing certificate",
+       {info.ClientKey, missing},
        {"certificate file '" + missing + "'", "No such file"}},
       {"missing key", {missing, info.ClientCert}, {"key file '" + missing + "'", "No such file"}},
       {"certificate with no key in it", {"", info.ClientCert}, {"key file '" + info.ClientCert + "'"}},
-      {"key of another certificate", {info.ServerKey, info.ClientCert},
+      {"key of another certificate",
+       {info.ServerKey, info.ClientCert},
        {"key file '" + info.ServerKey + "'", "key values mismatch"}},
-      {"key file as certificate", {info.ClientKey, info.ClientKey},
+      {"key file as certificate",
+       {info.ClientKey, info.ClientKey},
        {"certificate file '" + info.ClientKey + "'"}},
       {"missing CA file", {"", "", missing}, {"CA file '" + missing + "'"}},
-      {"unknown cipher", {"", "", "", "", " NO-SUCH-CIPHER "},
+      {"unknown cipher",
+       {"", "", "", "", " NO-SUCH-CIPHER "},
        {"cipher list 'NO-SUCH-CIPHER'", "no cipher match"}},
   };
   TLoopbackPeer peer;
@@ -104,10 +108,14 @@ TEST(MySqlVioTcpSSL, BadSettingsAndFilesGive2026NamingTheFile) {
 TEST(MySqlVioTcpSSL, PeersThatDoNotSpeakTlsFailTheSwitch) {
   // What the peer sends (empty: it stays silent), the bytes the client reads before the switch.
   const std::tuple<const char*, std::string, int, std::vector<std::string>> cases[] = {
-      {"plain text", "HTTP/1.0 400 Bad Request\r\n\r\n", 0,
+      {"plain text",
+       "HTTP/1.0 400 Bad Request\r\n\r\n",
+       0,
        {"TLS handshake failed", "\r\nr2 = -1\r\nSSL_get_error(..., r2) = 1"}},
       {"silence", "", 0, {"TLS handshake failed: Socket error on read", "\r\nr2 = "}},
-      {"bytes after the greeting", std::string("\x01\0\0\0\x0a\x01\0\0\x02\0", 10), 5,
+      {"bytes after the greeting",
+       std::string("\x01\0\0\0\x0a\x01\0\0\x02\0", 10),
+       5,
        {"The server sent data before TLS started"}},
   };
   for (const auto& [name, sent, readFirst, says] : cases) {
@@ -231,7 +239,9 @@ TEST(MySqlVioTcpSSLLogin, TheClientApiHandsItsFilesToTheTlsLogin) {
 }
 
 // What the heap holds for live allocations, outside the sanitizer builds.
-size_t HeapInUse() { return mallinfo2().uordblks; }
+size_t HeapInUse() {
+  return mallinfo2().uordblks;
+}
 
 TEST(MySqlVioTcpSSLLogin, RepeatedTlsLoginsLeaveNothingBehind) {
   const auto& info = TestServer::Info();

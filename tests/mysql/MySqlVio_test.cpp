@@ -146,9 +146,13 @@ TEST(MySqlVioPipeTest, AMissingSocketIs2017WithTheSystemsReason) {
 
 TEST(MySqlTypesTest, ParseMySQLVersion) {
   using V = std::tuple<int, int, int>;
-  const std::pair<const char*, V> cases[] = {
-      {"4.1.3-beta-nt", {4, 1, 3}}, {"10.11.19-MariaDB-0+deb12u1", {10, 11, 19}}, {"5.0", {5, 0, 0}},
-      {"8", {8, 0, 0}}, {"", {0, 0, 0}}, {"x.y.z", {0, 0, 0}}, {"99999999999999.2.3", {999999999, 2, 3}}};
+  const std::pair<const char*, V> cases[] = {{"4.1.3-beta-nt", {4, 1, 3}},
+                                             {"10.11.19-MariaDB-0+deb12u1", {10, 11, 19}},
+                                             {"5.0", {5, 0, 0}},
+                                             {"8", {8, 0, 0}},
+                                             {"", {0, 0, 0}},
+                                             {"x.y.z", {0, 0, 0}},
+                                             {"99999999999999.2.3", {999999999, 2, 3}}};
   for (const auto& [text, want] : cases) {
     SCOPED_TRACE(text);
     V got{-1, -1, -1};

@@ -61,13 +61,17 @@ TFakeMySqlServer& TFakeMySqlServer::Add(TStep step) {
   return *this;
 }
 
-TFakeMySqlServer& TFakeMySqlServer::Send(const TBytes& bytes) { return Add(TStep(TKind::Send, bytes)); }
+TFakeMySqlServer& TFakeMySqlServer::Send(const TBytes& bytes) {
+  return Add(TStep(TKind::Send, bytes));
+}
 
 TFakeMySqlServer& TFakeMySqlServer::SendPacket(uint8_t seq, const TBytes& payload) {
   return Send(Packet(seq, payload));
 }
 
-TFakeMySqlServer& TFakeMySqlServer::Expect(const TBytes& bytes) { return Add(TStep(TKind::Expect, bytes)); }
+TFakeMySqlServer& TFakeMySqlServer::Expect(const TBytes& bytes) {
+  return Add(TStep(TKind::Expect, bytes));
+}
 
 TFakeMySqlServer& TFakeMySqlServer::ExpectPacket(uint8_t seq, const TBytes& payload) {
   return Expect(Packet(seq, payload));
@@ -86,9 +90,15 @@ TFakeMySqlServer& TFakeMySqlServer::Pause(int ms) {
   return Add(std::move(step));
 }
 
-TFakeMySqlServer& TFakeMySqlServer::Close() { return Add(TStep(TKind::Close)); }
-TFakeMySqlServer& TFakeMySqlServer::ExpectClose() { return Add(TStep(TKind::ExpectClose)); }
-TFakeMySqlServer& TFakeMySqlServer::Accept() { return Add(TStep(TKind::Accept)); }
+TFakeMySqlServer& TFakeMySqlServer::Close() {
+  return Add(TStep(TKind::Close));
+}
+TFakeMySqlServer& TFakeMySqlServer::ExpectClose() {
+  return Add(TStep(TKind::ExpectClose));
+}
+TFakeMySqlServer& TFakeMySqlServer::Accept() {
+  return Add(TStep(TKind::Accept));
+}
 
 void TFakeMySqlServer::FailAtStep(int step, TFailMode mode) {
   FFailStep = step;
@@ -105,7 +115,8 @@ TFakeMySqlServer::TBytes TFakeMySqlServer::Packet(uint8_t seq, const TBytes& pay
   return b;
 }
 
-TFakeMySqlServer::TBytes TFakeMySqlServer::CompressedPacket(uint8_t compSeq, const TBytes& data, bool compress) {
+TFakeMySqlServer::TBytes TFakeMySqlServer::CompressedPacket(uint8_t compSeq, const TBytes& data,
+                                                            bool compress) {
   TBytes body = data;
   size_t uncompressed = 0;
   if (compress) {
@@ -142,7 +153,8 @@ void TFakeMySqlServer::Listen() {
     FPort = ntohs(addr.sin_port);
   } else {
     sockaddr_un addr{};
-    if (FSocketPath.size() >= sizeof addr.sun_path) throw std::invalid_argument("fake server: socket path too long");
+    if (FSocketPath.size() >= sizeof addr.sun_path)
+      throw std::invalid_argument("fake server: socket path too long");
     FListenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FListenFd < 0) SystemFailure("socket");
     addr.sun_family = AF_UNIX;
@@ -187,7 +199,8 @@ void TFakeMySqlServer::RunStep(int index, const TStep& step) {
       break;
     case TKind::Expect: {
       TBytes got(step.Bytes.size());
-      if (!ReadExactly(got.data(), got.size(), why)) throw std::runtime_error(at + "expected " + Hex(step.Bytes) + "; " + why);
+      if (!ReadExactly(got.data(), got.size(), why))
+        throw std::runtime_error(at + "expected " + Hex(step.Bytes) + "; " + why);
       if (got != step.Bytes)
         throw std::runtime_error(at + "expected " + Hex(step.Bytes) + "\n  received " + Hex(got));
       break;
@@ -200,7 +213,8 @@ void TFakeMySqlServer::RunStep(int index, const TStep& step) {
         throw std::runtime_error(at + "packet sequence " + std::to_string(header[3]) + ", expected " +
                                  std::to_string(step.Seq));
       TBytes payload(len);
-      if (!ReadExactly(payload.data(), len, why)) throw std::runtime_error(at + "packet payload cut short; " + why);
+      if (!ReadExactly(payload.data(), len, why))
+        throw std::runtime_error(at + "packet payload cut short; " + why);
       std::string complaint = step.Check ? step.Check(payload) : std::string();
       {
         std::lock_guard<std::mutex> guard(FLock);
@@ -218,7 +232,8 @@ void TFakeMySqlServer::RunStep(int index, const TStep& step) {
     case TKind::ExpectClose: {
       uint8_t sink[4096];
       for (;;) {
-        if (!WaitFor(FClientFd, POLLIN, FStepTimeoutMs)) throw std::runtime_error(at + "the client did not close");
+        if (!WaitFor(FClientFd, POLLIN, FStepTimeoutMs))
+          throw std::runtime_error(at + "the client did not close");
         ssize_t n = ::recv(FClientFd, sink, sizeof sink, 0);
         if (n == 0 || (n < 0 && errno == ECONNRESET)) break;
         if (n < 0 && errno != EINTR && errno != EAGAIN) SystemFailure("recv");
@@ -300,7 +315,8 @@ bool TFakeMySqlServer::WaitFor(int fd, short events, int timeoutMs) {
     if (fd < 0) throw std::runtime_error("no client connection");
     pollfd fds[2] = {{FWakePipe[0], POLLIN, 0}, {fd, events, 0}};
     int nfds = fd == FWakePipe[0] ? 1 : 2;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     int r = ::poll(fds, nfds, std::max<int>(0, static_cast<int>(left.count())));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) SystemFailure("poll");

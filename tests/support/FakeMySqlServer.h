@@ -29,10 +29,10 @@ class TFakeMySqlServer {
 
   // How a step fails when FailAtStep picks it.
   enum class TFailMode {
-    Close,          // close the connection instead of running the step
-    CloseMidStep,   // send or read half of the step's bytes (at least 1), then close
-    Reset,          // abort the connection (RST) instead of running the step
-    Stall,          // stop answering; keep the connection open until the client closes it or Finish
+    Close,         // close the connection instead of running the step
+    CloseMidStep,  // send or read half of the step's bytes (at least 1), then close
+    Reset,         // abort the connection (RST) instead of running the step
+    Stall,         // stop answering; keep the connection open until the client closes it or Finish
   };
 
   TFakeMySqlServer();  // TCP on 127.0.0.1, a free port chosen by the system

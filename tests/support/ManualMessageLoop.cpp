@@ -5,7 +5,8 @@
 TMessageLoop::TTimerId TManualMessageLoop::ArmTimer(uint32_t intervalMs, TTimerProc proc) {
   ++ArmCalls;
   if (intervalMs == 0 || FTimers.size() >= TimerLimit) return 0;
-  FTimers.emplace(FNextId, TTimer{intervalMs, Now + intervalMs, std::make_shared<TTimerProc>(std::move(proc))});
+  FTimers.emplace(FNextId,
+                  TTimer{intervalMs, Now + intervalMs, std::make_shared<TTimerProc>(std::move(proc))});
   return FNextId++;
 }
 

@@ -29,7 +29,8 @@ class TMemoryVio : public TMySqlVio {
   }
   int Write(const uint8_t* buffer, int offset, int count) override {
     if (WriteLimit >= 0 && Output.size() + static_cast<size_t>(count) > static_cast<size_t>(WriteLimit)) {
-      size_t room = static_cast<size_t>(WriteLimit) - std::min(Output.size(), static_cast<size_t>(WriteLimit));
+      size_t room =
+          static_cast<size_t>(WriteLimit) - std::min(Output.size(), static_cast<size_t>(WriteLimit));
       Output.insert(Output.end(), buffer + offset, buffer + offset + room);
       FErrorText = room == 0 ? "peer closed" : "";
       return static_cast<int>(room);

@@ -11,8 +11,8 @@
 #include "platform/runtime/Charset.h"
 
 struct TServerLiteral {
-  std::string Value;   // the bytes the server stores
-  size_t Length = 0;   // bytes of the literal in the text, both quotes included
+  std::string Value;  // the bytes the server stores
+  size_t Length = 0;  // bytes of the literal in the text, both quotes included
 };
 
 // Reads the literal that starts with a quote at text[0]; nothing when the text ends first.
@@ -34,15 +34,32 @@ inline std::optional<TServerLiteral> ServerReadLiteral(std::string_view text, TC
       if (i + 1 >= text.size()) return std::nullopt;
       char e = text[i + 1];
       switch (e) {
-        case 'n': lit.Value += '\n'; break;
-        case 't': lit.Value += '\t'; break;
-        case 'r': lit.Value += '\r'; break;
-        case 'b': lit.Value += '\b'; break;
-        case '0': lit.Value += '\0'; break;
-        case 'Z': lit.Value += '\032'; break;
+        case 'n':
+          lit.Value += '\n';
+          break;
+        case 't':
+          lit.Value += '\t';
+          break;
+        case 'r':
+          lit.Value += '\r';
+          break;
+        case 'b':
+          lit.Value += '\b';
+          break;
+        case '0':
+          lit.Value += '\0';
+          break;
+        case 'Z':
+          lit.Value += '\032';
+          break;
         case '_':
-        case '%': lit.Value += '\\'; lit.Value += e; break;
-        default: lit.Value += e; break;
+        case '%':
+          lit.Value += '\\';
+          lit.Value += e;
+          break;
+        default:
+          lit.Value += e;
+          break;
       }
       i += 2;
       continue;

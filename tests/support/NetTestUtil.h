@@ -1,13 +1,13 @@
 // Small helpers of the packet-layer tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "mysql/MySqlNet.h"
 

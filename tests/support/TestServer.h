@@ -14,8 +14,8 @@ class TestServer {
     std::string Version;
     std::string RootUser, RootPassword;  // root logs in over the socket only
     std::string NativeUser, NativePassword;
-    std::string EmptyUser;  // no password
-    std::string OldUser, OldPassword;  // old (pre-4.1) password hash
+    std::string EmptyUser;               // no password
+    std::string OldUser, OldPassword;    // old (pre-4.1) password hash
     std::string X509User, X509Password;  // REQUIRE X509: needs the client certificate
     std::string CaCert, ServerCert, ServerKey, ClientCert, ClientKey;
     std::string PidFile;

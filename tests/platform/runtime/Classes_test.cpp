@@ -1,19 +1,19 @@
-#include <gtest/gtest.h>
+#include "platform/runtime/Classes.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include "platform/runtime/Classes.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
 
 // A file under TMPDIR removed when the test ends.
 class TempFile {
-public:
+ public:
   TempFile() {
     const char* dir = std::getenv("TMPDIR");
     std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/classes_test_XXXXXX";
@@ -24,7 +24,7 @@ public:
   ~TempFile() { ::unlink(FName.c_str()); }
   const std::string& Name() const { return FName; }
 
-private:
+ private:
   std::string FName;
 };
 
@@ -36,7 +36,7 @@ std::string ReadAll(TStream& s, int64_t count) {
 
 // Both stream kinds must behave alike; each case runs on a memory stream and a file stream.
 class StreamTest : public ::testing::TestWithParam<bool> {
-protected:
+ protected:
   void SetUp() override {
     if (GetParam())
       FStream = std::make_unique<TFileStream>(FFile.Name(), fmCreate);
@@ -240,7 +240,7 @@ TEST(StringListTest, SortedListsKeepByteOrderAndHandleDuplicates) {
   EXPECT_TRUE(l.Find("\\", index));
   EXPECT_EQ(index, 3);
   EXPECT_FALSE(l.Find("B", index));
-  EXPECT_EQ(index, 2);  // where it would go
+  EXPECT_EQ(index, 2);         // where it would go
   EXPECT_EQ(l.Add("AND"), 1);  // dupIgnore: the existing index
   EXPECT_EQ(l.Count(), 7);
   l.SetDuplicates(dupError);

@@ -1,10 +1,11 @@
+#include "platform/runtime/DateTimeUtils.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <limits>
 
-#include "platform/runtime/DateTimeUtils.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
@@ -15,17 +16,12 @@ TEST(DateTimeTest, EncodeDecodeRoundTrips) {
     double want;  // NAN: only the round trip is checked
   };
   const Case cases[] = {
-      {1899, 12, 30, 0, 0, 0, 0, 0.0},
-      {1899, 12, 30, 12, 0, 0, 0, 0.5},
+      {1899, 12, 30, 0, 0, 0, 0, 0.0},      {1899, 12, 30, 12, 0, 0, 0, 0.5},
       {1899, 12, 29, 12, 0, 0, 0, -1.5},  // before the epoch the fraction is subtracted
-      {1899, 12, 29, 6, 0, 0, 0, -1.25},
-      {1900, 1, 1, 0, 0, 0, 0, 2.0},
-      {2000, 2, 29, 18, 0, 0, 0, 36585.75},
-      {1, 1, 1, 0, 0, 0, 0, -693593.0},
-      {1, 1, 1, 23, 59, 59, 999, NAN},
-      {1600, 3, 1, 8, 30, 15, 250, NAN},
-      {9999, 12, 31, 23, 59, 59, 999, NAN},
-      {2024, 12, 31, 0, 0, 1, 0, NAN},
+      {1899, 12, 29, 6, 0, 0, 0, -1.25},    {1900, 1, 1, 0, 0, 0, 0, 2.0},
+      {2000, 2, 29, 18, 0, 0, 0, 36585.75}, {1, 1, 1, 0, 0, 0, 0, -693593.0},
+      {1, 1, 1, 23, 59, 59, 999, NAN},      {1600, 3, 1, 8, 30, 15, 250, NAN},
+      {9999, 12, 31, 23, 59, 59, 999, NAN}, {2024, 12, 31, 0, 0, 1, 0, NAN},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.y << "-" << c.m << "-" << c.d << " " << c.h << ":" << c.n << ":"
@@ -49,9 +45,14 @@ TEST(DateTimeTest, InvalidPartsAreRefused) {
     int y, m, d;
   };
   const Case dates[] = {
-      {"1900 is no leap year", 1900, 2, 29}, {"year 0", 0, 1, 1},      {"year 10000", 10000, 1, 1},
-      {"month 13", 2000, 13, 1},             {"day 0", 2000, 1, 0},    {"April 31", 2001, 4, 31},
-      {"2100 is no leap year", 2100, 2, 29}, {"month 0", 2000, 0, 10},
+      {"1900 is no leap year", 1900, 2, 29},
+      {"year 0", 0, 1, 1},
+      {"year 10000", 10000, 1, 1},
+      {"month 13", 2000, 13, 1},
+      {"day 0", 2000, 1, 0},
+      {"April 31", 2001, 4, 31},
+      {"2100 is no leap year", 2100, 2, 29},
+      {"month 0", 2000, 0, 10},
   };
   for (const auto& c : dates) {
     SCOPED_TRACE(c.name);
@@ -94,7 +95,8 @@ TEST(DateTimeTest, TimeStampsAndValidation) {
   for (double bad : {0.3, 3652060.0 * MSecsPerDay - 0.5}) EXPECT_THROW(MSecsToTimeStamp(bad), EConvertError);
   EXPECT_EQ(MSecsToTimeStamp(3652060.0 * MSecsPerDay - 0.6).Date, 3652059);
   // Milliseconds round half away from zero (std::llround), a fraction just below a half down.
-  const double halves[] = {86400000.5, 86400001.5, std::nextafter(86400000.5, 0.0), 3.1e14 + 0.5, 3.1e14 + 0.25};
+  const double halves[] = {86400000.5, 86400001.5, std::nextafter(86400000.5, 0.0), 3.1e14 + 0.5,
+                           3.1e14 + 0.25};
   for (double msecs : halves) {
     SCOPED_TRACE(msecs);
     const TTimeStamp r = MSecsToTimeStamp(msecs);

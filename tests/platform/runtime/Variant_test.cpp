@@ -1,9 +1,9 @@
+#include "platform/runtime/Variant.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
-
-#include "platform/runtime/Variant.h"
 
 namespace {
 
@@ -175,8 +175,13 @@ TEST(VariantTest, MismatchedOperandsRaise) {
 }
 
 TEST(VariantTest, OrderingIsStable) {
-  std::vector<Variant> values = {Variant(10), Variant("9"), Variant::Null(), Variant(-1.5), Variant(UINT64_MAX),
-                                 Variant(StrToBcd("9.5")), Variant(int64_t{INT64_MIN})};
+  std::vector<Variant> values = {Variant(10),
+                                 Variant("9"),
+                                 Variant::Null(),
+                                 Variant(-1.5),
+                                 Variant(UINT64_MAX),
+                                 Variant(StrToBcd("9.5")),
+                                 Variant(int64_t{INT64_MIN})};
   std::sort(values.begin(), values.end());
   std::vector<std::string> got;
   for (const auto& v : values) got.push_back(VarToStr(v));
