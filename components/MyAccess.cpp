@@ -1,0 +1,57 @@
+#include "components/MyAccess.h"
+
+#include "components/DBAccessText.h"
+#include "mysql/MyClasses.h"
+#include "mysql/MyParser.h"
+#include "platform/runtime/Classes.h"
+
+namespace {
+
+const TParserClass& MyParserClass() {
+  static const TParserClass parserClass = ParserClassOf<TMyParser>();
+  return parserClass;
+}
+
+}  // namespace
+
+std::string MyAddWhere(std::string_view sql, std::string_view condition, TCharsetKind charset) {
+  return AddWhere(sql, condition, MyParserClass(), lxWHERE, lxSELECT, false, charset);
+}
+
+std::string MySetWhere(std::string_view sql, std::string_view condition, TCharsetKind charset) {
+  return SetWhere(sql, condition, MyParserClass(), lxWHERE, lxSELECT, charset);
+}
+
+std::string MyDeleteWhere(std::string_view sql, TCharsetKind charset) {
+  return MySetWhere(sql, {}, charset);
+}
+
+std::string MySetOrderBy(std::string_view sql, std::string_view fields, TCharsetKind charset) {
+  return SetOrderBy(sql, fields, MyParserClass(), lxBY, lxORDER, lxSELECT, charset);
+}
+
+std::string MyGetOrderBy(std::string_view sql, TCharsetKind charset) {
+  return GetOrderBy(sql, MyParserClass(), lxSELECT, lxBY, lxORDER, charset);
+}
+
+std::string NamesToText(const TStringList& list, TCharsetKind charset) {
+  std::string out;
+  for (int i = 0; i < list.Count(); ++i) {
+    if (i > 0) out += ", ";
+    out += BackquoteName(list[i], false, charset);
+  }
+  return out;
+}
+
+void TextToNames(std::string_view text, TStringList& list, TCharsetKind charset) {
+  list.Clear();
+  const std::string all = TrimSQLBlanks(text);
+  size_t start = 0;
+  for (;;) {
+    const size_t stop = all.find_first_of(",;", start);
+    const std::string piece = TrimSQLBlanks(std::string_view(all).substr(start, stop - start));
+    if (!piece.empty()) list.Add(UnquoteName(piece, charset));
+    if (stop == std::string::npos) break;
+    start = stop + 1;
+  }
+}

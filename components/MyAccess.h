@@ -1,0 +1,27 @@
+// Unit MyAccess: the MySQL forms of the components. This part holds the SQL text helpers bound to
+// the MySQL lexer and the name-list helpers used by the dump component.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/runtime/Charset.h"
+
+class TStringList;
+
+// The clause helpers of components/DBAccessText.h with TMyParser and its keyword codes.
+std::string MyAddWhere(std::string_view sql, std::string_view condition,
+                       TCharsetKind charset = AnsiCharsetKind());
+std::string MySetWhere(std::string_view sql, std::string_view condition,
+                       TCharsetKind charset = AnsiCharsetKind());
+// MySetWhere with an empty condition: the WHERE clause goes, keyword included.
+std::string MyDeleteWhere(std::string_view sql, TCharsetKind charset = AnsiCharsetKind());
+std::string MySetOrderBy(std::string_view sql, std::string_view fields,
+                         TCharsetKind charset = AnsiCharsetKind());
+std::string MyGetOrderBy(std::string_view sql, TCharsetKind charset = AnsiCharsetKind());
+
+// The items, each back-quoted where it needs it, joined by ", ".
+std::string NamesToText(const TStringList& list, TCharsetKind charset = AnsiCharsetKind());
+// Clears the list and adds the pieces of the text split at "," and ";", each trimmed and
+// unquoted; empty pieces are skipped.
+void TextToNames(std::string_view text, TStringList& list, TCharsetKind charset = AnsiCharsetKind());
