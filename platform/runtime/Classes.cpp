@@ -389,6 +389,44 @@ int TStringList::IndexOf(std::string_view value) const {
   return -1;
 }
 
+int TStringList::IndexOfName(std::string_view name) const {
+  for (int i = 0; i < Count(); ++i) {
+    std::string_view entry = FItems[static_cast<size_t>(i)].Text;
+    size_t eq = entry.find('=');
+    if (eq != std::string_view::npos && CompareStrings(entry.substr(0, eq), name) == 0) return i;
+  }
+  return -1;
+}
+
+std::string TStringList::Names(int index) const {
+  const std::string& entry = Strings(index);
+  size_t eq = entry.find('=');
+  return eq == std::string::npos ? std::string() : entry.substr(0, eq);
+}
+
+std::string TStringList::ValueFromIndex(int index) const {
+  const std::string& entry = Strings(index);
+  size_t eq = entry.find('=');
+  return eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+}
+
+std::string TStringList::Values(std::string_view name) const {
+  int i = IndexOfName(name);
+  return i < 0 ? std::string() : ValueFromIndex(i);
+}
+
+void TStringList::SetValues(std::string_view name, std::string_view value) {
+  int i = IndexOfName(name);
+  std::string entry = std::string(name) + "=" + std::string(value);
+  if (value.empty()) {
+    if (i >= 0) Delete(i);
+  } else if (i < 0) {
+    Add(std::move(entry));
+  } else {
+    SetStrings(i, std::move(entry));
+  }
+}
+
 int TStringList::IndexOfObject(const void* object) const {
   for (size_t i = 0; i < FItems.size(); ++i)
     if (FItems[i].Object == object) return static_cast<int>(i);

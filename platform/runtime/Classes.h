@@ -145,6 +145,14 @@ class TStringList {
   void Assign(const TStringList& source);
 
   int IndexOf(std::string_view value) const;  // -1 when absent
+  // Entries of the form name=value: the index of the first with that name (case by the list's
+  // rule; -1 when absent), the name and value parts, the value of a name ("" when absent).
+  // SetValues replaces the entry's value, appends a new entry, or deletes it for an empty value.
+  int IndexOfName(std::string_view name) const;
+  std::string Names(int index) const;
+  std::string ValueFromIndex(int index) const;
+  std::string Values(std::string_view name) const;
+  void SetValues(std::string_view name, std::string_view value);
   int IndexOfObject(const void* object) const;
   // Sorted lists only: true when found; index = the match or the place it would go.
   bool Find(std::string_view value, int& index) const;

@@ -1,0 +1,330 @@
+#include "platform/db/Fields.h"
+
+#include <cstring>
+
+#include "platform/db/DBConsts.h"
+#include "platform/db/DataSet.h"
+#include "platform/runtime/Charset.h"
+#include "platform/runtime/Format.h"
+
+// ---- TField ---------------------------------------------------------------------------------
+
+TField::TField(TComponent* owner) : TComponent(owner) {}
+
+TField::~TField() {
+  if (FDataSet) FDataSet->FFields->Remove(this);
+  if (LookupDataSet) RemoveFreeNotification(LookupDataSet);
+}
+
+void TField::SetDataSet(TDataSet* value) {
+  if (value == FDataSet) return;
+  if (FDataSet) FDataSet->CheckInactive();
+  if (value) {
+    value->CheckInactive();
+    if (!FFieldName.empty() && value->FFields->FindField(FFieldName))
+      throw EDatabaseError(Format(SDuplicateFieldName, {FFieldName}));
+  }
+  if (FDataSet) FDataSet->FFields->Remove(this);
+  FDataSet = nullptr;
+  if (value) value->FFields->Add(this);
+}
+
+void TField::SetFieldName(const std::string& value) {
+  if (value == FFieldName) return;
+  if (FDataSet) {
+    FDataSet->CheckInactive();
+    TField* other = FDataSet->FFields->FindField(value);
+    if (other && other != this) throw EDatabaseError(Format(SDuplicateFieldName, {value}));
+  }
+  FFieldName = value;
+}
+
+void TField::SetFieldKind(TFieldKind value) {
+  if (value == FFieldKind) return;
+  if (FDataSet) FDataSet->CheckInactive();
+  FFieldKind = value;
+}
+
+void TField::SetSize(int value) {
+  if (FDataSet) FDataSet->CheckInactive();
+  CheckTypeSize(value);
+  FSize = value;
+}
+
+void TField::CheckTypeSize(int value) const {
+  if (value != 0) throw EDatabaseError(SInvalidFieldSize);
+}
+
+int TField::DataSize() const {
+  return 0;
+}
+
+int TField::Index() const {
+  return FDataSet ? FDataSet->FFields->IndexOf(this) : -1;
+}
+
+void TField::SetReadOnly(bool value) {
+  if (value == FReadOnly) return;
+  FReadOnly = value;
+  PropertyChanged(true);
+}
+
+void TField::SetVisible(bool value) {
+  if (value == FVisible) return;
+  FVisible = value;
+  PropertyChanged(true);
+}
+
+void TField::SetDisplayLabel(const std::string& value) {
+  FDisplayLabel = value == FFieldName ? std::string() : value;
+  PropertyChanged(true);
+}
+
+void TField::SetDisplayWidth(int value) {
+  FDisplayWidth = value;
+  PropertyChanged(true);
+}
+
+void TField::SetAlignment(TAlignment value) {
+  if (value == FAlignment) return;
+  FAlignment = value;
+  PropertyChanged(false);
+}
+
+void TField::PropertyChanged(bool layoutAffected) {
+  if (FDataSet && FDataSet->Active())
+    FDataSet->DataEvent(layoutAffected ? deLayoutChange : deDataSetChange, 0);
+}
+
+bool TField::CanModify() const {
+  if (FReadOnly || !FDataSet) return false;
+  if (FFieldKind == fkCalculated || FFieldKind == fkLookup)
+    return FDataSet->State() == dsCalcFields || FDataSet->State() == dsSetKey ||
+           FDataSet->State() == dsFilter;
+  return FDataSet->CanModify();
+}
+
+bool TField::GetData(void* buffer) const {
+  if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
+  if (FValidating) {
+    if (FValueBuffer && buffer) std::memcpy(buffer, FValueBuffer, static_cast<size_t>(DataSize()));
+    return FValueBuffer != nullptr;
+  }
+  return FDataSet->GetFieldData(const_cast<TField*>(this), buffer);
+}
+
+void TField::SetData(const void* buffer) {
+  if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
+  FDataSet->CheckFieldWritable(this);
+  Validate(buffer);
+  FDataSet->SetFieldData(this, buffer);
+  FDataSet->FieldValueChanged(this);
+}
+
+void TField::Validate(const void* buffer) {
+  if (!OnValidate) return;
+  // The handler reads the new value through this field: GetData answers from buffer meanwhile.
+  FValidating = true;
+  FValueBuffer = buffer;
+  try {
+    OnValidate(this);
+  } catch (...) {
+    FValidating = false;
+    FValueBuffer = nullptr;
+    throw;
+  }
+  FValidating = false;
+  FValueBuffer = nullptr;
+}
+
+void TField::Change() {
+  if (OnChange) OnChange(this);
+}
+
+void TField::FocusControl() {
+  if (FDataSet && FDataSet->Active()) FDataSet->DataEvent(deFocusControl, reinterpret_cast<intptr_t>(this));
+}
+
+void TField::Assign(TPersistent* source) {
+  if (!source) {
+    Clear();
+    return;
+  }
+  if (auto* field = dynamic_cast<TField*>(source)) {
+    SetAsVariant(field->GetAsVariant());
+    return;
+  }
+  TComponent::Assign(source);
+}
+
+// ---- Typed access: the base converts nothing ----
+
+void TField::AccessError(const char* typeName) const {
+  throw EDatabaseError(Format(SFieldAccessError, {DisplayLabel(), typeName}));
+}
+
+void TField::RangeError(const std::string& value, const std::string& min, const std::string& max) const {
+  throw EDatabaseError(Format(SFieldRangeError, {value, DisplayLabel(), min, max}));
+}
+
+std::string TField::GetAsString() const {
+  std::string text;
+  GetText(text, false);
+  return text;
+}
+void TField::SetAsString(const std::string&) {
+  AccessError("String");
+}
+std::u16string TField::GetAsWideString() const {
+  return AnsiToWide(GetAsString());
+}
+void TField::SetAsWideString(const std::u16string& value) {
+  SetAsString(WideToAnsi(value));
+}
+int32_t TField::GetAsInteger() const {
+  AccessError("Integer");
+}
+void TField::SetAsInteger(int32_t) {
+  AccessError("Integer");
+}
+int64_t TField::GetAsLargeInt() const {
+  AccessError("LargeInt");
+}
+void TField::SetAsLargeInt(int64_t) {
+  AccessError("LargeInt");
+}
+uint64_t TField::GetAsLargeUInt() const {
+  AccessError("LargeUInt");
+}
+void TField::SetAsLargeUInt(uint64_t) {
+  AccessError("LargeUInt");
+}
+double TField::GetAsFloat() const {
+  AccessError("Float");
+}
+void TField::SetAsFloat(double) {
+  AccessError("Float");
+}
+Currency TField::GetAsCurrency() const {
+  AccessError("Currency");
+}
+void TField::SetAsCurrency(Currency) {
+  AccessError("Currency");
+}
+TBcd TField::GetAsBCD() const {
+  AccessError("BCD");
+}
+void TField::SetAsBCD(const TBcd&) {
+  AccessError("BCD");
+}
+bool TField::GetAsBoolean() const {
+  AccessError("Boolean");
+}
+void TField::SetAsBoolean(bool) {
+  AccessError("Boolean");
+}
+TDateTime TField::GetAsDateTime() const {
+  AccessError("DateTime");
+}
+void TField::SetAsDateTime(TDateTime) {
+  AccessError("DateTime");
+}
+std::vector<uint8_t> TField::GetAsBytes() const {
+  AccessError("Bytes");
+}
+void TField::SetAsBytes(const std::vector<uint8_t>&) {
+  AccessError("Bytes");
+}
+Variant TField::GetAsVariant() const {
+  AccessError("Variant");
+}
+void TField::SetAsVariant(const Variant&) {
+  AccessError("Variant");
+}
+
+void TField::GetText(std::string& text, bool) const {
+  text.clear();
+}
+
+std::string TField::Text() const {
+  std::string text;
+  if (OnGetText)
+    OnGetText(const_cast<TField*>(this), text, false);
+  else
+    GetText(text, false);
+  return text;
+}
+
+std::string TField::DisplayText() const {
+  std::string text;
+  if (OnGetText)
+    OnGetText(const_cast<TField*>(this), text, true);
+  else
+    GetText(text, true);
+  return text;
+}
+
+void TField::SetText(const std::string& value) {
+  if (OnSetText)
+    OnSetText(this, value);
+  else
+    SetAsString(value);
+}
+
+Variant TField::OldValue() const {
+  if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
+  return FDataSet->GetStateFieldValue(dsOldValue, const_cast<TField*>(this));
+}
+
+Variant TField::NewValue() const {
+  if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
+  return FDataSet->GetStateFieldValue(dsNewValue, const_cast<TField*>(this));
+}
+
+void TField::SetNewValue(const Variant& value) {
+  if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
+  FDataSet->SetStateFieldValue(dsNewValue, this, value);
+}
+
+// ---- TFields --------------------------------------------------------------------------------
+
+TField* TFields::Fields(int index) const {
+  if (index < 0 || index >= Count()) throw EDatabaseError("Field index out of range");
+  return FList[static_cast<size_t>(index)];
+}
+
+TField* TFields::FindField(std::string_view name) const {
+  for (TField* f : FList)
+    if (SameFieldName(f->FieldName(), name)) return f;
+  return nullptr;
+}
+
+TField* TFields::FieldByName(std::string_view name) const {
+  TField* f = FindField(name);
+  if (!f) throw EDatabaseError(Format(SFieldNotFound, {std::string(name)}));
+  return f;
+}
+
+TField* TFields::FieldByNumber(int fieldNo) const {
+  for (TField* f : FList)
+    if (f->FieldNo() == fieldNo) return f;
+  return nullptr;
+}
+
+int TFields::IndexOf(const TField* field) const {
+  for (size_t i = 0; i < FList.size(); ++i)
+    if (FList[i] == field) return static_cast<int>(i);
+  return -1;
+}
+
+void TFields::Add(TField* field) {
+  FList.push_back(field);
+  field->FDataSet = FDataSet;
+}
+
+void TFields::Remove(TField* field) {
+  int i = IndexOf(field);
+  if (i < 0) return;
+  FList.erase(FList.begin() + i);
+  field->FDataSet = nullptr;
+}
