@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "platform/runtime/Format.h"
 
@@ -20,8 +21,9 @@ int MsLeft(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// What the system says about the failure, with its number.
 std::string SocketErrorText(const char* operation, int error) {
-  return Format("Socket error on %s. WSAGetLastError return %d($%X)", {operation, error, error});
+  return Format("Socket error on %s: %s (errno %d)", {operation, std::strerror(error), error});
 }
 
 // Keep-alive probes after a minute of silence find a dead peer within about two minutes, even

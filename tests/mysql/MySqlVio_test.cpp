@@ -121,16 +121,23 @@ TEST(MySqlVioPipeTest, SocketPathFromTheNameTheEnvironmentOrTheDefault) {
   saved.empty() ? ::unsetenv("MYSQL_UNIX_PORT") : ::setenv("MYSQL_UNIX_PORT", saved.c_str(), 1);
 }
 
-// A path longer than the socket address holds is refused, not copied past its end.
-TEST(MySqlVioPipeTest, AMissingSocketIs2017WithTheSystemsReason) {
-  const std::pair<std::string, const char*> cases[] = {
-      {"/nonexistent/da.sock",
+// A path longer than the socket address holds is refused, not copied past its end; a host that
+// is not this computer is refused before any socket is opened.
+TEST(MySqlVioPipeTest, AMissingSocketOrARemoteHostIs2017WithTheReason) {
+  const std::tuple<const char*, std::string, const char*> cases[] = {
+      {"LocalHost", "/nonexistent/da.sock",
        "Can't open named pipe to host: .  pipe: /nonexistent/da.sock (No such file or directory)"},
-      {"/" + std::string(200, 'x'), "Can't open named pipe to host: .  pipe: /"},
+      {".", "/" + std::string(200, 'x'), "Can't open named pipe to host: .  pipe: /"},
+      {"/nonexistent/host.sock", "",
+       "Can't open named pipe to host: .  pipe: /nonexistent/host.sock (No such"},
+      {"db.remote.invalid", "/nonexistent/da.sock",
+       "Can't open named pipe to host: db.remote.invalid  pipe: /nonexistent/da.sock (the server "
+       "'db.remote.invalid' is not this computer"},
+      {"127.0.0.1", "/nonexistent/da.sock", "Can't open named pipe to host: 127.0.0.1  pipe: "},
   };
-  for (const auto& [path, message] : cases) {
-    SCOPED_TRACE(path.substr(0, 30));
-    TMySqlVioPipe pipe("LocalHost", path, 0);
+  for (const auto& [host, path, message] : cases) {
+    SCOPED_TRACE(host);
+    TMySqlVioPipe pipe(host, path, 0);
     try {
       pipe.Connect();
       ADD_FAILURE() << "connected";
@@ -138,6 +145,9 @@ TEST(MySqlVioPipeTest, AMissingSocketIs2017WithTheSystemsReason) {
       EXPECT_EQ(e.ErrorCode, CR_NAMEDPIPEOPEN_ERROR);
       EXPECT_EQ(e.Message().rfind(message, 0), 0u) << e.Message();
     }
+    // A session reports ErrorText as its detail: the path stays in it.
+    EXPECT_EQ(pipe.ErrorText().rfind("socket '" + (path.empty() ? std::string(host) : path) + "': ", 0), 0u)
+        << pipe.ErrorText();
     EXPECT_EQ(pipe.Socket(), -1);
   }
 }
