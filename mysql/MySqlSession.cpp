@@ -20,6 +20,9 @@ constexpr const char* kDefaultHost = "localhost";
 constexpr int kConnectRefused = 10061;  // the number the connect error has always shown
 constexpr int kMaxLoginRounds = 3;      // greeting reply, one switch, one more proof at most
 constexpr size_t kFileChunk = 8192;
+// Largest packet read before the login ends: a greeting and the replies of an authentication
+// exchange are a few kilobytes; a peer that announces more is refused at its first header.
+constexpr int kMaxLoginPacket = 1 << 20;
 constexpr const char* kNativePlugin = "mysql_native_password";
 constexpr const char* kOldPlugin = "mysql_old_password";
 
@@ -149,6 +152,8 @@ void TMySqlSession::Connect(const std::string& host, const std::string& user, ui
   FServerStatus = SERVER_STATUS_AUTOCOMMIT;
   FPending = MYSQL_STATUS_READY;
   FMoreResults = false;
+  const int maxPacket = MaxPacketSize > 0 ? MaxPacketSize : MYSQL_MAX_PACKET_SIZE;
+  FNet->SetMaxPacketSize(std::min(maxPacket, kMaxLoginPacket));
   try {
     FNet->SetVio(MakeTransport(pipeName));
     OpenTransport();
@@ -172,6 +177,7 @@ void TMySqlSession::Connect(const std::string& host, const std::string& user, ui
     throw;
   }
   FNet->SetCompress(ClientFlags & CLIENT_COMPRESS);
+  FNet->SetMaxPacketSize(maxPacket);
   FLink = TLink::Ready;
 }
 

@@ -68,6 +68,9 @@ class TMySqlSession {
   uint32_t Protocol = MYSQL_PROTOCOL_DEFAULT;
   uint32_t ConnectTimeout = 15;  // seconds, for the transport's connect and the login
   uint32_t CommandTimeout = 0;   // seconds, applied to the transport before each command
+  // Largest packet accepted from the server once logged in (0: 1 GiB); more raises 2020. Before
+  // the login ends the limit is 1 MiB at most.
+  int MaxPacketSize = 0;
   // The character set of the statement texts sent, for the LOAD DATA LOCAL check.
   TCharsetKind TextCharset = AnsiCharsetKind();
   // A user transport; not owned; must outlive the session's connection.
@@ -87,10 +90,10 @@ class TMySqlSession {
   // Errors (EMySqlException): 2046 no transport for the protocol; 2003 the transport could not
   // connect (its reason as detail); 2007 greeting protocol not 10; 2012 a login reply the client
   // does not know, or an authentication method it does not have (named in the detail); 2013 lost
-  // connection; 2027 malformed packet; the server's errors (1045 wrong password, 1275 old password
-  // refused...); for protocol 5, 2026 "SSL connection error" when the server does not offer TLS,
-  // a user IO handler is set, or TLS cannot start (the reason as detail), and the TLS library's
-  // load error (EOSError). A user IO handler's exceptions pass unchanged. After a failure the
+  // connection; 2020 a packet over 1 MiB before the login ends; 2027 malformed packet; the server's errors
+  // (1045 wrong password, 1275 old password refused...); for protocol 5, 2026 "SSL connection error" when the
+  // server does not offer TLS, a user IO handler is set, or TLS cannot start (the reason as detail), and the
+  // TLS library's load error (EOSError). A user IO handler's exceptions pass unchanged. After a failure the
   // session is NotConnected and its transport closed.
   void Connect(const std::string& host, const std::string& user, uint32_t clientFlags,
                const std::string& pipeName, uint32_t port, const std::string& database,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <tuple>
 
@@ -190,5 +191,48 @@ TEST(MySqlSessionFakeTest, RowFaultsBreakOrEndTheResult) {
       EXPECT_EQ(MySqlErrorOf([&] { s.Ping(); }), usable ? 0 : 2006);
     }
     EXPECT_EQ(server.Finish(), "");
+  }
+}
+
+// A packet header announcing more than the login can need fails at once with 2020, without
+// waiting for (or buffering) what it announces; once logged in, the session's own limit rules.
+TEST(MySqlSessionFakeTest, OversizedPacketsFailAtTheirHeader) {
+  auto header = [](uint32_t length, uint8_t seq) {
+    return Bytes{uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), seq};
+  };
+  const Bytes filler(4096, 'x');
+  const std::tuple<const char*, int, std::function<void(TFakeMySqlServer&)>, bool> cases[] = {
+      {"greeting of endless 16 MB frames", 0,
+       [&](TFakeMySqlServer& s) { s.Send(header(0xFFFFFF, 0)).Send(filler); }, false},
+      {"greeting just over 1 MiB", 0, [&](TFakeMySqlServer& s) { s.Send(header((1 << 20) + 1, 0)); }, false},
+      {"authentication reply over 1 MiB", 0,
+       [&](TFakeMySqlServer& s) {
+         s.SendPacket(0, GreetingMariaDb()).ReadPacket(1).Send(header(2 << 20, 2));
+       },
+       false},
+      {"a row over the session's limit", 1000,
+       [&](TFakeMySqlServer& s) { LoggedIn(s).ReadPacket(0).Send(header(1001, 1)).Send(filler); }, true},
+  };
+  for (const auto& [name, limit, script, loggedIn] : cases) {
+    SCOPED_TRACE(name);
+    TFakeMySqlServer server;
+    server.SetStepTimeoutMs(3000);
+    script(server);
+    server.ExpectClose();
+    server.Start();
+    const auto start = std::chrono::steady_clock::now();
+    {
+      TMySqlSession s;
+      s.MaxPacketSize = limit;
+      EXPECT_EQ(MySqlErrorOf([&] {
+                  Connect(s, server);
+                  s.Query("SELECT 1");
+                }),
+                CR_NET_PACKET_TOO_LARGE);
+      EXPECT_EQ(s.State(), loggedIn ? TMySqlSessionState::Broken : TMySqlSessionState::NotConnected);
+    }
+    // Well before the 3-second time-out that waiting for the announced bytes would end in.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    server.Finish();
   }
 }
