@@ -44,6 +44,7 @@ void BindSsl(const TDynLib& ssl, TSslLib& api) {
   Bind(ssl, "SSL_CTX_free", api.SSL_CTX_free);
   Bind(ssl, "SSL_CTX_ctrl", api.SSL_CTX_ctrl);
   Bind(ssl, "SSL_CTX_set_cipher_list", api.SSL_CTX_set_cipher_list);
+  Bind(ssl, "SSL_CTX_set_ciphersuites", api.SSL_CTX_set_ciphersuites);
   Bind(ssl, "SSL_CTX_set_verify", api.SSL_CTX_set_verify);
   Bind(ssl, "SSL_CTX_load_verify_locations", api.SSL_CTX_load_verify_locations);
   Bind(ssl, "SSL_CTX_use_certificate_file", api.SSL_CTX_use_certificate_file);
@@ -57,6 +58,8 @@ void BindSsl(const TDynLib& ssl, TSslLib& api) {
   Bind(ssl, "SSL_read", api.SSL_read);
   Bind(ssl, "SSL_write", api.SSL_write);
   Bind(ssl, "SSL_get_error", api.SSL_get_error);
+  Bind(ssl, "SSL_get0_param", api.SSL_get0_param);
+  Bind(ssl, "SSL_get_verify_result", api.SSL_get_verify_result);
   Bind(ssl, "SSL_shutdown", api.SSL_shutdown);
 }
 
@@ -64,6 +67,9 @@ void BindCrypto(const TDynLib& crypto, TSslLib& api) {
   Bind(crypto, "ERR_get_error", api.ERR_get_error);
   Bind(crypto, "ERR_error_string_n", api.ERR_error_string_n);
   Bind(crypto, "ERR_clear_error", api.ERR_clear_error);
+  Bind(crypto, "X509_VERIFY_PARAM_set1_host", api.X509_VERIFY_PARAM_set1_host);
+  Bind(crypto, "X509_VERIFY_PARAM_set1_ip_asc", api.X509_VERIFY_PARAM_set1_ip_asc);
+  Bind(crypto, "X509_verify_cert_error_string", api.X509_verify_cert_error_string);
   Bind(crypto, "BIO_get_new_index", api.BIO_get_new_index);
   Bind(crypto, "BIO_meth_new", api.BIO_meth_new);
   Bind(crypto, "BIO_meth_set_write", api.BIO_meth_set_write);

@@ -14,13 +14,18 @@ struct ssl_ctx_st;
 struct ssl_method_st;
 struct bio_st;
 struct bio_method_st;
+struct X509_VERIFY_PARAM_st;
 
 // Constants of the OpenSSL 3 interface.
 enum : int {
   SslFiletypePem = 1,
   SslVerifyNone = 0,
+  SslVerifyPeer = 1,
+  SslX509VOk = 0,
   SslCtrlSetMinProtoVersion = 123,
+  SslCtrlSetMaxProtoVersion = 124,
   SslTls12Version = 0x0303,
+  SslTls13Version = 0x0304,
   SslErrorNone = 0,
   SslErrorSsl = 1,
   SslErrorWantRead = 2,
@@ -46,6 +51,7 @@ struct TSslLib {
   void (*SSL_CTX_free)(ssl_ctx_st* context);
   long (*SSL_CTX_ctrl)(ssl_ctx_st* context, int command, long value, void* argument);
   int (*SSL_CTX_set_cipher_list)(ssl_ctx_st* context, const char* ciphers);
+  int (*SSL_CTX_set_ciphersuites)(ssl_ctx_st* context, const char* suites);
   void (*SSL_CTX_set_verify)(ssl_ctx_st* context, int mode, void* callback);
   int (*SSL_CTX_load_verify_locations)(ssl_ctx_st* context, const char* caFile, const char* caPath);
   int (*SSL_CTX_use_certificate_file)(ssl_ctx_st* context, const char* file, int type);
@@ -59,12 +65,17 @@ struct TSslLib {
   int (*SSL_read)(ssl_st* connection, void* buffer, int count);
   int (*SSL_write)(ssl_st* connection, const void* buffer, int count);
   int (*SSL_get_error)(const ssl_st* connection, int result);
+  X509_VERIFY_PARAM_st* (*SSL_get0_param)(ssl_st* connection);
+  long (*SSL_get_verify_result)(const ssl_st* connection);
   int (*SSL_shutdown)(ssl_st* connection);
 
   // libcrypto
   unsigned long (*ERR_get_error)();
   void (*ERR_error_string_n)(unsigned long error, char* buffer, size_t length);
   void (*ERR_clear_error)();
+  int (*X509_VERIFY_PARAM_set1_host)(X509_VERIFY_PARAM_st* param, const char* name, size_t length);
+  int (*X509_VERIFY_PARAM_set1_ip_asc)(X509_VERIFY_PARAM_st* param, const char* address);
+  const char* (*X509_verify_cert_error_string)(long error);
   int (*BIO_get_new_index)();
   bio_method_st* (*BIO_meth_new)(int type, const char* name);
   int (*BIO_meth_set_write)(bio_method_st* method, TBioWrite write);

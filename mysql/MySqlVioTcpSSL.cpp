@@ -1,5 +1,9 @@
 #include "mysql/MySqlVioTcpSSL.h"
 
+#include <arpa/inet.h>
+
+#include <vector>
+
 #include "mysql/MySqlNet.h"
 #include "mysql/MySqlSslLib.h"
 #include "platform/runtime/Format.h"
@@ -16,6 +20,27 @@ std::string Trimmed(const std::string& s) {
 
 const char* OrNull(const std::string& s) {
   return s.empty() ? nullptr : s.c_str();
+}
+
+bool IsIpAddress(const std::string& host) {
+  unsigned char address[sizeof(in6_addr)];
+  return ::inet_pton(AF_INET, host.c_str(), address) == 1 ||
+         ::inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+// The names of a cipher list: OpenSSL separates them by ":", "," or blanks.
+std::vector<std::string> CipherNames(const std::string& list) {
+  std::vector<std::string> names;
+  std::string name;
+  for (char c : list + ":") {
+    if (c == ':' || c == ',' || c == ' ') {
+      if (!name.empty()) names.push_back(std::move(name));
+      name.clear();
+    } else {
+      name += c;
+    }
+  }
+  return names;
 }
 
 // ---- the socket under TLS -----------------------------------------------------------------------
@@ -115,10 +140,30 @@ void TMySqlVioTcpSSL::MakeContext() {
   if (FContext == nullptr) RaiseSslError("SSL_CTX_new failure");
   if (FLib->SSL_CTX_ctrl(FContext, SslCtrlSetMinProtoVersion, SslTls12Version, nullptr) != 1)
     RaiseSslError("TLS 1.2 cannot be set as the lowest version");
-  const std::string ciphers = Trimmed(FCipherList);
-  if (!ciphers.empty() && FLib->SSL_CTX_set_cipher_list(FContext, ciphers.c_str()) != 1)
-    RaiseSslError("cipher list '" + ciphers + "'");
+  UseCiphers();
   FLib->SSL_CTX_set_verify(FContext, SslVerifyNone, nullptr);
+}
+
+// TLS 1.3 suites (TLS_...) are chosen apart from the TLS 1.2 ciphers; a list naming only one kind
+// leaves the other version without any, so that nothing outside the list can be agreed on.
+void TMySqlVioTcpSSL::UseCiphers() {
+  const std::string ciphers = Trimmed(FCipherList);
+  if (ciphers.empty()) return;
+  std::string tls12, tls13;
+  for (const std::string& name : CipherNames(ciphers)) {
+    std::string& list = name.rfind("TLS_", 0) == 0 ? tls13 : tls12;
+    list += (list.empty() ? "" : ":") + name;
+  }
+  if (FLib->SSL_CTX_set_ciphersuites(FContext, tls13.c_str()) != 1)
+    RaiseSslError("cipher list '" + ciphers + "'");
+  if (tls12.empty()) {
+    if (FLib->SSL_CTX_ctrl(FContext, SslCtrlSetMinProtoVersion, SslTls13Version, nullptr) != 1)
+      RaiseSslError("TLS 1.3 cannot be set as the lowest version");
+  } else if (FLib->SSL_CTX_set_cipher_list(FContext, tls12.c_str()) != 1) {
+    RaiseSslError("cipher list '" + ciphers + "'");
+  }
+  if (tls13.empty() && FLib->SSL_CTX_ctrl(FContext, SslCtrlSetMaxProtoVersion, SslTls12Version, nullptr) != 1)
+    RaiseSslError("TLS 1.2 cannot be set as the highest version");
 }
 
 void TMySqlVioTcpSSL::UseCertificate() {
@@ -138,6 +183,20 @@ void TMySqlVioTcpSSL::UseTrust() {
   if (FCAFile.empty() && FCAPath.empty()) return;
   if (FLib->SSL_CTX_load_verify_locations(FContext, OrNull(FCAFile), OrNull(FCAPath)) != 1)
     RaiseSslError("CA file '" + FCAFile + "', CA path '" + FCAPath + "'");
+  // A named CA is a demand: the server's chain must lead to it and its certificate must name the
+  // host connected to, or the handshake fails.
+  FLib->SSL_CTX_set_verify(FContext, SslVerifyPeer, nullptr);
+  FVerify = true;
+}
+
+// The name the server's certificate must hold: the host as given, an IP address as an address.
+void TMySqlVioTcpSSL::ExpectHostName() {
+  X509_VERIFY_PARAM_st* param = FLib->SSL_get0_param(FSsl);
+  const std::string& host = Host();
+  const bool set = IsIpAddress(host)
+                       ? FLib->X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
+                       : FLib->X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) == 1;
+  if (!set) RaiseSslError("the host name '" + host + "' cannot be checked against the server's certificate");
 }
 
 void TMySqlVioTcpSSL::Handshake() {
@@ -148,12 +207,17 @@ void TMySqlVioTcpSSL::Handshake() {
   FLib->BIO_set_data(bio, this);
   FLib->BIO_set_init(bio, 1);
   FLib->SSL_set_bio(FSsl, bio, bio);
+  if (FVerify) ExpectHostName();
   FLib->SSL_set_connect_state(FSsl);
   const int r = FLib->SSL_do_handshake(FSsl);
   if (r == 1) return;
   const int error = FLib->SSL_get_error(FSsl, r);
   // A socket failure under TLS leaves its text in ErrorText; OpenSSL's reasons follow.
   std::string what = FErrorText.empty() ? "TLS handshake failed" : "TLS handshake failed: " + FErrorText;
+  const long verified = FVerify ? FLib->SSL_get_verify_result(FSsl) : long{SslX509VOk};
+  if (verified != SslX509VOk)
+    what = "The server's certificate was refused (host '" + Host() +
+           "'): " + FLib->X509_verify_cert_error_string(verified) + "\r\n" + what;
   const std::string reasons = FLib->TakeErrors();
   if (!reasons.empty()) what += ": " + reasons;
   FreeSsl();

@@ -20,13 +20,17 @@ class TMySqlVioTcpSSL : public TMySqlVioTcp {
   ~TMySqlVioTcpSSL() override;
 
   // Starts TLS on the connected socket, within the time-out for each exchange: the client
-  // certificate and key when a certificate file is given, the cipher list when not blank, the
-  // CA file and path when given. The server's certificate is not verified. Fails an assertion
-  // when not connected or already started.
+  // certificate and key when a certificate file is given, the cipher list when not blank (its
+  // TLS 1.3 suite names, TLS_..., restrict TLS 1.3, its other names TLS 1.2; a version left
+  // without names is not used). With a CA file or path the server's certificate must chain to
+  // it and name the host (a DNS name, or an IP address when the host is one); without, the
+  // server's certificate is not verified. Fails an assertion when not connected or already
+  // started.
   // Errors: EMySqlException 2026 "SSL connection error": plain bytes received and not yet read
   // (they would pass as protected); OpenSSL's reason, naming the file for a certificate, key or
-  // CA file that cannot be used; for a failed handshake the reason (or the socket's error) and
-  // the "r2 = " and "SSL_get_error(..., r2) = " lines. After a failure nothing of TLS is left,
+  // CA file that cannot be used; "The server's certificate was refused (host '...'): " and the
+  // verifier's reason; for a failed handshake the reason (or the socket's error) and the
+  // "r2 = " and "SSL_get_error(..., r2) = " lines. After a failure nothing of TLS is left,
   // and the socket stays as it was.
   void StartSSL();
   bool SslActive() const noexcept { return FActive; }
@@ -42,6 +46,8 @@ class TMySqlVioTcpSSL : public TMySqlVioTcp {
  private:
   [[noreturn]] void RaiseSslError(const std::string& what);
   void MakeContext();
+  void UseCiphers();
+  void ExpectHostName();
   void UseCertificate();
   void UseTrust();
   void Handshake();
@@ -52,4 +58,5 @@ class TMySqlVioTcpSSL : public TMySqlVioTcp {
   ssl_ctx_st* FContext = nullptr;
   ssl_st* FSsl = nullptr;
   bool FActive = false;
+  bool FVerify = false;  // a CA was named: the server's certificate is checked
 };

@@ -6,9 +6,11 @@
 #include <openssl/ssl.h>
 
 static_assert(SslFiletypePem == SSL_FILETYPE_PEM);
-static_assert(SslVerifyNone == SSL_VERIFY_NONE);
-static_assert(SslCtrlSetMinProtoVersion == SSL_CTRL_SET_MIN_PROTO_VERSION);
-static_assert(SslTls12Version == TLS1_2_VERSION);
+static_assert(SslVerifyNone == SSL_VERIFY_NONE && SslVerifyPeer == SSL_VERIFY_PEER &&
+              SslX509VOk == X509_V_OK);
+static_assert(SslCtrlSetMinProtoVersion == SSL_CTRL_SET_MIN_PROTO_VERSION &&
+              SslCtrlSetMaxProtoVersion == SSL_CTRL_SET_MAX_PROTO_VERSION);
+static_assert(SslTls12Version == TLS1_2_VERSION && SslTls13Version == TLS1_3_VERSION);
 static_assert(SslErrorSsl == SSL_ERROR_SSL && SslErrorWantRead == SSL_ERROR_WANT_READ &&
               SslErrorWantWrite == SSL_ERROR_WANT_WRITE && SslErrorSyscall == SSL_ERROR_SYSCALL &&
               SslErrorZeroReturn == SSL_ERROR_ZERO_RETURN && SslErrorNone == SSL_ERROR_NONE);

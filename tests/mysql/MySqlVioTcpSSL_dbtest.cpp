@@ -1,16 +1,20 @@
 // The TLS transport on its own: settings and files the user gives, handshakes with the test
 // server after a hand-made SSL request, and peers that do not speak TLS.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -258,6 +262,131 @@ TEST(MySqlVioTcpSSLLogin, RepeatedTlsLoginsLeaveNothingBehind) {
   // One lost TLS context or connection is tens of kilobytes; 30 of them could not hide.
   EXPECT_LT(HeapInUse(), before + 64 * 1024);
 #endif
+}
+
+// Relays one connection from a listener on another loopback address to the test server: the
+// same server and certificate, reached under an address its certificate does not name.
+class TLoopbackRelay {
+ public:
+  TLoopbackRelay(const char* address, const std::string& toHost, int toPort) {
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    socklen_t size = sizeof a;
+    EXPECT_EQ(::bind(FListen, reinterpret_cast<sockaddr*>(&a), size), 0);
+    EXPECT_EQ(::listen(FListen, 4), 0);
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &size);
+    Port = ntohs(a.sin_port);
+    a.sin_port = htons(static_cast<uint16_t>(toPort));
+    ::inet_pton(AF_INET, toHost.c_str(), &a.sin_addr);
+    FThread = std::thread([this, a] { Run(a); });
+  }
+  ~TLoopbackRelay() {
+    FStop = true;
+    FThread.join();
+    ::close(FListen);
+  }
+  int Port = 0;
+
+ private:
+  // Bounded: the relay ends when either side closes, on Stop, or after 20 seconds.
+  void Run(sockaddr_in to) {
+    pollfd p{FListen, POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) return;
+    const int client = ::accept(FListen, nullptr, nullptr);
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+      char buffer[16384];
+      for (int rounds = 0; !FStop && rounds < 200; ++rounds) {
+        pollfd both[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        if (::poll(both, 2, 100) <= 0) continue;
+        bool open = true;
+        for (int i = 0; i < 2 && open; ++i) {
+          if (both[i].revents == 0) continue;
+          const ssize_t n = ::recv(both[i].fd, buffer, sizeof buffer, 0);
+          open = n > 0 && ::send(both[1 - i].fd, buffer, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
+        }
+        if (!open) break;
+      }
+    }
+    ::close(server);
+    ::close(client);
+  }
+
+  int FListen = -1;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+TEST(MySqlVioTcpSSLLogin, ANamedCaMustHaveSignedTheCertificateOfTheHostConnectedTo) {
+  const auto& info = TestServer::Info();
+  TLoopbackRelay relay("127.0.0.2", info.Host, info.Port);
+  // Host, port, CA file, the verifier's reason ("" when the login succeeds).
+  const std::tuple<const char*, std::string, int, std::string, std::string> cases[] = {
+      {"a CA that did not sign it", info.Host, info.Port, info.Get("OTHER_CA_CERT"),
+       "self-signed certificate in certificate chain"},
+      {"the right CA, an address the certificate does not name", "127.0.0.2", relay.Port, info.CaCert,
+       "IP address mismatch"},
+      {"the right CA and address", info.Host, info.Port, info.CaCert, ""},
+      {"the right CA and host name", "localhost", info.Port, info.CaCert, ""},
+  };
+  for (const auto& [name, host, port, ca, refusal] : cases) {
+    SCOPED_TRACE(name);
+    TMySqlSession s;
+    s.Protocol = MYSQL_PROTOCOL_SSL;
+    s.SslCa = ca;
+    std::string message;
+    const int error = MySqlErrorOf(
+        [&] {
+          s.Connect(host, info.NativeUser, 0, {}, static_cast<uint32_t>(port), {}, info.NativePassword);
+        },
+        &message);
+    if (refusal.empty()) {
+      EXPECT_EQ(error, 0) << message;
+      if (error == 0) {
+        EXPECT_NE(Status(s, "Ssl_version"), "");
+      }
+      continue;
+    }
+    EXPECT_EQ(error, CR_SSL_CONNECTION_ERROR);
+    EXPECT_EQ(message.rfind("SSL connection error\r\nThe server's certificate was refused (host '" + host +
+                                "'): " + refusal,
+                            0),
+              0u)
+        << message;
+    EXPECT_EQ(s.State(), TMySqlSessionState::NotConnected);
+  }
+}
+
+// Without a CA the server's certificate is not checked: the address it does not name connects.
+TEST(MySqlVioTcpSSLLogin, WithoutACaTheConnectionIsEncryptedButNotVerified) {
+  const auto& info = TestServer::Info();
+  TLoopbackRelay relay("127.0.0.2", info.Host, info.Port);
+  TMySqlSession s;
+  s.Protocol = MYSQL_PROTOCOL_SSL;
+  s.Connect("127.0.0.2", info.NativeUser, 0, {}, static_cast<uint32_t>(relay.Port), {}, info.NativePassword);
+  EXPECT_NE(Status(s, "Ssl_version"), "");
+}
+
+// TLS 1.3 suites are restricted by the list as TLS 1.2 ciphers are; a list without names of one
+// version leaves that version out.
+TEST(MySqlVioTcpSSLLogin, TheCipherListRestrictsTls13SuitesAndTls12Ciphers) {
+  const auto& info = TestServer::Info();
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"TLS_AES_128_GCM_SHA256", "TLSv1.3", "TLS_AES_128_GCM_SHA256"},
+      {"ECDHE-RSA-AES128-GCM-SHA256", "TLSv1.2", "ECDHE-RSA-AES128-GCM-SHA256"},
+      {"TLS_CHACHA20_POLY1305_SHA256, ECDHE-RSA-AES256-GCM-SHA384", "TLSv1.3",
+       "TLS_CHACHA20_POLY1305_SHA256"},
+  };
+  for (const auto& [list, version, cipher] : cases) {
+    SCOPED_TRACE(list);
+    TSslFiles files;
+    files.Cipher = list;
+    auto s = OpenTls(info.NativeUser, info.NativePassword, files);
+    EXPECT_EQ(Status(*s, "Ssl_version"), version);
+    EXPECT_EQ(Status(*s, "Ssl_cipher"), cipher);
+  }
 }
 
 // A private server started without certificates.
