@@ -315,12 +315,14 @@ struct TReleaseBlob {
   void operator()(TBlob* blob) const { blob->Release(); }
 };
 
+// Text is converted to the set it is sent in first and escaped after: escaped before, a
+// backslash could become the trail byte of a character the conversion forms (GBK BF 5C).
 std::string QuoteAnsiAsUtf8(std::string_view ansi) {
-  return AnsiToUtf8(QuoteString(ansi, AnsiCharsetKind()));
+  return QuoteString(AnsiToUtf8(ansi), TCharsetKind::Utf8);
 }
 
 std::string QuoteWideAsUtf8(std::u16string_view wide) {
-  return WideToUtf8(QuoteWideString(wide));
+  return QuoteString(WideToUtf8(wide), TCharsetKind::Utf8);
 }
 
 // The literal of a blob's content as it is stored: one piece after Defrag. Compressed content is
@@ -361,7 +363,7 @@ std::string BlobToSQL(TBlob* blob, bool useUnicode, bool compress, TCharsetKind 
   // Compressed content sent plain: read through the text accessors, which uncompress.
   if (binary) return QuoteBinary(blob->GetAsString(), connCharset);
   if (!useUnicode) return QuoteString(blob->GetAsString(), connCharset);
-  if (blob->IsUnicode()) return QuoteAnsiAsUtf8(WideToAnsi(blob->GetAsWideString()));
+  if (blob->IsUnicode()) return QuoteWideAsUtf8(blob->GetAsWideString());
   return QuoteAnsiAsUtf8(blob->GetAsString());
 }
 

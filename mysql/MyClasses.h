@@ -94,16 +94,17 @@ bool IsBlobParamType(const TParamDesc& param) noexcept;
 // How DECIMAL columns are held (the connection option NumericType).
 enum TDANumericType : uint8_t { ntFloat = 0, ntBCD = 1, ntFmtBCD = 2 };
 
-// The connection's character set for literals: how the server reads the statement text.
-// Under UseUnicode that is UTF-8; otherwise the set the connection's Charset names (empty:
-// latin1, see CharsetKindByName).
+// The character set for literals named by a connection's settings: UTF-8 under UseUnicode;
+// otherwise the set Charset names (empty: latin1, see CharsetKindByName). An open connection
+// knows its session's real set (TMySQLConnection::GetTextCharset), which is what literals use.
 TCharsetKind SQLTextCharset(std::string_view connectionCharset, bool useUnicode);
 
 // The quoted literal of a text, byte-array or blob value (a TBlob passed as an object reference;
 // a missing object fails an assertion). `connCharset` is how the server reads the statement
 // (SQLTextCharset). `binary` marks blob content as bytes rather than text: bytes, byte arrays and
-// compressed blob content are written by QuoteBinary. Text under UseUnicode is escaped in the
-// ANSI code page and then converted to UTF-8; otherwise it is escaped for `connCharset`. With
+// compressed blob content are written by QuoteBinary. Text under UseUnicode is converted to
+// UTF-8 (ANSI text from the ANSI code page, wide text from UTF-16) and then escaped as UTF-8;
+// otherwise it is escaped for `connCharset`. With
 // `compress`, a blob of more than 50 bytes is sent compressed. Compression errors pass through.
 std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compress, TCharsetKind connCharset,
                              bool binary = false);

@@ -8,6 +8,7 @@
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlNet.h"
 #include "mysql/MySqlTypes.h"
+#include "mysql/MySqlVioPipe.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/Format.h"
 
@@ -26,6 +27,9 @@ const char* IsolationStatement(TMyIsolationLevel level) {
   }
   return nullptr;
 }
+
+// The character set a login asks for (the login packet's set 8).
+constexpr const char* kLoginCharsetName = "latin1";
 
 // Character set names are plain words; anything else would become part of the statement.
 bool IsCharsetName(const std::string& name) {
@@ -163,9 +167,18 @@ void TMySQLConnection::OpenSession() {
   uint32_t flags = CLIENT_FOUND_ROWS;
   if (IsClient41()) flags |= CLIENT_MULTI_STATEMENTS;
   if (FCompress) flags |= CLIENT_COMPRESS;
-  const std::string host = FServer.empty() ? std::string("localhost") : FServer;
+  std::string host = FServer.empty() ? std::string("localhost") : FServer;
+  std::string socket;
+  if (FProtocol == mpSocket || FProtocol == mpPipe) {
+    // A local socket never reaches another computer: a remote name must not quietly give the
+    // local server. A server that is a socket path names the socket.
+    if (!TMySqlVioPipe::IsLocalHost(FServer))
+      throw EDatabaseError("Can't connect through the local socket: " +
+                           TMySqlVioPipe::NotLocalReason(FServer));
+    if (host.find('/') != std::string::npos) socket = std::exchange(host, "localhost");
+  }
   CheckPtr(FAPI->mysql_real_connect(FMySQL, host, FUsername, FPassword, FDatabase,
-                                    static_cast<uint32_t>(FPort), std::string(), flags),
+                                    static_cast<uint32_t>(FPort), socket, flags),
            FComponent);
   FConnected = true;
   FInTransaction = false;
@@ -175,16 +188,49 @@ void TMySQLConnection::OpenSession() {
 }
 
 void TMySQLConnection::SetCharset() {
+  FSessionCharset.clear();
   if (!IsServer41()) {
     FUseUnicode = false;
     return;
   }
   if (FUseUnicode) {
-    ExecSQL("SET NAMES utf8");
+    // utf8 is the 3-byte set: 4-byte characters (emoji) would be lost on the way.
+    SetNames(HasUtf8mb4() ? "utf8mb4" : "utf8");
   } else if (!FCharset.empty()) {
     if (!IsCharsetName(FCharset)) throw EDatabaseError("Invalid character set name: " + FCharset);
-    ExecSQL("SET NAMES " + FCharset);
+    SetNames(FCharset);
+  } else if (FUnicodeNamesSent) {
+    // Unicode switched off: the session goes back to the set a login without a Charset has.
+    SetNames(kLoginCharsetName);
+  } else {
+    // The server may not have taken the login's character set (a server that skips the
+    // client's handshake set): literals are escaped for the set the session really has.
+    FSessionCharset = QueryValue("SELECT @@character_set_client");
   }
+}
+
+void TMySQLConnection::SetNames(const std::string& charset) {
+  ExecSQL("SET NAMES " + charset);
+  FSessionCharset = charset;
+  FUnicodeNamesSent = FUseUnicode;
+}
+
+std::string TMySQLConnection::QueryValue(const std::string& sql) {
+  TMySQLCommand command;
+  command.SetConnection(this);
+  command.SetComponent(FComponent);
+  command.SetSQL(sql);
+  command.CommandTimeout = FConnectionTimeout;
+  command.ResultWanted = true;
+  command.Execute();
+  PMYSQL_RES result = command.GetResult();
+  if (result == nullptr) return {};
+  command.SetResult(nullptr);
+  std::string value;
+  if (PMYSQL_ROW row = FAPI->mysql_fetch_row(result); row != nullptr && !FAPI->FieldIsNull(row, 0))
+    value = FAPI->GetFieldStr(row, 0);
+  FAPI->mysql_free_result(result);
+  return value;
 }
 
 void TMySQLConnection::Disconnect() {
@@ -195,6 +241,8 @@ void TMySQLConnection::Disconnect() {
   }
   FConnected = false;
   FInTransaction = false;
+  FSessionCharset.clear();
+  FUnicodeNamesSent = false;
 }
 
 // ---- transactions -------------------------------------------------------------------------------
@@ -385,5 +433,6 @@ bool TMySQLConnection::IsServer41() const {
 }
 
 TCharsetKind TMySQLConnection::GetTextCharset() const {
-  return SQLTextCharset(FCharset, FUseUnicode);
+  if (FUseUnicode) return TCharsetKind::Utf8;
+  return CharsetKindByName(FConnected && !FSessionCharset.empty() ? FSessionCharset : FCharset);
 }

@@ -60,9 +60,10 @@ class TMySQLConnection : public TCRConnection {
   void DoError(EDAError& e, bool& fail) override;
 
   // Opens a session with the current settings; nothing when connected. Sends "SET NAMES" for the
-  // character set (see SetCharset). Errors: EMyError of the API (2003 no server, 1045 refused
-  // login...), raised through DoError; EDatabaseError "Wrong protocol" for a protocol the API
-  // cannot ask for, and for a character set name that is not a plain name. Any failure except
+  // character set, or asks the server for the session's (see SetCharset). Errors: EMyError of the API (2003
+  // no server, 1045 refused login...), raised through DoError; EDatabaseError "Wrong protocol" for a protocol
+  // the API cannot ask for, for a character set name that is not a plain name, and for the socket or pipe
+  // protocol with a Server that is not local (TMySqlVioPipe::IsLocalHost). Any failure except
   // EFailOver (a reconnect already made inside) leaves the connection closed.
   void Connect(const std::string& connectString) override;
   // Closes the session (never throws); not connected and not in a transaction afterwards.
@@ -108,9 +109,13 @@ class TMySQLConnection : public TCRConnection {
   bool IsClient41() const;
   // The connected server is 4.1 or later.
   bool IsServer41() const;
-  // How the server reads the statement text and literals: UTF-8 under UseUnicode, else the set
-  // Charset names.
+  // How the server reads the statement text and literals: UTF-8 under UseUnicode; else, while
+  // connected, the session's character set (the one "SET NAMES" gave it, or the server's
+  // character_set_client asked for after a login without a Charset); else the set Charset names.
   TCharsetKind GetTextCharset() const;
+  // Bytes of one character in the column lengths the server reports under UseUnicode: 4 for
+  // utf8mb4 (servers from 5.5 on), 3 for utf8.
+  int GetUnicodeCharBytes() const noexcept { return HasUtf8mb4() ? 4 : 3; }
 
   // ---- settings and state ----
   TMySQLAPI* GetAPI() const noexcept { return FAPI; }
@@ -147,8 +152,14 @@ class TMySQLConnection : public TCRConnection {
   // Options before mysql_real_connect: time-out, transport, protocol and SSL.
   void SetOptions();
   void OpenSession();
-  // "SET NAMES" for UseUnicode or Charset on a 4.1 server; older servers get no Unicode.
+  // On a 4.1 server: "SET NAMES utf8mb4" for UseUnicode ("utf8" before 5.5), "SET NAMES" +
+  // Charset, or, with neither, "SET NAMES latin1" when Unicode was on and is now off, else the
+  // session's character_set_client is asked for. Older servers get no Unicode.
   void SetCharset();
+  void SetNames(const std::string& charset);
+  bool HasUtf8mb4() const noexcept { return FServerMajor > 5 || (FServerMajor == 5 && FServerMinor >= 5); }
+  // The first column of the first row of a query's result; "" for none or NULL.
+  std::string QueryValue(const std::string& sql);
   [[noreturn]] void RaiseClientError(int code, std::string text, TComponent* component);
 
   TMySQLAPI* FAPI;
@@ -169,4 +180,6 @@ class TMySQLConnection : public TCRConnection {
   int FServerMajor = 0;
   int FServerMinor = 0;
   bool FInTransaction = false;
+  std::string FSessionCharset;     // the open session's character_set_client, when known
+  bool FUnicodeNamesSent = false;  // the session's names were set for UseUnicode
 };

@@ -116,6 +116,7 @@ void TMySQLRecordset::RefreshConnectionCache() {
   if (main == nullptr) return;
   FIsClient41 = main->IsClient41();
   FUseUnicode = main->GetUseUnicode();
+  FUnicodeCharBytes = main->GetUnicodeCharBytes();
   FNumericType = main->GetNumericType();
   FServerMajor = main->GetServerMajor();
   FServerMinor = main->GetServerMinor();
@@ -567,11 +568,12 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
   size = column.Length;
   if (FUseUnicode && (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString ||
                       dataType == dtWideMemo)) {
-    // UTF-8 lengths are bytes, three to a character; some computed columns keep theirs.
+    // UTF-8 lengths are bytes, four (utf8mb4) or three to a character; some computed columns
+    // keep theirs.
     if (shape.IsShow)
       size += 2;
     else if (!column.Table.empty() || !KeepsByteLength(column.Name))
-      size /= 3;
+      size /= static_cast<uint32_t>(FUnicodeCharBytes);
     else
       size += 2;
   }

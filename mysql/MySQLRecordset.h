@@ -160,6 +160,7 @@ class TMySQLRecordset : public TCRRecordSet {
 
   bool FIsClient41 = false;
   bool FUseUnicode = false;
+  int FUnicodeCharBytes = 3;  // of the column lengths under UseUnicode
   TDANumericType FNumericType = ntFloat;
   int FServerMajor = 0;
   int FServerMinor = 0;

@@ -78,13 +78,15 @@ TEST_P(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
     TMyProtocol Protocol;
     bool Unicode;
     std::string Charset;
+    std::string Server;
     bool ViaSocket;
   };
   const Case cases[] = {
-      {"TCP, gbk", mpTCP, false, "gbk", false},
-      {"default protocol, Unicode", mpDefault, true, "gbk", false},
-      {"socket, gbk", mpSocket, false, "gbk", true},
-      {"socket, Unicode", mpSocket, true, "", true},
+      {"TCP, gbk", mpTCP, false, "gbk", Srv().Host, false},
+      {"default protocol, Unicode", mpDefault, true, "gbk", Srv().Host, false},
+      {"socket, gbk", mpSocket, false, "gbk", "localhost", true},
+      {"socket, Unicode", mpSocket, true, "", "", true},
+      {"socket named as the server", mpSocket, false, "gbk", Srv().Socket, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -92,18 +94,56 @@ TEST_P(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
       m.SetProp(prProtocol, int(c.Protocol));
       m.SetProp(prUseUnicode, c.Unicode);
       m.SetProp(prCharset, c.Charset);
+      m.SetServer(c.Server);
     });
     EXPECT_EQ(Scalar(*conn, "SELECT DATABASE()"), db.Name());
     EXPECT_EQ(Scalar(*conn, "SELECT @@character_set_client, @@character_set_results"),
-              c.Unicode ? "utf8mb3|utf8mb3" : "gbk|gbk");
+              c.Unicode ? "utf8mb4|utf8mb4" : "gbk|gbk");
+    if (c.Unicode) {
+      // 4-byte characters travel both ways: a wide parameter out, a value read back.
+      TMySQLCommand cmd;
+      cmd.SetConnection(conn.get());
+      cmd.SetSQL("SELECT HEX(?), CONVERT(X'F09F9880' USING utf8mb4)");
+      TParamDesc* p = cmd.AddParam();
+      p->SetDataType(dtWideString);
+      p->SetValue(std::u16string(u"\U0001F600"));
+      cmd.ResultWanted = true;
+      cmd.Execute();
+      TMySQLAPI& api = *conn->GetAPI();
+      PMYSQL_ROW row = api.mysql_fetch_row(cmd.GetResult());
+      ASSERT_NE(row, nullptr);
+      EXPECT_EQ(api.GetFieldStr(row, 0), "F09F9880");
+      EXPECT_EQ(api.GetFieldStr(row, 1), "\xF0\x9F\x98\x80");
+      api.mysql_free_result(cmd.GetResult());
+      cmd.SetResult(nullptr);
+    }
     // A socket client is "localhost"; a TCP client carries its port.
     const std::string host =
         Scalar(*conn, "SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID()");
     EXPECT_EQ(host.find(':') == std::string::npos, c.ViaSocket) << host;
     EXPECT_TRUE(conn->IsServer41());
   }
+  // A remote server name never gives the local server's socket.
+  for (const std::string& server : {std::string("db.remote.invalid"), Srv().Host}) {
+    SCOPED_TRACE(server);
+    try {
+      Open({}, [&](TMySQLConnection& m) {
+        m.SetProp(prProtocol, int(mpSocket));
+        m.SetServer(server);
+      });
+      ADD_FAILURE() << "connected";
+    } catch (const EDatabaseError& e) {
+      EXPECT_NE(e.Message().find("the server '" + server + "' is not this computer"), std::string::npos)
+          << e.Message();
+    }
+  }
   ::setenv("MYSQL_UNIX_PORT", (Srv().Socket + ".none").c_str(), 1);
-  EXPECT_THROW(Open({}, [](TMySQLConnection& m) { m.SetProp(prProtocol, int(mpSocket)); }), EMyError);
+  EXPECT_THROW(Open({},
+                    [](TMySQLConnection& m) {
+                      m.SetProp(prProtocol, int(mpSocket));
+                      m.SetServer("");
+                    }),
+               EMyError);
   ::setenv("MYSQL_UNIX_PORT", Srv().Socket.c_str(), 1);
 }
 

@@ -84,7 +84,7 @@ TEST(MySQLConnectionTest, ConnectAsksForTheSettings) {
          f.Conn.SetProp(prSSLChipherList, "AES256-SHA");
        },
        {"option 0=15", "ssl /etc/gm/client-key.pem|/etc/gm/client-cert.pem|/etc/gm/ca.pem||AES256-SHA",
-        "connect localhost gm  0 10002"}},
+        "connect localhost gm  0 10002", "SELECT @@character_set_client"}},
   };
   for (const auto& [name, setup, expected] : cases) {
     SCOPED_TRACE(name);
@@ -103,7 +103,30 @@ TEST(MySQLConnectionTest, ASecondSessionGetsTheSslFilesToo) {
   TMySQLConnection aux;
   aux.AssignConnectionSettings(f.Conn);
   aux.Connect("");
-  EXPECT_EQ(f.Api.Calls, (TCalls{"option 0=15", "ssl /k.pem|/c.pem|||", "connect localhost gm  0 10002"}));
+  EXPECT_EQ(f.Api.Calls, (TCalls{"option 0=15", "ssl /k.pem|/c.pem|||", "connect localhost gm  0 10002",
+                                 "SELECT @@character_set_client"}));
+}
+
+// Unicode takes the 4-byte utf8 where the server has it; switched off on an open connection, the
+// session goes back to the set the literals are then written in.
+TEST(MySQLConnectionTest, UnicodeNamesFollowTheServerAndTheSwitch) {
+  const std::tuple<const char*, std::string, TCalls, TCharsetKind> cases[] = {
+      {"10.11.6-MariaDB", "", {"SET NAMES utf8mb4", "SET NAMES latin1"}, TCharsetKind::SingleByte},
+      {"5.5.5-10.11.6-MariaDB", "gbk", {"SET NAMES utf8mb4", "SET NAMES gbk"}, TCharsetKind::Gbk},
+      {"5.1.73-log", "", {"SET NAMES utf8", "SET NAMES latin1"}, TCharsetKind::SingleByte},
+  };
+  for (const auto& [version, charset, names, textCharset] : cases) {
+    SCOPED_TRACE(version);
+    TFixture f;
+    f.Api.ServerVersion = version;
+    f.Conn.SetProp(prCharset, charset);
+    f.Conn.SetProp(prUseUnicode, true);
+    f.Conn.Connect("");
+    EXPECT_EQ(f.Conn.GetTextCharset(), TCharsetKind::Utf8);
+    f.Conn.SetProp(prUseUnicode, false);
+    EXPECT_EQ(TCalls(f.Api.Calls.begin() + 2, f.Api.Calls.end()), names);
+    EXPECT_EQ(f.Conn.GetTextCharset(), textCharset);
+  }
 }
 
 TEST(MySQLConnectionTest, SettingsThatCannotBeSentLeaveTheConnectionClosed) {

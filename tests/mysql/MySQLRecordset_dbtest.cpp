@@ -207,7 +207,7 @@ TEST_P(MySQLRecordsetDbTest, UnicodeConnectionReadsTheSameText) {
                       [](TMySQLRecordset& r) { r.SetProp(prFetchAll, true); });
   rs->Open();
   EXPECT_EQ(rs->FieldByName("g")->DataType, dtWideString);
-  EXPECT_EQ(rs->FieldByName("g")->Length, 20) << "UTF-8 bytes, three to a character";
+  EXPECT_EQ(rs->FieldByName("g")->Length, 20) << "UTF-8 bytes, four to a character";
   EXPECT_EQ(rs->FieldByName("tx")->DataType, dtWideMemo);
   EXPECT_EQ(Rows(*rs), TRows{"\xD6\xD0\xCE\xC4|text"});
 }
