@@ -1,0 +1,262 @@
+#include "components/DBAccessParams.h"
+
+#include "core/DAConsts.h"
+#include "core/MemBlob.h"
+#include "core/MemFieldDesc.h"
+#include "platform/db/FieldClasses.h"
+#include "platform/db/Fields.h"
+#include "platform/runtime/Charset.h"
+#include "platform/runtime/Classes.h"
+#include "platform/runtime/DateTimeUtils.h"
+
+TDAParam::TDAParam(TCollection* collection) : TParam(collection) {}
+
+TDAParam::~TDAParam() {
+  FreeObject();
+}
+
+void TDAParam::CreateObject() {
+  DA_ASSERT(FBlob == nullptr);
+  FBlob = new TBlob(false);
+}
+
+void TDAParam::FreeObject() noexcept {
+  if (FBlob == nullptr) return;
+  TBlob* blob = FBlob;
+  FBlob = nullptr;
+  try {
+    blob->Release();
+  } catch (...) {
+    // A reference count already broken elsewhere: nothing sound is left to free here.
+  }
+}
+
+void TDAParam::SetDataType(TFieldType value) {
+  if (value == GetDataType()) return;
+  FreeObject();
+  TParam::SetDataType(value);
+  if (IsBlobDataType(value)) CreateObject();
+}
+
+// Takes the reference before dropping the old one: the blob may be the parameter's own.
+void TDAParam::ShareBlob(TBlob* blob, TFieldType type) {
+  if (blob != nullptr) blob->AddRef();
+  FreeObject();
+  TParam::SetDataType(type);
+  FBlob = blob;
+  FValue = Variant(std::string("Object"));
+  SetBound(true);
+  Changed(false);
+}
+
+std::string TDAParam::GetAsString() const {
+  if (FBlob != nullptr) return FBlob->GetAsString();
+  const TFieldType t = GetDataType();
+  if ((t == ftDate || t == ftDateTime) && !GetIsNull()) return DateTimeToStr(AsDateTime());
+  return TParam::GetAsString();
+}
+
+void TDAParam::SetAsString(const std::string& value) {
+  if (FBlob != nullptr) {
+    FBlob->SetAsString(value);
+    SetBound(true);
+    Changed(false);
+  } else if (GetDataType() == ftWideString) {
+    SetTyped(ftWideString, Variant(AnsiToWide(value)));
+  } else {
+    TParam::SetAsString(value);
+  }
+}
+
+std::u16string TDAParam::GetAsWideString() const {
+  if (FBlob != nullptr) return FBlob->GetAsWideString();
+  return TParam::GetAsWideString();
+}
+
+void TDAParam::SetAsWideString(const std::u16string& value) {
+  if (FBlob == nullptr) return TParam::SetAsWideString(value);
+  FBlob->SetAsWideString(value);
+  SetBound(true);
+  Changed(false);
+}
+
+void TDAParam::SetAsBlob(const std::string& value) {
+  SetDataType(ftBlob);
+  SetAsString(value);
+}
+
+void TDAParam::SetAsMemo(const std::string& value) {
+  SetDataType(ftMemo);
+  SetAsString(value);
+}
+
+Variant TDAParam::GetValue() const {
+  if (FBlob != nullptr) return Variant(FBlob->GetAsString());
+  return TParam::GetValue();
+}
+
+void TDAParam::SetValue(const Variant& value) {
+  if (FBlob == nullptr) return TParam::SetValue(value);
+  if (value.IsNull() || value.IsEmpty())
+    FBlob->Clear();
+  else
+    FBlob->SetAsString(value.AsString());
+  SetBound(true);
+  Changed(false);
+}
+
+bool TDAParam::GetIsNull() const {
+  if (FBlob != nullptr) return FBlob->GetSize() == 0;
+  return TParam::GetIsNull();
+}
+
+void TDAParam::Clear() {
+  if (FBlob != nullptr) FBlob->Clear();
+  TParam::Clear();
+}
+
+TBlob* TDAParam::GetAsBlobRef() {
+  if (GetDataType() == ftUnknown) SetDataType(ftBlob);
+  return FBlob;
+}
+
+TBlob* TDAParam::GetAsMemoRef() {
+  if (GetDataType() == ftUnknown) SetDataType(ftMemo);
+  return FBlob;
+}
+
+void TDAParam::SetAsBlobRef(TBlob* blob) {
+  ShareBlob(blob, ftBlob);
+}
+
+void TDAParam::SetAsMemoRef(TBlob* blob) {
+  ShareBlob(blob, ftMemo);
+}
+
+void TDAParam::Assign(TPersistent* source) {
+  if (source == this) return;
+  auto* other = dynamic_cast<TDAParam*>(source);
+  if (other == nullptr) {
+    TParam::Assign(source);
+    // A blob-typed target keeps the value in its blob.
+    auto* param = dynamic_cast<TParam*>(source);
+    if (param != nullptr && FBlob != nullptr) SetValue(param->GetValue());
+    return;
+  }
+  if (other->FBlob != nullptr) {
+    ShareBlob(other->FBlob, other->GetDataType());
+  } else {
+    SetDataType(other->GetDataType());
+    FValue = other->GetIsNull() ? Variant::Null() : other->TParam::GetValue();
+  }
+  SetName(other->Name());
+  if (ParamType() == ptUnknown) SetParamType(other->ParamType());
+  SetSize(other->GetSize());
+  Precision = other->Precision;
+  NumericScale = other->NumericScale;
+  SetBound(other->Bound());
+  Changed(false);
+}
+
+void TDAParam::AssignFieldValue(TField* field, const Variant& value) {
+  TFieldType type = field->DataType();
+  if (auto* s = dynamic_cast<TStringField*>(field); s != nullptr && s->FixedChar()) type = ftFixedChar;
+  SetDataType(type);
+  if (value.IsNull() || value.IsEmpty())
+    Clear();
+  else
+    SetValue(value);
+  SetBound(true);
+}
+
+void TDAParam::LoadFromStream(TStream& stream, TFieldType blobType) {
+  if (!IsBlobDataType(blobType) && blobType != ftOraBlob && blobType != ftOraClob)
+    throw Exception(MessageText(SDataTypeNotSupported));
+  SetDataType(blobType);
+  stream.SetPosition(0);
+  if (FBlob == nullptr) return TParam::LoadFromStream(stream, blobType);
+  FBlob->LoadFromStream(stream);
+  SetBound(true);
+  Changed(false);
+}
+
+// ---- TDAParams ----------------------------------------------------------------------------------
+
+TParam* TDAParams::CreateParam(TFieldType fieldType, const std::string& name, TParamType paramType) {
+  TParam* param = TParams::CreateParam(ftUnknown, name, paramType);
+  param->SetDataType(fieldType);
+  return param;
+}
+
+void TDAParams::Update(TCollectionItem* item) {
+  if (NeedsUpdateItem) TParams::Update(item);
+}
+
+// ---- Type maps ----------------------------------------------------------------------------------
+
+uint16_t FieldTypeToDataType(TFieldType type) {
+  switch (type) {
+    case ftString:
+    case ftFixedChar:
+      return dtString;
+    case ftSmallint:
+      return dtInt16;
+    case ftInteger:
+    case ftAutoInc:
+      return dtInt32;
+    case ftWord:
+      return dtUInt16;
+    case ftBoolean:
+      return dtBoolean;
+    case ftFloat:
+      return dtFloat;
+    case ftCurrency:
+      return dtCurrency;
+    case ftBCD:
+      return dtBCD;
+    case ftDate:
+      return dtDate;
+    case ftTime:
+      return dtTime;
+    case ftDateTime:
+      return dtDateTime;
+    case ftBytes:
+      return dtBytes;
+    case ftVarBytes:
+      return dtVarBytes;
+    case ftBlob:
+      return dtBlob;
+    case ftMemo:
+      return dtMemo;
+    case ftWideString:
+      return dtWideString;
+    case ftLargeint:
+      return dtInt64;
+    case ftADT:
+      return dtObject;
+    case ftArray:
+      return dtArray;
+    case ftReference:
+      return dtReference;
+    case ftDataSet:
+      return dtTable;
+    case ftVariant:
+      return dtVariant;
+    case ftGuid:
+      return dtGuid;
+    case ftFMTBcd:
+      return dtFmtBCD;
+    default:
+      return dtUnknown;
+  }
+}
+
+TFieldType DataTypeToFieldType(uint16_t dataType) {
+  static const TFieldType map[] = {
+      ftUnknown,   ftString,     ftSmallint,   ftSmallint, ftInteger,  ftFloat, ftDate,     ftTime,
+      ftDateTime,  ftWord,       ftBoolean,    ftLargeint, ftCurrency, ftBlob,  ftMemo,     ftADT,
+      ftReference, ftArray,      ftDataSet,    ftVariant,  ftString,   ftBytes, ftVarBytes, ftVarBytes,
+      ftLargeint,  ftWideString, ftWideString, ftBCD,      ftFMTBcd,   ftGuid,  ftMemo};
+  DA_ASSERT_MSG(dataType < sizeof map / sizeof map[0], "Unknown data type");
+  return map[dataType];
+}
