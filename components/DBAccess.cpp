@@ -1,0 +1,571 @@
+#include "components/DBAccess.h"
+
+#include <algorithm>
+
+#include "components/DBAccessDialog.h"
+#include "components/DBAccessSQL.h"
+#include "core/CRConnectionPool.h"
+#include "core/CRRecordSet.h"
+#include "core/DAConsts.h"
+#include "core/MemData.h"
+#include "platform/runtime/Classes.h"
+
+namespace {
+
+// Brackets a provider call with the application's busy indication.
+class TWaitScope {
+ public:
+  TWaitScope() { StartWait(); }
+  ~TWaitScope() { StopWait(); }
+  TWaitScope(const TWaitScope&) = delete;
+  TWaitScope& operator=(const TWaitScope&) = delete;
+};
+
+[[noreturn]] void MustBeOverridden() {
+  RaiseAssertion(__FILE__, __LINE__, "abstract", "Must be overrided");
+}
+
+}  // namespace
+
+// ---- Options ------------------------------------------------------------------------------------
+
+void TDAConnectionOptions::SetDisconnectedMode(bool value) {
+  if (value == FDisconnectedMode) return;
+  if (FOwner != nullptr) FOwner->Close();
+  FDisconnectedMode = value;
+  if (FOwner != nullptr && FOwner->IConnection() != nullptr)
+    FOwner->IConnection()->SetProp(prDisconnectedMode, value);
+}
+
+void TDAConnectionOptions::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TDAConnectionOptions*>(source);
+  if (other == nullptr) return TPersistent::Assign(source);
+  KeepDesignConnected = other->KeepDesignConnected;
+  SetDisconnectedMode(other->FDisconnectedMode);
+  LocalFailover = other->LocalFailover;
+}
+
+void TPoolingOptions::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TPoolingOptions*>(source);
+  if (other == nullptr) return TPersistent::Assign(source);
+  MaxPoolSize = other->MaxPoolSize;
+  MinPoolSize = other->MinPoolSize;
+  ConnectionLifetime = other->ConnectionLifetime;
+  Validate = other->Validate;
+}
+
+// ---- Life -----------------------------------------------------------------------------------------
+
+TCustomDAConnection::TCustomDAConnection(TComponent* owner) : TComponent(owner) {
+  FOptions = CreateOptions();
+  FPoolingOptions = CreatePoolingOptions();
+}
+
+TCustomDAConnection::~TCustomDAConnection() {
+  try {
+    Close();
+  } catch (...) {
+    // Going away: a failing close leaves nothing to report to.
+  }
+  std::vector<TCustomDASQL*> commands;
+  {
+    std::lock_guard<std::mutex> guard(FClientsLock);
+    commands.swap(FCommands);
+    FDataSets.clear();
+  }
+  for (TCustomDASQL* c : commands) c->ConnectionGone(this);
+  if (FConnectDialog != nullptr) FConnectDialog->ConnectionGone(this);
+  ReleaseIConnection();
+}
+
+std::unique_ptr<TDAConnectionOptions> TCustomDAConnection::CreateOptions() {
+  return std::make_unique<TDAConnectionOptions>(this);
+}
+
+std::unique_ptr<TPoolingOptions> TCustomDAConnection::CreatePoolingOptions() {
+  return std::make_unique<TPoolingOptions>(this);
+}
+
+TCRConnectionClass TCustomDAConnection::GetIConnectionClass() const {
+  MustBeOverridden();
+}
+
+TCRCommandClass TCustomDAConnection::GetICommandClass() const {
+  MustBeOverridden();
+}
+
+TCRRecordSetClass TCustomDAConnection::GetIRecordSetClass() const {
+  MustBeOverridden();
+}
+
+TCustomDAConnection::TConnectDialogClass TCustomDAConnection::ConnectDialogClass() const {
+  return [](TComponent* owner) { return std::make_unique<TCustomConnectDialog>(owner); };
+}
+
+// ---- Provider connection --------------------------------------------------------------------------
+
+void TCustomDAConnection::CreateIConnection() {
+  if (FIConnection == nullptr) SetIConnection(GetIConnectionClass().Create());
+}
+
+void TCustomDAConnection::InstallCallbacks(TCRConnection& c) {
+  c.OnError = [this](EDAError& e, bool& fail, bool& reconnect, bool& reexecute, int attempt,
+                     TConnLostCause& cause) { DoError(e, fail, cause, attempt, reexecute, reconnect); };
+  c.OnReconnectError = [this]() { Close(); };
+  c.OnReconnectSuccess = [this]() {
+    // A new session: no transaction of the old one survives it.
+    FTransactionName.clear();
+    if (AfterConnect) AfterConnect(this);
+  };
+}
+
+void TCustomDAConnection::SetIConnection(std::unique_ptr<TCRConnection> value) {
+  if (value == nullptr && !IsDestroying()) {
+    for (TCustomDASQL* c : Commands()) c->SetIConnection(nullptr);
+  }
+  FIConnection = std::move(value);
+  if (FIConnection == nullptr) return;
+  FIConnection->SetComponent(this);
+  InstallCallbacks(*FIConnection);
+  FIConnection->SetProp(prConvertEOL, FConvertEOL);
+  FIConnection->SetProp(prDisconnectedMode, FOptions->DisconnectedMode());
+  for (TCustomDASQL* c : Commands()) c->SetIConnection(FIConnection.get());
+}
+
+void TCustomDAConnection::ReleaseIConnection() {
+  if (FIConnection == nullptr) return;
+  std::unique_ptr<TCRConnection> c = std::move(FIConnection);
+  if (!IsDestroying())
+    for (TCustomDASQL* command : Commands()) command->SetIConnection(nullptr);
+  c->OnError = nullptr;
+  c->OnReconnectError = nullptr;
+  c->OnReconnectSuccess = nullptr;
+  if (c->GetPool() != nullptr)
+    TCRConnection::ReturnToPool(std::move(c));
+  else
+    c.reset();
+}
+
+// ---- Connecting ---------------------------------------------------------------------------------
+
+bool TCustomDAConnection::GetConnected() const {
+  return FIConnection != nullptr && FIConnection->GetConnected();
+}
+
+void TCustomDAConnection::SetConnected(bool value) {
+  if (GetConnected() == value) return;
+  if (!value) return PerformDisconnect();
+  if (IsLoading()) {
+    if (FOptions->KeepDesignConnected || IsDesigning()) FStreamedConnected = true;
+    return;
+  }
+  ++FConnectCount;
+  try {
+    if (NeedPrompt() && ConnectDialogClass() != nullptr)
+      ConnectWithDialog();
+    else
+      PerformConnect();
+  } catch (...) {
+    if (!GetConnected() && FConnectCount > 0) --FConnectCount;
+    throw;
+  }
+}
+
+void TCustomDAConnection::ConnectWithDialog() {
+  std::unique_ptr<TCustomConnectDialog> own;
+  TCustomConnectDialog* dialog = FConnectDialog;
+  if (dialog == nullptr) {
+    own = ConnectDialogClass()(nullptr);
+    dialog = own.get();
+  }
+  dialog->SetConnection(this);
+  if (dialog->Execute()) return PerformConnect();
+  // The caller's handler takes the use back.
+  if (IsDesigning() || FStreamedConnected) throw EDatabaseError(MessageText(SCannotConnect));
+  throw EAbort(std::string());
+}
+
+void TCustomDAConnection::PerformConnect() {
+  if (BeforeConnect) BeforeConnect(this);
+  DoConnect();
+  if (AfterConnect) AfterConnect(this);
+}
+
+void TCustomDAConnection::DoConnect() {
+  TDASQLMonitorClass monitor = SQLMonitorClass();
+  TCustomDASQLMonitor::DBConnect(monitor, this, FUsername, FServer, false);
+  CreateIConnection();
+  RunOperation(clConnect, [this] {
+    TWaitScope wait;
+    FIConnection->SetUsername(FUsername);
+    FIConnection->SetPassword(FPassword);
+    FIConnection->SetServer(FServer);
+    FIConnection->Connect(std::string());
+  });
+  TCustomDASQLMonitor::DBConnect(monitor, this, FUsername, FServer, true);
+}
+
+void TCustomDAConnection::PerformDisconnect() {
+  FConnectCount = 0;
+  FPromptAllowed = true;
+  if (BeforeDisconnect) BeforeDisconnect(this);
+  for (;;) {
+    try {
+      DoDisconnect();
+      break;
+    } catch (EDAError& e) {
+      // A lost session cannot be closed politely: the close is repeated without it.
+      if (!IsFatalError(e)) throw;
+      if (!GetConnected()) break;
+    }
+  }
+  FTransactionName.clear();
+  if (AfterDisconnect) AfterDisconnect(this);
+}
+
+void TCustomDAConnection::DoDisconnect() {
+  if (InTransaction() && !FInProcessDisconnecting && GetConnected()) {
+    if (CommitOnDisconnect())
+      Commit();
+    else
+      Rollback();
+  }
+  if (!GetConnected()) return;
+  TDASQLMonitorClass monitor = SQLMonitorClass();
+  TCustomDASQLMonitor::DBDisconnect(monitor, this, FUsername, FServer, false);
+  if (FIConnection->GetPool() != nullptr) {
+    ReleaseIConnection();
+  } else {
+    // A failed close still leaves the session unusable: it counts as closed.
+    try {
+      FIConnection->Disconnect();
+    } catch (EDAError& e) {
+      if (!IsFatalError(e)) throw;
+    }
+  }
+  TCustomDASQLMonitor::DBDisconnect(monitor, this, FUsername, FServer, true);
+}
+
+bool TCustomDAConnection::NeedPrompt() const {
+  if (!LoginPrompt && (!IsDesigning() || (!FUsername.empty() && !FPassword.empty()))) return false;
+  if (!IsDesigning()) return true;
+  return !IsLoading() && !FStreamedConnected;
+}
+
+void TCustomDAConnection::Loaded() {
+  TComponent::Loaded();
+  if (FStreamedConnected) SetConnected(true);
+}
+
+void TCustomDAConnection::InternalConnect() {
+  const int stored = FConnectCount;
+  const bool storedPrompt = LoginPrompt;
+  ++FConnectCount;
+  LoginPrompt = LoginPrompt && FPromptAllowed;
+  try {
+    SetConnected(true);
+  } catch (...) {
+    // No use is taken when the connection could not be opened.
+    FConnectCount = stored;
+    LoginPrompt = storedPrompt;
+    throw;
+  }
+  FConnectCount = stored + 1;
+  LoginPrompt = storedPrompt;
+  FPromptAllowed = !GetConnected();
+}
+
+void TCustomDAConnection::InternalDisconnect() {
+  if (FConnectCount > 0) --FConnectCount;
+  if (FConnectCount == 0 && FOptions->DisconnectedMode() && !InTransaction()) Close();
+  FPromptAllowed = false;
+}
+
+// ---- Settings -----------------------------------------------------------------------------------
+
+void TCustomDAConnection::SetUsername(const std::string& value) {
+  if (value == FUsername) return;
+  Close();
+  FUsername = value;
+}
+
+void TCustomDAConnection::SetPassword(const std::string& value) {
+  if (value == FPassword) return;
+  Close();
+  FPassword = value;
+}
+
+void TCustomDAConnection::SetServer(const std::string& value) {
+  if (value == FServer) return;
+  Close();
+  FServer = value;
+}
+
+void TCustomDAConnection::SetConvertEOL(bool value) {
+  FConvertEOL = value;
+  if (FIConnection != nullptr) FIConnection->SetProp(prConvertEOL, value);
+}
+
+void TCustomDAConnection::SetPooling(bool value) {
+  if (value == FPooling) return;
+  Close();
+  ReleaseIConnection();
+  FPooling = value;
+}
+
+void TCustomDAConnection::SetConnectDialog(TCustomConnectDialog* value) {
+  if (value == FConnectDialog) return;
+  if (FConnectDialog != nullptr) {
+    RemoveFreeNotification(FConnectDialog);
+    if (FConnectDialog->Connection() == this) FConnectDialog->SetConnection(nullptr);
+  }
+  FConnectDialog = value;
+  if (value != nullptr) {
+    FreeNotification(value);
+    value->SetConnection(this);
+  }
+}
+
+void TCustomDAConnection::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TCustomDAConnection*>(source);
+  if (other == nullptr) return TComponent::Assign(source);
+  SetUsername(other->FUsername);
+  SetPassword(other->FPassword);
+  SetServer(other->FServer);
+  LoginPrompt = other->LoginPrompt;
+  FPoolingOptions->Assign(other->FPoolingOptions.get());
+  SetPooling(other->FPooling);
+  SetConnectDialog(other->FConnectDialog);
+  OnError = other->OnError;
+  SetConvertEOL(other->FConvertEOL);
+  FOptions->Assign(other->FOptions.get());
+  FAutoCommit = other->FAutoCommit;
+  BeforeConnect = other->BeforeConnect;
+  AfterConnect = other->AfterConnect;
+  BeforeDisconnect = other->BeforeDisconnect;
+  AfterDisconnect = other->AfterDisconnect;
+}
+
+void TCustomDAConnection::Notification(TComponent* component, TOperation operation) {
+  if (operation == opRemove && component == FConnectDialog) FConnectDialog = nullptr;
+  TComponent::Notification(component, operation);
+}
+
+// ---- Clients ------------------------------------------------------------------------------------
+
+void TCustomDAConnection::RegisterClient(TComponent* client) {
+  std::lock_guard<std::mutex> guard(FClientsLock);
+  if (auto* command = dynamic_cast<TCustomDASQL*>(client)) {
+    if (std::find(FCommands.begin(), FCommands.end(), command) == FCommands.end())
+      FCommands.push_back(command);
+  } else if (std::find(FDataSets.begin(), FDataSets.end(), client) == FDataSets.end()) {
+    FDataSets.push_back(client);
+  }
+}
+
+void TCustomDAConnection::UnRegisterClient(TComponent* client) {
+  std::lock_guard<std::mutex> guard(FClientsLock);
+  FCommands.erase(std::remove(FCommands.begin(), FCommands.end(), client), FCommands.end());
+  FDataSets.erase(std::remove(FDataSets.begin(), FDataSets.end(), client), FDataSets.end());
+}
+
+std::vector<TCustomDASQL*> TCustomDAConnection::Commands() const {
+  std::lock_guard<std::mutex> guard(FClientsLock);
+  return FCommands;
+}
+
+std::vector<TComponent*> TCustomDAConnection::DataSets() const {
+  std::lock_guard<std::mutex> guard(FClientsLock);
+  return FDataSets;
+}
+
+std::unique_ptr<TCustomDASQL> TCustomDAConnection::CreateSQL() {
+  auto sql = std::make_unique<TCustomDASQL>(nullptr);
+  sql->SetConnection(this);
+  return sql;
+}
+
+void TCustomDAConnection::GetTableNames(TStringList& list) {
+  list.Clear();
+}
+
+void TCustomDAConnection::GetDatabaseNames(TStringList& list) {
+  list.Clear();
+}
+
+void TCustomDAConnection::GetStoredProcNames(TStringList& list) {
+  list.Clear();
+}
+
+// ---- Transactions -------------------------------------------------------------------------------
+
+void TCustomDAConnection::StartTransaction() {
+  if (FOptions->DisconnectedMode()) InternalConnect();
+  try {
+    if (!GetConnected()) throw EDatabaseError(MessageText(SConnectionClosed));
+    if (InTransaction()) throw EDatabaseError(MessageText(STransactionInProgress));
+    TDASQLMonitorClass monitor = SQLMonitorClass();
+    TCustomDASQLMonitor::TRStart(monitor, this, FUsername, FServer, false);
+    RunOperation(clTransStart, [this] {
+      DoStartTransaction();
+      FIConnection->SetProp(prAutoCommit, false);
+    });
+    TCustomDASQLMonitor::TRStart(monitor, this, FUsername, FServer, true);
+  } catch (...) {
+    // The use taken for the transaction goes back when it never started.
+    if (FOptions->DisconnectedMode() && !InTransaction()) InternalDisconnect();
+    throw;
+  }
+}
+
+void TCustomDAConnection::DoStartTransaction() {
+  FIConnection->StartTransaction();
+  FTransactionName = "Local";
+}
+
+void TCustomDAConnection::Commit() {
+  if (!GetConnected()) throw EDatabaseError(MessageText(SConnectionClosed));
+  const bool wasInTransaction = InTransaction();
+  TDASQLMonitorClass monitor = SQLMonitorClass();
+  TCustomDASQLMonitor::TRCommit(monitor, this, FUsername, FServer, false);
+  FIConnection->Commit();
+  FTransactionName.clear();
+  FIConnection->SetProp(prAutoCommit, FAutoCommit);
+  TCustomDASQLMonitor::TRCommit(monitor, this, FUsername, FServer, true);
+  if (wasInTransaction && FOptions->DisconnectedMode()) InternalDisconnect();
+}
+
+void TCustomDAConnection::Rollback() {
+  if (!GetConnected()) throw EDatabaseError(MessageText(SConnectionClosed));
+  const bool wasInTransaction = InTransaction();
+  TDASQLMonitorClass monitor = SQLMonitorClass();
+  TCustomDASQLMonitor::TRRollback(monitor, this, FUsername, FServer, false);
+  FIConnection->Rollback();
+  FTransactionName.clear();
+  FIConnection->SetProp(prAutoCommit, FAutoCommit);
+  TCustomDASQLMonitor::TRRollback(monitor, this, FUsername, FServer, true);
+  if (wasInTransaction && FOptions->DisconnectedMode()) InternalDisconnect();
+}
+
+void TCustomDAConnection::ApplyUpdates(const std::vector<IDAUpdatesApplier*>& dataSets) {
+  RunOperation(clConnectionApply, [&] {
+    for (;;) {
+      try {
+        ApplyUpdatesOnce(dataSets);
+        return;
+      } catch (const EFailOver&) {
+        // Reconnected: the whole sequence runs again, with every change pending as before.
+        for (IDAUpdatesApplier* d : dataSets) d->RestoreCachedUpdates();
+      }
+    }
+  });
+}
+
+void TCustomDAConnection::ApplyUpdatesOnce(const std::vector<IDAUpdatesApplier*>& dataSets) {
+  for (IDAUpdatesApplier* d : dataSets)
+    if (d->UpdatesConnection() != this)
+      throw EDatabaseError(MessageFmt(SDataSetNotOwned, {d->UpdatesName(), Name()}));
+  StartTransaction();
+  try {
+    for (IDAUpdatesApplier* d : dataSets)
+      if (d->HasCachedUpdates()) d->ApplyCachedUpdates();
+    Commit();
+  } catch (const EFailOver&) {
+    throw;
+  } catch (...) {
+    // Nothing reached the server for good: what this attempt marked applied is pending again.
+    for (IDAUpdatesApplier* d : dataSets) d->RestoreCachedUpdates();
+    if (GetConnected() && InTransaction()) Rollback();
+    throw;
+  }
+  for (IDAUpdatesApplier* d : dataSets)
+    if (d->HasCachedUpdates()) d->CommitCachedUpdates();
+}
+
+// ---- Operations and the error path ----------------------------------------------------------------
+
+void TCustomDAConnection::PushOperation(TConnLostCause operation, int flag) {
+  if (!FOptions->LocalFailover) return;
+  if (FOperations.size() == FOperations.capacity()) FOperations.reserve(FOperations.size() + 50);
+  FOperations.emplace_back(operation, flag);
+}
+
+void TCustomDAConnection::PopOperation() {
+  if (FOptions->LocalFailover && !FOperations.empty()) FOperations.pop_back();
+}
+
+void TCustomDAConnection::OperationEnded(bool failover) {
+  // The repeat allowance lasts until the outermost operation ends other than by the repeat.
+  if (FOperationDepth == 0 && !failover) FFailoverUsed = false;
+}
+
+// The provider reconnects underneath this component, so the uses of the operations still running
+// are kept as they are.
+TConnLostCause TCustomDAConnection::DetectConnLostCause(TComponent* component) {
+  TConnLostCause result = clUnknown;
+  int flag = 1;
+  for (auto it = FOperations.rbegin(); it != FOperations.rend(); ++it) {
+    if (it->first > result) {
+      result = it->first;
+      flag = it->second;
+    }
+    if (it->first == clConnectionApply) {
+      auto* applier = dynamic_cast<IDAUpdatesApplier*>(component);
+      if (applier != nullptr && applier->IsApplyingUpdates()) return clUnknown;
+      break;
+    }
+  }
+  return flag == 0 ? clUnknown : result;
+}
+
+bool TCustomDAConnection::HoldsServerState(TComponent* client, TComponent* /*failed*/,
+                                           TConnLostCause /*cause*/) {
+  auto* command = dynamic_cast<TCustomDASQL*>(client);
+  return command != nullptr && command->Prepared() && !command->Executing();
+}
+
+void TCustomDAConnection::DoError(EDAError& e, bool& fail, TConnLostCause& cause, int attempt,
+                                  bool& reconnectExecute, bool& reconnect) {
+  cause = clUnknown;
+  TCustomDASQLMonitor::DBError(SQLMonitorClass(), this, e, false);
+  const bool fatal = IsFatalError(e);
+  const bool failover = FOptions->LocalFailover;
+  reconnect = false;
+  if (fatal) {
+    cause = DetectConnLostCause(e.Component);
+    const bool outsideTransaction = !InTransaction() || cause == clConnectionApply;
+    const bool mayReconnect =
+        GetConnected() || (attempt > 0 && failover && attempt < MaxReconnectAttempts) ||
+        (cause == clConnect && FOptions->DisconnectedMode() && attempt < MaxReconnectAttempts);
+    reconnect = outsideTransaction && mayReconnect;
+    for (TComponent* client : DataSets())
+      if (reconnect && HoldsServerState(client, e.Component, cause)) reconnect = false;
+    for (TCustomDASQL* client : Commands())
+      if (reconnect && HoldsServerState(client, e.Component, cause)) reconnect = false;
+  }
+  if (reconnect && failover) {
+    TRetryMode retry = cause == clUnknown || cause == clExecute ? rmRaise : rmReconnectExecute;
+    if (OnConnectionLost) OnConnectionLost(this, e.Component, cause, retry);
+    reconnect = retry > rmRaise;
+    reconnectExecute =
+        (retry == rmReconnectExecute && cause != clUnknown) || (cause == clConnect && retry >= rmReconnect);
+    // An operation is repeated once: a statement that itself drops the connection would
+    // otherwise be sent again after every reconnect.
+    if (reconnectExecute && attempt == 0 && FFailoverUsed && cause != clConnect) reconnectExecute = false;
+    if (reconnectExecute) FFailoverUsed = true;
+    fail = !reconnectExecute;
+  }
+  if (!(failover && reconnect) && OnError) OnError(this, e, fail);
+  if (fatal && FIConnection != nullptr && FIConnection->GetPool() != nullptr)
+    FIConnection->GetPool()->Invalidate();
+  if (fatal && attempt == 0 && !reconnect && !FInProcessDisconnecting) {
+    FInProcessDisconnecting = true;
+    try {
+      Close();
+    } catch (...) {
+      FInProcessDisconnecting = false;
+      throw;
+    }
+    FInProcessDisconnecting = false;
+  }
+}

@@ -1,0 +1,56 @@
+// Unit DBAccess, the login dialog component a connection may use. The dialog itself is shown by a
+// display procedure that a user-interface unit installs; without one, Execute answers false and
+// the connection's settings stay as they were. The remembered logins of other platforms' registry
+// have no store here: loading finds nothing and saving keeps nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/runtime/Components.h"
+
+class TCustomDAConnection;
+class TCustomConnectDialog;
+class TStringList;
+
+// Shows the dialog and answers whether the user confirmed it.
+using TConnectDialogProc = std::function<bool(TCustomConnectDialog& dialog)>;
+void SetConnectDialogProc(TConnectDialogProc proc);
+
+class TCustomConnectDialog : public TComponent {
+ public:
+  explicit TCustomConnectDialog(TComponent* owner = nullptr);
+  ~TCustomConnectDialog() override;
+
+  TCustomDAConnection* Connection() const noexcept { return FConnection; }
+  void SetConnection(TCustomDAConnection* value);
+  // The connection is being destroyed: forget it.
+  void ConnectionGone(TCustomDAConnection* connection);
+
+  uint16_t Retries = 3;
+  bool SavePassword = false;
+  bool StoreLogInfo = true;
+  int LabelSet() const noexcept { return FLabelSet; }
+  // The language of the captions; a non-zero value loads the six captions of that language.
+  virtual void SetLabelSet(int value);
+  std::string Caption, UsernameLabel, PasswordLabel, ServerLabel, ConnectButton, CancelButton;
+
+  virtual std::string GetKeyPath() const { return {}; }
+  virtual void GetServerList(TStringList& /*list*/) {}
+  virtual std::string GetServerStoreName() const { return "Server"; }
+  // EDatabaseError "Connection is not defined" (65113) without a connection. False when the user
+  // cancelled or no display procedure is installed; the connection's Username, Password and
+  // Server are then restored.
+  virtual bool Execute();
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  TCustomDAConnection* FConnection = nullptr;
+  int FLabelSet = 0;
+};
+
+// The caption texts of the dialogs by resource id (100 to 108 English); empty for other ids.
+std::string ConnectDialogText(int id);

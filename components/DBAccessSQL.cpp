@@ -1,0 +1,381 @@
+#include "components/DBAccessSQL.h"
+
+#include <exception>
+#include <vector>
+
+#include "components/DBAccessText.h"
+#include "core/DAConsts.h"
+#include "core/MemBlob.h"
+#include "core/MemData.h"
+
+TCustomDASQL::TCustomDASQL(TComponent* owner) : TComponent(owner) {
+  FParams = CreateParams();
+  FMacros = std::make_unique<TMacros>(this);
+  FMacros->OnChanged = [this](TMacro* macro, TMacroChange change) { OnMacrosChanged(macro, change); };
+  FSQL.OnChange = [this](TStringList*) { SQLChanged(); };
+}
+
+TCustomDASQL::~TCustomDASQL() {
+  FSQL.OnChange = nullptr;
+  FMacros->OnChanged = nullptr;
+  try {
+    UnPrepare();
+  } catch (...) {
+    // Going away: the provider frees what the statement held with its command.
+  }
+  if (FConnection != nullptr) FConnection->UnRegisterClient(this);
+}
+
+std::unique_ptr<TDAParams> TCustomDASQL::CreateParams() {
+  return std::make_unique<TDAParams>(this);
+}
+
+// ---- Connection and provider command ------------------------------------------------------------
+
+void TCustomDASQL::SetConnection(TCustomDAConnection* value) {
+  if (value == FConnection) return;
+  if (FConnection != nullptr) {
+    try {
+      UnPrepare();
+    } catch (...) {
+      // The old connection's statement is dropped with its provider command below.
+    }
+    FConnection->UnRegisterClient(this);
+    RemoveFreeNotification(FConnection);
+  }
+  FConnection = value;
+  if (value != nullptr) {
+    value->RegisterClient(this);
+    FreeNotification(value);
+  }
+  if (FICommand != nullptr) {
+    if (value != nullptr)
+      CreateICommand();
+    else
+      FICommand->SetConnection(nullptr);
+  }
+}
+
+void TCustomDASQL::ConnectionGone(TCustomDAConnection* connection) {
+  if (FConnection != connection) return;
+  FConnection = nullptr;
+  if (FICommand != nullptr) FICommand->SetConnection(nullptr);
+}
+
+void TCustomDASQL::Notification(TComponent* component, TOperation operation) {
+  if (operation == opRemove && component == FConnection) ConnectionGone(FConnection);
+  TComponent::Notification(component, operation);
+}
+
+void TCustomDASQL::SetIConnection(TCRConnection* value) {
+  if (FICommand != nullptr) FICommand->SetConnection(value);
+}
+
+void TCustomDASQL::CreateICommand() {
+  TCustomDAConnection* conn = UsedConnection();
+  if (conn == nullptr) return AssignICommandProps(nullptr);
+  const TCRCommandClass cls = conn->GetICommandClass();
+  if (FICommand != nullptr && !cls.IsClassOf(FICommand.get())) FICommand.reset();
+  if (FICommand == nullptr) FICommand = cls.Create();
+  AssignICommandProps(FICommand.get());
+}
+
+void TCustomDASQL::AssignICommandProps(TCRCommand* command) {
+  if (command == nullptr) return;
+  TCustomDAConnection* conn = UsedConnection();
+  command->SetConnection(conn != nullptr ? conn->IConnection() : nullptr);
+  command->SetSQL(FFinalSQL);
+  command->SetProp(prAutoCommit, FAutoCommit);
+  command->AfterExecute = [this](bool result) { DoAfterExecute(result); };
+  command->SetComponent(conn != nullptr && FConnection == nullptr ? static_cast<TComponent*>(conn) : this);
+  Variant parsesItself;
+  if (!command->GetProp(prParamCheck, parsesItself) || !parsesItself.AsBoolean()) UpdateParams();
+}
+
+void TCustomDASQL::BeginConnection(bool noConnectCheck) {
+  TCustomDAConnection* conn = UsedConnection();
+  if (conn == nullptr) throw EDatabaseError(MessageText(SConnectionNotDefined));
+  if (noConnectCheck)
+    conn->InternalConnect();
+  else if (!conn->GetConnected())
+    conn->Open();
+  try {
+    if (FConnection == nullptr) conn->RegisterClient(this);
+    if (FICommand == nullptr || !conn->GetICommandClass().IsClassOf(FICommand.get())) CreateICommand();
+    FICommand->SetConnection(conn->IConnection());
+  } catch (...) {
+    if (noConnectCheck) conn->InternalDisconnect();
+    throw;
+  }
+}
+
+void TCustomDASQL::EndConnection() {
+  if (TCustomDAConnection* conn = UsedConnection()) conn->InternalDisconnect();
+}
+
+// ---- SQL text, parameters and macros -------------------------------------------------------------
+
+void TCustomDASQL::SetSQLText(const std::string& text) {
+  TStringList lines;
+  lines.SetText(text);
+  if (lines.Text() == FSQL.Text()) return;
+  FSQL.BeginUpdate();
+  FSQL.Assign(lines);
+  FSQL.EndUpdate();
+}
+
+std::string TCustomDASQL::FinalSQL() const {
+  std::string sql = FSQL.Text();
+  size_t end = sql.size();
+  while (end > 0 && static_cast<unsigned char>(sql[end - 1]) <= 32) --end;
+  sql.resize(end);
+  FMacros->Expand(sql);
+  return sql;
+}
+
+void TCustomDASQL::SetParamCheck(bool value) {
+  if (value == FParamCheck) return;
+  FParamCheck = value;
+  UpdateParams();
+}
+
+void TCustomDASQL::SetAutoCommit(bool value) {
+  FAutoCommit = value;
+  if (FICommand != nullptr) FICommand->SetProp(prAutoCommit, value);
+}
+
+void TCustomDASQL::SQLChanged() {
+  if (Prepared()) UnPrepare();
+  if (!IsLoading()) ScanMacros();
+  if (FSQLPassedUnparsed) {
+    FFinalSQL = FinalSQL();
+    if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);
+    return;
+  }
+  UpdateParams();
+}
+
+void TCustomDASQL::ScanMacros() {
+  FMacros->Scan(FSQL.Text());
+}
+
+void TCustomDASQL::OnMacrosChanged(TMacro* /*macro*/, TMacroChange change) {
+  if (change == TMacroChange::Active)
+    UpdateParams();
+  else
+    SQLChanged();
+}
+
+void TCustomDASQL::UpdateParams() {
+  const std::string sql = FinalSQL();
+  if (!FParamCheck && !IsDesigning()) {
+    FFinalSQL = sql;
+    if (FICommand != nullptr) FICommand->SetSQL(sql);
+    return;
+  }
+  TDAParams fresh;
+  Variant parsesItself;
+  if (FICommand != nullptr && FICommand->GetProp(prParamCheck, parsesItself) && parsesItself.AsBoolean()) {
+    FICommand->SetSQL(sql);
+    ParamsFromICommand(fresh);
+    FFinalSQL = sql;
+  } else {
+    FFinalSQL = ParseSQL(sql, &fresh);
+    if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);
+  }
+  // Values of parameters that keep their names survive the change.
+  for (int i = 0; i < fresh.Count(); ++i)
+    if (TDAParam* old = FParams->FindParam(fresh[i]->Name())) fresh[i]->Assign(old);
+  FParams->BeginUpdate();
+  FParams->Assign(&fresh);
+  FParams->EndUpdate();
+}
+
+std::string TCustomDASQL::ParseSQL(const std::string& sql, TDAParams* params,
+                                   const std::string& renamePrefix) {
+  TParseSQLOptions options;
+  options.RenamePrefix = renamePrefix;
+  std::vector<std::string> names;
+  const std::string text =
+      ParseSQLParams(sql, CreateParser(), &names, options,
+                     [this](const std::string& name, size_t at) { ParseSQLParam(name, at); });
+  if (params != nullptr)
+    for (const std::string& name : names) params->CreateParam(ftUnknown, name, ptUnknown);
+  return text;
+}
+
+void TCustomDASQL::ParseSQLParam(const std::string& /*name*/, size_t /*placeholderEnd*/) {}
+
+void TCustomDASQL::ParamsFromICommand(TDAParams& params) {
+  for (int i = 0; i < FICommand->GetParamCount(); ++i) {
+    const TParamDesc* d = FICommand->GetParam(i);
+    params.CreateParam(DataTypeToFieldType(d->GetDataType()), d->GetName(),
+                       static_cast<TParamType>(d->GetParamType()));
+  }
+}
+
+void TCustomDASQL::WriteParams(bool withValues) {
+  const int count = FParams->Count();
+  for (int i = 0; i < count; ++i) {
+    TDAParam* p = (*FParams)[i];
+    TParamDesc* d = i < FICommand->GetParamCount() ? FICommand->GetParam(i) : FICommand->AddParam();
+    d->SetName(p->Name());
+    d->SetDataType(FieldTypeToDataType(p->DataType()));
+    d->SetParamType(p->ParamType());
+    d->SetSize(p->Size());
+    if (!withValues) continue;
+    const TFieldType t = p->DataType();
+    if (p->IsBlob()) {
+      d->SetObject(p->GetAsBlobRef());
+    } else if (p->IsNull()) {
+      d->SetNull(true);
+    } else if (t == ftBytes || t == ftVarBytes || t == ftBlob) {
+      d->SetValue(Variant::FromBytes(p->AsBytes()));
+    } else if (t == ftDate || t == ftTime || t == ftDateTime) {
+      d->SetValue(Variant::FromDateTime(p->AsDateTime()));
+    } else {
+      d->SetValue(p->Value());
+    }
+  }
+  while (FICommand->GetParamCount() > count) FICommand->DeleteParam(FICommand->GetParamCount() - 1);
+}
+
+void TCustomDASQL::ReadOutParams() {
+  const int count = std::min(FParams->Count(), FICommand->GetParamCount());
+  for (int i = 0; i < count; ++i) {
+    TDAParam* p = (*FParams)[i];
+    if (p->ParamType() == ptInput || p->IsBlob()) continue;
+    const TParamDesc* d = FICommand->GetParam(i);
+    if (d->GetNull())
+      p->Clear();
+    else
+      p->SetValue(d->GetValue());
+  }
+}
+
+// ---- Preparing and executing -----------------------------------------------------------------------
+
+bool TCustomDASQL::Prepared() const {
+  return FICommand != nullptr && FICommand->GetPrepared();
+}
+
+bool TCustomDASQL::Executing() const {
+  return FICommand != nullptr && FICommand->GetExecuting();
+}
+
+int TCustomDASQL::RowsAffected() const {
+  Variant v;
+  if (FICommand == nullptr || !FICommand->GetProp(prRowsAffected, v)) return 0;
+  return v.AsInteger();
+}
+
+void TCustomDASQL::InternalPrepare() {
+  FICommand->Prepare();
+}
+
+void TCustomDASQL::InternalUnprepare() {
+  FICommand->Unprepare();
+}
+
+void TCustomDASQL::Prepare() {
+  if (Prepared()) return;
+  BeginConnection();
+  try {
+    const TDASQLMonitorClass monitor = UsedConnection()->SQLMonitorClass();
+    if (!Quiet) TCustomDASQLMonitor::SQLPrepare(monitor, this, FFinalSQL, FParams.get(), false, Debug);
+    InternalPrepare();
+    if (!Quiet) TCustomDASQLMonitor::SQLPrepare(monitor, this, FFinalSQL, FParams.get(), true, Debug);
+  } catch (...) {
+    EndConnection();
+    throw;
+  }
+}
+
+void TCustomDASQL::UnPrepare() {
+  if (!Prepared()) return;
+  InternalUnprepare();
+  EndConnection();
+}
+
+void TCustomDASQL::InternalExecuteCommand(int iters) {
+  for (int i = 0; i < iters; ++i) FICommand->Execute();
+}
+
+void TCustomDASQL::InternalExecute(int iters) {
+  if (Executing()) return;
+  BeginConnection(true);
+  FExecutionPending = true;
+  FLastResult = false;
+  TCustomDAConnection* conn = UsedConnection();
+  try {
+    const TDASQLMonitorClass monitor = conn->SQLMonitorClass();
+    if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, false, Debug);
+    if (FShowWait) StartWait();
+    WriteParams(true);
+    FInExecuteLoop = true;
+    for (;;) {
+      try {
+        conn->RunOperation(clExecute, [&] { InternalExecuteCommand(iters); });
+        break;
+      } catch (const EFailOver&) {
+        // Reconnected: the statement runs again (the connection allows this once).
+      }
+    }
+    FInExecuteLoop = false;
+    if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, true, Debug);
+  } catch (...) {
+    FInExecuteLoop = false;
+    try {
+      FinishExecute(false);
+    } catch (...) {
+      // The execution's own error is the one reported.
+    }
+    throw;
+  }
+  FinishExecute(FLastResult);
+}
+
+void TCustomDASQL::DoAfterExecute(bool result) {
+  FLastResult = result;
+  if (!FInExecuteLoop) FinishExecute(result);
+}
+
+// Gives back what the execution took (the wait indication, the connection's use) whatever
+// happens on the way, then tells AfterExecute.
+void TCustomDASQL::FinishExecute(bool result) {
+  if (!FExecutionPending) return;
+  FExecutionPending = false;
+  std::exception_ptr error;
+  if (result) {
+    try {
+      ReadOutParams();
+    } catch (...) {
+      error = std::current_exception();
+      result = false;
+    }
+  }
+  if (FShowWait) StopWait();
+  TCustomDAConnection* conn = UsedConnection();
+  if (conn != nullptr && conn->Options().DisconnectedMode() && conn->GetConnected() &&
+      !conn->InTransaction() && (!conn->AutoCommit() || !FAutoCommit))
+    conn->SetImplicitTransaction();
+  try {
+    EndConnection();
+  } catch (...) {
+    if (error == nullptr) error = std::current_exception();
+  }
+  if (AfterExecute) AfterExecute(this, result);
+  if (error != nullptr) std::rethrow_exception(error);
+}
+
+void TCustomDASQL::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TCustomDASQL*>(source);
+  if (other == nullptr) return TComponent::Assign(source);
+  SetConnection(other->FConnection);
+  FParamCheck = other->FParamCheck;
+  SetSQLText(other->FSQL.Text());
+  FMacros->Assign(other->FMacros.get());
+  FParams->Assign(other->FParams.get());
+  Debug = other->Debug;
+  SetAutoCommit(other->FAutoCommit);
+}

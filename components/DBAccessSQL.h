@@ -1,0 +1,115 @@
+// Unit DBAccess, the SQL command component: TCustomDASQL runs statements that return no rows. It
+// keeps the SQL text, finds its ":name" parameters, expands its macros, hands the final text and
+// the parameter values to a provider command made through its connection's class factory, and
+// reads output parameters back.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "components/DBAccess.h"
+#include "components/DBAccessMacros.h"
+#include "components/DBAccessParams.h"
+#include "platform/runtime/Classes.h"
+
+using TAfterExecuteEvent = std::function<void(TComponent* sender, bool result)>;
+
+class TCustomDASQL : public TComponent {
+ public:
+  explicit TCustomDASQL(TComponent* owner = nullptr);
+  ~TCustomDASQL() override;
+
+  TCustomDAConnection* Connection() const noexcept { return FConnection; }
+  // Registers with the new connection (and leaves the old one); the provider command follows.
+  void SetConnection(TCustomDAConnection* value);
+
+  // Changing the text unprepares the command, rescans its macros and rebuilds its parameters
+  // (values of parameters whose names survive are kept).
+  TStringList& SQL() noexcept { return FSQL; }
+  void SetSQLText(const std::string& text);
+  TDAParams& Params() const noexcept { return *FParams; }
+  TMacros& Macros() const noexcept { return *FMacros; }
+  // Off: the text is sent as written and Params are left alone.
+  bool ParamCheck() const noexcept { return FParamCheck; }
+  void SetParamCheck(bool value);
+  bool Debug = false;
+  bool AutoCommit() const noexcept { return FAutoCommit; }
+  void SetAutoCommit(bool value);
+  // Suppresses the trace monitor's hooks.
+  bool Quiet = false;
+  TAfterExecuteEvent AfterExecute;
+
+  // The text with trailing blanks removed and macros expanded.
+  virtual std::string FinalSQL() const;
+  // Executes once: InternalExecute(1).
+  void Execute() { InternalExecute(1); }
+  // Takes a use of the connection (EDatabaseError "Connection is not defined" without one), writes
+  // the parameters, executes `iters` times, reads output parameters and gives the use back, also
+  // when the execution fails; AfterExecute then fires with the outcome. Nothing happens while
+  // the provider command is still executing.
+  virtual void InternalExecute(int iters);
+  virtual void Prepare();
+  virtual void UnPrepare();
+  bool Prepared() const;
+  bool Executing() const;
+  // The provider's count of rows the last statement changed.
+  int RowsAffected() const;
+
+  void Assign(TPersistent* source) override;
+
+  TCRCommand* ICommand() const noexcept { return FICommand.get(); }
+  // The provider command follows the connection's provider connection.
+  void SetIConnection(TCRConnection* value);
+  // The connection is being destroyed: forget it.
+  void ConnectionGone(TCustomDAConnection* connection);
+
+  // Finds the parameters of `sql` into `params` (nil: none) and returns the text with
+  // placeholders ("?", or renamePrefix + name when given).
+  virtual std::string ParseSQL(const std::string& sql, TDAParams* params,
+                               const std::string& renamePrefix = {});
+
+ protected:
+  virtual void CreateICommand();
+  virtual void AssignICommandProps(TCRCommand* command);
+  virtual std::unique_ptr<TDAParams> CreateParams();
+  virtual TCustomDAConnection* UsedConnection() const { return FConnection; }
+  // Takes the connection into use (noConnectCheck false: only opens it, without counting).
+  virtual void BeginConnection(bool noConnectCheck = true);
+  virtual void EndConnection();
+  virtual void InternalPrepare();
+  virtual void InternalUnprepare();
+  virtual void InternalExecuteCommand(int iters);
+  // Told of each parameter found, with the length of the text built up to its placeholder.
+  virtual void ParseSQLParam(const std::string& name, size_t placeholderEnd);
+  virtual TParserClass CreateParser() const { return ParserClassOf<TParser>(); }
+  virtual void SQLChanged();
+  virtual void ScanMacros();
+  virtual void UpdateParams();
+  virtual void ParamsFromICommand(TDAParams& params);
+  virtual void WriteParams(bool withValues);
+  virtual void ReadOutParams();
+  // The provider's end-of-execution report.
+  virtual void DoAfterExecute(bool result);
+  void Notification(TComponent* component, TOperation operation) override;
+
+  std::unique_ptr<TCRCommand> FICommand;
+  std::string FFinalSQL;  // the text last handed to the provider command
+  bool FSQLPassedUnparsed = false;
+  bool FShowWait = true;
+
+ private:
+  void FinishExecute(bool result);
+  void OnMacrosChanged(TMacro* macro, TMacroChange change);
+
+  TCustomDAConnection* FConnection = nullptr;
+  TStringList FSQL;
+  std::unique_ptr<TDAParams> FParams;
+  std::unique_ptr<TMacros> FMacros;
+  bool FParamCheck = true;
+  bool FAutoCommit = true;
+  // Set while an execution holds the connection's use and the wait indication.
+  bool FExecutionPending = false;
+  bool FInExecuteLoop = false;
+  bool FLastResult = false;
+};

@@ -1,0 +1,152 @@
+#include "components/DBAccessSQL.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FakeProvider.h"
+#include "core/DAConsts.h"
+#include "core/MemData.h"
+#include "mysql/MyParser.h"
+
+namespace {
+
+int gWaits = 0;
+
+struct CommandFixture : ::testing::Test {
+  CommandFixture() {
+    Fake() = FakeLog{};
+    gWaits = 0;
+    SetStartWaitProc([] { ++gWaits; });
+    SetStopWaitProc([] { --gWaits; });
+    command.SetConnection(&connection);
+    command.AfterExecute = [this](TComponent*, bool result) { results.push_back(result); };
+  }
+  ~CommandFixture() override {
+    SetStartWaitProc(nullptr);
+    SetStopWaitProc(nullptr);
+  }
+
+  FakeDAConnection connection;
+  TCustomDASQL command;
+  std::vector<bool> results;
+};
+
+TEST_F(CommandFixture, ParameterValuesSurviveTextChanges) {
+  command.SetSQLText("UPDATE t SET a = :a, b = :b WHERE id = :id");
+  ASSERT_EQ(command.Params().Count(), 3);
+  command.Params().ParamByName("a")->SetAsInteger(1);
+  command.Params().ParamByName("id")->SetAsString("k");
+  command.SetSQLText("UPDATE t SET a = :a WHERE id = :id AND c = :c");
+  ASSERT_EQ(command.Params().Count(), 3);
+  EXPECT_EQ(command.Params().ParamByName("a")->AsInteger(), 1);
+  EXPECT_EQ(command.Params().ParamByName("id")->AsString(), "k");
+  EXPECT_TRUE(command.Params().ParamByName("c")->IsNull());
+  EXPECT_EQ(command.Params().FindParam("b"), nullptr);
+}
+
+TEST_F(CommandFixture, ParamCheckOffSendsTheTextUnchanged) {
+  command.SetSQLText("SELECT :a");
+  command.SetParamCheck(false);
+  command.SetSQLText("SET @x := :y");
+  EXPECT_EQ(command.Params().Count(), 1);  // the list stays as it was
+  command.Execute();
+  EXPECT_EQ(Fake().Events.back().rfind("execute SET @x := :y", 0), 0u) << Fake().Events.back();
+}
+
+TEST_F(CommandFixture, ExecuteWritesTheParametersAndMacros) {
+  command.Macros().ParserClass = ParserClassOf<TMyParser>();
+  command.SetSQLText("DELETE FROM t WHERE id = :id &more");
+  command.Macros().MacroByName("more")->SetValue("AND k = :k");
+  ASSERT_EQ(command.Params().Count(), 2);
+  command.Params()[0]->SetAsInteger(3);
+  command.Execute();
+  EXPECT_EQ(Fake().Events.back(), "execute DELETE FROM t WHERE id = ? AND k = ? id=3 k=null");
+  EXPECT_EQ(command.RowsAffected(), 1);
+}
+
+TEST_F(CommandFixture, UseCountAndWaitRestoredAfterSuccessAndServerError) {
+  const struct {
+    const char* Name;
+    std::vector<int> Errors;
+    bool ProviderReportsEnd;
+    bool Want;
+  } cases[] = {
+      {"success", {}, true, true},
+      {"server error", {1064}, true, false},
+      {"server error the provider does not report", {1064}, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Fake().ExecuteErrors = c.Errors;
+    Fake().CallAfterExecuteOnError = c.ProviderReportsEnd;
+    results.clear();
+    command.SetSQLText("DELETE FROM t");
+    if (c.Want)
+      command.Execute();
+    else
+      EXPECT_THROW(command.Execute(), EDAError);
+    EXPECT_EQ(results, std::vector<bool>{c.Want});
+    EXPECT_TRUE(connection.Connected());  // opened by the first execution, which took no lasting use
+    EXPECT_EQ(connection.ConnectCount(), 0);
+    EXPECT_EQ(gWaits, 0);
+  }
+}
+
+TEST_F(CommandFixture, DisconnectedModeClosesAfterEachExecution) {
+  connection.Options().SetDisconnectedMode(true);
+  command.SetSQLText("DELETE FROM t");
+  command.Execute();
+  EXPECT_FALSE(connection.Connected());
+  EXPECT_EQ(connection.ConnectCount(), 0);
+  Fake().ExecuteErrors = {1064};
+  EXPECT_THROW(command.Execute(), EDAError);
+  EXPECT_FALSE(connection.Connected());
+  EXPECT_EQ(connection.ConnectCount(), 0);
+  Fake().ConnectFailures = 1;
+  EXPECT_THROW(command.Execute(), EDAError);
+  EXPECT_EQ(connection.ConnectCount(), 0);
+  EXPECT_EQ(gWaits, 0);
+  // Inside a user transaction the connection stays open until the commit.
+  connection.StartTransaction();
+  command.Execute();
+  EXPECT_TRUE(connection.Connected());
+  connection.Commit();
+  EXPECT_FALSE(connection.Connected());
+  EXPECT_EQ(connection.ConnectCount(), 0);
+}
+
+TEST_F(CommandFixture, NoConnection) {
+  TCustomDASQL alone;
+  alone.SetSQLText("SELECT 1");
+  try {
+    alone.Execute();
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), MessageText(SConnectionNotDefined));
+  }
+}
+
+TEST_F(CommandFixture, PrepareTakesTheConnectionUntilUnprepare) {
+  command.SetSQLText("SELECT 1");
+  command.Prepare();
+  EXPECT_TRUE(command.Prepared());
+  EXPECT_EQ(connection.ConnectCount(), 1);
+  command.SetSQLText("SELECT 2");  // a new text unprepares
+  EXPECT_FALSE(command.Prepared());
+  EXPECT_EQ(connection.ConnectCount(), 0);
+}
+
+TEST_F(CommandFixture, ConnectionGoneFirst) {
+  auto conn = std::make_unique<FakeDAConnection>();
+  TCustomDASQL other;
+  other.SetConnection(conn.get());
+  other.SetSQLText("SELECT 1");
+  other.Execute();
+  conn.reset();
+  EXPECT_EQ(other.Connection(), nullptr);
+  EXPECT_THROW(other.Execute(), EDatabaseError);
+}
+
+}  // namespace
