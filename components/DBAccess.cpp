@@ -209,15 +209,13 @@ void TCustomDAConnection::PerformDisconnect() {
   FConnectCount = 0;
   FPromptAllowed = true;
   if (BeforeDisconnect) BeforeDisconnect(this);
-  for (;;) {
-    try {
-      DoDisconnect();
-      break;
-    } catch (EDAError& e) {
-      // A lost session cannot be closed politely: the close is repeated without it.
-      if (!IsFatalError(e)) throw;
-      if (!GetConnected()) break;
-    }
+  try {
+    DoDisconnect();
+  } catch (EDAError& e) {
+    // A lost session cannot end its transaction: the close is repeated without it.
+    if (!IsFatalError(e)) throw;
+    FTransactionName.clear();
+    if (GetConnected()) DoDisconnect();
   }
   FTransactionName.clear();
   if (AfterDisconnect) AfterDisconnect(this);

@@ -183,6 +183,10 @@ void TCustomDASQL::UpdateParams() {
     FFinalSQL = ParseSQL(sql, &fresh);
     if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);
   }
+  // The same names in the same order: the parameters stay as they are (callers may hold them).
+  bool same = fresh.Count() == FParams->Count();
+  for (int i = 0; same && i < fresh.Count(); ++i) same = fresh[i]->Name() == (*FParams)[i]->Name();
+  if (same) return;
   // Values of parameters that keep their names survive the change.
   for (int i = 0; i < fresh.Count(); ++i)
     if (TDAParam* old = FParams->FindParam(fresh[i]->Name())) fresh[i]->Assign(old);

@@ -1,6 +1,8 @@
 #include "components/MyAccess.h"
 
+#include "components/DBAccessParams.h"
 #include "components/DBAccessText.h"
+#include "core/MemFieldDesc.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MyParser.h"
 #include "platform/runtime/Classes.h"
@@ -53,5 +55,23 @@ void TextToNames(std::string_view text, TStringList& list, TCharsetKind charset)
     if (!piece.empty()) list.Add(UnquoteName(piece, charset));
     if (stop == std::string::npos) break;
     start = stop + 1;
+  }
+}
+
+TFieldType MyDataTypeToFieldType(uint16_t dataType) {
+  switch (dataType) {
+    case dtInt8:
+    case dtInt16:
+      return ftSmallint;
+    case dtUInt16:
+      return ftWord;
+    case dtBoolean:
+      return ftBoolean;
+    case dtInt64:
+      return ftLargeint;
+    case dtCurrency:
+      return ftCurrency;
+    default:
+      return DataTypeToFieldType(dataType);
   }
 }

@@ -2,9 +2,11 @@
 // the MySQL lexer and the name-list helpers used by the dump component.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/db/FieldTypes.h"
 #include "platform/runtime/Charset.h"
 
 class TStringList;
@@ -25,3 +27,7 @@ std::string NamesToText(const TStringList& list, TCharsetKind charset = AnsiChar
 // Clears the list and adds the pieces of the text split at "," and ";", each trimmed and
 // unquoted; empty pieces are skipped.
 void TextToNames(std::string_view text, TStringList& list, TCharsetKind charset = AnsiCharsetKind());
+
+// The field type of a MySQL record-store column: the small integers, Boolean, 64-bit and currency
+// columns as the MySQL dataset shows them; every other type as the general map gives it.
+TFieldType MyDataTypeToFieldType(uint16_t dataType);

@@ -6,9 +6,13 @@
 #include <vector>
 
 #include "FakeProvider.h"
+#include "components/DBAccessUpdateSQL.h"
+#include "components/MyAccess.h"
 #include "core/DAConsts.h"
 #include "core/MemData.h"
+#include "core/MemFieldDesc.h"
 #include "mysql/MyParser.h"
+#include "platform/db/DataSet.h"
 
 namespace {
 
@@ -147,6 +151,42 @@ TEST_F(CommandFixture, ConnectionGoneFirst) {
   conn.reset();
   EXPECT_EQ(other.Connection(), nullptr);
   EXPECT_THROW(other.Execute(), EDatabaseError);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UpdateSQLTest, UpdateObjectsMustBeDataSetsOrCommands) {
+  FakeDAConnection connection;
+  TCustomDAUpdateSQL update;
+  try {
+    update.SetInsertObject(&connection);
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Only TCustomDADataSet and TCustomDASQL objects are allowed in update properties");
+  }
+  TDataSet own;
+  update.SetDataSet(&own);
+  EXPECT_THROW(update.SetModifyObject(&own), Exception);
+  {
+    TCustomDASQL command;
+    update.SetDeleteObject(&command);
+    EXPECT_EQ(update.DeleteObject(), &command);
+  }
+  EXPECT_EQ(update.DeleteObject(), nullptr);  // cleared when the command went
+  EXPECT_EQ(&update.GetSQL(ukModify), &update.ModifySQL());
+  EXPECT_EQ(UpdateKindToStatementType(ukDelete), stDelete);
+}
+
+TEST(MyTypeMapTest, MySQLColumnsAndTheGeneralMap) {
+  EXPECT_EQ(MyDataTypeToFieldType(dtInt8), ftSmallint);
+  EXPECT_EQ(MyDataTypeToFieldType(dtUInt16), ftWord);
+  EXPECT_EQ(MyDataTypeToFieldType(dtBoolean), ftBoolean);
+  EXPECT_EQ(MyDataTypeToFieldType(dtInt64), ftLargeint);
+  EXPECT_EQ(MyDataTypeToFieldType(dtCurrency), ftCurrency);
+  EXPECT_EQ(MyDataTypeToFieldType(dtUInt32), ftLargeint);
+  EXPECT_EQ(MyDataTypeToFieldType(dtMemo), ftMemo);
 }
 
 }  // namespace
