@@ -18,11 +18,11 @@
 #include "core/MemBlob.h"
 #include "core/MemBlocks.h"
 #include "core/MemFieldDesc.h"
+#include "platform/db/FieldTypes.h"
 #include "platform/runtime/Variant.h"
 
-// What an apply of a cached change does, and what the dataset answers.
-enum TUpdateKind : uint8_t { ukModify = 0, ukInsert = 1, ukDelete = 2 };
-enum TUpdateAction : uint8_t { uaFail = 0, uaAbort = 1, uaSkip = 2, uaRetry = 3, uaApplied = 4 };
+// TUpdateKind and TUpdateAction: what an apply of a cached change does, and what the dataset
+// answers (the dataset model's own).
 
 // A set of item statuses (bit 1 << TItemStatus).
 using TItemTypes = uint8_t;

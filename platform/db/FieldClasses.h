@@ -68,7 +68,7 @@ class TWideStringField : public TField {
   void SetAsWideString(const std::u16string& value) override;
   Variant GetAsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  void GetText(std::string& text, bool displayText) const override { text = GetAsString(); }
+  void GetText(std::string& text, bool /*displayText*/) const override { text = GetAsString(); }
 
  protected:
   int DefaultWidth() const override { return Size(); }
@@ -92,7 +92,7 @@ class TBooleanField : public TField {
   void SetAsInteger(int32_t value) override { SetAsBoolean(value != 0); }
   Variant GetAsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  void GetText(std::string& text, bool displayText) const override { text = GetAsString(); }
+  void GetText(std::string& text, bool /*displayText*/) const override { text = GetAsString(); }
 
  protected:
   int DefaultWidth() const override { return 5; }
@@ -119,7 +119,7 @@ class TDateTimeField : public TField {
   void SetAsString(const std::string& value) override;
   Variant GetAsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  void GetText(std::string& text, bool displayText) const override { text = GetAsString(); }
+  void GetText(std::string& text, bool /*displayText*/) const override { text = GetAsString(); }
 
  protected:
   TDateTimeField(TComponent* owner, TFieldType type);
@@ -154,7 +154,7 @@ class TDateTimeUsField : public TField {
   void SetAsString(const std::string& value) override;
   Variant GetAsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  void GetText(std::string& text, bool displayText) const override { text = GetAsString(); }
+  void GetText(std::string& text, bool /*displayText*/) const override { text = GetAsString(); }
 
  protected:
   int DefaultWidth() const override { return 20 + Size(); }
@@ -177,7 +177,7 @@ class TTimeUsField : public TField {
   void SetAsString(const std::string& value) override;
   Variant GetAsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  void GetText(std::string& text, bool displayText) const override { text = GetAsString(); }
+  void GetText(std::string& text, bool /*displayText*/) const override { text = GetAsString(); }
 
  protected:
   int DefaultWidth() const override { return 10 + Size(); }
@@ -195,7 +195,7 @@ class TBinaryField : public TField {
   void SetAsString(const std::string& value) override;
   Variant GetAsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  void GetText(std::string& text, bool displayText) const override { text = GetAsString(); }
+  void GetText(std::string& text, bool /*displayText*/) const override { text = GetAsString(); }
 
  protected:
   TBinaryField(TComponent* owner, TFieldType type);
@@ -266,7 +266,7 @@ class TVariantField : public TField {
   void SetAsBoolean(bool value) override { SetAsVariant(Variant(value)); }
   TDateTime GetAsDateTime() const override { return GetAsVariant().AsDateTime(); }
   void SetAsDateTime(TDateTime value) override { SetAsVariant(Variant::FromDateTime(value)); }
-  void GetText(std::string& text, bool displayText) const override { text = GetAsString(); }
+  void GetText(std::string& text, bool /*displayText*/) const override { text = GetAsString(); }
 };
 
 // A new field of the type's class, or nil for a type without one (ADT, array, reference,

@@ -74,6 +74,10 @@ inline constexpr TProviderFlags pfInWhere = 0x02;
 inline constexpr TProviderFlags pfInKey = 0x04;
 inline constexpr TProviderFlags pfHidden = 0x08;
 
+// What an apply of a cached change does, and what the dataset's update handlers answer.
+enum TUpdateKind : uint8_t { ukModify = 0, ukInsert = 1, ukDelete = 2 };
+enum TUpdateAction : uint8_t { uaFail = 0, uaAbort = 1, uaSkip = 2, uaRetry = 3, uaApplied = 4 };
+
 enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
 
 // A SQL time stamp in its parts; Fractions are milliseconds.

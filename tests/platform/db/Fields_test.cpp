@@ -190,7 +190,9 @@ TEST(FieldTextTest, TextIsParsedAndFormattedLocaleIndependently) {
     b.field->SetText(c.in);
     EXPECT_EQ(b.field->Text(), c.text);
     b.field->SetText("");
-    if (c.type != ftString) EXPECT_TRUE(b.field->IsNull());  // an empty string is a value
+    if (c.type != ftString) {  // an empty string is a value
+      EXPECT_TRUE(b.field->IsNull());
+    }
   }
 }
 
