@@ -540,8 +540,12 @@ int TMySQLAPIClient::mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, con
   void* m = Session(mysql).Mysql;
   DA_LIB(mysql_ssl_set)(m, OrNull(key), OrNull(cert), OrNull(ca), OrNull(caPath), OrNull(cipher));
   if (!FNetwork) return 0;
-  const my_bool_t required = 1;
-  return DA_LIB(mysql_options)(m, MYSQL_LIB_OPT_SSL_ENFORCE, &required);
+  const my_bool_t on = 1;
+  // As in the direct variant, a named CA also asks that the certificate names the host.
+  if ((!ca.empty() || !caPath.empty()) &&
+      DA_LIB(mysql_options)(m, MYSQL_LIB_OPT_SSL_VERIFY_SERVER_CERT, &on) != 0)
+    return 1;
+  return DA_LIB(mysql_options)(m, MYSQL_LIB_OPT_SSL_ENFORCE, &on);
 }
 
 int TMySQLAPIClient::mysql_options(PMYSQL_CON mysql, int option, uint32_t value) {

@@ -75,6 +75,7 @@ struct TMyLibTime {
 inline constexpr int MYSQL_LIB_OPT_COMPRESS = 1;
 inline constexpr int MYSQL_LIB_SET_CHARSET_NAME = 7;
 inline constexpr int MYSQL_LIB_OPT_LOCAL_INFILE = 8;
+inline constexpr int MYSQL_LIB_OPT_SSL_VERIFY_SERVER_CERT = 21;
 inline constexpr int MYSQL_LIB_OPT_SSL_ENFORCE = 38;  // client library only
 
 // What differs between the two libraries: where a result keeps its connection (MYSQL_RES.handle),

@@ -5,12 +5,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ApiTestSupport.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
 #include "mysql/MySqlApiClient.h"
+#include "support/LoopbackRelay.h"
 
 namespace {
 
@@ -137,14 +139,46 @@ TEST_P(MySQLConnectionDbTest, CharacterSetsOverTcpAndTheSocket) {
           << e.Message();
     }
   }
-  ::setenv("MYSQL_UNIX_PORT", (Srv().Socket + ".none").c_str(), 1);
-  EXPECT_THROW(Open({},
-                    [](TMySQLConnection& m) {
-                      m.SetProp(prProtocol, int(mpSocket));
-                      m.SetServer("");
-                    }),
-               EMyError);
+  // A missing socket is named in the error.
+  const std::string missing = Srv().Socket + ".none";
+  ::setenv("MYSQL_UNIX_PORT", missing.c_str(), 1);
+  try {
+    Open({}, [](TMySQLConnection& m) {
+      m.SetProp(prProtocol, int(mpSocket));
+      m.SetServer("");
+    });
+    ADD_FAILURE() << "connected";
+  } catch (const EMyError& e) {
+    EXPECT_NE(e.Message().find(missing), std::string::npos) << e.Message();
+  }
   ::setenv("MYSQL_UNIX_PORT", Srv().Socket.c_str(), 1);
+}
+
+// Through either API a named CA is a demand: another CA, or a certificate that does not name the
+// host connected to, is refused; the right CA and host connect.
+TEST_P(MySQLConnectionDbTest, ANamedCaVerifiesTheServer) {
+  TLoopbackRelay relay("127.0.0.2", Srv().Host, Srv().Port);
+  const std::tuple<const char*, std::string, int, std::string, bool> cases[] = {
+      {"another CA", Srv().Host, Srv().Port, Srv().Get("OTHER_CA_CERT"), false},
+      {"an address the certificate does not name", "127.0.0.2", relay.Port, Srv().CaCert, false},
+      {"the right CA and host", "localhost", Srv().Port, Srv().CaCert, true},
+  };
+  for (const auto& [name, host, port, ca, connects] : cases) {
+    SCOPED_TRACE(name);
+    try {
+      auto conn = Open({}, [&](TMySQLConnection& m) {
+        m.SetServer(host);
+        m.SetProp(prPort, port);
+        m.SetProp(prProtocol, int(mpSSL));
+        m.SetProp(prSSLCACert, ca);
+      });
+      EXPECT_TRUE(connects);
+      EXPECT_NE(Scalar(*conn, "SHOW SESSION STATUS LIKE 'Ssl_version'"), "Ssl_version|");
+    } catch (const EMyError& e) {
+      EXPECT_FALSE(connects) << e.Message();
+      EXPECT_EQ(e.ErrorCode, CR_SSL_CONNECTION_ERROR) << e.Message();
+    }
+  }
 }
 
 TEST_P(MySQLConnectionDbTest, SslSettingsReachTheSession) {
