@@ -48,16 +48,21 @@ PItemHeader TBlockManager::ItemOfBlock(PBlockHeader block, int index) const noex
                                        static_cast<size_t>(index) * ItemStride());
 }
 
+PBlockHeader TBlockManager::BlockOf(const TItemHeader* item) const noexcept {
+  const auto* at =
+      reinterpret_cast<const uint8_t*>(item) - static_cast<size_t>(item->IndexInBlock) * ItemStride();
+  return reinterpret_cast<PBlockHeader>(const_cast<uint8_t*>(at - BlockHeaderSpace));
+}
+
 const TItemHeader* TBlockManager::AllocatedAfter(const TItemHeader* item, size_t distance) const noexcept {
   const size_t stride = ItemStride();
   const auto* at = reinterpret_cast<const uint8_t*>(item);
-  const auto* first = reinterpret_cast<const uint8_t*>(ItemOfBlock(item->Block, 0));
-  const auto inBlock = static_cast<size_t>(at - first);
+  const size_t inBlock = item->IndexInBlock * stride;
   size_t back = distance * stride;
   if (back <= inBlock) return reinterpret_cast<const TItemHeader*>(at - back);
   // The rest of the way runs back from the end of each newer block's items.
   back -= inBlock;
-  for (PBlockHeader next = item->Block->Prev; next; next = next->Prev) {
+  for (PBlockHeader next = BlockOf(item)->Prev; next; next = next->Prev) {
     const auto* end = reinterpret_cast<const uint8_t*>(ItemOfBlock(next, next->ItemCount));
     const size_t span = next->ItemCount * stride;
     if (back <= span) return reinterpret_cast<const TItemHeader*>(end - back);
@@ -92,11 +97,17 @@ void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
   Marshal::FreeHGlobal(block);
 }
 
+// Oldest first: each block then joins the free space before it, and the newest one, which borders
+// the top of the heap, goes last, so the allocator shrinks the heap once rather than at every
+// block (freeing newest first costs as much as filling the blocks did).
 void TBlockManager::FreeAllBlocks() noexcept {
-  while (PBlockHeader block = FFirstBlock) {
-    FFirstBlock = block->Next;
+  PBlockHeader oldest = FFirstBlock;
+  while (oldest && oldest->Next) oldest = oldest->Next;
+  while (PBlockHeader block = oldest) {
+    oldest = block->Prev;
     Marshal::FreeHGlobal(block);
   }
+  FFirstBlock = nullptr;
   FLiveBlocks.clear();  // at once: erasing block by block rebalances the tree every time
   FUnindexedBlocks = 0;
   FFirstFree = nullptr;
@@ -160,7 +171,7 @@ PItemHeader TBlockManager::AllocItem() {
     // Pushed front to back, so the block's last item ends up first on the free list.
     for (int i = 0; i < block->ItemCount; ++i) {
       PItemHeader item = ItemOfBlock(block, i);
-      item->Block = block;
+      item->IndexInBlock = static_cast<uint16_t>(i);
       item->Prev = nullptr;
       item->Next = FFirstFree;
       item->Flag = ItemFree;
@@ -182,14 +193,14 @@ PItemHeader TBlockManager::AllocItem() {
   item->FilterResult = FilterNotEvaluated;
   if (++FLastStamp == 0) FLastStamp = 1;  // 0 stays "no stamp"
   item->Stamp = FLastStamp;
-  item->Block->UsedItems++;
+  BlockOf(item)->UsedItems++;
   return item;
 }
 
 void TBlockManager::FreeItem(PItemHeader item) {
   DA_ASSERT(item != nullptr);
   DA_ASSERT(item->Flag == ItemUsed);
-  PBlockHeader block = item->Block;
+  PBlockHeader block = BlockOf(item);
   DA_ASSERT(block->UsedItems > 0);
   if (block->UsedItems != 1) {
     item->Flag = ItemFree;
@@ -390,12 +401,21 @@ void TStringHeap::Clear() noexcept {
   ClearLocked();
 }
 
+// Oldest block first, as the record store's blocks go: the links run newest to oldest, so they are
+// turned round before anything is freed.
 void TStringHeap::ClearLocked() noexcept {
   if (FEmpty) return;
+  uint8_t* oldest = nullptr;
   while (FRoot) {
     uint8_t* prev = ReadLink(FRoot);
-    Marshal::FreeHGlobal(FRoot);
+    WriteLink(FRoot, oldest);
+    oldest = FRoot;
     FRoot = prev;
+  }
+  while (oldest) {
+    uint8_t* newer = ReadLink(oldest);
+    Marshal::FreeHGlobal(oldest);
+    oldest = newer;
   }
   FFree = BlockSize - BlockLinkSize;
   for (auto& head : FFreeLists) head = nullptr;

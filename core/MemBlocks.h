@@ -34,19 +34,21 @@ struct TBlockHeader;
 
 // The fixed header of every record item; the record's RecordSize data bytes follow it directly
 // (TBlockManager::GetRecordPtr). Prev and Next link an item in use into the record store's
-// record list and a free item into the free list.
+// record list and a free item into the free list. 40 bytes: a million rows pay for every one, so
+// the item's block is found from its place in the block (TBlockManager::BlockOf), not stored.
 struct TItemHeader {
-  TBlockHeader* Block;
   TItemHeader* Prev;
   TItemHeader* Next;
   TItemHeader* Rollback;  // under cached updates: the record as it was before the first change
   int32_t Order;          // record number among the visible items; 0 when hidden
+  uint32_t Stamp;         // new for every allocation: tells a reused slot from the record it held
   TItemStatus Status;
   uint8_t UpdateResult;
   uint8_t Flag;          // ItemFree / ItemUsed
   uint8_t FilterResult;  // FilterNotEvaluated / FilterVisible / FilterHidden
-  uint32_t Stamp;        // new for every allocation: tells a reused slot from the record it held
+  uint16_t IndexInBlock;
 };
+static_assert(sizeof(TItemHeader) == 40);
 using PItemHeader = TItemHeader*;
 
 // A block: this header, then ItemCount items.
@@ -60,7 +62,8 @@ struct TBlockHeader {
 using PBlockHeader = TBlockHeader*;
 
 // Allocator of record items. Fetching thousands of rows costs one allocation per block; a block
-// goes back to the system as soon as its last item in use is freed.
+// goes back to the system as soon as its last item in use is freed. Blocks are released oldest
+// first: the allocator then merges them as they go and gives the memory back in one piece.
 class TBlockManager {
  public:
   TBlockManager() = default;
@@ -103,6 +106,8 @@ class TBlockManager {
   PBlockHeader FirstBlock() const noexcept { return FFirstBlock; }
   // The index-th item of a block (0 <= index < ItemCount).
   PItemHeader ItemOfBlock(PBlockHeader block, int index) const noexcept;
+  // The block an item lies in.
+  PBlockHeader BlockOf(const TItemHeader* item) const noexcept;
   // The item allocated `distance` allocations after `item` when they all came from fresh blocks:
   // a block hands out its items from the last to the first, then the block allocated next (Prev
   // in the block list) goes on. Where a scan of fetched or appended records goes next. Nil past
@@ -132,7 +137,7 @@ class TBlockManager {
   mutable uint32_t FUnindexedBlocks = 0;
   uint32_t FLastStamp = 0;
   int32_t FRecordSize = 0;
-  uint16_t FDefaultItemCount = 10;
+  uint16_t FDefaultItemCount = 64;
 };
 
 // ---- String heap ----------------------------------------------------------------------------

@@ -21,6 +21,7 @@ int CountFree(const TBlockManager& bm) {
 TEST(BlockManagerTest, AReusedSlotIsResetAndToldApartFromTheRecordItHeld) {
   TBlockManager bm;
   bm.SetRecordSize(12);
+  bm.SetDefaultItemCount(10);
   std::vector<PItemHeader> items;
   for (int i = 0; i < 12; ++i) items.push_back(bm.AllocItem());
   PItemHeader item = items[3];
@@ -86,7 +87,7 @@ TEST(BlockManagerTest, MisuseRaisesAndChangesNothing) {
   const int freeBefore = CountFree(bm);
   EXPECT_THROW(bm.FreeItem(a), EAssertionFailed);
   EXPECT_EQ(CountFree(bm), freeBefore);
-  EXPECT_EQ(b->Block->UsedItems, 1);
+  EXPECT_EQ(bm.BlockOf(b)->UsedItems, 1);
   EXPECT_THROW(bm.SetRecordSize(20), EAssertionFailed);  // a live item would overrun
   EXPECT_THROW(bm.SetDefaultItemCount(0), EAssertionFailed);
   bm.FreeItem(b);
@@ -126,7 +127,7 @@ TEST(BlockManagerTest, RandomisedAgainstAModel) {
       }
       if (op % 997 == 0 || live.empty()) {
         std::map<PBlockHeader, int> used;
-        for (auto& [item, fill] : live) used[item->Block]++;
+        for (auto& [item, fill] : live) used[bm.BlockOf(item)]++;
         int blocks = 0, capacity = 0;
         for (PBlockHeader b = bm.FirstBlock(); b; b = b->Next, ++blocks) {
           ASSERT_EQ(b->UsedItems, used[b]);
