@@ -1,7 +1,9 @@
 #include "core/MemDataSort.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "core/CLRClasses.h"
 #include "core/DAConsts.h"
@@ -685,18 +687,119 @@ void TMemData::SetIndexFieldNames(const std::string& text) {
   }
 }
 
+namespace {
+
+// A stable merge sort of an array of items by a three-way comparison that may raise; the array
+// is then in no particular state (the caller still has the list it copied). Sorting an array
+// rather than the list reads each record through one pointer, loads the records a merge reaches
+// next while it compares, and costs n comparisons for records already in order.
+template <class Compare>
+class TItemArraySorter {
+ public:
+  TItemArraySorter(Compare& compare, PItemHeader* buffer) : FCompare(compare), FBuffer(buffer) {}
+
+  void Sort(PItemHeader* a, size_t n) {
+    if (n <= kRun) {
+      InsertionSort(a, n);
+      return;
+    }
+    const size_t half = n / 2;
+    Sort(a, half);
+    Sort(a + half, n - half);
+    if (FCompare(a[half - 1], a[half]) > 0) Merge(a, half, n);
+  }
+
+ private:
+  static constexpr size_t kRun = 12;
+  static constexpr size_t kAhead = 6;
+
+  // Each item goes after the equal ones before it: found by halving, unless it is in place.
+  void InsertionSort(PItemHeader* a, size_t n) {
+    for (size_t i = 1; i < n; ++i) {
+      PItemHeader x = a[i];
+      if (FCompare(a[i - 1], x) <= 0) continue;
+      size_t lo = 0, hi = i - 1;
+      while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (FCompare(a[mid], x) > 0)
+          hi = mid;
+        else
+          lo = mid + 1;
+      }
+      std::copy_backward(a + lo, a + i, a + i + 1);
+      a[lo] = x;
+    }
+  }
+
+  // The left run goes to the buffer; the right one stays where the output ends.
+  void Merge(PItemHeader* a, size_t half, size_t n) {
+    std::copy(a, a + half, FBuffer);
+    PItemHeader* l = FBuffer;
+    PItemHeader* const lEnd = FBuffer + half;
+    PItemHeader* r = a + half;
+    PItemHeader* const rEnd = a + n;
+    PItemHeader* out = a;
+    while (l != lEnd && r != rEnd) {
+      if (lEnd - l > static_cast<ptrdiff_t>(kAhead)) Prefetch(l[kAhead]);
+      if (rEnd - r > static_cast<ptrdiff_t>(kAhead)) Prefetch(r[kAhead]);
+      if (FCompare(*r, *l) < 0)
+        *out++ = *r++;
+      else
+        *out++ = *l++;
+    }
+    std::copy(l, lEnd, out);
+  }
+
+  static void Prefetch(const TItemHeader* item) noexcept {
+    __builtin_prefetch(item);
+    __builtin_prefetch(reinterpret_cast<const char*>(item) + 64);
+  }
+
+  Compare& FCompare;
+  PItemHeader* FBuffer;
+};
+
+}  // namespace
+
 void TMemData::SortItems() {
   if (FSortColumnsStale) ParseSortColumns();
   if (FSortColumns.Count() == 0 || !FFirstItem) return;
   DropRecordIndex();
+  DropSortOrder();
+  auto compare = [this](PItemHeader a, PItemHeader b) { return CompareItems(a, b); };
+  std::vector<PItemHeader> items, buffer;
   try {
-    MergeSortChain(FFirstItem, FLastItem,
-                   [this](PItemHeader a, PItemHeader b) { return CompareItems(a, b); });
+    for (PItemHeader p = FFirstItem; p; p = p->Next) items.push_back(p);
+    buffer.resize(items.size() / 2 + 1);
+  } catch (const std::bad_alloc&) {
+    items.clear();  // no room for the arrays: the list is sorted in place
+  }
+  try {
+    if (items.empty()) {
+      MergeSortChain(FFirstItem, FLastItem, compare);
+    } else {
+      TItemArraySorter<decltype(compare)>(compare, buffer.data()).Sort(items.data(), items.size());
+      RelinkInOrder(items);
+      FSortOrder = std::move(items);
+      FSortOrderValid = true;
+    }
   } catch (...) {
-    AssignNumbers();
+    AssignNumbers();  // an array sort that failed left the list as it was
     throw;
   }
   AssignNumbers();
+}
+
+void TMemData::RelinkInOrder(const std::vector<PItemHeader>& items) noexcept {
+  PItemHeader prev = nullptr;
+  for (PItemHeader p : items) {
+    p->Prev = prev;
+    if (prev) prev->Next = p;
+    prev = p;
+  }
+  prev->Next = nullptr;
+  FFirstItem = items.front();
+  FLastItem = prev;
 }
 
 int TMemData::CompareItems(PItemHeader a, PItemHeader b) {
@@ -774,22 +877,116 @@ void TMemData::RelinkAfter(PItemHeader item, PItemHeader prev) noexcept {
     FLastItem = item;
 }
 
+// ---- The sort order as an array ---------------------------------------------------------------
+
+void TMemData::DropSortOrder() noexcept {
+  FSortOrder.clear();
+  FSortOrderValid = false;
+  FSortOrderPending = nullptr;
+  FSortOrderHint = nullptr;
+}
+
+bool TMemData::SortOrderIndex(PItemHeader item, size_t& index) const noexcept {
+  if (!FSortOrderValid || FSortOrderPending || !item || item != FSortOrderHint) return false;
+  index = FSortOrderHintIndex;
+  return true;
+}
+
+void TMemData::HintSortOrder(PItemHeader item, size_t index) noexcept {
+  FSortOrderHint = item;
+  FSortOrderHintIndex = index;
+}
+
+void TMemData::NoteLinked(PItemHeader item) noexcept {
+  if (!FSortOrderValid) return;
+  if (FSortOrderPending)
+    DropSortOrder();  // a second item missing from the array: it is built again when needed
+  else
+    FSortOrderPending = item;
+}
+
+// A linked item that stays where it is: at either end it joins the array cheaply.
+void TMemData::NoteStaying(PItemHeader item) noexcept {
+  if (!FSortOrderValid || FSortOrderPending != item) return;
+  try {
+    if (!item->Next)
+      FSortOrder.push_back(item);
+    else if (!item->Prev)
+      FSortOrder.insert(FSortOrder.begin(), item);
+    else
+      return;
+    FSortOrderPending = nullptr;
+    HintSortOrder(item, item->Next ? 0 : FSortOrder.size() - 1);
+  } catch (const std::bad_alloc&) {
+    DropSortOrder();
+  }
+}
+
+// Afterwards the array holds every item of the list but `item`, in list order.
+void TMemData::SortOrderWithout(PItemHeader item) {
+  if (FSortOrderValid && FSortOrderPending == item) return;
+  if (FSortOrderValid && !FSortOrderPending) {
+    const auto at = std::find(FSortOrder.begin(), FSortOrder.end(), item);
+    DA_ASSERT(at != FSortOrder.end());
+    FSortOrder.erase(at);
+    FSortOrderHint = nullptr;
+  } else {
+    DropSortOrder();
+    for (PItemHeader p = FFirstItem; p; p = p->Next)
+      if (p != item) FSortOrder.push_back(p);
+  }
+  FSortOrderValid = true;
+  FSortOrderPending = item;
+}
+
+// Where an out-of-place item goes (its index in the sort order without it), found by halving the
+// order: forward, before the first record it does not sort after; backward, after the last record
+// it does not sort before. On a sorted list that is where the neighbour-by-neighbour walk stopped.
+// Raises what comparing raises.
+size_t TMemData::SortedPlace(PItemHeader item, bool forward) {
+  SortOrderWithout(item);
+  size_t lo = 0, hi = FSortOrder.size();
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    const int r = CompareItems(item, FSortOrder[mid]);
+    if (forward ? r > 0 : r >= 0)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
 void TMemData::MoveSortedRecord(PItemHeader item) {
   if (FSortColumns.Count() == 0 || FSortColumnsStale) return;
-  PItemHeader prev = item->Prev;
+  constexpr size_t kStays = SIZE_MAX;
+  size_t place = kStays;
   try {
     // Forward past the records it sorts after, or back past those it sorts before; equal records
     // keep it where it is.
-    if (item->Next && CompareItems(item, item->Next) > 0) {
-      prev = item->Next;
-      while (prev->Next && CompareItems(item, prev->Next) > 0) prev = prev->Next;
-    } else {
-      while (prev && CompareItems(item, prev) < 0) prev = prev->Prev;
-    }
+    if (item->Next && CompareItems(item, item->Next) > 0)
+      place = SortedPlace(item, true);
+    else if (item->Prev && CompareItems(item, item->Prev) < 0)
+      place = SortedPlace(item, false);
   } catch (const EAssertionFailed&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    DropSortOrder();
+    throw EOutOfMemory("Out of memory");
   } catch (const Exception&) {
     return;  // the record is written already: it stays where it is rather than being lost
+  }
+  if (place == kStays) {
+    NoteStaying(item);
+    return;
+  }
+  PItemHeader prev = place > 0 ? FSortOrder[place - 1] : nullptr;
+  try {
+    FSortOrder.insert(FSortOrder.begin() + static_cast<ptrdiff_t>(place), item);
+    FSortOrderPending = nullptr;
+    HintSortOrder(item, place);
+  } catch (const std::bad_alloc&) {
+    DropSortOrder();
   }
   if (prev == item->Prev) return;
   DropRecordIndex();

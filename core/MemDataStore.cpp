@@ -28,6 +28,9 @@ bool Counted(PItemHeader item) noexcept {
 // Items a forward scan loads ahead: enough to cover a memory access while records are read.
 constexpr size_t ScanPrefetchDistance = 8;
 
+// Items renumbering through the sort order loads ahead.
+constexpr size_t kNumberAhead = 16;
+
 }  // namespace
 
 TMemData::TMemData() {
@@ -50,6 +53,8 @@ void TMemData::InitData() {
   FFirstItem = FLastItem = FCurrentItem = nullptr;
   FCache.Clear();
   DropRecordIndex();
+  DropSortOrder();
+  FSortOrder.shrink_to_fit();  // closed: no memory kept for the order
   FRefreshIteration = NextRefreshIteration();
 }
 
@@ -223,12 +228,33 @@ PItemHeader TMemData::NextCounted(PItemHeader item) const noexcept {
   return p;
 }
 
+// Both walk the sort order's array instead of the list when it holds `from` at a known place:
+// the items' addresses are then known ahead, so their memory loads overlap.
 void TMemData::NumberForward(PItemHeader from, int32_t order, PItemHeader skip) noexcept {
+  size_t at;
+  if (SortOrderIndex(from, at)) {
+    const size_t n = FSortOrder.size();
+    for (size_t i = at; i < n; ++i) {
+      if (i + kNumberAhead < n) __builtin_prefetch(FSortOrder[i + kNumberAhead]);
+      PItemHeader p = FSortOrder[i];
+      if (p != skip) p->Order = Counted(p) ? order++ : 0;
+    }
+    return;
+  }
   for (PItemHeader p = from; p; p = p->Next)
     if (p != skip) p->Order = Counted(p) ? order++ : 0;
 }
 
 void TMemData::NumberBackward(PItemHeader from, int32_t order, PItemHeader skip) noexcept {
+  size_t at;
+  if (SortOrderIndex(from, at)) {
+    for (size_t i = at + 1; i-- > 0;) {
+      if (i >= kNumberAhead) __builtin_prefetch(FSortOrder[i - kNumberAhead]);
+      PItemHeader p = FSortOrder[i];
+      if (p != skip) p->Order = Counted(p) ? order-- : 0;
+    }
+    return;
+  }
   for (PItemHeader p = from; p; p = p->Prev)
     if (p != skip) p->Order = Counted(p) ? order-- : 0;
 }
@@ -479,6 +505,7 @@ void TMemData::LinkBefore(PItemHeader item, PItemHeader next) noexcept {
     next->Prev = item;
   else
     FLastItem = item;
+  NoteLinked(item);
 }
 
 PItemHeader TMemData::AddItem() {
@@ -495,6 +522,7 @@ PItemHeader TMemData::InsertItem() {
 }
 
 void TMemData::DeleteItem(PItemHeader item) {
+  DropSortOrder();
   if (item == FCurrentItem) FCurrentItem = item->Next ? item->Next : item->Prev;
   if (item->Prev)
     item->Prev->Next = item->Next;

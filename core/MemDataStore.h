@@ -215,8 +215,8 @@ class TMemData : public TData, public TStringComparer {
   // Numbers the items by their present verdicts, without judging them again.
   void AssignNumbers() noexcept;
   // Moves an item whose record changed to its place in the sort order (compared with its
-  // neighbours step by step), keeping numbers right. A comparison that fails leaves it where it
-  // is.
+  // neighbours, then placed by halving the order), keeping numbers right. A comparison that fails
+  // leaves it where it is.
   void MoveSortedRecord(PItemHeader item);
 
   PItemHeader FFirstItem = nullptr;
@@ -256,6 +256,23 @@ class TMemData : public TData, public TStringComparer {
   int CompareItems(PItemHeader a, PItemHeader b);
   void ParseSortColumns();
   void RelinkAfter(PItemHeader item, PItemHeader prev) noexcept;
+  void RelinkInOrder(const std::vector<PItemHeader>& items) noexcept;
+  // The items in list order, for sorted inserts to find their place by halving. Built when a
+  // record first has to move; any other change of the list drops it, except that one item just
+  // linked (FSortOrderPending) may be missing from it.
+  void DropSortOrder() noexcept;
+  void NoteLinked(PItemHeader item) noexcept;
+  void NoteStaying(PItemHeader item) noexcept;
+  void SortOrderWithout(PItemHeader item);
+  size_t SortedPlace(PItemHeader item, bool forward);
+  // Where the item last placed lies in the array, so renumbering can start there.
+  bool SortOrderIndex(PItemHeader item, size_t& index) const noexcept;
+  void HintSortOrder(PItemHeader item, size_t index) noexcept;
+  std::vector<PItemHeader> FSortOrder;
+  bool FSortOrderValid = false;
+  PItemHeader FSortOrderPending = nullptr;
+  PItemHeader FSortOrderHint = nullptr;
+  size_t FSortOrderHintIndex = 0;
   TSortColumns FSortColumns;
   std::string FIndexFieldNames;
   bool FSortColumnsStale = false;  // the text changed since it was last parsed

@@ -2,8 +2,11 @@
 // list order (hidden ones included) and a cursor. Inserts, appends, updates, deletes, moves,
 // filter changes and bookmarks; after every step the record count, the cursor, the record
 // numbers and positioning by number are compared, and every few steps the whole navigation.
+// Sorted, the store also switches its order off and on; the model walks each inserted or
+// updated record to its place neighbour by neighbour and sorts with std::stable_sort.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <string>
@@ -26,9 +29,10 @@ struct Bookmark {
 
 class StoreModel {
  public:
-  explicit StoreModel(uint32_t seed) : FRng(seed) {
+  StoreModel(uint32_t seed, bool sorted) : FRng(seed), FSortable(sorted) {
     FStore.Open();
     FStore.BlockManager().SetDefaultItemCount(4);  // small blocks: many are released and reused
+    if (sorted) ToggleSort();
   }
 
   void Run(int steps) {
@@ -71,6 +75,7 @@ class StoreModel {
 
   void Step() {
     const int op = Rand(100);
+    if (FSortable && op >= 98) return ToggleSort();
     if (op < 20) return Insert();
     if (op < 35) return Append();
     if (op < 47) return Update();
@@ -109,7 +114,7 @@ class StoreModel {
     else
       at = FCur;
     FAll.insert(FAll.begin() + at, r);
-    MoveTo(at);
+    MoveTo(Place(at));
   }
 
   void Append() {
@@ -117,7 +122,32 @@ class StoreModel {
     FLastOp = "append " + std::to_string(r.id);
     FStore.Append({{"ID", Variant(r.id)}, {"V", Variant(r.v)}});
     FAll.push_back(r);
-    MoveTo(static_cast<int>(FAll.size()) - 1);
+    MoveTo(Place(static_cast<int>(FAll.size()) - 1));
+  }
+
+  // Where a sorted store moves the record at `at`: forward past smaller values, or back past
+  // larger ones; an equal neighbour stops it.
+  int Place(int at) {
+    if (!FSorted) return at;
+    const ModelRecord r = FAll[static_cast<size_t>(at)];
+    int to = at;
+    while (to + 1 < static_cast<int>(FAll.size()) && FAll[static_cast<size_t>(to + 1)].v < r.v) ++to;
+    if (to == at)
+      while (to > 0 && FAll[static_cast<size_t>(to - 1)].v > r.v) --to;
+    FAll.erase(FAll.begin() + at);
+    FAll.insert(FAll.begin() + to, r);
+    return to;
+  }
+
+  void ToggleSort() {
+    FSorted = !FSorted;
+    FLastOp = FSorted ? "sort" : "unsort";
+    FStore.SetIndexFieldNames(FSorted ? "V" : "");
+    if (!FSorted) return;
+    const int id = FCur >= 0 ? FAll[static_cast<size_t>(FCur)].id : -1;
+    std::stable_sort(FAll.begin(), FAll.end(),
+                     [](const ModelRecord& a, const ModelRecord& b) { return a.v < b.v; });
+    if (id >= 0) MoveTo(IndexOfId(id));
   }
 
   void Update() {
@@ -126,6 +156,7 @@ class StoreModel {
     FLastOp = "update " + std::to_string(FAll[static_cast<size_t>(FCur)].id) + " v " + std::to_string(v);
     FStore.Update({{"V", Variant(v)}});
     FAll[static_cast<size_t>(FCur)].v = v;
+    MoveTo(Place(FCur));
   }
 
   void Delete() {
@@ -286,6 +317,8 @@ class StoreModel {
   }
 
   std::mt19937 FRng;
+  bool FSortable;
+  bool FSorted = false;
   TTestMemData FStore{{{"ID", dtInt32, 4}, {"V", dtInt32, 4}, {"NOTE", dtExtString, RefFieldSize, 20}}};
   std::vector<ModelRecord> FAll;
   int FCur = -1;
@@ -298,11 +331,13 @@ class StoreModel {
 };
 
 TEST(StoreModelTest, RandomisedAgainstAPlainModel) {
-  for (uint32_t seed : {1u, 2u, 3u, 4u}) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    StoreModel model(seed);
-    model.Run(2500);
-    if (HasFatalFailure()) return;
+  for (bool sorted : {false, true}) {
+    for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+      SCOPED_TRACE(std::string(sorted ? "sorted, " : "") + "seed " + std::to_string(seed));
+      StoreModel model(seed, sorted);
+      model.Run(2500);
+      if (HasFatalFailure()) return;
+    }
   }
 }
 
