@@ -200,18 +200,4 @@ TEST(CRCommandTest, ParametersOfTheCommandsClass) {
   EXPECT_THROW(cmd.DeleteParam(3), EListError);
 }
 
-TEST(ParamDescTest, NullDropsTheValueAndObjectsAreNotOwned) {
-  TParamDesc p;
-  p.SetValue(Variant(""));
-  EXPECT_FALSE(p.GetNull());
-  p.SetNull(true);
-  EXPECT_TRUE(p.GetValue().IsEmpty());
-  blobtest::Ref<TBlob> blob(new TBlob);
-  p.SetObject(blob.p);
-  EXPECT_EQ(p.GetObject(), blob.p);
-  EXPECT_EQ(blob->RefCount(), 1);
-  p.SetValue(5);
-  EXPECT_THROW(p.GetObject(), EAssertionFailed);
-}
-
 }  // namespace

@@ -302,23 +302,6 @@ TEST(CRRecordSetTest, PreparedStatementDescribesItsFieldsOnceAndDisconnectKeepsT
   EXPECT_EQ(rs.GetRecordCount(), 60);
 }
 
-class TBracketClass : public TCRTableInfoClass {
- public:
-  char LeftQuote() const override { return '['; }
-  char RightQuote() const override { return ']'; }
-} const brackets;
-
-TEST(CRRecordSetTest, FieldsAreProviderFieldsWithTheRecordSetsNameRules) {
-  struct TBracketRecordSet : TFakeRecordSet {
-    const TCRTableInfoClass& GetTableInfoClass() const override { return brackets; }
-  } rs;
-  rs.Open();
-  auto* id = dynamic_cast<TCRFieldDesc*>(&rs.FieldOf(1));
-  ASSERT_NE(id, nullptr);
-  EXPECT_EQ(id->GetNormalizedName(true), "[id]");
-  EXPECT_EQ(&rs.GetTablesInfo().ItemClass(), &brackets);
-}
-
 TEST(CRRecordSetTest, UniDirectionalKeepsABlockWithPendingCachedChanges) {
   TFakeRecordSet rs;
   rs.SetProp(prUniDirectional, true);

@@ -81,30 +81,6 @@ TEST(CRTableInfoNamesTest, NormalizeNamePartByPart) {
   }
 }
 
-TEST(CRTablesInfoTest, LooksUpByNameAndAliasWithoutCaseAlsoDuringAnUpdate) {
-  TCRTablesInfo tables;
-  tables.BeginUpdate();
-  const char* names[][2] = {{"t_account", "a"}, {"t_char", "c"}, {"T_ACCOUNT", "a2"}};
-  for (const auto& [name, alias] : names) {
-    TCRTableInfo* t = tables.Add();
-    t->SetTableName(name);
-    t->SetTableAlias(alias);
-  }
-  EXPECT_EQ(tables.IndexByName("T_Char"), 1);
-  tables.EndUpdate();
-  EXPECT_EQ(tables.IndexByName("t_account"), 0) << "the first of equal names";
-  EXPECT_EQ(tables.IndexByAlias("A2"), 2);
-  EXPECT_EQ(tables.IndexByAlias("zz"), -1);
-  tables[0]->SetTableName("t_bank");  // the index follows the change
-  EXPECT_EQ(tables.IndexByName("t_account"), 2);
-  EXPECT_EQ(tables.IndexByName("T_BANK"), 0);
-  EXPECT_THROW(tables.GetItem(3), EListError);
-  EXPECT_THROW(tables.EndUpdate(), EAssertionFailed);
-  tables.Clear();
-  EXPECT_EQ(tables.IndexByName("t_char"), -1);
-  EXPECT_EQ(tables.Add()->Index(), 0);
-}
-
 class TBackquoteTableInfoClass : public TCRTableInfoClass {
  public:
   char LeftQuote() const override { return '`'; }

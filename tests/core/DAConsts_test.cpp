@@ -7,7 +7,6 @@
 namespace {
 
 TEST(MessageTableTest, TextsComeFromTheTableWithTheirArguments) {
-  const std::string rule = "-- " + std::string(70, '-') + " \r\n";
   const struct {
     const char* name;
     std::string got, want;
@@ -16,14 +15,6 @@ TEST(MessageTableTest, TextsComeFromTheTableWithTheirArguments) {
       {"count", MessageFmt(SUpdateFailed, {2}), "Update failed. Found 2 records"},
       {"two names", MessageFmt(SUpdateObjectClasses, {"TA", "TB"}),
        "Only TA and TB objects are allowed in update properties"},
-      {"dump rows", MessageFmt(SDumpDataHeader, {"`t`"}),
-       "-- \r\n-- Dumping data for table `t`\r\n-- \r\n\r\n"},
-      {"dump table, two blanks", MessageFmt(SDumpTableHeader, {"`t`"}),
-       "-- \r\n-- Table structure for table  `t`\r\n-- \r\n\r\n"},
-      {"dump header", MessageFmt(SDumpHeader, {"v", "s", "c", "d", "h", "db"}),
-       "-- Ovrix version: v\r\n-- MySQL server version: s\r\n-- MySQL client version: c\r\n"
-       "-- Script date d\r\n" +
-           rule + "-- Server: h\r\n-- Database: db\r\n\r\n"},
       {"mysql", MessageText(SNoResultSet), "Query must return exactly result set - use Execute"},
   };
   for (const auto& c : cases) {

@@ -64,20 +64,6 @@ TEST(BlockManagerTest, AReusedSlotIsResetAndToldApartFromTheRecordItHeld) {
   EXPECT_FALSE(bm.IsItemInUse(items[5], 1));
 }
 
-TEST(BlockManagerTest, AllocatedAfterFollowsTheAllocationOrderAcrossBlocks) {
-  TBlockManager bm;
-  bm.SetRecordSize(12);
-  bm.SetDefaultItemCount(3);
-  std::vector<PItemHeader> items;
-  for (int i = 0; i < 9; ++i) items.push_back(bm.AllocItem());
-  for (size_t i = 0; i < items.size(); ++i) {
-    for (size_t d = 0; d <= 10; ++d) {
-      SCOPED_TRACE("item " + std::to_string(i) + ", distance " + std::to_string(d));
-      EXPECT_EQ(bm.AllocatedAfter(items[i], d), i + d < items.size() ? items[i + d] : nullptr);
-    }
-  }
-}
-
 TEST(BlockManagerTest, MisuseRaisesAndChangesNothing) {
   TBlockManager bm;
   bm.SetRecordSize(4);

@@ -78,17 +78,6 @@ TEST(CompressedBlobTest, FiftyBytesStayPlainAndFiftyOneCompressWithAnExactHeader
   EXPECT_EQ(Content(plain.p), raw.substr(0, 20));
 }
 
-TEST(CompressedBlobTest, APartialReadUncompressesFirst) {
-  const std::string content = Repeated(300) + "tail";
-  Ref<TCompressedBlob> blob(Compressed(content));
-  ASSERT_TRUE(blob->IsCompressed());
-  char buf[10];
-  EXPECT_EQ(blob->Read(10, 10, buf), 10u);
-  EXPECT_EQ(std::string(buf, 10), content.substr(10, 10));
-  EXPECT_FALSE(blob->IsCompressed());
-  EXPECT_EQ(Raw(blob.p), content);
-}
-
 TEST(CompressedBlobTest, CorruptOrShortStreamsRaiseTheNamedErrors) {
   const std::string good = Raw(Ref<TCompressedBlob>(Compressed(Repeated(400))).p);
   auto withSize = [&](uint32_t size) {

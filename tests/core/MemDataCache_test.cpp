@@ -150,19 +150,6 @@ TEST_F(CacheTest, AScriptedApplyGivesEachChangeItsAnswer) {
   ExpectVisible({1, 2, 10, 4, 11, 5});
 }
 
-TEST_F(CacheTest, AllAppliedMeansNothingPendingBeforeTheCommit) {
-  Edit(1, {{"NAME", Variant("x")}});
-  Delete(2);
-  EXPECT_TRUE(store.GetUpdatesPending());
-  store.ApplyUpdates();
-  EXPECT_FALSE(store.GetUpdatesPending());
-  calls.clear();
-  store.CommitUpdates();
-  EXPECT_TRUE(calls.empty());
-  store.RestoreUpdates();  // nothing left to restore
-  EXPECT_FALSE(store.GetUpdatesPending());
-}
-
 TEST_F(CacheTest, RestoreUpdatesSendsAppliedChangesAgain) {
   Edit(1, {{"NAME", Variant("x")}});
   store.ApplyUpdates();
@@ -307,16 +294,6 @@ TEST_F(CacheTest, BatchesTakeTheAnswerThatClosesThem) {
   for (int id : {1, 2, 3}) EXPECT_EQ(Item(id)->UpdateResult, uaApplied) << id;
 }
 
-TEST_F(CacheTest, TheCallbackMayChangeTheRecordItIsGiven) {
-  InsertAt(2, 10);
-  onCall = [this](const Call&) {
-    store.PutFieldAsVariant(store.No("NOTE"), newBuf, Variant("from the server"));
-  };
-  store.ApplyUpdates();
-  GoTo(10);
-  EXPECT_EQ(store.Value("NOTE").AsString(), "from the server");
-}
-
 TEST_F(CacheTest, TheCallbackMayRevertCancelOrCloseWhileApplying) {
   Edit(1, {{"NAME", Variant("x")}});
   Edit(2, {{"NAME", Variant("y")}});
@@ -361,17 +338,6 @@ TEST_F(CacheTest, AnErrorOfTheCallbackLeavesTheChangePending) {
   calls.clear();
   store.ApplyUpdates();
   EXPECT_EQ(Sent(), (std::vector<std::pair<TUpdateKind, int>>{{ukModify, 2}}));
-}
-
-TEST_F(CacheTest, SwitchingCachedUpdatesOffCancels) {
-  Edit(1, {{"NAME", Variant("x")}});
-  InsertAt(2, 10);
-  Delete(3);
-  store.SetCachedUpdates(false);
-  EXPECT_FALSE(store.GetUpdatesPending());
-  ExpectVisible({1, 2, 3, 4, 5});
-  GoTo(1);
-  EXPECT_EQ(store.Value("NAME").AsString(), "n1");
 }
 
 TEST_F(CacheTest, ASortedStoreKeepsItsOrderThroughChangesAndCancel) {

@@ -298,37 +298,6 @@ TEST_F(SortedStoreTest, KeysMeetFieldsTheWaySortingDoes) {
   TData::FreeRecBuf(rec);
 }
 
-// Random inserts, updates and deletes, with and without a filter: the visible records are always
-// in order, numbered by position, and equal keys keep the order they arrived in.
-TEST_F(SortedStoreTest, RandomEditsKeepTheOrderAndTheNumbers) {
-  std::mt19937 rng(5);
-  store.SetIndexFieldNames("AGE DESC");
-  int nextId = 1;
-  for (int step = 0; step < 600; ++step) {
-    if (step == 300) {
-      store.SetFilterText("AGE <> 3");
-      store.FilterUpdated();
-    }
-    const unsigned op = rng() % 4;
-    const int count = store.GetRecordCount();
-    if (count > 0 && op != 0) store.SetRecordNo(1 + static_cast<int>(rng() % static_cast<unsigned>(count)));
-    if (op <= 1 || count == 0)
-      Add(nextId++, "x", static_cast<int>(rng() % 8));
-    else if (op == 2)
-      store.Update({{"AGE", Variant(static_cast<int>(rng() % 8))}});
-    else
-      store.DeleteRecord();
-    const std::vector<Variant> ages = store.Column("AGE");
-    ASSERT_TRUE(std::is_sorted(ages.begin(), ages.end(), [](const Variant& a, const Variant& b) {
-      return a.AsInteger() > b.AsInteger();
-    })) << step;
-    if (step >= 300) {
-      for (const Variant& a : ages) ASSERT_NE(a.AsInteger(), 3);
-    }
-    if (step % 50 == 0) ExpectIds(store.IntColumn("ID"));
-  }
-}
-
 // A store whose every Open brings the same records in the same order, as a query would.
 class TReloadingStore : public TTestMemData {
  public:

@@ -374,40 +374,6 @@ TEST(CompareFieldValues, EveryTypeGroupIsATotalPreorder) {
   }
 }
 
-// Bytes fields order as std::vector<uint8_t> does, nulls first.
-TEST(CompareFieldValues, ByteFieldsFollowLexicographicOrder) {
-  TTestStore store(SortFields());
-  store.Open();
-  RandomRecords values(store, 40);
-  TStringComparer strings;
-  for (const char* name : {"BY", "VB", "XVB", "BLOB"}) {
-    SCOPED_TRACE(name);
-    const TFieldDesc& f = *store.FieldByName(name);
-    auto bytes = [&](void* rec) {
-      Variant v = store.GetNull(f.FieldNo, rec) ? Variant::Null()
-                  : f.DataType == dtBlob        ? Variant::FromBytes(nullptr, 0)
-                                                : store.GetFieldAsVariant(f.FieldNo, rec);
-      if (f.DataType == dtBlob && !store.GetNull(f.FieldNo, rec)) {
-        std::vector<uint8_t> b(store.GetBlobSize(f.FieldNo, rec));
-        store.ReadBlob(f.FieldNo, rec, 0, static_cast<uint32_t>(b.size()), b.data());
-        v = Variant::FromBytes(b);
-      }
-      return v;
-    };
-    for (void* a : values.records)
-      for (void* b : values.records) {
-        const Variant va = bytes(a), vb = bytes(b);
-        int want = va.IsNull() || vb.IsNull()    ? (va.IsNull() == vb.IsNull() ? 0
-                                                    : va.IsNull()              ? -1
-                                                                               : 1)
-                   : va.AsBytes() < vb.AsBytes() ? -1
-                   : vb.AsBytes() < va.AsBytes() ? 1
-                                                 : 0;
-        ASSERT_EQ(CompareFieldValues(store, strings, a, b, 0, f), want);
-      }
-  }
-}
-
 // Keys as CompareFields receives them, against fields of one record.
 class KeyCompareTest : public ::testing::Test {
  protected:

@@ -46,19 +46,6 @@ class StoreTest : public ::testing::Test {
   TTestMemData store{Fields()};
 };
 
-TEST_F(StoreTest, InsertingAtBofIntoAnEmptyStore) {
-  EXPECT_TRUE(store.GetBof());
-  EXPECT_TRUE(store.GetEof());
-  store.SetToBegin();
-  store.Insert(IdV(7, 7));
-  EXPECT_EQ(store.FirstItem(), store.LastItem());
-  EXPECT_EQ(store.CurrentItem(), store.FirstItem());
-  EXPECT_EQ(store.GetRecordNo(), 1);
-  EXPECT_EQ(store.GetRecordCount(), 1);
-  EXPECT_FALSE(store.GetBof());
-  EXPECT_FALSE(store.GetEof());
-}
-
 TEST_F(StoreTest, InsertingNearTheFrontRenumbersOnlyTheFront) {
   Fill(1000);
   store.SetRecordNo(2);
@@ -95,21 +82,6 @@ TEST_F(StoreTest, NavigationAndDeletingMovesTheCursor) {
   EXPECT_EQ(store.GetRecordCount(), 0);
   EXPECT_THROW(store.DeleteRecord(), EAssertionFailed);
   EXPECT_THROW(store.PutRecord(nullptr), EAssertionFailed);
-}
-
-TEST_F(StoreTest, SetRecordNoOutsideTheRecordsLeavesTheCursor) {
-  Fill(5);
-  store.SetRecordNo(3);
-  for (int n : {0, -1, 6, 1000}) {
-    SCOPED_TRACE(n);
-    store.SetRecordNo(n);
-    EXPECT_EQ(store.GetRecordNo(), 3);
-  }
-  store.BuildRecordIndex();
-  store.SetRecordNo(6);
-  EXPECT_EQ(store.GetRecordNo(), 3);
-  store.SetRecordNo(5);
-  EXPECT_EQ(store.Value("ID").AsInteger(), 5);
 }
 
 // Hidden items have Order 0; after inserts in front the offset makes 0 + offset a valid number.
@@ -172,20 +144,6 @@ TEST_F(StoreTest, FilterTextThroughTheStore) {
   EXPECT_EQ(store.GetRecordCount(), 11);
 }
 
-TEST_F(StoreTest, AFilterThatHidesEverything) {
-  Fill(4);
-  store.SetRecordNo(2);
-  store.SetFilterText("V > 100");
-  store.FilterUpdated();
-  EXPECT_EQ(store.GetRecordCount(), 0);
-  EXPECT_TRUE(store.GetEof());
-  store.SetToBegin();
-  store.GetNextRecord(nullptr);
-  EXPECT_TRUE(store.GetEof());
-  store.SetRecordNo(1);
-  EXPECT_EQ(store.GetRecordNo(), 0);
-}
-
 TEST_F(StoreTest, AFilterThatCannotJudgeTheRecordsShowsThemAndRaisesOnce) {
   Fill(3);
   store.SetFilterText("V > 'abc'");
@@ -194,21 +152,6 @@ TEST_F(StoreTest, AFilterThatCannotJudgeTheRecordsShowsThemAndRaisesOnce) {
   EXPECT_EQ(Ints(store.Column("ID")), (std::vector<int>{1, 2, 3}));
   store.Append(IdV(4, 4));  // judged alone: shown, no error
   ExpectNumbering({1, 2, 3, 4});
-}
-
-TEST_F(StoreTest, FilterOnDatesAndCalculatedFieldsAndCallbacks) {
-  const TDateTime day = EncodeDate(2024, 3, 1);
-  store.Append({{"ID", Variant(1)}, {"WHEN", Variant::FromDateTime(day)}});
-  store.Append({{"ID", Variant(2)}, {"WHEN", Variant::FromDateTime(day + 1)}});
-  store.SetFilterText("WHEN >= '2024-03-02'");
-  store.FilterUpdated();
-  EXPECT_EQ(Ints(store.Column("ID")), (std::vector<int>{2}));
-  store.SetFilterText("");
-  store.FilterFunc = [this](void* rec) {
-    return store.GetFieldAsVariant(store.No("ID"), rec).AsInteger() != 2;
-  };
-  store.FilterUpdated();
-  EXPECT_EQ(Ints(store.Column("ID")), (std::vector<int>{1}));
 }
 
 TEST_F(StoreTest, UpdatingARecordJudgesItAgain) {
@@ -325,26 +268,6 @@ TEST_F(StoreTest, ABookmarkSurvivesCloseAndOpenAsARecordNumber) {
   EXPECT_EQ(store.GetRecordNo(), 4);
   EXPECT_EQ(store.Value("ID").AsInteger(), 13);
   EXPECT_TRUE(store.BookmarkValid(&mark));
-}
-
-TEST_F(StoreTest, BookmarkValidityAndOrder) {
-  Fill(4);
-  TRecBookmark first, third, none;
-  store.SetRecordNo(1);
-  store.GetBookmark(first);
-  store.SetRecordNo(3);
-  store.GetBookmark(third);
-  EXPECT_FALSE(store.BookmarkValid(nullptr));
-  EXPECT_FALSE(store.BookmarkValid(&none));
-  EXPECT_EQ(store.CompareBookmarks(&first, &third), -1);
-  EXPECT_EQ(store.CompareBookmarks(&third, &first), 1);
-  EXPECT_EQ(store.CompareBookmarks(nullptr, &first), 1);
-  EXPECT_EQ(store.CompareBookmarks(&first, nullptr), -1);
-  EXPECT_EQ(store.CompareBookmarks(nullptr, nullptr), 0);
-  store.SetFilterText("V <> 3");
-  store.FilterUpdated();
-  EXPECT_FALSE(store.BookmarkValid(&third));
-  EXPECT_TRUE(store.BookmarkValid(&first));
 }
 
 // ---- Releasing ----

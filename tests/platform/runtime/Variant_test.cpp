@@ -7,43 +7,6 @@
 
 namespace {
 
-TEST(VariantTest, TypeCodesOfConstructors) {
-  struct Case {
-    const char* name;
-    Variant v;
-    uint16_t type;
-  };
-  int object = 0;
-  const Case cases[] = {
-      {"empty", Variant(), varEmpty},
-      {"null", Variant::Null(), varNull},
-      {"bool", Variant(true), varBoolean},
-      {"int8", Variant(static_cast<signed char>(-1)), varShortInt},
-      {"uint8", Variant(static_cast<unsigned char>(1)), varByte},
-      {"int16", Variant(static_cast<short>(1)), varSmallint},
-      {"uint16", Variant(static_cast<unsigned short>(1)), varWord},
-      {"int32", Variant(1), varInteger},
-      {"uint32", Variant(1u), varLongWord},
-      {"int64", Variant(int64_t{1}), varInt64},
-      {"uint64", Variant(uint64_t{1}), varUInt64},
-      {"single", Variant(1.5f), varSingle},
-      {"double", Variant(1.5), varDouble},
-      {"currency", Variant(Currency::FromScaled(1)), varCurrency},
-      {"date", Variant::FromDateTime(1), varDate},
-      {"ansi", Variant("a"), varString},
-      {"wide", Variant(u"a"), varOleStr},
-      {"bcd", Variant(StrToBcd("1.5")), varFMTBcd},
-      {"bytes", Variant::FromBytes({1, 2}), varArray | varByte},
-      {"object", Variant::FromObject(&object), varByRef},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.v.VarType(), c.type);
-    Variant copy = c.v;  // copies keep type and value
-    EXPECT_EQ(copy.VarType(), c.type);
-  }
-}
-
 TEST(VariantTest, ConversionsToText) {
   struct Case {
     const char* name;
