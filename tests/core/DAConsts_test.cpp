@@ -26,19 +26,4 @@ TEST(MessageTableTest, TextsComeFromTheTableWithTheirArguments) {
   EXPECT_THROW(MessageText(65079), EAssertionFailed);  // an id without a text
 }
 
-TEST(DAErrorTest, KeepsNumberMessageAndComponentThroughCopies) {
-  EDAError e(2013, MessageFmt(SFieldNotFound, {"X"}));
-  auto* owner = reinterpret_cast<TComponent*>(&e);  // any address: the error only carries it
-  e.Component = owner;
-  try {
-    throw EDAError(e);
-  } catch (const EDatabaseError& caught) {
-    auto* da = dynamic_cast<const EDAError*>(&caught);
-    ASSERT_NE(da, nullptr);
-    EXPECT_EQ(da->ErrorCode, 2013);
-    EXPECT_EQ(da->Component, owner);
-    EXPECT_STREQ(da->what(), "Field X not found");
-  }
-}
-
 }  // namespace

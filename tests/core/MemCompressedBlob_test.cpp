@@ -154,18 +154,6 @@ TEST(CompressedBlobTest, CancelBringsBackTheCompressedForm) {
   EXPECT_FALSE(blob->Modified());
 }
 
-TEST(CompressedBlobTest, AMissingCompressorIsReported) {
-  struct Restore {
-    TCompressProc saved = CompressProc;
-    ~Restore() { CompressProc = saved; }
-  } restore;
-  CompressProc = nullptr;
-  Ref<TCompressedBlob> blob(new TCompressedBlob());
-  Put(blob.p, 0, Repeated(100));
-  ExpectMessage([&] { blob->SetCompressed(true); }, "Compressor function is not linked");
-  EXPECT_EQ(Content(blob.p), Repeated(100));
-}
-
 // The string-model run with compression switched on and off and whole-content rewrites mixed in.
 class CompressedBlobModelTest : public BlobModelTest {
  public:

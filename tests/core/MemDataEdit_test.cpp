@@ -105,24 +105,6 @@ TEST_F(EditTest, CancelRestoresBlobsAndDeleteAndCloseReleaseEverything) {
   store.Close();  // LeakSanitizer reports whatever the records kept
 }
 
-TEST_F(EditTest, NullHeapStringsStayNil) {
-  store.Go(0);
-  void* buf = store.AllocRecBuf();
-  store.EditRecord(buf);
-  store.PutFieldAsVariant(NOTE, buf, Variant::Null());
-  store.PostRecord(buf);
-  TData::FreeRecBuf(buf);
-  EXPECT_TRUE(store.GetNull(NOTE, store.RecordAt(0)));
-  store.Append([&](void* b) { store.PutFieldAsVariant(ID, b, Variant(9)); });
-  buf = store.AllocRecBuf();
-  store.EditRecord(buf);  // a record whose heap reference is nil copies as nil
-  EXPECT_EQ(Slot(NAME, buf), nullptr);
-  store.PutFieldAsVariant(NAME, buf, Variant("late"));
-  store.PostRecord(buf);
-  TData::FreeRecBuf(buf);
-  EXPECT_EQ(Text(NAME, 3), "late");
-}
-
 TEST_F(EditTest, DatasetBuffersTakeAndDropReferences) {
   void* buf = store.AllocRecBuf();
   store.Go(0);

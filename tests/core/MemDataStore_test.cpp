@@ -187,18 +187,6 @@ TEST_F(StoreTest, AFailedInsertCallbackLeavesTheStoreUnchanged) {
   ExpectNumbering({1, 2, 3});
 }
 
-TEST_F(StoreTest, StatusesOutsideTheFilterItemTypesAreHidden) {
-  Fill(4);
-  store.SetCachedUpdates(true);
-  EXPECT_EQ(store.GetRecordCount(), 4);
-  store.SetRecordNo(3);
-  store.CurrentItem()->Status = isDeleted;
-  store.RefreshItemVisibility(store.CurrentItem());
-  ExpectNumbering({1, 2, 4});
-  store.SetFilterItemTypes(1 << isDeleted);
-  ExpectNumbering({3});
-}
-
 TEST(StoreCalcTest, FiltersSeeCalculatedFields) {
   TTestMemData store({{"ID", dtInt32, 4}, {"V", dtInt32, 4}, {"TWICE", dtInt32, 4, 0, fdkCalculated}});
   store.Open();

@@ -296,20 +296,6 @@ TEST(MemDataLifecycleTest, OpenAndClose) {
   EXPECT_EQ(store.CancelUpdatesCalls, 1);
 }
 
-TEST(MemDataLifecycleTest, NullIndicatorsFollowTheData) {
-  TTestStore store({{"A", dtInt32, 4}, {"B", dtWideString, 6}, {"C", dtInt16, 2}});
-  store.Open();
-  ASSERT_EQ(store.RecordSize(), 16);
-  std::vector<uint8_t> rec(16, 0);
-  store.SetNull(3, rec.data(), true);
-  EXPECT_EQ(rec, std::vector<uint8_t>({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
-  store.PutFieldAsVariant(2, rec.data(), Variant(u"xy"));
-  EXPECT_EQ(rec[4], 'x');
-  EXPECT_EQ(rec[6], 'y');
-  EXPECT_FALSE(store.GetNull(2, rec.data()));
-  EXPECT_TRUE(store.GetNull(3, rec.data()));
-}
-
 TEST(MemDataLifecycleTest, FilterTextIsParsedWhenActiveAndABadOneChangesNothing) {
   TTestStore store({{"A", dtInt32, 4}, {"B", dtInt32, 4}});
   store.SetFilterText("bad");  // inactive: only stored

@@ -52,19 +52,4 @@ TEST_F(Win32TimerTest, DestroyingItStopsCallsAlsoFromItsOwnHandler) {
   EXPECT_EQ(Loop.ArmedCount(), 0u);
 }
 
-TEST_F(Win32TimerTest, NoTimerToHaveRaisesAndLeavesItStopped) {
-  TWin32Timer timer;
-  Loop.TimerLimit = 0;
-  try {
-    Count(timer);
-    FAIL() << "armed without a timer";
-  } catch (const EOutOfResources& e) {
-    EXPECT_EQ(e.Message(), "Not enough timers available");
-  }
-  Loop.TimerLimit = SIZE_MAX;
-  SetMessageLoop(nullptr);
-  EXPECT_THROW(timer.SetInterval(60), EOutOfResources) << "no loop installed";
-  EXPECT_EQ(timer.GetInterval(), 60u);
-}
-
 }  // namespace

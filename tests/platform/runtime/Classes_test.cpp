@@ -164,13 +164,6 @@ TEST(FileStreamTest, ModesAndMemoryStreamFileRoundTrip) {
   EXPECT_EQ(c.Size(), 0);
 }
 
-TEST(StringStreamTest, ReadsItsSeedAndReturnsWhatWasWritten) {
-  TStringStream s("abc");
-  EXPECT_EQ(ReadAll(s, 2), "ab");
-  s.WriteBuffer("XY", 2);
-  EXPECT_EQ(s.DataString(), "abXY");
-}
-
 // ---- TStringList ----------------------------------------------------------------------------
 
 std::string Joined(const TStringList& l) {
