@@ -56,7 +56,8 @@ void TPoolingOptions::Assign(TPersistent* source) {
 
 // ---- Life -----------------------------------------------------------------------------------------
 
-TCustomDAConnection::TCustomDAConnection(TComponent* owner) : TComponent(owner) {
+TCustomDAConnection::TCustomDAConnection(TComponent* owner) : TCustomConnection(owner) {
+  LoginPrompt = true;
   FOptions = CreateOptions();
   FPoolingOptions = CreatePoolingOptions();
 }
@@ -71,7 +72,6 @@ TCustomDAConnection::~TCustomDAConnection() {
   {
     std::lock_guard<std::mutex> guard(FClientsLock);
     commands.swap(FCommands);
-    FDataSets.clear();
   }
   for (TCustomDASQL* c : commands) c->ConnectionGone(this);
   if (FConnectDialog != nullptr) FConnectDialog->ConnectionGone(this);
@@ -153,12 +153,13 @@ bool TCustomDAConnection::GetConnected() const {
 }
 
 void TCustomDAConnection::SetConnected(bool value) {
-  if (GetConnected() == value) return;
-  if (!value) return PerformDisconnect();
   if (IsLoading()) {
-    if (FOptions->KeepDesignConnected || IsDesigning()) FStreamedConnected = true;
+    // Connected read from a form is applied when loading ends.
+    if (value && (FOptions->KeepDesignConnected || IsDesigning())) TCustomConnection::SetConnected(true);
     return;
   }
+  if (GetConnected() == value) return;
+  if (!value) return PerformDisconnect();
   ++FConnectCount;
   try {
     if (NeedPrompt() && ConnectDialogClass() != nullptr)
@@ -181,14 +182,12 @@ void TCustomDAConnection::ConnectWithDialog() {
   dialog->SetConnection(this);
   if (dialog->Execute()) return PerformConnect();
   // The caller's handler takes the use back.
-  if (IsDesigning() || FStreamedConnected) throw EDatabaseError(MessageText(SCannotConnect));
+  if (IsDesigning() || StreamedConnected()) throw EDatabaseError(MessageText(SCannotConnect));
   throw EAbort(std::string());
 }
 
 void TCustomDAConnection::PerformConnect() {
-  if (BeforeConnect) BeforeConnect(this);
-  DoConnect();
-  if (AfterConnect) AfterConnect(this);
+  TCustomConnection::SetConnected(true);
 }
 
 void TCustomDAConnection::DoConnect() {
@@ -208,17 +207,16 @@ void TCustomDAConnection::DoConnect() {
 void TCustomDAConnection::PerformDisconnect() {
   FConnectCount = 0;
   FPromptAllowed = true;
-  if (BeforeDisconnect) BeforeDisconnect(this);
   try {
-    DoDisconnect();
+    TCustomConnection::SetConnected(false);
   } catch (EDAError& e) {
     // A lost session cannot end its transaction: the close is repeated without it.
     if (!IsFatalError(e)) throw;
     FTransactionName.clear();
     if (GetConnected()) DoDisconnect();
+    if (AfterDisconnect) AfterDisconnect(this);
   }
   FTransactionName.clear();
-  if (AfterDisconnect) AfterDisconnect(this);
 }
 
 void TCustomDAConnection::DoDisconnect() {
@@ -247,12 +245,7 @@ void TCustomDAConnection::DoDisconnect() {
 bool TCustomDAConnection::NeedPrompt() const {
   if (!LoginPrompt && (!IsDesigning() || (!FUsername.empty() && !FPassword.empty()))) return false;
   if (!IsDesigning()) return true;
-  return !IsLoading() && !FStreamedConnected;
-}
-
-void TCustomDAConnection::Loaded() {
-  TComponent::Loaded();
-  if (FStreamedConnected) SetConnected(true);
+  return !IsLoading() && !StreamedConnected();
 }
 
 void TCustomDAConnection::InternalConnect() {
@@ -326,7 +319,7 @@ void TCustomDAConnection::SetConnectDialog(TCustomConnectDialog* value) {
 
 void TCustomDAConnection::Assign(TPersistent* source) {
   auto* other = dynamic_cast<TCustomDAConnection*>(source);
-  if (other == nullptr) return TComponent::Assign(source);
+  if (other == nullptr) return TCustomConnection::Assign(source);
   SetUsername(other->FUsername);
   SetPassword(other->FPassword);
   SetServer(other->FServer);
@@ -345,36 +338,33 @@ void TCustomDAConnection::Assign(TPersistent* source) {
 }
 
 void TCustomDAConnection::Notification(TComponent* component, TOperation operation) {
-  if (operation == opRemove && component == FConnectDialog) FConnectDialog = nullptr;
-  TComponent::Notification(component, operation);
+  if (operation == opRemove) {
+    if (component == FConnectDialog) FConnectDialog = nullptr;
+    std::lock_guard<std::mutex> guard(FClientsLock);
+    FCommands.erase(std::remove(FCommands.begin(), FCommands.end(), component), FCommands.end());
+  }
+  TCustomConnection::Notification(component, operation);
 }
 
 // ---- Clients ------------------------------------------------------------------------------------
 
-void TCustomDAConnection::RegisterClient(TComponent* client) {
+void TCustomDAConnection::RegisterClient(TComponent* client, TConnectChangeEvent event) {
   std::lock_guard<std::mutex> guard(FClientsLock);
-  if (auto* command = dynamic_cast<TCustomDASQL*>(client)) {
+  if (auto* command = dynamic_cast<TCustomDASQL*>(client))
     if (std::find(FCommands.begin(), FCommands.end(), command) == FCommands.end())
       FCommands.push_back(command);
-  } else if (std::find(FDataSets.begin(), FDataSets.end(), client) == FDataSets.end()) {
-    FDataSets.push_back(client);
-  }
+  TCustomConnection::RegisterClient(client, std::move(event));
 }
 
 void TCustomDAConnection::UnRegisterClient(TComponent* client) {
   std::lock_guard<std::mutex> guard(FClientsLock);
   FCommands.erase(std::remove(FCommands.begin(), FCommands.end(), client), FCommands.end());
-  FDataSets.erase(std::remove(FDataSets.begin(), FDataSets.end(), client), FDataSets.end());
+  TCustomConnection::UnRegisterClient(client);
 }
 
 std::vector<TCustomDASQL*> TCustomDAConnection::Commands() const {
   std::lock_guard<std::mutex> guard(FClientsLock);
   return FCommands;
-}
-
-std::vector<TComponent*> TCustomDAConnection::DataSets() const {
-  std::lock_guard<std::mutex> guard(FClientsLock);
-  return FDataSets;
 }
 
 std::unique_ptr<TCustomDASQL> TCustomDAConnection::CreateSQL() {
@@ -459,6 +449,13 @@ void TCustomDAConnection::ApplyUpdates(const std::vector<IDAUpdatesApplier*>& da
   });
 }
 
+void TCustomDAConnection::ApplyUpdates() {
+  std::vector<IDAUpdatesApplier*> dataSets;
+  for (int i = 0; i < DataSetCount(); ++i)
+    if (auto* d = dynamic_cast<IDAUpdatesApplier*>(DataSets(i))) dataSets.push_back(d);
+  ApplyUpdates(dataSets);
+}
+
 void TCustomDAConnection::ApplyUpdatesOnce(const std::vector<IDAUpdatesApplier*>& dataSets) {
   for (IDAUpdatesApplier* d : dataSets)
     if (d->UpdatesConnection() != this)
@@ -536,8 +533,8 @@ void TCustomDAConnection::DoError(EDAError& e, bool& fail, TConnLostCause& cause
         GetConnected() || (attempt > 0 && failover && attempt < MaxReconnectAttempts) ||
         (cause == clConnect && FOptions->DisconnectedMode() && attempt < MaxReconnectAttempts);
     reconnect = outsideTransaction && mayReconnect;
-    for (TComponent* client : DataSets())
-      if (reconnect && HoldsServerState(client, e.Component, cause)) reconnect = false;
+    for (int i = 0; reconnect && i < DataSetCount(); ++i)
+      if (HoldsServerState(DataSets(i), e.Component, cause)) reconnect = false;
     for (TCustomDASQL* client : Commands())
       if (reconnect && HoldsServerState(client, e.Component, cause)) reconnect = false;
   }

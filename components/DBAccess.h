@@ -18,6 +18,7 @@
 
 #include "components/DASQLMonitor.h"
 #include "core/CRAccess.h"
+#include "platform/db/Connection.h"
 #include "platform/runtime/Components.h"
 
 class TCRRecordSet;
@@ -97,14 +98,11 @@ class TPoolingOptions : public TPersistent {
   TCustomDAConnection* FOwner;
 };
 
-using TConnectionNotifyEvent = std::function<void(TComponent* sender)>;
-using TLoginEvent =
-    std::function<void(TComponent* sender, const std::string& username, const std::string& password)>;
 using TDAConnectionErrorEvent = std::function<void(TComponent* sender, EDAError& e, bool& fail)>;
 using TConnectionLostEvent = std::function<void(TComponent* sender, TComponent* component,
                                                 TConnLostCause cause, TRetryMode& retryMode)>;
 
-class TCustomDAConnection : public TComponent {
+class TCustomDAConnection : public TCustomConnection {
  public:
   explicit TCustomDAConnection(TComponent* owner = nullptr);
   // Closes the connection, detaches every command and dataset and releases the provider
@@ -112,14 +110,11 @@ class TCustomDAConnection : public TComponent {
   ~TCustomDAConnection() override;
 
   // ---- Connecting ----
-  virtual bool GetConnected() const;
+  bool GetConnected() const override;
   // Connects (BeforeConnect, the login dialog when one is needed, DoConnect, AfterConnect) or
   // disconnects (BeforeDisconnect, DoDisconnect, AfterDisconnect). A cancelled login raises EAbort
   // at run time; errors of the provider propagate with the use count restored.
-  virtual void SetConnected(bool value);
-  bool Connected() const { return GetConnected(); }
-  void Open() { SetConnected(true); }
-  void Close() { SetConnected(false); }
+  void SetConnected(bool value) override;
 
   // The implicit-use pair around every execution, open, script run and dump: InternalConnect
   // takes one use and opens the connection when needed (a failed open takes none);
@@ -129,8 +124,6 @@ class TCustomDAConnection : public TComponent {
   virtual void InternalDisconnect();
   int ConnectCount() const noexcept { return FConnectCount; }
 
-  TConnectionNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
-  TLoginEvent OnLogin;
   TDAConnectionErrorEvent OnError;
   TConnectionLostEvent OnConnectionLost;
 
@@ -141,7 +134,6 @@ class TCustomDAConnection : public TComponent {
   void SetPassword(const std::string& value);
   const std::string& Server() const noexcept { return FServer; }
   virtual void SetServer(const std::string& value);
-  bool LoginPrompt = true;
   bool AutoCommit() const noexcept { return FAutoCommit; }
   void SetAutoCommit(bool value) { FAutoCommit = value; }
   bool ConvertEOL() const noexcept { return FConvertEOL; }
@@ -168,6 +160,8 @@ class TCustomDAConnection : public TComponent {
   // use this connection (EDatabaseError 65112). After a failed attempt the changes it marked
   // applied are pending again; a failover repeats the whole sequence once.
   virtual void ApplyUpdates(const std::vector<IDAUpdatesApplier*>& dataSets);
+  // The same for every dataset of this connection that keeps cached updates.
+  virtual void ApplyUpdates();
 
   // ---- Server information and lists ----
   virtual std::string GetServerVersion() { return {}; }
@@ -189,11 +183,11 @@ class TCustomDAConnection : public TComponent {
   virtual TConnectDialogClass ConnectDialogClass() const;
 
   // ---- Clients ----
-  // Commands and datasets that use this connection (thread-safe).
-  virtual void RegisterClient(TComponent* client);
-  virtual void UnRegisterClient(TComponent* client);
+  // Commands and datasets that use this connection (thread-safe); datasets are closed when the
+  // connection closes.
+  void RegisterClient(TComponent* client, TConnectChangeEvent event = nullptr) override;
+  void UnRegisterClient(TComponent* client) override;
   std::vector<TCustomDASQL*> Commands() const;
-  std::vector<TComponent*> DataSets() const;
 
   // ---- Operations and errors ----
   // The kind of operation running, for the lost-connection decision (kept with LocalFailover).
@@ -225,15 +219,14 @@ class TCustomDAConnection : public TComponent {
   void ReleaseIConnection();
   virtual bool CommitOnDisconnect() const { return true; }
   virtual bool NeedPrompt() const;
-  virtual void DoConnect();
-  virtual void DoDisconnect();
+  void DoConnect() override;
+  void DoDisconnect() override;
   virtual void DoStartTransaction();
   virtual std::unique_ptr<TDAConnectionOptions> CreateOptions();
   virtual std::unique_ptr<TPoolingOptions> CreatePoolingOptions();
   // True when `client` still holds provider state that a reconnect would lose.
   virtual bool HoldsServerState(TComponent* client, TComponent* failed, TConnLostCause cause);
   void Notification(TComponent* component, TOperation operation) override;
-  void Loaded() override;
 
   std::unique_ptr<TCRConnection> FIConnection;
   std::string FTransactionName;
@@ -258,8 +251,6 @@ class TCustomDAConnection : public TComponent {
   mutable std::mutex FClientsLock;
   int FConnectCount = 0;
   std::vector<TCustomDASQL*> FCommands;
-  std::vector<TComponent*> FDataSets;
-  bool FStreamedConnected = false;
   bool FPromptAllowed = true;
   std::vector<std::pair<TConnLostCause, int>> FOperations;
   int FOperationDepth = 0;

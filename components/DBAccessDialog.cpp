@@ -83,3 +83,16 @@ bool TCustomConnectDialog::Execute() {
   }
   return ok;
 }
+
+void TCRDataSource::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TDataSource*>(source);
+  if (other == nullptr) return TDataSource::Assign(source);
+  SetDataSet(other->DataSet());
+  AutoEdit = other->AutoEdit;
+  SetEnabled(other->Enabled());
+}
+
+void TCRDataSource::Loaded() {
+  TDataSource::Loaded();
+  FDesignCreate = false;
+}

@@ -1,6 +1,6 @@
-// Unit DBAccess, the login dialog component a connection may use. The dialog itself is shown by a
-// display procedure that a user-interface unit installs; without one, Execute answers false and
-// the connection's settings stay as they were. The remembered logins of other platforms' registry
+// Unit DBAccess, the login dialog component a connection may use, and the library's data source. The dialog
+// itself is shown by a display procedure that a user-interface unit installs; without one, Execute answers
+// false and the connection's settings stay as they were. The remembered logins of other platforms' registry
 // have no store here: loading finds nothing and saving keeps nothing.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/db/DataSource.h"
 #include "platform/runtime/Components.h"
 
 class TCustomDAConnection;
@@ -54,3 +55,17 @@ class TCustomConnectDialog : public TComponent {
 
 // The caption texts of the dialogs by resource id (100 to 108 English); empty for other ids.
 std::string ConnectDialogText(int id);
+
+// The library's data source (its MySQL form feeds the console's grids).
+class TCRDataSource : public TDataSource {
+ public:
+  explicit TCRDataSource(TComponent* owner = nullptr) : TDataSource(owner), FDesignCreate(IsDesigning()) {}
+  // DataSet, AutoEdit and Enabled.
+  void Assign(TPersistent* source) override;
+
+ protected:
+  void Loaded() override;
+
+ private:
+  bool FDesignCreate;
+};

@@ -9,6 +9,7 @@
 #include "FakeProvider.h"
 #include "components/DBAccessDialog.h"
 #include "core/DAConsts.h"
+#include "platform/db/VectorDataSet.h"
 
 namespace {
 
@@ -59,6 +60,22 @@ TEST_F(ConnectionFixture, SettersThatCloseAndThatDoNot) {
     EXPECT_EQ(connection.Connected(), !c.Closes);
     connection.Close();
   }
+}
+
+TEST_F(ConnectionFixture, DisconnectClosesTheDataSets) {
+  VectorDataSet data;
+  data.AddRow(1, "a");
+  connection.RegisterClient(&data);
+  connection.Open();
+  data.Open();
+  connection.Close();
+  EXPECT_FALSE(data.Active());
+  TCRDataSource source, copy;
+  source.SetDataSet(&data);
+  source.AutoEdit = false;
+  copy.Assign(&source);
+  EXPECT_EQ(copy.DataSet(), &data);
+  EXPECT_FALSE(copy.AutoEdit);
 }
 
 TEST_F(ConnectionFixture, DisconnectDetachesNothingAndDestroyDetachesCommands) {
