@@ -33,6 +33,8 @@ inline constexpr char SDataSetEmpty[] = "Cannot perform this operation on an emp
 inline constexpr char SDataSetReadOnly[] = "Cannot modify a read-only dataset";
 inline constexpr char SNotBrowsing[] = "Operation not allowed in a dataset in insert or edit mode";
 inline constexpr char SPeekReadOnly[] = "Cannot modify a record shown for drawing";
+inline constexpr char SPeekBusy[] =
+    "Cannot move or change a dataset while one of its rows is shown for drawing";
 inline constexpr char SBookmarkNotFound[] = "Record not found";
 inline constexpr char SCircularDataLink[] = "Circular datalinks are not allowed";
 inline constexpr char SDataSourceChange[] = "DataSource cannot be changed";

@@ -177,6 +177,9 @@ void TDataSet::SetStateBuffer(TDataSetState state, TRecordBuffer buffer) {
 TRecordBuffer TDataSet::GetActiveRecBuf() {
   if (FStateBuffers[FState]) return FStateBuffers[FState];
   switch (FState) {
+    case dsInactive:
+    case dsOpening:
+      return nullptr;
     case dsCalcFields:
       return FCalcBuffer;
     case dsFilter:
@@ -192,8 +195,13 @@ TRecordBuffer TDataSet::GetActiveRecBuf() {
 
 // ---- Opening and closing --------------------------------------------------------------------
 
+void TDataSet::CheckNotPeeking() const {
+  if (FPeekDepth > 0) throw EDatabaseError(SPeekBusy);
+}
+
 void TDataSet::SetActive(bool value) {
   if (value == Active()) return;
+  CheckNotPeeking();
   if (value)
     OpenDataSet();
   else
@@ -592,6 +600,7 @@ void TDataSet::CheckRequiredFields() {
 }
 
 void TDataSet::Post() {
+  CheckNotPeeking();
   UpdateRecord();
   if (!IsEditState(FState)) return;
   DataEvent(deCheckBrowseMode, 0);
@@ -606,6 +615,7 @@ void TDataSet::Post() {
 
 void TDataSet::Cancel() {
   if (!IsEditState(FState)) return;
+  CheckNotPeeking();
   DataEvent(deCheckBrowseMode, 0);
   DoBeforeCancel();
   UpdateCursorPos();
@@ -618,6 +628,7 @@ void TDataSet::Cancel() {
 
 void TDataSet::Delete() {
   CheckActive();
+  CheckNotPeeking();
   if (FState == dsInsert) return Cancel();
   if (!FHasRecord) throw EDatabaseError(SDataSetEmpty);
   CheckCanModify();
@@ -634,6 +645,7 @@ void TDataSet::Delete() {
 
 void TDataSet::CheckBrowseMode() {
   CheckActive();
+  CheckNotPeeking();
   DataEvent(deCheckBrowseMode, 0);
   if (IsEditState(FState)) {
     UpdateRecord();
@@ -709,7 +721,7 @@ void TDataSet::SetStateFieldValue(TDataSetState state, TField* field, const Vari
 // ---- Calculated fields ----------------------------------------------------------------------
 
 void TDataSet::GetCalcFields(TRecordBuffer buffer) {
-  if (FCalcFieldsSize > 0 || OnCalcFields) CalculateFields(buffer);
+  if (FCalcFieldsSize > 0) CalculateFields(buffer);
 }
 
 void TDataSet::CalculateFields(TRecordBuffer buffer) {
@@ -887,6 +899,7 @@ TDataSet::TPeekScope::TPeekScope(TPeekBuffer& buffer, int recNo) : FDataSet(buff
   // The cursor moves away from the active record; the next cursor operation puts it back.
   if (!ds->InternalSetRecNo(recNo) || ds->GetRecord(buffer.FBuffer, gmCurrent, false) != grOK) return;
   FSaved = ds->FActiveBuffer;
+  FPeeked = buffer.FBuffer;
   ds->FActiveBuffer = buffer.FBuffer;
   ++ds->FPeekDepth;
   FSwapped = true;
@@ -895,6 +908,7 @@ TDataSet::TPeekScope::TPeekScope(TPeekBuffer& buffer, int recNo) : FDataSet(buff
 
 TDataSet::TPeekScope::~TPeekScope() {
   if (!FSwapped) return;
-  FDataSet->FActiveBuffer = FSaved;
+  // A dataset closed meanwhile has let both buffers go.
+  if (FDataSet->FActiveBuffer == FPeeked) FDataSet->FActiveBuffer = FSaved;
   --FDataSet->FPeekDepth;
 }

@@ -266,6 +266,7 @@ class TDataSet : public TComponent {
    private:
     TDataSet* FDataSet;
     TRecordBuffer FSaved = nullptr;
+    TRecordBuffer FPeeked = nullptr;
     bool FValid = false;
     bool FSwapped = false;
   };
@@ -392,6 +393,8 @@ class TDataSet : public TComponent {
   // tells the data sources.
   void Resync();
   void CheckCanModify() const;
+  // EDatabaseError while a peek or a search shows another row: the buffers are lent out.
+  void CheckNotPeeking() const;
   // Runs operation; an EDatabaseError goes to errorEvent, whose answer fails (re-raise), aborts
   // (EAbort) or retries.
   void CheckOperation(const std::function<void()>& operation, const TDataSetErrorEvent& errorEvent);

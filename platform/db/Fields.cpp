@@ -107,7 +107,12 @@ bool TField::CanModify() const {
 bool TField::GetData(void* buffer) const {
   if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
   if (FValidating) {
-    if (FValueBuffer && buffer) std::memcpy(buffer, FValueBuffer, static_cast<size_t>(DataSize()));
+    if (FValueBuffer && buffer) {
+      if (FDataType == ftVariant)
+        *static_cast<Variant*>(buffer) = *static_cast<const Variant*>(FValueBuffer);
+      else
+        std::memcpy(buffer, FValueBuffer, static_cast<size_t>(DataSize()));
+    }
     return FValueBuffer != nullptr;
   }
   return FDataSet->GetFieldData(const_cast<TField*>(this), buffer);

@@ -124,6 +124,8 @@ TEST(DataSetPeekTest, PeekShowsOtherRowsAndLeavesTheCurrentOne) {
     TDataSet::TPeekScope other(*peek, 1);
     EXPECT_EQ(f.ds.FieldByName("Name")->AsString(), "r1");
     EXPECT_THROW(f.ds.FieldByName("Name")->SetAsString("x"), EDatabaseError);
+    EXPECT_THROW(f.ds.Next(), EDatabaseError);  // the buffers are lent out
+    EXPECT_THROW(f.ds.Post(), EDatabaseError);
   }
   {
     TDataSet::TPeekScope current(*peek, 3);

@@ -119,7 +119,10 @@ TEST(FieldNativeTest, TypedSettersWriteTheNativeFormAndBuffersRoundTrip) {
 
 TEST(FieldNativeTest, VariantFieldHoldsAVariant) {
   Bound b(ftVariant);
+  Variant validated;
+  b.field->OnValidate = [&](TField* f) { validated = f->AsVariant(); };
   b.field->SetAsVariant(Variant(u"\u4E2D"));
+  EXPECT_EQ(validated.AsWideString(), u"\u4E2D");
   EXPECT_EQ(b.field->AsVariant().VarType(), varOleStr);
   b.field->SetAsVariant(Variant::Null());
   EXPECT_TRUE(b.field->IsNull());
