@@ -86,9 +86,14 @@ void TDataSet::GetFieldNames(TStringList& list) const {
 void TDataSet::InitFieldDefs() {
   if (FFieldDefs->Updated) return;
   FFieldDefs->BeginUpdate();
-  Finally end([this] { FFieldDefs->EndUpdate(); });
-  FFieldDefs->Clear();
-  InternalInitFieldDefs();
+  try {
+    FFieldDefs->Clear();
+    InternalInitFieldDefs();
+  } catch (...) {
+    FFieldDefs->EndUpdate();
+    throw;
+  }
+  FFieldDefs->EndUpdate();  // reports the change, which marks the definitions out of date
   FFieldDefs->Updated = true;
 }
 
