@@ -711,7 +711,7 @@ class TItemArraySorter {
 
  private:
   static constexpr size_t kRun = 12;
-  static constexpr size_t kAhead = 6;
+  static constexpr size_t kAhead = 32;
 
   // Each item goes after the equal ones before it: found by halving, unless it is in place.
   void InsertionSort(PItemHeader* a, size_t n) {
