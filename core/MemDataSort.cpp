@@ -969,25 +969,41 @@ size_t TMemData::SortedPlace(PItemHeader item, bool forward) {
   return lo;
 }
 
+// The neighbour-by-neighbour walk, for when the sort order's array cannot be had.
+PItemHeader TMemData::WalkedPlace(PItemHeader item, bool forward) {
+  PItemHeader prev = item->Prev;
+  if (forward) {
+    prev = item->Next;
+    while (prev->Next && CompareItems(item, prev->Next) > 0) prev = prev->Next;
+  } else {
+    while (prev && CompareItems(item, prev) < 0) prev = prev->Prev;
+  }
+  return prev;
+}
+
 void TMemData::MoveSortedRecord(PItemHeader item) {
   if (FSortColumns.Count() == 0 || FSortColumnsStale) return;
   constexpr size_t kStays = SIZE_MAX;
   size_t place = kStays;
+  PItemHeader walked = item;  // the place found by walking, when it came to that
   try {
     // Forward past the records it sorts after, or back past those it sorts before; equal records
     // keep it where it is.
-    if (item->Next && CompareItems(item, item->Next) > 0)
-      place = SortedPlace(item, true);
-    else if (item->Prev && CompareItems(item, item->Prev) < 0)
-      place = SortedPlace(item, false);
+    const bool forward = item->Next && CompareItems(item, item->Next) > 0;
+    if (forward || (item->Prev && CompareItems(item, item->Prev) < 0)) {
+      try {
+        place = SortedPlace(item, forward);
+      } catch (const std::bad_alloc&) {
+        DropSortOrder();
+        walked = WalkedPlace(item, forward);
+      }
+    }
   } catch (const EAssertionFailed&) {
     throw;
-  } catch (const std::bad_alloc&) {
-    DropSortOrder();
-    throw EOutOfMemory("Out of memory");
   } catch (const Exception&) {
     return;  // the record is written already: it stays where it is rather than being lost
   }
+  if (walked != item) return MoveItemAfter(item, walked);
   if (place == kStays) {
     NoteStaying(item);
     return;
@@ -1000,6 +1016,11 @@ void TMemData::MoveSortedRecord(PItemHeader item) {
   } catch (const std::bad_alloc&) {
     DropSortOrder();
   }
+  MoveItemAfter(item, prev);
+}
+
+// Relinks a record after prev (first for nil), keeping numbers right.
+void TMemData::MoveItemAfter(PItemHeader item, PItemHeader prev) {
   if (prev == item->Prev) return;
   DropRecordIndex();
   const bool counted = item->FilterResult == FilterVisible;

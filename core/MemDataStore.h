@@ -265,6 +265,8 @@ class TMemData : public TData, public TStringComparer {
   void NoteStaying(PItemHeader item) noexcept;
   void SortOrderWithout(PItemHeader item);
   size_t SortedPlace(PItemHeader item, bool forward);
+  PItemHeader WalkedPlace(PItemHeader item, bool forward);
+  void MoveItemAfter(PItemHeader item, PItemHeader prev);
   // Where the item last placed lies in the array, so renumbering can start there.
   bool SortOrderIndex(PItemHeader item, size_t& index) const noexcept;
   void HintSortOrder(PItemHeader item, size_t index) noexcept;
