@@ -260,3 +260,31 @@ TFieldType DataTypeToFieldType(uint16_t dataType) {
   DA_ASSERT_MSG(dataType < sizeof map / sizeof map[0], "Unknown data type");
   return map[dataType];
 }
+
+// ---- TDADetailDataLink ----------------------------------------------------------------------------
+
+namespace {
+
+bool IsEditing(const TDataSet* dataSet) {
+  return dataSet->State() == dsEdit || dataSet->State() == dsInsert;
+}
+
+}  // namespace
+
+void TDADetailDataLink::ActiveChanged() {
+  if (FDetail->Active() && !FDetail->IsDestroying() && Active()) FHandler->RefreshDetailParams();
+}
+
+void TDADetailDataLink::RecordChanged(TField* field) {
+  // A closed detail takes the master's values when it opens.
+  if (!FDetail->Active() || FDetail->IsDestroying()) return;
+  if (field != nullptr && !FHandler->IsMasterField(field)) return;
+  if (field != nullptr && IsEditing(FDetail)) return;
+  FHandler->RefreshDetailParams();
+}
+
+void TDADetailDataLink::CheckBrowseMode() {
+  TDataSet* master = DataSet();
+  if (master != nullptr && master->State() == dsInsert && IsEditing(FDetail)) return;
+  FDetail->CheckBrowseMode();
+}

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/db/DataSource.h"
 #include "platform/db/Params.h"
 
 class TBlob;
@@ -93,3 +94,33 @@ uint16_t FieldTypeToDataType(TFieldType type);
 // The field type of a record-store data type; EAssertionFailed "Unknown data type" for a code
 // outside the store's range.
 TFieldType DataTypeToFieldType(uint16_t dataType);
+
+// What a detail dataset does when its master changes; the query dataset implements it.
+class IDADetailDataSet {
+ public:
+  virtual ~IDADetailDataSet() = default;
+  // Takes the master's current values into the parameters and shows the matching rows.
+  virtual void RefreshDetailParams() = 0;
+  // Whether the detail follows this field of the master.
+  virtual bool IsMasterField(TField* field) = 0;
+};
+
+// The link through which a detail dataset follows its master's current record.
+class TDADetailDataLink : public TDetailDataLink {
+ public:
+  TDADetailDataLink(TDataSet* detail, IDADetailDataSet* handler) : FDetail(detail), FHandler(handler) {}
+  TDataSet* DetailDataSet() const override { return FDetail; }
+
+ protected:
+  // An open detail refreshes when the master opens.
+  void ActiveChanged() override;
+  // Changes of other master fields, field changes while the detail is being edited, and anything
+  // while the detail is closed are ignored; anything else refreshes the detail.
+  void RecordChanged(TField* field) override;
+  // While the master inserts, a detail being edited is left as it is.
+  void CheckBrowseMode() override;
+
+ private:
+  TDataSet* FDetail;
+  IDADetailDataSet* FHandler;
+};

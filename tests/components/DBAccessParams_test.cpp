@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/DAConsts.h"
 #include "core/MemBlob.h"
 #include "core/MemFieldDesc.h"
+#include "platform/db/VectorDataSet.h"
 #include "platform/runtime/Classes.h"
 #include "platform/runtime/DateTimeUtils.h"
 
@@ -114,6 +117,45 @@ TEST(DAParamTest, TypeMapsRoundTrip) {
   EXPECT_EQ(FieldTypeToDataType(ftFixedChar), dtString);
   EXPECT_EQ(FieldTypeToDataType(ftGraphic), dtUnknown);
   EXPECT_THROW(DataTypeToFieldType(200), EAssertionFailed);
+}
+
+struct DetailHandler : IDADetailDataSet {
+  void RefreshDetailParams() override { ++Refreshes; }
+  bool IsMasterField(TField* field) override { return field->FieldName() == "ID"; }
+  int Refreshes = 0;
+};
+
+TEST(DADetailDataLinkTest, FollowsTheMasterFields) {
+  VectorDataSet master, detail;
+  master.AddRow(1, "a");
+  master.AddRow(2, "b");
+  detail.AddRow(1, "x");
+  TDataSource source;
+  source.SetDataSet(&master);
+  DetailHandler handler;
+  TDADetailDataLink link(&detail, &handler);
+  link.SetDataSource(&source);
+  detail.Open();
+  // Each step: whether the detail refreshed.
+  auto refreshed = [&](const std::function<void()>& step) {
+    const int before = handler.Refreshes;
+    step();
+    return handler.Refreshes > before;
+  };
+  EXPECT_TRUE(refreshed([&] { master.Open(); }));
+  EXPECT_TRUE(refreshed([&] { master.Next(); }));
+  master.Edit();
+  EXPECT_FALSE(refreshed([&] { master.FieldByName("Name")->SetAsString("c"); }));
+  EXPECT_TRUE(refreshed([&] { master.FieldByName("ID")->SetAsInteger(5); }));
+  detail.Edit();
+  EXPECT_FALSE(refreshed([&] { master.FieldByName("ID")->SetAsInteger(6); }));
+  master.Cancel();
+  detail.Cancel();
+  detail.Close();
+  EXPECT_FALSE(refreshed([&] {
+    master.Close();
+    master.Open();
+  }));
 }
 
 }  // namespace
