@@ -1,0 +1,769 @@
+#include "components/MemDS.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "components/MemDSBlob.h"
+#include "core/DAConsts.h"
+#include "core/MemFieldValues.h"
+#include "platform/db/DataSource.h"
+#include "platform/runtime/Format.h"
+
+namespace {
+
+// Record information block: record number, then these bytes.
+constexpr int InfoStatus = 0;
+constexpr int InfoBookmarkFlag = 1;
+constexpr int InfoComplexRefs = 2;
+constexpr int32_t InfoSize = 8;  // int32 and three bytes, kept 8-aligned for the bookmark
+
+// Field types by data-type code 0..30.
+constexpr TFieldType FieldTypes[] = {
+    ftUnknown,   ftString,     ftSmallint,   ftSmallint, ftInteger,  ftFloat, ftDate,     ftTime,
+    ftDateTime,  ftWord,       ftBoolean,    ftLargeint, ftCurrency, ftBlob,  ftMemo,     ftADT,
+    ftReference, ftArray,      ftDataSet,    ftVariant,  ftString,   ftBytes, ftVarBytes, ftVarBytes,
+    ftLargeint,  ftWideString, ftWideString, ftBCD,      ftFMTBcd,   ftGuid,  ftMemo,
+};
+static_assert(std::size(FieldTypes) == dtWideMemo + 1);
+
+}  // namespace
+
+// Lends the apply buffers to the record set while its cached changes are applied.
+struct TMemDataSet::TApplyScope {
+  explicit TApplyScope(TMemDataSet& ds) : FDataSet(ds) {
+    ds.FApplyNewBuffer = ds.AllocRecordBuffer();
+    ds.FApplyOldBuffer = ds.AllocRecordBuffer();
+    ds.FIRecordSet->SetCacheRecBuf(ds.FApplyNewBuffer, ds.FApplyOldBuffer);
+    ds.FApplying = true;
+  }
+  ~TApplyScope() {
+    FDataSet.FApplying = false;
+    FDataSet.FIRecordSet->SetCacheRecBuf(nullptr, nullptr);
+    // The record set copied records into them without references: only the memory goes.
+    delete[] FDataSet.FApplyNewBuffer;
+    delete[] FDataSet.FApplyOldBuffer;
+    FDataSet.FApplyNewBuffer = FDataSet.FApplyOldBuffer = nullptr;
+  }
+  TApplyScope(const TApplyScope&) = delete;
+  TApplyScope& operator=(const TApplyScope&) = delete;
+
+ private:
+  TMemDataSet& FDataSet;
+};
+
+TMemDataSet::TMemDataSet(TComponent* owner) : TDataSet(owner) {
+  CreateIRecordSet();
+}
+
+TMemDataSet::~TMemDataSet() {
+  try {
+    Close();
+  } catch (...) {
+    // A destructor never raises; closing releases what it can.
+  }
+}
+
+// ---- Record set -------------------------------------------------------------------------------
+
+void TMemDataSet::CreateIRecordSet() {
+  SetIRecordSet(std::make_unique<TMemData>());
+}
+
+void TMemDataSet::SetIRecordSet(std::unique_ptr<TData> recordSet) {
+  DA_ASSERT(recordSet != nullptr);
+  FIRecordSet = std::move(recordSet);
+  FIRecordSet->SetCachedUpdates(FCachedUpdates);
+  FIRecordSet->OnInsertRecord = [this] { PerformAppend(); };
+  FIRecordSet->OnUpdateRecord = [this] { PerformUpdate(); };
+  FIRecordSet->OnDeleteRecord = [this] { PerformDelete(); };
+  FIRecordSet->OnApplyRecord = [this](TUpdateKind kind, TUpdateAction& action, bool last) {
+    ApplyRecord(kind, action, last);
+  };
+}
+
+void TMemDataSet::Prepare() {
+  if (FIRecordSet->Prepared()) return;
+  FIRecordSet->Prepare();
+  FieldDefs().Updated = false;
+  InitFieldDefs();
+}
+
+void TMemDataSet::UnPrepare() {
+  if (Active()) Close();
+  FIRecordSet->UnPrepare();
+  FieldDefs().Updated = false;
+}
+
+const std::string& TMemDataSet::IndexFieldNames() const {
+  static const std::string none;
+  TMemData* data = MemData();
+  return data ? data->IndexFieldNames() : none;
+}
+
+void TMemDataSet::SetIndexFieldNames(const std::string& value) {
+  TMemData* data = MemData();
+  if (!data) return;
+  if (Active()) CheckBrowseMode();
+  data->SetIndexFieldNames(value);
+  if (Active()) {
+    UpdateCursorPos();
+    Resync();
+  }
+}
+
+void TMemDataSet::SetCachedUpdates(bool value) {
+  if (value == FCachedUpdates) return;
+  CheckInactive();
+  FIRecordSet->SetCachedUpdates(value);
+  FCachedUpdates = value;
+}
+
+void TMemDataSet::Assign(TPersistent* source) {
+  if (auto* other = dynamic_cast<TMemDataSet*>(source)) {
+    SetCachedUpdates(other->CachedUpdates());
+    FRequiredFields = other->FRequiredFields;
+    return;
+  }
+  TDataSet::Assign(source);
+}
+
+// ---- Types and field definitions ------------------------------------------------------------
+
+TFieldType TMemDataSet::GetFieldType(TDataType dataType) const {
+  if (dataType <= dtWideMemo) return FieldTypes[dataType];
+  RaiseAssertion(__FILE__, __LINE__, "dataType <= dtMaxDataType", MessageText(SUnknownDataType));
+}
+
+TDataType TMemDataSet::GetDataType(TFieldType fieldType) noexcept {
+  switch (fieldType) {
+    case ftString:
+    case ftFixedChar:
+      return dtString;
+    case ftSmallint:
+      return dtInt16;
+    case ftInteger:
+    case ftAutoInc:
+      return dtInt32;
+    case ftWord:
+      return dtUInt16;
+    case ftBoolean:
+      return dtBoolean;
+    case ftFloat:
+      return dtFloat;
+    case ftCurrency:
+      return dtCurrency;
+    case ftBCD:
+      return dtBCD;
+    case ftDate:
+      return dtDate;
+    case ftTime:
+      return dtTime;
+    case ftDateTime:
+      return dtDateTime;
+    case ftBytes:
+      return dtBytes;
+    case ftVarBytes:
+      return dtVarBytes;
+    case ftBlob:
+      return dtBlob;
+    case ftMemo:
+      return dtMemo;
+    case ftWideString:
+      return dtWideString;
+    case ftLargeint:
+      return dtInt64;
+    case ftADT:
+      return dtObject;
+    case ftArray:
+      return dtArray;
+    case ftReference:
+      return dtReference;
+    case ftDataSet:
+      return dtTable;
+    case ftVariant:
+      return dtVariant;
+    case ftGuid:
+      return dtGuid;
+    case ftFMTBcd:
+      return dtFmtBCD;
+    default:
+      return dtUnknown;
+  }
+}
+
+int TMemDataSet::GetFieldDefSize(TFieldType fieldType, const TFieldDesc& desc) const {
+  switch (fieldType) {
+    case ftString:
+    case ftWideString:
+    case ftGuid:
+      return std::max<int>(desc.Length, 1);
+    case ftBytes:
+    case ftVarBytes:
+      return desc.Length;
+    default:
+      return 0;
+  }
+}
+
+void TMemDataSet::CreateFieldDefs() {
+  TFieldDefs& defs = FieldDefs();
+  defs.BeginUpdate();
+  try {
+    defs.Clear();
+    const TFieldDescs& descs = FIRecordSet->Fields();
+    for (int i = 0; i < descs.Count(); ++i) {
+      const TFieldDesc& desc = *descs[i];
+      if (desc.FieldDescKind != fdkData || desc.HiddenObject || desc.HasParent()) continue;
+      const TFieldType type = GetFieldTypeByDesc(desc);
+      if (type == ftUnknown) continue;
+      TFieldDef* def =
+          defs.Add(desc.Name, type, GetFieldDefSize(type, desc), desc.Required && FRequiredFields);
+      def->SetFieldNo(i + 1);
+      TFieldAttributes attrs = def->Attributes();
+      if (desc.ReadOnly) attrs |= faReadonly;
+      if (desc.Hidden) attrs |= faHiddenCol;
+      if (desc.Fixed) attrs |= faFixed;
+      def->SetAttributes(attrs);
+      if (type == ftInteger || type == ftFloat) def->SetPrecision(desc.Length);
+      if (type == ftBCD || type == ftFMTBcd) {
+        def->SetPrecision(desc.Length);
+        def->SetSize(desc.Scale);
+      }
+    }
+  } catch (...) {
+    defs.EndUpdate();
+    throw;
+  }
+  defs.EndUpdate();
+}
+
+void TMemDataSet::InternalInitFieldDefs() {
+  CreateFieldDefs();
+}
+
+namespace {
+
+// 10^precision - 1 in 64 bits, clamped to limit.
+int64_t PrecisionMax(int precision, int64_t limit) {
+  int64_t max = 0;
+  for (int i = 0; i < precision; ++i) {
+    if (max > (limit - 9) / 10) return limit;
+    max = max * 10 + 9;
+  }
+  return max;
+}
+
+}  // namespace
+
+void TMemDataSet::SetNumberRange(TFieldDef& fieldDef) {
+  const int precision = fieldDef.Precision();
+  if (precision <= 0) return;
+  TField* field = FindField(fieldDef.Name());
+  if (auto* f = dynamic_cast<TIntegerField*>(field)) {
+    int64_t limit = std::numeric_limits<int32_t>::max();
+    if (fieldDef.DataType() == ftSmallint) limit = std::numeric_limits<int16_t>::max();
+    if (fieldDef.DataType() == ftWord) limit = std::numeric_limits<uint16_t>::max();
+    const int64_t max = PrecisionMax(precision, limit);
+    f->MaxValue = static_cast<int32_t>(max);
+    f->MinValue = fieldDef.DataType() == ftWord ? 0 : static_cast<int32_t>(-std::min<int64_t>(max, limit));
+  } else if (auto* l = dynamic_cast<TLargeintField*>(field)) {
+    l->MaxValue = PrecisionMax(precision, std::numeric_limits<int64_t>::max());
+    l->MinValue = -l->MaxValue;
+  } else if (auto* d = dynamic_cast<TFloatField*>(field)) {
+    if (precision > 15) return;
+    d->Precision = precision;
+    d->MaxValue = static_cast<double>(PrecisionMax(precision, std::numeric_limits<int64_t>::max()));
+    d->MinValue = -d->MaxValue;
+  }
+}
+
+TFieldDesc* TMemDataSet::GetFieldDesc(const TField* field) const {
+  DA_ASSERT_MSG(field != nullptr, "Field cannot be nil");
+  DA_ASSERT_MSG(field->DataSet() == this, "Wrong DataSet");
+  const TFieldDescs& descs = FIRecordSet->Fields();
+  if (field->FieldKind() != fkData) return nullptr;
+  if (field->FieldNo() > 0 && field->FieldNo() <= descs.Count()) return descs[field->FieldNo() - 1];
+  if (DefaultFields() && FieldCount() == descs.Count()) return descs[field->Index()];
+  for (const auto& desc : descs)
+    if (SameFieldName(desc->Name, field->FieldName())) return desc.get();
+  return nullptr;
+}
+
+// ---- Opening and closing ---------------------------------------------------------------------
+
+void TMemDataSet::InternalOpen() {
+  // An error closes the cursor again (InternalClose).
+  FIRecordSet->Open();
+  FieldDefs().Updated = false;
+  InitFieldDefs();
+  CreateFields();
+  if (!DefaultFields()) AdjustPersistentFields();
+  if (NumberRange)
+    for (int i = 0; i < FieldDefs().Count(); ++i) SetNumberRange(*FieldDefs().Items(i));
+  BindFields(true);
+  ComputeLayout();
+  FOldBuffer = AllocRecordBuffer();
+  FFilterBuffer = AllocRecordBuffer();
+  if (Filtered()) {
+    InstallFilter(true);
+    FIRecordSet->FilterUpdated();
+  }
+}
+
+void TMemDataSet::AdjustPersistentFields() {
+  for (TField* field : Fields()) {
+    if (field->FieldKind() != fkData || field->DataType() != ftString) continue;
+    int i = FieldDefs().IndexOf(field->FieldName());
+    if (i >= 0 && FieldDefs().Items(i)->DataType() == ftString) field->SetSize(FieldDefs().Items(i)->Size());
+  }
+}
+
+void TMemDataSet::ComputeLayout() {
+  FCalcOfs = FIRecordSet->RecordSize() + FIRecordSet->CalcRecordSize();
+  FInfoOfs = (FCalcOfs + CalcFieldsSize() + 7) / 8 * 8;
+  FBookmarkOfs = FInfoOfs + InfoSize;
+  FRecBufSize = FBookmarkOfs + static_cast<int32_t>(sizeof(TRecBookmark));
+}
+
+void TMemDataSet::InternalClose() {
+  FreeRecordBuffer(FOldBuffer);
+  FreeRecordBuffer(FFilterBuffer);
+  FIRecordSet->FilterFunc = nullptr;
+  try {
+    FIRecordSet->Close();
+  } catch (...) {
+    BindFields(false);
+    if (DefaultFields()) DestroyFields();
+    FieldDefs().Updated = false;
+    throw;
+  }
+  BindFields(false);
+  if (DefaultFields()) DestroyFields();
+  FieldDefs().Updated = false;
+}
+
+// ---- Buffers --------------------------------------------------------------------------------
+
+TRecordBuffer TMemDataSet::AllocRecordBuffer() {
+  DA_ASSERT(FRecBufSize > 0);
+  return new uint8_t[static_cast<size_t>(FRecBufSize)]();  // freed by FreeRecordBuffer
+}
+
+void TMemDataSet::FreeRecordBuffer(TRecordBuffer& buffer) {
+  if (!buffer) return;
+  ReleaseBufferRefs(buffer);
+  delete[] buffer;
+  buffer = nullptr;
+}
+
+int32_t& TMemDataSet::RecNoOf(TRecordBuffer buffer) const noexcept {
+  return *reinterpret_cast<int32_t*>(buffer + FInfoOfs);
+}
+
+uint8_t& TMemDataSet::InfoByte(TRecordBuffer buffer, int index) const noexcept {
+  return buffer[FInfoOfs + 4 + index];
+}
+
+TItemStatus TMemDataSet::RecordStatus(TRecordBuffer buffer) const noexcept {
+  return static_cast<TItemStatus>(InfoByte(buffer, InfoStatus));
+}
+
+void TMemDataSet::ReleaseBufferRefs(TRecordBuffer buffer) {
+  if (!buffer || !InfoByte(buffer, InfoComplexRefs)) return;
+  InfoByte(buffer, InfoComplexRefs) = 0;
+  FIRecordSet->FreeComplexFields(buffer, true);
+}
+
+// The blob references a buffer being edited holds besides those the record set now owns.
+void TMemDataSet::ReleaseBlobRefs(TRecordBuffer buffer) {
+  InfoByte(buffer, InfoComplexRefs) = 0;
+  const TFieldDescs& descs = FIRecordSet->Fields();
+  for (const auto& desc : descs) {
+    if (desc->FieldDescKind != fdkData || desc->HasParent() || !FIRecordSet->IsBlobFieldType(desc->DataType))
+      continue;
+    if (void* ref = Marshal::ReadIntPtr(buffer, desc->Offset)) TSharedObject::FromHandle(ref)->Release();
+  }
+}
+
+void TMemDataSet::InternalInitRecord(TRecordBuffer buffer) {
+  ReleaseBufferRefs(buffer);
+  std::memset(buffer, 0, static_cast<size_t>(FRecBufSize));
+  FIRecordSet->InitRecord(buffer);
+  RecNoOf(buffer) = -1;
+  InfoByte(buffer, InfoStatus) = isInserted;
+  if (FIRecordSet->HasComplexFields()) {
+    FIRecordSet->CreateComplexFields(buffer, true);
+    InfoByte(buffer, InfoComplexRefs) = 1;
+  }
+}
+
+void TMemDataSet::ClearCalcFields(TRecordBuffer buffer) {
+  std::memset(buffer + FCalcOfs, 0, static_cast<size_t>(CalcFieldsSize()));
+}
+
+// ---- Records and positioning ----------------------------------------------------------------
+
+TGetResult TMemDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool) {
+  ReleaseBufferRefs(buffer);
+  TData& rs = *FIRecordSet;
+  switch (mode) {
+    case gmCurrent:
+      if (rs.GetBof()) return grBOF;
+      if (rs.GetEof()) return grEOF;
+      rs.GetRecord(buffer);
+      break;
+    case gmNext:
+      rs.GetNextRecord(buffer);
+      break;
+    case gmPrior:
+      rs.GetPriorRecord(buffer);
+      break;
+  }
+  if (rs.GetBof()) return grBOF;
+  if (rs.GetEof()) return grEOF;
+  FillRecordInfo(buffer);
+  ClearCalcFields(buffer);
+  GetCalcFields(buffer);
+  return grOK;
+}
+
+void TMemDataSet::FillRecordInfo(TRecordBuffer buffer) {
+  RecNoOf(buffer) = FIRecordSet->GetRecordNo();
+  InfoByte(buffer, InfoStatus) = FIRecordSet->GetUpdateStatus();
+  InfoByte(buffer, InfoBookmarkFlag) = bfCurrent;
+  if (FIRecordSet->HasComplexFields()) {
+    FIRecordSet->AddRefComplexFields(buffer);
+    InfoByte(buffer, InfoComplexRefs) = 1;
+  }
+  TRecBookmark bookmark;
+  FIRecordSet->GetBookmark(bookmark);
+  std::memcpy(buffer + FBookmarkOfs, &bookmark, sizeof bookmark);
+}
+
+int TMemDataSet::GetRecNo() {
+  TRecordBuffer buffer = ActiveBuffer();
+  if (!buffer || !HasRecord() || GetBookmarkFlag(buffer) != bfCurrent) return -1;
+  return RecNoOf(buffer);
+}
+
+bool TMemDataSet::InternalSetRecNo(int value) {
+  if (value < 1) return false;
+  FIRecordSet->SetRecordNo(value);
+  return FIRecordSet->GetRecordNo() == value;
+}
+
+// ---- Bookmarks ------------------------------------------------------------------------------
+
+TBookmarkFlag TMemDataSet::GetBookmarkFlag(TRecordBuffer buffer) {
+  return static_cast<TBookmarkFlag>(InfoByte(buffer, InfoBookmarkFlag));
+}
+
+void TMemDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag value) {
+  InfoByte(buffer, InfoBookmarkFlag) = value;
+}
+
+void TMemDataSet::GetBookmarkData(TRecordBuffer buffer, TBookmark& data) {
+  data.assign(buffer + FBookmarkOfs, buffer + FBookmarkOfs + sizeof(TRecBookmark));
+}
+
+void TMemDataSet::SetBookmarkData(TRecordBuffer buffer, const TBookmark& data) {
+  DA_ASSERT(data.size() == sizeof(TRecBookmark));
+  std::memcpy(buffer + FBookmarkOfs, data.data(), sizeof(TRecBookmark));
+}
+
+namespace {
+
+bool ToRecBookmark(const TBookmark& data, TRecBookmark& bookmark) {
+  if (data.size() != sizeof(TRecBookmark)) return false;
+  std::memcpy(&bookmark, data.data(), sizeof bookmark);
+  return true;
+}
+
+}  // namespace
+
+void TMemDataSet::InternalGotoBookmark(const TBookmark& data) {
+  TRecBookmark bookmark;
+  if (ToRecBookmark(data, bookmark)) FIRecordSet->SetToBookmark(&bookmark);
+}
+
+bool TMemDataSet::BookmarkValid(const TBookmark& data) {
+  TRecBookmark bookmark;
+  return Active() && ToRecBookmark(data, bookmark) && FIRecordSet->BookmarkValid(&bookmark);
+}
+
+int TMemDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
+  TRecBookmark ba, bb;
+  const bool hasA = ToRecBookmark(a, ba), hasB = ToRecBookmark(b, bb);
+  return FIRecordSet->CompareBookmarks(hasA ? &ba : nullptr, hasB ? &bb : nullptr);
+}
+
+// ---- Field data -----------------------------------------------------------------------------
+
+TRecordBuffer TMemDataSet::GetActiveRecBuf() {
+  if (FReadBuffer) return FReadBuffer;
+  switch (State()) {
+    case dsOldValue:
+      if (FApplying) return FApplyOldBuffer;
+      if (!HasRecord() || !FOldBuffer || GetBookmarkFlag(ActiveBuffer()) != bfCurrent) return nullptr;
+      UpdateCursorPos();
+      if (FIRecordSet->GetBof() || FIRecordSet->GetEof()) return nullptr;
+      FIRecordSet->GetOldRecord(FOldBuffer);
+      return FOldBuffer;
+    case dsBrowse:
+    case dsNewValue:
+      if (FApplying) return FApplyNewBuffer;
+      break;
+    default:
+      break;
+  }
+  return TDataSet::GetActiveRecBuf();
+}
+
+bool TMemDataSet::GetFieldData(TField* field, void* buffer) {
+  TRecordBuffer rec = GetActiveRecBuf();
+  if (!rec) return false;
+  if (field->FieldKind() != fkData) return GetCalcFieldData(rec + FCalcOfs, field, buffer);
+  const TFieldDesc* desc = GetFieldDesc(field);
+  if (!desc) return false;
+  if (FIRecordSet->GetNull(desc->FieldNo, rec)) return false;
+  if (!buffer || FIRecordSet->IsBlobFieldType(desc->DataType)) return true;
+  if (desc->DataType == dtInt8) {
+    // The platform's smallint form of a 1- or 2-byte integer.
+    const int16_t value = desc->Size == 1 ? static_cast<int8_t>(Marshal::ReadByte(rec, desc->Offset))
+                                          : Marshal::ReadInt16(rec, desc->Offset);
+    std::memcpy(buffer, &value, sizeof value);
+    return true;
+  }
+  bool isNull = false;
+  FIRecordSet->GetField(desc->FieldNo, rec, buffer, static_cast<size_t>(field->DataSize()), isNull);
+  return !isNull;
+}
+
+void TMemDataSet::SetFieldData(TField* field, const void* buffer) {
+  TRecordBuffer rec = GetActiveRecBuf();
+  DA_ASSERT(rec != nullptr);
+  if (field->FieldKind() != fkData) return SetCalcFieldData(rec + FCalcOfs, field, buffer);
+  const TFieldDesc* desc = GetFieldDesc(field);
+  if (!desc) throw EDatabaseError(MessageFmt(SFieldNotFound, {field->FieldName()}));
+  if (!buffer) return FIRecordSet->SetNull(desc->FieldNo, rec, true);
+  if (desc->DataType == dtInt8) {
+    int16_t value;
+    std::memcpy(&value, buffer, sizeof value);
+    if (desc->Size == 1 && (value < -128 || value > 127)) RaiseOutOfRange(IntToStr(value), *desc);
+    uint8_t bytes[2];
+    std::memcpy(bytes, &value, 2);
+    if (desc->Size == 1) bytes[0] = static_cast<uint8_t>(static_cast<int8_t>(value));
+    FIRecordSet->PutField(desc->FieldNo, rec, bytes, desc->Size);
+    return;
+  }
+  FIRecordSet->PutField(desc->FieldNo, rec, buffer, static_cast<size_t>(field->DataSize()));
+}
+
+std::unique_ptr<TStream> TMemDataSet::CreateBlobStream(TField* field, TBlobStreamMode mode) {
+  auto* blobField = dynamic_cast<TBlobField*>(field);
+  const TFieldDesc* desc = field ? GetFieldDesc(field) : nullptr;
+  if (!blobField || !desc || !FIRecordSet->IsBlobFieldType(desc->DataType))
+    throw EDatabaseError(MessageText(SFieldNotBlob));
+  return std::make_unique<TBlobStream>(blobField, mode);
+}
+
+// ---- Editing --------------------------------------------------------------------------------
+
+void TMemDataSet::InternalEdit() {
+  TRecordBuffer buffer = ActiveBuffer();
+  if (!FIRecordSet->HasComplexFields()) return;
+  ReleaseBufferRefs(buffer);
+  FIRecordSet->EditRecord(buffer);
+  // The buffer keeps a reference to the blobs it shares with the record.
+  for (const auto& desc : FIRecordSet->Fields()) {
+    if (desc->FieldDescKind != fdkData || desc->HasParent() || !FIRecordSet->IsBlobFieldType(desc->DataType))
+      continue;
+    if (void* ref = Marshal::ReadIntPtr(buffer, desc->Offset)) TSharedObject::FromHandle(ref)->AddRef();
+  }
+  InfoByte(buffer, InfoComplexRefs) = 1;
+}
+
+void TMemDataSet::InternalPost() {
+  TRecordBuffer buffer = ActiveBuffer();
+  for (TField* field : Fields()) {
+    auto* blobField = dynamic_cast<TBlobField*>(field);
+    const TFieldDesc* desc = blobField ? GetFieldDesc(field) : nullptr;
+    if (!desc || !FIRecordSet->IsBlobFieldType(desc->DataType)) continue;
+    if (TBlob* blob = FIRecordSet->GetBlob(desc->FieldNo, buffer); blob && blob->Modified())
+      blobField->Modified = true;
+  }
+  if (State() == dsEdit) {
+    FIRecordSet->PostRecord(buffer);
+    if (InfoByte(buffer, InfoComplexRefs)) ReleaseBlobRefs(buffer);
+    return;
+  }
+  if (GetBookmarkFlag(buffer) == bfEOF)
+    FIRecordSet->AppendRecord(buffer);
+  else
+    FIRecordSet->InsertRecord(buffer);
+  // The record set owns what the buffer created now.
+  InfoByte(buffer, InfoComplexRefs) = 0;
+}
+
+void TMemDataSet::InternalCancel() {
+  TRecordBuffer buffer = ActiveBuffer();
+  if (!buffer || !InfoByte(buffer, InfoComplexRefs)) return;
+  if (State() == dsEdit) {
+    FIRecordSet->CancelComplexFields(buffer);
+    ReleaseBlobRefs(buffer);
+  } else {
+    ReleaseBufferRefs(buffer);
+  }
+}
+
+void TMemDataSet::InternalDelete() {
+  FIRecordSet->DeleteRecord();
+}
+
+// ---- Cached updates -------------------------------------------------------------------------
+
+void TMemDataSet::CheckCachedUpdates() const {
+  if (!FCachedUpdates) throw EDatabaseError(MessageText(SNotCachedUpdates));
+}
+
+void TMemDataSet::ResyncHere() {
+  UpdateCursorPos();
+  Resync();
+}
+
+void TMemDataSet::ApplyUpdates() {
+  CheckActive();
+  CheckBrowseMode();
+  CheckCachedUpdates();
+  UpdateCursorPos();
+  try {
+    TApplyScope scope(*this);
+    FIRecordSet->ApplyUpdates();
+  } catch (const EAbort&) {
+    // An update-record event answered uaAbort: the apply ends without a message.
+  }
+  ResyncHere();
+}
+
+void TMemDataSet::CommitUpdates() {
+  CheckActive();
+  CheckBrowseMode();
+  CheckCachedUpdates();
+  UpdateCursorPos();
+  try {
+    TApplyScope scope(*this);
+    FIRecordSet->CommitUpdates();
+  } catch (const EAbort&) {
+    // As in ApplyUpdates.
+  }
+  ResyncHere();
+}
+
+void TMemDataSet::CancelUpdates() {
+  CheckActive();
+  Cancel();
+  CheckCachedUpdates();
+  FIRecordSet->CancelUpdates();
+  ResyncHere();
+}
+
+void TMemDataSet::RestoreUpdates() {
+  CheckActive();
+  CheckCachedUpdates();
+  FIRecordSet->RestoreUpdates();
+  ResyncHere();
+}
+
+void TMemDataSet::RevertRecord() {
+  CheckActive();
+  Cancel();
+  CheckCachedUpdates();
+  UpdateCursorPos();
+  FIRecordSet->RevertRecord();
+  Resync();
+}
+
+TItemStatus TMemDataSet::UpdateStatus() {
+  if (!FCachedUpdates || !Active() || IsEmpty()) return isUnmodified;
+  TRecordBuffer buffer = GetActiveRecBuf();
+  return buffer ? RecordStatus(buffer) : isUnmodified;
+}
+
+void TMemDataSet::ApplyRecord(TUpdateKind kind, TUpdateAction& action, bool lastItem) {
+  action = uaFail;
+  if (OnUpdateRecord) {
+    OnUpdateRecord(this, kind, action);
+    if (action == uaAbort) throw EAbort("");
+    if (action != UpdateActionDefault) return;
+  }
+  try {
+    DefaultApplyRecord(kind, action, lastItem);
+  } catch (EDatabaseError& e) {
+    if (!OnUpdateError) throw;
+    action = uaFail;
+    OnUpdateError(this, e, kind, action);
+    if (action == uaFail) throw;
+    if (action == uaAbort) throw EAbort(e.Message());
+  }
+}
+
+void TMemDataSet::DefaultApplyRecord(TUpdateKind kind, TUpdateAction& action, bool lastItem) {
+  switch (kind) {
+    case ukModify:
+      PerformUpdate();
+      break;
+    case ukInsert:
+      PerformAppend();
+      break;
+    case ukDelete:
+      PerformDelete();
+      break;
+  }
+  if (UsesBatchUpdate() && !IsBatchFull() && !lastItem) {
+    action = static_cast<TUpdateAction>(UpdateResultDeferred);
+    return;
+  }
+  if (UsesBatchUpdate()) FlushBatch();
+  action = uaApplied;
+}
+
+void TMemDataSet::FlushBatch() {
+  RaiseAssertion(__FILE__, __LINE__, "FlushBatch", "Should be overridden");
+}
+
+void TMemDataSet::DoAfterScroll() {
+  // A blob written on the record left is no longer being edited.
+  for (TField* field : Fields())
+    if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->Modified = false;
+  TDataSet::DoAfterScroll();
+}
+
+// ---- Master and detail ----------------------------------------------------------------------
+
+void TMemDataSet::DataEvent(TDataEvent event, intptr_t info) {
+  if (event == deParentScroll && Active() && State() == dsBrowse) {
+    TDataSource* source = GetDataSource();
+    TDataSet* master = source ? source->DataSet() : nullptr;
+    TBookmark bookmark = master ? master->GetBookmark() : TBookmark();
+    // Whole bookmarks: two different records never pass for the same one.
+    if (bookmark == FParentBookmark) {
+      ResyncHere();
+    } else {
+      FParentBookmark = std::move(bookmark);
+      First();
+    }
+  }
+  TDataSet::DataEvent(event, info);
+}
+
+// ---- TMemDSUtils ----------------------------------------------------------------------------
+
+TBlob* TMemDSUtils::GetBlob(TMemDataSet& dataSet, TField* field) {
+  const TFieldDesc* desc = field ? dataSet.GetFieldDesc(field) : nullptr;
+  if (!desc || !dataSet.IRecordSet().IsBlobFieldType(desc->DataType))
+    throw EDatabaseError(MessageText(SFieldNotBlob));
+  TRecordBuffer buffer = dataSet.CurrentRecBuf();
+  if (!buffer) return nullptr;
+  return dataSet.IRecordSet().GetBlob(desc->FieldNo, buffer);
+}
