@@ -373,11 +373,11 @@ class TDataSet : public TComponent {
   void SetStateBuffer(TDataSetState state, TRecordBuffer buffer);
   // Creates the default fields from FieldDefs (when DefaultFields), binds fields to their
   // definitions and lays out the calculated area, destroys the default fields.
-  void CreateFields();
+  virtual void CreateFields();
   // EDatabaseError "Field '%s' not found" for a data field without definition, "Type mismatch
   // for field '%s', expecting: %s actual: %s" for a differing type below the extended range.
   virtual void BindFields(bool binding);
-  void DestroyFields();
+  virtual void DestroyFields();
   // Runs OnCalcFields (and the lookups) on buffer in the calc-fields state.
   void CalculateFields(TRecordBuffer buffer);
   // A calculated field's value in a calculated area: a null byte then the native form at the
