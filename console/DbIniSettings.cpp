@@ -1,0 +1,114 @@
+#include "console/DbIniSettings.h"
+
+#include <charconv>
+#include <filesystem>
+
+namespace {
+
+constexpr const char* kCharsetItems[kCharsetCount] = {"默认", "utf8", "gbk", "gb2312", "latin1"};
+
+int CharsetIndexOf(const TIniFile& ini, std::string_view section, std::string_view key) {
+  int index = ini.ReadInteger(section, key, 0);
+  return index >= 0 && index < kCharsetCount ? index : 0;
+}
+
+}  // namespace
+
+const char* CharsetItemText(int index) noexcept {
+  return kCharsetItems[index >= 0 && index < kCharsetCount ? index : 0];
+}
+
+TDbSettings DefaultDbSettings() {
+  TDbSettings s;
+  s.Server = "localhost";
+  s.Port = "3306";
+  s.CharsetIndex = 0;
+  s.AccDB = "account";
+  s.CharDB = "zqv";
+  s.LogDB = "zqv_log";
+  s.Uid = "root";
+  s.Pwd = "480317";
+  s.SaveIni = true;
+  return s;
+}
+
+std::optional<int> ParsePort(std::string_view text) noexcept {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  int value = 0;
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || p != text.data() + text.size() || text.front() == '-' || text.front() == '+')
+    return std::nullopt;
+  if (value < 1 || value > 65535) return std::nullopt;
+  return value;
+}
+
+bool TDbIni::EnsureExists() const {
+  std::error_code ec;
+  if (std::filesystem::exists(FFileName, ec)) return false;
+  TIniFile ini(FFileName);
+  WriteDB(ini, DefaultDbSettings(), true);
+  ini.WriteString("User", "saveini", "True");
+  return true;
+}
+
+void TDbIni::WriteDB(TIniFile& ini, const TDbSettings& s, bool creating) const {
+  ini.WriteString("DB", "Server", s.Server);
+  ini.WriteString("DB", creating ? "DBPort" : "DBport", s.Port);
+  ini.WriteInteger("DB", "DBcharset", s.CharsetIndex);
+  ini.WriteString("DB", "DBacc", s.AccDB);
+  ini.WriteString("DB", "DBchar", s.CharDB);
+  ini.WriteString("DB", "DBlog", s.LogDB);
+  ini.WriteString("DB", "Uid", s.Uid);
+  ini.WriteString("DB", "Pwd", s.Pwd);
+}
+
+TDbSettings TDbIni::ReadDB() const {
+  TIniFile ini(FFileName);
+  TDbSettings s;
+  s.Server = ini.ReadString("DB", "Server", "");
+  s.Port = ini.ReadString("DB", "DBport", "");
+  s.CharsetIndex = CharsetIndexOf(ini, "DB", "DBcharset");
+  s.AccDB = ini.ReadString("DB", "DBacc", "");
+  s.CharDB = ini.ReadString("DB", "DBchar", "");
+  s.LogDB = ini.ReadString("DB", "DBlog", "");
+  s.Uid = ini.ReadString("DB", "Uid", "");
+  s.Pwd = ini.ReadString("DB", "Pwd", "");
+  s.SaveIni = ini.ReadBool("User", "saveini", false);
+  return s;
+}
+
+TDbSettings TDbIni::ReadZone(std::string_view zone) const {
+  TIniFile ini(FFileName);
+  TDbSettings s;
+  s.Server = ini.ReadString(zone, "areaaddr", "");
+  s.Port = ini.ReadString(zone, "areaport", "");
+  s.CharsetIndex = CharsetIndexOf(ini, zone, "areacharset");
+  s.AccDB = ini.ReadString(zone, "areaacc", "");
+  s.CharDB = ini.ReadString(zone, "areachar", "");
+  s.LogDB = ini.ReadString(zone, "arealog", "");
+  s.Uid = ini.ReadString(zone, "areauid", "");
+  s.Pwd = ini.ReadString(zone, "areapwd", "");
+  return s;
+}
+
+std::vector<std::string> TDbIni::ZoneNames() const {
+  TIniFile ini(FFileName);
+  std::vector<std::string> names;
+  for (const std::string& section : ini.ReadSections()) {
+    std::string name = ini.ReadString(section, "areaname", "");
+    if (!name.empty()) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+void TDbIni::SaveDB(const TDbSettings& settings) const {
+  TIniFile ini(FFileName);
+  WriteDB(ini, settings, false);
+  ini.WriteString("User", "saveini", "-1");
+}
+
+void TDbIni::ResetDB() const {
+  TIniFile ini(FFileName);
+  WriteDB(ini, DefaultDbSettings(), false);
+  ini.WriteString("User", "saveini", "false");
+}

@@ -1,0 +1,59 @@
+// The login settings kept in DB.ini: section DB for the single server, one section per zone,
+// and section User for whether the settings are kept. Widget-free, so tests drive it directly.
+// Texts are ANSI (GBK) bytes as the file holds them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/runtime/IniFile.h"
+
+// The items of the character-set choice; index 0 leaves each connection's character set as it is.
+inline constexpr int kCharsetCount = 5;
+// The item text in UTF-8 ("默认", "utf8", "gbk", "gb2312", "latin1"); index outside 0-4 is item 0.
+const char* CharsetItemText(int index) noexcept;
+
+struct TDbSettings {
+  std::string Server;
+  std::string Port;  // decimal text as typed
+  int CharsetIndex = 0;
+  std::string AccDB;
+  std::string CharDB;
+  std::string LogDB;
+  std::string Uid;
+  std::string Pwd;
+  bool SaveIni = true;
+};
+
+// The values the file gets when it is created or reset.
+TDbSettings DefaultDbSettings();
+
+// A port in 1-65535 written as plain decimal digits; nothing for any other text.
+std::optional<int> ParsePort(std::string_view text) noexcept;
+
+class TDbIni {
+ public:
+  explicit TDbIni(std::string fileName) : FFileName(std::move(fileName)) {}
+
+  const std::string& FileName() const noexcept { return FFileName; }
+
+  // Writes the defaults when the file does not exist; true when it was created.
+  bool EnsureExists() const;
+  // Section DB and User's saveini. A character-set index that is no number or outside the
+  // list is item 0; the file is left as it is.
+  TDbSettings ReadDB() const;
+  // The zone's section; SaveIni is not part of a zone.
+  TDbSettings ReadZone(std::string_view zone) const;
+  // The areaname of every section that has one, in file order.
+  std::vector<std::string> ZoneNames() const;
+  // Keeps the settings in section DB and saveini "-1".
+  void SaveDB(const TDbSettings& settings) const;
+  // Section DB back to the defaults and saveini "false".
+  void ResetDB() const;
+
+ private:
+  void WriteDB(TIniFile& ini, const TDbSettings& s, bool creating) const;
+  std::string FFileName;
+};

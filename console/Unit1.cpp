@@ -1,0 +1,266 @@
+#include "console/Unit1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QWindowStateChangeEvent>
+
+#include "console/Unit2.h"
+#include "console/controls/FlatBtns.h"
+#include "platform/runtime/Charset.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/UiService.h"
+
+namespace {
+
+constexpr int kWidth = 330;
+
+QString FromAnsi(const std::string& s) {
+  return QString::fromStdU16String(AnsiToWide(s));
+}
+std::string ToAnsi(const QString& s) {
+  return WideToAnsi(s.toStdU16String());
+}
+
+QLineEdit* AddEdit(QWidget* panel, const QString& label, int top) {
+  auto* caption = new QLabel(label, panel);
+  caption->setGeometry(16, top + 3, 80, 18);
+  auto* edit = new QLineEdit(panel);
+  edit->setGeometry(100, top, 200, 22);
+  edit->setMaxLength(20);
+  return edit;
+}
+
+}  // namespace
+
+Tlogin::Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFactory& factory)
+    : QWidget(&frame, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      FFrame(frame),
+      FIni(ToAnsi(iniFileName)),
+      FSession(factory) {
+  setWindowTitle(QStringLiteral("连接到游戏数据库"));
+  BuildControls();
+  p2->hide();
+  p1->move(0, 172);
+  p4->hide();
+  FFrame.setEnabled(false);
+  lbl1->clear();
+  FIni.EnsureExists();
+  FState = FIni.ReadDB();
+  ShowSettings(FState);
+  chk1->setChecked(FState.SaveIni);
+  setFixedSize(kWidth, 340);
+}
+
+Tlogin::~Tlogin() = default;
+
+void Tlogin::BuildControls() {
+  p3 = new QWidget(this);
+  p3->setGeometry(0, 104, kWidth, 68);
+  edt1 = AddEdit(p3, QStringLiteral("服务器地址"), 0);
+  Edit1 = new QLineEdit(p3);
+  Edit1->setMaxLength(20);
+  Edit1->setGeometry(100, 24, 60, 22);
+  cbb2 = new QComboBox(p3);
+  cbb2->setGeometry(166, 24, 134, 22);
+  for (int i = 0; i < kCharsetCount; ++i) cbb2->addItem(QString::fromUtf8(CharsetItemText(i)));
+  edt4 = AddEdit(p3, QStringLiteral("数据库名"), 48);
+  FDbNamesLabel = p3->findChildren<QLabel*>().last();
+  edt4->setGeometry(100, 48, 130, 22);
+  edt4->installEventFilter(this);
+  chk2 = new QCheckBox(QStringLiteral("详细配置"), p3);
+  chk2->setGeometry(236, 48, 80, 22);
+  p3->setFixedHeight(72);
+
+  p2 = new QWidget(this);
+  p2->setGeometry(0, 176, kWidth, 96);
+  edtdbname1 = AddEdit(p2, QStringLiteral("帐  号   库"), 4);
+  edtdbname2 = AddEdit(p2, QStringLiteral("角  色   库"), 34);
+  edtdbname3 = AddEdit(p2, QStringLiteral("日  志   库"), 64);
+
+  p1 = new QWidget(this);
+  p1->setGeometry(0, 172, kWidth, 160);
+  edt2 = AddEdit(p1, QStringLiteral("用  户  名"), 4);
+  edt3 = AddEdit(p1, QStringLiteral("密       码"), 32);
+  edt3->setEchoMode(QLineEdit::Password);
+  chk1 = new QCheckBox(QStringLiteral("保存配置"), p1);
+  chk1->setGeometry(100, 60, 90, 20);
+  chk1->setChecked(true);
+  chk3 = new QCheckBox(QStringLiteral("多区服模式"), p1);
+  chk3->setGeometry(196, 60, 110, 20);
+  lbl1 = new QLabel(p1);
+  lbl1->setGeometry(16, 84, 300, 20);
+  btn2 = new TFlatButton(p1);
+  btn2->SetCaption(QStringLiteral("确  定"));
+  btn2->move(80, 112);
+  btn1 = new TFlatButton(p1);
+  btn1->SetCaption(QStringLiteral("取  消"));
+  btn1->move(176, 112);
+
+  p4 = new QWidget(this);
+  p4->setGeometry(0, 104, kWidth, 40);
+  auto* zoneLabel = new QLabel(QStringLiteral("分区选择"), p4);
+  zoneLabel->setGeometry(16, 9, 80, 18);
+  cbb1 = new QComboBox(p4);
+  cbb1->setGeometry(100, 6, 120, 22);
+  btn3 = new TFlatButton(p4);
+  btn3->SetCaption(QStringLiteral("配置分区"));
+  btn3->move(226, 4);
+
+  auto* title = new QLabel(QStringLiteral("游戏管理工具"), this);
+  title->setGeometry(0, 0, kWidth, 100);
+  title->setAlignment(Qt::AlignCenter);
+  title->setCursor(Qt::PointingHandCursor);
+  QFont big = title->font();
+  big.setPointSize(20);
+  title->setFont(big);
+
+  ConnectGuarded(btn2, &TFlatButton::clicked, this, [this] { ConnectAll(); });
+  ConnectGuarded(btn1, &TFlatButton::clicked, this, [this] {
+    FFrame.close();
+    close();
+  });
+  ConnectGuarded(chk2, &QCheckBox::toggled, this, [this](bool on) { SetDetailed(on); });
+  ConnectGuarded(chk3, &QCheckBox::toggled, this, [this](bool on) { SetZoneMode(on); });
+  ConnectGuarded(cbb1, &QComboBox::currentIndexChanged, this, [this](int) {
+    if (!FLoading) LoadZone();
+  });
+}
+
+QString Tlogin::LoginCharset() const {
+  return QString::fromUtf8(CharsetItemText(FState.CharsetIndex));
+}
+
+void Tlogin::ShowSettings(const TDbSettings& s) {
+  edt1->setText(FromAnsi(s.Server));
+  Edit1->setText(FromAnsi(s.Port));
+  cbb2->setCurrentIndex(s.CharsetIndex);
+  edtdbname1->setText(FromAnsi(s.AccDB));
+  edtdbname2->setText(FromAnsi(s.CharDB));
+  edtdbname3->setText(FromAnsi(s.LogDB));
+  if (!chk2->isChecked()) edt4->setText(FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
+  edt2->setText(FromAnsi(s.Uid));
+  edt3->setText(FromAnsi(s.Pwd));
+}
+
+TDbSettings Tlogin::TypedSettings() const {
+  TDbSettings s;
+  s.Server = ToAnsi(edt1->text());
+  s.Port = ToAnsi(Edit1->text());
+  s.CharsetIndex = std::max(0, cbb2->currentIndex());
+  s.AccDB = ToAnsi(edtdbname1->text());
+  s.CharDB = ToAnsi(edtdbname2->text());
+  s.LogDB = ToAnsi(edtdbname3->text());
+  s.Uid = ToAnsi(edt2->text());
+  s.Pwd = ToAnsi(edt3->text());
+  s.SaveIni = chk1->isChecked();
+  return s;
+}
+
+void Tlogin::SetDetailed(bool on) {
+  if (on) {
+    edt4->setText(QStringLiteral("..."));
+    setFixedHeight(435);
+    p2->show();
+    p1->move(0, 272);
+  } else {
+    edt4->setText(edtdbname1->text() + "," + edtdbname2->text() + "," + edtdbname3->text());
+    setFixedHeight(340);
+    p2->hide();
+    p1->move(0, 172);
+  }
+}
+
+void Tlogin::SetZoneMode(bool on) {
+  if (chk3->isChecked() != on) return chk3->setChecked(on);  // toggled() comes back here
+  edt4->setEnabled(!on);
+  FDbNamesLabel->setEnabled(!on);
+  if (on) {
+    FLoading = true;
+    cbb1->clear();
+    for (const std::string& zone : FIni.ZoneNames()) cbb1->addItem(FromAnsi(zone));
+    cbb1->setCurrentIndex(cbb1->count() > 0 ? 0 : -1);
+    FLoading = false;
+    setFixedHeight(380);
+    p1->move(0, 212);
+    p3->move(0, 144);
+    p4->move(0, 104);
+    p4->show();
+    if (!cbb1->currentText().isEmpty()) return LoadZone();
+    for (QLineEdit* e : {edt1, Edit1, edtdbname1, edtdbname2, edtdbname3, edt2, edt3}) e->clear();
+    cbb2->setCurrentIndex(0);
+    edt4->setText(QStringLiteral(",,"));
+  } else {
+    setFixedHeight(340);
+    p1->move(0, 172);
+    p3->move(0, 104);
+    p4->hide();
+    TDbSettings s = FIni.ReadDB();
+    ShowSettings(s);
+    chk1->setChecked(s.SaveIni);
+  }
+}
+
+void Tlogin::LoadZone() {
+  TDbSettings s = FIni.ReadZone(ToAnsi(cbb1->currentText()));
+  ShowSettings(s);
+  edt4->setText(FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
+}
+
+bool Tlogin::ConnectAll() {
+  TDbSettings typed = TypedSettings();
+  if (std::string problem = CheckLoginInput(typed); !problem.empty()) {
+    ShowError(QString::fromStdString(problem));
+    return false;
+  }
+  FState = typed;
+  if (!typed.SaveIni)
+    FIni.ResetDB();
+  else if (!chk3->isChecked())
+    FIni.SaveDB(typed);
+  if (!FSession.Connect(typed, *this)) return false;
+  FinishLogin();
+  return true;
+}
+
+void Tlogin::FinishLogin() {
+  const TDbSettings& s = FState;
+  FFrame.SetLoginSettings({FromAnsi(s.Server), FromAnsi(s.Port), LoginCharset(), FromAnsi(s.AccDB),
+                           FromAnsi(s.CharDB), FromAnsi(s.LogDB), FromAnsi(s.Uid), FromAnsi(s.Pwd)});
+  FFrame.setEnabled(true);
+  FFrame.setWindowState(FFrame.windowState() & ~Qt::WindowMinimized);
+  FFrame.repaint();
+  hide();
+  FFrame.SetStatusText(QStringLiteral("正在初始化...请稍等..."));
+  Ui().ProcessMessages();
+  QString where = chk3->isChecked() ? "  [" + cbb1->currentText() + "]" : QStringLiteral("  [单一服务器]");
+  FFrame.SetStatusText(QStringLiteral("已登录： ") + FromAnsi(s.Server) + QStringLiteral(" ,数据库：") +
+                       FromAnsi(s.AccDB) + "," + FromAnsi(s.CharDB) + "," + FromAnsi(s.LogDB) +
+                       QStringLiteral(",用户：") + FromAnsi(s.Uid) + where);
+}
+
+void Tlogin::Status(const std::string& text) {
+  lbl1->setText(QString::fromStdString(text));
+}
+void Tlogin::Error(const std::string& text) {
+  ShowError(QString::fromStdString(text));
+}
+void Tlogin::ProcessMessages() {
+  Ui().ProcessMessages();
+}
+
+void Tlogin::changeEvent(QEvent* event) {
+  // Minimising the login window minimises the frame with it.
+  if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+    FFrame.showMinimized();
+  QWidget::changeEvent(event);
+}
+
+bool Tlogin::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edt4 && event->type() == QEvent::MouseButtonPress && edt4->isEnabled())
+    chk2->setChecked(true);
+  return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,85 @@
+// The login window: the connection settings from and to DB.ini, the single-server and zone
+// modes, and the connect sequence that opens the three shared connections. After a login it is
+// hidden, not freed: it holds the login state the tool windows read.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "console/DbIniSettings.h"
+#include "console/LoginSession.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class TFlatButton;
+class TFormMain;
+
+class Tlogin : public QWidget, private TLoginSink {
+  Q_OBJECT
+
+ public:
+  // A window owned by frame (which it disables while shown), reading iniFileName.
+  Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFactory& factory);
+  ~Tlogin() override;
+
+  // ---- login state ----
+  bool LoginConnected() const noexcept { return FSession.Connected(); }
+  const TDbSettings& LoginState() const noexcept { return FState; }
+  // The character-set item's text, as chosen at the login.
+  QString LoginCharset() const;
+  TLoginConnection& con1() { return FSession.Con(0); }
+  TLoginConnection& con2() { return FSession.Con(1); }
+  TLoginConnection& con3() { return FSession.Con(2); }
+
+  // ---- controls the tests drive ----
+  QLineEdit* edt1 = nullptr;   // server
+  QLineEdit* Edit1 = nullptr;  // port
+  QComboBox* cbb2 = nullptr;   // character set
+  QLineEdit* edt4 = nullptr;   // the three database names
+  QCheckBox* chk2 = nullptr;   // 详细配置
+  QLineEdit* edtdbname1 = nullptr;
+  QLineEdit* edtdbname2 = nullptr;
+  QLineEdit* edtdbname3 = nullptr;
+  QLineEdit* edt2 = nullptr;    // user
+  QLineEdit* edt3 = nullptr;    // password
+  QCheckBox* chk1 = nullptr;    // 保存配置
+  QCheckBox* chk3 = nullptr;    // 多区服模式
+  QLabel* lbl1 = nullptr;       // status
+  TFlatButton* btn2 = nullptr;  // 确  定
+  TFlatButton* btn1 = nullptr;  // 取  消
+  QComboBox* cbb1 = nullptr;    // zone
+  TFlatButton* btn3 = nullptr;  // 配置分区
+
+  // The connect sequence of 确  定; true when all three connections are open.
+  bool ConnectAll();
+  // Zone mode on or off, as ticking 多区服模式 does.
+  void SetZoneMode(bool on);
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void ShowSettings(const TDbSettings& s);
+  TDbSettings TypedSettings() const;
+  void SetDetailed(bool on);
+  void LoadZone();
+  void FinishLogin();
+  void Status(const std::string& text) override;
+  void Error(const std::string& text) override;
+  void ProcessMessages() override;
+
+  TFormMain& FFrame;
+  TDbIni FIni;
+  TLoginSession FSession;
+  TDbSettings FState;
+  QWidget* p1 = nullptr;
+  QWidget* p2 = nullptr;
+  QWidget* p3 = nullptr;
+  QWidget* p4 = nullptr;
+  QLabel* FDbNamesLabel = nullptr;
+  bool FLoading = false;
+};

@@ -1,0 +1,201 @@
+#include "console/Unit2.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "components/DBAccess.h"
+#include "console/Unit1.h"
+#include "platform/runtime/Classes.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/JpegImage.h"
+#include "platform/widgets/UiService.h"
+
+// Resources of a static library are registered by hand.
+static void RegisterArtwork() {
+  Q_INIT_RESOURCE(console);
+}
+
+namespace {
+
+QImage FrameArtwork() {
+  RegisterArtwork();
+  QFile file(QStringLiteral(":/console/art/frame.jpg"));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray data = file.readAll();
+  return JpegToImage(std::string_view(data.constData(), static_cast<size_t>(data.size())));
+}
+
+// The help file's name as it lies in the folder, found without regard to case.
+QString FindHelpFile() {
+  const QStringList names = QDir::current().entryList(QDir::Files);
+  for (const QString& name : names)
+    if (name.compare(QStringLiteral("gamehelp.chm"), Qt::CaseInsensitive) == 0) return name;
+  return {};
+}
+
+}  // namespace
+
+TFormMain::TFormMain(TLoginConnectionFactory factory, QString iniFileName, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                              Qt::MSWindowsFixedSizeDialogHint),
+      FFactory(std::move(factory)),
+      FIniFileName(std::move(iniFileName)) {
+  setWindowTitle(QStringLiteral("Quenmar GM管理工具"));
+  FMdiArea = new QMdiArea(this);
+  const QImage art = FrameArtwork();
+  if (!art.isNull()) FMdiArea->setBackground(QBrush(art.scaled(890, 563)));
+  setCentralWidget(FMdiArea);
+  BuildMenus();
+  BuildStatusBar();
+  FMdiArea->setMinimumSize(890, 563);
+  adjustSize();
+  setFixedSize(sizeHint());
+  if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  CreateLogin();
+}
+
+TFormMain::~TFormMain() = default;
+
+void TFormMain::BuildMenus() {
+  QMenu* config = menuBar()->addMenu(QStringLiteral("游戏配置"));
+  ConnectGuarded(config->addAction(QStringLiteral("重新登录")), &QAction::triggered, this,
+                 [this](bool) { Relogin(); });
+  ConnectGuarded(config->addAction(QStringLiteral("退出系统")), &QAction::triggered, this,
+                 [this](bool) { close(); });
+  QMenu* players = menuBar()->addMenu(QStringLiteral("玩家管理"));
+  ConnectGuarded(players->addAction(QStringLiteral("积分充值")), &QAction::triggered, this,
+                 [this](bool) { ShowRechargeHint(); });
+  QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
+  ConnectGuarded(help->addAction(QStringLiteral("帮助主题")), &QAction::triggered, this,
+                 [this](bool) { ShowHelp(); });
+}
+
+void TFormMain::BuildStatusBar() {
+  FStatusText = new QLabel(this);
+  FStatusText->setFixedWidth(600);
+  FStatusText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  FClock = new QLabel(this);
+  FClock->setFixedWidth(200);
+  FClock->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  statusBar()->addWidget(FStatusText);
+  statusBar()->addWidget(FClock);
+  statusBar()->setSizeGripEnabled(false);
+  FClockTimer = new QTimer(this);
+  FClockTimer->setInterval(1000);
+  connect(FClockTimer, &QTimer::timeout, this, [this] { Guarded([this] { TickClock(); }); });
+  FClockTimer->start();
+}
+
+void TFormMain::CreateLogin() {
+  FLogin = new Tlogin(*this, FIniFileName, FFactory);
+  FLogin->show();
+}
+
+void TFormMain::Relogin() {
+  CreateLogin();
+}
+
+QString TFormMain::ClockText(TDateTime value) {
+  static const char* const kWeekdays[7] = {"星期日", "星期一", "星期二", "星期三",
+                                           "星期四", "星期五", "星期六"};
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+  DecodeDateTime(value, y, mo, d, h, mi, s, ms);
+  const int weekday = (DateTimeToTimeStamp(value).Date - 1) % 7;
+  return QStringLiteral("%1年%2月%3日 %4时%5分%6秒  ")
+             .arg(y, 4, 10, QLatin1Char('0'))
+             .arg(mo, 2, 10, QLatin1Char('0'))
+             .arg(d, 2, 10, QLatin1Char('0'))
+             .arg(h, 2, 10, QLatin1Char('0'))
+             .arg(mi, 2, 10, QLatin1Char('0'))
+             .arg(s, 2, 10, QLatin1Char('0')) +
+         QString::fromUtf8(kWeekdays[weekday]) + " ";
+}
+
+void TFormMain::TickClock() {
+  FClock->setText(ClockText(Ui().Now()));
+}
+
+void TFormMain::SetStatusText(const QString& text) {
+  FStatusText->setText(text);
+}
+QString TFormMain::StatusText() const {
+  return FStatusText->text();
+}
+QString TFormMain::ClockPanelText() const {
+  return FClock->text();
+}
+
+void TFormMain::ShowNotConnected() {
+  if (!FLogin || !FLogin->LoginConnected()) SetStatusText(QStringLiteral("当前没有数据库连接..."));
+}
+
+void TFormMain::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) ShowNotConnected();
+  QMainWindow::changeEvent(event);
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+  // Every login window (re-login keeps the earlier ones) goes with the frame.
+  for (Tlogin* login : findChildren<Tlogin*>(Qt::FindDirectChildrenOnly)) login->close();
+  QMainWindow::closeEvent(event);
+}
+
+bool TFormMain::FindChild(const QString& name) {
+  for (QMdiSubWindow* child : FMdiArea->subWindowList()) {
+    QWidget* tool = child->widget();
+    if (child->objectName() != name && !(tool && tool->objectName() == name)) continue;
+    child->showNormal();
+    return true;
+  }
+  return false;
+}
+
+bool TFormMain::CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet) {
+  bool found = false;
+  if (connection) {
+    TStringList names;
+    connection->GetTableNames(names);
+    for (int i = 0; i < names.Count() && !found; ++i)
+      found = QString::fromStdString(names[i]).compare(table, Qt::CaseInsensitive) == 0;
+  }
+  if (!found && !quiet)
+    ShowMessageBox(QStringLiteral("数据表：") + table + QStringLiteral(",没有找到！"), CaptionError,
+                   TMsgIcon::Error);
+  return found;
+}
+
+bool TFormMain::CheckAccountTable(const QString& table) {
+  return CheckTable(FLogin ? FLogin->con1().Connection() : nullptr, table, false);
+}
+bool TFormMain::CheckCharTable(const QString& table) {
+  return CheckTable(FLogin ? FLogin->con2().Connection() : nullptr, table, false);
+}
+bool TFormMain::CheckLogTable(const QString& table) {
+  return CheckTable(FLogin ? FLogin->con3().Connection() : nullptr, table, false);
+}
+bool TFormMain::HasCharTable(const QString& table) {
+  return CheckTable(FLogin ? FLogin->con2().Connection() : nullptr, table, true);
+}
+
+void TFormMain::ShowRechargeHint() {
+  ShowMessageBox(QStringLiteral("直接在帐号管理里可以进行充值！"), CaptionHint, TMsgIcon::Information);
+}
+
+void TFormMain::ShowHelp() {
+  const QString file = FindHelpFile();
+  if (file.isEmpty()) {
+    ShowMessage(QStringLiteral("没有找到帮助文件：GameHelp.CHM，请登录作者网站下载。"));
+    return;
+  }
+  if (!Ui().ShellOpen(QDir::current().absoluteFilePath(file)))
+    ShowMessage(QStringLiteral("启动出现异常，可能是帮助文件已被破坏！"));
+}

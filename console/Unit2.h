@@ -1,0 +1,82 @@
+// The frame window: an MDI area in which every tool window opens as a child, the menus, the
+// status bar with its message panel and clock, help, and the login window that holds the
+// shared connections. Tool windows are found through the MDI area, never through globals.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+
+#include "console/LoginSession.h"
+#include "platform/runtime/DateTimeUtils.h"
+
+class QLabel;
+class QMdiArea;
+class QMenu;
+class QTimer;
+class TCustomDAConnection;
+class Tlogin;
+
+class TFormMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Creates the frame with its login window (shown, the frame disabled until a login).
+  // factory makes the login's connections; iniFileName names the settings file.
+  explicit TFormMain(TLoginConnectionFactory factory, QString iniFileName = QStringLiteral("DB.ini"),
+                     QWidget* parent = nullptr);
+  ~TFormMain() override;
+
+  // The login window of the latest login; re-login replaces it.
+  Tlogin* Login() const noexcept { return FLogin; }
+  QMdiArea* MdiArea() const noexcept { return FMdiArea; }
+
+  // Restores the MDI child whose object name is name (exact); false when none is open.
+  bool FindChild(const QString& name);
+  // Table tests on the account, character and log connections: a missing table gives
+  // "数据表：<name>,没有找到！" and false. HasCharTable asks without a message.
+  bool CheckAccountTable(const QString& table);
+  bool CheckCharTable(const QString& table);
+  bool CheckLogTable(const QString& table);
+  bool HasCharTable(const QString& table);
+
+  // Status panel 0 (messages) and 1 (clock).
+  void SetStatusText(const QString& text);
+  QString StatusText() const;
+  QString ClockPanelText() const;
+  // "yyyy年mm月dd日 hh时nn分ss秒", two blanks, the weekday's name, one blank.
+  static QString ClockText(TDateTime value);
+
+  // The eight settings of the latest login, in the order server, port, character set,
+  // account, character and log database, user, password.
+  const QStringList& LoginSettings() const noexcept { return FLoginSettings; }
+  void SetLoginSettings(QStringList settings) { FLoginSettings = std::move(settings); }
+
+  // Menu commands.
+  void Relogin();
+  void ShowHelp();
+  void ShowRechargeHint();
+
+  QString IniFileName() const { return FIniFileName; }
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildStatusBar();
+  void CreateLogin();
+  void TickClock();
+  void ShowNotConnected();
+  bool CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet);
+
+  TLoginConnectionFactory FFactory;
+  QString FIniFileName;
+  QMdiArea* FMdiArea = nullptr;
+  QLabel* FStatusText = nullptr;
+  QLabel* FClock = nullptr;
+  QTimer* FClockTimer = nullptr;
+  QPointer<Tlogin> FLogin;
+  QStringList FLoginSettings;
+};

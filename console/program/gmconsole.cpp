@@ -1,0 +1,34 @@
+// The GM console: one instance per user and display, the frame window, the message loop.
+#include <QString>
+
+#include "console/MyLoginConnection.h"
+#include "console/SingleInstance.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/QtMessageLoop.h"
+#include "platform/widgets/WaitCursor.h"
+
+int main(int argc, char** argv) {
+  TGuardedApplication app(argc, argv);
+  const QString title = QStringLiteral("游戏管理工具");
+  TSingleInstance instance(title);
+  if (instance.ActivateExisting()) return 0;
+  instance.Listen();
+  QApplication::setApplicationName(title);
+  TQtMessageLoopInstaller loop;
+  TFormMain frame(&MakeMyLoginConnection);
+  QObject::connect(&instance, &TSingleInstance::activationRequested, &frame, [&frame] {
+    frame.setWindowState(frame.windowState() & ~Qt::WindowMinimized);
+    frame.show();
+    frame.raise();
+    frame.activateWindow();
+    if (Tlogin* login = frame.Login(); login && login->isVisible()) {
+      login->raise();
+      login->activateWindow();
+    }
+  });
+  frame.show();
+  if (Tlogin* login = frame.Login()) login->raise();
+  return QApplication::exec();
+}

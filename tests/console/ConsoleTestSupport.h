@@ -1,0 +1,22 @@
+// Helpers of the console tests: a fresh folder per test and whole-file reads.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+inline QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+}
+
+// The DB.ini every first start writes.
+inline const QByteArray kDefaultDbIni =
+    "[DB]\r\nServer=localhost\r\nDBPort=3306\r\nDBcharset=0\r\nDBacc=account\r\nDBchar=zqv\r\n"
+    "DBlog=zqv_log\r\nUid=root\r\nPwd=480317\r\n[User]\r\nsaveini=True\r\n";

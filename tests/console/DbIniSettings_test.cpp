@@ -1,0 +1,125 @@
+// DB.ini as the login keeps it: the defaults of a first start, the single-server section, the
+// zone sections, and the mended faults (a bad character-set index, a bad port).
+#include "console/DbIniSettings.h"
+
+#include <QtTest>
+
+#include "ConsoleTestSupport.h"
+#include "console/LoginSession.h"
+
+class DbIniSettingsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void FirstStartWritesTheDefaults();
+  void SaveAndResetSectionDB();
+  void BadCharsetIndexIsDefaultAndFileUntouched_data();
+  void BadCharsetIndexIsDefaultAndFileUntouched();
+  void PortOutsideRangeIsRefused_data();
+  void PortOutsideRangeIsRefused();
+  void ZonesInFileOrder();
+};
+
+void DbIniSettingsTest::FirstStartWritesTheDefaults() {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("DB.ini");
+  TDbIni ini(path.toStdString());
+  QVERIFY(ini.EnsureExists());
+  QCOMPARE(ReadAll(path), kDefaultDbIni);
+  QVERIFY(!ini.EnsureExists());  // an existing file is left alone
+  TDbSettings s = ini.ReadDB();
+  QCOMPARE(s.Server, std::string("localhost"));
+  QCOMPARE(s.Port, std::string("3306"));  // "DBPort" found as DBport
+  QCOMPARE(s.CharsetIndex, 0);
+  QCOMPARE(s.AccDB + s.CharDB + s.LogDB, std::string("accountzqvzqv_log"));
+  QCOMPARE(s.Uid + "/" + s.Pwd, std::string("root/480317"));
+  QVERIFY(s.SaveIni);
+}
+
+void DbIniSettingsTest::SaveAndResetSectionDB() {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("DB.ini");
+  WriteAll(path, "; zones below\r\n" + kDefaultDbIni + "[z1]\r\nareaname=z1\r\n");
+  TDbIni ini(path.toStdString());
+  TDbSettings s = DefaultDbSettings();
+  s.Server = "10.0.0.5";
+  s.Port = "3307";
+  s.CharsetIndex = 2;
+  ini.SaveDB(s);
+  QCOMPARE(ReadAll(path),
+           QByteArray("; zones below\r\n[DB]\r\nServer=10.0.0.5\r\nDBPort=3307\r\nDBcharset=2\r\n"
+                      "DBacc=account\r\nDBchar=zqv\r\nDBlog=zqv_log\r\nUid=root\r\nPwd=480317\r\n"
+                      "[User]\r\nsaveini=-1\r\n[z1]\r\nareaname=z1\r\n"));
+  QVERIFY(ini.ReadDB().SaveIni);
+  ini.ResetDB();
+  TDbSettings reset = ini.ReadDB();
+  QCOMPARE(reset.Server, std::string("localhost"));
+  QCOMPARE(reset.CharsetIndex, 0);
+  QVERIFY(!reset.SaveIni);
+  QVERIFY(ReadAll(path).contains("saveini=false\r\n"));
+}
+
+void DbIniSettingsTest::BadCharsetIndexIsDefaultAndFileUntouched_data() {
+  QTest::addColumn<QByteArray>("value");
+  QTest::addColumn<int>("index");
+  QTest::newRow("word") << QByteArray("gbk") << 0;
+  QTest::newRow("empty") << QByteArray("") << 0;
+  QTest::newRow("past the list") << QByteArray("5") << 0;
+  QTest::newRow("negative") << QByteArray("-1") << 0;
+  QTest::newRow("last item") << QByteArray("4") << 4;
+}
+
+void DbIniSettingsTest::BadCharsetIndexIsDefaultAndFileUntouched() {
+  QFETCH(QByteArray, value);
+  QFETCH(int, index);
+  QTemporaryDir dir;
+  const QString path = dir.filePath("DB.ini");
+  const QByteArray text =
+      "[DB]\r\nDBcharset=" + value + "\r\n[zone]\r\nareaname=zone\r\nareacharset=" + value + "\r\n";
+  WriteAll(path, text);
+  TDbIni ini(path.toStdString());
+  QCOMPARE(ini.ReadDB().CharsetIndex, index);
+  QCOMPARE(ini.ReadZone("zone").CharsetIndex, index);
+  QCOMPARE(ReadAll(path), text);
+}
+
+void DbIniSettingsTest::PortOutsideRangeIsRefused_data() {
+  QTest::addColumn<QString>("port");
+  QTest::addColumn<bool>("accepted");
+  QTest::newRow("default") << "3306" << true;
+  QTest::newRow("lowest") << "1" << true;
+  QTest::newRow("highest") << "65535" << true;
+  QTest::newRow("zero") << "0" << false;
+  QTest::newRow("too high") << "65536" << false;
+  QTest::newRow("negative") << "-3306" << false;
+  QTest::newRow("plus sign") << "+3306" << false;
+  QTest::newRow("letters") << "33o6" << false;
+  QTest::newRow("blank inside") << "33 06" << false;
+}
+
+void DbIniSettingsTest::PortOutsideRangeIsRefused() {
+  QFETCH(QString, port);
+  QFETCH(bool, accepted);
+  QCOMPARE(ParsePort(port.toStdString()).has_value(), accepted);
+  TDbSettings s = DefaultDbSettings();
+  s.Port = port.toStdString();
+  QCOMPARE(CheckLoginInput(s).empty(), accepted);
+}
+
+void DbIniSettingsTest::ZonesInFileOrder() {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("DB.ini");
+  // 青云 in GBK as zone name.
+  WriteAll(path, kDefaultDbIni +
+                     "[b]\r\nareaname=b\r\nareaaddr=h2\r\nareaport=3308\r\nareacharset=3\r\nareaacc=a2\r\n"
+                     "areachar=c2\r\narealog=l2\r\nareauid=u2\r\nareapwd=p2\r\n[\xC7\xE0\xD4\xC6]\r\n"
+                     "areaname=\xC7\xE0\xD4\xC6\r\n[noname]\r\nareaaddr=x\r\n");
+  TDbIni ini(path.toStdString());
+  QCOMPARE(ini.ZoneNames(), (std::vector<std::string>{"b", "\xC7\xE0\xD4\xC6"}));
+  TDbSettings b = ini.ReadZone("B");
+  QCOMPARE(b.Server + b.Port + b.AccDB + b.CharDB + b.LogDB + b.Uid + b.Pwd, std::string("h23308a2c2l2u2p2"));
+  QCOMPARE(b.CharsetIndex, 3);
+}
+
+QTEST_GUILESS_MAIN(DbIniSettingsTest)
+#include "DbIniSettings_test.moc"
