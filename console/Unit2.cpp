@@ -109,7 +109,7 @@ QString TFormMain::ClockText(TDateTime value) {
                                            "星期四", "星期五", "星期六"};
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
   DecodeDateTime(value, y, mo, d, h, mi, s, ms);
-  const int weekday = (DateTimeToTimeStamp(value).Date - 1) % 7;
+  const int weekday = DateTimeToTimeStamp(value).Date % 7;  // 0001-01-01 (day 1) was a Monday
   return QStringLiteral("%1年%2月%3日 %4时%5分%6秒  ")
              .arg(y, 4, 10, QLatin1Char('0'))
              .arg(mo, 2, 10, QLatin1Char('0'))

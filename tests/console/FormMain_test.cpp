@@ -1,0 +1,299 @@
+// The frame and login windows driven offscreen with scripted connections: the first start,
+// the connect sequence's texts and state, the input checks, zone mode, the clock, finding open
+// tool windows, help and re-login.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QtTest>
+#include <memory>
+#include <set>
+
+#include "ConsoleTestSupport.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/widgets/UiRecorder.h"
+
+namespace {
+
+// Connections that open unless their database is named in Failing.
+struct TScript {
+  std::set<std::string> Failing;
+  std::vector<TConnectTarget> Opened;
+};
+
+class TFakeConnection : public TLoginConnection {
+ public:
+  explicit TFakeConnection(std::shared_ptr<TScript> script) : FScript(std::move(script)) {}
+  void Close() override { FOpen = false; }
+  void Open(const TConnectTarget& target) override {
+    if (FScript->Failing.count(target.Database))
+      throw Exception("Unknown database '" + target.Database + "'");
+    FScript->Opened.push_back(target);
+    FOpen = true;
+  }
+  bool Connected() const override { return FOpen; }
+  TCustomDAConnection* Connection() override { return nullptr; }
+
+ private:
+  std::shared_ptr<TScript> FScript;
+  bool FOpen = false;
+};
+
+}  // namespace
+
+class FormMainTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+  void FirstStartWritesDefaultsAndShowsThem();
+  void LoginGivesStatusLineAndEnablesFrame();
+  void FailingLogDatabaseKeepsEarlierConnections();
+  void CharsetChoiceReachesAllThreeConnections();
+  void InputChecksStopBeforeSaving_data();
+  void InputChecksStopBeforeSaving();
+  void UntickedSaveResetsSectionDB();
+  void ZoneModeWithoutZonesEmptiesEdits();
+  void ClockNamesTheWeekday();
+  void FindChildRestoresThroughMdiArea();
+  void HelpFileMissingOrBroken();
+  void ReloginMakesANewLoginWindow();
+
+ private:
+  std::unique_ptr<TFormMain> MakeFrame();
+  QString IniPath() const { return FDir->filePath("DB.ini"); }
+
+  std::unique_ptr<QTemporaryDir> FDir;
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+  std::shared_ptr<TScript> FScript;
+};
+
+void FormMainTest::init() {
+  FDir = std::make_unique<QTemporaryDir>();
+  FUi = std::make_unique<TUiRecorder>();
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+  FScript = std::make_shared<TScript>();
+}
+
+void FormMainTest::cleanup() {
+  FScope.reset();
+  FUi.reset();
+  FDir.reset();
+}
+
+std::unique_ptr<TFormMain> FormMainTest::MakeFrame() {
+  auto script = FScript;
+  return std::make_unique<TFormMain>([script](int) { return std::make_unique<TFakeConnection>(script); },
+                                     IniPath());
+}
+
+void FormMainTest::FirstStartWritesDefaultsAndShowsThem() {
+  auto frame = MakeFrame();
+  QCOMPARE(ReadAll(IniPath()), kDefaultDbIni);
+  Tlogin* login = frame->Login();
+  QVERIFY(login);
+  QVERIFY(!frame->isEnabled());
+  QCOMPARE(login->windowTitle(), QStringLiteral("连接到游戏数据库"));
+  QCOMPARE(login->edt1->text(), QStringLiteral("localhost"));
+  QCOMPARE(login->Edit1->text(), QStringLiteral("3306"));
+  QCOMPARE(login->cbb2->currentText(), QStringLiteral("默认"));
+  QCOMPARE(login->edt4->text(), QStringLiteral("account,zqv,zqv_log"));
+  QCOMPARE(login->edt2->text(), QStringLiteral("root"));
+  QVERIFY(login->chk1->isChecked());
+  QVERIFY(!login->LoginConnected());
+}
+
+void FormMainTest::LoginGivesStatusLineAndEnablesFrame() {
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->show();
+  QVERIFY(login->ConnectAll());
+  QVERIFY(frame->isEnabled());
+  QVERIFY(login->isHidden());
+  QVERIFY(login->LoginConnected());
+  QCOMPARE(login->lbl1->text(), QStringLiteral("所有数据库均可成功连接..."));
+  QCOMPARE(frame->StatusText(),
+           QStringLiteral("已登录： localhost ,数据库：account,zqv,zqv_log,用户：root  [单一服务器]"));
+  QCOMPARE(frame->LoginSettings(), (QStringList{"localhost", "3306", QStringLiteral("默认"), "account", "zqv",
+                                                "zqv_log", "root", "480317"}));
+  QCOMPARE(FScript->Opened.size(), size_t(3));
+  QCOMPARE(FScript->Opened[0].Database + FScript->Opened[1].Database + FScript->Opened[2].Database,
+           std::string("accountzqvzqv_log"));
+  QVERIFY(ReadAll(IniPath()).contains("saveini=-1\r\n"));
+  QVERIFY(FUi->Messages().empty());
+}
+
+void FormMainTest::FailingLogDatabaseKeepsEarlierConnections() {
+  FScript->Failing = {"no_such_log"};
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->edtdbname3->setText("no_such_log");
+  QVERIFY(!login->ConnectAll());
+  QCOMPARE(login->lbl1->text(), QStringLiteral("日志数据库连接失败，请检查配置!"));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("日志连接数据库失败，请检查配置!"));
+  QCOMPARE(FUi->Messages()[0].Args.Caption, CaptionError);
+  QVERIFY(login->con1().Connected());
+  QVERIFY(login->con2().Connected());
+  QVERIFY(!login->con3().Connected());
+  QVERIFY(!login->LoginConnected());
+  QVERIFY(!frame->isEnabled());
+  // The settings were kept before the attempt.
+  QVERIFY(ReadAll(IniPath()).contains("DBlog=no_such_log\r\n"));
+}
+
+void FormMainTest::CharsetChoiceReachesAllThreeConnections() {
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->cbb2->setCurrentIndex(2);
+  QVERIFY(login->ConnectAll());
+  for (const TConnectTarget& t : FScript->Opened) QCOMPARE(t.Charset, std::string("gbk"));
+  QCOMPARE(login->LoginCharset(), QStringLiteral("gbk"));
+  QVERIFY(ReadAll(IniPath()).contains("DBcharset=2\r\n"));
+  FScript->Opened.clear();
+  login->cbb2->setCurrentIndex(0);
+  QVERIFY(login->ConnectAll());
+  for (const TConnectTarget& t : FScript->Opened) QCOMPARE(t.Charset, std::string());
+}
+
+void FormMainTest::InputChecksStopBeforeSaving_data() {
+  QTest::addColumn<QString>("edit");
+  QTest::addColumn<QString>("value");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("no user") << "edt2"
+                           << "" << QStringLiteral("用户名或密码不能为空！");
+  QTest::newRow("no password") << "edt3"
+                               << "" << QStringLiteral("用户名或密码不能为空！");
+  QTest::newRow("no server") << "edt1"
+                             << "" << QStringLiteral("数据库地址或数据库名不能为空！");
+  QTest::newRow("no character database") << "edtdbname2"
+                                         << "" << QStringLiteral("数据库地址或数据库名不能为空！");
+  QTest::newRow("no port") << "Edit1"
+                           << "" << QStringLiteral("数据库的端口号或字符集不能为空！");
+  QTest::newRow("port out of range") << "Edit1"
+                                     << "70000" << QStringLiteral("数据库的端口号必须是1到65535之间的数字！");
+  QTest::newRow("port not a number") << "Edit1"
+                                     << "33a" << QStringLiteral("数据库的端口号必须是1到65535之间的数字！");
+}
+
+void FormMainTest::InputChecksStopBeforeSaving() {
+  QFETCH(QString, edit);
+  QFETCH(QString, value);
+  QFETCH(QString, message);
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  const QByteArray before = ReadAll(IniPath());
+  QLineEdit* target = edit == "edt1"         ? login->edt1
+                      : edit == "Edit1"      ? login->Edit1
+                      : edit == "edt2"       ? login->edt2
+                      : edit == "edt3"       ? login->edt3
+                      : edit == "edtdbname2" ? login->edtdbname2
+                                             : nullptr;
+  QVERIFY(target);
+  target->setText(value);
+  QVERIFY(!login->ConnectAll());
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, message);
+  QCOMPARE(FUi->Messages()[0].Args.Icon, TMsgIcon::Error);
+  QCOMPARE(ReadAll(IniPath()), before);
+  QVERIFY(FScript->Opened.empty());
+}
+
+void FormMainTest::UntickedSaveResetsSectionDB() {
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->edt1->setText("10.1.1.1");
+  login->chk1->setChecked(false);
+  QVERIFY(login->ConnectAll());
+  const QByteArray text = ReadAll(IniPath());
+  QVERIFY(text.contains("Server=localhost\r\n"));
+  QVERIFY(text.contains("saveini=false\r\n"));
+  QCOMPARE(FScript->Opened[0].Server, std::string("10.1.1.1"));
+}
+
+void FormMainTest::ZoneModeWithoutZonesEmptiesEdits() {
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->SetZoneMode(true);
+  QVERIFY(login->chk3->isChecked());
+  QCOMPARE(login->edt4->text(), QStringLiteral(",,"));
+  QVERIFY(login->edt1->text().isEmpty());
+  QVERIFY(login->edt2->text().isEmpty());
+  QCOMPARE(login->cbb2->currentIndex(), 0);
+  QCOMPARE(login->height(), 380);
+  login->SetZoneMode(false);
+  QCOMPARE(login->edt1->text(), QStringLiteral("localhost"));
+  QCOMPARE(login->height(), 340);
+}
+
+void FormMainTest::ClockNamesTheWeekday() {
+  struct {
+    int day;
+    const char* text;
+  } cases[] = {
+      {5, "2026年12月05日 09时08分07秒  星期六 "},
+      {6, "2026年12月06日 09时08分07秒  星期日 "},
+      {7, "2026年12月07日 09时08分07秒  星期一 "},
+  };
+  for (const auto& c : cases)
+    QCOMPARE(TFormMain::ClockText(EncodeDateTime(2026, 12, c.day, 9, 8, 7, 0)), QString::fromUtf8(c.text));
+  auto frame = MakeFrame();
+  FUi->SetNow(EncodeDateTime(2026, 12, 5, 9, 8, 7, 0));
+  QTRY_COMPARE_WITH_TIMEOUT(frame->ClockPanelText(), QString::fromUtf8(cases[0].text), 3000);
+}
+
+void FormMainTest::FindChildRestoresThroughMdiArea() {
+  auto frame = MakeFrame();
+  auto* tool = new QWidget;
+  tool->setObjectName("usermanager");
+  QMdiSubWindow* child = frame->MdiArea()->addSubWindow(tool);
+  frame->show();
+  child->showMinimized();
+  QVERIFY(child->isMinimized());
+  QVERIFY(frame->FindChild("usermanager"));
+  QVERIFY(!child->isMinimized());
+  QVERIFY(!frame->FindChild("UserManager"));  // exact names only
+  QVERIFY(!frame->FindChild("charmanager"));
+}
+
+void FormMainTest::HelpFileMissingOrBroken() {
+  auto frame = MakeFrame();
+  const QString before = QDir::currentPath();
+  QDir::setCurrent(FDir->path());
+  frame->ShowHelp();
+  WriteAll(FDir->filePath("GameHelp.CHM"), "help");
+  FUi->SetShellResult(false);
+  frame->ShowHelp();
+  FUi->SetShellResult(true);
+  frame->ShowHelp();
+  QDir::setCurrent(before);
+  QCOMPARE(FUi->Messages().size(), size_t(2));
+  QCOMPARE(FUi->Messages()[0].Args.Text,
+           QStringLiteral("没有找到帮助文件：GameHelp.CHM，请登录作者网站下载。"));
+  QCOMPARE(FUi->Messages()[1].Args.Text, QStringLiteral("启动出现异常，可能是帮助文件已被破坏！"));
+  QCOMPARE(FUi->ShellOpened().size(), 2);
+  QVERIFY(FUi->ShellOpened()[1].endsWith("GameHelp.CHM"));
+}
+
+void FormMainTest::ReloginMakesANewLoginWindow() {
+  auto frame = MakeFrame();
+  QPointer<Tlogin> first = frame->Login();
+  QVERIFY(first->ConnectAll());
+  frame->Relogin();
+  QVERIFY(frame->Login() != first);
+  QVERIFY(first);  // the earlier one and its connections stay
+  QVERIFY(first->con1().Connected());
+  QVERIFY(!frame->isEnabled());
+  frame->ShowRechargeHint();
+  QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("直接在帐号管理里可以进行充值！"));
+  QCOMPARE(FUi->Messages().back().Args.Caption, CaptionHint);
+}
+
+QTEST_MAIN(FormMainTest)
+#include "FormMain_test.moc"
