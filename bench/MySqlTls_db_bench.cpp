@@ -1,7 +1,10 @@
 // Logins and a 10 MB result through TLS: our session against the C client library on the same
-// private test server, and our own plain TCP for the cost of TLS itself.
+// private test server, and our own plain TCP for the cost of TLS itself. The three sides take
+// turns over kRounds rounds (a batch of logins, then one fetch, each); medians of the rounds and
+// of the per-round ratios count, since the machine is shared.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlResultSet.h"
@@ -38,8 +42,8 @@ void mysql_free_result(st_mysql_res*);
 
 namespace {
 
-constexpr int kLogins = 50;
-constexpr int kFetches = 5;
+constexpr int kRounds = 7;
+constexpr int kLoginsPerRound = 10;
 constexpr const char* kQuery = "SELECT seq, REPEAT(MD5(seq), 32) FROM mysql.seq_1_to_10240";
 
 struct Timing {
@@ -95,9 +99,31 @@ size_t FetchTheirs(st_mysql* m) {
   return bytes;
 }
 
-void Print(const char* what, const char* who, Timing t, int count) {
-  std::printf("%-28s %-22s wall %.3f s, cpu %.3f s (%.2f ms each)\n", what, who, t.Wall, t.Cpu,
-              1000 * t.Wall / count);
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// One side's rounds; `per` is what a round's time is divided by (logins per round or 1).
+struct Side {
+  const char* Who;
+  std::vector<Timing> Rounds;
+};
+
+void Print(const char* what, const std::vector<Side>& sides, int per) {
+  const Side& ref = sides[1];  // the C client library
+  for (const Side& side : sides) {
+    std::vector<double> wall, cpu, ratio;
+    for (size_t i = 0; i < side.Rounds.size(); ++i) {
+      wall.push_back(side.Rounds[i].Wall / per);
+      cpu.push_back(side.Rounds[i].Cpu / per);
+      ratio.push_back(side.Rounds[i].Wall / ref.Rounds[i].Wall);
+    }
+    std::printf("%-28s %-18s wall %7.2f ms, cpu %7.2f ms each; wall / library %.2f\n",
+                &side == &sides[0] ? what : "", side.Who, 1000 * Median(wall), 1000 * Median(cpu),
+                Median(ratio));
+  }
 }
 
 }  // namespace
@@ -111,34 +137,28 @@ int main() {
     return 1;
   const TestServer::TInfo& info = TestServer::Info();
 
-  Print("TLS login + quit", "ours", Measure([&] {
-          for (int i = 0; i < kLogins; ++i) Ours(info, true)->Close();
-        }),
-        kLogins);
-  Print("", "C client library", Measure([&] {
-          for (int i = 0; i < kLogins; ++i) mysql_close(Theirs(info));
-        }),
-        kLogins);
-  Print("", "ours, plain TCP", Measure([&] {
-          for (int i = 0; i < kLogins; ++i) Ours(info, false)->Close();
-        }),
-        kLogins);
-
+  std::vector<Side> logins = {{"ours", {}}, {"C client library", {}}, {"ours, plain TCP", {}}};
+  std::vector<Side> fetches = logins;
   size_t bytes = 0;
   auto tls = Ours(info, true), plain = Ours(info, false);
   st_mysql* theirs = Theirs(info);
-  Print("10 MB result through TLS", "ours", Measure([&] {
-          for (int i = 0; i < kFetches; ++i) bytes += FetchOurs(*tls);
-        }),
-        kFetches);
-  Print("", "C client library", Measure([&] {
-          for (int i = 0; i < kFetches; ++i) bytes -= FetchTheirs(theirs);
-        }),
-        kFetches);
-  Print("", "ours, plain TCP", Measure([&] {
-          for (int i = 0; i < kFetches; ++i) FetchOurs(*plain);
-        }),
-        kFetches);
+  for (int round = 0; round < kRounds; ++round) {
+    logins[0].Rounds.push_back(Measure([&] {
+      for (int i = 0; i < kLoginsPerRound; ++i) Ours(info, true)->Close();
+    }));
+    logins[1].Rounds.push_back(Measure([&] {
+      for (int i = 0; i < kLoginsPerRound; ++i) mysql_close(Theirs(info));
+    }));
+    logins[2].Rounds.push_back(Measure([&] {
+      for (int i = 0; i < kLoginsPerRound; ++i) Ours(info, false)->Close();
+    }));
+    fetches[0].Rounds.push_back(Measure([&] { bytes += FetchOurs(*tls); }));
+    fetches[1].Rounds.push_back(Measure([&] { bytes -= FetchTheirs(theirs); }));
+    fetches[2].Rounds.push_back(Measure([&] { FetchOurs(*plain); }));
+  }
+  std::printf("medians of %d rounds, the sides taking turns\n", kRounds);
+  Print("TLS login + quit", logins, kLoginsPerRound);
+  Print("10 MB result through TLS", fetches, 1);
   mysql_close(theirs);
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);

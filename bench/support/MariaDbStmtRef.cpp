@@ -54,7 +54,8 @@ uint64_t TLibraryStmt::ReadAll() {
   mysql_stmt_bind_result(stmt, bind);
   uint64_t check = 0;
   while (mysql_stmt_fetch(stmt) == 0)
-    check += static_cast<uint8_t>(id) + lengths[3] + static_cast<uint8_t>(s[0]);
+    check += static_cast<uint8_t>(id) + static_cast<uint64_t>(big) + static_cast<uint64_t>(d) + lengths[3] +
+             static_cast<uint8_t>(s[0]) + dt.year + dt.month + dt.day + dt.hour + dt.minute + dt.second;
   mysql_stmt_free_result(stmt);
   return check;
 }

@@ -15,7 +15,7 @@ class TLibraryStmt {
   TLibraryStmt& operator=(const TLibraryStmt&) = delete;
 
   // Executes and fetches every row of (INT, BIGINT, DOUBLE, VARCHAR, DATETIME) into bound
-  // buffers; returns a checksum of what was read.
+  // buffers; returns a checksum of every value read (the date-time by its parts).
   uint64_t ReadAll();
 
  private:
