@@ -1,0 +1,17 @@
+// Field text between the dataset and the widgets. Fields hold the server's bytes: GBK, or UTF-8
+// when the connection's character set is utf8; the widgets show and take QString.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+enum class TFieldCharset : uint8_t { Gbk, Utf8 };
+
+// Text of a server character set name: Utf8 for "utf8", "utf8mb3" and "utf8mb4", else Gbk.
+TFieldCharset FieldCharsetOf(std::string_view serverCharset);
+
+// Invalid or cut sequences become U+FFFD; nothing is dropped silently.
+QString DecodeFieldText(std::string_view bytes, TFieldCharset charset);
+// A character the charset lacks becomes "?".
+std::string EncodeFieldText(const QString& text, TFieldCharset charset);
