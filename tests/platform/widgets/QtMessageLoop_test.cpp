@@ -17,7 +17,6 @@ class QtMessageLoopTest : public QObject {
   void TimerFiresUntilDisarmed();
   void ProcDisarmsItsOwnTimer();
   void FailingProcIsReportedAndTimerGoesOn();
-  void ZeroIntervalGivesNoTimer();
   void LoopDestroyedWithArmedTimers();
   void WaitCursorNests();
 };
@@ -67,12 +66,6 @@ void QtMessageLoopTest::FailingProcIsReportedAndTimerGoesOn() {
   loop.DisarmTimer(id);
   QCOMPARE(ui.Messages().size(), size_t(1));
   QCOMPARE(ui.Messages()[0].Args.Text, QStringLiteral("refresh failed"));
-}
-
-void QtMessageLoopTest::ZeroIntervalGivesNoTimer() {
-  TQtMessageLoop loop;
-  QCOMPARE(loop.ArmTimer(0, [] {}), TMessageLoop::TTimerId(0));
-  QCOMPARE(loop.ArmedCount(), size_t(0));
 }
 
 void QtMessageLoopTest::LoopDestroyedWithArmedTimers() {
