@@ -247,6 +247,9 @@ class TData {
   TNotifyFunc OnInsertRecord, OnDeleteRecord, OnUpdateRecord;
   TApplyFunc OnApplyRecord;
   TNotifyFunc OnInitFields;  // after the provider described the fields
+  // Appends a field description of this store's field class with the next field number; for
+  // InternalInitFields and OnInitFields (a dataset describes its calculated fields there).
+  TFieldDesc& AddFieldDesc(const std::string& name, TDataType type, uint16_t size, uint16_t length);
   TRecordFunc OnCalcFields;  // computes the calculated fields of a record
 
   // ---- Cached updates (the record store implements these) ----
@@ -293,9 +296,6 @@ class TData {
   virtual void InternalOpen() {}
   virtual void InternalClose() {}
   virtual void InternalInitFields() {}
-  // Appends a field description of this store's field class with the next field number; for
-  // InternalInitFields.
-  TFieldDesc& AddFieldDesc(const std::string& name, TDataType type, uint16_t size, uint16_t length);
   // Bof and Eof true, no records.
   virtual void InitData();
   virtual void FreeData();
