@@ -27,6 +27,11 @@ constexpr TFieldType FieldTypes[] = {
 };
 static_assert(std::size(FieldTypes) == dtWideMemo + 1);
 
+// The record store's unsigned 64-bit integer and microsecond date-time and time codes.
+constexpr TDataType CodeUInt64 = 31;
+constexpr TDataType CodeDateTimeUs = 32;
+constexpr TDataType CodeTimeUs = 33;
+
 }  // namespace
 
 // Lends the apply buffers to the record set while its cached changes are applied.
@@ -80,6 +85,33 @@ void TMemDataSet::SetIRecordSet(std::unique_ptr<TData> recordSet) {
   FIRecordSet->OnApplyRecord = [this](TUpdateKind kind, TUpdateAction& action, bool last) {
     ApplyRecord(kind, action, last);
   };
+  FIRecordSet->OnInitFields = [this] { DescribeCalcFields(); };
+  FIRecordSet->OnCalcFields = [this](void* recBuf) { CalcRecordSetFields(recBuf); };
+}
+
+void TMemDataSet::DescribeCalcFields() {
+  if (!RecordSetCalcFields) return;
+  for (TField* field : Fields()) {
+    if (field->FieldKind() != fkCalculated && field->FieldKind() != fkLookup) continue;
+    int size = field->DataSize();
+    if (field->DataType() == ftDate || field->DataType() == ftTime) size *= 2;  // stored as 8 bytes
+    TFieldDesc& desc =
+        FIRecordSet->AddFieldDesc(field->FieldName(), GetDataType(field->DataType()),
+                                  static_cast<uint16_t>(size), static_cast<uint16_t>(field->Size()));
+    desc.ActualName = field->FieldName();
+    desc.FieldDescKind = fdkCalculated;
+  }
+}
+
+// The record set's buffers hold the record and its calculated area: the dataset calculates them
+// in one of its own buffers.
+void TMemDataSet::CalcRecordSetFields(void* recBuf) {
+  if (!FCalcBuffer || !IsCursorOpen()) return;
+  const size_t size = static_cast<size_t>(FIRecordSet->RecordSize() + FIRecordSet->CalcRecordSize());
+  std::memcpy(FCalcBuffer, recBuf, size);
+  ClearCalcFields(FCalcBuffer);
+  GetCalcFields(FCalcBuffer);
+  std::memcpy(recBuf, FCalcBuffer, size);
 }
 
 void TMemDataSet::Prepare() {
@@ -132,6 +164,9 @@ void TMemDataSet::Assign(TPersistent* source) {
 
 TFieldType TMemDataSet::GetFieldType(TDataType dataType) const {
   if (dataType <= dtWideMemo) return FieldTypes[dataType];
+  if (dataType == CodeUInt64) return ftLargeUInt;
+  if (dataType == CodeDateTimeUs) return ftDateTimeUs;
+  if (dataType == CodeTimeUs) return ftTimeUs;
   RaiseAssertion(__FILE__, __LINE__, "dataType <= dtMaxDataType", MessageText(SUnknownDataType));
 }
 
@@ -187,6 +222,12 @@ TDataType TMemDataSet::GetDataType(TFieldType fieldType) noexcept {
       return dtGuid;
     case ftFMTBcd:
       return dtFmtBCD;
+    case ftLargeUInt:
+      return CodeUInt64;
+    case ftDateTimeUs:
+      return CodeDateTimeUs;
+    case ftTimeUs:
+      return CodeTimeUs;
     default:
       return dtUnknown;
   }
@@ -201,6 +242,9 @@ int TMemDataSet::GetFieldDefSize(TFieldType fieldType, const TFieldDesc& desc) c
     case ftBytes:
     case ftVarBytes:
       return desc.Length;
+    case ftDateTimeUs:
+    case ftTimeUs:
+      return std::min<int>(desc.Scale, 6);
     default:
       return 0;
   }
@@ -282,7 +326,13 @@ TFieldDesc* TMemDataSet::GetFieldDesc(const TField* field) const {
   DA_ASSERT_MSG(field != nullptr, "Field cannot be nil");
   DA_ASSERT_MSG(field->DataSet() == this, "Wrong DataSet");
   const TFieldDescs& descs = FIRecordSet->Fields();
-  if (field->FieldKind() != fkData) return nullptr;
+  if (field->FieldKind() != fkData) {
+    for (const auto& desc : descs)
+      if (desc->FieldDescKind == fdkCalculated && (SameFieldName(desc->Name, field->FieldName()) ||
+                                                   SameFieldName(desc->ActualName, field->FieldName())))
+        return desc.get();
+    return nullptr;
+  }
   if (field->FieldNo() > 0 && field->FieldNo() <= descs.Count()) return descs[field->FieldNo() - 1];
   if (DefaultFields() && FieldCount() == descs.Count()) return descs[field->Index()];
   for (const auto& desc : descs)
@@ -305,6 +355,7 @@ void TMemDataSet::InternalOpen() {
   ComputeLayout();
   FOldBuffer = AllocRecordBuffer();
   FFilterBuffer = AllocRecordBuffer();
+  FCalcBuffer = AllocRecordBuffer();
   if (Filtered()) {
     InstallFilter(true);
     FIRecordSet->FilterUpdated();
@@ -329,6 +380,7 @@ void TMemDataSet::ComputeLayout() {
 void TMemDataSet::InternalClose() {
   FreeRecordBuffer(FOldBuffer);
   FreeRecordBuffer(FFilterBuffer);
+  FreeRecordBuffer(FCalcBuffer);
   FIRecordSet->FilterFunc = nullptr;
   try {
     FIRecordSet->Close();
@@ -400,6 +452,10 @@ void TMemDataSet::InternalInitRecord(TRecordBuffer buffer) {
 
 void TMemDataSet::ClearCalcFields(TRecordBuffer buffer) {
   std::memset(buffer + FCalcOfs, 0, static_cast<size_t>(CalcFieldsSize()));
+  if (FIRecordSet->CalcRecordSize() == 0) return;
+  std::memset(buffer + FIRecordSet->RecordSize(), 0, static_cast<size_t>(FIRecordSet->CalcRecordSize()));
+  for (const auto& desc : FIRecordSet->Fields())
+    if (desc->FieldDescKind == fdkCalculated) FIRecordSet->SetNull(desc->FieldNo, buffer, true);
 }
 
 // ---- Records and positioning ----------------------------------------------------------------
@@ -523,9 +579,8 @@ TRecordBuffer TMemDataSet::GetActiveRecBuf() {
 bool TMemDataSet::GetFieldData(TField* field, void* buffer) {
   TRecordBuffer rec = GetActiveRecBuf();
   if (!rec) return false;
-  if (field->FieldKind() != fkData) return GetCalcFieldData(rec + FCalcOfs, field, buffer);
   const TFieldDesc* desc = GetFieldDesc(field);
-  if (!desc) return false;
+  if (!desc) return field->FieldKind() != fkData && GetCalcFieldData(rec + FCalcOfs, field, buffer);
   if (FIRecordSet->GetNull(desc->FieldNo, rec)) return false;
   if (!buffer || FIRecordSet->IsBlobFieldType(desc->DataType)) return true;
   if (desc->DataType == dtInt8) {
@@ -543,8 +598,8 @@ bool TMemDataSet::GetFieldData(TField* field, void* buffer) {
 void TMemDataSet::SetFieldData(TField* field, const void* buffer) {
   TRecordBuffer rec = GetActiveRecBuf();
   DA_ASSERT(rec != nullptr);
-  if (field->FieldKind() != fkData) return SetCalcFieldData(rec + FCalcOfs, field, buffer);
   const TFieldDesc* desc = GetFieldDesc(field);
+  if (!desc && field->FieldKind() != fkData) return SetCalcFieldData(rec + FCalcOfs, field, buffer);
   if (!desc) throw EDatabaseError(MessageFmt(SFieldNotFound, {field->FieldName()}));
   if (!buffer) return FIRecordSet->SetNull(desc->FieldNo, rec, true);
   if (desc->DataType == dtInt8) {

@@ -56,6 +56,10 @@ class TMemDataSet : public TDataSet {
   // A definition is required only when its description is and this switch is on (the default).
   bool RequiredFields() const noexcept { return FRequiredFields; }
   void SetRequiredFields(bool value) { FRequiredFields = value; }
+  // On (the default): calculated and lookup fields are described to the record set, which then
+  // sorts, filters and locates by them too; the values live in its calculated area. Off: the
+  // dataset keeps them in its own area. Takes effect at the next open.
+  bool RecordSetCalcFields = true;
   // Integer and float fields get the range their precision allows when opened.
   bool NumberRange = false;
   // The record set's sort order ("Name DESC; Age"); a change re-sorts an open dataset.
@@ -68,8 +72,9 @@ class TMemDataSet : public TDataSet {
   void Assign(TPersistent* source) override;
 
   // ---- Field descriptions and types ----
-  // The description behind a field. EAssertionFailed for a nil field or one of another dataset.
-  // Nil for a calculated field, which the dataset keeps itself.
+  // The description behind a field (for a calculated or lookup field the calculated description
+  // of its name, nil when the dataset keeps it itself). EAssertionFailed for a nil field or one
+  // of another dataset.
   TFieldDesc* GetFieldDesc(const TField* field) const;
   // The field type of a data-type code; EAssertionFailed "Unknown data type" for a code without
   // one.
@@ -210,6 +215,9 @@ class TMemDataSet : public TDataSet {
   uint8_t& InfoByte(TRecordBuffer buffer, int index) const noexcept;
   void FillRecordInfo(TRecordBuffer buffer);
   void ReleaseBlobRefs(TRecordBuffer buffer);
+  // Calculated fields in the record set.
+  void DescribeCalcFields();
+  void CalcRecordSetFields(void* recBuf);
   void CheckCachedUpdates() const;
   void ResyncHere();
   void AdjustPersistentFields();
@@ -239,6 +247,7 @@ class TMemDataSet : public TDataSet {
   TRecordBuffer FReadBuffer = nullptr;    // a record Lookup reads its result fields from
   TRecordBuffer FApplyNewBuffer = nullptr;
   TRecordBuffer FApplyOldBuffer = nullptr;
+  TRecordBuffer FCalcBuffer = nullptr;  // a record the record set has calculated
   bool FApplying = false;
   TBookmark FParentBookmark;  // the master's record at the last parent scroll
 };

@@ -233,6 +233,7 @@ size_t SortedKeyCount(TMemData& data, const std::vector<TLocateKey>& keys, int o
 bool TMemDataSet::UseDatasetLocate(const std::vector<TField*>& fields) const {
   if (!MemData()) return true;
   for (TField* field : fields)
+    // Calculated values are not in the records the search reads.
     if (field->FieldKind() != fkData || !GetFieldDesc(field)) return true;
   return false;
 }

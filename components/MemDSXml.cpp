@@ -188,6 +188,20 @@ void TMemDataSet::WriteFieldXMLDataType(TField* field, const TFieldDesc& desc, X
       attr("dt:type", "uuid");
       attr("dt:maxLength", "16");
       break;
+    case 31:  // unsigned 64-bit integer
+      attr("dt:type", "ui8");
+      attr("dt:maxLength", size);
+      break;
+    case 32:  // date-time with microseconds
+      attr("dt:type", "datetime");
+      attr("dt:maxLength", size);
+      attr("rs:scale", scale);
+      break;
+    case 33:  // time with microseconds
+      attr("dt:type", "time");
+      attr("dt:maxLength", size);
+      attr("rs:scale", scale);
+      break;
     default:
       throw EDatabaseError(MessageText(SDataTypeNotSupported));
   }

@@ -113,7 +113,16 @@ TEST(MemDataSetTypes, FieldDefinitionsFromDescriptions) {
   TFieldDef* fx = defs.Find("FX");
   EXPECT_EQ(fx->Attributes(), faFixed | faRequired);
   EXPECT_EQ(fx->FieldNo(), static_cast<int>(std::size(cases)) + 2);
-  EXPECT_THROW(ds.GetFieldType(dtMaxDataType + 10), EAssertionFailed);
+  // The unsigned 64-bit and microsecond codes, and a code without a field type.
+  EXPECT_EQ(ds.GetFieldType(31), ftLargeUInt);
+  EXPECT_EQ(ds.GetFieldType(32), ftDateTimeUs);
+  EXPECT_EQ(ds.GetFieldType(33), ftTimeUs);
+  EXPECT_EQ(TMemDataSet::GetDataType(ftLargeUInt), 31);
+  EXPECT_EQ(TMemDataSet::GetDataType(ftGraphic), dtUnknown);
+  TFieldDesc us;
+  us.Scale = 3;
+  EXPECT_EQ(ds.GetFieldDefSize(ftDateTimeUs, us), 3);
+  EXPECT_THROW(ds.GetFieldType(40), EAssertionFailed);
   // Without the required-fields switch nothing is required.
   ds.SetRequiredFields(false);
   ds.FieldDefs().Updated = false;
@@ -445,6 +454,39 @@ TEST_F(PeopleFixture, LocateOptions) {
   EXPECT_FALSE(ds.Locate("NAME", Variant(std::string("bob")), 0));
   EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 2);
   EXPECT_TRUE(ds.Lookup("ID", {Variant(9)}, "NAME")[0].IsNull());
+}
+
+// Calculated fields described to the record set: it sorts and filters by them.
+TEST(MemDataSetCalc, RecordSetSortsAndFiltersByCalculatedFields) {
+  for (bool inRecordSet : {true, false}) {
+    SCOPED_TRACE(inRecordSet);
+    TTestMemDataSet ds({{"ID", dtInt32, 4}});
+    ds.RecordSetCalcFields = inRecordSet;
+    auto* id = new TIntegerField(&ds);
+    id->SetFieldName("ID");
+    id->SetDataSet(&ds);
+    auto* doubled = new TIntegerField(&ds);
+    doubled->SetFieldName("DOUBLED");
+    doubled->SetFieldKind(fkCalculated);
+    doubled->SetDataSet(&ds);
+    ds.OnCalcFields = [](TDataSet* d) {
+      d->FieldByName("DOUBLED")->SetAsInteger(d->FieldByName("ID")->AsInteger() * 2);
+    };
+    for (int i = 1; i <= 3; ++i) ds.AddRecord({Variant(i)});
+    ds.Open();
+    ds.Last();
+    EXPECT_EQ(doubled->AsInteger(), 6);
+    EXPECT_EQ(ds.GetFieldDesc(doubled) != nullptr, inRecordSet);
+    if (!inRecordSet) continue;
+    ds.SetIndexFieldNames("DOUBLED DESC");
+    ds.First();
+    EXPECT_EQ(id->AsInteger(), 3);
+    ds.SetFilterText("DOUBLED > 2");
+    ds.SetFiltered(true);
+    EXPECT_EQ(ds.RecordCount(), 2);
+    ds.Last();
+    EXPECT_EQ(id->AsInteger(), 2);
+  }
 }
 
 // ---- Number ranges and the master's scroll ------------------------------------------------------
