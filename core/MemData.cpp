@@ -477,6 +477,12 @@ Variant TData::GetFieldAsVariant(int fieldNo, const void* recBuf) {
       return Variant(static_cast<unsigned>(Marshal::ReadInt32(p)));
     case dtInt64:
       return Variant(static_cast<long long>(Marshal::ReadInt64(p)));
+    case dtUInt64:
+      return Variant(static_cast<unsigned long long>(Marshal::ReadInt64(p)));
+    case dtDateTimeUs:
+      return Variant(DateTimeUsToStr(Marshal::ReadInt64(p), f.Scale));
+    case dtTimeUs:
+      return Variant(TimeUsToStr(Marshal::ReadInt64(p), f.Scale));
     case dtBoolean:
       return Variant(Marshal::ReadInt16(p) != 0);
     case dtFloat:
@@ -547,8 +553,13 @@ void TData::StoreVariant(const TFieldDesc& f, void* recBuf, const Variant& value
     case dtInt32:
     case dtUInt32:
     case dtInt64:
+    case dtUInt64:
     case dtBoolean:
       StoreIntegerVariant(f, p, value);
+      break;
+    case dtDateTimeUs:
+    case dtTimeUs:
+      Marshal::WriteInt64(p, MicrosOfVariant(value, f));
       break;
     case dtFloat:
     case dtCurrency:

@@ -210,6 +210,12 @@ void KeyCompareValue(const void* valuePtr, TDataType valueType, TCompareValue& o
     case dtInt64:
       out.Integer = Marshal::ReadInt64(p);
       return;
+    case dtUInt64:
+    case dtDateTimeUs:
+    case dtTimeUs:
+      out.Group = valueType == dtUInt64 ? TCompareValue::cgUInt64 : TCompareValue::cgMicros;
+      out.Integer = Marshal::ReadInt64(p);
+      return;
     case dtBoolean:
       out.Group = TCompareValue::cgBoolean;
       out.Integer = Marshal::ReadByte(p) != 0;
@@ -293,6 +299,8 @@ bool ReadStoredInteger(const uint8_t* p, const TFieldDesc& field, int64_t& value
       return true;
     case dtInt64:
     case dtBCD:
+    case dtDateTimeUs:
+    case dtTimeUs:
       value = Marshal::ReadInt64(p);
       return true;
     default:
@@ -304,6 +312,7 @@ bool ReadIntegerValue(const uint8_t* p, const TFieldDesc& field, TCompareValue& 
   if (!ReadStoredInteger(p, field, out.Integer)) return false;
   if (field.DataType == dtBoolean) out.Group = TCompareValue::cgBoolean;
   if (field.DataType == dtBCD) out.Group = TCompareValue::cgBcd;
+  if (field.DataType == dtDateTimeUs || field.DataType == dtTimeUs) out.Group = TCompareValue::cgMicros;
   return true;
 }
 
@@ -318,6 +327,10 @@ bool CompareStoredFixed(const void* recBuf1, const void* recBuf2, const TFieldDe
     return true;
   }
   switch (field.DataType) {
+    case dtUInt64:
+      result = ThreeWay(static_cast<uint64_t>(Marshal::ReadInt64(p1)),
+                        static_cast<uint64_t>(Marshal::ReadInt64(p2)));
+      return true;
     case dtFloat:
     case dtCurrency:
     case dtDate:
@@ -377,6 +390,10 @@ void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field,
       out.Group = TCompareValue::cgFmtBcd;
       std::memcpy(&out.Bcd, p, sizeof out.Bcd);
       return;
+    case dtUInt64:
+      out.Group = TCompareValue::cgUInt64;
+      out.Integer = Marshal::ReadInt64(p);
+      return;
     case dtBytes:
       out.Group = TCompareValue::cgBytes;
       out.Bytes = {p, field.Length};
@@ -410,14 +427,16 @@ namespace {
 using TGroup = TCompareValue::TGroup;
 
 bool IsNumberGroup(TGroup g) {
-  return g == TCompareValue::cgInteger || g == TCompareValue::cgFloat || g == TCompareValue::cgDateTime ||
-         g == TCompareValue::cgBcd || g == TCompareValue::cgFmtBcd;
+  return g == TCompareValue::cgInteger || g == TCompareValue::cgUInt64 || g == TCompareValue::cgFloat ||
+         g == TCompareValue::cgDateTime || g == TCompareValue::cgBcd || g == TCompareValue::cgFmtBcd;
 }
 
 long double NumberOf(const TCompareValue& v) {
   switch (v.Group) {
     case TCompareValue::cgInteger:
       return static_cast<long double>(v.Integer);
+    case TCompareValue::cgUInt64:
+      return static_cast<long double>(static_cast<uint64_t>(v.Integer));
     case TCompareValue::cgBcd:
       return static_cast<long double>(v.Integer) / 10000;
     case TCompareValue::cgFmtBcd:
@@ -438,6 +457,11 @@ std::string TextOf(const TCompareValue& v) {
       return WideToAnsi(v.WideText);
     case TCompareValue::cgInteger:
       return IntToStr(v.Integer);
+    case TCompareValue::cgUInt64:
+      return UIntToStr(static_cast<uint64_t>(v.Integer));
+    case TCompareValue::cgMicros:
+      return v.DataType == dtTimeUs ? TimeUsToStr(v.Integer, MaxFractionDigits)
+                                    : DateTimeUsToStr(v.Integer, MaxFractionDigits);
     case TCompareValue::cgFloat:
       return FloatToStr(v.Float);
     case TCompareValue::cgDateTime:
@@ -465,6 +489,10 @@ Variant VariantOf(const TCompareValue& v) {
       return Variant(v.WideText);
     case TCompareValue::cgInteger:
       return Variant(static_cast<long long>(v.Integer));
+    case TCompareValue::cgUInt64:
+      return Variant(static_cast<unsigned long long>(v.Integer));
+    case TCompareValue::cgMicros:
+      return Variant(TextOf(v));
     case TCompareValue::cgFloat:
       return Variant(v.Float);
     case TCompareValue::cgDateTime:
@@ -513,8 +541,28 @@ int CompareSameGroup(TStringComparer& strings, const TCompareValue& v, const TCo
       return CompareBinaryValues(v.Bytes.data(), v.Bytes.size(), options, f.Bytes.data(), f.Bytes.size());
     case TCompareValue::cgVariant:
       return Sign(VarCompare(v.Value, f.Value));
+    case TCompareValue::cgUInt64:
+      return ThreeWay(static_cast<uint64_t>(v.Integer), static_cast<uint64_t>(f.Integer));
     default:
-      return ThreeWay(v.Integer, f.Integer);  // integers, BCD, Booleans
+      return ThreeWay(v.Integer, f.Integer);  // integers, BCD, Booleans, microseconds
+  }
+}
+
+// A value of another group as the microseconds of `kind` (dtDateTimeUs or dtTimeUs).
+int64_t MicrosOf(const TCompareValue& v, TDataType kind) {
+  TFieldDesc field;
+  field.DataType = kind;
+  switch (v.Group) {
+    case TCompareValue::cgText:
+      return MicrosOfVariant(Variant(v.Text), field);
+    case TCompareValue::cgWideText:
+      return MicrosOfVariant(Variant(v.WideText), field);
+    case TCompareValue::cgDateTime:
+      return MicrosOfVariant(Variant::FromDateTime(v.Float), field);
+    case TCompareValue::cgVariant:
+      return MicrosOfVariant(v.Value, field);
+    default:
+      RaiseCannotConvertType();
   }
 }
 
@@ -524,6 +572,9 @@ int CompareValues(TStringComparer& strings, const TCompareValue& value, const TC
                   int options) {
   const TGroup vg = value.Group, fg = field.Group;
   if (vg == fg) return CompareSameGroup(strings, value, field, options);
+  // Microseconds compare exactly: the other side is read as a date-time or time.
+  if (vg == TCompareValue::cgMicros) return ThreeWay(value.Integer, MicrosOf(field, value.DataType));
+  if (fg == TCompareValue::cgMicros) return ThreeWay(MicrosOf(value, field.DataType), field.Integer);
   if (vg == TCompareValue::cgText && fg != TCompareValue::cgWideText)
     return CompareText(strings, value.Text, TextOf(field), options);
   if (vg == TCompareValue::cgWideText || (vg == TCompareValue::cgText && fg == TCompareValue::cgWideText)) {

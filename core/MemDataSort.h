@@ -70,7 +70,9 @@ struct TCompareValue {
     cgFmtBcd,
     cgBoolean,
     cgBytes,
-    cgVariant
+    cgVariant,
+    cgUInt64,  // Integer holds the bits of an unsigned value
+    cgMicros   // Integer holds microseconds (dtDateTimeUs or dtTimeUs, as DataType says)
   };
 
   TCompareValue() = default;
@@ -98,8 +100,8 @@ struct TCompareValue {
 //   dtFloat, dtCurrency, dtDate, dtTime, dtDateTime: the 8-byte double a record stores;
 //   dtBCD: int64 scaled by 10,000; dtFmtBCD: the 34-byte TBcd;
 //   dtBytes, dtVarBytes, dtExtVarBytes, dtBlob: a 16-bit count, then the bytes;
-//   dtVariant: a Variant object.
-// Other types 1..30 raise EConvertError "Cannot convert type"; a code outside 1..30 is the
+//   dtVariant: a Variant object; dtUInt64: uint64; dtDateTimeUs, dtTimeUs: int64 microseconds.
+// Other types 1..33 raise EConvertError "Cannot convert type"; a code outside 1..33 is the
 // assertion failure "Unknown ValueType = <code>".
 void KeyCompareValue(const void* valuePtr, TDataType valueType, TCompareValue& out);
 // The value of a non-null field of the record (calculated fields read from the calculated area

@@ -116,6 +116,9 @@ uint16_t MinFieldSize(const TFieldDesc& field) noexcept {
     case dtDateTime:
     case dtInt64:
     case dtBCD:
+    case dtUInt64:
+    case dtDateTimeUs:
+    case dtTimeUs:
       return 8;
     case dtBlob:
     case dtMemo:

@@ -50,7 +50,16 @@ inline constexpr TDataType dtBCD = 27;            // 64-bit integer scaled by 10
 inline constexpr TDataType dtFmtBCD = 28;         // 34-byte TBcd
 inline constexpr TDataType dtGuid = 29;           // zero-terminated ANSI text inline
 inline constexpr TDataType dtWideMemo = 30;       // TBlob reference, Unicode
-inline constexpr TDataType dtMaxDataType = dtWideMemo;
+// Unsigned 64-bit integer (BIGINT UNSIGNED, BIT): 8 bytes; variant varUInt64; XML type "ui8".
+inline constexpr TDataType dtUInt64 = 31;
+// Date-time with fractional seconds: int64 microseconds, day * USecsPerDay + microseconds of the
+// day, 0001-01-01 being day 1; 0 is the zero date (platform/runtime/DateTimeUtils.h). Scale holds
+// the fraction digits (1..6). Variant: the exact text ("yyyy-mm-dd hh:nn:ss.ffffff"). XML
+// "datetime".
+inline constexpr TDataType dtDateTimeUs = 32;
+// Time with fractional seconds: int64 signed microseconds; variant "[-]hh:nn:ss.ffffff". XML "time".
+inline constexpr TDataType dtTimeUs = 33;
+inline constexpr TDataType dtMaxDataType = dtTimeUs;
 
 // Bytes a reference takes in a record.
 inline constexpr uint16_t RefFieldSize = sizeof(void*);

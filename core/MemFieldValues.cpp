@@ -327,6 +327,17 @@ void StoreIntegerVariant(const TFieldDesc& field, void* p, const Variant& value)
       if (!IsIntegerVarType(t)) RaiseCannotConvert(field.DataType);
       Marshal::WriteInt64(p, RangedInteger(value, INT64_MIN, INT64_MAX, field));
       break;
+    case dtUInt64: {
+      if (!IsIntegerVarType(t)) RaiseCannotConvert(field.DataType);
+      uint64_t v = 0;
+      try {
+        v = value.AsUInt64();
+      } catch (const EVariantOverflowError&) {
+        RaiseOutOfRange(VarToStr(value), field);
+      }
+      Marshal::WriteInt64(p, static_cast<int64_t>(v));
+      break;
+    }
     case dtBoolean:
       if (t != varBoolean) RaiseCannotConvert(field.DataType);
       Marshal::WriteInt16(p, value.AsBoolean() ? -1 : 0);
@@ -348,6 +359,23 @@ double FloatOfVariant(const Variant& value, const TFieldDesc& field) {
 TDateTime DateTimeOfVariant(const Variant& value) {
   const TDateTime v = value.AsDateTime();
   DateTimeToTimeStamp(v);
+  return v;
+}
+
+int64_t MicrosOfVariant(const Variant& value, const TFieldDesc& field) {
+  const bool time = field.DataType == dtTimeUs;
+  if (value.VarType() == varDate) {
+    const TDateTime v = value.AsDateTime();
+    if (!time) return DateTimeToDateTimeUs(v);
+    if (!std::isfinite(v) || std::fabs(v) > 1e6) RaiseOutOfRange(VarToStr(value), field);
+    return std::llround(v * MSecsPerDay) * 1000;
+  }
+  if (!value.IsString() && !value.IsNumeric()) RaiseCannotConvert(field.DataType);
+  const std::string text = value.AsString();
+  int64_t v = 0;
+  if (!(time ? TryStrToTimeUs(text, v) : TryStrToDateTimeUs(text, v)))
+    throw EConvertError(Format("'%s' is not a valid %s value for field %s",
+                               {text, std::string(time ? "time" : "date and time"), field.Name}));
   return v;
 }
 

@@ -82,6 +82,11 @@ void StoreIntegerVariant(const TFieldDesc& field, void* p, const Variant& value)
 double FloatOfVariant(const Variant& value, const TFieldDesc& field);
 // The value as a date-time; one outside 0001-01-01..9999-12-31 raises EConvertError.
 TDateTime DateTimeOfVariant(const Variant& value);
+// The microseconds a dtDateTimeUs or dtTimeUs field stores: text is read exactly (up to 6
+// fraction digits), a date-time to the millisecond (for dtTimeUs: days as a duration).
+// EConvertError "'%s' is not a valid date and time value for field %s" ("time value") for text
+// that is not one, "Cannot convert type" for other variant types.
+int64_t MicrosOfVariant(const Variant& value, const TFieldDesc& field);
 // The bytes of a byte-array variant; another type is the assertion failure "Invalid VType".
 const std::vector<uint8_t>& BytesOfVariant(const Variant& value);
 std::string TrimRightBlanksIf(std::string text, bool trim);

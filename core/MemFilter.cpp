@@ -3,7 +3,10 @@
 #include <charconv>
 #include <vector>
 
+#include "core/CLRClasses.h"
 #include "core/DAConsts.h"
+#include "core/MemData.h"
+#include "core/MemFieldValues.h"
 #include "platform/runtime/DateTimeUtils.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/LocaleCompare.h"
@@ -408,6 +411,10 @@ bool TExpressionTree::EvaluateComparison(const TExpressionNode* node, const void
   Variant right = OperandValue(node->RightOperand, recBuf);
   if (IsDateTimeOperand(node->LeftOperand) && right.IsString()) right = ToDateTime(right);
   if (IsDateTimeOperand(node->RightOperand) && left.IsString()) left = ToDateTime(left);
+  if (node->LeftOperand->NodeType == ntField && node->RightOperand->NodeType == ntValue)
+    right = FHost.FilterFieldOperand(node->LeftOperand->FieldNo, right);
+  if (node->RightOperand->NodeType == ntField && node->LeftOperand->NodeType == ntValue)
+    left = FHost.FilterFieldOperand(node->RightOperand->FieldNo, left);
   if (FHost.FilterCaseInsensitive()) {
     UpperIfString(left);
     UpperIfString(right);
@@ -451,6 +458,26 @@ bool TDataFilter::FilterFieldIsDateTime(int fieldNo) {
   return type == dtDate || type == dtTime || type == dtDateTime;
 }
 
+namespace {
+
+bool IsMicrosType(TDataType type) {
+  return type == dtDateTimeUs || type == dtTimeUs;
+}
+
+}  // namespace
+
+// Microsecond fields compare as their exact counts: the field gives the count, a constant is read
+// as a date-time or time.
 Variant TDataFilter::FilterFieldValue(int fieldNo, const void* recBuf) {
+  const TFieldDesc& f = FData.FieldOf(fieldNo);
+  if (IsMicrosType(f.DataType) && !FData.GetNull(fieldNo, recBuf))
+    return Variant(
+        static_cast<long long>(Marshal::ReadInt64(static_cast<const uint8_t*>(recBuf) + f.Offset)));
   return FData.GetFieldAsVariant(fieldNo, recBuf);
+}
+
+Variant TDataFilter::FilterFieldOperand(int fieldNo, const Variant& constant) {
+  const TFieldDesc& f = FData.FieldOf(fieldNo);
+  if (!IsMicrosType(f.DataType) || constant.IsNull() || constant.IsEmpty()) return constant;
+  return Variant(static_cast<long long>(MicrosOfVariant(constant, f)));
 }

@@ -104,6 +104,9 @@ class TFilterHost {
   // Whether the field holds dates, times or date-times.
   virtual bool FilterFieldIsDateTime(int fieldNo) = 0;
   virtual Variant FilterFieldValue(int fieldNo, const void* recBuf) = 0;
+  // A constant compared with the field, in the form FilterFieldValue gives (fields whose values
+  // are not plain variants read the constant their own way); the constant itself by default.
+  virtual Variant FilterFieldOperand(int /*fieldNo*/, const Variant& constant) { return constant; }
   virtual bool FilterCaseInsensitive() = 0;
   virtual bool FilterNoPartialCompare() = 0;
 };
@@ -158,6 +161,7 @@ class TDataFilter final : public TFilterExpression, private TFilterHost {
   int FilterFieldNo(std::string_view name) override;
   bool FilterFieldIsDateTime(int fieldNo) override;
   Variant FilterFieldValue(int fieldNo, const void* recBuf) override;
+  Variant FilterFieldOperand(int fieldNo, const Variant& constant) override;
   bool FilterCaseInsensitive() override { return FData.FilterCaseInsensitive; }
   bool FilterNoPartialCompare() override { return FData.FilterNoPartialCompare; }
 

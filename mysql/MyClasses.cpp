@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/MemCompressedBlob.h"
+#include "core/MemFieldValues.h"
 #include "platform/runtime/Currency.h"
 #include "platform/runtime/DateTimeUtils.h"
 #include "platform/runtime/Exceptions.h"
@@ -406,6 +407,16 @@ std::string TimeLiteral(TDateTime value) {
          IntToStr(total % 60) + "'";
 }
 
+// A date-time or time with all its microseconds.
+std::string MicrosLiteral(TDataType dataType, const Variant& value) {
+  TFieldDesc field;
+  field.DataType = dataType;
+  const int64_t v = MicrosOfVariant(value, field);
+  if (dataType == dtTimeUs) return "'" + TimeUsToStr(v, MaxFractionDigits) + "'";
+  if (v == DateTimeUsZero) return "'0000-00-00 00:00:00'";
+  return "'" + DateTimeUsToStr(v, MaxFractionDigits) + "'";
+}
+
 bool IsIntegerType(TDataType t) noexcept {
   return t == dtInt8 || t == dtInt16 || t == dtInt32 || t == dtUInt16 || t == dtUInt32 || t == dtInt64;
 }
@@ -482,6 +493,13 @@ void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value,
     case dtTime:
       sb.Append(TimeLiteral(value.AsDateTime()));
       return;
+    case dtDateTimeUs:
+    case dtTimeUs:
+      sb.Append(MicrosLiteral(dataType, value));
+      return;
+    case dtUInt64:
+      sb.Append(UIntToStr(value.AsUInt64()));
+      return;
     case dtBoolean:
       if (serverMajorVersion < 5)
         sb.Append(value.AsBoolean() ? "1" : "0");
@@ -527,8 +545,10 @@ bool MySQLTypeToDataType(int fieldType, uint32_t length, bool binary, bool& fixe
       dataType = dtInt32;
       break;
     case mftLongLong:
+      dataType = isUnsigned ? dtUInt64 : dtInt64;
+      break;
     case mftBit:
-      dataType = dtInt64;
+      dataType = dtUInt64;  // all 64 bits, unsigned as the server orders them
       break;
     case mftFloat:
     case mftDouble:

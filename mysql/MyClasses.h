@@ -30,8 +30,11 @@ class EMyError : public EDAError {
   int32_t LineNumber = 0;
 };
 
-// 0001-01-01 00:00:00 (days since 1899-12-30): stands for the zero date "0000-00-00 00:00:00".
-inline constexpr TDateTime MySQLZeroDate = -693593.0;
+// Stands for the zero date "0000-00-00 00:00:00" in dtDate, dtTime and dtDateTime fields: the day
+// before 0001-01-01 (days since 1899-12-30), a value no real date has, so that a real 0001-01-01
+// reads and writes back as itself. It is no valid platform date (DecodeDate raises for it).
+// dtDateTimeUs fields hold the zero date as DateTimeUsZero.
+inline constexpr TDateTime MySQLZeroDate = MinDateTime - 1;
 
 // ---- escaping and quoting ------------------------------------------------------------------
 
@@ -112,7 +115,9 @@ std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compres
 // Appends the literal of a parameter value of data type `dataType`: NULL, a quoted text or
 // binary literal, a number with "." as decimal separator whatever the locale, a quoted date,
 // time or date-time, or a Boolean ("1"/"0" before server version 5, b'1'/b'0' from 5 on).
-// The zero date MySQLZeroDate is written '0000-00-00 00:00:00'. Raises EConvertError for a
+// The zero date MySQLZeroDate is written '0000-00-00 00:00:00'. dtUInt64 is written unsigned;
+// dtDateTimeUs and dtTimeUs keep their microseconds (their text or date-time value read as
+// MicrosOfVariant does; DateTimeUsZero is the zero date). Raises EConvertError for a
 // value that is not of the type (a non-number for an integer type, say) and for a float that
 // is not finite.
 void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value, int serverMajorVersion,
@@ -154,6 +159,9 @@ enum TMyFieldType : uint8_t {
   mftString = 254,
   mftGeometry = 255,
 };
+
+// The character set of binary strings (BINARY, VARBINARY, BLOB, binary expressions).
+inline constexpr uint16_t BinaryCharsetNr = 63;
 
 // The record store's data type for a column. Sets `fixed` for fixed-length strings (CHAR).
 // Under UseUnicode dtString becomes dtWideString and dtMemo dtWideMemo. A type without a data

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <span>
+#include <typeinfo>
 
 #include "core/CLRClasses.h"
 #include "core/CRAccess.h"
@@ -73,6 +74,10 @@ void IntegerRange(const TMySQLFieldDesc& f, int64_t& lo, uint64_t& hi) {
     case dtInt64:
       lo = INT64_MIN;
       hi = INT64_MAX;
+      return;
+    case dtUInt64:
+      lo = 0;
+      hi = UINT64_MAX;
       return;
     default:
       DA_ASSERT_MSG(false, "Not an integer field: " + f.Name);
@@ -151,6 +156,16 @@ void BinaryInteger(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, bool&
   } else {
     magnitude = raw;
   }
+}
+
+// The shortest decimal that reads back as the float, as a double: what the text protocol sends
+// for a FLOAT column (76.7, not 76.69999694824219).
+double FloatAsDouble(float value) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value);
+  double v = value;
+  std::from_chars(buf, r.ptr, v);
+  return v;
 }
 
 // ---- dates ------------------------------------------------------------------------------------
@@ -269,6 +284,46 @@ bool BinaryToDateTime(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, TD
                      static_cast<int>(t.Second), value);
 }
 
+// Microseconds from the text or binary form; an invalid date-time is NULL or the zero date.
+bool StoreMicros(uint8_t* slot, bool valid, int64_t value, const TMyConvertContext& cx) {
+  if (!valid) {
+    if (cx.NullForZeroDate) return true;
+    value = DateTimeUsZero;
+  }
+  Marshal::WriteInt64(slot, value);
+  return false;
+}
+
+bool TextToMicros(const TMySQLFieldDesc& f, std::string_view text, int64_t& value) {
+  if (f.DataType == dtTimeUs) {
+    if (!TryStrToTimeUs(text, value))
+      throw EDatabaseError(Format("Wrong time format. Field %s, value %s", {f.Name, text}));
+    return true;
+  }
+  if (!TryStrToDateTimeUs(text, value)) {
+    // A date with a zero month or day is no date, as the zero date itself; other text is malformed.
+    int64_t dummy;
+    if (text.size() < 10 || !TryStrToDateTimeUs("0000-00-00" + std::string(text.substr(10)), dummy))
+      RaiseNotDate(text);
+    return false;
+  }
+  return value != DateTimeUsZero;
+}
+
+bool BinaryToMicros(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, int64_t& value) {
+  const TMySqlTime t = DecodeMySqlBinaryTemporal(std::span<const uint8_t>(p, len), f.MySQLType);
+  if (t.SecondPart > 999999) RaiseMySqlClientError(CR_MALFORMED_PACKET);
+  if (f.MySQLType == mftTime) {
+    const int64_t magnitude =
+        ((int64_t{t.Hour} * 60 + t.Minute) * 60 + t.Second) * 1000000 + static_cast<int64_t>(t.SecondPart);
+    value = t.Neg ? -magnitude : magnitude;
+    return true;
+  }
+  return TryEncodeDateTimeUs(static_cast<int>(t.Year), static_cast<int>(t.Month), static_cast<int>(t.Day),
+                             static_cast<int>(t.Hour), static_cast<int>(t.Minute), static_cast<int>(t.Second),
+                             static_cast<int>(t.SecondPart), value);
+}
+
 // ---- text -------------------------------------------------------------------------------------
 
 // The column's text in ANSI: UTF-8 under Unicode is converted, so that the slot always holds
@@ -299,6 +354,12 @@ void StoreWideInline(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, 
 
 void StoreBytes(const TMySQLFieldDesc& f, uint8_t* slot, const uint8_t* bytes, size_t len,
                 const TMyConvertContext& cx) {
+  if (f.DataType == dtBytes) {  // BINARY(n): n bytes, a shorter value padded with zero bytes
+    if (len > f.Length) RaiseOutOfRange(Format("of %d bytes", {int64_t(len)}), f);
+    if (len > 0) std::memcpy(slot, bytes, len);
+    std::memset(slot + len, 0, f.Length - len);
+    return;
+  }
   if (f.DataType == dtExtVarBytes) {
     if (len > UINT16_MAX) RaiseOutOfRange(Format("of %d bytes", {int64_t(len)}), f);
     Marshal::WriteIntPtr(slot, NewHeapVarBytes(*cx.Heap, {bytes, len}));
@@ -368,6 +429,7 @@ bool StoreBytesValue(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, 
     case dtWideMemo:
       StoreBlob(f, slot, text, len, cx);
       return true;
+    case dtBytes:
     case dtVarBytes:
     case dtExtVarBytes:
       StoreBytes(f, slot, reinterpret_cast<const uint8_t*>(text), len, cx);
@@ -379,7 +441,11 @@ bool StoreBytesValue(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, 
 
 bool IsIntegerType(TDataType t) {
   return t == dtInt8 || t == dtInt16 || t == dtUInt16 || t == dtInt32 || t == dtUInt32 || t == dtInt64 ||
-         t == dtBoolean;
+         t == dtUInt64 || t == dtBoolean;
+}
+
+bool IsMicrosType(TDataType t) {
+  return t == dtDateTimeUs || t == dtTimeUs;
 }
 
 bool IsTextType(TDataType t) {
@@ -574,8 +640,23 @@ TBlob* NewMyFieldBlob(const TMySQLFieldDesc& f, const TMyConvertContext& cx) {
 
 // ---- values into slots ------------------------------------------------------------------------
 
-bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
-                      const TMyConvertContext& cx) {
+namespace {
+
+// A conversion error names its field: the value alone does not tell which column failed.
+template <class Store>
+bool NamingField(const TMySQLFieldDesc& f, Store store) {
+  try {
+    return store();
+  } catch (Exception& e) {
+    const bool conversion = dynamic_cast<EConvertError*>(&e) != nullptr || typeid(e) == typeid(Exception);
+    if (conversion && e.Message().find("field " + f.Name) == std::string::npos)
+      e.SetMessage(e.Message() + " (field " + f.Name + ")");
+    throw;
+  }
+}
+
+bool StoreTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
+                    const TMyConvertContext& cx) {
   uint8_t* slot = rec + f.Offset;
   if (IsIntegerType(f.DataType)) {
     bool negative = false;
@@ -592,14 +673,19 @@ bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, ui
     const bool valid = MyTextToDateTime(f, std::string_view(text, len), value);
     return StoreDate(f, slot, valid, value, cx);
   }
+  if (IsMicrosType(f.DataType)) {
+    int64_t value = 0;
+    const bool valid = TextToMicros(f, std::string_view(text, len), value);
+    return StoreMicros(slot, valid, value, cx);
+  }
   if (!StoreBytesValue(f, slot, text, len, cx))
     DA_ASSERT_MSG(
         false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
   return false;
 }
 
-bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
-                        const TMyConvertContext& cx) {
+bool StoreBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
+                      const TMyConvertContext& cx) {
   uint8_t* slot = rec + f.Offset;
   const char* bytes = reinterpret_cast<const char*>(value);
   if (IsIntegerType(f.DataType)) {
@@ -619,12 +705,17 @@ bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t l
     const bool valid = BinaryToDateTime(f, value, len, v);
     return StoreDate(f, slot, valid, v, cx);
   }
+  if (IsMicrosType(f.DataType)) {
+    int64_t v = 0;
+    const bool valid = BinaryToMicros(f, value, len, v);
+    return StoreMicros(slot, valid, v, cx);
+  }
   if (f.DataType == dtFloat && (f.MySQLType == mftFloat || f.MySQLType == mftDouble)) {
     double v;
     if (len == 4) {
       float single;
       std::memcpy(&single, value, 4);
-      v = single;
+      v = FloatAsDouble(single);
     } else {
       if (len != 8) RaiseBadFloatLength(len);
       std::memcpy(&v, value, 8);
@@ -642,6 +733,18 @@ bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t l
     DA_ASSERT_MSG(
         false, Format("Invalid internal field type $%X (%d) for field %s", {f.DataType, f.DataType, f.Name}));
   return false;
+}
+
+}  // namespace
+
+bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
+                      const TMyConvertContext& cx) {
+  return NamingField(f, [&] { return StoreTextValue(f, text, len, rec, cx); });
+}
+
+bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
+                        const TMyConvertContext& cx) {
+  return NamingField(f, [&] { return StoreBinaryValue(f, value, len, rec, cx); });
 }
 
 void SetMyFieldSize(TMySQLFieldDesc& desc, uint16_t length, uint16_t scale) {
@@ -679,7 +782,19 @@ void SetMyFieldSize(TMySQLFieldDesc& desc, uint16_t length, uint16_t scale) {
       desc.Length = length;
       break;
     case dtInt64:
+    case dtUInt64:
       desc.Size = 8;
+      break;
+    case dtDateTimeUs:
+    case dtTimeUs:
+      desc.Size = 8;
+      desc.Length = length;
+      desc.Scale = scale;
+      break;
+    case dtBytes:
+      DA_ASSERT(length > 0);
+      desc.Size = length;
+      desc.Length = length;
       break;
     case dtExtString:
     case dtExtWideString:

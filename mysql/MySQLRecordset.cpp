@@ -565,6 +565,7 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
   else
     MySQLTypeToDataType(column.Type, column.Length, binary, fixed, dataType, FNumericType, FUseUnicode,
                         FEnableBoolean, (column.Flags & UNSIGNED_FLAG) != 0);
+  if (!FFieldsAsString) RefineFieldType(column, dataType, fixed);
   size = column.Length;
   if (FUseUnicode && (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString ||
                       dataType == dtWideMemo)) {
@@ -592,6 +593,23 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
   if (dataType == dtString && (outOfLine || size >= UINT16_MAX)) dataType = dtExtString;
   if (dataType == dtWideString && (outOfLine || size >= UINT16_MAX / 2)) dataType = dtExtWideString;
   if (dataType == dtVarBytes && (outOfLine || size >= UINT16_MAX - 2)) dataType = dtExtVarBytes;
+  if (dataType == dtBytes && size >= UINT16_MAX - 2) dataType = dtExtVarBytes;
+}
+
+void TMySQLRecordset::RefineFieldType(const TMySqlFieldRecord& column, TDataType& dataType,
+                                      bool& fixed) const {
+  // Binary strings are bytes: a zero byte is data, and nothing is decoded as text.
+  if (column.CharsetNr == BinaryCharsetNr) {
+    if (column.Type == mftString) dataType = column.Length > 0 ? dtBytes : dtVarBytes;
+    if (column.Type == mftVarChar || column.Type == mftVarString)
+      dataType = GetLongStrings() || column.Length < 257 ? dtVarBytes : dtBlob;
+    if (dataType == dtMemo || dataType == dtWideMemo) dataType = dtBlob;
+    if (dataType == dtBytes || dataType == dtVarBytes || dataType == dtBlob) fixed = false;
+  }
+  // Fractional seconds need exact microseconds.
+  const bool fraction = column.Decimals >= 1 && column.Decimals <= 6;
+  if (fraction && (column.Type == mftDateTime || column.Type == mftTimestamp)) dataType = dtDateTimeUs;
+  if (fraction && column.Type == mftTime) dataType = dtTimeUs;
 }
 
 void TMySQLRecordset::AdjustShowLength(const std::string& name, const TMyStatementShape& shape,

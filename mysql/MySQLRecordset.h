@@ -140,6 +140,8 @@ class TMySQLRecordset : public TCRRecordSet {
   void CreateFieldDescs(const TMyStatementShape& shape);
   void GetFieldType(const TMySqlFieldRecord& column, const TMyStatementShape& shape, TDataType& dataType,
                     uint32_t& size, bool& fixed) const;
+  // Binary-charset strings become bytes, temporal columns with fractional seconds microseconds.
+  void RefineFieldType(const TMySqlFieldRecord& column, TDataType& dataType, bool& fixed) const;
   void AdjustShowLength(const std::string& name, const TMyStatementShape& shape, uint32_t& size) const;
   void FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldRecord& column, TDataType dataType,
                      uint32_t size, bool fixed);

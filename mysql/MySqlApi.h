@@ -62,6 +62,7 @@ struct TMySqlFieldRecord {
   uint8_t Type = 0;
   uint32_t Length = 0;  // at most 65535
   uint32_t Decimals = 0;
+  uint16_t CharsetNr = 0;  // 63: binary (bytes, not text)
 };
 
 class TMySQLAPI {

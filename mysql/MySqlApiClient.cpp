@@ -711,6 +711,7 @@ void TMySQLAPIClient::GetFieldInfo(PMYSQL_RES res, uint32_t index, TMySqlFieldRe
   field.Flags = info.Flags;
   field.Type = info.Type;
   field.Decimals = info.Decimals;
+  field.CharsetNr = static_cast<uint16_t>(info.CharsetNr);
   field.Length = std::min<uint32_t>(info.Length, 65535);
 }
 

@@ -304,6 +304,7 @@ void TMySQLAPIDirect::GetFieldInfo(PMYSQL_RES res, uint32_t index, TMySqlFieldRe
   field.Flags = f.Flags;
   field.Type = f.Type;
   field.Decimals = f.Decimals;
+  field.CharsetNr = static_cast<uint16_t>(f.CharsetNr);
   uint64_t length = f.Length;
   // Before 4.1 the server counted text lengths in characters; UTF-8 takes up to 3 bytes each.
   if (unicode && !f.Table.empty() && !result.Protocol41 && IsTextLengthType(f.Type)) length *= 3;

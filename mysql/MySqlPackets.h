@@ -23,8 +23,11 @@ enum : uint16_t {
   SERVER_MORE_RESULTS_EXISTS = 8,
 };
 
-// Highest column count a result may announce; more is a malformed header.
-constexpr uint64_t MYSQL_MAX_FIELD_COUNT = 4096;
+// Highest column count a result may announce; more is a malformed header. A join may return
+// more columns than a table holds; a prepared statement's count is 16-bit, and so are the record
+// store's field numbers. Descriptions are stored as they arrive, so a peer that announces many
+// and sends few costs nothing.
+constexpr uint64_t MYSQL_MAX_FIELD_COUNT = 65535;
 
 // ---- bounded reader -------------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "core/MemBlob.h"
+#include "core/MemFieldValues.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlPackets.h"
@@ -88,6 +89,35 @@ void PutTime(TBytes& out, TDateTime value) {
   out.push_back(static_cast<uint8_t>(inDay / 60000 % 60));
   out.push_back(static_cast<uint8_t>(inDay / 1000 % 60));
   PutUInt32(out, static_cast<uint32_t>(inDay % 1000) * 1000);
+}
+
+// Date-times and times with their microseconds; the zero date has no parts.
+void PutMicros(TBytes& out, TDataType dataType, const Variant& value) {
+  TFieldDesc field;
+  field.DataType = dataType;
+  const int64_t v = MicrosOfVariant(value, field);
+  if (dataType == dtDateTimeUs) {
+    if (v == DateTimeUsZero) {
+      out.push_back(0);
+      return;
+    }
+    int year, month, day, hour, minute, second, usec;
+    DecodeDateTimeUs(v, year, month, day, hour, minute, second, usec);
+    out.push_back(11);
+    PutUInt16(out, static_cast<uint16_t>(year));
+    for (int part : {month, day, hour, minute, second}) out.push_back(static_cast<uint8_t>(part));
+    PutUInt32(out, static_cast<uint32_t>(usec));
+    return;
+  }
+  const uint64_t total = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  const uint64_t secs = total / 1000000;
+  out.push_back(12);
+  out.push_back(v < 0 ? 1 : 0);
+  PutUInt32(out, static_cast<uint32_t>(secs / 86400));
+  out.push_back(static_cast<uint8_t>(secs / 3600 % 24));
+  out.push_back(static_cast<uint8_t>(secs / 60 % 60));
+  out.push_back(static_cast<uint8_t>(secs % 60));
+  PutUInt32(out, static_cast<uint32_t>(total % 1000000));
 }
 
 // ---- text and bytes ---------------------------------------------------------------------------
@@ -215,6 +245,12 @@ uint16_t MySqlParamWireType(TDataType dataType) {
       return mftDateTime;
     case dtInt64:
       return mftLongLong;
+    case dtUInt64:
+      return mftLongLong | MYSQL_PARAM_UNSIGNED << 8;
+    case dtDateTimeUs:
+      return mftDateTime;
+    case dtTimeUs:
+      return mftTime;
     default:
       break;
   }
@@ -260,6 +296,13 @@ void AppendMySqlParamValue(TBytes& out, TDataType dataType, const Variant& value
       return;
     case dtDateTime:
       PutDateTime(out, value.AsDateTime());
+      return;
+    case dtUInt64:
+      PutUInt64(out, value.AsUInt64());
+      return;
+    case dtDateTimeUs:
+    case dtTimeUs:
+      PutMicros(out, dataType, value);
       return;
     default:
       MySqlParamWireType(dataType);  // the assertion for types without a wire form

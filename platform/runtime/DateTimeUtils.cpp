@@ -1,5 +1,6 @@
 #include "platform/runtime/DateTimeUtils.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <ctime>
@@ -315,4 +316,156 @@ TDateTime Now() {
   localtime_r(&ts.tv_sec, &local);
   return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                         local.tm_sec > 59 ? 59 : local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+}
+
+// ---- Microsecond values -------------------------------------------------------------------------
+
+bool TryEncodeDateTimeUs(int year, int month, int day, int hour, int min, int sec, int usec,
+                         int64_t& value) noexcept {
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+    return false;
+  if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || usec < 0 || usec > 999999)
+    return false;
+  const int64_t secs = int64_t{hour} * 3600 + min * 60 + sec;
+  value = int64_t{DayNumber(year, month, day)} * USecsPerDay + secs * 1000000 + usec;
+  return true;
+}
+
+void DecodeDateTimeUs(int64_t value, int& year, int& month, int& day, int& hour, int& min, int& sec,
+                      int& usec) {
+  if (value == DateTimeUsZero) {
+    year = month = day = hour = min = sec = usec = 0;
+    return;
+  }
+  if (value < USecsPerDay || value / USecsPerDay > MaxDayNumber)
+    throw EConvertError("Invalid date-time value");
+  CivilFromDayNumber(static_cast<int32_t>(value / USecsPerDay), year, month, day);
+  const int64_t us = value % USecsPerDay;
+  hour = static_cast<int>(us / 3600000000);
+  min = static_cast<int>(us / 60000000 % 60);
+  sec = static_cast<int>(us / 1000000 % 60);
+  usec = static_cast<int>(us % 1000000);
+}
+
+namespace {
+
+void AppendFraction(std::string& out, int usec, int scale) {
+  if (scale < 1) return;
+  std::string digits;
+  AppendN(digits, usec, MaxFractionDigits);
+  out += '.';
+  out += digits.substr(0, static_cast<size_t>(std::min(scale, MaxFractionDigits)));
+}
+
+// ".f..." at pos: 1 to 6 digits, scaled to microseconds. No fraction leaves usec 0.
+bool ReadFraction(std::string_view t, size_t& pos, int& usec) {
+  usec = 0;
+  if (pos >= t.size() || t[pos] != '.') return true;
+  ++pos;
+  int digits = 0;
+  while (pos < t.size() && std::isdigit(static_cast<unsigned char>(t[pos]))) {
+    if (++digits > MaxFractionDigits) return false;
+    usec = usec * 10 + (t[pos++] - '0');
+  }
+  if (digits == 0) return false;
+  for (int i = digits; i < MaxFractionDigits; ++i) usec *= 10;
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view t) {
+  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+  while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+  return t;
+}
+
+}  // namespace
+
+std::string DateTimeUsToStr(int64_t value, int scale) {
+  int y, mo, d, h, mi, s, us;
+  DecodeDateTimeUs(value, y, mo, d, h, mi, s, us);
+  std::string out;
+  AppendN(out, y, 4);
+  out += '-';
+  Append2(out, mo);
+  out += '-';
+  Append2(out, d);
+  out += ' ';
+  Append2(out, h);
+  out += ':';
+  Append2(out, mi);
+  out += ':';
+  Append2(out, s);
+  AppendFraction(out, us, scale);
+  return out;
+}
+
+bool TryStrToDateTimeUs(std::string_view text, int64_t& value) noexcept {
+  const std::string_view t = TrimBlanks(text);
+  size_t pos = 0;
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, us = 0;
+  if (!ReadNumber(t, pos, 4, y) || pos != 4 || pos >= t.size() || t[pos++] != '-') return false;
+  if (!ReadNumber(t, pos, 2, mo) || pos >= t.size() || t[pos++] != '-' || !ReadNumber(t, pos, 2, d))
+    return false;
+  if (pos < t.size()) {
+    if (t[pos] != ' ' && t[pos] != 'T') return false;
+    ++pos;
+    if (!ReadNumber(t, pos, 2, h) || pos >= t.size() || t[pos++] != ':' || !ReadNumber(t, pos, 2, mi))
+      return false;
+    if (pos < t.size() && t[pos] == ':') {
+      ++pos;
+      if (!ReadNumber(t, pos, 2, s) || !ReadFraction(t, pos, us)) return false;
+    }
+    if (pos != t.size()) return false;
+  }
+  if (y == 0 && mo == 0 && d == 0 && h == 0 && mi == 0 && s == 0 && us == 0) {
+    value = DateTimeUsZero;
+    return true;
+  }
+  return TryEncodeDateTimeUs(y, mo, d, h, mi, s, us, value);
+}
+
+int64_t DateTimeToDateTimeUs(TDateTime value) {
+  const TTimeStamp ts = Split(value);
+  return int64_t{ts.Date} * USecsPerDay + int64_t{ts.Time} * 1000;
+}
+
+TDateTime DateTimeUsToDateTime(int64_t value) {
+  if (value < USecsPerDay || value / USecsPerDay > MaxDayNumber)
+    throw EConvertError("Invalid date-time value");
+  const int64_t ms = (value + 500) / 1000;
+  return TimeStampToDateTime(
+      TTimeStamp{static_cast<int32_t>(ms % MSecsPerDay), static_cast<int32_t>(ms / MSecsPerDay)});
+}
+
+std::string TimeUsToStr(int64_t value, int scale) {
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const uint64_t secs = magnitude / 1000000;
+  std::string out = value < 0 ? "-" : "";
+  const std::string hours = std::to_string(secs / 3600);
+  if (hours.size() < 2) out += '0';
+  out += hours;
+  out += ':';
+  Append2(out, static_cast<int>(secs / 60 % 60));
+  out += ':';
+  Append2(out, static_cast<int>(secs % 60));
+  AppendFraction(out, static_cast<int>(magnitude % 1000000), scale);
+  return out;
+}
+
+bool TryStrToTimeUs(std::string_view text, int64_t& value) noexcept {
+  const std::string_view t = TrimBlanks(text);
+  size_t pos = 0;
+  const bool negative = !t.empty() && t[0] == '-';
+  if (negative) ++pos;
+  int h = 0, mi = 0, s = 0, us = 0;
+  if (!ReadNumber(t, pos, 6, h) || pos >= t.size() || t[pos++] != ':' || !ReadNumber(t, pos, 2, mi))
+    return false;
+  if (pos < t.size() && t[pos] == ':') {
+    ++pos;
+    if (!ReadNumber(t, pos, 2, s) || !ReadFraction(t, pos, us)) return false;
+  }
+  if (pos != t.size() || mi > 59 || s > 59) return false;
+  const int64_t magnitude = (int64_t{h} * 3600 + mi * 60 + s) * 1000000 + us;
+  value = negative ? -magnitude : magnitude;
+  return true;
 }

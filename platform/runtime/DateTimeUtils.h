@@ -74,5 +74,41 @@ std::string FormatDateTime(std::string_view format, TDateTime value);
 bool TryStrToDateTime(std::string_view text, TDateTime& value) noexcept;
 TDateTime StrToDateTime(std::string_view text);
 
+// ---- Microsecond values ------------------------------------------------------------------------
+// Date-times and times with fractional seconds, held exactly as 64-bit microsecond counts.
+// A date-time is day * USecsPerDay + microseconds of the day, the day counting 0001-01-01 as 1
+// (as TTimeStamp.Date); the value 0 is the zero date "0000-00-00 00:00:00" and orders before every
+// real date. A time is a signed duration in microseconds (hours may exceed 24).
+
+constexpr int64_t USecsPerDay = MSecsPerDay * 1000;
+constexpr int64_t DateTimeUsZero = 0;
+constexpr int MaxFractionDigits = 6;
+
+// False for parts out of range (as TryEncodeDateTime; usec < 1,000,000).
+bool TryEncodeDateTimeUs(int year, int month, int day, int hour, int min, int sec, int usec,
+                         int64_t& value) noexcept;
+// The parts of a date-time value; the zero date gives all parts 0. EConvertError "Invalid
+// date-time value" for a value between the zero date and 0001-01-01 or after 9999-12-31.
+void DecodeDateTimeUs(int64_t value, int& year, int& month, int& day, int& hour, int& min, int& sec,
+                      int& usec);
+// "yyyy-mm-dd hh:nn:ss", then "." and `scale` fraction digits when scale is 1..6 (the fraction
+// is cut, never rounded: a value read from a column of that scale has no more digits). The zero
+// date is "0000-00-00 00:00:00". Errors as DecodeDateTimeUs.
+std::string DateTimeUsToStr(int64_t value, int scale);
+// "yyyy-mm-dd", "yyyy-mm-dd hh:nn[:ss[.f...]]" (1 to 6 fraction digits; blanks around are
+// ignored; "T" may stand for the blank) and the zero date "0000-00-00[ 00:00:00[.0...]]". False
+// for anything else.
+bool TryStrToDateTimeUs(std::string_view text, int64_t& value) noexcept;
+// The same for a platform date-time (to the millisecond); EConvertError for an invalid one.
+int64_t DateTimeToDateTimeUs(TDateTime value);
+// The nearest millisecond; EConvertError for the zero date.
+TDateTime DateTimeUsToDateTime(int64_t value);
+
+// "[-]hh:nn:ss" (at least two hour digits), then "." and `scale` digits when scale is 1..6.
+std::string TimeUsToStr(int64_t value, int scale);
+// "[-]h...:nn[:ss[.f...]]" with minutes and seconds below 60 and at most 6 fraction digits;
+// false for anything else or a magnitude of 10^6 hours or more.
+bool TryStrToTimeUs(std::string_view text, int64_t& value) noexcept;
+
 // The current local date-time.
 TDateTime Now();

@@ -86,17 +86,18 @@ TEST(MyFieldValuesTest, IntegersNeverWrap) {
       {"int unsigned max", Field(dtUInt32, mftLong, 10, true), "4294967295", -1, nullptr},
       {"bigint max", Field(dtInt64, mftLongLong), "9223372036854775807", INT64_MAX, nullptr},
       {"bigint min", Field(dtInt64, mftLongLong), "-9223372036854775808", INT64_MIN, nullptr},
-      {"bigint unsigned above 2^63-1", Field(dtInt64, mftLongLong, 20, true), "18446744073709551615", 0,
+      {"bigint unsigned max", Field(dtUInt64, mftLongLong, 20, true), "18446744073709551615", -1, nullptr},
+      {"bigint unsigned in a signed field", Field(dtInt64, mftLongLong, 20, true), "18446744073709551615", 0,
        "Value 18446744073709551615 is out of range for field col"},
       {"beyond 64 bits", Field(dtInt64, mftLongLong), "99999999999999999999", 0,
-       "'99999999999999999999' is not a valid integer value"},
+       "'99999999999999999999' is not a valid integer value (field col)"},
       {"tinyint in two bytes", Field(dtInt8, mftTiny), "-128", -128, nullptr},
       {"smallint unsigned", Field(dtUInt16, mftShort, 5, true), "65535", -1, nullptr},
       {"boolean", Field(dtBoolean, mftTiny, 1), "1", -1, nullptr},
       {"boolean false", Field(dtBoolean, mftTiny, 1), "0", 0, nullptr},
       {"BIT(16) bytes 01 02", Field(dtInt64, mftBit, 16, true), "\x01\x02", 258, nullptr},
-      {"not a number", Field(dtInt32, mftLong), "12a", 0, "'12a' is not a valid integer value"},
-      {"empty", Field(dtInt32, mftLong), "", 0, "'' is not a valid integer value"},
+      {"not a number", Field(dtInt32, mftLong), "12a", 0, "'12a' is not a valid integer value (field col)"},
+      {"empty", Field(dtInt32, mftLong), "", 0, "'' is not a valid integer value (field col)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -43,6 +43,11 @@ std::string Value(TMySQLRecordset& rs, int fieldNo, void* buf) {
                         : nullptr)
     return blob->GetAsString();
   const Variant v = rs.GetFieldAsVariant(fieldNo, buf);
+  if (v.IsByteArray()) {
+    std::string hex;
+    for (uint8_t b : v.AsBytes()) hex += Format("%.2X", {int(b)});
+    return "0x" + hex;
+  }
   return v.VarType() == varDate ? FloatToStr(v.AsDateTime()) : VarToStr(v);
 }
 

@@ -136,7 +136,7 @@ TEST(MySqlQueryReplyTest, OkLocalFileOrResultHeader) {
   EXPECT_EQ(rs.Kind, K::ResultSet);
   EXPECT_EQ(rs.FieldCount, 3u);
   EXPECT_EQ(rs.Extra, 9u);
-  for (const Bytes& bad : {Bytes{}, Bytes{0xFB}, Bytes{0xFC, 0x01, 0x10}, Bytes{3, 9, 9}, Bytes{0xFF}})
+  for (const Bytes& bad : {Bytes{}, Bytes{0xFB}, Bytes{0xFD, 0x00, 0x00, 0x01}, Bytes{3, 9, 9}, Bytes{0xFF}})
     EXPECT_EQ(ErrorOf(bad, parse), 2027);
 }
 
