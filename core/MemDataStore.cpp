@@ -68,7 +68,17 @@ void TMemData::FreeData() {
 void TMemData::Open() {
   if (FActive) return;
   TData::Open();
-  if (FFilterExpression && FFirstItem) FilterUpdated();
+  if (!FFilterExpression || !FFirstItem) return;
+  try {
+    FilterUpdated();  // a filter that parses may still fail on the rows: then nothing stays open
+  } catch (...) {
+    try {
+      Close();
+    } catch (...) {
+      // the filter's error is the one to report
+    }
+    throw;
+  }
 }
 
 void TMemData::Reopen() {
