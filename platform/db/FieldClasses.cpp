@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int64_t USecsPerMSec = 1000;
-constexpr int64_t USecsPerDay = MSecsPerDay * 1000;
 // TDateTime of the zero date: day 0, the day before 0001-01-01.
 constexpr TDateTime ZeroDateTime = MinDateTime - 1;
 
