@@ -167,11 +167,11 @@ std::string UpdateFromRecord(TMySQLRecordset& rs, void* buf, TCharsetKind charse
   for (int no = 2; no <= rs.GetFieldCount(); ++no) {
     const TFieldDesc& f = rs.FieldOf(no);
     const bool isNull = rs.GetNull(no, buf);
-    const Variant value =
-        isNull ? Variant::Null()
-        : f.DataType == dtBlob ? Variant::FromObject(rs.GetBlob(no, buf))
-                               : rs.GetFieldAsVariant(no, buf);
-    sql += (no > 2 ? ", " : "") + f.Name + " = " + ValueToSQLText(f.DataType, value, isNull, 10, false, false, charset);
+    const Variant value = isNull                 ? Variant::Null()
+                          : f.DataType == dtBlob ? Variant::FromObject(rs.GetBlob(no, buf))
+                                                 : rs.GetFieldAsVariant(no, buf);
+    sql += (no > 2 ? ", " : "") + f.Name + " = " +
+           ValueToSQLText(f.DataType, value, isNull, 10, false, false, charset);
   }
   return sql + " WHERE id = " + VarToStr(rs.GetFieldAsVariant(1, buf));
 }
@@ -181,10 +181,12 @@ TEST_P(MySQLRecordsetValuesDbTest, EveryValueReadsAsTheServerHoldsItAndWritesBac
   auto c = Open(db.Name());
   CreateTable(*c);
   std::string forms;
-  for (const auto& col : Columns) forms += std::string(forms.empty() ? "" : ", '|', ") + "IFNULL(" + ServerForm(col) + ", '<null>')";
+  for (const auto& col : Columns)
+    forms += std::string(forms.empty() ? "" : ", '|', ") + "IFNULL(" + ServerForm(col) + ", '<null>')";
   std::vector<std::vector<std::string>> server;
   for (int id = 1; id <= 3; ++id)
-    server.push_back(Split(ServerText(*c, "SELECT CONCAT(" + forms + ") FROM t WHERE id = " + std::to_string(id))));
+    server.push_back(
+        Split(ServerText(*c, "SELECT CONCAT(" + forms + ") FROM t WHERE id = " + std::to_string(id))));
   const std::string before = Checksum(*c);
   for (bool unicode : {false, true})
     for (bool prepared : {false, true}) {
