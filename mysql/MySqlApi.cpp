@@ -147,6 +147,23 @@ std::string TMySQLAPI::mysql_stmt_error(PMYSQL_STMT) {
 int TMySQLAPI::mysql_stmt_fetch(PMYSQL_STMT) {
   NotSupported("mysql_stmt_fetch");
 }
+int TMySQLAPI::StmtBindParams(PMYSQL_STMT, const TParamDescs&, bool) {
+  NotSupported("StmtBindParams");
+}
+
+int TMySQLAPI::StmtFetchColumn(PMYSQL_STMT stmt, uint32_t index, uint32_t offset, void* dest, uint32_t length,
+                               uint32_t& copied) {
+  std::vector<uint32_t> lengths;
+  StmtGetLengths(stmt, lengths);
+  DA_ASSERT(index < lengths.size());
+  copied = 0;
+  const uint8_t* value = StmtGetColumnPtr(stmt, index);
+  if (value == nullptr || offset >= lengths[index]) return 0;
+  copied = std::min(length, lengths[index] - offset);
+  if (copied > 0) std::memcpy(dest, value + offset, copied);
+  return 0;
+}
+
 int TMySQLAPI::mysql_stmt_fetch_column(PMYSQL_STMT, PMYSQL_BIND, uint32_t, unsigned long) {
   NotSupported("mysql_stmt_fetch_column");
 }

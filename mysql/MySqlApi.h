@@ -187,6 +187,11 @@ class TMySQLAPI {
   // Binds and sends the parameters and executes; 0 or the error number (kept in the statement).
   // Conversion errors of the values pass to the caller, with nothing sent.
   virtual int StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) = 0;
+  // Binds the parameter values for the statement's next mysql_stmt_execute, without executing;
+  // 0 or the error number (kept in the statement: 2030 when the values are not one per parameter).
+  // Conversion errors of the values pass to the caller, with nothing bound. This base class raises
+  // NotSupportedException.
+  virtual int StmtBindParams(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode);
   // Binds the statement's result columns for StmtFetchRow; 0 or the error number.
   virtual int StmtBindResults(PMYSQL_STMT stmt) = 0;
   // 0 for a row, MYSQL_NO_DATA at the end, else the error number.
@@ -195,6 +200,12 @@ class TMySQLAPI {
   virtual void StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& lengths);
   // The column's bytes in the current row (binary form); nil for NULL.
   virtual const uint8_t* StmtGetColumnPtr(PMYSQL_STMT stmt, uint32_t index);
+  // Copies at most `length` bytes of column `index` of the current row, from `offset` within its
+  // value (the binary form StmtGetColumnPtr gives), to dest; `copied` gets their count (0 for NULL
+  // and from the end of the value on). 0 or the error number. A column index outside the row fails
+  // an assertion. This base class reads StmtGetLengths and StmtGetColumnPtr.
+  virtual int StmtFetchColumn(PMYSQL_STMT stmt, uint32_t index, uint32_t offset, void* dest, uint32_t length,
+                              uint32_t& copied);
   // Every column of the statement's current row, as GetRowColumns (the base class from
   // StmtGetLengths and StmtGetColumnPtr).
   virtual std::span<const TMySqlBind> StmtGetRowColumns(PMYSQL_STMT stmt, std::vector<TMySqlBind>& scratch,

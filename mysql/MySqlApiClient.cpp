@@ -836,6 +836,45 @@ int TMySQLAPIClient::StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bo
   return StmtStatus(stmt, DA_LIB(mysql_stmt_execute)(st.Stmt) != 0);
 }
 
+int TMySQLAPIClient::StmtBindParams(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) {
+  TLibStmt& st = Talking(stmt);
+  const std::vector<TMySqlStmtParam> values = MySqlStmtParams(params);
+  const auto sent = MySqlSentParams(values);
+  if (sent.size() != mysql_stmt_param_count(stmt)) {
+    st.ErrorNumber = CR_PARAMS_NOT_BOUND;
+    st.ErrorText = MySqlErrorMessage(CR_PARAMS_NOT_BOUND);
+    return CR_PARAMS_NOT_BOUND;
+  }
+  TLibParams bound;
+  BindParams(sent, unicode, bound);  // conversion errors pass before anything is bound
+  st.Params = std::move(bound);
+  return StmtStatus(stmt, !sent.empty() && DA_LIB(mysql_stmt_bind_param)(st.Stmt, st.Params.Binds.data()));
+}
+
+// Byte values are read by the library from the offset on; numbers, dates and times are whole
+// values the library would write at their full size, so they come from the fetched row.
+int TMySQLAPIClient::StmtFetchColumn(PMYSQL_STMT stmt, uint32_t index, uint32_t offset, void* dest,
+                                     uint32_t length, uint32_t& copied) {
+  TLibStmt& st = Talking(stmt);
+  DA_ASSERT(index < st.Columns.size());
+  const TLibColumn& c = st.Columns[index];
+  if (c.Temporal || c.BufferType != mftBlob || c.IsNull)
+    return TMySQLAPI::StmtFetchColumn(stmt, index, offset, dest, length, copied);
+  copied = 0;
+  if (offset >= c.Length || length == 0) return 0;
+  TMyLibBind part = st.ResultBinds[index];
+  unsigned long total = 0;
+  my_bool_t isNull = 0, error = 0;
+  part.buffer = dest;
+  part.buffer_length = length;
+  part.length = &total;
+  part.is_null = &isNull;
+  part.error = &error;
+  if (DA_LIB(mysql_stmt_fetch_column)(st.Stmt, &part, index, offset) != 0) return StmtStatus(stmt, true);
+  copied = static_cast<uint32_t>(std::min<unsigned long>(length, c.Length - offset));
+  return 0;
+}
+
 int TMySQLAPIClient::StmtBindResults(PMYSQL_STMT stmt) {
   TLibStmt& st = Talking(stmt);
   void* meta = DA_LIB(mysql_stmt_result_metadata)(st.Stmt);

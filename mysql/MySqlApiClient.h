@@ -127,7 +127,10 @@ class TMySQLAPIClient : public TMySQLAPI {
   // Errors beyond the direct variant's: 2030 "Not all parameters data supplied" kept in the
   // statement when the parameters sent do not match the statement's count (nothing is executed).
   int StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) override;
+  int StmtBindParams(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) override;
   int StmtBindResults(PMYSQL_STMT stmt) override;
+  int StmtFetchColumn(PMYSQL_STMT stmt, uint32_t index, uint32_t offset, void* dest, uint32_t length,
+                      uint32_t& copied) override;
   int StmtFetchRow(PMYSQL_STMT stmt) override;
   void StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& lengths) override;
   const uint8_t* StmtGetColumnPtr(PMYSQL_STMT stmt, uint32_t index) override;

@@ -413,6 +413,22 @@ int TMySQLAPIDirect::StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bo
   return Guard(st, [&] { st.Execute(params, unicode); });
 }
 
+int TMySQLAPIDirect::StmtBindParams(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) {
+  TMySqlStmt& st = Stmt(stmt);
+  std::vector<TMySqlStmtParam> values = MySqlStmtParams(params);
+  if (MySqlSentParams(values).size() != st.ParamCount())
+    return Guard(st, [] { RaiseMySqlClientError(CR_PARAMS_NOT_BOUND); });
+  TBytes types;
+  BuildMySqlExecuteRequest(0, st.ParamCount(), values, unicode, types);  // conversion errors, before binding
+  st.BindParams(std::move(values), unicode);
+  return Guard(st, [] {});
+}
+
+int TMySQLAPIDirect::mysql_stmt_execute(PMYSQL_STMT stmt) {
+  TMySqlStmt& st = Stmt(stmt);
+  return Guard(st, [&] { st.ExecuteBound(); });
+}
+
 int TMySQLAPIDirect::StmtBindResults(PMYSQL_STMT stmt) {
   TMySqlStmt& st = Stmt(stmt);
   return Guard(st, [&] { st.BindResult(std::make_unique<TMySqlBinds>(static_cast<int>(st.FieldCount()))); });

@@ -90,6 +90,9 @@ class TMySQLAPIDirect : public TMySQLAPI {
   std::string GetFieldStr(PMYSQL_ROW row, uint32_t index) override;
 
   int StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) override;
+  int StmtBindParams(PMYSQL_STMT stmt, const TParamDescs& params, bool unicode) override;
+  // Executes with the values StmtBindParams bound.
+  int mysql_stmt_execute(PMYSQL_STMT stmt) override;
   int StmtBindResults(PMYSQL_STMT stmt) override;
   int StmtFetchRow(PMYSQL_STMT stmt) override;
   void StmtGetLengths(PMYSQL_STMT stmt, std::vector<uint32_t>& lengths) override;

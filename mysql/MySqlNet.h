@@ -51,6 +51,7 @@ inline constexpr int CR_SSL_CONNECTION_ERROR = 2026;
 inline constexpr int CR_MALFORMED_PACKET = 2027;
 inline constexpr int CR_NULL_POINTER = 2028;
 inline constexpr int CR_NO_PREPARE_STMT = 2029;
+inline constexpr int CR_PARAMS_NOT_BOUND = 2030;  // "Not all parameters data supplied"
 inline constexpr int CR_CONN_UNKNOW_PROTOCOL = 2046;
 inline constexpr int CR_INVALID_CONN_HANDLE = 2047;
 // Server-side numbers the packet layer raises itself.

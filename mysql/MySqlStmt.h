@@ -127,6 +127,12 @@ class TMySqlStmt {
   // Errors: 2029 when not prepared; as AppendMySqlParamValue (nothing is sent then); as Prepare.
   void Execute(std::span<const TMySqlStmtParam> params, bool unicode);
   void Execute(const TParamDescs& params, bool unicode) { Execute(MySqlStmtParams(params), unicode); }
+  // Values kept for ExecuteBound, which executes with them (none bound: no parameters).
+  void BindParams(std::vector<TMySqlStmtParam> params, bool unicode) {
+    FBoundParams = std::move(params);
+    FBoundUnicode = unicode;
+  }
+  void ExecuteBound() { Execute(FBoundParams, FBoundUnicode); }
   // Binds of FieldCount entries into which rows are decoded. Errors: 2029 when not prepared, 2000
   // without a result.
   void BindResult(std::unique_ptr<TMySqlBinds> binds);
@@ -160,6 +166,8 @@ class TMySqlStmt {
   uint32_t FStatementId = 0;
   bool FPrepared = false;
   uint32_t FParamCount = 0;
+  std::vector<TMySqlStmtParam> FBoundParams;
+  bool FBoundUnicode = false;
   std::vector<TMySqlFieldInfo> FFields;
   uint64_t FAffectedRows = 0;
   TBytes FParamTypes;

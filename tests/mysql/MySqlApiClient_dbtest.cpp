@@ -2,6 +2,8 @@
 // equal what the direct variant gives for the same data.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "mysql/MyClasses.h"
 #include "mysql/MySqlApiClient.h"
 #include "tests/mysql/ApiTestSupport.h"
@@ -94,6 +96,35 @@ TEST(MySqlApiClientDbTest, AParameterCountThatDoesNotMatchIsRefusedBeforeSending
   ASSERT_EQ(ins.Execute({P(dtInt32, 1), P(dtInt32, 2)}), 0);
   EXPECT_EQ(Client().mysql_stmt_errno(ins), 0u);
   EXPECT_EQ(Scalar(Client(), lib, "SELECT COUNT(*) FROM t"), "1");
+}
+
+// Values bound first are the ones the next execute sends; a column's value comes in pieces from
+// any offset. Both variants alike.
+TEST(MySqlApiClientDbTest, BoundParametersExecuteLaterAndColumnsComeInPieces) {
+  TScratchDb db;
+  TConn direct(db.Name());
+  TConn lib(Client(), db.Name());
+  for (const auto& [api, con] : {std::pair<TMySQLAPI*, PMYSQL_CON>{&Api(), direct}, {&Client(), lib}}) {
+    SCOPED_TRACE(api == &Api() ? "direct" : "client library");
+    TStmt sel(*api, con, "SELECT CONCAT(?, 'xyz'), ? + 1");
+    EXPECT_EQ(api->StmtBindParams(sel, TParams({P(dtString, std::string("abc"))}), false), 2030);
+    ASSERT_EQ(api->StmtBindParams(sel, TParams({P(dtString, std::string("abc")), P(dtInt32, 41)}), false), 0);
+    ASSERT_EQ(api->mysql_stmt_execute(sel), 0) << api->mysql_stmt_error(sel);
+    ASSERT_EQ(api->StmtBindResults(sel), 0);
+    ASSERT_EQ(api->StmtFetchRow(sel), 0);
+    char piece[3] = {};
+    uint32_t copied = 0;
+    const std::vector<std::pair<uint32_t, std::string>> pieces = {{0, "abc"}, {2, "cxy"}, {5, "z"}, {6, ""}};
+    for (const auto& [offset, want] : pieces) {
+      EXPECT_EQ(api->StmtFetchColumn(sel, 0, offset, piece, sizeof piece, copied), 0);
+      EXPECT_EQ(std::string(piece, copied), want) << "from " << offset;
+    }
+    int64_t number = 0;
+    EXPECT_EQ(api->StmtFetchColumn(sel, 1, 0, &number, sizeof number, copied), 0);
+    EXPECT_GT(copied, 0u);
+    EXPECT_EQ(number, 42);
+    EXPECT_EQ(api->StmtFetchRow(sel), MYSQL_NO_DATA);
+  }
 }
 
 TEST(MySqlApiClientDbTest, ClosingTheConnectionFirstLeavesResultsAndStatementsSafe) {
