@@ -20,12 +20,8 @@ void TMyLoginConnection::Open(const TConnectTarget& target) {
   FConnection->SetUsername(target.Uid);
   FConnection->SetPassword(target.Pwd);
   FConnection->SetProp(prDatabase, Variant(target.Database));
-  if (!target.Charset.empty()) {
-    Variant current;
-    FConnection->GetProp(prCharset, current);
-    if (current.IsEmpty() || current.AsString() != target.Charset)
-      FConnection->SetProp(prCharset, Variant(target.Charset));
-  }
+  // Setting the same set again changes nothing, so no comparison is needed.
+  if (!target.Charset.empty()) FConnection->SetProp(prCharset, Variant(target.Charset));
   FConnection->Connect("");
 }
 

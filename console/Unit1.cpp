@@ -36,8 +36,8 @@ QLineEdit* AddEdit(QWidget* panel, const QString& label, int top) {
 }  // namespace
 
 Tlogin::Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFactory& factory)
-    : QWidget(&frame, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
       FFrame(frame),
       FIni(ToAnsi(iniFileName)),
       FSession(factory) {

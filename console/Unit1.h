@@ -20,7 +20,7 @@ class Tlogin : public QWidget, private TLoginSink {
   Q_OBJECT
 
  public:
-  // A window owned by frame (which it disables while shown), reading iniFileName.
+  // A window of frame's (which it disables while shown; frame owns it), reading iniFileName.
   Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFactory& factory);
   ~Tlogin() override;
 

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #include "components/DBAccess.h"
 #include "console/Unit1.h"
@@ -96,8 +97,11 @@ void TFormMain::BuildStatusBar() {
 }
 
 void TFormMain::CreateLogin() {
-  FLogin = new Tlogin(*this, FIniFileName, FFactory);
-  FLogin->show();
+  FLogins.push_back(std::make_unique<Tlogin>(*this, FIniFileName, FFactory));
+  Tlogin* login = FLogins.back().get();
+  login->show();
+  // The window manager keeps the login above its frame.
+  if (login->windowHandle() && windowHandle()) login->windowHandle()->setTransientParent(windowHandle());
 }
 
 void TFormMain::Relogin() {
@@ -135,7 +139,7 @@ QString TFormMain::ClockPanelText() const {
 }
 
 void TFormMain::ShowNotConnected() {
-  if (!FLogin || !FLogin->LoginConnected()) SetStatusText(QStringLiteral("当前没有数据库连接..."));
+  if (!Login() || !Login()->LoginConnected()) SetStatusText(QStringLiteral("当前没有数据库连接..."));
 }
 
 void TFormMain::changeEvent(QEvent* event) {
@@ -145,7 +149,7 @@ void TFormMain::changeEvent(QEvent* event) {
 
 void TFormMain::closeEvent(QCloseEvent* event) {
   // Every login window (re-login keeps the earlier ones) goes with the frame.
-  for (Tlogin* login : findChildren<Tlogin*>(Qt::FindDirectChildrenOnly)) login->close();
+  for (const auto& login : FLogins) login->close();
   QMainWindow::closeEvent(event);
 }
 
@@ -174,16 +178,16 @@ bool TFormMain::CheckTable(TCustomDAConnection* connection, const QString& table
 }
 
 bool TFormMain::CheckAccountTable(const QString& table) {
-  return CheckTable(FLogin ? FLogin->con1().Connection() : nullptr, table, false);
+  return CheckTable(Login() ? Login()->con1().Connection() : nullptr, table, false);
 }
 bool TFormMain::CheckCharTable(const QString& table) {
-  return CheckTable(FLogin ? FLogin->con2().Connection() : nullptr, table, false);
+  return CheckTable(Login() ? Login()->con2().Connection() : nullptr, table, false);
 }
 bool TFormMain::CheckLogTable(const QString& table) {
-  return CheckTable(FLogin ? FLogin->con3().Connection() : nullptr, table, false);
+  return CheckTable(Login() ? Login()->con3().Connection() : nullptr, table, false);
 }
 bool TFormMain::HasCharTable(const QString& table) {
-  return CheckTable(FLogin ? FLogin->con2().Connection() : nullptr, table, true);
+  return CheckTable(Login() ? Login()->con2().Connection() : nullptr, table, true);
 }
 
 void TFormMain::ShowRechargeHint() {

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 #include <QStringList>
+#include <memory>
+#include <vector>
 
 #include "console/LoginSession.h"
 #include "platform/runtime/DateTimeUtils.h"
@@ -28,7 +29,7 @@ class TFormMain : public QMainWindow {
   ~TFormMain() override;
 
   // The login window of the latest login; re-login replaces it.
-  Tlogin* Login() const noexcept { return FLogin; }
+  Tlogin* Login() const noexcept { return FLogins.empty() ? nullptr : FLogins.back().get(); }
   QMdiArea* MdiArea() const noexcept { return FMdiArea; }
 
   // Restores the MDI child whose object name is name (exact); false when none is open.
@@ -77,6 +78,8 @@ class TFormMain : public QMainWindow {
   QLabel* FStatusText = nullptr;
   QLabel* FClock = nullptr;
   QTimer* FClockTimer = nullptr;
-  QPointer<Tlogin> FLogin;
+  // Every login window made, the latest last. Owned here rather than as Qt children: a child
+  // window would be disabled with the frame it disables.
+  std::vector<std::unique_ptr<Tlogin>> FLogins;
   QStringList FLoginSettings;
 };

@@ -99,6 +99,7 @@ void FormMainTest::FirstStartWritesDefaultsAndShowsThem() {
   Tlogin* login = frame->Login();
   QVERIFY(login);
   QVERIFY(!frame->isEnabled());
+  QVERIFY(login->isEnabled());  // disabling the frame leaves its login window usable
   QCOMPARE(login->windowTitle(), QStringLiteral("连接到游戏数据库"));
   QCOMPARE(login->edt1->text(), QStringLiteral("localhost"));
   QCOMPARE(login->Edit1->text(), QStringLiteral("3306"));

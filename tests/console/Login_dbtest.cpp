@@ -1,0 +1,194 @@
+// The login against the test server: the three shared connections opened in order over real
+// sessions, the character-set choice as the server sees it, a failing log database, and a
+// server that accepts the connection but never answers.
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QTcpServer>
+#include <QtTest>
+#include <chrono>
+
+#include "console/MyLoginConnection.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "console/controls/FlatBtns.h"
+#include "mysql/MySQLCommand.h"
+#include "mysql/MySQLConnection.h"
+#include "platform/widgets/UiRecorder.h"
+
+namespace {
+
+// KEY=value lines of the test server's info file.
+QMap<QString, QString> ServerInfo() {
+  QMap<QString, QString> info;
+  QFile f(QStringLiteral(DA_TEST_SERVER_INFO));
+  if (!f.open(QIODevice::ReadOnly)) qFatal("no test server info at %s", DA_TEST_SERVER_INFO);
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    const int eq = line.indexOf('=');
+    if (eq > 0) info.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+  }
+  return info;
+}
+
+// The first column of the first row of sql on the session.
+std::string QueryValue(TMySQLConnection& con, const std::string& sql) {
+  TMySQLCommand command;
+  command.SetConnection(&con);
+  command.SetSQL(sql);
+  command.ResultWanted = true;
+  command.Execute();
+  PMYSQL_RES result = command.GetResult();
+  if (!result) return {};
+  command.SetResult(nullptr);
+  std::string value;
+  TMySQLAPI* api = con.GetAPI();
+  if (PMYSQL_ROW row = api->mysql_fetch_row(result); row && !api->FieldIsNull(row, 0))
+    value = api->GetFieldStr(row, 0);
+  api->mysql_free_result(result);
+  return value;
+}
+
+TMySQLConnection& Provider(TLoginConnection& con) {
+  return static_cast<TMyLoginConnection&>(con).Provider();
+}
+
+}  // namespace
+
+class LoginDbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void init();
+  void LoginOpensAllThreeWithStatusLine();
+  void CharsetChoiceAsTheServerSeesIt();
+  void BadLogDatabaseKeepsAccountAndCharacter();
+  void SilentServerEndsWithinTheTimeOut();
+
+ private:
+  void WriteIni(const QString& logDb, const QString& host = {}, int port = 0);
+  std::unique_ptr<TFormMain> Frame() { return std::make_unique<TFormMain>(&MakeMyLoginConnection, FIni); }
+
+  QMap<QString, QString> FInfo;
+  QString FPrefix;
+  QTemporaryDir FDir;
+  QString FIni;
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+};
+
+void LoginDbTest::initTestCase() {
+  FInfo = ServerInfo();
+  FPrefix = QStringLiteral("login_%1").arg(QCoreApplication::applicationPid());
+  FIni = FDir.filePath("DB.ini");
+  TMySQLConnection admin;
+  admin.SetServer(FInfo["HOST"].toStdString());
+  admin.SetProp(prPort, Variant(FInfo["PORT"].toInt()));
+  admin.SetUsername(FInfo["NATIVE_USER"].toStdString());
+  admin.SetPassword(FInfo["NATIVE_PASSWORD"].toStdString());
+  admin.Connect("");
+  for (const char* kind : {"acc", "chr", "log"}) {
+    const std::string db = (FPrefix + "_" + kind).toStdString();
+    admin.ExecSQL("DROP DATABASE IF EXISTS `" + db + "`");
+    admin.ExecSQL("CREATE DATABASE `" + db + "`");
+  }
+}
+
+void LoginDbTest::cleanupTestCase() {
+  TMySQLConnection admin;
+  admin.SetServer(FInfo["HOST"].toStdString());
+  admin.SetProp(prPort, Variant(FInfo["PORT"].toInt()));
+  admin.SetUsername(FInfo["NATIVE_USER"].toStdString());
+  admin.SetPassword(FInfo["NATIVE_PASSWORD"].toStdString());
+  admin.Connect("");
+  for (const char* kind : {"acc", "chr", "log"})
+    admin.ExecSQL("DROP DATABASE IF EXISTS `" + (FPrefix + "_" + kind).toStdString() + "`");
+}
+
+void LoginDbTest::init() {
+  FScope.reset();
+  FUi = std::make_unique<TUiRecorder>();
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+  WriteIni(FPrefix + "_log");
+}
+
+void LoginDbTest::WriteIni(const QString& logDb, const QString& host, int port) {
+  QFile f(FIni);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(QStringLiteral("[DB]\r\nServer=%1\r\nDBport=%2\r\nDBcharset=0\r\nDBacc=%3_acc\r\nDBchar=%3_chr\r\n"
+                         "DBlog=%4\r\nUid=%5\r\nPwd=%6\r\n[User]\r\nsaveini=True\r\n")
+              .arg(host.isEmpty() ? FInfo["HOST"] : host)
+              .arg(port ? port : FInfo["PORT"].toInt())
+              .arg(FPrefix, logDb, FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"])
+              .toUtf8());
+}
+
+void LoginDbTest::LoginOpensAllThreeWithStatusLine() {
+  auto frame = Frame();
+  Tlogin* login = frame->Login();
+  QVERIFY(login->ConnectAll());
+  QVERIFY(frame->isEnabled());
+  QCOMPARE(frame->StatusText(),
+           QStringLiteral("已登录： %1 ,数据库：%2_acc,%2_chr,%2_log,用户：%3  [单一服务器]")
+               .arg(FInfo["HOST"], FPrefix, FInfo["NATIVE_USER"]));
+  QCOMPARE(QString::fromStdString(QueryValue(Provider(login->con3()), "SELECT DATABASE()")),
+           FPrefix + "_log");
+  QVERIFY(FUi->Messages().empty());
+}
+
+void LoginDbTest::CharsetChoiceAsTheServerSeesIt() {
+  auto frame = Frame();
+  Tlogin* login = frame->Login();
+  struct {
+    int index;
+    const char* sets[3];
+  } cases[] = {{2, {"gbk", "gbk", "gbk"}}, {0, {"gb2312", "latin1", "latin1"}}};
+  for (const auto& c : cases) {
+    // A fresh window for "默认": a set once chosen stays on a connection.
+    if (c.index == 0) {
+      frame = Frame();
+      login = frame->Login();
+    }
+    login->cbb2->setCurrentIndex(c.index);
+    QVERIFY2(login->ConnectAll(), qPrintable(login->lbl1->text()));
+    TLoginConnection* cons[3] = {&login->con1(), &login->con2(), &login->con3()};
+    for (int i = 0; i < 3; ++i)
+      QCOMPARE(QString::fromStdString(QueryValue(Provider(*cons[i]), "SELECT @@character_set_client")),
+               QString::fromLatin1(c.sets[i]));
+  }
+}
+
+void LoginDbTest::BadLogDatabaseKeepsAccountAndCharacter() {
+  WriteIni(FPrefix + "_no_such_log");
+  auto frame = Frame();
+  Tlogin* login = frame->Login();
+  QVERIFY(!login->ConnectAll());
+  QCOMPARE(login->lbl1->text(), QStringLiteral("日志数据库连接失败，请检查配置!"));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("日志连接数据库失败，请检查配置!"));
+  QVERIFY(login->con1().Connected());
+  QVERIFY(login->con2().Connected());
+  QVERIFY(!login->con3().Connected());
+  QVERIFY(!frame->isEnabled());
+}
+
+void LoginDbTest::SilentServerEndsWithinTheTimeOut() {
+  // Listens but never greets: the kernel completes the connection, nobody answers.
+  QTcpServer silent;
+  QVERIFY(silent.listen(QHostAddress::LocalHost));
+  WriteIni(FPrefix + "_log", QStringLiteral("127.0.0.1"), silent.serverPort());
+  auto frame = Frame();
+  Tlogin* login = frame->Login();
+  const auto start = std::chrono::steady_clock::now();
+  QVERIFY(!login->ConnectAll());
+  const auto waited = std::chrono::steady_clock::now() - start;
+  QVERIFY(waited < std::chrono::seconds(kConnectTimeoutSeconds + 3));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("帐号连接数据库失败，请检查配置!"));
+  QVERIFY(login->isEnabled());
+  QVERIFY(login->btn2->isEnabled());
+}
+
+QTEST_MAIN(LoginDbTest)
+#include "Login_dbtest.moc"
