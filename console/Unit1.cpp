@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QWindowStateChangeEvent>
 
 #include "console/Unit2.h"
@@ -53,6 +54,7 @@ Tlogin::Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFact
   ShowSettings(FState);
   chk1->setChecked(FState.SaveIni);
   setFixedSize(kWidth, 340);
+  if (QScreen* screen = frame.screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
 Tlogin::~Tlogin() = default;

@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 
 #include "components/DBAccess.h"
 #include "console/Unit1.h"
@@ -52,13 +53,15 @@ TFormMain::TFormMain(TLoginConnectionFactory factory, QString iniFileName, QWidg
       FIniFileName(std::move(iniFileName)) {
   setWindowTitle(QStringLiteral("Quenmar GM管理工具"));
   FMdiArea = new QMdiArea(this);
-  const QImage art = FrameArtwork();
-  if (!art.isNull()) FMdiArea->setBackground(QBrush(art.scaled(890, 563)));
   setCentralWidget(FMdiArea);
   BuildMenus();
   BuildStatusBar();
-  FMdiArea->setMinimumSize(890, 563);
-  adjustSize();
+  // The client area (picture and status bar) is 890 x 563.
+  FMdiArea->setFixedSize(890, 563 - statusBar()->sizeHint().height());
+  const QImage art = FrameArtwork();
+  if (!art.isNull())
+    FMdiArea->setBackground(
+        QBrush(art.scaled(FMdiArea->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
   setFixedSize(sizeHint());
   if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
   CreateLogin();
@@ -82,13 +85,15 @@ void TFormMain::BuildMenus() {
 
 void TFormMain::BuildStatusBar() {
   FStatusText = new QLabel(this);
-  FStatusText->setFixedWidth(600);
   FStatusText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   FClock = new QLabel(this);
-  FClock->setFixedWidth(200);
   FClock->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  statusBar()->addWidget(FStatusText);
-  statusBar()->addWidget(FClock);
+  // 200 px, or what the clock needs in the font at hand; the message panel takes the rest.
+  const QString widest = ClockText(EncodeDateTime(2000, 12, 28, 20, 58, 58, 0));
+  FClock->setFixedWidth(std::max(200, FClock->fontMetrics().horizontalAdvance(widest) + 8));
+  FStatusText->setMinimumWidth(400);
+  statusBar()->addWidget(FStatusText, 1);
+  statusBar()->addPermanentWidget(FClock);
   statusBar()->setSizeGripEnabled(false);
   FClockTimer = new QTimer(this);
   FClockTimer->setInterval(1000);
