@@ -223,6 +223,9 @@ class TCustomDAConnection : public TCustomConnection {
   void DoDisconnect() override;
   virtual void DoStartTransaction();
   virtual std::unique_ptr<TDAConnectionOptions> CreateOptions();
+  // A derived connection's constructor installs its own options (CreateOptions in the base
+  // constructor can only make the base ones).
+  void ReplaceOptions(std::unique_ptr<TDAConnectionOptions> value) { FOptions = std::move(value); }
   virtual std::unique_ptr<TPoolingOptions> CreatePoolingOptions();
   // True when `client` still holds provider state that a reconnect would lose.
   virtual bool HoldsServerState(TComponent* client, TComponent* failed, TConnLostCause cause);

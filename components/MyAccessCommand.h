@@ -1,0 +1,68 @@
+// Unit MyAccess, the MySQL command components: TMyCommand runs statements that return no rows on a
+// MySQL connection (the console's maintenance statements, every statement of a script);
+// TMyUpdateSQL holds a MySQL dataset's own update statements; TMyAccessUtils reaches the provider
+// objects behind them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "components/DBAccessSQL.h"
+#include "components/DBAccessUpdateSQL.h"
+#include "mysql/MySQLCommand.h"
+
+class TCustomMyConnection;
+class TMySQLAPI;
+
+class TMyCommand : public TCustomDASQL {
+ public:
+  explicit TMyCommand(TComponent* owner = nullptr);
+
+  TCustomMyConnection* Connection() const;
+  void SetConnection(TCustomMyConnection* value);
+
+  // Seconds the server may take (0: no limit of our own); passed at once to the provider command.
+  int CommandTimeout() const noexcept { return FCommandTimeout; }
+  void SetCommandTimeout(int value);
+  // The last insert id after an execution.
+  int64_t InsertId() const noexcept { return FInsertId; }
+
+  // Checks the connection's prepare support first (EDatabaseError 65076/65077).
+  void Prepare() override;
+  void InternalExecute(int iters) override;
+  // A text without ":" has no parameters: it is used exactly as written.
+  std::string ParseSQL(const std::string& sql, TDAParams* params, const std::string& renamePrefix = {}) override;
+
+  TMySQLCommand* MyICommand() const noexcept { return static_cast<TMySQLCommand*>(ICommand()); }
+  void Assign(TPersistent* source) override;
+
+ protected:
+  void CreateICommand() override;
+  void AssignICommandProps(TCRCommand* command) override;
+  TParserClass CreateParser() const override;
+  void ParseSQLParam(const std::string& name, size_t placeholderEnd) override;
+  void UpdateParams() override;
+  void InternalExecuteCommand(int iters) override;
+  void ReadOutParams() override;
+
+ private:
+  int FCommandTimeout = 0;
+  int64_t FInsertId = 0;
+};
+
+class TMyUpdateSQL : public TCustomDAUpdateSQL {
+ public:
+  explicit TMyUpdateSQL(TComponent* owner = nullptr) : TCustomDAUpdateSQL(owner) {}
+  std::string DataSetClassName() const override { return "TCustomMyDataSet"; }
+  std::string SQLClassName() const override { return "TMyCommand"; }
+  bool IsSQLObject(TComponent* object) const override;
+};
+
+class TMyAccessUtils {
+ public:
+  // The provider command of a TMyCommand; any other object fails an assertion.
+  static TMySQLCommand* GetICommand(TComponent* obj);
+  // Hands the client API to a provider connection.
+  static void SetAPI(TMySQLConnection& connection, TMySQLAPI& api);
+};
