@@ -32,7 +32,8 @@ class TMyCommand : public TCustomDASQL {
   void Prepare() override;
   void InternalExecute(int iters) override;
   // A text without ":" has no parameters: it is used exactly as written.
-  std::string ParseSQL(const std::string& sql, TDAParams* params, const std::string& renamePrefix = {}) override;
+  std::string ParseSQL(const std::string& sql, TDAParams* params,
+                       const std::string& renamePrefix = {}) override;
 
   TMySQLCommand* MyICommand() const noexcept { return static_cast<TMySQLCommand*>(ICommand()); }
   void Assign(TPersistent* source) override;

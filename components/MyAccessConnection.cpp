@@ -388,7 +388,8 @@ std::string TMyConnection::GetClientVersion() {
   if (Options().Direct() && !Options().Embedded()) return "4.1.3 Direct";
   if (GetConnected()) return MyIConnection()->GetClientVersion();
   TMySQLConnection probe;
-  TMyAccessUtils::SetAPI(probe, Options().Embedded() ? static_cast<TMySQLAPI&>(MyAPIEmbedded()) : MyAPIClient());
+  TMyAccessUtils::SetAPI(probe,
+                         Options().Embedded() ? static_cast<TMySQLAPI&>(MyAPIEmbedded()) : MyAPIClient());
   return probe.GetClientVersion();
 }
 

@@ -108,13 +108,16 @@ TEST(MyConnectionDbTest, SettersOnAnOpenConnection) {
        [&] { return Scalar(c, "SELECT DATABASE()") == db.Name(); }},
       {"Charset refused", [&] { c.Options().SetCharset("gbk"); }, -1, true,
        [&] { return c.Options().Charset().empty(); }},
-      {"Compress refused", [&] { c.Options().SetCompress(true); }, -1, true, [&] { return !c.Options().Compress(); }},
-      {"SSL key refused", [&] { c.SSLOptions().SetKey("k.pem"); }, -1, true, [&] { return c.SSLOptions().Key().empty(); }},
+      {"Compress refused", [&] { c.Options().SetCompress(true); }, -1, true,
+       [&] { return !c.Options().Compress(); }},
+      {"SSL key refused", [&] { c.SSLOptions().SetKey("k.pem"); }, -1, true,
+       [&] { return c.SSLOptions().Key().empty(); }},
       {"isolation level kept open", [&] { c.SetIsolationLevel(ilSerializable); }, 0, true,
        [&] { return c.MyIConnection()->GetIsolationLevel() == ilSerializable; }},
       {"shared memory not supported", [&] { c.Options().SetProtocol(mpMemory); }, -1, true,
        [&] { return c.Options().Protocol() == mpDefault; }},
-      {"Port closes", [&] { c.SetPort(Srv().Port + 1); }, 0, false, [&] { return c.Port() == Srv().Port + 1; }},
+      {"Port closes", [&] { c.SetPort(Srv().Port + 1); }, 0, false,
+       [&] { return c.Port() == Srv().Port + 1; }},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.Name);
@@ -152,8 +155,8 @@ TEST(MyConnectionDbTest, ErrorKinds) {
     int Code;
     bool Fatal, KeyViolation;
   };
-  const Case cases[] = {{"no server", 2003, true, false},  {"lost", 2013, true, false},
-                        {"gone away", 2006, true, false},  {"shutdown", 1053, true, false},
+  const Case cases[] = {{"no server", 2003, true, false},      {"lost", 2013, true, false},
+                        {"gone away", 2006, true, false},      {"shutdown", 1053, true, false},
                         {"refused login", 1045, false, false}, {"duplicate key", 1062, false, true}};
   TMyConnection c;
   for (const Case& k : cases) {
