@@ -1,5 +1,6 @@
 #include "components/DBAccessParams.h"
 
+#include "components/MemDS.h"
 #include "core/DAConsts.h"
 #include "core/MemBlob.h"
 #include "core/MemFieldDesc.h"
@@ -194,61 +195,9 @@ void TDAParams::Update(TCollectionItem* item) {
 
 // ---- Type maps ----------------------------------------------------------------------------------
 
+// One map for parameters and datasets: the memory dataset's.
 uint16_t FieldTypeToDataType(TFieldType type) {
-  switch (type) {
-    case ftString:
-    case ftFixedChar:
-      return dtString;
-    case ftSmallint:
-      return dtInt16;
-    case ftInteger:
-    case ftAutoInc:
-      return dtInt32;
-    case ftWord:
-      return dtUInt16;
-    case ftBoolean:
-      return dtBoolean;
-    case ftFloat:
-      return dtFloat;
-    case ftCurrency:
-      return dtCurrency;
-    case ftBCD:
-      return dtBCD;
-    case ftDate:
-      return dtDate;
-    case ftTime:
-      return dtTime;
-    case ftDateTime:
-      return dtDateTime;
-    case ftBytes:
-      return dtBytes;
-    case ftVarBytes:
-      return dtVarBytes;
-    case ftBlob:
-      return dtBlob;
-    case ftMemo:
-      return dtMemo;
-    case ftWideString:
-      return dtWideString;
-    case ftLargeint:
-      return dtInt64;
-    case ftADT:
-      return dtObject;
-    case ftArray:
-      return dtArray;
-    case ftReference:
-      return dtReference;
-    case ftDataSet:
-      return dtTable;
-    case ftVariant:
-      return dtVariant;
-    case ftGuid:
-      return dtGuid;
-    case ftFMTBcd:
-      return dtFmtBCD;
-    default:
-      return dtUnknown;
-  }
+  return TMemDataSet::GetDataType(type);
 }
 
 TFieldType DataTypeToFieldType(uint16_t dataType) {
