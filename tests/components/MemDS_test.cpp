@@ -393,6 +393,23 @@ TEST_F(CachedFixture, InsertThenDeleteLeavesNothingToApply) {
   EXPECT_EQ(ds.RecordCount(), 3);
 }
 
+// A blob changed under cached updates keeps its old value for the old-value state and Cancel.
+TEST_F(CachedFixture, BlobChangesAreKeptUntilCancelled) {
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("NOTE")->SetAsString("new note");
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName("NOTE")->AsString(), "new note");
+  EXPECT_EQ(ds.UpdateStatus(), isModified);
+  ds.Edit();
+  ds.FieldByName("NOTE")->SetAsString("again");
+  ds.Cancel();
+  EXPECT_EQ(ds.FieldByName("NOTE")->AsString(), "new note");
+  ds.CancelUpdates();
+  ds.First();
+  EXPECT_EQ(ds.FieldByName("NOTE")->AsString(), "note 1");
+}
+
 TEST_F(PeopleFixture, CachedOperationsOutsideCachedMode) {
   EXPECT_THROW(ds.ApplyUpdates(), EDatabaseError);
   EXPECT_THROW(ds.CancelUpdates(), EDatabaseError);
