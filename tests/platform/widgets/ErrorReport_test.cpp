@@ -31,6 +31,7 @@ class ErrorReportTest : public QObject {
   void AbortIsSilent();
   void ThrowingSlotLeavesTheButtonWorking();
   void ThrowingEventHandlerIsCaughtAtDelivery();
+  void ErrorWhileABoxIsUpShowsNoSecondBox();
 };
 
 void ErrorReportTest::TextOfEachException_data() {
@@ -99,6 +100,29 @@ void ErrorReportTest::ThrowingEventHandlerIsCaughtAtDelivery() {
   QTRY_VERIFY(after);
   QCOMPARE(ui.Messages().size(), size_t(2));
   QCOMPARE(ui.Messages()[0].Args.Text, QStringLiteral("Table 'zqv.user' doesn't exist"));
+}
+
+namespace {
+
+// A box whose own message loop delivers another failing handler, as a timer would.
+class ReentrantRecorder : public TUiRecorder {
+ public:
+  TMsgResult MessageBox(const TMessageBoxArgs& args) override {
+    Guarded([] { throw EDatabaseError("refresh failed again"); });
+    return TUiRecorder::MessageBox(args);
+  }
+};
+
+}  // namespace
+
+void ErrorReportTest::ErrorWhileABoxIsUpShowsNoSecondBox() {
+  ReentrantRecorder ui;
+  TUiServiceScope scope(ui);
+  Guarded([] { throw EDatabaseError("refresh failed"); });
+  QCOMPARE(ui.Messages().size(), size_t(1));
+  QCOMPARE(ui.Messages()[0].Args.Text, QStringLiteral("refresh failed"));
+  Guarded([] { throw EDatabaseError("later"); });  // the next report shows again
+  QCOMPARE(ui.Messages().size(), size_t(2));
 }
 
 int main(int argc, char** argv) {
