@@ -161,7 +161,8 @@ class TParser {
   void SetClauseCodes(std::vector<int> codes) { FClauseCodes = std::move(codes); }
 
   char CharAt(int64_t pos) {
-    if (FStream == nullptr) return pos >= 1 && pos <= FTextLength ? FText[pos - 1] : '\0';
+    if (FStream == nullptr)
+      return pos >= 1 && pos <= FTextLength ? FText[static_cast<size_t>(pos - 1)] : '\0';
     if (pos >= FCacheStart && pos < FCacheEnd) return FCacheData[pos - FCacheStart];
     return StreamCharAt(pos);
   }

@@ -37,7 +37,8 @@ void TFieldDef::SetAttributes(TFieldAttributes value) {
 }
 
 void TFieldDef::SetRequired(bool value) {
-  SetAttributes(value ? (FAttributes | faRequired) : (FAttributes & ~faRequired));
+  SetAttributes(
+      static_cast<TFieldAttributes>(value ? (FAttributes | faRequired) : (FAttributes & ~faRequired)));
 }
 
 int TFieldDef::FieldNo() const {

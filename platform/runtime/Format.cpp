@@ -120,7 +120,8 @@ std::string FormatOne(std::string_view fmt, const Spec& spec, const FormatArg& a
     case 's': {
       if (arg.kind() != K::Text) BadFormat(fmt);
       std::string s(arg.asText());
-      if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < s.size()) s.resize(spec.precision);
+      if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < s.size())
+        s.resize(static_cast<size_t>(spec.precision));
       return s;
     }
     case 'c': {

@@ -80,8 +80,9 @@ TDecodeResult Decode(jpeg_decompress_struct& cinfo, TErrorManager& err, std::str
   if (!SizeAllowed(cinfo)) return TDecodeResult::TooLarge;
   jpeg_start_decompress(&cinfo);
   picture.Pixels.resize(static_cast<size_t>(picture.Width) * picture.Height);
-  JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                              cinfo.output_width * cinfo.output_components, 1);
+  JSAMPARRAY row =
+      (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                 cinfo.output_width * static_cast<JDIMENSION>(cinfo.output_components), 1);
   while (cinfo.output_scanline < cinfo.output_height) {
     const JDIMENSION y = cinfo.output_scanline;
     if (jpeg_read_scanlines(&cinfo, row, 1) != 1) break;
