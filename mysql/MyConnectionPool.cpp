@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "core/MemData.h"
+#include "mysql/MySqlApiChoice.h"
+#include "mysql/MySqlApiClient.h"
 #include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlApiEmbedded.h"
 #include "platform/runtime/Exceptions.h"

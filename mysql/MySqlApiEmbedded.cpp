@@ -130,12 +130,6 @@ TMySQLAPIEmbedded& MyAPIEmbedded() {
   return instance;
 }
 
-TMySQLAPI& ChooseMySQLAPI(bool embedded, bool direct) {
-  if (embedded) return MyAPIEmbedded();
-  if (direct) return MyAPIDirect();
-  return MyAPIClient();
-}
-
 void TMySQLAPIEmbedded::SetParams(const TStringList& params) {
   std::lock_guard lock(LoadLock());
   FParams.clear();

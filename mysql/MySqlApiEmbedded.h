@@ -72,7 +72,3 @@ class TMySQLAPIEmbedded : public TMySQLAPIClient {
 
 // The process-wide instance, made on first use and freed at exit.
 TMySQLAPIEmbedded& MyAPIEmbedded();
-
-// The client API a connection uses: the embedded server when `embedded`, else the direct protocol
-// when `direct`, else the client library.
-TMySQLAPI& ChooseMySQLAPI(bool embedded, bool direct);

@@ -2,6 +2,7 @@
 // choice of variant.
 #include <gtest/gtest.h>
 
+#include "mysql/MySqlApiChoice.h"
 #include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlApiEmbedded.h"
 
