@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "core/DAConsts.h"
-#include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlEmbRecords.h"
 #include "platform/runtime/Format.h"
 #include "platform/runtime/SyncObjs.h"
