@@ -20,6 +20,8 @@ constexpr const char* kDefaultHost = "localhost";
 constexpr int kConnectRefused = 10061;  // the number the connect error has always shown
 constexpr int kMaxLoginRounds = 3;      // greeting reply, one switch, one more proof at most
 constexpr size_t kFileChunk = 8192;
+// Pieces in which an abandoned result's rows are skipped: a long row is never loaded whole.
+constexpr int kDrainChunk = 64 * 1024;
 // Largest packet read before the login ends: a greeting and the replies of an authentication
 // exchange are a few kilobytes; a peer that announces more is refused at its first header.
 constexpr int kMaxLoginPacket = 1 << 20;
@@ -475,9 +477,18 @@ bool TMySqlSession::ReadResultPacket(std::span<const uint8_t>& packet) {
 
 void TMySqlSession::DrainResult() {
   if (FPending == MYSQL_STATUS_READY || FLink != TLink::Ready) return;
-  std::span<const uint8_t> packet;
-  while (ReadResultPacket(packet)) {
-  }
+  Guarded([&] {
+    TBytes last;
+    // A physical packet of 0xFFFFFF bytes is continued by the next one, whose first byte is data.
+    for (bool continuation = false;;) {
+      const int length = FNet->SkipPacket(last, kDrainChunk, !continuation);
+      if (!continuation && length < 9 && IsMySqlEofPacket(last)) {  // a short packet is whole in `last`
+        ApplyEof(ParseMySqlEofPacket(last));
+        return;
+      }
+      continuation = length == MYSQL_MAX_CHUNK;
+    }
+  });
 }
 
 std::vector<TMySqlFieldInfo> TMySqlSession::TakeFields() {

@@ -154,7 +154,8 @@ class TMySqlSession {
   // Reads the next result of a batch; false (affected rows -1) when there is none.
   // Errors: 2014 while a result's rows are unread; as ReadQueryResult.
   bool NextResult();
-  // Discards the rest of a pending result (not the batch's further results).
+  // Discards the rest of a pending result (not the batch's further results), skipping each row in
+  // pieces. Errors: a server error packet among the rows; as ReadPacket.
   void DrainResult();
   // Sends COM_QUIT (when the connection is usable) and closes the transport. Only the first
   // call acts; never throws.

@@ -236,3 +236,31 @@ TEST(MySqlSessionFakeTest, OversizedPacketsFailAtTheirHeader) {
     server.Finish();
   }
 }
+
+// An abandoned result is skipped in pieces to its end: a row of two physical packets, whose second
+// starts like an EOF packet, is not taken for the end, and the session stays in step.
+TEST(MySqlSessionFakeTest, AnAbandonedResultIsSkippedToItsEnd) {
+  TFakeMySqlServer server;
+  LoggedIn(server).ReadPacket(0).SendPacket(1, Bytes{1});
+  server.SendPacket(2, FieldPacket41("db", "t", "t", "c", "c", 8, 10, 252, 0, 0))
+      .SendPacket(3, EofPacket(0, 2));
+  server.SendPacket(4, TextRow({"a"}));
+  Bytes longRow{0xFE};
+  Put(longRow, 0xFFFFFF + 4 - 9, 8);
+  longRow.resize(0xFFFFFF, 'x');
+  server.SendPacket(5, longRow).SendPacket(6, Bytes{0xFE, 'x', 'x', 'x'}).SendPacket(7, EofPacket(0, 2));
+  server.ExpectPacket(0, Bytes{COM_PING}).SendPacket(1, OkPacket41(0, 0, 2)).ExpectClose();
+  server.Start();
+  {
+    TMySqlSession s;
+    Connect(s, server);
+    s.Query("SELECT c FROM t");
+    {
+      TMySqlResultSet rs(s);
+      ASSERT_TRUE(rs.Fetch());
+    }
+    EXPECT_EQ(s.State(), TMySqlSessionState::Ready);
+    EXPECT_EQ(MySqlErrorOf([&] { s.Ping(); }), 0);
+  }
+  EXPECT_EQ(server.Finish(), "");
+}
