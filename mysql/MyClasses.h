@@ -1,5 +1,5 @@
-// MySQL provider routines every MySQL-side unit shares: the provider exception, the zero date,
-// escaping and quoting of values into SQL literals, and quoting of identifiers.
+// MySQL provider routines every MySQL-side unit shares: the provider exception, escaping and quoting of
+// values into SQL literals, and quoting of identifiers.
 //
 // Escaping is done for the character set of the bytes being escaped: a valid multi-byte
 // character of that set is copied whole (its trail byte may be "\" or a quote), every other byte
@@ -16,6 +16,7 @@
 #include "core/CRAccess.h"
 #include "core/DAError.h"
 #include "core/MemFieldDesc.h"
+#include "mysql/MySqlProtocol.h"
 #include "mysql/MyTableInfo.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Variant.h"
@@ -29,12 +30,6 @@ class EMyError : public EDAError {
 
   int32_t LineNumber = 0;
 };
-
-// Stands for the zero date "0000-00-00 00:00:00" in dtDate, dtTime and dtDateTime fields: the day
-// before 0001-01-01 (days since 1899-12-30), a value no real date has, so that a real 0001-01-01
-// reads and writes back as itself. It is no valid platform date (DecodeDate raises for it).
-// dtDateTimeUs fields hold the zero date as DateTimeUsZero.
-inline constexpr TDateTime MySQLZeroDate = MinDateTime - 1;
 
 // ---- escaping and quoting ------------------------------------------------------------------
 
@@ -128,37 +123,6 @@ std::string ValueToSQLText(TDataType dataType, const Variant& value, bool isNull
                            bool compress, bool useUnicode, TCharsetKind connCharset);
 
 // ---- column types ----------------------------------------------------------------------------
-
-// MySQL column types: the field-type byte of the client protocol.
-enum TMyFieldType : uint8_t {
-  mftDecimal = 0,
-  mftTiny = 1,
-  mftShort = 2,
-  mftLong = 3,
-  mftFloat = 4,
-  mftDouble = 5,
-  mftNull = 6,
-  mftTimestamp = 7,
-  mftLongLong = 8,
-  mftInt24 = 9,
-  mftDate = 10,
-  mftTime = 11,
-  mftDateTime = 12,
-  mftYear = 13,
-  mftNewDate = 14,
-  mftVarChar = 15,
-  mftBit = 16,
-  mftNewDecimal = 246,
-  mftEnum = 247,
-  mftSet = 248,
-  mftTinyBlob = 249,
-  mftMediumBlob = 250,
-  mftLongBlob = 251,
-  mftBlob = 252,
-  mftVarString = 253,
-  mftString = 254,
-  mftGeometry = 255,
-};
 
 // The character set of binary strings (BINARY, VARBINARY, BLOB, binary expressions).
 inline constexpr uint16_t BinaryCharsetNr = 63;

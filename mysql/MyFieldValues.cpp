@@ -13,7 +13,7 @@
 #include "core/MemBlocks.h"
 #include "core/MemCompressedBlob.h"
 #include "core/MemFieldValues.h"
-#include "mysql/MyClasses.h"
+#include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlStmt.h"
 #include "mysql/MyTableInfo.h"
 #include "platform/runtime/Charset.h"
@@ -126,25 +126,9 @@ uint64_t BitValue(const uint8_t* bytes, size_t len) {
 // A little-endian integer of the binary protocol, by column type.
 void BinaryInteger(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, bool& negative,
                    uint64_t& magnitude) {
-  size_t size;
-  switch (f.MySQLType) {
-    case mftTiny:
-      size = 1;
-      break;
-    case mftShort:
-    case mftYear:
-      size = 2;
-      break;
-    case mftLong:
-    case mftInt24:
-      size = 4;
-      break;
-    case mftLongLong:
-      size = 8;
-      break;
-    default:
-      DA_ASSERT_MSG(false, Format("Column type %d of field %s is no integer", {int(f.MySQLType), f.Name}));
-  }
+  const size_t size = MySqlBinaryFixedSize(f.MySQLType);
+  DA_ASSERT_MSG(size != 0 && f.MySQLType != mftFloat && f.MySQLType != mftDouble,
+                Format("Column type %d of field %s is no integer", {int(f.MySQLType), f.Name}));
   if (len != size) RaiseMySqlClientError(CR_MALFORMED_PACKET);
   uint64_t raw = 0;
   for (size_t i = size; i-- > 0;) raw = (raw << 8) | p[i];

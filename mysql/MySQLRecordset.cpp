@@ -13,15 +13,6 @@
 
 namespace {
 
-constexpr uint32_t NOT_NULL_FLAG = 1;
-constexpr uint32_t PRI_KEY_FLAG = 2;
-constexpr uint32_t UNIQUE_KEY_FLAG = 4;
-constexpr uint32_t MULTIPLE_KEY_FLAG = 8;
-constexpr uint32_t UNSIGNED_FLAG = 32;
-constexpr uint32_t BINARY_FLAG = 128;
-constexpr uint32_t AUTO_INCREMENT_FLAG = 512;
-constexpr uint32_t PART_KEY_FLAG = 16384;
-
 bool IsBlobColumn(uint8_t type) {
   return type == mftTinyBlob || type == mftMediumBlob || type == mftLongBlob || type == mftBlob ||
          type == mftGeometry;
@@ -558,13 +549,13 @@ void TMySQLRecordset::CreateFieldDescs(const TMyStatementShape& shape) {
 
 void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMyStatementShape& shape,
                                    TDataType& dataType, uint32_t& size, bool& fixed) const {
-  const bool binary = (column.Flags & BINARY_FLAG) != 0;
+  const bool binary = (column.Flags & mffBinary) != 0;
   fixed = false;
   if (FFieldsAsString && !IsBlobColumn(column.Type))
     dataType = dtString;
   else
     MySQLTypeToDataType(column.Type, column.Length, binary, fixed, dataType, FNumericType, FUseUnicode,
-                        FEnableBoolean, (column.Flags & UNSIGNED_FLAG) != 0);
+                        FEnableBoolean, (column.Flags & mffUnsigned) != 0);
   if (!FFieldsAsString) RefineFieldType(column, dataType, fixed);
   size = column.Length;
   if (FUseUnicode && (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString ||
@@ -634,15 +625,15 @@ void TMySQLRecordset::FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldReco
   desc.DataType = dataType;
   if (dataType != dtBlob && dataType != dtMemo && dataType != dtWideMemo) desc.Length = length;
   desc.MySQLType = column.Type;
-  desc.IsUnsigned = (column.Flags & UNSIGNED_FLAG) != 0;
-  desc.IsPrimaryKey = (column.Flags & PRI_KEY_FLAG) != 0;
-  desc.IsAutoIncrement = (column.Flags & AUTO_INCREMENT_FLAG) != 0;
-  desc.IsBinary = (column.Flags & BINARY_FLAG) != 0;
+  desc.IsUnsigned = (column.Flags & mffUnsigned) != 0;
+  desc.IsPrimaryKey = (column.Flags & mffPriKey) != 0;
+  desc.IsAutoIncrement = (column.Flags & mffAutoIncrement) != 0;
+  desc.IsBinary = (column.Flags & mffBinary) != 0;
   desc.Decimals = static_cast<uint8_t>(std::min<uint32_t>(column.Decimals, UINT8_MAX));
   desc.Fixed = fixed;
-  desc.Required = (column.Flags & NOT_NULL_FLAG) != 0;
+  desc.Required = (column.Flags & mffNotNull) != 0;
   desc.ReadOnly = column.Type == mftNull;
-  desc.IsKey = (column.Flags & (PRI_KEY_FLAG | UNIQUE_KEY_FLAG | MULTIPLE_KEY_FLAG | PART_KEY_FLAG)) != 0;
+  desc.IsKey = (column.Flags & (mffPriKey | mffUniqueKey | mffMultipleKey | mffPartKey)) != 0;
   SetMyFieldSize(desc, length, static_cast<uint16_t>(std::min<uint32_t>(column.Decimals, UINT16_MAX)));
 }
 

@@ -5,8 +5,8 @@
 
 #include "core/DAConsts.h"
 #include "core/MemBlob.h"
-#include "mysql/MyClasses.h"
 #include "mysql/MySQLRecordset.h"
+#include "mysql/MySqlProtocol.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {

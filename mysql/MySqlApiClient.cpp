@@ -5,8 +5,8 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "mysql/MyClasses.h"
 #include "mysql/MySqlPackets.h"
+#include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlVioPipe.h"
 #include "platform/runtime/Format.h"
 
@@ -80,7 +80,6 @@ constexpr char SNotLoaded[] =
     "or to the folder with executable unit of main program.";
 constexpr char SNotLinked[] = "MySQL API function is not linked. You should update MySQL %s library (%s).";
 
-constexpr uint32_t UNSIGNED_FLAG = 32;
 constexpr unsigned long MinColumnBuffer = 16;
 constexpr unsigned long MaxInitialColumnBuffer = 4096;
 
@@ -264,7 +263,7 @@ void BindParams(std::span<const TMySqlStmtParam> sent, bool unicode, TLibParams&
 // The buffer type a column is fetched as: numbers at their binary size, dates and times into the
 // library's record, anything else as bytes.
 void PlanColumn(const TMyLibField& f, TLibColumn& c) {
-  c.Unsigned = (f.flags & UNSIGNED_FLAG) != 0;
+  c.Unsigned = (f.flags & mffUnsigned) != 0;
   c.Temporal = IsTemporal(f.type);
   size_t size = 0;
   switch (f.type) {
@@ -701,7 +700,7 @@ void TMySQLAPIClient::GetFieldInfo(PMYSQL_RES res, uint32_t index, TMySqlFieldRe
   info.Init(text(f->name, f->name_length), text(f->org_name, f->org_name_length),
             text(f->table, f->table_length), text(f->org_table, f->org_table_length),
             text(f->db, f->db_length), {},
-            static_cast<uint32_t>(std::min<unsigned long>(f->length, UINT32_MAX)), 0, f->flags & ~NUM_FLAG,
+            static_cast<uint32_t>(std::min<unsigned long>(f->length, UINT32_MAX)), 0, f->flags & ~mffNum,
             f->decimals, f->charsetnr, static_cast<uint8_t>(f->type));
   field.Name = std::move(info.Name);
   field.OrgName = info.OrgName.empty() ? field.Name : std::move(info.OrgName);
@@ -823,9 +822,9 @@ int TMySQLAPIClient::StmtExecute(PMYSQL_STMT stmt, const TParamDescs& params, bo
   const auto sent = MySqlSentParams(values);
   if (sent.size() != mysql_stmt_param_count(stmt)) {
     // The library would read as many records as the statement has parameters.
-    st.ErrorNumber = 2030;
-    st.ErrorText = MySqlErrorMessage(2030);
-    return 2030;
+    st.ErrorNumber = CR_PARAMS_NOT_BOUND;
+    st.ErrorText = MySqlErrorMessage(CR_PARAMS_NOT_BOUND);
+    return CR_PARAMS_NOT_BOUND;
   }
   TLibParams bound;
   BindParams(sent, unicode, bound);  // conversion errors pass before anything is sent

@@ -5,8 +5,8 @@
 #include <memory>
 #include <unordered_set>
 
-#include "mysql/MyClasses.h"
 #include "mysql/MySqlAuth.h"
+#include "mysql/MySqlProtocol.h"
 
 namespace {
 

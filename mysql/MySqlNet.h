@@ -1,6 +1,6 @@
 // The MySQL packet layer: framing with sequence numbers, packets longer than 16 MB, the
-// compressed envelope, the primitive encodings, and the protocol's errors (EMySqlException with
-// the client texts 2000-2047).
+// compressed envelope and the primitive encodings. The protocol's numbers, errors and column
+// vocabulary are in MySqlProtocol.h.
 //
 // Layers: the pure codecs below work on bytes only; TMySqlNet adds the I/O through a TMySqlVio.
 // Errors that leave the byte stream out of step (1156 out of order, 1157 bad compressed data,
@@ -18,62 +18,17 @@
 #include <vector>
 
 #include "core/CLRClasses.h"
+#include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlVio.h"
-#include "platform/runtime/Exceptions.h"
-#include "platform/runtime/Format.h"
 
 // ---- protocol constants -----------------------------------------------------------------------
 
-inline constexpr int CR_MIN_ERROR = 2000;
-inline constexpr int CR_MAX_ERROR = 2047;
 inline constexpr int MYSQL_HEADER_SIZE = 4;
 inline constexpr int MYSQL_COMP_HEADER_EXTRA = 3;  // the compressed header is 4 + 3 bytes
 inline constexpr int MYSQL_PACKET_BUFFER_SIZE = 8192;
-inline constexpr int MYSQL_MAX_PACKET_SIZE = 0x40000000;  // announced at login
 inline constexpr int MYSQL_MAX_CHUNK = 0xFFFFFF;
 inline constexpr int MYSQL_MIN_COMPRESS_LENGTH = 50;  // smaller data travels uncompressed
 inline constexpr int64_t MYSQL_NULL_LENGTH = -1;      // ReadLengthCodedInt's NULL (0xFFFFFFFF of old)
-
-// Client error numbers the library raises.
-inline constexpr int CR_UNKNOWN_ERROR = 2000;
-inline constexpr int CR_CONN_HOST_ERROR = 2003;
-inline constexpr int CR_UNKNOWN_HOST = 2005;
-inline constexpr int CR_SERVER_GONE_ERROR = 2006;
-inline constexpr int CR_VERSION_ERROR = 2007;
-inline constexpr int CR_SERVER_HANDSHAKE_ERR = 2012;
-inline constexpr int CR_SERVER_LOST = 2013;
-inline constexpr int CR_COMMANDS_OUT_OF_SYNC = 2014;
-inline constexpr int CR_NAMEDPIPEWAIT_ERROR = 2016;
-inline constexpr int CR_NAMEDPIPEOPEN_ERROR = 2017;
-inline constexpr int CR_NAMEDPIPESETSTATE_ERROR = 2018;
-inline constexpr int CR_NET_PACKET_TOO_LARGE = 2020;
-inline constexpr int CR_SSL_CONNECTION_ERROR = 2026;
-inline constexpr int CR_MALFORMED_PACKET = 2027;
-inline constexpr int CR_NULL_POINTER = 2028;
-inline constexpr int CR_NO_PREPARE_STMT = 2029;
-inline constexpr int CR_PARAMS_NOT_BOUND = 2030;  // "Not all parameters data supplied"
-inline constexpr int CR_CONN_UNKNOW_PROTOCOL = 2046;
-inline constexpr int CR_INVALID_CONN_HANDLE = 2047;
-// Server-side numbers the packet layer raises itself.
-inline constexpr int ER_NET_PACKETS_OUT_OF_ORDER = 1156;
-inline constexpr int ER_NET_UNCOMPRESS_ERROR = 1157;
-
-// ---- errors -----------------------------------------------------------------------------------
-
-class EMySqlException : public Exception {
- public:
-  EMySqlException(int errorCode, std::string message) : Exception(std::move(message)), ErrorCode(errorCode) {}
-  int ErrorCode;
-};
-
-// The client text of 2000-2047; "" for any other number.
-const char* MySqlClientErrorText(int code) noexcept;
-// The client text formatted with args (left unformatted when the args do not fit it), then CR LF
-// and detail when detail is not empty. A server error therefore reads CR LF + the server's text.
-std::string MySqlErrorMessage(int code, std::initializer_list<FormatArg> args = {},
-                              std::string_view detail = {});
-[[noreturn]] void RaiseMySqlClientError(int code, std::initializer_list<FormatArg> args = {},
-                                        std::string_view detail = {});
 
 // ---- pure codecs ------------------------------------------------------------------------------
 

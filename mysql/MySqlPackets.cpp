@@ -30,7 +30,7 @@ std::string ToString(std::span<const uint8_t> bytes) {
 }  // namespace
 
 [[noreturn]] void RaiseMalformedPacket() {
-  RaiseMySqlClientError(2027);
+  RaiseMySqlClientError(CR_MALFORMED_PACKET);
 }
 
 // ---- TMySqlByteReader -----------------------------------------------------------------------
@@ -120,7 +120,7 @@ TMySqlGreeting ParseMySqlGreeting(std::span<const uint8_t> packet) {
   TMySqlByteReader r(packet);
   TMySqlGreeting g;
   g.ProtocolVersion = r.ReadByte();
-  if (g.ProtocolVersion != 10) RaiseMySqlClientError(2007, {int(g.ProtocolVersion), 10});
+  if (g.ProtocolVersion != 10) RaiseMySqlClientError(CR_VERSION_ERROR, {int(g.ProtocolVersion), 10});
   // The version must be terminated: a greeting cut inside it has lost the fields after it.
   const auto rest = packet.subspan(r.Position());
   if (std::find(rest.begin(), rest.end(), uint8_t{0}) == rest.end()) RaiseMalformedPacket();
@@ -220,7 +220,7 @@ TMySqlLoginReply ParseMySqlLoginReply(std::span<const uint8_t> packet, uint32_t 
     return reply;
   }
   RaiseMySqlClientError(
-      2012, {},
+      CR_SERVER_HANDSHAKE_ERR, {},
       first == kMoreDataHeader
           ? "the server continued an authentication exchange the client does not know"
           : Format("unexpected reply to the login (first byte %d, %d bytes)", {int(first), packet.size()}));
@@ -365,26 +365,6 @@ void DecodeMySqlTextRow(std::span<const uint8_t> row, std::span<TMySqlBind> bind
   if (pos != size) RaiseMalformedPacket();
 }
 
-// Bytes of a binary value of a fixed-size type; 0 for types with a length prefix.
-static size_t BinaryFixedSize(uint8_t type) {
-  switch (type) {
-    case 1:
-      return 1;  // TINY
-    case 2:
-    case 13:
-      return 2;  // SHORT, YEAR
-    case 3:
-    case 4:
-    case 9:
-      return 4;  // LONG, FLOAT, INT24
-    case 5:
-    case 8:
-      return 8;  // DOUBLE, LONGLONG
-    default:
-      return 0;
-  }
-}
-
 void DecodeMySqlBinaryRow(std::span<const uint8_t> row, std::span<TMySqlBind> binds,
                           std::span<const TMySqlFieldInfo> fields) {
   DA_ASSERT(binds.size() == fields.size());
@@ -401,7 +381,7 @@ void DecodeMySqlBinaryRow(std::span<const uint8_t> row, std::span<TMySqlBind> bi
       bind.Length = 0;
       continue;
     }
-    size_t len = BinaryFixedSize(bind.Type);
+    size_t len = MySqlBinaryFixedSize(bind.Type);
     if (len == 0) {
       const auto coded = r.ReadLengthCoded();
       if (!coded || *coded > r.Remaining()) RaiseMalformedPacket();

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "mysql/MySqlAuth.h"
-#include "mysql/MySqlNet.h"
+#include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlTypes.h"
 
 // Status bits of OK and EOF packets.

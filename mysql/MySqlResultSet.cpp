@@ -29,7 +29,8 @@ TMySqlResultSet::TMySqlResultSet(TMySqlSession& session) : TMySqlResultSet(sessi
 TMySqlResultSet::TMySqlResultSet(TMySqlSession& session, std::vector<TMySqlFieldInfo> fields)
     : FSession(&session), FFields(std::move(fields)), FColumnBinds(static_cast<int>(FFields.size())) {
   if (session.PendingStatus() != MYSQL_STATUS_GET_RESULT)
-    RaiseMySqlClientError(2014, {}, Format("mysql.status = %d", {int(session.PendingStatus())}));
+    RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC, {},
+                          Format("mysql.status = %d", {int(session.PendingStatus())}));
   session.SetPendingStatus(MYSQL_STATUS_USE_RESULT);
   session.AttachResult(this);
 }
@@ -44,7 +45,7 @@ TMySqlResultSet::~TMySqlResultSet() {
 }
 
 TMySqlSession& TMySqlResultSet::Session() const {
-  if (!FSession) RaiseMySqlClientError(2006);
+  if (!FSession) RaiseMySqlClientError(CR_SERVER_GONE_ERROR);
   return *FSession;
 }
 
@@ -98,7 +99,7 @@ bool TMySqlResultSet::Fetch() {
 }
 
 void TMySqlResultSet::Decode() {
-  if (!FHasRow) RaiseMySqlClientError(2028);
+  if (!FHasRow) RaiseMySqlClientError(CR_NULL_POINTER);
   try {
     if (FResultBinds)
       DecodeMySqlBinaryRow(FRowData, FResultBinds->Binds, FFields);

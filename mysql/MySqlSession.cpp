@@ -93,7 +93,7 @@ bool TMySqlSession::IsProtocol41() const {
 }
 
 void TMySqlSession::CheckUsable() const {
-  if (FLink != TLink::Ready) RaiseMySqlClientError(2006);
+  if (FLink != TLink::Ready) RaiseMySqlClientError(CR_SERVER_GONE_ERROR);
 }
 
 std::span<const uint8_t> TMySqlSession::ReadPacket() {
@@ -123,7 +123,7 @@ std::unique_ptr<TMySqlVio> TMySqlSession::MakeTransport(const std::string& pipeN
       FHostInfo = host + " via SSL";
       return std::make_unique<TMySqlVioTcpSSL>(host, port, SslKey, SslCert, SslCa, SslCaPath, SslCipher);
     default:
-      RaiseMySqlClientError(2046);
+      RaiseMySqlClientError(CR_CONN_UNKNOW_PROTOCOL);
   }
 }
 
@@ -138,7 +138,8 @@ void TMySqlSession::OpenTransport() {
     vio->Connect();
   } catch (const Exception& e) {
     const std::string detail = vio->ErrorText().empty() ? e.Message() : vio->ErrorText();
-    RaiseMySqlClientError(2003, {Host.empty() ? std::string(kDefaultHost) : Host, kConnectRefused}, detail);
+    RaiseMySqlClientError(CR_CONN_HOST_ERROR,
+                          {Host.empty() ? std::string(kDefaultHost) : Host, kConnectRefused}, detail);
   }
 }
 
@@ -217,7 +218,8 @@ void TMySqlSession::Login(const TMySqlGreeting& greeting) {
       ApplyOk(ParseMySqlOkPacket(reply, IsProtocol41(), FServerCaps & CLIENT_TRANSACTIONS));
       return;
     }
-    if (round + 1 >= kMaxLoginRounds) RaiseMySqlClientError(2012, {}, "the server asked for too many proofs");
+    if (round + 1 >= kMaxLoginRounds)
+      RaiseMySqlClientError(CR_SERVER_HANDSHAKE_ERR, {}, "the server asked for too many proofs");
     AnswerLoginReply(kind);
   }
 }
@@ -262,7 +264,7 @@ void TMySqlSession::AnswerLoginReply(const TMySqlLoginReply& reply) {
         SendAuthData(AsBytes(MySqlScramble323(Password, message)));
         return;
       }
-      RaiseMySqlClientError(2012, {},
+      RaiseMySqlClientError(CR_SERVER_HANDSHAKE_ERR, {},
                             Format("The account's authentication method '%s' is not supported by this client",
                                    {reply.PluginName}));
     case K::Ok:
@@ -275,7 +277,7 @@ void TMySqlSession::AnswerLoginReply(const TMySqlLoginReply& reply) {
 
 void TMySqlSession::BeginCommand(uint8_t command) {
   CheckUsable();
-  if (FPending != MYSQL_STATUS_READY || FMoreResults) RaiseMySqlClientError(2014);
+  if (FPending != MYSQL_STATUS_READY || FMoreResults) RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC);
   FInfo.clear();
   FLastQuery.clear();  // a file request may only answer the query this command sends
   FAffectedRows = 0;
@@ -455,7 +457,7 @@ void TMySqlSession::StreamFile(TStream& file) {
 
 bool TMySqlSession::NextResult() {
   CheckUsable();
-  if (FPending != MYSQL_STATUS_READY) RaiseMySqlClientError(2014);
+  if (FPending != MYSQL_STATUS_READY) RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC);
   FAffectedRows = ~uint64_t{0};
   if (!FMoreResults) return false;
   FMoreResults = false;

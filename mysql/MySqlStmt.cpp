@@ -6,9 +6,9 @@
 
 #include "core/MemBlob.h"
 #include "core/MemFieldValues.h"
-#include "mysql/MyClasses.h"
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlPackets.h"
+#include "mysql/MySqlProtocol.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Format.h"
 

@@ -1,5 +1,6 @@
 #include "mysql/MySqlTypes.h"
 
+#include "mysql/MySqlProtocol.h"
 #include "platform/runtime/Exceptions.h"
 
 TMySqlBinds::TMySqlBinds(int count) : Binds(count > 0 ? static_cast<size_t>(count) : 0) {}
@@ -30,7 +31,7 @@ void TMySqlFieldInfo::Init(std::string name, std::string orgName, std::string ta
   CharsetNr = charsetNr;
   Type = type;
   const bool numeric = (type <= 9 && type != 7) || (type == 7 && (length == 14 || length == 8)) || type == 13;
-  if (numeric) Flags |= NUM_FLAG;
+  if (numeric) Flags |= mffNum;
 }
 
 TMySqlTime TMySqlTime::FromDateTime(TDateTime value) {

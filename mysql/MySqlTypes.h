@@ -9,9 +9,6 @@
 
 #include "platform/runtime/DateTimeUtils.h"
 
-// MySQL column flag set on numeric columns.
-inline constexpr uint32_t NUM_FLAG = 0x8000;
-
 // One bound column of a row or statement. Position is an offset into the row buffer or an
 // address, as the user of the binding decides (wide enough for an address on a 64-bit build).
 class TMySqlBind {
@@ -41,7 +38,7 @@ class TMySqlFieldInfo {
   uint32_t Length = 0, MaxLength = 0, Flags = 0, Decimals = 0, CharsetNr = 0;
   uint8_t Type = 0;
 
-  // Stores the values, then adds NUM_FLAG for numeric types: codes 0-9 except TIMESTAMP (7),
+  // Stores the values, then adds mffNum for numeric types: codes 0-9 except TIMESTAMP (7),
   // TIMESTAMP when its length is 14 or 8, and YEAR (13).
   void Init(std::string name, std::string orgName, std::string table, std::string orgTable, std::string db,
             std::string catalog, uint32_t length, uint32_t maxLength, uint32_t flags, uint32_t decimals,

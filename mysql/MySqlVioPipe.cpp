@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "mysql/MySqlNet.h"
+#include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlVioTcp.h"
 #include "platform/runtime/Format.h"
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "mysql/MySqlProtocol.h"
 #include "platform/runtime/Format.h"
 
 namespace {
@@ -109,7 +110,7 @@ void TMySqlVioTcp::Connect() {
   int rc = ::getaddrinfo(FHost.c_str(), service.c_str(), &hints, &list);
   if (rc != 0 || list == nullptr) {
     FErrorText = Format("Unknown host '%s' (%s)", {FHost, ::gai_strerror(rc)});
-    throw SocketException(2005);
+    throw SocketException(CR_UNKNOWN_HOST);
   }
   // One deadline for every address the name resolves to.
   const int timeoutMs = TimeoutMs();
@@ -131,7 +132,7 @@ void TMySqlVioTcp::Connect() {
   ::freeaddrinfo(list);
   if (FSocket < 0) {
     FErrorText = SocketErrorText("connect", error);
-    throw SocketException(2003);
+    throw SocketException(CR_CONN_HOST_ERROR);
   }
   SetSocketOptions(FSocket);
 }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "mysql/MySqlNet.h"
+#include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlSslLib.h"
 #include "platform/runtime/Format.h"
 

@@ -14,8 +14,6 @@ using namespace api_test;
 
 namespace {
 
-constexpr uint32_t UNSIGNED_FLAG = 32;
-
 template <typename T>
 std::string Shortest(T value) {
   char buf[64];
@@ -45,8 +43,8 @@ std::string BinaryAsText(const TMySqlFieldRecord& f, std::span<const uint8_t> v)
     case mftLong:
     case mftInt24:
     case mftLongLong:
-      return f.Flags & UNSIGNED_FLAG ? std::to_string(raw)
-                                     : std::to_string(static_cast<int64_t>(raw << unused) >> unused);
+      return f.Flags & mffUnsigned ? std::to_string(raw)
+                                   : std::to_string(static_cast<int64_t>(raw << unused) >> unused);
     case mftYear:
       return Pad(raw, 4);
     case mftFloat:
@@ -135,7 +133,7 @@ TEST(MySqlApiDirectDbTest, FieldInfoOfABatchsSecondResult) {
   EXPECT_EQ(f.Length, 65535u) << "lengths are limited";
   Api().GetFieldInfo(res, 2, f, false);
   EXPECT_EQ(f.Decimals, 3u);
-  EXPECT_TRUE(f.Flags & UNSIGNED_FLAG);
+  EXPECT_TRUE(f.Flags & mffUnsigned);
   ASSERT_NE(Api().mysql_fetch_row(res), nullptr);
   std::vector<uint32_t> lengths;
   Api().GetLengths(res, lengths);
