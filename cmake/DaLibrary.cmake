@@ -9,6 +9,8 @@ function(da_add_library name dir)
   endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})
+    # The libraries build free of warnings, sign conversions included.
+    target_compile_options(${name} PRIVATE -Werror -Wsign-conversion)
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC ${deps})
   else()

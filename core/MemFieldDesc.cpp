@@ -177,10 +177,10 @@ TRecordLayout LayoutFields(const TFieldDescs& fields) {
   for (const auto& f : fields) {
     if (f->FieldDescKind != fdkCalculated) continue;
     if (f->DataType == dtWideString && (calc & 1) != 0) ++calc;
-    f->Offset = static_cast<uint32_t>(layout.RecordSize + calc);
+    f->Offset = static_cast<uint32_t>(static_cast<uint64_t>(layout.RecordSize) + calc);
     calc += f->Size;
   }
-  DA_ASSERT_MSG(layout.RecordSize + calc < INT32_MAX - 1, "Record size exceeds 2 GiB");
+  DA_ASSERT_MSG(static_cast<uint64_t>(layout.RecordSize) + calc < INT32_MAX - 1, "Record size exceeds 2 GiB");
   layout.CalcDataSize = static_cast<int32_t>(calc);
   layout.CalcRecordSize = RoundUpEven(calc);
   return layout;

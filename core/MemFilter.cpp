@@ -61,7 +61,8 @@ bool TBoolParser::ReadBracketedText(std::string& text) {
 
 namespace {
 
-bool IsAnyRun(char16_t c) {
+template <class Char>
+bool IsAnyRun(Char c) {
   return c == '*' || c == '%';
 }
 
@@ -443,6 +444,7 @@ bool TExpressionTree::EvaluateComparison(const TExpressionNode* node, const void
       return !anyNull && VarCompare(left, right) <= 0;
     default:
       DA_ASSERT_MSG(false, "not a comparison");
+      return false;
   }
 }
 

@@ -485,7 +485,7 @@ uint32_t TMySqlNet::ReadUInt24() {
 
 uint32_t TMySqlNet::ReadUInt32() {
   const uint8_t* p = Take(4);
-  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
 int64_t TMySqlNet::ReadInt64() {

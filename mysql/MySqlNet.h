@@ -34,7 +34,7 @@ inline constexpr int64_t MYSQL_NULL_LENGTH = -1;      // ReadLengthCodedInt's NU
 
 void MySqlPutHeader(uint8_t* out, uint32_t length, uint8_t seq) noexcept;
 inline uint32_t MySqlGetUInt24(const uint8_t* p) noexcept {
-  return p[0] | p[1] << 8 | uint32_t(p[2]) << 16;
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
 }
 // Bytes WriteLengthCodedInt uses for value: 1, 3, 4 or 9.
 int MySqlLengthCodedSize(uint64_t value) noexcept;

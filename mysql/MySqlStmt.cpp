@@ -315,7 +315,7 @@ std::vector<TMySqlStmtParam> MySqlStmtParams(const TParamDescs& params) {
   std::vector<TMySqlStmtParam> values(static_cast<size_t>(params.Count()));
   for (int i = 0; i < params.Count(); ++i) {
     const TParamDesc& p = *params[i];
-    values[i] = {p.GetDataType(), p.GetParamType(), p.GetNull(), p.GetValue()};
+    values[static_cast<size_t>(i)] = {p.GetDataType(), p.GetParamType(), p.GetNull(), p.GetValue()};
   }
   return values;
 }
