@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "mysql/MySqlNet.h"
 #include "mysql/MySqlPackets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
