@@ -71,9 +71,9 @@ void TDBGridModel::SetColumns(std::vector<TDBGridColumn> columns) {
 
 void TDBGridModel::SetColumnTitle(int column, const QString& title) {
   if (column < 0 || column >= columnCount()) return;
-  int config = FShown[column].Config;
+  int config = Shown(column).Config;
   if (config < 0) return;
-  FColumns[config].Title = title;
+  Configured(config).Title = title;
   emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
@@ -88,12 +88,12 @@ void TDBGridModel::SetReadOnly(bool value) {
 }
 
 TField* TDBGridModel::ColumnField(int column) const {
-  return column >= 0 && column < columnCount() ? FShown[column].Field : nullptr;
+  return column >= 0 && column < columnCount() ? Shown(column).Field : nullptr;
 }
 
 int TDBGridModel::ConfiguredWidth(int column) const {
-  if (column < 0 || column >= columnCount() || FShown[column].Config < 0) return -1;
-  return FColumns[FShown[column].Config].Width;
+  if (column < 0 || column >= columnCount() || Shown(column).Config < 0) return -1;
+  return Configured(Shown(column).Config).Width;
 }
 
 int TDBGridModel::FieldDisplayWidth(int column) const {
@@ -200,11 +200,12 @@ bool TDBGridModel::IsCell(const QModelIndex& index) const {
 
 QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
   if (!IsCell(index)) return QVariant();
-  const TShownColumn& column = FShown[index.column()];
+  const TShownColumn& column = Shown(index.column());
   switch (role) {
     case Qt::DisplayRole: {
       const std::vector<QString>& texts = RowTexts(index.row());
-      return index.column() < static_cast<int>(texts.size()) ? texts[index.column()] : QString();
+      return index.column() < static_cast<int>(texts.size()) ? texts[static_cast<size_t>(index.column())]
+                                                             : QString();
     }
     case Qt::EditRole: {
       QString text;
@@ -216,8 +217,8 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
       return text;
     }
     case Qt::TextAlignmentRole:
-      if (column.Config >= 0 && FColumns[column.Config].Alignment) {
-        return QVariant::fromValue(*FColumns[column.Config].Alignment);
+      if (column.Config >= 0 && Configured(column.Config).Alignment) {
+        return QVariant::fromValue(*Configured(column.Config).Alignment);
       }
       return column.Field ? QVariant::fromValue(QtAlignment(column.Field->Alignment())) : QVariant();
     case RecNoRole:
@@ -231,20 +232,21 @@ QVariant TDBGridModel::headerData(int section, Qt::Orientation orientation, int 
   if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) {
     return QAbstractTableModel::headerData(section, orientation, role);
   }
-  const TShownColumn& column = FShown[section];
+  const TShownColumn& column = Shown(section);
   if (role == Qt::DisplayRole) {
-    if (column.Config >= 0 && !FColumns[column.Config].Title.isEmpty()) return FColumns[column.Config].Title;
+    if (column.Config >= 0 && !Configured(column.Config).Title.isEmpty())
+      return Configured(column.Config).Title;
     if (column.Field) return DecodeFieldText(column.Field->DisplayLabel(), FCharset);
-    return QString::fromStdString(FColumns[column.Config].FieldName);
+    return QString::fromStdString(Configured(column.Config).FieldName);
   }
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
   return QVariant();
 }
 
 bool TDBGridModel::IsReadOnlyColumn(int column) const {
-  const TShownColumn& shown = FShown[column];
+  const TShownColumn& shown = Shown(column);
   if (FReadOnly || !shown.Field) return true;
-  if (shown.Config >= 0 && FColumns[shown.Config].ReadOnly) return true;
+  if (shown.Config >= 0 && Configured(shown.Config).ReadOnly) return true;
   return !shown.Field->CanModify();
 }
 
@@ -258,7 +260,7 @@ Qt::ItemFlags TDBGridModel::flags(const QModelIndex& index) const {
 bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (role != Qt::EditRole || !IsCell(index)) return false;
   if (IsReadOnlyColumn(index.column())) return false;
-  TField* field = FShown[index.column()].Field;
+  TField* field = Shown(index.column()).Field;
   return Guarded([&] {
     TDataSet* ds = DataSet();
     if (!ds) throw EDatabaseError("Dataset not in edit or insert mode");

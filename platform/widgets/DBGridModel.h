@@ -93,6 +93,10 @@ class TDBGridModel : public QAbstractTableModel {
   QString CellText(TField* field, bool display) const;
   bool IsReadOnlyColumn(int column) const;
   bool IsCell(const QModelIndex& index) const;
+  // Columns are Qt's int indexes, checked by the callers.
+  const TShownColumn& Shown(int column) const { return FShown[static_cast<size_t>(column)]; }
+  TDBGridColumn& Configured(int config) { return FColumns[static_cast<size_t>(config)]; }
+  const TDBGridColumn& Configured(int config) const { return FColumns[static_cast<size_t>(config)]; }
   // The grid's own peek buffer on the current dataset.
   TDataSet::TPeekBuffer& PeekBuffer() const;
 
