@@ -1,32 +1,46 @@
 #include "console/MyLoginConnection.h"
 
-#include "mysql/MySQLConnection.h"
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessConnection.h"
+#include "platform/runtime/Exceptions.h"
 
 TMyLoginConnection::TMyLoginConnection(std::string initialCharset)
-    : FConnection(std::make_unique<TMySQLConnection>()) {
-  FConnection->SetProp(prConnectionTimeout, Variant(kConnectTimeoutSeconds));
-  if (!initialCharset.empty()) FConnection->SetProp(prCharset, Variant(initialCharset));
+    : FConnection(std::make_unique<TMyConnection>()) {
+  FConnection->SetConnectionTimeout(kConnectTimeoutSeconds);
+  // The connection's own statements (table lists, ExecSQL) wait no longer than browsing does.
+  FConnection->InternalCommand().SetCommandTimeout(kReadTimeoutSeconds);
+  if (!initialCharset.empty()) FConnection->Options().SetCharset(initialCharset);
 }
 
 TMyLoginConnection::~TMyLoginConnection() = default;
 
 void TMyLoginConnection::Close() {
-  FConnection->Disconnect();
+  FConnection->Close();
 }
 
 void TMyLoginConnection::Open(const TConnectTarget& target) {
   FConnection->SetServer(target.Server);
-  FConnection->SetProp(prPort, Variant(target.Port));
+  FConnection->SetPort(target.Port);
   FConnection->SetUsername(target.Uid);
   FConnection->SetPassword(target.Pwd);
-  FConnection->SetProp(prDatabase, Variant(target.Database));
-  // Setting the same set again changes nothing, so no comparison is needed.
-  if (!target.Charset.empty()) FConnection->SetProp(prCharset, Variant(target.Charset));
-  FConnection->Connect("");
+  FConnection->SetDatabase(target.Database);
+  // The connection is closed here, so the set may change; the same set again changes nothing.
+  if (!target.Charset.empty()) FConnection->Options().SetCharset(target.Charset);
+  FConnection->Open();
 }
 
 bool TMyLoginConnection::Connected() const {
-  return FConnection->GetConnected();
+  return FConnection->Connected();
+}
+
+TCustomDAConnection* TMyLoginConnection::Connection() {
+  return FConnection.get();
+}
+
+TMySQLConnection& TMyLoginConnection::Provider() {
+  TMySQLConnection* provider = FConnection->MyIConnection();
+  DA_ASSERT(provider != nullptr);
+  return *provider;
 }
 
 std::unique_ptr<TLoginConnection> MakeMyLoginConnection(int index) {

@@ -1,15 +1,19 @@
-// The login's shared connections over the MySQL provider connection, with the console's
-// time-outs: a server that does not answer ends the attempt instead of holding the window.
+// The login's shared connections as MySQL connection components, with the console's time-outs:
+// a server that does not answer ends the attempt or the statement instead of holding the window.
 #pragma once
 
 #include <memory>
 
 #include "console/LoginSession.h"
 
+class TMyConnection;
 class TMySQLConnection;
 
 // Seconds a connection attempt may take.
 inline constexpr int kConnectTimeoutSeconds = 10;
+// Seconds a browsing statement may wait for the server's answer. Long work (free SQL, backup,
+// restore, the merge) sets its own time-out instead.
+inline constexpr int kReadTimeoutSeconds = 30;
 
 class TMyLoginConnection : public TLoginConnection {
  public:
@@ -20,12 +24,13 @@ class TMyLoginConnection : public TLoginConnection {
   void Close() override;
   void Open(const TConnectTarget& target) override;
   bool Connected() const override;
-  TCustomDAConnection* Connection() override { return nullptr; }
-  // The provider connection (for statements of the console's own).
-  TMySQLConnection& Provider() { return *FConnection; }
+  TCustomDAConnection* Connection() override;
+  TMyConnection& MyConnection() { return *FConnection; }
+  // The provider connection of the open session (for statements of the console's own).
+  TMySQLConnection& Provider();
 
  private:
-  std::unique_ptr<TMySQLConnection> FConnection;
+  std::unique_ptr<TMyConnection> FConnection;
 };
 
 // con1 starts on gb2312 (account names travel in it); con2 and con3 on the server's default.

@@ -8,45 +8,15 @@
 #include <QtTest>
 #include <chrono>
 
+#include "GameZone.h"
 #include "console/MyLoginConnection.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "console/controls/FlatBtns.h"
-#include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
 #include "platform/widgets/UiRecorder.h"
 
 namespace {
-
-// KEY=value lines of the test server's info file.
-QMap<QString, QString> ServerInfo() {
-  QMap<QString, QString> info;
-  QFile f(QStringLiteral(DA_TEST_SERVER_INFO));
-  if (!f.open(QIODevice::ReadOnly)) qFatal("no test server info at %s", DA_TEST_SERVER_INFO);
-  for (const QByteArray& line : f.readAll().split('\n')) {
-    const int eq = line.indexOf('=');
-    if (eq > 0) info.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-  }
-  return info;
-}
-
-// The first column of the first row of sql on the session.
-std::string QueryValue(TMySQLConnection& con, const std::string& sql) {
-  TMySQLCommand command;
-  command.SetConnection(&con);
-  command.SetSQL(sql);
-  command.ResultWanted = true;
-  command.Execute();
-  PMYSQL_RES result = command.GetResult();
-  if (!result) return {};
-  command.SetResult(nullptr);
-  std::string value;
-  TMySQLAPI* api = con.GetAPI();
-  if (PMYSQL_ROW row = api->mysql_fetch_row(result); row && !api->FieldIsNull(row, 0))
-    value = api->GetFieldStr(row, 0);
-  api->mysql_free_result(result);
-  return value;
-}
 
 TMySQLConnection& Provider(TLoginConnection& con) {
   return static_cast<TMyLoginConnection&>(con).Provider();

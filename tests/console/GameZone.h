@@ -1,0 +1,114 @@
+// Helpers of the console's database tests: the test server's address, statements of the test's
+// own on an administrative session, and a game zone (the three databases with the fixture rows)
+// loaded under names of the test's own, with a DB.ini that logs in to it.
+#pragma once
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QtTest>
+#include <string>
+
+#include "mysql/MySQLCommand.h"
+#include "mysql/MySQLConnection.h"
+
+// KEY=value lines of the test server's info file.
+inline QMap<QString, QString> ServerInfo() {
+  QMap<QString, QString> info;
+  QFile f(QStringLiteral(DA_TEST_SERVER_INFO));
+  if (!f.open(QIODevice::ReadOnly)) qFatal("no test server info at %s", DA_TEST_SERVER_INFO);
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    const int eq = line.indexOf('=');
+    if (eq > 0) info.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+  }
+  return info;
+}
+
+// The first column of the first row of sql on the session; empty for none or NULL.
+inline std::string QueryValue(TMySQLConnection& con, const std::string& sql) {
+  TMySQLCommand command;
+  command.SetConnection(&con);
+  command.SetSQL(sql);
+  command.ResultWanted = true;
+  command.Execute();
+  PMYSQL_RES result = command.GetResult();
+  if (!result) return {};
+  command.SetResult(nullptr);
+  std::string value;
+  TMySQLAPI* api = con.GetAPI();
+  if (PMYSQL_ROW row = api->mysql_fetch_row(result); row && !api->FieldIsNull(row, 0))
+    value = api->GetFieldStr(row, 0);
+  api->mysql_free_result(result);
+  return value;
+}
+
+// A latin1 session of the native user, for the test's own statements.
+class TAdminSession {
+ public:
+  explicit TAdminSession(const QMap<QString, QString>& info) {
+    FCon.SetServer(info["HOST"].toStdString());
+    FCon.SetProp(prPort, Variant(info["PORT"].toInt()));
+    FCon.SetUsername(info["NATIVE_USER"].toStdString());
+    FCon.SetPassword(info["NATIVE_PASSWORD"].toStdString());
+    FCon.SetProp(prCharset, Variant(std::string("latin1")));
+    FCon.Connect("");
+  }
+  void Exec(const std::string& sql) { FCon.ExecSQL(sql); }
+  std::string Value(const std::string& sql) { return QueryValue(FCon, sql); }
+
+ private:
+  TMySQLConnection FCon;
+};
+
+// A game zone under prefix_acc, prefix_chr and prefix_log on the test server.
+class TGameZone {
+ public:
+  TGameZone(const QMap<QString, QString>& info, const QString& prefix) : FInfo(info), FPrefix(prefix) {}
+  ~TGameZone() {
+    try {
+      TAdminSession admin(FInfo);
+      for (const QString& db : {Acc(), Chr(), Log()})
+        admin.Exec("DROP DATABASE IF EXISTS `" + db.toStdString() + "`");
+    } catch (...) {
+      // The server went first; nothing is left to drop.
+    }
+  }
+  QString Acc() const { return FPrefix + "_acc"; }
+  QString Chr() const { return FPrefix + "_chr"; }
+  QString Log() const { return FPrefix + "_log"; }
+
+  // Loads the fixture rows through the mariadb client, as the game's layout has them.
+  bool Load() const {
+    QProcess p;
+    const QString script = QStringLiteral(DA_TEST_SOURCE_DIR "/tests/fixtures/game-data");
+    const QString command =
+        QStringLiteral("'%1' %2 %3 %4 | mariadb --default-character-set=latin1 -h %5 -P %6 -u %7")
+            .arg(script, Acc(), Chr(), Log(), FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"]);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MYSQL_PWD"), FInfo["NATIVE_PASSWORD"]);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("set -o pipefail; ") + command});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+      qWarning("loading the game zone failed: %s", p.readAllStandardError().constData());
+      return false;
+    }
+    return true;
+  }
+
+  // A DB.ini in dir whose single server is this zone (character-set item charsetIndex).
+  void WriteIni(const QString& path, int charsetIndex = 0, const QString& logDb = {}) const {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write %s", qPrintable(path));
+    f.write(QStringLiteral("[DB]\r\nServer=%1\r\nDBport=%2\r\nDBcharset=%3\r\nDBacc=%4\r\nDBchar=%5\r\n"
+                           "DBlog=%6\r\nUid=%7\r\nPwd=%8\r\n[User]\r\nsaveini=True\r\n")
+                .arg(FInfo["HOST"], FInfo["PORT"], QString::number(charsetIndex), Acc(), Chr(),
+                     logDb.isEmpty() ? Log() : logDb, FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"])
+                .toUtf8());
+  }
+
+ private:
+  QMap<QString, QString> FInfo;
+  QString FPrefix;
+};
