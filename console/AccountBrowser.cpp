@@ -1,0 +1,48 @@
+#include "console/AccountBrowser.h"
+
+namespace {
+
+std::string Limit(int64_t offset, int pageSize) {
+  return std::to_string(offset) + "," + std::to_string(pageSize);
+}
+
+}  // namespace
+
+std::string TAccountTexts::CreatePage(int pageSize) const {
+  return "Select * from user  LIMIT 0," + std::to_string(pageSize);
+}
+std::string TAccountTexts::CreateCount() const {
+  return "Select count(*) count  from user";
+}
+std::string TAccountTexts::SizePage(const std::string& where, int pageSize) const {
+  return "Select  * from user  " + where + "  LIMIT 0," + std::to_string(pageSize);
+}
+std::string TAccountTexts::SizeCount(const std::string& where) const {
+  return "Select count(*) count  from user" + where;
+}
+std::string TAccountTexts::PreviousPage(const std::string& where, int64_t offset, int pageSize) const {
+  return "select * FROM user  " + where + "  Limit " + Limit(offset, pageSize);
+}
+std::string TAccountTexts::NextPage(const std::string& where, int64_t offset, int pageSize) const {
+  return "select * FROM user  " + where + " Limit " + Limit(offset, pageSize);
+}
+std::string TAccountTexts::Sort(const std::string& where, const std::string& quotedField) const {
+  return "select   *   from   user  " + where + "  order   by   " + quotedField;
+}
+std::string TAccountTexts::SearchPage(const std::string& where, bool byPrivilege) const {
+  return (byPrivilege ? "Select * from user " : "Select * from user") + where;
+}
+std::string TAccountTexts::SearchCount(const std::string& where) const {
+  return "Select count(*) count from user  " + where;
+}
+std::string TAccountTexts::TotalLabel(int64_t total) const {
+  return "共有记录" + std::to_string(total) + "条";
+}
+std::string TAccountTexts::SearchLabel(int64_t total) const {
+  return "当前查询共有记录" + std::to_string(total) + "条";
+}
+
+std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset) {
+  if (search.ByPrivilege) return " where user_priv=" + SqlLiteral(search.Text, charset);
+  return " where username like " + LikeLiteral(search.Text, charset, search.Fuzzy);
+}

@@ -1,0 +1,35 @@
+// The account browser's statement texts and its search condition, free of widgets.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "console/BrowserPaging.h"
+
+// The search edit's initial text (UTF-8); searching for it is searching for nothing.
+inline constexpr char kAccountSearchHint[] = "请输入帐号或权限数字";
+
+class TAccountTexts : public TBrowserTexts {
+ public:
+  std::string CreatePage(int pageSize) const override;
+  std::string CreateCount() const override;
+  std::string SizePage(const std::string& where, int pageSize) const override;
+  std::string SizeCount(const std::string& where) const override;
+  std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const override;
+  std::string NextPage(const std::string& where, int64_t offset, int pageSize) const override;
+  std::string Sort(const std::string& where, const std::string& quotedField) const override;
+  std::string SearchPage(const std::string& where, bool byPrivilege) const override;
+  std::string SearchCount(const std::string& where) const override;
+  std::string TotalLabel(int64_t total) const override;
+  std::string SearchLabel(int64_t total) const override;
+};
+
+struct TAccountSearch {
+  std::string Text;  // as typed, in the connection's bytes
+  bool ByPrivilege = false;
+  bool Fuzzy = true;
+};
+
+// The condition of a search: " where user_priv=<literal>" by privilege, otherwise
+// " where username like <pattern literal>" (wrapped in "%" when fuzzy).
+std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset);

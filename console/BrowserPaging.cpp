@@ -1,0 +1,131 @@
+#include "console/BrowserPaging.h"
+
+#include <charconv>
+
+#include "mysql/MyClasses.h"
+#include "platform/runtime/Exceptions.h"
+
+std::string PageLabel(const TPagingState& state) {
+  return "第 " + std::to_string(state.PageNo) + " 页/共 " + std::to_string(state.PageCount) + " 页";
+}
+
+int64_t PageCountOf(int64_t total, int pageSize) noexcept {
+  if (total <= 0 || pageSize <= 0) return 0;
+  return (total + pageSize - 1) / pageSize;
+}
+
+int ParsePageSize(std::string_view text) {
+  // Surrounding blanks are forgiven, as the platform's integer conversion does.
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end)
+    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+  if (value < 1) throw ERangeError("每页显示的记录数至少为1条，请重新设定！");
+  return value;
+}
+
+TPageStep TBrowserPaging::Refresh() const {
+  TPageStep step;
+  step.Next = TPagingState{};
+  step.PageSQL = FTexts.CreatePage(step.Next.PageSize);
+  step.CountSQL = FTexts.CreateCount();
+  step.Label = TCountLabel::Total;
+  return step;
+}
+
+TPageStep TBrowserPaging::PageSize(int pageSize) const {
+  TPageStep step;
+  step.Next = FState;
+  step.Next.PageSize = pageSize;
+  step.Next.PageNo = 1;
+  step.PageSQL = FTexts.SizePage(FState.WhereText, pageSize);
+  step.CountSQL = FTexts.SizeCount(FState.WhereText);
+  return step;
+}
+
+std::optional<TPageStep> TBrowserPaging::Previous() const {
+  if (FState.PageNo < 2) return std::nullopt;
+  TPageStep step;
+  step.Next = FState;
+  step.Next.PageNo = FState.PageNo - 1;
+  step.PageSQL =
+      FTexts.PreviousPage(FState.WhereText, (step.Next.PageNo - 1) * FState.PageSize, FState.PageSize);
+  return step;
+}
+
+std::optional<TPageStep> TBrowserPaging::Next() const {
+  if (FState.PageNo > FState.PageCount - 1) return std::nullopt;
+  TPageStep step;
+  step.Next = FState;
+  step.Next.PageNo = FState.PageNo + 1;
+  step.PageSQL = FTexts.NextPage(FState.WhereText, (step.Next.PageNo - 1) * FState.PageSize, FState.PageSize);
+  return step;
+}
+
+TPageStep TBrowserPaging::Search(const std::string& where, bool ticked) const {
+  TPageStep step;
+  step.Next = FState;
+  step.Next.WhereText = where;
+  step.PageSQL = FTexts.SearchPage(where, ticked);
+  step.CountSQL = FTexts.SearchCount(where);
+  step.Label = TCountLabel::Search;
+  return step;
+}
+
+TPageStep TBrowserPaging::Sort(const std::string& quotedField, bool descending) const {
+  TPageStep step;
+  step.Next = FState;
+  step.PageSQL = FTexts.Sort(FState.WhereText, quotedField);
+  if (descending) step.PageSQL += " DESC ";
+  return step;
+}
+
+void TBrowserPaging::Commit(const TPageStep& step, std::optional<int64_t> total) {
+  FState = step.Next;
+  FState.PageSQL = step.PageSQL;
+  if (total) FState.RecordTotal = *total;
+  FState.PageCount = PageCountOf(FState.RecordTotal, FState.PageSize);
+}
+
+// ---- typed text into SQL ----------------------------------------------------------------------
+
+std::string SqlLiteral(std::string_view text, TCharsetKind charset) {
+  return QuoteString(text, charset);
+}
+
+std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy) {
+  std::string pattern;
+  pattern.reserve(text.size() + 4);
+  if (fuzzy) pattern += '%';
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    // A whole character of the set passes as it is: its trail byte is no escape to the server.
+    const size_t len = MbCharLen(charset, p, end);
+    if (len == 1 && *p == '\\') pattern += '\\';
+    pattern.append(p, len);
+    p += len;
+  }
+  if (fuzzy) pattern += '%';
+  return pattern;
+}
+
+std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy) {
+  return SqlLiteral(LikePattern(text, charset, fuzzy), charset);
+}
+
+std::string QuotedColumn(std::string_view name, TCharsetKind charset) {
+  std::string quoted = "`";
+  const char* p = name.data();
+  const char* end = p + name.size();
+  while (p < end) {
+    const size_t len = MbCharLen(charset, p, end);
+    if (len == 1 && *p == '`') quoted += '`';
+    quoted.append(p, len);
+    p += len;
+  }
+  return quoted + "`";
+}

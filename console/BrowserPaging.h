@@ -1,0 +1,104 @@
+// The paged table browsers' shared logic, free of widgets: the paging state, the page and count
+// statements of each operation, the labels, and the one place where typed text becomes SQL (the
+// literal writer and the LIKE pattern). Each browser supplies its statement texts; the window
+// runs the statements and commits the planned state only once they succeeded, so a failed query
+// leaves the page, the condition and the labels as they were.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/runtime/Charset.h"
+
+inline constexpr int kDefaultPageSize = 17;
+
+struct TPagingState {
+  int64_t RecordTotal = 0;
+  int PageSize = kDefaultPageSize;
+  int64_t PageCount = 0;
+  int64_t PageNo = 1;
+  std::string PageSQL;
+  // The condition after the table name; one blank when there is none.
+  std::string WhereText = " ";
+};
+
+// The statement texts of one browser (ANSI bytes). Offsets are rows skipped before the page.
+class TBrowserTexts {
+ public:
+  virtual ~TBrowserTexts() = default;
+  virtual std::string CreatePage(int pageSize) const = 0;
+  virtual std::string CreateCount() const = 0;
+  virtual std::string SizePage(const std::string& where, int pageSize) const = 0;
+  virtual std::string SizeCount(const std::string& where) const = 0;
+  virtual std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const = 0;
+  virtual std::string NextPage(const std::string& where, int64_t offset, int pageSize) const = 0;
+  // quotedField: the column's name, back-quoted.
+  virtual std::string Sort(const std::string& where, const std::string& quotedField) const = 0;
+  // ticked: the search strip's first check box (it picks the form of some browsers' texts).
+  virtual std::string SearchPage(const std::string& where, bool ticked) const = 0;
+  virtual std::string SearchCount(const std::string& where) const = 0;
+  // UTF-8 labels.
+  virtual std::string TotalLabel(int64_t total) const = 0;
+  virtual std::string SearchLabel(int64_t total) const = 0;
+};
+
+enum class TCountLabel { Keep, Total, Search };
+
+// What one operation runs and the state it leads to.
+struct TPageStep {
+  std::string PageSQL;
+  std::string CountSQL;  // empty: the total stays
+  TCountLabel Label = TCountLabel::Keep;
+  TPagingState Next;
+};
+
+// "第 n 页/共 m 页" (UTF-8).
+std::string PageLabel(const TPagingState& state);
+// ceiling(total / pageSize); 0 for no rows.
+int64_t PageCountOf(int64_t total, int pageSize) noexcept;
+
+// The page size typed into the size edit. Raises EConvertError for text that is no integer and
+// ERangeError for a value below 1 (a page of no rows would divide the total by zero).
+int ParsePageSize(std::string_view text);
+
+class TBrowserPaging {
+ public:
+  explicit TBrowserPaging(const TBrowserTexts& texts) : FTexts(texts) {}
+
+  const TPagingState& State() const noexcept { return FState; }
+
+  // Plans; nothing changes until Commit.
+  TPageStep Refresh() const;
+  TPageStep PageSize(int pageSize) const;
+  // Nothing on the first page.
+  std::optional<TPageStep> Previous() const;
+  // Nothing on the last page.
+  std::optional<TPageStep> Next() const;
+  // where: the condition the search built (through SqlLiteral or LikeLiteral).
+  TPageStep Search(const std::string& where, bool ticked) const;
+  // Sorted rows are not paged; the page number and total stay.
+  TPageStep Sort(const std::string& quotedField, bool descending) const;
+
+  // Takes the planned state once the statements ran; total: the count query's answer, when one ran.
+  void Commit(const TPageStep& step, std::optional<int64_t> total);
+
+ private:
+  const TBrowserTexts& FTexts;
+  TPagingState FState;
+};
+
+// ---- typed text into SQL ----------------------------------------------------------------------
+
+// A quoted string literal of bytes in the connection's character set.
+std::string SqlLiteral(std::string_view text, TCharsetKind charset);
+// The LIKE pattern of typed text: "\" escaped for LIKE first (on a single-byte set every 0x5C
+// byte, a GBK trail byte included; on a multi-byte set only a 0x5C that is no character's trail
+// byte), so the user's own "%" and "_" keep their meaning; wrapped in "%" when fuzzy.
+std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy);
+// SqlLiteral(LikePattern(...)).
+std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy);
+// A column name back-quoted whole, inner back quotes doubled (names are read in the connection's
+// character set, whose trail bytes may be back quotes).
+std::string QuotedColumn(std::string_view name, TCharsetKind charset);

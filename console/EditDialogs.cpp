@@ -1,0 +1,134 @@
+#include "console/EditDialogs.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <cstdint>
+
+#include "console/DialogValues.h"
+#include "console/controls/FlatBtns.h"
+#include "platform/db/DataSet.h"
+#include "platform/db/Fields.h"
+#include "platform/widgets/DBControls.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/UiService.h"
+
+namespace {
+
+constexpr Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+
+QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int w = 200) {
+  auto* label = new QLabel(text, parent);
+  label->setGeometry(x, y, w, 18);
+  return label;
+}
+
+TFlatButton* AddButton(QWidget* parent, const QString& caption, int x, int y) {
+  auto* button = new TFlatButton(parent);
+  button->SetCaption(caption);
+  button->setGeometry(x, y, 75, 25);
+  return button;
+}
+
+// The range of the balance column, from its field type.
+void FieldRange(const TField* field, int64_t& min, int64_t& max) {
+  switch (field ? field->DataType() : ftInteger) {
+    case ftSmallint:
+      min = INT16_MIN, max = INT16_MAX;
+      return;
+    case ftWord:
+      min = 0, max = UINT16_MAX;
+      return;
+    case ftLargeint:
+      min = INT64_MIN, max = INT64_MAX;
+      return;
+    default:
+      min = INT32_MIN, max = INT32_MAX;
+      return;
+  }
+}
+
+}  // namespace
+
+Tuser_password::Tuser_password(TDataSet& dataset, TDBEdit& target, const QString& accountLabel,
+                               QWidget* parent)
+    : QDialog(parent, kDialogFlags), FDataSet(dataset), FTarget(target) {
+  setWindowTitle(QStringLiteral("输入新密码"));
+  setFixedSize(260, 150);
+  lbl1 = AddLabel(this, accountLabel, 20, 12);
+  AddLabel(this, QStringLiteral("新密码"), 20, 42, 50);
+  edt1 = new QLineEdit(this);
+  edt1->setGeometry(70, 40, 170, 22);
+  AddLabel(this, QStringLiteral("* 输入新密码并确定将自动转换MD5"), 20, 70, 230);
+  AddLabel(this, QStringLiteral("不修改留空并确定即可"), 20, 88, 230);
+  btn1 = AddButton(this, QStringLiteral("确定"), 92, 114);
+  ConnectGuarded(btn1, &TFlatButton::clicked, this, [this] { Confirm(); });
+}
+
+void Tuser_password::Confirm() {
+  if (!edt1->text().isEmpty()) {
+    FDataSet.Edit();
+    FTarget.setText(QString::fromStdString(StoredPasswordForm(FTarget.Link().Encode(edt1->text()))));
+    FDataSet.Post();
+  }
+  accept();
+}
+
+Tusermoney::Tusermoney(TDataSet& dataset, TDBEdit& target, const QString& accountLabel, QWidget* parent)
+    : QDialog(parent, kDialogFlags), FDataSet(dataset), FTarget(target) {
+  setWindowTitle(QStringLiteral("积分变更"));
+  setFixedSize(260, 170);
+  lblAccount = AddLabel(this, accountLabel, 20, 12);
+  rb1 = new QRadioButton(QStringLiteral("增加"), this);
+  rb2 = new QRadioButton(QStringLiteral("减少"), this);
+  rb3 = new QRadioButton(QStringLiteral("归零"), this);
+  int x = 20;
+  for (QRadioButton* rb : {rb1, rb2, rb3}) {
+    rb->setGeometry(x, 38, 60, 20);
+    x += 70;
+  }
+  rb1->setChecked(true);
+  lbl1 = AddLabel(this, QStringLiteral("数值"), 20, 72, 40);
+  edt1 = new QLineEdit(this);
+  edt1->setGeometry(70, 70, 170, 22);
+  AddLabel(this, QStringLiteral("* 如果不修改请留空并确定！"), 20, 100, 230);
+  Button1 = AddButton(this, QStringLiteral("确 定"), 92, 130);
+  ConnectGuarded(rb1, &QRadioButton::clicked, this, [this](bool) { Choose(QStringLiteral("增加"), false); });
+  ConnectGuarded(rb2, &QRadioButton::clicked, this, [this](bool) { Choose(QStringLiteral("减少"), false); });
+  ConnectGuarded(rb3, &QRadioButton::clicked, this, [this](bool) { Choose(QStringLiteral("归零"), true); });
+  ConnectGuarded(Button1, &TFlatButton::clicked, this, [this] { Confirm(); });
+}
+
+void Tusermoney::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  edt1->setFocus();
+}
+
+void Tusermoney::Choose(const QString& change, bool zero) {
+  lbl1->setText(change);
+  edt1->setEnabled(!zero);
+  if (zero) return edt1->setText(QStringLiteral("0"));
+  edt1->clear();
+  edt1->setFocus();
+}
+
+void Tusermoney::Confirm() {
+  if (edt1->text().isEmpty()) return accept();
+  const TBalanceChange change = rb3->isChecked()   ? TBalanceChange::Zero
+                                : rb2->isChecked() ? TBalanceChange::Subtract
+                                                   : TBalanceChange::Add;
+  TField* field = FTarget.Field();
+  int64_t min = 0, max = 0;
+  FieldRange(field, min, max);
+  const std::string current = field && !field->IsNull() ? field->AsString() : std::string();
+  const TBalanceResult result = ChangeBalance(change, current, FTarget.Link().Encode(edt1->text()), min, max);
+  if (!result.Refusal.empty()) {
+    ShowMessageBox(QString::fromStdString(result.Refusal), CaptionError, TMsgIcon::Error);
+    edt1->setFocus();
+    return;
+  }
+  FDataSet.Edit();
+  FTarget.setText(QString::number(result.Value));
+  FDataSet.Post();
+  accept();
+}
