@@ -10,15 +10,28 @@
 #include "platform/runtime/Classes.h"
 #include "platform/runtime/Components.h"
 
-// Statement types the update kinds map onto (stRefresh for the refresh statement).
+// The kinds of statement a query dataset runs; the update kinds map onto the first ones.
 enum TStatementType : uint8_t {
   stQuery = 0,
   stInsert = 1,
   stUpdate = 2,
   stDelete = 3,
   stLock = 4,
-  stRefresh = 5
+  stRefresh = 5,
+  stCheck = 6,
+  stCustom = 7,
+  stRefreshQuick = 8,
+  stRefreshCheckDeleted = 9,
+  stBatchUpdate = 10
 };
+// A set of statement types, one bit per type.
+using TStatementTypes = uint16_t;
+constexpr TStatementTypes StatementTypeSet(TStatementType type) noexcept {
+  return static_cast<TStatementTypes>(1u << type);
+}
+constexpr bool HasStatementType(TStatementTypes set, TStatementType type) noexcept {
+  return (set & StatementTypeSet(type)) != 0;
+}
 TStatementType UpdateKindToStatementType(TUpdateKind kind);
 
 class TCustomDAUpdateSQL : public TComponent {

@@ -1,0 +1,172 @@
+#include "components/MySQLGenerator.h"
+
+#include <algorithm>
+
+#include "components/DBAccessParams.h"
+#include "core/DAConsts.h"
+#include "core/MemData.h"
+#include "mysql/MyClasses.h"
+#include "mysql/MyFieldValues.h"
+#include "mysql/MyTableInfo.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/Variant.h"
+
+namespace {
+
+bool IsMyType(const TFieldDesc& desc, TMyFieldType type) {
+  const auto* my = dynamic_cast<const TMySQLFieldDesc*>(&desc);
+  return my != nullptr && my->MySQLType == type;
+}
+
+// The first TIMESTAMP column of the record set; with `table`, the first of that table.
+TFieldDesc* FirstTimestampField(TData& data, const TCRTableInfo* table) {
+  for (const auto& desc : data.Fields()) {
+    if (!IsMyType(*desc, mftTimestamp)) continue;
+    if (table == nullptr || static_cast<const TCRFieldDesc&>(*desc).TableInfo == table) return desc.get();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<int> TMySQLGenerator::ParamPositions() const {
+  std::vector<int> positions;
+  auto* self = const_cast<TMySQLGenerator*>(this);
+  TDAParamsInfo& infos = self->ParamsInfo();
+  positions.reserve(static_cast<size_t>(infos.Count()));
+  for (int i = 0; i < infos.Count(); ++i) {
+    const auto* info = static_cast<const TMyParamInfo*>(infos.Items(i));
+    size_t base = 0;
+    if (info->SB == &FFldSB) {
+      base = FHeaderSB.size();
+    } else if (info->SB == &FFldParamSB) {
+      base = FHeaderSB.size() + FFldSB.size() + FMiddleSB.size();
+    } else if (info->SB == &FCondSB) {
+      base = FHeaderSB.size() + FFldSB.size() + FMiddleSB.size() + FFldParamSB.size();
+    } else {
+      DA_ASSERT_MSG(false, "a placeholder outside the field, value and condition lists");
+    }
+    positions.push_back(static_cast<int>(base) + info->ParamPosition + 1);
+  }
+  return positions;
+}
+
+std::string TMySQLGenerator::GetConditionFieldName(const TFieldDesc& desc, bool qualify) {
+  const std::string name = Host().QuoteName(desc.ActualName.empty() ? desc.Name : desc.ActualName);
+  const auto* cr = dynamic_cast<const TCRFieldDesc*>(&desc);
+  if (!qualify || cr == nullptr || cr->TableInfo == nullptr) return name;
+  const std::string& tableName = cr->TableInfo->GetTableName();
+  if (tableName.empty()) return name;
+  const TCRTablesInfo* tables = Host().RecordSetTablesInfo();
+  const int index = tables != nullptr ? tables->IndexByName(tableName) : -1;
+  const TCRTableInfo* table = index >= 0 ? tables->GetItem(index) : cr->TableInfo;
+  const std::string& prefix = table->GetTableAlias().empty() ? tableName : table->GetTableAlias();
+  // Names the server sent are kept bare where they can be; one that needs quotes gets them.
+  return QuotedTableName(*table, prefix) + "." + name;
+}
+
+void TMySQLGenerator::AddParam(std::string& builder, const TFieldDesc& desc, bool old, int batchIndex,
+                               TStatementType type) {
+  TDASQLGenerator::AddParam(builder, desc, old, batchIndex, type);
+  if (Params() == nullptr) return;
+  TDAParamsInfo& infos = ParamsInfo();
+  auto* info = static_cast<TMyParamInfo*>(infos.Items(infos.Count() - 1));
+  info->SB = &builder;
+  info->ParamPosition = static_cast<int>(builder.size()) - 1;
+}
+
+void TMySQLGenerator::AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
+                                          bool checkNull, TStatementType type) {
+  // A FLOAT value read back never equals the stored one exactly.
+  if (IsMyType(desc, mftFloat)) return;
+  if (type == stRefresh && checkNull && IsMyType(desc, mftTimestamp) && IsNull(desc, false)) {
+    if (!builder.empty()) builder += " AND ";
+    builder += GetConditionFieldName(desc, true) + " = '00000000'";
+    return;
+  }
+  TDASQLGenerator::AddFieldToCondition(builder, desc, batchIndex, checkNull, type);
+}
+
+void TMySQLGenerator::LimitToOneRow(const TKeyAndDataFields& keyAndData) {
+  if (!FHeaderSB.empty() && keyAndData.KeyFieldDescs.empty()) FFooterSB = "\r\nLIMIT 1";
+}
+
+void TMySQLGenerator::GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
+                                        int batchIndex) {
+  TDASQLGenerator::GenerateUpdateSQL(keyAndData, modifiedFieldsOnly, batchIndex);
+  LimitToOneRow(keyAndData);
+}
+
+void TMySQLGenerator::GenerateDeleteSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
+                                        int batchIndex) {
+  TDASQLGenerator::GenerateDeleteSQL(keyAndData, modifiedFieldsOnly, batchIndex);
+  LimitToOneRow(keyAndData);
+}
+
+void TMySQLGenerator::GenerateLockSQL(const TKeyAndDataFields& keyAndData, int batchIndex) {
+  FHeaderSB = "SELECT NULL FROM " + QuotedTableName(*TableInfo(), TableInfo()->GetTableName());
+  FMiddleSB = "\r\nWHERE\r\n  ";
+  GenerateConditions(FCondSB, stRefresh, true, keyAndData, batchIndex);
+  FFooterSB = "\r\n";
+  if (FLockMode == 0) FFooterSB += "FOR UPDATE";
+  if (FLockMode == 1) FFooterSB += "LOCK IN SHARE MODE";
+}
+
+void TMySQLGenerator::GenerateConditions(std::string& builder, TStatementType type, bool checkNull,
+                                         const TKeyAndDataFields& keyAndData, int batchIndex) {
+  if (type == stRefreshQuick) {
+    GenerateQuickRefreshCondition(builder);
+  } else if ((type == stUpdate || type == stDelete) && Settings().CheckRowVersion) {
+    GenerateRowVersionConditions(builder, type, checkNull, keyAndData, batchIndex);
+  } else {
+    TDASQLGenerator::GenerateConditions(builder, type, checkNull, keyAndData, batchIndex);
+  }
+}
+
+void TMySQLGenerator::GenerateRowVersionConditions(std::string& builder, TStatementType type, bool checkNull,
+                                                   const TKeyAndDataFields& keyAndData, int batchIndex) {
+  for (TFieldDesc* key : keyAndData.KeyFieldDescs)
+    AddFieldToCondition(builder, *key, batchIndex, checkNull, type);
+  // The row's TIMESTAMP changes with every write: with a value it tells alone whether the row
+  // changed since it was read.
+  TFieldDesc* stamp = FirstTimestampField(Host().GeneratorData(), TableInfo());
+  if (stamp != nullptr && Host().FieldOfDesc(stamp) != nullptr && !IsNull(*stamp, true)) {
+    AddFieldToCondition(builder, *stamp, batchIndex, checkNull, type);
+    return;
+  }
+  if (keyAndData.DataFieldDescs.empty()) throw EDatabaseError(MessageText(SKeyFieldsNotFound));
+  const auto& keys = keyAndData.KeyFieldDescs;
+  for (TFieldDesc* data : keyAndData.DataFieldDescs) {
+    if (IsBlobDataType(data->DataType) || std::find(keys.begin(), keys.end(), data) != keys.end()) continue;
+    AddFieldToCondition(builder, *data, batchIndex, checkNull, type);
+  }
+}
+
+void TMySQLGenerator::GenerateQuickRefreshCondition(std::string& builder) {
+  TFieldDesc* stamp = FirstTimestampField(Host().GeneratorData(), nullptr);
+  if (stamp == nullptr || Host().FieldOfDesc(stamp) == nullptr)
+    throw EDatabaseError(MessageText(STimestampFieldRequired));
+  const auto* table = dynamic_cast<const TMyTableInfo*>(static_cast<const TCRFieldDesc*>(stamp)->TableInfo);
+  const TDateTime since = table != nullptr ? table->MaxTimestamp : 0;
+  builder += GetConditionFieldName(*stamp, false) + " >= " +
+             ValueToSQLText(dtDateTime, Variant::FromDateTime(since), false, 5, false, false,
+                            TCharsetKind::SingleByte);
+}
+
+TKeyAndDataFields MyKeyAndDataFields(const std::vector<TFieldDesc*>& fields, const TCRTableInfo* table) {
+  TKeyAndDataFields result;
+  bool inexactKey = false;
+  for (TFieldDesc* field : fields) {
+    const auto* my = dynamic_cast<const TMySQLFieldDesc*>(field);
+    if (table != nullptr && (my == nullptr || my->TableInfo != table)) continue;
+    if (my != nullptr && my->IsPrimaryKey) {
+      if (my->MySQLType == mftFloat)
+        inexactKey = true;
+      else
+        result.KeyFieldDescs.push_back(field);
+    }
+    if (my == nullptr || my->MySQLType != mftNull) result.DataFieldDescs.push_back(field);
+  }
+  if (inexactKey) result.KeyFieldDescs.clear();
+  return result;
+}

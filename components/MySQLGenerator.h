@@ -1,0 +1,70 @@
+// Unit MyAccess, the MySQL statement generator: back-quoted names, the lock statement, FLOAT
+// columns left out of conditions, the row-version (TIMESTAMP) and quick-refresh conditions,
+// LIMIT 1 on UPDATE and DELETE that match a row by something other than its key, and the
+// positions of the "?" placeholders in the finished statement.
+//
+// Also the choice of a MySQL table's key and data fields from the flags the server sends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "components/DASQLGenerator.h"
+
+// A generated parameter with the builder that received its "?" and the 0-based position of the
+// "?" in that builder.
+class TMyParamInfo : public TDAParamInfo {
+ public:
+  explicit TMyParamInfo(TCollection* collection) : TDAParamInfo(collection) {}
+
+  const std::string* SB = nullptr;
+  int ParamPosition = -1;
+};
+
+class TMySQLGenerator : public TDASQLGenerator {
+ public:
+  explicit TMySQLGenerator(IDASQLGeneratorHost* host) : TDASQLGenerator(host) {}
+
+  // 0 writes "FOR UPDATE", 1 "LOCK IN SHARE MODE", anything else no lock clause.
+  uint8_t LockMode() const noexcept { return FLockMode; }
+  void SetLockMode(uint8_t value) noexcept { FLockMode = value; }
+
+  // The 1-based position of each parameter's "?" in the last generated statement, in parameter
+  // order (only when it was generated with parameters). EAssertionFailed for a placeholder in a
+  // part of the statement that holds none.
+  std::vector<int> ParamPositions() const;
+
+ protected:
+  std::string GetConditionFieldName(const TFieldDesc& desc, bool qualify) override;
+  void AddParam(std::string& builder, const TFieldDesc& desc, bool old, int batchIndex,
+                TStatementType type) override;
+  void AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex, bool checkNull,
+                           TStatementType type) override;
+  void GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
+                         int batchIndex) override;
+  void GenerateDeleteSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
+                         int batchIndex) override;
+  void GenerateLockSQL(const TKeyAndDataFields& keyAndData, int batchIndex) override;
+  void GenerateConditions(std::string& builder, TStatementType type, bool checkNull,
+                          const TKeyAndDataFields& keyAndData, int batchIndex) override;
+  TDAParamInfoClass ParamInfoClass() const override { return &ParamInfoOf<TMyParamInfo>; }
+
+ private:
+  void GenerateRowVersionConditions(std::string& builder, TStatementType type, bool checkNull,
+                                    const TKeyAndDataFields& keyAndData, int batchIndex);
+  void GenerateQuickRefreshCondition(std::string& builder);
+  // UPDATE and DELETE by a condition that is not a key touch one row only.
+  void LimitToOneRow(const TKeyAndDataFields& keyAndData);
+
+  uint8_t FLockMode = 0;
+};
+
+// The key and data fields of a MySQL table among `fields` (the record set's descriptions of the
+// dataset's data fields, in order). Only fields of `table` count; a nil table takes every field.
+// Data fields: every field whose column type is not NULL. Key: the columns the server flags as
+// the primary key (which it also does for a unique key whose columns are all NOT NULL when the
+// table has no primary key). A plain or nullable unique index is no key, and a key with a FLOAT
+// column cannot be matched exactly: both leave the key empty, so rows are matched on all their
+// non-blob columns (one row at a time).
+TKeyAndDataFields MyKeyAndDataFields(const std::vector<TFieldDesc*>& fields, const TCRTableInfo* table);
