@@ -4,7 +4,7 @@
 //
 // Both VARCHAR columns are inline text (Size 21 and 65), as the MySQL record set lays them out by
 // default (flat buffers): the record is 110 bytes (4 + 21 + 4 + 2 + 8 + 65 and six null flags),
-// after each item's 40-byte header. Names are 8-12 bytes, some of them GBK; notes 40-50 bytes.
+// after each item's 32-byte header. Names are 8-12 bytes, some of them GBK; notes 40-50 bytes.
 //
 // Each side runs in its own child process, so its peak memory is its own: the growth of the
 // child's anonymous resident memory from the start to the end of the scan, when every row is held

@@ -145,7 +145,8 @@ void TCRRecordSet::DropFetchedRecords() {
   while (PItemHeader item = FFirstItem) {
     if (FHasComplexFields) {
       FreeComplexFields(TBlockManager::GetRecordPtr(item), true);
-      if (item->Rollback) FreeComplexFields(TBlockManager::GetRecordPtr(item->Rollback), true);
+      if (PItemHeader rollback = BlockManager().Rollback(item))
+        FreeComplexFields(TBlockManager::GetRecordPtr(rollback), true);
     }
     DeleteItem(item);
   }

@@ -1,8 +1,11 @@
 #include "core/MemBlocks.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "core/CLRClasses.h"
@@ -16,6 +19,46 @@ constexpr size_t RoundUp(size_t n, size_t unit) {
 }
 
 constexpr size_t BlockHeaderSpace = RoundUp(sizeof(TBlockHeader), alignof(TItemHeader));
+
+// A store that holds this much in blocks is a large one: its further blocks come from chunks of
+// ChunkSize bytes mapped from the system, which it asks to back with huge pages. Filling a large
+// store then costs one page fault a chunk instead of one for every 4 KiB, and its close returns
+// the chunks whole. Small stores keep the general allocator, so they never hold a chunk's memory.
+constexpr size_t ChunkSize = size_t{2} << 20;
+constexpr size_t ChunkThreshold = ChunkSize / 2;
+// Larger blocks keep the general allocator: a chunk holds at least this many, so little is lost
+// at its end.
+constexpr size_t MinBlocksInChunk = 16;
+
+// ChunkSize bytes at a ChunkSize boundary (a huge page can back only an aligned range); nil when
+// the system has none.
+void* MapChunk() noexcept {
+  void* raw = mmap(nullptr, 2 * ChunkSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  auto* start = static_cast<uint8_t*>(raw);
+  auto* aligned = reinterpret_cast<uint8_t*>(RoundUp(reinterpret_cast<uintptr_t>(start), ChunkSize));
+  if (aligned > start) munmap(start, static_cast<size_t>(aligned - start));
+  const size_t tail = static_cast<size_t>(start + 2 * ChunkSize - (aligned + ChunkSize));
+  if (tail > 0) munmap(aligned + ChunkSize, tail);
+  madvise(aligned, ChunkSize, MADV_HUGEPAGE);  // a request: without huge pages it works the same
+  return aligned;
+}
+
+}  // namespace
+
+// The head of a chunk, in its first bytes; the block slots, all of one size, follow.
+struct TBlockManager::TChunk {
+  TChunk* Prev;
+  TChunk* Next;
+  size_t SlotSize;
+  size_t Carved;    // where the slots never handed out begin
+  void* FreeSlots;  // slots given back, linked through their first word
+  size_t LiveBlocks;
+};
+
+namespace {
+
+constexpr size_t ChunkHeadSpace = RoundUp(sizeof(void*) * 6, 64);
 
 }  // namespace
 
@@ -71,8 +114,69 @@ const TItemHeader* TBlockManager::AllocatedAfter(const TItemHeader* item, size_t
   return nullptr;
 }
 
+void* TBlockManager::AllocFromChunk(size_t bytes) noexcept {
+  for (TChunk* c = FChunks; c; c = c->Next) {  // newest first: it mostly has room
+    if (c->SlotSize != bytes) continue;
+    if (void* slot = c->FreeSlots) {
+      c->FreeSlots = Marshal::ReadIntPtr(slot);
+      ++c->LiveBlocks;
+      return slot;
+    }
+    if (c->Carved + bytes <= ChunkSize) {
+      void* slot = reinterpret_cast<uint8_t*>(c) + c->Carved;
+      c->Carved += bytes;
+      ++c->LiveBlocks;
+      return slot;
+    }
+  }
+  auto* c = static_cast<TChunk*>(MapChunk());
+  if (!c) return nullptr;
+  *c = TChunk{nullptr, FChunks, bytes, ChunkHeadSpace + bytes, nullptr, 1};
+  if (FChunks) FChunks->Prev = c;
+  FChunks = c;
+  return reinterpret_cast<uint8_t*>(c) + ChunkHeadSpace;
+}
+
+void TBlockManager::ReleaseToChunk(PBlockHeader block) noexcept {
+  // Chunks lie at ChunkSize boundaries: a block's chunk starts at the boundary below it.
+  auto* c = reinterpret_cast<TChunk*>(reinterpret_cast<uintptr_t>(block) / ChunkSize * ChunkSize);
+  if (--c->LiveBlocks > 0) {
+    Marshal::WriteIntPtr(block, c->FreeSlots);
+    c->FreeSlots = block;
+    return;
+  }
+  if (c->Prev)
+    c->Prev->Next = c->Next;
+  else
+    FChunks = c->Next;
+  if (c->Next) c->Next->Prev = c->Prev;
+  munmap(c, ChunkSize);
+}
+
+void TBlockManager::ReleaseAllChunks() noexcept {
+  while (TChunk* c = FChunks) {
+    FChunks = c->Next;
+    munmap(c, ChunkSize);
+  }
+}
+
+// Sets InChunk; raises EOutOfMemory when no memory can be had.
+void* TBlockManager::AllocBlockMemory(size_t bytes) {
+  if (FBlockBytes >= ChunkThreshold && bytes <= (ChunkSize - ChunkHeadSpace) / MinBlocksInChunk) {
+    if (void* slot = AllocFromChunk(bytes)) {
+      static_cast<PBlockHeader>(slot)->InChunk = true;
+      return slot;
+    }
+  }
+  void* block = Marshal::AllocHGlobal(bytes);
+  static_cast<PBlockHeader>(block)->InChunk = false;
+  return block;
+}
+
 PBlockHeader TBlockManager::AllocBlock(uint16_t count) {
-  auto* block = static_cast<PBlockHeader>(Marshal::AllocHGlobal(BlockHeaderSpace + count * ItemStride()));
+  const size_t bytes = BlockHeaderSpace + count * ItemStride();
+  auto* block = static_cast<PBlockHeader>(AllocBlockMemory(bytes));
+  FBlockBytes += bytes;
   block->ItemCount = count;
   block->UsedItems = 0;
   block->Indexed = false;
@@ -94,7 +198,11 @@ void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
     FLiveBlocks.erase(reinterpret_cast<const uint8_t*>(block));
   else
     --FUnindexedBlocks;  // it was one of the first blocks: the others still are
-  Marshal::FreeHGlobal(block);
+  FBlockBytes -= BlockHeaderSpace + block->ItemCount * ItemStride();
+  if (block->InChunk)
+    ReleaseToChunk(block);
+  else
+    Marshal::FreeHGlobal(block);
 }
 
 // Oldest first: each block then joins the free space before it, and the newest one, which borders
@@ -105,9 +213,12 @@ void TBlockManager::FreeAllBlocks() noexcept {
   while (oldest && oldest->Next) oldest = oldest->Next;
   while (PBlockHeader block = oldest) {
     oldest = block->Prev;
-    Marshal::FreeHGlobal(block);
+    if (!block->InChunk) Marshal::FreeHGlobal(block);
   }
+  ReleaseAllChunks();
   FFirstBlock = nullptr;
+  FBlockBytes = 0;
+  FRollbacks.clear();
   FLiveBlocks.clear();  // at once: erasing block by block rebalances the tree every time
   FUnindexedBlocks = 0;
   FFirstFree = nullptr;
@@ -186,7 +297,7 @@ PItemHeader TBlockManager::AllocItem() {
   if (FFirstFree) FFirstFree->Prev = nullptr;
   item->Prev = nullptr;
   item->Next = nullptr;
-  item->Rollback = nullptr;
+  item->HasRollback = false;
   item->Status = isUnmodified;
   item->UpdateResult = UpdateResultNone;
   item->Order = 0;
@@ -203,6 +314,7 @@ void TBlockManager::FreeItem(PItemHeader item) {
   PBlockHeader block = BlockOf(item);
   DA_ASSERT(block->UsedItems > 0);
   if (block->UsedItems != 1) {
+    SetRollback(item, nullptr);
     item->Flag = ItemFree;
     item->Prev = nullptr;
     item->Next = FFirstFree;
@@ -221,8 +333,28 @@ void TBlockManager::FreeItem(PItemHeader item) {
     PItemHeader other = ItemOfBlock(block, i);
     if (other != item) UnlinkFree(other);
   }
+  SetRollback(item, nullptr);
   item->Flag = ItemFree;
   FreeBlock(block);
+}
+
+PItemHeader TBlockManager::FindRollback(const TItemHeader* item) const noexcept {
+  auto it = FRollbacks.find(item);
+  return it != FRollbacks.end() ? it->second : nullptr;
+}
+
+void TBlockManager::SetRollback(PItemHeader item, PItemHeader rollback) {
+  if (!rollback) {
+    if (item->HasRollback) FRollbacks.erase(item);
+    item->HasRollback = false;
+    return;
+  }
+  try {
+    FRollbacks[item] = rollback;
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory("Out of memory");
+  }
+  item->HasRollback = true;
 }
 
 void TBlockManager::CopyRecord(PItemHeader source, PItemHeader dest) const {

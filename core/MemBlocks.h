@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
 #include "core/CLRClasses.h"
 
@@ -34,21 +35,23 @@ struct TBlockHeader;
 
 // The fixed header of every record item; the record's RecordSize data bytes follow it directly
 // (TBlockManager::GetRecordPtr). Prev and Next link an item in use into the record store's
-// record list and a free item into the free list. 40 bytes: a million rows pay for every one, so
-// the item's block is found from its place in the block (TBlockManager::BlockOf), not stored.
+// record list and a free item into the free list. 32 bytes: a million rows pay for every one, so
+// the item's block is found from its place in the block (TBlockManager::BlockOf), and the record
+// as it was before a cached change, which few items ever have, is kept aside
+// (TBlockManager::Rollback).
 struct TItemHeader {
   TItemHeader* Prev;
   TItemHeader* Next;
-  TItemHeader* Rollback;  // under cached updates: the record as it was before the first change
-  int32_t Order;          // record number among the visible items; 0 when hidden
-  uint32_t Stamp;         // new for every allocation: tells a reused slot from the record it held
+  int32_t Order;   // record number among the visible items; 0 when hidden
+  uint32_t Stamp;  // new for every allocation: tells a reused slot from the record it held
   TItemStatus Status;
   uint8_t UpdateResult;
   uint8_t Flag;          // ItemFree / ItemUsed
   uint8_t FilterResult;  // FilterNotEvaluated / FilterVisible / FilterHidden
   uint16_t IndexInBlock;
+  bool HasRollback;  // the manager holds a rollback record for it
 };
-static_assert(sizeof(TItemHeader) == 40);
+static_assert(sizeof(TItemHeader) == 32);
 using PItemHeader = TItemHeader*;
 
 // A block: this header, then ItemCount items.
@@ -56,14 +59,17 @@ struct TBlockHeader {
   uint16_t ItemCount;
   uint16_t UsedItems;
   bool Indexed;  // in the manager's index of live blocks (filled when an address is checked)
+  bool InChunk;  // from one of the manager's chunks, not from the general allocator
   TBlockHeader* Prev;
   TBlockHeader* Next;
 };
 using PBlockHeader = TBlockHeader*;
 
 // Allocator of record items. Fetching thousands of rows costs one allocation per block; a block
-// goes back to the system as soon as its last item in use is freed. Blocks are released oldest
-// first: the allocator then merges them as they go and gives the memory back in one piece.
+// is given back as soon as its last item in use is freed. A small store's blocks come from the
+// general allocator and are released oldest first, so it merges them as they go and gives the
+// memory back in one piece; a large store's further blocks come from huge-page chunks, each
+// returned to the system when its last block goes.
 class TBlockManager {
  public:
   TBlockManager() = default;
@@ -71,15 +77,25 @@ class TBlockManager {
   TBlockManager(const TBlockManager&) = delete;
   TBlockManager& operator=(const TBlockManager&) = delete;
 
-  // A fresh item: Rollback nil, Status isUnmodified, UpdateResult UpdateResultNone, Order 0,
+  // A fresh item: no rollback record, Status isUnmodified, UpdateResult UpdateResultNone, Order 0,
   // FilterResult 0, a Stamp no other allocation of this manager got; its record bytes are not
   // cleared. Raises EOutOfMemory when a new block cannot
   // be had (nothing is linked then), EAssertionFailed when the free list is corrupt.
   PItemHeader AllocItem();
-  // Returns an item; frees its block when it was the block's last item in use.
-  // EAssertionFailed for an item that is not in use (freed twice).
+  // Returns an item (forgetting its rollback record, which the caller frees); frees its block when
+  // it was the block's last item in use. EAssertionFailed for an item that is not in use (freed
+  // twice).
   void FreeItem(PItemHeader item);
+  // Under cached updates: the record as it was before the item's first change (an item of this
+  // manager), nil for none.
+  PItemHeader Rollback(const TItemHeader* item) const noexcept {
+    return item->HasRollback ? FindRollback(item) : nullptr;
+  }
+  // Sets the item's rollback record; nil forgets it. Raises EOutOfMemory (nothing changes then).
+  void SetRollback(PItemHeader item, PItemHeader rollback);
   // Frees every block: items still in use become invalid (the owner empties its lists first).
+  // Large stores get their blocks from chunks of the system's memory (see MemBlocks.cpp); the
+  // chunks go too.
   void FreeAllBlocks() noexcept;
 
   static uint8_t* GetRecordPtr(PItemHeader item) noexcept {
@@ -119,8 +135,14 @@ class TBlockManager {
   bool IsItemInUse(const TItemHeader* item, uint32_t stamp) const noexcept;
 
  private:
+  struct TChunk;
   size_t ItemStride() const noexcept;
   PBlockHeader AllocBlock(uint16_t count);
+  void* AllocBlockMemory(size_t bytes);
+  void* AllocFromChunk(size_t bytes) noexcept;
+  void ReleaseToChunk(PBlockHeader block) noexcept;
+  void ReleaseAllChunks() noexcept;
+  PItemHeader FindRollback(const TItemHeader* item) const noexcept;
   void FreeBlock(PBlockHeader block) noexcept;
   void UnlinkFree(PItemHeader item) noexcept;
 
@@ -135,6 +157,9 @@ class TBlockManager {
   // list (new blocks go to the front), and the first IsItemInUse indexes them.
   mutable std::set<const uint8_t*> FLiveBlocks;
   mutable uint32_t FUnindexedBlocks = 0;
+  std::unordered_map<const TItemHeader*, PItemHeader> FRollbacks;
+  TChunk* FChunks = nullptr;  // every chunk, newest first
+  size_t FBlockBytes = 0;     // held in live blocks
   uint32_t FLastStamp = 0;
   int32_t FRecordSize = 0;
   uint16_t FDefaultItemCount = 64;

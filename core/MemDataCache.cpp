@@ -78,7 +78,8 @@ void TMemData::SetCacheRecBuf(void* newBuf, void* oldBuf) {
 
 void TMemData::GetOldRecord(void* recBuf) {
   if (FBof || FEof || !FCurrentItem) return;
-  FBlockManager.GetRecord(FCurrentItem->Rollback ? FCurrentItem->Rollback : FCurrentItem, recBuf);
+  PItemHeader rollback = FBlockManager.Rollback(FCurrentItem);
+  FBlockManager.GetRecord(rollback ? rollback : FCurrentItem, recBuf);
 }
 
 // ---- Changes ----------------------------------------------------------------------------------
@@ -93,9 +94,9 @@ void TMemData::CacheInsert(PItemHeader item) {
 // starts from what the server holds, so the next apply finds the row by its present values.
 void TMemData::CommitAppliedChange(PItemHeader item) {
   if (item->UpdateResult != uaApplied || (item->Status != isModified && item->Status != isInserted)) return;
-  if (PItemHeader rollback = item->Rollback) {
+  if (PItemHeader rollback = FBlockManager.Rollback(item)) {
     if (FHasComplexFields) FreeComplexFields(TBlockManager::GetRecordPtr(rollback), true);
-    item->Rollback = nullptr;
+    FBlockManager.SetRollback(item, nullptr);
     FBlockManager.FreeItem(rollback);
   }
   item->Status = isUnmodified;
@@ -124,13 +125,19 @@ void TMemData::CacheUpdate(PItemHeader item, const void* recBuf) {
   DA_ASSERT_MSG(item->Status != isDeleted, "A deleted record cannot be changed");
   CommitAppliedChange(item);
   if (item->Status != isInserted) {
-    if (!item->Rollback) {
-      PItemHeader rollback = FBlockManager.AllocItem();
+    PItemHeader rollback = FBlockManager.Rollback(item);
+    if (!rollback) {
+      rollback = FBlockManager.AllocItem();
       FBlockManager.CopyRecord(item, rollback);
-      item->Rollback = rollback;
+      try {
+        FBlockManager.SetRollback(item, rollback);
+      } catch (...) {
+        FBlockManager.FreeItem(rollback);
+        throw;
+      }
       if (FHasComplexFields) AddRefComplexFields(TBlockManager::GetRecordPtr(rollback));
     }
-    SplitChangedBlobs(item->Rollback, recBuf);
+    SplitChangedBlobs(rollback, recBuf);
     if (item->Status == isUnmodified) FCache.Add(item);
     item->Status = isModified;
   }
@@ -139,10 +146,10 @@ void TMemData::CacheUpdate(PItemHeader item, const void* recBuf) {
 
 // The record gets its values from before the first change back.
 void TMemData::RestoreFromRollback(PItemHeader item) {
-  PItemHeader rollback = item->Rollback;
+  PItemHeader rollback = FBlockManager.Rollback(item);
   if (FHasComplexFields) FreeComplexFields(TBlockManager::GetRecordPtr(item), true);
   FBlockManager.CopyRecord(rollback, item);
-  item->Rollback = nullptr;
+  FBlockManager.SetRollback(item, nullptr);
   FBlockManager.FreeItem(rollback);
 }
 
@@ -281,7 +288,8 @@ void TMemData::ApplyEntry(TCacheList::iterator entry, TUpdateAction& action) {
   if (!oldBuf) oldBuf = FOwnOldRecBuf ? FOwnOldRecBuf : (FOwnOldRecBuf = AllocRecBuf());
   MoveTo(item);
   FBlockManager.GetRecord(item, newBuf);
-  FBlockManager.GetRecord(item->Rollback ? item->Rollback : item, oldBuf);
+  PItemHeader rollback = FBlockManager.Rollback(item);
+  FBlockManager.GetRecord(rollback ? rollback : item, oldBuf);
   const bool last = std::next(entry) == FCache.end();
   if (kind == ukDelete) {
     NotifyApplyRecord(kind, action, last);
@@ -368,9 +376,9 @@ void TMemData::CommitUpdates() {
       continue;
     }
     entry = FCache.Erase(entry);
-    if (PItemHeader rollback = item->Rollback) {
+    if (PItemHeader rollback = FBlockManager.Rollback(item)) {
       if (FHasComplexFields) FreeComplexFields(TBlockManager::GetRecordPtr(rollback), true);
-      item->Rollback = nullptr;
+      FBlockManager.SetRollback(item, nullptr);
       FBlockManager.FreeItem(rollback);
     }
     DropRecordIndex();

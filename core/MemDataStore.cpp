@@ -125,7 +125,8 @@ std::unique_ptr<TFilterExpression> TMemData::ParseFilter(const std::string& text
 void TMemData::ReleaseItemFields(PItemHeader item) {
   if (!FHasComplexFields) return;
   FreeComplexFields(TBlockManager::GetRecordPtr(item), true);
-  if (item->Rollback) FreeComplexFields(TBlockManager::GetRecordPtr(item->Rollback), true);
+  if (PItemHeader rollback = FBlockManager.Rollback(item))
+    FreeComplexFields(TBlockManager::GetRecordPtr(rollback), true);
 }
 
 // Heap blocks of a store that never handed out a large one all go with the heap's Clear; the
@@ -147,7 +148,7 @@ void TMemData::ReleaseAllRecords() {
   };
   for (PItemHeader item = FFirstItem; item; item = item->Next) {
     release(item);
-    if (item->Rollback) release(item->Rollback);
+    if (PItemHeader rollback = FBlockManager.Rollback(item)) release(rollback);
   }
 }
 
@@ -547,7 +548,7 @@ void TMemData::DeleteItem(PItemHeader item) {
     FBof = FEof = true;
   }
   FCache.Remove(item);  // a change list never points at a freed item
-  if (item->Rollback) FBlockManager.FreeItem(item->Rollback);
+  if (PItemHeader rollback = FBlockManager.Rollback(item)) FBlockManager.FreeItem(rollback);
   FBlockManager.FreeItem(item);
 }
 

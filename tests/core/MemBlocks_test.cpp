@@ -26,7 +26,7 @@ TEST(BlockManagerTest, AReusedSlotIsResetAndToldApartFromTheRecordItHeld) {
   for (int i = 0; i < 12; ++i) items.push_back(bm.AllocItem());
   PItemHeader item = items[3];
   const uint32_t stamp = item->Stamp;
-  item->Rollback = items[4];
+  bm.SetRollback(item, items[4]);
   item->Status = isModified;
   item->UpdateResult = 4;
   item->FilterResult = FilterHidden;
@@ -37,7 +37,7 @@ TEST(BlockManagerTest, AReusedSlotIsResetAndToldApartFromTheRecordItHeld) {
   ASSERT_EQ(bm.AllocItem(), item);            // the same slot comes back...
   EXPECT_FALSE(bm.IsItemInUse(item, stamp));  // ...as another allocation
   EXPECT_TRUE(bm.IsItemInUse(item, item->Stamp));
-  EXPECT_EQ(item->Rollback, nullptr);
+  EXPECT_EQ(bm.Rollback(item), nullptr);
   EXPECT_EQ(item->Status, isUnmodified);
   EXPECT_EQ(item->UpdateResult, UpdateResultNone);
   EXPECT_EQ(item->FilterResult, FilterNotEvaluated);
@@ -81,16 +81,24 @@ TEST(BlockManagerTest, MisuseRaisesAndChangesNothing) {
 
 // Many thousands of allocations, copies and releases against a plain model: the live items keep
 // their record bytes, the block and free-list bookkeeping matches, and no block outlives its items.
+// The large records make the store grow past the general allocator into chunks and back.
 TEST(BlockManagerTest, RandomisedAgainstAModel) {
   std::mt19937 rng(20240611);
-  for (uint16_t perBlock : {1, 3, 10}) {
-    SCOPED_TRACE(perBlock);
+  const struct {
+    uint16_t perBlock;
+    size_t size;
+    bool chunks;  // the store grows large enough for them
+  } cases[] = {{1, 11, false}, {3, 11, false}, {10, 11, false}, {64, 1500, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.perBlock << " items of " << c.size << " bytes a block");
+    const size_t size = c.size;
     TBlockManager bm;
-    bm.SetRecordSize(11);
-    bm.SetDefaultItemCount(perBlock);
+    bm.SetRecordSize(static_cast<int32_t>(size));
+    bm.SetDefaultItemCount(c.perBlock);
     std::map<PItemHeader, uint8_t> live;  // item -> fill byte of its record
     uint8_t fillByte = 0;
-    std::vector<uint8_t> rec(11);  // sized exactly: ASan sees an over-run
+    std::vector<uint8_t> rec(size);  // sized exactly: ASan sees an over-run
+    bool sawChunk = false;
     for (int op = 0; op < 15000; ++op) {
       if (live.empty() || rng() % 100 < (op < 7500 ? 60 : 35)) {
         PItemHeader item = bm.AllocItem();
@@ -100,25 +108,29 @@ TEST(BlockManagerTest, RandomisedAgainstAModel) {
           bm.CopyRecord(source.first, item);
           live[item] = source.second;
         } else {
-          rec.assign(11, ++fillByte);
+          rec.assign(size, ++fillByte);
           bm.PutRecord(item, rec.data());
           live[item] = fillByte;
         }
       } else {
         auto it = std::next(live.begin(), static_cast<long>(rng() % live.size()));
         bm.GetRecord(it->first, rec.data());
-        ASSERT_EQ(rec, std::vector<uint8_t>(11, it->second));
+        ASSERT_EQ(rec, std::vector<uint8_t>(size, it->second));
         bm.FreeItem(it->first);
         live.erase(it);
       }
       if (op % 997 == 0 || live.empty()) {
         std::map<PBlockHeader, int> used;
-        for (auto& [item, fill] : live) used[bm.BlockOf(item)]++;
+        for (auto& [item, fill] : live) {
+          used[bm.BlockOf(item)]++;
+          ASSERT_TRUE(bm.IsItemInUse(item, item->Stamp));
+        }
         int blocks = 0, capacity = 0;
         for (PBlockHeader b = bm.FirstBlock(); b; b = b->Next, ++blocks) {
           ASSERT_EQ(b->UsedItems, used[b]);
           ASSERT_GT(b->UsedItems, 0);
           capacity += b->ItemCount;
+          sawChunk |= b->InChunk;
         }
         ASSERT_EQ(blocks, static_cast<int>(used.size()));
         ASSERT_EQ(CountFree(bm), capacity - static_cast<int>(live.size()));
@@ -126,6 +138,7 @@ TEST(BlockManagerTest, RandomisedAgainstAModel) {
     }
     for (auto& [item, fill] : live) bm.FreeItem(item);
     EXPECT_EQ(bm.FirstBlock(), nullptr);
+    EXPECT_EQ(sawChunk, c.chunks);
   }
 }
 

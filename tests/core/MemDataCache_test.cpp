@@ -188,8 +188,10 @@ TEST_F(CacheTest, UpdatingTwiceThenCancellingRestoresTheOriginalsMemoIncluded) {
     store.GetOldRecord(old);
     EXPECT_EQ(Field(old, "NAME").AsString(), "n2");
     TData::FreeRecBuf(old);
-    EXPECT_EQ(store.GetBlob(store.No("MEMO"), TBlockManager::GetRecordPtr(Item(2)->Rollback))->GetAsString(),
-              "memo 2");
+    EXPECT_EQ(
+        store.GetBlob(store.No("MEMO"), TBlockManager::GetRecordPtr(store.BlockManager().Rollback(Item(2))))
+            ->GetAsString(),
+        "memo 2");
     store.CancelUpdates();
     GoTo(2);
     EXPECT_EQ(store.Value("NAME").AsString(), "n2");
