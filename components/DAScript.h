@@ -1,0 +1,145 @@
+// Unit DAScript: TDAScript runs a text of many SQL statements. It splits the text into statements
+// with a lexer (a changeable delimiter, "/" lines, comments and quotes read as the server reads
+// them), lets the application see, change or skip each statement, runs it through a command, and
+// after a failure stops, re-raises, reports or goes on as OnError decides. Statements may be
+// collected and sent several at a time. TMyScript (components/MyScript.h) is the MySQL form.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "components/DBAccessMacros.h"
+#include "core/CRParser.h"
+#include "platform/runtime/Classes.h"
+#include "platform/runtime/Components.h"
+
+class TCustomDAConnection;
+class TCustomDASQL;
+class TStream;
+
+enum TErrorAction { eaAbort, eaFail, eaException, eaContinue };
+
+using TBeforeStatementExecuteEvent = std::function<void(TComponent* sender, std::string& sql, bool& omit)>;
+using TAfterStatementExecuteEvent = std::function<void(TComponent* sender, const std::string& sql)>;
+using TOnErrorEvent = std::function<void(TComponent* sender, const std::exception& e, const std::string& sql,
+                                         TErrorAction& action)>;
+
+// Statement kinds passed along with each statement.
+inline constexpr int skOrdinary = 0;
+inline constexpr int skDelimiter = 1;       // a DELIMITER command
+inline constexpr int skBodyBlock = 0x8000;  // a routine or trigger body started under ";"
+
+// Where eaException sends the error: the application installs its error report (a program
+// without one shows nothing). Never throws.
+using TApplicationExceptionProc = std::function<void(const std::exception& e)>;
+void SetApplicationExceptionProc(TApplicationExceptionProc proc);
+void ApplicationHandleException(const std::exception& e) noexcept;
+
+class TDAScript : public TComponent {
+ public:
+  explicit TDAScript(TComponent* owner = nullptr);
+  ~TDAScript() override;
+
+  // Every change rescans the macros and starts the splitting again at the beginning.
+  TStringList& SQL() noexcept { return FSQL; }
+  // Copies the text only when it differs.
+  void SetSQL(const TStringList& value);
+  void SetSQLText(const std::string& text);
+
+  TCustomDAConnection* Connection() const;
+  void SetConnection(TCustomDAConnection* value);
+  bool Debug() const;
+  void SetDebug(bool value);
+  const std::string& Delimiter() const noexcept { return FDelimiter; }
+  void SetDelimiter(const std::string& value) { FDelimiter = value; }
+  TMacros& Macros() noexcept { return *FMacros; }
+
+  TBeforeStatementExecuteEvent BeforeExecute;
+  TAfterStatementExecuteEvent AfterExecute;
+  TOnErrorEvent OnError;
+
+  // Runs the whole text. EDatabaseError "Connection is not defined" (65113) without a
+  // connection; with eaFail the statement's error; with eaAbort it returns after the failing
+  // statement. The delimiter a DELIMITER command set holds until the run ends.
+  virtual void Execute();
+  // Splits off the next statement and runs it; false when the text is exhausted or a statement
+  // asked to stop (the next call then starts at the beginning again).
+  virtual bool ExecuteNext();
+  // Reads the statements from the stream (from its position) instead of SQL, a block at a time,
+  // so that a large script is never held whole. Errors as Execute.
+  void ExecuteStream(TStream& stream);
+  // ExecuteNext reads from the stream from now on (nil: SQL again); the stream must outlive the
+  // reading.
+  void SetSourceStream(TStream* stream);
+  // Runs or collects one statement (see OnError for failures).
+  virtual void ExecuteStatement(const std::string& sql, int kind, bool& breakExec, bool& omit);
+
+  // Where the last statement lies: 0-based character offsets, lines and columns.
+  int64_t StartPos() const noexcept { return FStartPos; }
+  int64_t EndPos() const noexcept { return FEndPos; }
+  int64_t StartLine() const noexcept { return FStartLine; }
+  int64_t EndLine() const noexcept { return FEndLine; }
+  int64_t StartCol() const noexcept { return FStartCol; }
+  int64_t EndCol() const noexcept { return FEndCol; }
+  // Where the statement that failed last starts.
+  int64_t ErrorOffset() const noexcept { return FErrorOffset; }
+
+  // The command that runs the statements (made on first use).
+  TCustomDASQL& Command();
+  void Assign(TPersistent* source) override;
+
+ protected:
+  virtual TParserClass GetParserClass() const;
+  // True: a blank or the end ends the argument of DELIMITER.
+  virtual bool DelimiterArgumentEnds() const { return false; }
+  // Told each significant lexeme that does not end the statement.
+  virtual void OnLexeme(int /*code*/, const std::string& /*text*/, bool /*firstInStatement*/) {}
+  // An extra end of statement.
+  virtual bool IsExtraEnd() const { return false; }
+  // The character set the script text is in (how the server reads it).
+  virtual TCharsetKind TextCharset() const { return AnsiCharsetKind(); }
+  virtual std::unique_ptr<TCustomDASQL> CreateCommand();
+  virtual void DoBeforeStatement(const std::string& /*sql*/) {}
+  virtual void DoAfterStatement(const std::string& /*sql*/) {}
+  bool IsBodyBlock(int kind) const noexcept { return kind == skBodyBlock; }
+  virtual bool CanOptimize(const std::string& sql);
+  // Sends one statement (or a collected batch) to the server.
+  virtual void RunText(const std::string& sql);
+  // Frees the lexer and starts the positions again.
+  void Reset();
+  void Notification(TComponent* component, TOperation operation) override;
+
+  bool FUseOptimization = false;
+  int FDelimiterState = 0;
+  int FKind = skOrdinary;
+  std::string FCurrentDelimiter;
+
+ private:
+  struct TCut;
+  void CreateLexer();
+  void TakeStartPosition();
+  // The statement ends at this lexeme.
+  bool IsEnd(int code, const std::string& lexem, const std::string& prevLexem) const;
+  void StepDelimiterState(int code, const std::string& lexem, std::string& newDelimiter);
+  bool FinishStatement(TCut& cut, int code);
+  void RunOrHandle(const std::string& sql, bool& breakExec);
+  void FlushBatch();
+  void BeginRun();
+  void EndRun();
+
+  TStringList FSQL;
+  std::string FDelimiter = ";";
+  std::unique_ptr<TMacros> FMacros;
+  std::unique_ptr<TCustomDASQL> FCommand;
+  std::unique_ptr<TParser> FLexer;
+  TStream* FStream = nullptr;  // the stream ExecuteStream reads
+  bool FExecuting = false;
+  std::string FBatch;
+  int64_t FStartOffset = 0;
+  int64_t FStartPos = 0, FEndPos = 0, FStartLine = 0, FEndLine = 0, FStartCol = 0, FEndCol = 0;
+  int64_t FErrorOffset = 0;
+};

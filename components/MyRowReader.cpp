@@ -1,0 +1,107 @@
+#include "components/MyRowReader.h"
+
+#include "core/MemBlob.h"
+#include "mysql/MySQLRecordset.h"
+#include "platform/runtime/Charset.h"
+#include "platform/runtime/LocaleCompare.h"
+
+namespace {
+
+// Rows per block: enough to keep round trips rare, few enough to keep the block small.
+constexpr int kFetchRows = 1000;
+
+}  // namespace
+
+TMyRowReader::TMyRowReader(TMySQLConnection& session) : FRecordSet(std::make_unique<TMySQLRecordset>()) {
+  FRecordSet->SetConnection(&session);
+  FRecordSet->SetProp(prFieldsAsString, true);
+  FRecordSet->SetProp(prNullForZeroDate, false);
+  FRecordSet->SetProp(prCreateConnection, false);
+  FRecordSet->SetProp(prUniDirectional, true);
+  FRecordSet->SetProp(prFetchRows, kFetchRows);
+  FRecordSet->SetProp(prFetchAll, false);
+}
+
+TMyRowReader::~TMyRowReader() {
+  try {
+    Close();
+  } catch (...) {
+    // Going away: the record set drops what is left with itself.
+  }
+}
+
+void TMyRowReader::Open(const std::string& sql) {
+  Close();
+  FRecordSet->SetSQL(sql);
+  FRecordSet->Open();
+  FOpen = true;
+  FBuffer = FRecordSet->AllocRecBuf();
+  FRecordSet->SetToBegin();
+}
+
+bool TMyRowReader::Next() {
+  if (!FOpen) return false;
+  if (FRecordSet->GetFieldDescCount() == 0) return false;
+  FRecordSet->GetNextRecord(FBuffer);
+  return !FRecordSet->GetEof();
+}
+
+void TMyRowReader::Close() {
+  if (FBuffer != nullptr) {
+    TData::FreeRecBuf(FBuffer);
+    FBuffer = nullptr;
+  }
+  if (FOpen) {
+    FOpen = false;
+    FRecordSet->Close();
+  }
+}
+
+int TMyRowReader::FieldCount() const {
+  return FRecordSet->GetFieldDescCount();
+}
+
+const TMySQLFieldDesc& TMyRowReader::Field(int index) const {
+  return static_cast<const TMySQLFieldDesc&>(FRecordSet->FieldOf(index + 1));
+}
+
+int TMyRowReader::FieldIndex(const std::string& name) const {
+  for (int i = 0; i < FieldCount(); ++i)
+    if (LocaleCompareAnsi(Field(i).Name, name, true) == 0) return i;
+  return -1;
+}
+
+bool TMyRowReader::IsNull(int index) const {
+  return FRecordSet->GetNull(index + 1, FBuffer);
+}
+
+std::string TMyRowReader::Value(int index) const {
+  const int fieldNo = index + 1;
+  if (FRecordSet->GetNull(fieldNo, FBuffer)) return {};
+  const TDataType type = Field(index).DataType;
+  if (type == dtBlob || type == dtMemo || type == dtWideMemo) {
+    TBlob* blob = FRecordSet->GetBlob(fieldNo, FBuffer);
+    std::string bytes(blob->GetSize(), '\0');
+    if (!bytes.empty()) blob->Read(0, static_cast<uint32_t>(bytes.size()), bytes.data());
+    if (!blob->IsUnicode()) return bytes;
+    return WideToAnsi(std::u16string_view(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2));
+  }
+  const Variant v = FRecordSet->GetFieldAsVariant(fieldNo, FBuffer);
+  if (type == dtBytes || type == dtVarBytes || type == dtExtVarBytes) {
+    const std::vector<uint8_t>& bytes = v.AsBytes();
+    return std::string(bytes.begin(), bytes.end());
+  }
+  return v.AsString();
+}
+
+uint64_t TMyRowReader::BitValue(int index) const {
+  return FRecordSet->GetFieldAsVariant(index + 1, FBuffer).AsUInt64();
+}
+
+std::vector<std::string> TMyRowReader::FirstColumn(TMySQLConnection& session, const std::string& sql) {
+  TMyRowReader reader(session);
+  reader.Open(sql);
+  std::vector<std::string> out;
+  while (reader.Next()) out.push_back(reader.Value(0));
+  return out;
+}

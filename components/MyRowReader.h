@@ -1,0 +1,50 @@
+// Reading rows of a statement as the server's text: the provider record set over a MySQL
+// connection with every non-blob column as text (binary strings and BIT as their bytes), one
+// block of rows at a time, on the connection itself. The dump and the connection's name lists
+// use it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TCustomMyConnection;
+class TMySQLFieldDesc;
+class TMySQLRecordset;
+class TMySQLConnection;
+
+class TMyRowReader {
+ public:
+  // The connection must stay open while the reader reads.
+  explicit TMyRowReader(TMySQLConnection& session);
+  ~TMyRowReader();
+  TMyRowReader(const TMyRowReader&) = delete;
+  TMyRowReader& operator=(const TMyRowReader&) = delete;
+
+  // Runs the statement (its errors pass through) and stands before the first row. A statement
+  // without rows gives none.
+  void Open(const std::string& sql);
+  // The next row; false after the last (the result is then closed).
+  bool Next();
+  void Close();
+
+  int FieldCount() const;
+  // 0-based.
+  const TMySQLFieldDesc& Field(int index) const;
+  int FieldIndex(const std::string& name) const;  // -1 when absent (case ignored)
+  bool IsNull(int index) const;
+  // The value's bytes: text as the server sent it (ANSI under Unicode), bytes and blob content
+  // as they are; a wide blob as ANSI. Empty for NULL.
+  std::string Value(int index) const;
+  // A BIT value.
+  uint64_t BitValue(int index) const;
+
+  // The first column of every row of the statement.
+  static std::vector<std::string> FirstColumn(TMySQLConnection& session, const std::string& sql);
+
+ private:
+  std::unique_ptr<TMySQLRecordset> FRecordSet;
+  void* FBuffer = nullptr;
+  bool FOpen = false;
+};

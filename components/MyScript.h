@@ -1,0 +1,35 @@
+// Unit MyScript: TMyScript, the script component on a MySQL connection. It splits with the MySQL
+// lexer, runs statements through a TMyCommand, takes the DELIMITER command (the new delimiter ends
+// at the first blank) and keeps the body of a CREATE PROCEDURE / FUNCTION / TRIGGER whole while
+// the delimiter is ";" (it then ends at a "/" line or the end of the text). With UseOptimization,
+// statements go to the server several at a time, as one text.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "components/DAScript.h"
+
+class TCustomMyConnection;
+
+class TMyScript : public TDAScript {
+ public:
+  explicit TMyScript(TComponent* owner = nullptr);
+
+  TCustomMyConnection* Connection() const;
+  void SetConnection(TCustomMyConnection* value);
+  bool UseOptimization() const noexcept { return FUseOptimization; }
+  void SetUseOptimization(bool value) noexcept { FUseOptimization = value; }
+
+ protected:
+  TParserClass GetParserClass() const override;
+  bool DelimiterArgumentEnds() const override { return true; }
+  void OnLexeme(int code, const std::string& text, bool firstInStatement) override;
+  TCharsetKind TextCharset() const override;
+  std::unique_ptr<TCustomDASQL> CreateCommand() override;
+  // Also needs a client and a server that take several statements in one text (4.1 and later).
+  bool CanOptimize(const std::string& sql) override;
+
+ private:
+  int FLastCode = 0;
+};

@@ -1,0 +1,104 @@
+// Splitting scripts into statements, without a server: every statement is shown to
+// BeforeExecute and skipped there. The text is held as lines, so a statement over several lines
+// has CR LF between them.
+#include "components/MyScript.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TSeen {
+  std::string Sql;
+  bool Omit;
+  bool operator==(const TSeen& o) const { return Sql == o.Sql && Omit == o.Omit; }
+};
+
+void PrintTo(const TSeen& s, std::ostream* os) {
+  *os << "{\"" << s.Sql << "\", " << (s.Omit ? "omitted" : "run") << "}";
+}
+
+std::vector<TSeen> Split(const std::string& text, std::vector<int64_t>* startLines = nullptr) {
+  TMyScript script;
+  std::vector<TSeen> seen;
+  script.BeforeExecute = [&](TComponent*, std::string& sql, bool& omit) {
+    seen.push_back({sql, omit});
+    if (startLines != nullptr) startLines->push_back(script.StartLine());
+    omit = true;
+  };
+  script.SetSQLText(text);
+  for (int guard = 0; script.ExecuteNext() && guard < 100; ++guard) {
+  }
+  return seen;
+}
+
+TEST(MyScriptSplitTest, StatementsAsTheServerReadsThem) {
+  struct Case {
+    const char* Name;
+    std::string Text;
+    std::vector<TSeen> Expected;
+  };
+  const Case cases[] = {
+      {"last statement ends at the end", "select 1;\nselect 2", {{"select 1", false}, {"select 2", false}}},
+      {"slash lines", "select 1\n/\nselect 4 /2\n/\n", {{"select 1", false}, {"select 4 /2", false}}},
+      {"delimiter inside a string",
+       "select ';' ;select \"a;\"",
+       {{"select ';'", false}, {"select \"a;\"", false}}},
+      {"delimiter inside a quoted name",
+       "SELECT 1 AS `;`;SELECT 2",
+       {{"SELECT 1 AS `;`", false}, {"SELECT 2", false}}},
+      {"delimiter inside a line comment",
+       "SELECT 1 -- a;b\n;SELECT 2",
+       {{"SELECT 1 -- a;b", false}, {"SELECT 2", false}}},
+      {"empty statements", ";;SELECT 1;;;SELECT 2;", {{"SELECT 1", false}, {"SELECT 2", false}}},
+      {"comments alone are not sent, executable ones are",
+       "-- head\n/*!40101 SET NAMES gbk */;\n/* plain */;\n-- Dump completed\n",
+       {{"-- head\r\n/*!40101 SET NAMES gbk */", false}}},
+      {"DELIMITER $$ around a procedure",
+       "DELIMITER $$\nCREATE PROCEDURE p() BEGIN SELECT 1; SELECT 2; END $$\nDELIMITER ;\nSELECT 3;",
+       {{"DELIMITER $$", true},
+        {"CREATE PROCEDURE p() BEGIN SELECT 1; SELECT 2; END", false},
+        {"DELIMITER ;", true},
+        {"SELECT 3", false}}},
+      {"two-character delimiter read as two lexemes",
+       "DELIMITER ;;\nCREATE FUNCTION f() RETURNS INT\nBEGIN\nRETURN 1;\nEND ;;\nDELIMITER ;\nSELECT f();",
+       {{"DELIMITER ;;", true},
+        {"CREATE FUNCTION f() RETURNS INT\r\nBEGIN\r\nRETURN 1;\r\nEND", false},
+        {"DELIMITER ;", true},
+        {"SELECT f()", false}}},
+      {"a three-character delimiter after a quote keeps the quote",
+       "DELIMITER $$$\nSELECT 'a'$$$\nSELECT 2",
+       {{"DELIMITER $$$", true}, {"SELECT 'a'", false}, {"SELECT 2", false}}},
+      {"a body without DELIMITER runs to the end",
+       "CREATE PROCEDURE p() BEGIN SELECT 1; END;\nSELECT 2",
+       {{"CREATE PROCEDURE p() BEGIN SELECT 1; END;\r\nSELECT 2", false}}},
+      {"a body without DELIMITER ends at a slash line",
+       "CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW BEGIN SET @a = 1; END;\n/\nSELECT 2;",
+       {{"CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW BEGIN SET @a = 1; END;", false},
+        {"SELECT 2", false}}},
+      {"DELIMITER as a name inside a statement",
+       "SELECT delimiter FROM t;SELECT 2",
+       {{"SELECT delimiter FROM t", false}, {"SELECT 2", false}}},
+      {"GBK character whose trail byte is a backslash",
+       "INSERT INTO t VALUES ('\x95\x5c');SELECT 2",
+       {{"INSERT INTO t VALUES ('\x95\x5c')", false}, {"SELECT 2", false}}},
+      {"backslash-escaped quote",
+       "SELECT 'a\\';b';SELECT 2",
+       {{"SELECT 'a\\';b'", false}, {"SELECT 2", false}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(Split(c.Text), c.Expected);
+  }
+}
+
+TEST(MyScriptSplitTest, LeadingBlankLinesMoveTheStartLine) {
+  std::vector<int64_t> lines;
+  EXPECT_EQ(Split("\n\n  SELECT 1;\n\nSELECT 2;", &lines),
+            (std::vector<TSeen>{{"SELECT 1", false}, {"SELECT 2", false}}));
+  EXPECT_EQ(lines, (std::vector<int64_t>{2, 4}));
+}
+
+}  // namespace
