@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "components/MyAccessCommand.h"
+#include "components/MyRowReader.h"
 #include "components/OvrixMonitor.h"
 #include "core/DAConsts.h"
 #include "mysql/MyClasses.h"
@@ -12,6 +13,7 @@
 #include "mysql/MySqlApiClient.h"
 #include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlApiEmbedded.h"
+#include "mysql/MySqlTypes.h"
 
 // ---- Options ------------------------------------------------------------------------------------
 
@@ -238,6 +240,105 @@ std::string TCustomMyConnection::GetServerVersion() {
   }
   InternalDisconnect();
   return version;
+}
+
+// ---- Lists --------------------------------------------------------------------------------------
+
+namespace {
+
+// ASCII letters lowered, multi-byte characters (whose trail bytes may look like letters) kept.
+std::string LowerName(const std::string& name, TCharsetKind charset) {
+  std::string out = name;
+  const char* end = out.data() + out.size();
+  for (char* p = out.data(); p < end;) {
+    const size_t n = MbCharLen(charset, p, end);
+    if (n == 1 && *p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
+    p += n;
+  }
+  return out;
+}
+
+void AddAll(TStringList& list, const std::vector<std::string>& names) {
+  for (const std::string& name : names) list.Add(name);
+}
+
+}  // namespace
+
+TCharsetKind TCustomMyConnection::StatementCharset() const {
+  if (Options().UseUnicode()) return AnsiCharsetKind();
+  const TMySQLConnection* session = MyIConnection();
+  if (session != nullptr && session->GetMySQL() != nullptr) return session->GetTextCharset();
+  return SQLTextCharset(Options().Charset(), false);
+}
+
+void TCustomMyConnection::GetTableNames(TStringList& list) {
+  list.Clear();
+  InternalConnect();
+  try {
+    AddAll(list, TMyRowReader::FirstColumn(*MyIConnection(), "SHOW tables"));
+  } catch (...) {
+    InternalDisconnect();
+    throw;
+  }
+  InternalDisconnect();
+}
+
+void TCustomMyConnection::ListWithoutDatabase(TStringList& list,
+                                              const std::function<void(const std::string& database)>& fill) {
+  list.Clear();
+  const bool wasOpen = GetConnected();
+  const std::string database = FDatabase;
+  // Closed, the server must accept the login even when Database names no database.
+  if (!wasOpen) SetDatabase({});
+  auto restore = [&] {
+    if (wasOpen) return;
+    SetConnected(false);
+    SetDatabase(database);
+  };
+  try {
+    InternalConnect();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  try {
+    fill(database);
+  } catch (...) {
+    InternalDisconnect();
+    restore();
+    throw;
+  }
+  InternalDisconnect();
+  restore();
+}
+
+void TCustomMyConnection::GetDatabaseNames(TStringList& list) {
+  ListWithoutDatabase(list, [&](const std::string&) {
+    AddAll(list, TMyRowReader::FirstColumn(*MyIConnection(), "SHOW databases"));
+  });
+}
+
+void TCustomMyConnection::GetStoredProcNames(TStringList& list) {
+  ListWithoutDatabase(list, [&](const std::string& database) {
+    TMySQLConnection& c = *MyIConnection();
+    int major = 0, minor = 0, release = 0;
+    ParseMySQLVersion(c.GetServerVersion(), major, minor, release);
+    if (major < 5) return;
+    if (major == 5 && minor == 0 && release == 0)
+      return AddAll(list, TMyRowReader::FirstColumn(c, "SELECT name FROM mysql.proc ORDER BY name"));
+    // The name as a proper literal: back quotes or a quote in it must neither break nor widen
+    // the query.
+    const TCharsetKind charset = StatementCharset();
+    const std::string literal =
+        QuoteString(database.empty() ? std::string("mysql") : LowerName(database, charset), charset);
+    if (major == 5 && minor == 0 && release <= 3)
+      return AddAll(list, TMyRowReader::FirstColumn(c, "SELECT name FROM mysql.proc WHERE LOWER(db) = " +
+                                                           literal + " ORDER BY name"));
+    AddAll(list, TMyRowReader::FirstColumn(c,
+                                           "SELECT ROUTINE_NAME FROM information_schema.routines WHERE "
+                                           "LOWER(routine_schema) = " +
+                                               literal + " ORDER BY ROUTINE_NAME"));
+  });
 }
 
 std::string TCustomMyConnection::GetClientVersion() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,6 +128,20 @@ class TCustomMyConnection : public TCustomDAConnection {
   // in order. Server errors go through the connection's error path.
   void ExecSQL(const std::string& text, const std::vector<Variant>& values = {});
 
+  // ---- Lists (each clears the list first; server errors pass through) ----
+  // The tables and views of the current database (connecting for the call when closed).
+  void GetTableNames(TStringList& list) override;
+  // Every database; a closed connection connects without its Database for the call and is
+  // closed again with Database unchanged.
+  void GetDatabaseNames(TStringList& list) override;
+  // The routines of the current database (of "mysql" without one) by name; none before server
+  // version 5. Opened and closed like GetDatabaseNames.
+  void GetStoredProcNames(TStringList& list) override;
+
+  // The character set of statement text built for this connection: ANSI under UseUnicode (the
+  // command converts the text), else the session's (or, closed, the one Charset names).
+  TCharsetKind StatementCharset() const;
+
   bool IsFatalError(const EDAError& e) const override;
   bool IsKeyViolation(const EDAError& e) const override;
 
@@ -154,6 +169,9 @@ class TCustomMyConnection : public TCustomDAConnection {
   virtual void SetConnectionProps(TMySQLConnection& c);
   // Passes a property to the provider connection when there is one.
   void SetIProp(int prop, const Variant& value);
+  // Connects without Database when closed, runs fill with the Database it had, and restores
+  // both afterwards.
+  void ListWithoutDatabase(TStringList& list, const std::function<void(const std::string& database)>& fill);
 
  private:
   friend class TCustomMyConnectionOptions;

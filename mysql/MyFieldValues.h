@@ -26,8 +26,9 @@ class TMySQLFieldDesc : public TCRFieldDesc {
   bool IsUnsigned = false;
   bool IsPrimaryKey = false;
   bool IsAutoIncrement = false;
-  bool IsBinary = false;
-  uint8_t Decimals = 0;  // digits after the point (fractional seconds of temporal columns)
+  bool IsBinary = false;   // the binary flag: binary strings, and text of a binary collation
+  uint16_t CharsetNr = 0;  // 63: bytes without a character set
+  uint8_t Decimals = 0;    // digits after the point (fractional seconds of temporal columns)
 };
 
 // What a conversion needs besides the field and the value.

@@ -551,12 +551,17 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
                                    TDataType& dataType, uint32_t& size, bool& fixed) const {
   const bool binary = (column.Flags & mffBinary) != 0;
   fixed = false;
-  if (FFieldsAsString && !IsBlobColumn(column.Type))
+  // Bytes stay bytes even as text: a binary string or a BIT value may hold zero bytes.
+  const bool bytes = column.Type == mftBit ||
+                     (column.CharsetNr == BinaryCharsetNr &&
+                      (column.Type == mftString || column.Type == mftVarChar || column.Type == mftVarString));
+  const bool asString = FFieldsAsString && !IsBlobColumn(column.Type) && !bytes;
+  if (asString)
     dataType = dtString;
   else
     MySQLTypeToDataType(column.Type, column.Length, binary, fixed, dataType, FNumericType, FUseUnicode,
                         FEnableBoolean, (column.Flags & mffUnsigned) != 0);
-  if (!FFieldsAsString) RefineFieldType(column, dataType, fixed);
+  if (!asString) RefineFieldType(column, dataType, fixed);
   size = column.Length;
   if (FUseUnicode && (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString ||
                       dataType == dtWideMemo)) {
@@ -629,6 +634,7 @@ void TMySQLRecordset::FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldReco
   desc.IsPrimaryKey = (column.Flags & mffPriKey) != 0;
   desc.IsAutoIncrement = (column.Flags & mffAutoIncrement) != 0;
   desc.IsBinary = (column.Flags & mffBinary) != 0;
+  desc.CharsetNr = static_cast<uint16_t>(column.CharsetNr);
   desc.Decimals = static_cast<uint8_t>(std::min<uint32_t>(column.Decimals, UINT8_MAX));
   desc.Fixed = fixed;
   desc.Required = (column.Flags & mffNotNull) != 0;

@@ -13,6 +13,7 @@
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySqlApiClient.h"
+#include "platform/runtime/Classes.h"
 
 namespace {
 
@@ -147,6 +148,23 @@ TEST(MyConnectionDbTest, ServerAndClientVersions) {
   c.Open();
   EXPECT_EQ(c.MyIConnection()->GetAPI(), &MyAPIClient());
   EXPECT_EQ(c.GetServerVersion().substr(0, 6), "10.11.");
+}
+
+TEST(MyConnectionDbTest, ListsOfTablesAndDatabases) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  c.ExecSQL("CREATE TABLE `a#b` (x INT)");
+  TStringList names;
+  c.GetTableNames(names);
+  ASSERT_EQ(names.Count(), 1);
+  EXPECT_EQ(names[0], "a#b");
+  c.Close();
+  c.SetDatabase("no_such_database_here");
+  c.GetDatabaseNames(names);
+  EXPECT_GE(names.IndexOf(db.Name()), 0);
+  EXPECT_FALSE(c.GetConnected());
+  EXPECT_EQ(c.Database(), "no_such_database_here");
 }
 
 TEST(MyConnectionDbTest, ErrorKinds) {
