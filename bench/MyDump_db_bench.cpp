@@ -1,0 +1,212 @@
+// Dumping and restoring 1,000,000 rows of (INT PK, VARCHAR(20), INT, SMALLINT, DATETIME,
+// VARCHAR(64), DECIMAL(12,2)):
+//   dump:    our TMyDump::BackupToFile against mariadb-dump writing the same table to a file,
+//   restore: our TMyDump::RestoreFromFile against the mariadb client reading our dump file.
+// Each run is a child process of its own, so that its wall time and peak memory are its own; the
+// two sides take turns kRuns times and the medians count. Both restores must give the table's
+// checksum. Starts the test server when none runs.
+//
+// Goals: our dump no slower than mariadb-dump, our restore no slower than the mariadb client.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "components/MyAccessConnection.h"
+#include "components/MyDump.h"
+#include "components/MyRowReader.h"
+#include "support/TestServer.h"
+
+namespace {
+
+constexpr int kRows = 1000000;
+constexpr int kRuns = 3;
+
+std::string gSource, gTarget;
+std::filesystem::path gFolder;
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "MyDump_db_bench: %s\n", what.c_str());
+  std::_Exit(1);
+}
+
+struct TRun {
+  double Wall = 0;
+  long PeakKb = 0;
+};
+
+void Prepare(TMyConnection& c, const std::string& database) {
+  const auto& srv = TestServer::Info();
+  c.LoginPrompt = false;
+  c.SetServer(srv.Host);
+  c.SetPort(srv.Port);
+  c.SetUsername(srv.NativeUser);
+  c.SetPassword(srv.NativePassword);
+  c.SetDatabase(database);
+  c.Options().SetCharset("latin1");
+}
+
+// Runs work in a child process; its wall time and peak resident memory.
+TRun InChild(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) Fail("fork");
+  if (pid == 0) {
+    try {
+      work();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "MyDump_db_bench: %s\n", e.what());
+      std::_Exit(2);
+    }
+    std::_Exit(0);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    Fail("a run failed");
+  TRun r;
+  r.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.PeakKb = usage.ru_maxrss;
+  return r;
+}
+
+// A client program with standard input or output on a file.
+void Exec(const std::vector<std::string>& args, const std::string& in, const std::string& out) {
+  if (!in.empty()) {
+    const int fd = open(in.c_str(), O_RDONLY);
+    if (fd < 0 || dup2(fd, 0) < 0) Fail("cannot open " + in);
+  }
+  if (!out.empty()) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, 1) < 0) Fail("cannot create " + out);
+  }
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  Fail("cannot run " + args[0]);
+}
+
+std::vector<std::string> ClientArgs(const std::string& tool, const std::string& database) {
+  const auto& srv = TestServer::Info();
+  return {tool,
+          "--host=" + srv.Host,
+          "--port=" + std::to_string(srv.Port),
+          "--user=" + srv.NativeUser,
+          "--password=" + srv.NativePassword,
+          "--default-character-set=latin1",
+          database};
+}
+
+std::string Checksum(TMyConnection& c, const std::string& database) {
+  c.Open();
+  TMyRowReader reader(*c.MyIConnection());
+  reader.Open("CHECKSUM TABLE `" + database + "`.t");
+  return reader.Next() ? reader.Value(1) : "<none>";
+}
+
+void Setup(TMyConnection& c) {
+  c.ExecSQL("CREATE DATABASE " + gSource + " CHARACTER SET latin1");
+  c.ExecSQL("CREATE DATABASE " + gTarget + " CHARACTER SET latin1");
+  c.ExecSQL("USE " + gSource);
+  c.ExecSQL(
+      "CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20), a INT, b SMALLINT, dt DATETIME, s VARCHAR(64), "
+      "m DECIMAL(12,2))");
+  c.ExecSQL(
+      "INSERT INTO t SELECT seq, CONCAT('player-', seq), seq * 7919 % 1000003, seq % 30000, "
+      "'2024-01-01' + INTERVAL seq SECOND, CONCAT(MD5(seq), MD5(seq + 1)), seq / 100 FROM seq_1_to_" +
+      std::to_string(kRows));
+}
+
+void ResetTarget(TMyConnection& c) {
+  c.ExecSQL("DROP DATABASE IF EXISTS " + gTarget);
+  c.ExecSQL("CREATE DATABASE " + gTarget + " CHARACTER SET latin1");
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void Report(const char* what, const char* theirsName, const std::vector<TRun>& ours,
+            const std::vector<TRun>& theirs) {
+  std::vector<double> ow, tw, om, tm;
+  for (const TRun& r : ours) ow.push_back(r.Wall), om.push_back(double(r.PeakKb) / 1024);
+  for (const TRun& r : theirs) tw.push_back(r.Wall), tm.push_back(double(r.PeakKb) / 1024);
+  const double ratio = Median(ow) / Median(tw);
+  std::printf("%s: ours %.2f s, peak %.0f MiB; %s %.2f s, peak %.0f MiB; ratio %.2f\n", what, Median(ow),
+              Median(om), theirsName, Median(tw), Median(tm), ratio);
+  std::printf("  goal: %s no slower than %s: %s (%.2fx)\n", what, theirsName, ratio <= 1.0 ? "met" : "MISSED",
+              ratio);
+}
+
+}  // namespace
+
+int main() {
+  const std::filesystem::path info(DA_TEST_SERVER_INFO);
+  const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
+  const bool started = !std::filesystem::exists(info);
+  if (started &&
+      std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
+    Fail("the test server did not start");
+  gSource = "dumpbench_" + std::to_string(::getpid());
+  gTarget = gSource + "_r";
+  gFolder = std::filesystem::temp_directory_path() / gSource;
+  std::filesystem::create_directories(gFolder);
+  const std::string ours = (gFolder / "ours.sql").string(), theirs = (gFolder / "theirs.sql").string();
+  std::vector<TRun> dumpOurs, dumpTheirs, restoreOurs, restoreTheirs;
+  std::string expected;
+  try {
+    TMyConnection c;
+    Prepare(c, {});
+    Setup(c);
+    expected = Checksum(c, gSource);
+    std::printf(
+        "Dump and restore of %d rows (INT PK, VARCHAR(20), INT, SMALLINT, DATETIME, VARCHAR(64), "
+        "DECIMAL(12,2)): medians of %d runs\n",
+        kRows, kRuns);
+    for (int run = 0; run < kRuns; ++run) {
+      dumpOurs.push_back(InChild([&] {
+        TMyConnection src;
+        Prepare(src, gSource);
+        TMyDump dump;
+        dump.SetConnection(&src);
+        dump.BackupToFile(ours);
+      }));
+      dumpTheirs.push_back(InChild([&] { Exec(ClientArgs("mariadb-dump", gSource), {}, theirs); }));
+      ResetTarget(c);
+      restoreOurs.push_back(InChild([&] {
+        TMyConnection target;
+        Prepare(target, gTarget);
+        TMyDump dump;
+        dump.SetConnection(&target);
+        dump.RestoreFromFile(ours);
+      }));
+      if (Checksum(c, gTarget) != expected) Fail("our restore changed the table");
+      ResetTarget(c);
+      restoreTheirs.push_back(InChild([&] { Exec(ClientArgs("mariadb", gTarget), ours, {}); }));
+      if (Checksum(c, gTarget) != expected) Fail("the client's restore changed the table");
+    }
+    c.ExecSQL("DROP DATABASE " + gSource);
+    c.ExecSQL("DROP DATABASE " + gTarget);
+  } catch (const std::exception& e) {
+    Fail(e.what());
+  }
+  std::printf("dump files: ours %.1f MiB, mariadb-dump %.1f MiB\n",
+              double(std::filesystem::file_size(ours)) / 1048576.0,
+              double(std::filesystem::file_size(theirs)) / 1048576.0);
+  std::filesystem::remove_all(gFolder);
+  if (started) std::system((script + " stop " + info.parent_path().string() + " >/dev/null 2>&1").c_str());
+  Report("dump", "mariadb-dump", dumpOurs, dumpTheirs);
+  Report("restore", "the mariadb client", restoreOurs, restoreTheirs);
+  return 0;
+}

@@ -1,0 +1,265 @@
+#include "components/DADump.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "components/DAScript.h"
+#include "components/DBAccess.h"
+#include "components/MyAccess.h"
+#include "core/CRTableInfo.h"
+#include "core/DAConsts.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/Format.h"
+
+namespace {
+
+constexpr size_t kFlushSize = 1 << 16;
+
+[[noreturn]] void RaiseOS(const std::string& what, int error) {
+  throw EOSError(error, what + ": " + std::strerror(error));
+}
+
+// A stream over an open file descriptor, so that the file can be made durable before it is
+// renamed into place. The descriptor is closed (and the file removed) by the owner.
+class TFdStream : public TStream {
+ public:
+  TFdStream(int fd, std::string name) : FFd(fd), FName(std::move(name)) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    const char* p = static_cast<const char*>(buffer);
+    int64_t left = count;
+    while (left > 0) {
+      const ssize_t n = ::write(FFd, p, static_cast<size_t>(left));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) RaiseOS("Cannot write " + FName, errno);
+      p += n;
+      left -= n;
+    }
+    return count;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    const off_t at = ::lseek(FFd, offset,
+                             origin == soFromBeginning ? SEEK_SET
+                             : origin == soFromCurrent ? SEEK_CUR
+                                                       : SEEK_END);
+    if (at < 0) throw EStreamError("Stream seek error");
+    return at;
+  }
+  void SetSize(int64_t newSize) override {
+    if (::ftruncate(FFd, newSize) != 0) RaiseOS("Cannot resize " + FName, errno);
+  }
+
+ private:
+  int FFd;
+  std::string FName;
+};
+
+void SyncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+void TDADumpOptions::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TDADumpOptions*>(source);
+  if (other == nullptr) return TPersistent::Assign(source);
+  GenerateHeader = other->GenerateHeader;
+  AddDrop = other->AddDrop;
+  QuoteNames = other->QuoteNames;
+}
+
+// ---- TDumpWriter --------------------------------------------------------------------------------
+
+TDumpWriter::~TDumpWriter() = default;
+
+void TDumpWriter::Line(std::string_view text) {
+  FBuffer.append(text);
+  EndLine();
+}
+
+void TDumpWriter::Lines(std::string_view text) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    Line(text.substr(start, end - start));
+    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
+    start = end + 1;
+  }
+}
+
+void TDumpWriter::EndLine() {
+  FBuffer.append("\r\n");
+  if (FBuffer.size() >= kFlushSize) Flush();
+}
+
+void TDumpWriter::Flush() {
+  if (FBuffer.empty()) return;
+  FStream.WriteBuffer(FBuffer.data(), static_cast<int64_t>(FBuffer.size()));
+  FBuffer.clear();
+}
+
+// ---- TDADump ------------------------------------------------------------------------------------
+
+TDADump::TDADump(TComponent* owner) : TComponent(owner), FOptions(std::make_unique<TDADumpOptions>()) {}
+
+TDADump::~TDADump() = default;
+
+void TDADump::SetConnection(TCustomDAConnection* value) {
+  if (value == FConnection) return;
+  if (FConnection != nullptr) RemoveFreeNotification(FConnection);
+  FConnection = value;
+  if (value != nullptr) FreeNotification(value);
+}
+
+void TDADump::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == FConnection) FConnection = nullptr;
+}
+
+void TDADump::SetSQL(const TStringList& value) {
+  if (value.Text() == FSQL.Text()) return;
+  FSQL.BeginUpdate();
+  FSQL.Assign(value);
+  FSQL.EndUpdate();
+}
+
+std::string TDADump::GetTableNames() const {
+  return NamesToText(FTableNames);
+}
+
+void TDADump::SetTableNamesText(const std::string& value) {
+  TextToNames(value, FTableNames);
+}
+
+std::unique_ptr<TDADumpOptions> TDADump::CreateOptions() {
+  return std::make_unique<TDADumpOptions>();
+}
+
+std::unique_ptr<TDAScript> TDADump::CreateScript() {
+  DA_ASSERT_MSG(false, "abstract: a dump of a server kind makes its own script");
+  return nullptr;
+}
+
+std::string TDADump::QuoteName(const std::string& name) const {
+  return TCRTableInfo::Class().NormalizeNameEx(name, FLeftQuote, FRightQuote, FOptions->QuoteNames);
+}
+
+void TDADump::CheckStopped() {
+  if (FStopped.load()) throw EAbort("Operation aborted");
+}
+
+void TDADump::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TDADump*>(source);
+  if (other == nullptr) return TComponent::Assign(source);
+  FTableNames.Assign(other->FTableNames);
+  SetConnection(other->FConnection);
+  SetSQL(other->FSQL);
+  Debug = other->Debug;
+  FOptions->Assign(other->FOptions.get());
+}
+
+// ---- backup -------------------------------------------------------------------------------------
+
+void TDADump::Backup() {
+  TStringStream stream;
+  FSQL.BeginUpdate();
+  try {
+    BackupToStream(stream);
+  } catch (...) {
+    FSQL.SetText(stream.DataString());
+    FSQL.EndUpdate();
+    throw;
+  }
+  FSQL.SetText(stream.DataString());
+  FSQL.EndUpdate();
+}
+
+void TDADump::BackupToFile(const std::string& fileName) {
+  namespace fs = std::filesystem;
+  const fs::path target(fileName);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) RaiseOS("Cannot create a file in " + folder.string(), errno);
+  struct stat old {};
+  const mode_t mode = ::stat(fileName.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  try {
+    if (::fchmod(fd, mode) != 0) RaiseOS("Cannot set the mode of " + temp, errno);
+    TFdStream stream(fd, temp);
+    BackupToStream(stream);
+    if (::fsync(fd) != 0) RaiseOS("Cannot write " + temp, errno);
+    if (::close(fd) != 0) {
+      const int error = errno;
+      ::unlink(temp.c_str());
+      RaiseOS("Cannot write " + temp, error);
+    }
+  } catch (...) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
+  if (::rename(temp.c_str(), fileName.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    RaiseOS("Cannot replace " + fileName, error);
+  }
+  SyncFolder(folder);
+}
+
+// ---- restore ------------------------------------------------------------------------------------
+
+void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
+  if (FConnection == nullptr) throw EDatabaseError(MessageText(SConnectionNotDefined));
+  ResetStop();
+  script.SetConnection(FConnection);
+  script.SetDebug(Debug);
+  int failed = 0;
+  script.OnError = [&failed](TComponent*, const std::exception&, const std::string&, TErrorAction& action) {
+    ++failed;
+    action = eaContinue;
+  };
+  FConnection->InternalConnect();
+  try {
+    while (script.ExecuteNext()) {
+      CheckStopped();
+      if (OnRestoreProgress && textLength > 0)
+        OnRestoreProgress(
+            this, static_cast<int>(std::lround(double(script.StartPos()) * 100.0 / double(textLength))));
+    }
+  } catch (...) {
+    FConnection->InternalDisconnect();
+    throw;
+  }
+  FConnection->InternalDisconnect();
+  if (failed > 0) throw EDatabaseError(Format("%d statements failed", {failed}));
+}
+
+void TDADump::Restore() {
+  std::unique_ptr<TDAScript> script = CreateScript();
+  script->SetSQL(FSQL);
+  int64_t length = 0;
+  for (int i = 0; i < FSQL.Count(); ++i) length += static_cast<int64_t>(FSQL[i].size()) + 2;
+  RunRestore(*script, length);
+}
+
+void TDADump::RestoreFromStream(TStream& stream) {
+  std::unique_ptr<TDAScript> script = CreateScript();
+  const int64_t length = stream.Size() - stream.Position();
+  script->SetSourceStream(&stream);
+  RunRestore(*script, length);
+}
+
+void TDADump::RestoreFromFile(const std::string& fileName) {
+  TFileStream stream(fileName, fmOpenRead);
+  RestoreFromStream(stream);
+}

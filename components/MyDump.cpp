@@ -1,0 +1,553 @@
+#include "components/MyDump.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <map>
+
+#include "components/MyAccess.h"
+#include "components/MyAccessConnection.h"
+#include "components/MyRowReader.h"
+#include "components/MyScript.h"
+#include "core/DAConsts.h"
+#include "mysql/MyClasses.h"
+#include "mysql/MyFieldValues.h"
+#include "mysql/MySQLConnection.h"
+#include "mysql/MySqlTypes.h"
+#include "platform/runtime/DateTimeUtils.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/Format.h"
+#include "platform/runtime/LocaleCompare.h"
+
+namespace {
+
+// A statement of the extended INSERT ends once it would grow past this many characters.
+constexpr int64_t kExtendedInsertSize = 16384;
+
+// How a column's values are written.
+enum class TValueKind : uint8_t { Number, Text, Bytes, Bit };
+
+bool IsNumberColumn(uint8_t type) {
+  switch (type) {
+    case mftDecimal:
+    case mftTiny:
+    case mftShort:
+    case mftLong:
+    case mftFloat:
+    case mftDouble:
+    case mftLongLong:
+    case mftInt24:
+    case mftYear:
+    case mftNewDecimal:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TValueKind KindOf(const TMySQLFieldDesc& f) {
+  switch (f.DataType) {
+    case dtUInt64:
+      return f.MySQLType == mftBit ? TValueKind::Bit : TValueKind::Number;
+    case dtBytes:
+    case dtVarBytes:
+    case dtExtVarBytes:
+      return TValueKind::Bytes;
+    case dtBlob:
+      // Text of a binary collation is text: the server converts it like any other.
+      return f.CharsetNr == BinaryCharsetNr ? TValueKind::Bytes : TValueKind::Text;
+    default:
+      return IsNumberColumn(f.MySQLType) ? TValueKind::Number : TValueKind::Text;
+  }
+}
+
+// The name in back quotes, whole (a point is part of it), inner back quotes doubled. A trail byte
+// that looks like a back quote belongs to its character and is left alone.
+std::string QuoteWhole(std::string_view name, TCharsetKind charset) {
+  std::string out = "`";
+  const char* end = name.data() + name.size();
+  for (const char* p = name.data(); p < end;) {
+    const size_t n = MbCharLen(charset, p, end);
+    if (n == 1 && *p == '`') out.push_back('`');
+    out.append(p, n);
+    p += n;
+  }
+  out.push_back('`');
+  return out;
+}
+
+void AppendHex(std::string& out, std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += "0x";
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out.push_back(kHex[b >> 4]);
+    out.push_back(kHex[b & 15]);
+  }
+}
+
+struct TTableRef {
+  std::string Database;  // empty: the connection's
+  std::string Name;
+  bool IsView = false;
+};
+
+}  // namespace
+
+void TMyDumpOptions::Assign(TPersistent* source) {
+  TDADumpOptions::Assign(source);
+  if (auto* other = dynamic_cast<TMyDumpOptions*>(source)) {
+    AddLock = other->AddLock;
+    DisableKeys = other->DisableKeys;
+    HexBlob = other->HexBlob;
+    UseExtSyntax = other->UseExtSyntax;
+    UseDelayedIns = other->UseDelayedIns;
+  }
+}
+
+// One backup: the session settings it pinned and what it writes.
+class TMyDump::TRun {
+ public:
+  TRun(TMyDump& dump, TCustomMyConnection& connection, TStream& stream);
+  // Gives the session its time zone back; never throws.
+  ~TRun();
+  void Write();
+
+ private:
+  void WriteSections();
+  void Header();
+  void SetLines();
+  void DatabaseSection();
+  void UsersSection();
+  void RoutinesSection();
+  void TablesSection();
+  std::vector<TTableRef> TableList();
+  bool IsViewIn(const std::string& database, const std::string& name);
+  void Table(const TTableRef& ref, int index, int count);
+  void Data(const std::string& t, int index, int count);
+  void Rows(const std::string& t, int index, int count, int64_t rows);
+  void AppendRow(std::string& line, TMyRowReader& reader, const std::vector<TValueKind>& kinds);
+  void AppendText(std::string& line, const std::string& text);
+  void Progress(const std::string& name, int index, int count, int percent);
+  std::string One(const std::string& sql, int column = 0);
+  // Text of the server (ANSI under Unicode) as the file holds it.
+  std::string ToFile(std::string text) const { return FUnicode ? AnsiToUtf8(text) : text; }
+  std::string Quote(const std::string& name) const { return QuoteWhole(name, FStatementCharset); }
+  void Msg(int id, std::initializer_list<FormatArg> args) { FWriter.Lines(ToFile(MessageFmt(id, args))); }
+
+  TMyDump& FDump;
+  TCustomMyConnection& FConnection;
+  TMySQLConnection& FSession;
+  TMyDumpOptions& FOptions;
+  TDumpWriter FWriter;
+  bool FUnicode;
+  TCharsetKind FStatementCharset;  // of statements sent and names read
+  TCharsetKind FFileCharset;       // of the file's text
+  std::string FCharsetName;
+  std::string FOldTimeZone;
+  int FMajor = 0, FMinor = 0, FRelease = 0;
+  std::map<std::string, std::map<std::string, bool>> FViews;  // database -> name -> is a view
+  std::string FEscaped;                                       // scratch for escaping
+};
+
+TMyDump::TRun::TRun(TMyDump& dump, TCustomMyConnection& connection, TStream& stream)
+    : FDump(dump),
+      FConnection(connection),
+      FSession(*connection.MyIConnection()),
+      FOptions(dump.Options()),
+      FWriter(stream),
+      FUnicode(connection.Options().UseUnicode()),
+      FStatementCharset(connection.StatementCharset()),
+      FFileCharset(FSession.GetTextCharset()) {
+  ParseMySQLVersion(FSession.GetServerVersion(), FMajor, FMinor, FRelease);
+  FCharsetName = One("SELECT @@character_set_client");
+  // TIMESTAMP values are read and written in one fixed zone, so that a restore elsewhere gives
+  // the same instants.
+  FOldTimeZone = One("SELECT @@SESSION.time_zone");
+  FSession.ExecSQL("SET TIME_ZONE='+00:00'");
+}
+
+TMyDump::TRun::~TRun() {
+  try {
+    if (!FOldTimeZone.empty() && FSession.GetMySQL() != nullptr)
+      FSession.ExecSQL("SET TIME_ZONE=" + QuoteString(FOldTimeZone, FStatementCharset));
+  } catch (...) {
+    // The session keeps the fixed zone; the next connect resets it.
+  }
+}
+
+std::string TMyDump::TRun::One(const std::string& sql, int column) {
+  TMyRowReader reader(FSession);
+  reader.Open(sql);
+  if (!reader.Next() || column >= reader.FieldCount()) return {};
+  return reader.Value(column);
+}
+
+void TMyDump::TRun::Progress(const std::string& name, int index, int count, int percent) {
+  FDump.CheckStopped();
+  if (FDump.OnBackupProgress) FDump.OnBackupProgress(&FDump, name, index, count, percent);
+  FDump.CheckStopped();
+}
+
+void TMyDump::TRun::Write() {
+  try {
+    WriteSections();
+  } catch (...) {
+    // What was made so far stays in the stream.
+    try {
+      FWriter.Flush();
+    } catch (...) {
+      // The stream itself failed: the first error is the one to report.
+    }
+    throw;
+  }
+  FWriter.Flush();
+}
+
+void TMyDump::TRun::WriteSections() {
+  if (FOptions.GenerateHeader) Header();
+  SetLines();
+  const TMyDumpObjects objects = FDump.Objects;
+  if ((objects & doDatabase) != 0) DatabaseSection();
+  if ((objects & doUsers) != 0) UsersSection();
+  if ((objects & doStoredProcs) != 0) RoutinesSection();
+  if ((objects & (doTables | doData)) != 0) {
+    TablesSection();
+    FWriter.Line("/*!40014 SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS */;");
+  }
+  FWriter.Line("/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;");
+  FWriter.Line("/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;");
+  FWriter.Line("/*!40101 SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT */;");
+  FWriter.Line("/*!40101 SET CHARACTER_SET_RESULTS=@OLD_CHARACTER_SET_RESULTS */;");
+  FWriter.Line("/*!40101 SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION */;");
+}
+
+void TMyDump::TRun::Header() {
+  Msg(SDumpHeader, {MyDumpLibraryVersion, FSession.GetServerVersion(), FConnection.GetClientVersion(),
+                    DateTimeToStr(Now()), FConnection.Server(), FConnection.Database()});
+}
+
+void TMyDump::TRun::SetLines() {
+  FWriter.Line("/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;");
+  FWriter.Line("/*!40101 SET @OLD_CHARACTER_SET_RESULTS=@@CHARACTER_SET_RESULTS */;");
+  FWriter.Line("/*!40101 SET @OLD_COLLATION_CONNECTION=@@COLLATION_CONNECTION */;");
+  FWriter.Line("/*!40101 SET NAMES " + FCharsetName + " */;");
+  // A stored 0 in an AUTO_INCREMENT column stays 0 instead of taking the next number.
+  FWriter.Line("/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;");
+  FWriter.Line("/*!40103 SET @OLD_TIME_ZONE=@@TIME_ZONE */;");
+  FWriter.Line("/*!40103 SET TIME_ZONE='+00:00' */;");
+  if ((FDump.Objects & (doTables | doData)) != 0)
+    FWriter.Line("/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;");
+}
+
+void TMyDump::TRun::DatabaseSection() {
+  const std::string db = ToFile(Quote(FConnection.Database()));
+  if (FOptions.GenerateHeader) Msg(SDumpDatabaseHeader, {db});
+  if (FOptions.AddDrop) {
+    FWriter.Line("USE mysql;");
+    FWriter.Line("DROP DATABASE IF EXISTS " + db + ";");
+  }
+  FWriter.Line("CREATE DATABASE " + db + ";");
+  if (FOptions.AddDrop) FWriter.Line("USE " + db + ";");
+  FWriter.Line("");
+}
+
+void TMyDump::TRun::UsersSection() {
+  if (FOptions.GenerateHeader) Msg(SDumpUsersHeader, {});
+  std::vector<std::string> entries;
+  {
+    TMyRowReader reader(FSession);
+    reader.Open("SELECT * FROM mysql.user");
+    const int user = reader.FieldIndex("User"), host = reader.FieldIndex("Host");
+    const int role = reader.FieldIndex("is_role");
+    if (user < 0 || host < 0) throw EDatabaseError("mysql.user has no User and Host columns");
+    while (reader.Next()) {
+      // Roles have no login and no SHOW GRANTS of a user.
+      if (role >= 0 && reader.Value(role) == "Y") continue;
+      entries.push_back(Quote(reader.Value(user)) + "@" + Quote(reader.Value(host)));
+    }
+  }
+  for (const std::string& entry : entries) {
+    FDump.CheckStopped();
+    for (const std::string& grant : TMyRowReader::FirstColumn(FSession, "SHOW GRANTS FOR " + entry))
+      FWriter.Lines(ToFile(grant) + ";");
+  }
+  FWriter.Line("");
+}
+
+void TMyDump::TRun::RoutinesSection() {
+  std::vector<std::pair<std::string, std::string>> routines;  // name, PROCEDURE or FUNCTION
+  {
+    TMyRowReader reader(FSession);
+    reader.Open(
+        "SELECT ROUTINE_NAME, ROUTINE_TYPE FROM information_schema.routines WHERE ROUTINE_SCHEMA = "
+        "DATABASE() "
+        "ORDER BY ROUTINE_NAME, ROUTINE_TYPE");
+    while (reader.Next()) {
+      const std::string name = reader.Value(0);
+      if (FDump.FStoredProcNames.Count() > 0 && FDump.FStoredProcNames.IndexOf(name) < 0) continue;
+      routines.emplace_back(name, reader.Value(1));
+    }
+  }
+  const int count = static_cast<int>(routines.size());
+  for (int i = 0; i < count; ++i) {
+    const auto& [name, kind] = routines[static_cast<size_t>(i)];
+    const std::string n = Quote(name);
+    Progress(n, i, count, 0);
+    if (FOptions.GenerateHeader) Msg(SDumpStoredProcHeader, {ToFile(n)});
+    FWriter.Line("DELIMITER $$");
+    if (FOptions.AddDrop) FWriter.Line("DROP " + kind + " IF EXISTS " + ToFile(n) + " $$");
+    TMyRowReader reader(FSession);
+    reader.Open("SHOW CREATE " + kind + " " + n);
+    // Without the right to read it the server shows the routine with no text.
+    if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
+      throw EDatabaseError(Format("The text of %s %s cannot be read", {kind, name}));
+    FWriter.Lines(ToFile(reader.Value(2)) + " $$");
+    FWriter.Line("DELIMITER ;");
+    FWriter.Line("");
+    FWriter.Line("");
+  }
+}
+
+bool TMyDump::TRun::IsViewIn(const std::string& database, const std::string& name) {
+  auto it = FViews.find(database);
+  if (it == FViews.end()) {
+    std::map<std::string, bool> kinds;
+    TMyRowReader reader(FSession);
+    reader.Open(database.empty() ? "SHOW FULL TABLES" : "SHOW FULL TABLES FROM " + Quote(database));
+    while (reader.Next()) kinds[reader.Value(0)] = reader.Value(1) == "VIEW";
+    it = FViews.emplace(database, std::move(kinds)).first;
+  }
+  const auto found = it->second.find(name);
+  return found != it->second.end() && found->second;
+}
+
+std::vector<TTableRef> TMyDump::TRun::TableList() {
+  std::vector<TTableRef> tables;
+  const TStringList& names = FDump.TableNameList();
+  if (names.Count() == 0) {
+    IsViewIn({}, {});
+    for (const auto& [name, view] : FViews[std::string()]) tables.push_back({{}, name, view});
+  } else {
+    for (int i = 0; i < names.Count(); ++i) {
+      TTableRef ref;
+      SplitObjectName(names[i], ref.Database, ref.Name, FStatementCharset);
+      if (ref.Database == FConnection.Database()) ref.Database.clear();
+      ref.IsView = IsViewIn(ref.Database, ref.Name);
+      tables.push_back(std::move(ref));
+    }
+  }
+  // Views last: a view can only be made once the tables it reads exist.
+  std::stable_partition(tables.begin(), tables.end(), [](const TTableRef& t) { return !t.IsView; });
+  return tables;
+}
+
+void TMyDump::TRun::TablesSection() {
+  const std::vector<TTableRef> tables = TableList();
+  const int count = static_cast<int>(tables.size());
+  for (int i = 0; i < count; ++i) {
+    const TTableRef& ref = tables[static_cast<size_t>(i)];
+    const std::string t =
+        ref.Database.empty() ? Quote(ref.Name) : Quote(ref.Database) + "." + Quote(ref.Name);
+    Progress(t, i, count, 0);
+    Table(ref, i, count);
+    FWriter.Line("");
+  }
+}
+
+void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
+  const std::string t = ref.Database.empty() ? Quote(ref.Name) : Quote(ref.Database) + "." + Quote(ref.Name);
+  const std::string ft = ToFile(t);
+  if ((FDump.Objects & doTables) != 0) {
+    if (FOptions.GenerateHeader) Msg(SDumpTableHeader, {ft});
+    if (FOptions.AddDrop)
+      FWriter.Line((ref.IsView ? "DROP VIEW IF EXISTS " : "DROP TABLE IF EXISTS ") + ft + ";");
+    std::string text = One("SHOW CREATE TABLE " + t, 1);
+    if (!ref.Database.empty()) {
+      // The text names the table without its database: it is made where the dump says.
+      const std::string bare = Quote(ref.Name);
+      const size_t at = text.find(bare);
+      if (at != std::string::npos) text.replace(at, bare.size(), t);
+    }
+    FWriter.Lines(ToFile(text) + ";");
+    FWriter.Line("");
+    Progress(t, index, count, 0);
+  }
+  if ((FDump.Objects & doData) != 0 && !ref.IsView) Data(t, index, count);
+}
+
+void TMyDump::TRun::Data(const std::string& t, int index, int count) {
+  const std::string ft = ToFile(t);
+  if (FOptions.GenerateHeader) Msg(SDumpDataHeader, {ft});
+  if (FOptions.AddDrop && (FDump.Objects & doTables) == 0) FWriter.Line("TRUNCATE TABLE " + ft + ";");
+  const std::string counted = One("SELECT COUNT(*) FROM " + t);
+  int64_t rows = 0;
+  std::from_chars(counted.data(), counted.data() + counted.size(), rows);
+  Progress(t, index, count, 0);
+  if (rows <= 0) return;
+  const bool lock = FOptions.AddLock && !FOptions.UseDelayedIns;
+  if (lock) FWriter.Line("LOCK TABLES " + ft + " WRITE;");
+  if (FOptions.DisableKeys) FWriter.Line("/*!40000 ALTER TABLE " + ft + " DISABLE KEYS */;");
+  Rows(t, index, count, rows);
+  if (FOptions.DisableKeys) FWriter.Line("/*!40000 ALTER TABLE " + ft + " ENABLE KEYS */;");
+  if (lock) FWriter.Line("UNLOCK TABLES;");
+}
+
+void TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t rows) {
+  const std::string prefix =
+      (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) + " VALUES";
+  TMyRowReader reader(FSession);
+  reader.Open("SELECT * FROM " + t);
+  std::vector<TValueKind> kinds;
+  for (int i = 0; i < reader.FieldCount(); ++i) kinds.push_back(KindOf(reader.Field(i)));
+  // A row is written once the next one is read: only then is it known whether it ends its
+  // statement (the row count taken before may be out of date).
+  std::string pending, line;
+  int64_t size = 0, recNo = 0;
+  bool inStatement = false;
+  auto flushPending = [&](bool last) {
+    const int64_t length = static_cast<int64_t>(pending.size());
+    size += length + 2;
+    const bool ends = last || size > kExtendedInsertSize - 2 * length;
+    pending.push_back(ends ? ';' : ',');
+    FWriter.Line(pending);
+    inStatement = !ends;
+  };
+  while (reader.Next()) {
+    ++recNo;
+    if (FDump.OnBackupProgress)
+      Progress(t, index, count,
+               static_cast<int>(std::min<int64_t>(100, std::llround(double(recNo) * 100.0 / double(rows)))));
+    else
+      FDump.CheckStopped();
+    line.clear();
+    if (!FOptions.UseExtSyntax) {
+      line = prefix + " (";
+      AppendRow(line, reader, kinds);
+      line += ");";
+      FWriter.Line(line);
+    } else {
+      if (!pending.empty()) flushPending(false);
+      if (!inStatement) {
+        FWriter.Line(prefix);
+        size = static_cast<int64_t>(prefix.size()) + 2;
+        inStatement = true;
+      }
+      line = "  (";
+      AppendRow(line, reader, kinds);
+      line += ")";
+      pending.swap(line);
+    }
+    ++FDump.FRowsWritten;
+  }
+  if (!pending.empty()) flushPending(true);
+}
+
+void TMyDump::TRun::AppendText(std::string& line, const std::string& text) {
+  const std::string& bytes = FUnicode ? AnsiToUtf8(text) : text;
+  FEscaped.resize(bytes.size() * 2 + 1);
+  const size_t n = EscapeString(FEscaped.data(), bytes.data(), bytes.size(), FFileCharset);
+  line.push_back('\'');
+  line.append(FEscaped.data(), n);
+  line.push_back('\'');
+}
+
+void TMyDump::TRun::AppendRow(std::string& line, TMyRowReader& reader, const std::vector<TValueKind>& kinds) {
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    const int index = static_cast<int>(i);
+    if (i > 0) line += ", ";
+    if (reader.IsNull(index)) {
+      line += "NULL";
+      continue;
+    }
+    switch (kinds[i]) {
+      case TValueKind::Number:
+        line += reader.Value(index);
+        break;
+      case TValueKind::Bit: {
+        uint64_t v = reader.BitValue(index);
+        std::string bytes;
+        do {
+          bytes.insert(bytes.begin(), static_cast<char>(v & 0xFF));
+          v >>= 8;
+        } while (v != 0);
+        AppendHex(line, bytes);
+        break;
+      }
+      case TValueKind::Bytes: {
+        const std::string bytes = reader.Value(index);
+        if (bytes.empty())
+          line += "''";
+        else if (FOptions.HexBlob)
+          AppendHex(line, bytes);
+        else
+          line += QuoteBinary(bytes, FFileCharset);
+        break;
+      }
+      case TValueKind::Text:
+        AppendText(line, reader.Value(index));
+        break;
+    }
+  }
+}
+
+// ---- TMyDump ------------------------------------------------------------------------------------
+
+TMyDump::TMyDump(TComponent* owner) : TDADump(owner) {
+  ReplaceOptions(std::make_unique<TMyDumpOptions>());
+  FLeftQuote = FRightQuote = '`';
+}
+
+TMyDump::~TMyDump() = default;
+
+TCustomMyConnection* TMyDump::Connection() const {
+  return static_cast<TCustomMyConnection*>(TDADump::Connection());
+}
+
+void TMyDump::SetConnection(TCustomMyConnection* value) {
+  TDADump::SetConnection(value);
+}
+
+TMyDumpOptions& TMyDump::Options() const {
+  return static_cast<TMyDumpOptions&>(TDADump::Options());
+}
+
+std::string TMyDump::StoredProcNames() const {
+  return NamesToText(FStoredProcNames);
+}
+
+void TMyDump::SetStoredProcNames(const std::string& value) {
+  TextToNames(value, FStoredProcNames);
+}
+
+std::unique_ptr<TDADumpOptions> TMyDump::CreateOptions() {
+  return std::make_unique<TMyDumpOptions>();
+}
+
+std::unique_ptr<TDAScript> TMyDump::CreateScript() {
+  return std::make_unique<TMyScript>();
+}
+
+void TMyDump::Assign(TPersistent* source) {
+  TDADump::Assign(source);
+  if (auto* other = dynamic_cast<TMyDump*>(source)) {
+    Objects = other->Objects;
+    FStoredProcNames.Assign(other->FStoredProcNames);
+  }
+}
+
+void TMyDump::BackupToStream(TStream& stream) {
+  TCustomMyConnection* connection = Connection();
+  if (connection == nullptr) throw Exception(MessageText(SConnectionNotDefined));
+  ResetStop();
+  FRowsWritten = 0;
+  connection->InternalConnect();
+  try {
+    TRun run(*this, *connection, stream);
+    run.Write();
+  } catch (...) {
+    connection->InternalDisconnect();
+    throw;
+  }
+  connection->InternalDisconnect();
+}

@@ -1,0 +1,62 @@
+// Unit MyDump: TMyDump, the dump component on a MySQL connection. It writes the database, its
+// users, its stored routines and its tables with their rows as a script the server (or the
+// script component) reads back exactly: every name back-quoted whole, every value from the
+// server's own text or bytes, SQL_MODE and TIME_ZONE pinned so that restored rows equal the
+// dumped ones.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "components/DADump.h"
+
+class TCustomMyConnection;
+
+class TMyDumpOptions : public TDADumpOptions {
+ public:
+  bool AddLock = true;
+  bool DisableKeys = false;
+  bool HexBlob = false;
+  bool UseExtSyntax = true;
+  bool UseDelayedIns = false;
+  void Assign(TPersistent* source) override;
+};
+
+enum TMyDumpObject : uint8_t {
+  doDatabase = 1 << 0,
+  doUsers = 1 << 1,
+  doStoredProcs = 1 << 2,
+  doTables = 1 << 3,
+  doData = 1 << 4,
+};
+using TMyDumpObjects = uint8_t;
+
+// The library version the dump header names.
+inline constexpr const char* MyDumpLibraryVersion = "5.10.0.9";
+
+class TMyDump : public TDADump {
+ public:
+  explicit TMyDump(TComponent* owner = nullptr);
+  ~TMyDump() override;
+
+  TCustomMyConnection* Connection() const;
+  void SetConnection(TCustomMyConnection* value);
+  TMyDumpOptions& Options() const;
+  TMyDumpObjects Objects = doTables | doData;
+  // The routines to dump, as one text of names (empty: all of the current database).
+  std::string StoredProcNames() const;
+  void SetStoredProcNames(const std::string& value);
+
+  // Also: EDatabaseError when the connection lacks the right to read a routine's text.
+  void BackupToStream(TStream& stream) override;
+  void Assign(TPersistent* source) override;
+
+ protected:
+  std::unique_ptr<TDADumpOptions> CreateOptions() override;
+  std::unique_ptr<TDAScript> CreateScript() override;
+
+ private:
+  class TRun;
+  TStringList FStoredProcNames;
+};

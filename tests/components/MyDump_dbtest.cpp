@@ -1,0 +1,291 @@
+// Dumping and restoring on the test server: every column type and awkward names survive a round
+// trip through our restore and through the mariadb client, a mariadb-dump file with routines
+// restores through ours, failures are counted, users and routines are listed whole, a failed file
+// backup leaves the old file, and a stopped backup ends.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "components/MyAccessConnection.h"
+#include "components/MyDump.h"
+#include "components/MyRowReader.h"
+#include "mysql/ApiTestSupport.h"
+#include "platform/runtime/Classes.h"
+
+namespace {
+
+using api_test::TScratchDb;
+namespace fs = std::filesystem;
+
+const TestServer::TInfo& Srv() {
+  return TestServer::Info();
+}
+
+void Prepare(TMyConnection& c, const std::string& database, const std::string& charset = {}) {
+  c.LoginPrompt = false;
+  c.SetServer(Srv().Host);
+  c.SetPort(Srv().Port);
+  c.SetUsername(Srv().NativeUser);
+  c.SetPassword(Srv().NativePassword);
+  c.SetDatabase(database);
+  c.Options().SetCharset(charset);
+}
+
+std::vector<std::string> Column(TMyConnection& c, const std::string& sql) {
+  c.Open();
+  return TMyRowReader::FirstColumn(*c.MyIConnection(), sql);
+}
+
+std::string Scalar(TMyConnection& c, const std::string& sql) {
+  const auto rows = Column(c, sql);
+  return rows.empty() ? "<none>" : rows[0];
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A folder of its own, removed at the end.
+struct TTempDir {
+  fs::path Path =
+      fs::temp_directory_path() / ("dumptest_" + std::to_string(::getpid()) + "_" + std::to_string(rand()));
+  TTempDir() { fs::create_directories(Path); }
+  ~TTempDir() { fs::remove_all(Path); }
+};
+
+int RunClient(const std::string& tool, const std::string& args) {
+  const std::string cmd = tool + " --host=" + Srv().Host + " --port=" + std::to_string(Srv().Port) +
+                          " --user=" + Srv().NativeUser + " --password=" + Srv().NativePassword + " " + args;
+  return std::system(cmd.c_str());
+}
+
+const char* const kOddNames[] = {"a#b", "order", "123", "we`ird", "a.b"};
+
+// The source: a table of every column type whose rows each hold what a lossy path would change,
+// tables with names that need quoting, and a view that sorts before the table it reads.
+void FillSource(TMyConnection& c, bool unicodeColumn) {
+  c.ExecSQL("SET time_zone = '+08:00'");
+  c.ExecSQL(
+      std::string(
+          "CREATE TABLE `all types` (id INT NOT NULL AUTO_INCREMENT PRIMARY KEY, ti TINYINT, "
+          "si SMALLINT UNSIGNED, mi MEDIUMINT, bi BIGINT, bu BIGINT UNSIGNED, de DECIMAL(30,10), fl FLOAT, "
+          "db DOUBLE, bt BIT(13), yr YEAR, d DATE, dt DATETIME(6), ts TIMESTAMP(3) NULL, tm TIME(2), "
+          "ch CHAR(5), vc VARCHAR(40), bn BINARY(4), vb VARBINARY(20), tx TEXT, bl BLOB, lb LONGBLOB, "
+          "en ENUM('a','b c'), st SET('x','y'), js JSON, g GEOMETRY NULL, "
+          "gb VARCHAR(10) CHARACTER SET gbk") +
+      (unicodeColumn ? ", u8 VARCHAR(10) CHARACTER SET utf8mb4" : "") + ")");
+  c.ExecSQL(
+      "INSERT INTO `all types` (id, ti, si, mi, bi, bu, de, fl, db, bt, yr, d, dt, ts, tm, ch, vc, bn, vb, "
+      "tx, bl, "
+      "lb, en, st, js, g, gb) VALUES (0, -128, 65535, -8388608, -9223372036854775808, 18446744073709551615, "
+      "12345678901234567890.0123456789, 1.5, 0.1e0 + 0.2e0, b'1010101010101', 2155, '0000-00-00', "
+      "'2024-02-29 23:59:59.999999', '2038-01-19 03:14:07.499', '-838:59:59.00', 'ab', "
+      "'it''s \\\\ \\n \\r \\Z\\t&x', X'00FF5C27', X'0000', 'te\\0xt', X'0001025C27', '', 'b c', 'x,y', "
+      "'{\"a\": [1, 2]}', ST_GeomFromText('POINT(1 2)'), CONVERT(X'955CC4E35C27' USING gbk))");
+  c.ExecSQL("INSERT INTO `all types` (id) VALUES (5)");
+  c.ExecSQL(
+      "INSERT INTO `all types` (id, d, dt, ts, de, db) VALUES (7, '2024-00-15', '0000-00-00 00:00:00', "
+      "'1970-01-01 08:00:01', -0.0000000001, 1.7976931348623157e308)");
+  if (unicodeColumn)
+    c.ExecSQL("UPDATE `all types` SET u8 = CONVERT(X'F09F9880C3A9' USING utf8mb4) WHERE id = 0");
+  for (const char* name : kOddNames) {
+    std::string quoted = "`";
+    for (const char* p = name; *p; ++p) quoted += *p == '`' ? std::string("``") : std::string(1, *p);
+    quoted += "`";
+    c.ExecSQL("CREATE TABLE " + quoted + " (x INT)");
+    c.ExecSQL("INSERT INTO " + quoted + " VALUES (" + std::to_string(std::string(name).size()) + ")");
+  }
+  c.ExecSQL("CREATE VIEW `0v` AS SELECT id FROM `all types`");
+}
+
+// What must come back equal: each table's checksum and every value of the typed table in hex.
+std::string Fingerprint(TMyConnection& c) {
+  std::string out;
+  for (const std::string& t : Column(c, "SHOW FULL TABLES")) {
+    std::string quoted = "`";
+    for (char ch : t) quoted += ch == '`' ? std::string("``") : std::string(1, ch);
+    quoted += "`";
+    out += t + "=" + Scalar(c, "SELECT COUNT(*) FROM " + quoted) + ";";
+    if (t != "0v") {
+      c.Open();
+      TMyRowReader reader(*c.MyIConnection());
+      reader.Open("CHECKSUM TABLE " + quoted);
+      if (reader.Next()) out += reader.Value(1) + "\n";
+    }
+  }
+  for (const std::string& row : Column(
+           c,
+           "SELECT CONCAT_WS('|', id, HEX(ti), HEX(si), HEX(bi), HEX(bu), de, db, HEX(bt), yr, d, dt, "
+           "UNIX_TIMESTAMP(ts), tm, HEX(ch), HEX(vc), HEX(bn), HEX(vb), HEX(tx), HEX(bl), HEX(lb), en, st, "
+           "HEX(js), HEX(g), HEX(gb)) FROM `all types` ORDER BY id"))
+    out += row + "\n";
+  return out;
+}
+
+TEST(MyDumpDbTest, EveryTypeAndNameComesBackThroughOurRestoreAndTheClient) {
+  struct Case {
+    const char* Name;
+    std::string Charset;
+    bool UnicodeColumn;
+  };
+  const Case cases[] = {{"gbk session", "gbk", false}, {"utf8mb4 session", "utf8mb4", true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TScratchDb source, ours, theirs;
+    TTempDir dir;
+    TMyConnection src;
+    Prepare(src, source.Name(), k.Charset);
+    FillSource(src, k.UnicodeColumn);
+    const std::string expected = Fingerprint(src);
+
+    TMyDump dump;
+    dump.SetConnection(&src);
+    const fs::path file = dir.Path / "dump.sql";
+    dump.BackupToFile(file.string());
+    const std::string text = ReadFile(file);
+    EXPECT_NE(text.find("/*!40101 SET NAMES " + k.Charset + " */;\r\n"), std::string::npos);
+    EXPECT_NE(text.find("SQL_MODE='NO_AUTO_VALUE_ON_ZERO'"), std::string::npos);
+    EXPECT_LT(text.find("CREATE TABLE `all types`"), text.find("CREATE ALGORITHM"));  // the view last
+
+    TMyConnection a;
+    Prepare(a, ours.Name(), k.Charset);
+    dump.SetConnection(&a);
+    dump.RestoreFromFile(file.string());
+    EXPECT_EQ(Fingerprint(a), expected);
+
+    ASSERT_EQ(RunClient("mariadb",
+                        "--default-character-set=" + k.Charset + " " + theirs.Name() + " < " + file.string()),
+              0);
+    TMyConnection b;
+    Prepare(b, theirs.Name(), k.Charset);
+    EXPECT_EQ(Fingerprint(b), expected);
+  }
+}
+
+TEST(MyDumpDbTest, AMariaDbDumpWithRoutinesRestoresThroughOurs) {
+  TScratchDb source, target;
+  TTempDir dir;
+  TMyConnection src;
+  Prepare(src, source.Name(), "utf8mb4");
+  FillSource(src, true);
+  src.ExecSQL("CREATE PROCEDURE `p;1`(IN n INT) BEGIN SELECT n; SELECT n + 1; END");
+  src.ExecSQL("CREATE FUNCTION twice(n INT) RETURNS INT DETERMINISTIC BEGIN RETURN n * 2; END");
+  src.ExecSQL("CREATE TRIGGER tr BEFORE INSERT ON `order` FOR EACH ROW BEGIN SET NEW.x = NEW.x + 1; END");
+  const fs::path file = dir.Path / "theirs.sql";
+  ASSERT_EQ(RunClient("mariadb-dump", "--routines " + source.Name() + " > " + file.string()), 0);
+
+  TMyConnection c;
+  Prepare(c, target.Name(), "utf8mb4");
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.RestoreFromFile(file.string());
+  EXPECT_EQ(Fingerprint(c), Fingerprint(src));
+  EXPECT_EQ(Scalar(c, "SELECT twice(21)"), "42");
+  c.ExecSQL("INSERT INTO `order` VALUES (1)");
+  EXPECT_EQ(Scalar(c, "SELECT MIN(x) FROM `order`"), "2");
+  EXPECT_EQ(Scalar(c, "SELECT COUNT(*) FROM information_schema.routines WHERE routine_schema = DATABASE()"),
+            "2");
+}
+
+TEST(MyDumpDbTest, RestoreRunsEveryStatementAndThenReportsTheFailures) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.SQL().SetText(
+      "CREATE TABLE t (a INT);\nINSERT INTO t VALUES (1);\nINSERT INTO nowhere VALUES (1);\n"
+      "INSERT INTO t VALUES (2);\nINSERT INTO t VALUES ('x', 'y');\nINSERT INTO t VALUES (3);\n");
+  try {
+    dump.Restore();
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "2 statements failed");
+  }
+  EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a ORDER BY a) FROM t"), "1,2,3");
+}
+
+TEST(MyDumpDbTest, UsersAreQuotedWholeAndRolesSkipped) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  const std::string role = "dumprole_" + std::to_string(::getpid());
+  c.ExecSQL("CREATE ROLE IF NOT EXISTS " + role);
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.Objects = doUsers;
+  dump.Backup();
+  c.ExecSQL("DROP ROLE " + role);
+  const std::string text = dump.SQL().Text();
+  EXPECT_NE(text.find("TO `mariadb.sys`@`localhost`"), std::string::npos);
+  EXPECT_EQ(text.find("TO `" + role + "`"), std::string::npos);
+}
+
+TEST(MyDumpDbTest, RoutinesOfADatabaseWithAnAwkwardNameAreListedAndDumped) {
+  const std::string name = "zqv-2'_" + std::to_string(::getpid());
+  TMyConnection c;
+  Prepare(c, {});
+  c.ExecSQL("CREATE DATABASE `" + name + "`");
+  c.SetDatabase(name);
+  c.ExecSQL("CREATE PROCEDURE `pr``oc`() SELECT 1");
+  TStringList names;
+  c.GetStoredProcNames(names);
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.Objects = doStoredProcs;
+  dump.Backup();
+  c.SetDatabase({});
+  c.ExecSQL("DROP DATABASE `" + name + "`");
+  ASSERT_EQ(names.Count(), 1);
+  EXPECT_EQ(names[0], "pr`oc");
+  const std::string text = dump.SQL().Text();
+  EXPECT_NE(text.find("DROP PROCEDURE IF EXISTS `pr``oc` $$"), std::string::npos);
+  EXPECT_NE(text.find("CREATE DEFINER="), std::string::npos);
+}
+
+TEST(MyDumpDbTest, AFailedOrStoppedBackupLeavesTheTargetFile) {
+  TScratchDb db;
+  TTempDir dir;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  c.ExecSQL("CREATE TABLE t (a INT)");
+  c.ExecSQL("INSERT INTO t VALUES (1), (2), (3)");
+  const fs::path file = dir.Path / "backup.sql";
+  { std::ofstream(file) << "old"; }
+  struct Case {
+    const char* Name;
+    std::string Tables;
+    bool StopAtFirstRow;
+  };
+  const Case cases[] = {{"missing table", "t,missing", false}, {"stopped", "t", true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TMyDump dump;
+    dump.SetConnection(&c);
+    dump.SetTableNames(k.Tables);
+    if (k.StopAtFirstRow)
+      dump.OnBackupProgress = [&](TComponent*, const std::string&, int, int, int percent) {
+        if (percent > 0) dump.Stop();
+      };
+    EXPECT_ANY_THROW(dump.BackupToFile(file.string()));
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator()), 1);
+  }
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.BackupToFile(file.string());
+  EXPECT_EQ(dump.RowsWritten(), 3);
+  EXPECT_NE(ReadFile(file).find("INSERT INTO `t` VALUES\r\n  (1),\r\n  (2),\r\n  (3);\r\n"),
+            std::string::npos);
+}
+
+}  // namespace
