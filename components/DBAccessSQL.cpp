@@ -3,6 +3,7 @@
 #include <exception>
 #include <vector>
 
+#include "components/DBAccessDataSet.h"
 #include "components/DBAccessText.h"
 #include "core/DAConsts.h"
 #include "core/MemBlob.h"
@@ -72,6 +73,15 @@ void TCustomDASQL::SetIConnection(TCRConnection* value) {
 }
 
 void TCustomDASQL::CreateICommand() {
+  if (FDataSet != nullptr) {
+    // The record set's command: the dataset opens and executes through it.
+    TCRCommand* shared = FDataSet->RecordSetCommand();
+    if (FICommand.get() != shared) {
+      FICommand.reset();
+      FICommand = std::unique_ptr<TCRCommand, TICommandDeleter>(shared, TICommandDeleter(false));
+    }
+    return AssignICommandProps(shared);
+  }
   TCustomDAConnection* conn = UsedConnection();
   if (conn == nullptr) return AssignICommandProps(nullptr);
   const TCRCommandClass cls = conn->GetICommandClass();
@@ -125,6 +135,10 @@ void TCustomDASQL::SetSQLText(const std::string& text) {
 }
 
 std::string TCustomDASQL::FinalSQL() const {
+  return FDataSet != nullptr ? FDataSet->FinalSQL() : InternalFinalSQL();
+}
+
+std::string TCustomDASQL::InternalFinalSQL() const {
   std::string sql = FSQL.Text();
   size_t end = sql.size();
   while (end > 0 && static_cast<unsigned char>(sql[end - 1]) <= 32) --end;
@@ -145,8 +159,11 @@ void TCustomDASQL::SetAutoCommit(bool value) {
 }
 
 void TCustomDASQL::SQLChanged() {
-  if (Prepared()) UnPrepare();
-  if (!IsLoading()) ScanMacros();
+  if (FDataSet != nullptr)
+    FDataSet->SQLChanging();
+  else if (Prepared())
+    UnPrepare();
+  if (!IsLoading() && !FSQLPassedUnparsed) ScanMacros();
   if (FSQLPassedUnparsed) {
     FFinalSQL = FinalSQL();
     if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);

@@ -15,6 +15,22 @@
 
 using TAfterExecuteEvent = std::function<void(TComponent* sender, bool result)>;
 
+class TCustomDADataSet;
+
+// Deletes a command's provider command unless the command only borrows it (a dataset's internal
+// command uses its record set's).
+struct TICommandDeleter {
+  bool Owned = true;
+  TICommandDeleter() = default;
+  explicit TICommandDeleter(bool owned) noexcept : Owned(owned) {}
+  // Converting, so that a provider command made with make_unique can be stored.
+  template <class T>
+  TICommandDeleter(std::default_delete<T>) noexcept {}
+  void operator()(TCRCommand* command) const noexcept {
+    if (Owned) delete command;
+  }
+};
+
 class TCustomDASQL : public TComponent {
  public:
   explicit TCustomDASQL(TComponent* owner = nullptr);
@@ -40,8 +56,16 @@ class TCustomDASQL : public TComponent {
   bool Quiet = false;
   TAfterExecuteEvent AfterExecute;
 
-  // The text with trailing blanks removed and macros expanded.
+  // The text with trailing blanks removed and macros expanded; for a dataset's internal command
+  // the dataset's final text (its filter and master conditions added).
   virtual std::string FinalSQL() const;
+  // The command's own text with trailing blanks removed and macros expanded.
+  std::string InternalFinalSQL() const;
+
+  // The dataset whose internal command this is (nil for a free command). Such a command shares
+  // the provider command of the dataset's record set instead of owning one.
+  TCustomDADataSet* DataSet() const noexcept { return FDataSet; }
+  void SetDataSet(TCustomDADataSet* value) noexcept { FDataSet = value; }
   // Executes once: InternalExecute(1).
   void Execute() { InternalExecute(1); }
   // Takes a use of the connection (EDatabaseError "Connection is not defined" without one), writes
@@ -93,16 +117,20 @@ class TCustomDASQL : public TComponent {
   virtual void DoAfterExecute(bool result);
   void Notification(TComponent* component, TOperation operation) override;
 
-  std::unique_ptr<TCRCommand> FICommand;
+  // Owns the provider command unless it is a dataset's record set's (SetDataSet).
+  std::unique_ptr<TCRCommand, TICommandDeleter> FICommand;
   std::string FFinalSQL;  // the text last handed to the provider command
   bool FSQLPassedUnparsed = false;
   bool FShowWait = true;
 
  private:
+  friend class TCustomDADataSet;
+  friend struct TDBAccessUtils;
   void FinishExecute(bool result);
   void OnMacrosChanged(TMacro* macro, TMacroChange change);
 
   TCustomDAConnection* FConnection = nullptr;
+  TCustomDADataSet* FDataSet = nullptr;
   TStringList FSQL;
   std::unique_ptr<TDAParams> FParams;
   std::unique_ptr<TMacros> FMacros;

@@ -70,6 +70,7 @@ void TCRRecordSet::InternalOpen() {
   try {
     ExecuteAndFetch();
   } catch (...) {
+    FOpenExecuted = false;
     try {
       InternalClose();
       FreeData();
@@ -82,7 +83,10 @@ void TCRRecordSet::InternalOpen() {
 
 void TCRRecordSet::ExecuteAndFetch() {
   const bool describedWhenPrepared = FPrepared && FCommandType == ctResultSet;
-  ExecCommand();
+  if (FOpenExecuted)
+    FOpenExecuted = false;
+  else
+    ExecCommand();
   if (!describedWhenPrepared || NeedReinitFields()) InitFields();
   if (FFetchAll)
     FetchAll();

@@ -60,6 +60,9 @@ class TCRRecordSet : public TMemData {
   virtual void Disconnect();
   // Executes the command and clears the fetch break.
   virtual void ExecCommand();
+  // The next open reads the result the last ExecCommand left instead of executing again (a
+  // statement run first to learn whether it returns rows).
+  void OpenExecutedNext() noexcept { FOpenExecuted = true; }
   // Fetches blocks until no more rows come (or a break or the before-fetch callback stops it).
   virtual void FetchAll();
   // Makes the next block's DoBeforeFetch cancel; a running FetchAll stops there. Any thread may
@@ -157,4 +160,5 @@ class TCRRecordSet : public TMemData {
   std::atomic<bool> FFetchBreak{false};
   uint8_t FCommandType = ctUnknown;
   int32_t FDroppedRecords = 0;  // visible records released in unidirectional mode
+  bool FOpenExecuted = false;
 };

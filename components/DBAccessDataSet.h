@@ -1,0 +1,355 @@
+// Unit DBAccess, the query dataset: TCustomDADataSet runs an SQL text on a connection and keeps
+// the rows in the provider record set (a record store). Its internal command holds the SQL, the
+// parameters and the macros; it shares the record set's provider command, so that preparing,
+// opening and executing all go through one statement. TDADataSetOptions are its options and
+// TDBAccessUtils reaches the non-public parts of commands and datasets for scripts and dumps.
+//
+// Every operation that talks to the server takes a use of the connection first and gives it back
+// on every path (TCustomDAConnection::InternalConnect / InternalDisconnect), so that a connection
+// in disconnected mode is open only while something runs. In that mode a closing connection
+// leaves open datasets open (their rows are in memory).
+//
+// The parts: DBAccessDataSet.cpp (options, construction, connection, opening, fetching,
+// executing, updating table), DBAccessDataSetRefresh.cpp (final SQL, refresh, key fields, SQL
+// editing, master/detail, the access helpers).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/DBAccessSQL.h"
+#include "components/DBAccessUpdateSQL.h"
+#include "components/MemDS.h"
+#include "core/CRRecordSet.h"
+#include "core/Win32Timer.h"
+
+class TCustomDADataSet;
+
+using TRefreshOptions = uint8_t;
+inline constexpr TRefreshOptions roAfterInsert = 0x01;
+inline constexpr TRefreshOptions roAfterUpdate = 0x02;
+inline constexpr TRefreshOptions roBeforeEdit = 0x04;
+
+using TBeforeFetchEvent = std::function<void(TCustomDADataSet* sender, bool& cancel)>;
+using TAfterFetchEvent = std::function<void(TCustomDADataSet* sender)>;
+
+class TDADataSetOptions : public TPersistent {
+ public:
+  explicit TDADataSetOptions(TCustomDADataSet* owner) : FOwner(owner) {}
+
+  // Plain flags, read by the dataset and its statement generator.
+  bool SetFieldsReadOnly = false;
+  bool StrictUpdate = true;
+  bool QueryRecCount = false;
+  bool ReturnParams = false;
+  bool RemoveOnRefresh = true;
+  bool QuoteNames = false;
+  bool FullRefresh = false;
+  bool FieldsOrigin = false;
+  int UpdateBatchSize = 1;
+  bool UpdateAllFields = false;
+
+  // The dataset's required-fields flag; a change updates the field definitions.
+  bool RequiredFields() const noexcept { return FRequiredFields; }
+  void SetRequiredFields(bool value);
+  // The dataset's number-range flag.
+  bool NumberRange() const noexcept;
+  void SetNumberRange(bool value);
+  // A change unprepares the dataset.
+  bool AutoPrepare() const noexcept { return FAutoPrepare; }
+  void SetAutoPrepare(bool value);
+  // Copied straight into the record store.
+  bool TrimFixedChar() const noexcept { return FTrimFixedChar; }
+  void SetTrimFixedChar(bool value);
+  bool TrimVarChar() const noexcept { return FTrimVarChar; }
+  void SetTrimVarChar(bool value);
+  // Record-set properties: the dataset must be closed (EDatabaseError "Cannot perform this
+  // operation on an open dataset").
+  bool LongStrings() const noexcept { return FLongStrings; }
+  void SetLongStrings(bool value);
+  bool FlatBuffers() const noexcept { return FFlatBuffers; }
+  void SetFlatBuffers(bool value);
+  TCompressBlobMode CompressBlobMode() const noexcept { return FCompressBlobMode; }
+  void SetCompressBlobMode(TCompressBlobMode value);
+  // Milliseconds between the master's last move and the detail's re-query (0: at once).
+  int DetailDelay() const noexcept { return FDetailDelay; }
+  void SetDetailDelay(int value);
+  // The master/detail condition as the record store's filter instead of in the SQL; closed only.
+  bool LocalMasterDetail() const noexcept { return FLocalMasterDetail; }
+  void SetLocalMasterDetail(bool value);
+  // Stored in the dataset; closed only.
+  bool CacheCalcFields() const noexcept;
+  void SetCacheCalcFields(bool value);
+
+  // From other dataset options: every option but RemoveOnRefresh, FieldsOrigin and
+  // UpdateBatchSize.
+  void Assign(TPersistent* source) override;
+
+ protected:
+  TCustomDADataSet& Owner() const noexcept { return *FOwner; }
+  // The closed-dataset check (nothing while the owner is inactive).
+  void CheckInactive() const;
+
+  TCustomDADataSet* FOwner;
+  bool FRequiredFields = true;
+  bool FAutoPrepare = false;
+  bool FTrimFixedChar = true;
+  bool FTrimVarChar = false;
+  bool FLongStrings = true;
+  bool FFlatBuffers = false;
+  TCompressBlobMode FCompressBlobMode = cbNone;
+  int FDetailDelay = 0;
+  bool FLocalMasterDetail = false;
+};
+
+class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDAUpdatesApplier {
+ public:
+  explicit TCustomDADataSet(TComponent* owner = nullptr);
+  ~TCustomDADataSet() override;
+
+  // ---- Connection ----
+  TCustomDAConnection* Connection() const noexcept { return FConnection; }
+  // Another connection closes and unprepares the dataset first; the record set follows the new
+  // connection's record-set class.
+  void SetConnection(TCustomDAConnection* value);
+  // The connection the dataset works with (its own, or one a script or dump lent it).
+  virtual TCustomDAConnection* UsedConnection() const { return FConnection; }
+
+  // ---- SQL, parameters and macros (the internal command's) ----
+  TStringList& SQL() const noexcept { return FCommand->SQL(); }
+  void SetSQLText(const std::string& text) { FCommand->SetSQLText(text); }
+  TDAParams& Params() const noexcept { return FCommand->Params(); }
+  TDAParam* ParamByName(std::string_view name) const { return Params().ParamByName(name); }
+  TMacros& Macros() const noexcept { return FCommand->Macros(); }
+  bool ParamCheck() const noexcept { return FCommand->ParamCheck(); }
+  void SetParamCheck(bool value) { FCommand->SetParamCheck(value); }
+  TCustomDASQL& Command() const noexcept { return *FCommand; }
+  // The text sent: the command's text with macros expanded, FilterSQL and the master/detail
+  // condition added.
+  virtual std::string FinalSQL() const;
+  // Trimmed; a change closes and unprepares the dataset and reopens one that was open.
+  const std::string& FilterSQL() const noexcept { return FFilterSQL; }
+  void SetFilterSQL(const std::string& value);
+  // The dataset's SQL with the condition added to its WHERE clause.
+  void AddWhere(const std::string& condition);
+  void DeleteWhere();
+  void SetOrderBy(const std::string& fields);
+  std::string GetOrderBy() const;
+
+  // ---- Fetching ----
+  // 1..10000 (EDatabaseError "FetchRows must be 1..10000"); a change needs a closed dataset.
+  int FetchRows() const noexcept { return FFetchRows; }
+  void SetFetchRows(int value);
+  // True clears UniDirectional and fetches an open dataset's remaining rows.
+  bool FetchAll() const noexcept { return FFetchAll; }
+  virtual void SetFetchAll(bool value);
+  // A change needs a closed dataset; true clears FetchAll.
+  bool UniDirectional() const noexcept { return FUniDirectional; }
+  void SetUniDirectional(bool value);
+  bool ReadOnly() const noexcept { return FReadOnly; }
+  virtual void SetReadOnly(bool value);
+  bool Debug = false;
+  bool AutoCommit() const noexcept { return FAutoCommit; }
+  void SetAutoCommit(bool value);
+  TRefreshOptions RefreshOptions = 0;
+  TBeforeFetchEvent BeforeFetch;
+  TAfterFetchEvent AfterFetch;
+  TAfterExecuteEvent AfterExecute;
+
+  TDADataSetOptions& Options() const noexcept { return *FOptions; }
+
+  // ---- Preparing and executing ----
+  // Only when neither prepared nor open: holds the connection until UnPrepare.
+  void Prepare() override;
+  void UnPrepare() override;
+  // Closes an open dataset; with AutoPrepare prepares; a statement that returns rows opens the
+  // dataset, any other runs through the command and sets RowsAffected. Server errors pass
+  // through; the connection's use is given back on every path.
+  virtual void Execute();
+  bool Executing() const { return FCommand->Executing(); }
+  int RowsAffected() const noexcept { return FRowsAffected; }
+
+  // ---- Updating table and keys ----
+  // Empty: the first table of the statement. A name matching no table (by name, then by alias)
+  // raises EDatabaseError "Wrong UpdatingTable value - table %s is unknown".
+  const std::string& UpdatingTable() const noexcept { return FUpdatingTable; }
+  virtual void SetUpdatingTable(const std::string& value);
+  // Index of the updating table in the record set's tables; -1 for none.
+  int UpdatingTableIndex() const noexcept { return FUpdatingTableIndex; }
+  TCRTableInfo* UpdatingTableInfo();
+  // The key and data field descriptions of a table of the record set (empty here).
+  virtual void GetKeyAndDataFields(int tableIndex, bool forceAll, std::vector<TFieldDesc*>& keyFields,
+                                   std::vector<TFieldDesc*>& dataFields);
+  // The fields that identify the current record (its key, else its non-blob data fields) and
+  // their values (left empty without a current record).
+  void GetCurrentKeys(std::vector<TField*>& keyFields, std::vector<Variant>& values);
+  // The auto-increment field of the updating table (set by the MySQL dataset), or nil.
+  TField* IdentityField() const noexcept { return FIdentityField; }
+
+  // ---- Refresh ----
+  // Re-reads the changed rows (and, with checkDeleted, drops rows deleted on the server) through
+  // the statement generator. EDatabaseError "Unique keyfields required" without a key.
+  virtual void RefreshQuick(bool checkDeleted);
+
+  // ---- Master/detail ----
+  TDataSource* MasterSource() const;
+  // EDatabaseError "Circular datalinks are not allowed" for a source that leads back here.
+  void SetMasterSource(TDataSource* value);
+  const std::string& MasterFields() const noexcept { return FMasterFields; }
+  void SetMasterFields(const std::string& value);
+  const std::string& DetailFields() const noexcept { return FDetailFields; }
+  void SetDetailFields(const std::string& value);
+  TDataSource* GetDataSource() const override { return MasterSource(); }
+  void RefreshDetailParams() override;
+  bool IsMasterField(TField* field) override;
+
+  // ---- Text helpers of the dialect (empty texts here) ----
+  virtual std::string QuoteName(const std::string& name) const;
+  virtual std::string UnQuoteName(const std::string& name) const;
+  virtual std::string SQLAddWhere(const std::string& sql, const std::string& condition) const;
+  virtual std::string SQLDeleteWhere(const std::string& sql) const;
+  virtual std::string SQLSetOrderBy(const std::string& sql, const std::string& fields) const;
+  virtual std::string SQLGetOrderBy(const std::string& sql) const;
+
+  // ---- Provider side ----
+  TCRRecordSet* CRRecordSet() const noexcept { return dynamic_cast<TCRRecordSet*>(&IRecordSet()); }
+  // The record set's provider command (nil while the dataset has no provider record set).
+  TCRCommand* RecordSetCommand() const;
+  // Whether the component is being designed (taken at construction).
+  bool DesignCreate() const noexcept { return FDesignCreate; }
+  // Another dataset's internal query: its own executions are not traced.
+  bool Internal = false;
+
+  void Assign(TPersistent* source) override;
+  void DataEvent(TDataEvent event, intptr_t info) override;
+
+  // ---- IDAUpdatesApplier ----
+  TCustomDAConnection* UpdatesConnection() override { return UsedConnection(); }
+  std::string UpdatesName() override { return Name(); }
+  bool HasCachedUpdates() override { return Active() && CachedUpdates(); }
+  void ApplyCachedUpdates() override { ApplyUpdates(); }
+  void CommitCachedUpdates() override { CommitUpdates(); }
+  void RestoreCachedUpdates() override { RestoreUpdates(); }
+  bool IsApplyingUpdates() override { return FApplyingUpdates; }
+
+ protected:
+  friend class TDADataSetOptions;
+  friend class TCustomDASQL;
+  friend struct TDBAccessUtils;
+
+  // The command's text is about to change: the dataset closes and unprepares.
+  void SQLChanging();
+
+  // ---- Made through the virtual operations ----
+  virtual std::unique_ptr<TCustomDASQL> CreateCommand();
+  virtual std::unique_ptr<TDADataSetOptions> CreateOptions();
+  // The record-set class while no connection is set (none here).
+  virtual TCRRecordSetClass DefaultIRecordSetClass() const { return {}; }
+  // Makes the command, options and record set through the virtual operations above; each
+  // class's constructor calls it so that its own forms are made.
+  void CreateParts();
+  void CreateIRecordSet() override;
+  void SetIRecordSet(std::unique_ptr<TData> recordSet) override;
+  // Passes the dataset's settings to a (new) record set.
+  virtual void AssignRecordSetProps(TCRRecordSet& recordSet);
+
+  // ---- Connection holding ----
+  // Takes a use of the connection ("Connection is not defined" without one) and points the
+  // record set at its provider connection.
+  virtual void BeginConnection();
+  virtual void EndConnection();
+
+  // ---- Hooks ----
+  // "No SQL statement provided" for an empty SQL is the MySQL dataset's; nothing here.
+  virtual void CheckSQL() {}
+  virtual void AfterOpenCursor() {}
+  // The record set described its fields anew (a re-query): what points at the old descriptions
+  // is dropped.
+  virtual void FieldDescsRenewed() {}
+  // The record count by the count query (0 here).
+  virtual int GetRecCount() { return 0; }
+  // The trace of an operation (Prepare, Open, Refresh, ...), before and after.
+  void TraceSQL(const char* what, bool after);
+  bool TracingEnabled() const;
+
+  // ---- Dataset hooks ----
+  // RecordCount: while open with a counted query that count; otherwise the record store's.
+  int GetRecordCount() override;
+  void OpenCursor() override;
+  void CloseCursor() override;
+  void InternalRefresh() override;
+  void CreateFields() override;
+  void SetFiltered(bool value) override;
+
+  // The master's current values into the parameters named by MasterFields (or by the master's
+  // field names). EDatabaseError "Field '%s' not found" for a missing master field.
+  void SetMasterParams(TDAParams& params);
+  // After a posted record of a detail: a record that no longer matches the master leaves.
+  void DropForeignDetailRecord();
+  // Locates noted key values again; false when they are not found.
+  bool LocateKeys(const std::vector<TField*>& keyFields, const std::vector<Variant>& values);
+  // Runs the statement again and re-reads the rows (full refresh, detail re-query).
+  void Requery(const char* traceName);
+  void Notification(TComponent* component, TOperation operation) override;
+
+  std::unique_ptr<TCustomDASQL> FCommand;
+  std::unique_ptr<TDADataSetOptions> FOptions;
+  int FRowsAffected = -1;
+  int FRecordCount = 0;  // by the count query
+  int FUpdatingTableIndex = -1;
+  TField* FIdentityField = nullptr;
+  bool FApplyingUpdates = false;
+  bool FCacheCalcFields = false;
+
+ private:
+  void WriteParams();
+  void OpenRecordSet();
+  void ChooseUpdatingTable(bool raise);
+  void ApplyFieldsReadOnly();
+  void MasterDetailChanged();
+  void InstallLocalMasterDetail(bool on);
+  bool LocalMasterDetailAccepts(void* recBuf);
+  void DetailTimerTick();
+  void RequeryDetail();
+  bool ReadMasterValues(TDAParams& params);
+
+  TCustomDAConnection* FConnection = nullptr;
+  std::string FFilterSQL;
+  int FFetchRows = 25;
+  bool FFetchAll = false;
+  bool FUniDirectional = false;
+  bool FReadOnly = false;
+  bool FAutoCommit = true;
+  bool FDesignCreate = false;
+  bool FPrepareHeld = false;   // Prepare holds a use of the connection
+  bool FOpenExecuted = false;  // Execute ran the statement: the open reads its result
+  std::string FUpdatingTable;
+  std::string FMasterFields, FDetailFields;
+  std::unique_ptr<TDADetailDataLink> FDataLink;
+  std::unique_ptr<TWin32Timer> FDetailTimer;
+};
+
+// Helpers through which scripts, dumps and datasets reach the non-public parts of commands and
+// datasets. Each takes a TCustomDASQL or a TCustomDADataSet; any other object fails an assertion
+// naming its class.
+struct TDBAccessUtils {
+  static TCustomDAConnection* UsedConnection(TComponent* obj);
+  static void SetAutoCommit(TComponent* obj, bool value);
+  static TCRConnection* GetIConnection(TCustomDAConnection* connection);
+  static TCRRecordSet* GetIRecordSet(TCustomDADataSet* dataSet);
+  static TCRTablesInfo& GetTablesInfo(TCustomDADataSet* dataSet);
+  static void InternalConnect(TCustomDAConnection* connection) { connection->InternalConnect(); }
+  static void InternalDisconnect(TCustomDAConnection* connection) { connection->InternalDisconnect(); }
+  static std::vector<TFieldDesc*> GetFieldDescs(TCustomDADataSet* dataSet);
+  static void SetQuiet(TComponent* obj, bool value);
+  static TStringList& GetSQL(TComponent* obj);
+  // Sets the text with macro scanning and parameter parsing suspended (the provider command is
+  // told so for the duration): the text goes to the server exactly as written.
+  static void SetSQLText(TComponent* obj, const std::string& text);
+  static TDAParams& GetParams(TComponent* obj);
+  static void Execute(TComponent* obj);
+  static int GetRowsAffected(TComponent* obj);
+};

@@ -1,0 +1,436 @@
+// The query dataset's final SQL, refresh, key fields, SQL editing and master/detail, and the
+// access helpers.
+#include <algorithm>
+
+#include "components/DBAccessDataSet.h"
+#include "components/DBAccessText.h"
+#include "core/DAConsts.h"
+#include "platform/db/DataSource.h"
+
+namespace {
+
+// The names of a field list ("a;b", as the platform separates them), trimmed.
+std::vector<std::string> SplitFieldNames(const std::string& list) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(';', start);
+    if (end == std::string::npos) end = list.size();
+    std::string name = TrimSQLBlanks(std::string_view(list).substr(start, end - start));
+    if (!name.empty()) names.push_back(std::move(name));
+    start = end + 1;
+  }
+  return names;
+}
+
+// Whether following masters from the source reaches the dataset.
+bool LeadsTo(TDataSource* source, const TDataSet* dataSet) {
+  for (int depth = 0; source != nullptr && depth < 1000; ++depth) {
+    TDataSet* master = source->DataSet();
+    if (master == nullptr) return false;
+    if (master == dataSet) return true;
+    source = master->GetDataSource();
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- Final SQL and SQL editing -------------------------------------------------------------------
+
+std::string TCustomDADataSet::FinalSQL() const {
+  std::string sql = FCommand->InternalFinalSQL();
+  if (!FFilterSQL.empty()) sql = SQLAddWhere(sql, FFilterSQL);
+  if (MasterSource() != nullptr && !FMasterFields.empty() && !FDetailFields.empty() &&
+      !FOptions->LocalMasterDetail()) {
+    const std::vector<std::string> masters = SplitFieldNames(FMasterFields);
+    const std::vector<std::string> details = SplitFieldNames(FDetailFields);
+    TCRRecordSet* rs = CRRecordSet();
+    const TCRTableInfoClass& names = rs != nullptr ? rs->GetTableInfoClass() : TCRTableInfo::Class();
+    std::string condition;
+    for (size_t i = 0; i < std::min(masters.size(), details.size()); ++i) {
+      if (!condition.empty()) condition += " and ";
+      condition += names.NormalizeName(details[i]) + " = :" + names.NormalizeName(masters[i]);
+    }
+    sql = SQLAddWhere(sql, condition);
+  }
+  return sql;
+}
+
+std::string TCustomDADataSet::QuoteName(const std::string& name) const {
+  TCRRecordSet* rs = CRRecordSet();
+  const TCRTableInfoClass& names = rs != nullptr ? rs->GetTableInfoClass() : TCRTableInfo::Class();
+  return names.NormalizeName(name, FOptions->QuoteNames);
+}
+
+std::string TCustomDADataSet::UnQuoteName(const std::string& name) const {
+  TCRRecordSet* rs = CRRecordSet();
+  const TCRTableInfoClass& names = rs != nullptr ? rs->GetTableInfoClass() : TCRTableInfo::Class();
+  return names.UnQuote(name);
+}
+
+// A dialect supplies the clause editing; the generic dataset knows no SQL grammar.
+std::string TCustomDADataSet::SQLAddWhere(const std::string&, const std::string&) const {
+  return {};
+}
+
+std::string TCustomDADataSet::SQLDeleteWhere(const std::string&) const {
+  return {};
+}
+
+std::string TCustomDADataSet::SQLSetOrderBy(const std::string&, const std::string&) const {
+  return {};
+}
+
+std::string TCustomDADataSet::SQLGetOrderBy(const std::string&) const {
+  return {};
+}
+
+void TCustomDADataSet::AddWhere(const std::string& condition) {
+  SetSQLText(SQLAddWhere(TrimSQLBlanks(SQL().Text()), condition));
+}
+
+void TCustomDADataSet::DeleteWhere() {
+  SetSQLText(SQLDeleteWhere(TrimSQLBlanks(SQL().Text())));
+}
+
+void TCustomDADataSet::SetOrderBy(const std::string& fields) {
+  SetSQLText(SQLSetOrderBy(TrimSQLBlanks(SQL().Text()), fields));
+}
+
+std::string TCustomDADataSet::GetOrderBy() const {
+  return SQLGetOrderBy(TrimSQLBlanks(SQL().Text()));
+}
+
+void TCustomDADataSet::SetFilterSQL(const std::string& value) {
+  const std::string trimmed = TrimSQLBlanks(value);
+  if (trimmed == FFilterSQL) return;
+  const bool wasActive = Active();
+  FFilterSQL = trimmed;
+  if (!IsLoading()) {
+    Close();
+    UnPrepare();
+    FieldDefs().Updated = false;
+  }
+  FCommand->UpdateParams();
+  InstallLocalMasterDetail(FOptions->LocalMasterDetail());
+  if (wasActive) {
+    Open();
+    First();
+  }
+}
+
+// ---- Key fields and refresh ----------------------------------------------------------------------
+
+void TCustomDADataSet::GetCurrentKeys(std::vector<TField*>& keyFields, std::vector<Variant>& values) {
+  keyFields.clear();
+  values.clear();
+  std::vector<TFieldDesc*> keys, data;
+  GetKeyAndDataFields(FUpdatingTableIndex, false, keys, data);
+  std::vector<TFieldDesc*> chosen = keys;
+  if (chosen.empty())
+    for (TFieldDesc* desc : data)
+      if (!IRecordSet().IsBlobFieldType(desc->DataType) && desc->DataType != dtObject &&
+          desc->DataType != dtArray)
+        chosen.push_back(desc);
+  for (TFieldDesc* desc : chosen) {
+    for (TField* field : Fields())
+      if (field->FieldKind() == fkData && field->FieldNo() == desc->FieldNo) {
+        keyFields.push_back(field);
+        break;
+      }
+  }
+  if (!Active() || IsEmpty()) return;
+  for (TField* field : keyFields) values.push_back(field->Value());
+}
+
+bool TCustomDADataSet::LocateKeys(const std::vector<TField*>& keyFields, const std::vector<Variant>& values) {
+  if (keyFields.empty() || values.size() != keyFields.size()) return false;
+  std::string names;
+  for (TField* field : keyFields) names += (names.empty() ? "" : ";") + field->FieldName();
+  return Locate(names, values, 0);
+}
+
+void TCustomDADataSet::Requery(const char* traceName) {
+  BeginConnection();
+  try {
+    TraceSQL(traceName, false);
+    FRecordCount = FOptions->QueryRecCount ? GetRecCount() : 0;
+    WriteParams();
+    IRecordSet().Reopen();
+    FieldDescsRenewed();
+    FRowsAffected = -1;
+    TraceSQL(traceName, true);
+  } catch (...) {
+    EndConnection();
+    throw;
+  }
+  EndConnection();
+}
+
+// The platform's Refresh: UpdateCursorPos, this, then Resync of the buffers.
+void TCustomDADataSet::InternalRefresh() {
+  std::vector<TField*> keyFields;
+  std::vector<Variant> values;
+  GetCurrentKeys(keyFields, values);
+  Requery("Refresh");
+  IRecordSet().SetToBegin();
+  if (values.empty()) return;
+  // Resync after the locate must see the found record: the cursor is left on it.
+  if (LocateKeys(keyFields, values))
+    UpdateCursorPos();
+  else
+    IRecordSet().SetToBegin();
+}
+
+void TCustomDADataSet::SetFiltered(bool value) {
+  if (!Active() || value == Filtered()) return TMemDataSet::SetFiltered(value);
+  std::vector<TField*> keyFields;
+  std::vector<Variant> values;
+  GetCurrentKeys(keyFields, values);
+  TMemDataSet::SetFiltered(value);
+  LocateKeys(keyFields, values);
+}
+
+void TCustomDADataSet::RefreshQuick(bool) {
+  std::vector<TFieldDesc*> keys, data;
+  GetKeyAndDataFields(FUpdatingTableIndex, false, keys, data);
+  if (keys.empty()) throw EDatabaseError(MessageText(SUniqueKeyFieldsRequired));
+}
+
+// ---- Master/detail -------------------------------------------------------------------------------
+
+TDataSource* TCustomDADataSet::MasterSource() const {
+  return FDataLink != nullptr ? FDataLink->DataSource() : nullptr;
+}
+
+void TCustomDADataSet::SetMasterSource(TDataSource* value) {
+  if (value == MasterSource()) return;
+  if (LeadsTo(value, this))
+    throw EDatabaseError("Circular datalinks are not allowed");  // the platform's text
+  FDataLink->SetDataSource(value);
+  MasterDetailChanged();
+}
+
+void TCustomDADataSet::SetMasterFields(const std::string& value) {
+  if (value == FMasterFields) return;
+  FMasterFields = value;
+  MasterDetailChanged();
+}
+
+void TCustomDADataSet::SetDetailFields(const std::string& value) {
+  if (value == FDetailFields) return;
+  FDetailFields = value;
+  MasterDetailChanged();
+}
+
+// The condition in the SQL (and so the parameters) follows the link's settings.
+void TCustomDADataSet::MasterDetailChanged() {
+  if (IsLoading()) return;
+  if (!FOptions->LocalMasterDetail()) {
+    if (Active()) {
+      Close();
+      FCommand->UpdateParams();
+      Open();
+    } else {
+      FCommand->UpdateParams();
+    }
+  }
+  InstallLocalMasterDetail(FOptions->LocalMasterDetail());
+}
+
+bool TCustomDADataSet::IsMasterField(TField* field) {
+  if (field == nullptr) return false;
+  if (FMasterFields.empty()) return Params().FindParam(field->FieldName()) != nullptr;
+  for (const std::string& name : SplitFieldNames(FMasterFields))
+    if (SameFieldName(name, field->FieldName())) return true;
+  return false;
+}
+
+// True when a parameter's value changed.
+bool TCustomDADataSet::ReadMasterValues(TDAParams& params) {
+  TDataSet* master = MasterSource() != nullptr ? MasterSource()->DataSet() : nullptr;
+  if (master == nullptr) return false;
+  bool changed = false;
+  auto take = [&](TDAParam* param, TField* field) {
+    const Variant value = field->Value();
+    if (!param->IsNull() || !value.IsNull()) {
+      const Variant old = param->Value();
+      if (old.IsNull() != value.IsNull() || old.VarType() != value.VarType() || !(old == value))
+        changed = true;
+    }
+    param->AssignFieldValue(field, value);
+  };
+  if (!FMasterFields.empty()) {
+    for (const std::string& name : SplitFieldNames(FMasterFields)) {
+      TField* field = master->FindField(name);
+      if (field == nullptr) throw EDatabaseError(MessageFmt(SFieldNotFound, {name}));
+      if (TDAParam* param = params.FindParam(name)) take(param, field);
+    }
+  } else {
+    for (int i = 0; i < params.Count(); ++i)
+      if (TField* field = master->FindField(params[i]->Name())) take(params[i], field);
+  }
+  return changed;
+}
+
+void TCustomDADataSet::SetMasterParams(TDAParams& params) {
+  ReadMasterValues(params);
+}
+
+void TCustomDADataSet::RefreshDetailParams() {
+  TDataSet* master = MasterSource() != nullptr ? MasterSource()->DataSet() : nullptr;
+  if (!Active() || master == nullptr || !master->Active() || master->State() == dsSetKey) return;
+  if (FOptions->LocalMasterDetail()) {
+    IRecordSet().FilterUpdated();
+    First();
+    Resync();
+    return;
+  }
+  if (!ReadMasterValues(Params())) return;
+  if (FOptions->DetailDelay() == 0) return RequeryDetail();
+  // One re-query, DetailDelay after the master's last move.
+  if (FDetailTimer == nullptr) {
+    FDetailTimer = std::make_unique<TWin32Timer>();
+    FDetailTimer->SetEnabled(false);
+    FDetailTimer->SetOnTimer([this](TWin32Timer*) { DetailTimerTick(); });
+  }
+  FDetailTimer->SetEnabled(false);
+  FDetailTimer->SetInterval(static_cast<uint32_t>(FOptions->DetailDelay()));
+  FDetailTimer->SetEnabled(true);
+}
+
+void TCustomDADataSet::DetailTimerTick() {
+  FDetailTimer->SetEnabled(false);
+  if (Active()) RequeryDetail();
+}
+
+void TCustomDADataSet::RequeryDetail() {
+  CheckBrowseMode();
+  Requery("Refresh");
+  First();
+  Resync();
+}
+
+void TCustomDADataSet::InstallLocalMasterDetail(bool on) {
+  if (on)
+    IRecordSet().FilterMDFunc = [this](void* recBuf) { return LocalMasterDetailAccepts(recBuf); };
+  else
+    IRecordSet().FilterMDFunc = nullptr;
+  if (Active()) IRecordSet().FilterUpdated();
+}
+
+// The record's detail fields equal the master's current values.
+bool TCustomDADataSet::LocalMasterDetailAccepts(void* recBuf) {
+  TDataSet* master = MasterSource() != nullptr ? MasterSource()->DataSet() : nullptr;
+  if (master == nullptr || !master->Active()) return true;
+  const std::vector<std::string> masters = SplitFieldNames(FMasterFields);
+  const std::vector<std::string> details = SplitFieldNames(FDetailFields);
+  for (size_t i = 0; i < std::min(masters.size(), details.size()); ++i) {
+    TField* masterField = master->FindField(masters[i]);
+    TField* detailField = FindField(details[i]);
+    if (masterField == nullptr || detailField == nullptr) continue;
+    const Variant value = IRecordSet().GetFieldAsVariant(detailField->FieldNo(), recBuf);
+    const Variant wanted = masterField->Value();
+    if (value.IsNull() || wanted.IsNull()) {
+      if (value.IsNull() != wanted.IsNull()) return false;
+      continue;
+    }
+    if (!(value == wanted)) return false;
+  }
+  return true;
+}
+
+void TCustomDADataSet::Notification(TComponent* component, TOperation operation) {
+  if (operation == opRemove && component == FConnection) {
+    FConnection = nullptr;
+    if (TCRRecordSet* rs = CRRecordSet()) rs->SetConnection(nullptr);
+  }
+  TMemDataSet::Notification(component, operation);
+}
+
+// ---- TDBAccessUtils -------------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void WrongObject(TComponent* obj) {
+  RaiseAssertion(__FILE__, __LINE__, "TCustomDASQL or TCustomDADataSet",
+                 obj != nullptr ? obj->ClassName() : std::string("nil"));
+}
+
+TCustomDASQL& CommandOf(TComponent* obj) {
+  if (auto* sql = dynamic_cast<TCustomDASQL*>(obj)) return *sql;
+  if (auto* ds = dynamic_cast<TCustomDADataSet*>(obj)) return ds->Command();
+  WrongObject(obj);
+}
+
+}  // namespace
+
+TCustomDAConnection* TDBAccessUtils::UsedConnection(TComponent* obj) {
+  if (auto* ds = dynamic_cast<TCustomDADataSet*>(obj)) return ds->UsedConnection();
+  return CommandOf(obj).UsedConnection();
+}
+
+void TDBAccessUtils::SetAutoCommit(TComponent* obj, bool value) {
+  if (auto* ds = dynamic_cast<TCustomDADataSet*>(obj)) return ds->SetAutoCommit(value);
+  CommandOf(obj).SetAutoCommit(value);
+}
+
+TCRConnection* TDBAccessUtils::GetIConnection(TCustomDAConnection* connection) {
+  return connection->IConnection();
+}
+
+TCRRecordSet* TDBAccessUtils::GetIRecordSet(TCustomDADataSet* dataSet) {
+  return dataSet->CRRecordSet();
+}
+
+TCRTablesInfo& TDBAccessUtils::GetTablesInfo(TCustomDADataSet* dataSet) {
+  TCRRecordSet* rs = dataSet->CRRecordSet();
+  DA_ASSERT(rs != nullptr);
+  return rs->GetTablesInfo();
+}
+
+std::vector<TFieldDesc*> TDBAccessUtils::GetFieldDescs(TCustomDADataSet* dataSet) {
+  std::vector<TFieldDesc*> descs;
+  for (const auto& desc : dataSet->IRecordSet().Fields()) descs.push_back(desc.get());
+  return descs;
+}
+
+void TDBAccessUtils::SetQuiet(TComponent* obj, bool value) {
+  if (auto* ds = dynamic_cast<TCustomDADataSet*>(obj)) ds->Internal = value;
+  CommandOf(obj).Quiet = value;
+}
+
+TStringList& TDBAccessUtils::GetSQL(TComponent* obj) {
+  return CommandOf(obj).SQL();
+}
+
+void TDBAccessUtils::SetSQLText(TComponent* obj, const std::string& text) {
+  TCustomDASQL& command = CommandOf(obj);
+  TCRCommand* provider = command.ICommand();
+  command.FSQLPassedUnparsed = true;
+  if (provider != nullptr) provider->SetProp(prCommandNoEffect, true);
+  try {
+    command.SetSQLText(text);
+  } catch (...) {
+    command.FSQLPassedUnparsed = false;
+    if (provider != nullptr) provider->SetProp(prCommandNoEffect, false);
+    throw;
+  }
+  command.FSQLPassedUnparsed = false;
+  if (provider != nullptr) provider->SetProp(prCommandNoEffect, false);
+}
+
+TDAParams& TDBAccessUtils::GetParams(TComponent* obj) {
+  return CommandOf(obj).Params();
+}
+
+void TDBAccessUtils::Execute(TComponent* obj) {
+  if (auto* ds = dynamic_cast<TCustomDADataSet*>(obj)) return ds->Execute();
+  CommandOf(obj).Execute();
+}
+
+int TDBAccessUtils::GetRowsAffected(TComponent* obj) {
+  if (auto* ds = dynamic_cast<TCustomDADataSet*>(obj)) return ds->RowsAffected();
+  return CommandOf(obj).RowsAffected();
+}

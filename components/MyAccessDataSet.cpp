@@ -1,0 +1,515 @@
+#include "components/MyAccessDataSet.h"
+
+#include <cmath>
+#include <limits>
+
+#include "components/DBAccessText.h"
+#include "components/MemDSXml.h"
+#include "components/MyAccess.h"
+#include "core/DAConsts.h"
+#include "mysql/MyParser.h"
+#include "platform/db/NumericFields.h"
+#include "platform/runtime/Charset.h"
+#include "platform/runtime/DateTimeUtils.h"
+
+// ---- TMyDataSetOptions ----------------------------------------------------------------------------
+
+TMyDataSetOptions::TMyDataSetOptions(TCustomDADataSet* owner) : TDADataSetOptions(owner) {
+  FRequiredFields = false;
+  FieldsOrigin = true;
+}
+
+TCustomMyDataSet& TMyDataSetOptions::MyOwner() const {
+  return static_cast<TCustomMyDataSet&>(Owner());
+}
+
+void TMyDataSetOptions::SetRecordSetOption(bool& field, bool value, int prop, bool fieldDefsChange) {
+  if (value == field) return;
+  CheckInactive();
+  field = value;
+  if (TCRRecordSet* rs = Owner().CRRecordSet()) rs->SetProp(prop, value);
+  if (fieldDefsChange) Owner().FieldDefs().Updated = false;
+}
+
+void TMyDataSetOptions::SetFieldsAsString(bool value) {
+  SetRecordSetOption(FFieldsAsString, value, prFieldsAsString, true);
+}
+
+void TMyDataSetOptions::SetNullForZeroDate(bool value) {
+  SetRecordSetOption(FNullForZeroDate, value, prNullForZeroDate, false);
+}
+
+void TMyDataSetOptions::SetEnableBoolean(bool value) {
+  SetRecordSetOption(FEnableBoolean, value, prEnableBoolean, true);
+}
+
+void TMyDataSetOptions::SetCreateConnection(bool value) {
+  SetRecordSetOption(FCreateConnection, value, prCreateConnection, false);
+}
+
+void TMyDataSetOptions::SetAutoRefresh(bool value) {
+  if (value == FAutoRefresh) return;
+  FAutoRefresh = value;
+  MyOwner().UpdateAutoRefreshTimer();
+}
+
+void TMyDataSetOptions::SetAutoRefreshInterval(int value) {
+  if (value == FAutoRefreshInterval) return;
+  FAutoRefreshInterval = value;
+  MyOwner().UpdateAutoRefreshTimer();
+}
+
+void TMyDataSetOptions::Assign(TPersistent* source) {
+  TDADataSetOptions::Assign(source);
+  auto* other = dynamic_cast<TMyDataSetOptions*>(source);
+  if (other == nullptr) return;
+  if (other->LongStrings() != LongStrings()) SetLongStrings(other->LongStrings());
+  FullRefresh = other->FullRefresh;
+  SetFieldsAsString(other->FFieldsAsString);
+  SetCompressBlobMode(other->CompressBlobMode());
+  SetNullForZeroDate(other->FNullForZeroDate);
+  SetEnableBoolean(other->FEnableBoolean);
+  FieldsOrigin = other->FieldsOrigin;
+  SetCreateConnection(other->FCreateConnection);
+}
+
+// ---- Construction ------------------------------------------------------------------------------------
+
+TCustomMyDataSet::TCustomMyDataSet(TComponent* owner) : TCustomDADataSet(owner) {
+  CreateParts();
+  SetFetchAll(true);
+}
+
+TCustomMyDataSet::~TCustomMyDataSet() {
+  FAutoRefreshTimer.reset();
+  try {
+    Close();
+  } catch (...) {
+    // Going away: the record set frees what is left.
+  }
+  FHelperQuery.reset();
+}
+
+std::unique_ptr<TCustomDASQL> TCustomMyDataSet::CreateCommand() {
+  return std::make_unique<TMyCommand>(nullptr);
+}
+
+std::unique_ptr<TDADataSetOptions> TCustomMyDataSet::CreateOptions() {
+  return std::make_unique<TMyDataSetOptions>(this);
+}
+
+TCRRecordSetClass TCustomMyDataSet::DefaultIRecordSetClass() const {
+  return ProviderClassOf<TMySQLRecordset, TCRRecordSet>();
+}
+
+void TCustomMyDataSet::AssignRecordSetProps(TCRRecordSet& rs) {
+  TCustomDADataSet::AssignRecordSetProps(rs);
+  rs.SetProp(prCommandTimeout, FCommandTimeout);
+  // Options are made after the record set on construction; they pass their values later.
+  if (auto* options = dynamic_cast<TMyDataSetOptions*>(&TCustomDADataSet::Options())) {
+    rs.SetProp(prFieldsAsString, options->FieldsAsString());
+    rs.SetProp(prNullForZeroDate, options->NullForZeroDate());
+    rs.SetProp(prEnableBoolean, options->EnableBoolean());
+    rs.SetProp(prCreateConnection, options->CreateConnection());
+  }
+}
+
+void TCustomMyDataSet::SetCommandTimeout(int value) {
+  FCommandTimeout = value;
+  if (TCRRecordSet* rs = CRRecordSet()) rs->SetProp(prCommandTimeout, value);
+}
+
+TFieldType TCustomMyDataSet::GetFieldType(TDataType dataType) const {
+  return MyDataTypeToFieldType(dataType);
+}
+
+// ---- Names and SQL text --------------------------------------------------------------------------------
+
+std::string TCustomMyDataSet::QuoteName(const std::string& name) const {
+  return TMyTableInfo::Class().NormalizeName(name, TCustomDADataSet::Options().QuoteNames);
+}
+
+std::string TCustomMyDataSet::UnQuoteName(const std::string& name) const {
+  return UnquoteName(name);
+}
+
+std::string TCustomMyDataSet::SQLAddWhere(const std::string& sql, const std::string& condition) const {
+  return MyAddWhere(sql, condition);
+}
+
+std::string TCustomMyDataSet::SQLDeleteWhere(const std::string& sql) const {
+  return MyDeleteWhere(sql);
+}
+
+std::string TCustomMyDataSet::SQLSetOrderBy(const std::string& sql, const std::string& fields) const {
+  return MySetOrderBy(sql, fields);
+}
+
+std::string TCustomMyDataSet::SQLGetOrderBy(const std::string& sql) const {
+  return MyGetOrderBy(sql);
+}
+
+void TCustomMyDataSet::CheckSQL() {
+  if (TrimSQLBlanks(SQL().Text()).empty()) throw EDatabaseError(MessageText(SNoSQLStatement));
+}
+
+// ---- Preparing and executing ----------------------------------------------------------------------------
+
+void TCustomMyDataSet::Prepare() {
+  if (Prepared() || Active()) return;
+  BeginConnection();
+  try {
+    if (Connection() != nullptr) Connection()->CheckPrepareSupport();
+    TCustomDADataSet::Prepare();
+  } catch (...) {
+    EndConnection();
+    throw;
+  }
+  EndConnection();
+}
+
+void TCustomMyDataSet::Execute() {
+  CheckSQL();
+  BeginConnection();
+  try {
+    TCustomDADataSet::Execute();
+    Variant id;
+    TCustomDAConnection* conn = UsedConnection();
+    if (!Active() && conn->IConnection() != nullptr && conn->GetConnected() &&
+        conn->IConnection()->GetProp(prLastInsertId, id))
+      FInsertId = id.AsInt64();
+  } catch (...) {
+    EndConnection();
+    throw;
+  }
+  EndConnection();
+}
+
+bool TCustomMyDataSet::CanModify() const {
+  if (ReadOnly() || UniDirectional()) return false;
+  return FHasRealColumn;
+}
+
+// ---- Fields
+// ------------------------------------------------------------------------------------------------
+
+TMySQLFieldDesc* TCustomMyDataSet::MyFieldDesc(const TField* field) const {
+  return dynamic_cast<TMySQLFieldDesc*>(GetFieldDesc(field));
+}
+
+void TCustomMyDataSet::CreateFields() {
+  FKeyCache.clear();
+  FTimestampField = nullptr;
+  FIdentityField = nullptr;
+  FHasRealColumn = false;
+  TCustomDADataSet::CreateFields();
+  for (const auto& desc : IRecordSet().Fields()) {
+    auto* my = dynamic_cast<TMySQLFieldDesc*>(desc.get());
+    if (my != nullptr && my->FieldDescKind == fdkData && my->MySQLType != mftNull) FHasRealColumn = true;
+  }
+  TCRTableInfo* updating = UpdatingTableInfo();
+  for (TField* field : Fields()) {
+    if (field->FieldKind() != fkData) continue;
+    TMySQLFieldDesc* desc = MyFieldDesc(field);
+    if (desc == nullptr) continue;
+    if (TCustomDADataSet::Options().FieldsOrigin) {
+      const std::string table = desc->TableInfo != nullptr ? desc->TableInfo->GetTableName() : std::string();
+      field->Origin = table.empty() ? desc->ActualName : table + "." + desc->ActualName;
+    }
+    if (desc->IsAutoIncrement) {
+      if (TCustomDADataSet::Options().SetFieldsReadOnly) field->SetReadOnly(true);
+      if (updating != nullptr && desc->TableInfo == updating) FIdentityField = field;
+    }
+    if (desc->MySQLType == mftTimestamp) FTimestampField = desc;
+  }
+}
+
+void TCustomMyDataSet::FieldDescsRenewed() {
+  FKeyCache.clear();
+  FTimestampField = nullptr;
+  for (const auto& desc : IRecordSet().Fields())
+    if (IsTimestampField(desc.get())) FTimestampField = static_cast<TMySQLFieldDesc*>(desc.get());
+}
+
+void TCustomMyDataSet::CloseCursor() {
+  FTimestampField = nullptr;
+  FKeyCache.clear();
+  TCustomDADataSet::CloseCursor();
+}
+
+void TCustomMyDataSet::GetKeyAndDataFields(int tableIndex, bool forceAll, std::vector<TFieldDesc*>& keyFields,
+                                           std::vector<TFieldDesc*>& dataFields) {
+  keyFields.clear();
+  dataFields.clear();
+  TCRRecordSet* rs = CRRecordSet();
+  if (rs == nullptr || tableIndex < 0 || tableIndex >= rs->GetTablesInfo().GetCount()) return;
+  if (auto cached = FKeyCache.find(tableIndex); cached != FKeyCache.end()) {
+    keyFields = cached->second.first;
+    dataFields = cached->second.second;
+    return;
+  }
+  if (FieldCount() == 0) return;
+  TCRTableInfo* table = rs->GetTablesInfo()[tableIndex];
+  const bool allTables = forceAll && TCustomDADataSet::Options().FullRefresh;
+  bool primary = false;
+  for (TField* field : Fields()) {
+    if (field->FieldKind() != fkData) continue;
+    TMySQLFieldDesc* desc = MyFieldDesc(field);
+    if (desc == nullptr || (!allTables && desc->TableInfo != table)) continue;
+    if (desc->IsKey && desc->MySQLType != mftFloat) {
+      keyFields.push_back(desc);
+      primary = primary || desc->IsPrimaryKey;
+    }
+    if (desc->MySQLType != mftNull) dataFields.push_back(desc);
+  }
+  if (primary)
+    std::erase_if(keyFields, [](TFieldDesc* d) { return !static_cast<TMySQLFieldDesc*>(d)->IsPrimaryKey; });
+  FKeyCache[tableIndex] = {keyFields, dataFields};
+}
+
+bool TCustomMyDataSet::IsTimestampField(const TFieldDesc* desc) const {
+  auto* my = dynamic_cast<const TMySQLFieldDesc*>(desc);
+  return my != nullptr && my->MySQLType == mftTimestamp;
+}
+
+void TCustomMyDataSet::TrackTimestamp(const TFieldDesc* desc, const Variant& value) {
+  auto* my = dynamic_cast<const TMySQLFieldDesc*>(desc);
+  if (my == nullptr || my->MySQLType != mftTimestamp || value.IsNull() || value.IsEmpty()) return;
+  auto* table = dynamic_cast<TMyTableInfo*>(my->TableInfo);
+  if (table == nullptr) return;
+  const double stamp = value.AsDateTime();
+  if (stamp > table->MaxTimestamp) table->MaxTimestamp = stamp;
+}
+
+// The column type's own range: a YEAR column holds real years, an INT -2147483648 too.
+void TCustomMyDataSet::SetNumberRange(TFieldDef& fieldDef) {
+  TField* field = FindField(fieldDef.Name());
+  TMySQLFieldDesc* desc = field != nullptr ? MyFieldDesc(field) : nullptr;
+  if (desc == nullptr) return;
+  auto setInt = [field](int64_t min, int64_t max) {
+    if (auto* f = dynamic_cast<TIntegerField*>(field)) {
+      f->MinValue = static_cast<int32_t>(min);
+      f->MaxValue = static_cast<int32_t>(max);
+    } else if (auto* l = dynamic_cast<TLargeintField*>(field)) {
+      l->MinValue = min;
+      l->MaxValue = max;
+    }
+  };
+  const bool u = desc->IsUnsigned;
+  switch (desc->MySQLType) {
+    case mftTiny:
+      return u ? setInt(0, 255) : setInt(-128, 127);
+    case mftShort:
+      return u ? setInt(0, 65535) : setInt(-32768, 32767);
+    case mftInt24:
+      return u ? setInt(0, 16777215) : setInt(-8388608, 8388607);
+    case mftLong:
+      if (!u) setInt(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+      return;
+    case mftYear:
+      if (desc->Length == 2) return setInt(0, 99);
+      if (desc->Length == 4) return setInt(0, 2155);  // 0000 and the years 1901..2155
+      return;
+    case mftFloat:
+    case mftDouble:
+      if (auto* f = dynamic_cast<TFloatField*>(field)) {
+        f->Precision = static_cast<int>(desc->Length);
+        f->MaxValue = desc->MySQLType == mftFloat ? 3.402823466E38 : std::numeric_limits<double>::max();
+        f->MinValue = -f->MaxValue;
+      }
+      return;
+    case mftDecimal:
+    case mftNewDecimal:
+      if (auto* b = dynamic_cast<TBCDField*>(field)) {
+        const int scale = desc->Scale;
+        const int whole = static_cast<int>(desc->Length) - scale;
+        if (whole < 0 || whole > 14) return;
+        const double max = std::pow(10.0, whole) - std::pow(10.0, -scale);
+        b->MaxValue = Currency::FromScaled(static_cast<int64_t>(std::llround(max * CurrencyScale)));
+        b->MinValue = Currency::FromScaled(-b->MaxValue.Scaled);
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+// ---- XML
+// ---------------------------------------------------------------------------------------------------
+
+void TCustomMyDataSet::WriteFieldXMLDataType(TField* field, const TFieldDesc& desc, XmlTextWriter& writer) {
+  TCustomDADataSet::WriteFieldXMLDataType(field, desc, writer);
+  if (field->Required()) writer.WriteAttribute("rs:maybenull", "false");
+}
+
+void TCustomMyDataSet::WriteFieldXMLAttributes(TField* field, const TFieldDesc& desc, XmlTextWriter& writer,
+                                               const std::string& uniqueName) {
+  TCustomDADataSet::WriteFieldXMLAttributes(field, desc, writer, uniqueName);
+  if (auto* cr = dynamic_cast<const TCRFieldDesc*>(&desc); cr != nullptr && cr->TableInfo != nullptr)
+    writer.WriteAttribute("rs:basetable", XmlEscape(AnsiToUtf8(cr->TableInfo->GetTableName())));
+  if (&desc == FTimestampField) writer.WriteAttribute("rs:rowver", "true");
+}
+
+void TCustomMyDataSet::Assign(TPersistent* source) {
+  TCustomDADataSet::Assign(source);
+  if (auto* other = dynamic_cast<TCustomMyDataSet*>(source)) {
+    SetCommandTimeout(other->FCommandTimeout);
+    Params().Assign(&other->Params());
+  }
+}
+
+// ---- Record count ----------------------------------------------------------------------------------------
+
+// A query with DISTINCT, GROUP BY, HAVING, LIMIT or UNION is counted as a derived table: replacing
+// its select list would count rows before they are grouped, merged or cut.
+std::string TCustomMyDataSet::CountSQL(const std::string& query) {
+  const std::string sql = TrimSQLBlanks(MySetOrderBy(query, ""));
+  TMyParser parser(sql);
+  parser.OmitBlank = true;
+  parser.OmitComment = true;
+  int depth = 0;
+  int64_t selectEnd = -1, fromStart = -1;
+  bool derived = false, afterSelect = false;
+  std::string lexem;
+  for (int code = parser.GetNext(lexem); code != lcEnd; code = parser.GetNext(lexem)) {
+    if (lexem == "(") ++depth;
+    if (lexem == ")" && depth > 0) --depth;
+    if (depth > 0) continue;
+    const int64_t start = parser.GetCurrPos() - static_cast<int64_t>(lexem.size());
+    std::string upper = lexem;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (afterSelect && (upper == "DISTINCT" || upper == "DISTINCTROW")) derived = true;
+    afterSelect = false;
+    if (code == lxSELECT && selectEnd < 0) {
+      selectEnd = parser.GetCurrPos();
+      afterSelect = true;
+    } else if (code == lxFROM && selectEnd >= 0 && fromStart < 0) {
+      fromStart = start;
+    } else if (code == lxGROUP || code == lxHAVING || code == lxLIMIT || upper == "UNION") {
+      derived = true;
+    }
+  }
+  if (selectEnd < 0 || fromStart < 0) return {};
+  if (derived) return "SELECT COUNT(*) FROM (" + sql + ") AS counted_rows";
+  return sql.substr(0, static_cast<size_t>(selectEnd)) + " COUNT(*) " +
+         sql.substr(static_cast<size_t>(fromStart));
+}
+
+TCustomMyDataSet& TCustomMyDataSet::HelperQuery() {
+  if (FHelperQuery == nullptr) {
+    FHelperQuery = std::make_unique<TCustomMyDataSet>(nullptr);
+    FHelperQuery->Internal = true;
+    FHelperQuery->MyCommand().Quiet = true;
+  }
+  FHelperQuery->SetConnection(static_cast<TCustomMyConnection*>(UsedConnection()));
+  return *FHelperQuery;
+}
+
+int TCustomMyDataSet::GetRecCount() {
+  if (FetchAll() || !TCustomDADataSet::Options().QueryRecCount) return 0;
+  if (Params().Count() > 0 && Params()[0]->ParamType() == ptResult) return 0;
+  const std::string sql = CountSQL(FinalSQL());
+  if (sql.empty()) return 0;
+  TCustomMyDataSet& query = HelperQuery();
+  query.Close();
+  query.SetSQLText(sql);
+  for (int i = 0; i < query.Params().Count(); ++i)
+    if (TDAParam* own = Params().FindParam(query.Params()[i]->Name())) query.Params()[i]->Assign(own);
+  TraceSQL("Get RecCount", false);
+  query.Open();
+  const int count = query.IsEmpty() || query.Fields().Count() == 0 ? 0 : query.Fields()[0]->AsInteger();
+  query.Close();
+  TraceSQL("Get RecCount", true);
+  return count;
+}
+
+// ---- Column defaults
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+// A TIMESTAMP default by its display width: digits only, two-digit years 70..99 in the 1900s.
+std::string TimestampDefaultText(const std::string& value, uint32_t width) {
+  std::string digits;
+  for (char c : value)
+    if (c >= '0' && c <= '9') digits += c;
+  if (width == 19) width = 14;
+  if (digits.size() < width || width < 2 || width % 2 != 0 || width > 14) return {};
+  std::string full;
+  size_t pos = 0;
+  if (width == 8 || width == 14) {
+    full = digits.substr(0, 4);
+    pos = 4;
+  } else {
+    const int yy = std::stoi(digits.substr(0, 2));
+    full = (yy >= 70 ? "19" : "20") + digits.substr(0, 2);
+    pos = 2;
+  }
+  std::string rest = digits.substr(pos, width - pos);
+  while (rest.size() < 10) rest += rest.size() < 4 ? "01" : "00";
+  return full + "-" + rest.substr(0, 2) + "-" + rest.substr(2, 2) + " " + rest.substr(4, 2) + ":" +
+         rest.substr(6, 2) + ":" + rest.substr(8, 2);
+}
+
+}  // namespace
+
+void TCustomMyDataSet::AfterOpenCursor() {
+  if (static_cast<TMyDataSetOptions&>(TCustomDADataSet::Options()).DefaultValues &&
+      UpdatingTableInfo() != nullptr)
+    ReadDefaultValues();
+}
+
+void TCustomMyDataSet::ReadDefaultValues() {
+  TCustomMyDataSet& query = HelperQuery();
+  query.Close();
+  query.SetParamCheck(false);
+  query.SetSQLText("SHOW FULL COLUMNS FROM " + QuoteName(UpdatingTableInfo()->GetTableName()));
+  TraceSQL("Get FieldsInfo", false);
+  query.Open();
+  TField* nameField = query.FindField("Field");
+  TField* defaultField = query.FindField("Default");
+  for (; nameField != nullptr && defaultField != nullptr && !query.Eof(); query.Next()) {
+    TField* field = FindField(nameField->AsString());
+    if (field == nullptr || defaultField->IsNull()) continue;
+    std::string value = defaultField->AsString();
+    TMySQLFieldDesc* desc = MyFieldDesc(field);
+    if (desc != nullptr && desc->MySQLType == mftTimestamp) value = TimestampDefaultText(value, desc->Length);
+    const TFieldType type = field->DataType();
+    if (!value.empty() && (type == ftDate || type == ftTime || type == ftDateTime || type == ftDateTimeUs)) {
+      // A default that is no real date (the zero date) is left unset.
+      TDateTime parsed = 0;
+      if (!TryStrToDateTime(value, parsed)) continue;
+      value = DateTimeToStr(parsed);
+    }
+    field->DefaultExpression = value;
+  }
+  query.Close();
+  query.SetParamCheck(true);
+  TraceSQL("Get FieldsInfo", true);
+}
+
+// ---- Auto refresh
+// ------------------------------------------------------------------------------------------
+
+void TCustomMyDataSet::UpdateAutoRefreshTimer() {
+  const TMyDataSetOptions& options = static_cast<TMyDataSetOptions&>(TCustomDADataSet::Options());
+  if (DesignCreate() || !options.AutoRefresh()) {
+    if (FAutoRefreshTimer != nullptr) FAutoRefreshTimer->SetEnabled(false);
+    return;
+  }
+  if (FAutoRefreshTimer == nullptr) {
+    FAutoRefreshTimer = std::make_unique<TWin32Timer>();
+    FAutoRefreshTimer->SetEnabled(false);
+    FAutoRefreshTimer->SetOnTimer([this](TWin32Timer*) { AutoRefreshTick(); });
+  }
+  FAutoRefreshTimer->SetInterval(static_cast<uint32_t>(options.AutoRefreshInterval()) * 1000u);
+  FAutoRefreshTimer->SetEnabled(true);
+}
+
+void TCustomMyDataSet::AutoRefreshTick() {
+  if (!Active() || State() != dsBrowse) return;
+  if (FTimestampField != nullptr)
+    RefreshQuick(true);
+  else
+    Refresh();
+}

@@ -1,0 +1,159 @@
+// Unit MyAccess, the MySQL dataset: TCustomMyDataSet is the query dataset bound to a MySQL
+// connection (its record set a TMySQLRecordset, its command a TMyCommand, names in back quotes);
+// TMyQuery is the class the console's windows browse and edit tables with. It adds the key of the
+// updating table, the auto-increment field, the record-count query, column defaults, TIMESTAMP
+// tracking for the quick refresh and the auto-refresh timer.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/DBAccessDataSet.h"
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessConnection.h"
+#include "mysql/MyFieldValues.h"
+#include "mysql/MySQLRecordset.h"
+
+class TCustomMyDataSet;
+
+class TMyDataSetOptions : public TDADataSetOptions {
+ public:
+  explicit TMyDataSetOptions(TCustomDADataSet* owner);
+
+  bool CheckRowVersion = false;
+  // Column defaults are read (SHOW FULL COLUMNS) after each open into DefaultExpression.
+  bool DefaultValues = false;
+
+  // Record-set properties; a change needs a closed dataset.
+  bool FieldsAsString() const noexcept { return FFieldsAsString; }
+  void SetFieldsAsString(bool value);
+  bool NullForZeroDate() const noexcept { return FNullForZeroDate; }
+  void SetNullForZeroDate(bool value);
+  bool EnableBoolean() const noexcept { return FEnableBoolean; }
+  void SetEnableBoolean(bool value);
+  bool CreateConnection() const noexcept { return FCreateConnection; }
+  void SetCreateConnection(bool value);
+  // The auto-refresh timer (never while designing); each acts only on a changed value.
+  bool AutoRefresh() const noexcept { return FAutoRefresh; }
+  void SetAutoRefresh(bool value);
+  // Seconds.
+  int AutoRefreshInterval() const noexcept { return FAutoRefreshInterval; }
+  void SetAutoRefreshInterval(int value);
+
+  // The generic options, then LongStrings, FullRefresh, FieldsAsString, CompressBlobMode,
+  // NullForZeroDate, EnableBoolean, FieldsOrigin and CreateConnection.
+  void Assign(TPersistent* source) override;
+
+ private:
+  void SetRecordSetOption(bool& field, bool value, int prop, bool fieldDefsChange);
+  TCustomMyDataSet& MyOwner() const;
+
+  bool FFieldsAsString = false;
+  bool FNullForZeroDate = true;
+  bool FEnableBoolean = true;
+  bool FCreateConnection = true;
+  bool FAutoRefresh = false;
+  int FAutoRefreshInterval = 60;
+};
+
+class TCustomMyDataSet : public TCustomDADataSet {
+ public:
+  explicit TCustomMyDataSet(TComponent* owner = nullptr);
+  ~TCustomMyDataSet() override;
+
+  TCustomMyConnection* Connection() const noexcept {
+    return static_cast<TCustomMyConnection*>(TCustomDADataSet::Connection());
+  }
+  void SetConnection(TCustomMyConnection* value) { TCustomDADataSet::SetConnection(value); }
+  TMyDataSetOptions& Options() const noexcept {
+    return static_cast<TMyDataSetOptions&>(TCustomDADataSet::Options());
+  }
+  TMyCommand& MyCommand() const noexcept { return static_cast<TMyCommand&>(Command()); }
+  TMySQLRecordset* MyRecordSet() const noexcept { return dynamic_cast<TMySQLRecordset*>(CRRecordSet()); }
+
+  // Seconds the server may take (0: no limit); passed to the record set at once.
+  int CommandTimeout() const noexcept { return FCommandTimeout; }
+  void SetCommandTimeout(int value);
+  // The AUTO_INCREMENT value the last statement produced.
+  int64_t InsertId() const noexcept { return FInsertId; }
+
+  // False when ReadOnly or UniDirectional; otherwise true when the result has a real column or
+  // the dataset has its own update statements.
+  bool CanModify() const override;
+  // Both ask the connection to be ready for prepared statements first (Prepare) and hold the
+  // connection while they run; Execute then reads the last insert id.
+  void Prepare() override;
+  void Execute() override;
+
+  std::string QuoteName(const std::string& name) const override;
+  std::string UnQuoteName(const std::string& name) const override;
+  std::string SQLAddWhere(const std::string& sql, const std::string& condition) const override;
+  std::string SQLDeleteWhere(const std::string& sql) const override;
+  std::string SQLSetOrderBy(const std::string& sql, const std::string& fields) const override;
+  std::string SQLGetOrderBy(const std::string& sql) const override;
+
+  // Key: the fields of the updating table with a key flag, only the primary key's when it has
+  // one; FLOAT columns never. Data: every column of the table whose type is not NULL.
+  void GetKeyAndDataFields(int tableIndex, bool forceAll, std::vector<TFieldDesc*>& keyFields,
+                           std::vector<TFieldDesc*>& dataFields) override;
+  // The first TIMESTAMP column of the result (the last one met), or nil.
+  TMySQLFieldDesc* TimestampField() const noexcept { return FTimestampField; }
+  bool IsTimestampField(const TFieldDesc* desc) const;
+  // A TIMESTAMP value read while rows are copied: its table remembers the newest one.
+  void TrackTimestamp(const TFieldDesc* desc, const Variant& value);
+
+  void Assign(TPersistent* source) override;
+
+  // ---- XML ----
+  void WriteFieldXMLDataType(TField* field, const TFieldDesc& desc, XmlTextWriter& writer) override;
+  void WriteFieldXMLAttributes(TField* field, const TFieldDesc& desc, XmlTextWriter& writer,
+                               const std::string& uniqueName) override;
+
+  // The statement that counts a query's rows ("" when it has no SELECT ... FROM): the select
+  // list replaced by COUNT(*), or, for DISTINCT, GROUP BY, HAVING, LIMIT and UNION, the query
+  // counted as a derived table. ORDER BY is dropped first.
+  static std::string CountSQL(const std::string& sql);
+
+ protected:
+  friend class TMyDataSetOptions;
+
+  std::unique_ptr<TCustomDASQL> CreateCommand() override;
+  std::unique_ptr<TDADataSetOptions> CreateOptions() override;
+  TCRRecordSetClass DefaultIRecordSetClass() const override;
+  void AssignRecordSetProps(TCRRecordSet& recordSet) override;
+  TFieldType GetFieldType(TDataType dataType) const override;
+  // "No SQL statement provided" for an empty SQL.
+  void CheckSQL() override;
+  // Reads the column defaults when asked.
+  void AfterOpenCursor() override;
+  int GetRecCount() override;
+  void CreateFields() override;
+  void CloseCursor() override;
+  void FieldDescsRenewed() override;
+  void SetNumberRange(TFieldDef& fieldDef) override;
+  TMySQLFieldDesc* MyFieldDesc(const TField* field) const;
+  // A dataset for the helper statements (count, column defaults) on the same connection.
+  TCustomMyDataSet& HelperQuery();
+
+ private:
+  void ReadDefaultValues();
+  void AutoRefreshTick();
+  void UpdateAutoRefreshTimer();
+
+  int FCommandTimeout = 0;
+  int64_t FInsertId = 0;
+  TMySQLFieldDesc* FTimestampField = nullptr;
+  bool FHasRealColumn = false;
+  std::map<int, std::pair<std::vector<TFieldDesc*>, std::vector<TFieldDesc*>>> FKeyCache;
+  std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
+  std::unique_ptr<TCustomMyDataSet> FHelperQuery;
+};
+
+// The MySQL query the console uses: TCustomMyDataSet with everything public.
+class TMyQuery : public TCustomMyDataSet {
+ public:
+  explicit TMyQuery(TComponent* owner = nullptr) : TCustomMyDataSet(owner) {}
+};
