@@ -22,21 +22,6 @@ void MySqlPutHeader(uint8_t* out, uint32_t length, uint8_t seq) noexcept {
   out[3] = seq;
 }
 
-int MySqlLengthCodedSize(uint64_t value) noexcept {
-  return value < 251 ? 1 : value < 0x10000 ? 3 : value < 0x1000000 ? 4 : 9;
-}
-
-int MySqlPutLengthCoded(uint8_t* out, uint64_t value) noexcept {
-  const int size = MySqlLengthCodedSize(value);
-  if (size == 1) {
-    out[0] = static_cast<uint8_t>(value);
-    return 1;
-  }
-  out[0] = size == 3 ? 252 : size == 4 ? 253 : 254;
-  for (int i = 1; i < size; ++i) out[i] = static_cast<uint8_t>(value >> (8 * (i - 1)));
-  return size;
-}
-
 bool MySqlParseErrorPacket(const uint8_t* packet, size_t length, int& number, std::string& message) {
   if (length < 3 || packet[0] != 0xFF) return false;
   number = packet[1] | packet[2] << 8;
@@ -112,10 +97,6 @@ void TMySqlNet::Fatal(int code, std::initializer_list<FormatArg> args, std::stri
   RaiseMySqlClientError(code, args, detail);
 }
 
-void TMySqlNet::Need(int count) {
-  if (count < 0 || Remaining() < count) Malformed();
-}
-
 void TMySqlNet::RaiseServerError(const uint8_t* packet, size_t length) {
   int number = 0;
   std::string text;
@@ -139,60 +120,6 @@ void TMySqlNet::BeginWrite() {
   FBuffer.SetPosition(MYSQL_HEADER_SIZE);
   FWriting = true;
   FFullChunkSent = false;
-}
-
-void TMySqlNet::WriteByte(uint8_t value) {
-  Append(&value, 1);
-}
-
-void TMySqlNet::WriteUInt16(uint16_t value) {
-  const uint8_t b[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-  Append(b, sizeof b);
-}
-
-void TMySqlNet::WriteUInt24(uint32_t value) {
-  const uint8_t b[3] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                        static_cast<uint8_t>(value >> 16)};
-  Append(b, sizeof b);
-}
-
-void TMySqlNet::WriteUInt32(uint32_t value) {
-  uint8_t b[4];
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(value >> (8 * i));
-  Append(b, sizeof b);
-}
-
-void TMySqlNet::WriteInt64(int64_t value) {
-  uint8_t b[8];
-  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
-  Append(b, sizeof b);
-}
-
-void TMySqlNet::WriteLengthCodedInt(uint64_t value) {
-  uint8_t b[9];
-  Append(b, static_cast<size_t>(MySqlPutLengthCoded(b, value)));
-}
-
-void TMySqlNet::WriteFill(uint8_t value, int count) {
-  DA_ASSERT(count >= 0);
-  uint8_t fill[256];
-  std::memset(fill, value, sizeof fill);
-  for (int left = count; left > 0; left -= static_cast<int>(sizeof fill))
-    Append(fill, std::min<size_t>(sizeof fill, static_cast<size_t>(left)));
-}
-
-void TMySqlNet::WriteBytes(const void* buffer, int offset, int count) {
-  DA_ASSERT(offset >= 0 && count >= 0);
-  if (count > 0) Append(static_cast<const uint8_t*>(buffer) + offset, static_cast<size_t>(count));
-}
-
-void TMySqlNet::WriteString(std::string_view text) {
-  Append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
-
-void TMySqlNet::WriteStringZ(std::string_view text) {
-  WriteString(text);
-  WriteByte(0);
 }
 
 // Bytes collect in the buffer until the payload would reach 0xFFFFFF; then a full chunk goes out:
@@ -454,77 +381,4 @@ int TMySqlNet::SkipPacket(TBytes& firstBytes, int chunkSize, bool checkError) {
   }
   firstBytes[0] = checkError ? firstByte : 0;
   return static_cast<int>(length);
-}
-
-// ---- TMySqlNet: primitive readers -------------------------------------------------------------
-
-const uint8_t* TMySqlNet::Take(int count) {
-  Need(count);
-  const int position = FBuffer.Position();
-  FBuffer.SetPosition(position + count);
-  return Data() + position;
-}
-
-void TMySqlNet::SetPosition(int position) {
-  if (position < 0 || position > FBuffer.Length()) Malformed();
-  FBuffer.SetPosition(position);
-}
-
-uint8_t TMySqlNet::ReadByte() {
-  return *Take(1);
-}
-
-uint16_t TMySqlNet::ReadUInt16() {
-  const uint8_t* p = Take(2);
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t TMySqlNet::ReadUInt24() {
-  return MySqlGetUInt24(Take(3));
-}
-
-uint32_t TMySqlNet::ReadUInt32() {
-  const uint8_t* p = Take(4);
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-int64_t TMySqlNet::ReadInt64() {
-  const uint8_t* p = Take(8);
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
-  return static_cast<int64_t>(value);
-}
-
-int64_t TMySqlNet::ReadLengthCodedInt() {
-  const uint8_t first = ReadByte();
-  if (first < 251) return first;
-  switch (first) {
-    case 251:
-      return MYSQL_NULL_LENGTH;
-    case 252:
-      return ReadUInt16();
-    case 253:
-      return ReadUInt24();
-    case 254:
-      return ReadInt64();
-    default:
-      Malformed();
-  }
-}
-
-void TMySqlNet::ReadBytes(void* buffer, int offset, int count) {
-  DA_ASSERT(offset >= 0);
-  const uint8_t* p = Take(count);
-  if (count > 0) std::memcpy(static_cast<uint8_t*>(buffer) + offset, p, static_cast<size_t>(count));
-}
-
-std::string TMySqlNet::ReadStringZ() {
-  const int position = FBuffer.Position();
-  const size_t left = static_cast<size_t>(Remaining());
-  const uint8_t* p = Data() + position;
-  const void* zero = left > 0 ? std::memchr(p, 0, left) : nullptr;
-  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p) : left;
-  std::string text(reinterpret_cast<const char*>(p), length);
-  FBuffer.SetPosition(position + static_cast<int>(length) + (zero ? 1 : 0));
-  return text;
 }

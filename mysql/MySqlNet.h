@@ -1,6 +1,6 @@
-// The MySQL packet layer: framing with sequence numbers, packets longer than 16 MB, the
-// compressed envelope and the primitive encodings. The protocol's numbers, errors and column
-// vocabulary are in MySqlProtocol.h.
+// The MySQL packet layer: framing with sequence numbers, packets longer than 16 MB and the
+// compressed envelope. Payloads are encoded and decoded by the byte writer and reader of
+// MySqlPackets.h; the protocol's numbers, errors and column vocabulary are in MySqlProtocol.h.
 //
 // Layers: the pure codecs below work on bytes only; TMySqlNet adds the I/O through a TMySqlVio.
 // Errors that leave the byte stream out of step (1156 out of order, 1157 bad compressed data,
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +29,6 @@ inline constexpr int MYSQL_COMP_HEADER_EXTRA = 3;  // the compressed header is 4
 inline constexpr int MYSQL_PACKET_BUFFER_SIZE = 8192;
 inline constexpr int MYSQL_MAX_CHUNK = 0xFFFFFF;
 inline constexpr int MYSQL_MIN_COMPRESS_LENGTH = 50;  // smaller data travels uncompressed
-inline constexpr int64_t MYSQL_NULL_LENGTH = -1;      // ReadLengthCodedInt's NULL (0xFFFFFFFF of old)
 
 // ---- pure codecs ------------------------------------------------------------------------------
 
@@ -36,10 +36,6 @@ void MySqlPutHeader(uint8_t* out, uint32_t length, uint8_t seq) noexcept;
 inline uint32_t MySqlGetUInt24(const uint8_t* p) noexcept {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
 }
-// Bytes WriteLengthCodedInt uses for value: 1, 3, 4 or 9.
-int MySqlLengthCodedSize(uint64_t value) noexcept;
-// Writes the encoding of value to out (room for 9 bytes); returns its size.
-int MySqlPutLengthCoded(uint8_t* out, uint64_t value) noexcept;
 
 // Decodes an error packet (0xFF, 2-byte number, optional "#" + 5-character SQL state, message to
 // the end or to a 0 byte). False when the packet is too short to be one.
@@ -79,19 +75,11 @@ class TMySqlNet {
   // ---- writing: a packet is built in the buffer, then sent by Flush ----
   // Sequence numbers := 0; the buffer is emptied.
   void Reset();
-  void WriteByte(uint8_t value);
-  void WriteBool(bool value) { WriteByte(value ? 1 : 0); }
-  void WriteUInt16(uint16_t value);
-  void WriteUInt24(uint32_t value);
-  void WriteUInt32(uint32_t value);
-  void WriteInt64(int64_t value);
-  void WriteLengthCodedInt(uint64_t value);
-  void WriteFill(uint8_t value, int count);
-  // A payload that reaches 0xFFFFFF bytes goes out at once as full chunks, straight from buffer.
-  void WriteBytes(const void* buffer, int offset, int count);
-  void WriteBytes(const TBytes& bytes) { WriteBytes(bytes.data(), 0, static_cast<int>(bytes.size())); }
-  void WriteString(std::string_view text);   // no terminator
-  void WriteStringZ(std::string_view text);  // with the 0 byte
+  void WriteByte(uint8_t value) { Append(&value, 1); }
+  // A payload that reaches 0xFFFFFF bytes goes out at once as full chunks, straight from bytes.
+  void WriteBytes(std::span<const uint8_t> bytes) {
+    if (!bytes.empty()) Append(bytes.data(), bytes.size());
+  }
   // Sends the packet being built. A packet whose full chunks already went out gets its last,
   // shorter chunk here, empty when nothing followed them. Nothing is sent for an empty packet
   // (use FlushEmpty). Errors: 2013, 2006.
@@ -114,32 +102,16 @@ class TMySqlNet {
   // Returns the packet length.
   int SkipPacket(TBytes& firstBytes, int chunkSize, bool checkError);
 
-  // Primitive readers at the read position of the packet just read. Each checks the bytes left:
-  // too few raise 2027 "Malformed packet" and mark the TMySqlNet broken.
-  uint8_t ReadByte();
-  uint16_t ReadUInt16();
-  uint32_t ReadUInt24();
-  uint32_t ReadUInt32();
-  int64_t ReadInt64();
-  // 251 gives MYSQL_NULL_LENGTH; 255 is malformed (2027).
-  int64_t ReadLengthCodedInt();
-  void ReadBytes(void* buffer, int offset, int count);
-  // Bytes up to a 0 byte (consumed) or to the end of the packet.
-  std::string ReadStringZ();
-
   // The packet buffer: after a read the payload; while writing, 4 header bytes and the payload.
   int Length() const noexcept { return FBuffer.Length(); }
-  int Position() const noexcept { return FBuffer.Position(); }
-  int Remaining() const noexcept { return FBuffer.Length() - FBuffer.Position(); }
-  // A position outside 0..Length raises 2027 (callers skip by lengths the peer sent).
-  void SetPosition(int position);
   const uint8_t* Data() const noexcept { return FBuffer.GetBuffer().data(); }
+  // The payload of the packet just read.
+  std::span<const uint8_t> Packet() const noexcept { return {Data(), static_cast<size_t>(Length())}; }
 
  private:
   void CheckUsable();
   [[noreturn]] void Fatal(int code, std::initializer_list<FormatArg> args = {}, std::string_view detail = {});
   [[noreturn]] void Malformed() { Fatal(CR_MALFORMED_PACKET); }
-  void Need(int count);
   [[noreturn]] void RaiseServerError(const uint8_t* packet, size_t length);
 
   void BeginWrite();
@@ -158,7 +130,6 @@ class TMySqlNet {
   // call. False, with nothing consumed, when the general path must read it.
   bool ReadPacketReadAhead();
   void Discard(size_t count);
-  const uint8_t* Take(int count);
 
   std::unique_ptr<TMySqlVio> FVio;
   MemoryStream FBuffer{MYSQL_PACKET_BUFFER_SIZE};

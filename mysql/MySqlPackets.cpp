@@ -14,15 +14,6 @@ constexpr uint8_t kLoginCharset = 8;  // latin1; the session sets its own afterw
 constexpr uint32_t kMaxPacketSize = 0x40000000;
 constexpr const char* kNativePasswordPlugin = "mysql_native_password";
 
-void PutUInt(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutStringZ(std::vector<uint8_t>& out, std::string_view s) {
-  out.insert(out.end(), s.begin(), s.end());
-  out.push_back(0);
-}
-
 std::string ToString(std::span<const uint8_t> bytes) {
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
@@ -114,6 +105,48 @@ void TMySqlByteReader::ExpectEnd() const {
   if (!AtEnd()) RaiseMalformedPacket();
 }
 
+// ---- TMySqlByteWriter -----------------------------------------------------------------------
+
+void TMySqlByteWriter::WriteUInt(uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) FOut.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void TMySqlByteWriter::WriteLengthCoded(uint64_t value) {
+  if (value < kNullLength) {
+    WriteByte(static_cast<uint8_t>(value));
+  } else if (value < 0x10000) {
+    WriteByte(252);
+    WriteUInt(value, 2);
+  } else if (value < 0x1000000) {
+    WriteByte(253);
+    WriteUInt(value, 3);
+  } else {
+    WriteByte(254);
+    WriteUInt(value, 8);
+  }
+}
+
+void TMySqlByteWriter::WriteStringZ(std::string_view text) {
+  WriteString(text);
+  WriteByte(0);
+}
+
+void TMySqlByteWriter::WriteCounted(std::span<const uint8_t> bytes) {
+  WriteLengthCoded(bytes.size());
+  WriteBytes(bytes);
+}
+
+void TMySqlByteWriter::WriteCounted(std::string_view text) {
+  WriteLengthCoded(text.size());
+  WriteString(text);
+}
+
+std::span<uint8_t> TMySqlByteWriter::Extend(size_t count) {
+  const size_t at = FOut.size();
+  FOut.resize(at + count);
+  return std::span<uint8_t>(FOut).subspan(at);
+}
+
 // ---- greeting -------------------------------------------------------------------------------
 
 TMySqlGreeting ParseMySqlGreeting(std::span<const uint8_t> packet) {
@@ -153,45 +186,46 @@ TMySqlGreeting ParseMySqlGreeting(std::span<const uint8_t> packet) {
 
 // ---- login ----------------------------------------------------------------------------------
 
-static void PutPasswordProof(std::vector<uint8_t>& out, const TMySqlLoginRequest& q) {
+static void WritePasswordProof(TMySqlByteWriter& w, const TMySqlLoginRequest& q) {
   if (!(q.ServerCapabilities & CLIENT_SECURE_CONNECTION)) {
-    const std::string s = MySqlScramble323(q.Password, std::span<const uint8_t, 8>(q.Scramble.data(), 8));
-    out.insert(out.end(), s.begin(), s.end());
+    w.WriteString(MySqlScramble323(q.Password, std::span<const uint8_t, 8>(q.Scramble.data(), 8)));
   } else if (q.Password.empty()) {
-    out.push_back(0);
+    w.WriteByte(0);
   } else if (q.HasScramble20) {
     const TSHA1Digest token = MySqlScramble41(q.Password, q.Scramble);
-    out.push_back(static_cast<uint8_t>(token.size()));
-    out.insert(out.end(), token.begin(), token.end());
+    w.WriteByte(static_cast<uint8_t>(token.size()));
+    w.WriteBytes(token);
   } else {
     // An early 4.1 server answers this placeholder with its own 24-byte challenge.
-    out.insert(out.end(), 8, uint8_t{'x'});
-    out.push_back(0);
+    w.WriteFill('x', 8);
+    w.WriteByte(0);
   }
 }
 
 std::vector<uint8_t> BuildMySqlSslRequest(uint32_t clientFlags) {
   std::vector<uint8_t> out;
+  TMySqlByteWriter w(out);
   if (clientFlags & CLIENT_PROTOCOL_41) {
-    PutUInt(out, clientFlags, 4);
-    PutUInt(out, kMaxPacketSize, 4);
-    out.push_back(kLoginCharset);
-    out.insert(out.end(), 23, uint8_t{0});
+    w.WriteUInt32(clientFlags);
+    w.WriteUInt32(kMaxPacketSize);
+    w.WriteByte(kLoginCharset);
+    w.WriteFill(0, 23);
   } else {
-    PutUInt(out, clientFlags, 2);
+    w.WriteUInt16(static_cast<uint16_t>(clientFlags));
     // The 3-byte field cannot hold the 4.1 size: announce the largest it can.
-    PutUInt(out, 0xFFFFFF, 3);
+    w.WriteUInt24(0xFFFFFF);
   }
   return out;
 }
 
 std::vector<uint8_t> BuildMySqlLoginPacket(const TMySqlLoginRequest& q) {
   std::vector<uint8_t> out = BuildMySqlSslRequest(q.ClientFlags);
-  PutStringZ(out, q.User);
-  PutPasswordProof(out, q);
+  TMySqlByteWriter w(out);
+  w.WriteStringZ(q.User);
+  WritePasswordProof(w, q);
   if ((q.ServerCapabilities & CLIENT_CONNECT_WITH_DB) && (q.ClientFlags & CLIENT_CONNECT_WITH_DB))
-    PutStringZ(out, q.Database);
-  if (q.ClientFlags & CLIENT_PLUGIN_AUTH) PutStringZ(out, kNativePasswordPlugin);
+    w.WriteStringZ(q.Database);
+  if (q.ClientFlags & CLIENT_PLUGIN_AUTH) w.WriteStringZ(kNativePasswordPlugin);
   return out;
 }
 

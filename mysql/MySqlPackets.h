@@ -3,13 +3,15 @@
 //
 // Every parser reads through a bounded reader: a packet that is shorter than its fields, holds a
 // length running past its end, or has bytes left over where none may be raises EMySqlException
-// 2027 "Malformed packet". Nothing is read outside the given span.
+// 2027 "Malformed packet". Nothing is read outside the given span. Every builder writes through
+// the byte writer, the reader's counterpart.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mysql/MySqlAuth.h"
@@ -60,6 +62,39 @@ class TMySqlByteReader {
  private:
   std::span<const uint8_t> FData;
   size_t FPos = 0;
+};
+
+// ---- byte writer ----------------------------------------------------------------------------
+
+// Appends the protocol's encodings to a byte array: integers little-endian, length-coded
+// integers and strings, and zero-terminated strings.
+class TMySqlByteWriter {
+ public:
+  explicit TMySqlByteWriter(std::vector<uint8_t>& out) : FOut(out) {}
+
+  size_t Size() const { return FOut.size(); }
+
+  void WriteByte(uint8_t value) { FOut.push_back(value); }
+  void WriteUInt16(uint16_t value) { WriteUInt(value, 2); }
+  void WriteUInt24(uint32_t value) { WriteUInt(value, 3); }
+  void WriteUInt32(uint32_t value) { WriteUInt(value, 4); }
+  void WriteUInt64(uint64_t value) { WriteUInt(value, 8); }
+  // 1, 3, 4 or 9 bytes: below 251 the value itself, else 252, 253 or 254 and 2, 3 or 8 bytes.
+  void WriteLengthCoded(uint64_t value);
+  void WriteBytes(std::span<const uint8_t> bytes) { FOut.insert(FOut.end(), bytes.begin(), bytes.end()); }
+  void WriteFill(uint8_t value, size_t count) { FOut.insert(FOut.end(), count, value); }
+  void WriteString(std::string_view text) { FOut.insert(FOut.end(), text.begin(), text.end()); }
+  void WriteStringZ(std::string_view text);  // with the 0 byte
+  // A length-coded length, then the bytes.
+  void WriteCounted(std::span<const uint8_t> bytes);
+  void WriteCounted(std::string_view text);
+  // Appends count zero bytes for the caller to fill; the span is valid until the next write.
+  std::span<uint8_t> Extend(size_t count);
+
+ private:
+  void WriteUInt(uint64_t value, int bytes);
+
+  std::vector<uint8_t>& FOut;
 };
 
 // Raises EMySqlException 2027 "Malformed packet".

@@ -98,7 +98,7 @@ void TMySqlSession::CheckUsable() const {
 
 std::span<const uint8_t> TMySqlSession::ReadPacket() {
   FNet->ReadPacket();
-  return {FNet->Data(), static_cast<size_t>(FNet->Length())};
+  return FNet->Packet();
 }
 
 // ---- login ----------------------------------------------------------------------------------
@@ -193,7 +193,7 @@ void TMySqlSession::StartTls() {
   if (vio == nullptr)
     RaiseMySqlClientError(CR_SSL_CONNECTION_ERROR, {}, "The connection's transport cannot start SSL");
   const std::vector<uint8_t> request = BuildMySqlSslRequest(ClientFlags);
-  FNet->WriteBytes(request.data(), 0, static_cast<int>(request.size()));
+  FNet->WriteBytes(request);
   FNet->Flush();
   vio->StartSSL();
 }
@@ -209,7 +209,7 @@ void TMySqlSession::Login(const TMySqlGreeting& greeting) {
   request.Scramble = FScramble;
   request.HasScramble20 = FHasScramble20;
   const std::vector<uint8_t> packet = BuildMySqlLoginPacket(request);
-  FNet->WriteBytes(packet.data(), 0, static_cast<int>(packet.size()));
+  FNet->WriteBytes(packet);
   FNet->Flush();
   for (int round = 0;; ++round) {
     const std::span<const uint8_t> reply = ReadPacket();
@@ -229,7 +229,7 @@ void TMySqlSession::SendAuthData(std::span<const uint8_t> data) {
     FNet->FlushEmpty();
     return;
   }
-  FNet->WriteBytes(data.data(), 0, static_cast<int>(data.size()));
+  FNet->WriteBytes(data);
   FNet->Flush();
 }
 
@@ -291,7 +291,7 @@ std::span<const uint8_t> TMySqlSession::SimpleCommand(uint8_t command, std::span
   BeginCommand(command);
   return Guarded([&]() -> std::span<const uint8_t> {
     FNet->Vio()->SetTimeout(static_cast<int>(CommandTimeout));
-    if (!args.empty()) FNet->WriteBytes(args.data(), 0, static_cast<int>(args.size()));
+    FNet->WriteBytes(args);
     FNet->Flush();
     if (skipReply) return {};
     return ReadPacket();
@@ -334,8 +334,8 @@ void TMySqlSession::Ping() {
 }
 
 void TMySqlSession::Kill(uint32_t threadId) {
-  const uint8_t id[4] = {uint8_t(threadId), uint8_t(threadId >> 8), uint8_t(threadId >> 16),
-                         uint8_t(threadId >> 24)};
+  std::vector<uint8_t> id;
+  TMySqlByteWriter(id).WriteUInt32(threadId);
   const auto reply = SimpleCommand(COM_PROCESS_KILL, id);
   ReadOk(reply);
 }
@@ -346,10 +346,11 @@ std::string TMySqlSession::Statistics() {
 }
 
 std::vector<TMySqlFieldInfo> TMySqlSession::FieldList(const std::string& table, const std::string& wildcard) {
-  std::string args = table;
-  args.push_back('\0');
-  args += wildcard;
-  SimpleCommand(COM_FIELD_LIST, AsBytes(args), true);
+  std::vector<uint8_t> args;
+  TMySqlByteWriter w(args);
+  w.WriteStringZ(table);
+  w.WriteString(wildcard);
+  SimpleCommand(COM_FIELD_LIST, args, true);
   std::vector<TMySqlFieldInfo> fields;
   Guarded([&] {
     FPending = MYSQL_STATUS_GET_RESULT;  // until the EOF packet
@@ -450,7 +451,7 @@ void TMySqlSession::StreamFile(TStream& file) {
       throw;
     }
     if (n <= 0) return;
-    FNet->WriteBytes(chunk.data(), 0, static_cast<int>(n));
+    FNet->WriteBytes(std::span(chunk).first(static_cast<size_t>(n)));
     FNet->Flush();
   }
 }

@@ -14,66 +14,39 @@
 
 namespace {
 
-// ---- little-endian writers --------------------------------------------------------------------
-
-void PutUInt16(TBytes& out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutUInt32(TBytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-void PutUInt64(TBytes& out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-void PutCounted(TBytes& out, const void* data, size_t count) {
-  uint8_t length[9];
-  const int n = MySqlPutLengthCoded(length, count);
-  out.insert(out.end(), length, length + n);
-  const auto* p = static_cast<const uint8_t*>(data);
-  out.insert(out.end(), p, p + count);
-}
-
-void PutCounted(TBytes& out, const std::string& bytes) {
-  PutCounted(out, bytes.data(), bytes.size());
-}
-
 // ---- dates and times --------------------------------------------------------------------------
 
-void PutDate(TBytes& out, TDateTime value) {
+void PutDate(TMySqlByteWriter& w, TDateTime value) {
   if (value == MySQLZeroDate) {
-    out.push_back(0);
+    w.WriteByte(0);
     return;
   }
   int year, month, day;
   DecodeDate(value, year, month, day);
-  out.push_back(4);
-  PutUInt16(out, static_cast<uint16_t>(year));
-  out.push_back(static_cast<uint8_t>(month));
-  out.push_back(static_cast<uint8_t>(day));
+  w.WriteByte(4);
+  w.WriteUInt16(static_cast<uint16_t>(year));
+  w.WriteByte(static_cast<uint8_t>(month));
+  w.WriteByte(static_cast<uint8_t>(day));
 }
 
-void PutDateTime(TBytes& out, TDateTime value) {
+void PutDateTime(TMySqlByteWriter& w, TDateTime value) {
   if (value == MySQLZeroDate) {
-    out.push_back(0);
+    w.WriteByte(0);
     return;
   }
   int year, month, day, hour, minute, second, msec;
   DecodeDateTime(value, year, month, day, hour, minute, second, msec);
-  out.push_back(11);
-  PutUInt16(out, static_cast<uint16_t>(year));
-  for (int part : {month, day, hour, minute, second}) out.push_back(static_cast<uint8_t>(part));
-  PutUInt32(out, static_cast<uint32_t>(msec) * 1000);
+  w.WriteByte(11);
+  w.WriteUInt16(static_cast<uint16_t>(year));
+  for (int part : {month, day, hour, minute, second}) w.WriteByte(static_cast<uint8_t>(part));
+  w.WriteUInt32(static_cast<uint32_t>(msec) * 1000);
 }
 
 // A TIME is a duration: the whole days of the value and the time within the last of them, with
 // the value's sign (a time of day has no days; -0.25 is -06:00:00).
-void PutTime(TBytes& out, TDateTime value) {
+void PutTime(TMySqlByteWriter& w, TDateTime value) {
   if (value == MySQLZeroDate) {
-    out.push_back(0);
+    w.WriteByte(0);
     return;
   }
   constexpr double kMaxMs = 4294967295.0 * MSecsPerDay;  // days must fit 32 bits
@@ -82,42 +55,42 @@ void PutTime(TBytes& out, TDateTime value) {
     throw EConvertError("The value " + FloatToStr(value) + " is not a valid time");
   const auto total = static_cast<uint64_t>(ms);
   const uint64_t inDay = total % MSecsPerDay;
-  out.push_back(12);
-  out.push_back(value < 0 && total != 0 ? 1 : 0);
-  PutUInt32(out, static_cast<uint32_t>(total / MSecsPerDay));
-  out.push_back(static_cast<uint8_t>(inDay / 3600000));
-  out.push_back(static_cast<uint8_t>(inDay / 60000 % 60));
-  out.push_back(static_cast<uint8_t>(inDay / 1000 % 60));
-  PutUInt32(out, static_cast<uint32_t>(inDay % 1000) * 1000);
+  w.WriteByte(12);
+  w.WriteByte(value < 0 && total != 0 ? 1 : 0);
+  w.WriteUInt32(static_cast<uint32_t>(total / MSecsPerDay));
+  w.WriteByte(static_cast<uint8_t>(inDay / 3600000));
+  w.WriteByte(static_cast<uint8_t>(inDay / 60000 % 60));
+  w.WriteByte(static_cast<uint8_t>(inDay / 1000 % 60));
+  w.WriteUInt32(static_cast<uint32_t>(inDay % 1000) * 1000);
 }
 
 // Date-times and times with their microseconds; the zero date has no parts.
-void PutMicros(TBytes& out, TDataType dataType, const Variant& value) {
+void PutMicros(TMySqlByteWriter& w, TDataType dataType, const Variant& value) {
   TFieldDesc field;
   field.DataType = dataType;
   const int64_t v = MicrosOfVariant(value, field);
   if (dataType == dtDateTimeUs) {
     if (v == DateTimeUsZero) {
-      out.push_back(0);
+      w.WriteByte(0);
       return;
     }
     int year, month, day, hour, minute, second, usec;
     DecodeDateTimeUs(v, year, month, day, hour, minute, second, usec);
-    out.push_back(11);
-    PutUInt16(out, static_cast<uint16_t>(year));
-    for (int part : {month, day, hour, minute, second}) out.push_back(static_cast<uint8_t>(part));
-    PutUInt32(out, static_cast<uint32_t>(usec));
+    w.WriteByte(11);
+    w.WriteUInt16(static_cast<uint16_t>(year));
+    for (int part : {month, day, hour, minute, second}) w.WriteByte(static_cast<uint8_t>(part));
+    w.WriteUInt32(static_cast<uint32_t>(usec));
     return;
   }
   const uint64_t total = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
   const uint64_t secs = total / 1000000;
-  out.push_back(12);
-  out.push_back(v < 0 ? 1 : 0);
-  PutUInt32(out, static_cast<uint32_t>(secs / 86400));
-  out.push_back(static_cast<uint8_t>(secs / 3600 % 24));
-  out.push_back(static_cast<uint8_t>(secs / 60 % 60));
-  out.push_back(static_cast<uint8_t>(secs % 60));
-  PutUInt32(out, static_cast<uint32_t>(total % 1000000));
+  w.WriteByte(12);
+  w.WriteByte(v < 0 ? 1 : 0);
+  w.WriteUInt32(static_cast<uint32_t>(secs / 86400));
+  w.WriteByte(static_cast<uint8_t>(secs / 3600 % 24));
+  w.WriteByte(static_cast<uint8_t>(secs / 60 % 60));
+  w.WriteByte(static_cast<uint8_t>(secs % 60));
+  w.WriteUInt32(static_cast<uint32_t>(total % 1000000));
 }
 
 // ---- text and bytes ---------------------------------------------------------------------------
@@ -145,39 +118,36 @@ std::string TextBytes(const Variant& value, bool unicode) {
 
 // A blob of text is converted as text is; any other is sent as its bytes, read whole (a compressed
 // blob inflates straight into the request) so that the length sent is the length written.
-void PutBlob(TBytes& out, void* object, bool text, bool unicode) {
+void PutBlob(TMySqlByteWriter& w, void* object, bool text, bool unicode) {
   TBlob* blob = dynamic_cast<TBlob*>(static_cast<TSharedObject*>(object));
   DA_ASSERT_MSG(blob != nullptr, "a parameter's object is not a blob");
   if (blob->IsUnicode()) {
-    PutCounted(out, unicode ? WideToUtf8(blob->GetAsWideString()) : blob->GetAsString());
+    w.WriteCounted(unicode ? WideToUtf8(blob->GetAsWideString()) : blob->GetAsString());
     return;
   }
   if (text && unicode) {
-    PutCounted(out, AnsiToUtf8(blob->GetAsString()));
+    w.WriteCounted(AnsiToUtf8(blob->GetAsString()));
     return;
   }
   const uint32_t size = blob->GetSize();
-  uint8_t length[9];
-  const int n = MySqlPutLengthCoded(length, size);
-  out.insert(out.end(), length, length + n);
-  const size_t at = out.size();
-  out.resize(at + size);
+  w.WriteLengthCoded(size);
+  const std::span<uint8_t> target = w.Extend(size);
   if (size != 0) {
-    const uint32_t read = blob->Read(0, size, out.data() + at);
+    const uint32_t read = blob->Read(0, size, target.data());
     DA_ASSERT_MSG(read == size, "a blob delivered fewer bytes than its size");
   }
 }
 
-void PutTextOrBytes(TBytes& out, TDataType dataType, const Variant& value, bool unicode) {
+void PutTextOrBytes(TMySqlByteWriter& w, TDataType dataType, const Variant& value, bool unicode) {
   if (value.IsByteArray()) {
     const auto& bytes = value.AsBytes();
-    PutCounted(out, bytes.data(), bytes.size());
+    w.WriteCounted(bytes);
   } else if (value.IsObject()) {
-    PutBlob(out, value.AsObject(), IsTextType(dataType), unicode);
+    PutBlob(w, value.AsObject(), IsTextType(dataType), unicode);
   } else if (IsTextType(dataType)) {
-    PutCounted(out, TextBytes(value, unicode));
+    w.WriteCounted(TextBytes(value, unicode));
   } else {
-    PutCounted(out, value.AsString());  // binary types and decimal text
+    w.WriteCounted(value.AsString());  // binary types and decimal text
   }
 }
 
@@ -259,54 +229,55 @@ uint16_t MySqlParamWireType(TDataType dataType) {
 }
 
 void AppendMySqlParamValue(TBytes& out, TDataType dataType, const Variant& value, bool unicode) {
+  TMySqlByteWriter w(out);
   switch (dataType) {
     case dtInt8:
-      out.push_back(static_cast<uint8_t>(IntegerOf(value, varShortInt)));
+      w.WriteByte(static_cast<uint8_t>(IntegerOf(value, varShortInt)));
       return;
     case dtBoolean:
-      out.push_back(value.AsBoolean() ? 1 : 0);
+      w.WriteByte(value.AsBoolean() ? 1 : 0);
       return;
     case dtInt16:
-      PutUInt16(out, static_cast<uint16_t>(IntegerOf(value, varSmallint)));
+      w.WriteUInt16(static_cast<uint16_t>(IntegerOf(value, varSmallint)));
       return;
     case dtInt32:
-      PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varInteger)));
+      w.WriteUInt32(static_cast<uint32_t>(IntegerOf(value, varInteger)));
       return;
     case dtUInt16:
-      PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varWord)));
+      w.WriteUInt32(static_cast<uint32_t>(IntegerOf(value, varWord)));
       return;
     case dtUInt32:
-      PutUInt32(out, static_cast<uint32_t>(IntegerOf(value, varLongWord)));
+      w.WriteUInt32(static_cast<uint32_t>(IntegerOf(value, varLongWord)));
       return;
     case dtInt64:
-      PutUInt64(out, static_cast<uint64_t>(value.AsInt64()));
+      w.WriteUInt64(static_cast<uint64_t>(value.AsInt64()));
       return;
     case dtFloat: {
       const double d = value.AsDouble();
       uint64_t bits;
       std::memcpy(&bits, &d, sizeof bits);
-      PutUInt64(out, bits);
+      w.WriteUInt64(bits);
       return;
     }
     case dtDate:
-      PutDate(out, value.AsDateTime());
+      PutDate(w, value.AsDateTime());
       return;
     case dtTime:
-      PutTime(out, value.AsDateTime());
+      PutTime(w, value.AsDateTime());
       return;
     case dtDateTime:
-      PutDateTime(out, value.AsDateTime());
+      PutDateTime(w, value.AsDateTime());
       return;
     case dtUInt64:
-      PutUInt64(out, value.AsUInt64());
+      w.WriteUInt64(value.AsUInt64());
       return;
     case dtDateTimeUs:
     case dtTimeUs:
-      PutMicros(out, dataType, value);
+      PutMicros(w, dataType, value);
       return;
     default:
       MySqlParamWireType(dataType);  // the assertion for types without a wire form
-      PutTextOrBytes(out, dataType, value, unicode);
+      PutTextOrBytes(w, dataType, value, unicode);
       return;
   }
 }
@@ -328,27 +299,28 @@ std::span<const TMySqlStmtParam> MySqlSentParams(std::span<const TMySqlStmtParam
 TBytes BuildMySqlExecuteRequest(uint32_t statementId, uint32_t paramCount,
                                 std::span<const TMySqlStmtParam> params, bool unicode, TBytes& lastTypes) {
   TBytes out;
-  PutUInt32(out, statementId);
-  out.push_back(0);   // flags: no cursor
-  PutUInt32(out, 1);  // iteration count
+  TMySqlByteWriter w(out);
+  w.WriteUInt32(statementId);
+  w.WriteByte(0);    // flags: no cursor
+  w.WriteUInt32(1);  // iteration count
   const auto sent = MySqlSentParams(params);
   if (paramCount == 0 || sent.size() != paramCount) return out;
 
-  const size_t bitmapAt = out.size();
-  out.resize(bitmapAt + (sent.size() + 7) / 8);
+  std::vector<bool> isNull(sent.size());
+  const std::span<uint8_t> bitmap = w.Extend((sent.size() + 7) / 8);
   TBytes types;
   types.reserve(sent.size() * 2);
+  TMySqlByteWriter typeWriter(types);
   for (size_t i = 0; i < sent.size(); ++i) {
-    if (sent[i].IsNull || sent[i].Value.IsNull())
-      out[bitmapAt + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
-    PutUInt16(types, MySqlParamWireType(sent[i].DataType));
+    isNull[i] = sent[i].IsNull || sent[i].Value.IsNull();
+    if (isNull[i]) bitmap[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    typeWriter.WriteUInt16(MySqlParamWireType(sent[i].DataType));
   }
   const bool newTypes = types != lastTypes;
-  out.push_back(newTypes ? 1 : 0);
-  if (newTypes) out.insert(out.end(), types.begin(), types.end());
+  w.WriteByte(newTypes ? 1 : 0);
+  if (newTypes) w.WriteBytes(types);
   for (size_t i = 0; i < sent.size(); ++i) {
-    if (!(out[bitmapAt + i / 8] & (1u << (i % 8))))
-      AppendMySqlParamValue(out, sent[i].DataType, sent[i].Value, unicode);
+    if (!isNull[i]) AppendMySqlParamValue(out, sent[i].DataType, sent[i].Value, unicode);
   }
   lastTypes = std::move(types);
   return out;
@@ -532,7 +504,8 @@ void TMySqlStmt::Close() {
   FParamTypes.clear();
   if (failure) std::rethrow_exception(failure);
   if (prepared && FSession) {
-    const uint8_t args[4] = {uint8_t(id), uint8_t(id >> 8), uint8_t(id >> 16), uint8_t(id >> 24)};
+    TBytes args;
+    TMySqlByteWriter(args).WriteUInt32(id);
     FSession->SimpleCommand(COM_STMT_CLOSE, args, true);
   }
 }

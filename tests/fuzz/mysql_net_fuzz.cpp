@@ -1,4 +1,5 @@
-// The packet layer's framer (plain and compressed) and primitive readers against hostile bytes.
+// The packet layer's framer (plain and compressed) and the byte reader on its packets against
+// hostile bytes.
 //
 // Input: byte 0 = mode (bit 0 compression; bits 1-3 the read size: 0 = whole, n = 2^(n-1) bytes
 // per read), bytes 1-8 = a program of reader calls, the rest = what the peer sends. A malformed
@@ -10,47 +11,47 @@
 #include <vector>
 
 #include "mysql/MySqlNet.h"
+#include "mysql/MySqlPackets.h"
 #include "mysql/MySqlTypes.h"
 #include "tests/support/MemoryVio.h"
 
 namespace {
 
-void RunReaders(TMySqlNet& net, const uint8_t* program) {
+void RunReaders(const TMySqlNet& net, const uint8_t* program) {
+  TMySqlByteReader r(net.Packet());
   for (int i = 0; i < 8; ++i) {
     switch (program[i] % 10) {
       case 0:
-        net.ReadByte();
+        r.ReadByte();
         break;
       case 1:
-        net.ReadUInt16();
+        r.ReadUInt16();
         break;
       case 2:
-        net.ReadUInt24();
+        r.ReadUInt24();
         break;
       case 3:
-        net.ReadUInt32();
+        r.ReadUInt32();
         break;
       case 4:
-        net.ReadInt64();
+        r.ReadUInt64();
         break;
       case 5: {
-        int64_t n = net.ReadLengthCodedInt();
-        if (n > 0 && n <= net.Remaining()) net.SetPosition(net.Position() + static_cast<int>(n));
+        const auto n = r.ReadLengthCoded();
+        if (n && *n <= r.Remaining()) r.Skip(static_cast<size_t>(*n));
         break;
       }
       case 6: {
-        std::string text = net.ReadStringZ();
+        std::string text = r.ReadStringZ();
         int major, minor, release;
         ParseMySQLVersion(text, major, minor, release);
         break;
       }
-      case 7: {
-        uint8_t bytes[16];
-        net.ReadBytes(bytes, 0, program[i] / 10 % 17);
+      case 7:
+        r.ReadBytes(program[i] / 10 % 17);
         break;
-      }
       case 8:
-        net.SetPosition(net.Position() + program[i] / 10 % 5);
+        r.Skip(program[i] / 10 % 5);
         break;
       default: {
         int number;

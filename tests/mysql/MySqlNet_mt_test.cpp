@@ -88,7 +88,7 @@ TEST(MySqlNetSocketTest, LongPayloadsRoundTripPlainAndCompressed) {
         if (data.empty()) writer.FlushEmpty();
         for (size_t pos = 0; pos < data.size();) {
           const size_t piece = std::min<size_t>(data.size() - pos, pos % 3 == 0 ? 1 : 999983);
-          writer.WriteBytes(data.data(), static_cast<int>(pos), static_cast<int>(piece));
+          writer.WriteBytes(std::span(data).subspan(pos, piece));
           pos += piece;
         }
         if (!data.empty()) writer.Flush();
@@ -189,7 +189,7 @@ TEST(MySqlNetSocketTest, AFailureAtEachStepIsALostConnection) {
       }
       int error = MySqlErrorOf([&] {
         net->ReadPacket();
-        net->WriteStringZ("login");
+        net->WriteBytes(std::span(reinterpret_cast<const uint8_t*>("login"), 6));
         net->Flush();
         net->ReadPacket();
         net->Reset();

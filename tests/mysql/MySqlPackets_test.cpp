@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/mysql/MySqlPacketFactory.h"
@@ -82,6 +84,58 @@ TEST(MySqlGreetingTest, EveryTruncationIsCleanOrMalformed) {
 }
 
 // The SSL request carries the negotiated flags and the same head the login repeats after TLS.
+TEST(MySqlByteCodecTest, LengthCodedIntegersRoundTrip) {
+  const std::pair<uint64_t, Bytes> cases[] = {
+      {0, {0}},
+      {250, {250}},
+      {251, {252, 251, 0}},
+      {0xFFFF, {252, 0xFF, 0xFF}},
+      {0x10000, {253, 0, 0, 1}},
+      {0xFFFFFF, {253, 0xFF, 0xFF, 0xFF}},
+      {0x1000000, {254, 0, 0, 0, 1, 0, 0, 0, 0}},
+      {0x0102030405060708, {254, 8, 7, 6, 5, 4, 3, 2, 1}},
+  };
+  for (const auto& [value, encoded] : cases) {
+    SCOPED_TRACE(value);
+    Bytes out;
+    TMySqlByteWriter(out).WriteLengthCoded(value);
+    EXPECT_EQ(out, encoded);
+    TMySqlByteReader r(out);
+    EXPECT_EQ(r.ReadLengthCoded(), value);
+    EXPECT_TRUE(r.AtEnd());
+  }
+  EXPECT_EQ(TMySqlByteReader(Bytes{251}).ReadLengthCoded(), std::nullopt);
+}
+
+// Each read one byte short of its field is malformed; no lower-level exception escapes.
+TEST(MySqlByteCodecTest, EveryReadRefusesATruncatedPacket) {
+  using Read = void (*)(TMySqlByteReader&);
+  const std::tuple<const char*, Bytes, Read> cases[] = {
+      {"byte of an empty packet", {}, [](TMySqlByteReader& r) { r.ReadByte(); }},
+      {"uint16", {1}, [](TMySqlByteReader& r) { r.ReadUInt16(); }},
+      {"uint24", {1, 2}, [](TMySqlByteReader& r) { r.ReadUInt24(); }},
+      {"uint32", {1, 2, 3}, [](TMySqlByteReader& r) { r.ReadUInt32(); }},
+      {"uint64", {1, 2, 3, 4, 5, 6, 7}, [](TMySqlByteReader& r) { r.ReadUInt64(); }},
+      {"length-coded 252", {252, 1}, [](TMySqlByteReader& r) { r.ReadLengthCoded(); }},
+      {"length-coded 253", {253, 1, 2}, [](TMySqlByteReader& r) { r.ReadLengthCoded(); }},
+      {"length-coded 254", {254, 1, 2, 3, 4, 5, 6, 7}, [](TMySqlByteReader& r) { r.ReadLengthCoded(); }},
+      {"length-coded 255", {255, 0, 0, 0, 0, 0, 0, 0, 0}, [](TMySqlByteReader& r) { r.ReadLengthCoded(); }},
+      {"NULL where a value must be", {251}, [](TMySqlByteReader& r) { r.ReadLengthCodedValue(); }},
+      {"string past the end", {3, 'a', 'b'}, [](TMySqlByteReader& r) { r.ReadLengthCodedString(); }},
+      {"bytes past the end", {1, 2, 3, 4}, [](TMySqlByteReader& r) { r.ReadBytes(5); }},
+  };
+  for (const auto& [name, payload, read] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ErrorOf(payload,
+                      [read](std::span<const uint8_t> bytes) {
+                        TMySqlByteReader r(bytes);
+                        read(r);
+                        return 0;
+                      }),
+              CR_MALFORMED_PACKET);
+  }
+}
+
 TEST(MySqlLoginPacketTest, SslRequestIsTheLoginHeadWithTheNegotiatedFlags) {
   TMySqlLoginRequest q;
   q.ServerCapabilities = MariaDbCaps | CLIENT_SSL;

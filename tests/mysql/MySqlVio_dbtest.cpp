@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "mysql/MySqlNet.h"
+#include "mysql/MySqlPackets.h"
 #include "mysql/MySqlVioPipe.h"
 #include "mysql/MySqlVioTcp.h"
 #include "support/TestServer.h"
@@ -16,12 +17,13 @@ TEST(MySqlTransportDbTest, GreetingOverTcpAndTheUnixSocket) {
     vio->Connect();
     TMySqlNet net(std::move(vio));
     net.ReadPacket();
-    EXPECT_EQ(net.ReadByte(), 10);  // protocol version
+    TMySqlByteReader greeting(net.Packet());
+    EXPECT_EQ(greeting.ReadByte(), 10);  // protocol version
     // The server announces its version, possibly behind a "5.5.5-" prefix for old clients.
-    const std::string version = net.ReadStringZ();
+    const std::string version = greeting.ReadStringZ();
     EXPECT_NE(version.find(info.Version), std::string::npos) << version;
-    EXPECT_GT(net.ReadUInt32(), 0u);  // connection id
-    EXPECT_GT(net.Remaining(), 8);
+    EXPECT_GT(greeting.ReadUInt32(), 0u);  // connection id
+    EXPECT_GT(greeting.Remaining(), 8u);
     EXPECT_EQ(net.Sequence(), 1);
   }
 }

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "mysql/MySqlNet.h"
+#include "mysql/MySqlPackets.h"
 #include "mysql/MySqlTypes.h"
 #include "mysql/MySqlVioPipe.h"
 #include "support/FakeMySqlServer.h"
@@ -92,8 +93,8 @@ TEST(MySqlVioHandlerTest, ForwardsToTheHandlerAndLoopsOverPartialTransfers) {
   net.Vio()->SetTimeout(9);
   EXPECT_EQ(handler.Timeout, 9);
   net.ReadPacket();
-  EXPECT_EQ(net.ReadStringZ(), "greeting");
-  net.WriteString("hello");
+  EXPECT_EQ(TMySqlByteReader(net.Packet()).ReadStringZ(), "greeting");
+  net.WriteBytes(std::span(reinterpret_cast<const uint8_t*>("hello"), 5));
   net.Flush();
   EXPECT_EQ(handler.Output, (TBytes{5, 0, 0, 1, 'h', 'e', 'l', 'l', 'o'}));
   net.Vio()->Close();
