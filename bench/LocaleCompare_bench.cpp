@@ -11,21 +11,9 @@
 #include <vector>
 
 #include "core/MemUtils.h"
+#include "support/BenchTiming.h"
 
 namespace {
-
-struct Timing {
-  double Wall, Cpu;
-};
-
-template <typename F>
-Timing Measure(F&& f) {
-  auto w0 = std::chrono::steady_clock::now();
-  std::clock_t c0 = std::clock();
-  f();
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count(),
-          double(std::clock() - c0) / CLOCKS_PER_SEC};
-}
 
 std::vector<std::string> Names(size_t count) {
   std::mt19937 rng(7);
@@ -48,11 +36,11 @@ std::vector<std::string> Names(size_t count) {
 int main() {
   const size_t n = 100000;
   std::vector<std::string> names = Names(n), ref = names;
-  Timing ours = Measure([&] {
+  TBenchTiming ours = Measure([&] {
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return AnsiCompareStrS(a, b) < 0; });
   });
-  Timing base = Measure([&] { std::sort(ref.begin(), ref.end()); });
+  TBenchTiming base = Measure([&] { std::sort(ref.begin(), ref.end()); });
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   std::printf("sort %zu GBK names   locale order: wall %.3f s, cpu %.3f s\n", n, ours.Wall, ours.Cpu);

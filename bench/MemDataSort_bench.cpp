@@ -22,6 +22,7 @@
 
 #include "core/MemDataStore.h"
 #include "platform/runtime/LocaleCompare.h"
+#include "support/BenchTiming.h"
 
 namespace {
 
@@ -94,20 +95,10 @@ class BenchStore : public TMemData {
   }
 };
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
 void Check(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "the store and the vector disagree: %s\n", what);
   std::abort();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Medians of each side's times and of the per-run ratios; goal 0 reports without a goal.
@@ -133,12 +124,12 @@ void SortCase(const char* what, const std::vector<Row>& rows, const char* index,
     s.Load(rows);
     auto t0 = std::chrono::steady_clock::now();
     s.SetIndexFieldNames(index);
-    store.push_back(Seconds(t0));
+    store.push_back(SecondsSince(t0));
 
     std::vector<Row> v = rows;
     t0 = std::chrono::steady_clock::now();
     std::stable_sort(v.begin(), v.end(), less);
-    vector.push_back(Seconds(t0));
+    vector.push_back(SecondsSince(t0));
 
     if (run == 0) {
       std::vector<int32_t> ids;
@@ -163,13 +154,13 @@ void InsertCase(int count) {
     auto t0 = std::chrono::steady_clock::now();
     s.SetToEnd();
     s.Load(added);
-    store.push_back(Seconds(t0));
+    store.push_back(SecondsSince(t0));
 
     std::vector<Row> v = base;
     std::stable_sort(v.begin(), v.end(), less);
     t0 = std::chrono::steady_clock::now();
     for (const Row& r : added) v.insert(std::upper_bound(v.begin(), v.end(), r, less), r);
-    vector.push_back(Seconds(t0));
+    vector.push_back(SecondsSince(t0));
 
     if (run == 0) {
       std::vector<int32_t> ids;

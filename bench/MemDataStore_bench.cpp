@@ -35,6 +35,7 @@
 
 #include "core/MemDataStore.h"
 #include "platform/runtime/DateTimeUtils.h"
+#include "support/BenchTiming.h"
 
 namespace {
 
@@ -112,22 +113,12 @@ class BenchStore : public TMemData {
   }
 };
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
 struct Result {
   double Append = 0, Scan = 0, Close = 0;
   double AppendCpu = 0, CloseCpu = 0;
   long PeakKiB = 0;
   uint64_t Checksum = 0;
 };
-
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 long StatusKiB(const char* key);
 
@@ -153,7 +144,7 @@ void RunStore(const Values& values, Result& r) {
     store.PutField(BenchStore::NOTE, buf, note.c_str(), note.size() + 1);
     store.AppendRecord(buf);
   }
-  r.Append = Seconds(t0);
+  r.Append = SecondsSince(t0);
   r.AppendCpu = CpuSeconds() - c0;
 
   Checksum sum;
@@ -176,7 +167,7 @@ void RunStore(const Values& values, Result& r) {
     sum.AddText(name, std::strlen(name));
     sum.AddText(note, std::strlen(note));
   }
-  r.Scan = Seconds(t0);
+  r.Scan = SecondsSince(t0);
   r.Checksum = sum.Sum;
   if (store.GetRecordCount() != kRows) std::abort();
   TData::FreeRecBuf(buf);
@@ -184,7 +175,7 @@ void RunStore(const Values& values, Result& r) {
   t0 = std::chrono::steady_clock::now();
   c0 = CpuSeconds();
   store.Close();
-  r.Close = Seconds(t0);
+  r.Close = SecondsSince(t0);
   r.CloseCpu = CpuSeconds() - c0;
 }
 
@@ -205,7 +196,7 @@ void RunVector(const Values& values, Result& r) {
   for (int i = 0; i < kRows; ++i)
     rows->push_back(
         Row{i, values.Name(i), Values::Level(i), Values::Small(i), Values::When(i), values.Note(i)});
-  r.Append = Seconds(t0);
+  r.Append = SecondsSince(t0);
   r.AppendCpu = CpuSeconds() - c0;
 
   Checksum sum;
@@ -221,13 +212,13 @@ void RunVector(const Values& values, Result& r) {
     sum.AddText(name, std::strlen(name));
     sum.AddText(note, std::strlen(note));
   }
-  r.Scan = Seconds(t0);
+  r.Scan = SecondsSince(t0);
   r.Checksum = sum.Sum;
   r.PeakKiB = StatusKiB("RssAnon:");
   t0 = std::chrono::steady_clock::now();
   c0 = CpuSeconds();
   rows.reset();
-  r.Close = Seconds(t0);
+  r.Close = SecondsSince(t0);
   r.CloseCpu = CpuSeconds() - c0;
 }
 
@@ -268,12 +259,6 @@ Result RunInChild(const Values& values, Side side) {
     std::exit(1);
   }
   return r;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Medians of each figure over the runs of one side.

@@ -38,7 +38,8 @@
 #include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlAuth.h"
 #include "platform/runtime/DateTimeUtils.h"
-#include "support/TestServer.h"
+#include "support/BenchServer.h"
+#include "support/BenchTiming.h"
 
 // The C client library's calls used here (its header's names clash with ours).
 extern "C" {
@@ -90,12 +91,6 @@ struct TResult {
   uint64_t Rows = 0, Check = 0;
   long PeakKb = 0;
 };
-
-double CpuNow() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 uint64_t Touch(const char* p, unsigned long n) {
   uint64_t sum = 0;
@@ -258,7 +253,7 @@ TResult Drain(const TWay& way) {
   const int fd = mysql_get_socket(m);
   TResult r;
   const auto w0 = std::chrono::steady_clock::now();
-  const double c0 = CpuNow();
+  const double c0 = CpuSeconds();
   SendQuery(fd, way.Compress);
   TPacketDrain drain(fd, way.Compress);
   size_t len;
@@ -272,7 +267,7 @@ TResult Drain(const TWay& way) {
     p = drain.Next(len);
   }
   r.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-  r.Cpu = CpuNow() - c0;
+  r.Cpu = CpuSeconds() - c0;
   r.Check = drain.Bytes;
   // The library does not know what was read behind its back: the socket is simply closed.
   close(fd);
@@ -283,7 +278,7 @@ TResult Library(const TWay& way) {
   st_mysql* m = LibConnect(way);
   TResult r;
   const auto w0 = std::chrono::steady_clock::now();
-  const double c0 = CpuNow();
+  const double c0 = CpuSeconds();
   if (mysql_real_query(m, kQuery, std::strlen(kQuery)) != 0) Fail(mysql_error(m));
   st_mysql_res* res = mysql_use_result(m);
   const unsigned columns = mysql_num_fields(res);
@@ -295,7 +290,7 @@ TResult Library(const TWay& way) {
   }
   mysql_free_result(res);
   r.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-  r.Cpu = CpuNow() - c0;
+  r.Cpu = CpuSeconds() - c0;
   mysql_close(m);
   return r;
 }
@@ -315,7 +310,7 @@ TResult Direct(const TWay& way) {
   std::vector<TMySqlBind> scratch;
   const uint8_t* base = nullptr;
   const auto w0 = std::chrono::steady_clock::now();
-  const double c0 = CpuNow();
+  const double c0 = CpuSeconds();
   if (api.mysql_real_query(con, kQuery) != 0) Fail(api.mysql_error(con));
   PMYSQL_RES res = api.mysql_use_result(con);
   while (PMYSQL_ROW row = api.mysql_fetch_row(res)) {
@@ -327,7 +322,7 @@ TResult Direct(const TWay& way) {
   if (api.mysql_errno(con) != 0) Fail(api.mysql_error(con));
   api.mysql_free_result(res);
   r.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-  r.Cpu = CpuNow() - c0;
+  r.Cpu = CpuSeconds() - c0;
   api.mysql_close(con);
   return r;
 }
@@ -336,15 +331,15 @@ TResult LibraryStore(const TWay& way) {
   st_mysql* m = LibConnect(way);
   TResult r;
   const auto w0 = std::chrono::steady_clock::now();
-  double c0 = CpuNow();
+  double c0 = CpuSeconds();
   if (mysql_real_query(m, kQuery, std::strlen(kQuery)) != 0) Fail(mysql_error(m));
   st_mysql_res* res = mysql_store_result(m);
   if (!res) Fail(mysql_error(m));
-  r.FillCpu = CpuNow() - c0;
+  r.FillCpu = CpuSeconds() - c0;
   r.Rows = mysql_num_rows(res);
-  c0 = CpuNow();
+  c0 = CpuSeconds();
   mysql_free_result(res);
-  r.CloseCpu = CpuNow() - c0;
+  r.CloseCpu = CpuSeconds() - c0;
   r.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
   r.Cpu = r.FillCpu + r.CloseCpu;
   mysql_close(m);
@@ -392,15 +387,15 @@ TResult Recordset(const TWay& way) {
   rs.SetProp(prFetchAll, true);
   TResult r;
   auto w0 = std::chrono::steady_clock::now();
-  double c0 = CpuNow();
+  double c0 = CpuSeconds();
   rs.Open();
   r.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-  r.FillCpu = r.Cpu = CpuNow() - c0;
+  r.FillCpu = r.Cpu = CpuSeconds() - c0;
   r.Rows = static_cast<uint64_t>(rs.GetRecordCount());
   r.Check = MatchingRows(rs);
-  c0 = CpuNow();
+  c0 = CpuSeconds();
   rs.Close();
-  r.CloseCpu = CpuNow() - c0;
+  r.CloseCpu = CpuSeconds() - c0;
   return r;
 }
 
@@ -432,12 +427,6 @@ TResult InChild(const std::function<TResult()>& reading) {
   if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("a reading failed");
   r.PeakKb = ru.ru_maxrss;
   return r;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // The readings of one way, run in turn kRuns times (so that a change in the machine's load
@@ -550,12 +539,7 @@ void DropDatabase() {
 }  // namespace
 
 int main() {
-  const std::filesystem::path info(DA_TEST_SERVER_INFO);
-  const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
-  const bool started = !std::filesystem::exists(info);
-  if (started &&
-      std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
-    Fail("the test server did not start");
+  const TBenchServer server;
   gDatabase = "bench_rs_" + std::to_string(::getpid());
   Setup();
   const uint64_t textSum = ExpectedTextSum();
@@ -582,7 +566,6 @@ int main() {
               direct[i].Check == textSum && store[i].Check == kRows;
   }
   DropDatabase();
-  if (started) std::system((script + " stop " + info.parent_path().string() + " >/dev/null 2>&1").c_str());
   if (!agree) Fail("a reading lost rows or read values other than the generated ones");
   return 0;
 }

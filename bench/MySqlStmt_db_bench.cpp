@@ -20,8 +20,9 @@
 #include "mysql/MyClasses.h"
 #include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlStmt.h"
+#include "support/BenchServer.h"
+#include "support/BenchTiming.h"
 #include "support/MariaDbStmtRef.h"
-#include "support/TestServer.h"
 
 namespace {
 
@@ -29,32 +30,15 @@ constexpr int kRows = 1000000;
 constexpr int kRuns = 5;
 constexpr const char* kQuery = "SELECT id, big, d, s, dt FROM t";
 
-struct TTiming {
-  double Wall = 0, Cpu = 0;
+struct TTiming : TBenchTiming {
   uint64_t Check = 0;
 };
-
-double CpuNow() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 template <typename F>
 TTiming Time(F&& f) {
   TTiming t;
-  const auto w0 = std::chrono::steady_clock::now();
-  const double c0 = CpuNow();
-  t.Check = f();
-  t.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-  t.Cpu = CpuNow() - c0;
+  static_cast<TBenchTiming&>(t) = Measure([&] { t.Check = f(); });
   return t;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -93,13 +77,8 @@ uint64_t ReadDirect(PMYSQL_STMT stmt) {
 }  // namespace
 
 int main() {
-  const std::filesystem::path info(DA_TEST_SERVER_INFO);
-  const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
-  const bool started = !std::filesystem::exists(info);
-  if (started &&
-      std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
-    Fail("the test server did not start");
-  const auto& srv = TestServer::Info();
+  const TBenchServer server;
+  const auto& srv = server.Info();
   const std::string db = "bench_" + std::to_string(::getpid());
 
   TMySQLAPIDirect& api = MyAPIDirect();
@@ -132,7 +111,6 @@ int main() {
   for (size_t i = 0; i < direct.size(); ++i)
     if (direct[i].Check != library[i].Check || direct[i].Check != direct[0].Check)
       Fail("the two reads disagree");
-  if (started) std::system((script + " stop " + info.parent_path().string() + " >/dev/null 2>&1").c_str());
 
   auto median = [](const std::vector<TTiming>& t, double TTiming::*f) {
     std::vector<double> v;

@@ -18,7 +18,8 @@
 #include "mysql/MySqlAuth.h"
 #include "mysql/MySqlResultSet.h"
 #include "mysql/MySqlSession.h"
-#include "support/TestServer.h"
+#include "support/BenchServer.h"
+#include "support/BenchTiming.h"
 
 // The C client library's calls used here (its header's names clash with ours).
 extern "C" {
@@ -45,19 +46,6 @@ namespace {
 constexpr int kRounds = 7;
 constexpr int kLoginsPerRound = 10;
 constexpr const char* kQuery = "SELECT seq, REPEAT(MD5(seq), 32) FROM mysql.seq_1_to_10240";
-
-struct Timing {
-  double Wall, Cpu;
-};
-
-template <typename F>
-Timing Measure(F&& f) {
-  auto w0 = std::chrono::steady_clock::now();
-  std::clock_t c0 = std::clock();
-  f();
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count(),
-          double(std::clock() - c0) / CLOCKS_PER_SEC};
-}
 
 std::unique_ptr<TMySqlSession> Ours(const TestServer::TInfo& info, bool tls) {
   auto s = std::make_unique<TMySqlSession>();
@@ -99,16 +87,10 @@ size_t FetchTheirs(st_mysql* m) {
   return bytes;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 // One side's rounds; `per` is what a round's time is divided by (logins per round or 1).
 struct Side {
   const char* Who;
-  std::vector<Timing> Rounds;
+  std::vector<TBenchTiming> Rounds;
 };
 
 void Print(const char* what, const std::vector<Side>& sides, int per) {
@@ -129,13 +111,8 @@ void Print(const char* what, const std::vector<Side>& sides, int per) {
 }  // namespace
 
 int main() {
-  const std::filesystem::path infoFile(DA_TEST_SERVER_INFO);
-  const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
-  const bool started = !std::filesystem::exists(infoFile);
-  if (started &&
-      std::system((script + " start " + infoFile.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
-    return 1;
-  const TestServer::TInfo& info = TestServer::Info();
+  const TBenchServer server;
+  const TestServer::TInfo& info = server.Info();
 
   std::vector<Side> logins = {{"ours", {}}, {"C client library", {}}, {"ours, plain TCP", {}}};
   std::vector<Side> fetches = logins;
@@ -163,7 +140,5 @@ int main() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   std::printf("peak memory %ld KB; our bytes minus theirs: %zu\n", ru.ru_maxrss, bytes);
-  if (started)
-    std::system((script + " stop " + infoFile.parent_path().string() + " >/dev/null 2>&1").c_str());
   return bytes == 0 ? 0 : 1;
 }

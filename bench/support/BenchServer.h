@@ -1,0 +1,19 @@
+// The prologue and epilogue of a database benchmark: the private test server is started when
+// none runs, and stopped at the end by the benchmark that started it.
+#pragma once
+
+#include "support/TestServer.h"
+
+class TBenchServer {
+ public:
+  // Exits the program with a message when the server does not start.
+  TBenchServer();
+  ~TBenchServer();
+  TBenchServer(const TBenchServer&) = delete;
+  TBenchServer& operator=(const TBenchServer&) = delete;
+
+  const TestServer::TInfo& Info() const { return TestServer::Info(); }
+
+ private:
+  bool FStarted = false;
+};
