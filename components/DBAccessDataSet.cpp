@@ -125,6 +125,7 @@ TCustomDADataSet::~TCustomDADataSet() {
     // Going away: the record set frees what is left.
   }
   FDetailTimer.reset();
+  FHelper.reset();
   FDataLink.reset();
   if (FConnection != nullptr) FConnection->UnRegisterClient(this);
 }
@@ -135,6 +136,7 @@ void TCustomDADataSet::CreateParts() {
   FCommand->SetDataSet(this);
   FCommand->SetAutoCommit(FAutoCommit);
   FOptions = CreateOptions();
+  FSQLGenerator = CreateSQLGenerator();
   IRecordSet().TrimFixedChar = FOptions->TrimFixedChar();
   CreateIRecordSet();
   SetRequiredFields(FOptions->RequiredFields());
@@ -142,6 +144,10 @@ void TCustomDADataSet::CreateParts() {
 
 std::unique_ptr<TCustomDASQL> TCustomDADataSet::CreateCommand() {
   return std::make_unique<TCustomDASQL>(nullptr);
+}
+
+std::unique_ptr<TDASQLGenerator> TCustomDADataSet::CreateSQLGenerator() {
+  return std::make_unique<TDASQLGenerator>(this);
 }
 
 std::unique_ptr<TDADataSetOptions> TCustomDADataSet::CreateOptions() {
@@ -486,10 +492,8 @@ void TCustomDADataSet::ApplyFieldsReadOnly() {
   }
 }
 
-void TCustomDADataSet::GetKeyAndDataFields(int, bool, std::vector<TFieldDesc*>& keyFields,
-                                           std::vector<TFieldDesc*>& dataFields) {
-  keyFields.clear();
-  dataFields.clear();
+TKeyAndDataFields TCustomDADataSet::KeyAndDataFieldsOf(int, bool) {
+  return {};
 }
 
 // ---- Assignment ------------------------------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "components/DASQLGenerator.h"
 #include "components/DBAccessSQL.h"
 #include "components/DBAccessUpdateSQL.h"
 #include "components/MemDS.h"
@@ -105,7 +106,10 @@ class TDADataSetOptions : public TPersistent {
   bool FLocalMasterDetail = false;
 };
 
-class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDAUpdatesApplier {
+class TCustomDADataSet : public TMemDataSet,
+                         public IDADetailDataSet,
+                         public IDAUpdatesApplier,
+                         public IDASQLGeneratorHost {
  public:
   explicit TCustomDADataSet(TComponent* owner = nullptr);
   ~TCustomDADataSet() override;
@@ -129,7 +133,7 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
   TCustomDASQL& Command() const noexcept { return *FCommand; }
   // The text sent: the command's text with macros expanded, FilterSQL and the master/detail
   // condition added.
-  virtual std::string FinalSQL() const;
+  std::string FinalSQL() override;
   // Trimmed; a change closes and unprepares the dataset and reopens one that was open.
   const std::string& FilterSQL() const noexcept { return FFilterSQL; }
   void SetFilterSQL(const std::string& value);
@@ -179,10 +183,13 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
   virtual void SetUpdatingTable(const std::string& value);
   // Index of the updating table in the record set's tables; -1 for none.
   int UpdatingTableIndex() const noexcept { return FUpdatingTableIndex; }
-  TCRTableInfo* UpdatingTableInfo();
-  // The key and data field descriptions of a table of the record set (empty here).
-  virtual void GetKeyAndDataFields(int tableIndex, bool forceAll, std::vector<TFieldDesc*>& keyFields,
-                                   std::vector<TFieldDesc*>& dataFields);
+  TCRTableInfo* UpdatingTableInfo() override;
+  // The key and data field descriptions of a table of the record set (none here).
+  virtual TKeyAndDataFields KeyAndDataFieldsOf(int tableIndex, bool forceAll);
+  // Those of the updating table.
+  TKeyAndDataFields GetKeyAndDataFields(bool forceAll) override {
+    return KeyAndDataFieldsOf(FUpdatingTableIndex, forceAll);
+  }
   // The fields that identify the current record (its key, else its non-blob data fields) and
   // their values (left empty without a current record).
   void GetCurrentKeys(std::vector<TField*>& keyFields, std::vector<Variant>& values);
@@ -190,9 +197,17 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
   TField* IdentityField() const noexcept { return FIdentityField; }
 
   // ---- Refresh ----
-  // Re-reads the changed rows (and, with checkDeleted, drops rows deleted on the server) through
-  // the statement generator. EDatabaseError "Unique keyfields required" without a key.
+  // Re-reads the rows changed since the newest TIMESTAMP seen (and, with checkDeleted, drops the
+  // local rows deleted on the server) through the statement generator; the current row stays
+  // when it still exists, else the first becomes current. EDatabaseError "Unique keyfields
+  // required" without a key; the generator's errors ("Timestamp field required" without a
+  // TIMESTAMP column) and the server's pass through.
   virtual void RefreshQuick(bool checkDeleted);
+  // Re-reads the current record by its key. EDatabaseError "Refresh failed. Found %d records"
+  // (under StrictUpdate) when the key does not find exactly one row.
+  void RefreshRecord();
+  // The statement generator (made by CreateSQLGenerator).
+  TDASQLGenerator& SQLGenerator() const noexcept { return *FSQLGenerator; }
 
   // ---- Master/detail ----
   TDataSource* MasterSource() const;
@@ -207,9 +222,9 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
   bool IsMasterField(TField* field) override;
 
   // ---- Text helpers of the dialect (empty texts here) ----
-  virtual std::string QuoteName(const std::string& name) const;
+  std::string QuoteName(const std::string& name) override;
   virtual std::string UnQuoteName(const std::string& name) const;
-  virtual std::string SQLAddWhere(const std::string& sql, const std::string& condition) const;
+  std::string SQLAddWhere(const std::string& sql, const std::string& condition) override;
   virtual std::string SQLDeleteWhere(const std::string& sql) const;
   virtual std::string SQLSetOrderBy(const std::string& sql, const std::string& fields) const;
   virtual std::string SQLGetOrderBy(const std::string& sql) const;
@@ -235,6 +250,16 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
   void RestoreCachedUpdates() override { RestoreUpdates(); }
   bool IsApplyingUpdates() override { return FApplyingUpdates; }
 
+  // ---- IDASQLGeneratorHost ----
+  TDASQLGeneratorSettings GeneratorSettings() override;
+  TData& GeneratorData() override { return IRecordSet(); }
+  void* GeneratorNewRecBuf() override { return GetActiveRecBuf(); }
+  void* GeneratorOldRecBuf() override;
+  TField* FieldOfDesc(const TFieldDesc* desc) override;
+  TFieldDesc* IdentityFieldDesc() override;
+  TCRTablesInfo* RecordSetTablesInfo() override;
+  std::string GetSQLText() override { return SQL().Text(); }
+
  protected:
   friend class TDADataSetOptions;
   friend class TCustomDASQL;
@@ -246,6 +271,17 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
   // ---- Made through the virtual operations ----
   virtual std::unique_ptr<TCustomDASQL> CreateCommand();
   virtual std::unique_ptr<TDADataSetOptions> CreateOptions();
+  virtual std::unique_ptr<TDASQLGenerator> CreateSQLGenerator();
+  // Runs a generated statement with its parameters and leaves its rows open in the helper
+  // dataset (made by CreateHelperDataSet, on the same connection).
+  TCustomDADataSet& RunHelper(const std::string& sql, TDAParams* params, const char* traceName);
+  virtual std::unique_ptr<TCustomDADataSet> CreateHelperDataSet();
+  TCustomDADataSet& Helper();
+  // Copies the values of the helper's current row into the dataset's current record in the
+  // record store (columns matched by the generator's "_n" alias or by name; blobs are left).
+  void CopyHelperRow(TCustomDADataSet& helper);
+  // A value copied into a record: the MySQL dataset follows its TIMESTAMP column.
+  virtual void TrackRowValue(const TFieldDesc*, const Variant&) {}
   // The record-set class while no connection is set (none here).
   virtual TCRRecordSetClass DefaultIRecordSetClass() const { return {}; }
   // Makes the command, options and record set through the virtual operations above; each
@@ -297,6 +333,8 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
 
   std::unique_ptr<TCustomDASQL> FCommand;
   std::unique_ptr<TDADataSetOptions> FOptions;
+  std::unique_ptr<TDASQLGenerator> FSQLGenerator;
+  std::unique_ptr<TCustomDADataSet> FHelper;
   int FRowsAffected = -1;
   int FRecordCount = 0;  // by the count query
   int FUpdatingTableIndex = -1;
@@ -313,6 +351,8 @@ class TCustomDADataSet : public TMemDataSet, public IDADetailDataSet, public IDA
   void InstallLocalMasterDetail(bool on);
   bool LocalMasterDetailAccepts(void* recBuf);
   void DetailTimerTick();
+  void RemoveDeletedRows(const TKeyAndDataFields& keyAndData);
+  void RefreshChangedRows(const TKeyAndDataFields& keyAndData);
   void RequeryDetail();
   bool ReadMasterValues(TDAParams& params);
 

@@ -1,6 +1,7 @@
 // The query dataset's final SQL, refresh, key fields, SQL editing and master/detail, and the
 // access helpers.
 #include <algorithm>
+#include <set>
 
 #include "components/DBAccessDataSet.h"
 #include "components/DBAccessText.h"
@@ -38,7 +39,7 @@ bool LeadsTo(TDataSource* source, const TDataSet* dataSet) {
 
 // ---- Final SQL and SQL editing -------------------------------------------------------------------
 
-std::string TCustomDADataSet::FinalSQL() const {
+std::string TCustomDADataSet::FinalSQL() {
   std::string sql = FCommand->InternalFinalSQL();
   if (!FFilterSQL.empty()) sql = SQLAddWhere(sql, FFilterSQL);
   if (MasterSource() != nullptr && !FMasterFields.empty() && !FDetailFields.empty() &&
@@ -57,7 +58,7 @@ std::string TCustomDADataSet::FinalSQL() const {
   return sql;
 }
 
-std::string TCustomDADataSet::QuoteName(const std::string& name) const {
+std::string TCustomDADataSet::QuoteName(const std::string& name) {
   TCRRecordSet* rs = CRRecordSet();
   const TCRTableInfoClass& names = rs != nullptr ? rs->GetTableInfoClass() : TCRTableInfo::Class();
   return names.NormalizeName(name, FOptions->QuoteNames);
@@ -70,7 +71,7 @@ std::string TCustomDADataSet::UnQuoteName(const std::string& name) const {
 }
 
 // A dialect supplies the clause editing; the generic dataset knows no SQL grammar.
-std::string TCustomDADataSet::SQLAddWhere(const std::string&, const std::string&) const {
+std::string TCustomDADataSet::SQLAddWhere(const std::string&, const std::string&) {
   return {};
 }
 
@@ -125,11 +126,10 @@ void TCustomDADataSet::SetFilterSQL(const std::string& value) {
 void TCustomDADataSet::GetCurrentKeys(std::vector<TField*>& keyFields, std::vector<Variant>& values) {
   keyFields.clear();
   values.clear();
-  std::vector<TFieldDesc*> keys, data;
-  GetKeyAndDataFields(FUpdatingTableIndex, false, keys, data);
-  std::vector<TFieldDesc*> chosen = keys;
+  const TKeyAndDataFields keyAndData = GetKeyAndDataFields(false);
+  std::vector<TFieldDesc*> chosen = keyAndData.KeyFieldDescs;
   if (chosen.empty())
-    for (TFieldDesc* desc : data)
+    for (TFieldDesc* desc : keyAndData.DataFieldDescs)
       if (!IRecordSet().IsBlobFieldType(desc->DataType) && desc->DataType != dtObject &&
           desc->DataType != dtArray)
         chosen.push_back(desc);
@@ -190,12 +190,6 @@ void TCustomDADataSet::SetFiltered(bool value) {
   GetCurrentKeys(keyFields, values);
   TMemDataSet::SetFiltered(value);
   LocateKeys(keyFields, values);
-}
-
-void TCustomDADataSet::RefreshQuick(bool) {
-  std::vector<TFieldDesc*> keys, data;
-  GetKeyAndDataFields(FUpdatingTableIndex, false, keys, data);
-  if (keys.empty()) throw EDatabaseError(MessageText(SUniqueKeyFieldsRequired));
 }
 
 // ---- Master/detail -------------------------------------------------------------------------------
@@ -347,6 +341,231 @@ void TCustomDADataSet::Notification(TComponent* component, TOperation operation)
     if (TCRRecordSet* rs = CRRecordSet()) rs->SetConnection(nullptr);
   }
   TMemDataSet::Notification(component, operation);
+}
+
+// ---- The statement generator's host ----------------------------------------------------------------
+
+TDASQLGeneratorSettings TCustomDADataSet::GeneratorSettings() {
+  TDASQLGeneratorSettings settings;
+  settings.FullRefresh = FOptions->FullRefresh;
+  settings.QuoteNames = FOptions->QuoteNames;
+  settings.ReadOnly = FReadOnly;
+  settings.Designing = FDesignCreate;
+  settings.Active = Active();
+  settings.CachedUpdates = CachedUpdates();
+  settings.ApplyingUpdates = FApplyingUpdates;
+  settings.HasOwnParams = Params().Count() > 0;
+  return settings;
+}
+
+void* TCustomDADataSet::GeneratorOldRecBuf() {
+  const TDataSetState saved = SetTempState(dsOldValue);
+  void* buffer = GetActiveRecBuf();
+  RestoreState(saved);
+  return buffer;
+}
+
+TField* TCustomDADataSet::FieldOfDesc(const TFieldDesc* desc) {
+  if (desc == nullptr) return nullptr;
+  for (TField* field : Fields())
+    if (field->FieldKind() == fkData && field->FieldNo() == desc->FieldNo) return field;
+  return nullptr;
+}
+
+TFieldDesc* TCustomDADataSet::IdentityFieldDesc() {
+  return FIdentityField != nullptr ? GetFieldDesc(FIdentityField) : nullptr;
+}
+
+TCRTablesInfo* TCustomDADataSet::RecordSetTablesInfo() {
+  TCRRecordSet* rs = CRRecordSet();
+  return rs != nullptr ? &rs->GetTablesInfo() : nullptr;
+}
+
+// ---- Helper statements -------------------------------------------------------------------------------
+
+std::unique_ptr<TCustomDADataSet> TCustomDADataSet::CreateHelperDataSet() {
+  return std::make_unique<TCustomDADataSet>(nullptr);
+}
+
+TCustomDADataSet& TCustomDADataSet::Helper() {
+  if (FHelper == nullptr) {
+    FHelper = CreateHelperDataSet();
+    FHelper->Internal = true;
+    FHelper->Command().Quiet = true;
+  }
+  FHelper->SetConnection(UsedConnection());
+  return *FHelper;
+}
+
+TCustomDADataSet& TCustomDADataSet::RunHelper(const std::string& sql, TDAParams* params,
+                                              const char* traceName) {
+  TCustomDADataSet& helper = Helper();
+  helper.Close();
+  helper.SetSQLText(sql);
+  if (params != nullptr) {
+    // Generated statements hold "?" placeholders: the values go in parameter order.
+    if (helper.Params().Count() == 0)
+      helper.Params().Assign(params);
+    else
+      for (int i = 0; i < helper.Params().Count(); ++i)
+        if (TDAParam* own = params->FindParam(helper.Params()[i]->Name())) helper.Params()[i]->Assign(own);
+  }
+  TraceSQL(traceName, false);
+  helper.Open();
+  TraceSQL(traceName, true);
+  return helper;
+}
+
+void TCustomDADataSet::CopyHelperRow(TCustomDADataSet& helper) {
+  TData& data = IRecordSet();
+  void* buffer = data.AllocRecBuf();
+  try {
+    data.GetRecord(buffer);
+    for (TField* column : helper.Fields()) {
+      const int index = FSQLGenerator->AliasToIndex(column->FieldName());
+      TField* field = index >= 0 && index < FieldCount() ? Fields()[index] : FindField(column->FieldName());
+      TFieldDesc* desc = field != nullptr && field->FieldKind() == fkData ? GetFieldDesc(field) : nullptr;
+      if (desc == nullptr || data.IsComplexFieldType(desc->DataType)) continue;
+      const Variant value = column->Value();
+      data.PutFieldAsVariant(desc->FieldNo, buffer, value);
+      TrackRowValue(desc, value);
+    }
+    data.PutRecord(buffer);
+  } catch (...) {
+    TData::FreeRecBuf(buffer);
+    throw;
+  }
+  TData::FreeRecBuf(buffer);
+}
+
+// ---- Quick refresh and record refresh ----------------------------------------------------------------
+
+void TCustomDADataSet::RefreshQuick(bool checkDeleted) {
+  CheckActive();
+  CheckBrowseMode();
+  const TKeyAndDataFields keyAndData = GetKeyAndDataFields(false);
+  if (keyAndData.KeyFieldDescs.empty()) throw EDatabaseError(MessageText(SUniqueKeyFieldsRequired));
+  if (UpdatingTableInfo() == nullptr) return;
+  std::vector<TField*> keyFields;
+  std::vector<Variant> values;
+  GetCurrentKeys(keyFields, values);
+  DisableControls();
+  const bool strict = FOptions->StrictUpdate;
+  FOptions->StrictUpdate = false;
+  try {
+    if (checkDeleted && !IsEmpty()) RemoveDeletedRows(keyAndData);
+    RefreshChangedRows(keyAndData);
+    if (!LocateKeys(keyFields, values)) First();
+  } catch (...) {
+    FOptions->StrictUpdate = strict;
+    EnableControls();
+    throw;
+  }
+  FOptions->StrictUpdate = strict;
+  EnableControls();
+}
+
+namespace {
+
+// The key values of a row as one text, for comparing rows of two datasets.
+std::string KeyText(const std::vector<TField*>& fields) {
+  std::string text;
+  for (TField* field : fields) {
+    text += field->IsNull() ? std::string("\x01") : field->AsString();
+    text += '\0';
+  }
+  return text;
+}
+
+}  // namespace
+
+// Local rows whose key the server no longer has leave the record store (nothing is sent).
+void TCustomDADataSet::RemoveDeletedRows(const TKeyAndDataFields& keyAndData) {
+  if (CachedUpdates()) return;  // a pending local change must not vanish
+  TCustomDADataSet& keys =
+      RunHelper(FSQLGenerator->GenerateSQLForUpdatingTable(stRefreshCheckDeleted, false), nullptr, "Refresh");
+  std::vector<TField*> serverKeys, localKeys;
+  for (TFieldDesc* desc : keyAndData.KeyFieldDescs) {
+    localKeys.push_back(FieldOfDesc(desc));
+    serverKeys.push_back(keys.FindField(desc->Name));
+  }
+  if (std::find(serverKeys.begin(), serverKeys.end(), nullptr) != serverKeys.end() ||
+      std::find(localKeys.begin(), localKeys.end(), nullptr) != localKeys.end())
+    return;
+  std::set<std::string> present;
+  for (keys.First(); !keys.Eof(); keys.Next()) present.insert(KeyText(serverKeys));
+  keys.Close();
+  TData& data = IRecordSet();
+  auto onDelete = std::move(data.OnDeleteRecord);
+  data.OnDeleteRecord = nullptr;
+  try {
+    First();
+    while (!Eof()) {
+      if (present.count(KeyText(localKeys)) != 0) {
+        Next();
+        continue;
+      }
+      UpdateCursorPos();
+      data.DeleteRecord();
+      Resync();
+    }
+  } catch (...) {
+    data.OnDeleteRecord = std::move(onDelete);
+    throw;
+  }
+  data.OnDeleteRecord = std::move(onDelete);
+}
+
+// Rows changed since the newest TIMESTAMP seen take the server's values; rows the dataset does
+// not hold are left to the next full refresh.
+void TCustomDADataSet::RefreshChangedRows(const TKeyAndDataFields& keyAndData) {
+  TDAParams params;
+  TCustomDADataSet& rows =
+      RunHelper(FSQLGenerator->GenerateSQLForUpdatingTable(stRefreshQuick, false), &Params(), "Refresh");
+  FRowsAffected = rows.RecordCount();
+  std::vector<TField*> serverKeys;
+  std::string names;
+  for (TFieldDesc* desc : keyAndData.KeyFieldDescs) {
+    TField* local = FieldOfDesc(desc);
+    if (local == nullptr) return;
+    serverKeys.push_back(rows.FindField(local->FieldName()));
+    names += (names.empty() ? "" : ";") + local->FieldName();
+  }
+  if (std::find(serverKeys.begin(), serverKeys.end(), nullptr) != serverKeys.end()) return;
+  for (rows.First(); !rows.Eof(); rows.Next()) {
+    std::vector<Variant> values;
+    for (TField* key : serverKeys) values.push_back(key->Value());
+    if (!Locate(names, values, 0)) continue;
+    UpdateCursorPos();
+    CopyHelperRow(rows);
+  }
+  rows.Close();
+  Resync();
+}
+
+void TCustomDADataSet::RefreshRecord() {
+  CheckActive();
+  if (IsEmpty()) return;
+  TDAParams params;
+  const std::string sql = FSQLGenerator->GenerateSQLForUpdatingTable(stRefresh, false, &params);
+  if (sql.empty()) return;
+  // Each parameter takes the value of the field (and version) the generator noted for it.
+  TDAParamsInfo& infos = FSQLGenerator->ParamsInfo();
+  for (int i = 0; i < params.Count() && i < infos.Count(); ++i)
+    if (TField* field = infos.Items(i)->Field)
+      params[i]->AssignFieldValue(field, infos.Items(i)->Old ? field->OldValue() : field->Value());
+  TCustomDADataSet& row = RunHelper(sql, &params, "Refresh");
+  FRowsAffected = row.RecordCount();
+  if (FOptions->StrictUpdate && FRowsAffected != 1) {
+    row.Close();
+    throw EDatabaseError(MessageFmt(SRefreshFailed, {FRowsAffected}));
+  }
+  if (!row.IsEmpty()) {
+    UpdateCursorPos();
+    CopyHelperRow(row);
+  }
+  row.Close();
+  Resync();
 }
 
 // ---- TDBAccessUtils -------------------------------------------------------------------------------

@@ -87,7 +87,6 @@ TCustomMyDataSet::~TCustomMyDataSet() {
   } catch (...) {
     // Going away: the record set frees what is left.
   }
-  FHelperQuery.reset();
 }
 
 std::unique_ptr<TCustomDASQL> TCustomMyDataSet::CreateCommand() {
@@ -125,7 +124,7 @@ TFieldType TCustomMyDataSet::GetFieldType(TDataType dataType) const {
 
 // ---- Names and SQL text --------------------------------------------------------------------------------
 
-std::string TCustomMyDataSet::QuoteName(const std::string& name) const {
+std::string TCustomMyDataSet::QuoteName(const std::string& name) {
   return TMyTableInfo::Class().NormalizeName(name, TCustomDADataSet::Options().QuoteNames);
 }
 
@@ -133,7 +132,7 @@ std::string TCustomMyDataSet::UnQuoteName(const std::string& name) const {
   return UnquoteName(name);
 }
 
-std::string TCustomMyDataSet::SQLAddWhere(const std::string& sql, const std::string& condition) const {
+std::string TCustomMyDataSet::SQLAddWhere(const std::string& sql, const std::string& condition) {
   return MyAddWhere(sql, condition);
 }
 
@@ -237,34 +236,35 @@ void TCustomMyDataSet::CloseCursor() {
   TCustomDADataSet::CloseCursor();
 }
 
-void TCustomMyDataSet::GetKeyAndDataFields(int tableIndex, bool forceAll, std::vector<TFieldDesc*>& keyFields,
-                                           std::vector<TFieldDesc*>& dataFields) {
-  keyFields.clear();
-  dataFields.clear();
+TKeyAndDataFields TCustomMyDataSet::KeyAndDataFieldsOf(int tableIndex, bool forceAll) {
   TCRRecordSet* rs = CRRecordSet();
-  if (rs == nullptr || tableIndex < 0 || tableIndex >= rs->GetTablesInfo().GetCount()) return;
-  if (auto cached = FKeyCache.find(tableIndex); cached != FKeyCache.end()) {
-    keyFields = cached->second.first;
-    dataFields = cached->second.second;
-    return;
-  }
-  if (FieldCount() == 0) return;
-  TCRTableInfo* table = rs->GetTablesInfo()[tableIndex];
+  if (rs == nullptr || tableIndex < 0 || tableIndex >= rs->GetTablesInfo().GetCount() || FieldCount() == 0)
+    return {};
   const bool allTables = forceAll && TCustomDADataSet::Options().FullRefresh;
-  bool primary = false;
-  for (TField* field : Fields()) {
-    if (field->FieldKind() != fkData) continue;
-    TMySQLFieldDesc* desc = MyFieldDesc(field);
-    if (desc == nullptr || (!allTables && desc->TableInfo != table)) continue;
-    if (desc->IsKey && desc->MySQLType != mftFloat) {
-      keyFields.push_back(desc);
-      primary = primary || desc->IsPrimaryKey;
-    }
-    if (desc->MySQLType != mftNull) dataFields.push_back(desc);
-  }
-  if (primary)
-    std::erase_if(keyFields, [](TFieldDesc* d) { return !static_cast<TMySQLFieldDesc*>(d)->IsPrimaryKey; });
-  FKeyCache[tableIndex] = {keyFields, dataFields};
+  const int cacheKey = tableIndex * 2 + (allTables ? 1 : 0);
+  if (auto cached = FKeyCache.find(cacheKey); cached != FKeyCache.end()) return cached->second;
+  std::vector<TFieldDesc*> fields;
+  for (TField* field : Fields())
+    if (field->FieldKind() == fkData)
+      if (TMySQLFieldDesc* desc = MyFieldDesc(field)) fields.push_back(desc);
+  TKeyAndDataFields result =
+      MyKeyAndDataFields(fields, allTables ? nullptr : rs->GetTablesInfo()[tableIndex]);
+  FKeyCache[cacheKey] = result;
+  return result;
+}
+
+TDASQLGeneratorSettings TCustomMyDataSet::GeneratorSettings() {
+  TDASQLGeneratorSettings settings = TCustomDADataSet::GeneratorSettings();
+  settings.CheckRowVersion = Options().CheckRowVersion;
+  return settings;
+}
+
+std::unique_ptr<TDASQLGenerator> TCustomMyDataSet::CreateSQLGenerator() {
+  return std::make_unique<TMySQLGenerator>(this);
+}
+
+std::unique_ptr<TCustomDADataSet> TCustomMyDataSet::CreateHelperDataSet() {
+  return std::make_unique<TCustomMyDataSet>(nullptr);
 }
 
 bool TCustomMyDataSet::IsTimestampField(const TFieldDesc* desc) const {
@@ -395,22 +395,12 @@ std::string TCustomMyDataSet::CountSQL(const std::string& query) {
          sql.substr(static_cast<size_t>(fromStart));
 }
 
-TCustomMyDataSet& TCustomMyDataSet::HelperQuery() {
-  if (FHelperQuery == nullptr) {
-    FHelperQuery = std::make_unique<TCustomMyDataSet>(nullptr);
-    FHelperQuery->Internal = true;
-    FHelperQuery->MyCommand().Quiet = true;
-  }
-  FHelperQuery->SetConnection(static_cast<TCustomMyConnection*>(UsedConnection()));
-  return *FHelperQuery;
-}
-
 int TCustomMyDataSet::GetRecCount() {
   if (FetchAll() || !TCustomDADataSet::Options().QueryRecCount) return 0;
   if (Params().Count() > 0 && Params()[0]->ParamType() == ptResult) return 0;
   const std::string sql = CountSQL(FinalSQL());
   if (sql.empty()) return 0;
-  TCustomMyDataSet& query = HelperQuery();
+  TCustomDADataSet& query = Helper();
   query.Close();
   query.SetSQLText(sql);
   for (int i = 0; i < query.Params().Count(); ++i)
@@ -460,7 +450,7 @@ void TCustomMyDataSet::AfterOpenCursor() {
 }
 
 void TCustomMyDataSet::ReadDefaultValues() {
-  TCustomMyDataSet& query = HelperQuery();
+  TCustomDADataSet& query = Helper();
   query.Close();
   query.SetParamCheck(false);
   query.SetSQLText("SHOW FULL COLUMNS FROM " + QuoteName(UpdatingTableInfo()->GetTableName()));

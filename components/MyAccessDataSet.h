@@ -14,6 +14,7 @@
 #include "components/DBAccessDataSet.h"
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
+#include "components/MySQLGenerator.h"
 #include "mysql/MyFieldValues.h"
 #include "mysql/MySQLRecordset.h"
 
@@ -88,22 +89,23 @@ class TCustomMyDataSet : public TCustomDADataSet {
   void Prepare() override;
   void Execute() override;
 
-  std::string QuoteName(const std::string& name) const override;
+  std::string QuoteName(const std::string& name) override;
   std::string UnQuoteName(const std::string& name) const override;
-  std::string SQLAddWhere(const std::string& sql, const std::string& condition) const override;
+  std::string SQLAddWhere(const std::string& sql, const std::string& condition) override;
   std::string SQLDeleteWhere(const std::string& sql) const override;
   std::string SQLSetOrderBy(const std::string& sql, const std::string& fields) const override;
   std::string SQLGetOrderBy(const std::string& sql) const override;
 
-  // Key: the fields of the updating table with a key flag, only the primary key's when it has
-  // one; FLOAT columns never. Data: every column of the table whose type is not NULL.
-  void GetKeyAndDataFields(int tableIndex, bool forceAll, std::vector<TFieldDesc*>& keyFields,
-                           std::vector<TFieldDesc*>& dataFields) override;
+  // The table's key and data fields as MyKeyAndDataFields chooses them (every table's with
+  // forceAll under FullRefresh), kept until the fields are described anew.
+  TKeyAndDataFields KeyAndDataFieldsOf(int tableIndex, bool forceAll) override;
+  TDASQLGeneratorSettings GeneratorSettings() override;
   // The first TIMESTAMP column of the result (the last one met), or nil.
   TMySQLFieldDesc* TimestampField() const noexcept { return FTimestampField; }
   bool IsTimestampField(const TFieldDesc* desc) const;
   // A TIMESTAMP value read while rows are copied: its table remembers the newest one.
   void TrackTimestamp(const TFieldDesc* desc, const Variant& value);
+  void TrackRowValue(const TFieldDesc* desc, const Variant& value) override { TrackTimestamp(desc, value); }
 
   void Assign(TPersistent* source) override;
 
@@ -135,8 +137,8 @@ class TCustomMyDataSet : public TCustomDADataSet {
   void FieldDescsRenewed() override;
   void SetNumberRange(TFieldDef& fieldDef) override;
   TMySQLFieldDesc* MyFieldDesc(const TField* field) const;
-  // A dataset for the helper statements (count, column defaults) on the same connection.
-  TCustomMyDataSet& HelperQuery();
+  std::unique_ptr<TDASQLGenerator> CreateSQLGenerator() override;
+  std::unique_ptr<TCustomDADataSet> CreateHelperDataSet() override;
 
  private:
   void ReadDefaultValues();
@@ -147,9 +149,8 @@ class TCustomMyDataSet : public TCustomDADataSet {
   int64_t FInsertId = 0;
   TMySQLFieldDesc* FTimestampField = nullptr;
   bool FHasRealColumn = false;
-  std::map<int, std::pair<std::vector<TFieldDesc*>, std::vector<TFieldDesc*>>> FKeyCache;
+  std::map<int, TKeyAndDataFields> FKeyCache;
   std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
-  std::unique_ptr<TCustomMyDataSet> FHelperQuery;
 };
 
 // The MySQL query the console uses: TCustomMyDataSet with everything public.

@@ -244,6 +244,34 @@ TEST_F(MyQueryDbTest, RefreshKeepsTheRowOrGoesToTheFirst) {
   EXPECT_EQ(Query.FieldByName("id")->AsInteger(), 1);
   EXPECT_EQ(Query.RecordCount(), 19);
 
+  // One record by its key.
+  Query.SetRecNo(4);
+  const int id = Query.FieldByName("id")->AsInteger();
+  Conn.ExecSQL("UPDATE user SET name = 'single' WHERE id = " + std::to_string(id));
+  Query.RefreshRecord();
+  EXPECT_EQ(Query.FieldByName("name")->AsString(), "single");
+  Conn.ExecSQL("DELETE FROM user WHERE id = " + std::to_string(id));
+  EXPECT_EQ(ErrorOf([&] { Query.RefreshRecord(); }), "Refresh failed. Found 0 records");
+
+  // Rows changed since the newest TIMESTAMP: changed values come in, deleted rows go, the
+  // current row stays.
+  Conn.ExecSQL(
+      "CREATE TABLE stamped (id INT PRIMARY KEY, v INT, "
+      "ts TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP ON UPDATE CURRENT_TIMESTAMP)");
+  Conn.ExecSQL("INSERT INTO stamped (id, v) VALUES (1, 10), (2, 20), (3, 30)");
+  TMyQuery stamped;
+  stamped.SetConnection(&Conn);
+  stamped.SetSQLText("SELECT * FROM stamped ORDER BY id");
+  stamped.Open();
+  stamped.SetRecNo(1);
+  Conn.ExecSQL("UPDATE stamped SET v = 99 WHERE id = 2");
+  Conn.ExecSQL("DELETE FROM stamped WHERE id = 3");
+  stamped.RefreshQuick(true);
+  EXPECT_EQ(stamped.RecordCount(), 2);
+  EXPECT_EQ(stamped.FieldByName("id")->AsInteger(), 1);
+  stamped.Next();
+  EXPECT_EQ(stamped.FieldByName("v")->AsInteger(), 99);
+
   TMyQuery keyless;
   keyless.SetConnection(&Conn);
   keyless.SetSQLText("SELECT 1 AS one");
