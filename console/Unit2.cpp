@@ -14,7 +14,9 @@
 #include <algorithm>
 
 #include "components/DBAccess.h"
+#include "components/MyAccessConnection.h"
 #include "console/Unit1.h"
+#include "console/Unit_usermanager.h"
 #include "platform/runtime/Classes.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/JpegImage.h"
@@ -67,7 +69,10 @@ TFormMain::TFormMain(TLoginConnectionFactory factory, QString iniFileName, QWidg
   CreateLogin();
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain() {
+  // Tool windows read through the login's connections: they go before the logins do.
+  qDeleteAll(FMdiArea->subWindowList());
+}
 
 void TFormMain::BuildMenus() {
   QMenu* config = menuBar()->addMenu(QStringLiteral("游戏配置"));
@@ -76,6 +81,8 @@ void TFormMain::BuildMenus() {
   ConnectGuarded(config->addAction(QStringLiteral("退出系统")), &QAction::triggered, this,
                  [this](bool) { close(); });
   QMenu* players = menuBar()->addMenu(QStringLiteral("玩家管理"));
+  ConnectGuarded(players->addAction(QStringLiteral("帐号管理")), &QAction::triggered, this,
+                 [this](bool) { OpenAccountBrowser(); });
   ConnectGuarded(players->addAction(QStringLiteral("积分充值")), &QAction::triggered, this,
                  [this](bool) { ShowRechargeHint(); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
@@ -153,6 +160,9 @@ void TFormMain::changeEvent(QEvent* event) {
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
+  // A tool window whose query runs refuses to close, and so does the frame around it.
+  FMdiArea->closeAllSubWindows();
+  if (!FMdiArea->subWindowList().isEmpty()) return event->ignore();
   // Every login window (re-login keeps the earlier ones) goes with the frame.
   for (const auto& login : FLogins) login->close();
   QMainWindow::closeEvent(event);
@@ -193,6 +203,22 @@ bool TFormMain::CheckLogTable(const QString& table) {
 }
 bool TFormMain::HasCharTable(const QString& table) {
   return CheckTable(Login() ? Login()->con2().Connection() : nullptr, table, true);
+}
+
+void TFormMain::AddChild(QWidget* tool) {
+  QMdiSubWindow* child = FMdiArea->addSubWindow(tool);
+  child->setAttribute(Qt::WA_DeleteOnClose);
+  child->setWindowTitle(tool->windowTitle());
+  child->setGeometry(0, 0, FMdiArea->width(), FMdiArea->height() * 9 / 10);
+  child->show();
+}
+
+void TFormMain::OpenAccountBrowser() {
+  if (FindChild(QStringLiteral("usermanager"))) return;
+  if (!CheckAccountTable(QStringLiteral("user"))) return;
+  auto* connection = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
+  if (connection == nullptr) return;
+  AddChild(new Tusermanager(*connection, Login()->LoginCharset()));
 }
 
 void TFormMain::ShowRechargeHint() {

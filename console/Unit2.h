@@ -54,6 +54,8 @@ class TFormMain : public QMainWindow {
   void SetLoginSettings(QStringList settings) { FLoginSettings = std::move(settings); }
 
   // Menu commands.
+  // 帐号管理: the account browser, once, after the table check.
+  void OpenAccountBrowser();
   void Relogin();
   void ShowHelp();
   void ShowRechargeHint();
@@ -71,6 +73,8 @@ class TFormMain : public QMainWindow {
   void TickClock();
   void ShowNotConnected();
   bool CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet);
+  // Shows a new tool window as an MDI child that frees itself when closed.
+  void AddChild(QWidget* tool);
 
   TLoginConnectionFactory FFactory;
   QString FIniFileName;

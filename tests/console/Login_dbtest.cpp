@@ -4,16 +4,19 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QMdiArea>
 #include <QTcpServer>
 #include <QtTest>
 #include <chrono>
 
 #include "GameZone.h"
+#include "StallRelay.h"
 #include "console/MyLoginConnection.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MySQLConnection.h"
+#include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"
 
 namespace {
@@ -35,6 +38,8 @@ class LoginDbTest : public QObject {
   void CharsetChoiceAsTheServerSeesIt();
   void BadLogDatabaseKeepsAccountAndCharacter();
   void SilentServerEndsWithinTheTimeOut();
+  void TableChecksNameTheMissingTable();
+  void StalledServerDuringATableCheck();
 
  private:
   void WriteIni(const QString& logDb, const QString& host = {}, int port = 0);
@@ -52,28 +57,19 @@ void LoginDbTest::initTestCase() {
   FInfo = ServerInfo();
   FPrefix = QStringLiteral("login_%1").arg(QCoreApplication::applicationPid());
   FIni = FDir.filePath("DB.ini");
-  TMySQLConnection admin;
-  admin.SetServer(FInfo["HOST"].toStdString());
-  admin.SetProp(prPort, Variant(FInfo["PORT"].toInt()));
-  admin.SetUsername(FInfo["NATIVE_USER"].toStdString());
-  admin.SetPassword(FInfo["NATIVE_PASSWORD"].toStdString());
-  admin.Connect("");
+  TAdminSession admin(FInfo);
   for (const char* kind : {"acc", "chr", "log"}) {
     const std::string db = (FPrefix + "_" + kind).toStdString();
-    admin.ExecSQL("DROP DATABASE IF EXISTS `" + db + "`");
-    admin.ExecSQL("CREATE DATABASE `" + db + "`");
+    admin.Exec("DROP DATABASE IF EXISTS `" + db + "`");
+    admin.Exec("CREATE DATABASE `" + db + "`");
   }
+  admin.Exec("CREATE TABLE `" + (FPrefix + "_acc").toStdString() + "`.`user` (idx INT PRIMARY KEY)");
 }
 
 void LoginDbTest::cleanupTestCase() {
-  TMySQLConnection admin;
-  admin.SetServer(FInfo["HOST"].toStdString());
-  admin.SetProp(prPort, Variant(FInfo["PORT"].toInt()));
-  admin.SetUsername(FInfo["NATIVE_USER"].toStdString());
-  admin.SetPassword(FInfo["NATIVE_PASSWORD"].toStdString());
-  admin.Connect("");
+  TAdminSession admin(FInfo);
   for (const char* kind : {"acc", "chr", "log"})
-    admin.ExecSQL("DROP DATABASE IF EXISTS `" + (FPrefix + "_" + kind).toStdString() + "`");
+    admin.Exec("DROP DATABASE IF EXISTS `" + (FPrefix + "_" + kind).toStdString() + "`");
 }
 
 void LoginDbTest::init() {
@@ -158,6 +154,35 @@ void LoginDbTest::SilentServerEndsWithinTheTimeOut() {
   QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("帐号连接数据库失败，请检查配置!"));
   QVERIFY(login->isEnabled());
   QVERIFY(login->btn2->isEnabled());
+}
+
+void LoginDbTest::TableChecksNameTheMissingTable() {
+  auto frame = Frame();
+  QVERIFY(frame->Login()->ConnectAll());
+  QVERIFY(frame->CheckAccountTable(QStringLiteral("USER")));  // found without regard to case
+  QVERIFY(!frame->HasCharTable(QStringLiteral("t_gift")));    // and without a message
+  QVERIFY(FUi->Messages().empty());
+  QVERIFY(!frame->CheckLogTable(QStringLiteral("t_log_user_history")));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("数据表：t_log_user_history,没有找到！"));
+  QCOMPARE(FUi->Messages()[0].Args.Caption, CaptionError);
+}
+
+void LoginDbTest::StalledServerDuringATableCheck() {
+  TStallRelay relay(FInfo["HOST"].toStdString(), FInfo["PORT"].toInt());
+  WriteIni(FPrefix + "_log", QStringLiteral("127.0.0.1"), relay.Port);
+  auto frame = Frame();
+  QVERIFY(frame->Login()->ConnectAll());
+  relay.Stall();
+  const auto start = std::chrono::steady_clock::now();
+  QVERIFY(!Guarded([&] { frame->OpenAccountBrowser(); }));  // as the menu runs it
+  // The read time-out, then one attempt to reconnect, bounded by the connect time-out.
+  QVERIFY(std::chrono::steady_clock::now() - start <
+          std::chrono::seconds(kReadTimeoutSeconds + kConnectTimeoutSeconds + 5));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Caption, CaptionError);
+  QVERIFY(frame->isEnabled());
+  QVERIFY(frame->MdiArea()->subWindowList().isEmpty());
 }
 
 QTEST_MAIN(LoginDbTest)

@@ -1,0 +1,258 @@
+#include "console/PagedBrowser.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/MyLoginConnection.h"
+#include "console/controls/FlatBtns.h"
+#include "mysql/MySQLConnection.h"
+#include "platform/widgets/DBGrid.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/UiService.h"
+
+namespace {
+
+const QString kAscending = QStringLiteral("▲");
+const QString kDescending = QStringLiteral("▼");
+
+TFieldCharset FieldCharsetOf(const QString& charsetText) {
+  return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
+                                                                             : TFieldCharset::Gbk;
+}
+
+// Odd rows dark, even rows light, each cell lined at its bottom and right edge.
+void DrawBrowserCell(TDBGridCellPaint& cell) {
+  if (cell.Selected) return cell.DrawDefault();
+  cell.Option.backgroundBrush = (cell.RecNo % 2 != 0) ? QColor(153, 0, 102) : QColor(204, 153, 0);
+  cell.DrawDefault();
+  const QRect r = cell.Option.rect;
+  cell.Painter->save();
+  cell.Painter->setPen(QColor(150, 194, 241));
+  cell.Painter->drawLine(r.bottomLeft(), r.bottomRight());
+  cell.Painter->drawLine(r.topRight(), r.bottomRight());
+  cell.Painter->restore();
+}
+
+}  // namespace
+
+// Shows the busy panel and disables what could start another query; undone on
+// every path.
+class TPagedBrowser::TBusyScope {
+ public:
+  explicit TBusyScope(TPagedBrowser& owner) : FOwner(owner) {
+    FOwner.SetBusy(true);
+    Ui().ProcessMessages();
+  }
+  ~TBusyScope() { FOwner.SetBusy(false); }
+  TBusyScope(const TBusyScope&) = delete;
+  TBusyScope& operator=(const TBusyScope&) = delete;
+
+ private:
+  TPagedBrowser& FOwner;
+};
+
+TPagedBrowser::TPagedBrowser(TCustomMyConnection& connection, const QString& charsetText,
+                             const TBrowserTexts& texts, QWidget* parent)
+    : QWidget(parent),
+      FConnection(connection),
+      FTexts(texts),
+      FPaging(texts),
+      FFieldCharset(FieldCharsetOf(charsetText)),
+      FQuery(std::make_unique<TMyQuery>()),
+      FCount(std::make_unique<TMyQuery>()),
+      FSource(std::make_unique<TMyDataSource>()) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  for (TMyQuery* q : {FQuery.get(), FCount.get()}) q->SetCommandTimeout(kReadTimeoutSeconds);
+  FSource->SetDataSet(FQuery.get());
+  BuildControls();
+}
+
+TPagedBrowser::~TPagedBrowser() {
+  // The grid lets go of the data source before the queries close.
+  dbgrd1->SetDataSource(nullptr);
+}
+
+void TPagedBrowser::BuildControls() {
+  auto* layout = new QVBoxLayout(this);
+  dbgrd1 = new TDBGrid(this);
+  dbgrd1->SetCharset(FFieldCharset);
+  dbgrd1->SetDataSource(FSource.get());
+  dbgrd1->SetOnDrawCell(&DrawBrowserCell);
+  dbgrd1->horizontalHeader()->setStyleSheet(
+      QStringLiteral("QHeaderView::section { background-color: rgb(255,153,0); "
+                     "color: black; font-family: \"宋体\"; "
+                     "font-size: 9pt; }"));
+  layout->addWidget(dbgrd1, 1);
+
+  FPagingStrip = new QWidget(this);
+  auto* strip = new QHBoxLayout(FPagingStrip);
+  strip->setContentsMargins(0, 0, 0, 0);
+  lbl2 = new QLabel(FPagingStrip);
+  auto* sizeBefore = new QLabel(QStringLiteral("每页显示"), FPagingStrip);
+  e1 = new QLineEdit(FPagingStrip);
+  e1->setFixedWidth(40);
+  auto* sizeAfter = new QLabel(QStringLiteral("条记录"), FPagingStrip);
+  lbl11 = new QLabel(FPagingStrip);
+  btn2 = new TFlatButton(FPagingStrip);
+  btn2->SetCaption(QStringLiteral("刷 新(F5)"));
+  btn4 = new TFlatButton(FPagingStrip);
+  btn4->SetCaption(QStringLiteral("上一页"));
+  btn3 = new TFlatButton(FPagingStrip);
+  btn3->SetCaption(QStringLiteral("下一页"));
+  for (QWidget* w : std::initializer_list<QWidget*>{lbl2, sizeBefore, e1, sizeAfter, lbl11})
+    strip->addWidget(w);
+  strip->addStretch(1);
+  for (TFlatButton* b : {btn2, btn4, btn3}) {
+    b->setFixedSize(80, 24);
+    strip->addWidget(b);
+  }
+  layout->addWidget(FPagingStrip);
+
+  pnl1 = new QLabel(QStringLiteral("数据加载中..."), this);
+  pnl1->setAlignment(Qt::AlignCenter);
+  pnl1->setStyleSheet(QStringLiteral("background: rgb(255,255,225); border: 1px solid gray;"));
+  pnl1->setFixedSize(160, 40);
+  pnl1->hide();
+
+  ConnectGuarded(btn2, &TFlatButton::clicked, this, [this] { RefreshPages(); });
+  ConnectGuarded(dbgrd1, &TDBGrid::RefreshRequested, this, [this] { RefreshPages(); });
+  ConnectGuarded(btn4, &TFlatButton::clicked, this, [this] { PreviousPage(); });
+  ConnectGuarded(btn3, &TFlatButton::clicked, this, [this] { NextPage(); });
+  ConnectGuarded(e1, &QLineEdit::returnPressed, this, [this] { ChangePageSize(); });
+  ConnectGuarded(dbgrd1, &TDBGrid::TitleClicked, this, [this](int column) { SortByColumn(column); });
+}
+
+void TPagedBrowser::SetGridColumns(std::vector<TDBGridColumn> columns) {
+  dbgrd1->SetColumns(std::move(columns));
+}
+
+std::string TPagedBrowser::Encode(const QString& text) const {
+  return EncodeFieldText(text, FFieldCharset);
+}
+
+TCharsetKind TPagedBrowser::LiteralCharset() const {
+  // The open session knows the set it really speaks; before that the one it
+  // will ask for.
+  if (const TMySQLConnection* c = FConnection.MyIConnection(); c && FConnection.Connected())
+    return c->GetTextCharset();
+  return SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
+}
+
+void TPagedBrowser::SetBusy(bool on) {
+  FBusy = on;
+  for (QWidget* w : {static_cast<QWidget*>(btn2), static_cast<QWidget*>(btn3), static_cast<QWidget*>(btn4),
+                     static_cast<QWidget*>(e1)})
+    w->setEnabled(!on);
+  for (QWidget* w : FBusyControls) w->setEnabled(!on);
+  dbgrd1->horizontalHeader()->setSectionsClickable(!on);
+  if (on) {
+    pnl1->move((width() - pnl1->width()) / 2, (height() - pnl1->height()) / 2);
+    pnl1->raise();
+  }
+  pnl1->setVisible(on);
+}
+
+void TPagedBrowser::closeEvent(QCloseEvent* event) {
+  // A handler below on the stack still uses this window.
+  if (FBusy) return event->ignore();
+  QWidget::closeEvent(event);
+}
+
+void TPagedBrowser::OpenPage(const std::string& sql) {
+  FQuery->Close();
+  FQuery->SetConnection(&FConnection);
+  FQuery->SetSQLText(sql);
+  FQuery->Open();
+}
+
+int64_t TPagedBrowser::CountRows(const std::string& sql) {
+  FCount->Close();
+  FCount->SetConnection(&FConnection);
+  FCount->SetSQLText(sql);
+  FCount->Open();
+  const int64_t total = FCount->Fields()[0]->AsLargeInt();
+  FCount->Close();
+  return total;
+}
+
+void TPagedBrowser::Run(const TPageStep& step) {
+  std::optional<int64_t> total;
+  {
+    TBusyScope busy(*this);
+    OpenPage(step.PageSQL);
+    if (!step.CountSQL.empty()) total = CountRows(step.CountSQL);
+  }
+  FPaging.Commit(step, total);
+  ShowLabels(step.Label);
+}
+
+void TPagedBrowser::ShowLabels(TCountLabel label) {
+  const TPagingState& s = FPaging.State();
+  lbl2->setText(QString::fromStdString(PageLabel(s)));
+  if (label == TCountLabel::Total) lbl11->setText(QString::fromStdString(FTexts.TotalLabel(s.RecordTotal)));
+  if (label == TCountLabel::Search) lbl11->setText(QString::fromStdString(FTexts.SearchLabel(s.RecordTotal)));
+}
+
+void TPagedBrowser::RefreshPages() {
+  Run(FPaging.Refresh());
+  e1->setText(QString::number(PagingState().PageSize));
+  const auto& columns = dbgrd1->GridModel().Columns();
+  for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
+    QString title = columns[static_cast<size_t>(c)].Title;
+    if (title.startsWith(kAscending) || title.startsWith(kDescending)) title.remove(0, 1);
+    dbgrd1->GridModel().SetColumnTitle(c, title);
+  }
+}
+
+void TPagedBrowser::ChangePageSize() {
+  const int size = ParsePageSize(e1->text().toStdString());
+  Run(FPaging.PageSize(size));
+}
+
+void TPagedBrowser::PreviousPage() {
+  if (auto step = FPaging.Previous()) Run(*step);
+}
+
+void TPagedBrowser::NextPage() {
+  if (auto step = FPaging.Next()) Run(*step);
+}
+
+void TPagedBrowser::RunSearch(const std::string& where, bool ticked) {
+  Run(FPaging.Search(where, ticked));
+}
+
+void TPagedBrowser::SortByColumn(int column) {
+  TDBGridModel& model = dbgrd1->GridModel();
+  TField* field = model.ColumnField(column);
+  if (field == nullptr) return;
+  const auto& columns = model.Columns();
+  std::vector<QString> titles;
+  for (int c = 0; c < model.columnCount(); ++c) {
+    QString title = model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    if (title.startsWith(kAscending) || title.startsWith(kDescending)) title.remove(0, 1);
+    titles.push_back(title);
+  }
+  const QString clicked = model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+  const bool descending = clicked.startsWith(kAscending);
+  const TPageStep step = FPaging.Sort(QuotedColumn(field->FieldName(), LiteralCharset()), descending);
+  try {
+    Run(step);
+  } catch (const EAbort&) {
+    throw;
+  } catch (...) {
+    ShowMessageBox(QStringLiteral("数据库连接失败，请检查网络！"), CaptionWarning, TMsgIcon::Error);
+    return;
+  }
+  (void)columns;
+  for (int c = 0; c < static_cast<int>(titles.size()); ++c)
+    model.SetColumnTitle(c, c == column
+                                ? (descending ? kDescending : kAscending) + titles[static_cast<size_t>(c)]
+                                : titles[static_cast<size_t>(c)]);
+}

@@ -1,0 +1,55 @@
+// The account browser: the game's accounts page by page on the account
+// connection, searched by name (exact or fuzzy) or by privilege, with the
+// detail strip whose password and balance edits open their dialogs and whose
+// lock and GM edits toggle the row at once.
+#pragma once
+
+#include "console/AccountBrowser.h"
+#include "console/PagedBrowser.h"
+
+class QCheckBox;
+class TDBEdit;
+
+class Tusermanager : public TPagedBrowser {
+  Q_OBJECT
+
+ public:
+  // connection: the login's account connection; charsetText: the login's
+  // character-set choice.
+  Tusermanager(TCustomMyConnection& connection, const QString& charsetText, QWidget* parent = nullptr);
+  ~Tusermanager() override;
+
+  // 确 定 of the search strip.
+  void Search();
+  // 删除当前帐号, 提交 and 参数帮助.
+  void DeleteCurrent();
+  void CommitRow();
+  void ShowHelp();
+  // What a click in the detail strip's edits does.
+  void EditPassword();
+  void EditBalance();
+  void ToggleLock();
+  void ToggleGm();
+
+  // ---- controls the tests drive ----
+  QLineEdit* edt1 = nullptr;       // search text
+  QCheckBox* chk1 = nullptr;       // 按权限(数字)
+  QCheckBox* CheckBox1 = nullptr;  // 模糊查找
+  TFlatButton* btn1 = nullptr;     // 确 定
+  TFlatButton* btn6 = nullptr;     // 提交
+  TFlatButton* btn7 = nullptr;     // 删除当前帐号
+  TDBEdit* edtPriv = nullptr;
+  TDBEdit* edtName = nullptr;
+  TDBEdit* edtPassword = nullptr;
+  TDBEdit* edtLocked = nullptr;
+  TDBEdit* edtMoney = nullptr;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildStrips();
+  QString UserName() const;
+  // Puts the row into edit state, sets the edit's text and posts the row.
+  void PostValue(TDBEdit& edit, const QString& value);
+};
