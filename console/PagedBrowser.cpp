@@ -232,7 +232,6 @@ void TPagedBrowser::SortByColumn(int column) {
   TDBGridModel& model = dbgrd1->GridModel();
   TField* field = model.ColumnField(column);
   if (field == nullptr) return;
-  const auto& columns = model.Columns();
   std::vector<QString> titles;
   for (int c = 0; c < model.columnCount(); ++c) {
     QString title = model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
@@ -250,7 +249,6 @@ void TPagedBrowser::SortByColumn(int column) {
     ShowMessageBox(QStringLiteral("数据库连接失败，请检查网络！"), CaptionWarning, TMsgIcon::Error);
     return;
   }
-  (void)columns;
   for (int c = 0; c < static_cast<int>(titles.size()); ++c)
     model.SetColumnTitle(c, c == column
                                 ? (descending ? kDescending : kAscending) + titles[static_cast<size_t>(c)]
