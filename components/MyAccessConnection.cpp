@@ -275,7 +275,8 @@ void TCustomMyConnection::GetTableNames(TStringList& list) {
   list.Clear();
   InternalConnect();
   try {
-    AddAll(list, TMyRowReader::FirstColumn(*MyIConnection(), "SHOW tables"));
+    // A stalled server ends the listing within the time-out of the connection's own statements.
+    AddAll(list, TMyRowReader::FirstColumn(*MyIConnection(), "SHOW tables", FCommand->CommandTimeout()));
   } catch (...) {
     InternalDisconnect();
     throw;

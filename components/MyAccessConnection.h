@@ -129,7 +129,8 @@ class TCustomMyConnection : public TCustomDAConnection {
   void ExecSQL(const std::string& text, const std::vector<Variant>& values = {});
 
   // ---- Lists (each clears the list first; server errors pass through) ----
-  // The tables and views of the current database (connecting for the call when closed).
+  // The tables and views of the current database (connecting for the call when closed), each
+  // answer awaited no longer than the internal command's time-out.
   void GetTableNames(TStringList& list) override;
   // Every database; a closed connection connects without its Database for the call and is
   // closed again with Database unchanged.

@@ -12,8 +12,10 @@ constexpr int kFetchRows = 1000;
 
 }  // namespace
 
-TMyRowReader::TMyRowReader(TMySQLConnection& session) : FRecordSet(std::make_unique<TMySQLRecordset>()) {
+TMyRowReader::TMyRowReader(TMySQLConnection& session, int timeoutSeconds)
+    : FRecordSet(std::make_unique<TMySQLRecordset>()) {
   FRecordSet->SetConnection(&session);
+  FRecordSet->SetProp(prCommandTimeout, timeoutSeconds);
   FRecordSet->SetProp(prFieldsAsString, true);
   FRecordSet->SetProp(prNullForZeroDate, false);
   FRecordSet->SetProp(prCreateConnection, false);
@@ -98,8 +100,9 @@ uint64_t TMyRowReader::BitValue(int index) const {
   return FRecordSet->GetFieldAsVariant(index + 1, FBuffer).AsUInt64();
 }
 
-std::vector<std::string> TMyRowReader::FirstColumn(TMySQLConnection& session, const std::string& sql) {
-  TMyRowReader reader(session);
+std::vector<std::string> TMyRowReader::FirstColumn(TMySQLConnection& session, const std::string& sql,
+                                                   int timeoutSeconds) {
+  TMyRowReader reader(session, timeoutSeconds);
   reader.Open(sql);
   std::vector<std::string> out;
   while (reader.Next()) out.push_back(reader.Value(0));

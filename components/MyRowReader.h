@@ -16,8 +16,9 @@ class TMySQLConnection;
 
 class TMyRowReader {
  public:
-  // The connection must stay open while the reader reads.
-  explicit TMyRowReader(TMySQLConnection& session);
+  // The connection must stay open while the reader reads. timeoutSeconds bounds each wait for
+  // the server's answer (0: no bound, for long work such as a dump).
+  explicit TMyRowReader(TMySQLConnection& session, int timeoutSeconds = 0);
   ~TMyRowReader();
   TMyRowReader(const TMyRowReader&) = delete;
   TMyRowReader& operator=(const TMyRowReader&) = delete;
@@ -41,7 +42,8 @@ class TMyRowReader {
   uint64_t BitValue(int index) const;
 
   // The first column of every row of the statement.
-  static std::vector<std::string> FirstColumn(TMySQLConnection& session, const std::string& sql);
+  static std::vector<std::string> FirstColumn(TMySQLConnection& session, const std::string& sql,
+                                              int timeoutSeconds = 0);
 
  private:
   std::unique_ptr<TMySQLRecordset> FRecordSet;
