@@ -1,6 +1,8 @@
 // Dumping and restoring 1,000,000 rows of (INT PK, VARCHAR(20), INT, SMALLINT, DATETIME,
 // VARCHAR(64), DECIMAL(12,2)):
-//   dump:    our TMyDump::BackupToFile against mariadb-dump writing the same table to a file,
+//   dump:    our TMyDump::BackupToFile (which makes the file durable before it renames it into
+//            place) and our BackupToStream into a plain file stream, against mariadb-dump writing
+//            the same table to a file,
 //   restore: our TMyDump::RestoreFromFile against the mariadb client reading our dump file.
 // Each run is a child process of its own, so that its wall time and peak memory are its own; the
 // two sides take turns kRuns times and the medians count. Both restores must give the table's
@@ -24,6 +26,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyDump.h"
 #include "components/MyRowReader.h"
+#include "platform/runtime/Classes.h"
 #include "support/TestServer.h"
 
 namespace {
@@ -163,7 +166,7 @@ int main() {
   gFolder = std::filesystem::temp_directory_path() / gSource;
   std::filesystem::create_directories(gFolder);
   const std::string ours = (gFolder / "ours.sql").string(), theirs = (gFolder / "theirs.sql").string();
-  std::vector<TRun> dumpOurs, dumpTheirs, restoreOurs, restoreTheirs;
+  std::vector<TRun> dumpOurs, dumpStream, dumpTheirs, restoreOurs, restoreTheirs;
   std::string expected;
   try {
     TMyConnection c;
@@ -181,6 +184,14 @@ int main() {
         TMyDump dump;
         dump.SetConnection(&src);
         dump.BackupToFile(ours);
+      }));
+      dumpStream.push_back(InChild([&] {
+        TMyConnection src;
+        Prepare(src, gSource);
+        TMyDump dump;
+        dump.SetConnection(&src);
+        TFileStream stream(ours + ".stream", fmCreate);
+        dump.BackupToStream(stream);
       }));
       dumpTheirs.push_back(InChild([&] { Exec(ClientArgs("mariadb-dump", gSource), {}, theirs); }));
       ResetTarget(c);
@@ -207,6 +218,7 @@ int main() {
   std::filesystem::remove_all(gFolder);
   if (started) std::system((script + " stop " + info.parent_path().string() + " >/dev/null 2>&1").c_str());
   Report("dump", "mariadb-dump", dumpOurs, dumpTheirs);
+  Report("dump to a stream (no fsync)", "mariadb-dump", dumpStream, dumpTheirs);
   Report("restore", "the mariadb client", restoreOurs, restoreTheirs);
   return 0;
 }

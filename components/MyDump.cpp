@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <map>
 
 #include "components/MyAccess.h"
@@ -125,9 +126,11 @@ class TMyDump::TRun {
   bool IsViewIn(const std::string& database, const std::string& name);
   void Table(const TTableRef& ref, int index, int count);
   void Data(const std::string& t, int index, int count);
-  void Rows(const std::string& t, int index, int count, int64_t rows);
+  // The rows written; opening runs before the first.
+  int64_t Rows(const std::string& t, int index, int count, int64_t rows,
+               const std::function<void()>& opening);
   void AppendRow(std::string& line, TMyRowReader& reader, const std::vector<TValueKind>& kinds);
-  void AppendText(std::string& line, const std::string& text);
+  void AppendText(std::string& line, std::string_view text);
   void Progress(const std::string& name, int index, int count, int percent);
   std::string One(const std::string& sql, int column = 0);
   // Text of the server (ANSI under Unicode) as the file holds it.
@@ -380,20 +383,26 @@ void TMyDump::TRun::Data(const std::string& t, int index, int count) {
   const std::string ft = ToFile(t);
   if (FOptions.GenerateHeader) Msg(SDumpDataHeader, {ft});
   if (FOptions.AddDrop && (FDump.Objects & doTables) == 0) FWriter.Line("TRUNCATE TABLE " + ft + ";");
-  const std::string counted = One("SELECT COUNT(*) FROM " + t);
+  // The count only scales the progress: counting a large table costs as much as reading it.
   int64_t rows = 0;
-  std::from_chars(counted.data(), counted.data() + counted.size(), rows);
+  if (FDump.OnBackupProgress) {
+    const std::string counted = One("SELECT COUNT(*) FROM " + t);
+    std::from_chars(counted.data(), counted.data() + counted.size(), rows);
+  }
   Progress(t, index, count, 0);
-  if (rows <= 0) return;
+  // The lock and keys lines come with the first row: an empty table gets none.
   const bool lock = FOptions.AddLock && !FOptions.UseDelayedIns;
-  if (lock) FWriter.Line("LOCK TABLES " + ft + " WRITE;");
-  if (FOptions.DisableKeys) FWriter.Line("/*!40000 ALTER TABLE " + ft + " DISABLE KEYS */;");
-  Rows(t, index, count, rows);
+  auto opening = [&] {
+    if (lock) FWriter.Line("LOCK TABLES " + ft + " WRITE;");
+    if (FOptions.DisableKeys) FWriter.Line("/*!40000 ALTER TABLE " + ft + " DISABLE KEYS */;");
+  };
+  if (Rows(t, index, count, rows, opening) == 0) return;
   if (FOptions.DisableKeys) FWriter.Line("/*!40000 ALTER TABLE " + ft + " ENABLE KEYS */;");
   if (lock) FWriter.Line("UNLOCK TABLES;");
 }
 
-void TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t rows) {
+int64_t TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t rows,
+                            const std::function<void()>& opening) {
   const std::string prefix =
       (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) + " VALUES";
   TMyRowReader reader(FSession);
@@ -401,7 +410,7 @@ void TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t row
   std::vector<TValueKind> kinds;
   for (int i = 0; i < reader.FieldCount(); ++i) kinds.push_back(KindOf(reader.Field(i)));
   // A row is written once the next one is read: only then is it known whether it ends its
-  // statement (the row count taken before may be out of date).
+  // statement.
   std::string pending, line;
   int64_t size = 0, recNo = 0;
   bool inStatement = false;
@@ -414,10 +423,11 @@ void TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t row
     inStatement = !ends;
   };
   while (reader.Next()) {
-    ++recNo;
+    if (++recNo == 1) opening();
     if (FDump.OnBackupProgress)
       Progress(t, index, count,
-               static_cast<int>(std::min<int64_t>(100, std::llround(double(recNo) * 100.0 / double(rows)))));
+               static_cast<int>(std::min<int64_t>(
+                   100, rows > 0 ? std::llround(double(recNo) * 100.0 / double(rows)) : 100)));
     else
       FDump.CheckStopped();
     line.clear();
@@ -441,10 +451,39 @@ void TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t row
     ++FDump.FRowsWritten;
   }
   if (!pending.empty()) flushPending(true);
+  return recNo;
 }
 
-void TMyDump::TRun::AppendText(std::string& line, const std::string& text) {
-  const std::string& bytes = FUnicode ? AnsiToUtf8(text) : text;
+namespace {
+
+// Bytes that the literal writer would change or that may start a multi-byte character.
+struct TEscapeTable {
+  bool Special[256] = {};
+  TEscapeTable() {
+    for (int b = 0x80; b < 256; ++b) Special[b] = true;
+    for (char c : {'\0', '\n', '\r', '\x1A', '\'', '"', '\\'}) Special[static_cast<unsigned char>(c)] = true;
+  }
+};
+
+bool NeedsEscaping(std::string_view text) {
+  static const TEscapeTable table;
+  bool special = false;
+  for (char c : text) special |= table.Special[static_cast<unsigned char>(c)];
+  return special;
+}
+
+}  // namespace
+
+void TMyDump::TRun::AppendText(std::string& line, std::string_view text) {
+  if (!NeedsEscaping(text)) {
+    line.push_back('\'');
+    line.append(text);
+    line.push_back('\'');
+    return;
+  }
+  std::string converted;
+  if (FUnicode) converted = AnsiToUtf8(text);
+  const std::string_view bytes = FUnicode ? std::string_view(converted) : text;
   FEscaped.resize(bytes.size() * 2 + 1);
   const size_t n = EscapeString(FEscaped.data(), bytes.data(), bytes.size(), FFileCharset);
   line.push_back('\'');
@@ -462,7 +501,10 @@ void TMyDump::TRun::AppendRow(std::string& line, TMyRowReader& reader, const std
     }
     switch (kinds[i]) {
       case TValueKind::Number:
-        line += reader.Value(index);
+        if (reader.IsTextField(index))
+          line += reader.TextView(index);
+        else
+          line += reader.Value(index);
         break;
       case TValueKind::Bit: {
         uint64_t v = reader.BitValue(index);
@@ -485,7 +527,10 @@ void TMyDump::TRun::AppendRow(std::string& line, TMyRowReader& reader, const std
         break;
       }
       case TValueKind::Text:
-        AppendText(line, reader.Value(index));
+        if (reader.IsTextField(index))
+          AppendText(line, reader.TextView(index));
+        else
+          AppendText(line, reader.Value(index));
         break;
     }
   }

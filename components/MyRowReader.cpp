@@ -1,6 +1,7 @@
 #include "components/MyRowReader.h"
 
 #include "core/MemBlob.h"
+#include "core/MemFieldValues.h"
 #include "mysql/MySQLRecordset.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/LocaleCompare.h"
@@ -94,6 +95,22 @@ std::string TMyRowReader::Value(int index) const {
     return std::string(bytes.begin(), bytes.end());
   }
   return v.AsString();
+}
+
+bool TMyRowReader::IsTextField(int index) const {
+  const TDataType type = Field(index).DataType;
+  return type == dtString || type == dtExtString;
+}
+
+std::string_view TMyRowReader::TextView(int index) const {
+  const TFieldDesc& f = Field(index);
+  if (FRecordSet->GetNull(index + 1, FBuffer)) return {};
+  const auto* slot = static_cast<const uint8_t*>(FBuffer) + f.Offset;
+  if (f.DataType == dtString) return AnsiTextOf(slot, f.Size);
+  DA_ASSERT(f.DataType == dtExtString);
+  const void* block = Marshal::ReadIntPtr(slot);
+  if (block == nullptr) return {};
+  return AnsiTextOf(block, static_cast<size_t>(TStringHeap::BufSize(block)));
 }
 
 uint64_t TMyRowReader::BitValue(int index) const {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TCustomMyConnection;
@@ -38,6 +39,10 @@ class TMyRowReader {
   // The value's bytes: text as the server sent it (ANSI under Unicode), bytes and blob content
   // as they are; a wide blob as ANSI. Empty for NULL.
   std::string Value(int index) const;
+  // The text of a text field without a copy (valid until the next row); empty for NULL. Other
+  // fields: use Value.
+  std::string_view TextView(int index) const;
+  bool IsTextField(int index) const;
   // A BIT value.
   uint64_t BitValue(int index) const;
 
