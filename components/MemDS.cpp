@@ -538,6 +538,13 @@ bool ToRecBookmark(const TBookmark& data, TRecBookmark& bookmark) {
 
 }  // namespace
 
+// Every move starts here: the bookmark is read in place, without a copy on the heap.
+void TMemDataSet::InternalSetToRecord(TRecordBuffer buffer) {
+  TRecBookmark bookmark;
+  std::memcpy(&bookmark, buffer + FBookmarkOfs, sizeof bookmark);
+  FIRecordSet->SetToBookmark(&bookmark);
+}
+
 void TMemDataSet::InternalGotoBookmark(const TBookmark& data) {
   TRecBookmark bookmark;
   if (ToRecBookmark(data, bookmark)) FIRecordSet->SetToBookmark(&bookmark);
@@ -790,7 +797,8 @@ void TMemDataSet::FlushBatch() {
 void TMemDataSet::DoAfterScroll() {
   // A blob written on the record left is no longer being edited.
   for (TField* field : Fields())
-    if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->Modified = false;
+    if (IsBlobFieldType(field->DataType()))
+      if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->Modified = false;
   TDataSet::DoAfterScroll();
 }
 

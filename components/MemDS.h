@@ -178,6 +178,7 @@ class TMemDataSet : public TDataSet {
   void GetBookmarkData(TRecordBuffer buffer, TBookmark& data) override;
   void SetBookmarkData(TRecordBuffer buffer, const TBookmark& data) override;
   void InternalGotoBookmark(const TBookmark& bookmark) override;
+  void InternalSetToRecord(TRecordBuffer buffer) override;
   void InternalEdit() override;
   void InternalPost() override;
   void InternalDelete() override;

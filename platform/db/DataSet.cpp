@@ -670,8 +670,10 @@ void TDataSet::ClearFields() {
 }
 
 void TDataSet::FreeFieldBuffers() {
+  // Runs at every move: the type test spares the cast for the usual non-blob field.
   for (TField* f : *FFields)
-    if (auto* blob = dynamic_cast<TBlobField*>(f)) blob->Modified = false;
+    if (IsBlobFieldType(f->DataType()))
+      if (auto* blob = dynamic_cast<TBlobField*>(f)) blob->Modified = false;
 }
 
 // ---- Field data -----------------------------------------------------------------------------
