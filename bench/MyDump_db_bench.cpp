@@ -27,7 +27,8 @@
 #include "components/MyDump.h"
 #include "components/MyRowReader.h"
 #include "platform/runtime/Classes.h"
-#include "support/TestServer.h"
+#include "support/BenchServer.h"
+#include "support/BenchTiming.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ TRun InChild(const std::function<void()>& work) {
   if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
     Fail("a run failed");
   TRun r;
-  r.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.Wall = SecondsSince(start);
   r.PeakKb = usage.ru_maxrss;
   return r;
 }
@@ -135,11 +136,6 @@ void ResetTarget(TMyConnection& c) {
   c.ExecSQL("CREATE DATABASE " + gTarget + " CHARACTER SET latin1");
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 void Report(const char* what, const char* theirsName, const std::vector<TRun>& ours,
             const std::vector<TRun>& theirs) {
   std::vector<double> ow, tw, om, tm;
@@ -155,12 +151,7 @@ void Report(const char* what, const char* theirsName, const std::vector<TRun>& o
 }  // namespace
 
 int main() {
-  const std::filesystem::path info(DA_TEST_SERVER_INFO);
-  const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
-  const bool started = !std::filesystem::exists(info);
-  if (started &&
-      std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
-    Fail("the test server did not start");
+  const TBenchServer server;
   gSource = "dumpbench_" + std::to_string(::getpid());
   gTarget = gSource + "_r";
   gFolder = std::filesystem::temp_directory_path() / gSource;
@@ -216,7 +207,6 @@ int main() {
               double(std::filesystem::file_size(ours)) / 1048576.0,
               double(std::filesystem::file_size(theirs)) / 1048576.0);
   std::filesystem::remove_all(gFolder);
-  if (started) std::system((script + " stop " + info.parent_path().string() + " >/dev/null 2>&1").c_str());
   Report("dump", "mariadb-dump", dumpOurs, dumpTheirs);
   Report("dump to a stream (no fsync)", "mariadb-dump", dumpStream, dumpTheirs);
   Report("restore", "the mariadb client", restoreOurs, restoreTheirs);
