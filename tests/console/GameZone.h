@@ -97,14 +97,15 @@ class TGameZone {
     return true;
   }
 
-  // A DB.ini in dir whose single server is this zone (character-set item charsetIndex).
-  void WriteIni(const QString& path, int charsetIndex = 0, const QString& logDb = {}) const {
+  // A DB.ini at path whose single server is this zone.
+  void WriteIni(const QString& path) const {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write %s", qPrintable(path));
-    f.write(QStringLiteral("[DB]\r\nServer=%1\r\nDBport=%2\r\nDBcharset=%3\r\nDBacc=%4\r\nDBchar=%5\r\n"
-                           "DBlog=%6\r\nUid=%7\r\nPwd=%8\r\n[User]\r\nsaveini=True\r\n")
-                .arg(FInfo["HOST"], FInfo["PORT"], QString::number(charsetIndex), Acc(), Chr(),
-                     logDb.isEmpty() ? Log() : logDb, FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"])
+    f.write(QStringLiteral(
+                "[DB]\r\nServer=%1\r\nDBport=%2\r\nDBcharset=0\r\nDBacc=%3\r\nDBchar=%4\r\nDBlog=%5\r\n"
+                "Uid=%6\r\nPwd=%7\r\n[User]\r\nsaveini=True\r\n")
+                .arg(FInfo["HOST"], FInfo["PORT"], Acc(), Chr(), Log(), FInfo["NATIVE_USER"],
+                     FInfo["NATIVE_PASSWORD"])
                 .toUtf8());
   }
 
