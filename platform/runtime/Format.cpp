@@ -13,17 +13,17 @@ namespace {
   throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
 }
 
-struct Spec {
+struct Directive {
   bool left = false;
   int width = -1;
   int precision = -1;
   char type = 0;
 };
 
-void Pad(std::string& out, const std::string& body, const Spec& spec) {
-  if (spec.width > 0 && static_cast<int>(body.size()) < spec.width) {
-    std::string fill(static_cast<size_t>(spec.width) - body.size(), ' ');
-    if (spec.left)
+void Pad(std::string& out, const std::string& body, const Directive& directive) {
+  if (directive.width > 0 && static_cast<int>(body.size()) < directive.width) {
+    std::string fill(static_cast<size_t>(directive.width) - body.size(), ' ');
+    if (directive.left)
       out += body + fill;
     else
       out += fill + body;
@@ -61,9 +61,9 @@ std::string Thousands(const std::string& fixed) {
   return out;
 }
 
-std::string FormatOne(std::string_view fmt, const Spec& spec, const FormatArg& arg) {
+std::string FormatOne(std::string_view fmt, const Directive& directive, const FormatArg& arg) {
   using K = FormatArg::Kind;
-  switch (spec.type) {
+  switch (directive.type) {
     case 'd': {
       std::string s;
       if (arg.kind() == K::Int)
@@ -72,11 +72,11 @@ std::string FormatOne(std::string_view fmt, const Spec& spec, const FormatArg& a
         s = UIntToStr(arg.asUInt());
       else
         BadFormat(fmt);
-      if (spec.precision > 0) {
+      if (directive.precision > 0) {
         bool neg = !s.empty() && s[0] == '-';
         std::string digits = neg ? s.substr(1) : s;
-        if (static_cast<int>(digits.size()) < spec.precision)
-          digits.insert(0, static_cast<size_t>(spec.precision) - digits.size(), '0');
+        if (static_cast<int>(digits.size()) < directive.precision)
+          digits.insert(0, static_cast<size_t>(directive.precision) - digits.size(), '0');
         s = (neg ? "-" : "") + digits;
       }
       return s;
@@ -97,8 +97,8 @@ std::string FormatOne(std::string_view fmt, const Spec& spec, const FormatArg& a
       auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
       std::string s(buf, r.ptr);
       for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      if (spec.precision > 0 && static_cast<int>(s.size()) < spec.precision)
-        s.insert(0, static_cast<size_t>(spec.precision) - s.size(), '0');
+      if (directive.precision > 0 && static_cast<int>(s.size()) < directive.precision)
+        s.insert(0, static_cast<size_t>(directive.precision) - s.size(), '0');
       return s;
     }
     case 'f':
@@ -114,14 +114,14 @@ std::string FormatOne(std::string_view fmt, const Spec& spec, const FormatArg& a
         v = static_cast<double>(arg.asUInt());
       else
         BadFormat(fmt);
-      if (spec.type == 'n') return Thousands(FloatText(v, 'f', spec.precision));
-      return FloatText(v, spec.type, spec.precision);
+      if (directive.type == 'n') return Thousands(FloatText(v, 'f', directive.precision));
+      return FloatText(v, directive.type, directive.precision);
     }
     case 's': {
       if (arg.kind() != K::Text) BadFormat(fmt);
       std::string s(arg.asText());
-      if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < s.size())
-        s.resize(static_cast<size_t>(spec.precision));
+      if (directive.precision >= 0 && static_cast<size_t>(directive.precision) < s.size())
+        s.resize(static_cast<size_t>(directive.precision));
       return s;
     }
     case 'c': {
@@ -160,7 +160,7 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) 
       ++i;
       continue;
     }
-    Spec spec;
+    Directive directive;
     // Optional "index:".
     size_t j = i;
     int number = -1;
@@ -174,7 +174,7 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) 
       i = j + 1;
     }
     if (i < fmt.size() && fmt[i] == '-') {
-      spec.left = true;
+      directive.left = true;
       ++i;
     }
     auto readNumber = [&](int& target) {
@@ -190,17 +190,17 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) 
         ++i;
       }
     };
-    readNumber(spec.width);
+    readNumber(directive.width);
     if (i < fmt.size() && fmt[i] == '.') {
       ++i;
-      spec.precision = 0;
-      readNumber(spec.precision);
+      directive.precision = 0;
+      readNumber(directive.precision);
     }
     if (i >= fmt.size()) BadFormat(fmt);
-    spec.type = static_cast<char>(std::tolower(static_cast<unsigned char>(fmt[i])));
+    directive.type = static_cast<char>(std::tolower(static_cast<unsigned char>(fmt[i])));
     ++i;
     if (next >= list.size()) BadFormat(fmt);
-    Pad(out, FormatOne(fmt, spec, *list[next++]), spec);
+    Pad(out, FormatOne(fmt, directive, *list[next++]), directive);
   }
   return out;
 }
