@@ -325,6 +325,9 @@ class TCustomDADataSet : public TMemDataSet,
   void SetMasterParams(TDAParams& params);
   // After a posted record of a detail: a record that no longer matches the master leaves.
   void DropForeignDetailRecord();
+  void InternalPost() override;
+  // Refreshes the record first with roBeforeEdit.
+  void DoBeforeEdit() override;
   // Locates noted key values again; false when they are not found.
   bool LocateKeys(const std::vector<TField*>& keyFields, const std::vector<Variant>& values);
   // Runs the statement again and re-reads the rows (full refresh, detail re-query).

@@ -306,6 +306,43 @@ void TCustomDADataSet::RequeryDetail() {
   Resync();
 }
 
+void TCustomDADataSet::InternalPost() {
+  TMemDataSet::InternalPost();
+  DropForeignDetailRecord();
+}
+
+// A posted record whose detail fields differ from the master's current values belongs to another
+// master record: it leaves this dataset's rows (nothing is sent for that).
+void TCustomDADataSet::DropForeignDetailRecord() {
+  TDataSet* master = MasterSource() != nullptr ? MasterSource()->DataSet() : nullptr;
+  if (master == nullptr || !master->Active() || CachedUpdates()) return;
+  const std::vector<std::string> masters = SplitFieldNames(FMasterFields);
+  const std::vector<std::string> details = SplitFieldNames(FDetailFields);
+  bool belongs = true;
+  for (size_t i = 0; belongs && i < std::min(masters.size(), details.size()); ++i) {
+    TField* masterField = master->FindField(masters[i]);
+    TField* detailField = FindField(details[i]);
+    if (masterField != nullptr && detailField != nullptr)
+      belongs = masterField->Value() == detailField->Value();
+  }
+  if (belongs) return;
+  TData& data = IRecordSet();
+  auto onDelete = std::move(data.OnDeleteRecord);
+  data.OnDeleteRecord = nullptr;
+  try {
+    data.DeleteRecord();
+  } catch (...) {
+    data.OnDeleteRecord = std::move(onDelete);
+    throw;
+  }
+  data.OnDeleteRecord = std::move(onDelete);
+}
+
+void TCustomDADataSet::DoBeforeEdit() {
+  if ((RefreshOptions & roBeforeEdit) != 0) RefreshRecord();
+  TMemDataSet::DoBeforeEdit();
+}
+
 void TCustomDADataSet::InstallLocalMasterDetail(bool on) {
   if (on)
     IRecordSet().FilterMDFunc = [this](void* recBuf) { return LocalMasterDetailAccepts(recBuf); };

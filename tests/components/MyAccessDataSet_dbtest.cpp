@@ -338,6 +338,26 @@ TEST_F(MyQueryDbTest, DetailFollowsItsMasterAfterTheDelay) {
   loop.Advance(100);
   EXPECT_TRUE(detail.IsEmpty());
 
+  // A posted row that belongs to another master row leaves the detail.
+  master.First();
+  loop.Advance(100);
+  ASSERT_EQ(detail.RecordCount(), 2);
+  struct Case {
+    const char* Name;
+    int Owner;
+    int Expected;
+  };
+  const Case posted[] = {{"same master", 1, 3}, {"other master", 2, 3}};
+  int next = 10;
+  for (const Case& k : posted) {
+    SCOPED_TRACE(k.Name);
+    detail.Append();
+    detail.FieldByName("iid")->SetAsInteger(next++);
+    detail.FieldByName("owner")->SetAsInteger(k.Owner);
+    detail.Post();
+    EXPECT_EQ(detail.RecordCount(), k.Expected);
+  }
+
   TDataSource back;
   back.SetDataSet(&detail);
   EXPECT_EQ(ErrorOf([&] { master.SetMasterSource(&back); }), "Circular datalinks are not allowed");
