@@ -18,7 +18,8 @@
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
-#include "support/TestServer.h"
+#include "support/BenchServer.h"
+#include "support/BenchTiming.h"
 
 extern "C" {
 struct st_mysql;
@@ -76,17 +77,6 @@ class TLibrary {
   st_mysql* FMysql;
 };
 
-double Seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 void Setup() {
   const auto& srv = TestServer::Info();
   TMyConnection con;
@@ -121,35 +111,32 @@ double Ours(TMyConnection& con, const TStep& step) {
     q->SetConnection(&con);
     q->SetCommandTimeout(30);
   }
-  return Seconds([&] {
-    page.SetSQLText(step.Page);
-    page.Open();
-    if (!step.Count.empty()) {
-      count.SetSQLText(step.Count);
-      count.Open();
-      if (count.Fields()[0]->AsLargeInt() != kRows) Fail("wrong count");
-      count.Close();
-    }
-    if (page.RecordCount() == 0) Fail("empty page");
-  });
+  return Measure([&] {
+           page.SetSQLText(step.Page);
+           page.Open();
+           if (!step.Count.empty()) {
+             count.SetSQLText(step.Count);
+             count.Open();
+             if (count.Fields()[0]->AsLargeInt() != kRows) Fail("wrong count");
+             count.Close();
+           }
+           if (page.RecordCount() == 0) Fail("empty page");
+         })
+      .Wall;
 }
 
 double Library(TLibrary& lib, const TStep& step) {
-  return Seconds([&] {
-    if (lib.Run(step.Page) == 0) Fail("empty page");
-    if (!step.Count.empty()) lib.Run(step.Count);
-  });
+  return Measure([&] {
+           if (lib.Run(step.Page) == 0) Fail("empty page");
+           if (!step.Count.empty()) lib.Run(step.Count);
+         })
+      .Wall;
 }
 
 }  // namespace
 
 int main() {
-  const std::filesystem::path info(DA_TEST_SERVER_INFO);
-  const std::string script = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server";
-  const bool started = !std::filesystem::exists(info);
-  if (started &&
-      std::system((script + " start " + info.parent_path().string() + " >/dev/null 2>&1").c_str()) != 0)
-    Fail("the test server did not start");
+  const TBenchServer server;
   gDatabase = "bench_paging_" + std::to_string(::getpid());
   Setup();
   const std::string count = "Select count(*) count  from user";
@@ -186,6 +173,5 @@ int main() {
   }
   std::printf("goal: each page with its count within 1.3x of the library: %s\n", met ? "met" : "not met");
   con.ExecSQL("DROP DATABASE " + gDatabase);
-  if (started) std::system((script + " stop " + info.parent_path().string() + " >/dev/null 2>&1").c_str());
   return 0;
 }
