@@ -230,9 +230,15 @@ bool TDAScript::ExecuteNext() {
 // ---- running ------------------------------------------------------------------------------------
 
 void TDAScript::BeginRun() {
-  TCustomDAConnection* connection = Connection();
+  TCustomDAConnection* connection = UsedConnection();
   if (connection == nullptr) throw EDatabaseError(MessageText(SConnectionNotDefined));
-  connection->InternalConnect();
+  RunStarting();
+  try {
+    connection->InternalConnect();
+  } catch (...) {
+    RunEnded();
+    throw;
+  }
   FExecuting = true;
   FCurrentDelimiter = FDelimiter;
   FBatch.clear();
@@ -241,7 +247,8 @@ void TDAScript::BeginRun() {
 void TDAScript::EndRun() {
   FExecuting = false;
   FBatch.clear();
-  if (TCustomDAConnection* connection = Connection()) connection->InternalDisconnect();
+  RunEnded();
+  if (TCustomDAConnection* connection = UsedConnection()) connection->InternalDisconnect();
 }
 
 void TDAScript::Execute() {

@@ -107,6 +107,11 @@ class TDAScript : public TComponent {
   virtual void DoAfterStatement(const std::string& /*sql*/) {}
   bool IsBodyBlock(int kind) const noexcept { return kind == skBodyBlock; }
   virtual bool CanOptimize(const std::string& sql);
+  // The connection a run takes into use (the command's; a script over a dataset: the dataset's).
+  virtual TCustomDAConnection* UsedConnection() const { return Connection(); }
+  // Around a run: a dataset the statements go through shows nothing while they run.
+  virtual void RunStarting() {}
+  virtual void RunEnded() noexcept {}
   // Sends one statement (or a collected batch) to the server.
   virtual void RunText(const std::string& sql);
   // Frees the lexer and starts the positions again.

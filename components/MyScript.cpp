@@ -2,6 +2,7 @@
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MyParser.h"
 
@@ -51,4 +52,52 @@ bool TMyScript::CanOptimize(const std::string& sql) {
       !session->IsServer41())
     return false;
   return TDAScript::CanOptimize(sql);
+}
+
+void TMyScript::SetDataSet(TCustomMyDataSet* value) {
+  if (value == FDataSet) return;
+  if (FDataSet != nullptr) RemoveFreeNotification(FDataSet);
+  FDataSet = value;
+  if (value != nullptr) FreeNotification(value);
+}
+
+void TMyScript::Notification(TComponent* component, TOperation operation) {
+  TDAScript::Notification(component, operation);
+  if (operation == opRemove && component == FDataSet) FDataSet = nullptr;
+}
+
+TCustomDAConnection* TMyScript::UsedConnection() const {
+  return FDataSet != nullptr ? FDataSet->Connection() : TDAScript::UsedConnection();
+}
+
+void TMyScript::RunStarting() {
+  if (FDataSet != nullptr) FDataSet->DisableControls();
+}
+
+void TMyScript::RunEnded() noexcept {
+  if (FDataSet == nullptr) return;
+  try {
+    FDataSet->EnableControls();
+  } catch (...) {
+    // The controls show the dataset again at its next change.
+  }
+}
+
+void TMyScript::RunText(const std::string& sql) {
+  if (FDataSet == nullptr) return TDAScript::RunText(sql);
+  TCustomMyDataSet& ds = *FDataSet;
+  ds.SQL().SetText(sql);
+  TMacros& used = ds.Macros();
+  for (int i = 0; i < used.Count(); ++i)
+    if (TMacro* own = Macros().FindMacro(used[i]->Name())) used[i]->Assign(own);
+  // The script's Debug holds while its statement runs.
+  const bool debug = ds.Debug;
+  ds.Debug = Debug();
+  try {
+    ds.Execute();
+  } catch (...) {
+    ds.Debug = debug;
+    throw;
+  }
+  ds.Debug = debug;
 }

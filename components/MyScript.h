@@ -11,6 +11,7 @@
 #include "components/DAScript.h"
 
 class TCustomMyConnection;
+class TCustomMyDataSet;
 
 class TMyScript : public TDAScript {
  public:
@@ -20,6 +21,10 @@ class TMyScript : public TDAScript {
   void SetConnection(TCustomMyConnection* value);
   bool UseOptimization() const noexcept { return FUseOptimization; }
   void SetUseOptimization(bool value) noexcept { FUseOptimization = value; }
+  // Statements run through this dataset instead of the command, with its parameters and macros:
+  // a statement that returns rows leaves them open in it. Not owned; forgotten when it goes.
+  TCustomMyDataSet* DataSet() const noexcept { return FDataSet; }
+  void SetDataSet(TCustomMyDataSet* value);
 
  protected:
   TParserClass GetParserClass() const override;
@@ -29,7 +34,13 @@ class TMyScript : public TDAScript {
   std::unique_ptr<TCustomDASQL> CreateCommand() override;
   // Also needs a client and a server that take several statements in one text (4.1 and later).
   bool CanOptimize(const std::string& sql) override;
+  TCustomDAConnection* UsedConnection() const override;
+  void RunStarting() override;
+  void RunEnded() noexcept override;
+  void RunText(const std::string& sql) override;
+  void Notification(TComponent* component, TOperation operation) override;
 
  private:
   int FLastCode = 0;
+  TCustomMyDataSet* FDataSet = nullptr;
 };

@@ -6,6 +6,7 @@
 
 #include "components/DBAccessSQL.h"
 #include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
 #include "components/MyRowReader.h"
 #include "components/MyScript.h"
 #include "core/DAConsts.h"
@@ -25,7 +26,7 @@ void Prepare(TMyConnection& c, const std::string& database) {
 }
 
 std::string Scalar(TMyConnection& c, const std::string& sql) {
-  const auto rows = TMyRowReader::FirstColumn(*c.MyIConnection(), sql);
+  const auto rows = TMyRowReader::FirstColumn(c, sql);
   return rows.empty() ? "<none>" : rows[0];
 }
 
@@ -90,6 +91,23 @@ TEST(MyScriptDbTest, OptimizationSendsStatementsTogether) {
   EXPECT_EQ(after, 3);
   EXPECT_EQ(script.Command().SQL().Text(), "SET @a = 1;\r\nSET @a = @a + 1;\r\nSET @a = @a * 10\r\n");
   EXPECT_EQ(Scalar(c, "SELECT @a"), "20");
+}
+
+TEST(MyScriptDbTest, ADataSetKeepsTheRowsOfTheLastSelect) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  TMyQuery query;
+  query.SetConnection(&c);
+  TMyScript script;
+  script.SetDataSet(&query);
+  script.SetSQLText(
+      "CREATE TABLE t (a INT);\nINSERT INTO t VALUES (1), (2);\nSELECT a FROM t ORDER BY a DESC");
+  script.Execute();
+  ASSERT_TRUE(query.Active());
+  EXPECT_EQ(query.RecordCount(), 2);
+  query.First();
+  EXPECT_EQ(query.FieldByName("a")->AsString(), "2");
 }
 
 TEST(MyScriptDbTest, NoConnectionRunsNothing) {
