@@ -113,7 +113,7 @@ std::vector<std::string> ClientArgs(const std::string& tool, const std::string& 
 
 std::string Checksum(TMyConnection& c, const std::string& database) {
   c.Open();
-  TMyRowReader reader(*c.MyIConnection());
+  TMyRowReader reader(c);
   reader.Open("CHECKSUM TABLE `" + database + "`.t");
   return reader.Next() ? reader.Value(1) : "<none>";
 }

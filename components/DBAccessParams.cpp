@@ -206,6 +206,10 @@ TFieldType DataTypeToFieldType(uint16_t dataType) {
       ftDateTime,  ftWord,       ftBoolean,    ftLargeint, ftCurrency, ftBlob,  ftMemo,     ftADT,
       ftReference, ftArray,      ftDataSet,    ftVariant,  ftString,   ftBytes, ftVarBytes, ftVarBytes,
       ftLargeint,  ftWideString, ftWideString, ftBCD,      ftFMTBcd,   ftGuid,  ftMemo};
+  // The exact types beyond the classic ones (BIGINT UNSIGNED and BIT, fractional seconds).
+  if (dataType == dtUInt64) return ftLargeUInt;
+  if (dataType == dtDateTimeUs) return ftDateTimeUs;
+  if (dataType == dtTimeUs) return ftTimeUs;
   DA_ASSERT_MSG(dataType < sizeof map / sizeof map[0], "Unknown data type");
   return map[dataType];
 }

@@ -276,7 +276,7 @@ void TCustomMyConnection::GetTableNames(TStringList& list) {
   InternalConnect();
   try {
     // A stalled server ends the listing within the time-out of the connection's own statements.
-    AddAll(list, TMyRowReader::FirstColumn(*MyIConnection(), "SHOW tables", FCommand->CommandTimeout()));
+    AddAll(list, TMyRowReader::FirstColumn(*this, "SHOW tables", FCommand->CommandTimeout()));
   } catch (...) {
     InternalDisconnect();
     throw;
@@ -314,28 +314,27 @@ void TCustomMyConnection::ListWithoutDatabase(TStringList& list,
 }
 
 void TCustomMyConnection::GetDatabaseNames(TStringList& list) {
-  ListWithoutDatabase(list, [&](const std::string&) {
-    AddAll(list, TMyRowReader::FirstColumn(*MyIConnection(), "SHOW databases"));
-  });
+  ListWithoutDatabase(
+      list, [&](const std::string&) { AddAll(list, TMyRowReader::FirstColumn(*this, "SHOW databases")); });
 }
 
 void TCustomMyConnection::GetStoredProcNames(TStringList& list) {
   ListWithoutDatabase(list, [&](const std::string& database) {
-    TMySQLConnection& c = *MyIConnection();
+    const TMySQLConnection& c = *MyIConnection();
     int major = 0, minor = 0, release = 0;
     ParseMySQLVersion(c.GetServerVersion(), major, minor, release);
     if (major < 5) return;
     if (major == 5 && minor == 0 && release == 0)
-      return AddAll(list, TMyRowReader::FirstColumn(c, "SELECT name FROM mysql.proc ORDER BY name"));
+      return AddAll(list, TMyRowReader::FirstColumn(*this, "SELECT name FROM mysql.proc ORDER BY name"));
     // The name as a proper literal: back quotes or a quote in it must neither break nor widen
     // the query.
     const TCharsetKind charset = StatementCharset();
     const std::string literal =
         QuoteString(database.empty() ? std::string("mysql") : LowerName(database, charset), charset);
     if (major == 5 && minor == 0 && release <= 3)
-      return AddAll(list, TMyRowReader::FirstColumn(c, "SELECT name FROM mysql.proc WHERE LOWER(db) = " +
-                                                           literal + " ORDER BY name"));
-    AddAll(list, TMyRowReader::FirstColumn(c,
+      return AddAll(list, TMyRowReader::FirstColumn(*this, "SELECT name FROM mysql.proc WHERE LOWER(db) = " +
+                                                               literal + " ORDER BY name"));
+    AddAll(list, TMyRowReader::FirstColumn(*this,
                                            "SELECT ROUTINE_NAME FROM information_schema.routines WHERE "
                                            "LOWER(routine_schema) = " +
                                                literal + " ORDER BY ROUTINE_NAME"));

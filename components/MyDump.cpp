@@ -180,7 +180,7 @@ TMyDump::TRun::~TRun() {
 }
 
 std::string TMyDump::TRun::One(const std::string& sql, int column) {
-  TMyRowReader reader(FSession);
+  TMyRowReader reader(FConnection);
   reader.Open(sql);
   if (!reader.Next() || column >= reader.FieldCount()) return {};
   return reader.Value(column);
@@ -259,7 +259,7 @@ void TMyDump::TRun::UsersSection() {
   if (FOptions.GenerateHeader) Msg(SDumpUsersHeader, {});
   std::vector<std::string> entries;
   {
-    TMyRowReader reader(FSession);
+    TMyRowReader reader(FConnection);
     reader.Open("SELECT * FROM mysql.user");
     const int user = reader.FieldIndex("User"), host = reader.FieldIndex("Host");
     const int role = reader.FieldIndex("is_role");
@@ -272,7 +272,7 @@ void TMyDump::TRun::UsersSection() {
   }
   for (const std::string& entry : entries) {
     FDump.CheckStopped();
-    for (const std::string& grant : TMyRowReader::FirstColumn(FSession, "SHOW GRANTS FOR " + entry))
+    for (const std::string& grant : TMyRowReader::FirstColumn(FConnection, "SHOW GRANTS FOR " + entry))
       FWriter.Lines(ToFile(grant) + ";");
   }
   FWriter.Line("");
@@ -281,7 +281,7 @@ void TMyDump::TRun::UsersSection() {
 void TMyDump::TRun::RoutinesSection() {
   std::vector<std::pair<std::string, std::string>> routines;  // name, PROCEDURE or FUNCTION
   {
-    TMyRowReader reader(FSession);
+    TMyRowReader reader(FConnection);
     reader.Open(
         "SELECT ROUTINE_NAME, ROUTINE_TYPE FROM information_schema.routines WHERE ROUTINE_SCHEMA = "
         "DATABASE() "
@@ -300,7 +300,7 @@ void TMyDump::TRun::RoutinesSection() {
     if (FOptions.GenerateHeader) Msg(SDumpStoredProcHeader, {ToFile(n)});
     FWriter.Line("DELIMITER $$");
     if (FOptions.AddDrop) FWriter.Line("DROP " + kind + " IF EXISTS " + ToFile(n) + " $$");
-    TMyRowReader reader(FSession);
+    TMyRowReader reader(FConnection);
     reader.Open("SHOW CREATE " + kind + " " + n);
     // Without the right to read it the server shows the routine with no text.
     if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
@@ -316,7 +316,7 @@ bool TMyDump::TRun::IsViewIn(const std::string& database, const std::string& nam
   auto it = FViews.find(database);
   if (it == FViews.end()) {
     std::map<std::string, bool> kinds;
-    TMyRowReader reader(FSession);
+    TMyRowReader reader(FConnection);
     reader.Open(database.empty() ? "SHOW FULL TABLES" : "SHOW FULL TABLES FROM " + Quote(database));
     while (reader.Next()) kinds[reader.Value(0)] = reader.Value(1) == "VIEW";
     it = FViews.emplace(database, std::move(kinds)).first;
@@ -405,7 +405,7 @@ int64_t TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t 
                             const std::function<void()>& opening) {
   const std::string prefix =
       (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) + " VALUES";
-  TMyRowReader reader(FSession);
+  TMyRowReader reader(FConnection);
   reader.Open("SELECT * FROM " + t);
   std::vector<TValueKind> kinds;
   for (int i = 0; i < reader.FieldCount(); ++i) kinds.push_back(KindOf(reader.Field(i)));

@@ -1,5 +1,6 @@
 #include "components/MyRowReader.h"
 
+#include "components/MyAccessDataSet.h"
 #include "core/MemBlob.h"
 #include "core/MemFieldValues.h"
 #include "mysql/MySQLRecordset.h"
@@ -13,59 +14,63 @@ constexpr int kFetchRows = 1000;
 
 }  // namespace
 
-TMyRowReader::TMyRowReader(TMySQLConnection& session, int timeoutSeconds)
-    : FRecordSet(std::make_unique<TMySQLRecordset>()) {
-  FRecordSet->SetConnection(&session);
-  FRecordSet->SetProp(prCommandTimeout, timeoutSeconds);
-  FRecordSet->SetProp(prFieldsAsString, true);
-  FRecordSet->SetProp(prNullForZeroDate, false);
-  FRecordSet->SetProp(prCreateConnection, false);
-  FRecordSet->SetProp(prUniDirectional, true);
-  FRecordSet->SetProp(prFetchRows, kFetchRows);
-  FRecordSet->SetProp(prFetchAll, false);
+TMyRowReader::TMyRowReader(TCustomMyConnection& connection, int timeoutSeconds)
+    : FQuery(std::make_unique<TMyQuery>()) {
+  FQuery->SetConnection(&connection);
+  FQuery->SetCommandTimeout(timeoutSeconds);
+  FQuery->SetReadOnly(true);
+  FQuery->SetUniDirectional(true);
+  FQuery->SetFetchAll(false);
+  FQuery->SetFetchRows(kFetchRows);
+  TMyDataSetOptions& options = FQuery->Options();
+  options.SetFieldsAsString(true);
+  options.SetNullForZeroDate(false);
+  options.SetCreateConnection(false);
 }
 
 TMyRowReader::~TMyRowReader() {
   try {
     Close();
   } catch (...) {
-    // Going away: the record set drops what is left with itself.
+    // Going away: the query drops what is left with itself.
   }
 }
 
 void TMyRowReader::Open(const std::string& sql) {
   Close();
-  FRecordSet->SetSQL(sql);
-  FRecordSet->Open();
-  FOpen = true;
-  FBuffer = FRecordSet->AllocRecBuf();
-  FRecordSet->SetToBegin();
+  FQuery->SQL().SetText(sql);
+  FQuery->Open();
+  FRecordSet = FQuery->MyRecordSet();
+  FFirst = true;
 }
 
 bool TMyRowReader::Next() {
-  if (!FOpen) return false;
-  if (FRecordSet->GetFieldDescCount() == 0) return false;
-  FRecordSet->GetNextRecord(FBuffer);
-  return !FRecordSet->GetEof();
+  if (!FQuery->Active()) return false;
+  if (FFirst)
+    FFirst = false;
+  else
+    FQuery->Next();
+  FBuffer = FQuery->CurrentRecBuf();
+  return !FQuery->Eof();
 }
 
 void TMyRowReader::Close() {
-  if (FBuffer != nullptr) {
-    TData::FreeRecBuf(FBuffer);
-    FBuffer = nullptr;
-  }
-  if (FOpen) {
-    FOpen = false;
-    FRecordSet->Close();
-  }
+  FRecordSet = nullptr;
+  FBuffer = nullptr;
+  FQuery->Close();
+}
+
+TMySQLRecordset& TMyRowReader::RecordSet() const {
+  DA_ASSERT(FRecordSet != nullptr);
+  return *FRecordSet;
 }
 
 int TMyRowReader::FieldCount() const {
-  return FRecordSet->GetFieldDescCount();
+  return RecordSet().GetFieldDescCount();
 }
 
 const TMySQLFieldDesc& TMyRowReader::Field(int index) const {
-  return static_cast<const TMySQLFieldDesc&>(FRecordSet->FieldOf(index + 1));
+  return static_cast<const TMySQLFieldDesc&>(RecordSet().FieldOf(index + 1));
 }
 
 int TMyRowReader::FieldIndex(const std::string& name) const {
@@ -75,21 +80,21 @@ int TMyRowReader::FieldIndex(const std::string& name) const {
 }
 
 bool TMyRowReader::IsNull(int index) const {
-  return FRecordSet->GetNull(index + 1, FBuffer);
+  return RecordSet().GetNull(index + 1, FBuffer);
 }
 
 std::string TMyRowReader::Value(int index) const {
   const int fieldNo = index + 1;
-  if (FRecordSet->GetNull(fieldNo, FBuffer)) return {};
+  if (RecordSet().GetNull(fieldNo, FBuffer)) return {};
   const TDataType type = Field(index).DataType;
   if (type == dtBlob || type == dtMemo || type == dtWideMemo) {
-    TBlob* blob = FRecordSet->GetBlob(fieldNo, FBuffer);
+    TBlob* blob = RecordSet().GetBlob(fieldNo, FBuffer);
     std::string bytes(blob->GetSize(), '\0');
     if (!bytes.empty()) blob->Read(0, static_cast<uint32_t>(bytes.size()), bytes.data());
     if (!blob->IsUnicode()) return bytes;
     return WideToAnsi(std::u16string_view(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2));
   }
-  const Variant v = FRecordSet->GetFieldAsVariant(fieldNo, FBuffer);
+  const Variant v = RecordSet().GetFieldAsVariant(fieldNo, FBuffer);
   if (type == dtBytes || type == dtVarBytes || type == dtExtVarBytes) {
     const std::vector<uint8_t>& bytes = v.AsBytes();
     return std::string(bytes.begin(), bytes.end());
@@ -104,7 +109,7 @@ bool TMyRowReader::IsTextField(int index) const {
 
 std::string_view TMyRowReader::TextView(int index) const {
   const TFieldDesc& f = Field(index);
-  if (FRecordSet->GetNull(index + 1, FBuffer)) return {};
+  if (RecordSet().GetNull(index + 1, FBuffer)) return {};
   const auto* slot = static_cast<const uint8_t*>(FBuffer) + f.Offset;
   if (f.DataType == dtString) return AnsiTextOf(slot, f.Size);
   DA_ASSERT(f.DataType == dtExtString);
@@ -114,12 +119,12 @@ std::string_view TMyRowReader::TextView(int index) const {
 }
 
 uint64_t TMyRowReader::BitValue(int index) const {
-  return FRecordSet->GetFieldAsVariant(index + 1, FBuffer).AsUInt64();
+  return RecordSet().GetFieldAsVariant(index + 1, FBuffer).AsUInt64();
 }
 
-std::vector<std::string> TMyRowReader::FirstColumn(TMySQLConnection& session, const std::string& sql,
+std::vector<std::string> TMyRowReader::FirstColumn(TCustomMyConnection& connection, const std::string& sql,
                                                    int timeoutSeconds) {
-  TMyRowReader reader(session, timeoutSeconds);
+  TMyRowReader reader(connection, timeoutSeconds);
   reader.Open(sql);
   std::vector<std::string> out;
   while (reader.Next()) out.push_back(reader.Value(0));

@@ -1,7 +1,6 @@
-// Reading rows of a statement as the server's text: the provider record set over a MySQL
-// connection with every non-blob column as text (binary strings and BIT as their bytes), one
-// block of rows at a time, on the connection itself. The dump and the connection's name lists
-// use it.
+// Reading rows of a statement as the server's text: a read-only, unidirectional MySQL query with
+// every non-blob column as text (binary strings and BIT as their bytes), one block of rows at a
+// time, on the connection itself. The dump and the connection's name lists use it.
 #pragma once
 
 #include <cstdint>
@@ -11,15 +10,15 @@
 #include <vector>
 
 class TCustomMyConnection;
+class TMyQuery;
 class TMySQLFieldDesc;
 class TMySQLRecordset;
-class TMySQLConnection;
 
 class TMyRowReader {
  public:
   // The connection must stay open while the reader reads. timeoutSeconds bounds each wait for
   // the server's answer (0: no bound, for long work such as a dump).
-  explicit TMyRowReader(TMySQLConnection& session, int timeoutSeconds = 0);
+  explicit TMyRowReader(TCustomMyConnection& connection, int timeoutSeconds = 0);
   ~TMyRowReader();
   TMyRowReader(const TMyRowReader&) = delete;
   TMyRowReader& operator=(const TMyRowReader&) = delete;
@@ -47,11 +46,14 @@ class TMyRowReader {
   uint64_t BitValue(int index) const;
 
   // The first column of every row of the statement.
-  static std::vector<std::string> FirstColumn(TMySQLConnection& session, const std::string& sql,
+  static std::vector<std::string> FirstColumn(TCustomMyConnection& connection, const std::string& sql,
                                               int timeoutSeconds = 0);
 
  private:
-  std::unique_ptr<TMySQLRecordset> FRecordSet;
-  void* FBuffer = nullptr;
-  bool FOpen = false;
+  TMySQLRecordset& RecordSet() const;
+
+  std::unique_ptr<TMyQuery> FQuery;
+  TMySQLRecordset* FRecordSet = nullptr;  // the query's, while it is open
+  const void* FBuffer = nullptr;          // the current row's record
+  bool FFirst = false;
 };

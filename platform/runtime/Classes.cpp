@@ -485,8 +485,9 @@ void TStringList::SetText(std::string_view text) {
   FItems.clear();
   size_t start = 0;
   while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = text.size();
+    // A plain scan: find_first_of searches the two-character set once per byte.
+    size_t end = start;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
     AddObject(std::string(text.substr(start, end - start)), nullptr);
     start = end;
     if (start < text.size() && text[start] == '\r') ++start;

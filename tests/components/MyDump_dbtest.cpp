@@ -39,7 +39,7 @@ void Prepare(TMyConnection& c, const std::string& database, const std::string& c
 
 std::vector<std::string> Column(TMyConnection& c, const std::string& sql) {
   c.Open();
-  return TMyRowReader::FirstColumn(*c.MyIConnection(), sql);
+  return TMyRowReader::FirstColumn(c, sql);
 }
 
 std::string Scalar(TMyConnection& c, const std::string& sql) {
@@ -117,7 +117,7 @@ std::string Fingerprint(TMyConnection& c) {
     out += t + "=" + Scalar(c, "SELECT COUNT(*) FROM " + quoted) + ";";
     if (t != "0v") {
       c.Open();
-      TMyRowReader reader(*c.MyIConnection());
+      TMyRowReader reader(c);
       reader.Open("CHECKSUM TABLE " + quoted);
       if (reader.Next()) out += reader.Value(1) + "\n";
     }
