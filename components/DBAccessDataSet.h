@@ -209,6 +209,23 @@ class TCustomDADataSet : public TMemDataSet,
   // The statement generator (made by CreateSQLGenerator).
   TDASQLGenerator& SQLGenerator() const noexcept { return *FSQLGenerator; }
 
+  // ---- Writing records (components/DBAccessDataSetUpdate.cpp) ----
+  // The user's own statements for an insert, an update and a delete: a ":name" parameter takes
+  // the field of that name, ":OLD_name" its old value, a number the field of that number. Empty:
+  // the statement generator writes them.
+  TStringList& SQLInsert() noexcept { return FSQLInsert; }
+  TStringList& SQLUpdate() noexcept { return FSQLUpdate; }
+  TStringList& SQLDelete() noexcept { return FSQLDelete; }
+  // Runs the statement of `types` for the record being written: `sql`, else the user's own text
+  // for the type, else the generated one. False when there was nothing to run (an edit that
+  // changed nothing). While cached updates are applied in batches the statement is gathered
+  // instead. Errors: "Update failed. Found %d records" (StrictUpdate), "Not found field
+  // corresponding parameter %s", "Connection is not defined", and the server's.
+  virtual bool PerformSQL(const std::string& sql, TStatementTypes types);
+  // Applies the cached updates as one operation of the connection; after a failover (the
+  // connection was re-established) the whole apply runs again.
+  void ApplyUpdates() override;
+
   // ---- Master/detail ----
   TDataSource* MasterSource() const;
   // EDatabaseError "Circular datalinks are not allowed" for a source that leads back here.
@@ -272,6 +289,25 @@ class TCustomDADataSet : public TMemDataSet,
   virtual std::unique_ptr<TCustomDASQL> CreateCommand();
   virtual std::unique_ptr<TDADataSetOptions> CreateOptions();
   virtual std::unique_ptr<TDASQLGenerator> CreateSQLGenerator();
+  // ---- Write path (components/DBAccessDataSetUpdate.cpp) ----
+  // A record without an updating table, or with a change in a column the generated statement
+  // does not write (another table's, a computed one), raises instead of being kept unsent:
+  // "The record cannot be written: the query has no updating table", "Field %s does not belong
+  // to the updating table %s".
+  void PerformAppend() override;
+  void PerformUpdate() override;
+  void PerformDelete() override;
+  bool UsesBatchUpdate() const override;
+  bool IsBatchFull() const override;
+  void FlushBatch() override;
+  // The insert ran: the MySQL dataset reads the new AUTO_INCREMENT value here.
+  virtual void AfterInsertExecuted() {}
+  // The command that runs statements of a type, made through the connection on first use.
+  virtual TCustomDASQL& CheckUpdateQuery(TStatementType type);
+  TCustomDASQL* UpdateQuery(TStatementType type) const noexcept { return FUpdateQueries[type].get(); }
+  virtual void AssignFieldValueToParam(TField* field, bool old, TDAParam& param);
+  // The field a parameter of the user's statement names (see SQLInsert); old tells OLD_ names.
+  TField* GetFieldByParamName(const std::string& name, bool& old);
   // Runs a generated statement with its parameters and leaves its rows open in the helper
   // dataset (made by CreateHelperDataSet, on the same connection).
   TCustomDADataSet& RunHelper(const std::string& sql, TDAParams* params, const char* traceName);
@@ -343,9 +379,21 @@ class TCustomDADataSet : public TMemDataSet,
   int FUpdatingTableIndex = -1;
   TField* FIdentityField = nullptr;
   bool FApplyingUpdates = false;
+  // The write path's commands, one per statement type, and the batch being gathered.
+  std::unique_ptr<TCustomDASQL> FUpdateQueries[stBatchUpdate + 1];
+  TStringList FSQLInsert, FSQLUpdate, FSQLDelete;
+  std::string FBatchSQL;
+  TDAParams FBatchParams;
+  int FBatchCount = 0;
   bool FCacheCalcFields = false;
 
  private:
+  TStringList* UpdateSQLList(TStatementType type) noexcept;
+  void CheckRecordWritable(TStatementType type);
+  void BindGeneratedParams(TDAParams& params);
+  void BindParamsByName(TDAParams& params);
+  void GatherIntoBatch(const std::string& text, TDAParams& params);
+  void ClearBatch() noexcept;
   void WriteParams();
   void OpenRecordSet();
   void ChooseUpdatingTable(bool raise);

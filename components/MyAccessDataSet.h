@@ -131,6 +131,10 @@ class TCustomMyDataSet : public TCustomDADataSet {
   void CheckSQL() override;
   // Reads the column defaults when asked.
   void AfterOpenCursor() override;
+  // The insert's AUTO_INCREMENT value into InsertId and the identity field of the record being
+  // posted (components/MyAccessDataSetUpdate.cpp).
+  void PerformAppend() override;
+  void AfterInsertExecuted() override;
   int GetRecCount() override;
   void CreateFields() override;
   void CloseCursor() override;

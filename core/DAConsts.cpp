@@ -79,6 +79,8 @@ constexpr Message kMessages[] = {
     {SBlobNotCached, "Blob must be in cached mode"},
     {SUniqueKeyFieldsRequired, "Unique keyfields required"},
     {SKeyFieldsNotFound, "Key fields not found"},
+    {SNoUpdatingTable, "The record cannot be written: the query has no updating table"},
+    {SFieldNotInUpdatingTable, "Field %s does not belong to the updating table %s"},
 };
 
 #undef DA_DUMP_RULE

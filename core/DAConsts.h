@@ -66,6 +66,8 @@ inline constexpr int SInvalidBlob = 65132;
 inline constexpr int SBlobNotCached = 65133;
 inline constexpr int SUniqueKeyFieldsRequired = 65134;
 inline constexpr int SKeyFieldsNotFound = 65135;
+inline constexpr int SNoUpdatingTable = 65136;
+inline constexpr int SFieldNotInUpdatingTable = 65137;  // field name, table name
 
 // The text of message `id`, unformatted. An id outside the table is an assertion failure.
 const char* MessageText(int id);
