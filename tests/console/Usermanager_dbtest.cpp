@@ -15,6 +15,7 @@
 #include "GameZone.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "console/DialogValues.h"
 #include "console/EditDialogs.h"
 #include "console/MyLoginConnection.h"
 #include "console/Unit1.h"
@@ -40,6 +41,8 @@ class UsermanagerDbTest : public QObject {
   void KilledConnectionBetweenPageTurns();
   void BusyWhileAQueryOpens();
   void BalanceBelowZeroIsRefusedUnposted();
+  void GridEditSendsOneUpdate();
+  void PasswordGoesToThatAccountOnly();
 
  private:
   std::unique_ptr<Tusermanager> Browser() {
@@ -231,6 +234,49 @@ void UsermanagerDbTest::BalanceBelowZeroIsRefusedUnposted() {
            QStringLiteral("该用户帐户余额为：100，不足以减少：101，请重新设定！"));
   QCOMPARE(b->qry1().State(), dsBrowse);
   QCOMPARE(Value("SELECT webmoney FROM `" + Acc() + "`.`user` WHERE idx=1"), std::string("100"));
+}
+
+void UsermanagerDbTest::GridEditSendsOneUpdate() {
+  // A grid over the page statement: 17 rows; an edited cell is written by one UPDATE when the
+  // row is left, counted in the server's log by this connection's id.
+  TMyQuery query;
+  query.SetConnection(FCon);
+  query.SetSQLText("Select * from user  LIMIT 0,17");
+  query.Open();
+  TMyDataSource source;
+  source.SetDataSet(&query);
+  TDBGrid grid;
+  grid.SetDataSource(&source);
+  QCOMPARE(grid.model()->rowCount(), 17);
+  const std::string id = QueryValue(FLogin->Provider(), "SELECT CONNECTION_ID()");
+  const std::string updates = "SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id +
+                              " AND command_type='Query' AND argument LIKE 'UPDATE%'";
+  const std::string before = Value(updates);
+  const int column = 13;  // webmoney
+  QVERIFY(grid.model()->setData(grid.model()->index(2, column), QStringLiteral("4321"), Qt::EditRole));
+  grid.setCurrentIndex(grid.model()->index(5, column));
+  QCOMPARE(std::stoi(Value(updates)) - std::stoi(before), 1);
+  QCOMPARE(Value("SELECT webmoney FROM `" + Acc() + "`.`user` WHERE idx=3"), std::string("4321"));
+  FAdmin->Exec("UPDATE `" + Acc() + "`.`user` SET webmoney=300 WHERE idx=3");
+}
+
+void UsermanagerDbTest::PasswordGoesToThatAccountOnly() {
+  auto first = Browser(), second = Browser();
+  first->CheckBox1->setChecked(false);
+  first->edt1->setText(QStringLiteral("abc"));
+  first->Search();
+  second->qry1().SetRecNo(5);
+  FUi->OnDialog([](QDialog& d) {
+    auto& dialog = static_cast<Tuser_password&>(d);
+    dialog.edt1->setText(QStringLiteral("654321"));
+    dialog.Confirm();
+    return int(d.result());
+  });
+  first->EditPassword();
+  const std::string table = "`" + Acc() + "`.`user`";
+  QCOMPARE(Value("SELECT password FROM " + table + " WHERE idx=1"), StoredPasswordForm("654321"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + table + " WHERE password='49ba59abbe56e057'"), std::string("34"));
+  FAdmin->Exec("UPDATE " + table + " SET password='49ba59abbe56e057' WHERE idx=1");
 }
 
 QTEST_MAIN(UsermanagerDbTest)
