@@ -12,7 +12,10 @@ void TCustomMyDataSet::PerformAppend() {
 void TCustomMyDataSet::AfterInsertExecuted() {
   TField* identity = IdentityField();
   TCustomDAConnection* connection = UsedConnection();
-  if (identity == nullptr || connection == nullptr || connection->IConnection() == nullptr) return;
+  // Only a record being posted takes it: while cached updates are applied nothing is edited.
+  if (State() != dsInsert || identity == nullptr || connection == nullptr ||
+      connection->IConnection() == nullptr)
+    return;
   Variant id;
   if (!connection->IConnection()->GetProp(prLastInsertId, id) || id.AsInt64() == 0) return;
   const bool readOnly = identity->ReadOnly();
