@@ -694,32 +694,26 @@ void TMemDataSet::ResyncHere() {
   Resync();
 }
 
-void TMemDataSet::ApplyUpdates() {
+void TMemDataSet::RunCachedUpdates(void (TData::*step)()) {
   CheckActive();
   CheckBrowseMode();
   CheckCachedUpdates();
   UpdateCursorPos();
   try {
     TApplyScope scope(*this);
-    FIRecordSet->ApplyUpdates();
+    (FIRecordSet.get()->*step)();
   } catch (const EAbort&) {
-    // An update-record event answered uaAbort: the apply ends without a message.
+    // An update-record event answered uaAbort: the work ends without a message.
   }
   ResyncHere();
 }
 
+void TMemDataSet::ApplyUpdates() {
+  RunCachedUpdates(&TData::ApplyUpdates);
+}
+
 void TMemDataSet::CommitUpdates() {
-  CheckActive();
-  CheckBrowseMode();
-  CheckCachedUpdates();
-  UpdateCursorPos();
-  try {
-    TApplyScope scope(*this);
-    FIRecordSet->CommitUpdates();
-  } catch (const EAbort&) {
-    // As in ApplyUpdates.
-  }
-  ResyncHere();
+  RunCachedUpdates(&TData::CommitUpdates);
 }
 
 void TMemDataSet::CancelUpdates() {

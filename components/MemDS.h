@@ -221,6 +221,8 @@ class TMemDataSet : public TDataSet {
   void CalcRecordSetFields(void* recBuf);
   void CheckCachedUpdates() const;
   void ResyncHere();
+  // ApplyUpdates and CommitUpdates: the record set's step under the apply scope, the cursor kept.
+  void RunCachedUpdates(void (TData::*step)());
   void AdjustPersistentFields();
   void ComputeLayout();
 
