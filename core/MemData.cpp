@@ -798,7 +798,10 @@ void TData::PostRecord(void* recBuf) {
   UpdateRecord(recBuf);
   for (const auto& f : FFields) {
     if (f->FieldDescKind != fdkData || f->HasParent() || !IsBlobFieldType(f->DataType)) continue;
-    if (TBlob* blob = FieldBlob(*f, recBuf)) blob->Commit();
+    if (TBlob* blob = FieldBlob(*f, recBuf)) {
+      blob->Commit();
+      blob->SetModified(false);  // posted: the next edit writes it only when it changes again
+    }
   }
   if (!FHasComplexFields) return;
   // A reference the edited record still holds stays alive.

@@ -564,7 +564,11 @@ void TMemData::RemoveRecord() {
 // ---- Editing ----------------------------------------------------------------------------------
 
 void TMemData::CommitBlobs(PItemHeader item) {
-  for (int fieldNo : FBlobFieldNos) GetBlob(fieldNo, TBlockManager::GetRecordPtr(item))->Commit();
+  for (int fieldNo : FBlobFieldNos) {
+    TBlob* blob = GetBlob(fieldNo, TBlockManager::GetRecordPtr(item));
+    blob->Commit();
+    blob->SetModified(false);  // posted: the next edit writes it only when it changes again
+  }
 }
 
 void TMemData::PutRecord(const void* recBuf) {

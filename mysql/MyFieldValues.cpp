@@ -366,6 +366,7 @@ void StoreBlob(const TMySQLFieldDesc& f, uint8_t* slot, const char* data, size_t
   }
   if (auto* compressed = dynamic_cast<TCompressedBlob*>(blob))
     compressed->SetCompressed(cx.CompressBlobMode == cbClient || cx.CompressBlobMode == cbClientServer);
+  blob->SetModified(false);  // the value as read is no change to write back
 }
 
 // Text, numbers held as text, blobs and bytes: what both protocols deliver as the column's bytes.
