@@ -64,6 +64,13 @@ TLocateKey MakeLocateKey(const Variant& value, const TFieldDesc& field) {
     case dtInt64:
       PutKey(key, dtInt64, value.AsInt64());
       break;
+    case dtUInt64:
+      PutKey(key, dtUInt64, value.AsUInt64());
+      break;
+    case dtDateTimeUs:
+    case dtTimeUs:
+      PutKey(key, field.DataType, MicrosOfVariant(value, field));
+      break;
     case dtBoolean:
       PutKey(key, dtBoolean, static_cast<uint8_t>(value.AsBoolean() ? 1 : 0));
       break;
