@@ -459,8 +459,13 @@ void TCustomDADataSet::CopyHelperRow(TCustomDADataSet& helper) {
   try {
     data.GetRecord(buffer);
     for (TField* column : helper.Fields()) {
+      // A generated column alias names the field number: the dataset's fields may stand in
+      // another order than the record set's columns, or be fewer.
       const int index = FSQLGenerator->AliasToIndex(column->FieldName());
-      TField* field = index >= 0 && index < FieldCount() ? Fields()[index] : FindField(column->FieldName());
+      TField* field = index < 0 ? FindField(column->FieldName()) : nullptr;
+      for (TField* candidate : Fields())
+        if (index >= 0 && candidate->FieldKind() == fkData && candidate->FieldNo() == index + 1)
+          field = candidate;
       TFieldDesc* desc = field != nullptr && field->FieldKind() == fkData ? GetFieldDesc(field) : nullptr;
       if (desc == nullptr || data.IsComplexFieldType(desc->DataType)) continue;
       const Variant value = column->Value();
