@@ -156,6 +156,16 @@ std::string TDASQLGenerator::QuotedTableName(const TCRTableInfo& tableInfo, cons
   return tableInfo.ClassType().NormalizeName(name, Settings().QuoteNames);
 }
 
+std::string TDASQLGenerator::WrittenTableName() const {
+  const std::string full = FTableInfo->GetTableNameFull();
+  const std::string& name = full.empty() ? FTableInfo->GetTableName() : full;
+  const TCRTableInfoClass& names = FTableInfo->ClassType();
+  const std::string quoted = names.NormalizeName(name, true);
+  // A qualified name always quotes each part, so no part is taken for more or less than it is.
+  if (quoted != names.NormalizeName(FTableInfo->GetTableName(), true)) return quoted;
+  return names.NormalizeName(name, Settings().QuoteNames);
+}
+
 std::string TDASQLGenerator::GetConditionFieldName(const TFieldDesc& desc, bool qualify) {
   std::string name = FHost->QuoteName(GetActualFieldName(desc, FTableInfo));
   const TDASQLGeneratorSettings s = Settings();
@@ -260,7 +270,7 @@ void TDASQLGenerator::GenerateInsertSQL(const TKeyAndDataFields& keyAndData, boo
                                         int batchIndex) {
   for (TFieldDesc* data : keyAndData.DataFieldDescs)
     if (!modifiedFieldsOnly || !IsNull(*data, false)) AddFieldToInsertSQL(*data, batchIndex);
-  FHeaderSB = "INSERT INTO " + QuotedTableName(*FTableInfo, FTableInfo->GetTableName()) + "\r\n  (";
+  FHeaderSB = "INSERT INTO " + WrittenTableName() + "\r\n  (";
   FMiddleSB = ")\r\nVALUES\r\n  (";
   FFooterSB = ")";
 }
@@ -270,14 +280,14 @@ void TDASQLGenerator::GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, boo
   for (TFieldDesc* data : keyAndData.DataFieldDescs)
     if (!modifiedFieldsOnly || FieldModified(*data)) AddFieldToUpdateSQL(*data, batchIndex);
   if (FFldSB.empty()) return;  // nothing to update
-  FHeaderSB = "UPDATE " + QuotedTableName(*FTableInfo, FTableInfo->GetTableName()) + "\r\nSET\r\n  ";
+  FHeaderSB = "UPDATE " + WrittenTableName() + "\r\nSET\r\n  ";
   FMiddleSB = "\r\nWHERE\r\n  ";
   // A null key value is matched with IS NULL whatever the update mode: "= NULL" matches nothing.
   GenerateConditions(FCondSB, stUpdate, true, keyAndData, batchIndex);
 }
 
 void TDASQLGenerator::GenerateDeleteSQL(const TKeyAndDataFields& keyAndData, bool, int batchIndex) {
-  FHeaderSB = "DELETE FROM " + QuotedTableName(*FTableInfo, FTableInfo->GetTableName()) + "\r\nWHERE\r\n  ";
+  FHeaderSB = "DELETE FROM " + WrittenTableName() + "\r\nWHERE\r\n  ";
   GenerateConditions(FCondSB, stDelete, true, keyAndData, batchIndex);
 }
 
@@ -291,7 +301,7 @@ void TDASQLGenerator::GenerateRefreshSelectPart(const TKeyAndDataFields& keyAndD
 }
 
 void TDASQLGenerator::GenerateRefreshFromPart() {
-  FMiddleSB = " FROM " + QuotedTableName(*FTableInfo, FTableInfo->GetTableName());
+  FMiddleSB = " FROM " + WrittenTableName();
   if (!FTableInfo->GetTableAlias().empty())
     FMiddleSB += " " + QuotedTableName(*FTableInfo, FTableInfo->GetTableAlias());
   FMiddleSB += "\r\nWHERE\r\n  ";
@@ -332,7 +342,7 @@ void TDASQLGenerator::GenerateRefreshCheckDeletedSQL(const TKeyAndDataFields& ke
     FFooterSB += name;
     if (!SameText(FTableInfo->ClassType().UnQuote(name), key->Name)) FFldSB += " AS " + key->Name;
   }
-  FMiddleSB = " FROM " + QuotedTableName(*FTableInfo, FTableInfo->GetTableName()) + " ORDER BY ";
+  FMiddleSB = " FROM " + WrittenTableName() + " ORDER BY ";
 }
 
 std::string TDASQLGenerator::GenerateSQL(TCRTableInfo& tableInfo, const TKeyAndDataFields& keyAndData,

@@ -186,6 +186,8 @@ class TDASQLGenerator {
                                   const TKeyAndDataFields& keyAndData, int batchIndex);
   virtual TDAParamInfoClass ParamInfoClass() const { return &ParamInfoOf<TDAParamInfo>; }
 
+  // The table being written as the query named it, its database included.
+  std::string WrittenTableName() const;
   // The table info's name as the dataset's QuoteNames option writes it.
   std::string QuotedTableName(const TCRTableInfo& tableInfo, const std::string& name) const;
 

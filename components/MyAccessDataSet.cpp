@@ -1,5 +1,6 @@
 #include "components/MyAccessDataSet.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -198,15 +199,14 @@ TMySQLFieldDesc* TCustomMyDataSet::MyFieldDesc(const TField* field) const {
 
 void TCustomMyDataSet::CreateFields() {
   FKeyCache.clear();
+  FTableKeys.clear();
   FTimestampField = nullptr;
-  FIdentityField = nullptr;
   FHasRealColumn = false;
   TCustomDADataSet::CreateFields();
   for (const auto& desc : IRecordSet().Fields()) {
     auto* my = dynamic_cast<TMySQLFieldDesc*>(desc.get());
     if (my != nullptr && my->FieldDescKind == fdkData && my->MySQLType != mftNull) FHasRealColumn = true;
   }
-  TCRTableInfo* updating = UpdatingTableInfo();
   for (TField* field : Fields()) {
     if (field->FieldKind() != fkData) continue;
     TMySQLFieldDesc* desc = MyFieldDesc(field);
@@ -215,12 +215,26 @@ void TCustomMyDataSet::CreateFields() {
       const std::string table = desc->TableInfo != nullptr ? desc->TableInfo->GetTableName() : std::string();
       field->Origin = table.empty() ? desc->ActualName : table + "." + desc->ActualName;
     }
-    if (desc->IsAutoIncrement) {
-      if (TCustomDADataSet::Options().SetFieldsReadOnly) field->SetReadOnly(true);
-      if (updating != nullptr && desc->TableInfo == updating) FIdentityField = field;
-    }
+    if (desc->IsAutoIncrement && TCustomDADataSet::Options().SetFieldsReadOnly) field->SetReadOnly(true);
     if (desc->MySQLType == mftTimestamp) FTimestampField = desc;
   }
+  ChooseIdentityField();
+}
+
+void TCustomMyDataSet::ChooseIdentityField() {
+  FIdentityField = nullptr;
+  TCRTableInfo* updating = UpdatingTableInfo();
+  if (updating == nullptr) return;
+  for (TField* field : Fields()) {
+    if (field->FieldKind() != fkData) continue;
+    TMySQLFieldDesc* desc = MyFieldDesc(field);
+    if (desc != nullptr && desc->IsAutoIncrement && desc->TableInfo == updating) FIdentityField = field;
+  }
+}
+
+void TCustomMyDataSet::SetUpdatingTable(const std::string& value) {
+  TCustomDADataSet::SetUpdatingTable(value);
+  if (Active()) ChooseIdentityField();
 }
 
 void TCustomMyDataSet::FieldDescsRenewed() {
@@ -233,6 +247,7 @@ void TCustomMyDataSet::FieldDescsRenewed() {
 void TCustomMyDataSet::CloseCursor() {
   FTimestampField = nullptr;
   FKeyCache.clear();
+  FTableKeys.clear();
   TCustomDADataSet::CloseCursor();
 }
 
@@ -249,8 +264,78 @@ TKeyAndDataFields TCustomMyDataSet::KeyAndDataFieldsOf(int tableIndex, bool forc
       if (TMySQLFieldDesc* desc = MyFieldDesc(field)) fields.push_back(desc);
   TKeyAndDataFields result =
       MyKeyAndDataFields(fields, allTables ? nullptr : rs->GetTablesInfo()[tableIndex]);
+  result.KeyFieldDescs = WholeKeyFields(result.DataFieldDescs);
   FKeyCache[cacheKey] = result;
   return result;
+}
+
+// Per table of the fields: its whole key, when the result holds one.
+std::vector<TFieldDesc*> TCustomMyDataSet::WholeKeyFields(const std::vector<TFieldDesc*>& dataFields) {
+  std::vector<TFieldDesc*> key;
+  std::vector<const TCRTableInfo*> done;
+  for (TFieldDesc* field : dataFields) {
+    const TCRTableInfo* table = static_cast<TCRFieldDesc*>(field)->TableInfo;
+    if (table == nullptr || std::find(done.begin(), done.end(), table) != done.end()) continue;
+    done.push_back(table);
+    std::vector<TFieldDesc*> ofTable;
+    bool indexed = false;
+    for (TFieldDesc* other : dataFields) {
+      if (static_cast<TCRFieldDesc*>(other)->TableInfo != table) continue;
+      ofTable.push_back(other);
+      indexed = indexed || other->IsKey;
+    }
+    // No column of the result belongs to an index: no key can be whole, nothing to ask.
+    if (!indexed) continue;
+    const std::vector<TFieldDesc*> whole = MyWholeKeyFields(ofTable, TableKeys(*table));
+    key.insert(key.end(), whole.begin(), whole.end());
+  }
+  return key;
+}
+
+std::string TCustomMyDataSet::TableNameOf(const TCRTableInfo& table) {
+  const std::string full = table.GetTableNameFull();
+  const TCRTableInfoClass& names = table.ClassType();
+  // A bare name is one identifier even when it holds a point.
+  return full.empty() ? names.NormalizeIdentifier(table.GetTableName(), true)
+                      : names.NormalizeName(full, true);
+}
+
+const std::vector<TMyTableKey>& TCustomMyDataSet::TableKeys(const TCRTableInfo& table) {
+  const std::string name = TableNameOf(table);
+  if (auto cached = FTableKeys.find(name); cached != FTableKeys.end()) return cached->second;
+  std::vector<TMyTableKey> keys;
+  TCustomMyDataSet reader(nullptr);
+  reader.Internal = true;
+  reader.Command().Quiet = true;
+  reader.SetParamCheck(false);
+  reader.TCustomDADataSet::SetConnection(UsedConnection());
+  reader.SetSQLText("SHOW INDEX FROM " + name);
+  reader.Open();
+  TField* nonUnique = reader.FindField("Non_unique");
+  TField* keyName = reader.FindField("Key_name");
+  TField* column = reader.FindField("Column_name");
+  TField* nullable = reader.FindField("Null");
+  std::vector<std::string> refused;
+  for (; nonUnique != nullptr && keyName && column && nullable && !reader.Eof(); reader.Next()) {
+    const std::string key = keyName->AsString();
+    const bool primary = key == "PRIMARY";
+    // A unique key over a nullable column lets several rows hold NULL there.
+    const bool identifies = primary || (nonUnique->AsInteger() == 0 && nullable->AsString() != "YES");
+    if (std::find(refused.begin(), refused.end(), key) != refused.end()) continue;
+    if (!identifies) {
+      refused.push_back(key);
+      keys.erase(
+          std::remove_if(keys.begin(), keys.end(), [&](const TMyTableKey& k) { return k.Name == key; }),
+          keys.end());
+      continue;
+    }
+    if (keys.empty() || keys.back().Name != key) keys.push_back({key, {}});
+    keys.back().Columns.push_back(column->AsString());
+  }
+  reader.Close();
+  // The primary key first: it is the row key whenever it is whole.
+  std::stable_partition(keys.begin(), keys.end(), [](const TMyTableKey& k) { return k.Name == "PRIMARY"; });
+  return FTableKeys[name] = std::move(keys);
 }
 
 TDASQLGeneratorSettings TCustomMyDataSet::GeneratorSettings() {
@@ -453,7 +538,7 @@ void TCustomMyDataSet::ReadDefaultValues() {
   TCustomDADataSet& query = Helper();
   query.Close();
   query.SetParamCheck(false);
-  query.SetSQLText("SHOW FULL COLUMNS FROM " + QuoteName(UpdatingTableInfo()->GetTableName()));
+  query.SetSQLText("SHOW FULL COLUMNS FROM " + TableNameOf(*UpdatingTableInfo()));
   TraceSQL("Get FieldsInfo", false);
   query.Open();
   TField* nameField = query.FindField("Field");

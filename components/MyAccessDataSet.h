@@ -97,8 +97,13 @@ class TCustomMyDataSet : public TCustomDADataSet {
   std::string SQLGetOrderBy(const std::string& sql) const override;
 
   // The table's key and data fields as MyKeyAndDataFields chooses them (every table's with
-  // forceAll under FullRefresh), kept until the fields are described anew.
+  // forceAll under FullRefresh), kept until the fields are described anew. The key is a whole
+  // primary or NOT NULL unique key of the table (read from the server once per open, when a
+  // column of the result belongs to an index); without one the rows are matched on their
+  // comparable columns. Errors: those of reading the table's keys.
   TKeyAndDataFields KeyAndDataFieldsOf(int tableIndex, bool forceAll) override;
+  // The updating table's AUTO_INCREMENT field follows the updating table.
+  void SetUpdatingTable(const std::string& value) override;
   TDASQLGeneratorSettings GeneratorSettings() override;
   // The first TIMESTAMP column of the result (the last one met), or nil.
   TMySQLFieldDesc* TimestampField() const noexcept { return FTimestampField; }
@@ -146,6 +151,12 @@ class TCustomMyDataSet : public TCustomDADataSet {
 
  private:
   void ReadDefaultValues();
+  void ChooseIdentityField();
+  // The table as the query named it, for statements about it.
+  std::string TableNameOf(const TCRTableInfo& table);
+  // The keys of a table that identify a row, read once per open.
+  const std::vector<TMyTableKey>& TableKeys(const TCRTableInfo& table);
+  std::vector<TFieldDesc*> WholeKeyFields(const std::vector<TFieldDesc*>& dataFields);
   void AutoRefreshTick();
   void UpdateAutoRefreshTimer();
 
@@ -154,6 +165,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   TMySQLFieldDesc* FTimestampField = nullptr;
   bool FHasRealColumn = false;
   std::map<int, TKeyAndDataFields> FKeyCache;
+  std::map<std::string, std::vector<TMyTableKey>> FTableKeys;
   std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
 };
 

@@ -1,6 +1,7 @@
 #include "components/MySQLGenerator.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "components/DBAccessParams.h"
 #include "core/DAConsts.h"
@@ -16,6 +17,10 @@ namespace {
 bool IsMyType(const TFieldDesc& desc, TMyFieldType type) {
   const auto* my = dynamic_cast<const TMySQLFieldDesc*>(&desc);
   return my != nullptr && my->MySQLType == type;
+}
+
+bool IsDecimalType(uint8_t type) {
+  return type == mftDecimal || type == mftNewDecimal;
 }
 
 // The first TIMESTAMP column of the record set; with `table`, the first of that table.
@@ -77,11 +82,12 @@ void TMySQLGenerator::AddParam(std::string& builder, const TFieldDesc& desc, boo
 
 void TMySQLGenerator::AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
                                           bool checkNull, TStatementType type) {
-  // A FLOAT value read back never equals the stored one exactly.
-  if (IsMyType(desc, mftFloat)) return;
-  if (type == stRefresh && checkNull && IsMyType(desc, mftTimestamp) && IsNull(desc, false)) {
+  if (IsInexactMyField(desc)) return;
+  // A zero TIMESTAMP reads as NULL: the row may hold either.
+  if (checkNull && IsMyType(desc, mftTimestamp) && IsNull(desc, type != stRefresh)) {
     if (!builder.empty()) builder += " AND ";
-    builder += GetConditionFieldName(desc, true) + " = '00000000'";
+    const std::string name = GetConditionFieldName(desc, type == stRefresh);
+    builder += "(" + name + " IS NULL OR " + name + " = '0000-00-00 00:00:00')";
     return;
   }
   TDASQLGenerator::AddFieldToCondition(builder, desc, batchIndex, checkNull, type);
@@ -104,7 +110,10 @@ void TMySQLGenerator::GenerateDeleteSQL(const TKeyAndDataFields& keyAndData, boo
 }
 
 void TMySQLGenerator::GenerateLockSQL(const TKeyAndDataFields& keyAndData, int batchIndex) {
-  FHeaderSB = "SELECT NULL FROM " + QuotedTableName(*TableInfo(), TableInfo()->GetTableName());
+  FHeaderSB = "SELECT NULL FROM " + WrittenTableName();
+  // The conditions name the columns by the alias when the query gave one.
+  if (!TableInfo()->GetTableAlias().empty())
+    FHeaderSB += " " + QuotedTableName(*TableInfo(), TableInfo()->GetTableAlias());
   FMiddleSB = "\r\nWHERE\r\n  ";
   GenerateConditions(FCondSB, stRefresh, true, keyAndData, batchIndex);
   FFooterSB = "\r\n";
@@ -153,6 +162,25 @@ void TMySQLGenerator::GenerateQuickRefreshCondition(std::string& builder) {
                             TCharsetKind::SingleByte);
 }
 
+bool IsInexactMyField(const TFieldDesc& desc) {
+  const auto* my = dynamic_cast<const TMySQLFieldDesc*>(&desc);
+  if (my == nullptr) return false;
+  // A FLOAT value read back never equals the stored one exactly.
+  if (my->MySQLType == mftFloat) return true;
+  if (!IsDecimalType(my->MySQLType)) return false;
+  // The display length counts the sign and the point besides the digits.
+  const int digits = static_cast<int>(my->Length) - (my->Decimals > 0 ? 1 : 0) - (my->IsUnsigned ? 0 : 1);
+  switch (my->DataType) {
+    case dtFloat:
+    case dtCurrency:
+      return digits > 15;  // a double holds 15 significant digits exactly
+    case dtBCD:
+      return my->Decimals > 4 || digits - my->Decimals > 14;  // scaled by 10,000 in 64 bits
+    default:
+      return false;  // the exact digits (FmtBCD, text)
+  }
+}
+
 TKeyAndDataFields MyKeyAndDataFields(const std::vector<TFieldDesc*>& fields, const TCRTableInfo* table) {
   TKeyAndDataFields result;
   bool inexactKey = false;
@@ -160,7 +188,7 @@ TKeyAndDataFields MyKeyAndDataFields(const std::vector<TFieldDesc*>& fields, con
     const auto* my = dynamic_cast<const TMySQLFieldDesc*>(field);
     if (table != nullptr && (my == nullptr || my->TableInfo != table)) continue;
     if (my != nullptr && my->IsPrimaryKey) {
-      if (my->MySQLType == mftFloat)
+      if (IsInexactMyField(*my))
         inexactKey = true;
       else
         result.KeyFieldDescs.push_back(field);
@@ -169,4 +197,26 @@ TKeyAndDataFields MyKeyAndDataFields(const std::vector<TFieldDesc*>& fields, con
   }
   if (inexactKey) result.KeyFieldDescs.clear();
   return result;
+}
+
+std::vector<TFieldDesc*> MyWholeKeyFields(const std::vector<TFieldDesc*>& fields,
+                                          const std::vector<TMyTableKey>& keys) {
+  const auto sameName = [](const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+             return std::tolower(static_cast<unsigned char>(x)) ==
+                    std::tolower(static_cast<unsigned char>(y));
+           });
+  };
+  for (const TMyTableKey& key : keys) {
+    std::vector<TFieldDesc*> chosen;
+    for (const std::string& column : key.Columns) {
+      const auto found = std::find_if(fields.begin(), fields.end(), [&](const TFieldDesc* f) {
+        return sameName(f->ActualName.empty() ? f->Name : f->ActualName, column);
+      });
+      if (found == fields.end() || IsInexactMyField(**found)) break;
+      chosen.push_back(*found);
+    }
+    if (!chosen.empty() && chosen.size() == key.Columns.size()) return chosen;
+  }
+  return {};
 }

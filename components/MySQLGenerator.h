@@ -60,6 +60,11 @@ class TMySQLGenerator : public TDASQLGenerator {
   uint8_t FLockMode = 0;
 };
 
+// True for a column whose value as the dataset holds it may differ from the stored one: FLOAT, and a
+// DECIMAL held as a double or a currency with more digits than those keep. Conditions that find a
+// row leave such columns out, and a key holding one is no key.
+bool IsInexactMyField(const TFieldDesc& desc);
+
 // The key and data fields of a MySQL table among `fields` (the record set's descriptions of the
 // dataset's data fields, in order). Only fields of `table` count; a nil table takes every field.
 // Data fields: every field whose column type is not NULL. Key: the columns the server flags as
@@ -68,3 +73,16 @@ class TMySQLGenerator : public TDASQLGenerator {
 // column cannot be matched exactly: both leave the key empty, so rows are matched on all their
 // non-blob columns (one row at a time).
 TKeyAndDataFields MyKeyAndDataFields(const std::vector<TFieldDesc*>& fields, const TCRTableInfo* table);
+
+// A key of a table that identifies one row: the primary key, or a unique key whose columns are
+// all NOT NULL; its columns in key order.
+struct TMyTableKey {
+  std::string Name;
+  std::vector<std::string> Columns;
+};
+
+// The fields of the first of `keys` whose every column is among `fields` (matched by column name,
+// without case) and none inexact, in key order; empty when no key is whole in the result: the
+// flags mark each column of a key, and part of a composite key matches several rows.
+std::vector<TFieldDesc*> MyWholeKeyFields(const std::vector<TFieldDesc*>& fields,
+                                          const std::vector<TMyTableKey>& keys);

@@ -300,14 +300,15 @@ TEST(SQLGenerator, MySQLConditionsAndOptions) {
        stDelete, "DELETE FROM t\r\nWHERE\r\n  id = ? AND ts = ?"},
       {"row version with a null TIMESTAMP: every other non-blob, non-FLOAT column",
        [](TTestHost& h, TMySQLGenerator&) { h.S.CheckRowVersion = true; }, stDelete,
-       "DELETE FROM t\r\nWHERE\r\n  id = ? AND a = ? AND b IS NULL AND ts IS NULL"},
-      {"refresh of a null TIMESTAMP compares it with the zero stamp",
+       "DELETE FROM t\r\nWHERE\r\n  id = ? AND a = ? AND b IS NULL AND (ts IS NULL OR ts = '0000-00-00 "
+       "00:00:00')"},
+      {"refresh of a null TIMESTAMP finds NULL and the zero stamp",
        [](TTestHost& h, TMySQLGenerator&) {
          static_cast<TMySQLFieldDesc*>(h.Desc("id"))->IsPrimaryKey = false;
        },
        stRefresh,
        "SELECT t.id AS _0, t.a AS _1, t.b AS _2, t.f AS _3, t.m AS _4, t.ts AS _5 FROM t\r\nWHERE\r\n"
-       "  t.id = ? AND t.a = ? AND t.b IS NULL AND t.ts = '00000000'"},
+       "  t.id = ? AND t.a = ? AND t.b IS NULL AND (t.ts IS NULL OR t.ts = '0000-00-00 00:00:00')"},
       {"quick refresh: the final SQL with the TIMESTAMP condition", [](TTestHost&, TMySQLGenerator&) {},
        stRefreshQuick, "SELECT * FROM t WHERE x = 1 /*AND*/ ts >= '1899-12-30 00:00:00'"},
       {"full refresh: the dataset's own SQL with the key condition",
@@ -319,6 +320,34 @@ TEST(SQLGenerator, MySQLConditionsAndOptions) {
        "SELECT NULL FROM t\r\nWHERE\r\n  t.id = ?\r\n"},
       {"quoted names", [](TTestHost& h, TMySQLGenerator&) { h.S.QuoteNames = true; }, stDelete,
        "DELETE FROM `t`\r\nWHERE\r\n  `id` = ?"},
+      {"a qualified table: each part quoted, inner back quotes doubled",
+       [](TTestHost& h, TMySQLGenerator&) { h.Table->SetTableNameFull("zoneA.`a``b`"); }, stDelete,
+       "DELETE FROM `zoneA`.`a``b`\r\nWHERE\r\n  id = ?"},
+      {"the lock statement of an aliased table declares the alias its conditions use",
+       [](TTestHost& h, TMySQLGenerator&) { h.Table->SetTableAlias("x"); }, stLock,
+       "SELECT NULL FROM t x\r\nWHERE\r\n  x.id = ?\r\nFOR UPDATE"},
+      {"a DECIMAL with more digits than a double holds is left out",
+       [](TTestHost& h, TMySQLGenerator&) {
+         static_cast<TMySQLFieldDesc*>(h.Desc("id"))->IsPrimaryKey = false;
+         auto* f = static_cast<TMySQLFieldDesc*>(h.Desc("f"));
+         f->MySQLType = mftNewDecimal;
+         f->Length = 22;  // DECIMAL(20,6)
+         f->Decimals = 6;
+       },
+       stDelete,
+       "DELETE FROM t\r\nWHERE\r\n  id = ? AND a = ? AND b IS NULL AND (ts IS NULL OR ts = '0000-00-00 "
+       "00:00:00')\r\nLIMIT 1"},
+      {"a DECIMAL a double holds exactly stays",
+       [](TTestHost& h, TMySQLGenerator&) {
+         static_cast<TMySQLFieldDesc*>(h.Desc("id"))->IsPrimaryKey = false;
+         auto* f = static_cast<TMySQLFieldDesc*>(h.Desc("f"));
+         f->MySQLType = mftNewDecimal;
+         f->Length = 12;  // DECIMAL(10,2)
+         f->Decimals = 2;
+       },
+       stDelete,
+       "DELETE FROM t\r\nWHERE\r\n  id = ? AND a = ? AND b IS NULL AND f = ? AND (ts IS NULL OR ts = "
+       "'0000-00-00 00:00:00')\r\nLIMIT 1"},
       {"the identity field is the condition of a keyless table",
        [](TTestHost& h, TMySQLGenerator&) {
          static_cast<TMySQLFieldDesc*>(h.Desc("id"))->IsPrimaryKey = false;
@@ -416,6 +445,38 @@ TEST(MyKeyAndDataFields, KeyIsThePrimaryKeyOnly) {
     for (int i : c.Data) data.push_back(fields[static_cast<size_t>(i)]);
     EXPECT_EQ(kd.KeyFieldDescs, key);
     EXPECT_EQ(kd.DataFieldDescs, data);
+  }
+}
+
+TEST(MyKeyAndDataFields, AKeyIsChosenOnlyWhenTheResultHoldsAllOfIt) {
+  struct Case {
+    const char* Name;
+    std::vector<const char*> Columns;  // of the result; "f" is a FLOAT
+    std::vector<TMyTableKey> Keys;
+    std::vector<const char*> Key;
+  };
+  const std::vector<TMyTableKey> tableKeys = {{"PRIMARY", {"a", "b"}}, {"u", {"u"}}};
+  const std::vector<Case> cases = {
+      {"the whole primary key, in key order", {"c", "b", "a"}, tableKeys, {"a", "b"}},
+      {"part of the primary key and no other key", {"a", "c"}, tableKeys, {}},
+      {"a whole unique key when the primary key is partial", {"a", "U", "c"}, tableKeys, {"U"}},
+      {"the primary key first when both are whole", {"u", "b", "a"}, tableKeys, {"a", "b"}},
+      {"a key with an inexact column is no key", {"f", "c"}, {{"PRIMARY", {"f"}}}, {}},
+      {"a table without such keys", {"a", "b"}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::unique_ptr<TMySQLFieldDesc>> descs;
+    std::vector<TFieldDesc*> fields;
+    for (const char* name : c.Columns) {
+      descs.push_back(std::make_unique<TMySQLFieldDesc>());
+      descs.back()->Name = descs.back()->ActualName = name;
+      descs.back()->MySQLType = std::string(name) == "f" ? mftFloat : mftLong;
+      fields.push_back(descs.back().get());
+    }
+    std::vector<std::string> key;
+    for (const TFieldDesc* desc : MyWholeKeyFields(fields, c.Keys)) key.push_back(desc->Name);
+    EXPECT_EQ(key, std::vector<std::string>(c.Key.begin(), c.Key.end()));
   }
 }
 

@@ -1,0 +1,384 @@
+// Which row a generated statement finds, against the test server: a key only when the result holds
+// all of it, the table in the database the query named, refreshed values in their own fields,
+// TEXT/BLOB columns written only when changed, conditions free of values read inexactly, and the
+// searches (Locate, Refresh) over the newer column types. What was sent is read from the server's
+// general log, for this test's own connection only.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "components/DBAccessParams.h"
+#include "components/MyAccessDataSet.h"
+#include "mysql/ApiTestSupport.h"
+#include "platform/db/Fields.h"
+
+namespace {
+
+using api_test::TScratchDb;
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+bool Holds(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class MyKeysDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Connect(Conn, Db.Name()); }
+
+  static void Connect(TMyConnection& conn, const std::string& database) {
+    const TestServer::TInfo& srv = TestServer::Info();
+    conn.LoginPrompt = false;
+    conn.SetServer(srv.Host);
+    conn.SetPort(srv.Port);
+    conn.SetUsername(srv.NativeUser);
+    conn.SetPassword(srv.NativePassword);
+    conn.SetDatabase(database);
+  }
+
+  std::string Value(const std::string& sql, TMyConnection* conn = nullptr) {
+    TMyQuery q;
+    q.SetConnection(conn != nullptr ? conn : &Conn);
+    q.SetSQLText(sql);
+    q.Open();
+    return q.Fields()[0]->IsNull() ? "NULL" : q.Fields()[0]->AsString();
+  }
+  // The rows of a table as "a,b,c;..." in key order.
+  std::string Rows(const std::string& table, const std::string& columns, const std::string& order) {
+    return Value("SELECT GROUP_CONCAT(CONCAT_WS(',', " + columns + ") ORDER BY " + order +
+                 " SEPARATOR ';') FROM " + table);
+  }
+
+  void Open(TMyQuery& q, const std::string& sql, TMyConnection* conn = nullptr) {
+    q.SetConnection(conn != nullptr ? conn : &Conn);
+    q.SetSQLText(sql);
+    q.Open();
+  }
+
+  // Statements `conn` sends from here on are read back by Sent.
+  void StartLog(TMyConnection& conn) {
+    Conn.ExecSQL("SET GLOBAL log_output = 'TABLE'");
+    Conn.ExecSQL("SET GLOBAL general_log = 1");
+    LoggedThread = Value("SELECT CAST(CONNECTION_ID() AS CHAR)", &conn);
+    Since = Value("SELECT CAST(NOW(6) AS CHAR)");
+  }
+  void StartLog() { StartLog(Conn); }
+  // The statements sent since StartLog that start with `prefix`, oldest first, joined by "|".
+  std::string Sent(const std::string& prefix) {
+    TMyQuery q;
+    Open(q, "SELECT CAST(argument AS CHAR) FROM mysql.general_log WHERE thread_id = " + LoggedThread +
+                " AND command_type IN ('Query', 'Execute') AND event_time >= '" + Since +
+                "' AND argument LIKE '" + prefix + "%' ORDER BY event_time");
+    std::string all;
+    for (; !q.Eof(); q.Next()) all += (all.empty() ? "" : "|") + q.Fields()[0]->AsString();
+    return all;
+  }
+
+  TScratchDb Db;
+  TMyConnection Conn;
+  std::string LoggedThread;
+  std::string Since;
+};
+
+// ---- the row key --------------------------------------------------------------------------------
+
+TEST_F(MyKeysDbTest, AKeyCountsOnlyWhenTheResultHoldsAllOfIt) {
+  struct Case {
+    const char* Name;
+    const char* Select;
+    const char* Condition;  // of the UPDATE sent
+    bool LimitOne;
+  };
+  // Rows (1,1), (1,2), (2,1); the first two are alike in every selected column but the key.
+  const Case cases[] = {
+      {"whole primary key", "SELECT a, b, c FROM t ORDER BY a, b", "a = 1 AND b = 1", false},
+      {"part of the primary key: the row's columns, one row", "SELECT a, c FROM t ORDER BY a, b",
+       "a = 1 AND c = 'x'", true},
+      {"whole NOT NULL unique key without the primary key", "SELECT c, u FROM t ORDER BY a, b", "u = 11",
+       false},
+      {"part of the NOT NULL unique key", "SELECT a, c, v FROM t ORDER BY a, b", "a = 1 AND c = 'x'", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Conn.ExecSQL("DROP TABLE IF EXISTS t");
+    // MyISAM: a statement that touched two rows cannot be rolled back.
+    Conn.ExecSQL(
+        "CREATE TABLE t (a INT, b INT, c VARCHAR(5), u INT NOT NULL, v INT NOT NULL, w INT NULL, "
+        "PRIMARY KEY (a, b), UNIQUE KEY (u), UNIQUE KEY (v, w)) ENGINE = MyISAM");
+    Conn.ExecSQL("INSERT INTO t VALUES (1, 1, 'x', 11, 1, 1), (1, 2, 'x', 12, 1, 2), (2, 1, 'y', 21, 2, 1)");
+    TMyQuery q;
+    Open(q, c.Select);
+    StartLog();
+    q.Edit();
+    q.FieldByName("c")->SetAsString("e");
+    q.Post();
+    const std::string update = Sent("UPDATE");
+    EXPECT_TRUE(Holds(update, c.Condition)) << update;
+    EXPECT_EQ(update.ends_with("LIMIT 1"), c.LimitOne) << update;
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM t WHERE c = 'e'"), "1");
+    q.Delete();
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM t"), "2");
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM t WHERE c = 'e'"), "0");
+    EXPECT_EQ(Sent("SHOW INDEX"), "SHOW INDEX FROM `t`") << "the keys are read once";
+  }
+}
+
+// ---- the table's database -----------------------------------------------------------------------
+
+TEST_F(MyKeysDbTest, AQualifiedTableIsWrittenInItsOwnDatabase) {
+  TScratchDb other;
+  const std::string zoneA = Db.Name();
+  for (const std::string& db : {zoneA, other.Name()}) {
+    Conn.ExecSQL("CREATE TABLE " + db + ".account (id INT PRIMARY KEY, money INT, note VARCHAR(9))");
+    Conn.ExecSQL("CREATE TABLE " + db + ".`odd``name` (id INT PRIMARY KEY, money INT)");
+    Conn.ExecSQL("INSERT INTO " + db + ".account VALUES (1, 10, 'a'), (2, 20, 'b')");
+    Conn.ExecSQL("INSERT INTO " + db + ".`odd``name` VALUES (1, 10)");
+  }
+  struct Case {
+    const char* Name;
+    std::string Database;  // of the connection
+    std::string Table;     // as the query names it
+    std::string Written;   // as the statements must name it
+    const char* After;     // the table's rows after the edit, the insert and the delete
+  };
+  const Case cases[] = {
+      {"connection on the other database", other.Name(), zoneA + ".account", "`" + zoneA + "`.`account`",
+       "1:999,2:20"},
+      {"connection on no database", "", zoneA + ".account", "`" + zoneA + "`.`account`", "1:999,2:20"},
+      {"quoted parts with a back quote inside", "", "`" + zoneA + "`.`odd``name`",
+       "`" + zoneA + "`.`odd``name`", "1:999"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMyConnection conn;
+    Connect(conn, c.Database);
+    conn.Open();
+    TMyQuery q;
+    Open(q, "SELECT * FROM " + c.Table + " ORDER BY id", &conn);
+    StartLog(conn);
+    q.Edit();
+    q.FieldByName("money")->SetAsInteger(999);
+    q.Post();
+    q.RefreshRecord();
+    q.Append();
+    q.FieldByName("id")->SetAsInteger(3);
+    q.Post();
+    q.Locate("id", {Variant(3)}, 0);
+    q.Delete();
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', money ORDER BY id) FROM " + c.Table), c.After);
+    for (const char* kind : {"UPDATE", "INSERT", "DELETE", "SELECT"}) {
+      const std::string sent = Sent(kind);
+      EXPECT_TRUE(Holds(sent, c.Written)) << kind << ": " << sent;
+    }
+    // Restore zoneA for the next case; the other database must never have changed.
+    Conn.ExecSQL("UPDATE " + c.Table + " SET money = 10 WHERE id = 1");
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', money ORDER BY id) FROM " + other.Name() + ".account"),
+              "1:10,2:20");
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', money ORDER BY id) FROM " + other.Name() + ".`odd``name`"),
+              "1:10");
+  }
+}
+
+// ---- refreshed values ---------------------------------------------------------------------------
+
+TEST_F(MyKeysDbTest, RefreshPutsEachColumnIntoItsOwnField) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lvl INT, name VARCHAR(9))");
+  Conn.ExecSQL("INSERT INTO hero VALUES (7, 1, 'ann')");
+  struct Case {
+    const char* Name;
+    std::vector<const char*> Fields;  // persistent fields, in this order
+  };
+  const Case cases[] = {
+      {"fields in the SELECT's order", {"id", "lvl", "name"}},
+      {"fields in another order", {"name", "lvl", "id"}},
+      {"fewer fields than columns", {"lvl", "id"}},
+  };
+  int level = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMyQuery q;
+    for (const char* name : c.Fields) {
+      TField* field = std::string(name) == "name" ? static_cast<TField*>(new TStringField(&q))
+                                                  : static_cast<TField*>(new TIntegerField(&q));
+      field->SetFieldName(name);
+      field->SetDataSet(&q);
+    }
+    ASSERT_EQ(ErrorOf([&] { Open(q, "SELECT * FROM hero"); }), "");
+    Conn.ExecSQL("UPDATE hero SET lvl = " + std::to_string(++level));
+    ASSERT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
+    EXPECT_EQ(q.FieldByName("id")->AsInteger(), 7);
+    EXPECT_EQ(q.FieldByName("lvl")->AsInteger(), level);
+    // The next edit finds the row by its key.
+    q.Edit();
+    q.FieldByName("lvl")->SetAsInteger(level * 10);
+    q.Post();
+    EXPECT_EQ(Value("SELECT lvl FROM hero WHERE id = 7"), std::to_string(level * 10));
+  }
+}
+
+// ---- TEXT and BLOB ------------------------------------------------------------------------------
+
+TEST_F(MyKeysDbTest, ATextOrBlobIsWrittenOnlyWhenItChanged) {
+  Conn.ExecSQL("CREATE TABLE tt (id INT PRIMARY KEY, tx TEXT, bl BLOB, f INT)");
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached ? "cached updates" : "posted at once");
+    Conn.ExecSQL("DELETE FROM tt");
+    Conn.ExecSQL("INSERT INTO tt VALUES (1, 'text', 'bytes', 0)");
+    TMyQuery q;
+    q.SetCachedUpdates(cached);
+    Open(q, "SELECT * FROM tt");
+    StartLog();
+    const auto post = [&](const char* field, const std::string& value) {
+      q.Edit();
+      q.FieldByName(field)->SetAsString(value);
+      q.Post();
+      if (cached) q.ApplyUpdates();
+      if (cached) q.CommitUpdates();
+    };
+    post("f", "1");
+    // Another session changes the texts; editing another column must not undo that.
+    TMyConnection other;
+    Connect(other, Db.Name());
+    other.ExecSQL("UPDATE tt SET tx = 'theirs', bl = 'their bytes'");
+    post("f", "2");
+    EXPECT_EQ(Rows("tt", "tx, bl, f", "id"), "theirs,their bytes,2");
+    EXPECT_FALSE(Holds(Sent("UPDATE"), "tx")) << Sent("UPDATE");
+    post("tx", "mine");
+    post("f", "3");
+    EXPECT_EQ(Rows("tt", "tx, bl, f", "id"), "mine,their bytes,3");
+  }
+}
+
+// ---- values read inexactly ----------------------------------------------------------------------
+
+TEST_F(MyKeysDbTest, AnInexactDecimalNeverBreaksAWrite) {
+  Conn.ExecSQL("CREATE TABLE keyed (id INT PRIMARY KEY, amount DECIMAL(20,6), price DECIMAL(10,2), n INT)");
+  Conn.ExecSQL("CREATE TABLE keyless (amount DECIMAL(20,6), price DECIMAL(10,2), n INT)");
+  for (const char* table : {"keyed", "keyless"}) {
+    const bool keyed = std::string(table) == "keyed";
+    Conn.ExecSQL(std::string("INSERT INTO ") + table + " VALUES (" + (keyed ? "1, " : "") +
+                 "12345678901234.123456, 12.34, 0), (" + (keyed ? "2, " : "") +
+                 "12345678901234.123457, 12.34, 5)");
+  }
+  struct Case {
+    const char* Name;
+    const char* Table;
+    bool CheckRowVersion;
+    const char* After;  // n of the rows, by amount
+  };
+  const Case cases[] = {
+      {"row version check of an unchanged keyed row", "keyed", true, "1,5"},
+      {"keyless row", "keyless", false, "1,5"},
+      {"keyless row with the row version check", "keyless", true, "2,5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMyQuery q;
+    q.Options().CheckRowVersion = c.CheckRowVersion;
+    Open(q, std::string("SELECT * FROM ") + c.Table + " ORDER BY amount");
+    StartLog();
+    q.Edit();
+    q.FieldByName("n")->SetAsInteger(q.FieldByName("n")->AsInteger() + 1);
+    q.Post();
+    const std::string update = Sent("UPDATE");
+    EXPECT_FALSE(Holds(update, "amount")) << update;
+    EXPECT_TRUE(Holds(update, "price = ")) << "an exact DECIMAL stays: " << update;
+    EXPECT_EQ(Value(std::string("SELECT GROUP_CONCAT(n ORDER BY amount) FROM ") + c.Table), c.After);
+  }
+}
+
+// ---- smaller ------------------------------------------------------------------------------------
+
+TEST_F(MyKeysDbTest, SearchesAndStatementsOverLessCommonShapes) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  Conn.ExecSQL("CREATE TABLE stamp (ts TIMESTAMP NULL DEFAULT NULL, n INT)");
+  Conn.ExecSQL("INSERT INTO stamp VALUES ('0000-00-00 00:00:00', 1), (NULL, 2)");
+  Conn.ExecSQL("CREATE TABLE big (id BIGINT UNSIGNED PRIMARY KEY, n INT)");
+  Conn.ExecSQL("INSERT INTO big VALUES (18446744073709551615, 1), (5, 2)");
+  Conn.ExecSQL("CREATE TABLE micro (at DATETIME(6), span TIME(6), n INT)");
+  Conn.ExecSQL(
+      "INSERT INTO micro VALUES ('2024-05-06 07:08:09.123456', '-838:59:58.5', 1), "
+      "('2024-05-06 07:08:09.123457', '12:00:00', 2)");
+
+  {
+    SCOPED_TRACE("a keyless row whose TIMESTAMP reads as NULL is found, zero or NULL");
+    TMyQuery q;
+    Open(q, "SELECT * FROM stamp ORDER BY n");
+    for (q.First(); !q.Eof(); q.Next()) {
+      EXPECT_TRUE(q.FieldByName("ts")->IsNull());
+      EXPECT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
+      q.Edit();
+      q.FieldByName("n")->SetAsInteger(q.FieldByName("n")->AsInteger() + 100);
+      EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+    }
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(n ORDER BY n) FROM stamp"), "101,102");
+  }
+  {
+    SCOPED_TRACE("the lock statement of an aliased query");
+    TMyQuery q;
+    Open(q, "SELECT * FROM big x ORDER BY id");
+    TDAParams params;
+    const std::string lock = q.SQLGenerator().GenerateSQLForUpdatingTable(stLock, false, &params);
+    ASSERT_EQ(params.Count(), 1) << lock;
+    params[0]->SetAsString("5");
+    TMyQuery run;
+    run.SetConnection(&Conn);
+    run.SetParamCheck(false);
+    run.SetSQLText(lock);
+    run.Params().Assign(&params);
+    EXPECT_EQ(ErrorOf([&] { run.Open(); }), "") << lock;
+    EXPECT_EQ(run.RecordCount(), 1) << lock;
+  }
+  {
+    SCOPED_TRACE("Locate, Lookup and Refresh on a BIGINT UNSIGNED key");
+    TMyQuery q;
+    Open(q, "SELECT * FROM big ORDER BY id");
+    EXPECT_TRUE(q.Locate("id", {Variant(18446744073709551615ULL)}, 0));
+    EXPECT_EQ(q.FieldByName("n")->AsInteger(), 1);
+    EXPECT_EQ(q.Lookup("id", {Variant(5ULL)}, "n")[0].AsInteger(), 2);
+    EXPECT_EQ(ErrorOf([&] { q.Refresh(); }), "");
+    EXPECT_EQ(q.FieldByName("n")->AsInteger(), 1) << "still on the same row";
+  }
+  {
+    SCOPED_TRACE("Locate and Refresh on a keyless table with DATETIME(6) and TIME(6)");
+    TMyQuery q;
+    Open(q, "SELECT * FROM micro ORDER BY n");
+    EXPECT_TRUE(q.Locate("at", {Variant(std::string("2024-05-06 07:08:09.123457"))}, 0));
+    EXPECT_EQ(q.FieldByName("n")->AsInteger(), 2);
+    EXPECT_TRUE(q.Locate("span", {Variant(std::string("-838:59:58.500000"))}, 0));
+    EXPECT_EQ(q.FieldByName("n")->AsInteger(), 1);
+    q.Last();
+    EXPECT_EQ(ErrorOf([&] { q.Refresh(); }), "");
+    EXPECT_EQ(q.FieldByName("n")->AsInteger(), 2) << "still on the same row";
+  }
+  {
+    SCOPED_TRACE("the identity field follows the updating table");
+    Conn.ExecSQL("CREATE TABLE hero (hid INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(9))");
+    Conn.ExecSQL("CREATE TABLE guild (gid INT AUTO_INCREMENT PRIMARY KEY, title VARCHAR(9))");
+    Conn.ExecSQL("INSERT INTO hero VALUES (1, 'ann')");
+    Conn.ExecSQL("INSERT INTO guild VALUES (40, 'red')");
+    TMyQuery q;
+    Open(q, "SELECT h.*, g.* FROM hero h, guild g");
+    ASSERT_NE(q.IdentityField(), nullptr);
+    EXPECT_EQ(q.IdentityField()->FieldName(), "hid");
+    q.SetUpdatingTable("g");
+    ASSERT_NE(q.IdentityField(), nullptr);
+    EXPECT_EQ(q.IdentityField()->FieldName(), "gid");
+    q.Append();
+    q.FieldByName("title")->SetAsString("blue");
+    q.Post();
+    EXPECT_EQ(q.FieldByName("gid")->AsInteger(), 41);
+    EXPECT_EQ(Value("SELECT title FROM guild WHERE gid = 41"), "blue");
+  }
+}
+
+}  // namespace
