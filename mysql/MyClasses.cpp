@@ -317,13 +317,14 @@ struct TReleaseBlob {
 };
 
 // Text is converted to the set it is sent in first and escaped after: escaped before, a
-// backslash could become the trail byte of a character the conversion forms (GBK BF 5C).
-std::string QuoteAnsiAsUtf8(std::string_view ansi) {
-  return QuoteString(AnsiToUtf8(ansi), TCharsetKind::Utf8);
+// backslash could become the trail byte of a character the conversion forms (GBK BF 5C). The
+// escaping follows the set the session reads in, which a statement may have changed from UTF-8.
+std::string QuoteAnsiAsUtf8(std::string_view ansi, TCharsetKind sessionCharset) {
+  return QuoteString(AnsiToUtf8(ansi), sessionCharset);
 }
 
-std::string QuoteWideAsUtf8(std::u16string_view wide) {
-  return QuoteString(WideToUtf8(wide), TCharsetKind::Utf8);
+std::string QuoteWideAsUtf8(std::u16string_view wide, TCharsetKind sessionCharset) {
+  return QuoteString(WideToUtf8(wide), sessionCharset);
 }
 
 // The literal of a blob's content as it is stored: one piece after Defrag. Compressed content is
@@ -337,10 +338,10 @@ std::string BlobContentToSQL(TBlob* blob, bool useUnicode, TCharsetKind connChar
   auto* compressed = dynamic_cast<TCompressedBlob*>(blob);
   if (binary || (compressed != nullptr && compressed->IsCompressed())) return QuoteBinary(bytes, connCharset);
   if (!useUnicode) return QuoteString(bytes, connCharset);
-  if (!blob->IsUnicode()) return QuoteAnsiAsUtf8(bytes);
+  if (!blob->IsUnicode()) return QuoteAnsiAsUtf8(bytes, connCharset);
   std::u16string wide(bytes.size() / 2, u'\0');
   std::memcpy(wide.data(), bytes.data(), wide.size() * 2);
-  return QuoteWideAsUtf8(wide);
+  return QuoteWideAsUtf8(wide, connCharset);
 }
 
 std::string BlobToSQL(TBlob* blob, bool useUnicode, bool compress, TCharsetKind connCharset, bool binary) {
@@ -364,8 +365,8 @@ std::string BlobToSQL(TBlob* blob, bool useUnicode, bool compress, TCharsetKind 
   // Compressed content sent plain: read through the text accessors, which uncompress.
   if (binary) return QuoteBinary(blob->GetAsString(), connCharset);
   if (!useUnicode) return QuoteString(blob->GetAsString(), connCharset);
-  if (blob->IsUnicode()) return QuoteWideAsUtf8(blob->GetAsWideString());
-  return QuoteAnsiAsUtf8(blob->GetAsString());
+  if (blob->IsUnicode()) return QuoteWideAsUtf8(blob->GetAsWideString(), connCharset);
+  return QuoteAnsiAsUtf8(blob->GetAsString(), connCharset);
 }
 
 }  // namespace
@@ -384,8 +385,8 @@ std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compres
                        connCharset);
   }
   if (!useUnicode) return QuoteString(value.AsString(), connCharset);
-  if (value.VarType() == varOleStr) return QuoteWideAsUtf8(value.AsWideString());
-  return QuoteAnsiAsUtf8(value.AsString());
+  if (value.VarType() == varOleStr) return QuoteWideAsUtf8(value.AsWideString(), connCharset);
+  return QuoteAnsiAsUtf8(value.AsString(), connCharset);
 }
 
 namespace {

@@ -433,6 +433,11 @@ bool TMySQLConnection::IsServer41() const {
 }
 
 TCharsetKind TMySQLConnection::GetTextCharset() const {
+  // A statement may have changed the session's set (SET NAMES, SET CHARACTER SET, a routine):
+  // the server's own report of it wins over what the connection asked for.
+  if (FConnected && FMySQL != nullptr)
+    if (const std::string tracked = FAPI->TrackedCharset(FMySQL); !tracked.empty())
+      return CharsetKindByName(tracked);
   if (FUseUnicode) return TCharsetKind::Utf8;
   return CharsetKindByName(FConnected && !FSessionCharset.empty() ? FSessionCharset : FCharset);
 }

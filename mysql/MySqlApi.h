@@ -86,6 +86,9 @@ class TMySQLAPI {
   virtual std::string mysql_info(PMYSQL_CON mysql);
   virtual uint32_t mysql_thread_id(PMYSQL_CON mysql);
   virtual std::string mysql_character_set_name(PMYSQL_CON mysql);
+  // The session's character_set_client as the server last reported it through session-state
+  // tracking; empty while none was reported since the login (or the variant cannot tell).
+  virtual std::string TrackedCharset(PMYSQL_CON) { return {}; }
   // A new session handle (the argument is nil).
   virtual PMYSQL_CON mysql_init(PMYSQL_CON mysql);
   virtual int mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, const std::string& cert,

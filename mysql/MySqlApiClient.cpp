@@ -100,6 +100,10 @@ struct TLibSession {
   void* Mysql = nullptr;
   uint32_t Protocol = MYSQL_PROTOCOL_DEFAULT;  // applied at the connect
   std::unordered_set<TLibResult*> Results;
+  // The library follows the server's session tracking of character_set_client into its own
+  // character set: any change from the set it had at the login was reported by the server.
+  std::string LoginCharset;
+  bool CharsetTracked = false;
 };
 
 // A result, which is also the handle of its current row: the row's values come with their lengths,
@@ -491,6 +495,12 @@ uint32_t TMySQLAPIClient::mysql_thread_id(PMYSQL_CON mysql) {
 std::string TMySQLAPIClient::mysql_character_set_name(PMYSQL_CON mysql) {
   return Text(DA_LIB(mysql_character_set_name)(Session(mysql).Mysql));
 }
+std::string TMySQLAPIClient::TrackedCharset(PMYSQL_CON mysql) {
+  TLibSession& s = Session(mysql);
+  std::string current = Text(DA_LIB(mysql_character_set_name)(s.Mysql));
+  if (current != s.LoginCharset) s.CharsetTracked = true;
+  return s.CharsetTracked ? current : std::string();
+}
 std::string TMySQLAPIClient::mysql_get_server_info(PMYSQL_CON mysql) {
   return Text(DA_LIB(mysql_get_server_info)(Session(mysql).Mysql));
 }
@@ -590,7 +600,10 @@ PMYSQL_CON TMySQLAPIClient::mysql_real_connect(PMYSQL_CON mysql, const std::stri
   }
   void* connected = DA_LIB(mysql_real_connect)(s.Mysql, OrNull(toHost), user.c_str(), password.c_str(),
                                                OrNull(db), port, OrNull(socket), clientFlags);
-  return connected ? mysql : nullptr;
+  if (connected == nullptr) return nullptr;
+  s.LoginCharset = Text(DA_LIB(mysql_character_set_name)(s.Mysql));
+  s.CharsetTracked = false;
+  return mysql;
 }
 
 void TMySQLAPIClient::mysql_close(PMYSQL_CON mysql) {

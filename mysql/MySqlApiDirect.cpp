@@ -134,6 +134,9 @@ std::string TMySQLAPIDirect::mysql_error(PMYSQL_CON mysql) {
 std::string TMySQLAPIDirect::mysql_info(PMYSQL_CON mysql) {
   return Session(mysql).Info();
 }
+std::string TMySQLAPIDirect::TrackedCharset(PMYSQL_CON mysql) {
+  return Session(mysql).TrackedCharset();
+}
 uint32_t TMySQLAPIDirect::mysql_thread_id(PMYSQL_CON mysql) {
   return Session(mysql).ThreadId();
 }

@@ -89,8 +89,12 @@ uint32_t MySqlNegotiateClientFlags(uint32_t serverCaps, uint32_t presetFlags, ui
   const bool tls = protocol == MYSQL_PROTOCOL_SSL;
   uint32_t flags = presetFlags | givenFlags | MYSQL_DEFAULT_CLIENT_FLAGS | CLIENT_CONNECT_WITH_DB;
   if (tls) flags |= CLIENT_SSL;
-  for (uint32_t bit : {uint32_t(CLIENT_COMPRESS), uint32_t(CLIENT_PROTOCOL_41), uint32_t(CLIENT_SSL)})
+  if (flags & CLIENT_PROTOCOL_41) flags |= CLIENT_SESSION_TRACK;
+  for (uint32_t bit : {uint32_t(CLIENT_COMPRESS), uint32_t(CLIENT_PROTOCOL_41), uint32_t(CLIENT_SSL),
+                       uint32_t(CLIENT_SESSION_TRACK)})
     if (!(serverCaps & bit)) flags &= ~bit;
+  // The session-state block is laid out for the 4.1 protocol only.
+  if (!(flags & CLIENT_PROTOCOL_41)) flags &= ~uint32_t(CLIENT_SESSION_TRACK);
   // A preset CLIENT_SSL over a plain transport would announce a TLS switch nobody can make.
   if (!tls) flags &= ~uint32_t(CLIENT_SSL);
   if ((serverCaps & CLIENT_PLUGIN_AUTH) && (flags & CLIENT_PROTOCOL_41) &&

@@ -25,6 +25,9 @@ enum : uint32_t {
   CLIENT_MULTI_RESULTS = 0x20000,
   // Lets the server name the account's authentication method when it is not one we have.
   CLIENT_PLUGIN_AUTH = 0x80000,
+  // OK packets then say which session variables a statement changed (the character set above all,
+  // which literals must be escaped for).
+  CLIENT_SESSION_TRACK = 0x800000,
 };
 
 // What every login asks for on top of the caller's flags.

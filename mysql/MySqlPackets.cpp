@@ -262,7 +262,34 @@ TMySqlLoginReply ParseMySqlLoginReply(std::span<const uint8_t> packet, uint32_t 
 
 // ---- OK, EOF and query replies --------------------------------------------------------------
 
-static TMySqlOkPacket ReadOkBody(TMySqlByteReader& r, bool protocol41, bool transactions) {
+namespace {
+
+constexpr uint8_t kSessionTrackSystemVariables = 0;
+
+std::span<const uint8_t> ReadLengthCodedBytes(TMySqlByteReader& r) {
+  const uint64_t length = r.ReadLengthCodedValue();
+  if (length > r.Remaining()) RaiseMalformedPacket();
+  return r.ReadBytes(static_cast<size_t>(length));
+}
+
+// The session-state block: entries of a kind byte and length-coded data, each read within its own
+// bounds so that an entry cannot reach into the next.
+void ReadSessionState(TMySqlByteReader& r, TMySqlOkPacket& ok) {
+  TMySqlByteReader block(ReadLengthCodedBytes(r));
+  while (!block.AtEnd()) {
+    const uint8_t kind = block.ReadByte();
+    TMySqlByteReader entry(ReadLengthCodedBytes(block));
+    if (kind != kSessionTrackSystemVariables) continue;
+    std::string name = ToString(ReadLengthCodedBytes(entry));
+    std::string value = ToString(ReadLengthCodedBytes(entry));
+    entry.ExpectEnd();
+    ok.SystemVariables.emplace_back(std::move(name), std::move(value));
+  }
+}
+
+}  // namespace
+
+static TMySqlOkPacket ReadOkBody(TMySqlByteReader& r, bool protocol41, bool transactions, bool sessionTrack) {
   TMySqlOkPacket ok;
   ok.AffectedRows = r.ReadLengthCodedValue();
   ok.InsertId = r.ReadLengthCodedValue();
@@ -273,13 +300,18 @@ static TMySqlOkPacket ReadOkBody(TMySqlByteReader& r, bool protocol41, bool tran
   }
   // The server writes the message as a length-coded string.
   if (!r.AtEnd()) ok.Info = r.ReadLengthCodedString();
+  if (sessionTrack && protocol41 && (ok.ServerStatus & SERVER_SESSION_STATE_CHANGED) && !r.AtEnd()) {
+    ReadSessionState(r, ok);
+    r.ExpectEnd();
+  }
   return ok;
 }
 
-TMySqlOkPacket ParseMySqlOkPacket(std::span<const uint8_t> packet, bool protocol41, bool transactions) {
+TMySqlOkPacket ParseMySqlOkPacket(std::span<const uint8_t> packet, bool protocol41, bool transactions,
+                                  bool sessionTrack) {
   TMySqlByteReader r(packet);
   if (r.ReadByte() != kOkHeader) RaiseMalformedPacket();
-  return ReadOkBody(r, protocol41, transactions);
+  return ReadOkBody(r, protocol41, transactions, sessionTrack);
 }
 
 bool IsMySqlEofPacket(std::span<const uint8_t> packet) noexcept {
@@ -298,7 +330,8 @@ TMySqlEofPacket ParseMySqlEofPacket(std::span<const uint8_t> packet) {
   return eof;
 }
 
-TMySqlQueryReply ParseMySqlQueryReply(std::span<const uint8_t> packet, bool protocol41, bool transactions) {
+TMySqlQueryReply ParseMySqlQueryReply(std::span<const uint8_t> packet, bool protocol41, bool transactions,
+                                      bool sessionTrack) {
   TMySqlByteReader r(packet);
   TMySqlQueryReply reply;
   const auto count = r.ReadLengthCoded();
@@ -309,7 +342,7 @@ TMySqlQueryReply ParseMySqlQueryReply(std::span<const uint8_t> packet, bool prot
     return reply;
   }
   if (*count == 0) {
-    reply.Ok = ReadOkBody(r, protocol41, transactions);
+    reply.Ok = ReadOkBody(r, protocol41, transactions, sessionTrack);
     return reply;
   }
   if (*count > MYSQL_MAX_FIELD_COUNT) RaiseMalformedPacket();

@@ -23,6 +23,7 @@ enum : uint16_t {
   SERVER_STATUS_IN_TRANS = 1,
   SERVER_STATUS_AUTOCOMMIT = 2,
   SERVER_MORE_RESULTS_EXISTS = 8,
+  SERVER_SESSION_STATE_CHANGED = 0x4000,
 };
 
 // Highest column count a result may announce; more is a malformed header. A join may return
@@ -156,11 +157,18 @@ struct TMySqlOkPacket {
   uint16_t ServerStatus = 0;
   uint16_t WarningCount = 0;
   std::string Info;
+  // With session tracking: the system variables the statement changed, with their new values,
+  // in the order reported (the same name may come more than once; the last one holds).
+  std::vector<std::pair<std::string, std::string>> SystemVariables;
 };
 
 // An OK packet (first byte 0). Status follows for 4.1 or transaction-aware servers; warnings for
-// 4.1 only. Errors: 2027.
-TMySqlOkPacket ParseMySqlOkPacket(std::span<const uint8_t> packet, bool protocol41, bool transactions);
+// 4.1 only. With sessionTrack (CLIENT_SESSION_TRACK negotiated on a 4.1 session) the message is
+// followed, when the status says the session state changed, by the state-change block; its
+// system-variable entries are read, other kinds are skipped. Errors: 2027 (also for an entry or a
+// block running past its length, or bytes left over in one).
+TMySqlOkPacket ParseMySqlOkPacket(std::span<const uint8_t> packet, bool protocol41, bool transactions,
+                                  bool sessionTrack = false);
 
 // True for the packet that ends rows or field descriptions: first byte 0xFE and shorter than 9
 // bytes (a row starting with an 8-byte length is at least 9 bytes).
@@ -185,7 +193,8 @@ struct TMySqlQueryReply {
 
 // The first reply to a query. Errors: 2027 (also for a column count of 0 after a result-set
 // marker or above MYSQL_MAX_FIELD_COUNT, and an empty file name).
-TMySqlQueryReply ParseMySqlQueryReply(std::span<const uint8_t> packet, bool protocol41, bool transactions);
+TMySqlQueryReply ParseMySqlQueryReply(std::span<const uint8_t> packet, bool protocol41, bool transactions,
+                                      bool sessionTrack = false);
 
 // ---- field descriptions and rows ------------------------------------------------------------
 

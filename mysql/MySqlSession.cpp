@@ -88,6 +88,10 @@ TMySqlSessionState TMySqlSession::State() const {
                                                           : TMySqlSessionState::Ready;
 }
 
+bool TMySqlSession::SessionTracked() const {
+  return IsProtocol41() && (ClientFlags & CLIENT_SESSION_TRACK) && (FServerCaps & CLIENT_SESSION_TRACK);
+}
+
 bool TMySqlSession::IsProtocol41() const {
   return (FServerCaps & CLIENT_PROTOCOL_41) && (ClientFlags & CLIENT_PROTOCOL_41);
 }
@@ -153,6 +157,7 @@ void TMySqlSession::Connect(const std::string& host, const std::string& user, ui
   if (!database.empty()) Database = database;
   if (port != 0) Port = port;
   FServerStatus = SERVER_STATUS_AUTOCOMMIT;
+  FTrackedCharset.clear();
   FPending = MYSQL_STATUS_READY;
   FMoreResults = false;
   const int maxPacket = MaxPacketSize > 0 ? MaxPacketSize : MYSQL_MAX_PACKET_SIZE;
@@ -215,7 +220,7 @@ void TMySqlSession::Login(const TMySqlGreeting& greeting) {
     const std::span<const uint8_t> reply = ReadPacket();
     const TMySqlLoginReply kind = ParseMySqlLoginReply(reply, ClientFlags, FServerCaps);
     if (kind.Kind == TMySqlLoginReply::TKind::Ok) {
-      ApplyOk(ParseMySqlOkPacket(reply, IsProtocol41(), FServerCaps & CLIENT_TRANSACTIONS));
+      ApplyOk(ParseMySqlOkPacket(reply, IsProtocol41(), FServerCaps & CLIENT_TRANSACTIONS, SessionTracked()));
       return;
     }
     if (round + 1 >= kMaxLoginRounds)
@@ -304,6 +309,11 @@ void TMySqlSession::ApplyOk(const TMySqlOkPacket& ok) {
   if (ok.HasStatus) FServerStatus = ok.ServerStatus;
   FWarningCount = ok.WarningCount;
   FInfo = ok.Info;
+  for (const auto& [name, value] : ok.SystemVariables)
+    if (name == "character_set_client") {
+      FTrackedCharset = value;
+      TextCharset = CharsetKindByName(value);
+    }
   FFieldCount = 0;
   FFields.clear();
   FMoreResults = ok.HasStatus && (ok.ServerStatus & SERVER_MORE_RESULTS_EXISTS);
@@ -319,7 +329,9 @@ void TMySqlSession::ApplyEof(const TMySqlEofPacket& eof) {
 }
 
 void TMySqlSession::ReadOk(std::span<const uint8_t> reply) {
-  Guarded([&] { ApplyOk(ParseMySqlOkPacket(reply, IsProtocol41(), FServerCaps & CLIENT_TRANSACTIONS)); });
+  Guarded([&] {
+    ApplyOk(ParseMySqlOkPacket(reply, IsProtocol41(), FServerCaps & CLIENT_TRANSACTIONS, SessionTracked()));
+  });
 }
 
 void TMySqlSession::SelectDb(const std::string& name) {
@@ -395,10 +407,11 @@ void TMySqlSession::ReadQueryResult() {
   Guarded([&] {
     const bool p41 = IsProtocol41();
     const bool transactions = FServerCaps & CLIENT_TRANSACTIONS;
-    TMySqlQueryReply reply = ParseMySqlQueryReply(ReadPacket(), p41, transactions);
+    const bool tracked = SessionTracked();
+    TMySqlQueryReply reply = ParseMySqlQueryReply(ReadPacket(), p41, transactions, tracked);
     if (reply.Kind == TMySqlQueryReply::TKind::LocalInfile) {
       fileFailure = SendLocalFile(reply.FileName);
-      reply = ParseMySqlQueryReply(ReadPacket(), p41, transactions);
+      reply = ParseMySqlQueryReply(ReadPacket(), p41, transactions, tracked);
       // The answer to a transfer is the statement's result, never another request.
       if (reply.Kind == TMySqlQueryReply::TKind::LocalInfile) RaiseMalformedPacket();
     }

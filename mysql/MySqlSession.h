@@ -102,6 +102,7 @@ class TMySqlSession {
   TMySqlSessionState State() const;
   uint8_t PendingStatus() const { return FPending; }
   bool IsProtocol41() const;
+  bool SessionTracked() const;
   bool MoreResults() const { return FMoreResults; }
 
   const std::string& ServerVersion() const { return FServerVersion; }
@@ -110,6 +111,10 @@ class TMySqlSession {
   uint32_t ServerCapabilities() const { return FServerCaps; }
   uint16_t ServerStatus() const { return FServerStatus; }
   uint8_t ServerCharsetNr() const { return FServerCharsetNr; }
+  // The session's character_set_client as the server last reported it through session tracking
+  // (SET NAMES, SET CHARACTER SET, SET character_set_client, a SET in a routine); empty when it
+  // has reported none since the login.
+  const std::string& TrackedCharset() const { return FTrackedCharset; }
 
   // ---- the last reply ----
   const std::string& Info() const { return FInfo; }
@@ -179,7 +184,7 @@ class TMySqlSession {
   bool FMoreResults = false;
   TMySqlResultSet* FCurrentResult = nullptr;
 
-  std::string FServerVersion, FHostInfo, FInfo;
+  std::string FServerVersion, FHostInfo, FInfo, FTrackedCharset;
   uint32_t FThreadId = 0, FServerCaps = 0, FFieldCount = 0;
   uint16_t FServerStatus = SERVER_STATUS_AUTOCOMMIT, FWarningCount = 0;
   uint8_t FServerCharsetNr = 0;

@@ -155,6 +155,61 @@ TEST(MyLiteralInjection, HostileBytesStayInsideTheirLiteralOnEveryPathAndCharact
   }
 }
 
+// A statement that changes the session's character set: the server reports the change and the
+// literals that follow are escaped for the new set, however it was changed.
+TEST(MyLiteralInjection, LiteralsFollowTheSetAStatementGaveTheSession) {
+  TScratchDb db;
+  struct TChangeCase {
+    const char* Name;
+    TConnCase Conn;
+    std::vector<std::string> Statements;
+    bool SameBytes;  // the connection's set is the client's, so a binary column keeps every byte
+  };
+  const std::string proc = "CREATE PROCEDURE to_gbk() SET NAMES gbk";
+  const TChangeCase cases[] = {
+      {"latin1, SET NAMES gbk", {"latin1", "latin1", false}, {"SET NAMES gbk"}, true},
+      {"latin1, SET NAMES big5", {"latin1", "latin1", false}, {"SET NAMES big5"}, true},
+      {"UseUnicode, SET NAMES gbk", {"UseUnicode", "", true}, {"SET NAMES gbk"}, true},
+      {"gbk, SET NAMES latin1", {"gbk", "gbk", false}, {"SET NAMES latin1"}, true},
+      {"latin1, SET character_set_client",
+       {"latin1", "latin1", false},
+       {"SET character_set_client = gbk, character_set_connection = gbk"},
+       true},
+      {"latin1, SET CHARACTER SET", {"latin1", "latin1", false}, {"SET CHARACTER SET gbk"}, false},
+      {"latin1, SET NAMES in a routine", {"latin1", "latin1", false}, {proc, "CALL to_gbk()"}, true},
+  };
+  const TPathCase paths[] = {{"string as text", dtString, false, false},
+                             {"memo as text", dtMemo, true, false}};
+  const std::vector<std::string> values = HostileValues();
+  for (const TChangeCase& c : cases) {
+    auto conn = Open(db.Name(), c.Conn);
+    conn->ExecSQL("DROP PROCEDURE IF EXISTS to_gbk");
+    for (const std::string& statement : c.Statements) conn->ExecSQL(statement);
+    for (const TPathCase& path : paths) {
+      SCOPED_TRACE(std::string(c.Name) + ", " + path.Name);
+      conn->ExecSQL("DROP TABLE IF EXISTS t");
+      conn->ExecSQL("CREATE TABLE t (id INT PRIMARY KEY, v VARBINARY(64), probe INT NOT NULL DEFAULT 0)");
+      try {
+        RunEach(*conn, path, "INSERT INTO t (id, v) VALUES (?, ?)", values);
+        const std::vector<int64_t> changed =
+            RunEach(*conn, path, "UPDATE t SET probe = probe + 1 WHERE id = -1 - ? AND v = ?", values);
+        EXPECT_EQ(std::count(changed.begin(), changed.end(), 0), static_cast<ptrdiff_t>(values.size()));
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << "a payload left its literal: " << e.what();
+        continue;
+      }
+      const std::vector<std::string> stored = StoredHex(*conn);
+      ASSERT_EQ(stored.size(), values.size());
+      int wrong = 0;
+      for (size_t i = 0; c.SameBytes && i < values.size() && wrong < 5; ++i) {
+        const std::string expected = c.Conn.Unicode ? AnsiToUtf8(values[i]) : values[i];
+        if (stored[i] != Hex(expected))
+          ++wrong, ADD_FAILURE() << Hex(values[i]) << " stored as " << stored[i];
+      }
+    }
+  }
+}
+
 // A session whose character set the server chose, not the login (as on a server that skips the
 // client's handshake set): the init_connect statement, which runs for accounts without admin
 // rights only, gives it gbk while the login asked for latin1. The connection asks the server.

@@ -72,6 +72,9 @@ TEST(MySqlNegotiateClientFlagsTest, KeepsOnlyWhatTheServerOffers) {
       {"plugin names asked for", srv41 | CLIENT_PLUGIN_AUTH, 0, 0, 0, base | CLIENT_PLUGIN_AUTH},
       {"no plugin names without 4.1", (srv41 & ~uint32_t(CLIENT_PROTOCOL_41)) | CLIENT_PLUGIN_AUTH, 0,
        CLIENT_PLUGIN_AUTH, 0, base & ~uint32_t(CLIENT_PROTOCOL_41)},
+      {"session tracking asked for", srv41 | CLIENT_SESSION_TRACK, 0, 0, 0, base | CLIENT_SESSION_TRACK},
+      {"no session tracking without 4.1", (srv41 & ~uint32_t(CLIENT_PROTOCOL_41)) | CLIENT_SESSION_TRACK, 0,
+       0, 0, base & ~uint32_t(CLIENT_PROTOCOL_41)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

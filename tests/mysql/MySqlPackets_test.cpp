@@ -167,6 +167,84 @@ TEST(MySqlOkPacketTest, FieldsPerProtocol) {
                           [](auto s) { return ParseMySqlOkPacket(s, true, true); });
 }
 
+// An OK packet of a tracked session whose state changed: the message, then the block of entries.
+Bytes TrackedOk(const Bytes& block) {
+  Bytes b = OkPacket41(0, 0, SERVER_STATUS_AUTOCOMMIT | SERVER_SESSION_STATE_CHANGED);
+  PutLencText(b, "");
+  PutLenc(b, block.size());
+  b.insert(b.end(), block.begin(), block.end());
+  return b;
+}
+
+Bytes TrackEntry(uint8_t kind, const Bytes& data) {
+  Bytes b{kind};
+  PutLenc(b, data.size());
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+Bytes Variable(std::string_view name, std::string_view value) {
+  Bytes data;
+  PutLencText(data, name);
+  PutLencText(data, value);
+  return TrackEntry(0, data);
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST(MySqlOkPacketTest, SessionStateNamesTheChangedVariables) {
+  using Vars = std::vector<std::pair<std::string, std::string>>;
+  auto parse = [](auto s) { return ParseMySqlOkPacket(s, true, true, true); };
+  struct Case {
+    const char* Name;
+    Bytes Packet;
+    Vars Expect;
+  };
+  const Case cases[] = {
+      {"SET NAMES: three variables",
+       TrackedOk(Join({Variable("character_set_client", "gbk"), Variable("character_set_connection", "gbk"),
+                       Variable("character_set_results", "gbk")})),
+       {{"character_set_client", "gbk"},
+        {"character_set_connection", "gbk"},
+        {"character_set_results", "gbk"}}},
+      {"other kinds skipped",
+       TrackedOk(
+           Join({TrackEntry(1, {3, 'd', 'b', '2'}), Variable("autocommit", "OFF"), TrackEntry(5, {1, 'T'})})),
+       {{"autocommit", "OFF"}}},
+      {"empty block", TrackedOk({}), {}},
+      {"no change flagged", OkPacket41(0, 0, SERVER_STATUS_AUTOCOMMIT), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(OnExactCopy(c.Packet, parse).SystemVariables, c.Expect);
+  }
+  // Untracked sessions read the same bytes as before: the message only.
+  EXPECT_TRUE(OnExactCopy(cases[0].Packet, [](auto s) {
+                return ParseMySqlOkPacket(s, true, true);
+              }).SystemVariables.empty());
+  // Every cut inside the block (past the message) is malformed.
+  const Bytes& full = cases[0].Packet;
+  for (size_t len = 9; len < full.size(); ++len) {
+    SCOPED_TRACE("cut to " + std::to_string(len));
+    EXPECT_EQ(ErrorOf(Bytes(full.begin(), full.begin() + len), parse), 2027);
+  }
+  // An entry whose data says less than its variable holds, or more than the block, is malformed.
+  const Case malformed[] = {
+      {"value past its entry", TrackedOk(TrackEntry(0, {3, 'a', 'b', 'c', 5, 'x'})), {}},
+      {"entry past its block", TrackedOk(Join({Bytes{0, 9}, Variable("a", "b")})), {}},
+      {"bytes left in an entry", TrackedOk(TrackEntry(0, {1, 'a', 1, 'b', 'z'})), {}},
+      {"bytes after the block", Join({TrackedOk({}), Bytes{7}}), {}},
+  };
+  for (const Case& c : malformed) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(ErrorOf(c.Packet, parse), 2027);
+  }
+}
+
 TEST(MySqlEofPacketTest, OneOrFiveBytes) {
   EXPECT_FALSE(ParseMySqlEofPacket(Bytes{0xFE}).HasStatus);
   const TMySqlEofPacket eof = ParseMySqlEofPacket(EofPacket(1, 0x22));
