@@ -18,6 +18,29 @@ bool IsBlobColumn(uint8_t type) {
          type == mftGeometry;
 }
 
+// The longest text the server writes for a number of the column: a display width (INT(3),
+// FLOAT(3,1)) is no limit on the value, which may hold all the digits of its type, its sign, a
+// point and an exponent.
+uint32_t NumberTextLength(uint8_t type, uint32_t displayLength) {
+  switch (type) {
+    case mftTiny:
+    case mftShort:
+    case mftInt24:
+    case mftLong:
+    case mftLongLong:
+    case mftYear:
+      return std::max<uint32_t>(displayLength, 20);  // -9223372036854775808, 18446744073709551615
+    case mftFloat:
+    case mftDouble:
+      return std::max<uint32_t>(displayLength + 2, 24);  // -2.2250738585072014e-308
+    case mftDecimal:
+    case mftNewDecimal:
+      return displayLength + 2;
+    default:
+      return displayLength;
+  }
+}
+
 std::string Upper(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -563,6 +586,7 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
                         FEnableBoolean, (column.Flags & mffUnsigned) != 0);
   if (!asString) RefineFieldType(column, dataType, fixed);
   size = column.Length;
+  if (asString) size = NumberTextLength(column.Type, size);
   if (FUseUnicode && (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString ||
                       dataType == dtWideMemo)) {
     // UTF-8 lengths are bytes, four (utf8mb4) or three to a character; some computed columns

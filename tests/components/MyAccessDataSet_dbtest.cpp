@@ -363,4 +363,41 @@ TEST_F(MyQueryDbTest, DetailFollowsItsMasterAfterTheDelay) {
   EXPECT_EQ(ErrorOf([&] { master.SetMasterSource(&back); }), "Circular datalinks are not allowed");
 }
 
+// With fields as text a number is the server's whole text: a display width is no limit.
+TEST_F(MyQueryDbTest, NumbersAsTextAreWholeWhateverTheirDisplayWidth) {
+  Conn.ExecSQL(
+      "CREATE TABLE nums (id INT PRIMARY KEY, i3 INT(3), f31 FLOAT(3,1), d DOUBLE, t1 TINYINT(1), "
+      "s2 SMALLINT(2), dec65 DECIMAL(65,30), tm TIME)");
+  Conn.ExecSQL(
+      "INSERT INTO nums VALUES (1, 123456, 76.7, 2.2250738585072014e-308, -128, -32768, 0, '838:59:59'), "
+      "(2, 2147483647, -99.9, -1.7976931348623157e308, 127, 32767, -0.000000000000000000000000000001, "
+      "'-838:59:59')");
+  struct Case {
+    const char* Column;
+    const char* Id;
+    const char* Text;
+  };
+  const Case cases[] = {
+      {"i3", "1", "123456"},
+      {"i3", "2", "2147483647"},
+      {"f31", "1", "76.7"},
+      {"f31", "2", "-99.9"},
+      {"d", "1", "2.2250738585072014e-308"},
+      {"d", "2", "-1.7976931348623157e308"},
+      {"t1", "1", "-128"},
+      {"s2", "1", "-32768"},
+      {"dec65", "2", "-0.000000000000000000000000000001"},
+      {"tm", "2", "-838:59:59"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.Column) + " of row " + k.Id);
+    TMyQuery q;
+    q.SetConnection(&Conn);
+    q.Options().SetFieldsAsString(true);
+    q.SetSQLText(std::string("SELECT ") + k.Column + " FROM nums WHERE id = " + k.Id);
+    q.Open();
+    EXPECT_EQ(q.Fields()[0]->AsString(), k.Text);
+  }
+}
+
 }  // namespace
