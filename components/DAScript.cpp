@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "components/DBAccess.h"
+#include "components/DBAccessDataSet.h"
 #include "components/DBAccessSQL.h"
 #include "components/DBAccessText.h"
 #include "core/DAConsts.h"
@@ -242,11 +243,13 @@ void TDAScript::BeginRun() {
   FExecuting = true;
   FCurrentDelimiter = FDelimiter;
   FBatch.clear();
+  FBatchSize = 0;
 }
 
 void TDAScript::EndRun() {
   FExecuting = false;
   FBatch.clear();
+  FBatchSize = 0;
   RunEnded();
   if (TCustomDAConnection* connection = UsedConnection()) connection->InternalDisconnect();
 }
@@ -257,7 +260,8 @@ void TDAScript::Execute() {
     FLexer.reset();
     while (ExecuteNext()) {
     }
-    FlushBatch();
+    bool breakExec = false;
+    FlushBatch(breakExec);
   } catch (...) {
     FLexer.reset();
     EndRun();
@@ -290,57 +294,133 @@ void TDAScript::ExecuteStatement(const std::string& sql, int /*kind*/, bool& bre
   DoBeforeStatement(text);
   if (omit) return;
   if (FUseOptimization && FExecuting) {
-    if (!CanOptimize(text)) FlushBatch();
-    if (!FBatch.empty()) FBatch += FDelimiter + "\r\n";
-    FBatch += text;
-  } else {
-    RunOrHandle(text, breakExec);
+    if (!CanOptimize(text)) FlushBatch(breakExec);
+    if (breakExec) return;
+    FBatch.push_back({text, FStartPos, FStartLine, FStartCol});
+    FBatchSize += text.size() + FDelimiter.size() + 2;
+    // AfterExecute comes once the statement ran, when its batch is sent.
+    if (EndsBatch(text)) FlushBatch(breakExec);
+    return;
   }
+  RunOrHandle(text, breakExec);
   DoAfterStatement(text);
   if (AfterExecute) AfterExecute(this, text);
 }
 
 bool TDAScript::CanOptimize(const std::string& sql) {
-  return sql.size() + FBatch.size() < 65535;
+  return sql.size() + FBatchSize < 65535;
 }
 
-void TDAScript::FlushBatch() {
-  if (FBatch.empty()) return;
-  std::string text;
-  text.swap(FBatch);
-  bool breakExec = false;
-  RunOrHandle(text, breakExec);
+// The batch goes as one text; the server runs its statements in order and stops at the first
+// that fails. Those before it ran; the failing one is reported with its own text and place, and
+// on going on the rest is sent again.
+void TDAScript::FlushBatch(bool& breakExec) {
+  while (!FBatch.empty()) {
+    std::vector<TBatchEntry> batch;
+    batch.swap(FBatch);
+    FBatchSize = 0;
+    std::string text;
+    for (const TBatchEntry& entry : batch) {
+      if (!text.empty()) text += FDelimiter + "\r\n";
+      text += entry.Text;
+    }
+    size_t ran = batch.size();
+    std::exception_ptr failure;
+    try {
+      RunText(text);
+    } catch (const std::exception&) {
+      failure = std::current_exception();
+      const int64_t done = BatchStatementsRun();
+      ran = done < 0 ? 0 : std::min(static_cast<size_t>(done), batch.size() - 1);
+    }
+    FollowSessionCharset();
+    for (size_t i = 0; i < ran; ++i) {
+      DoAfterStatement(batch[i].Text);
+      if (AfterExecute) AfterExecute(this, batch[i].Text);
+    }
+    if (!failure) return;
+    // Unknown which statement failed: the batch is reported as one, as it was sent.
+    const bool known = BatchStatementsRun() >= 0;
+    const TBatchEntry& failed = batch[ran];
+    const int64_t pos = FStartPos, line = FStartLine, col = FStartCol, offset = FStartOffset;
+    FStartPos = FStartOffset = failed.Pos;
+    FStartLine = failed.Line;
+    FStartCol = failed.Col;
+    TErrorAction action = eaException;
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+      try {
+        ReportFailure(e, known ? failed.Text : text, action);
+      } catch (...) {
+        FStartPos = pos, FStartLine = line, FStartCol = col, FStartOffset = offset;
+        throw;
+      }
+    }
+    FStartPos = pos, FStartLine = line, FStartCol = col, FStartOffset = offset;
+    if (action == eaAbort) {
+      breakExec = true;
+      return;
+    }
+    if (known) FBatch.assign(batch.begin() + static_cast<ptrdiff_t>(ran) + 1, batch.end());
+    for (const TBatchEntry& entry : FBatch) FBatchSize += entry.Text.size() + FDelimiter.size() + 2;
+  }
+}
+
+std::string TDAScript::ScriptText(const std::string& sql) const {
+  if (!ExpandMacros || sql.find(MacroChar) == std::string::npos) return sql;
+  std::string kept;
+  return ExpandMacroRefs(
+      sql, GetParserClass(),
+      [&](const std::string& name) -> const std::string* {
+        const TMacro* macro = FMacros->FindMacro(name);
+        if (macro != nullptr && macro->IsSet()) return macro->Active() ? &macro->Value() : nullptr;
+        kept = MacroChar + name;
+        return &kept;
+      },
+      TextCharset());
 }
 
 void TDAScript::RunText(const std::string& sql) {
   if (!FCommand) FCommand = CreateCommand();
-  FCommand->SetSQLText(sql);
-  TMacros& used = FCommand->Macros();
-  for (int i = 0; i < used.Count(); ++i)
-    if (TMacro* own = FMacros->FindMacro(used[i]->Name())) used[i]->Assign(own);
+  // The command would replace every reference it finds, set or not: it is emptied (which empties
+  // its macro list) and given the text to send as it is.
+  FCommand->SQL().Clear();
+  TDBAccessUtils::SetSQLText(FCommand.get(), ScriptText(sql));
   FCommand->Execute();
+}
+
+void TDAScript::FollowSessionCharset() {
+  if (FLexer) FLexer->SetCharset(TextCharset());
+}
+
+void TDAScript::ReportFailure(const std::exception& e, const std::string& sql, TErrorAction& action) {
+  FErrorOffset = FStartOffset;
+  action = eaException;
+  if (OnError) OnError(this, e, TrimSQLBlanks(sql), action);
+  switch (action) {
+    case eaAbort:
+    case eaContinue:
+      return;
+    case eaFail:
+      throw;
+    case eaException:
+      ApplicationHandleException(e);
+      return;
+  }
 }
 
 void TDAScript::RunOrHandle(const std::string& sql, bool& breakExec) {
   try {
     RunText(sql);
   } catch (const std::exception& e) {
-    FErrorOffset = FStartOffset;
+    FollowSessionCharset();
     TErrorAction action = eaException;
-    if (OnError) OnError(this, e, TrimSQLBlanks(sql), action);
-    switch (action) {
-      case eaAbort:
-        breakExec = true;
-        return;
-      case eaFail:
-        throw;
-      case eaException:
-        ApplicationHandleException(e);
-        return;
-      case eaContinue:
-        return;
-    }
+    ReportFailure(e, sql, action);
+    if (action == eaAbort) breakExec = true;
+    return;
   }
+  FollowSessionCharset();
 }
 
 TCustomDASQL& TDAScript::Command() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "components/DBAccessMacros.h"
 #include "core/CRParser.h"
@@ -57,6 +58,13 @@ class TDAScript : public TComponent {
   const std::string& Delimiter() const noexcept { return FDelimiter; }
   void SetDelimiter(const std::string& value) { FDelimiter = value; }
   TMacros& Macros() noexcept { return *FMacros; }
+  // Off: the statements go to the server exactly as written (a restore: a dump is plain SQL, and
+  // `&b` in it is an operator). On: references to macros the application gave a value are
+  // replaced, any other `&name` text is left as written.
+  bool ExpandMacros = true;
+  // The text is in the session's character set (a dump file): it is split in the set the session
+  // has as each statement runs and sent as its bytes, never converted from ANSI.
+  bool SendTextAsIs = false;
 
   TBeforeStatementExecuteEvent BeforeExecute;
   TAfterStatementExecuteEvent AfterExecute;
@@ -85,7 +93,8 @@ class TDAScript : public TComponent {
   int64_t EndLine() const noexcept { return FEndLine; }
   int64_t StartCol() const noexcept { return FStartCol; }
   int64_t EndCol() const noexcept { return FEndCol; }
-  // Where the statement that failed last starts.
+  // Where the statement that failed last starts. While OnError runs, StartPos, StartLine and
+  // StartCol tell where the failing statement starts, also when it failed in a batch.
   int64_t ErrorOffset() const noexcept { return FErrorOffset; }
 
   // The command that runs the statements (made on first use).
@@ -107,6 +116,12 @@ class TDAScript : public TComponent {
   virtual void DoAfterStatement(const std::string& /*sql*/) {}
   bool IsBodyBlock(int kind) const noexcept { return kind == skBodyBlock; }
   virtual bool CanOptimize(const std::string& sql);
+  // True when the rest of the text cannot be split before this statement ran (it may change the
+  // session's character set): a batch holding it is sent at once.
+  virtual bool EndsBatch(const std::string& /*sql*/) const { return false; }
+  // How many statements of the batch just sent completed before the failure that ended it; -1
+  // when it cannot be told (the whole batch is then reported as one failure).
+  virtual int64_t BatchStatementsRun() { return -1; }
   // The connection a run takes into use (the command's; a script over a dataset: the dataset's).
   virtual TCustomDAConnection* UsedConnection() const { return Connection(); }
   // Around a run: a dataset the statements go through shows nothing while they run.
@@ -125,14 +140,23 @@ class TDAScript : public TComponent {
 
  private:
   struct TCut;
+  struct TBatchEntry {
+    std::string Text;
+    int64_t Pos, Line, Col;
+  };
   void CreateLexer();
+  // The statement with the script's own macros replaced (see ExpandMacros).
+  std::string ScriptText(const std::string& sql) const;
+  // The lexer reads on in the set the session now has.
+  void FollowSessionCharset();
+  void ReportFailure(const std::exception& e, const std::string& sql, TErrorAction& action);
   void TakeStartPosition();
   // The statement ends at this lexeme.
   bool IsEnd(int code, const std::string& lexem, const std::string& prevLexem) const;
   void StepDelimiterState(int code, const std::string& lexem, std::string& newDelimiter);
   bool FinishStatement(TCut& cut, int code);
   void RunOrHandle(const std::string& sql, bool& breakExec);
-  void FlushBatch();
+  void FlushBatch(bool& breakExec);
   void BeginRun();
   void EndRun();
 
@@ -143,7 +167,8 @@ class TDAScript : public TComponent {
   std::unique_ptr<TParser> FLexer;
   TStream* FStream = nullptr;  // the stream ExecuteStream reads
   bool FExecuting = false;
-  std::string FBatch;
+  std::vector<TBatchEntry> FBatch;
+  size_t FBatchSize = 0;
   int64_t FStartOffset = 0;
   int64_t FStartPos = 0, FEndPos = 0, FStartLine = 0, FEndLine = 0, FStartCol = 0, FEndCol = 0;
   int64_t FErrorOffset = 0;

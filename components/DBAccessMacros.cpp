@@ -11,6 +11,7 @@
 // ---- TMacro -------------------------------------------------------------------------------------
 
 void TMacro::SetValue(const std::string& value) {
+  FSet = true;
   if (value == FValue) return;
   FValue = value;
   if (auto* list = dynamic_cast<TMacros*>(Collection())) list->NotifyOwner(this, TMacroChange::Value);
@@ -27,6 +28,7 @@ void TMacro::Assign(TPersistent* source) {
   if (other == nullptr) return TCollectionItem::Assign(source);
   FName = other->FName;
   SetValue(other->FValue);
+  FSet = other->FSet;
   SetActive(other->FActive);
 }
 
@@ -57,12 +59,13 @@ void TMacros::Scan(std::string_view sql) {
   // The new list: the settings of macros already listed, new names with their name only.
   struct TKept {
     std::string Name, Value;
-    bool Active;
+    bool Active, Set;
   };
   std::vector<TKept> kept;
   for (const std::string& name : names) {
     const TMacro* old = FindMacro(name);
-    kept.push_back(old != nullptr ? TKept{old->Name(), old->Value(), old->Active()} : TKept{name, {}, true});
+    kept.push_back(old != nullptr ? TKept{old->Name(), old->Value(), old->Active(), old->IsSet()}
+                                  : TKept{name, {}, true, false});
   }
   FQuiet = true;
   BeginUpdate();
@@ -70,7 +73,7 @@ void TMacros::Scan(std::string_view sql) {
   for (const TKept& k : kept) {
     auto* m = static_cast<TMacro*>(Add());
     m->SetName(k.Name);
-    m->SetValue(k.Value);
+    if (k.Set) m->SetValue(k.Value);
     m->SetActive(k.Active);
   }
   EndUpdate();

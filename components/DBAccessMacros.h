@@ -20,6 +20,9 @@ class TMacro : public TCollectionItem {
   const std::string& Value() const noexcept { return FValue; }
   // A different value makes the owner react (unless the list is updating).
   void SetValue(const std::string& value);
+  // True once a value was given (even ""): a script replaces only such macros and leaves other
+  // references as written.
+  bool IsSet() const noexcept { return FSet; }
   bool Active() const noexcept { return FActive; }
   void SetActive(bool value);
 
@@ -34,6 +37,7 @@ class TMacro : public TCollectionItem {
   std::string FName;
   std::string FValue;
   bool FActive = true;
+  bool FSet = false;
 };
 
 // What changed, as the owner is told: a macro's value, its Active flag, or the whole list (macro

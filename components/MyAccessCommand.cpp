@@ -31,8 +31,16 @@ void TMyCommand::CreateICommand() {
   }
 }
 
+void TMyCommand::SetSendTextAsIs(bool value) {
+  FSendTextAsIs = value;
+  if (TMySQLCommand* command = MyICommand()) command->SendTextAsIs = value;
+}
+
 void TMyCommand::AssignICommandProps(TCRCommand* command) {
-  if (command != nullptr) command->SetProp(prCommandTimeout, FCommandTimeout);
+  if (command != nullptr) {
+    command->SetProp(prCommandTimeout, FCommandTimeout);
+    static_cast<TMySQLCommand*>(command)->SendTextAsIs = FSendTextAsIs;
+  }
   TCustomDASQL::AssignICommandProps(command);
 }
 

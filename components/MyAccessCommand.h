@@ -36,6 +36,10 @@ class TMyCommand : public TCustomDASQL {
                        const std::string& renamePrefix = {}) override;
 
   TMySQLCommand* MyICommand() const noexcept { return static_cast<TMySQLCommand*>(ICommand()); }
+  // The text is sent as its bytes, already in the session's character set (a dump file), not
+  // converted from ANSI under Unicode.
+  bool SendTextAsIs() const noexcept { return FSendTextAsIs; }
+  void SetSendTextAsIs(bool value);
   void Assign(TPersistent* source) override;
 
  protected:
@@ -50,6 +54,7 @@ class TMyCommand : public TCustomDASQL {
  private:
   int FCommandTimeout = 0;
   int64_t FInsertId = 0;
+  bool FSendTextAsIs = false;
 };
 
 class TMyUpdateSQL : public TCustomDAUpdateSQL {

@@ -1,10 +1,15 @@
 #include "components/MyScript.h"
 
+#include <cctype>
+#include <string_view>
+
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MyParser.h"
+#include "mysql/MySQLCommand.h"
+#include "mysql/MySQLConnection.h"
 
 TMyScript::TMyScript(TComponent* owner) : TDAScript(owner) {}
 
@@ -28,8 +33,47 @@ std::unique_ptr<TCustomDASQL> TMyScript::CreateCommand() {
 
 TCharsetKind TMyScript::TextCharset() const {
   // The splitter reads the text as the server will: a GBK trail byte 0x5C is no backslash there.
-  const TCustomMyConnection* connection = Connection();
-  return connection != nullptr ? connection->StatementCharset() : AnsiCharsetKind();
+  // The session's set is the one the server last reported, so a SET NAMES the script ran holds
+  // for the rest of it.
+  const auto* connection = dynamic_cast<const TCustomMyConnection*>(UsedConnection());
+  if (connection == nullptr) return AnsiCharsetKind();
+  const TMySQLConnection* session = connection->MyIConnection();
+  if (SendTextAsIs && session != nullptr && session->GetMySQL() != nullptr) return session->GetTextCharset();
+  return connection->StatementCharset();
+}
+
+namespace {
+
+bool StartsWithWord(std::string_view text, std::string_view word) {
+  if (text.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(text[i])) != word[i]) return false;
+  return text.size() == word.size() || !std::isalnum(static_cast<unsigned char>(text[word.size()]));
+}
+
+}  // namespace
+
+bool TMyScript::EndsBatch(const std::string& sql) const {
+  std::string_view text = sql;
+  // "/*!40101 SET NAMES x */" and "/*M!100100 SET ...": the statement inside the comment.
+  if (text.rfind("/*!", 0) == 0 || text.rfind("/*M!", 0) == 0) {
+    text.remove_prefix(text.find('!') + 1);
+    while (!text.empty() && std::isdigit(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  if (StartsWithWord(text, "CALL")) return true;
+  if (!StartsWithWord(text, "SET")) return false;
+  // SET NAMES, SET CHARACTER SET, SET CHARSET, SET character_set_client = ...
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper.find("NAMES") != std::string::npos || upper.find("CHAR") != std::string::npos;
+}
+
+int64_t TMyScript::BatchStatementsRun() {
+  if (FDataSet != nullptr) return -1;
+  auto* command = dynamic_cast<TMyCommand*>(&Command());
+  TMySQLCommand* provider = command != nullptr ? command->MyICommand() : nullptr;
+  return provider != nullptr ? provider->StatementsRun() : -1;
 }
 
 void TMyScript::OnLexeme(int code, const std::string& /*text*/, bool firstInStatement) {
@@ -84,7 +128,10 @@ void TMyScript::RunEnded() noexcept {
 }
 
 void TMyScript::RunText(const std::string& sql) {
-  if (FDataSet == nullptr) return TDAScript::RunText(sql);
+  if (FDataSet == nullptr) {
+    if (auto* command = dynamic_cast<TMyCommand*>(&Command())) command->SetSendTextAsIs(SendTextAsIs);
+    return TDAScript::RunText(sql);
+  }
   TCustomMyDataSet& ds = *FDataSet;
   ds.SQL().SetText(sql);
   TMacros& used = ds.Macros();

@@ -34,6 +34,10 @@ class TMyScript : public TDAScript {
   std::unique_ptr<TCustomDASQL> CreateCommand() override;
   // Also needs a client and a server that take several statements in one text (4.1 and later).
   bool CanOptimize(const std::string& sql) override;
+  // A SET of names or character sets (also in an executable comment) and a CALL may change the
+  // session's character set.
+  bool EndsBatch(const std::string& sql) const override;
+  int64_t BatchStatementsRun() override;
   TCustomDAConnection* UsedConnection() const override;
   void RunStarting() override;
   void RunEnded() noexcept override;

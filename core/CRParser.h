@@ -133,6 +133,12 @@ class TParser {
   char GetChar(int64_t pos) { return CharAt(pos); }
   int64_t TextLength() const noexcept { return FTextLength; }
   TCharsetKind Charset() const noexcept { return FCharset; }
+  // The rest of the text is read in this set (a script that changed the session's set goes on in
+  // the new one).
+  void SetCharset(TCharsetKind charset) noexcept {
+    FCharset = charset;
+    FMultiByte = charset != TCharsetKind::SingleByte;
+  }
   bool IsStreamMode() const noexcept { return FStream != nullptr; }
   // Stream block size (65,536 by default); changing it starts again at the beginning.
   void SetBlockSize(size_t size);

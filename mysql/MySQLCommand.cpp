@@ -194,8 +194,9 @@ void TMySQLCommand::ExecuteText() {
   PMYSQL_CON handle = Handle();
   TMySQLAPI& api = API();
   if (!OpenNext) {
+    FStatementsRun = 0;
     const std::string text = BuildSQLText();
-    if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() ? Utf8ToAnsi(text) : text);
+    if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
     CheckStatus(api.mysql_real_query(handle, text));
   }
   FRowsAffected = ResultInfo();
@@ -215,6 +216,7 @@ void TMySQLCommand::DropResults() {
     if (PMYSQL_RES result = api.mysql_use_result(handle)) api.mysql_free_result(result);
     // A result that failed to come, or broke off while its rows were dropped.
     CheckErrno();
+    ++FStatementsRun;
     if (!FMyConnection->IsClient41()) return;
     const int next = api.mysql_next_result(handle);
     if (next < 0) return;
@@ -263,6 +265,10 @@ int64_t TMySQLCommand::ResultInfo() {
 std::string TMySQLCommand::BuildSQLText() {
   DA_ASSERT_MSG(FMyConnection != nullptr, "command without a connection");
   const bool unicode = FMyConnection->GetUseUnicode();
+  if (SendTextAsIs) {
+    DA_ASSERT_MSG(FParams.Count() == 0, "a text sent as it is takes no parameters");
+    return FSQL;
+  }
   if (FParams.Count() == 0 || FSQL.find('?') == std::string::npos) return unicode ? AnsiToUtf8(FSQL) : FSQL;
   const std::vector<TParamDesc*> params = PlaceholderParams();
   if (!FParamPositions.empty()) return TextWithPositions(params);

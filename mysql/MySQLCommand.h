@@ -94,6 +94,12 @@ class TMySQLCommand : public TCRCommand {
   bool OutParamsRead = false;
   // A record set reads the result: Execute keeps it in GetResult.
   bool ResultWanted = false;
+  // The text is already in the session's character set (a dump file read back) and goes as its
+  // bytes; otherwise under Unicode it is ANSI and converted to UTF-8 first.
+  bool SendTextAsIs = false;
+  // How many statements of the last text sent completed: after a failure, the failing one is the
+  // next (a text of several statements stops at the first that fails).
+  int64_t StatementsRun() const noexcept { return FStatementsRun; }
   // Execute takes the result the record set moved into the command instead of running the text.
   bool OpenNext = false;
   // Set by another thread to turn the failure of the running Execute into EAbort.
@@ -137,6 +143,7 @@ class TMySQLCommand : public TCRCommand {
   TCursorState FCursorState = csInactive;
   int64_t FRowsAffected = -1;
   int64_t FPrevRowsAffected = 0;
+  int64_t FStatementsRun = 0;
   std::vector<std::string> FSQLParts;
   std::vector<int> FParamPositions;
   bool FCollectingPositions = false;

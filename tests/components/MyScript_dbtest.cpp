@@ -1,10 +1,12 @@
 // Running scripts on the test server: what each error action does, statements sent several at a
-// time, and a script without a connection.
+// time and their failures, macros, a SET NAMES in the script, and a script without a connection.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "components/DBAccessSQL.h"
+#include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "components/MyRowReader.h"
@@ -91,6 +93,167 @@ TEST(MyScriptDbTest, OptimizationSendsStatementsTogether) {
   EXPECT_EQ(after, 3);
   EXPECT_EQ(script.Command().SQL().Text(), "SET @a = 1;\r\nSET @a = @a + 1;\r\nSET @a = @a * 10\r\n");
   EXPECT_EQ(Scalar(c, "SELECT @a"), "20");
+}
+
+// Statements sent together: the server runs them in order and stops at the first failure. The
+// failing statement is reported alone with its line, AfterExecute comes only for those that ran,
+// and what follows is sent again on continue and not at all on abort or fail.
+TEST(MyScriptDbTest, OptimizationReportsTheFailingStatementAndSendsTheRestAgain) {
+  const std::string longValue(70000, 'x');
+  const std::string longInsert = "INSERT INTO t SELECT 5 + 0 * LENGTH('" + longValue + "')";
+  struct Case {
+    const char* Name;
+    std::string Text;
+    TErrorAction Action;
+    bool Raises;
+    const char* Rows;
+    std::vector<std::string> Failed;    // "line: text" of each failure reported
+    std::vector<std::string> AfterRan;  // the statements AfterExecute was told of
+  };
+  const std::string i1 = "INSERT INTO t VALUES (1)", i2 = "INSERT INTO t VALUES (2)",
+                    i3 = "INSERT INTO t VALUES (3)", i4 = "INSERT INTO t VALUES (4)";
+  const std::string m2 = "INSERT INTO missing VALUES (2)", m1 = "INSERT INTO missing VALUES (1)",
+                    m3 = "INSERT INTO missing VALUES (3)";
+  auto text = [](std::initializer_list<std::string> lines) {
+    std::string t;
+    for (const std::string& l : lines) t += l + ";\n";
+    return t;
+  };
+  const Case cases[] = {
+      {"continue, failure in the middle",
+       text({i1, m2, i3, i4}),
+       eaContinue,
+       false,
+       "1,3,4",
+       {"2: " + m2},
+       {i1, i3, i4}},
+      {"abort", text({i1, m2, i3, i4}), eaAbort, false, "1", {"2: " + m2}, {i1}},
+      {"fail", text({i1, m2, i3, i4}), eaFail, true, "1", {"2: " + m2}, {i1}},
+      {"failure in the first", text({m1, i2, i3}), eaContinue, false, "2,3", {"1: " + m1}, {i2, i3}},
+      {"failure in the last", text({i1, i2, m3}), eaContinue, false, "1,2", {"3: " + m3}, {i1, i2}},
+      {"two failures", text({m1, i2, m3, i4}), eaContinue, false, "2,4", {"1: " + m1, "3: " + m3}, {i2, i4}},
+      // The long statement does not fit the batch: the batch before it is sent first, and its
+      // abort ends the run there.
+      {"abort in a flush mid-run",
+       text({i1, m2, longInsert, "INSERT INTO t VALUES (6)"}),
+       eaAbort,
+       false,
+       "1",
+       {"2: " + m2},
+       {i1}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TScratchDb db;
+    TMyConnection c;
+    Prepare(c, db.Name());
+    c.ExecSQL("CREATE TABLE t (a INT)");
+    TMyScript script;
+    script.SetConnection(&c);
+    script.SetUseOptimization(true);
+    script.SetSQLText(k.Text);
+    std::vector<std::string> failed, after;
+    script.OnError = [&](TComponent*, const std::exception&, const std::string& sql, TErrorAction& action) {
+      failed.push_back(std::to_string(script.StartLine() + 1) + ": " + sql);
+      action = k.Action;
+    };
+    script.AfterExecute = [&](TComponent*, const std::string& sql) { after.push_back(sql); };
+    bool raised = false;
+    try {
+      script.Execute();
+    } catch (const EDAError& e) {
+      raised = true;
+      EXPECT_EQ(e.ErrorCode, 1146);
+    }
+    EXPECT_EQ(raised, k.Raises);
+    EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a ORDER BY a) FROM t"), k.Rows);
+    EXPECT_EQ(failed, k.Failed);
+    EXPECT_EQ(after, k.AfterRan);
+  }
+}
+
+// `&name` is a macro reference only for a macro the application set on the script; other such
+// text (the & operator) goes to the server as written. A command keeps its rule: an undefined
+// macro is replaced by nothing.
+TEST(MyScriptDbTest, OnlyMacrosTheApplicationSetAreReplaced) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  c.ExecSQL("CREATE TABLE m (v INT)");
+  struct Case {
+    const char* Name;
+    std::string Text;
+    const char* Table;  // the macro `tbl` the application sets, or nothing
+    const char* Value;
+  };
+  const Case cases[] = {
+      {"no macro set", "INSERT INTO m SELECT 6 &b FROM (SELECT 3 AS b) x", nullptr, "2"},
+      {"another macro set", "INSERT INTO &tbl SELECT 6 &b FROM (SELECT 3 AS b) x", "m", "2"},
+      {"routine body",
+       "DELIMITER $$\nCREATE FUNCTION f_and(b INT) RETURNS INT DETERMINISTIC RETURN 6 &b $$\nDELIMITER ;\n"
+       "INSERT INTO m VALUES (f_and(3))",
+       nullptr, "2"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    c.ExecSQL("DELETE FROM m");
+    TMyScript script;
+    script.SetConnection(&c);
+    script.SetSQLText(k.Text);
+    if (k.Table != nullptr) script.Macros().MacroByName("tbl")->SetValue(k.Table);
+    script.Execute();
+    EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(v) FROM m"), k.Value);
+  }
+  TMyCommand command;
+  command.SetConnection(&c);
+  command.SetSQLText("INSERT INTO m SELECT 6 &b FROM (SELECT 3 AS b) x");
+  c.ExecSQL("DELETE FROM m");
+  command.Execute();
+  EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(v) FROM m"), "6");
+}
+
+// A SET NAMES the script runs changes how the server reads the rest of the text, so the splitter
+// reads it in the new set too: a 0x5C after a GBK lead byte is a backslash on latin1 and part of
+// a character on gbk.
+TEST(MyScriptDbTest, TheSplitterReadsOnInTheSetTheScriptGaveTheSession) {
+  const std::string latin1Literal = "'\x95\\\\'";  // latin1 bytes 95 5C, escaped as latin1
+  const std::string gbkLiteral = "'\x95\x5C'";     // one gbk character, as gbk escapes it
+  struct Case {
+    const char* Name;
+    std::string Charset;
+    std::string Set;
+    std::string Literal;
+  };
+  const Case cases[] = {
+      {"gbk connection, SET NAMES latin1", "gbk", "SET NAMES latin1", latin1Literal},
+      {"gbk connection, versioned comment", "gbk", "/*!40101 SET NAMES latin1 */", latin1Literal},
+      {"gbk connection, SET CHARACTER SET", "gbk", "SET CHARACTER SET latin1", latin1Literal},
+      {"latin1 connection, SET NAMES gbk", "latin1", "SET NAMES gbk", gbkLiteral},
+  };
+  for (bool batched : {false, true})
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::string(k.Name) + (batched ? ", sent together" : ""));
+      TScratchDb db;
+      TMyConnection c;
+      Prepare(c, db.Name());
+      c.Options().SetCharset(k.Charset);
+      c.ExecSQL("CREATE TABLE t (id INT, v VARBINARY(8))");
+      std::string text = k.Set + ";\n";
+      for (int i = 1; i <= 3; ++i)
+        text += "INSERT INTO t VALUES (" + std::to_string(i) + ", " + k.Literal + ");\n";
+      TMyScript script;
+      script.SetConnection(&c);
+      script.SetUseOptimization(batched);
+      script.SetSQLText(text);
+      int errors = 0;
+      script.OnError = [&](TComponent*, const std::exception&, const std::string&, TErrorAction& action) {
+        ++errors;
+        action = eaContinue;
+      };
+      script.Execute();
+      EXPECT_EQ(errors, 0);
+      EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(id, ':', HEX(v) ORDER BY id) FROM t"), "1:955C,2:955C,3:955C");
+    }
 }
 
 TEST(MyScriptDbTest, ADataSetKeepsTheRowsOfTheLastSelect) {
