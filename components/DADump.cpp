@@ -218,14 +218,56 @@ void TDADump::BackupToFile(const std::string& fileName) {
 
 // ---- restore ------------------------------------------------------------------------------------
 
+namespace {
+
+// Failures named in the error itself; the rest are in RestoreFailures.
+constexpr size_t kFailuresListed = 3;
+constexpr size_t kHeadLength = 80;
+
+// The text on one line: line ends and tabs become single blanks, blanks at either end go.
+std::string OneLine(const std::string& text, size_t limit) {
+  std::string head;
+  for (char c : text) {
+    if (head.size() >= limit) {
+      // Not inside a multi-byte character: cut at a byte of its own.
+      while (!head.empty() && static_cast<unsigned char>(head.back()) >= 0x80) head.pop_back();
+      return head + "...";
+    }
+    const bool blank = c == '\r' || c == '\n' || c == '\t';
+    if (blank && (head.empty() || head.back() == ' ')) continue;
+    head.push_back(blank ? ' ' : c);
+  }
+  while (!head.empty() && head.back() == ' ') head.pop_back();
+  return head;
+}
+
+std::string FailureReport(const std::vector<TDARestoreFailure>& failures) {
+  std::string text = Format("%d statements failed", {static_cast<int>(failures.size())});
+  for (size_t i = 0; i < failures.size() && i < kFailuresListed; ++i)
+    text += Format("\nline %d: %s: %s",
+                   {static_cast<int>(failures[i].Line), failures[i].Head, failures[i].Message});
+  if (failures.size() > kFailuresListed)
+    text += Format("\n... and %d more", {static_cast<int>(failures.size() - kFailuresListed)});
+  return text;
+}
+
+}  // namespace
+
 void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
   if (FConnection == nullptr) throw EDatabaseError(MessageText(SConnectionNotDefined));
   ResetStop();
+  FRestoreFailures.clear();
   script.SetConnection(FConnection);
   script.SetDebug(Debug);
-  int failed = 0;
-  script.OnError = [&failed](TComponent*, const std::exception&, const std::string&, TErrorAction& action) {
-    ++failed;
+  // A dump is plain SQL in the character set its SET NAMES names: `&b` is an operator and the
+  // bytes go as they are.
+  script.ExpandMacros = false;
+  script.SendTextAsIs = true;
+  script.OnError = [this](TComponent* sender, const std::exception& e, const std::string& sql,
+                          TErrorAction& action) {
+    const auto& s = static_cast<const TDAScript&>(*sender);
+    FRestoreFailures.push_back(
+        {OneLine(e.what(), std::string::npos), s.StartLine() + 1, OneLine(sql, kHeadLength)});
     action = eaContinue;
   };
   FConnection->InternalConnect();
@@ -241,7 +283,7 @@ void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
     throw;
   }
   FConnection->InternalDisconnect();
-  if (failed > 0) throw EDatabaseError(Format("%d statements failed", {failed}));
+  if (!FRestoreFailures.empty()) throw EDatabaseError(FailureReport(FRestoreFailures));
 }
 
 void TDADump::Restore() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/runtime/Classes.h"
 #include "platform/runtime/Components.h"
@@ -54,6 +55,14 @@ class TDumpWriter {
   std::string FBuffer;
 };
 
+// A statement of a restore that failed: the server's message, the 1-based line where the statement
+// starts and the head of its text (one line, at most about 80 characters).
+struct TDARestoreFailure {
+  std::string Message;
+  int64_t Line = 0;
+  std::string Head;
+};
+
 class TDADump : public TComponent {
  public:
   explicit TDADump(TComponent* owner = nullptr);
@@ -87,14 +96,18 @@ class TDADump : public TComponent {
   // backup leaves an existing file as it was. EFOpenError / EStreamError / EOSError of the file.
   void BackupToFile(const std::string& fileName);
 
-  // Runs SQL through the script component. Every statement runs; when some failed, EDatabaseError
-  // "%d statements failed" is raised at the end. EAbort after Stop().
+  // Runs SQL through the script component, as plain SQL (no macros) sent as its bytes. Every
+  // statement runs; when some failed, EDatabaseError "%d statements failed" is raised at the end,
+  // followed by the line, head and message of the first few; RestoreFailures holds them all.
+  // EAbort after Stop().
   void Restore();
   // The same reading the script from a stream or a file, a block at a time.
   void RestoreFromStream(TStream& stream);
   void RestoreFromFile(const std::string& fileName);
 
   void Assign(TPersistent* source) override;
+  // The failures of the last restore, in the order they happened.
+  const std::vector<TDARestoreFailure>& RestoreFailures() const noexcept { return FRestoreFailures; }
 
  protected:
   virtual std::string GetTableNames() const;
@@ -123,4 +136,5 @@ class TDADump : public TComponent {
   std::unique_ptr<TDADumpOptions> FOptions;
   TStringList FTableNames;
   std::atomic<bool> FStopped{false};
+  std::vector<TDARestoreFailure> FRestoreFailures;
 };

@@ -1,6 +1,7 @@
 #include "components/MyDump.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -125,6 +126,9 @@ class TMyDump::TRun {
   std::vector<TTableRef> TableList();
   bool IsViewIn(const std::string& database, const std::string& name);
   void Table(const TTableRef& ref, int index, int count);
+  void Triggers(const TTableRef& ref);
+  // Refuses (before anything is written) a text column whose set the session cannot hold.
+  void CheckColumnCharsets(const std::vector<TTableRef>& tables);
   void Data(const std::string& t, int index, int count);
   // The rows written; opening runs before the first.
   int64_t Rows(const std::string& t, int index, int count, int64_t rows,
@@ -132,7 +136,9 @@ class TMyDump::TRun {
   void AppendRow(std::string& line, TMyRowReader& reader, const std::vector<TValueKind>& kinds);
   void AppendText(std::string& line, std::string_view text);
   void Progress(const std::string& name, int index, int count, int percent);
-  std::string One(const std::string& sql, int column = 0);
+  // The first row's value; with sessionBytes text keeps the session's bytes (the file's, as the
+  // SET NAMES line says) even under Unicode.
+  std::string One(const std::string& sql, int column = 0, bool sessionBytes = false);
   // Text of the server (ANSI under Unicode) as the file holds it.
   std::string ToFile(std::string text) const { return FUnicode ? AnsiToUtf8(text) : text; }
   std::string Quote(const std::string& name) const { return QuoteWhole(name, FStatementCharset); }
@@ -150,7 +156,8 @@ class TMyDump::TRun {
   std::string FOldTimeZone;
   int FMajor = 0, FMinor = 0, FRelease = 0;
   std::map<std::string, std::map<std::string, bool>> FViews;  // database -> name -> is a view
-  std::string FEscaped;                                       // scratch for escaping
+  std::vector<TTableRef> FTables;
+  std::string FEscaped;  // scratch for escaping
 };
 
 TMyDump::TRun::TRun(TMyDump& dump, TCustomMyConnection& connection, TStream& stream)
@@ -163,7 +170,9 @@ TMyDump::TRun::TRun(TMyDump& dump, TCustomMyConnection& connection, TStream& str
       FStatementCharset(connection.StatementCharset()),
       FFileCharset(FSession.GetTextCharset()) {
   ParseMySQLVersion(FSession.GetServerVersion(), FMajor, FMinor, FRelease);
-  FCharsetName = One("SELECT @@character_set_client");
+  // The set of the bytes read (and of the statements the file holds): the SET NAMES line says it.
+  FCharsetName = One("SELECT COALESCE(@@character_set_results, @@character_set_client)");
+  FFileCharset = CharsetKindByName(FCharsetName);
   // TIMESTAMP values are read and written in one fixed zone, so that a restore elsewhere gives
   // the same instants.
   FOldTimeZone = One("SELECT @@SESSION.time_zone");
@@ -179,8 +188,9 @@ TMyDump::TRun::~TRun() {
   }
 }
 
-std::string TMyDump::TRun::One(const std::string& sql, int column) {
+std::string TMyDump::TRun::One(const std::string& sql, int column, bool sessionBytes) {
   TMyRowReader reader(FConnection);
+  reader.SetSessionBytes(sessionBytes);
   reader.Open(sql);
   if (!reader.Next() || column >= reader.FieldCount()) return {};
   return reader.Value(column);
@@ -208,9 +218,13 @@ void TMyDump::TRun::Write() {
 }
 
 void TMyDump::TRun::WriteSections() {
+  const TMyDumpObjects objects = FDump.Objects;
+  if ((objects & (doTables | doData)) != 0) {
+    FTables = TableList();
+    if ((objects & doData) != 0) CheckColumnCharsets(FTables);
+  }
   if (FOptions.GenerateHeader) Header();
   SetLines();
-  const TMyDumpObjects objects = FDump.Objects;
   if ((objects & doDatabase) != 0) DatabaseSection();
   if ((objects & doUsers) != 0) UsersSection();
   if ((objects & doStoredProcs) != 0) RoutinesSection();
@@ -301,11 +315,12 @@ void TMyDump::TRun::RoutinesSection() {
     FWriter.Line("DELIMITER $$");
     if (FOptions.AddDrop) FWriter.Line("DROP " + kind + " IF EXISTS " + ToFile(n) + " $$");
     TMyRowReader reader(FConnection);
+    reader.SetSessionBytes(true);
     reader.Open("SHOW CREATE " + kind + " " + n);
     // Without the right to read it the server shows the routine with no text.
     if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
       throw EDatabaseError(Format("The text of %s %s cannot be read", {kind, name}));
-    FWriter.Lines(ToFile(reader.Value(2)) + " $$");
+    FWriter.Lines(reader.Value(2) + " $$");
     FWriter.Line("DELIMITER ;");
     FWriter.Line("");
     FWriter.Line("");
@@ -346,7 +361,7 @@ std::vector<TTableRef> TMyDump::TRun::TableList() {
 }
 
 void TMyDump::TRun::TablesSection() {
-  const std::vector<TTableRef> tables = TableList();
+  const std::vector<TTableRef>& tables = FTables;
   const int count = static_cast<int>(tables.size());
   for (int i = 0; i < count; ++i) {
     const TTableRef& ref = tables[static_cast<size_t>(i)];
@@ -365,18 +380,84 @@ void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
     if (FOptions.GenerateHeader) Msg(SDumpTableHeader, {ft});
     if (FOptions.AddDrop)
       FWriter.Line((ref.IsView ? "DROP VIEW IF EXISTS " : "DROP TABLE IF EXISTS ") + ft + ";");
-    std::string text = One("SHOW CREATE TABLE " + t, 1);
+    std::string text = One("SHOW CREATE TABLE " + t, 1, true);
     if (!ref.Database.empty()) {
       // The text names the table without its database: it is made where the dump says.
-      const std::string bare = Quote(ref.Name);
+      const std::string bare = ToFile(Quote(ref.Name));
       const size_t at = text.find(bare);
-      if (at != std::string::npos) text.replace(at, bare.size(), t);
+      if (at != std::string::npos) text.replace(at, bare.size(), ft);
     }
-    FWriter.Lines(ToFile(text) + ";");
+    FWriter.Lines(text + ";");
     FWriter.Line("");
     Progress(t, index, count, 0);
   }
   if ((FDump.Objects & doData) != 0 && !ref.IsView) Data(t, index, count);
+  // After the rows, so that restoring them fires none.
+  if ((FDump.Objects & doTables) != 0 && !ref.IsView) Triggers(ref);
+}
+
+// Each trigger as SHOW CREATE TRIGGER gives it, under the SQL mode it was made with, in the
+// DELIMITER form a restore reads. A restore drops and makes the table again: without them its
+// triggers would be lost.
+void TMyDump::TRun::Triggers(const TTableRef& ref) {
+  // A trigger is made in the database the restore runs in: the table of another database would
+  // not be found by its ON clause.
+  if (!ref.Database.empty()) return;
+  const std::vector<std::string> names = TMyRowReader::FirstColumn(
+      FConnection,
+      "SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = DATABASE() AND "
+      "EVENT_OBJECT_TABLE = " +
+          QuoteString(ref.Name, FStatementCharset) +
+          " ORDER BY EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER");
+  for (const std::string& name : names) {
+    TMyRowReader reader(FConnection);
+    reader.SetSessionBytes(true);
+    reader.Open("SHOW CREATE TRIGGER " + Quote(name));
+    if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
+      throw EDatabaseError(Format("The text of trigger %s cannot be read", {name}));
+    FWriter.Line("/*!50003 SET SQL_MODE=" + ToFile(QuoteString(reader.Value(1), FStatementCharset)) + " */;");
+    FWriter.Line("DELIMITER ;;");
+    FWriter.Lines(reader.Value(2) + " ;;");
+    FWriter.Line("DELIMITER ;");
+    FWriter.Line("/*!50003 SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;");
+    FWriter.Line("");
+  }
+}
+
+namespace {
+
+std::string CharsetFamily(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "utf8" ? "utf8mb3" : name;
+}
+
+// Whether text of the column's set reaches a session of the other set unchanged.
+bool SessionHolds(const std::string& session, const std::string& column) {
+  const std::string s = CharsetFamily(session), c = CharsetFamily(column);
+  if (s == c || c == "binary" || c == "ascii" || s == "binary" || s == "utf8mb4") return true;
+  return s == "utf8mb3" && c != "utf8mb4";
+}
+
+}  // namespace
+
+void TMyDump::TRun::CheckColumnCharsets(const std::vector<TTableRef>& tables) {
+  for (const TTableRef& ref : tables) {
+    if (ref.IsView) continue;
+    TMyRowReader reader(FConnection);
+    reader.Open(
+        "SELECT COLUMN_NAME, CHARACTER_SET_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+        (ref.Database.empty() ? std::string("DATABASE()") : QuoteString(ref.Database, FStatementCharset)) +
+        " AND TABLE_NAME = " + QuoteString(ref.Name, FStatementCharset) +
+        " AND CHARACTER_SET_NAME IS NOT NULL ORDER BY ORDINAL_POSITION");
+    while (reader.Next()) {
+      const std::string column = reader.Value(0), charset = reader.Value(1);
+      if (SessionHolds(FCharsetName, charset)) continue;
+      throw EDatabaseError(Format(
+          "The column %s.%s holds %s text, which a %s session cannot read without replacing characters "
+          "by '?': connect with the character set %s (or utf8mb4) to back it up",
+          {Quote(ref.Name), Quote(column), charset, FCharsetName, charset}));
+    }
+  }
 }
 
 void TMyDump::TRun::Data(const std::string& t, int index, int count) {
@@ -406,6 +487,7 @@ int64_t TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t 
   const std::string prefix =
       (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) + " VALUES";
   TMyRowReader reader(FConnection);
+  reader.SetSessionBytes(true);
   reader.Open("SELECT * FROM " + t);
   std::vector<TValueKind> kinds;
   for (int i = 0; i < reader.FieldCount(); ++i) kinds.push_back(KindOf(reader.Field(i)));
@@ -481,9 +563,8 @@ void TMyDump::TRun::AppendText(std::string& line, std::string_view text) {
     line.push_back('\'');
     return;
   }
-  std::string converted;
-  if (FUnicode) converted = AnsiToUtf8(text);
-  const std::string_view bytes = FUnicode ? std::string_view(converted) : text;
+  // The session's bytes, escaped for the set the SET NAMES line names.
+  const std::string_view bytes = text;
   FEscaped.resize(bytes.size() * 2 + 1);
   const size_t n = EscapeString(FEscaped.data(), bytes.data(), bytes.size(), FFileCharset);
   line.push_back('\'');

@@ -39,6 +39,7 @@ TMyRowReader::~TMyRowReader() {
 void TMyRowReader::Open(const std::string& sql) {
   Close();
   FQuery->SQL().SetText(sql);
+  if (TMySQLRecordset* rs = FQuery->MyRecordSet()) rs->KeepSessionText = FSessionBytes;
   FQuery->Open();
   FRecordSet = FQuery->MyRecordSet();
   FFirst = true;

@@ -26,6 +26,8 @@ class TMyRowReader {
   // Runs the statement (its errors pass through) and stands before the first row. A statement
   // without rows gives none.
   void Open(const std::string& sql);
+  // From the next Open: text keeps the session's bytes even under Unicode (see Value).
+  void SetSessionBytes(bool value) noexcept { FSessionBytes = value; }
   // The next row; false after the last (the result is then closed).
   bool Next();
   void Close();
@@ -35,8 +37,8 @@ class TMyRowReader {
   const TMySQLFieldDesc& Field(int index) const;
   int FieldIndex(const std::string& name) const;  // -1 when absent (case ignored)
   bool IsNull(int index) const;
-  // The value's bytes: text as the server sent it (ANSI under Unicode), bytes and blob content
-  // as they are; a wide blob as ANSI. Empty for NULL.
+  // The value's bytes: text as the server sent it (ANSI under Unicode unless SetSessionBytes),
+  // bytes and blob content as they are; a wide blob as ANSI. Empty for NULL.
   std::string Value(int index) const;
   // The text of a text field without a copy (valid until the next row); empty for NULL. Other
   // fields: use Value.
@@ -56,4 +58,5 @@ class TMyRowReader {
   TMySQLRecordset* FRecordSet = nullptr;  // the query's, while it is open
   const void* FBuffer = nullptr;          // the current row's record
   bool FFirst = false;
+  bool FSessionBytes = false;
 };

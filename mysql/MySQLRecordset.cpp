@@ -129,7 +129,7 @@ void TMySQLRecordset::RefreshConnectionCache() {
   TMySQLConnection* main = FSavedConnection ? FSavedConnection : GetMyCommand()->GetMyConnection();
   if (main == nullptr) return;
   FIsClient41 = main->IsClient41();
-  FUseUnicode = main->GetUseUnicode();
+  FUseUnicode = main->GetUseUnicode() && !KeepSessionText;
   FUnicodeCharBytes = main->GetUnicodeCharBytes();
   FNumericType = main->GetNumericType();
   FServerMajor = main->GetServerMajor();

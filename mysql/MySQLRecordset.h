@@ -55,6 +55,10 @@ class TMySQLRecordset : public TCRRecordSet {
   // Installs the command (it must be a TMySQLCommand).
   void SetCommand(std::unique_ptr<TCRCommand> command) override;
   TMySQLCommand* GetMyCommand() { return static_cast<TMySQLCommand*>(GetCommand()); }
+  // Text fields keep the bytes the session sent even under Unicode (no conversion to ANSI or
+  // UTF-16): a backup writes them as they are, under a SET NAMES that says what they are. Set
+  // before opening.
+  bool KeepSessionText = false;
   // Drops what is left of the result (unless prepared), refreshes the connection's cached
   // settings, then the base Disconnect.
   void Disconnect() override;

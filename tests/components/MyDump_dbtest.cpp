@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
 #include "components/MyDump.h"
 #include "components/MyRowReader.h"
 #include "mysql/ApiTestSupport.h"
@@ -144,7 +145,11 @@ TEST(MyDumpDbTest, EveryTypeAndNameComesBackThroughOurRestoreAndTheClient) {
     TTempDir dir;
     TMyConnection src;
     Prepare(src, source.Name(), k.Charset);
+    // Columns of the session's own set: a backup refuses text its session cannot hold.
+    src.ExecSQL("ALTER DATABASE " + source.Name() + " CHARACTER SET " + k.Charset);
     FillSource(src, k.UnicodeColumn);
+    // A JSON column is utf8mb4 text.
+    if (!k.UnicodeColumn) src.ExecSQL("ALTER TABLE `all types` MODIFY js TEXT CHARACTER SET " + k.Charset);
     const std::string expected = Fingerprint(src);
 
     TMyDump dump;
@@ -209,8 +214,15 @@ TEST(MyDumpDbTest, RestoreRunsEveryStatementAndThenReportsTheFailures) {
     dump.Restore();
     FAIL() << "no error";
   } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "2 statements failed");
+    EXPECT_EQ(e.Message(),
+              "2 statements failed\n"
+              "line 3: INSERT INTO nowhere VALUES (1): Table '" +
+                  db.Name() +
+                  ".nowhere' doesn't exist\n"
+                  "line 5: INSERT INTO t VALUES ('x', 'y'): Column count doesn't match value count at row 1");
   }
+  ASSERT_EQ(dump.RestoreFailures().size(), 2u);
+  EXPECT_EQ(dump.RestoreFailures()[1].Line, 5);
   EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a ORDER BY a) FROM t"), "1,2,3");
 }
 
@@ -286,6 +298,225 @@ TEST(MyDumpDbTest, AFailedOrStoppedBackupLeavesTheTargetFile) {
   EXPECT_EQ(dump.RowsWritten(), 3);
   EXPECT_NE(ReadFile(file).find("INSERT INTO `t` VALUES\r\n  (1),\r\n  (2),\r\n  (3);\r\n"),
             std::string::npos);
+}
+
+// The file's form: lines present and absent for each choice of objects and options.
+TEST(MyDumpDbTest, TheFormatFollowsTheObjectsAndOptions) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  c.ExecSQL("CREATE TABLE e (a INT)");
+  c.ExecSQL("CREATE TABLE r (v VARCHAR(1000))");
+  // Each row line is 1000 characters: "  ('" + 994 x + "')".
+  c.ExecSQL("INSERT INTO r SELECT REPEAT('x', 994) FROM seq_1_to_40");
+  c.ExecSQL("CREATE TABLE b (id INT, bl BLOB)");
+  c.ExecSQL("INSERT INTO b VALUES (1, ''), (2, X'0001FF')");
+  c.ExecSQL("CREATE VIEW w AS SELECT a FROM e");
+  struct Case {
+    const char* Name;
+    TMyDumpObjects Objects;
+    bool HexBlob;
+    std::vector<std::string> Present, Absent;
+  };
+  const Case cases[] = {
+      {"empty table: no lock lines",
+       doTables | doData,
+       false,
+       {"CREATE TABLE `e`"},
+       {"LOCK TABLES `e`", "INSERT INTO `e`"}},
+      {"a view: structure, no data",
+       doTables | doData,
+       false,
+       {"DROP VIEW IF EXISTS `w`;", "VIEW `w` AS"},
+       {"INSERT INTO `w`"}},
+      {"data alone with AddDrop",
+       doData,
+       false,
+       {"TRUNCATE TABLE `b`;", "TRUNCATE TABLE `r`;"},
+       {"CREATE TABLE", "DROP TABLE"}},
+      {"HexBlob", doData, true, {"  (1, ''),\r\n  (2, 0x0001FF);"}, {"'\\0'"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TMyDump dump;
+    dump.SetConnection(&c);
+    dump.Objects = k.Objects;
+    dump.Options().HexBlob = k.HexBlob;
+    dump.Backup();
+    const std::string text = dump.SQL().Text();
+    for (const std::string& line : k.Present) EXPECT_NE(text.find(line), std::string::npos) << line;
+    for (const std::string& line : k.Absent) EXPECT_EQ(text.find(line), std::string::npos) << line;
+  }
+  // 40 rows of 1000-character lines: statements of 15, 15 and 10 rows.
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.SetTableNames("r");
+  dump.Backup();
+  std::vector<int> perStatement;
+  for (int i = 0; i < dump.SQL().Count(); ++i) {
+    const std::string& line = dump.SQL()[i];
+    if (line == "INSERT INTO `r` VALUES") perStatement.push_back(0);
+    if (line.rfind("  ('x", 0) == 0) {
+      ASSERT_EQ(line.size(), 1001u);  // and its "," or ";"
+      ++perStatement.back();
+    }
+  }
+  EXPECT_EQ(perStatement, (std::vector<int>{15, 15, 10}));
+}
+
+TEST(MyDumpDbTest, OurRoutinesAndTriggersComeBackThroughOurRestore) {
+  TScratchDb source, target;
+  TMyConnection src;
+  Prepare(src, source.Name());
+  src.ExecSQL("CREATE TABLE t (a INT, b INT)");
+  src.ExecSQL("INSERT INTO t VALUES (1, 0)");
+  src.ExecSQL("CREATE PROCEDURE p(IN n INT) BEGIN INSERT INTO t VALUES (n, 0); SET @s = 'two lines'; END");
+  src.ExecSQL("CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW BEGIN SET NEW.b = NEW.a &3; END");
+  TMyDump dump;
+  dump.SetConnection(&src);
+  dump.Objects = doStoredProcs | doTables | doData;
+  dump.Backup();
+  TMyConnection c;
+  Prepare(c, target.Name());
+  dump.SetConnection(&c);
+  dump.Restore();
+  // The row restored keeps its b: the trigger comes after the data.
+  EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a, ':', b) FROM t"), "1:0");
+  c.ExecSQL("CALL p(7)");
+  EXPECT_EQ(Scalar(c, "SELECT b FROM t WHERE a = 7"), "3");
+}
+
+// ---- what a backup keeps, against the mariadb tools --------------------------------------------
+
+struct TSession {
+  const char* Name;
+  std::string Charset;  // of the connection; empty under Unicode
+  bool Unicode;
+  std::string ClientCharset;  // the mariadb client's --default-character-set
+};
+
+void Prepare(TMyConnection& c, const std::string& database, const TSession& s) {
+  Prepare(c, database, s.Charset);
+  c.Options().SetUseUnicode(s.Unicode);
+}
+
+// Numbers past their display width and at their type's extremes, text of three character sets (a
+// latin1 column holding GBK bytes, as the game stores them), a routine whose body holds `&b` and
+// a string, a trigger and a view.
+void FillConformanceSource(TMyConnection& c) {
+  c.ExecSQL(
+      "CREATE TABLE nums (id INT PRIMARY KEY, i3 INT(3), f31 FLOAT(3,1), d DOUBLE, t1 TINYINT(1), "
+      "s2 SMALLINT(2), dec65 DECIMAL(65,30), tm TIME)");
+  c.ExecSQL(
+      "INSERT INTO nums VALUES (1, 123456, 76.7, 2.2250738585072014e-308, -128, -32768, "
+      "'12345678901234567890123456789012345.123456789012345678901234567890', '838:59:59'), "
+      "(2, 2147483647, -99.9, 1.7976931348623157e308, 127, 32767, -0.000000000000000000000000000001, "
+      "'-838:59:59'), (3, -2147483648, 0.1, -2.2250738585072014e-308, 0, 0, 0, '00:00:00')");
+  c.ExecSQL("CREATE TABLE l1 (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET latin1)");
+  c.ExecSQL("INSERT INTO l1 VALUES (1, X'955CC4E35C27'), (2, X'8182838DA0FF')");
+  c.ExecSQL("CREATE TABLE gb (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET gbk)");
+  c.ExecSQL("INSERT INTO gb VALUES (1, CONVERT(X'C4E3BAC3955C27' USING gbk))");
+  c.ExecSQL("CREATE TABLE u8 (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET utf8mb4)");
+  c.ExecSQL("INSERT INTO u8 VALUES (1, CONVERT(X'F09F9880C3A95C27' USING utf8mb4))");
+  c.ExecSQL(
+      "CREATE FUNCTION f_and(b INT) RETURNS INT DETERMINISTIC BEGIN DECLARE s VARCHAR(9) DEFAULT 'x y'; "
+      "RETURN (6 &b) + LENGTH(s) - 3; END");
+  c.ExecSQL("CREATE TRIGGER tr BEFORE INSERT ON nums FOR EACH ROW SET NEW.t1 = 7");
+  c.ExecSQL("CREATE VIEW v AS SELECT id FROM nums");
+}
+
+// Each table's checksum and rows in hex, the routine's result and the trigger's work.
+std::string ConformancePrint(TMyConnection& c, const std::vector<std::string>& tables) {
+  std::string out;
+  for (const std::string& t : tables) {
+    c.Open();
+    TMyRowReader reader(c);
+    reader.Open("CHECKSUM TABLE " + t);
+    if (reader.Next()) out += t + " " + reader.Value(1) + "\n";
+  }
+  out += "f_and(3)=" + Scalar(c, "SELECT f_and(3)") + "\n";
+  out += "view=" + Scalar(c, "SELECT COUNT(*) FROM v") + "\n";
+  c.ExecSQL("INSERT INTO nums (id) VALUES (100)");
+  out += "trigger=" + Scalar(c, "SELECT t1 FROM nums WHERE id = 100") + "\n";
+  c.ExecSQL("DELETE FROM nums WHERE id = 100");
+  return out;
+}
+
+TEST(MyDumpDbTest, BackupsMatchTheMariaDbToolsOrRefuseBeforeWriting) {
+  struct Case {
+    TSession Session;
+    std::vector<std::string> Held;  // the tables whose every column the session can hold
+    std::string Refused;            // the column named when all tables are backed up
+  };
+  const Case cases[] = {
+      {{"latin1", "latin1", false, "latin1"}, {"l1", "nums"}, "`gb`.`v`"},
+      {{"gbk", "gbk", false, "gbk"}, {"gb", "nums"}, "`l1`.`v`"},
+      {{"UseUnicode", "", true, "utf8mb4"}, {"gb", "l1", "nums", "u8"}, ""},
+  };
+  TScratchDb source;
+  TMyConnection src;
+  Prepare(src, source.Name(), "utf8mb4");
+  FillConformanceSource(src);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Session.Name);
+    TScratchDb ours, theirs, fromTool;
+    TTempDir dir;
+    TMyConnection session;
+    Prepare(session, source.Name(), k.Session);
+    std::vector<std::string> all = {"gb", "l1", "nums", "u8"};
+    const std::string expected = ConformancePrint(src, k.Held);
+    TMyDump dump;
+    dump.SetConnection(&session);
+    dump.Objects = doTables | doData | doStoredProcs;
+    const fs::path file = dir.Path / "ours.sql";
+    if (!k.Refused.empty()) {
+      { std::ofstream(file) << "old"; }
+      std::string names;
+      for (const std::string& t : all) names += t + ",";
+      dump.SetTableNames(names + "v");
+      try {
+        dump.BackupToFile(file.string());
+        ADD_FAILURE() << "a column the session cannot hold was backed up";
+      } catch (const EDatabaseError& e) {
+        EXPECT_NE(e.Message().find(k.Refused), std::string::npos) << e.Message();
+      }
+      EXPECT_EQ(ReadFile(file), "old");
+    }
+    std::string names;
+    for (const std::string& t : k.Held) names += t + ",";
+    dump.SetTableNames(names + "v");
+    dump.BackupToFile(file.string());
+    EXPECT_NE(ReadFile(file).find("/*!40101 SET NAMES " + k.Session.ClientCharset + " */;"),
+              std::string::npos);
+
+    ASSERT_EQ(RunClient("mariadb", "--default-character-set=" + k.Session.ClientCharset + " " +
+                                       theirs.Name() + " < " + file.string()),
+              0);
+    TMyConnection b;
+    Prepare(b, theirs.Name(), "utf8mb4");
+    EXPECT_EQ(ConformancePrint(b, k.Held), expected) << "our backup through the mariadb client";
+
+    TMyConnection a;
+    Prepare(a, ours.Name(), k.Session);
+    dump.SetConnection(&a);
+    dump.RestoreFromFile(file.string());
+    TMyConnection aCheck;
+    Prepare(aCheck, ours.Name(), "utf8mb4");
+    EXPECT_EQ(ConformancePrint(aCheck, k.Held), expected) << "our backup through our restore";
+
+    const fs::path toolFile = dir.Path / "theirs.sql";
+    std::string tables;
+    for (const std::string& t : k.Held) tables += " " + t;
+    ASSERT_EQ(RunClient("mariadb-dump", "--routines " + source.Name() + tables + " v > " + toolFile.string()),
+              0);
+    TMyConnection t;
+    Prepare(t, fromTool.Name(), k.Session);
+    dump.SetConnection(&t);
+    dump.RestoreFromFile(toolFile.string());
+    TMyConnection tCheck;
+    Prepare(tCheck, fromTool.Name(), "utf8mb4");
+    EXPECT_EQ(ConformancePrint(tCheck, k.Held), expected) << "mariadb-dump through our restore";
+  }
 }
 
 }  // namespace
