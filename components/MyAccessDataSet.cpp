@@ -117,6 +117,9 @@ void TCustomMyDataSet::AssignRecordSetProps(TCRRecordSet& rs) {
 void TCustomMyDataSet::SetCommandTimeout(int value) {
   FCommandTimeout = value;
   if (TCRRecordSet* rs = CRRecordSet()) rs->SetProp(prCommandTimeout, value);
+  // The command shares the record set's provider command and writes its own time-out into it
+  // whenever the connection or the text changes: both keep the same value.
+  if (auto* command = dynamic_cast<TMyCommand*>(&Command())) command->SetCommandTimeout(value);
 }
 
 TFieldType TCustomMyDataSet::GetFieldType(TDataType dataType) const {

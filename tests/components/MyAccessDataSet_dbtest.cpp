@@ -3,6 +3,7 @@
 // master/detail.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "mysql/ApiTestSupport.h"
 #include "platform/db/NumericFields.h"
 #include "support/ManualMessageLoop.h"
+#include "support/StallRelay.h"
 
 namespace {
 
@@ -401,3 +403,33 @@ TEST_F(MyQueryDbTest, NumbersAsTextAreWholeWhateverTheirDisplayWidth) {
 }
 
 }  // namespace
+
+// The time-out set on a query holds for every statement it runs, whatever connection and text it
+// is given afterwards: a server that stops answering ends the open within that time.
+TEST(MyQueryStallTest, CommandTimeoutOutlivesConnectionAndTextChanges) {
+  const TestServer::TInfo& srv = TestServer::Info();
+  TStallRelay relay(srv.Host, srv.Port);
+  TMyConnection conn;
+  conn.LoginPrompt = false;
+  conn.SetServer("127.0.0.1");
+  conn.SetPort(relay.Port);
+  conn.SetUsername(srv.NativeUser);
+  conn.SetPassword(srv.NativePassword);
+  conn.SetConnectionTimeout(2);  // bounds the attempt to reconnect after the time-out
+  conn.Open();
+  TMyQuery query;
+  query.SetCommandTimeout(30);
+  query.SetConnection(&conn);
+  query.SetSQLText("SELECT 1");
+  query.Open();
+  query.Close();
+  query.SetConnection(&conn);
+  query.SetSQLText("SELECT 2");
+  EXPECT_EQ(query.CommandTimeout(), 30);
+  relay.Stall();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(ErrorOf([&] { query.Open(); }), "");
+  const auto waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(waited, 29.0);
+  EXPECT_LT(waited, 38.0);
+}

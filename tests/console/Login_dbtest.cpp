@@ -10,7 +10,6 @@
 #include <chrono>
 
 #include "GameZone.h"
-#include "StallRelay.h"
 #include "console/MyLoginConnection.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
@@ -18,6 +17,7 @@
 #include "mysql/MySQLConnection.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"
+#include "support/StallRelay.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // A loopback relay in front of the test server that can go silent: every connection made to it
 // is passed on to the server until Stall, after which nothing more is forwarded either way and
-// the client waits on a server that no longer answers (the server itself is left alone).
+// the client waits on a server that no longer answers (the server itself is left alone). Resume
+// drops the stalled connections and forwards the ones made after it, as a server back in service.
 #pragma once
 
 #include <arpa/inet.h>
@@ -42,6 +43,11 @@ class TStallRelay {
   TStallRelay& operator=(const TStallRelay&) = delete;
 
   void Stall() { FStalled = true; }
+  // Returns once the relay has dropped the stalled connections (at most a second later).
+  void Resume() {
+    FResume = true;
+    for (int i = 0; i < 100 && FResume; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   int Port = 0;
 
  private:
@@ -50,6 +56,11 @@ class TStallRelay {
     std::vector<std::pair<int, int>> pairs;  // client, server; -1 once closed
     const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     while (!FStop && std::chrono::steady_clock::now() < end) {
+      if (FResume.exchange(false)) {
+        for (auto& [c, s] : pairs)
+          if (c >= 0) ::close(c), ::close(s), c = s = -1;
+        FStalled = false;
+      }
       std::vector<pollfd> fds{{FListen, POLLIN, 0}};
       std::vector<size_t> owner{0};
       for (size_t p = 0; p < pairs.size() && !FStalled; ++p) {
@@ -92,5 +103,6 @@ class TStallRelay {
   sockaddr_in FTo{};
   std::atomic<bool> FStop{false};
   std::atomic<bool> FStalled{false};
+  std::atomic<bool> FResume{false};
   std::thread FThread;
 };
