@@ -17,8 +17,7 @@ namespace {
 
 constexpr uint32_t kDefaultPort = 3306;
 constexpr const char* kDefaultHost = "localhost";
-constexpr int kConnectRefused = 10061;  // the number the connect error has always shown
-constexpr int kMaxLoginRounds = 3;      // greeting reply, one switch, one more proof at most
+constexpr int kMaxLoginRounds = 3;  // greeting reply, one switch, one more proof at most
 constexpr size_t kFileChunk = 8192;
 // Pieces in which an abandoned result's rows are skipped: a long row is never loaded whole.
 constexpr int kDrainChunk = 64 * 1024;
@@ -142,8 +141,9 @@ void TMySqlSession::OpenTransport() {
     vio->Connect();
   } catch (const Exception& e) {
     const std::string detail = vio->ErrorText().empty() ? e.Message() : vio->ErrorText();
+    // The number is the system's own error; the detail line says it in words.
     RaiseMySqlClientError(CR_CONN_HOST_ERROR,
-                          {Host.empty() ? std::string(kDefaultHost) : Host, kConnectRefused}, detail);
+                          {Host.empty() ? std::string(kDefaultHost) : Host, vio->ErrorNumber()}, detail);
   }
 }
 

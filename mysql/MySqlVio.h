@@ -45,6 +45,8 @@ class TMySqlVio {
 
   // The last transport error in words; empty when the last transfer did not fail.
   const std::string& ErrorText() const noexcept { return FErrorText; }
+  // The system's error number of the last failed connect; 0 when it had none.
+  int ErrorNumber() const noexcept { return FErrorNumber; }
 
  protected:
   TMySqlVio() = default;
@@ -55,6 +57,7 @@ class TMySqlVio {
   bool ReadAheadPending() const noexcept { return FReadAheadPos < FReadAheadCount; }
 
   std::string FErrorText;
+  int FErrorNumber = 0;
 
  private:
   std::vector<uint8_t> FReadAhead;

@@ -98,6 +98,7 @@ void TMySqlVioTcp::Connect() {
   DA_ASSERT(FSocket < 0);
   TMySqlVio::Connect();
   FErrorText.clear();
+  FErrorNumber = 0;
   if (FPort == 0) FPort = DefaultPort;
   if (FHost.empty()) FHost = "localhost";
 
@@ -132,6 +133,7 @@ void TMySqlVioTcp::Connect() {
   ::freeaddrinfo(list);
   if (FSocket < 0) {
     FErrorText = SocketErrorText("connect", error);
+    FErrorNumber = error;
     throw SocketException(CR_CONN_HOST_ERROR);
   }
   SetSocketOptions(FSocket);

@@ -1,6 +1,9 @@
 // The session against the scripted fake server: older servers' logins, authentication switches,
 // LOAD DATA LOCAL and faults at every step. (The fake server runs on a thread of its own.)
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -263,4 +266,25 @@ TEST(MySqlSessionFakeTest, AnAbandonedResultIsSkippedToItsEnd) {
     EXPECT_EQ(MySqlErrorOf([&] { s.Ping(); }), 0);
   }
   EXPECT_EQ(server.Finish(), "");
+}
+
+// A refused connection names the system's error, by number and in words.
+TEST(MySqlSessionConnectTest, RefusedConnectionShowsTheSystemsError) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);  // nobody listens there now
+  TMySqlSession s;
+  s.ConnectTimeout = 3;
+  std::string message;
+  EXPECT_EQ(MySqlErrorOf([&] { s.Connect("127.0.0.1", "u", 0, {}, ntohs(address.sin_port), "db", "pw"); },
+                         &message),
+            2003);
+  EXPECT_EQ(message,
+            "Can't connect to MySQL server on '127.0.0.1' (111)\r\n"
+            "Socket error on connect: Connection refused (errno 111)");
 }
