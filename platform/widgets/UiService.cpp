@@ -1,5 +1,6 @@
 #include "platform/widgets/UiService.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
@@ -11,6 +12,7 @@
 namespace {
 
 TUiService* InstalledService = nullptr;
+constexpr int kShellOpenWaitMs = 10000;
 
 TUiService& DefaultService() {
   static TQtUiService service;
@@ -95,8 +97,9 @@ bool AskYesNo(const QString& text, const QString& caption, bool defaultNo) {
   return Ui().MessageBox({text, caption, TMsgIcon::Question, TMsgButtons::YesNo, def}) == TMsgResult::Yes;
 }
 
-bool AskOkCancel(const QString& text, const QString& caption, TMsgIcon icon) {
-  return Ui().MessageBox({text, caption, icon, TMsgButtons::OkCancel, TMsgResult::Ok}) == TMsgResult::Ok;
+bool AskOkCancel(const QString& text, const QString& caption, TMsgIcon icon, bool defaultCancel) {
+  const TMsgResult def = defaultCancel ? TMsgResult::Cancel : TMsgResult::Ok;
+  return Ui().MessageBox({text, caption, icon, TMsgButtons::OkCancel, def}) == TMsgResult::Ok;
 }
 
 void ShowMessage(const QString& text) {
@@ -140,6 +143,13 @@ TMsgResult TQtUiService::MessageBox(const TMessageBoxArgs& args) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       break;
   }
+  // The console speaks Chinese whatever the desktop's language.
+  const std::pair<QMessageBox::StandardButton, const char*> captions[] = {{QMessageBox::Ok, "确定"},
+                                                                          {QMessageBox::Cancel, "取消"},
+                                                                          {QMessageBox::Yes, "是"},
+                                                                          {QMessageBox::No, "否"}};
+  for (const auto& [button, caption] : captions)
+    if (QAbstractButton* b = box.button(button)) b->setText(QString::fromUtf8(caption));
   box.setDefaultButton(QtButton(args.Default));
   box.setEscapeButton(QtButton(EscapeAnswer(args.Buttons)));
   switch (box.exec()) {
@@ -198,8 +208,18 @@ QString TQtUiService::ClipboardText() {
 }
 
 bool TQtUiService::ShellOpen(const QString& target) {
-  // Detached: the desktop's program outlives the console's wait for it.
-  return QProcess::startDetached(QStringLiteral("xdg-open"), {target});
+  // The opener's exit code tells whether the file or address could be opened. One that is still
+  // running after the wait is left to finish on its own and deletes itself then.
+  auto* opener = new QProcess(qApp);
+  QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+  QObject::connect(opener, &QProcess::errorOccurred, opener, [opener](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) opener->deleteLater();
+  });
+  opener->setStandardInputFile(QProcess::nullDevice());
+  opener->start(QStringLiteral("xdg-open"), {target});
+  if (!opener->waitForStarted(5000)) return false;
+  if (!opener->waitForFinished(kShellOpenWaitMs)) return true;
+  return opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
 }
 
 TDateTime TQtUiService::Now() {

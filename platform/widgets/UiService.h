@@ -54,8 +54,9 @@ class TUiService {
   virtual std::optional<QString> DirectoryName(const QString& caption, const QString& root) = 0;
   virtual void SetClipboardText(const QString& text) = 0;
   virtual QString ClipboardText() = 0;
-  // Opens a file or address with the desktop's default program. False when that program could
-  // not be started; the result of the program itself is not awaited.
+  // Opens a file or address with the desktop's default program. False when the opener could not
+  // be started or reported a failure; an opener still running after a few seconds counts as
+  // having opened it (it goes on by itself).
   virtual bool ShellOpen(const QString& target) = 0;
   // Local date-time.
   virtual TDateTime Now() = 0;
@@ -86,8 +87,8 @@ void ShowWarning(const QString& text);  // "警告", warning icon
 void ShowMessageBox(const QString& text, const QString& caption, TMsgIcon icon);
 // Yes/No question with the question icon; true for Yes. defaultNo makes No the Enter button.
 bool AskYesNo(const QString& text, const QString& caption = CaptionHint, bool defaultNo = false);
-// Ok/Cancel confirmation; true for Ok.
-bool AskOkCancel(const QString& text, const QString& caption, TMsgIcon icon);
+// Ok/Cancel confirmation; true for Ok. defaultCancel makes Cancel the Enter button.
+bool AskOkCancel(const QString& text, const QString& caption, TMsgIcon icon, bool defaultCancel = false);
 // The plain message dialog: the application's name as caption, no icon.
 void ShowMessage(const QString& text);
 
@@ -95,7 +96,8 @@ void ShowMessage(const QString& text);
 // that is no pattern (no '*' or '?') is shown as the description alone with "*" to match.
 QString QtFilterFromPairs(const QString& pairs);
 
-// Service of the running application: Qt's message boxes, dialogs, clipboard and xdg-open.
+// Service of the running application: Qt's message boxes (their buttons read 确定, 取消, 是 and
+// 否), dialogs, clipboard and xdg-open.
 class TQtUiService : public TUiService {
  public:
   TMsgResult MessageBox(const TMessageBoxArgs& args) override;

@@ -1,10 +1,13 @@
 // The dialog service: the recorder's script and defaults, the message box helpers' captions
 // and icons, and the Qt service's boxes answered without blocking.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -23,6 +26,8 @@ class UiServiceTest : public QObject {
   void FilterPairsBecomeQtFilters();
   void QtBoxAnswersWithItsButtons_data();
   void QtBoxAnswersWithItsButtons();
+  void ShellOpenReportsTheOpenersExitCode_data();
+  void ShellOpenReportsTheOpenersExitCode();
 };
 
 void UiServiceTest::HelpersUseTheirCaptionAndIcon() {
@@ -146,14 +151,22 @@ void UiServiceTest::QtBoxAnswersWithItsButtons_data() {
   QTest::addColumn<int>("defaultButton");
   QTest::addColumn<int>("key");
   QTest::addColumn<int>("answer");
-  auto row = [](const char* name, TMsgButtons b, TMsgResult d, Qt::Key key, TMsgResult a) {
-    QTest::newRow(name) << int(b) << int(d) << int(key) << int(a);
+  QTest::addColumn<QStringList>("captions");  // the buttons' texts, sorted
+  const QStringList ok{QStringLiteral("确定")};
+  const QStringList okCancel = QStringList{QStringLiteral("取消"), QStringLiteral("确定")};
+  const QStringList yesNo = QStringList{QStringLiteral("否"), QStringLiteral("是")};
+  auto row = [](const char* name, TMsgButtons b, TMsgResult d, Qt::Key key, TMsgResult a, QStringList c) {
+    c.sort();
+    QTest::newRow(name) << int(b) << int(d) << int(key) << int(a) << c;
   };
-  row("ok by enter", TMsgButtons::Ok, TMsgResult::Ok, Qt::Key_Return, TMsgResult::Ok);
-  row("default no by enter", TMsgButtons::YesNo, TMsgResult::No, Qt::Key_Return, TMsgResult::No);
-  row("default yes by enter", TMsgButtons::YesNo, TMsgResult::Yes, Qt::Key_Return, TMsgResult::Yes);
-  row("yes/no escaped", TMsgButtons::YesNo, TMsgResult::Yes, Qt::Key_Escape, TMsgResult::No);
-  row("ok/cancel escaped", TMsgButtons::OkCancel, TMsgResult::Ok, Qt::Key_Escape, TMsgResult::Cancel);
+  row("ok by enter", TMsgButtons::Ok, TMsgResult::Ok, Qt::Key_Return, TMsgResult::Ok, ok);
+  row("default no by enter", TMsgButtons::YesNo, TMsgResult::No, Qt::Key_Return, TMsgResult::No, yesNo);
+  row("default yes by enter", TMsgButtons::YesNo, TMsgResult::Yes, Qt::Key_Return, TMsgResult::Yes, yesNo);
+  row("yes/no escaped", TMsgButtons::YesNo, TMsgResult::Yes, Qt::Key_Escape, TMsgResult::No, yesNo);
+  row("ok/cancel escaped", TMsgButtons::OkCancel, TMsgResult::Ok, Qt::Key_Escape, TMsgResult::Cancel,
+      okCancel);
+  row("default cancel by enter", TMsgButtons::OkCancel, TMsgResult::Cancel, Qt::Key_Return,
+      TMsgResult::Cancel, okCancel);
 }
 
 void UiServiceTest::QtBoxAnswersWithItsButtons() {
@@ -162,14 +175,18 @@ void UiServiceTest::QtBoxAnswersWithItsButtons() {
   QFETCH(int, key);
   QFETCH(int, answer);
   TQtUiService service;
+  QFETCH(QStringList, captions);
   bool onTop = false;
   QString shownText;
+  QStringList shownCaptions;
   // The box is modal: a timer inside its loop looks at it and presses the key.
   QTimer::singleShot(0, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     QVERIFY(box);
     onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
     shownText = box->text();
+    for (QAbstractButton* b : box->buttons()) shownCaptions << b->text();
+    shownCaptions.sort();
     QTest::keyClick(box, Qt::Key(key));
   });
   TMsgResult result = service.MessageBox({QStringLiteral("第一行\r\n第二行"), CaptionHint, TMsgIcon::Question,
@@ -177,6 +194,34 @@ void UiServiceTest::QtBoxAnswersWithItsButtons() {
   QCOMPARE(int(result), answer);
   QVERIFY(onTop);
   QCOMPARE(shownText, QStringLiteral("第一行\n第二行"));
+  QCOMPARE(shownCaptions, captions);
+}
+
+void UiServiceTest::ShellOpenReportsTheOpenersExitCode_data() {
+  QTest::addColumn<QByteArray>("opener");  // the stand-in's script; empty: there is none
+  QTest::addColumn<bool>("opened");
+  QTest::newRow("opened") << QByteArray("exit 0") << true;
+  QTest::newRow("no program for it") << QByteArray("exit 3") << false;
+  QTest::newRow("no opener") << QByteArray() << false;
+}
+
+void UiServiceTest::ShellOpenReportsTheOpenersExitCode() {
+  QFETCH(QByteArray, opener);
+  QFETCH(bool, opened);
+  QTemporaryDir dir;
+  if (!opener.isEmpty()) {
+    QFile script(dir.filePath(QStringLiteral("xdg-open")));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\n" + opener + "\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", dir.path().toLocal8Bit());
+  TQtUiService service;
+  const bool result = service.ShellOpen(QStringLiteral("GameHelp.CHM"));
+  qputenv("PATH", path);
+  QCOMPARE(result, opened);
 }
 
 QTEST_MAIN(UiServiceTest)
