@@ -1,5 +1,8 @@
 #include "console/DbIniSettings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <filesystem>
 
@@ -45,6 +48,10 @@ std::optional<int> ParsePort(std::string_view text) noexcept {
 bool TDbIni::EnsureExists() const {
   std::error_code ec;
   if (std::filesystem::exists(FFileName, ec)) return false;
+  // It holds the database password: readable by its owner only, from the start (later writes
+  // keep the file's permissions).
+  const int fd = ::open(FFileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
   TIniFile ini(FFileName);
   WriteDB(ini, DefaultDbSettings(), true);
   ini.WriteString("User", "saveini", "True");

@@ -1,5 +1,10 @@
 #include "platform/runtime/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -216,10 +221,21 @@ void TIniFile::Save(const std::vector<TLine>& lines) {
   for (const TLine& line : lines) text += line.Raw + "\r\n";
   std::string temp = FFileName + ".new";
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) {
+    // The new text takes the file's place with the file's permissions (a file of passwords
+    // stays private); a new file gets the usual ones.
+    struct stat st {};
+    const bool exists = ::stat(FFileName.c_str(), &st) == 0;
+    const int fd =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, exists ? st.st_mode & 0777 : 0666);
+    bool written = fd >= 0 && (!exists || ::fchmod(fd, st.st_mode & 07777) == 0);
+    for (size_t done = 0; written && done < text.size();) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      written = n > 0;
+      if (written) done += static_cast<size_t>(n);
+    }
+    if (fd >= 0 && ::close(fd) != 0) written = false;
+    if (!written) {
       std::remove(temp.c_str());
       throw EIniFileException("Unable to write to " + FFileName);
     }

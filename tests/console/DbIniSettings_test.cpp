@@ -27,6 +27,12 @@ void DbIniSettingsTest::FirstStartWritesTheDefaults() {
   QVERIFY(ini.EnsureExists());
   QCOMPARE(ReadAll(path), kDefaultDbIni);
   QVERIFY(!ini.EnsureExists());  // an existing file is left alone
+  // It holds the password: its owner's only, also after the login saved the settings into it.
+  QCOMPARE(QFile::permissions(path),
+           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+  ini.SaveDB(DefaultDbSettings());
+  QCOMPARE(QFile::permissions(path),
+           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
   TDbSettings s = ini.ReadDB();
   QCOMPARE(s.Server, std::string("localhost"));
   QCOMPARE(s.Port, std::string("3306"));  // "DBPort" found as DBport
