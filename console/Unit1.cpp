@@ -17,6 +17,12 @@
 namespace {
 
 constexpr int kWidth = 330;
+// The panels' heights, stacked from kPanelsTop below the title.
+constexpr int kPanelsTop = 104;
+constexpr int kZoneHeight = 40;
+constexpr int kServerHeight = 68;
+constexpr int kNamesHeight = 100;
+constexpr int kAccountHeight = 160;
 
 QString FromAnsi(const std::string& s) {
   return QString::fromStdU16String(AnsiToWide(s));
@@ -44,16 +50,14 @@ Tlogin::Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFact
       FSession(factory) {
   setWindowTitle(QStringLiteral("连接到游戏数据库"));
   BuildControls();
-  p2->hide();
-  p1->move(0, 172);
-  p4->hide();
   FFrame.setEnabled(false);
   lbl1->clear();
   FIni.EnsureExists();
   FState = FIni.ReadDB();
   ShowSettings(FState);
   chk1->setChecked(FState.SaveIni);
-  setFixedSize(kWidth, 340);
+  setFixedWidth(kWidth);
+  Relayout();
   if (QScreen* screen = frame.screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
@@ -61,30 +65,29 @@ Tlogin::~Tlogin() = default;
 
 void Tlogin::BuildControls() {
   p3 = new QWidget(this);
-  p3->setGeometry(0, 104, kWidth, 68);
+  p3->setGeometry(0, 104, kWidth, kServerHeight);
   edt1 = AddEdit(p3, QStringLiteral("服务器地址"), 0);
   Edit1 = new QLineEdit(p3);
   Edit1->setMaxLength(20);
-  Edit1->setGeometry(100, 24, 60, 22);
+  Edit1->setGeometry(100, 23, 60, 22);
   cbb2 = new QComboBox(p3);
-  cbb2->setGeometry(166, 24, 134, 22);
+  cbb2->setGeometry(166, 23, 134, 22);
   for (int i = 0; i < kCharsetCount; ++i) cbb2->addItem(QString::fromUtf8(CharsetItemText(i)));
-  edt4 = AddEdit(p3, QStringLiteral("数据库名"), 48);
+  edt4 = AddEdit(p3, QStringLiteral("数据库名"), 46);
   FDbNamesLabel = p3->findChildren<QLabel*>().last();
-  edt4->setGeometry(100, 48, 130, 22);
+  edt4->setGeometry(100, 46, 130, 22);
   edt4->installEventFilter(this);
   chk2 = new QCheckBox(QStringLiteral("详细配置"), p3);
-  chk2->setGeometry(236, 48, 80, 22);
-  p3->setFixedHeight(72);
+  chk2->setGeometry(236, 46, 80, 22);
 
   p2 = new QWidget(this);
-  p2->setGeometry(0, 176, kWidth, 96);
+  p2->setGeometry(0, 176, kWidth, kNamesHeight);
   edtdbname1 = AddEdit(p2, QStringLiteral("帐  号   库"), 4);
   edtdbname2 = AddEdit(p2, QStringLiteral("角  色   库"), 34);
   edtdbname3 = AddEdit(p2, QStringLiteral("日  志   库"), 64);
 
   p1 = new QWidget(this);
-  p1->setGeometry(0, 172, kWidth, 160);
+  p1->setGeometry(0, 172, kWidth, kAccountHeight);
   edt2 = AddEdit(p1, QStringLiteral("用  户  名"), 4);
   edt3 = AddEdit(p1, QStringLiteral("密       码"), 32);
   edt3->setEchoMode(QLineEdit::Password);
@@ -103,7 +106,7 @@ void Tlogin::BuildControls() {
   btn1->move(176, 112);
 
   p4 = new QWidget(this);
-  p4->setGeometry(0, 104, kWidth, 40);
+  p4->setGeometry(0, 104, kWidth, kZoneHeight);
   auto* zoneLabel = new QLabel(QStringLiteral("分区选择"), p4);
   zoneLabel->setGeometry(16, 9, 80, 18);
   cbb1 = new QComboBox(p4);
@@ -111,6 +114,8 @@ void Tlogin::BuildControls() {
   btn3 = new TFlatButton(p4);
   btn3->SetCaption(QStringLiteral("配置分区"));
   btn3->move(226, 4);
+  // Until the zone editor exists the zones are kept in DB.ini by hand.
+  btn3->setEnabled(false);
 
   auto* title = new QLabel(QStringLiteral("游戏管理工具"), this);
   title->setGeometry(0, 0, kWidth, 100);
@@ -163,17 +168,31 @@ TDbSettings Tlogin::TypedSettings() const {
 }
 
 void Tlogin::SetDetailed(bool on) {
-  if (on) {
+  if (on)
     edt4->setText(QStringLiteral("..."));
-    setFixedHeight(435);
-    p2->show();
-    p1->move(0, 272);
-  } else {
+  else
     edt4->setText(edtdbname1->text() + "," + edtdbname2->text() + "," + edtdbname3->text());
-    setFixedHeight(340);
-    p2->hide();
-    p1->move(0, 172);
+  Relayout();
+}
+
+void Tlogin::Relayout() {
+  const bool zone = chk3->isChecked();
+  const bool detailed = chk2->isChecked();
+  int top = kPanelsTop;
+  p4->setVisible(zone);
+  if (zone) {
+    p4->move(0, top);
+    top += kZoneHeight;
   }
+  p3->move(0, top);
+  top += kServerHeight;
+  p2->setVisible(detailed);
+  if (detailed) {
+    p2->move(0, top);
+    top += kNamesHeight;
+  }
+  p1->move(0, top);
+  setFixedHeight(top + (detailed ? 163 : 168));
 }
 
 void Tlogin::SetZoneMode(bool on) {
@@ -186,20 +205,13 @@ void Tlogin::SetZoneMode(bool on) {
     for (const std::string& zone : FIni.ZoneNames()) cbb1->addItem(FromAnsi(zone));
     cbb1->setCurrentIndex(cbb1->count() > 0 ? 0 : -1);
     FLoading = false;
-    setFixedHeight(380);
-    p1->move(0, 212);
-    p3->move(0, 144);
-    p4->move(0, 104);
-    p4->show();
+    Relayout();
     if (!cbb1->currentText().isEmpty()) return LoadZone();
     for (QLineEdit* e : {edt1, Edit1, edtdbname1, edtdbname2, edtdbname3, edt2, edt3}) e->clear();
     cbb2->setCurrentIndex(0);
     edt4->setText(QStringLiteral(",,"));
   } else {
-    setFixedHeight(340);
-    p1->move(0, 172);
-    p3->move(0, 104);
-    p4->hide();
+    Relayout();
     TDbSettings s = FIni.ReadDB();
     ShowSettings(s);
     chk1->setChecked(s.SaveIni);

@@ -50,7 +50,11 @@ class Tlogin : public QWidget, private TLoginSink {
   TFlatButton* btn2 = nullptr;  // 确  定
   TFlatButton* btn1 = nullptr;  // 取  消
   QComboBox* cbb1 = nullptr;    // zone
-  TFlatButton* btn3 = nullptr;  // 配置分区
+  TFlatButton* btn3 = nullptr;  // 配置分区 (disabled: the zone editor is not there yet)
+  QWidget* p1 = nullptr;        // account, switches, status and buttons
+  QWidget* p2 = nullptr;        // the three database names (详细配置)
+  QWidget* p3 = nullptr;        // server, port, character set
+  QWidget* p4 = nullptr;        // zone choice (多区服模式)
 
   // The connect sequence of 确  定; true when all three connections are open.
   bool ConnectAll();
@@ -66,6 +70,8 @@ class Tlogin : public QWidget, private TLoginSink {
   void ShowSettings(const TDbSettings& s);
   TDbSettings TypedSettings() const;
   void SetDetailed(bool on);
+  // Stacks the shown panels from the top and sizes the window to them.
+  void Relayout();
   void LoadZone();
   void FinishLogin();
   void Status(const std::string& text) override;
@@ -76,10 +82,6 @@ class Tlogin : public QWidget, private TLoginSink {
   TDbIni FIni;
   TLoginSession FSession;
   TDbSettings FState;
-  QWidget* p1 = nullptr;
-  QWidget* p2 = nullptr;
-  QWidget* p3 = nullptr;
-  QWidget* p4 = nullptr;
   QLabel* FDbNamesLabel = nullptr;
   bool FLoading = false;
 };

@@ -3,6 +3,7 @@
 // tool windows, help and re-login.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -14,6 +15,7 @@
 #include "ConsoleTestSupport.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
+#include "console/controls/FlatBtns.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/UiRecorder.h"
 
@@ -59,6 +61,8 @@ class FormMainTest : public QObject {
   void InputChecksStopBeforeSaving();
   void UntickedSaveResetsSectionDB();
   void ZoneModeWithoutZonesEmptiesEdits();
+  void LoginLayoutsKeepPanelsApart_data();
+  void LoginLayoutsKeepPanelsApart();
   void ClockNamesTheWeekday();
   void FindChildRestoresThroughMdiArea();
   void HelpFileMissingOrBroken();
@@ -231,6 +235,48 @@ void FormMainTest::ZoneModeWithoutZonesEmptiesEdits() {
   login->SetZoneMode(false);
   QCOMPARE(login->edt1->text(), QStringLiteral("localhost"));
   QCOMPARE(login->height(), 340);
+}
+
+void FormMainTest::LoginLayoutsKeepPanelsApart_data() {
+  QTest::addColumn<bool>("zone");
+  QTest::addColumn<bool>("detailed");
+  QTest::addColumn<int>("height");
+  QTest::newRow("single server") << false << false << 340;
+  QTest::newRow("single server, detailed") << false << true << 435;
+  QTest::newRow("zones") << true << false << 380;
+  QTest::newRow("zones, detailed") << true << true << 475;
+}
+
+void FormMainTest::LoginLayoutsKeepPanelsApart() {
+  QFETCH(bool, zone);
+  QFETCH(bool, detailed);
+  QFETCH(int, height);
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->show();
+  // Either order of the two switches ends in the same layout.
+  for (const bool zoneFirst : {true, false}) {
+    login->chk2->setChecked(false);
+    login->SetZoneMode(false);
+    if (zoneFirst) login->SetZoneMode(zone);
+    login->chk2->setChecked(detailed);
+    if (!zoneFirst) login->SetZoneMode(zone);
+    QCOMPARE(login->height(), height);
+    QWidget* panels[] = {login->p4, login->p3, login->p2, login->p1};
+    QCOMPARE(login->p4->isVisible(), zone);
+    QCOMPARE(login->p2->isVisible(), detailed);
+    for (QWidget* panel : panels) {
+      if (!panel->isVisible()) continue;
+      QVERIFY(login->rect().contains(panel->geometry()));
+      QVERIFY(panel->rect().contains(panel->childrenRect()));
+      for (QWidget* other : panels)
+        if (other != panel && other->isVisible()) QVERIFY(!panel->geometry().intersects(other->geometry()));
+    }
+  }
+  QVERIFY(!login->btn3->isEnabled());  // the zone editor is not there yet
+  if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty())
+    QVERIFY(login->grab().save(QDir(shots).filePath(
+        QStringLiteral("login-%1%2.png").arg(zone ? "zones" : "single", detailed ? "-detailed" : ""))));
 }
 
 void FormMainTest::ClockNamesTheWeekday() {
