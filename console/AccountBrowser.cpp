@@ -42,6 +42,13 @@ std::string TAccountTexts::SearchLabel(int64_t total) const {
   return "当前查询共有记录" + std::to_string(total) + "条";
 }
 
+bool IsPrivilegeText(std::string_view text) {
+  if (text.empty() || text.size() > 10) return false;
+  for (const char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset) {
   if (search.ByPrivilege) return " where user_priv=" + SqlLiteral(search.Text, charset);
   return " where username like " + LikeLiteral(search.Text, charset, search.Fuzzy);

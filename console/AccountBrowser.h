@@ -30,6 +30,10 @@ struct TAccountSearch {
   bool Fuzzy = true;
 };
 
+// True for the text a privilege search accepts: decimal digits only (at most 10, the width of
+// the column's values), so nothing else is ever compared with the number.
+bool IsPrivilegeText(std::string_view text);
+
 // The condition of a search: " where user_priv=<literal>" by privilege, otherwise
-// " where username like <pattern literal>" (wrapped in "%" when fuzzy).
+// " where username like <pattern literal>" (wrapped in "%" when fuzzy; see LikeLiteral).
 std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset);

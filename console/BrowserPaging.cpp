@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "mysql/MyClasses.h"
+#include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
 
 std::string PageLabel(const TPagingState& state) {
@@ -22,8 +23,11 @@ int ParsePageSize(std::string_view text) {
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end)
-    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
-  if (value < 1) throw ERangeError("每页显示的记录数至少为1条，请重新设定！");
+    throw EConvertError(Utf8ToAnsi("'" + std::string(text) + "' is not a valid integer value"));
+  if (value < 1) throw ERangeError(Utf8ToAnsi("每页显示的记录数至少为1条，请重新设定！"));
+  if (value > kMaxPageSize)
+    throw ERangeError(
+        Utf8ToAnsi("每页显示的记录数最多为" + std::to_string(kMaxPageSize) + "条，请重新设定！"));
   return value;
 }
 
@@ -69,6 +73,7 @@ TPageStep TBrowserPaging::Search(const std::string& where, bool ticked) const {
   TPageStep step;
   step.Next = FState;
   step.Next.WhereText = where;
+  step.Next.PageNo = 1;
   step.PageSQL = FTexts.SearchPage(where, ticked);
   step.CountSQL = FTexts.SearchCount(where);
   step.Label = TCountLabel::Search;
@@ -105,7 +110,7 @@ std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy)
   while (p < end) {
     // A whole character of the set passes as it is: its trail byte is no escape to the server.
     const size_t len = MbCharLen(charset, p, end);
-    if (len == 1 && *p == '\\') pattern += '\\';
+    if (len == 1 && (*p == '\\' || (!fuzzy && (*p == '%' || *p == '_')))) pattern += '\\';
     pattern.append(p, len);
     p += len;
   }
@@ -113,8 +118,48 @@ std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy)
   return pattern;
 }
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// The pattern for a byte-wise match: no byte of a character may act as an escape or wildcard.
+std::string BinaryLikePattern(std::string_view text, TCharsetKind charset, bool fuzzy) {
+  // Text typed for a gb2312 session is encoded as GBK, whose characters are a superset.
+  if (charset == TCharsetKind::Gb2312) charset = TCharsetKind::Gbk;
+  std::string pattern;
+  if (fuzzy) pattern += '%';
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const size_t len = MbCharLen(charset, p, end);
+    for (size_t i = 0; i < len; ++i) {
+      const char c = p[i];
+      const bool wildcard = c == '%' || c == '_';
+      if (c == '\\' || (wildcard && (len > 1 || !fuzzy))) pattern += '\\';
+      pattern += c;
+    }
+    p += len;
+  }
+  if (fuzzy) pattern += '%';
+  return pattern;
+}
+
+}  // namespace
+
 std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy) {
-  return SqlLiteral(LikePattern(text, charset, fuzzy), charset);
+  if (charset == TCharsetKind::SingleByte || IsAscii(text))
+    return SqlLiteral(LikePattern(text, charset, fuzzy), charset);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string literal = "_binary X'";
+  for (const char c : BinaryLikePattern(text, charset, fuzzy)) {
+    literal += kHex[static_cast<unsigned char>(c) >> 4];
+    literal += kHex[static_cast<unsigned char>(c) & 0x0F];
+  }
+  return literal + "'";
 }
 
 std::string QuotedColumn(std::string_view name, TCharsetKind charset) {

@@ -13,6 +13,8 @@
 #include "platform/runtime/Charset.h"
 
 inline constexpr int kDefaultPageSize = 17;
+// The most rows a page may ask for: the datasets' own fetch bound.
+inline constexpr int kMaxPageSize = 10000;
 
 struct TPagingState {
   int64_t RecordTotal = 0;
@@ -59,8 +61,9 @@ std::string PageLabel(const TPagingState& state);
 // ceiling(total / pageSize); 0 for no rows.
 int64_t PageCountOf(int64_t total, int pageSize) noexcept;
 
-// The page size typed into the size edit. Raises EConvertError for text that is no integer and
-// ERangeError for a value below 1 (a page of no rows would divide the total by zero).
+// The page size typed into the size edit (UTF-8). Raises EConvertError for text that is no
+// integer and ERangeError for a value below 1 (a page of no rows would divide the total by zero)
+// or above kMaxPageSize; their messages are ANSI text, as every raised message.
 int ParsePageSize(std::string_view text);
 
 class TBrowserPaging {
@@ -76,7 +79,8 @@ class TBrowserPaging {
   std::optional<TPageStep> Previous() const;
   // Nothing on the last page.
   std::optional<TPageStep> Next() const;
-  // where: the condition the search built (through SqlLiteral or LikeLiteral).
+  // where: the condition the search built (through SqlLiteral or LikeLiteral). A new search
+  // starts at page 1.
   TPageStep Search(const std::string& where, bool ticked) const;
   // Sorted rows are not paged; the page number and total stay.
   TPageStep Sort(const std::string& quotedField, bool descending) const;
@@ -95,9 +99,15 @@ class TBrowserPaging {
 std::string SqlLiteral(std::string_view text, TCharsetKind charset);
 // The LIKE pattern of typed text: "\" escaped for LIKE first (on a single-byte set every 0x5C
 // byte, a GBK trail byte included; on a multi-byte set only a 0x5C that is no character's trail
-// byte), so the user's own "%" and "_" keep their meaning; wrapped in "%" when fuzzy.
+// byte). Fuzzy: the user's own "%" and "_" keep their meaning and the pattern is wrapped in "%";
+// exact: they are escaped too, so only the text itself matches.
 std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy);
-// SqlLiteral(LikePattern(...)).
+// The literal a name search compares with. On a single-byte connection, or for ASCII text,
+// SqlLiteral(LikePattern(...)). Text beyond ASCII on a multi-byte connection is written as a
+// binary hexadecimal literal of the pattern's bytes (every 0x5C, and a "%" or "_" byte inside a
+// character, escaped for the byte-wise match), so it meets the bytes the column stores whatever
+// the column's character set: the game keeps GBK text in latin1 columns, which a literal of the
+// connection's set could not be compared with.
 std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy);
 // A column name back-quoted whole, inner back quotes doubled (names are read in the connection's
 // character set, whose trail bytes may be back quotes).

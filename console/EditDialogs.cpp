@@ -5,6 +5,7 @@
 #include <QRadioButton>
 #include <cstdint>
 
+#include "components/MyAccessDataSet.h"
 #include "console/DialogValues.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/db/DataSet.h"
@@ -117,11 +118,17 @@ void Tusermoney::Confirm() {
   const TBalanceChange change = rb3->isChecked()   ? TBalanceChange::Zero
                                 : rb2->isChecked() ? TBalanceChange::Subtract
                                                    : TBalanceChange::Add;
+  // The balance may have changed on the server since the row was read (the game, another
+  // console): the change applies to the value stored now, and the write names every value it
+  // was computed from, so a change made in between makes it find no row instead of being lost.
+  auto* dataset = dynamic_cast<TCustomMyDataSet*>(&FDataSet);
+  if (dataset != nullptr) dataset->RefreshRecord();
   TField* field = FTarget.Field();
   int64_t min = 0, max = 0;
   FieldRange(field, min, max);
   const std::string current = field && !field->IsNull() ? field->AsString() : std::string();
-  const TBalanceResult result = ChangeBalance(change, current, FTarget.Link().Encode(edt1->text()), min, max);
+  // Only digits are accepted, so the typed text goes into the message as it was typed.
+  const TBalanceResult result = ChangeBalance(change, current, edt1->text().toStdString(), min, max);
   if (!result.Refusal.empty()) {
     ShowMessageBox(QString::fromStdString(result.Refusal), CaptionError, TMsgIcon::Error);
     edt1->setFocus();
@@ -129,6 +136,26 @@ void Tusermoney::Confirm() {
   }
   FDataSet.Edit();
   FTarget.setText(QString::number(result.Value));
-  FDataSet.Post();
+  if (dataset == nullptr) {
+    FDataSet.Post();
+    return accept();
+  }
+  const bool checked = dataset->Options().CheckRowVersion;
+  dataset->Options().CheckRowVersion = true;
+  try {
+    FDataSet.Post();
+  } catch (...) {
+    dataset->Options().CheckRowVersion = checked;
+    FDataSet.Cancel();
+    dataset->RefreshRecord();
+    const std::string now = field && !field->IsNull() ? field->AsString() : std::string();
+    if (now == current) throw;
+    ShowMessageBox(QStringLiteral("该帐号的数值刚被修改为：") + QString::fromStdString(now) +
+                       QStringLiteral("，请重新设定！"),
+                   CaptionError, TMsgIcon::Error);
+    edt1->setFocus();
+    return;
+  }
+  dataset->Options().CheckRowVersion = checked;
   accept();
 }

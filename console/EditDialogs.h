@@ -33,8 +33,10 @@ class Tuser_password : public QDialog {
   TDBEdit& FTarget;
 };
 
-// "积分变更": add to, subtract from or zero the balance. The arithmetic is checked before the row
-// is touched, so a refused change leaves it unedited and the dialog open.
+// "积分变更": add to, subtract from or zero the balance. The row is read again first and the
+// arithmetic is checked before it is touched, so a refused change leaves it unedited and the
+// dialog open; the write is refused, with the new value shown, when the row changed on the server
+// in between.
 class Tusermoney : public QDialog {
   Q_OBJECT
 

@@ -70,6 +70,9 @@ TPagedBrowser::TPagedBrowser(TCustomMyConnection& connection, const QString& cha
       FSource(std::make_unique<TMyDataSource>()) {
   setAttribute(Qt::WA_DeleteOnClose);
   for (TMyQuery* q : {FQuery.get(), FCount.get()}) q->SetCommandTimeout(kReadTimeoutSeconds);
+  // The game's tables have columns named by reserved words (`from`, `Int`): the statements the
+  // dataset writes name every column back-quoted.
+  FQuery->Options().QuoteNames = true;
   FSource->SetDataSet(FQuery.get());
   BuildControls();
 }
@@ -81,6 +84,8 @@ TPagedBrowser::~TPagedBrowser() {
 
 void TPagedBrowser::BuildControls() {
   auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setSpacing(4);
   dbgrd1 = new TDBGrid(this);
   dbgrd1->SetCharset(FFieldCharset);
   dbgrd1->SetDataSource(FSource.get());
@@ -89,6 +94,10 @@ void TPagedBrowser::BuildControls() {
       QStringLiteral("QHeaderView::section { background-color: rgb(255,153,0); "
                      "color: black; font-family: \"宋体\"; "
                      "font-size: 9pt; }"));
+  // A whole page of the default size shows without scrolling.
+  dbgrd1->setMinimumHeight(dbgrd1->horizontalHeader()->sizeHint().height() +
+                           kDefaultPageSize * dbgrd1->verticalHeader()->defaultSectionSize() +
+                           2 * dbgrd1->frameWidth() + 2);
   layout->addWidget(dbgrd1, 1);
 
   FPagingStrip = new QWidget(this);

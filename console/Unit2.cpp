@@ -209,7 +209,9 @@ void TFormMain::AddChild(QWidget* tool) {
   QMdiSubWindow* child = FMdiArea->addSubWindow(tool);
   child->setAttribute(Qt::WA_DeleteOnClose);
   child->setWindowTitle(tool->windowTitle());
-  child->setGeometry(0, 0, FMdiArea->width(), FMdiArea->height() * 9 / 10);
+  // As tall as the tool needs (a browser's page of rows), within the area.
+  const int height = std::max(FMdiArea->height() * 9 / 10, child->minimumSizeHint().height());
+  child->setGeometry(0, 0, FMdiArea->width(), std::min(height, FMdiArea->height()));
   child->show();
 }
 

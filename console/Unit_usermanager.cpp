@@ -28,13 +28,15 @@ std::vector<TDBGridColumn> AccountColumns() {
   } const columns[] = {
       {"idx", "序号", 60, true},
       {"username", "用户名", 100, true},
-      {"password", "密码*", 115, false},
+      // The password and the balance change through their dialogs only (the stored password
+      // form, the balance's checks), never as typed into the grid.
+      {"password", "密码*", 115, true},
       {"deleted", "删除", 60, false},
       {"user_priv", "权限", 80, true},
       {"locked", "锁定", 55, true},
       {"latest_login_date", "最后登录", 120, false},
       {"latest_login_ip", "最后登录IP", 90, false},
-      {"webmoney", "网站积分", 70, false},
+      {"webmoney", "网站积分", 70, true},
   };
   std::vector<TDBGridColumn> result;
   for (const auto& c : columns)
@@ -152,18 +154,33 @@ void Tusermanager::Search() {
     ShowMessageBox(QStringLiteral("搜索条件不能为空!"), CaptionWarning, TMsgIcon::Warning);
     return;
   }
+  if (chk1->isChecked() && !IsPrivilegeText(text.toStdString())) {
+    ShowMessageBox(QStringLiteral("按权限查找只能输入数字！"), CaptionWarning, TMsgIcon::Warning);
+    return;
+  }
   const TAccountSearch search{Encode(text), chk1->isChecked(), CheckBox1->isChecked()};
   RunSearch(AccountSearchWhere(search, LiteralCharset()), search.ByPrivilege);
 }
 
+bool Tusermanager::HasAccountRow() const {
+  TMyQuery& query = const_cast<Tusermanager*>(this)->qry1();
+  if (query.Active() && !query.IsEmpty() && query.State() != dsInsert) return true;
+  ShowMessageBox(QStringLiteral("当前没有选中的帐号！"), CaptionHint, TMsgIcon::Warning);
+  return false;
+}
+
 void Tusermanager::DeleteCurrent() {
+  if (!HasAccountRow()) return;
   if (!AskYesNo(QStringLiteral("删除是不可逆操作，确定要删除该记录吗？"), CaptionHint, true)) return;
   qry1().Delete();
   ShowMessageBox(QStringLiteral("删除记录成功！"), CaptionHint, TMsgIcon::Warning);
 }
 
 void Tusermanager::CommitRow() {
-  qry1().Edit();
+  if (!HasAccountRow()) return;
+  // Only a row edited in the grid has anything to write.
+  if (qry1().State() != dsEdit) return;
+  if (!qry1().Modified()) return qry1().Cancel();
   qry1().Post();
   ShowMessageBox(QStringLiteral("修改记录成功！"), CaptionHint, TMsgIcon::Warning);
 }
@@ -219,7 +236,7 @@ void Tusermanager::ToggleGm() {
     return;
   if (!AskOkCancel(QStringLiteral("您选择了将普通帐号变成GM帐号，这样会降低游戏"
                                   "的安全性，是否继续？"),
-                   CaptionWarning, TMsgIcon::Warning))
+                   CaptionWarning, TMsgIcon::Warning, true))
     return;
   PostValue(*edtPriv, QStringLiteral("65535"));
 }

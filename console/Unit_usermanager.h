@@ -21,7 +21,8 @@ class Tusermanager : public TPagedBrowser {
 
   // 确 定 of the search strip.
   void Search();
-  // 删除当前帐号, 提交 and 参数帮助.
+  // 删除当前帐号, 提交 and 参数帮助. Delete and commit act on a stored row only (an empty result
+  // gives a hint and sends nothing); commit writes a row edited in the grid and nothing else.
   void DeleteCurrent();
   void CommitRow();
   void ShowHelp();
@@ -50,6 +51,8 @@ class Tusermanager : public TPagedBrowser {
  private:
   void BuildStrips();
   QString UserName() const;
+  // True when a stored account row is current; otherwise hints that there is none.
+  bool HasAccountRow() const;
   // Puts the row into edit state, sets the edit's text and posts the row.
   void PostValue(TDBEdit& edit, const QString& value);
 };

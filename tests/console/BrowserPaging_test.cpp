@@ -34,9 +34,9 @@ void BrowserPagingTest::PagingWalksThePages() {
   paging.Commit(paging.Refresh(), 35);
   paging.Commit(*paging.Next(), std::nullopt);
   paging.Commit(*paging.Next(), std::nullopt);
-  // A search keeps the page number and pages within its condition; a new size starts at page 1.
+  // A search starts at page 1 and pages within its condition; so does a new size.
   paging.Commit(paging.Search(" where username like 'test%'", false), 29);
-  QCOMPARE(PageLabel(paging.State()), std::string("第 3 页/共 2 页"));
+  QCOMPARE(PageLabel(paging.State()), std::string("第 1 页/共 2 页"));
   const TPageStep resized = paging.PageSize(10);
   QCOMPARE(resized.CountSQL, std::string("Select count(*) count  from user where username like 'test%'"));
   paging.Commit(resized, 29);
@@ -56,6 +56,8 @@ void BrowserPagingTest::PageSizeBelowOneOrNoNumberIsRefused_data() {
   QTest::newRow("negative") << QByteArray("-3") << -1;
   QTest::newRow("word") << QByteArray("ten") << 0;
   QTest::newRow("past 32 bits") << QByteArray("99999999999") << 0;
+  QTest::newRow("the fetch bound") << QByteArray("10000") << 10000;
+  QTest::newRow("past the fetch bound") << QByteArray("10001") << -1;
 }
 
 void BrowserPagingTest::PageSizeBelowOneOrNoNumberIsRefused() {
@@ -77,26 +79,33 @@ void BrowserPagingTest::TypedTextBecomesOneLiteral_data() {
   // (Quotes, injections and plain searches are shown against the server.)
   QTest::addColumn<QByteArray>("text");
   QTest::addColumn<TCharsetKind>("charset");
+  QTest::addColumn<bool>("fuzzy");
   QTest::addColumn<QByteArray>("literal");
   const auto latin1 = TCharsetKind::SingleByte;
-  QTest::newRow("own wildcards kept") << QByteArray("a%b_") << latin1 << QByteArray("'%a%b_%'");
-  // 籠 is BB 5C: on latin1 its trail byte is LIKE's escape and is escaped; on gbk it is no
-  // backslash at all; gb2312 has no such character, so the byte stands alone there too (and
-  // the lead byte without its trail is escaped alone, so nothing can pair with it).
-  QTest::newRow("0x5C trail on latin1") << QByteArray("\xBB\x5C") << latin1 << QByteArray("'%\xBB\\\\\\\\%'");
+  QTest::newRow("own wildcards kept") << QByteArray("a%b_") << latin1 << true << QByteArray("'%a%b_%'");
+  QTest::newRow("exact wildcards literal")
+      << QByteArray("a%b_") << latin1 << false << QByteArray("'a\\\\%b\\\\_'");
+  // 籠 is BB 5C: on latin1 its trail byte is LIKE's escape and is escaped.
+  QTest::newRow("0x5C trail on latin1")
+      << QByteArray("\xBB\x5C") << latin1 << true << QByteArray("'%\xBB\\\\\\\\%'");
+  // On a multi-byte session the bytes go as they are stored, matched byte by byte: every 0x5C is
+  // escaped, and a "%" or "_" byte inside a character (GBK's 81 5F) never acts as a wildcard.
   QTest::newRow("0x5C trail on gb2312")
-      << QByteArray("\xBB\x5C") << TCharsetKind::Gb2312 << QByteArray("'%\\\xBB\\\\\\\\%'");
-  QTest::newRow("0x5C trail on gbk") << QByteArray("\xBB\x5C") << TCharsetKind::Gbk
-                                     << QByteArray("'%\xBB\x5C%'");
+      << QByteArray("\xBB\x5C") << TCharsetKind::Gb2312 << true << QByteArray("_binary X'25BB5C5C25'");
+  QTest::newRow("0x5C trail on gbk, exact")
+      << QByteArray("\xBB\x5C") << TCharsetKind::Gbk << false << QByteArray("_binary X'BB5C5C'");
+  QTest::newRow("0x5F trail on gbk") << QByteArray("\x81\x5F_") << TCharsetKind::Gbk << true
+                                     << QByteArray("_binary X'25815C5F5F25'");
   QTest::newRow("lone backslash on gbk")
-      << QByteArray("a\\") << TCharsetKind::Gbk << QByteArray("'%a\\\\\\\\%'");
+      << QByteArray("a\\") << TCharsetKind::Gbk << true << QByteArray("'%a\\\\\\\\%'");
 }
 
 void BrowserPagingTest::TypedTextBecomesOneLiteral() {
   QFETCH(QByteArray, text);
   QFETCH(TCharsetKind, charset);
+  QFETCH(bool, fuzzy);
   QFETCH(QByteArray, literal);
-  QCOMPARE(QByteArray::fromStdString(LikeLiteral(text.toStdString(), charset, true)), literal);
+  QCOMPARE(QByteArray::fromStdString(LikeLiteral(text.toStdString(), charset, fuzzy)), literal);
 }
 
 void BrowserPagingTest::BalanceIn64BitsWithinTheColumnRange_data() {

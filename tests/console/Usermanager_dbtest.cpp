@@ -4,12 +4,15 @@
 // that edit the row of the window that opened them.
 #include <QCheckBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QtTest>
+#include <chrono>
 #include <memory>
 
 #include "GameZone.h"
@@ -22,9 +25,11 @@
 #include "console/Unit2.h"
 #include "console/Unit_usermanager.h"
 #include "console/controls/FlatBtns.h"
+#include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"
+#include "support/StallRelay.h"
 
 class UsermanagerDbTest : public QObject {
   Q_OBJECT
@@ -43,6 +48,19 @@ class UsermanagerDbTest : public QObject {
   void BalanceBelowZeroIsRefusedUnposted();
   void GridEditSendsOneUpdate();
   void PasswordGoesToThatAccountOnly();
+  void StallWhilePagingGivesOneBoxAndTheNextPageWorks();
+  void EmptyResultCommitsAndDeletesNothing_data();
+  void EmptyResultCommitsAndDeletesNothing();
+  void BalanceChangeAppliesToTheStoredValue();
+  void GridRefusesThePasswordAndBalanceColumns();
+  void NameSearchesMatchTheStoredBytes_data();
+  void NameSearchesMatchTheStoredBytes();
+  void SearchStartsAtPageOne();
+  void PrivilegeSearchTakesDigitsOnly();
+  void PageSizeRefusalsReadInChinese_data();
+  void PageSizeRefusalsReadInChinese();
+  void EachActionIsOneStatement();
+  void BrowserShowsAWholePage();
 
  private:
   std::unique_ptr<Tusermanager> Browser() {
@@ -50,6 +68,13 @@ class UsermanagerDbTest : public QObject {
   }
   std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
   std::string Acc() const { return FZone->Acc().toStdString(); }
+  std::string Table() const { return "`" + Acc() + "`.`user`"; }
+  std::string ConnectionId() { return QueryValue(FLogin->Provider(), "SELECT CONNECTION_ID()"); }
+  // Statements the browsing connection sent whose text is like pattern, from the server's log.
+  int Logged(const std::string& id, const std::string& pattern) {
+    return std::stoi(Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id +
+                           " AND argument LIKE '" + pattern + "'"));
+  }
 
   QMap<QString, QString> FInfo;
   std::unique_ptr<TGameZone> FZone;
@@ -277,6 +302,267 @@ void UsermanagerDbTest::PasswordGoesToThatAccountOnly() {
   QCOMPARE(Value("SELECT password FROM " + table + " WHERE idx=1"), StoredPasswordForm("654321"));
   QCOMPARE(Value("SELECT COUNT(*) FROM " + table + " WHERE password='49ba59abbe56e057'"), std::string("34"));
   FAdmin->Exec("UPDATE " + table + " SET password='49ba59abbe56e057' WHERE idx=1");
+}
+
+void UsermanagerDbTest::StallWhilePagingGivesOneBoxAndTheNextPageWorks() {
+  TStallRelay relay(FInfo["HOST"].toStdString(), FInfo["PORT"].toInt());
+  TMyLoginConnection login("gb2312");
+  login.Open({"127.0.0.1",
+              relay.Port,
+              FInfo["NATIVE_USER"].toStdString(),
+              FInfo["NATIVE_PASSWORD"].toStdString(),
+              Acc(),
+              {}});
+  Tusermanager b(login.MyConnection(), QStringLiteral("默认"));
+  relay.Stall();
+  const auto start = std::chrono::steady_clock::now();
+  QVERIFY(!Guarded([&] { b.NextPage(); }));
+  // The read time-out, then one attempt to reconnect, bounded by the connect time-out.
+  const auto waited = std::chrono::steady_clock::now() - start;
+  QVERIFY2(waited < std::chrono::seconds(kReadTimeoutSeconds + kConnectTimeoutSeconds + 3),
+           qPrintable(QString::number(std::chrono::duration<double>(waited).count())));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(b.lbl2->text(), QStringLiteral("第 1 页/共 3 页"));
+  relay.Resume();
+  b.NextPage();
+  QCOMPARE(b.lbl2->text(), QStringLiteral("第 2 页/共 3 页"));
+  QCOMPARE(b.qry1().RecordCount(), 17);
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+}
+
+void UsermanagerDbTest::EmptyResultCommitsAndDeletesNothing_data() {
+  QTest::addColumn<QByteArray>("sqlMode");
+  QTest::newRow("server's mode") << QByteArray();
+  QTest::newRow("no strict mode") << QByteArray("''");
+}
+
+void UsermanagerDbTest::EmptyResultCommitsAndDeletesNothing() {
+  QFETCH(QByteArray, sqlMode);
+  const std::string mode = QueryValue(FLogin->Provider(), "SELECT @@SESSION.sql_mode");
+  if (!sqlMode.isEmpty()) FLogin->Provider().ExecSQL("SET SESSION sql_mode=" + sqlMode.toStdString());
+  auto b = Browser();
+  b->edt1->setText(QStringLiteral("nomatch"));
+  b->Search();
+  QVERIFY(b->qry1().IsEmpty());
+  const std::string id = ConnectionId();
+  const int before = Logged(id, "%");
+  FUi->Answer(TMsgResult::Yes);  // were the delete to ask, it would be answered
+  b->CommitRow();
+  b->DeleteCurrent();
+  QCOMPARE(Logged(id, "%"), before);
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + Table()), std::string("35"));
+  QCOMPARE(FUi->Messages().size(), size_t(2));
+  for (const auto& m : FUi->Messages()) QCOMPARE(m.Args.Text, QStringLiteral("当前没有选中的帐号！"));
+  // An unchanged row: nothing is written and no success is claimed.
+  b->RefreshPages();
+  FUi->ClearRecord();
+  const int unchanged = Logged(id, "%");
+  b->CommitRow();
+  QCOMPARE(Logged(id, "%"), unchanged);
+  QVERIFY(FUi->Messages().empty());
+  FLogin->Provider().ExecSQL("SET SESSION sql_mode='" + mode + "'");
+}
+
+void UsermanagerDbTest::BalanceChangeAppliesToTheStoredValue() {
+  // Shown 200; the game sets 5000 meanwhile; the game master adds 100.
+  auto b = Browser();
+  b->qry1().SetRecNo(2);
+  QCOMPARE(b->edtMoney->text(), QStringLiteral("200"));
+  FAdmin->Exec("UPDATE " + Table() + " SET webmoney=5000 WHERE idx=2");
+  FUi->OnDialog([](QDialog& d) {
+    auto& money = static_cast<Tusermoney&>(d);
+    money.edt1->setText(QStringLiteral("100"));
+    money.Confirm();
+    return int(d.result());
+  });
+  b->EditBalance();
+  QCOMPARE(Value("SELECT webmoney FROM " + Table() + " WHERE idx=2"), std::string("5100"));
+  QCOMPARE(b->edtMoney->text(), QStringLiteral("5100"));
+  QVERIFY(FUi->Messages().empty());
+  FAdmin->Exec("UPDATE " + Table() + " SET webmoney=200 WHERE idx=2");
+}
+
+void UsermanagerDbTest::GridRefusesThePasswordAndBalanceColumns() {
+  auto b = Browser();
+  TDBGridModel& model = b->dbgrd1->GridModel();
+  const std::string id = ConnectionId();
+  const int before = Logged(id, "UPDATE%");
+  for (const char* field : {"password", "webmoney"}) {
+    int column = -1;
+    for (int c = 0; c < model.columnCount(); ++c)
+      if (model.ColumnField(c) && model.ColumnField(c)->FieldName() == field) column = c;
+    QVERIFY2(column >= 0, field);
+    QVERIFY2(!(model.flags(model.index(2, column)) & Qt::ItemIsEditable), field);
+    QVERIFY2(!model.setData(model.index(2, column), QStringLiteral("-5"), Qt::EditRole), field);
+  }
+  b->qry1().SetRecNo(5);
+  QCOMPARE(Logged(id, "UPDATE%"), before);
+  QCOMPARE(Value("SELECT CONCAT(password, '/', webmoney) FROM " + Table() + " WHERE idx=3"),
+           std::string("49ba59abbe56e057/300"));
+}
+
+void UsermanagerDbTest::NameSearchesMatchTheStoredBytes_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<bool>("fuzzy");
+  QTest::addColumn<int>("rows");
+  QTest::addColumn<int>("idx");  // of the one row found
+  QTest::newRow("exact a_c") << QStringLiteral("a_c") << false << 1 << 101;
+  QTest::newRow("exact a%") << QStringLiteral("a%") << false << 0 << 0;
+  QTest::newRow("fuzzy a_c") << QStringLiteral("a_c") << true << 5 << 0;  // abc, abcd, xabc, axc, a_c
+  QTest::newRow("exact 籠 (trail byte 0x5C)") << QStringLiteral("籠") << false << 1 << 103;
+  QTest::newRow("fuzzy 青") << QStringLiteral("青") << true << 1 << 104;
+  QTest::newRow("exact 青 is no prefix") << QStringLiteral("青") << false << 0 << 0;
+}
+
+void UsermanagerDbTest::NameSearchesMatchTheStoredBytes() {
+  QFETCH(QString, text);
+  QFETCH(bool, fuzzy);
+  QFETCH(int, rows);
+  QFETCH(int, idx);
+  // Names of this test only, stored as the game stores them: GBK bytes in the latin1 column.
+  FAdmin->Exec(
+      "INSERT INTO " + Table() +
+      " (idx, username) VALUES (101, 'a_c'), (102, 'axc'), (103, UNHEX('BB5C')), (104, UNHEX('C7E0D4C6'))");
+  auto b = Browser();
+  b->CheckBox1->setChecked(fuzzy);
+  b->edt1->setText(text);
+  const bool searched = Guarded([&] { b->Search(); });
+  FAdmin->Exec("DELETE FROM " + Table() + " WHERE idx > 100");
+  QVERIFY(searched);
+  QCOMPARE(b->qry1().RecordCount(), rows);
+  QCOMPARE(b->lbl11->text(), QStringLiteral("当前查询共有记录%1条").arg(rows));
+  if (idx != 0) QCOMPARE(b->qry1().FieldByName("idx")->AsInteger(), idx);
+  QVERIFY(FUi->Messages().empty());
+}
+
+void UsermanagerDbTest::SearchStartsAtPageOne() {
+  auto b = Browser();
+  b->NextPage();
+  b->NextPage();
+  QCOMPARE(b->lbl2->text(), QStringLiteral("第 3 页/共 3 页"));
+  b->edt1->setText(QStringLiteral("abc"));
+  b->Search();
+  QCOMPARE(b->lbl2->text(), QStringLiteral("第 1 页/共 1 页"));
+  b->PreviousPage();  // nothing before the first page
+  QCOMPARE(b->qry1().RecordCount(), 3);
+}
+
+void UsermanagerDbTest::PrivilegeSearchTakesDigitsOnly() {
+  auto b = Browser();
+  const std::string id = ConnectionId();
+  const int before = Logged(id, "%");
+  b->chk1->setChecked(true);
+  for (const QString& text :
+       {QStringLiteral("1' OR '1'='1"), QStringLiteral("６５５３５"), QStringLiteral("-1")}) {
+    b->edt1->setText(text);
+    b->Search();
+  }
+  QCOMPARE(Logged(id, "%"), before);
+  QCOMPARE(FUi->Messages().size(), size_t(3));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("按权限查找只能输入数字！"));
+  QCOMPARE(b->qry1().RecordCount(), 17);
+  QCOMPARE(b->lbl11->text(), QStringLiteral("共有记录35条"));
+}
+
+void UsermanagerDbTest::PageSizeRefusalsReadInChinese_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("zero") << QStringLiteral("0") << QStringLiteral("每页显示的记录数至少为1条，请重新设定！");
+  QTest::newRow("past the fetch bound")
+      << QStringLiteral("10001") << QStringLiteral("每页显示的记录数最多为10000条，请重新设定！");
+  QTest::newRow("fullwidth digit") << QStringLiteral("５")
+                                   << QStringLiteral("'５' is not a valid integer value");
+}
+
+void UsermanagerDbTest::PageSizeRefusalsReadInChinese() {
+  QFETCH(QString, typed);
+  QFETCH(QString, message);
+  auto b = Browser();
+  b->e1->setText(typed);
+  QVERIFY(!Guarded([&] { b->ChangePageSize(); }));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, message);
+  QCOMPARE(b->lbl2->text(), QStringLiteral("第 1 页/共 3 页"));
+}
+
+void UsermanagerDbTest::EachActionIsOneStatement() {
+  FAdmin->Exec("INSERT INTO " + Table() + " (idx, username, user_priv, locked) VALUES (105, 'zz', 1, 0)");
+  auto b = Browser();
+  b->edt1->setText(QStringLiteral("zz"));
+  b->CheckBox1->setChecked(false);
+  b->Search();
+  QCOMPARE(b->qry1().RecordCount(), 1);
+  const std::string id = ConnectionId();
+  struct {
+    const char* name;
+    std::function<void()> action;
+    const char* pattern;
+    const char* stored;  // locked/user_priv/deleted after it, or nothing for a deleted row
+  } const steps[] = {
+      {"lock",
+       [&] {
+         FUi->Answer(TMsgResult::Yes);
+         b->ToggleLock();
+       },
+       "UPDATE%", "1/1/0"},
+      {"to GM",
+       [&] {
+         FUi->Answer(TMsgResult::Yes);
+         FUi->Answer(TMsgResult::Ok);
+         b->ToggleGm();
+       },
+       "UPDATE%", "1/65535/0"},
+      {"commit",
+       [&] {
+         TDBGridModel& model = b->dbgrd1->GridModel();
+         for (int c = 0; c < model.columnCount(); ++c)
+           if (model.ColumnField(c) && model.ColumnField(c)->FieldName() == "deleted")
+             QVERIFY(model.setData(model.index(0, c), QStringLiteral("1"), Qt::EditRole));
+         b->CommitRow();
+       },
+       "UPDATE%", "1/65535/1"},
+      {"delete",
+       [&] {
+         FUi->Answer(TMsgResult::Yes);
+         b->DeleteCurrent();
+       },
+       "DELETE%", ""},
+  };
+  for (const auto& step : steps) {
+    const int before = Logged(id, step.pattern);
+    step.action();
+    QVERIFY2(Logged(id, step.pattern) - before == 1, step.name);
+    QVERIFY2(Value("SELECT CONCAT_WS('/', locked, user_priv, deleted) FROM " + Table() + " WHERE idx=105") ==
+                 step.stored,
+             step.name);
+  }
+  // The GM warning's Enter button is Cancel.
+  const auto warning = std::find_if(FUi->Messages().begin(), FUi->Messages().end(),
+                                    [](const auto& m) { return m.Args.Caption == CaptionWarning; });
+  QVERIFY(warning != FUi->Messages().end());
+  QCOMPARE(warning->Args.Default, TMsgResult::Cancel);
+  QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("删除记录成功！"));
+  FAdmin->Exec("DELETE FROM " + Table() + " WHERE idx=105");
+}
+
+void UsermanagerDbTest::BrowserShowsAWholePage() {
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenAccountBrowser();
+  auto* b = frame.findChild<Tusermanager*>();
+  QVERIFY(b);
+  QVERIFY(QTest::qWaitForWindowExposed(&frame));
+  QCOMPARE(b->qry1().RecordCount(), 17);
+  // The 17th row ends inside the grid's view, with nothing to scroll to.
+  TDBGrid* grid = b->dbgrd1;
+  QVERIFY(grid->rowViewportPosition(16) + grid->rowHeight(16) <= grid->viewport()->height());
+  QCOMPARE(grid->verticalScrollBar()->maximum(), 0);
+  QVERIFY(b->window() == &frame && b->parentWidget()->geometry().bottom() <= frame.MdiArea()->height());
+  if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty())
+    QVERIFY(frame.grab().save(QDir(shots).filePath("account-browser-page.png")));
 }
 
 QTEST_MAIN(UsermanagerDbTest)
