@@ -648,7 +648,8 @@ void TMySQLRecordset::FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldReco
                                     TDataType dataType, uint32_t size, bool fixed) {
   desc.Name = column.Name;
   const bool aliased = Upper(column.OrgTable) != Upper(column.Table);
-  desc.ActualName = aliased ? column.Name : column.OrgName;
+  // The column's own name, also under a table alias: a column alias is no name to write to.
+  desc.ActualName = column.OrgName.empty() ? column.Name : column.OrgName;
   if (!column.Table.empty()) desc.TableInfo = TableInfoOfColumn(column, aliased);
   const uint16_t length = static_cast<uint16_t>(std::min<uint32_t>(size, UINT16_MAX));
   desc.DataType = dataType;

@@ -188,6 +188,29 @@ TEST_F(MyKeysDbTest, AQualifiedTableIsWrittenInItsOwnDatabase) {
   }
 }
 
+// ---- column names -------------------------------------------------------------------------------
+
+TEST_F(MyKeysDbTest, AnAliasedColumnIsWrittenUnderItsOwnName) {
+  Conn.ExecSQL("CREATE TABLE pair (id INT PRIMARY KEY, a INT, b INT)");
+  Conn.ExecSQL("INSERT INTO pair VALUES (1, 10, 20)");
+  const char* selects[] = {"SELECT id, a AS b, b AS a FROM pair",
+                           "SELECT x.id, x.a AS b, x.b AS a FROM pair x",
+                           "SELECT x.id AS k, x.a AS b, x.b AS a FROM pair AS x"};
+  int value = 0;
+  for (const char* select : selects) {
+    SCOPED_TRACE(select);
+    TMyQuery q;
+    Open(q, select);
+    q.Edit();
+    q.FieldByName("b")->SetAsInteger(++value);  // column a
+    EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+    EXPECT_EQ(Rows("pair", "id, a, b", "id"), "1," + std::to_string(value) + ",20");
+    q.RefreshRecord();
+    EXPECT_EQ(q.FieldByName("b")->AsInteger(), value);
+    EXPECT_EQ(q.FieldByName("a")->AsInteger(), 20);
+  }
+}
+
 // ---- refreshed values ---------------------------------------------------------------------------
 
 TEST_F(MyKeysDbTest, RefreshPutsEachColumnIntoItsOwnField) {
