@@ -370,6 +370,11 @@ TEST_F(MyKeysDbTest, SearchesAndStatementsOverLessCommonShapes) {
     EXPECT_EQ(q.Lookup("id", {Variant(5ULL)}, "n")[0].AsInteger(), 2);
     EXPECT_EQ(ErrorOf([&] { q.Refresh(); }), "");
     EXPECT_EQ(q.FieldByName("n")->AsInteger(), 1) << "still on the same row";
+    EXPECT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
+    q.Edit();
+    q.FieldByName("n")->SetAsInteger(3);
+    EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+    EXPECT_EQ(Value("SELECT n FROM big WHERE id = 18446744073709551615"), "3");
   }
   {
     SCOPED_TRACE("Locate and Refresh on a keyless table with DATETIME(6) and TIME(6)");
@@ -382,6 +387,12 @@ TEST_F(MyKeysDbTest, SearchesAndStatementsOverLessCommonShapes) {
     q.Last();
     EXPECT_EQ(ErrorOf([&] { q.Refresh(); }), "");
     EXPECT_EQ(q.FieldByName("n")->AsInteger(), 2) << "still on the same row";
+    q.First();
+    EXPECT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
+    q.Edit();
+    q.FieldByName("n")->SetAsInteger(3);
+    EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(n ORDER BY at) FROM micro"), "3,2");
   }
   {
     SCOPED_TRACE("the identity field follows the updating table");
