@@ -110,7 +110,9 @@ void TDumpWriter::Flush() {
 
 // ---- TDADump ------------------------------------------------------------------------------------
 
-TDADump::TDADump(TComponent* owner) : TComponent(owner), FOptions(std::make_unique<TDADumpOptions>()) {}
+TDADump::TDADump(TComponent* owner) : TComponent(owner), FOptions(std::make_unique<TDADumpOptions>()) {
+  FSQL.SetKeepLineBreaks(true);
+}
 
 TDADump::~TDADump() = default;
 
@@ -127,7 +129,7 @@ void TDADump::Notification(TComponent* component, TOperation operation) {
 }
 
 void TDADump::SetSQL(const TStringList& value) {
-  if (value.Text() == FSQL.Text()) return;
+  if (value.ExactText() == FSQL.ExactText()) return;
   FSQL.BeginUpdate();
   FSQL.Assign(value);
   FSQL.EndUpdate();

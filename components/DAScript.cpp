@@ -49,6 +49,7 @@ struct TDAScript::TCut {
 
 TDAScript::TDAScript(TComponent* owner) : TComponent(owner) {
   FMacros = std::make_unique<TMacros>(this);
+  FSQL.SetKeepLineBreaks(true);
   FSQL.OnChange = [this](TStringList*) {
     FMacros->ParserClass = GetParserClass();
     FMacros->Scan(FSQL.Text());
@@ -61,7 +62,7 @@ TDAScript::~TDAScript() {
 }
 
 void TDAScript::SetSQL(const TStringList& value) {
-  if (value.Text() == FSQL.Text()) return;
+  if (value.ExactText() == FSQL.ExactText()) return;
   FSQL.BeginUpdate();
   FSQL.Assign(value);
   FSQL.EndUpdate();
@@ -69,6 +70,7 @@ void TDAScript::SetSQL(const TStringList& value) {
 
 void TDAScript::SetSQLText(const std::string& text) {
   TStringList lines;
+  lines.SetKeepLineBreaks(true);
   lines.SetText(text);
   SetSQL(lines);
 }

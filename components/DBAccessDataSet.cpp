@@ -114,6 +114,7 @@ void TDADataSetOptions::Assign(TPersistent* source) {
 
 TCustomDADataSet::TCustomDADataSet(TComponent* owner) : TMemDataSet(owner), FDesignCreate(IsDesigning()) {
   FDataLink = std::make_unique<TDADetailDataLink>(this, this);
+  for (TStringList* list : {&FSQLInsert, &FSQLUpdate, &FSQLDelete}) list->SetKeepLineBreaks(true);
   CreateParts();
 }
 

@@ -13,6 +13,7 @@ TCustomDASQL::TCustomDASQL(TComponent* owner) : TComponent(owner) {
   FParams = CreateParams();
   FMacros = std::make_unique<TMacros>(this);
   FMacros->OnChanged = [this](TMacro* macro, TMacroChange change) { OnMacrosChanged(macro, change); };
+  FSQL.SetKeepLineBreaks(true);
   FSQL.OnChange = [this](TStringList*) { SQLChanged(); };
 }
 
@@ -127,8 +128,9 @@ void TCustomDASQL::EndConnection() {
 
 void TCustomDASQL::SetSQLText(const std::string& text) {
   TStringList lines;
+  lines.SetKeepLineBreaks(true);
   lines.SetText(text);
-  if (lines.Text() == FSQL.Text()) return;
+  if (lines.ExactText() == FSQL.ExactText()) return;
   FSQL.BeginUpdate();
   FSQL.Assign(lines);
   FSQL.EndUpdate();

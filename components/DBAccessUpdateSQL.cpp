@@ -16,7 +16,10 @@ TStatementType UpdateKindToStatementType(TUpdateKind kind) {
   RaiseAssertion(__FILE__, __LINE__, "kind", "unknown update kind");
 }
 
-TCustomDAUpdateSQL::TCustomDAUpdateSQL(TComponent* owner) : TComponent(owner) {}
+TCustomDAUpdateSQL::TCustomDAUpdateSQL(TComponent* owner) : TComponent(owner) {
+  for (TStringList* list : {&FInsertSQL, &FModifySQL, &FDeleteSQL, &FRefreshSQL})
+    list->SetKeepLineBreaks(true);
+}
 
 TCustomDAUpdateSQL::~TCustomDAUpdateSQL() {
   for (TComponent*& object : FObjects) object = nullptr;

@@ -309,9 +309,9 @@ void TStringList::SetObjects(int index, void* object) {
   Changed();
 }
 
-void TStringList::InsertItem(int index, std::string value, void* object) {
+void TStringList::InsertItem(int index, std::string value, void* object, TBreak lineBreak) {
   Changing();
-  FItems.insert(FItems.begin() + index, Item{std::move(value), object});
+  FItems.insert(FItems.begin() + index, Item{std::move(value), object, lineBreak});
   Changed();
 }
 
@@ -371,7 +371,12 @@ void TStringList::Assign(const TStringList& source) {
   if (&source == this) return;
   BeginUpdate();
   FItems.clear();
-  for (const auto& item : source.FItems) AddObject(item.Text, item.Object);
+  for (const auto& item : source.FItems) {
+    if (FSorted)
+      AddObject(item.Text, item.Object);
+    else
+      InsertItem(Count(), item.Text, item.Object, item.Break);
+  }
   EndUpdate();
 }
 
@@ -468,14 +473,24 @@ void TStringList::SetCaseSensitive(bool value) {
   if (FSorted) Sort();
 }
 
-std::string TStringList::Text() const {
+std::string TStringList::JoinLines(bool keepBreaks) const {
   size_t total = 0;
   for (const auto& item : FItems) total += item.Text.size() + 2;
   std::string out;
   out.reserve(total);
   for (const auto& item : FItems) {
     out += item.Text;
-    out += "\r\n";
+    switch (keepBreaks ? item.Break : TBreak::Default) {
+      case TBreak::LF:
+        out += '\n';
+        break;
+      case TBreak::CR:
+        out += '\r';
+        break;
+      case TBreak::Default:
+        out += "\r\n";
+        break;
+    }
   }
   return out;
 }
@@ -488,10 +503,18 @@ void TStringList::SetText(std::string_view text) {
     // A plain scan: find_first_of searches the two-character set once per byte.
     size_t end = start;
     while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-    AddObject(std::string(text.substr(start, end - start)), nullptr);
+    std::string line(text.substr(start, end - start));
+    TBreak lineBreak = TBreak::Default;  // also for a last line without an end
     start = end;
-    if (start < text.size() && text[start] == '\r') ++start;
-    if (start < text.size() && text[start] == '\n') ++start;
+    const bool cr = start < text.size() && text[start] == '\r';
+    if (cr) ++start;
+    const bool lf = start < text.size() && text[start] == '\n';
+    if (lf) ++start;
+    if (cr != lf) lineBreak = cr ? TBreak::CR : TBreak::LF;
+    if (FSorted)
+      AddObject(std::move(line), nullptr);
+    else
+      InsertItem(Count(), std::move(line), nullptr, lineBreak);
   }
   EndUpdate();
 }

@@ -167,11 +167,18 @@ class TStringList {
   // -1 / 0 / 1 by the list's rule.
   int CompareStrings(std::string_view a, std::string_view b) const;
 
-  // Each entry followed by CR LF.
-  std::string Text() const;
+  // Each entry followed by CR LF; with KeepLineBreaks each entry read by SetText is followed by
+  // the line end it was read with, so SetText(t) then Text() gives t back byte for byte (with CR LF
+  // after a last line that had no end); an entry added on its own is followed by CR LF.
+  std::string Text() const { return JoinLines(FKeepLineBreaks); }
+  // The text as KeepLineBreaks gives it, whatever this list's setting: for telling two texts apart.
+  std::string ExactText() const { return JoinLines(true); }
   // Replaces the content with the lines of text; CR, LF and CR LF each end a line; a final
   // line break does not add an empty line.
   void SetText(std::string_view text);
+  // For lists holding statement text: a line end inside a string literal is part of the value.
+  bool KeepLineBreaks() const { return FKeepLineBreaks; }
+  void SetKeepLineBreaks(bool value) { FKeepLineBreaks = value; }
 
   void LoadFromStream(TStream& stream);  // whole stream from its position, as Text
   void SaveToStream(TStream& stream) const;
@@ -187,19 +194,24 @@ class TStringList {
   TNotifyEvent OnChanging;
 
  private:
+  // The line end an entry was read with; Default is CR LF.
+  enum class TBreak : uint8_t { Default, LF, CR };
   struct Item {
     std::string Text;
     void* Object;
+    TBreak Break = TBreak::Default;
   };
 
   void CheckIndex(int index) const;
+  std::string JoinLines(bool keepBreaks) const;
   void Changing();
   void Changed();
-  void InsertItem(int index, std::string value, void* object);
+  void InsertItem(int index, std::string value, void* object, TBreak lineBreak = TBreak::Default);
 
   std::vector<Item> FItems;
   bool FSorted = false;
   bool FCaseSensitive = false;
   TDuplicates FDuplicates = dupIgnore;
   int FUpdateCount = 0;
+  bool FKeepLineBreaks = false;
 };

@@ -199,6 +199,37 @@ TEST(StringListTest, TextSplitsOnEachLineBreakAndJoinsWithCrLf) {
   EXPECT_EQ(l.Text(), "a\r\nb\r\n");
 }
 
+TEST(StringListTest, KeptLineBreaksGiveTheTextBack) {
+  const struct {
+    const char* name;
+    std::string text, want;  // want: when the last line has no end of its own
+  } cases[] = {
+      {"LF", "a\nb", "a\nb\r\n"}, {"CR LF and a final break", "a\r\nb\r\n", ""},
+      {"CR", "a\rb\r", ""},       {"mixed and empty lines", "a\n\r\nb\r\rc\n", ""},
+      {"LF CR", "a\n\rb\n", ""},  {"empty", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string want = c.want.empty() ? c.text : c.want;
+    TStringList l;
+    l.SetKeepLineBreaks(true);
+    l.SetText(c.text);
+    EXPECT_EQ(l.Text(), want);
+    TStringList copy;
+    copy.SetKeepLineBreaks(true);
+    copy.Assign(l);
+    EXPECT_EQ(copy.Text(), want);
+  }
+  TStringList l;
+  l.SetKeepLineBreaks(true);
+  l.SetText("a\nb\n");
+  l.Add("c");
+  EXPECT_EQ(l.Text(), "a\nb\nc\r\n");
+  TStringList crlf;
+  crlf.SetText("a\r\nb\r\nc");
+  EXPECT_NE(crlf.ExactText(), l.ExactText());
+}
+
 TEST(StringListTest, EditingAndIndexErrors) {
   TStringList l;
   int obj = 0;
