@@ -622,6 +622,20 @@ void TMemDataSet::SetFieldData(TField* field, const void* buffer) {
   FIRecordSet->PutField(desc->FieldNo, rec, buffer, static_cast<size_t>(field->DataSize()));
 }
 
+bool TMemDataSet::GetFieldText(TField* field, std::string& value) {
+  TRecordBuffer rec = GetActiveRecBuf();
+  const TFieldDesc* desc = rec ? GetFieldDesc(field) : nullptr;
+  if (!desc || !TData::IsAnsiTextType(desc->DataType)) return TDataSet::GetFieldText(field, value);
+  return FIRecordSet->GetFieldText(desc->FieldNo, rec, value);
+}
+
+void TMemDataSet::SetFieldText(TField* field, std::string_view value) {
+  TRecordBuffer rec = GetActiveRecBuf();
+  const TFieldDesc* desc = rec ? GetFieldDesc(field) : nullptr;
+  if (!desc || !TData::IsAnsiTextType(desc->DataType)) return TDataSet::SetFieldText(field, value);
+  FIRecordSet->PutFieldText(desc->FieldNo, rec, value);
+}
+
 std::unique_ptr<TStream> TMemDataSet::CreateBlobStream(TField* field, TBlobStreamMode mode) {
   auto* blobField = dynamic_cast<TBlobField*>(field);
   const TFieldDesc* desc = field ? GetFieldDesc(field) : nullptr;

@@ -120,6 +120,8 @@ class TMemDataSet : public TDataSet {
   // ---- Field data ----
   bool GetFieldData(TField* field, void* buffer) override;
   void SetFieldData(TField* field, const void* buffer) override;
+  bool GetFieldText(TField* field, std::string& value) override;
+  void SetFieldText(TField* field, std::string_view value) override;
   // A TBlobStream. EDatabaseError "Field is not BLOB" for a field without a blob description.
   std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode) override;
   // The record buffer fields read in the current state (see GetActiveRecBuf).

@@ -38,10 +38,13 @@ TLocateKey MakeLocateKey(const Variant& value, const TFieldDesc& field) {
     case dtExtString:
     case dtGuid:
     case dtMemo: {
+      // Counted, so that a zero byte inside the text is part of the key.
       const std::string text = value.AsString();
-      key.ValueType = dtString;
-      key.Bytes.assign(text.begin(), text.end());
-      key.Bytes.push_back(0);
+      const auto count = static_cast<int32_t>(text.size());
+      key.ValueType = dtExtString;
+      key.Bytes.resize(4 + text.size());
+      std::memcpy(key.Bytes.data(), &count, 4);
+      if (!text.empty()) std::memcpy(key.Bytes.data() + 4, text.data(), text.size());
       break;
     }
     case dtWideString:

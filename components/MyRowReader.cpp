@@ -112,11 +112,9 @@ std::string_view TMyRowReader::TextView(int index) const {
   const TFieldDesc& f = Field(index);
   if (RecordSet().GetNull(index + 1, FBuffer)) return {};
   const auto* slot = static_cast<const uint8_t*>(FBuffer) + f.Offset;
-  if (f.DataType == dtString) return AnsiTextOf(slot, f.Size);
+  if (f.DataType == dtString) return InlineTextOf(slot, f.Size);
   DA_ASSERT(f.DataType == dtExtString);
-  const void* block = Marshal::ReadIntPtr(slot);
-  if (block == nullptr) return {};
-  return AnsiTextOf(block, static_cast<size_t>(TStringHeap::BufSize(block)));
+  return HeapTextOf(Marshal::ReadIntPtr(slot));
 }
 
 uint64_t TMyRowReader::BitValue(int index) const {

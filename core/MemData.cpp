@@ -271,6 +271,39 @@ void TData::PutField(int fieldNo, void* recBuf, const void* source, size_t sourc
   SetNull(fieldNo, recBuf, false);
 }
 
+bool TData::GetFieldText(int fieldNo, const void* recBuf, std::string& value) {
+  const TFieldDesc& f = FieldOf(fieldNo);
+  DA_ASSERT(IsAnsiTextType(f.DataType));
+  if (GetNull(fieldNo, recBuf)) return false;
+  const auto* p = static_cast<const uint8_t*>(recBuf) + f.Offset;
+  const std::string_view text =
+      f.DataType == dtString ? InlineTextOf(p, f.Size) : HeapTextOf(Marshal::ReadIntPtr(p));
+  value.clear();
+  if (!GetConvertEOL()) {
+    value.assign(text);
+    return true;
+  }
+  // An LF is never part of a multi-byte character, so a byte scan finds the line ends.
+  value.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) value += '\r';
+    value += text[i];
+  }
+  return true;
+}
+
+void TData::PutFieldText(int fieldNo, void* recBuf, std::string_view value) {
+  const TFieldDesc& f = FieldOf(fieldNo);
+  DA_ASSERT(IsAnsiTextType(f.DataType));
+  CheckWritable(f);
+  auto* p = static_cast<uint8_t*>(recBuf) + f.Offset;
+  if (f.DataType == dtString)
+    StoreInlineText(p, f.Size, value);
+  else
+    ReplaceHeapBlock(f, recBuf, NewHeapText(*FStringHeap, value));
+  SetNull(fieldNo, recBuf, false);
+}
+
 void TData::CheckWritable(const TFieldDesc& field) const {
   if (field.HasParent()) RaiseHeldByParent(field);
 }
@@ -284,7 +317,7 @@ void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* des
   const auto* p = static_cast<const uint8_t*>(recBuf) + field.Offset;
   switch (field.DataType) {
     case dtString:
-      CopyAnsiText(p, field.Size, dest, destSize, GetConvertEOL());
+      CopyAnsiText(InlineTextOf(p, field.Size), dest, destSize, GetConvertEOL());
       break;
     case dtWideString:
       CopyWideText(p, field.Size / 2, dest, destSize, GetConvertEOL());
@@ -311,7 +344,7 @@ void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* des
       DA_ASSERT_MSG(text != nullptr, "Heap text of field " + field.Name + " = nil");
       const size_t bytes = static_cast<size_t>(TStringHeap::BufSize(text));
       if (field.DataType == dtExtString)
-        CopyAnsiText(text, bytes, dest, destSize, GetConvertEOL());
+        CopyAnsiText(HeapTextOf(text), dest, destSize, GetConvertEOL());
       else
         CopyWideText(text, bytes / 2, dest, destSize, GetConvertEOL());
       break;
@@ -346,6 +379,8 @@ void TData::WriteFieldData(const TFieldDesc& field, void* recBuf, const void* so
   auto* p = static_cast<uint8_t*>(recBuf) + field.Offset;
   switch (field.DataType) {
     case dtString:
+      StoreInlineText(p, field.Size, AnsiTextOf(source, sourceSize));
+      break;
     case dtGuid:
       StoreAnsiText(p, field.Size, AnsiTextOf(source, sourceSize));
       break;
@@ -456,7 +491,7 @@ Variant TData::GetFieldAsVariant(int fieldNo, const void* recBuf) {
   const bool trim = f.Fixed ? TrimFixedChar : TrimVarChar;
   switch (f.DataType) {
     case dtString:
-      return Variant(TrimRightBlanksIf(ReadAnsiText(p, f.Size), trim));
+      return Variant(TrimRightBlanksIf(std::string(InlineTextOf(p, f.Size)), trim));
     case dtGuid:
       return Variant(ReadAnsiText(p, f.Size));
     case dtExtString:
@@ -535,6 +570,8 @@ void TData::StoreVariant(const TFieldDesc& f, void* recBuf, const Variant& value
   auto* p = static_cast<uint8_t*>(recBuf) + f.Offset;
   switch (f.DataType) {
     case dtString:
+      StoreInlineText(p, f.Size, value.AsString());
+      break;
     case dtGuid:
       StoreAnsiText(p, f.Size, value.AsString());
       break;

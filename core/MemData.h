@@ -161,6 +161,15 @@ class TData {
   // EConvertError for a dtUInt32 value out of range; EAssertionFailed ("Invalid data size") for
   // var-bytes longer than the field's Length or than the source.
   virtual void WriteFieldData(const TFieldDesc& field, void* recBuf, const void* source, size_t sourceSize);
+  // ANSI text fields (dtString, dtExtString) with every byte, zero bytes included (the exchange
+  // form ends at the first zero): false for a null field; LF expanded as ReadFieldData does.
+  // PutFieldText cuts the text to the field at a character boundary and clears the null
+  // indicator. Other types are an assertion failure.
+  bool GetFieldText(int fieldNo, const void* recBuf, std::string& value);
+  void PutFieldText(int fieldNo, void* recBuf, std::string_view value);
+  static bool IsAnsiTextType(TDataType dataType) noexcept {
+    return dataType == dtString || dataType == dtExtString;
+  }
   // Null fields give Null. EConvertError "Cannot convert type <code>" for types without a
   // variant form (unknown, blob, object, reference, array, table).
   virtual Variant GetFieldAsVariant(int fieldNo, const void* recBuf);

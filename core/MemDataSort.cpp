@@ -187,11 +187,16 @@ void KeyCompareValue(const void* valuePtr, TDataType valueType, TCompareValue& o
   switch (valueType) {
     case dtString:
     case dtGuid:
-    case dtExtString:
     case dtMemo:
       out.Group = TCompareValue::cgText;
       out.Text = static_cast<const char*>(p);
       return;
+    case dtExtString: {
+      const auto count = static_cast<uint32_t>(Marshal::ReadInt32(p));
+      out.Group = TCompareValue::cgText;
+      out.Text = std::string_view(static_cast<const char*>(p) + 4, count);
+      return;
+    }
     case dtWideString:
     case dtExtWideString:
     case dtWideMemo:
@@ -359,17 +364,17 @@ void FieldCompareValue(TData& data, const void* recBuf, const TFieldDesc& field,
   if (ReadIntegerValue(p, field, out)) return;
   switch (field.DataType) {
     case dtString:
+      out.Group = TCompareValue::cgText;
+      out.Text = TrimRight(InlineTextOf(p, field.Size), trim);
+      return;
     case dtGuid:
       out.Group = TCompareValue::cgText;
-      out.Text = TrimRight(AnsiTextOf(p, field.Size), trim && field.DataType == dtString);
+      out.Text = AnsiTextOf(p, field.Size);
       return;
-    case dtExtString: {
+    case dtExtString:
       out.Group = TCompareValue::cgText;
-      const void* block = Marshal::ReadIntPtr(p);
-      if (block)
-        out.Text = TrimRight(AnsiTextOf(block, static_cast<size_t>(TStringHeap::BufSize(block))), trim);
+      out.Text = TrimRight(HeapTextOf(Marshal::ReadIntPtr(p)), trim);
       return;
-    }
     case dtWideString:
     case dtExtWideString:
       out.Group = TCompareValue::cgWideText;

@@ -93,7 +93,8 @@ struct TCompareValue {
 };
 
 // The form a key takes for CompareFields, by its ValueType (unaligned pointers are fine):
-//   dtString, dtGuid, dtExtString, dtMemo: zero-terminated ANSI text;
+//   dtString, dtGuid, dtMemo: zero-terminated ANSI text; dtExtString: an int32 count, then the
+//   bytes of ANSI text (zero bytes included);
 //   dtWideString, dtExtWideString, dtWideMemo: zero-terminated UTF-16;
 //   dtInt8, dtInt16, dtUInt16, dtInt32: int32; dtUInt32: uint32; dtInt64: int64;
 //   dtBoolean: one byte, true when not 0;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "core/DAConsts.h"
+#include "core/MemFieldValues.h"
 #include "core/MemUtils.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/FMTBcd.h"
@@ -166,7 +167,7 @@ TRecordLayout LayoutFields(const TFieldDescs& fields) {
     if (f.FieldDescKind == fdkCalculated) continue;
     if (f.DataType == dtWideString && (data & 1) != 0) ++data;
     f.Offset = static_cast<uint32_t>(data);
-    data += f.Size;
+    data += FieldSlotSize(f);
   }
   const uint64_t record = data + static_cast<uint64_t>(fields.Count());
   DA_ASSERT_MSG(record < INT32_MAX - 1, "Record size exceeds 2 GiB");
@@ -178,7 +179,7 @@ TRecordLayout LayoutFields(const TFieldDescs& fields) {
     if (f->FieldDescKind != fdkCalculated) continue;
     if (f->DataType == dtWideString && (calc & 1) != 0) ++calc;
     f->Offset = static_cast<uint32_t>(static_cast<uint64_t>(layout.RecordSize) + calc);
-    calc += f->Size;
+    calc += FieldSlotSize(*f);
   }
   DA_ASSERT_MSG(static_cast<uint64_t>(layout.RecordSize) + calc < INT32_MAX - 1, "Record size exceeds 2 GiB");
   layout.CalcDataSize = static_cast<int32_t>(calc);

@@ -41,19 +41,23 @@ bool IsLowSurrogate(char16_t c) {
 // ---- Copies into exchange buffers -------------------------------------------------------------
 
 void CopyAnsiText(const void* src, size_t srcMax, void* dest, size_t destSize, bool expandEol) {
+  // Only text that must be cut needs the code page's character boundaries.
+  CopyAnsiText(AnsiTextOf(src, srcMax), dest, destSize, expandEol);
+}
+
+void CopyAnsiText(std::string_view text, void* dest, size_t destSize, bool expandEol) {
   DA_ASSERT(destSize >= 1);
-  const auto* s = static_cast<const char*>(src);
   auto* d = static_cast<char*>(dest);
-  const size_t len = strnlen(s, srcMax);
   const size_t room = destSize - 1;
   if (!expandEol) {
-    // Only text that must be cut needs the code page's character boundaries.
-    const size_t n = len <= room ? len : MbCutLength(AnsiCharsetKind(), std::string_view(s, len), room);
-    std::memcpy(d, s, n);
+    const size_t n = text.size() <= room ? text.size() : MbCutLength(AnsiCharsetKind(), text, room);
+    if (n > 0) std::memcpy(d, text.data(), n);
     d[n] = '\0';
     return;
   }
   const TCharsetKind cs = AnsiCharsetKind();
+  const char* s = text.data();
+  const size_t len = text.size();
   size_t in = 0, out = 0;
   bool afterCR = false;
   while (in < len) {
@@ -146,6 +150,29 @@ void StoreAnsiText(void* field, size_t fieldSize, std::string_view text) {
   d[n] = '\0';
 }
 
+size_t FieldSlotSize(const TFieldDesc& field) noexcept {
+  return field.DataType == dtString ? field.Size + InlineTextCountSize : field.Size;
+}
+
+std::string_view InlineTextOf(const void* slot, size_t fieldSize) {
+  const auto* s = static_cast<const char*>(slot);
+  const size_t count = static_cast<uint16_t>(Marshal::ReadInt16(slot, static_cast<ptrdiff_t>(fieldSize)));
+  // A count that does not fit the slot or miss its terminator was not written with the text.
+  if (count > 0 && count <= fieldSize && s[count - 1] == '\0') return std::string_view(s, count - 1);
+  return std::string_view(s, strnlen(s, fieldSize));
+}
+
+void StoreInlineText(void* slot, size_t fieldSize, std::string_view text) {
+  DA_ASSERT(fieldSize >= 1 && fieldSize < UINT16_MAX + 1);
+  const size_t n =
+      text.size() < fieldSize ? text.size() : MbCutLength(AnsiCharsetKind(), text, fieldSize - 1);
+  auto* d = static_cast<char*>(slot);
+  if (n > 0) std::memcpy(d, text.data(), n);
+  d[n] = '\0';
+  Marshal::WriteInt16(slot, static_cast<ptrdiff_t>(fieldSize),
+                      static_cast<int16_t>(static_cast<uint16_t>(n + 1)));
+}
+
 void StoreWideText(void* field, size_t fieldSize, std::u16string_view text) {
   DA_ASSERT(fieldSize >= 2);
   const size_t n = WideCutLength(text, fieldSize / 2 - 1);
@@ -168,9 +195,16 @@ size_t WideCutLength(std::u16string_view text, size_t maxUnits) noexcept {
 
 // ---- String-heap blocks -----------------------------------------------------------------------
 
+// The byte count sits in the last four bytes of the block (whose size the heap may round up), after
+// the terminated text, so readers that stop at the terminator still read the text.
 void* NewHeapText(TStringHeap& heap, std::string_view text) {
-  DA_ASSERT(text.size() < static_cast<size_t>(INT32_MAX));
-  return heap.AllocStr(text.data() ? text.data() : "", false, static_cast<int32_t>(text.size()));
+  DA_ASSERT(text.size() < static_cast<size_t>(INT32_MAX - 8));
+  auto* block = static_cast<char*>(heap.NewBuf(static_cast<int32_t>(text.size() + 1 + sizeof(int32_t))));
+  if (!text.empty()) std::memcpy(block, text.data(), text.size());
+  block[text.size()] = '\0';
+  const int32_t size = TStringHeap::BufSize(block);
+  Marshal::WriteInt32(block, size - 4, static_cast<int32_t>(text.size()));
+  return block;
 }
 
 void* NewHeapWideText(TStringHeap& heap, std::u16string_view text) {
@@ -192,9 +226,20 @@ void* DuplicateHeapBlock(TStringHeap& heap, const void* block) {
   return copy;
 }
 
-std::string HeapText(const void* block) {
+std::string_view HeapTextOf(const void* block) {
   if (!block) return {};
-  return ReadAnsiText(block, static_cast<size_t>(TStringHeap::BufSize(block)));
+  const auto size = static_cast<size_t>(TStringHeap::BufSize(block));
+  const auto* s = static_cast<const char*>(block);
+  if (size >= 5) {
+    const auto count = static_cast<size_t>(
+        static_cast<uint32_t>(Marshal::ReadInt32(block, static_cast<ptrdiff_t>(size - 4))));
+    if (count + 5 <= size && s[count] == '\0') return std::string_view(s, count);
+  }
+  return std::string_view(s, strnlen(s, size));
+}
+
+std::string HeapText(const void* block) {
+  return std::string(HeapTextOf(block));
 }
 
 std::u16string HeapWideText(const void* block) {

@@ -21,6 +21,8 @@ class TStringHeap;
 // terminated), expanding an LF not preceded by CR into CR LF when expandEol. What does not fit
 // is cut at a character boundary of the ANSI code page. destSize 0 is an assertion failure.
 void CopyAnsiText(const void* src, size_t srcMax, void* dest, size_t destSize, bool expandEol);
+// The same for text whose length is known (zero bytes inside are part of it).
+void CopyAnsiText(std::string_view text, void* dest, size_t destSize, bool expandEol);
 // The same in UTF-16 (srcMaxUnits units, destSize bytes); a surrogate pair is never split.
 void CopyWideText(const void* src, size_t srcMaxUnits, void* dest, size_t destSize, bool expandEol);
 // Copies a 16-bit count and its bytes. A count beyond srcSize or destSize is an assertion failure.
@@ -36,6 +38,17 @@ std::span<const uint8_t> VarBytesOf(const void* source, size_t size, size_t maxC
 
 // Text held inline in a field of fieldSize bytes, read up to its terminator.
 std::string ReadAnsiText(const void* field, size_t fieldSize);
+
+// A dtString slot is the field's Size bytes of zero-terminated text followed by a 16-bit count
+// + 1 of the text's bytes, so that text holding zero bytes keeps its length; a count of 0 (a slot
+// written without it) falls back to the terminator.
+inline constexpr size_t InlineTextCountSize = 2;
+// Bytes a field occupies in the record: Size, plus the count of a dtString.
+size_t FieldSlotSize(const TFieldDesc& field) noexcept;
+// The text of a dtString slot of fieldSize bytes (the field's Size), every byte of it.
+std::string_view InlineTextOf(const void* slot, size_t fieldSize);
+// Stores text in a dtString slot with its terminator and count, cut at a character boundary.
+void StoreInlineText(void* slot, size_t fieldSize, std::string_view text);
 std::u16string ReadWideText(const void* field, size_t fieldSize);
 // Stores text in a field of fieldSize bytes with its terminator, cut at a character boundary.
 void StoreAnsiText(void* field, size_t fieldSize, std::string_view text);
@@ -52,8 +65,10 @@ void* NewHeapWideText(TStringHeap& heap, std::u16string_view text);
 void* NewHeapVarBytes(TStringHeap& heap, std::span<const uint8_t> bytes);
 // A new block with a copy of block's bytes.
 void* DuplicateHeapBlock(TStringHeap& heap, const void* block);
-// The value of a heap block (bounded by the block's size); nil gives an empty value.
+// The value of a heap block (bounded by the block's size); nil gives an empty value. A block made
+// by NewHeapText ends with the text's byte count, so its zero bytes are part of the value.
 std::string HeapText(const void* block);
+std::string_view HeapTextOf(const void* block);
 std::u16string HeapWideText(const void* block);
 std::span<const uint8_t> HeapVarBytes(const void* block);
 

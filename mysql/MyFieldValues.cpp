@@ -320,11 +320,8 @@ std::string_view AnsiText(const char* text, size_t len, const TMyConvertContext&
 
 void StoreInlineText(const TMySQLFieldDesc& f, uint8_t* slot, std::string_view text) {
   DA_ASSERT(f.Size >= 1);
-  size_t n = text.size();
-  const size_t room = static_cast<size_t>(f.Size) - 1;  // never past the slot, whatever the column says
-  if (n > room) n = MbCutLength(AnsiCharsetKind(), text, room);
-  if (n > 0) std::memcpy(slot, text.data(), n);
-  slot[n] = 0;
+  // Never past the slot, whatever the column says; the count keeps zero bytes in the text.
+  ::StoreInlineText(slot, f.Size, text);
 }
 
 void StoreWideInline(const TMySQLFieldDesc& f, uint8_t* slot, const char* text, size_t len, bool utf8) {

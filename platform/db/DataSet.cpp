@@ -686,6 +686,19 @@ void TDataSet::SetFieldData(TField*, const void*) {
   AbstractError("SetFieldData");
 }
 
+bool TDataSet::GetFieldText(TField* field, std::string& value) {
+  std::string buffer(static_cast<size_t>(field->DataSize()), '\0');
+  if (!GetFieldData(field, buffer.data())) return false;
+  value.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+  return true;
+}
+
+void TDataSet::SetFieldText(TField* field, std::string_view value) {
+  std::string buffer(static_cast<size_t>(field->DataSize()), '\0');
+  std::memcpy(buffer.data(), value.data(), std::min(value.size(), buffer.size() - 1));
+  SetFieldData(field, buffer.data());
+}
+
 std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField* field, TBlobStreamMode) {
   throw EDatabaseError(Format(SNotBlobField, {field ? field->DisplayLabel() : std::string()}));
 }

@@ -214,6 +214,10 @@ class TDataSet : public TComponent {
   // Stores the native form from buffer (nil: null) in the record buffer of the current state.
   // The checks, validation and change notice are the caller's (TField::SetData).
   virtual void SetFieldData(TField* field, const void* buffer);
+  // A text field's value with every byte; these defaults go through the native form, which ends
+  // at the first zero byte. Datasets that hold text with its length override them.
+  virtual bool GetFieldText(TField* field, std::string& value);
+  virtual void SetFieldText(TField* field, std::string_view value);
   // A stream over a blob field's value in the current record buffer.
   virtual std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode);
 

@@ -169,17 +169,14 @@ void TStringField::SetFixedChar(bool value) {
 }
 
 std::string TStringField::GetAsString() const {
-  std::string buf(static_cast<size_t>(DataSize()), '\0');
-  if (!GetData(buf.data())) return {};
-  buf.resize(strnlen(buf.data(), static_cast<size_t>(Size())));
-  return buf;
+  std::string text;
+  if (!GetDataText(text)) return {};
+  return text;
 }
 
 void TStringField::SetAsString(const std::string& value) {
-  std::string buf(static_cast<size_t>(DataSize()), '\0');
-  size_t n = MbCutLength(AnsiCharsetKind(), value, static_cast<size_t>(Size()));
-  std::memcpy(buf.data(), value.data(), n);
-  SetData(buf.data());
+  SetDataText(
+      std::string_view(value.data(), MbCutLength(AnsiCharsetKind(), value, static_cast<size_t>(Size()))));
 }
 
 int32_t TStringField::GetAsInteger() const {

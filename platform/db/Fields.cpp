@@ -126,6 +126,40 @@ void TField::SetData(const void* buffer) {
   FDataSet->FieldValueChanged(this);
 }
 
+bool TField::GetDataText(std::string& value) const {
+  if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
+  if (FValidating && FValueText) {
+    value.assign(*FValueText);
+    return true;
+  }
+  if (FValidating) {
+    if (!FValueBuffer) return false;
+    const auto* text = static_cast<const char*>(FValueBuffer);
+    value.assign(text, strnlen(text, static_cast<size_t>(std::max(DataSize() - 1, 0))));
+    return true;
+  }
+  return FDataSet->GetFieldText(const_cast<TField*>(this), value);
+}
+
+void TField::SetDataText(std::string_view value) {
+  if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
+  FDataSet->CheckFieldWritable(this);
+  if (OnValidate) {
+    std::string buffer(static_cast<size_t>(DataSize()), '\0');
+    std::memcpy(buffer.data(), value.data(), std::min(value.size(), buffer.size() - 1));
+    FValueText = &value;
+    try {
+      Validate(buffer.data());
+    } catch (...) {
+      FValueText = nullptr;
+      throw;
+    }
+    FValueText = nullptr;
+  }
+  FDataSet->SetFieldText(this, value);
+  FDataSet->FieldValueChanged(this);
+}
+
 void TField::Validate(const void* buffer) {
   if (!OnValidate) return;
   // The handler reads the new value through this field: GetData answers from buffer meanwhile.

@@ -99,6 +99,10 @@ class TField : public TComponent {
   // the field must be writable, OnValidate runs on the new value (and may raise to refuse it),
   // then the dataset stores it and reports the change.
   void SetData(const void* buffer);
+  // The same for a text value with every byte, zero bytes included (the native form of a text
+  // field ends at its first zero), through the dataset's GetFieldText and SetFieldText.
+  bool GetDataText(std::string& value) const;
+  void SetDataText(std::string_view value);
   bool IsNull() const { return !GetData(nullptr); }
   virtual void Clear() { SetData(nullptr); }
 
@@ -214,7 +218,8 @@ class TField : public TComponent {
   bool FReadOnly = false;
   bool FVisible = true;
   bool FValidating = false;
-  const void* FValueBuffer = nullptr;  // the value being validated
+  const void* FValueBuffer = nullptr;            // the value being validated
+  const std::string_view* FValueText = nullptr;  // the same, whole, when written as text
 };
 
 // A dataset's fields in order. The list refers to fields; the dataset destroys those it created.

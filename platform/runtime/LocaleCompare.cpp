@@ -71,7 +71,16 @@ int LocaleCompareAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
   if (r != 0) return r;
   // Distinct invalid byte sequences all decode to U+FFFD: they are told apart by their bytes.
   bool replaced = wa.find(u'\uFFFD') != std::u16string::npos || wb.find(u'\uFFFD') != std::u16string::npos;
-  if (!ignoreCase || replaced) r = a.compare(b);
+  if (!ignoreCase || replaced) {
+    r = a.compare(b);
+  } else if (a.find('\0') != std::string_view::npos || b.find('\0') != std::string_view::npos) {
+    // The collation ignores U+0000: "a\0b" and "ab" are told apart by their bytes, case aside.
+    std::string ua(a), ub(b);
+    for (std::string* s : {&ua, &ub})
+      for (char& c : *s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    r = ua.compare(ub);
+  }
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 

@@ -50,7 +50,7 @@ TEST(LayoutTest, OffsetsNullIndicatorsAndSizes) {
       {"only calculated fields",
        {{"X", dtInt32, 4, fdkCalculated}, {"Y", dtString, 3, fdkCalculated}},
        {2, 6},
-       {0, 2, 7, 8}},
+       {0, 2, 9, 10}},  // a dtString slot is followed by its 2-byte count
       {"references take pointer size",
        {{"M", dtMemo, RefFieldSize},
         {"S", dtExtString, RefFieldSize},
@@ -60,12 +60,12 @@ TEST(LayoutTest, OffsetsNullIndicatorsAndSizes) {
        {26, 30, 0, 0}},
       {"calculated between data fields keeps data contiguous",
        {{"A", dtString, 5}, {"K", dtWideString, 4, fdkCalculated}, {"W", dtWideString, 4}, {"Z", dtInt64, 8}},
-       {0, 22, 6, 10},
-       {18, 22, 4, 4}},
+       {0, 24, 8, 12},
+       {20, 24, 4, 4}},
       {"calculated wide string after an odd calculated size",
        {{"A", dtInt32, 4}, {"K", dtString, 3, fdkCalculated}, {"W", dtWideString, 4, fdkCalculated}},
-       {0, 8, 12},
-       {4, 8, 8, 8}},
+       {0, 8, 14},
+       {4, 8, 10, 10}},
       {"no fields", {}, {}, {0, 0, 0, 0}},
   };
   for (const auto& c : cases) {

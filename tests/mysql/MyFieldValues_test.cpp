@@ -39,11 +39,11 @@ struct TSlot {
 
   TSlot() { Cx.Heap = &Heap; }
   void Text(const TMySQLFieldDesc& f, const std::string& text) {
-    Rec.assign(f.Size, 0xEE);
+    Rec.assign(FieldSlotSize(f), 0xEE);
     IsNull = StoreMyTextValue(f, text.data(), text.size(), Rec.data(), Cx);
   }
   void Binary(const TMySQLFieldDesc& f, const std::vector<uint8_t>& bytes) {
-    Rec.assign(f.Size, 0xEE);
+    Rec.assign(FieldSlotSize(f), 0xEE);
     IsNull = StoreMyBinaryValue(f, bytes.data(), bytes.size(), Rec.data(), Cx);
   }
   int64_t Int() const {

@@ -1,0 +1,153 @@
+// Values on their way to the server and back through the MySQL query and command, compared with
+// what the server holds (HEX of the stored bytes): zero bytes in short text on every path, and line
+// ends inside literals.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessDataSet.h"
+#include "mysql/ApiTestSupport.h"
+
+namespace {
+
+using api_test::TScratchDb;
+using namespace std::string_literals;
+
+std::string Hex(std::string_view bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+class MyValuesDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const TestServer::TInfo& srv = TestServer::Info();
+    Conn.LoginPrompt = false;
+    Conn.SetServer(srv.Host);
+    Conn.SetPort(srv.Port);
+    Conn.SetUsername(srv.NativeUser);
+    Conn.SetPassword(srv.NativePassword);
+    Conn.SetDatabase(Db.Name());
+  }
+
+  std::string Value(const std::string& sql) {
+    TMyQuery q;
+    q.SetConnection(&Conn);
+    q.SetSQLText(sql);
+    q.Open();
+    return q.Fields()[0]->IsNull() ? "NULL" : q.Fields()[0]->AsString();
+  }
+
+  void Open(TMyQuery& q, const std::string& sql) {
+    q.SetConnection(&Conn);
+    q.SetSQLText(sql);
+    q.Open();
+  }
+
+  TScratchDb Db;
+  TMyConnection Conn;
+};
+
+// ---- zero bytes in short text -----------------------------------------------------------------
+
+// VARCHAR(10) and CHAR(5) are held in the record, VARCHAR(40) in the string heap.
+const char* const TextColumns[] = {"v", "c", "w"};
+
+TEST_F(MyValuesDbTest, ZeroBytesInShortTextReadAndWriteWhole) {
+  Conn.ExecSQL("CREATE TABLE z (id INT PRIMARY KEY, v VARCHAR(10), c CHAR(5), w VARCHAR(40), n INT)");
+  Conn.ExecSQL("INSERT INTO z VALUES (1, 'p\\0q', 'a\\0b', 'x\\0\\0y\\0', 0)");
+  TMyQuery q;
+  Open(q, "SELECT * FROM z");
+  EXPECT_EQ(q.FieldByName("v")->AsString(), "p\0q"s);
+  EXPECT_EQ(q.FieldByName("c")->AsString(), "a\0b"s);
+  EXPECT_EQ(q.FieldByName("w")->AsString(), "x\0\0y\0"s);
+  EXPECT_EQ(q.FieldByName("v")->AsVariant().AsString(), "p\0q"s);
+
+  // Editing another column, with every column sent, leaves the text as it was.
+  q.Options().UpdateAllFields = true;
+  q.Edit();
+  q.FieldByName("n")->SetAsInteger(1);
+  q.Post();
+  EXPECT_EQ(Value("SELECT CONCAT_WS(',', HEX(v), HEX(c), HEX(w), n) FROM z"), "700071,610062,7800007900,1");
+
+  const struct {
+    const char* column;
+    std::string value;
+  } writes[] = {{"v", "\0p\0"s}, {"c", "\0\0"s}, {"w", "r\0s"s}};
+  for (const auto& w : writes) {
+    SCOPED_TRACE(w.column);
+    q.Edit();
+    q.FieldByName(w.column)->SetAsString(w.value);
+    EXPECT_EQ(q.FieldByName(w.column)->AsString(), w.value);
+    q.Post();
+    EXPECT_EQ(Value("SELECT HEX("s + w.column + ") FROM z"), Hex(w.value));
+  }
+}
+
+TEST_F(MyValuesDbTest, ZeroBytesTellRowsApartInConditionsLocateAndSort) {
+  for (const char* column : TextColumns) {
+    SCOPED_TRACE(column);
+    Conn.ExecSQL("DROP TABLE IF EXISTS k");
+    Conn.ExecSQL("CREATE TABLE k (v VARCHAR(10), c CHAR(5), w VARCHAR(40))");
+    for (const char* value : {"'ab'", "'a'", "'a\\0b'"})
+      Conn.ExecSQL("INSERT INTO k VALUES ("s + value + ", " + value + ", " + value + ")");
+    TMyQuery q;
+    Open(q, "SELECT "s + column + " FROM k");
+    q.SetIndexFieldNames(column);
+    std::vector<std::string> order;
+    for (q.First(); !q.Eof(); q.Next()) order.push_back(q.Fields()[0]->AsString());
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "a\0b"s, "ab"}));
+
+    ASSERT_TRUE(q.Locate(column, Variant("a\0b"s)));
+    EXPECT_EQ(q.Fields()[0]->AsString(), "a\0b"s);
+    // The keyless delete names the row by its value: 'a' and 'ab' stay.
+    q.Delete();
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(HEX("s + column + ") ORDER BY 1) FROM k"), "61,6162");
+
+    ASSERT_TRUE(q.Locate(column, Variant("a"s)));
+    q.Edit();
+    q.Fields()[0]->SetAsString("a\0"s);
+    q.Post();
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(HEX("s + column + ") ORDER BY 1) FROM k"), "6100,6162");
+  }
+}
+
+// ---- line ends inside literals ----------------------------------------------------------------
+
+TEST_F(MyValuesDbTest, LineEndsInsideLiteralsReachTheServerAsWritten) {
+  Conn.ExecSQL("CREATE TABLE t (id INT PRIMARY KEY, s VARCHAR(20))");
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {{"LF", "a\nb"}, {"CR LF", "a\r\nb"}, {"CR", "a\rb"}, {"LF LF then CR LF", "a\n\nb\r\n"}};
+  int id = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto sql = [&] { return "INSERT INTO t VALUES (" + std::to_string(++id) + ",\n'" + c.text + "')"; };
+
+    TMyQuery q;
+    q.SetConnection(&Conn);
+    q.SetSQLText(sql());
+    q.Execute();
+    EXPECT_EQ(Value("SELECT HEX(s) FROM t WHERE id = " + std::to_string(id)), Hex(c.text)) << "query";
+
+    TMyCommand cmd;
+    cmd.SetConnection(&Conn);
+    cmd.SetSQLText(sql());
+    cmd.Execute();
+    EXPECT_EQ(Value("SELECT HEX(s) FROM t WHERE id = " + std::to_string(id)), Hex(c.text)) << "command";
+
+    Conn.ExecSQL("INSERT INTO t VALUES (:id, '" + c.text + "')", {Variant(++id)});
+    EXPECT_EQ(Value("SELECT HEX(s) FROM t WHERE id = " + std::to_string(id)), Hex(c.text))
+        << "ExecSQL with values";
+  }
+}
+
+}  // namespace
