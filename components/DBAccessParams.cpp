@@ -19,6 +19,7 @@ TDAParam::~TDAParam() {
 void TDAParam::CreateObject() {
   DA_ASSERT(FBlob == nullptr);
   FBlob = new TBlob(false);
+  FBlobNull = true;
 }
 
 void TDAParam::FreeObject() noexcept {
@@ -45,6 +46,7 @@ void TDAParam::ShareBlob(TBlob* blob, TFieldType type) {
   FreeObject();
   TParam::SetDataType(type);
   FBlob = blob;
+  FBlobNull = blob == nullptr || blob->GetSize() == 0;
   FValue = Variant(std::string("Object"));
   SetBound(true);
   Changed(false);
@@ -60,6 +62,7 @@ std::string TDAParam::GetAsString() const {
 void TDAParam::SetAsString(const std::string& value) {
   if (FBlob != nullptr) {
     FBlob->SetAsString(value);
+    FBlobNull = false;
     SetBound(true);
     Changed(false);
   } else if (GetDataType() == ftWideString) {
@@ -77,6 +80,7 @@ std::u16string TDAParam::GetAsWideString() const {
 void TDAParam::SetAsWideString(const std::u16string& value) {
   if (FBlob == nullptr) return TParam::SetAsWideString(value);
   FBlob->SetAsWideString(value);
+  FBlobNull = false;
   SetBound(true);
   Changed(false);
 }
@@ -92,27 +96,35 @@ void TDAParam::SetAsMemo(const std::string& value) {
 }
 
 Variant TDAParam::GetValue() const {
-  if (FBlob != nullptr) return Variant(FBlob->GetAsString());
+  if (FBlob != nullptr) return GetIsNull() ? Variant::Null() : Variant(FBlob->GetAsString());
   return TParam::GetValue();
 }
 
 void TDAParam::SetValue(const Variant& value) {
   if (FBlob == nullptr) return TParam::SetValue(value);
-  if (value.IsNull() || value.IsEmpty())
+  FBlobNull = value.IsNull() || value.IsEmpty();
+  if (FBlobNull) {
     FBlob->Clear();
-  else
+  } else if (value.IsByteArray()) {
+    // A BLOB field's value: its bytes as they are, never through a text conversion.
+    const std::vector<uint8_t>& bytes = value.AsBytes();
+    FBlob->SetAsString(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  } else {
     FBlob->SetAsString(value.AsString());
+  }
   SetBound(true);
   Changed(false);
 }
 
 bool TDAParam::GetIsNull() const {
-  if (FBlob != nullptr) return FBlob->GetSize() == 0;
+  // Bytes written straight into the blob (GetAsBlobRef) make it a value too.
+  if (FBlob != nullptr) return FBlobNull && FBlob->GetSize() == 0;
   return TParam::GetIsNull();
 }
 
 void TDAParam::Clear() {
   if (FBlob != nullptr) FBlob->Clear();
+  FBlobNull = true;
   TParam::Clear();
 }
 
@@ -146,6 +158,7 @@ void TDAParam::Assign(TPersistent* source) {
   }
   if (other->FBlob != nullptr) {
     ShareBlob(other->FBlob, other->GetDataType());
+    FBlobNull = other->FBlobNull;
   } else {
     SetDataType(other->GetDataType());
     FValue = other->GetIsNull() ? Variant::Null() : other->TParam::GetValue();
@@ -177,6 +190,7 @@ void TDAParam::LoadFromStream(TStream& stream, TFieldType blobType) {
   stream.SetPosition(0);
   if (FBlob == nullptr) return TParam::LoadFromStream(stream, blobType);
   FBlob->LoadFromStream(stream);
+  FBlobNull = false;
   SetBound(true);
   Changed(false);
 }

@@ -62,6 +62,8 @@ class TDAParam : public TParam {
   void ShareBlob(TBlob* blob, TFieldType type);
 
   TBlob* FBlob = nullptr;  // one reference held while set
+  // NULL apart from an empty value: a blob holds no null state of its own.
+  bool FBlobNull = true;
 };
 
 class TDAParams : public TParams {

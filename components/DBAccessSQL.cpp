@@ -64,6 +64,16 @@ void TCustomDASQL::ConnectionGone(TCustomDAConnection* connection) {
   if (FICommand != nullptr) FICommand->SetConnection(nullptr);
 }
 
+void TCustomDASQL::SessionEnding() noexcept {
+  if (!Prepared()) return;
+  try {
+    // The use Prepare took goes with the session: the connection resets its count as it closes.
+    InternalUnprepare();
+  } catch (...) {
+    // The statement cannot outlive the session anyway.
+  }
+}
+
 void TCustomDASQL::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component == FConnection) ConnectionGone(FConnection);
   TComponent::Notification(component, operation);
@@ -130,7 +140,8 @@ void TCustomDASQL::SetSQLText(const std::string& text) {
   TStringList lines;
   lines.SetKeepLineBreaks(true);
   lines.SetText(text);
-  if (lines.ExactText() == FSQL.ExactText()) return;
+  // The same text passed the other way (parsed or unparsed) is taken again.
+  if (lines.ExactText() == FSQL.ExactText() && FSQLUnparsedText == FSQLPassedUnparsed) return;
   FSQL.BeginUpdate();
   FSQL.Assign(lines);
   FSQL.EndUpdate();
@@ -145,7 +156,8 @@ std::string TCustomDASQL::InternalFinalSQL() const {
   size_t end = sql.size();
   while (end > 0 && static_cast<unsigned char>(sql[end - 1]) <= 32) --end;
   sql.resize(end);
-  FMacros->Expand(sql);
+  // A text passed unparsed goes as written: macros of an earlier text do not apply to it.
+  if (!FSQLUnparsedText) FMacros->Expand(sql);
   return sql;
 }
 
@@ -165,6 +177,7 @@ void TCustomDASQL::SQLChanged() {
     FDataSet->SQLChanging();
   else if (Prepared())
     UnPrepare();
+  FSQLUnparsedText = FSQLPassedUnparsed;
   if (!IsLoading() && !FSQLPassedUnparsed) ScanMacros();
   if (FSQLPassedUnparsed) {
     FFinalSQL = FinalSQL();
@@ -248,7 +261,10 @@ void TCustomDASQL::WriteParams(bool withValues) {
     d->SetSize(p->Size());
     if (!withValues) continue;
     const TFieldType t = p->DataType();
-    if (p->IsBlob()) {
+    const TParamType dir = p->ParamType();
+    const bool output = dir == ptOutput || dir == ptInputOutput || dir == ptResult;
+    // An output blob keeps its object for the value to come back into.
+    if (p->IsBlob() && (output || !p->IsNull())) {
       d->SetObject(p->GetAsBlobRef());
     } else if (p->IsNull()) {
       d->SetNull(true);

@@ -87,6 +87,9 @@ class TCustomDASQL : public TComponent {
   void SetIConnection(TCRConnection* value);
   // The connection is being destroyed: forget it.
   void ConnectionGone(TCustomDAConnection* connection);
+  // The connection's session is about to close: a statement prepared on it is unprepared while
+  // the session is still there, and the next use prepares again. Never raises.
+  void SessionEnding() noexcept;
 
   // Finds the parameters of `sql` into `params` (nil: none) and returns the text with
   // placeholders ("?", or renamePrefix + name when given).
@@ -121,6 +124,7 @@ class TCustomDASQL : public TComponent {
   std::unique_ptr<TCRCommand, TICommandDeleter> FICommand;
   std::string FFinalSQL;  // the text last handed to the provider command
   bool FSQLPassedUnparsed = false;
+  bool FSQLUnparsedText = false;  // the current text came unparsed: its macros are not expanded
   bool FShowWait = true;
 
  private:

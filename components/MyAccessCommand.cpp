@@ -56,18 +56,22 @@ std::string TMyCommand::ParseSQL(const std::string& sql, TDAParams* params, cons
 void TMyCommand::ParseSQLParam(const std::string& name, size_t placeholderEnd) {
   TCustomDASQL::ParseSQLParam(name, placeholderEnd);
   // The placeholder is the last character written: its 1-based position is the length so far.
-  if (ICommand() != nullptr) ICommand()->SetProp(prParamPosition, int(placeholderEnd));
+  if (FCollectingPositions && ICommand() != nullptr)
+    ICommand()->SetProp(prParamPosition, int(placeholderEnd));
 }
 
 void TMyCommand::UpdateParams() {
   if ((!ParamCheck() && !IsDesigning()) || ICommand() == nullptr) return TCustomDASQL::UpdateParams();
   ICommand()->SetProp(prCollectingPositions, true);
+  FCollectingPositions = true;
   try {
     TCustomDASQL::UpdateParams();
   } catch (...) {
+    FCollectingPositions = false;
     ICommand()->SetProp(prCollectingPositions, false);
     throw;
   }
+  FCollectingPositions = false;
   ICommand()->SetProp(prCollectingPositions, false);
 }
 

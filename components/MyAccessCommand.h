@@ -55,6 +55,9 @@ class TMyCommand : public TCustomDASQL {
   int FCommandTimeout = 0;
   int64_t FInsertId = 0;
   bool FSendTextAsIs = false;
+  // Placeholder positions belong to the command's own text only: a text parsed for another use
+  // (an update statement run with SetSQLText after it) must not add to them.
+  bool FCollectingPositions = false;
 };
 
 class TMyUpdateSQL : public TCustomDAUpdateSQL {

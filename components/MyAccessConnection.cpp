@@ -369,6 +369,20 @@ std::unique_ptr<TCustomDASQL> TCustomMyConnection::CreateSQL() {
   return command;
 }
 
+// Rows nobody asked for are read and dropped, and every further result of the text too, so the
+// session is ready for the next command; an error of a later statement is raised.
+void TCustomMyConnection::DropResults(TMySQLConnection& c) {
+  TMySQLAPI& api = *c.GetAPI();
+  for (;;) {
+    if (PMYSQL_RES result = api.mysql_use_result(c.GetMySQL())) api.mysql_free_result(result);
+    c.CheckErrno(this);
+    if (!c.IsClient41()) return;
+    const int next = api.mysql_next_result(c.GetMySQL());
+    if (next < 0) return;
+    if (next > 0) c.RaiseError(this);
+  }
+}
+
 void TCustomMyConnection::ExecSQL(const std::string& text, const std::vector<Variant>& values) {
   if (!values.empty()) {
     FCommand->SetSQLText(text);
@@ -389,8 +403,11 @@ void TCustomMyConnection::ExecSQL(const std::string& text, const std::vector<Var
           TMySQLConnection& c = *MyIConnection();
           TMySQLAPI& api = *c.GetAPI();
           api.SetTimeout(c.GetMySQL(), uint32_t(FCommand->CommandTimeout()));
+          // Converted as the command converts a text with values, so both ways store the same.
+          const std::string sent = c.GetUseUnicode() ? AnsiToUtf8(text) : text;
           // The API reports a failure by its result only: raise it through the error path.
-          c.CheckStatus(api.mysql_real_query(c.GetMySQL(), text), this);
+          c.CheckStatus(api.mysql_real_query(c.GetMySQL(), sent), this);
+          DropResults(c);
         });
         break;
       } catch (const EFailOver&) {

@@ -124,8 +124,9 @@ class TCustomMyConnection : public TCustomDAConnection {
   void CheckPrepareSupport();
 
   // Sends the text once. Without values straight through the client API of the open session
-  // (opened for the call); with values through the internal command, whose parameters take them
-  // in order. Server errors go through the connection's error path.
+  // (opened for the call), rows it returns read and dropped; with values through the internal
+  // command, whose parameters take them in order. Under UseUnicode the ANSI text goes as UTF-8
+  // either way. Server errors go through the connection's error path.
   void ExecSQL(const std::string& text, const std::vector<Variant>& values = {});
 
   // ---- Lists (each clears the list first; server errors pass through) ----
@@ -178,6 +179,8 @@ class TCustomMyConnection : public TCustomDAConnection {
   friend class TCustomMyConnectionOptions;
   friend class TMyConnectionOptions;
   friend class TMyConnectionSSLOptions;
+
+  void DropResults(TMySQLConnection& c);
 
   std::string FDatabase;
   int FConnectionTimeout = 15;

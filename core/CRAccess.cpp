@@ -51,6 +51,7 @@ TSharedObject* TParamDesc::GetObject() const {
 
 void TParamDesc::SetObject(TSharedObject* object) {
   FValue = Variant::FromObject(object);
+  FIsNull = object == nullptr;  // never the null state of an earlier value
 }
 
 void TParamDesc::SetNull(bool value) {

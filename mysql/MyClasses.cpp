@@ -488,9 +488,14 @@ void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value,
     case dtDate:
       sb.Append("'" + FormatDateTime("yyyy-mm-dd", value.AsDateTime()) + "'");
       return;
-    case dtDateTime:
-      sb.Append("'" + FormatDateTime("yyyy-mm-dd hh:nn:ss", value.AsDateTime()) + "'");
+    case dtDateTime: {
+      // The milliseconds go as the prepared path sends them; a whole second keeps its plain form.
+      const TDateTime v = value.AsDateTime();
+      int y, mo, d, h, mi, s, ms;
+      DecodeDateTime(v, y, mo, d, h, mi, s, ms);
+      sb.Append("'" + FormatDateTime(ms != 0 ? "yyyy-mm-dd hh:nn:ss.zzz" : "yyyy-mm-dd hh:nn:ss", v) + "'");
       return;
+    }
     case dtTime:
       sb.Append(TimeLiteral(value.AsDateTime()));
       return;
