@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "components/DBAccessDataSet.h"
 #include "components/DBAccessDialog.h"
 #include "components/DBAccessSQL.h"
 #include "core/CRConnectionPool.h"
@@ -74,6 +75,11 @@ TCustomDAConnection::~TCustomDAConnection() {
     commands.swap(FCommands);
   }
   for (TCustomDASQL* c : commands) c->ConnectionGone(this);
+  // Datasets are detached before the client list goes, so none keeps a pointer to this one.
+  std::vector<TCustomDADataSet*> dataSets;
+  for (int i = 0; i < DataSetCount(); ++i)
+    if (auto* ds = dynamic_cast<TCustomDADataSet*>(DataSets(i))) dataSets.push_back(ds);
+  for (TCustomDADataSet* ds : dataSets) ds->ConnectionGone(this);
   if (FConnectDialog != nullptr) FConnectDialog->ConnectionGone(this);
   ReleaseIConnection();
 }
@@ -227,6 +233,8 @@ void TCustomDAConnection::DoDisconnect() {
       Rollback();
   }
   if (!GetConnected()) return;
+  // Statements prepared on the session go with it (datasets did so when told of the close).
+  for (TCustomDASQL* c : Commands()) c->SessionEnding();
   TDASQLMonitorClass monitor = SQLMonitorClass();
   TCustomDASQLMonitor::DBDisconnect(monitor, this, FUsername, FServer, false);
   if (FIConnection->GetPool() != nullptr) {

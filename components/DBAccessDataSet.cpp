@@ -249,6 +249,18 @@ void TCustomDADataSet::DataEvent(TDataEvent event, intptr_t info) {
       FPrepareHeld = false;
       return;
     }
+    TMemDataSet::DataEvent(event, info);
+    // The statement prepared on the closing session is unprepared while the session is there;
+    // the connection resets its uses itself, so the one Prepare took is not given back.
+    if (Prepared()) {
+      FPrepareHeld = false;
+      try {
+        UnPrepare();
+      } catch (...) {
+        // The statement cannot outlive the session anyway.
+      }
+    }
+    return;
   }
   TMemDataSet::DataEvent(event, info);
 }
@@ -437,8 +449,13 @@ void TCustomDADataSet::Execute() {
 }
 
 int TCustomDADataSet::GetRecordCount() {
-  if (FOptions->QueryRecCount && FRecordCount > 0) return FRecordCount;
-  return TMemDataSet::GetRecordCount();
+  const int held = TMemDataSet::GetRecordCount();
+  // The server's count stands for the rows not fetched yet; those held count as they are now,
+  // local inserts and deletes included.
+  TCRRecordSet* rs = CRRecordSet();
+  if (FOptions->QueryRecCount && FRecordCount > 0 && rs != nullptr)
+    return std::max(FRecordCount - rs->GetFetchedRows(), 0) + held;
+  return held;
 }
 
 // ---- Updating table ----------------------------------------------------------------------------------

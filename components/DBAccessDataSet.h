@@ -257,6 +257,8 @@ class TCustomDADataSet : public TMemDataSet,
 
   void Assign(TPersistent* source) override;
   void DataEvent(TDataEvent event, intptr_t info) override;
+  // The connection is being destroyed: the dataset forgets it (and its provider connection).
+  void ConnectionGone(TCustomDAConnection* connection);
 
   // ---- IDAUpdatesApplier ----
   TCustomDAConnection* UpdatesConnection() override { return UsedConnection(); }
@@ -385,6 +387,7 @@ class TCustomDADataSet : public TMemDataSet,
   std::string FBatchSQL;
   TDAParams FBatchParams;
   int FBatchCount = 0;
+  bool FBatchChecked = false;  // each statement of the batch is followed by the row-count check
   bool FCacheCalcFields = false;
 
  private:
@@ -394,6 +397,9 @@ class TCustomDADataSet : public TMemDataSet,
   void BindParamsByName(TDAParams& params);
   void GatherIntoBatch(const std::string& text, TDAParams& params);
   void ClearBatch() noexcept;
+  // Runs the gathered batch: a statement failing, or touching other than one row (StrictUpdate),
+  // raises as it would alone, and the record set learns how many statements ran before it.
+  void RunBatch(TCustomDASQL& query);
   void WriteParams();
   void OpenRecordSet();
   void ChooseUpdatingTable(bool raise);

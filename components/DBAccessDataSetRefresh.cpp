@@ -157,6 +157,8 @@ void TCustomDADataSet::Requery(const char* traceName) {
     TraceSQL(traceName, false);
     FRecordCount = FOptions->QueryRecCount ? GetRecCount() : 0;
     WriteParams();
+    // The buffers' strings live in the record set's heap, which the re-query clears.
+    ReleaseAllBufferRefs();
     IRecordSet().Reopen();
     FieldDescsRenewed();
     FRowsAffected = -1;
@@ -373,11 +375,16 @@ bool TCustomDADataSet::LocalMasterDetailAccepts(void* recBuf) {
 }
 
 void TCustomDADataSet::Notification(TComponent* component, TOperation operation) {
-  if (operation == opRemove && component == FConnection) {
-    FConnection = nullptr;
-    if (TCRRecordSet* rs = CRRecordSet()) rs->SetConnection(nullptr);
-  }
+  if (operation == opRemove && component == FConnection) ConnectionGone(FConnection);
   TMemDataSet::Notification(component, operation);
+}
+
+void TCustomDADataSet::ConnectionGone(TCustomDAConnection* connection) {
+  if (connection == nullptr || FConnection != connection) return;
+  FConnection = nullptr;
+  FPrepareHeld = false;  // the connection's uses go with it
+  if (TCRRecordSet* rs = CRRecordSet()) rs->SetConnection(nullptr);
+  if (FCommand != nullptr) FCommand->ConnectionGone(connection);
 }
 
 // ---- The statement generator's host ----------------------------------------------------------------

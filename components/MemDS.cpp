@@ -46,6 +46,8 @@ struct TMemDataSet::TApplyScope {
     FDataSet.FApplying = false;
     FDataSet.FIRecordSet->SetCacheRecBuf(nullptr, nullptr);
     // The record set copied records into them without references: only the memory goes.
+    std::erase(FDataSet.FLiveBuffers, FDataSet.FApplyNewBuffer);
+    std::erase(FDataSet.FLiveBuffers, FDataSet.FApplyOldBuffer);
     delete[] FDataSet.FApplyNewBuffer;
     delete[] FDataSet.FApplyOldBuffer;
     FDataSet.FApplyNewBuffer = FDataSet.FApplyOldBuffer = nullptr;
@@ -399,14 +401,22 @@ void TMemDataSet::InternalClose() {
 
 TRecordBuffer TMemDataSet::AllocRecordBuffer() {
   DA_ASSERT(FRecBufSize > 0);
-  return new uint8_t[static_cast<size_t>(FRecBufSize)]();  // freed by FreeRecordBuffer
+  FLiveBuffers.reserve(FLiveBuffers.size() + 1);
+  auto* buffer = new uint8_t[static_cast<size_t>(FRecBufSize)]();  // freed by FreeRecordBuffer
+  FLiveBuffers.push_back(buffer);
+  return buffer;
 }
 
 void TMemDataSet::FreeRecordBuffer(TRecordBuffer& buffer) {
   if (!buffer) return;
   ReleaseBufferRefs(buffer);
+  std::erase(FLiveBuffers, buffer);
   delete[] buffer;
   buffer = nullptr;
+}
+
+void TMemDataSet::ReleaseAllBufferRefs() {
+  for (TRecordBuffer buffer : FLiveBuffers) ReleaseBufferRefs(buffer);
 }
 
 int32_t& TMemDataSet::RecNoOf(TRecordBuffer buffer) const noexcept {

@@ -195,6 +195,9 @@ class TMemDataSet : public TDataSet {
   TItemStatus RecordStatus(TRecordBuffer buffer) const noexcept;
   // Releases the references a buffer holds (see the header comment); nothing when it holds none.
   void ReleaseBufferRefs(TRecordBuffer buffer);
+  // Releases the references of every record buffer of the dataset: done before the record set
+  // frees the records and strings they point into (a re-query).
+  void ReleaseAllBufferRefs();
 
  private:
   friend class TBlobStream;
@@ -252,7 +255,8 @@ class TMemDataSet : public TDataSet {
   TRecordBuffer FReadBuffer = nullptr;    // a record Lookup reads its result fields from
   TRecordBuffer FApplyNewBuffer = nullptr;
   TRecordBuffer FApplyOldBuffer = nullptr;
-  TRecordBuffer FCalcBuffer = nullptr;  // a record the record set has calculated
+  TRecordBuffer FCalcBuffer = nullptr;      // a record the record set has calculated
+  std::vector<TRecordBuffer> FLiveBuffers;  // every buffer AllocRecordBuffer gave and not freed yet
   bool FApplying = false;
   TBookmark FParentBookmark;  // the master's record at the last parent scroll
 };

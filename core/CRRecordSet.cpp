@@ -122,6 +122,11 @@ void TCRRecordSet::DoAfterFetch() {
 void TCRRecordSet::InitData() {
   TMemData::InitData();
   FDroppedRecords = 0;
+  FFetchedRows = 0;
+}
+
+void TCRRecordSet::CountFetched(PItemHeader first) noexcept {
+  for (PItemHeader p = first; p; p = p->Next) ++FFetchedRows;
 }
 
 // ---- Fields and tables ------------------------------------------------------------------------

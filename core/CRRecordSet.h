@@ -72,6 +72,8 @@ class TCRRecordSet : public TMemData {
   virtual bool IsAllFetched();
   virtual bool HasResultSet() { return FCommandType == ctResultSet; }
   uint8_t GetCommandType() const noexcept { return FCommandType; }
+  // Rows read from the server since the record set opened (released ones included).
+  int32_t GetFetchedRows() const noexcept { return FFetchedRows; }
   void SetCommandType(uint8_t value) noexcept { FCommandType = value; }
 
   // ---- Fields and tables ----
@@ -144,6 +146,8 @@ class TCRRecordSet : public TMemData {
   // rows fetched so far before it propagates.
   void InternalOpen() override;
   void InitData() override;
+  // Counts the rows of a block a provider's Fetch just read: the items from `first` to the last.
+  void CountFetched(PItemHeader first) noexcept;
 
  private:
   // Releases every record held (unidirectional: the block the walk ran past), counting them as
@@ -160,5 +164,6 @@ class TCRRecordSet : public TMemData {
   std::atomic<bool> FFetchBreak{false};
   uint8_t FCommandType = ctUnknown;
   int32_t FDroppedRecords = 0;  // visible records released in unidirectional mode
+  int32_t FFetchedRows = 0;
   bool FOpenExecuted = false;
 };

@@ -74,6 +74,7 @@ bool TMySQLRecordset::Fetch() {
     rows = FetchBlock(first);
   } catch (...) {
     // The rows read before the failure stay; the rest of the result is dropped.
+    CountFetched(first);
     ReorderItems(first);
     try {
       FreeResult(true);
@@ -83,6 +84,7 @@ bool TMySQLRecordset::Fetch() {
     DoAfterFetch();
     throw;
   }
+  CountFetched(first);
   ReorderItems(first);
   try {
     if (rows > 0 && cmd->ProcedureCall && GetRecordCount() == 1 && cmd->GetParamCount() > 0)
