@@ -137,6 +137,10 @@ class TDASQLGenerator {
   TDAParamsInfo& ParamsInfo();
   // Empties the statement builders and forgets the cached record buffers.
   virtual void Clear();
+  // A statement that fails unless the one before it touched exactly one row, put after each
+  // write of a batch so that the server stops where a single statement would have failed; empty
+  // where the server has none.
+  virtual std::string RowCountCheck() const { return {}; }
 
   // "_" + index: the column alias of a refreshed field; AliasToIndex reads it back (-1 for any
   // other text).

@@ -2,7 +2,9 @@
 // statement on the server (the user's own text for the kind, or the generator's), its parameters
 // take the record's old and new values, and the rows it touched are checked. Cached updates are
 // applied through the same path, gathered into batches when asked.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "components/DASQLGenerator.h"
 #include "components/DBAccessDataSet.h"
@@ -122,6 +124,7 @@ void TCustomDADataSet::ClearBatch() noexcept {
   FBatchSQL.clear();
   FBatchParams.Clear();
   FBatchCount = 0;
+  FBatchChecked = false;
 }
 
 TField* TCustomDADataSet::GetFieldByParamName(const std::string& name, bool& old) {
@@ -165,9 +168,11 @@ void TCustomDADataSet::BindParamsByName(TDAParams& params) {
 // Adds one statement with its bound parameters to the batch; every parameter of the batch is
 // positional ("?"), in the order of the text.
 void TCustomDADataSet::GatherIntoBatch(const std::string& text, TDAParams& params) {
+  if (FBatchCount == 0) FBatchChecked = Options().StrictUpdate && !SQLGenerator().RowCountCheck().empty();
   if (FBatchCount > 0) FBatchSQL += "\r\n";
   FBatchSQL += text;
   FBatchSQL += ";";
+  if (FBatchChecked) FBatchSQL += "\r\n" + SQLGenerator().RowCountCheck() + ";";
   for (int i = 0; i < params.Count(); ++i) {
     auto* copy = static_cast<TDAParam*>(FBatchParams.Add());
     copy->Assign(params[i]);
@@ -208,15 +213,47 @@ bool TCustomDADataSet::PerformSQL(const std::string& sql, TStatementTypes types)
     query.SetSQLText(text);
     query.Params().Assign(&statementParams);
   }
+  if (type == stBatchUpdate) {
+    RunBatch(query);
+    return true;
+  }
   query.Execute();
   if (IsWriteType(type)) {
     FRowsAffected = query.RowsAffected();
-    // A batch reports the rows of its first statement only.
-    const bool counted = type != stBatchUpdate;
-    if (counted && Options().StrictUpdate && (FRowsAffected == 0 || FRowsAffected > 1))
+    if (Options().StrictUpdate && (FRowsAffected == 0 || FRowsAffected > 1))
       throw EDatabaseError(MessageFmt(SUpdateFailed, {FRowsAffected}));
   }
   return true;
+}
+
+void TCustomDADataSet::RunBatch(TCustomDASQL& query) {
+  // With the check, the results come in pairs: a write, then its check.
+  const size_t stride = FBatchChecked ? 2 : 1;
+  auto results = [&query] {
+    TCRCommand* command = query.ICommand();
+    return command != nullptr ? command->GetResultRowsAffected() : std::vector<int64_t>{};
+  };
+  auto noteRan = [this](size_t count) {
+    if (TMemData* data = MemData()) data->SetBatchRan(static_cast<int>(count));
+  };
+  try {
+    query.Execute();
+  } catch (const EFailOver&) {
+    noteRan(results().size() / stride);
+    throw;
+  } catch (const EDatabaseError&) {
+    const std::vector<int64_t> rows = results();
+    noteRan(rows.size() / stride);
+    // A write that ran and then failed its check: the error a single statement gives.
+    if (FBatchChecked && rows.size() % 2 == 1)
+      throw EDatabaseError(MessageFmt(SUpdateFailed, {static_cast<int>(rows.back())}));
+    throw;
+  }
+  const std::vector<int64_t> rows = results();
+  FRowsAffected = 0;
+  for (size_t i = 0; i < rows.size(); i += stride)
+    FRowsAffected += static_cast<int>(std::max<int64_t>(rows[i], 0));
+  if (rows.empty()) FRowsAffected = query.RowsAffected();
 }
 
 void TCustomDADataSet::ApplyUpdates() {

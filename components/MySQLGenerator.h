@@ -35,6 +35,11 @@ class TMySQLGenerator : public TDASQLGenerator {
   // part of the statement that holds none.
   std::vector<int> ParamPositions() const;
 
+  // A compound IF that signals when ROW_COUNT() is not 1: a text of several statements stops there.
+  std::string RowCountCheck() const override {
+    return "IF ROW_COUNT() <> 1 THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'Row count check'; END IF";
+  }
+
  protected:
   std::string GetConditionFieldName(const TFieldDesc& desc, bool qualify) override;
   void AddParam(std::string& builder, const TFieldDesc& desc, bool old, int batchIndex,

@@ -105,7 +105,8 @@ class TParamDesc {
   // Nil when the value is Empty or Null. EAssertionFailed when the value holds anything but an
   // object reference.
   virtual TSharedObject* GetObject() const;
-  // The value becomes a reference to the object (the parameter does not own it).
+  // The value becomes a reference to the object (the parameter does not own it); the parameter
+  // is null only when the object is nil.
   virtual void SetObject(TSharedObject* object);
   virtual bool GetNull() const { return FIsNull; }
   // Sets the null flag; either way the value becomes Empty.
@@ -311,6 +312,9 @@ class TCRCommand {
   virtual bool GetProp(int prop, Variant& value);
 
   bool GetAutoCommit() const noexcept { return FAutoCommit; }
+  // The affected-row count of each result of the last execution of a text, in order, up to the
+  // statement that failed; empty where the provider does not count them.
+  virtual std::vector<int64_t> GetResultRowsAffected() const { return {}; }
   // Another thread may read it (prExecuting) while the command runs.
   bool GetExecuting() const noexcept { return FExecuting.load(std::memory_order_acquire); }
   uint8_t GetCompressBlobMode() const noexcept { return FCompressBlobMode; }

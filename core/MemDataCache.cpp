@@ -312,6 +312,19 @@ void TMemData::StoreApplyResult(uint64_t batchSeq, TCacheList::iterator entry, T
   entry->Item->UpdateResult = action;
 }
 
+void TMemData::KeepBatchRan(uint64_t batchSeq, TCacheList::iterator entry) noexcept {
+  int ran = FBatchRan;
+  FBatchRan = 0;
+  if (ran <= 0 || !FActive) return;
+  TCacheList::iterator e = batchSeq != 0 ? FCache.FirstAfter(batchSeq - 1) : entry;
+  for (; ran > 0 && e != FCache.end(); ++e) {
+    if (e->Item->UpdateResult == uaApplied) continue;  // applied before: not in this batch
+    e->Item->UpdateResult = uaApplied;
+    --ran;
+    if (e == entry) break;
+  }
+}
+
 void TMemData::ApplyUpdates() {
   if (!FCachedUpdates || FApplying) return;
   FApplying = true;
@@ -341,7 +354,13 @@ void TMemData::ApplyUpdates() {
         continue;
       }
       TUpdateAction action = uaFail;
-      ApplyEntry(entry, action);
+      FBatchRan = 0;
+      try {
+        ApplyEntry(entry, action);
+      } catch (...) {
+        KeepBatchRan(batchSeq, entry);
+        throw;
+      }
       if (!FActive) break;
       if (!FCache.Holds(item, seq)) {  // the callback committed or cancelled it
         entry = FCache.FirstAfter(seq);

@@ -146,6 +146,10 @@ class TMemData : public TData, public TStringComparer {
   // values the callback leaves in the new buffer. The cursor is restored afterwards; an error of
   // the callback propagates. Nothing without cached updates.
   void ApplyUpdates() override;
+  // Told by the apply callback before it raises: how many changes of the open batch (in order,
+  // the current one last) reached the server for good. They count as applied, the rest stays
+  // pending, as when each change is applied alone.
+  void SetBatchRan(int count) noexcept { FBatchRan = count; }
   // Applies pending changes first, then forgets every applied change: deleted records leave the
   // list, the others become unmodified. Changes not applied stay.
   void CommitUpdates() override;
@@ -294,8 +298,10 @@ class TMemData : public TData, public TStringComparer {
   void ApplyEntry(TCacheList::iterator entry, TUpdateAction& action);
   void TakeAppliedRecord(PItemHeader item, uint32_t stamp, const void* recBuf);
   void StoreApplyResult(uint64_t batchSeq, TCacheList::iterator entry, TUpdateAction action);
+  void KeepBatchRan(uint64_t batchSeq, TCacheList::iterator entry) noexcept;
   TCacheList FCache;
   bool FApplying = false;           // an ApplyUpdates runs: a nested one does nothing
+  int FBatchRan = 0;                // SetBatchRan's count for the change being applied
   void* FNewCacheRecBuf = nullptr;  // lent by the dataset
   void* FOldCacheRecBuf = nullptr;
   void* FOwnNewRecBuf = nullptr;  // used when none is lent

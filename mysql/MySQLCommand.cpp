@@ -197,10 +197,12 @@ void TMySQLCommand::ExecuteText() {
     FStatementsRun = 0;
     const std::string text = BuildSQLText();
     if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
+    FResultRows.clear();
     CheckStatus(api.mysql_real_query(handle, text));
   }
   FRowsAffected = ResultInfo();
   if (!ResultWanted) {
+    FResultRows.assign(1, FRowsAffected);
     DropResults();
   } else if (!OpenNext) {
     DA_ASSERT_MSG(FResult == nullptr, "the result of the previous execution was not freed");
@@ -221,6 +223,8 @@ void TMySQLCommand::DropResults() {
     const int next = api.mysql_next_result(handle);
     if (next < 0) return;
     if (next > 0) FMyConnection->RaiseError(FComponent);
+    const uint64_t rows = api.mysql_affected_rows(handle);
+    FResultRows.push_back(rows == ~uint64_t{0} ? -1 : static_cast<int64_t>(rows));
   }
 }
 

@@ -110,6 +110,9 @@ class TMySQLCommand : public TCRCommand {
   void SetRowsAffected(int64_t value) noexcept { FRowsAffected = value; }
   int64_t GetPrevRowsAffected() const noexcept { return FPrevRowsAffected; }
   void SetPrevRowsAffected(int64_t value) noexcept { FPrevRowsAffected = value; }
+  // Of a text execution whose results were dropped: each result's count (-1 for rows), up to the
+  // statement that failed.
+  std::vector<int64_t> GetResultRowsAffected() const override { return FResultRows; }
 
   // The text split at its placeholders (each part as sent); empty until a text execution with
   // parameters splits it. The record set saves and restores them around a rewritten text.
@@ -146,6 +149,7 @@ class TMySQLCommand : public TCRCommand {
   int64_t FStatementsRun = 0;
   std::vector<std::string> FSQLParts;
   std::vector<int> FParamPositions;
+  std::vector<int64_t> FResultRows;
   bool FCollectingPositions = false;
   bool FPrepared = false;
   PMYSQL_STMT FStmt = nullptr;

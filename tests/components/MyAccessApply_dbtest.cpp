@@ -1,0 +1,265 @@
+// Applying changes, parameters, commands and connections against the test server; what reached
+// the server is read back from it (HEX(), the general log of the test's own connection).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessDataSet.h"
+#include "mysql/ApiTestSupport.h"
+#include "platform/runtime/DateTimeUtils.h"
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+class MyApplyDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Connect(Conn); }
+  void Connect(TMyConnection& conn, const std::string& charset = {}, bool unicode = false) {
+    const TestServer::TInfo& srv = TestServer::Info();
+    conn.LoginPrompt = false;
+    conn.SetServer(srv.Host);
+    conn.SetPort(srv.Port);
+    conn.SetUsername(srv.NativeUser);
+    conn.SetPassword(srv.NativePassword);
+    conn.SetDatabase(Db.Name());
+    if (!charset.empty()) conn.Options().SetCharset(charset);
+    conn.Options().SetUseUnicode(unicode);
+  }
+  void Open(TMyQuery& q, const std::string& sql, TMyConnection* conn = nullptr) {
+    q.SetConnection(conn != nullptr ? conn : &Conn);
+    q.SetSQLText(sql);
+    q.Open();
+  }
+  std::string Value(const std::string& sql) {
+    TMyQuery q;
+    Open(q, sql);
+    return q.Fields()[0]->IsNull() ? "NULL" : q.Fields()[0]->AsString();
+  }
+  void EditEach(TMyQuery& q, const char* field, int factor) {
+    for (q.First(); !q.Eof(); q.Next()) {
+      q.Edit();
+      q.FieldByName(field)->SetAsInteger(q.FieldByName("id")->AsInteger() * factor);
+      q.Post();
+    }
+  }
+
+  api_test::TScratchDb Db;
+  TMyConnection Conn;
+};
+
+TEST_F(MyApplyDbTest, BatchStopsWhereASingleStatementStops) {
+  for (int batch : {1, 3}) {
+    for (bool insert : {false, true}) {  // edits of a row gone from the server, or a duplicate insert
+      SCOPED_TRACE(std::to_string(batch) + (insert ? " inserts" : " edits"));
+      Conn.ExecSQL("DROP TABLE IF EXISTS h");
+      Conn.ExecSQL("CREATE TABLE h (id INT PRIMARY KEY, v INT) ENGINE=MyISAM");
+      if (!insert) Conn.ExecSQL("INSERT INTO h VALUES (1,0),(2,0),(3,0),(4,0)");
+      TMyQuery q;
+      q.SetCachedUpdates(true);
+      q.Options().UpdateBatchSize = batch;
+      Open(q, "SELECT * FROM h ORDER BY id");
+      for (int id = 1; insert && id <= 4; ++id) {
+        q.Append();
+        q.FieldByName("id")->SetAsInteger(id);
+        q.Post();
+      }
+      EditEach(q, "v", 10);
+      Conn.ExecSQL(insert ? "INSERT INTO h VALUES (3, 0)" : "DELETE FROM h WHERE id = 3");
+      EXPECT_TRUE(
+          ErrorOf([&] {
+            q.ApplyUpdates();
+          }).ends_with(insert ? "Duplicate entry '3' for key 'PRIMARY'" : "Update failed. Found 0 records"));
+      EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', v ORDER BY id) FROM h"),
+                insert ? "1:10,2:20,3:0" : "1:10,2:20,4:0");
+      Conn.ExecSQL(insert ? "DELETE FROM h WHERE id = 3" : "INSERT INTO h VALUES (3, 0)");
+      q.ApplyUpdates();
+      EXPECT_FALSE(q.UpdatesPending());
+      EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', v ORDER BY id) FROM h"), "1:10,2:20,3:30,4:40");
+    }
+  }
+  // The connection's ApplyUpdates rolls back: every change stays pending.
+  Conn.ExecSQL("CREATE TABLE g (id INT PRIMARY KEY, v INT) ENGINE=InnoDB");
+  Conn.ExecSQL("INSERT INTO g VALUES (1,0),(2,0),(3,0),(4,0)");
+  TMyQuery q;
+  q.SetCachedUpdates(true);
+  q.Options().UpdateBatchSize = 3;
+  Open(q, "SELECT * FROM g ORDER BY id");
+  EditEach(q, "v", 10);
+  Conn.ExecSQL("DELETE FROM g WHERE id = 3");
+  EXPECT_EQ(ErrorOf([&] { Conn.ApplyUpdates({&q}); }), "Update failed. Found 0 records");
+  Conn.ExecSQL("INSERT INTO g VALUES (3, 0)");
+  Conn.ApplyUpdates({&q});
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(v ORDER BY id) FROM g"), "10,20,30,40");
+}
+
+TEST_F(MyApplyDbTest, UserStatementsRunOnEveryPostAndUnparsedTextAsWritten) {
+  Conn.ExecSQL("CREATE TABLE c (id INT PRIMARY KEY, n INT, m INT DEFAULT 3)");
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached ? "cached updates" : "direct");
+    Conn.ExecSQL("DELETE FROM c");
+    Conn.ExecSQL("INSERT INTO c (id, n) VALUES (1,0),(2,0),(3,0),(4,0),(5,0)");
+    TMyQuery q;
+    q.SetCachedUpdates(cached);
+    q.Options().UpdateBatchSize = cached ? 2 : 1;
+    q.SQLUpdate().SetText("UPDATE c SET n = :n WHERE id = :OLD_id");
+    q.SQLDelete().SetText("DELETE FROM c WHERE id = :OLD_id");
+    Open(q, "SELECT * FROM c ORDER BY id");
+    EditEach(q, "n", 7);
+    for (q.First(); q.RecordCount() > 1;) q.Delete();
+    if (cached) q.ApplyUpdates();
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', n) FROM c"), "5:35");
+  }
+  Conn.ExecSQL("SET GLOBAL log_output = 'TABLE'");
+  Conn.ExecSQL("SET GLOBAL general_log = 1");
+  TMyCommand cmd;
+  cmd.SetConnection(&Conn);
+  cmd.SetSQLText("UPDATE c SET n = n&m WHERE id = 5");
+  cmd.Macros().MacroByName("m")->SetValue("+1");
+  cmd.Execute();
+  TDBAccessUtils::SetSQLText(&cmd, "UPDATE c SET n = n&m WHERE id = 5");
+  cmd.Execute();
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(argument ORDER BY event_time SEPARATOR ' | ') FROM mysql.general_log "
+                  "WHERE thread_id = CONNECTION_ID() AND argument LIKE 'UPDATE c SET n = n%'"),
+            "UPDATE c SET n = n+1 WHERE id = 5 | UPDATE c SET n = n&m WHERE id = 5");
+}
+
+// A NULL of one post does not stick to the next; BLOB bytes are written exactly however set.
+TEST_F(MyApplyDbTest, TextAndBlobValuesReachTheServerExactly) {
+  const std::string bytes("\x00\x5C\x27\xFF\x01", 5);
+  Conn.ExecSQL("CREATE TABLE t (id INT PRIMARY KEY, memo TEXT, b BLOB, f INT)");
+  Conn.ExecSQL("INSERT INTO t VALUES (1, 'x', 0x0102, 1)");
+  TMyQuery q;
+  Open(q, "SELECT * FROM t");
+  auto post = [&](const std::function<void()>& set) {
+    q.Edit();
+    set();
+    q.Post();
+    return Value("SELECT CONCAT_WS(',', IFNULL(HEX(memo), 'NULL'), HEX(b), IFNULL(f, 'NULL')) FROM t");
+  };
+  EXPECT_EQ(post([&] { q.FieldByName("f")->SetAsInteger(2); }), "78,0102,2") << "a row holding a BLOB";
+  EXPECT_EQ(post([&] { q.FieldByName("f")->Clear(); }), "78,0102,NULL");
+  EXPECT_EQ(post([&] { q.FieldByName("memo")->SetAsString("hello"); }), "68656C6C6F,0102,NULL");
+  EXPECT_EQ(post([&] { q.FieldByName("memo")->Clear(); }), "NULL,0102,NULL");
+  EXPECT_EQ(post([&] { q.FieldByName("b")->SetAsString(bytes); }), "NULL,005C27FF01,NULL");
+  EXPECT_EQ(post([&] { q.FieldByName("b")->SetAsBytes({0x27, 0x00}); }), "NULL,2700,NULL");
+  EXPECT_EQ(post([&] { q.FieldByName("b")->SetValue(Variant::FromBytes(bytes.data(), 2)); }),
+            "NULL,005C,NULL");
+  q.Close();
+  q.SetCachedUpdates(true);
+  q.Open();
+  post([&] { q.FieldByName("b")->SetAsString(bytes); });
+  q.ApplyUpdates();
+  EXPECT_EQ(Value("SELECT HEX(b) FROM t"), "005C27FF01");
+}
+
+TEST_F(MyApplyDbTest, DateTimeParameterKeepsItsMillisecondsOnBothPaths) {
+  Conn.ExecSQL("CREATE TABLE d (id INT, at DATETIME(3))");
+  TMyCommand cmd;
+  cmd.SetConnection(&Conn);
+  cmd.SetSQLText("INSERT INTO d VALUES (:id, :at)");
+  for (int id : {1, 2}) {
+    if (id == 2) cmd.Prepare();
+    cmd.Params().ParamByName("id")->SetAsInteger(id);
+    cmd.Params().ParamByName("at")->SetAsDateTime(EncodeDateTime(2024, 5, 6, 7, 8, 9, 123));
+    cmd.Execute();
+  }
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(at ORDER BY id) FROM d"),
+            "2024-05-06 07:08:09.123,2024-05-06 07:08:09.123");
+}
+
+TEST_F(MyApplyDbTest, ExecSQLLeavesTheSessionUsableAndConvertsAlike) {
+  Conn.ExecSQL("SELECT 1; SELECT 2");
+  EXPECT_EQ(Value("SELECT 3"), "3");
+  Conn.ExecSQL("CREATE TABLE u (id INT, s VARCHAR(10) CHARACTER SET utf8mb4)");
+  TMyConnection unicode;
+  Connect(unicode, "", true);
+  const std::string gbk = "\xD6\xD0";  // one CJK character in the ANSI code page
+  unicode.ExecSQL("INSERT INTO u VALUES (1, '" + gbk + "')");
+  unicode.ExecSQL("INSERT INTO u VALUES (2, '" + gbk + "'), (:n, '')", {Variant(3)});
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(HEX(s) ORDER BY id) FROM u"), "E4B8AD,E4B8AD,");
+}
+
+// ASan reports a prepared statement left behind, and a dataset that uses a freed connection.
+TEST_F(MyApplyDbTest, PreparedObjectsAndDataSetsFollowTheConnection) {
+  Conn.ExecSQL("CREATE TABLE p (id INT)");
+  TMyCommand cmd;
+  cmd.SetConnection(&Conn);
+  cmd.SetSQLText("INSERT INTO p VALUES (1)");
+  cmd.Prepare();
+  cmd.Execute();
+  TMyQuery q;
+  q.SetConnection(&Conn);
+  q.SetSQLText("SELECT COUNT(*) FROM p");
+  q.Prepare();
+  Conn.Close();
+  Conn.Open();
+  cmd.Execute();
+  q.Open();
+  EXPECT_EQ(q.Fields()[0]->AsString(), "2");
+  q.Close();
+  q.Prepare();
+  Conn.SetPooling(true);
+  q.UnPrepare();
+  q.Open();
+  EXPECT_EQ(q.Fields()[0]->AsString(), "2");
+
+  auto gone = std::make_unique<TMyConnection>();
+  Connect(*gone);
+  TMyQuery left;
+  Open(left, "SELECT 1", gone.get());
+  gone.reset();
+  EXPECT_FALSE(left.Active());
+  EXPECT_EQ(left.Connection(), nullptr);
+}
+
+// The strings of a refreshed record live in the record set's heap (ASan: read of freed memory).
+TEST_F(MyApplyDbTest, RefreshOverMultiByteCharsets) {
+  for (const char* column : {"VARCHAR(20) CHARACTER SET gbk", "VARCHAR(20) CHARACTER SET utf8mb4",
+                             "VARCHAR(300) CHARACTER SET latin1"}) {
+    SCOPED_TRACE(column);
+    Conn.ExecSQL("DROP TABLE IF EXISTS r");
+    Conn.ExecSQL(std::string("CREATE TABLE r (id INT PRIMARY KEY, s ") + column + ")");
+    Conn.ExecSQL("INSERT INTO r VALUES (1, 'ab'), (2, 'cd')");
+    TMyConnection conn;
+    Connect(conn, std::string(column).substr(std::string(column).rfind(' ') + 1));
+    TMyQuery q;
+    Open(q, "SELECT * FROM r ORDER BY id", &conn);
+    q.Next();
+    Conn.ExecSQL("UPDATE r SET s = 'ef' WHERE id = 2");
+    q.Refresh();
+    q.Refresh();
+    EXPECT_EQ(q.FieldByName("s")->AsString(), "ef");
+  }
+}
+
+TEST_F(MyApplyDbTest, CountedRecordCountFollowsLocalChanges) {
+  Conn.ExecSQL("CREATE TABLE n (id INT PRIMARY KEY)");
+  Conn.ExecSQL("INSERT INTO n VALUES (1),(2),(3),(4),(5)");
+  TMyQuery q;
+  q.Options().QueryRecCount = true;
+  q.SetFetchAll(false);
+  q.SetFetchRows(2);
+  q.SetCachedUpdates(true);
+  Open(q, "SELECT * FROM n ORDER BY id");
+  q.Append();
+  q.FieldByName("id")->SetAsInteger(6);
+  q.Post();
+  EXPECT_EQ(q.RecordCount(), 6);
+  q.First();
+  q.Delete();
+  q.Delete();
+  EXPECT_EQ(q.RecordCount(), 4);
+}
+
+}  // namespace
