@@ -474,7 +474,9 @@ void TCustomDADataSet::CopyHelperRow(TCustomDADataSet& helper) {
         if (index >= 0 && candidate->FieldKind() == fkData && candidate->FieldNo() == index + 1)
           field = candidate;
       TFieldDesc* desc = field != nullptr && field->FieldKind() == fkData ? GetFieldDesc(field) : nullptr;
-      if (desc == nullptr || data.IsComplexFieldType(desc->DataType)) continue;
+      // Long strings live in the string heap, counted by reference: replacing one is safe. Blobs
+      // would count the server's value as the user's change.
+      if (desc == nullptr || data.IsBlobFieldType(desc->DataType) || desc->DataType == dtVariant) continue;
       const Variant value = column->Value();
       data.PutFieldAsVariant(desc->FieldNo, buffer, value);
       TrackRowValue(desc, value);

@@ -214,15 +214,15 @@ TEST_F(MyKeysDbTest, AnAliasedColumnIsWrittenUnderItsOwnName) {
 // ---- refreshed values ---------------------------------------------------------------------------
 
 TEST_F(MyKeysDbTest, RefreshPutsEachColumnIntoItsOwnField) {
-  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lvl INT, name VARCHAR(9))");
-  Conn.ExecSQL("INSERT INTO hero VALUES (7, 1, 'ann')");
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lvl INT, name VARCHAR(9), title VARCHAR(60))");
+  Conn.ExecSQL("INSERT INTO hero VALUES (7, 1, 'ann', '')");
   struct Case {
     const char* Name;
     std::vector<const char*> Fields;  // persistent fields, in this order
   };
   const Case cases[] = {
-      {"fields in the SELECT's order", {"id", "lvl", "name"}},
-      {"fields in another order", {"name", "lvl", "id"}},
+      {"fields in the SELECT's order", {"id", "lvl", "name", "title"}},
+      {"fields in another order", {"title", "name", "lvl", "id"}},
       {"fewer fields than columns", {"lvl", "id"}},
   };
   int level = 1;
@@ -230,16 +230,21 @@ TEST_F(MyKeysDbTest, RefreshPutsEachColumnIntoItsOwnField) {
     SCOPED_TRACE(c.Name);
     TMyQuery q;
     for (const char* name : c.Fields) {
-      TField* field = std::string(name) == "name" ? static_cast<TField*>(new TStringField(&q))
-                                                  : static_cast<TField*>(new TIntegerField(&q));
+      const bool text = std::string(name) == "name" || std::string(name) == "title";
+      TField* field =
+          text ? static_cast<TField*>(new TStringField(&q)) : static_cast<TField*>(new TIntegerField(&q));
       field->SetFieldName(name);
+      if (text) field->SetSize(60);
       field->SetDataSet(&q);
     }
     ASSERT_EQ(ErrorOf([&] { Open(q, "SELECT * FROM hero"); }), "");
-    Conn.ExecSQL("UPDATE hero SET lvl = " + std::to_string(++level));
+    ++level;
+    Conn.ExecSQL("UPDATE hero SET lvl = " + std::to_string(level) + ", title = REPEAT('t', " +
+                 std::to_string(level * 10) + ")");
     ASSERT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
     EXPECT_EQ(q.FieldByName("id")->AsInteger(), 7);
     EXPECT_EQ(q.FieldByName("lvl")->AsInteger(), level);
+    if (TField* title = q.FindField("title")) EXPECT_EQ(title->AsString(), std::string(level * 10, 't'));
     // The next edit finds the row by its key.
     q.Edit();
     q.FieldByName("lvl")->SetAsInteger(level * 10);
