@@ -259,6 +259,17 @@ void UsermanagerDbTest::BalanceBelowZeroIsRefusedUnposted() {
            QStringLiteral("该用户帐户余额为：100，不足以减少：101，请重新设定！"));
   QCOMPARE(b->qry1().State(), dsBrowse);
   QCOMPARE(Value("SELECT webmoney FROM `" + Acc() + "`.`user` WHERE idx=1"), std::string("100"));
+  // A fullwidth digit is no number; the refusal quotes it as typed.
+  FUi->OnDialog([](QDialog& d) {
+    auto& money = static_cast<Tusermoney&>(d);
+    money.edt1->setText(QStringLiteral("５"));
+    money.Confirm();
+    return int(d.result());
+  });
+  b->EditBalance();
+  QCOMPARE(FUi->Messages().size(), size_t(2));
+  QCOMPARE(FUi->Messages()[1].Args.Text, QStringLiteral("'５' is not a valid integer value"));
+  QCOMPARE(Value("SELECT webmoney FROM `" + Acc() + "`.`user` WHERE idx=1"), std::string("100"));
 }
 
 void UsermanagerDbTest::GridEditSendsOneUpdate() {
