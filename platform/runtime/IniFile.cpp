@@ -28,12 +28,16 @@ char FoldAscii(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// The name of a "[name]" line, or false for any other line.
+// The name of a "[name]" line, or false for any other line. The closing bracket is found
+// character by character: a GBK trail byte may be 0x5D.
 bool SectionName(std::string_view line, std::string_view& name) {
   line = Trim(line);
   if (line.size() < 2 || line.front() != '[') return false;
-  size_t close = line.find(']');
-  if (close == npos) return false;
+  const TCharsetKind cs = AnsiCharsetKind();
+  const char* end = line.data() + line.size();
+  size_t close = 1;
+  while (close < line.size() && line[close] != ']') close += MbCharLen(cs, line.data() + close, end);
+  if (close >= line.size()) return false;
   name = Trim(line.substr(1, close - 1));
   return true;
 }

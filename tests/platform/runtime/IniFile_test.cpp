@@ -101,6 +101,17 @@ TEST(IniFile, WritesKeepCommentsOrderAndBytes) {
   EXPECT_EQ(TIniFile(f.Name()).ReadString("DB", "pwd", ""), "x=y");
 }
 
+TEST(IniFile, SectionNameWhoseTrailByteIsABracket) {
+  const std::string kZhu = "\xD4\x5D";  // 註 in GBK: its trail byte is ']'
+  TempIni f;
+  f.Put("[" + kZhu + "]\r\nareaname=" + kZhu + "\r\n");
+  TIniFile ini(f.Name());
+  EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{kZhu}));
+  EXPECT_EQ(ini.ReadString(kZhu, "areaname", ""), kZhu);
+  ini.WriteString(kZhu, "areaport", "3306");  // into the section, not a second one
+  EXPECT_EQ(f.Get(), "[" + kZhu + "]\r\nareaname=" + kZhu + "\r\nareaport=3306\r\n");
+}
+
 TEST(IniFile, EraseSectionRemovesOnlyThatSection) {
   TempIni f;
   f.Put("[DB]\r\nServer=a\r\n[zone1]\r\nareaname=zone1\r\n; zone comment\r\n[zone2]\r\nareaname=zone2\r\n");
