@@ -108,6 +108,31 @@ std::vector<std::string> TDbIni::ZoneNames() const {
   return names;
 }
 
+void TDbIni::SaveZone(std::string_view zone, const TDbSettings& s) const {
+  TIniFile ini(FFileName);
+  ini.WriteString(zone, "areaname", zone);
+  ini.WriteString(zone, "areaaddr", s.Server);
+  ini.WriteString(zone, "areaport", s.Port);
+  ini.WriteInteger(zone, "areacharset", s.CharsetIndex);
+  ini.WriteString(zone, "areaacc", s.AccDB);
+  ini.WriteString(zone, "areachar", s.CharDB);
+  ini.WriteString(zone, "arealog", s.LogDB);
+  ini.WriteString(zone, "areauid", s.Uid);
+  ini.WriteString(zone, "areapwd", s.Pwd);
+}
+
+std::optional<std::string> TDbIni::ZoneSection(std::string_view zone) const {
+  TIniFile ini(FFileName);
+  for (const std::string& section : ini.ReadSections())
+    if (ini.ReadString(section, "areaname", "") == zone) return section;
+  return std::nullopt;
+}
+
+void TDbIni::EraseSection(std::string_view section) const {
+  TIniFile ini(FFileName);
+  ini.EraseSection(section);
+}
+
 void TDbIni::SaveDB(const TDbSettings& settings) const {
   TIniFile ini(FFileName);
   WriteDB(ini, settings, false);

@@ -48,6 +48,13 @@ class TDbIni {
   TDbSettings ReadZone(std::string_view zone) const;
   // The areaname of every section that has one, in file order.
   std::vector<std::string> ZoneNames() const;
+  // Section [zone] with the nine keys of a zone; a section of that name is updated key by key.
+  // The name is one CheckZoneName accepts. Raises EIniFileException when the file cannot be
+  // written.
+  void SaveZone(std::string_view zone, const TDbSettings& s) const;
+  // The first section in file order whose areaname is zone (exactly), or nothing.
+  std::optional<std::string> ZoneSection(std::string_view zone) const;
+  void EraseSection(std::string_view section) const;
   // Keeps the settings in section DB and saveini "-1".
   void SaveDB(const TDbSettings& settings) const;
   // Section DB back to the defaults and saveini "false".

@@ -9,6 +9,7 @@
 #include <QWindowStateChangeEvent>
 
 #include "console/Unit2.h"
+#include "console/Unit_addarea.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/Charset.h"
 #include "platform/widgets/ErrorReport.h"
@@ -130,6 +131,7 @@ void Tlogin::BuildControls() {
     FFrame.close();
     close();
   });
+  ConnectGuarded(btn3, &TFlatButton::clicked, this, [this] { EditZones(); });
   ConnectGuarded(chk2, &QCheckBox::toggled, this, [this](bool on) { SetDetailed(on); });
   ConnectGuarded(chk3, &QCheckBox::toggled, this, [this](bool on) { SetZoneMode(on); });
   ConnectGuarded(cbb1, &QComboBox::currentIndexChanged, this, [this](int) {
@@ -216,6 +218,12 @@ void Tlogin::SetZoneMode(bool on) {
     ShowSettings(s);
     chk1->setChecked(s.SaveIni);
   }
+}
+
+void Tlogin::EditZones() {
+  Taddarea editor(FIni, this);
+  Ui().ExecModal(editor);
+  SetZoneMode(chk3->isChecked());
 }
 
 void Tlogin::LoadZone() {

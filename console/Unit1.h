@@ -60,6 +60,8 @@ class Tlogin : public QWidget, private TLoginSink {
   bool ConnectAll();
   // Zone mode on or off, as ticking 多区服模式 does.
   void SetZoneMode(bool on);
+  // 配置分区: the zone editor, modal; its changes reach the zone list when it closes.
+  void EditZones();
 
  protected:
   void changeEvent(QEvent* event) override;

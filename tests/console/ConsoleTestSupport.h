@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "console/LoginSession.h"
+
 inline QByteArray ReadAll(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -15,6 +17,15 @@ inline void WriteAll(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
 }
+
+// A login connection that always opens, for windows tested without a server.
+class TNoConnection : public TLoginConnection {
+ public:
+  void Close() override {}
+  void Open(const TConnectTarget&) override {}
+  bool Connected() const override { return true; }
+  TCustomDAConnection* Connection() override { return nullptr; }
+};
 
 // The DB.ini every first start writes.
 inline const QByteArray kDefaultDbIni =
