@@ -10,6 +10,7 @@
 
 #include "console/Unit2.h"
 #include "console/Unit_addarea.h"
+#include "console/Unit_updatever.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/Charset.h"
 #include "platform/widgets/ErrorReport.h"
@@ -115,8 +116,6 @@ void Tlogin::BuildControls() {
   btn3 = new TFlatButton(p4);
   btn3->SetCaption(QStringLiteral("配置分区"));
   btn3->move(226, 4);
-  // Until the zone editor exists the zones are kept in DB.ini by hand.
-  btn3->setEnabled(false);
 
   auto* title = new QLabel(QStringLiteral("游戏管理工具"), this);
   title->setGeometry(0, 0, kWidth, 100);
@@ -258,10 +257,28 @@ void Tlogin::FinishLogin() {
   hide();
   FFrame.SetStatusText(QStringLiteral("正在初始化...请稍等..."));
   Ui().ProcessMessages();
+  StartVersionCheck();
+  Ui().ProcessMessages();
   QString where = chk3->isChecked() ? "  [" + cbb1->currentText() + "]" : QStringLiteral("  [单一服务器]");
   FFrame.SetStatusText(QStringLiteral("已登录： ") + FromAnsi(s.Server) + QStringLiteral(" ,数据库：") +
                        FromAnsi(s.AccDB) + "," + FromAnsi(s.CharDB) + "," + FromAnsi(s.LogDB) +
                        QStringLiteral(",用户：") + FromAnsi(s.Uid) + where);
+}
+
+Tupdatever* Tlogin::updatever() const {
+  return FUpdatever.data();
+}
+
+void Tlogin::StartVersionCheck() {
+  // A login again through this window replaces its version window.
+  delete FUpdatever.data();
+  auto* window = new Tupdatever(*FFrame.MdiArea(), FFrame.VersionAddress());
+  FUpdatever = window;
+  // The answer comes later from the message loop: the login never waits for it.
+  connect(window, &Tupdatever::Checked, window, [window] {
+    if (window->UpdateFlag == QStringLiteral("1")) window->ShowRestored();
+  });
+  window->Start();
 }
 
 void Tlogin::Status(const std::string& text) {

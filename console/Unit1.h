@@ -3,6 +3,7 @@
 // hidden, not freed: it holds the login state the tool windows read.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -15,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class TFlatButton;
 class TFormMain;
+class Tupdatever;
 
 class Tlogin : public QWidget, private TLoginSink {
   Q_OBJECT
@@ -62,6 +64,8 @@ class Tlogin : public QWidget, private TLoginSink {
   void SetZoneMode(bool on);
   // 配置分区: the zone editor, modal; its changes reach the zone list when it closes.
   void EditZones();
+  // The version window of this window's login; null before a login.
+  Tupdatever* updatever() const;
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -76,6 +80,7 @@ class Tlogin : public QWidget, private TLoginSink {
   void Relayout();
   void LoadZone();
   void FinishLogin();
+  void StartVersionCheck();
   void Status(const std::string& text) override;
   void Error(const std::string& text) override;
   void ProcessMessages() override;
@@ -86,4 +91,6 @@ class Tlogin : public QWidget, private TLoginSink {
   TDbSettings FState;
   QLabel* FDbNamesLabel = nullptr;
   bool FLoading = false;
+  // A panel of the frame's MDI area, which frees it with the frame.
+  QPointer<Tupdatever> FUpdatever;
 };

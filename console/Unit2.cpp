@@ -16,6 +16,7 @@
 #include "components/DBAccess.h"
 #include "components/MyAccessConnection.h"
 #include "console/Unit1.h"
+#include "console/Unit_updatever.h"
 #include "console/Unit_usermanager.h"
 #include "platform/runtime/Classes.h"
 #include "platform/widgets/ErrorReport.h"
@@ -88,6 +89,8 @@ void TFormMain::BuildMenus() {
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
   ConnectGuarded(help->addAction(QStringLiteral("帮助主题")), &QAction::triggered, this,
                  [this](bool) { ShowHelp(); });
+  ConnectGuarded(help->addAction(QStringLiteral("版本升级")), &QAction::triggered, this,
+                 [this](bool) { ShowVersionWindow(); });
 }
 
 void TFormMain::BuildStatusBar() {
@@ -225,6 +228,10 @@ void TFormMain::OpenAccountBrowser() {
 
 void TFormMain::ShowRechargeHint() {
   ShowMessageBox(QStringLiteral("直接在帐号管理里可以进行充值！"), CaptionHint, TMsgIcon::Information);
+}
+
+void TFormMain::ShowVersionWindow() {
+  if (Tupdatever* window = Login() ? Login()->updatever() : nullptr) window->ShowRestored();
 }
 
 void TFormMain::ShowHelp() {

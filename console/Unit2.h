@@ -59,8 +59,13 @@ class TFormMain : public QMainWindow {
   void Relogin();
   void ShowHelp();
   void ShowRechargeHint();
+  // 版本升级: the version window of the latest login, shown again.
+  void ShowVersionWindow();
 
   QString IniFileName() const { return FIniFileName; }
+  // Where each login asks for the newest version; empty asks nobody (the check then fails).
+  QString VersionAddress() const { return FVersionAddress; }
+  void SetVersionAddress(QString address) { FVersionAddress = std::move(address); }
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -86,4 +91,5 @@ class TFormMain : public QMainWindow {
   // window would be disabled with the frame it disables.
   std::vector<std::unique_ptr<Tlogin>> FLogins;
   QStringList FLoginSettings;
+  QString FVersionAddress;
 };

@@ -5,6 +5,7 @@
 #include "console/SingleInstance.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
+#include "console/VersionCheck.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/QtMessageLoop.h"
 #include "platform/widgets/WaitCursor.h"
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(title);
   TQtMessageLoopInstaller loop;
   TFormMain frame(&MakeMyLoginConnection);
+  frame.SetVersionAddress(QString::fromLatin1(kVersionAddress));
   QObject::connect(&instance, &TSingleInstance::activationRequested, &frame, [&frame] {
     frame.setWindowState(frame.windowState() & ~Qt::WindowMinimized);
     frame.show();
