@@ -7,7 +7,8 @@
 #include <QObject>
 #include <QString>
 #include <optional>
-#include <string_view>
+
+#include "console/VersionText.h"
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -22,15 +23,6 @@ inline constexpr char kDownloadPage[] = "http://www.quenmar.example/gmtool/";
 inline constexpr int kVersionCheckMilliseconds = 5000;
 // A reply longer than this is no version text.
 inline constexpr int kVersionReplyLimit = 256;
-
-// Compares two versions of dotted decimal parts ("2.2.1.1015"), part by part as numbers from
-// the left, a missing part counting as 0. Negative, zero or positive as a is older, the same
-// or newer; nothing when either is no such version.
-std::optional<int> CompareVersions(std::string_view a, std::string_view b);
-
-// The version text of a reply body: the body without surrounding blanks and line ends, when it
-// is a dotted version; nothing otherwise.
-std::optional<std::string> VersionOfReply(std::string_view body);
 
 // One GET of a version address. Finished comes once, from the message loop: with the body, or
 // with nothing after any failure (no address, no connection, an HTTP error, a reply over the
