@@ -315,7 +315,7 @@ bool TDAScript::CanOptimize(const std::string& sql) {
 
 // The batch goes as one text; the server runs its statements in order and stops at the first
 // that fails. Those before it ran; the failing one is reported with its own text and place, and
-// on going on the rest is sent again.
+// on going on the rest is sent again: the events are those of the statements sent one by one.
 void TDAScript::FlushBatch(bool& breakExec) {
   while (!FBatch.empty()) {
     std::vector<TBatchEntry> batch;
@@ -360,6 +360,11 @@ void TDAScript::FlushBatch(bool& breakExec) {
       }
     }
     FStartPos = pos, FStartLine = line, FStartCol = col, FStartOffset = offset;
+    // As for a statement sent alone: the failing statement ran, and is told of after its error.
+    if (known) {
+      DoAfterStatement(failed.Text);
+      if (AfterExecute) AfterExecute(this, failed.Text);
+    }
     if (action == eaAbort) {
       breakExec = true;
       return;

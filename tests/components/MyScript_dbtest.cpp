@@ -9,6 +9,7 @@
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "components/MyDump.h"
 #include "components/MyRowReader.h"
 #include "components/MyScript.h"
 #include "core/DAConsts.h"
@@ -96,8 +97,8 @@ TEST(MyScriptDbTest, OptimizationSendsStatementsTogether) {
 }
 
 // Statements sent together: the server runs them in order and stops at the first failure. The
-// failing statement is reported alone with its line, AfterExecute comes only for those that ran,
-// and what follows is sent again on continue and not at all on abort or fail.
+// failing statement is reported alone with its line, what follows is sent again on continue and
+// not at all on abort or fail: the rows and events are those of the statements sent one by one.
 TEST(MyScriptDbTest, OptimizationReportsTheFailingStatementAndSendsTheRestAgain) {
   const std::string longValue(70000, 'x');
   const std::string longInsert = "INSERT INTO t SELECT 5 + 0 * LENGTH('" + longValue + "')";
@@ -126,12 +127,18 @@ TEST(MyScriptDbTest, OptimizationReportsTheFailingStatementAndSendsTheRestAgain)
        false,
        "1,3,4",
        {"2: " + m2},
-       {i1, i3, i4}},
-      {"abort", text({i1, m2, i3, i4}), eaAbort, false, "1", {"2: " + m2}, {i1}},
+       {i1, m2, i3, i4}},
+      {"abort", text({i1, m2, i3, i4}), eaAbort, false, "1", {"2: " + m2}, {i1, m2}},
       {"fail", text({i1, m2, i3, i4}), eaFail, true, "1", {"2: " + m2}, {i1}},
-      {"failure in the first", text({m1, i2, i3}), eaContinue, false, "2,3", {"1: " + m1}, {i2, i3}},
-      {"failure in the last", text({i1, i2, m3}), eaContinue, false, "1,2", {"3: " + m3}, {i1, i2}},
-      {"two failures", text({m1, i2, m3, i4}), eaContinue, false, "2,4", {"1: " + m1, "3: " + m3}, {i2, i4}},
+      {"failure in the first", text({m1, i2, i3}), eaContinue, false, "2,3", {"1: " + m1}, {m1, i2, i3}},
+      {"failure in the last", text({i1, i2, m3}), eaContinue, false, "1,2", {"3: " + m3}, {i1, i2, m3}},
+      {"two failures",
+       text({m1, i2, m3, i4}),
+       eaContinue,
+       false,
+       "2,4",
+       {"1: " + m1, "3: " + m3},
+       {m1, i2, m3, i4}},
       // The long statement does not fit the batch: the batch before it is sent first, and its
       // abort ends the run there.
       {"abort in a flush mid-run",
@@ -140,36 +147,37 @@ TEST(MyScriptDbTest, OptimizationReportsTheFailingStatementAndSendsTheRestAgain)
        false,
        "1",
        {"2: " + m2},
-       {i1}},
+       {i1, m2}},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.Name);
-    TScratchDb db;
-    TMyConnection c;
-    Prepare(c, db.Name());
-    c.ExecSQL("CREATE TABLE t (a INT)");
-    TMyScript script;
-    script.SetConnection(&c);
-    script.SetUseOptimization(true);
-    script.SetSQLText(k.Text);
-    std::vector<std::string> failed, after;
-    script.OnError = [&](TComponent*, const std::exception&, const std::string& sql, TErrorAction& action) {
-      failed.push_back(std::to_string(script.StartLine() + 1) + ": " + sql);
-      action = k.Action;
-    };
-    script.AfterExecute = [&](TComponent*, const std::string& sql) { after.push_back(sql); };
-    bool raised = false;
-    try {
-      script.Execute();
-    } catch (const EDAError& e) {
-      raised = true;
-      EXPECT_EQ(e.ErrorCode, 1146);
+  for (bool batched : {true, false})
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::string(k.Name) + (batched ? ", sent together" : ", sent one by one"));
+      TScratchDb db;
+      TMyConnection c;
+      Prepare(c, db.Name());
+      c.ExecSQL("CREATE TABLE t (a INT)");
+      TMyScript script;
+      script.SetConnection(&c);
+      script.SetUseOptimization(batched);
+      script.SetSQLText(k.Text);
+      std::vector<std::string> failed, after;
+      script.OnError = [&](TComponent*, const std::exception&, const std::string& sql, TErrorAction& action) {
+        failed.push_back(std::to_string(script.StartLine() + 1) + ": " + sql);
+        action = k.Action;
+      };
+      script.AfterExecute = [&](TComponent*, const std::string& sql) { after.push_back(sql); };
+      bool raised = false;
+      try {
+        script.Execute();
+      } catch (const EDAError& e) {
+        raised = true;
+        EXPECT_EQ(e.ErrorCode, 1146);
+      }
+      EXPECT_EQ(raised, k.Raises);
+      EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a ORDER BY a) FROM t"), k.Rows);
+      EXPECT_EQ(failed, k.Failed);
+      EXPECT_EQ(after, k.AfterRan);
     }
-    EXPECT_EQ(raised, k.Raises);
-    EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a ORDER BY a) FROM t"), k.Rows);
-    EXPECT_EQ(failed, k.Failed);
-    EXPECT_EQ(after, k.AfterRan);
-  }
 }
 
 // `&name` is a macro reference only for a macro the application set on the script; other such
@@ -254,6 +262,34 @@ TEST(MyScriptDbTest, TheSplitterReadsOnInTheSetTheScriptGaveTheSession) {
       EXPECT_EQ(errors, 0);
       EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(id, ':', HEX(v) ORDER BY id) FROM t"), "1:955C,2:955C,3:955C");
     }
+}
+
+// Line ends inside literals and routine bodies reach the server as the text has them, through the
+// script runner and through a restore.
+TEST(MyScriptDbTest, LineEndsInsideLiteralsArriveAsWritten) {
+  const std::string text =
+      "INSERT INTO t VALUES (1, 'a\nb');\r\nINSERT INTO t VALUES (2, 'c\r\nd');\n"
+      "DELIMITER $$\nCREATE FUNCTION two() RETURNS VARCHAR(9) DETERMINISTIC RETURN 'e\nf' $$\nDELIMITER ;\n"
+      "INSERT INTO t VALUES (3, two());\n";
+  for (bool restore : {false, true}) {
+    SCOPED_TRACE(restore ? "restore" : "script");
+    TScratchDb db;
+    TMyConnection c;
+    Prepare(c, db.Name());
+    c.ExecSQL("CREATE TABLE t (id INT, v VARBINARY(8))");
+    if (restore) {
+      TMyDump dump;
+      dump.SetConnection(&c);
+      dump.SQL().SetText(text);
+      dump.Restore();
+    } else {
+      TMyScript script;
+      script.SetConnection(&c);
+      script.SetSQLText(text);
+      script.Execute();
+    }
+    EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(HEX(v) ORDER BY id) FROM t"), "610A62,630D0A64,650A66");
+  }
 }
 
 TEST(MyScriptDbTest, ADataSetKeepsTheRowsOfTheLastSelect) {
