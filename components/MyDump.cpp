@@ -143,6 +143,12 @@ class TMyDump::TRun {
   std::string ToFile(std::string text) const { return FUnicode ? AnsiToUtf8(text) : text; }
   std::string Quote(const std::string& name) const { return QuoteWhole(name, FStatementCharset); }
   void Msg(int id, std::initializer_list<FormatArg> args) { FWriter.Lines(ToFile(MessageFmt(id, args))); }
+  // A statement the server wrote (SHOW CREATE ...) keeps its own line ends: a line feed in a
+  // string, a comment or a routine body is part of what it makes.
+  void ServerText(const std::string& text) {
+    FWriter.Append(text);
+    FWriter.EndLine();
+  }
 
   TMyDump& FDump;
   TCustomMyConnection& FConnection;
@@ -320,7 +326,7 @@ void TMyDump::TRun::RoutinesSection() {
     // Without the right to read it the server shows the routine with no text.
     if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
       throw EDatabaseError(Format("The text of %s %s cannot be read", {kind, name}));
-    FWriter.Lines(reader.Value(2) + " $$");
+    ServerText(reader.Value(2) + " $$");
     FWriter.Line("DELIMITER ;");
     FWriter.Line("");
     FWriter.Line("");
@@ -387,7 +393,7 @@ void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
       const size_t at = text.find(bare);
       if (at != std::string::npos) text.replace(at, bare.size(), ft);
     }
-    FWriter.Lines(text + ";");
+    ServerText(text + ";");
     FWriter.Line("");
     Progress(t, index, count, 0);
   }
@@ -417,7 +423,7 @@ void TMyDump::TRun::Triggers(const TTableRef& ref) {
       throw EDatabaseError(Format("The text of trigger %s cannot be read", {name}));
     FWriter.Line("/*!50003 SET SQL_MODE=" + ToFile(QuoteString(reader.Value(1), FStatementCharset)) + " */;");
     FWriter.Line("DELIMITER ;;");
-    FWriter.Lines(reader.Value(2) + " ;;");
+    ServerText(reader.Value(2) + " ;;");
     FWriter.Line("DELIMITER ;");
     FWriter.Line("/*!50003 SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;");
     FWriter.Line("");

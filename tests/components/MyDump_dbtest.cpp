@@ -370,7 +370,7 @@ TEST(MyDumpDbTest, OurRoutinesAndTriggersComeBackThroughOurRestore) {
   Prepare(src, source.Name());
   src.ExecSQL("CREATE TABLE t (a INT, b INT)");
   src.ExecSQL("INSERT INTO t VALUES (1, 0)");
-  src.ExecSQL("CREATE PROCEDURE p(IN n INT) BEGIN INSERT INTO t VALUES (n, 0); SET @s = 'two lines'; END");
+  src.ExecSQL("CREATE PROCEDURE p(IN n INT) BEGIN INSERT INTO t VALUES (n, 0); SET @s = 'two\nlines'; END");
   src.ExecSQL("CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW BEGIN SET NEW.b = NEW.a &3; END");
   TMyDump dump;
   dump.SetConnection(&src);
@@ -384,6 +384,12 @@ TEST(MyDumpDbTest, OurRoutinesAndTriggersComeBackThroughOurRestore) {
   EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a, ':', b) FROM t"), "1:0");
   c.ExecSQL("CALL p(7)");
   EXPECT_EQ(Scalar(c, "SELECT b FROM t WHERE a = 7"), "3");
+  EXPECT_EQ(
+      Scalar(c,
+             "SELECT HEX(ROUTINE_DEFINITION) = (SELECT HEX(ROUTINE_DEFINITION) FROM "
+             "information_schema.routines WHERE ROUTINE_SCHEMA = '" +
+                 source.Name() + "') FROM information_schema.routines WHERE ROUTINE_SCHEMA = DATABASE()"),
+      "1");
 }
 
 // ---- what a backup keeps, against the mariadb tools --------------------------------------------
@@ -402,7 +408,7 @@ void Prepare(TMyConnection& c, const std::string& database, const TSession& s) {
 
 // Numbers past their display width and at their type's extremes, text of three character sets (a
 // latin1 column holding GBK bytes, as the game stores them), a routine whose body holds `&b` and
-// a string, a trigger and a view.
+// a string of two lines, a trigger and a view.
 void FillConformanceSource(TMyConnection& c) {
   c.ExecSQL(
       "CREATE TABLE nums (id INT PRIMARY KEY, i3 INT(3), f31 FLOAT(3,1), d DOUBLE, t1 TINYINT(1), "
@@ -412,14 +418,19 @@ void FillConformanceSource(TMyConnection& c) {
       "'12345678901234567890123456789012345.123456789012345678901234567890', '838:59:59'), "
       "(2, 2147483647, -99.9, 1.7976931348623157e308, 127, 32767, -0.000000000000000000000000000001, "
       "'-838:59:59'), (3, -2147483648, 0.1, -2.2250738585072014e-308, 0, 0, 0, '00:00:00')");
-  c.ExecSQL("CREATE TABLE l1 (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET latin1)");
-  c.ExecSQL("INSERT INTO l1 VALUES (1, X'955CC4E35C27'), (2, X'8182838DA0FF')");
-  c.ExecSQL("CREATE TABLE gb (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET gbk)");
-  c.ExecSQL("INSERT INTO gb VALUES (1, CONVERT(X'C4E3BAC3955C27' USING gbk))");
+  c.ExecSQL(
+      "CREATE TABLE l1 (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET latin1, z CHAR(6) CHARACTER SET "
+      "latin1)");
+  c.ExecSQL("INSERT INTO l1 VALUES (1, X'955CC4E35C27', X'610062'), (2, X'8182838DA0FF', X'00')");
+  c.ExecSQL(
+      "CREATE TABLE gb (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET gbk, z VARCHAR(6) CHARACTER SET "
+      "gbk)");
+  c.ExecSQL(
+      "INSERT INTO gb VALUES (1, CONVERT(X'C4E3BAC3955C27' USING gbk), CONVERT(X'6100C4E300' USING gbk))");
   c.ExecSQL("CREATE TABLE u8 (id INT PRIMARY KEY, v VARCHAR(20) CHARACTER SET utf8mb4)");
   c.ExecSQL("INSERT INTO u8 VALUES (1, CONVERT(X'F09F9880C3A95C27' USING utf8mb4))");
   c.ExecSQL(
-      "CREATE FUNCTION f_and(b INT) RETURNS INT DETERMINISTIC BEGIN DECLARE s VARCHAR(9) DEFAULT 'x y'; "
+      "CREATE FUNCTION f_and(b INT) RETURNS INT DETERMINISTIC BEGIN DECLARE s VARCHAR(9) DEFAULT 'x\ny'; "
       "RETURN (6 &b) + LENGTH(s) - 3; END");
   c.ExecSQL("CREATE TRIGGER tr BEFORE INSERT ON nums FOR EACH ROW SET NEW.t1 = 7");
   c.ExecSQL("CREATE VIEW v AS SELECT id FROM nums");
