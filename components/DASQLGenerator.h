@@ -139,8 +139,8 @@ class TDASQLGenerator {
   virtual void Clear();
   // A statement that fails unless the one before it touched exactly one row, put after each
   // write of a batch so that the server stops where a single statement would have failed; empty
-  // where the server has none.
-  virtual std::string RowCountCheck() const { return {}; }
+  // where the server (of that version text) has none.
+  virtual std::string RowCountCheck(const std::string& /*serverVersion*/) const { return {}; }
 
   // "_" + index: the column alias of a refreshed field; AliasToIndex reads it back (-1 for any
   // other text).

@@ -388,6 +388,7 @@ class TCustomDADataSet : public TMemDataSet,
   TDAParams FBatchParams;
   int FBatchCount = 0;
   bool FBatchChecked = false;  // each statement of the batch is followed by the row-count check
+  std::string FBatchCheck;     // the generator's row-count check for this apply's server
   bool FCacheCalcFields = false;
 
  private:

@@ -102,7 +102,10 @@ TCustomDASQL& TCustomDADataSet::CheckUpdateQuery(TStatementType type) {
 }
 
 bool TCustomDADataSet::UsesBatchUpdate() const {
-  return FApplyingUpdates && Options().UpdateBatchSize >= 2;
+  // Without a row-count check on the server a batch could not stop where a single statement
+  // stops: the changes then go one at a time.
+  return FApplyingUpdates && Options().UpdateBatchSize >= 2 &&
+         (!Options().StrictUpdate || !FBatchCheck.empty());
 }
 
 bool TCustomDADataSet::IsBatchFull() const {
@@ -168,11 +171,11 @@ void TCustomDADataSet::BindParamsByName(TDAParams& params) {
 // Adds one statement with its bound parameters to the batch; every parameter of the batch is
 // positional ("?"), in the order of the text.
 void TCustomDADataSet::GatherIntoBatch(const std::string& text, TDAParams& params) {
-  if (FBatchCount == 0) FBatchChecked = Options().StrictUpdate && !SQLGenerator().RowCountCheck().empty();
+  if (FBatchCount == 0) FBatchChecked = Options().StrictUpdate && !FBatchCheck.empty();
   if (FBatchCount > 0) FBatchSQL += "\r\n";
   FBatchSQL += text;
   FBatchSQL += ";";
-  if (FBatchChecked) FBatchSQL += "\r\n" + SQLGenerator().RowCountCheck() + ";";
+  if (FBatchChecked) FBatchSQL += "\r\n" + FBatchCheck + ";";
   for (int i = 0; i < params.Count(); ++i) {
     auto* copy = static_cast<TDAParam*>(FBatchParams.Add());
     copy->Assign(params[i]);
@@ -262,6 +265,8 @@ void TCustomDADataSet::ApplyUpdates() {
   // A failover (the connection was re-established) runs the whole apply again.
   for (int attempt = 0;; ++attempt) {
     ClearBatch();
+    FBatchCheck =
+        Options().UpdateBatchSize >= 2 ? SQLGenerator().RowCountCheck(connection->GetServerVersion()) : "";
     FApplyingUpdates = true;
     try {
       connection->RunOperation(clApply, [this] { TMemDataSet::ApplyUpdates(); });

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <string_view>
 
 #include "components/DBAccessParams.h"
 #include "core/DAConsts.h"
@@ -219,4 +221,15 @@ std::vector<TFieldDesc*> MyWholeKeyFields(const std::vector<TFieldDesc*>& fields
     if (!chosen.empty() && chosen.size() == key.Columns.size()) return chosen;
   }
   return {};
+}
+
+std::string TMySQLGenerator::RowCountCheck(const std::string& serverVersion) const {
+  if (serverVersion.find("MariaDB") == std::string::npos) return {};
+  // "5.5.5-" stands before the real version in some handshakes.
+  std::string_view version = serverVersion;
+  if (version.starts_with("5.5.5-")) version.remove_prefix(6);
+  int major = 0;
+  std::from_chars(version.data(), version.data() + version.size(), major);
+  if (major < 10) return {};
+  return "IF ROW_COUNT() <> 1 THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'Row count check'; END IF";
 }

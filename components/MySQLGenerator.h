@@ -36,9 +36,8 @@ class TMySQLGenerator : public TDASQLGenerator {
   std::vector<int> ParamPositions() const;
 
   // A compound IF that signals when ROW_COUNT() is not 1: a text of several statements stops there.
-  std::string RowCountCheck() const override {
-    return "IF ROW_COUNT() <> 1 THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'Row count check'; END IF";
-  }
+  // Only MariaDB 10 and later run compound statements outside stored programs.
+  std::string RowCountCheck(const std::string& serverVersion) const override;
 
  protected:
   std::string GetConditionFieldName(const TFieldDesc& desc, bool qualify) override;

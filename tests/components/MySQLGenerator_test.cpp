@@ -480,4 +480,17 @@ TEST(MyKeyAndDataFields, AKeyIsChosenOnlyWhenTheResultHoldsAllOfIt) {
   }
 }
 
+// A batch stops at a failing row count only where the server runs compound statements outside
+// stored programs; elsewhere the changes go one at a time.
+TEST(SQLGenerator, RowCountCheckOnlyWhereTheServerRunsIt) {
+  const std::pair<const char*, bool> cases[] = {{"10.11.19-MariaDB-0+deb12u1", true},
+                                                {"5.5.5-10.6.1-MariaDB-log", true},
+                                                {"5.5.68-MariaDB", false},
+                                                {"8.0.36", false}};
+  TTestHost host({});
+  TMySQLGenerator gen(&host);
+  for (const auto& [version, checked] : cases)
+    EXPECT_EQ(gen.RowCountCheck(version).empty(), !checked) << version;
+}
+
 }  // namespace
