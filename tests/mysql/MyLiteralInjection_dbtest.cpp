@@ -15,6 +15,7 @@
 #include "core/MemBlob.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
+#include "mysql/MySqlApiClient.h"
 
 namespace {
 
@@ -207,6 +208,33 @@ TEST(MyLiteralInjection, LiteralsFollowTheSetAStatementGaveTheSession) {
           ++wrong, ADD_FAILURE() << Hex(values[i]) << " stored as " << stored[i];
       }
     }
+  }
+}
+
+// The client library follows the server's report of the session's set as the direct protocol does.
+TEST(MyLiteralInjection, EveryClientVariantFollowsTheSessionsSet) {
+  TScratchDb db;
+  MyAPIClient().Initialize();
+  for (TMySQLAPI* api : {static_cast<TMySQLAPI*>(&MyAPIDirect()), static_cast<TMySQLAPI*>(&MyAPIClient())}) {
+    SCOPED_TRACE(api == &MyAPIClient() ? "client library" : "direct");
+    const auto& srv = TestServer::Info();
+    TMySQLConnection conn;
+    conn.SetProp(prMySQLAPI, Variant::FromObject(api));
+    conn.SetServer(srv.Host);
+    conn.SetUsername(srv.NativeUser);
+    conn.SetPassword(srv.NativePassword);
+    conn.SetProp(prPort, srv.Port);
+    conn.SetProp(prDatabase, db.Name());
+    conn.SetProp(prCharset, std::string("latin1"));
+    conn.Connect("");
+    EXPECT_EQ(conn.GetTextCharset(), TCharsetKind::SingleByte);
+    conn.ExecSQL("SET NAMES gbk");
+    EXPECT_EQ(conn.GetTextCharset(), TCharsetKind::Gbk);
+    conn.ExecSQL("SET CHARACTER SET big5");
+    EXPECT_EQ(conn.GetTextCharset(), TCharsetKind::Big5);
+    conn.ExecSQL("SET NAMES latin1");
+    EXPECT_EQ(conn.GetTextCharset(), TCharsetKind::SingleByte);
+    conn.Disconnect();
   }
 }
 
