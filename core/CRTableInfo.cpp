@@ -175,10 +175,11 @@ std::string TCRTableInfoClass::NormalizeIdentifier(std::string_view bare, bool q
 std::string TCRTableInfoClass::QuoteIfNeeded(std::string_view bare, char leftQuote, char rightQuote,
                                              bool quoteNames) const {
   // A point or a quote character always needs quotes; IsBracketNeeds is asked only about names
-  // free of both, which every server's rule can judge.
+  // free of both, which every server's rule can judge. A reserved word written bare would be read
+  // as the keyword.
   const char special[] = {'.', leftQuote, rightQuote, LeftQuote(), RightQuote()};
-  bool needsQuotes =
-      quoteNames || HoldsAnyOf(bare, std::string_view(special, sizeof special)) || IsBracketNeeds(bare);
+  bool needsQuotes = quoteNames || HoldsAnyOf(bare, std::string_view(special, sizeof special)) ||
+                     IsBracketNeeds(bare) || IsReservedWord(bare);
   return needsQuotes ? QuoteWith(bare, leftQuote, rightQuote) : std::string(bare);
 }
 

@@ -40,6 +40,8 @@ class TCRTableInfoClass {
   // True when the name, after UnQuote, holds any character other than an ASCII letter, a digit
   // or "_".
   virtual bool IsBracketNeeds(std::string_view name) const;
+  // True when the server takes the bare name for a reserved word; the base knows none.
+  virtual bool IsReservedWord(std::string_view /*bare*/) const { return false; }
   // A quoted name without its enclosing quotes, with each doubled RightQuote inside made single;
   // any other name unchanged.
   std::string UnQuote(std::string_view name) const;
@@ -49,9 +51,9 @@ class TCRTableInfoClass {
   std::string Quote(std::string_view name) const;
 
   // Each part of a dotted name (points inside quotes do not split) is quoted with the given
-  // characters when quoteNames is set or the part needs quoting (IsBracketNeeds, or it holds a
-  // point or a quote character), else written bare. A part may arrive quoted with the given
-  // characters or the class's own.
+  // characters when quoteNames is set or the part needs quoting (IsBracketNeeds, a reserved
+  // word, or it holds a point or a quote character), else written bare. A part may arrive quoted with the
+  // given characters or the class's own.
   std::string NormalizeNameEx(std::string_view name, char leftQuote, char rightQuote, bool quoteNames) const;
   // NormalizeNameEx with the class's own quote characters.
   virtual std::string NormalizeName(std::string_view name, bool quoteNames = false) const;

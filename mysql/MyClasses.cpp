@@ -234,7 +234,8 @@ std::string Backquoted(std::string_view name, TCharsetKind cs) {
 
 std::string BackquoteSimple(std::string_view name, bool force, TCharsetKind cs) {
   if (IsWellQuoted(name, cs)) return std::string(name);
-  if (force || NeedsQuotes(name)) return Backquoted(name, cs);
+  // A reserved word written bare would be read as the keyword.
+  if (force || NeedsQuotes(name) || TMyTableInfo::IsReservedWord(name)) return Backquoted(name, cs);
   return std::string(name);
 }
 

@@ -59,7 +59,8 @@ std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset);
 // may end in a backquote byte, which is then no quote. The routines that write backquotes take
 // that set; those that only remove quotes take the set of the text (the ANSI code page).
 
-// Quotes an identifier with backquotes where needed (always with `force`); a dotted name
+// Quotes an identifier with backquotes where needed (a character outside the plain name
+// characters, or a reserved word; always with `force`); a dotted name
 // db.name is quoted part by part (force applies to a name without a point). A name already
 // quoted correctly is kept. Backquotes inside a name that gets quoted are doubled, so no name can
 // end the identifier early. A name ending in a lead byte that the closing backquote would
@@ -67,7 +68,8 @@ std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset);
 std::string BackquoteName(std::string_view name, bool force, TCharsetKind charset);
 
 // Removes the quotes of an identifier (part by part in a dotted name) where the bare name needs
-// none; names shorter than 3 characters and names that need their quotes are kept.
+// none; names shorter than 3 characters and names that need their quotes are kept. A reserved
+// word loses them too: the result is a name to match, not text for a statement.
 std::string UnquoteName(std::string_view name, TCharsetKind charset = AnsiCharsetKind());
 
 // Splits "db.name" at its first point outside quotes into the unquoted database part and the

@@ -43,6 +43,9 @@ class TMyTableInfo : public TCRTableInfo {
     return value.size() >= 2 && IsNameQuote(value.front()) && value.back() == value.front();
   }
   static bool NeedsQuotes(std::string_view value) noexcept;
+  // True when the server reads the bare value as a reserved word (`from`, `order`, `key`, ...),
+  // in any letter case: a generated statement must back-quote it.
+  static bool IsReservedWord(std::string_view value) noexcept;
 
  private:
   std::string FTableNameFull;

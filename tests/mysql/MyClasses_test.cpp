@@ -140,6 +140,11 @@ TEST(MyNamesTest, BackquoteName) {
        Bytes({'`', 0xB1, 0xED, '`', '.', '`', 0x81, 0x60, '`'})},
       {"quoted gbk name kept", Bytes({'`', 0x81, 0x60, '`'}), false, G, Bytes({'`', 0x81, 0x60, '`'})},
       {"lone lead inside", Bytes({'a', 0x81, '-', 'b'}), false, G, Bytes({'`', 'a', 0x81, '-', 'b', '`'})},
+      // A reserved word would be read as the keyword; a keyword the server allows as a name stays bare.
+      {"reserved word", "from", false, L, "`from`"},
+      {"reserved word in mixed case", "oRdEr", false, L, "`oRdEr`"},
+      {"db and reserved name", "zoneA.key", false, L, "zoneA.`key`"},
+      {"keyword allowed as a name", "user", false, L, "user"},
   };
   for (const auto& [name, src, force, cs, want] : cases) {
     SCOPED_TRACE(name);

@@ -24,4 +24,18 @@ TEST(MyTableInfoTest, TablesOfTheMySqlClassNormaliseWithBackquotes) {
   EXPECT_EQ(t->ClassType().NormalizeName("a`b"), "`a``b`");
 }
 
+TEST(MyTableInfoTest, AReservedWordIsQuotedWhereverANameIsWritten) {
+  const TCRTableInfoClass& names = TMyTableInfo::Class();
+  EXPECT_EQ(names.NormalizeIdentifier("from", false), "`from`");
+  EXPECT_EQ(names.NormalizeName("zoneA.Order"), "zoneA.`Order`");
+  EXPECT_EQ(names.NormalizeName("`desc`"), "`desc`");
+  EXPECT_EQ(names.NormalizeName("user"), "user") << "a keyword the server allows as a name";
+  EXPECT_EQ(TCRTableInfo::Class().NormalizeName("from"), "from")
+      << "the generic rules know no server's words";
+  // The character rule keeps its answers.
+  EXPECT_FALSE(TMyTableInfo::IsBracketNeeds("from"));
+  EXPECT_FALSE(TMyTableInfo::IsBracketNeeds("my$table"));
+  EXPECT_TRUE(TMyTableInfo::IsBracketNeeds("my-table"));
+}
+
 }  // namespace
