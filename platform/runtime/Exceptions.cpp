@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+const char* Exception::what() const noexcept {
+  const size_t text = FMessage.find_first_not_of("\r\n");
+  return FMessage.c_str() + (text == std::string::npos ? FMessage.size() : text);
+}
+
 EAssertionFailed::EAssertionFailed(std::string message, const char* file, int line)
     : Exception(std::move(message)), FFile(file ? file : ""), FLine(line) {}
 

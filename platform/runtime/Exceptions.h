@@ -11,7 +11,9 @@ class Exception : public std::exception {
 
   const std::string& Message() const noexcept { return FMessage; }
   void SetMessage(std::string message) { FMessage = std::move(message); }
-  const char* what() const noexcept override { return FMessage.c_str(); }
+  // The message from its first line with text on: a server's error reads CR LF and the server's
+  // text (no client text stands before it), and a reader of one line must not see it empty.
+  const char* what() const noexcept override;
 
  private:
   std::string FMessage;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -111,6 +112,64 @@ TEST(MyErrorTest, SyntaxErrorsCarryTheirLineNumber) {
     const EMyError e(code, message);
     EXPECT_EQ(e.LineNumber, line);
     EXPECT_EQ(e.Message(), message);
+  }
+}
+
+// Every kind of the family, raised as the library raises it: what() holds the message's text, from
+// its first line with text (a server's error starts with CR LF).
+TEST(MyErrorTest, WhatCarriesTheMessageOfEveryKind) {
+  const auto whatOf = [](const std::function<void()>& raise) -> std::pair<std::string, std::string> {
+    try {
+      raise();
+    } catch (const std::exception& e) {
+      const auto* own = dynamic_cast<const Exception*>(&e);
+      return {e.what(), own != nullptr ? own->Message() : "not of the family"};
+    }
+    return {"nothing raised", ""};
+  };
+  const std::string server = "You have an error in your SQL syntax; check the manual near 'from' at line 2";
+  const struct {
+    const char* Name;
+    std::function<void()> Raise;
+    std::string What;
+  } cases[] = {
+      {"server error as the connection raises it",
+       [&] { throw EMyError(1064, MySqlErrorMessage(1064, {}, server)); }, server},
+      {"server error of the protocol layer",
+       [&] { throw EMySqlException(1146, MySqlErrorMessage(1146, {}, "Table 't' doesn't exist")); },
+       "Table 't' doesn't exist"},
+      {"client error with its detail", [] { RaiseMySqlClientError(2013, {}, "read timed out"); },
+       std::string(MySqlClientErrorText(2013)) + "\r\nread timed out"},
+      {"data-access error", [] { throw EDAError(1, "Update failed. Found 0 records"); },
+       "Update failed. Found 0 records"},
+      {"message set after construction",
+       [] {
+         EDAError e(1062, "");
+         e.SetMessage("\r\n\r\nDuplicate entry '1'");
+         throw e;
+       },
+       "Duplicate entry '1'"},
+      {"copied while propagating",
+       [&] {
+         try {
+           throw EMyError(1064, "\r\n" + server);
+         } catch (const EDAError& e) {
+           const EDAError copy = e;
+           throw copy;
+         }
+       },
+       server},
+      {"operating-system error", [] { throw EOSError(2, "No such file"); }, "No such file"},
+      {"assertion", [] { DA_ASSERT_MSG(false, "state"); }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const auto [what, message] = whatOf(c.Raise);
+    EXPECT_FALSE(what.empty());
+    if (!c.What.empty()) {
+      EXPECT_EQ(what, c.What);
+    }
+    EXPECT_NE(message.find(what), std::string::npos) << "what() is the message's own text";
   }
 }
 
