@@ -375,6 +375,12 @@ std::vector<TCustomDASQL*> TCustomDAConnection::Commands() const {
   return FCommands;
 }
 
+std::unique_ptr<TCustomDADataSet> TCustomDAConnection::CreateDataSet() {
+  auto dataSet = std::make_unique<TCustomDADataSet>(nullptr);
+  dataSet->SetConnection(this);
+  return dataSet;
+}
+
 std::unique_ptr<TCustomDASQL> TCustomDAConnection::CreateSQL() {
   auto sql = std::make_unique<TCustomDASQL>(nullptr);
   sql->SetConnection(this);
@@ -521,10 +527,21 @@ TConnLostCause TCustomDAConnection::DetectConnLostCause(TComponent* component) {
   return flag == 0 ? clUnknown : result;
 }
 
-bool TCustomDAConnection::HoldsServerState(TComponent* client, TComponent* /*failed*/,
-                                           TConnLostCause /*cause*/) {
+bool TCustomDAConnection::HoldsServerState(TComponent* client, TComponent* failed, TConnLostCause cause) {
+  if (auto* dataSet = dynamic_cast<TCustomDADataSet*>(client)) {
+    if (dataSet->CRRecordSet() == nullptr) return false;
+    if (dataSet->Prepared()) return true;
+    // Rows still unread on the session go with it; a refresh of that very dataset reads them anew.
+    if (cause == clRefresh && client == failed) return false;
+    return dataSet->Active() && RowsPendingOnSession(*dataSet);
+  }
   auto* command = dynamic_cast<TCustomDASQL*>(client);
   return command != nullptr && command->Prepared() && !command->Executing();
+}
+
+bool TCustomDAConnection::RowsPendingOnSession(TCustomDADataSet& dataSet) {
+  TCRRecordSet* recordSet = dataSet.CRRecordSet();
+  return recordSet != nullptr && !recordSet->IsAllFetched();
 }
 
 void TCustomDAConnection::DoError(EDAError& e, bool& fail, TConnLostCause& cause, int attempt,

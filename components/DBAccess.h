@@ -24,6 +24,7 @@
 class TCRRecordSet;
 class TCustomConnectDialog;
 class TCustomDAConnection;
+class TCustomDADataSet;
 class TCustomDASQL;
 class TStringList;
 
@@ -169,6 +170,8 @@ class TCustomDAConnection : public TCustomConnection {
   virtual void GetTableNames(TStringList& list);
   virtual void GetDatabaseNames(TStringList& list);
   virtual void GetStoredProcNames(TStringList& list);
+  // A dataset on this connection, owned by the caller.
+  virtual std::unique_ptr<TCustomDADataSet> CreateDataSet();
   // A command on this connection, owned by the caller.
   virtual std::unique_ptr<TCustomDASQL> CreateSQL();
 
@@ -229,6 +232,8 @@ class TCustomDAConnection : public TCustomConnection {
   virtual std::unique_ptr<TPoolingOptions> CreatePoolingOptions();
   // True when `client` still holds provider state that a reconnect would lose.
   virtual bool HoldsServerState(TComponent* client, TComponent* failed, TConnLostCause cause);
+  // Whether an open dataset still has rows to read on this connection's session.
+  virtual bool RowsPendingOnSession(TCustomDADataSet& dataSet);
   void Notification(TComponent* component, TOperation operation) override;
 
   std::unique_ptr<TCRConnection> FIConnection;

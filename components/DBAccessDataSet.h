@@ -246,6 +246,37 @@ class TCustomDADataSet : public TMemDataSet,
   virtual std::string SQLSetOrderBy(const std::string& sql, const std::string& fields) const;
   virtual std::string SQLGetOrderBy(const std::string& sql) const;
 
+  // ---- Provider support (the platform's provider components talk to the dataset here) ----
+  // The quote character of names (a double quote; the back quote for MySQL).
+  virtual char QuoteChar() const { return '"'; }
+  // Transactions of the connection, only while AutoCommit is on and the connection is connected.
+  void PSStartTransaction();
+  void PSEndTransaction(bool commit);
+  // Runs `sql` with each "?" made ":1", ":2", ...: `params` are renamed "1", "2", ... (those of no
+  // kind become input). With `resultSet` the rows come back in a dataset of the connection, else
+  // an SQL command of the connection runs it. Returns the rows affected. Errors: EDatabaseError
+  // "Connection is not defined", and the server's.
+  int PSExecuteStatement(const std::string& sql, TParams* params,
+                         std::unique_ptr<TCustomDADataSet>* resultSet = nullptr);
+  TDAParams* PSGetParams() { return &Params(); }
+  std::string PSGetQuoteChar() const { return std::string(1, QuoteChar()); }
+  bool PSIsSQLBased() const { return true; }
+  bool PSIsSQLSupported() const { return true; }
+  // The updating table's key fields joined by ";". A closed dataset without fields is opened once
+  // for them (FetchAll off, FetchRows 1, Debug off, all three restored, closed again).
+  std::string PSGetKeyFields();
+  // An empty text leaves the SQL as it is.
+  void PSSetCommandText(const std::string& text);
+  // An open dataset is closed and opened again.
+  void PSReset();
+  // The order of the ORDER BY clause: field names joined by ";" (a number n names the n-th field
+  // definition) and those followed by DESC. False for no ORDER BY.
+  struct TPSIndexDef {
+    std::string Fields;
+    std::string DescFields;
+  };
+  bool PSGetDefaultOrder(TPSIndexDef& order);
+
   // ---- Provider side ----
   TCRRecordSet* CRRecordSet() const noexcept { return dynamic_cast<TCRRecordSet*>(&IRecordSet()); }
   // The record set's provider command (nil while the dataset has no provider record set).

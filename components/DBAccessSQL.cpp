@@ -231,6 +231,8 @@ std::string TCustomDASQL::ParseSQL(const std::string& sql, TDAParams* params,
                                    const std::string& renamePrefix) {
   TParseSQLOptions options;
   options.RenamePrefix = renamePrefix;
+  // A dataset's command reads quoted parameter names in the dataset's own quotes.
+  if (FDataSet != nullptr) options.NameQuoteBegin = options.NameQuoteEnd = FDataSet->QuoteChar();
   std::vector<std::string> names;
   const std::string text =
       ParseSQLParams(sql, CreateParser(), &names, options,

@@ -103,6 +103,10 @@ class TMemDataSet : public TDataSet {
   bool UpdatesPending() const { return FIRecordSet->GetUpdatesPending(); }
 
   // ---- Searching and filters ----
+  // Locate options beyond the platform's: a linear search from the record after the current one
+  // onwards, or from the one before it back to the first.
+  static constexpr TLocateOptions loLocateForward = 0x08;
+  static constexpr TLocateOptions loLocateBackward = 0x10;
   bool Locate(const std::string& keyFields, const std::vector<Variant>& keyValues,
               TLocateOptions options) override;
   using TDataSet::Locate;

@@ -208,9 +208,6 @@ bool TMemDataSet::FindRecord(bool restart, bool goForward) {
 
 namespace {
 
-constexpr int LocateForward = 8;    // from the current record on
-constexpr int LocateBackward = 16;  // from the current record back
-
 int StoreOptions(TLocateOptions options) {
   int result = 0;
   if (options & loCaseInsensitive) result |= coCaseInsensitive;
@@ -299,8 +296,9 @@ bool TMemDataSet::LocateRecord(const std::vector<TField*>& fields, const std::ve
   for (size_t i = 0; i < fields.size(); ++i)
     keys.push_back(MakeLocateKey(i < values.size() ? values[i] : Variant::Null(), *GetFieldDesc(fields[i])));
   const int opts = StoreOptions(options);
-  const size_t sorted =
-      (opts & (coPartialKey | LocateForward | LocateBackward)) ? 0 : SortedKeyCount(data, keys, opts);
+  const bool forward = (options & loLocateForward) != 0;
+  const bool backward = !forward && (options & loLocateBackward) != 0;
+  const size_t sorted = ((opts & coPartialKey) || forward || backward) ? 0 : SortedKeyCount(data, keys, opts);
   TTempBuffer temp(*this);
   void* rec = temp.get();
   auto matches = [&](size_t from) {
@@ -308,8 +306,14 @@ bool TMemDataSet::LocateRecord(const std::vector<TField*>& fields, const std::ve
       if (CompareKey(data, keys[k], opts, rec) != 0) return false;
     return true;
   };
+  if (backward) {
+    // The record set's cursor stands on the current record (UpdateCursorPos).
+    for (data.GetPriorRecord(rec); !data.GetBof(); data.GetPriorRecord(rec))
+      if (matches(0)) return true;
+    return false;
+  }
   if (sorted == 0) {
-    data.SetToBegin();
+    if (!forward) data.SetToBegin();
     for (data.GetNextRecord(rec); !data.GetEof(); data.GetNextRecord(rec))
       if (matches(0)) return true;
     return false;

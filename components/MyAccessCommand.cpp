@@ -1,6 +1,7 @@
 #include "components/MyAccessCommand.h"
 
 #include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
 #include "mysql/MyParser.h"
 #include "mysql/MySQLConnection.h"
 
@@ -125,9 +126,16 @@ bool TMyUpdateSQL::IsSQLObject(TComponent* object) const {
 }
 
 TMySQLCommand* TMyAccessUtils::GetICommand(TComponent* obj) {
+  if (auto* dataSet = dynamic_cast<TCustomMyDataSet*>(obj)) obj = &dataSet->Command();
   auto* command = dynamic_cast<TMyCommand*>(obj);
   DA_ASSERT(command != nullptr);
   return command->MyICommand();
+}
+
+bool TMyAccessUtils::GetFetchAll(TComponent* obj) {
+  auto* dataSet = dynamic_cast<TCustomMyDataSet*>(obj);
+  DA_ASSERT(dataSet != nullptr);
+  return dataSet->FetchAll();
 }
 
 void TMyAccessUtils::SetAPI(TMySQLConnection& connection, TMySQLAPI& api) {

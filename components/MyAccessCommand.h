@@ -70,8 +70,10 @@ class TMyUpdateSQL : public TCustomDAUpdateSQL {
 
 class TMyAccessUtils {
  public:
-  // The provider command of a TMyCommand; any other object fails an assertion.
+  // The provider command of a MySQL dataset or a TMyCommand; any other object fails an assertion.
   static TMySQLCommand* GetICommand(TComponent* obj);
+  // A MySQL dataset's FetchAll; any other object fails an assertion.
+  static bool GetFetchAll(TComponent* obj);
   // Hands the client API to a provider connection.
   static void SetAPI(TMySQLConnection& connection, TMySQLAPI& api);
 };

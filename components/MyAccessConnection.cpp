@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "components/MyAccessCommand.h"
+#include "components/MyAccessDataSet.h"
 #include "components/MyRowReader.h"
 #include "components/OvrixMonitor.h"
 #include "core/DAConsts.h"
@@ -359,8 +360,20 @@ bool TCustomMyConnection::IsFatalError(const EDAError& e) const {
   return e.ErrorCode == 2003 || e.ErrorCode == 2013 || e.ErrorCode == 2006 || e.ErrorCode == 1053;
 }
 
+bool TCustomMyConnection::RowsPendingOnSession(TCustomDADataSet& dataSet) {
+  auto* recordSet = dynamic_cast<TMySQLRecordset*>(dataSet.CRRecordSet());
+  if (recordSet != nullptr && recordSet->GetFetchConnection() != nullptr) return false;
+  return TCustomDAConnection::RowsPendingOnSession(dataSet);
+}
+
 bool TCustomMyConnection::IsKeyViolation(const EDAError& e) const {
   return dynamic_cast<const EMyError*>(&e) != nullptr && e.ErrorCode == 1062;
+}
+
+std::unique_ptr<TCustomDADataSet> TCustomMyConnection::CreateDataSet() {
+  auto dataSet = std::make_unique<TCustomMyDataSet>();
+  dataSet->SetConnection(this);
+  return dataSet;
 }
 
 std::unique_ptr<TCustomDASQL> TCustomMyConnection::CreateSQL() {

@@ -146,7 +146,10 @@ class TCustomMyConnection : public TCustomDAConnection {
 
   bool IsFatalError(const EDAError& e) const override;
   bool IsKeyViolation(const EDAError& e) const override;
+  // Rows read on a record set's own auxiliary connection do not hold the main session.
+  bool RowsPendingOnSession(TCustomDADataSet& dataSet) override;
 
+  std::unique_ptr<TCustomDADataSet> CreateDataSet() override;
   std::unique_ptr<TCustomDASQL> CreateSQL() override;
   TMyCommand& InternalCommand() const { return *FCommand; }
 

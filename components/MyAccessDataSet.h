@@ -89,6 +89,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   void Prepare() override;
   void Execute() override;
 
+  char QuoteChar() const override { return '`'; }
   std::string QuoteName(const std::string& name) override;
   std::string UnQuoteName(const std::string& name) const override;
   std::string SQLAddWhere(const std::string& sql, const std::string& condition) override;
