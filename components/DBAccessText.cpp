@@ -76,6 +76,14 @@ std::string TrimRightSQLBlanks(std::string_view text) {
   return std::string(text.substr(0, end));
 }
 
+// True when the text's last lexeme is a comment that runs to the end of its line.
+bool EndsWithLineComment(std::string_view text, const TParserClass& parserClass, TCharsetKind charset) {
+  auto p = MakeParser(parserClass, text, charset, true, false);
+  TLex lx, last;
+  while (Next(*p, lx)) last = lx;
+  return IsLineComment(last);
+}
+
 // True when the condition holds OR, XOR or "||" outside parentheses: joined to another condition
 // with AND it would otherwise bind only its last term.
 bool HasTopLevelOr(std::string_view cond, const TParserClass& parserClass, TCharsetKind charset) {
@@ -186,8 +194,10 @@ std::string TrimSQLBlanks(std::string_view text) {
 std::string AddWhere(std::string_view sql, std::string_view condition, const TParserClass& parserClass,
                      int whereCode, int selectCode, bool omitComment, TCharsetKind charset) {
   std::string text(sql);
-  const std::string cond = TrimSQLBlanks(condition);
+  std::string cond = TrimSQLBlanks(condition);
   if (cond.empty()) return text;
+  // The clause after the condition must not end up inside the condition's own line comment.
+  if (EndsWithLineComment(cond, parserClass, charset)) cond += "\r\n";
   auto p = MakeParser(parserClass, text, charset, true, omitComment);
   if (p->ToLexem(selectCode) != selectCode) return text;
   const TWhereScan s = ScanForWhere(*p, whereCode, text);

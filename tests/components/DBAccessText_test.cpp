@@ -78,6 +78,25 @@ TEST(MyAddWhereTest, LineCommentBeforeTheInsertionEndsWithCrLf) {
   }
 }
 
+// A condition that itself ends in a line comment is closed with CR LF: the clause that follows it
+// stays outside the comment.
+TEST(MyAddWhereTest, ConditionEndingInLineCommentEndsWithCrLf) {
+  const TextCase cases[] = {
+      {"before order by", "SELECT * FROM t ORDER BY b", "a = 1 -- only ones",
+       "SELECT * FROM t\rWHERE a = 1 -- only ones\r\n  ORDER BY b"},
+      {"joined to a where", "SELECT * FROM t WHERE c = 3 LIMIT 5", "a = 1 # x",
+       "SELECT * FROM t WHERE (c = 3) AND a = 1 # x\r\n  LIMIT 5"},
+      {"inside the parentheses of an OR", "SELECT * FROM t WHERE c = 3", "a = 1 OR b = 2 -- x",
+       "SELECT * FROM t WHERE (c = 3) AND (a = 1 OR b = 2 -- x\r\n) "},
+      {"block comment needs nothing", "SELECT * FROM t ORDER BY b", "a = 1 /* x */",
+       "SELECT * FROM t\rWHERE a = 1 /* x */  ORDER BY b"},
+  };
+  for (const TextCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(MyAddWhere(c.Sql, c.Arg, L), c.Want);
+  }
+}
+
 // An added condition with a top-level OR joins the old one as one term: otherwise rows outside the
 // old condition come back.
 TEST(MyAddWhereTest, TopLevelOrIsParenthesised) {
