@@ -334,7 +334,12 @@ void TCustomDASQL::Prepare() {
 
 void TCustomDASQL::UnPrepare() {
   if (!Prepared()) return;
+  TCustomDAConnection* conn = UsedConnection();
+  const TDASQLMonitorClass monitor = conn != nullptr ? conn->SQLMonitorClass() : nullptr;
+  const bool traced = !Quiet && monitor != nullptr;
+  if (traced) TCustomDASQLMonitor::SQLUnprepare(monitor, this, FFinalSQL, FParams.get(), false, Debug);
   InternalUnprepare();
+  if (traced) TCustomDASQLMonitor::SQLUnprepare(monitor, this, FFinalSQL, FParams.get(), true, Debug);
   EndConnection();
 }
 

@@ -2,6 +2,10 @@
 
 #include <atomic>
 
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessDataSet.h"
+#include "mysql/MySQLCommand.h"
+
 namespace {
 
 std::atomic<TCustomMySQLMonitor*> CurrentMySQLMonitor{nullptr};
@@ -25,4 +29,19 @@ TCustomDASQLMonitor* TCustomMySQLMonitor::GetCurrent() {
 void TCustomMySQLMonitor::ProviderMessage(TComponent* sender, const std::string& text) {
   TCustomMySQLMonitor* m = CurrentMySQLMonitor.load();
   if (m != nullptr && m->IsTraced(tfMisc)) m->SendEvent(sender, text, text, tfMisc, false);
+}
+
+void TCustomMySQLMonitor::SQLEvent(TComponent* obj, const std::string& sql, TParams* params,
+                                   TDASQLEventKind kind, const std::string& name, bool after, bool debug) {
+  const bool mySql =
+      dynamic_cast<TMyCommand*>(obj) != nullptr || dynamic_cast<TCustomMyDataSet*>(obj) != nullptr;
+  if (kind == TDASQLEventKind::Execute && mySql) {
+    if (TMySQLCommand* command = TMyAccessUtils::GetICommand(obj)) {
+      if (after || !IsTraced(tfMisc))
+        command->MessageHook = nullptr;
+      else
+        command->MessageHook = [obj](const std::string& text) { ProviderMessage(obj, text); };
+    }
+  }
+  TCustomDASQLMonitor::SQLEvent(obj, sql, params, kind, name, after, debug);
 }

@@ -19,4 +19,9 @@ class TCustomMySQLMonitor : public TCustomDASQLMonitor {
   // A message the MySQL provider reported while a statement of `sender` ran: passed to OnSQL with
   // flag tfMisc when the current monitor traces it. Nothing happens without a current monitor.
   static void ProviderMessage(TComponent* sender, const std::string& text);
+
+ protected:
+  // While a MySQL command or dataset executes, the provider's messages go to ProviderMessage.
+  void SQLEvent(TComponent* obj, const std::string& sql, TParams* params, TDASQLEventKind kind,
+                const std::string& name, bool after, bool debug) override;
 };

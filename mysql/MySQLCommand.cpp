@@ -201,6 +201,7 @@ void TMySQLCommand::ExecuteText() {
     CheckStatus(api.mysql_real_query(handle, text));
   }
   FRowsAffected = ResultInfo();
+  if (MessageHook && !OpenNext) ReportInfo();
   if (!ResultWanted) {
     FResultRows.assign(1, FRowsAffected);
     DropResults();
@@ -245,6 +246,16 @@ void TMySQLCommand::ExecutePrepared() {
   }
   FResult = api.mysql_stmt_result_metadata(FStmt);
   CheckErrno();
+}
+
+void TMySQLCommand::ReportInfo() {
+  std::string info;
+  try {
+    info = API().mysql_info(Handle());
+  } catch (const Exception&) {
+    return;  // an API without the note: nothing to report
+  }
+  if (!info.empty()) MessageHook(info);
 }
 
 int64_t TMySQLCommand::ResultInfo() {

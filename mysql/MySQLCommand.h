@@ -86,6 +86,8 @@ class TMySQLCommand : public TCRCommand {
   // Affected rows (-1 when unknown) and the cursor state after an execution or a further result
   // of a batch: csExecuted when the result has columns, else csInactive.
   int64_t ResultInfo();
+  // Hands the server's note on the last text statement to MessageHook.
+  void ReportInfo();
 
   TMySQLConnection* GetMyConnection() const noexcept { return FMyConnection; }
 
@@ -105,6 +107,9 @@ class TMySQLCommand : public TCRCommand {
   // Set by another thread to turn the failure of the running Execute into EAbort.
   std::atomic<bool> BreakRequested{false};
   TTraceProc TraceHook;
+  // Receives the server's note on a text statement just run (rows matched, duplicates, warnings),
+  // when there is one.
+  std::function<void(const std::string& text)> MessageHook;
 
   int64_t GetRowsAffected() const noexcept { return FRowsAffected; }
   void SetRowsAffected(int64_t value) noexcept { FRowsAffected = value; }
