@@ -276,12 +276,39 @@ void TMemDataSet::CreateFieldDefs() {
         def->SetPrecision(desc.Length);
         def->SetSize(desc.Scale);
       }
+      if ((type == ftADT || type == ftArray) && desc.ObjectType() != nullptr)
+        AddChildDefs(*def, *desc.ObjectType(), 0);
     }
   } catch (...) {
     defs.EndUpdate();
     throw;
   }
   defs.EndUpdate();
+}
+
+// The parts of an object or array column, as definitions only (no fields are made for them here).
+// The depth bounds a type that contains itself.
+void TMemDataSet::AddChildDefs(TFieldDef& parent, const TObjectType& type, int depth) {
+  if (depth >= 32) return;
+  for (int i = 0; i < type.GetAttributeCount(); ++i) {
+    const TAttribute& attribute = type.GetAttributes(i);
+    TFieldDesc desc;
+    desc.Name = attribute.Name;
+    desc.DataType = attribute.DataType;
+    desc.Length = attribute.Length;
+    desc.Scale = attribute.Scale;
+    desc.Size = attribute.Size;
+    const TFieldType fieldType = GetFieldTypeByDesc(desc);
+    if (fieldType == ftUnknown) continue;
+    TFieldDef* child = parent.ChildDefs().Add(attribute.Name, fieldType, GetFieldDefSize(fieldType, desc));
+    if (fieldType == ftInteger || fieldType == ftFloat) child->SetPrecision(attribute.Length);
+    if (fieldType == ftBCD || fieldType == ftFMTBcd) {
+      child->SetPrecision(attribute.Length);
+      child->SetSize(attribute.Scale);
+    }
+    if ((fieldType == ftADT || fieldType == ftArray) && attribute.ObjectType != nullptr)
+      AddChildDefs(*child, *attribute.ObjectType, depth + 1);
+  }
 }
 
 void TMemDataSet::InternalInitFieldDefs() {

@@ -85,6 +85,8 @@ class TMemDataSet : public TDataSet {
   // The definition's size: the Length of strings (at least 1) and binary values, the fraction
   // digits of the microsecond types, 0 for others.
   virtual int GetFieldDefSize(TFieldType fieldType, const TFieldDesc& desc) const;
+  // The child definitions of an object or array definition, from its object type, recursively.
+  void AddChildDefs(TFieldDef& parent, const TObjectType& type, int depth);
   // Range of an integer or float definition with a precision: -(10^p - 1) .. 10^p - 1, clamped
   // to what the field's type holds.
   virtual void SetNumberRange(TFieldDef& fieldDef);

@@ -24,7 +24,8 @@ TBlobStream::TBlobStream(TBlobField* field, TBlobStreamMode mode)
     throw EDatabaseError(MessageText(SFieldNotBlob));
   FFieldNo = desc->FieldNo;
   FBuffer = FDataSet->CurrentRecBuf();
-  if (mode != bmRead && !field->Modified) FDataSet->CheckFieldWritable(field);
+  FReadOnly = mode == bmRead;
+  if (!FReadOnly && !field->Modified) FDataSet->CheckFieldWritable(field);
   if (!FBuffer) return;
   FOpened = true;
   if (mode == bmWrite) {
@@ -58,8 +59,15 @@ int64_t TBlobStream::Read(void* buffer, int64_t count) {
   return got;
 }
 
+// A stream opened for reading changes the value only where a writable one could have been opened:
+// otherwise the stored record would change behind the dataset's back.
+void TBlobStream::CheckWritable() {
+  if (FReadOnly && !FField->Modified) FDataSet->CheckFieldWritable(FField);
+}
+
 int64_t TBlobStream::Write(const void* buffer, int64_t count) {
   if (!FOpened || count <= 0) return 0;
+  CheckWritable();
   BlobOffset(FPosition + count);
   FDataSet->IRecordSet().WriteBlob(FFieldNo, FBuffer, BlobOffset(FPosition), static_cast<uint32_t>(count),
                                    buffer);
@@ -84,6 +92,7 @@ int64_t TBlobStream::Size() {
 
 void TBlobStream::SetSize(int64_t newSize) {
   if (!FOpened) return;
+  CheckWritable();
   FDataSet->IRecordSet().SetBlobSize(FFieldNo, FBuffer, BlobOffset(newSize));
   FPosition = std::min(FPosition, newSize);
   FModified = true;
@@ -91,6 +100,7 @@ void TBlobStream::SetSize(int64_t newSize) {
 
 void TBlobStream::Truncate() {
   if (!FOpened) return;
+  CheckWritable();
   FDataSet->IRecordSet().TruncateBlob(FFieldNo, FBuffer, BlobOffset(FPosition));
   FModified = true;
 }

@@ -20,6 +20,8 @@ class TBlobStream : public TStream {
   ~TBlobStream() override;
 
   // 0 when there is no record. Errors of the record store: "Invalid BLOB", "Invalid BLOB position".
+  // Write, SetSize and Truncate of a stream opened with bmRead raise the errors of a writable one
+  // where none could have been opened.
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
@@ -33,6 +35,7 @@ class TBlobStream : public TStream {
 
  private:
   bool OldValues() const;
+  void CheckWritable();
 
   TBlobField* FField;
   TMemDataSet* FDataSet;
@@ -40,5 +43,6 @@ class TBlobStream : public TStream {
   int FFieldNo = 0;
   bool FOpened = false;
   bool FModified = false;
+  bool FReadOnly = false;
   int64_t FPosition = 0;
 };

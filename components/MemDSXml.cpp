@@ -6,6 +6,7 @@
 
 #include "components/MemDS.h"
 #include "core/DAConsts.h"
+#include "core/MemBlob.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Currency.h"
 #include "platform/runtime/FMTBcd.h"
@@ -224,7 +225,8 @@ void TMemDataSet::WriteFieldXMLAttributes(TField* field, const TFieldDesc& desc,
   if (!desc.ActualName.empty())
     writer.WriteAttribute("rs:basecolumn", XmlEscape(AnsiToUtf8(desc.ActualName)));
   if (desc.IsKey) writer.WriteAttribute("rs:keycolumn", "true");
-  if (field->DataType() == ftAutoInc) writer.WriteAttribute("rs:autoincrement", "true");
+  if (field->DataType() == ftAutoInc || field->AutoGenerateValue == TField::arAutoInc)
+    writer.WriteAttribute("rs:autoincrement", "true");
 }
 
 void TMemDataSet::WriteXMLData(TField* field, const TFieldDesc& desc, std::string& text) {
@@ -262,6 +264,13 @@ void TMemDataSet::WriteXMLData(TField* field, const TFieldDesc& desc, std::strin
     case dtFmtBCD:
       value = XmlNumberText(BcdToStr(field->AsBCD()));
       break;
+    case dtWideMemo:
+      // The memo field's own text is ANSI: the blob's UTF-16 keeps every character.
+      if (TBlob* blob = TMemDSUtils::GetBlob(*this, field)) {
+        text = XmlEscape(WideToUtf8(blob->GetAsWideString()));
+        return;
+      }
+      [[fallthrough]];
     case dtWideString:
     case dtExtWideString:
       text = XmlEscape(WideToUtf8(field->AsWideString()));

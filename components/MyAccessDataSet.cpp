@@ -218,6 +218,7 @@ void TCustomMyDataSet::CreateFields() {
       const std::string table = desc->TableInfo != nullptr ? desc->TableInfo->GetTableName() : std::string();
       field->Origin = table.empty() ? desc->ActualName : table + "." + desc->ActualName;
     }
+    if (desc->IsAutoIncrement) field->AutoGenerateValue = TField::arAutoInc;
     if (desc->IsAutoIncrement && TCustomDADataSet::Options().SetFieldsReadOnly) field->SetReadOnly(true);
     if (desc->MySQLType == mftTimestamp) FTimestampField = desc;
   }

@@ -14,7 +14,15 @@
 // ---- TObjectType ------------------------------------------------------------------------------
 
 TObjectType::TObjectType(std::string name, std::vector<TAttribute> attributes)
-    : FName(std::move(name)), FAttributes(std::move(attributes)) {}
+    : FName(std::move(name)), FAttributes(std::move(attributes)) {
+  for (TAttribute& a : FAttributes)
+    if (a.ObjectType != nullptr) a.ObjectType->AddRef();
+}
+
+TObjectType::~TObjectType() {
+  for (TAttribute& a : FAttributes)
+    if (a.ObjectType != nullptr) a.ObjectType->Release();
+}
 
 const TAttribute& TObjectType::GetAttributes(int index) const {
   if (index < 0 || index >= GetAttributeCount())

@@ -66,6 +66,8 @@ inline constexpr uint16_t RefFieldSize = sizeof(void*);
 
 enum TFieldDescKind : uint8_t { fdkData = 0, fdkCalculated = 2 };
 
+class TObjectType;
+
 // One attribute of an object type.
 struct TAttribute {
   std::string Name;
@@ -73,11 +75,14 @@ struct TAttribute {
   uint16_t Length = 0;
   uint16_t Scale = 0;
   uint16_t Size = 0;
+  // The type of an object or array attribute; the enclosing type holds a reference to it.
+  TObjectType* ObjectType = nullptr;
 };
 
 // The type of an object field: its attributes, by index. Shared by the descriptors that use it.
 class TObjectType : public TSharedObject {
  public:
+  // Takes a reference to each attribute's own object type.
   explicit TObjectType(std::string name, std::vector<TAttribute> attributes = {});
 
   const std::string& Name() const noexcept { return FName; }
@@ -86,6 +91,8 @@ class TObjectType : public TSharedObject {
   const TAttribute& GetAttributes(int index) const;
 
  private:
+  ~TObjectType() override;
+
   std::string FName;
   std::vector<TAttribute> FAttributes;
 };

@@ -66,6 +66,9 @@ class TField : public TComponent {
   int Index() const;  // position in the dataset's Fields, -1 without dataset
 
   // ---- Attributes ----
+  // How the server fills the field when a record is written without it.
+  enum TAutoRefreshFlag : uint8_t { arNone, arAutoInc, arDefault };
+  TAutoRefreshFlag AutoGenerateValue = arNone;
   bool Required() const noexcept { return FRequired; }
   void SetRequired(bool value) noexcept { FRequired = value; }
   bool ReadOnly() const noexcept { return FReadOnly; }

@@ -189,6 +189,34 @@ TEST(MemDataSetTypes, ScalarValuesReadBackThroughFields) {
   ds.Cancel();
 }
 
+// Object and array columns describe their parts as child definitions, nested types included.
+TEST(MemDataSetTypes, ObjectColumnsGetChildDefinitions) {
+  auto* point = new TObjectType("POINT", {{"X", dtInt32, 9, 0, 4}, {"Y", dtFloat, 15, 0, 8}});
+  auto* shape = new TObjectType(
+      "SHAPE", {{"NAME", dtString, 20, 0, 21}, {"AT", dtObject, 0, 0, 0, point}, {"RAW", dtBytes, 4, 0, 4}});
+  point->Release();  // the shape holds it now
+  TTestMemDataSet ds({{"ID", dtInt32, 4},
+                      {"S", dtObject, RefFieldSize, 0, 0, [&](TFieldDesc& d) { d.SetObjectType(shape); }},
+                      {"L", dtArray, RefFieldSize, 0, 0, [&](TFieldDesc& d) { d.SetObjectType(point); }}});
+  ds.IRecordSet().Open();
+  ds.InitFieldDefs();
+  shape->Release();
+  auto describe = [](TFieldDefs& defs) {
+    std::string text;
+    for (int i = 0; i < defs.Count(); ++i)
+      text += defs[i]->Name() + ":" + FieldTypeName(defs[i]->DataType()) + "/" +
+              std::to_string(defs[i]->Size()) + "/" + std::to_string(defs[i]->Precision()) + " ";
+    return text;
+  };
+  TFieldDefs& defs = ds.FieldDefs();
+  ASSERT_EQ(defs.Count(), 3);
+  EXPECT_FALSE(defs[0]->HasChildDefs());
+  ASSERT_TRUE(defs[1]->HasChildDefs());
+  EXPECT_EQ(describe(defs[1]->ChildDefs()), "NAME:String/20/0 AT:ADT/0/0 RAW:Bytes/4/0 ");
+  EXPECT_EQ(describe(defs[1]->ChildDefs()[1]->ChildDefs()), "X:Integer/0/9 Y:Float/0/15 ");
+  EXPECT_EQ(describe(defs[2]->ChildDefs()), "X:Integer/0/9 Y:Float/0/15 ");
+}
+
 // ---- Reading, bookmarks, peeks and references ------------------------------------------------
 
 TEST_F(PeopleFixture, BookmarksPeeksDeletesAndReopen) {
