@@ -1,10 +1,15 @@
 #include "components/DBAccessDialog.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "components/DBAccess.h"
 #include "core/DAConsts.h"
+#include "platform/runtime/Classes.h"
+#include "platform/runtime/IniFile.h"
 
 namespace {
 
@@ -16,6 +21,39 @@ std::mutex& ProcLock() {
 TConnectDialogProc& DisplayProc() {
   static TConnectDialogProc proc;
   return proc;
+}
+
+std::string DefaultSettingsFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string dir;
+  if (config != nullptr && *config != '\0') {
+    dir = config;
+  } else {
+    const char* home = std::getenv("HOME");
+    dir = std::string(home != nullptr ? home : ".") + "/.config";
+  }
+  return dir + "/dataaccess/connect.ini";
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> ReadServers(const TIniFile& ini, const std::string& storeName) {
+  std::vector<std::string> servers;
+  for (int i = 1; i < 1000; ++i) {
+    const std::string name = storeName + " " + std::to_string(i);
+    if (!ini.ValueExists("Connect", name)) break;
+    servers.push_back(ini.ReadString("Connect", name, ""));
+  }
+  return servers;
 }
 
 }  // namespace
@@ -32,7 +70,8 @@ std::string ConnectDialogText(int id) {
   return {};
 }
 
-TCustomConnectDialog::TCustomConnectDialog(TComponent* owner) : TComponent(owner) {
+TCustomConnectDialog::TCustomConnectDialog(TComponent* owner)
+    : TComponent(owner), SettingsFile(DefaultSettingsFile()) {
   SetLabelSet(1);
 }
 
@@ -63,7 +102,62 @@ void TCustomConnectDialog::SetLabelSet(int value) {
   const int base = value >= 1 && value <= 8 ? bases[value] : 100;
   std::string* captions[] = {&Caption,     &UsernameLabel, &PasswordLabel,
                              &ServerLabel, &ConnectButton, &CancelButton};
-  for (int i = 0; i < 6; ++i) *captions[i] = ConnectDialogText(base + i).substr(0, 50);
+  // A language without its own texts shows the English ones.
+  for (int i = 0; i < 6; ++i) {
+    std::string text = ConnectDialogText(base + i);
+    if (text.empty()) text = ConnectDialogText(100 + i);
+    *captions[i] = text.substr(0, 50);
+  }
+}
+
+std::string TCustomConnectDialog::LogInfoSection() const {
+  const std::string path = GetKeyPath();
+  return path.empty() ? "Connect" : "Connect\\" + path;
+}
+
+void TCustomConnectDialog::GetServerList(TStringList& list) {
+  list.Clear();
+  try {
+    const TIniFile ini(SettingsFile);
+    for (const std::string& server : ReadServers(ini, GetServerStoreName())) list.Add(server);
+  } catch (const EIniFileException&) {
+    // An unreadable settings file remembers nothing.
+  }
+}
+
+void TCustomConnectDialog::LoadLogInfo() {
+  try {
+    const TIniFile ini(SettingsFile);
+    const std::string section = LogInfoSection();
+    if (ini.ValueExists(section, "Username"))
+      FConnection->SetUsername(ini.ReadString(section, "Username", ""));
+    if (ini.ValueExists(section, GetServerStoreName()))
+      FConnection->SetServer(ini.ReadString(section, GetServerStoreName(), ""));
+  } catch (const EIniFileException&) {
+    // An unreadable settings file remembers nothing.
+  }
+}
+
+// A login that worked is remembered; a file that cannot be written costs the memory only.
+void TCustomConnectDialog::SaveLogInfo() {
+  try {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(SettingsFile).parent_path(), ignored);
+    TIniFile ini(SettingsFile);
+    const std::string storeName = GetServerStoreName();
+    const std::string server = FConnection->Server();
+    ini.WriteString(LogInfoSection(), "Username", FConnection->Username());
+    ini.WriteString(LogInfoSection(), storeName, server);
+    std::vector<std::string> servers{server};
+    for (const std::string& old : ReadServers(ini, storeName)) {
+      bool known = false;
+      for (const std::string& s : servers) known = known || SameTextAscii(s, old);
+      if (!known) servers.push_back(old);
+    }
+    for (size_t i = 0; i < servers.size(); ++i)
+      ini.WriteString("Connect", storeName + " " + std::to_string(i + 1), servers[i]);
+  } catch (const EIniFileException&) {
+  }
 }
 
 bool TCustomConnectDialog::Execute() {
@@ -75,7 +169,9 @@ bool TCustomConnectDialog::Execute() {
     std::lock_guard<std::mutex> guard(ProcLock());
     proc = DisplayProc();
   }
+  if (StoreLogInfo) LoadLogInfo();
   const bool ok = proc && proc(*this);
+  if (ok && StoreLogInfo && FConnection != nullptr) SaveLogInfo();
   if (!ok && FConnection != nullptr) {
     FConnection->SetUsername(username);
     FConnection->SetPassword(password);

@@ -1,7 +1,8 @@
 // Unit DBAccess, the login dialog component a connection may use, and the library's data source. The dialog
 // itself is shown by a display procedure that a user-interface unit installs; without one, Execute answers
-// false and the connection's settings stay as they were. The remembered logins of other platforms' registry
-// have no store here: loading finds nothing and saving keeps nothing.
+// false and the connection's settings stay as they were. The remembered logins live in a per-user
+// settings file: section "Connect\<key path>" holds Username and the server, section "Connect" the
+// servers used, "Server 1", "Server 2", ... with the latest first.
 #pragma once
 
 #include <cstdint>
@@ -38,17 +39,25 @@ class TCustomConnectDialog : public TComponent {
   std::string Caption, UsernameLabel, PasswordLabel, ServerLabel, ConnectButton, CancelButton;
 
   virtual std::string GetKeyPath() const { return {}; }
-  virtual void GetServerList(TStringList& /*list*/) {}
+  // The servers remembered in the settings file, latest first.
+  virtual void GetServerList(TStringList& list);
   virtual std::string GetServerStoreName() const { return "Server"; }
   // EDatabaseError "Connection is not defined" (65113) without a connection. False when the user
   // cancelled or no display procedure is installed; the connection's Username, Password and
   // Server are then restored.
   virtual bool Execute();
+  // The settings file of the remembered logins: $XDG_CONFIG_HOME (else ~/.config) +
+  // "/dataaccess/connect.ini" by default.
+  std::string SettingsFile;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  std::string LogInfoSection() const;
+  void LoadLogInfo();
+  void SaveLogInfo();
+
   TCustomDAConnection* FConnection = nullptr;
   int FLabelSet = 0;
 };

@@ -1,7 +1,9 @@
 #include "components/DBAccess.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "components/DBAccessDialog.h"
 #include "core/DAConsts.h"
 #include "platform/db/VectorDataSet.h"
+#include "platform/runtime/Classes.h"
 
 namespace {
 
@@ -151,8 +154,53 @@ TEST_F(ConnectionFixture, LoginDialogWithoutDisplayAbortsSilently) {
   EXPECT_EQ(dialog.Caption, "Connect");
   EXPECT_EQ(dialog.CancelButton, "Cancel");
   dialog.SetLabelSet(7);
-  EXPECT_EQ(dialog.Caption, "");
+  EXPECT_EQ(dialog.Caption, "Connect");  // no texts of its own: English
   EXPECT_THROW(dialog.Execute(), EDatabaseError);
+}
+
+// The dialog remembers who logged in where: the stored login is offered first, the server list
+// keeps the latest server first and each server once, whatever its case.
+TEST_F(ConnectionFixture, LoginDialogRemembersLoginsInTheSettingsFile) {
+  const std::string file = ::testing::TempDir() + "connect_" + std::to_string(::getpid()) + "/connect.ini";
+  std::remove(file.c_str());
+  TCustomConnectDialog dialog;
+  dialog.SettingsFile = file;
+  dialog.SetConnection(&connection);
+  std::string offered;
+  std::string typedServer;
+  SetConnectDialogProc([&](TCustomConnectDialog& d) {
+    offered = d.Connection()->Username() + "@" + d.Connection()->Server();
+    d.Connection()->SetServer(typedServer);
+    d.Connection()->SetUsername("gm");
+    return !typedServer.empty();
+  });
+  struct Step {
+    const char* Name;
+    std::string Server;  // empty: the user cancels
+    std::string WantOffered;
+    std::vector<std::string> WantList;
+  };
+  connection.SetUsername("first");
+  connection.SetServer("start");
+  const std::vector<Step> steps = {
+      {"nothing stored yet", "alpha", "first@start", {"alpha"}},
+      {"a second server goes first", "beta", "gm@alpha", {"beta", "alpha"}},
+      {"a known server in other case moves up once", "ALPHA", "gm@beta", {"ALPHA", "beta"}},
+      {"cancelled: nothing changes", "", "gm@ALPHA", {"ALPHA", "beta"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.Name);
+    typedServer = step.Server;
+    EXPECT_EQ(dialog.Execute(), !step.Server.empty());
+    EXPECT_EQ(offered, step.WantOffered);
+    TStringList list;
+    dialog.GetServerList(list);
+    std::vector<std::string> got;
+    for (int i = 0; i < list.Count(); ++i) got.push_back(list[i]);
+    EXPECT_EQ(got, step.WantList);
+  }
+  SetConnectDialogProc(nullptr);
+  std::remove(file.c_str());
 }
 
 // ---- The error decision -------------------------------------------------------------------------
