@@ -1,6 +1,7 @@
 // The GM console: one instance per user and display, the frame window, the message loop.
 #include <QString>
 
+#include "console/AppHooks.h"
 #include "console/MyLoginConnection.h"
 #include "console/SingleInstance.h"
 #include "console/Unit1.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   if (instance.ActivateExisting()) return 0;
   instance.Listen();
   QApplication::setApplicationName(title);
+  InstallApplicationHooks();
   TQtMessageLoopInstaller loop;
   TFormMain frame(&MakeMyLoginConnection);
   frame.SetVersionAddress(QString::fromLatin1(kVersionAddress));
