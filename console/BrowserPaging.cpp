@@ -80,6 +80,17 @@ TPageStep TBrowserPaging::Search(const std::string& where, bool ticked) const {
   return step;
 }
 
+TPageStep TBrowserPaging::Filter(const std::string& where) const {
+  TPageStep step;
+  step.Next = FState;
+  step.Next.WhereText = where;
+  step.Next.PageNo = 1;
+  step.PageSQL = FTexts.FilterPage(where, FState.PageSize);
+  step.CountSQL = FTexts.FilterCount(where);
+  step.Label = TCountLabel::Search;
+  return step;
+}
+
 TPageStep TBrowserPaging::Sort(const std::string& quotedField, bool descending) const {
   TPageStep step;
   step.Next = FState;

@@ -41,6 +41,12 @@ class TBrowserTexts {
   // ticked: the search strip's first check box (it picks the form of some browsers' texts).
   virtual std::string SearchPage(const std::string& where, bool ticked) const = 0;
   virtual std::string SearchCount(const std::string& where) const = 0;
+  // A quick filter's texts: a condition of the browser's own, paged; by default a page-size
+  // change's texts.
+  virtual std::string FilterPage(const std::string& where, int pageSize) const {
+    return SizePage(where, pageSize);
+  }
+  virtual std::string FilterCount(const std::string& where) const { return SizeCount(where); }
   // UTF-8 labels.
   virtual std::string TotalLabel(int64_t total) const = 0;
   virtual std::string SearchLabel(int64_t total) const = 0;
@@ -82,6 +88,8 @@ class TBrowserPaging {
   // where: the condition the search built (through SqlLiteral or LikeLiteral). A new search
   // starts at page 1.
   TPageStep Search(const std::string& where, bool ticked) const;
+  // where: a fixed condition of the browser's own, shown from page 1.
+  TPageStep Filter(const std::string& where) const;
   // Sorted rows are not paged; the page number and total stay.
   TPageStep Sort(const std::string& quotedField, bool descending) const;
 

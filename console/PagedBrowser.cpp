@@ -94,10 +94,7 @@ void TPagedBrowser::BuildControls() {
       QStringLiteral("QHeaderView::section { background-color: rgb(255,153,0); "
                      "color: black; font-family: \"宋体\"; "
                      "font-size: 9pt; }"));
-  // A whole page of the default size shows without scrolling.
-  dbgrd1->setMinimumHeight(dbgrd1->horizontalHeader()->sizeHint().height() +
-                           kDefaultPageSize * dbgrd1->verticalHeader()->defaultSectionSize() +
-                           2 * dbgrd1->frameWidth() + 2);
+  FitWholePage();
   layout->addWidget(dbgrd1, 1);
 
   FPagingStrip = new QWidget(this);
@@ -140,6 +137,13 @@ void TPagedBrowser::BuildControls() {
 
 void TPagedBrowser::SetGridColumns(std::vector<TDBGridColumn> columns) {
   dbgrd1->SetColumns(std::move(columns));
+}
+
+void TPagedBrowser::FitWholePage() {
+  // A whole page of the default size shows without scrolling.
+  dbgrd1->setMinimumHeight(dbgrd1->horizontalHeader()->sizeHint().height() +
+                           kDefaultPageSize * dbgrd1->verticalHeader()->defaultSectionSize() +
+                           2 * dbgrd1->frameWidth() + 2);
 }
 
 std::string TPagedBrowser::Encode(const QString& text) const {
@@ -211,6 +215,8 @@ void TPagedBrowser::ShowLabels(TCountLabel label) {
 
 void TPagedBrowser::RefreshPages() {
   Run(FPaging.Refresh());
+  // The titles' row has its height only once a page has shown its columns.
+  FitWholePage();
   e1->setText(QString::number(PagingState().PageSize));
   const auto& columns = dbgrd1->GridModel().Columns();
   for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
@@ -235,6 +241,10 @@ void TPagedBrowser::NextPage() {
 
 void TPagedBrowser::RunSearch(const std::string& where, bool ticked) {
   Run(FPaging.Search(where, ticked));
+}
+
+void TPagedBrowser::RunFilter(const std::string& where) {
+  Run(FPaging.Filter(where));
 }
 
 void TPagedBrowser::SortByColumn(int column) {

@@ -68,6 +68,8 @@ class TPagedBrowser : public QWidget {
   // Runs a search the browser built (its condition made through SqlLiteral or
   // LikeLiteral).
   void RunSearch(const std::string& where, bool ticked);
+  // Runs a quick filter: a fixed condition, paged from page 1.
+  void RunFilter(const std::string& where);
   // Typed text as the connection's bytes, and the set its literals are written
   // for.
   std::string Encode(const QString& text) const;
@@ -84,6 +86,7 @@ class TPagedBrowser : public QWidget {
  private:
   class TBusyScope;
   void BuildControls();
+  void FitWholePage();
   void Run(const TPageStep& step);
   void OpenPage(const std::string& sql);
   int64_t CountRows(const std::string& sql);

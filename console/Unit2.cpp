@@ -16,8 +16,10 @@
 #include "components/DBAccess.h"
 #include "components/MyAccessConnection.h"
 #include "console/Unit1.h"
+#include "console/Unit_logmanager.h"
 #include "console/Unit_updatever.h"
 #include "console/Unit_usermanager.h"
+#include "platform/runtime/Charset.h"
 #include "platform/runtime/Classes.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/JpegImage.h"
@@ -86,6 +88,9 @@ void TFormMain::BuildMenus() {
                  [this](bool) { OpenAccountBrowser(); });
   ConnectGuarded(players->addAction(QStringLiteral("积分充值")), &QAction::triggered, this,
                  [this](bool) { ShowRechargeHint(); });
+  QMenu* logs = menuBar()->addMenu(QStringLiteral("日志管理"));
+  ConnectGuarded(logs->addAction(QStringLiteral("日志管理")), &QAction::triggered, this,
+                 [this](bool) { OpenLogBrowser(); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
   ConnectGuarded(help->addAction(QStringLiteral("帮助主题")), &QAction::triggered, this,
                  [this](bool) { ShowHelp(); });
@@ -224,6 +229,16 @@ void TFormMain::OpenAccountBrowser() {
   auto* connection = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
   if (connection == nullptr) return;
   AddChild(new Tusermanager(*connection, Login()->LoginCharset()));
+}
+
+void TFormMain::OpenLogBrowser() {
+  if (FindChild(QStringLiteral("logmanager"))) return;
+  if (!CheckLogTable(QStringLiteral("t_log_user_history"))) return;
+  auto* logs = dynamic_cast<TCustomMyConnection*>(Login()->con3().Connection());
+  auto* chars = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
+  if (logs == nullptr || chars == nullptr) return;
+  const QString charDb = QString::fromStdU16String(AnsiToWide(Login()->LoginState().CharDB));
+  AddChild(new Tlogmanager(*logs, *chars, charDb, Login()->LoginCharset()));
 }
 
 void TFormMain::ShowRechargeHint() {

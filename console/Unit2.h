@@ -56,6 +56,8 @@ class TFormMain : public QMainWindow {
   // Menu commands.
   // 帐号管理: the account browser, once, after the table check.
   void OpenAccountBrowser();
+  // 日志管理: the log browser, once, after the table check.
+  void OpenLogBrowser();
   void Relogin();
   void ShowHelp();
   void ShowRechargeHint();
