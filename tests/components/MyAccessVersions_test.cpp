@@ -1,0 +1,115 @@
+// What the MySQL connection component decides by the server's version, against the scripted fake
+// server: whether statements may be prepared, and which query lists the stored routines.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessConnection.h"
+#include "mysql/MySqlProtocol.h"
+#include "mysql/MySqlSession.h"
+#include "platform/runtime/Classes.h"
+#include "support/FakeMySqlServer.h"
+#include "tests/mysql/MySqlPacketFactory.h"
+
+using namespace mysql_test;
+
+namespace {
+
+// A 4.1-style greeting that names the given version.
+Bytes Greeting(const std::string& version) {
+  Bytes b = Greeting40(version, Caps41);
+  PutScramble(b, 8, 20);
+  b.push_back(0);
+  return b;
+}
+
+// A text result of one column with the given rows, from sequence 1 on.
+TFakeMySqlServer& Rows(TFakeMySqlServer& server, const std::vector<const char*>& rows) {
+  server.SendPacket(1, Bytes{1})
+      .SendPacket(2, FieldPacket41("", "", "", "c", "c", 8, 64, mftVarString, 0, 0))
+      .SendPacket(3, EofPacket(0, 2));
+  uint8_t seq = 4;
+  for (const char* row : rows) server.SendPacket(seq++, TextRow({row}));
+  return server.SendPacket(seq, EofPacket(0, 2));
+}
+
+// A query whose text is recorded for the test to look at.
+TFakeMySqlServer::TPacketCheck Query(std::vector<std::string>& sent) {
+  return [&sent](const Bytes& p) -> std::string {
+    if (p.empty() || p[0] != COM_QUERY) return "not a query";
+    sent.emplace_back(p.begin() + 1, p.end());
+    return "";
+  };
+}
+
+void PointAt(TMyConnection& conn, const TFakeMySqlServer& server) {
+  conn.LoginPrompt = false;
+  conn.SetServer("127.0.0.1");
+  conn.SetPort(server.Port());
+  conn.SetUsername("u");
+  conn.SetPassword("pw");
+  conn.SetDatabase("Db");
+  conn.SetConnectionTimeout(3);
+}
+
+TEST(MyConnectionVersions, StoredRoutineQueryByServerVersion) {
+  struct Case {
+    const char* Version;
+    std::string WantQuery;  // empty: nothing is asked
+  };
+  const std::vector<Case> cases = {
+      {"4.1.22", ""},
+      {"5.0.0", "SELECT name FROM mysql.proc ORDER BY name"},
+      {"5.0.3", "SELECT name FROM mysql.proc WHERE LOWER(db) = 'db' ORDER BY name"},
+      {"5.0.15-log",
+       "SELECT ROUTINE_NAME FROM information_schema.routines WHERE LOWER(routine_schema) = 'db' ORDER BY "
+       "ROUTINE_NAME"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Version);
+    std::vector<std::string> sent;
+    TFakeMySqlServer server;
+    server.SetStepTimeoutMs(3000);
+    server.SendPacket(0, Greeting(c.Version)).ReadPacket(1).SendPacket(2, OkPacket41(0, 0, 2));
+    Rows(server.ReadPacket(0, Query(sent)), {"latin1"});
+    if (!c.WantQuery.empty()) Rows(server.ReadPacket(0, Query(sent)), {"p1", "p2"});
+    server.ExpectClose();
+    server.Start();
+    TMyConnection conn;
+    PointAt(conn, server);
+    conn.Open();
+    TStringList list;
+    conn.GetStoredProcNames(list);
+    conn.Close();
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(list.Count(), c.WantQuery.empty() ? 0 : 2);
+    ASSERT_EQ(sent.size(), c.WantQuery.empty() ? 1u : 2u);
+    if (!c.WantQuery.empty()) EXPECT_EQ(sent[1], c.WantQuery);
+  }
+}
+
+TEST(MyConnectionVersions, PrepareRefusedBeforeServerVersion41) {
+  TFakeMySqlServer server;
+  server.SetStepTimeoutMs(3000);
+  server.SendPacket(0, Greeting40()).ReadPacket(1).SendPacket(2, Bytes{0, 0, 0, 2, 0}).ExpectClose();
+  server.Start();
+  TMyConnection conn;
+  PointAt(conn, server);
+  conn.Open();
+  TMyCommand command;
+  command.SetConnection(&conn);
+  command.SetSQLText("SELECT 1");
+  try {
+    command.Prepare();
+    ADD_FAILURE() << "prepared on a 4.0 server";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Prepare/UnPrepare is not supported by this MySQL server version");
+  }
+  EXPECT_FALSE(command.Prepared());
+  conn.Close();
+  EXPECT_EQ(server.Finish(), "");
+}
+
+}  // namespace
