@@ -629,7 +629,8 @@ void TMySQLRecordset::RefineFieldType(const TMySqlFieldRecord& column, TDataType
   // Fractional seconds need exact microseconds.
   const bool fraction = column.Decimals >= 1 && column.Decimals <= 6;
   if (fraction && (column.Type == mftDateTime || column.Type == mftTimestamp)) dataType = dtDateTimeUs;
-  if (fraction && column.Type == mftTime) dataType = dtTimeUs;
+  // A TIME is a signed span up to 838:59:59, not a time of day: held exactly whatever its scale.
+  if (column.Type == mftTime) dataType = dtTimeUs;
 }
 
 void TMySQLRecordset::AdjustShowLength(const std::string& name, const TMyStatementShape& shape,

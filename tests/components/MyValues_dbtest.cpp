@@ -119,6 +119,45 @@ TEST_F(MyValuesDbTest, ZeroBytesTellRowsApartInConditionsLocateAndSort) {
   }
 }
 
+// ---- TIME beyond a day --------------------------------------------------------------------------
+
+TEST_F(MyValuesDbTest, TimeSpansReadShowAndWriteBackExactly) {
+  Conn.ExecSQL("CREATE TABLE w (id INT PRIMARY KEY, t TIME, f TIME(3), n INT)");
+  const struct {
+    const char* name;
+    const char* time;
+    const char* fraction;
+  } cases[] = {{"top of the range", "838:59:59", "838:59:58.999"},
+               {"bottom of the range", "-838:59:59", "-838:59:58.999"},
+               {"past a day", "25:00:00", "24:00:00.001"},
+               {"just below zero", "-00:00:01", "-00:00:00.500"},
+               {"a time of day", "07:30:00", "07:30:00.250"}};
+  int id = 0;
+  for (const auto& c : cases)
+    Conn.ExecSQL(Format("INSERT INTO w VALUES (%d, '%s', '%s', 0)", {++id, c.time, c.fraction}));
+  TMyQuery q;
+  Open(q, "SELECT * FROM w ORDER BY id");
+  q.Options().UpdateAllFields = true;
+  id = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ++id;
+    ASSERT_TRUE(q.Locate("id", Variant(id)));
+    EXPECT_EQ(q.FieldByName("t")->AsString(), c.time);
+    EXPECT_EQ(q.FieldByName("f")->AsString(), c.fraction);
+    q.Edit();
+    q.FieldByName("n")->SetAsInteger(id);  // every column goes back with it
+    q.Post();
+    EXPECT_EQ(Value(Format("SELECT CONCAT_WS(',', t, f) FROM w WHERE id = %d", {id})),
+              std::string(c.time) + "," + c.fraction);
+    q.Edit();
+    q.FieldByName("t")->SetAsString(c.fraction);
+    q.Post();
+    EXPECT_EQ(Value(Format("SELECT t FROM w WHERE id = %d", {id})),
+              Value(Format("SELECT CAST('%s' AS TIME)", {c.fraction})));
+  }
+}
+
 // ---- line ends inside literals ----------------------------------------------------------------
 
 TEST_F(MyValuesDbTest, LineEndsInsideLiteralsReachTheServerAsWritten) {
