@@ -393,11 +393,18 @@ void TCustomMyDataSet::SetNumberRange(TFieldDef& fieldDef) {
     case mftInt24:
       return u ? setInt(0, 16777215) : setInt(-8388608, 8388607);
     case mftLong:
-      if (!u) setInt(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+      if (!u) return setInt(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+      return setInt(0, std::numeric_limits<uint32_t>::max());
+    case mftLongLong:
+      // Unsigned: a field of 64-bit unsigned values refuses a negative one of itself.
+      if (u) setInt(0, std::numeric_limits<int64_t>::max());
       return;
     case mftYear:
       if (desc->Length == 2) return setInt(0, 99);
-      if (desc->Length == 4) return setInt(0, 2155);  // 0000 and the years 1901..2155
+      if (desc->Length == 4) {
+        setInt(1901, 2155);  // and 0000
+        if (auto* f = dynamic_cast<TIntegerField*>(field)) f->ZeroInRange = true;
+      }
       return;
     case mftFloat:
     case mftDouble:

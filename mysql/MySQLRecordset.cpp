@@ -9,6 +9,7 @@
 #include "mysql/MyTableInfo.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
+#include "platform/runtime/FMTBcd.h"
 #include "platform/runtime/Format.h"
 
 namespace {
@@ -587,6 +588,17 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
   if (!asString) RefineFieldType(column, dataType, fixed);
   size = column.Length;
   if (asString) size = NumberTextLength(column.Type, size);
+  if (dataType == dtFmtBCD) {
+    // The column's length counts its sign and point besides the digits.
+    const uint32_t point = column.Decimals > 0 ? 1 : 0, sign = (column.Flags & mffUnsigned) != 0 ? 0 : 1;
+    size =
+        std::max<uint32_t>(size > point + sign ? size - point - sign : size, std::max(column.Decimals, 1u));
+    // More digits than a packed decimal holds (DECIMAL(65,x)): the server's exact text.
+    if (size > static_cast<uint32_t>(MaxFMTBcdFractionSize)) {
+      dataType = dtString;
+      size = column.Length;
+    }
+  }
   if (FUseUnicode && (dataType == dtMemo || dataType == dtWideString || dataType == dtExtWideString ||
                       dataType == dtWideMemo)) {
     // UTF-8 lengths are bytes, four (utf8mb4) or three to a character; some computed columns

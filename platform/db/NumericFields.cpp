@@ -140,7 +140,8 @@ void TIntegerField::SetAsLargeInt(int64_t value) {
     lo = std::max<int64_t>(lo, MinValue);
     hi = std::min<int64_t>(hi, MaxValue);
   }
-  if (value < lo || value > hi) RangeError(IntToStr(value), IntToStr(lo), IntToStr(hi));
+  if ((value < lo || value > hi) && !(value == 0 && ZeroInRange))
+    RangeError(IntToStr(value), IntToStr(lo), IntToStr(hi));
   switch (DataType()) {
     case ftSmallint:
       SetNative(static_cast<int16_t>(value));

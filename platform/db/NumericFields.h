@@ -26,9 +26,11 @@ class TIntegerField : public TNumericField {
   explicit TIntegerField(TComponent* owner = nullptr) : TIntegerField(owner, ftInteger) {}
 
   int DataSize() const override;
-  // The user range; both 0: only the type's range applies.
+  // The user range; both 0: only the type's range applies. With ZeroInRange a 0 outside it is
+  // still accepted (a YEAR's 0000 beside 1901..2155).
   int32_t MinValue = 0;
   int32_t MaxValue = 0;
+  bool ZeroInRange = false;
 
   std::string GetAsString() const override;
   void SetAsString(const std::string& value) override;

@@ -158,6 +158,94 @@ TEST_F(MyValuesDbTest, TimeSpansReadShowAndWriteBackExactly) {
   }
 }
 
+// ---- DECIMAL ----------------------------------------------------------------------------------
+
+TEST_F(MyValuesDbTest, FmtBcdDecimalsKeepEveryDigit) {
+  Conn.Options().SetNumericType(ntFmtBCD);
+  Conn.ExecSQL(
+      "CREATE TABLE d (id INT PRIMARY KEY, a DECIMAL(64,0), b DECIMAL(63,30), c DECIMAL(65,30), e "
+      "DECIMAL(20,6))");
+  Conn.ExecSQL("INSERT INTO d VALUES (1, 0, 0, 0, 0)");
+  const std::string nines65 = std::string(35, '9') + "." + std::string(30, '9');
+  const struct {
+    const char* column;
+    std::string value;
+  } cases[] = {
+      {"a", "1.5"},  // rounds on the server as on us
+      {"a", "-" + std::string(64, '9')},
+      {"b", "1.5"},
+      {"b", std::string(33, '9') + "." + std::string(29, '9') + "1"},
+      {"c", "1.5"},
+      {"c", nines65},
+      {"c", "-" + nines65},
+      {"c", "0." + std::string(29, '0') + "1"},
+      {"e", "12345678901234.123456"},
+  };
+  TMyQuery q;
+  Open(q, "SELECT * FROM d");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.column) + " = " + c.value);
+    q.Edit();
+    q.FieldByName(c.column)->SetAsString(c.value);
+    q.Post();
+    const std::string type = Value(
+        "SELECT COLUMN_TYPE FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
+        "'d' "
+        "AND COLUMN_NAME = '"s +
+        c.column + "'");
+    const std::string held = Value("SELECT "s + c.column + " FROM d");
+    EXPECT_EQ(held, Value("SELECT CAST('" + c.value + "' AS " + type + ")"));
+    q.Close();
+    q.Open();
+    const std::string shown = q.FieldByName(c.column)->AsString();
+    EXPECT_EQ(Value("SELECT CAST('" + shown + "' AS " + type + ")"), held) << "read back as " << shown;
+  }
+}
+
+TEST_F(MyValuesDbTest, NumberRangeFollowsTheColumnType) {
+  Conn.Options().SetNumericType(ntFmtBCD);
+  Conn.ExecSQL(
+      "CREATE TABLE r (id INT PRIMARY KEY, u INT UNSIGNED, b BIGINT UNSIGNED, y YEAR(4), d DECIMAL(5,2))");
+  Conn.ExecSQL("INSERT INTO r VALUES (1, 0, 0, 2000, 0)");
+  const struct {
+    const char* column;
+    const char* value;
+    const char* held;  // nullptr: refused, the server keeps what it had
+  } cases[] = {
+      {"u", "-1", nullptr},
+      {"u", "4294967295", "4294967295"},
+      {"b", "-1", nullptr},
+      {"b", "18446744073709551615", "18446744073709551615"},
+      {"y", "1900", nullptr},
+      {"y", "1", nullptr},
+      {"y", "0", "0"},
+      {"y", "1901", "1901"},
+      {"y", "2155", "2155"},
+      {"y", "2156", nullptr},
+      {"d", "999.99", "999.99"},
+      {"d", "1000", nullptr},
+      {"d", "-999.99", "-999.99"},
+  };
+  TMyQuery q;
+  q.Options().SetNumberRange(true);
+  Open(q, "SELECT * FROM r");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.column) + " = " + c.value);
+    const std::string before = Value("SELECT "s + c.column + " FROM r");
+    q.Edit();
+    bool refused = false;
+    try {
+      q.FieldByName(c.column)->SetAsString(c.value);
+      q.Post();
+    } catch (const EDatabaseError&) {
+      refused = true;
+      q.Cancel();
+    }
+    EXPECT_EQ(refused, c.held == nullptr);
+    EXPECT_EQ(Value("SELECT "s + c.column + " FROM r"), c.held ? c.held : before);
+  }
+}
+
 // ---- line ends inside literals ----------------------------------------------------------------
 
 TEST_F(MyValuesDbTest, LineEndsInsideLiteralsReachTheServerAsWritten) {
