@@ -256,6 +256,23 @@ bool StoreDate(const TMySQLFieldDesc& f, uint8_t* slot, bool valid, TDateTime va
   return false;
 }
 
+// The zero date reads as NULL or the zero date; any other value that is no date (a zero month or
+// day beside other parts: '2024-00-10', '0000-00-00 12:34:56') has no form to read it in, and
+// reading it as either would write or compare the wrong value later.
+bool IsZeroDate(const TMySqlTime& t) {
+  return t.Year == 0 && t.Month == 0 && t.Day == 0 && t.Hour == 0 && t.Minute == 0 && t.Second == 0 &&
+         t.SecondPart == 0;
+}
+
+[[noreturn]] void RaisePartialDate(const TMySqlTime& t) {
+  auto pad = [](uint32_t v, size_t width) {
+    std::string s = std::to_string(v);
+    return std::string(s.size() < width ? width - s.size() : 0, '0') + s;
+  };
+  RaiseNotDate(pad(t.Year, 4) + "-" + pad(t.Month, 2) + "-" + pad(t.Day, 2) + " " + pad(t.Hour, 2) + ":" +
+               pad(t.Minute, 2) + ":" + pad(t.Second, 2));
+}
+
 bool BinaryToDateTime(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, TDateTime& value) {
   const TMySqlTime t = DecodeMySqlBinaryTemporal(std::span<const uint8_t>(p, len), f.MySQLType);
   if (f.MySQLType == mftTime) {
@@ -263,9 +280,12 @@ bool BinaryToDateTime(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, TD
     return true;
   }
   const int y = static_cast<int>(t.Year), mo = static_cast<int>(t.Month), d = static_cast<int>(t.Day);
-  if (f.DataType == dtDate) return TryEncodeDate(y, mo, d, value);
-  return EncodeParts(y, mo, d, static_cast<int>(t.Hour), static_cast<int>(t.Minute),
-                     static_cast<int>(t.Second), value);
+  const bool valid = f.DataType == dtDate
+                         ? TryEncodeDate(y, mo, d, value)
+                         : EncodeParts(y, mo, d, static_cast<int>(t.Hour), static_cast<int>(t.Minute),
+                                       static_cast<int>(t.Second), value);
+  if (!valid && !IsZeroDate(t)) RaisePartialDate(t);
+  return valid;
 }
 
 // Microseconds from the text or binary form; an invalid date-time is NULL or the zero date.
@@ -278,19 +298,19 @@ bool StoreMicros(uint8_t* slot, bool valid, int64_t value, const TMyConvertConte
   return false;
 }
 
+// "0000-00-00", with a time of zeros after it or not (a TIMESTAMP may come without separators).
+bool IsZeroDateText(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0-: .") == std::string_view::npos;
+}
+
 bool TextToMicros(const TMySQLFieldDesc& f, std::string_view text, int64_t& value) {
   if (f.DataType == dtTimeUs) {
     if (!TryStrToTimeUs(text, value))
       throw EDatabaseError(Format("Wrong time format. Field %s, value %s", {f.Name, text}));
     return true;
   }
-  if (!TryStrToDateTimeUs(text, value)) {
-    // A date with a zero month or day is no date, as the zero date itself; other text is malformed.
-    int64_t dummy;
-    if (text.size() < 10 || !TryStrToDateTimeUs("0000-00-00" + std::string(text.substr(10)), dummy))
-      RaiseNotDate(text);
-    return false;
-  }
+  // Only the zero date itself reads as NULL or the zero date: a partial one is refused.
+  if (!TryStrToDateTimeUs(text, value)) RaiseNotDate(text);
   return value != DateTimeUsZero;
 }
 
@@ -303,9 +323,12 @@ bool BinaryToMicros(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, int6
     value = t.Neg ? -magnitude : magnitude;
     return true;
   }
-  return TryEncodeDateTimeUs(static_cast<int>(t.Year), static_cast<int>(t.Month), static_cast<int>(t.Day),
-                             static_cast<int>(t.Hour), static_cast<int>(t.Minute), static_cast<int>(t.Second),
-                             static_cast<int>(t.SecondPart), value);
+  if (TryEncodeDateTimeUs(static_cast<int>(t.Year), static_cast<int>(t.Month), static_cast<int>(t.Day),
+                          static_cast<int>(t.Hour), static_cast<int>(t.Minute), static_cast<int>(t.Second),
+                          static_cast<int>(t.SecondPart), value))
+    return true;
+  if (!IsZeroDate(t)) RaisePartialDate(t);
+  return false;
 }
 
 // ---- text -------------------------------------------------------------------------------------
@@ -652,7 +675,9 @@ bool StoreTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint
   }
   if (f.DataType == dtDate || f.DataType == dtTime || f.DataType == dtDateTime) {
     TDateTime value = 0;
-    const bool valid = MyTextToDateTime(f, std::string_view(text, len), value);
+    const std::string_view t(text, len);
+    const bool valid = MyTextToDateTime(f, t, value);
+    if (!valid && !IsZeroDateText(t)) RaiseNotDate(t);
     return StoreDate(f, slot, valid, value, cx);
   }
   if (IsMicrosType(f.DataType)) {

@@ -246,6 +246,49 @@ TEST_F(MyValuesDbTest, NumberRangeFollowsTheColumnType) {
   }
 }
 
+// ---- partial zero dates --------------------------------------------------------------------------
+
+TEST_F(MyValuesDbTest, PartialZeroDatesAreRefusedNamingTheColumn) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  Conn.ExecSQL("CREATE TABLE pz (id INT PRIMARY KEY, d DATE, dt DATETIME, f DATETIME(3))");
+  Conn.ExecSQL("INSERT INTO pz VALUES (1, '0000-00-00', '0000-00-00 00:00:00', '0000-00-00 00:00:00.000')");
+  const struct {
+    const char* column;
+    const char* value;
+  } cases[] = {{"d", "2024-00-10"},
+               {"d", "2024-05-00"},
+               {"dt", "2024-05-00 00:00:00"},
+               {"dt", "0000-00-00 12:34:56"},
+               {"f", "2024-00-10 01:02:03.500"},
+               {"f", "0000-00-00 00:00:00.001"}};
+  for (bool prepared : {false, true}) {
+    SCOPED_TRACE(prepared ? "prepared" : "text");
+    TMyQuery whole;
+    whole.SetConnection(&Conn);
+    whole.SetSQLText("SELECT * FROM pz");
+    if (prepared) whole.Prepare();
+    whole.Open();
+    EXPECT_TRUE(whole.FieldByName("dt")->IsNull()) << "the zero date itself reads, as NULL by default";
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.column) + " = " + c.value);
+      Conn.ExecSQL("UPDATE pz SET "s + c.column + " = '" + c.value + "'");
+      ASSERT_EQ(Value("SELECT CAST("s + c.column + " AS CHAR) FROM pz").substr(0, 10),
+                std::string(c.value).substr(0, 10));
+      TMyQuery q;
+      q.SetConnection(&Conn);
+      q.SetSQLText("SELECT * FROM pz");
+      if (prepared) q.Prepare();
+      try {
+        q.Open();
+        ADD_FAILURE() << "read as " << q.FieldByName(c.column)->AsString();
+      } catch (const Exception& e) {
+        EXPECT_NE(e.Message().find("field "s + c.column + ")"), std::string::npos) << e.Message();
+      }
+      Conn.ExecSQL("UPDATE pz SET d = '0000-00-00', dt = '0000-00-00 00:00:00', f = '0000-00-00 00:00:00'");
+    }
+  }
+}
+
 // ---- line ends inside literals ----------------------------------------------------------------
 
 TEST_F(MyValuesDbTest, LineEndsInsideLiteralsReachTheServerAsWritten) {
