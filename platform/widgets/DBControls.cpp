@@ -78,7 +78,7 @@ void TDBControlLink::Reload() {
 TDBEdit::TDBEdit(QWidget* parent)
     : QLineEdit(parent),
       FLink([this](TField* field) { Load(field); },
-            [this](TField* field) { field->SetText(FLink.Encode(text())); }) {
+            [this](TField* field) { field->SetText(FLink.Encode(*field, text())); }) {
   connect(this, &QLineEdit::textEdited, this, [this] { UserEdited(); });
   connect(this, &QLineEdit::textChanged, this, [this] { FLink.Changed(); });
 }
@@ -125,7 +125,7 @@ void TDBEdit::focusOutEvent(QFocusEvent* event) {
 TDBMemo::TDBMemo(QWidget* parent)
     : QPlainTextEdit(parent),
       FLink([this](TField* field) { Load(field); },
-            [this](TField* field) { field->SetText(FLink.Encode(toPlainText())); }) {
+            [this](TField* field) { field->SetText(FLink.Encode(*field, toPlainText())); }) {
   connect(this, &QPlainTextEdit::textChanged, this, [this] { FLink.Changed(); });
 }
 

@@ -47,6 +47,10 @@ class TDBControlLink {
 
   QString Decode(const std::string& bytes) const { return DecodeFieldText(bytes, FCharset); }
   std::string Encode(const QString& text) const { return EncodeFieldText(text, FCharset); }
+  // The bytes to store in the field; raises for text the field cannot hold (FieldTextToStore).
+  std::string Encode(const TField& field, const QString& text) const {
+    return FieldTextToStore(field, text, FCharset);
+  }
 
  private:
   TFieldCharset FCharset = TFieldCharset::Gbk;

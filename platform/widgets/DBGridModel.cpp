@@ -265,7 +265,7 @@ bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int 
     TDataSet* ds = DataSet();
     if (!ds) throw EDatabaseError("Dataset not in edit or insert mode");
     if (index.row() != CurrentRow()) ds->SetRecNo(index.row() + 1);
-    std::string text = EncodeFieldText(value.toString(), FCharset);
+    std::string text = FieldTextToStore(*field, value.toString(), FCharset);
     if (text.empty() ? field->IsNull() || field->Text().empty() : field->Text() == text) return;
     if (!FLink->Edit()) throw EDatabaseError("Dataset not in edit or insert mode");
     field->SetText(text);

@@ -15,3 +15,9 @@ TFieldCharset FieldCharsetOf(std::string_view serverCharset);
 QString DecodeFieldText(std::string_view bytes, TFieldCharset charset);
 // A character the charset lacks becomes "?".
 std::string EncodeFieldText(const QString& text, TFieldCharset charset);
+
+class TField;
+// The bytes an editor stores in field: EDatabaseError, naming the character ("U+1F600"), when
+// the charset cannot hold one of text's characters, and naming the length when the bytes (or the
+// characters of a wide text field) are more than the field holds. Nothing is replaced or cut.
+std::string FieldTextToStore(const TField& field, const QString& text, TFieldCharset charset);

@@ -53,6 +53,7 @@ class DBGridTest : public QObject {
   void PaintHookKnowsTheRecNo();
   void ScrollingReadsNoRecordAndRunsNothing();
   void GbkTextShowsAsChinese();
+  void TextTheFieldCannotHoldIsRefused();
 
  private:
   std::unique_ptr<TUiRecorder> FUi;
@@ -316,6 +317,42 @@ void DBGridTest::GbkTextShowsAsChinese() {
   QCOMPARE(model.index(0, 1).data().toString(), QStringLiteral("角色"));
   model.SetCharset(TFieldCharset::Utf8);
   QVERIFY(model.index(0, 1).data().toString() != QStringLiteral("角色"));
+}
+
+void DBGridTest::TextTheFieldCannotHoldIsRefused() {
+  TDBGridModel model;
+  model.SetColumns(AccountColumns());
+  model.SetDataSource(FSource.get());
+  const struct {
+    const char* name;
+    TFieldCharset charset;
+    QString text;
+    QString message;  // empty: stored
+  } cases[] = {
+      {"emoji on GBK", TFieldCharset::Gbk, QStringLiteral("ab😀"),
+       QStringLiteral("Field 'password' cannot hold the character U+1F600")},
+      {"a question mark is no replacement", TFieldCharset::Gbk, QStringLiteral("a?b"), {}},
+      {"Chinese on GBK", TFieldCharset::Gbk, QStringLiteral("角色"), {}},
+      {"emoji on UTF-8", TFieldCharset::Utf8, QStringLiteral("ab😀"), {}},
+      {"32 bytes fit", TFieldCharset::Gbk, QString(16, QChar(0x89D2)), {}},
+      {"33 bytes do not", TFieldCharset::Gbk, QString(16, QChar(0x89D2)) + QStringLiteral("x"),
+       QStringLiteral("Field 'password' holds at most 32 bytes: the text has 33")},
+  };
+  for (const auto& c : cases) {
+    FUi->ClearRecord();
+    model.SetCharset(c.charset);
+    const std::string before = FData->FieldByName("password")->AsString();
+    const bool stored = model.setData(model.index(0, 2), c.text, Qt::EditRole);
+    QVERIFY2(stored == c.message.isEmpty(), c.name);
+    if (c.message.isEmpty()) {
+      QCOMPARE(model.index(0, 2).data().toString(), c.text);
+      FData->Cancel();
+      continue;
+    }
+    QCOMPARE(FUi->Messages().size(), size_t(1));
+    QCOMPARE(FUi->Messages()[0].Args.Text, c.message);
+    QCOMPARE(FData->FieldByName("password")->AsString(), before);
+  }
 }
 
 QTEST_MAIN(DBGridTest)
