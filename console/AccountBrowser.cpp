@@ -51,5 +51,5 @@ bool IsPrivilegeText(std::string_view text) {
 
 std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset) {
   if (search.ByPrivilege) return " where user_priv=" + SqlLiteral(search.Text, charset);
-  return " where username like " + LikeLiteral(search.Text, charset, search.Fuzzy);
+  return " where " + LikeCondition("username", search.Text, charset, search.Fuzzy);
 }

@@ -35,5 +35,5 @@ struct TAccountSearch {
 bool IsPrivilegeText(std::string_view text);
 
 // The condition of a search: " where user_priv=<literal>" by privilege, otherwise
-// " where username like <pattern literal>" (wrapped in "%" when fuzzy; see LikeLiteral).
+// " where username like <pattern literal>" (wrapped in "%" when fuzzy; see LikeCondition).
 std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset);

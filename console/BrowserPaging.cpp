@@ -173,6 +173,12 @@ std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy)
   return literal + "'";
 }
 
+std::string LikeCondition(std::string_view column, std::string_view text, TCharsetKind charset, bool fuzzy) {
+  if (IsAscii(text)) return std::string(column) + " like " + LikeLiteral(text, charset, fuzzy);
+  if (charset == TCharsetKind::SingleByte) charset = TCharsetKind::Gbk;
+  return "CAST(" + std::string(column) + " AS BINARY) like " + LikeLiteral(text, charset, fuzzy);
+}
+
 std::string QuotedColumn(std::string_view name, TCharsetKind charset) {
   std::string quoted = "`";
   const char* p = name.data();

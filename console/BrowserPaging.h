@@ -117,6 +117,11 @@ std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy)
 // the column's character set: the game keeps GBK text in latin1 columns, which a literal of the
 // connection's set could not be compared with.
 std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy);
+// The condition "<column> like <LikeLiteral>" for a name search. Text beyond ASCII is matched
+// byte for byte: its binary literal is compared with the column's bytes (a latin1 column's
+// collation would take the escaped 0x5C of a GBK character for other bytes), and on a
+// single-byte session, where typed text is encoded as GBK, it is split as GBK.
+std::string LikeCondition(std::string_view column, std::string_view text, TCharsetKind charset, bool fuzzy);
 // A column name back-quoted whole, inner back quotes doubled (names are read in the connection's
 // character set, whose trail bytes may be back quotes).
 std::string QuotedColumn(std::string_view name, TCharsetKind charset);

@@ -423,6 +423,8 @@ void UsermanagerDbTest::NameSearchesMatchTheStoredBytes_data() {
   QTest::newRow("exact 籠 (trail byte 0x5C)") << QStringLiteral("籠") << false << 1 << 103;
   QTest::newRow("fuzzy 青") << QStringLiteral("青") << true << 1 << 104;
   QTest::newRow("exact 青 is no prefix") << QStringLiteral("青") << false << 0 << 0;
+  // A name without 0x5C that the column's collation would match with the escaped trail byte.
+  QTest::newRow("fuzzy 籠 (trail byte 0x5C)") << QStringLiteral("籠") << true << 1 << 103;
 }
 
 void UsermanagerDbTest::NameSearchesMatchTheStoredBytes() {
@@ -433,7 +435,8 @@ void UsermanagerDbTest::NameSearchesMatchTheStoredBytes() {
   // Names of this test only, stored as the game stores them: GBK bytes in the latin1 column.
   FAdmin->Exec(
       "INSERT INTO " + Table() +
-      " (idx, username) VALUES (101, 'a_c'), (102, 'axc'), (103, UNHEX('BB5C')), (104, UNHEX('C7E0D4C6'))");
+      " (idx, username) VALUES (101, 'a_c'), (102, 'axc'), (103, UNHEX('BB5C')), (104, UNHEX('C7E0D4C6')), "
+      "(106, UNHEX('BBC6C1FA'))");
   auto b = Browser();
   b->CheckBox1->setChecked(fuzzy);
   b->edt1->setText(text);
