@@ -159,3 +159,79 @@ void Tusermoney::Confirm() {
   dataset->Options().CheckRowVersion = checked;
   accept();
 }
+
+Tbankpassword::Tbankpassword(TDataSet& dataset, TDBEdit& target, const QString& accountLabel, QWidget* parent)
+    : Tuser_password(dataset, target, accountLabel, parent) {}
+
+Tbank_money::Tbank_money(TDataSet& dataset, TDBEdit& target, const QString& accountLabel, QWidget* parent)
+    : Tusermoney(dataset, target, accountLabel, parent) {
+  setWindowTitle(QStringLiteral("仓库金币变动"));
+}
+
+TRowTextDialog::TRowTextDialog(TDataSet& dataset, QWidget* parent)
+    : QDialog(parent, kDialogFlags), FDataSet(dataset) {}
+
+TDBMemo* TRowTextDialog::AddMemo(TDataSource& source, TFieldCharset charset, const char* field,
+                                 const QString& label, int y, int height) {
+  // The label reads top to bottom, one character a line.
+  QString vertical;
+  for (const QChar c : label) vertical += QString(c) + QLatin1Char('\n');
+  auto* side = new QLabel(vertical.trimmed(), this);
+  side->setAlignment(Qt::AlignCenter);
+  side->setGeometry(10, y, 20, height);
+  auto* memo = new TDBMemo(this);
+  memo->Link().SetCharset(charset);
+  memo->Link().SetDataSource(&source);
+  memo->Link().SetDataField(field);
+  memo->setGeometry(36, y, 460, height);
+  return memo;
+}
+
+void TRowTextDialog::AddButtons(const QString& hint, int y) {
+  AddLabel(this, hint, 36, y, 300);
+  btn1 = AddButton(this, QStringLiteral("确定修改"), 340, y + 24);
+  btn2 = AddButton(this, QStringLiteral("放弃修改"), 420, y + 24);
+  ConnectGuarded(btn1, &TFlatButton::clicked, this, [this] { Confirm(); });
+  ConnectGuarded(btn2, &TFlatButton::clicked, this, [this] { reject(); });
+}
+
+void TRowTextDialog::Confirm() {
+  if (FDataSet.State() == dsEdit) {
+    // The memos hold their text until asked for it.
+    FDataSet.UpdateRecord();
+    if (!FDataSet.Modified()) {
+      FDataSet.Cancel();
+      return accept();
+    }
+    FDataSet.Post();
+    ShowMessageBox(QStringLiteral("修改成功！注意如果修改错误将可能导致仓库不能打开！"), CaptionHint,
+                   TMsgIcon::Warning);
+  }
+  accept();
+}
+
+void TRowTextDialog::reject() {
+  if (FDataSet.State() == dsEdit) FDataSet.Cancel();
+  QDialog::reject();
+}
+
+Tbankitems::Tbankitems(TDataSet& dataset, TDataSource& source, TFieldCharset charset,
+                       const QString& accountLabel, QWidget* parent)
+    : TRowTextDialog(dataset, parent) {
+  setWindowTitle(QStringLiteral("编辑仓库物品"));
+  setFixedSize(510, 330);
+  lbl1 = AddLabel(this, accountLabel, 36, 10, 300);
+  mmo1 = AddMemo(source, charset, "Items", QStringLiteral("仓库物品"), 34, 230);
+  AddButtons(QStringLiteral("* 如果您对装备数据并不熟悉，请勿修改！"), 272);
+}
+
+Tskillitems::Tskillitems(TDataSet& dataset, TDataSource& source, TFieldCharset charset,
+                         const QString& nameLabel, QWidget* parent)
+    : TRowTextDialog(dataset, parent) {
+  setWindowTitle(QStringLiteral("技技能和背包"));
+  setFixedSize(510, 420);
+  lbl1 = AddLabel(this, nameLabel, 36, 10, 300);
+  mmoSkills = AddMemo(source, charset, "Skills", QStringLiteral("技能数据"), 34, 150);
+  mmoItems = AddMemo(source, charset, "Items", QStringLiteral("背包数据"), 192, 170);
+  AddButtons(QStringLiteral("* 如果您对这些数据并不熟悉，请勿修改！"), 366);
+}

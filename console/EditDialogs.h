@@ -6,11 +6,15 @@
 
 #include <QDialog>
 
+#include "platform/widgets/FieldText.h"
+
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class TDataSet;
+class TDataSource;
 class TDBEdit;
+class TDBMemo;
 class TFlatButton;
 
 // "输入新密码": the stored form of the typed password; an empty password changes nothing.
@@ -63,4 +67,68 @@ class Tusermoney : public QDialog {
 
   TDataSet& FDataSet;
   TDBEdit& FTarget;
+};
+
+// The warehouse's password, in the same stored form.
+class Tbankpassword : public Tuser_password {
+  Q_OBJECT
+
+ public:
+  Tbankpassword(TDataSet& dataset, TDBEdit& target, const QString& accountLabel, QWidget* parent = nullptr);
+};
+
+// "仓库金币变动": the warehouse's money, changed as the account balance is.
+class Tbank_money : public Tusermoney {
+  Q_OBJECT
+
+ public:
+  Tbank_money(TDataSet& dataset, TDBEdit& target, const QString& accountLabel, QWidget* parent = nullptr);
+};
+
+// The long texts of a row in memos bound to the browser's data source. 确定修改 writes what the
+// memos changed (nothing when they changed nothing); 放弃修改 and closing undo the edit, so an
+// abandoned text is never written later by a move of the row.
+class TRowTextDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  TRowTextDialog(TDataSet& dataset, QWidget* parent);
+
+  QLabel* lbl1 = nullptr;       // the row's label
+  TFlatButton* btn1 = nullptr;  // 确定修改
+  TFlatButton* btn2 = nullptr;  // 放弃修改
+
+  void Confirm();
+  void reject() override;
+
+ protected:
+  TDBMemo* AddMemo(TDataSource& source, TFieldCharset charset, const char* field, const QString& label, int y,
+                   int height);
+  void AddButtons(const QString& hint, int y);
+
+ private:
+  TDataSet& FDataSet;
+};
+
+// "编辑仓库物品": the warehouse's Items.
+class Tbankitems : public TRowTextDialog {
+  Q_OBJECT
+
+ public:
+  Tbankitems(TDataSet& dataset, TDataSource& source, TFieldCharset charset, const QString& accountLabel,
+             QWidget* parent = nullptr);
+
+  TDBMemo* mmo1 = nullptr;
+};
+
+// "技技能和背包": a character's Skills and Items, each in its own memo.
+class Tskillitems : public TRowTextDialog {
+  Q_OBJECT
+
+ public:
+  Tskillitems(TDataSet& dataset, TDataSource& source, TFieldCharset charset, const QString& nameLabel,
+              QWidget* parent = nullptr);
+
+  TDBMemo* mmoSkills = nullptr;  // 技能数据
+  TDBMemo* mmoItems = nullptr;   // 背包数据
 };

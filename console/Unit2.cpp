@@ -16,6 +16,8 @@
 #include "components/DBAccess.h"
 #include "components/MyAccessConnection.h"
 #include "console/Unit1.h"
+#include "console/Unit_bankmanager.h"
+#include "console/Unit_charmanager.h"
 #include "console/Unit_logmanager.h"
 #include "console/Unit_updatever.h"
 #include "console/Unit_usermanager.h"
@@ -86,6 +88,10 @@ void TFormMain::BuildMenus() {
   QMenu* players = menuBar()->addMenu(QStringLiteral("玩家管理"));
   ConnectGuarded(players->addAction(QStringLiteral("帐号管理")), &QAction::triggered, this,
                  [this](bool) { OpenAccountBrowser(); });
+  ConnectGuarded(players->addAction(QStringLiteral("角色管理")), &QAction::triggered, this,
+                 [this](bool) { OpenCharBrowser(); });
+  ConnectGuarded(players->addAction(QStringLiteral("仓库管理")), &QAction::triggered, this,
+                 [this](bool) { OpenBankBrowser(); });
   ConnectGuarded(players->addAction(QStringLiteral("积分充值")), &QAction::triggered, this,
                  [this](bool) { ShowRechargeHint(); });
   QMenu* logs = menuBar()->addMenu(QStringLiteral("日志管理"));
@@ -226,9 +232,37 @@ void TFormMain::AddChild(QWidget* tool) {
 void TFormMain::OpenAccountBrowser() {
   if (FindChild(QStringLiteral("usermanager"))) return;
   if (!CheckAccountTable(QStringLiteral("user"))) return;
-  auto* connection = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
-  if (connection == nullptr) return;
-  AddChild(new Tusermanager(*connection, Login()->LoginCharset()));
+  TGameLinks links;
+  if (!BrowserLinks(links)) return;
+  auto* browser = new Tusermanager(*links.Acc, links.Charset);
+  browser->SetLinks(links);
+  AddChild(browser);
+}
+
+bool TFormMain::BrowserLinks(TGameLinks& links) {
+  if (Login() == nullptr) return false;
+  links.Acc = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
+  links.Chr = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
+  links.Log = dynamic_cast<TCustomMyConnection*>(Login()->con3().Connection());
+  links.AccDB = Login()->LoginState().AccDB;
+  links.Charset = Login()->LoginCharset();
+  return links.Acc && links.Chr && links.Log;
+}
+
+void TFormMain::OpenCharBrowser() {
+  if (FindChild(QStringLiteral("charmanager"))) return;
+  if (!CheckCharTable(QStringLiteral("user"))) return;
+  TGameLinks links;
+  if (!BrowserLinks(links)) return;
+  AddChild(new Tcharmanager(links));
+}
+
+void TFormMain::OpenBankBrowser() {
+  if (FindChild(QStringLiteral("bankmanager"))) return;
+  if (!CheckCharTable(QStringLiteral("t_bank"))) return;
+  TGameLinks links;
+  if (!BrowserLinks(links)) return;
+  AddChild(new Tbankmanager(links));
 }
 
 void TFormMain::OpenLogBrowser() {

@@ -17,6 +17,7 @@ class QMenu;
 class QTimer;
 class TCustomDAConnection;
 class Tlogin;
+struct TGameLinks;
 
 class TFormMain : public QMainWindow {
   Q_OBJECT
@@ -58,6 +59,9 @@ class TFormMain : public QMainWindow {
   void OpenAccountBrowser();
   // 日志管理: the log browser, once, after the table check.
   void OpenLogBrowser();
+  // 角色管理 and 仓库管理: the character and warehouse browsers, once each, after the table check.
+  void OpenCharBrowser();
+  void OpenBankBrowser();
   void Relogin();
   void ShowHelp();
   void ShowRechargeHint();
@@ -82,6 +86,8 @@ class TFormMain : public QMainWindow {
   bool CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet);
   // Shows a new tool window as an MDI child that frees itself when closed.
   void AddChild(QWidget* tool);
+  // The latest login's connections for the browsers; false when one is missing.
+  bool BrowserLinks(TGameLinks& links);
 
   TLoginConnectionFactory FFactory;
   QString FIniFileName;

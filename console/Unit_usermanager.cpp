@@ -9,6 +9,7 @@
 
 #include "components/MyAccessDataSet.h"
 #include "console/EditDialogs.h"
+#include "console/Unit_charmanager.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
@@ -83,6 +84,8 @@ void Tusermanager::BuildStrips() {
   search->addStretch(1);
   auto* help = new QLabel(QStringLiteral("<a href=\"#\">参数帮助</a>"), top);
   search->addWidget(help);
+  auto* characters = new QLabel(QStringLiteral("<a href=\"#\">管理该帐号下角色</a>"), top);
+  search->addWidget(characters);
 
   auto* detail = new QWidget(this);
   auto* strip = new QHBoxLayout(detail);
@@ -128,6 +131,19 @@ void Tusermanager::BuildStrips() {
   ConnectGuarded(btn6, &TFlatButton::clicked, this, [this] { CommitRow(); });
   ConnectGuarded(btn7, &TFlatButton::clicked, this, [this] { DeleteCurrent(); });
   ConnectGuarded(help, &QLabel::linkActivated, this, [this](const QString&) { ShowHelp(); });
+  ConnectGuarded(characters, &QLabel::linkActivated, this, [this](const QString&) { OpenCharacters(); });
+  ConnectGuarded(dbgrd1, &TDBGrid::RecordDoubleClicked, this, [this] {
+    if (!Busy()) OpenCharacters();
+  });
+}
+
+void Tusermanager::OpenCharacters() {
+  if (!HasAccountRow() || FLinks.Chr == nullptr) return;
+  auto* browser = new Tcharmanager(FLinks);
+  ShowBesides(this, browser);
+  browser->edt1->setText(UserName());
+  if (!browser->chk1->isChecked()) browser->chk1->setChecked(true);
+  browser->Search();
 }
 
 bool Tusermanager::eventFilter(QObject* watched, QEvent* event) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "console/AccountBrowser.h"
+#include "console/BrowserLinks.h"
 #include "console/PagedBrowser.h"
 
 class QCheckBox;
@@ -18,6 +19,8 @@ class Tusermanager : public TPagedBrowser {
   // character-set choice.
   Tusermanager(TCustomMyConnection& connection, const QString& charsetText, QWidget* parent = nullptr);
   ~Tusermanager() override;
+  // The connections the character browser opened from here reads; without them it stays shut.
+  void SetLinks(const TGameLinks& links) { FLinks = links; }
 
   // 确 定 of the search strip.
   void Search();
@@ -31,6 +34,8 @@ class Tusermanager : public TPagedBrowser {
   void EditBalance();
   void ToggleLock();
   void ToggleGm();
+  // 管理该帐号下角色 and a double click in the grid: the row's characters in a new browser.
+  void OpenCharacters();
 
   // ---- controls the tests drive ----
   QLineEdit* edt1 = nullptr;       // search text
@@ -55,4 +60,6 @@ class Tusermanager : public TPagedBrowser {
   bool HasAccountRow() const;
   // Puts the row into edit state, sets the edit's text and posts the row.
   void PostValue(TDBEdit& edit, const QString& value);
+
+  TGameLinks FLinks;
 };

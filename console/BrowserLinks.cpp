@@ -1,0 +1,31 @@
+#include "console/BrowserLinks.h"
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/MyLoginConnection.h"
+
+void ShowBesides(QWidget* owner, QWidget* tool) {
+  auto* child = owner ? qobject_cast<QMdiSubWindow*>(owner->parentWidget()) : nullptr;
+  if (QMdiArea* area = child ? child->mdiArea() : nullptr) {
+    QMdiSubWindow* sub = area->addSubWindow(tool);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setWindowTitle(tool->windowTitle());
+    sub->setGeometry(child->geometry());
+    sub->show();
+    return;
+  }
+  tool->setParent(owner, Qt::Window);
+  tool->show();
+}
+
+std::unique_ptr<TMyQuery> OpenLookup(TCustomMyConnection& connection, const std::string& sql) {
+  auto query = std::make_unique<TMyQuery>();
+  query->SetCommandTimeout(kReadTimeoutSeconds);
+  query->SetConnection(&connection);
+  query->SetSQLText(sql);
+  query->Open();
+  return query;
+}

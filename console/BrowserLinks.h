@@ -1,0 +1,28 @@
+// What the browsers need to open one another: the login's three connections, the account
+// database's name and the character-set choice; and where a browser opened from another shows.
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <string>
+
+class QWidget;
+class TCustomMyConnection;
+class TMyQuery;
+
+struct TGameLinks {
+  TCustomMyConnection* Acc = nullptr;
+  TCustomMyConnection* Chr = nullptr;
+  TCustomMyConnection* Log = nullptr;
+  // The account database's name, in the connection's bytes.
+  std::string AccDB;
+  QString Charset;
+};
+
+// Shows tool in owner's MDI area when owner is an MDI child, else as a window of its own that
+// owner frees.
+void ShowBesides(QWidget* owner, QWidget* tool);
+
+// An open query of sql on connection (with the browsers' read time-out); raises what opening
+// raises.
+std::unique_ptr<TMyQuery> OpenLookup(TCustomMyConnection& connection, const std::string& sql);

@@ -1,0 +1,318 @@
+// The character and warehouse browsers over the fixture zone on the test server: searches that
+// meet the stored bytes, the online rule read from the log, the ways between the browsers, the
+// dialogs that change their one row and field, and an account database whose name needs quoting.
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QtTest>
+#include <memory>
+
+#include "GameZone.h"
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/DialogValues.h"
+#include "console/EditDialogs.h"
+#include "console/MyLoginConnection.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "console/Unit_bankmanager.h"
+#include "console/Unit_charmanager.h"
+#include "console/Unit_usermanager.h"
+#include "console/controls/FlatBtns.h"
+#include "platform/widgets/DBControls.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/UiRecorder.h"
+
+class CharmanagerDbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void SearchesFindTheStoredNames_data();
+  void SearchesFindTheStoredNames();
+  void OnlineCheckReadsTheLastSession_data();
+  void OnlineCheckReadsTheLastSession();
+  void BrowsersOpenOneAnother();
+  void OrphanWarehouseWarnsAndOpensNothing();
+  void WarehouseDialogsChangeOnlyTheirRow();
+  void SkillMemoEditsSkillsOnly();
+  void MenuOpensBothBrowsers();
+  void QuotedAccountDatabaseName();
+
+ private:
+  std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
+  std::string Chr() const { return "`" + FZone->Chr().toStdString() + "`"; }
+  // Every warehouse row but one, as the server holds it.
+  std::string BankRowsBut(int accountId) {
+    return Value(
+        "SELECT GROUP_CONCAT(CONCAT_WS('/', AccountID, HEX(Items), BankMoney, IFNULL(Password, '-')) "
+        "ORDER BY AccountID) FROM " +
+        Chr() + ".t_bank WHERE AccountID<>" + std::to_string(accountId));
+  }
+  // The warehouse browser on the row of accountId (all rows on one page).
+  std::unique_ptr<Tbankmanager> BankOn(int accountId) {
+    auto b = std::make_unique<Tbankmanager>(FLinks);
+    b->e1->setText(QStringLiteral("50"));
+    b->ChangePageSize();
+    for (b->qry1().First(); !b->qry1().Eof(); b->qry1().Next())
+      if (b->qry1().FieldByName("AccountID")->AsInteger() == accountId) break;
+    return b;
+  }
+
+  QMap<QString, QString> FInfo;
+  std::unique_ptr<TGameZone> FZone;
+  std::unique_ptr<TAdminSession> FAdmin;
+  std::unique_ptr<TLoginConnection> FCons[3];
+  TGameLinks FLinks;
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+};
+
+void CharmanagerDbTest::initTestCase() {
+  FInfo = ServerInfo();
+  FZone = std::make_unique<TGameZone>(FInfo, QStringLiteral("cm_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(FZone->Load());
+  FAdmin = std::make_unique<TAdminSession>(FInfo);
+  // The login's three connections, as the login opens them.
+  const QString dbs[] = {FZone->Acc(), FZone->Chr(), FZone->Log()};
+  for (int i = 0; i < 3; ++i) {
+    FCons[i] = MakeMyLoginConnection(i);
+    FCons[i]->Open({FInfo["HOST"].toStdString(),
+                    FInfo["PORT"].toInt(),
+                    FInfo["NATIVE_USER"].toStdString(),
+                    FInfo["NATIVE_PASSWORD"].toStdString(),
+                    dbs[i].toStdString(),
+                    {}});
+  }
+  FLinks.Acc = dynamic_cast<TCustomMyConnection*>(FCons[0]->Connection());
+  FLinks.Chr = dynamic_cast<TCustomMyConnection*>(FCons[1]->Connection());
+  FLinks.Log = dynamic_cast<TCustomMyConnection*>(FCons[2]->Connection());
+  FLinks.AccDB = FZone->Acc().toStdString();
+  FLinks.Charset = QStringLiteral("默认");
+}
+
+void CharmanagerDbTest::init() {
+  FUi = std::make_unique<TUiRecorder>();
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+}
+
+void CharmanagerDbTest::cleanup() {
+  FScope.reset();
+  FUi.reset();
+}
+
+void CharmanagerDbTest::SearchesFindTheStoredNames_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<bool>("byAccount");
+  QTest::addColumn<bool>("fuzzy");
+  QTest::addColumn<int>("rows");
+  QTest::addColumn<int>("id");  // of the first row found
+  QTest::newRow("account abc") << QStringLiteral("abc") << true << false << 3 << 1;
+  QTest::newRow("fuzzy 籠 (trail byte 0x5C)") << QStringLiteral("籠") << false << true << 1 << 5;
+  QTest::newRow("exact 竹籠") << QStringLiteral("竹籠") << false << false << 1 << 5;
+  QTest::newRow("exact 籠 is no suffix") << QStringLiteral("籠") << false << false << 0 << 0;
+  QTest::newRow("quote") << QStringLiteral("x' OR '1'='1") << false << false << 0 << 0;
+  QTest::newRow("account with a quote") << QStringLiteral("abc' OR '1'='1") << true << false << -1 << 0;
+}
+
+void CharmanagerDbTest::SearchesFindTheStoredNames() {
+  QFETCH(QString, text);
+  QFETCH(bool, byAccount);
+  QFETCH(bool, fuzzy);
+  QFETCH(int, rows);
+  QFETCH(int, id);
+  Tcharmanager b(FLinks);
+  b.chk1->setChecked(byAccount);
+  b.chk3->setChecked(fuzzy);
+  b.edt1->setText(text);
+  b.Search();
+  if (rows < 0) {
+    // No such account: the message, and the page as it was.
+    QCOMPARE(FUi->Messages().size(), size_t(1));
+    QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("所查询的帐号不存在！"));
+    QCOMPARE(b.qry1().RecordCount(), 17);
+    return;
+  }
+  QCOMPARE(b.qry1().RecordCount(), rows);
+  QCOMPARE(b.lbl11->text(), QStringLiteral("当前查询共有记录%1条").arg(rows));
+  if (id != 0) QCOMPARE(b.qry1().FieldByName("ID")->AsInteger(), id);
+  QVERIFY(FUi->Messages().empty());
+}
+
+void CharmanagerDbTest::OnlineCheckReadsTheLastSession_data() {
+  QTest::addColumn<int>("id");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("login after logout") << 1 << QStringLiteral("该用户当前在线，不能修改！！");
+  QTest::newRow("logged out") << 2 << QStringLiteral("该用户当前不在线，可以修改！");
+  QTest::newRow("login only") << 4 << QStringLiteral("该用户当前在线，不能修改！！");
+  QTest::newRow("logout only") << 6 << QStringLiteral("该用户当前不在线，可以修改！");
+  QTest::newRow("no log") << 3 << QStringLiteral("查询为空，可能您完全清空了日志记录！");
+}
+
+void CharmanagerDbTest::OnlineCheckReadsTheLastSession() {
+  QFETCH(int, id);
+  QFETCH(QString, message);
+  const std::string log = "`" + FZone->Log().toStdString() + "`.t_log_user_history";
+  FAdmin->Exec("INSERT INTO " + log +
+               " (userID,type,longParam1,LogTime) VALUES (6,15,2,'2024-03-01 10:00:00')");
+  Tcharmanager b(FLinks);
+  for (b.qry1().First(); !b.qry1().Eof(); b.qry1().Next())
+    if (b.qry1().FieldByName("ID")->AsInteger() == id) break;
+  b.CheckOnline();
+  FAdmin->Exec("DELETE FROM " + log + " WHERE userID=6 AND type=15");
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, message);
+}
+
+void CharmanagerDbTest::BrowsersOpenOneAnother() {
+  // Account abc's characters from the account browser.
+  Tusermanager accounts(*FLinks.Acc, FLinks.Charset);
+  accounts.SetLinks(FLinks);
+  accounts.edt1->setText(QStringLiteral("abc"));
+  accounts.CheckBox1->setChecked(false);
+  accounts.Search();
+  accounts.OpenCharacters();
+  auto* chars = accounts.findChild<Tcharmanager*>();
+  QVERIFY(chars);
+  QVERIFY(chars->chk1->isChecked());
+  QCOMPARE(chars->qry1().RecordCount(), 3);
+  // Back to the account, and on to its warehouse.
+  chars->OpenAccount();
+  auto* account = chars->findChild<Tusermanager*>();
+  QVERIFY(account);
+  QCOMPARE(account->qry1().RecordCount(), 1);
+  QCOMPARE(account->edtName->text(), QStringLiteral("abc"));
+  chars->OpenWarehouse();
+  auto* bank = chars->findChild<Tbankmanager*>();
+  QVERIFY(bank);
+  QCOMPARE(bank->qry1().RecordCount(), 1);
+  QCOMPARE(bank->edtAccount->text(), QStringLiteral("abc"));
+  QVERIFY(FUi->Messages().empty());
+}
+
+void CharmanagerDbTest::OrphanWarehouseWarnsAndOpensNothing() {
+  auto b = BankOn(999);
+  QCOMPARE(b->qry1().FieldByName("AccountID")->AsInteger(), 999);
+  QVERIFY(b->edtAccount->text().isEmpty());
+  b->OpenAccount();
+  QVERIFY(!b->findChild<Tusermanager*>());
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("当前仓库没有关联帐号，建议删除！！！"));
+}
+
+void CharmanagerDbTest::WarehouseDialogsChangeOnlyTheirRow() {
+  const std::string bank = Chr() + ".t_bank";
+  // Money: shown 2000, set to 5000 meanwhile, 100 added to what is stored.
+  {
+    auto b = BankOn(2);
+    QCOMPARE(b->edtMoney->text(), QStringLiteral("2000"));
+    const std::string others = BankRowsBut(2);
+    FAdmin->Exec("UPDATE " + bank + " SET BankMoney=5000 WHERE AccountID=2");
+    FUi->OnDialog([](QDialog& d) {
+      auto& money = static_cast<Tbank_money&>(d);
+      money.edt1->setText(QStringLiteral("100"));
+      money.Confirm();
+      return int(d.result());
+    });
+    b->EditMoney();
+    QCOMPARE(Value("SELECT BankMoney FROM " + bank + " WHERE AccountID=2"), std::string("5100"));
+    QCOMPARE(BankRowsBut(2), others);
+  }
+  // Password: the stored form, on that row only.
+  {
+    auto b = BankOn(3);
+    const std::string others = BankRowsBut(3);
+    FUi->OnDialog([](QDialog& d) {
+      auto& dialog = static_cast<Tbankpassword&>(d);
+      dialog.edt1->setText(QStringLiteral("654321"));
+      dialog.Confirm();
+      return int(d.result());
+    });
+    b->EditPassword();
+    QCOMPARE(Value("SELECT Password FROM " + bank + " WHERE AccountID=3"), StoredPasswordForm("654321"));
+    QCOMPARE(BankRowsBut(3), others);
+  }
+  QVERIFY(FUi->Messages().empty());
+}
+
+void CharmanagerDbTest::SkillMemoEditsSkillsOnly() {
+  const std::string chars = Chr() + ".`user`";
+  const std::string items = Value("SELECT HEX(Items) FROM " + chars + " WHERE ID=1");
+  const std::string others = Value("CHECKSUM TABLE " + chars);
+  Tcharmanager b(FLinks);
+  QCOMPARE(b.qry1().FieldByName("ID")->AsInteger(), 1);
+  FUi->OnDialog([](QDialog& d) {
+    auto& dialog = static_cast<Tskillitems&>(d);
+    dialog.mmoSkills->selectAll();
+    QTest::keyClicks(dialog.mmoSkills, QStringLiteral("1:99;7:3;"));
+    dialog.Confirm();
+    return int(d.result());
+  });
+  b.EditSkillsAndItems();
+  QCOMPARE(Value("SELECT Skills FROM " + chars + " WHERE ID=1"), std::string("1:99;7:3;"));
+  QCOMPARE(Value("SELECT HEX(Items) FROM " + chars + " WHERE ID=1"), items);
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  // Abandoned: nothing is written, now or when the row is left.
+  FUi->OnDialog([](QDialog& d) {
+    auto& dialog = static_cast<Tskillitems&>(d);
+    dialog.mmoItems->selectAll();
+    QTest::keyClicks(dialog.mmoItems, QStringLiteral("gone"));
+    dialog.btn2->Click();
+    return int(d.result());
+  });
+  b.EditSkillsAndItems();
+  b.qry1().Next();
+  QCOMPARE(Value("SELECT HEX(Items) FROM " + chars + " WHERE ID=1"), items);
+  FAdmin->Exec("UPDATE " + chars + " SET Skills='1:1;2:60;' WHERE ID=1");
+  QCOMPARE(Value("CHECKSUM TABLE " + chars), others);
+}
+
+void CharmanagerDbTest::MenuOpensBothBrowsers() {
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR");
+  frame.OpenCharBrowser();
+  QVERIFY(QTest::qWaitForWindowExposed(&frame));
+  if (!shots.isEmpty()) QVERIFY(frame.grab().save(QDir(shots).filePath("character-browser.png")));
+  auto* chars = frame.findChild<Tcharmanager*>();
+  QVERIFY(chars);
+  chars->chk2->setChecked(true);
+  if (!shots.isEmpty()) QVERIFY(frame.grab().save(QDir(shots).filePath("character-browser-detail.png")));
+  frame.OpenBankBrowser();
+  if (!shots.isEmpty()) QVERIFY(frame.grab().save(QDir(shots).filePath("warehouse-browser.png")));
+  frame.OpenCharBrowser();  // restores the one open
+  QCOMPARE(frame.MdiArea()->subWindowList().size(), 2);
+  auto* bank = frame.findChild<Tbankmanager*>();
+  QVERIFY(bank);
+  QCOMPARE(bank->lbl11->text(), QStringLiteral("共 20条记录 "));
+  QCOMPARE(bank->edtAccount->text(), QStringLiteral("abc"));
+  QVERIFY(FUi->Messages().empty());
+}
+
+void CharmanagerDbTest::QuotedAccountDatabaseName() {
+  TGameZone zone(FInfo, QStringLiteral("zqv-2_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(zone.Load());
+  QTemporaryDir dir;
+  zone.WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenBankBrowser();
+  frame.OpenCharBrowser();
+  auto* bank = frame.findChild<Tbankmanager*>();
+  QVERIFY(bank);
+  QCOMPARE(bank->qry1().RecordCount(), 17);
+  QCOMPARE(bank->edtAccount->text(), QStringLiteral("abc"));
+  QVERIFY(frame.findChild<Tcharmanager*>());
+  QVERIFY(FUi->Messages().empty());
+}
+
+QTEST_MAIN(CharmanagerDbTest)
+#include "Charmanager_dbtest.moc"
