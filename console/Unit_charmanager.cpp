@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QEvent>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
