@@ -114,7 +114,8 @@ void TDADataSetOptions::Assign(TPersistent* source) {
 
 TCustomDADataSet::TCustomDADataSet(TComponent* owner) : TMemDataSet(owner), FDesignCreate(IsDesigning()) {
   FDataLink = std::make_unique<TDADetailDataLink>(this, this);
-  for (TStringList* list : {&FSQLInsert, &FSQLUpdate, &FSQLDelete}) list->SetKeepLineBreaks(true);
+  for (TStringList* list : {&FSQLInsert, &FSQLUpdate, &FSQLDelete, &FSQLRefresh})
+    list->SetKeepLineBreaks(true);
   CreateParts();
 }
 
@@ -125,6 +126,8 @@ TCustomDADataSet::~TCustomDADataSet() {
   } catch (...) {
     // Going away: the record set frees what is left.
   }
+  // The update object forgets this dataset.
+  if (FUpdateObject != nullptr) SetUpdateObject(nullptr);
   FDetailTimer.reset();
   FHelper.reset();
   FDataLink.reset();
@@ -534,6 +537,10 @@ void TCustomDADataSet::Assign(TPersistent* source) {
   SetUniDirectional(other->FUniDirectional);
   SetAutoCommit(other->FAutoCommit);
   RefreshOptions = other->RefreshOptions;
+  FSQLInsert.Assign(other->FSQLInsert);
+  FSQLUpdate.Assign(other->FSQLUpdate);
+  FSQLDelete.Assign(other->FSQLDelete);
+  FSQLRefresh.Assign(other->FSQLRefresh);
   FUpdatingTable = other->FUpdatingTable;
   FOptions->Assign(other->FOptions.get());
 }

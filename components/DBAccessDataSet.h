@@ -35,6 +35,10 @@ inline constexpr TRefreshOptions roAfterUpdate = 0x02;
 inline constexpr TRefreshOptions roBeforeEdit = 0x04;
 
 using TBeforeFetchEvent = std::function<void(TCustomDADataSet* sender, bool& cancel)>;
+// Before and after a statement of the write path or a record refresh runs: its statement types
+// and the parameters it is sent with (the event may fill or retype them).
+using TUpdateExecuteEvent =
+    std::function<void(TCustomDADataSet* sender, TStatementTypes types, TDAParams& params)>;
 using TAfterFetchEvent = std::function<void(TCustomDADataSet* sender)>;
 
 class TDADataSetOptions : public TPersistent {
@@ -216,6 +220,19 @@ class TCustomDADataSet : public TMemDataSet,
   TStringList& SQLInsert() noexcept { return FSQLInsert; }
   TStringList& SQLUpdate() noexcept { return FSQLUpdate; }
   TStringList& SQLDelete() noexcept { return FSQLDelete; }
+  // The user's own statement re-reading the record; a text beginning with WHERE adds its
+  // condition to the dataset's own SQL. The dataset's macros are expanded in all four.
+  TStringList& SQLRefresh() noexcept { return FSQLRefresh; }
+  // The user's statements or objects for the write path, in place of the dataset's own lists.
+  // Setting it links both ways; a previous update object of this dataset is released; while it
+  // is set nothing is gathered into batches.
+  TCustomDAUpdateSQL* UpdateObject() const noexcept { return FUpdateObject; }
+  void SetUpdateObject(TCustomDAUpdateSQL* value);
+  // Not run for a statement gathered into a batch. While BeforeUpdateExecute is assigned, a
+  // parameter no field feeds is left for it to fill, and every parameter must have a type after
+  // it ("Unknown type of parameter %s").
+  TUpdateExecuteEvent BeforeUpdateExecute;
+  TUpdateExecuteEvent AfterUpdateExecute;
   // Runs the statement of `types` for the record being written: `sql`, else the user's own text
   // for the type, else the generated one. False when there was nothing to run (an edit that
   // changed nothing). While cached updates are applied in batches the statement is gathered
@@ -330,6 +347,10 @@ class TCustomDADataSet : public TMemDataSet,
   void PerformAppend() override;
   void PerformUpdate() override;
   void PerformDelete() override;
+  // Re-reads the record being posted or applied (roAfterInsert, roAfterUpdate).
+  virtual void RefreshRecordAfterPost();
+  // Whether the record can be re-read: an updating table or the user's refresh statement.
+  virtual bool CanRefreshField();
   bool UsesBatchUpdate() const override;
   bool IsBatchFull() const override;
   void FlushBatch() override;
@@ -348,7 +369,10 @@ class TCustomDADataSet : public TMemDataSet,
   TCustomDADataSet& Helper();
   // Copies the values of the helper's current row into the dataset's current record in the
   // record store (columns matched by the generator's "_n" alias or by name; blobs are left).
-  void CopyHelperRow(TCustomDADataSet& helper);
+  // While a record is posted or applied the values go into its buffer, which the record store
+  // then takes. With check, a value that differs from the record's raises "Record was changed by
+  // another user" and nothing is written.
+  void CopyHelperRow(TCustomDADataSet& helper, bool check = false);
   // A value copied into a record: the MySQL dataset follows its TIMESTAMP column.
   virtual void TrackRowValue(const TFieldDesc*, const Variant&) {}
   // The record-set class while no connection is set (none here).
@@ -414,7 +438,8 @@ class TCustomDADataSet : public TMemDataSet,
   bool FApplyingUpdates = false;
   // The write path's commands, one per statement type, and the batch being gathered.
   std::unique_ptr<TCustomDASQL> FUpdateQueries[stBatchUpdate + 1];
-  TStringList FSQLInsert, FSQLUpdate, FSQLDelete;
+  TStringList FSQLInsert, FSQLUpdate, FSQLDelete, FSQLRefresh;
+  TCustomDAUpdateSQL* FUpdateObject = nullptr;
   std::string FBatchSQL;
   TDAParams FBatchParams;
   int FBatchCount = 0;
@@ -426,7 +451,18 @@ class TCustomDADataSet : public TMemDataSet,
   TStringList* UpdateSQLList(TStatementType type) noexcept;
   void CheckRecordWritable(TStatementType type);
   void BindGeneratedParams(TDAParams& params);
-  void BindParamsByName(TDAParams& params);
+  // Each parameter from the field its name names; for a refresh also from a namesake among the
+  // dataset's own parameters.
+  void BindParamsByName(TDAParams& params, TStatementType type);
+  // The user's text for a type (the update object's, else the dataset's own list with macros
+  // expanded and the WHERE form of SQLRefresh); empty when there is none.
+  std::string UserUpdateSQL(TStatementType type);
+  bool RunUpdateObject(TComponent& object, TStatementType type, TStatementTypes types);
+  bool PerformRefreshSQL(const std::string& sql, TStatementType type, TStatementTypes types);
+  void RunBeforeUpdateExecute(TStatementTypes types, TDAParams& params);
+  void ReturnOutParams(TDAParams& params);
+  void CheckRowsAffected(int count);
+  bool CheckRefreshCount(int count);
   void GatherIntoBatch(const std::string& text, TDAParams& params);
   void ClearBatch() noexcept;
   // Runs the gathered batch: a statement failing, or touching other than one row (StrictUpdate),

@@ -376,6 +376,7 @@ bool TCustomDADataSet::LocalMasterDetailAccepts(void* recBuf) {
 
 void TCustomDADataSet::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component == FConnection) ConnectionGone(FConnection);
+  if (operation == opRemove && component == FUpdateObject) FUpdateObject = nullptr;
   TMemDataSet::Notification(component, operation);
 }
 
@@ -460,11 +461,20 @@ TCustomDADataSet& TCustomDADataSet::RunHelper(const std::string& sql, TDAParams*
   return helper;
 }
 
-void TCustomDADataSet::CopyHelperRow(TCustomDADataSet& helper) {
+void TCustomDADataSet::CopyHelperRow(TCustomDADataSet& helper, bool check) {
   TData& data = IRecordSet();
-  void* buffer = data.AllocRecBuf();
+  // A record being posted or applied is in its buffer, which the record store takes afterwards.
+  const bool intoBuffer = State() == dsInsert || State() == dsEdit || ApplyingRecords();
+  void* target = intoBuffer ? GetActiveRecBuf() : nullptr;
+  if (intoBuffer && target == nullptr) return;
+  void* buffer = intoBuffer ? nullptr : data.AllocRecBuf();
   try {
-    data.GetRecord(buffer);
+    if (!intoBuffer) {
+      UpdateCursorPos();
+      data.GetRecord(buffer);
+      target = buffer;
+    }
+    std::vector<std::pair<TFieldDesc*, Variant>> values;
     for (TField* column : helper.Fields()) {
       // A generated column alias names the field number: the dataset's fields may stand in
       // another order than the record set's columns, or be fewer.
@@ -478,15 +488,24 @@ void TCustomDADataSet::CopyHelperRow(TCustomDADataSet& helper) {
       // would count the server's value as the user's change.
       if (desc == nullptr || data.IsBlobFieldType(desc->DataType) || desc->DataType == dtVariant) continue;
       const Variant value = column->Value();
-      data.PutFieldAsVariant(desc->FieldNo, buffer, value);
+      if (check) {
+        const bool editing = State() == dsEdit || State() == dsInsert;
+        const Variant held = editing ? field->OldValue() : field->Value();
+        if (!(held == value)) throw EDatabaseError(MessageText(SRecordChanged));
+        continue;
+      }
+      values.emplace_back(desc, value);
+    }
+    for (const auto& [desc, value] : values) {
+      data.PutFieldAsVariant(desc->FieldNo, target, value);
       TrackRowValue(desc, value);
     }
-    data.PutRecord(buffer);
+    if (!intoBuffer) data.PutRecord(buffer);
   } catch (...) {
-    TData::FreeRecBuf(buffer);
+    if (buffer != nullptr) TData::FreeRecBuf(buffer);
     throw;
   }
-  TData::FreeRecBuf(buffer);
+  if (buffer != nullptr) TData::FreeRecBuf(buffer);
 }
 
 // ---- Quick refresh and record refresh ----------------------------------------------------------------
@@ -597,26 +616,7 @@ void TCustomDADataSet::RefreshChangedRows(const TKeyAndDataFields& keyAndData) {
 void TCustomDADataSet::RefreshRecord() {
   CheckActive();
   if (IsEmpty()) return;
-  TDAParams params;
-  const std::string sql = FSQLGenerator->GenerateSQLForUpdatingTable(stRefresh, false, &params);
-  if (sql.empty()) return;
-  // Each parameter takes the value of the field (and version) the generator noted for it.
-  TDAParamsInfo& infos = FSQLGenerator->ParamsInfo();
-  for (int i = 0; i < params.Count() && i < infos.Count(); ++i)
-    if (TField* field = infos.Items(i)->Field)
-      params[i]->AssignFieldValue(field, infos.Items(i)->Old ? field->OldValue() : field->Value());
-  TCustomDADataSet& row = RunHelper(sql, &params, "Refresh");
-  FRowsAffected = row.RecordCount();
-  if (FOptions->StrictUpdate && FRowsAffected != 1) {
-    row.Close();
-    throw EDatabaseError(MessageFmt(SRefreshFailed, {FRowsAffected}));
-  }
-  if (!row.IsEmpty()) {
-    UpdateCursorPos();
-    CopyHelperRow(row);
-  }
-  row.Close();
-  Resync();
+  if (PerformSQL("", StatementTypeSet(stRefresh)) && State() == dsBrowse) Resync();
 }
 
 // ---- TDBAccessUtils -------------------------------------------------------------------------------

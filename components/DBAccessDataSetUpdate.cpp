@@ -49,19 +49,63 @@ TStringList* TCustomDADataSet::UpdateSQLList(TStatementType type) noexcept {
       return &FSQLUpdate;
     case stDelete:
       return &FSQLDelete;
+    case stRefresh:
+      return &FSQLRefresh;
     default:
       return nullptr;
   }
 }
 
+std::string TCustomDADataSet::UserUpdateSQL(TStatementType type) {
+  if (FUpdateObject != nullptr)
+    if (TStringList* list = FUpdateObject->SQLOfType(type);
+        list != nullptr && !TrimSQLBlanks(list->Text()).empty())
+      return list->Text();
+  const TStringList* own = UpdateSQLList(type);
+  if (own == nullptr) return {};
+  std::string text = own->Text();
+  if (TrimSQLBlanks(text).empty()) return {};
+  if (Macros().Count() > 0) Macros().Expand(text);
+  if (type == stRefresh) {
+    // "WHERE condition" stands for the dataset's own statement narrowed by that condition.
+    const std::string trimmed = TrimSQLBlanks(text);
+    const bool whereForm =
+        StartsWithNoCase(trimmed, "WHERE") &&
+        (trimmed.size() == 5 || static_cast<unsigned char>(trimmed[5]) <= 32 || trimmed[5] == '(');
+    if (whereForm) text = SQLAddWhere(FCommand->InternalFinalSQL(), TrimSQLBlanks(trimmed.substr(5)));
+  }
+  return TrimSQLBlanks(text).empty() ? std::string() : text;
+}
+
+void TCustomDADataSet::SetUpdateObject(TCustomDAUpdateSQL* value) {
+  if (value == FUpdateObject) return;
+  if (value != nullptr && !value->IsDataSetObject(this))
+    throw Exception(MessageFmt(SUpdateObjectClasses, {value->DataSetClassName(), value->SQLClassName()}));
+  TCustomDAUpdateSQL* old = FUpdateObject;
+  FUpdateObject = value;
+  if (old != nullptr) {
+    RemoveFreeNotification(old);
+    if (old->DataSet() == this) old->SetDataSet(nullptr);
+  }
+  if (value != nullptr) {
+    FreeNotification(value);
+    if (value->DataSet() != this) value->SetDataSet(this);
+  }
+}
+
 void TCustomDADataSet::PerformAppend() {
   CheckRecordWritable(stInsert);
-  if (PerformSQL("", StatementTypeSet(stInsert))) AfterInsertExecuted();
+  if (!PerformSQL("", StatementTypeSet(stInsert))) return;
+  // A gathered insert has not run yet: there is no new row to read.
+  if (UsesBatchUpdate()) return;
+  AfterInsertExecuted();
+  if ((RefreshOptions & roAfterInsert) != 0 && CanRefreshField()) RefreshRecordAfterPost();
 }
 
 void TCustomDADataSet::PerformUpdate() {
   CheckRecordWritable(stUpdate);
-  PerformSQL("", StatementTypeSet(stUpdate));
+  if (!PerformSQL("", StatementTypeSet(stUpdate)) || UsesBatchUpdate()) return;
+  if ((RefreshOptions & roAfterUpdate) != 0 && CanRefreshField()) RefreshRecordAfterPost();
 }
 
 void TCustomDADataSet::PerformDelete() {
@@ -69,12 +113,21 @@ void TCustomDADataSet::PerformDelete() {
   PerformSQL("", StatementTypeSet(stDelete));
 }
 
+void TCustomDADataSet::RefreshRecordAfterPost() {
+  PerformSQL("", StatementTypeSet(stRefresh));
+}
+
+bool TCustomDADataSet::CanRefreshField() {
+  if (FUpdateObject != nullptr && FUpdateObject->ObjectOfType(stRefresh) != nullptr) return true;
+  return UpdatingTableInfo() != nullptr || !UserUpdateSQL(stRefresh).empty();
+}
+
 // A generated statement writes the updating table's columns only: a record without an updating
 // table, or with a change in a column of another table (or in a computed column), would be kept
 // on screen and never reach the server.
 void TCustomDADataSet::CheckRecordWritable(TStatementType type) {
-  const TStringList* own = UpdateSQLList(type);
-  if (own != nullptr && !TrimSQLBlanks(own->Text()).empty()) return;
+  if (FUpdateObject != nullptr && FUpdateObject->ObjectOfType(type) != nullptr) return;
+  if (!UserUpdateSQL(type).empty()) return;
   TCRTableInfo* table = UpdatingTableInfo();
   if (table == nullptr) throw EDatabaseError(MessageText(SNoUpdatingTable));
   if (type == stDelete) return;
@@ -103,8 +156,8 @@ TCustomDASQL& TCustomDADataSet::CheckUpdateQuery(TStatementType type) {
 
 bool TCustomDADataSet::UsesBatchUpdate() const {
   // Without a row-count check on the server a batch could not stop where a single statement
-  // stops: the changes then go one at a time.
-  return FApplyingUpdates && Options().UpdateBatchSize >= 2 &&
+  // stops: the changes then go one at a time. An update object's statements go one at a time.
+  return FApplyingUpdates && Options().UpdateBatchSize >= 2 && FUpdateObject == nullptr &&
          (!Options().StrictUpdate || !FBatchCheck.empty());
 }
 
@@ -159,13 +212,66 @@ void TCustomDADataSet::BindGeneratedParams(TDAParams& params) {
   }
 }
 
-void TCustomDADataSet::BindParamsByName(TDAParams& params) {
+void TCustomDADataSet::BindParamsByName(TDAParams& params, TStatementType type) {
   for (int i = 0; i < params.Count(); ++i) {
+    TDAParam& param = *params[i];
     bool old = false;
-    TField* field = GetFieldByParamName(params[i]->Name(), old);
-    if (field == nullptr) throw EDatabaseError(MessageFmt(SNoCorrespondParam, {params[i]->Name()}));
-    AssignFieldValueToParam(field, old, *params[i]);
+    if (TField* field = GetFieldByParamName(param.Name(), old)) {
+      const TParamType kind = param.ParamType();
+      if (Options().ReturnParams && (kind == ptOutput || kind == ptInputOutput || kind == ptResult)) {
+        // Filled by the statement: only the type is taken.
+        param.Clear();
+        param.SetDataType(field->DataType());
+        continue;
+      }
+      AssignFieldValueToParam(field, old, param);
+      continue;
+    }
+    if (type == stRefresh || type == stRefreshQuick)
+      if (TDAParam* own = Params().FindParam(param.Name())) {
+        param.Assign(own);
+        continue;
+      }
+    // The event is there to fill what no field feeds.
+    if (BeforeUpdateExecute) continue;
+    throw EDatabaseError(MessageFmt(SNoCorrespondParam, {param.Name()}));
   }
+}
+
+void TCustomDADataSet::RunBeforeUpdateExecute(TStatementTypes types, TDAParams& params) {
+  if (!BeforeUpdateExecute) return;
+  BeforeUpdateExecute(this, types, params);
+  for (int i = 0; i < params.Count(); ++i)
+    if (params[i]->DataType() == ftUnknown)
+      throw EDatabaseError(MessageFmt(SUnknownParamType, {params[i]->Name()}));
+}
+
+// Output values go into the record in hand (the one being posted or applied).
+void TCustomDADataSet::ReturnOutParams(TDAParams& params) {
+  for (int i = 0; i < params.Count(); ++i) {
+    const TDAParam& param = *params[i];
+    const TParamType kind = param.ParamType();
+    if (kind != ptOutput && kind != ptInputOutput && kind != ptResult) continue;
+    bool old = false;
+    TField* field = GetFieldByParamName(param.Name(), old);
+    TFieldDesc* desc =
+        field != nullptr && !old && field->FieldKind() == fkData ? GetFieldDesc(field) : nullptr;
+    void* buffer = GetActiveRecBuf();
+    if (desc == nullptr || buffer == nullptr || IRecordSet().IsBlobFieldType(desc->DataType)) continue;
+    IRecordSet().PutFieldAsVariant(desc->FieldNo, buffer, param.Value());
+  }
+}
+
+void TCustomDADataSet::CheckRowsAffected(int count) {
+  FRowsAffected = count;
+  if (Options().StrictUpdate && (count == 0 || count > 1))
+    throw EDatabaseError(MessageFmt(SUpdateFailed, {count}));
+}
+
+bool TCustomDADataSet::CheckRefreshCount(int count) {
+  FRowsAffected = count;
+  if (Options().StrictUpdate && count != 1) throw EDatabaseError(MessageFmt(SRefreshFailed, {count}));
+  return count > 0;
 }
 
 // Adds one statement with its bound parameters to the batch; every parameter of the batch is
@@ -185,21 +291,24 @@ void TCustomDADataSet::GatherIntoBatch(const std::string& text, TDAParams& param
 
 bool TCustomDADataSet::PerformSQL(const std::string& sql, TStatementTypes types) {
   const TStatementType type = SingleType(types);
-  const bool batching = UsesBatchUpdate() && type != stBatchUpdate && type != stLock && type != stRefresh;
+  if (FUpdateObject != nullptr)
+    if (TComponent* object = FUpdateObject->ObjectOfType(type)) return RunUpdateObject(*object, type, types);
+  if (type == stRefresh || type == stCheck) return PerformRefreshSQL(sql, type, types);
+  const bool batching = UsesBatchUpdate() && type != stBatchUpdate && type != stLock;
   TCustomDASQL& query = CheckUpdateQuery(type);
   TDAParams statementParams;
   std::string text;
-  const TStringList* own = UpdateSQLList(type);
+  const std::string user = sql.empty() && type != stBatchUpdate ? UserUpdateSQL(type) : sql;
   if (type == stBatchUpdate) {
     text = FBatchSQL;
     query.SetParamCheck(false);
     query.SetSQLText(text);
     query.Params().Assign(&FBatchParams);
-  } else if (!sql.empty() || (own != nullptr && !TrimSQLBlanks(own->Text()).empty())) {
+  } else if (!user.empty()) {
     // The user's statement: its ":name" parameters are found and bound by name, then it runs
     // with "?" placeholders.
-    text = query.ParseSQL(sql.empty() ? own->Text() : sql, &statementParams);
-    BindParamsByName(statementParams);
+    text = query.ParseSQL(user, &statementParams);
+    BindParamsByName(statementParams, type);
   } else {
     const bool modifiedOnly = !Options().UpdateAllFields && !DesignCreate();
     text = SQLGenerator().GenerateSQLForUpdatingTable(type, modifiedOnly, &statementParams,
@@ -211,21 +320,98 @@ bool TCustomDADataSet::PerformSQL(const std::string& sql, TStatementTypes types)
     GatherIntoBatch(text, statementParams);
     return true;
   }
-  if (type != stBatchUpdate) {
-    query.SetParamCheck(false);
-    query.SetSQLText(text);
-    query.Params().Assign(&statementParams);
-  }
   if (type == stBatchUpdate) {
     RunBatch(query);
     return true;
   }
+  query.SetParamCheck(false);
+  query.SetSQLText(text);
+  query.Params().Assign(&statementParams);
+  RunBeforeUpdateExecute(types, query.Params());
   query.Execute();
-  if (IsWriteType(type)) {
-    FRowsAffected = query.RowsAffected();
-    if (Options().StrictUpdate && (FRowsAffected == 0 || FRowsAffected > 1))
-      throw EDatabaseError(MessageFmt(SUpdateFailed, {FRowsAffected}));
+  if (IsWriteType(type)) CheckRowsAffected(query.RowsAffected());
+  if (Options().ReturnParams) ReturnOutParams(query.Params());
+  if (AfterUpdateExecute) AfterUpdateExecute(this, types, query.Params());
+  return true;
+}
+
+// The update object's own command or dataset runs its own text with the record's values.
+bool TCustomDADataSet::RunUpdateObject(TComponent& object, TStatementType type, TStatementTypes types) {
+  TCustomDAConnection* connection = UsedConnection();
+  if (auto* command = dynamic_cast<TCustomDASQL*>(&object)) {
+    if (TrimSQLBlanks(command->SQL().Text()).empty())
+      throw EDatabaseError(MessageText(SUpdateObjectEmptySQL));
+    if (command->Connection() == nullptr) command->SetConnection(connection);
+    BindParamsByName(command->Params(), type);
+    RunBeforeUpdateExecute(types, command->Params());
+    command->Execute();
+    if (IsWriteType(type)) CheckRowsAffected(command->RowsAffected());
+    if (Options().ReturnParams || type == stRefresh) ReturnOutParams(command->Params());
+    if (AfterUpdateExecute) AfterUpdateExecute(this, types, command->Params());
+    return true;
   }
+  auto* dataSet = dynamic_cast<TCustomDADataSet*>(&object);
+  if (dataSet == nullptr) RaiseAssertion(__FILE__, __LINE__, "update object", object.ClassName());
+  if (TrimSQLBlanks(dataSet->SQL().Text()).empty()) throw EDatabaseError(MessageText(SUpdateObjectEmptySQL));
+  if (dataSet->Connection() == nullptr) dataSet->SetConnection(connection);
+  dataSet->Close();
+  BindParamsByName(dataSet->Params(), type);
+  RunBeforeUpdateExecute(types, dataSet->Params());
+  try {
+    if (type == stRefresh || type == stCheck) {
+      dataSet->Open();
+      if (CheckRefreshCount(dataSet->RecordCount())) CopyHelperRow(*dataSet, type == stCheck);
+    } else {
+      dataSet->Execute();
+      if (IsWriteType(type)) CheckRowsAffected(dataSet->RowsAffected());
+    }
+  } catch (...) {
+    dataSet->Close();
+    throw;
+  }
+  dataSet->Close();
+  if (AfterUpdateExecute) AfterUpdateExecute(this, types, dataSet->Params());
+  return true;
+}
+
+// Re-reads the record (or, for a check, compares it) with the user's refresh statement or the
+// generated one.
+bool TCustomDADataSet::PerformRefreshSQL(const std::string& sql, TStatementType type, TStatementTypes types) {
+  std::string text = sql.empty() ? UserUpdateSQL(stRefresh) : sql;
+  TDAParams generated;
+  const bool isGenerated = text.empty();
+  if (isGenerated) {
+    text = FSQLGenerator->GenerateSQLForUpdatingTable(stRefresh, false, &generated);
+    if (text.empty()) return false;
+    // Each parameter takes the value of the field (and version) the generator noted for it; a
+    // record just applied is on the server with its new values.
+    TDAParamsInfo& infos = FSQLGenerator->ParamsInfo();
+    for (int i = 0; i < generated.Count() && i < infos.Count(); ++i)
+      if (TField* field = infos.Items(i)->Field)
+        AssignFieldValueToParam(field, infos.Items(i)->Old && !ApplyingRecords(), *generated[i]);
+  }
+  TCustomDADataSet& helper = Helper();
+  helper.Close();
+  helper.SetSQLText(text);
+  if (!isGenerated)
+    BindParamsByName(helper.Params(), stRefresh);
+  else if (Params().Count() == 0 && !Options().FullRefresh)
+    helper.Params().Assign(&generated);  // "?" placeholders: the values go in order, none kept
+  else
+    for (int i = 0; i < helper.Params().Count(); ++i)
+      if (TDAParam* own = generated.FindParam(helper.Params()[i]->Name())) helper.Params()[i]->Assign(own);
+  RunBeforeUpdateExecute(types, helper.Params());
+  TraceSQL("Refresh", false);
+  try {
+    helper.Open();
+    TraceSQL("Refresh", true);
+    if (CheckRefreshCount(helper.RecordCount())) CopyHelperRow(helper, type == stCheck);
+  } catch (...) {
+    helper.Close();
+    throw;
+  }
+  helper.Close();
+  if (AfterUpdateExecute) AfterUpdateExecute(this, types, helper.Params());
   return true;
 }
 

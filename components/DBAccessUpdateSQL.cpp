@@ -1,5 +1,6 @@
 #include "components/DBAccessUpdateSQL.h"
 
+#include "components/DBAccessDataSet.h"
 #include "components/DBAccessSQL.h"
 #include "core/DAConsts.h"
 #include "platform/db/DataSet.h"
@@ -23,6 +24,8 @@ TCustomDAUpdateSQL::TCustomDAUpdateSQL(TComponent* owner) : TComponent(owner) {
 
 TCustomDAUpdateSQL::~TCustomDAUpdateSQL() {
   for (TComponent*& object : FObjects) object = nullptr;
+  // The dataset goes back to its generated statements.
+  if (FDataSet != nullptr && FDataSet->UpdateObject() == this) FDataSet->SetUpdateObject(nullptr);
   FDataSet = nullptr;
 }
 
@@ -38,15 +41,60 @@ TStringList& TCustomDAUpdateSQL::GetSQL(TUpdateKind kind) {
   RaiseAssertion(__FILE__, __LINE__, "kind", "unknown update kind");
 }
 
-void TCustomDAUpdateSQL::SetDataSet(TComponent* value) {
+TStringList* TCustomDAUpdateSQL::SQLOfType(TStatementType type) noexcept {
+  switch (type) {
+    case stInsert:
+      return &FInsertSQL;
+    case stUpdate:
+      return &FModifySQL;
+    case stDelete:
+      return &FDeleteSQL;
+    case stRefresh:
+      return &FRefreshSQL;
+    default:
+      return nullptr;
+  }
+}
+
+TComponent* TCustomDAUpdateSQL::ObjectOfType(TStatementType type) const noexcept {
+  switch (type) {
+    case stInsert:
+      return FObjects[0];
+    case stUpdate:
+      return FObjects[1];
+    case stDelete:
+      return FObjects[2];
+    case stRefresh:
+      return FObjects[3];
+    default:
+      return nullptr;
+  }
+}
+
+void TCustomDAUpdateSQL::SetDataSet(TCustomDADataSet* value) {
   if (value == FDataSet) return;
-  if (FDataSet != nullptr) RemoveFreeNotification(FDataSet);
+  if (value != nullptr && !IsDataSetObject(value))
+    throw Exception(MessageFmt(SUpdateObjectClasses, {DataSetClassName(), SQLClassName()}));
+  TCustomDADataSet* old = FDataSet;
   FDataSet = value;
-  if (value != nullptr) FreeNotification(value);
+  if (old != nullptr) {
+    RemoveFreeNotification(old);
+    if (old->UpdateObject() == this) old->SetUpdateObject(nullptr);
+  }
+  if (value != nullptr) {
+    FreeNotification(value);
+    if (value->UpdateObject() != this) value->SetUpdateObject(this);
+  }
+}
+
+void TCustomDAUpdateSQL::Apply(TUpdateKind kind) {
+  if (FDataSet == nullptr) throw EDatabaseError(MessageText(SUpdateSQLNoDataSet));
+  const TStatementType type = UpdateKindToStatementType(kind);
+  FDataSet->PerformSQL(GetSQL(kind).Text(), StatementTypeSet(type));
 }
 
 bool TCustomDAUpdateSQL::IsDataSetObject(TComponent* object) const {
-  return dynamic_cast<TDataSet*>(object) != nullptr;
+  return dynamic_cast<TCustomDADataSet*>(object) != nullptr;
 }
 
 bool TCustomDAUpdateSQL::IsSQLObject(TComponent* object) const {

@@ -34,6 +34,8 @@ constexpr bool HasStatementType(TStatementTypes set, TStatementType type) noexce
 }
 TStatementType UpdateKindToStatementType(TUpdateKind kind);
 
+class TCustomDADataSet;
+
 class TCustomDAUpdateSQL : public TComponent {
  public:
   explicit TCustomDAUpdateSQL(TComponent* owner = nullptr);
@@ -45,9 +47,18 @@ class TCustomDAUpdateSQL : public TComponent {
   TStringList& RefreshSQL() noexcept { return FRefreshSQL; }
   // The statement list of an update kind.
   virtual TStringList& GetSQL(TUpdateKind kind);
+  // The statement list of a statement type (insert, update, delete, refresh); nil for others.
+  TStringList* SQLOfType(TStatementType type) noexcept;
+  // The object of a statement type (insert, update, delete, refresh); nil for others.
+  TComponent* ObjectOfType(TStatementType type) const noexcept;
 
-  TComponent* DataSet() const noexcept { return FDataSet; }
-  virtual void SetDataSet(TComponent* value);
+  // The dataset that uses the component: only a query dataset of DataSetClassName (Exception
+  // "Only %s and %s objects are allowed in update properties"). The link goes both ways: the
+  // dataset takes this component as its update object and a dataset served before loses it.
+  TCustomDADataSet* DataSet() const noexcept { return FDataSet; }
+  virtual void SetDataSet(TCustomDADataSet* value);
+  // Runs the kind's statement for the dataset's current record (its PerformSQL).
+  virtual void Apply(TUpdateKind kind);
 
   // Each object must be a dataset or a command (Exception "Only %s and %s objects are allowed in
   // update properties") and not the component's own dataset (Exception "Circular references are
@@ -76,6 +87,6 @@ class TCustomDAUpdateSQL : public TComponent {
   void SetObject(int index, TComponent* value);
 
   TStringList FInsertSQL, FModifySQL, FDeleteSQL, FRefreshSQL;
-  TComponent* FDataSet = nullptr;
+  TCustomDADataSet* FDataSet = nullptr;
   TComponent* FObjects[4] = {nullptr, nullptr, nullptr, nullptr};
 };

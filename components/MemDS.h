@@ -149,6 +149,9 @@ class TMemDataSet : public TDataSet {
   void DataEvent(TDataEvent event, intptr_t info) override;
 
  protected:
+  // The record set is applying or committing cached changes: the record in hand is in the
+  // apply buffers.
+  bool ApplyingRecords() const noexcept { return FApplying; }
   // ---- Record set hooks ----
   // Creates a TMemData and installs it with SetIRecordSet.
   virtual void CreateIRecordSet();

@@ -121,6 +121,10 @@ void TMyCommand::Assign(TPersistent* source) {
   }
 }
 
+bool TMyUpdateSQL::IsDataSetObject(TComponent* object) const {
+  return dynamic_cast<TCustomMyDataSet*>(object) != nullptr;
+}
+
 bool TMyUpdateSQL::IsSQLObject(TComponent* object) const {
   return dynamic_cast<TMyCommand*>(object) != nullptr;
 }

@@ -65,6 +65,7 @@ class TMyUpdateSQL : public TCustomDAUpdateSQL {
   explicit TMyUpdateSQL(TComponent* owner = nullptr) : TCustomDAUpdateSQL(owner) {}
   std::string DataSetClassName() const override { return "TCustomMyDataSet"; }
   std::string SQLClassName() const override { return "TMyCommand"; }
+  bool IsDataSetObject(TComponent* object) const override;
   bool IsSQLObject(TComponent* object) const override;
 };
 

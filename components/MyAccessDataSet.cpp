@@ -190,7 +190,11 @@ void TCustomMyDataSet::Execute() {
 
 bool TCustomMyDataSet::CanModify() const {
   if (ReadOnly() || UniDirectional()) return false;
-  return FHasRealColumn;
+  // The user's own statements write what the result cannot.
+  auto hasText = [](const TStringList& list) { return !TrimSQLBlanks(list.Text()).empty(); };
+  auto& self = const_cast<TCustomMyDataSet&>(*this);
+  return FHasRealColumn || hasText(self.SQLInsert()) || hasText(self.SQLUpdate()) ||
+         hasText(self.SQLDelete());
 }
 
 // ---- Fields

@@ -1,4 +1,6 @@
 // The MySQL dataset's part of the write path: the AUTO_INCREMENT value of an insert.
+#include <cstdint>
+
 #include "components/MyAccessDataSet.h"
 #include "mysql/MySQLConnection.h"
 
@@ -12,12 +14,26 @@ void TCustomMyDataSet::PerformAppend() {
 void TCustomMyDataSet::AfterInsertExecuted() {
   TField* identity = IdentityField();
   TCustomDAConnection* connection = UsedConnection();
-  // Only a record being posted takes it: while cached updates are applied nothing is edited.
-  if (State() != dsInsert || identity == nullptr || connection == nullptr ||
+  // The record being posted, or the one being applied from the cache (its buffer goes back into
+  // the record store, so that a later edit finds the row by its key).
+  const bool applying = ApplyingRecords();
+  if ((State() != dsInsert && !applying) || identity == nullptr || connection == nullptr ||
       connection->IConnection() == nullptr)
     return;
   Variant id;
   if (!connection->IConnection()->GetProp(prLastInsertId, id) || id.AsInt64() == 0) return;
+  if (applying) {
+    TFieldDesc* desc = GetFieldDesc(identity);
+    void* buffer = GetActiveRecBuf();
+    // The record store takes a 32-bit column's value only as a 32-bit variant.
+    const int64_t value = id.AsInt64();
+    const bool small = value >= INT32_MIN && value <= INT32_MAX;
+    if (desc != nullptr && buffer != nullptr)
+      IRecordSet().PutFieldAsVariant(
+          desc->FieldNo, buffer,
+          small ? Variant(static_cast<int>(value)) : Variant(static_cast<long long>(value)));
+    return;
+  }
   const bool readOnly = identity->ReadOnly();
   identity->SetReadOnly(false);
   try {

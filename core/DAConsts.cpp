@@ -81,6 +81,7 @@ constexpr Message kMessages[] = {
     {SKeyFieldsNotFound, "Key fields not found"},
     {SNoUpdatingTable, "The record cannot be written: the query has no updating table"},
     {SFieldNotInUpdatingTable, "Field %s does not belong to the updating table %s"},
+    {SUpdateSQLNoDataSet, "The update object is not linked to a dataset"},
 };
 
 #undef DA_DUMP_RULE

@@ -68,6 +68,7 @@ inline constexpr int SUniqueKeyFieldsRequired = 65134;
 inline constexpr int SKeyFieldsNotFound = 65135;
 inline constexpr int SNoUpdatingTable = 65136;
 inline constexpr int SFieldNotInUpdatingTable = 65137;  // field name, table name
+inline constexpr int SUpdateSQLNoDataSet = 65138;
 
 // The text of message `id`, unformatted. An id outside the table is an assertion failure.
 const char* MessageText(int id);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FakeProvider.h"
+#include "components/DBAccessDataSet.h"
 #include "components/DBAccessUpdateSQL.h"
 #include "components/MyAccess.h"
 #include "core/DAConsts.h"
@@ -166,9 +167,12 @@ TEST(UpdateSQLTest, UpdateObjectsMustBeDataSetsOrCommands) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "Only TCustomDADataSet and TCustomDASQL objects are allowed in update properties");
   }
-  TDataSet own;
+  TCustomDADataSet own;
   update.SetDataSet(&own);
+  EXPECT_EQ(own.UpdateObject(), &update);
   EXPECT_THROW(update.SetModifyObject(&own), Exception);
+  TDataSet plain;
+  EXPECT_THROW(update.SetModifyObject(&plain), Exception);  // only a query dataset runs statements
   {
     TCustomDASQL command;
     update.SetDeleteObject(&command);

@@ -1,0 +1,245 @@
+// Update objects, the user's refresh statement, the update events and the re-read after a post,
+// against the test server; what ran is read from the general log of the test's own connection.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessDataSet.h"
+#include "mysql/ApiTestSupport.h"
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+class MyUpdateObjectDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Connect(Conn); }
+  void Connect(TMyConnection& conn) {
+    const TestServer::TInfo& srv = TestServer::Info();
+    conn.LoginPrompt = false;
+    conn.SetServer(srv.Host);
+    conn.SetPort(srv.Port);
+    conn.SetUsername(srv.NativeUser);
+    conn.SetPassword(srv.NativePassword);
+    conn.SetDatabase(Db.Name());
+  }
+  void Open(TMyQuery& q, const std::string& sql) {
+    q.SetConnection(&Conn);
+    q.SetSQLText(sql);
+    q.Open();
+  }
+  std::string Value(const std::string& sql) {
+    TMyQuery q;
+    Open(q, sql);
+    return q.Fields()[0]->IsNull() ? "NULL" : q.Fields()[0]->AsString();
+  }
+  // The statements of this connection in the general log since StartLog, joined by " | ".
+  void StartLog() {
+    Conn.ExecSQL("SET GLOBAL log_output = 'TABLE'");
+    Conn.ExecSQL("SET GLOBAL general_log = 1");
+    Thread = Value("SELECT CAST(CONNECTION_ID() AS CHAR)");
+    Since = Value("SELECT CAST(COALESCE(MAX(event_time), '2000-01-01') AS CHAR(26)) FROM mysql.general_log");
+  }
+  std::string Logged(const std::string& like) {
+    return Value("SELECT COALESCE(GROUP_CONCAT(REPLACE(REPLACE(CAST(argument AS CHAR), '\\r', ''), '\\n', ' ') "
+                 "ORDER BY event_time SEPARATOR ' | '), '') FROM mysql.general_log WHERE thread_id = " +
+                 Thread + " AND command_type = 'Query' AND event_time > '" + Since + "' AND argument LIKE '" +
+                 like + "'");
+  }
+  void Edit(TMyQuery& q, const char* field, int value) {
+    q.Edit();
+    q.FieldByName(field)->SetAsInteger(value);
+    q.Post();
+  }
+
+  api_test::TScratchDb Db;
+  TMyConnection Conn;
+  std::string Thread, Since;
+};
+
+TEST_F(MyUpdateObjectDbTest, UpdateObjectsRunTheirOwnStatements) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT)");
+  Conn.ExecSQL("INSERT INTO hero VALUES (1, 0), (2, 0)");
+  TMyQuery q;
+  TMyUpdateSQL update;
+  update.ModifySQL().SetText("UPDATE hero SET lv = :lv + 100 WHERE id = :OLD_id");
+  q.SetUpdateObject(&update);
+  EXPECT_EQ(update.DataSet(), &q);
+  Open(q, "SELECT * FROM hero ORDER BY id");
+  StartLog();
+  Edit(q, "lv", 5);
+  EXPECT_EQ(Logged("UPDATE hero%"), "UPDATE hero SET lv = 5 + 100 WHERE id = 1");
+
+  TMyCommand command;
+  command.SetSQLText("UPDATE hero SET lv = :lv * 2 WHERE id = :OLD_id");
+  update.SetModifyObject(&command);
+  q.Next();
+  Edit(q, "lv", 7);
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(lv ORDER BY id) FROM hero"), "105,14") << "the object ran instead";
+
+  TMyCommand empty;
+  update.SetModifyObject(&empty);
+  q.Edit();
+  q.FieldByName("lv")->SetAsInteger(8);
+  EXPECT_EQ(ErrorOf([&] { q.Post(); }),
+            "SQL property of InsertObject, ModifyObject, DeleteObject or RefreshObject cannot be empty");
+  q.Cancel();
+
+  // Moved to another dataset, the object leaves the first on its generated statements.
+  update.SetModifyObject(nullptr);
+  TMyQuery other;
+  other.SetUpdateObject(&update);
+  EXPECT_EQ(update.DataSet(), &other);
+  EXPECT_EQ(q.UpdateObject(), nullptr);
+  Edit(q, "lv", 9);
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(lv ORDER BY id) FROM hero"), "105,9");
+  {
+    TMyUpdateSQL shortLived;
+    q.SetUpdateObject(&shortLived);
+  }
+  EXPECT_EQ(q.UpdateObject(), nullptr) << "a destroyed object leaves the dataset";
+  TCustomDADataSet plain;
+  EXPECT_THROW(update.SetDataSet(&plain), Exception) << "only a MySQL dataset";
+}
+
+TEST_F(MyUpdateObjectDbTest, RefreshStatementsAndRefreshAfterPost) {
+  Conn.ExecSQL(
+      "CREATE TABLE hero (id INT AUTO_INCREMENT PRIMARY KEY, lv INT, "
+      "ts TIMESTAMP(6) NOT NULL DEFAULT CURRENT_TIMESTAMP(6) ON UPDATE CURRENT_TIMESTAMP(6))");
+  Conn.ExecSQL("INSERT INTO hero (id, lv, ts) VALUES (1, 1, '2001-01-01')");
+  for (const char* refresh : {"WHERE id = :id", "SELECT id, lv FROM hero WHERE id = :id"}) {
+    SCOPED_TRACE(refresh);
+    TMyQuery q;
+    q.SQLRefresh().SetText(refresh);
+    Open(q, "SELECT id, lv FROM hero");
+    Conn.ExecSQL("UPDATE hero SET lv = lv + 10");
+    q.RefreshRecord();
+    EXPECT_EQ(q.FieldByName("lv")->AsString(), Value("SELECT lv FROM hero WHERE id = 1"));
+  }
+
+  TMyQuery q;
+  q.RefreshOptions = roAfterInsert | roAfterUpdate;
+  Open(q, "SELECT * FROM hero ORDER BY id");
+  q.Append();
+  q.FieldByName("lv")->SetAsInteger(5);
+  q.Post();
+  EXPECT_EQ(q.FieldByName("ts")->AsString(), Value("SELECT ts FROM hero WHERE id = 2")) << "after the insert";
+  q.First();
+  Edit(q, "lv", 6);
+  EXPECT_NE(Value("SELECT ts FROM hero WHERE id = 1").substr(0, 4), "2001");
+  EXPECT_EQ(q.FieldByName("ts")->AsString(), Value("SELECT ts FROM hero WHERE id = 1")) << "after the update";
+  q.Close();
+
+  // The same while cached updates are applied.
+  q.SetCachedUpdates(true);
+  q.Open();
+  q.Append();
+  q.FieldByName("lv")->SetAsInteger(7);
+  q.Post();
+  q.ApplyUpdates();
+  q.CommitUpdates();
+  q.Last();
+  EXPECT_EQ(q.FieldByName("id")->AsString(), "3");
+  EXPECT_EQ(q.FieldByName("ts")->AsString(), Value("SELECT ts FROM hero WHERE id = 3"));
+}
+
+TEST_F(MyUpdateObjectDbTest, UpdateEventsSeeTypesAndParameters) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT, note VARCHAR(20))");
+  Conn.ExecSQL("INSERT INTO hero VALUES (1, 1, 'a')");
+  TMyQuery q;
+  q.SQLUpdate().SetText("UPDATE hero SET lv = :lv, note = :stamp WHERE id = :OLD_id");
+  std::vector<std::string> seen;
+  auto names = [](TDAParams& params) {
+    std::string text;
+    for (int i = 0; i < params.Count(); ++i) text += (i > 0 ? "," : "") + params[i]->Name() + "=" + params[i]->AsString();
+    return text;
+  };
+  q.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes types, TDAParams& params) {
+    seen.push_back("before " + std::to_string(types) + " " + names(params));
+    if (TDAParam* stamp = params.FindParam("stamp")) stamp->SetAsString("by event");
+  };
+  q.AfterUpdateExecute = [&](TCustomDADataSet*, TStatementTypes types, TDAParams& params) {
+    seen.push_back("after " + std::to_string(types) + " " + names(params));
+  };
+  Open(q, "SELECT * FROM hero ORDER BY id");
+  q.Append();
+  q.FieldByName("id")->SetAsInteger(2);
+  q.FieldByName("lv")->SetAsInteger(4);
+  q.Post();
+  Edit(q, "lv", 5);
+  q.Delete();
+  const std::string ins = std::to_string(StatementTypeSet(stInsert));
+  const std::string upd = std::to_string(StatementTypeSet(stUpdate));
+  const std::string del = std::to_string(StatementTypeSet(stDelete));
+  const std::vector<std::string> expected = {
+      "before " + ins + " 2,4", "after " + ins + " 2,4",
+      "before " + upd + " lv=5,stamp=,OLD_id=2", "after " + upd + " lv=5,stamp=by event,OLD_id=2",
+      "before " + del + " 2", "after " + del + " 2"};
+  ASSERT_EQ(seen.size(), expected.size());
+  for (size_t i = 0; i < seen.size(); ++i)
+    EXPECT_EQ(seen[i].substr(0, seen[i].find(' ', 7) + 1), expected[i].substr(0, expected[i].find(' ', 7) + 1));
+  EXPECT_EQ(seen[2], expected[2]);
+  EXPECT_EQ(seen[3], expected[3]);
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv, ':', note) FROM hero"), "1:1:a");
+
+  // A parameter the event leaves without a type is refused before anything is sent.
+  q.BeforeUpdateExecute = [](TCustomDADataSet*, TStatementTypes, TDAParams&) {};
+  q.First();
+  q.Edit();
+  q.FieldByName("lv")->SetAsInteger(9);
+  EXPECT_EQ(ErrorOf([&] { q.Post(); }), "Unknown type of parameter stamp");
+  q.Cancel();
+  EXPECT_EQ(Value("SELECT lv FROM hero WHERE id = 1"), "1");
+}
+
+TEST_F(MyUpdateObjectDbTest, CachedInsertKeepsItsIdForALaterEdit) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT AUTO_INCREMENT PRIMARY KEY, lv INT)");
+  Conn.ExecSQL("INSERT INTO hero VALUES (40, 0)");
+  TMyQuery q;
+  q.SetCachedUpdates(true);
+  Open(q, "SELECT * FROM hero ORDER BY id");
+  q.Append();
+  q.FieldByName("lv")->SetAsInteger(1);
+  q.Post();
+  q.ApplyUpdates();
+  q.CommitUpdates();
+  EXPECT_EQ(q.FieldByName("id")->AsString(), "41");
+  StartLog();
+  Edit(q, "lv", 2);
+  q.ApplyUpdates();
+  EXPECT_EQ(Logged("UPDATE hero%"), "UPDATE hero SET   lv = 2 WHERE   id = 41");
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "40:0,41:2");
+}
+
+TEST_F(MyUpdateObjectDbTest, CheckRowVersionRefusesARowChangedElsewhere) {
+  Conn.ExecSQL(
+      "CREATE TABLE hero (id INT PRIMARY KEY, lv INT, "
+      "ts TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP ON UPDATE CURRENT_TIMESTAMP)");
+  Conn.ExecSQL("INSERT INTO hero (id, lv, ts) VALUES (1, 0, '2001-01-01'), (2, 0, '2001-01-01')");
+  TMyQuery q;
+  static_cast<TMyDataSetOptions&>(q.Options()).CheckRowVersion = true;
+  Open(q, "SELECT * FROM hero ORDER BY id");
+  TMyConnection another;
+  Connect(another);
+  another.ExecSQL("UPDATE hero SET lv = 50, ts = '2002-02-02' WHERE id = 1");
+  q.Edit();
+  q.FieldByName("lv")->SetAsInteger(1);
+  EXPECT_EQ(ErrorOf([&] { q.Post(); }), "Update failed. Found 0 records");
+  q.Cancel();
+  q.Next();
+  Edit(q, "lv", 2);
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:50,2:2");
+}
+
+}  // namespace
