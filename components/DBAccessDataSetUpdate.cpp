@@ -321,7 +321,9 @@ bool TCustomDADataSet::PerformSQL(const std::string& sql, TStatementTypes types)
     return true;
   }
   if (type == stBatchUpdate) {
+    RunBeforeUpdateExecute(types, query.Params());
     RunBatch(query);
+    if (AfterUpdateExecute) AfterUpdateExecute(this, types, query.Params());
     return true;
   }
   query.SetParamCheck(false);

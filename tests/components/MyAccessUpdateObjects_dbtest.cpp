@@ -10,6 +10,7 @@
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessDataSet.h"
 #include "mysql/ApiTestSupport.h"
+#include "support/ManualMessageLoop.h"
 
 namespace {
 
@@ -44,18 +45,18 @@ class MyUpdateObjectDbTest : public ::testing::Test {
     Open(q, sql);
     return q.Fields()[0]->IsNull() ? "NULL" : q.Fields()[0]->AsString();
   }
-  // The statements of this connection in the general log since StartLog, joined by " | ".
+  // The statements of this connection in the general log, joined by " | " (thread ids are not
+  // reused while the server runs).
   void StartLog() {
     Conn.ExecSQL("SET GLOBAL log_output = 'TABLE'");
     Conn.ExecSQL("SET GLOBAL general_log = 1");
     Thread = Value("SELECT CAST(CONNECTION_ID() AS CHAR)");
-    Since = Value("SELECT CAST(COALESCE(MAX(event_time), '2000-01-01') AS CHAR(26)) FROM mysql.general_log");
   }
   std::string Logged(const std::string& like) {
-    return Value("SELECT COALESCE(GROUP_CONCAT(REPLACE(REPLACE(CAST(argument AS CHAR), '\\r', ''), '\\n', ' ') "
-                 "ORDER BY event_time SEPARATOR ' | '), '') FROM mysql.general_log WHERE thread_id = " +
-                 Thread + " AND command_type = 'Query' AND event_time > '" + Since + "' AND argument LIKE '" +
-                 like + "'");
+    return Value(
+        "SELECT COALESCE(GROUP_CONCAT(REPLACE(REPLACE(CAST(argument AS CHAR), '\\r', ''), '\\n', ' ') "
+        "ORDER BY event_time SEPARATOR ' | '), '') FROM mysql.general_log WHERE thread_id = " +
+        Thread + " AND command_type = 'Query' AND argument LIKE '" + like + "'");
   }
   void Edit(TMyQuery& q, const char* field, int value) {
     q.Edit();
@@ -65,7 +66,7 @@ class MyUpdateObjectDbTest : public ::testing::Test {
 
   api_test::TScratchDb Db;
   TMyConnection Conn;
-  std::string Thread, Since;
+  std::string Thread;
 };
 
 TEST_F(MyUpdateObjectDbTest, UpdateObjectsRunTheirOwnStatements) {
@@ -162,7 +163,8 @@ TEST_F(MyUpdateObjectDbTest, UpdateEventsSeeTypesAndParameters) {
   std::vector<std::string> seen;
   auto names = [](TDAParams& params) {
     std::string text;
-    for (int i = 0; i < params.Count(); ++i) text += (i > 0 ? "," : "") + params[i]->Name() + "=" + params[i]->AsString();
+    for (int i = 0; i < params.Count(); ++i)
+      text += (i > 0 ? "," : "") + params[i]->Name() + "=" + params[i]->AsString();
     return text;
   };
   q.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes types, TDAParams& params) {
@@ -182,13 +184,16 @@ TEST_F(MyUpdateObjectDbTest, UpdateEventsSeeTypesAndParameters) {
   const std::string ins = std::to_string(StatementTypeSet(stInsert));
   const std::string upd = std::to_string(StatementTypeSet(stUpdate));
   const std::string del = std::to_string(StatementTypeSet(stDelete));
-  const std::vector<std::string> expected = {
-      "before " + ins + " 2,4", "after " + ins + " 2,4",
-      "before " + upd + " lv=5,stamp=,OLD_id=2", "after " + upd + " lv=5,stamp=by event,OLD_id=2",
-      "before " + del + " 2", "after " + del + " 2"};
+  const std::vector<std::string> expected = {"before " + ins + " 2,4",
+                                             "after " + ins + " 2,4",
+                                             "before " + upd + " lv=5,stamp=,OLD_id=2",
+                                             "after " + upd + " lv=5,stamp=by event,OLD_id=2",
+                                             "before " + del + " 2",
+                                             "after " + del + " 2"};
   ASSERT_EQ(seen.size(), expected.size());
   for (size_t i = 0; i < seen.size(); ++i)
-    EXPECT_EQ(seen[i].substr(0, seen[i].find(' ', 7) + 1), expected[i].substr(0, expected[i].find(' ', 7) + 1));
+    EXPECT_EQ(seen[i].substr(0, seen[i].find(' ', 7) + 1),
+              expected[i].substr(0, expected[i].find(' ', 7) + 1));
   EXPECT_EQ(seen[2], expected[2]);
   EXPECT_EQ(seen[3], expected[3]);
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv, ':', note) FROM hero"), "1:1:a");
@@ -240,6 +245,83 @@ TEST_F(MyUpdateObjectDbTest, CheckRowVersionRefusesARowChangedElsewhere) {
   q.Next();
   Edit(q, "lv", 2);
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:50,2:2");
+}
+
+TEST_F(MyUpdateObjectDbTest, AutoRefreshTimerSkipsARecordBeingEdited) {
+  TManualMessageLoop loop;
+  TMessageLoopInstaller installed(&loop);
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT)");
+  Conn.ExecSQL("INSERT INTO hero VALUES (1, 0)");
+  TMyQuery q;
+  Open(q, "SELECT * FROM hero");
+  auto& options = static_cast<TMyDataSetOptions&>(q.Options());
+  options.SetAutoRefreshInterval(5);
+  options.SetAutoRefresh(true);
+  options.SetAutoRefreshInterval(5);
+  EXPECT_EQ(loop.ArmedCount(), 1u);
+  Conn.ExecSQL("UPDATE hero SET lv = 1");
+  loop.Advance(4999);
+  EXPECT_EQ(q.FieldByName("lv")->AsInteger(), 0);
+  loop.Advance(1);
+  EXPECT_EQ(q.FieldByName("lv")->AsInteger(), 1) << "refreshed after 5000 ms";
+  q.Edit();
+  q.FieldByName("lv")->SetAsInteger(7);
+  Conn.ExecSQL("UPDATE hero SET lv = 2");
+  loop.Advance(10000);
+  EXPECT_EQ(q.State(), dsEdit);
+  EXPECT_EQ(q.FieldByName("lv")->AsInteger(), 7) << "the edit stays";
+  q.Cancel();
+}
+
+// The connection is killed before the second statement (or batch) of an apply: the apply runs
+// again on a new session, and each change reaches the server once.
+TEST_F(MyUpdateObjectDbTest, FailoverDuringApplyWritesEachChangeOnce) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT) ENGINE=InnoDB");
+  Conn.ExecSQL("CREATE TABLE writes (id INT PRIMARY KEY, n INT) ENGINE=InnoDB");
+  Conn.ExecSQL(
+      "CREATE TRIGGER counted AFTER UPDATE ON hero FOR EACH ROW "
+      "INSERT INTO writes VALUES (NEW.id, 1) ON DUPLICATE KEY UPDATE n = n + 1");
+  for (int batch : {1, 3}) {
+    SCOPED_TRACE(batch);
+    Conn.ExecSQL("DELETE FROM hero");
+    Conn.ExecSQL("DELETE FROM writes");
+    Conn.ExecSQL("INSERT INTO hero VALUES (1,0),(2,0),(3,0),(4,0),(5,0),(6,0)");
+    TMyConnection victim, killer;
+    Connect(victim);
+    Connect(killer);
+    victim.Options().LocalFailover = true;
+    TMyQuery q;
+    q.SetConnection(&victim);
+    q.SetCachedUpdates(true);
+    q.Options().UpdateBatchSize = batch;
+    q.SetSQLText("SELECT * FROM hero ORDER BY id");
+    q.Open();
+    for (q.First(); !q.Eof(); q.Next()) {
+      q.Edit();
+      q.FieldByName("lv")->SetAsInteger(q.FieldByName("id")->AsInteger() * 10);
+      q.Post();
+    }
+    int statements = 0;
+    auto session = [&] {
+      TMyQuery id;
+      id.SetConnection(&victim);
+      id.SetSQLText("SELECT CAST(CONNECTION_ID() AS CHAR)");
+      id.Open();
+      return id.Fields()[0]->AsString();
+    };
+    std::string killed;
+    q.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes, TDAParams&) {
+      if (++statements != 2) return;
+      killed = session();
+      killer.ExecSQL("KILL CONNECTION " + killed);
+    };
+    q.ApplyUpdates();
+    EXPECT_NE(session(), killed) << "the apply went on in a new session";
+    EXPECT_FALSE(q.UpdatesPending());
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"),
+              "1:10,2:20,3:30,4:40,5:50,6:60");
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', n ORDER BY id) FROM writes"), "1:1,2:1,3:1,4:1,5:1,6:1");
+  }
 }
 
 }  // namespace
