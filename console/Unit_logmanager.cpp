@@ -268,9 +268,10 @@ std::optional<int64_t> Tlogmanager::CharacterId(const QString& name) {
   TMyQuery query;
   query.SetCommandTimeout(kReadTimeoutSeconds);
   query.SetConnection(&FCharConnection);
-  // The name is matched byte for byte, as the game stores it, whatever the connection speaks.
-  query.SetSQLText("Select * from user where Name like " +
-                   LikeLiteral(EncodeFieldText(name, FieldCharset()), TextCharsetOf(FCharConnection), false));
+  // The name is matched byte for byte, as the game stores it, whatever the connection speaks: a
+  // latin1 column's collation would take another GBK name whose bytes differ only in case.
+  query.SetSQLText("Select * from user where " + LikeCondition("Name", EncodeFieldText(name, FieldCharset()),
+                                                               TextCharsetOf(FCharConnection), false));
   query.Open();
   if (query.IsEmpty()) return std::nullopt;
   return query.FieldByName("ID")->AsLargeInt();
