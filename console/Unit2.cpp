@@ -15,10 +15,12 @@
 
 #include "components/DBAccess.h"
 #include "components/MyAccessConnection.h"
+#include "console/DbIniSettings.h"
 #include "console/Unit1.h"
 #include "console/Unit_bankmanager.h"
 #include "console/Unit_charmanager.h"
 #include "console/Unit_logmanager.h"
+#include "console/Unit_bakdata.h"
 #include "console/Unit_updatever.h"
 #include "console/Unit_usermanager.h"
 #include "platform/runtime/Charset.h"
@@ -97,6 +99,9 @@ void TFormMain::BuildMenus() {
   QMenu* logs = menuBar()->addMenu(QStringLiteral("日志管理"));
   ConnectGuarded(logs->addAction(QStringLiteral("日志管理")), &QAction::triggered, this,
                  [this](bool) { OpenLogBrowser(); });
+  QMenu* data = menuBar()->addMenu(QStringLiteral("数据管理"));
+  ConnectGuarded(data->addAction(QStringLiteral("备份/还原/压缩")), &QAction::triggered, this,
+                 [this](bool) { OpenBackupWindow(); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
   ConnectGuarded(help->addAction(QStringLiteral("帮助主题")), &QAction::triggered, this,
                  [this](bool) { ShowHelp(); });
@@ -273,6 +278,24 @@ void TFormMain::OpenLogBrowser() {
   if (logs == nullptr || chars == nullptr) return;
   const QString charDb = QString::fromStdU16String(AnsiToWide(Login()->LoginState().CharDB));
   AddChild(new Tlogmanager(*logs, *chars, charDb, Login()->LoginCharset()));
+}
+
+void TFormMain::OpenBackupWindow() {
+  if (FindChild(QStringLiteral("bakdata"))) return;
+  // The window logs in with a connection of its own, prefilled from the latest login.
+  const QStringList& s = FLoginSettings;
+  TLoginInput input;
+  if (s.size() >= 8) {
+    input.Server = s[0];
+    input.Port = s[1];
+    input.Uid = s[6];
+    input.Pwd = s[7];
+    for (int i = 0; i < kCharsetCount; ++i)
+      if (s[2] == QString::fromUtf8(CharsetItemText(i))) input.CharsetIndex = i;
+  }
+  auto* window = new Tbakdata(input);
+  connect(window, &Tbakdata::StatusText, this, &TFormMain::SetStatusText);
+  AddChild(window);
 }
 
 void TFormMain::ShowRechargeHint() {

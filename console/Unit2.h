@@ -67,6 +67,8 @@ class TFormMain : public QMainWindow {
   void ShowRechargeHint();
   // 版本升级: the version window of the latest login, shown again.
   void ShowVersionWindow();
+  // 备份/还原/压缩: the backup window, once.
+  void OpenBackupWindow();
 
   QString IniFileName() const { return FIniFileName; }
   // Where each login asks for the newest version; empty asks nobody (the check then fails).

@@ -1,0 +1,331 @@
+#include "console/BakData.h"
+
+#include <QFile>
+#include <cmath>
+#include <optional>
+
+#include "components/MyAccessCommand.h"
+#include "components/MyAccessConnection.h"
+#include "components/MyDump.h"
+#include "components/MyRowReader.h"
+#include "console/DbIniSettings.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/UiService.h"
+
+namespace {
+
+const QString kNoDatabase = QStringLiteral("请选择数据库！");
+
+// Result rows of REPAIR and OPTIMIZE: Table, Op, Msg_type, Msg_text.
+struct TTableMessage {
+  std::string Type;
+  std::string Text;
+};
+
+bool SameText(const std::string& a, const char* b) {
+  return QString::fromStdString(a).compare(QLatin1String(b), Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+TBakData::TBakData(TBakDataSink& sink)
+    : FSink(sink), FCon(std::make_unique<TMyConnection>()), FDump(std::make_unique<TMyDump>()) {
+  FCon->SetConnectionTimeout(10);
+  FCon->InternalCommand().SetCommandTimeout(kBakListTimeoutSeconds);
+  FDump->SetConnection(FCon.get());
+}
+
+TBakData::~TBakData() {
+  // The dump lets go of the connection before it closes.
+  FDump->SetConnection(nullptr);
+}
+
+bool TBakData::Connected() const {
+  return FCon->Connected();
+}
+
+QString TBakData::Text(const std::string& bytes) const {
+  return DecodeFieldText(bytes, FFieldCharset);
+}
+
+QString TBakData::CheckLogin(const TLoginInput& input) {
+  if (input.Server.isEmpty()) return QStringLiteral("服务器名不能为空！");
+  if (input.Uid.isEmpty() || input.Pwd.isEmpty()) return QStringLiteral("登录名或密码不能为空！");
+  return {};
+}
+
+void TBakData::Login(const TLoginInput& input) {
+  const std::optional<int> port = ParsePort(input.Port.toStdString());
+  if (!port) throw EConvertError("'" + input.Port.toStdString() + "' is not a valid integer value");
+  FCon->SetServer(input.Server.toStdString());
+  FCon->SetPort(*port);
+  FCon->SetUsername(input.Uid.toStdString());
+  FCon->SetPassword(input.Pwd.toStdString());
+  // Whole databases are its work: the window's own connection starts in none.
+  FCon->SetDatabase({});
+  if (input.CharsetIndex != 0 && FCon->Options().Charset() != input.CharsetText.toStdString())
+    FCon->Options().SetCharset(input.CharsetText.toStdString());
+  FCon->Open();
+  const std::vector<std::string> results =
+      TMyRowReader::FirstColumn(*FCon, "SELECT @@character_set_results", kBakListTimeoutSeconds);
+  FFieldCharset = FieldCharsetOf(results.empty() ? std::string() : results.front());
+}
+
+void TBakData::Logout() {
+  FCon->Close();
+}
+
+std::vector<std::string> TBakData::DatabaseNames() {
+  TStringList list;
+  FCon->GetDatabaseNames(list);
+  std::vector<std::string> names;
+  for (int i = 0; i < list.Count(); ++i) names.push_back(list[i]);
+  return names;
+}
+
+std::string TBakData::QuotedName(const std::string& name) {
+  std::string quoted = "`";
+  for (char c : name) {
+    if (c == '`') quoted.push_back('`');
+    quoted.push_back(c);
+  }
+  quoted.push_back('`');
+  return quoted;
+}
+
+int TBakData::LabelPercent(int i, int n) {
+  return static_cast<int>(std::lround(100.0 * (i + 1) / (n + 1)));
+}
+
+int TBakData::BarPercent(int i, int n) {
+  return n <= 0 ? 100 : static_cast<int>(std::lround(100.0 * (i + 1) / n));
+}
+
+bool TBakData::UseDatabase(const std::string& database) {
+  if (!FCon->Connected()) {
+    // Without the connection nothing below could run on the chosen database.
+    ShowMessageBox(QStringLiteral("数据库没有连接..."), CaptionHint, TMsgIcon::Information);
+    return false;
+  }
+  FCon->SetDatabase(database);
+  return true;
+}
+
+std::vector<std::string> TBakData::TableNames() {
+  TStringList list;
+  FCon->GetTableNames(list);
+  std::vector<std::string> names;
+  for (int i = 0; i < list.Count(); ++i) names.push_back(list[i]);
+  return names;
+}
+
+bool TBakData::Backup(const std::string& database, const QString& fileName, bool structure, bool data) {
+  if (database.empty()) return ShowMessage(kNoDatabase), false;
+  if (fileName.isEmpty()) return ShowMessage(QStringLiteral("备份文件保存位置不能为空！")), false;
+  if (!UseDatabase(database)) return false;
+  const QString db = Text(database);
+  // An existing file stays as it is until the new backup is whole.
+  if (QFile::exists(fileName)) FSink.Hint(QStringLiteral("* 初始化..."));
+  const std::vector<std::string> tables = TableNames();
+  FSink.Hint(QStringLiteral("* 正在对数据库：") + db + QStringLiteral("执行查询..."));
+  FDump->SetConnection(FCon.get());
+  FDump->Objects = 0;
+  if (structure) FDump->Objects |= doTables;
+  if (data) FDump->Objects |= doData;
+  // The list itself, not a joined text: a name holding "," or ";" stays one name.
+  FDump->TableNameList().Clear();
+  for (const std::string& t : tables) FDump->TableNameList().Add(t);
+  FSink.Hint(QStringLiteral("* 正在进行数据库：") + db + QStringLiteral("备份..."));
+  FSink.Progress(0);
+  QString shown;
+  FDump->OnBackupProgress = [&](TComponent*, const std::string& objectName, int, int, int percent) {
+    const QString name = Text(objectName);
+    if (name != shown) {
+      shown = name;
+      FSink.Step(name);
+    }
+    FSink.Progress(percent);
+    FSink.ProcessMessages();
+  };
+  struct TClearEvent {
+    TMyDump& Dump;
+    ~TClearEvent() { Dump.OnBackupProgress = nullptr; }
+  } clear{*FDump};
+  FDump->BackupToFile(QFile::encodeName(fileName).toStdString());
+  FSink.Log(QStringLiteral("备份数据库\r\n") + db + QStringLiteral("操作成功"));
+  FSink.Hint(QStringLiteral("* 备份数据库:") + db + QStringLiteral("成功！"));
+  FSink.Progress(100);
+  ShowMessage(QStringLiteral("操作编号:1100\r\n备份路径：") + fileName +
+              QStringLiteral("\r\n备份成功,可进行其它操作"));
+  FSink.Hint(QStringLiteral("* 空闲..."));
+  return true;
+}
+
+bool TBakData::Restore(const std::string& database, const QString& fileName) {
+  if (database.empty()) return ShowMessage(kNoDatabase), false;
+  if (!UseDatabase(database)) return false;
+  const QString db = Text(database);
+  FDump->SetConnection(FCon.get());
+  if (fileName.isEmpty() || !QFile::exists(fileName)) {
+    ShowMessageBox(QStringLiteral("打开备份文件失败，错误的路径或文件名！"), CaptionError, TMsgIcon::Error);
+    return false;
+  }
+  FSink.Hint(QStringLiteral("* 初始化..."));
+  FSink.Hint(QStringLiteral("* 还原数据库:") + db + QStringLiteral("正在进行..."));
+  FSink.Progress(0);
+  FDump->OnRestoreProgress = [&](TComponent*, int percent) {
+    FSink.Progress(percent);
+    FSink.ProcessMessages();
+  };
+  struct TClearEvent {
+    TMyDump& Dump;
+    ~TClearEvent() { Dump.OnRestoreProgress = nullptr; }
+  } clear{*FDump};
+  try {
+    // Read a block at a time: a large file never sits whole in memory.
+    FDump->RestoreFromFile(QFile::encodeName(fileName).toStdString());
+  } catch (const EAbort&) {
+    throw;
+  } catch (...) {
+    // Every statement that failed is kept in the log before the error is shown.
+    QString failures;
+    for (const TDARestoreFailure& f : FDump->RestoreFailures())
+      failures += QStringLiteral("\r\n%1: ").arg(f.Line) + Text(f.Head) + QStringLiteral("\r\n") +
+                  Text(f.Message);
+    FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作失败") + failures);
+    throw;
+  }
+  FSink.Progress(100);
+  ShowMessage(QStringLiteral("操作编号:1101\r\n\r\n还原成功,可进行其它操作"));
+  FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作成功"));
+  FSink.Hint(QStringLiteral("* 还原数据库:") + db + QStringLiteral("成功！"));
+  return true;
+}
+
+bool TBakData::Maintain(const std::string& database, TMaintenance mode) {
+  if (database.empty()) return ShowMessage(kNoDatabase), false;
+  if (!UseDatabase(database)) return false;
+  const QString db = Text(database);
+  if (mode == TMaintenance::RepairIndex) {
+    ShowMessageBox(QStringLiteral("无法对该数据库进行索引重建！数据库名：") + db, CaptionError, TMsgIcon::Error);
+    return false;
+  }
+  const std::vector<std::string> tables = TableNames();
+  const int n = static_cast<int>(tables.size());
+  FSink.Hint(QStringLiteral("* 正在对数据库：") + db + QStringLiteral("进行初始化..."));
+  FSink.Progress(0);
+  const bool repair = mode == TMaintenance::RepairTable;
+  const QString verb = repair ? QStringLiteral("修复") : QStringLiteral("优化");
+  const std::string statement = repair ? "REPAIR TABLE " : "OPTIMIZE  TABLE ";
+  for (int i = 0; i < n; ++i) {
+    const QString t = Text(tables[static_cast<size_t>(i)]);
+    FSink.Step(QStringLiteral("%1% ").arg(LabelPercent(i, n)) + t);
+    FSink.Progress(BarPercent(i, n));
+    FSink.ProcessMessages();
+    // The server reports a table it could not work on as a result row, not as an error.
+    std::vector<TTableMessage> messages;
+    bool failed = false;
+    try {
+      TMyRowReader reader(*FCon, kBakLongTimeoutSeconds);
+      reader.Open(statement + QuotedName(tables[static_cast<size_t>(i)]));
+      const int type = reader.FieldIndex("Msg_type");
+      const int text = reader.FieldIndex("Msg_text");
+      while (type >= 0 && text >= 0 && reader.Next())
+        messages.push_back({reader.Value(type), reader.Value(text)});
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& e) {
+      messages.push_back({"error", e.what()});
+    }
+    for (const TTableMessage& m : messages) {
+      const bool error = SameText(m.Type, "error");
+      failed = failed || error;
+      if (error || SameText(m.Type, "note") || SameText(m.Type, "warning"))
+        FSink.Log(verb + QStringLiteral("表\r\n") + db + "." + t + " " + Text(m.Type) + ": " + Text(m.Text));
+    }
+    if (failed) {
+      ShowMessageBox(QStringLiteral("错误编号:1001\r\n\r\n") + verb + QStringLiteral("失败,请检查网络情况或权限"),
+                     CaptionError, TMsgIcon::Error);
+      FSink.Log(verb + QStringLiteral("数据库\r\n") + t + QStringLiteral("操作失败"));
+      FSink.Hint(QStringLiteral("* ") + verb + QStringLiteral("数据库：") + db + QStringLiteral(",表：") + t +
+                 QStringLiteral("失败！"));
+      return false;
+    }
+    FSink.Log(verb + QStringLiteral("表\r\n") + db + "." + t + QStringLiteral("操作成功"));
+    FSink.Hint(QStringLiteral("* ") + verb + QStringLiteral("数据库：") + db + QStringLiteral(",表：") + t +
+               QStringLiteral("成功！"));
+  }
+  FSink.Hint(QStringLiteral("* ") + verb + QStringLiteral("数据库：") + db + QStringLiteral(",全部完成！"));
+  FSink.Step(QStringLiteral("100% "));
+  FSink.Progress(100);
+  FSink.Log(verb + QStringLiteral("数据库\r\n") + db + QStringLiteral("全部操作成功"));
+  ShowMessage(QStringLiteral("操作编号:1110\r\n") + db + QStringLiteral("数据库") + QStringLiteral("\r\n") + verb +
+              QStringLiteral("成功,可进行其它操作"));
+  return true;
+}
+
+namespace {
+
+// Runs a statement without rows on the connection, waiting as long as long work may; the lists
+// keep their shorter wait.
+void RunLong(TMyConnection& con, const std::string& sql) {
+  TMyCommand& command = con.InternalCommand();
+  const int previous = command.CommandTimeout();
+  command.SetCommandTimeout(kBakLongTimeoutSeconds);
+  struct TRestore {
+    TMyCommand& Command;
+    int Value;
+    ~TRestore() { Command.SetCommandTimeout(Value); }
+  } restore{command, previous};
+  con.ExecSQL(sql);
+}
+
+}  // namespace
+
+bool TBakData::CreateDatabase(const std::string& name) {
+  if (name.empty()) return ShowMessage(QStringLiteral("请填写要创建的数据库的名字！")), false;
+  const QString db = Text(name);
+  if (!FCon->Connected()) {
+    ShowMessageBox(QStringLiteral("数据库没有连接..."), CaptionHint, TMsgIcon::Information);
+    return false;
+  }
+  FSink.Hint(QStringLiteral("* 正在对数据库：") + db + QStringLiteral("进行创建..."));
+  try {
+    RunLong(*FCon, "CREATE DATABASE " + QuotedName(name));
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    ShowMessage(QStringLiteral("错误编号:1001\r\n\r\n创建失败,请检查网络情况"));
+    FSink.Log(QStringLiteral("创建数据库\r\n") + db + QStringLiteral("操作失败"));
+    FSink.Hint(QStringLiteral("* 创建数据库：") + db + QStringLiteral("失败！"));
+    return false;
+  }
+  ShowMessage(QStringLiteral("操作编号:1104\r\n\r\n") + db + QStringLiteral("创建成功,可进行其它操作"));
+  FSink.Log(QStringLiteral("创建数据库\r\n") + db + QStringLiteral("操作成功"));
+  FSink.Hint(QStringLiteral("* 创建数据库：") + db + QStringLiteral("成功！"));
+  return true;
+}
+
+bool TBakData::DropDatabase(const std::string& name) {
+  const QString db = Text(name);
+  if (!FCon->Connected()) {
+    ShowMessageBox(QStringLiteral("数据库没有连接..."), CaptionHint, TMsgIcon::Information);
+    return false;
+  }
+  FSink.Hint(QStringLiteral("* 正在对数据库：") + db + QStringLiteral("进行删除..."));
+  try {
+    RunLong(*FCon, "DROP DATABASE " + QuotedName(name));
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    ShowMessage(QStringLiteral("错误编号:1001\r\n\r\n删除失败,请检查网络情况"));
+    FSink.Log(QStringLiteral("删除数据库\r\n") + db + QStringLiteral("操作失败"));
+    FSink.Hint(QStringLiteral("* 删除数据库：") + db + QStringLiteral("失败！"));
+    return false;
+  }
+  ShowMessage(QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作"));
+  FSink.Log(QStringLiteral("删除数据库\r\n") + db + QStringLiteral("操作成功"));
+  FSink.Hint(QStringLiteral("* 删除数据库：") + db + QStringLiteral("成功！"));
+  return true;
+}

@@ -1,0 +1,347 @@
+// The backup window on the test server: a backup restored elsewhere checks out equal, a failed
+// backup keeps the file it would replace, repair and optimize read the server's result rows, names
+// with back quotes reach the server whole, the window stays while it works, and the log is saved.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QtTest>
+#include <memory>
+
+#include "ConsoleTestSupport.h"
+#include "GameZone.h"
+#include "components/MyAccessConnection.h"
+#include "console/Unit_bakdata.h"
+#include "console/controls/FlatBtns.h"
+#include "mysql/MySQLConnection.h"
+#include "platform/widgets/FieldText.h"
+#include "platform/widgets/UiRecorder.h"
+
+class BakdataDbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void BackupRestoredElsewhereChecksEqual();
+  void FailedBackupKeepsTheOldFile();
+  void NoConnectionStopsTheOperation();
+  void MaintenanceReadsTheResultRows_data();
+  void MaintenanceReadsTheResultRows();
+  void BusyWindowStaysAndTakesNoSecondPress_data();
+  void BusyWindowStaysAndTakesNoSecondPress();
+  void QuotedDatabaseNameIsCreatedAndDroppedWhole();
+  void LogIsSavedOnRequest();
+
+ private:
+  std::unique_ptr<Tbakdata> LoggedIn() {
+    TLoginInput input{FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"], 0, {}};
+    auto w = std::make_unique<Tbakdata>(input);
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->resize(560, 420);
+    w->show();
+    w->LoginOrLogout();
+    if (!w->Work().Connected()) qFatal("the backup window did not log in");
+    return w;
+  }
+  static void Choose(QComboBox* box, const QString& name) {
+    box->setCurrentIndex(box->findData(name.toUtf8()));
+    QVERIFY2(box->currentIndex() >= 0, qPrintable(name));
+  }
+  std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
+  std::string ConnectionId(Tbakdata& w) {
+    return QueryValue(*w.Work().con1().MyIConnection(), "SELECT CONNECTION_ID()");
+  }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const auto& m : FUi->Messages()) texts << m.Args.Text;
+    return texts;
+  }
+
+  QMap<QString, QString> FInfo;
+  std::unique_ptr<TGameZone> FZone;
+  std::unique_ptr<TAdminSession> FAdmin;
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+  QString FPrefix;
+};
+
+void BakdataDbTest::initTestCase() {
+  FInfo = ServerInfo();
+  FPrefix = QStringLiteral("bk_%1").arg(QCoreApplication::applicationPid());
+  FZone = std::make_unique<TGameZone>(FInfo, FPrefix);
+  QVERIFY(FZone->Load());
+  FAdmin = std::make_unique<TAdminSession>(FInfo);
+  FAdmin->Exec("SET GLOBAL log_output='TABLE'");
+  FAdmin->Exec("SET GLOBAL general_log=1");
+}
+
+void BakdataDbTest::init() {
+  FUi = std::make_unique<TUiRecorder>();
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+}
+
+void BakdataDbTest::cleanup() {
+  FScope.reset();
+  FUi.reset();
+}
+
+void BakdataDbTest::BackupRestoredElsewhereChecksEqual() {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("chr.SQL");
+  const std::string copy = FPrefix.toStdString() + "_copy";
+  FAdmin->Exec("CREATE DATABASE `" + copy + "`");
+  auto w = LoggedIn();
+  w->pgc1->setCurrentIndex(1);
+  Choose(w->cbb1, FZone->Chr());
+  w->e2->setText(file);
+  // The picture a person would look at, taken while the backup runs.
+  const QString shot = QCoreApplication::applicationDirPath() + "/bakdata-backup.png";
+  QFile::remove(shot);
+  FUi->OnProcessMessages([&] {
+    if (!QFile::exists(shot) && w->ProgressBar->value() > 0) QVERIFY(w->grab().save(shot));
+  });
+  w->RunBackup();
+  FUi->OnProcessMessages({});
+  QVERIFY(QFile::exists(shot));
+  QCOMPARE(w->lbl7->text(), QStringLiteral("* 空闲..."));
+  QCOMPARE(w->ProgressBar->value(), 100);
+  Choose(w->cbb3, QString::fromStdString(copy));
+  w->e4->setText(file);
+  w->RunRestore();
+  QCOMPARE(Texts(), QStringList({QStringLiteral("操作编号:1100\r\n备份路径：") + file +
+                                     QStringLiteral("\r\n备份成功,可进行其它操作"),
+                                 QStringLiteral("操作编号:1101\r\n\r\n还原成功,可进行其它操作")}));
+  const std::string chr = FZone->Chr().toStdString();
+  const std::string tables = Value(
+      "SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM information_schema.tables WHERE table_schema='" + chr +
+      "'");
+  QVERIFY(!tables.empty());
+  QCOMPARE(Value("SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM information_schema.tables WHERE "
+                 "table_schema='" +
+                 copy + "'"),
+           tables);
+  for (const QString& t : QString::fromStdString(tables).split(',')) {
+    const std::string name = "`" + t.toStdString() + "`";
+    // The server's own checksum of each copy, read on the window's session.
+    TMySQLConnection& admin = *w->Work().con1().MyIConnection();
+    auto checksum = [&](const std::string& db) {
+      TMySQLCommand command;
+      command.SetConnection(&admin);
+      command.SetSQL("CHECKSUM TABLE `" + db + "`." + name);
+      command.ResultWanted = true;
+      command.Execute();
+      PMYSQL_RES result = command.GetResult();
+      command.SetResult(nullptr);
+      TMySQLAPI* api = admin.GetAPI();
+      PMYSQL_ROW row = api->mysql_fetch_row(result);
+      const std::string value = row && !api->FieldIsNull(row, 1) ? api->GetFieldStr(row, 1) : "";
+      api->mysql_free_result(result);
+      return value;
+    };
+    QVERIFY2(checksum(copy) == checksum(chr), qPrintable(t));
+  }
+  FAdmin->Exec("DROP DATABASE `" + copy + "`");
+}
+
+void BakdataDbTest::FailedBackupKeepsTheOldFile() {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("old.SQL");
+  const QByteArray old = "-- the backup of yesterday\r\nSELECT 1;\r\n";
+  WriteAll(file, old);
+  auto w = LoggedIn();
+  Choose(w->cbb1, FZone->Chr());
+  w->e2->setText(file);
+  // The session goes away while rows are being written.
+  const std::string id = ConnectionId(*w);
+  bool killed = false;
+  FUi->OnProcessMessages([&] {
+    if (!killed && w->ProgressBar->value() > 0) {
+      killed = true;
+      FAdmin->Exec("KILL " + id);
+    }
+  });
+  bool raised = false;
+  try {
+    w->RunBackup();
+  } catch (const std::exception&) {
+    raised = true;
+  }
+  FUi->OnProcessMessages({});
+  QVERIFY(killed);
+  QVERIFY(raised);
+  QCOMPARE(ReadAll(file), old);
+  QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"old.SQL"}));
+  QVERIFY(!w->Busy());
+}
+
+void BakdataDbTest::NoConnectionStopsTheOperation() {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("none.SQL");
+  auto w = LoggedIn();
+  Choose(w->cbb1, FZone->Chr());
+  Choose(w->cbb2, FZone->Chr());
+  w->e2->setText(file);
+  w->LoginOrLogout();
+  QVERIFY(!w->Work().Connected());
+  w->RunBackup();
+  w->RunMaintenance();
+  QCOMPARE(Texts(), QStringList({QStringLiteral("数据库没有连接..."), QStringLiteral("数据库没有连接...")}));
+  QVERIFY(!QFile::exists(file));
+  QVERIFY(!w->Work().Connected());
+}
+
+void BakdataDbTest::MaintenanceReadsTheResultRows_data() {
+  QTest::addColumn<QStringList>("setup");
+  QTest::addColumn<bool>("repair");
+  QTest::addColumn<QStringList>("steps");   // Label5 and pb1 before each table
+  QTest::addColumn<QString>("message");     // the closing message
+  QTest::addColumn<QString>("hint");        // lbl11 at the end
+  QTest::addColumn<QString>("logged");      // a text the log holds
+  const QString db = FPrefix + "_m";
+  const QString myisam = QStringLiteral("(id INT PRIMARY KEY) ENGINE=MyISAM");
+  QTest::newRow("four tables, one named with a back quote")
+      << QStringList({"CREATE TABLE t1 " + myisam, "CREATE TABLE t2 " + myisam, "CREATE TABLE t3 " + myisam,
+                      "CREATE TABLE `t``4` " + myisam})
+      << true << QStringList({"20% t1|25", "40% t2|50", "60% t3|75", "80% t`4|100", "100% |100"})
+      << QStringLiteral("操作编号:1110\r\n") + db + QStringLiteral("数据库\r\n修复成功,可进行其它操作")
+      << QStringLiteral("* 修复数据库：") + db + QStringLiteral(",全部完成！")
+      << QStringLiteral("修复表\n") + db + QStringLiteral(".t`4操作成功");
+  QTest::newRow("an error row takes the failure path")
+      << QStringList({"CREATE TABLE t1 " + myisam, "CREATE VIEW v AS SELECT id FROM t1"}) << true
+      << QStringList({"33% t1|50", "67% v|100", "67% v|100"})
+      << QStringLiteral("错误编号:1001\r\n\r\n修复失败,请检查网络情况或权限")
+      << QStringLiteral("* 修复数据库：") + db + QStringLiteral(",表：v失败！")
+      << QStringLiteral("修复数据库\nv操作失败");
+  QTest::newRow("a note goes into the log")
+      << QStringList({"CREATE TABLE t1 (id INT PRIMARY KEY) ENGINE=InnoDB"}) << false
+      << QStringList({"50% t1|100", "100% |100"})
+      << QStringLiteral("操作编号:1110\r\n") + db + QStringLiteral("数据库\r\n优化成功,可进行其它操作")
+      << QStringLiteral("* 优化数据库：") + db + QStringLiteral(",全部完成！")
+      << QStringLiteral("note: Table does not support optimize");
+}
+
+void BakdataDbTest::MaintenanceReadsTheResultRows() {
+  QFETCH(QStringList, setup);
+  QFETCH(bool, repair);
+  QFETCH(QStringList, steps);
+  const std::string db = FPrefix.toStdString() + "_m";
+  FAdmin->Exec("DROP DATABASE IF EXISTS `" + db + "`");
+  FAdmin->Exec("CREATE DATABASE `" + db + "`");
+  for (const QString& sql : setup) FAdmin->Exec("USE `" + db + "`"), FAdmin->Exec(sql.toStdString());
+  auto w = LoggedIn();
+  Choose(w->cbb2, QString::fromStdString(db));
+  (repair ? w->rb2 : w->rb3)->setChecked(true);
+  QStringList seen;
+  FUi->OnProcessMessages([&] { seen << w->Label5->text() + "|" + QString::number(w->pb1->value()); });
+  w->RunMaintenance();
+  FUi->OnProcessMessages({});
+  seen << w->Label5->text() + "|" + QString::number(w->pb1->value());
+  QCOMPARE(seen, steps);
+  QTEST(Texts().value(0), "message");
+  QTEST(w->lbl11->text(), "hint");
+  QFETCH(QString, logged);
+  QVERIFY2(w->tb_memo->toPlainText().contains(logged), qPrintable(w->tb_memo->toPlainText()));
+  FAdmin->Exec("DROP DATABASE `" + db + "`");
+}
+
+void BakdataDbTest::BusyWindowStaysAndTakesNoSecondPress_data() {
+  QTest::addColumn<int>("operation");  // 0 backup, 1 restore, 2 optimize
+  QTest::newRow("backup") << 0;
+  QTest::newRow("restore") << 1;
+  QTest::newRow("optimize") << 2;
+}
+
+void BakdataDbTest::BusyWindowStaysAndTakesNoSecondPress() {
+  QFETCH(int, operation);
+  QTemporaryDir dir;
+  const QString file = dir.filePath("busy.SQL");
+  const std::string chr = FZone->Chr().toStdString();
+  const std::string target = FPrefix.toStdString() + "_busy";
+  FAdmin->Exec("DROP DATABASE IF EXISTS `" + target + "`");
+  FAdmin->Exec("CREATE DATABASE `" + target + "`");
+  auto w = LoggedIn();
+  Choose(w->cbb1, FZone->Chr());
+  Choose(w->cbb2, FZone->Chr());
+  Choose(w->cbb3, QString::fromStdString(target));
+  w->e2->setText(file);
+  w->e4->setText(file);
+  if (operation == 1) w->RunBackup();
+  FUi->ClearRecord();
+  TFlatButton* button = operation == 0 ? w->btn2 : operation == 1 ? w->btn4 : w->btn3;
+  int tries = 0;
+  FUi->OnProcessMessages([&] {
+    if (tries++ > 0) return;
+    QVERIFY(!w->close());
+    QVERIFY(w->isVisible());
+    QVERIFY(!button->isEnabled());
+    button->Click();
+  });
+  const std::string id = ConnectionId(*w);
+  const std::string before =
+      Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id + " AND command_type='Query'");
+  (operation == 0 ? w->RunBackup() : operation == 1 ? w->RunRestore() : w->RunMaintenance());
+  FUi->OnProcessMessages({});
+  QVERIFY(tries > 0);
+  QCOMPARE(FUi->Messages().size(), size_t(1));  // one run, one closing message
+  QVERIFY(!w->Busy());
+  QVERIFY(button->isEnabled());
+  QVERIFY(std::stoi(Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id +
+                          " AND command_type='Query'")) > std::stoi(before));
+  QVERIFY(w->close());
+  FAdmin->Exec("DROP DATABASE `" + target + "`");
+}
+
+void BakdataDbTest::QuotedDatabaseNameIsCreatedAndDroppedWhole() {
+  const std::string name = FPrefix.toStdString() + "a`b";
+  auto w = LoggedIn();
+  w->edt1->setText(QString::fromStdString(name));
+  w->CreateDatabase();
+  auto count = [&](const std::string& like) {
+    return Value("SELECT COUNT(*) FROM information_schema.schemata WHERE schema_name LIKE '" + like + "%'");
+  };
+  QCOMPARE(Value("SELECT HEX(schema_name) FROM information_schema.schemata WHERE schema_name='" + name + "'"),
+           QByteArray::fromStdString(name).toHex().toUpper().toStdString());
+  QCOMPARE(count(FPrefix.toStdString() + "a"), std::string("1"));
+  Choose(w->cbb4, QString::fromStdString(name));
+  FUi->Answer(TMsgResult::Yes);
+  w->DropDatabase();
+  QCOMPARE(count(FPrefix.toStdString() + "a"), std::string("0"));
+  QCOMPARE(Texts(), QStringList({QStringLiteral("操作编号:1104\r\n\r\n") + QString::fromStdString(name) +
+                                     QStringLiteral("创建成功,可进行其它操作"),
+                                 QStringLiteral("删除是不可逆操作，确定要删除") + QString::fromStdString(name) +
+                                     QStringLiteral("吗？"),
+                                 QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作")}));
+  QVERIFY(w->cbb4->findData(QByteArray::fromStdString(name)) < 0);
+}
+
+void BakdataDbTest::LogIsSavedOnRequest() {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("Log.txt");
+  auto w = LoggedIn();
+  FUi->SetNow(EncodeDateTime(2026, 3, 4, 5, 6, 7, 0));
+  w->WriteBakLog(QStringLiteral("还原数据库\r\nzqv操作成功"));
+  FUi->Choose(file);
+  w->SaveLog();
+  const QByteArray saved = ReadAll(file);
+  const QByteArray entry = QByteArray::fromStdString(EncodeFieldText(
+      QStringLiteral("2026-03-04 05:06:07\r\n还原数据库\r\nzqv操作成功\r\n") + QString(38, '-'), TFieldCharset::Gbk));
+  QVERIFY2(saved.endsWith(entry), saved.constData());
+  QVERIFY(saved.contains(QByteArray::fromStdString(EncodeFieldText(QStringLiteral("成功登录数据库服务器:["),
+                                                                    TFieldCharset::Gbk))));
+  // F10 saves again under the last name.
+  WriteAll(file, "stale");
+  FUi->Choose(file);
+  QKeyEvent f10(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
+  QCoreApplication::sendEvent(w->tb_memo, &f10);
+  QCOMPARE(ReadAll(file), saved);
+  QCOMPARE(FUi->Choosers().size(), 2);
+}
+
+QTEST_MAIN(BakdataDbTest)
+#include "Bakdata_dbtest.moc"
