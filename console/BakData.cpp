@@ -191,8 +191,8 @@ bool TBakData::Restore(const std::string& database, const QString& fileName) {
     // Every statement that failed is kept in the log before the error is shown.
     QString failures;
     for (const TDARestoreFailure& f : FDump->RestoreFailures())
-      failures += QStringLiteral("\r\n%1: ").arg(f.Line) + Text(f.Head) + QStringLiteral("\r\n") +
-                  Text(f.Message);
+      failures +=
+          QStringLiteral("\r\n%1: ").arg(f.Line) + Text(f.Head) + QStringLiteral("\r\n") + Text(f.Message);
     FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作失败") + failures);
     throw;
   }
@@ -208,7 +208,8 @@ bool TBakData::Maintain(const std::string& database, TMaintenance mode) {
   if (!UseDatabase(database)) return false;
   const QString db = Text(database);
   if (mode == TMaintenance::RepairIndex) {
-    ShowMessageBox(QStringLiteral("无法对该数据库进行索引重建！数据库名：") + db, CaptionError, TMsgIcon::Error);
+    ShowMessageBox(QStringLiteral("无法对该数据库进行索引重建！数据库名：") + db, CaptionError,
+                   TMsgIcon::Error);
     return false;
   }
   const std::vector<std::string> tables = TableNames();
@@ -245,8 +246,9 @@ bool TBakData::Maintain(const std::string& database, TMaintenance mode) {
         FSink.Log(verb + QStringLiteral("表\r\n") + db + "." + t + " " + Text(m.Type) + ": " + Text(m.Text));
     }
     if (failed) {
-      ShowMessageBox(QStringLiteral("错误编号:1001\r\n\r\n") + verb + QStringLiteral("失败,请检查网络情况或权限"),
-                     CaptionError, TMsgIcon::Error);
+      ShowMessageBox(
+          QStringLiteral("错误编号:1001\r\n\r\n") + verb + QStringLiteral("失败,请检查网络情况或权限"),
+          CaptionError, TMsgIcon::Error);
       FSink.Log(verb + QStringLiteral("数据库\r\n") + t + QStringLiteral("操作失败"));
       FSink.Hint(QStringLiteral("* ") + verb + QStringLiteral("数据库：") + db + QStringLiteral(",表：") + t +
                  QStringLiteral("失败！"));
@@ -260,8 +262,8 @@ bool TBakData::Maintain(const std::string& database, TMaintenance mode) {
   FSink.Step(QStringLiteral("100% "));
   FSink.Progress(100);
   FSink.Log(verb + QStringLiteral("数据库\r\n") + db + QStringLiteral("全部操作成功"));
-  ShowMessage(QStringLiteral("操作编号:1110\r\n") + db + QStringLiteral("数据库") + QStringLiteral("\r\n") + verb +
-              QStringLiteral("成功,可进行其它操作"));
+  ShowMessage(QStringLiteral("操作编号:1110\r\n") + db + QStringLiteral("数据库") + QStringLiteral("\r\n") +
+              verb + QStringLiteral("成功,可进行其它操作"));
   return true;
 }
 

@@ -71,7 +71,8 @@ Tbakdata::Tbakdata(const TLoginInput& login, QWidget* parent)
   e_uid->setText(login.Uid);
   e_pwd->setText(login.Pwd);
   portedt->setText(login.Port);
-  cbb5->setCurrentIndex(login.CharsetIndex >= 0 && login.CharsetIndex < kCharsetCount ? login.CharsetIndex : 0);
+  cbb5->setCurrentIndex(login.CharsetIndex >= 0 && login.CharsetIndex < kCharsetCount ? login.CharsetIndex
+                                                                                      : 0);
 }
 
 Tbakdata::~Tbakdata() = default;
@@ -109,8 +110,11 @@ void Tbakdata::BuildControls() {
     btn1 = FlatButton(QStringLiteral("登  录[&1]"), w);
     lbl6 = hintLabel(w);
     int row = 0;
-    for (auto [caption, edit] : {std::pair<const char*, QWidget*>{"服务器：", e1}, {"端口：", portedt},
-                                 {"用户名：", e_uid}, {"密码：", e_pwd}, {"字符集：", cbb5}}) {
+    for (auto [caption, edit] : {std::pair<const char*, QWidget*>{"服务器：", e1},
+                                 {"端口：", portedt},
+                                 {"用户名：", e_uid},
+                                 {"密码：", e_pwd},
+                                 {"字符集：", cbb5}}) {
       g->addWidget(new QLabel(QString::fromUtf8(caption), w), row, 0);
       g->addWidget(edit, row++, 1);
     }
@@ -223,10 +227,11 @@ void Tbakdata::BuildControls() {
   ConnectGuarded(btn6, &TFlatButton::clicked, this, [this] { CreateDatabase(); });
   ConnectGuarded(Button1, &TFlatButton::clicked, this, [this] { SaveLog(); });
   ConnectGuarded(pgc1, &QTabWidget::currentChanged, this, [this](int index) { TabChanged(index); });
-  const std::pair<QComboBox*, QLabel*> choosers[] = {{cbb1, lbl7}, {cbb3, lbl14}, {cbb2, lbl11}, {cbb4, lbl18}};
-  const QString chooseHints[] = {QStringLiteral("* 选择您要进行备份的数据库！"),
-                                 QStringLiteral("* 选择您要进行还原的数据库！"),
-                                 QStringLiteral("* 选择您要压缩的数据库..."), QStringLiteral("* 选择您要删除的数据库...")};
+  const std::pair<QComboBox*, QLabel*> choosers[] = {
+      {cbb1, lbl7}, {cbb3, lbl14}, {cbb2, lbl11}, {cbb4, lbl18}};
+  const QString chooseHints[] = {
+      QStringLiteral("* 选择您要进行备份的数据库！"), QStringLiteral("* 选择您要进行还原的数据库！"),
+      QStringLiteral("* 选择您要压缩的数据库..."), QStringLiteral("* 选择您要删除的数据库...")};
   for (int i = 0; i < 4; ++i) {
     QLabel* label = choosers[i].second;
     const QString text = chooseHints[i];
@@ -259,9 +264,9 @@ void Tbakdata::closeEvent(QCloseEvent* event) {
 
 void Tbakdata::SetBusy(bool on) {
   FBusy = on;
-  for (QWidget* w : std::initializer_list<QWidget*>{btn1, btn2, btn3, btn4, btn5, btn6, btn7, btn9, Button1, cbb1,
-                                                    cbb2, cbb3, cbb4, cbb5, rb1, rb2, rb3, cbTbBackup,
-                                                    cbDataBackUp, edt1})
+  for (QWidget* w : std::initializer_list<QWidget*>{btn1, btn2,    btn3, btn4,       btn5,         btn6, btn7,
+                                                    btn9, Button1, cbb1, cbb2,       cbb3,         cbb4, cbb5,
+                                                    rb1,  rb2,     rb3,  cbTbBackup, cbDataBackUp, edt1})
     w->setEnabled(!on);
   pgc1->tabBar()->setEnabled(!on);
   // Login fields stay as the login state left them.
@@ -327,8 +332,8 @@ void Tbakdata::LoginOrLogout() {
     emit StatusText(QStringLiteral("没有连接到数据库服务器..."));
     return;
   }
-  TLoginInput input{e1->text(), portedt->text(), e_uid->text(), e_pwd->text(), cbb5->currentIndex(),
-                    cbb5->currentText()};
+  TLoginInput input{e1->text(),    portedt->text(),      e_uid->text(),
+                    e_pwd->text(), cbb5->currentIndex(), cbb5->currentText()};
   if (const QString problem = TBakData::CheckLogin(input); !problem.isEmpty()) return ShowMessage(problem);
   TBusyScope busy(*this, 0);
   lbl6->setText(QStringLiteral("正在尝试连接服务器") + Server() + QStringLiteral(",请稍候..."));
@@ -442,7 +447,8 @@ void Tbakdata::SaveLogTo(const QString& fileName) {
 
 void Tbakdata::SaveLog() {
   const QString name = QStringLiteral("Log") + Stamp("yymmddhhnnss") + QStringLiteral(".txt");
-  if (auto path = Ui().SaveFileName({QString(), QString(), name, QtFilterFromPairs(kLogFilter)})) SaveLogTo(*path);
+  if (auto path = Ui().SaveFileName({QString(), QString(), name, QtFilterFromPairs(kLogFilter)}))
+    SaveLogTo(*path);
 }
 
 void Tbakdata::SaveLogAgain() {

@@ -33,16 +33,16 @@ class Tbakdata : public QWidget, private TBakDataSink {
   bool Busy() const noexcept { return FBusy; }
 
   // The buttons' handlers.
-  void LoginOrLogout();          // btn1
-  void ChooseBackupFile();       // btn5
-  void ChooseRestoreFile();      // btn7
-  void RunBackup();              // btn2
-  void RunRestore();             // btn4
-  void RunMaintenance();         // btn3
-  void DropDatabase();           // btn9
-  void CreateDatabase();         // btn6
-  void SaveLog();                // Button1
-  void SaveLogAgain();           // F10 in tb_memo
+  void LoginOrLogout();      // btn1
+  void ChooseBackupFile();   // btn5
+  void ChooseRestoreFile();  // btn7
+  void RunBackup();          // btn2
+  void RunRestore();         // btn4
+  void RunMaintenance();     // btn3
+  void DropDatabase();       // btn9
+  void CreateDatabase();     // btn6
+  void SaveLog();            // Button1
+  void SaveLogAgain();       // F10 in tb_memo
   void RefreshDatabaseLists();
   // One log entry: the local time, the text, a line of 38 hyphens.
   void WriteBakLog(const QString& text);

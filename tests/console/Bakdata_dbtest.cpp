@@ -119,8 +119,9 @@ void BakdataDbTest::BackupRestoredElsewhereChecksEqual() {
                                  QStringLiteral("操作编号:1101\r\n\r\n还原成功,可进行其它操作")}));
   const std::string chr = FZone->Chr().toStdString();
   const std::string tables = Value(
-      "SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM information_schema.tables WHERE table_schema='" + chr +
-      "'");
+      "SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM information_schema.tables WHERE "
+      "table_schema='" +
+      chr + "'");
   QVERIFY(!tables.empty());
   QCOMPARE(Value("SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM information_schema.tables WHERE "
                  "table_schema='" +
@@ -199,10 +200,10 @@ void BakdataDbTest::NoConnectionStopsTheOperation() {
 void BakdataDbTest::MaintenanceReadsTheResultRows_data() {
   QTest::addColumn<QStringList>("setup");
   QTest::addColumn<bool>("repair");
-  QTest::addColumn<QStringList>("steps");   // Label5 and pb1 before each table
-  QTest::addColumn<QString>("message");     // the closing message
-  QTest::addColumn<QString>("hint");        // lbl11 at the end
-  QTest::addColumn<QString>("logged");      // a text the log holds
+  QTest::addColumn<QStringList>("steps");  // Label5 and pb1 before each table
+  QTest::addColumn<QString>("message");    // the closing message
+  QTest::addColumn<QString>("hint");       // lbl11 at the end
+  QTest::addColumn<QString>("logged");     // a text the log holds
   const QString db = FPrefix + "_m";
   const QString myisam = QStringLiteral("(id INT PRIMARY KEY) ENGINE=MyISAM");
   QTest::newRow("four tables, one named with a back quote")
@@ -314,8 +315,8 @@ void BakdataDbTest::QuotedDatabaseNameIsCreatedAndDroppedWhole() {
   QCOMPARE(count(FPrefix.toStdString() + "a"), std::string("0"));
   QCOMPARE(Texts(), QStringList({QStringLiteral("操作编号:1104\r\n\r\n") + QString::fromStdString(name) +
                                      QStringLiteral("创建成功,可进行其它操作"),
-                                 QStringLiteral("删除是不可逆操作，确定要删除") + QString::fromStdString(name) +
-                                     QStringLiteral("吗？"),
+                                 QStringLiteral("删除是不可逆操作，确定要删除") +
+                                     QString::fromStdString(name) + QStringLiteral("吗？"),
                                  QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作")}));
   QVERIFY(w->cbb4->findData(QByteArray::fromStdString(name)) < 0);
 }
@@ -330,10 +331,11 @@ void BakdataDbTest::LogIsSavedOnRequest() {
   w->SaveLog();
   const QByteArray saved = ReadAll(file);
   const QByteArray entry = QByteArray::fromStdString(EncodeFieldText(
-      QStringLiteral("2026-03-04 05:06:07\r\n还原数据库\r\nzqv操作成功\r\n") + QString(38, '-'), TFieldCharset::Gbk));
+      QStringLiteral("2026-03-04 05:06:07\r\n还原数据库\r\nzqv操作成功\r\n") + QString(38, '-'),
+      TFieldCharset::Gbk));
   QVERIFY2(saved.endsWith(entry), saved.constData());
-  QVERIFY(saved.contains(QByteArray::fromStdString(EncodeFieldText(QStringLiteral("成功登录数据库服务器:["),
-                                                                    TFieldCharset::Gbk))));
+  QVERIFY(saved.contains(QByteArray::fromStdString(
+      EncodeFieldText(QStringLiteral("成功登录数据库服务器:["), TFieldCharset::Gbk))));
   // F10 saves again under the last name.
   WriteAll(file, "stale");
   FUi->Choose(file);
