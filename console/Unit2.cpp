@@ -21,6 +21,7 @@
 #include "console/Unit_bankmanager.h"
 #include "console/Unit_charmanager.h"
 #include "console/Unit_logmanager.h"
+#include "console/Unit_set2.h"
 #include "console/Unit_updatever.h"
 #include "console/Unit_usermanager.h"
 #include "platform/runtime/Charset.h"
@@ -83,6 +84,9 @@ TFormMain::~TFormMain() {
 
 void TFormMain::BuildMenus() {
   QMenu* config = menuBar()->addMenu(QStringLiteral("游戏配置"));
+  ConnectGuarded(config->addAction(QStringLiteral("高级配置")), &QAction::triggered, this,
+                 [this](bool) { OpenSqlConsole(); });
+  config->addSeparator();
   ConnectGuarded(config->addAction(QStringLiteral("重新登录")), &QAction::triggered, this,
                  [this](bool) { Relogin(); });
   ConnectGuarded(config->addAction(QStringLiteral("退出系统")), &QAction::triggered, this,
@@ -296,6 +300,15 @@ void TFormMain::OpenBackupWindow() {
   auto* window = new Tbakdata(input);
   connect(window, &Tbakdata::StatusText, this, &TFormMain::SetStatusText);
   AddChild(window);
+}
+
+void TFormMain::OpenSqlConsole() {
+  if (FindChild(QStringLiteral("bigset")) || Login() == nullptr) return;
+  auto* con1 = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
+  auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
+  auto* con3 = dynamic_cast<TCustomMyConnection*>(Login()->con3().Connection());
+  if (con1 == nullptr || con2 == nullptr || con3 == nullptr) return;
+  AddChild(new Tbigset(*con1, *con2, *con3, Login()->LoginCharset()));
 }
 
 void TFormMain::ShowRechargeHint() {

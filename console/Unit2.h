@@ -62,6 +62,8 @@ class TFormMain : public QMainWindow {
   // 角色管理 and 仓库管理: the character and warehouse browsers, once each, after the table check.
   void OpenCharBrowser();
   void OpenBankBrowser();
+  // 高级配置: the SQL console, once.
+  void OpenSqlConsole();
   void Relogin();
   void ShowHelp();
   void ShowRechargeHint();

@@ -1,0 +1,232 @@
+// The SQL console over the fixture zone: typed SQL reaches the server as typed and runs once,
+// an empty memo runs nothing, the templates, the shared grid and the menu.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QtTest>
+#include <memory>
+
+#include "GameZone.h"
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/MyLoginConnection.h"
+#include "console/SqlConsole.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "console/Unit_set2.h"
+#include "platform/widgets/UiRecorder.h"
+
+class SqlconsoleDbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void QueryCountsRowsOfTheTabsDatabase();
+  void EmptyMemoRunsNothing_data();
+  void EmptyMemoRunsNothing();
+  void TypedSqlIsNotParsed();
+  void StatementsRunOnceWhateverTheBox_data();
+  void StatementsRunOnceWhateverTheBox();
+  void ServerErrorIsShown();
+  void TabChangeClosesTheSharedQuery();
+  void TemplatesPerKind_data();
+  void TemplatesPerKind();
+  void MenuOpensOneConsole();
+
+ private:
+  std::unique_ptr<Tbigset> Console() {
+    return std::make_unique<Tbigset>(FLogins[0]->MyConnection(), FLogins[1]->MyConnection(),
+                                     FLogins[2]->MyConnection(), QStringLiteral("默认"));
+  }
+  std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
+  std::string Chr() const { return FZone->Chr().toStdString(); }
+  // Statements the tab's connection sent whose text is like pattern, from the server's log.
+  int Logged(int tab, const std::string& pattern) {
+    const std::string id = QueryValue(FLogins[tab]->Provider(), "SELECT CONNECTION_ID()");
+    return std::stoi(Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id +
+                           " AND command_type='Query' AND argument LIKE '" + pattern + "'"));
+  }
+  void Run(Tbigset& c, int tab, const QString& sql, bool execute) {
+    c.pgc1->setCurrentIndex(tab);
+    c.Tab(tab).Memo->setPlainText(sql);
+    c.Tab(tab).Execute->setChecked(execute);
+    c.Run(tab);
+  }
+
+  QMap<QString, QString> FInfo;
+  std::unique_ptr<TGameZone> FZone;
+  std::unique_ptr<TAdminSession> FAdmin;
+  std::unique_ptr<TMyLoginConnection> FLogins[3];
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+};
+
+void SqlconsoleDbTest::initTestCase() {
+  FInfo = ServerInfo();
+  FZone = std::make_unique<TGameZone>(FInfo, QStringLiteral("sq_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(FZone->Load());
+  FAdmin = std::make_unique<TAdminSession>(FInfo);
+  FAdmin->Exec("SET GLOBAL log_output='TABLE'");
+  FAdmin->Exec("SET GLOBAL general_log=1");
+  const QString dbs[] = {FZone->Acc(), FZone->Chr(), FZone->Log()};
+  for (int i = 0; i < 3; ++i) {
+    FLogins[i] = std::make_unique<TMyLoginConnection>(i == 0 ? "gb2312" : "");
+    FLogins[i]->Open({FInfo["HOST"].toStdString(),
+                      FInfo["PORT"].toInt(),
+                      FInfo["NATIVE_USER"].toStdString(),
+                      FInfo["NATIVE_PASSWORD"].toStdString(),
+                      dbs[i].toStdString(),
+                      {}});
+  }
+}
+
+void SqlconsoleDbTest::init() {
+  FUi = std::make_unique<TUiRecorder>();
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+}
+
+void SqlconsoleDbTest::cleanup() {
+  FScope.reset();
+  FUi.reset();
+}
+
+void SqlconsoleDbTest::QueryCountsRowsOfTheTabsDatabase() {
+  auto c = Console();
+  QVERIFY(c->Tab(0).Table->findText(QStringLiteral("user")) >= 0);
+  QVERIFY(c->Tab(1).Table->findText(QStringLiteral("t_union")) >= 0);
+  Run(*c, 0, QStringLiteral("SELECT * FROM user"), false);
+  QCOMPARE(c->ResultPanel(), QStringLiteral("查询完成,得到：35条记录"));
+  QCOMPARE(c->StatementPanel(), QStringLiteral("SELECT * FROM user   "));
+  QCOMPARE(c->qry1().RecordCount(), 35);
+  QVERIFY(FUi->Messages().empty());
+  if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty()) {
+    c->resize(800, 600);
+    QVERIFY(c->grab().save(QDir(shots).filePath("sql-console.png")));
+  }
+}
+
+void SqlconsoleDbTest::EmptyMemoRunsNothing_data() {
+  QTest::addColumn<QString>("memo");
+  QTest::newRow("empty") << QString();
+  QTest::newRow("blanks and line ends") << QStringLiteral("  \n\t ");
+}
+
+void SqlconsoleDbTest::EmptyMemoRunsNothing() {
+  QFETCH(QString, memo);
+  auto c = Console();
+  const std::string id = QueryValue(FLogins[0]->Provider(), "SELECT CONNECTION_ID()");
+  const std::string before = Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id);
+  Run(*c, 0, memo, false);
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("查询语句不能为空！"));
+  QCOMPARE(FUi->Messages()[0].Args.Caption, QStringLiteral("错误"));
+  // Nothing went to the server: no second box with its error either.
+  QCOMPARE(Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id), before);
+  QVERIFY(c->ResultPanel().isEmpty());
+}
+
+void SqlconsoleDbTest::TypedSqlIsNotParsed() {
+  auto c = Console();
+  Run(*c, 1, QStringLiteral("SELECT 5&4, @a := 1"), false);
+  QVERIFY(FUi->Messages().empty());
+  QCOMPARE(c->ResultPanel(), QStringLiteral("查询完成,得到：1条记录"));
+  QCOMPARE(c->qry1().Fields()[0]->AsInteger(), 4);
+  QCOMPARE(c->qry1().Fields()[1]->AsInteger(), 1);
+  QCOMPARE(Logged(1, "SELECT 5&4, @a := 1"), 1);
+}
+
+void SqlconsoleDbTest::StatementsRunOnceWhateverTheBox_data() {
+  QTest::addColumn<bool>("execute");
+  QTest::addColumn<QString>("sql");
+  QTest::addColumn<QString>("panel");
+  QTest::addColumn<int>("level");  // guild 1's level afterwards, as the server holds it
+  QTest::newRow("update, box on") << true << QStringLiteral("UPDATE t_union SET Level=Level+1 WHERE ID=1")
+                                  << QStringLiteral("执行完成。") << 1;
+  QTest::newRow("update, box off") << false << QStringLiteral("UPDATE t_union SET Level=Level+1 WHERE ID=1")
+                                   << QStringLiteral("执行完成。") << 1;
+  QTest::newRow("select, box on") << true << QStringLiteral("SELECT * FROM t_union")
+                                  << QStringLiteral("执行完成。") << 0;
+}
+
+void SqlconsoleDbTest::StatementsRunOnceWhateverTheBox() {
+  QFETCH(bool, execute);
+  QFETCH(QString, sql);
+  const int before = std::stoi(Value("SELECT Level FROM `" + Chr() + "`.t_union WHERE ID=1"));
+  const int sent = Logged(1, sql.toStdString());
+  auto c = Console();
+  Run(*c, 1, sql, execute);
+  QVERIFY(FUi->Messages().empty());
+  QTEST(c->ResultPanel(), "panel");
+  QCOMPARE(c->StatementPanel(), sql + QStringLiteral("   "));
+  // A statement run with the box ticked leaves the grid empty.
+  QVERIFY(!c->qry1().Active());
+  QFETCH(int, level);
+  QCOMPARE(std::stoi(Value("SELECT Level FROM `" + Chr() + "`.t_union WHERE ID=1")), before + level);
+  QCOMPARE(Logged(1, sql.toStdString()), sent + 1);
+}
+
+void SqlconsoleDbTest::ServerErrorIsShown() {
+  auto c = Console();
+  Run(*c, 2, QStringLiteral("SELECT * FROM no_such_table"), false);
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  const TMessageBoxArgs& box = FUi->Messages()[0].Args;
+  QVERIFY2(box.Text.startsWith(QStringLiteral("错误信息：\r\n")) && box.Text.contains("no_such_table"),
+           qPrintable(box.Text));
+  QCOMPARE(box.Caption, QStringLiteral("错误"));
+  QCOMPARE(box.Icon, TMsgIcon::Error);
+  QVERIFY(c->ResultPanel().isEmpty());
+}
+
+void SqlconsoleDbTest::TabChangeClosesTheSharedQuery() {
+  auto c = Console();
+  Run(*c, 2, QStringLiteral("SELECT 1"), false);
+  QVERIFY(c->qry1().Active());
+  c->pgc1->setCurrentIndex(0);
+  QVERIFY(!c->qry1().Active());
+  QVERIFY(c->ResultPanel().isEmpty());
+  QVERIFY(c->StatementPanel().isEmpty());
+}
+
+void SqlconsoleDbTest::TemplatesPerKind_data() {
+  QTest::addColumn<int>("kind");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<bool>("execute");
+  QTest::newRow("select") << 0 << QStringLiteral("SELECT * FROM t_union") << false;
+  QTest::newRow("insert") << 1 << QStringLiteral("INSERT INTO FROM t_union") << true;
+  QTest::newRow("delete") << 2 << QStringLiteral("DELETE FROM t_union") << true;
+  QTest::newRow("none") << -1 << QStringLiteral("SELECT * FROM t_union") << false;
+}
+
+void SqlconsoleDbTest::TemplatesPerKind() {
+  QFETCH(int, kind);
+  auto c = Console();
+  Tbigset::TSqlTab& tab = c->Tab(1);
+  tab.Memo->setPlainText(QStringLiteral("old text"));
+  tab.Execute->setChecked(kind == 0);
+  tab.Kind->setCurrentIndex(kind);
+  tab.Table->setCurrentIndex(tab.Table->findText(QStringLiteral("t_union")));
+  c->Generate(1);
+  QTEST(tab.Memo->toPlainText(), "text");
+  QTEST(tab.Execute->isChecked(), "execute");
+}
+
+void SqlconsoleDbTest::MenuOpensOneConsole() {
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenSqlConsole();
+  frame.OpenSqlConsole();
+  QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
+  QCOMPARE(frame.MdiArea()->subWindowList()[0]->widget()->objectName(), QStringLiteral("bigset"));
+}
+
+QTEST_MAIN(SqlconsoleDbTest)
+#include "Sqlconsole_dbtest.moc"
