@@ -21,6 +21,7 @@
 #include "console/Unit_bankmanager.h"
 #include "console/Unit_charmanager.h"
 #include "console/Unit_logmanager.h"
+#include "console/Unit_set1.h"
 #include "console/Unit_set2.h"
 #include "console/Unit_updatever.h"
 #include "console/Unit_usermanager.h"
@@ -84,6 +85,8 @@ TFormMain::~TFormMain() {
 
 void TFormMain::BuildMenus() {
   QMenu* config = menuBar()->addMenu(QStringLiteral("游戏配置"));
+  ConnectGuarded(config->addAction(QStringLiteral("基本配置")), &QAction::triggered, this,
+                 [this](bool) { OpenIniViewer(); });
   ConnectGuarded(config->addAction(QStringLiteral("高级配置")), &QAction::triggered, this,
                  [this](bool) { OpenSqlConsole(); });
   config->addSeparator();
@@ -300,6 +303,13 @@ void TFormMain::OpenBackupWindow() {
   auto* window = new Tbakdata(input);
   connect(window, &Tbakdata::StatusText, this, &TFormMain::SetStatusText);
   AddChild(window);
+}
+
+void TFormMain::OpenIniViewer() {
+  if (FindChild(QStringLiteral("sallset")) || Login() == nullptr) return;
+  auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
+  if (con2 == nullptr) return;
+  AddChild(new Tsallset(*con2, Login()->LoginCharset()));
 }
 
 void TFormMain::OpenSqlConsole() {

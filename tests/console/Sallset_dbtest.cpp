@@ -1,0 +1,159 @@
+// The game-server ini viewer over a zone folder and the fixture zone's schedule: the world
+// server file found whatever the case of its names and however the folder is typed, read as
+// GBK, and never written.
+#include <QDir>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "ConsoleTestSupport.h"
+#include "GameZone.h"
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/GameServerIni.h"
+#include "console/MyLoginConnection.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "console/Unit_set1.h"
+#include "platform/widgets/UiRecorder.h"
+
+namespace {
+
+// 服务器名 is 青云 in GBK; section and key names in another case than the viewer asks for.
+const QByteArray kServerIni =
+    "[GAME]\r\nDisplayName=\xc7\xe0\xd4\xc6\r\nMAXUSER=3000\r\nmaxRegionUser=500\r\nlistType=1\r\n"
+    "allow=127.0.0.1\r\n[ListenClient]\r\nListenIP=0.0.0.0\r\nListenPort=7200\r\n"
+    "[connectDatabase]\r\ndatabase=zqv\r\npassword=secret\r\n[connectLogin]\r\nConnectPort=6000\r\n";
+
+}  // namespace
+
+class SallsetDbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void LoadsTheWorldServerFile_data();
+  void LoadsTheWorldServerFile();
+  void SaveWritesNothing();
+  void ScheduleAndMenu();
+
+ private:
+  std::unique_ptr<Tsallset> Viewer() {
+    return std::make_unique<Tsallset>(FLogin->MyConnection(), QStringLiteral("默认"));
+  }
+  QString Value(Tsallset& v, const char* key) {
+    for (size_t i = 0; i < ServerIniKeys().size(); ++i)
+      if (qstrcmp(ServerIniKeys()[i].Key, key) == 0) return v.Edits()[i]->text();
+    return QStringLiteral("<no such key>");
+  }
+
+  QMap<QString, QString> FInfo;
+  std::unique_ptr<TGameZone> FZone;
+  std::unique_ptr<TMyLoginConnection> FLogin;
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+  QTemporaryDir FDir;
+};
+
+void SallsetDbTest::initTestCase() {
+  FInfo = ServerInfo();
+  FZone = std::make_unique<TGameZone>(FInfo, QStringLiteral("ss_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(FZone->Load());
+  FLogin = std::make_unique<TMyLoginConnection>("");
+  FLogin->Open({FInfo["HOST"].toStdString(),
+                FInfo["PORT"].toInt(),
+                FInfo["NATIVE_USER"].toStdString(),
+                FInfo["NATIVE_PASSWORD"].toStdString(),
+                FZone->Chr().toStdString(),
+                {}});
+  // zone: the game's own spelling; loginonly: a login folder and nothing else.
+  QVERIFY(QDir(FDir.path()).mkpath("zone/World"));
+  QVERIFY(QDir(FDir.path()).mkpath("zone/Login"));
+  WriteAll(FDir.filePath("zone/World/GameWorld_Server.ini"), kServerIni);
+  QVERIFY(QDir(FDir.path()).mkpath("loginonly/login"));
+  QVERIFY(QDir(FDir.path()).mkpath("empty"));
+}
+
+void SallsetDbTest::init() {
+  FUi = std::make_unique<TUiRecorder>();
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+}
+
+void SallsetDbTest::cleanup() {
+  FScope.reset();
+  FUi.reset();
+}
+
+void SallsetDbTest::LoadsTheWorldServerFile_data() {
+  QTest::addColumn<QString>("typed");  // below the test's folder; "" types nothing at all
+  QTest::addColumn<QString>("name");   // DisplayName's edit afterwards
+  QTest::addColumn<QString>("message");
+  QTest::newRow("closing separator") << "zone/" << QStringLiteral("青云") << QString();
+  QTest::newRow("no closing separator") << "zone" << QStringLiteral("青云") << QString();
+  QTest::newRow("backslashes") << "zone\\" << QStringLiteral("青云") << QString();
+  QTest::newRow("login folder only") << "loginonly" << QString() << QString();
+  QTest::newRow("no game folders") << "empty" << QStringLiteral("old")
+                                   << QStringLiteral("没有找到Login或World目录，请核对路径是否正确！");
+  QTest::newRow("nothing typed") << "" << QStringLiteral("old") << QStringLiteral("分区路径不能为空！");
+}
+
+void SallsetDbTest::LoadsTheWorldServerFile() {
+  QFETCH(QString, typed);
+  auto v = Viewer();
+  for (QLineEdit* e : v->Edits()) e->setText(QStringLiteral("old"));
+  v->edt1->setText(typed.isEmpty() ? QString() : QDir::toNativeSeparators(FDir.path()) + "/" + typed);
+  v->LoadSettings();
+  QTEST(Value(*v, "DisplayName"), "name");
+  QFETCH(QString, message);
+  QCOMPARE(FUi->Messages().size(), size_t(message.isEmpty() ? 0 : 1));
+  if (!message.isEmpty()) QCOMPARE(FUi->Messages()[0].Args.Text, message);
+  if (QTest::currentDataTag() == QByteArray("closing separator")) {
+    QCOMPARE(Value(*v, "maxUser"), QStringLiteral("3000"));
+    QCOMPARE(Value(*v, "password"), QStringLiteral("secret"));  // connectDatabase's, read first
+    QCOMPARE(Value(*v, "ConnectPort"), QString());               // connectDatabase has none
+    QCOMPARE(v->Edits().back()->text(), QStringLiteral("6000"));
+    QCOMPARE(v->Edits().size(), size_t(36));
+  }
+}
+
+void SallsetDbTest::SaveWritesNothing() {
+  const QString file = FDir.filePath("zone/World/GameWorld_Server.ini");
+  const QDateTime modified = QFileInfo(file).lastModified();
+  auto v = Viewer();
+  v->edt1->setText(FDir.filePath("zone/"));
+  v->LoadSettings();
+  if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty()) {
+    v->resize(900, 620);
+    QVERIFY(v->grab().save(QDir(shots).filePath("ini-viewer.png")));
+  }
+  v->Edits()[0]->setText(QStringLiteral("改过"));
+  v->SaveSettings();
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("请到游戏目录下修改此文件！"));
+  QCOMPARE(FUi->Messages()[0].Args.Caption, QStringLiteral("警告"));
+  QCOMPARE(ReadAll(file), kServerIni);
+  QCOMPARE(QFileInfo(file).lastModified(), modified);
+}
+
+void SallsetDbTest::ScheduleAndMenu() {
+  auto v = Viewer();
+  QCOMPARE(v->qry1().RecordCount(), 3);
+  QCOMPARE(v->StatusText(), QStringLiteral("注意：设置内容大部份需要在服务器上运行。"));
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenIniViewer();
+  frame.OpenIniViewer();
+  QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
+  QCOMPARE(frame.MdiArea()->subWindowList()[0]->widget()->objectName(), QStringLiteral("sallset"));
+}
+
+QTEST_MAIN(SallsetDbTest)
+#include "Sallset_dbtest.moc"
