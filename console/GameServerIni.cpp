@@ -8,7 +8,7 @@
 const std::vector<TServerIniKey>& ServerIniKeys() {
   static const std::vector<TServerIniKey> keys = [] {
     std::vector<TServerIniKey> k = {
-        {"game", "DisplayName", "服务器名"}, {"game", "maxUser", "最大用户"},
+        {"game", "DisplayName", "服务器名"},   {"game", "maxUser", "最大用户"},
         {"game", "maxRegionUser", "最大连接"}, {"game", "listType", "显示类型"},
         {"game", "allow", "允许IP"},
     };
@@ -16,7 +16,8 @@ const std::vector<TServerIniKey>& ServerIniKeys() {
       for (const char* name : names) k.push_back({section, name, name});
     };
     const auto listen = {"ListenIP", "ListenPort", "capacity", "SessionCnt"};
-    const auto connectDb = {"BindIP", "BindPort", "ConnectIP", "ConnectPort", "database", "username", "password"};
+    const auto connectDb = {"BindIP",   "BindPort", "ConnectIP", "ConnectPort",
+                            "database", "username", "password"};
     add("listenClient", listen);
     add("listenRegion", {"ListenIP", "ListenPort", "capacity", "SessionCnt", "allow"});
     add("listenGMServer", listen);
@@ -46,7 +47,8 @@ QString FindPathNoCase(const QString& directory, const QString& relative) {
       continue;
     }
     QString found;
-    for (const QString& entry : dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    for (const QString& entry :
+         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
       if (entry.compare(part, Qt::CaseInsensitive) == 0) {
         found = entry;
         break;

@@ -20,6 +20,7 @@
 #include "console/Unit_bakdata.h"
 #include "console/Unit_bankmanager.h"
 #include "console/Unit_charmanager.h"
+#include "console/Unit_gonghui.h"
 #include "console/Unit_logmanager.h"
 #include "console/Unit_set1.h"
 #include "console/Unit_set2.h"
@@ -109,6 +110,9 @@ void TFormMain::BuildMenus() {
   QMenu* data = menuBar()->addMenu(QStringLiteral("数据管理"));
   ConnectGuarded(data->addAction(QStringLiteral("备份/还原/压缩")), &QAction::triggered, this,
                  [this](bool) { OpenBackupWindow(); });
+  QMenu* guilds = menuBar()->addMenu(QStringLiteral("工会管理"));
+  ConnectGuarded(guilds->addAction(QStringLiteral("管理工会")), &QAction::triggered, this,
+                 [this](bool) { OpenGuilds(); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
   ConnectGuarded(help->addAction(QStringLiteral("帮助主题")), &QAction::triggered, this,
                  [this](bool) { ShowHelp(); });
@@ -303,6 +307,13 @@ void TFormMain::OpenBackupWindow() {
   auto* window = new Tbakdata(input);
   connect(window, &Tbakdata::StatusText, this, &TFormMain::SetStatusText);
   AddChild(window);
+}
+
+void TFormMain::OpenGuilds() {
+  if (FindChild(QStringLiteral("gonghui")) || Login() == nullptr) return;
+  auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
+  if (con2 == nullptr) return;
+  AddChild(new Tgonghui(*con2, Login()->LoginCharset()));
 }
 
 void TFormMain::OpenIniViewer() {

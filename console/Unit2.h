@@ -62,6 +62,8 @@ class TFormMain : public QMainWindow {
   // 角色管理 and 仓库管理: the character and warehouse browsers, once each, after the table check.
   void OpenCharBrowser();
   void OpenBankBrowser();
+  // 管理工会: the guild list, once.
+  void OpenGuilds();
   // 基本配置: the game-server ini viewer, once.
   void OpenIniViewer();
   // 高级配置: the SQL console, once.

@@ -99,8 +99,9 @@ QWidget* Tsallset::BuildScheduleTab(const QString& charsetText) {
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(new QLabel(QStringLiteral("国战时间表"), page));
   dbgrd1 = new TDBGrid(page);
-  dbgrd1->SetCharset(charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
-                                                                                          : TFieldCharset::Gbk);
+  dbgrd1->SetCharset(charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive)
+                         ? TFieldCharset::Utf8
+                         : TFieldCharset::Gbk);
   dbgrd1->SetDataSource(FSource.get());
   layout->addWidget(dbgrd1, 1);
   layout->addWidget(new QLabel(QStringLiteral("奖励设定"), page));
@@ -108,7 +109,8 @@ QWidget* Tsallset::BuildScheduleTab(const QString& charsetText) {
 }
 
 void Tsallset::ChooseDirectory() {
-  const std::optional<QString> dir = Ui().DirectoryName(QStringLiteral("选择游戏分区目录"), QDir::currentPath());
+  const std::optional<QString> dir =
+      Ui().DirectoryName(QStringLiteral("选择游戏分区目录"), QDir::currentPath());
   if (dir) edt1->setText(ZoneDirectory(*dir));
 }
 
@@ -124,7 +126,8 @@ void Tsallset::LoadSettings() {
     return;
   }
   const std::vector<std::string> values = ReadServerIni(ServerIniPath(dir));
-  for (size_t i = 0; i < FEdits.size(); ++i) FEdits[i]->setText(DecodeFieldText(values[i], TFieldCharset::Gbk));
+  for (size_t i = 0; i < FEdits.size(); ++i)
+    FEdits[i]->setText(DecodeFieldText(values[i], TFieldCharset::Gbk));
 }
 
 void Tsallset::SaveSettings() {

@@ -115,7 +115,7 @@ void SallsetDbTest::LoadsTheWorldServerFile() {
   if (QTest::currentDataTag() == QByteArray("closing separator")) {
     QCOMPARE(Value(*v, "maxUser"), QStringLiteral("3000"));
     QCOMPARE(Value(*v, "password"), QStringLiteral("secret"));  // connectDatabase's, read first
-    QCOMPARE(Value(*v, "ConnectPort"), QString());               // connectDatabase has none
+    QCOMPARE(Value(*v, "ConnectPort"), QString());              // connectDatabase has none
     QCOMPARE(v->Edits().back()->text(), QStringLiteral("6000"));
     QCOMPARE(v->Edits().size(), size_t(36));
   }

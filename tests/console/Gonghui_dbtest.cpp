@@ -1,0 +1,234 @@
+// Guild management over the fixture zone: searches whose text is quoted whatever it holds,
+// the guild and member editors writing what the server then holds, the emblem decoded, and
+// dissolving a guild with its members.
+#include <QBuffer>
+#include <QImage>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QtTest>
+#include <memory>
+
+#include "GameZone.h"
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/MyLoginConnection.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "console/Unit_gonghui.h"
+#include "console/Unit_gonghui_edit.h"
+#include "console/Unit_gonghuicy_edit.h"
+#include "platform/widgets/DBControls.h"
+#include "platform/widgets/FieldText.h"
+#include "platform/widgets/UiRecorder.h"
+
+class GonghuiDbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void GuildSearchQuotesTheText_data();
+  void GuildSearchQuotesTheText();
+  void GuildEditorPostsAndShowsTheEmblem();
+  void MemberSearchSpansGuilds();
+  void MemberEditsReachTheServer();
+  void MenuOpensOneList();
+  void DissolveNeedsAGuildAndAYes();
+  void DissolveRemovesMembersThenGuild_data();
+  void DissolveRemovesMembersThenGuild();
+
+ private:
+  std::unique_ptr<Tgonghui> List() {
+    return std::make_unique<Tgonghui>(FLogin->MyConnection(), QStringLiteral("默认"));
+  }
+  std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
+  std::string T(const char* table) const { return "`" + FZone->Chr().toStdString() + "`." + table; }
+  // Makes the guild whose ID is id current in the list.
+  static void Select(Tgonghui& list, int id) {
+    QVERIFY(list.qry1().Locate("ID", Variant(id), {}));
+  }
+
+  QMap<QString, QString> FInfo;
+  std::unique_ptr<TGameZone> FZone;
+  std::unique_ptr<TAdminSession> FAdmin;
+  std::unique_ptr<TMyLoginConnection> FLogin;
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+};
+
+void GonghuiDbTest::initTestCase() {
+  FInfo = ServerInfo();
+  FZone = std::make_unique<TGameZone>(FInfo, QStringLiteral("gh_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(FZone->Load());
+  FAdmin = std::make_unique<TAdminSession>(FInfo);
+  FLogin = std::make_unique<TMyLoginConnection>("");
+  FLogin->Open({FInfo["HOST"].toStdString(),
+                FInfo["PORT"].toInt(),
+                FInfo["NATIVE_USER"].toStdString(),
+                FInfo["NATIVE_PASSWORD"].toStdString(),
+                FZone->Chr().toStdString(),
+                {}});
+}
+
+void GonghuiDbTest::init() {
+  FUi = std::make_unique<TUiRecorder>();
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+}
+
+void GonghuiDbTest::cleanup() {
+  FScope.reset();
+  FUi.reset();
+}
+
+void GonghuiDbTest::GuildSearchQuotesTheText_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("rows");
+  QTest::newRow("part of a GBK name") << QStringLiteral("云") << 1;
+  QTest::newRow("quote") << QStringLiteral("a'b") << 0;
+  QTest::newRow("injection") << QStringLiteral("x' OR '1'='1") << 0;
+}
+
+void GonghuiDbTest::GuildSearchQuotesTheText() {
+  QFETCH(QString, text);
+  auto list = List();
+  QCOMPARE(list->qry1().RecordCount(), 3);
+  list->edt1->setText(text);
+  list->Search();
+  QVERIFY(FUi->Messages().empty());
+  QTEST(list->qry1().RecordCount(), "rows");
+}
+
+void GonghuiDbTest::GuildEditorPostsAndShowsTheEmblem() {
+  QImage emblem(24, 16, QImage::Format_RGB32);
+  emblem.fill(Qt::red);
+  QByteArray jpeg;
+  QBuffer buffer(&jpeg);
+  QVERIFY(emblem.save(&buffer, "JPG"));
+  FAdmin->Exec("UPDATE " + T("t_union") + " SET IconData=X'" + jpeg.toHex().toStdString() + "' WHERE ID=2");
+  const std::string name = Value("SELECT HEX(Name) FROM " + T("t_union") + " WHERE ID=2");
+  auto list = List();
+  Select(*list, 2);
+  Tgonghui_edit* editor = list->EditGuild();
+  QVERIFY(editor != nullptr);
+  QCOMPARE(editor->dbimgIconData->Picture().size(), QSize(24, 16));
+  QCOMPARE(editor->dbedtName->text(), QStringLiteral("白露堂"));
+  editor->dbedtLevel->selectAll();
+  QTest::keyClicks(editor->dbedtLevel, "7");
+  editor->Commit();
+  QCOMPARE(Value("SELECT Level FROM " + T("t_union") + " WHERE ID=2"), std::string("7"));
+  // The GBK name went back as the bytes it was.
+  QCOMPARE(Value("SELECT HEX(Name) FROM " + T("t_union") + " WHERE ID=2"), name);
+  QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("修改成功！"));
+  // No guild, no editor.
+  list->edt1->setText(QStringLiteral("无此工会"));
+  list->Search();
+  QVERIFY(list->EditGuild() == nullptr);
+  QVERIFY(list->EditMembers() == nullptr);
+  QCOMPARE(FUi->Messages().back().Args.Caption, QStringLiteral("错误"));
+}
+
+void GonghuiDbTest::MemberSearchSpansGuilds() {
+  auto list = List();
+  Select(*list, 1);
+  Tgonghuicy_edit* members = list->EditMembers();
+  QVERIFY(members != nullptr);
+  QCOMPARE(members->qry1().RecordCount(), 4);
+  members->edt1->setText(QStringLiteral("露"));  // 白露, of guild 2
+  members->Search();
+  QCOMPARE(members->qry1().RecordCount(), 1);
+  QCOMPARE(members->qry1().FieldByName("UnionID")->AsInteger(), 2);
+  members->edt1->setText(QStringLiteral("' OR ''='"));
+  members->Search();
+  QCOMPARE(members->qry1().RecordCount(), 0);
+  QVERIFY(FUi->Messages().empty());
+}
+
+void GonghuiDbTest::MemberEditsReachTheServer() {
+  auto list = List();
+  Select(*list, 2);
+  Tgonghuicy_edit* members = list->EditMembers();
+  QVERIFY(members != nullptr);
+  const int before = members->qry1().RecordCount();
+  QVERIFY(members->qry1().Locate("official", Variant(4), {}));
+  members->qry1().Edit();
+  members->dbedtnickname->setText(QStringLiteral("长老"));
+  members->Commit();
+  QCOMPARE(Value("SELECT HEX(nickname) FROM " + T("t_union_citizen") + " WHERE UnionID=2 AND official=4"),
+           std::string("B3A4C0CF"));
+  // A delete answered yes leaves the guild's members on screen, even after a search.
+  members->edt1->setText(QStringLiteral("云"));
+  members->Search();
+  members->RefreshMembers();
+  QVERIFY(members->qry1().Locate("official", Variant(2), {}));
+  FUi->Answer(TMsgResult::Yes);
+  members->DeleteMember();
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID=2"), std::to_string(before - 1));
+  QCOMPARE(members->qry1().RecordCount(), before - 1);
+}
+
+void GonghuiDbTest::DissolveNeedsAGuildAndAYes() {
+  auto list = List();
+  Select(*list, 1);
+  FUi->Answer(TMsgResult::No);
+  list->Dissolve();
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union")), std::string("3"));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Default, TMsgResult::No);
+  list->edt1->setText(QStringLiteral("无此工会"));
+  list->Search();
+  list->Dissolve();
+  QCOMPARE(FUi->Messages().size(), size_t(2));
+  QCOMPARE(FUi->Messages()[1].Args.Caption, QStringLiteral("错误"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union")), std::string("3"));
+}
+
+void GonghuiDbTest::DissolveRemovesMembersThenGuild_data() {
+  QTest::addColumn<int>("id");
+  QTest::addColumn<int>("guildsLeft");
+  QTest::newRow("guild with members") << 1 << 2;
+  QTest::newRow("guild without members") << 3 << 1;
+}
+
+void GonghuiDbTest::DissolveRemovesMembersThenGuild() {
+  QFETCH(int, id);
+  const std::string others =
+      Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID<>" + std::to_string(id));
+  auto list = List();
+  Select(*list, id);
+  FUi->Answer(TMsgResult::Yes);
+  list->Dissolve();
+  QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("解散工会成功！"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union") + " WHERE ID=" + std::to_string(id)), std::string("0"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID=" + std::to_string(id)),
+           std::string("0"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen")), others);
+  QFETCH(int, guildsLeft);
+  QCOMPARE(list->qry1().RecordCount(), guildsLeft);
+}
+
+void GonghuiDbTest::MenuOpensOneList() {
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenGuilds();
+  frame.OpenGuilds();
+  QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
+  auto* list = qobject_cast<Tgonghui*>(frame.MdiArea()->subWindowList()[0]->widget());
+  QVERIFY(list != nullptr);
+  Tgonghuicy_edit* members = list->EditMembers();
+  QVERIFY(members != nullptr);
+  if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty()) {
+    QVERIFY(frame.grab().save(QDir(shots).filePath("guild-list.png")));
+    QVERIFY(members->grab().save(QDir(shots).filePath("guild-members.png")));
+    Tgonghui_edit* editor = list->EditGuild();
+    QVERIFY(editor != nullptr);
+    QVERIFY(editor->grab().save(QDir(shots).filePath("guild-editor.png")));
+  }
+}
+
+QTEST_MAIN(GonghuiDbTest)
+#include "Gonghui_dbtest.moc"
