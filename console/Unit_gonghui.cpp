@@ -103,11 +103,19 @@ Tgonghui::Tgonghui(TCustomMyConnection& con2, const QString& charsetText, QWidge
   ConnectGuarded(Button1, &TFlatButton::clicked, this, [this] { Search(); });
   ConnectGuarded(edt1, &QLineEdit::returnPressed, this, [this] { Search(); });
   ConnectGuarded(Button2, &TFlatButton::clicked, this, [this] { EditGuild(); });
-  ConnectGuarded(dbgrd1, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) { EditGuild(); });
+  ConnectGuarded(dbgrd1, &QAbstractItemView::doubleClicked, this,
+                 [this](const QModelIndex&) { EditGuild(); });
   ConnectGuarded(Button3, &TFlatButton::clicked, this, [this] { EditMembers(); });
   ConnectGuarded(Button4, &TFlatButton::clicked, this, [this] { Dissolve(); });
   ConnectGuarded(Button5, &TFlatButton::clicked, this, [this] { RefreshGuilds(); });
-  RefreshGuilds();
+  try {
+    RefreshGuilds();
+  } catch (...) {
+    // The controls go with the window's base after the data source they still show.
+    dbgrd1->SetDataSource(nullptr);
+    dbtxtName->Link().SetDataSource(nullptr);
+    throw;
+  }
 }
 
 Tgonghui::~Tgonghui() {
@@ -162,7 +170,8 @@ void Tgonghui::Search() {
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
-    ShowMessageBox(FailureText(QStringLiteral("查询失败，请检查网络连接！"), e), CaptionError, TMsgIcon::Error);
+    ShowMessageBox(FailureText(QStringLiteral("查询失败，请检查网络连接！"), e), CaptionError,
+                   TMsgIcon::Error);
   }
 }
 

@@ -44,8 +44,9 @@ Tgonghuicy_edit::Tgonghuicy_edit(Tgonghui& list)
   dbtxtname = new TDBText(this);
   dbedtnickname = new TDBEdit(this);
   dbedtofficial = new TDBEdit(this);
-  const std::pair<TDBControlLink*, const char*> links[] = {
-      {&dbtxtname->Link(), "name"}, {&dbedtnickname->Link(), "nickname"}, {&dbedtofficial->Link(), "official"}};
+  const std::pair<TDBControlLink*, const char*> links[] = {{&dbtxtname->Link(), "name"},
+                                                           {&dbedtnickname->Link(), "nickname"},
+                                                           {&dbedtofficial->Link(), "official"}};
   for (const auto& [link, field] : links) {
     link->SetCharset(list.FieldCharset());
     link->SetDataSource(FSource.get());
@@ -79,10 +80,19 @@ Tgonghuicy_edit::Tgonghuicy_edit(Tgonghui& list)
   ConnectGuarded(Button1, &TFlatButton::clicked, this, [this] { Search(); });
   ConnectGuarded(edt1, &QLineEdit::returnPressed, this, [this] { Search(); });
   ConnectGuarded(Button2, &TFlatButton::clicked, this, [this] { DeleteMember(); });
-  ConnectGuarded(dbgrd1, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) { DeleteMember(); });
+  ConnectGuarded(dbgrd1, &QAbstractItemView::doubleClicked, this,
+                 [this](const QModelIndex&) { DeleteMember(); });
   ConnectGuarded(Button3, &TFlatButton::clicked, this, [this] { Commit(); });
   ConnectGuarded(Button4, &TFlatButton::clicked, this, [this] { RefreshMembers(); });
-  RefreshMembers();
+  try {
+    RefreshMembers();
+  } catch (...) {
+    // The controls go with the window's base after the data source they still show.
+    dbgrd1->SetDataSource(nullptr);
+    for (TDBControlLink* link : {&dbtxtname->Link(), &dbedtnickname->Link(), &dbedtofficial->Link()})
+      link->SetDataSource(nullptr);
+    throw;
+  }
 }
 
 Tgonghuicy_edit::~Tgonghuicy_edit() {
@@ -119,7 +129,8 @@ void Tgonghuicy_edit::Search() {
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
-    ShowMessageBox(FailureText(QStringLiteral("查询失败，请检查网络连接！"), e), CaptionError, TMsgIcon::Error);
+    ShowMessageBox(FailureText(QStringLiteral("查询失败，请检查网络连接！"), e), CaptionError,
+                   TMsgIcon::Error);
   }
 }
 

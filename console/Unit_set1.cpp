@@ -39,7 +39,13 @@ Tsallset::Tsallset(TCustomMyConnection& con2, const QString& charsetText, QWidge
   FQuery->SetCommandTimeout(kReadTimeoutSeconds);
   FQuery->SetConnection(&con2);
   FQuery->SetSQLText("select * from t_castlewar_time_set");
-  FQuery->Open();
+  try {
+    FQuery->Open();
+  } catch (...) {
+    // The grid goes with the window's base after the data source it still shows.
+    dbgrd1->SetDataSource(nullptr);
+    throw;
+  }
 }
 
 Tsallset::~Tsallset() {

@@ -86,7 +86,14 @@ QWidget* Tbigset::BuildTab(TSqlTab& tab, TCustomMyConnection& connection) {
   tab.Table = new QComboBox(page);
   tab.Table->setMinimumWidth(180);
   TStringList names;
-  connection.GetTableNames(names);
+  try {
+    connection.GetTableNames(names);
+  } catch (...) {
+    // The grids made so far go with the window's base after the data source they show.
+    for (TSqlTab& t : FTabs)
+      if (t.Grid != nullptr) t.Grid->SetDataSource(nullptr);
+    throw;
+  }
   for (int i = 0; i < names.Count(); ++i) tab.Table->addItem(DecodeFieldText(names[i], FCharset));
   tab.Table->setCurrentIndex(names.Count() > 0 ? 0 : -1);
   strip->addWidget(tab.Table);

@@ -46,9 +46,7 @@ class GonghuiDbTest : public QObject {
   std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
   std::string T(const char* table) const { return "`" + FZone->Chr().toStdString() + "`." + table; }
   // Makes the guild whose ID is id current in the list.
-  static void Select(Tgonghui& list, int id) {
-    QVERIFY(list.qry1().Locate("ID", Variant(id), {}));
-  }
+  static void Select(Tgonghui& list, int id) { QVERIFY(list.qry1().Locate("ID", Variant(id), {})); }
 
   QMap<QString, QString> FInfo;
   std::unique_ptr<TGameZone> FZone;
@@ -164,7 +162,8 @@ void GonghuiDbTest::MemberEditsReachTheServer() {
   QVERIFY(members->qry1().Locate("official", Variant(2), {}));
   FUi->Answer(TMsgResult::Yes);
   members->DeleteMember();
-  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID=2"), std::to_string(before - 1));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID=2"),
+           std::to_string(before - 1));
   QCOMPARE(members->qry1().RecordCount(), before - 1);
 }
 
@@ -200,7 +199,8 @@ void GonghuiDbTest::DissolveRemovesMembersThenGuild() {
   FUi->Answer(TMsgResult::Yes);
   list->Dissolve();
   QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("解散工会成功！"));
-  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union") + " WHERE ID=" + std::to_string(id)), std::string("0"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union") + " WHERE ID=" + std::to_string(id)),
+           std::string("0"));
   QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID=" + std::to_string(id)),
            std::string("0"));
   QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen")), others);
@@ -209,6 +209,17 @@ void GonghuiDbTest::DissolveRemovesMembersThenGuild() {
 }
 
 void GonghuiDbTest::MenuOpensOneList() {
+  {
+    // Without the guild table the list is not made, and its half-made controls go cleanly.
+    TMyLoginConnection log("");
+    log.Open({FInfo["HOST"].toStdString(),
+              FInfo["PORT"].toInt(),
+              FInfo["NATIVE_USER"].toStdString(),
+              FInfo["NATIVE_PASSWORD"].toStdString(),
+              FZone->Log().toStdString(),
+              {}});
+    QVERIFY_THROWS_EXCEPTION(std::exception, Tgonghui(log.MyConnection(), QStringLiteral("默认")));
+  }
   QTemporaryDir dir;
   FZone->WriteIni(dir.filePath("DB.ini"));
   TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
