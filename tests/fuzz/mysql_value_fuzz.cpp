@@ -7,6 +7,7 @@
 
 #include "core/CRAccess.h"
 #include "core/MemBlocks.h"
+#include "core/MemFieldValues.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MyFieldValues.h"
 #include "platform/runtime/Exceptions.h"
@@ -82,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cx.Heap = &heap;
   cx.UseUnicode = data[0] & 0x40;
   cx.CompressBlobMode = data[0] & 0x20 ? cbClient : cbNone;
-  std::vector<uint8_t> rec(f.Size, 0);  // exactly the slot: the sanitizer sees any write past it
+  std::vector<uint8_t> rec(FieldSlotSize(f), 0);  // exactly the slot: the sanitizer sees any write past it
   // A value is never at a nil address, not even an empty one.
   std::vector<uint8_t> value(data + 1, data + size);
   value.reserve(1);
