@@ -42,6 +42,14 @@ void DrawBrowserCell(TDBGridCellPaint& cell) {
 
 }  // namespace
 
+TFlatButton* AddStripButton(QWidget* parent, QLayout* layout, const QString& caption, int width) {
+  auto* button = new TFlatButton(parent);
+  button->SetCaption(caption);
+  button->setFixedSize(width, 24);
+  layout->addWidget(button);
+  return button;
+}
+
 // Shows the busy panel and disables what could start another query; undone on
 // every path.
 class TPagedBrowser::TBusyScope {

@@ -20,6 +20,7 @@ class QLineEdit;
 class TCustomMyConnection;
 class TDBGrid;
 class TFlatButton;
+class QLayout;
 class TMyDataSource;
 class TMyQuery;
 struct TDBGridColumn;
@@ -104,3 +105,6 @@ class TPagedBrowser : public QWidget {
   std::vector<QWidget*> FBusyControls;
   bool FBusy = false;
 };
+
+// A flat button of a browser's search or detail strip, width × 24, added to the strip's layout.
+TFlatButton* AddStripButton(QWidget* parent, QLayout* layout, const QString& caption, int width = 80);

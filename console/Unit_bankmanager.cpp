@@ -27,14 +27,6 @@ std::vector<TDBGridColumn> BankColumns() {
           {"Password", QStringLiteral("仓库密码"), 180, Qt::AlignCenter, true}};
 }
 
-TFlatButton* AddButton(QWidget* parent, QLayout* layout, const QString& caption, int width = 80) {
-  auto* button = new TFlatButton(parent);
-  button->SetCaption(caption);
-  button->setFixedSize(width, 24);
-  layout->addWidget(button);
-  return button;
-}
-
 QLabel* AddLink(QWidget* parent, QLayout* layout, const QString& text) {
   auto* label = new QLabel(QStringLiteral("<a href=\"#\">") + text + QStringLiteral("</a>"), parent);
   layout->addWidget(label);
@@ -68,7 +60,7 @@ void Tbankmanager::BuildStrips() {
   search->addWidget(edt1);
   chk1 = new QCheckBox(QStringLiteral("按帐号查询"), top);
   search->addWidget(chk1);
-  btn1 = AddButton(top, search, QStringLiteral("确 定"), 60);
+  btn1 = AddStripButton(top, search, QStringLiteral("确 定"), 60);
   search->addStretch(1);
   QLabel* help = AddLink(top, search, QStringLiteral("参数帮助"));
   QLabel* account = AddLink(top, search, QStringLiteral("管理此仓库帐号"));
@@ -94,7 +86,7 @@ void Tbankmanager::BuildStrips() {
   edtPassword = addEdit(QStringLiteral("仓库密码"), "Password", 130);
   edtItems = addEdit(QStringLiteral("仓库物品"), "Items", 200);
   strip->addStretch(1);
-  btn7 = AddButton(detail, strip, QStringLiteral("删除"), 60);
+  btn7 = AddStripButton(detail, strip, QStringLiteral("删除"), 60);
 
   auto* layout = static_cast<QVBoxLayout*>(this->layout());
   layout->insertWidget(0, top);

@@ -56,14 +56,6 @@ std::vector<TDBGridColumn> CharColumns() {
   return result;
 }
 
-TFlatButton* AddButton(QWidget* parent, QLayout* layout, const QString& caption, int width = 80) {
-  auto* button = new TFlatButton(parent);
-  button->SetCaption(caption);
-  button->setFixedSize(width, 24);
-  layout->addWidget(button);
-  return button;
-}
-
 QLabel* AddLink(QWidget* parent, QLayout* layout, const QString& text) {
   auto* label = new QLabel(QStringLiteral("<a href=\"#\">") + text + QStringLiteral("</a>"), parent);
   layout->addWidget(label);
@@ -96,7 +88,7 @@ void Tcharmanager::BuildStrips() {
   chk3->setChecked(true);
   search->addWidget(chk1);
   search->addWidget(chk3);
-  btn1 = AddButton(top, search, QStringLiteral("确 定"), 60);
+  btn1 = AddStripButton(top, search, QStringLiteral("确 定"), 60);
   search->addStretch(1);
   QLabel* help = AddLink(top, search, QStringLiteral("参数帮助"));
   QLabel* account = AddLink(top, search, QStringLiteral("该角色的帐号管理"));
@@ -125,8 +117,8 @@ void Tcharmanager::BuildStrips() {
   chk2 = new QCheckBox(QStringLiteral("详细信息"), detail);
   strip->addWidget(chk2);
   strip->addStretch(1);
-  btn6 = AddButton(detail, strip, QStringLiteral("提交修改"), 70);
-  btn7 = AddButton(detail, strip, QStringLiteral("删除本条"), 70);
+  btn6 = AddStripButton(detail, strip, QStringLiteral("提交修改"), 70);
+  btn7 = AddStripButton(detail, strip, QStringLiteral("删除本条"), 70);
 
   p2 = new QWidget(this);
   auto* rows = new QVBoxLayout(p2);
@@ -145,10 +137,10 @@ void Tcharmanager::BuildStrips() {
   for (const auto& f : panelFields) addEdit(p2, panel, QString::fromUtf8(f.label), f.field, 36);
   panel->addStretch(1);
   actions->addStretch(1);
-  TFlatButton* commit = AddButton(p2, actions, QStringLiteral("提交修改"), 70);
-  TFlatButton* others = AddButton(p2, actions, QStringLiteral("同帐号其它角色"), 110);
-  TFlatButton* bank = AddButton(p2, actions, QStringLiteral("查看本角色仓库"), 110);
-  TFlatButton* skills = AddButton(p2, actions, QStringLiteral("技能背包数据修改[&S]"), 140);
+  TFlatButton* commit = AddStripButton(p2, actions, QStringLiteral("提交修改"), 70);
+  TFlatButton* others = AddStripButton(p2, actions, QStringLiteral("同帐号其它角色"), 110);
+  TFlatButton* bank = AddStripButton(p2, actions, QStringLiteral("查看本角色仓库"), 110);
+  TFlatButton* skills = AddStripButton(p2, actions, QStringLiteral("技能背包数据修改[&S]"), 140);
   p2->hide();
 
   auto* layout = static_cast<QVBoxLayout*>(this->layout());

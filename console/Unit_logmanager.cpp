@@ -72,14 +72,6 @@ std::vector<TDBGridColumn> LogColumns() {
   return result;
 }
 
-TFlatButton* AddButton(QWidget* parent, QLayout* layout, const QString& caption, int width = 70) {
-  auto* button = new TFlatButton(parent);
-  button->SetCaption(caption);
-  button->setFixedSize(width, 24);
-  layout->addWidget(button);
-  return button;
-}
-
 QString NowText() {
   return QString::fromStdString(FormatDateTime(kTimeFormat, Ui().Now()));
 }
@@ -133,7 +125,7 @@ void Tlogmanager::BuildStrips() {
   cbb1 = new QComboBox(top);
   for (const TLogActionFilter& f : kLogActionFilters) cbb1->addItem(QString::fromUtf8(f.Item));
   search->addWidget(cbb1);
-  btn1 = AddButton(top, search, QStringLiteral("搜 索"), 60);
+  btn1 = AddStripButton(top, search, QStringLiteral("搜 索"), 60);
   search->addStretch(1);
   auto* help = new QLabel(QStringLiteral("<a href=\"#\">帮助</a>"), top);
   search->addWidget(help);
@@ -141,11 +133,11 @@ void Tlogmanager::BuildStrips() {
   auto* filters = new QWidget(this);
   auto* strip = new QHBoxLayout(filters);
   strip->setContentsMargins(0, 0, 0, 0);
-  btn5 = AddButton(filters, strip, QStringLiteral("GM日志"));
-  btn8 = AddButton(filters, strip, QStringLiteral("交易发起"));
-  btn9 = AddButton(filters, strip, QStringLiteral("交易接收"));
-  btn10 = AddButton(filters, strip, QStringLiteral("拍卖日志"));
-  FlatButton1 = AddButton(filters, strip, QStringLiteral("全部日志"));
+  btn5 = AddStripButton(filters, strip, QStringLiteral("GM日志"), 70);
+  btn8 = AddStripButton(filters, strip, QStringLiteral("交易发起"), 70);
+  btn9 = AddStripButton(filters, strip, QStringLiteral("交易接收"), 70);
+  btn10 = AddStripButton(filters, strip, QStringLiteral("拍卖日志"), 70);
+  FlatButton1 = AddStripButton(filters, strip, QStringLiteral("全部日志"), 70);
   strip->addSpacing(16);
   strip->addWidget(new QLabel(QStringLiteral("清除"), filters));
   edt4 = new QLineEdit(filters);
@@ -153,9 +145,9 @@ void Tlogmanager::BuildStrips() {
   edt4->setPlaceholderText(QString::fromUtf8(kTimeFormat));
   strip->addWidget(edt4);
   strip->addWidget(new QLabel(QStringLiteral("之前的日志"), filters));
-  btn6 = AddButton(filters, strip, QStringLiteral("提交"), 50);
+  btn6 = AddStripButton(filters, strip, QStringLiteral("提交"), 50);
   strip->addStretch(1);
-  btn7 = AddButton(filters, strip, QStringLiteral("隐藏MEMO"), 80);
+  btn7 = AddStripButton(filters, strip, QStringLiteral("隐藏MEMO"), 80);
 
   auto* layout = static_cast<QVBoxLayout*>(this->layout());
   layout->insertWidget(0, top);

@@ -45,14 +45,6 @@ std::vector<TDBGridColumn> AccountColumns() {
   return result;
 }
 
-TFlatButton* AddButton(QWidget* parent, QLayout* layout, const QString& caption, int width = 80) {
-  auto* button = new TFlatButton(parent);
-  button->SetCaption(caption);
-  button->setFixedSize(width, 24);
-  layout->addWidget(button);
-  return button;
-}
-
 }  // namespace
 
 Tusermanager::Tusermanager(TCustomMyConnection& connection, const QString& charsetText, QWidget* parent)
@@ -80,7 +72,7 @@ void Tusermanager::BuildStrips() {
   CheckBox1->setChecked(true);
   search->addWidget(chk1);
   search->addWidget(CheckBox1);
-  btn1 = AddButton(top, search, QStringLiteral("确 定"), 60);
+  btn1 = AddStripButton(top, search, QStringLiteral("确 定"), 60);
   search->addStretch(1);
   auto* help = new QLabel(QStringLiteral("<a href=\"#\">参数帮助</a>"), top);
   search->addWidget(help);
@@ -111,8 +103,8 @@ void Tusermanager::BuildStrips() {
     e->installEventFilter(this);
   }
   strip->addStretch(1);
-  btn6 = AddButton(detail, strip, QStringLiteral("提交"), 60);
-  btn7 = AddButton(detail, strip, QStringLiteral("删除当前帐号"), 100);
+  btn6 = AddStripButton(detail, strip, QStringLiteral("提交"), 60);
+  btn7 = AddStripButton(detail, strip, QStringLiteral("删除当前帐号"), 100);
 
   auto* layout = static_cast<QVBoxLayout*>(this->layout());
   layout->insertWidget(0, top);
