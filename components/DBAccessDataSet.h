@@ -302,6 +302,9 @@ class TCustomDADataSet : public TMemDataSet,
   bool DesignCreate() const noexcept { return FDesignCreate; }
   // Another dataset's internal query: its own executions are not traced.
   bool Internal = false;
+  // The command running the write statement in hand, which the trace names as this dataset
+  // (the MySQL monitor reads the server's note from it); nil otherwise.
+  TCustomDASQL* RunningUpdateCommand() const noexcept { return FRunningUpdateCommand; }
 
   void Assign(TPersistent* source) override;
   void DataEvent(TDataEvent event, intptr_t info) override;
@@ -356,6 +359,13 @@ class TCustomDADataSet : public TMemDataSet,
   void FlushBatch() override;
   // The insert ran: the MySQL dataset reads the new AUTO_INCREMENT value here.
   virtual void AfterInsertExecuted() {}
+  // The user's statement (placeholders "?", one parameter each) calls a stored routine and
+  // ReturnParams is set: the dialect marks the parameters the routine writes back as output or
+  // input-output (nothing here).
+  virtual void DescribeCallParams(const std::string& /*text*/, TDAParams& /*params*/) {}
+  // Runs the update query's statement; the MySQL dataset reads a routine's output parameters
+  // back into the query's parameters.
+  virtual void ExecuteUpdateQuery(TCustomDASQL& query) { query.Execute(); }
   // The command that runs statements of a type, made through the connection on first use.
   virtual TCustomDASQL& CheckUpdateQuery(TStatementType type);
   TCustomDASQL* UpdateQuery(TStatementType type) const noexcept { return FUpdateQueries[type].get(); }
@@ -444,7 +454,15 @@ class TCustomDADataSet : public TMemDataSet,
   TDAParams FBatchParams;
   int FBatchCount = 0;
   bool FBatchChecked = false;  // each statement of the batch is followed by the row-count check
-  std::string FBatchCheck;     // the generator's row-count check for this apply's server
+  // The gathered inserts into a table with an identity field: the statement's place in the batch
+  // and the record it writes, which takes the insert id that statement reports.
+  struct TBatchInsert {
+    int Statement;
+    PItemHeader Item;
+    uint32_t Stamp;
+  };
+  std::vector<TBatchInsert> FBatchInserts;
+  std::string FBatchCheck;  // the generator's row-count check for this apply's server
   bool FCacheCalcFields = false;
 
  private:
@@ -460,10 +478,16 @@ class TCustomDADataSet : public TMemDataSet,
   bool RunUpdateObject(TComponent& object, TStatementType type, TStatementTypes types);
   bool PerformRefreshSQL(const std::string& sql, TStatementType type, TStatementTypes types);
   void RunBeforeUpdateExecute(TStatementTypes types, TDAParams& params);
+  // Runs a statement of the write path traced once, as this dataset, under its type names.
+  void RunTraced(TStatementTypes types, const std::string& sql, TDAParams& params, TCustomDASQL* command,
+                 const std::function<void()>& run);
   void ReturnOutParams(TDAParams& params);
   void CheckRowsAffected(int count);
   bool CheckRefreshCount(int count);
-  void GatherIntoBatch(const std::string& text, TDAParams& params);
+  void GatherIntoBatch(TStatementType type, const std::string& text, TDAParams& params);
+  // The records of the batch's inserts take the insert ids their statements reported (those
+  // that ran, when the batch failed midway).
+  void TakeBatchInsertIds(TCustomDASQL& query, size_t stride);
   void ClearBatch() noexcept;
   // Runs the gathered batch: a statement failing, or touching other than one row (StrictUpdate),
   // raises as it would alone, and the record set learns how many statements ran before it.
@@ -482,6 +506,7 @@ class TCustomDADataSet : public TMemDataSet,
   bool ReadMasterValues(TDAParams& params);
 
   TCustomDAConnection* FConnection = nullptr;
+  TCustomDASQL* FRunningUpdateCommand = nullptr;
   std::string FFilterSQL;
   int FFetchRows = 25;
   bool FFetchAll = false;

@@ -3,6 +3,8 @@
 // take the record's old and new values, and the rows it touched are checked. Cached updates are
 // applied through the same path, gathered into batches when asked.
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -148,6 +150,8 @@ TCustomDASQL& TCustomDADataSet::CheckUpdateQuery(TStatementType type) {
   if (connection == nullptr) throw EDatabaseError(MessageText(SConnectionNotDefined));
   std::unique_ptr<TCustomDASQL>& slot = FUpdateQueries[type];
   if (!slot) slot = connection->CreateSQL();
+  // The dataset traces the statement itself, under its statement types.
+  slot->Quiet = true;
   if (slot->Connection() != connection) slot->SetConnection(connection);
   slot->Debug = Debug;
   slot->SetAutoCommit(IsWriteType(type) && AutoCommit());
@@ -181,6 +185,7 @@ void TCustomDADataSet::ClearBatch() noexcept {
   FBatchParams.Clear();
   FBatchCount = 0;
   FBatchChecked = false;
+  FBatchInserts.clear();
 }
 
 TField* TCustomDADataSet::GetFieldByParamName(const std::string& name, bool& old) {
@@ -218,12 +223,13 @@ void TCustomDADataSet::BindParamsByName(TDAParams& params, TStatementType type) 
     bool old = false;
     if (TField* field = GetFieldByParamName(param.Name(), old)) {
       const TParamType kind = param.ParamType();
-      if (Options().ReturnParams && (kind == ptOutput || kind == ptInputOutput || kind == ptResult)) {
+      if (Options().ReturnParams && (kind == ptOutput || kind == ptResult)) {
         // Filled by the statement: only the type is taken.
         param.Clear();
         param.SetDataType(field->DataType());
         continue;
       }
+      // An input-output parameter carries the field's value in as well.
       AssignFieldValueToParam(field, old, param);
       continue;
     }
@@ -276,7 +282,7 @@ bool TCustomDADataSet::CheckRefreshCount(int count) {
 
 // Adds one statement with its bound parameters to the batch; every parameter of the batch is
 // positional ("?"), in the order of the text.
-void TCustomDADataSet::GatherIntoBatch(const std::string& text, TDAParams& params) {
+void TCustomDADataSet::GatherIntoBatch(TStatementType type, const std::string& text, TDAParams& params) {
   if (FBatchCount == 0) FBatchChecked = Options().StrictUpdate && !FBatchCheck.empty();
   if (FBatchCount > 0) FBatchSQL += "\r\n";
   FBatchSQL += text;
@@ -286,6 +292,9 @@ void TCustomDADataSet::GatherIntoBatch(const std::string& text, TDAParams& param
     auto* copy = static_cast<TDAParam*>(FBatchParams.Add());
     copy->Assign(params[i]);
   }
+  if (type == stInsert && FIdentityField != nullptr)
+    if (TMemData* data = MemData(); data != nullptr && data->CurrentItem() != nullptr)
+      FBatchInserts.push_back({FBatchCount, data->CurrentItem(), data->CurrentItem()->Stamp});
   ++FBatchCount;
 }
 
@@ -308,6 +317,7 @@ bool TCustomDADataSet::PerformSQL(const std::string& sql, TStatementTypes types)
     // The user's statement: its ":name" parameters are found and bound by name, then it runs
     // with "?" placeholders.
     text = query.ParseSQL(user, &statementParams);
+    if (Options().ReturnParams && !batching) DescribeCallParams(text, statementParams);
     BindParamsByName(statementParams, type);
   } else {
     const bool modifiedOnly = !Options().UpdateAllFields && !DesignCreate();
@@ -317,12 +327,12 @@ bool TCustomDADataSet::PerformSQL(const std::string& sql, TStatementTypes types)
     BindGeneratedParams(statementParams);
   }
   if (batching) {
-    GatherIntoBatch(text, statementParams);
+    GatherIntoBatch(type, text, statementParams);
     return true;
   }
   if (type == stBatchUpdate) {
     RunBeforeUpdateExecute(types, query.Params());
-    RunBatch(query);
+    RunTraced(types, text, query.Params(), &query, [this, &query] { RunBatch(query); });
     if (AfterUpdateExecute) AfterUpdateExecute(this, types, query.Params());
     return true;
   }
@@ -330,7 +340,7 @@ bool TCustomDADataSet::PerformSQL(const std::string& sql, TStatementTypes types)
   query.SetSQLText(text);
   query.Params().Assign(&statementParams);
   RunBeforeUpdateExecute(types, query.Params());
-  query.Execute();
+  RunTraced(types, text, query.Params(), &query, [this, &query] { ExecuteUpdateQuery(query); });
   if (IsWriteType(type)) CheckRowsAffected(query.RowsAffected());
   if (Options().ReturnParams) ReturnOutParams(query.Params());
   if (AfterUpdateExecute) AfterUpdateExecute(this, types, query.Params());
@@ -346,7 +356,16 @@ bool TCustomDADataSet::RunUpdateObject(TComponent& object, TStatementType type, 
     if (command->Connection() == nullptr) command->SetConnection(connection);
     BindParamsByName(command->Params(), type);
     RunBeforeUpdateExecute(types, command->Params());
-    command->Execute();
+    // Traced once, as this dataset, not also as the command.
+    const bool quiet = command->Quiet;
+    command->Quiet = true;
+    try {
+      RunTraced(types, command->FinalSQL(), command->Params(), command, [command] { command->Execute(); });
+    } catch (...) {
+      command->Quiet = quiet;
+      throw;
+    }
+    command->Quiet = quiet;
     if (IsWriteType(type)) CheckRowsAffected(command->RowsAffected());
     if (Options().ReturnParams || type == stRefresh) ReturnOutParams(command->Params());
     if (AfterUpdateExecute) AfterUpdateExecute(this, types, command->Params());
@@ -359,18 +378,34 @@ bool TCustomDADataSet::RunUpdateObject(TComponent& object, TStatementType type, 
   dataSet->Close();
   BindParamsByName(dataSet->Params(), type);
   RunBeforeUpdateExecute(types, dataSet->Params());
+  // Traced once, as this dataset, not also as the object's own open or execute.
+  const bool internal = dataSet->Internal;
+  const bool quiet = dataSet->Command().Quiet;
+  auto restore = [&] {
+    dataSet->Internal = internal;
+    dataSet->Command().Quiet = quiet;
+  };
+  dataSet->Internal = true;
+  dataSet->Command().Quiet = true;
   try {
-    if (type == stRefresh || type == stCheck) {
-      dataSet->Open();
+    const bool rows = type == stRefresh || type == stCheck;
+    RunTraced(types, dataSet->FinalSQL(), dataSet->Params(), &dataSet->Command(), [dataSet, rows] {
+      if (rows)
+        dataSet->Open();
+      else
+        dataSet->Execute();
+    });
+    if (rows) {
       if (CheckRefreshCount(dataSet->RecordCount())) CopyHelperRow(*dataSet, type == stCheck);
-    } else {
-      dataSet->Execute();
-      if (IsWriteType(type)) CheckRowsAffected(dataSet->RowsAffected());
+    } else if (IsWriteType(type)) {
+      CheckRowsAffected(dataSet->RowsAffected());
     }
   } catch (...) {
+    restore();
     dataSet->Close();
     throw;
   }
+  restore();
   dataSet->Close();
   if (AfterUpdateExecute) AfterUpdateExecute(this, types, dataSet->Params());
   return true;
@@ -403,10 +438,8 @@ bool TCustomDADataSet::PerformRefreshSQL(const std::string& sql, TStatementType 
     for (int i = 0; i < helper.Params().Count(); ++i)
       if (TDAParam* own = generated.FindParam(helper.Params()[i]->Name())) helper.Params()[i]->Assign(own);
   RunBeforeUpdateExecute(types, helper.Params());
-  TraceSQL("Refresh", false);
   try {
-    helper.Open();
-    TraceSQL("Refresh", true);
+    RunTraced(types, helper.FinalSQL(), helper.Params(), &helper.Command(), [&helper] { helper.Open(); });
     if (CheckRefreshCount(helper.RecordCount())) CopyHelperRow(helper, type == stCheck);
   } catch (...) {
     helper.Close();
@@ -415,6 +448,29 @@ bool TCustomDADataSet::PerformRefreshSQL(const std::string& sql, TStatementType 
   helper.Close();
   if (AfterUpdateExecute) AfterUpdateExecute(this, types, helper.Params());
   return true;
+}
+
+void TCustomDADataSet::RunTraced(TStatementTypes types, const std::string& sql, TDAParams& params,
+                                 TCustomDASQL* command, const std::function<void()>& run) {
+  if (!TracingEnabled()) return run();
+  const TDASQLMonitorClass monitor = UsedConnection()->SQLMonitorClass();
+  const std::string names = StatementTypeNames(types);
+  // A command of its own takes its provider command for the connection first: the monitor
+  // listens on the one that runs.
+  const bool hold = command != nullptr && command->FDataSet == nullptr;
+  if (hold) command->BeginConnection();
+  FRunningUpdateCommand = command;
+  try {
+    TCustomDASQLMonitor::SQLExecute(monitor, this, sql, &params, names, false, Debug);
+    run();
+    TCustomDASQLMonitor::SQLExecute(monitor, this, sql, &params, names, true, Debug);
+  } catch (...) {
+    FRunningUpdateCommand = nullptr;
+    if (hold) command->EndConnection();
+    throw;
+  }
+  FRunningUpdateCommand = nullptr;
+  if (hold) command->EndConnection();
 }
 
 void TCustomDADataSet::RunBatch(TCustomDASQL& query) {
@@ -431,20 +487,45 @@ void TCustomDADataSet::RunBatch(TCustomDASQL& query) {
     query.Execute();
   } catch (const EFailOver&) {
     noteRan(results().size() / stride);
+    TakeBatchInsertIds(query, stride);
     throw;
   } catch (const EDatabaseError&) {
     const std::vector<int64_t> rows = results();
     noteRan(rows.size() / stride);
+    TakeBatchInsertIds(query, stride);
     // A write that ran and then failed its check: the error a single statement gives.
     if (FBatchChecked && rows.size() % 2 == 1)
       throw EDatabaseError(MessageFmt(SUpdateFailed, {static_cast<int>(rows.back())}));
     throw;
   }
+  TakeBatchInsertIds(query, stride);
   const std::vector<int64_t> rows = results();
   FRowsAffected = 0;
   for (size_t i = 0; i < rows.size(); i += stride)
     FRowsAffected += static_cast<int>(std::max<int64_t>(rows[i], 0));
   if (rows.empty()) FRowsAffected = query.RowsAffected();
+}
+
+void TCustomDADataSet::TakeBatchInsertIds(TCustomDASQL& query, size_t stride) {
+  TMemData* data = MemData();
+  TFieldDesc* desc = FIdentityField != nullptr ? GetFieldDesc(FIdentityField) : nullptr;
+  TCRCommand* command = query.ICommand();
+  if (FBatchInserts.empty() || data == nullptr || desc == nullptr || command == nullptr) return;
+  const std::vector<int64_t> ids = command->GetResultInsertIds();
+  for (const TBatchInsert& insert : FBatchInserts) {
+    const size_t at = static_cast<size_t>(insert.Statement) * stride;
+    if (at >= ids.size() || ids[at] == 0) continue;  // not run, or the row named its own value
+    // The record store takes a 32-bit column's value only as a 32-bit variant.
+    const int64_t id = ids[at];
+    const Variant value = id >= INT32_MIN && id <= INT32_MAX ? Variant(static_cast<int>(id))
+                                                             : Variant(static_cast<long long>(id));
+    if (insert.Item == data->CurrentItem()) {
+      // The record in hand: the record store takes its buffer back when its apply returns.
+      if (void* buffer = GetActiveRecBuf()) IRecordSet().PutFieldAsVariant(desc->FieldNo, buffer, value);
+    } else {
+      data->PutAppliedField(insert.Item, insert.Stamp, desc->FieldNo, value);
+    }
+  }
 }
 
 void TCustomDADataSet::ApplyUpdates() {

@@ -17,6 +17,19 @@ TStatementType UpdateKindToStatementType(TUpdateKind kind) {
   RaiseAssertion(__FILE__, __LINE__, "kind", "unknown update kind");
 }
 
+std::string StatementTypeNames(TStatementTypes types) {
+  static const char* const names[] = {"Query",      "Insert", "Update", "Delete",       "Lock",
+                                      "Refresh",    "Check",  "Custom", "RefreshQuick", "RefreshCheckDeleted",
+                                      "BatchUpdate"};
+  std::string text;
+  for (int t = stQuery; t <= stBatchUpdate; ++t) {
+    if (!HasStatementType(types, static_cast<TStatementType>(t))) continue;
+    if (!text.empty()) text += ",";
+    text += names[t];
+  }
+  return text;
+}
+
 TCustomDAUpdateSQL::TCustomDAUpdateSQL(TComponent* owner) : TComponent(owner) {
   for (TStringList* list : {&FInsertSQL, &FModifySQL, &FDeleteSQL, &FRefreshSQL})
     list->SetKeepLineBreaks(true);

@@ -33,6 +33,9 @@ constexpr bool HasStatementType(TStatementTypes set, TStatementType type) noexce
   return (set & StatementTypeSet(type)) != 0;
 }
 TStatementType UpdateKindToStatementType(TUpdateKind kind);
+// The names of a set's types without their "st" prefix, in type order, joined by "," (the trace
+// of a write: "Update", "Refresh", "BatchUpdate", ...).
+std::string StatementTypeNames(TStatementTypes types);
 
 class TCustomDADataSet;
 

@@ -130,7 +130,11 @@ bool TMyUpdateSQL::IsSQLObject(TComponent* object) const {
 }
 
 TMySQLCommand* TMyAccessUtils::GetICommand(TComponent* obj) {
-  if (auto* dataSet = dynamic_cast<TCustomMyDataSet*>(obj)) obj = &dataSet->Command();
+  // A dataset writing a row runs the statement through its update command.
+  if (auto* dataSet = dynamic_cast<TCustomMyDataSet*>(obj))
+    obj = dynamic_cast<TMyCommand*>(dataSet->RunningUpdateCommand()) != nullptr
+              ? dataSet->RunningUpdateCommand()
+              : &dataSet->Command();
   auto* command = dynamic_cast<TMyCommand*>(obj);
   DA_ASSERT(command != nullptr);
   return command->MyICommand();

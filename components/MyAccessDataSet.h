@@ -141,6 +141,12 @@ class TCustomMyDataSet : public TCustomDADataSet {
   // posted (components/MyAccessDataSetUpdate.cpp).
   void PerformAppend() override;
   void AfterInsertExecuted() override;
+  // A CALL's arguments that are one parameter each take the direction the routine declares for
+  // them (read from information_schema.PARAMETERS).
+  void DescribeCallParams(const std::string& text, TDAParams& params) override;
+  // A statement with output parameters runs with a session variable in each one's place (an
+  // input-output one set to its value first); the variables are read back into the parameters.
+  void ExecuteUpdateQuery(TCustomDASQL& query) override;
   int GetRecCount() override;
   void CreateFields() override;
   void CloseCursor() override;

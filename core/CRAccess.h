@@ -315,6 +315,8 @@ class TCRCommand {
   // The affected-row count of each result of the last execution of a text, in order, up to the
   // statement that failed; empty where the provider does not count them.
   virtual std::vector<int64_t> GetResultRowsAffected() const { return {}; }
+  // Beside it, the AUTO_INCREMENT value each of those results reported (0 for none).
+  virtual std::vector<int64_t> GetResultInsertIds() const { return {}; }
   // Another thread may read it (prExecuting) while the command runs.
   bool GetExecuting() const noexcept { return FExecuting.load(std::memory_order_acquire); }
   uint8_t GetCompressBlobMode() const noexcept { return FCompressBlobMode; }

@@ -266,6 +266,14 @@ void TMemData::TakeAppliedRecord(PItemHeader item, uint32_t stamp, const void* r
   MoveSortedRecord(item);
 }
 
+void TMemData::PutAppliedField(PItemHeader item, uint32_t stamp, int fieldNo, const Variant& value) {
+  if (!FActive || item == nullptr || !FBlockManager.IsItemInUse(item, stamp)) return;
+  PutFieldAsVariant(fieldNo, TBlockManager::GetRecordPtr(item), value);
+  DropRecordIndex();
+  RefreshItemVisibility(item);
+  MoveSortedRecord(item);
+}
+
 void TMemData::ApplyEntry(TCacheList::iterator entry, TUpdateAction& action) {
   PItemHeader item = entry->Item;
   TUpdateKind kind = ukModify;

@@ -150,6 +150,10 @@ class TMemData : public TData, public TStringComparer {
   // the current one last) reached the server for good. They count as applied, the rest stays
   // pending, as when each change is applied alone.
   void SetBatchRan(int count) noexcept { FBatchRan = count; }
+  // A value the server gave a record of the apply after the record was taken back (an insert id
+  // told when its batch ran) goes into the item's record, which keeps its place in the sort
+  // order; nothing when the item no longer holds the record of that stamp.
+  void PutAppliedField(PItemHeader item, uint32_t stamp, int fieldNo, const Variant& value);
   // Applies pending changes first, then forgets every applied change: deleted records leave the
   // list, the others become unmodified. Changes not applied stay.
   void CommitUpdates() override;

@@ -198,12 +198,14 @@ void TMySQLCommand::ExecuteText() {
     const std::string text = BuildSQLText();
     if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
     FResultRows.clear();
+    FResultInsertIds.clear();
     CheckStatus(api.mysql_real_query(handle, text));
   }
   FRowsAffected = ResultInfo();
   if (MessageHook && !OpenNext) ReportInfo();
   if (!ResultWanted) {
     FResultRows.assign(1, FRowsAffected);
+    FResultInsertIds.assign(1, InsertIdOf(handle));
     DropResults();
   } else if (!OpenNext) {
     DA_ASSERT_MSG(FResult == nullptr, "the result of the previous execution was not freed");
@@ -226,6 +228,7 @@ void TMySQLCommand::DropResults() {
     if (next > 0) FMyConnection->RaiseError(FComponent);
     const uint64_t rows = api.mysql_affected_rows(handle);
     FResultRows.push_back(rows == ~uint64_t{0} ? -1 : static_cast<int64_t>(rows));
+    FResultInsertIds.push_back(InsertIdOf(handle));
   }
 }
 
@@ -246,6 +249,14 @@ void TMySQLCommand::ExecutePrepared() {
   }
   FResult = api.mysql_stmt_result_metadata(FStmt);
   CheckErrno();
+}
+
+int64_t TMySQLCommand::InsertIdOf(PMYSQL_CON handle) {
+  try {
+    return static_cast<int64_t>(API().mysql_insert_id(handle));
+  } catch (const Exception&) {
+    return 0;  // an API without it: no value to tell
+  }
 }
 
 void TMySQLCommand::ReportInfo() {

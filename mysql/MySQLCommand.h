@@ -118,6 +118,8 @@ class TMySQLCommand : public TCRCommand {
   // Of a text execution whose results were dropped: each result's count (-1 for rows), up to the
   // statement that failed.
   std::vector<int64_t> GetResultRowsAffected() const override { return FResultRows; }
+  // Each of those results' insert id: a batch of INSERTs learns every new row's value.
+  std::vector<int64_t> GetResultInsertIds() const override { return FResultInsertIds; }
 
   // The text split at its placeholders (each part as sent); empty until a text execution with
   // parameters splits it. The record set saves and restores them around a rewritten text.
@@ -140,6 +142,8 @@ class TMySQLCommand : public TCRCommand {
   void ExecutePrepared();
   // Reads and drops every result of the last reply (all results of a batch).
   void DropResults();
+  // The current result's insert id; 0 from an API that does not tell it.
+  int64_t InsertIdOf(PMYSQL_CON handle);
   // The parameters in placeholder order.
   std::vector<TParamDesc*> PlaceholderParams() const;
   void AppendParam(StringBuilder& sb, const TParamDesc& param) const;
@@ -155,6 +159,7 @@ class TMySQLCommand : public TCRCommand {
   std::vector<std::string> FSQLParts;
   std::vector<int> FParamPositions;
   std::vector<int64_t> FResultRows;
+  std::vector<int64_t> FResultInsertIds;
   bool FCollectingPositions = false;
   bool FPrepared = false;
   PMYSQL_STMT FStmt = nullptr;

@@ -2,11 +2,13 @@
 // its flags.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessDataSet.h"
+#include "components/MySQLGenerator.h"
 #include "components/OvrixMonitor.h"
 #include "mysql/ApiTestSupport.h"
 
@@ -104,6 +106,125 @@ TEST(MyTraceDbTest, SessionEventsInOrder) {
     EXPECT_EQ(events[i].Flag, want[i].Flag);
     EXPECT_EQ(events[i].Text, want[i].Text);
   }
+}
+
+// A row written by the dataset is traced once, as the dataset, named by its statement types,
+// whatever supplies the statement (generated, the user's, an update object); the server's note
+// on it comes with the dataset as sender too.
+TEST(MyTraceDbTest, DatasetWritesAreTracedOnceUnderTheirTypes) {
+  TScratchDb db;
+  const TestServer::TInfo& srv = TestServer::Info();
+  TCustomMySQLMonitor monitor;
+  struct TSeen {
+    TComponent* Sender;
+    TDATraceFlag Flag;
+    std::string Text;
+  };
+  std::vector<TSeen> events;
+  monitor.OnSQL = [&](TComponent* sender, const std::string& text, TDATraceFlag flag) {
+    if (flag == tfQExecute || flag == tfMisc) events.push_back({sender, flag, text});
+  };
+  TMyConnection conn;
+  conn.LoginPrompt = false;
+  conn.SetServer(srv.Host);
+  conn.SetPort(srv.Port);
+  conn.SetUsername(srv.NativeUser);
+  conn.SetPassword(srv.NativePassword);
+  conn.SetDatabase(db.Name());
+  conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT)");
+  conn.ExecSQL("INSERT INTO hero VALUES (1, 0), (5, 0)");
+
+  TMyQuery q;
+  q.SetName("q");
+  q.SetConnection(&conn);
+  q.SetSQLText("SELECT * FROM hero ORDER BY id");
+  q.Open();
+  TMyUpdateSQL update;
+  TMyCommand modify;
+  modify.SetName("modify");
+  modify.SetSQLText("UPDATE hero SET lv = :lv WHERE id = :OLD_id");
+  auto edit = [&](int lv) {
+    q.Edit();
+    q.FieldByName("lv")->SetAsInteger(lv);
+    q.Post();
+  };
+  const std::string one = ":lv(Integer,)=7 \r\n:OLD_id(Integer,)=1 \r\n";
+  struct TCase {
+    const char* Name;
+    std::function<void()> Action;
+    std::string Head;  // the start of the one statement traced
+    std::string Tail;  // its end (the parameter lines)
+    std::string Note;  // the server's note that follows it, if any
+  };
+  const std::vector<TCase> cases = {
+      {"generated insert",
+       [&] {
+         q.Append();
+         q.FieldByName("id")->SetAsInteger(2);
+         q.FieldByName("lv")->SetAsInteger(3);
+         q.Post();
+       },
+       "Insert: INSERT INTO hero", "\r\n:id(Integer,IN)=2 \r\n:lv(Integer,IN)=3 \r\n", ""},
+      {"generated update", [&] { q.First(), edit(4); }, "Update: UPDATE hero", "=1 \r\n",
+       "Rows matched: 1  Changed: 1  Warnings: 0"},
+      {"generated refresh", [&] { q.RefreshRecord(); }, "Refresh: SELECT", "=1 \r\n", ""},
+      {"generated lock", [&] { q.PerformSQL("", StatementTypeSet(stLock)); }, "Lock: SELECT NULL FROM hero",
+       "=1 \r\n", ""},
+      {"user update",
+       [&] {
+         q.SQLUpdate().SetText("UPDATE hero SET lv = :lv WHERE id = :OLD_id");
+         edit(7);
+         q.SQLUpdate().Clear();
+       },
+       "Update: UPDATE hero SET lv = ? WHERE id = ?\r\n\r\n" + one, "",
+       "Rows matched: 1  Changed: 1  Warnings: 0"},
+      {"user refresh",
+       [&] {
+         q.SQLRefresh().SetText("SELECT lv FROM hero WHERE id = :id");
+         q.RefreshRecord();
+         q.SQLRefresh().Clear();
+       },
+       "Refresh: SELECT lv FROM hero WHERE id = :id", "\r\n:id(Integer,IN)=1 \r\n", ""},
+      {"update object's command",
+       [&] {
+         update.SetModifyObject(&modify);
+         q.SetUpdateObject(&update);
+         edit(7);
+         q.SetUpdateObject(nullptr);
+       },
+       "Update: UPDATE hero SET lv = :lv WHERE id = :OLD_id\r\n" + one, "",
+       "Rows matched: 1  Changed: 0  Warnings: 0"},
+      {"generated delete", [&] { q.Last(), q.Delete(); }, "Delete: DELETE FROM hero", ")=2 \r\n", ""},
+      {"batch of cached updates",
+       [&] {
+         q.Close();
+         q.SetCachedUpdates(true);
+         q.Options().UpdateBatchSize = 2;
+         q.Open();
+         edit(8);
+         q.Next();
+         edit(9);
+         events.clear();
+         q.ApplyUpdates();
+       },
+       "BatchUpdate: UPDATE hero", ")=5 \r\n", ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    events.clear();
+    c.Action();
+    std::vector<TSeen> runs, notes;
+    for (const TSeen& e : events) (e.Flag == tfQExecute ? runs : notes).push_back(e);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].Sender, &q);
+    EXPECT_EQ(runs[0].Text.substr(0, c.Head.size()), c.Head);
+    EXPECT_TRUE(runs[0].Text.ends_with(c.Tail)) << runs[0].Text;
+    if (c.Note.empty()) continue;
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].Sender, &q);
+    EXPECT_EQ(notes[0].Text, c.Note);
+  }
+  EXPECT_EQ(q.UpdatesPending(), false);
 }
 
 }  // namespace

@@ -227,6 +227,139 @@ TEST_F(MyUpdateObjectDbTest, CachedInsertKeepsItsIdForALaterEdit) {
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "40:0,41:2");
 }
 
+// Each INSERT of a batch reports its own id (the session steps by 5): every applied record takes
+// the one its statement got, so later edits reach their rows.
+TEST_F(MyUpdateObjectDbTest, BatchedCachedInsertsKeepTheirIds) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT AUTO_INCREMENT PRIMARY KEY, lv INT)");
+  Conn.ExecSQL("INSERT INTO hero VALUES (40, 0)");
+  Conn.ExecSQL("SET SESSION auto_increment_increment = 5");
+  TMyQuery q;
+  q.SetCachedUpdates(true);
+  q.Options().UpdateBatchSize = 3;
+  Open(q, "SELECT * FROM hero ORDER BY id");
+  for (int lv : {1, 2, 3}) {
+    q.Append();
+    q.FieldByName("lv")->SetAsInteger(lv);
+    q.Post();
+  }
+  std::vector<TStatementTypes> ran;
+  q.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes types, TDAParams&) { ran.push_back(types); };
+  q.ApplyUpdates();
+  q.CommitUpdates();
+  EXPECT_EQ(ran, std::vector<TStatementTypes>{StatementTypeSet(stBatchUpdate)}) << "one batch";
+  q.BeforeUpdateExecute = nullptr;
+  StartLog();
+  std::string ids;
+  for (q.First(); !q.Eof(); q.Next())
+    ids += q.FieldByName("id")->AsString() + ":" + q.FieldByName("lv")->AsString() + ",";
+  EXPECT_EQ(ids, Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id SEPARATOR ',') FROM hero") + ",");
+  EXPECT_EQ(ids, "40:0,41:1,46:2,51:3,");
+
+  q.Options().UpdateBatchSize = 1;
+  for (q.First(); !q.Eof(); q.Next()) {
+    q.Edit();
+    q.FieldByName("lv")->SetAsInteger(q.FieldByName("lv")->AsInteger() * 10 + 1);
+    q.Post();
+  }
+  q.ApplyUpdates();
+  EXPECT_EQ(Logged("UPDATE hero%"),
+            "UPDATE hero SET   lv = 1 WHERE   id = 40 | UPDATE hero SET   lv = 11 WHERE   id = 41 | "
+            "UPDATE hero SET   lv = 21 WHERE   id = 46 | UPDATE hero SET   lv = 31 WHERE   id = 51");
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "40:1,41:11,46:21,51:31");
+}
+
+// The user's statements call routines with an INOUT and an OUT argument: the input goes in, the
+// routine's values come back into the record after the post and after an apply.
+TEST_F(MyUpdateObjectDbTest, ReturnParamsBringBackARoutinesOutputs) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT, note VARCHAR(20))");
+  Conn.ExecSQL("INSERT INTO hero VALUES (1, 1, 'a')");
+  Conn.ExecSQL(
+      "CREATE PROCEDURE lv_up(IN p_id INT, INOUT p_lv INT, OUT p_note VARCHAR(20)) BEGIN "
+      "SET p_lv = p_lv * 10, p_note = CONCAT('lv ', p_lv); "
+      "UPDATE hero SET lv = p_lv, note = p_note WHERE id = p_id; END");
+  Conn.ExecSQL(
+      "CREATE PROCEDURE hero_add(IN p_id INT, INOUT p_lv INT, OUT p_note VARCHAR(20)) BEGIN "
+      "SET p_lv = p_lv * 10, p_note = CONCAT('new ', p_lv); "
+      "INSERT INTO hero VALUES (p_id, p_lv, p_note); END");
+  auto row = [](TMyQuery& q) {
+    return q.FieldByName("id")->AsString() + ":" + q.FieldByName("lv")->AsString() + ":" +
+           q.FieldByName("note")->AsString();
+  };
+  auto prepare = [&](TMyQuery& q) {
+    q.Options().ReturnParams = true;
+    q.SQLUpdate().SetText("CALL lv_up(:OLD_id, :lv, :note)");
+    q.SQLInsert().SetText("CALL hero_add(:id, :lv, :note)");
+    Open(q, "SELECT * FROM hero ORDER BY id");
+  };
+  TMyQuery q;
+  prepare(q);
+  StartLog();
+  Edit(q, "lv", 2);
+  EXPECT_EQ(row(q), "1:20:lv 20");
+  EXPECT_EQ(Logged("SET @%") + " | " + Logged("CALL%"),
+            "SET @__out_1 = 2 | CALL lv_up(1, @__out_1, @__out_2)");
+  q.Append();
+  q.FieldByName("id")->SetAsInteger(2);
+  q.FieldByName("lv")->SetAsInteger(3);
+  q.Post();
+  EXPECT_EQ(row(q), "2:30:new 30");
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv, ':', note ORDER BY id) FROM hero"),
+            "1:20:lv 20,2:30:new 30");
+
+  TMyQuery cached;
+  cached.SetCachedUpdates(true);
+  prepare(cached);
+  cached.Last();
+  Edit(cached, "lv", 4);
+  cached.ApplyUpdates();
+  EXPECT_EQ(row(cached), "2:40:lv 40");
+  EXPECT_EQ(Value("SELECT CONCAT(id, ':', lv, ':', note) FROM hero WHERE id = 2"), "2:40:lv 40");
+}
+
+// The user's statements take the dataset's macros; they make a result of no real column
+// writable; the check statement compares the record with the server's row.
+TEST_F(MyUpdateObjectDbTest, UserStatementsTakeMacrosAndTheCheckCompares) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT)");
+  Conn.ExecSQL("INSERT INTO hero VALUES (1, 0)");
+  TMyQuery q;
+  q.SetConnection(&Conn);
+  q.SetSQLText("SELECT id, lv FROM &tbl ORDER BY id");
+  q.Macros().MacroByName("tbl")->SetValue("hero");
+  q.SQLInsert().SetText("INSERT INTO &tbl VALUES (:id, :lv)");
+  q.SQLUpdate().SetText("UPDATE &tbl SET lv = :lv WHERE id = :OLD_id");
+  q.SQLDelete().SetText("DELETE FROM &tbl WHERE id = :OLD_id");
+  q.SQLRefresh().SetText("SELECT lv FROM &tbl WHERE id = :id");
+  q.Open();
+  StartLog();
+  Edit(q, "lv", 5);
+  q.Append();
+  q.FieldByName("id")->SetAsInteger(2);
+  q.FieldByName("lv")->SetAsInteger(6);
+  q.Post();
+  q.RefreshRecord();
+  q.Delete();
+  EXPECT_EQ(Logged("UPDATE hero%") + " | " + Logged("INSERT INTO hero VALUES (2%") + " | " +
+                Logged("SELECT lv FROM hero%") + " | " + Logged("DELETE FROM hero%"),
+            "UPDATE hero SET lv = 5 WHERE id = 1 | INSERT INTO hero VALUES (2, 6) | "
+            "SELECT lv FROM hero WHERE id = 2 | DELETE FROM hero WHERE id = 2");
+
+  TMyQuery computed;
+  Open(computed, "SELECT NULL AS id");
+  EXPECT_FALSE(computed.CanModify());
+  computed.Close();
+  computed.SQLUpdate().SetText("UPDATE hero SET lv = :lv WHERE id = :OLD_id");
+  computed.Open();
+  EXPECT_TRUE(computed.CanModify());
+
+  TMyQuery check;
+  Open(check, "SELECT * FROM hero");
+  EXPECT_TRUE(check.PerformSQL("", StatementTypeSet(stCheck))) << "unchanged";
+  Conn.ExecSQL("UPDATE hero SET lv = 9");
+  EXPECT_EQ(ErrorOf([&] { check.PerformSQL("", StatementTypeSet(stCheck)); }),
+            "Record was changed by another user");
+  EXPECT_EQ(check.FieldByName("lv")->AsInteger(), 5) << "nothing copied";
+}
+
 TEST_F(MyUpdateObjectDbTest, CheckRowVersionRefusesARowChangedElsewhere) {
   Conn.ExecSQL(
       "CREATE TABLE hero (id INT PRIMARY KEY, lv INT, "

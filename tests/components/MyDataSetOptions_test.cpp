@@ -75,9 +75,13 @@ TEST(MyDataSetOptionsTest, InitialValuesAndTheAssignRule) {
 
   // The dataset's Assign carries its own statements.
   source.SQLInsert().SetText("INSERT INTO t VALUES (:a)");
+  source.SQLUpdate().SetText("UPDATE t SET a = :a");
+  source.SQLDelete().SetText("DELETE FROM t");
   source.SQLRefresh().SetText("WHERE id = :id");
   q.Assign(&source);
   EXPECT_EQ(q.SQLInsert().Text(), source.SQLInsert().Text());
+  EXPECT_EQ(q.SQLUpdate().Text(), source.SQLUpdate().Text());
+  EXPECT_EQ(q.SQLDelete().Text(), source.SQLDelete().Text());
   EXPECT_EQ(q.SQLRefresh().Text(), source.SQLRefresh().Text());
 }
 
