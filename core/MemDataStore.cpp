@@ -59,6 +59,7 @@ void TMemData::InitData() {
 }
 
 void TMemData::FreeData() {
+  ++FDataGeneration;
   ReleaseAllRecords();
   FBlockManager.FreeAllBlocks();
   FStringHeap->Clear();

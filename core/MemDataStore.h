@@ -178,6 +178,9 @@ class TMemData : public TData, public TStringComparer {
   int32_t RecordNoOffset() const noexcept { return FRecordNoOffset; }
   // Stamp of the current contents, new for every InitData of any record store.
   uint32_t RefreshIteration() const noexcept { return FRefreshIteration; }
+  // Changes each time the records are freed: a caller whose work raised can tell whether the
+  // items it held went with a close made while the error was handled.
+  uint64_t DataGeneration() const noexcept { return FDataGeneration; }
   TBlockManager& BlockManager() noexcept { return FBlockManager; }
   // Whether the item is hidden (nil counts as hidden). Judges it when it has no verdict yet, which
   // runs the filter callbacks and the filter expression and raises what they raise.
@@ -253,6 +256,7 @@ class TMemData : public TData, public TStringComparer {
 
   TBlockManager FBlockManager;
   uint32_t FRefreshIteration = 0;
+  uint64_t FDataGeneration = 0;
   std::vector<PItemHeader> FRecordIndex;
   bool FRecordIndexBuilt = false;
   std::vector<int> FBlobFieldNos;        // data blob fields, committed on insert

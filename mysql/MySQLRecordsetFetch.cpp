@@ -66,6 +66,7 @@ bool TMySQLRecordset::Fetch() {
   }
   PItemHeader first = nullptr;
   int rows = 0;
+  const uint64_t generation = DataGeneration();
   try {
     if (prepared && FStmtFetchState == 0) {
       FStmtFetchState = 1;
@@ -73,6 +74,9 @@ bool TMySQLRecordset::Fetch() {
     }
     rows = FetchBlock(first);
   } catch (...) {
+    // A lost connection closes its datasets while the error is raised: the block's items and
+    // the result went with them, and nothing is left to keep or drop.
+    if (DataGeneration() != generation) throw;
     // The rows read before the failure stay; the rest of the result is dropped.
     CountFetched(first);
     ReorderItems(first);
