@@ -270,7 +270,9 @@ void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
     const auto& s = static_cast<const TDAScript&>(*sender);
     FRestoreFailures.push_back(
         {OneLine(e.what(), std::string::npos), s.StartLine() + 1, OneLine(sql, kHeadLength)});
-    action = eaContinue;
+    // A statement's own error leaves the session for the next one; a lost connection does not,
+    // and going on would reconnect and restore the rest around a gap.
+    action = FConnection->Connected() ? eaContinue : eaFail;
   };
   FConnection->InternalConnect();
   try {

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "components/MyAccess.h"
+#include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyRowReader.h"
 #include "components/MyScript.h"
@@ -195,7 +196,7 @@ TMyDump::TRun::~TRun() {
 }
 
 std::string TMyDump::TRun::One(const std::string& sql, int column, bool sessionBytes) {
-  TMyRowReader reader(FConnection);
+  TMyRowReader reader(FConnection, FDump.CommandTimeout);
   reader.SetSessionBytes(sessionBytes);
   reader.Open(sql);
   if (!reader.Next() || column >= reader.FieldCount()) return {};
@@ -279,7 +280,7 @@ void TMyDump::TRun::UsersSection() {
   if (FOptions.GenerateHeader) Msg(SDumpUsersHeader, {});
   std::vector<std::string> entries;
   {
-    TMyRowReader reader(FConnection);
+    TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.Open("SELECT * FROM mysql.user");
     const int user = reader.FieldIndex("User"), host = reader.FieldIndex("Host");
     const int role = reader.FieldIndex("is_role");
@@ -292,7 +293,8 @@ void TMyDump::TRun::UsersSection() {
   }
   for (const std::string& entry : entries) {
     FDump.CheckStopped();
-    for (const std::string& grant : TMyRowReader::FirstColumn(FConnection, "SHOW GRANTS FOR " + entry))
+    for (const std::string& grant :
+         TMyRowReader::FirstColumn(FConnection, "SHOW GRANTS FOR " + entry, FDump.CommandTimeout))
       FWriter.Lines(ToFile(grant) + ";");
   }
   FWriter.Line("");
@@ -301,7 +303,7 @@ void TMyDump::TRun::UsersSection() {
 void TMyDump::TRun::RoutinesSection() {
   std::vector<std::pair<std::string, std::string>> routines;  // name, PROCEDURE or FUNCTION
   {
-    TMyRowReader reader(FConnection);
+    TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.Open(
         "SELECT ROUTINE_NAME, ROUTINE_TYPE FROM information_schema.routines WHERE ROUTINE_SCHEMA = "
         "DATABASE() "
@@ -320,7 +322,7 @@ void TMyDump::TRun::RoutinesSection() {
     if (FOptions.GenerateHeader) Msg(SDumpStoredProcHeader, {ToFile(n)});
     FWriter.Line("DELIMITER $$");
     if (FOptions.AddDrop) FWriter.Line("DROP " + kind + " IF EXISTS " + ToFile(n) + " $$");
-    TMyRowReader reader(FConnection);
+    TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.SetSessionBytes(true);
     reader.Open("SHOW CREATE " + kind + " " + n);
     // Without the right to read it the server shows the routine with no text.
@@ -337,7 +339,7 @@ bool TMyDump::TRun::IsViewIn(const std::string& database, const std::string& nam
   auto it = FViews.find(database);
   if (it == FViews.end()) {
     std::map<std::string, bool> kinds;
-    TMyRowReader reader(FConnection);
+    TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.Open(database.empty() ? "SHOW FULL TABLES" : "SHOW FULL TABLES FROM " + Quote(database));
     while (reader.Next()) kinds[reader.Value(0)] = reader.Value(1) == "VIEW";
     it = FViews.emplace(database, std::move(kinds)).first;
@@ -414,9 +416,10 @@ void TMyDump::TRun::Triggers(const TTableRef& ref) {
       "SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = DATABASE() AND "
       "EVENT_OBJECT_TABLE = " +
           QuoteString(ref.Name, FStatementCharset) +
-          " ORDER BY EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER");
+          " ORDER BY EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER",
+      FDump.CommandTimeout);
   for (const std::string& name : names) {
-    TMyRowReader reader(FConnection);
+    TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.SetSessionBytes(true);
     reader.Open("SHOW CREATE TRIGGER " + Quote(name));
     if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
@@ -449,7 +452,7 @@ bool SessionHolds(const std::string& session, const std::string& column) {
 void TMyDump::TRun::CheckColumnCharsets(const std::vector<TTableRef>& tables) {
   for (const TTableRef& ref : tables) {
     if (ref.IsView) continue;
-    TMyRowReader reader(FConnection);
+    TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.Open(
         "SELECT COLUMN_NAME, CHARACTER_SET_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
         (ref.Database.empty() ? std::string("DATABASE()") : QuoteString(ref.Database, FStatementCharset)) +
@@ -492,7 +495,7 @@ int64_t TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t 
                             const std::function<void()>& opening) {
   const std::string prefix =
       (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) + " VALUES";
-  TMyRowReader reader(FConnection);
+  TMyRowReader reader(FConnection, FDump.CommandTimeout);
   reader.SetSessionBytes(true);
   reader.Open("SELECT * FROM " + t);
   std::vector<TValueKind> kinds;
@@ -657,13 +660,16 @@ std::unique_ptr<TDADumpOptions> TMyDump::CreateOptions() {
 }
 
 std::unique_ptr<TDAScript> TMyDump::CreateScript() {
-  return std::make_unique<TMyScript>();
+  auto script = std::make_unique<TMyScript>();
+  static_cast<TMyCommand&>(script->Command()).SetCommandTimeout(CommandTimeout);
+  return script;
 }
 
 void TMyDump::Assign(TPersistent* source) {
   TDADump::Assign(source);
   if (auto* other = dynamic_cast<TMyDump*>(source)) {
     Objects = other->Objects;
+    CommandTimeout = other->CommandTimeout;
     FStoredProcNames.Assign(other->FStoredProcNames);
   }
 }

@@ -44,6 +44,10 @@ class TMyDump : public TDADump {
   void SetConnection(TCustomMyConnection* value);
   TMyDumpOptions& Options() const;
   TMyDumpObjects Objects = doTables | doData;
+  // Seconds each wait for the server's answer may last during a backup or a restore (0: as long
+  // as the server takes). A server that stops answering then ends the work with its error
+  // instead of holding it forever.
+  int CommandTimeout = 0;
   // The routines to dump, as one text of names (empty: all of the current database).
   std::string StoredProcNames() const;
   void SetStoredProcNames(const std::string& value);

@@ -34,6 +34,7 @@ TBakData::TBakData(TBakDataSink& sink)
   FCon->SetConnectionTimeout(10);
   FCon->InternalCommand().SetCommandTimeout(kBakListTimeoutSeconds);
   FDump->SetConnection(FCon.get());
+  FDump->CommandTimeout = kBakStallSeconds;
 }
 
 TBakData::~TBakData() {

@@ -19,6 +19,10 @@ inline constexpr int kBakListTimeoutSeconds = 30;
 // Seconds a long statement (REPAIR, OPTIMIZE, CREATE/DROP DATABASE) may wait for its answer:
 // long enough for a large table, short of forever.
 inline constexpr int kBakLongTimeoutSeconds = 4 * 3600;
+// Seconds a backup or a restore waits for the server's next answer: rows and the statements of a
+// backup file come far sooner, so a server silent this long has stopped answering and the work
+// ends with its error instead of holding the window.
+inline constexpr int kBakStallSeconds = 600;
 
 class TBakDataSink {
  public:

@@ -4,6 +4,7 @@
 // backup leaves the old file, and a stopped backup ends.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "components/MyRowReader.h"
 #include "mysql/ApiTestSupport.h"
 #include "platform/runtime/Classes.h"
+#include "support/StallRelay.h"
 
 namespace {
 
@@ -298,6 +300,60 @@ TEST(MyDumpDbTest, AFailedOrStoppedBackupLeavesTheTargetFile) {
   EXPECT_EQ(dump.RowsWritten(), 3);
   EXPECT_NE(ReadFile(file).find("INSERT INTO `t` VALUES\r\n  (1),\r\n  (2),\r\n  (3);\r\n"),
             std::string::npos);
+}
+
+// A server that stops answering part way through a backup or a restore ends the work with an
+// error within the dump's time-out; the restore does not go on with the statements after the
+// one that was lost, and the old backup file stays.
+TEST(MyDumpDbTest, AServerThatStopsAnsweringEndsTheWorkWithinTheTimeOut) {
+  TScratchDb db;
+  TTempDir dir;
+  {
+    TMyConnection c;
+    Prepare(c, db.Name());
+    c.ExecSQL("CREATE TABLE t (a INT PRIMARY KEY, b VARCHAR(200))");
+    c.ExecSQL("INSERT INTO t SELECT seq, REPEAT('x', 200) FROM seq_1_to_100000");
+  }
+  const fs::path file = dir.Path / "backup.sql";
+  { std::ofstream(file) << "old"; }
+  std::string restoreText = "CREATE TABLE r (a INT);\n";
+  for (int i = 1; i <= 50; ++i) restoreText += "INSERT INTO r VALUES (" + std::to_string(i) + ");\n";
+  for (const bool backup : {true, false}) {
+    SCOPED_TRACE(backup ? "backup" : "restore");
+    TStallRelay relay(Srv().Host, Srv().Port);
+    TMyConnection c;
+    Prepare(c, db.Name());
+    c.SetServer("127.0.0.1");
+    c.SetPort(relay.Port);
+    c.SetConnectionTimeout(2);
+    c.Open();
+    TMyDump dump;
+    dump.SetConnection(&c);
+    dump.CommandTimeout = 2;
+    int statements = 0;
+    dump.OnBackupProgress = [&](TComponent*, const std::string&, int, int, int percent) {
+      if (percent > 0) relay.Stall();
+    };
+    dump.OnRestoreProgress = [&](TComponent*, int) {
+      if (++statements == 10) relay.Stall();
+    };
+    const auto start = std::chrono::steady_clock::now();
+    if (backup) {
+      dump.SetTableNames("t");
+      EXPECT_ANY_THROW(dump.BackupToFile(file.string()));
+      EXPECT_EQ(ReadFile(file), "old");
+    } else {
+      dump.SQL().SetText(restoreText);
+      EXPECT_ANY_THROW(dump.Restore());
+      EXPECT_LE(statements, 11);
+    }
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(waited, 15.0);
+  }
+  TMyConnection check;
+  Prepare(check, db.Name());
+  const std::string rows = Scalar(check, "SELECT COUNT(*) FROM r");
+  EXPECT_LE(std::stoi(rows), 10);
 }
 
 // The file's form: lines present and absent for each choice of objects and options.
