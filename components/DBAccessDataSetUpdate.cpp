@@ -161,9 +161,11 @@ TCustomDASQL& TCustomDADataSet::CheckUpdateQuery(TStatementType type) {
 bool TCustomDADataSet::UsesBatchUpdate() const {
   // Without a row-count check on the server a batch could not stop where a single statement
   // stops: the changes then go one at a time. An update object's statements go one at a time,
-  // and so do statements whose output values come back (ReturnParams).
+  // and so do statements whose output values come back (ReturnParams) or whose record is re-read
+  // after it (roAfterInsert, roAfterUpdate).
   return FApplyingUpdates && Options().UpdateBatchSize >= 2 && FUpdateObject == nullptr &&
-         !Options().ReturnParams && (!Options().StrictUpdate || !FBatchCheck.empty());
+         !Options().ReturnParams && (RefreshOptions & (roAfterInsert | roAfterUpdate)) == 0 &&
+         (!Options().StrictUpdate || !FBatchCheck.empty());
 }
 
 bool TCustomDADataSet::IsBatchFull() const {

@@ -153,6 +153,20 @@ TEST_F(MyUpdateObjectDbTest, RefreshStatementsAndRefreshAfterPost) {
   q.Last();
   EXPECT_EQ(q.FieldByName("id")->AsString(), "3");
   EXPECT_EQ(q.FieldByName("ts")->AsString(), Value("SELECT ts FROM hero WHERE id = 3"));
+
+  // Asked for batches, each change is still re-read after it is written.
+  q.Options().UpdateBatchSize = 3;
+  q.Append();
+  q.FieldByName("lv")->SetAsInteger(8);
+  q.Post();
+  q.First();
+  Edit(q, "lv", 9);
+  q.ApplyUpdates();
+  q.CommitUpdates();
+  EXPECT_EQ(q.FieldByName("ts")->AsString(), Value("SELECT ts FROM hero WHERE id = 1"));
+  q.Last();
+  EXPECT_EQ(q.FieldByName("id")->AsString() + " " + q.FieldByName("ts")->AsString(),
+            "4 " + Value("SELECT ts FROM hero WHERE id = 4"));
 }
 
 TEST_F(MyUpdateObjectDbTest, UpdateEventsSeeTypesAndParameters) {
