@@ -21,6 +21,7 @@
 #include "console/Unit_bankmanager.h"
 #include "console/Unit_charmanager.h"
 #include "console/Unit_gonghui.h"
+#include "console/Unit_itemsell.h"
 #include "console/Unit_logmanager.h"
 #include "console/Unit_set1.h"
 #include "console/Unit_set2.h"
@@ -102,6 +103,8 @@ void TFormMain::BuildMenus() {
                  [this](bool) { OpenCharBrowser(); });
   ConnectGuarded(players->addAction(QStringLiteral("仓库管理")), &QAction::triggered, this,
                  [this](bool) { OpenBankBrowser(); });
+  ConnectGuarded(players->addAction(QStringLiteral("物品发放")), &QAction::triggered, this,
+                 [this](bool) { OpenItemSell(); });
   ConnectGuarded(players->addAction(QStringLiteral("积分充值")), &QAction::triggered, this,
                  [this](bool) { ShowRechargeHint(); });
   QMenu* logs = menuBar()->addMenu(QStringLiteral("日志管理"));
@@ -314,6 +317,13 @@ void TFormMain::OpenGuilds() {
   auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
   if (con2 == nullptr) return;
   AddChild(new Tgonghui(*con2, Login()->LoginCharset()));
+}
+
+void TFormMain::OpenItemSell() {
+  if (FindChild(QStringLiteral("itemsell")) || Login() == nullptr) return;
+  auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
+  if (con2 == nullptr) return;
+  AddChild(new Titemsell(*con2, Login()->LoginCharset()));
 }
 
 void TFormMain::OpenIniViewer() {

@@ -64,6 +64,8 @@ class TFormMain : public QMainWindow {
   void OpenBankBrowser();
   // 管理工会: the guild list, once.
   void OpenGuilds();
+  // 物品发放: the item-issuing window, once.
+  void OpenItemSell();
   // 基本配置: the game-server ini viewer, once.
   void OpenIniViewer();
   // 高级配置: the SQL console, once.

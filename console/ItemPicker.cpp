@@ -1,0 +1,226 @@
+#include "console/ItemPicker.h"
+
+#include <QCheckBox>
+#include <algorithm>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/BrowserPaging.h"
+#include "console/MyLoginConnection.h"
+#include "console/PagedBrowser.h"
+#include "console/controls/FlatBtns.h"
+#include "mysql/MyClasses.h"
+#include "mysql/MySQLConnection.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/widgets/DBGrid.h"
+#include "platform/widgets/ErrorReport.h"
+#include "platform/widgets/UiService.h"
+
+namespace {
+
+QString Utf8(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+}  // namespace
+
+QStringList MemoLines(const QPlainTextEdit& memo) {
+  const QString text = memo.toPlainText();
+  if (text.isEmpty()) return {};
+  QStringList lines = text.split(QLatin1Char('\n'));
+  // A closing line end starts no line of its own.
+  if (lines.back().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+void AppendMemoLine(QPlainTextEdit& memo, const QString& line) {
+  memo.appendPlainText(line);
+}
+
+TItemPicker::TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, const TPickerTexts& texts,
+                         std::vector<TDBGridColumn> columns, QWidget* parent)
+    : QDialog(parent),
+      FConnection(con2),
+      FCharset(charset),
+      FTexts(texts),
+      FQuery(std::make_unique<TMyQuery>()),
+      FCount(std::make_unique<TMyQuery>()),
+      FSource(std::make_unique<TMyDataSource>()) {
+  setWindowTitle(Utf8(texts.Caption));
+  setWindowFlag(Qt::WindowStaysOnTopHint);
+  for (TMyQuery* q : {FQuery.get(), FCount.get()}) q->SetCommandTimeout(kReadTimeoutSeconds);
+  FQuery->SetFetchAll(true);
+  FSource->SetDataSet(FQuery.get());
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  auto* top = new QHBoxLayout();
+  edt1 = new QLineEdit(Utf8(texts.Hint), this);
+  edt1->setFixedWidth(150);
+  edt1->setStyleSheet(QStringLiteral("color: gray;"));
+  edt1->installEventFilter(this);
+  top->addWidget(edt1);
+  chk1 = new QCheckBox(QStringLiteral("模糊查找"), this);
+  chk1->setChecked(true);
+  top->addWidget(chk1);
+  Button1 = AddStripButton(this, top, QStringLiteral("查 找"), 60);
+  Button2 = AddStripButton(this, top, QStringLiteral("显示全部"), 70);
+  top->addStretch(1);
+  lbl3 = new QLabel(this);
+  top->addWidget(lbl3);
+  layout->addLayout(top);
+  dbgrd1 = new TDBGrid(this);
+  dbgrd1->SetCharset(charset);
+  dbgrd1->SetReadOnly(true);
+  dbgrd1->SetDataSource(FSource.get());
+  dbgrd1->SetColumns(std::move(columns));
+  dbgrd1->setMinimumSize(420, 300);
+  layout->addWidget(dbgrd1, 1);
+  stat1 = new QLabel(Utf8(texts.Status), this);
+  stat1->setFrameShape(QFrame::StyledPanel);
+  layout->addWidget(stat1);
+  pnl1 = new QLabel(QStringLiteral("数据载入中..."), this);
+  pnl1->setAlignment(Qt::AlignCenter);
+  pnl1->setStyleSheet(QStringLiteral("background: rgb(255,255,225); border: 1px solid gray;"));
+  pnl1->setFixedSize(160, 40);
+  pnl1->hide();
+
+  ConnectGuarded(Button1, &TFlatButton::clicked, this, [this] { Search(); });
+  ConnectGuarded(edt1, &QLineEdit::returnPressed, this, [this] { Search(); });
+  ConnectGuarded(Button2, &TFlatButton::clicked, this, [this] { ShowAll(); });
+  ConnectGuarded(dbgrd1, &TDBGrid::RecordDoubleClicked, this, [this] {
+    if (!FBusy) PickRow();
+  });
+
+  try {
+    OpenRows(FirstPageSql());
+    FCount->Close();
+    FCount->SetConnection(&FConnection);
+    FCount->SetSQLText(CountSql());
+    FCount->Open();
+    FTotal = FCount->Fields()[0]->AsLargeInt();
+    FCount->Close();
+    ShowCount(std::min<int64_t>(FTotal, kPickerFirstRows));
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    ShowMessageBox(Utf8(texts.ReadFailure) + ExceptionText(e), CaptionError, TMsgIcon::Error);
+  }
+}
+
+TItemPicker::~TItemPicker() {
+  // The grid lets go of the data source before the queries close.
+  dbgrd1->SetDataSource(nullptr);
+}
+
+std::string TItemPicker::CountSql() const {
+  return std::string("select count(*) count from ") + FTexts.Table;
+}
+
+std::string TItemPicker::FirstPageSql() const {
+  return std::string("select ") + FTexts.Columns + " from " + FTexts.Table + FTexts.FirstPageSpace + "LIMIT 0," +
+         std::to_string(kPickerFirstRows);
+}
+
+std::string TItemPicker::SearchSql(const QString& text, bool fuzzy) const {
+  const TMySQLConnection* c = FConnection.MyIConnection();
+  const TCharsetKind charset = c && FConnection.Connected()
+                                   ? c->GetTextCharset()
+                                   : SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
+  return std::string("select ") + FTexts.Columns + " from " + FTexts.Table + " where " +
+         LikeCondition(FTexts.NameColumn, Encode(text), charset, fuzzy);
+}
+
+std::string TItemPicker::ShowAllSql() const {
+  return std::string("select ") + FTexts.Columns + " from " + FTexts.Table;
+}
+
+bool TItemPicker::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edt1 && event->type() == QEvent::MouseButtonPress && !FBusy) {
+    edt1->clear();
+    edt1->setStyleSheet(QString());
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TItemPicker::closeEvent(QCloseEvent* event) {
+  // A query below on the stack still fills this window.
+  if (FBusy) return event->ignore();
+  QDialog::closeEvent(event);
+}
+
+void TItemPicker::OpenRows(const std::string& sql) {
+  FQuery->Close();
+  FQuery->SetConnection(&FConnection);
+  // Typed text arrives as literals: nothing in it is a parameter.
+  TDBAccessUtils::SetSQLText(FQuery.get(), sql);
+  FQuery->Open();
+}
+
+void TItemPicker::ShowCount(int64_t shown) {
+  lbl3->setText(Utf8(FTexts.CountPrefix) + QString::number(shown) + QStringLiteral(" / ") +
+                QString::number(FTotal));
+}
+
+void TItemPicker::Search() {
+  if (FBusy) return;
+  const QString text = edt1->text();
+  if (text.isEmpty() || text == Utf8(FTexts.Hint)) {
+    ShowMessageBox(QStringLiteral("查询条件不能为空！"), CaptionHint, TMsgIcon::Information);
+    return;
+  }
+  try {
+    OpenRows(SearchSql(text, chk1->isChecked()));
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    ShowMessageBox(QStringLiteral("查询失败，请检查网络连接！\n\r") + ExceptionText(e), CaptionError,
+                   TMsgIcon::Error);
+    return;
+  }
+  ShowCount(FQuery->RecordCount());
+}
+
+void TItemPicker::ShowAll() {
+  if (FBusy) return;
+  FBusy = true;
+  for (QWidget* w : std::initializer_list<QWidget*>{Button1, Button2, edt1, chk1}) w->setEnabled(false);
+  pnl1->move((width() - pnl1->width()) / 2, (height() - pnl1->height()) / 2);
+  pnl1->raise();
+  pnl1->show();
+  Ui().ProcessMessages();
+  auto done = [this] {
+    pnl1->hide();
+    for (QWidget* w : std::initializer_list<QWidget*>{Button1, Button2, edt1, chk1}) w->setEnabled(true);
+    FBusy = false;
+  };
+  try {
+    OpenRows(ShowAllSql());
+  } catch (const EAbort&) {
+    done();
+    throw;
+  } catch (const std::exception& e) {
+    done();
+    ShowMessageBox(Utf8(FTexts.ReadFailure) + ExceptionText(e), CaptionError, TMsgIcon::Error);
+    return;
+  }
+  done();
+  ShowCount(FTotal);
+}
+
+bool TItemPicker::HasRow() const {
+  return FQuery->Active() && !FQuery->IsEmpty();
+}
+
+QString TItemPicker::CurrentText(const char* field) const {
+  if (!HasRow()) return {};
+  TField* f = FQuery->FindField(field);
+  return f != nullptr && !f->IsNull() ? DecodeFieldText(f->AsString(), FCharset) : QString();
+}

@@ -1,0 +1,535 @@
+#include "console/ItemSell.h"
+
+#include <cmath>
+#include <set>
+
+#include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
+#include "console/BrowserPaging.h"
+#include "console/MyLoginConnection.h"
+#include "mysql/MyClasses.h"
+#include "mysql/MySQLConnection.h"
+#include "platform/db/Fields.h"
+#include "platform/runtime/Classes.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/widgets/ErrorReport.h"
+
+namespace {
+
+// Fields up to the description (field 60) that an item line must hold.
+constexpr size_t kItemFields = 61;
+const char* const kOwnGiftMsg = "程序添加";
+// What the rows go into before they take the item list's place.
+const char* const kImportTable = "`t_itemname_import`";
+const char* const kOldTable = "`t_itemname_old`";
+
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string_view Trimmed(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+QString Utf8(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+// The file's lines as a text list splits them: CR LF, LF or CR ends a line; a last line
+// without an end still counts, an end at the end of the file starts none.
+std::vector<std::string_view> FileLines(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
+    lines.push_back(bytes.substr(start, i - start));
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < bytes.size()) lines.push_back(bytes.substr(start));
+  return lines;
+}
+
+}  // namespace
+
+// ---- texts and rules ----------------------------------------------------------------------------
+
+std::vector<std::string> ItemTableCreationSql() {
+  return {"DROP TABLE IF EXISTS `t_itemname` ;",
+          "CREATE table `t_itemname` (\r\n"
+          "`itemNo` int NOT NULL   auto_increment,\r\n"
+          "`itemName` varchar (40)  NULL,\r\n"
+          " `itemDbidx` varchar (40) NULL,\r\n"
+          " `itemMemo` varchar (200)  NULL,\r\n"
+          " PRIMARY KEY  (itemNo) ) \r\n"
+          "ENGINE=MyISAM;"};
+}
+
+std::vector<std::string> SplitByComma(std::string_view line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t i = 0; i <= line.size(); ++i) {
+    if (i < line.size() && line[i] != ',') continue;
+    fields.emplace_back(Trimmed(line.substr(start, i - start)));
+    start = i + 1;
+  }
+  return fields;
+}
+
+int ColourCode(const QString& colour) {
+  static const char* const kColours[] = {"白色", "绿色", "蓝色", "金色"};
+  for (int i = 0; i < 4; ++i)
+    if (colour == Utf8(kColours[i])) return i;
+  return 0;
+}
+
+int LevelCode(const QString& level) {
+  for (int i = 0; i <= 10; ++i)
+    if (level == QStringLiteral("+") + QString::number(i)) return i;
+  return 0;
+}
+
+int BindFlag(const QString& bind) {
+  return bind == QStringLiteral("不绑定") ? 0 : 1;
+}
+
+std::string ItemAttribute(std::string_view itemNumber, int colour, int level, int bind) {
+  return "ver=1;count=1;|id=" + std::string(itemNumber) + ";color=" + std::to_string(colour) +
+         ";lev=" + std::to_string(level) + ";bind=" + std::to_string(bind) + ";|";
+}
+
+int ProgressPercent(int i, int n) {
+  if (n <= 0) return 100;
+  // Ties go to the even neighbour, as the platform's rounding does.
+  return static_cast<int>(std::nearbyint(static_cast<double>(i + 1) / n * 100.0));
+}
+
+QString ProgressPanelText(int percent) {
+  return QStringLiteral("任务总完成：") + QString::number(percent) + QStringLiteral("%    ");
+}
+
+std::string GiftTime(TDateTime value) {
+  return FormatDateTime("yyyymmddhhnnss", value);
+}
+
+QString FilterItemText(int index) {
+  static const char* const kItems[kFilterCount] = {"全部(未删除)", "角色等级小于", "角色等级大于", "角色声望小于",
+                                                   "角色声望大于", "角色所属国家", "自定义条件(高级)"};
+  return index >= 0 && index < kFilterCount ? Utf8(kItems[index]) : QString();
+}
+
+QString FilterHint(int index) {
+  static const char* const kHints[kFilterCount] = {"",         "* 0-255",         "* 0-255",      "* 0-5000",
+                                                   "* 0-5000", "* 0,周朝 1,商朝", "* SQL条件语句"};
+  return index >= 0 && index < kFilterCount ? Utf8(kHints[index]) : QString();
+}
+
+QString FilterInitialValue(int index) {
+  if (index == 5) return QStringLiteral("1");
+  if (index == 6) return QStringLiteral("Where ");
+  return {};
+}
+
+TKeyRule KeyRuleOfFilter(int index) {
+  if (index >= 1 && index <= 4) return TKeyRule::Digits;
+  if (index == 5) return TKeyRule::Faction;
+  return TKeyRule::None;
+}
+
+std::optional<QString> KeyRefusal(TKeyRule rule, QChar key, bool caretAtStart) {
+  if (rule == TKeyRule::None || key == QChar('\b')) return std::nullopt;
+  if (rule == TKeyRule::Faction) {
+    if (key == QChar('0') || key == QChar('1')) return std::nullopt;
+    return QStringLiteral("只能输入0或1！");
+  }
+  if (key < QChar('0') || key > QChar('9')) return QStringLiteral("只能输入0-9的数字！");
+  if (key == QChar('0') && caretAtStart) return QStringLiteral("第一个数字不能为0！");
+  return std::nullopt;
+}
+
+// ---- items.csv ----------------------------------------------------------------------------------
+
+TItemFile ReadItemFile(std::string_view bytes) {
+  TItemFile file;
+  const std::vector<std::string_view> lines = FileLines(bytes);
+  file.LineCount = static_cast<int>(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (Trimmed(lines[i]).empty()) continue;
+    std::vector<std::string> fields = SplitByComma(lines[i]);
+    if (fields[0] == "ID") continue;
+    if (fields.size() < kItemFields) {
+      file.Rows.clear();
+      file.Problem = QStringLiteral("导入失败：第%1行只有%2个字段，至少需要%3个！\r\n原有装备数据没有改动。")
+                         .arg(i + 1)
+                         .arg(fields.size())
+                         .arg(kItemFields);
+      return file;
+    }
+    file.Rows.push_back({std::move(fields[1]), std::move(fields[0]), std::move(fields[60])});
+  }
+  if (file.Rows.empty()) file.Problem = QStringLiteral("导入失败：文件中没有物品数据！\r\n原有装备数据没有改动。");
+  return file;
+}
+
+// ---- the engine ---------------------------------------------------------------------------------
+
+// The attribute text of each item of a send, looked up once.
+struct TItemSell::TItemGifts {
+  bool Resolved = false;
+  std::vector<std::string> Attributes;
+};
+
+// Collects the rows of the characters handled and writes them with one statement per batch;
+// every way out of a send flushes first, so the characters reported have their rows.
+class TItemSell::TRowWriter {
+ public:
+  TRowWriter(TItemSell& owner, std::string addTime, std::string limitTime)
+      : FOwner(owner),
+        FTail(Literal(addTime) + "," + Literal(limitTime) + "," + Literal(owner.Encode(Utf8(kOwnGiftMsg))) + ")") {}
+
+  std::string Literal(std::string_view text) const { return SqlLiteral(text, FOwner.LiteralCharset()); }
+
+  void Add(const std::string& id, int type, const std::string& attribute) {
+    if (!FValues.empty()) FValues += ',';
+    FValues += "(" + Literal(id) + ",'0'," + Literal(std::to_string(type)) + "," + Literal(attribute) + "," + FTail;
+    ++FPending;
+  }
+  // A character's rows are queued; the batch goes when it is full.
+  bool CharacterDone() {
+    ++FPendingCharacters;
+    return FPendingCharacters < FOwner.FBatchSize || Flush();
+  }
+  // False with the failure shown; the rows of earlier statements stay.
+  bool Flush() {
+    if (FPending > 0) {
+      try {
+        FOwner.Execute("INSERT INTO `t_gift` (charID,level,type,attribute,addTime,limitTime,msg) VALUES " +
+                       FValues);
+      } catch (const EAbort&) {
+        throw;
+      } catch (const std::exception& e) {
+        FOwner.Failure(QStringLiteral("插入t_gift数据库失败！\n\r"), e);
+        return false;
+      }
+    }
+    FRows += FPending;
+    FCharacters += FPendingCharacters;
+    FValues.clear();
+    FPending = 0;
+    FPendingCharacters = 0;
+    return true;
+  }
+  TSendResult Result(TSendOutcome outcome) const { return {outcome, FCharacters, FRows}; }
+
+ private:
+  TItemSell& FOwner;
+  std::string FTail;
+  std::string FValues;
+  int64_t FPending = 0;
+  int FPendingCharacters = 0;
+  int64_t FRows = 0;
+  int FCharacters = 0;
+};
+
+TItemSell::TItemSell(TCustomMyConnection& con2, TFieldCharset charset, TItemSellSink& sink)
+    : FConnection(con2),
+      FCharset(charset),
+      FSink(sink),
+      FQuery(std::make_unique<TMyQuery>()),
+      FStatement(std::make_unique<TMyQuery>()) {
+  for (TMyQuery* q : {FQuery.get(), FStatement.get()}) q->SetCommandTimeout(kReadTimeoutSeconds);
+  // Every character a filter finds is counted before the first gift.
+  FQuery->SetFetchAll(true);
+}
+
+TItemSell::~TItemSell() = default;
+
+TCharsetKind TItemSell::LiteralCharset() const {
+  if (const TMySQLConnection* c = FConnection.MyIConnection(); c && FConnection.Connected())
+    return c->GetTextCharset();
+  return SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
+}
+
+void TItemSell::Execute(const std::string& sql) {
+  FStatement->Close();
+  FStatement->SetConnection(&FConnection);
+  // Literals and typed conditions go as written: no parameters, no macros.
+  TDBAccessUtils::SetSQLText(FStatement.get(), sql);
+  FStatement->Execute();
+}
+
+void TItemSell::Open(TMyQuery& query, const std::string& sql) {
+  query.Close();
+  query.SetConnection(&FConnection);
+  TDBAccessUtils::SetSQLText(&query, sql);
+  query.Open();
+}
+
+void TItemSell::Failure(const QString& text, const std::exception& e) {
+  FSink.Message(text + ExceptionText(e), CaptionError, TMsgIcon::Error);
+}
+
+bool TItemSell::HasItemTable() {
+  TStringList names;
+  FConnection.GetTableNames(names);
+  for (int i = 0; i < names.Count(); ++i)
+    if (QString::fromStdString(names[i]).compare(QStringLiteral("t_itemname"), Qt::CaseInsensitive) == 0)
+      return true;
+  return false;
+}
+
+void TItemSell::CreateItemTable() {
+  for (const std::string& sql : ItemTableCreationSql()) Execute(sql);
+}
+
+bool TItemSell::ImportItems(const std::string& fileBytes) {
+  const TItemFile file = ReadItemFile(fileBytes);
+  if (!file.Problem.isEmpty()) {
+    FSink.Message(file.Problem, CaptionWarning, TMsgIcon::Error);
+    return false;
+  }
+  // The file is the game's, in its code page; a utf8 session takes its texts converted.
+  auto text = [this](const std::string& bytes) {
+    return FCharset == TFieldCharset::Gbk ? bytes : Encode(DecodeFieldText(bytes, TFieldCharset::Gbk));
+  };
+  const TCharsetKind cs = LiteralCharset();
+  const int n = static_cast<int>(file.Rows.size());
+  const QString total = QStringLiteral("共有物品数") + QString::number(n) + QStringLiteral("个，正在操作：");
+  try {
+    Execute(std::string("DROP TABLE IF EXISTS ") + kImportTable);
+    Execute(std::string("CREATE TABLE ") + kImportTable + " LIKE `t_itemname`");
+    std::string values;
+    for (int i = 0; i < n; ++i) {
+      const TItemRow& row = file.Rows[static_cast<size_t>(i)];
+      FSink.Progress(total + DecodeFieldText(row.Name, TFieldCharset::Gbk), ProgressPercent(i, n));
+      FSink.ProcessMessages();
+      if (!values.empty()) values += ',';
+      values += "(" + SqlLiteral(text(row.Name), cs) + "," + SqlLiteral(text(row.Number), cs) + "," +
+                SqlLiteral(text(row.Memo), cs) + ")";
+      if ((i + 1) % FBatchSize == 0 || i + 1 == n) {
+        Execute(std::string("INSERT INTO ") + kImportTable + " (itemName,itemDbidx,itemMemo) VALUES " + values);
+        values.clear();
+      }
+    }
+    // The new list takes the old one's place in one step; until then the old one is whole.
+    Execute(std::string("DROP TABLE IF EXISTS ") + kOldTable);
+    Execute(std::string("RENAME TABLE `t_itemname` TO ") + kOldTable + ", " + kImportTable + " TO `t_itemname`");
+    Execute(std::string("DROP TABLE ") + kOldTable);
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    try {
+      Execute(std::string("DROP TABLE IF EXISTS ") + kImportTable);
+    } catch (...) {
+      // The connection is gone; the leftover table is dropped by the next import.
+    }
+    FSink.Message(QStringLiteral("清除原有装备数据库时失败，请检查网络连接！\n\r") + ExceptionText(e),
+                  CaptionWarning, TMsgIcon::Error);
+    return false;
+  }
+  FSink.Message(QStringLiteral("操作全部完成！"), CaptionHint, TMsgIcon::Information);
+  return true;
+}
+
+int64_t TItemSell::ClearGifts(bool ownOnly) {
+  std::string sql = "delete from `t_gift`";
+  if (ownOnly) sql += " where msg=" + SqlLiteral(Encode(Utf8(kOwnGiftMsg)), LiteralCharset());
+  Execute(sql);
+  return FStatement->RowsAffected();
+}
+
+bool TItemSell::CheckRequest(const TSendRequest& request, std::string& amount) {
+  if (FormatDateTime("yyyymmdd", request.Now) >= FormatDateTime("yyyymmdd", request.Expiry)) {
+    FSink.Message(QStringLiteral("过期时间不能等于或小于今天！！！"), CaptionHint, TMsgIcon::Information);
+    return false;
+  }
+  const char* empty = nullptr;
+  switch (request.Kind) {
+    case TGiftKind::Item:
+      if (request.ItemLines.join(QString()).trimmed().isEmpty()) empty = "物品发放模式，物品栏内没有物品，请添加！";
+      break;
+    case TGiftKind::Gold:
+      if (request.Amount.isEmpty()) empty = "金币发放模式，金币值不能为空！";
+      break;
+    case TGiftKind::Experience:
+      if (request.Amount.isEmpty()) empty = "经验发放模式，经验值不能为空！";
+      break;
+    case TGiftKind::Credit:
+      if (request.Amount.isEmpty()) empty = "声望发放模式，声望值不能为空！";
+      break;
+  }
+  if (empty != nullptr) {
+    FSink.Message(Utf8(empty), CaptionWarning, TMsgIcon::Information);
+    return false;
+  }
+  amount = Encode(request.Amount);
+  return true;
+}
+
+std::optional<std::string> TItemSell::FilterWhere(const TSendRequest& request) {
+  static const char* const kEmpty[] = {"等级小于...,条件数值不能为空！", "等级大于...,条件数值不能为空！",
+                                       "声望小于...,条件数值不能为空！", "声望大于...,条件数值不能为空！",
+                                       "角色国家...,条件数值不能为空！"};
+  static const char* const kConditions[] = {"WHERE level<", "WHERE level>", "WHERE Credit<", "WHERE Credit>",
+                                            "WHERE Faction="};
+  const int index = request.Filter;
+  if (index == 6) return Encode(request.FilterValue.trimmed());
+  if (index < 1 || index > 5) return std::string("where deleted<>1");
+  const QString value = request.FilterValue;
+  const char* refusal = nullptr;
+  if (value.isEmpty()) refusal = kEmpty[index - 1];
+  if (refusal == nullptr && index == 5 && value != QStringLiteral("0") && value != QStringLiteral("1"))
+    refusal = "角色国家...,条件数值只能为0或者1！";
+  if (refusal != nullptr) {
+    FSink.Message(Utf8(refusal), CaptionHint, TMsgIcon::Question);
+    return std::nullopt;
+  }
+  return kConditions[index - 1] + SqlLiteral(Encode(value), LiteralCharset());
+}
+
+TSendResult TItemSell::Send(const TSendRequest& request) {
+  std::string amount;
+  if (!CheckRequest(request, amount)) return {};
+  TRowWriter writer(*this, GiftTime(request.Now), GiftTime(request.Expiry));
+  return request.AllCharacters ? SendToAll(request, amount, writer) : SendToNamed(request, amount, writer);
+}
+
+TSendResult TItemSell::SendToAll(const TSendRequest& request, const std::string& amount, TRowWriter& writer) {
+  FSink.Status(QStringLiteral("为所有符合条件的角色发放！"));
+  const std::optional<std::string> where = FilterWhere(request);
+  if (!where) return {};
+  try {
+    FSink.Status(QStringLiteral("正在查询..."));
+    Open(*FQuery, "select ID,Name from `user` " + *where);
+    FSink.Status(QStringLiteral("准备就绪..."));
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    Failure(QStringLiteral("查询角色数据库失败！\n\r"), e);
+    return {TSendOutcome::Failed};
+  }
+  // The characters' rows go with the send, whichever way it ends.
+  struct TCloser {
+    TMyQuery& Query;
+    ~TCloser() {
+      try {
+        Query.Close();
+      } catch (...) {
+        // Closing a fetched dataset frees memory only.
+      }
+    }
+  } closer{*FQuery};
+  const int count = FQuery->RecordCount();
+  if (count == 0) {
+    FSink.Message(QStringLiteral("没有查询到符合条件的角色，无法继续！"), CaptionError, TMsgIcon::Information);
+    return {};
+  }
+  const QString total = QStringLiteral("共有角色") + QString::number(count) + QStringLiteral("个，正在操作：");
+  TItemGifts items;
+  TField* idField = FQuery->FieldByName("ID");
+  TField* nameField = FQuery->FieldByName("Name");
+  int i = 0;
+  for (FQuery->First(); !FQuery->Eof(); FQuery->Next(), ++i) {
+    if (FSink.StopRequested()) return writer.Flush() ? writer.Result(TSendOutcome::Stopped)
+                                                     : writer.Result(TSendOutcome::Failed);
+    const std::string id = idField->AsString();
+    FSink.Progress(total + Decode(nameField->AsString()), ProgressPercent(i, count));
+    FSink.ProcessMessages();
+    if (!IssueGift(request, amount, id, items, writer)) return writer.Result(TSendOutcome::Failed);
+  }
+  if (!writer.Flush()) return writer.Result(TSendOutcome::Failed);
+  FSink.Message(QStringLiteral("所有操作已完成！\r\n操作角色 ") + QString::number(count) + QStringLiteral("个"),
+                CaptionHint, TMsgIcon::Information);
+  return writer.Result(TSendOutcome::Done);
+}
+
+TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::string& amount, TRowWriter& writer) {
+  FSink.Status(QStringLiteral("为指定角色发放！"));
+  // A name listed twice is one character: one gift.
+  QStringList names;
+  for (const QString& line : request.Names)
+    if (const QString name = line.trimmed(); !name.isEmpty() && !names.contains(name)) names << name;
+  const int count = static_cast<int>(names.size());
+  const QString total = QStringLiteral("共有角色") + QString::number(count) + QStringLiteral("个，正在操作：");
+  TItemGifts items;
+  TMyQuery lookup;
+  lookup.SetCommandTimeout(kReadTimeoutSeconds);
+  for (int i = 0; i < count; ++i) {
+    if (FSink.StopRequested()) return writer.Flush() ? writer.Result(TSendOutcome::Stopped)
+                                                     : writer.Result(TSendOutcome::Failed);
+    const QString& name = names[i];
+    FSink.Progress(total + name, ProgressPercent(i, count));
+    FSink.ProcessMessages();
+    std::string id;
+    try {
+      FSink.Status(QStringLiteral("正在查询..."));
+      // The name's own bytes: a latin1 column's collation would take other GBK names for it. Of
+      // twins of one name the one not deleted gets the gift.
+      Open(lookup, "select ID from user where " + LikeCondition("Name", Encode(name), LiteralCharset(), false) +
+                       " order by deleted<>0, ID limit 1");
+      FSink.Status(QStringLiteral("准备就绪..."));
+      if (!lookup.IsEmpty()) id = lookup.FieldByName("ID")->AsString();
+      lookup.Close();
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& e) {
+      if (writer.Flush()) Failure(QStringLiteral("查询角色数据库失败！\n\r"), e);
+      return writer.Result(TSendOutcome::Failed);
+    }
+    if (id.empty()) {
+      if (!writer.Flush()) return writer.Result(TSendOutcome::Failed);
+      if (FSink.Ask(QStringLiteral("角色 ") + name + QStringLiteral("不存在，是否继续？"))) continue;
+      return writer.Result(TSendOutcome::Failed);
+    }
+    if (!IssueGift(request, amount, id, items, writer)) return writer.Result(TSendOutcome::Failed);
+  }
+  if (!writer.Flush()) return writer.Result(TSendOutcome::Failed);
+  FSink.Message(QStringLiteral("所有操作已完成！\r\n操作角色 ") + QString::number(count) + QStringLiteral("个"),
+                CaptionHint, TMsgIcon::Information);
+  return writer.Result(TSendOutcome::Done);
+}
+
+bool TItemSell::ResolveItems(const TSendRequest& request, TItemGifts& items) {
+  TMyQuery lookup;
+  lookup.SetCommandTimeout(kReadTimeoutSeconds);
+  for (const QString& line : request.ItemLines) {
+    if (line.trimmed().isEmpty()) continue;
+    const std::vector<std::string> parts = SplitByComma(line.toStdString());
+    auto part = [&parts](size_t i) { return i < parts.size() ? QString::fromStdString(parts[i]) : QString(); };
+    const QString name = part(0);
+    std::optional<std::string> number;
+    try {
+      Open(lookup, "select itemdbidx from `t_itemname` where " +
+                       LikeCondition("itemname", Encode(name), LiteralCharset(), false));
+      if (!lookup.IsEmpty()) number = lookup.Fields()[0]->AsString();
+      lookup.Close();
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& e) {
+      Failure(QStringLiteral("查询装备数据库t_itemname失败！\n\r"), e);
+      return false;
+    }
+    if (!number) {
+      if (FSink.Ask(QStringLiteral("装备 ") + name + QStringLiteral("不存在，是否继续？"))) continue;
+      return false;
+    }
+    items.Attributes.push_back(ItemAttribute(*number, ColourCode(part(1)), LevelCode(part(2)), BindFlag(part(3))));
+  }
+  items.Resolved = true;
+  return true;
+}
+
+bool TItemSell::IssueGift(const TSendRequest& request, const std::string& amount, const std::string& id,
+                          TItemGifts& items, TRowWriter& writer) {
+  if (request.Kind != TGiftKind::Item) {
+    writer.Add(id, static_cast<int>(request.Kind), amount);
+    return writer.CharacterDone();
+  }
+  // The item numbers are looked up once a send, at its first character; an item the game master
+  // chose to skip stays skipped for every character.
+  if (!items.Resolved && (!writer.Flush() || !ResolveItems(request, items))) return false;
+  for (const std::string& attribute : items.Attributes) writer.Add(id, static_cast<int>(TGiftKind::Item), attribute);
+  return writer.CharacterDone();
+}

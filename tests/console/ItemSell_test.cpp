@@ -1,0 +1,147 @@
+// The item-issuing window's widget-free rules: splitting an items.csv line, reading the whole
+// file before anything is written, the gift's attribute text, the progress percentage and the
+// keys the amount and filter edits take.
+#include "console/ItemSell.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(TKeyRule)
+
+class ItemSellTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void SplitByCommaKeepsEveryField_data();
+  void SplitByCommaKeepsEveryField();
+  void ItemFileIsCheckedWhole_data();
+  void ItemFileIsCheckedWhole();
+  void AttributeOfAnItemLine_data();
+  void AttributeOfAnItemLine();
+  void ProgressRoundsTiesToEven();
+  void KeysOfAmountAndFilterEdits_data();
+  void KeysOfAmountAndFilterEdits();
+};
+
+namespace {
+
+// An items.csv line: number, name, 58 more fields, the description.
+std::string ItemLine(const std::string& number, const std::string& name, const std::string& memo) {
+  std::string line = number + "," + name;
+  for (int i = 2; i < 60; ++i) line += ",";
+  return line + "," + memo;
+}
+
+}  // namespace
+
+void ItemSellTest::SplitByCommaKeepsEveryField_data() {
+  QTest::addColumn<QString>("line");
+  QTest::addColumn<QStringList>("fields");
+  QTest::newRow("blanks trimmed") << "a, b ,c" << QStringList{"a", "b", "c"};
+  QTest::newRow("empty fields kept") << "a,," << QStringList{"a", "", ""};
+  QTest::newRow("no comma") << "" << QStringList{""};
+  QTest::newRow("quotes mean nothing") << "\"x,y\",z" << QStringList{"\"x", "y\"", "z"};
+  QTest::newRow("tabs trimmed too") << "\tq\t,r" << QStringList{"q", "r"};
+}
+
+void ItemSellTest::SplitByCommaKeepsEveryField() {
+  QFETCH(QString, line);
+  QFETCH(QStringList, fields);
+  QStringList got;
+  for (const std::string& f : SplitByComma(line.toStdString())) got << QString::fromStdString(f);
+  QCOMPARE(got, fields);
+}
+
+void ItemSellTest::ItemFileIsCheckedWhole_data() {
+  QTest::addColumn<QByteArray>("bytes");
+  QTest::addColumn<int>("rows");
+  QTest::addColumn<int>("lines");
+  QTest::addColumn<QString>("problem");  // a part of it
+  const std::string header = ItemLine("ID", "Name", "Memo");
+  const std::string a = ItemLine("1", "sword", "sharp"), b = ItemLine("2", "shield", "round");
+  QTest::newRow("header and two items, CR LF")
+      << QByteArray::fromStdString(header + "\r\n" + a + "\r\n" + b + "\r\n") << 2 << 3 << QString();
+  QTest::newRow("blank lines skipped, last line unended")
+      << QByteArray::fromStdString(a + "\n\n  \n" + b) << 2 << 4 << QString();
+  QTest::newRow("short line named by its number")
+      << QByteArray::fromStdString(header + "\n" + a + "\n3,axe,,\n" + b) << 0 << 4
+      << QStringLiteral("第3行只有4个字段");
+  QTest::newRow("header only") << QByteArray::fromStdString(header + "\n") << 0 << 1
+                               << QStringLiteral("文件中没有物品数据");
+  QTest::newRow("empty file") << QByteArray() << 0 << 0 << QStringLiteral("文件中没有物品数据");
+}
+
+void ItemSellTest::ItemFileIsCheckedWhole() {
+  QFETCH(QByteArray, bytes);
+  QFETCH(int, rows);
+  QFETCH(QString, problem);
+  const TItemFile file = ReadItemFile(bytes.toStdString());
+  QCOMPARE(static_cast<int>(file.Rows.size()), rows);
+  QTEST(file.LineCount, "lines");
+  if (problem.isEmpty()) {
+    QVERIFY(file.Problem.isEmpty());
+    QCOMPARE(file.Rows.back().Number, std::string("2"));
+    QCOMPARE(file.Rows.back().Name, std::string("shield"));
+    QCOMPARE(file.Rows.back().Memo, std::string("round"));
+  } else {
+    QVERIFY2(file.Problem.contains(problem), qPrintable(file.Problem));
+  }
+}
+
+void ItemSellTest::AttributeOfAnItemLine_data() {
+  QTest::addColumn<QString>("colour");
+  QTest::addColumn<QString>("level");
+  QTest::addColumn<QString>("bind");
+  QTest::addColumn<QString>("attribute");
+  QTest::newRow("gold +10 bound") << "金色" << "+10" << "绑定" << "ver=1;count=1;|id=7;color=3;lev=10;bind=1;|";
+  QTest::newRow("blue +5 unbound") << "蓝色" << "+5" << "不绑定" << "ver=1;count=1;|id=7;color=2;lev=5;bind=0;|";
+  QTest::newRow("unknown texts") << "紫色" << "+11" << "" << "ver=1;count=1;|id=7;color=0;lev=0;bind=1;|";
+  QTest::newRow("green +0") << "绿色" << "+0" << "绑定" << "ver=1;count=1;|id=7;color=1;lev=0;bind=1;|";
+}
+
+void ItemSellTest::AttributeOfAnItemLine() {
+  QFETCH(QString, colour);
+  QFETCH(QString, level);
+  QFETCH(QString, bind);
+  QFETCH(QString, attribute);
+  QCOMPARE(QString::fromStdString(ItemAttribute("7", ColourCode(colour), LevelCode(level), BindFlag(bind))),
+           attribute);
+}
+
+void ItemSellTest::ProgressRoundsTiesToEven() {
+  // 1/8 = 12.5 -> 12, 3/8 = 37.5 -> 38, 5/8 = 62.5 -> 62.
+  QCOMPARE(ProgressPercent(0, 8), 12);
+  QCOMPARE(ProgressPercent(2, 8), 38);
+  QCOMPARE(ProgressPercent(4, 8), 62);
+  QCOMPARE(ProgressPercent(0, 3), 33);
+  QCOMPARE(ProgressPercent(2, 3), 100);
+  QCOMPARE(ProgressPanelText(38), QStringLiteral("任务总完成：38%    "));
+  QCOMPARE(GiftTime(EncodeDateTime(2026, 1, 2, 3, 4, 5, 0)), std::string("20260102030405"));
+}
+
+void ItemSellTest::KeysOfAmountAndFilterEdits_data() {
+  QTest::addColumn<TKeyRule>("rule");
+  QTest::addColumn<QString>("key");
+  QTest::addColumn<bool>("atStart");
+  QTest::addColumn<QString>("refusal");
+  QTest::newRow("digit") << TKeyRule::Digits << "5" << true << QString();
+  QTest::newRow("zero inside") << TKeyRule::Digits << "0" << false << QString();
+  QTest::newRow("zero first") << TKeyRule::Digits << "0" << true << QStringLiteral("第一个数字不能为0！");
+  QTest::newRow("letter") << TKeyRule::Digits << "a" << false << QStringLiteral("只能输入0-9的数字！");
+  QTest::newRow("backspace") << TKeyRule::Digits << "\b" << true << QString();
+  QTest::newRow("faction 1") << TKeyRule::Faction << "1" << true << QString();
+  QTest::newRow("faction 2") << TKeyRule::Faction << "2" << false << QStringLiteral("只能输入0或1！");
+  QTest::newRow("custom condition") << TKeyRule::None << "'" << true << QString();
+  QTest::newRow("filter 3 is digits") << KeyRuleOfFilter(3) << "x" << false << QStringLiteral("只能输入0-9的数字！");
+  QTest::newRow("filter 0 takes all") << KeyRuleOfFilter(0) << "x" << false << QString();
+}
+
+void ItemSellTest::KeysOfAmountAndFilterEdits() {
+  QFETCH(TKeyRule, rule);
+  QFETCH(QString, key);
+  QFETCH(bool, atStart);
+  QFETCH(QString, refusal);
+  QCOMPARE(KeyRefusal(rule, key.front(), atStart).value_or(QString()), refusal);
+}
+
+QTEST_MAIN(ItemSellTest)
+#include "ItemSell_test.moc"

@@ -1,0 +1,446 @@
+// Item issuing over the fixture zone: the item table's creation and import (whole or not at all),
+// gifts written one row per character ID as the server then holds them, the filters of an
+// all-characters send, a stop that leaves exactly the rows of the characters reported, clearing,
+// and the pickers with their searches and limits.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QtTest>
+#include <memory>
+
+#include "ConsoleTestSupport.h"
+#include "GameZone.h"
+#include "components/MyAccessDataSet.h"
+#include "console/MyLoginConnection.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "console/Unit_itemsell.h"
+#include "console/Unit_itemsellacc.h"
+#include "console/Unit_itemsellitem.h"
+#include "console/Unit_itemsellitemadd.h"
+#include "console/controls/FlatBtns.h"
+#include "platform/widgets/FieldText.h"
+#include "platform/widgets/UiRecorder.h"
+
+namespace {
+
+std::string Hex(const QString& text) {
+  return QByteArray::fromStdString(EncodeFieldText(text, TFieldCharset::Gbk)).toHex().toUpper().toStdString();
+}
+
+// An items.csv line in the game's code page: number, name, 58 more fields, the description.
+QByteArray CsvLine(const QString& number, const QString& name, const QString& memo) {
+  QString line = number + "," + name;
+  for (int i = 2; i < 60; ++i) line += ",";
+  return QByteArray::fromStdString(EncodeFieldText(line + "," + memo, TFieldCharset::Gbk));
+}
+
+}  // namespace
+
+class ItemsellDbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void CreationGivesAMyIsamTable();
+  void ImportReplacesTheListWholeOrNotAtAll();
+  void NamedSendWritesOneRowPerCharacter();
+  void StopAtTheThirdStepLeavesThreeRows_data();
+  void StopAtTheThirdStepLeavesThreeRows();
+  void FiltersChooseTheCharacters_data();
+  void FiltersChooseTheCharacters();
+  void RefusedSendWritesNothing_data();
+  void RefusedSendWritesNothing();
+  void ClearingTakesOwnOrAllGifts();
+  void CharacterPickerSearchesAndStopsAtTen();
+  void ItemPickerAddsThroughTheOptionsDialog();
+  void MenuOpensOneWindow();
+
+ private:
+  std::unique_ptr<Titemsell> Window() {
+    auto w = std::make_unique<Titemsell>(FLogin->MyConnection(), QStringLiteral("默认"));
+    // The clock stands still; gifts expire the next day.
+    w->dtp1->setDateTime(QDateTime(QDate(2026, 3, 11), QTime(0, 0, 0)));
+    return w;
+  }
+  std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
+  std::string T(const char* table) const { return "`" + FZone->Chr().toStdString() + "`." + table; }
+  int Gifts() { return std::stoi(Value("SELECT COUNT(*) FROM " + T("t_gift"))); }
+  // t_itemname with three items, as the game names them.
+  void FillItems() {
+    FAdmin->Exec("DROP TABLE IF EXISTS " + T("t_itemname"));
+    FAdmin->Exec("CREATE TABLE " + T("t_itemname") +
+                 " (itemNo INT NOT NULL AUTO_INCREMENT, itemName VARCHAR(40) NULL, itemDbidx VARCHAR(40) NULL, "
+                 "itemMemo VARCHAR(200) NULL, PRIMARY KEY (itemNo)) ENGINE=MyISAM");
+    FAdmin->Exec("INSERT INTO " + T("t_itemname") + " (itemName,itemDbidx,itemMemo) VALUES (X'" +
+                 Hex(QStringLiteral("青云剑")) + "','1','a'),(X'" + Hex(QStringLiteral("白露甲")) +
+                 "','2','b'),(X'" + Hex(QStringLiteral("星河戒")) + "','3','c')");
+  }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const auto& m : FUi->Messages()) texts << m.Args.Text;
+    return texts;
+  }
+
+  QMap<QString, QString> FInfo;
+  std::unique_ptr<TGameZone> FZone;
+  std::unique_ptr<TAdminSession> FAdmin;
+  std::unique_ptr<TMyLoginConnection> FLogin;
+  std::unique_ptr<TUiRecorder> FUi;
+  std::unique_ptr<TUiServiceScope> FScope;
+};
+
+void ItemsellDbTest::initTestCase() {
+  FInfo = ServerInfo();
+  FZone = std::make_unique<TGameZone>(FInfo, QStringLiteral("is_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(FZone->Load());
+  FAdmin = std::make_unique<TAdminSession>(FInfo);
+  FLogin = std::make_unique<TMyLoginConnection>("");
+  FLogin->Open({FInfo["HOST"].toStdString(),
+                FInfo["PORT"].toInt(),
+                FInfo["NATIVE_USER"].toStdString(),
+                FInfo["NATIVE_PASSWORD"].toStdString(),
+                FZone->Chr().toStdString(),
+                {}});
+}
+
+void ItemsellDbTest::init() {
+  FUi = std::make_unique<TUiRecorder>();
+  FUi->SetNow(EncodeDateTime(2026, 3, 10, 12, 30, 45, 0));
+  FScope = std::make_unique<TUiServiceScope>(*FUi);
+  FAdmin->Exec("DELETE FROM " + T("t_gift"));
+}
+
+void ItemsellDbTest::cleanup() {
+  FScope.reset();
+  FUi.reset();
+}
+
+void ItemsellDbTest::CreationGivesAMyIsamTable() {
+  FAdmin->Exec("DROP TABLE IF EXISTS " + T("t_itemname"));
+  auto w = Window();
+  QCOMPARE(w->lbl1->text(), QStringLiteral("没有找到装备数据表t_itemname。"));
+  QVERIFY(w->btn1->isVisibleTo(w.get()));
+  QVERIFY(!w->btn2->isVisibleTo(w.get()));
+  // The item list offers the creation, which asks once more.
+  FUi->Answer(TMsgResult::Yes);
+  FUi->Answer(TMsgResult::Yes);
+  w->AddItems();
+  QCOMPARE(Value("SELECT ENGINE FROM information_schema.tables WHERE table_schema='" + FZone->Chr().toStdString() +
+                 "' AND table_name='t_itemname'"),
+           std::string("MyISAM"));
+  QCOMPARE(Texts(), QStringList({QStringLiteral("没有找到装备数据表：t_itemname，是否现在创建？"),
+                                 QStringLiteral("将在角色数据库建立新的数据表，是否继续？"),
+                                 QStringLiteral("t_itemname创建成功！接下来您可以进行数据导入了")}));
+  QCOMPARE(FUi->Messages()[1].Args.Default, TMsgResult::No);
+  QCOMPARE(w->lbl1->text(), QStringLiteral("装备数据表t_itemname连接正常。"));
+  QVERIFY(w->btn2->isVisibleTo(w.get()));
+}
+
+void ItemsellDbTest::ImportReplacesTheListWholeOrNotAtAll() {
+  FillItems();
+  QTemporaryDir dir;
+  const QString good = dir.filePath("items.csv");
+  WriteAll(good, CsvLine("ID", "Name", "Memo") + "\r\n" + CsvLine("101", QStringLiteral("青云剑"), "x") + "\r\n" +
+                     CsvLine("102", QStringLiteral("竹籠盾"), QStringLiteral("坚固")) + "\r\n" +
+                     CsvLine("103", "it's", "o'k") + "\r\n");
+  auto w = Window();
+  FUi->Answer(TMsgResult::Yes);
+  FUi->Choose(good);
+  w->ImportItems();
+  QCOMPARE(Texts().back(), QStringLiteral("操作全部完成！"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_itemname")), std::string("3"));
+  // The name's bytes as the file holds them, a 0x5C trail byte included.
+  QCOMPARE(Value("SELECT HEX(itemName) FROM " + T("t_itemname") + " WHERE itemDbidx='102'"),
+           Hex(QStringLiteral("竹籠盾")));
+  QCOMPARE(Value("SELECT itemMemo FROM " + T("t_itemname") + " WHERE itemDbidx='103'"), std::string("o'k"));
+  QCOMPARE(Value("SELECT ENGINE FROM information_schema.tables WHERE table_schema='" + FZone->Chr().toStdString() +
+                 "' AND table_name='t_itemname'"),
+           std::string("MyISAM"));
+  const std::string before = Value("CHECKSUM TABLE " + T("t_itemname"));
+
+  // A short third line: the old list stays whole, the line is named.
+  const QString bad = dir.filePath("bad.csv");
+  WriteAll(bad, CsvLine("1", "a", "b") + "\n" + CsvLine("2", "c", "d") + "\n3,e,f\n" + CsvLine("4", "g", "h"));
+  FUi->ClearRecord();
+  FUi->Answer(TMsgResult::Yes);
+  FUi->Choose(bad);
+  w->ImportItems();
+  QVERIFY2(Texts().back().contains(QStringLiteral("第3行")), qPrintable(Texts().back()));
+  QCOMPARE(Value("CHECKSUM TABLE " + T("t_itemname")), before);
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_itemname")), std::string("3"));
+  // A cancelled chooser and a no change nothing either.
+  FUi->ClearRecord();
+  FUi->Answer(TMsgResult::Yes);
+  w->ImportItems();
+  FUi->Answer(TMsgResult::No);
+  w->ImportItems();
+  QCOMPARE(Texts().at(1), QStringLiteral("打开文件失败！"));
+  QCOMPARE(Value("CHECKSUM TABLE " + T("t_itemname")), before);
+  QVERIFY(!w->Busy());
+}
+
+void ItemsellDbTest::NamedSendWritesOneRowPerCharacter() {
+  FillItems();
+  // A deleted twin of 白露 gets nothing; 青云 listed twice gets one gift.
+  FAdmin->Exec("INSERT INTO " + T("user") + " (ID,UniqueName,Name,deleted) VALUES (900,'twin',X'" +
+               Hex(QStringLiteral("白露")) + "',1)");
+  auto w = Window();
+  w->Memo1->setPlainText(QStringLiteral("青云\n白露\n青云"));
+  w->Memo2->setPlainText(QStringLiteral("青云剑,蓝色,+5,不绑定"));
+  w->Send();
+  FAdmin->Exec("DELETE FROM " + T("user") + " WHERE ID=900");
+  QCOMPARE(Texts(), QStringList({QStringLiteral("所有操作已完成！\r\n操作角色 2个")}));
+  QCOMPARE(Value("SELECT GROUP_CONCAT(charID,'|',level,'|',type,'|',attribute,'|',addTime,'|',limitTime,'|',HEX(msg) "
+                 "ORDER BY charID) FROM " +
+                 T("t_gift")),
+           "1|0|1|ver=1;count=1;|id=1;color=2;lev=5;bind=0;||20260310123045|20260311000000|" +
+               Hex(QStringLiteral("程序添加")) + ",2|0|1|ver=1;count=1;|id=1;color=2;lev=5;bind=0;||20260310123045|" +
+               "20260311000000|" + Hex(QStringLiteral("程序添加")));
+  QVERIFY(w->Button1->isEnabled());
+}
+
+void ItemsellDbTest::StopAtTheThirdStepLeavesThreeRows_data() {
+  QTest::addColumn<int>("batch");
+  QTest::newRow("row by row") << 1;
+  QTest::newRow("batches of 2") << 2;
+  QTest::newRow("one batch") << 500;
+}
+
+void ItemsellDbTest::StopAtTheThirdStepLeavesThreeRows() {
+  QFETCH(int, batch);
+  auto w = Window();
+  w->Work().SetBatchSize(batch);
+  w->rb6->setChecked(true);
+  w->rb2->setChecked(true);
+  int steps = 0;
+  FUi->OnProcessMessages([&] {
+    ++steps;
+    QVERIFY(w->Busy());
+    QVERIFY(!w->Button1->isEnabled());
+    QVERIFY(w->Button6->isVisibleTo(w.get()));
+    QVERIFY(!w->close());
+    if (steps == 3) {
+      FUi->Answer(TMsgResult::Yes);
+      w->Stop();
+    }
+  });
+  w->Send();
+  FUi->OnProcessMessages({});
+  QCOMPARE(steps, 3);
+  QCOMPARE(Gifts(), 3);
+  QCOMPARE(Value("SELECT COUNT(DISTINCT charID) FROM " + T("t_gift") + " WHERE type=2 AND attribute='1000000'"),
+           std::string("3"));
+  QCOMPARE(Texts(), QStringList({QStringLiteral("确定要中止当前的发放吗？")}));
+  QVERIFY(w->Button1->isEnabled());
+  QVERIFY(!w->Button6->isVisibleTo(w.get()));
+  QVERIFY(!w->Busy());
+}
+
+void ItemsellDbTest::FiltersChooseTheCharacters_data() {
+  QTest::addColumn<int>("filter");
+  QTest::addColumn<QString>("value");
+  QTest::addColumn<QString>("condition");
+  QTest::newRow("all not deleted") << 0 << "" << "deleted<>1";
+  QTest::newRow("level below, deleted too") << 1 << "30" << "level<30";
+  QTest::newRow("credit above") << 4 << "2500" << "Credit>2500";
+  QTest::newRow("faction") << 5 << "1" << "Faction=1";
+  QTest::newRow("own condition") << 6 << "  Where ID<8 and Name<>'x'  " << "ID<8";
+}
+
+void ItemsellDbTest::FiltersChooseTheCharacters() {
+  QFETCH(int, filter);
+  QFETCH(QString, value);
+  QFETCH(QString, condition);
+  const int expected = std::stoi(Value("SELECT COUNT(*) FROM " + T("user") + " WHERE " + condition.toStdString()));
+  QVERIFY(expected > 0);
+  auto w = Window();
+  w->rb6->setChecked(true);
+  w->rb4->setChecked(true);
+  w->cbb1->setCurrentIndex(filter);
+  w->edt3->setText(value);
+  // The same filter twice: the second send finds the same characters.
+  w->Send();
+  w->Send();
+  const QString done = QStringLiteral("所有操作已完成！\r\n操作角色 %1个").arg(expected);
+  QCOMPARE(Texts(), QStringList({done, done}));
+  QCOMPARE(Gifts(), 2 * expected);
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_gift") + " g JOIN " + T("user") + " u ON u.ID=g.charID WHERE u." +
+                 condition.toStdString() + " AND g.type=4 AND g.attribute='200'"),
+           std::to_string(2 * expected));
+}
+
+void ItemsellDbTest::RefusedSendWritesNothing_data() {
+  QTest::addColumn<int>("kind");  // 1 item .. 4 credit
+  QTest::addColumn<int>("filter");
+  QTest::addColumn<QString>("value");
+  QTest::addColumn<QString>("expiry");
+  QTest::addColumn<QString>("message");
+  const QString tomorrow = QStringLiteral("2026-03-11 00:00:00");
+  QTest::newRow("expiry later today") << 2 << -1 << "" << "2026-03-10 23:59:59"
+                                      << QStringLiteral("过期时间不能等于或小于今天！！！");
+  QTest::newRow("no item") << 1 << -1 << "" << tomorrow << QStringLiteral("物品发放模式，物品栏内没有物品，请添加！");
+  QTest::newRow("no gold") << 2 << -1 << "" << tomorrow << QStringLiteral("金币发放模式，金币值不能为空！");
+  QTest::newRow("no level") << 4 << 1 << "" << tomorrow << QStringLiteral("等级小于...,条件数值不能为空！");
+  QTest::newRow("faction 2") << 4 << 5 << "2" << tomorrow << QStringLiteral("角色国家...,条件数值只能为0或者1！");
+  QTest::newRow("no one found") << 4 << 6 << "where ID<0" << tomorrow
+                                << QStringLiteral("没有查询到符合条件的角色，无法继续！");
+  QTest::newRow("unknown name, no") << 4 << -1 << QStringLiteral("无此人") << tomorrow
+                                    << QStringLiteral("角色 无此人不存在，是否继续？");
+}
+
+void ItemsellDbTest::RefusedSendWritesNothing() {
+  QFETCH(int, kind);
+  QFETCH(int, filter);
+  QFETCH(QString, value);
+  QFETCH(QString, expiry);
+  QFETCH(QString, message);
+  auto w = Window();
+  QRadioButton* kinds[] = {w->rb1, w->rb2, w->rb3, w->rb4};
+  kinds[kind - 1]->setChecked(true);
+  w->edt1->clear();
+  w->edt4->clear();
+  if (filter >= 0) {
+    w->rb6->setChecked(true);
+    w->cbb1->setCurrentIndex(filter);
+    w->edt3->setText(value);
+  } else {
+    w->Memo1->setPlainText(value.isEmpty() ? QStringLiteral("青云") : value);
+  }
+  w->dtp1->setDateTime(QDateTime::fromString(expiry, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+  FUi->Answer(TMsgResult::No);
+  w->Send();
+  QCOMPARE(Texts(), QStringList({message}));
+  QCOMPARE(Gifts(), 0);
+  QVERIFY(w->Button1->isEnabled());
+  QVERIFY(!w->Button6->isVisibleTo(w.get()));
+}
+
+void ItemsellDbTest::ClearingTakesOwnOrAllGifts() {
+  FAdmin->Exec("INSERT INTO " + T("t_gift") +
+               " (charID,type,attribute,addTime,limitTime,msg) VALUES (1,2,'5','x','y','quest')");
+  auto w = Window();
+  w->Memo1->setPlainText(QStringLiteral("青云\n白露"));
+  w->rb3->setChecked(true);
+  w->Send();
+  QCOMPARE(Gifts(), 3);
+  FUi->ClearRecord();
+  FUi->Answer(TMsgResult::No);
+  w->ClearGifts(true);
+  QCOMPARE(Gifts(), 3);
+  QCOMPARE(FUi->Messages()[0].Args.Default, TMsgResult::No);
+  FUi->Answer(TMsgResult::Yes);
+  w->ClearGifts(true);
+  QCOMPARE(Value("SELECT GROUP_CONCAT(msg) FROM " + T("t_gift")), std::string("quest"));
+  FUi->Answer(TMsgResult::Yes);
+  w->ClearGifts(false);
+  QCOMPARE(Gifts(), 0);
+  QCOMPARE(Texts().back(), QStringLiteral("清除程序添加的道具完成！"));
+}
+
+void ItemsellDbTest::CharacterPickerSearchesAndStopsAtTen() {
+  QPlainTextEdit memo;
+  Titemsellacc picker(FLogin->MyConnection(), TFieldCharset::Gbk, memo);
+  QCOMPARE(picker.lbl3->text(), QStringLiteral("角色数: 20 / 40"));
+  QCOMPARE(picker.qry1().RecordCount(), 20);
+  struct {
+    const char* text;
+    bool fuzzy;
+    int rows;
+  } const searches[] = {{"竹籠", false, 1}, {"x' OR '1'='1", true, 0}, {"%", false, 0}, {"青", false, 0}};
+  for (const auto& s : searches) {
+    picker.edt1->setText(QString::fromUtf8(s.text));
+    picker.chk1->setChecked(s.fuzzy);
+    picker.Search();
+    QCOMPARE(picker.qry1().RecordCount(), s.rows);
+    QCOMPARE(picker.lbl3->text(), QStringLiteral("角色数: %1 / 40").arg(s.rows));
+  }
+  // Fuzzy: every name holding the bytes of 云, as the server finds them.
+  picker.edt1->setText(QStringLiteral("云"));
+  picker.chk1->setChecked(true);
+  picker.Search();
+  QCOMPARE(std::to_string(picker.qry1().RecordCount()),
+           Value("SELECT COUNT(*) FROM " + T("user") + " WHERE INSTR(CAST(Name AS BINARY), X'" +
+                 Hex(QStringLiteral("云")) + "')>0"));
+  QVERIFY(FUi->Messages().empty());
+  picker.edt1->setText(QStringLiteral("请输入角色名"));
+  picker.Search();
+  QCOMPARE(Texts(), QStringList({QStringLiteral("查询条件不能为空！")}));
+  picker.ShowAll();
+  QCOMPARE(picker.lbl3->text(), QStringLiteral("角色数: 40 / 40"));
+
+  QVERIFY(picker.qry1().Locate("ID", Variant(1), {}));
+  for (int i = 0; i < 10; ++i) picker.PickRow();
+  QCOMPARE(MemoLines(memo).size(), 10);
+  QCOMPARE(MemoLines(memo).front(), QStringLiteral("青云"));
+  QCOMPARE(picker.stat1->text(), QStringLiteral("添加 青云 成功！"));
+  FUi->ClearRecord();
+  picker.PickRow();
+  QCOMPARE(MemoLines(memo).size(), 10);
+  QCOMPARE(Texts(), QStringList({QStringLiteral("最多只能添加10个角色名！")}));
+  QCOMPARE(picker.stat1->text(), QStringLiteral("添加 青云 失败！"));
+}
+
+void ItemsellDbTest::ItemPickerAddsThroughTheOptionsDialog() {
+  FillItems();
+  auto w = Window();
+  FUi->OnDialog([&](QDialog& dialog) {
+    auto* picker = qobject_cast<Titemsellitem*>(&dialog);
+    if (picker == nullptr) return int(QDialog::Rejected);
+    [&] { QCOMPARE(picker->lbl3->text(), QStringLiteral("装备数: 3 / 3")); }();
+    picker->edt1->setText(QStringLiteral("星河戒"));
+    picker->chk1->setChecked(false);
+    picker->Search();
+    picker->PickRow();
+    [&] { QCOMPARE(picker->stat1->text(), QStringLiteral("添加 星河戒 成功！")); }();
+    return int(QDialog::Accepted);
+  });
+  FUi->OnDialog([](QDialog& dialog) {
+    auto* options = qobject_cast<Titemsellitemadd*>(&dialog);
+    if (options == nullptr) return int(QDialog::Rejected);
+    options->cbb1->setCurrentIndex(3);
+    options->cbb2->setCurrentIndex(10);
+    options->Confirm();
+    return int(QDialog::Accepted);
+  });
+  w->AddItems();
+  QCOMPARE(FUi->Dialogs(), QStringList({QStringLiteral("物品发放—添加物品"), QStringLiteral("颜色和等级")}));
+  QCOMPARE(MemoLines(*w->Memo2), QStringList({QStringLiteral("星河戒,金色,+10,绑定")}));
+  w->Memo1->setPlainText(QStringLiteral("竹籠"));
+  w->Send();
+  QCOMPARE(Value("SELECT CONCAT(charID,' ',attribute) FROM " + T("t_gift")),
+           std::string("5 ver=1;count=1;|id=3;color=3;lev=10;bind=1;|"));
+}
+
+void ItemsellDbTest::MenuOpensOneWindow() {
+  FillItems();
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenItemSell();
+  frame.OpenItemSell();
+  QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
+  auto* w = qobject_cast<Titemsell*>(frame.MdiArea()->subWindowList()[0]->widget());
+  QVERIFY(w != nullptr);
+  QCOMPARE(w->stat1Panel0->text(), QStringLiteral("发放完毕后玩家需要去道具管理员处领取！"));
+  QCOMPARE(w->lbl1->text(), QStringLiteral("装备数据表t_itemname连接正常。"));
+  w->Memo1->setPlainText(QStringLiteral("青云\n白露\n竹籠"));
+  w->Memo2->setPlainText(QStringLiteral("青云剑,蓝色,+5,不绑定\n星河戒,金色,+10,绑定"));
+  QVERIFY(QTest::qWaitForWindowExposed(&frame));
+  if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty())
+    QVERIFY(frame.grab().save(QDir(shots).filePath("item-issuing.png")));
+}
+
+QTEST_MAIN(ItemsellDbTest)
+#include "Itemsell_dbtest.moc"
