@@ -1,7 +1,6 @@
 #include "console/ItemPicker.h"
 
 #include <QCheckBox>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -9,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
@@ -125,15 +125,16 @@ std::string TItemPicker::CountSql() const {
 }
 
 std::string TItemPicker::FirstPageSql() const {
-  return std::string("select ") + FTexts.Columns + " from " + FTexts.Table + FTexts.FirstPageSpace + "LIMIT 0," +
-         std::to_string(kPickerFirstRows);
+  return std::string("select ") + FTexts.Columns + " from " + FTexts.Table + FTexts.FirstPageSpace +
+         "LIMIT 0," + std::to_string(kPickerFirstRows);
 }
 
 std::string TItemPicker::SearchSql(const QString& text, bool fuzzy) const {
   const TMySQLConnection* c = FConnection.MyIConnection();
-  const TCharsetKind charset = c && FConnection.Connected()
-                                   ? c->GetTextCharset()
-                                   : SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
+  const TCharsetKind charset =
+      c && FConnection.Connected()
+          ? c->GetTextCharset()
+          : SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
   return std::string("select ") + FTexts.Columns + " from " + FTexts.Table + " where " +
          LikeCondition(FTexts.NameColumn, Encode(text), charset, fuzzy);
 }

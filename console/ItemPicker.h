@@ -34,12 +34,12 @@ void AppendMemoLine(QPlainTextEdit& memo, const QString& line);
 struct TPickerTexts {
   const char* Caption;
   const char* Table;
-  const char* Columns;        // the select list
-  const char* NameColumn;     // what a search compares
-  const char* CountPrefix;    // "角色数: "
-  const char* Status;         // the status text on opening
-  const char* Hint;           // the search edit's hint text
-  const char* ReadFailure;    // opening and "显示全部"
+  const char* Columns;         // the select list
+  const char* NameColumn;      // what a search compares
+  const char* CountPrefix;     // "角色数: "
+  const char* Status;          // the status text on opening
+  const char* Hint;            // the search edit's hint text
+  const char* ReadFailure;     // opening and "显示全部"
   const char* FirstPageSpace;  // between the table and LIMIT
 };
 
@@ -67,13 +67,13 @@ class TItemPicker : public QDialog {
   int64_t Total() const noexcept { return FTotal; }
 
   TDBGrid* dbgrd1 = nullptr;
-  QLabel* lbl3 = nullptr;    // count label
-  QLineEdit* edt1 = nullptr;  // search text
-  QCheckBox* chk1 = nullptr;  // 模糊查找
+  QLabel* lbl3 = nullptr;          // count label
+  QLineEdit* edt1 = nullptr;       // search text
+  QCheckBox* chk1 = nullptr;       // 模糊查找
   TFlatButton* Button1 = nullptr;  // 查 找
   TFlatButton* Button2 = nullptr;  // 显示全部
-  QLabel* pnl1 = nullptr;     // 数据载入中...
-  QLabel* stat1 = nullptr;    // status text
+  QLabel* pnl1 = nullptr;          // 数据载入中...
+  QLabel* stat1 = nullptr;         // status text
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

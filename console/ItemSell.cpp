@@ -115,8 +115,9 @@ std::string GiftTime(TDateTime value) {
 }
 
 QString FilterItemText(int index) {
-  static const char* const kItems[kFilterCount] = {"全部(未删除)", "角色等级小于", "角色等级大于", "角色声望小于",
-                                                   "角色声望大于", "角色所属国家", "自定义条件(高级)"};
+  static const char* const kItems[kFilterCount] = {"全部(未删除)",    "角色等级小于", "角色等级大于",
+                                                   "角色声望小于",    "角色声望大于", "角色所属国家",
+                                                   "自定义条件(高级)"};
   return index >= 0 && index < kFilterCount ? Utf8(kItems[index]) : QString();
 }
 
@@ -167,9 +168,11 @@ TItemFile ReadItemFile(std::string_view bytes) {
                          .arg(kItemFields);
       return file;
     }
-    file.Rows.push_back({std::move(fields[1]), std::move(fields[0]), std::move(fields[60])});
+    file.Rows.push_back(
+        {std::move(fields[1]), std::move(fields[0]), std::move(fields[60]), static_cast<int>(i)});
   }
-  if (file.Rows.empty()) file.Problem = QStringLiteral("导入失败：文件中没有物品数据！\r\n原有装备数据没有改动。");
+  if (file.Rows.empty())
+    file.Problem = QStringLiteral("导入失败：文件中没有物品数据！\r\n原有装备数据没有改动。");
   return file;
 }
 
@@ -187,13 +190,15 @@ class TItemSell::TRowWriter {
  public:
   TRowWriter(TItemSell& owner, std::string addTime, std::string limitTime)
       : FOwner(owner),
-        FTail(Literal(addTime) + "," + Literal(limitTime) + "," + Literal(owner.Encode(Utf8(kOwnGiftMsg))) + ")") {}
+        FTail(Literal(addTime) + "," + Literal(limitTime) + "," + Literal(owner.Encode(Utf8(kOwnGiftMsg))) +
+              ")") {}
 
   std::string Literal(std::string_view text) const { return SqlLiteral(text, FOwner.LiteralCharset()); }
 
   void Add(const std::string& id, int type, const std::string& attribute) {
     if (!FValues.empty()) FValues += ',';
-    FValues += "(" + Literal(id) + ",'0'," + Literal(std::to_string(type)) + "," + Literal(attribute) + "," + FTail;
+    FValues +=
+        "(" + Literal(id) + ",'0'," + Literal(std::to_string(type)) + "," + Literal(attribute) + "," + FTail;
     ++FPending;
   }
   // A character's rows are queued; the batch goes when it is full.
@@ -296,26 +301,31 @@ bool TItemSell::ImportItems(const std::string& fileBytes) {
   };
   const TCharsetKind cs = LiteralCharset();
   const int n = static_cast<int>(file.Rows.size());
-  const QString total = QStringLiteral("共有物品数") + QString::number(n) + QStringLiteral("个，正在操作：");
+  // Progress counts the file's lines, the header among them, as the game master sees the file.
+  const QString total =
+      QStringLiteral("共有物品数") + QString::number(file.LineCount) + QStringLiteral("个，正在操作：");
   try {
     Execute(std::string("DROP TABLE IF EXISTS ") + kImportTable);
     Execute(std::string("CREATE TABLE ") + kImportTable + " LIKE `t_itemname`");
     std::string values;
     for (int i = 0; i < n; ++i) {
       const TItemRow& row = file.Rows[static_cast<size_t>(i)];
-      FSink.Progress(total + DecodeFieldText(row.Name, TFieldCharset::Gbk), ProgressPercent(i, n));
+      FSink.Progress(total + DecodeFieldText(row.Name, TFieldCharset::Gbk),
+                     ProgressPercent(row.Line, file.LineCount));
       FSink.ProcessMessages();
       if (!values.empty()) values += ',';
       values += "(" + SqlLiteral(text(row.Name), cs) + "," + SqlLiteral(text(row.Number), cs) + "," +
                 SqlLiteral(text(row.Memo), cs) + ")";
       if ((i + 1) % FBatchSize == 0 || i + 1 == n) {
-        Execute(std::string("INSERT INTO ") + kImportTable + " (itemName,itemDbidx,itemMemo) VALUES " + values);
+        Execute(std::string("INSERT INTO ") + kImportTable + " (itemName,itemDbidx,itemMemo) VALUES " +
+                values);
         values.clear();
       }
     }
     // The new list takes the old one's place in one step; until then the old one is whole.
     Execute(std::string("DROP TABLE IF EXISTS ") + kOldTable);
-    Execute(std::string("RENAME TABLE `t_itemname` TO ") + kOldTable + ", " + kImportTable + " TO `t_itemname`");
+    Execute(std::string("RENAME TABLE `t_itemname` TO ") + kOldTable + ", " + kImportTable +
+            " TO `t_itemname`");
     Execute(std::string("DROP TABLE ") + kOldTable);
   } catch (const EAbort&) {
     throw;
@@ -348,7 +358,8 @@ bool TItemSell::CheckRequest(const TSendRequest& request, std::string& amount) {
   const char* empty = nullptr;
   switch (request.Kind) {
     case TGiftKind::Item:
-      if (request.ItemLines.join(QString()).trimmed().isEmpty()) empty = "物品发放模式，物品栏内没有物品，请添加！";
+      if (request.ItemLines.join(QString()).trimmed().isEmpty())
+        empty = "物品发放模式，物品栏内没有物品，请添加！";
       break;
     case TGiftKind::Gold:
       if (request.Amount.isEmpty()) empty = "金币发放模式，金币值不能为空！";
@@ -423,42 +434,47 @@ TSendResult TItemSell::SendToAll(const TSendRequest& request, const std::string&
   } closer{*FQuery};
   const int count = FQuery->RecordCount();
   if (count == 0) {
-    FSink.Message(QStringLiteral("没有查询到符合条件的角色，无法继续！"), CaptionError, TMsgIcon::Information);
+    FSink.Message(QStringLiteral("没有查询到符合条件的角色，无法继续！"), CaptionError,
+                  TMsgIcon::Information);
     return {};
   }
-  const QString total = QStringLiteral("共有角色") + QString::number(count) + QStringLiteral("个，正在操作：");
+  const QString total =
+      QStringLiteral("共有角色") + QString::number(count) + QStringLiteral("个，正在操作：");
   TItemGifts items;
   TField* idField = FQuery->FieldByName("ID");
   TField* nameField = FQuery->FieldByName("Name");
   int i = 0;
   for (FQuery->First(); !FQuery->Eof(); FQuery->Next(), ++i) {
-    if (FSink.StopRequested()) return writer.Flush() ? writer.Result(TSendOutcome::Stopped)
-                                                     : writer.Result(TSendOutcome::Failed);
+    if (FSink.StopRequested())
+      return writer.Flush() ? writer.Result(TSendOutcome::Stopped) : writer.Result(TSendOutcome::Failed);
     const std::string id = idField->AsString();
     FSink.Progress(total + Decode(nameField->AsString()), ProgressPercent(i, count));
     FSink.ProcessMessages();
     if (!IssueGift(request, amount, id, items, writer)) return writer.Result(TSendOutcome::Failed);
   }
   if (!writer.Flush()) return writer.Result(TSendOutcome::Failed);
-  FSink.Message(QStringLiteral("所有操作已完成！\r\n操作角色 ") + QString::number(count) + QStringLiteral("个"),
-                CaptionHint, TMsgIcon::Information);
+  FSink.Message(
+      QStringLiteral("所有操作已完成！\r\n操作角色 ") + QString::number(count) + QStringLiteral("个"),
+      CaptionHint, TMsgIcon::Information);
   return writer.Result(TSendOutcome::Done);
 }
 
-TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::string& amount, TRowWriter& writer) {
+TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::string& amount,
+                                   TRowWriter& writer) {
   FSink.Status(QStringLiteral("为指定角色发放！"));
   // A name listed twice is one character: one gift.
   QStringList names;
   for (const QString& line : request.Names)
     if (const QString name = line.trimmed(); !name.isEmpty() && !names.contains(name)) names << name;
   const int count = static_cast<int>(names.size());
-  const QString total = QStringLiteral("共有角色") + QString::number(count) + QStringLiteral("个，正在操作：");
+  const QString total =
+      QStringLiteral("共有角色") + QString::number(count) + QStringLiteral("个，正在操作：");
   TItemGifts items;
   TMyQuery lookup;
   lookup.SetCommandTimeout(kReadTimeoutSeconds);
   for (int i = 0; i < count; ++i) {
-    if (FSink.StopRequested()) return writer.Flush() ? writer.Result(TSendOutcome::Stopped)
-                                                     : writer.Result(TSendOutcome::Failed);
+    if (FSink.StopRequested())
+      return writer.Flush() ? writer.Result(TSendOutcome::Stopped) : writer.Result(TSendOutcome::Failed);
     const QString& name = names[i];
     FSink.Progress(total + name, ProgressPercent(i, count));
     FSink.ProcessMessages();
@@ -467,7 +483,8 @@ TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::strin
       FSink.Status(QStringLiteral("正在查询..."));
       // The name's own bytes: a latin1 column's collation would take other GBK names for it. Of
       // twins of one name the one not deleted gets the gift.
-      Open(lookup, "select ID from user where " + LikeCondition("Name", Encode(name), LiteralCharset(), false) +
+      Open(lookup, "select ID from user where " +
+                       LikeCondition("Name", Encode(name), LiteralCharset(), false) +
                        " order by deleted<>0, ID limit 1");
       FSink.Status(QStringLiteral("准备就绪..."));
       if (!lookup.IsEmpty()) id = lookup.FieldByName("ID")->AsString();
@@ -486,8 +503,9 @@ TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::strin
     if (!IssueGift(request, amount, id, items, writer)) return writer.Result(TSendOutcome::Failed);
   }
   if (!writer.Flush()) return writer.Result(TSendOutcome::Failed);
-  FSink.Message(QStringLiteral("所有操作已完成！\r\n操作角色 ") + QString::number(count) + QStringLiteral("个"),
-                CaptionHint, TMsgIcon::Information);
+  FSink.Message(
+      QStringLiteral("所有操作已完成！\r\n操作角色 ") + QString::number(count) + QStringLiteral("个"),
+      CaptionHint, TMsgIcon::Information);
   return writer.Result(TSendOutcome::Done);
 }
 
@@ -497,7 +515,9 @@ bool TItemSell::ResolveItems(const TSendRequest& request, TItemGifts& items) {
   for (const QString& line : request.ItemLines) {
     if (line.trimmed().isEmpty()) continue;
     const std::vector<std::string> parts = SplitByComma(line.toStdString());
-    auto part = [&parts](size_t i) { return i < parts.size() ? QString::fromStdString(parts[i]) : QString(); };
+    auto part = [&parts](size_t i) {
+      return i < parts.size() ? QString::fromStdString(parts[i]) : QString();
+    };
     const QString name = part(0);
     std::optional<std::string> number;
     try {
@@ -515,7 +535,8 @@ bool TItemSell::ResolveItems(const TSendRequest& request, TItemGifts& items) {
       if (FSink.Ask(QStringLiteral("装备 ") + name + QStringLiteral("不存在，是否继续？"))) continue;
       return false;
     }
-    items.Attributes.push_back(ItemAttribute(*number, ColourCode(part(1)), LevelCode(part(2)), BindFlag(part(3))));
+    items.Attributes.push_back(
+        ItemAttribute(*number, ColourCode(part(1)), LevelCode(part(2)), BindFlag(part(3))));
   }
   items.Resolved = true;
   return true;
@@ -530,6 +551,7 @@ bool TItemSell::IssueGift(const TSendRequest& request, const std::string& amount
   // The item numbers are looked up once a send, at its first character; an item the game master
   // chose to skip stays skipped for every character.
   if (!items.Resolved && (!writer.Flush() || !ResolveItems(request, items))) return false;
-  for (const std::string& attribute : items.Attributes) writer.Add(id, static_cast<int>(TGiftKind::Item), attribute);
+  for (const std::string& attribute : items.Attributes)
+    writer.Add(id, static_cast<int>(TGiftKind::Item), attribute);
   return writer.CharacterDone();
 }

@@ -63,6 +63,7 @@ struct TItemRow {
   std::string Name;
   std::string Number;
   std::string Memo;
+  int Line = 0;  // 0-based, among every line of the file
 };
 
 // The whole file read and checked before anything is written: blank lines are skipped, a first

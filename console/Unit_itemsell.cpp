@@ -299,11 +299,12 @@ void Titemsell::closeEvent(QCloseEvent* event) {
 
 void Titemsell::SetBusy(bool on) {
   FBusy = on;
-  for (QWidget* w : std::initializer_list<QWidget*>{btn1, btn2, lbl2, Button1, Button2, Button3, Button4, Button5,
-                                                    rb1, rb2, rb3, rb4, rb5, rb6, cbb1, dtp1})
+  for (QWidget* w : std::initializer_list<QWidget*>{btn1, btn2, lbl2, Button1, Button2, Button3, Button4,
+                                                    Button5, rb1, rb2, rb3, rb4, rb5, rb6, cbb1, dtp1})
     w->setEnabled(!on);
   if (on) {
-    for (QWidget* w : std::initializer_list<QWidget*>{Memo1, Memo2, edt1, edt2, edt3, edt4}) w->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{Memo1, Memo2, edt1, edt2, edt3, edt4})
+      w->setEnabled(false);
   } else {
     GiftKindChanged();
     TargetChanged();
@@ -396,9 +397,9 @@ void Titemsell::CreateItemTable() {
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
-    ShowMessageBox(
-        QStringLiteral("创建装备数据表：t_itemname出错，请检查网络连接是否正常！\r\n错误信息:") + ExceptionText(e),
-        CaptionError, TMsgIcon::Error);
+    ShowMessageBox(QStringLiteral("创建装备数据表：t_itemname出错，请检查网络连接是否正常！\r\n错误信息:") +
+                       ExceptionText(e),
+                   CaptionError, TMsgIcon::Error);
     return;
   }
   ShowMessageBox(QStringLiteral("t_itemname创建成功！接下来您可以进行数据导入了"), CaptionHint,
@@ -425,7 +426,8 @@ void Titemsell::AddItems() {
 
 void Titemsell::ClearCharacterList() {
   if (!rb5->isChecked())
-    return ShowMessageBox(QStringLiteral("没有选择'指定角色'模式，无法清空！"), CaptionHint, TMsgIcon::Warning);
+    return ShowMessageBox(QStringLiteral("没有选择'指定角色'模式，无法清空！"), CaptionHint,
+                          TMsgIcon::Warning);
   Memo1->clear();
 }
 
@@ -437,8 +439,9 @@ void Titemsell::ClearItemList() {
 
 void Titemsell::ClearGifts(bool ownOnly) {
   if (FBusy) return;
-  const TMsgResult answer = Ui().MessageBox({QStringLiteral("清除操作是不可逆的，真的要这么做吗？"), CaptionWarning,
-                                             TMsgIcon::Warning, TMsgButtons::YesNo, TMsgResult::No});
+  const TMsgResult answer =
+      Ui().MessageBox({QStringLiteral("清除操作是不可逆的，真的要这么做吗？"), CaptionWarning,
+                       TMsgIcon::Warning, TMsgButtons::YesNo, TMsgResult::No});
   if (answer != TMsgResult::Yes) return;
   FWork->ClearGifts(ownOnly);
   ShowMessageBox(QStringLiteral("清除程序添加的道具完成！"), CaptionHint, TMsgIcon::Information);

@@ -9,7 +9,8 @@ class Titemsellacc : public TItemPicker {
 
  public:
   // target: the window's character list.
-  Titemsellacc(TCustomMyConnection& con2, TFieldCharset charset, QPlainTextEdit& target, QWidget* parent = nullptr);
+  Titemsellacc(TCustomMyConnection& con2, TFieldCharset charset, QPlainTextEdit& target,
+               QWidget* parent = nullptr);
 
   void PickRow() override;
 

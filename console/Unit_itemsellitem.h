@@ -10,7 +10,8 @@ class Titemsellitem : public TItemPicker {
 
  public:
   // target: the window's item list.
-  Titemsellitem(TCustomMyConnection& con2, TFieldCharset charset, QPlainTextEdit& target, QWidget* parent = nullptr);
+  Titemsellitem(TCustomMyConnection& con2, TFieldCharset charset, QPlainTextEdit& target,
+                QWidget* parent = nullptr);
 
   void PickRow() override;
 

@@ -9,7 +9,8 @@
 #include "console/controls/FlatBtns.h"
 #include "platform/widgets/ErrorReport.h"
 
-Titemsellitemadd::Titemsellitemadd(const QString& itemName, QPlainTextEdit& target, QLabel& status, QWidget* parent)
+Titemsellitemadd::Titemsellitemadd(const QString& itemName, QPlainTextEdit& target, QLabel& status,
+                                   QWidget* parent)
     : QDialog(parent), FName(itemName), FTarget(target), FStatus(status) {
   setWindowTitle(QStringLiteral("颜色和等级"));
   setModal(true);
@@ -18,7 +19,8 @@ Titemsellitemadd::Titemsellitemadd(const QString& itemName, QPlainTextEdit& targ
   lbl5->setStyleSheet(QStringLiteral("color: rgb(0,0,160); font-weight: bold;"));
   grid->addWidget(lbl5, 0, 0, 1, 2);
   cbb1 = new QComboBox(this);
-  cbb1->addItems({QStringLiteral("白色"), QStringLiteral("绿色"), QStringLiteral("蓝色"), QStringLiteral("金色")});
+  cbb1->addItems(
+      {QStringLiteral("白色"), QStringLiteral("绿色"), QStringLiteral("蓝色"), QStringLiteral("金色")});
   cbb2 = new QComboBox(this);
   for (int i = 0; i <= 10; ++i) cbb2->addItem(QStringLiteral("+") + QString::number(i));
   grid->addWidget(new QLabel(QStringLiteral("颜色："), this), 1, 0);

@@ -15,7 +15,8 @@ class Titemsellitemadd : public QDialog {
 
  public:
   // target: the item list; status: the item picker's status bar.
-  Titemsellitemadd(const QString& itemName, QPlainTextEdit& target, QLabel& status, QWidget* parent = nullptr);
+  Titemsellitemadd(const QString& itemName, QPlainTextEdit& target, QLabel& status,
+                   QWidget* parent = nullptr);
 
   // 确 定: name, colour, level and "绑定" or "不绑定" joined by ",".
   void Confirm();

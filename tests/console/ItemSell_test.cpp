@@ -92,10 +92,22 @@ void ItemSellTest::AttributeOfAnItemLine_data() {
   QTest::addColumn<QString>("level");
   QTest::addColumn<QString>("bind");
   QTest::addColumn<QString>("attribute");
-  QTest::newRow("gold +10 bound") << "金色" << "+10" << "绑定" << "ver=1;count=1;|id=7;color=3;lev=10;bind=1;|";
-  QTest::newRow("blue +5 unbound") << "蓝色" << "+5" << "不绑定" << "ver=1;count=1;|id=7;color=2;lev=5;bind=0;|";
-  QTest::newRow("unknown texts") << "紫色" << "+11" << "" << "ver=1;count=1;|id=7;color=0;lev=0;bind=1;|";
-  QTest::newRow("green +0") << "绿色" << "+0" << "绑定" << "ver=1;count=1;|id=7;color=1;lev=0;bind=1;|";
+  QTest::newRow("gold +10 bound") << "金色"
+                                  << "+10"
+                                  << "绑定"
+                                  << "ver=1;count=1;|id=7;color=3;lev=10;bind=1;|";
+  QTest::newRow("blue +5 unbound") << "蓝色"
+                                   << "+5"
+                                   << "不绑定"
+                                   << "ver=1;count=1;|id=7;color=2;lev=5;bind=0;|";
+  QTest::newRow("unknown texts") << "紫色"
+                                 << "+11"
+                                 << ""
+                                 << "ver=1;count=1;|id=7;color=0;lev=0;bind=1;|";
+  QTest::newRow("green +0") << "绿色"
+                            << "+0"
+                            << "绑定"
+                            << "ver=1;count=1;|id=7;color=1;lev=0;bind=1;|";
 }
 
 void ItemSellTest::AttributeOfAnItemLine() {
@@ -131,7 +143,8 @@ void ItemSellTest::KeysOfAmountAndFilterEdits_data() {
   QTest::newRow("faction 1") << TKeyRule::Faction << "1" << true << QString();
   QTest::newRow("faction 2") << TKeyRule::Faction << "2" << false << QStringLiteral("只能输入0或1！");
   QTest::newRow("custom condition") << TKeyRule::None << "'" << true << QString();
-  QTest::newRow("filter 3 is digits") << KeyRuleOfFilter(3) << "x" << false << QStringLiteral("只能输入0-9的数字！");
+  QTest::newRow("filter 3 is digits")
+      << KeyRuleOfFilter(3) << "x" << false << QStringLiteral("只能输入0-9的数字！");
   QTest::newRow("filter 0 takes all") << KeyRuleOfFilter(0) << "x" << false << QString();
 }
 

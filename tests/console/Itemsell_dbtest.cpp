@@ -78,9 +78,10 @@ class ItemsellDbTest : public QObject {
   // t_itemname with three items, as the game names them.
   void FillItems() {
     FAdmin->Exec("DROP TABLE IF EXISTS " + T("t_itemname"));
-    FAdmin->Exec("CREATE TABLE " + T("t_itemname") +
-                 " (itemNo INT NOT NULL AUTO_INCREMENT, itemName VARCHAR(40) NULL, itemDbidx VARCHAR(40) NULL, "
-                 "itemMemo VARCHAR(200) NULL, PRIMARY KEY (itemNo)) ENGINE=MyISAM");
+    FAdmin->Exec(
+        "CREATE TABLE " + T("t_itemname") +
+        " (itemNo INT NOT NULL AUTO_INCREMENT, itemName VARCHAR(40) NULL, itemDbidx VARCHAR(40) NULL, "
+        "itemMemo VARCHAR(200) NULL, PRIMARY KEY (itemNo)) ENGINE=MyISAM");
     FAdmin->Exec("INSERT INTO " + T("t_itemname") + " (itemName,itemDbidx,itemMemo) VALUES (X'" +
                  Hex(QStringLiteral("青云剑")) + "','1','a'),(X'" + Hex(QStringLiteral("白露甲")) +
                  "','2','b'),(X'" + Hex(QStringLiteral("星河戒")) + "','3','c')");
@@ -135,8 +136,8 @@ void ItemsellDbTest::CreationGivesAMyIsamTable() {
   FUi->Answer(TMsgResult::Yes);
   FUi->Answer(TMsgResult::Yes);
   w->AddItems();
-  QCOMPARE(Value("SELECT ENGINE FROM information_schema.tables WHERE table_schema='" + FZone->Chr().toStdString() +
-                 "' AND table_name='t_itemname'"),
+  QCOMPARE(Value("SELECT ENGINE FROM information_schema.tables WHERE table_schema='" +
+                 FZone->Chr().toStdString() + "' AND table_name='t_itemname'"),
            std::string("MyISAM"));
   QCOMPARE(Texts(), QStringList({QStringLiteral("没有找到装备数据表：t_itemname，是否现在创建？"),
                                  QStringLiteral("将在角色数据库建立新的数据表，是否继续？"),
@@ -150,8 +151,8 @@ void ItemsellDbTest::ImportReplacesTheListWholeOrNotAtAll() {
   FillItems();
   QTemporaryDir dir;
   const QString good = dir.filePath("items.csv");
-  WriteAll(good, CsvLine("ID", "Name", "Memo") + "\r\n" + CsvLine("101", QStringLiteral("青云剑"), "x") + "\r\n" +
-                     CsvLine("102", QStringLiteral("竹籠盾"), QStringLiteral("坚固")) + "\r\n" +
+  WriteAll(good, CsvLine("ID", "Name", "Memo") + "\r\n" + CsvLine("101", QStringLiteral("青云剑"), "x") +
+                     "\r\n" + CsvLine("102", QStringLiteral("竹籠盾"), QStringLiteral("坚固")) + "\r\n" +
                      CsvLine("103", "it's", "o'k") + "\r\n");
   auto w = Window();
   FUi->Answer(TMsgResult::Yes);
@@ -159,18 +160,23 @@ void ItemsellDbTest::ImportReplacesTheListWholeOrNotAtAll() {
   w->ImportItems();
   QCOMPARE(Texts().back(), QStringLiteral("操作全部完成！"));
   QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_itemname")), std::string("3"));
+  // The header line counts among the lines the progress shows.
+  QCOMPARE(w->stat1Panel0->text(), QStringLiteral("共有物品数4个，正在操作：it's"));
+  QCOMPARE(w->stat1Panel1->text(), QStringLiteral("任务总完成：100%    "));
+  QVERIFY(!w->pnl2->isVisibleTo(w.get()));
   // The name's bytes as the file holds them, a 0x5C trail byte included.
   QCOMPARE(Value("SELECT HEX(itemName) FROM " + T("t_itemname") + " WHERE itemDbidx='102'"),
            Hex(QStringLiteral("竹籠盾")));
   QCOMPARE(Value("SELECT itemMemo FROM " + T("t_itemname") + " WHERE itemDbidx='103'"), std::string("o'k"));
-  QCOMPARE(Value("SELECT ENGINE FROM information_schema.tables WHERE table_schema='" + FZone->Chr().toStdString() +
-                 "' AND table_name='t_itemname'"),
+  QCOMPARE(Value("SELECT ENGINE FROM information_schema.tables WHERE table_schema='" +
+                 FZone->Chr().toStdString() + "' AND table_name='t_itemname'"),
            std::string("MyISAM"));
   const std::string before = Value("CHECKSUM TABLE " + T("t_itemname"));
 
   // A short third line: the old list stays whole, the line is named.
   const QString bad = dir.filePath("bad.csv");
-  WriteAll(bad, CsvLine("1", "a", "b") + "\n" + CsvLine("2", "c", "d") + "\n3,e,f\n" + CsvLine("4", "g", "h"));
+  WriteAll(bad,
+           CsvLine("1", "a", "b") + "\n" + CsvLine("2", "c", "d") + "\n3,e,f\n" + CsvLine("4", "g", "h"));
   FUi->ClearRecord();
   FUi->Answer(TMsgResult::Yes);
   FUi->Choose(bad);
@@ -200,12 +206,15 @@ void ItemsellDbTest::NamedSendWritesOneRowPerCharacter() {
   w->Send();
   FAdmin->Exec("DELETE FROM " + T("user") + " WHERE ID=900");
   QCOMPARE(Texts(), QStringList({QStringLiteral("所有操作已完成！\r\n操作角色 2个")}));
-  QCOMPARE(Value("SELECT GROUP_CONCAT(charID,'|',level,'|',type,'|',attribute,'|',addTime,'|',limitTime,'|',HEX(msg) "
-                 "ORDER BY charID) FROM " +
-                 T("t_gift")),
-           "1|0|1|ver=1;count=1;|id=1;color=2;lev=5;bind=0;||20260310123045|20260311000000|" +
-               Hex(QStringLiteral("程序添加")) + ",2|0|1|ver=1;count=1;|id=1;color=2;lev=5;bind=0;||20260310123045|" +
-               "20260311000000|" + Hex(QStringLiteral("程序添加")));
+  QCOMPARE(
+      Value("SELECT "
+            "GROUP_CONCAT(charID,'|',level,'|',type,'|',attribute,'|',addTime,'|',limitTime,'|',HEX(msg) "
+            "ORDER BY charID) FROM " +
+            T("t_gift")),
+      "1|0|1|ver=1;count=1;|id=1;color=2;lev=5;bind=0;||20260310123045|20260311000000|" +
+          Hex(QStringLiteral("程序添加")) +
+          ",2|0|1|ver=1;count=1;|id=1;color=2;lev=5;bind=0;||20260310123045|" + "20260311000000|" +
+          Hex(QStringLiteral("程序添加")));
   QVERIFY(w->Button1->isEnabled());
 }
 
@@ -238,8 +247,9 @@ void ItemsellDbTest::StopAtTheThirdStepLeavesThreeRows() {
   FUi->OnProcessMessages({});
   QCOMPARE(steps, 3);
   QCOMPARE(Gifts(), 3);
-  QCOMPARE(Value("SELECT COUNT(DISTINCT charID) FROM " + T("t_gift") + " WHERE type=2 AND attribute='1000000'"),
-           std::string("3"));
+  QCOMPARE(
+      Value("SELECT COUNT(DISTINCT charID) FROM " + T("t_gift") + " WHERE type=2 AND attribute='1000000'"),
+      std::string("3"));
   QCOMPARE(Texts(), QStringList({QStringLiteral("确定要中止当前的发放吗？")}));
   QVERIFY(w->Button1->isEnabled());
   QVERIFY(!w->Button6->isVisibleTo(w.get()));
@@ -250,18 +260,24 @@ void ItemsellDbTest::FiltersChooseTheCharacters_data() {
   QTest::addColumn<int>("filter");
   QTest::addColumn<QString>("value");
   QTest::addColumn<QString>("condition");
-  QTest::newRow("all not deleted") << 0 << "" << "deleted<>1";
-  QTest::newRow("level below, deleted too") << 1 << "30" << "level<30";
-  QTest::newRow("credit above") << 4 << "2500" << "Credit>2500";
-  QTest::newRow("faction") << 5 << "1" << "Faction=1";
-  QTest::newRow("own condition") << 6 << "  Where ID<8 and Name<>'x'  " << "ID<8";
+  QTest::newRow("all not deleted") << 0 << ""
+                                   << "deleted<>1";
+  QTest::newRow("level below, deleted too") << 1 << "30"
+                                            << "level<30";
+  QTest::newRow("credit above") << 4 << "2500"
+                                << "Credit>2500";
+  QTest::newRow("faction") << 5 << "1"
+                           << "Faction=1";
+  QTest::newRow("own condition") << 6 << "  Where ID<8 and Name<>'x'  "
+                                 << "ID<8";
 }
 
 void ItemsellDbTest::FiltersChooseTheCharacters() {
   QFETCH(int, filter);
   QFETCH(QString, value);
   QFETCH(QString, condition);
-  const int expected = std::stoi(Value("SELECT COUNT(*) FROM " + T("user") + " WHERE " + condition.toStdString()));
+  const int expected =
+      std::stoi(Value("SELECT COUNT(*) FROM " + T("user") + " WHERE " + condition.toStdString()));
   QVERIFY(expected > 0);
   auto w = Window();
   w->rb6->setChecked(true);
@@ -274,9 +290,10 @@ void ItemsellDbTest::FiltersChooseTheCharacters() {
   const QString done = QStringLiteral("所有操作已完成！\r\n操作角色 %1个").arg(expected);
   QCOMPARE(Texts(), QStringList({done, done}));
   QCOMPARE(Gifts(), 2 * expected);
-  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_gift") + " g JOIN " + T("user") + " u ON u.ID=g.charID WHERE u." +
-                 condition.toStdString() + " AND g.type=4 AND g.attribute='200'"),
-           std::to_string(2 * expected));
+  QCOMPARE(
+      Value("SELECT COUNT(*) FROM " + T("t_gift") + " g JOIN " + T("user") + " u ON u.ID=g.charID WHERE u." +
+            condition.toStdString() + " AND g.type=4 AND g.attribute='200'"),
+      std::to_string(2 * expected));
 }
 
 void ItemsellDbTest::RefusedSendWritesNothing_data() {
@@ -286,12 +303,15 @@ void ItemsellDbTest::RefusedSendWritesNothing_data() {
   QTest::addColumn<QString>("expiry");
   QTest::addColumn<QString>("message");
   const QString tomorrow = QStringLiteral("2026-03-11 00:00:00");
-  QTest::newRow("expiry later today") << 2 << -1 << "" << "2026-03-10 23:59:59"
-                                      << QStringLiteral("过期时间不能等于或小于今天！！！");
-  QTest::newRow("no item") << 1 << -1 << "" << tomorrow << QStringLiteral("物品发放模式，物品栏内没有物品，请添加！");
+  QTest::newRow("expiry later today")
+      << 2 << -1 << ""
+      << "2026-03-10 23:59:59" << QStringLiteral("过期时间不能等于或小于今天！！！");
+  QTest::newRow("no item") << 1 << -1 << "" << tomorrow
+                           << QStringLiteral("物品发放模式，物品栏内没有物品，请添加！");
   QTest::newRow("no gold") << 2 << -1 << "" << tomorrow << QStringLiteral("金币发放模式，金币值不能为空！");
   QTest::newRow("no level") << 4 << 1 << "" << tomorrow << QStringLiteral("等级小于...,条件数值不能为空！");
-  QTest::newRow("faction 2") << 4 << 5 << "2" << tomorrow << QStringLiteral("角色国家...,条件数值只能为0或者1！");
+  QTest::newRow("faction 2") << 4 << 5 << "2" << tomorrow
+                             << QStringLiteral("角色国家...,条件数值只能为0或者1！");
   QTest::newRow("no one found") << 4 << 6 << "where ID<0" << tomorrow
                                 << QStringLiteral("没有查询到符合条件的角色，无法继续！");
   QTest::newRow("unknown name, no") << 4 << -1 << QStringLiteral("无此人") << tomorrow
