@@ -114,6 +114,26 @@ TEST_F(MyUpdateObjectDbTest, UpdateObjectsRunTheirOwnStatements) {
   EXPECT_THROW(update.SetDataSet(&plain), Exception) << "only a MySQL dataset";
 }
 
+TEST_F(MyUpdateObjectDbTest, AnUpdateObjectsStatementsAreAppliedOneAtATime) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT)");
+  Conn.ExecSQL("INSERT INTO hero VALUES (1, 0), (2, 0)");
+  TMyQuery q;
+  TMyUpdateSQL update;
+  update.ModifySQL().SetText("UPDATE hero SET lv = :lv + 100 WHERE id = :OLD_id");
+  q.SetUpdateObject(&update);
+  q.SetCachedUpdates(true);
+  q.Options().UpdateBatchSize = 3;
+  Open(q, "SELECT * FROM hero ORDER BY id");
+  Edit(q, "lv", 1);
+  q.Next();
+  Edit(q, "lv", 2);
+  std::vector<TStatementTypes> ran;
+  q.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes types, TDAParams&) { ran.push_back(types); };
+  q.ApplyUpdates();
+  EXPECT_EQ(ran, std::vector<TStatementTypes>(2, StatementTypeSet(stUpdate)));
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:101,2:102");
+}
+
 TEST_F(MyUpdateObjectDbTest, RefreshStatementsAndRefreshAfterPost) {
   Conn.ExecSQL(
       "CREATE TABLE hero (id INT AUTO_INCREMENT PRIMARY KEY, lv INT, "
