@@ -132,6 +132,17 @@ TEST_F(MyUpdateObjectDbTest, AnUpdateObjectsStatementsAreAppliedOneAtATime) {
   q.ApplyUpdates();
   EXPECT_EQ(ran, std::vector<TStatementTypes>(2, StatementTypeSet(stUpdate)));
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:101,2:102");
+
+  // An update-record handler hands the kind's statement to the dataset.
+  q.CommitUpdates();
+  update.ModifySQL().SetText("UPDATE hero SET lv = :lv * 2 WHERE id = :OLD_id");
+  q.OnUpdateRecord = [&](TDataSet*, TUpdateKind kind, TUpdateAction& action) {
+    update.Apply(kind);
+    action = uaApplied;
+  };
+  Edit(q, "lv", 3);
+  q.ApplyUpdates();
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:101,2:6");
 }
 
 TEST_F(MyUpdateObjectDbTest, RefreshStatementsAndRefreshAfterPost) {
