@@ -14,9 +14,9 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyRowReader.h"
 #include "console/BrowserPaging.h"
-#include "mysql/MySQLRecordset.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
+#include "mysql/MySQLRecordset.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/FieldText.h"
 
@@ -58,17 +58,19 @@ struct TTable {
 struct TStop {};
 
 // The columns an account copy carries (the new name and the server's idx aside).
-constexpr std::string_view kAccountCopied[] = {"password",   "deleted",     "user_priv",         "locked",
-                                               "lock_begin", "lock_end",    "create_date",       "from",
-                                               "email",      "webmoney",    "latest_login_date", "latest_login_ip"};
+constexpr std::string_view kAccountCopied[] = {
+    "password",    "deleted", "user_priv", "locked",   "lock_begin",        "lock_end",
+    "create_date", "from",    "email",     "webmoney", "latest_login_date", "latest_login_ip"};
 // The columns that tell a character moved by an earlier run from one of the target's own: the
 // run marks what it moves with UsData '*', keeps the source account's name in Account, and
 // copies these.
 constexpr std::string_view kCharIdentity[] = {"ActorID", "CreateDate", "Account"};
 
-const QString kInsertCharQuestion = QStringLiteral("对转入分区进行插入角色数据时发生错误，是否中止程序继续运行！");
+const QString kInsertCharQuestion =
+    QStringLiteral("对转入分区进行插入角色数据时发生错误，是否中止程序继续运行！");
 const QString kInsertQuestion = QStringLiteral("对转入分区进行插入数据时发生错误，是否中止程序继续运行！");
-const QString kInsertBankQuestion = QStringLiteral("对转入分区仓库插入数据时发生错误，是否中止程序继续运行！");
+const QString kInsertBankQuestion =
+    QStringLiteral("对转入分区仓库插入数据时发生错误，是否中止程序继续运行！");
 const QString kQueryBankQuestion = QStringLiteral("对转出分区仓库进行查询时发生错误，是否中止程序继续运行！");
 
 // Step label and operation log line of a failed query.
@@ -99,15 +101,17 @@ std::optional<int64_t> ParseInt64(std::string_view s) {
 }
 
 // The largest value an integer-valued column of this type holds (capped at 64 bits).
-int64_t ColumnMaximum(const std::string& dataType, const std::string& columnType, const std::string& precision,
-                      const std::string& scale) {
+int64_t ColumnMaximum(const std::string& dataType, const std::string& columnType,
+                      const std::string& precision, const std::string& scale) {
   const QString type = QString::fromStdString(dataType).toLower();
-  const bool isUnsigned = QString::fromStdString(columnType).contains(QLatin1String("unsigned"), Qt::CaseInsensitive);
+  const bool isUnsigned =
+      QString::fromStdString(columnType).contains(QLatin1String("unsigned"), Qt::CaseInsensitive);
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
   if (type == QLatin1String("tinyint")) return isUnsigned ? 255 : 127;
   if (type == QLatin1String("smallint")) return isUnsigned ? 65535 : 32767;
   if (type == QLatin1String("mediumint")) return isUnsigned ? 16777215 : 8388607;
-  if (type == QLatin1String("int") || type == QLatin1String("integer")) return isUnsigned ? 4294967295LL : 2147483647;
+  if (type == QLatin1String("int") || type == QLatin1String("integer"))
+    return isUnsigned ? 4294967295LL : 2147483647;
   if (type == QLatin1String("decimal") || type == QLatin1String("numeric")) {
     const int digits = static_cast<int>(ParseInt64(precision).value_or(65) - ParseInt64(scale).value_or(0));
     if (digits >= 19) return kMax;
@@ -126,7 +130,12 @@ class TZoneMergeRun {
  public:
   TZoneMergeRun(TMyConnection& srcAcc, TMyConnection& srcChar, TMyConnection& tgtAcc, TMyConnection& tgtChar,
                 const TZoneMergeOptions& options, TZoneMergeSink& sink)
-      : FSrcAcc(srcAcc), FSrcChar(srcChar), FTgtAcc(tgtAcc), FTgtChar(tgtChar), FOptions(options), FSink(sink) {
+      : FSrcAcc(srcAcc),
+        FSrcChar(srcChar),
+        FTgtAcc(tgtAcc),
+        FTgtChar(tgtChar),
+        FOptions(options),
+        FSink(sink) {
     for (auto* c : {&FAccCmd, &FCharCmd}) {
       *c = std::make_unique<TMyCommand>();
       (*c)->SetCommandTimeout(kMergeTimeoutSeconds);
@@ -156,10 +165,13 @@ class TZoneMergeRun {
   // Moves source character `row` of `chars` under the account `accountId`; adds to `mapping`.
   void MoveCharacter(const TTable& chars, int row, const std::string& accountId, const QString& accountName,
                      QString& mapping);
-  void CopyBank(const std::string& sourceIdx, const std::string& newIdx, const QString& accountName, bool resumed);
+  void CopyBank(const std::string& sourceIdx, const std::string& newIdx, const QString& accountName,
+                bool resumed);
 
   // Whether the target account row is the copy an earlier run made of the source account row.
   bool EarlierAccountCopy(const TTable& source, int srcRow, const TTable& target);
+  // Whether the target account is one the mode without account merge made for another group.
+  bool CreatedByMerge(const TTable& account);
   static bool EarlierCharacterCopy(const TTable& source, int srcRow, const TTable& target, int tgtRow);
 
   TTable Read(TMyConnection& con, const std::string& sql);
@@ -256,26 +268,29 @@ std::string TZoneMergeRun::CompensatedGold(const std::string& amount) {
          "OnlineTime,";
 }
 
-std::string TZoneMergeRun::S2(const std::string& newName, const std::string& accountId, const std::string& goldPart,
-                              const std::string& where) const {
+std::string TZoneMergeRun::S2(const std::string& newName, const std::string& accountId,
+                              const std::string& goldPart, const std::string& where) const {
   const std::string name = Lit(FTgtChar, newName);
   return "INSERT INTO " + Db(FSides[3], FTgtChar) +
-         ".`user` (UniqueName,Name,ActorID,AccountID,Account,Scene,HP,MP,`EXP`,AP,Level,DeleteDate,CreateDate,"
-         "LastUpdateDate,Metier,MetierLevel,X,Y,Gold,SP,Str,Con,Dex,`Int`,Hit,Skills,Items,Shortcut,Config,PK,"
+         ".`user` "
+         "(UniqueName,Name,ActorID,AccountID,Account,Scene,HP,MP,`EXP`,AP,Level,DeleteDate,CreateDate,"
+         "LastUpdateDate,Metier,MetierLevel,X,Y,Gold,SP,Str,Con,Dex,`Int`,Hit,Skills,Items,Shortcut,Config,"
+         "PK,"
          "Task,Score,HeadModelID,Credit,OnlineTime,usertype,LastDelUnionTime,LastRemoveMPTime, `Password`,"
          "deleted,Faction,ClearCnt,DungeonTID,DungeonUID,DungeonQuit,DungeonTask,InWarfield,WarfieldQuit,"
          "UsData,WithdrawMPGift,MyData,golduser1) select " +
          name + "," + name + ",ActorID," + Lit(FTgtChar, accountId) +
          ",Account,Scene,HP,MP,`EXP`,AP,Level,DeleteDate,CreateDate,LastUpdateDate," + goldPart +
-         "usertype,LastDelUnionTime,LastRemoveMPTime, `Password`,deleted,Faction,ClearCnt,DungeonTID,DungeonUID,"
+         "usertype,LastDelUnionTime,LastRemoveMPTime, "
+         "`Password`,deleted,Faction,ClearCnt,DungeonTID,DungeonUID,"
          "DungeonQuit,DungeonTask,InWarfield,WarfieldQuit,'*',WithdrawMPGift,MyData,golduser1 from " +
          Db(FSides[1], FTgtChar) + ".`user`  where " + where;
 }
 
 std::string TZoneMergeRun::S3(const std::string& newIdx, const std::string& where) const {
-  return "INSERT INTO " + Db(FSides[3], FTgtChar) + ".`t_bank` (AccountID,Account,Items,BankMoney,Password) select " +
-         Lit(FTgtChar, newIdx) + ",Account,Items,BankMoney,Password from " + Db(FSides[1], FTgtChar) +
-         ".`t_bank`  where " + where;
+  return "INSERT INTO " + Db(FSides[3], FTgtChar) +
+         ".`t_bank` (AccountID,Account,Items,BankMoney,Password) select " + Lit(FTgtChar, newIdx) +
+         ",Account,Items,BankMoney,Password from " + Db(FSides[1], FTgtChar) + ".`t_bank`  where " + where;
 }
 
 std::string TZoneMergeRun::Q3(const std::string& accountId) const {
@@ -337,8 +352,8 @@ TTable TZoneMergeRun::Guarded(TMyConnection& con, const std::string& sql, const 
   return {};
 }
 
-std::optional<int64_t> TZoneMergeRun::Insert(TMyCommand& command, const std::string& sql, const QString& question,
-                                             bool wantsId) {
+std::optional<int64_t> TZoneMergeRun::Insert(TMyCommand& command, const std::string& sql,
+                                             const QString& question, bool wantsId) {
   QString failure;
   try {
     TDBAccessUtils::SetSQLText(&command, sql);
@@ -348,7 +363,8 @@ std::optional<int64_t> TZoneMergeRun::Insert(TMyCommand& command, const std::str
     // session's earlier one belongs to another row.
     const int64_t id = wantsId ? command.InsertId() : 0;
     if (rows == 1 && (!wantsId || id > 0)) return id;
-    failure = rows == 1 ? QStringLiteral("插入后没有得到新编号") : QStringLiteral("插入了%1行，应为1行").arg(rows);
+    failure =
+        rows == 1 ? QStringLiteral("插入后没有得到新编号") : QStringLiteral("插入了%1行，应为1行").arg(rows);
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
@@ -390,7 +406,8 @@ void TZoneMergeRun::CommitUnit() {
   } catch (const std::exception& e) {
     RollbackUnit();
     FSink.Operation(QStringLiteral("提交事务失败：") + Text(FTgtChar, e.what()));
-    Fail(QStringLiteral("查询:转入分区提交事务失败，无法继续."), QStringLiteral("转入分区提交事务失败，中止..."));
+    Fail(QStringLiteral("查询:转入分区提交事务失败，无法继续."),
+         QStringLiteral("转入分区提交事务失败，中止..."));
   }
 }
 
@@ -475,7 +492,8 @@ bool TZoneMergeRun::CheckSettings() {
       return refuse("验证:连接没有选定数据库，无法继续.", "连接没有选定数据库，中止...");
   }
   for (int i = 1; i < 4; ++i)
-    if (FSides[i].Host != FSides[0].Host || FSides[i].Port != FSides[0].Port || FSides[i].DataDir != FSides[0].DataDir)
+    if (FSides[i].Host != FSides[0].Host || FSides[i].Port != FSides[0].Port ||
+        FSides[i].DataDir != FSides[0].DataDir)
       return refuse("验证:转出与转入分区不在同一个数据库服务器上，无法继续.",
                     "转出与转入分区不在同一个数据库服务器上，中止...");
   if (FOptions.MergeAccounts && FSides[0].Database == FSides[2].Database)
@@ -494,7 +512,8 @@ bool TZoneMergeRun::CheckSettings() {
                     "角色重复补偿已选择，但未设定补偿数量，中止...");
     const std::optional<int64_t> amount = ParseInt64(FOptions.Compensation.toStdString());
     if (!amount || *amount < 0)
-      return refuse("验证:角色重复补偿数量不是有效的数字，无法继续.", "角色重复补偿数量不是有效的数字，中止...");
+      return refuse("验证:角色重复补偿数量不是有效的数字，无法继续.",
+                    "角色重复补偿数量不是有效的数字，中止...");
     FCompensation = *amount;
   }
   FAccTag = EncodeFieldText(FOptions.AccountTag, FSides[2].Text);
@@ -519,11 +538,17 @@ bool TZoneMergeRun::Preflight() {
       {&FSrcChar,
        "select * from user where 1=0",
        {"ID", "Name", "Gold", "Faction", "AccountID", "deleted", "ActorID", "CreateDate", "Account"}},
-      {&FTgtChar, "select * from user where 1=0", {"Name", "UsData", "ActorID", "CreateDate", "Account", "AccountID"}},
-      {&FTgtChar, "select count(*) from user where AccountID='0' and (UsData is null or UsData<>'*') and 1=0", {}},
+      {&FTgtChar,
+       "select * from user where 1=0",
+       {"Name", "UsData", "ActorID", "CreateDate", "Account", "AccountID"}},
+      {&FTgtChar,
+       "select count(*) from user where AccountID='0' and (UsData is null or UsData<>'*') and 1=0",
+       {}},
   };
   if (!FOptions.MergeAccounts)
-    reads.push_back({&FSrcChar, "select count(*) count,accountid from `user` where 1=0 group by accountid", {"accountid"}});
+    reads.push_back({&FSrcChar,
+                     "select count(*) count,accountid from `user` where 1=0 group by accountid",
+                     {"accountid"}});
   if (bank) {
     reads.push_back({&FSrcChar, "select * from t_bank where 1=0", {"AccountID"}});
     reads.push_back({&FTgtChar, "select * from t_bank where 1=0", {}});
@@ -545,8 +570,9 @@ bool TZoneMergeRun::Preflight() {
       const TTable t = Read(*need.Con, need.Sql);
       for (std::string_view column : need.Columns)
         if (t.Col(column) < 0 && problem.isEmpty())
-          problem = QStringLiteral("%1 缺少列 %2").arg(Text(*need.Con, SideOf(*need.Con).Database),
-                                                       QString::fromUtf8(column.data(), qsizetype(column.size())));
+          problem = QStringLiteral("%1 缺少列 %2")
+                        .arg(Text(*need.Con, SideOf(*need.Con).Database),
+                             QString::fromUtf8(column.data(), qsizetype(column.size())));
     }
     if (problem.isEmpty())
       for (const TShape& shape : shapes) {
@@ -554,20 +580,23 @@ bool TZoneMergeRun::Preflight() {
         shape.Command->Execute();
       }
     if (problem.isEmpty()) {
-      const TTable gold = Read(FTgtChar,
-                               "select DATA_TYPE,COLUMN_TYPE,NUMERIC_PRECISION,NUMERIC_SCALE from "
-                               "information_schema.COLUMNS where TABLE_SCHEMA=" +
-                                   Lit(FTgtChar, FSides[3].Database) + " and TABLE_NAME='user' and COLUMN_NAME='Gold'");
+      const TTable gold =
+          Read(FTgtChar,
+               "select DATA_TYPE,COLUMN_TYPE,NUMERIC_PRECISION,NUMERIC_SCALE from "
+               "information_schema.COLUMNS where TABLE_SCHEMA=" +
+                   Lit(FTgtChar, FSides[3].Database) + " and TABLE_NAME='user' and COLUMN_NAME='Gold'");
       if (!gold.Empty())
         FGoldMax = ColumnMaximum(gold.Rows[0][0].Bytes, gold.Rows[0][1].Bytes, gold.Rows[0][2].Bytes,
                                  gold.Rows[0][3].Bytes);
       // Each account's copy is whole or absent where every target table can roll back.
-      const TTable engines = Read(
-          FTgtChar,
-          "select count(*) from information_schema.TABLES t join information_schema.ENGINES e on e.ENGINE=t.ENGINE "
-          "where e.TRANSACTIONS='YES' and ((t.TABLE_SCHEMA=" +
-              Lit(FTgtChar, FSides[2].Database) + " and t.TABLE_NAME='user') or (t.TABLE_SCHEMA=" +
-              Lit(FTgtChar, FSides[3].Database) + " and t.TABLE_NAME in ('user','t_bank')))");
+      const TTable engines =
+          Read(FTgtChar,
+               "select count(*) from information_schema.TABLES t join information_schema.ENGINES e on "
+               "e.ENGINE=t.ENGINE "
+               "where e.TRANSACTIONS='YES' and ((t.TABLE_SCHEMA=" +
+                   Lit(FTgtChar, FSides[2].Database) +
+                   " and t.TABLE_NAME='user') or (t.TABLE_SCHEMA=" + Lit(FTgtChar, FSides[3].Database) +
+                   " and t.TABLE_NAME in ('user'" + (bank ? ",'t_bank'" : "") + ")))");
       const int64_t transactional = engines.Empty() ? 0 : ParseInt64(engines.Rows[0][0].Bytes).value_or(0);
       FTransactional = transactional == (bank ? 3 : 2);
     }
@@ -581,7 +610,8 @@ bool TZoneMergeRun::Preflight() {
     FSink.Operation(QStringLiteral("表结构预检失败：") + problem + QStringLiteral("，中止..."));
     return false;
   }
-  if (FTransactional) FSink.Operation(QStringLiteral("转入分区的表支持事务：每个帐号的操作在一个事务中完成."));
+  if (FTransactional)
+    FSink.Operation(QStringLiteral("转入分区的表支持事务：每个帐号的操作在一个事务中完成."));
   return true;
 }
 
@@ -594,11 +624,32 @@ bool TZoneMergeRun::EarlierAccountCopy(const TTable& source, int srcRow, const T
   }
   // The target's own account of the same content owns characters of its own; a copy owns only
   // what the run moved.
-  const TTable own = Guarded(FTgtChar,
-                             "select count(*) from user where AccountID=" + Lit(FTgtChar, target.Bytes(0, "idx")) +
-                                 " and (UsData is null or UsData<>'*')",
-                             kQ4);
+  const TTable own =
+      Guarded(FTgtChar,
+              "select count(*) from user where AccountID=" + Lit(FTgtChar, target.Bytes(0, "idx")) +
+                  " and (UsData is null or UsData<>'*')",
+              kQ4);
   return !own.Empty() && own.Rows[0][0].Bytes == "0";
+}
+
+bool TZoneMergeRun::CreatedByMerge(const TTable& account) {
+  const std::string& name = account.Bytes(0, "username");
+  const std::string& tag = FAccTag;
+  if (name.size() <= tag.size()) return false;
+  const bool before = FOptions.AccountTagBefore;
+  if (before ? name.compare(0, tag.size(), tag) != 0
+             : name.compare(name.size() - tag.size(), tag.size(), tag) != 0)
+    return false;
+  const std::string base = before ? name.substr(tag.size()) : name.substr(0, name.size() - tag.size());
+  // The account it was made for, and the source row it was copied from.
+  const TTable owner = Guarded(FTgtAcc, "select * from user where username=" + Lit(FTgtAcc, base), kQ2);
+  if (owner.Empty() || owner.Bytes(0, "idx") == account.Bytes(0, "idx")) return false;
+  const TTable source =
+      Guarded(FSrcAcc, "select * from user where idx=" + Lit(FSrcAcc, owner.Bytes(0, "idx")), kQ1);
+  if (source.Empty()) return false;
+  for (std::string_view column : kAccountCopied)
+    if (source.Col(column) < 0 || !(source.Cell(0, column) == account.Cell(0, column))) return false;
+  return true;
 }
 
 bool TZoneMergeRun::EarlierCharacterCopy(const TTable& source, int srcRow, const TTable& target, int tgtRow) {
@@ -624,7 +675,8 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
   };
   const TTable same = Guarded(FTgtChar, "select * from user where Name=" + Lit(FTgtChar, name), kQ4First);
   if (same.Empty()) {
-    if (const std::optional<int64_t> id = Insert(*FCharCmd, S2(name, accountId, PlainGold(), where), kInsertCharQuestion, true)) {
+    if (const std::optional<int64_t> id =
+            Insert(*FCharCmd, S2(name, accountId, PlainGold(), where), kInsertCharQuestion, true)) {
       ++FCounts.CharactersCopied;
       mapped(name, *id);
     }
@@ -668,7 +720,8 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
     }
     goldPart = CompensatedGold(std::to_string(sum));
   }
-  if (const std::optional<int64_t> id = Insert(*FCharCmd, S2(newName, accountId, goldPart, where), kInsertQuestion, true)) {
+  if (const std::optional<int64_t> id =
+          Insert(*FCharCmd, S2(newName, accountId, goldPart, where), kInsertQuestion, true)) {
     ++FCounts.CharactersCopied;
     FSink.Event(QStringLiteral("角色：") + nameText + QStringLiteral(" 发生重复,新角色为：") + newText +
                 QStringLiteral(" 成功合并！"));
@@ -680,8 +733,8 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
   }
 }
 
-void TZoneMergeRun::CopyBank(const std::string& sourceIdx, const std::string& newIdx, const QString& accountName,
-                             bool resumed) {
+void TZoneMergeRun::CopyBank(const std::string& sourceIdx, const std::string& newIdx,
+                             const QString& accountName, bool resumed) {
   TTable bank;
   try {
     bank = Read(FSrcChar, "select * from t_bank where AccountID=" + Lit(FSrcChar, sourceIdx));
@@ -699,7 +752,8 @@ void TZoneMergeRun::CopyBank(const std::string& sourceIdx, const std::string& ne
   }
   if (resumed &&
       !Guarded(FTgtChar, "select * from t_bank where AccountID=" + Lit(FTgtChar, newIdx), kQ4).Empty()) {
-    FSink.Operation(QStringLiteral("帐号：") + accountName + QStringLiteral("的仓库此前已合并，不再重复复制."));
+    FSink.Operation(QStringLiteral("帐号：") + accountName +
+                    QStringLiteral("的仓库此前已合并，不再重复复制."));
     return;
   }
   if (Insert(*FCharCmd, S3(newIdx, "AccountID=" + Lit(FTgtChar, sourceIdx)), kInsertBankQuestion, false))
@@ -716,9 +770,7 @@ void TZoneMergeRun::AccountMode() {
   FSink.Description(QStringLiteral("正在进行转区工作...请等待..."));
   for (int i = 0; i < n; ++i) {
     SetProgress(i, n, true);
-    const QString line = QStringLiteral("共有帐号：%1个，当前操作第：%2个，操作帐号：")
-                             .arg(n)
-                             .arg(i + 1) +
+    const QString line = QStringLiteral("共有帐号：%1个，当前操作第：%2个，操作帐号：").arg(n).arg(i + 1) +
                          Text(FSrcAcc, accounts.Bytes(i, "username"));
     FSink.Step(line);
     FSink.Operation(line);
@@ -735,7 +787,8 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
   std::string newIdx;
   bool resumed = false;
   auto copy = [&](const std::string& name) {
-    const std::optional<int64_t> id = Insert(*FAccCmd, S1(name, "idx=" + Num(sourceIdx)), kInsertQuestion, true);
+    const std::optional<int64_t> id =
+        Insert(*FAccCmd, S1(name, "idx=" + Num(sourceIdx)), kInsertQuestion, true);
     if (id) newIdx = std::to_string(*id);
     return id.has_value();
   };
@@ -754,8 +807,10 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
       resumed = true;
       newIdx = tagged.Bytes(0, "idx");
     } else if (!tagged.Empty()) {
-      FSink.Operation(QStringLiteral("对帐号::") + userText + QStringLiteral(" 添加重复标识后仍然重复！跳过..."));
-      FSink.Event(QStringLiteral("原帐号：") + userText + QStringLiteral(" 添加重复规则后，仍然重复！跳过！"));
+      FSink.Operation(QStringLiteral("对帐号::") + userText +
+                      QStringLiteral(" 添加重复标识后仍然重复！跳过..."));
+      FSink.Event(QStringLiteral("原帐号：") + userText +
+                  QStringLiteral(" 添加重复规则后，仍然重复！跳过！"));
       ++FCounts.Skipped;
       CommitUnit();
       return;
@@ -769,7 +824,8 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
   if (!copied && !resumed) {
     // Without its own new idx nothing of the account may move: its characters would land under
     // another account.
-    FSink.Operation(QStringLiteral("帐号：") + userText + QStringLiteral(" 复制失败，其角色与仓库不合并，跳过..."));
+    FSink.Operation(QStringLiteral("帐号：") + userText +
+                    QStringLiteral(" 复制失败，其角色与仓库不合并，跳过..."));
     FSink.Event(QStringLiteral("帐号：") + userText + QStringLiteral(" 复制失败，其角色与仓库未合并！"));
     CommitUnit();
     return;
@@ -778,14 +834,16 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
     ++FCounts.AccountsCopied;
   } else {
     ++FCounts.AlreadyMerged;
-    FSink.Operation(QStringLiteral("帐号：") + userText + QStringLiteral(" 此前已合并为：") + Text(FTgtAcc, newName) +
-                    QStringLiteral("，不再重复复制."));
+    FSink.Operation(QStringLiteral("帐号：") + userText + QStringLiteral(" 此前已合并为：") +
+                    Text(FTgtAcc, newName) + QStringLiteral("，不再重复复制."));
   }
-  QString mapping = QStringLiteral("映射 帐号：%1(idx %2) -> %3(idx %4)")
-                        .arg(userText, Text(FSrcAcc, sourceIdx), Text(FTgtAcc, newName), QString::fromStdString(newIdx));
+  QString mapping =
+      QStringLiteral("映射 帐号：%1(idx %2) -> %3(idx %4)")
+          .arg(userText, Text(FSrcAcc, sourceIdx), Text(FTgtAcc, newName), QString::fromStdString(newIdx));
   const TTable chars = Guarded(FSrcChar, Q3(sourceIdx), kQ3);
   if (chars.Empty())
-    FSink.Operation(QStringLiteral("转出分区帐号：") + userText + QStringLiteral("的帐号不存在角色，跳过..."));
+    FSink.Operation(QStringLiteral("转出分区帐号：") + userText +
+                    QStringLiteral("的帐号不存在角色，跳过..."));
   for (int i = 0; i < chars.Count(); ++i) MoveCharacter(chars, i, newIdx, userText, mapping);
   // Every copied account keeps its warehouse, one without characters too.
   if (FOptions.MergeBank) CopyBank(sourceIdx, newIdx, userText, resumed);
@@ -796,11 +854,12 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
 // ---- the mode without account merge -------------------------------------------------------------------
 
 void TZoneMergeRun::CharacterMode() {
-  const TTable groups = Guarded(FSrcChar,
-                                FOptions.DropDeleted
-                                    ? "select count(*) count,accountid from `user` where deleted<>'1' group by accountid"
-                                    : "select count(*) count,accountid from `user` group by accountid",
-                                kQ5);
+  const TTable groups =
+      Guarded(FSrcChar,
+              FOptions.DropDeleted
+                  ? "select count(*) count,accountid from `user` where deleted<>'1' group by accountid"
+                  : "select count(*) count,accountid from `user` group by accountid",
+              kQ5);
   const int n = groups.Count();
   FSink.Progress(QStringLiteral("0"));
   FSink.Step(QStringLiteral("验证完毕，即将开始工作"));
@@ -818,19 +877,29 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
   const QString idText = Text(FSrcChar, id);
   const TTable source = Guarded(FSrcChar, Q3(id), kQ3);
   const QString firstName = source.Empty() ? QString() : Text(FSrcChar, source.Bytes(0, "Name"));
-  const QString line = QStringLiteral("共有帐号：%1个，当前第：%2个，操作角色：").arg(n).arg(row + 1) + firstName;
+  const QString line =
+      QStringLiteral("共有帐号：%1个，当前第：%2个，操作角色：").arg(n).arg(row + 1) + firstName;
   FSink.Step(line);
   FSink.Operation(line);
   const TTable account = Guarded(FTgtAcc, "select * from user where idx=" + Lit(FTgtAcc, id), kQ2);
-  if (account.Empty()) {
+  // An account a merge created for another group took the next free idx, which may be this
+  // group's: it is not this group's account.
+  const bool created = !account.Empty() && CreatedByMerge(account);
+  if (created)
+    FSink.Operation(QStringLiteral("AccountID为") + idText +
+                    QStringLiteral("的帐号是合区时新建的帐号，不是转出分区中该ID的帐号,继续..."));
+  if (account.Empty() || created) {
     FSink.Step(QStringLiteral("查询:AccountID") + idText + QStringLiteral("的记录，在转入分区中不存在ID"));
-    FSink.Operation(QStringLiteral("AccountID为") + idText + QStringLiteral("的空记录,在转入分区中不存在ID,继续..."));
+    FSink.Operation(QStringLiteral("AccountID为") + idText +
+                    QStringLiteral("的空记录,在转入分区中不存在ID,继续..."));
     ++FCounts.Skipped;
     ++missing;
     if (missing * 2 > row + 1) {
-      if (!FSink.Ask(QStringLiteral("当前至少有一半的帐号在转入分区中没有查询到对应帐号，可能转出的角色库并不是与转入帐号库对"
-                                    "应的！是否继续？"),
-                     QStringLiteral("警告"), true))
+      if (!FSink.Ask(
+              QStringLiteral(
+                  "当前至少有一半的帐号在转入分区中没有查询到对应帐号，可能转出的角色库并不是与转入帐号库对"
+                  "应的！是否继续？"),
+              QStringLiteral("警告"), true))
         throw TStop{};
       missing = 0;
     }
@@ -839,58 +908,71 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
   const std::string& username = account.Bytes(0, "username");
   const QString userText = Text(FTgtAcc, username);
   if (source.Empty()) {
-    FSink.Operation(QStringLiteral("转出分区帐号：") + userText + QStringLiteral("的帐号不存在角色，跳过..."));
+    FSink.Operation(QStringLiteral("转出分区帐号：") + userText +
+                    QStringLiteral("的帐号不存在角色，跳过..."));
     return;
   }
 
-  // Characters an earlier run already moved stay out of the counts and of the move.
+  // Characters an earlier run already moved stay out of the move, and out of the target's own
+  // count, so that a re-run decides as the first run did.
+  std::string names;
+  for (int i = 0; i < source.Count(); ++i) {
+    const std::string& name = source.Bytes(i, "Name");
+    for (const std::string& candidate : {name, Tagged(name, FCharTag, FOptions.CharTagBefore)})
+      names += (names.empty() ? "" : ",") + Lit(FTgtChar, candidate);
+  }
+  const TTable moved =
+      Guarded(FTgtChar, "select * from user where UsData='*' and Name in (" + names + ")", kQ4);
   std::vector<int> rows;
-  {
-    std::string names;
-    for (int i = 0; i < source.Count(); ++i) {
-      const std::string& name = source.Bytes(i, "Name");
-      for (const std::string& candidate : {name, Tagged(name, FCharTag, FOptions.CharTagBefore)})
-        names += (names.empty() ? "" : ",") + Lit(FTgtChar, candidate);
-    }
-    const TTable moved = Guarded(FTgtChar, "select * from user where UsData='*' and Name in (" + names + ")", kQ4);
-    for (int i = 0; i < source.Count(); ++i) {
-      bool earlier = false;
-      for (int m = 0; m < moved.Count() && !earlier; ++m) earlier = EarlierCharacterCopy(source, i, moved, m);
-      if (earlier)
-        ++FCounts.AlreadyMerged;
-      else
-        rows.push_back(i);
-    }
-    if (rows.empty()) {
-      FSink.Operation(QStringLiteral("帐号：") + userText + QStringLiteral(" 的角色此前已全部合并，不再重复复制."));
-      return;
-    }
+  for (int i = 0; i < source.Count(); ++i) {
+    bool earlier = false;
+    for (int m = 0; m < moved.Count() && !earlier; ++m) earlier = EarlierCharacterCopy(source, i, moved, m);
+    if (earlier)
+      ++FCounts.AlreadyMerged;
+    else
+      rows.push_back(i);
+  }
+  if (rows.empty()) {
+    FSink.Operation(QStringLiteral("帐号：") + userText +
+                    QStringLiteral(" 的角色此前已全部合并，不再重复复制."));
+    return;
+  }
+  const TTable target = Guarded(FTgtChar, Q3(id), kQ3);
+  std::vector<int> own;
+  for (int t = 0; t < target.Count(); ++t) {
+    bool earlier = false;
+    for (int i = 0; i < source.Count() && !earlier; ++i) earlier = EarlierCharacterCopy(source, i, target, t);
+    if (!earlier) own.push_back(t);
   }
   BeginUnit();
   QString mapping = QStringLiteral("映射 帐号：%1(idx %2)").arg(userText, idText);
   auto moveAll = [&](const std::string& accountId) {
     for (int i : rows) MoveCharacter(source, i, accountId, userText, mapping);
   };
-  const TTable target = Guarded(FTgtChar, Q3(id), kQ3);
-  if (target.Empty()) {
+  if (own.empty()) {
     moveAll(id);
-  } else if (target.Count() + static_cast<int>(rows.size()) < 4 &&
-             target.Cell(0, "Faction") == source.Cell(rows.front(), "Faction")) {
+  } else if (static_cast<int>(own.size()) + source.Count() < 4 &&
+             target.Cell(own.front(), "Faction") == source.Cell(0, "Faction")) {
     moveAll(id);
   } else {
-    FSink.Operation(QStringLiteral("操作帐号：") + userText + QStringLiteral(",该帐号角色数太多或国家不同，尝试建立新帐号."));
+    FSink.Operation(QStringLiteral("操作帐号：") + userText +
+                    QStringLiteral(",该帐号角色数太多或国家不同，尝试建立新帐号."));
     const std::string newName = Tagged(username, FAccTag, FOptions.AccountTagBefore);
     const TTable tagged = Guarded(FTgtAcc, "select * from user where username=" + Lit(FTgtAcc, newName), kQ2);
     if (!tagged.Empty()) {
-      FSink.Operation(QStringLiteral("对帐号::") + userText + QStringLiteral(" 添加重复标识后仍然重复！跳过..."));
-      FSink.Event(QStringLiteral("帐号：") + userText + QStringLiteral(" 角色太多或国家不同，添加重复标识后仍然重复！跳过！"));
+      FSink.Operation(QStringLiteral("对帐号::") + userText +
+                      QStringLiteral(" 添加重复标识后仍然重复！跳过..."));
+      FSink.Event(QStringLiteral("帐号：") + userText +
+                  QStringLiteral(" 角色太多或国家不同，添加重复标识后仍然重复！跳过！"));
       ++FCounts.Skipped;
       CommitUnit();
       return;
     }
-    const std::optional<int64_t> newIdx = Insert(*FAccCmd, S1(newName, "idx=" + Num(id)), kInsertQuestion, true);
+    const std::optional<int64_t> newIdx =
+        Insert(*FAccCmd, S1(newName, "idx=" + Num(id)), kInsertQuestion, true);
     if (!newIdx) {
-      FSink.Operation(QStringLiteral("帐号：") + userText + QStringLiteral(" 的新帐号建立失败，其角色不合并，跳过..."));
+      FSink.Operation(QStringLiteral("帐号：") + userText +
+                      QStringLiteral(" 的新帐号建立失败，其角色不合并，跳过..."));
       FSink.Event(QStringLiteral("帐号：") + userText + QStringLiteral(" 的新帐号建立失败，其角色未合并！"));
       CommitUnit();
       return;
@@ -936,13 +1018,15 @@ TZoneMergeCounts TZoneMergeRun::Run() {
   } catch (const std::exception& e) {
     // A statement outside the guarded steps (a transaction's start on a lost connection).
     RollbackUnit();
-    FSink.Operation(QStringLiteral("合区中止：") + Text(FTgtChar, e.what()) + QStringLiteral("；") + CountsText());
+    FSink.Operation(QStringLiteral("合区中止：") + Text(FTgtChar, e.what()) + QStringLiteral("；") +
+                    CountsText());
     FCounts.Stopped = true;
     return FCounts;
   }
   FCounts.Completed = true;
   FSink.Operation(QStringLiteral("合区结束：") + CountsText());
-  if (FCounts.AccountsCopied + FCounts.CharactersCopied + FCounts.BanksCopied == 0 && FCounts.AlreadyMerged > 0)
+  if (FCounts.AccountsCopied + FCounts.CharactersCopied + FCounts.BanksCopied == 0 &&
+      FCounts.AlreadyMerged > 0)
     FSink.Operation(QStringLiteral("转出分区此前已合并，本次没有重复复制任何数据."));
   FSink.Inform(QStringLiteral("合区所有操作已完成！\r\n") + CountsText(), QStringLiteral("提示"), false);
   return FCounts;
@@ -950,9 +1034,10 @@ TZoneMergeCounts TZoneMergeRun::Run() {
 
 // ---- the interface ------------------------------------------------------------------------------------
 
-TZoneMerge::TZoneMerge(TMyConnection& srcAcc, TMyConnection& srcChar, TMyConnection& tgtAcc, TMyConnection& tgtChar,
-                       const TZoneMergeSide& /*source*/, const TZoneMergeSide& /*target*/,
-                       const TZoneMergeOptions& options, TZoneMergeSink& sink)
+TZoneMerge::TZoneMerge(TMyConnection& srcAcc, TMyConnection& srcChar, TMyConnection& tgtAcc,
+                       TMyConnection& tgtChar, const TZoneMergeSide& /*source*/,
+                       const TZoneMergeSide& /*target*/, const TZoneMergeOptions& options,
+                       TZoneMergeSink& sink)
     : FRun(std::make_unique<TZoneMergeRun>(srcAcc, srcChar, tgtAcc, tgtChar, options, sink)) {}
 
 TZoneMerge::~TZoneMerge() = default;

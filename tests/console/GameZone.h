@@ -79,13 +79,15 @@ class TGameZone {
   QString Chr() const { return FPrefix + "_chr"; }
   QString Log() const { return FPrefix + "_log"; }
 
-  // Loads the fixture rows through the mariadb client, as the game's layout has them.
-  bool Load() const {
+  // Loads the fixture rows through the mariadb client, as the game's layout has them; target: the
+  // second zone a merge copies into.
+  bool Load(bool target = false) const {
     QProcess p;
     const QString script = QStringLiteral(DA_TEST_SOURCE_DIR "/tests/fixtures/game-data");
     const QString command =
-        QStringLiteral("'%1' %2 %3 %4 | mariadb --default-character-set=latin1 -h %5 -P %6 -u %7")
-            .arg(script, Acc(), Chr(), Log(), FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"]);
+        QStringLiteral("'%1' %8%2 %3 %4 | mariadb --default-character-set=latin1 -h %5 -P %6 -u %7")
+            .arg(script, Acc(), Chr(), Log(), FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"],
+                 target ? QStringLiteral("--target ") : QString());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MYSQL_PWD"), FInfo["NATIVE_PASSWORD"]);
     p.setProcessEnvironment(env);
