@@ -1,11 +1,15 @@
 // The zone-merge run over two fixture zones on the test server: what lands in the target is read
 // back from the server (counts, HEX of names, CHECKSUM TABLE), the sink records what the window
 // would show and answers the questions.
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 #include "GameZone.h"
+#include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
 #include "console/ZoneMerge.h"
 #include "platform/widgets/FieldText.h"
@@ -72,6 +76,8 @@ class ZoneMergeDbTest : public QObject {
   void GoldIsCappedAtTheColumnMaximum();
   void StopRequestEndsBetweenAccounts();
   void TransactionalTargetRollsBackTheStoppedAccount();
+  void DatabaseNamesWithBackQuotesReachTheServerWhole();
+  void RunWaitsPastTheBrowsingTimeOut();
 
  private:
   std::unique_ptr<TMyConnection> Connect(const QString& db) {
@@ -86,11 +92,15 @@ class ZoneMergeDbTest : public QObject {
   }
   // One run over the two zones (or the databases given) with the options.
   TZoneMergeCounts Merge(const TZoneMergeOptions& options, TFakeSink& sink, QString srcAcc = {},
-                         QString srcChr = {}, QString tgtAcc = {}, QString tgtChr = {}) {
+                         QString srcChr = {}, QString tgtAcc = {}, QString tgtChr = {},
+                         int browsingTimeout = 0) {
     auto a = Connect(srcAcc.isEmpty() ? FSrc->Acc() : srcAcc);
     auto b = Connect(srcChr.isEmpty() ? FSrc->Chr() : srcChr);
     auto c = Connect(tgtAcc.isEmpty() ? FTgt->Acc() : tgtAcc);
     auto d = Connect(tgtChr.isEmpty() ? FTgt->Chr() : tgtChr);
+    if (browsingTimeout > 0)
+      for (TMyConnection* con : {a.get(), b.get(), c.get(), d.get()})
+        con->InternalCommand().SetCommandTimeout(browsingTimeout);
     TZoneMerge merge(*a, *b, *c, *d, {}, {}, options, sink);
     return merge.Run();
   }
@@ -109,9 +119,10 @@ class ZoneMergeDbTest : public QObject {
   std::string Checksum(const std::string& table);
   // Moved characters whose account in the target is not their own (by name or tagged name).
   int CharactersUnderAnotherAccount() {
-    return Count("SELECT COUNT(*) FROM " + TC() + ".`user` c LEFT JOIN " + TA() +
-                 ".`user` a ON a.idx=c.AccountID WHERE c.UsData='*' AND (a.idx IS NULL OR (a.username<>c.Account AND "
-                 "a.username<>CONCAT('us2',c.Account)))");
+    return Count(
+        "SELECT COUNT(*) FROM " + TC() + ".`user` c LEFT JOIN " + TA() +
+        ".`user` a ON a.idx=c.AccountID WHERE c.UsData='*' AND (a.idx IS NULL OR (a.username<>c.Account AND "
+        "a.username<>CONCAT('us2',c.Account)))");
   }
 
   QMap<QString, QString> FInfo;
@@ -136,7 +147,8 @@ std::string ZoneMergeDbTest::Checksum(const std::string& table) {
   command.SetResult(nullptr);
   std::string value;
   TMySQLAPI* api = con.GetAPI();
-  if (PMYSQL_ROW row = api->mysql_fetch_row(result); row && !api->FieldIsNull(row, 1)) value = api->GetFieldStr(row, 1);
+  if (PMYSQL_ROW row = api->mysql_fetch_row(result); row && !api->FieldIsNull(row, 1))
+    value = api->GetFieldStr(row, 1);
   api->mysql_free_result(result);
   return value;
 }
@@ -209,9 +221,11 @@ void ZoneMergeDbTest::AccountMergeCopiesAndTags() {
   // abc as us2abc, its characters under the new idx.
   const std::string us2abc = Value("SELECT idx FROM " + TA() + ".`user` WHERE username='us2abc'");
   QVERIFY(!us2abc.empty());
-  QCOMPARE(Value("SELECT email FROM " + TA() + ".`user` WHERE idx=" + us2abc), std::string("abc@example.com"));
+  QCOMPARE(Value("SELECT email FROM " + TA() + ".`user` WHERE idx=" + us2abc),
+           std::string("abc@example.com"));
   const std::string ch2 = Gbk(QStringLiteral("CH2青云"));
-  QCOMPARE(Value("SELECT CONCAT(AccountID,'/',Gold,'/',UsData) FROM " + TC() + ".`user` WHERE Name=X'" + Hex(ch2) + "'"),
+  QCOMPARE(Value("SELECT CONCAT(AccountID,'/',Gold,'/',UsData) FROM " + TC() + ".`user` WHERE Name=X'" +
+                 Hex(ch2) + "'"),
            us2abc + "/5012345/*");
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE AccountID=" + us2abc), 1);
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".t_bank WHERE AccountID=" + us2abc), 1);
@@ -232,12 +246,14 @@ void ZoneMergeDbTest::AccountMergeCopiesAndTags() {
            1);
   QCOMPARE(CharactersUnderAnotherAccount(), 0);
   // Every mapping is in the event log; the final box keeps its text and adds the counts.
-  QVERIFY(sink.Events.filter(QStringLiteral("映射 帐号：abc(idx 1) -> us2abc(idx ") + QString::fromStdString(us2abc) +
-                             QStringLiteral(")；角色：青云(ID 1) -> CH2青云(ID "))
+  QVERIFY(sink.Events
+              .filter(QStringLiteral("映射 帐号：abc(idx 1) -> us2abc(idx ") +
+                      QString::fromStdString(us2abc) + QStringLiteral(")；角色：青云(ID 1) -> CH2青云(ID "))
               .size() == 1);
   QCOMPARE(sink.Events.filter(QStringLiteral("映射 帐号：")).size(), 34);
   QCOMPARE(sink.Informs.size(), 1);
-  QVERIFY2(sink.Informs[0].startsWith(QStringLiteral("提示|合区所有操作已完成！\r\n")), qPrintable(sink.Informs[0]));
+  QVERIFY2(sink.Informs[0].startsWith(QStringLiteral("提示|合区所有操作已完成！\r\n")),
+           qPrintable(sink.Informs[0]));
   QVERIFY(sink.Informs[0].contains(QStringLiteral("跳过2个，错误0个")));
   QVERIFY(sink.Header.startsWith(QStringLiteral("合区重复帐号角色处理记录  ")));
   QCOMPARE(sink.Progresses.last(), QStringLiteral("100"));
@@ -261,8 +277,9 @@ void ZoneMergeDbTest::WithoutAccountMergeGroupsCharacters() {
   // Accounts 1-5 and 7-10 are there, 11 on are missing: the tenth missing one (row 19) makes
   // more than half.
   QCOMPARE(sink.Questions.size(), 1);
-  QCOMPARE(sink.Questions[0], QStringLiteral("当前至少有一半的帐号在转入分区中没有查询到对应帐号，可能转出的角色库并不是与转入"
-                                             "帐号库对应的！是否继续？"));
+  QCOMPARE(sink.Questions[0],
+           QStringLiteral("当前至少有一半的帐号在转入分区中没有查询到对应帐号，可能转出的角色库并不是与转入"
+                          "帐号库对应的！是否继续？"));
   QCOMPARE(sink.Titles[0], QStringLiteral("警告"));
   QVERIFY(sink.WarningIcons[0]);
   QCOMPARE(sink.AskedAfterMissing[0], 10);
@@ -275,14 +292,17 @@ void ZoneMergeDbTest::WithoutAccountMergeGroupsCharacters() {
                  Hex(Gbk(QStringLiteral("CH2青云"))) + "'"),
            std::string("1/5012345"));
   // abcd (2): 1 + 3 characters are too many, and us2abcd is taken.
-  QVERIFY(sink.Events.contains(QStringLiteral("帐号：abcd 角色太多或国家不同，添加重复标识后仍然重复！跳过！")));
+  QVERIFY(
+      sink.Events.contains(QStringLiteral("帐号：abcd 角色太多或国家不同，添加重复标识后仍然重复！跳过！")));
   // test07's character (faction 0) meets t2user07's (faction 1): a new account from test07's row.
   const std::string fresh = Value("SELECT idx FROM " + TA() + ".`user` WHERE username='us2t2user07'");
   QVERIFY(!fresh.empty());
-  QCOMPARE(Value("SELECT email FROM " + TA() + ".`user` WHERE idx=" + fresh), std::string("test07@example.com"));
+  QCOMPARE(Value("SELECT email FROM " + TA() + ".`user` WHERE idx=" + fresh),
+           std::string("test07@example.com"));
   QCOMPARE(Value("SELECT HEX(Name) FROM " + TC() + ".`user` WHERE AccountID=" + fresh),
            Value("SELECT HEX(Name) FROM " + SC() + ".`user` WHERE ID=8"));
-  QVERIFY(sink.Events.contains(QStringLiteral("帐号：t2user07 角色太多或国家不同,新添加新帐号为：us2t2user07。")));
+  QVERIFY(sink.Events.contains(
+      QStringLiteral("帐号：t2user07 角色太多或国家不同,新添加新帐号为：us2t2user07。")));
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TA() + ".`user`"), accountsBefore + counts.AccountsCopied);
   QCOMPARE(counts.AccountsCopied, 1);
   // Nothing of an account missing in the target moves, also not into us2t2user07, which took
@@ -300,14 +320,26 @@ void ZoneMergeDbTest::SettingsAreRefused_data() {
   QTest::addColumn<QString>("compensation");
   QTest::addColumn<QString>("step");
   QTest::newRow("equal account databases, merging accounts")
-      << true << "acc" << "us2" << "5000000" << "验证:合并帐号的模式下,发现转入转出分区帐号数据库相同，无法继续.";
-  QTest::newRow("equal character databases")
-      << false << "chr" << "us2" << "5000000" << "验证:任何模式下，角色帐号库都不能为同一个数据库，无法继续.";
-  QTest::newRow("no account tag") << true << "" << "" << "5000000" << "验证:帐号或角色重复规则未设定，无法继续.";
-  QTest::newRow("no compensation amount")
-      << true << "" << "us2" << "" << "验证:角色重复补偿已选择，但未设定补偿数量，无法继续.";
-  QTest::newRow("compensation beyond 64 bits")
-      << true << "" << "us2" << "99999999999999999999" << "验证:角色重复补偿数量不是有效的数字，无法继续.";
+      << true << "acc"
+      << "us2"
+      << "5000000"
+      << "验证:合并帐号的模式下,发现转入转出分区帐号数据库相同，无法继续.";
+  QTest::newRow("equal character databases") << false << "chr"
+                                             << "us2"
+                                             << "5000000"
+                                             << "验证:任何模式下，角色帐号库都不能为同一个数据库，无法继续.";
+  QTest::newRow("no account tag") << true << ""
+                                  << ""
+                                  << "5000000"
+                                  << "验证:帐号或角色重复规则未设定，无法继续.";
+  QTest::newRow("no compensation amount") << true << ""
+                                          << "us2"
+                                          << ""
+                                          << "验证:角色重复补偿已选择，但未设定补偿数量，无法继续.";
+  QTest::newRow("compensation beyond 64 bits") << true << ""
+                                               << "us2"
+                                               << "99999999999999999999"
+                                               << "验证:角色重复补偿数量不是有效的数字，无法继续.";
 }
 
 void ZoneMergeDbTest::SettingsAreRefused() {
@@ -322,8 +354,8 @@ void ZoneMergeDbTest::SettingsAreRefused() {
   options.Compensation = compensation;
   const std::string before = Checksums();
   TFakeSink sink;
-  const TZoneMergeCounts counts =
-      Merge(options, sink, {}, {}, sameDb == "acc" ? FSrc->Acc() : QString(), sameDb == "chr" ? FSrc->Chr() : QString());
+  const TZoneMergeCounts counts = Merge(options, sink, {}, {}, sameDb == "acc" ? FSrc->Acc() : QString(),
+                                        sameDb == "chr" ? FSrc->Chr() : QString());
   QVERIFY(counts.Stopped);
   QCOMPARE(sink.Steps.last(), step);
   QVERIFY(sink.Informs.isEmpty());
@@ -360,17 +392,18 @@ void ZoneMergeDbTest::PreflightRefusesBeforeWriting() {
 void ZoneMergeDbTest::FailedAccountCopyAttachesNothing() {
   // xabc's copy fails after us2abc's succeeded: the stale identity of that copy must not take
   // xabc's character.
-  FAdmin->Exec("CREATE TRIGGER " + TA() +
-               ".refuse_xabc BEFORE INSERT ON " + TA() +
-               ".`user` FOR EACH ROW IF NEW.username='xabc' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='refused'; "
-               "END IF");
+  FAdmin->Exec(
+      "CREATE TRIGGER " + TA() + ".refuse_xabc BEFORE INSERT ON " + TA() +
+      ".`user` FOR EACH ROW IF NEW.username='xabc' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='refused'; "
+      "END IF");
   TZoneMergeOptions options;
   options.MergeBank = true;
   TFakeSink sink;
   const TZoneMergeCounts counts = Merge(options, sink);
   QVERIFY(counts.Completed);
   QCOMPARE(counts.Errors, 1);
-  QCOMPARE(sink.Questions, QStringList{QStringLiteral("对转入分区进行插入数据时发生错误，是否中止程序继续运行！")});
+  QCOMPARE(sink.Questions,
+           QStringList{QStringLiteral("对转入分区进行插入数据时发生错误，是否中止程序继续运行！")});
   QCOMPARE(sink.Titles, QStringList{QStringLiteral("提示")});
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE Account='xabc'"), 0);
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".t_bank WHERE Account='xabc'"), 0);
@@ -408,7 +441,8 @@ void ZoneMergeDbTest::RerunCopiesNothingTwice() {
   QCOMPARE(two.AccountsCopied, 0);
   QCOMPARE(two.CharactersCopied, 0);
   QCOMPARE(two.BanksCopied, 0);
-  QCOMPARE(two.AlreadyMerged, mergeAccounts ? one.AccountsCopied + one.CharactersCopied : one.CharactersCopied);
+  QCOMPARE(two.AlreadyMerged,
+           mergeAccounts ? one.AccountsCopied + one.CharactersCopied : one.CharactersCopied);
   QCOMPARE(Checksums(), after);
   QVERIFY(second.Operations.contains(QStringLiteral("转出分区此前已合并，本次没有重复复制任何数据.")));
   QVERIFY(second.Informs[0].contains(QStringLiteral("此前已合并%1个").arg(two.AlreadyMerged)));
@@ -420,9 +454,11 @@ void ZoneMergeDbTest::GoldIsCappedAtTheColumnMaximum() {
   TFakeSink sink;
   const TZoneMergeCounts counts = Merge(options, sink);
   QCOMPARE(counts.GoldCapped, 1);
-  QCOMPARE(Value("SELECT Gold FROM " + TC() + ".`user` WHERE Name=X'" + Hex(Gbk(QStringLiteral("CH2青云"))) + "'"),
-           std::string("2147483647"));
-  QVERIFY(sink.Events.contains(QStringLiteral("角色：CH2青云 金币2147480000加补偿5000000超过上限2147483647，按上限转入.")));
+  QCOMPARE(
+      Value("SELECT Gold FROM " + TC() + ".`user` WHERE Name=X'" + Hex(Gbk(QStringLiteral("CH2青云"))) + "'"),
+      std::string("2147483647"));
+  QVERIFY(sink.Events.contains(
+      QStringLiteral("角色：CH2青云 金币2147480000加补偿5000000超过上限2147483647，按上限转入.")));
 }
 
 void ZoneMergeDbTest::StopRequestEndsBetweenAccounts() {
@@ -450,11 +486,74 @@ void ZoneMergeDbTest::TransactionalTargetRollsBackTheStoppedAccount() {
   sink.Answer = [](const QString&) { return true; };  // stop
   const TZoneMergeCounts counts = Merge(options, sink);
   QVERIFY(counts.Stopped);
-  QCOMPARE(sink.Questions, QStringList{QStringLiteral("对转入分区进行插入角色数据时发生错误，是否中止程序继续运行！")});
+  QCOMPARE(sink.Questions,
+           QStringList{QStringLiteral("对转入分区进行插入角色数据时发生错误，是否中止程序继续运行！")});
   // The stopped account's copy is undone; the one before it stays.
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TA() + ".`user` WHERE username='xabc'"), 0);
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TA() + ".`user` WHERE username='us2abc'"), 1);
   QVERIFY(sink.Operations.contains(QStringLiteral("当前帐号的操作已回滚.")));
+}
+
+void ZoneMergeDbTest::DatabaseNamesWithBackQuotesReachTheServerWhole() {
+  // The target zone copied into databases whose names hold a back quote.
+  const std::string acc = FTgt->Acc().toStdString() + "`q", chr = FTgt->Chr().toStdString() + "`q";
+  auto quoted = [](const std::string& name) {
+    return "`" + QString::fromStdString(name).replace("`", "``").toStdString() + "`";
+  };
+  struct TDrop {
+    TAdminSession& Admin;
+    std::string A, C;
+    ~TDrop() {
+      Admin.Exec("DROP DATABASE IF EXISTS " + A);
+      Admin.Exec("DROP DATABASE IF EXISTS " + C);
+    }
+  } drop{*FAdmin, quoted(acc), quoted(chr)};
+  FAdmin->Exec("CREATE DATABASE " + quoted(acc));
+  FAdmin->Exec("CREATE DATABASE " + quoted(chr));
+  for (const auto& [db, table, from] :
+       {std::tuple{quoted(acc), "`user`", TA()}, std::tuple{quoted(chr), "`user`", TC()},
+        std::tuple{quoted(chr), "t_bank", TC()}}) {
+    FAdmin->Exec("CREATE TABLE " + db + "." + table + " LIKE " + from + "." + table);
+    FAdmin->Exec("INSERT INTO " + db + "." + table + " SELECT * FROM " + from + "." + table);
+  }
+  TZoneMergeOptions options;
+  options.MergeBank = true;
+  TFakeSink sink;
+  const TZoneMergeCounts counts =
+      Merge(options, sink, {}, {}, QString::fromStdString(acc), QString::fromStdString(chr));
+  QVERIFY(counts.Completed);
+  QCOMPARE(counts.AccountsCopied, 34);
+  QCOMPARE(counts.Errors, 0);
+  const std::string idx = Value("SELECT idx FROM " + quoted(acc) + ".`user` WHERE username='us2abc'");
+  QVERIFY(!idx.empty());
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + quoted(chr) + ".t_bank WHERE AccountID=" + idx), 1);
+  // The zone the names were taken from is untouched.
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + TA() + ".`user`"), 10);
+}
+
+void ZoneMergeDbTest::RunWaitsPastTheBrowsingTimeOut() {
+  // Another session holds the target's account table for 3 s; the connections browse with a
+  // 1 s time-out, which must not cut the run's own statements.
+  QProcess locker;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("MYSQL_PWD"), FInfo["NATIVE_PASSWORD"]);
+  locker.setProcessEnvironment(env);
+  locker.start(QStringLiteral("mariadb"),
+               {QStringLiteral("-h"), FInfo["HOST"], QStringLiteral("-P"), FInfo["PORT"],
+                QStringLiteral("-u"), FInfo["NATIVE_USER"], QStringLiteral("-e"),
+                QStringLiteral("LOCK TABLES %1.`user` WRITE; DO SLEEP(3); UNLOCK TABLES;")
+                    .arg(QString::fromStdString(TA()))});
+  QTRY_COMPARE_WITH_TIMEOUT(
+      Count("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE 'DO SLEEP(3)%'"), 1, 10000);
+  TZoneMergeOptions options;
+  TFakeSink sink;
+  QElapsedTimer timer;
+  timer.start();
+  const TZoneMergeCounts counts = Merge(options, sink, {}, {}, {}, {}, 1);
+  QVERIFY(timer.elapsed() >= 1500);
+  QVERIFY(locker.waitForFinished(10000));
+  QVERIFY(counts.Completed);
+  QCOMPARE(counts.AccountsCopied, 34);
 }
 
 QTEST_GUILESS_MAIN(ZoneMergeDbTest)
