@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <QString>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,10 +42,11 @@ unsigned int mysql_field_count(st_mysql*);
 
 namespace {
 
-constexpr int kAccounts = 10000;
-constexpr int kCharacters = 3 * kAccounts;
-constexpr int kTakenAccounts = 1000;
-constexpr int kTakenCharacters = 1500;
+// A smaller zone may be asked for on the command line (the first argument: accounts).
+int kAccounts = 10000;
+int kCharacters = 3 * kAccounts;
+int kTakenAccounts = kAccounts / 10;
+int kTakenCharacters = kCharacters / 20;
 constexpr int kRuns = 3;
 
 std::string gPrefix;
@@ -77,8 +80,8 @@ std::string First(TMyConnection& con, const std::string& sql) {
 // Loads a zone's tables (the fixture script through the mariadb client).
 void LoadZone(const std::string& acc, const std::string& chr, const std::string& log, bool target) {
   const auto& srv = TestServer::Info();
-  const std::string command = "set -o pipefail; MYSQL_PWD='" + srv.NativePassword + "' '" DA_TEST_SOURCE_DIR
-                              "/tests/fixtures/game-data' " +
+  const std::string command = "set -o pipefail; export MYSQL_PWD='" + srv.NativePassword +
+                              "'; '" DA_TEST_SOURCE_DIR "/tests/fixtures/game-data' " +
                               (target ? "--target " : "") + acc + " " + chr + " " + log +
                               " | mariadb --default-character-set=latin1 -h " + srv.Host + " -P " +
                               std::to_string(srv.Port) + " -u " + srv.NativeUser;
@@ -88,35 +91,49 @@ void LoadZone(const std::string& acc, const std::string& chr, const std::string&
 void Setup(TMyConnection& admin) {
   LoadZone(Db("s_acc"), Db("s_chr"), Db("s_log"), false);
   LoadZone(Db("t_acc"), Db("t_chr"), Db("t_log"), true);
+  // The sequence tables need a current database.
+  admin.SetDatabase(Db("s_log"));
   const std::string sa = Db("s_acc"), sc = Db("s_chr"), ta = Db("t_acc"), tc = Db("t_chr");
   const std::string n = std::to_string(kAccounts), m = std::to_string(kCharacters);
-  for (const std::string& t : {sa + ".user", sc + ".user", sc + ".t_bank", ta + ".user", tc + ".user", tc + ".t_bank"})
+  for (const std::string& t :
+       {sa + ".user", sc + ".user", sc + ".t_bank", ta + ".user", tc + ".user", tc + ".t_bank"})
     admin.ExecSQL("TRUNCATE TABLE " + t);
-  admin.ExecSQL("INSERT INTO " + sa +
-                ".user (idx,username,password,create_date,`from`,latest_login_date,latest_login_ip,email,webmoney) "
-                "SELECT seq, CONCAT('p', LPAD(seq, 5, '0')), SUBSTRING(MD5('123456'),9,16), "
-                "'2023-10-01 09:30:00' + INTERVAL seq MINUTE, 'web', '2024-03-01 21:15:00' + INTERVAL seq SECOND, "
-                "CONCAT('10.0.', seq % 250, '.', seq % 200), CONCAT('p', seq, '@example.com'), seq * 100 "
-                "FROM seq_1_to_" + n);
+  admin.ExecSQL(
+      "INSERT INTO " + sa +
+      ".user (idx,username,password,create_date,`from`,latest_login_date,latest_login_ip,email,webmoney) "
+      "SELECT seq, CONCAT('p', LPAD(seq, 5, '0')), SUBSTRING(MD5('123456'),9,16), "
+      "'2023-10-01 09:30:00' + INTERVAL seq MINUTE, 'web', '2024-03-01 21:15:00' + INTERVAL seq SECOND, "
+      "CONCAT('10.0.', seq % 250, '.', seq % 200), CONCAT('p', seq, '@example.com'), seq * 100 "
+      "FROM seq_1_to_" +
+      n);
   // Names: a GBK "青云" and a number; one in five ends in 0x5C-trailing "籠".
-  admin.ExecSQL("INSERT INTO " + sc +
-                ".user (ID,UniqueName,Name,ActorID,AccountID,Account,Level,CreateDate,Gold,Skills,Items,Faction,UsData) "
-                "SELECT seq, CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, X'BB5C', '')), "
-                "CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, X'BB5C', '')), seq % 6 + 1, (seq - 1) DIV 3 + 1, "
-                "CONCAT('p', LPAD((seq - 1) DIV 3 + 1, 5, '0')), seq % 80 + 1, '2023-11-01 10:00:00' + INTERVAL seq MINUTE, "
-                "seq * 12345 % 900000, '1:1;2:2;', REPEAT('id=1001;color=1;lev=3;bind=0;|', 8), seq % 2, NULL "
-                "FROM seq_1_to_" + m);
-  admin.ExecSQL("INSERT INTO " + sc +
-                ".t_bank SELECT seq, CONCAT('p', LPAD(seq, 5, '0')), REPEAT('id=2040;color=2;|', 6), seq * 10, NULL "
-                "FROM seq_1_to_" + n);
+  admin.ExecSQL(
+      "INSERT INTO " + sc +
+      ".user "
+      "(ID,UniqueName,Name,ActorID,AccountID,Account,Level,CreateDate,Gold,Skills,Items,Faction,UsData) "
+      "SELECT seq, CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, X'BB5C', '')), "
+      "CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, X'BB5C', '')), seq % 6 + 1, (seq - 1) DIV 3 + 1, "
+      "CONCAT('p', LPAD((seq - 1) DIV 3 + 1, 5, '0')), seq % 80 + 1, '2023-11-01 10:00:00' + INTERVAL seq "
+      "MINUTE, "
+      "seq * 12345 % 900000, '1:1;2:2;', REPEAT('id=1001;color=1;lev=3;bind=0;|', 8), seq % 2, NULL "
+      "FROM seq_1_to_" +
+      m);
+  admin.ExecSQL(
+      "INSERT INTO " + sc +
+      ".t_bank SELECT seq, CONCAT('p', LPAD(seq, 5, '0')), REPEAT('id=2040;color=2;|', 6), seq * 10, NULL "
+      "FROM seq_1_to_" +
+      n);
   // The target's own rows, kept aside to reset it before every run.
   admin.ExecSQL("INSERT INTO " + ta +
                 ".user (idx,username,password,create_date,email) SELECT seq, CONCAT('p', LPAD(seq, 5, '0')), "
-                "'x', '2020-01-01 00:00:00', 'own@example.com' FROM seq_1_to_" + std::to_string(kTakenAccounts));
-  admin.ExecSQL("INSERT INTO " + tc +
-                ".user (UniqueName,Name,AccountID,Account,Faction) SELECT CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, "
-                "X'BB5C', '')), CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, X'BB5C', '')), seq % 1000 + 1, 'own', seq % 2 "
-                "FROM seq_1_to_" + std::to_string(kTakenCharacters));
+                "'x', '2020-01-01 00:00:00', 'own@example.com' FROM seq_1_to_" +
+                std::to_string(kTakenAccounts));
+  admin.ExecSQL(
+      "INSERT INTO " + tc +
+      ".user (UniqueName,Name,AccountID,Account,Faction) SELECT CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, "
+      "X'BB5C', '')), CONCAT(X'C7E0D4C6', seq, IF(seq % 5 = 0, X'BB5C', '')), seq % 1000 + 1, 'own', seq % 2 "
+      "FROM seq_1_to_" +
+      std::to_string(kTakenCharacters));
   for (const char* t : {"t_acc", "t_chr"}) admin.ExecSQL("CREATE DATABASE " + Db(t) + "_own");
   admin.ExecSQL("CREATE TABLE " + ta + "_own.user SELECT * FROM " + ta + ".user");
   admin.ExecSQL("CREATE TABLE " + tc + "_own.user SELECT * FROM " + tc + ".user");
@@ -195,7 +212,8 @@ class TLibrary {
   }
   ~TLibrary() { mysql_close(FMysql); }
   void Run(const std::string& sql) {
-    if (mysql_real_query(FMysql, sql.data(), sql.size()) != 0) Fail(std::string("replay: ") + mysql_error(FMysql));
+    if (mysql_real_query(FMysql, sql.data(), sql.size()) != 0)
+      Fail(std::string("replay: ") + mysql_error(FMysql));
     if (st_mysql_res* result = mysql_store_result(FMysql)) {
       while (mysql_fetch_row(result)) {
       }
@@ -209,24 +227,33 @@ class TLibrary {
   st_mysql* FMysql;
 };
 
-// The statements of one run as the server received them, with the connection each came on.
+// The statements of one run as the server received them (its general log, written to a file
+// byte for byte), with the connection each came on.
 std::vector<TStatement> Capture(TMyConnection& admin, TZones& z) {
   std::map<std::string, int> threads;
   for (int i = 0; i < 4; ++i) threads[First(*z.Con[i], "SELECT CONNECTION_ID()")] = i;
-  admin.ExecSQL("SET GLOBAL log_output='TABLE'");
-  admin.ExecSQL("TRUNCATE TABLE mysql.general_log");
+  const std::string file = "/tmp/" + gPrefix + "general.log";
+  std::remove(file.c_str());
+  admin.ExecSQL("SET GLOBAL general_log_file='" + file + "'");
+  admin.ExecSQL("SET GLOBAL log_output='FILE'");
   admin.ExecSQL("SET GLOBAL general_log=1");
   Ours(z);
   admin.ExecSQL("SET GLOBAL general_log=0");
   std::vector<TStatement> statements;
-  TMyRowReader reader(admin);
-  reader.SetSessionBytes(true);
-  reader.Open("SELECT thread_id, argument FROM mysql.general_log WHERE command_type='Query'");
-  while (reader.Next()) {
-    const auto it = threads.find(reader.Value(0));
-    if (it != threads.end()) statements.push_back({it->second, reader.Value(1)});
+  std::ifstream in(file, std::ios::binary);
+  std::string line;
+  // "[yymmdd hh:mm:ss]<blanks><thread id> <command>\t<argument>"; the run's statements are one
+  // line each.
+  while (std::getline(in, line)) {
+    const size_t tab = line.find('\t', line.find_first_not_of(" \t0123456789:"));
+    size_t p = line.find(" Query\t");
+    if (p == std::string::npos || tab == std::string::npos) continue;
+    size_t idEnd = p, idStart = idEnd;
+    while (idStart > 0 && std::isdigit(static_cast<unsigned char>(line[idStart - 1]))) --idStart;
+    const auto it = threads.find(line.substr(idStart, idEnd - idStart));
+    if (it != threads.end()) statements.push_back({it->second, line.substr(p + 7)});
   }
-  admin.ExecSQL("TRUNCATE TABLE mysql.general_log");
+  std::remove(file.c_str());
   return statements;
 }
 
@@ -242,7 +269,13 @@ double Replay(const std::vector<TStatement>& statements) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::atoi(argv[1]) > 0) {
+    kAccounts = std::atoi(argv[1]);
+    kCharacters = 3 * kAccounts;
+    kTakenAccounts = kAccounts / 10;
+    kTakenCharacters = kCharacters / 20;
+  }
   const TBenchServer server;
   gPrefix = "bench_merge_" + std::to_string(::getpid()) + "_";
   const auto& srv = TestServer::Info();
@@ -253,9 +286,10 @@ int main() {
   admin.SetPassword(srv.NativePassword);
   admin.Open();
   Setup(admin);
-  std::printf("zone merge of %d accounts, %d characters, %d warehouses (%d account and %d character names "
-              "taken): medians of %d runs taken in turn\n",
-              kAccounts, kCharacters, kAccounts, kTakenAccounts, kTakenCharacters, kRuns);
+  std::printf(
+      "zone merge of %d accounts, %d characters, %d warehouses (%d account and %d character names "
+      "taken): medians of %d runs taken in turn\n",
+      kAccounts, kCharacters, kAccounts, kTakenAccounts, kTakenCharacters, kRuns);
   std::vector<TStatement> statements;
   std::string expected;
   {
@@ -270,11 +304,14 @@ int main() {
       TZones zones;
       ResetTarget(admin);
       ours.push_back(Ours(zones));
-      if (TargetState(admin) != expected) Fail("our run left another target");
+      if (const std::string state = TargetState(admin); state != expected)
+        Fail("our run left another target: " + state + "instead of " + expected);
     }
     ResetTarget(admin);
     theirs.push_back(Replay(statements));
-    if (TargetState(admin) != expected) Fail("the replay left another target");
+    if (const std::string state = TargetState(admin); state != expected) {
+      Fail("the replay left another target: " + state + "instead of " + expected);
+    }
   }
   const double ratio = Median(ours) / Median(theirs);
   std::printf("  %zu statements; target after each run: %s\n", statements.size(), expected.c_str());
