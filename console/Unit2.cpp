@@ -27,6 +27,7 @@
 #include "console/Unit_set2.h"
 #include "console/Unit_updatever.h"
 #include "console/Unit_usermanager.h"
+#include "console/Unit_zqv2to1.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Classes.h"
 #include "platform/widgets/ErrorReport.h"
@@ -113,6 +114,9 @@ void TFormMain::BuildMenus() {
   QMenu* data = menuBar()->addMenu(QStringLiteral("数据管理"));
   ConnectGuarded(data->addAction(QStringLiteral("备份/还原/压缩")), &QAction::triggered, this,
                  [this](bool) { OpenBackupWindow(); });
+  data->addSeparator();
+  ConnectGuarded(data->addAction(QStringLiteral("全自动合区工具")), &QAction::triggered, this,
+                 [this](bool) { OpenMergeWindow(); });
   QMenu* guilds = menuBar()->addMenu(QStringLiteral("工会管理"));
   ConnectGuarded(guilds->addAction(QStringLiteral("管理工会")), &QAction::triggered, this,
                  [this](bool) { OpenGuilds(); });
@@ -310,6 +314,12 @@ void TFormMain::OpenBackupWindow() {
   auto* window = new Tbakdata(input);
   connect(window, &Tbakdata::StatusText, this, &TFormMain::SetStatusText);
   AddChild(window);
+}
+
+void TFormMain::OpenMergeWindow() {
+  if (FindChild(QStringLiteral("zqv2to1"))) return;
+  // The window connects on its own; the latest login's settings only fill its edits on request.
+  AddChild(new Tzqv2to1([this] { return Login() ? Login()->LoginState() : TDbSettings(); }));
 }
 
 void TFormMain::OpenGuilds() {

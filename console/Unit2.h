@@ -77,6 +77,8 @@ class TFormMain : public QMainWindow {
   void ShowVersionWindow();
   // 备份/还原/压缩: the backup window, once.
   void OpenBackupWindow();
+  // 全自动合区工具: the zone-merge window, once.
+  void OpenMergeWindow();
 
   QString IniFileName() const { return FIniFileName; }
   // Where each login asks for the newest version; empty asks nobody (the check then fails).
