@@ -79,8 +79,14 @@ QLabel* Hint(const QString& text, QWidget* parent) {
 // connection disabled; undone on every path.
 class Tzqv2to1::TBusyScope {
  public:
-  explicit TBusyScope(Tzqv2to1& owner) : FOwner(owner) { FOwner.SetBusy(true); }
-  ~TBusyScope() { FOwner.SetBusy(false); }
+  TBusyScope(Tzqv2to1& owner, bool running) : FOwner(owner) {
+    FOwner.FRunning = running;
+    FOwner.SetBusy(true);
+  }
+  ~TBusyScope() {
+    FOwner.SetBusy(false);
+    FOwner.FRunning = false;
+  }
   TBusyScope(const TBusyScope&) = delete;
   TBusyScope& operator=(const TBusyScope&) = delete;
 
@@ -153,7 +159,8 @@ TFlatGroupBox* Tzqv2to1::BuildSideGroup(int s, QWidget* parent) {
   // The log database takes no part while its logs are not merged.
   side.Edits[4]->setEnabled(false);
   side.Button = FlatButton(target ? QStringLiteral("测试并连接") : QStringLiteral("开始连接"), group);
-  side.State = new QLabel(target ? QStringLiteral("* 没有连接转入分区") : QStringLiteral("* 没有连接转出分区"), group);
+  side.State =
+      new QLabel(target ? QStringLiteral("* 没有连接转入分区") : QStringLiteral("* 没有连接转出分区"), group);
   side.State->setStyleSheet(QStringLiteral("color: rgb(0,0,160);"));
   grid->addWidget(side.Fill, 7, 0, 1, 2);
   grid->addWidget(side.NoLogs, 8, 0, 1, 2);
@@ -204,8 +211,8 @@ QWidget* Tzqv2to1::BuildRulesPage() {
   grp6 = Group(QStringLiteral("角色数量过多"), accounts);
   auto* g6 = new QVBoxLayout(grp6);
   g6->setContentsMargins(10, 20, 10, 10);
-  std::tie(rb9, rb10) =
-      RadioPair(QStringLiteral("重复删除等级最小角色"), QStringLiteral("以帐号重名规则新建帐号"), false, grp6);
+  std::tie(rb9, rb10) = RadioPair(QStringLiteral("重复删除等级最小角色"),
+                                  QStringLiteral("以帐号重名规则新建帐号"), false, grp6);
   g6->addWidget(rb9);
   g6->addWidget(rb10);
   for (QWidget* w : {static_cast<QWidget*>(rb3), static_cast<QWidget*>(rb4), static_cast<QWidget*>(rb9),
@@ -243,7 +250,8 @@ QWidget* Tzqv2to1::BuildRulesPage() {
   cg->addWidget(rb8, 1, 2, 1, 2);
   cg->addWidget(grp7, 2, 0, 1, 4);
 
-  lbl11 = Hint(QStringLiteral("* 不合并帐号时，转出与转入分区的帐号库必须包含相同的帐号，否则合区无法完成！"), page);
+  lbl11 = Hint(QStringLiteral("* 不合并帐号时，转出与转入分区的帐号库必须包含相同的帐号，否则合区无法完成！"),
+               page);
   lbl12 = Hint(QStringLiteral("* 仓库只有在合并帐号时才能合并！"), page);
   grid->addWidget(accounts, 0, 1, 4, 1);
   grid->addWidget(chars, 4, 1, 4, 1);
@@ -427,16 +435,20 @@ void Tzqv2to1::ConnectSide(int s) {
     con.SetPassword(ToAnsi(set.Pwd));
     con.SetDatabase(ToAnsi(databases[n]));
   }
-  for (int n = 0; n < count; ++n)
-    if (!OpenSideConnection(s, n)) return;
+  {
+    // The message loop runs between the attempts: no second press, no closing meanwhile.
+    TBusyScope busy(*this, false);
+    for (int n = 0; n < count; ++n)
+      if (!OpenSideConnection(s, n)) return;
+  }
   FConnected[index] = true;
   side.State->setText(side.Word + QStringLiteral("分区连接正常..."));
-  WriteOperation(side.Word + QStringLiteral("分区连接正常，连接服务器") + set.Server + QStringLiteral(",数据库:") +
-                 set.AccDB + "," + set.CharDB + "...");
+  WriteOperation(side.Word + QStringLiteral("分区连接正常，连接服务器") + set.Server +
+                 QStringLiteral(",数据库:") + set.AccDB + "," + set.CharDB + "...");
   for (QLineEdit* e : side.Edits) e->setEnabled(false);
   side.Button->SetCaption(QStringLiteral("断开连接"));
-  SetStatusPanel(s, side.Word + QStringLiteral("SRV") + set.Server + QStringLiteral(",DB:") + set.AccDB + "," +
-                        set.CharDB + "...");
+  SetStatusPanel(s, side.Word + QStringLiteral("SRV") + set.Server + QStringLiteral(",DB:") + set.AccDB +
+                        "," + set.CharDB + "...");
 }
 
 bool Tzqv2to1::OpenSideConnection(int s, int n) {
@@ -519,39 +531,45 @@ TZoneMergeOptions Tzqv2to1::Options() const {
 void Tzqv2to1::SetBusy(bool on) {
   FBusy = on;
   // The run reads the connections and the options it was started with: neither may change.
-  for (QWidget* w : {static_cast<QWidget*>(btn3), static_cast<QWidget*>(btn4), pgc1->widget(0), pgc1->widget(1)})
+  for (QWidget* w :
+       {static_cast<QWidget*>(btn3), static_cast<QWidget*>(btn4), pgc1->widget(0), pgc1->widget(1)})
     w->setEnabled(!on);
 }
 
 void Tzqv2to1::StartWork() {
   if (FBusy) return;
   FStop = false;
-  TBusyScope busy(*this);
+  TBusyScope busy(*this, true);
   TZoneMerge run(*FCons[0], *FCons[1], *FCons[3], *FCons[4], FSettings[0], FSettings[1], Options(), *this);
   FCounts = run.Run();
 }
 
 void Tzqv2to1::closeEvent(QCloseEvent* event) {
   if (!FBusy) return QWidget::closeEvent(event);
-  // The run below on the stack still uses this window and its connections; it can only be asked
-  // to end after the account it is on.
+  // The run or connection attempt below on the stack still uses this window and its connections.
+  // An attempt ends within its time-out; the run can only be asked to end after the account it
+  // is on.
   event->ignore();
+  if (!FRunning) return;
   if (FStop) {
     ShowMessageBox(QStringLiteral("合区正在中止，请等待当前帐号处理完毕后再关闭。"), CaptionHint,
                    TMsgIcon::Information);
     return;
   }
-  if (AskYesNo(QStringLiteral("合区正在进行，不能关闭窗口！是否在当前帐号处理完毕后中止合区？"), CaptionHint, true))
+  if (AskYesNo(QStringLiteral("合区正在进行，不能关闭窗口！是否在当前帐号处理完毕后中止合区？"), CaptionHint,
+               true))
     FStop = true;
 }
 
 void Tzqv2to1::SaveLog() {
   const QString name = ProposedMergeLogName(Ui().Now());
-  const std::optional<QString> path = Ui().SaveFileName({QString(), QString(), name, QtFilterFromPairs(kLogFilter)});
+  const std::optional<QString> path =
+      Ui().SaveFileName({QString(), QString(), name, QtFilterFromPairs(kLogFilter)});
   if (!path) return;
   QSaveFile file(*path);
   // The log in the desktop's own code page, lines ended as the desktop ends them.
-  const std::string bytes = EncodeFieldText(mmo1->toPlainText().replace("\n", "\r\n") + "\r\n", TFieldCharset::Gbk);
+  const std::string bytes =
+      EncodeFieldText(mmo1->toPlainText().replace("\n", "\r\n") + "\r\n", TFieldCharset::Gbk);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0 ||
       !file.commit())
     throw EFOpenError("Cannot create file \"" + QFile::encodeName(*path).toStdString() + "\". " +

@@ -147,6 +147,8 @@ class Tzqv2to1 : public QWidget, private TZoneMergeSink {
   QStringList FEvents;
   TMergeEventFile FEventFile;
   TZoneMergeCounts FCounts;
+  // Busy: a run or a connection attempt is on the stack; running: it is the run.
   bool FBusy = false;
+  bool FRunning = false;
   bool FStop = false;
 };

@@ -162,7 +162,15 @@ void Zqv2to1DbTest::ConnectFailAndRetry() {
   // of taking the side for connected.
   for (int n = 0; n < 3; ++n) QCOMPARE(w->con(4 + n).Connected(), n < edit - 2);
   edits[edit]->setText(databases[edit - 2]);
+  int attempts = 0;
+  FUi->OnProcessMessages([&] {
+    ++attempts;
+    QVERIFY(!w->close());
+    QVERIFY(!w->btn2->isEnabled());
+  });
   w->btn2->Click();
+  FUi->OnProcessMessages({});
+  QCOMPARE(attempts, 3);
   QCOMPARE(w->btn2->Caption(), QStringLiteral("断开连接"));
   for (int n = 4; n <= 6; ++n) QVERIFY(w->con(n).Connected());
 }
