@@ -26,7 +26,8 @@ QString FromAnsi(const std::string& bytes) {
 
 std::string GbkLines(const QStringList& lines, qsizetype from) {
   std::string bytes;
-  for (qsizetype i = from; i < lines.size(); ++i) bytes += EncodeFieldText(lines[i], TFieldCharset::Gbk) + "\r\n";
+  for (qsizetype i = from; i < lines.size(); ++i)
+    bytes += EncodeFieldText(lines[i], TFieldCharset::Gbk) + "\r\n";
   return bytes;
 }
 
@@ -57,7 +58,7 @@ QString MergeKeyProblem(TMergeKeyRule rule, QChar key, int caret) {
 }
 
 TMergeSideEdits SideFromLogin(const TDbSettings& login, bool target) {
-  TMergeSideEdits side{FromAnsi(login.Server), FromAnsi(login.Port), FromAnsi(login.AccDB),
+  TMergeSideEdits side{FromAnsi(login.Server), FromAnsi(login.Port),  FromAnsi(login.AccDB),
                        FromAnsi(login.CharDB), FromAnsi(login.LogDB), FromAnsi(login.Uid),
                        FromAnsi(login.Pwd)};
   if (target) {

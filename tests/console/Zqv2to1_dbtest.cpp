@@ -69,8 +69,8 @@ bool Zqv2to1DbTest::LoadTarget(const TGameZone& zone) const {
   QProcess p;
   const QString command =
       QStringLiteral("'%1' --target %2 %3 %4 | mariadb --default-character-set=latin1 -h %5 -P %6 -u %7")
-          .arg(QStringLiteral(DA_TEST_SOURCE_DIR "/tests/fixtures/game-data"), zone.Acc(), zone.Chr(), zone.Log(),
-               FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"]);
+          .arg(QStringLiteral(DA_TEST_SOURCE_DIR "/tests/fixtures/game-data"), zone.Acc(), zone.Chr(),
+               zone.Log(), FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"]);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("MYSQL_PWD"), FInfo["NATIVE_PASSWORD"]);
   p.setProcessEnvironment(env);
@@ -82,8 +82,9 @@ void Zqv2to1DbTest::Connect(Tzqv2to1& w, int s, const TGameZone& zone) {
   QLineEdit* const edits[2][7] = {
       {w.edt_srv1, w.edt_port1, w.edt_acc1, w.edt_char1, w.edt_log1, w.edt_uid1, w.edt_pwd1},
       {w.edt_srv2, w.edt_port2, w.edt_acc2, w.edt_char2, w.edt_log2, w.edt_uid2, w.edt_pwd2}};
-  const QString values[7] = {FInfo["HOST"], FInfo["PORT"],       zone.Acc(),           zone.Chr(),
-                             zone.Log(),    FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"]};
+  const QString values[7] = {
+      FInfo["HOST"],        FInfo["PORT"],           zone.Acc(), zone.Chr(), zone.Log(),
+      FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"]};
   for (int i = 0; i < 7; ++i) edits[s][i]->setText(values[i]);
   (s == 0 ? w.btn1 : w.btn2)->Click();
 }
@@ -133,14 +134,16 @@ void Zqv2to1DbTest::ConnectFailAndRetry() {
   Connect(*w, 1, *FTarget);
   const QString dbs = FTarget->Acc() + "," + FTarget->Chr();
   QCOMPARE(w->lbl2->text(), QStringLiteral("转入分区连接正常..."));
-  QCOMPARE(LastLine(*w), QStringLiteral("操作:转入分区连接正常，连接服务器") + FInfo["HOST"] + QStringLiteral(",数据库:") +
-                             dbs + "...");
-  QCOMPARE(w->StatusPanel(1), QStringLiteral("转入SRV") + FInfo["HOST"] + QStringLiteral(",DB:") + dbs + "...");
+  QCOMPARE(LastLine(*w), QStringLiteral("操作:转入分区连接正常，连接服务器") + FInfo["HOST"] +
+                             QStringLiteral(",数据库:") + dbs + "...");
+  QCOMPARE(w->StatusPanel(1),
+           QStringLiteral("转入SRV") + FInfo["HOST"] + QStringLiteral(",DB:") + dbs + "...");
   QCOMPARE(w->btn2->Caption(), QStringLiteral("断开连接"));
   QVERIFY(!w->edt_srv2->isEnabled());
   const QString databases[3] = {FTarget->Acc(), FTarget->Chr(), FTarget->Log()};
   for (int n = 0; n < 3; ++n)
-    QCOMPARE(QString::fromStdString(QueryValue(*w->con(4 + n).MyIConnection(), "SELECT DATABASE()")), databases[n]);
+    QCOMPARE(QString::fromStdString(QueryValue(*w->con(4 + n).MyIConnection(), "SELECT DATABASE()")),
+             databases[n]);
   w->btn2->Click();
   QCOMPARE(w->lbl2->text(), QStringLiteral("连接被断开..."));
   QCOMPARE(LastLine(*w), QStringLiteral("操作:转入分区连接被断开."));
@@ -219,7 +222,8 @@ void Zqv2to1DbTest::WholeRunThroughTheWindow() {
   const QStringList events = w->EventLines();
   QVERIFY(events.size() > 1);
   QVERIFY(events.front().startsWith(QStringLiteral("合区重复帐号角色处理记录  ")));
-  QVERIFY2(events.contains(QStringLiteral("事件:原角色：白露 添加重复规则后仍然重复，跳过！")), qPrintable(events.join('\n')));
+  QVERIFY2(events.contains(QStringLiteral("事件:原角色：白露 添加重复规则后仍然重复，跳过！")),
+           qPrintable(events.join('\n')));
   QCOMPARE(ReadAll(QStringLiteral("zqv2to1_log.txt")),
            QByteArray::fromStdString(EncodeFieldText(events.join("\r\n") + "\r\n", TFieldCharset::Gbk)));
   // The picture a person looks at after the run.
