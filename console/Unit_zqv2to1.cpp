@@ -276,6 +276,7 @@ QWidget* Tzqv2to1::BuildWorkPage() {
   lbl21 = new QLabel(page);
   pb1 = new QProgressBar(page);
   pb1->setRange(0, 100);
+  pb1->setValue(100);
   pb1->setTextVisible(false);
   lbl5 = new QLabel(QStringLiteral("100 %"), page);
   btn4 = FlatButton(QStringLiteral("保存记录"), page);
