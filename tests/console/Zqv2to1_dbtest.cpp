@@ -33,8 +33,6 @@ class Zqv2to1DbTest : public QObject {
   void ClosingDuringTheRunStopsIt();
 
  private:
-  // The target zone of a merge, loaded as the fixture script makes it with --target.
-  bool LoadTarget(const TGameZone& zone) const;
   // Types the zone's settings into side s and presses its button.
   void Connect(Tzqv2to1& w, int s, const TGameZone& zone);
   std::unique_ptr<Tzqv2to1> MakeWindow() {
@@ -65,19 +63,6 @@ class Zqv2to1DbTest : public QObject {
   QString FOldDir;
 };
 
-bool Zqv2to1DbTest::LoadTarget(const TGameZone& zone) const {
-  QProcess p;
-  const QString command =
-      QStringLiteral("'%1' --target %2 %3 %4 | mariadb --default-character-set=latin1 -h %5 -P %6 -u %7")
-          .arg(QStringLiteral(DA_TEST_SOURCE_DIR "/tests/fixtures/game-data"), zone.Acc(), zone.Chr(),
-               zone.Log(), FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"]);
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("MYSQL_PWD"), FInfo["NATIVE_PASSWORD"]);
-  p.setProcessEnvironment(env);
-  p.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("set -o pipefail; ") + command});
-  return p.waitForFinished(120000) && p.exitCode() == 0;
-}
-
 void Zqv2to1DbTest::Connect(Tzqv2to1& w, int s, const TGameZone& zone) {
   QLineEdit* const edits[2][7] = {
       {w.edt_srv1, w.edt_port1, w.edt_acc1, w.edt_char1, w.edt_log1, w.edt_uid1, w.edt_pwd1},
@@ -100,7 +85,7 @@ void Zqv2to1DbTest::initTestCase() {
 void Zqv2to1DbTest::init() {
   // Every test starts from freshly loaded zones: a run changes the target.
   QVERIFY(FSource->Load());
-  QVERIFY(LoadTarget(*FTarget));
+  QVERIFY(FTarget->Load(true));
   FDir = std::make_unique<QTemporaryDir>();
   FOldDir = QDir::currentPath();
   QDir::setCurrent(FDir->path());
