@@ -16,40 +16,13 @@
 
 namespace {
 
-// Fields up to the description (field 60) that an item line must hold.
-constexpr size_t kItemFields = 61;
 const char* const kOwnGiftMsg = "程序添加";
 // What the rows go into before they take the item list's place.
 const char* const kImportTable = "`t_itemname_import`";
 const char* const kOldTable = "`t_itemname_old`";
 
-bool IsBlank(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trimmed(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 QString Utf8(const char* text) {
   return QString::fromUtf8(text);
-}
-
-// The file's lines as a text list splits them: CR LF, LF or CR ends a line; a last line
-// without an end still counts, an end at the end of the file starts none.
-std::vector<std::string_view> FileLines(std::string_view bytes) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
-    lines.push_back(bytes.substr(start, i - start));
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < bytes.size()) lines.push_back(bytes.substr(start));
-  return lines;
 }
 
 }  // namespace
@@ -65,17 +38,6 @@ std::vector<std::string> ItemTableCreationSql() {
           " `itemMemo` varchar (200)  NULL,\r\n"
           " PRIMARY KEY  (itemNo) ) \r\n"
           "ENGINE=MyISAM;"};
-}
-
-std::vector<std::string> SplitByComma(std::string_view line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (size_t i = 0; i <= line.size(); ++i) {
-    if (i < line.size() && line[i] != ',') continue;
-    fields.emplace_back(Trimmed(line.substr(start, i - start)));
-    start = i + 1;
-  }
-  return fields;
 }
 
 int ColourCode(const QString& colour) {
@@ -152,28 +114,13 @@ std::optional<QString> KeyRefusal(TKeyRule rule, QChar key, bool caretAtStart) {
 
 // ---- items.csv ----------------------------------------------------------------------------------
 
-TItemFile ReadItemFile(std::string_view bytes) {
-  TItemFile file;
-  const std::vector<std::string_view> lines = FileLines(bytes);
-  file.LineCount = static_cast<int>(lines.size());
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (Trimmed(lines[i]).empty()) continue;
-    std::vector<std::string> fields = SplitByComma(lines[i]);
-    if (fields[0] == "ID") continue;
-    if (fields.size() < kItemFields) {
-      file.Rows.clear();
-      file.Problem = QStringLiteral("导入失败：第%1行只有%2个字段，至少需要%3个！\r\n原有装备数据没有改动。")
-                         .arg(i + 1)
-                         .arg(fields.size())
-                         .arg(kItemFields);
-      return file;
-    }
-    file.Rows.push_back(
-        {std::move(fields[1]), std::move(fields[0]), std::move(fields[60]), static_cast<int>(i)});
-  }
-  if (file.Rows.empty())
-    file.Problem = QStringLiteral("导入失败：文件中没有物品数据！\r\n原有装备数据没有改动。");
-  return file;
+QString ItemFileProblemText(const TItemFile& file) {
+  if (file.Problem == TItemFileProblem::ShortLine)
+    return QStringLiteral("导入失败：第%1行只有%2个字段，至少需要%3个！\r\n原有装备数据没有改动。")
+        .arg(file.ProblemLine)
+        .arg(file.ProblemFields)
+        .arg(kItemFields);
+  return QStringLiteral("导入失败：文件中没有物品数据！\r\n原有装备数据没有改动。");
 }
 
 // ---- the engine ---------------------------------------------------------------------------------
@@ -291,8 +238,8 @@ void TItemSell::CreateItemTable() {
 
 bool TItemSell::ImportItems(const std::string& fileBytes) {
   const TItemFile file = ReadItemFile(fileBytes);
-  if (!file.Problem.isEmpty()) {
-    FSink.Message(file.Problem, CaptionWarning, TMsgIcon::Error);
+  if (file.Problem != TItemFileProblem::None) {
+    FSink.Message(ItemFileProblemText(file), CaptionWarning, TMsgIcon::Error);
     return false;
   }
   // The file is the game's, in its code page; a utf8 session takes its texts converted.

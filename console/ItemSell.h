@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/ItemFile.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/DateTimeUtils.h"
 #include "platform/widgets/FieldText.h"
@@ -26,9 +27,6 @@ class TMyQuery;
 
 // The creation text of t_itemname, one statement per entry (the drop, then the creation).
 std::vector<std::string> ItemTableCreationSql();
-// Splits a line at every comma, each field trimmed of control characters and blanks at both
-// ends; n commas give n + 1 fields, quotes mean nothing.
-std::vector<std::string> SplitByComma(std::string_view line);
 // "白色" 0, "绿色" 1, "蓝色" 2, "金色" 3, else 0; "+0".."+10" give 0..10, else 0; "不绑定" 0, else 1.
 int ColourCode(const QString& colour);
 int LevelCode(const QString& level);
@@ -56,25 +54,8 @@ enum class TKeyRule { None, Digits, Faction };
 TKeyRule KeyRuleOfFilter(int index);
 std::optional<QString> KeyRefusal(TKeyRule rule, QChar key, bool caretAtStart);
 
-// ---- items.csv ----------------------------------------------------------------------------------
-
-// One row of t_itemname read from items.csv (bytes as the file holds them).
-struct TItemRow {
-  std::string Name;
-  std::string Number;
-  std::string Memo;
-  int Line = 0;  // 0-based, among every line of the file
-};
-
-// The whole file read and checked before anything is written: blank lines are skipped, a first
-// field "ID" marks the header line, every other line needs the 61 fields up to the description.
-struct TItemFile {
-  std::vector<TItemRow> Rows;
-  int LineCount = 0;  // every line, the header and blank lines included
-  // Empty when the file can be imported; else why not (its first short line named).
-  QString Problem;
-};
-TItemFile ReadItemFile(std::string_view bytes);
+// The message of an items.csv that cannot be imported.
+QString ItemFileProblemText(const TItemFile& file);
 
 // ---- the engine ---------------------------------------------------------------------------------
 
