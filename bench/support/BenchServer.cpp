@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "mysql/MySqlApiDirect.h"
+
 namespace {
 
 // Runs scripts/test-server with `verb` on the server folder; true when it succeeded.
@@ -15,12 +17,32 @@ bool TestServerScript(const char* verb) {
   return std::system(command.c_str()) == 0;
 }
 
+// A server that ran already may have a smaller pool: it grows (the server resizes it while it runs).
+void GrowBufferPool() {
+  const auto& srv = TestServer::Info();
+  TMySQLAPIDirect& api = MyAPIDirect();
+  PMYSQL_CON con = api.mysql_init(nullptr);
+  const std::string sql = "SET GLOBAL innodb_buffer_pool_size = GREATEST(@@innodb_buffer_pool_size, " +
+                          std::to_string(int64_t{TBenchServer::kBufferPoolMiB} << 20) + ")";
+  const bool ok = api.mysql_real_connect(con, srv.Host, srv.NativeUser, srv.NativePassword, {},
+                                         static_cast<uint32_t>(srv.Port), {}, 0) &&
+                  api.mysql_real_query(con, sql) == 0;
+  if (!ok) std::fprintf(stderr, "the buffer pool could not grow: %s\n", api.mysql_error(con).c_str());
+  api.mysql_close(con);
+  if (!ok) std::exit(1);
+}
+
 }  // namespace
 
 TBenchServer::TBenchServer() : FStarted(!std::filesystem::exists(DA_TEST_SERVER_INFO)) {
-  if (FStarted && !TestServerScript("start")) {
-    std::fprintf(stderr, "the test server did not start\n");
-    std::exit(1);
+  if (FStarted) {
+    setenv("DA_TEST_SERVER_BUFFER_POOL", (std::to_string(kBufferPoolMiB) + "M").c_str(), 1);
+    if (!TestServerScript("start")) {
+      std::fprintf(stderr, "the test server did not start\n");
+      std::exit(1);
+    }
+  } else {
+    GrowBufferPool();
   }
 }
 
