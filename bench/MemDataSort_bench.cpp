@@ -7,10 +7,10 @@
 //   - 20,000 inserts into a sorted store of 20,000 rows against inserting at the upper bound of a
 //     sorted vector.
 // The sides alternate over kRuns runs and each figure is the median of the per-run ratios, since
-// the machine is shared. The two sides must give the same order; a difference aborts.
+// the machine is shared. The two sides must give the same order in every run; a difference aborts.
 //
-// Goals: by INT within 2x std::stable_sort, by VARCHAR no slower than 1.2x, sorted inserts within
-// 2x the vector's.
+// Goals: by INT within 2x std::stable_sort in every run, by VARCHAR no slower than 1.2x, sorted inserts
+// within 2x the vector's.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -101,22 +101,27 @@ void Check(bool ok, const char* what) {
   std::abort();
 }
 
-// Medians of each side's times and of the per-run ratios; goal 0 reports without a goal.
+// Medians of each side's times and of the per-run ratios, and the worst run's ratio; goal 0 reports
+// without a goal. A goal for every run holds the worst run to it, else the median.
 void Report(const char* what, const std::vector<double>& store, const std::vector<double>& vector,
-            double goal) {
+            double goal, bool everyRun = false) {
   std::vector<double> ratios;
   for (size_t i = 0; i < store.size(); ++i) ratios.push_back(store[i] / vector[i]);
-  const double ratio = Median(ratios);
-  std::printf("%-44s store %8.3f s   vector %8.3f s   ratio %6.2f", what, Median(store), Median(vector),
-              ratio);
-  if (goal > 0) std::printf("   goal <= %.1f  %s", goal, ratio <= goal ? "met" : "NOT met");
+  const double ratio = Median(ratios), worst = *std::max_element(ratios.begin(), ratios.end());
+  std::printf("%-44s store %8.3f s   vector %8.3f s   ratio %6.2f (worst run %.2f)", what, Median(store),
+              Median(vector), ratio, worst);
+  const double judged = everyRun ? worst : ratio;
+  if (goal > 0)
+    std::printf("   goal <= %.1f%s  %s", goal, everyRun ? " every run" : "",
+                judged <= goal ? "met" : "NOT met");
   std::printf("\n");
 }
 
 using Less = bool (*)(const Row&, const Row&);
 
 // Times of sorting `rows` in the store by `index` and in a vector by `less`.
-void SortCase(const char* what, const std::vector<Row>& rows, const char* index, Less less, double goal) {
+void SortCase(const char* what, const std::vector<Row>& rows, const char* index, Less less, double goal,
+              bool everyRun = false) {
   std::vector<double> store, vector;
   for (int run = 0; run < kRuns; ++run) {
     BenchStore s;
@@ -131,13 +136,11 @@ void SortCase(const char* what, const std::vector<Row>& rows, const char* index,
     std::stable_sort(v.begin(), v.end(), less);
     vector.push_back(SecondsSince(t0));
 
-    if (run == 0) {
-      std::vector<int32_t> ids;
-      for (const Row& r : v) ids.push_back(r.Id);
-      Check(s.Ids() == ids, what);
-    }
+    std::vector<int32_t> ids;
+    for (const Row& r : v) ids.push_back(r.Id);
+    Check(s.Ids() == ids, what);
   }
-  Report(what, store, vector, goal);
+  Report(what, store, vector, goal, everyRun);
 }
 
 void InsertCase(int count) {
@@ -162,11 +165,9 @@ void InsertCase(int count) {
     for (const Row& r : added) v.insert(std::upper_bound(v.begin(), v.end(), r, less), r);
     vector.push_back(SecondsSince(t0));
 
-    if (run == 0) {
-      std::vector<int32_t> ids;
-      for (const Row& r : v) ids.push_back(r.Id);
-      Check(s.Ids() == ids, "sorted inserts");
-    }
+    std::vector<int32_t> ids;
+    for (const Row& r : v) ids.push_back(r.Id);
+    Check(s.Ids() == ids, "sorted inserts");
   }
   Report("20,000 inserts into 20,000 sorted rows", store, vector, 2.0);
 }
@@ -179,7 +180,7 @@ int main(int argc, char** argv) {
   auto runs = [&only](const char* name) { return only.empty() || only == name; };
   auto byLevel = [](const Row& a, const Row& b) { return a.Level < b.Level; };
   const std::vector<Row> rows = MakeRows(500000, 1);
-  if (runs("int")) SortCase("500,000 rows by INT", rows, "LEVEL", byLevel, 2.0);
+  if (runs("int")) SortCase("500,000 rows by INT", rows, "LEVEL", byLevel, 2.0, true);
   if (runs("ordered")) {
     std::vector<Row> ordered = rows;
     std::stable_sort(ordered.begin(), ordered.end(), byLevel);
