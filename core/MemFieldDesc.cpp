@@ -4,6 +4,7 @@
 #include <climits>
 #include <map>
 #include <set>
+#include <unordered_set>
 
 #include "core/DAConsts.h"
 #include "core/MemFieldValues.h"
@@ -197,10 +198,33 @@ TRecordLayout LayoutFields(const TFieldDescs& fields) {
 
 // ---- Unique names -----------------------------------------------------------------------------
 
+namespace {
+
+// True when every name is ASCII and no two are equal ignoring case. For ASCII the locale comparison
+// finds two names equal exactly when their ASCII lower cases are, so such names need no renaming
+// whatever their order: the usual case, told apart without the locale sort each open would pay.
+bool DistinctAsciiNames(const std::vector<TFieldDesc*>& top) {
+  std::unordered_set<std::string> seen;
+  seen.reserve(top.size());
+  std::string lower;
+  for (const TFieldDesc* f : top) {
+    lower = f->Name;
+    for (char& c : lower) {
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (!seen.insert(lower).second) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void MakeUniqueFieldNames(const TFieldDescs& fields) {
   std::vector<TFieldDesc*> top;
   for (const auto& f : fields)
     if (!f->HasParent()) top.push_back(f.get());
+  if (DistinctAsciiNames(top)) return;
   std::stable_sort(top.begin(), top.end(), [](const TFieldDesc* a, const TFieldDesc* b) {
     int c = AnsiCompareTextS(a->Name, b->Name);
     return c != 0 ? c < 0 : a->FieldNo < b->FieldNo;

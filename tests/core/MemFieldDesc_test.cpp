@@ -122,6 +122,10 @@ TEST(UniqueNamesTest, SuffixesInFieldOrderAndPushesClashes) {
       {"unnamed columns", {"", "", "x"}, {"", "_1", "x"}},
       {"new name clashing twice", {"a", "a", "a_1", "A_1"}, {"a", "a_1", "a_1_1", "A_1_2"}},
       {"GBK names", {"\xC3\xFB\xB3\xC6", "\xC3\xFB\xB3\xC6"}, {"\xC3\xFB\xB3\xC6", "\xC3\xFB\xB3\xC6_1"}},
+      {"distinct names stay, punctuation counting",
+       {"a_b", "ab", "A-B", "count"},
+       {"a_b", "ab", "A-B", "count"}},
+      {"a clash beside a GBK name", {"id", "\xC3\xFB", "ID"}, {"id", "\xC3\xFB", "ID_1"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
