@@ -19,6 +19,19 @@ bool IsExecutableComment(const std::string& text) {
   return text.rfind("/*!", 0) == 0 || text.rfind("/*M!", 0) == 0;
 }
 
+// The lexeme "/": asked at every lexeme of a script, so without a general string comparison.
+bool IsSlash(const std::string& lexem) {
+  return lexem.size() == 1 && lexem[0] == '/';
+}
+
+// a == b, with the lengths and first bytes told apart before the general comparison: a script's
+// every lexeme is compared with its delimiters, which are mostly a single character.
+bool Same(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  if (a.empty()) return true;
+  return a[0] == b[0] && (a.size() == 1 || a.compare(1, std::string::npos, b, 1) == 0);
+}
+
 }  // namespace
 
 void SetApplicationExceptionProc(TApplicationExceptionProc proc) {
@@ -168,13 +181,13 @@ bool TDAScript::IsEnd(int code, const std::string& lexem, const std::string& pre
   if (code == lcString || code == lcComment) return false;
   // The argument of DELIMITER may itself hold the delimiter (DELIMITER ;;).
   if (FDelimiterState == 2 || FDelimiterState == 3) return false;
-  if (FCurrentDelimiter != FDelimiter) {
+  if (!Same(FCurrentDelimiter, FDelimiter)) {
     const std::string& d = FCurrentDelimiter;
-    return lexem == d || (d == "//" && lexem == "/" && prevLexem == "/") ||
+    return Same(lexem, d) || (d == "//" && lexem == "/" && prevLexem == "/") ||
            (d.size() == 2 && prevLexem.size() == 1 && prevLexem[0] == d[0] && lexem.size() == 1 &&
             lexem[0] == d[1]);
   }
-  return (lexem == FDelimiter && !IsBodyBlock(FKind)) || (lexem == "/" && FLexer->GetPrevCol() == 0);
+  return (Same(lexem, FDelimiter) && !IsBodyBlock(FKind)) || (IsSlash(lexem) && FLexer->GetPrevCol() == 0);
 }
 
 bool TDAScript::ExecuteNext() {
@@ -186,7 +199,7 @@ bool TDAScript::ExecuteNext() {
   int code = lcBlank;
   TakeStartPosition();
   for (;;) {
-    if (code != lcBlank && code != lcComment) prev = lexem;
+    if (code != lcBlank && code != lcComment) prev.swap(lexem);  // GetNext overwrites lexem whole
     code = FLexer->GetNext(lexem);
     StepDelimiterState(code, lexem, cut.NewDelimiter);
     if (IsEnd(code, lexem, prev)) {
@@ -214,7 +227,7 @@ bool TDAScript::ExecuteNext() {
       continue;
     }
     if (code != lcBlank && code != lcComment) OnLexeme(code, lexem, !cut.Content);
-    if (lexem == "/" && code != lcString && FLexer->GetPrevCol() == 0 && FCurrentDelimiter == FDelimiter)
+    if (IsSlash(lexem) && code != lcString && FLexer->GetPrevCol() == 0 && FCurrentDelimiter == FDelimiter)
       continue;
     if (code == lcBlank && cut.Text.empty()) {
       TakeStartPosition();

@@ -84,8 +84,8 @@ void TMyScript::OnLexeme(int code, const std::string& /*text*/, bool firstInStat
     FDelimiterState = 1;
     FKind = skDelimiter;
   }
-  if (FCurrentDelimiter == ";" && previous == lxCREATE &&
-      (code == lxFUNCTION || code == lxPROCEDURE || code == lxTRIGGER))
+  if (previous == lxCREATE && (code == lxFUNCTION || code == lxPROCEDURE || code == lxTRIGGER) &&
+      FCurrentDelimiter == ";")
     FKind = skBodyBlock;
 }
 

@@ -45,9 +45,17 @@ TLexemList::TLexemList(std::initializer_list<TEntry> entries) : FEntries(entries
   // std::string orders by unsigned byte value; stable so that equal texts keep their order.
   std::stable_sort(FEntries.begin(), FEntries.end(),
                    [](const TEntry& a, const TEntry& b) { return a.Text < b.Text; });
+  FSingleByte.fill(-1);
+  for (size_t i = FEntries.size(); i-- > 0;)  // backwards: the leftmost entry is set last
+    if (FEntries[i].Text.size() == 1)
+      FSingleByte[static_cast<unsigned char>(FEntries[i].Text[0])] = static_cast<int32_t>(i);
 }
 
 const TLexemList::TEntry* TLexemList::Find(std::string_view upperText) const noexcept {
+  if (upperText.size() == 1) {
+    const int32_t index = FSingleByte[static_cast<unsigned char>(upperText[0])];
+    return index >= 0 ? &FEntries[static_cast<size_t>(index)] : nullptr;
+  }
   auto it =
       std::lower_bound(FEntries.begin(), FEntries.end(), upperText,
                        [](const TEntry& e, std::string_view t) { return std::string_view(e.Text) < t; });
@@ -261,7 +269,7 @@ int TParser::GetNext(std::string& lexem) {
   if (FLexemEntry != nullptr)
     lexem = FLexemEntry->Text;
   else
-    lexem = CopyText(FLexemPos, FLexemLength);
+    CopyTextTo(FLexemPos, FLexemLength, lexem);
   return code;
 }
 
@@ -522,6 +530,40 @@ std::string TParser::CopyText(int64_t pos, int64_t length) {
     p += take;
   }
   return text.ToString();
+}
+
+void TParser::CopyTextTo(int64_t pos, int64_t length, std::string& out) {
+  if (length <= 0) {
+    out.clear();
+  } else if (FStream == nullptr) {
+    out.assign(FText, static_cast<size_t>(pos - 1), static_cast<size_t>(length));
+  } else if (pos >= FCacheStart && pos + length <= FCacheEnd) {
+    out.assign(FCacheData + (pos - FCacheStart), static_cast<size_t>(length));
+  } else {
+    out = CopyText(pos, length);
+  }
+}
+
+void TParser::SkipPlainQuotedBytes(char quote) {
+  if (FPos < 1 || FPos > FTextLength) return;
+  const char* run;
+  int64_t available;
+  if (FStream == nullptr) {
+    run = FText.data() + (FPos - 1);
+    available = std::min(FTextLength, static_cast<int64_t>(FText.size())) - FPos + 1;
+  } else {
+    CharAt(FPos);  // brings the block holding Pos into the cache
+    if (FPos < FCacheStart || FPos >= FCacheEnd) return;
+    run = FCacheData + (FPos - FCacheStart);
+    available = std::min(FCacheEnd, FTextLength + 1) - FPos;
+  }
+  int64_t n = 0;
+  for (; n < available; ++n) {
+    const char c = run[n];
+    if (c == quote || c == '\\' || c == '\r' || c == '\n') break;
+    if (FMultiByte && static_cast<unsigned char>(c) >= 0x80) break;  // may start a multi-byte character
+  }
+  FPos += n;
 }
 
 void TParser::ResetStream() {

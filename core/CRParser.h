@@ -26,6 +26,7 @@
 // used by one thread at a time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
@@ -68,6 +69,9 @@ class TLexemList {
  private:
   std::vector<TEntry> FEntries;
   size_t FMaxLength = 0;
+  // Per byte, the index of the leftmost one-byte entry of that text, -1 for none: symbols are
+  // looked up at almost every lexeme of a script, one character at a time.
+  std::array<int32_t, 256> FSingleByte{};
 };
 
 // "!" 1, '"' 2, "#" 3 ... "`" 28: every symbol character as a one-character entry.
@@ -181,6 +185,10 @@ class TParser {
   bool SkipLineBreak();
   // Whether quote scans count lines: with TrackLinesInStrings or in stream mode.
   bool CountsLinesInStrings() const noexcept { return TrackLinesInStrings || FStream != nullptr; }
+  // Inside a quoted run: moves Pos past the bytes that are characters of their own and neither
+  // `quote`, a backslash nor a line break, which a character-by-character scan would step over one
+  // by one. It may stop early at the end of a stream block; the caller's scan goes on from there.
+  void SkipPlainQuotedBytes(char quote);
 
   int64_t FPos = 1;  // next character to read
 
@@ -200,6 +208,8 @@ class TParser {
   // The lexeme's bytes with a-z of single-byte characters folded to upper case.
   void FoldLexem(std::string& out);
   std::string CopyText(int64_t pos, int64_t length);
+  // The same into `out`, whose buffer is kept when it is large enough.
+  void CopyTextTo(int64_t pos, int64_t length, std::string& out);
   void ResetStream();
   size_t MbCharLenAt(int64_t pos);
   char StreamCharAt(int64_t pos);

@@ -110,6 +110,8 @@ size_t TMyParser::QuotedCharLen(char quote) {
 void TMyParser::FastSkipToQuote(char quote) {
   const int64_t length = TextLength();
   while (FPos <= length) {
+    SkipPlainQuotedBytes(quote);
+    if (FPos > length) break;
     size_t n = QuotedCharLen(quote);
     if (n == 0) return;
     FPos += static_cast<int64_t>(n);
@@ -124,6 +126,8 @@ void TMyParser::SkipQuotedString(char quote) {
   }
   const int64_t length = TextLength();
   while (FPos <= length) {
+    SkipPlainQuotedBytes(quote);
+    if (FPos > length) break;
     if (SkipLineBreak()) continue;
     size_t n = QuotedCharLen(quote);
     if (n == 0) return;

@@ -159,6 +159,10 @@ TEST(CRParserTest, SeekingLexemesAndClauses) {
   const TLexemList unsorted{{"OR", 3}, {"AND", 1}, {"NOT", 2}};  // looked up by halving: sorted on creation
   EXPECT_EQ(unsorted.Find("NOT")->Code, 2);
   EXPECT_EQ(unsorted.Find("NO"), nullptr);
+  const TLexemList doubled{{"<", 5}, {"<=", 6}, {"X", 1}, {"<", 7}};  // equal texts: the first given wins
+  EXPECT_EQ(doubled.Find("<")->Code, 5);
+  EXPECT_EQ(doubled.Find("<=")->Code, 6);
+  for (const char* absent : {"", "Y", "\xC3", "="}) EXPECT_EQ(doubled.Find(absent), nullptr) << absent;
 }
 
 TEST(CRParserTest, QuotePrefixStrings) {
