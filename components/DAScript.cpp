@@ -209,6 +209,7 @@ bool TDAScript::ExecuteNext() {
           cut.Text.size() >= FCurrentDelimiter.size() - 1)
         cut.Text.resize(cut.Text.size() - (FCurrentDelimiter.size() - 1));
       std::string text = TrimSQLBlanks(cut.Text);
+      std::string().swap(cut.Text);  // not held beside its copies while a long statement runs
       if (!text.empty() && (cut.Content || stateEnd)) {
         bool omit = stateEnd;
         if (stateEnd) FCurrentDelimiter = cut.NewDelimiter;
@@ -406,7 +407,10 @@ void TDAScript::RunText(const std::string& sql) {
   // The command would replace every reference it finds, set or not: it is emptied (which empties
   // its macro list) and given the text to send as it is.
   FCommand->SQL().Clear();
-  TDBAccessUtils::SetSQLText(FCommand.get(), ScriptText(sql));
+  if (ExpandMacros && sql.find(MacroChar) != std::string::npos)
+    TDBAccessUtils::SetSQLText(FCommand.get(), ScriptText(sql));
+  else
+    TDBAccessUtils::SetSQLText(FCommand.get(), sql);  // without another copy of a long statement
   FCommand->Execute();
 }
 
