@@ -499,7 +499,7 @@ void TMySQLRecordset::CreateComplexField(void* recBuf, int index, bool withBlobs
 void TMySQLRecordset::InternalInitFields() {
   RefreshConnectionCache();
   TMySQLCommand* cmd = GetMyCommand();
-  const TMyStatementShape shape = AnalyseMyStatement(cmd->GetSQL(), FServerMajor);
+  const TMyStatementShape shape = StatementShape(cmd->GetSQL());
   if (GetCommandType() == ctUnknown) {
     DescribeWithoutRows(shape);
     return;
@@ -692,6 +692,34 @@ TCRTableInfo* TMySQLRecordset::TableInfoOfColumn(const TMySqlFieldRecord& column
   return table;
 }
 
+const TMyStatementShape& TMySQLRecordset::StatementShape(const std::string& sql) {
+  auto& m = FShapeMemo;
+  const TCharsetKind charset = AnsiCharsetKind();
+  if (!m.Valid || m.ServerMajor != FServerMajor || m.Charset != charset || m.SQL != sql) {
+    m.Valid = false;  // until the analysis succeeded
+    m.Shape = AnalyseMyStatement(sql, FServerMajor);
+    m.SQL = sql;
+    m.ServerMajor = FServerMajor;
+    m.Charset = charset;
+    m.Valid = true;
+  }
+  return m.Shape;
+}
+
+const std::vector<TMyTableRef>& TMySQLRecordset::TableRefs(const std::string& sql) {
+  auto& m = FTableRefsMemo;
+  const TCharsetKind charset = AnsiCharsetKind();
+  if (!m.Valid || m.Handler != FHandlerMode || m.Charset != charset || m.SQL != sql) {
+    m.Valid = false;
+    m.Refs = ParseMyTableRefs(sql, FHandlerMode);
+    m.SQL = sql;
+    m.Handler = FHandlerMode;
+    m.Charset = charset;
+    m.Valid = true;
+  }
+  return m.Refs;
+}
+
 // ---- tables of the statement ------------------------------------------------------------------
 
 void TMySQLRecordset::ParseTables(const TMyStatementShape& shape) {
@@ -702,7 +730,7 @@ void TMySQLRecordset::ParseTables(const TMyStatementShape& shape) {
   TCRTablesInfo& tables = GetTablesInfo();
   tables.BeginUpdate();
   try {
-    for (const TMyTableRef& ref : ParseMyTableRefs(GetMyCommand()->GetSQL(), FHandlerMode)) {
+    for (const TMyTableRef& ref : TableRefs(GetMyCommand()->GetSQL())) {
       const std::string name = MyTableRefName(ref.Name);
       DA_ASSERT_MSG(!name.empty(), "TableName cannot be empty");
       TCRTableInfo* table = nullptr;

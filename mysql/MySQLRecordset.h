@@ -25,6 +25,7 @@
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
 #include "mysql/MyStatementText.h"
+#include "platform/runtime/Charset.h"
 
 // ---- property ids of the MySQL record set ---------------------------------------------------
 
@@ -151,6 +152,10 @@ class TMySQLRecordset : public TCRRecordSet {
                      uint32_t size, bool fixed);
   TCRTableInfo* TableInfoOfColumn(const TMySqlFieldRecord& column, bool aliased);
   void ParseTables(const TMyStatementShape& shape);
+  // The analyses of the statement's text, kept for the next open of the same text: a browser opens
+  // the same statements over and over.
+  const TMyStatementShape& StatementShape(const std::string& sql);
+  const std::vector<TMyTableRef>& TableRefs(const std::string& sql);
   // The "Type" column of SHOW COLUMNS and DESC holds long type texts.
   void WidenTypeColumn();
 
@@ -185,4 +190,18 @@ class TMySQLRecordset : public TCRRecordSet {
   int64_t FNextRowsAffected = -2;    // -2: not known yet
   std::vector<TMySqlBind> FColumns;  // the current row's columns, for APIs that describe them here
   std::vector<const TMySQLFieldDesc*> FFetchFields;  // by FieldNo - 1; nil for fields without a column
+  struct {
+    bool Valid = false;
+    std::string SQL;
+    int ServerMajor = 0;
+    TCharsetKind Charset{};  // the code page the text was lexed in
+    TMyStatementShape Shape;
+  } FShapeMemo;
+  struct {
+    bool Valid = false;
+    std::string SQL;
+    bool Handler = false;
+    TCharsetKind Charset{};
+    std::vector<TMyTableRef> Refs;
+  } FTableRefsMemo;
 };

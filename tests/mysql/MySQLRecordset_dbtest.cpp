@@ -138,6 +138,18 @@ TEST_P(MySQLRecordsetDbTest, PagedAccountTable) {
   EXPECT_EQ(page->GetTablesInfo().GetCount(), 1);
   page->Close();
   EXPECT_EQ(Scalar(*c, "Select count(*) count  from user"), "35");
+  // Another text on the same record set is analysed anew: its alias, and SHOW's long Type column.
+  page->SetSQL("Select u.idx from user u LIMIT 0,17");
+  page->Open();
+  ASSERT_EQ(page->GetTablesInfo().GetCount(), 1);
+  EXPECT_EQ(page->GetTablesInfo()[0]->GetTableAlias(), "u");
+  page->Close();
+  page->SetSQL("SHOW COLUMNS FROM user");
+  page->Open();
+  const TFieldDesc* type = page->FieldByName("Type");
+  ASSERT_NE(type, nullptr);
+  EXPECT_TRUE(type->DataType == dtMemo || type->Length == 256) << type->DataType << " " << type->Length;
+  page->Close();
 }
 
 // A table of every kind of column, read over the text and the prepared paths.
