@@ -9,8 +9,10 @@
 #include <QProcess>
 #include <QString>
 #include <QtTest>
+#include <memory>
 #include <string>
 
+#include "console/MyLoginConnection.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
 
@@ -42,6 +44,21 @@ inline std::string QueryValue(TMySQLConnection& con, const std::string& sql) {
     value = api->GetFieldStr(row, 0);
   api->mysql_free_result(result);
   return value;
+}
+
+// A login connection of the native user on database, in the character set the login would ask
+// for ("" for the server's).
+inline std::unique_ptr<TMyLoginConnection> OpenLogin(const QMap<QString, QString>& info,
+                                                     const std::string& database,
+                                                     const std::string& charset = {}) {
+  auto login = std::make_unique<TMyLoginConnection>(charset);
+  login->Open({info["HOST"].toStdString(),
+               info["PORT"].toInt(),
+               info["NATIVE_USER"].toStdString(),
+               info["NATIVE_PASSWORD"].toStdString(),
+               database,
+               {}});
+  return login;
 }
 
 // A latin1 session of the native user, for the test's own statements.

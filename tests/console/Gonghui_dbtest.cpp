@@ -61,13 +61,7 @@ void GonghuiDbTest::initTestCase() {
   FZone = std::make_unique<TGameZone>(FInfo, QStringLiteral("gh_%1").arg(QCoreApplication::applicationPid()));
   QVERIFY(FZone->Load());
   FAdmin = std::make_unique<TAdminSession>(FInfo);
-  FLogin = std::make_unique<TMyLoginConnection>("");
-  FLogin->Open({FInfo["HOST"].toStdString(),
-                FInfo["PORT"].toInt(),
-                FInfo["NATIVE_USER"].toStdString(),
-                FInfo["NATIVE_PASSWORD"].toStdString(),
-                FZone->Chr().toStdString(),
-                {}});
+  FLogin = OpenLogin(FInfo, FZone->Chr().toStdString());
 }
 
 void GonghuiDbTest::init() {

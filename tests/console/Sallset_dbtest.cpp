@@ -64,13 +64,7 @@ void SallsetDbTest::initTestCase() {
   FInfo = ServerInfo();
   FZone = std::make_unique<TGameZone>(FInfo, QStringLiteral("ss_%1").arg(QCoreApplication::applicationPid()));
   QVERIFY(FZone->Load());
-  FLogin = std::make_unique<TMyLoginConnection>("");
-  FLogin->Open({FInfo["HOST"].toStdString(),
-                FInfo["PORT"].toInt(),
-                FInfo["NATIVE_USER"].toStdString(),
-                FInfo["NATIVE_PASSWORD"].toStdString(),
-                FZone->Chr().toStdString(),
-                {}});
+  FLogin = OpenLogin(FInfo, FZone->Chr().toStdString());
   // zone: the game's own spelling; loginonly: a login folder and nothing else.
   QVERIFY(QDir(FDir.path()).mkpath("zone/World"));
   QVERIFY(QDir(FDir.path()).mkpath("zone/Login"));

@@ -93,13 +93,7 @@ void UsermanagerDbTest::initTestCase() {
   FAdmin->Exec("SET GLOBAL log_output='TABLE'");
   FAdmin->Exec("SET GLOBAL general_log=1");
   // The login's account connection, as the login opens it.
-  FLogin = std::make_unique<TMyLoginConnection>("gb2312");
-  FLogin->Open({FInfo["HOST"].toStdString(),
-                FInfo["PORT"].toInt(),
-                FInfo["NATIVE_USER"].toStdString(),
-                FInfo["NATIVE_PASSWORD"].toStdString(),
-                Acc(),
-                {}});
+  FLogin = OpenLogin(FInfo, Acc(), "gb2312");
   FCon = &FLogin->MyConnection();
 }
 
