@@ -208,13 +208,20 @@ bool TDAScript::ExecuteNext() {
       if (code != lcEnd && !stateEnd && lexem != FCurrentDelimiter && FCurrentDelimiter.size() > 1 &&
           cut.Text.size() >= FCurrentDelimiter.size() - 1)
         cut.Text.resize(cut.Text.size() - (FCurrentDelimiter.size() - 1));
-      std::string text = TrimSQLBlanks(cut.Text);
-      std::string().swap(cut.Text);  // not held beside its copies while a long statement runs
+      // Trimmed in place: a long statement is not held twice while it runs.
+      std::string text = std::move(cut.Text);
+      cut.Text.clear();
+      size_t end = text.size();
+      while (end > 0 && static_cast<unsigned char>(text[end - 1]) < 33) --end;
+      text.resize(end);
+      size_t begin = 0;
+      while (begin < text.size() && static_cast<unsigned char>(text[begin]) < 33) ++begin;
+      text.erase(0, begin);
       if (!text.empty() && (cut.Content || stateEnd)) {
         bool omit = stateEnd;
         if (stateEnd) FCurrentDelimiter = cut.NewDelimiter;
         bool breakExec = false;
-        ExecuteStatement(text, FKind, breakExec, omit);
+        ExecuteStatement(std::move(text), FKind, breakExec, omit);
         if (!omit && breakExec) break;
         TakeStartPosition();
         return true;
@@ -302,10 +309,10 @@ void TDAScript::ExecuteStream(TStream& stream) {
   SetSourceStream(nullptr);
 }
 
-void TDAScript::ExecuteStatement(const std::string& sql, int /*kind*/, bool& breakExec, bool& omit) {
+// Taken by value: the splitter hands its statement over rather than a copy of a long one.
+void TDAScript::ExecuteStatement(std::string text, int /*kind*/, bool& breakExec, bool& omit) {
   breakExec = false;
-  if (sql.empty()) return;
-  std::string text = sql;
+  if (text.empty()) return;
   if (BeforeExecute) BeforeExecute(this, text, omit);
   DoBeforeStatement(text);
   if (omit) return;

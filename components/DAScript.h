@@ -84,7 +84,7 @@ class TDAScript : public TComponent {
   // reading.
   void SetSourceStream(TStream* stream);
   // Runs or collects one statement (see OnError for failures).
-  virtual void ExecuteStatement(const std::string& sql, int kind, bool& breakExec, bool& omit);
+  virtual void ExecuteStatement(std::string sql, int kind, bool& breakExec, bool& omit);
 
   // Where the last statement lies: 0-based character offsets, lines and columns.
   int64_t StartPos() const noexcept { return FStartPos; }

@@ -137,6 +137,14 @@ void TCustomDASQL::EndConnection() {
 // ---- SQL text, parameters and macros -------------------------------------------------------------
 
 void TCustomDASQL::SetSQLText(const std::string& text) {
+  // An empty list and a text with lines differ: the text goes in without a list of its lines
+  // beside it (a restore passes statements of megabytes here).
+  if (FSQL.Count() == 0 && !text.empty()) {
+    FSQL.BeginUpdate();
+    FSQL.SetText(text);
+    FSQL.EndUpdate();
+    return;
+  }
   TStringList lines;
   lines.SetKeepLineBreaks(true);
   lines.SetText(text);

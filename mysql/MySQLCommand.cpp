@@ -195,7 +195,11 @@ void TMySQLCommand::ExecuteText() {
   TMySQLAPI& api = API();
   if (!OpenNext) {
     FStatementsRun = 0;
-    const std::string text = BuildSQLText();
+    // A text sent as it is goes from the command's own copy.
+    std::string built;
+    if (!SendTextAsIs) built = BuildSQLText();
+    const std::string& text = SendTextAsIs ? FSQL : built;
+    DA_ASSERT_MSG(!SendTextAsIs || FParams.Count() == 0, "a text sent as it is takes no parameters");
     if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
     FResultRows.clear();
     FResultInsertIds.clear();

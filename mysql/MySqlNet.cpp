@@ -160,6 +160,29 @@ void TMySqlNet::Flush() {
   FFullChunkSent = false;
 }
 
+void TMySqlNet::FlushWith(std::span<const uint8_t> bytes) {
+  // Short payloads are cheaper copied and written once; those of a chunk or more already go
+  // straight from bytes in Append.
+  constexpr size_t kDirect = 16384;
+  BeginWrite();
+  const size_t payload = static_cast<size_t>(FBuffer.Length() - MYSQL_HEADER_SIZE);
+  if (bytes.size() < kDirect || FFullChunkSent ||
+      payload + bytes.size() >= static_cast<size_t>(MYSQL_MAX_CHUNK)) {
+    WriteBytes(bytes);
+    Flush();
+    return;
+  }
+  CheckUsable();
+  uint8_t* buffer = FBuffer.GetBuffer().data();
+  MySqlPutHeader(buffer, static_cast<uint32_t>(payload + bytes.size()), FSeq++);
+  SendRaw(buffer, MYSQL_HEADER_SIZE + payload);
+  SendRaw(bytes.data(), bytes.size());
+  EndSend();
+  FBuffer.SetLength(MYSQL_HEADER_SIZE);
+  FBuffer.SetPosition(MYSQL_HEADER_SIZE);
+  FFullChunkSent = false;
+}
+
 void TMySqlNet::FlushEmpty() {
   BeginWrite();
   DA_ASSERT_MSG(FBuffer.Length() == MYSQL_HEADER_SIZE, "FlushEmpty with a packet being built");

@@ -84,6 +84,9 @@ class TMySqlNet {
   // shorter chunk here, empty when nothing followed them. Nothing is sent for an empty packet
   // (use FlushEmpty). Errors: 2013, 2006.
   void Flush();
+  // WriteBytes(bytes) then Flush, the same bytes on the wire; a long payload goes out from the
+  // caller's memory instead of being copied into the buffer first.
+  void FlushWith(std::span<const uint8_t> bytes);
   // Sends an empty packet; the packet being built must be empty (else an assertion fails).
   void FlushEmpty();
 

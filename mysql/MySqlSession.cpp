@@ -15,6 +15,15 @@
 
 namespace {
 
+// A file request can only answer a statement with the word LOCAL in it (in any character set a
+// session may use, its bytes are those of ASCII); other statements, long INSERTs above all, need
+// not be kept for the check.
+bool MayAskForLocalFile(std::span<const uint8_t> text) {
+  static constexpr char kWord[] = "local";
+  return std::search(text.begin(), text.end(), kWord, kWord + 5,
+                     [](uint8_t c, char w) { return (c | 0x20) == static_cast<uint8_t>(w); }) != text.end();
+}
+
 constexpr uint32_t kDefaultPort = 3306;
 constexpr const char* kDefaultHost = "localhost";
 constexpr int kMaxLoginRounds = 3;  // greeting reply, one switch, one more proof at most
@@ -296,8 +305,7 @@ std::span<const uint8_t> TMySqlSession::SimpleCommand(uint8_t command, std::span
   BeginCommand(command);
   return Guarded([&]() -> std::span<const uint8_t> {
     FNet->Vio()->SetTimeout(static_cast<int>(CommandTimeout));
-    FNet->WriteBytes(args);
-    FNet->Flush();
+    FNet->FlushWith(args);
     if (skipReply) return {};
     return ReadPacket();
   });
@@ -393,7 +401,7 @@ void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFiel
 
 void TMySqlSession::SendQuery(std::span<const uint8_t> text) {
   SimpleCommand(COM_QUERY, text, true);
-  FLastQuery.assign(reinterpret_cast<const char*>(text.data()), text.size());
+  if (MayAskForLocalFile(text)) FLastQuery.assign(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 void TMySqlSession::Query(std::string_view text) {

@@ -162,4 +162,38 @@ TEST(MySqlNetTest, CompressedReadsServeAStreamOfPlainPackets) {
   EXPECT_EQ(w.net.CompressedSequence(), 4);
 }
 
+// A payload handed to FlushWith goes out as the same bytes as one copied into the packet first,
+// plain or compressed, whether it is sent straight from the caller's memory or not.
+TEST(MySqlNetTest, FlushWithSendsWhatWriteBytesAndFlushSend) {
+  const struct {
+    const char* name;
+    size_t size;
+  } cases[] = {{"short, copied", 100},
+               {"long, sent from the caller's memory", 300000},
+               {"one byte short of a chunk with the command byte", kChunk - 2},
+               {"a chunk and more", kChunk + 10}};
+  for (const auto& c : cases)
+    for (const bool compress : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (compress ? ", compressed" : ""));
+      const TBytes payload = TestPattern(c.size, true);
+      Wire copied, direct;
+      for (Wire* w : {&copied, &direct}) {
+        w->net.SetCompress(compress);
+        w->net.Reset();
+        w->net.WriteByte(3);
+      }
+      copied.net.WriteBytes(payload);
+      copied.net.Flush();
+      direct.net.FlushWith(payload);
+      EXPECT_TRUE(copied.vio->Output == direct.vio->Output);
+      EXPECT_EQ(direct.net.Sequence(), copied.net.Sequence());
+      // The packet after it starts afresh.
+      copied.net.WriteByte(1);
+      copied.net.Flush();
+      direct.net.WriteByte(1);
+      direct.net.Flush();
+      EXPECT_TRUE(copied.vio->Output == direct.vio->Output);
+    }
+}
+
 }  // namespace
