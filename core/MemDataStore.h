@@ -115,7 +115,9 @@ class TMemData : public TData, public TStringComparer {
   const TSortColumns& SortColumns() const noexcept { return FSortColumns; }
   // Sorts every item of the list (hidden ones too) by the sort columns, stably, and renumbers;
   // the cursor stays on its record. Nothing without sort columns. A comparison that fails
-  // raises; the list then keeps every record, numbered, in a partly sorted order.
+  // raises; the list then keeps every record, numbered, in a partly sorted order. A single
+  // integer column of stored data is ordered by its stored values (nulls by GetNull) without
+  // calling CompareBySortColumn.
   virtual void SortItems();
   // A key (in the form KeyCompareValue describes) against a field of a record: -1, 0, 1; a null
   // field comes before every key. Raises what CompareValues raises.
@@ -269,6 +271,7 @@ class TMemData : public TData, public TStringComparer {
   void ParseSortColumns();
   void RelinkAfter(PItemHeader item, PItemHeader prev) noexcept;
   void RelinkInOrder(const std::vector<PItemHeader>& items) noexcept;
+  bool SortByStoredInteger();
   // The items in list order, for sorted inserts to find their place by halving. Built when a
   // record first has to move; any other change of the list drops it, except that one item just
   // linked (FSortOrderPending) may be missing from it.
