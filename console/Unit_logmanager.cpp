@@ -50,26 +50,15 @@ std::unique_ptr<TLogTexts> MakeLogTexts(TCustomMyConnection& logConnection, cons
 }
 
 std::vector<TDBGridColumn> LogColumns() {
-  struct {
-    const char* field;
-    const char* title;
-    int width;
-    bool readOnly;
-  } const columns[] = {
-      {"OperateID", "序号", 60, true},
-      {"UserID", "角色ID", 100, true},
-      // Computed by the page statement: no column of the log could take an edit.
-      {"Type", "动作", 72, true},
-      {"strParam1", "发送内容", 90, false},
-      {"strParam2", "接收内容", 74, true},
-      {"strParam3", "附加内容", 71, true},
-      {"LogTime", "时间", 120, false},
-      {"userIP", "操作IP", 102, false},
-  };
-  std::vector<TDBGridColumn> result;
-  for (const auto& c : columns)
-    result.push_back({c.field, QString::fromUtf8(c.title), c.width, Qt::AlignCenter, c.readOnly});
-  return result;
+  return {{"OperateID", QStringLiteral("序号"), 60, Qt::AlignCenter, true},
+          {"UserID", QStringLiteral("角色ID"), 100, Qt::AlignCenter, true},
+          // Computed by the page statement: no column of the log could take an edit.
+          {"Type", QStringLiteral("动作"), 72, Qt::AlignCenter, true},
+          {"strParam1", QStringLiteral("发送内容"), 90, Qt::AlignCenter, false},
+          {"strParam2", QStringLiteral("接收内容"), 74, Qt::AlignCenter, true},
+          {"strParam3", QStringLiteral("附加内容"), 71, Qt::AlignCenter, true},
+          {"LogTime", QStringLiteral("时间"), 120, Qt::AlignCenter, false},
+          {"userIP", QStringLiteral("操作IP"), 102, Qt::AlignCenter, false}};
 }
 
 QString NowText() {

@@ -21,28 +21,17 @@ namespace {
 const TAccountTexts kAccountTexts;
 
 std::vector<TDBGridColumn> AccountColumns() {
-  struct {
-    const char* field;
-    const char* title;
-    int width;
-    bool readOnly;
-  } const columns[] = {
-      {"idx", "序号", 60, true},
-      {"username", "用户名", 100, true},
-      // The password and the balance change through their dialogs only (the stored password
-      // form, the balance's checks), never as typed into the grid.
-      {"password", "密码*", 115, true},
-      {"deleted", "删除", 60, false},
-      {"user_priv", "权限", 80, true},
-      {"locked", "锁定", 55, true},
-      {"latest_login_date", "最后登录", 120, false},
-      {"latest_login_ip", "最后登录IP", 90, false},
-      {"webmoney", "网站积分", 70, true},
-  };
-  std::vector<TDBGridColumn> result;
-  for (const auto& c : columns)
-    result.push_back({c.field, QString::fromUtf8(c.title), c.width, Qt::AlignCenter, c.readOnly});
-  return result;
+  return {{"idx", QStringLiteral("序号"), 60, Qt::AlignCenter, true},
+          {"username", QStringLiteral("用户名"), 100, Qt::AlignCenter, true},
+          // The password and the balance change through their dialogs only (the stored password
+          // form, the balance's checks), never as typed into the grid.
+          {"password", QStringLiteral("密码*"), 115, Qt::AlignCenter, true},
+          {"deleted", QStringLiteral("删除"), 60, Qt::AlignCenter, false},
+          {"user_priv", QStringLiteral("权限"), 80, Qt::AlignCenter, true},
+          {"locked", QStringLiteral("锁定"), 55, Qt::AlignCenter, true},
+          {"latest_login_date", QStringLiteral("最后登录"), 120, Qt::AlignCenter, false},
+          {"latest_login_ip", QStringLiteral("最后登录IP"), 90, Qt::AlignCenter, false},
+          {"webmoney", QStringLiteral("网站积分"), 70, Qt::AlignCenter, true}};
 }
 
 }  // namespace
