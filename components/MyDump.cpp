@@ -130,9 +130,12 @@ class TMyDump::TRun {
   void Triggers(const TTableRef& ref);
   // Refuses (before anything is written) a text column whose set the session cannot hold.
   void CheckColumnCharsets(const std::vector<TTableRef>& tables);
-  void Data(const std::string& t, int index, int count);
+  void Data(const TTableRef& ref, const std::string& t, int index, int count);
+  // The columns a restore can write, quoted and joined, when SELECT * would not give exactly them
+  // (generated columns take no value, invisible ones are left out of *); empty otherwise.
+  std::string WrittenColumns(const TTableRef& ref);
   // The rows written; opening runs before the first.
-  int64_t Rows(const std::string& t, int index, int count, int64_t rows,
+  int64_t Rows(const std::string& t, const std::string& columns, int index, int count, int64_t rows,
                const std::function<void()>& opening);
   void AppendRow(std::string& line, TMyRowReader& reader, const std::vector<TValueKind>& kinds);
   void AppendText(std::string& line, std::string_view text);
@@ -399,7 +402,7 @@ void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
     FWriter.Line("");
     Progress(t, index, count, 0);
   }
-  if ((FDump.Objects & doData) != 0 && !ref.IsView) Data(t, index, count);
+  if ((FDump.Objects & doData) != 0 && !ref.IsView) Data(ref, t, index, count);
   // After the rows, so that restoring them fires none.
   if ((FDump.Objects & doTables) != 0 && !ref.IsView) Triggers(ref);
 }
@@ -469,8 +472,41 @@ void TMyDump::TRun::CheckColumnCharsets(const std::vector<TTableRef>& tables) {
   }
 }
 
-void TMyDump::TRun::Data(const std::string& t, int index, int count) {
+std::string TMyDump::TRun::WrittenColumns(const TTableRef& ref) {
+  TMyRowReader reader(FConnection, FDump.CommandTimeout);
+  reader.Open(
+      "SELECT COLUMN_NAME, EXTRA FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+      (ref.Database.empty() ? std::string("DATABASE()") : QuoteString(ref.Database, FStatementCharset)) +
+      " AND TABLE_NAME = " + QuoteString(ref.Name, FStatementCharset) + " ORDER BY ORDINAL_POSITION");
+  std::string columns;
+  bool needed = false;
+  while (reader.Next()) {
+    // EXTRA lists flags separated by commas ("STORED GENERATED, INVISIBLE"); a default
+    // expression's "DEFAULT_GENERATED" is not a generated column.
+    bool generated = false, invisible = false;
+    const std::string extraText = reader.Value(1);
+    std::string_view extra = extraText;
+    while (!extra.empty()) {
+      const size_t comma = extra.find(',');
+      std::string_view flag = extra.substr(0, comma);
+      extra = comma == std::string_view::npos ? std::string_view() : extra.substr(comma + 1);
+      while (!flag.empty() && flag.front() == ' ') flag.remove_prefix(1);
+      while (!flag.empty() && flag.back() == ' ') flag.remove_suffix(1);
+      generated |=
+          flag == "VIRTUAL GENERATED" || flag == "STORED GENERATED" || flag == "PERSISTENT GENERATED";
+      invisible |= flag.substr(0, 9) == "INVISIBLE";
+    }
+    needed |= generated || invisible;
+    if (generated) continue;
+    if (!columns.empty()) columns += ", ";
+    columns += Quote(reader.Value(0));
+  }
+  return needed ? columns : std::string();
+}
+
+void TMyDump::TRun::Data(const TTableRef& ref, const std::string& t, int index, int count) {
   const std::string ft = ToFile(t);
+  const std::string columns = WrittenColumns(ref);
   if (FOptions.GenerateHeader) Msg(SDumpDataHeader, {ft});
   if (FOptions.AddDrop && (FDump.Objects & doTables) == 0) FWriter.Line("TRUNCATE TABLE " + ft + ";");
   // The count only scales the progress: counting a large table costs as much as reading it.
@@ -486,18 +522,18 @@ void TMyDump::TRun::Data(const std::string& t, int index, int count) {
     if (lock) FWriter.Line("LOCK TABLES " + ft + " WRITE;");
     if (FOptions.DisableKeys) FWriter.Line("/*!40000 ALTER TABLE " + ft + " DISABLE KEYS */;");
   };
-  if (Rows(t, index, count, rows, opening) == 0) return;
+  if (Rows(t, columns, index, count, rows, opening) == 0) return;
   if (FOptions.DisableKeys) FWriter.Line("/*!40000 ALTER TABLE " + ft + " ENABLE KEYS */;");
   if (lock) FWriter.Line("UNLOCK TABLES;");
 }
 
-int64_t TMyDump::TRun::Rows(const std::string& t, int index, int count, int64_t rows,
-                            const std::function<void()>& opening) {
-  const std::string prefix =
-      (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) + " VALUES";
+int64_t TMyDump::TRun::Rows(const std::string& t, const std::string& columns, int index, int count,
+                            int64_t rows, const std::function<void()>& opening) {
+  const std::string prefix = (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) +
+                             (columns.empty() ? "" : " (" + ToFile(columns) + ")") + " VALUES";
   TMyRowReader reader(FConnection, FDump.CommandTimeout);
   reader.SetSessionBytes(true);
-  reader.Open("SELECT * FROM " + t);
+  reader.Open("SELECT " + (columns.empty() ? std::string("*") : columns) + " FROM " + t);
   std::vector<TValueKind> kinds;
   for (int i = 0; i < reader.FieldCount(); ++i) kinds.push_back(KindOf(reader.Field(i)));
   // A row is written once the next one is read: only then is it known whether it ends its

@@ -203,6 +203,52 @@ TEST(MyDumpDbTest, AMariaDbDumpWithRoutinesRestoresThroughOurs) {
             "2");
 }
 
+// Invisible columns are left out of SELECT *, and generated ones take no value: the rows must
+// still come back whole, in a table of the connection's database and in one named with its own.
+TEST(MyDumpDbTest, InvisibleAndGeneratedColumnsComeBackWhole) {
+  TScratchDb source, other, ours, theirs;
+  TTempDir dir;
+  TMyConnection src;
+  Prepare(src, source.Name());
+  src.ExecSQL(
+      "CREATE TABLE g (id INT PRIMARY KEY, a INT, v INT AS (a * 2) VIRTUAL, p INT AS (a + 1) PERSISTENT, "
+      "h VARBINARY(8) INVISIBLE DEFAULT 'dflt')");
+  src.ExecSQL("INSERT INTO g (id, a, h) VALUES (1, 10, X'005C27'), (2, NULL, NULL), (3, 4, 'dflt')");
+  src.ExecSQL(
+      "CREATE TABLE ex (id INT PRIMARY KEY, s TIMESTAMP(6) GENERATED ALWAYS AS ROW START INVISIBLE, "
+      "e TIMESTAMP(6) GENERATED ALWAYS AS ROW END INVISIBLE, PERIOD FOR SYSTEM_TIME(s, e)) WITH SYSTEM "
+      "VERSIONING");
+  src.ExecSQL("INSERT INTO ex (id) VALUES (1), (2)");
+  src.ExecSQL("CREATE TABLE " + other.Name() + ".o (id INT, n INT INVISIBLE)");
+  src.ExecSQL("INSERT INTO " + other.Name() + ".o (id, n) VALUES (1, 11), (2, NULL)");
+  const std::string values =
+      "SELECT CONCAT_WS('|', (SELECT GROUP_CONCAT(id, ':', IFNULL(a, 'N'), ':', IFNULL(v, 'N'), ':', "
+      "IFNULL(p, 'N'), ':', IFNULL(HEX(h), 'N') ORDER BY id) FROM g), (SELECT GROUP_CONCAT(id ORDER BY id) "
+      "FROM ex), (SELECT GROUP_CONCAT(id, ':', IFNULL(n, 'N') ORDER BY id) FROM " +
+      other.Name() + ".o))";
+  const std::string expected = Scalar(src, values);
+  EXPECT_EQ(expected, "1:10:20:11:005C27,2:N:N:N:N,3:4:8:5:64666C74|1,2|1:11,2:N");
+
+  TMyDump dump;
+  dump.SetConnection(&src);
+  dump.SetTableNames("g,ex," + other.Name() + ".o");
+  const fs::path file = dir.Path / "dump.sql";
+  dump.BackupToFile(file.string());
+
+  src.ExecSQL("DROP TABLE " + other.Name() + ".o");
+  TMyConnection a;
+  Prepare(a, ours.Name());
+  dump.SetConnection(&a);
+  dump.RestoreFromFile(file.string());
+  EXPECT_EQ(Scalar(a, values), expected);
+
+  a.ExecSQL("DROP TABLE " + other.Name() + ".o");
+  ASSERT_EQ(RunClient("mariadb", theirs.Name() + " < " + file.string()), 0);
+  TMyConnection b;
+  Prepare(b, theirs.Name());
+  EXPECT_EQ(Scalar(b, values), expected);
+}
+
 TEST(MyDumpDbTest, RestoreRunsEveryStatementAndThenReportsTheFailures) {
   TScratchDb db;
   TMyConnection c;
