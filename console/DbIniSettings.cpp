@@ -53,20 +53,23 @@ bool TDbIni::EnsureExists() const {
   const int fd = ::open(FFileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd >= 0) ::close(fd);
   TIniFile ini(FFileName);
-  WriteDB(ini, DefaultDbSettings(), true);
-  ini.WriteString("User", "saveini", "True");
+  std::vector<TIniValue> values = DBValues(DefaultDbSettings(), true);
+  values.push_back({"User", "saveini", "True"});
+  ini.WriteValues(values);
   return true;
 }
 
-void TDbIni::WriteDB(TIniFile& ini, const TDbSettings& s, bool creating) const {
-  ini.WriteString("DB", "Server", s.Server);
-  ini.WriteString("DB", creating ? "DBPort" : "DBport", s.Port);
-  ini.WriteInteger("DB", "DBcharset", s.CharsetIndex);
-  ini.WriteString("DB", "DBacc", s.AccDB);
-  ini.WriteString("DB", "DBchar", s.CharDB);
-  ini.WriteString("DB", "DBlog", s.LogDB);
-  ini.WriteString("DB", "Uid", s.Uid);
-  ini.WriteString("DB", "Pwd", s.Pwd);
+// The keys of section DB; they are written together with what goes with them, so a write that
+// fails leaves the file's settings as they were rather than half old and half new.
+std::vector<TIniValue> TDbIni::DBValues(const TDbSettings& s, bool creating) const {
+  return {{"DB", "Server", s.Server},
+          {"DB", creating ? "DBPort" : "DBport", s.Port},
+          {"DB", "DBcharset", std::to_string(s.CharsetIndex)},
+          {"DB", "DBacc", s.AccDB},
+          {"DB", "DBchar", s.CharDB},
+          {"DB", "DBlog", s.LogDB},
+          {"DB", "Uid", s.Uid},
+          {"DB", "Pwd", s.Pwd}};
 }
 
 TDbSettings TDbIni::ReadDB() const {
@@ -110,15 +113,17 @@ std::vector<std::string> TDbIni::ZoneNames() const {
 
 void TDbIni::SaveZone(std::string_view zone, const TDbSettings& s) const {
   TIniFile ini(FFileName);
-  ini.WriteString(zone, "areaname", zone);
-  ini.WriteString(zone, "areaaddr", s.Server);
-  ini.WriteString(zone, "areaport", s.Port);
-  ini.WriteInteger(zone, "areacharset", s.CharsetIndex);
-  ini.WriteString(zone, "areaacc", s.AccDB);
-  ini.WriteString(zone, "areachar", s.CharDB);
-  ini.WriteString(zone, "arealog", s.LogDB);
-  ini.WriteString(zone, "areauid", s.Uid);
-  ini.WriteString(zone, "areapwd", s.Pwd);
+  const std::string section(zone);
+  // One save: a zone is never left with some of its keys, nor an update with some old values.
+  ini.WriteValues({{section, "areaname", section},
+                   {section, "areaaddr", s.Server},
+                   {section, "areaport", s.Port},
+                   {section, "areacharset", std::to_string(s.CharsetIndex)},
+                   {section, "areaacc", s.AccDB},
+                   {section, "areachar", s.CharDB},
+                   {section, "arealog", s.LogDB},
+                   {section, "areauid", s.Uid},
+                   {section, "areapwd", s.Pwd}});
 }
 
 std::optional<std::string> TDbIni::ZoneSection(std::string_view zone) const {
@@ -135,12 +140,14 @@ void TDbIni::EraseSection(std::string_view section) const {
 
 void TDbIni::SaveDB(const TDbSettings& settings) const {
   TIniFile ini(FFileName);
-  WriteDB(ini, settings, false);
-  ini.WriteString("User", "saveini", "-1");
+  std::vector<TIniValue> values = DBValues(settings, false);
+  values.push_back({"User", "saveini", "-1"});
+  ini.WriteValues(values);
 }
 
 void TDbIni::ResetDB() const {
   TIniFile ini(FFileName);
-  WriteDB(ini, DefaultDbSettings(), false);
-  ini.WriteString("User", "saveini", "false");
+  std::vector<TIniValue> values = DBValues(DefaultDbSettings(), false);
+  values.push_back({"User", "saveini", "false"});
+  ini.WriteValues(values);
 }

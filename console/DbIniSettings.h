@@ -48,7 +48,8 @@ class TDbIni {
   TDbSettings ReadZone(std::string_view zone) const;
   // The areaname of every section that has one, in file order.
   std::vector<std::string> ZoneNames() const;
-  // Section [zone] with the nine keys of a zone; a section of that name is updated key by key.
+  // Section [zone] with the nine keys of a zone; a section of that name is updated key by key,
+  // all keys in one write.
   // The name is one CheckZoneName accepts. Raises EIniFileException when the file cannot be
   // written.
   void SaveZone(std::string_view zone, const TDbSettings& s) const;
@@ -61,6 +62,6 @@ class TDbIni {
   void ResetDB() const;
 
  private:
-  void WriteDB(TIniFile& ini, const TDbSettings& s, bool creating) const;
+  std::vector<TIniValue> DBValues(const TDbSettings& s, bool creating) const;
   std::string FFileName;
 };

@@ -153,24 +153,36 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view ident, bool d
   return v != 0;
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view ident, std::string_view value) {
-  std::vector<TLine> lines = FLines;
+void TIniFile::PutValue(std::string_view section, std::string_view ident, std::string_view value) {
   std::string entry = std::string(Trim(ident)) + "=" + std::string(value);
   size_t header = FindSection(section);
   if (header == npos) {
-    lines.push_back({"[" + std::string(Trim(section)) + "]"});
-    lines.push_back({std::move(entry)});
+    FLines.push_back({"[" + std::string(Trim(section)) + "]"});
+    FLines.push_back({std::move(entry)});
   } else if (size_t at = FindKey(header, ident); at != npos) {
-    std::string_view raw = lines[at].Raw;
-    lines[at].Raw = std::string(raw.substr(0, raw.find('=') + 1)) + std::string(value);
+    std::string_view raw = FLines[at].Raw;
+    FLines[at].Raw = std::string(raw.substr(0, raw.find('=') + 1)) + std::string(value);
   } else {
     // After the section's last non-blank line, so the blank line before the next section stays.
     size_t end = SectionEnd(header);
-    while (end > header + 1 && Trim(lines[end - 1].Raw).empty()) --end;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(end), {std::move(entry)});
+    while (end > header + 1 && Trim(FLines[end - 1].Raw).empty()) --end;
+    FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(end), {std::move(entry)});
   }
-  Save(lines);
-  FLines = std::move(lines);
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view ident, std::string_view value) {
+  WriteValues({{std::string(section), std::string(ident), std::string(value)}});
+}
+
+void TIniFile::WriteValues(const std::vector<TIniValue>& values) {
+  std::vector<TLine> before = FLines;
+  try {
+    for (const TIniValue& v : values) PutValue(v.Section, v.Ident, v.Value);
+    Save(FLines);
+  } catch (...) {
+    FLines = std::move(before);
+    throw;
+  }
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view ident, int value) {

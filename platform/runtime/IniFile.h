@@ -18,6 +18,13 @@ class EIniFileException : public Exception {
   using Exception::Exception;
 };
 
+// One key's value, for writing several at once.
+struct TIniValue {
+  std::string Section;
+  std::string Ident;
+  std::string Value;
+};
+
 class TIniFile {
  public:
   // Reads the file when it exists; a missing file is an empty one until the first write.
@@ -39,6 +46,9 @@ class TIniFile {
   // the contents in memory then stay as they were.
   void WriteString(std::string_view section, std::string_view ident, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view ident, int value);
+  // The writes of WriteString in order, saved once: the file takes them all or, when it cannot
+  // be written, none (raising EIniFileException as WriteString does).
+  void WriteValues(const std::vector<TIniValue>& values);
 
   // Section names in file order, as written in the file.
   std::vector<std::string> ReadSections() const;
@@ -61,6 +71,8 @@ class TIniFile {
   // One past the last line of the section whose header is at index header.
   size_t SectionEnd(size_t header) const;
   size_t FindKey(size_t header, std::string_view ident) const;
+  // WriteString's change to the lines in memory, unsaved.
+  void PutValue(std::string_view section, std::string_view ident, std::string_view value);
   void Save(const std::vector<TLine>& lines);
 
   std::string FFileName;

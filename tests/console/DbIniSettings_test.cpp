@@ -2,7 +2,11 @@
 // zone sections, and the mended faults (a bad character-set index, a bad port).
 #include "console/DbIniSettings.h"
 
+#include <sys/resource.h>
+
 #include <QtTest>
+#include <csignal>
+#include <functional>
 
 #include "ConsoleTestSupport.h"
 #include "console/LoginSession.h"
@@ -18,6 +22,8 @@ class DbIniSettingsTest : public QObject {
   void PortOutsideRangeIsRefused_data();
   void PortOutsideRangeIsRefused();
   void ZonesInFileOrder();
+  void FailedSaveLeavesTheFileAsItWas_data();
+  void FailedSaveLeavesTheFileAsItWas();
 };
 
 void DbIniSettingsTest::FirstStartWritesTheDefaults() {
@@ -125,6 +131,47 @@ void DbIniSettingsTest::ZonesInFileOrder() {
   TDbSettings b = ini.ReadZone("B");
   QCOMPARE(b.Server + b.Port + b.AccDB + b.CharDB + b.LogDB + b.Uid + b.Pwd, std::string("h23308a2c2l2u2p2"));
   QCOMPARE(b.CharsetIndex, 3);
+}
+
+void DbIniSettingsTest::FailedSaveLeavesTheFileAsItWas_data() {
+  QTest::addColumn<int>("change");
+  QTest::newRow("new zone") << 0;
+  QTest::newRow("zone updated") << 1;
+  QTest::newRow("section DB") << 2;
+}
+
+// The disk fills up while the settings are saved: the file may grow by a few bytes only.
+void DbIniSettingsTest::FailedSaveLeavesTheFileAsItWas() {
+  QFETCH(int, change);
+  QTemporaryDir dir;
+  const QString path = dir.filePath("DB.ini");
+  const QByteArray text = kDefaultDbIni +
+                          "[z]\r\nareaname=z\r\nareaaddr=h1\r\nareaport=3306\r\nareacharset=0\r\n"
+                          "areaacc=a1\r\nareachar=c1\r\narealog=l1\r\nareauid=u1\r\nareapwd=p1\r\n";
+  WriteAll(path, text);
+  TDbIni ini(path.toStdString());
+  const std::string longer(20, 'x');
+  TDbSettings s{"h" + longer, "3307",       1,   "a" + longer, "c" + longer, "l" + longer,
+                "u" + longer, "p" + longer, true};
+  const std::function<void()> saves[] = {[&] { ini.SaveZone("\xC7\xE0\xD4\xC6", s); },
+                                         [&] { ini.SaveZone("z", s); }, [&] { ini.SaveDB(s); }};
+  rlimit old{};
+  QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(text.size()) + 24;
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  QVERIFY(setrlimit(RLIMIT_FSIZE, &tight) == 0);
+  bool refused = false;
+  try {
+    saves[change]();
+  } catch (const EIniFileException&) {
+    refused = true;
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  QVERIFY(refused);
+  QCOMPARE(ReadAll(path), text);
+  QCOMPARE(ini.ZoneNames(), std::vector<std::string>{"z"});
 }
 
 QTEST_GUILESS_MAIN(DbIniSettingsTest)
