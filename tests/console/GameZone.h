@@ -28,8 +28,9 @@ inline QMap<QString, QString> ServerInfo() {
   return info;
 }
 
-// The first column of the first row of sql on the session; empty for none or NULL.
-inline std::string QueryValue(TMySQLConnection& con, const std::string& sql) {
+// A column (the first by default) of the first row of sql on the session; empty for none or
+// NULL.
+inline std::string QueryValue(TMySQLConnection& con, const std::string& sql, unsigned column = 0) {
   TMySQLCommand command;
   command.SetConnection(&con);
   command.SetSQL(sql);
@@ -40,8 +41,8 @@ inline std::string QueryValue(TMySQLConnection& con, const std::string& sql) {
   command.SetResult(nullptr);
   std::string value;
   TMySQLAPI* api = con.GetAPI();
-  if (PMYSQL_ROW row = api->mysql_fetch_row(result); row && !api->FieldIsNull(row, 0))
-    value = api->GetFieldStr(row, 0);
+  if (PMYSQL_ROW row = api->mysql_fetch_row(result); row && !api->FieldIsNull(row, column))
+    value = api->GetFieldStr(row, column);
   api->mysql_free_result(result);
   return value;
 }
@@ -74,6 +75,8 @@ class TAdminSession {
   }
   void Exec(const std::string& sql) { FCon.ExecSQL(sql); }
   std::string Value(const std::string& sql) { return QueryValue(FCon, sql); }
+  // CHECKSUM TABLE's checksum of table (the first column is the table's name).
+  std::string Checksum(const std::string& table) { return QueryValue(FCon, "CHECKSUM TABLE " + table, 1); }
 
  private:
   TMySQLConnection FCon;
