@@ -56,6 +56,13 @@ Tgonghui_edit::~Tgonghui_edit() = default;
 
 void Tgonghui_edit::Commit() {
   TMyQuery& query = FList.qry1();
+  // The list may have moved to an empty result since the editor opened: typing into the editor
+  // then began a new row, and posting it would add a guild nobody asked for.
+  if (!query.Active() || query.IsEmpty() || query.State() == dsInsert) {
+    if (query.Active()) query.Cancel();
+    ShowMessageBox(QStringLiteral("没有选择工会无法进行编辑！"), CaptionError, TMsgIcon::Error);
+    return;
+  }
   // A row the user did not touch is posted as it stands: nothing changes on the server.
   query.Edit();
   query.Post();

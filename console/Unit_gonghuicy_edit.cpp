@@ -115,6 +115,10 @@ void Tgonghuicy_edit::OpenMembers(const std::string& sql) {
 
 void Tgonghuicy_edit::RefreshMembers() {
   FUnionId = FList.CurrentId();
+  ShowGuildMembers();
+}
+
+void Tgonghuicy_edit::ShowGuildMembers() {
   OpenMembers(GuildMembersSql(FUnionId, FList.LiteralCharset()));
 }
 
@@ -140,7 +144,8 @@ void Tgonghuicy_edit::DeleteMember() {
   if (!AskYesNo(QStringLiteral("删除是不可逆操作，确定要删除该成员吗？"), CaptionHint, true)) return;
   FQuery->Delete();
   ShowMessageBox(QStringLiteral("删除成员成功！"), CaptionHint, TMsgIcon::Warning);
-  RefreshMembers();
+  // The guild this editor was opened for, wherever the list has moved since.
+  ShowGuildMembers();
 }
 
 void Tgonghuicy_edit::Commit() {

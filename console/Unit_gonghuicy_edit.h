@@ -45,6 +45,8 @@ class Tgonghuicy_edit : public QWidget {
 
  private:
   void OpenMembers(const std::string& sql);
+  // The members of the guild read at creation or the last refresh.
+  void ShowGuildMembers();
 
   Tgonghui& FList;
   std::string FUnionId;

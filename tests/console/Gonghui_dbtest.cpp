@@ -35,6 +35,8 @@ class GonghuiDbTest : public QObject {
   void MemberSearchSpansGuilds();
   void MemberEditsReachTheServer();
   void MenuOpensOneList();
+  void EditorOverAnEmptyListAddsNoGuild();
+  void MemberDeleteShowsTheOpenGuild();
   void DissolveNeedsAGuildAndAYes();
   void DissolveRemovesMembersThenGuild_data();
   void DissolveRemovesMembersThenGuild();
@@ -159,6 +161,44 @@ void GonghuiDbTest::MemberEditsReachTheServer() {
   QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID=2"),
            std::to_string(before - 1));
   QCOMPARE(members->qry1().RecordCount(), before - 1);
+}
+
+void GonghuiDbTest::EditorOverAnEmptyListAddsNoGuild() {
+  const std::string table = FAdmin->Checksum(T("t_union"));
+  auto list = List();
+  Select(*list, 2);
+  Tgonghui_edit* editor = list->EditGuild();
+  QVERIFY(editor != nullptr);
+  // The list moves on to no guild while the editor stays open; what is typed there is no guild.
+  list->edt1->setText(QStringLiteral("无此工会"));
+  list->Search();
+  QTest::keyClicks(editor->dbedtName, "NewGuild");
+  editor->Commit();
+  QCOMPARE(FAdmin->Checksum(T("t_union")), table);
+  QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("没有选择工会无法进行编辑！"));
+  list->RefreshGuilds();
+  QCOMPARE(list->qry1().RecordCount(), 3);
+}
+
+void GonghuiDbTest::MemberDeleteShowsTheOpenGuild() {
+  auto list = List();
+  Select(*list, 1);
+  Tgonghuicy_edit* members = list->EditMembers();
+  QVERIFY(members != nullptr);
+  const int guildMembers = members->qry1().RecordCount();
+  // The list moves to guild 2; a member found by a search is deleted.
+  Select(*list, 2);
+  members->edt1->setText(QStringLiteral("白露"));
+  members->Search();
+  QCOMPARE(members->qry1().FieldByName("UnionID")->AsInteger(), 2);
+  FUi->Answer(TMsgResult::Yes);
+  members->DeleteMember();
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE name=X'B0D7C2B6'"),
+           std::string("0"));
+  // Shown again: the members of guild 1, which the editor was opened for.
+  QCOMPARE(members->qry1().RecordCount(), guildMembers);
+  for (members->qry1().First(); !members->qry1().Eof(); members->qry1().Next())
+    QCOMPARE(members->qry1().FieldByName("UnionID")->AsInteger(), 1);
 }
 
 void GonghuiDbTest::DissolveNeedsAGuildAndAYes() {
