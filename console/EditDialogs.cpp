@@ -51,6 +51,17 @@ void FieldRange(const TField* field, int64_t& min, int64_t& max) {
 
 }  // namespace
 
+void PostOrCancel(TDataSet& dataset) {
+  try {
+    dataset.Post();
+  } catch (...) {
+    // A refused write is not kept pending: the row would show a value the server does not hold,
+    // and leaving the row later would send it again without being asked.
+    if (dataset.State() == dsEdit || dataset.State() == dsInsert) dataset.Cancel();
+    throw;
+  }
+}
+
 Tuser_password::Tuser_password(TDataSet& dataset, TDBEdit& target, const QString& accountLabel,
                                QWidget* parent)
     : QDialog(parent, kDialogFlags), FDataSet(dataset), FTarget(target) {
@@ -70,7 +81,7 @@ void Tuser_password::Confirm() {
   if (!edt1->text().isEmpty()) {
     FDataSet.Edit();
     FTarget.setText(QString::fromStdString(StoredPasswordForm(FTarget.Link().Encode(edt1->text()))));
-    FDataSet.Post();
+    PostOrCancel(FDataSet);
   }
   accept();
 }
@@ -137,7 +148,7 @@ void Tusermoney::Confirm() {
   FDataSet.Edit();
   FTarget.setText(QString::number(result.Value));
   if (dataset == nullptr) {
-    FDataSet.Post();
+    PostOrCancel(FDataSet);
     return accept();
   }
   const bool checked = dataset->Options().CheckRowVersion;

@@ -17,6 +17,10 @@ class TDBEdit;
 class TDBMemo;
 class TFlatButton;
 
+// Posts the row; when the write is refused the row goes back to what was read and the error
+// goes on to the caller.
+void PostOrCancel(TDataSet& dataset);
+
 // "输入新密码": the stored form of the typed password; an empty password changes nothing.
 class Tuser_password : public QDialog {
   Q_OBJECT

@@ -209,7 +209,7 @@ void Tusermanager::EditBalance() {
 void Tusermanager::PostValue(TDBEdit& edit, const QString& value) {
   qry1().Edit();
   edit.setText(value);
-  qry1().Post();
+  PostOrCancel(qry1());
 }
 
 void Tusermanager::ToggleLock() {

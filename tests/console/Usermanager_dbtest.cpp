@@ -48,6 +48,8 @@ class UsermanagerDbTest : public QObject {
   void BalanceBelowZeroIsRefusedUnposted();
   void GridEditSendsOneUpdate();
   void PasswordGoesToThatAccountOnly();
+  void RefusedWriteIsNotSentLater_data();
+  void RefusedWriteIsNotSentLater();
   void StallWhilePagingGivesOneBoxAndTheNextPageWorks();
   void EmptyResultCommitsAndDeletesNothing_data();
   void EmptyResultCommitsAndDeletesNothing();
@@ -307,6 +309,57 @@ void UsermanagerDbTest::PasswordGoesToThatAccountOnly() {
   QCOMPARE(Value("SELECT password FROM " + table + " WHERE idx=1"), StoredPasswordForm("654321"));
   QCOMPARE(Value("SELECT COUNT(*) FROM " + table + " WHERE password='49ba59abbe56e057'"), std::string("34"));
   FAdmin->Exec("UPDATE " + table + " SET password='49ba59abbe56e057' WHERE idx=1");
+}
+
+void UsermanagerDbTest::RefusedWriteIsNotSentLater_data() {
+  QTest::addColumn<int>("change");
+  QTest::addColumn<QString>("column");
+  QTest::newRow("password") << 0 << QStringLiteral("password");
+  QTest::newRow("lock") << 1 << QStringLiteral("locked");
+  QTest::newRow("GM") << 2 << QStringLiteral("user_priv");
+}
+
+// The server refuses the change (a trigger here; a lost connection or a full disk alike): the
+// row shows what is stored again, and leaving it sends nothing.
+void UsermanagerDbTest::RefusedWriteIsNotSentLater() {
+  QFETCH(int, change);
+  QFETCH(QString, column);
+  auto b = Browser();
+  b->edt1->setText(QStringLiteral("abc"));
+  b->Search();
+  QCOMPARE(b->qry1().FieldByName("idx")->AsInteger(), 1);
+  const std::string stored = "SELECT " + column.toStdString() + " FROM " + Table() + " WHERE idx=1";
+  const std::string before = Value(stored);
+  const std::string checksum = FAdmin->Checksum(Table());
+  FAdmin->Exec("CREATE TRIGGER `" + Acc() + "`.refuse BEFORE UPDATE ON " + Table() +
+               " FOR EACH ROW SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='refused'");
+  bool refused = false;
+  FUi->OnDialog([&refused](QDialog& d) {
+    static_cast<Tuser_password&>(d).edt1->setText(QStringLiteral("654321"));
+    try {
+      static_cast<Tuser_password&>(d).Confirm();
+    } catch (const std::exception&) {
+      refused = true;
+    }
+    d.reject();
+    return int(d.result());
+  });
+  FUi->Answer(TMsgResult::Yes);
+  FUi->Answer(TMsgResult::Ok);
+  try {
+    if (change == 0) b->EditPassword();
+    if (change == 1) b->ToggleLock();
+    if (change == 2) b->ToggleGm();
+  } catch (const std::exception&) {
+    refused = true;
+  }
+  FAdmin->Exec("DROP TRIGGER `" + Acc() + "`.refuse");
+  QVERIFY(refused);
+  QCOMPARE(b->qry1().State(), dsBrowse);
+  QCOMPARE(b->qry1().FieldByName(column.toStdString())->AsString(), before);
+  b->qry1().Next();
+  b->qry1().Prior();
+  QCOMPARE(FAdmin->Checksum(Table()), checksum);
 }
 
 void UsermanagerDbTest::StallWhilePagingGivesOneBoxAndTheNextPageWorks() {
