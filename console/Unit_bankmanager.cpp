@@ -141,6 +141,13 @@ void Tbankmanager::Search() {
       ShowMessageBox(QStringLiteral("输入有误，没有查询到指定的角色！"), CaptionHint, TMsgIcon::Information);
       return;
     }
+    // A deleted character keeps its name, which a living one may have taken up since: the
+    // warehouse wanted is the living one's.
+    for (character->First(); !character->Eof(); character->Next()) {
+      const TField* deleted = character->FindField("deleted");
+      if (deleted == nullptr || deleted->IsNull() || deleted->AsInteger() == 0) break;
+    }
+    if (character->Eof()) character->First();
     key = character->FieldByName("AccountID")->AsLargeInt();
   }
   RunSearch(AccountIdWhere(key), byAccount);

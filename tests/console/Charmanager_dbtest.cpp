@@ -42,6 +42,7 @@ class CharmanagerDbTest : public QObject {
   void SkillMemoEditsSkillsOnly();
   void MenuOpensBothBrowsers();
   void QuotedAccountDatabaseName();
+  void WarehouseOfTheLivingNamesake();
 
  private:
   std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
@@ -242,7 +243,7 @@ void CharmanagerDbTest::WarehouseDialogsChangeOnlyTheirRow() {
 void CharmanagerDbTest::SkillMemoEditsSkillsOnly() {
   const std::string chars = Chr() + ".`user`";
   const std::string items = Value("SELECT HEX(Items) FROM " + chars + " WHERE ID=1");
-  const std::string others = Value("CHECKSUM TABLE " + chars);
+  const std::string others = FAdmin->Checksum(chars);
   Tcharmanager b(FLinks);
   QCOMPARE(b.qry1().FieldByName("ID")->AsInteger(), 1);
   FUi->OnDialog([](QDialog& d) {
@@ -268,7 +269,7 @@ void CharmanagerDbTest::SkillMemoEditsSkillsOnly() {
   b.qry1().Next();
   QCOMPARE(Value("SELECT HEX(Items) FROM " + chars + " WHERE ID=1"), items);
   FAdmin->Exec("UPDATE " + chars + " SET Skills='1:1;2:60;' WHERE ID=1");
-  QCOMPARE(Value("CHECKSUM TABLE " + chars), others);
+  QCOMPARE(FAdmin->Checksum(chars), others);
 }
 
 void CharmanagerDbTest::MenuOpensBothBrowsers() {
@@ -312,6 +313,26 @@ void CharmanagerDbTest::QuotedAccountDatabaseName() {
   QCOMPARE(bank->edtAccount->text(), QStringLiteral("abc"));
   QVERIFY(frame.findChild<Tcharmanager*>());
   QVERIFY(FUi->Messages().empty());
+}
+
+void CharmanagerDbTest::WarehouseOfTheLivingNamesake() {
+  // 白露 (ID 2, account 1) was deleted; a character of account 2 has taken the name up since.
+  const std::string chars = Chr() + ".`user`";
+  FAdmin->Exec("UPDATE " + chars + " SET deleted=1 WHERE ID=2");
+  FAdmin->Exec("INSERT INTO " + chars +
+               " (UniqueName, Name, AccountID) SELECT CONCAT(Name, '2'), Name, 2 FROM " + chars +
+               " WHERE ID=2");
+  Tbankmanager b(FLinks);
+  b.edt1->setText(QStringLiteral("白露"));
+  b.chk1->setChecked(false);
+  b.Search();
+  FAdmin->Exec("DELETE FROM " + chars +
+               " WHERE AccountID=2 AND ID<>2 AND Name=(SELECT Name FROM (SELECT Name FROM " + chars +
+               " WHERE ID=2) AS n)");
+  FAdmin->Exec("UPDATE " + chars + " SET deleted=0 WHERE ID=2");
+  QVERIFY(FUi->Messages().empty());
+  QCOMPARE(b.qry1().RecordCount(), 1);
+  QCOMPARE(b.qry1().FieldByName("AccountID")->AsInteger(), 2);
 }
 
 QTEST_MAIN(CharmanagerDbTest)
