@@ -18,6 +18,8 @@
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "console/Unit_set2.h"
+#include "platform/widgets/DBGrid.h"
+#include "platform/widgets/DBGridModel.h"
 #include "platform/widgets/UiRecorder.h"
 
 class SqlconsoleDbTest : public QObject {
@@ -38,6 +40,8 @@ class SqlconsoleDbTest : public QObject {
   void TemplatesPerKind_data();
   void TemplatesPerKind();
   void MenuOpensOneConsole();
+  void GridEditWritesOnlyItsRow_data();
+  void GridEditWritesOnlyItsRow();
 
  private:
   std::unique_ptr<Tbigset> Console() {
@@ -51,6 +55,25 @@ class SqlconsoleDbTest : public QObject {
     const std::string id = QueryValue(FLogins[tab]->Provider(), "SELECT CONNECTION_ID()");
     return std::stoi(Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id +
                            " AND command_type='Query' AND argument LIKE '" + pattern + "'"));
+  }
+  // Types text into the cell of field in row of the tab's grid and posts the row, as leaving it
+  // does; false when the grid or the write refused it.
+  bool EditCell(Tbigset& c, int tab, int row, const std::string& field, const QString& text) {
+    TDBGridModel& model = c.Tab(tab).Grid->GridModel();
+    int column = 0;
+    while (column < model.columnCount() && model.ColumnField(column)->FieldName() != field) ++column;
+    if (column == model.columnCount()) return false;
+    const size_t messages = FUi->Messages().size();
+    if (!model.setData(model.index(row, column), text, Qt::EditRole)) return false;
+    if (FUi->Messages().size() != messages) return false;
+    TDataSet* ds = model.DataSet();
+    try {
+      if (ds->State() == dsEdit) ds->Post();
+    } catch (const std::exception&) {
+      ds->Cancel();
+      return false;
+    }
+    return true;
   }
   void Run(Tbigset& c, int tab, const QString& sql, bool execute) {
     c.pgc1->setCurrentIndex(tab);
@@ -214,6 +237,81 @@ void SqlconsoleDbTest::TemplatesPerKind() {
   c->Generate(1);
   QTEST(tab.Memo->toPlainText(), "text");
   QTEST(tab.Execute->isChecked(), "execute");
+}
+
+void SqlconsoleDbTest::GridEditWritesOnlyItsRow_data() {
+  QTest::addColumn<int>("tab");
+  QTest::addColumn<QString>("sql");
+  QTest::addColumn<QString>("field");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<bool>("written");
+  QTest::addColumn<QString>("plain");  // the same change by hand; %1 the character database
+  const QString join = QStringLiteral(
+      "SELECT u.ID, u.Level, b.AccountID, b.BankMoney FROM user u JOIN t_bank b ON "
+      "b.AccountID=u.AccountID ORDER BY u.ID");
+  QTest::newRow("join, own table") << 1 << join << "Level"
+                                   << "77" << true << "UPDATE `%1`.`user` SET Level=77 WHERE ID=2";
+  QTest::newRow("join, other table") << 1 << join << "BankMoney"
+                                     << "1" << false << "";
+  QTest::newRow("computed column") << 1 << QStringLiteral("SELECT ID, Level+1 AS Next FROM user ORDER BY ID")
+                                   << "Next"
+                                   << "5" << false << "";
+  QTest::newRow("table of another database")
+      << 0 << QStringLiteral("SELECT * FROM `%1`.t_union ORDER BY ID") << "Level"
+      << "9" << true << "UPDATE `%1`.t_union SET Level=9 WHERE ID=2";
+  QTest::newRow("TIME and DECIMAL, keyed")
+      << 1 << QStringLiteral("SELECT * FROM t_span ORDER BY Note") << "Note"
+      << "z" << true << "UPDATE `%1`.t_span SET Note='z' WHERE Note='b'";
+  QTest::newRow("TIME and DECIMAL, no key")
+      << 1 << QStringLiteral("SELECT * FROM t_span_nokey ORDER BY Note") << "Note"
+      << "z" << true << "UPDATE `%1`.t_span_nokey SET Note='z' WHERE Note='b'";
+}
+
+// One cell of the second row is edited; the server then holds what the same change made by
+// hand gives, in every table the statement read.
+void SqlconsoleDbTest::GridEditWritesOnlyItsRow() {
+  QFETCH(int, tab);
+  QFETCH(QString, sql);
+  QFETCH(QString, field);
+  QFETCH(QString, text);
+  QFETCH(bool, written);
+  QFETCH(QString, plain);
+  const std::string chr = Chr(), saved = Chr() + "_saved", twin = Chr() + "_twin";
+  const std::string copied[] = {"`user`", "t_bank", "t_union"};
+  const std::string spans[] = {"t_span", "t_span_nokey"};
+  // The twin database holds the same rows and gets the change by hand; saved keeps the rows of
+  // the fixture for the next case.
+  for (const std::string& db : {saved, twin}) {
+    FAdmin->Exec("CREATE DATABASE `" + db + "`");
+    for (const std::string& t : copied)
+      FAdmin->Exec("CREATE TABLE `" + db + "`." + t + " ENGINE=MyISAM AS SELECT * FROM `" + chr + "`." + t);
+  }
+  for (const std::string& db : {chr, twin})
+    for (const std::string& t : spans) {
+      FAdmin->Exec("CREATE TABLE `" + db + "`." + t +
+                   " (ID INT AUTO_INCREMENT, Span TIME, Amount DECIMAL(65,30), Note VARCHAR(8), " +
+                   (t == "t_span" ? "PRIMARY KEY (ID)" : "KEY (ID)") + ") ENGINE=MyISAM");
+      FAdmin->Exec("INSERT INTO `" + db + "`." + t +
+                   " (Span, Amount, Note) VALUES ('100:00:00', "
+                   "'-12345678901234567890123456789012345.123456789012345678901234567891', 'a'), "
+                   "('-838:59:59', '0.000000000000000000000000000001', 'b'), ('25:30:00', NULL, 'c')");
+    }
+  if (!plain.isEmpty()) FAdmin->Exec(plain.arg(QString::fromStdString(twin)).toStdString());
+  {
+    auto c = Console();
+    Run(*c, tab, sql.arg(QString::fromStdString(chr)), false);
+    QVERIFY(FUi->Messages().empty());
+    QCOMPARE(EditCell(*c, tab, 1, field.toStdString(), text), written);
+  }
+  for (const std::string& t : {copied[0], copied[1], copied[2], spans[0], spans[1]})
+    QVERIFY2(FAdmin->Checksum("`" + chr + "`." + t) == FAdmin->Checksum("`" + twin + "`." + t), t.c_str());
+  for (const std::string& t : copied) {
+    FAdmin->Exec("DELETE FROM `" + chr + "`." + t);
+    FAdmin->Exec("INSERT INTO `" + chr + "`." + t + " SELECT * FROM `" + saved + "`." + t);
+  }
+  FAdmin->Exec("DROP TABLE `" + chr + "`.t_span, `" + chr + "`.t_span_nokey");
+  FAdmin->Exec("DROP DATABASE `" + twin + "`");
+  FAdmin->Exec("DROP DATABASE `" + saved + "`");
 }
 
 void SqlconsoleDbTest::MenuOpensOneConsole() {
