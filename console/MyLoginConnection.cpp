@@ -10,6 +10,9 @@ TMyLoginConnection::TMyLoginConnection(std::string initialCharset)
   // The connection's own statements (table lists, ExecSQL) wait no longer than browsing does.
   FConnection->InternalCommand().SetCommandTimeout(kReadTimeoutSeconds);
   if (!initialCharset.empty()) FConnection->Options().SetCharset(initialCharset);
+  // DECIMAL values are held digit for digit: held as doubles they would show rounded, and a
+  // value typed into a grid would be written rounded, or refused as out of range.
+  FConnection->Options().SetNumericType(ntFmtBCD);
 }
 
 TMyLoginConnection::~TMyLoginConnection() = default;

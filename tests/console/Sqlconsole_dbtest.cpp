@@ -262,6 +262,15 @@ void SqlconsoleDbTest::GridEditWritesOnlyItsRow_data() {
   QTest::newRow("TIME and DECIMAL, keyed")
       << 1 << QStringLiteral("SELECT * FROM t_span ORDER BY Note") << "Note"
       << "z" << true << "UPDATE `%1`.t_span SET Note='z' WHERE Note='b'";
+  QTest::newRow("TIME beyond a day, edited")
+      << 1 << QStringLiteral("SELECT * FROM t_span ORDER BY Note") << "Span"
+      << "-101:30:05" << true << "UPDATE `%1`.t_span SET Span='-101:30:05' WHERE Note='b'";
+  QTest::newRow("DECIMAL(65,30), edited")
+      << 1 << QStringLiteral("SELECT * FROM t_span_nokey ORDER BY Note") << "Amount"
+      << "99999999999999999999999999999999999.000000000000000000000000000007" << true
+      << "UPDATE `%1`.t_span_nokey SET "
+         "Amount='99999999999999999999999999999999999.000000000000000000000000000007' "
+         "WHERE Note='b'";
   QTest::newRow("TIME and DECIMAL, no key")
       << 1 << QStringLiteral("SELECT * FROM t_span_nokey ORDER BY Note") << "Note"
       << "z" << true << "UPDATE `%1`.t_span_nokey SET Note='z' WHERE Note='b'";
