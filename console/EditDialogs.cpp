@@ -160,7 +160,15 @@ void Tusermoney::Confirm() {
     FDataSet.Cancel();
     dataset->RefreshRecord();
     const std::string now = field && !field->IsNull() ? field->AsString() : std::string();
-    if (now == current) throw;
+    if (now == current) {
+      // The stored value is still the one the change was computed from: the check failed on
+      // another column (an account name stored as GBK bytes reaches a gb2312 session as "?" and
+      // never matches), so the value goes by the row's key alone.
+      FDataSet.Edit();
+      FTarget.setText(QString::number(result.Value));
+      PostOrCancel(FDataSet);
+      return accept();
+    }
     ShowMessageBox(QStringLiteral("该帐号的数值刚被修改为：") + QString::fromStdString(now) +
                        QStringLiteral("，请重新设定！"),
                    CaptionError, TMsgIcon::Error);

@@ -50,6 +50,8 @@ class UsermanagerDbTest : public QObject {
   void PasswordGoesToThatAccountOnly();
   void RefusedWriteIsNotSentLater_data();
   void RefusedWriteIsNotSentLater();
+  void GbkNamedAccountTakesPasswordAndBalance_data();
+  void GbkNamedAccountTakesPasswordAndBalance();
   void StallWhilePagingGivesOneBoxAndTheNextPageWorks();
   void EmptyResultCommitsAndDeletesNothing_data();
   void EmptyResultCommitsAndDeletesNothing();
@@ -360,6 +362,51 @@ void UsermanagerDbTest::RefusedWriteIsNotSentLater() {
   b->qry1().Next();
   b->qry1().Prior();
   QCOMPARE(FAdmin->Checksum(Table()), checksum);
+}
+
+void UsermanagerDbTest::GbkNamedAccountTakesPasswordAndBalance_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<int>("idx");
+  QTest::addColumn<bool>("balance");  // else the password
+  QTest::newRow("balance, trail byte 0x5C") << QStringLiteral("籠") << 103 << true;
+  QTest::newRow("balance, 青云") << QStringLiteral("青云") << 104 << true;
+  QTest::newRow("password, trail byte 0x5C") << QStringLiteral("籠") << 103 << false;
+  QTest::newRow("password, 青云") << QStringLiteral("青云") << 104 << false;
+}
+
+// Account names stored as GBK bytes reach the gb2312 session as "?": the dialogs still change
+// that account's value, and no other.
+void UsermanagerDbTest::GbkNamedAccountTakesPasswordAndBalance() {
+  QFETCH(QString, name);
+  QFETCH(int, idx);
+  QFETCH(bool, balance);
+  FAdmin->Exec("INSERT INTO " + Table() +
+               " (idx, username, webmoney) VALUES (103, UNHEX('BB5C'), 100), (104, UNHEX('C7E0D4C6'), 100)");
+  auto b = Browser();
+  b->CheckBox1->setChecked(false);
+  b->edt1->setText(name);
+  b->Search();
+  QCOMPARE(b->qry1().FieldByName("idx")->AsInteger(), idx);
+  FUi->OnDialog([balance](QDialog& d) {
+    if (balance) {
+      static_cast<Tusermoney&>(d).edt1->setText(QStringLiteral("5"));
+      static_cast<Tusermoney&>(d).Confirm();
+    } else {
+      static_cast<Tuser_password&>(d).edt1->setText(QStringLiteral("654321"));
+      static_cast<Tuser_password&>(d).Confirm();
+    }
+    return int(d.result());
+  });
+  const bool changed = Guarded([&] { balance ? b->EditBalance() : b->EditPassword(); });
+  const std::string stored = Value("SELECT CONCAT_WS('/', HEX(username), webmoney, password) FROM " +
+                                   Table() + " WHERE idx=" + std::to_string(idx));
+  const std::string others = Value("SELECT COUNT(*) FROM " + Table() + " WHERE idx>100 AND webmoney<>100");
+  FAdmin->Exec("DELETE FROM " + Table() + " WHERE idx > 100");
+  QVERIFY(changed);
+  QVERIFY(FUi->Messages().empty());
+  const std::string hex = idx == 103 ? "BB5C" : "C7E0D4C6";
+  QCOMPARE(stored, hex + (balance ? "/105/" : "/100/" + StoredPasswordForm("654321")));
+  QCOMPARE(others, std::string(balance ? "1" : "0"));
 }
 
 void UsermanagerDbTest::StallWhilePagingGivesOneBoxAndTheNextPageWorks() {
