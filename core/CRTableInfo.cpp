@@ -152,6 +152,16 @@ std::string TCRTableInfoClass::Quote(std::string_view name) const {
 
 std::string TCRTableInfoClass::NormalizeNameEx(std::string_view name, char leftQuote, char rightQuote,
                                                bool quoteNames) const {
+  // The usual name: ASCII bytes (one character each in every code page) without a point or a
+  // quote is one part, bare already.
+  bool plain = true;
+  for (char c : name)
+    if (static_cast<unsigned char>(c) >= 0x80 || c == '.' || c == leftQuote || c == rightQuote ||
+        c == LeftQuote() || c == RightQuote()) {
+      plain = false;
+      break;
+    }
+  if (plain) return QuoteIfNeeded(name, leftQuote, rightQuote, quoteNames);
   const char pairs[2][2] = {{leftQuote, rightQuote}, {LeftQuote(), RightQuote()}};
   std::string out;
   bool first = true;

@@ -42,10 +42,16 @@ uint32_t NumberTextLength(uint8_t type, uint32_t displayLength) {
   }
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
+// Equal but for the case of ASCII letters.
+bool SameAsciiCaseless(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 std::string Lower(std::string text) {
@@ -548,8 +554,11 @@ void TMySQLRecordset::CreateFieldDescs(const TMyStatementShape& shape) {
   TMySQLAPI& api = API();
   GetTablesInfo().Clear();
   const uint32_t count = api.mysql_num_fields(result);
+  // One record for all columns: each column overwrites every member, and the texts keep their
+  // buffers from one column to the next.
+  TMySqlFieldRecord column;
+  TColumnTableMemo tableMemo;
   for (uint32_t i = 0; i < count; ++i) {
-    TMySqlFieldRecord column;
     api.GetFieldInfo(result, i, column, FUseUnicode);
     if (FUseUnicode) {
       column.Name = Utf8ToAnsi(column.Name);
@@ -564,7 +573,7 @@ void TMySQLRecordset::CreateFieldDescs(const TMyStatementShape& shape) {
     auto desc = std::make_unique<TMySQLFieldDesc>();
     desc->FieldNo = static_cast<uint16_t>(i + 1);
     desc->ActualFieldNo = static_cast<int>(i);
-    FillFieldDesc(*desc, column, dataType, size, fixed);
+    FillFieldDesc(*desc, column, dataType, size, fixed, tableMemo);
     FFields.Add(std::move(desc));
   }
   GetTablesInfo().NormalizeNames();
@@ -647,6 +656,7 @@ void TMySQLRecordset::RefineFieldType(const TMySqlFieldRecord& column, TDataType
 
 void TMySQLRecordset::AdjustShowLength(const std::string& name, const TMyStatementShape& shape,
                                        uint32_t& size) const {
+  if (!shape.IsShow && !shape.IsExplain) return;
   const std::string lower = Lower(name);
   if (shape.IsShow) {
     if (shape.ShowPrivileges && (lower == "privilege" || lower == "context") && size < 30) size = 40;
@@ -658,12 +668,23 @@ void TMySQLRecordset::AdjustShowLength(const std::string& name, const TMyStateme
 }
 
 void TMySQLRecordset::FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldRecord& column,
-                                    TDataType dataType, uint32_t size, bool fixed) {
+                                    TDataType dataType, uint32_t size, bool fixed, TColumnTableMemo& memo) {
   desc.Name = column.Name;
-  const bool aliased = Upper(column.OrgTable) != Upper(column.Table);
+  const bool aliased = !SameAsciiCaseless(column.OrgTable, column.Table);
   // The column's own name, also under a table alias: a column alias is no name to write to.
   desc.ActualName = column.OrgName.empty() ? column.Name : column.OrgName;
-  if (!column.Table.empty()) desc.TableInfo = TableInfoOfColumn(column, aliased);
+  if (!column.Table.empty()) {
+    // Columns of one table come one after another: the table found for the previous column is the
+    // one a lookup would find again.
+    if (memo.Table == nullptr || memo.Aliased != aliased || memo.Name != column.Table ||
+        memo.OrgName != column.OrgTable) {
+      memo.Table = TableInfoOfColumn(column, aliased);
+      memo.Aliased = aliased;
+      memo.Name = column.Table;
+      memo.OrgName = column.OrgTable;
+    }
+    desc.TableInfo = memo.Table;
+  }
   const uint16_t length = static_cast<uint16_t>(std::min<uint32_t>(size, UINT16_MAX));
   desc.DataType = dataType;
   if (dataType != dtBlob && dataType != dtMemo && dataType != dtWideMemo) desc.Length = length;

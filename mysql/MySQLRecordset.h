@@ -148,8 +148,14 @@ class TMySQLRecordset : public TCRRecordSet {
   // Binary-charset strings become bytes, temporal columns with fractional seconds microseconds.
   void RefineFieldType(const TMySqlFieldRecord& column, TDataType& dataType, bool& fixed) const;
   void AdjustShowLength(const std::string& name, const TMyStatementShape& shape, uint32_t& size) const;
+  // The table of the previous column described, by the names that found it.
+  struct TColumnTableMemo {
+    TCRTableInfo* Table = nullptr;
+    bool Aliased = false;
+    std::string Name, OrgName;
+  };
   void FillFieldDesc(TMySQLFieldDesc& desc, const TMySqlFieldRecord& column, TDataType dataType,
-                     uint32_t size, bool fixed);
+                     uint32_t size, bool fixed, TColumnTableMemo& memo);
   TCRTableInfo* TableInfoOfColumn(const TMySqlFieldRecord& column, bool aliased);
   void ParseTables(const TMyStatementShape& shape);
   // The analyses of the statement's text, kept for the next open of the same text: a browser opens
