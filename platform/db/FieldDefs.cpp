@@ -80,9 +80,21 @@ TField* TFieldDef::CreateField(TComponent* owner) {
       default:
         break;
     }
-    if (auto* f = dynamic_cast<TFloatField*>(field); f && FPrecision > 0) f->Precision = FPrecision;
-    if (auto* f = dynamic_cast<TBCDField*>(field)) f->Precision = FPrecision;
-    if (auto* f = dynamic_cast<TFMTBCDField*>(field)) f->Precision = FPrecision;
+    // The field's class follows from the type (CreateFieldOfType): no cast needs to ask it.
+    switch (FDataType) {
+      case ftFloat:
+      case ftCurrency:
+        if (FPrecision > 0) static_cast<TFloatField*>(field)->Precision = FPrecision;
+        break;
+      case ftBCD:
+        static_cast<TBCDField*>(field)->Precision = FPrecision;
+        break;
+      case ftFMTBcd:
+        static_cast<TFMTBCDField*>(field)->Precision = FPrecision;
+        break;
+      default:
+        break;
+    }
     field->SetRequired(Required());
     field->SetReadOnly((FAttributes & faReadonly) != 0);
     if (FAttributes & faHiddenCol) field->SetVisible(false);

@@ -1,5 +1,7 @@
 #include "platform/db/FieldTypes.h"
 
+#include <cstring>
+
 #include "platform/runtime/DateTimeUtils.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/LocaleCompare.h"
@@ -43,7 +45,26 @@ bool IsBlobFieldType(TFieldType fieldType) {
   }
 }
 
+namespace {
+
+// No byte of the text has its high bit set; eight bytes at a time.
+bool AllAscii(std::string_view text) {
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if (word & 0x8080808080808080u) return false;
+  }
+  for (; i < text.size(); ++i)
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
 bool SameFieldName(std::string_view a, std::string_view b) {
+  // Names of different lengths in ASCII alone never match: the usual case of a lookup.
+  if (a.size() != b.size() && AllAscii(a) && AllAscii(b)) return false;
   bool ascii = true;
   if (a.size() == b.size()) {
     size_t i = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 #include <typeinfo>
 
 #include "platform/runtime/Format.h"
@@ -166,10 +167,26 @@ void TComponent::Destroying() {
 
 void TComponent::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component) RemoveFreeNotification(component);
-  // A copy: a component told of another's removal may itself change the list.
-  std::vector<TComponent*> owned = FComponents;
+  if (FComponents.empty()) return;
+  // A copy: a component told of another's removal may itself change the list. While the list
+  // stays as it was, every copied component is still owned; after a change each is looked up.
+  // A dataset tells each of its fields of every field made or freed: the usual copy stays on the
+  // stack.
+  constexpr size_t kInline = 32;
+  TComponent* inlineCopy[kInline];
+  std::vector<TComponent*> heapCopy;
+  std::span<TComponent* const> owned;
+  if (FComponents.size() <= kInline) {
+    std::copy(FComponents.begin(), FComponents.end(), inlineCopy);
+    owned = std::span<TComponent* const>(inlineCopy, FComponents.size());
+  } else {
+    heapCopy = FComponents;
+    owned = heapCopy;
+  }
+  const uint64_t version = FComponentsVersion;
   for (TComponent* c : owned)
-    if (std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end())
+    if (FComponentsVersion == version ||
+        std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end())
       c->Notification(component, operation);
 }
 
@@ -177,6 +194,7 @@ void TComponent::InsertComponent(TComponent* component) {
   if (!component->FName.empty() && FindComponent(component->FName))
     throw EComponentError(Format("A component named %s already exists", {component->FName}));
   FComponents.push_back(component);
+  ++FComponentsVersion;
   component->FOwner = this;
   Notification(component, opInsert);
 }
@@ -184,6 +202,7 @@ void TComponent::InsertComponent(TComponent* component) {
 void TComponent::RemoveComponent(TComponent* component) {
   auto it = std::find(FComponents.begin(), FComponents.end(), component);
   if (it != FComponents.end()) FComponents.erase(it);
+  ++FComponentsVersion;
   component->FOwner = nullptr;
   Notification(component, opRemove);
 }

@@ -103,6 +103,7 @@ class TComponent : public TPersistent {
 
   TComponent* FOwner = nullptr;
   std::vector<TComponent*> FComponents;    // owned, destroyed with this component
+  uint64_t FComponentsVersion = 0;         // counts the changes of FComponents
   std::vector<TComponent*> FFreeNotifies;  // told when this component goes
   std::string FName;
   TComponentState FComponentState = 0;
