@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -396,7 +397,8 @@ TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool prot
   if (withDefault && !r.AtEnd()) r.ReadLengthCodedString();
   r.ExpectEnd();
   TMySqlFieldInfo info;
-  info.Init(name, orgName, table, orgTable, database, catalog, length, 0, flags, decimals, charsetNr, type);
+  info.Init(std::move(name), std::move(orgName), std::move(table), std::move(orgTable), std::move(database),
+            std::move(catalog), length, 0, flags, decimals, charsetNr, type);
   return info;
 }
 

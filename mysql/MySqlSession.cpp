@@ -386,6 +386,8 @@ void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFiel
   const bool longFlag = FServerCaps & CLIENT_LONG_FLAG;
   const bool exact = !withDefault;
   fields.clear();
+  // The count is the server's: room for the usual result only, the rest grows as columns come.
+  if (exact) fields.reserve(std::min<uint32_t>(count, 256));
   for (;;) {
     const std::span<const uint8_t> packet = ReadPacket();
     if (IsMySqlEofPacket(packet)) {
