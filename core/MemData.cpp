@@ -768,7 +768,9 @@ void TData::CreateComplexField(void* recBuf, int index, bool withBlobs) {
 }
 
 void TData::FreeComplexFields(void* recBuf, bool withBlobs) {
-  for (const auto& f : FFields) {
+  // Only the fields listed as complex hold references (UpdateComplexFieldsFlag).
+  for (int i : FComplexFieldIndexes) {
+    const TFieldDesc* f = FFields[i];
     if (f->FieldDescKind != fdkData || f->HasParent()) continue;
     const bool object = (IsBlobFieldType(f->DataType) && withBlobs) || f->DataType == dtVariant;
     if (!object && !IsHeapType(f->DataType)) continue;
@@ -800,7 +802,8 @@ void TData::CopyComplexFields(const void* source, void* dest) {
 }
 
 void TData::AddRefComplexFields(void* recBuf) {
-  for (const auto& f : FFields) {
+  for (int i : FComplexFieldIndexes) {
+    const TFieldDesc* f = FFields[i];
     if (f->FieldDescKind != fdkData || f->HasParent()) continue;
     if (IsBlobFieldType(f->DataType) || f->DataType == dtVariant) {
       void* ref = Marshal::ReadIntPtr(recBuf, f->Offset);
