@@ -201,7 +201,7 @@ bool TCustomMyDataSet::CanModify() const {
 // ------------------------------------------------------------------------------------------------
 
 TMySQLFieldDesc* TCustomMyDataSet::MyFieldDesc(const TField* field) const {
-  return dynamic_cast<TMySQLFieldDesc*>(GetFieldDesc(field));
+  return AsMyFieldDesc(GetFieldDesc(field));
 }
 
 void TCustomMyDataSet::CreateFields() {
@@ -211,7 +211,7 @@ void TCustomMyDataSet::CreateFields() {
   FHasRealColumn = false;
   TCustomDADataSet::CreateFields();
   for (const auto& desc : IRecordSet().Fields()) {
-    auto* my = dynamic_cast<TMySQLFieldDesc*>(desc.get());
+    auto* my = AsMyFieldDesc(desc.get());
     if (my != nullptr && my->FieldDescKind == fdkData && my->MySQLType != mftNull) FHasRealColumn = true;
   }
   for (TField* field : Fields()) {

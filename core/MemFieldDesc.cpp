@@ -4,6 +4,7 @@
 #include <climits>
 #include <map>
 #include <set>
+#include <string_view>
 #include <unordered_set>
 
 #include "core/DAConsts.h"
@@ -203,7 +204,28 @@ namespace {
 // True when every name is ASCII and no two are equal ignoring case. For ASCII the locale comparison
 // finds two names equal exactly when their ASCII lower cases are, so such names need no renaming
 // whatever their order: the usual case, told apart without the locale sort each open would pay.
+bool SameAsciiCaseless(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 bool DistinctAsciiNames(const std::vector<TFieldDesc*>& top) {
+  // A result of a few dozen columns is checked pair by pair: cheaper than a set of lower-case copies.
+  if (top.size() <= 64) {
+    for (const TFieldDesc* f : top)
+      for (char c : f->Name)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    for (size_t i = 0; i < top.size(); ++i)
+      for (size_t j = i + 1; j < top.size(); ++j)
+        if (SameAsciiCaseless(top[i]->Name, top[j]->Name)) return false;
+    return true;
+  }
   std::unordered_set<std::string> seen;
   seen.reserve(top.size());
   std::string lower;

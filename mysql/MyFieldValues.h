@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <typeinfo>
 
 #include "core/CRTableInfo.h"
 #include "platform/runtime/DateTimeUtils.h"
@@ -30,6 +32,18 @@ class TMySQLFieldDesc : public TCRFieldDesc {
   uint16_t CharsetNr = 0;  // 63: bytes without a character set
   uint8_t Decimals = 0;    // digits after the point (fractional seconds of temporal columns)
 };
+
+// The description as a MySQL column's, nil when it is another kind. Asks the exact type first: a
+// cast through the class tree costs a name comparison per level, and every open asks for each
+// column.
+template <class Desc>
+auto AsMyFieldDesc(Desc* desc)
+    -> std::conditional_t<std::is_const_v<Desc>, const TMySQLFieldDesc*, TMySQLFieldDesc*> {
+  using Result = std::conditional_t<std::is_const_v<Desc>, const TMySQLFieldDesc*, TMySQLFieldDesc*>;
+  if (desc == nullptr) return nullptr;
+  if (typeid(*desc) == typeid(TMySQLFieldDesc)) return static_cast<Result>(desc);
+  return dynamic_cast<Result>(desc);
+}
 
 // What a conversion needs besides the field and the value.
 struct TMyConvertContext {

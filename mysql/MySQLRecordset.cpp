@@ -424,7 +424,7 @@ void TMySQLRecordset::InternalClose() {
   if (!Prepared()) SetCommandType(ctUnknown);
   FStmtFetchState = 0;
   for (const auto& field : Fields()) {
-    const auto* f = dynamic_cast<const TMySQLFieldDesc*>(field.get());
+    const auto* f = AsMyFieldDesc(static_cast<const TFieldDesc*>(field.get()));
     if (f != nullptr && f->MySQLType == mftTimestamp)
       if (auto* table = dynamic_cast<TMyTableInfo*>(f->TableInfo)) table->MaxTimestamp = 0;
   }

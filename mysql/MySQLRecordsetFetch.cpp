@@ -25,7 +25,7 @@ void TMySQLRecordset::InitFields() {
   TCRRecordSet::InitFields();
   FFetchFields.assign(static_cast<size_t>(FFields.Count()), nullptr);
   for (int i = 0; i < FFields.Count(); ++i) {
-    auto* f = dynamic_cast<TMySQLFieldDesc*>(FFields[i]);
+    auto* f = AsMyFieldDesc(FFields[i]);
     // Calculated and lookup fields, and attributes, are not columns of the result: NULL here.
     if (f != nullptr && f->FieldDescKind == fdkData && !f->HasParent())
       FFetchFields[static_cast<size_t>(i)] = f;
