@@ -102,6 +102,17 @@ std::string TMySqlByteReader::ReadLengthCodedString() {
   return ToString(ReadBytes(static_cast<size_t>(*len)));
 }
 
+void TMySqlByteReader::ReadLengthCodedString(std::string& out) {
+  const auto len = ReadLengthCoded();
+  if (!len) {
+    out.clear();
+    return;
+  }
+  if (*len > Remaining()) RaiseMalformedPacket();
+  const std::span<const uint8_t> bytes = ReadBytes(static_cast<size_t>(*len));
+  out.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 void TMySqlByteReader::ExpectEnd() const {
   if (!AtEnd()) RaiseMalformedPacket();
 }
@@ -365,16 +376,17 @@ static uint32_t FixedColumn(TMySqlByteReader& r, size_t minLength) {
 TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool protocol41, bool longFlag,
                                       bool withDefault) {
   TMySqlByteReader r(packet);
-  std::string catalog, database, table, orgTable, name, orgName;
+  // The names go straight into the description: a result reads one packet per column.
+  TMySqlFieldInfo info;
   uint32_t length = 0, flags = 0, decimals = 0, charsetNr = 0;
   uint8_t type = 0;
   if (protocol41) {
-    catalog = r.ReadLengthCodedString();
-    database = r.ReadLengthCodedString();
-    table = r.ReadLengthCodedString();
-    orgTable = r.ReadLengthCodedString();
-    name = r.ReadLengthCodedString();
-    orgName = r.ReadLengthCodedString();
+    r.ReadLengthCodedString(info.Catalog);
+    r.ReadLengthCodedString(info.Database);
+    r.ReadLengthCodedString(info.Table);
+    r.ReadLengthCodedString(info.OrgTable);
+    r.ReadLengthCodedString(info.Name);
+    r.ReadLengthCodedString(info.OrgName);
     // Character set 2, length 4, type 1, flags 2, decimals 1, then filler.
     const uint32_t blockLen = FixedColumn(r, 10);
     TMySqlByteReader block(r.ReadBytes(blockLen));
@@ -384,8 +396,8 @@ TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool prot
     flags = block.ReadUInt16();
     decimals = block.ReadByte();
   } else {
-    table = r.ReadLengthCodedString();
-    name = r.ReadLengthCodedString();
+    r.ReadLengthCodedString(info.Table);
+    r.ReadLengthCodedString(info.Name);
     TMySqlByteReader lengthCol(r.ReadBytes(FixedColumn(r, 3)));
     length = lengthCol.ReadUInt24();
     TMySqlByteReader typeCol(r.ReadBytes(FixedColumn(r, 1)));
@@ -396,9 +408,7 @@ TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool prot
   }
   if (withDefault && !r.AtEnd()) r.ReadLengthCodedString();
   r.ExpectEnd();
-  TMySqlFieldInfo info;
-  info.Init(std::move(name), std::move(orgName), std::move(table), std::move(orgTable), std::move(database),
-            std::move(catalog), length, 0, flags, decimals, charsetNr, type);
+  info.SetAttributes(length, 0, flags, decimals, charsetNr, type);
   return info;
 }
 

@@ -57,6 +57,8 @@ class TMySqlByteReader {
   std::string ReadStringZ();
   // A length-coded string; NULL reads as empty.
   std::string ReadLengthCodedString();
+  // The same into `out`, which keeps its buffer; NULL (0xFB) reads as empty.
+  void ReadLengthCodedString(std::string& out);
   void Skip(size_t count) { ReadBytes(count); }
   void ExpectEnd() const;
 

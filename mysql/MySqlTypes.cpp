@@ -24,6 +24,11 @@ void TMySqlFieldInfo::Init(std::string name, std::string orgName, std::string ta
   OrgTable = std::move(orgTable);
   Database = std::move(db);
   Catalog = std::move(catalog);
+  SetAttributes(length, maxLength, flags, decimals, charsetNr, type);
+}
+
+void TMySqlFieldInfo::SetAttributes(uint32_t length, uint32_t maxLength, uint32_t flags, uint32_t decimals,
+                                    uint32_t charsetNr, uint8_t type) {
   Length = length;
   MaxLength = maxLength;
   Flags = flags;

@@ -43,6 +43,9 @@ class TMySqlFieldInfo {
   void Init(std::string name, std::string orgName, std::string table, std::string orgTable, std::string db,
             std::string catalog, uint32_t length, uint32_t maxLength, uint32_t flags, uint32_t decimals,
             uint32_t charsetNr, uint8_t type);
+  // The values besides the names, with mffNum as Init adds it.
+  void SetAttributes(uint32_t length, uint32_t maxLength, uint32_t flags, uint32_t decimals,
+                     uint32_t charsetNr, uint8_t type);
 };
 
 // The client library's date-time record.
