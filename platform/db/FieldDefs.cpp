@@ -150,8 +150,9 @@ TFieldDef* TFieldDefs::Add(const std::string& name, TFieldType dataType, int siz
 }
 
 int TFieldDefs::IndexOf(std::string_view name) const {
+  const TFieldNameProbe probe(name);
   for (int i = 0; i < Count(); ++i)
-    if (SameFieldName(Items(i)->Name(), name)) return i;
+    if (probe.Matches(Items(i)->Name())) return i;
   return -1;
 }
 

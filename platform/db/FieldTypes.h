@@ -63,6 +63,18 @@ bool IsBlobFieldType(TFieldType fieldType);
 // Field and parameter names compare without case (the platform's locale-aware comparison).
 bool SameFieldName(std::string_view a, std::string_view b);
 
+// One name compared with many (a lookup through fields or definitions): SameFieldName(other,
+// name), with the checks of the name itself made once.
+class TFieldNameProbe {
+ public:
+  explicit TFieldNameProbe(std::string_view name) noexcept;
+  bool Matches(std::string_view other) const;
+
+ private:
+  std::string_view FName;
+  bool FAscii;
+};
+
 enum TFieldKind : uint8_t { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
 
 enum TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };

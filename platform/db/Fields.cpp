@@ -333,8 +333,9 @@ TField* TFields::Fields(int index) const {
 }
 
 TField* TFields::FindField(std::string_view name) const {
+  const TFieldNameProbe probe(name);
   for (TField* f : FList)
-    if (SameFieldName(f->FieldName(), name)) return f;
+    if (probe.Matches(f->FieldName())) return f;
   return nullptr;
 }
 

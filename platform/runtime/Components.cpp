@@ -166,7 +166,9 @@ void TComponent::Destroying() {
 }
 
 void TComponent::Notification(TComponent* component, TOperation operation) {
-  if (operation == opRemove && component) RemoveFreeNotification(component);
+  // The links are kept on both sides (FreeNotification): without any of its own, this component
+  // is on no other's list either.
+  if (operation == opRemove && component && !FFreeNotifies.empty()) RemoveFreeNotification(component);
   if (FComponents.empty()) return;
   // A copy: a component told of another's removal may itself change the list. While the list
   // stays as it was, every copied component is still owned; after a change each is looked up.
