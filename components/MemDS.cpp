@@ -634,9 +634,10 @@ bool TMemDataSet::GetFieldData(TField* field, void* buffer) {
     std::memcpy(buffer, &value, sizeof value);
     return true;
   }
-  bool isNull = false;
-  FIRecordSet->GetField(desc->FieldNo, rec, buffer, static_cast<size_t>(field->DataSize()), isNull);
-  return !isNull;
+  // Not null, as asked above: the value is read without asking again.
+  FIRecordSet->ReadFieldData(FIRecordSet->FieldOf(desc->FieldNo), rec, buffer,
+                             static_cast<size_t>(field->DataSize()));
+  return true;
 }
 
 void TMemDataSet::SetFieldData(TField* field, const void* buffer) {

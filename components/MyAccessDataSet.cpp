@@ -219,8 +219,14 @@ void TCustomMyDataSet::CreateFields() {
     TMySQLFieldDesc* desc = MyFieldDesc(field);
     if (desc == nullptr) continue;
     if (TCustomDADataSet::Options().FieldsOrigin) {
-      const std::string table = desc->TableInfo != nullptr ? desc->TableInfo->GetTableName() : std::string();
-      field->Origin = table.empty() ? desc->ActualName : table + "." + desc->ActualName;
+      static const std::string noTable;
+      const std::string& table = desc->TableInfo != nullptr ? desc->TableInfo->GetTableName() : noTable;
+      if (table.empty()) {
+        field->Origin = desc->ActualName;
+      } else {
+        field->Origin.reserve(table.size() + 1 + desc->ActualName.size());
+        field->Origin.assign(table).append(1, '.').append(desc->ActualName);
+      }
     }
     if (desc->IsAutoIncrement) field->AutoGenerateValue = TField::arAutoInc;
     if (desc->IsAutoIncrement && TCustomDADataSet::Options().SetFieldsReadOnly) field->SetReadOnly(true);
