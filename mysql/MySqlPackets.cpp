@@ -102,15 +102,12 @@ std::string TMySqlByteReader::ReadLengthCodedString() {
   return ToString(ReadBytes(static_cast<size_t>(*len)));
 }
 
-void TMySqlByteReader::ReadLengthCodedString(std::string& out) {
+std::string_view TMySqlByteReader::ReadLengthCodedView() {
   const auto len = ReadLengthCoded();
-  if (!len) {
-    out.clear();
-    return;
-  }
+  if (!len) return {};
   if (*len > Remaining()) RaiseMalformedPacket();
   const std::span<const uint8_t> bytes = ReadBytes(static_cast<size_t>(*len));
-  out.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
 void TMySqlByteReader::ExpectEnd() const {
@@ -376,17 +373,18 @@ static uint32_t FixedColumn(TMySqlByteReader& r, size_t minLength) {
 TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool protocol41, bool longFlag,
                                       bool withDefault) {
   TMySqlByteReader r(packet);
-  // The names go straight into the description: a result reads one packet per column.
-  TMySqlFieldInfo info;
+  // The names are views of the packet until the description is made from them at once: a result
+  // reads one packet per column.
+  std::string_view catalog, database, table, orgTable, name, orgName;
   uint32_t length = 0, flags = 0, decimals = 0, charsetNr = 0;
   uint8_t type = 0;
   if (protocol41) {
-    r.ReadLengthCodedString(info.Catalog);
-    r.ReadLengthCodedString(info.Database);
-    r.ReadLengthCodedString(info.Table);
-    r.ReadLengthCodedString(info.OrgTable);
-    r.ReadLengthCodedString(info.Name);
-    r.ReadLengthCodedString(info.OrgName);
+    catalog = r.ReadLengthCodedView();
+    database = r.ReadLengthCodedView();
+    table = r.ReadLengthCodedView();
+    orgTable = r.ReadLengthCodedView();
+    name = r.ReadLengthCodedView();
+    orgName = r.ReadLengthCodedView();
     // Character set 2, length 4, type 1, flags 2, decimals 1, then filler.
     const uint32_t blockLen = FixedColumn(r, 10);
     TMySqlByteReader block(r.ReadBytes(blockLen));
@@ -396,8 +394,8 @@ TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool prot
     flags = block.ReadUInt16();
     decimals = block.ReadByte();
   } else {
-    r.ReadLengthCodedString(info.Table);
-    r.ReadLengthCodedString(info.Name);
+    table = r.ReadLengthCodedView();
+    name = r.ReadLengthCodedView();
     TMySqlByteReader lengthCol(r.ReadBytes(FixedColumn(r, 3)));
     length = lengthCol.ReadUInt24();
     TMySqlByteReader typeCol(r.ReadBytes(FixedColumn(r, 1)));
@@ -406,8 +404,10 @@ TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool prot
     flags = longFlag ? flagCol.ReadUInt16() : flagCol.ReadByte();
     decimals = flagCol.ReadByte();
   }
-  if (withDefault && !r.AtEnd()) r.ReadLengthCodedString();
+  if (withDefault && !r.AtEnd()) r.ReadLengthCodedView();
   r.ExpectEnd();
+  TMySqlFieldInfo info{std::string(name),     std::string(orgName),  std::string(table),
+                       std::string(orgTable), std::string(database), std::string(catalog)};
   info.SetAttributes(length, 0, flags, decimals, charsetNr, type);
   return info;
 }

@@ -57,8 +57,8 @@ class TMySqlByteReader {
   std::string ReadStringZ();
   // A length-coded string; NULL reads as empty.
   std::string ReadLengthCodedString();
-  // The same into `out`, which keeps its buffer; NULL (0xFB) reads as empty.
-  void ReadLengthCodedString(std::string& out);
+  // The same as a view of the packet's bytes (valid while the packet is); NULL (0xFB) reads as empty.
+  std::string_view ReadLengthCodedView();
   void Skip(size_t count) { ReadBytes(count); }
   void ExpectEnd() const;
 
