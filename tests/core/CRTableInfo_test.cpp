@@ -61,6 +61,8 @@ TEST(CRTableInfoNamesTest, NormalizeNamePartByPart) {
       {"embedded quote doubled", "a\"b", "\"a\"\"b\""},
       {"doubled quote inside a quoted part", "\"a\"\"b\".c", "\"a\"\"b\".\"c\"", true},
       {"empty parts kept", "db..t", "db..t"},
+      {"plain name kept", "user_2", "user_2"},
+      {"empty name kept", "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -70,6 +72,8 @@ TEST(CRTableInfoNamesTest, NormalizeNamePartByPart) {
       {"part in the class's quotes requoted", "\"a b\".c", "`a b`.c"},
       {"embedded backquote doubled", "a`b", "`a``b`"},
       {"forced", "db.t", "`db`.`t`", true},
+      {"plain name kept", "user", "user"},
+      {"the class's own quote inside still needs quotes", "a\"b", "`a\"b`"},
       // 0x81 0x60 is one GBK character whose trail byte is a backquote: it is not doubled, and a
       // closing backquote is not mistaken inside it.
       {"GBK trail byte equal to the quote", "\x81\x60", "`\x81\x60`"},

@@ -142,6 +142,23 @@ TEST(UniqueNamesTest, SuffixesInFieldOrderAndPushesClashes) {
   EXPECT_EQ(fields[2]->Name, "b");
 }
 
+TEST(UniqueNamesTest, WideResultsClashAsNarrowOnes) {
+  // Up to 64 names and past them, with and without a clash that differs only in case.
+  for (int count : {64, 65, 200}) {
+    for (bool clash : {false, true}) {
+      SCOPED_TRACE(std::to_string(count) + (clash ? " with a clash" : ""));
+      TFieldDescs fields;
+      for (int i = 0; i < count; ++i) {
+        const std::string name = clash && i == count - 1 ? "COL3" : "col" + std::to_string(i);
+        Fill(fields, {{name.c_str(), dtInt32, 4}});
+      }
+      MakeUniqueFieldNames(fields);
+      EXPECT_EQ(fields[3]->Name, "col3");
+      EXPECT_EQ(fields[count - 1]->Name, clash ? "COL3_1" : "col" + std::to_string(count - 1));
+    }
+  }
+}
+
 TEST(FindFieldTest, TopLevelFirstThenPathsAndChildren) {
   TFieldDescs fields;
   Fill(fields, {{"A", dtObject, 8}, {"B", dtInt32, 4}, {"B", dtInt32, 4}, {"x", dtInt32, 4}});

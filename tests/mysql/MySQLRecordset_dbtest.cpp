@@ -300,6 +300,35 @@ TEST_P(MySQLRecordsetDbTest, BatchesOpenTheirResultSets) {
   EXPECT_EQ(Rows(*rs), TRows{"4"}) << "the unopened third result did not get in the way";
 }
 
+TEST_P(MySQLRecordsetDbTest, ColumnsOfTablesTakenInTurnKeepTheirOwnTable) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20))");
+  Exec(*c, "CREATE TABLE u (id INT PRIMARY KEY, x INT)");
+  Exec(*c, "INSERT INTO t VALUES (1, 'one'), (2, 'two')");
+  Exec(*c, "INSERT INTO u VALUES (1, 10)");
+  // Runs of one table's columns, the same table under two aliases, and a table without alias.
+  auto rs = Recordset(*c,
+                      "SELECT a.id, a.name, b.id AS bid, a.id AS aid, b.name AS bname, u.x FROM t a "
+                      "JOIN t b ON b.id = a.id + 1 JOIN u ON u.id = a.id");
+  rs->Open();
+  const struct {
+    const char* Field;
+    const char* Table;
+    const char* Alias;
+  } cases[] = {{"id", "t", "a"},  {"name", "t", "a"},  {"bid", "t", "b"},
+               {"aid", "t", "a"}, {"bname", "t", "b"}, {"x", "u", ""}};
+  for (const auto& w : cases) {
+    SCOPED_TRACE(w.Field);
+    const TCRTableInfo* table = static_cast<TCRFieldDesc*>(rs->FieldByName(w.Field))->TableInfo;
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->GetTableName(), w.Table);
+    EXPECT_EQ(table->GetTableAlias(), w.Alias);
+  }
+  EXPECT_EQ(rs->GetTablesInfo().GetCount(), 3);
+  EXPECT_EQ(Rows(*rs), TRows{"1|one|2|1|two|10"});
+}
+
 TEST_P(MySQLRecordsetDbTest, FieldsBeforeOpeningComeFromARowlessRun) {
   TScratchDb db;
   auto c = Open(db.Name());

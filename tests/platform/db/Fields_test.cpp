@@ -11,6 +11,8 @@
 #include "FieldHost.h"
 #include "platform/db/FieldClasses.h"
 #include "platform/db/FieldDefs.h"
+#include "platform/db/NumericFields.h"
+#include "platform/runtime/Charset.h"
 
 namespace {
 
@@ -343,6 +345,51 @@ TEST(FieldWriteTest, TextEventsReplaceTheTypesText) {
   b.field->SetText("abcd");
   EXPECT_EQ(b.field->Text(), "4");
   EXPECT_EQ(b.field->DisplayText(), "#4");
+}
+
+TEST(FieldDefTest, PrecisionReachesTheFieldsThatHoldOne) {
+  const struct {
+    TFieldType Type;
+    int Precision, Want;
+  } cases[] = {{ftFloat, 7, 7}, {ftFloat, 0, 15}, {ftCurrency, 9, 9}, {ftBCD, 12, 12}, {ftFMTBcd, 30, 30}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(FieldTypeName(c.Type) + " " + std::to_string(c.Precision));
+    FieldHost host;
+    TFieldDef* def = host.FieldDefs().Add("n", c.Type, c.Type == ftFMTBcd || c.Type == ftBCD ? 4 : 0);
+    def->SetPrecision(c.Precision);
+    TField* f = def->CreateField(&host);
+    int precision = -1;
+    if (auto* d = dynamic_cast<TFloatField*>(f)) precision = d->Precision;
+    if (auto* b = dynamic_cast<TBCDField*>(f)) precision = b->Precision;
+    if (auto* m = dynamic_cast<TFMTBCDField*>(f)) precision = m->Precision;
+    EXPECT_EQ(precision, c.Want);
+  }
+}
+
+TEST(FieldNameTest, LookupsMatchAsSameFieldNameDoes) {
+  const int codePage = GetAnsiCodePage();
+  SetAnsiCodePage(1252);
+  const struct {
+    const char *Name, *Other;
+  } cases[] = {{"username", "USERNAME"},
+               {"idx", "index"},
+               {"lock_end", "lock_beg"},
+               {"", ""},
+               {"a", ""},
+               {"latest_login_date", "latest_login_ip"},
+               {"\xC4rger", "\xE4RGER"},
+               {"stra\xDF"
+                "e",
+                "STRASSE"},
+               {"\xE9t\xE9", "ete"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Name) + " / " + c.Other);
+    EXPECT_EQ(TFieldNameProbe(c.Name).Matches(c.Other), SameFieldName(c.Other, c.Name));
+  }
+  EXPECT_TRUE(TFieldNameProbe("username").Matches("UserName"));
+  EXPECT_FALSE(TFieldNameProbe("idx").Matches("index"));
+  EXPECT_TRUE(TFieldNameProbe("\xC4rger").Matches("\xE4RGER")) << "code page letters keep their case rules";
+  SetAnsiCodePage(codePage);
 }
 
 TEST(FieldDefTest, CreateFieldTakesTypeSizeAndAttributes) {

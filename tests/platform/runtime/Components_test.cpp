@@ -85,6 +85,42 @@ TEST(ComponentTest, FreeNotifiedReferenceIsClearedWhicheverGoesFirst) {
   }
 }
 
+// Frees a sibling when it hears of a removal; counts the removals it hears of.
+class SiblingFreer : public TComponent {
+ public:
+  using TComponent::TComponent;
+  TComponent* Victim = nullptr;
+  int Removals = 0;
+
+ protected:
+  void Notification(TComponent* c, TOperation op) override {
+    TComponent::Notification(c, op);
+    if (op != opRemove) return;
+    ++Removals;
+    if (Victim != nullptr && c != Victim) {
+      TComponent* victim = Victim;
+      Victim = nullptr;
+      delete victim;
+    }
+  }
+};
+
+TEST(ComponentTest, ASiblingFreedWhileTheOwnerPassesANoticeOnHearsNoMore) {
+  // A few siblings and more than the owner copies on the stack.
+  for (int count : {4, 40}) {
+    SCOPED_TRACE(count);
+    TComponent owner(nullptr);
+    std::vector<SiblingFreer*> kids;
+    for (int i = 0; i < count; ++i) kids.push_back(new SiblingFreer(&owner));
+    kids[1]->Victim = kids[2];  // freed while the owner's notice is on its way to it
+    delete kids[0];
+    EXPECT_EQ(owner.ComponentCount(), count - 2);
+    // Every sibling left heard of both removals, and the freed one of none after it went.
+    EXPECT_EQ(kids[1]->Removals, 2);
+    for (int i = 3; i < count; ++i) EXPECT_EQ(kids[i]->Removals, 2) << "sibling " << i;
+  }
+}
+
 TEST(ComponentTest, NamesAreUniqueAmongSiblingsIgnoringCase) {
   std::vector<std::string> log;
   Tracked owner(nullptr, "owner", &log);
