@@ -133,6 +133,9 @@ void Tusermoney::Confirm() {
   // console): the change applies to the value stored now, and the write names every value it
   // was computed from, so a change made in between makes it find no row instead of being lost.
   auto* dataset = dynamic_cast<TCustomMyDataSet*>(&FDataSet);
+  // A change typed into the row and not yet posted goes first, as leaving the row sends it:
+  // reading the row again would drop it.
+  if (dataset != nullptr && FDataSet.State() == dsEdit) FDataSet.Post();
   if (dataset != nullptr) dataset->RefreshRecord();
   TField* field = FTarget.Field();
   int64_t min = 0, max = 0;

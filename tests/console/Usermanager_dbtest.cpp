@@ -27,6 +27,7 @@
 #include "console/controls/FlatBtns.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
+#include "platform/widgets/DBGridModel.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"
 #include "support/StallRelay.h"
@@ -52,6 +53,7 @@ class UsermanagerDbTest : public QObject {
   void RefusedWriteIsNotSentLater();
   void GbkNamedAccountTakesPasswordAndBalance_data();
   void GbkNamedAccountTakesPasswordAndBalance();
+  void BalanceKeepsAnEditOfTheRow();
   void StallWhilePagingGivesOneBoxAndTheNextPageWorks();
   void EmptyResultCommitsAndDeletesNothing_data();
   void EmptyResultCommitsAndDeletesNothing();
@@ -407,6 +409,29 @@ void UsermanagerDbTest::GbkNamedAccountTakesPasswordAndBalance() {
   const std::string hex = idx == 103 ? "BB5C" : "C7E0D4C6";
   QCOMPARE(stored, hex + (balance ? "/105/" : "/100/" + StoredPasswordForm("654321")));
   QCOMPARE(others, std::string(balance ? "1" : "0"));
+}
+
+void UsermanagerDbTest::BalanceKeepsAnEditOfTheRow() {
+  // 删除 typed into the grid's row, not yet posted; then 100 added to the balance.
+  auto b = Browser();
+  b->qry1().SetRecNo(2);
+  TDBGridModel& model = b->dbgrd1->GridModel();
+  int column = 0;
+  while (model.ColumnField(column)->FieldName() != "deleted") ++column;
+  QVERIFY(model.setData(model.index(1, column), QStringLiteral("1"), Qt::EditRole));
+  FUi->OnDialog([](QDialog& d) {
+    static_cast<Tusermoney&>(d).edt1->setText(QStringLiteral("100"));
+    static_cast<Tusermoney&>(d).Confirm();
+    return int(d.result());
+  });
+  b->EditBalance();
+  const std::string stored =
+      Value("SELECT CONCAT_WS('/', deleted, webmoney) FROM " + Table() + " WHERE idx=2");
+  FAdmin->Exec("UPDATE " + Table() + " SET deleted=0, webmoney=200 WHERE idx=2");
+  QVERIFY(FUi->Messages().empty());
+  QCOMPARE(stored, std::string("1/300"));
+  QCOMPARE(b->qry1().State(), dsBrowse);
+  QCOMPARE(b->qry1().FieldByName("deleted")->AsString(), std::string("1"));
 }
 
 void UsermanagerDbTest::StallWhilePagingGivesOneBoxAndTheNextPageWorks() {
