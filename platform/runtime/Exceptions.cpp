@@ -10,6 +10,10 @@ const char* Exception::what() const noexcept {
 EAssertionFailed::EAssertionFailed(std::string message, const char* file, int line)
     : Exception(std::move(message)), FFile(file ? file : ""), FLine(line) {}
 
+void RaiseAssertion(const char* file, int line, const char* condition) {
+  RaiseAssertion(file, line, condition, std::string());
+}
+
 void RaiseAssertion(const char* file, int line, const char* condition, const std::string& detail) {
   const char* base = file ? std::strrchr(file, '/') : nullptr;
   std::string name = base ? base + 1 : (file ? file : "?");

@@ -91,7 +91,9 @@ class EAssertionFailed : public Exception {
 };
 
 [[noreturn]] void RaiseAssertion(const char* file, int line, const char* condition,
-                                 const std::string& detail = {});
+                                 const std::string& detail);
+// Without a detail: a check that passes then costs its caller no string of its own.
+[[noreturn, gnu::cold]] void RaiseAssertion(const char* file, int line, const char* condition);
 
 // Always-on assertion: never compiled out, never aborts; throws EAssertionFailed naming file and line.
 #define DA_ASSERT(cond)                                       \
