@@ -164,6 +164,30 @@ TTimeStamp MSecsToTimeStamp(double msecs) {
   return TTimeStamp{static_cast<int32_t>(ms % MSecsPerDay), static_cast<int32_t>(ms / MSecsPerDay)};
 }
 
+double MSecsOfDateTime(TDateTime value) {
+  // Days from 1899-12-30 on, short of the last: Split's steps without its checks and signs.
+  if (value >= 0 && value < MaxDayNumber - DateDelta) {
+    const auto days = static_cast<int64_t>(value);
+    int64_t ms = RoundHalfUp((value - static_cast<double>(days)) * MSecsPerDay);
+    int64_t date = days + DateDelta;
+    if (ms >= MSecsPerDay) {  // rounded up to the next midnight
+      ++date;
+      ms = 0;
+    }
+    return static_cast<double>(date) * MSecsPerDay + static_cast<double>(ms);
+  }
+  return TimeStampToMSecs(Split(value));
+}
+
+TDateTime DateTimeOfMSecs(double msecs) {
+  const TTimeStamp ts = MSecsToTimeStamp(msecs);
+  // The time is within the day already; only the day can be out of range (a count below a day).
+  if (ts.Date <= 0) ValidateTimeStamp(ts);
+  const double d = static_cast<double>(ts.Date) - DateDelta;
+  const double t = static_cast<double>(ts.Time) / MSecsPerDay;
+  return d >= 0 ? d + t : d - t;
+}
+
 std::string DateToStr(TDateTime value) {
   return FormatDateTime("yyyy-mm-dd", value);
 }

@@ -59,6 +59,11 @@ inline double TimeStampToMSecs(const TTimeStamp& ts) noexcept {
 // Rounded to the millisecond. Raises EConvertError "Invalid date-time value" for a value that is
 // not finite or does not round to a positive count before 10000-01-01.
 TTimeStamp MSecsToTimeStamp(double msecs);
+// TimeStampToMSecs(DateTimeToTimeStamp(value)) and TimeStampToDateTime(MSecsToTimeStamp(msecs)),
+// each in one step with the same result and errors: the record store converts every date-time
+// field it reads or writes.
+double MSecsOfDateTime(TDateTime value);
+TDateTime DateTimeOfMSecs(double msecs);
 
 // "yyyy-mm-dd hh:nn:ss"; the time is left out when it is midnight (as the platform does).
 std::string DateTimeToStr(TDateTime value);

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
+#include <iomanip>
 #include <limits>
+#include <string>
 
 #include "platform/runtime/Exceptions.h"
 
@@ -101,6 +104,81 @@ TEST(DateTimeTest, TimeStampsAndValidation) {
     SCOPED_TRACE(msecs);
     const TTimeStamp r = MSecsToTimeStamp(msecs);
     EXPECT_EQ(static_cast<int64_t>(r.Date) * MSecsPerDay + r.Time, std::llround(msecs));
+  }
+}
+
+// The record store's one-step conversions give what the two steps give, bit for bit, and raise
+// where they raise: around midnight, the epoch, the first and last days, and at the edges of the
+// range.
+TEST(DateTimeTest, OneStepMillisecondFormsMatchTheTimeStampSteps) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const TDateTime values[] = {0.0,
+                              0.5,
+                              1.0 - 1e-10,
+                              1.0 - 6e-9,
+                              45000.0 + 12345 / 86400.0,
+                              45000.999999999,
+                              -1.25,
+                              -2.0 + 1e-10,
+                              MinDateTime,
+                              MinDateTime - 0.5,
+                              2958464.0,
+                              2958465.5,
+                              MaxDateTime,
+                              2958465.9999999999,
+                              2958466.0,
+                              -693594.0,
+                              nan,
+                              std::numeric_limits<double>::infinity(),
+                              1e300,
+                              -1e300};
+  for (TDateTime value : values) {
+    SCOPED_TRACE(testing::Message() << std::setprecision(17) << value);
+    double twoSteps = 0;
+    bool raises = false;
+    try {
+      twoSteps = TimeStampToMSecs(DateTimeToTimeStamp(value));
+    } catch (const EConvertError&) {
+      raises = true;
+    }
+    if (raises) {
+      EXPECT_THROW(MSecsOfDateTime(value), EConvertError);
+    } else {
+      EXPECT_EQ(std::bit_cast<uint64_t>(MSecsOfDateTime(value)), std::bit_cast<uint64_t>(twoSteps));
+    }
+  }
+  const double msecs[] = {1.0,
+                          0.5,
+                          0.3,
+                          86399999.4,
+                          86400000.0,
+                          86400000.5,
+                          693594.0 * MSecsPerDay,
+                          693594.0 * MSecsPerDay - 0.5,
+                          (45000.0 + 693594) * MSecsPerDay + 12345678.5,
+                          3652059.0 * MSecsPerDay + 86399999.0,
+                          3652060.0 * MSecsPerDay - 0.5,
+                          -5.0,
+                          nan};
+  for (double ms : msecs) {
+    SCOPED_TRACE(testing::Message() << std::setprecision(17) << ms);
+    TDateTime twoSteps = 0;
+    std::string error;
+    try {
+      twoSteps = TimeStampToDateTime(MSecsToTimeStamp(ms));
+    } catch (const EConvertError& e) {
+      error = e.what();
+    }
+    if (!error.empty()) {
+      try {
+        DateTimeOfMSecs(ms);
+        ADD_FAILURE() << "no exception";
+      } catch (const EConvertError& e) {
+        EXPECT_EQ(e.what(), error);
+      }
+    } else {
+      EXPECT_EQ(std::bit_cast<uint64_t>(DateTimeOfMSecs(ms)), std::bit_cast<uint64_t>(twoSteps));
+    }
   }
 }
 
