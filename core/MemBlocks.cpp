@@ -18,7 +18,9 @@ constexpr size_t RoundUp(size_t n, size_t unit) {
   return (n + unit - 1) / unit * unit;
 }
 
-constexpr size_t BlockHeaderSpace = RoundUp(sizeof(TBlockHeader), alignof(TItemHeader));
+// Items (and the block after the block header) start at boundaries of their pointers' size.
+constexpr size_t ItemAlign = alignof(TItemHeader*);
+constexpr size_t BlockHeaderSpace = RoundUp(sizeof(TBlockHeader), ItemAlign);
 
 // A store that holds this much in blocks is a large one: its further blocks come from chunks of
 // ChunkSize bytes mapped from the system, which it asks to back with huge pages. Filling a large
@@ -80,10 +82,10 @@ void TBlockManager::SetDefaultItemCount(uint16_t value) {
   FDefaultItemCount = value;
 }
 
-// Items are laid out back to back; the stride keeps every header (and the record data right
-// after it) pointer-aligned.
+// Items are laid out back to back; the stride keeps every header pointer-aligned, so a block's
+// size is a multiple of that too and blocks carved from a chunk stay aligned.
 size_t TBlockManager::ItemStride() const noexcept {
-  return RoundUp(sizeof(TItemHeader) + static_cast<size_t>(FRecordSize), alignof(TItemHeader));
+  return RoundUp(sizeof(TItemHeader) + static_cast<size_t>(FRecordSize), ItemAlign);
 }
 
 PItemHeader TBlockManager::ItemOfBlock(PBlockHeader block, int index) const noexcept {
@@ -222,6 +224,8 @@ void TBlockManager::FreeAllBlocks() noexcept {
   FLiveBlocks.clear();  // at once: erasing block by block rebalances the tree every time
   FUnindexedBlocks = 0;
   FFirstFree = nullptr;
+  FFreshBlock = nullptr;
+  FFreshItems = 0;
 }
 
 void TBlockManager::UnlinkFree(PItemHeader item) noexcept {
@@ -273,28 +277,31 @@ bool TBlockManager::IsItemInUse(const TItemHeader* item, uint32_t stamp) const n
   if (!block) return false;
   const size_t offset =
       static_cast<size_t>(address - reinterpret_cast<const uint8_t*>(ItemOfBlock(block, 0)));
-  return offset % ItemStride() == 0 && item->Flag == ItemUsed && item->Stamp == stamp;
+  if (offset % ItemStride() != 0) return false;
+  // A slot never handed out holds whatever the memory held before, not a header.
+  if (block == FFreshBlock && offset / ItemStride() < FFreshItems) return false;
+  return item->Flag == ItemUsed && item->Stamp == stamp;
 }
 
 PItemHeader TBlockManager::AllocItem() {
-  if (!FFirstFree) {
-    PBlockHeader block = AllocBlock(FDefaultItemCount);
-    // Pushed front to back, so the block's last item ends up first on the free list.
-    for (int i = 0; i < block->ItemCount; ++i) {
-      PItemHeader item = ItemOfBlock(block, i);
-      item->IndexInBlock = static_cast<uint16_t>(i);
-      item->Prev = nullptr;
-      item->Next = FFirstFree;
-      item->Flag = ItemFree;
-      if (FFirstFree) FFirstFree->Prev = item;
-      FFirstFree = item;
-    }
-  }
   PItemHeader item = FFirstFree;
-  DA_ASSERT(item->Flag == ItemFree);
+  PBlockHeader block;
+  if (item) {
+    DA_ASSERT(item->Flag == ItemFree);
+    FFirstFree = item->Next;
+    if (FFirstFree) FFirstFree->Prev = nullptr;
+    block = BlockOf(item);
+  } else {
+    if (FFreshItems == 0) {
+      FFreshBlock = AllocBlock(FDefaultItemCount);
+      FFreshItems = FFreshBlock->ItemCount;
+    }
+    block = FFreshBlock;
+    --FFreshItems;
+    item = ItemOfBlock(block, FFreshItems);
+    item->IndexInBlock = FFreshItems;
+  }
   item->Flag = ItemUsed;
-  FFirstFree = item->Next;
-  if (FFirstFree) FFirstFree->Prev = nullptr;
   item->Prev = nullptr;
   item->Next = nullptr;
   item->HasRollback = false;
@@ -304,7 +311,7 @@ PItemHeader TBlockManager::AllocItem() {
   item->FilterResult = FilterNotEvaluated;
   if (++FLastStamp == 0) FLastStamp = 1;  // 0 stays "no stamp"
   item->Stamp = FLastStamp;
-  BlockOf(item)->UsedItems++;
+  block->UsedItems++;
   return item;
 }
 
@@ -324,17 +331,22 @@ void TBlockManager::FreeItem(PItemHeader item) {
     return;
   }
   // The block's last item in use: the whole block goes. Check before unlinking anything, so a
-  // failed check leaves the lists as they were.
-  for (int i = 0; i < block->ItemCount; ++i) {
+  // failed check leaves the lists as they were. Items never handed out are on no list.
+  const int first = block == FFreshBlock ? FFreshItems : 0;
+  for (int i = first; i < block->ItemCount; ++i) {
     PItemHeader other = ItemOfBlock(block, i);
     if (other != item) DA_ASSERT(other->Flag == ItemFree);
   }
-  for (int i = 0; i < block->ItemCount; ++i) {
+  for (int i = first; i < block->ItemCount; ++i) {
     PItemHeader other = ItemOfBlock(block, i);
     if (other != item) UnlinkFree(other);
   }
   SetRollback(item, nullptr);
   item->Flag = ItemFree;
+  if (block == FFreshBlock) {
+    FFreshBlock = nullptr;
+    FFreshItems = 0;
+  }
   FreeBlock(block);
 }
 

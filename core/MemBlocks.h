@@ -35,23 +35,26 @@ struct TBlockHeader;
 
 // The fixed header of every record item; the record's RecordSize data bytes follow it directly
 // (TBlockManager::GetRecordPtr). Prev and Next link an item in use into the record store's
-// record list and a free item into the free list. 32 bytes: a million rows pay for every one, so
-// the item's block is found from its place in the block (TBlockManager::BlockOf), and the record
-// as it was before a cached change, which few items ever have, is kept aside
-// (TBlockManager::Rollback).
+// record list and a free item into the free list. 28 bytes: a million rows pay for every one, so
+// the item's block is found from its place in the block (TBlockManager::BlockOf), the record as it
+// was before a cached change, which few items ever have, is kept aside (TBlockManager::Rollback),
+// and the small states share a byte. Items still start at 8-byte boundaries (ItemStride); the
+// header is packed only so that no padding of its own stands between it and the record.
+#pragma pack(push, 4)
 struct TItemHeader {
   TItemHeader* Prev;
   TItemHeader* Next;
   int32_t Order;   // record number among the visible items; 0 when hidden
   uint32_t Stamp;  // new for every allocation: tells a reused slot from the record it held
-  TItemStatus Status;
-  uint8_t UpdateResult;
-  uint8_t Flag;          // ItemFree / ItemUsed
-  uint8_t FilterResult;  // FilterNotEvaluated / FilterVisible / FilterHidden
   uint16_t IndexInBlock;
-  bool HasRollback;  // the manager holds a rollback record for it
+  uint8_t Flag;  // ItemFree / ItemUsed
+  TItemStatus Status : 2;
+  uint8_t UpdateResult : 3;
+  uint8_t FilterResult : 2;  // FilterNotEvaluated / FilterVisible / FilterHidden
+  bool HasRollback : 1;      // the manager holds a rollback record for it
 };
-static_assert(sizeof(TItemHeader) == 32);
+#pragma pack(pop)
+static_assert(sizeof(TItemHeader) == 28);
 using PItemHeader = TItemHeader*;
 
 // A block: this header, then ItemCount items.
@@ -119,6 +122,9 @@ class TBlockManager {
   void SetDefaultItemCount(uint16_t value);
 
   PItemHeader FirstFree() const noexcept { return FFirstFree; }
+  // Items of the newest block not handed out yet: they are on no list, and AllocItem takes them
+  // once the free list is empty, from the last to the first.
+  uint16_t FreshItems() const noexcept { return FFreshItems; }
   PBlockHeader FirstBlock() const noexcept { return FFirstBlock; }
   // The index-th item of a block (0 <= index < ItemCount).
   PItemHeader ItemOfBlock(PBlockHeader block, int index) const noexcept;
@@ -148,6 +154,10 @@ class TBlockManager {
 
   PItemHeader FFirstFree = nullptr;
   PBlockHeader FFirstBlock = nullptr;
+  // The newest block's items below index FFreshItems were never handed out: their headers are
+  // not written yet, so a block costs nothing until its items are taken one by one.
+  PBlockHeader FFreshBlock = nullptr;
+  uint16_t FFreshItems = 0;
   void IndexBlocks() const;
   PBlockHeader BlockHolding(const uint8_t* address) const noexcept;
   bool Holds(PBlockHeader block, const uint8_t* address) const noexcept;

@@ -12,8 +12,9 @@
 
 namespace {
 
+// Items ready to be handed out: on the free list or never handed out yet.
 int CountFree(const TBlockManager& bm) {
-  int n = 0;
+  int n = bm.FreshItems();
   for (PItemHeader i = bm.FirstFree(); i; i = i->Next) ++n;
   return n;
 }
@@ -62,6 +63,38 @@ TEST(BlockManagerTest, AReusedSlotIsResetAndToldApartFromTheRecordItHeld) {
   for (PItemHeader i : fourth) EXPECT_TRUE(bm.IsItemInUse(i, i->Stamp));
   bm.FreeAllBlocks();
   EXPECT_FALSE(bm.IsItemInUse(items[5], 1));
+}
+
+// A block's items are handed out one by one, their headers written only then: a slot not handed
+// out yet is never taken for an item in use, whatever its memory holds, and a block released
+// before all its items were handed out leaves nothing behind.
+TEST(BlockManagerTest, SlotsNotHandedOutAreNeitherInUseNorListed) {
+  TBlockManager bm;
+  bm.SetRecordSize(12);
+  bm.SetDefaultItemCount(10);
+  PItemHeader first = bm.AllocItem();
+  PBlockHeader block = bm.BlockOf(first);
+  EXPECT_EQ(first, bm.ItemOfBlock(block, 9));  // the last item goes first
+  EXPECT_EQ(bm.FreshItems(), 9);
+  PItemHeader slot = bm.ItemOfBlock(block, 3);
+  std::memset(slot, 0, sizeof(TItemHeader));  // as a slot of reused memory may look
+  slot->Flag = ItemUsed;
+  slot->Stamp = first->Stamp + 1;
+  EXPECT_FALSE(bm.IsItemInUse(slot, first->Stamp + 1));
+  PItemHeader second = bm.AllocItem();
+  EXPECT_EQ(second, bm.ItemOfBlock(block, 8));
+  EXPECT_EQ(second->Flag, ItemUsed);
+  bm.FreeItem(second);
+  EXPECT_EQ(bm.AllocItem(), second);  // a freed item goes before those never handed out
+  bm.FreeItem(second);
+  bm.FreeItem(first);  // the block goes with 8 items never handed out
+  EXPECT_EQ(bm.FirstBlock(), nullptr);
+  EXPECT_EQ(bm.FirstFree(), nullptr);
+  EXPECT_EQ(bm.FreshItems(), 0);
+  PItemHeader again = bm.AllocItem();
+  EXPECT_TRUE(bm.IsItemInUse(again, again->Stamp));
+  EXPECT_EQ(bm.FreshItems(), 9);
+  bm.FreeItem(again);
 }
 
 TEST(BlockManagerTest, MisuseRaisesAndChangesNothing) {
