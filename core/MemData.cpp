@@ -235,40 +235,96 @@ void TData::InitRecord(void* recBuf) {
 
 // ---- Nulls and raw field access ---------------------------------------------------------------
 
-bool TData::GetNull(int fieldNo, const void* recBuf) {
-  const TFieldDesc& f = FieldOf(fieldNo);
-  if (f.HasParent()) return true;  // attribute values live in the parent object, not in the record
-  bool isNull = Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) == 1;
-  if (isNull && f.FieldDescKind == fdkData && IsBlobFieldType(f.DataType)) {
-    TBlob* blob = FieldBlob(f, recBuf);
-    isNull = blob == nullptr || blob->GetSize() == 0;
-  }
-  return isNull;
+bool TData::BlobOfNullEmpty(const TFieldDesc& f, const void* recBuf) const {
+  TBlob* blob = FieldBlob(f, recBuf);
+  return blob == nullptr || blob->GetSize() == 0;
 }
 
-void TData::SetNull(int fieldNo, void* recBuf, bool value) {
-  const TFieldDesc& f = FieldOf(fieldNo);
-  Marshal::WriteByte(recBuf, FDataSize + fieldNo - 1, value ? 1 : 0);
-  if (value && f.FieldDescKind == fdkData && IsBlobFieldType(f.DataType)) {
-    TBlob* blob = FieldBlob(f, recBuf);
-    if (blob && blob->GetSize() > 0) {
-      blob->EnableRollback();
-      blob->Clear();
-    }
+void TData::EmptyBlobOfNull(const TFieldDesc& f, void* recBuf) {
+  TBlob* blob = FieldBlob(f, recBuf);
+  if (blob && blob->GetSize() > 0) {
+    blob->EnableRollback();
+    blob->Clear();
   }
+}
+
+// The forms every row of a typical result has are handled here, inline in GetField and PutField
+// and without a stack frame; the others, and text (which asks GetConvertEOL), in functions of
+// their own.
+inline void TData::ReadFieldValue(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize) {
+  const auto* p = static_cast<const uint8_t*>(recBuf) + field.Offset;
+  switch (field.DataType) {
+    case dtInt8:
+    case dtInt16:
+    case dtInt32:
+    case dtFloat:
+    case dtUInt16:
+    case dtBoolean:
+    case dtInt64:
+    case dtCurrency:
+      DA_ASSERT(destSize >= field.Size);
+      CopyStoredValue(dest, p, field.Size);
+      return;
+    case dtDateTime:
+      DA_ASSERT(destSize >= sizeof(double));
+      GetDateFromBuf(p, dest, dfMSecs);
+      return;
+    case dtString:
+      ReadInlineText(field, p, dest, destSize);
+      return;
+    default:
+      ReadOtherFieldData(field, recBuf, dest, destSize);
+      return;
+  }
+}
+
+inline void TData::WriteFieldValue(const TFieldDesc& field, void* recBuf, const void* source,
+                                   size_t sourceSize) {
+  auto* p = static_cast<uint8_t*>(recBuf) + field.Offset;
+  switch (field.DataType) {
+    case dtInt8:
+    case dtInt16:
+    case dtInt32:
+    case dtFloat:
+    case dtUInt16:
+    case dtBoolean:
+    case dtInt64:
+    case dtCurrency:
+      DA_ASSERT(sourceSize >= field.Size);
+      CopyStoredValue(p, source, field.Size);
+      return;
+    case dtDateTime:
+      DA_ASSERT(sourceSize >= sizeof(double));
+      PutDateToBuf(p, source, dfMSecs);
+      return;
+    case dtString:
+      WriteInlineText(field, p, source, sourceSize);
+      return;
+    default:
+      WriteOtherFieldData(field, recBuf, source, sourceSize);
+      return;
+  }
+}
+
+void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize) {
+  ReadFieldValue(field, recBuf, dest, destSize);
+}
+
+void TData::WriteFieldData(const TFieldDesc& field, void* recBuf, const void* source, size_t sourceSize) {
+  WriteFieldValue(field, recBuf, source, sourceSize);
 }
 
 void TData::GetField(int fieldNo, const void* recBuf, void* dest, size_t destSize, bool& isNull) {
   const TFieldDesc& f = FieldOf(fieldNo);
-  isNull = GetNull(fieldNo, recBuf);
-  if (!isNull) ReadFieldData(f, recBuf, dest, destSize);
+  isNull = NullOf(f, fieldNo, recBuf);
+  if (!isNull) ReadFieldValue(f, recBuf, dest, destSize);
 }
 
 void TData::PutField(int fieldNo, void* recBuf, const void* source, size_t sourceSize) {
   const TFieldDesc& f = FieldOf(fieldNo);
   CheckWritable(f);
-  WriteFieldData(f, recBuf, source, sourceSize);
-  SetNull(fieldNo, recBuf, false);
+  WriteFieldValue(f, recBuf, source, sourceSize);
+  Marshal::WriteByte(recBuf, FDataSize + fieldNo - 1, 0);  // SetNull(false): no blob to empty
 }
 
 bool TData::GetFieldText(int fieldNo, const void* recBuf, std::string& value) {
@@ -313,12 +369,19 @@ void TData::RaiseHeldByParent(const TFieldDesc& field) const {
                  "Field " + field.FullName() + " is held by its parent object");
 }
 
-void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize) {
+void TData::ReadInlineText(const TFieldDesc& field, const uint8_t* p, void* dest, size_t destSize) {
+  const std::string_view text = InlineTextOf(p, field.Size);
+  if (text.size() < destSize && !GetConvertEOL()) {  // fits as it is: CopyAnsiText's first case
+    std::memcpy(dest, text.data(), text.size());
+    static_cast<char*>(dest)[text.size()] = '\0';
+    return;
+  }
+  CopyAnsiText(text, dest, destSize, GetConvertEOL());
+}
+
+void TData::ReadOtherFieldData(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize) {
   const auto* p = static_cast<const uint8_t*>(recBuf) + field.Offset;
   switch (field.DataType) {
-    case dtString:
-      CopyAnsiText(InlineTextOf(p, field.Size), dest, destSize, GetConvertEOL());
-      break;
     case dtWideString:
       CopyWideText(p, field.Size / 2, dest, destSize, GetConvertEOL());
       break;
@@ -329,10 +392,6 @@ void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* des
     case dtTime:
       DA_ASSERT(destSize >= sizeof(int32_t));
       GetDateFromBuf(p, dest, dfTime);
-      break;
-    case dtDateTime:
-      DA_ASSERT(destSize >= sizeof(double));
-      GetDateFromBuf(p, dest, dfMSecs);
       break;
     case dtVariant:
       DA_ASSERT(destSize >= sizeof(Variant));
@@ -375,12 +434,14 @@ void TData::ReadFieldData(const TFieldDesc& field, const void* recBuf, void* des
   }
 }
 
-void TData::WriteFieldData(const TFieldDesc& field, void* recBuf, const void* source, size_t sourceSize) {
+void TData::WriteInlineText(const TFieldDesc& field, uint8_t* p, const void* source, size_t sourceSize) {
+  StoreInlineText(p, field.Size, AnsiTextOf(source, sourceSize));
+}
+
+void TData::WriteOtherFieldData(const TFieldDesc& field, void* recBuf, const void* source,
+                                size_t sourceSize) {
   auto* p = static_cast<uint8_t*>(recBuf) + field.Offset;
   switch (field.DataType) {
-    case dtString:
-      StoreInlineText(p, field.Size, AnsiTextOf(source, sourceSize));
-      break;
     case dtGuid:
       StoreAnsiText(p, field.Size, AnsiTextOf(source, sourceSize));
       break;
@@ -394,10 +455,6 @@ void TData::WriteFieldData(const TFieldDesc& field, void* recBuf, const void* so
     case dtTime:
       DA_ASSERT(sourceSize >= sizeof(int32_t));
       PutDateToBuf(p, source, dfTime);
-      break;
-    case dtDateTime:
-      DA_ASSERT(sourceSize >= sizeof(double));
-      PutDateToBuf(p, source, dfMSecs);
       break;
     case dtVariant:
       DA_ASSERT(sourceSize >= sizeof(Variant));
@@ -443,8 +500,7 @@ void TData::GetDateFromBuf(const void* buf, void* date, TDateFormat format) {
       Marshal::WriteInt64(date, Marshal::ReadInt64(buf));
       break;
     case dfMSecs:
-      Marshal::WriteInt64(date,
-                          BitConverter::DoubleToInt64Bits(TimeStampToMSecs(DateTimeToTimeStamp(value))));
+      Marshal::WriteInt64(date, BitConverter::DoubleToInt64Bits(MSecsOfDateTime(value)));
       break;
     case dfTime:
       Marshal::WriteInt32(date, DateTimeToTimeStamp(value).Time);
@@ -463,7 +519,7 @@ void TData::PutDateToBuf(void* buf, const void* date, TDateFormat format) {
       break;
     case dfMSecs: {
       const double msecs = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date));
-      value = TimeStampToDateTime(MSecsToTimeStamp(msecs));
+      value = DateTimeOfMSecs(msecs);
       break;
     }
     case dfTime: {

@@ -110,7 +110,7 @@ class TData {
   // The descriptor of field FieldNo (1-based).
   TFieldDesc& FieldOf(int fieldNo) const {
     if (fieldNo < 1 || fieldNo > FFields.Count()) RaiseFieldNoOutOfRange(fieldNo);
-    return *FFields.Items(fieldNo - 1);
+    return *FFields.begin()[fieldNo - 1];  // checked just above
   }
   TFieldDesc* FindField(std::string_view name) const { return FFields.FindField(name); }
   TFieldDesc* FieldByName(std::string_view name) const { return FFields.FieldByName(name); }
@@ -139,10 +139,15 @@ class TData {
 
   // ---- Field access ----
   // Null indicator set (a blob field also needs an empty or missing blob); a child of an object
-  // field is always null here.
-  virtual bool GetNull(int fieldNo, const void* recBuf);
+  // field is always null here. Both run for every field of every record: inline, the blob case
+  // not.
+  bool GetNull(int fieldNo, const void* recBuf) { return NullOf(FieldOf(fieldNo), fieldNo, recBuf); }
   // Setting a blob field null also empties its blob (in cached mode, so Cancel restores it).
-  virtual void SetNull(int fieldNo, void* recBuf, bool value);
+  void SetNull(int fieldNo, void* recBuf, bool value) {
+    const TFieldDesc& f = FieldOf(fieldNo);
+    Marshal::WriteByte(recBuf, FDataSize + fieldNo - 1, value ? 1 : 0);
+    if (value && f.FieldDescKind == fdkData && IsBlobFieldType(f.DataType)) EmptyBlobOfNull(f, recBuf);
+  }
   // The field's value in its exchange form (ReadFieldData) into dest, which holds destSize
   // bytes; isNull reports a null field (dest is then untouched).
   void GetField(int fieldNo, const void* recBuf, void* dest, size_t destSize, bool& isNull);
@@ -156,11 +161,11 @@ class TData {
   // Reading cuts text to destSize (at a character boundary) and expands LF to CR LF when
   // GetConvertEOL answers true; a destination too small for a fixed-size form is an assertion
   // failure, as is a nil heap reference.
-  virtual void ReadFieldData(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize);
+  void ReadFieldData(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize);
   // Writing cuts text to the field (at a character boundary) and replaces heap blocks. Raises
   // EConvertError for a dtUInt32 value out of range; EAssertionFailed ("Invalid data size") for
   // var-bytes longer than the field's Length or than the source.
-  virtual void WriteFieldData(const TFieldDesc& field, void* recBuf, const void* source, size_t sourceSize);
+  void WriteFieldData(const TFieldDesc& field, void* recBuf, const void* source, size_t sourceSize);
   // ANSI text fields (dtString, dtExtString) with every byte, zero bytes included (the exchange
   // form ends at the first zero): false for a null field; LF expanded as ReadFieldData does.
   // PutFieldText cuts the text to the field at a character boundary and clears the null
@@ -178,8 +183,8 @@ class TData {
   // EConvertError; nothing is stored then.
   virtual void PutFieldAsVariant(int fieldNo, void* recBuf, const Variant& value);
   // Converts the 8-byte stored date-time at buf into the exchange form at date.
-  virtual void GetDateFromBuf(const void* buf, void* date, TDateFormat format);
-  virtual void PutDateToBuf(void* buf, const void* date, TDateFormat format);
+  [[gnu::noinline]] void GetDateFromBuf(const void* buf, void* date, TDateFormat format);
+  [[gnu::noinline]] void PutDateToBuf(void* buf, const void* date, TDateFormat format);
 
   // ---- Blobs ----
   // The blob of a blob field. EDatabaseError "Field is not BLOB" for another field;
@@ -340,6 +345,27 @@ class TData {
   void CheckWritable(const TFieldDesc& field) const;
   [[noreturn]] void RaiseHeldByParent(const TFieldDesc& field) const;
   TBlob* FieldBlob(const TFieldDesc& field, const void* recBuf) const;
+  // ReadFieldData and WriteFieldData, inline in MemData.cpp.
+  void ReadFieldValue(const TFieldDesc& field, const void* recBuf, void* dest, size_t destSize);
+  void WriteFieldValue(const TFieldDesc& field, void* recBuf, const void* source, size_t sourceSize);
+  // The forms ReadFieldData and WriteFieldData pass on. Kept out of line: inlined, they would
+  // make the dispatch of every fixed-size value save and restore registers.
+  [[gnu::noinline]] void ReadInlineText(const TFieldDesc& field, const uint8_t* p, void* dest,
+                                        size_t destSize);
+  [[gnu::noinline]] void ReadOtherFieldData(const TFieldDesc& field, const void* recBuf, void* dest,
+                                            size_t destSize);
+  [[gnu::noinline]] void WriteInlineText(const TFieldDesc& field, uint8_t* p, const void* source,
+                                         size_t sourceSize);
+  [[gnu::noinline]] void WriteOtherFieldData(const TFieldDesc& field, void* recBuf, const void* source,
+                                             size_t sourceSize);
+  bool NullOf(const TFieldDesc& f, int fieldNo, const void* recBuf) {
+    if (f.HasParent()) return true;  // attribute values live in the parent object, not in the record
+    if (Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) != 1) return false;
+    return f.FieldDescKind != fdkData || !IsBlobFieldType(f.DataType) || BlobOfNullEmpty(f, recBuf);
+  }
+  // A blob field flagged null is null only while its blob is missing or empty.
+  bool BlobOfNullEmpty(const TFieldDesc& f, const void* recBuf) const;
+  void EmptyBlobOfNull(const TFieldDesc& f, void* recBuf);
   TVariantObject* FieldVariantObject(const TFieldDesc& field, const void* recBuf) const;
   // Stores a new heap block in the field and releases the one it replaces.
   void ReplaceHeapBlock(const TFieldDesc& field, void* recBuf, void* block);

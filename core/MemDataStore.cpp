@@ -174,10 +174,7 @@ bool TMemData::PassesFilters(PItemHeader item) {
   return !FFilterExpression || FFilterExpression->Evaluate(rec);
 }
 
-bool TMemData::IsHidden(PItemHeader item) {
-  if (!item) return true;
-  if (item->FilterResult == FilterVisible) return false;
-  if (item->FilterResult == FilterHidden) return true;
+bool TMemData::JudgeItem(PItemHeader item) {
   bool hidden;
   if (FCachedUpdates && ((FFilterItemTypes >> item->Status) & 1) == 0)
     hidden = true;
@@ -188,6 +185,10 @@ bool TMemData::IsHidden(PItemHeader item) {
 }
 
 void TMemData::JudgeSafely(PItemHeader item) {
+  if (!FCachedUpdates && !HasFilter()) {  // what judging would find, without the call
+    item->FilterResult = FilterVisible;
+    return;
+  }
   item->FilterResult = FilterNotEvaluated;
   try {
     IsHidden(item);
@@ -207,7 +208,7 @@ void TMemData::RefreshItemVisibility(PItemHeader item) {
     UpdateItemOrders(item, ouDeleted);
     item->FilterResult = FilterHidden;
   } else {
-    UpdateItemOrders(item, ouInserted);
+    CountItem(item);  // judged visible just now
   }
 }
 
@@ -277,6 +278,10 @@ void TMemData::CountItem(PItemHeader item) {
   PItemHeader next = NextCounted(item);
   const int32_t number = prev ? prev->Order + FRecordNoOffset + 1 : 1;
   ++FRecordCount;
+  if (!item->Next) {  // last in the list (an append): no other item to number
+    item->Order = prev ? prev->Order + 1 : 1 - FRecordNoOffset;
+    return;
+  }
   if (next && number - 1 < FRecordCount - number) {
     // Fewer records in front: they and the new one move down, the rest keep their Order.
     NumberBackward(item, next->Order - 1, nullptr);
@@ -592,7 +597,7 @@ void TMemData::InsertRecord(const void* recBuf) {
   if (FCachedUpdates) CacheInsert(item);
   MoveTo(item);
   DropRecordIndex();
-  MoveSortedRecord(item);
+  if (FSortColumns.Count() > 0) MoveSortedRecord(item);
   RefreshItemVisibility(item);
 }
 

@@ -186,7 +186,12 @@ class TMemData : public TData, public TStringComparer {
   TBlockManager& BlockManager() noexcept { return FBlockManager; }
   // Whether the item is hidden (nil counts as hidden). Judges it when it has no verdict yet, which
   // runs the filter callbacks and the filter expression and raises what they raise.
-  bool IsHidden(PItemHeader item);
+  bool IsHidden(PItemHeader item) {
+    if (!item) return true;
+    if (item->FilterResult == FilterVisible) return false;
+    if (item->FilterResult == FilterHidden) return true;
+    return JudgeItem(item);
+  }
   // Builds the array of the visible items in list order, which SetRecordNo then uses, unless it
   // exists. Any change of the list or of a verdict drops it.
   void BuildRecordIndex();
@@ -238,6 +243,8 @@ class TMemData : public TData, public TStringComparer {
 
  private:
   bool PassesFilters(PItemHeader item);
+  // IsHidden for an item without a verdict: judges it and keeps the verdict.
+  bool JudgeItem(PItemHeader item);
   void JudgeSafely(PItemHeader item);
   void CountItem(PItemHeader item);
   void UncountItem(PItemHeader item);
