@@ -138,9 +138,16 @@ void Tgonghuicy_edit::Search() {
   }
 }
 
+bool Tgonghuicy_edit::HasMemberRow() {
+  // Typing a title over an empty list began a new row: it is no member, and posting it would
+  // add one nobody asked for.
+  if (FQuery->Active() && FQuery->State() == dsInsert) FQuery->Cancel();
+  return FQuery->Active() && !FQuery->IsEmpty();
+}
+
 void Tgonghuicy_edit::DeleteMember() {
   // Nothing to delete: no question about it.
-  if (!FQuery->Active() || FQuery->IsEmpty()) return;
+  if (!HasMemberRow()) return;
   if (!AskYesNo(QStringLiteral("删除是不可逆操作，确定要删除该成员吗？"), CaptionHint, true)) return;
   FQuery->Delete();
   ShowMessageBox(QStringLiteral("删除成员成功！"), CaptionHint, TMsgIcon::Warning);
@@ -149,7 +156,7 @@ void Tgonghuicy_edit::DeleteMember() {
 }
 
 void Tgonghuicy_edit::Commit() {
-  if (!FQuery->Active() || FQuery->IsEmpty()) return;
+  if (!HasMemberRow()) return;
   FQuery->Edit();
   FQuery->Post();
   ShowMessageBox(QStringLiteral("修改成功！"), CaptionHint, TMsgIcon::Warning);

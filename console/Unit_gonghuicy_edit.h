@@ -47,6 +47,8 @@ class Tgonghuicy_edit : public QWidget {
   void OpenMembers(const std::string& sql);
   // The members of the guild read at creation or the last refresh.
   void ShowGuildMembers();
+  // A stored member is current (a row begun by typing over an empty list is dropped first).
+  bool HasMemberRow();
 
   Tgonghui& FList;
   std::string FUnionId;

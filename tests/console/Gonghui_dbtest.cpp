@@ -19,6 +19,7 @@
 #include "console/Unit_gonghui_edit.h"
 #include "console/Unit_gonghuicy_edit.h"
 #include "platform/widgets/DBControls.h"
+#include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/FieldText.h"
 #include "platform/widgets/UiRecorder.h"
 
@@ -37,6 +38,7 @@ class GonghuiDbTest : public QObject {
   void MenuOpensOneList();
   void EditorOverAnEmptyListAddsNoGuild();
   void MemberDeleteShowsTheOpenGuild();
+  void NoMemberIsAddedOverAnEmptyList();
   void DissolveNeedsAGuildAndAYes();
   void DissolveRemovesMembersThenGuild_data();
   void DissolveRemovesMembersThenGuild();
@@ -199,6 +201,28 @@ void GonghuiDbTest::MemberDeleteShowsTheOpenGuild() {
   QCOMPARE(members->qry1().RecordCount(), guildMembers);
   for (members->qry1().First(); !members->qry1().Eof(); members->qry1().Next())
     QCOMPARE(members->qry1().FieldByName("UnionID")->AsInteger(), 1);
+}
+
+// Guild 3 has no members; a title typed into the empty editor is no member, on a server that
+// fills in what a row leaves out as on one that refuses it.
+void GonghuiDbTest::NoMemberIsAddedOverAnEmptyList() {
+  const std::string mode = QueryValue(FLogin->Provider(), "SELECT @@SESSION.sql_mode");
+  FLogin->Provider().ExecSQL("SET SESSION sql_mode=''");
+  const std::string members = FAdmin->Checksum(T("t_union_citizen"));
+  auto list = List();
+  Select(*list, 3);
+  Tgonghuicy_edit* editor = list->EditMembers();
+  QVERIFY(editor != nullptr);
+  QCOMPARE(editor->qry1().RecordCount(), 0);
+  QTest::keyClicks(editor->dbedtnickname, "Elder");
+  const bool committed = Guarded([&] { editor->Commit(); });
+  FUi->Answer(TMsgResult::Yes);
+  QTest::keyClicks(editor->dbedtnickname, "Elder");
+  const bool deleted = Guarded([&] { editor->DeleteMember(); });
+  FLogin->Provider().ExecSQL("SET SESSION sql_mode='" + mode + "'");
+  QVERIFY(committed && deleted);
+  QCOMPARE(FAdmin->Checksum(T("t_union_citizen")), members);
+  QVERIFY(FUi->Messages().empty());
 }
 
 void GonghuiDbTest::DissolveNeedsAGuildAndAYes() {
