@@ -253,6 +253,13 @@ void SqlconsoleDbTest::GridEditWritesOnlyItsRow_data() {
                                    << "77" << true << "UPDATE `%1`.`user` SET Level=77 WHERE ID=2";
   QTest::newRow("join, other table") << 1 << join << "BankMoney"
                                      << "1" << false << "";
+  const QString both =
+      QStringLiteral("SELECT * FROM user u JOIN t_bank b ON b.AccountID=u.AccountID ORDER BY u.ID");
+  QTest::newRow("join, a name both tables have")
+      << 1 << both << "Password"
+      << "pw" << true << "UPDATE `%1`.`user` SET Password='pw' WHERE ID=2";
+  QTest::newRow("join, the other table's column of that name") << 1 << both << "Password_1"
+                                                               << "pw" << false << "";
   QTest::newRow("computed column") << 1 << QStringLiteral("SELECT ID, Level+1 AS Next FROM user ORDER BY ID")
                                    << "Next"
                                    << "5" << false << "";
