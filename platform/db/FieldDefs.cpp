@@ -13,6 +13,7 @@ TFieldDef::~TFieldDef() = default;
 
 void TFieldDef::SetName(const std::string& value) {
   FName = value;
+  FNameAscii = IsAsciiName(value);
   Changed(false);
 }
 
@@ -111,6 +112,7 @@ void TFieldDef::Assign(TPersistent* source) {
   auto* other = dynamic_cast<TFieldDef*>(source);
   if (!other) return TCollectionItem::Assign(source);
   FName = other->FName;
+  FNameAscii = other->FNameAscii;
   FDataType = other->FDataType;
   FSize = other->FSize;
   FPrecision = other->FPrecision;
@@ -152,7 +154,7 @@ TFieldDef* TFieldDefs::Add(const std::string& name, TFieldType dataType, int siz
 int TFieldDefs::IndexOf(std::string_view name) const {
   const TFieldNameProbe probe(name);
   for (int i = 0; i < Count(); ++i)
-    if (probe.Matches(Items(i)->Name())) return i;
+    if (const TFieldDef* def = Items(i); probe.Matches(def->Name(), def->NameAscii())) return i;
   return -1;
 }
 

@@ -29,6 +29,7 @@ class TFieldDef : public TCollectionItem {
   ~TFieldDef() override;
 
   const std::string& Name() const noexcept { return FName; }
+  bool NameAscii() const noexcept { return FNameAscii; }  // IsAsciiName(Name())
   void SetName(const std::string& value);
   TFieldType DataType() const noexcept { return FDataType; }
   void SetDataType(TFieldType value);
@@ -58,6 +59,7 @@ class TFieldDef : public TCollectionItem {
 
  private:
   std::string FName;
+  bool FNameAscii = true;
   TFieldType FDataType = ftUnknown;
   int FSize = 0;
   int FPrecision = 0;

@@ -84,11 +84,8 @@ bool SameFieldName(std::string_view a, std::string_view b) {
   return !ascii && LocaleCompareAnsi(a, b, true) == 0;
 }
 
-TFieldNameProbe::TFieldNameProbe(std::string_view name) noexcept : FName(name), FAscii(AllAscii(name)) {}
-
-bool TFieldNameProbe::Matches(std::string_view other) const {
-  if (other.size() != FName.size() && FAscii && AllAscii(other)) return false;
-  return SameFieldName(other, FName);
+bool IsAsciiName(std::string_view name) noexcept {
+  return AllAscii(name);
 }
 
 TSQLTimeStamp DateTimeToSQLTimeStamp(double value) {

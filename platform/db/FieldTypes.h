@@ -63,12 +63,21 @@ bool IsBlobFieldType(TFieldType fieldType);
 // Field and parameter names compare without case (the platform's locale-aware comparison).
 bool SameFieldName(std::string_view a, std::string_view b);
 
+// No byte of the name has its high bit set.
+bool IsAsciiName(std::string_view name) noexcept;
+
 // One name compared with many (a lookup through fields or definitions): SameFieldName(other,
 // name), with the checks of the name itself made once.
 class TFieldNameProbe {
  public:
-  explicit TFieldNameProbe(std::string_view name) noexcept;
-  bool Matches(std::string_view other) const;
+  explicit TFieldNameProbe(std::string_view name) noexcept : FName(name), FAscii(IsAsciiName(name)) {}
+  bool Matches(std::string_view other) const { return Matches(other, IsAsciiName(other)); }
+  // otherAscii: IsAsciiName(other), kept by the caller beside the name.
+  bool Matches(std::string_view other, bool otherAscii) const {
+    // ASCII names of different lengths never match.
+    if (other.size() != FName.size() && FAscii && otherAscii) return false;
+    return SameFieldName(other, FName);
+  }
 
  private:
   std::string_view FName;

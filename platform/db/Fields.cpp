@@ -37,6 +37,7 @@ void TField::SetFieldName(const std::string& value) {
     if (other && other != this) throw EDatabaseError(Format(SDuplicateFieldName, {value}));
   }
   FFieldName = value;
+  FFieldNameAscii = IsAsciiName(value);
 }
 
 void TField::SetFieldKind(TFieldKind value) {
@@ -335,7 +336,7 @@ TField* TFields::Fields(int index) const {
 TField* TFields::FindField(std::string_view name) const {
   const TFieldNameProbe probe(name);
   for (TField* f : FList)
-    if (probe.Matches(f->FieldName())) return f;
+    if (probe.Matches(f->FieldName(), f->FieldNameAscii())) return f;
   return nullptr;
 }
 

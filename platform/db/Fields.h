@@ -45,6 +45,7 @@ class TField : public TComponent {
   // "Duplicate field name '%s'" when the dataset has a field of that name.
   void SetDataSet(TDataSet* value);
   const std::string& FieldName() const noexcept { return FFieldName; }
+  bool FieldNameAscii() const noexcept { return FFieldNameAscii; }  // IsAsciiName(FieldName())
   void SetFieldName(const std::string& value);
   // 1-based column of the dataset's record for data fields, 0 for calculated and lookup fields,
   // and for fields not bound to a definition.
@@ -209,6 +210,7 @@ class TField : public TComponent {
 
   TDataSet* FDataSet = nullptr;
   std::string FFieldName;
+  bool FFieldNameAscii = true;
   std::string FDisplayLabel;
   int FFieldNo = 0;
   int FSize = 0;
