@@ -1,5 +1,6 @@
 #include "core/CRTableInfo.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/runtime/Charset.h"
@@ -111,6 +112,9 @@ std::vector<std::string_view> SplitDotted(std::string_view name, const char (&pa
 }
 
 bool HoldsAnyOf(std::string_view bare, std::string_view chars) {
+  // ASCII bytes are whole characters in every code page: a byte search finds them.
+  if (std::all_of(bare.begin(), bare.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return bare.find_first_of(chars) != std::string_view::npos;
   for (TNameScanner scan(bare); !scan.AtEnd(); scan.Next())
     for (char c : chars)
       if (scan.Is(c)) return true;

@@ -38,4 +38,25 @@ TEST(MyTableInfoTest, AReservedWordIsQuotedWhereverANameIsWritten) {
   EXPECT_TRUE(TMyTableInfo::IsBracketNeeds("my-table"));
 }
 
+TEST(MyTableInfoTest, ReservedWordsAreKnownInAnyCaseAndOnlyWhole) {
+  const struct {
+    const char* Name;
+    bool Reserved;
+  } cases[] = {{"from", true},
+               {"Select", true},
+               {"ACCESSIBLE", true},
+               {"zerofill", true},
+               {"master_ssl_verify_server_cert", true},
+               {"user", false},
+               {"selects", false},
+               {"fro", false},
+               {"", false},
+               {"master_ssl_verify_server_cert_", false},
+               {"\xC3\xFB", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(TMyTableInfo::IsReservedWord(c.Name), c.Reserved);
+  }
+}
+
 }  // namespace
