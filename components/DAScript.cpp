@@ -60,6 +60,19 @@ struct TDAScript::TCut {
   std::string NewDelimiter;
 };
 
+// The statement read ahead, with the lexer's place before it and the script's places after it.
+struct TDAScript::TAhead {
+  TParser::TMark Mark;  // where it starts: read again from here in another set
+  TCharsetKind Charset;
+  TPlace Next;   // the places once the statement before it ran
+  TPlace Split;  // the places once it was split
+  int DelimiterState = 0;
+  int Kind = skOrdinary;
+  bool Found = false;  // false: the text ended
+  TStatement Statement;
+  std::exception_ptr Failure;  // its splitting failed: raised when it is taken
+};
+
 TDAScript::TDAScript(TComponent* owner) : TComponent(owner) {
   FMacros = std::make_unique<TMacros>(this);
   FSQL.SetKeepLineBreaks(true);
@@ -131,7 +144,7 @@ void TDAScript::Notification(TComponent* component, TOperation operation) {
 // ---- splitting ----------------------------------------------------------------------------------
 
 void TDAScript::Reset() {
-  FLexer.reset();
+  DropLexer();
   FStartOffset = 0;
   FStartPos = FEndPos = FStartLine = FEndLine = FStartCol = FEndCol = 0;
 }
@@ -153,6 +166,25 @@ void TDAScript::CreateLexer() {
   FLexer->KeepStringQuotes = true;
   FLexer->TrackLinesInStrings = true;
   if (!FExecuting) FCurrentDelimiter = FDelimiter;
+}
+
+void TDAScript::DropLexer() noexcept {
+  FAhead.reset();
+  FLexer.reset();
+}
+
+TDAScript::TPlace TDAScript::Place() const noexcept {
+  return {FStartOffset, FStartPos, FStartLine, FStartCol, FEndPos, FEndLine, FEndCol};
+}
+
+void TDAScript::SetPlace(const TPlace& place) noexcept {
+  FStartOffset = place.StartOffset;
+  FStartPos = place.StartPos;
+  FStartLine = place.StartLine;
+  FStartCol = place.StartCol;
+  FEndPos = place.EndPos;
+  FEndLine = place.EndLine;
+  FEndCol = place.EndCol;
 }
 
 void TDAScript::TakeStartPosition() {
@@ -190,8 +222,7 @@ bool TDAScript::IsEnd(int code, const std::string& lexem, const std::string& pre
   return (Same(lexem, FDelimiter) && !IsBodyBlock(FKind)) || (IsSlash(lexem) && FLexer->GetPrevCol() == 0);
 }
 
-bool TDAScript::ExecuteNext() {
-  if (!FLexer) CreateLexer();
+bool TDAScript::SplitNext(TStatement& statement) {
   FDelimiterState = 0;
   FKind = skOrdinary;
   TCut cut;
@@ -218,16 +249,14 @@ bool TDAScript::ExecuteNext() {
       while (begin < text.size() && static_cast<unsigned char>(text[begin]) < 33) ++begin;
       text.erase(0, begin);
       if (!text.empty() && (cut.Content || stateEnd)) {
-        bool omit = stateEnd;
-        if (stateEnd) FCurrentDelimiter = cut.NewDelimiter;
-        bool breakExec = false;
-        ExecuteStatement(std::move(text), FKind, breakExec, omit);
-        if (!omit && breakExec) break;
-        TakeStartPosition();
+        statement.Text = std::move(text);
+        statement.Kind = FKind;
+        statement.DelimiterCommand = stateEnd;
+        statement.NewDelimiter = std::move(cut.NewDelimiter);
         return true;
       }
       // Nothing to run (an empty statement, or only comments): go on with the next one.
-      if (code == lcEnd) break;
+      if (code == lcEnd) return false;
       cut = TCut();
       FDelimiterState = 0;
       FKind = skOrdinary;
@@ -247,8 +276,83 @@ bool TDAScript::ExecuteNext() {
     FEndLine = FLexer->GetCurrLine();
     FEndCol = FLexer->GetCurrCol() - 1;
   }
-  FLexer.reset();
-  return false;
+}
+
+bool TDAScript::ExecuteNext() {
+  if (!FLexer) CreateLexer();
+  TStatement statement;
+  bool found;
+  if (FAhead) {
+    const std::unique_ptr<TAhead> ahead = std::move(FAhead);
+    SetPlace(ahead->Split);
+    FDelimiterState = ahead->DelimiterState;
+    FKind = ahead->Kind;
+    if (ahead->Failure) std::rethrow_exception(ahead->Failure);
+    found = ahead->Found;
+    statement = std::move(ahead->Statement);
+  } else {
+    found = SplitNext(statement);
+  }
+  if (!found) {
+    DropLexer();
+    return false;
+  }
+  bool omit = statement.DelimiterCommand;
+  if (omit) FCurrentDelimiter = statement.NewDelimiter;
+  bool breakExec = false;
+  FInNext = true;
+  try {
+    ExecuteStatement(std::move(statement.Text), statement.Kind, breakExec, omit);
+  } catch (...) {
+    FInNext = false;
+    throw;
+  }
+  FInNext = false;
+  if (!omit && breakExec) {
+    DropLexer();
+    return false;
+  }
+  if (FAhead) {
+    // The lexer stands after the statement read ahead: the next one starts where it was.
+    const TPlace& next = FAhead->Next;
+    FStartOffset = next.StartOffset;
+    FStartPos = next.StartPos;
+    FStartLine = next.StartLine;
+    FStartCol = next.StartCol;
+  } else {
+    TakeStartPosition();
+  }
+  return true;
+}
+
+void TDAScript::ReadAhead() noexcept {
+  if (!FAheadOpen || FAhead || !FLexer) return;
+  FAheadOpen = false;
+  std::unique_ptr<TAhead> ahead;
+  try {
+    ahead = std::make_unique<TAhead>();
+  } catch (...) {
+    return;  // the statement is split when it is taken, as without reading ahead
+  }
+  // While the statement sent runs, the script shows its places and state.
+  const TPlace current = Place();
+  const int delimiterState = FDelimiterState, kind = FKind;
+  TakeStartPosition();
+  ahead->Next = Place();
+  ahead->Mark = FLexer->Mark();
+  ahead->Charset = FLexer->Charset();
+  try {
+    ahead->Found = SplitNext(ahead->Statement);
+  } catch (...) {
+    ahead->Failure = std::current_exception();
+  }
+  ahead->Split = Place();
+  ahead->DelimiterState = FDelimiterState;
+  ahead->Kind = FKind;
+  SetPlace(current);
+  FDelimiterState = delimiterState;
+  FKind = kind;
+  FAhead = std::move(ahead);
 }
 
 // ---- running ------------------------------------------------------------------------------------
@@ -280,13 +384,13 @@ void TDAScript::EndRun() {
 void TDAScript::Execute() {
   BeginRun();
   try {
-    FLexer.reset();
+    DropLexer();
     while (ExecuteNext()) {
     }
     bool breakExec = false;
     FlushBatch(breakExec);
   } catch (...) {
-    FLexer.reset();
+    DropLexer();
     EndRun();
     throw;
   }
@@ -422,7 +526,20 @@ void TDAScript::RunText(const std::string& sql) {
 }
 
 void TDAScript::FollowSessionCharset() {
-  if (FLexer) FLexer->SetCharset(TextCharset());
+  if (!FLexer) return;
+  const TCharsetKind charset = TextCharset();
+  // The statement read ahead in the set the session had is read again in the one it has now.
+  if (FAhead && FAhead->Charset != charset) {
+    try {
+      FLexer->Rewind(FAhead->Mark);
+      FAhead.reset();
+    } catch (...) {
+      // The text cannot be read again: the failure comes where the statement would have.
+      FAhead->Failure = std::current_exception();
+      FAhead->Charset = charset;
+    }
+  }
+  FLexer->SetCharset(charset);
 }
 
 void TDAScript::ReportFailure(const std::exception& e, const std::string& sql, TErrorAction& action) {
@@ -442,15 +559,22 @@ void TDAScript::ReportFailure(const std::exception& e, const std::string& sql, T
 }
 
 void TDAScript::RunOrHandle(const std::string& sql, bool& breakExec) {
+  // A statement ExecuteNext split off runs on its own: the next one may be read while it runs.
+  FAheadOpen = FInNext;
   try {
     RunText(sql);
   } catch (const std::exception& e) {
+    FAheadOpen = false;
     FollowSessionCharset();
     TErrorAction action = eaException;
     ReportFailure(e, sql, action);
     if (action == eaAbort) breakExec = true;
     return;
+  } catch (...) {
+    FAheadOpen = false;
+    throw;
   }
+  FAheadOpen = false;
   FollowSessionCharset();
 }
 

@@ -129,6 +129,12 @@ class TDAScript : public TComponent {
   virtual void RunEnded() noexcept {}
   // Sends one statement (or a collected batch) to the server.
   virtual void RunText(const std::string& sql);
+  // Called by the command once a statement run on its own is sent and before its reply is read:
+  // splits off the statement after it, so that the splitting overlaps the server's work. Nothing
+  // else happens early: that statement's events, its run and an error of its splitting come when
+  // the next ExecuteNext takes it, and it is split again when the session's character set changed
+  // meanwhile. Never throws.
+  void ReadAhead() noexcept;
   // Frees the lexer and starts the positions again.
   void Reset();
   void Notification(TComponent* component, TOperation operation) override;
@@ -140,11 +146,29 @@ class TDAScript : public TComponent {
 
  private:
   struct TCut;
+  // A statement as split off the text.
+  struct TStatement {
+    std::string Text;
+    int Kind = skOrdinary;
+    bool DelimiterCommand = false;  // a DELIMITER command: sets NewDelimiter, runs nothing
+    std::string NewDelimiter;
+  };
+  // Where the last statement lies (see StartPos and the rest).
+  struct TPlace {
+    int64_t StartOffset, StartPos, StartLine, StartCol, EndPos, EndLine, EndCol;
+  };
+  struct TAhead;
   struct TBatchEntry {
     std::string Text;
     int64_t Pos, Line, Col;
   };
   void CreateLexer();
+  // Frees the lexer with what was read ahead of it.
+  void DropLexer() noexcept;
+  // Splits off the next statement; false when the text ends first.
+  bool SplitNext(TStatement& statement);
+  TPlace Place() const noexcept;
+  void SetPlace(const TPlace& place) noexcept;
   // The statement with the script's own macros replaced (see ExpandMacros).
   std::string ScriptText(const std::string& sql) const;
   // The lexer reads on in the set the session now has.
@@ -165,7 +189,10 @@ class TDAScript : public TComponent {
   std::unique_ptr<TMacros> FMacros;
   std::unique_ptr<TCustomDASQL> FCommand;
   std::unique_ptr<TParser> FLexer;
-  TStream* FStream = nullptr;  // the stream ExecuteStream reads
+  std::unique_ptr<TAhead> FAhead;  // the statement split while the one before it ran
+  bool FInNext = false;            // ExecuteNext runs its statement
+  bool FAheadOpen = false;         // the statement being sent may read the next one ahead
+  TStream* FStream = nullptr;      // the stream ExecuteStream reads
   bool FExecuting = false;
   std::vector<TBatchEntry> FBatch;
   size_t FBatchSize = 0;

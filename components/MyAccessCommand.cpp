@@ -37,10 +37,16 @@ void TMyCommand::SetSendTextAsIs(bool value) {
   if (TMySQLCommand* command = MyICommand()) command->SendTextAsIs = value;
 }
 
+void TMyCommand::SetWhileWaiting(std::function<void()> value) {
+  FWhileWaiting = std::move(value);
+  if (TMySQLCommand* command = MyICommand()) command->WhileWaiting = FWhileWaiting;
+}
+
 void TMyCommand::AssignICommandProps(TCRCommand* command) {
   if (command != nullptr) {
     command->SetProp(prCommandTimeout, FCommandTimeout);
     static_cast<TMySQLCommand*>(command)->SendTextAsIs = FSendTextAsIs;
+    static_cast<TMySQLCommand*>(command)->WhileWaiting = FWhileWaiting;
   }
   TCustomDASQL::AssignICommandProps(command);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,9 @@ class TMyCommand : public TCustomDASQL {
   // converted from ANSI under Unicode.
   bool SendTextAsIs() const noexcept { return FSendTextAsIs; }
   void SetSendTextAsIs(bool value);
+  // Called while the server runs each statement, between sending it and reading its reply (see
+  // TMySQLCommand::WhileWaiting); must not throw.
+  void SetWhileWaiting(std::function<void()> value);
   void Assign(TPersistent* source) override;
 
  protected:
@@ -55,6 +59,7 @@ class TMyCommand : public TCustomDASQL {
   int FCommandTimeout = 0;
   int64_t FInsertId = 0;
   bool FSendTextAsIs = false;
+  std::function<void()> FWhileWaiting;
   // Placeholder positions belong to the command's own text only: a text parsed for another use
   // (an update statement run with SetSQLText after it) must not add to them.
   bool FCollectingPositions = false;

@@ -28,6 +28,8 @@ TParserClass TMyScript::GetParserClass() const {
 std::unique_ptr<TCustomDASQL> TMyScript::CreateCommand() {
   auto command = std::make_unique<TMyCommand>();
   command->SetParamCheck(false);
+  // The next statement is split while the server runs the one sent.
+  command->SetWhileWaiting([this] { ReadAhead(); });
   return command;
 }
 

@@ -141,6 +141,28 @@ void TParser::SetBlockSize(size_t size) {
   ToBegin();
 }
 
+void TParser::Rewind(const TMark& mark) {
+  DA_ASSERT_MSG(mark.Pos >= 1 && mark.Pos <= FPos, "a mark after the current place");
+  FPos = mark.Pos;
+  FPrevPos = mark.PrevPos;
+  FPrevPrevPos = mark.PrevPrevPos;
+  FCurrLine = mark.CurrLine;
+  FCurrBegLine = mark.CurrBegLine;
+  FPrevLine = mark.PrevLine;
+  FPrevBegLine = mark.PrevBegLine;
+  FLexemPos = FPos;
+  FLexemLength = 0;
+  FLexemEntry = nullptr;
+  FLexemQuoted = false;
+  if (FStream == nullptr || FPos >= FFirstBlockPos) return;
+  // The block holding the mark is gone: the stream is read again from the mark on.
+  FBlocks.clear();
+  FCacheData = nullptr;
+  FCacheStart = FCacheEnd = 0;
+  FFirstBlockPos = FLoadedEnd = FPos;
+  FStream->Seek(FStreamOrigin + FPos - 1, soFromBeginning);
+}
+
 int TParser::ClauseIndex(int code) const {
   DA_ASSERT_MSG(!FClauseCodes.empty(), "the parser has no clause codes");
   auto it = std::find(FClauseCodes.begin(), FClauseCodes.end(), code);

@@ -147,6 +147,18 @@ class TParser {
   // Stream block size (65,536 by default); changing it starts again at the beginning.
   void SetBlockSize(size_t size);
 
+  // Where the lexer stands between two lexemes: Rewind goes back there, so that a text read ahead
+  // can be read again (in another character set). In stream mode the blocks read since are not
+  // kept for it: the stream is read again from the mark, so a mark costs no memory.
+  struct TMark {
+    int64_t Pos, PrevPos, PrevPrevPos, CurrLine, CurrBegLine, PrevLine, PrevBegLine;
+  };
+  TMark Mark() const noexcept {
+    return {FPos, FPrevPos, FPrevPrevPos, FCurrLine, FCurrBegLine, FPrevLine, FPrevBegLine};
+  }
+  // A mark of this text, at or before the current place. Errors: a failing stream raises its own.
+  void Rewind(const TMark& mark);
+
   // Character classes of single bytes; see the header comment.
   virtual bool IsBlank(char c) const;
   virtual bool IsSymbol(char c) const;

@@ -203,7 +203,8 @@ void TMySQLCommand::ExecuteText() {
     if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
     FResultRows.clear();
     FResultInsertIds.clear();
-    CheckStatus(api.mysql_real_query(handle, text));
+    CheckStatus(WhileWaiting ? api.QueryWhileWaiting(handle, text, WhileWaiting)
+                             : api.mysql_real_query(handle, text));
   }
   FRowsAffected = ResultInfo();
   if (MessageHook && !OpenNext) ReportInfo();

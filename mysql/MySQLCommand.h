@@ -107,6 +107,9 @@ class TMySQLCommand : public TCRCommand {
   // Set by another thread to turn the failure of the running Execute into EAbort.
   std::atomic<bool> BreakRequested{false};
   TTraceProc TraceHook;
+  // Called while the server runs a text statement, between sending it and reading its reply,
+  // where the client API allows (see TMySQLAPI::QueryWhileWaiting); must not throw.
+  std::function<void()> WhileWaiting;
   // Receives the server's note on a text statement just run (rows matched, duplicates, warnings),
   // when there is one.
   std::function<void(const std::string& text)> MessageHook;

@@ -75,6 +75,9 @@ int TMySQLAPI::mysql_select_db(PMYSQL_CON, const std::string&) {
 int TMySQLAPI::mysql_real_query(PMYSQL_CON, std::string_view) {
   NotSupported("mysql_real_query");
 }
+int TMySQLAPI::QueryWhileWaiting(PMYSQL_CON mysql, std::string_view query, const std::function<void()>&) {
+  return mysql_real_query(mysql, query);
+}
 int TMySQLAPI::mysql_kill(PMYSQL_CON, uint32_t) {
   NotSupported("mysql_kill");
 }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -103,6 +104,11 @@ class TMySQLAPI {
   virtual void mysql_close(PMYSQL_CON mysql);
   virtual int mysql_select_db(PMYSQL_CON mysql, const std::string& db);
   virtual int mysql_real_query(PMYSQL_CON mysql, std::string_view query);
+  // mysql_real_query that calls whileWaiting (which must not throw) once the text is sent and
+  // before the reply is read, so that the caller's own work overlaps the server's. An API that
+  // cannot tell the two apart runs the query alone and never calls it.
+  virtual int QueryWhileWaiting(PMYSQL_CON mysql, std::string_view query,
+                                const std::function<void()>& whileWaiting);
   virtual int mysql_kill(PMYSQL_CON mysql, uint32_t pid);
   virtual int mysql_ping(PMYSQL_CON mysql);
   virtual std::string mysql_get_server_info(PMYSQL_CON mysql);

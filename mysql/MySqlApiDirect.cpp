@@ -228,6 +228,16 @@ int TMySQLAPIDirect::mysql_real_query(PMYSQL_CON mysql, std::string_view query) 
   });
 }
 
+int TMySQLAPIDirect::QueryWhileWaiting(PMYSQL_CON mysql, std::string_view query,
+                                       const std::function<void()>& whileWaiting) {
+  TDirectSession& s = Session(mysql);
+  return Guard(s, [&] {
+    s.SendQuery(Bytes(query));
+    if (whileWaiting) whileWaiting();
+    s.ReadQueryResult();
+  });
+}
+
 int TMySQLAPIDirect::mysql_kill(PMYSQL_CON mysql, uint32_t pid) {
   TDirectSession& s = Session(mysql);
   return Guard(s, [&] { s.Kill(pid); });

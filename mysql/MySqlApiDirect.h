@@ -46,6 +46,8 @@ class TMySQLAPIDirect : public TMySQLAPI {
   void mysql_close(PMYSQL_CON mysql) override;
   int mysql_select_db(PMYSQL_CON mysql, const std::string& db) override;
   int mysql_real_query(PMYSQL_CON mysql, std::string_view query) override;
+  int QueryWhileWaiting(PMYSQL_CON mysql, std::string_view query,
+                        const std::function<void()>& whileWaiting) override;
   int mysql_kill(PMYSQL_CON mysql, uint32_t pid) override;
   int mysql_ping(PMYSQL_CON mysql) override;
   std::string mysql_get_server_info(PMYSQL_CON mysql) override;

@@ -238,28 +238,45 @@ TEST(MyScriptDbTest, TheSplitterReadsOnInTheSetTheScriptGaveTheSession) {
       {"gbk connection, SET CHARACTER SET", "gbk", "SET CHARACTER SET latin1", latin1Literal},
       {"latin1 connection, SET NAMES gbk", "latin1", "SET NAMES gbk", gbkLiteral},
   };
-  for (bool batched : {false, true})
+  struct Way {
+    const char* Name;
+    bool Batched, Stream;
+  };
+  for (const Way& way :
+       {Way{"", false, false}, Way{", sent together", true, false}, Way{", from a stream", false, true}})
     for (const Case& k : cases) {
-      SCOPED_TRACE(std::string(k.Name) + (batched ? ", sent together" : ""));
+      SCOPED_TRACE(std::string(k.Name) + way.Name);
       TScratchDb db;
       TMyConnection c;
       Prepare(c, db.Name());
       c.Options().SetCharset(k.Charset);
       c.ExecSQL("CREATE TABLE t (id INT, v VARBINARY(8))");
       std::string text = k.Set + ";\n";
+      // From a stream the statement after the SET spans the lexer's blocks, so far that the block
+      // where it starts is let go before the SET's reply comes.
+      if (way.Stream)
+        for (int i = 0; i < 2; ++i) text += "/* " + std::string(70000, '-') + " */\n";
       for (int i = 1; i <= 3; ++i)
         text += "INSERT INTO t VALUES (" + std::to_string(i) + ", " + k.Literal + ");\n";
       TMyScript script;
       script.SetConnection(&c);
-      script.SetUseOptimization(batched);
-      script.SetSQLText(text);
+      script.SetUseOptimization(way.Batched);
+      TStringStream stream(text);
+      if (!way.Stream) script.SetSQLText(text);
       int errors = 0;
       script.OnError = [&](TComponent*, const std::exception&, const std::string&, TErrorAction& action) {
         ++errors;
         action = eaContinue;
       };
-      script.Execute();
+      // Split as the server splits: the SET and each INSERT on its own.
+      int statements = 0;
+      script.AfterExecute = [&](TComponent*, const std::string&) { ++statements; };
+      if (way.Stream)
+        script.ExecuteStream(stream);
+      else
+        script.Execute();
       EXPECT_EQ(errors, 0);
+      EXPECT_EQ(statements, 4);
       EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(id, ':', HEX(v) ORDER BY id) FROM t"), "1:955C,2:955C,3:955C");
     }
 }
@@ -289,6 +306,69 @@ TEST(MyScriptDbTest, LineEndsInsideLiteralsArriveAsWritten) {
       script.Execute();
     }
     EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(HEX(v) ORDER BY id) FROM t"), "610A62,630D0A64,650A66");
+  }
+}
+
+// The statement after the one running is split while the server works, yet it reaches the server,
+// the events and the error handling only in its turn: after a failure that stops the script it is
+// never sent, and a statement that cannot be split fails after the one before it ran.
+TEST(MyScriptDbTest, AStatementSplitEarlyRunsOnlyInItsTurn) {
+  const std::string text =
+      "INSERT INTO t VALUES (1);\nINSERT INTO missing VALUES (2);\nINSERT INTO t VALUES (3);\n"
+      "SELECT \x01;\nINSERT INTO t VALUES (4);\n";
+  struct Case {
+    const char* Name;
+    TErrorAction Action;
+    const char* Events;
+    const char* Raised;  // the start of the error the run ends with
+    const char* Sent;    // the INSERTs the server received, in order
+  };
+  const Case cases[] = {
+      {"continue", eaContinue, "before 0 1|after 0 1|before 1 2|error 1 2|after 1 2|before 2 3|after 2 3",
+       "Parser: The unknown symbol", "1,2,3"},
+      {"abort", eaAbort, "before 0 1|after 0 1|before 1 2|error 1 2|after 1 2", "", "1,2"},
+      {"fail", eaFail, "before 0 1|after 0 1|before 1 2|error 1 2", "Table '", "1,2"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TScratchDb db;
+    TMyConnection c;
+    Prepare(c, db.Name());
+    c.ExecSQL("CREATE TABLE t (a INT)");
+    c.ExecSQL("SET GLOBAL log_output = 'TABLE'");
+    c.ExecSQL("SET GLOBAL general_log = 1");
+    const std::string id = Scalar(c, "SELECT CONNECTION_ID()");
+    TMyScript script;
+    script.SetConnection(&c);
+    script.SetSQLText(text);
+    std::string events;
+    // The statement's line and the number in its VALUES.
+    auto note = [&](const char* what, const std::string& sql) {
+      const size_t open = sql.find('(');
+      events += std::string(events.empty() ? "" : "|") + what + " " + std::to_string(script.StartLine()) +
+                " " + (open == std::string::npos ? sql : sql.substr(open + 1, 1));
+    };
+    script.BeforeExecute = [&](TComponent*, std::string& sql, bool&) { note("before", sql); };
+    script.AfterExecute = [&](TComponent*, const std::string& sql) { note("after", sql); };
+    script.OnError = [&](TComponent*, const std::exception&, const std::string& sql, TErrorAction& action) {
+      note("error", sql);
+      action = k.Action;
+    };
+    std::string raised;
+    try {
+      script.Execute();
+    } catch (const std::exception& e) {
+      raised = e.what();
+    }
+    EXPECT_EQ(events, k.Events);
+    EXPECT_EQ(raised.substr(0, std::string(k.Raised).size()), k.Raised) << raised;
+    EXPECT_EQ(raised.empty(), *k.Raised == '\0');
+    std::string sent;
+    for (const std::string& sql : TMyRowReader::FirstColumn(
+             c, "SELECT argument FROM mysql.general_log WHERE command_type = 'Query' AND thread_id = " + id +
+                    " AND argument LIKE 'INSERT%'"))
+      sent += (sent.empty() ? "" : ",") + sql.substr(sql.find('(') + 1, 1);
+    EXPECT_EQ(sent, k.Sent);
   }
 }
 

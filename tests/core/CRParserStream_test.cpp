@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <random>
 #include <string>
@@ -173,6 +174,44 @@ TEST(CRParserStreamTest, StartsAtTheStreamPositionKeepsWhatBackNeedsAndReleasesT
   p.ToBegin();                                   // reads the stream again from where the text began
   EXPECT_EQ(p.GetNext(lexem), lcIdent);
   EXPECT_EQ(lexem, std::string(40, 'a'));
+}
+
+// A mark taken between lexemes and rewound to after reading on (and after the set changed) reads
+// on as a lexer that never read ahead: also when the blocks holding the mark were released.
+TEST(CRParserStreamTest, RewindToAMarkReadsTheTextAgainInTheNewSet) {
+  const std::string text = GenerateText(60 * 1024);
+  struct Case {
+    const char* Name;
+    size_t BlockSize;  // 0: string mode
+    size_t MarkAt;     // lexemes read before the mark
+    size_t ReadAhead;  // lexemes read after it before rewinding
+  };
+  const Case cases[] = {
+      {"string", 0, 700, 3000},
+      {"stream, mark in a kept block", 65536, 700, 3},
+      {"stream, mark's block released", 4093, 700, 3000},
+      {"stream, byte blocks", 1, 700, 50},
+      {"stream, nothing read ahead", 7, 700, 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TStreamTestParser plain(text, true);
+    std::string lexem;
+    for (size_t i = 0; i < k.MarkAt; ++i) plain.GetNext(lexem);
+    plain.SetCharset(TCharsetKind::SingleByte);
+    const std::vector<Seen> expected = LexAll(plain, true);
+    TStringStream stream(text);
+    std::unique_ptr<TStreamTestParser> p = k.BlockSize == 0
+                                               ? std::make_unique<TStreamTestParser>(text, true)
+                                               : std::make_unique<TStreamTestParser>(stream, true);
+    if (k.BlockSize != 0) p->SetBlockSize(k.BlockSize);
+    for (size_t i = 0; i < k.MarkAt; ++i) p->GetNext(lexem);
+    const TParser::TMark mark = p->Mark();
+    for (size_t i = 0; i < k.ReadAhead; ++i) p->GetNext(lexem);
+    p->Rewind(mark);
+    p->SetCharset(TCharsetKind::SingleByte);
+    EXPECT_EQ(LexAll(*p, true), expected);
+  }
 }
 
 }  // namespace
