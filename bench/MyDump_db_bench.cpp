@@ -216,7 +216,10 @@ int main(int argc, char** argv) {
       TMyDump restore;
       restore.SetConnection(&target);
       const TBenchTiming t = Measure([&] { restore.RestoreFromFile(mariadbDump ? theirs : ours); });
-      std::printf("our restore: %.2f s wall, %.2f s CPU\n", t.Wall, t.Cpu);
+      rusage self{};
+      getrusage(RUSAGE_SELF, &self);
+      std::printf("our restore: %.2f s wall, %.2f s CPU; this process's peak %.1f MiB\n", t.Wall, t.Cpu,
+                  double(self.ru_maxrss) / 1024);
       if (Checksum(c, gTarget) != expected) Fail("our restore changed the table");
       c.ExecSQL("DROP DATABASE " + gSource);
       c.ExecSQL("DROP DATABASE " + gTarget);

@@ -24,6 +24,10 @@ bool IsSlash(const std::string& lexem) {
   return lexem.size() == 1 && lexem[0] == '/';
 }
 
+// The part of a statement split while the one before it runs: a longer statement is split on after
+// the reply, so that no more than this is held beside the statement running.
+constexpr size_t kReadAheadLimit = 1024 * 1024;
+
 // a == b, with the lengths and first bytes told apart before the general comparison: a script's
 // every lexeme is compared with its delimiters, which are mostly a single character.
 bool Same(const std::string& a, const std::string& b) {
@@ -60,6 +64,13 @@ struct TDAScript::TCut {
   std::string NewDelimiter;
 };
 
+// The statement being collected and the lexemes before it.
+struct TDAScript::TSplitting {
+  TCut Cut;
+  std::string Prev, Lexem;
+  int Code = lcBlank;
+};
+
 // The statement read ahead, with the lexer's place before it and the script's places after it.
 struct TDAScript::TAhead {
   TParser::TMark Mark;  // where it starts: read again from here in another set
@@ -68,7 +79,7 @@ struct TDAScript::TAhead {
   TPlace Split;  // the places once it was split
   int DelimiterState = 0;
   int Kind = skOrdinary;
-  bool Found = false;  // false: the text ended
+  TSplitEnd End = TSplitEnd::TextEnd;
   TStatement Statement;
   std::exception_ptr Failure;  // its splitting failed: raised when it is taken
 };
@@ -170,6 +181,7 @@ void TDAScript::CreateLexer() {
 
 void TDAScript::DropLexer() noexcept {
   FAhead.reset();
+  FSplitting.reset();
   FLexer.reset();
 }
 
@@ -222,14 +234,30 @@ bool TDAScript::IsEnd(int code, const std::string& lexem, const std::string& pre
   return (Same(lexem, FDelimiter) && !IsBodyBlock(FKind)) || (IsSlash(lexem) && FLexer->GetPrevCol() == 0);
 }
 
-bool TDAScript::SplitNext(TStatement& statement) {
-  FDelimiterState = 0;
-  FKind = skOrdinary;
-  TCut cut;
-  std::string prev, lexem;
-  int code = lcBlank;
-  TakeStartPosition();
+TDAScript::TSplitEnd TDAScript::SplitNext(TStatement& statement, size_t limit) {
+  if (!FSplitting) {
+    FSplitting = std::make_unique<TSplitting>();
+    FSplitting->Cut.Text.reserve(FSizeHint);
+    FDelimiterState = 0;
+    FKind = skOrdinary;
+    TakeStartPosition();
+  }
+  try {
+    TSplitEnd end = SplitOn(*FSplitting, statement, limit);
+    if (end != TSplitEnd::Paused) FSplitting.reset();
+    return end;
+  } catch (...) {
+    FSplitting.reset();
+    throw;
+  }
+}
+
+TDAScript::TSplitEnd TDAScript::SplitOn(TSplitting& s, TStatement& statement, size_t limit) {
+  TCut& cut = s.Cut;
+  std::string &prev = s.Prev, &lexem = s.Lexem;
+  int& code = s.Code;
   for (;;) {
+    if (limit != 0 && cut.Text.size() >= limit) return TSplitEnd::Paused;
     if (code != lcBlank && code != lcComment) prev.swap(lexem);  // GetNext overwrites lexem whole
     code = FLexer->GetNext(lexem);
     StepDelimiterState(code, lexem, cut.NewDelimiter);
@@ -239,6 +267,9 @@ bool TDAScript::SplitNext(TStatement& statement) {
       if (code != lcEnd && !stateEnd && lexem != FCurrentDelimiter && FCurrentDelimiter.size() > 1 &&
           cut.Text.size() >= FCurrentDelimiter.size() - 1)
         cut.Text.resize(cut.Text.size() - (FCurrentDelimiter.size() - 1));
+      // A script's statements are mostly alike in length (a dump's INSERTs all are): the next one
+      // is collected in room for this one and an eighth more, not grown step by step to twice that.
+      FSizeHint = cut.Text.size() + cut.Text.size() / 8;
       // Trimmed in place: a long statement is not held twice while it runs.
       std::string text = std::move(cut.Text);
       cut.Text.clear();
@@ -253,10 +284,10 @@ bool TDAScript::SplitNext(TStatement& statement) {
         statement.Kind = FKind;
         statement.DelimiterCommand = stateEnd;
         statement.NewDelimiter = std::move(cut.NewDelimiter);
-        return true;
+        return TSplitEnd::Statement;
       }
       // Nothing to run (an empty statement, or only comments): go on with the next one.
-      if (code == lcEnd) return false;
+      if (code == lcEnd) return TSplitEnd::TextEnd;
       cut = TCut();
       FDelimiterState = 0;
       FKind = skOrdinary;
@@ -281,19 +312,21 @@ bool TDAScript::SplitNext(TStatement& statement) {
 bool TDAScript::ExecuteNext() {
   if (!FLexer) CreateLexer();
   TStatement statement;
-  bool found;
+  TSplitEnd end;
   if (FAhead) {
     const std::unique_ptr<TAhead> ahead = std::move(FAhead);
     SetPlace(ahead->Split);
     FDelimiterState = ahead->DelimiterState;
     FKind = ahead->Kind;
     if (ahead->Failure) std::rethrow_exception(ahead->Failure);
-    found = ahead->Found;
+    end = ahead->End;
     statement = std::move(ahead->Statement);
   } else {
-    found = SplitNext(statement);
+    end = TSplitEnd::Paused;  // nothing split yet
   }
-  if (!found) {
+  // Split now, or on from where reading ahead stopped.
+  if (end == TSplitEnd::Paused) end = SplitNext(statement);
+  if (end == TSplitEnd::TextEnd) {
     DropLexer();
     return false;
   }
@@ -342,7 +375,7 @@ void TDAScript::ReadAhead() noexcept {
   ahead->Mark = FLexer->Mark();
   ahead->Charset = FLexer->Charset();
   try {
-    ahead->Found = SplitNext(ahead->Statement);
+    ahead->End = SplitNext(ahead->Statement, kReadAheadLimit);
   } catch (...) {
     ahead->Failure = std::current_exception();
   }
@@ -533,8 +566,10 @@ void TDAScript::FollowSessionCharset() {
     try {
       FLexer->Rewind(FAhead->Mark);
       FAhead.reset();
+      FSplitting.reset();
     } catch (...) {
       // The text cannot be read again: the failure comes where the statement would have.
+      FSplitting.reset();
       FAhead->Failure = std::current_exception();
       FAhead->Charset = charset;
     }

@@ -146,6 +146,9 @@ class TDAScript : public TComponent {
 
  private:
   struct TCut;
+  // The splitting of one statement, kept between calls while a statement read ahead waits half split.
+  struct TSplitting;
+  enum class TSplitEnd { Statement, TextEnd, Paused };
   // A statement as split off the text.
   struct TStatement {
     std::string Text;
@@ -165,8 +168,10 @@ class TDAScript : public TComponent {
   void CreateLexer();
   // Frees the lexer with what was read ahead of it.
   void DropLexer() noexcept;
-  // Splits off the next statement; false when the text ends first.
-  bool SplitNext(TStatement& statement);
+  // Splits off the next statement (or goes on with the one begun). With a limit it pauses once
+  // that many bytes of the statement are collected.
+  TSplitEnd SplitNext(TStatement& statement, size_t limit = 0);
+  TSplitEnd SplitOn(TSplitting& splitting, TStatement& statement, size_t limit);
   TPlace Place() const noexcept;
   void SetPlace(const TPlace& place) noexcept;
   // The statement with the script's own macros replaced (see ExpandMacros).
@@ -189,10 +194,12 @@ class TDAScript : public TComponent {
   std::unique_ptr<TMacros> FMacros;
   std::unique_ptr<TCustomDASQL> FCommand;
   std::unique_ptr<TParser> FLexer;
-  std::unique_ptr<TAhead> FAhead;  // the statement split while the one before it ran
-  bool FInNext = false;            // ExecuteNext runs its statement
-  bool FAheadOpen = false;         // the statement being sent may read the next one ahead
-  TStream* FStream = nullptr;      // the stream ExecuteStream reads
+  std::unique_ptr<TSplitting> FSplitting;  // the statement being split, when its splitting paused
+  size_t FSizeHint = 0;                    // room for the next statement
+  std::unique_ptr<TAhead> FAhead;          // the statement split while the one before it ran
+  bool FInNext = false;                    // ExecuteNext runs its statement
+  bool FAheadOpen = false;                 // the statement being sent may read the next one ahead
+  TStream* FStream = nullptr;              // the stream ExecuteStream reads
   bool FExecuting = false;
   std::vector<TBatchEntry> FBatch;
   size_t FBatchSize = 0;
