@@ -101,17 +101,15 @@ PBlockHeader TBlockManager::BlockOf(const TItemHeader* item) const noexcept {
 
 const TItemHeader* TBlockManager::AllocatedAfter(const TItemHeader* item, size_t distance) const noexcept {
   const size_t stride = ItemStride();
-  const auto* at = reinterpret_cast<const uint8_t*>(item);
-  const size_t inBlock = item->IndexInBlock * stride;
-  size_t back = distance * stride;
-  if (back <= inBlock) return reinterpret_cast<const TItemHeader*>(at - back);
-  // The rest of the way runs back from the end of each newer block's items.
-  back -= inBlock;
-  for (PBlockHeader next = BlockOf(item)->Prev; next; next = next->Prev) {
-    const auto* end = reinterpret_cast<const uint8_t*>(ItemOfBlock(next, next->ItemCount));
-    const size_t span = next->ItemCount * stride;
-    if (back <= span) return reinterpret_cast<const TItemHeader*>(end - back);
-    back -= span;
+  const PBlockHeader block = BlockOf(item);
+  size_t ahead = item->IndexInBlock + distance;
+  if (ahead < block->ItemCount)
+    return reinterpret_cast<const TItemHeader*>(reinterpret_cast<const uint8_t*>(item) + distance * stride);
+  // The rest of the way runs on from the first item of each newer block.
+  ahead -= block->ItemCount;
+  for (PBlockHeader next = block->Prev; next; next = next->Prev) {
+    if (ahead < next->ItemCount) return ItemOfBlock(next, static_cast<int>(ahead));
+    ahead -= next->ItemCount;
   }
   return nullptr;
 }
@@ -279,7 +277,8 @@ bool TBlockManager::IsItemInUse(const TItemHeader* item, uint32_t stamp) const n
       static_cast<size_t>(address - reinterpret_cast<const uint8_t*>(ItemOfBlock(block, 0)));
   if (offset % ItemStride() != 0) return false;
   // A slot never handed out holds whatever the memory held before, not a header.
-  if (block == FFreshBlock && offset / ItemStride() < FFreshItems) return false;
+  if (block == FFreshBlock && offset / ItemStride() >= static_cast<size_t>(block->ItemCount - FFreshItems))
+    return false;
   return item->Flag == ItemUsed && item->Stamp == stamp;
 }
 
@@ -297,9 +296,10 @@ PItemHeader TBlockManager::AllocItem() {
       FFreshItems = FFreshBlock->ItemCount;
     }
     block = FFreshBlock;
+    const auto index = static_cast<uint16_t>(block->ItemCount - FFreshItems);
     --FFreshItems;
-    item = ItemOfBlock(block, FFreshItems);
-    item->IndexInBlock = FFreshItems;
+    item = ItemOfBlock(block, index);
+    item->IndexInBlock = index;
   }
   item->Flag = ItemUsed;
   item->Prev = nullptr;
@@ -332,12 +332,12 @@ void TBlockManager::FreeItem(PItemHeader item) {
   }
   // The block's last item in use: the whole block goes. Check before unlinking anything, so a
   // failed check leaves the lists as they were. Items never handed out are on no list.
-  const int first = block == FFreshBlock ? FFreshItems : 0;
-  for (int i = first; i < block->ItemCount; ++i) {
+  const int end = block == FFreshBlock ? block->ItemCount - FFreshItems : block->ItemCount;
+  for (int i = 0; i < end; ++i) {
     PItemHeader other = ItemOfBlock(block, i);
     if (other != item) DA_ASSERT(other->Flag == ItemFree);
   }
-  for (int i = first; i < block->ItemCount; ++i) {
+  for (int i = 0; i < end; ++i) {
     PItemHeader other = ItemOfBlock(block, i);
     if (other != item) UnlinkFree(other);
   }

@@ -123,7 +123,7 @@ class TBlockManager {
 
   PItemHeader FirstFree() const noexcept { return FFirstFree; }
   // Items of the newest block not handed out yet: they are on no list, and AllocItem takes them
-  // once the free list is empty, from the last to the first.
+  // once the free list is empty, from the first to the last.
   uint16_t FreshItems() const noexcept { return FFreshItems; }
   PBlockHeader FirstBlock() const noexcept { return FFirstBlock; }
   // The index-th item of a block (0 <= index < ItemCount).
@@ -131,7 +131,7 @@ class TBlockManager {
   // The block an item lies in.
   PBlockHeader BlockOf(const TItemHeader* item) const noexcept;
   // The item allocated `distance` allocations after `item` when they all came from fresh blocks:
-  // a block hands out its items from the last to the first, then the block allocated next (Prev
+  // a block hands out its items from the first to the last, then the block allocated next (Prev
   // in the block list) goes on. Where a scan of fetched or appended records goes next. Nil past
   // the newest block.
   const TItemHeader* AllocatedAfter(const TItemHeader* item, size_t distance) const noexcept;
@@ -154,7 +154,7 @@ class TBlockManager {
 
   PItemHeader FFirstFree = nullptr;
   PBlockHeader FFirstBlock = nullptr;
-  // The newest block's items below index FFreshItems were never handed out: their headers are
+  // The newest block's last FFreshItems items were never handed out: their headers are
   // not written yet, so a block costs nothing until its items are taken one by one.
   PBlockHeader FFreshBlock = nullptr;
   uint16_t FFreshItems = 0;

@@ -74,15 +74,15 @@ TEST(BlockManagerTest, SlotsNotHandedOutAreNeitherInUseNorListed) {
   bm.SetDefaultItemCount(10);
   PItemHeader first = bm.AllocItem();
   PBlockHeader block = bm.BlockOf(first);
-  EXPECT_EQ(first, bm.ItemOfBlock(block, 9));  // the last item goes first
+  EXPECT_EQ(first, bm.ItemOfBlock(block, 0));  // in address order, as a scan reads them
   EXPECT_EQ(bm.FreshItems(), 9);
-  PItemHeader slot = bm.ItemOfBlock(block, 3);
+  PItemHeader slot = bm.ItemOfBlock(block, 6);
   std::memset(slot, 0, sizeof(TItemHeader));  // as a slot of reused memory may look
   slot->Flag = ItemUsed;
   slot->Stamp = first->Stamp + 1;
   EXPECT_FALSE(bm.IsItemInUse(slot, first->Stamp + 1));
   PItemHeader second = bm.AllocItem();
-  EXPECT_EQ(second, bm.ItemOfBlock(block, 8));
+  EXPECT_EQ(second, bm.ItemOfBlock(block, 1));
   EXPECT_EQ(second->Flag, ItemUsed);
   bm.FreeItem(second);
   EXPECT_EQ(bm.AllocItem(), second);  // a freed item goes before those never handed out
@@ -95,6 +95,30 @@ TEST(BlockManagerTest, SlotsNotHandedOutAreNeitherInUseNorListed) {
   EXPECT_TRUE(bm.IsItemInUse(again, again->Stamp));
   EXPECT_EQ(bm.FreshItems(), 9);
   bm.FreeItem(again);
+}
+
+// Where a scan of appended records guesses it goes next: the item allocated that many
+// allocations later, across blocks of any size, and nothing past the newest block.
+TEST(BlockManagerTest, AllocatedAfterNamesTheItemAllocatedThatManyLater) {
+  for (uint16_t perBlock : {1, 3, 10, 64}) {
+    SCOPED_TRACE(testing::Message() << perBlock << " items a block");
+    TBlockManager bm;
+    bm.SetRecordSize(12);
+    bm.SetDefaultItemCount(perBlock);
+    std::vector<PItemHeader> items;
+    for (int i = 0; i < 25; ++i) items.push_back(bm.AllocItem());
+    const size_t capacity = (25 + perBlock - 1) / perBlock * perBlock;
+    for (size_t i = 0; i < items.size(); ++i)
+      for (size_t distance : {0, 1, 2, 8, 24, 80}) {
+        SCOPED_TRACE(testing::Message() << "item " << i << ", " << distance << " on");
+        if (i + distance < items.size()) {
+          EXPECT_EQ(bm.AllocatedAfter(items[i], distance), items[i + distance]);
+        } else if (i + distance >= capacity) {
+          EXPECT_EQ(bm.AllocatedAfter(items[i], distance), nullptr);
+        }
+      }
+    for (PItemHeader item : items) bm.FreeItem(item);
+  }
 }
 
 TEST(BlockManagerTest, MisuseRaisesAndChangesNothing) {
