@@ -351,7 +351,7 @@ void TMemDataSet::SetNumberRange(TFieldDef& fieldDef) {
   }
 }
 
-TFieldDesc* TMemDataSet::GetFieldDesc(const TField* field) const {
+TFieldDesc* TMemDataSet::FindFieldDesc(const TField* field) const {
   DA_ASSERT_MSG(field != nullptr, "Field cannot be nil");
   DA_ASSERT_MSG(field->DataSet() == this, "Wrong DataSet");
   const TFieldDescs& descs = FIRecordSet->Fields();

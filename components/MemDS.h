@@ -75,7 +75,14 @@ class TMemDataSet : public TDataSet {
   // The description behind a field (for a calculated or lookup field the calculated description
   // of its name, nil when the dataset keeps it itself). EAssertionFailed for a nil field or one
   // of another dataset.
-  TFieldDesc* GetFieldDesc(const TField* field) const;
+  TFieldDesc* GetFieldDesc(const TField* field) const {
+    // A data field of this dataset finds its descriptor by its number: every value read asks.
+    if (field != nullptr && field->DataSet() == this && field->FieldKind() == fkData) {
+      const TFieldDescs& descs = FIRecordSet->Fields();
+      if (field->FieldNo() > 0 && field->FieldNo() <= descs.Count()) return descs[field->FieldNo() - 1];
+    }
+    return FindFieldDesc(field);
+  }
   // The field type of a data-type code; EAssertionFailed "Unknown data type" for a code without
   // one.
   virtual TFieldType GetFieldType(TDataType dataType) const;
@@ -252,6 +259,8 @@ class TMemDataSet : public TDataSet {
                     TLocateOptions options);
   bool UseDatasetLocate(const std::vector<TField*>& fields) const;
 
+  // GetFieldDesc for the fields its fast path does not answer.
+  TFieldDesc* FindFieldDesc(const TField* field) const;
   std::unique_ptr<TData> FIRecordSet;
   bool FRequiredFields = true;
   bool FCachedUpdates = false;
