@@ -55,6 +55,8 @@ class Tbigset : public QWidget {
  private:
   QWidget* BuildTab(TSqlTab& tab, TCustomMyConnection& connection);
   void TabChanged();
+  // Before a grid edit is written: the row must be named by its table's key.
+  void CheckRowNamed();
 
   TFieldCharset FCharset;
   std::unique_ptr<TMyQuery> FQuery;

@@ -260,6 +260,12 @@ void SqlconsoleDbTest::GridEditWritesOnlyItsRow_data() {
       << "pw" << true << "UPDATE `%1`.`user` SET Password='pw' WHERE ID=2";
   QTest::newRow("join, the other table's column of that name") << 1 << both << "Password_1"
                                                                << "pw" << false << "";
+  // Two members share title and rank; the name that tells them apart is not shown.
+  QTest::newRow("key not shown")
+      << 1
+      << QStringLiteral("SELECT nickname, official FROM t_union_citizen WHERE official=0 ORDER BY UnionID")
+      << "nickname"
+      << "zz" << false << "";
   QTest::newRow("computed column") << 1 << QStringLiteral("SELECT ID, Level+1 AS Next FROM user ORDER BY ID")
                                    << "Next"
                                    << "5" << false << "";
