@@ -10,6 +10,7 @@
 #include "core/DAConsts.h"
 #include "platform/runtime/Classes.h"
 #include "platform/runtime/IniFile.h"
+#include "platform/runtime/LocaleCompare.h"
 
 namespace {
 
@@ -33,17 +34,6 @@ std::string DefaultSettingsFile() {
     dir = std::string(home != nullptr ? home : ".") + "/.config";
   }
   return dir + "/dataaccess/connect.ini";
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::vector<std::string> ReadServers(const TIniFile& ini, const std::string& storeName) {
@@ -151,7 +141,7 @@ void TCustomConnectDialog::SaveLogInfo() {
     std::vector<std::string> servers{server};
     for (const std::string& old : ReadServers(ini, storeName)) {
       bool known = false;
-      for (const std::string& s : servers) known = known || SameTextAscii(s, old);
+      for (const std::string& s : servers) known = known || SameAsciiCaseless(s, old);
       if (!known) servers.push_back(old);
     }
     for (size_t i = 0; i < servers.size(); ++i)

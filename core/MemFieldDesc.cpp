@@ -12,6 +12,7 @@
 #include "core/MemUtils.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/FMTBcd.h"
+#include "platform/runtime/LocaleCompare.h"
 
 // ---- TObjectType ------------------------------------------------------------------------------
 
@@ -204,17 +205,6 @@ namespace {
 // True when every name is ASCII and no two are equal ignoring case. For ASCII the locale comparison
 // finds two names equal exactly when their ASCII lower cases are, so such names need no renaming
 // whatever their order: the usual case, told apart without the locale sort each open would pay.
-bool SameAsciiCaseless(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool DistinctAsciiNames(const std::vector<TFieldDesc*>& top) {
   // A result of a few dozen columns is checked pair by pair: cheaper than a set of lower-case copies.
   if (top.size() <= 64) {

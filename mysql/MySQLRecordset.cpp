@@ -11,6 +11,7 @@
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/FMTBcd.h"
 #include "platform/runtime/Format.h"
+#include "platform/runtime/LocaleCompare.h"
 
 namespace {
 
@@ -40,18 +41,6 @@ uint32_t NumberTextLength(uint8_t type, uint32_t displayLength) {
     default:
       return displayLength;
   }
-}
-
-// Equal but for the case of ASCII letters.
-bool SameAsciiCaseless(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string Lower(std::string text) {
