@@ -1,6 +1,7 @@
 #include "platform/runtime/DateTimeUtils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <ctime>
@@ -164,7 +165,39 @@ TTimeStamp MSecsToTimeStamp(double msecs) {
   return TTimeStamp{static_cast<int32_t>(ms % MSecsPerDay), static_cast<int32_t>(ms / MSecsPerDay)};
 }
 
+namespace {
+
+// MSecsOfDateTime for a value from one day after 1899-12-30 up to the last day, from its bits
+// alone: the value is its 53-bit mantissa scaled by a power of two, so its fraction of the day,
+// taken as 64 fraction bits, is exact, and one integer product gives the milliseconds without
+// converting back and forth. The double steps round that product to 53 bits before rounding it to
+// the millisecond, which moves it by at most 2^37 of these units: the result can differ only
+// when the product lies that close to a half millisecond, and then false leaves the value to them.
+bool MSecsFromBits(uint64_t bits, int64_t& msecs) noexcept {
+  constexpr uint64_t kOne = std::bit_cast<uint64_t>(1.0);
+  constexpr uint64_t kEnd = std::bit_cast<uint64_t>(static_cast<double>(MaxDayNumber - DateDelta));
+  if (bits - kOne >= kEnd - kOne) return false;               // also catches negative values and NaNs
+  const int wholeBits = static_cast<int>(bits >> 52) - 1011;  // 12..33: 12 + the exponent
+  const uint64_t mantissa = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+  const uint64_t fraction = mantissa << wholeBits;  // the whole days leave at the top
+  const unsigned __int128 product = static_cast<unsigned __int128>(fraction) * MSecsPerDay;
+  const auto low = static_cast<uint64_t>(product);
+  constexpr uint64_t kHalf = uint64_t{1} << 63, kMargin = uint64_t{1} << 38;
+  if (low + kHalf + kMargin < 2 * kMargin) return false;
+  auto ms = static_cast<int64_t>(static_cast<uint64_t>(product >> 64) + (low >> 63));  // half up
+  int64_t date = static_cast<int64_t>(mantissa >> (64 - wholeBits)) + DateDelta;
+  if (ms >= MSecsPerDay) {  // rounded up to the next midnight
+    ++date;
+    ms = 0;
+  }
+  msecs = date * MSecsPerDay + ms;
+  return true;
+}
+
+}  // namespace
+
 double MSecsOfDateTime(TDateTime value) {
+  if (int64_t msecs; MSecsFromBits(std::bit_cast<uint64_t>(value), msecs)) return static_cast<double>(msecs);
   // Days from 1899-12-30 on, short of the last: Split's steps without its checks and signs.
   if (value >= 0 && value < MaxDayNumber - DateDelta) {
     const auto days = static_cast<int64_t>(value);

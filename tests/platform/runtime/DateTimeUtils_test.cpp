@@ -7,7 +7,9 @@
 #include <cmath>
 #include <iomanip>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/runtime/Exceptions.h"
 
@@ -180,6 +182,37 @@ TEST(DateTimeTest, OneStepMillisecondFormsMatchTheTimeStampSteps) {
       EXPECT_EQ(std::bit_cast<uint64_t>(DateTimeOfMSecs(ms)), std::bit_cast<uint64_t>(twoSteps));
     }
   }
+}
+
+// MSecsOfDateTime reads most values from their bits; it must still give the two steps' result bit
+// for bit. Dense over the days where the scale of the fraction changes (each power of two) and
+// typical ones: stored times of whole milliseconds, the half milliseconds between them where the
+// rounding is decided, and their neighbouring doubles; then random values over the whole range.
+TEST(DateTimeTest, MillisecondsOfStoredValuesMatchTheTimeStampStepsDensely) {
+  std::vector<TDateTime> values;
+  const int32_t days[] = {1,     2,     3,       1023,    1024,    45000,   45363,
+                          65535, 65536, 1048575, 1048576, 2097151, 2097152, 2958464};
+  for (int32_t day : days)
+    for (int64_t ms = 0; ms < MSecsPerDay; ms += 7919) {
+      for (double t : {static_cast<double>(ms), ms + 0.5}) {
+        double v = day + t / MSecsPerDay;
+        for (int i = 0; i < 3; ++i) v = std::nextafter(v, 0.0);
+        for (int i = 0; i < 7; ++i, v = std::nextafter(v, 1e7)) values.push_back(v);
+      }
+    }
+  std::mt19937_64 rng(51);
+  std::uniform_int_distribution<uint64_t> bits(std::bit_cast<uint64_t>(1.0),
+                                               std::bit_cast<uint64_t>(2958465.0));
+  for (int i = 0; i < 200000; ++i) values.push_back(std::bit_cast<double>(bits(rng)));
+  int mismatches = 0;
+  for (TDateTime value : values) {
+    const double twoSteps = TimeStampToMSecs(DateTimeToTimeStamp(value));
+    if (std::bit_cast<uint64_t>(MSecsOfDateTime(value)) != std::bit_cast<uint64_t>(twoSteps) &&
+        ++mismatches <= 5)
+      ADD_FAILURE() << std::setprecision(17) << value << ": " << MSecsOfDateTime(value) << " against "
+                    << twoSteps;
+  }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(DateTimeTest, RoundingCarriesIntoTheNextDayAndBadValuesRaise) {
