@@ -75,6 +75,7 @@ struct TDAScript::TSplitting {
 struct TDAScript::TAhead {
   TParser::TMark Mark;  // where it starts: read again from here in another set
   TCharsetKind Charset;
+  bool NoBackslashEscapes = false;
   TPlace Next;   // the places once the statement before it ran
   TPlace Split;  // the places once it was split
   int DelimiterState = 0;
@@ -176,6 +177,7 @@ void TDAScript::CreateLexer() {
   FLexer->UppercaseKeywords = false;
   FLexer->KeepStringQuotes = true;
   FLexer->TrackLinesInStrings = true;
+  FLexer->NoBackslashEscapes = TextNoBackslashEscapes();
   if (!FExecuting) FCurrentDelimiter = FDelimiter;
 }
 
@@ -374,6 +376,7 @@ void TDAScript::ReadAhead() noexcept {
   ahead->Next = Place();
   ahead->Mark = FLexer->Mark();
   ahead->Charset = FLexer->Charset();
+  ahead->NoBackslashEscapes = FLexer->NoBackslashEscapes;
   try {
     ahead->End = SplitNext(ahead->Statement, kReadAheadLimit);
   } catch (...) {
@@ -561,8 +564,10 @@ void TDAScript::RunText(const std::string& sql) {
 void TDAScript::FollowSessionCharset() {
   if (!FLexer) return;
   const TCharsetKind charset = TextCharset();
+  // A statement may also have changed the session's sql_mode: backslashes are read as it says.
+  const bool noBackslashEscapes = TextNoBackslashEscapes();
   // The statement read ahead in the set the session had is read again in the one it has now.
-  if (FAhead && FAhead->Charset != charset) {
+  if (FAhead && (FAhead->Charset != charset || FAhead->NoBackslashEscapes != noBackslashEscapes)) {
     try {
       FLexer->Rewind(FAhead->Mark);
       FAhead.reset();
@@ -572,9 +577,11 @@ void TDAScript::FollowSessionCharset() {
       FSplitting.reset();
       FAhead->Failure = std::current_exception();
       FAhead->Charset = charset;
+      FAhead->NoBackslashEscapes = noBackslashEscapes;
     }
   }
   FLexer->SetCharset(charset);
+  FLexer->NoBackslashEscapes = noBackslashEscapes;
 }
 
 void TDAScript::ReportFailure(const std::exception& e, const std::string& sql, TErrorAction& action) {

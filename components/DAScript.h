@@ -111,6 +111,8 @@ class TDAScript : public TComponent {
   virtual bool IsExtraEnd() const { return false; }
   // The character set the script text is in (how the server reads it).
   virtual TCharsetKind TextCharset() const { return AnsiCharsetKind(); }
+  // The server reads a backslash in a string as a plain character (as the text is split now).
+  virtual bool TextNoBackslashEscapes() const { return false; }
   virtual std::unique_ptr<TCustomDASQL> CreateCommand();
   virtual void DoBeforeStatement(const std::string& /*sql*/) {}
   virtual void DoAfterStatement(const std::string& /*sql*/) {}

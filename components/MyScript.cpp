@@ -44,6 +44,12 @@ TCharsetKind TMyScript::TextCharset() const {
   return connection->StatementCharset();
 }
 
+bool TMyScript::TextNoBackslashEscapes() const {
+  const auto* connection = dynamic_cast<const TCustomMyConnection*>(UsedConnection());
+  const TMySQLConnection* session = connection != nullptr ? connection->MyIConnection() : nullptr;
+  return session != nullptr && session->NoBackslashEscapes();
+}
+
 namespace {
 
 bool StartsWithWord(std::string_view text, std::string_view word) {
@@ -68,7 +74,8 @@ bool TMyScript::EndsBatch(const std::string& sql) const {
   // SET NAMES, SET CHARACTER SET, SET CHARSET, SET character_set_client = ...
   std::string upper(text);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper.find("NAMES") != std::string::npos || upper.find("CHAR") != std::string::npos;
+  return upper.find("NAMES") != std::string::npos || upper.find("CHAR") != std::string::npos ||
+         upper.find("SQL_MODE") != std::string::npos;
 }
 
 int64_t TMyScript::BatchStatementsRun() {

@@ -31,11 +31,13 @@ class TMyScript : public TDAScript {
   bool DelimiterArgumentEnds() const override { return true; }
   void OnLexeme(int code, const std::string& text, bool firstInStatement) override;
   TCharsetKind TextCharset() const override;
+  // The session's sql_mode as the server last reported it.
+  bool TextNoBackslashEscapes() const override;
   std::unique_ptr<TCustomDASQL> CreateCommand() override;
   // Also needs a client and a server that take several statements in one text (4.1 and later).
   bool CanOptimize(const std::string& sql) override;
   // A SET of names or character sets (also in an executable comment) and a CALL may change the
-  // session's character set.
+  // session's character set; a SET of the sql_mode may change how backslashes are read.
   bool EndsBatch(const std::string& sql) const override;
   int64_t BatchStatementsRun() override;
   TCustomDAConnection* UsedConnection() const override;

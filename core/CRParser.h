@@ -97,6 +97,9 @@ class TParser {
   bool TrackLinesInStrings = false;
   bool OmitKeywords = false;        // identifiers are not looked up in the keyword list
   bool QuotePrefixStrings = false;  // q'[...]' strings with a chosen delimiter
+  // A lexer whose strings take backslash escapes reads a backslash as a plain character instead
+  // (a MySQL session whose sql_mode has NO_BACKSLASH_ESCAPES).
+  bool NoBackslashEscapes = false;
 
   // Replaces the text (leaving stream mode) and starts again at its beginning.
   void SetText(std::string text);

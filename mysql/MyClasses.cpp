@@ -59,9 +59,20 @@ EMyError::EMyError(int errorCode, std::string msg) : EDAError(errorCode, std::mo
 
 // ---- escaping and quoting ------------------------------------------------------------------
 
-size_t EscapeString(char* dest, const char* src, size_t length, TCharsetKind charset) {
+size_t EscapeString(char* dest, const char* src, size_t length, TCharsetKind charset,
+                    bool noBackslashEscapes) {
   const char* end = src + length;
   char* out = dest;
+  if (noBackslashEscapes) {
+    // The server reads every byte as it is but a quote, which a second one escapes; no trail
+    // byte of the supported multi-byte sets is a quote, so no character is split.
+    for (const char* p = src; p < end; ++p) {
+      if (*p == '\'') *out++ = '\'';
+      *out++ = *p;
+    }
+    *out = '\0';
+    return static_cast<size_t>(out - dest);
+  }
   const bool multiByte = charset != TCharsetKind::SingleByte;
   for (const char* p = src; p < end;) {
     if (multiByte && static_cast<unsigned char>(*p) >= 0x80) {
@@ -104,10 +115,10 @@ size_t EscapeWideString(char16_t* dest, const char16_t* src, size_t length) {
   return static_cast<size_t>(out - dest);
 }
 
-std::string QuoteString(std::string_view src, TCharsetKind charset) {
+std::string QuoteString(std::string_view src, TCharsetKind charset, bool noBackslashEscapes) {
   std::string result(2 * src.size() + 2, '\0');
   result[0] = '\'';
-  size_t n = EscapeString(result.data() + 1, src.data(), src.size(), charset);
+  size_t n = EscapeString(result.data() + 1, src.data(), src.size(), charset, noBackslashEscapes);
   result.resize(n + 2);
   result[n + 1] = '\'';
   return result;
@@ -122,8 +133,9 @@ std::u16string QuoteWideString(std::u16string_view src) {
   return result;
 }
 
-std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset) {
-  if (connCharset == TCharsetKind::SingleByte || bytes.empty()) return QuoteString(bytes, connCharset);
+std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset, bool noBackslashEscapes) {
+  if (connCharset == TCharsetKind::SingleByte || bytes.empty())
+    return QuoteString(bytes, connCharset, noBackslashEscapes);
   static constexpr char Digits[] = "0123456789ABCDEF";
   std::string result;
   result.reserve(2 * bytes.size() + 3);
@@ -320,38 +332,40 @@ struct TReleaseBlob {
 // Text is converted to the set it is sent in first and escaped after: escaped before, a
 // backslash could become the trail byte of a character the conversion forms (GBK BF 5C). The
 // escaping follows the set the session reads in, which a statement may have changed from UTF-8.
-std::string QuoteAnsiAsUtf8(std::string_view ansi, TCharsetKind sessionCharset) {
-  return QuoteString(AnsiToUtf8(ansi), sessionCharset);
+std::string QuoteAnsiAsUtf8(std::string_view ansi, TCharsetKind sessionCharset, bool noBackslashEscapes) {
+  return QuoteString(AnsiToUtf8(ansi), sessionCharset, noBackslashEscapes);
 }
 
-std::string QuoteWideAsUtf8(std::u16string_view wide, TCharsetKind sessionCharset) {
-  return QuoteString(WideToUtf8(wide), sessionCharset);
+std::string QuoteWideAsUtf8(std::u16string_view wide, TCharsetKind sessionCharset, bool noBackslashEscapes) {
+  return QuoteString(WideToUtf8(wide), sessionCharset, noBackslashEscapes);
 }
 
 // The literal of a blob's content as it is stored: one piece after Defrag. Compressed content is
 // bytes whatever the blob holds.
-std::string BlobContentToSQL(TBlob* blob, bool useUnicode, TCharsetKind connCharset, bool binary) {
+std::string BlobContentToSQL(TBlob* blob, bool useUnicode, TCharsetKind connCharset, bool binary, bool nbe) {
   PPieceHeader piece = blob->GetFirstPiece();
   if (piece == nullptr || piece->Used == 0) return "''";
   DA_ASSERT(piece->Next == nullptr);
   const char* data = reinterpret_cast<const char*>(TBlob::PieceData(piece));
   const std::string_view bytes(data, piece->Used);
   auto* compressed = dynamic_cast<TCompressedBlob*>(blob);
-  if (binary || (compressed != nullptr && compressed->IsCompressed())) return QuoteBinary(bytes, connCharset);
-  if (!useUnicode) return QuoteString(bytes, connCharset);
-  if (!blob->IsUnicode()) return QuoteAnsiAsUtf8(bytes, connCharset);
+  if (binary || (compressed != nullptr && compressed->IsCompressed()))
+    return QuoteBinary(bytes, connCharset, nbe);
+  if (!useUnicode) return QuoteString(bytes, connCharset, nbe);
+  if (!blob->IsUnicode()) return QuoteAnsiAsUtf8(bytes, connCharset, nbe);
   std::u16string wide(bytes.size() / 2, u'\0');
   std::memcpy(wide.data(), bytes.data(), wide.size() * 2);
-  return QuoteWideAsUtf8(wide, connCharset);
+  return QuoteWideAsUtf8(wide, connCharset, nbe);
 }
 
-std::string BlobToSQL(TBlob* blob, bool useUnicode, bool compress, TCharsetKind connCharset, bool binary) {
+std::string BlobToSQL(TBlob* blob, bool useUnicode, bool compress, TCharsetKind connCharset, bool binary,
+                      bool nbe) {
   DA_ASSERT_MSG(blob != nullptr, "a blob parameter without a blob object");
   blob->Defrag();
   auto* compressed = dynamic_cast<TCompressedBlob*>(blob);
   if (compress) {
     if (compressed == nullptr && blob->GetSize() <= MaxUncompressedBlobText)
-      return BlobContentToSQL(blob, useUnicode, connCharset, binary);
+      return BlobContentToSQL(blob, useUnicode, connCharset, binary, nbe);
     std::unique_ptr<TBlob, TReleaseBlob> temp;
     if (compressed == nullptr) {
       temp.reset(compressed = new TCompressedBlob(blob->IsUnicode()));
@@ -359,15 +373,15 @@ std::string BlobToSQL(TBlob* blob, bool useUnicode, bool compress, TCharsetKind 
     }
     compressed->SetCompressed(true);
     compressed->Defrag();
-    return BlobContentToSQL(compressed, useUnicode, connCharset, binary);
+    return BlobContentToSQL(compressed, useUnicode, connCharset, binary, nbe);
   }
   if (compressed == nullptr || !compressed->IsCompressed())
-    return BlobContentToSQL(blob, useUnicode, connCharset, binary);
+    return BlobContentToSQL(blob, useUnicode, connCharset, binary, nbe);
   // Compressed content sent plain: read through the text accessors, which uncompress.
-  if (binary) return QuoteBinary(blob->GetAsString(), connCharset);
-  if (!useUnicode) return QuoteString(blob->GetAsString(), connCharset);
-  if (blob->IsUnicode()) return QuoteWideAsUtf8(blob->GetAsWideString(), connCharset);
-  return QuoteAnsiAsUtf8(blob->GetAsString(), connCharset);
+  if (binary) return QuoteBinary(blob->GetAsString(), connCharset, nbe);
+  if (!useUnicode) return QuoteString(blob->GetAsString(), connCharset, nbe);
+  if (blob->IsUnicode()) return QuoteWideAsUtf8(blob->GetAsWideString(), connCharset, nbe);
+  return QuoteAnsiAsUtf8(blob->GetAsString(), connCharset, nbe);
 }
 
 }  // namespace
@@ -377,17 +391,18 @@ TCharsetKind SQLTextCharset(std::string_view connectionCharset, bool useUnicode)
 }
 
 std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compress, TCharsetKind connCharset,
-                             bool binary) {
+                             bool binary, bool noBackslashEscapes) {
+  const bool nbe = noBackslashEscapes;
   if (value.IsObject())
-    return BlobToSQL(static_cast<TBlob*>(value.AsObject()), useUnicode, compress, connCharset, binary);
+    return BlobToSQL(static_cast<TBlob*>(value.AsObject()), useUnicode, compress, connCharset, binary, nbe);
   if (value.IsByteArray()) {
     const auto& bytes = value.AsBytes();
     return QuoteBinary(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                       connCharset);
+                       connCharset, nbe);
   }
-  if (!useUnicode) return QuoteString(value.AsString(), connCharset);
-  if (value.VarType() == varOleStr) return QuoteWideAsUtf8(value.AsWideString(), connCharset);
-  return QuoteAnsiAsUtf8(value.AsString(), connCharset);
+  if (!useUnicode) return QuoteString(value.AsString(), connCharset, nbe);
+  if (value.VarType() == varOleStr) return QuoteWideAsUtf8(value.AsWideString(), connCharset, nbe);
+  return QuoteAnsiAsUtf8(value.AsString(), connCharset, nbe);
 }
 
 namespace {
@@ -426,7 +441,7 @@ bool IsIntegerType(TDataType t) noexcept {
 // A value of a type without a literal form of its own (variant, object and array fields):
 // written by what the value is, never as unquoted text.
 std::string OwnTypeLiteral(const Variant& value, int serverMajorVersion, bool compress, bool useUnicode,
-                           TCharsetKind connCharset) {
+                           TCharsetKind connCharset, bool nbe) {
   switch (value.VarType()) {
     case varBoolean:
       return ValueToSQLText(dtBoolean, value, false, serverMajorVersion, compress, useUnicode, connCharset);
@@ -441,13 +456,16 @@ std::string OwnTypeLiteral(const Variant& value, int serverMajorVersion, bool co
       break;
   }
   if (value.IsNumeric()) return value.AsString();  // integers, currency and packed decimals
-  return StringValueToSQL(value, useUnicode, compress, connCharset, value.IsByteArray() || value.IsObject());
+  return StringValueToSQL(value, useUnicode, compress, connCharset, value.IsByteArray() || value.IsObject(),
+                          nbe);
 }
 
 }  // namespace
 
 void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value, int serverMajorVersion,
-                    bool compress, bool useUnicode, bool isNull, TCharsetKind connCharset) {
+                    bool compress, bool useUnicode, bool isNull, TCharsetKind connCharset,
+                    bool noBackslashEscapes) {
+  const bool nbe = noBackslashEscapes;
   if (isNull || value.IsNull()) {
     sb.Append("NULL");
     return;
@@ -463,8 +481,8 @@ void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value,
     case dtBytes:
     case dtVarBytes:
     case dtExtVarBytes:
-      sb.Append(
-          StringValueToSQL(value, false, compress, connCharset, value.IsObject() || value.IsByteArray()));
+      sb.Append(StringValueToSQL(value, false, compress, connCharset, value.IsObject() || value.IsByteArray(),
+                                 nbe));
       return;
     case dtString:
     case dtMemo:
@@ -473,7 +491,7 @@ void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value,
     case dtExtWideString:
     case dtWideMemo:
     case dtGuid:
-      sb.Append(StringValueToSQL(value, useUnicode, compress, connCharset));
+      sb.Append(StringValueToSQL(value, useUnicode, compress, connCharset, false, nbe));
       return;
     case dtFloat:
     case dtCurrency:
@@ -520,13 +538,15 @@ void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value,
     sb.Append(dataType == dtUInt32 && value.VarType() == varUInt64 ? UIntToStr(value.AsUInt64())
                                                                    : IntToStr(value.AsInt64()));
   else
-    sb.Append(OwnTypeLiteral(value, serverMajorVersion, compress, useUnicode, connCharset));
+    sb.Append(OwnTypeLiteral(value, serverMajorVersion, compress, useUnicode, connCharset, nbe));
 }
 
 std::string ValueToSQLText(TDataType dataType, const Variant& value, bool isNull, int serverMajorVersion,
-                           bool compress, bool useUnicode, TCharsetKind connCharset) {
+                           bool compress, bool useUnicode, TCharsetKind connCharset,
+                           bool noBackslashEscapes) {
   StringBuilder sb;
-  AppendSQLValue(sb, dataType, value, serverMajorVersion, compress, useUnicode, isNull, connCharset);
+  AppendSQLValue(sb, dataType, value, serverMajorVersion, compress, useUnicode, isNull, connCharset,
+                 noBackslashEscapes);
   return sb.ToString();
 }
 

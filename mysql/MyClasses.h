@@ -37,21 +37,24 @@ class EMyError : public EDAError {
 // 2 x length + 1 bytes, and stores a 0 byte after them. Returns the number of bytes written
 // (without the 0). NUL, LF, CR, Ctrl-Z, both quotes and "\" are escaped; so is a lead byte of a
 // multi-byte set that has no valid trail, so that the byte after it cannot pair with an inserted
-// backslash. `dest` and `src` must not overlap.
-size_t EscapeString(char* dest, const char* src, size_t length, TCharsetKind charset);
+// backslash. `dest` and `src` must not overlap. With `noBackslashEscapes` (a session whose
+// sql_mode has NO_BACKSLASH_ESCAPES, where a backslash is a plain character) only the single
+// quote is escaped, by doubling it; every other byte is written as it is.
+size_t EscapeString(char* dest, const char* src, size_t length, TCharsetKind charset,
+                    bool noBackslashEscapes = false);
 
 // The same for UTF-16 code units (no character set: every escaped character is one unit).
 // `dest` has room for 2 x length + 1 units; returns the units written before the 0 unit.
 size_t EscapeWideString(char16_t* dest, const char16_t* src, size_t length);
 
 // A single quote, the escaped bytes, a single quote.
-std::string QuoteString(std::string_view src, TCharsetKind charset);
+std::string QuoteString(std::string_view src, TCharsetKind charset, bool noBackslashEscapes = false);
 std::u16string QuoteWideString(std::u16string_view src);
 
 // A literal for raw bytes (blob data, byte arrays) in SQL text sent with the connection's
 // character set `connCharset`: on a multi-byte set the hex literal X'..' (empty bytes give ''),
 // so that no byte can pair with its neighbour; on a single-byte set the quoted, escaped bytes.
-std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset);
+std::string QuoteBinary(std::string_view bytes, TCharsetKind connCharset, bool noBackslashEscapes = false);
 
 // ---- identifiers -----------------------------------------------------------------------------
 
@@ -106,8 +109,9 @@ TCharsetKind SQLTextCharset(std::string_view connectionCharset, bool useUnicode)
 // UTF-8 (ANSI text from the ANSI code page, wide text from UTF-16) and then escaped as UTF-8;
 // otherwise it is escaped for `connCharset`. With
 // `compress`, a blob of more than 50 bytes is sent compressed. Compression errors pass through.
+// `noBackslashEscapes` as for EscapeString: how the session reads the statement.
 std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compress, TCharsetKind connCharset,
-                             bool binary = false);
+                             bool binary = false, bool noBackslashEscapes = false);
 
 // Appends the literal of a parameter value of data type `dataType`: NULL, a quoted text or
 // binary literal, a number with "." as decimal separator whatever the locale, a quoted date,
@@ -118,11 +122,13 @@ std::string StringValueToSQL(const Variant& value, bool useUnicode, bool compres
 // value that is not of the type (a non-number for an integer type, say) and for a float that
 // is not finite.
 void AppendSQLValue(StringBuilder& sb, TDataType dataType, const Variant& value, int serverMajorVersion,
-                    bool compress, bool useUnicode, bool isNull, TCharsetKind connCharset);
+                    bool compress, bool useUnicode, bool isNull, TCharsetKind connCharset,
+                    bool noBackslashEscapes = false);
 
 // The literal as a string (AppendSQLValue on a temporary builder).
 std::string ValueToSQLText(TDataType dataType, const Variant& value, bool isNull, int serverMajorVersion,
-                           bool compress, bool useUnicode, TCharsetKind connCharset);
+                           bool compress, bool useUnicode, TCharsetKind connCharset,
+                           bool noBackslashEscapes = false);
 
 // ---- column types ----------------------------------------------------------------------------
 

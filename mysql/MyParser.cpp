@@ -104,7 +104,7 @@ size_t TMyParser::QuotedCharLen(char quote) {
     if (IsIdentQuote(quote) && FPos < TextLength() && CharAt(FPos + 1) == quote) return 2;
     return 0;
   }
-  return c == '\\' && !IsIdentQuote(quote) ? 2 : 1;
+  return c == '\\' && !IsIdentQuote(quote) && !NoBackslashEscapes ? 2 : 1;
 }
 
 void TMyParser::FastSkipToQuote(char quote) {

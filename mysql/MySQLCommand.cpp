@@ -325,7 +325,7 @@ void TMySQLCommand::AppendParam(StringBuilder& sb, const TParamDesc& param) cons
   const bool compress = FCompressBlobMode == cbServer || FCompressBlobMode == cbClientServer;
   AppendSQLValue(sb, static_cast<TDataType>(param.GetDataType()), param.GetValue(),
                  FMyConnection->GetServerMajor(), compress, FMyConnection->GetUseUnicode(), param.GetNull(),
-                 FMyConnection->GetTextCharset());
+                 FMyConnection->GetTextCharset(), FMyConnection->NoBackslashEscapes());
 }
 
 void TMySQLCommand::SplitSQL() {

@@ -432,6 +432,10 @@ bool TMySQLConnection::IsServer41() const {
   return FServerMajor > 4 || (FServerMajor == 4 && FServerMinor >= 1);
 }
 
+bool TMySQLConnection::NoBackslashEscapes() const {
+  return FConnected && FMySQL != nullptr && FAPI->NoBackslashEscapes(FMySQL);
+}
+
 TCharsetKind TMySQLConnection::GetTextCharset() const {
   // A statement may have changed the session's set (SET NAMES, SET CHARACTER SET, a routine):
   // the server's own report of it wins over what the connection asked for.

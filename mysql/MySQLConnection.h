@@ -113,6 +113,9 @@ class TMySQLConnection : public TCRConnection {
   // connected, the session's character set (the one "SET NAMES" gave it, or the server's
   // character_set_client asked for after a login without a Charset); else the set Charset names.
   TCharsetKind GetTextCharset() const;
+  // While connected, the server reported NO_BACKSLASH_ESCAPES in the session's sql_mode: string
+  // literals escape a quote by doubling it and keep backslashes as they are.
+  bool NoBackslashEscapes() const;
   // Bytes of one character in the column lengths the server reports under UseUnicode: 4 for
   // utf8mb4 (servers from 5.5 on), 3 for utf8.
   int GetUnicodeCharBytes() const noexcept { return HasUtf8mb4() ? 4 : 3; }

@@ -63,7 +63,8 @@
   X(mysql_stmt_affected_rows, unsigned long long, (void*))                                                 \
   X(mysql_more_results, my_bool_t, (void*))                                                                \
   X(mysql_next_result, int, (void*))                                                                       \
-  X(mysql_stmt_next_result, int, (void*))
+  X(mysql_stmt_next_result, int, (void*))                                                                  \
+  X(mariadb_get_infov, my_bool_t, (void*, int, void*, ...))
 
 struct TMyLibCalls {
 #define DA_DECLARE_ENTRY(name, result, args) result(*name) args = nullptr;
@@ -500,6 +501,14 @@ std::string TMySQLAPIClient::TrackedCharset(PMYSQL_CON mysql) {
   std::string current = Text(DA_LIB(mysql_character_set_name)(s.Mysql));
   if (current != s.LoginCharset) s.CharsetTracked = true;
   return s.CharsetTracked ? current : std::string();
+}
+bool TMySQLAPIClient::NoBackslashEscapes(PMYSQL_CON mysql) {
+  constexpr int MariadbConnectionServerStatus = 30;  // the library's MARIADB_CONNECTION_SERVER_STATUS
+  if (FCalls == nullptr || FCalls->mariadb_get_infov == nullptr) return false;
+  unsigned int status = 0;
+  if (FCalls->mariadb_get_infov(Session(mysql).Mysql, MariadbConnectionServerStatus, &status) != 0)
+    return false;
+  return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }
 std::string TMySQLAPIClient::mysql_get_server_info(PMYSQL_CON mysql) {
   return Text(DA_LIB(mysql_get_server_info)(Session(mysql).Mysql));

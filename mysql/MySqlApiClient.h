@@ -47,6 +47,8 @@ class TMySQLAPIClient : public TMySQLAPI {
   uint32_t mysql_thread_id(PMYSQL_CON mysql) override;
   std::string mysql_character_set_name(PMYSQL_CON mysql) override;
   std::string TrackedCharset(PMYSQL_CON mysql) override;
+  // Asks the library for the server status when it can tell it (mariadb_get_infov).
+  bool NoBackslashEscapes(PMYSQL_CON mysql) override;
   PMYSQL_CON mysql_init(PMYSQL_CON mysql) override;
   // The files as given (empty ones not set); TLS is then required of the server, as the direct
   // variant requires it.

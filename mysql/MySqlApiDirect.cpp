@@ -137,6 +137,9 @@ std::string TMySQLAPIDirect::mysql_info(PMYSQL_CON mysql) {
 std::string TMySQLAPIDirect::TrackedCharset(PMYSQL_CON mysql) {
   return Session(mysql).TrackedCharset();
 }
+bool TMySQLAPIDirect::NoBackslashEscapes(PMYSQL_CON mysql) {
+  return (Session(mysql).ServerStatus() & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
+}
 uint32_t TMySQLAPIDirect::mysql_thread_id(PMYSQL_CON mysql) {
   return Session(mysql).ThreadId();
 }

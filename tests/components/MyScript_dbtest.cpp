@@ -405,4 +405,37 @@ TEST(MyScriptDbTest, NoConnectionRunsNothing) {
   }
 }
 
+// A session that reads backslashes as plain characters: 'C:\' is a whole string there, and the
+// statements after it are split as the server reads them, also when the script set the mode.
+TEST(MyScriptDbTest, SplitsAsTheSessionsBackslashModeReads) {
+  struct Case {
+    const char* Name;
+    bool ModeBefore;  // set on the session before the run; otherwise by the script
+    bool Optimized;
+  };
+  const Case cases[] = {{"set by the script", false, false},
+                        {"set by the script, sent in batches", false, true},
+                        {"the session's mode", true, false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TScratchDb db;
+    TMyConnection c;
+    Prepare(c, db.Name());
+    c.ExecSQL("CREATE TABLE t (id INT, s VARCHAR(20))");
+    const std::string mode = "SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES'";
+    if (k.ModeBefore) c.ExecSQL(mode);
+    TMyScript script;
+    script.SetConnection(&c);
+    script.SetUseOptimization(k.Optimized);
+    script.SetSQLText((k.ModeBefore ? std::string() : mode + ";\n") +
+                      "INSERT INTO t VALUES (1, 'C:\\');\nINSERT INTO t VALUES (2, 'a;b');\n"
+                      "INSERT INTO t VALUES (3, 'it''s\\');\n");
+    std::vector<std::string> ran;
+    script.AfterExecute = [&](TComponent*, const std::string& sql) { ran.push_back(sql); };
+    EXPECT_NO_THROW(script.Execute());
+    EXPECT_EQ(ran.size(), k.ModeBefore ? 3u : 4u);
+    EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(HEX(s) ORDER BY id) FROM t"), "433A5C,613B62,697427735C");
+  }
+}
+
 }  // namespace

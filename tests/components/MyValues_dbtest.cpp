@@ -320,4 +320,56 @@ TEST_F(MyValuesDbTest, LineEndsInsideLiteralsReachTheServerAsWritten) {
   }
 }
 
+// ---- a session that reads backslashes as plain characters ----------------------------------------
+
+// Under NO_BACKSLASH_ESCAPES a backslash escape would end the literal early: a quote in a value
+// could close it and the rest run as SQL, and a backslash would be stored twice.
+TEST_F(MyValuesDbTest, LiteralsFollowTheSessionsBackslashMode) {
+  const struct {
+    const char* name;
+    std::string text;
+  } values[] = {{"quote", "O'Brien"},
+                {"backslash before a quote", "C:\\' OR '1'='1"},
+                {"trailing backslash", "dir\\"},
+                {"zero byte and line end", "a\0b\nc\r\x1A"s},
+                {"double quote", "say \"hi\""}};
+  const std::vector<uint8_t> bytes = {0x00, 0x5C, 0x27, 0x22, 0x41};
+  for (bool direct : {true, false}) {
+    SCOPED_TRACE(direct ? "direct" : "client library");
+    Conn.Close();
+    Conn.Options().SetDirect(direct);
+    Conn.ExecSQL("DROP TABLE IF EXISTS m");
+    Conn.ExecSQL("CREATE TABLE m (id INT PRIMARY KEY, s VARCHAR(40), b VARBINARY(10), n INT)");
+    Conn.ExecSQL("SET SESSION sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')");
+    int id = 0;
+    for (const auto& v : values) {
+      SCOPED_TRACE(v.name);
+      TMyCommand insert;
+      insert.SetConnection(&Conn);
+      insert.SetSQLText("INSERT INTO m (id, s, b) VALUES (:id, :s, :b)");
+      insert.Params().ParamByName("id")->SetAsInteger(++id);
+      insert.Params().ParamByName("s")->SetAsString(v.text);
+      insert.Params().ParamByName("b")->SetAsBytes(bytes);
+      EXPECT_NO_THROW(insert.Execute());
+      EXPECT_EQ(Value("SELECT CONCAT(HEX(s), ',', HEX(b)) FROM m WHERE id = " + std::to_string(id)),
+                Hex(v.text) + ",005C272241");
+      // As a condition the value matches its own row only.
+      TMyQuery q;
+      q.SetConnection(&Conn);
+      q.SetSQLText("SELECT id FROM m WHERE s = :s");
+      q.ParamByName("s")->SetAsString(v.text);
+      q.Open();
+      EXPECT_EQ(q.RecordCount(), 1);
+    }
+    // The statements a dataset generates write the same way.
+    TMyQuery q;
+    Open(q, "SELECT * FROM m WHERE id = 1");
+    q.Edit();
+    q.FieldByName("s")->SetAsString("it's \\ here");
+    q.Post();
+    EXPECT_EQ(Value("SELECT HEX(s) FROM m WHERE id = 1"), Hex("it's \\ here"));
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM m"), std::to_string(id));
+  }
+}
+
 }  // namespace

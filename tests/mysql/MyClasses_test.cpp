@@ -86,6 +86,28 @@ TEST(MyEscapeTest, EveryBytePairAndRunRoundTripsThroughTheServerReading) {
   }
 }
 
+// A session under NO_BACKSLASH_ESCAPES: only the quote is escaped, by doubling it, and every
+// input still reads back whole up to our closing quote.
+TEST(MyEscapeTest, WithoutBackslashEscapesOnlyQuotesAreDoubled) {
+  EXPECT_EQ(QuoteString(std::string("It's\\\r\n\0", 8), L, true), std::string("'It''s\\\r\n\0'", 11));
+  EXPECT_EQ(QuoteBinary(Bytes({0x27, 0x5C}), L, true), "'''\\'");
+  std::vector<std::string> inputs;
+  for (int a = 0; a < 256; ++a)
+    for (int b = 0; b < 256; ++b) inputs.push_back(Bytes({a, b, 0x27}));
+  for (auto [name, cs] : AllCharsets) {
+    SCOPED_TRACE(name);
+    int failures = 0;
+    for (size_t i = 0; i < inputs.size() && failures < 5; ++i) {
+      const std::string q = QuoteString(inputs[i], cs, true);
+      const auto lit = ServerReadLiteral(q + " OR 1", cs, true);
+      if (!lit || lit->Value != inputs[i] || lit->Length != q.size()) {
+        ++failures;
+        ADD_FAILURE() << "input " << i;
+      }
+    }
+  }
+}
+
 TEST(MyEscapeTest, WideTextIsEscapedByUnit) {
   EXPECT_EQ(QuoteWideString(u"It's\r\n"), u"'It\\'s\\r\\n'");
   EXPECT_EQ(QuoteWideString(std::u16string(u"\0\x1A\"\\\u4E57", 5)), u"'\\0\\Z\\\"\\\\\u4E57'");

@@ -15,8 +15,10 @@ struct TServerLiteral {
   size_t Length = 0;  // bytes of the literal in the text, both quotes included
 };
 
-// Reads the literal that starts with a quote at text[0]; nothing when the text ends first.
-inline std::optional<TServerLiteral> ServerReadLiteral(std::string_view text, TCharsetKind cs) {
+// Reads the literal that starts with a quote at text[0]; nothing when the text ends first. With
+// `noBackslashEscapes` (the sql_mode NO_BACKSLASH_ESCAPES) "\" is a plain character.
+inline std::optional<TServerLiteral> ServerReadLiteral(std::string_view text, TCharsetKind cs,
+                                                       bool noBackslashEscapes = false) {
   if (text.empty() || (text[0] != '\'' && text[0] != '"')) return std::nullopt;
   const char quote = text[0];
   const char* end = text.data() + text.size();
@@ -30,7 +32,7 @@ inline std::optional<TServerLiteral> ServerReadLiteral(std::string_view text, TC
       continue;
     }
     char c = *p;
-    if (c == '\\') {
+    if (c == '\\' && !noBackslashEscapes) {
       if (i + 1 >= text.size()) return std::nullopt;
       char e = text[i + 1];
       switch (e) {
