@@ -25,6 +25,13 @@ QString Utf8(const char* text) {
   return QString::fromUtf8(text);
 }
 
+// The row whose column holds exactly these bytes: a latin1 column's collation takes "Bob" for
+// "bob", and the gift would go to another character, or the item number to another item.
+std::string SameBytes(std::string_view column, std::string_view bytes, TCharsetKind charset) {
+  return "CAST(" + std::string(column) + " AS BINARY) like " +
+         LikeLiteral(bytes, charset == TCharsetKind::SingleByte ? TCharsetKind::Gbk : charset, false);
+}
+
 }  // namespace
 
 // ---- texts and rules ----------------------------------------------------------------------------
@@ -430,8 +437,7 @@ TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::strin
       FSink.Status(QStringLiteral("正在查询..."));
       // The name's own bytes: a latin1 column's collation would take other GBK names for it. Of
       // twins of one name the one not deleted gets the gift.
-      Open(lookup, "select ID from user where " +
-                       LikeCondition("Name", Encode(name), LiteralCharset(), false) +
+      Open(lookup, "select ID from user where " + SameBytes("Name", Encode(name), LiteralCharset()) +
                        " order by deleted<>0, ID limit 1");
       FSink.Status(QStringLiteral("准备就绪..."));
       if (!lookup.IsEmpty()) id = lookup.FieldByName("ID")->AsString();
@@ -469,7 +475,7 @@ bool TItemSell::ResolveItems(const TSendRequest& request, TItemGifts& items) {
     std::optional<std::string> number;
     try {
       Open(lookup, "select itemdbidx from `t_itemname` where " +
-                       LikeCondition("itemname", Encode(name), LiteralCharset(), false));
+                       SameBytes("itemname", Encode(name), LiteralCharset()));
       if (!lookup.IsEmpty()) number = lookup.Fields()[0]->AsString();
       lookup.Close();
     } catch (const EAbort&) {

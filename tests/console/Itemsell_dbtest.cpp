@@ -54,6 +54,8 @@ class ItemsellDbTest : public QObject {
   void CreationGivesAMyIsamTable();
   void ImportReplacesTheListWholeOrNotAtAll();
   void NamedSendWritesOneRowPerCharacter();
+  void NamedSendTakesTheNamesAsListed_data();
+  void NamedSendTakesTheNamesAsListed();
   void StopAtTheThirdStepLeavesThreeRows_data();
   void StopAtTheThirdStepLeavesThreeRows();
   void FiltersChooseTheCharacters_data();
@@ -210,6 +212,39 @@ void ItemsellDbTest::NamedSendWritesOneRowPerCharacter() {
           ",2|0|1|ver=1;count=1;|id=1;color=2;lev=5;bind=0;||20260310123045|" + "20260311000000|" +
           Hex(QStringLiteral("程序添加")));
   QVERIFY(w->Button1->isEnabled());
+}
+
+void ItemsellDbTest::NamedSendTakesTheNamesAsListed_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("item");
+  QTest::addColumn<QString>("gift");
+  // The latin1 columns compare without case: the gift must still go to the character and item
+  // picked, not to the first row spelled alike.
+  QTest::newRow("upper-case twin") << "Bob"
+                                   << "SWORD"
+                                   << "902 ver=1;count=1;|id=8;color=0;lev=0;bind=1;|";
+  QTest::newRow("lower-case twin") << "bob"
+                                   << "Sword"
+                                   << "901 ver=1;count=1;|id=7;color=0;lev=0;bind=1;|";
+}
+
+void ItemsellDbTest::NamedSendTakesTheNamesAsListed() {
+  QFETCH(QString, name);
+  QFETCH(QString, item);
+  QFETCH(QString, gift);
+  FillItems();
+  FAdmin->Exec("INSERT INTO " + T("t_itemname") +
+               " (itemName,itemDbidx,itemMemo) VALUES ('Sword','7','a'),"
+               "('SWORD','8','b')");
+  FAdmin->Exec("INSERT INTO " + T("user") +
+               " (ID,UniqueName,Name) VALUES (901,'u901','bob'),(902,'u902','Bob')");
+  auto w = Window();
+  w->Memo1->setPlainText(name);
+  w->Memo2->setPlainText(item + QStringLiteral(",白色,+0,绑定"));
+  w->Send();
+  FAdmin->Exec("DELETE FROM " + T("user") + " WHERE ID IN (901,902)");
+  QCOMPARE(Texts(), QStringList({QStringLiteral("所有操作已完成！\r\n操作角色 1个")}));
+  QCOMPARE(Value("SELECT GROUP_CONCAT(charID,' ',attribute) FROM " + T("t_gift")), gift.toStdString());
 }
 
 void ItemsellDbTest::StopAtTheThirdStepLeavesThreeRows_data() {
