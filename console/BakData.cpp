@@ -109,8 +109,17 @@ bool TBakData::UseDatabase(const std::string& database) {
     ShowMessageBox(QStringLiteral("数据库没有连接..."), CaptionHint, TMsgIcon::Information);
     return false;
   }
+  // Always chosen anew on the server: a restored file may have moved the session to another
+  // database (USE) while the connection still names the one chosen before.
+  FCon->SetDatabase({});
   FCon->SetDatabase(database);
   return true;
+}
+
+std::string TBakData::SessionDatabase() {
+  const std::vector<std::string> names =
+      TMyRowReader::FirstColumn(*FCon, "SELECT DATABASE()", kBakListTimeoutSeconds);
+  return names.empty() ? std::string() : names.front();
 }
 
 std::vector<std::string> TBakData::TableNames() {
@@ -196,6 +205,15 @@ bool TBakData::Restore(const std::string& database, const QString& fileName) {
           QStringLiteral("\r\n%1: ").arg(f.Line) + Text(f.Head) + QStringLiteral("\r\n") + Text(f.Message);
     FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作失败") + failures);
     throw;
+  }
+  // What the file wrote after a USE of its own went into another database than the one chosen:
+  // that is no restore of the chosen database.
+  if (const std::string current = SessionDatabase(); current != database) {
+    UseDatabase(database);
+    FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作失败\r\n备份文件切换到了数据库：") +
+              Text(current));
+    throw EDatabaseError("The backup file switched the session from database `" + database + "` to `" +
+                         current + "`: the statements after the switch were run in `" + current + "`");
   }
   FSink.Progress(100);
   ShowMessage(QStringLiteral("操作编号:1101\r\n\r\n还原成功,可进行其它操作"));

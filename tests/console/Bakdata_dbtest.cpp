@@ -29,7 +29,10 @@ class BakdataDbTest : public QObject {
   void init();
   void cleanup();
   void BackupRestoredElsewhereChecksEqual();
+  void GameShapesRestoreToTheSameBytes_data();
+  void GameShapesRestoreToTheSameBytes();
   void FailedBackupKeepsTheOldFile();
+  void RestoreGoesToTheChosenDatabaseOnly();
   void NoConnectionStopsTheOperation();
   void MaintenanceReadsTheResultRows_data();
   void MaintenanceReadsTheResultRows();
@@ -39,8 +42,9 @@ class BakdataDbTest : public QObject {
   void LogIsSavedOnRequest();
 
  private:
-  std::unique_ptr<Tbakdata> LoggedIn() {
-    TLoginInput input{FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"], 0, {}};
+  std::unique_ptr<Tbakdata> LoggedIn(int charsetIndex = 0, const QString& charset = {}) {
+    TLoginInput input{FInfo["HOST"], FInfo["PORT"], FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"],
+                      charsetIndex,  charset};
     auto w = std::make_unique<Tbakdata>(input);
     w->setAttribute(Qt::WA_DeleteOnClose, false);
     w->resize(560, 420);
@@ -150,6 +154,94 @@ void BakdataDbTest::BackupRestoredElsewhereChecksEqual() {
   FAdmin->Exec("DROP DATABASE `" + copy + "`");
 }
 
+void BakdataDbTest::GameShapesRestoreToTheSameBytes_data() {
+  QTest::addColumn<int>("charsetIndex");
+  QTest::addColumn<QString>("charset");
+  QTest::addColumn<bool>("latin1Table");  // the game's latin1 columns holding GBK bytes
+  QTest::addColumn<bool>("gbkTable");     // a table of gbk columns
+  QTest::addColumn<bool>("refused");
+  QTest::newRow("default") << 0 << QString() << true << false << false;
+  QTest::newRow("utf8, both") << 1 << "utf8" << true << true << false;
+  QTest::newRow("gbk") << 2 << "gbk" << false << true << false;
+  QTest::newRow("latin1") << 4 << "latin1" << true << false << false;
+  // A session that could read a column's text only with '?' for it: refused, no file written.
+  QTest::newRow("latin1, gbk table") << 4 << "latin1" << false << true << true;
+  QTest::newRow("gbk, latin1 table") << 2 << "gbk" << true << false << true;
+}
+
+void BakdataDbTest::GameShapesRestoreToTheSameBytes() {
+  QFETCH(int, charsetIndex);
+  QFETCH(QString, charset);
+  QFETCH(bool, latin1Table);
+  QFETCH(bool, gbkTable);
+  QFETCH(bool, refused);
+  const std::string db = FPrefix.toStdString() + "_shape";
+  const std::string copy = db + "_copy";
+  for (const std::string& d : {db, copy}) {
+    FAdmin->Exec("DROP DATABASE IF EXISTS `" + d + "`");
+    FAdmin->Exec("CREATE DATABASE `" + d + "` DEFAULT CHARACTER SET latin1");
+  }
+  const std::string t = "`" + db + "`.";
+  // Composite keys, 0x00 and 0x5C bytes, GBK text in latin1 and in gbk columns, TIME past a day,
+  // DECIMAL(65,30) at its ends, NULL after a value, a zero date, bits and doubles; more rows than
+  // one statement of the dump carries.
+  if (latin1Table) {
+    FAdmin->Exec("CREATE TABLE " + t +
+                 "t_shape (a INT NOT NULL, b VARCHAR(20) NOT NULL, bin VARBINARY(16) NULL, txt TEXT NULL, "
+                 "tm TIME NULL, tm6 TIME(6) NULL, d DECIMAL(65,30) NULL, n1 INT NULL, n2 VARCHAR(10) NULL, "
+                 "nm VARCHAR(32) NOT NULL DEFAULT '', dt DATETIME NULL, f DOUBLE NULL, bits BIT(10) NULL, "
+                 "blb BLOB NULL, PRIMARY KEY (a,b)) ENGINE=MyISAM DEFAULT CHARSET=latin1");
+    FAdmin->Exec(
+        "INSERT INTO " + t +
+        "t_shape VALUES "
+        "(1,'k1',X'005C27220D0A1A00',X'D6F1BB5C5C000A','838:59:59','-838:59:59.000001',"
+        "'99999999999999999999999999999999999.999999999999999999999999999999',5,'x',X'D6F1BB5C',"
+        "'2024-02-29 23:59:59',1.5e300,b'1010101010',X'00FF5C00'),"
+        "(1,'k2','','','25:00:00','100:00:00.5','-0.000000000000000000000000000001',NULL,NULL,'',NULL,"
+        "-2.5e-300,b'0',''),"
+        "(2,'k1',NULL,NULL,'-00:00:01','00:00:00','0',7,NULL,X'C7E0D4C6','0000-00-00 00:00:00',0,NULL,"
+        "NULL)");
+    FAdmin->Exec("INSERT INTO " + t +
+                 "t_shape (a,b,txt,tm,d,nm) SELECT seq, CONCAT('k',seq % 3), REPEAT(X'BB5C',seq % 40), "
+                 "SEC_TO_TIME(seq * 997), seq / 7, X'D6F1BB5C' FROM " +
+                 t + "seq_3_to_3000");
+  }
+  if (gbkTable) {
+    FAdmin->Exec("CREATE TABLE " + t +
+                 "t_gbk (id INT NOT NULL, k2 INT NOT NULL, name VARCHAR(32) NOT NULL, memo TEXT NULL, "
+                 "PRIMARY KEY (id,k2)) ENGINE=InnoDB DEFAULT CHARSET=gbk");
+    FAdmin->Exec("INSERT INTO " + t +
+                 "t_gbk VALUES (1,1,_gbk X'D6F1BB5C',NULL),(1,2,_gbk X'C7E0D4C6',_gbk X'BB5C5C27'),"
+                 "(2,1,'abc','')");
+  }
+  QTemporaryDir dir;
+  const QString file = dir.filePath("shape.SQL");
+  auto w = LoggedIn(charsetIndex, charset);
+  Choose(w->cbb1, QString::fromStdString(db));
+  w->e2->setText(file);
+  if (refused) {
+    QVERIFY_THROWS_EXCEPTION(std::exception, w->RunBackup());
+    QVERIFY(!QFile::exists(file));
+    QVERIFY(Texts().isEmpty());
+    for (const std::string& d : {db, copy}) FAdmin->Exec("DROP DATABASE `" + d + "`");
+    return;
+  }
+  w->RunBackup();
+  Choose(w->cbb3, QString::fromStdString(copy));
+  w->e4->setText(file);
+  w->RunRestore();
+  QCOMPARE(Texts().size(), 2);
+  for (const char* table : {"t_shape", "t_gbk"}) {
+    if (!(table == std::string("t_gbk") ? gbkTable : latin1Table)) continue;
+    const std::string sum = FAdmin->Checksum("`" + db + "`." + table);
+    QVERIFY(!sum.empty());
+    QVERIFY2(FAdmin->Checksum("`" + copy + "`." + table) == sum, table);
+    QCOMPARE(Value("SELECT COUNT(*) FROM `" + copy + "`." + table),
+             Value("SELECT COUNT(*) FROM `" + db + "`." + table));
+  }
+  for (const std::string& d : {db, copy}) FAdmin->Exec("DROP DATABASE `" + d + "`");
+}
+
 void BakdataDbTest::FailedBackupKeepsTheOldFile() {
   QTemporaryDir dir;
   const QString file = dir.filePath("old.SQL");
@@ -179,6 +271,56 @@ void BakdataDbTest::FailedBackupKeepsTheOldFile() {
   QCOMPARE(ReadAll(file), old);
   QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"old.SQL"}));
   QVERIFY(!w->Busy());
+}
+
+void BakdataDbTest::RestoreGoesToTheChosenDatabaseOnly() {
+  QTemporaryDir dir;
+  const std::string chr = FZone->Chr().toStdString();
+  const std::string copy = FPrefix.toStdString() + "_use";
+  FAdmin->Exec("DROP DATABASE IF EXISTS `" + copy + "`");
+  FAdmin->Exec("CREATE DATABASE `" + copy + "`");
+  // A file made by another tool names a database of its own part way.
+  const QString named = dir.filePath("named.SQL");
+  WriteAll(named, QByteArray::fromStdString("CREATE TABLE r_a (id INT PRIMARY KEY);\r\nUSE `" + chr +
+                                            "`;\r\nCREATE TABLE r_b (id INT PRIMARY KEY);\r\n"));
+  const QString plain = dir.filePath("plain.SQL");
+  WriteAll(plain, "CREATE TABLE r_c (id INT PRIMARY KEY);\r\n");
+  auto tables = [&](const std::string& db) {
+    return Value(
+        "SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM information_schema.tables WHERE "
+        "table_schema='" +
+        db + "' AND table_name LIKE 'r\\_%'");
+  };
+  const QString done = QStringLiteral("操作编号:1101\r\n\r\n还原成功,可进行其它操作");
+  auto w = LoggedIn();
+  Choose(w->cbb3, QString::fromStdString(copy));
+  w->e4->setText(named);
+  bool raised = false;
+  try {
+    w->RunRestore();
+  } catch (const std::exception& e) {
+    raised = true;
+    QVERIFY2(QString::fromUtf8(e.what()).contains(QString::fromStdString(chr)), e.what());
+  }
+  QVERIFY(raised);
+  QVERIFY(!Texts().contains(done));
+  QVERIFY(w->tb_memo->toPlainText().contains(QStringLiteral("操作失败")));
+  FAdmin->Exec("DROP TABLE IF EXISTS `" + chr + "`.r_b");
+  // The next restore, and a backup after it, work on the database chosen, not the one the file
+  // left the session in.
+  FUi->ClearRecord();
+  w->e4->setText(plain);
+  w->RunRestore();
+  QCOMPARE(Texts(), QStringList({done}));
+  QCOMPARE(tables(copy), std::string("r_a,r_c"));
+  QCOMPARE(tables(chr), std::string());
+  Choose(w->cbb1, QString::fromStdString(copy));
+  const QString file = dir.filePath("copy.SQL");
+  w->e2->setText(file);
+  w->RunBackup();
+  QVERIFY(ReadAll(file).contains("`r_c`"));
+  QVERIFY(!ReadAll(file).contains("`t_gift`"));
+  FAdmin->Exec("DROP DATABASE `" + copy + "`");
 }
 
 void BakdataDbTest::NoConnectionStopsTheOperation() {
