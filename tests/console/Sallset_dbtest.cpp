@@ -18,6 +18,8 @@
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "console/Unit_set1.h"
+#include "platform/widgets/DBGrid.h"
+#include "platform/widgets/DBGridModel.h"
 #include "platform/widgets/UiRecorder.h"
 
 namespace {
@@ -41,6 +43,8 @@ class SallsetDbTest : public QObject {
   void LoadsTheWorldServerFile();
   void SaveWritesNothing();
   void ScheduleAndMenu();
+  void ScheduleEditLandsOnTheRowEdited_data();
+  void ScheduleEditLandsOnTheRowEdited();
 
  private:
   std::unique_ptr<Tsallset> Viewer() {
@@ -156,6 +160,50 @@ void SallsetDbTest::ScheduleAndMenu() {
   frame.OpenIniViewer();
   QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
   QCOMPARE(frame.MdiArea()->subWindowList()[0]->widget()->objectName(), QStringLiteral("sallset"));
+}
+
+void SallsetDbTest::ScheduleEditLandsOnTheRowEdited_data() {
+  QTest::addColumn<QString>("field");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("row");  // the edited row as the server then holds it
+  QTest::newRow("week day") << "WeekDay"
+                            << "5"
+                            << "3|2|5|30:00:00|-01:00:00";
+  QTest::newRow("start past a day") << "StartTime"
+                                    << "26:30:00"
+                                    << "3|2|3|26:30:00|-01:00:00";
+}
+
+void SallsetDbTest::ScheduleEditLandsOnTheRowEdited() {
+  QFETCH(QString, field);
+  QFETCH(QString, typed);
+  TAdminSession admin(FInfo);
+  const std::string table = "`" + FZone->Chr().toStdString() + "`.t_castlewar_time_set";
+  // A war past midnight keeps its hours beyond a day; another row shares every other value.
+  admin.Exec("UPDATE " + table + " SET StartTime='30:00:00', EndTime='-01:00:00' WHERE ID=3");
+  admin.Exec("INSERT INTO " + table +
+             " (ID,CastleID,WeekDay,StartTime,EndTime) VALUES (4,2,3,'21:00:00','22:00:00')");
+  auto rows = [&](const std::string& where) {
+    return admin.Value(
+        "SELECT GROUP_CONCAT(ID,'|',CastleID,'|',WeekDay,'|',StartTime,'|',EndTime ORDER BY ID) FROM " +
+        table + " WHERE " + where);
+  };
+  const std::string before = rows("ID<>3");
+  auto v = Viewer();
+  TDBGridModel& model = v->dbgrd1->GridModel();
+  int column = 0;
+  while (column < model.columnCount() && model.ColumnField(column)->FieldName() != field.toStdString())
+    ++column;
+  QVERIFY(column < model.columnCount());
+  QVERIFY(v->qry1().Locate("ID", Variant(3), {}));
+  const int row = v->qry1().RecNo() - 1;
+  QVERIFY(model.setData(model.index(row, column), typed, Qt::EditRole));
+  if (v->qry1().State() == dsEdit) v->qry1().Post();
+  QVERIFY(FUi->Messages().empty());
+  QTEST(QString::fromStdString(rows("ID=3")), "row");
+  QCOMPARE(rows("ID<>3"), before);
+  admin.Exec("DELETE FROM " + table + " WHERE ID=4");
+  admin.Exec("UPDATE " + table + " SET WeekDay=3, StartTime='21:00:00', EndTime='22:00:00' WHERE ID=3");
 }
 
 QTEST_MAIN(SallsetDbTest)
