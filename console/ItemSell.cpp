@@ -5,6 +5,7 @@
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "components/MyRowReader.h"
 #include "console/BrowserPaging.h"
 #include "console/MyLoginConnection.h"
 #include "mysql/MyClasses.h"
@@ -258,11 +259,13 @@ bool TItemSell::ImportItems(const std::string& fileBytes) {
   // Progress counts the file's lines, the header among them, as the game master sees the file.
   const QString total =
       QStringLiteral("共有物品数") + QString::number(file.LineCount) + QStringLiteral("个，正在操作：");
+  std::optional<QString> cut;
   try {
     Execute(std::string("DROP TABLE IF EXISTS ") + kImportTable);
     Execute(std::string("CREATE TABLE ") + kImportTable + " LIKE `t_itemname`");
     std::string values;
-    for (int i = 0; i < n; ++i) {
+    int first = 0;
+    for (int i = 0; i < n && !cut; ++i) {
       const TItemRow& row = file.Rows[static_cast<size_t>(i)];
       FSink.Progress(total + DecodeFieldText(row.Name, TFieldCharset::Gbk),
                      ProgressPercent(row.Line, file.LineCount));
@@ -274,13 +277,23 @@ bool TItemSell::ImportItems(const std::string& fileBytes) {
         Execute(std::string("INSERT INTO ") + kImportTable + " (itemName,itemDbidx,itemMemo) VALUES " +
                 values);
         values.clear();
+        // A value longer than its column is cut, after a statement's first row with a warning
+        // only: the list would be imported with cut names and descriptions.
+        if (const std::optional<std::string> warning = FirstWarning())
+          cut = QStringLiteral("导入失败：第%1行至第%2行中有数据表放不下的值（")
+                    .arg(file.Rows[static_cast<size_t>(first)].Line + 1)
+                    .arg(row.Line + 1) +
+                Decode(*warning) + QStringLiteral("）！\r\n原有装备数据没有改动。");
+        first = i + 1;
       }
     }
-    // The new list takes the old one's place in one step; until then the old one is whole.
-    Execute(std::string("DROP TABLE IF EXISTS ") + kOldTable);
-    Execute(std::string("RENAME TABLE `t_itemname` TO ") + kOldTable + ", " + kImportTable +
-            " TO `t_itemname`");
-    Execute(std::string("DROP TABLE ") + kOldTable);
+    if (!cut) {
+      // The new list takes the old one's place in one step; until then the old one is whole.
+      Execute(std::string("DROP TABLE IF EXISTS ") + kOldTable);
+      Execute(std::string("RENAME TABLE `t_itemname` TO ") + kOldTable + ", " + kImportTable +
+              " TO `t_itemname`");
+      Execute(std::string("DROP TABLE ") + kOldTable);
+    }
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
@@ -293,8 +306,32 @@ bool TItemSell::ImportItems(const std::string& fileBytes) {
                   CaptionWarning, TMsgIcon::Error);
     return false;
   }
+  if (cut) {
+    try {
+      Execute(std::string("DROP TABLE IF EXISTS ") + kImportTable);
+    } catch (const EAbort&) {
+      throw;
+    } catch (...) {
+      // The leftover table is dropped by the next import.
+    }
+    FSink.Message(*cut, CaptionWarning, TMsgIcon::Error);
+    return false;
+  }
   FSink.Message(QStringLiteral("操作全部完成！"), CaptionHint, TMsgIcon::Information);
   return true;
+}
+
+std::optional<std::string> TItemSell::FirstWarning() {
+  TMyRowReader reader(FConnection, kReadTimeoutSeconds);
+  reader.Open("SHOW WARNINGS");
+  const int level = reader.FieldIndex("Level");
+  const int message = reader.FieldIndex("Message");
+  std::optional<std::string> warning;
+  while (level >= 0 && message >= 0 && reader.Next())
+    if (!warning &&
+        QString::fromStdString(reader.Value(level)).compare(QLatin1String("Note"), Qt::CaseInsensitive))
+      warning = reader.Value(message);
+  return warning;
 }
 
 int64_t TItemSell::ClearGifts(bool ownOnly) {

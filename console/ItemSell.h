@@ -149,6 +149,8 @@ class TItemSell {
                  TItemGifts& items, TRowWriter& writer);
   bool ResolveItems(const TSendRequest& request, TItemGifts& items);
   void Execute(const std::string& sql);
+  // The message of the first warning (not note) the last statement left; nothing when none.
+  std::optional<std::string> FirstWarning();
   void Open(TMyQuery& query, const std::string& sql);
   void Failure(const QString& text, const std::exception& e);
 

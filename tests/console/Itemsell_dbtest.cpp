@@ -53,6 +53,8 @@ class ItemsellDbTest : public QObject {
   void cleanup();
   void CreationGivesAMyIsamTable();
   void ImportReplacesTheListWholeOrNotAtAll();
+  void ImportRefusesValuesTheTableCannotHold_data();
+  void ImportRefusesValuesTheTableCannotHold();
   void NamedSendWritesOneRowPerCharacter();
   void NamedSendTakesTheNamesAsListed_data();
   void NamedSendTakesTheNamesAsListed();
@@ -189,6 +191,40 @@ void ItemsellDbTest::ImportReplacesTheListWholeOrNotAtAll() {
   QCOMPARE(Texts().at(1), QStringLiteral("打开文件失败！"));
   QCOMPARE(FAdmin->Checksum(T("t_itemname")), before);
   QVERIFY(!w->Busy());
+}
+
+void ItemsellDbTest::ImportRefusesValuesTheTableCannotHold_data() {
+  QTest::addColumn<int>("batch");
+  QTest::addColumn<int>("line");  // the line holding the long description
+  // The server cuts a value after a statement's first row with a warning only.
+  QTest::newRow("second row of a statement") << 500 << 3;
+  QTest::newRow("first row of a statement") << 1 << 3;
+}
+
+void ItemsellDbTest::ImportRefusesValuesTheTableCannotHold() {
+  QFETCH(int, batch);
+  QFETCH(int, line);
+  FillItems();
+  const std::string before = FAdmin->Checksum(T("t_itemname"));
+  QTemporaryDir dir;
+  const QString file = dir.filePath("items.csv");
+  QByteArray bytes = CsvLine("ID", "Name", "Memo") + "\r\n";
+  for (int i = 2; i <= 4; ++i)
+    bytes += CsvLine(QString::number(100 + i), QStringLiteral("剑%1").arg(i),
+                     i == line ? QString(101, QChar(0x575A)) : QStringLiteral("坚固")) +
+             "\r\n";
+  WriteAll(file, bytes);
+  auto w = Window();
+  w->Work().SetBatchSize(batch);
+  FUi->Answer(TMsgResult::Yes);
+  FUi->Choose(file);
+  w->ImportItems();
+  QVERIFY2(!Texts().contains(QStringLiteral("操作全部完成！")), qPrintable(Texts().join('|')));
+  QCOMPARE(FUi->Messages().back().Args.Icon, TMsgIcon::Error);
+  QCOMPARE(FAdmin->Checksum(T("t_itemname")), before);
+  QCOMPARE(Value("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema='" +
+                 FZone->Chr().toStdString() + "' AND table_name LIKE 't\\_itemname\\_%'"),
+           std::string("0"));
 }
 
 void ItemsellDbTest::NamedSendWritesOneRowPerCharacter() {
