@@ -215,6 +215,36 @@ bool TFormMain::FindChild(const QString& name) {
   return false;
 }
 
+namespace {
+
+// The login a tool window was opened on.
+const char* const kChildLogin = "gmLogin";
+
+bool SameZone(const TDbSettings& a, const TDbSettings& b) {
+  return a.Server == b.Server && a.Port == b.Port && a.AccDB == b.AccDB && a.CharDB == b.CharDB &&
+         a.LogDB == b.LogDB && a.Uid == b.Uid && a.CharsetIndex == b.CharsetIndex;
+}
+
+}  // namespace
+
+bool TFormMain::FindZoneChild(const QString& name) {
+  for (QMdiSubWindow* child : FMdiArea->subWindowList()) {
+    QWidget* tool = child->widget();
+    if (child->objectName() != name && !(tool && tool->objectName() == name)) continue;
+    // After a login to another zone the window would still read and write the earlier zone
+    // through the earlier login's connections.
+    const auto* opened = static_cast<const Tlogin*>(child->property(kChildLogin).value<void*>());
+    const bool current = opened == Login() || (opened != nullptr && Login() != nullptr &&
+                                               SameZone(opened->LoginState(), Login()->LoginState()));
+    if (current || !child->close()) {
+      child->showNormal();
+      return true;
+    }
+    return false;
+  }
+  return false;
+}
+
 bool TFormMain::CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet) {
   bool found = false;
   if (connection) {
@@ -245,6 +275,7 @@ bool TFormMain::HasCharTable(const QString& table) {
 void TFormMain::AddChild(QWidget* tool) {
   QMdiSubWindow* child = FMdiArea->addSubWindow(tool);
   child->setAttribute(Qt::WA_DeleteOnClose);
+  child->setProperty(kChildLogin, QVariant::fromValue(static_cast<void*>(Login())));
   child->setWindowTitle(tool->windowTitle());
   // As tall as the tool needs (a browser's page of rows), within the area.
   const int height = std::max(FMdiArea->height() * 9 / 10, child->minimumSizeHint().height());
@@ -253,7 +284,7 @@ void TFormMain::AddChild(QWidget* tool) {
 }
 
 void TFormMain::OpenAccountBrowser() {
-  if (FindChild(QStringLiteral("usermanager"))) return;
+  if (FindZoneChild(QStringLiteral("usermanager"))) return;
   if (!CheckAccountTable(QStringLiteral("user"))) return;
   TGameLinks links;
   if (!BrowserLinks(links)) return;
@@ -273,7 +304,7 @@ bool TFormMain::BrowserLinks(TGameLinks& links) {
 }
 
 void TFormMain::OpenCharBrowser() {
-  if (FindChild(QStringLiteral("charmanager"))) return;
+  if (FindZoneChild(QStringLiteral("charmanager"))) return;
   if (!CheckCharTable(QStringLiteral("user"))) return;
   TGameLinks links;
   if (!BrowserLinks(links)) return;
@@ -281,7 +312,7 @@ void TFormMain::OpenCharBrowser() {
 }
 
 void TFormMain::OpenBankBrowser() {
-  if (FindChild(QStringLiteral("bankmanager"))) return;
+  if (FindZoneChild(QStringLiteral("bankmanager"))) return;
   if (!CheckCharTable(QStringLiteral("t_bank"))) return;
   TGameLinks links;
   if (!BrowserLinks(links)) return;
@@ -289,7 +320,7 @@ void TFormMain::OpenBankBrowser() {
 }
 
 void TFormMain::OpenLogBrowser() {
-  if (FindChild(QStringLiteral("logmanager"))) return;
+  if (FindZoneChild(QStringLiteral("logmanager"))) return;
   if (!CheckLogTable(QStringLiteral("t_log_user_history"))) return;
   auto* logs = dynamic_cast<TCustomMyConnection*>(Login()->con3().Connection());
   auto* chars = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
@@ -323,28 +354,28 @@ void TFormMain::OpenMergeWindow() {
 }
 
 void TFormMain::OpenGuilds() {
-  if (FindChild(QStringLiteral("gonghui")) || Login() == nullptr) return;
+  if (FindZoneChild(QStringLiteral("gonghui")) || Login() == nullptr) return;
   auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
   if (con2 == nullptr) return;
   AddChild(new Tgonghui(*con2, Login()->LoginCharset()));
 }
 
 void TFormMain::OpenItemSell() {
-  if (FindChild(QStringLiteral("itemsell")) || Login() == nullptr) return;
+  if (FindZoneChild(QStringLiteral("itemsell")) || Login() == nullptr) return;
   auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
   if (con2 == nullptr) return;
   AddChild(new Titemsell(*con2, Login()->LoginCharset()));
 }
 
 void TFormMain::OpenIniViewer() {
-  if (FindChild(QStringLiteral("sallset")) || Login() == nullptr) return;
+  if (FindZoneChild(QStringLiteral("sallset")) || Login() == nullptr) return;
   auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
   if (con2 == nullptr) return;
   AddChild(new Tsallset(*con2, Login()->LoginCharset()));
 }
 
 void TFormMain::OpenSqlConsole() {
-  if (FindChild(QStringLiteral("bigset")) || Login() == nullptr) return;
+  if (FindZoneChild(QStringLiteral("bigset")) || Login() == nullptr) return;
   auto* con1 = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
   auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
   auto* con3 = dynamic_cast<TCustomMyConnection*>(Login()->con3().Connection());

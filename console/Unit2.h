@@ -35,6 +35,9 @@ class TFormMain : public QMainWindow {
 
   // Restores the MDI child whose object name is name (exact); false when none is open.
   bool FindChild(const QString& name);
+  // The same for a tool working over the login's connections: one opened on an earlier login to
+  // another zone is closed instead (false; a busy one that refuses stays and is restored).
+  bool FindZoneChild(const QString& name);
   // Table tests on the account, character and log connections: a missing table gives
   // "数据表：<name>,没有找到！" and false. HasCharTable asks without a message.
   bool CheckAccountTable(const QString& table);

@@ -11,6 +11,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QRadioButton>
 #include <QtTest>
 #include <memory>
@@ -68,6 +69,7 @@ class ItemsellDbTest : public QObject {
   void CharacterPickerSearchesAndStopsAtTen();
   void ItemPickerAddsThroughTheOptionsDialog();
   void MenuOpensOneWindow();
+  void MenuAfterALoginToAnotherZoneSendsThere();
 
  private:
   std::unique_ptr<Titemsell> Window() {
@@ -525,6 +527,45 @@ void ItemsellDbTest::MenuOpensOneWindow() {
   QVERIFY(QTest::qWaitForWindowExposed(&frame));
   if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty())
     QVERIFY(frame.grab().save(QDir(shots).filePath("item-issuing.png")));
+}
+
+void ItemsellDbTest::MenuAfterALoginToAnotherZoneSendsThere() {
+  TGameZone other(FInfo, QStringLiteral("is2_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(other.Load());
+  QTemporaryDir dir;
+  const QString ini = dir.filePath("DB.ini");
+  FZone->WriteIni(ini);
+  TFormMain frame(&MakeMyLoginConnection, ini);
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenItemSell();
+  auto window = [&frame] {
+    const auto children = frame.MdiArea()->subWindowList();
+    return children.size() == 1 ? qobject_cast<Titemsell*>(children[0]->widget()) : nullptr;
+  };
+  QPointer<Titemsell> first = window();
+  QVERIFY(first);
+  // A login again to the same zone keeps the window; one to another zone gives that zone's.
+  frame.Relogin();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenItemSell();
+  QCOMPARE(window(), first.data());
+  other.WriteIni(ini);
+  frame.Relogin();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenItemSell();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QVERIFY(!first);
+  Titemsell* w = window();
+  QVERIFY(w != nullptr);
+  w->dtp1->setDateTime(QDateTime(QDate(2026, 3, 11), QTime(0, 0, 0)));
+  w->rb3->setChecked(true);
+  w->Memo1->setPlainText(QStringLiteral("青云"));
+  w->Send();
+  QCOMPARE(Texts().back(), QStringLiteral("所有操作已完成！\r\n操作角色 1个"));
+  QCOMPARE(Gifts(), 0);
+  QCOMPARE(FAdmin->Value("SELECT COUNT(*) FROM `" + other.Chr().toStdString() + "`.t_gift"),
+           std::string("1"));
 }
 
 QTEST_MAIN(ItemsellDbTest)
