@@ -3,6 +3,7 @@
 // would show and answers the questions.
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -64,6 +65,8 @@ class ZoneMergeDbTest : public QObject {
   void PercentRoundsTiesToEven_data();
   void PercentRoundsTiesToEven();
   void AccountMergeCopiesAndTags();
+  void MovedRowsKeepTheirBytesAndTheSourceStays_data();
+  void MovedRowsKeepTheirBytesAndTheSourceStays();
   void WithoutAccountMergeGroupsCharacters_data();
   void WithoutAccountMergeGroupsCharacters();
   void SettingsAreRefused_data();
@@ -257,6 +260,63 @@ void ZoneMergeDbTest::AccountMergeCopiesAndTags() {
   QVERIFY(sink.Informs[0].contains(QStringLiteral("跳过2个，错误0个")));
   QVERIFY(sink.Header.startsWith(QStringLiteral("合区重复帐号角色处理记录  ")));
   QCOMPARE(sink.Progresses.last(), QStringLiteral("100"));
+}
+
+void ZoneMergeDbTest::MovedRowsKeepTheirBytesAndTheSourceStays_data() {
+  QTest::addColumn<bool>("mergeAccounts");
+  QTest::newRow("account merge") << true;
+  QTest::newRow("without account merge") << false;
+}
+
+void ZoneMergeDbTest::MovedRowsKeepTheirBytesAndTheSourceStays() {
+  QFETCH(bool, mergeAccounts);
+  // A clashing name (renamed) whose row holds 0x00, 0x5C and quote bytes, GBK text and a NULL
+  // after values.
+  FAdmin->Exec("UPDATE " + SC() +
+               ".`user` SET Items=X'00275C5C22D6F1BB5C00', Skills=NULL, MyData=X'BB5C', DeleteDate=NULL, "
+               "Config='', Password=X'5C' WHERE ID=1");
+  const std::string sa = "`" + FSrc->Acc().toStdString() + "`";
+  auto sourceSums = [&] {
+    std::string all;
+    for (const std::string& t : {sa + ".`user`", SC() + ".`user`", SC() + ".t_bank"})
+      all += Checksum(t) + ";";
+    return all;
+  };
+  const std::string before = sourceSums();
+  // Every column the run copies unchanged, as hexadecimal, NULL apart from empty.
+  const std::string columns = Value(
+      "SELECT GROUP_CONCAT(CONCAT('IFNULL(HEX(`',COLUMN_NAME,'`),''-'')') ORDER BY ORDINAL_POSITION) FROM "
+      "information_schema.COLUMNS WHERE TABLE_SCHEMA='" +
+      FSrc->Chr().toStdString() +
+      "' AND TABLE_NAME='user' AND COLUMN_NAME NOT IN ('ID','UniqueName','Name','AccountID','UsData')");
+  auto row = [&](const std::string& table, const std::string& id) {
+    return Value("SELECT CONCAT_WS('|'," + columns + ") FROM " + table + ".`user` WHERE ID=" + id);
+  };
+  TZoneMergeOptions options;
+  options.MergeAccounts = mergeAccounts;
+  options.MergeBank = mergeAccounts;
+  options.Compensate = false;
+  TFakeSink sink;
+  sink.Answer = [](const QString&) { return true; };
+  const TZoneMergeCounts counts = Merge(options, sink);
+  QVERIFY(counts.Completed);
+  QCOMPARE(sourceSums(), before);
+  // Each character moved, by the event log's mapping from source to target row.
+  const QRegularExpression pair(QStringLiteral("\\(ID (\\d+)\\) -> [^；]*\\(ID (\\d+)\\)"));
+  int moved = 0;
+  for (const QString& event : sink.Events)
+    for (const QRegularExpressionMatch& m : pair.globalMatch(event)) {
+      const std::string from = m.captured(1).toStdString(), to = m.captured(2).toStdString();
+      QVERIFY2(row(TC(), to) == row(SC(), from), (from + " -> " + to).c_str());
+      ++moved;
+    }
+  QCOMPARE(moved, counts.CharactersCopied);
+  QVERIFY(moved > 0);
+  // 青云 clashes and moves renamed with its bytes (the mode with account merge moves it for sure).
+  if (mergeAccounts)
+    QCOMPARE(
+        Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE Items=X'00275C5C22D6F1BB5C00' AND UsData='*'"),
+        1);
 }
 
 void ZoneMergeDbTest::WithoutAccountMergeGroupsCharacters_data() {
