@@ -9,7 +9,13 @@
 
 // ---- TField ---------------------------------------------------------------------------------
 
-TField::TField(TComponent* owner) : TComponent(owner) {}
+TField::TField(TComponent* owner) : TComponent(owner) {
+  SetBaseNotification();
+}
+
+void TField::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+}
 
 TField::~TField() {
   if (FDataSet) FDataSet->FFields->Remove(this);

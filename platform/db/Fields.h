@@ -187,6 +187,8 @@ class TField : public TComponent {
   virtual void GetText(std::string& text, bool displayText) const;
 
  protected:
+  // Only the base's: an owner need not tell a field that has no links of its own.
+  void Notification(TComponent* component, TOperation operation) final;
   void SetDataType(TFieldType value) noexcept { FDataType = value; }
   void SetSizeUnchecked(int value) noexcept { FSize = value; }
   virtual int DefaultWidth() const { return 10; }

@@ -186,10 +186,14 @@ void TComponent::Notification(TComponent* component, TOperation operation) {
     owned = heapCopy;
   }
   const uint64_t version = FComponentsVersion;
-  for (TComponent* c : owned)
-    if (FComponentsVersion == version ||
-        std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end())
-      c->Notification(component, operation);
+  for (TComponent* c : owned) {
+    if (FComponentsVersion != version &&
+        std::find(FComponents.begin(), FComponents.end(), c) == FComponents.end())
+      continue;
+    // A dataset's fields hear of every sibling made or freed: most have nothing to do with it.
+    if (c->FBaseNotification && c->FComponents.empty() && c->FFreeNotifies.empty()) continue;
+    c->Notification(component, operation);
+  }
 }
 
 void TComponent::InsertComponent(TComponent* component) {

@@ -92,6 +92,10 @@ class TComponent : public TPersistent {
   // going. The base forgets a removed component's free notification and passes the notice on
   // to the owned components.
   virtual void Notification(TComponent* component, TOperation operation);
+  // For a class whose Notification does only what the base does (it overrides it final to say
+  // so): an owner passes over such a component while it owns none and has no free-notification
+  // links, as it would hear nothing.
+  void SetBaseNotification() noexcept { FBaseNotification = true; }
   // Properties are all read.
   virtual void Loaded();
   void SetComponentStateFlag(TComponentState flag, bool on);
@@ -107,6 +111,7 @@ class TComponent : public TPersistent {
   std::vector<TComponent*> FFreeNotifies;  // told when this component goes
   std::string FName;
   TComponentState FComponentState = 0;
+  bool FBaseNotification = false;
 };
 
 class EComponentError : public Exception {

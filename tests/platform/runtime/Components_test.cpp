@@ -121,6 +121,25 @@ TEST(ComponentTest, ASiblingFreedWhileTheOwnerPassesANoticeOnHearsNoMore) {
   }
 }
 
+// Has only the base's Notification, as a dataset's fields have: an owner may pass over it while it
+// has nothing to hear.
+class BaseNotified : public TComponent {
+ public:
+  explicit BaseNotified(TComponent* owner) : TComponent(owner) { SetBaseNotification(); }
+};
+
+TEST(ComponentTest, AComponentWithTheBaseNotificationStillPassesNoticesToItsOwn) {
+  std::vector<std::string> log;
+  TComponent owner(nullptr);
+  auto* middle = new BaseNotified(&owner);
+  new BaseNotified(&owner);
+  auto* listener = new Tracked(middle, "listener", &log);
+  auto* target = new Tracked(&owner, "target", &log);
+  listener->Ref = target;
+  delete target;
+  EXPECT_EQ(listener->Ref, nullptr);
+}
+
 TEST(ComponentTest, NamesAreUniqueAmongSiblingsIgnoringCase) {
   std::vector<std::string> log;
   Tracked owner(nullptr, "owner", &log);
