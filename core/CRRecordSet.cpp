@@ -1,6 +1,7 @@
 #include "core/CRRecordSet.h"
 
 #include <string>
+#include <typeinfo>
 #include <utility>
 
 #include "core/DAConsts.h"
@@ -137,9 +138,18 @@ TFieldDescClass TCRRecordSet::GetFieldDescType() const {
 
 void TCRRecordSet::InitFields() {
   TMemData::InitFields();
-  for (const auto& field : FFields)
-    if (auto* crField = dynamic_cast<TCRFieldDesc*>(field.get()))
-      crField->SetTableInfoClass(GetTableInfoClass());
+  const TCRTableInfoClass& tableInfoClass = GetTableInfoClass();
+  // The columns are mostly of one class: a cast through the class tree is asked once per class.
+  const std::type_info* lastType = nullptr;
+  bool lastIsCR = false;
+  for (const auto& field : FFields) {
+    TFieldDesc* desc = field.get();
+    if (lastType == nullptr || typeid(*desc) != *lastType) {
+      lastType = &typeid(*desc);
+      lastIsCR = dynamic_cast<TCRFieldDesc*>(desc) != nullptr;
+    }
+    if (lastIsCR) static_cast<TCRFieldDesc*>(desc)->SetTableInfoClass(tableInfoClass);
+  }
 }
 
 TCRTablesInfo& TCRRecordSet::GetTablesInfo() {

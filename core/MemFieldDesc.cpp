@@ -234,6 +234,7 @@ bool DistinctAsciiNames(const std::vector<TFieldDesc*>& top) {
 
 void MakeUniqueFieldNames(const TFieldDescs& fields) {
   std::vector<TFieldDesc*> top;
+  top.reserve(static_cast<size_t>(fields.Count()));
   for (const auto& f : fields)
     if (!f->HasParent()) top.push_back(f.get());
   if (DistinctAsciiNames(top)) return;
