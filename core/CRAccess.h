@@ -190,6 +190,10 @@ class TCRConnection {
   virtual void Rollback();
   // Checks that the session still works and stores the answer in IsValid.
   virtual bool CheckIsValid();
+  // Brings a session handed back to its pool to the state a new one has, so that the next user
+  // meets nothing of the last one's (a provider whose sessions keep state overrides it); false
+  // when it cannot, and the pool then frees the connection. Never throws.
+  virtual bool ResetSession() noexcept { return true; }
 
   virtual void SetUsername(const std::string& value) { FUsername = value; }
   virtual void SetPassword(const std::string& value) { FPassword = value; }

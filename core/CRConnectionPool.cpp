@@ -156,6 +156,7 @@ void TCRLocalConnectionPool::PutConnection(std::unique_ptr<TCRConnection> connec
     keep = PassesCheck(*connection);
     if (keep) connection->SetPoolVersion(versions.Version);
   }
+  if (keep) keep = connection->ResetSession();
   if (!keep) {
     connection.reset();  // still this pool's: its destructor gives the slot back
     return;

@@ -275,6 +275,24 @@ bool TMySQLConnection::CheckIsValid() {
   return FIsValid;
 }
 
+bool TMySQLConnection::ResetSession() noexcept {
+  if (!FConnected || FAPI == nullptr || FMySQL == nullptr) return false;
+  try {
+    if (FAPI->mysql_reset_connection(FMySQL) != 0) return false;
+    FInTransaction = false;
+    if (FDatabase.empty()) {
+      if (!QueryValue("SELECT DATABASE()").empty()) return false;
+    } else if (FAPI->mysql_select_db(FMySQL, FDatabase) != 0) {
+      return false;
+    }
+    // The reset gives the session the server's default set, not the one the login asked for.
+    if (!FSessionCharset.empty()) SetNames(std::string(FSessionCharset));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 void TMySQLConnection::ExecSQL(const std::string& text) {
   TMySQLCommand command;
   command.SetConnection(this);

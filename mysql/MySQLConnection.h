@@ -75,6 +75,11 @@ class TMySQLConnection : public TCRConnection {
   void Rollback() override;
   // Pings the server (twice); IsValid := both answered. False when closed.
   bool CheckIsValid() override;
+  // Resets the session (a rollback; temporary tables, user variables and session variables such
+  // as autocommit and sql_mode as a new session has them), selects Database again and sets the
+  // character set the session had after the login. False when the server cannot reset a session,
+  // or when a database was selected on a connection without one (no statement deselects it).
+  bool ResetSession() noexcept override;
 
   // Own ids first (see the list above), the rest to TCRConnection.
   bool SetProp(int prop, const Variant& value) override;

@@ -84,6 +84,9 @@ int TMySQLAPI::mysql_kill(PMYSQL_CON, uint32_t) {
 int TMySQLAPI::mysql_ping(PMYSQL_CON) {
   NotSupported("mysql_ping");
 }
+int TMySQLAPI::mysql_reset_connection(PMYSQL_CON) {
+  NotSupported("mysql_reset_connection");
+}
 std::string TMySQLAPI::mysql_get_server_info(PMYSQL_CON) {
   NotSupported("mysql_get_server_info");
 }

@@ -114,6 +114,8 @@ class TMySQLAPI {
                                 const std::function<void()>& whileWaiting);
   virtual int mysql_kill(PMYSQL_CON mysql, uint32_t pid);
   virtual int mysql_ping(PMYSQL_CON mysql);
+  // Gives the session the state of a new one (servers from MariaDB 10.2 and MySQL 5.7 on); 0 when done.
+  virtual int mysql_reset_connection(PMYSQL_CON mysql);
   virtual std::string mysql_get_server_info(PMYSQL_CON mysql);
   virtual std::string mysql_get_client_info();
   virtual std::string mysql_get_host_info(PMYSQL_CON mysql);

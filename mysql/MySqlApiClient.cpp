@@ -34,6 +34,7 @@
   X(mysql_real_query, int, (void*, const char*, unsigned long))                                            \
   X(mysql_kill, int, (void*, unsigned long))                                                               \
   X(mysql_ping, int, (void*))                                                                              \
+  X(mysql_reset_connection, int, (void*))                                                                  \
   X(mysql_get_server_info, const char*, (void*))                                                           \
   X(mysql_get_client_info, const char*, ())                                                                \
   X(mysql_get_host_info, const char*, (void*))                                                             \
@@ -538,6 +539,9 @@ int TMySQLAPIClient::mysql_kill(PMYSQL_CON mysql, uint32_t pid) {
 }
 int TMySQLAPIClient::mysql_ping(PMYSQL_CON mysql) {
   return SessionStatus(mysql, DA_LIB(mysql_ping)(Session(mysql).Mysql) != 0);
+}
+int TMySQLAPIClient::mysql_reset_connection(PMYSQL_CON mysql) {
+  return SessionStatus(mysql, DA_LIB(mysql_reset_connection)(Session(mysql).Mysql) != 0);
 }
 
 PMYSQL_CON TMySQLAPIClient::mysql_init(PMYSQL_CON) {

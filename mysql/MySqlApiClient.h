@@ -68,6 +68,7 @@ class TMySQLAPIClient : public TMySQLAPI {
   int mysql_real_query(PMYSQL_CON mysql, std::string_view query) override;
   int mysql_kill(PMYSQL_CON mysql, uint32_t pid) override;
   int mysql_ping(PMYSQL_CON mysql) override;
+  int mysql_reset_connection(PMYSQL_CON mysql) override;
   std::string mysql_get_server_info(PMYSQL_CON mysql) override;
   std::string mysql_get_client_info() override;
   std::string mysql_get_host_info(PMYSQL_CON mysql) override;

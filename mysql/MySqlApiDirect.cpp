@@ -251,6 +251,11 @@ int TMySQLAPIDirect::mysql_ping(PMYSQL_CON mysql) {
   return Guard(s, [&] { s.Ping(); });
 }
 
+int TMySQLAPIDirect::mysql_reset_connection(PMYSQL_CON mysql) {
+  TDirectSession& s = Session(mysql);
+  return Guard(s, [&] { s.ResetConnection(); });
+}
+
 int TMySQLAPIDirect::mysql_next_result(PMYSQL_CON mysql) {
   TDirectSession& s = Session(mysql);
   bool more = false;

@@ -51,6 +51,7 @@ class TMySQLAPIDirect : public TMySQLAPI {
                         const std::function<void()>& whileWaiting) override;
   int mysql_kill(PMYSQL_CON mysql, uint32_t pid) override;
   int mysql_ping(PMYSQL_CON mysql) override;
+  int mysql_reset_connection(PMYSQL_CON mysql) override;
   std::string mysql_get_server_info(PMYSQL_CON mysql) override;
   std::string mysql_get_client_info() override;
   std::string mysql_get_host_info(PMYSQL_CON mysql) override;

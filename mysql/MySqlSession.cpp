@@ -353,6 +353,11 @@ void TMySqlSession::Ping() {
   ReadOk(reply);
 }
 
+void TMySqlSession::ResetConnection() {
+  const auto reply = SimpleCommand(COM_RESET_CONNECTION);
+  ReadOk(reply);
+}
+
 void TMySqlSession::Kill(uint32_t threadId) {
   std::vector<uint8_t> id;
   TMySqlByteWriter(id).WriteUInt32(threadId);

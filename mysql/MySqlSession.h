@@ -51,6 +51,7 @@ enum : uint8_t {
   COM_STMT_PREPARE = 22,
   COM_STMT_EXECUTE = 23,
   COM_STMT_CLOSE = 25,
+  COM_RESET_CONNECTION = 31,
 };
 
 class TMySqlSession {
@@ -142,6 +143,9 @@ class TMySqlSession {
 
   void SelectDb(const std::string& name);  // COM_INIT_DB; stores the name on success
   void Ping();
+  // COM_RESET_CONNECTION: the server rolls back, drops temporary tables and user variables and
+  // gives the session variables their global values.
+  void ResetConnection();
   void Kill(uint32_t threadId);
   std::string Statistics();  // the server's status line
   // Field descriptions of a table's columns matching the wildcard (COM_FIELD_LIST).

@@ -252,6 +252,65 @@ TEST(MyConnectionDbTest, PooledConnectionRunsStatements) {
   EXPECT_EQ(Scalar(c, "SELECT 1"), "1");
 }
 
+// A pooled session goes to its next user as a new one would: nothing of what the last user left
+// in it (an open transaction, autocommit off, another database, the character set, variables,
+// temporary tables) carries over.
+TEST(MyConnectionDbTest, PooledSessionComesBackClean) {
+  for (bool direct : {true, false}) {
+    SCOPED_TRACE(direct ? "direct" : "client library");
+    TScratchDb db;
+    auto pooled = [&](TMyConnection& c) {
+      Prepare(c, db.Name());
+      c.Options().SetDirect(direct);
+      c.Options().SetCharset("gbk");
+      c.SetPooling(true);
+      c.Open();
+    };
+    std::string id;
+    {
+      TMyConnection first;
+      pooled(first);
+      id = Scalar(first, "SELECT CONNECTION_ID()");
+      for (const char* sql :
+           {"CREATE TABLE t (id INT) ENGINE=InnoDB", "SET autocommit = 0", "INSERT INTO t VALUES (1)",
+            "CREATE TEMPORARY TABLE tmp (id INT)", "SET @v = 5", "SET NAMES latin1",
+            "SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES'", "USE mysql"})
+        first.ExecSQL(sql);
+    }
+    TMyConnection next;
+    pooled(next);
+    ASSERT_EQ(Scalar(next, "SELECT CONNECTION_ID()"), id);  // the same session, taken from the pool
+    EXPECT_EQ(Scalar(next, "SELECT DATABASE()"), db.Name());
+    EXPECT_EQ(Scalar(next, "SELECT @@autocommit"), "1");
+    EXPECT_EQ(Scalar(next, "SELECT COUNT(*) FROM t"), "0");  // the insert was rolled back
+    EXPECT_EQ(Scalar(next, "SELECT IFNULL(@v, 'none')"), "none");
+    EXPECT_EQ(Scalar(next, "SELECT @@character_set_client"), "gbk");
+    EXPECT_EQ(Scalar(next, "SELECT LOCATE('NO_BACKSLASH_ESCAPES', @@sql_mode)"), "0");
+    EXPECT_EQ(ErrorCodeOf([&] { next.ExecSQL("CREATE TEMPORARY TABLE tmp (id INT)"); }), 0);
+  }
+}
+
+// A database chosen on a session of a pool without one cannot be unchosen: the session is not
+// handed out again.
+TEST(MyConnectionDbTest, PooledSessionThatChoseADatabaseIsDropped) {
+  TScratchDb db;
+  std::string id;
+  {
+    TMyConnection first;
+    Prepare(first);
+    first.SetPooling(true);
+    first.Open();
+    id = Scalar(first, "SELECT CONNECTION_ID()");
+    first.ExecSQL("USE " + db.Name());
+  }
+  TMyConnection next;
+  Prepare(next);
+  next.SetPooling(true);
+  next.Open();
+  EXPECT_NE(Scalar(next, "SELECT CONNECTION_ID()"), id);
+  EXPECT_EQ(Scalar(next, "SELECT IFNULL(DATABASE(), 'none')"), "none");
+}
+
 TEST(MyCommandDbTest, InsertIdAboveFourBillion) {
   TScratchDb db;
   TMyConnection c;
