@@ -143,7 +143,8 @@ class TBlockManager {
  private:
   struct TChunk;
   size_t ItemStride() const noexcept;
-  PBlockHeader AllocBlock(uint16_t count);
+  // Once a block: out of line, so that taking an item saves no registers for it.
+  [[gnu::noinline]] PBlockHeader AllocBlock(uint16_t count);
   void* AllocBlockMemory(size_t bytes);
   void* AllocFromChunk(size_t bytes) noexcept;
   void ReleaseToChunk(PBlockHeader block) noexcept;

@@ -36,6 +36,24 @@ bool IsHeapType(TDataType t) {
   return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes;
 }
 
+// GetDateFromBuf and PutDateToBuf for milliseconds, the form every date-time field is read and
+// written in: straight from the field, without their dispatch.
+[[gnu::noinline]] void ReadMSecs(const void* buf, void* date) {
+  const double msecs = MSecsOfDateTime(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(buf)));
+  Marshal::WriteInt64(date, BitConverter::DoubleToInt64Bits(msecs));
+}
+
+[[gnu::noinline]] void WriteMSecs(void* buf, const void* date) {
+  const TDateTime value = DateTimeOfMSecs(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date)));
+  Marshal::WriteInt64(buf, BitConverter::DoubleToInt64Bits(value));
+}
+
+// Text longer than its inline field, cut at a character boundary. Out of line, so that the text
+// that fits is written without saving registers.
+[[gnu::noinline]] void StoreCutText(uint8_t* p, size_t fieldSize, std::string_view text) {
+  StoreInlineText(p, fieldSize, text);
+}
+
 // Values stored as they are: most are 1, 2, 4 or 8 bytes, copied without a call.
 void CopyStoredValue(void* dest, const void* source, size_t size) {
   switch (size) {
@@ -267,7 +285,7 @@ inline void TData::ReadFieldValue(const TFieldDesc& field, const void* recBuf, v
       return;
     case dtDateTime:
       DA_ASSERT(destSize >= sizeof(double));
-      GetDateFromBuf(p, dest, dfMSecs);
+      ReadMSecs(p, dest);
       return;
     case dtString:
       ReadInlineText(field, p, dest, destSize);
@@ -295,7 +313,7 @@ inline void TData::WriteFieldValue(const TFieldDesc& field, void* recBuf, const 
       return;
     case dtDateTime:
       DA_ASSERT(sourceSize >= sizeof(double));
-      PutDateToBuf(p, source, dfMSecs);
+      WriteMSecs(p, source);
       return;
     case dtString:
       WriteInlineText(field, p, source, sourceSize);
@@ -370,6 +388,18 @@ void TData::RaiseHeldByParent(const TFieldDesc& field) const {
 }
 
 void TData::ReadInlineText(const TFieldDesc& field, const uint8_t* p, void* dest, size_t destSize) {
+  // Text stored with its count (InlineTextOf's first case) that fits as it is (CopyAnsiText's):
+  // the terminator first, so that the copy ends the call.
+  const size_t count = static_cast<uint16_t>(Marshal::ReadInt16(p, static_cast<ptrdiff_t>(field.Size)));
+  if (count > 0 && count <= field.Size && p[count - 1] == '\0' && count <= destSize && !GetConvertEOL()) {
+    static_cast<char*>(dest)[count - 1] = '\0';
+    std::memcpy(dest, p, count - 1);
+    return;
+  }
+  ReadOtherInlineText(field, p, dest, destSize);
+}
+
+void TData::ReadOtherInlineText(const TFieldDesc& field, const uint8_t* p, void* dest, size_t destSize) {
   const std::string_view text = InlineTextOf(p, field.Size);
   if (text.size() < destSize && !GetConvertEOL()) {  // fits as it is: CopyAnsiText's first case
     std::memcpy(dest, text.data(), text.size());
@@ -435,7 +465,15 @@ void TData::ReadOtherFieldData(const TFieldDesc& field, const void* recBuf, void
 }
 
 void TData::WriteInlineText(const TFieldDesc& field, uint8_t* p, const void* source, size_t sourceSize) {
-  StoreInlineText(p, field.Size, AnsiTextOf(source, sourceSize));
+  const std::string_view text = AnsiTextOf(source, sourceSize);
+  const size_t size = field.Size;
+  if (text.size() < size) {  // fits: StoreInlineText's first case, the copy last so that it ends the call
+    p[text.size()] = 0;
+    Marshal::WriteInt16(p, static_cast<ptrdiff_t>(size), static_cast<int16_t>(text.size() + 1));
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    return;
+  }
+  StoreCutText(p, size, text);
 }
 
 void TData::WriteOtherFieldData(const TFieldDesc& field, void* recBuf, const void* source,
@@ -500,7 +538,7 @@ void TData::GetDateFromBuf(const void* buf, void* date, TDateFormat format) {
       Marshal::WriteInt64(date, Marshal::ReadInt64(buf));
       break;
     case dfMSecs:
-      Marshal::WriteInt64(date, BitConverter::DoubleToInt64Bits(MSecsOfDateTime(value)));
+      ReadMSecs(buf, date);
       break;
     case dfTime:
       Marshal::WriteInt32(date, DateTimeToTimeStamp(value).Time);
@@ -517,11 +555,9 @@ void TData::PutDateToBuf(void* buf, const void* date, TDateFormat format) {
     case dfDateTime:
       value = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date));
       break;
-    case dfMSecs: {
-      const double msecs = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date));
-      value = DateTimeOfMSecs(msecs);
-      break;
-    }
+    case dfMSecs:
+      WriteMSecs(buf, date);
+      return;
     case dfTime: {
       const int32_t msecs = Marshal::ReadInt32(date);
       ValidateTimeStamp(TTimeStamp{msecs, DateDelta});

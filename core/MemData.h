@@ -352,6 +352,9 @@ class TData {
   // make the dispatch of every fixed-size value save and restore registers.
   [[gnu::noinline]] void ReadInlineText(const TFieldDesc& field, const uint8_t* p, void* dest,
                                         size_t destSize);
+  // The text ReadInlineText does not copy as it is: without a count, cut, or with line breaks expanded.
+  [[gnu::noinline]] void ReadOtherInlineText(const TFieldDesc& field, const uint8_t* p, void* dest,
+                                             size_t destSize);
   [[gnu::noinline]] void ReadOtherFieldData(const TFieldDesc& field, const void* recBuf, void* dest,
                                             size_t destSize);
   [[gnu::noinline]] void WriteInlineText(const TFieldDesc& field, uint8_t* p, const void* source,

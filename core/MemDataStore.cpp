@@ -199,6 +199,19 @@ void TMemData::JudgeSafely(PItemHeader item) {
 }
 
 void TMemData::RefreshItemVisibility(PItemHeader item) {
+  if (item->FilterResult == FilterNotEvaluated && !item->Next && !FCachedUpdates && !HasFilter()) {
+    // A record just appended to a store without a filter: visible, numbered after the one before.
+    item->FilterResult = FilterVisible;
+    DropRecordIndex();
+    const PItemHeader prev = PrevCounted(item);
+    ++FRecordCount;
+    item->Order = prev ? prev->Order + 1 : 1 - FRecordNoOffset;
+    return;
+  }
+  RefreshJudgedItem(item);
+}
+
+void TMemData::RefreshJudgedItem(PItemHeader item) {
   const bool wasCounted = Counted(item);
   JudgeSafely(item);
   if (Counted(item) == wasCounted) return;

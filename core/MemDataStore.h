@@ -243,9 +243,13 @@ class TMemData : public TData, public TStringComparer {
 
  private:
   bool PassesFilters(PItemHeader item);
-  // IsHidden for an item without a verdict: judges it and keeps the verdict.
-  bool JudgeItem(PItemHeader item);
+  // IsHidden for an item without a verdict: judges it and keeps the verdict. Out of line, so that
+  // a scan over judged items saves no registers for it.
+  [[gnu::noinline]] bool JudgeItem(PItemHeader item);
   void JudgeSafely(PItemHeader item);
+  // RefreshItemVisibility for every item but one just appended without a filter; out of line, so
+  // that an append saves no registers for it.
+  [[gnu::noinline]] void RefreshJudgedItem(PItemHeader item);
   void CountItem(PItemHeader item);
   void UncountItem(PItemHeader item);
   void NumberAll();

@@ -194,10 +194,8 @@ bool MSecsFromBits(uint64_t bits, int64_t& msecs) noexcept {
   return true;
 }
 
-}  // namespace
-
-double MSecsOfDateTime(TDateTime value) {
-  if (int64_t msecs; MSecsFromBits(std::bit_cast<uint64_t>(value), msecs)) return static_cast<double>(msecs);
+// The values MSecsFromBits leaves. Out of line, so that the others need no stack frame.
+[[gnu::noinline]] double MSecsOfOtherDateTime(TDateTime value) {
   // Days from 1899-12-30 on, short of the last: Split's steps without its checks and signs.
   if (value >= 0 && value < MaxDayNumber - DateDelta) {
     const auto days = static_cast<int64_t>(value);
@@ -210,6 +208,13 @@ double MSecsOfDateTime(TDateTime value) {
     return static_cast<double>(date) * MSecsPerDay + static_cast<double>(ms);
   }
   return TimeStampToMSecs(Split(value));
+}
+
+}  // namespace
+
+double MSecsOfDateTime(TDateTime value) {
+  if (int64_t msecs; MSecsFromBits(std::bit_cast<uint64_t>(value), msecs)) return static_cast<double>(msecs);
+  return MSecsOfOtherDateTime(value);
 }
 
 TDateTime DateTimeOfMSecs(double msecs) {

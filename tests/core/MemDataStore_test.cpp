@@ -57,6 +57,11 @@ TEST_F(StoreTest, InsertingNearTheFrontRenumbersOnlyTheFront) {
   std::vector<int> ids{1, 5000};
   for (int i = 2; i <= 1000; ++i) ids.push_back(i);
   ExpectNumbering(ids);
+  // A record appended now is numbered after the last one, offset and all.
+  store.Append(IdV(6000, 0));
+  EXPECT_EQ(store.GetRecordNo(), 1002);
+  ids.push_back(6000);
+  ExpectNumbering(ids);
   // Deleting the first record takes the offset back.
   store.SetRecordNo(1);
   store.DeleteRecord();

@@ -248,6 +248,41 @@ TEST_F(FieldsTest, TextReadsStayInsideTheDestinationAndCutAtCharacterBoundaries)
   EXPECT_EQ(std::u16string(dest.data()), u"\r\n");
 }
 
+// Text in its exchange form ends at its first zero byte or at the end of the source, and is cut to
+// the field at a character boundary; it reads back the same, also from a slot written without its
+// count.
+TEST_F(FieldsTest, TextWritesEndAtTheTerminatorOrTheSourceAndCutAtCharacterBoundaries) {
+  const struct {
+    const char* name;
+    std::string source;
+    size_t sourceSize;
+    const char* want;
+  } cases[] = {
+      {"empty", "", 1, ""},
+      {"short", "abc", 4, "abc"},
+      {"one byte short of the field", "abcdefghij", 11, "abcdefghij"},
+      {"as long as the field", "abcdefghijk", 12, "abcdefghij"},
+      {"longer", "abcdefghijklmnop", 17, "abcdefghij"},
+      {"no lone lead byte", "abcdefghi\xD6\xD0", 12, "abcdefghi"},
+      {"a zero byte ends it", std::string("ab\0cd", 5), 6, "ab"},
+      {"no terminator within the source", "abcdef", 3, "abc"},
+  };
+  const int no = No("S");
+  const size_t countAt = store.FieldOf(no).Offset + store.FieldOf(no).Size;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    store.SetNull(no, buf, true);
+    store.PutField(no, buf, c.source.c_str(), c.sourceSize);
+    std::string text;
+    EXPECT_TRUE(store.GetFieldText(no, buf, text));
+    EXPECT_EQ(text, c.want);
+    EXPECT_EQ(ReadText(store, no, buf, 11), c.want);
+    static_cast<uint8_t*>(buf)[countAt] = 0;  // as a slot without the count holds it
+    static_cast<uint8_t*>(buf)[countAt + 1] = 0;
+    EXPECT_EQ(ReadText(store, no, buf, 11), c.want);
+  }
+}
+
 TEST_F(FieldsTest, ExchangeFormsRoundTripAndCountsAreChecked) {
   bool isNull = false;
   int32_t dest = 42;
