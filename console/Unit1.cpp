@@ -78,6 +78,9 @@ void Tlogin::BuildControls() {
   edt4 = AddEdit(p3, QStringLiteral("数据库名"), 46);
   FDbNamesLabel = p3->findChildren<QLabel*>().last();
   edt4->setGeometry(100, 46, 130, 22);
+  // It only shows the three names the login connects to; they are typed in the detailed panel,
+  // which a press opens. Text typed here would be shown but not used.
+  edt4->setReadOnly(true);
   edt4->installEventFilter(this);
   chk2 = new QCheckBox(QStringLiteral("详细配置"), p3);
   chk2->setGeometry(236, 46, 80, 22);

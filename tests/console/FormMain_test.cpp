@@ -55,6 +55,7 @@ class FormMainTest : public QObject {
   void cleanup();
   void FirstStartWritesDefaultsAndShowsThem();
   void LoginGivesStatusLineAndEnablesFrame();
+  void LoginConnectsToTheDatabasesShown();
   void FailingLogDatabaseKeepsEarlierConnections();
   void CharsetChoiceReachesAllThreeConnections();
   void InputChecksStopBeforeSaving_data();
@@ -132,6 +133,21 @@ void FormMainTest::LoginGivesStatusLineAndEnablesFrame() {
            std::string("accountzqvzqv_log"));
   QVERIFY(ReadAll(IniPath()).contains("saveini=-1\r\n"));
   QVERIFY(FUi->Messages().empty());
+}
+
+void FormMainTest::LoginConnectsToTheDatabasesShown() {
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->show();
+  // Reached by the keyboard, the combined names take no typing: what it shows is what is used.
+  login->edt4->setFocus();
+  QTest::keyClicks(login->edt4, "2");
+  QVERIFY(!login->chk2->isChecked());
+  const QString shown = login->edt4->text();
+  QVERIFY(login->ConnectAll());
+  QCOMPARE(QString::fromStdString(FScript->Opened[0].Database + "," + FScript->Opened[1].Database + "," +
+                                  FScript->Opened[2].Database),
+           shown);
 }
 
 void FormMainTest::FailingLogDatabaseKeepsEarlierConnections() {
