@@ -31,6 +31,8 @@ class BakdataDbTest : public QObject {
   void BackupRestoredElsewhereChecksEqual();
   void GameShapesRestoreToTheSameBytes_data();
   void GameShapesRestoreToTheSameBytes();
+  void ChineseTableNameIsCopiedOrRefused_data();
+  void ChineseTableNameIsCopiedOrRefused();
   void FailedBackupKeepsTheOldFile();
   void RestoreGoesToTheChosenDatabaseOnly();
   void NoConnectionStopsTheOperation();
@@ -238,6 +240,64 @@ void BakdataDbTest::GameShapesRestoreToTheSameBytes() {
     QVERIFY2(FAdmin->Checksum("`" + copy + "`." + table) == sum, table);
     QCOMPARE(Value("SELECT COUNT(*) FROM `" + copy + "`." + table),
              Value("SELECT COUNT(*) FROM `" + db + "`." + table));
+  }
+  for (const std::string& d : {db, copy}) FAdmin->Exec("DROP DATABASE `" + d + "`");
+}
+
+void BakdataDbTest::ChineseTableNameIsCopiedOrRefused_data() {
+  QTest::addColumn<int>("charsetIndex");
+  QTest::addColumn<QString>("charset");
+  QTest::addColumn<bool>("copied");
+  // Only utf8 holds both the name and the latin1 column; the others cannot and refuse.
+  QTest::newRow("default") << 0 << QString() << false;
+  QTest::newRow("utf8") << 1 << "utf8" << true;
+  QTest::newRow("gbk") << 2 << "gbk" << false;
+  QTest::newRow("latin1") << 4 << "latin1" << false;
+}
+
+void BakdataDbTest::ChineseTableNameIsCopiedOrRefused() {
+  QFETCH(int, charsetIndex);
+  QFETCH(QString, charset);
+  QFETCH(bool, copied);
+  const std::string db = FPrefix.toStdString() + "_cn";
+  const std::string copy = db + "_copy";
+  for (const std::string& d : {db, copy}) {
+    FAdmin->Exec("DROP DATABASE IF EXISTS `" + d + "`");
+    FAdmin->Exec("CREATE DATABASE `" + d + "` DEFAULT CHARACTER SET latin1");
+  }
+  // A table a utf8 client named in Chinese, beside one of the game's.
+  FAdmin->Exec("SET NAMES utf8mb4");
+  FAdmin->Exec("CREATE TABLE `" + db + "`.`装备` (id INT PRIMARY KEY, v VARCHAR(8)) ENGINE=MyISAM");
+  FAdmin->Exec("INSERT INTO `" + db + "`.`装备` VALUES (1,'a'),(2,'b')");
+  FAdmin->Exec("SET NAMES latin1");
+  FAdmin->Exec("CREATE TABLE `" + db + "`.t_x (id INT PRIMARY KEY) ENGINE=MyISAM");
+  FAdmin->Exec("INSERT INTO `" + db + "`.t_x VALUES (1)");
+  QTemporaryDir dir;
+  const QString file = dir.filePath("cn.SQL");
+  auto w = LoggedIn(charsetIndex, charset);
+  Choose(w->cbb1, QString::fromStdString(db));
+  w->e2->setText(file);
+  bool refused = false;
+  try {
+    w->RunBackup();
+  } catch (const std::exception&) {
+    refused = true;
+  }
+  QCOMPARE(refused, !copied);
+  if (refused) {
+    // Refused: no file, no success.
+    QVERIFY(!QFile::exists(file));
+    QVERIFY(Texts().isEmpty());
+  } else {
+    Choose(w->cbb3, QString::fromStdString(copy));
+    w->e4->setText(file);
+    w->RunRestore();
+    QCOMPARE(Texts().size(), 2);
+    FAdmin->Exec("SET NAMES utf8mb4");
+    const std::string rows = Value("SELECT GROUP_CONCAT(id,v ORDER BY id) FROM `" + copy + "`.`装备`");
+    FAdmin->Exec("SET NAMES latin1");
+    QCOMPARE(rows, std::string("1a,2b"));
+    QCOMPARE(Value("SELECT COUNT(*) FROM `" + copy + "`.t_x"), std::string("1"));
   }
   for (const std::string& d : {db, copy}) FAdmin->Exec("DROP DATABASE `" + d + "`");
 }
