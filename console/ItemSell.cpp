@@ -26,6 +26,12 @@ QString Utf8(const char* text) {
   return QString::fromUtf8(text);
 }
 
+bool AllDigits(const QString& text) {
+  for (QChar c : text)
+    if (c < QChar('0') || c > QChar('9')) return false;
+  return true;
+}
+
 // The row whose column holds exactly these bytes: a latin1 column's collation takes "Bob" for
 // "bob", and the gift would go to another character, or the item number to another item.
 std::string SameBytes(std::string_view column, std::string_view bytes, TCharsetKind charset) {
@@ -364,6 +370,14 @@ bool TItemSell::CheckRequest(const TSendRequest& request, std::string& amount) {
   }
   if (empty != nullptr) {
     FSink.Message(Utf8(empty), CaptionWarning, TMsgIcon::Information);
+    return false;
+  }
+  // Text pasted past the key filter: "1,000" would go to the game as the amount, and a level or
+  // credit bound such as "3O" would choose other characters than the number typed.
+  const bool digitFilter = request.AllCharacters && KeyRuleOfFilter(request.Filter) == TKeyRule::Digits;
+  if ((request.Kind != TGiftKind::Item && !AllDigits(request.Amount)) ||
+      (digitFilter && !request.FilterValue.isEmpty() && !AllDigits(request.FilterValue))) {
+    FSink.Message(QStringLiteral("只能输入0-9的数字！"), CaptionHint, TMsgIcon::Information);
     return false;
   }
   amount = Encode(request.Amount);

@@ -65,6 +65,8 @@ class ItemsellDbTest : public QObject {
   void FiltersChooseTheCharacters();
   void RefusedSendWritesNothing_data();
   void RefusedSendWritesNothing();
+  void PastedTextOutsideTheKeyRulesIsRefused_data();
+  void PastedTextOutsideTheKeyRulesIsRefused();
   void ClearingTakesOwnOrAllGifts();
   void CharacterPickerSearchesAndStopsAtTen();
   void ItemPickerAddsThroughTheOptionsDialog();
@@ -410,6 +412,36 @@ void ItemsellDbTest::RefusedSendWritesNothing() {
   QCOMPARE(Gifts(), 0);
   QVERIFY(w->Button1->isEnabled());
   QVERIFY(!w->Button6->isVisibleTo(w.get()));
+}
+
+void ItemsellDbTest::PastedTextOutsideTheKeyRulesIsRefused_data() {
+  QTest::addColumn<QString>("amount");
+  QTest::addColumn<int>("filter");  // -1: the named character 青云
+  QTest::addColumn<QString>("value");
+  QTest::newRow("amount with commas") << "1,000" << -1 << "";
+  QTest::newRow("amount with a blank") << "200 " << -1 << "";
+  QTest::newRow("level bound with a letter") << "200" << 1 << "3O";
+  QTest::newRow("credit bound negative") << "200" << 4 << "-1";
+}
+
+void ItemsellDbTest::PastedTextOutsideTheKeyRulesIsRefused() {
+  QFETCH(QString, amount);
+  QFETCH(int, filter);
+  QFETCH(QString, value);
+  auto w = Window();
+  w->rb4->setChecked(true);
+  w->edt2->setText(amount);
+  if (filter >= 0) {
+    w->rb6->setChecked(true);
+    w->cbb1->setCurrentIndex(filter);
+    w->edt3->setText(value);
+  } else {
+    w->Memo1->setPlainText(QStringLiteral("青云"));
+  }
+  w->Send();
+  QCOMPARE(Texts(), QStringList({QStringLiteral("只能输入0-9的数字！")}));
+  QCOMPARE(Gifts(), 0);
+  QVERIFY(w->Button1->isEnabled());
 }
 
 void ItemsellDbTest::ClearingTakesOwnOrAllGifts() {
