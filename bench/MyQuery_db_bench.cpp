@@ -309,10 +309,13 @@ int main(int argc, char** argv) {
   TBenchServer server;
   gDatabase = "bench_query_" + std::to_string(::getpid());
   Setup();
-  // --profile: only (a), in this process, for a profiler.
-  if (argc > 1 && std::string(argv[1]) == "--profile") {
-    const TResult r = Query();
-    std::printf("(a) open cpu %.3f s, walk cpu %.3f s\n", r.OpenCpu, r.WalkCpu);
+  // --profile: only (a), in this process, for a profiler; --profile-recordset: only (b), to set
+  // beside it.
+  if (argc > 1 && (std::string(argv[1]) == "--profile" || std::string(argv[1]) == "--profile-recordset")) {
+    const bool query = std::string(argv[1]) == "--profile";
+    const TResult r = query ? Query() : Recordset();
+    std::printf("(%c) open cpu %.3f s, walk cpu %.3f s, sum %llu\n", query ? 'a' : 'b', r.OpenCpu, r.WalkCpu,
+                static_cast<unsigned long long>(r.Sum));
     DropDatabase();
     return 0;
   }

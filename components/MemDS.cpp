@@ -488,7 +488,7 @@ void TMemDataSet::InternalInitRecord(TRecordBuffer buffer) {
 }
 
 void TMemDataSet::ClearCalcFields(TRecordBuffer buffer) {
-  std::memset(buffer + FCalcOfs, 0, static_cast<size_t>(CalcFieldsSize()));
+  if (CalcFieldsSize() > 0) std::memset(buffer + FCalcOfs, 0, static_cast<size_t>(CalcFieldsSize()));
   if (FIRecordSet->CalcRecordSize() == 0) return;
   std::memset(buffer + FIRecordSet->RecordSize(), 0, static_cast<size_t>(FIRecordSet->CalcRecordSize()));
   for (const auto& desc : FIRecordSet->Fields())
@@ -621,22 +621,34 @@ TRecordBuffer TMemDataSet::GetActiveRecBuf() {
 }
 
 bool TMemDataSet::GetFieldData(TField* field, void* buffer) {
-  TRecordBuffer rec = GetActiveRecBuf();
+  TRecordBuffer rec = FieldRecBuf();
   if (!rec) return false;
   const TFieldDesc* desc = GetFieldDesc(field);
   if (!desc) return field->FieldKind() != fkData && GetCalcFieldData(rec + FCalcOfs, field, buffer);
-  if (FIRecordSet->GetNull(desc->FieldNo, rec)) return false;
-  if (!buffer || FIRecordSet->IsBlobFieldType(desc->DataType)) return true;
-  if (desc->DataType == dtInt8) {
-    // The platform's smallint form of a 1- or 2-byte integer.
-    const int16_t value = desc->Size == 1 ? static_cast<int8_t>(Marshal::ReadByte(rec, desc->Offset))
-                                          : Marshal::ReadInt16(rec, desc->Offset);
-    std::memcpy(buffer, &value, sizeof value);
-    return true;
+  TData& rs = *FIRecordSet;
+  const TFieldDesc& stored = rs.FieldOf(desc->FieldNo);
+  if (rs.GetNull(stored, desc->FieldNo, rec)) return false;
+  if (!buffer) return true;
+  switch (desc->DataType) {
+    case dtInt8: {
+      // The platform's smallint form of a 1- or 2-byte integer.
+      const int16_t value = desc->Size == 1 ? static_cast<int8_t>(Marshal::ReadByte(rec, desc->Offset))
+                                            : Marshal::ReadInt16(rec, desc->Offset);
+      std::memcpy(buffer, &value, sizeof value);
+      return true;
+    }
+    case dtInt16:
+    case dtInt32:
+    case dtInt64:
+    case dtFloat:
+    case dtDateTime:
+      break;  // the usual values, never blobs: read without asking
+    default:
+      if (rs.IsBlobFieldType(desc->DataType)) return true;
+      break;
   }
   // Not null, as asked above: the value is read without asking again.
-  FIRecordSet->ReadFieldData(FIRecordSet->FieldOf(desc->FieldNo), rec, buffer,
-                             static_cast<size_t>(field->DataSize()));
+  rs.ReadFieldData(stored, rec, buffer, static_cast<size_t>(field->DataSize()));
   return true;
 }
 
@@ -661,7 +673,7 @@ void TMemDataSet::SetFieldData(TField* field, const void* buffer) {
 }
 
 bool TMemDataSet::GetFieldText(TField* field, std::string& value) {
-  TRecordBuffer rec = GetActiveRecBuf();
+  TRecordBuffer rec = FieldRecBuf();
   const TFieldDesc* desc = rec ? GetFieldDesc(field) : nullptr;
   if (!desc || !TData::IsAnsiTextType(desc->DataType)) return TDataSet::GetFieldText(field, value);
   return FIRecordSet->GetFieldText(desc->FieldNo, rec, value);

@@ -75,11 +75,12 @@ class TMemDataSet : public TDataSet {
   // The description behind a field (for a calculated or lookup field the calculated description
   // of its name, nil when the dataset keeps it itself). EAssertionFailed for a nil field or one
   // of another dataset.
-  TFieldDesc* GetFieldDesc(const TField* field) const {
+  [[gnu::always_inline]] TFieldDesc* GetFieldDesc(const TField* field) const {
     // A data field of this dataset finds its descriptor by its number: every value read asks.
     if (field != nullptr && field->DataSet() == this && field->FieldKind() == fkData) {
       const TFieldDescs& descs = FIRecordSet->Fields();
-      if (field->FieldNo() > 0 && field->FieldNo() <= descs.Count()) return descs[field->FieldNo() - 1];
+      const int fieldNo = field->FieldNo();
+      if (fieldNo > 0 && fieldNo <= descs.Count()) return descs.begin()[fieldNo - 1].get();  // in range
     }
     return FindFieldDesc(field);
   }
@@ -139,6 +140,11 @@ class TMemDataSet : public TDataSet {
   std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode) override;
   // The record buffer fields read in the current state (see GetActiveRecBuf).
   TRecordBuffer CurrentRecBuf() { return GetActiveRecBuf(); }
+  // The same, with the browse state outside an apply answered inline: every field read asks.
+  TRecordBuffer FieldRecBuf() {
+    if (State() == dsBrowse && !FReadBuffer && !FApplying) return BrowseRecBuf();
+    return GetActiveRecBuf();
+  }
 
   // ---- XML (components/MemDSXml.cpp) ----
   // The "dt:type" and type attributes of a column. EDatabaseError "Data type is not supported"
@@ -203,7 +209,8 @@ class TMemDataSet : public TDataSet {
   void InternalCancel() override;
   void ClearCalcFields(TRecordBuffer buffer) override;
   bool FindRecord(bool restart, bool goForward) override;
-  TRecordBuffer GetActiveRecBuf() override;
+  // Final: FieldRecBuf answers its browse case without it.
+  TRecordBuffer GetActiveRecBuf() final;
   void DoAfterScroll() override;
 
   // ---- Record buffer parts ----

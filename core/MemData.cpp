@@ -348,7 +348,7 @@ void TData::PutField(int fieldNo, void* recBuf, const void* source, size_t sourc
 bool TData::GetFieldText(int fieldNo, const void* recBuf, std::string& value) {
   const TFieldDesc& f = FieldOf(fieldNo);
   DA_ASSERT(IsAnsiTextType(f.DataType));
-  if (GetNull(fieldNo, recBuf)) return false;
+  if (NullOf(f, fieldNo, recBuf)) return false;
   const auto* p = static_cast<const uint8_t*>(recBuf) + f.Offset;
   const std::string_view text =
       f.DataType == dtString ? InlineTextOf(p, f.Size) : HeapTextOf(Marshal::ReadIntPtr(p));
@@ -864,7 +864,9 @@ void TData::FreeComplexFields(void* recBuf, bool withBlobs) {
   for (int i : FComplexFieldIndexes) {
     const TFieldDesc* f = FFields[i];
     if (f->FieldDescKind != fdkData || f->HasParent()) continue;
-    const bool object = (IsBlobFieldType(f->DataType) && withBlobs) || f->DataType == dtVariant;
+    // Heap text first: a dataset moving through records of text fields asks for every one.
+    const bool object =
+        !IsHeapType(f->DataType) && ((IsBlobFieldType(f->DataType) && withBlobs) || f->DataType == dtVariant);
     if (!object && !IsHeapType(f->DataType)) continue;
     void* ref = Marshal::ReadIntPtr(recBuf, f->Offset);
     if (!ref) continue;
@@ -897,12 +899,13 @@ void TData::AddRefComplexFields(void* recBuf) {
   for (int i : FComplexFieldIndexes) {
     const TFieldDesc* f = FFields[i];
     if (f->FieldDescKind != fdkData || f->HasParent()) continue;
-    if (IsBlobFieldType(f->DataType) || f->DataType == dtVariant) {
+    // Heap text first (never a blob or variant): a dataset moving through records asks for every one.
+    if (IsHeapType(f->DataType)) {
+      FStringHeap->AddRef(Marshal::ReadIntPtr(recBuf, f->Offset));
+    } else if (IsBlobFieldType(f->DataType) || f->DataType == dtVariant) {
       void* ref = Marshal::ReadIntPtr(recBuf, f->Offset);
       DA_ASSERT_MSG(ref != nullptr, "Shared object for " + f->Name + "=nil");
       TSharedObject::FromHandle(ref)->AddRef();
-    } else if (IsHeapType(f->DataType)) {
-      FStringHeap->AddRef(Marshal::ReadIntPtr(recBuf, f->Offset));
     }
   }
 }

@@ -142,6 +142,10 @@ class TData {
   // field is always null here. Both run for every field of every record: inline, the blob case
   // not.
   bool GetNull(int fieldNo, const void* recBuf) { return NullOf(FieldOf(fieldNo), fieldNo, recBuf); }
+  // The same for a descriptor already looked up (FieldOf(fieldNo)).
+  bool GetNull(const TFieldDesc& field, int fieldNo, const void* recBuf) {
+    return NullOf(field, fieldNo, recBuf);
+  }
   // Setting a blob field null also empties its blob (in cached mode, so Cancel restores it).
   void SetNull(int fieldNo, void* recBuf, bool value) {
     const TFieldDesc& f = FieldOf(fieldNo);

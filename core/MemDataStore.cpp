@@ -661,8 +661,11 @@ bool SameRecord(const TRecBookmark* a, const TRecBookmark* b) {
 }  // namespace
 
 void TMemData::SetToBookmark(const TRecBookmark* bookmark) {
+  // The current item is always one in use, so a bookmark of it needs no search of the blocks:
+  // a dataset returns to its current record before every move.
   if (bookmark && bookmark->Item && bookmark->RefreshIteration == FRefreshIteration &&
-      FBlockManager.IsItemInUse(bookmark->Item, bookmark->ItemStamp)) {
+      ((bookmark->Item == FCurrentItem && FCurrentItem->Stamp == bookmark->ItemStamp) ||
+       FBlockManager.IsItemInUse(bookmark->Item, bookmark->ItemStamp))) {
     MoveTo(bookmark->Item);
     return;
   }

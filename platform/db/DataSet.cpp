@@ -854,7 +854,7 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
   NotifyDataSources(event, info);
 }
 
-void TDataSet::NotifyDataSources(TDataEvent event, intptr_t info) {
+void TDataSet::NotifyDataSourcesNow(TDataEvent event, intptr_t info) {
   // Requests that carry data (pending control text, browse-mode checks, focus) go through even
   // while controls are disabled: holding them back would lose what a user typed.
   bool request = event == deUpdateRecord || event == deCheckBrowseMode || event == deFocusControl;
@@ -863,6 +863,7 @@ void TDataSet::NotifyDataSources(TDataEvent event, intptr_t info) {
       FEnableEvent = deLayoutChange;
     return;
   }
+  if (FDataSources.empty()) return;
   std::vector<TDataSource*> sources = FDataSources;
   for (TDataSource* source : sources)
     if (std::find(FDataSources.begin(), FDataSources.end(), source) != FDataSources.end())

@@ -373,6 +373,11 @@ class TDataSet : public TComponent {
   // ==== Services for concrete datasets ====
   TRecordBuffer ActiveBuffer() const noexcept { return FActiveBuffer; }
   bool HasRecord() const noexcept { return FHasRecord; }
+  // What GetActiveRecBuf answers in the browse state.
+  TRecordBuffer BrowseRecBuf() const noexcept {
+    if (FStateBuffers[dsBrowse]) return FStateBuffers[dsBrowse];
+    return FHasRecord ? FActiveBuffer : nullptr;
+  }
   // Lends a buffer to a state (old-value, filter, new-value ...); nil returns to the default.
   void SetStateBuffer(TDataSetState state, TRecordBuffer buffer);
   // Creates the default fields from FieldDefs (when DefaultFields), binds fields to their
@@ -426,7 +431,13 @@ class TDataSet : public TComponent {
   void EndInsertAppend(bool append);
   void CheckRequiredFields();
   void FreeFieldBuffers();
-  void NotifyDataSources(TDataEvent event, intptr_t info);
+  void NotifyDataSources(TDataEvent event, intptr_t info) {
+    // Every move notifies: a dataset read in code, with no sources and controls enabled, has
+    // nothing to do.
+    if (FDataSources.empty() && FDisableCount == 0) return;
+    NotifyDataSourcesNow(event, info);
+  }
+  void NotifyDataSourcesNow(TDataEvent event, intptr_t info);
   void CalcLookupValue(TField* field);
   // From the first record on, the first whose fields match (the cursor stays there); onMatch
   // runs while the fields show it.

@@ -40,7 +40,7 @@ double DateTimeToMSecs(TDateTime value) {
 
 TDateTime MSecsToDateTime(double msecs) {
   if (msecs >= 0 && msecs < MSecsPerDay) return ZeroDateTime;
-  return TimeStampToDateTime(MSecsToTimeStamp(msecs));
+  return DateTimeOfMSecs(msecs);  // TimeStampToDateTime(MSecsToTimeStamp(msecs)) in one step
 }
 
 // "0000-00-00", "0000-00-00 00:00:00" (any fraction of zeros): the zero date.

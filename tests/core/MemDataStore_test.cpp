@@ -231,6 +231,22 @@ TEST_F(StoreTest, ABookmarkToADeletedRecordWhoseSlotWasReusedFallsBackToItsNumbe
   EXPECT_NE(store.CompareBookmarks(&now, &mark), 0);
 }
 
+TEST_F(StoreTest, ABookmarkToADeletedRecordWhoseSlotNowHoldsTheCurrentRecordFallsBackToItsNumber) {
+  Fill(6);
+  store.SetRecordNo(5);
+  TRecBookmark mark;
+  store.GetBookmark(mark);
+  PItemHeader slot = store.CurrentItem();
+  store.DeleteRecord();
+  store.SetRecordNo(1);
+  store.Insert(IdV(42, 42));  // takes the freed slot and is current
+  ASSERT_EQ(store.CurrentItem(), slot);
+  store.SetToBookmark(&mark);
+  // Record number 5 now: 42, 1, 2, 3, 4, 6 - not the new record in the old slot.
+  EXPECT_EQ(store.GetRecordNo(), 5);
+  EXPECT_EQ(store.Value("ID").AsInteger(), 4);
+}
+
 TEST_F(StoreTest, ABookmarkIntoAReleasedBlockFallsBackWithoutTouchingIt) {
   Fill(25);
   store.SetRecordNo(3);
