@@ -145,11 +145,20 @@ void TCustomDASQL::SetSQLText(const std::string& text) {
     FSQL.EndUpdate();
     return;
   }
+  // The same text passed the other way (parsed or unparsed) is taken again. Split into lines, a
+  // text reads back as it was, a last line without a break given one ("\r\n"): the text is
+  // compared so without a list of its lines.
+  if (FSQLUnparsedText == FSQLPassedUnparsed) {
+    const std::string current = FSQL.ExactText();
+    const bool ended = text.empty() || text.back() == '\r' || text.back() == '\n';
+    if (ended ? current == text
+              : current.size() == text.size() + 2 && current.compare(0, text.size(), text) == 0 &&
+                    current.compare(text.size(), 2, "\r\n") == 0)
+      return;
+  }
   TStringList lines;
   lines.SetKeepLineBreaks(true);
   lines.SetText(text);
-  // The same text passed the other way (parsed or unparsed) is taken again.
-  if (lines.ExactText() == FSQL.ExactText() && FSQLUnparsedText == FSQLPassedUnparsed) return;
   FSQL.BeginUpdate();
   FSQL.Assign(lines);
   FSQL.EndUpdate();

@@ -143,6 +143,39 @@ TEST_F(CommandFixture, PrepareTakesTheConnectionUntilUnprepare) {
   EXPECT_EQ(connection.ConnectCount(), 0);
 }
 
+TEST_F(CommandFixture, OnlyADifferentTextUnprepares) {
+  const struct {
+    const char* First;
+    const char* Second;
+    bool Kept;
+  } cases[] = {
+      {"SELECT 1", "SELECT 1", true},
+      {"SELECT 1\r\n", "SELECT 1", true},  // a last line without a break reads back with one
+      {"SELECT 1", "SELECT 1\r\n", true},
+      {"SELECT 1", "SELECT 1\n", false},
+      {"SELECT 1\n", "SELECT 1\n", true},
+      {"SELECT 1\r", "SELECT 1\r", true},
+      {"SELECT 1\r", "SELECT 1\n", false},
+      {"SELECT\n1", "SELECT\r\n1", false},
+      {"SELECT\n\r1", "SELECT\n\r1", true},
+      {"SELECT 1", "SELECT 12", false},
+      {"SELECT 12", "SELECT 1", false},
+      {"SELECT 1", "SELECT 1\r\nX", false},
+      {"SELECT 1", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.First)) + " then " +
+                 testing::PrintToString(std::string(c.Second)));
+    TCustomDASQL sql;
+    sql.SetConnection(&connection);
+    sql.SetSQLText(c.First);
+    sql.Prepare();
+    sql.SetSQLText(c.Second);
+    EXPECT_EQ(sql.Prepared(), c.Kept);
+    if (sql.Prepared()) sql.UnPrepare();
+  }
+}
+
 TEST_F(CommandFixture, ConnectionGoneFirst) {
   auto conn = std::make_unique<FakeDAConnection>();
   TCustomDASQL other;
