@@ -359,7 +359,8 @@ TField* TFields::FieldByNumber(int fieldNo) const {
 }
 
 int TFields::IndexOf(const TField* field) const {
-  for (size_t i = 0; i < FList.size(); ++i)
+  // From the end: fields mostly go last first.
+  for (size_t i = FList.size(); i-- > 0;)
     if (FList[i] == field) return static_cast<int>(i);
   return -1;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <span>
 #include <typeinfo>
 
@@ -191,8 +192,7 @@ void TComponent::Notification(TComponent* component, TOperation operation) {
         std::find(FComponents.begin(), FComponents.end(), c) == FComponents.end())
       continue;
     // A dataset's fields hear of every sibling made or freed: most have nothing to do with it.
-    if (c->FBaseNotification && c->FComponents.empty() && c->FFreeNotifies.empty()) continue;
-    c->Notification(component, operation);
+    if (c->Hears()) c->Notification(component, operation);
   }
 }
 
@@ -206,8 +206,10 @@ void TComponent::InsertComponent(TComponent* component) {
 }
 
 void TComponent::RemoveComponent(TComponent* component) {
-  auto it = std::find(FComponents.begin(), FComponents.end(), component);
-  if (it != FComponents.end()) FComponents.erase(it);
+  // Components mostly go last first (DestroyComponents, a dataset's fields): the search starts
+  // at the end.
+  auto it = std::find(FComponents.rbegin(), FComponents.rend(), component);
+  if (it != FComponents.rend()) FComponents.erase(std::next(it).base());
   ++FComponentsVersion;
   component->FOwner = nullptr;
   Notification(component, opRemove);

@@ -104,6 +104,8 @@ class TComponent : public TPersistent {
   void InsertComponent(TComponent* component);
   void RemoveComponent(TComponent* component);
   void RemoveNotification(TComponent* component);
+  // Whether a notice passed on to this component could do anything.
+  bool Hears() const noexcept { return !FBaseNotification || !FComponents.empty() || !FFreeNotifies.empty(); }
 
   TComponent* FOwner = nullptr;
   std::vector<TComponent*> FComponents;    // owned, destroyed with this component
