@@ -242,6 +242,7 @@ TCRTableInfo* TCRTablesInfo::Add() {
 void TCRTablesInfo::Clear() {
   FNameIndex.Clear();
   FAliasIndex.Clear();
+  FIndexStale[0] = FIndexStale[1] = false;
   FItems.clear();
   FNamesNormalized = false;
 }
@@ -249,19 +250,20 @@ void TCRTablesInfo::Clear() {
 void TCRTablesInfo::EndUpdate() {
   DA_ASSERT(FUpdateCount > 0);
   if (--FUpdateCount > 0) return;
-  RebuildIndex(TIndexKind::Name);
-  RebuildIndex(TIndexKind::Alias);
+  IndexChanged(TIndexKind::Name);
+  IndexChanged(TIndexKind::Alias);
 }
 
-void TCRTablesInfo::IndexChanged(TIndexKind kind) {
-  if (FUpdateCount == 0) RebuildIndex(kind);
+void TCRTablesInfo::IndexChanged(TIndexKind kind) noexcept {
+  FIndexStale[static_cast<int>(kind)] = true;
 }
 
-void TCRTablesInfo::RebuildIndex(TIndexKind kind) {
+void TCRTablesInfo::RebuildIndex(TIndexKind kind) const {
   TStringList& index = kind == TIndexKind::Name ? FNameIndex : FAliasIndex;
   index.Clear();
   for (const auto& item : FItems)
     index.AddObject(kind == TIndexKind::Name ? item->FTableName : item->FTableAlias, item.get());
+  FIndexStale[static_cast<int>(kind)] = false;
 }
 
 int TCRTablesInfo::Lookup(TIndexKind kind, std::string_view key) const {
@@ -271,12 +273,16 @@ int TCRTablesInfo::Lookup(TIndexKind kind, std::string_view key) const {
     normalized = FItemClass->NormalizeName(key);
     key = normalized;
   }
-  if (FUpdateCount > 0) {  // the index may be stale
+  // A few items are compared one by one, as they are while the index may be stale: the first equal
+  // one is the answer either way.
+  constexpr size_t kIndexedFrom = 16;
+  if (FUpdateCount > 0 || (FIndexStale[static_cast<int>(kind)] && FItems.size() < kIndexedFrom)) {
     for (const auto& item : FItems)
       if (index.CompareStrings(kind == TIndexKind::Name ? item->FTableName : item->FTableAlias, key) == 0)
         return item->FIndex;
     return -1;
   }
+  if (FIndexStale[static_cast<int>(kind)]) RebuildIndex(kind);
   int pos;
   if (!index.Find(key, pos)) return -1;
   // Equal keys sit together in no particular order: answer the first item.

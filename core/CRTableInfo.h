@@ -113,8 +113,8 @@ class TCRTablesInfo {
   TCRTableInfo* Add();
   // Frees the items, rebuilds the indexes and clears the names-normalised flag.
   void Clear();
-  // Name and alias changes between the two do not touch the indexes; the outermost EndUpdate
-  // rebuilds both.
+  // Name and alias changes between the two are looked up item by item until the outermost
+  // EndUpdate.
   void BeginUpdate() noexcept { ++FUpdateCount; }
   void EndUpdate();
 
@@ -137,14 +137,17 @@ class TCRTablesInfo {
   friend class TCRTableInfo;
   enum class TIndexKind { Name, Alias };
 
-  void IndexChanged(TIndexKind kind);
-  void RebuildIndex(TIndexKind kind);
+  void IndexChanged(TIndexKind kind) noexcept;
+  void RebuildIndex(TIndexKind kind) const;
   int Lookup(TIndexKind kind, std::string_view key) const;
 
   const TCRTableInfoClass* FItemClass;
   std::vector<std::unique_ptr<TCRTableInfo>> FItems;
-  TStringList FNameIndex;  // objects: the items
-  TStringList FAliasIndex;
+  // Built when a lookup first needs them after a change: a query's few tables are looked up
+  // item by item, and an open changes them many times over.
+  mutable TStringList FNameIndex;  // objects: the items
+  mutable TStringList FAliasIndex;
+  mutable bool FIndexStale[2] = {false, false};  // by TIndexKind
   int FUpdateCount = 0;
   bool FNamesNormalized = false;
 };

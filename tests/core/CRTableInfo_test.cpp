@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "platform/runtime/Exceptions.h"
 
@@ -90,6 +92,54 @@ class TBackquoteTableInfoClass : public TCRTableInfoClass {
   char LeftQuote() const override { return '`'; }
   char RightQuote() const override { return '`'; }
 };
+
+// The first item whose name (alias) equals the key, ignoring ASCII case: what a lookup must answer.
+int FirstEqual(const TCRTablesInfo& tables, const std::string& key, bool alias) {
+  for (int i = 0; i < tables.GetCount(); ++i) {
+    const std::string& name = alias ? tables[i]->GetTableAlias() : tables[i]->GetTableName();
+    if (name.size() != key.size()) continue;
+    bool same = true;
+    for (size_t c = 0; c < key.size() && same; ++c)
+      same = std::tolower(static_cast<unsigned char>(name[c])) ==
+             std::tolower(static_cast<unsigned char>(key[c]));
+    if (same) return i;
+  }
+  return -1;
+}
+
+TEST(CRTablesInfoTest, LookupsAnswerTheFirstEqualItemAfterEveryChange) {
+  // Fewer tables than the index is built for, and more.
+  for (int count : {3, 40}) {
+    SCOPED_TRACE(count);
+    TCRTablesInfo tables;
+    for (int i = 0; i < count; ++i) {
+      TCRTableInfo* t = tables.Add();
+      t->SetTableName("t" + std::to_string(i % (count - 1)));  // the last repeats the first name
+      t->SetTableAlias("a" + std::to_string(i));
+    }
+    const std::vector<std::string> keys = {"t0", "T1", "t2", "a0", "A2", "t" + std::to_string(count), "a1"};
+    auto check = [&](const char* when) {
+      SCOPED_TRACE(when);
+      for (const std::string& key : keys) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(tables.IndexByName(key), FirstEqual(tables, key, false));
+        EXPECT_EQ(tables.IndexByAlias(key), FirstEqual(tables, key, true));
+      }
+    };
+    check("as added");
+    tables[0]->SetTableName("t" + std::to_string(count));
+    tables[1]->SetTableAlias("a0");
+    check("renamed one by one");
+    tables.BeginUpdate();
+    tables[2]->SetTableName("T1");
+    tables[0]->SetTableAlias("x");
+    check("renamed in an update");
+    tables.EndUpdate();
+    check("after the update");
+    tables.Clear();
+    check("cleared");
+  }
+}
 
 TEST(CRFieldDescTest, NormalizedNameIsOneIdentifier) {
   TCRFieldDesc field;
