@@ -252,6 +252,26 @@ int TMemDataSet::GetFieldDefSize(TFieldType fieldType, const TFieldDesc& desc) c
   }
 }
 
+bool TMemDataSet::DefValuesOf(const TFieldDesc& desc, TDefValues& values) const {
+  if (desc.FieldDescKind != fdkData || desc.HiddenObject || desc.HasParent()) return false;
+  values.Type = GetFieldTypeByDesc(desc);
+  if (values.Type == ftUnknown) return false;
+  values.Size = GetFieldDefSize(values.Type, desc);
+  values.Precision = 0;
+  values.Required = desc.Required && FRequiredFields;
+  values.Attributes = values.Required ? faRequired : 0;
+  if (desc.ReadOnly) values.Attributes |= faReadonly;
+  if (desc.Hidden) values.Attributes |= faHiddenCol;
+  if (desc.Fixed) values.Attributes |= faFixed;
+  if (values.Type == ftInteger || values.Type == ftFloat) values.Precision = desc.Length;
+  if (values.Type == ftBCD || values.Type == ftFMTBcd) {
+    values.Precision = desc.Length;
+    values.Size = desc.Scale;
+  }
+  values.HasChildren = (values.Type == ftADT || values.Type == ftArray) && desc.ObjectType() != nullptr;
+  return true;
+}
+
 void TMemDataSet::CreateFieldDefs() {
   TFieldDefs& defs = FieldDefs();
   defs.BeginUpdate();
@@ -260,30 +280,37 @@ void TMemDataSet::CreateFieldDefs() {
     const TFieldDescs& descs = FIRecordSet->Fields();
     for (int i = 0; i < descs.Count(); ++i) {
       const TFieldDesc& desc = *descs[i];
-      if (desc.FieldDescKind != fdkData || desc.HiddenObject || desc.HasParent()) continue;
-      const TFieldType type = GetFieldTypeByDesc(desc);
-      if (type == ftUnknown) continue;
-      TFieldDef* def =
-          defs.Add(desc.Name, type, GetFieldDefSize(type, desc), desc.Required && FRequiredFields);
+      TDefValues values;
+      if (!DefValuesOf(desc, values)) continue;
+      TFieldDef* def = defs.Add(desc.Name, values.Type, values.Size, values.Required);
       def->SetFieldNo(i + 1);
-      TFieldAttributes attrs = def->Attributes();
-      if (desc.ReadOnly) attrs |= faReadonly;
-      if (desc.Hidden) attrs |= faHiddenCol;
-      if (desc.Fixed) attrs |= faFixed;
-      def->SetAttributes(attrs);
-      if (type == ftInteger || type == ftFloat) def->SetPrecision(desc.Length);
-      if (type == ftBCD || type == ftFMTBcd) {
-        def->SetPrecision(desc.Length);
-        def->SetSize(desc.Scale);
-      }
-      if ((type == ftADT || type == ftArray) && desc.ObjectType() != nullptr)
-        AddChildDefs(*def, *desc.ObjectType(), 0);
+      def->SetAttributes(values.Attributes);
+      def->SetPrecision(values.Precision);
+      if (values.HasChildren) AddChildDefs(*def, *desc.ObjectType(), 0);
     }
   } catch (...) {
     defs.EndUpdate();
     throw;
   }
   defs.EndUpdate();
+}
+
+bool TMemDataSet::FieldDefsMatchDescs() const {
+  const TFieldDefs& defs = FieldDefs();
+  const TFieldDescs& descs = FIRecordSet->Fields();
+  int next = 0;
+  for (int i = 0; i < descs.Count(); ++i) {
+    const TFieldDesc& desc = *descs[i];
+    TDefValues values;
+    if (!DefValuesOf(desc, values)) continue;
+    if (values.HasChildren || next >= defs.Count()) return false;
+    const TFieldDef& def = *defs.Items(next++);
+    if (def.Name() != desc.Name || def.DataType() != values.Type || def.Size() != values.Size ||
+        def.Precision() != values.Precision || def.Attributes() != values.Attributes ||
+        def.FieldNo() != i + 1 || def.HasChildDefs())
+      return false;
+  }
+  return next == defs.Count();
 }
 
 // The parts of an object or array column, as definitions only (no fields are made for them here).
@@ -374,8 +401,13 @@ TFieldDesc* TMemDataSet::FindFieldDesc(const TField* field) const {
 void TMemDataSet::InternalOpen() {
   // An error closes the cursor again (InternalClose).
   FIRecordSet->Open();
-  FieldDefs().Updated = false;
-  InitFieldDefs();
+  // A cursor opened again on the same columns keeps its definitions instead of making them anew.
+  if (FieldDefsMatchDescs()) {
+    FieldDefs().Updated = true;
+  } else {
+    FieldDefs().Updated = false;
+    InitFieldDefs();
+  }
   CreateFields();
   if (!DefaultFields()) AdjustPersistentFields();
   if (NumberRange)

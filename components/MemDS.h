@@ -173,6 +173,18 @@ class TMemDataSet : public TDataSet {
   // Turns the field descriptions into field definitions (data fields that are not hidden object
   // attributes; unknown types are passed over).
   virtual void CreateFieldDefs();
+  // What CreateFieldDefs makes of a description; false when it makes no definition of it.
+  struct TDefValues {
+    TFieldType Type = ftUnknown;
+    int Size = 0, Precision = 0;
+    bool Required = false;
+    TFieldAttributes Attributes = 0;
+    bool HasChildren = false;  // an object or array column with its object type
+  };
+  bool DefValuesOf(const TFieldDesc& desc, TDefValues& values) const;
+  // Whether the definitions are those CreateFieldDefs would make of the record set's descriptions
+  // now (a cursor opened again on the same columns).
+  bool FieldDefsMatchDescs() const;
 
   // ---- Server operations (the query datasets override these) ----
   virtual void PerformAppend() {}

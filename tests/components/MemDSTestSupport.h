@@ -23,6 +23,8 @@ class TTestMemData : public TMemData {
  public:
   explicit TTestMemData(std::vector<TestColumn> columns) : FColumns(std::move(columns)) {}
   ~TTestMemData() override { Close(); }
+  // The columns the next open describes.
+  std::vector<TestColumn>& Columns() { return FColumns; }
 
  protected:
   void InternalOpen() override { InitFields(); }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "MemDSTestSupport.h"
@@ -128,6 +130,77 @@ TEST(MemDataSetTypes, FieldDefinitionsFromDescriptions) {
   ds.FieldDefs().Updated = false;
   ds.FieldDefs().Update();
   EXPECT_EQ(ds.FieldDefs().Find("FX")->Attributes(), faFixed);
+}
+
+// A cursor opened again keeps its definitions only while they are those its columns give now.
+TEST(MemDataSetTypes, DefinitionsOfAReopenedCursorAreThoseOfItsColumnsNow) {
+  using TDefs = std::vector<std::tuple<std::string, TFieldType, int, int, TFieldAttributes, int>>;
+  auto defsOf = [](TMemDataSet& ds) {
+    TDefs defs;
+    for (int i = 0; i < ds.FieldDefs().Count(); ++i) {
+      const TFieldDef* d = ds.FieldDefs()[i];
+      defs.emplace_back(d->Name(), d->DataType(), d->Size(), d->Precision(), d->Attributes(), d->FieldNo());
+    }
+    return defs;
+  };
+  const std::vector<TestColumn> columns = {
+      {"id", dtInt32, 4, 9},
+      {"name", dtString, 11, 10},
+      {"price", dtBCD, 8, 10, 2},
+      {"calc", dtInt32, 4, 0, 0, [](TFieldDesc& f) { f.FieldDescKind = fdkCalculated; }},
+      {"note", dtString, 5, 4, 0, [](TFieldDesc& f) { f.Required = true; }}};
+  const struct {
+    const char* Name;
+    std::function<void(std::vector<TestColumn>&)> Change;
+    std::function<void(TTestMemDataSet&)> Between;
+  } cases[] = {
+      {"the same columns", nullptr, nullptr},
+      {"a name in another case", [](auto& c) { c[1].Name = "NAME"; }, nullptr},
+      {"another type",
+       [](auto& c) {
+         c[0].Type = dtInt64;
+         c[0].Size = 8;
+       },
+       nullptr},
+      {"another length",
+       [](auto& c) {
+         c[1].Length = 12;
+         c[1].Size = 13;
+       },
+       nullptr},
+      {"another scale", [](auto& c) { c[2].Scale = 3; }, nullptr},
+      {"a read-only column", [](auto& c) { c[0].Adjust = [](TFieldDesc& f) { f.ReadOnly = true; }; },
+       nullptr},
+      {"a column more",
+       [](auto& c) {
+         c.push_back({"extra", dtInt16, 2});
+       },
+       nullptr},
+      {"a column less", [](auto& c) { c.erase(c.begin() + 1); }, nullptr},
+      {"required fields off", nullptr, [](TTestMemDataSet& ds) { ds.SetRequiredFields(false); }},
+      {"a definition changed while closed", nullptr,
+       [](TTestMemDataSet& ds) { ds.FieldDefs()[1]->SetSize(40); }},
+      {"a definition added while closed", nullptr,
+       [](TTestMemDataSet& ds) { ds.FieldDefs().Add("x", ftInteger); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTestMemDataSet ds(columns);
+    ds.Open();
+    ds.Close();
+    auto& rs = static_cast<TTestMemData&>(ds.IRecordSet());
+    if (c.Change) c.Change(rs.Columns());
+    if (c.Between) c.Between(ds);
+    ds.Open();
+    TTestMemDataSet fresh(rs.Columns());
+    fresh.SetRequiredFields(ds.RequiredFields());
+    fresh.Open();
+    EXPECT_EQ(defsOf(ds), defsOf(fresh));
+    EXPECT_TRUE(ds.FieldDefs().Updated);
+    ASSERT_EQ(ds.FieldCount(), fresh.FieldCount());
+    for (int i = 0; i < ds.FieldCount(); ++i)
+      EXPECT_EQ(ds.Fields()[i]->FieldName(), fresh.Fields()[i]->FieldName());
+  }
 }
 
 // Every scalar type put into the record store reads back through the field's typed getters.
