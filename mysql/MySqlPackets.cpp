@@ -102,7 +102,7 @@ std::string TMySqlByteReader::ReadLengthCodedString() {
   return ToString(ReadBytes(static_cast<size_t>(*len)));
 }
 
-std::string_view TMySqlByteReader::ReadLengthCodedView() {
+std::string_view TMySqlByteReader::ReadLongLengthCodedView() {
   const auto len = ReadLengthCoded();
   if (!len) return {};
   if (*len > Remaining()) RaiseMalformedPacket();

@@ -59,11 +59,25 @@ class TMySqlByteReader {
   // A length-coded string; NULL reads as empty.
   std::string ReadLengthCodedString();
   // The same as a view of the packet's bytes (valid while the packet is); NULL (0xFB) reads as empty.
-  std::string_view ReadLengthCodedView();
+  std::string_view ReadLengthCodedView() {
+    // Most texts (every name of a column description) are shorter than 251 bytes: a length of
+    // one byte, read in place.
+    if (FPos < FData.size()) {
+      const size_t len = FData[FPos];
+      if (len < 251 && len < FData.size() - FPos) {
+        const auto* text = reinterpret_cast<const char*>(FData.data()) + FPos + 1;
+        FPos += 1 + len;
+        return {text, len};
+      }
+    }
+    return ReadLongLengthCodedView();
+  }
   void Skip(size_t count) { ReadBytes(count); }
   void ExpectEnd() const;
 
  private:
+  std::string_view ReadLongLengthCodedView();
+
   std::span<const uint8_t> FData;
   size_t FPos = 0;
 };
