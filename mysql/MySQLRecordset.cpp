@@ -543,9 +543,9 @@ void TMySQLRecordset::CreateFieldDescs(const TMyStatementShape& shape) {
   TMySQLAPI& api = API();
   GetTablesInfo().Clear();
   const uint32_t count = api.mysql_num_fields(result);
-  // One record for all columns: each column overwrites every member, and the texts keep their
-  // buffers from one column to the next.
-  TMySqlFieldRecord column;
+  // One record for all columns, and all opens: each column overwrites every member, and the texts
+  // keep their buffers from one column to the next.
+  TMySqlFieldRecord& column = FColumnRecord;
   TColumnTableMemo tableMemo;
   for (uint32_t i = 0; i < count; ++i) {
     api.GetFieldInfo(result, i, column, FUseUnicode);

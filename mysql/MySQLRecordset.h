@@ -183,6 +183,7 @@ class TMySQLRecordset : public TCRRecordSet {
   int FServerMinor = 0;
 
   TMySQLConnection* FSavedConnection = nullptr;  // the main connection while an auxiliary one is used
+  TMySqlFieldRecord FColumnRecord;               // the column CreateFieldDescs describes
   std::unique_ptr<TMySQLConnection> FFetchConnection;
   bool FNullForZeroDate = true;
   bool FFieldsAsString = false;
