@@ -224,8 +224,11 @@ void TCustomMyDataSet::CreateFields() {
       if (table.empty()) {
         field->Origin = desc->ActualName;
       } else {
-        field->Origin.reserve(table.size() + 1 + desc->ActualName.size());
-        field->Origin.assign(table).append(1, '.').append(desc->ActualName);
+        std::string& origin = field->Origin;
+        origin.reserve(table.size() + 1 + desc->ActualName.size());
+        origin.assign(table);
+        origin.push_back('.');
+        origin.append(desc->ActualName);
       }
     }
     if (desc->IsAutoIncrement) field->AutoGenerateValue = TField::arAutoInc;
