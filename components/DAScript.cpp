@@ -236,6 +236,15 @@ bool TDAScript::IsEnd(int code, const std::string& lexem, const std::string& pre
   return (Same(lexem, FDelimiter) && !IsBodyBlock(FKind)) || (IsSlash(lexem) && FLexer->GetPrevCol() == 0);
 }
 
+bool TDAScript::EndsInDelimiter(int code, const std::string& lexem) const {
+  // A delimiter of name characters ("$$") joins the word it follows into one lexeme; the server's
+  // own client ends the statement there all the same.
+  const std::string& d = FCurrentDelimiter;
+  if (code != lcIdent || FDelimiterState != 0 || lexem.size() <= d.size()) return false;
+  if (Same(d, FDelimiter) && IsBodyBlock(FKind)) return false;
+  return lexem.compare(lexem.size() - d.size(), d.size(), d) == 0;
+}
+
 TDAScript::TSplitEnd TDAScript::SplitNext(TStatement& statement, size_t limit) {
   if (!FSplitting) {
     FSplitting = std::make_unique<TSplitting>();
@@ -263,11 +272,22 @@ TDAScript::TSplitEnd TDAScript::SplitOn(TSplitting& s, TStatement& statement, si
     if (code != lcBlank && code != lcComment) prev.swap(lexem);  // GetNext overwrites lexem whole
     code = FLexer->GetNext(lexem);
     StepDelimiterState(code, lexem, cut.NewDelimiter);
-    if (IsEnd(code, lexem, prev)) {
+    const bool glued = EndsInDelimiter(code, lexem);
+    if (glued) {
+      // "END$$": the word before the delimiter belongs to the statement.
+      lexem.resize(lexem.size() - FCurrentDelimiter.size());
+      OnLexeme(code, lexem, !cut.Content);
+      cut.Text += lexem;
+      cut.Content = true;
+      FEndPos = FLexer->GetCurrPos() - 1 - static_cast<int64_t>(FCurrentDelimiter.size());
+      FEndLine = FLexer->GetCurrLine();
+      FEndCol = FLexer->GetCurrCol() - 1 - static_cast<int64_t>(FCurrentDelimiter.size());
+    }
+    if (glued || IsEnd(code, lexem, prev)) {
       const bool stateEnd = FDelimiterState == 4;
       // A delimiter read as two lexemes left its first part in the text.
-      if (code != lcEnd && !stateEnd && lexem != FCurrentDelimiter && FCurrentDelimiter.size() > 1 &&
-          cut.Text.size() >= FCurrentDelimiter.size() - 1)
+      if (!glued && code != lcEnd && !stateEnd && lexem != FCurrentDelimiter &&
+          FCurrentDelimiter.size() > 1 && cut.Text.size() >= FCurrentDelimiter.size() - 1)
         cut.Text.resize(cut.Text.size() - (FCurrentDelimiter.size() - 1));
       // A script's statements are mostly alike in length (a dump's INSERTs all are): the next one
       // is collected in room for this one and an eighth more, not grown step by step to twice that.
