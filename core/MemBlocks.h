@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <unordered_map>
+#include <vector>
 
 #include "core/CLRClasses.h"
 
@@ -181,7 +182,8 @@ class TBlockManager {
 // Reference-counted buffers for the variable-length strings of records and the other small
 // buffers the record store and the providers need many of. Buffers of up to MaxSmallSize bytes
 // are carved from BlockSize blocks and recycled through free lists by size class (class = size in
-// units of 8 bytes); larger ones are allocated one by one.
+// units of 8 bytes); larger ones are allocated one by one. The blocks of a large heap are carved
+// from chunks the system maps with their pages already present.
 //
 // In front of the address handed out: the size (signed 32-bit; for small buffers the class size,
 // never above MaxSmallSize) and the reference count (signed 16-bit; RefOne for one reference,
@@ -235,6 +237,7 @@ class TStringHeap {
   void* NewSmallBuf(int cls);
   void* NewLargeBuf(int32_t size);
   void NewBlock();
+  uint8_t* AllocBlock();
   void PushFree(uint8_t* buf, int cls) noexcept;
   void DisposeBufLocked(void* buf);
   void AddRefLocked(void* buf);
@@ -243,6 +246,9 @@ class TStringHeap {
   uint8_t* FFreeLists[SmallClassCount + 1] = {};  // index = class; 0 unused
   uint8_t* FRoot = nullptr;
   size_t FFree = BlockSize - BlockLinkSize;
+  size_t FBlockCount = 0;
+  std::vector<uint8_t*> FChunks;  // the mapped chunks blocks are carved from
+  size_t FChunkUsed = 0;          // bytes of the newest chunk handed out as blocks
   bool FEmpty = true;
   bool FSysGetMemUsed = false;
   std::unique_ptr<TCriticalSection> FLock;
