@@ -538,10 +538,28 @@ void DropDatabase() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   const TBenchServer server;
   gDatabase = "bench_rs_" + std::to_string(::getpid());
   Setup();
+  // --profile READING WAY: one reading (a..e) of one way (tcp, tcp-z, socket, socket-z) in this
+  // process, for a profiler.
+  if (argc == 4 && std::string(argv[1]) == "--profile") {
+    const std::string reading = argv[2], name = argv[3];
+    const TWay way{name.rfind("socket", 0) == 0, name.size() > 2 && name.substr(name.size() - 2) == "-z"};
+    const std::function<TResult(const TWay&)> readings[] = {Drain, Library, Direct, Recordset, LibraryStore};
+    if (reading.size() != 1 || reading[0] < 'a' || reading[0] > 'e') Fail("a reading is a to e");
+    TResult r;
+    try {
+      r = readings[reading[0] - 'a'](way);
+    } catch (const Exception& e) {
+      Fail(e.Message());
+    }
+    std::printf("(%s) %s: cpu %.3f s, fill %.3f s, close %.3f s, rows %llu\n", reading.c_str(), name.c_str(),
+                r.Cpu, r.FillCpu, r.CloseCpu, static_cast<unsigned long long>(r.Rows));
+    DropDatabase();
+    return 0;
+  }
   const uint64_t textSum = ExpectedTextSum();
   std::printf(
       "SELECT of %d rows (INT PK, VARCHAR(20), INT, SMALLINT, DATETIME, VARCHAR(64)): medians of %d runs\n"
