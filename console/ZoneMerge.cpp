@@ -231,7 +231,9 @@ QString TZoneMergeRun::Text(const TMyConnection& con, std::string_view bytes) co
 }
 
 std::string TZoneMergeRun::Lit(const TMyConnection& con, std::string_view bytes) const {
-  return QuoteString(bytes, SideOf(con).Literal);
+  // Names come from the players: the literal must read back as these bytes in the session's mode.
+  const TMySQLConnection* session = con.MyIConnection();
+  return QuoteString(bytes, SideOf(con).Literal, session != nullptr && session->NoBackslashEscapes());
 }
 
 std::string TZoneMergeRun::Db(const TSide& side, const TMyConnection& on) const {

@@ -81,6 +81,8 @@ class ZoneMergeDbTest : public QObject {
   void TransactionalTargetRollsBackTheStoppedAccount();
   void DatabaseNamesWithBackQuotesReachTheServerWhole();
   void RunWaitsPastTheBrowsingTimeOut();
+  void NamesKeepTheirBytesInTheSessionsBackslashMode_data();
+  void NamesKeepTheirBytesInTheSessionsBackslashMode();
 
  private:
   std::unique_ptr<TMyConnection> Connect(const QString& db) {
@@ -91,6 +93,7 @@ class ZoneMergeDbTest : public QObject {
     c->SetPassword(FInfo["NATIVE_PASSWORD"].toStdString());
     c->SetDatabase(db.toStdString());
     c->Open();
+    if (!FSessionSql.empty()) c->ExecSQL(FSessionSql);
     return c;
   }
   // One run over the two zones (or the databases given) with the options.
@@ -132,6 +135,7 @@ class ZoneMergeDbTest : public QObject {
   std::unique_ptr<TAdminSession> FAdmin;
   std::unique_ptr<TGameZone> FSrc, FTgt;
   int FRound = 0;
+  std::string FSessionSql;  // run on each of the merge's connections after it opens
 };
 
 std::string ZoneMergeDbTest::Checksum(const std::string& table) {
@@ -614,6 +618,35 @@ void ZoneMergeDbTest::RunWaitsPastTheBrowsingTimeOut() {
   QVERIFY(locker.waitForFinished(10000));
   QVERIFY(counts.Completed);
   QCOMPARE(counts.AccountsCopied, 34);
+}
+
+void ZoneMergeDbTest::NamesKeepTheirBytesInTheSessionsBackslashMode_data() {
+  QTest::addColumn<QString>("sqlMode");
+  QTest::newRow("backslash escapes") << QString();
+  QTest::newRow("NO_BACKSLASH_ESCAPES") << QStringLiteral("NO_BACKSLASH_ESCAPES");
+}
+
+// A clashing character name holding a backslash and a quote is written renamed with its bytes,
+// whichever way the session reads backslashes in literals.
+void ZoneMergeDbTest::NamesKeepTheirBytesInTheSessionsBackslashMode() {
+  QFETCH(QString, sqlMode);
+  const std::string plain = Hex(Gbk(QStringLiteral("青云")));
+  const std::string odd = plain + "5C27";  // 青云\'
+  for (const std::string& db : {SC(), TC()})
+    FAdmin->Exec("UPDATE " + db + ".`user` SET Name=X'" + odd + "' WHERE Name=X'" + plain + "'");
+  if (!sqlMode.isEmpty())
+    FSessionSql = "SET SESSION sql_mode=CONCAT_WS(',',NULLIF(@@sql_mode,''),'" + sqlMode.toStdString() + "')";
+  TZoneMergeOptions options;
+  options.MergeAccounts = true;
+  options.MergeBank = true;
+  TFakeSink sink;
+  const TZoneMergeCounts counts = Merge(options, sink);
+  FSessionSql.clear();
+  QVERIFY(counts.Completed);
+  QCOMPARE(counts.Errors, 0);
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE UsData='*' AND Name=X'434832" + odd + "'"),
+           1);
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE UsData='*' AND HEX(Name) LIKE '%5C5C%'"), 0);
 }
 
 QTEST_GUILESS_MAIN(ZoneMergeDbTest)
