@@ -1,5 +1,6 @@
 #include "components/DAScript.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "components/DBAccess.h"
@@ -242,6 +243,10 @@ bool TDAScript::EndsInDelimiter(int code, const std::string& lexem) const {
   const std::string& d = FCurrentDelimiter;
   if (code != lcIdent || FDelimiterState != 0 || lexem.size() <= d.size()) return false;
   if (Same(d, FDelimiter) && IsBodyBlock(FKind)) return false;
+  // Only a plain word: a quoted name left open runs to the end of the text as one lexeme, and
+  // the delimiter at its end is inside the quote.
+  const auto nameChar = [this](char c) { return FLexer->IsAlpha(c) || FLexer->IsNumber(c) || c == '_'; };
+  if (!std::all_of(lexem.begin(), lexem.end(), nameChar)) return false;
   return lexem.compare(lexem.size() - d.size(), d.size(), d) == 0;
 }
 
