@@ -126,6 +126,9 @@ class TMyDump::TRun {
   void TablesSection();
   std::vector<TTableRef> TableList();
   bool IsViewIn(const std::string& database, const std::string& name);
+  // Orders the views so that each comes after the views it reads.
+  void OrderViews(std::vector<TTableRef>::iterator first, std::vector<TTableRef>::iterator last);
+  static bool ViewReads(const std::string& definition, const std::string& qualified);
   void Table(const TTableRef& ref, int index, int count);
   void Triggers(const TTableRef& ref);
   // Refuses (before anything is written) a text column whose set the session cannot hold.
@@ -323,16 +326,20 @@ void TMyDump::TRun::RoutinesSection() {
     const std::string n = Quote(name);
     Progress(n, i, count, 0);
     if (FOptions.GenerateHeader) Msg(SDumpStoredProcHeader, {ToFile(n)});
-    FWriter.Line("DELIMITER $$");
-    if (FOptions.AddDrop) FWriter.Line("DROP " + kind + " IF EXISTS " + ToFile(n) + " $$");
     TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.SetSessionBytes(true);
     reader.Open("SHOW CREATE " + kind + " " + n);
     // Without the right to read it the server shows the routine with no text.
     if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
       throw EDatabaseError(Format("The text of %s %s cannot be read", {kind, name}));
+    // A routine keeps the SQL mode it was made under (strictness, how its text reads): the restore
+    // makes it under that mode, not under the file's.
+    FWriter.Line("/*!50003 SET SQL_MODE=" + ToFile(QuoteString(reader.Value(1), FStatementCharset)) + " */;");
+    FWriter.Line("DELIMITER $$");
+    if (FOptions.AddDrop) FWriter.Line("DROP " + kind + " IF EXISTS " + ToFile(n) + " $$");
     ServerText(reader.Value(2) + " $$");
     FWriter.Line("DELIMITER ;");
+    FWriter.Line("/*!50003 SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;");
     FWriter.Line("");
     FWriter.Line("");
   }
@@ -367,8 +374,55 @@ std::vector<TTableRef> TMyDump::TRun::TableList() {
     }
   }
   // Views last: a view can only be made once the tables it reads exist.
-  std::stable_partition(tables.begin(), tables.end(), [](const TTableRef& t) { return !t.IsView; });
+  const auto views =
+      std::stable_partition(tables.begin(), tables.end(), [](const TTableRef& t) { return !t.IsView; });
+  OrderViews(views, tables.end());
   return tables;
+}
+
+// The server names what a view reads with its database: `db`.`name`, followed by a point and a
+// column or by other text, never by another back quote (that would be a longer name).
+bool TMyDump::TRun::ViewReads(const std::string& definition, const std::string& qualified) {
+  for (size_t at = definition.find(qualified); at != std::string::npos;
+       at = definition.find(qualified, at + 1)) {
+    const size_t after = at + qualified.size();
+    if (after >= definition.size() || definition[after] != '`') return true;
+  }
+  return false;
+}
+
+void TMyDump::TRun::OrderViews(std::vector<TTableRef>::iterator first,
+                               std::vector<TTableRef>::iterator last) {
+  const size_t count = static_cast<size_t>(last - first);
+  if (count < 2) return;
+  const std::string current = One("SELECT DATABASE()");
+  std::vector<std::string> definitions, qualified;
+  for (auto it = first; it != last; ++it) {
+    const std::string db = it->Database.empty() ? current : it->Database;
+    definitions.push_back(One("SELECT VIEW_DEFINITION FROM information_schema.VIEWS WHERE TABLE_SCHEMA = " +
+                              QuoteString(db, FStatementCharset) +
+                              " AND TABLE_NAME = " + QuoteString(it->Name, FStatementCharset)));
+    qualified.push_back(Quote(db) + "." + Quote(it->Name));
+  }
+  // A view is made once the views it reads are: each turn takes the first (by name) whose views
+  // are all made; a loop (a name that only looks read) keeps the order by name.
+  std::vector<TTableRef> ordered;
+  std::vector<bool> placed(count, false);
+  while (ordered.size() < count) {
+    size_t pick = count;
+    for (size_t i = 0; i < count && pick == count; ++i) {
+      if (placed[i]) continue;
+      bool ready = true;
+      for (size_t j = 0; j < count && ready; ++j)
+        if (j != i && !placed[j] && ViewReads(definitions[i], qualified[j])) ready = false;
+      if (ready) pick = i;
+    }
+    if (pick == count)
+      pick = static_cast<size_t>(std::find(placed.begin(), placed.end(), false) - placed.begin());
+    placed[pick] = true;
+    ordered.push_back(*(first + static_cast<std::ptrdiff_t>(pick)));
+  }
+  std::move(ordered.begin(), ordered.end(), first);
 }
 
 void TMyDump::TRun::TablesSection() {

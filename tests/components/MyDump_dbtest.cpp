@@ -494,6 +494,51 @@ TEST(MyDumpDbTest, OurRoutinesAndTriggersComeBackThroughOurRestore) {
       "1");
 }
 
+// A view that reads another view sorting after it, and routines made under other SQL modes: the
+// restore makes every view, and each routine keeps its mode (strict or not, how its text reads).
+TEST(MyDumpDbTest, ViewsOfViewsAndTheRoutinesSqlModesComeBack) {
+  TScratchDb source, target;
+  TMyConnection src;
+  Prepare(src, source.Name());
+  src.ExecSQL("CREATE TABLE t (a INT, s VARCHAR(3))");
+  src.ExecSQL("INSERT INTO t VALUES (1, 'x'), (2, 'y')");
+  src.ExecSQL("CREATE VIEW c AS SELECT a FROM t");
+  src.ExecSQL("CREATE VIEW b AS SELECT a FROM c WHERE a > 1");
+  src.ExecSQL("CREATE VIEW a AS SELECT COUNT(*) AS n FROM b");
+  src.ExecSQL("CREATE VIEW `a``` AS SELECT a FROM `a` JOIN b");
+  src.ExecSQL("CREATE PROCEDURE strict_ins() INSERT INTO t VALUES (3, 'abcdef')");  // the default strict mode
+  src.ExecSQL("SET SESSION sql_mode = 'ANSI_QUOTES'");
+  src.ExecSQL("CREATE FUNCTION quoted() RETURNS VARCHAR(9) RETURN (SELECT MAX(\"a\") FROM t)");
+  src.ExecSQL("SET SESSION sql_mode = DEFAULT");
+  const std::string modes =
+      "SELECT GROUP_CONCAT(ROUTINE_NAME, '=', SQL_MODE ORDER BY ROUTINE_NAME SEPARATOR ';') "
+      "FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = DATABASE()";
+  const std::string sourceModes = Scalar(src, modes);
+  TMyDump dump;
+  dump.SetConnection(&src);
+  dump.Objects = doStoredProcs | doTables | doData;
+  dump.Backup();
+  TMyConnection c;
+  Prepare(c, target.Name());
+  dump.SetConnection(&c);
+  dump.Restore();
+  EXPECT_EQ(Scalar(c,
+                   "SELECT GROUP_CONCAT(TABLE_NAME ORDER BY TABLE_NAME) FROM information_schema.VIEWS "
+                   "WHERE TABLE_SCHEMA = DATABASE()"),
+            "a,a`,b,c");
+  EXPECT_EQ(Scalar(c, "SELECT n FROM a"), "1");
+  EXPECT_EQ(Scalar(c, modes), sourceModes);
+  EXPECT_EQ(Scalar(c, "SELECT quoted()"), "2");
+  c.ExecSQL("SET SESSION sql_mode = ''");
+  try {
+    c.ExecSQL("CALL strict_ins()");
+    ADD_FAILURE() << "a value too long was cut";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(e.Message().find("Data too long for column 's'"), std::string::npos) << e.Message();
+  }
+  EXPECT_EQ(Scalar(c, "SELECT COUNT(*) FROM t"), "2");
+}
+
 // ---- what a backup keeps, against the mariadb tools --------------------------------------------
 
 struct TSession {
