@@ -135,10 +135,15 @@ class TMyDump::TRun {
   void CheckColumnCharsets(const std::vector<TTableRef>& tables);
   void Data(const TTableRef& ref, const std::string& t, int index, int count);
   // The columns a restore can write, quoted and joined, when SELECT * would not give exactly them
-  // (generated columns take no value, invisible ones are left out of *); empty otherwise.
-  std::string WrittenColumns(const TTableRef& ref);
+  // (generated columns take no value, invisible ones are left out of *), and what reads them when
+  // * would not read them exactly; each empty otherwise.
+  struct TColumns {
+    std::string Written;
+    std::string Read;
+  };
+  TColumns WrittenColumns(const TTableRef& ref);
   // The rows written; opening runs before the first.
-  int64_t Rows(const std::string& t, const std::string& columns, int index, int count, int64_t rows,
+  int64_t Rows(const std::string& t, const TColumns& columns, int index, int count, int64_t rows,
                const std::function<void()>& opening);
   void AppendRow(std::string& line, TMyRowReader& reader, const std::vector<TValueKind>& kinds);
   void AppendText(std::string& line, std::string_view text);
@@ -526,14 +531,14 @@ void TMyDump::TRun::CheckColumnCharsets(const std::vector<TTableRef>& tables) {
   }
 }
 
-std::string TMyDump::TRun::WrittenColumns(const TTableRef& ref) {
+TMyDump::TRun::TColumns TMyDump::TRun::WrittenColumns(const TTableRef& ref) {
   TMyRowReader reader(FConnection, FDump.CommandTimeout);
   reader.Open(
-      "SELECT COLUMN_NAME, EXTRA FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+      "SELECT COLUMN_NAME, EXTRA, DATA_TYPE FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
       (ref.Database.empty() ? std::string("DATABASE()") : QuoteString(ref.Database, FStatementCharset)) +
       " AND TABLE_NAME = " + QuoteString(ref.Name, FStatementCharset) + " ORDER BY ORDINAL_POSITION");
-  std::string columns;
-  bool needed = false;
+  TColumns columns;
+  bool needed = false, floats = false;
   while (reader.Next()) {
     // EXTRA lists flags separated by commas ("STORED GENERATED, INVISIBLE"); a default
     // expression's "DEFAULT_GENERATED" is not a generated column.
@@ -552,15 +557,26 @@ std::string TMyDump::TRun::WrittenColumns(const TTableRef& ref) {
     }
     needed |= generated || invisible;
     if (generated) continue;
-    if (!columns.empty()) columns += ", ";
-    columns += Quote(reader.Value(0));
+    const std::string name = Quote(reader.Value(0));
+    if (!columns.Written.empty()) {
+      columns.Written += ", ";
+      columns.Read += ", ";
+    }
+    columns.Written += name;
+    // The server writes a FLOAT with six digits (1234567 as 1234570): as a DOUBLE its text is
+    // exact, and the restore rounds it to the same FLOAT again.
+    const bool isFloat = reader.Value(2) == "float";
+    floats |= isFloat;
+    columns.Read += isFloat ? "CAST(" + name + " AS DOUBLE) AS " + name : name;
   }
-  return needed ? columns : std::string();
+  if (!needed) columns.Written.clear();
+  if (!needed && !floats) columns.Read.clear();
+  return columns;
 }
 
 void TMyDump::TRun::Data(const TTableRef& ref, const std::string& t, int index, int count) {
   const std::string ft = ToFile(t);
-  const std::string columns = WrittenColumns(ref);
+  const TColumns columns = WrittenColumns(ref);
   if (FOptions.GenerateHeader) Msg(SDumpDataHeader, {ft});
   if (FOptions.AddDrop && (FDump.Objects & doTables) == 0) FWriter.Line("TRUNCATE TABLE " + ft + ";");
   // The count only scales the progress: counting a large table costs as much as reading it.
@@ -581,13 +597,14 @@ void TMyDump::TRun::Data(const TTableRef& ref, const std::string& t, int index, 
   if (lock) FWriter.Line("UNLOCK TABLES;");
 }
 
-int64_t TMyDump::TRun::Rows(const std::string& t, const std::string& columns, int index, int count,
-                            int64_t rows, const std::function<void()>& opening) {
+int64_t TMyDump::TRun::Rows(const std::string& t, const TColumns& columns, int index, int count, int64_t rows,
+                            const std::function<void()>& opening) {
   const std::string prefix = (FOptions.UseDelayedIns ? "INSERT DELAYED INTO " : "INSERT INTO ") + ToFile(t) +
-                             (columns.empty() ? "" : " (" + ToFile(columns) + ")") + " VALUES";
+                             (columns.Written.empty() ? "" : " (" + ToFile(columns.Written) + ")") +
+                             " VALUES";
   TMyRowReader reader(FConnection, FDump.CommandTimeout);
   reader.SetSessionBytes(true);
-  reader.Open("SELECT " + (columns.empty() ? std::string("*") : columns) + " FROM " + t);
+  reader.Open("SELECT " + (columns.Read.empty() ? std::string("*") : columns.Read) + " FROM " + t);
   std::vector<TValueKind> kinds;
   for (int i = 0; i < reader.FieldCount(); ++i) kinds.push_back(KindOf(reader.Field(i)));
   // A row is written once the next one is read: only then is it known whether it ends its

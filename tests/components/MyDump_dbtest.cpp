@@ -539,6 +539,42 @@ TEST(MyDumpDbTest, ViewsOfViewsAndTheRoutinesSqlModesComeBack) {
   EXPECT_EQ(Scalar(c, "SELECT COUNT(*) FROM t"), "2");
 }
 
+// The server's text of a FLOAT has six digits (1234567 reads 1234570): the rows must come back
+// bit for bit, also beside an invisible column and in a table named with its database.
+TEST(MyDumpDbTest, FloatsComeBackBitForBit) {
+  TScratchDb source, other, target;
+  TMyConnection src;
+  Prepare(src, source.Name());
+  src.ExecSQL("CREATE TABLE f (id INT PRIMARY KEY, x FLOAT, z FLOAT(3,1), u FLOAT UNSIGNED, d DOUBLE)");
+  src.ExecSQL(
+      "INSERT INTO f VALUES (1, 1234567, 76.7, 16777215, 0.1), (2, 0.1, -99.9, 3.4028234e38, NULL), "
+      "(3, -1.17549435e-38, 0, 0, -0.5), (4, NULL, NULL, NULL, 1e300)");
+  src.ExecSQL("CREATE TABLE " + other.Name() + ".h (id INT, x FLOAT, n FLOAT INVISIBLE)");
+  src.ExecSQL("INSERT INTO " + other.Name() +
+              ".h (id, x, n) VALUES (1, 7654321, 3.14159274), (2, NULL, 1e-30)");
+  const std::string sums = "CHECKSUM TABLE f, " + other.Name() + ".h";
+  auto checksums = [&](TMyConnection& c) {
+    std::string out;
+    c.Open();
+    TMyRowReader reader(c);
+    reader.Open(sums);
+    while (reader.Next()) out += reader.Value(1) + ";";
+    return out;
+  };
+  const std::string expected = checksums(src);
+  TMyDump dump;
+  dump.SetConnection(&src);
+  dump.SetTableNames("f," + other.Name() + ".h");
+  dump.Backup();
+  src.ExecSQL("DROP TABLE " + other.Name() + ".h");
+  TMyConnection c;
+  Prepare(c, target.Name());
+  dump.SetConnection(&c);
+  dump.Restore();
+  EXPECT_EQ(checksums(c), expected);
+  EXPECT_EQ(Scalar(c, "SELECT COUNT(*) FROM f WHERE x = 1234567"), "1");
+}
+
 // ---- what a backup keeps, against the mariadb tools --------------------------------------------
 
 struct TSession {
