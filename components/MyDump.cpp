@@ -282,7 +282,15 @@ void TMyDump::TRun::DatabaseSection() {
     FWriter.Line("USE mysql;");
     FWriter.Line("DROP DATABASE IF EXISTS " + db + ";");
   }
-  FWriter.Line("CREATE DATABASE " + db + ";");
+  // The database's own character set and collation: routines made in it and tables made later
+  // without a set of their own take them.
+  const std::string charset =
+      One("SELECT CONCAT(DEFAULT_CHARACTER_SET_NAME, ' COLLATE ', DEFAULT_COLLATION_NAME) FROM "
+          "information_schema.SCHEMATA WHERE SCHEMA_NAME = " +
+          QuoteString(FConnection.Database(), FStatementCharset));
+  FWriter.Line("CREATE DATABASE " + db +
+               (charset.empty() ? std::string() : " /*!40100 DEFAULT CHARACTER SET " + charset + " */") +
+               ";");
   if (FOptions.AddDrop) FWriter.Line("USE " + db + ";");
   FWriter.Line("");
 }

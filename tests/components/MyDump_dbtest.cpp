@@ -539,6 +539,30 @@ TEST(MyDumpDbTest, ViewsOfViewsAndTheRoutinesSqlModesComeBack) {
   EXPECT_EQ(Scalar(c, "SELECT COUNT(*) FROM t"), "2");
 }
 
+// The database made again keeps its character set and collation: routines made in it and tables
+// made later without a set of their own take them.
+TEST(MyDumpDbTest, TheDatabaseComesBackWithItsCharacterSet) {
+  const std::string name = "dumpdb_" + std::to_string(::getpid());
+  const std::string charset =
+      "SELECT CONCAT(DEFAULT_CHARACTER_SET_NAME, ' ', DEFAULT_COLLATION_NAME) FROM "
+      "information_schema.SCHEMATA WHERE SCHEMA_NAME = '" +
+      name + "'";
+  TMyConnection c;
+  Prepare(c, {});
+  c.ExecSQL("CREATE DATABASE `" + name + "` CHARACTER SET gbk COLLATE gbk_bin");
+  c.SetDatabase(name);
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.Objects = doDatabase;
+  dump.Options().AddDrop = false;
+  dump.Backup();
+  c.SetDatabase({});
+  c.ExecSQL("DROP DATABASE `" + name + "`");
+  dump.Restore();
+  EXPECT_EQ(Scalar(c, charset), "gbk gbk_bin");
+  c.ExecSQL("DROP DATABASE `" + name + "`");
+}
+
 // The server's text of a FLOAT has six digits (1234567 reads 1234570): the rows must come back
 // bit for bit, also beside an invisible column and in a table named with its database.
 TEST(MyDumpDbTest, FloatsComeBackBitForBit) {
