@@ -276,7 +276,9 @@ void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
   };
   FConnection->InternalConnect();
   try {
+    RestoreStarting();
     while (script.ExecuteNext()) {
+      RestoreStatementRan(script);
       CheckStopped();
       if (OnRestoreProgress && textLength > 0)
         OnRestoreProgress(

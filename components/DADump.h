@@ -121,6 +121,12 @@ class TDADump : public TComponent {
   void CheckStopped();
   void ResetStop() noexcept { FStopped.store(false); }
 
+  // Around the statements of a restore: RestoreStarting once the connection is taken into use,
+  // RestoreStatementRan after each statement (also one that failed and was passed over). Either
+  // may raise to end the restore before the next statement runs.
+  virtual void RestoreStarting() {}
+  virtual void RestoreStatementRan(const TDAScript& /*script*/) {}
+
   // Constructors of derived classes install their own options.
   void ReplaceOptions(std::unique_ptr<TDADumpOptions> value) { FOptions = std::move(value); }
 

@@ -780,9 +780,70 @@ std::unique_ptr<TDAScript> TMyDump::CreateScript() {
   return script;
 }
 
+namespace {
+
+// The session's database as hex of its name in the server's own set ("-" for none): a file's
+// SET NAMES changes how names come back, not this.
+std::string SessionDatabaseHex(TCustomMyConnection& connection, int timeout) {
+  const std::vector<std::string> value =
+      TMyRowReader::FirstColumn(connection, "SELECT IFNULL(HEX(DATABASE()), '-')", timeout);
+  return value.empty() ? std::string("-") : value.front();
+}
+
+std::string FromHex(const std::string& hex) {
+  if (hex == "-") return {};
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    unsigned value = 0;
+    std::from_chars(hex.data() + i, hex.data() + i + 2, value, 16);
+    bytes.push_back(static_cast<char>(value));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+void TMyDump::RestoreStarting() {
+  FSwitchedDatabase.clear();
+  FSchemaTracked = false;
+  if (!StayInDatabase) return;
+  TCustomMyConnection& connection = *Connection();
+  if (const TMySQLConnection* session = connection.MyIConnection();
+      session != nullptr && session->SchemaChanges(FSchemaChanges)) {
+    // The server reports a change of database only while this is on (its default, which a
+    // server's settings may have turned off); a server without it keeps asking after each statement.
+    try {
+      connection.ExecSQL("SET SESSION session_track_schema=ON");
+      FSchemaTracked = session->SchemaChanges(FSchemaChanges);
+    } catch (const EDatabaseError&) {
+      if (!connection.Connected()) throw;
+    }
+  }
+  FRestoreDatabase = SessionDatabaseHex(connection, CommandTimeout);
+}
+
+void TMyDump::RestoreStatementRan(const TDAScript& script) {
+  if (!StayInDatabase) return;
+  TCustomMyConnection& connection = *Connection();
+  if (FSchemaTracked) {
+    uint64_t count = 0;
+    const TMySQLConnection* session = connection.MyIConnection();
+    if (session != nullptr && session->SchemaChanges(count) && count == FSchemaChanges) return;
+    FSchemaChanges = count;
+  }
+  const std::string now = SessionDatabaseHex(connection, CommandTimeout);
+  if (now == FRestoreDatabase) return;
+  FSwitchedDatabase = FromHex(now);
+  throw EDatabaseError(
+      Format("The statement at line %d moved the session from database `%s` to `%s`: the restore stopped "
+             "before the statements after it",
+             {static_cast<int>(script.StartLine() + 1), FromHex(FRestoreDatabase), FSwitchedDatabase}));
+}
+
 void TMyDump::Assign(TPersistent* source) {
   TDADump::Assign(source);
   if (auto* other = dynamic_cast<TMyDump*>(source)) {
+    StayInDatabase = other->StayInDatabase;
     Objects = other->Objects;
     CommandTimeout = other->CommandTimeout;
     FStoredProcNames.Assign(other->FStoredProcNames);

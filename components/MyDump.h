@@ -48,6 +48,13 @@ class TMyDump : public TDADump {
   // as the server takes). A server that stops answering then ends the work with its error
   // instead of holding it forever.
   int CommandTimeout = 0;
+  // A restore runs every statement in the database the session is in when it starts: once a
+  // statement moved the session to another one (USE, in whatever form), the restore ends with
+  // EDatabaseError naming both before the next statement runs. SwitchedDatabase then holds the
+  // other's name (utf8). Where the server reports the session's database changes, only a
+  // reported change is looked into; elsewhere the database is asked after every statement.
+  bool StayInDatabase = false;
+  const std::string& SwitchedDatabase() const noexcept { return FSwitchedDatabase; }
   // The routines to dump, as one text of names (empty: all of the current database).
   std::string StoredProcNames() const;
   void SetStoredProcNames(const std::string& value);
@@ -59,8 +66,16 @@ class TMyDump : public TDADump {
  protected:
   std::unique_ptr<TDADumpOptions> CreateOptions() override;
   std::unique_ptr<TDAScript> CreateScript() override;
+  void RestoreStarting() override;
+  void RestoreStatementRan(const TDAScript& script) override;
 
  private:
   class TRun;
   TStringList FStoredProcNames;
+  // The restore's database as the server names it (hex of utf8, "-" for none), whether the
+  // session reports its database changes, and how many it had reported.
+  std::string FRestoreDatabase;
+  bool FSchemaTracked = false;
+  uint64_t FSchemaChanges = 0;
+  std::string FSwitchedDatabase;
 };

@@ -35,6 +35,8 @@ TBakData::TBakData(TBakDataSink& sink)
   FCon->InternalCommand().SetCommandTimeout(kBakListTimeoutSeconds);
   FDump->SetConnection(FCon.get());
   FDump->CommandTimeout = kBakStallSeconds;
+  // A restore writes into the database the GM chose and nowhere else.
+  FDump->StayInDatabase = true;
 }
 
 TBakData::~TBakData() {
@@ -114,12 +116,6 @@ bool TBakData::UseDatabase(const std::string& database) {
   FCon->SetDatabase({});
   FCon->SetDatabase(database);
   return true;
-}
-
-std::string TBakData::SessionDatabase() {
-  const std::vector<std::string> names =
-      TMyRowReader::FirstColumn(*FCon, "SELECT DATABASE()", kBakListTimeoutSeconds);
-  return names.empty() ? std::string() : names.front();
 }
 
 std::vector<std::string> TBakData::TableNames() {
@@ -203,17 +199,19 @@ bool TBakData::Restore(const std::string& database, const QString& fileName) {
     for (const TDARestoreFailure& f : FDump->RestoreFailures())
       failures +=
           QStringLiteral("\r\n%1: ").arg(f.Line) + Text(f.Head) + QStringLiteral("\r\n") + Text(f.Message);
+    // The file moved the session to another database: the restore stopped before anything ran
+    // there, and the session goes back to the chosen one.
+    if (!FDump->SwitchedDatabase().empty()) {
+      failures +=
+          QStringLiteral("\r\n备份文件切换到了数据库：") + QString::fromStdString(FDump->SwitchedDatabase());
+      try {
+        if (FCon->Connected()) UseDatabase(database);
+      } catch (const std::exception&) {
+        // The next operation selects it again; the switch is what gets reported.
+      }
+    }
     FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作失败") + failures);
     throw;
-  }
-  // What the file wrote after a USE of its own went into another database than the one chosen:
-  // that is no restore of the chosen database.
-  if (const std::string current = SessionDatabase(); current != database) {
-    UseDatabase(database);
-    FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作失败\r\n备份文件切换到了数据库：") +
-              Text(current));
-    throw EDatabaseError("The backup file switched the session from database `" + database + "` to `" +
-                         current + "`: the statements after the switch were run in `" + current + "`");
   }
   FSink.Progress(100);
   ShowMessage(QStringLiteral("操作编号:1101\r\n\r\n还原成功,可进行其它操作"));

@@ -88,8 +88,6 @@ class TBakData {
  private:
   // Selects the database; false with the message shown when the connection is gone.
   bool UseDatabase(const std::string& database);
-  // The database the session is in on the server.
-  std::string SessionDatabase();
   std::vector<std::string> TableNames();
   QString Text(const std::string& bytes) const;
 

@@ -454,6 +454,10 @@ bool TMySQLConnection::NoBackslashEscapes() const {
   return FConnected && FMySQL != nullptr && FAPI->NoBackslashEscapes(FMySQL);
 }
 
+bool TMySQLConnection::SchemaChanges(uint64_t& count) const {
+  return FConnected && FMySQL != nullptr && FAPI->SchemaChanges(FMySQL, count);
+}
+
 TCharsetKind TMySQLConnection::GetTextCharset() const {
   // A statement may have changed the session's set (SET NAMES, SET CHARACTER SET, a routine):
   // the server's own report of it wins over what the connection asked for.

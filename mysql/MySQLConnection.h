@@ -121,6 +121,9 @@ class TMySQLConnection : public TCRConnection {
   // While connected, the server reported NO_BACKSLASH_ESCAPES in the session's sql_mode: string
   // literals escape a quote by doubling it and keep backslashes as they are.
   bool NoBackslashEscapes() const;
+  // The count of the server's reports that the session's default database changed; false when
+  // the session cannot report them (see TMySQLAPI::SchemaChanges).
+  bool SchemaChanges(uint64_t& count) const;
   // Bytes of one character in the column lengths the server reports under UseUnicode: 4 for
   // utf8mb4 (servers from 5.5 on), 3 for utf8.
   int GetUnicodeCharBytes() const noexcept { return HasUtf8mb4() ? 4 : 3; }

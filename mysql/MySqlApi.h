@@ -93,6 +93,10 @@ class TMySQLAPI {
   // The server's last reply said the session's sql_mode has NO_BACKSLASH_ESCAPES: a backslash in
   // a string literal is a plain character. False when the variant cannot tell.
   virtual bool NoBackslashEscapes(PMYSQL_CON) { return false; }
+  // How many times the server reported a change of the session's default database through
+  // session-state tracking (a count that only grows); false when the session does not track (the
+  // variant cannot tell, or the server does not offer it).
+  virtual bool SchemaChanges(PMYSQL_CON, uint64_t& /*count*/) { return false; }
   // A new session handle (the argument is nil).
   virtual PMYSQL_CON mysql_init(PMYSQL_CON mysql);
   virtual int mysql_ssl_set(PMYSQL_CON mysql, const std::string& key, const std::string& cert,

@@ -140,6 +140,11 @@ std::string TMySQLAPIDirect::TrackedCharset(PMYSQL_CON mysql) {
 bool TMySQLAPIDirect::NoBackslashEscapes(PMYSQL_CON mysql) {
   return (Session(mysql).ServerStatus() & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }
+bool TMySQLAPIDirect::SchemaChanges(PMYSQL_CON mysql, uint64_t& count) {
+  const TMySqlSession& session = Session(mysql);
+  count = session.SchemaChanges();
+  return session.SessionTracked();
+}
 uint32_t TMySQLAPIDirect::mysql_thread_id(PMYSQL_CON mysql) {
   return Session(mysql).ThreadId();
 }

@@ -274,6 +274,7 @@ TMySqlLoginReply ParseMySqlLoginReply(std::span<const uint8_t> packet, uint32_t 
 namespace {
 
 constexpr uint8_t kSessionTrackSystemVariables = 0;
+constexpr uint8_t kSessionTrackSchema = 1;
 
 std::span<const uint8_t> ReadLengthCodedBytes(TMySqlByteReader& r) {
   const uint64_t length = r.ReadLengthCodedValue();
@@ -288,6 +289,12 @@ void ReadSessionState(TMySqlByteReader& r, TMySqlOkPacket& ok) {
   while (!block.AtEnd()) {
     const uint8_t kind = block.ReadByte();
     TMySqlByteReader entry(ReadLengthCodedBytes(block));
+    if (kind == kSessionTrackSchema) {
+      ok.Schema = ToString(ReadLengthCodedBytes(entry));
+      entry.ExpectEnd();
+      ok.SchemaChanged = true;
+      continue;
+    }
     if (kind != kSessionTrackSystemVariables) continue;
     std::string name = ToString(ReadLengthCodedBytes(entry));
     std::string value = ToString(ReadLengthCodedBytes(entry));

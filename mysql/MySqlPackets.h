@@ -177,12 +177,16 @@ struct TMySqlOkPacket {
   // With session tracking: the system variables the statement changed, with their new values,
   // in the order reported (the same name may come more than once; the last one holds).
   std::vector<std::pair<std::string, std::string>> SystemVariables;
+  // With session tracking: the statement changed the session's default database (USE, COM_INIT_DB);
+  // Schema is its new name as the server stores names (utf8).
+  bool SchemaChanged = false;
+  std::string Schema;
 };
 
 // An OK packet (first byte 0). Status follows for 4.1 or transaction-aware servers; warnings for
 // 4.1 only. With sessionTrack (CLIENT_SESSION_TRACK negotiated on a 4.1 session) the message is
 // followed, when the status says the session state changed, by the state-change block; its
-// system-variable entries are read, other kinds are skipped. Errors: 2027 (also for an entry or a
+// system-variable and schema entries are read, other kinds are skipped. Errors: 2027 (also for an entry or a
 // block running past its length, or bytes left over in one).
 TMySqlOkPacket ParseMySqlOkPacket(std::span<const uint8_t> packet, bool protocol41, bool transactions,
                                   bool sessionTrack = false);

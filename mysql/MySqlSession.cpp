@@ -322,6 +322,10 @@ void TMySqlSession::ApplyOk(const TMySqlOkPacket& ok) {
       FTrackedCharset = value;
       TextCharset = CharsetKindByName(value);
     }
+  if (ok.SchemaChanged) {
+    FTrackedSchema = ok.Schema;
+    ++FSchemaChanges;
+  }
   FFieldCount = 0;
   FFields.clear();
   FMoreResults = ok.HasStatus && (ok.ServerStatus & SERVER_MORE_RESULTS_EXISTS);

@@ -116,6 +116,11 @@ class TMySqlSession {
   // (SET NAMES, SET CHARACTER SET, SET character_set_client, a SET in a routine); empty when it
   // has reported none since the login.
   const std::string& TrackedCharset() const { return FTrackedCharset; }
+  // How many times the server reported, through session tracking, that the session's default
+  // database changed (USE, COM_INIT_DB), and the last name it reported (utf8). Counted since the
+  // session object was made; a USE of the database the session is in counts too.
+  uint64_t SchemaChanges() const { return FSchemaChanges; }
+  const std::string& TrackedSchema() const { return FTrackedSchema; }
 
   // ---- the last reply ----
   const std::string& Info() const { return FInfo; }
@@ -188,7 +193,8 @@ class TMySqlSession {
   bool FMoreResults = false;
   TMySqlResultSet* FCurrentResult = nullptr;
 
-  std::string FServerVersion, FHostInfo, FInfo, FTrackedCharset;
+  std::string FServerVersion, FHostInfo, FInfo, FTrackedCharset, FTrackedSchema;
+  uint64_t FSchemaChanges = 0;
   uint32_t FThreadId = 0, FServerCaps = 0, FFieldCount = 0;
   uint16_t FServerStatus = SERVER_STATUS_AUTOCOMMIT, FWarningCount = 0;
   uint8_t FServerCharsetNr = 0;

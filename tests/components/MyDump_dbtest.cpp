@@ -274,6 +274,60 @@ TEST(MyDumpDbTest, RestoreRunsEveryStatementAndThenReportsTheFailures) {
   EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a ORDER BY a) FROM t"), "1,2,3");
 }
 
+// Whatever form the move takes, and whether the session reports its database changes (our
+// protocol) or not (the client library), nothing runs in another database.
+TEST(MyDumpDbTest, ARestoreStayingInItsDatabaseStopsRightAfterAMoveAway) {
+  TScratchDb db, other;
+  const std::string o = other.Name();
+  struct Case {
+    const char* Name;
+    std::string Move;
+    bool Moves;
+  };
+  const Case cases[] = {
+      {"back-quoted", "USE `" + o + "`", true},
+      {"plain, lower case", "use " + o, true},
+      {"executable comment", "/*!40000 USE `" + o + "` */", true},
+      {"created first, as a dump of whole databases",
+       "CREATE DATABASE /*!32312 IF NOT EXISTS*/ `" + o + "`;\nUSE `" + o + "`", true},
+      {"the same database again", "USE `" + db.Name() + "`", false},
+  };
+  for (const bool direct : {true, false}) {
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::string(k.Name) + (direct ? " (direct)" : " (client library)"));
+      TMyConnection c;
+      Prepare(c, db.Name());
+      c.Options().SetDirect(direct);
+      c.Open();
+      c.ExecSQL("DROP TABLE IF EXISTS a, b");
+      c.ExecSQL("DROP TABLE IF EXISTS `" + o + "`.b");
+      TMyDump dump;
+      dump.SetConnection(&c);
+      dump.StayInDatabase = true;
+      dump.SQL().SetText("SET NAMES utf8;\nCREATE TABLE a (id INT);\n" + k.Move +
+                         ";\nCREATE TABLE b (id INT);\nINSERT INTO b VALUES (1);\n");
+      std::string error;
+      try {
+        dump.Restore();
+      } catch (const EDatabaseError& e) {
+        error = e.Message();
+      }
+      EXPECT_EQ(!error.empty(), k.Moves) << error;
+      if (k.Moves) {
+        EXPECT_NE(error.find("`" + o + "`"), std::string::npos) << error;
+      }
+      EXPECT_EQ(dump.SwitchedDatabase(), k.Moves ? o : std::string());
+      const std::string tables =
+          "SELECT IFNULL(GROUP_CONCAT(table_schema = DATABASE(), table_name ORDER BY table_name), '') FROM "
+          "information_schema.tables WHERE table_schema IN ('" +
+          db.Name() + "', '" + o + "')";
+      c.SetDatabase({});
+      c.SetDatabase(db.Name());
+      EXPECT_EQ(Scalar(c, tables), k.Moves ? "1a" : "1a,1b");
+    }
+  }
+}
+
 TEST(MyDumpDbTest, UsersAreQuotedWholeAndRolesSkipped) {
   TScratchDb db;
   TMyConnection c;

@@ -203,6 +203,7 @@ TEST(MySqlOkPacketTest, SessionStateNamesTheChangedVariables) {
     const char* Name;
     Bytes Packet;
     Vars Expect;
+    const char* Schema = nullptr;  // the database a USE moved to
   };
   const Case cases[] = {
       {"SET NAMES: three variables",
@@ -211,16 +212,20 @@ TEST(MySqlOkPacketTest, SessionStateNamesTheChangedVariables) {
        {{"character_set_client", "gbk"},
         {"character_set_connection", "gbk"},
         {"character_set_results", "gbk"}}},
-      {"other kinds skipped",
+      {"a USE among other kinds",
        TrackedOk(
            Join({TrackEntry(1, {3, 'd', 'b', '2'}), Variable("autocommit", "OFF"), TrackEntry(5, {1, 'T'})})),
-       {{"autocommit", "OFF"}}},
+       {{"autocommit", "OFF"}},
+       "db2"},
       {"empty block", TrackedOk({}), {}},
       {"no change flagged", OkPacket41(0, 0, SERVER_STATUS_AUTOCOMMIT), {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    EXPECT_EQ(OnExactCopy(c.Packet, parse).SystemVariables, c.Expect);
+    const TMySqlOkPacket ok = OnExactCopy(c.Packet, parse);
+    EXPECT_EQ(ok.SystemVariables, c.Expect);
+    EXPECT_EQ(ok.SchemaChanged, c.Schema != nullptr);
+    EXPECT_EQ(ok.Schema, c.Schema != nullptr ? c.Schema : "");
   }
   // Untracked sessions read the same bytes as before: the message only.
   EXPECT_TRUE(OnExactCopy(cases[0].Packet, [](auto s) {
@@ -237,6 +242,7 @@ TEST(MySqlOkPacketTest, SessionStateNamesTheChangedVariables) {
       {"value past its entry", TrackedOk(TrackEntry(0, {3, 'a', 'b', 'c', 5, 'x'})), {}},
       {"entry past its block", TrackedOk(Join({Bytes{0, 9}, Variable("a", "b")})), {}},
       {"bytes left in an entry", TrackedOk(TrackEntry(0, {1, 'a', 1, 'b', 'z'})), {}},
+      {"bytes left in a schema entry", TrackedOk(TrackEntry(1, {1, 'a', 'z'})), {}},
       {"bytes after the block", Join({TrackedOk({}), Bytes{7}}), {}},
   };
   for (const Case& c : malformed) {
