@@ -1,5 +1,6 @@
 #include "console/ItemSell.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -146,7 +147,10 @@ struct TItemSell::TItemGifts {
 };
 
 // Collects the rows of the characters handled and writes them with one statement per batch;
-// every way out of a send flushes first, so the characters reported have their rows.
+// every way out of a send flushes first, so the characters reported have their rows. t_gift is
+// the game's MyISAM table: nothing written can be taken back, so a send that ends early tells
+// which characters already have their gift (they come in a fixed order), and a resend can leave
+// them out instead of doubling their gifts.
 class TItemSell::TRowWriter {
  public:
   TRowWriter(TItemSell& owner, std::string addTime, std::string limitTime)
@@ -163,40 +167,108 @@ class TItemSell::TRowWriter {
     ++FPending;
   }
   // A character's rows are queued; the batch goes when it is full.
-  bool CharacterDone() {
-    ++FPendingCharacters;
-    return FPendingCharacters < FOwner.FBatchSize || Flush();
+  bool CharacterDone(const std::string& id, const QString& name) {
+    FPendingCharacters.push_back({id, name});
+    return static_cast<int>(FPendingCharacters.size()) < FOwner.FBatchSize || Flush();
   }
   // False with the failure shown; the rows of earlier statements stay.
   bool Flush() {
     if (FPending > 0) {
+      bool sent = false;
       try {
+        // The rows this send writes are told from earlier ones by their ID.
+        if (!FBaseline) FBaseline = FOwner.Scalar("select ifnull(max(ID),0) from `t_gift`");
+        sent = true;
         FOwner.Execute("INSERT INTO `t_gift` (charID,level,type,attribute,addTime,limitTime,msg) VALUES " +
                        FValues);
       } catch (const EAbort&) {
         throw;
       } catch (const std::exception& e) {
         FOwner.Failure(QStringLiteral("插入t_gift数据库失败！\n\r"), e);
+        if (sent) TakeLanded();
+        Drop();
         return false;
       }
     }
     FRows += FPending;
-    FCharacters += FPendingCharacters;
+    FCharacters += static_cast<int>(FPendingCharacters.size());
+    if (!FPendingCharacters.empty()) FLastDone = FPendingCharacters.back();
     FValues.clear();
     FPending = 0;
-    FPendingCharacters = 0;
+    FPendingCharacters.clear();
     return true;
   }
   TSendResult Result(TSendOutcome outcome) const { return {outcome, FCharacters, FRows}; }
 
+  // What a send that ended early wrote, for the game master to leave out of a resend; nothing
+  // when it wrote nothing.
+  std::optional<QString> Report(bool allCharacters) const {
+    if (FCharacters == 0 && FUnsure.empty()) return std::nullopt;
+    QString text;
+    if (FCharacters == 0) {
+      text = QStringLiteral("本次发放没有角色确定收到礼物。");
+    } else {
+      text = QStringLiteral("本次发放已为%1个角色写入礼物：").arg(FCharacters) +
+             (allCharacters ? QStringLiteral("符合条件的角色按ID顺序直到ID %1（%2）为止（含）。")
+                                  .arg(QString::fromStdString(FLastDone.Id), FLastDone.Name)
+                            : QStringLiteral("名单中直到“%1”为止（含）的角色。").arg(FLastDone.Name));
+      text += QStringLiteral("\r\n重新发放前请去掉这些角色，否则他们会收到两份。");
+    }
+    if (!FUnsure.empty())
+      text += QStringLiteral("\r\n其后%1个角色（“%2”至“%3”）的礼物无法确定是否已写入，请先查看t_gift。")
+                  .arg(FUnsure.size())
+                  .arg(FUnsure.front().Name, FUnsure.back().Name);
+    return text;
+  }
+
  private:
+  struct TCharacter {
+    std::string Id;
+    QString Name;
+  };
+
+  // After a failed statement: a MyISAM table keeps the rows written before the failing one, so
+  // the characters of the batch that have rows are asked of the server; when it cannot answer,
+  // the batch is unsure.
+  void TakeLanded() {
+    try {
+      if (!FBaseline || !FOwner.FConnection.Connected()) throw EDatabaseError("no answer");
+      std::string ids;
+      for (const TCharacter& c : FPendingCharacters) ids += (ids.empty() ? "" : ",") + Literal(c.Id);
+      const std::string where = " from `t_gift` where ID>" + *FBaseline +
+                                " and msg=" + Literal(FOwner.Encode(Utf8(kOwnGiftMsg))) + " and charID in (" +
+                                ids + ")";
+      const std::vector<std::string> landed = FOwner.Column("select distinct charID" + where);
+      FRows += std::stoll(FOwner.Scalar("select count(*)" + where));
+      // Rows go in in order: the characters with rows are the first ones of the batch.
+      for (const TCharacter& c : FPendingCharacters)
+        if (std::find(landed.begin(), landed.end(), c.Id) != landed.end()) {
+          ++FCharacters;
+          FLastDone = c;
+        }
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception&) {
+      FUnsure = FPendingCharacters;
+    }
+  }
+
+  void Drop() {
+    FPendingCharacters.clear();
+    FPending = 0;
+    FValues.clear();
+  }
+
   TItemSell& FOwner;
   std::string FTail;
   std::string FValues;
   int64_t FPending = 0;
-  int FPendingCharacters = 0;
+  std::vector<TCharacter> FPendingCharacters;
   int64_t FRows = 0;
   int FCharacters = 0;
+  TCharacter FLastDone;
+  std::vector<TCharacter> FUnsure;
+  std::optional<std::string> FBaseline;
 };
 
 TItemSell::TItemSell(TCustomMyConnection& con2, TFieldCharset charset, TItemSellSink& sink)
@@ -327,6 +399,16 @@ bool TItemSell::ImportItems(const std::string& fileBytes) {
   return true;
 }
 
+std::vector<std::string> TItemSell::Column(const std::string& sql) {
+  return TMyRowReader::FirstColumn(FConnection, sql, kReadTimeoutSeconds);
+}
+
+std::string TItemSell::Scalar(const std::string& sql) {
+  const std::vector<std::string> values = Column(sql);
+  if (values.empty()) throw EDatabaseError("no value");
+  return values.front();
+}
+
 std::optional<std::string> TItemSell::FirstWarning() {
   TMyRowReader reader(FConnection, kReadTimeoutSeconds);
   reader.Open("SHOW WARNINGS");
@@ -409,7 +491,12 @@ TSendResult TItemSell::Send(const TSendRequest& request) {
   std::string amount;
   if (!CheckRequest(request, amount)) return {};
   TRowWriter writer(*this, GiftTime(request.Now), GiftTime(request.Expiry));
-  return request.AllCharacters ? SendToAll(request, amount, writer) : SendToNamed(request, amount, writer);
+  const TSendResult result =
+      request.AllCharacters ? SendToAll(request, amount, writer) : SendToNamed(request, amount, writer);
+  if (result.Outcome == TSendOutcome::Failed || result.Outcome == TSendOutcome::Stopped)
+    if (const std::optional<QString> report = writer.Report(request.AllCharacters))
+      FSink.Message(*report, CaptionWarning, TMsgIcon::Warning);
+  return result;
 }
 
 TSendResult TItemSell::SendToAll(const TSendRequest& request, const std::string& amount, TRowWriter& writer) {
@@ -418,7 +505,8 @@ TSendResult TItemSell::SendToAll(const TSendRequest& request, const std::string&
   if (!where) return {};
   try {
     FSink.Status(QStringLiteral("正在查询..."));
-    Open(*FQuery, "select ID,Name from `user` " + *where);
+    // In the order of their IDs: a send that ends early can say up to which character it came.
+    Open(*FQuery, "select ID,Name from `user` " + *where + " order by ID");
     FSink.Status(QStringLiteral("准备就绪..."));
   } catch (const EAbort&) {
     throw;
@@ -455,7 +543,8 @@ TSendResult TItemSell::SendToAll(const TSendRequest& request, const std::string&
     const std::string id = idField->AsString();
     FSink.Progress(total + Decode(nameField->AsString()), ProgressPercent(i, count));
     FSink.ProcessMessages();
-    if (!IssueGift(request, amount, id, items, writer)) return writer.Result(TSendOutcome::Failed);
+    if (!IssueGift(request, amount, id, Decode(nameField->AsString()), items, writer))
+      return writer.Result(TSendOutcome::Failed);
   }
   if (!writer.Flush()) return writer.Result(TSendOutcome::Failed);
   FSink.Message(
@@ -504,7 +593,7 @@ TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::strin
       if (FSink.Ask(QStringLiteral("角色 ") + name + QStringLiteral("不存在，是否继续？"))) continue;
       return writer.Result(TSendOutcome::Failed);
     }
-    if (!IssueGift(request, amount, id, items, writer)) return writer.Result(TSendOutcome::Failed);
+    if (!IssueGift(request, amount, id, name, items, writer)) return writer.Result(TSendOutcome::Failed);
   }
   if (!writer.Flush()) return writer.Result(TSendOutcome::Failed);
   FSink.Message(
@@ -547,15 +636,15 @@ bool TItemSell::ResolveItems(const TSendRequest& request, TItemGifts& items) {
 }
 
 bool TItemSell::IssueGift(const TSendRequest& request, const std::string& amount, const std::string& id,
-                          TItemGifts& items, TRowWriter& writer) {
+                          const QString& name, TItemGifts& items, TRowWriter& writer) {
   if (request.Kind != TGiftKind::Item) {
     writer.Add(id, static_cast<int>(request.Kind), amount);
-    return writer.CharacterDone();
+    return writer.CharacterDone(id, name);
   }
   // The item numbers are looked up once a send, at its first character; an item the game master
   // chose to skip stays skipped for every character.
   if (!items.Resolved && (!writer.Flush() || !ResolveItems(request, items))) return false;
   for (const std::string& attribute : items.Attributes)
     writer.Add(id, static_cast<int>(TGiftKind::Item), attribute);
-  return writer.CharacterDone();
+  return writer.CharacterDone(id, name);
 }

@@ -96,8 +96,9 @@ struct TSendRequest {
 
 enum class TSendOutcome {
   Refused,  // a check failed before anything was written (its message shown)
-  Failed,   // a statement failed or the game master ended on a question; rows written stay
-  Stopped,  // the stop was confirmed; the characters reported have their rows
+  Failed,   // a statement failed or the game master ended on a question; rows written stay and
+            // the characters that have them are named in a message
+  Stopped,  // the stop was confirmed; the characters reported have their rows, named as above
   Done,     // every character handled, the final message shown
 };
 
@@ -146,11 +147,14 @@ class TItemSell {
   TSendResult SendToNamed(const TSendRequest& request, const std::string& amount, TRowWriter& writer);
   // Queues the gift rows of one character; false when the send must end (failure or no).
   bool IssueGift(const TSendRequest& request, const std::string& amount, const std::string& id,
-                 TItemGifts& items, TRowWriter& writer);
+                 const QString& name, TItemGifts& items, TRowWriter& writer);
   bool ResolveItems(const TSendRequest& request, TItemGifts& items);
   void Execute(const std::string& sql);
   // The message of the first warning (not note) the last statement left; nothing when none.
   std::optional<std::string> FirstWarning();
+  // The first column of the statement's rows; Scalar raises when there is no row.
+  std::vector<std::string> Column(const std::string& sql);
+  std::string Scalar(const std::string& sql);
   void Open(TMyQuery& query, const std::string& sql);
   void Failure(const QString& text, const std::exception& e);
 

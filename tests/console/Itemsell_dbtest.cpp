@@ -61,6 +61,8 @@ class ItemsellDbTest : public QObject {
   void NamedSendTakesTheNamesAsListed();
   void StopAtTheThirdStepLeavesThreeRows_data();
   void StopAtTheThirdStepLeavesThreeRows();
+  void EndedSendNamesWhoGotTheirGift_data();
+  void EndedSendNamesWhoGotTheirGift();
   void FiltersChooseTheCharacters_data();
   void FiltersChooseTheCharacters();
   void RefusedSendWritesNothing_data();
@@ -93,6 +95,22 @@ class ItemsellDbTest : public QObject {
     FAdmin->Exec("INSERT INTO " + T("t_itemname") + " (itemName,itemDbidx,itemMemo) VALUES (X'" +
                  Hex(QStringLiteral("青云剑")) + "','1','a'),(X'" + Hex(QStringLiteral("白露甲")) +
                  "','2','b'),(X'" + Hex(QStringLiteral("星河戒")) + "','3','c')");
+  }
+  // The message of a send that ended early, for the characters the server holds gifts of (their IDs
+  // in send order, the last one named).
+  QString Report(bool all, const std::string& ids) {
+    const std::string last = ids.substr(ids.rfind(',') + 1);
+    const QString name = DecodeFieldText(
+        QByteArray::fromHex(
+            QByteArray::fromStdString(Value("SELECT HEX(Name) FROM " + T("user") + " WHERE ID=" + last)))
+            .toStdString(),
+        TFieldCharset::Gbk);
+    const int count = static_cast<int>(std::count(ids.begin(), ids.end(), ',')) + 1;
+    return QStringLiteral("本次发放已为%1个角色写入礼物：").arg(count) +
+           (all ? QStringLiteral("符合条件的角色按ID顺序直到ID %1（%2）为止（含）。")
+                      .arg(QString::fromStdString(last), name)
+                : QStringLiteral("名单中直到“%1”为止（含）的角色。").arg(name)) +
+           QStringLiteral("\r\n重新发放前请去掉这些角色，否则他们会收到两份。");
   }
   QStringList Texts() const {
     QStringList texts;
@@ -319,10 +337,46 @@ void ItemsellDbTest::StopAtTheThirdStepLeavesThreeRows() {
   QCOMPARE(
       Value("SELECT COUNT(DISTINCT charID) FROM " + T("t_gift") + " WHERE type=2 AND attribute='1000000'"),
       std::string("3"));
-  QCOMPARE(Texts(), QStringList({QStringLiteral("确定要中止当前的发放吗？")}));
+  QCOMPARE(Texts(), QStringList({QStringLiteral("确定要中止当前的发放吗？"), Report(true, "1,2,4")}));
   QVERIFY(w->Button1->isEnabled());
   QVERIFY(!w->Button6->isVisibleTo(w.get()));
   QVERIFY(!w->Busy());
+}
+
+void ItemsellDbTest::EndedSendNamesWhoGotTheirGift_data() {
+  QTest::addColumn<bool>("all");
+  QTest::addColumn<int>("batch");
+  QTest::addColumn<int>("refused");  // the character whose row the server refuses
+  QTest::addColumn<QString>("got");  // the characters the server then holds gifts of
+  // Characters 1, 2, 4, 5 in ID order (3 is deleted). On the game's MyISAM table the rows of a
+  // statement before the refused one stay.
+  QTest::newRow("all, refused at a batch's first row") << true << 2 << 4 << "1,2";
+  QTest::newRow("all, refused inside a batch") << true << 2 << 5 << "1,2,4";
+  QTest::newRow("named, refused inside a batch") << false << 3 << 5 << "1,2";
+}
+
+void ItemsellDbTest::EndedSendNamesWhoGotTheirGift() {
+  QFETCH(bool, all);
+  QFETCH(int, batch);
+  QFETCH(int, refused);
+  QFETCH(QString, got);
+  FAdmin->Exec("CREATE TRIGGER " + T("gift_refused") + " BEFORE INSERT ON " + T("t_gift") +
+               " FOR EACH ROW BEGIN IF NEW.charID=" + std::to_string(refused) +
+               " THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='refused'; END IF; END");
+  auto w = Window();
+  w->Work().SetBatchSize(batch);
+  w->rb2->setChecked(true);
+  if (all)
+    w->rb6->setChecked(true);
+  else
+    w->Memo1->setPlainText(QStringLiteral("青云\n白露\n竹籠"));
+  w->Send();
+  FAdmin->Exec("DROP TRIGGER " + T("gift_refused"));
+  QCOMPARE(Value("SELECT GROUP_CONCAT(charID ORDER BY ID) FROM " + T("t_gift")), got.toStdString());
+  const QStringList texts = Texts();
+  QCOMPARE(texts.size(), 2);
+  QVERIFY2(texts[0].startsWith(QStringLiteral("插入t_gift数据库失败！")), qPrintable(texts[0]));
+  QCOMPARE(texts[1], Report(all, got.toStdString()));
 }
 
 void ItemsellDbTest::FiltersChooseTheCharacters_data() {
