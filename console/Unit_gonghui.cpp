@@ -202,20 +202,33 @@ void Tgonghui::Dissolve() {
     return;
   }
   if (!AskYesNo(QStringLiteral("解散操作是不可逆操作，确定要解散该工会吗？"), CaptionHint, true)) return;
-  for (const std::string& sql : DissolveGuildSql(id, LiteralCharset())) {
+  // The members go first, then the guild: the game's MyISAM tables take nothing back, and a
+  // guild left without members can still be chosen and dissolved again.
+  const std::vector<std::string> statements = DissolveGuildSql(id, LiteralCharset());
+  for (size_t i = 0; i < statements.size(); ++i) {
     try {
       FStatements->Close();
       FStatements->SetConnection(&FConnection);
-      FStatements->SetSQLText(sql);
+      FStatements->SetSQLText(statements[i]);
       FStatements->Execute();
     } catch (const EAbort&) {
       throw;
     } catch (const std::exception& e) {
-      ShowMessageBox(FailureText(QStringLiteral("执行失败，请检查网络连接！"), e), CaptionError,
-                     TMsgIcon::Error);
+      // Past the first statement the members are gone already: the box says so.
+      ShowMessageBox(FailureText(i == 0 ? QStringLiteral("执行失败，请检查网络连接！")
+                                        : QStringLiteral("该工会的成员已全部删除，但工会本身没有删除，"
+                                                         "请重新解散！"),
+                                 e),
+                     CaptionError, TMsgIcon::Error);
+      if (i > 0) RefreshGuilds();
       return;
     }
   }
-  ShowMessageBox(QStringLiteral("解散工会成功！"), CaptionHint, TMsgIcon::Warning);
+  // No guild row went: it was gone before (dissolved in the game meanwhile), nothing to report
+  // as done.
+  const bool removed = FStatements->RowsAffected() > 0;
+  ShowMessageBox(
+      removed ? QStringLiteral("解散工会成功！") : QStringLiteral("该工会已不存在，可能已被解散！"),
+      CaptionHint, TMsgIcon::Warning);
   RefreshGuilds();
 }

@@ -42,6 +42,8 @@ class GonghuiDbTest : public QObject {
   void DissolveNeedsAGuildAndAYes();
   void DissolveRemovesMembersThenGuild_data();
   void DissolveRemovesMembersThenGuild();
+  void DissolveSaysWhatTheServerDid_data();
+  void DissolveSaysWhatTheServerDid();
 
  private:
   std::unique_ptr<Tgonghui> List() {
@@ -264,6 +266,45 @@ void GonghuiDbTest::DissolveRemovesMembersThenGuild() {
   QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen")), others);
   QFETCH(int, guildsLeft);
   QCOMPARE(list->qry1().RecordCount(), guildsLeft);
+}
+
+void GonghuiDbTest::DissolveSaysWhatTheServerDid_data() {
+  QTest::addColumn<bool>("goneMeanwhile");
+  QTest::addColumn<QString>("message");
+  QTest::addColumn<int>("guildsLeft");
+  // The game dissolved the guild after the list was read: nothing was dissolved now.
+  QTest::newRow("guild gone meanwhile") << true << QStringLiteral("该工会已不存在，可能已被解散！") << 0;
+  // The server refuses the guild's own row: its members are gone all the same.
+  QTest::newRow("guild refused after its members")
+      << false << QStringLiteral("该工会的成员已全部删除，但工会本身没有删除，请重新解散！") << 1;
+}
+
+void GonghuiDbTest::DissolveSaysWhatTheServerDid() {
+  QFETCH(bool, goneMeanwhile);
+  QFETCH(QString, message);
+  QFETCH(int, guildsLeft);
+  FAdmin->Exec("INSERT INTO " + T("t_union") + " (ID,Name) VALUES (50,'g50')");
+  FAdmin->Exec("INSERT INTO " + T("t_union_citizen") + " (UnionID,name) VALUES (50,'m50a'),(50,'m50b')");
+  const std::string others = Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID<>50");
+  auto list = List();
+  Select(*list, 50);
+  if (goneMeanwhile)
+    FAdmin->Exec("DELETE FROM " + T("t_union") + " WHERE ID=50");
+  else
+    FAdmin->Exec("CREATE TRIGGER " + T("union_kept") + " BEFORE DELETE ON " + T("t_union") +
+                 " FOR EACH ROW SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='kept'");
+  FUi->Answer(TMsgResult::Yes);
+  list->Dissolve();
+  if (!goneMeanwhile) FAdmin->Exec("DROP TRIGGER " + T("union_kept"));
+  const std::string guilds = Value("SELECT COUNT(*) FROM " + T("t_union") + " WHERE ID=50");
+  const std::string members = Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID=50");
+  FAdmin->Exec("DELETE FROM " + T("t_union") + " WHERE ID=50");
+  FAdmin->Exec("DELETE FROM " + T("t_union_citizen") + " WHERE UnionID=50");
+  QVERIFY2(FUi->Messages().back().Args.Text.startsWith(message),
+           qPrintable(FUi->Messages().back().Args.Text));
+  QCOMPARE(guilds, std::to_string(guildsLeft));
+  QCOMPARE(members, std::string("0"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID<>50"), others);
 }
 
 void GonghuiDbTest::MenuOpensOneList() {
