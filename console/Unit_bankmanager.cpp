@@ -142,13 +142,21 @@ void Tbankmanager::Search() {
       return;
     }
     // A deleted character keeps its name, which a living one may have taken up since: the
-    // warehouse wanted is the living one's.
+    // warehouse wanted is the living one's. The latin1 column's collation also finds "Bob" for
+    // "bob": the character spelled exactly as typed goes before one that only compares equal.
+    const std::string typed = Encode(text);
+    int best = -1;
+    int64_t account = 0;
     for (character->First(); !character->Eof(); character->Next()) {
       const TField* deleted = character->FindField("deleted");
-      if (deleted == nullptr || deleted->IsNull() || deleted->AsInteger() == 0) break;
+      const bool living = deleted == nullptr || deleted->IsNull() || deleted->AsInteger() == 0;
+      const int rank = (character->FieldByName("Name")->AsString() == typed ? 2 : 0) + (living ? 1 : 0);
+      if (rank > best) {
+        best = rank;
+        account = character->FieldByName("AccountID")->AsLargeInt();
+      }
     }
-    if (character->Eof()) character->First();
-    key = character->FieldByName("AccountID")->AsLargeInt();
+    key = account;
   }
   RunSearch(AccountIdWhere(key), byAccount);
 }

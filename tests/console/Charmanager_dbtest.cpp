@@ -43,6 +43,8 @@ class CharmanagerDbTest : public QObject {
   void MenuOpensBothBrowsers();
   void QuotedAccountDatabaseName();
   void WarehouseOfTheLivingNamesake();
+  void WarehouseOfTheNameSpelledAsTyped_data();
+  void WarehouseOfTheNameSpelledAsTyped();
 
  private:
   std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
@@ -333,6 +335,32 @@ void CharmanagerDbTest::WarehouseOfTheLivingNamesake() {
   QVERIFY(FUi->Messages().empty());
   QCOMPARE(b.qry1().RecordCount(), 1);
   QCOMPARE(b.qry1().FieldByName("AccountID")->AsInteger(), 2);
+}
+
+void CharmanagerDbTest::WarehouseOfTheNameSpelledAsTyped_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<int>("account");
+  // Two living characters whose names the latin1 collation takes for one; the one listed first
+  // is "Bob".
+  QTest::newRow("first found") << "Bob" << 3;
+  QTest::newRow("found second") << "bob" << 4;
+}
+
+void CharmanagerDbTest::WarehouseOfTheNameSpelledAsTyped() {
+  QFETCH(QString, typed);
+  QFETCH(int, account);
+  const std::string chars = Chr() + ".`user`";
+  FAdmin->Exec("INSERT INTO " + chars +
+               " (ID, UniqueName, Name, AccountID) VALUES (801, 'u801', 'Bob', 3), "
+               "(802, 'u802', 'bob', 4)");
+  Tbankmanager b(FLinks);
+  b.edt1->setText(typed);
+  b.chk1->setChecked(false);
+  b.Search();
+  FAdmin->Exec("DELETE FROM " + chars + " WHERE ID IN (801, 802)");
+  QVERIFY(FUi->Messages().empty());
+  QCOMPARE(b.qry1().RecordCount(), 1);
+  QCOMPARE(b.qry1().FieldByName("AccountID")->AsInteger(), account);
 }
 
 QTEST_MAIN(CharmanagerDbTest)
