@@ -503,7 +503,8 @@ class TCustomDADataSet : public TMemDataSet,
   void RemoveDeletedRows(const TKeyAndDataFields& keyAndData);
   void RefreshChangedRows(const TKeyAndDataFields& keyAndData);
   void RequeryDetail();
-  bool ReadMasterValues(TDAParams& params);
+  // With apply false the parameters are left as they are: only whether a value differs is answered.
+  bool ReadMasterValues(TDAParams& params, bool apply = true);
 
   TCustomDAConnection* FConnection = nullptr;
   TCustomDASQL* FRunningUpdateCommand = nullptr;

@@ -244,7 +244,7 @@ bool TCustomDADataSet::IsMasterField(TField* field) {
 }
 
 // True when a parameter's value changed.
-bool TCustomDADataSet::ReadMasterValues(TDAParams& params) {
+bool TCustomDADataSet::ReadMasterValues(TDAParams& params, bool apply) {
   TDataSet* master = MasterSource() != nullptr ? MasterSource()->DataSet() : nullptr;
   if (master == nullptr) return false;
   bool changed = false;
@@ -255,7 +255,7 @@ bool TCustomDADataSet::ReadMasterValues(TDAParams& params) {
       if (old.IsNull() != value.IsNull() || old.VarType() != value.VarType() || !(old == value))
         changed = true;
     }
-    param->AssignFieldValue(field, value);
+    if (apply) param->AssignFieldValue(field, value);
   };
   if (!FMasterFields.empty()) {
     for (const std::string& name : SplitFieldNames(FMasterFields)) {
@@ -283,6 +283,12 @@ void TCustomDADataSet::RefreshDetailParams() {
     Resync();
     return;
   }
+  // The re-query would drop the cached changes of the rows shown, which nothing has written yet:
+  // they stay, with the rows and parameters of the record they were made under.
+  if (CachedUpdates() && UpdatesPending() && ReadMasterValues(Params(), false))
+    throw EDatabaseError(Format(
+        "%s holds cached changes not applied: apply or cancel them before its master moves to another record",
+        {Name().empty() ? ClassName() : Name()}));
   if (!ReadMasterValues(Params())) return;
   if (FOptions->DetailDelay() == 0) return RequeryDetail();
   // One re-query, DetailDelay after the master's last move.

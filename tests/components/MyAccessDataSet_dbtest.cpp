@@ -365,6 +365,65 @@ TEST_F(MyQueryDbTest, DetailFollowsItsMasterAfterTheDelay) {
   EXPECT_EQ(ErrorOf([&] { master.SetMasterSource(&back); }), "Circular datalinks are not allowed");
 }
 
+// Cached changes of a detail's rows are written by nobody but ApplyUpdates: a master move that would
+// re-query the detail is refused while they are pending, instead of dropping them unwritten.
+TEST_F(MyQueryDbTest, AMasterMoveKeepsTheDetailsCachedChanges) {
+  TManualMessageLoop loop;
+  TMessageLoopInstaller installed(&loop);
+  Conn.ExecSQL("CREATE TABLE item (iid INT PRIMARY KEY, owner INT, n INT)");
+  Conn.ExecSQL("INSERT INTO item VALUES (1, 1, 0), (2, 1, 0), (3, 2, 0)");
+  struct Case {
+    const char* Name;
+    bool Local;
+    int Delay;
+    std::string Error;  // of the first move
+  };
+  const Case cases[] = {
+      {"re-queried at once", false, 0,
+       "detail holds cached changes not applied: apply or cancel them before its master moves to another "
+       "record"},
+      {"re-queried after a delay", false, 100,
+       "detail holds cached changes not applied: apply or cancel them before its master moves to another "
+       "record"},
+      {"filtered locally", true, 0, ""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    Conn.ExecSQL("UPDATE item SET n = 0");
+    TMyQuery master;
+    master.SetConnection(&Conn);
+    master.SetSQLText("SELECT id FROM user WHERE id <= 2 ORDER BY id");
+    TMyDataSource source;
+    source.SetDataSet(&master);
+    TMyQuery detail;
+    detail.SetName("detail");
+    detail.SetConnection(&Conn);
+    detail.SetSQLText("SELECT iid, owner, n FROM item ORDER BY iid");
+    detail.SetCachedUpdates(true);
+    detail.Options().SetLocalMasterDetail(k.Local);
+    detail.Options().SetDetailDelay(k.Delay);
+    detail.SetMasterSource(&source);
+    detail.SetMasterFields("id");
+    detail.SetDetailFields("owner");
+    master.Open();
+    detail.Open();
+    detail.Edit();
+    detail.FieldByName("n")->SetAsInteger(7);
+    detail.Post();
+    EXPECT_EQ(ErrorOf([&] { master.Next(); }), k.Error);
+    EXPECT_TRUE(detail.UpdatesPending());
+    detail.ApplyUpdates();
+    detail.CommitUpdates();
+    EXPECT_EQ(Count("SELECT SUM(n) FROM item WHERE iid = 1"), 7);
+    // Nothing pending: the master moves and the detail follows.
+    master.First();
+    EXPECT_EQ(ErrorOf([&] { master.Next(); }), "");
+    loop.Advance(k.Delay);
+    ASSERT_EQ(detail.RecordCount(), 1);
+    EXPECT_EQ(detail.FieldByName("iid")->AsInteger(), 3);
+  }
+}
+
 // With fields as text a number is the server's whole text: a display width is no limit.
 TEST_F(MyQueryDbTest, NumbersAsTextAreWholeWhateverTheirDisplayWidth) {
   Conn.ExecSQL(
