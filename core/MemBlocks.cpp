@@ -571,6 +571,23 @@ void TStringHeap::AddRef(void* buf) {
   AddRefLocked(buf);
 }
 
+void TStringHeap::AddRefAt(const void* record, std::span<const uint32_t> offsets) {
+  auto guard = LockHeap(FLock.get());
+  for (const uint32_t offset : offsets)
+    if (void* buf = Marshal::ReadIntPtr(record, offset)) AddRefLocked(buf);
+}
+
+void TStringHeap::DisposeAt(void* record, std::span<const uint32_t> offsets) {
+  auto guard = LockHeap(FLock.get());
+  for (const uint32_t offset : offsets) {
+    void* buf = Marshal::ReadIntPtr(record, offset);
+    if (!buf) continue;
+    const bool last = RefCount(buf) == RefOne;
+    DisposeBufLocked(buf);
+    if (last) Marshal::WriteIntPtr(record, offset, nullptr);
+  }
+}
+
 void TStringHeap::AddRefLocked(void* p) {
   auto* buf = static_cast<uint8_t*>(p);
   const int16_t ref = RefCount(buf);

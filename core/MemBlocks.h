@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -218,6 +219,11 @@ class TStringHeap {
   // Adds one reference; nil is ignored. EAssertionFailed ("AddRefStr failed") for a buffer
   // without references or with the most references a count can hold.
   void AddRef(void* buf);
+  // AddRef of each buffer a record holds at the offsets, under one lock.
+  void AddRefAt(const void* record, std::span<const uint32_t> offsets);
+  // DisposeBuf of each buffer a record holds at the offsets, under one lock; a slot whose last
+  // reference went is set to nil.
+  void DisposeAt(void* record, std::span<const uint32_t> offsets);
   // Releases every block at once. Large buffers are not tracked: their owners dispose of them.
   void Clear() noexcept;
 

@@ -189,6 +189,8 @@ void TData::InitFields() {
 void TData::ClearFields() {
   FFields.Clear();
   FComplexFieldIndexes.clear();
+  FHeapRefOffsets.clear();
+  FObjectRefIndexes.clear();
 }
 
 int TData::GetFieldCount() const {
@@ -214,10 +216,17 @@ void TData::UpdateComplexFieldsFlag() {
   FHasComplexFields = std::any_of(FFields.begin(), FFields.end(),
                                   [this](const auto& f) { return IsComplexFieldType(f->DataType); });
   FComplexFieldIndexes.clear();
+  FHeapRefOffsets.clear();
+  FObjectRefIndexes.clear();
   for (int i = 0; i < FFields.Count(); ++i) {
     const TFieldDesc& f = *FFields[i];
-    if (f.FieldDescKind == fdkData && !f.HasParent() && IsComplexFieldType(f.DataType))
+    if (f.FieldDescKind == fdkData && !f.HasParent() && IsComplexFieldType(f.DataType)) {
       FComplexFieldIndexes.push_back(i);
+      if (IsHeapType(f.DataType))
+        FHeapRefOffsets.push_back(f.Offset);
+      else
+        FObjectRefIndexes.push_back(i);
+    }
   }
 }
 
@@ -860,25 +869,18 @@ void TData::CreateComplexField(void* recBuf, int index, bool withBlobs) {
 }
 
 void TData::FreeComplexFields(void* recBuf, bool withBlobs) {
-  // Only the fields listed as complex hold references (UpdateComplexFieldsFlag).
-  for (int i : FComplexFieldIndexes) {
+  // Only the fields listed as complex hold references (UpdateComplexFieldsFlag). Heap texts all
+  // at once: a dataset moving through records of text fields drops every one.
+  if (!FHeapRefOffsets.empty()) FStringHeap->DisposeAt(recBuf, FHeapRefOffsets);
+  for (int i : FObjectRefIndexes) {
     const TFieldDesc* f = FFields[i];
     if (f->FieldDescKind != fdkData || f->HasParent()) continue;
-    // Heap text first: a dataset moving through records of text fields asks for every one.
-    const bool object =
-        !IsHeapType(f->DataType) && ((IsBlobFieldType(f->DataType) && withBlobs) || f->DataType == dtVariant);
-    if (!object && !IsHeapType(f->DataType)) continue;
+    if (!(IsBlobFieldType(f->DataType) && withBlobs) && f->DataType != dtVariant) continue;
     void* ref = Marshal::ReadIntPtr(recBuf, f->Offset);
     if (!ref) continue;
-    bool last;
-    if (object) {
-      TSharedObject* obj = TSharedObject::FromHandle(ref);
-      last = obj->RefCount() == 1;
-      obj->Release();
-    } else {
-      last = TStringHeap::RefCount(ref) == TStringHeap::RefOne;
-      FStringHeap->DisposeBuf(ref);
-    }
+    TSharedObject* obj = TSharedObject::FromHandle(ref);
+    const bool last = obj->RefCount() == 1;
+    obj->Release();
     if (last) Marshal::WriteIntPtr(recBuf, f->Offset, nullptr);
   }
 }
@@ -896,13 +898,12 @@ void TData::CopyComplexFields(const void* source, void* dest) {
 }
 
 void TData::AddRefComplexFields(void* recBuf) {
-  for (int i : FComplexFieldIndexes) {
+  // Heap texts all at once: a dataset moving through records asks for every one.
+  if (!FHeapRefOffsets.empty()) FStringHeap->AddRefAt(recBuf, FHeapRefOffsets);
+  for (int i : FObjectRefIndexes) {
     const TFieldDesc* f = FFields[i];
     if (f->FieldDescKind != fdkData || f->HasParent()) continue;
-    // Heap text first (never a blob or variant): a dataset moving through records asks for every one.
-    if (IsHeapType(f->DataType)) {
-      FStringHeap->AddRef(Marshal::ReadIntPtr(recBuf, f->Offset));
-    } else if (IsBlobFieldType(f->DataType) || f->DataType == dtVariant) {
+    if (IsBlobFieldType(f->DataType) || f->DataType == dtVariant) {
       void* ref = Marshal::ReadIntPtr(recBuf, f->Offset);
       DA_ASSERT_MSG(ref != nullptr, "Shared object for " + f->Name + "=nil");
       TSharedObject::FromHandle(ref)->AddRef();

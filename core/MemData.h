@@ -345,6 +345,10 @@ class TData {
   void BuildFilter();
   // Indexes of the data fields of a complex type: every record of an append visits them.
   std::vector<int> FComplexFieldIndexes;
+  // The same split: the record offsets of the heap texts, the indexes of the blobs and variants.
+  // Every record a dataset moves to takes and drops a reference through them.
+  std::vector<uint32_t> FHeapRefOffsets;
+  std::vector<int> FObjectRefIndexes;
   // Attributes of object fields are reached through their parent object, not written here.
   void CheckWritable(const TFieldDesc& field) const;
   [[noreturn]] void RaiseHeldByParent(const TFieldDesc& field) const;
