@@ -379,6 +379,13 @@ static uint32_t FixedColumn(TMySqlByteReader& r, size_t minLength) {
 
 TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool protocol41, bool longFlag,
                                       bool withDefault) {
+  TMySqlFieldInfo info;
+  ParseMySqlFieldPacket(packet, protocol41, longFlag, withDefault, info);
+  return info;
+}
+
+void ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool protocol41, bool longFlag, bool withDefault,
+                           TMySqlFieldInfo& info) {
   TMySqlByteReader r(packet);
   // The names are views of the packet until the description is made from them at once: a result
   // reads one packet per column.
@@ -413,10 +420,13 @@ TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool prot
   }
   if (withDefault && !r.AtEnd()) r.ReadLengthCodedView();
   r.ExpectEnd();
-  TMySqlFieldInfo info{std::string(name),     std::string(orgName),  std::string(table),
-                       std::string(orgTable), std::string(database), std::string(catalog)};
+  info.Name.assign(name);
+  info.OrgName.assign(orgName);
+  info.Table.assign(table);
+  info.OrgTable.assign(orgTable);
+  info.Database.assign(database);
+  info.Catalog.assign(catalog);
   info.SetAttributes(length, 0, flags, decimals, charsetNr, type);
-  return info;
 }
 
 void DecodeMySqlTextRow(std::span<const uint8_t> row, std::span<TMySqlBind> binds) {

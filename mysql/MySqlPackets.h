@@ -223,6 +223,10 @@ TMySqlQueryReply ParseMySqlQueryReply(std::span<const uint8_t> packet, bool prot
 // the column's default value. Errors: 2027.
 TMySqlFieldInfo ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool protocol41, bool longFlag,
                                       bool withDefault = false);
+// The same into a description made before, whose names keep their room; `info` is left as it was
+// when the packet does not parse.
+void ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool protocol41, bool longFlag, bool withDefault,
+                           TMySqlFieldInfo& info);
 
 // Decodes a text row into binds: offset and length of each column within `row`, or NULL.
 // The columns must fill the row exactly. Errors: 2027.

@@ -41,7 +41,10 @@ TMySqlResultSet::~TMySqlResultSet() {
   } catch (...) {
     // A failed drain has already broken or ended the session's result.
   }
-  if (FSession) FSession->DetachResult(this);
+  if (FSession) {
+    FSession->DetachResult(this);
+    FSession->RecycleFields(std::move(FFields));
+  }
 }
 
 TMySqlSession& TMySqlResultSet::Session() const {

@@ -394,20 +394,34 @@ void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFiel
   const bool p41 = IsProtocol41();
   const bool longFlag = FServerCaps & CLIENT_LONG_FLAG;
   const bool exact = !withDefault;
-  fields.clear();
+  // The descriptions of a freed result are written over: their names keep their room.
+  if (fields.empty()) fields.swap(FSpareFields);
   // The count is the server's: room for the usual result only, the rest grows as columns come.
   if (exact) fields.reserve(std::min<uint32_t>(count, 256));
-  for (;;) {
-    const std::span<const uint8_t> packet = ReadPacket();
-    if (IsMySqlEofPacket(packet)) {
-      const TMySqlEofPacket eof = ParseMySqlEofPacket(packet);
-      if (exact && fields.size() != count) RaiseMalformedPacket();
-      if (eof.HasStatus) FServerStatus = eof.ServerStatus;
-      return;
+  size_t n = 0;  // the descriptions read; those after them are left from before
+  try {
+    for (;;) {
+      const std::span<const uint8_t> packet = ReadPacket();
+      if (IsMySqlEofPacket(packet)) {
+        const TMySqlEofPacket eof = ParseMySqlEofPacket(packet);
+        if (exact && n != count) RaiseMalformedPacket();
+        if (eof.HasStatus) FServerStatus = eof.ServerStatus;
+        fields.resize(n);
+        return;
+      }
+      if (n >= count) RaiseMalformedPacket();
+      if (n == fields.size()) fields.emplace_back();
+      ParseMySqlFieldPacket(packet, p41, longFlag, withDefault, fields[n]);
+      ++n;
     }
-    if (fields.size() >= count) RaiseMalformedPacket();
-    fields.push_back(ParseMySqlFieldPacket(packet, p41, longFlag, withDefault));
+  } catch (...) {
+    fields.resize(n);
+    throw;
   }
+}
+
+void TMySqlSession::RecycleFields(std::vector<TMySqlFieldInfo>&& fields) noexcept {
+  if (fields.capacity() >= FSpareFields.capacity()) FSpareFields.swap(fields);
 }
 
 void TMySqlSession::SendQuery(std::span<const uint8_t> text) {

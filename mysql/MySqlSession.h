@@ -133,6 +133,8 @@ class TMySqlSession {
   const std::vector<TMySqlFieldInfo>& Fields() const { return FFields; }
   // Hands the pending result's field descriptions to a statement (the session's are cleared).
   std::vector<TMySqlFieldInfo> TakeFields();
+  // Takes back the descriptions of a freed result, so that the next result's are read into them.
+  void RecycleFields(std::vector<TMySqlFieldInfo>&& fields) noexcept;
 
   // ---- commands ----
   // Every command first checks the state: 2006 when not connected, broken or closed; 2014 while
@@ -202,7 +204,8 @@ class TMySqlSession {
   TMySqlScramble FScramble{};
   bool FHasScramble20 = false;
   std::vector<TMySqlFieldInfo> FFields;
-  std::string FLastQuery;  // the statement text the LOAD DATA LOCAL check compares against
+  std::vector<TMySqlFieldInfo> FSpareFields;  // a freed result's, for the next result to reuse
+  std::string FLastQuery;                     // the statement text the LOAD DATA LOCAL check compares against
 
   // Runs f; a failure other than a server error breaks the session, a server error ends the
   // pending reply.

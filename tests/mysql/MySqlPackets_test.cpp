@@ -304,6 +304,25 @@ TEST(MySqlFieldPacketTest, FourOneAndOlderLayouts) {
   EXPECT_EQ(shortFlags.Decimals, 2u);
 }
 
+// A session reads the next result's descriptions over those of the result freed before: nothing
+// of the old one may stay, and a packet that does not parse leaves the description as it was.
+TEST(MySqlFieldPacketTest, ReadOverAnEarlierDescription) {
+  const auto all = [](const TMySqlFieldInfo& f) {
+    return std::tuple(f.Name, f.OrgName, f.Table, f.OrgTable, f.Database, f.Catalog, f.Length, f.MaxLength,
+                      f.Flags, f.Decimals, f.CharsetNr, f.Type);
+  };
+  const Bytes wide = FieldPacket41("a_database_name_longer_than_sso", "a_table_name_longer_than_sso", "t0",
+                                   "a_column_name_longer_than_sso", "c0", 8, 255, 253, 0x1003, 31);
+  const Bytes narrow = FieldPacket41("", "", "", "x", "", 63, 11, 3, 0, 0);
+  TMySqlFieldInfo info;
+  ParseMySqlFieldPacket(wide, true, true, false, info);
+  ParseMySqlFieldPacket(narrow, true, true, false, info);
+  EXPECT_EQ(all(info), all(ParseMySqlFieldPacket(narrow, true, true)));
+  const Bytes cut(narrow.begin(), narrow.end() - 1);
+  EXPECT_EQ(ErrorOf(cut, [&](auto s) { return ParseMySqlFieldPacket(s, true, true, false, info), 0; }), 2027);
+  EXPECT_EQ(all(info), all(ParseMySqlFieldPacket(narrow, true, true)));
+}
+
 TEST(MySqlTextRowTest, NullEmptyAndBounds) {
   // "ab", NULL, "", then a value with a 2-byte length.
   const Bytes row = {2, 'a', 'b', 0xFB, 0, 0xFC, 3, 0, 'x', 'y', 'z'};

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mysql/MySqlResultSet.h"
 #include "mysql/MySqlSession.h"
@@ -142,6 +143,38 @@ TEST(MySqlSessionDbTest, OkPacketsAndCommands) {
   EXPECT_EQ(MySqlErrorOf([&] { s->Query("SELECT * FROM no_such_table"); }), 1146);
   EXPECT_EQ(s->State(), TMySqlSessionState::Ready);
   EXPECT_EQ(Scalar(*s, "SELECT COUNT(*) FROM t"), "3");
+}
+
+// Each result's descriptions are read over those of the result freed before it: a narrower
+// result, of an expression without a table, keeps nothing of the wider one.
+TEST(MySqlSessionDbTest, EachResultDescribesOnlyItsOwnColumns) {
+  TScratchDb db;
+  auto s = OpenNative(db.Name());
+  s->Query("CREATE TABLE a_table_named_past_the_short_text (a_column_named_past_the_short_text INT, b INT)");
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    s->Query("SELECT * FROM a_table_named_past_the_short_text AS t");
+    {
+      TMySqlResultSet rs(*s);
+      ASSERT_EQ(rs.Fields().size(), 2u);
+      const TMySqlFieldInfo& f = rs.Fields()[0];
+      EXPECT_EQ(std::vector<std::string>({f.Name, f.OrgName, f.Table, f.OrgTable, f.Database}),
+                std::vector<std::string>({"a_column_named_past_the_short_text",
+                                          "a_column_named_past_the_short_text", "t",
+                                          "a_table_named_past_the_short_text", db.Name()}));
+      while (rs.Fetch()) {
+      }
+    }
+    s->Query("SELECT 'v' AS x");
+    TMySqlResultSet rs(*s);
+    ASSERT_EQ(rs.Fields().size(), 1u);
+    const TMySqlFieldInfo& f = rs.Fields()[0];
+    EXPECT_EQ(std::vector<std::string>({f.Name, f.OrgName, f.Table, f.OrgTable, f.Database}),
+              std::vector<std::string>({"x", "", "", "", ""}));
+    EXPECT_EQ(f.Type, 253u);  // VAR_STRING, not the INT read before
+    while (rs.Fetch()) {
+    }
+  }
 }
 
 TEST(MySqlSessionDbTest, BatchGivesCommandsOutOfSyncThenBothResults) {
