@@ -28,23 +28,6 @@ std::string FieldTypeName(int fieldType) {
   return FieldTypeNames[fieldType];
 }
 
-bool IsBlobFieldType(TFieldType fieldType) {
-  switch (fieldType) {
-    case ftBlob:
-    case ftMemo:
-    case ftGraphic:
-    case ftFmtMemo:
-    case ftParadoxOle:
-    case ftDBaseOle:
-    case ftTypedBinary:
-    case ftOraBlob:
-    case ftOraClob:
-      return true;
-    default:
-      return false;
-  }
-}
-
 namespace {
 
 // No byte of the text has its high bit set; eight bytes at a time.

@@ -58,7 +58,23 @@ inline constexpr int FieldTypeCount = ftTimeUs + 1;
 // The enumerator's name without "ft" ("LargeUInt"); "Unknown" outside the range.
 std::string FieldTypeName(int fieldType);
 // A type that stores no fixed-size value in the record but a stream (blob, memo, graphic ...).
-bool IsBlobFieldType(TFieldType fieldType);
+// Inline: a dataset asks it of every field at every move.
+inline bool IsBlobFieldType(TFieldType fieldType) {
+  switch (fieldType) {
+    case ftBlob:
+    case ftMemo:
+    case ftGraphic:
+    case ftFmtMemo:
+    case ftParadoxOle:
+    case ftDBaseOle:
+    case ftTypedBinary:
+    case ftOraBlob:
+    case ftOraClob:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // Field and parameter names compare without case (the platform's locale-aware comparison).
 bool SameFieldName(std::string_view a, std::string_view b);

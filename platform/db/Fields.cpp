@@ -9,9 +9,7 @@
 
 // ---- TField ---------------------------------------------------------------------------------
 
-TField::TField(TComponent* owner) : TComponent(owner) {
-  SetBaseNotification();
-}
+TField::TField(TComponent* owner) : TComponent(owner, true) {}
 
 void TField::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
@@ -334,9 +332,8 @@ void TField::SetNewValue(const Variant& value) {
 
 // ---- TFields --------------------------------------------------------------------------------
 
-TField* TFields::Fields(int index) const {
-  if (index < 0 || index >= Count()) throw EDatabaseError("Field index out of range");
-  return FList[static_cast<size_t>(index)];
+void TFields::RaiseIndexOutOfRange() {
+  throw EDatabaseError("Field index out of range");
 }
 
 TField* TFields::FindField(std::string_view name) const {

@@ -237,8 +237,12 @@ class TFields {
   TFields& operator=(const TFields&) = delete;
 
   int Count() const noexcept { return static_cast<int>(FList.size()); }
-  // EDatabaseError "Field index out of range" outside 0..Count-1.
-  TField* Fields(int index) const;
+  // EDatabaseError "Field index out of range" outside 0..Count-1. Inline: a grid or a reader
+  // asks for every value of every row.
+  TField* Fields(int index) const {
+    if (index < 0 || index >= Count()) RaiseIndexOutOfRange();
+    return FList[static_cast<size_t>(index)];
+  }
   TField* operator[](int index) const { return Fields(index); }
   // Case ignored; nil / EDatabaseError "Field '%s' not found".
   TField* FindField(std::string_view name) const;
@@ -255,6 +259,8 @@ class TFields {
   auto end() const noexcept { return FList.end(); }
 
  private:
+  [[noreturn]] static void RaiseIndexOutOfRange();
+
   TDataSet* FDataSet;
   std::vector<TField*> FList;
 };

@@ -59,7 +59,9 @@ void TPersistent::AssignError(TPersistent* source) {
 
 // ---- TComponent -----------------------------------------------------------------------------
 
-TComponent::TComponent(TComponent* owner) {
+TComponent::TComponent(TComponent* owner) : TComponent(owner, false) {}
+
+TComponent::TComponent(TComponent* owner, bool baseNotification) : FBaseNotification(baseNotification) {
   if (owner) owner->InsertComponent(this);
 }
 
@@ -171,6 +173,10 @@ void TComponent::Notification(TComponent* component, TOperation operation) {
   // is on no other's list either.
   if (operation == opRemove && component && !FFreeNotifies.empty()) RemoveFreeNotification(component);
   if (FComponents.empty()) return;
+  // A dataset tells each of its fields of every field made or freed, and fields mostly hear
+  // nothing: without a hearer nothing is copied or called.
+  if (std::none_of(FComponents.begin(), FComponents.end(), [](const TComponent* c) { return c->Hears(); }))
+    return;
   // A copy: a component told of another's removal may itself change the list. While the list
   // stays as it was, every copied component is still owned; after a change each is looked up.
   // A dataset tells each of its fields of every field made or freed: the usual copy stays on the

@@ -96,6 +96,9 @@ class TComponent : public TPersistent {
   // so): an owner passes over such a component while it owns none and has no free-notification
   // links, as it would hear nothing.
   void SetBaseNotification() noexcept { FBaseNotification = true; }
+  // The same, said before the owner tells its components of this one: a dataset making its
+  // fields then passes over each new one as over the others.
+  TComponent(TComponent* owner, bool baseNotification);
   // Properties are all read.
   virtual void Loaded();
   void SetComponentStateFlag(TComponentState flag, bool on);
