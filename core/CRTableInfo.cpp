@@ -268,11 +268,7 @@ void TCRTablesInfo::RebuildIndex(TIndexKind kind) const {
 
 int TCRTablesInfo::Lookup(TIndexKind kind, std::string_view key) const {
   const TStringList& index = kind == TIndexKind::Name ? FNameIndex : FAliasIndex;
-  std::string normalized;
-  if (FNamesNormalized) {
-    normalized = FItemClass->NormalizeName(key);
-    key = normalized;
-  }
+  if (FNamesNormalized) key = NormalizedName(key);
   // A few items are compared one by one, as they are while the index may be stale: the first equal
   // one is the answer either way.
   constexpr size_t kIndexedFrom = 16;
@@ -292,6 +288,21 @@ int TCRTablesInfo::Lookup(TIndexKind kind, std::string_view key) const {
     if (found < 0 || itemIndex < found) found = itemIndex;
   }
   return found;
+}
+
+const std::string& TCRTablesInfo::NormalizedName(std::string_view name) const {
+  for (const TNormalizedMemo& memo : FNormalizedMemo)
+    if (memo.Valid && memo.Name == name) return memo.Normalized;
+  std::string normalized = FItemClass->NormalizeName(name);
+  const bool ascii =
+      std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  TNormalizedMemo& memo = FNormalizedMemo[FNextMemo];
+  memo.Valid = false;
+  memo.Name.assign(name);  // name may be a view of the other slot: that one stays as it is
+  memo.Normalized = std::move(normalized);
+  memo.Valid = ascii;
+  FNextMemo ^= 1;
+  return memo.Normalized;
 }
 
 int TCRTablesInfo::IndexByName(std::string_view name) const {
@@ -315,9 +326,9 @@ void TCRTablesInfo::NormalizeNames() {
   BeginUpdate();
   try {
     for (const auto& item : FItems) {
-      item->SetTableName(FItemClass->NormalizeName(item->FTableName));
-      item->SetTableAlias(FItemClass->NormalizeName(item->FTableAlias));
-      item->SetTableNameFull(FItemClass->NormalizeName(item->GetTableNameFull()));
+      item->SetTableName(NormalizedName(item->FTableName));
+      item->SetTableAlias(NormalizedName(item->FTableAlias));
+      item->SetTableNameFull(NormalizedName(item->GetTableNameFull()));
     }
     FNamesNormalized = true;
   } catch (...) {

@@ -140,8 +140,17 @@ class TCRTablesInfo {
   void IndexChanged(TIndexKind kind) noexcept;
   void RebuildIndex(TIndexKind kind) const;
   int Lookup(TIndexKind kind, std::string_view key) const;
+  // The item class's NormalizeName of a name. A record set normalises the same few table names
+  // at every open: those of ASCII alone (the same in every code page) are remembered.
+  const std::string& NormalizedName(std::string_view name) const;
 
   const TCRTableInfoClass* FItemClass;
+  struct TNormalizedMemo {
+    bool Valid = false;
+    std::string Name, Normalized;
+  };
+  mutable TNormalizedMemo FNormalizedMemo[2];
+  mutable int FNextMemo = 0;
   std::vector<std::unique_ptr<TCRTableInfo>> FItems;
   // Built when a lookup first needs them after a change: a query's few tables are looked up
   // item by item, and an open changes them many times over.
