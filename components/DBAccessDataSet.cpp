@@ -168,7 +168,13 @@ void TCustomDADataSet::CreateIRecordSet() {
 void TCustomDADataSet::SetIRecordSet(std::unique_ptr<TData> recordSet) {
   // The command must let go of the old record set's provider command before that goes.
   if (FCommand != nullptr) FCommand->FICommand.reset();
-  TMemDataSet::SetIRecordSet(std::move(recordSet));
+  try {
+    TMemDataSet::SetIRecordSet(std::move(recordSet));
+  } catch (...) {
+    FCRRecordSet = dynamic_cast<TCRRecordSet*>(&IRecordSet());
+    throw;
+  }
+  FCRRecordSet = dynamic_cast<TCRRecordSet*>(&IRecordSet());
   if (TCRRecordSet* rs = CRRecordSet()) {
     rs->OnBeforeFetch = [this](bool& cancel) {
       if (BeforeFetch) BeforeFetch(this, cancel);

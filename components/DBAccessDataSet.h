@@ -295,7 +295,8 @@ class TCustomDADataSet : public TMemDataSet,
   bool PSGetDefaultOrder(TPSIndexDef& order);
 
   // ---- Provider side ----
-  TCRRecordSet* CRRecordSet() const noexcept { return dynamic_cast<TCRRecordSet*>(&IRecordSet()); }
+  // Kept by SetIRecordSet, through which every record set comes: an open asks several times.
+  TCRRecordSet* CRRecordSet() const noexcept { return FCRRecordSet; }
   // The record set's provider command (nil while the dataset has no provider record set).
   TCRCommand* RecordSetCommand() const;
   // Whether the component is being designed (taken at construction).
@@ -438,6 +439,7 @@ class TCustomDADataSet : public TMemDataSet,
   void Notification(TComponent* component, TOperation operation) override;
 
   std::unique_ptr<TCustomDASQL> FCommand;
+  TCRRecordSet* FCRRecordSet = nullptr;  // the record set as a provider's, nil for another kind
   std::unique_ptr<TDADataSetOptions> FOptions;
   std::unique_ptr<TDASQLGenerator> FSQLGenerator;
   std::unique_ptr<TCustomDADataSet> FHelper;
