@@ -506,7 +506,9 @@ TSendResult TItemSell::SendToAll(const TSendRequest& request, const std::string&
   try {
     FSink.Status(QStringLiteral("正在查询..."));
     // In the order of their IDs: a send that ends early can say up to which character it came.
-    Open(*FQuery, "select ID,Name from `user` " + *where + " order by ID");
+    // The condition stays a query of its own, so that a typed one ending in its own ORDER BY or
+    // LIMIT chooses the same characters as before.
+    Open(*FQuery, "select ID,Name from (select ID,Name from `user` " + *where + "\n) as chosen order by ID");
     FSink.Status(QStringLiteral("准备就绪..."));
   } catch (const EAbort&) {
     throw;

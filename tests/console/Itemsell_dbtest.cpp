@@ -65,6 +65,7 @@ class ItemsellDbTest : public QObject {
   void EndedSendNamesWhoGotTheirGift();
   void FiltersChooseTheCharacters_data();
   void FiltersChooseTheCharacters();
+  void OwnConditionWithItsOwnOrderAndLimit();
   void RefusedSendWritesNothing_data();
   void RefusedSendWritesNothing();
   void PastedTextOutsideTheKeyRulesIsRefused_data();
@@ -417,6 +418,21 @@ void ItemsellDbTest::FiltersChooseTheCharacters() {
       Value("SELECT COUNT(*) FROM " + T("t_gift") + " g JOIN " + T("user") + " u ON u.ID=g.charID WHERE u." +
             condition.toStdString() + " AND g.type=4 AND g.attribute='200'"),
       std::to_string(2 * expected));
+}
+
+// The send goes in the order of the IDs; a typed condition that sorts and limits by itself still
+// chooses the characters it chose.
+void ItemsellDbTest::OwnConditionWithItsOwnOrderAndLimit() {
+  auto w = Window();
+  w->rb6->setChecked(true);
+  w->rb4->setChecked(true);
+  w->cbb1->setCurrentIndex(6);
+  w->edt3->setText(QStringLiteral("where deleted<>1 order by ID desc limit 2 -- the newest"));
+  w->Send();
+  QCOMPARE(Texts(), QStringList({QStringLiteral("所有操作已完成！\r\n操作角色 2个")}));
+  QCOMPARE(Value("SELECT GROUP_CONCAT(charID ORDER BY ID) FROM " + T("t_gift")),
+           Value("SELECT GROUP_CONCAT(ID ORDER BY ID) FROM (SELECT ID FROM " + T("user") +
+                 " WHERE deleted<>1 ORDER BY ID DESC LIMIT 2) AS n"));
 }
 
 void ItemsellDbTest::RefusedSendWritesNothing_data() {
