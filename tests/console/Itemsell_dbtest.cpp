@@ -63,6 +63,7 @@ class ItemsellDbTest : public QObject {
   void StopAtTheThirdStepLeavesThreeRows();
   void EndedSendNamesWhoGotTheirGift_data();
   void EndedSendNamesWhoGotTheirGift();
+  void LostConnectionIsAskedAgain();
   void FiltersChooseTheCharacters_data();
   void FiltersChooseTheCharacters();
   void OwnConditionWithItsOwnOrderAndLimit();
@@ -378,6 +379,30 @@ void ItemsellDbTest::EndedSendNamesWhoGotTheirGift() {
   QCOMPARE(texts.size(), 2);
   QVERIFY2(texts[0].startsWith(QStringLiteral("插入t_gift数据库失败！")), qPrintable(texts[0]));
   QCOMPARE(texts[1], Report(all, got.toStdString()));
+}
+
+// The connection ends before a batch is written: the statement fails, is not sent again, and the
+// server, asked on a new connection, tells that none of the batch's characters got their gift.
+void ItemsellDbTest::LostConnectionIsAskedAgain() {
+  const std::string id = QueryValue(FLogin->Provider(), "SELECT CONNECTION_ID()");
+  {
+    auto w = Window();
+    w->Work().SetBatchSize(2);
+    w->rb6->setChecked(true);
+    w->rb2->setChecked(true);
+    int steps = 0;
+    FUi->OnProcessMessages([&] {
+      if (++steps == 3) FAdmin->Exec("KILL " + id);
+    });
+    w->Send();
+    FUi->OnProcessMessages({});
+  }
+  FLogin = OpenLogin(FInfo, FZone->Chr().toStdString());
+  QCOMPARE(Value("SELECT GROUP_CONCAT(charID ORDER BY ID) FROM " + T("t_gift")), std::string("1,2"));
+  const QStringList texts = Texts();
+  QCOMPARE(texts.size(), 2);
+  QVERIFY2(texts[0].startsWith(QStringLiteral("插入t_gift数据库失败！")), qPrintable(texts[0]));
+  QCOMPARE(texts[1], Report(true, "1,2"));
 }
 
 void ItemsellDbTest::FiltersChooseTheCharacters_data() {
