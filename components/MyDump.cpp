@@ -812,8 +812,12 @@ void TMyDump::RestoreStarting() {
       session != nullptr && session->SchemaChanges(FSchemaChanges)) {
     // The server reports a change of database only while this is on (its default, which a
     // server's settings may have turned off); a server without it keeps asking after each statement.
+    // A file that turns the report off is told too: the setting is among the variables whose
+    // changes the server reports.
     try {
-      connection.ExecSQL("SET SESSION session_track_schema=ON");
+      connection.ExecSQL(
+          "SET SESSION session_track_schema=ON, session_track_system_variables=CONCAT_WS(',', "
+          "NULLIF(@@session_track_system_variables, ''), 'session_track_schema')");
       FSchemaTracked = session->SchemaChanges(FSchemaChanges);
     } catch (const EDatabaseError&) {
       if (!connection.Connected()) throw;
@@ -825,13 +829,25 @@ void TMyDump::RestoreStarting() {
 void TMyDump::RestoreStatementRan(const TDAScript& script) {
   if (!StayInDatabase) return;
   TCustomMyConnection& connection = *Connection();
+  std::string now;
   if (FSchemaTracked) {
     uint64_t count = 0;
     const TMySQLConnection* session = connection.MyIConnection();
     if (session != nullptr && session->SchemaChanges(count) && count == FSchemaChanges) return;
     FSchemaChanges = count;
+    // Whether the server still reports every change: from a statement that turned that off on,
+    // the database is asked after every statement.
+    TMyRowReader reader(connection, CommandTimeout);
+    reader.Open(
+        "SELECT IFNULL(HEX(DATABASE()), '-'), @@session_track_schema AND (@@session_track_system_variables "
+        "= '*' OR FIND_IN_SET('session_track_schema', @@session_track_system_variables))");
+    if (!reader.Next()) throw EDatabaseError("The server did not name the session's database");
+    now = reader.Value(0);
+    FSchemaTracked = reader.Value(1) == "1";
+    reader.Close();
+  } else {
+    now = SessionDatabaseHex(connection, CommandTimeout);
   }
-  const std::string now = SessionDatabaseHex(connection, CommandTimeout);
   if (now == FRestoreDatabase) return;
   FSwitchedDatabase = FromHex(now);
   throw EDatabaseError(

@@ -317,11 +317,14 @@ void TMySqlSession::ApplyOk(const TMySqlOkPacket& ok) {
   if (ok.HasStatus) FServerStatus = ok.ServerStatus;
   FWarningCount = ok.WarningCount;
   FInfo = ok.Info;
-  for (const auto& [name, value] : ok.SystemVariables)
+  for (const auto& [name, value] : ok.SystemVariables) {
     if (name == "character_set_client") {
       FTrackedCharset = value;
       TextCharset = CharsetKindByName(value);
     }
+    // What the server reports may have changed: whoever follows the database looks again.
+    if (name == "session_track_schema") ++FSchemaChanges;
+  }
   if (ok.SchemaChanged) {
     FTrackedSchema = ok.Schema;
     ++FSchemaChanges;

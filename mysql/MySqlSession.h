@@ -118,7 +118,9 @@ class TMySqlSession {
   const std::string& TrackedCharset() const { return FTrackedCharset; }
   // How many times the server reported, through session tracking, that the session's default
   // database changed (USE, COM_INIT_DB), and the last name it reported (utf8). Counted since the
-  // session object was made; a USE of the database the session is in counts too.
+  // session object was made; a USE of the database the session is in counts too, and so does a
+  // reported change of session_track_schema (after which changes of the database may go
+  // unreported).
   uint64_t SchemaChanges() const { return FSchemaChanges; }
   const std::string& TrackedSchema() const { return FTrackedSchema; }
 

@@ -290,6 +290,8 @@ TEST(MyDumpDbTest, ARestoreStayingInItsDatabaseStopsRightAfterAMoveAway) {
       {"executable comment", "/*!40000 USE `" + o + "` */", true},
       {"created first, as a dump of whole databases",
        "CREATE DATABASE /*!32312 IF NOT EXISTS*/ `" + o + "`;\nUSE `" + o + "`", true},
+      {"after the server was told to stop reporting it",
+       "SET SESSION session_track_schema=OFF;\nUSE `" + o + "`", true},
       {"the same database again", "USE `" + db.Name() + "`", false},
   };
   for (const bool direct : {true, false}) {
