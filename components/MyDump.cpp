@@ -122,6 +122,9 @@ class TMyDump::TRun {
   void SetLines();
   void DatabaseSection();
   void UsersSection();
+  // The routines to write (name, PROCEDURE or FUNCTION); a name asked for that the database does
+  // not hold is refused before anything is written.
+  std::vector<std::pair<std::string, std::string>> RoutineList();
   void RoutinesSection();
   void TablesSection();
   std::vector<TTableRef> TableList();
@@ -175,6 +178,7 @@ class TMyDump::TRun {
   int FMajor = 0, FMinor = 0, FRelease = 0;
   std::map<std::string, std::map<std::string, bool>> FViews;  // database -> name -> is a view
   std::vector<TTableRef> FTables;
+  std::vector<std::pair<std::string, std::string>> FRoutines;
   std::string FEscaped;  // scratch for escaping
 };
 
@@ -241,6 +245,7 @@ void TMyDump::TRun::WriteSections() {
     FTables = TableList();
     if ((objects & doData) != 0) CheckColumnCharsets(FTables);
   }
+  if ((objects & doStoredProcs) != 0) FRoutines = RoutineList();
   if (FOptions.GenerateHeader) Header();
   SetLines();
   if ((objects & doDatabase) != 0) DatabaseSection();
@@ -319,20 +324,30 @@ void TMyDump::TRun::UsersSection() {
   FWriter.Line("");
 }
 
-void TMyDump::TRun::RoutinesSection() {
-  std::vector<std::pair<std::string, std::string>> routines;  // name, PROCEDURE or FUNCTION
-  {
-    TMyRowReader reader(FConnection, FDump.CommandTimeout);
-    reader.Open(
-        "SELECT ROUTINE_NAME, ROUTINE_TYPE FROM information_schema.routines WHERE ROUTINE_SCHEMA = "
-        "DATABASE() "
-        "ORDER BY ROUTINE_NAME, ROUTINE_TYPE");
-    while (reader.Next()) {
-      const std::string name = reader.Value(0);
-      if (FDump.FStoredProcNames.Count() > 0 && FDump.FStoredProcNames.IndexOf(name) < 0) continue;
-      routines.emplace_back(name, reader.Value(1));
-    }
+std::vector<std::pair<std::string, std::string>> TMyDump::TRun::RoutineList() {
+  std::vector<std::pair<std::string, std::string>> routines;
+  const TStringList& wanted = FDump.FStoredProcNames;
+  TStringList found;  // compares as the list of names asked for does
+  TMyRowReader reader(FConnection, FDump.CommandTimeout);
+  reader.Open(
+      "SELECT ROUTINE_NAME, ROUTINE_TYPE FROM information_schema.routines WHERE ROUTINE_SCHEMA = "
+      "DATABASE() "
+      "ORDER BY ROUTINE_NAME, ROUTINE_TYPE");
+  while (reader.Next()) {
+    const std::string name = reader.Value(0);
+    if (wanted.Count() > 0 && wanted.IndexOf(name) < 0) continue;
+    found.Add(name);
+    routines.emplace_back(name, reader.Value(1));
   }
+  // A backup without a routine asked for by name would pass for a whole one.
+  for (int i = 0; i < wanted.Count(); ++i)
+    if (found.IndexOf(wanted[i]) < 0)
+      throw EDatabaseError(Format("The routine %s does not exist", {Quote(wanted[i])}));
+  return routines;
+}
+
+void TMyDump::TRun::RoutinesSection() {
+  const std::vector<std::pair<std::string, std::string>>& routines = FRoutines;
   const int count = static_cast<int>(routines.size());
   for (int i = 0; i < count; ++i) {
     const auto& [name, kind] = routines[static_cast<size_t>(i)];

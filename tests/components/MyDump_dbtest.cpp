@@ -368,6 +368,48 @@ TEST(MyDumpDbTest, RoutinesOfADatabaseWithAnAwkwardNameAreListedAndDumped) {
   EXPECT_NE(text.find("CREATE DEFINER="), std::string::npos);
 }
 
+// Routines asked for by name: each is written whatever the case of its name, and one the database
+// does not hold fails the backup before anything is written instead of leaving it out.
+TEST(MyDumpDbTest, RoutinesAskedForByNameAreAllThereOrTheBackupFails) {
+  TScratchDb db;
+  TTempDir dir;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  c.ExecSQL("CREATE PROCEDURE give_gold() SELECT 1");
+  c.ExecSQL("CREATE FUNCTION level_of(n INT) RETURNS INT RETURN n");
+  const fs::path file = dir.Path / "routines.sql";
+  struct Case {
+    const char* Names;
+    std::string Error;
+  };
+  const Case cases[] = {
+      {"GIVE_GOLD,level_of", ""},
+      {"give_gold,levelof", "The routine `levelof` does not exist"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Names);
+    { std::ofstream(file) << "old"; }
+    TMyDump dump;
+    dump.SetConnection(&c);
+    dump.Objects = doStoredProcs;
+    dump.SetStoredProcNames(k.Names);
+    std::string error;
+    try {
+      dump.BackupToFile(file.string());
+    } catch (const EDatabaseError& e) {
+      error = e.Message();
+    }
+    EXPECT_EQ(error, k.Error);
+    const std::string text = ReadFile(file);
+    if (k.Error.empty()) {
+      EXPECT_NE(text.find("PROCEDURE `give_gold`"), std::string::npos);
+      EXPECT_NE(text.find("FUNCTION `level_of`"), std::string::npos);
+    } else {
+      EXPECT_EQ(text, "old");
+    }
+  }
+}
+
 TEST(MyDumpDbTest, AFailedOrStoppedBackupLeavesTheTargetFile) {
   TScratchDb db;
   TTempDir dir;
