@@ -593,7 +593,8 @@ void TCustomDADataSet::RemoveDeletedRows(const TKeyAndDataFields& keyAndData) {
 }
 
 // Rows changed since the newest TIMESTAMP seen take the server's values; rows the dataset does
-// not hold are left to the next full refresh.
+// not hold are left to the next full refresh, and so are rows holding a cached change not yet
+// applied (the server's values would replace it, and the apply would write them back instead).
 void TCustomDADataSet::RefreshChangedRows(const TKeyAndDataFields& keyAndData) {
   TDAParams params;
   TCustomDADataSet& rows =
@@ -612,6 +613,7 @@ void TCustomDADataSet::RefreshChangedRows(const TKeyAndDataFields& keyAndData) {
     std::vector<Variant> values;
     for (TField* key : serverKeys) values.push_back(key->Value());
     if (!Locate(names, values, 0)) continue;
+    if (CachedUpdates() && UpdateStatus() != isUnmodified) continue;
     UpdateCursorPos();
     CopyHelperRow(rows);
   }

@@ -424,6 +424,38 @@ TEST_F(MyQueryDbTest, AMasterMoveKeepsTheDetailsCachedChanges) {
   }
 }
 
+// A quick refresh brings the server's changes into the rows without a cached change; a row holding
+// one keeps it, and the apply writes that change, not the server's values back.
+TEST_F(MyQueryDbTest, AQuickRefreshKeepsTheCachedChangeOfARow) {
+  Conn.ExecSQL(
+      "CREATE TABLE stamped (id INT PRIMARY KEY, v INT, w INT, "
+      "ts TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP ON UPDATE CURRENT_TIMESTAMP)");
+  Conn.ExecSQL("INSERT INTO stamped (id, v, w) VALUES (1, 10, 0), (2, 20, 0), (3, 30, 0)");
+  TMyQuery q;
+  q.SetConnection(&Conn);
+  q.SetSQLText("SELECT * FROM stamped ORDER BY id");
+  q.SetCachedUpdates(true);
+  q.Open();
+  q.Next();
+  q.Edit();
+  q.FieldByName("v")->SetAsInteger(5);
+  q.Post();
+  Conn.ExecSQL("UPDATE stamped SET w = 99, ts = ts + INTERVAL 1 SECOND WHERE id = 2");
+  Conn.ExecSQL("UPDATE stamped SET w = 77, ts = ts + INTERVAL 1 SECOND WHERE id = 3");
+  q.RefreshQuick(false);
+  std::string local;
+  for (q.First(); !q.Eof(); q.Next())
+    local += q.FieldByName("v")->AsString() + ":" + q.FieldByName("w")->AsString() + ",";
+  EXPECT_EQ(local, "10:0,5:0,30:77,");
+  q.ApplyUpdates();
+  q.CommitUpdates();
+  TMyQuery server;
+  server.SetConnection(&Conn);
+  server.SetSQLText("SELECT GROUP_CONCAT(id, ':', v, ':', w ORDER BY id) FROM stamped");
+  server.Open();
+  EXPECT_EQ(server.Fields()[0]->AsString(), "1:10:0,2:5:99,3:30:77");
+}
+
 // With fields as text a number is the server's whole text: a display width is no limit.
 TEST_F(MyQueryDbTest, NumbersAsTextAreWholeWhateverTheirDisplayWidth) {
   Conn.ExecSQL(
