@@ -9,10 +9,12 @@
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "console/BrowserPaging.h"
 #include "console/GuildSql.h"
 #include "console/MyLoginConnection.h"
 #include "console/Unit_gonghui.h"
 #include "console/controls/FlatBtns.h"
+#include "platform/db/Fields.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
@@ -28,6 +30,8 @@ Tgonghuicy_edit::Tgonghuicy_edit(Tgonghui& list)
   setWindowTitle(QStringLiteral("成员编辑"));
   FQuery->SetCommandTimeout(kReadTimeoutSeconds);
   FQuery->Options().QuoteNames = true;
+  FQuery->BeforePost = [this](TDataSet*) { CheckShownMember(); };
+  FQuery->BeforeDelete = [this](TDataSet*) { CheckShownMember(); };
   FSource->SetDataSet(FQuery.get());
 
   auto* layout = new QVBoxLayout(this);
@@ -143,6 +147,30 @@ bool Tgonghuicy_edit::HasMemberRow() {
   // add one nobody asked for.
   if (FQuery->Active() && FQuery->State() == dsInsert) FQuery->Cancel();
   return FQuery->Active() && !FQuery->IsEmpty();
+}
+
+void Tgonghuicy_edit::CheckShownMember() {
+  if (FQuery->State() == dsInsert) return;
+  // The name is the table's key, and the game's latin1 column takes "bob" for "Bob": a member who
+  // left and a namesake who joined meanwhile would take the write meant for the row shown.
+  const Variant name = FQuery->FieldByName("name")->OldValue();
+  const Variant unionId = FQuery->FieldByName("UnionID")->OldValue();
+  if (name.IsNull()) return;
+  TMyQuery held;
+  held.SetCommandTimeout(kReadTimeoutSeconds);
+  held.SetConnection(&FList.Connection());
+  TDBAccessUtils::SetSQLText(&held, "select name, UnionID from t_union_citizen where name = " +
+                                        SqlLiteral(name.AsString(), FList.LiteralCharset()));
+  held.Open();
+  // No row: the write finds none and says so itself.
+  if (held.IsEmpty()) return;
+  if (held.FieldByName("name")->AsString() == name.AsString() &&
+      held.FieldByName("UnionID")->AsString() == unionId.AsString())
+    return;
+  ShowMessageBox(
+      QStringLiteral("该成员已变动（已退出工会，或其名字已属于另一条成员记录），没有修改！请刷新后重试。"),
+      CaptionError, TMsgIcon::Error);
+  throw EAbort("the member shown is no longer the one the server holds");
 }
 
 void Tgonghuicy_edit::DeleteMember() {

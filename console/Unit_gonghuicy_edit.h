@@ -49,6 +49,9 @@ class Tgonghuicy_edit : public QWidget {
   void ShowGuildMembers();
   // A stored member is current (a row begun by typing over an empty list is dropped first).
   bool HasMemberRow();
+  // Before a member row is written or deleted: EAbort, with the reason shown, when the row the
+  // server holds under the shown name is another character's.
+  void CheckShownMember();
 
   Tgonghui& FList;
   std::string FUnionId;

@@ -44,6 +44,8 @@ class GonghuiDbTest : public QObject {
   void DissolveRemovesMembersThenGuild();
   void DissolveSaysWhatTheServerDid_data();
   void DissolveSaysWhatTheServerDid();
+  void MemberWritesMissANamesakeJoinedMeanwhile_data();
+  void MemberWritesMissANamesakeJoinedMeanwhile();
 
  private:
   std::unique_ptr<Tgonghui> List() {
@@ -305,6 +307,46 @@ void GonghuiDbTest::DissolveSaysWhatTheServerDid() {
   QCOMPARE(guilds, std::to_string(guildsLeft));
   QCOMPARE(members, std::string("0"));
   QCOMPARE(Value("SELECT COUNT(*) FROM " + T("t_union_citizen") + " WHERE UnionID<>50"), others);
+}
+
+void GonghuiDbTest::MemberWritesMissANamesakeJoinedMeanwhile_data() {
+  QTest::addColumn<bool>("remove");
+  QTest::addColumn<int>("guild");  // the namesake's
+  QTest::newRow("delete, namesake in the same guild") << true << 50;
+  QTest::newRow("title edit, namesake in another guild") << false << 51;
+}
+
+// "Bob" is shown; he leaves and "bob", whom the latin1 key takes for him, joins meanwhile.
+void GonghuiDbTest::MemberWritesMissANamesakeJoinedMeanwhile() {
+  QFETCH(bool, remove);
+  QFETCH(int, guild);
+  const std::string members = T("t_union_citizen");
+  FAdmin->Exec("INSERT INTO " + T("t_union") + " (ID,Name) VALUES (50,'g50')");
+  FAdmin->Exec("INSERT INTO " + members + " (UnionID,name,nickname) VALUES (50,'Bob','old')");
+  auto list = List();
+  Select(*list, 50);
+  Tgonghuicy_edit* editor = list->EditMembers();
+  QVERIFY(editor != nullptr);
+  QCOMPARE(editor->qry1().FieldByName("name")->AsString(), std::string("Bob"));
+  FAdmin->Exec("DELETE FROM " + members + " WHERE name='Bob'");
+  FAdmin->Exec("INSERT INTO " + members + " (UnionID,name,nickname) VALUES (" + std::to_string(guild) +
+               ",'bob','own')");
+  FUi->Answer(TMsgResult::Yes);
+  if (remove) {
+    Guarded([&] { editor->DeleteMember(); });
+  } else {
+    editor->qry1().Edit();
+    editor->dbedtnickname->setText(QStringLiteral("new"));
+    Guarded([&] { editor->Commit(); });
+  }
+  const std::string held = Value("SELECT CONCAT(UnionID,' ',HEX(name),' ',nickname) FROM " + members +
+                                 " WHERE UnionID IN (50,51)");
+  FAdmin->Exec("DELETE FROM " + members + " WHERE UnionID IN (50,51)");
+  FAdmin->Exec("DELETE FROM " + T("t_union") + " WHERE ID=50");
+  QCOMPARE(held, std::to_string(guild) + " 626F62 own");
+  QCOMPARE(
+      FUi->Messages().back().Args.Text,
+      QStringLiteral("该成员已变动（已退出工会，或其名字已属于另一条成员记录），没有修改！请刷新后重试。"));
 }
 
 void GonghuiDbTest::MenuOpensOneList() {
