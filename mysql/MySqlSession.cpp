@@ -398,7 +398,7 @@ void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFiel
   const bool longFlag = FServerCaps & CLIENT_LONG_FLAG;
   const bool exact = !withDefault;
   // The descriptions of a freed result are written over: their names keep their room.
-  if (fields.empty()) fields.swap(FSpareFields);
+  if (fields.empty()) TakeSpareFields(fields, exact ? count : UINT32_MAX);
   // The count is the server's: room for the usual result only, the rest grows as columns come.
   if (exact) fields.reserve(std::min<uint32_t>(count, 256));
   size_t n = 0;  // the descriptions read; those after them are left from before
@@ -423,8 +423,22 @@ void TMySqlSession::ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFiel
   }
 }
 
+void TMySqlSession::TakeSpareFields(std::vector<TMySqlFieldInfo>& fields, uint32_t count) noexcept {
+  // The spare nearest the result's column count (an empty one too: the other is not cut down to
+  // the count and made anew afterwards), so that a page and its count query each find their own.
+  const auto distance = [count](const std::vector<TMySqlFieldInfo>& spare) {
+    return spare.size() > count ? spare.size() - count : count - spare.size();
+  };
+  std::vector<TMySqlFieldInfo>& best =
+      distance(FSpareFields[0]) <= distance(FSpareFields[1]) ? FSpareFields[0] : FSpareFields[1];
+  fields.swap(best);
+}
+
 void TMySqlSession::RecycleFields(std::vector<TMySqlFieldInfo>&& fields) noexcept {
-  if (fields.capacity() >= FSpareFields.capacity()) FSpareFields.swap(fields);
+  // The spare with the fewest descriptions gives way.
+  std::vector<TMySqlFieldInfo>& slot =
+      FSpareFields[0].size() <= FSpareFields[1].size() ? FSpareFields[0] : FSpareFields[1];
+  if (fields.size() >= slot.size()) slot.swap(fields);
 }
 
 void TMySqlSession::SendQuery(std::span<const uint8_t> text) {

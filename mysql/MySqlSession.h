@@ -206,8 +206,9 @@ class TMySqlSession {
   TMySqlScramble FScramble{};
   bool FHasScramble20 = false;
   std::vector<TMySqlFieldInfo> FFields;
-  std::vector<TMySqlFieldInfo> FSpareFields;  // a freed result's, for the next result to reuse
-  std::string FLastQuery;                     // the statement text the LOAD DATA LOCAL check compares against
+  // Two freed results' descriptions, for the next results to read theirs into.
+  std::vector<TMySqlFieldInfo> FSpareFields[2];
+  std::string FLastQuery;  // the statement text the LOAD DATA LOCAL check compares against
 
   // Runs f; a failure other than a server error breaks the session, a server error ends the
   // pending reply.
@@ -228,6 +229,8 @@ class TMySqlSession {
   void ReadOk(std::span<const uint8_t> reply);
   void ApplyEof(const TMySqlEofPacket& eof);
   void ReadFieldDescriptions(uint32_t count, std::vector<TMySqlFieldInfo>& fields, bool withDefault);
+  // Swaps the spare descriptions best fitted to a result of `count` columns into `fields`.
+  void TakeSpareFields(std::vector<TMySqlFieldInfo>& fields, uint32_t count) noexcept;
   std::exception_ptr SendLocalFile(const std::string& fileName);
   void StreamFile(TStream& file);
 };
