@@ -609,6 +609,6 @@ void TCustomMyDataSet::AutoRefreshTick() {
   if (!Active() || State() != dsBrowse) return;
   if (FTimestampField != nullptr)
     RefreshQuick(true);
-  else
-    Refresh();
+  else if (!CachedUpdates() || !UpdatesPending())
+    Refresh();  // a full refresh would drop the cached changes not yet applied: it waits for them
 }

@@ -431,7 +431,7 @@ TEST_F(MyUpdateObjectDbTest, CheckRowVersionRefusesARowChangedElsewhere) {
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:50,2:2");
 }
 
-TEST_F(MyUpdateObjectDbTest, AutoRefreshTimerSkipsARecordBeingEdited) {
+TEST_F(MyUpdateObjectDbTest, AutoRefreshTimerSkipsARecordBeingEditedAndCachedChanges) {
   TManualMessageLoop loop;
   TMessageLoopInstaller installed(&loop);
   Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT)");
@@ -455,6 +455,21 @@ TEST_F(MyUpdateObjectDbTest, AutoRefreshTimerSkipsARecordBeingEdited) {
   EXPECT_EQ(q.State(), dsEdit);
   EXPECT_EQ(q.FieldByName("lv")->AsInteger(), 7) << "the edit stays";
   q.Cancel();
+
+  // A cached change not yet applied stays too, and the apply writes it.
+  q.Close();
+  q.SetCachedUpdates(true);
+  q.Open();
+  q.Edit();
+  q.FieldByName("lv")->SetAsInteger(8);
+  q.Post();
+  Conn.ExecSQL("UPDATE hero SET lv = 3");
+  loop.Advance(10000);
+  EXPECT_TRUE(q.UpdatesPending());
+  EXPECT_EQ(q.FieldByName("lv")->AsInteger(), 8) << "the cached change stays";
+  q.ApplyUpdates();
+  q.CommitUpdates();
+  EXPECT_EQ(Value("SELECT lv FROM hero"), "8");
 }
 
 // The connection is killed before the second statement (or batch) of an apply: the apply runs
