@@ -49,7 +49,7 @@ bool IsPrivilegeText(std::string_view text) {
   return true;
 }
 
-std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset) {
-  if (search.ByPrivilege) return " where user_priv=" + SqlLiteral(search.Text, charset);
-  return " where " + LikeCondition("username", search.Text, charset, search.Fuzzy);
+std::string AccountSearchWhere(const TAccountSearch& search, TLiteralStyle style) {
+  if (search.ByPrivilege) return " where user_priv=" + SqlLiteral(search.Text, style);
+  return " where " + LikeCondition("username", search.Text, style, search.Fuzzy);
 }

@@ -36,4 +36,4 @@ bool IsPrivilegeText(std::string_view text);
 
 // The condition of a search: " where user_priv=<literal>" by privilege, otherwise
 // " where username like <pattern literal>" (wrapped in "%" when fuzzy; see LikeCondition).
-std::string AccountSearchWhere(const TAccountSearch& search, TCharsetKind charset);
+std::string AccountSearchWhere(const TAccountSearch& search, TLiteralStyle style);

@@ -2,7 +2,9 @@
 
 #include <charconv>
 
+#include "components/MyAccessConnection.h"
 #include "mysql/MyClasses.h"
+#include "mysql/MySQLConnection.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
 
@@ -108,8 +110,16 @@ void TBrowserPaging::Commit(const TPageStep& step, std::optional<int64_t> total)
 
 // ---- typed text into SQL ----------------------------------------------------------------------
 
-std::string SqlLiteral(std::string_view text, TCharsetKind charset) {
-  return QuoteString(text, charset);
+TLiteralStyle LiteralStyleOf(const TCustomMyConnection& connection) {
+  // The open session knows the set it really speaks and the mode its last statement left; before
+  // that the set it will ask for.
+  if (const TMySQLConnection* c = connection.MyIConnection(); c && connection.Connected())
+    return {c->GetTextCharset(), c->NoBackslashEscapes()};
+  return {SQLTextCharset(connection.Options().Charset(), connection.Options().UseUnicode())};
+}
+
+std::string SqlLiteral(std::string_view text, TLiteralStyle style) {
+  return QuoteString(text, style.Charset, style.NoBackslashEscapes);
 }
 
 std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy) {
@@ -161,22 +171,27 @@ std::string BinaryLikePattern(std::string_view text, TCharsetKind charset, bool 
 
 }  // namespace
 
-std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy) {
+std::string LikeLiteral(std::string_view text, TLiteralStyle style, bool fuzzy) {
+  // Where backslashes are plain in literals, LIKE's escape is named rather than left to the
+  // server's default; as a hexadecimal literal, so that the statement's own lexers, which read
+  // it in the default mode, see no open quote.
+  const std::string escape = style.NoBackslashEscapes ? " ESCAPE 0x5C" : "";
+  const TCharsetKind charset = style.Charset;
   if (charset == TCharsetKind::SingleByte || IsAscii(text))
-    return SqlLiteral(LikePattern(text, charset, fuzzy), charset);
+    return SqlLiteral(LikePattern(text, charset, fuzzy), style) + escape;
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string literal = "_binary X'";
   for (const char c : BinaryLikePattern(text, charset, fuzzy)) {
     literal += kHex[static_cast<unsigned char>(c) >> 4];
     literal += kHex[static_cast<unsigned char>(c) & 0x0F];
   }
-  return literal + "'";
+  return literal + "'" + escape;
 }
 
-std::string LikeCondition(std::string_view column, std::string_view text, TCharsetKind charset, bool fuzzy) {
-  if (IsAscii(text)) return std::string(column) + " like " + LikeLiteral(text, charset, fuzzy);
-  if (charset == TCharsetKind::SingleByte) charset = TCharsetKind::Gbk;
-  return "CAST(" + std::string(column) + " AS BINARY) like " + LikeLiteral(text, charset, fuzzy);
+std::string LikeCondition(std::string_view column, std::string_view text, TLiteralStyle style, bool fuzzy) {
+  if (IsAscii(text)) return std::string(column) + " like " + LikeLiteral(text, style, fuzzy);
+  if (style.Charset == TCharsetKind::SingleByte) style.Charset = TCharsetKind::Gbk;
+  return "CAST(" + std::string(column) + " AS BINARY) like " + LikeLiteral(text, style, fuzzy);
 }
 
 std::string QuotedColumn(std::string_view name, TCharsetKind charset) {

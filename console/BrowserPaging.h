@@ -103,25 +103,43 @@ class TBrowserPaging {
 
 // ---- typed text into SQL ----------------------------------------------------------------------
 
-// A quoted string literal of bytes in the connection's character set.
-std::string SqlLiteral(std::string_view text, TCharsetKind charset);
+// How a session reads the literals written for it: the connection's character set, and whether
+// its sql_mode holds NO_BACKSLASH_ESCAPES (a backslash is then a plain character in a literal).
+// A set alone is the server's default mode.
+struct TLiteralStyle {
+  TLiteralStyle(TCharsetKind charset, bool noBackslashEscapes = false)
+      : Charset(charset), NoBackslashEscapes(noBackslashEscapes) {}
+  TCharsetKind Charset;
+  bool NoBackslashEscapes;
+};
+
+class TCustomMyConnection;
+// The style of the connection's session: the set and mode it reports once open; before that the
+// set it will ask for, in the server's default mode.
+TLiteralStyle LiteralStyleOf(const TCustomMyConnection& connection);
+
+// A quoted string literal of bytes in the connection's character set, read back as these bytes
+// in the session's mode.
+std::string SqlLiteral(std::string_view text, TLiteralStyle style);
 // The LIKE pattern of typed text: "\" escaped for LIKE first (on a single-byte set every 0x5C
 // byte, a GBK trail byte included; on a multi-byte set only a 0x5C that is no character's trail
 // byte). Fuzzy: the user's own "%" and "_" keep their meaning and the pattern is wrapped in "%";
-// exact: they are escaped too, so only the text itself matches.
+// exact: they are escaped too, so only the text itself matches. "\" is the escape in either
+// backslash mode (LikeLiteral names it where the mode needs it).
 std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy);
-// The literal a name search compares with. On a single-byte connection, or for ASCII text,
+// What a name search's "like" is followed by. On a single-byte connection, or for ASCII text,
 // SqlLiteral(LikePattern(...)). Text beyond ASCII on a multi-byte connection is written as a
 // binary hexadecimal literal of the pattern's bytes (every 0x5C, and a "%" or "_" byte inside a
 // character, escaped for the byte-wise match), so it meets the bytes the column stores whatever
 // the column's character set: the game keeps GBK text in latin1 columns, which a literal of the
-// connection's set could not be compared with.
-std::string LikeLiteral(std::string_view text, TCharsetKind charset, bool fuzzy);
+// connection's set could not be compared with. A session without backslash escapes gets the
+// literal followed by an ESCAPE clause naming the backslash, so its wildcards stay escaped.
+std::string LikeLiteral(std::string_view text, TLiteralStyle style, bool fuzzy);
 // The condition "<column> like <LikeLiteral>" for a name search. Text beyond ASCII is matched
 // byte for byte: its binary literal is compared with the column's bytes (a latin1 column's
 // collation would take the escaped 0x5C of a GBK character for other bytes), and on a
 // single-byte session, where typed text is encoded as GBK, it is split as GBK.
-std::string LikeCondition(std::string_view column, std::string_view text, TCharsetKind charset, bool fuzzy);
+std::string LikeCondition(std::string_view column, std::string_view text, TLiteralStyle style, bool fuzzy);
 // A column name back-quoted whole, inner back quotes doubled (names are read in the connection's
 // character set, whose trail bytes may be back quotes).
 std::string QuotedColumn(std::string_view name, TCharsetKind charset);

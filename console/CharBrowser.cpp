@@ -80,12 +80,12 @@ std::string TBankTexts::SearchLabel(int64_t total) const {
   return "共 " + std::to_string(total) + "条记录 ";
 }
 
-std::string NameIs(std::string_view column, std::string_view text, TCharsetKind charset) {
-  return LikeCondition(column, text, charset, false);
+std::string NameIs(std::string_view column, std::string_view text, TLiteralStyle style) {
+  return LikeCondition(column, text, style, false);
 }
 
-std::string CharNameWhere(std::string_view text, TCharsetKind charset, bool fuzzy) {
-  return " where " + LikeCondition("Name", text, charset, fuzzy);
+std::string CharNameWhere(std::string_view text, TLiteralStyle style, bool fuzzy) {
+  return " where " + LikeCondition("Name", text, style, fuzzy);
 }
 
 std::string AccountIdWhere(int64_t accountId) {

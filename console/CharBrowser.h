@@ -54,10 +54,10 @@ class TBankTexts : public TBrowserTexts {
 
 // A name compared as typed (no wildcard of the user's), in the stored bytes: the condition after
 // "where " for column (an ASCII name).
-std::string NameIs(std::string_view column, std::string_view text, TCharsetKind charset);
+std::string NameIs(std::string_view column, std::string_view text, TLiteralStyle style);
 
 // " where Name like <pattern>", fuzzy or exact.
-std::string CharNameWhere(std::string_view text, TCharsetKind charset, bool fuzzy);
+std::string CharNameWhere(std::string_view text, TLiteralStyle style, bool fuzzy);
 // The condition on an owning account's idx (as read from its row: digits only).
 std::string AccountIdWhere(int64_t accountId);
 

@@ -130,13 +130,8 @@ std::string TItemPicker::FirstPageSql() const {
 }
 
 std::string TItemPicker::SearchSql(const QString& text, bool fuzzy) const {
-  const TMySQLConnection* c = FConnection.MyIConnection();
-  const TCharsetKind charset =
-      c && FConnection.Connected()
-          ? c->GetTextCharset()
-          : SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
   return std::string("select ") + FTexts.Columns + " from " + FTexts.Table + " where " +
-         LikeCondition(FTexts.NameColumn, Encode(text), charset, fuzzy);
+         LikeCondition(FTexts.NameColumn, Encode(text), LiteralStyleOf(FConnection), fuzzy);
 }
 
 std::string TItemPicker::ShowAllSql() const {

@@ -35,9 +35,9 @@ bool AllDigits(const QString& text) {
 
 // The row whose column holds exactly these bytes: a latin1 column's collation takes "Bob" for
 // "bob", and the gift would go to another character, or the item number to another item.
-std::string SameBytes(std::string_view column, std::string_view bytes, TCharsetKind charset) {
-  return "CAST(" + std::string(column) + " AS BINARY) like " +
-         LikeLiteral(bytes, charset == TCharsetKind::SingleByte ? TCharsetKind::Gbk : charset, false);
+std::string SameBytes(std::string_view column, std::string_view bytes, TLiteralStyle style) {
+  if (style.Charset == TCharsetKind::SingleByte) style.Charset = TCharsetKind::Gbk;
+  return "CAST(" + std::string(column) + " AS BINARY) like " + LikeLiteral(bytes, style, false);
 }
 
 }  // namespace
@@ -158,7 +158,7 @@ class TItemSell::TRowWriter {
         FTail(Literal(addTime) + "," + Literal(limitTime) + "," + Literal(owner.Encode(Utf8(kOwnGiftMsg))) +
               ")") {}
 
-  std::string Literal(std::string_view text) const { return SqlLiteral(text, FOwner.LiteralCharset()); }
+  std::string Literal(std::string_view text) const { return SqlLiteral(text, FOwner.LiteralStyle()); }
 
   void Add(const std::string& id, int type, const std::string& attribute) {
     if (!FValues.empty()) FValues += ',';
@@ -284,12 +284,6 @@ TItemSell::TItemSell(TCustomMyConnection& con2, TFieldCharset charset, TItemSell
 
 TItemSell::~TItemSell() = default;
 
-TCharsetKind TItemSell::LiteralCharset() const {
-  if (const TMySQLConnection* c = FConnection.MyIConnection(); c && FConnection.Connected())
-    return c->GetTextCharset();
-  return SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
-}
-
 void TItemSell::Execute(const std::string& sql) {
   FStatement->Close();
   FStatement->SetConnection(&FConnection);
@@ -332,7 +326,7 @@ bool TItemSell::ImportItems(const std::string& fileBytes) {
   auto text = [this](const std::string& bytes) {
     return FCharset == TFieldCharset::Gbk ? bytes : Encode(DecodeFieldText(bytes, TFieldCharset::Gbk));
   };
-  const TCharsetKind cs = LiteralCharset();
+  const TLiteralStyle cs = LiteralStyle();
   const int n = static_cast<int>(file.Rows.size());
   // Progress counts the file's lines, the header among them, as the game master sees the file.
   const QString total =
@@ -424,7 +418,7 @@ std::optional<std::string> TItemSell::FirstWarning() {
 
 int64_t TItemSell::ClearGifts(bool ownOnly) {
   std::string sql = "delete from `t_gift`";
-  if (ownOnly) sql += " where msg=" + SqlLiteral(Encode(Utf8(kOwnGiftMsg)), LiteralCharset());
+  if (ownOnly) sql += " where msg=" + SqlLiteral(Encode(Utf8(kOwnGiftMsg)), LiteralStyle());
   Execute(sql);
   return FStatement->RowsAffected();
 }
@@ -484,7 +478,7 @@ std::optional<std::string> TItemSell::FilterWhere(const TSendRequest& request) {
     FSink.Message(Utf8(refusal), CaptionHint, TMsgIcon::Question);
     return std::nullopt;
   }
-  return kConditions[index - 1] + SqlLiteral(Encode(value), LiteralCharset());
+  return kConditions[index - 1] + SqlLiteral(Encode(value), LiteralStyle());
 }
 
 TSendResult TItemSell::Send(const TSendRequest& request) {
@@ -579,7 +573,7 @@ TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::strin
       FSink.Status(QStringLiteral("正在查询..."));
       // The name's own bytes: a latin1 column's collation would take other GBK names for it. Of
       // twins of one name the one not deleted gets the gift.
-      Open(lookup, "select ID from user where " + SameBytes("Name", Encode(name), LiteralCharset()) +
+      Open(lookup, "select ID from user where " + SameBytes("Name", Encode(name), LiteralStyle()) +
                        " order by deleted<>0, ID limit 1");
       FSink.Status(QStringLiteral("准备就绪..."));
       if (!lookup.IsEmpty()) id = lookup.FieldByName("ID")->AsString();
@@ -616,8 +610,8 @@ bool TItemSell::ResolveItems(const TSendRequest& request, TItemGifts& items) {
     const QString name = part(0);
     std::optional<std::string> number;
     try {
-      Open(lookup, "select itemdbidx from `t_itemname` where " +
-                       SameBytes("itemname", Encode(name), LiteralCharset()));
+      Open(lookup,
+           "select itemdbidx from `t_itemname` where " + SameBytes("itemname", Encode(name), LiteralStyle()));
       if (!lookup.IsEmpty()) number = lookup.Fields()[0]->AsString();
       lookup.Close();
     } catch (const EAbort&) {

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/BrowserPaging.h"
 #include "console/ItemFile.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/DateTimeUtils.h"
@@ -133,8 +134,8 @@ class TItemSell {
   // Deletes the console's own pending gifts (ownOnly) or every pending gift; the rows deleted.
   int64_t ClearGifts(bool ownOnly);
 
-  // The literal writer's character set for this connection.
-  TCharsetKind LiteralCharset() const;
+  // How this connection's session reads the literals written for it.
+  TLiteralStyle LiteralStyle() const { return LiteralStyleOf(FConnection); }
   std::string Encode(const QString& text) const { return EncodeFieldText(text, FCharset); }
   QString Decode(std::string_view bytes) const { return DecodeFieldText(bytes, FCharset); }
 

@@ -119,14 +119,14 @@ std::optional<TLogRefusal> CheckLogCleanup(std::string_view date, std::string_vi
 }
 
 std::string LogSearchWhere(int64_t characterId, std::string_view start, std::string_view end, int filter,
-                           TCharsetKind charset) {
+                           TLiteralStyle style) {
   constexpr int kFilters = static_cast<int>(std::size(kLogActionFilters));
   const char* condition = kLogActionFilters[filter >= 0 && filter < kFilters ? filter : 0].Condition;
-  return "where userID=" + SqlLiteral(std::to_string(characterId), charset) +
-         " and LogTime >= " + SqlLiteral(start, charset) + " and LogTime <= " + SqlLiteral(end, charset) +
+  return "where userID=" + SqlLiteral(std::to_string(characterId), style) +
+         " and LogTime >= " + SqlLiteral(start, style) + " and LogTime <= " + SqlLiteral(end, style) +
          condition;
 }
 
-std::string LogCleanupStatement(std::string_view date, TCharsetKind charset) {
-  return "delete from t_log_user_history   where LogTime < " + SqlLiteral(date, charset) + " ";
+std::string LogCleanupStatement(std::string_view date, TLiteralStyle style) {
+  return "delete from t_log_user_history   where LogTime < " + SqlLiteral(date, style) + " ";
 }

@@ -85,6 +85,6 @@ std::optional<TLogRefusal> CheckLogCleanup(std::string_view date, std::string_vi
 // The condition of a search for one character's log between two checked times; filter: the
 // index of kLogActionFilters (out of range: all actions).
 std::string LogSearchWhere(int64_t characterId, std::string_view start, std::string_view end, int filter,
-                           TCharsetKind charset);
+                           TLiteralStyle style);
 // The statement that deletes the rows logged before a checked date.
-std::string LogCleanupStatement(std::string_view date, TCharsetKind charset);
+std::string LogCleanupStatement(std::string_view date, TLiteralStyle style);

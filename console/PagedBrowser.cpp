@@ -158,14 +158,6 @@ std::string TPagedBrowser::Encode(const QString& text) const {
   return EncodeFieldText(text, FFieldCharset);
 }
 
-TCharsetKind TPagedBrowser::LiteralCharset() const {
-  // The open session knows the set it really speaks; before that the one it
-  // will ask for.
-  if (const TMySQLConnection* c = FConnection.MyIConnection(); c && FConnection.Connected())
-    return c->GetTextCharset();
-  return SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
-}
-
 void TPagedBrowser::SetBusy(bool on) {
   FBusy = on;
   for (QWidget* w : {static_cast<QWidget*>(btn2), static_cast<QWidget*>(btn3), static_cast<QWidget*>(btn4),
@@ -267,7 +259,7 @@ void TPagedBrowser::SortByColumn(int column) {
   }
   const QString clicked = model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
   const bool descending = clicked.startsWith(kAscending);
-  const TPageStep step = FPaging.Sort(QuotedColumn(field->FieldName(), LiteralCharset()), descending);
+  const TPageStep step = FPaging.Sort(QuotedColumn(field->FieldName(), LiteralStyle().Charset), descending);
   try {
     Run(step);
   } catch (const EAbort&) {

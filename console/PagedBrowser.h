@@ -71,10 +71,9 @@ class TPagedBrowser : public QWidget {
   void RunSearch(const std::string& where, bool ticked);
   // Runs a quick filter: a fixed condition, paged from page 1.
   void RunFilter(const std::string& where);
-  // Typed text as the connection's bytes, and the set its literals are written
-  // for.
+  // Typed text as the connection's bytes, and how its session reads literals.
   std::string Encode(const QString& text) const;
-  TCharsetKind LiteralCharset() const;
+  TLiteralStyle LiteralStyle() const { return LiteralStyleOf(FConnection); }
   TFieldCharset FieldCharset() const noexcept { return FFieldCharset; }
   void SetGridColumns(std::vector<TDBGridColumn> columns);
   // Controls disabled while a query runs, besides the paging buttons and the

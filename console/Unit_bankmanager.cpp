@@ -38,7 +38,7 @@ QLabel* AddLink(QWidget* parent, QLayout* layout, const QString& text) {
 Tbankmanager::Tbankmanager(const TGameLinks& links, QWidget* parent)
     : TPagedBrowser(*links.Chr, links.Charset, FTexts, parent),
       FLinks(links),
-      FTexts(links.AccDB, LiteralCharset()) {
+      FTexts(links.AccDB, LiteralStyle().Charset) {
   setObjectName(QStringLiteral("bankmanager"));
   setWindowTitle(QStringLiteral("仓库管理"));
   // The owner's name comes from a table of its own: the changes of a row go to t_bank only.
@@ -127,16 +127,16 @@ void Tbankmanager::Search() {
   int64_t key = 0;
   if (byAccount) {
     if (FLinks.Acc == nullptr) return;
-    auto account = OpenLookup(
-        *FLinks.Acc, "Select * from user where " + NameIs("username", Encode(text), LiteralCharset()));
+    auto account = OpenLookup(*FLinks.Acc, "Select * from user where " +
+                                               NameIs("username", Encode(text), LiteralStyleOf(*FLinks.Acc)));
     if (account->IsEmpty()) {
       ShowMessageBox(QStringLiteral("所查询的帐号不存在！！！"), CaptionHint, TMsgIcon::Information);
       return;
     }
     key = account->FieldByName("idx")->AsLargeInt();
   } else {
-    auto character = OpenLookup(Connection(),
-                                "Select * from user where " + NameIs("Name", Encode(text), LiteralCharset()));
+    auto character =
+        OpenLookup(Connection(), "Select * from user where " + NameIs("Name", Encode(text), LiteralStyle()));
     if (character->IsEmpty()) {
       ShowMessageBox(QStringLiteral("输入有误，没有查询到指定的角色！"), CaptionHint, TMsgIcon::Information);
       return;

@@ -203,10 +203,10 @@ void Tcharmanager::Search() {
     return;
   }
   if (!chk1->isChecked())
-    return RunSearch(CharNameWhere(Encode(text), LiteralCharset(), chk3->isChecked()), false);
+    return RunSearch(CharNameWhere(Encode(text), LiteralStyle(), chk3->isChecked()), false);
   if (FLinks.Acc == nullptr) return;
-  auto account = OpenLookup(*FLinks.Acc,
-                            "Select * from user where " + NameIs("username", Encode(text), LiteralCharset()));
+  auto account = OpenLookup(*FLinks.Acc, "Select * from user where " +
+                                             NameIs("username", Encode(text), LiteralStyleOf(*FLinks.Acc)));
   if (account->IsEmpty()) {
     ShowMessageBox(QStringLiteral("所查询的帐号不存在！"), CaptionWarning, TMsgIcon::Warning);
     return;

@@ -131,12 +131,6 @@ bool Tgonghui::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-TCharsetKind Tgonghui::LiteralCharset() const {
-  if (const TMySQLConnection* c = FConnection.MyIConnection(); c && FConnection.Connected())
-    return c->GetTextCharset();
-  return SQLTextCharset(FConnection.Options().Charset(), FConnection.Options().UseUnicode());
-}
-
 std::string Tgonghui::CurrentValue(const char* field) const {
   TMyQuery& q = *FQuery;
   if (!q.Active() || q.IsEmpty()) return {};
@@ -166,7 +160,7 @@ void Tgonghui::Search() {
     return;
   }
   try {
-    OpenGuilds(GuildSearchSql(EncodeFieldText(text, FFieldCharset), LiteralCharset()));
+    OpenGuilds(GuildSearchSql(EncodeFieldText(text, FFieldCharset), LiteralStyle()));
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
@@ -204,7 +198,7 @@ void Tgonghui::Dissolve() {
   if (!AskYesNo(QStringLiteral("解散操作是不可逆操作，确定要解散该工会吗？"), CaptionHint, true)) return;
   // The members go first, then the guild: the game's MyISAM tables take nothing back, and a
   // guild left without members can still be chosen and dissolved again.
-  const std::vector<std::string> statements = DissolveGuildSql(id, LiteralCharset());
+  const std::vector<std::string> statements = DissolveGuildSql(id, LiteralStyle());
   for (size_t i = 0; i < statements.size(); ++i) {
     try {
       FStatements->Close();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "console/BrowserPaging.h"
 #include "platform/runtime/Charset.h"
 #include "platform/widgets/FieldText.h"
 
@@ -37,8 +38,8 @@ class Tgonghui : public QWidget {
   TMyDataSource& ds1() noexcept { return *FSource; }
   TCustomMyConnection& Connection() noexcept { return FConnection; }
   TFieldCharset FieldCharset() const noexcept { return FFieldCharset; }
-  // The set the session's literals are written in.
-  TCharsetKind LiteralCharset() const;
+  // How the session reads the literals written for it.
+  TLiteralStyle LiteralStyle() const { return LiteralStyleOf(FConnection); }
   // The current row's ID as text; empty when there is no row.
   std::string CurrentId() const;
 

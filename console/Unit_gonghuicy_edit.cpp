@@ -123,7 +123,7 @@ void Tgonghuicy_edit::RefreshMembers() {
 }
 
 void Tgonghuicy_edit::ShowGuildMembers() {
-  OpenMembers(GuildMembersSql(FUnionId, FList.LiteralCharset()));
+  OpenMembers(GuildMembersSql(FUnionId, FList.LiteralStyle()));
 }
 
 void Tgonghuicy_edit::Search() {
@@ -133,7 +133,7 @@ void Tgonghuicy_edit::Search() {
     return;
   }
   try {
-    OpenMembers(MemberSearchSql(EncodeFieldText(text, FList.FieldCharset()), FList.LiteralCharset()));
+    OpenMembers(MemberSearchSql(EncodeFieldText(text, FList.FieldCharset()), FList.LiteralStyle()));
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
@@ -160,7 +160,7 @@ void Tgonghuicy_edit::CheckShownMember() {
   held.SetCommandTimeout(kReadTimeoutSeconds);
   held.SetConnection(&FList.Connection());
   TDBAccessUtils::SetSQLText(&held, "select name, UnionID from t_union_citizen where name = " +
-                                        SqlLiteral(name.AsString(), FList.LiteralCharset()));
+                                        SqlLiteral(name.AsString(), FList.LiteralStyle()));
   held.Open();
   // No row: the write finds none and says so itself.
   if (held.IsEmpty()) return;

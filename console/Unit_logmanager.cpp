@@ -34,17 +34,11 @@ TFieldCharset FieldCharsetOf(const QString& charsetText) {
                                                                              : TFieldCharset::Gbk;
 }
 
-// The set the connection's literals and names are written for.
-TCharsetKind TextCharsetOf(TCustomMyConnection& connection) {
-  if (const TMySQLConnection* c = connection.MyIConnection(); c && connection.Connected())
-    return c->GetTextCharset();
-  return SQLTextCharset(connection.Options().Charset(), connection.Options().UseUnicode());
-}
-
 std::unique_ptr<TLogTexts> MakeLogTexts(TCustomMyConnection& logConnection, const QString& charDb,
                                         const QString& charsetText) {
   const TFieldCharset charset = FieldCharsetOf(charsetText);
-  const std::string quotedDb = QuotedColumn(EncodeFieldText(charDb, charset), TextCharsetOf(logConnection));
+  const std::string quotedDb =
+      QuotedColumn(EncodeFieldText(charDb, charset), LiteralStyleOf(logConnection).Charset);
   const std::string types = EncodeFieldText(QString::fromStdString(LogTypeExpression()), charset);
   return std::make_unique<TLogTexts>(LogFieldList(quotedDb, types));
 }
@@ -252,7 +246,7 @@ std::optional<int64_t> Tlogmanager::CharacterId(const QString& name) {
   // The name is matched byte for byte, as the game stores it, whatever the connection speaks: a
   // latin1 column's collation would take another GBK name whose bytes differ only in case.
   query.SetSQLText("Select * from user where " + LikeCondition("Name", EncodeFieldText(name, FieldCharset()),
-                                                               TextCharsetOf(FCharConnection), false));
+                                                               LiteralStyleOf(FCharConnection), false));
   query.Open();
   if (query.IsEmpty()) return std::nullopt;
   return query.FieldByName("ID")->AsLargeInt();
@@ -266,7 +260,7 @@ void Tlogmanager::Search() {
     return ShowRefusal(*refusal);
   const std::optional<int64_t> id = CharacterId(name);
   if (!id) return ShowMessageBox(QStringLiteral("所查询的角色不存在！"), CaptionWarning, TMsgIcon::Warning);
-  RunSearch(LogSearchWhere(*id, start, end, cbb1->currentIndex(), LiteralCharset()), false);
+  RunSearch(LogSearchWhere(*id, start, end, cbb1->currentIndex(), LiteralStyle()), false);
 }
 
 void Tlogmanager::QuickFilter(int index) {
@@ -282,7 +276,7 @@ void Tlogmanager::CleanUp() {
           CaptionWarning, TMsgIcon::Warning, true))
     return;
   FCleanup->SetConnection(&Connection());
-  FCleanup->SetSQLText(LogCleanupStatement(date, LiteralCharset()));
+  FCleanup->SetSQLText(LogCleanupStatement(date, LiteralStyle()));
   FCleanup->Execute();
   const int deleted = FCleanup->RowsAffected();
   ShowMessageBox(QStringLiteral("删除指定日期之前记录成功！共删除%1条记录。").arg(deleted), CaptionHint,

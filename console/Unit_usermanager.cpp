@@ -156,7 +156,7 @@ void Tusermanager::Search() {
     return;
   }
   const TAccountSearch search{Encode(text), chk1->isChecked(), CheckBox1->isChecked()};
-  RunSearch(AccountSearchWhere(search, LiteralCharset()), search.ByPrivilege);
+  RunSearch(AccountSearchWhere(search, LiteralStyle()), search.ByPrivilege);
 }
 
 bool Tusermanager::HasAccountRow() const {

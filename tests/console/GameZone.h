@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "components/MyAccessConnection.h"
 #include "console/MyLoginConnection.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
@@ -61,6 +62,32 @@ inline std::unique_ptr<TMyLoginConnection> OpenLogin(const QMap<QString, QString
                {}});
   return login;
 }
+
+// While it lives, the session of a window's connection reads literals without backslash escapes
+// (when on), as a server whose sql_mode holds NO_BACKSLASH_ESCAPES has it; then its mode is back.
+class TBackslashMode {
+ public:
+  TBackslashMode(TCustomMyConnection& connection, bool noBackslashEscapes)
+      : FConnection(connection), FOn(noBackslashEscapes) {
+    if (!FOn) return;
+    FConnection.ExecSQL("SET @mode_before_test=@@SESSION.sql_mode");
+    FConnection.ExecSQL(
+        "SET SESSION sql_mode=CONCAT_WS(',',NULLIF(@@SESSION.sql_mode,''),'NO_BACKSLASH_ESCAPES')");
+  }
+  ~TBackslashMode() {
+    try {
+      if (FOn) FConnection.ExecSQL("SET SESSION sql_mode=@mode_before_test");
+    } catch (...) {
+      // A test that killed the session has no mode left to restore.
+    }
+  }
+  TBackslashMode(const TBackslashMode&) = delete;
+  TBackslashMode& operator=(const TBackslashMode&) = delete;
+
+ private:
+  TCustomMyConnection& FConnection;
+  bool FOn;
+};
 
 // A latin1 session of the native user, for the test's own statements.
 class TAdminSession {

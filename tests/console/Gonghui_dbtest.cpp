@@ -32,6 +32,8 @@ class GonghuiDbTest : public QObject {
   void cleanup();
   void GuildSearchQuotesTheText_data();
   void GuildSearchQuotesTheText();
+  void SearchesReadTheTextInEitherBackslashMode_data();
+  void SearchesReadTheTextInEitherBackslashMode();
   void GuildEditorPostsAndShowsTheEmblem();
   void MemberSearchSpansGuilds();
   void MemberEditsReachTheServer();
@@ -98,6 +100,66 @@ void GonghuiDbTest::GuildSearchQuotesTheText() {
   list->Search();
   QVERIFY(FUi->Messages().empty());
   QTEST(list->qry1().RecordCount(), "rows");
+}
+
+void GonghuiDbTest::SearchesReadTheTextInEitherBackslashMode_data() {
+  QTest::addColumn<bool>("noBackslashEscapes");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QString>("guilds");  // the IDs the guild search shows
+  QTest::addColumn<int>("members");     // the rows the member search shows
+  struct TCase {
+    const char* Name;
+    QString Text;
+    const char* Guilds;
+    int Members;
+  };
+  const TCase cases[] = {
+      {"injection", QStringLiteral("x\\' OR 1=1 -- "), "", 0},
+      {"backslash and quote", QStringLiteral("a\\'b"), "10", 1},
+      {"backslash", QStringLiteral("a\\b"), "11", 1},
+      {"backslash and quote inside", QStringLiteral("\\'"), "10", 1},
+      {"GBK trail byte 0x5C", QStringLiteral("竹籠"), "", 1},
+  };
+  for (const bool off : {false, true})
+    for (const TCase& c : cases)
+      QTest::addRow("%s, %s", off ? "NO_BACKSLASH_ESCAPES" : "backslash escapes", c.Name)
+          << off << c.Text << QString::fromLatin1(c.Guilds) << c.Members;
+}
+
+// Both searches find the names holding the text as typed, whichever way the session reads
+// backslashes.
+void GonghuiDbTest::SearchesReadTheTextInEitherBackslashMode() {
+  QFETCH(bool, noBackslashEscapes);
+  QFETCH(QString, text);
+  QFETCH(QString, guilds);
+  QFETCH(int, members);
+  // a\'b, a\b and ab, as guilds and as members of guild 3: names of this test only.
+  FAdmin->Exec("INSERT INTO " + T("t_union") +
+               " (ID,Name) VALUES (10,UNHEX('615C2762')),(11,UNHEX('615C62')),(12,'ab')");
+  FAdmin->Exec("INSERT INTO " + T("t_union_citizen") +
+               " VALUES (3,UNHEX('615C2762'),'',0),(3,UNHEX('615C62'),'',0),(3,'ab','',0)");
+  QStringList shown;
+  int memberRows = -1;
+  {
+    TBackslashMode mode(FLogin->MyConnection(), noBackslashEscapes);
+    auto list = List();
+    list->edt1->setText(text);
+    list->Search();
+    for (list->qry1().First(); !list->qry1().Eof(); list->qry1().Next())
+      shown << QString::number(list->qry1().FieldByName("ID")->AsInteger());
+    list->RefreshGuilds();
+    Select(*list, 1);
+    if (Tgonghuicy_edit* editor = list->EditMembers()) {
+      editor->edt1->setText(text);
+      editor->Search();
+      memberRows = editor->qry1().RecordCount();
+    }
+  }
+  FAdmin->Exec("DELETE FROM " + T("t_union_citizen") + " WHERE UnionID=3");
+  FAdmin->Exec("DELETE FROM " + T("t_union") + " WHERE ID>=10");
+  QVERIFY(FUi->Messages().empty());
+  QCOMPARE(shown.join(' '), guilds);
+  QCOMPARE(memberRows, members);
 }
 
 void GonghuiDbTest::GuildEditorPostsAndShowsTheEmblem() {

@@ -71,6 +71,10 @@ class ItemsellDbTest : public QObject {
   void RefusedSendWritesNothing();
   void PastedTextOutsideTheKeyRulesIsRefused_data();
   void PastedTextOutsideTheKeyRulesIsRefused();
+  void NamesAndItemsReadAsListedInEitherBackslashMode_data();
+  void NamesAndItemsReadAsListedInEitherBackslashMode();
+  void ImportKeepsTheBytesInEitherBackslashMode_data();
+  void ImportKeepsTheBytesInEitherBackslashMode();
   void ClearingTakesOwnOrAllGifts();
   void CharacterPickerSearchesAndStopsAtTen();
   void ItemPickerAddsThroughTheOptionsDialog();
@@ -537,6 +541,71 @@ void ItemsellDbTest::PastedTextOutsideTheKeyRulesIsRefused() {
   QCOMPARE(Texts(), QStringList({QStringLiteral("只能输入0-9的数字！")}));
   QCOMPARE(Gifts(), 0);
   QVERIFY(w->Button1->isEnabled());
+}
+
+void ItemsellDbTest::NamesAndItemsReadAsListedInEitherBackslashMode_data() {
+  QTest::addColumn<bool>("noBackslashEscapes");
+  QTest::newRow("backslash escapes") << false;
+  QTest::newRow("NO_BACKSLASH_ESCAPES") << true;
+}
+
+// The characters and the item named get the gift, whichever way the session reads backslashes;
+// a name that would end its literal early and choose every character gets nothing.
+void ItemsellDbTest::NamesAndItemsReadAsListedInEitherBackslashMode() {
+  QFETCH(bool, noBackslashEscapes);
+  FillItems();
+  // a\'b, a\b, ab, c\ beside the zone's 竹籠 (its last byte 0x5C), and an item it\'s.
+  const std::string odd = Hex(QStringLiteral("竹籠"));
+  FAdmin->Exec("INSERT INTO " + T("user") +
+               " (ID,UniqueName,Name) VALUES (920,'u920',UNHEX('615C2762')),(921,'u921',UNHEX('615C62')),"
+               "(922,'u922','ab'),(923,'u923',UNHEX('635C'))");
+  FAdmin->Exec("INSERT INTO " + T("t_itemname") +
+               " (itemName,itemDbidx,itemMemo) VALUES (UNHEX('69745C2773'),'9','')");
+  {
+    TBackslashMode mode(FLogin->MyConnection(), noBackslashEscapes);
+    auto w = Window();
+    w->Memo1->setPlainText(QStringLiteral("a\\'b\nx\\' OR 1=1 -- \na\\b\nc\\\n竹籠"));
+    w->Memo2->setPlainText(QStringLiteral("it\\'s,白色,+0,绑定"));
+    FUi->Answer(TMsgResult::Yes);  // go on past the name no character has
+    w->Send();
+  }
+  const std::string gifted =
+      Value("SELECT GROUP_CONCAT(HEX(u.Name),' ',g.attribute ORDER BY HEX(u.Name)) FROM " + T("t_gift") +
+            " g JOIN " + T("user") + " u ON u.ID=g.charID");
+  FAdmin->Exec("DELETE FROM " + T("user") + " WHERE ID BETWEEN 920 AND 923");
+  const std::string item = " ver=1;count=1;|id=9;color=0;lev=0;bind=1;|";
+  QCOMPARE(QString::fromStdString(gifted),
+           QString::fromStdString("615C2762" + item + ",615C62" + item + ",635C" + item + "," + odd + item));
+  QCOMPARE(Texts(), QStringList({QStringLiteral("角色 x\\' OR 1=1 --不存在，是否继续？"),
+                                 QStringLiteral("所有操作已完成！\r\n操作角色 5个")}));
+}
+
+void ItemsellDbTest::ImportKeepsTheBytesInEitherBackslashMode_data() {
+  QTest::addColumn<bool>("noBackslashEscapes");
+  QTest::newRow("backslash escapes") << false;
+  QTest::newRow("NO_BACKSLASH_ESCAPES") << true;
+}
+
+// The list's names, numbers and descriptions are stored as the file holds them.
+void ItemsellDbTest::ImportKeepsTheBytesInEitherBackslashMode() {
+  QFETCH(bool, noBackslashEscapes);
+  FillItems();
+  QTemporaryDir dir;
+  const QString file = dir.filePath("items.csv");
+  WriteAll(file, CsvLine("ID", "Name", "Memo") + "\r\n" + CsvLine("7\\", QStringLiteral("it\\'s"), "C:\\") +
+                     "\r\n" + CsvLine("8", QStringLiteral("竹籠盾"), "'\\'") + "\r\n");
+  {
+    TBackslashMode mode(FLogin->MyConnection(), noBackslashEscapes);
+    auto w = Window();
+    FUi->Answer(TMsgResult::Yes);
+    FUi->Choose(file);
+    w->ImportItems();
+  }
+  QCOMPARE(Texts().back(), QStringLiteral("操作全部完成！"));
+  QCOMPARE(
+      Value("SELECT GROUP_CONCAT(HEX(itemDbidx),' ',HEX(itemName),' ',HEX(itemMemo) ORDER BY itemNo) FROM " +
+            T("t_itemname")),
+      "375C 69745C2773 433A5C,38 " + Hex(QStringLiteral("竹籠盾")) + " 275C27");
 }
 
 void ItemsellDbTest::ClearingTakesOwnOrAllGifts() {

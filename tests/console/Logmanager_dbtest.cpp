@@ -39,6 +39,8 @@ class LogmanagerDbTest : public QObject {
   void RefusedCleanupSendsNothing();
   void CleanupKeepsTheBoundaryRowAndPagesTheRest();
   void OpensOverADatabaseNameThatNeedsQuoting();
+  void CharacterIsNamedInEitherBackslashMode_data();
+  void CharacterIsNamedInEitherBackslashMode();
 
  private:
   std::unique_ptr<Tlogmanager> Browser() {
@@ -256,6 +258,49 @@ void LogmanagerDbTest::OpensOverADatabaseNameThatNeedsQuoting() {
   QVERIFY(b->parentWidget()->geometry().bottom() <= frame.MdiArea()->height());
   frame.OpenLogBrowser();
   QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
+}
+
+void LogmanagerDbTest::CharacterIsNamedInEitherBackslashMode_data() {
+  QTest::addColumn<bool>("noBackslashEscapes");
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<bool>("found");
+  for (const bool off : {false, true}) {
+    const char* mode = off ? "NO_BACKSLASH_ESCAPES" : "backslash escapes";
+    QTest::addRow("%s, injection", mode) << off << QStringLiteral("x\\' OR 1=1 -- ") << false;
+    QTest::addRow("%s, backslash and quote", mode) << off << QStringLiteral("a\\'b") << true;
+    QTest::addRow("%s, trailing backslash", mode) << off << QStringLiteral("c\\") << true;
+  }
+}
+
+// The character is looked up by the name as typed, whichever way the sessions read backslashes:
+// a name that would end its literal early finds no character and shows no one's log.
+void LogmanagerDbTest::CharacterIsNamedInEitherBackslashMode() {
+  QFETCH(bool, noBackslashEscapes);
+  QFETCH(QString, name);
+  QFETCH(bool, found);
+  // a\'b and c\, without a log.
+  FAdmin->Exec("INSERT INTO `" + FZone->Chr().toStdString() +
+               "`.`user` (ID, UniqueName, Name) VALUES (930, 'lm_930', UNHEX('615C2762')), "
+               "(931, 'lm_931', UNHEX('635C'))");
+  int rows = -1;
+  {
+    TBackslashMode chars(FChars->MyConnection(), noBackslashEscapes);
+    TBackslashMode logs(FLogs->MyConnection(), noBackslashEscapes);
+    auto b = Browser();
+    b->edt1->setText(name);
+    b->edt2->setText(QStringLiteral("2024-01-01 00:00:00"));
+    b->edt3->setText(QStringLiteral("2024-03-31 00:00:00"));
+    b->Search();
+    rows = b->qry1().RecordCount();
+  }
+  FAdmin->Exec("DELETE FROM `" + FZone->Chr().toStdString() + "`.`user` WHERE ID IN (930, 931)");
+  if (found) {
+    QVERIFY(FUi->Messages().empty());
+    QCOMPARE(rows, 0);
+  } else {
+    QCOMPARE(FUi->Messages().size(), size_t(1));
+    QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("所查询的角色不存在！"));
+  }
 }
 
 QTEST_MAIN(LogmanagerDbTest)

@@ -61,6 +61,8 @@ class UsermanagerDbTest : public QObject {
   void GridRefusesThePasswordAndBalanceColumns();
   void NameSearchesMatchTheStoredBytes_data();
   void NameSearchesMatchTheStoredBytes();
+  void SearchesReadTheTextInEitherBackslashMode_data();
+  void SearchesReadTheTextInEitherBackslashMode();
   void SearchStartsAtPageOne();
   void PrivilegeSearchTakesDigitsOnly();
   void PageSizeRefusalsReadInChinese_data();
@@ -565,6 +567,62 @@ void UsermanagerDbTest::NameSearchesMatchTheStoredBytes() {
   QCOMPARE(b->qry1().RecordCount(), rows);
   QCOMPARE(b->lbl11->text(), QStringLiteral("当前查询共有记录%1条").arg(rows));
   if (idx != 0) QCOMPARE(b->qry1().FieldByName("idx")->AsInteger(), idx);
+  QVERIFY(FUi->Messages().empty());
+}
+
+void UsermanagerDbTest::SearchesReadTheTextInEitherBackslashMode_data() {
+  QTest::addColumn<bool>("noBackslashEscapes");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<bool>("fuzzy");
+  QTest::addColumn<QString>("found");  // the idx of the rows shown, in order
+  struct TCase {
+    const char* Name;
+    QString Text;
+    bool Fuzzy;
+    const char* Found;
+  };
+  const TCase cases[] = {
+      {"injection", QStringLiteral("x\\' OR 1=1 -- "), false, ""},
+      {"injection, fuzzy", QStringLiteral("x\\' OR 1=1 -- "), true, ""},
+      {"backslash and quote", QStringLiteral("a\\'b"), false, "111"},
+      {"backslash and quote, fuzzy", QStringLiteral("\\'"), true, "111"},
+      {"backslash", QStringLiteral("a\\b"), false, "112"},
+      {"trailing backslash", QStringLiteral("c\\"), false, "114"},
+      {"percent as typed", QStringLiteral("5%"), false, "115"},
+      {"underscore as typed", QStringLiteral("5_"), false, ""},
+      {"GBK trail byte 0x5C", QStringLiteral("籠"), false, "103"},
+  };
+  for (const bool off : {false, true})
+    for (const TCase& c : cases)
+      QTest::addRow("%s, %s", off ? "NO_BACKSLASH_ESCAPES" : "backslash escapes", c.Name)
+          << off << c.Text << c.Fuzzy << QString::fromLatin1(c.Found);
+}
+
+// Whichever way the session reads backslashes, a search shows the rows whose names hold the
+// text as typed, and no typed text becomes part of the statement.
+void UsermanagerDbTest::SearchesReadTheTextInEitherBackslashMode() {
+  QFETCH(bool, noBackslashEscapes);
+  QFETCH(QString, text);
+  QFETCH(bool, fuzzy);
+  QFETCH(QString, found);
+  // a\'b, a\b, ab, c\, 5%, 5x, 籠 (GBK BB 5C): names of this test only.
+  FAdmin->Exec("INSERT INTO " + Table() +
+               " (idx, username) VALUES (111, UNHEX('615C2762')), (112, UNHEX('615C62')), (113, 'ab'), "
+               "(114, UNHEX('635C')), (115, '5%'), (116, '5x'), (103, UNHEX('BB5C'))");
+  bool searched = false;
+  {
+    TBackslashMode mode(*FCon, noBackslashEscapes);
+    auto b = Browser();
+    b->CheckBox1->setChecked(fuzzy);
+    b->edt1->setText(text);
+    searched = Guarded([&] { b->Search(); });
+    QStringList shown;
+    for (b->qry1().First(); !b->qry1().Eof(); b->qry1().Next())
+      shown << QString::number(b->qry1().FieldByName("idx")->AsInteger());
+    FAdmin->Exec("DELETE FROM " + Table() + " WHERE idx > 100");
+    QVERIFY(searched);
+    QCOMPARE(shown.join(' '), found);
+  }
   QVERIFY(FUi->Messages().empty());
 }
 
