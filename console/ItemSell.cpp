@@ -165,10 +165,12 @@ class TItemSell::TRowWriter {
     FValues +=
         "(" + Literal(id) + ",'0'," + Literal(std::to_string(type)) + "," + Literal(attribute) + "," + FTail;
     ++FPending;
+    ++FCharacterRows;
   }
   // A character's rows are queued; the batch goes when it is full.
   bool CharacterDone(const std::string& id, const QString& name) {
-    FPendingCharacters.push_back({id, name});
+    FPendingCharacters.push_back({id, name, FCharacterRows});
+    FCharacterRows = 0;
     return static_cast<int>(FPendingCharacters.size()) < FOwner.FBatchSize || Flush();
   }
   // False with the failure shown; the rows of earlier statements stay.
@@ -214,6 +216,11 @@ class TItemSell::TRowWriter {
                             : QStringLiteral("名单中直到“%1”为止（含）的角色。").arg(FLastDone.Name));
       text += QStringLiteral("\r\n重新发放前请去掉这些角色，否则他们会收到两份。");
     }
+    if (FPartRows > 0)
+      text += QStringLiteral("\r\n其中“%1”只写入了%2份礼物中的%3份。")
+                  .arg(FLastDone.Name)
+                  .arg(FLastDone.Rows)
+                  .arg(FPartRows);
     if (!FUnsure.empty())
       text += QStringLiteral("\r\n其后%1个角色（“%2”至“%3”）的礼物无法确定是否已写入，请先查看t_gift。")
                   .arg(FUnsure.size())
@@ -225,6 +232,7 @@ class TItemSell::TRowWriter {
   struct TCharacter {
     std::string Id;
     QString Name;
+    int Rows = 0;  // of the send
   };
 
   // After a failed statement: a MyISAM table keeps the rows written before the failing one, so
@@ -238,13 +246,19 @@ class TItemSell::TRowWriter {
       const std::string where = " from `t_gift` where ID>" + *FBaseline +
                                 " and msg=" + Literal(FOwner.Encode(Utf8(kOwnGiftMsg))) + " and charID in (" +
                                 ids + ")";
-      const std::vector<std::string> landed = FOwner.Column("select distinct charID" + where);
-      FRows += std::stoll(FOwner.Scalar("select count(*)" + where));
-      // Rows go in in order: the characters with rows are the first ones of the batch.
+      // Each character's rows as "ID:count".
+      const std::vector<std::string> landed =
+          FOwner.Column("select concat(charID,':',count(*))" + where + " group by charID");
+      // Rows go in in order: the characters with rows are the first ones of the batch, the last of
+      // them perhaps with only some of its items.
       for (const TCharacter& c : FPendingCharacters)
-        if (std::find(landed.begin(), landed.end(), c.Id) != landed.end()) {
+        for (const std::string& entry : landed) {
+          if (entry.compare(0, c.Id.size() + 1, c.Id + ":") != 0) continue;
+          const int rows = std::stoi(entry.substr(c.Id.size() + 1));
+          FRows += rows;
           ++FCharacters;
           FLastDone = c;
+          FPartRows = rows < c.Rows ? rows : 0;
         }
     } catch (const EAbort&) {
       throw;
@@ -254,6 +268,7 @@ class TItemSell::TRowWriter {
   }
 
   void Drop() {
+    FCharacterRows = 0;
     FPendingCharacters.clear();
     FPending = 0;
     FValues.clear();
@@ -264,6 +279,8 @@ class TItemSell::TRowWriter {
   std::string FValues;
   int64_t FPending = 0;
   std::vector<TCharacter> FPendingCharacters;
+  int FCharacterRows = 0;  // of the character being queued
+  int FPartRows = 0;       // the rows of the last character done, when it got only some
   int64_t FRows = 0;
   int FCharacters = 0;
   TCharacter FLastDone;

@@ -64,6 +64,7 @@ class ItemsellDbTest : public QObject {
   void EndedSendNamesWhoGotTheirGift_data();
   void EndedSendNamesWhoGotTheirGift();
   void LostConnectionIsAskedAgain();
+  void CharacterWithSomeOfItsItemsIsNamed();
   void FiltersChooseTheCharacters_data();
   void FiltersChooseTheCharacters();
   void OwnConditionWithItsOwnOrderAndLimit();
@@ -383,6 +384,24 @@ void ItemsellDbTest::EndedSendNamesWhoGotTheirGift() {
   QCOMPARE(texts.size(), 2);
   QVERIFY2(texts[0].startsWith(QStringLiteral("插入t_gift数据库失败！")), qPrintable(texts[0]));
   QCOMPARE(texts[1], Report(all, got.toStdString()));
+}
+
+// Two items each; the server refuses 白露's second: 青云 has both, 白露 one of two.
+void ItemsellDbTest::CharacterWithSomeOfItsItemsIsNamed() {
+  FillItems();
+  FAdmin->Exec("CREATE TRIGGER " + T("gift_refused") + " BEFORE INSERT ON " + T("t_gift") +
+               " FOR EACH ROW BEGIN IF NEW.charID=2 AND NEW.attribute LIKE '%|id=2;%' THEN SIGNAL SQLSTATE "
+               "'45000' SET MESSAGE_TEXT='refused'; END IF; END");
+  auto w = Window();
+  w->Work().SetBatchSize(2);
+  w->Memo1->setPlainText(QStringLiteral("青云\n白露"));
+  w->Memo2->setPlainText(QStringLiteral("青云剑,白色,+0,绑定\n白露甲,白色,+0,绑定"));
+  w->Send();
+  FAdmin->Exec("DROP TRIGGER " + T("gift_refused"));
+  QCOMPARE(Value("SELECT GROUP_CONCAT(charID ORDER BY ID) FROM " + T("t_gift")), std::string("1,1,2"));
+  const QStringList texts = Texts();
+  QCOMPARE(texts.size(), 2);
+  QCOMPARE(texts[1], Report(false, "1,2") + QStringLiteral("\r\n其中“白露”只写入了2份礼物中的1份。"));
 }
 
 // The connection ends before a batch is written: the statement fails, is not sent again, and the
