@@ -886,9 +886,10 @@ void TMemDataSet::FlushBatch() {
 
 void TMemDataSet::DoAfterScroll() {
   // A blob written on the record left is no longer being edited.
-  for (TField* field : Fields())
-    if (IsBlobFieldType(field->DataType()))
-      if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->Modified = false;
+  if (Fields().MayHoldBlobs())
+    for (TField* field : Fields())
+      if (IsBlobFieldType(field->DataType()))
+        if (auto* blob = dynamic_cast<TBlobField*>(field)) blob->Modified = false;
   TDataSet::DoAfterScroll();
 }
 

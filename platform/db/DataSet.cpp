@@ -130,6 +130,7 @@ void TDataSet::BindFields(bool binding) {
       if (field->FieldKind() == fkLookup) FHasLookupFields = true;
     }
   }
+  if (binding) FFields->NoteBlobs();
 }
 
 void TDataSet::DestroyFields() {
@@ -671,6 +672,7 @@ void TDataSet::ClearFields() {
 
 void TDataSet::FreeFieldBuffers() {
   // Runs at every move: the type test spares the cast for the usual non-blob field.
+  if (!FFields->MayHoldBlobs()) return;
   for (TField* f : *FFields)
     if (IsBlobFieldType(f->DataType()))
       if (auto* blob = dynamic_cast<TBlobField*>(f)) blob->Modified = false;

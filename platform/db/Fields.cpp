@@ -1,5 +1,6 @@
 #include "platform/db/Fields.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/db/DBConsts.h"
@@ -365,6 +366,12 @@ int TFields::IndexOf(const TField* field) const {
 void TFields::Add(TField* field) {
   FList.push_back(field);
   field->FDataSet = FDataSet;
+  FMayHoldBlobs = true;
+}
+
+void TFields::NoteBlobs() noexcept {
+  FMayHoldBlobs =
+      std::any_of(FList.begin(), FList.end(), [](const TField* f) { return IsBlobFieldType(f->DataType()); });
 }
 
 void TFields::Remove(TField* field) {

@@ -253,6 +253,10 @@ class TFields {
   void Remove(TField* field);
   // Forgets every field (they stay alive).
   void Clear() noexcept { FList.clear(); }
+  // False once NoteBlobs found no field of a blob type, until a field is added: a dataset asks at
+  // every move whether any blob field needs its edit mark cleared.
+  bool MayHoldBlobs() const noexcept { return FMayHoldBlobs; }
+  void NoteBlobs() noexcept;
   TDataSet* DataSet() const noexcept { return FDataSet; }
 
   auto begin() const noexcept { return FList.begin(); }
@@ -263,4 +267,5 @@ class TFields {
 
   TDataSet* FDataSet;
   std::vector<TField*> FList;
+  bool FMayHoldBlobs = true;
 };
