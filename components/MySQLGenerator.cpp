@@ -105,6 +105,13 @@ void TMySQLGenerator::GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, boo
   LimitToOneRow(keyAndData);
 }
 
+void TMySQLGenerator::AddFieldToUpdateSQL(const TFieldDesc& desc, int batchIndex) {
+  // A value held only approximately is written only when changed: written back unchanged (every
+  // field written) it would replace the stored value with its rounding.
+  if (IsInexactMyField(desc) && !FieldModified(desc)) return;
+  TDASQLGenerator::AddFieldToUpdateSQL(desc, batchIndex);
+}
+
 void TMySQLGenerator::GenerateDeleteSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
                                         int batchIndex) {
   TDASQLGenerator::GenerateDeleteSQL(keyAndData, modifiedFieldsOnly, batchIndex);

@@ -45,6 +45,7 @@ class TMySQLGenerator : public TDASQLGenerator {
                 TStatementType type) override;
   void AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex, bool checkNull,
                            TStatementType type) override;
+  void AddFieldToUpdateSQL(const TFieldDesc& desc, int batchIndex) override;
   void GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
                          int batchIndex) override;
   void GenerateDeleteSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,

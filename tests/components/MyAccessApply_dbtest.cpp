@@ -103,6 +103,32 @@ TEST_F(MyApplyDbTest, BatchStopsWhereASingleStatementStops) {
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(v ORDER BY id) FROM g"), "10,20,30,40");
 }
 
+// With every field written, a FLOAT and a DECIMAL of more digits than a double holds keep their
+// stored values when left unchanged; changed, they take the value set.
+TEST_F(MyApplyDbTest, EveryFieldWrittenLeavesInexactValuesAsStored) {
+  Conn.ExecSQL("CREATE TABLE x (id INT PRIMARY KEY, f FLOAT, d DECIMAL(25,2), n INT)");
+  const std::string row = "SELECT CONCAT_WS(':', CAST(f AS DOUBLE), d, n) FROM x";
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached ? "cached updates" : "direct");
+    Conn.ExecSQL("DELETE FROM x");
+    Conn.ExecSQL("INSERT INTO x VALUES (1, 1234567, 12345678901234567890123.45, 0)");
+    TMyQuery q;
+    q.SetCachedUpdates(cached);
+    q.Options().UpdateAllFields = true;
+    Open(q, "SELECT * FROM x");
+    q.Edit();
+    q.FieldByName("n")->SetAsInteger(1);
+    q.Post();
+    if (cached) q.ApplyUpdates();
+    EXPECT_EQ(Value(row), "1234567:12345678901234567890123.45:1");
+    q.Edit();
+    q.FieldByName("f")->SetAsFloat(2.5);
+    q.Post();
+    if (cached) q.ApplyUpdates();
+    EXPECT_EQ(Value(row), "2.5:12345678901234567890123.45:1");
+  }
+}
+
 TEST_F(MyApplyDbTest, UserStatementsRunOnEveryPostAndUnparsedTextAsWritten) {
   Conn.ExecSQL("CREATE TABLE c (id INT PRIMARY KEY, n INT, m INT DEFAULT 3)");
   for (bool cached : {false, true}) {

@@ -214,15 +214,16 @@ TEST(SQLGenerator, GoldenStatementsAndPlaceholders) {
        -1,
        "DELETE FROM t\r\nWHERE\r\n  id IS NULL",
        {}},
-      {"without a key every non-blob, non-FLOAT column is compared, one row only",
+      {"without a key every non-blob, non-FLOAT column is compared, one row only; an unchanged FLOAT is "
+       "not written",
        Unkeyed(KeyedColumns()),
        EditAB,
        stUpdate,
        false,
        -1,
-       "UPDATE t\r\nSET\r\n  id = ?, a = ?, b = ?, f = ?, m = ?\r\nWHERE\r\n  id = ? AND a = ? AND b IS NULL"
+       "UPDATE t\r\nSET\r\n  id = ?, a = ?, b = ?, m = ?\r\nWHERE\r\n  id = ? AND a = ? AND b IS NULL"
        "\r\nLIMIT 1",
-       {"id", "a", "b", "f", "m", "Old_id", "Old_a"}},
+       {"id", "a", "b", "m", "Old_id", "Old_a"}},
       {"delete without a key is limited to one row",
        Unkeyed(KeyedColumns()),
        ReadRow,
