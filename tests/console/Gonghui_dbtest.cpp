@@ -48,6 +48,8 @@ class GonghuiDbTest : public QObject {
   void DissolveSaysWhatTheServerDid();
   void MemberWritesMissANamesakeJoinedMeanwhile_data();
   void MemberWritesMissANamesakeJoinedMeanwhile();
+  void MemberEditsNameTheMemberInEitherBackslashMode_data();
+  void MemberEditsNameTheMemberInEitherBackslashMode();
 
  private:
   std::unique_ptr<Tgonghui> List() {
@@ -409,6 +411,50 @@ void GonghuiDbTest::MemberWritesMissANamesakeJoinedMeanwhile() {
   QCOMPARE(
       FUi->Messages().back().Args.Text,
       QStringLiteral("该成员已变动（已退出工会，或其名字已属于另一条成员记录），没有修改！请刷新后重试。"));
+}
+
+void GonghuiDbTest::MemberEditsNameTheMemberInEitherBackslashMode_data() {
+  QTest::addColumn<bool>("noBackslashEscapes");
+  QTest::addColumn<bool>("namesake");  // the member shown leaves and a namesake joins meanwhile
+  for (const bool off : {false, true}) {
+    const char* mode = off ? "NO_BACKSLASH_ESCAPES" : "backslash escapes";
+    QTest::addRow("%s, the member shown", mode) << off << false;
+    QTest::addRow("%s, a namesake joined meanwhile", mode) << off << true;
+  }
+}
+
+// A title edit of "A\'b" goes to that member, and misses "a\'b" who took his place, whichever way
+// the session reads backslashes.
+void GonghuiDbTest::MemberEditsNameTheMemberInEitherBackslashMode() {
+  QFETCH(bool, noBackslashEscapes);
+  QFETCH(bool, namesake);
+  const std::string members = T("t_union_citizen");
+  FAdmin->Exec("INSERT INTO " + T("t_union") + " (ID,Name) VALUES (52,'g52')");
+  FAdmin->Exec("INSERT INTO " + members + " (UnionID,name,nickname) VALUES (52,UNHEX('415C2762'),'old')");
+  {
+    TBackslashMode mode(FLogin->MyConnection(), noBackslashEscapes);
+    auto list = List();
+    Select(*list, 52);
+    Tgonghuicy_edit* editor = list->EditMembers();
+    QVERIFY(editor != nullptr);
+    if (namesake) {
+      FAdmin->Exec("DELETE FROM " + members + " WHERE UnionID=52");
+      FAdmin->Exec("INSERT INTO " + members + " (UnionID,name,nickname) VALUES (53,UNHEX('615C2762'),'own')");
+    }
+    editor->qry1().Edit();
+    editor->dbedtnickname->setText(QStringLiteral("new"));
+    Guarded([&] { editor->Commit(); });
+  }
+  const std::string held = Value("SELECT GROUP_CONCAT(UnionID,' ',HEX(name),' ',nickname) FROM " + members +
+                                 " WHERE UnionID IN (52,53)");
+  FAdmin->Exec("DELETE FROM " + members + " WHERE UnionID IN (52,53)");
+  FAdmin->Exec("DELETE FROM " + T("t_union") + " WHERE ID=52");
+  QCOMPARE(QString::fromStdString(held),
+           QString::fromLatin1(namesake ? "53 615C2762 own" : "52 415C2762 new"));
+  if (namesake)
+    QCOMPARE(
+        FUi->Messages().back().Args.Text,
+        QStringLiteral("该成员已变动（已退出工会，或其名字已属于另一条成员记录），没有修改！请刷新后重试。"));
 }
 
 void GonghuiDbTest::MenuOpensOneList() {
