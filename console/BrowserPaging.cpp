@@ -114,8 +114,8 @@ TLiteralStyle LiteralStyleOf(const TCustomMyConnection& connection) {
   // The open session knows the set it really speaks and the mode its last statement left; before
   // that the set it will ask for.
   if (const TMySQLConnection* c = connection.MyIConnection(); c && connection.Connected())
-    return {c->GetTextCharset(), c->NoBackslashEscapes()};
-  return {SQLTextCharset(connection.Options().Charset(), connection.Options().UseUnicode())};
+    return TLiteralStyle(c->GetTextCharset(), c->NoBackslashEscapes());
+  return TLiteralStyle(SQLTextCharset(connection.Options().Charset(), connection.Options().UseUnicode()));
 }
 
 std::string SqlLiteral(std::string_view text, TLiteralStyle style) {

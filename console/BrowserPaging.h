@@ -105,9 +105,9 @@ class TBrowserPaging {
 
 // How a session reads the literals written for it: the connection's character set, and whether
 // its sql_mode holds NO_BACKSLASH_ESCAPES (a backslash is then a plain character in a literal).
-// A set alone is the server's default mode.
+// A set alone (said explicitly) is the server's default mode.
 struct TLiteralStyle {
-  TLiteralStyle(TCharsetKind charset, bool noBackslashEscapes = false)
+  explicit TLiteralStyle(TCharsetKind charset, bool noBackslashEscapes = false)
       : Charset(charset), NoBackslashEscapes(noBackslashEscapes) {}
   TCharsetKind Charset;
   bool NoBackslashEscapes;

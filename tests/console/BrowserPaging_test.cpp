@@ -105,7 +105,8 @@ void BrowserPagingTest::TypedTextBecomesOneLiteral() {
   QFETCH(TCharsetKind, charset);
   QFETCH(bool, fuzzy);
   QFETCH(QByteArray, literal);
-  QCOMPARE(QByteArray::fromStdString(LikeLiteral(text.toStdString(), charset, fuzzy)), literal);
+  QCOMPARE(QByteArray::fromStdString(LikeLiteral(text.toStdString(), TLiteralStyle(charset), fuzzy)),
+           literal);
 }
 
 void BrowserPagingTest::BalanceIn64BitsWithinTheColumnRange_data() {

@@ -91,13 +91,14 @@ void LogBrowserTest::ChecksInOrder() {
 }
 
 void LogBrowserTest::StatementsQuoteWhatWasTyped() {
-  QCOMPARE(LogCleanupStatement("2024-02-01 00:00:00", TCharsetKind::SingleByte),
+  QCOMPARE(LogCleanupStatement("2024-02-01 00:00:00", TLiteralStyle(TCharsetKind::SingleByte)),
            std::string("delete from t_log_user_history   where LogTime < '2024-02-01 00:00:00' "));
-  QCOMPARE(LogSearchWhere(1, "2024-01-01 00:00:00", "2024-03-01 00:00:00", 7, TCharsetKind::SingleByte),
+  QCOMPARE(LogSearchWhere(1, "2024-01-01 00:00:00", "2024-03-01 00:00:00", 7,
+                          TLiteralStyle(TCharsetKind::SingleByte)),
            std::string("where userID='1' and LogTime >= '2024-01-01 00:00:00' and LogTime <= '2024-03-01 "
                        "00:00:00' and type='15'  and longParam1='2' "));
   // An index the filter does not have searches every action.
-  QVERIFY(LogSearchWhere(1, "a", "b", 42, TCharsetKind::SingleByte).ends_with("'b' "));
+  QVERIFY(LogSearchWhere(1, "a", "b", 42, TLiteralStyle(TCharsetKind::SingleByte)).ends_with("'b' "));
 }
 
 void LogBrowserTest::FilterAndRefreshStartOver() {
