@@ -7,6 +7,7 @@
 
 #include "components/MyAccessDataSet.h"
 #include "console/DialogValues.h"
+#include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/db/DataSet.h"
 #include "platform/db/Fields.h"
@@ -79,6 +80,14 @@ Tuser_password::Tuser_password(TDataSet& dataset, TDBEdit& target, const QString
 
 void Tuser_password::Confirm() {
   if (!edt1->text().isEmpty()) {
+    // A character the account's set lacks would be hashed as "?": the player's password would
+    // not be the one typed.
+    const QString problem = UnencodableText(edt1->text(), FTarget.Link().Charset(), QStringLiteral("新密码"));
+    if (!problem.isEmpty()) {
+      ShowMessageBox(problem, CaptionError, TMsgIcon::Error);
+      edt1->setFocus();
+      return;
+    }
     FDataSet.Edit();
     FTarget.setText(QString::fromStdString(StoredPasswordForm(FTarget.Link().Encode(edt1->text()))));
     PostOrCancel(FDataSet);

@@ -9,6 +9,7 @@
 #include "components/MyRowReader.h"
 #include "console/BrowserPaging.h"
 #include "console/MyLoginConnection.h"
+#include "console/TypedText.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
 #include "platform/db/Fields.h"
@@ -471,6 +472,16 @@ bool TItemSell::CheckRequest(const TSendRequest& request, std::string& amount) {
   if ((request.Kind != TGiftKind::Item && !AllDigits(request.Amount)) ||
       (digitFilter && !request.FilterValue.isEmpty() && !AllDigits(request.FilterValue))) {
     FSink.Message(QStringLiteral("只能输入0-9的数字！"), CaptionHint, TMsgIcon::Information);
+    return false;
+  }
+  // A character the session's set lacks would be looked up or written as "?": another character,
+  // item or condition than the one typed.
+  QStringList typed = request.AllCharacters ? QStringList{request.FilterValue} : request.Names;
+  if (request.Kind == TGiftKind::Item) typed += request.ItemLines;
+  const QString problem =
+      UnencodableText(typed.join(QLatin1Char('\n')), FCharset, QStringLiteral("输入的内容"));
+  if (!problem.isEmpty()) {
+    FSink.Message(problem, CaptionWarning, TMsgIcon::Information);
     return false;
   }
   amount = Encode(request.Amount);

@@ -11,6 +11,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "console/MyLoginConnection.h"
+#include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MySQLConnection.h"
 #include "platform/widgets/DBGrid.h"
@@ -155,7 +156,8 @@ void TPagedBrowser::FitWholePage() {
 }
 
 std::string TPagedBrowser::Encode(const QString& text) const {
-  return EncodeFieldText(text, FFieldCharset);
+  // A "?" in place of a character the set lacks would find other rows than the ones named.
+  return TypedBytes(text, FFieldCharset, QStringLiteral("搜索条件"));
 }
 
 void TPagedBrowser::SetBusy(bool on) {

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QWindowStateChangeEvent>
 
+#include "console/TypedText.h"
 #include "console/Unit2.h"
 #include "console/Unit_addarea.h"
 #include "console/Unit_updatever.h"
@@ -235,6 +236,17 @@ void Tlogin::LoadZone() {
 }
 
 bool Tlogin::ConnectAll() {
+  // The settings go to DB.ini and the server in the desktop's code page: a character it lacks
+  // would be saved and sent as "?", and the next start would show that instead of what was typed.
+  const std::pair<QLineEdit*, const char*> edits[] = {{edt1, "服务器地址"},   {edtdbname1, "帐号库"},
+                                                      {edtdbname2, "角色库"}, {edtdbname3, "日志库"},
+                                                      {edt2, "用户名"},       {edt3, "密码"}};
+  for (const auto& [edit, label] : edits)
+    if (const QString problem = UnencodableText(edit->text(), TFieldCharset::Gbk, QString::fromUtf8(label));
+        !problem.isEmpty()) {
+      ShowError(problem);
+      return false;
+    }
   TDbSettings typed = TypedSettings();
   if (std::string problem = CheckLoginInput(typed); !problem.empty()) {
     ShowError(QString::fromStdString(problem));

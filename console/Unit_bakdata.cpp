@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "console/DbIniSettings.h"
+#include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/DateTimeUtils.h"
 #include "platform/runtime/Exceptions.h"
@@ -426,6 +427,11 @@ void Tbakdata::DropDatabase() {
 
 void Tbakdata::CreateDatabase() {
   if (FBusy) return;
+  // Otherwise a database named with "?" in place of the character would be made.
+  if (const QString problem =
+          UnencodableText(edt1->text(), FWork->FieldCharset(), QStringLiteral("数据库名"));
+      !problem.isEmpty())
+    return ShowMessageBox(problem, CaptionError, TMsgIcon::Error);
   bool done = false;
   {
     TBusyScope busy(*this, 4);

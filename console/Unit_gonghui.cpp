@@ -12,6 +12,7 @@
 #include "components/MyAccessDataSet.h"
 #include "console/GuildSql.h"
 #include "console/MyLoginConnection.h"
+#include "console/TypedText.h"
 #include "console/Unit_gonghui_edit.h"
 #include "console/Unit_gonghuicy_edit.h"
 #include "console/controls/FlatBtns.h"
@@ -159,8 +160,10 @@ void Tgonghui::Search() {
     ShowMessageBox(QStringLiteral("搜索内容不能为空！"), CaptionHint, TMsgIcon::Information);
     return;
   }
+  // A "?" in place of a character the set lacks would find other guilds than the one named.
+  const std::string typed = TypedBytes(text, FFieldCharset, QStringLiteral("搜索内容"));
   try {
-    OpenGuilds(GuildSearchSql(EncodeFieldText(text, FFieldCharset), LiteralStyle()));
+    OpenGuilds(GuildSearchSql(typed, LiteralStyle()));
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {

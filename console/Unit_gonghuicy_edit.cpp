@@ -12,6 +12,7 @@
 #include "console/BrowserPaging.h"
 #include "console/GuildSql.h"
 #include "console/MyLoginConnection.h"
+#include "console/TypedText.h"
 #include "console/Unit_gonghui.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/db/Fields.h"
@@ -132,8 +133,9 @@ void Tgonghuicy_edit::Search() {
     ShowMessageBox(QStringLiteral("搜索内容不能为空！"), CaptionHint, TMsgIcon::Information);
     return;
   }
+  const std::string typed = TypedBytes(text, FList.FieldCharset(), QStringLiteral("搜索内容"));
   try {
-    OpenMembers(MemberSearchSql(EncodeFieldText(text, FList.FieldCharset()), FList.LiteralStyle()));
+    OpenMembers(MemberSearchSql(typed, FList.LiteralStyle()));
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {

@@ -245,8 +245,8 @@ std::optional<int64_t> Tlogmanager::CharacterId(const QString& name) {
   query.SetConnection(&FCharConnection);
   // The name is matched byte for byte, as the game stores it, whatever the connection speaks: a
   // latin1 column's collation would take another GBK name whose bytes differ only in case.
-  query.SetSQLText("Select * from user where " + LikeCondition("Name", EncodeFieldText(name, FieldCharset()),
-                                                               LiteralStyleOf(FCharConnection), false));
+  query.SetSQLText("Select * from user where " +
+                   LikeCondition("Name", Encode(name), LiteralStyleOf(FCharConnection), false));
   query.Open();
   if (query.IsEmpty()) return std::nullopt;
   return query.FieldByName("ID")->AsLargeInt();

@@ -14,6 +14,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "console/SqlConsole.h"
+#include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "core/CRTableInfo.h"
 #include "core/DAConsts.h"
@@ -145,6 +146,12 @@ void Tbigset::Run(int index) {
   }
   try {
     // Typed SQL goes as typed: no macros, no parameters (flags&mask, @a := 1).
+    // A character the session's set lacks would reach the server as "?", inside a value written.
+    if (const QString problem = UnencodableText(memo, FCharset, QStringLiteral("查询语句"));
+        !problem.isEmpty()) {
+      ShowMessageBox(problem, CaptionError, TMsgIcon::Error);
+      return;
+    }
     TDBAccessUtils::SetSQLText(FQuery.get(), EncodeFieldText(memo, FCharset));
     // One execution whatever the box says: a statement without rows run as a query has still
     // run, and reporting it as an error would have it run a second time.

@@ -518,6 +518,11 @@ bool TZoneMergeRun::CheckSettings() {
                     "角色重复补偿数量不是有效的数字，中止...");
     FCompensation = *amount;
   }
+  // A tag character the target's set lacks would name the copies with "?" in its place.
+  if (FirstUnencodable(FOptions.AccountTag.toStdU16String(), FSides[2].Text) != kNoUnencodable ||
+      FirstUnencodable(FOptions.CharTag.toStdU16String(), FSides[3].Text) != kNoUnencodable)
+    return refuse("验证:帐号或角色重复规则含有转入分区字符集无法保存的字符，无法继续.",
+                  "帐号或角色重复规则含有转入分区字符集无法保存的字符，中止...");
   FAccTag = EncodeFieldText(FOptions.AccountTag, FSides[2].Text);
   FCharTag = EncodeFieldText(FOptions.CharTag, FSides[3].Text);
   FSink.Progress(QStringLiteral("100"));

@@ -33,6 +33,7 @@ class TDBControlLink {
   const std::string& DataField() const;
   TField* Field() const;
   void SetCharset(TFieldCharset charset);
+  TFieldCharset Charset() const noexcept { return FCharset; }
 
   bool Editing() const;
   bool CanModify() const;

@@ -26,10 +26,7 @@ std::string EncodeFieldText(const QString& text, TFieldCharset charset) {
   return charset == TFieldCharset::Utf8 ? WideToUtf8(wide) : WideToCodePage(wide, GbkCodePage);
 }
 
-namespace {
-
-// The first character (a whole surrogate pair) that the charset turns into "?", or -1.
-char32_t FirstUnencodable(const std::u16string& wide, TFieldCharset charset) {
+char32_t FirstUnencodable(std::u16string_view wide, TFieldCharset charset) {
   for (size_t i = 0; i < wide.size();) {
     const bool pair =
         i + 1 < wide.size() && QChar::isHighSurrogate(wide[i]) && QChar::isLowSurrogate(wide[i + 1]);
@@ -41,15 +38,13 @@ char32_t FirstUnencodable(const std::u16string& wide, TFieldCharset charset) {
       return code;
     i += one.size();
   }
-  return static_cast<char32_t>(-1);
+  return kNoUnencodable;
 }
-
-}  // namespace
 
 std::string FieldTextToStore(const TField& field, const QString& text, TFieldCharset charset) {
   const std::u16string wide = text.toStdU16String();
   const char32_t bad = FirstUnencodable(wide, charset);
-  if (bad != static_cast<char32_t>(-1))
+  if (bad != kNoUnencodable)
     throw EDatabaseError(
         Format("Field '%s' cannot hold the character U+%.4x", {field.FieldName(), uint32_t(bad)}));
   std::string bytes = EncodeFieldText(text, charset);

@@ -16,6 +16,11 @@ QString DecodeFieldText(std::string_view bytes, TFieldCharset charset);
 // A character the charset lacks becomes "?".
 std::string EncodeFieldText(const QString& text, TFieldCharset charset);
 
+// The first character of wide (a whole surrogate pair counts as one) that the charset cannot hold
+// and EncodeFieldText would turn into "?"; kNoUnencodable when it holds them all.
+inline constexpr char32_t kNoUnencodable = static_cast<char32_t>(-1);
+char32_t FirstUnencodable(std::u16string_view wide, TFieldCharset charset);
+
 class TField;
 // The bytes an editor stores in field: EDatabaseError, naming the character ("U+1F600"), when
 // the charset cannot hold one of text's characters, and naming the length when the bytes (or the

@@ -41,6 +41,7 @@ class BakdataDbTest : public QObject {
   void BusyWindowStaysAndTakesNoSecondPress_data();
   void BusyWindowStaysAndTakesNoSecondPress();
   void QuotedDatabaseNameIsCreatedAndDroppedWhole();
+  void NameTheSessionCannotHoldCreatesNothing();
   void LogIsSavedOnRequest();
 
  private:
@@ -527,6 +528,20 @@ void BakdataDbTest::QuotedDatabaseNameIsCreatedAndDroppedWhole() {
                                      QString::fromStdString(name) + QStringLiteral("吗？"),
                                  QStringLiteral("操作编号:1104\r\n\r\n删除成功,可进行其它操作")}));
   QVERIFY(w->cbb4->findData(QByteArray::fromStdString(name)) < 0);
+}
+
+// The character went as "?" and a database named "<prefix>x?" was made.
+void BakdataDbTest::NameTheSessionCannotHoldCreatesNothing() {
+  auto w = LoggedIn();
+  const QString typed = FPrefix + QStringLiteral("x\U0001F600");
+  w->edt1->setText(typed);
+  w->CreateDatabase();
+  QCOMPARE(Value("SELECT COUNT(*) FROM information_schema.schemata WHERE schema_name LIKE '" +
+                 FPrefix.toStdString() + "x%'"),
+           std::string("0"));
+  QCOMPARE(Texts().size(), 1);
+  QVERIFY2(Texts()[0].contains(QStringLiteral("U+1F600")), qPrintable(Texts()[0]));
+  QCOMPARE(w->edt1->text(), typed);
 }
 
 void BakdataDbTest::LogIsSavedOnRequest() {

@@ -14,6 +14,8 @@ class EditDialogsTest : public QObject {
 
  private slots:
   void PasswordGoesToTheOpeningWindowsRow();
+  void PasswordTheAccountsSetCannotHoldIsRefused_data();
+  void PasswordTheAccountsSetCannotHoldIsRefused();
 };
 
 void EditDialogsTest::PasswordGoesToTheOpeningWindowsRow() {
@@ -43,6 +45,44 @@ void EditDialogsTest::PasswordGoesToTheOpeningWindowsRow() {
   empty.Confirm();
   QCOMPARE(second->PostCount, 0);
   QCOMPARE(empty.result(), int(QDialog::Accepted));
+}
+
+void EditDialogsTest::PasswordTheAccountsSetCannotHoldIsRefused_data() {
+  QTest::addColumn<bool>("utf8");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<bool>("refused");
+  QTest::newRow("emoji on gbk") << false << QStringLiteral("a\U0001F600b") << true;
+  QTest::newRow("hangul on gbk") << false << QStringLiteral("pw\uD55C") << true;
+  QTest::newRow("question mark typed") << false << QStringLiteral("a?b") << false;
+  QTest::newRow("chinese on gbk") << false << QStringLiteral("密码") << false;
+  QTest::newRow("emoji on utf8") << true << QStringLiteral("a\U0001F600b") << false;
+}
+
+// A character the set lacks would be hashed as "?", so "a😀b" and "a?b" would log in alike; the
+// dialog stays open with what was typed.
+void EditDialogsTest::PasswordTheAccountsSetCannotHoldIsRefused() {
+  QFETCH(bool, utf8);
+  QFETCH(QString, typed);
+  QFETCH(bool, refused);
+  TUiRecorder ui;
+  TUiServiceScope scope(ui);
+  auto accounts = MakeAccounts(2);
+  TDataSource source;
+  source.SetDataSet(accounts.get());
+  TDBEdit edit;
+  edit.Link().SetDataSource(&source);
+  edit.Link().SetDataField("password");
+  edit.Link().SetCharset(utf8 ? TFieldCharset::Utf8 : TFieldCharset::Gbk);
+  accounts->SetRecNo(1);
+  Tuser_password dialog(*accounts, edit, QStringLiteral("帐号：user1"));
+  dialog.edt1->setText(typed);
+  dialog.Confirm();
+  QCOMPARE(accounts->PostCount, refused ? 0 : 1);
+  QCOMPARE(accounts->FieldByName("password")->AsString() == "pw1", refused);
+  QCOMPARE(dialog.result(), refused ? 0 : int(QDialog::Accepted));
+  QCOMPARE(dialog.edt1->text(), typed);
+  QCOMPARE(ui.Messages().size(), size_t(refused ? 1 : 0));
+  if (refused) QVERIFY(ui.Messages()[0].Args.Text.contains(QStringLiteral("U+")));
 }
 
 QTEST_MAIN(EditDialogsTest)

@@ -201,6 +201,13 @@ void FormMainTest::InputChecksStopBeforeSaving_data() {
                                      << "70000" << QStringLiteral("数据库的端口号必须是1到65535之间的数字！");
   QTest::newRow("port not a number") << "Edit1"
                                      << "33a" << QStringLiteral("数据库的端口号必须是1到65535之间的数字！");
+  // Saved and sent as "?" otherwise: the next start showed another password than the one typed.
+  QTest::newRow("password the code page cannot hold")
+      << "edt3" << QStringLiteral("pw\U0001F600")
+      << QStringLiteral("密码含有当前字符集无法保存的字符 U+1F600，请修改后再试！");
+  QTest::newRow("database the code page cannot hold")
+      << "edtdbname2" << QStringLiteral("zqv\uD55C")
+      << QStringLiteral("角色库含有当前字符集无法保存的字符 U+D55C，请修改后再试！");
 }
 
 void FormMainTest::InputChecksStopBeforeSaving() {

@@ -503,6 +503,12 @@ void ItemsellDbTest::RefusedSendWritesNothing_data() {
                                 << QStringLiteral("没有查询到符合条件的角色，无法继续！");
   QTest::newRow("unknown name, no") << 4 << -1 << QStringLiteral("无此人") << tomorrow
                                     << QStringLiteral("角色 无此人不存在，是否继续？");
+  // The character went as "?": another name or condition than the one typed.
+  const QString unheld = QStringLiteral("输入的内容含有当前字符集无法保存的字符 U+1F600，请修改后再试！");
+  QTest::newRow("name the set cannot hold")
+      << 4 << -1 << QStringLiteral("青云\U0001F600") << tomorrow << unheld;
+  QTest::newRow("own condition the set cannot hold")
+      << 4 << 6 << QStringLiteral("where Name='\U0001F600'") << tomorrow << unheld;
 }
 
 void ItemsellDbTest::RefusedSendWritesNothing() {

@@ -33,6 +33,7 @@ class SqlconsoleDbTest : public QObject {
   void EmptyMemoRunsNothing_data();
   void EmptyMemoRunsNothing();
   void TypedSqlIsNotParsed();
+  void TextTheSessionCannotHoldSendsNothing();
   void StatementsRunOnceWhateverTheBox_data();
   void StatementsRunOnceWhateverTheBox();
   void ServerErrorIsShown();
@@ -162,6 +163,22 @@ void SqlconsoleDbTest::TypedSqlIsNotParsed() {
   QCOMPARE(c->qry1().Fields()[0]->AsInteger(), 4);
   QCOMPARE(c->qry1().Fields()[1]->AsInteger(), 1);
   QCOMPARE(Logged(1, "SELECT 5&4, @a := 1"), 1);
+}
+
+// A character the session's set lacks went as "?": the guild got a name nobody typed.
+void SqlconsoleDbTest::TextTheSessionCannotHoldSendsNothing() {
+  const std::string name = Value("SELECT HEX(Name) FROM `" + Chr() + "`.t_union WHERE ID=1");
+  const std::string id = QueryValue(FLogins[1]->Provider(), "SELECT CONNECTION_ID()");
+  auto c = Console();
+  const std::string before = Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id);
+  const QString sql = QStringLiteral("UPDATE t_union SET Name='公会\U0001F600' WHERE ID=1");
+  Run(*c, 1, sql, true);
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QVERIFY2(FUi->Messages()[0].Args.Text.contains(QStringLiteral("U+1F600")),
+           qPrintable(FUi->Messages()[0].Args.Text));
+  QCOMPARE(Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id), before);
+  QCOMPARE(Value("SELECT HEX(Name) FROM `" + Chr() + "`.t_union WHERE ID=1"), name);
+  QCOMPARE(c->Tab(1).Memo->toPlainText(), sql);
 }
 
 void SqlconsoleDbTest::StatementsRunOnceWhateverTheBox_data() {

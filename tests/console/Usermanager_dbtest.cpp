@@ -65,6 +65,7 @@ class UsermanagerDbTest : public QObject {
   void SearchesReadTheTextInEitherBackslashMode();
   void SearchStartsAtPageOne();
   void PrivilegeSearchTakesDigitsOnly();
+  void SearchTheSetCannotHoldSendsNothing();
   void PageSizeRefusalsReadInChinese_data();
   void PageSizeRefusalsReadInChinese();
   void EachActionIsOneStatement();
@@ -653,6 +654,23 @@ void UsermanagerDbTest::PrivilegeSearchTakesDigitsOnly() {
   QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("按权限查找只能输入数字！"));
   QCOMPARE(b->qry1().RecordCount(), 17);
   QCOMPARE(b->lbl11->text(), QStringLiteral("共有记录35条"));
+}
+
+// The character went as "?": the search found other accounts than the one named, or none, and
+// said nothing.
+void UsermanagerDbTest::SearchTheSetCannotHoldSendsNothing() {
+  auto b = Browser();
+  const std::string id = ConnectionId();
+  const int before = Logged(id, "%");
+  b->CheckBox1->setChecked(true);
+  b->edt1->setText(QStringLiteral("abc\U0001F600"));
+  Guarded([&] { b->Search(); });
+  QCOMPARE(Logged(id, "%"), before);
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QVERIFY2(FUi->Messages()[0].Args.Text.contains(QStringLiteral("U+1F600")),
+           qPrintable(FUi->Messages()[0].Args.Text));
+  QCOMPARE(b->edt1->text(), QStringLiteral("abc\U0001F600"));
+  QCOMPARE(b->qry1().RecordCount(), 17);
 }
 
 void UsermanagerDbTest::PageSizeRefusalsReadInChinese_data() {

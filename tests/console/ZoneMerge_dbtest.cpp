@@ -404,6 +404,12 @@ void ZoneMergeDbTest::SettingsAreRefused_data() {
                                                << "us2"
                                                << "99999999999999999999"
                                                << "验证:角色重复补偿数量不是有效的数字，无法继续.";
+  // The character became "?" in every tagged name.
+  QTest::newRow("account tag the target cannot hold")
+      << true << ""
+      << "us\U0001F600"
+      << "5000000"
+      << "验证:帐号或角色重复规则含有转入分区字符集无法保存的字符，无法继续.";
 }
 
 void ZoneMergeDbTest::SettingsAreRefused() {

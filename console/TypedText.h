@@ -1,0 +1,15 @@
+// Text the game master typed, turned into the bytes a statement sends.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "platform/widgets/FieldText.h"
+
+// The message naming the first character of text that charset cannot hold (U+1F600), with what
+// names the edit it was typed in; empty when charset holds every character.
+QString UnencodableText(const QString& text, TFieldCharset charset, const QString& what);
+
+// text in charset's bytes; EConvertError with UnencodableText when a character would become "?"
+// on the way: the statement would then read or write something nobody typed.
+std::string TypedBytes(const QString& text, TFieldCharset charset, const QString& what);
