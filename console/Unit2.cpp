@@ -104,7 +104,8 @@ void TFormMain::BuildMenus() {
                  [this](bool) { OpenCharBrowser(); });
   ConnectGuarded(players->addAction(QStringLiteral("仓库管理")), &QAction::triggered, this,
                  [this](bool) { OpenBankBrowser(); });
-  ConnectGuarded(players->addAction(QStringLiteral("物品发放")), &QAction::triggered, this,
+  players->addSeparator();
+  ConnectGuarded(players->addAction(QStringLiteral("发放物品")), &QAction::triggered, this,
                  [this](bool) { OpenItemSell(); });
   ConnectGuarded(players->addAction(QStringLiteral("积分充值")), &QAction::triggered, this,
                  [this](bool) { ShowRechargeHint(); });
@@ -362,6 +363,8 @@ void TFormMain::OpenGuilds() {
 
 void TFormMain::OpenItemSell() {
   if (FindZoneChild(QStringLiteral("itemsell")) || Login() == nullptr) return;
+  // Without the game's gift table every send would fail only after the names and items are typed.
+  if (!CheckCharTable(QStringLiteral("t_gift"))) return;
   auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
   if (con2 == nullptr) return;
   AddChild(new Titemsell(*con2, Login()->LoginCharset()));

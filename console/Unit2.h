@@ -67,7 +67,7 @@ class TFormMain : public QMainWindow {
   void OpenBankBrowser();
   // 管理工会: the guild list, once.
   void OpenGuilds();
-  // 物品发放: the item-issuing window, once.
+  // 发放物品: the item-issuing window, once, after the table check.
   void OpenItemSell();
   // 基本配置: the game-server ini viewer, once.
   void OpenIniViewer();

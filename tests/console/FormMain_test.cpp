@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QtTest>
 #include <memory>
 #include <set>
@@ -68,6 +70,7 @@ class FormMainTest : public QObject {
   void FindChildRestoresThroughMdiArea();
   void HelpFileMissingOrBroken();
   void ReloginMakesANewLoginWindow();
+  void MenusListTheirItemsInOrder();
 
  private:
   std::unique_ptr<TFormMain> MakeFrame();
@@ -363,6 +366,24 @@ void FormMainTest::ReloginMakesANewLoginWindow() {
   frame->ShowRechargeHint();
   QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("直接在帐号管理里可以进行充值！"));
   QCOMPARE(FUi->Messages().back().Args.Caption, CaptionHint);
+}
+
+// Each menu's items as the game master finds them, "-" for a separator.
+void FormMainTest::MenusListTheirItemsInOrder() {
+  auto frame = MakeFrame();
+  QStringList menus;
+  for (QAction* top : frame->menuBar()->actions()) {
+    QStringList items;
+    for (QAction* item : top->menu()->actions())
+      items << (item->isSeparator() ? QStringLiteral("-") : item->text());
+    menus << top->text() + ": " + items.join(QLatin1Char(' '));
+  }
+  QCOMPARE(menus,
+           QStringList({QStringLiteral("游戏配置: 基本配置 高级配置 - 重新登录 退出系统"),
+                        QStringLiteral("玩家管理: 帐号管理 角色管理 仓库管理 - 发放物品 积分充值"),
+                        QStringLiteral("日志管理: 日志管理"),
+                        QStringLiteral("数据管理: 备份/还原/压缩 - 全自动合区工具"),
+                        QStringLiteral("工会管理: 管理工会"), QStringLiteral("帮助: 帮助主题 版本升级")}));
 }
 
 QTEST_MAIN(FormMainTest)

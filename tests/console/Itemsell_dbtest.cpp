@@ -80,6 +80,7 @@ class ItemsellDbTest : public QObject {
   void CharacterPickerSearchesAndStopsAtTen();
   void ItemPickerAddsThroughTheOptionsDialog();
   void MenuOpensOneWindow();
+  void MenuRefusesAZoneWithoutTheGiftTable();
   void MenuAfterALoginToAnotherZoneSendsThere();
 
  private:
@@ -748,6 +749,20 @@ void ItemsellDbTest::MenuOpensOneWindow() {
   QVERIFY(QTest::qWaitForWindowExposed(&frame));
   if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty())
     QVERIFY(frame.grab().save(QDir(shots).filePath("item-issuing.png")));
+}
+
+// The window opened and every send failed after the names and items were typed.
+void ItemsellDbTest::MenuRefusesAZoneWithoutTheGiftTable() {
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  FAdmin->Exec("RENAME TABLE " + T("t_gift") + " TO " + T("t_gift_away"));
+  frame.OpenItemSell();
+  FAdmin->Exec("RENAME TABLE " + T("t_gift_away") + " TO " + T("t_gift"));
+  QVERIFY(frame.MdiArea()->subWindowList().isEmpty());
+  QCOMPARE(Texts(), QStringList({QStringLiteral("数据表：t_gift,没有找到！")}));
 }
 
 void ItemsellDbTest::MenuAfterALoginToAnotherZoneSendsThere() {
