@@ -303,6 +303,10 @@ void TCustomDADataSet::RefreshDetailParams() {
 }
 
 void TCustomDADataSet::DetailTimerTick() {
+  // The rows of the master's earlier record may be being edited or hold cached changes made in
+  // the delay: the re-query would post a half-typed edit or drop the changes unwritten. It waits,
+  // armed, until they are posted or cancelled and applied or cancelled.
+  if (Active() && (State() != dsBrowse || (CachedUpdates() && UpdatesPending()))) return;
   FDetailTimer->SetEnabled(false);
   if (Active()) RequeryDetail();
 }

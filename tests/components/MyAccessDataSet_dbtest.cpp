@@ -424,6 +424,54 @@ TEST_F(MyQueryDbTest, AMasterMoveKeepsTheDetailsCachedChanges) {
   }
 }
 
+// Inside the delay after a master's move the detail still shows the earlier record's rows: an edit
+// in progress or a cached change made there is neither posted nor dropped by the delayed re-query,
+// which comes once the edit is posted and the changes applied.
+TEST_F(MyQueryDbTest, TheDelayedDetailRequeryKeepsAnEditMadeInTheDelay) {
+  TManualMessageLoop loop;
+  TMessageLoopInstaller installed(&loop);
+  Conn.ExecSQL("CREATE TABLE item (iid INT PRIMARY KEY, owner INT, n INT)");
+  Conn.ExecSQL("INSERT INTO item VALUES (1, 1, 0), (2, 1, 0), (3, 2, 0)");
+  for (const bool cached : {false, true}) {
+    SCOPED_TRACE(cached ? "cached" : "posted at once");
+    Conn.ExecSQL("UPDATE item SET n = 0");
+    TMyQuery master;
+    master.SetConnection(&Conn);
+    master.SetSQLText("SELECT id FROM user WHERE id <= 2 ORDER BY id");
+    TMyDataSource source;
+    source.SetDataSet(&master);
+    TMyQuery detail;
+    detail.SetConnection(&Conn);
+    detail.SetSQLText("SELECT iid, owner, n FROM item ORDER BY iid");
+    detail.SetCachedUpdates(cached);
+    detail.Options().SetDetailDelay(100);
+    detail.SetMasterSource(&source);
+    detail.SetMasterFields("id");
+    detail.SetDetailFields("owner");
+    master.Open();
+    detail.Open();
+    master.Next();
+    detail.Edit();
+    detail.FieldByName("n")->SetAsInteger(7);
+    loop.Advance(300);
+    EXPECT_EQ(detail.State(), dsEdit);
+    EXPECT_EQ(detail.FieldByName("n")->AsInteger(), 7) << "the edit stays as typed";
+    EXPECT_EQ(Count("SELECT SUM(n) FROM item"), 0) << "nothing written before the post";
+    detail.Post();
+    if (cached) {
+      loop.Advance(300);
+      EXPECT_TRUE(detail.UpdatesPending());
+      detail.ApplyUpdates();
+      detail.CommitUpdates();
+    }
+    EXPECT_EQ(Count("SELECT SUM(n) FROM item WHERE iid = 1"), 7);
+    EXPECT_EQ(Count("SELECT SUM(n) FROM item"), 7);
+    loop.Advance(100);
+    ASSERT_EQ(detail.RecordCount(), 1) << "the master's record's rows, once nothing is pending";
+    EXPECT_EQ(detail.FieldByName("iid")->AsInteger(), 3);
+  }
+}
+
 // A quick refresh brings the server's changes into the rows without a cached change; a row holding
 // one keeps it, and the apply writes that change, not the server's values back.
 TEST_F(MyQueryDbTest, AQuickRefreshKeepsTheCachedChangeOfARow) {
