@@ -47,7 +47,15 @@ void TCustomDASQL::SetConnection(TCustomDAConnection* value) {
   }
   FConnection = value;
   if (value != nullptr) {
-    value->RegisterClient(this);
+    // A session opened reads backslashes in strings its own way: the parameters follow it.
+    value->RegisterClient(this, [this](TCustomConnection*, bool connecting) {
+      if (!connecting) return;
+      try {
+        FollowSessionTextMode();
+      } catch (...) {
+        // The text is read again, and its error raised, when it runs.
+      }
+    });
     FreeNotification(value);
   }
   if (FICommand != nullptr) {
@@ -56,6 +64,7 @@ void TCustomDASQL::SetConnection(TCustomDAConnection* value) {
     else
       FICommand->SetConnection(nullptr);
   }
+  FollowSessionTextMode();
 }
 
 void TCustomDASQL::ConnectionGone(TCustomDAConnection* connection) {
@@ -124,10 +133,16 @@ void TCustomDASQL::BeginConnection(bool noConnectCheck) {
     if (FConnection == nullptr) conn->RegisterClient(this);
     if (FICommand == nullptr || !conn->GetICommandClass().IsClassOf(FICommand.get())) CreateICommand();
     FICommand->SetConnection(conn->IConnection());
+    FollowSessionTextMode();
   } catch (...) {
     if (noConnectCheck) conn->InternalDisconnect();
     throw;
   }
+}
+
+void TCustomDASQL::FollowSessionTextMode() {
+  if (FSQLUnparsedText || (!FParamCheck && !IsDesigning()) || Prepared()) return;
+  if (TextNoBackslashEscapes() != FParsedNoBackslashEscapes) UpdateParams();
 }
 
 void TCustomDASQL::EndConnection() {
@@ -229,6 +244,7 @@ void TCustomDASQL::UpdateParams() {
     ParamsFromICommand(fresh);
     FFinalSQL = sql;
   } else {
+    FParsedNoBackslashEscapes = TextNoBackslashEscapes();
     FFinalSQL = ParseSQL(sql, &fresh);
     if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);
   }
@@ -248,6 +264,7 @@ std::string TCustomDASQL::ParseSQL(const std::string& sql, TDAParams* params,
                                    const std::string& renamePrefix) {
   TParseSQLOptions options;
   options.RenamePrefix = renamePrefix;
+  options.NoBackslashEscapes = TextNoBackslashEscapes();
   // A dataset's command reads quoted parameter names in the dataset's own quotes.
   if (FDataSet != nullptr) options.NameQuoteBegin = options.NameQuoteEnd = FDataSet->QuoteChar();
   std::vector<std::string> names;

@@ -110,6 +110,12 @@ class TCustomDASQL : public TComponent {
   // Told of each parameter found, with the length of the text built up to its placeholder.
   virtual void ParseSQLParam(const std::string& name, size_t placeholderEnd);
   virtual TParserClass CreateParser() const { return ParserClassOf<TParser>(); }
+  // How the session reads a string literal: a parameter after 'C:\' is found only when the
+  // scanner agrees with the server on whether the backslash escapes the quote.
+  virtual bool TextNoBackslashEscapes() const { return false; }
+  // Reads the text's parameters again when the session's reading of a backslash differs from the
+  // one they were found under (the text was set before connecting, or sql_mode changed since).
+  void FollowSessionTextMode();
   virtual void SQLChanged();
   virtual void ScanMacros();
   virtual void UpdateParams();
@@ -139,6 +145,7 @@ class TCustomDASQL : public TComponent {
   std::unique_ptr<TDAParams> FParams;
   std::unique_ptr<TMacros> FMacros;
   bool FParamCheck = true;
+  bool FParsedNoBackslashEscapes = false;  // the mode the command's own text was scanned under
   bool FAutoCommit = true;
   // Set while an execution holds the connection's use and the wait indication.
   bool FExecutionPending = false;

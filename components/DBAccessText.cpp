@@ -344,6 +344,7 @@ std::string ParseSQLParams(std::string_view sql, const TParserClass& parserClass
                            TCharsetKind charset) {
   const std::string text(sql);
   auto p = MakeParser(parserClass, text, charset, false, true);
+  p->NoBackslashEscapes = options.NoBackslashEscapes;
   std::string out;
   out.reserve(text.size());
   int64_t copied = 0;

@@ -53,6 +53,8 @@ struct TParseSQLOptions {
   char NameQuoteEnd = '"';
   // When not empty, each parameter is written as prefix + name instead of "?".
   std::string RenamePrefix;
+  // The session reads a backslash in a string as a plain character (NO_BACKSLASH_ESCAPES).
+  bool NoBackslashEscapes = false;
 };
 
 // Finds the parameters of `sql`: ":" followed directly by an identifier that is not a keyword of

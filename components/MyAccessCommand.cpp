@@ -55,6 +55,12 @@ TParserClass TMyCommand::CreateParser() const {
   return ParserClassOf<TMyParser>();
 }
 
+bool TMyCommand::TextNoBackslashEscapes() const {
+  const auto* connection = dynamic_cast<const TCustomMyConnection*>(UsedConnection());
+  const TMySQLConnection* session = connection != nullptr ? connection->MyIConnection() : nullptr;
+  return session != nullptr && session->NoBackslashEscapes();
+}
+
 std::string TMyCommand::ParseSQL(const std::string& sql, TDAParams* params, const std::string& renamePrefix) {
   if (sql.find(':') == std::string::npos) return sql;
   return TCustomDASQL::ParseSQL(sql, params, renamePrefix);

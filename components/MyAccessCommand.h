@@ -50,6 +50,7 @@ class TMyCommand : public TCustomDASQL {
   void CreateICommand() override;
   void AssignICommandProps(TCRCommand* command) override;
   TParserClass CreateParser() const override;
+  bool TextNoBackslashEscapes() const override;
   void ParseSQLParam(const std::string& name, size_t placeholderEnd) override;
   void UpdateParams() override;
   void InternalExecuteCommand(int iters) override;

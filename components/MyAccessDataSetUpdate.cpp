@@ -138,7 +138,9 @@ void TCustomMyDataSet::ExecuteUpdateQuery(TCustomDASQL& query) {
   TCustomMyConnection* connection = Connection();
   const std::string text = query.FinalSQL();
   const std::vector<size_t> at = outputs && connection != nullptr
-                                     ? FindPlaceholders(text, connection->StatementCharset())
+                                     ? FindPlaceholders(text, connection->StatementCharset(),
+                                                        connection->MyIConnection() != nullptr &&
+                                                            connection->MyIConnection()->NoBackslashEscapes())
                                      : std::vector<size_t>{};
   if (!outputs || static_cast<int>(at.size()) != params.Count())
     return TCustomDADataSet::ExecuteUpdateQuery(query);

@@ -18,10 +18,11 @@ bool IsInput(const TParamDesc* p) noexcept {
 
 }  // namespace
 
-std::vector<size_t> FindPlaceholders(const std::string& sql, TCharsetKind charset) {
+std::vector<size_t> FindPlaceholders(const std::string& sql, TCharsetKind charset, bool noBackslashEscapes) {
   std::vector<size_t> result;
   if (sql.find('?') == std::string::npos) return result;
   TMyParser parser(sql, charset);
+  parser.NoBackslashEscapes = noBackslashEscapes;
   parser.OmitBlank = true;
   parser.OmitComment = true;
   parser.OmitKeywords = true;
@@ -333,8 +334,9 @@ void TMySQLCommand::SplitSQL() {
   // Under Unicode the text is ANSI until it is sent; otherwise the server reads it as it is.
   const TCharsetKind charset = unicode ? AnsiCharsetKind() : FMyConnection->GetTextCharset();
   FSQLParts.clear();
+  FSplitNoBackslashEscapes = FMyConnection->NoBackslashEscapes();
   size_t start = 0;
-  for (size_t pos : FindPlaceholders(FSQL, charset)) {
+  for (size_t pos : FindPlaceholders(FSQL, charset, FSplitNoBackslashEscapes)) {
     FSQLParts.push_back(unicode ? AnsiToUtf8(FSQL.substr(start, pos - start))
                                 : FSQL.substr(start, pos - start));
     start = pos + 1;
@@ -343,7 +345,8 @@ void TMySQLCommand::SplitSQL() {
 }
 
 std::string TMySQLCommand::TextWithPlaceholders(const std::vector<TParamDesc*>& params) {
-  if (FSQLParts.empty()) SplitSQL();
+  // A SET of sql_mode since the split changes where the text's strings end.
+  if (FSQLParts.empty() || FSplitNoBackslashEscapes != FMyConnection->NoBackslashEscapes()) SplitSQL();
   StringBuilder sb;
   for (size_t i = 0; i < FSQLParts.size(); ++i) {
     sb.Append(FSQLParts[i]);

@@ -34,9 +34,11 @@ inline constexpr uint8_t pdInputOutput = 3;
 inline constexpr uint8_t pdResult = 4;
 
 // The 0-based offsets of the "?" placeholders of a MySQL statement, read as the server reads
-// the text in `charset`: a "?" in a string, a quoted name or a comment is none.
+// the text in `charset`: a "?" in a string, a quoted name or a comment is none. With
+// `noBackslashEscapes` a backslash in a string is a plain character, as the session reads it.
 // Errors: the lexer's Exception for a control character outside strings and comments.
-std::vector<size_t> FindPlaceholders(const std::string& sql, TCharsetKind charset);
+std::vector<size_t> FindPlaceholders(const std::string& sql, TCharsetKind charset,
+                                     bool noBackslashEscapes = false);
 
 class TMySQLCommand : public TCRCommand {
  public:
@@ -160,6 +162,7 @@ class TMySQLCommand : public TCRCommand {
   int64_t FPrevRowsAffected = 0;
   int64_t FStatementsRun = 0;
   std::vector<std::string> FSQLParts;
+  bool FSplitNoBackslashEscapes = false;  // the session's mode FSQLParts were split under
   std::vector<int> FParamPositions;
   std::vector<int64_t> FResultRows;
   std::vector<int64_t> FResultInsertIds;

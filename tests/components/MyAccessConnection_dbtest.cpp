@@ -8,6 +8,7 @@
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
 #include "core/DAConsts.h"
 #include "mysql/ApiTestSupport.h"
 #include "mysql/MyClasses.h"
@@ -338,6 +339,56 @@ TEST(MyCommandDbTest, TextWithoutColonIsSentAsWritten) {
   EXPECT_EQ(cmd.ICommand()->GetSQL(), text);
   c.Open();
   EXPECT_EQ(Scalar(c, "SELECT v FROM t"), "a?b'\\c");
+}
+
+// Under NO_BACKSLASH_ESCAPES 'C:\' is a whole string: a parameter after it is found however the
+// text came to the command, and the statement writes the row the values name.
+TEST(MyCommandDbTest, ParametersAfterABackslashFollowTheSessionsMode) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  c.ExecSQL("CREATE TABLE t (id INT, p VARCHAR(20), v VARCHAR(20))");
+  const std::string insert = "INSERT INTO t VALUES (:id, 'C:\\', :v)";
+  enum TWay { InTheMode, BeforeTheConnection, BeforeTheModeChanged, ThroughTheConnection };
+  const struct {
+    const char* Name;
+    TWay Way;
+    const char* Stored;  // HEX(p), HEX(v)
+  } cases[] = {
+      {"text set in the mode", InTheMode, "433A5C|78275C"},
+      {"text set before the command had its connection", BeforeTheConnection, "433A5C|78275C"},
+      // The value of v could not be set: the text had no v then.
+      {"text set before the mode changed", BeforeTheModeChanged, "433A5C|<null>"},
+      {"the connection's ExecSQL with values", ThroughTheConnection, "433A5C|78275C"},
+  };
+  const std::string value = "x'\\";
+  int id = 0;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Name);
+    ++id;
+    c.ExecSQL("SET SESSION sql_mode = ''");
+    TMyCommand cmd;
+    if (k.Way != BeforeTheConnection) cmd.SetConnection(&c);
+    if (k.Way == BeforeTheModeChanged || k.Way == BeforeTheConnection) cmd.SetSQLText(insert);
+    c.ExecSQL("SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES'");
+    if (k.Way == BeforeTheConnection) cmd.SetConnection(&c);
+    if (k.Way == InTheMode) cmd.SetSQLText(insert);
+    if (k.Way == ThroughTheConnection) {
+      EXPECT_NO_THROW(c.ExecSQL(insert, {Variant(id), Variant(value)}));
+    } else {
+      cmd.Params().ParamByName("id")->SetValue(Variant(id));
+      if (k.Way != BeforeTheModeChanged) cmd.Params().ParamByName("v")->SetValue(Variant(value));
+      EXPECT_NO_THROW(cmd.Execute());
+    }
+    EXPECT_EQ(Scalar(c, "SELECT HEX(p), HEX(v) FROM t WHERE id = " + std::to_string(id)), k.Stored);
+  }
+  EXPECT_EQ(Scalar(c, "SELECT COUNT(*) FROM t"), "4");
+  TMyQuery q;
+  q.SetConnection(&c);
+  q.SetSQLText("SELECT v FROM t WHERE p = 'C:\\' AND id = :id");
+  q.Params().ParamByName("id")->SetValue(Variant(2));
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 1);
 }
 
 TEST(MyCommandDbTest, CommandTimeoutReachesTheProviderCommand) {

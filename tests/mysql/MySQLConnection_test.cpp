@@ -181,15 +181,17 @@ TEST(MySQLConnectionTest, ServerErrorsGoThroughTheErrorHandler) {
 
 TEST(MySQLCommandTest, PlaceholdersAreFoundAsTheServerReadsTheText) {
   const TCharsetKind L = TCharsetKind::SingleByte, G = TCharsetKind::Gbk;
-  const std::tuple<const char*, std::string, TCharsetKind, std::vector<size_t>> cases[] = {
-      {"quotes and comments", "SELECT '?', `?`, ? -- ?\n, ? # ?\n/* ? */ , ?", L, {17, 26, 42}},
-      {"no comment without a blank after --", "SELECT 1 --?", L, {11}},
-      {"GBK character ending in a backslash before the quote", "SELECT '\x95\\', ?", G, {13}},
-      {"the same bytes in latin1 escape the quote", "SELECT '\x95\\', ?', ?", L, {17}},
+  const std::tuple<const char*, std::string, TCharsetKind, bool, std::vector<size_t>> cases[] = {
+      {"quotes and comments", "SELECT '?', `?`, ? -- ?\n, ? # ?\n/* ? */ , ?", L, false, {17, 26, 42}},
+      {"no comment without a blank after --", "SELECT 1 --?", L, false, {11}},
+      {"GBK character ending in a backslash before the quote", "SELECT '\x95\\', ?", G, false, {13}},
+      {"the same bytes in latin1 escape the quote", "SELECT '\x95\\', ?', ?", L, false, {17}},
+      {"a backslash before the quote under NO_BACKSLASH_ESCAPES", "SELECT 'C:\\', ?", L, true, {14}},
+      {"an escaped quote there is a doubled one", "SELECT 'a\\''?', ?", L, true, {16}},
   };
-  for (const auto& [name, sql, charset, expected] : cases) {
+  for (const auto& [name, sql, charset, noBackslashEscapes, expected] : cases) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(FindPlaceholders(sql, charset), expected);
+    EXPECT_EQ(FindPlaceholders(sql, charset, noBackslashEscapes), expected);
   }
 }
 
