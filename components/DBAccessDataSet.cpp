@@ -239,6 +239,7 @@ void TCustomDADataSet::BeginConnection() {
     DA_ASSERT_MSG(rs != nullptr, "The connection supplies no record set");
     rs->SetConnection(conn->IConnection());
     if (FCommand->FICommand.get() != rs->GetCommand()) FCommand->CreateICommand();
+    FCommand->FollowSessionTextMode();
   } catch (...) {
     conn->InternalDisconnect();
     throw;

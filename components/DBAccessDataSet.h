@@ -358,6 +358,9 @@ class TCustomDADataSet : public TMemDataSet,
   bool UsesBatchUpdate() const override;
   bool IsBatchFull() const override;
   void FlushBatch() override;
+  // The largest statement text, in bytes, the session takes (0: no limit known); a batch that
+  // would pass it is sent in parts.
+  virtual size_t StatementByteLimit() { return 0; }
   // The insert ran: the MySQL dataset reads the new AUTO_INCREMENT value here.
   virtual void AfterInsertExecuted() {}
   // The user's statement (placeholders "?", one parameter each) calls a stored routine and
@@ -456,6 +459,11 @@ class TCustomDADataSet : public TMemDataSet,
   TDAParams FBatchParams;
   int FBatchCount = 0;
   bool FBatchChecked = false;  // each statement of the batch is followed by the row-count check
+  size_t FBatchBytes = 0;      // a bound of the gathered text's size with its values written in
+  // Statements of the batch sent already, in parts before the one being gathered, and the rows
+  // they changed.
+  int FBatchPartsRan = 0;
+  int FBatchPartsRows = 0;
   // The gathered inserts into a table with an identity field: the statement's place in the batch
   // and the record it writes, which takes the insert id that statement reports.
   struct TBatchInsert {
@@ -491,6 +499,9 @@ class TCustomDADataSet : public TMemDataSet,
   // that ran, when the batch failed midway).
   void TakeBatchInsertIds(TCustomDASQL& query, size_t stride);
   void ClearBatch() noexcept;
+  // Sends the statements gathered so far as one part of the batch (it would pass the session's
+  // limit with the next); the batch goes on gathering after them.
+  void FlushBatchPart();
   // Runs the gathered batch: a statement failing, or touching other than one row (StrictUpdate),
   // raises as it would alone, and the record set learns how many statements ran before it.
   void RunBatch(TCustomDASQL& query);

@@ -13,6 +13,7 @@
 #include "components/DBAccessText.h"
 #include "core/CRTableInfo.h"
 #include "core/DAConsts.h"
+#include "core/MemBlob.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
@@ -26,6 +27,26 @@ TStatementType SingleType(TStatementTypes types) noexcept {
     found = t;
   }
   return found < 0 ? stCustom : static_cast<TStatementType>(found);
+}
+
+// The smallest max_allowed_packet a server takes: a text within it needs no asking.
+constexpr size_t MinStatementByteLimit = 1024;
+
+// A bound of the bytes a parameter's value takes written into the text as a literal: escaped or
+// hex-written bytes at most double, a UTF-16 unit becomes at most three bytes of UTF-8.
+size_t LiteralBound(TDAParam& param) {
+  constexpr size_t Scalar = 64;  // numbers, dates, NULL, quotes and a charset introducer
+  if (param.IsNull()) return Scalar;
+  if (param.IsBlob()) {
+    TBlob* blob = param.DataType() == ftMemo ? param.GetAsMemoRef() : param.GetAsBlobRef();
+    return Scalar + (blob != nullptr ? 2 * size_t{blob->GetSize()} : 0);
+  }
+  const Variant value = param.Value();
+  if (value.IsObject()) return Scalar + 2 * size_t{static_cast<TBlob*>(value.AsObject())->GetSize()};
+  if (value.IsByteArray()) return Scalar + 2 * value.AsBytes().size();
+  if (value.VarType() == varOleStr) return Scalar + 3 * value.AsWideString().size();
+  if (value.VarType() == varString) return Scalar + 2 * value.AsString().size();
+  return Scalar;
 }
 
 bool IsWriteType(TStatementType type) noexcept {
@@ -169,7 +190,7 @@ bool TCustomDADataSet::UsesBatchUpdate() const {
 }
 
 bool TCustomDADataSet::IsBatchFull() const {
-  return FBatchCount >= Options().UpdateBatchSize;
+  return FBatchCount + FBatchPartsRan >= Options().UpdateBatchSize;
 }
 
 void TCustomDADataSet::FlushBatch() {
@@ -189,6 +210,19 @@ void TCustomDADataSet::ClearBatch() noexcept {
   FBatchCount = 0;
   FBatchChecked = false;
   FBatchInserts.clear();
+  FBatchBytes = 0;
+  FBatchPartsRan = 0;
+  FBatchPartsRows = 0;
+}
+
+void TCustomDADataSet::FlushBatchPart() {
+  const int ran = FBatchPartsRan + FBatchCount;
+  // A failure leaves the whole batch to the caller, which clears it.
+  PerformSQL("", StatementTypeSet(stBatchUpdate));
+  const int rows = FRowsAffected;
+  ClearBatch();
+  FBatchPartsRan = ran;
+  FBatchPartsRows = rows;
 }
 
 TField* TCustomDADataSet::GetFieldByParamName(const std::string& name, bool& old) {
@@ -286,6 +320,15 @@ bool TCustomDADataSet::CheckRefreshCount(int count) {
 // Adds one statement with its bound parameters to the batch; every parameter of the batch is
 // positional ("?"), in the order of the text.
 void TCustomDADataSet::GatherIntoBatch(TStatementType type, const std::string& text, TDAParams& params) {
+  size_t bytes = text.size() + 3 + (Options().StrictUpdate ? FBatchCheck.size() + 3 : 0);
+  for (int i = 0; i < params.Count(); ++i) bytes += LiteralBound(*params[i]);
+  // The server refuses a statement text over its max_allowed_packet whole (1 KiB at the least):
+  // the statements gathered before go first, and a single one too large fails alone.
+  if (FBatchCount > 0 && FBatchBytes + bytes > MinStatementByteLimit) {
+    const size_t limit = StatementByteLimit();
+    if (limit != 0 && FBatchBytes + bytes > limit) FlushBatchPart();
+  }
+  FBatchBytes += bytes;
   if (FBatchCount == 0) FBatchChecked = Options().StrictUpdate && !FBatchCheck.empty();
   if (FBatchCount > 0) FBatchSQL += "\r\n";
   FBatchSQL += text;
@@ -484,7 +527,7 @@ void TCustomDADataSet::RunBatch(TCustomDASQL& query) {
     return command != nullptr ? command->GetResultRowsAffected() : std::vector<int64_t>{};
   };
   auto noteRan = [this](size_t count) {
-    if (TMemData* data = MemData()) data->SetBatchRan(static_cast<int>(count));
+    if (TMemData* data = MemData()) data->SetBatchRan(FBatchPartsRan + static_cast<int>(count));
   };
   try {
     query.Execute();
@@ -503,10 +546,10 @@ void TCustomDADataSet::RunBatch(TCustomDASQL& query) {
   }
   TakeBatchInsertIds(query, stride);
   const std::vector<int64_t> rows = results();
-  FRowsAffected = 0;
+  FRowsAffected = FBatchPartsRows;
   for (size_t i = 0; i < rows.size(); i += stride)
     FRowsAffected += static_cast<int>(std::max<int64_t>(rows[i], 0));
-  if (rows.empty()) FRowsAffected = query.RowsAffected();
+  if (rows.empty()) FRowsAffected = FBatchPartsRows + query.RowsAffected();
 }
 
 void TCustomDADataSet::TakeBatchInsertIds(TCustomDASQL& query, size_t stride) {

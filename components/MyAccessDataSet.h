@@ -147,6 +147,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   // A statement with output parameters runs with a session variable in each one's place (an
   // input-output one set to its value first); the variables are read back into the parameters.
   void ExecuteUpdateQuery(TCustomDASQL& query) override;
+  size_t StatementByteLimit() override;
   int GetRecCount() override;
   void CreateFields() override;
   void CloseCursor() override;

@@ -131,6 +131,15 @@ void TCustomMyDataSet::DescribeCallParams(const std::string& text, TDAParams& pa
   helper.Close();
 }
 
+size_t TCustomMyDataSet::StatementByteLimit() {
+  TCustomMyConnection* connection = Connection();
+  TMySQLConnection* session = connection != nullptr ? connection->MyIConnection() : nullptr;
+  if (session == nullptr || session->GetMySQL() == nullptr) return 0;
+  // The command byte goes in the packet with the text.
+  const int64_t limit = session->MaxAllowedPacket();
+  return limit > 1 ? static_cast<size_t>(limit - 1) : 0;
+}
+
 void TCustomMyDataSet::ExecuteUpdateQuery(TCustomDASQL& query) {
   TDAParams& params = query.Params();
   bool outputs = false;

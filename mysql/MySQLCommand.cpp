@@ -7,6 +7,7 @@
 #include "mysql/MyClasses.h"
 #include "mysql/MyParser.h"
 #include "mysql/MySQLConnection.h"
+#include "mysql/MySqlProtocol.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/Format.h"
 
@@ -201,6 +202,7 @@ void TMySQLCommand::ExecuteText() {
     if (!SendTextAsIs) built = BuildSQLText();
     const std::string& text = SendTextAsIs ? FSQL : built;
     DA_ASSERT_MSG(!SendTextAsIs || FParams.Count() == 0, "a text sent as it is takes no parameters");
+    CheckPacketSize(text.size());
     if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
     FResultRows.clear();
     FResultInsertIds.clear();
@@ -218,6 +220,18 @@ void TMySQLCommand::ExecuteText() {
     FResult = api.mysql_use_result(handle);
     CheckErrno();
   }
+}
+
+void TMySQLCommand::CheckPacketSize(size_t textSize) {
+  // No server takes less than 1 KiB: a shorter text needs no asking.
+  constexpr size_t MinMaxAllowedPacket = 1024;
+  if (textSize + 1 <= MinMaxAllowedPacket) return;
+  const int64_t limit = FMyConnection->MaxAllowedPacket();
+  // The server would refuse the text and end the session, with the transaction it held.
+  if (limit > 0 && static_cast<int64_t>(textSize) + 1 > limit)
+    FMyConnection->RaiseClientError(CR_NET_PACKET_TOO_LARGE, MySqlClientErrorText(CR_NET_PACKET_TOO_LARGE),
+                                    FComponent);
+  API().SetTimeout(Handle(), static_cast<uint32_t>(CommandTimeout));  // the question set its own
 }
 
 void TMySQLCommand::DropResults() {

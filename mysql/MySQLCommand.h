@@ -147,6 +147,9 @@ class TMySQLCommand : public TCRCommand {
   void ExecutePrepared();
   // Reads and drops every result of the last reply (all results of a batch).
   void DropResults();
+  // Refuses, before sending, a text the session's max_allowed_packet does not hold (2020): the
+  // server would end the session over it.
+  void CheckPacketSize(size_t textSize);
   // The current result's insert id; 0 from an API that does not tell it.
   int64_t InsertIdOf(PMYSQL_CON handle);
   // The parameters in placeholder order.

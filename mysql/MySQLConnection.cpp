@@ -1,5 +1,6 @@
 #include "mysql/MySQLConnection.h"
 
+#include <cstdlib>
 #include <utility>
 
 #include "mysql/MySQLCommand.h"
@@ -243,6 +244,17 @@ void TMySQLConnection::Disconnect() {
   FInTransaction = false;
   FSessionCharset.clear();
   FUnicodeNamesSent = false;
+  FMaxAllowedPacketOf = nullptr;
+}
+
+int64_t TMySQLConnection::MaxAllowedPacket() {
+  if (FMySQL == nullptr) return 0;
+  if (FMaxAllowedPacketOf != FMySQL) {
+    // The session's value is read-only: it holds for the session's life.
+    FMaxAllowedPacket = std::strtoll(QueryValue("SELECT @@max_allowed_packet").c_str(), nullptr, 10);
+    FMaxAllowedPacketOf = FMySQL;
+  }
+  return FMaxAllowedPacket;
 }
 
 // ---- transactions -------------------------------------------------------------------------------

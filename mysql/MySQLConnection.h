@@ -91,6 +91,8 @@ class TMySQLConnection : public TCRConnection {
   [[noreturn]] void RaiseError(TComponent* component);
   // The same with the statement's error number and text.
   [[noreturn]] void RaiseStmtError(PMYSQL_STMT stmt, TComponent* component);
+  // Raises a client error (code 0: CR_UNKNOWN_ERROR) through OnError as RaiseError does.
+  [[noreturn]] void RaiseClientError(int code, std::string text, TComponent* component);
   // RaiseError when value is nil / status is not 0 / the session reports an error.
   virtual void CheckPtr(const void* value, TComponent* component);
   virtual void CheckStatus(int status, TComponent* component);
@@ -121,6 +123,9 @@ class TMySQLConnection : public TCRConnection {
   // While connected, the server reported NO_BACKSLASH_ESCAPES in the session's sql_mode: string
   // literals escape a quote by doubling it and keep backslashes as they are.
   bool NoBackslashEscapes() const;
+  // The session's max_allowed_packet, asked once per session: the server refuses a statement
+  // whose text (with the command byte) is longer, and ends the session.
+  int64_t MaxAllowedPacket();
   // The count of the server's reports that the session's default database changed; false when
   // the session cannot report them (see TMySQLAPI::SchemaChanges).
   bool SchemaChanges(uint64_t& count) const;
@@ -171,7 +176,6 @@ class TMySQLConnection : public TCRConnection {
   bool HasUtf8mb4() const noexcept { return FServerMajor > 5 || (FServerMajor == 5 && FServerMinor >= 5); }
   // The first column of the first row of a query's result; "" for none or NULL.
   std::string QueryValue(const std::string& sql);
-  [[noreturn]] void RaiseClientError(int code, std::string text, TComponent* component);
 
   TMySQLAPI* FAPI;
   PMYSQL_CON FMySQL = nullptr;
@@ -193,4 +197,6 @@ class TMySQLConnection : public TCRConnection {
   bool FInTransaction = false;
   std::string FSessionCharset;     // the open session's character_set_client, when known
   bool FUnicodeNamesSent = false;  // the session's names were set for UseUnicode
+  int64_t FMaxAllowedPacket = 0;   // of the session FMaxAllowedPacketOf, when asked
+  PMYSQL_CON FMaxAllowedPacketOf = nullptr;
 };

@@ -189,6 +189,61 @@ TEST_F(MyApplyDbTest, TextAndBlobValuesReachTheServerExactly) {
   EXPECT_EQ(Value("SELECT HEX(b) FROM t"), "005C27FF01");
 }
 
+// The test server takes statements of up to 64 MiB. A batch of large blobs that would pass that
+// goes in parts, each row written once; a single statement over it fails before it is sent, the
+// session and its transaction stay, nothing is written and every change stays pending.
+TEST_F(MyApplyDbTest, LargeBlobBatchesStayWithinTheServersPacketLimit) {
+  ASSERT_EQ(Value("SELECT @@max_allowed_packet"), std::to_string(64 << 20));
+  // Every byte value, 0x00, 0x27 and 0x5C among them, 14 MiB of them; the server builds the same.
+  std::string pattern, patternHex;
+  for (int i = 0; i < 256; ++i) {
+    pattern += static_cast<char>(i);
+    patternHex += "0123456789ABCDEF"[i >> 4];
+    patternHex += "0123456789ABCDEF"[i & 15];
+  }
+  const int repeats = 14 << 12;
+  std::string big;
+  big.reserve(pattern.size() * repeats + 1);
+  for (int i = 0; i < repeats; ++i) big += pattern;
+  const std::string serverBig = "REPEAT(0x" + patternHex + ", " + std::to_string(repeats) + ")";
+  Conn.ExecSQL("CREATE TABLE t (id INT PRIMARY KEY, b LONGBLOB) ENGINE=InnoDB");
+  Conn.ExecSQL("INSERT INTO t VALUES (1, ''), (2, ''), (3, ''), (4, ''), (5, '')");
+  TMyQuery q;
+  q.SetCachedUpdates(true);
+  q.Options().UpdateBatchSize = 10;
+  Open(q, "SELECT * FROM t ORDER BY id");
+  for (q.First(); !q.Eof(); q.Next()) {
+    q.Edit();
+    q.FieldByName("b")->SetAsString(big + static_cast<char>(q.FieldByName("id")->AsInteger()));
+    q.Post();
+  }
+  EXPECT_EQ(ErrorOf([&] { Conn.ApplyUpdates({&q}); }), "");
+  EXPECT_FALSE(q.UpdatesPending());
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id ORDER BY id) FROM t WHERE b = CONCAT(" + serverBig + ", CHAR(id))"),
+            "1,2,3,4,5");
+
+  // One row over the limit on its own, after a row that fits.
+  Conn.ExecSQL("UPDATE t SET b = ''");
+  q.Close();
+  q.Open();
+  q.Edit();
+  q.FieldByName("b")->SetAsString("\x5C\x27");
+  q.Post();
+  q.Next();
+  q.Edit();
+  q.FieldByName("b")->SetAsString(big + big + big + big + big);
+  q.Post();
+  EXPECT_EQ(ErrorOf([&] { Conn.ApplyUpdates({&q}); }), "Got packet bigger than 'max_allowed_packet'");
+  EXPECT_TRUE(Conn.Connected());
+  EXPECT_TRUE(q.UpdatesPending());
+  EXPECT_EQ(Value("SELECT SUM(LENGTH(b)) FROM t"), "0") << "the row that fitted was rolled back";
+  q.Edit();
+  q.FieldByName("b")->SetAsString("x");
+  q.Post();
+  EXPECT_EQ(ErrorOf([&] { Conn.ApplyUpdates({&q}); }), "");
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(HEX(b) ORDER BY id) FROM t"), "5C27,78,,,");
+}
+
 TEST_F(MyApplyDbTest, DateTimeParameterKeepsItsMillisecondsOnBothPaths) {
   Conn.ExecSQL("CREATE TABLE d (id INT, at DATETIME(3))");
   TMyCommand cmd;
