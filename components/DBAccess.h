@@ -157,6 +157,8 @@ class TCustomDAConnection : public TCustomConnection {
   virtual void Commit();
   virtual void Rollback();
   virtual bool InTransaction() const { return !FTransactionName.empty(); }
+  // The connection is closing because its session was lost (a fatal error nothing reconnected).
+  bool ClosingLostSession() const noexcept { return FInProcessDisconnecting; }
   // Applies the cached updates of every given dataset in one transaction: all or none. Each must
   // use this connection (EDatabaseError 65112). After a failed attempt the changes it marked
   // applied are pending again; a failover repeats the whole sequence once.

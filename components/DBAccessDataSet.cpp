@@ -253,9 +253,23 @@ void TCustomDADataSet::EndConnection() {
 void TCustomDADataSet::DataEvent(TDataEvent event, intptr_t info) {
   if (event == deConnectChange && info == 0) {
     TCustomDAConnection* conn = UsedConnection();
-    if (conn != nullptr && conn->Options().DisconnectedMode() && Active()) {
+    TCRRecordSet* rs = CRRecordSet();
+    // Cached changes of a lost session were never written, or written in the transaction the
+    // server rolled back with it: the rows stay with them pending, to be applied once the
+    // connection is open again. Rows the server had still to send cannot stay.
+    const TMemData* data = Active() && CachedUpdates() ? MemData() : nullptr;
+    const bool keepChanges = conn != nullptr && conn->ClosingLostSession() && data != nullptr &&
+                             data->HasCachedChanges() && rs != nullptr && rs->IsAllFetched();
+    if (keepChanges && conn->InTransaction()) {
+      // An apply under way marks what ran once the error reaches it: it restores after that.
+      if (FApplyingUpdates)
+        FRestoreAfterApply = true;
+      else
+        RestoreUpdates();
+    }
+    if (conn != nullptr && (conn->Options().DisconnectedMode() || keepChanges) && Active()) {
       // The rows stay; only what the server held for the statement goes.
-      if (TCRRecordSet* rs = CRRecordSet()) rs->Disconnect();
+      if (rs != nullptr) rs->Disconnect();
       FPrepareHeld = false;
       return;
     }

@@ -451,6 +451,9 @@ class TCustomDADataSet : public TMemDataSet,
   int FUpdatingTableIndex = -1;
   TField* FIdentityField = nullptr;
   bool FApplyingUpdates = false;
+  // The session was lost inside a transaction during the apply: what it marked applied was
+  // rolled back, and is pending again when the apply has failed.
+  bool FRestoreAfterApply = false;
   // The write path's commands, one per statement type, and the batch being gathered.
   std::unique_ptr<TCustomDASQL> FUpdateQueries[stBatchUpdate + 1];
   TStringList FSQLInsert, FSQLUpdate, FSQLDelete, FSQLRefresh;

@@ -592,9 +592,12 @@ void TCustomDADataSet::ApplyUpdates() {
     } catch (...) {
       FApplyingUpdates = false;
       ClearBatch();
+      if (FRestoreAfterApply && Active()) RestoreUpdates();
+      FRestoreAfterApply = false;
       throw;
     }
     FApplyingUpdates = false;
+    FRestoreAfterApply = false;
     return;
   }
 }

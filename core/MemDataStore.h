@@ -139,6 +139,8 @@ class TMemData : public TData, public TStringComparer {
   uint8_t GetUpdateResult() override;
   // Whether a change was not applied yet.
   bool GetUpdatesPending() override;
+  // Whether changes are kept, applied or not, until committed or cancelled.
+  bool HasCachedChanges() const noexcept { return !FCache.Empty(); }
   // The buffers the apply callback gets: the record with its changes and as it was. Unset, the
   // store uses its own.
   void SetCacheRecBuf(void* newBuf, void* oldBuf) override;

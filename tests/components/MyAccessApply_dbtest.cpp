@@ -41,9 +41,9 @@ class MyApplyDbTest : public ::testing::Test {
     q.SetSQLText(sql);
     q.Open();
   }
-  std::string Value(const std::string& sql) {
+  std::string Value(const std::string& sql, TMyConnection* conn = nullptr) {
     TMyQuery q;
-    Open(q, sql);
+    Open(q, sql, conn);
     return q.Fields()[0]->IsNull() ? "NULL" : q.Fields()[0]->AsString();
   }
   void EditEach(TMyQuery& q, const char* field, int factor) {
@@ -242,6 +242,45 @@ TEST_F(MyApplyDbTest, LargeBlobBatchesStayWithinTheServersPacketLimit) {
   q.Post();
   EXPECT_EQ(ErrorOf([&] { Conn.ApplyUpdates({&q}); }), "");
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(HEX(b) ORDER BY id) FROM t"), "5C27,78,,,");
+}
+
+// A session lost inside a transaction takes with it what the transaction wrote; the cached changes
+// stay pending in the dataset, whether they were never sent or applied in that transaction, and
+// an apply on the connection opened again writes them.
+TEST_F(MyApplyDbTest, CachedChangesOutliveASessionLostInATransaction) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT) ENGINE=InnoDB");
+  for (const bool appliedBefore : {false, true}) {
+    SCOPED_TRACE(appliedBefore ? "applied in the transaction" : "never sent");
+    Conn.ExecSQL("DELETE FROM hero");
+    Conn.ExecSQL("INSERT INTO hero VALUES (1, 0), (2, 0), (3, 0)");
+    TMyConnection victim;
+    Connect(victim);
+    TMyQuery q;
+    q.SetCachedUpdates(true);
+    Open(q, "SELECT * FROM hero ORDER BY id", &victim);
+    EditEach(q, "lv", 10);
+    q.Append();
+    q.FieldByName("id")->SetAsInteger(4);
+    q.FieldByName("lv")->SetAsInteger(40);
+    q.Post();
+    victim.StartTransaction();
+    if (appliedBefore) q.ApplyUpdates();
+    Conn.ExecSQL("KILL CONNECTION " + Value("SELECT CAST(CONNECTION_ID() AS CHAR)", &victim));
+    EXPECT_NE(ErrorOf([&] {
+                if (appliedBefore)
+                  victim.Commit();
+                else
+                  q.ApplyUpdates();
+              }),
+              "");
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:0,2:0,3:0");
+    ASSERT_TRUE(q.Active());
+    EXPECT_TRUE(q.UpdatesPending());
+    victim.Open();
+    EXPECT_EQ(ErrorOf([&] { victim.ApplyUpdates({&q}); }), "");
+    EXPECT_FALSE(q.UpdatesPending());
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero"), "1:10,2:20,3:30,4:40");
+  }
 }
 
 TEST_F(MyApplyDbTest, DateTimeParameterKeepsItsMillisecondsOnBothPaths) {
