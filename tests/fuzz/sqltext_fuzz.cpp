@@ -4,7 +4,8 @@
 // macro references comes back unchanged from expansion, and an added condition appears in the
 // result whenever the text changed.
 //
-// Input: one selector byte (character set), then the text.
+// Input: one selector byte (character set, and whether the session reads backslashes as plain
+// characters), then the text.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "components/DBAccessText.h"
 #include "components/MyAccess.h"
 #include "mysql/MyParser.h"
+#include "mysql/MySQLCommand.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
@@ -25,12 +27,16 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-void Run(const std::string& sql, TCharsetKind cs) {
+void Run(const std::string& sql, TCharsetKind cs, bool noBackslashEscapes) {
   const TParserClass cls = ParserClassOf<TMyParser>();
   std::vector<std::string> names;
-  const std::string parsed = ParseSQLParams(sql, cls, &names, {}, {}, cs);
+  TParseSQLOptions options;
+  options.NoBackslashEscapes = noBackslashEscapes;
+  const std::string parsed = ParseSQLParams(sql, cls, &names, options, {}, cs);
   if (names.empty()) Check(parsed == sql);
   Check(std::count(parsed.begin(), parsed.end(), '?') >= static_cast<long>(names.size()));
+  // Read the same way, each parameter's "?" is a placeholder.
+  Check(FindPlaceholders(parsed, cs, noBackslashEscapes).size() >= names.size());
   if (ScanMacroNames(sql, cls, cs).empty())
     Check(ExpandMacroRefs(
               sql, cls, [](const std::string&) { return nullptr; }, cs) == sql);
@@ -47,10 +53,12 @@ void Run(const std::string& sql, TCharsetKind cs) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const TCharsetKind cs = kCharsets[data[0] % (sizeof kCharsets / sizeof kCharsets[0])];
+  constexpr size_t sets = sizeof kCharsets / sizeof kCharsets[0];
+  const TCharsetKind cs = kCharsets[data[0] % sets];
+  const bool noBackslashEscapes = data[0] / sets % 2 == 1;
   const std::string sql(reinterpret_cast<const char*>(data) + 1, size - 1);
   try {
-    Run(sql, cs);
+    Run(sql, cs, noBackslashEscapes);
   } catch (const Exception& e) {
     // Control characters are refused by the lexer; nothing else may fail.
     Check(e.Message().rfind("Parser: The unknown symbol", 0) == 0);
