@@ -41,9 +41,11 @@ struct TMemDataSet::TApplyScope {
     ds.FApplyOldBuffer = ds.AllocRecordBuffer();
     ds.FIRecordSet->SetCacheRecBuf(ds.FApplyNewBuffer, ds.FApplyOldBuffer);
     ds.FApplying = true;
+    ds.SyncDirectReads();
   }
   ~TApplyScope() {
     FDataSet.FApplying = false;
+    FDataSet.SyncDirectReads();
     FDataSet.FIRecordSet->SetCacheRecBuf(nullptr, nullptr);
     // The record set copied records into them without references: only the memory goes.
     std::erase(FDataSet.FLiveBuffers, FDataSet.FApplyNewBuffer);
@@ -414,6 +416,7 @@ void TMemDataSet::InternalOpen() {
     for (int i = 0; i < FieldDefs().Count(); ++i) SetNumberRange(*FieldDefs().Items(i));
   BindFields(true);
   ComputeLayout();
+  ChooseDirectReaders();
   FOldBuffer = AllocRecordBuffer();
   FFilterBuffer = AllocRecordBuffer();
   FCalcBuffer = AllocRecordBuffer();
@@ -439,6 +442,7 @@ void TMemDataSet::ComputeLayout() {
 }
 
 void TMemDataSet::InternalClose() {
+  DropDirectReaders();
   FreeRecordBuffer(FOldBuffer);
   FreeRecordBuffer(FFilterBuffer);
   FreeRecordBuffer(FCalcBuffer);
@@ -454,6 +458,60 @@ void TMemDataSet::InternalClose() {
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   FieldDefs().Updated = false;
+}
+
+namespace {
+
+// The platform's smallint form of a 1- or 2-byte integer, as GetFieldData gives it.
+bool ReadDirectSmallint(const TField& field, const uint8_t* rec, void* buffer) {
+  const TFieldDirectReader& r = field.DirectReader();
+  if (rec[r.NullOffset] == 1) return false;
+  if (!buffer) return true;
+  const int16_t value =
+      r.Size == 1 ? static_cast<int8_t>(Marshal::ReadByte(rec, r.Offset)) : Marshal::ReadInt16(rec, r.Offset);
+  std::memcpy(buffer, &value, sizeof value);
+  return true;
+}
+
+}  // namespace
+
+void TMemDataSet::ChooseDirectReaders() {
+  TData& rs = *FIRecordSet;
+  const TFieldDescs& descs = rs.Fields();
+  for (TField* field : Fields()) {
+    TFieldDirectReader reader;
+    const int fieldNo = field->FieldNo();
+    const TFieldDesc* desc = field->FieldKind() == fkData && fieldNo > 0 && fieldNo <= descs.Count()
+                                 ? descs[fieldNo - 1]
+                                 : nullptr;
+    bool chosen = false;
+    if (desc != nullptr && desc->FieldNo == fieldNo && desc->DataType == dtInt8 &&
+        desc->FieldDescKind == fdkData && !desc->HasParent()) {
+      reader.Data = &ReadDirectSmallint;
+      reader.Store = &rs;
+      reader.Layout = &rs.LayoutStamp();
+      reader.Stamp = rs.LayoutStamp();
+      reader.Offset = static_cast<int32_t>(desc->Offset);
+      reader.NullOffset = rs.DataSize() + fieldNo - 1;
+      reader.Size = static_cast<int32_t>(desc->Size);
+      reader.FieldNo = fieldNo;
+      chosen = true;
+    } else if (desc != nullptr && desc->FieldNo == fieldNo && rs.DirectReaderOf(fieldNo, reader)) {
+      // A value wider than the field's buffer stays with the usual path, which refuses it.
+      chosen =
+          reader.Text != nullptr ||
+          static_cast<int>(desc->DataType == dtDateTime ? sizeof(double) : desc->Size) <= field->DataSize();
+    }
+    field->SetDirectReader(chosen ? reader : TFieldDirectReader{});
+    FDirectReaders = FDirectReaders || chosen;
+  }
+  SyncDirectReads();
+}
+
+void TMemDataSet::DropDirectReaders() {
+  FDirectReaders = false;
+  SyncDirectReads();
+  for (TField* field : Fields()) field->SetDirectReader(TFieldDirectReader{});
 }
 
 // ---- Buffers --------------------------------------------------------------------------------

@@ -256,6 +256,12 @@ class TMemDataSet : public TDataSet {
   uint8_t& InfoByte(TRecordBuffer buffer, int index) const noexcept;
   void FillRecordInfo(TRecordBuffer buffer);
   void ReleaseBlobRefs(TRecordBuffer buffer);
+  // Direct readers (TFieldDirectReader) for the data fields of the forms the record set reads
+  // directly, chosen at the open and removed at the close; they read only while no other buffer
+  // is lent for field reads (a Lookup, an apply).
+  void ChooseDirectReaders();
+  void DropDirectReaders();
+  void SyncDirectReads() { SetDirectReads(FDirectReaders && !FReadBuffer && !FApplying); }
   // Calculated fields in the record set.
   void DescribeCalcFields();
   void CalcRecordSetFields(void* recBuf);
@@ -295,7 +301,8 @@ class TMemDataSet : public TDataSet {
   TRecordBuffer FCalcBuffer = nullptr;      // a record the record set has calculated
   std::vector<TRecordBuffer> FLiveBuffers;  // every buffer AllocRecordBuffer gave and not freed yet
   bool FApplying = false;
-  TBookmark FParentBookmark;  // the master's record at the last parent scroll
+  bool FDirectReaders = false;  // the fields got their direct readers at the open
+  TBookmark FParentBookmark;    // the master's record at the last parent scroll
 };
 
 // ---- TMemDSUtils --------------------------------------------------------------------------

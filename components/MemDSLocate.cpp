@@ -274,14 +274,17 @@ std::vector<Variant> TMemDataSet::Lookup(const std::string& keyFields, const std
     TTempBuffer buffer(*this);
     if (GetRecord(buffer.get(), gmCurrent, false) == grOK) {
       FReadBuffer = buffer.get();
+      SyncDirectReads();
       try {
         for (size_t i = 0; i < results.size(); ++i) values[i] = results[i]->GetAsVariant();
       } catch (...) {
         FReadBuffer = nullptr;
+        SyncDirectReads();
         UpdateCursorPos();
         throw;
       }
       FReadBuffer = nullptr;
+      SyncDirectReads();
     }
   }
   UpdateCursorPos();

@@ -8,6 +8,8 @@
 #include "core/CLRClasses.h"
 #include "core/DAConsts.h"
 #include "core/MemFieldValues.h"
+#include "platform/db/DataSet.h"
+#include "platform/db/Fields.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
@@ -178,6 +180,7 @@ void TData::InitFields() {
     if (OnInitFields) OnInitFields();
     MakeUniqueFieldNames(FFields);
   }
+  ++FLayoutStamp;
   const TRecordLayout layout = LayoutFields(FFields);
   FDataSize = layout.DataSize;
   FRecordSize = layout.RecordSize;
@@ -187,6 +190,7 @@ void TData::InitFields() {
 }
 
 void TData::ClearFields() {
+  ++FLayoutStamp;
   FFields.Clear();
   FComplexFieldIndexes.clear();
   FHeapRefOffsets.clear();
@@ -372,6 +376,88 @@ bool TData::GetFieldText(int fieldNo, const void* recBuf, std::string& value) {
     if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) value += '\r';
     value += text[i];
   }
+  return true;
+}
+
+// ---- Direct readers ---------------------------------------------------------------------------
+// A dataset's field reads these straight from its browse record: null when the null mark is 1
+// (the forms read here are no blobs and no attributes), the value in the exchange form.
+
+namespace {
+
+bool IsDirectNull(const TFieldDirectReader& r, const uint8_t* rec) {
+  return rec[r.NullOffset] == 1;
+}
+
+bool ReadDirectStored(const TField& field, const uint8_t* rec, void* buffer) {
+  const TFieldDirectReader& r = field.DirectReader();
+  if (IsDirectNull(r, rec)) return false;
+  if (buffer) CopyStoredValue(buffer, rec + r.Offset, static_cast<size_t>(r.Size));
+  return true;
+}
+
+bool ReadDirectMSecs(const TField& field, const uint8_t* rec, void* buffer) {
+  const TFieldDirectReader& r = field.DirectReader();
+  if (IsDirectNull(r, rec)) return false;
+  if (buffer) ReadMSecs(rec + r.Offset, buffer);
+  return true;
+}
+
+// The exchange form of text is cut to the field's buffer: the usual path makes it.
+bool ReadDirectTextData(const TField& field, const uint8_t* rec, void* buffer) {
+  if (IsDirectNull(field.DirectReader(), rec)) return false;
+  return !buffer || field.DataSet()->GetFieldData(const_cast<TField*>(&field), buffer);
+}
+
+// Line ends expanded (GetConvertEOL) are GetFieldText's.
+template <bool Inline>
+TFieldDirectReader::TTextRead ReadDirectText(const TField& field, const uint8_t* rec,
+                                             std::string_view& text) {
+  const TFieldDirectReader& r = field.DirectReader();
+  if (IsDirectNull(r, rec)) return TFieldDirectReader::trNull;
+  if (static_cast<const TData*>(r.Store)->GetConvertEOL()) return TFieldDirectReader::trUsual;
+  const uint8_t* p = rec + r.Offset;
+  text = Inline ? InlineTextOf(p, static_cast<size_t>(r.Size)) : HeapTextOf(Marshal::ReadIntPtr(p));
+  return TFieldDirectReader::trStored;
+}
+
+}  // namespace
+
+bool TData::DirectReaderOf(int fieldNo, TFieldDirectReader& reader) {
+  const TFieldDesc& f = FieldOf(fieldNo);
+  if (f.FieldDescKind != fdkData || f.HasParent()) return false;
+  reader = TFieldDirectReader{};
+  switch (f.DataType) {
+    case dtInt16:
+    case dtInt32:
+    case dtFloat:
+    case dtUInt16:
+    case dtBoolean:
+    case dtInt64:
+    case dtCurrency:
+      reader.Data = &ReadDirectStored;
+      break;
+    case dtDateTime:
+      reader.Data = &ReadDirectMSecs;
+      break;
+    case dtString:
+      reader.Data = &ReadDirectTextData;
+      reader.Text = &ReadDirectText<true>;
+      break;
+    case dtExtString:
+      reader.Data = &ReadDirectTextData;
+      reader.Text = &ReadDirectText<false>;
+      break;
+    default:
+      return false;
+  }
+  reader.Store = this;
+  reader.Layout = &FLayoutStamp;
+  reader.Stamp = FLayoutStamp;
+  reader.Offset = static_cast<int32_t>(f.Offset);
+  reader.NullOffset = FDataSize + fieldNo - 1;
+  reader.Size = static_cast<int32_t>(f.Size);
+  reader.FieldNo = fieldNo;
   return true;
 }
 

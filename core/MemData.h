@@ -21,6 +21,8 @@
 #include "platform/db/FieldTypes.h"
 #include "platform/runtime/Variant.h"
 
+struct TFieldDirectReader;
+
 // TUpdateKind and TUpdateAction: what an apply of a cached change does, and what the dataset
 // answers (the dataset model's own).
 
@@ -176,6 +178,13 @@ class TData {
   // indicator. Other types are an assertion failure.
   bool GetFieldText(int fieldNo, const void* recBuf, std::string& value);
   void PutFieldText(int fieldNo, void* recBuf, std::string_view value);
+  // A reader of field fieldNo's value straight from a record buffer of this store, for a dataset
+  // field that reads it as ReadFieldData and GetFieldText do; false for a form it does not read
+  // (blobs, objects, wide text and other rarer forms keep the usual path).
+  bool DirectReaderOf(int fieldNo, TFieldDirectReader& reader);
+  // Changes whenever the fields are described or laid out anew: a reader of an older layout is
+  // not used.
+  const uint64_t& LayoutStamp() const noexcept { return FLayoutStamp; }
   static bool IsAnsiTextType(TDataType dataType) noexcept {
     return dataType == dtString || dataType == dtExtString;
   }
@@ -340,6 +349,7 @@ class TData {
   std::unique_ptr<TFilterExpression> FFilterExpression;
 
  private:
+  uint64_t FLayoutStamp = 0;
   // Field access runs for every field of every record: the check stays inline, its failure not.
   [[noreturn]] void RaiseFieldNoOutOfRange(int fieldNo) const;
   void BuildFilter();

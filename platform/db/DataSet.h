@@ -378,6 +378,13 @@ class TDataSet : public TComponent {
     if (FStateBuffers[dsBrowse]) return FStateBuffers[dsBrowse];
     return FHasRecord ? FActiveBuffer : nullptr;
   }
+  // The browse record the fields' direct readers (TFieldDirectReader) may read now; nil when a
+  // read goes through GetFieldData: another state, or a dataset that has not allowed them.
+  TRecordBuffer DirectRecBuf() const noexcept {
+    return FDirectReads && FState == dsBrowse ? BrowseRecBuf() : nullptr;
+  }
+  // A dataset allows them while what GetFieldData reads in the browse state is BrowseRecBuf.
+  void SetDirectReads(bool value) noexcept { FDirectReads = value; }
   // Lends a buffer to a state (old-value, filter, new-value ...); nil returns to the default.
   void SetStateBuffer(TDataSetState state, TRecordBuffer buffer);
   // Creates the default fields from FieldDefs (when DefaultFields), binds fields to their
@@ -468,6 +475,7 @@ class TDataSet : public TComponent {
   bool FEof = true;
   bool FModified = false;
   bool FDefaultFields = false;
+  bool FDirectReads = false;
   bool FFound = false;
   bool FFiltered = false;
   bool FHasLookupFields = false;

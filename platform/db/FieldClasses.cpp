@@ -169,6 +169,9 @@ void TStringField::SetFixedChar(bool value) {
 }
 
 std::string TStringField::GetAsString() const {
+  std::string_view stored;
+  bool isNull;
+  if (GetDirectText(stored, isNull)) return isNull ? std::string() : std::string(stored);
   std::string text;
   if (!GetDataText(text)) return {};
   return text;

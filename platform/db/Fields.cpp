@@ -110,7 +110,19 @@ bool TField::CanModify() const {
   return FDataSet->CanModify();
 }
 
+inline const uint8_t* TField::DirectRecord() const noexcept {
+  if (!FDataSet || FValidating || *FDirect.Layout != FDirect.Stamp) return nullptr;
+  return FDataSet->DirectRecBuf();
+}
+
+// The direct reader first, in a frame of its own: the usual path saves what it needs itself.
 bool TField::GetData(void* buffer) const {
+  if (FDirect.Data)
+    if (const uint8_t* rec = DirectRecord()) return FDirect.Data(*this, rec, buffer);
+  return GetDataUsual(buffer);
+}
+
+bool TField::GetDataUsual(void* buffer) const {
   if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
   if (FValidating) {
     if (FValueBuffer && buffer) {
@@ -133,6 +145,30 @@ void TField::SetData(const void* buffer) {
 }
 
 bool TField::GetDataText(std::string& value) const {
+  std::string_view text;
+  bool isNull;
+  if (!GetDirectText(text, isNull)) return GetDataTextUsual(value);
+  if (isNull) return false;
+  value.assign(text);
+  return true;
+}
+
+bool TField::GetDirectText(std::string_view& text, bool& isNull) const {
+  const uint8_t* rec = FDirect.Text ? DirectRecord() : nullptr;
+  if (!rec) return false;
+  switch (FDirect.Text(*this, rec, text)) {
+    case TFieldDirectReader::trNull:
+      isNull = true;
+      return true;
+    case TFieldDirectReader::trStored:
+      isNull = false;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TField::GetDataTextUsual(std::string& value) const {
   if (!FDataSet) throw EDatabaseError(Format(SDataSetMissing, {DisplayLabel()}));
   if (FValidating && FValueText) {
     value.assign(*FValueText);

@@ -33,6 +33,27 @@ using TFieldNotifyEvent = std::function<void(TField* sender)>;
 using TFieldGetTextEvent = std::function<void(TField* sender, std::string& text, bool displayText)>;
 using TFieldSetTextEvent = std::function<void(TField* sender, const std::string& text)>;
 
+// A reader of a field's value straight from its dataset's browse record, chosen by the dataset
+// once per open for the common value forms: it answers as the dataset's GetFieldData and
+// GetFieldText would, without their dispatch at every value. The field uses it only while
+// TDataSet::DirectRecBuf gives a record and the record layout is the one it was chosen for.
+struct TFieldDirectReader {
+  // The value in the native form (nil buffer: only whether there is one); false for null.
+  bool (*Data)(const TField& field, const uint8_t* rec, void* buffer) = nullptr;
+  // A text field's stored text with every byte (trStored), as GetDataText gives it, or only
+  // whether it is null or must be read through GetDataText (line ends expanded); nil for other
+  // fields.
+  enum TTextRead : uint8_t { trNull, trStored, trUsual };
+  TTextRead (*Text)(const TField& field, const uint8_t* rec, std::string_view& text) = nullptr;
+  void* Store = nullptr;             // the dataset's record store
+  const uint64_t* Layout = nullptr;  // the store's layout stamp now ...
+  uint64_t Stamp = 0;                // ... and when the reader was chosen
+  int32_t Offset = 0;                // of the value in the record
+  int32_t NullOffset = 0;            // of its null mark
+  int32_t Size = 0;                  // of the stored value
+  int32_t FieldNo = 0;               // in the store
+};
+
 class TField : public TComponent {
  public:
   explicit TField(TComponent* owner = nullptr);
@@ -106,8 +127,14 @@ class TField : public TComponent {
   // The same for a text value with every byte, zero bytes included (the native form of a text
   // field ends at its first zero), through the dataset's GetFieldText and SetFieldText.
   bool GetDataText(std::string& value) const;
+  // The same without a copy when the direct reader holds the text as it is: true with text set
+  // (isNull for null); false when GetDataText must read it.
+  bool GetDirectText(std::string_view& text, bool& isNull) const;
   void SetDataText(std::string_view value);
   bool IsNull() const { return !GetData(nullptr); }
+  // Set by the dataset while it is open; a default reader removes it.
+  const TFieldDirectReader& DirectReader() const noexcept { return FDirect; }
+  void SetDirectReader(const TFieldDirectReader& reader) noexcept { FDirect = reader; }
   virtual void Clear() { SetData(nullptr); }
 
   // ---- Typed access ----
@@ -227,6 +254,11 @@ class TField : public TComponent {
   bool FValidating = false;
   const void* FValueBuffer = nullptr;            // the value being validated
   const std::string_view* FValueText = nullptr;  // the same, whole, when written as text
+  TFieldDirectReader FDirect;
+  // The record the direct reader may read now, or nil.
+  const uint8_t* DirectRecord() const noexcept;
+  [[gnu::noinline]] bool GetDataUsual(void* buffer) const;
+  [[gnu::noinline]] bool GetDataTextUsual(std::string& value) const;
 };
 
 // A dataset's fields in order. The list refers to fields; the dataset destroys those it created.

@@ -52,6 +52,7 @@ class TTestMemDataSet : public TMemDataSet {
   TDataSource* MasterSource = nullptr;
 
   TDataSource* GetDataSource() const override { return MasterSource; }
+  void ReplaceRecordSet(std::unique_ptr<TTestMemData> recordSet) { SetIRecordSet(std::move(recordSet)); }
   // Appends a record through the record store (opened first when it is not).
   void AddRecord(const std::vector<Variant>& values) {
     TData& rs = IRecordSet();

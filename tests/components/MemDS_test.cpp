@@ -482,6 +482,106 @@ TEST_F(CachedFixture, EventAnswersSkipAbortAndDefault) {
   EXPECT_THROW(ds.SetCachedUpdates(false), EDatabaseError);  // open
 }
 
+// A field reads the record an operation lends it (a Lookup's match, the change an apply writes,
+// the old record of an edit), not the record the cursor shows.
+TEST_F(CachedFixture, FieldsReadTheRecordLentToThemNotTheCurrentOne) {
+  auto idAndName = [&] {
+    return ds.FieldByName("ID")->AsString() + " " + ds.FieldByName("NAME")->AsString();
+  };
+  const struct {
+    const char* Name;
+    std::function<std::string()> Read;
+    const char* Expected;
+  } cases[] = {
+      {"lookup",
+       [&] {
+         const std::vector<Variant> v = ds.Lookup("ID", {Variant(1)}, "ID;NAME");
+         return v.at(0).AsString() + " " + v.at(1).AsString();
+       },
+       "1 Ann"},
+      {"apply",
+       [&] {
+         ds.Locate("ID", Variant(1));
+         ds.Edit();
+         ds.FieldByName("NAME")->SetAsString("Anna");
+         ds.Post();
+         ds.Locate("ID", Variant(3));
+         std::string read;
+         ds.OnUpdateRecord = [&](TDataSet*, TUpdateKind, TUpdateAction& action) {
+           read = idAndName();
+           action = uaApplied;
+         };
+         ds.ApplyUpdates();
+         ds.CommitUpdates();
+         ds.OnUpdateRecord = nullptr;
+         return read;
+       },
+       "1 Anna"},
+      {"old value",
+       [&] {
+         ds.Locate("ID", Variant(2));
+         ds.Edit();
+         ds.FieldByName("NAME")->SetAsString("Bobby");
+         const std::string old = ds.FieldByName("NAME")->OldValue().AsString();
+         ds.Cancel();
+         return old;
+       },
+       "Bob"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ds.Locate("ID", Variant(3));
+    EXPECT_EQ(c.Read(), c.Expected);
+    EXPECT_EQ(idAndName(), "3 Cid");  // and the current record reads as itself again
+  }
+}
+
+namespace {
+
+// A record store whose line-end switch a test turns, as a connection's option does.
+class TEolMemData : public TTestMemData {
+ public:
+  using TTestMemData::TTestMemData;
+  bool ConvertEOL = false;
+  bool GetConvertEOL() const override { return ConvertEOL; }
+};
+
+}  // namespace
+
+// Text fields expand LF to CR LF whenever the record store asks for it at the time of the read,
+// and a record store described anew under an open dataset (a re-query) is read at its new places.
+TEST(MemDataSetReads, TextLineEndsAndARecordStoreDescribedAnew) {
+  TTestMemDataSet ds({});
+  auto store = std::make_unique<TEolMemData>(std::vector<TestColumn>{{"PAD", dtString, 3, 2},
+                                                                     {"ID", dtInt32, 4},
+                                                                     {"S", dtString, 11, 10},
+                                                                     {"X", dtExtString, RefFieldSize, 10}});
+  TEolMemData& rs = *store;
+  ds.ReplaceRecordSet(std::move(store));
+  ds.AddRecord(
+      {Variant(std::string("p")), Variant(7), Variant(std::string("a\nb")), Variant(std::string("c\nd"))});
+  ds.Open();
+  const struct {
+    bool Convert;
+    const char *S, *X;
+  } eol[] = {{false, "a\nb", "c\nd"}, {true, "a\r\nb", "c\r\nd"}, {false, "a\nb", "c\nd"}};
+  for (const auto& c : eol) {
+    SCOPED_TRACE(c.Convert);
+    rs.ConvertEOL = c.Convert;
+    EXPECT_EQ(ds.FieldByName("S")->AsString(), c.S);
+    EXPECT_EQ(ds.FieldByName("X")->AsString(), c.X);
+  }
+  // A longer first column moves the others.
+  rs.Columns()[0] = {"PAD", dtString, 41, 40};
+  ds.IRecordSet().Reopen();
+  ds.AddRecord(
+      {Variant(std::string("padding")), Variant(8), Variant(std::string("e")), Variant(std::string("f"))});
+  ds.First();
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 8);
+  EXPECT_EQ(ds.FieldByName("S")->AsString(), "e");
+  EXPECT_EQ(ds.FieldByName("X")->AsString(), "f");
+}
+
 TEST_F(CachedFixture, InsertThenDeleteLeavesNothingToApply) {
   ds.Append();
   ds.FieldByName("ID")->SetAsInteger(7);
