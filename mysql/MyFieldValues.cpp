@@ -744,6 +744,74 @@ bool StoreBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len
 
 }  // namespace
 
+TMyTextStore MyTextStoreOf(const TMySQLFieldDesc& f) {
+  TMyTextStore how;
+  if (IsIntegerType(f.DataType) && f.DataType != dtBoolean && f.MySQLType != mftBit &&
+      (f.Size == 1 || f.Size == 2 || f.Size == 4 || f.Size == 8)) {
+    how.Kind = TMyTextStore::Integer;
+    IntegerRange(f, how.Lowest, how.Highest);
+  } else if (f.DataType == dtString) {
+    how.Kind = TMyTextStore::InlineText;
+  } else if (f.DataType == dtExtString) {
+    how.Kind = TMyTextStore::HeapText;
+  }
+  return how;
+}
+
+namespace {
+
+// StoreInteger with the range chosen beforehand.
+void StoreIntegerIn(const TMyTextStore& how, const TMySQLFieldDesc& f, uint8_t* slot, std::string_view text) {
+  bool negative = false;
+  const uint64_t magnitude = ParseMyInteger(text, negative);
+  const uint64_t lowest = static_cast<uint64_t>(-(how.Lowest + 1)) + 1;  // |lo| without overflow
+  if (negative ? magnitude > lowest : magnitude > how.Highest)
+    RaiseOutOfRange(SignedText(negative, magnitude), f);
+  const int64_t value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  switch (f.Size) {
+    case 1:
+      Marshal::WriteByte(slot, 0, static_cast<uint8_t>(value));
+      break;
+    case 2:
+      Marshal::WriteInt16(slot, static_cast<int16_t>(value));
+      break;
+    case 4:
+      Marshal::WriteInt32(slot, 0, static_cast<int32_t>(value));
+      break;
+    default:
+      Marshal::WriteInt64(slot, value);
+      break;
+  }
+}
+
+bool StoreTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
+                      uint8_t* rec, const TMyConvertContext& cx) {
+  uint8_t* slot = rec + f.Offset;
+  switch (how.Kind) {
+    case TMyTextStore::Integer:
+      StoreIntegerIn(how, f, slot, std::string_view(text, len));
+      return false;
+    case TMyTextStore::InlineText:
+      if (cx.UseUnicode) break;
+      StoreInlineText(f, slot, std::string_view(text, len));
+      return false;
+    case TMyTextStore::HeapText:
+      if (cx.UseUnicode) break;
+      Marshal::WriteIntPtr(slot, NewHeapText(*cx.Heap, std::string_view(text, len)));
+      return false;
+    default:
+      break;
+  }
+  return StoreTextValue(f, text, len, rec, cx);
+}
+
+}  // namespace
+
+bool StoreMyTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
+                        uint8_t* rec, const TMyConvertContext& cx) {
+  return NamingField(f, [&] { return StoreTextValueBy(how, f, text, len, rec, cx); });
+}
+
 bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
                       const TMyConvertContext& cx) {
   return NamingField(f, [&] { return StoreTextValue(f, text, len, rec, cx); });

@@ -61,6 +61,19 @@ struct TMyConvertContext {
 bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
                       const TMyConvertContext& cx);
 
+// How a column's text-protocol values are stored, chosen once per result (MyTextStoreOf): the
+// forms most rows hold, integers and text, go without asking the column's type at every value.
+struct TMyTextStore {
+  enum TKind : uint8_t { General, Integer, InlineText, HeapText };
+  TKind Kind = General;
+  int64_t Lowest = 0;  // Integer: the field's range
+  uint64_t Highest = 0;
+};
+TMyTextStore MyTextStoreOf(const TMySQLFieldDesc& f);
+// StoreMyTextValue through the store chosen for f: the same result and errors.
+bool StoreMyTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
+                        uint8_t* rec, const TMyConvertContext& cx);
+
 // The same for the binary value of a prepared statement's row (the bytes the protocol sends for
 // the column: fixed-size little-endian numbers, the binary date forms, length-stripped text).
 // Errors: as StoreMyTextValue; EMySqlException 2027 for a binary value of the wrong size.

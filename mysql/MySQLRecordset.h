@@ -197,6 +197,7 @@ class TMySQLRecordset : public TCRRecordSet {
   int64_t FNextRowsAffected = -2;    // -2: not known yet
   std::vector<TMySqlBind> FColumns;  // the current row's columns, for APIs that describe them here
   std::vector<const TMySQLFieldDesc*> FFetchFields;  // by FieldNo - 1; nil for fields without a column
+  std::vector<TMyTextStore> FFetchStores;            // how each stores a text-protocol value
   struct {
     bool Valid = false;
     std::string SQL;

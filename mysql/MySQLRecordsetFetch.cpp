@@ -24,16 +24,20 @@ bool IsHeapType(TDataType t) {
 void TMySQLRecordset::InitFields() {
   TCRRecordSet::InitFields();
   FFetchFields.assign(static_cast<size_t>(FFields.Count()), nullptr);
+  FFetchStores.assign(static_cast<size_t>(FFields.Count()), TMyTextStore{});
   for (int i = 0; i < FFields.Count(); ++i) {
     auto* f = AsMyFieldDesc(FFields[i]);
     // Calculated and lookup fields, and attributes, are not columns of the result: NULL here.
-    if (f != nullptr && f->FieldDescKind == fdkData && !f->HasParent())
+    if (f != nullptr && f->FieldDescKind == fdkData && !f->HasParent()) {
       FFetchFields[static_cast<size_t>(i)] = f;
+      FFetchStores[static_cast<size_t>(i)] = MyTextStoreOf(*f);
+    }
   }
 }
 
 void TMySQLRecordset::ClearFields() {
   FFetchFields.clear();
+  FFetchStores.clear();
   TCRRecordSet::ClearFields();
 }
 
@@ -165,9 +169,9 @@ void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx,
         } else {
           const uint8_t* value =
               base != nullptr ? base + column.Position : reinterpret_cast<const uint8_t*>(column.Position);
-          isNull = binary
-                       ? StoreMyBinaryValue(*f, value, column.Length, rec, cx)
-                       : StoreMyTextValue(*f, reinterpret_cast<const char*>(value), column.Length, rec, cx);
+          isNull = binary ? StoreMyBinaryValue(*f, value, column.Length, rec, cx)
+                          : StoreMyTextValueBy(FFetchStores[i], *f, reinterpret_cast<const char*>(value),
+                                               column.Length, rec, cx);
         }
       }
       nulls[i] = isNull ? 1 : 0;

@@ -90,6 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     if (data[0] & 0x80)
       StoreMyBinaryValue(f, value.data(), value.size(), rec.data(), cx);
+    else if (data[0] & 0x20)  // the store a fetched row chooses for its column
+      StoreMyTextValueBy(MyTextStoreOf(f), f, reinterpret_cast<const char*>(value.data()), value.size(),
+                         rec.data(), cx);
     else
       StoreMyTextValue(f, reinterpret_cast<const char*>(value.data()), value.size(), rec.data(), cx);
   } catch (const EAssertionFailed&) {

@@ -38,9 +38,34 @@ struct TSlot {
   TMyConvertContext Cx;
 
   TSlot() { Cx.Heap = &Heap; }
+  // A value as a fetched row stores it, through the store chosen for its column; where that is
+  // not the general store, the general store must come to the same value or the same error.
   void Text(const TMySQLFieldDesc& f, const std::string& text) {
+    const TMyTextStore how = MyTextStoreOf(f);
+    std::vector<uint8_t> general(FieldSlotSize(f), 0xEE);
+    std::string generalError = "no error";
+    if (how.Kind != TMyTextStore::General) {
+      try {
+        StoreMyTextValue(f, text.data(), text.size(), general.data(), Cx);
+      } catch (const Exception& e) {
+        generalError = e.Message();
+      }
+    }
     Rec.assign(FieldSlotSize(f), 0xEE);
-    IsNull = StoreMyTextValue(f, text.data(), text.size(), Rec.data(), Cx);
+    try {
+      IsNull = StoreMyTextValueBy(how, f, text.data(), text.size(), Rec.data(), Cx);
+    } catch (const Exception& e) {
+      if (how.Kind != TMyTextStore::General) EXPECT_EQ(e.Message(), generalError);
+      throw;
+    }
+    if (how.Kind == TMyTextStore::General) return;
+    EXPECT_EQ(generalError, "no error");
+    if (how.Kind != TMyTextStore::HeapText) {
+      EXPECT_EQ(Rec, general);
+    } else if (generalError == "no error") {
+      EXPECT_EQ(HeapText(Ref()), HeapText(Marshal::ReadIntPtr(general.data())));
+      Heap.DisposeBuf(Marshal::ReadIntPtr(general.data()));
+    }
   }
   void Binary(const TMySQLFieldDesc& f, const std::vector<uint8_t>& bytes) {
     Rec.assign(FieldSlotSize(f), 0xEE);
