@@ -161,6 +161,7 @@ void TCustomDADataSet::Requery(const char* traceName) {
     ReleaseAllBufferRefs();
     IRecordSet().Reopen();
     FieldDescsRenewed();
+    ChooseDirectReaders();
     FRowsAffected = -1;
     TraceSQL(traceName, true);
   } catch (...) {

@@ -233,6 +233,11 @@ class TMemDataSet : public TDataSet {
   // Releases the references of every record buffer of the dataset: done before the record set
   // frees the records and strings they point into (a re-query).
   void ReleaseAllBufferRefs();
+  // Direct readers (TFieldDirectReader) for the data fields of the forms the record set reads
+  // directly, chosen at the open and again after the record set described its fields anew (a
+  // re-query), removed at the close; they read only while no other buffer is lent for field reads
+  // (a Lookup, an apply).
+  void ChooseDirectReaders();
 
  private:
   friend class TBlobStream;
@@ -256,10 +261,6 @@ class TMemDataSet : public TDataSet {
   uint8_t& InfoByte(TRecordBuffer buffer, int index) const noexcept;
   void FillRecordInfo(TRecordBuffer buffer);
   void ReleaseBlobRefs(TRecordBuffer buffer);
-  // Direct readers (TFieldDirectReader) for the data fields of the forms the record set reads
-  // directly, chosen at the open and removed at the close; they read only while no other buffer
-  // is lent for field reads (a Lookup, an apply).
-  void ChooseDirectReaders();
   void DropDirectReaders();
   void SyncDirectReads() { SetDirectReads(FDirectReaders && !FReadBuffer && !FApplying); }
   // Calculated fields in the record set.
