@@ -6,9 +6,11 @@
 #include <cstdint>
 
 #include "components/MyAccessDataSet.h"
+#include "console/BrowserPaging.h"
 #include "console/DialogValues.h"
 #include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
+#include "core/CRTableInfo.h"
 #include "platform/db/DataSet.h"
 #include "platform/db/Fields.h"
 #include "platform/widgets/DBControls.h"
@@ -215,6 +217,7 @@ TDBMemo* TRowTextDialog::AddMemo(TDataSource& source, TFieldCharset charset, con
   memo->Link().SetDataSource(&source);
   memo->Link().SetDataField(field);
   memo->setGeometry(36, y, 460, height);
+  FTextFields.emplace_back(field);
   return memo;
 }
 
@@ -234,11 +237,54 @@ void TRowTextDialog::Confirm() {
       FDataSet.Cancel();
       return accept();
     }
+    if (!FWarnedChanged && !TextsStillAsRead()) {
+      // Confirmed again, the game master's text goes over the game's.
+      FWarnedChanged = true;
+      ShowMessageBox(
+          QStringLiteral("数据在打开此窗口后已被修改，您的修改尚未写入！再次确定修改将覆盖新的数据。"),
+          CaptionWarning, TMsgIcon::Warning);
+      return;
+    }
     FDataSet.Post();
     ShowMessageBox(QStringLiteral("修改成功！注意如果修改错误将可能导致仓库不能打开！"), CaptionHint,
                    TMsgIcon::Warning);
   }
   accept();
+}
+
+bool TRowTextDialog::TextsStillAsRead() {
+  // The game writes these texts while its player plays, and a TEXT column takes no part in the
+  // row's changed-value check (nor does a refresh of the row read it): the texts stored now are
+  // read again, by the row's key, the way the browser read them.
+  auto* dataset = dynamic_cast<TCustomMyDataSet*>(&FDataSet);
+  TCRTableInfo* table = dataset != nullptr ? dataset->UpdatingTableInfo() : nullptr;
+  if (table == nullptr || dataset->Connection() == nullptr) return true;
+  std::vector<TField*> keys;
+  std::vector<Variant> keyValues;
+  dataset->GetCurrentKeys(keys, keyValues);
+  if (keys.empty()) return true;
+  const std::string full = table->GetTableNameFull();
+  const TCharsetKind charset = LiteralStyleOf(*dataset->Connection()).Charset;
+  std::string sql = "SELECT ";
+  for (size_t i = 0; i < FTextFields.size(); ++i)
+    sql += (i ? ", " : "") + QuotedColumn(FTextFields[i], charset);
+  sql += " FROM " + table->ClassType().NormalizeName(full.empty() ? table->GetTableName() : full, true) +
+         " WHERE ";
+  for (size_t i = 0; i < keys.size(); ++i)
+    sql += (i ? " AND " : "") + QuotedColumn(keys[i]->FieldName(), charset) + " <=> :k" + std::to_string(i);
+  TMyQuery stored;
+  stored.SetConnection(dataset->Connection());
+  stored.SetSQLText(sql);
+  for (size_t i = 0; i < keys.size(); ++i) stored.Params()[static_cast<int>(i)]->SetValue(keyValues[i]);
+  stored.Open();
+  if (stored.RecordCount() != 1) return true;  // the row is gone: the write reports it
+  bool same = true;
+  for (size_t i = 0; i < FTextFields.size(); ++i) {
+    const TField* now = stored.Fields()[static_cast<int>(i)];
+    const Variant read = FDataSet.FieldByName(FTextFields[i])->OldValue();
+    same = same && now->IsNull() == read.IsNull() && (now->IsNull() || now->AsString() == read.AsString());
+  }
+  return same;
 }
 
 void TRowTextDialog::reject() {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
+#include <vector>
 
 #include "platform/widgets/FieldText.h"
 
@@ -111,7 +113,12 @@ class TRowTextDialog : public QDialog {
   void AddButtons(const QString& hint, int y);
 
  private:
+  // Whether the row's stored texts are still those the dialog read.
+  bool TextsStillAsRead();
+
   TDataSet& FDataSet;
+  std::vector<std::string> FTextFields;  // the memos' fields
+  bool FWarnedChanged = false;           // told once that the texts changed since read
 };
 
 // "编辑仓库物品": the warehouse's Items.

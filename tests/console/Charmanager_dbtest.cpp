@@ -40,6 +40,7 @@ class CharmanagerDbTest : public QObject {
   void OrphanWarehouseWarnsAndOpensNothing();
   void WarehouseDialogsChangeOnlyTheirRow();
   void SkillMemoEditsSkillsOnly();
+  void TextsWrittenByTheGameMeanwhileAreNotOverwritten();
   void MenuOpensBothBrowsers();
   void QuotedAccountDatabaseName();
   void WarehouseOfTheLivingNamesake();
@@ -271,6 +272,37 @@ void CharmanagerDbTest::SkillMemoEditsSkillsOnly() {
   b.qry1().Next();
   QCOMPARE(Value("SELECT HEX(Items) FROM " + chars + " WHERE ID=1"), items);
   FAdmin->Exec("UPDATE " + chars + " SET Skills='1:1;2:60;' WHERE ID=1");
+  QCOMPARE(FAdmin->Checksum(chars), others);
+}
+
+// The game writes a character's texts while the dialog is open: the first confirmation writes
+// nothing and says so, keeping the game master's text in the dialog; a second one writes it.
+void CharmanagerDbTest::TextsWrittenByTheGameMeanwhileAreNotOverwritten() {
+  const std::string chars = Chr() + ".`user`";
+  const std::string others = FAdmin->Checksum(chars);
+  const std::string skills = Value("SELECT Skills FROM " + chars + " WHERE ID=1");
+  Tcharmanager b(FLinks);
+  QCOMPARE(b.qry1().FieldByName("ID")->AsInteger(), 1);
+  FUi->OnDialog([&](QDialog& d) {
+    auto& dialog = static_cast<Tskillitems&>(d);
+    dialog.mmoSkills->selectAll();
+    QTest::keyClicks(dialog.mmoSkills, QStringLiteral("1:99;"));
+    FAdmin->Exec("UPDATE " + chars + " SET Skills='1:2;3:4;' WHERE ID=1");
+    dialog.Confirm();
+    [&] {
+      QCOMPARE(d.result(), 0);
+      QCOMPARE(Value("SELECT Skills FROM " + chars + " WHERE ID=1"), std::string("1:2;3:4;"));
+      QCOMPARE(dialog.mmoSkills->toPlainText(), QStringLiteral("1:99;"));
+    }();
+    dialog.Confirm();
+    return int(d.result());
+  });
+  b.EditSkillsAndItems();
+  QCOMPARE(Value("SELECT Skills FROM " + chars + " WHERE ID=1"), std::string("1:99;"));
+  QCOMPARE(FUi->Messages().size(), size_t(2));  // changed meanwhile, then written
+  QVERIFY(FUi->Messages()[0].Args.Text.contains(QStringLiteral("已被修改")));
+  FAdmin->Exec("UPDATE " + chars + " SET Skills=" + (skills.empty() ? "NULL" : "'" + skills + "'") +
+               " WHERE ID=1");
   QCOMPARE(FAdmin->Checksum(chars), others);
 }
 
