@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -55,6 +56,7 @@ Tsallset::~Tsallset() {
 QWidget* Tsallset::BuildSettingsTab() {
   auto* page = new QWidget(this);
   auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(4, 4, 4, 4);
   auto* dirStrip = new QHBoxLayout();
   dirStrip->addWidget(new QLabel(QStringLiteral("当前游戏分区目录"), page));
   edt1 = new QLineEdit(page);
@@ -75,6 +77,11 @@ QWidget* Tsallset::BuildSettingsTab() {
 
   auto* group = new QGroupBox(QStringLiteral("世界配置 gameworld_server.ini"), page);
   auto* grid = new QGridLayout(group);
+  // Four sections a row and close rows: the 36 keys fit the frame's area whole. Were it smaller
+  // still, the scroll area shows them whole instead of squeezing the edits flat.
+  constexpr int kSectionsPerRow = 4;
+  grid->setContentsMargins(4, 0, 4, 0);
+  grid->setVerticalSpacing(2);
   QGroupBox* section = nullptr;
   QFormLayout* form = nullptr;
   int sections = 0;
@@ -85,14 +92,20 @@ QWidget* Tsallset::BuildSettingsTab() {
       section = new QGroupBox(title, group);
       section->setObjectName(name);
       form = new QFormLayout(section);
-      grid->addWidget(section, sections / 3, sections % 3, Qt::AlignTop);
+      form->setVerticalSpacing(2);
+      form->setContentsMargins(6, 2, 6, 2);
+      grid->addWidget(section, sections / kSectionsPerRow, sections % kSectionsPerRow, Qt::AlignTop);
       ++sections;
     }
     auto* edit = new QLineEdit(section);
     form->addRow(QString::fromUtf8(key.Caption), edit);
     FEdits.push_back(edit);
   }
-  layout->addWidget(group, 1);
+  auto* scroll = new QScrollArea(page);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(group);
+  layout->addWidget(scroll, 1);
 
   ConnectGuarded(Button1, &TFlatButton::clicked, this, [this] { ChooseDirectory(); });
   ConnectGuarded(Button2, &TFlatButton::clicked, this, [this] { LoadSettings(); });

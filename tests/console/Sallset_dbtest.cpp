@@ -43,6 +43,7 @@ class SallsetDbTest : public QObject {
   void LoadsTheWorldServerFile();
   void SaveWritesNothing();
   void ScheduleAndMenu();
+  void KeysShowWholeInTheFrame();
   void ScheduleEditLandsOnTheRowEdited_data();
   void ScheduleEditLandsOnTheRowEdited();
 
@@ -160,6 +161,43 @@ void SallsetDbTest::ScheduleAndMenu() {
   frame.OpenIniViewer();
   QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
   QCOMPARE(frame.MdiArea()->subWindowList()[0]->widget()->objectName(), QStringLiteral("sallset"));
+}
+
+// In three columns the sections needed more height than the frame gives: the edits of the two
+// database sections were squeezed to lines and their labels ran into each other.
+void SallsetDbTest::KeysShowWholeInTheFrame() {
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&frame));
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenIniViewer();
+  QMdiSubWindow* child = frame.MdiArea()->subWindowList().value(0);
+  QVERIFY(child != nullptr);
+  auto* v = qobject_cast<Tsallset*>(child->widget());
+  QVERIFY(v != nullptr);
+  QCoreApplication::processEvents();
+  if (const QString shots = qEnvironmentVariable("DA_SCREENSHOT_DIR"); !shots.isEmpty())
+    QVERIFY(frame.grab().save(QDir(shots).filePath("ini-viewer-in-frame.png")));
+  for (QLineEdit* edit : v->Edits()) {
+    // Whole within the window and within what its scrolling part shows without scrolling.
+    QWidget* viewport = edit->parentWidget();
+    while (viewport != v && viewport->objectName() != QLatin1String("qt_scrollarea_viewport"))
+      viewport = viewport->parentWidget();
+    const QRect shown = QRect(edit->mapTo(v, QPoint(0, 0)), edit->size());
+    const QRect inView = QRect(edit->mapTo(viewport, QPoint(0, 0)), edit->size());
+    QVERIFY2(edit->height() >= edit->minimumSizeHint().height() && v->rect().contains(shown) &&
+                 viewport->rect().contains(inView),
+             qPrintable(QStringLiteral("%1: %2x%3 at %4,%5 in %6x%7")
+                            .arg(edit->objectName())
+                            .arg(edit->width())
+                            .arg(edit->height())
+                            .arg(shown.x())
+                            .arg(shown.y())
+                            .arg(v->width())
+                            .arg(v->height())));
+  }
 }
 
 void SallsetDbTest::ScheduleEditLandsOnTheRowEdited_data() {
