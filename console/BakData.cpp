@@ -9,6 +9,7 @@
 #include "components/MyDump.h"
 #include "components/MyRowReader.h"
 #include "console/DbIniSettings.h"
+#include "console/TypedText.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"
@@ -60,7 +61,7 @@ QString TBakData::CheckLogin(const TLoginInput& input) {
 
 void TBakData::Login(const TLoginInput& input) {
   const std::optional<int> port = ParsePort(input.Port.toStdString());
-  if (!port) throw EConvertError("'" + input.Port.toStdString() + "' is not a valid integer value");
+  if (!port) throw EConvertError(MessageBytes("'" + input.Port + "' is not a valid integer value"));
   FCon->SetServer(input.Server.toStdString());
   FCon->SetPort(*port);
   FCon->SetUsername(input.Uid.toStdString());

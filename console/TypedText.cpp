@@ -11,6 +11,10 @@ QString UnencodableText(const QString& text, TFieldCharset charset, const QStrin
          QStringLiteral("，请修改后再试！");
 }
 
+std::string MessageBytes(const QString& text) {
+  return WideToAnsi(text.toStdU16String());
+}
+
 std::string TypedBytes(const QString& text, TFieldCharset charset, const QString& what) {
   if (const QString problem = UnencodableText(text, charset, what); !problem.isEmpty())
     throw EConvertError(WideToAnsi(problem.toStdU16String()));

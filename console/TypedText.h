@@ -13,3 +13,7 @@ QString UnencodableText(const QString& text, TFieldCharset charset, const QStrin
 // text in charset's bytes; EConvertError with UnencodableText when a character would become "?"
 // on the way: the statement would then read or write something nobody typed.
 std::string TypedBytes(const QString& text, TFieldCharset charset, const QString& what);
+
+// text as an exception message carries it: in the desktop's code page, which the error box reads
+// (UTF-8 bytes there showed Chinese paths and typed text garbled).
+std::string MessageBytes(const QString& text);

@@ -446,8 +446,7 @@ void Tbakdata::SaveLogTo(const QString& fileName) {
   const std::string bytes = EncodeFieldText(tb_memo->toPlainText().replace("\n", "\r\n"), TFieldCharset::Gbk);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0 ||
       !file.commit())
-    throw EFOpenError("Cannot create file \"" + QFile::encodeName(fileName).toStdString() + "\". " +
-                      file.errorString().toStdString());
+    throw EFOpenError(MessageBytes("Cannot create file \"" + fileName + "\". " + file.errorString()));
   FLogFileName = fileName;
 }
 

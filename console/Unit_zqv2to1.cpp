@@ -19,6 +19,7 @@
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
+#include "console/TypedText.h"
 #include "console/controls/FlatBoxs.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/Charset.h"
@@ -573,6 +574,5 @@ void Tzqv2to1::SaveLog() {
       EncodeFieldText(mmo1->toPlainText().replace("\n", "\r\n") + "\r\n", TFieldCharset::Gbk);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0 ||
       !file.commit())
-    throw EFOpenError("Cannot create file \"" + QFile::encodeName(*path).toStdString() + "\". " +
-                      file.errorString().toStdString());
+    throw EFOpenError(MessageBytes("Cannot create file \"" + *path + "\". " + file.errorString()));
 }

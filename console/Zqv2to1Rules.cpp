@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "console/TypedText.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/FieldText.h"
@@ -32,8 +33,7 @@ std::string GbkLines(const QStringList& lines, qsizetype from) {
 }
 
 [[noreturn]] void CannotWrite(const QString& fileName, const QString& reason) {
-  throw EFOpenError("Cannot create file \"" + QFile::encodeName(fileName).toStdString() + "\". " +
-                    reason.toStdString());
+  throw EFOpenError(MessageBytes("Cannot create file \"" + fileName + "\". " + reason));
 }
 
 }  // namespace
@@ -71,7 +71,7 @@ TMergeSideEdits SideFromLogin(const TDbSettings& login, bool target) {
 
 int MergePort(const QString& text) {
   const std::optional<int> port = ParsePort(text.toStdString());
-  if (!port) throw EConvertError("'" + text.toStdString() + "' is not a valid integer value");
+  if (!port) throw EConvertError(MessageBytes("'" + text + "' is not a valid integer value"));
   return *port;
 }
 

@@ -18,6 +18,7 @@
 #include "console/Unit_bakdata.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MySQLConnection.h"
+#include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/FieldText.h"
 #include "platform/widgets/UiRecorder.h"
 
@@ -43,6 +44,7 @@ class BakdataDbTest : public QObject {
   void QuotedDatabaseNameIsCreatedAndDroppedWhole();
   void NameTheSessionCannotHoldCreatesNothing();
   void LogIsSavedOnRequest();
+  void FailuresShowChineseTextReadably();
 
  private:
   std::unique_ptr<Tbakdata> LoggedIn(int charsetIndex = 0, const QString& charset = {}) {
@@ -566,6 +568,22 @@ void BakdataDbTest::LogIsSavedOnRequest() {
   QCoreApplication::sendEvent(w->tb_memo, &f10);
   QCOMPARE(ReadAll(file), saved);
   QCOMPARE(FUi->Choosers().size(), 2);
+}
+
+// The texts went into the error box as UTF-8 bytes, which it reads in the desktop's code page.
+void BakdataDbTest::FailuresShowChineseTextReadably() {
+  TLoginInput input{
+      FInfo["HOST"], QStringLiteral("三三零六"), FInfo["NATIVE_USER"], FInfo["NATIVE_PASSWORD"], 0, {}};
+  Tbakdata w(input);
+  w.setAttribute(Qt::WA_DeleteOnClose, false);
+  Guarded([&] { w.LoginOrLogout(); });
+  QTemporaryDir dir;
+  const QString missing = dir.filePath(QStringLiteral("无此目录/日志.txt"));
+  FUi->Choose(missing);
+  Guarded([&] { w.SaveLog(); });
+  QCOMPARE(Texts().size(), 2);
+  QCOMPARE(Texts()[0], QStringLiteral("'三三零六' is not a valid integer value"));
+  QVERIFY2(Texts()[1].contains(missing), qPrintable(Texts()[1]));
 }
 
 QTEST_MAIN(BakdataDbTest)

@@ -32,6 +32,7 @@ class Zqv2to1Test : public QObject {
   void PortThatIsNoNumberChangesNothing();
   void EventLogFileHoldsTheMemoInGbk();
   void OperationLogIsSaved();
+  void FailuresShowChineseTextReadably();
 
  private:
   QStringList Texts() const {
@@ -216,6 +217,18 @@ void Zqv2to1Test::OperationLogIsSaved() {
       ReadAll(file),
       Gbk(QStringLiteral("操作:合区程序启动！合区之前请关闭游戏直至合区结束，同时备份转出转入数据库！"
                          "  时间：2026-03-04 05:06:07\r\n操作:合区开始...  时间：2026-03-04 05:06:07\r\n")));
+}
+
+// The texts went into the error box as UTF-8 bytes, which it reads in the desktop's code page.
+void Zqv2to1Test::FailuresShowChineseTextReadably() {
+  FWindow->edt_port1->setText(QStringLiteral("三三零六"));
+  FWindow->btn1->Click();
+  const QString missing = FDir->filePath(QStringLiteral("无此目录/日志.txt"));
+  FUi->Choose(missing);
+  FWindow->btn4->Click();
+  QCOMPARE(Texts().size(), 2);
+  QVERIFY2(Texts()[0].contains(QStringLiteral("'三三零六'")), qPrintable(Texts()[0]));
+  QVERIFY2(Texts()[1].contains(missing), qPrintable(Texts()[1]));
 }
 
 QTEST_MAIN(Zqv2to1Test)
