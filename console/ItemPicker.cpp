@@ -15,6 +15,7 @@
 #include "console/BrowserPaging.h"
 #include "console/MyLoginConnection.h"
 #include "console/PagedBrowser.h"
+#include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
@@ -172,6 +173,9 @@ void TItemPicker::Search() {
     ShowMessageBox(QStringLiteral("查询条件不能为空！"), CaptionHint, TMsgIcon::Information);
     return;
   }
+  // A "?" in place of a character the set lacks would list other rows than the ones named.
+  if (const QString problem = UnencodableText(text, FCharset, QStringLiteral("查询条件")); !problem.isEmpty())
+    return ShowMessageBox(problem, CaptionHint, TMsgIcon::Information);
   try {
     OpenRows(SearchSql(text, chk1->isChecked()));
   } catch (const EAbort&) {

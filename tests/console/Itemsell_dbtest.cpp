@@ -684,6 +684,12 @@ void ItemsellDbTest::CharacterPickerSearchesAndStopsAtTen() {
   picker.edt1->setText(QStringLiteral("请输入角色名"));
   picker.Search();
   QCOMPARE(Texts(), QStringList({QStringLiteral("查询条件不能为空！")}));
+  // The character went as "?" and the list showed the names holding a "?" instead.
+  picker.edt1->setText(QStringLiteral("青\U0001F600"));
+  picker.Search();
+  QCOMPARE(Texts().size(), 2);
+  QVERIFY2(Texts()[1].contains(QStringLiteral("U+1F600")), qPrintable(Texts()[1]));
+  QCOMPARE(picker.edt1->text(), QStringLiteral("青\U0001F600"));
   picker.ShowAll();
   QCOMPARE(picker.lbl3->text(), QStringLiteral("角色数: 40 / 40"));
 
