@@ -420,12 +420,18 @@ void ParseMySqlFieldPacket(std::span<const uint8_t> packet, bool protocol41, boo
   }
   if (withDefault && !r.AtEnd()) r.ReadLengthCodedView();
   r.ExpectEnd();
-  info.Name.assign(name);
-  info.OrgName.assign(orgName);
-  info.Table.assign(table);
-  info.OrgTable.assign(orgTable);
-  info.Database.assign(database);
-  info.Catalog.assign(catalog);
+  // The description read into is mostly that of the same column of the same query before: its
+  // names are compared, which costs less than copying them again.
+  auto keep = [](std::string& to, std::string_view from) {
+    if (to.size() != from.size() || (!from.empty() && std::memcmp(to.data(), from.data(), from.size()) != 0))
+      to.assign(from);
+  };
+  keep(info.Name, name);
+  keep(info.OrgName, orgName);
+  keep(info.Table, table);
+  keep(info.OrgTable, orgTable);
+  keep(info.Database, database);
+  keep(info.Catalog, catalog);
   info.SetAttributes(length, 0, flags, decimals, charsetNr, type);
 }
 

@@ -55,7 +55,9 @@ struct TSlot {
     try {
       IsNull = StoreMyTextValueBy(how, f, text.data(), text.size(), Rec.data(), Cx);
     } catch (const Exception& e) {
-      if (how.Kind != TMyTextStore::General) EXPECT_EQ(e.Message(), generalError);
+      if (how.Kind != TMyTextStore::General) {
+        EXPECT_EQ(e.Message(), generalError);
+      }
       throw;
     }
     if (how.Kind == TMyTextStore::General) return;
