@@ -38,18 +38,6 @@ bool IsHeapType(TDataType t) {
   return t == dtExtString || t == dtExtWideString || t == dtExtVarBytes;
 }
 
-// GetDateFromBuf and PutDateToBuf for milliseconds, the form every date-time field is read and
-// written in: straight from the field, without their dispatch.
-[[gnu::noinline]] void ReadMSecs(const void* buf, void* date) {
-  const double msecs = MSecsOfDateTime(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(buf)));
-  Marshal::WriteInt64(date, BitConverter::DoubleToInt64Bits(msecs));
-}
-
-[[gnu::noinline]] void WriteMSecs(void* buf, const void* date) {
-  const TDateTime value = DateTimeOfMSecs(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date)));
-  Marshal::WriteInt64(buf, BitConverter::DoubleToInt64Bits(value));
-}
-
 // Text longer than its inline field, cut at a character boundary. Out of line, so that the text
 // that fits is written without saving registers.
 [[gnu::noinline]] void StoreCutText(uint8_t* p, size_t fieldSize, std::string_view text) {
@@ -78,6 +66,18 @@ void CopyStoredValue(void* dest, const void* source, size_t size) {
 }
 
 }  // namespace
+
+// GetDateFromBuf and PutDateToBuf for milliseconds, the form every date-time field is read and
+// written in: straight from the field, without their dispatch.
+void TData::ReadMSecs(const void* buf, void* date) {
+  const double msecs = MSecsOfDateTime(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(buf)));
+  Marshal::WriteInt64(date, BitConverter::DoubleToInt64Bits(msecs));
+}
+
+void TData::WriteMSecs(void* buf, const void* date) {
+  const TDateTime value = DateTimeOfMSecs(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date)));
+  Marshal::WriteInt64(buf, BitConverter::DoubleToInt64Bits(value));
+}
 
 // ---- TSortColumns -----------------------------------------------------------------------------
 
@@ -192,6 +192,7 @@ void TData::InitFields() {
 void TData::ClearFields() {
   ++FLayoutStamp;
   FFields.Clear();
+  FFieldAccess.clear();
   FComplexFieldIndexes.clear();
   FHeapRefOffsets.clear();
   FObjectRefIndexes.clear();
@@ -222,8 +223,10 @@ void TData::UpdateComplexFieldsFlag() {
   FComplexFieldIndexes.clear();
   FHeapRefOffsets.clear();
   FObjectRefIndexes.clear();
+  FFieldAccess.clear();
   for (int i = 0; i < FFields.Count(); ++i) {
     const TFieldDesc& f = *FFields[i];
+    FFieldAccess.push_back(TFieldAccess{f.Offset, f.Size, FieldAccessKind(f)});
     if (f.FieldDescKind == fdkData && !f.HasParent() && IsComplexFieldType(f.DataType)) {
       FComplexFieldIndexes.push_back(i);
       if (IsHeapType(f.DataType))
@@ -301,7 +304,7 @@ inline void TData::ReadFieldValue(const TFieldDesc& field, const void* recBuf, v
       ReadMSecs(p, dest);
       return;
     case dtString:
-      ReadInlineText(field, p, dest, destSize);
+      ReadInlineText(field.Size, p, dest, destSize);
       return;
     default:
       ReadOtherFieldData(field, recBuf, dest, destSize);
@@ -329,7 +332,7 @@ inline void TData::WriteFieldValue(const TFieldDesc& field, void* recBuf, const 
       WriteMSecs(p, source);
       return;
     case dtString:
-      WriteInlineText(field, p, source, sourceSize);
+      WriteInlineText(field.Size, p, source, sourceSize);
       return;
     default:
       WriteOtherFieldData(field, recBuf, source, sourceSize);
@@ -345,17 +348,49 @@ void TData::WriteFieldData(const TFieldDesc& field, void* recBuf, const void* so
   WriteFieldValue(field, recBuf, source, sourceSize);
 }
 
-void TData::GetField(int fieldNo, const void* recBuf, void* dest, size_t destSize, bool& isNull) {
+TData::TFieldAccessKind TData::FieldAccessKind(const TFieldDesc& field) const {
+  if (field.HasParent() || IsBlobFieldType(field.DataType) || IsComplexFieldType(field.DataType))
+    return faDescriptor;
+  switch (field.DataType) {
+    case dtInt8:
+    case dtInt16:
+    case dtInt32:
+    case dtFloat:
+    case dtUInt16:
+    case dtBoolean:
+    case dtInt64:
+    case dtCurrency:
+      switch (field.Size) {
+        case 1:
+          return faCopy1;
+        case 2:
+          return faCopy2;
+        case 4:
+          return faCopy4;
+        case 8:
+          return faCopy8;
+        default:
+          return faDescriptor;
+      }
+    case dtDateTime:
+      return faDateTime;
+    case dtString:
+      return faInlineText;
+    default:
+      return faDescriptor;
+  }
+}
+
+void TData::GetFieldByDescriptor(int fieldNo, const void* recBuf, void* dest, size_t destSize, bool& isNull) {
   const TFieldDesc& f = FieldOf(fieldNo);
   isNull = NullOf(f, fieldNo, recBuf);
   if (!isNull) ReadFieldValue(f, recBuf, dest, destSize);
 }
 
-void TData::PutField(int fieldNo, void* recBuf, const void* source, size_t sourceSize) {
+void TData::PutFieldByDescriptor(int fieldNo, void* recBuf, const void* source, size_t sourceSize) {
   const TFieldDesc& f = FieldOf(fieldNo);
   CheckWritable(f);
   WriteFieldValue(f, recBuf, source, sourceSize);
-  Marshal::WriteByte(recBuf, FDataSize + fieldNo - 1, 0);  // SetNull(false): no blob to empty
 }
 
 bool TData::GetFieldText(int fieldNo, const void* recBuf, std::string& value) {
@@ -399,7 +434,7 @@ bool ReadDirectStored(const TField& field, const uint8_t* rec, void* buffer) {
 bool ReadDirectMSecs(const TField& field, const uint8_t* rec, void* buffer) {
   const TFieldDirectReader& r = field.DirectReader();
   if (IsDirectNull(r, rec)) return false;
-  if (buffer) ReadMSecs(rec + r.Offset, buffer);
+  if (buffer) TData::ReadMSecs(rec + r.Offset, buffer);
   return true;
 }
 
@@ -482,20 +517,20 @@ void TData::RaiseHeldByParent(const TFieldDesc& field) const {
                  "Field " + field.FullName() + " is held by its parent object");
 }
 
-void TData::ReadInlineText(const TFieldDesc& field, const uint8_t* p, void* dest, size_t destSize) {
+void TData::ReadInlineText(size_t fieldSize, const uint8_t* p, void* dest, size_t destSize) {
   // Text stored with its count (InlineTextOf's first case) that fits as it is (CopyAnsiText's):
   // the terminator first, so that the copy ends the call.
-  const size_t count = static_cast<uint16_t>(Marshal::ReadInt16(p, static_cast<ptrdiff_t>(field.Size)));
-  if (count > 0 && count <= field.Size && p[count - 1] == '\0' && count <= destSize && !GetConvertEOL()) {
+  const size_t count = static_cast<uint16_t>(Marshal::ReadInt16(p, static_cast<ptrdiff_t>(fieldSize)));
+  if (count > 0 && count <= fieldSize && p[count - 1] == '\0' && count <= destSize && !GetConvertEOL()) {
     static_cast<char*>(dest)[count - 1] = '\0';
     std::memcpy(dest, p, count - 1);
     return;
   }
-  ReadOtherInlineText(field, p, dest, destSize);
+  ReadOtherInlineText(fieldSize, p, dest, destSize);
 }
 
-void TData::ReadOtherInlineText(const TFieldDesc& field, const uint8_t* p, void* dest, size_t destSize) {
-  const std::string_view text = InlineTextOf(p, field.Size);
+void TData::ReadOtherInlineText(size_t fieldSize, const uint8_t* p, void* dest, size_t destSize) {
+  const std::string_view text = InlineTextOf(p, fieldSize);
   if (text.size() < destSize && !GetConvertEOL()) {  // fits as it is: CopyAnsiText's first case
     std::memcpy(dest, text.data(), text.size());
     static_cast<char*>(dest)[text.size()] = '\0';
@@ -559,9 +594,9 @@ void TData::ReadOtherFieldData(const TFieldDesc& field, const void* recBuf, void
   }
 }
 
-void TData::WriteInlineText(const TFieldDesc& field, uint8_t* p, const void* source, size_t sourceSize) {
+void TData::WriteInlineText(size_t fieldSize, uint8_t* p, const void* source, size_t sourceSize) {
   const std::string_view text = AnsiTextOf(source, sourceSize);
-  const size_t size = field.Size;
+  const size_t size = fieldSize;
   if (text.size() < size) {  // fits: StoreInlineText's first case, the copy last so that it ends the call
     p[text.size()] = 0;
     Marshal::WriteInt16(p, static_cast<ptrdiff_t>(size), static_cast<int16_t>(text.size() + 1));

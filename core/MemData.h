@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,6 +20,7 @@
 #include "core/MemBlocks.h"
 #include "core/MemFieldDesc.h"
 #include "platform/db/FieldTypes.h"
+#include "platform/runtime/Exceptions.h"
 #include "platform/runtime/Variant.h"
 
 struct TFieldDirectReader;
@@ -124,7 +126,8 @@ class TData {
   int32_t CalcDataSize() const noexcept { return FCalcDataSize; }
   bool HasComplexFields() const noexcept { return FHasComplexFields; }
   bool HasBlobFields() const;
-  // Recomputes HasComplexFields, and which fields CreateComplexFields visits, from the descriptors.
+  // Recomputes HasComplexFields, which fields CreateComplexFields visits, and how GetField and
+  // PutField reach each field, from the descriptors (laid out).
   void UpdateComplexFieldsFlag();
   virtual bool IsBlobFieldType(TDataType dataType) const;
   virtual bool IsComplexFieldType(TDataType dataType) const;
@@ -198,6 +201,10 @@ class TData {
   // Converts the 8-byte stored date-time at buf into the exchange form at date.
   [[gnu::noinline]] void GetDateFromBuf(const void* buf, void* date, TDateFormat format);
   [[gnu::noinline]] void PutDateToBuf(void* buf, const void* date, TDateFormat format);
+  // The same for milliseconds (dfMSecs), the form every date-time field is read and written in,
+  // without the dispatch on the format.
+  [[gnu::noinline]] static void ReadMSecs(const void* buf, void* date);
+  [[gnu::noinline]] static void WriteMSecs(void* buf, const void* date);
 
   // ---- Blobs ----
   // The blob of a blob field. EDatabaseError "Field is not BLOB" for another field;
@@ -353,6 +360,38 @@ class TData {
   // Field access runs for every field of every record: the check stays inline, its failure not.
   [[noreturn]] void RaiseFieldNoOutOfRange(int fieldNo) const;
   void BuildFilter();
+  // How GetField and PutField reach each field (index FieldNo - 1) without its descriptor, set
+  // from the descriptors with the layout. Fields of the forms every row of a typical result has
+  // (fixed-size values, date-times, inline text) that no parent holds and that are not blobs get
+  // their own kind; every other field is faDescriptor and goes through its descriptor.
+  enum TFieldAccessKind : uint8_t {
+    faDescriptor = 0,
+    faCopy1,
+    faCopy2,
+    faCopy4,
+    faCopy8,
+    faDateTime,    // dtDateTime: milliseconds in and out
+    faInlineText,  // dtString
+  };
+  struct TFieldAccess {
+    uint32_t Offset;
+    uint16_t Size;
+    TFieldAccessKind Kind;
+  };
+  std::vector<TFieldAccess> FFieldAccess;
+  // The kind of a field's entry; faDescriptor unless it is one of the forms named there.
+  TFieldAccessKind FieldAccessKind(const TFieldDesc& field) const;
+  // GetField and PutField for the other fields (and numbers outside the list). Out of line, so that
+  // the fields of an access kind are reached without saving registers for them.
+  [[gnu::noinline]] void GetFieldByDescriptor(int fieldNo, const void* recBuf, void* dest, size_t destSize,
+                                              bool& isNull);
+  [[gnu::noinline]] void PutFieldByDescriptor(int fieldNo, void* recBuf, const void* source,
+                                              size_t sourceSize);
+  // GetField and PutField for a field of a kind other than faDescriptor.
+  [[gnu::always_inline]] void ReadFastField(const TFieldAccess& access, const void* recBuf, void* dest,
+                                            size_t destSize);
+  [[gnu::always_inline]] void WriteFastField(const TFieldAccess& access, void* recBuf, const void* source,
+                                             size_t sourceSize);
   // Indexes of the data fields of a complex type: every record of an append visits them.
   std::vector<int> FComplexFieldIndexes;
   // The same split: the record offsets of the heap texts, the indexes of the blobs and variants.
@@ -368,15 +407,13 @@ class TData {
   void WriteFieldValue(const TFieldDesc& field, void* recBuf, const void* source, size_t sourceSize);
   // The forms ReadFieldData and WriteFieldData pass on. Kept out of line: inlined, they would
   // make the dispatch of every fixed-size value save and restore registers.
-  [[gnu::noinline]] void ReadInlineText(const TFieldDesc& field, const uint8_t* p, void* dest,
-                                        size_t destSize);
+  // Inline text in a dtString field of fieldSize bytes (the field's Size).
+  [[gnu::noinline]] void ReadInlineText(size_t fieldSize, const uint8_t* p, void* dest, size_t destSize);
   // The text ReadInlineText does not copy as it is: without a count, cut, or with line breaks expanded.
-  [[gnu::noinline]] void ReadOtherInlineText(const TFieldDesc& field, const uint8_t* p, void* dest,
-                                             size_t destSize);
+  [[gnu::noinline]] void ReadOtherInlineText(size_t fieldSize, const uint8_t* p, void* dest, size_t destSize);
   [[gnu::noinline]] void ReadOtherFieldData(const TFieldDesc& field, const void* recBuf, void* dest,
                                             size_t destSize);
-  [[gnu::noinline]] void WriteInlineText(const TFieldDesc& field, uint8_t* p, const void* source,
-                                         size_t sourceSize);
+  [[gnu::noinline]] void WriteInlineText(size_t fieldSize, uint8_t* p, const void* source, size_t sourceSize);
   [[gnu::noinline]] void WriteOtherFieldData(const TFieldDesc& field, void* recBuf, const void* source,
                                              size_t sourceSize);
   bool NullOf(const TFieldDesc& f, int fieldNo, const void* recBuf) {
@@ -392,6 +429,94 @@ class TData {
   void ReplaceHeapBlock(const TFieldDesc& field, void* recBuf, void* block);
   void StoreVariant(const TFieldDesc& field, void* recBuf, const Variant& value);
 };
+
+// ---- Field access ----
+
+// ReadFieldValue and WriteFieldValue for the kinds of the access entries: one dispatch on a kind
+// set with the layout instead of one on the type and another on the size.
+inline void TData::ReadFastField(const TFieldAccess& access, const void* recBuf, void* dest,
+                                 size_t destSize) {
+  const auto* p = static_cast<const uint8_t*>(recBuf) + access.Offset;
+  switch (access.Kind) {
+    case faCopy1:
+      DA_ASSERT(destSize >= 1);
+      std::memcpy(dest, p, 1);
+      return;
+    case faCopy2:
+      DA_ASSERT(destSize >= 2);
+      std::memcpy(dest, p, 2);
+      return;
+    case faCopy4:
+      DA_ASSERT(destSize >= 4);
+      std::memcpy(dest, p, 4);
+      return;
+    case faCopy8:
+      DA_ASSERT(destSize >= 8);
+      std::memcpy(dest, p, 8);
+      return;
+    case faDateTime:
+      DA_ASSERT(destSize >= sizeof(double));
+      ReadMSecs(p, dest);
+      return;
+    case faInlineText:
+      ReadInlineText(access.Size, p, dest, destSize);
+      return;
+    case faDescriptor:
+      return;  // GetField reads those through their descriptor
+  }
+}
+
+inline void TData::WriteFastField(const TFieldAccess& access, void* recBuf, const void* source,
+                                  size_t sourceSize) {
+  auto* p = static_cast<uint8_t*>(recBuf) + access.Offset;
+  switch (access.Kind) {
+    case faCopy1:
+      DA_ASSERT(sourceSize >= 1);
+      std::memcpy(p, source, 1);
+      return;
+    case faCopy2:
+      DA_ASSERT(sourceSize >= 2);
+      std::memcpy(p, source, 2);
+      return;
+    case faCopy4:
+      DA_ASSERT(sourceSize >= 4);
+      std::memcpy(p, source, 4);
+      return;
+    case faCopy8:
+      DA_ASSERT(sourceSize >= 8);
+      std::memcpy(p, source, 8);
+      return;
+    case faDateTime:
+      DA_ASSERT(sourceSize >= sizeof(double));
+      WriteMSecs(p, source);
+      return;
+    case faInlineText:
+      WriteInlineText(access.Size, p, source, sourceSize);
+      return;
+    case faDescriptor:
+      return;  // PutField writes those through their descriptor
+  }
+}
+
+inline void TData::GetField(int fieldNo, const void* recBuf, void* dest, size_t destSize, bool& isNull) {
+  const size_t index = static_cast<unsigned>(fieldNo) - 1u;  // field 0 wraps to the largest
+  if (index < FFieldAccess.size() && FFieldAccess[index].Kind != faDescriptor) {
+    // Neither a blob nor held by a parent: the null flag alone tells a null field.
+    isNull = Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) == 1;
+    if (!isNull) ReadFastField(FFieldAccess[index], recBuf, dest, destSize);
+    return;
+  }
+  GetFieldByDescriptor(fieldNo, recBuf, dest, destSize, isNull);
+}
+
+inline void TData::PutField(int fieldNo, void* recBuf, const void* source, size_t sourceSize) {
+  const size_t index = static_cast<unsigned>(fieldNo) - 1u;
+  if (index < FFieldAccess.size() && FFieldAccess[index].Kind != faDescriptor)
+    WriteFastField(FFieldAccess[index], recBuf, source, sourceSize);
+  else
+    PutFieldByDescriptor(fieldNo, recBuf, source, sourceSize);
+  Marshal::WriteByte(recBuf, FDataSize + fieldNo - 1, 0);  // SetNull(false): no blob to empty
+}
 
 // ---- Process-wide hooks of the user interface ----
 

@@ -18,6 +18,7 @@ struct TestField {
   uint16_t scale = 0;
   bool fixed = false;
   TFieldDescKind kind = fdkData;
+  int parent = 0;  // the number of the object field holding this one, 0 for none
 };
 
 // "NAME IS NULL" is the one filter this store understands.
@@ -43,6 +44,8 @@ class TTestStore : public TData {
   bool GetConvertEOL() const override { return ConvertEOL; }
   void CancelUpdates() override { ++CancelUpdatesCalls; }
 
+  // The fields the next open describes.
+  void SetSpec(std::vector<TestField> fields) { FSpec = std::move(fields); }
   int Current() const { return FCurrent; }
   int Count() const { return static_cast<int>(FRecords.size()); }
   void* RecordAt(int i) const { return FRecords[static_cast<size_t>(i)]; }
@@ -117,6 +120,7 @@ class TTestStore : public TData {
       f.Scale = s.scale;
       f.Fixed = s.fixed;
       f.FieldDescKind = s.kind;
+      if (s.parent) f.ParentField = &FieldOf(s.parent);
     }
   }
   void FreeData() override {

@@ -319,6 +319,130 @@ TEST_F(FieldsTest, ExchangeFormsRoundTripAndCountsAreChecked) {
   EXPECT_THROW(store.PutField(No("XVB"), buf, lying, sizeof lying), EAssertionFailed);  // beyond the buffer
 }
 
+// GetField and PutField reach most fields without their descriptors: what they write and read is
+// what ReadFieldData and WriteFieldData make of the descriptors, byte for byte, in every layout an
+// open describes, also when a field number changes its type or place between opens.
+TEST(FieldAccessTest, GetAndPutFieldAgreeWithTheDescriptorsOfEachOpen) {
+  const int32_t i32 = -123456789;
+  const int16_t i16 = -1234;
+  const int64_t i64 = 0x0123456789ABCDEFLL;
+  const double msecs = 63840000000000.0 + 0.25, real = -2.5;
+  const char text[] = "abc\xD6\xD0xyz";
+  const auto valueOf = [&](TDataType type) -> std::pair<const void*, size_t> {
+    switch (type) {
+      case dtInt16:
+      case dtInt8:
+        return {&i16, sizeof i16};
+      case dtInt32:
+        return {&i32, sizeof i32};
+      case dtInt64:
+      case dtCurrency:
+        return {&i64, sizeof i64};
+      case dtFloat:
+        return {&real, sizeof real};
+      case dtDateTime:
+        return {&msecs, sizeof msecs};
+      default:
+        return {text, sizeof text};
+    }
+  };
+  const struct {
+    const char* name;
+    std::vector<TestField> fields;
+  } layouts[] = {
+      {"values", {{"A", dtInt32, 4}, {"B", dtString, 11, 10}, {"C", dtDateTime, 8}, {"D", dtInt16, 2}}},
+      {"the same numbers, other types and places",
+       {{"A", dtString, 21, 20},
+        {"B", dtInt64, 8},
+        {"C", dtInt8, 1},
+        {"D", dtDateTime, 8},
+        {"E", dtFloat, 8}}},
+      {"heap text first, a calculated field",
+       {{"X", dtExtString, R},
+        {"A", dtCurrency, 8},
+        {"K", dtString, 5, 4, 0, false, fdkCalculated},
+        {"B", dtInt8, 2}}},
+  };
+  TTestStore store({});
+  for (const auto& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    store.Close();
+    store.SetSpec(layout.fields);
+    store.Open();
+    const size_t size = static_cast<size_t>(store.RecordSize() + store.CalcRecordSize());
+    void* fast = store.AllocRecBuf();
+    void* slow = store.AllocRecBuf();
+    for (void* buf : {fast, slow}) {
+      store.InitRecord(buf);
+      store.CreateComplexFields(buf, true);
+    }
+    for (int no = 1; no <= store.GetFieldCount(); ++no) {
+      const TFieldDesc& f = store.FieldOf(no);
+      SCOPED_TRACE(f.Name);
+      const auto [value, valueSize] = valueOf(f.DataType);
+      store.PutField(no, fast, value, valueSize);
+      store.WriteFieldData(f, slow, value, valueSize);
+      store.SetNull(no, slow, false);
+      uint8_t got[32], want[32];
+      std::memset(got, 0x5A, sizeof got);
+      std::memset(want, 0x5A, sizeof want);
+      bool isNull = true;
+      store.GetField(no, fast, got, sizeof got, isNull);
+      EXPECT_FALSE(isNull);
+      store.ReadFieldData(f, slow, want, sizeof want);
+      EXPECT_EQ(std::vector<uint8_t>(got, got + sizeof got), std::vector<uint8_t>(want, want + sizeof want));
+    }
+    if (!store.FindField("X")) {  // a heap text's slot holds an address of its own in each record
+      EXPECT_EQ(std::memcmp(fast, slow, size), 0);
+    }
+    for (void* buf : {fast, slow}) {
+      store.FreeComplexFields(buf, true);
+      TData::FreeRecBuf(buf);
+    }
+  }
+}
+
+// Fields GetField and PutField still take through their descriptors: those an object holds (always
+// null here, never written), and blobs, whose null flag alone does not make them null.
+TEST(FieldAccessTest, HeldFieldsBlobsAndShortBuffersKeepTheirRules) {
+  TTestStore store({{"O", dtObject, 8},
+                    {"X", dtInt32, 4, 0, 0, false, fdkData, 1},
+                    {"I", dtInt32, 4},
+                    {"DT", dtDateTime, 8},
+                    {"S", dtString, 11, 10},
+                    {"M", dtMemo, R}});
+  store.Open();
+  void* buf = store.AllocRecBuf();
+  store.InitRecord(buf);
+  store.CreateComplexFields(buf, true);
+  const int32_t v = 7;
+  bool isNull = false;
+  int32_t dest = 0;
+  store.SetNull(2, buf, false);
+  store.GetField(2, buf, &dest, sizeof dest, isNull);
+  EXPECT_TRUE(isNull);
+  EXPECT_THAT([&] { store.PutField(2, buf, &v, sizeof v); },
+              ThrowsMessage<EAssertionFailed>(HasSubstr("Field O.X is held by its parent object")));
+  store.GetBlob(6, buf)->Write(0, 3, "abc");
+  void* blob = nullptr;
+  store.GetField(6, buf, &blob, sizeof blob, isNull);  // flagged null, but its blob holds bytes
+  EXPECT_FALSE(isNull);
+  const struct {
+    const char* name;
+    int no;
+    size_t size;
+  } shortBuffers[] = {{"integer", 3, 2}, {"date-time", 4, 4}};
+  for (const auto& c : shortBuffers) {
+    SCOPED_TRACE(c.name);
+    const double value = 63840000000000.0;
+    store.PutField(c.no, buf, &value, sizeof value);
+    EXPECT_THROW(store.PutField(c.no, buf, &value, c.size), EAssertionFailed);
+    EXPECT_THROW(store.GetField(c.no, buf, &dest, c.size, isNull), EAssertionFailed);
+  }
+  store.FreeComplexFields(buf, true);
+  TData::FreeRecBuf(buf);
+}
+
 TEST(MemDataLifecycleTest, OpenAndClose) {
   TTestStore store({{"id", dtInt32, 4}, {"ID", dtInt32, 4}});
   store.Open();
