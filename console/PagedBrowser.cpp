@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "components/MyAccessConnection.h"
@@ -149,10 +150,13 @@ void TPagedBrowser::SetGridColumns(std::vector<TDBGridColumn> columns) {
 }
 
 void TPagedBrowser::FitWholePage() {
-  // A whole page of the default size shows without scrolling.
+  // A whole page of the default size shows without scrolling, also above a horizontal scroll bar
+  // when the columns are wider than the grid.
+  const QScrollBar* across = dbgrd1->horizontalScrollBar();
+  const int acrossHeight = across->maximum() > 0 || across->isVisible() ? across->sizeHint().height() : 0;
   dbgrd1->setMinimumHeight(dbgrd1->horizontalHeader()->sizeHint().height() +
                            kDefaultPageSize * dbgrd1->verticalHeader()->defaultSectionSize() +
-                           2 * dbgrd1->frameWidth() + 2);
+                           2 * dbgrd1->frameWidth() + 2 + acrossHeight);
 }
 
 std::string TPagedBrowser::Encode(const QString& text) const {

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScrollBar>
 #include <QtTest>
 #include <memory>
 
@@ -22,6 +23,7 @@
 #include "console/Unit_usermanager.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/widgets/DBControls.h"
+#include "platform/widgets/DBGrid.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"
 
@@ -318,6 +320,13 @@ void CharmanagerDbTest::MenuOpensBothBrowsers() {
   if (!shots.isEmpty()) QVERIFY(frame.grab().save(QDir(shots).filePath("character-browser.png")));
   auto* chars = frame.findChild<Tcharmanager*>();
   QVERIFY(chars);
+  // The grid's columns need a horizontal scroll bar, which took the room of the 17th row.
+  TDBGrid* grid = chars->dbgrd1;
+  QCOMPARE(chars->qry1().RecordCount(), 17);
+  QVERIFY(grid->horizontalScrollBar()->maximum() > 0);
+  QVERIFY(grid->rowViewportPosition(16) + grid->rowHeight(16) <= grid->viewport()->height());
+  QCOMPARE(grid->verticalScrollBar()->maximum(), 0);
+  QVERIFY(chars->parentWidget()->geometry().bottom() <= frame.MdiArea()->height());
   chars->chk2->setChecked(true);
   if (!shots.isEmpty()) QVERIFY(frame.grab().save(QDir(shots).filePath("character-browser-detail.png")));
   frame.OpenBankBrowser();
