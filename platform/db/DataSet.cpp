@@ -98,23 +98,43 @@ void TDataSet::InitFieldDefs() {
 }
 
 void TDataSet::CreateFields() {
+  FFieldsFromDefs = false;
   if (!FDefaultFields) return;
+  bool every = FFields->Count() == 0;
   for (int i = 0; i < FFieldDefs->Count(); ++i) {
     TFieldDef* def = FFieldDefs->Items(i);
-    if (def->DataType() != ftUnknown && !FindField(def->Name())) def->CreateField(this);
+    if (def->DataType() != ftUnknown && !FindField(def->Name()))
+      def->MakeField(this, true);
+    else
+      every = false;
   }
+  // Each definition's name was searched among the fields of those before it and not found: the
+  // names are distinct, and BindFields may take each field's definition by position.
+  FFieldsFromDefs = every && FFields->Count() == FFieldDefs->Count();
 }
 
 void TDataSet::BindFields(bool binding) {
   FCalcFieldsSize = 0;
   FHasLookupFields = false;
+  // Only right after CreateFields: the definitions may change later.
+  const bool byPosition = binding && FFieldsFromDefs && FFields->Count() == FFieldDefs->Count();
+  FFieldsFromDefs = false;
+  int position = -1;
   for (TField* field : *FFields) {
+    ++position;
     if (!binding) {
       if (field->FieldKind() != fkData) field->SetOffset(0);
       continue;
     }
     if (field->FieldKind() == fkData) {
-      int i = FFieldDefs->IndexOf(field->FieldName());
+      int i = -1;
+      if (byPosition) {
+        const TFieldDef* def = FFieldDefs->Items(position);
+        if (field->FieldName() == def->Name() ||
+            TFieldNameProbe(field->FieldName()).Matches(def->Name(), def->NameAscii()))
+          i = position;
+      }
+      if (i < 0) i = FFieldDefs->IndexOf(field->FieldName());
       if (i < 0) throw EDatabaseError(Format(SFieldNotFound, {field->DisplayLabel()}));
       TFieldDef* def = FFieldDefs->Items(i);
       if (def->DataType() != field->DataType() && field->DataType() < FirstExtendedFieldType &&

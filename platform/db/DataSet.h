@@ -475,6 +475,7 @@ class TDataSet : public TComponent {
   bool FEof = true;
   bool FModified = false;
   bool FDefaultFields = false;
+  bool FFieldsFromDefs = false;  // CreateFields made one field per definition, in order
   bool FDirectReads = false;
   bool FFound = false;
   bool FFiltered = false;

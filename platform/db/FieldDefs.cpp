@@ -59,7 +59,7 @@ TFieldDefs* TFieldDef::FieldDefs() const {
   return static_cast<TFieldDefs*>(Collection());
 }
 
-TField* TFieldDef::CreateField(TComponent* owner) {
+TField* TFieldDef::MakeField(TComponent* owner, bool nameFree) {
   TField* field = CreateFieldOfType(FDataType, owner);
   if (!field)
     throw EDatabaseError(Format(SFieldTypeMismatch, {FName, "a field class", FieldTypeName(FDataType)}));
@@ -100,7 +100,7 @@ TField* TFieldDef::CreateField(TComponent* owner) {
     field->SetReadOnly((FAttributes & faReadonly) != 0);
     if (FAttributes & faHiddenCol) field->SetVisible(false);
     field->SetFieldNo(FieldNo());
-    if (TFieldDefs* defs = FieldDefs(); defs && defs->DataSet()) field->SetDataSet(defs->DataSet());
+    if (TFieldDefs* defs = FieldDefs(); defs && defs->DataSet()) field->AttachTo(defs->DataSet(), nameFree);
   } catch (...) {
     delete field;  // not yet handed to anyone but its owner, which forgets it as it goes
     throw;

@@ -53,7 +53,7 @@ class TFieldDef : public TCollectionItem {
   // A field of the definition's class, named, sized and bound to the definition's dataset.
   // Raises EDatabaseError "Invalid field size" when the class refuses the size, and
   // "Type mismatch for field '%s', expecting: %s actual: %s" for a type without a field class.
-  TField* CreateField(TComponent* owner);
+  TField* CreateField(TComponent* owner) { return MakeField(owner, false); }
   void Assign(TPersistent* source) override;
   std::string DisplayName() const override { return FName; }
 
@@ -66,6 +66,11 @@ class TFieldDef : public TCollectionItem {
   int FFieldNo = 0;
   TFieldAttributes FAttributes = 0;
   std::unique_ptr<TFieldDefs> FChildDefs;
+
+  friend class TDataSet;
+  // nameFree: the caller has just found no field of the name in the dataset, which then is not
+  // searched again.
+  TField* MakeField(TComponent* owner, bool nameFree);
 };
 
 class TFieldDefs : public TCollection {

@@ -22,11 +22,15 @@ TField::~TField() {
 }
 
 void TField::SetDataSet(TDataSet* value) {
+  AttachTo(value, false);
+}
+
+void TField::AttachTo(TDataSet* value, bool nameFree) {
   if (value == FDataSet) return;
   if (FDataSet) FDataSet->CheckInactive();
   if (value) {
     value->CheckInactive();
-    if (!FFieldName.empty() && value->FFields->FindField(FFieldName))
+    if (!nameFree && !FFieldName.empty() && value->FFields->FindField(FFieldName))
       throw EDatabaseError(Format(SDuplicateFieldName, {FFieldName}));
   }
   if (FDataSet) FDataSet->FFields->Remove(this);

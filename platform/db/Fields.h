@@ -236,6 +236,10 @@ class TField : public TComponent {
  private:
   friend class TFields;
   friend class TDataSet;
+  friend class TFieldDef;
+
+  // SetDataSet; nameFree: the caller has just seen that value holds no field of this name.
+  void AttachTo(TDataSet* value, bool nameFree);
 
   TDataSet* FDataSet = nullptr;
   std::string FFieldName;

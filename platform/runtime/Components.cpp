@@ -70,7 +70,7 @@ TComponent::~TComponent() {
   // Those that refer to this component forget it first, while they are all still alive.
   while (!FFreeNotifies.empty()) {
     TComponent* other = FFreeNotifies.back();
-    FFreeNotifies.pop_back();
+    ChangeHearing([this] { FFreeNotifies.pop_back(); });
     other->RemoveNotification(this);
     other->Notification(this, opRemove);
   }
@@ -136,11 +136,12 @@ void TComponent::SetComponentStateFlag(TComponentState flag, bool on) {
 
 void TComponent::FreeNotification(TComponent* component) {
   if (!component || component == this) return;
-  auto add = [](std::vector<TComponent*>& list, TComponent* c) {
-    if (std::find(list.begin(), list.end(), c) == list.end()) list.push_back(c);
+  auto add = [](TComponent* to, TComponent* c) {
+    auto& list = to->FFreeNotifies;
+    if (std::find(list.begin(), list.end(), c) == list.end()) to->ChangeHearing([&] { list.push_back(c); });
   };
-  add(component->FFreeNotifies, this);
-  add(FFreeNotifies, component);
+  add(component, this);
+  add(this, component);
 }
 
 void TComponent::RemoveFreeNotification(TComponent* component) {
@@ -151,7 +152,7 @@ void TComponent::RemoveFreeNotification(TComponent* component) {
 
 void TComponent::RemoveNotification(TComponent* component) {
   auto it = std::find(FFreeNotifies.begin(), FFreeNotifies.end(), component);
-  if (it != FFreeNotifies.end()) FFreeNotifies.erase(it);
+  if (it != FFreeNotifies.end()) ChangeHearing([&] { FFreeNotifies.erase(it); });
 }
 
 void TComponent::DestroyComponents() {
@@ -172,11 +173,10 @@ void TComponent::Notification(TComponent* component, TOperation operation) {
   // The links are kept on both sides (FreeNotification): without any of its own, this component
   // is on no other's list either.
   if (operation == opRemove && component && !FFreeNotifies.empty()) RemoveFreeNotification(component);
-  if (FComponents.empty()) return;
   // A dataset tells each of its fields of every field made or freed, and fields mostly hear
-  // nothing: without a hearer nothing is copied or called.
-  if (std::none_of(FComponents.begin(), FComponents.end(), [](const TComponent* c) { return c->Hears(); }))
-    return;
+  // nothing: without a hearer (counted as they change, not searched for) nothing is copied or
+  // called.
+  if (FHearers == 0) return;
   // A copy: a component told of another's removal may itself change the list. While the list
   // stays as it was, every copied component is still owned; after a change each is looked up.
   // A dataset tells each of its fields of every field made or freed: the usual copy stays on the
@@ -205,9 +205,10 @@ void TComponent::Notification(TComponent* component, TOperation operation) {
 void TComponent::InsertComponent(TComponent* component) {
   if (!component->FName.empty() && FindComponent(component->FName))
     throw EComponentError(Format("A component named %s already exists", {component->FName}));
-  FComponents.push_back(component);
+  ChangeHearing([&] { FComponents.push_back(component); });
   ++FComponentsVersion;
   component->FOwner = this;
+  if (component->Hears()) ++FHearers;
   Notification(component, opInsert);
 }
 
@@ -215,7 +216,10 @@ void TComponent::RemoveComponent(TComponent* component) {
   // Components mostly go last first (DestroyComponents, a dataset's fields): the search starts
   // at the end.
   auto it = std::find(FComponents.rbegin(), FComponents.rend(), component);
-  if (it != FComponents.rend()) FComponents.erase(std::next(it).base());
+  if (it != FComponents.rend()) {
+    ChangeHearing([&] { FComponents.erase(std::next(it).base()); });
+    if (component->Hears()) --FHearers;
+  }
   ++FComponentsVersion;
   component->FOwner = nullptr;
   Notification(component, opRemove);

@@ -95,7 +95,9 @@ class TComponent : public TPersistent {
   // For a class whose Notification does only what the base does (it overrides it final to say
   // so): an owner passes over such a component while it owns none and has no free-notification
   // links, as it would hear nothing.
-  void SetBaseNotification() noexcept { FBaseNotification = true; }
+  void SetBaseNotification() noexcept {
+    ChangeHearing([this] { FBaseNotification = true; });
+  }
   // The same, said before the owner tells its components of this one: a dataset making its
   // fields then passes over each new one as over the others.
   TComponent(TComponent* owner, bool baseNotification);
@@ -109,10 +111,23 @@ class TComponent : public TPersistent {
   void RemoveNotification(TComponent* component);
   // Whether a notice passed on to this component could do anything.
   bool Hears() const noexcept { return !FBaseNotification || !FComponents.empty() || !FFreeNotifies.empty(); }
+  // Runs a change that may alter Hears, keeping the owner's count of hearers true.
+  template <class F>
+  void ChangeHearing(F&& change) {
+    const bool before = Hears();
+    change();
+    if (FOwner && before != Hears()) {
+      if (before)
+        --FOwner->FHearers;
+      else
+        ++FOwner->FHearers;
+    }
+  }
 
   TComponent* FOwner = nullptr;
   std::vector<TComponent*> FComponents;    // owned, destroyed with this component
   uint64_t FComponentsVersion = 0;         // counts the changes of FComponents
+  size_t FHearers = 0;                     // owned components that Hear: with none a notice stops here
   std::vector<TComponent*> FFreeNotifies;  // told when this component goes
   std::string FName;
   TComponentState FComponentState = 0;

@@ -291,4 +291,54 @@ TEST(DataSetFieldsTest, FilterEventHidesRecords) {
   EXPECT_EQ(seen, (std::vector<int>{1, 3, 5}));
 }
 
+// Columns as a cursor may describe them: each with its type and column number.
+class DefsDataSet : public VectorDataSet {
+ public:
+  struct Def {
+    std::string Name;
+    TFieldType Type;
+  };
+  std::vector<Def> Defs;
+
+ protected:
+  void InternalInitFieldDefs() override {
+    int no = 10;
+    for (const Def& d : Defs) FieldDefs().Add(d.Name, d.Type)->SetFieldNo(no++);
+  }
+};
+
+TEST(DataSetFieldsTest, DefaultFieldsBindToTheFirstDefinitionOfTheirName) {
+  struct Case {
+    const char* Name;
+    std::vector<DefsDataSet::Def> Defs;
+    std::vector<std::pair<std::string, int>> Fields;  // name, column number; empty: the open fails
+  };
+  const std::vector<Case> cases = {
+      {"distinct",
+       {{"ID", ftInteger}, {"Level", ftInteger}, {"Gold", ftInteger}},
+       {{"ID", 10}, {"Level", 11}, {"Gold", 12}}},
+      {"a name twice in other case",
+       {{"ID", ftInteger}, {"id", ftInteger}, {"Gold", ftInteger}},
+       {{"ID", 10}, {"Gold", 12}}},
+      {"a column without a type first", {{"ID", ftUnknown}, {"id", ftInteger}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    DefsDataSet ds;
+    ds.Defs = c.Defs;
+    if (c.Fields.empty()) {
+      EXPECT_THROW(ds.Open(), EDatabaseError);
+      continue;
+    }
+    ds.Open();
+    ASSERT_EQ(ds.Fields().Count(), static_cast<int>(c.Fields.size()));
+    for (size_t i = 0; i < c.Fields.size(); ++i) {
+      EXPECT_EQ(ds.Fields()[static_cast<int>(i)]->FieldName(), c.Fields[i].first);
+      EXPECT_EQ(ds.Fields()[static_cast<int>(i)]->FieldNo(), c.Fields[i].second);
+    }
+    ds.Close();
+    EXPECT_EQ(ds.Fields().Count(), 0);
+  }
+}
+
 }  // namespace

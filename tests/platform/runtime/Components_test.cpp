@@ -140,6 +140,35 @@ TEST(ComponentTest, AComponentWithTheBaseNotificationStillPassesNoticesToItsOwn)
   EXPECT_EQ(listener->Ref, nullptr);
 }
 
+// Whether a component with the base notification hears anything changes with what it owns: its
+// owner must pass notices on while it does, and to its new owner after a move.
+TEST(ComponentTest, NoticesReachAComponentOnlyWhileItHasSomethingToHear) {
+  std::vector<std::string> log;
+  TComponent owner(nullptr), other(nullptr);
+  auto* middle = new BaseNotified(&owner);  // owns nothing yet
+  auto* first = new Tracked(middle, "first", &log);
+  delete first;  // deaf again
+  auto* listener = new Tracked(middle, "listener", &log);
+  struct Step {
+    const char* Name;
+    TComponent* TargetOwner;
+    bool Heard;
+  };
+  const Step steps[] = {
+      {"a sibling after the listener came back", &owner, true},
+      {"a sibling at the old owner after a move", &owner, false},
+      {"a sibling at the new owner", &other, true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.Name);
+    if (step.TargetOwner == &owner && !step.Heard) middle->ChangeOwner(&other);
+    auto* target = new Tracked(step.TargetOwner, "target", &log);
+    listener->Ref = target;
+    delete target;
+    EXPECT_EQ(listener->Ref == nullptr, step.Heard);
+  }
+}
+
 TEST(ComponentTest, NamesAreUniqueAmongSiblingsIgnoringCase) {
   std::vector<std::string> log;
   Tracked owner(nullptr, "owner", &log);
