@@ -21,8 +21,10 @@ struct TLex {
 
 // Lexers made here keep string quotes, so that every lexeme's text is as long as its source.
 std::unique_ptr<TParser> MakeParser(const TParserClass& parserClass, std::string_view text,
-                                    TCharsetKind charset, bool omitBlank, bool omitComment) {
+                                    TCharsetKind charset, bool omitBlank, bool omitComment,
+                                    bool noBackslashEscapes = false) {
   auto parser = parserClass.Create(std::string(text), charset);
+  parser->NoBackslashEscapes = noBackslashEscapes;
   parser->OmitBlank = omitBlank;
   parser->OmitComment = omitComment;
   parser->KeepStringQuotes = true;
@@ -77,8 +79,9 @@ std::string TrimRightSQLBlanks(std::string_view text) {
 }
 
 // True when the text's last lexeme is a comment that runs to the end of its line.
-bool EndsWithLineComment(std::string_view text, const TParserClass& parserClass, TCharsetKind charset) {
-  auto p = MakeParser(parserClass, text, charset, true, false);
+bool EndsWithLineComment(std::string_view text, const TParserClass& parserClass, TCharsetKind charset,
+                         bool noBackslashEscapes) {
+  auto p = MakeParser(parserClass, text, charset, true, false, noBackslashEscapes);
   TLex lx, last;
   while (Next(*p, lx)) last = lx;
   return IsLineComment(last);
@@ -86,8 +89,9 @@ bool EndsWithLineComment(std::string_view text, const TParserClass& parserClass,
 
 // True when the condition holds OR, XOR or "||" outside parentheses: joined to another condition
 // with AND it would otherwise bind only its last term.
-bool HasTopLevelOr(std::string_view cond, const TParserClass& parserClass, TCharsetKind charset) {
-  auto p = MakeParser(parserClass, cond, charset, true, true);
+bool HasTopLevelOr(std::string_view cond, const TParserClass& parserClass, TCharsetKind charset,
+                   bool noBackslashEscapes) {
+  auto p = MakeParser(parserClass, cond, charset, true, true, noBackslashEscapes);
   TLex lx, prev;
   int depth = 0;
   while (Next(*p, lx)) {
@@ -192,13 +196,14 @@ std::string TrimSQLBlanks(std::string_view text) {
 }
 
 std::string AddWhere(std::string_view sql, std::string_view condition, const TParserClass& parserClass,
-                     int whereCode, int selectCode, bool omitComment, TCharsetKind charset) {
+                     int whereCode, int selectCode, bool omitComment, TCharsetKind charset,
+                     bool noBackslashEscapes) {
   std::string text(sql);
   std::string cond = TrimSQLBlanks(condition);
   if (cond.empty()) return text;
   // The clause after the condition must not end up inside the condition's own line comment.
-  if (EndsWithLineComment(cond, parserClass, charset)) cond += "\r\n";
-  auto p = MakeParser(parserClass, text, charset, true, omitComment);
+  if (EndsWithLineComment(cond, parserClass, charset, noBackslashEscapes)) cond += "\r\n";
+  auto p = MakeParser(parserClass, text, charset, true, omitComment, noBackslashEscapes);
   if (p->ToLexem(selectCode) != selectCode) return text;
   const TWhereScan s = ScanForWhere(*p, whereCode, text);
   const std::string head = Cut(text, 0, s.InsertAt), tail = From(text, s.TailFrom);
@@ -206,16 +211,17 @@ std::string AddWhere(std::string_view sql, std::string_view condition, const TPa
   const std::string lineBreak = s.LineCommentBefore ? "\r\n" : "\r";
   if (s.OpenAt < 0) return head + lineBreak + "WHERE " + cond + " " + tail;
   const std::string closing = s.CommentBefore ? lineBreak + ")" : ")";
-  const std::string added = HasTopLevelOr(cond, parserClass, charset) ? "(" + cond + ")" : cond;
+  const std::string added =
+      HasTopLevelOr(cond, parserClass, charset, noBackslashEscapes) ? "(" + cond + ")" : cond;
   return Cut(text, 0, s.OpenAt) + "(" + Cut(text, s.OpenAt, s.InsertAt) + closing + " AND " + added + " " +
          tail;
 }
 
 std::string SetWhere(std::string_view sql, std::string_view condition, const TParserClass& parserClass,
-                     int whereCode, int selectCode, TCharsetKind charset) {
+                     int whereCode, int selectCode, TCharsetKind charset, bool noBackslashEscapes) {
   std::string text(sql);
   const std::string cond(condition);
-  auto p = MakeParser(parserClass, text, charset, false, true);
+  auto p = MakeParser(parserClass, text, charset, false, true, noBackslashEscapes);
   if (p->ToLexem(selectCode) != selectCode) return text;
   TLex lx;
   int depth = 0;
@@ -243,10 +249,11 @@ std::string SetWhere(std::string_view sql, std::string_view condition, const TPa
 }
 
 std::string SetOrderBy(std::string_view sql, std::string_view fields, const TParserClass& parserClass,
-                       int byCode, int orderCode, int selectCode, TCharsetKind charset) {
+                       int byCode, int orderCode, int selectCode, TCharsetKind charset,
+                       bool noBackslashEscapes) {
   std::string text(sql), list(fields);
   std::replace(list.begin(), list.end(), ';', ',');
-  auto p = MakeParser(parserClass, text, charset, false, true);
+  auto p = MakeParser(parserClass, text, charset, false, true, noBackslashEscapes);
   if (p->ToLexem(selectCode) != selectCode) return text;
   const int orderIndex = p->ClauseIndex(orderCode);
   TLex lx, by;
@@ -277,9 +284,9 @@ std::string SetOrderBy(std::string_view sql, std::string_view fields, const TPar
 }
 
 std::string GetOrderBy(std::string_view sql, const TParserClass& parserClass, int selectCode, int byCode,
-                       int orderCode, TCharsetKind charset) {
+                       int orderCode, TCharsetKind charset, bool noBackslashEscapes) {
   const std::string text(sql);
-  auto p = MakeParser(parserClass, text, charset, true, true);
+  auto p = MakeParser(parserClass, text, charset, true, true, noBackslashEscapes);
   if (p->ToLexem(selectCode) != selectCode) return {};
   TLex lx;
   int depth = 0;
@@ -343,8 +350,7 @@ std::string ParseSQLParams(std::string_view sql, const TParserClass& parserClass
                            const std::function<void(const std::string& name, size_t builtLength)>& onParam,
                            TCharsetKind charset) {
   const std::string text(sql);
-  auto p = MakeParser(parserClass, text, charset, false, true);
-  p->NoBackslashEscapes = options.NoBackslashEscapes;
+  auto p = MakeParser(parserClass, text, charset, false, true, options.NoBackslashEscapes);
   std::string out;
   out.reserve(text.size());
   int64_t copied = 0;

@@ -27,23 +27,28 @@ std::string TrimSQLBlanks(std::string_view text);
 // parenthesised when it joins an existing condition. A line break that would otherwise follow a
 // line comment is CR LF, so that the server ends the comment there. An empty condition or a text
 // without SELECT is returned unchanged. `omitComment` false lets the scan see comments.
+// The clause helpers read the text in `charset`; with `noBackslashEscapes` a backslash in a string
+// is a plain character, as a session with NO_BACKSLASH_ESCAPES reads it.
 std::string AddWhere(std::string_view sql, std::string_view condition, const TParserClass& parserClass,
                      int whereCode, int selectCode, bool omitComment,
-                     TCharsetKind charset = AnsiCharsetKind());
+                     TCharsetKind charset = AnsiCharsetKind(), bool noBackslashEscapes = false);
 
 // Replaces the condition of the first SELECT's WHERE clause; an empty condition removes the
 // clause with its keyword, a text without one gets " WHERE condition" before the next clause.
 std::string SetWhere(std::string_view sql, std::string_view condition, const TParserClass& parserClass,
-                     int whereCode, int selectCode, TCharsetKind charset = AnsiCharsetKind());
+                     int whereCode, int selectCode, TCharsetKind charset = AnsiCharsetKind(),
+                     bool noBackslashEscapes = false);
 
 // Replaces the ORDER BY list ("a;b" is written "a,b"); an empty list removes the clause.
 std::string SetOrderBy(std::string_view sql, std::string_view fields, const TParserClass& parserClass,
-                       int byCode, int orderCode, int selectCode, TCharsetKind charset = AnsiCharsetKind());
+                       int byCode, int orderCode, int selectCode, TCharsetKind charset = AnsiCharsetKind(),
+                       bool noBackslashEscapes = false);
 
 // The text after "ORDER BY" (from the character right after BY) up to the blanks before the next
 // clause, a statement separator or the end; empty without an ORDER BY.
 std::string GetOrderBy(std::string_view sql, const TParserClass& parserClass, int selectCode, int byCode,
-                       int orderCode, TCharsetKind charset = AnsiCharsetKind());
+                       int orderCode, TCharsetKind charset = AnsiCharsetKind(),
+                       bool noBackslashEscapes = false);
 
 // ---- Parameters ---------------------------------------------------------------------------------
 

@@ -16,24 +16,27 @@ const TParserClass& MyParserClass() {
 
 }  // namespace
 
-std::string MyAddWhere(std::string_view sql, std::string_view condition, TCharsetKind charset) {
-  return AddWhere(sql, condition, MyParserClass(), lxWHERE, lxSELECT, false, charset);
+std::string MyAddWhere(std::string_view sql, std::string_view condition, TCharsetKind charset,
+                       bool noBackslashEscapes) {
+  return AddWhere(sql, condition, MyParserClass(), lxWHERE, lxSELECT, false, charset, noBackslashEscapes);
 }
 
-std::string MySetWhere(std::string_view sql, std::string_view condition, TCharsetKind charset) {
-  return SetWhere(sql, condition, MyParserClass(), lxWHERE, lxSELECT, charset);
+std::string MySetWhere(std::string_view sql, std::string_view condition, TCharsetKind charset,
+                       bool noBackslashEscapes) {
+  return SetWhere(sql, condition, MyParserClass(), lxWHERE, lxSELECT, charset, noBackslashEscapes);
 }
 
-std::string MyDeleteWhere(std::string_view sql, TCharsetKind charset) {
-  return MySetWhere(sql, {}, charset);
+std::string MyDeleteWhere(std::string_view sql, TCharsetKind charset, bool noBackslashEscapes) {
+  return MySetWhere(sql, {}, charset, noBackslashEscapes);
 }
 
-std::string MySetOrderBy(std::string_view sql, std::string_view fields, TCharsetKind charset) {
-  return SetOrderBy(sql, fields, MyParserClass(), lxBY, lxORDER, lxSELECT, charset);
+std::string MySetOrderBy(std::string_view sql, std::string_view fields, TCharsetKind charset,
+                         bool noBackslashEscapes) {
+  return SetOrderBy(sql, fields, MyParserClass(), lxBY, lxORDER, lxSELECT, charset, noBackslashEscapes);
 }
 
-std::string MyGetOrderBy(std::string_view sql, TCharsetKind charset) {
-  return GetOrderBy(sql, MyParserClass(), lxSELECT, lxBY, lxORDER, charset);
+std::string MyGetOrderBy(std::string_view sql, TCharsetKind charset, bool noBackslashEscapes) {
+  return GetOrderBy(sql, MyParserClass(), lxSELECT, lxBY, lxORDER, charset, noBackslashEscapes);
 }
 
 std::string NamesToText(const TStringList& list, TCharsetKind charset) {

@@ -11,16 +11,19 @@
 
 class TStringList;
 
-// The clause helpers of components/DBAccessText.h with TMyParser and its keyword codes.
+// The clause helpers of components/DBAccessText.h with TMyParser and its keyword codes; with
+// `noBackslashEscapes` the text is read as a session with NO_BACKSLASH_ESCAPES reads it.
 std::string MyAddWhere(std::string_view sql, std::string_view condition,
-                       TCharsetKind charset = AnsiCharsetKind());
+                       TCharsetKind charset = AnsiCharsetKind(), bool noBackslashEscapes = false);
 std::string MySetWhere(std::string_view sql, std::string_view condition,
-                       TCharsetKind charset = AnsiCharsetKind());
+                       TCharsetKind charset = AnsiCharsetKind(), bool noBackslashEscapes = false);
 // MySetWhere with an empty condition: the WHERE clause goes, keyword included.
-std::string MyDeleteWhere(std::string_view sql, TCharsetKind charset = AnsiCharsetKind());
+std::string MyDeleteWhere(std::string_view sql, TCharsetKind charset = AnsiCharsetKind(),
+                          bool noBackslashEscapes = false);
 std::string MySetOrderBy(std::string_view sql, std::string_view fields,
-                         TCharsetKind charset = AnsiCharsetKind());
-std::string MyGetOrderBy(std::string_view sql, TCharsetKind charset = AnsiCharsetKind());
+                         TCharsetKind charset = AnsiCharsetKind(), bool noBackslashEscapes = false);
+std::string MyGetOrderBy(std::string_view sql, TCharsetKind charset = AnsiCharsetKind(),
+                         bool noBackslashEscapes = false);
 
 // The items, each back-quoted where it needs it, joined by ", ".
 std::string NamesToText(const TStringList& list, TCharsetKind charset = AnsiCharsetKind());

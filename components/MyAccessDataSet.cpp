@@ -136,20 +136,28 @@ std::string TCustomMyDataSet::UnQuoteName(const std::string& name) const {
   return UnquoteName(name);
 }
 
+// The clause edits find their places as the session will read the text: under NO_BACKSLASH_ESCAPES
+// 'C:\' is a whole string, and read the other way the edit would land inside it.
+bool TCustomMyDataSet::TextNoBackslashEscapes() const {
+  const TCustomMyConnection* connection = Connection();
+  const TMySQLConnection* session = connection != nullptr ? connection->MyIConnection() : nullptr;
+  return session != nullptr && session->NoBackslashEscapes();
+}
+
 std::string TCustomMyDataSet::SQLAddWhere(const std::string& sql, const std::string& condition) {
-  return MyAddWhere(sql, condition);
+  return MyAddWhere(sql, condition, AnsiCharsetKind(), TextNoBackslashEscapes());
 }
 
 std::string TCustomMyDataSet::SQLDeleteWhere(const std::string& sql) const {
-  return MyDeleteWhere(sql);
+  return MyDeleteWhere(sql, AnsiCharsetKind(), TextNoBackslashEscapes());
 }
 
 std::string TCustomMyDataSet::SQLSetOrderBy(const std::string& sql, const std::string& fields) const {
-  return MySetOrderBy(sql, fields);
+  return MySetOrderBy(sql, fields, AnsiCharsetKind(), TextNoBackslashEscapes());
 }
 
 std::string TCustomMyDataSet::SQLGetOrderBy(const std::string& sql) const {
-  return MyGetOrderBy(sql);
+  return MyGetOrderBy(sql, AnsiCharsetKind(), TextNoBackslashEscapes());
 }
 
 void TCustomMyDataSet::CheckSQL() {
@@ -471,9 +479,10 @@ void TCustomMyDataSet::Assign(TPersistent* source) {
 
 // A query with DISTINCT, GROUP BY, HAVING, LIMIT or UNION is counted as a derived table: replacing
 // its select list would count rows before they are grouped, merged or cut.
-std::string TCustomMyDataSet::CountSQL(const std::string& query) {
-  const std::string sql = TrimSQLBlanks(MySetOrderBy(query, ""));
+std::string TCustomMyDataSet::CountSQL(const std::string& query, bool noBackslashEscapes) {
+  const std::string sql = TrimSQLBlanks(MySetOrderBy(query, "", AnsiCharsetKind(), noBackslashEscapes));
   TMyParser parser(sql);
+  parser.NoBackslashEscapes = noBackslashEscapes;
   parser.OmitBlank = true;
   parser.OmitComment = true;
   int depth = 0;
@@ -507,7 +516,7 @@ std::string TCustomMyDataSet::CountSQL(const std::string& query) {
 int TCustomMyDataSet::GetRecCount() {
   if (FetchAll() || !TCustomDADataSet::Options().QueryRecCount) return 0;
   if (Params().Count() > 0 && Params()[0]->ParamType() == ptResult) return 0;
-  const std::string sql = CountSQL(FinalSQL());
+  const std::string sql = CountSQL(FinalSQL(), TextNoBackslashEscapes());
   if (sql.empty()) return 0;
   TCustomDADataSet& query = Helper();
   query.Close();

@@ -96,6 +96,8 @@ class TCustomMyDataSet : public TCustomDADataSet {
   std::string SQLDeleteWhere(const std::string& sql) const override;
   std::string SQLSetOrderBy(const std::string& sql, const std::string& fields) const override;
   std::string SQLGetOrderBy(const std::string& sql) const override;
+  // The session reads a backslash in a string as a plain character (NO_BACKSLASH_ESCAPES).
+  bool TextNoBackslashEscapes() const;
 
   // The table's key and data fields as MyKeyAndDataFields chooses them (every table's with
   // forceAll under FullRefresh), kept until the fields are described anew. The key is a whole
@@ -122,8 +124,9 @@ class TCustomMyDataSet : public TCustomDADataSet {
 
   // The statement that counts a query's rows ("" when it has no SELECT ... FROM): the select
   // list replaced by COUNT(*), or, for DISTINCT, GROUP BY, HAVING, LIMIT and UNION, the query
-  // counted as a derived table. ORDER BY is dropped first.
-  static std::string CountSQL(const std::string& sql);
+  // counted as a derived table. ORDER BY is dropped first. `noBackslashEscapes`: the text is read
+  // as a session with NO_BACKSLASH_ESCAPES reads it.
+  static std::string CountSQL(const std::string& sql, bool noBackslashEscapes = false);
 
  protected:
   friend class TMyDataSetOptions;

@@ -72,6 +72,8 @@ void TCustomMyDataSet::DescribeCallParams(const std::string& text, TDAParams& pa
   TCustomMyConnection* connection = Connection();
   if (connection == nullptr) return;
   TMyParser parser(text, connection->StatementCharset());
+  // An argument such as 'C:\' must not hide the placeholders after it.
+  parser.NoBackslashEscapes = TextNoBackslashEscapes();
   parser.OmitBlank = true;
   parser.OmitComment = true;
   parser.OmitKeywords = true;

@@ -511,7 +511,7 @@ void TMySQLRecordset::DescribeWithoutRows(const TMyStatementShape& shape) {
   const std::vector<int> positions = cmd->GetParamPositions();
   if (!cmd->ProcedureCall) {
     std::vector<int> moved = positions;
-    SetCommandText(*cmd, RewriteMyLimitZero(sql, moved), moved);
+    SetCommandText(*cmd, RewriteMyLimitZero(sql, moved, TextNoBackslashEscapes()), moved);
   }
   DA_ASSERT_MSG(cmd->GetResult() == nullptr, "FCommand.FSQLResult must be nil");
   DA_ASSERT_MSG(FNextResult == nullptr, "FSQLResultNext must be nil");
@@ -702,12 +702,20 @@ TCRTableInfo* TMySQLRecordset::TableInfoOfColumn(const TMySqlFieldRecord& column
   return table;
 }
 
+bool TMySQLRecordset::TextNoBackslashEscapes() {
+  const TMySQLConnection* session = GetMyCommand()->GetMyConnection();
+  return session != nullptr && session->NoBackslashEscapes();
+}
+
 const TMyStatementShape& TMySQLRecordset::StatementShape(const std::string& sql) {
   auto& m = FShapeMemo;
   const TCharsetKind charset = AnsiCharsetKind();
-  if (!m.Valid || m.ServerMajor != FServerMajor || m.Charset != charset || m.SQL != sql) {
+  const bool noBackslashEscapes = TextNoBackslashEscapes();
+  if (!m.Valid || m.ServerMajor != FServerMajor || m.Charset != charset ||
+      m.NoBackslashEscapes != noBackslashEscapes || m.SQL != sql) {
     m.Valid = false;  // until the analysis succeeded
-    m.Shape = AnalyseMyStatement(sql, FServerMajor);
+    m.Shape = AnalyseMyStatement(sql, FServerMajor, noBackslashEscapes);
+    m.NoBackslashEscapes = noBackslashEscapes;
     m.SQL = sql;
     m.ServerMajor = FServerMajor;
     m.Charset = charset;
@@ -719,9 +727,12 @@ const TMyStatementShape& TMySQLRecordset::StatementShape(const std::string& sql)
 const std::vector<TMyTableRef>& TMySQLRecordset::TableRefs(const std::string& sql) {
   auto& m = FTableRefsMemo;
   const TCharsetKind charset = AnsiCharsetKind();
-  if (!m.Valid || m.Handler != FHandlerMode || m.Charset != charset || m.SQL != sql) {
+  const bool noBackslashEscapes = TextNoBackslashEscapes();
+  if (!m.Valid || m.Handler != FHandlerMode || m.Charset != charset ||
+      m.NoBackslashEscapes != noBackslashEscapes || m.SQL != sql) {
     m.Valid = false;
-    m.Refs = ParseMyTableRefs(sql, FHandlerMode);
+    m.Refs = ParseMyTableRefs(sql, FHandlerMode, noBackslashEscapes);
+    m.NoBackslashEscapes = noBackslashEscapes;
     m.SQL = sql;
     m.Handler = FHandlerMode;
     m.Charset = charset;

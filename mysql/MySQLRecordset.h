@@ -160,6 +160,8 @@ class TMySQLRecordset : public TCRRecordSet {
   void ParseTables(const TMyStatementShape& shape);
   // The analyses of the statement's text, kept for the next open of the same text: a browser opens
   // the same statements over and over.
+  // How the session reads a backslash in a string: the text is read the same way.
+  bool TextNoBackslashEscapes();
   const TMyStatementShape& StatementShape(const std::string& sql);
   const std::vector<TMyTableRef>& TableRefs(const std::string& sql);
   // The "Type" column of SHOW COLUMNS and DESC holds long type texts.
@@ -203,6 +205,7 @@ class TMySQLRecordset : public TCRRecordSet {
     std::string SQL;
     int ServerMajor = 0;
     TCharsetKind Charset{};  // the code page the text was lexed in
+    bool NoBackslashEscapes = false;
     TMyStatementShape Shape;
   } FShapeMemo;
   struct {
@@ -210,6 +213,7 @@ class TMySQLRecordset : public TCRRecordSet {
     std::string SQL;
     bool Handler = false;
     TCharsetKind Charset{};
+    bool NoBackslashEscapes = false;
     std::vector<TMyTableRef> Refs;
   } FTableRefsMemo;
 };

@@ -59,7 +59,8 @@ bool IsNameLexem(int code, const std::string& lexem) {
 // Reads lexemes, skipping blanks and comments, with the nesting depth of parentheses.
 class TLexemWalker {
  public:
-  explicit TLexemWalker(const std::string& sql) : FParser(sql) {
+  TLexemWalker(const std::string& sql, bool noBackslashEscapes) : FParser(sql) {
+    FParser.NoBackslashEscapes = noBackslashEscapes;
     FParser.OmitBlank = true;
     FParser.OmitComment = true;
   }
@@ -117,9 +118,9 @@ void ScanLimitNumbers(TLexemWalker& w, TLimitScan& scan) {
   }
 }
 
-TLimitScan ScanForLimit(const std::string& sql) {
+TLimitScan ScanForLimit(const std::string& sql, bool noBackslashEscapes) {
   TLimitScan scan;
-  TLexemWalker w(sql);
+  TLexemWalker w(sql, noBackslashEscapes);
   while (w.Next() != lcEnd) {
     if (w.Code == lxSELECT) scan.HasSelect = true;
     if (!scan.HasSelect || w.Depth > 0) continue;
@@ -209,9 +210,9 @@ bool ToNextTableRef(TLexemWalker& w, int depth) {
 
 }  // namespace
 
-TMyStatementShape AnalyseMyStatement(const std::string& sql, int serverMajor) {
+TMyStatementShape AnalyseMyStatement(const std::string& sql, int serverMajor, bool noBackslashEscapes) {
   TMyStatementShape shape;
-  TLexemWalker w(sql);
+  TLexemWalker w(sql, noBackslashEscapes);
   bool first = true;
   int previous = lcEnd;
   bool selectFirst = false;
@@ -261,8 +262,8 @@ TMyStatementShape AnalyseMyStatement(const std::string& sql, int serverMajor) {
   return shape;
 }
 
-std::string RewriteMyLimitZero(const std::string& sql, std::vector<int>& positions) {
-  const TLimitScan scan = ScanForLimit(sql);
+std::string RewriteMyLimitZero(const std::string& sql, std::vector<int>& positions, bool noBackslashEscapes) {
+  const TLimitScan scan = ScanForLimit(sql, noBackslashEscapes);
   if (!scan.HasSelect) return sql;
   if (scan.HasLimit) {
     if (scan.CountStart < 0) return sql;  // LIMIT of a parameter or variable: left as it is
@@ -274,9 +275,9 @@ std::string RewriteMyLimitZero(const std::string& sql, std::vector<int>& positio
   return Edit(sql, static_cast<int64_t>(sql.size()), 0, " LIMIT 0", positions);
 }
 
-std::vector<TMyTableRef> ParseMyTableRefs(const std::string& sql, bool handler) {
+std::vector<TMyTableRef> ParseMyTableRefs(const std::string& sql, bool handler, bool noBackslashEscapes) {
   std::vector<TMyTableRef> refs;
-  TLexemWalker w(sql);
+  TLexemWalker w(sql, noBackslashEscapes);
   if (handler) {
     if (w.Next() == lxHANDLER && w.Next() != lcEnd && IsNameLexem(w.Code, w.Lexem)) {
       w.Back();

@@ -1,8 +1,9 @@
 // The SQL text helpers of the components on random statement text in each character set. Checks:
 // nothing but the lexer's unknown-symbol exception escapes, a text without parameters comes back
 // unchanged from the parameter scan and one "?" stands for each parameter found, a text without
-// macro references comes back unchanged from expansion, and an added condition appears in the
-// result whenever the text changed.
+// macro references comes back unchanged from expansion, an added condition appears in the
+// result whenever the text changed, and a text without backslashes is edited alike under both
+// readings of the backslash.
 //
 // Input: one selector byte (character set, and whether the session reads backslashes as plain
 // characters), then the text.
@@ -16,6 +17,7 @@
 #include "components/MyAccess.h"
 #include "mysql/MyParser.h"
 #include "mysql/MySQLCommand.h"
+#include "mysql/MyStatementText.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
@@ -40,13 +42,30 @@ void Run(const std::string& sql, TCharsetKind cs, bool noBackslashEscapes) {
   if (ScanMacroNames(sql, cls, cs).empty())
     Check(ExpandMacroRefs(
               sql, cls, [](const std::string&) { return nullptr; }, cs) == sql);
-  const std::string added = MyAddWhere(sql, "zz_cond = 1", cs);
+  const std::string added = MyAddWhere(sql, "zz_cond = 1", cs, noBackslashEscapes);
   if (added != sql) Check(added.find("zz_cond = 1") != std::string::npos);
-  MySetWhere(sql, "zz_cond = 2", cs);
-  MyDeleteWhere(sql, cs);
-  MySetOrderBy(sql, "a;b", cs);
-  MySetOrderBy(sql, "", cs);
-  MyGetOrderBy(sql, cs);
+  // Without a backslash the two readings of a string agree, and so must every edit.
+  const bool plain = sql.find('\\') == std::string::npos;
+  if (plain && noBackslashEscapes) Check(added == MyAddWhere(sql, "zz_cond = 1", cs, false));
+  const std::string set = MySetWhere(sql, "zz_cond = 2", cs, noBackslashEscapes);
+  const std::string deleted = MyDeleteWhere(sql, cs, noBackslashEscapes);
+  const std::string ordered = MySetOrderBy(sql, "a;b", cs, noBackslashEscapes);
+  MySetOrderBy(sql, "", cs, noBackslashEscapes);
+  const std::string order = MyGetOrderBy(sql, cs, noBackslashEscapes);
+  if (plain && noBackslashEscapes) {
+    Check(set == MySetWhere(sql, "zz_cond = 2", cs, false));
+    Check(deleted == MyDeleteWhere(sql, cs, false));
+    Check(ordered == MySetOrderBy(sql, "a;b", cs, false));
+    Check(order == MyGetOrderBy(sql, cs, false));
+  }
+  if (cs == TCharsetKind::SingleByte) {
+    // The record set's own readings work on ANSI text.
+    std::vector<int> positions;
+    const std::string limited = RewriteMyLimitZero(sql, positions, noBackslashEscapes);
+    AnalyseMyStatement(sql, 5, noBackslashEscapes);
+    ParseMyTableRefs(sql, false, noBackslashEscapes);
+    if (plain && noBackslashEscapes) Check(limited == RewriteMyLimitZero(sql, positions, false));
+  }
 }
 
 }  // namespace

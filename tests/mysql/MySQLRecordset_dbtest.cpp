@@ -350,6 +350,19 @@ TEST_P(MySQLRecordsetDbTest, FieldsBeforeOpeningComeFromARowlessRun) {
   EXPECT_EQ(Rows(*rs).size(), 3u);
 }
 
+// Under NO_BACKSLASH_ESCAPES the rowless run finds the LIMIT after 'C:\': read with the backslash
+// as an escape, a second LIMIT went at the end and the server refused the statement.
+TEST_P(MySQLRecordsetDbTest, FieldsBeforeOpeningAfterABackslashInAString) {
+  TScratchDb db;
+  auto c = Open(db.Name());
+  Exec(*c, "CREATE TABLE t (id INT PRIMARY KEY)");
+  Exec(*c, "SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES'");
+  auto rs = Recordset(*c, "SELECT id, 'C:\\' AS p FROM t LIMIT 3");
+  rs->InitFields();
+  EXPECT_EQ(rs->GetFieldCount(), 2);
+  EXPECT_EQ(rs->GetMyCommand()->GetSQL(), "SELECT id, 'C:\\' AS p FROM t LIMIT 3") << "the text is restored";
+}
+
 }  // namespace
 
 namespace {

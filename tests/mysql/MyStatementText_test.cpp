@@ -80,3 +80,33 @@ TEST(MyStatementTextTest, TablesOfASelect) {
 }
 
 }  // namespace
+
+// Under NO_BACKSLASH_ESCAPES 'C:\' ends at its second quote: the clauses and tables after it are
+// found; read with the backslash as an escape they vanish into the string. The default reading of
+// an escaped quote stays.
+TEST(MyStatementTextTest, ABackslashInAStringIsReadAsTheSessionReadsIt) {
+  struct Case {
+    const char* Sql;
+    bool NoBackslashEscapes;
+    const char* Limited;
+    const char* Tables;  // names joined by ","
+    bool SingleSelect;
+  };
+  const Case cases[] = {
+      {"SELECT 'C:\\' AS p, id FROM t LIMIT 3", true, "SELECT 'C:\\' AS p, id FROM t LIMIT 0", "t", true},
+      {"SELECT 'C:\\' FROM t; SELECT 2", true, "SELECT 'C:\\' FROM t LIMIT 0 ; SELECT 2", "t", false},
+      {"SELECT 'a\\'' AS p, id FROM t LIMIT 3", false, "SELECT 'a\\'' AS p, id FROM t LIMIT 0", "t", true},
+      {"SELECT 'C:\\\\' AS p FROM t, u; SELECT 2", false, "SELECT 'C:\\\\' AS p FROM t, u LIMIT 0 ; SELECT 2",
+       "t,u", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    std::vector<int> none;
+    EXPECT_EQ(RewriteMyLimitZero(c.Sql, none, c.NoBackslashEscapes), c.Limited);
+    std::string tables;
+    for (const TMyTableRef& r : ParseMyTableRefs(c.Sql, false, c.NoBackslashEscapes))
+      tables += (tables.empty() ? "" : ",") + r.Name;
+    EXPECT_EQ(tables, c.Tables);
+    EXPECT_EQ(AnalyseMyStatement(c.Sql, 10, c.NoBackslashEscapes).SingleSelect, c.SingleSelect);
+  }
+}
