@@ -419,6 +419,7 @@ void TCustomMyConnection::ExecSQL(const std::string& text, const std::vector<Var
           // Converted as the command converts a text with values, so both ways store the same.
           const std::string sent = c.GetUseUnicode() ? AnsiToUtf8(text) : text;
           // The API reports a failure by its result only: raise it through the error path.
+          c.NoteStatementText(sent);
           c.CheckStatus(api.mysql_real_query(c.GetMySQL(), sent), this);
           DropResults(c);
         });

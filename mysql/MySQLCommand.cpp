@@ -146,6 +146,7 @@ void TMySQLCommand::Prepare() {
     CheckPtr(FStmt);
     api.SetTimeout(handle, static_cast<uint32_t>(CommandTimeout));
     const std::string text = FMyConnection->GetUseUnicode() ? AnsiToUtf8(FSQL) : FSQL;
+    FMyConnection->NoteStatementText(text);
     CheckStmt(api.mysql_stmt_prepare(FStmt, text));
     FPrepared = true;
     TCRCommand::Prepare();
@@ -206,6 +207,7 @@ void TMySQLCommand::ExecuteText() {
     if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
     FResultRows.clear();
     FResultInsertIds.clear();
+    FMyConnection->NoteStatementText(text);
     CheckStatus(WhileWaiting ? api.QueryWhileWaiting(handle, text, WhileWaiting)
                              : api.mysql_real_query(handle, text));
   }

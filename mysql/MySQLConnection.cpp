@@ -1,5 +1,6 @@
 #include "mysql/MySQLConnection.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <utility>
 
@@ -165,6 +166,7 @@ void TMySQLConnection::SetOptions() {
 }
 
 void TMySQLConnection::OpenSession() {
+  FSqlModeNamed = false;  // a new session starts with the server's mode
   uint32_t flags = CLIENT_FOUND_ROWS;
   if (IsClient41()) flags |= CLIENT_MULTI_STATEMENTS;
   if (FCompress) flags |= CLIENT_COMPRESS;
@@ -245,6 +247,7 @@ void TMySQLConnection::Disconnect() {
   FSessionCharset.clear();
   FUnicodeNamesSent = false;
   FMaxAllowedPacketOf = nullptr;
+  FSqlModeNamed = false;
 }
 
 int64_t TMySQLConnection::MaxAllowedPacket() {
@@ -464,6 +467,34 @@ bool TMySQLConnection::IsServer41() const {
 
 bool TMySQLConnection::NoBackslashEscapes() const {
   return FConnected && FMySQL != nullptr && FAPI->NoBackslashEscapes(FMySQL);
+}
+
+void TMySQLConnection::NoteStatementText(std::string_view text) noexcept {
+  if (FSqlModeNamed) return;
+  static constexpr std::string_view name = "sql_mode";
+  // Any spelling of the name (quoted, @@-prefixed, in a SET STATEMENT) counts: a needless look at
+  // the mode costs two queries, a missed one gives rows read under another mode.
+  for (size_t pos = text.find('_', 3); pos != std::string_view::npos; pos = text.find('_', pos + 1)) {
+    if (pos + 5 > text.size()) break;
+    bool same = true;
+    for (size_t i = 0; i < name.size() && same; ++i)
+      same = std::tolower(static_cast<unsigned char>(text[pos - 3 + i])) == name[i];
+    if (same) {
+      FSqlModeNamed = true;
+      return;
+    }
+  }
+}
+
+void TMySQLConnection::FollowSqlModeOf(TMySQLConnection& main) {
+  if (!main.FSqlModeNamed && main.NoBackslashEscapes() == NoBackslashEscapes()) return;
+  const std::string mode = main.QueryValue("SELECT @@SESSION.sql_mode");
+  if (QueryValue("SELECT @@SESSION.sql_mode") == mode) return;
+  // The server's mode names hold letters, digits, '_' and ',' only: nothing to quote.
+  for (char c : mode)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != ',')
+      throw EDatabaseError("Unexpected sql_mode: " + mode);
+  ExecSQL("SET SESSION sql_mode = '" + mode + "'");
 }
 
 bool TMySQLConnection::SchemaChanges(uint64_t& count) const {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/CRAccess.h"
 #include "mysql/MyClasses.h"
@@ -123,6 +124,14 @@ class TMySQLConnection : public TCRConnection {
   // While connected, the server reported NO_BACKSLASH_ESCAPES in the session's sql_mode: string
   // literals escape a quote by doubling it and keep backslashes as they are.
   bool NoBackslashEscapes() const;
+  // Notes a statement text about to run on this session: one naming sql_mode may leave the
+  // session reading statements otherwise than a new session of the same account does.
+  void NoteStatementText(std::string_view text) noexcept;
+  bool SqlModeMayHaveChanged() const noexcept { return FSqlModeNamed; }
+  // Makes this (auxiliary) session read statements as `main` does: when main's session named
+  // sql_mode or the two differ in NO_BACKSLASH_ESCAPES, main's sql_mode is asked for and set here if
+  // it differs. Otherwise nothing is sent. Errors: EMyError of either session.
+  void FollowSqlModeOf(TMySQLConnection& main);
   // The session's max_allowed_packet, asked once per session: the server refuses a statement
   // whose text (with the command byte) is longer, and ends the session.
   int64_t MaxAllowedPacket();
@@ -195,6 +204,7 @@ class TMySQLConnection : public TCRConnection {
   int FServerMajor = 0;
   int FServerMinor = 0;
   bool FInTransaction = false;
+  bool FSqlModeNamed = false;      // a statement of the open session named sql_mode
   std::string FSessionCharset;     // the open session's character_set_client, when known
   bool FUnicodeNamesSent = false;  // the session's names were set for UseUnicode
   int64_t FMaxAllowedPacket = 0;   // of the session FMaxAllowedPacketOf, when asked

@@ -164,6 +164,8 @@ void TMySQLRecordset::OpenFetchConnection() {
   }
   try {
     aux->Connect("");
+    // The text was written, and rewritten, as the main session reads it.
+    aux->FollowSqlModeOf(*main);
     if (main->GetInTransaction()) aux->StartTransaction();
   } catch (...) {
     if (main->ConnectionReturnHook) {
