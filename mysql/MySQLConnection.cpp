@@ -497,6 +497,15 @@ void TMySQLConnection::FollowSqlModeOf(TMySQLConnection& main) {
   ExecSQL("SET SESSION sql_mode = '" + mode + "'");
 }
 
+void TMySQLConnection::FollowCharsetOf(const TMySQLConnection& main) {
+  if (!main.FConnected || main.FMySQL == nullptr || !FConnected || FMySQL == nullptr) return;
+  const std::string wanted = main.FAPI->TrackedCharset(main.FMySQL);
+  const std::string own = FAPI->TrackedCharset(FMySQL);
+  if (wanted.empty() || own.empty() || wanted == own) return;
+  if (!IsCharsetName(wanted)) throw EDatabaseError("Invalid character set name: " + wanted);
+  SetNames(wanted);
+}
+
 bool TMySQLConnection::SchemaChanges(uint64_t& count) const {
   return FConnected && FMySQL != nullptr && FAPI->SchemaChanges(FMySQL, count);
 }

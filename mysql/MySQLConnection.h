@@ -132,6 +132,10 @@ class TMySQLConnection : public TCRConnection {
   // sql_mode or the two differ in NO_BACKSLASH_ESCAPES, main's sql_mode is asked for and set here if
   // it differs. Otherwise nothing is sent. Errors: EMyError of either session.
   void FollowSqlModeOf(TMySQLConnection& main);
+  // Makes this (auxiliary) session take text in the set `main`'s session was given by a statement
+  // since it connected ("SET NAMES gbk"): the dataset's text holds bytes of that set. Nothing is
+  // sent while the server reports the same set for both.
+  void FollowCharsetOf(const TMySQLConnection& main);
   // The session's max_allowed_packet, asked once per session: the server refuses a statement
   // whose text (with the command byte) is longer, and ends the session.
   int64_t MaxAllowedPacket();

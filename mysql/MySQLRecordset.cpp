@@ -166,6 +166,7 @@ void TMySQLRecordset::OpenFetchConnection() {
     aux->Connect("");
     // The text was written, and rewritten, as the main session reads it.
     aux->FollowSqlModeOf(*main);
+    aux->FollowCharsetOf(*main);
     if (main->GetInTransaction()) aux->StartTransaction();
   } catch (...) {
     if (main->ConnectionReturnHook) {

@@ -104,6 +104,39 @@ TEST_F(MyFetchSessionDbTest, TheFetchSessionReadsTheStatementUnderTheConnections
   }
 }
 
+// A "SET NAMES" run on the connection's session is made on the fetch session too: the text's bytes
+// are of that set, where the fetch session read them in the set it connected with.
+TEST_F(MyFetchSessionDbTest, TheFetchSessionTakesTextInTheSetTheConnectionsSessionWasGiven) {
+  struct Case {
+    const char* Name;
+    const char* Names;  // run on the connection's session; nil: none
+    const char* Rows;
+    const char* Sent;  // the other sessions' SET NAMES
+  };
+  const Case cases[] = {
+      {"gbk given by a statement", "gbk", "(E4B8AD)", "SET NAMES latin1 / SET NAMES gbk"},
+      {"the set the connection asked for", nullptr, "(C396C390)", "SET NAMES latin1"},
+  };
+  Own.Options().SetCharset("latin1");
+  const std::string logger = Value("SELECT CAST(CONNECTION_ID() AS CHAR)");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Own.Close();
+    Own.Open();
+    if (c.Names != nullptr) Own.ExecSQL(std::string("SET NAMES ") + c.Names);
+    const std::string since = Value("SELECT CAST(NOW(6) AS CHAR)");
+    // 中 in GBK.
+    const std::string text = "SELECT HEX(CONVERT('\xD6\xD0' USING utf8mb4))";
+    EXPECT_EQ(Rows(text, true), c.Rows);
+    EXPECT_EQ(Rows(text, false), c.Rows);
+    EXPECT_EQ(
+        Value(std::string("SELECT IFNULL(GROUP_CONCAT(argument ORDER BY event_time SEPARATOR ' / '), '') ") +
+              "FROM mysql.general_log WHERE thread_id <> " + logger + " AND event_time >= '" + since +
+              "' AND argument LIKE 'SET NAMES%'"),
+        c.Sent);
+  }
+}
+
 TEST(MySqlModeNamedTest, AStatementNamingTheModeMarksTheSession) {
   struct Case {
     const char* Text;
