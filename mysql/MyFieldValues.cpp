@@ -84,16 +84,10 @@ void IntegerRange(const TMySQLFieldDesc& f, int64_t& lo, uint64_t& hi) {
   }
 }
 
-// Stores sign and magnitude into the field's slot (Size bytes); a value out of the field's range
-// raises instead of wrapping.
-void StoreInteger(const TMySQLFieldDesc& f, uint8_t* slot, bool negative, uint64_t magnitude) {
-  if (f.DataType == dtBoolean) {
-    Marshal::WriteInt16(slot, magnitude != 0 ? int16_t{-1} : int16_t{0});
-    return;
-  }
-  int64_t lo;
-  uint64_t hi;
-  IntegerRange(f, lo, hi);
+// Stores sign and magnitude into the field's slot (Size bytes) when they lie within lo..hi; a
+// value out of that range raises instead of wrapping.
+inline void StoreIntegerInRange(const TMySQLFieldDesc& f, uint8_t* slot, bool negative, uint64_t magnitude,
+                                int64_t lo, uint64_t hi) {
   const uint64_t lowest = static_cast<uint64_t>(-(lo + 1)) + 1;  // |lo| without overflow
   if (negative ? magnitude > lowest : magnitude > hi) RaiseOutOfRange(SignedText(negative, magnitude), f);
   const int64_t value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
@@ -113,6 +107,19 @@ void StoreInteger(const TMySQLFieldDesc& f, uint8_t* slot, bool negative, uint64
     default:
       DA_ASSERT_MSG(false, Format("Invalid size %d of integer field %s", {int(f.Size), f.Name}));
   }
+}
+
+// Stores sign and magnitude into the field's slot (Size bytes); a value out of the field's range
+// raises instead of wrapping.
+void StoreInteger(const TMySQLFieldDesc& f, uint8_t* slot, bool negative, uint64_t magnitude) {
+  if (f.DataType == dtBoolean) {
+    Marshal::WriteInt16(slot, magnitude != 0 ? int16_t{-1} : int16_t{0});
+    return;
+  }
+  int64_t lo;
+  uint64_t hi;
+  IntegerRange(f, lo, hi);
+  StoreIntegerInRange(f, slot, negative, magnitude, lo, hi);
 }
 
 // A BIT value: its bytes big-endian.
@@ -764,24 +771,7 @@ namespace {
 void StoreIntegerIn(const TMyTextStore& how, const TMySQLFieldDesc& f, uint8_t* slot, std::string_view text) {
   bool negative = false;
   const uint64_t magnitude = ParseMyInteger(text, negative);
-  const uint64_t lowest = static_cast<uint64_t>(-(how.Lowest + 1)) + 1;  // |lo| without overflow
-  if (negative ? magnitude > lowest : magnitude > how.Highest)
-    RaiseOutOfRange(SignedText(negative, magnitude), f);
-  const int64_t value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-  switch (f.Size) {
-    case 1:
-      Marshal::WriteByte(slot, 0, static_cast<uint8_t>(value));
-      break;
-    case 2:
-      Marshal::WriteInt16(slot, static_cast<int16_t>(value));
-      break;
-    case 4:
-      Marshal::WriteInt32(slot, 0, static_cast<int32_t>(value));
-      break;
-    default:
-      Marshal::WriteInt64(slot, value);
-      break;
-  }
+  StoreIntegerInRange(f, slot, negative, magnitude, how.Lowest, how.Highest);
 }
 
 bool StoreTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
