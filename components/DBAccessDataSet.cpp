@@ -256,10 +256,11 @@ void TCustomDADataSet::DataEvent(TDataEvent event, intptr_t info) {
     TCRRecordSet* rs = CRRecordSet();
     // Cached changes of a lost session were never written, or written in the transaction the
     // server rolled back with it: the rows stay with them pending, to be applied once the
-    // connection is open again. Rows the server had still to send cannot stay.
+    // connection is open again. Rows the server had still to send are gone, and reading on says so.
     const TMemData* data = Active() && CachedUpdates() ? MemData() : nullptr;
     const bool keepChanges = conn != nullptr && conn->ClosingLostSession() && data != nullptr &&
-                             data->HasCachedChanges() && rs != nullptr && rs->IsAllFetched();
+                             data->HasCachedChanges() && rs != nullptr;
+    const bool rowsUnread = keepChanges && !rs->IsAllFetched();
     if (keepChanges && conn->InTransaction()) {
       // An apply under way marks what ran once the error reaches it: it restores after that.
       if (FApplyingUpdates)
@@ -270,6 +271,7 @@ void TCustomDADataSet::DataEvent(TDataEvent event, intptr_t info) {
     if (conn != nullptr && (conn->Options().DisconnectedMode() || keepChanges) && Active()) {
       // The rows stay; only what the server held for the statement goes.
       if (rs != nullptr) rs->Disconnect();
+      if (rowsUnread) rs->LoseUnreadRows();
       FPrepareHeld = false;
       return;
     }

@@ -66,6 +66,17 @@ void TCRRecordSet::Disconnect() {
   FPrepared = false;
 }
 
+void TCRRecordSet::LoseUnreadRows() {
+  FUnreadRowsLost = true;
+}
+
+void TCRRecordSet::CheckUnreadRowsKept() const {
+  if (FUnreadRowsLost)
+    throw EDatabaseError(
+        "Cannot fetch further records: the session holding them was lost; the records read so far and "
+        "the cached updates stay, and the dataset reads the others when it is opened again");
+}
+
 void TCRRecordSet::InternalOpen() {
   FEof = false;
   try {
@@ -101,6 +112,7 @@ void TCRRecordSet::ExecCommand() {
 }
 
 void TCRRecordSet::FetchAll() {
+  CheckUnreadRowsKept();
   while (Fetch()) {
   }
 }
@@ -124,6 +136,7 @@ void TCRRecordSet::InitData() {
   TMemData::InitData();
   FDroppedRecords = 0;
   FFetchedRows = 0;
+  FUnreadRowsLost = false;
 }
 
 void TCRRecordSet::CountFetched(PItemHeader first) noexcept {
@@ -192,6 +205,7 @@ void TCRRecordSet::GetNextRecord(void* recBuf) {
       DropFetchedRecords();
       last = nullptr;
     }
+    CheckUnreadRowsKept();
     if (!Fetch()) break;
     item = last ? last->Next : FFirstItem;
   }

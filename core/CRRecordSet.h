@@ -58,6 +58,10 @@ class TCRRecordSet : public TMemData {
   // Drops the command's server side and the prepared state, keeping the rows: used when the
   // connection closes in disconnected mode.
   virtual void Disconnect();
+  // The session that held rows not read yet was lost: the rows read stay, and reading on raises
+  // EDatabaseError instead of ending as though the result had no more rows. Opening the record
+  // set again clears it.
+  void LoseUnreadRows();
   // Executes the command and clears the fetch break.
   virtual void ExecCommand();
   // The next open reads the result the last ExecCommand left instead of executing again (a
@@ -89,7 +93,7 @@ class TCRRecordSet : public TMemData {
   // ---- Cursor and fetching ----
   // Walks to the next visible record, fetching a block whenever the walk runs past the last
   // fetched record (in unidirectional mode the new block replaces the old one); Eof when no more
-  // rows come.
+  // rows come, EDatabaseError when they were lost with their session.
   void GetNextRecord(void* recBuf) override;
   // Walks back over fetched records; in unidirectional mode only reports Bof.
   void GetPriorRecord(void* recBuf) override;
@@ -153,6 +157,8 @@ class TCRRecordSet : public TMemData {
   // Releases every record held (unidirectional: the block the walk ran past), counting them as
   // dropped for the record numbers.
   void DropFetchedRecords();
+  // Raises when the rows not read yet went with a lost session.
+  void CheckUnreadRowsKept() const;
 
   std::unique_ptr<TCRCommand> FCommand;
   std::unique_ptr<TCRTablesInfo> FTablesInfo;
@@ -166,4 +172,5 @@ class TCRRecordSet : public TMemData {
   int32_t FDroppedRecords = 0;  // visible records released in unidirectional mode
   int32_t FFetchedRows = 0;
   bool FOpenExecuted = false;
+  bool FUnreadRowsLost = false;
 };

@@ -283,6 +283,67 @@ TEST_F(MyApplyDbTest, CachedChangesOutliveASessionLostInATransaction) {
   }
 }
 
+// A dataset still reading its rows keeps those read and its cached changes when its session is
+// lost; reading on refuses instead of ending early, and an apply once reconnected writes them.
+TEST_F(MyApplyDbTest, CachedChangesOutliveASessionLostWhileRowsAreStillUnread) {
+  // More rows than the socket holds: the server is still sending when the session ends.
+  Conn.ExecSQL(
+      "CREATE TABLE hero (id INT PRIMARY KEY, lv INT, pad CHAR(200) NOT NULL DEFAULT '') ENGINE=InnoDB");
+  for (const bool fetchSession : {false, true}) {
+    SCOPED_TRACE(fetchSession ? "rows read on a session of their own, lost in a transaction"
+                              : "rows read on the session, lost as more are read");
+    Conn.ExecSQL("DELETE FROM hero");
+    Conn.ExecSQL("INSERT INTO hero (id, lv) SELECT seq, 0 FROM seq_1_to_100000");
+    TMyConnection victim;
+    Connect(victim);
+    const std::string thread = Value("SELECT CAST(CONNECTION_ID() AS CHAR)", &victim);
+    TMyQuery q;
+    q.SetCachedUpdates(true);
+    q.SetFetchAll(false);
+    q.SetFetchRows(3);
+    q.Options().SetCreateConnection(fetchSession);
+    Open(q, "SELECT * FROM hero ORDER BY id", &victim);
+    q.Edit();
+    q.FieldByName("lv")->SetAsInteger(7);
+    q.Post();
+    q.Insert();  // where the dataset stands: appending would read every row first
+    q.FieldByName("id")->SetAsInteger(0);
+    q.FieldByName("lv")->SetAsInteger(110);
+    q.Post();
+    if (fetchSession) victim.StartTransaction();
+    Conn.ExecSQL("KILL CONNECTION " + thread);
+    EXPECT_NE(ErrorOf([&] {
+                if (fetchSession)
+                  q.ApplyUpdates();
+                else
+                  while (!q.Eof()) q.Next();
+              }),
+              "");
+    ASSERT_TRUE(q.Active());
+    EXPECT_TRUE(q.UpdatesPending());
+    const int held = q.RecordCount();
+    EXPECT_GE(held, 4);
+    EXPECT_LT(held, 100001);
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM hero WHERE lv <> 0 OR id = 0"), "0");
+    // Reading on says the rows are gone, instead of a last row that is not the result's last.
+    EXPECT_NE(ErrorOf([&] { q.Last(); }), "");
+    EXPECT_NE(ErrorOf([&] {
+                while (!q.Eof()) q.Next();
+              }),
+              "");
+    EXPECT_FALSE(q.Eof());
+    victim.Open();
+    EXPECT_EQ(ErrorOf([&] { victim.ApplyUpdates({&q}); }), "");
+    EXPECT_FALSE(q.UpdatesPending());
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM hero WHERE lv <> 0 OR id = 0"),
+              "0:110,1:7");
+    q.Close();
+    q.Open();
+    q.Last();
+    EXPECT_EQ(q.RecordCount(), 100001);
+  }
+}
+
 TEST_F(MyApplyDbTest, DateTimeParameterKeepsItsMillisecondsOnBothPaths) {
   Conn.ExecSQL("CREATE TABLE d (id INT, at DATETIME(3))");
   TMyCommand cmd;
