@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 
 #include "components/MyAccessDataSet.h"
@@ -11,6 +13,7 @@
 #include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "core/CRTableInfo.h"
+#include "core/DAConsts.h"
 #include "platform/db/DataSet.h"
 #include "platform/db/Fields.h"
 #include "platform/widgets/DBControls.h"
@@ -237,54 +240,87 @@ void TRowTextDialog::Confirm() {
       FDataSet.Cancel();
       return accept();
     }
-    if (!FWarnedChanged && !TextsStillAsRead()) {
-      // Confirmed again, the game master's text goes over the game's.
-      FWarnedChanged = true;
+    if (!PostIfStillAsRead()) {
+      // The edit stays, with the game master's text in the memos.
       ShowMessageBox(
-          QStringLiteral("数据在打开此窗口后已被修改，您的修改尚未写入！再次确定修改将覆盖新的数据。"),
+          QStringLiteral("数据在打开此窗口后已被修改，您的修改没有写入！请放弃修改后重新打开此窗口。"),
           CaptionWarning, TMsgIcon::Warning);
       return;
     }
-    FDataSet.Post();
     ShowMessageBox(QStringLiteral("修改成功！注意如果修改错误将可能导致仓库不能打开！"), CaptionHint,
                    TMsgIcon::Warning);
   }
   accept();
 }
 
-bool TRowTextDialog::TextsStillAsRead() {
+std::string TRowTextDialog::UpdateIfStillAsRead(TCustomMyDataSet& dataset) {
   // The game writes these texts while its player plays, and a TEXT column takes no part in the
-  // row's changed-value check (nor does a refresh of the row read it): the texts stored now are
-  // read again, by the row's key, the way the browser read them.
-  auto* dataset = dynamic_cast<TCustomMyDataSet*>(&FDataSet);
-  TCRTableInfo* table = dataset != nullptr ? dataset->UpdatingTableInfo() : nullptr;
-  if (table == nullptr || dataset->Connection() == nullptr) return true;
+  // row's changed-value check: the write itself compares every text the dialog shows with the one
+  // it read, byte for byte (the columns' collations take "A" for "a", and in the game's latin1
+  // columns many GBK characters for others), in the session's character set as they were read.
+  TCRTableInfo* table = dataset.UpdatingTableInfo();
+  if (table == nullptr || dataset.Connection() == nullptr) return {};
   std::vector<TField*> keys;
   std::vector<Variant> keyValues;
-  dataset->GetCurrentKeys(keys, keyValues);
-  if (keys.empty()) return true;
-  const std::string full = table->GetTableNameFull();
-  const TCharsetKind charset = LiteralStyleOf(*dataset->Connection()).Charset;
-  std::string sql = "SELECT ";
-  for (size_t i = 0; i < FTextFields.size(); ++i)
-    sql += (i ? ", " : "") + QuotedColumn(FTextFields[i], charset);
-  sql += " FROM " + table->ClassType().NormalizeName(full.empty() ? table->GetTableName() : full, true) +
-         " WHERE ";
-  for (size_t i = 0; i < keys.size(); ++i)
-    sql += (i ? " AND " : "") + QuotedColumn(keys[i]->FieldName(), charset) + " <=> :k" + std::to_string(i);
-  TMyQuery stored;
-  stored.SetConnection(dataset->Connection());
-  stored.SetSQLText(sql);
-  for (size_t i = 0; i < keys.size(); ++i) stored.Params()[static_cast<int>(i)]->SetValue(keyValues[i]);
-  stored.Open();
-  if (stored.RecordCount() != 1) return true;  // the row is gone: the write reports it
-  bool same = true;
-  for (size_t i = 0; i < FTextFields.size(); ++i) {
-    const TField* now = stored.Fields()[static_cast<int>(i)];
-    const Variant read = FDataSet.FieldByName(FTextFields[i])->OldValue();
-    same = same && now->IsNull() == read.IsNull() && (now->IsNull() || now->AsString() == read.AsString());
+  dataset.GetCurrentKeys(keys, keyValues);
+  if (keys.empty()) return {};
+  const TCharsetKind charset = LiteralStyleOf(*dataset.Connection()).Charset;
+  // The game's key and text columns have plain names, which a parameter takes as they are.
+  bool plain = true;
+  auto param = [&plain](const std::string& name) {
+    plain = plain && !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
+            std::all_of(name.begin(), name.end(),
+                        [](char c) { return c == '_' || std::isalnum(static_cast<unsigned char>(c)); });
+    return ":" + name;
+  };
+  std::string set, where;
+  for (TField* key : keys)
+    where += (where.empty() ? "" : " AND ") + QuotedColumn(key->FieldName(), charset) + " <=> " +
+             param("Old_" + key->FieldName());
+  for (const std::string& name : FTextFields) {
+    const std::string column = QuotedColumn(name, charset);
+    TField* field = dataset.FieldByName(name);
+    const Variant now = field->Value(), read = field->OldValue();
+    if (now.IsNull() != read.IsNull() || (!now.IsNull() && now.AsString() != read.AsString()))
+      set += (set.empty() ? "" : ", ") + column + " = " + param(name);
+    where +=
+        " AND CAST(CAST(" + column + " AS CHAR) AS BINARY) <=> CAST(" + param("Old_" + name) + " AS BINARY)";
   }
-  return same;
+  if (set.empty() || !plain) return {};
+  const std::string full = table->GetTableNameFull();
+  return "UPDATE " + table->ClassType().NormalizeName(full.empty() ? table->GetTableName() : full, true) +
+         " SET " + set + " WHERE " + where;
+}
+
+bool TRowTextDialog::PostIfStillAsRead() {
+  auto* dataset = dynamic_cast<TCustomMyDataSet*>(&FDataSet);
+  const std::string update = dataset != nullptr ? UpdateIfStillAsRead(*dataset) : std::string();
+  if (update.empty()) {
+    FDataSet.Post();
+    return true;
+  }
+  TStringList& own = dataset->SQLUpdate();
+  const std::string saved = own.Text();
+  const bool strict = dataset->Options().StrictUpdate;
+  auto restore = [&] {
+    own.SetText(saved);
+    dataset->Options().StrictUpdate = strict;
+  };
+  own.SetText(update);
+  dataset->Options().StrictUpdate = true;
+  try {
+    FDataSet.Post();
+  } catch (const EDatabaseError& e) {
+    restore();
+    // No row held the texts read: the game wrote since, or the row is gone.
+    if (e.Message() == MessageFmt(SUpdateFailed, {0})) return false;
+    throw;
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return true;
 }
 
 void TRowTextDialog::reject() {

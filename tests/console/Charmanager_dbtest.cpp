@@ -42,6 +42,7 @@ class CharmanagerDbTest : public QObject {
   void OrphanWarehouseWarnsAndOpensNothing();
   void WarehouseDialogsChangeOnlyTheirRow();
   void SkillMemoEditsSkillsOnly();
+  void TextsWrittenByTheGameMeanwhileAreNotOverwritten_data();
   void TextsWrittenByTheGameMeanwhileAreNotOverwritten();
   void MenuOpensBothBrowsers();
   void QuotedAccountDatabaseName();
@@ -277,35 +278,73 @@ void CharmanagerDbTest::SkillMemoEditsSkillsOnly() {
   QCOMPARE(FAdmin->Checksum(chars), others);
 }
 
-// The game writes a character's texts while the dialog is open: the first confirmation writes
-// nothing and says so, keeping the game master's text in the dialog; a second one writes it.
+// The game writes a row's texts while the dialog is open, before the confirmation or as the write
+// goes: the write finds no row and says so, keeping the game master's text in the dialog, and
+// a confirmation again writes nothing either. The texts compare byte for byte: in the game's latin1
+// columns the collation takes the GBK C0 C0 for C1 C0.
+void CharmanagerDbTest::TextsWrittenByTheGameMeanwhileAreNotOverwritten_data() {
+  QTest::addColumn<bool>("warehouse");
+  QTest::addColumn<bool>("asTheWriteGoes");
+  QTest::addColumn<QString>("readHex");  // stored when the dialog opens; empty: as the fixture has it
+  QTest::addColumn<QString>("gameHex");
+  QTest::newRow("skills, before the confirmation") << false << false << ""
+                                                   << "313A323B333A343B";
+  QTest::newRow("skills, as the write goes") << false << true << ""
+                                             << "313A323B333A343B";
+  QTest::newRow("warehouse, as the write goes") << true << true << ""
+                                                << "69643D373B";
+  QTest::newRow("warehouse, a character its collation confuses") << true << true << "C0C0"
+                                                                 << "C1C0";
+}
+
 void CharmanagerDbTest::TextsWrittenByTheGameMeanwhileAreNotOverwritten() {
-  const std::string chars = Chr() + ".`user`";
-  const std::string others = FAdmin->Checksum(chars);
-  const std::string skills = Value("SELECT Skills FROM " + chars + " WHERE ID=1");
-  Tcharmanager b(FLinks);
-  QCOMPARE(b.qry1().FieldByName("ID")->AsInteger(), 1);
+  QFETCH(bool, warehouse);
+  QFETCH(bool, asTheWriteGoes);
+  QFETCH(QString, readHex);
+  QFETCH(QString, gameHex);
+  const std::string table = Chr() + (warehouse ? ".t_bank" : ".`user`");
+  const std::string row = warehouse ? " WHERE AccountID=2" : " WHERE ID=1";
+  const std::string column = warehouse ? "Items" : "Skills";
+  const std::string stored = "SELECT IFNULL(HEX(" + column + "), 'NULL') FROM " + table + row;
+  const std::string before = Value(stored);
+  const std::string others = FAdmin->Checksum(table);
+  if (!readHex.isEmpty())
+    FAdmin->Exec("UPDATE " + table + " SET " + column + "=X'" + readHex.toStdString() + "'" + row);
+  const std::string game = "UPDATE " + table + " SET " + column + "=X'" + gameHex.toStdString() + "'" + row;
+  std::unique_ptr<Tbankmanager> bank = warehouse ? BankOn(2) : nullptr;
+  std::unique_ptr<Tcharmanager> chars = warehouse ? nullptr : std::make_unique<Tcharmanager>(FLinks);
+  TMyQuery& q = warehouse ? bank->qry1() : chars->qry1();
+  QCOMPARE(q.FieldByName(warehouse ? "AccountID" : "ID")->AsInteger(), warehouse ? 2 : 1);
+  if (asTheWriteGoes)
+    q.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes, TDAParams&) { FAdmin->Exec(game); };
   FUi->OnDialog([&](QDialog& d) {
-    auto& dialog = static_cast<Tskillitems&>(d);
-    dialog.mmoSkills->selectAll();
-    QTest::keyClicks(dialog.mmoSkills, QStringLiteral("1:99;"));
-    FAdmin->Exec("UPDATE " + chars + " SET Skills='1:2;3:4;' WHERE ID=1");
-    dialog.Confirm();
-    [&] {
-      QCOMPARE(d.result(), 0);
-      QCOMPARE(Value("SELECT Skills FROM " + chars + " WHERE ID=1"), std::string("1:2;3:4;"));
-      QCOMPARE(dialog.mmoSkills->toPlainText(), QStringLiteral("1:99;"));
-    }();
-    dialog.Confirm();
+    auto& dialog = static_cast<TRowTextDialog&>(d);
+    TDBMemo* memo = warehouse ? static_cast<Tbankitems&>(d).mmo1 : static_cast<Tskillitems&>(d).mmoSkills;
+    memo->selectAll();
+    QTest::keyClicks(memo, QStringLiteral("1:99;"));
+    if (!asTheWriteGoes) FAdmin->Exec(game);
+    for (int confirmation = 1; confirmation <= 2; ++confirmation) {
+      dialog.Confirm();
+      [&] {
+        QCOMPARE(d.result(), 0);
+        QCOMPARE(Value(stored), gameHex.toStdString());
+        QCOMPARE(memo->toPlainText(), QStringLiteral("1:99;"));
+      }();
+    }
+    dialog.btn2->Click();
     return int(d.result());
   });
-  b.EditSkillsAndItems();
-  QCOMPARE(Value("SELECT Skills FROM " + chars + " WHERE ID=1"), std::string("1:99;"));
-  QCOMPARE(FUi->Messages().size(), size_t(2));  // changed meanwhile, then written
-  QVERIFY(FUi->Messages()[0].Args.Text.contains(QStringLiteral("已被修改")));
-  FAdmin->Exec("UPDATE " + chars + " SET Skills=" + (skills.empty() ? "NULL" : "'" + skills + "'") +
-               " WHERE ID=1");
-  QCOMPARE(FAdmin->Checksum(chars), others);
+  if (warehouse)
+    bank->EditItems();
+  else
+    chars->EditSkillsAndItems();
+  q.BeforeUpdateExecute = nullptr;
+  QCOMPARE(Value(stored), gameHex.toStdString());
+  QCOMPARE(FUi->Messages().size(), size_t(2));
+  for (const auto& message : FUi->Messages()) QVERIFY(message.Args.Text.contains(QStringLiteral("已被修改")));
+  FAdmin->Exec("UPDATE " + table + " SET " + column + "=" +
+               (before == "NULL" ? before : "X'" + before + "'") + row);
+  QCOMPARE(FAdmin->Checksum(table), others);
 }
 
 void CharmanagerDbTest::MenuOpensBothBrowsers() {
