@@ -136,7 +136,10 @@ QWidget* Tbigset::BuildTab(TSqlTab& tab, TCustomMyConnection& connection) {
 
 void Tbigset::Run(int index) {
   TSqlTab& tab = Tab(index);
+  // Nothing of the run before stays on screen: a run that fails would seem to have given it.
   FQuery->Close();
+  FPanel0->clear();
+  FPanel1->clear();
   FQuery->SetConnection(tab.Connection);
   TDBAccessUtils::SetSQLText(FQuery.get(), {});
   const QString memo = tab.Memo->toPlainText();

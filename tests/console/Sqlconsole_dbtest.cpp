@@ -37,6 +37,8 @@ class SqlconsoleDbTest : public QObject {
   void StatementsRunOnceWhateverTheBox_data();
   void StatementsRunOnceWhateverTheBox();
   void ServerErrorIsShown();
+  void FailedRunLeavesNoEarlierResult_data();
+  void FailedRunLeavesNoEarlierResult();
   void TabChangeClosesTheSharedQuery();
   void TemplatesPerKind_data();
   void TemplatesPerKind();
@@ -221,6 +223,27 @@ void SqlconsoleDbTest::ServerErrorIsShown() {
   QCOMPARE(box.Caption, QStringLiteral("错误"));
   QCOMPARE(box.Icon, TMsgIcon::Error);
   QVERIFY(c->ResultPanel().isEmpty());
+}
+
+// A run that fails shows its error and nothing of the run before: no rows in the grid, no row
+// count and no statement, which the game master could take for those of the statement that failed.
+void SqlconsoleDbTest::FailedRunLeavesNoEarlierResult_data() {
+  QTest::addColumn<QString>("sql");
+  QTest::newRow("refused by the server") << QStringLiteral("SELECT * FROM no_such_table");
+  QTest::newRow("empty") << QString();
+  QTest::newRow("a character the session cannot hold") << QStringLiteral("SELECT '\U0001F600'");
+}
+
+void SqlconsoleDbTest::FailedRunLeavesNoEarlierResult() {
+  QFETCH(QString, sql);
+  auto c = Console();
+  Run(*c, 0, QStringLiteral("SELECT * FROM user"), false);
+  QCOMPARE(c->Tab(0).Grid->GridModel().rowCount(), 35);
+  Run(*c, 0, sql, false);
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(c->Tab(0).Grid->GridModel().rowCount(), 0);
+  QVERIFY(c->ResultPanel().isEmpty());
+  QVERIFY(c->StatementPanel().isEmpty());
 }
 
 void SqlconsoleDbTest::TabChangeClosesTheSharedQuery() {
