@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <memory>
 
 #include "components/DBAccess.h"
 #include "components/MyAccessConnection.h"
@@ -344,7 +345,25 @@ void TFormMain::OpenBackupWindow() {
       if (s[2] == QString::fromUtf8(CharsetItemText(i))) input.CharsetIndex = i;
   }
   auto* window = new Tbakdata(input);
-  connect(window, &Tbakdata::StatusText, this, &TFormMain::SetStatusText);
+  // The window's texts are about its own connection: when it closes, the status bar shows again
+  // what its texts covered, unless something else has written there since.
+  struct TCovered {
+    QString Beneath, Shown;
+    bool Any = false;
+  };
+  auto covered = std::make_shared<TCovered>();
+  // The label is the context of both: the connections go with it, whichever of the label and the
+  // window a closing frame frees first.
+  QLabel* label = FStatusText;
+  connect(window, &Tbakdata::StatusText, label, [label, covered](const QString& text) {
+    if (!covered->Any || label->text() != covered->Shown) covered->Beneath = label->text();
+    covered->Any = true;
+    covered->Shown = text;
+    label->setText(text);
+  });
+  connect(window, &QObject::destroyed, label, [label, covered] {
+    if (covered->Any && label->text() == covered->Shown) label->setText(covered->Beneath);
+  });
   AddChild(window);
 }
 

@@ -17,6 +17,7 @@
 #include "ConsoleTestSupport.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
+#include "console/Unit_bakdata.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/UiRecorder.h"
@@ -71,6 +72,8 @@ class FormMainTest : public QObject {
   void HelpFileMissingOrBroken();
   void ReloginMakesANewLoginWindow();
   void MenusListTheirItemsInOrder();
+  void BackupWindowGivesBackTheStatusBar_data();
+  void BackupWindowGivesBackTheStatusBar();
 
  private:
   std::unique_ptr<TFormMain> MakeFrame();
@@ -384,6 +387,32 @@ void FormMainTest::MenusListTheirItemsInOrder() {
                         QStringLiteral("日志管理: 日志管理"),
                         QStringLiteral("数据管理: 备份/还原/压缩 - 全自动合区工具"),
                         QStringLiteral("工会管理: 管理工会"), QStringLiteral("帮助: 帮助主题 版本升级")}));
+}
+
+// The backup window's texts speak of its own connection: closed, it leaves the status bar to what
+// its texts covered, unless another text was written there meanwhile.
+void FormMainTest::BackupWindowGivesBackTheStatusBar_data() {
+  QTest::addColumn<bool>("writtenMeanwhile");
+  QTest::newRow("left alone") << false;
+  QTest::newRow("written meanwhile") << true;
+}
+
+void FormMainTest::BackupWindowGivesBackTheStatusBar() {
+  QFETCH(bool, writtenMeanwhile);
+  auto frame = MakeFrame();
+  QVERIFY(frame->Login()->ConnectAll());
+  const QString login = frame->StatusText();
+  frame->OpenBackupWindow();
+  auto* window = frame->findChild<Tbakdata*>();
+  QVERIFY(window);
+  emit window->StatusText(QStringLiteral("已连接：localhost,可以进行操作"));
+  emit window->StatusText(QStringLiteral("已连接：localhost,可以进行数据库的备份操作"));
+  QCOMPARE(frame->StatusText(), QStringLiteral("已连接：localhost,可以进行数据库的备份操作"));
+  if (writtenMeanwhile) frame->SetStatusText(QStringLiteral("当前没有数据库连接..."));
+  QVERIFY(window->parentWidget()->close());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QVERIFY(!frame->findChild<Tbakdata*>());
+  QCOMPARE(frame->StatusText(), writtenMeanwhile ? QStringLiteral("当前没有数据库连接...") : login);
 }
 
 QTEST_MAIN(FormMainTest)
