@@ -70,7 +70,7 @@ void TMySqlVioPipe::Connect() {
     if (error != EAGAIN || (timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline)) {
       ::close(fd);
       RaisePipeError(error == EAGAIN ? CR_NAMEDPIPEWAIT_ERROR : CR_NAMEDPIPEOPEN_ERROR, path,
-                     std::strerror(error));
+                     error == ECANCELED ? kMySqlConnectCancelledText : std::strerror(error));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

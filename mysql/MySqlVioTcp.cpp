@@ -6,8 +6,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #include "mysql/MySqlProtocol.h"
@@ -22,8 +24,17 @@ int MsLeft(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// What the system says about the failure, with its number.
+int MsSince(Clock::time_point start) {
+  auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  return since < INT_MAX ? static_cast<int>(since) : INT_MAX;
+}
+
+std::atomic<TMySqlWaitProc> gWaitProc{nullptr};
+
+// What the system says about the failure, with its number; a wait the user ended says so.
 std::string SocketErrorText(const char* operation, int error) {
+  if (error == ECANCELED)
+    return std::strcmp(operation, "connect") == 0 ? kMySqlConnectCancelledText : kMySqlWaitCancelledText;
   return Format("Socket error on %s: %s (errno %d)", {operation, std::strerror(error), error});
 }
 
@@ -43,19 +54,42 @@ void SetSocketOptions(int fd) {
 
 // ---- socket primitives ------------------------------------------------------------------------
 
+void SetMySqlWaitProc(TMySqlWaitProc proc) noexcept {
+  gWaitProc.store(proc, std::memory_order_release);
+}
+
 int MySqlSocketWait(int fd, short events, int timeoutMs) {
   const bool limited = timeoutMs > 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? timeoutMs : 0);
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + std::chrono::milliseconds(limited ? timeoutMs : 0);
+  // Read once: a hook set meanwhile applies from the next wait on.
+  const TMySqlWaitProc hook = gWaitProc.load(std::memory_order_acquire);
+  bool consulted = false;
+  int result = 0;
   for (;;) {
     pollfd p{fd, events, 0};
-    int r = ::poll(&p, 1, limited ? MsLeft(deadline) : -1);
-    if (r > 0) return 0;  // ready, or an error condition the next call reports
-    if (r == 0) {
-      if (!limited || MsLeft(deadline) > 0) continue;
-      return ETIMEDOUT;
+    int sliceMs = limited ? MsLeft(deadline) : -1;
+    if (hook != nullptr && (sliceMs < 0 || sliceMs > kMySqlWaitSliceMs)) sliceMs = kMySqlWaitSliceMs;
+    int r = ::poll(&p, 1, sliceMs);
+    if (r > 0) break;  // ready, or an error condition the next call reports
+    if (r < 0 && errno != EINTR) {
+      result = errno;
+      break;
     }
-    if (errno != EINTR) return errno;
+    if (limited && MsLeft(deadline) == 0) {
+      result = ETIMEDOUT;
+      break;
+    }
+    if (r == 0 && hook != nullptr) {
+      consulted = true;
+      if (!hook(MsSince(start), false)) {
+        result = ECANCELED;
+        break;
+      }
+    }
   }
+  if (consulted) hook(MsSince(start), true);
+  return result;
 }
 
 int MySqlSocketConnect(int fd, const sockaddr* address, socklen_t length, int timeoutMs) {
@@ -129,6 +163,7 @@ void TMySqlVioTcp::Connect() {
       FSocket = fd;
     else
       ::close(fd);
+    if (error == ECANCELED) break;  // the user stopped waiting: no further address
   }
   ::freeaddrinfo(list);
   if (FSocket < 0) {
@@ -151,6 +186,7 @@ int TMySqlVioSocket::Read(uint8_t* buffer, int offset, int count) {
   int n = MySqlSocketRecv(FSocket, buffer + offset, count, TimeoutMs());
   if (n >= 0) return n;
   FErrorText = SocketErrorText("read", -n);
+  if (n == -ECANCELED) ShutdownCancelled();
   return 0;
 }
 
@@ -160,11 +196,18 @@ int TMySqlVioSocket::Write(const uint8_t* buffer, int offset, int count) {
   int n = MySqlSocketSend(FSocket, buffer + offset, count, TimeoutMs());
   if (n >= 0) return n;
   FErrorText = SocketErrorText("write", -n);
+  if (n == -ECANCELED) ShutdownCancelled();
   return 0;
 }
 
 int TMySqlVioSocket::WriteAll(const uint8_t* buffer, int offset, int count) {
   return FSocket < 0 ? 0 : WriteUntilFailure(buffer, offset, count);
+}
+
+// The server learns at once that nobody waits any more: it ends the session, rolling back what
+// its transaction holds. The descriptor stays until Close (a TLS layer may still be above it).
+void TMySqlVioSocket::ShutdownCancelled() noexcept {
+  ::shutdown(FSocket, SHUT_RDWR);
 }
 
 void TMySqlVioSocket::Close() {

@@ -18,10 +18,31 @@ class SocketException : public Exception {
   int ErrorCode;
 };
 
+// ---- waiting for the server --------------------------------------------------------------------
+
+// The application's say in every socket wait of the direct protocol (connect, reads and writes;
+// TCP, the Unix socket, TLS, compressed or not), so that a window can offer a way out of a silent
+// server. It is consulted only when the socket is not ready: every kMySqlWaitSliceMs of waiting,
+// with the milliseconds this wait has lasted and ended false, and once more with ended true when a
+// wait it was consulted in is over (its answer then counts for nothing). Returning false ends the
+// wait with ECANCELED, which the transport reports as a lost connection. It runs on whichever
+// thread waits. Without one (the default) a wait lasts until the socket is ready or the time-out.
+using TMySqlWaitProc = bool (*)(int waitedMs, bool ended) noexcept;
+inline constexpr int kMySqlWaitSliceMs = 100;
+void SetMySqlWaitProc(TMySqlWaitProc proc) noexcept;
+
+// The transport's error text for a wait the hook ended.
+inline constexpr char kMySqlWaitCancelledText[] =
+    "The wait for the server was cancelled by the user and the connection closed: a statement "
+    "already sent may still be finished by the server, and changes of a transaction not yet "
+    "committed are rolled back";
+inline constexpr char kMySqlConnectCancelledText[] = "Connecting was cancelled by the user";
+
 // ---- socket primitives (fd in non-blocking mode) ----------------------------------------------
 
 // Waits until fd is ready for events (POLLIN / POLLOUT). timeoutMs <= 0 waits without limit.
-// Returns 0 when ready, ETIMEDOUT on time-out, else the errno of the failure.
+// Returns 0 when ready, ETIMEDOUT on time-out, ECANCELED when the wait hook ended it, else the
+// errno of the failure.
 int MySqlSocketWait(int fd, short events, int timeoutMs);
 // Connects within timeoutMs (<= 0: the system's own limit). Returns 0 or the errno.
 int MySqlSocketConnect(int fd, const sockaddr* address, socklen_t length, int timeoutMs);
@@ -54,6 +75,8 @@ class TMySqlVioSocket : public TMySqlVio {
   int TimeoutMs() const noexcept {
     return FTimeout <= 0 ? 0 : FTimeout > 2000000 ? 2000000000 : FTimeout * 1000;
   }
+
+  void ShutdownCancelled() noexcept;
 
   int FTimeout = 30;
   int FSocket = -1;
