@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "components/DAScript.h"
+#include "console/ServerWaitBox.h"
 #include "core/MemData.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"
@@ -11,6 +12,7 @@
 void InstallApplicationHooks() {
   SetStartWaitProc(&WaitCursorStart);
   SetStopWaitProc(&WaitCursorStop);
+  InstallServerWaitBox();
   SetApplicationExceptionProc([](const std::exception& e) {
     // Inside the library's catch the exception in flight keeps its own class (EAbort stays silent).
     if (std::current_exception()) {

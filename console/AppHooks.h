@@ -1,7 +1,7 @@
 // The hooks through which the data-access library reaches the console: the busy cursor while it
-// connects, opens and executes, and the error report for failures a script hands to the
-// application.
+// connects, opens and executes, the box that offers a way out of a long wait for the server, and
+// the error report for failures a script hands to the application.
 #pragma once
 
-// Installs both; main() calls it once before any window exists.
+// Installs them; main() calls it once before any window exists.
 void InstallApplicationHooks();
