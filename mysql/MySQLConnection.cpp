@@ -506,6 +506,14 @@ void TMySQLConnection::FollowCharsetOf(const TMySQLConnection& main) {
   SetNames(wanted);
 }
 
+void TMySQLConnection::FollowDatabaseOf(const TMySQLConnection& main) {
+  if (!main.FConnected || main.FMySQL == nullptr || !FConnected || FMySQL == nullptr) return;
+  const std::string wanted = main.FAPI->TrackedSchema(main.FMySQL);
+  const std::string own = FAPI->TrackedSchema(FMySQL);
+  if (wanted.empty() || wanted == (own.empty() ? FDatabase : own)) return;
+  CheckStatus(FAPI->mysql_select_db(FMySQL, wanted), FComponent);
+}
+
 bool TMySQLConnection::SchemaChanges(uint64_t& count) const {
   return FConnected && FMySQL != nullptr && FAPI->SchemaChanges(FMySQL, count);
 }

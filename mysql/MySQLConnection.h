@@ -136,6 +136,11 @@ class TMySQLConnection : public TCRConnection {
   // since it connected ("SET NAMES gbk"): the dataset's text holds bytes of that set. Nothing is
   // sent while the server reports the same set for both.
   void FollowCharsetOf(const TMySQLConnection& main);
+  // Makes this (auxiliary) session use the default database `main`'s session was moved to by a
+  // statement since it connected ("USE zqv1"): the dataset's unqualified names mean that
+  // database's tables, and its writes go there. Nothing is sent while the server reported no other
+  // database for main than this session's. Errors: EMyError of this session.
+  void FollowDatabaseOf(const TMySQLConnection& main);
   // The session's max_allowed_packet, asked once per session: the server refuses a statement
   // whose text (with the command byte) is longer, and ends the session.
   int64_t MaxAllowedPacket();

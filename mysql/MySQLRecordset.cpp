@@ -167,6 +167,7 @@ void TMySQLRecordset::OpenFetchConnection() {
     // The text was written, and rewritten, as the main session reads it.
     aux->FollowSqlModeOf(*main);
     aux->FollowCharsetOf(*main);
+    aux->FollowDatabaseOf(*main);
     if (main->GetInTransaction()) aux->StartTransaction();
   } catch (...) {
     if (main->ConnectionReturnHook) {

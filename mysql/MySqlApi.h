@@ -90,6 +90,9 @@ class TMySQLAPI {
   // The session's character_set_client as the server last reported it through session-state
   // tracking; empty while none was reported since the login (or the variant cannot tell).
   virtual std::string TrackedCharset(PMYSQL_CON) { return {}; }
+  // The session's default database as the server last reported it through session-state
+  // tracking; empty while none was reported since the login (or the variant cannot tell).
+  virtual std::string TrackedSchema(PMYSQL_CON) { return {}; }
   // The server's last reply said the session's sql_mode has NO_BACKSLASH_ESCAPES: a backslash in
   // a string literal is a plain character. False when the variant cannot tell.
   virtual bool NoBackslashEscapes(PMYSQL_CON) { return false; }

@@ -137,6 +137,9 @@ std::string TMySQLAPIDirect::mysql_info(PMYSQL_CON mysql) {
 std::string TMySQLAPIDirect::TrackedCharset(PMYSQL_CON mysql) {
   return Session(mysql).TrackedCharset();
 }
+std::string TMySQLAPIDirect::TrackedSchema(PMYSQL_CON mysql) {
+  return Session(mysql).TrackedSchema();
+}
 bool TMySQLAPIDirect::NoBackslashEscapes(PMYSQL_CON mysql) {
   return (Session(mysql).ServerStatus() & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }

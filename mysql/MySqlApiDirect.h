@@ -35,6 +35,7 @@ class TMySQLAPIDirect : public TMySQLAPI {
   std::string mysql_error(PMYSQL_CON mysql) override;
   std::string mysql_info(PMYSQL_CON mysql) override;
   std::string TrackedCharset(PMYSQL_CON mysql) override;
+  std::string TrackedSchema(PMYSQL_CON mysql) override;
   bool NoBackslashEscapes(PMYSQL_CON mysql) override;
   bool SchemaChanges(PMYSQL_CON mysql, uint64_t& count) override;
   uint32_t mysql_thread_id(PMYSQL_CON mysql) override;

@@ -166,3 +166,25 @@ TEST(MySqlModeNamedTest, AStatementNamingTheModeMarksTheSession) {
 }
 
 }  // namespace
+
+// A statement that moved the connection's session to another database ("USE") moves the fetch
+// session with it: it read the rows of the database the connection was opened on, and the edit
+// of one of them was written to the row of the same key in the other.
+TEST_F(MyFetchSessionDbTest, TheFetchSessionReadsTheDatabaseTheConnectionsSessionUses) {
+  TScratchDb other;
+  Conn.ExecSQL("CREATE TABLE " + other.Name() + ".t (id INT PRIMARY KEY, p VARCHAR(20))");
+  Conn.ExecSQL("INSERT INTO " + other.Name() + ".t VALUES (1, 'other'), (2, 'y')");
+  Own.ExecSQL("USE " + other.Name());
+  TMyQuery q;
+  q.SetConnection(&Own);
+  q.SetFetchAll(false);
+  q.SetSQLText("SELECT * FROM t ORDER BY id");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("p")->AsString(), "other");
+  q.Edit();
+  q.FieldByName("p")->SetAsString("edited");
+  q.Post();
+  q.Close();
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(p ORDER BY id) FROM " + other.Name() + ".t"), "edited,y");
+  EXPECT_EQ(Value("SELECT HEX(GROUP_CONCAT(p ORDER BY id)) FROM " + Db.Name() + ".t"), "433A5C2C78");
+}
