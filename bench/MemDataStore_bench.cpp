@@ -6,12 +6,11 @@
 // default (flat buffers): the record is 110 bytes (4 + 21 + 4 + 2 + 8 + 65 and six null flags),
 // after each item's 32-byte header. Names are 8-12 bytes, some of them GBK; notes 40-50 bytes.
 //
-// Both sides run under the same allocator settings: the store asks the system for huge pages for
-// its large blocks, so by default the program restarts itself with the C library's allocator asking
-// for them as well (GLIBC_TUNABLES glibc.malloc.hugetlb=1) and the vector's memory gets them too;
-// "--no-huge-pages" turns them off for both sides instead. Each side reports the huge-page memory it
-// held at its peak, so the setting can be seen to reach both, and the system CPU its append took
-// (mostly clearing the fresh pages it touched), so the sides' first-touch costs can be compared.
+// Both sides run under the same allocator settings: the store's large blocks take small pages, so
+// the program turns huge pages off for itself, and the vector's memory takes none either, whatever
+// the system's default. Each side reports the huge-page memory it held at its peak, so the setting
+// can be seen to reach both, and the system CPU its append took (mostly clearing the fresh pages it
+// touched), so the sides' first-touch costs can be compared.
 //
 // Each side runs in its own child process, so its peak memory is its own: the growth of the
 // child's anonymous resident memory from the start to the end of the scan, when every row is held
@@ -30,7 +29,7 @@
 // Goals: append + scan within 1.5x the reserved vector's time, peak memory no more than the
 // vector's, and a close that costs under a tenth of the append's CPU time.
 //
-// Arguments: "store" or "vector" runs that side alone (for profiling); "--no-huge-pages".
+// Arguments: "store" or "vector" runs that side alone (for profiling).
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -282,8 +281,6 @@ long HugePageKiB() {
   return -1;
 }
 
-bool gNoHugePages = false;
-
 template <class Side>
 Result RunInChild(const Values& values, Side side) {
   int fds[2];
@@ -360,32 +357,12 @@ void Goal(const char* what, Ratio ratio, double goal) {
               ratio.Max);
 }
 
-// Restarts the program with the C library's allocator asking for huge pages, as the store's own
-// blocks do, unless that is already so or they are off for both sides.
-void SameAllocatorSettings(char** argv) {
-  const char* tunables = std::getenv("GLIBC_TUNABLES");
-  if (gNoHugePages || (tunables && std::strstr(tunables, "glibc.malloc.hugetlb=1"))) return;
-  std::string value = "glibc.malloc.hugetlb=1";
-  if (tunables && *tunables) value = std::string(tunables) + ":" + value;
-  setenv("GLIBC_TUNABLES", value.c_str(), 1);
-  execv("/proc/self/exe", argv);
-  std::fprintf(stderr, "cannot restart with the allocator asking for huge pages\n");
-  std::exit(1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string only;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--no-huge-pages") == 0)
-      gNoHugePages = true;
-    else
-      only = argv[i];
-  }
-  SameAllocatorSettings(argv);
-  // Before the rows are made: the children inherit it, and it overrides the store's requests too.
-  if (gNoHugePages && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) {
+  const std::string only = argc > 1 ? argv[1] : "";
+  // Before the rows are made: the children inherit it.
+  if (prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) {
     std::fprintf(stderr, "cannot turn huge pages off\n");
     return 1;
   }
@@ -415,8 +392,8 @@ int main(int argc, char** argv) {
   const Medians s(store), v(vec);
   std::printf(
       "%d rows (INT, VARCHAR(20), INT, SMALLINT, DATETIME, VARCHAR(64)): append, scan every field, close;"
-      " medians of %d pairs of runs, each side first in every other pair; huge pages %s for both sides\n",
-      kRows, kPairs, gNoHugePages ? "off" : "asked");
+      " medians of %d pairs of runs, each side first in every other pair; huge pages off for both sides\n",
+      kRows, kPairs);
   const char* row =
       "  %-12s  append %.3f s (system %.3f s)  scan %.3f s  total %.3f s  close %.3f s (cpu %.3f s)"
       "  peak %.0f KiB (%.0f KiB in huge pages)\n";

@@ -73,8 +73,8 @@ using PBlockHeader = TBlockHeader*;
 // Allocator of record items. Fetching thousands of rows costs one allocation per block; a block
 // is given back as soon as its last item in use is freed. A small store's blocks come from the
 // general allocator and are released oldest first, so it merges them as they go and gives the
-// memory back in one piece; a large store's further blocks come from huge-page chunks, each
-// returned to the system when its last block goes.
+// memory back in one piece; a large store's further blocks come from chunks mapped from the
+// system, each returned to it when its last block goes.
 class TBlockManager {
  public:
   TBlockManager() = default;
