@@ -189,8 +189,12 @@ PBlockHeader TBlockManager::AllocBlock(uint16_t count) {
   ++FUnindexedBlocks;
   block->Prev = nullptr;
   block->Next = FFirstBlock;
-  if (FFirstBlock) FFirstBlock->Prev = block;
+  if (FFirstBlock)
+    FFirstBlock->Prev = block;
+  else
+    FLastBlock = block;
   FFirstBlock = block;
+  if (!block->InChunk) ++FHeapBlocks;
   return block;
 }
 
@@ -199,30 +203,40 @@ void TBlockManager::FreeBlock(PBlockHeader block) noexcept {
     block->Prev->Next = block->Next;
   else
     FFirstBlock = block->Next;
-  if (block->Next) block->Next->Prev = block->Prev;
+  if (block->Next)
+    block->Next->Prev = block->Prev;
+  else
+    FLastBlock = block->Prev;
   if (block->Indexed)
     FLiveBlocks.erase(reinterpret_cast<const uint8_t*>(block));
   else
     --FUnindexedBlocks;  // it was one of the first blocks: the others still are
   FBlockBytes -= BlockHeaderSpace + block->ItemCount * ItemStride();
-  if (block->InChunk)
+  if (block->InChunk) {
     ReleaseToChunk(block);
-  else
+  } else {
+    --FHeapBlocks;
     Marshal::FreeHGlobal(block);
+  }
 }
 
 // Oldest first: each block then joins the free space before it, and the newest one, which borders
 // the top of the heap, goes last, so the allocator shrinks the heap once rather than at every
 // block (freeing newest first costs as much as filling the blocks did).
+// Blocks in chunks go with their chunks: the walk ends at the last block of the general allocator.
 void TBlockManager::FreeAllBlocks() noexcept {
-  PBlockHeader oldest = FFirstBlock;
-  while (oldest && oldest->Next) oldest = oldest->Next;
-  while (PBlockHeader block = oldest) {
-    oldest = block->Prev;
-    if (!block->InChunk) Marshal::FreeHGlobal(block);
+  for (PBlockHeader block = FLastBlock; block && FHeapBlocks > 0;) {
+    PBlockHeader newer = block->Prev;
+    if (!block->InChunk) {
+      --FHeapBlocks;
+      Marshal::FreeHGlobal(block);
+    }
+    block = newer;
   }
   ReleaseAllChunks();
   FFirstBlock = nullptr;
+  FLastBlock = nullptr;
+  FHeapBlocks = 0;
   FBlockBytes = 0;
   FRollbacks.clear();
   FLiveBlocks.clear();  // at once: erasing block by block rebalances the tree every time

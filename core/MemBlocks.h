@@ -157,6 +157,10 @@ class TBlockManager {
 
   PItemHeader FFirstFree = nullptr;
   PBlockHeader FFirstBlock = nullptr;
+  // The oldest block (the list's end) and how many blocks came from the general allocator: a close
+  // frees those from the oldest on and lets the chunks go whole, without visiting every block.
+  PBlockHeader FLastBlock = nullptr;
+  size_t FHeapBlocks = 0;
   // The newest block's last FFreshItems items were never handed out: their headers are
   // not written yet, so a block costs nothing until its items are taken one by one.
   PBlockHeader FFreshBlock = nullptr;
