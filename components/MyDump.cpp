@@ -27,6 +27,10 @@ namespace {
 // A statement of the extended INSERT ends once it would grow past this many characters.
 constexpr int64_t kExtendedInsertSize = 16384;
 
+// The server's "There is no such grant defined for user": SHOW GRANTS for an account it no
+// longer knows.
+constexpr int kNoSuchGrant = 1141;
+
 // How a column's values are written.
 enum class TValueKind : uint8_t { Number, Text, Bytes, Bit };
 
@@ -317,9 +321,14 @@ void TMyDump::TRun::UsersSection() {
   }
   for (const std::string& entry : entries) {
     FDump.CheckStopped();
-    for (const std::string& grant :
-         TMyRowReader::FirstColumn(FConnection, "SHOW GRANTS FOR " + entry, FDump.CommandTimeout))
-      FWriter.Lines(ToFile(grant) + ";");
+    std::vector<std::string> grants;
+    try {
+      grants = TMyRowReader::FirstColumn(FConnection, "SHOW GRANTS FOR " + entry, FDump.CommandTimeout);
+    } catch (const EDAError& e) {
+      // An account dropped after the list was read is no longer there to back up.
+      if (e.ErrorCode != kNoSuchGrant) throw;
+    }
+    for (const std::string& grant : grants) FWriter.Lines(ToFile(grant) + ";");
   }
   FWriter.Line("");
 }
