@@ -66,15 +66,20 @@ void TCRRecordSet::Disconnect() {
   FPrepared = false;
 }
 
-void TCRRecordSet::LoseUnreadRows() {
+void TCRRecordSet::LoseUnreadRows(const std::string& failure) {
   FUnreadRowsLost = true;
+  FUnreadRowsFailure = failure;
 }
 
 void TCRRecordSet::CheckUnreadRowsKept() const {
-  if (FUnreadRowsLost)
-    throw EDatabaseError(
-        "Cannot fetch further records: the session holding them was lost; the records read so far and "
-        "the cached updates stay, and the dataset reads the others when it is opened again");
+  if (!FUnreadRowsLost) return;
+  if (!FUnreadRowsFailure.empty())
+    throw EDatabaseError("Cannot fetch further records: reading them failed (" + FUnreadRowsFailure +
+                         "); the records read so far and the cached updates stay, and the dataset reads "
+                         "the others when it is opened again");
+  throw EDatabaseError(
+      "Cannot fetch further records: the session holding them was lost; the records read so far and "
+      "the cached updates stay, and the dataset reads the others when it is opened again");
 }
 
 void TCRRecordSet::InternalOpen() {
@@ -137,6 +142,7 @@ void TCRRecordSet::InitData() {
   FDroppedRecords = 0;
   FFetchedRows = 0;
   FUnreadRowsLost = false;
+  FUnreadRowsFailure.clear();
 }
 
 void TCRRecordSet::CountFetched(PItemHeader first) noexcept {
@@ -196,6 +202,8 @@ void TCRRecordSet::GetNextRecord(void* recBuf) {
     // The walk ran past the last fetched record: the next block continues it.
     const bool replaces = FUniDirectional || CanFetchBack();
     PItemHeader last = FLastItem;
+    // Before the end of the rows fetched counts as the result's end: the rest may be gone.
+    CheckUnreadRowsKept();
     if (replaces && last) {
       if (IsAllFetched()) break;  // keep the last block: nothing would replace it
       // Releasing the block would silently discard changes the server has not seen yet.
@@ -205,7 +213,6 @@ void TCRRecordSet::GetNextRecord(void* recBuf) {
       DropFetchedRecords();
       last = nullptr;
     }
-    CheckUnreadRowsKept();
     if (!Fetch()) break;
     item = last ? last->Next : FFirstItem;
   }

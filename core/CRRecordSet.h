@@ -58,10 +58,10 @@ class TCRRecordSet : public TMemData {
   // Drops the command's server side and the prepared state, keeping the rows: used when the
   // connection closes in disconnected mode.
   virtual void Disconnect();
-  // The session that held rows not read yet was lost: the rows read stay, and reading on raises
-  // EDatabaseError instead of ending as though the result had no more rows. Opening the record
-  // set again clears it.
-  void LoseUnreadRows();
+  // The rows not read yet are gone: their session was lost, or reading one failed (failure holds
+  // that error's text). The rows read stay, and reading on raises EDatabaseError instead of
+  // ending as though the result had no more rows. Opening the record set again clears it.
+  void LoseUnreadRows(const std::string& failure = {});
   // Executes the command and clears the fetch break.
   virtual void ExecCommand();
   // The next open reads the result the last ExecCommand left instead of executing again (a
@@ -93,7 +93,7 @@ class TCRRecordSet : public TMemData {
   // ---- Cursor and fetching ----
   // Walks to the next visible record, fetching a block whenever the walk runs past the last
   // fetched record (in unidirectional mode the new block replaces the old one); Eof when no more
-  // rows come, EDatabaseError when they were lost with their session.
+  // rows come, EDatabaseError when they were lost with their session or after a failed read.
   void GetNextRecord(void* recBuf) override;
   // Walks back over fetched records; in unidirectional mode only reports Bof.
   void GetPriorRecord(void* recBuf) override;
@@ -173,4 +173,5 @@ class TCRRecordSet : public TMemData {
   int32_t FFetchedRows = 0;
   bool FOpenExecuted = false;
   bool FUnreadRowsLost = false;
+  std::string FUnreadRowsFailure;  // the error that ended the reading, when one did
 };

@@ -2,6 +2,7 @@
 // the record layout (MyFieldValues), and the OUT parameters of a procedure call.
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "core/DAConsts.h"
 #include "core/MemBlob.h"
@@ -81,7 +82,16 @@ bool TMySQLRecordset::Fetch() {
     // A lost connection closes its datasets while the error is raised: the block's items and
     // the result went with them, and nothing is left to keep or drop.
     if (DataGeneration() != generation) throw;
-    // The rows read before the failure stay; the rest of the result is dropped.
+    // The rows read before the failure stay; the rest of the result is dropped, and reading on
+    // says so rather than ending as though the result were whole.
+    std::string failure = "unknown error";
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+    }
+    LoseUnreadRows(failure);
     CountFetched(first);
     ReorderItems(first);
     try {

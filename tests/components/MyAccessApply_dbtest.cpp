@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessDataSet.h"
@@ -341,6 +342,44 @@ TEST_F(MyApplyDbTest, CachedChangesOutliveASessionLostWhileRowsAreStillUnread) {
     q.Open();
     q.Last();
     EXPECT_EQ(q.RecordCount(), 100001);
+  }
+}
+
+// A row the reader refuses in the middle of a result: the rows before it and the cached changes
+// stay, and reading on raises that refusal again instead of ending as though the result were whole.
+TEST_F(MyApplyDbTest, ReadingOnPastARefusedRowRaisesInsteadOfEnding) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  Conn.ExecSQL("CREATE TABLE pz (id INT PRIMARY KEY, lv INT, d DATE)");
+  Conn.ExecSQL("INSERT INTO pz SELECT seq, 0, '2024-01-01' FROM seq_1_to_20");
+  Conn.ExecSQL("UPDATE pz SET d = '2024-00-10' WHERE id = 8");
+  for (const bool prepared : {false, true}) {
+    SCOPED_TRACE(prepared ? "prepared" : "text");
+    TMyQuery q;
+    q.SetCachedUpdates(true);
+    q.SetFetchAll(false);
+    q.SetFetchRows(3);
+    q.SetConnection(&Conn);
+    q.SetSQLText("SELECT * FROM pz ORDER BY id");
+    if (prepared) q.Prepare();
+    q.Open();
+    q.Edit();
+    q.FieldByName("lv")->SetAsInteger(7);
+    q.Post();
+    const auto readOn = [&] {
+      while (!q.Eof()) q.Next();
+    };
+    EXPECT_NE(ErrorOf(readOn).find("field d)"), std::string::npos);
+    for (const auto& [how, read] : {std::pair<const char*, std::function<void()>>{"to the end", readOn},
+                                    {"to the last row", [&] { q.Last(); }}}) {
+      SCOPED_TRACE(how);
+      EXPECT_NE(ErrorOf(read).find("field d)"), std::string::npos);
+      EXPECT_FALSE(q.Eof());
+      EXPECT_LT(q.FieldByName("id")->AsInteger(), 8);
+    }
+    ASSERT_TRUE(q.Active());
+    EXPECT_EQ(ErrorOf([&] { q.ApplyUpdates(); }), "");
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv) FROM pz WHERE lv <> 0"), "1:7");
+    Conn.ExecSQL("UPDATE pz SET lv = 0");
   }
 }
 
