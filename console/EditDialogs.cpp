@@ -3,17 +3,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <algorithm>
-#include <cctype>
 #include <cstdint>
 
 #include "components/MyAccessDataSet.h"
 #include "console/BrowserPaging.h"
 #include "console/DialogValues.h"
+#include "console/RowStillAsRead.h"
 #include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
-#include "core/CRTableInfo.h"
-#include "core/DAConsts.h"
 #include "platform/db/DataSet.h"
 #include "platform/db/Fields.h"
 #include "platform/widgets/DBControls.h"
@@ -240,87 +237,15 @@ void TRowTextDialog::Confirm() {
       FDataSet.Cancel();
       return accept();
     }
-    if (!PostIfStillAsRead()) {
+    if (!PostIfStillAsRead(FDataSet, FTextFields)) {
       // The edit stays, with the game master's text in the memos.
-      ShowMessageBox(
-          QStringLiteral("数据在打开此窗口后已被修改，您的修改没有写入！请放弃修改后重新打开此窗口。"),
-          CaptionWarning, TMsgIcon::Warning);
+      ShowMessageBox(ChangedSinceReadText(), CaptionWarning, TMsgIcon::Warning);
       return;
     }
     ShowMessageBox(QStringLiteral("修改成功！注意如果修改错误将可能导致仓库不能打开！"), CaptionHint,
                    TMsgIcon::Warning);
   }
   accept();
-}
-
-std::string TRowTextDialog::UpdateIfStillAsRead(TCustomMyDataSet& dataset) {
-  // The game writes these texts while its player plays, and a TEXT column takes no part in the
-  // row's changed-value check: the write itself compares every text the dialog shows with the one
-  // it read, byte for byte (the columns' collations take "A" for "a", and in the game's latin1
-  // columns many GBK characters for others), in the session's character set as they were read.
-  TCRTableInfo* table = dataset.UpdatingTableInfo();
-  if (table == nullptr || dataset.Connection() == nullptr) return {};
-  std::vector<TField*> keys;
-  std::vector<Variant> keyValues;
-  dataset.GetCurrentKeys(keys, keyValues);
-  if (keys.empty()) return {};
-  const TCharsetKind charset = LiteralStyleOf(*dataset.Connection()).Charset;
-  // The game's key and text columns have plain names, which a parameter takes as they are.
-  bool plain = true;
-  auto param = [&plain](const std::string& name) {
-    plain = plain && !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
-            std::all_of(name.begin(), name.end(),
-                        [](char c) { return c == '_' || std::isalnum(static_cast<unsigned char>(c)); });
-    return ":" + name;
-  };
-  std::string set, where;
-  for (TField* key : keys)
-    where += (where.empty() ? "" : " AND ") + QuotedColumn(key->FieldName(), charset) + " <=> " +
-             param("Old_" + key->FieldName());
-  for (const std::string& name : FTextFields) {
-    const std::string column = QuotedColumn(name, charset);
-    TField* field = dataset.FieldByName(name);
-    const Variant now = field->Value(), read = field->OldValue();
-    if (now.IsNull() != read.IsNull() || (!now.IsNull() && now.AsString() != read.AsString()))
-      set += (set.empty() ? "" : ", ") + column + " = " + param(name);
-    where +=
-        " AND CAST(CAST(" + column + " AS CHAR) AS BINARY) <=> CAST(" + param("Old_" + name) + " AS BINARY)";
-  }
-  if (set.empty() || !plain) return {};
-  const std::string full = table->GetTableNameFull();
-  return "UPDATE " + table->ClassType().NormalizeName(full.empty() ? table->GetTableName() : full, true) +
-         " SET " + set + " WHERE " + where;
-}
-
-bool TRowTextDialog::PostIfStillAsRead() {
-  auto* dataset = dynamic_cast<TCustomMyDataSet*>(&FDataSet);
-  const std::string update = dataset != nullptr ? UpdateIfStillAsRead(*dataset) : std::string();
-  if (update.empty()) {
-    FDataSet.Post();
-    return true;
-  }
-  TStringList& own = dataset->SQLUpdate();
-  const std::string saved = own.Text();
-  const bool strict = dataset->Options().StrictUpdate;
-  auto restore = [&] {
-    own.SetText(saved);
-    dataset->Options().StrictUpdate = strict;
-  };
-  own.SetText(update);
-  dataset->Options().StrictUpdate = true;
-  try {
-    FDataSet.Post();
-  } catch (const EDatabaseError& e) {
-    restore();
-    // No row held the texts read: the game wrote since, or the row is gone.
-    if (e.Message() == MessageFmt(SUpdateFailed, {0})) return false;
-    throw;
-  } catch (...) {
-    restore();
-    throw;
-  }
-  restore();
-  return true;
 }
 
 void TRowTextDialog::reject() {

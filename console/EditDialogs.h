@@ -13,7 +13,6 @@
 class QLabel;
 class QLineEdit;
 class QRadioButton;
-class TCustomMyDataSet;
 class TDataSet;
 class TDataSource;
 class TDBEdit;
@@ -114,13 +113,6 @@ class TRowTextDialog : public QDialog {
   void AddButtons(const QString& hint, int y);
 
  private:
-  // Posts the edit with an UPDATE that finds the row only while its stored texts are those read;
-  // false when it found none (the edit stays).
-  bool PostIfStillAsRead();
-  // That UPDATE, setting the changed texts; empty where the row's table or key is not known or a
-  // name is not a plain one.
-  std::string UpdateIfStillAsRead(TCustomMyDataSet& dataset);
-
   TDataSet& FDataSet;
   std::vector<std::string> FTextFields;  // the memos' fields
 };

@@ -12,6 +12,7 @@
 #include "components/MyAccessDataSet.h"
 #include "console/GuildSql.h"
 #include "console/MyLoginConnection.h"
+#include "console/RowStillAsRead.h"
 #include "console/TypedText.h"
 #include "console/Unit_gonghui_edit.h"
 #include "console/Unit_gonghuicy_edit.h"
@@ -66,6 +67,8 @@ Tgonghui::Tgonghui(TCustomMyConnection& con2, const QString& charsetText, QWidge
     q->SetConnection(&FConnection);
   }
   FQuery->Options().QuoteNames = true;
+  // The game writes a guild's declaration and bulletin: an edit never goes over theirs.
+  PostOnlyIfStillAsRead(*FQuery, {"Enounce", "Bulletin"});
   FSource->SetDataSet(FQuery.get());
 
   auto* layout = new QVBoxLayout(this);

@@ -4,8 +4,10 @@
 #include <QVBoxLayout>
 
 #include "components/MyAccessDataSet.h"
+#include "console/RowStillAsRead.h"
 #include "console/Unit_gonghui.h"
 #include "console/controls/FlatBtns.h"
+#include "platform/runtime/Exceptions.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"
@@ -65,7 +67,14 @@ void Tgonghui_edit::Commit() {
   }
   // A row the user did not touch is posted as it stands: nothing changes on the server.
   query.Edit();
-  query.Post();
+  try {
+    query.Post();
+  } catch (const EDatabaseError& e) {
+    if (!FoundNoRowAsRead(e)) throw;
+    // The edit stays, with the game master's text in the controls.
+    ShowMessageBox(ChangedSinceReadText(), CaptionWarning, TMsgIcon::Warning);
+    return;
+  }
   ShowMessageBox(QStringLiteral("修改成功！"), CaptionHint, TMsgIcon::Warning);
   close();
 }

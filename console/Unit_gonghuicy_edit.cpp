@@ -12,6 +12,7 @@
 #include "console/BrowserPaging.h"
 #include "console/GuildSql.h"
 #include "console/MyLoginConnection.h"
+#include "console/RowStillAsRead.h"
 #include "console/TypedText.h"
 #include "console/Unit_gonghui.h"
 #include "console/controls/FlatBtns.h"
@@ -33,6 +34,8 @@ Tgonghuicy_edit::Tgonghuicy_edit(Tgonghui& list)
   FQuery->Options().QuoteNames = true;
   FQuery->BeforePost = [this](TDataSet*) { CheckShownMember(); };
   FQuery->BeforeDelete = [this](TDataSet*) { CheckShownMember(); };
+  // The game writes a member's title; the name, the key, is matched byte for byte too.
+  PostOnlyIfStillAsRead(*FQuery, {"name", "nickname"});
   FSource->SetDataSet(FQuery.get());
 
   auto* layout = new QVBoxLayout(this);
@@ -188,6 +191,13 @@ void Tgonghuicy_edit::DeleteMember() {
 void Tgonghuicy_edit::Commit() {
   if (!HasMemberRow()) return;
   FQuery->Edit();
-  FQuery->Post();
+  try {
+    FQuery->Post();
+  } catch (const EDatabaseError& e) {
+    if (!FoundNoRowAsRead(e)) throw;
+    // The edit stays, with the game master's text in the controls.
+    ShowMessageBox(ChangedSinceReadText(), CaptionWarning, TMsgIcon::Warning);
+    return;
+  }
   ShowMessageBox(QStringLiteral("修改成功！"), CaptionHint, TMsgIcon::Warning);
 }

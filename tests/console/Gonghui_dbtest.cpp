@@ -13,6 +13,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "console/MyLoginConnection.h"
+#include "console/RowStillAsRead.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "console/Unit_gonghui.h"
@@ -50,6 +51,8 @@ class GonghuiDbTest : public QObject {
   void MemberWritesMissANamesakeJoinedMeanwhile();
   void MemberEditsNameTheMemberInEitherBackslashMode_data();
   void MemberEditsNameTheMemberInEitherBackslashMode();
+  void TextsWrittenByTheGameMeanwhileAreNotOverwritten_data();
+  void TextsWrittenByTheGameMeanwhileAreNotOverwritten();
 
  private:
   std::unique_ptr<Tgonghui> List() {
@@ -455,6 +458,78 @@ void GonghuiDbTest::MemberEditsNameTheMemberInEitherBackslashMode() {
     QCOMPARE(
         FUi->Messages().back().Args.Text,
         QStringLiteral("该成员已变动（已退出工会，或其名字已属于另一条成员记录），没有修改！请刷新后重试。"));
+}
+
+void GonghuiDbTest::TextsWrittenByTheGameMeanwhileAreNotOverwritten_data() {
+  QTest::addColumn<QString>("column");
+  QTest::addColumn<bool>("asTheWriteGoes");
+  QTest::addColumn<bool>("byAMove");  // the guild list moves on instead of 确定修改
+  QTest::addColumn<QString>("gameHex");
+  QTest::newRow("bulletin, before the confirmation") << "Bulletin" << false << false << "6E6577";
+  QTest::newRow("declaration, as the write goes") << "Enounce" << true << false << "6E6577";
+  QTest::newRow("bulletin, a character its collation confuses") << "Bulletin" << true << false << "C1C0";
+  QTest::newRow("bulletin, the list moves on") << "Bulletin" << false << true << "6E6577";
+  QTest::newRow("title, before the confirmation") << "nickname" << false << false << "6E6577";
+  QTest::newRow("title, a character its collation confuses") << "nickname" << true << false << "C1C0";
+}
+
+// The game writes a guild's or member's text while the editor shows it: the write finds no row and
+// says so, nothing is written, the game master's text stays, and a confirmation again writes nothing
+// either. The texts compare byte for byte: the game's latin1 columns take the GBK C0 C0 for C1 C0.
+void GonghuiDbTest::TextsWrittenByTheGameMeanwhileAreNotOverwritten() {
+  QFETCH(QString, column);
+  QFETCH(bool, asTheWriteGoes);
+  QFETCH(bool, byAMove);
+  QFETCH(QString, gameHex);
+  const bool member = column == "nickname";
+  const std::string guilds = T("t_union"), members = T("t_union_citizen");
+  const std::string table = member ? members : guilds;
+  const std::string row = member ? " WHERE name='m60'" : " WHERE ID=60";
+  const std::string others = FAdmin->Checksum(guilds) + FAdmin->Checksum(members);
+  FAdmin->Exec("INSERT INTO " + guilds + " (ID,Name,Enounce,Bulletin) VALUES (60,'g60',X'C0C0',X'C0C0')");
+  FAdmin->Exec("INSERT INTO " + members + " (UnionID,name,nickname) VALUES (60,'m60',X'C0C0')");
+  const std::string stored = "SELECT HEX(" + column.toStdString() + ") FROM " + table + row;
+  const std::string game =
+      "UPDATE " + table + " SET " + column.toStdString() + "=X'" + gameHex.toStdString() + "'" + row;
+  auto list = List();
+  Select(*list, 60);
+  Tgonghuicy_edit* memberEditor = member ? list->EditMembers() : nullptr;
+  Tgonghui_edit* guildEditor = member ? nullptr : list->EditGuild();
+  TMyQuery& q = member ? memberEditor->qry1() : list->qry1();
+  if (asTheWriteGoes)
+    q.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes, TDAParams&) { FAdmin->Exec(game); };
+  q.Edit();
+  QWidget* typed = member                ? static_cast<QWidget*>(memberEditor->dbedtnickname)
+                   : column == "Enounce" ? guildEditor->dbmmoEnounce
+                                         : guildEditor->dbmmoBulletin;
+  if (member) {
+    memberEditor->dbedtnickname->setText(QStringLiteral("gm"));
+  } else {
+    static_cast<TDBMemo*>(typed)->selectAll();
+    QTest::keyClicks(typed, "gm");
+  }
+  if (!asTheWriteGoes) FAdmin->Exec(game);
+  for (int confirmation = 1; confirmation <= 2; ++confirmation) {
+    if (byAMove)
+      QVERIFY(!Guarded([&] { list->qry1().Locate("ID", Variant(1), {}); }));
+    else if (member)
+      memberEditor->Commit();
+    else
+      guildEditor->Commit();
+    [&] {
+      QCOMPARE(Value(stored), gameHex.toStdString());
+      QCOMPARE(member ? memberEditor->dbedtnickname->text() : static_cast<TDBMemo*>(typed)->toPlainText(),
+               QStringLiteral("gm"));
+      if (!byAMove) QCOMPARE(FUi->Messages().back().Args.Text, ChangedSinceReadText());
+    }();
+  }
+  q.BeforeUpdateExecute = nullptr;
+  q.Cancel();
+  list.reset();
+  FAdmin->Exec("DELETE FROM " + members + " WHERE UnionID=60");
+  FAdmin->Exec("DELETE FROM " + guilds + " WHERE ID=60");
+  QCOMPARE(FUi->Messages().size(), size_t(2));
+  QCOMPARE(FAdmin->Checksum(guilds) + FAdmin->Checksum(members), others);
 }
 
 void GonghuiDbTest::MenuOpensOneList() {
