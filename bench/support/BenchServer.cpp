@@ -1,8 +1,11 @@
 #include "support/BenchServer.h"
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "mysql/MySqlApiDirect.h"
@@ -15,6 +18,18 @@ bool TestServerScript(const char* verb) {
   const std::string command = std::string(DA_TEST_SOURCE_DIR) + "/scripts/test-server " + verb + " " +
                               info.parent_path().string() + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
+}
+
+// Whether the server the info file names still runs: one killed with the machine (or by a full
+// disk) leaves its file behind, and the benchmarks would fail to connect instead of starting one.
+bool NamedServerRuns() {
+  std::ifstream in(DA_TEST_SERVER_INFO);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("PID=", 0) == 0) {
+      const long pid = std::strtol(line.c_str() + 4, nullptr, 10);
+      return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0;
+    }
+  return false;
 }
 
 // A server that ran already may have a smaller pool: it grows (the server resizes it while it runs).
@@ -34,7 +49,7 @@ void GrowBufferPool() {
 
 }  // namespace
 
-TBenchServer::TBenchServer() : FStarted(!std::filesystem::exists(DA_TEST_SERVER_INFO)) {
+TBenchServer::TBenchServer() : FStarted(!std::filesystem::exists(DA_TEST_SERVER_INFO) || !NamedServerRuns()) {
   if (FStarted) {
     setenv("DA_TEST_SERVER_BUFFER_POOL", (std::to_string(kBufferPoolMiB) + "M").c_str(), 1);
     if (!TestServerScript("start")) {
