@@ -56,6 +56,12 @@ Tgonghui_edit::Tgonghui_edit(Tgonghui& list) : QWidget(&list, Qt::Window), FList
 
 Tgonghui_edit::~Tgonghui_edit() = default;
 
+void Tgonghui_edit::closeEvent(QCloseEvent* event) {
+  TMyQuery& query = FList.qry1();
+  if (FRefused && query.Active() && query.State() == dsEdit) query.Cancel();
+  QWidget::closeEvent(event);
+}
+
 void Tgonghui_edit::Commit() {
   TMyQuery& query = FList.qry1();
   // The list may have moved to an empty result since the editor opened: typing into the editor
@@ -72,9 +78,11 @@ void Tgonghui_edit::Commit() {
   } catch (const EDatabaseError& e) {
     if (!FoundNoRowAsRead(e)) throw;
     // The edit stays, with the game master's text in the controls.
+    FRefused = true;
     ShowMessageBox(ChangedSinceReadText(), CaptionWarning, TMsgIcon::Warning);
     return;
   }
+  FRefused = false;
   ShowMessageBox(QStringLiteral("修改成功！"), CaptionHint, TMsgIcon::Warning);
   close();
 }

@@ -30,6 +30,12 @@ class Tgonghui_edit : public QWidget {
   TDBImage* dbimgIconData = nullptr;
   TFlatButton* Button1 = nullptr;
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   Tgonghui& FList;
+  // The last 确定修改 found the row changed since it was read: closing the editor then discards
+  // the edit, as the message asks, instead of leaving it for the list to post when it moves.
+  bool FRefused = false;
 };

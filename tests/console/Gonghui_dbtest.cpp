@@ -524,6 +524,14 @@ void GonghuiDbTest::TextsWrittenByTheGameMeanwhileAreNotOverwritten() {
     }();
   }
   q.BeforeUpdateExecute = nullptr;
+  if (guildEditor != nullptr && !byAMove) {
+    // Closing the editor discards the refused edit: the list moves on and writes nothing.
+    guildEditor->close();
+    QCOMPARE(list->qry1().State(), dsBrowse);
+    const int other = std::stoi(Value("SELECT MIN(ID) FROM " + guilds + " WHERE ID<>60"));
+    QVERIFY(Guarded([&] { Select(*list, other); }));
+    QCOMPARE(Value(stored), gameHex.toStdString());
+  }
   q.Cancel();
   list.reset();
   FAdmin->Exec("DELETE FROM " + members + " WHERE UnionID=60");
