@@ -90,7 +90,27 @@ void TMySqlNet::SetVio(std::unique_ptr<TMySqlVio> vio) {
 
 void TMySqlNet::CheckUsable() {
   if (!FVio || FBroken) RaiseMySqlClientError(CR_SERVER_GONE_ERROR);
+  CheckNotWaiting();
 }
+
+// A statement started by an event the wait hook ran would be sent amid the reply awaited, or
+// read that reply as its own, and its buffer writes would move the one the wait reads into:
+// it is refused, and the wait goes on undisturbed.
+void TMySqlNet::CheckNotWaiting() {
+  if (FInVio > 0) RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC);
+}
+
+namespace {
+
+struct TInVio {
+  explicit TInVio(int& depth) noexcept : Depth(depth) { ++Depth; }
+  ~TInVio() { --Depth; }
+  TInVio(const TInVio&) = delete;
+  TInVio& operator=(const TInVio&) = delete;
+  int& Depth;
+};
+
+}  // namespace
 
 void TMySqlNet::Fatal(int code, std::initializer_list<FormatArg> args, std::string_view detail) {
   FBroken = true;
@@ -107,6 +127,7 @@ void TMySqlNet::RaiseServerError(const uint8_t* packet, size_t length) {
 // ---- TMySqlNet: writing ---------------------------------------------------------------------------
 
 void TMySqlNet::Reset() {
+  CheckNotWaiting();
   FSeq = 0;
   FCompSeq = 0;
   FWriting = false;
@@ -115,6 +136,7 @@ void TMySqlNet::Reset() {
 }
 
 void TMySqlNet::BeginWrite() {
+  CheckNotWaiting();
   if (FWriting) return;
   FBuffer.SetLength(MYSQL_HEADER_SIZE);
   FBuffer.SetPosition(MYSQL_HEADER_SIZE);
@@ -200,6 +222,7 @@ void TMySqlNet::SendRaw(const uint8_t* data, size_t count) {
     return;
   }
   if (count == 0) return;
+  TInVio inVio(FInVio);
   if (FVio->WriteAll(data, 0, static_cast<int>(count)) != static_cast<int>(count))
     Fatal(CR_SERVER_LOST, {}, FVio->ErrorText());
 }
@@ -220,6 +243,7 @@ void TMySqlNet::SendCompressedPacket() {
   if (FCompOut.empty()) return;
   TBytes envelope = MySqlCompressEnvelope(FCompSeq++, FCompOut.data(), FCompOut.size());
   FCompOut.clear();
+  TInVio inVio(FInVio);
   if (FVio->WriteAll(envelope.data(), 0, static_cast<int>(envelope.size())) !=
       static_cast<int>(envelope.size()))
     Fatal(CR_SERVER_LOST, {}, FVio->ErrorText());
@@ -237,6 +261,7 @@ void TMySqlNet::EndSend() {
 
 void TMySqlNet::VioRead(uint8_t* target, size_t count) {
   if (count == 0) return;
+  TInVio inVio(FInVio);
   if (FVio->ReadAll(target, 0, static_cast<int>(count)) != static_cast<int>(count))
     Fatal(CR_SERVER_LOST, {}, FVio->ErrorText());
 }

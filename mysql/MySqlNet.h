@@ -68,6 +68,9 @@ class TMySqlNet {
   void SetSequence(uint8_t value) noexcept { FSeq = value; }
   uint8_t CompressedSequence() const noexcept { return FCompSeq; }
   bool Broken() const noexcept { return FBroken; }
+  // A read or write of this connection waits in the transport: the application's wait hook may
+  // be running its events, and nothing else may use the connection until the wait is over.
+  bool Waiting() const noexcept { return FInVio > 0; }
   // Largest logical packet accepted from the peer (default 0x40000000); more raises 2020.
   int MaxPacketSize() const noexcept { return FMaxPacketSize; }
   void SetMaxPacketSize(int value) noexcept { FMaxPacketSize = value > 0 ? value : MYSQL_MAX_PACKET_SIZE; }
@@ -113,6 +116,7 @@ class TMySqlNet {
 
  private:
   void CheckUsable();
+  void CheckNotWaiting();
   [[noreturn]] void Fatal(int code, std::initializer_list<FormatArg> args = {}, std::string_view detail = {});
   [[noreturn]] void Malformed() { Fatal(CR_MALFORMED_PACKET); }
   [[noreturn]] void RaiseServerError(const uint8_t* packet, size_t length);
@@ -144,6 +148,7 @@ class TMySqlNet {
   uint8_t FCompSeq = 0;
   bool FCompress = false;
   bool FBroken = false;
+  int FInVio = 0;               // transport calls under way (see Waiting)
   bool FWriting = false;        // the buffer holds a packet being built, not one read
   bool FFullChunkSent = false;  // the packet being built already sent a chunk of 0xFFFFFF bytes
   int FMaxPacketSize = MYSQL_MAX_PACKET_SIZE;

@@ -68,6 +68,8 @@ decltype(auto) TMySqlSession::Guarded(F&& f) {
   try {
     return f();
   } catch (const EMySqlException& e) {
+    // A use refused while the connection waits leaves the wait and the session as they were.
+    if (e.ErrorCode == CR_COMMANDS_OUT_OF_SYNC && FNet->Waiting()) throw;
     if (!FNet->Broken() && !IsClientErrorNumber(e.ErrorCode)) {
       FPending = MYSQL_STATUS_READY;
       FMoreResults = false;
@@ -291,7 +293,8 @@ void TMySqlSession::AnswerLoginReply(const TMySqlLoginReply& reply) {
 
 void TMySqlSession::BeginCommand(uint8_t command) {
   CheckUsable();
-  if (FPending != MYSQL_STATUS_READY || FMoreResults) RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC);
+  if (FPending != MYSQL_STATUS_READY || FMoreResults || FNet->Waiting())
+    RaiseMySqlClientError(CR_COMMANDS_OUT_OF_SYNC);
   FInfo.clear();
   FLastQuery.clear();  // a file request may only answer the query this command sends
   FAffectedRows = 0;

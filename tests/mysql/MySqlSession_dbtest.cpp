@@ -4,12 +4,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "mysql/MySqlResultSet.h"
 #include "mysql/MySqlSession.h"
+#include "mysql/MySqlVioTcp.h"
 #include "platform/runtime/Classes.h"
 #include "support/NetTestUtil.h"
 #include "tests/mysql/ApiTestSupport.h"
@@ -124,6 +126,52 @@ TEST(MySqlSessionDbTest, CompressionNegotiatedAndUsed) {
   std::string expected;
   for (int i = 0; i < 50000; ++i) expected += "ab";
   EXPECT_EQ(Scalar(*s, "SELECT REPEAT('ab', 50000)"), expected);
+}
+
+// The application's wait hook runs its events, and one of them may start a statement: on the
+// session whose reply is awaited it is refused, and the awaited reply is read whole; on another
+// session it runs.
+namespace {
+std::function<void()> RunInWait;
+bool RunOnceInWait(int, bool ended) noexcept {
+  if (ended || !RunInWait) return true;
+  const std::function<void()> run = std::move(RunInWait);
+  RunInWait = nullptr;
+  run();
+  return true;
+}
+}  // namespace
+
+TEST(MySqlSessionDbTest, AStatementStartedInTheWaitHookNeverCutsIntoTheReplyAwaited) {
+  const std::tuple<const char*, bool, uint32_t, const char*> cases[] = {
+      // name, on the waiting session, its flags, what the nested statement gives
+      {"the waiting session", true, 0, "error 2014"},
+      {"the waiting session, compressed", true, CLIENT_COMPRESS, "error 2014"},
+      {"another session", false, 0, "2"},
+  };
+  for (const auto& [name, same, flags, nested] : cases) {
+    SCOPED_TRACE(name);
+    auto s = OpenNative({}, flags);
+    auto other = OpenNative();
+    TMySqlSession& target = same ? *s : *other;
+    std::string got;
+    RunInWait = [&] {
+      try {
+        got = Scalar(target, "SELECT 2");
+      } catch (const EMySqlException& e) {
+        got = "error " + std::to_string(e.ErrorCode);
+      }
+    };
+    SetMySqlWaitProc(&RunOnceInWait);
+    std::string outer;
+    const int error = MySqlErrorOf([&] { outer = Scalar(*s, "SELECT CONCAT('x', SLEEP(0.5))"); });
+    SetMySqlWaitProc(nullptr);
+    EXPECT_EQ(got, nested);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(outer, "x0");
+    EXPECT_EQ(Scalar(*s, "SELECT 3"), "3");
+    EXPECT_EQ(Scalar(target, "SELECT 4"), "4");
+  }
 }
 
 // The OK packet's counters and message (length-coded), the other commands, and a server error
