@@ -40,12 +40,8 @@ std::string UpdateIfStillAsRead(TCustomMyDataSet& dataset, const std::vector<std
     if (field == nullptr) continue;
     // A parameter takes the field's value by the field's name: the column must bear that name.
     plain = plain && (desc->ActualName.empty() || desc->ActualName == field->FieldName());
-    const Variant now = field->Value(), read = field->OldValue();
-    const bool same = now.IsNull() || read.IsNull() ? now.IsNull() == read.IsNull()
-                      : now.IsByteArray() || read.IsByteArray()
-                          ? now.IsByteArray() && read.IsByteArray() && now.AsBytes() == read.AsBytes()
-                          : now.AsString() == read.AsString();
-    if (!same)
+    // Exactly as held: nulls, bytes and texts compare whole, numbers and times as values.
+    if (!(field->Value() == field->OldValue()))
       set += (set.empty() ? "" : ", ") + QuotedColumn(field->FieldName(), charset) + " = " +
              param(field->FieldName());
   }
