@@ -178,7 +178,8 @@ class TMyDump::TRun {
   TCharsetKind FStatementCharset;  // of statements sent and names read
   TCharsetKind FFileCharset;       // of the file's text
   std::string FCharsetName;
-  std::string FOldTimeZone;
+  std::string FOldTimeZone, FOldSqlMode, FOldQuoteShowCreate;
+  bool FSettingsPinned = false;
   int FMajor = 0, FMinor = 0, FRelease = 0;
   std::map<std::string, std::map<std::string, bool>> FViews;  // database -> name -> is a view
   std::vector<TTableRef> FTables;
@@ -200,17 +201,33 @@ TMyDump::TRun::TRun(TMyDump& dump, TCustomMyConnection& connection, TStream& str
   FCharsetName = One("SELECT COALESCE(@@character_set_results, @@character_set_client)");
   FFileCharset = CharsetKindByName(FCharsetName);
   // TIMESTAMP values are read and written in one fixed zone, so that a restore elsewhere gives
-  // the same instants.
-  FOldTimeZone = One("SELECT @@SESSION.time_zone");
-  FSession.ExecSQL("SET TIME_ZONE='+00:00'");
+  // the same instants. The server writes SHOW CREATE texts as the session's sql_mode says: under
+  // ANSI_QUOTES names come in double quotes, which the file's own mode reads as strings, and
+  // modes such as NO_TABLE_OPTIONS or ORACLE leave out the engine and the character sets. The
+  // run reads them under the plain mode, with every name in back quotes.
+  {
+    TMyRowReader reader(FConnection, FDump.CommandTimeout);
+    reader.Open("SELECT @@SESSION.time_zone, @@SESSION.sql_mode, @@SESSION.sql_quote_show_create");
+    if (reader.Next()) {
+      FOldTimeZone = reader.Value(0);
+      FOldSqlMode = reader.Value(1);
+      FOldQuoteShowCreate = reader.Value(2);
+    }
+  }
+  FSession.ExecSQL("SET SESSION TIME_ZONE='+00:00', SQL_MODE='', SQL_QUOTE_SHOW_CREATE=1");
+  FSettingsPinned = true;
 }
 
 TMyDump::TRun::~TRun() {
   try {
-    if (!FOldTimeZone.empty() && FSession.GetMySQL() != nullptr)
-      FSession.ExecSQL("SET TIME_ZONE=" + QuoteString(FOldTimeZone, FStatementCharset));
+    if (FSettingsPinned && FSession.GetMySQL() != nullptr) {
+      // The plain mode is still on: the quotes are read with backslash escapes.
+      FSession.ExecSQL("SET SESSION TIME_ZONE=" + QuoteString(FOldTimeZone, FStatementCharset) +
+                       ", SQL_QUOTE_SHOW_CREATE=" + (FOldQuoteShowCreate == "0" ? "0" : "1") +
+                       ", SQL_MODE=" + QuoteString(FOldSqlMode, FStatementCharset));
+    }
   } catch (...) {
-    // The session keeps the fixed zone; the next connect resets it.
+    // The session keeps the run's settings; the next connect resets them.
   }
 }
 

@@ -720,6 +720,52 @@ TEST(MyDumpDbTest, FloatsComeBackBitForBit) {
   EXPECT_EQ(Scalar(c, "SELECT COUNT(*) FROM f WHERE x = 1234567"), "1");
 }
 
+// The server writes a table's text in the session's sql_mode: a backup taken on a session of a
+// GM whose server runs in ANSI or ORACLE mode must restore to the same table, engine and sets, and
+// leave the session in its own mode.
+TEST(MyDumpDbTest, ABackupOnASessionOfAnotherSqlModeRestoresTheSameTables) {
+  const char* const modes[] = {"ANSI_QUOTES", "ORACLE", "NO_TABLE_OPTIONS,NO_FIELD_OPTIONS,NO_KEY_OPTIONS",
+                               "NO_BACKSLASH_ESCAPES"};
+  const std::string shape =
+      "SELECT GROUP_CONCAT(TABLE_NAME, ENGINE, TABLE_COLLATION, AUTO_INCREMENT ORDER BY TABLE_NAME) FROM "
+      "information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()";
+  const std::string columns =
+      "SELECT GROUP_CONCAT(COLUMN_NAME, COLLATION_NAME ORDER BY COLUMN_NAME) FROM information_schema.COLUMNS "
+      "WHERE TABLE_SCHEMA = DATABASE() AND COLLATION_NAME IS NOT NULL";
+  for (const char* mode : modes) {
+    SCOPED_TRACE(mode);
+    TScratchDb source, target;
+    TMyConnection src;
+    Prepare(src, source.Name(), "utf8mb4");
+    src.ExecSQL(
+        "CREATE TABLE `o'k` (id INT AUTO_INCREMENT, `a b` VARCHAR(9) CHARACTER SET latin1 DEFAULT 'x\\\\y', "
+        "g VARCHAR(9) CHARACTER SET gbk, PRIMARY KEY (id) USING BTREE) ENGINE=MyISAM DEFAULT "
+        "CHARSET=utf8mb4");
+    src.ExecSQL("INSERT INTO `o'k` VALUES (7, X'D6F15C27', CONVERT(X'955C' USING gbk))");
+    auto print = [&](TMyConnection& c) {
+      c.Open();
+      TMyRowReader reader(c);
+      reader.Open("CHECKSUM TABLE `o'k`");
+      const std::string sum = reader.Next() ? reader.Value(1) : "none";
+      reader.Close();
+      return Scalar(c, shape) + "|" + Scalar(c, columns) + "|" + sum + "|" +
+             Scalar(c, "SELECT CONCAT_WS(',', id, HEX(`a b`), HEX(g)) FROM `o'k`");
+    };
+    const std::string expected = print(src);
+    src.ExecSQL(std::string("SET SESSION sql_mode = '") + mode + "'");
+    const std::string sessionMode = Scalar(src, "SELECT @@SESSION.sql_mode");
+    TMyDump dump;
+    dump.SetConnection(&src);
+    dump.Backup();
+    EXPECT_EQ(Scalar(src, "SELECT @@SESSION.sql_mode"), sessionMode);
+    TMyConnection c;
+    Prepare(c, target.Name(), "utf8mb4");
+    dump.SetConnection(&c);
+    dump.Restore();
+    EXPECT_EQ(print(c), expected);
+  }
+}
+
 // ---- what a backup keeps, against the mariadb tools --------------------------------------------
 
 struct TSession {
