@@ -93,6 +93,14 @@ void AppendHex(std::string& out, std::string_view bytes) {
   }
 }
 
+// A name shown in a "-- " comment line: a line break inside it would end the comment, and what
+// follows would run as a statement at the restore.
+std::string CommentText(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
 struct TTableRef {
   std::string Database;  // empty: the connection's
   std::string Name;
@@ -284,8 +292,9 @@ void TMyDump::TRun::WriteSections() {
 }
 
 void TMyDump::TRun::Header() {
-  Msg(SDumpHeader, {MyDumpLibraryVersion, FSession.GetServerVersion(), FConnection.GetClientVersion(),
-                    DateTimeToStr(Now()), FConnection.Server(), FConnection.Database()});
+  Msg(SDumpHeader,
+      {MyDumpLibraryVersion, FSession.GetServerVersion(), FConnection.GetClientVersion(),
+       DateTimeToStr(Now()), CommentText(FConnection.Server()), CommentText(FConnection.Database())});
 }
 
 void TMyDump::TRun::SetLines() {
@@ -303,7 +312,7 @@ void TMyDump::TRun::SetLines() {
 
 void TMyDump::TRun::DatabaseSection() {
   const std::string db = ToFile(Quote(FConnection.Database()));
-  if (FOptions.GenerateHeader) Msg(SDumpDatabaseHeader, {db});
+  if (FOptions.GenerateHeader) Msg(SDumpDatabaseHeader, {CommentText(db)});
   if (FOptions.AddDrop) {
     FWriter.Line("USE mysql;");
     FWriter.Line("DROP DATABASE IF EXISTS " + db + ";");
@@ -379,7 +388,7 @@ void TMyDump::TRun::RoutinesSection() {
     const auto& [name, kind] = routines[static_cast<size_t>(i)];
     const std::string n = Quote(name);
     Progress(n, i, count, 0);
-    if (FOptions.GenerateHeader) Msg(SDumpStoredProcHeader, {ToFile(n)});
+    if (FOptions.GenerateHeader) Msg(SDumpStoredProcHeader, {CommentText(ToFile(n))});
     TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.SetSessionBytes(true);
     reader.Open("SHOW CREATE " + kind + " " + n);
@@ -496,7 +505,7 @@ void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
   const std::string t = ref.Database.empty() ? Quote(ref.Name) : Quote(ref.Database) + "." + Quote(ref.Name);
   const std::string ft = ToFile(t);
   if ((FDump.Objects & doTables) != 0) {
-    if (FOptions.GenerateHeader) Msg(SDumpTableHeader, {ft});
+    if (FOptions.GenerateHeader) Msg(SDumpTableHeader, {CommentText(ft)});
     if (FOptions.AddDrop)
       FWriter.Line((ref.IsView ? "DROP VIEW IF EXISTS " : "DROP TABLE IF EXISTS ") + ft + ";");
     std::string text = One("SHOW CREATE TABLE " + t, 1, true);
@@ -626,7 +635,7 @@ TMyDump::TRun::TColumns TMyDump::TRun::WrittenColumns(const TTableRef& ref) {
 void TMyDump::TRun::Data(const TTableRef& ref, const std::string& t, int index, int count) {
   const std::string ft = ToFile(t);
   const TColumns columns = WrittenColumns(ref);
-  if (FOptions.GenerateHeader) Msg(SDumpDataHeader, {ft});
+  if (FOptions.GenerateHeader) Msg(SDumpDataHeader, {CommentText(ft)});
   if (FOptions.AddDrop && (FDump.Objects & doTables) == 0) FWriter.Line("TRUNCATE TABLE " + ft + ";");
   // The count only scales the progress: counting a large table costs as much as reading it.
   int64_t rows = 0;

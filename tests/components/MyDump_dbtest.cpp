@@ -766,6 +766,38 @@ TEST(MyDumpDbTest, ABackupOnASessionOfAnotherSqlModeRestoresTheSameTables) {
   }
 }
 
+// A name holding a line break is shown in the file's comment lines: what follows the break must
+// stay in the comment, not run as a statement of its own at the restore.
+TEST(MyDumpDbTest, ANameHoldingALineBreakRunsNothingAtTheRestore) {
+  TScratchDb source, target;
+  TMyConnection src;
+  Prepare(src, source.Name(), "utf8mb4");
+  const std::string table = "t\rDROP TABLE keep; -- x", view = "v\nDROP TABLE keep; -- x",
+                    proc = "p\r\nDROP TABLE keep; -- x";
+  src.ExecSQL("CREATE TABLE `" + table + "` (id INT PRIMARY KEY, v VARBINARY(4))");
+  src.ExecSQL("INSERT INTO `" + table + "` VALUES (1, X'005C0D0A'), (2, NULL)");
+  src.ExecSQL("CREATE VIEW `" + view + "` AS SELECT id FROM `" + table + "`");
+  src.ExecSQL("CREATE PROCEDURE `" + proc + "`() SELECT 1");
+  TMyDump dump;
+  dump.SetConnection(&src);
+  dump.Objects = doStoredProcs | doTables | doData;
+  dump.Backup();
+  TMyConnection c;
+  Prepare(c, target.Name(), "utf8mb4");
+  c.ExecSQL("CREATE TABLE keep (id INT)");
+  dump.SetConnection(&c);
+  dump.Restore();
+  const std::string objects =
+      "SELECT GROUP_CONCAT(HEX(TABLE_NAME) ORDER BY TABLE_NAME) FROM information_schema.TABLES WHERE "
+      "TABLE_SCHEMA = DATABASE() UNION ALL SELECT GROUP_CONCAT(HEX(ROUTINE_NAME)) FROM "
+      "information_schema.ROUTINES WHERE ROUTINE_SCHEMA = DATABASE()";
+  c.ExecSQL("DROP TABLE keep");
+  EXPECT_EQ(Column(c, objects), Column(src, objects));
+  const std::string rows =
+      "SELECT GROUP_CONCAT(id, ':', IFNULL(HEX(v), 'NULL') ORDER BY id) FROM `" + table + "`";
+  EXPECT_EQ(Scalar(c, rows), Scalar(src, rows));
+}
+
 // ---- what a backup keeps, against the mariadb tools --------------------------------------------
 
 struct TSession {
