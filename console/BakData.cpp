@@ -134,15 +134,14 @@ bool TBakData::Backup(const std::string& database, const QString& fileName, bool
   const QString db = Text(database);
   // An existing file stays as it is until the new backup is whole.
   if (QFile::exists(fileName)) FSink.Hint(QStringLiteral("* 初始化..."));
-  const std::vector<std::string> tables = TableNames();
   FSink.Hint(QStringLiteral("* 正在对数据库：") + db + QStringLiteral("执行查询..."));
   FDump->SetConnection(FCon.get());
   FDump->Objects = 0;
   if (structure) FDump->Objects |= doTables;
   if (data) FDump->Objects |= doData;
-  // The list itself, not a joined text: a name holding "," or ";" stays one name.
+  // No list: every table and view of the chosen database. A name in the list is read as the user
+  // writes it, where "a.b" is table b of database a, not the table named "a.b" here.
   FDump->TableNameList().Clear();
-  for (const std::string& t : tables) FDump->TableNameList().Add(t);
   FSink.Hint(QStringLiteral("* 正在进行数据库：") + db + QStringLiteral("备份..."));
   FSink.Progress(0);
   QString shown;

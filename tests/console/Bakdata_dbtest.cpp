@@ -34,6 +34,7 @@ class BakdataDbTest : public QObject {
   void GameShapesRestoreToTheSameBytes();
   void ChineseTableNameIsCopiedOrRefused_data();
   void ChineseTableNameIsCopiedOrRefused();
+  void TableNamedWithAPointIsBackedUpItself();
   void FailedBackupKeepsTheOldFile();
   void RestoreGoesToTheChosenDatabaseOnly();
   void NoConnectionStopsTheOperation();
@@ -305,6 +306,35 @@ void BakdataDbTest::ChineseTableNameIsCopiedOrRefused() {
     QCOMPARE(Value("SELECT COUNT(*) FROM `" + copy + "`.t_x"), std::string("1"));
   }
   for (const std::string& d : {db, copy}) FAdmin->Exec("DROP DATABASE `" + d + "`");
+}
+
+// A table whose name holds a point is that table, not one of the database named before the point:
+// the backup holds its rows, and the table of the same name there is left alone.
+void BakdataDbTest::TableNamedWithAPointIsBackedUpItself() {
+  const std::string db = FPrefix.toStdString() + "_pt", other = db + "_o", copy = db + "_c";
+  for (const std::string& d : {db, other, copy}) {
+    FAdmin->Exec("DROP DATABASE IF EXISTS `" + d + "`");
+    FAdmin->Exec("CREATE DATABASE `" + d + "` DEFAULT CHARACTER SET latin1");
+  }
+  FAdmin->Exec("CREATE TABLE `" + other + "`.t (id INT PRIMARY KEY, v VARBINARY(8))");
+  FAdmin->Exec("INSERT INTO `" + other + "`.t VALUES (9, X'6F776E')");
+  const std::string dotted = "`" + db + "`.`" + other + ".t`";
+  FAdmin->Exec("CREATE TABLE " + dotted + " (id INT PRIMARY KEY, v VARBINARY(8))");
+  FAdmin->Exec("INSERT INTO " + dotted + " VALUES (1, X'005C27'), (2, NULL)");
+  QTemporaryDir dir;
+  const QString file = dir.filePath("pt.SQL");
+  auto w = LoggedIn();
+  Choose(w->cbb1, QString::fromStdString(db));
+  w->e2->setText(file);
+  w->RunBackup();
+  Choose(w->cbb3, QString::fromStdString(copy));
+  w->e4->setText(file);
+  w->RunRestore();
+  QCOMPARE(Texts().size(), 2);
+  const std::string rows = "SELECT GROUP_CONCAT(id, ':', IFNULL(HEX(v), 'NULL') ORDER BY id) FROM ";
+  QCOMPARE(Value(rows + "`" + copy + "`.`" + other + ".t`"), std::string("1:005C27,2:NULL"));
+  QCOMPARE(Value(rows + "`" + other + "`.t"), std::string("9:6F776E"));
+  for (const std::string& d : {db, other, copy}) FAdmin->Exec("DROP DATABASE `" + d + "`");
 }
 
 void BakdataDbTest::FailedBackupKeepsTheOldFile() {
