@@ -173,6 +173,11 @@ void TCustomDADataSet::Requery(const char* traceName) {
 
 // The platform's Refresh: UpdateCursorPos, this, then Resync of the buffers.
 void TCustomDADataSet::InternalRefresh() {
+  // The re-read rows replace the cached changes, which nothing has written yet.
+  if (CachedUpdates() && UpdatesPending())
+    throw EDatabaseError(
+        Format("%s holds cached changes not applied: apply or cancel them before its rows are read again",
+               {Name().empty() ? ClassName() : Name()}));
   std::vector<TField*> keyFields;
   std::vector<Variant> values;
   GetCurrentKeys(keyFields, values);

@@ -2,10 +2,13 @@
 // the server is read back from it (HEX(), the general log of the test's own connection).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessDataSet.h"
@@ -480,6 +483,63 @@ TEST_F(MyApplyDbTest, CountedRecordCountFollowsLocalChanges) {
   q.Delete();
   q.Delete();
   EXPECT_EQ(q.RecordCount(), 4);
+}
+
+// A full refresh re-reads the rows the cached changes stand on: while any is pending it refuses,
+// and the changes are applied whole afterwards; with none pending it reads the server's rows.
+TEST_F(MyApplyDbTest, RefreshRefusesWhileCachedChangesArePending) {
+  struct Case {
+    const char* Change;
+    std::function<void(TMyQuery&)> Make;
+    const char* Applied;  // the rows after the apply, "key:name:n;..."
+  };
+  const std::vector<Case> cases = {
+      {"an edited key",
+       [](TMyQuery& q) {
+         q.Edit();
+         q.FieldByName("name")->SetAsString("k\\'");
+         q.Post();
+       },
+       "1:k\\':1;1:y:2;2:x:3"},
+      {"an insert",
+       [](TMyQuery& q) {
+         q.Append();
+         q.FieldByName("id")->SetAsInteger(9);
+         q.FieldByName("name")->SetAsString("z");
+         q.Post();
+       },
+       "1:x:1;1:y:2;2:x:3;9:z:N"},
+      {"a delete", [](TMyQuery& q) { q.Delete(); }, "1:y:2;2:x:3"},
+      {"an edit left unposted",
+       [](TMyQuery& q) {
+         q.Edit();
+         q.FieldByName("n")->SetAsInteger(7);
+       },
+       "1:x:7;1:y:2;2:x:3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Change);
+    Conn.ExecSQL("DROP TABLE IF EXISTS ck");
+    Conn.ExecSQL("CREATE TABLE ck (id INT, name VARCHAR(9), n INT, PRIMARY KEY (id, name))");
+    Conn.ExecSQL("INSERT INTO ck VALUES (1, 'x', 1), (1, 'y', 2)");
+    TMyQuery q;
+    q.SetName("grid");
+    q.SetCachedUpdates(true);
+    Open(q, "SELECT * FROM ck ORDER BY id, name");
+    c.Make(q);
+    Conn.ExecSQL("INSERT INTO ck VALUES (2, 'x', 3)");
+    EXPECT_EQ(ErrorOf([&] { q.Refresh(); }),
+              "grid holds cached changes not applied: apply or cancel them before its rows are read again");
+    EXPECT_TRUE(q.UpdatesPending());
+    EXPECT_EQ(ErrorOf([&] { q.ApplyUpdates(); }), "");
+    q.CommitUpdates();
+    const std::string rows =
+        "SELECT GROUP_CONCAT(CONCAT_WS(':', id, name, IFNULL(n, 'N')) ORDER BY id, name "
+        "SEPARATOR ';') FROM ck";
+    EXPECT_EQ(Value(rows), c.Applied);
+    EXPECT_EQ(ErrorOf([&] { q.Refresh(); }), "");
+    EXPECT_EQ(q.RecordCount(), std::count(c.Applied, c.Applied + std::strlen(c.Applied), ';') + 1);
+  }
 }
 
 }  // namespace
