@@ -65,7 +65,11 @@ std::string TMySQLGenerator::GetConditionFieldName(const TFieldDesc& desc, bool 
   const std::string& tableName = cr->TableInfo->GetTableName();
   if (tableName.empty()) return name;
   const TCRTablesInfo* tables = Host().RecordSetTablesInfo();
-  const int index = tables != nullptr ? tables->IndexByName(tableName) : -1;
+  // The field's own table first: two tables of one name (in two databases) differ by alias.
+  bool listed = false;
+  for (int i = 0; tables != nullptr && !listed && i < tables->GetCount(); ++i)
+    listed = tables->GetItem(i) == cr->TableInfo;
+  const int index = !listed && tables != nullptr ? tables->IndexByName(tableName) : -1;
   const TCRTableInfo* table = index >= 0 ? tables->GetItem(index) : cr->TableInfo;
   const std::string& prefix = table->GetTableAlias().empty() ? tableName : table->GetTableAlias();
   // Names the server sent are kept bare where they can be; one that needs quotes gets them.

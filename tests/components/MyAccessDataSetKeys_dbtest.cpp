@@ -188,6 +188,47 @@ TEST_F(MyKeysDbTest, AQualifiedTableIsWrittenInItsOwnDatabase) {
   }
 }
 
+// Two tables of one name in two databases, joined under aliases: each side's refresh and lock
+// statements name its own alias and read its own row.
+TEST_F(MyKeysDbTest, ASameNamedTableOfAnotherDatabaseIsReadUnderItsOwnAlias) {
+  TScratchDb other;
+  const std::string zoneA = Db.Name(), zoneB = other.Name();
+  for (const std::string& db : {zoneA, zoneB}) {
+    Conn.ExecSQL("CREATE TABLE " + db + ".hero (id INT PRIMARY KEY, name VARCHAR(9), lv INT)");
+    Conn.ExecSQL("INSERT INTO " + db + ".hero VALUES (1, 'ann', 1), (2, 'bob', 2)");
+  }
+  struct Case {
+    const char* Alias;
+    const char* Level;  // the field of that side's lv
+    std::string Table;  // the side's table
+    std::string Other;  // the table nobody edits
+  };
+  const Case cases[] = {{"a", "lv", zoneA + ".hero", zoneB + ".hero"},
+                        {"b", "lv_1", zoneB + ".hero", zoneA + ".hero"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Alias);
+    TMyQuery q;
+    q.RefreshOptions = roAfterUpdate;
+    q.SetConnection(&Conn);
+    q.SetSQLText("SELECT a.*, b.* FROM " + zoneA + ".hero a JOIN " + zoneB +
+                 ".hero b ON b.id = a.id WHERE a.id = 1");
+    q.SetUpdatingTable(c.Alias);
+    q.Open();
+    q.Edit();
+    q.FieldByName(c.Level)->SetAsInteger(50);
+    EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+    Conn.ExecSQL("UPDATE " + c.Table + " SET lv = 60 WHERE id = 1");
+    EXPECT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
+    EXPECT_EQ(q.FieldByName(c.Level)->AsInteger(), 60);
+    TDAParams params;
+    const std::string lock = q.SQLGenerator().GenerateSQLForUpdatingTable(stLock, false, &params);
+    EXPECT_TRUE(Holds(lock, std::string(" ") + c.Alias + ".id = ?")) << lock;
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM " + c.Table), "1:60,2:2");
+    EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', lv ORDER BY id) FROM " + c.Other), "1:1,2:2");
+    Conn.ExecSQL("UPDATE " + c.Table + " SET lv = 1 WHERE id = 1");
+  }
+}
+
 // ---- column names -------------------------------------------------------------------------------
 
 TEST_F(MyKeysDbTest, AnAliasedColumnIsWrittenUnderItsOwnName) {
