@@ -354,7 +354,8 @@ void TMyDump::TRun::UsersSection() {
       // An account dropped after the list was read is no longer there to back up.
       if (e.ErrorCode != kNoSuchGrant) throw;
     }
-    for (const std::string& grant : grants) FWriter.Lines(ToFile(grant) + ";");
+    // Kept byte for byte: a line break belongs to a quoted name.
+    for (const std::string& grant : grants) ServerText(ToFile(grant) + ";");
   }
   FWriter.Line("");
 }

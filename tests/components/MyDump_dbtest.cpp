@@ -369,6 +369,29 @@ TEST(MyDumpDbTest, AnAccountGoneBeforeItsGrantsAreReadIsLeftOut) {
   EXPECT_EQ(text.find(gone), std::string::npos);
 }
 
+// An account or a database named with a line break is granted to as the server names it.
+TEST(MyDumpDbTest, GrantsKeepTheLineBreaksOfTheirNames) {
+  TScratchDb db;
+  TMyConnection c;
+  Prepare(c, db.Name());
+  const std::string user = "'dumpbreak_" + std::to_string(::getpid()) + "\r\nx\ny'@'%'";
+  c.ExecSQL("CREATE USER " + user);
+  struct TDrop {
+    TMyConnection& C;
+    std::string User;
+    ~TDrop() { C.ExecSQL("DROP USER IF EXISTS " + User); }
+  } drop{c, user};
+  c.ExecSQL("GRANT SELECT ON `" + db.Name() + "\rz`.* TO " + user);
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.Objects = doUsers;
+  dump.Backup();
+  const std::string text = dump.SQL().Text();
+  const std::vector<std::string> grants = Column(c, "SHOW GRANTS FOR " + user);
+  ASSERT_EQ(grants.size(), 2u);
+  for (const std::string& grant : grants) EXPECT_NE(text.find(grant + ";\r\n"), std::string::npos) << grant;
+}
+
 TEST(MyDumpDbTest, RoutinesOfADatabaseWithAnAwkwardNameAreListedAndDumped) {
   const std::string name = "zqv-2'_" + std::to_string(::getpid());
   TMyConnection c;
