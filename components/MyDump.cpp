@@ -510,8 +510,10 @@ void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
     if (FOptions.AddDrop)
       FWriter.Line((ref.IsView ? "DROP VIEW IF EXISTS " : "DROP TABLE IF EXISTS ") + ft + ";");
     std::string text = One("SHOW CREATE TABLE " + t, 1, true);
-    if (!ref.Database.empty()) {
-      // The text names the table without its database: it is made where the dump says.
+    // The text names the table without its database: it is made where the dump says. A view of
+    // another database the server names with it, after its definer (DEFINER=`user`@`host`),
+    // which stays as it is.
+    if (!ref.Database.empty() && !ref.IsView) {
       const std::string bare = ToFile(Quote(ref.Name));
       const size_t at = text.find(bare);
       if (at != std::string::npos) text.replace(at, bare.size(), ft);

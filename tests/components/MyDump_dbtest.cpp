@@ -249,6 +249,37 @@ TEST(MyDumpDbTest, InvisibleAndGeneratedColumnsComeBackWhole) {
   EXPECT_EQ(Scalar(b, values), expected);
 }
 
+// A view named with its database, one named like its definer too: each is made again under its
+// own name, its definer untouched.
+TEST(MyDumpDbTest, AViewNamedWithItsDatabaseComesBack) {
+  for (const std::string& name : {std::string("v"), Srv().NativeUser}) {
+    SCOPED_TRACE(name);
+    TScratchDb source, other, target;
+    TMyConnection src;
+    Prepare(src, source.Name());
+    const std::string view = other.Name() + ".`" + name + "`";
+    src.ExecSQL("CREATE TABLE " + other.Name() + ".t (id INT)");
+    src.ExecSQL("INSERT INTO " + other.Name() + ".t VALUES (1), (2)");
+    src.ExecSQL("CREATE VIEW " + view + " AS SELECT id FROM " + other.Name() + ".t");
+    const std::string definer =
+        "SELECT CONCAT(TABLE_NAME, ' ', DEFINER) FROM information_schema.VIEWS WHERE "
+        "TABLE_SCHEMA = '" +
+        other.Name() + "'";
+    const std::string expected = Scalar(src, definer);
+    TMyDump dump;
+    dump.SetConnection(&src);
+    dump.SetTableNames(other.Name() + ".t," + view);
+    dump.Backup();
+    src.ExecSQL("DROP VIEW " + view);
+    TMyConnection c;
+    Prepare(c, target.Name());
+    dump.SetConnection(&c);
+    dump.Restore();
+    EXPECT_EQ(Scalar(c, definer), expected);
+    EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(id ORDER BY id) FROM " + view), "1,2");
+  }
+}
+
 TEST(MyDumpDbTest, RestoreRunsEveryStatementAndThenReportsTheFailures) {
   TScratchDb db;
   TMyConnection c;
