@@ -250,6 +250,17 @@ bool TDAScript::EndsInDelimiter(int code, const std::string& lexem) const {
   return lexem.compare(lexem.size() - d.size(), d.size(), d) == 0;
 }
 
+// A run of plain lexemes never holds a byte of the delimiters, so the lexeme ending a statement
+// is always read on its own.
+bool TDAScript::PlainRunsAllowed() const {
+  if (FCurrentDelimiter.empty()) return false;
+  for (char c : FCurrentDelimiter)
+    if (FLexer->TakesInPlainRun(c)) return false;
+  for (char c : FDelimiter)
+    if (FLexer->TakesInPlainRun(c)) return false;
+  return true;
+}
+
 TDAScript::TSplitEnd TDAScript::SplitNext(TStatement& statement, size_t limit) {
   if (!FSplitting) {
     FSplitting = std::make_unique<TSplitting>();
@@ -274,6 +285,25 @@ TDAScript::TSplitEnd TDAScript::SplitOn(TSplitting& s, TStatement& statement, si
   int& code = s.Code;
   for (;;) {
     if (limit != 0 && cut.Text.size() >= limit) return TSplitEnd::Paused;
+    // The bulk of a statement (a dump's rows) is taken a run of plain lexemes at a time: numbers,
+    // strings and the like neither end it nor change its kind.
+    if (cut.Content && FDelimiterState == 0 && PlainRunsAllowed()) {
+      const TParser::TPlainRun took = FLexer->TakePlainLexemes(cut.Text, limit);
+      if (took != TParser::TPlainRun::None) {
+        if (code != lcBlank && code != lcComment) prev.swap(lexem);  // the lexeme before the run
+        if (took == TParser::TPlainRun::Lexemes) {
+          OnLexeme(lcSymbol, std::string(), false);
+          code = lcSymbol;
+          lexem.clear();
+        } else {
+          code = lcBlank;
+        }
+        FEndPos = FLexer->GetCurrPos() - 1;
+        FEndLine = FLexer->GetCurrLine();
+        FEndCol = FLexer->GetCurrCol() - 1;
+        if (limit != 0 && cut.Text.size() >= limit) return TSplitEnd::Paused;
+      }
+    }
     if (code != lcBlank && code != lcComment) prev.swap(lexem);  // GetNext overwrites lexem whole
     code = FLexer->GetNext(lexem);
     StepDelimiterState(code, lexem, cut.NewDelimiter);

@@ -186,6 +186,7 @@ class TDAScript : public TComponent {
   bool IsEnd(int code, const std::string& lexem, const std::string& prevLexem) const;
   // The lexeme is a word that ends in the delimiter ("END$$").
   bool EndsInDelimiter(int code, const std::string& lexem) const;
+  bool PlainRunsAllowed() const;
   void StepDelimiterState(int code, const std::string& lexem, std::string& newDelimiter);
   bool FinishStatement(TCut& cut, int code);
   void RunOrHandle(const std::string& sql, bool& breakExec);

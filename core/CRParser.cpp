@@ -391,17 +391,21 @@ int TParser::ScanToken() {
   RaiseUnknownSymbol(c);
 }
 
-int TParser::ScanString(char quote) {
+int64_t TParser::SkipString(char quote) {
   const int64_t start = FPos;
   ++FPos;
   SkipQuotedString(quote);
   FPos = std::clamp(FPos, start + 1, FTextLength + 1);  // a subclass's scan never leaves the text
-  int64_t textStart = KeepStringQuotes ? start : start + 1;
-  int64_t textEnd = FPos;
-  if (FPos <= FTextLength) {  // on the closing quote
-    ++FPos;
-    if (KeepStringQuotes) textEnd = FPos;
-  }
+  const int64_t close = FPos;
+  if (FPos <= FTextLength) ++FPos;  // past the closing quote
+  return close;
+}
+
+int TParser::ScanString(char quote) {
+  const int64_t start = FPos;
+  const int64_t close = SkipString(quote);
+  const int64_t textStart = KeepStringQuotes ? start : start + 1;
+  const int64_t textEnd = KeepStringQuotes ? FPos : close;
   FLexemPos = textStart;
   FLexemLength = textEnd - textStart;
   FLexemQuoted = true;
@@ -520,6 +524,103 @@ int TParser::ScanNumber() {
   return lcNumber;
 }
 
+// ---- Runs of plain lexemes ---------------------------------------------------------------------
+
+bool TParser::StartsComment(int64_t pos) {
+  if (IsInlineComment(pos)) return true;
+  return !FCommentStart.empty() && CharAt(pos) == FCommentStart[0] && MatchAt(pos, FCommentStart);
+}
+
+// Each byte as ScanToken would read it at a lexeme's start: only bytes that can only be read one
+// way are taken. A symbol that begins a longer entry of the symbol list is not.
+void TParser::SetPlainClasses() {
+  FPlainClass.fill(pcStop);
+  for (size_t b = 1; b < 0x80; ++b) {
+    const char c = static_cast<char>(b);
+    if (IsBlank(c)) {
+      FPlainClass[b] = c == '\r' || c == '\n' ? pcLineBreak : c == ' ' || c == '\t' ? pcBlank : pcStop;
+    } else if (IsSymbol(c) && IsStringQuote(c)) {
+      FPlainClass[b] = pcQuote;
+    } else if (IsAlpha(c) || c == '_' || IsIdentQuote(c)) {
+      continue;
+    } else if (IsSymbol(c)) {
+      if (std::string_view(",().+-").find(c) == std::string_view::npos) continue;
+      bool longer = false;
+      for (size_t i = 0; i < FSymbols->Count(); ++i) {
+        const std::string& entry = (*FSymbols)[i].Text;
+        if (entry.size() > 1 && entry[0] == c) longer = true;
+      }
+      if (!longer) FPlainClass[b] = pcSymbol;
+    } else if (IsNumber(c)) {
+      FPlainClass[b] = pcDigit;
+    }
+  }
+  FPlainClassesSet = true;
+}
+
+bool TParser::TakesInPlainRun(char c) {
+  if (!FPlainClassesSet) SetPlainClasses();
+  return FPlainClass[static_cast<unsigned char>(c)] != pcStop;
+}
+
+TParser::TPlainRun TParser::TakePlainLexemes(std::string& out, size_t limit) {
+  if (!FPlainClassesSet) SetPlainClasses();
+  TPlainRun took = TPlainRun::None;
+  bool lastQuoted = false;
+  // Pieces: a string, a line break, or the other plain bytes of the block in hand. Each starts
+  // as a lexeme would, so that the stream's blocks before it may go.
+  while (FPos <= FTextLength && (limit == 0 || out.size() < limit)) {
+    const int64_t start = FPos;
+    const char c = CharAt(start);  // in stream mode, brings its block into the cache
+    const uint8_t kind = FPlainClass[static_cast<unsigned char>(c)];
+    if (kind == pcStop || ((kind == pcSymbol || kind == pcQuote) && StartsComment(start))) break;
+    FPrevPrevPos = FPrevPos;
+    FPrevPos = FLexemPos = start;
+    FPrevLine = FCurrLine;
+    FPrevBegLine = FCurrBegLine;
+    lastQuoted = kind == pcQuote;
+    if (kind == pcQuote) {
+      SkipString(c);
+      took = TPlainRun::Lexemes;
+    } else if (kind == pcLineBreak) {
+      SkipLineBreak();
+      if (took == TPlainRun::None) took = TPlainRun::Blanks;
+    } else {
+      const char* run;
+      int64_t available;
+      if (FStream == nullptr) {
+        run = FText.data() + (start - 1);
+        available = FTextLength - start + 1;
+      } else {
+        run = FCacheData + (start - FCacheStart);
+        available = std::min(FCacheEnd, FTextLength + 1) - start;
+      }
+      // A comment check may load the next block; the block in hand is kept, as the piece starts in it.
+      bool lexeme = false;
+      int64_t n = 0;
+      for (; n < available; ++n) {
+        const uint8_t k = FPlainClass[static_cast<unsigned char>(run[n])];
+        if (k == pcBlank) continue;
+        if (k == pcDigit || (k == pcSymbol && (n == 0 || !StartsComment(start + n)))) {
+          lexeme = true;
+          continue;
+        }
+        break;
+      }
+      FPos = start + n;
+      if (lexeme)
+        took = TPlainRun::Lexemes;
+      else if (took == TPlainRun::None)
+        took = TPlainRun::Blanks;
+    }
+    AppendText(start, FPos - start, out);
+  }
+  FLexemEntry = nullptr;
+  FLexemQuoted = lastQuoted;
+  FLexemLength = FPos - FLexemPos;
+  return took;
+}
+
 // ---- Text access and stream blocks ------------------------------------------------------------------
 
 size_t TParser::MbCharLenAt(int64_t pos) {
@@ -564,6 +665,16 @@ void TParser::CopyTextTo(int64_t pos, int64_t length, std::string& out) {
   } else {
     out = CopyText(pos, length);
   }
+}
+
+void TParser::AppendText(int64_t pos, int64_t length, std::string& out) {
+  if (length <= 0) return;
+  if (FStream == nullptr)
+    out.append(FText, static_cast<size_t>(pos - 1), static_cast<size_t>(length));
+  else if (pos >= FCacheStart && pos + length <= FCacheEnd)
+    out.append(FCacheData + (pos - FCacheStart), static_cast<size_t>(length));
+  else
+    out += CopyText(pos, length);
 }
 
 void TParser::SkipPlainQuotedBytes(char quote) {

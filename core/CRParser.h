@@ -119,6 +119,18 @@ class TParser {
   // case of a-z); strings and quoted identifiers never match. False at the end of the text.
   bool ToLexemText(std::string_view text);
 
+  // For splitting statements: takes, from Pos on, the lexemes that can neither end a statement
+  // nor change how the text after them is read - blanks and line breaks, numbers, strings, and
+  // the one-character symbols , ( ) . + - where they start no comment - appending their text to
+  // `out`. Stops before any other lexeme, at the end of the text, or once `out` holds `limit`
+  // bytes (0: no limit). Positions and lines then stand as after reading them with GetNext, blanks
+  // kept; the last piece taken counts as the last lexeme read. Says whether it took anything but
+  // blanks. Errors: a failing stream raises its own.
+  enum class TPlainRun { None, Blanks, Lexemes };
+  TPlainRun TakePlainLexemes(std::string& out, size_t limit);
+  // Whether TakePlainLexemes may take the byte: a delimiter holding such a byte could be missed.
+  bool TakesInPlainRun(char c);
+
   // Index of `code` in the clause-code list or -1 (an assertion fails when the list is empty).
   int ClauseIndex(int code) const;
   bool IsClauseLexem(int code) const { return ClauseIndex(code) >= 0; }
@@ -213,6 +225,12 @@ class TParser {
   bool ScanComment();
   int ScanToken();
   int ScanString(char quote);
+  // From the opening quote at Pos past the string, as ScanString reads it; returns where its
+  // closing quote is (past the text when the text ends first).
+  int64_t SkipString(char quote);
+  // A block comment or a comment to the end of the line starts at pos.
+  bool StartsComment(int64_t pos);
+  void SetPlainClasses();
   int ScanQuotedIdent(char quote);
   int ScanIdent();
   int ScanQuotePrefixString(int64_t start);
@@ -230,6 +248,8 @@ class TParser {
   char StreamCharAt(int64_t pos);
   bool LoadBlock();
   void ReleaseBlocks();
+  // Appends the text at pos to `out`.
+  void AppendText(int64_t pos, int64_t length, std::string& out);
 
   // Source.
   std::string FText;
@@ -269,6 +289,11 @@ class TParser {
   std::vector<int> FClauseCodes;
   std::string FFold;  // scratch for list lookups
   std::string FSkip;  // scratch text for GetNextCode and ToLexem
+
+  // What TakePlainLexemes does with each byte, found from the character classes at its first call.
+  enum : uint8_t { pcStop, pcBlank, pcLineBreak, pcDigit, pcSymbol, pcQuote };
+  std::array<uint8_t, 256> FPlainClass{};
+  bool FPlainClassesSet = false;
 };
 
 // Creates parsers of a class chosen at run time (the SQL helpers and the script component take

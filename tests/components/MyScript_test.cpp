@@ -96,6 +96,28 @@ TEST(MyScriptSplitTest, StatementsAsTheServerReadsThem) {
       {"GBK character whose trail byte is a backslash",
        "INSERT INTO t VALUES ('\x95\x5c');SELECT 2",
        {{"INSERT INTO t VALUES ('\x95\x5c')", false}, {"SELECT 2", false}}},
+      {"a dump's rows over lines",
+       "INSERT INTO t VALUES\n  (1,'a;b',-2.5,NULL),\n  (2,'c\\';d',+3,0x41);\nSELECT 2",
+       {{"INSERT INTO t VALUES\n  (1,'a;b',-2.5,NULL),\n  (2,'c\\';d',+3,0x41)", false},
+        {"SELECT 2", false}}},
+      {"a line comment after a row",
+       "INSERT INTO t VALUES (1)-- x;\n,(2);SELECT 2",
+       {{"INSERT INTO t VALUES (1)-- x;\n,(2)", false}, {"SELECT 2", false}}},
+      {"dashes without a blank after them are minus signs",
+       "SELECT 5--1;SELECT 2",
+       {{"SELECT 5--1", false}, {"SELECT 2", false}}},
+      {"a hash comment after a comma",
+       "INSERT INTO t VALUES (1,# a;\n2);SELECT 2",
+       {{"INSERT INTO t VALUES (1,# a;\n2)", false}, {"SELECT 2", false}}},
+      {"a block comment after a bracket",
+       "INSERT INTO t VALUES (1)/* ; */,(2);SELECT 2",
+       {{"INSERT INTO t VALUES (1)/* ; */,(2)", false}, {"SELECT 2", false}}},
+      {"a slash line after rows",
+       "INSERT INTO t VALUES (1),\n(2)\n/\nSELECT 2",
+       {{"INSERT INTO t VALUES (1),\n(2)", false}, {"SELECT 2", false}}},
+      {"a delimiter of symbols that rows hold",
+       "DELIMITER ),\nSELECT (1),(2),SELECT 2",
+       {{"DELIMITER ),", true}, {"SELECT (1", false}, {"(2", false}, {"SELECT 2", false}}},
       {"backslash-escaped quote",
        "SELECT 'a\\';b';SELECT 2",
        {{"SELECT 'a\\';b'", false}, {"SELECT 2", false}}},
@@ -106,11 +128,15 @@ TEST(MyScriptSplitTest, StatementsAsTheServerReadsThem) {
   }
 }
 
-TEST(MyScriptSplitTest, LeadingBlankLinesMoveTheStartLine) {
+TEST(MyScriptSplitTest, StartLinesCountTheLinesBefore) {
   std::vector<int64_t> lines;
   EXPECT_EQ(Split("\n\n  SELECT 1;\n\nSELECT 2;", &lines),
             (std::vector<TSeen>{{"SELECT 1", false}, {"SELECT 2", false}}));
   EXPECT_EQ(lines, (std::vector<int64_t>{2, 4}));
+  lines.clear();
+  EXPECT_EQ(Split("INSERT INTO t VALUES\n(1,'a\nb'),\r\n(2);\nSELECT 2;", &lines),
+            (std::vector<TSeen>{{"INSERT INTO t VALUES\n(1,'a\nb'),\r\n(2)", false}, {"SELECT 2", false}}));
+  EXPECT_EQ(lines, (std::vector<int64_t>{0, 4}));
 }
 
 }  // namespace

@@ -4,7 +4,12 @@
 // back; and no statement ends inside a quoted string, a quoted name or a block comment, as the
 // server reads them (up to a DELIMITER whose argument itself holds quotes or comment marks).
 //
-// Input: one selector byte (character set), then the text.
+// The MySQL lexer's runs of plain lexemes, which the splitter takes a statement's bulk with, are
+// checked against reading the same text lexeme by lexeme: with a run tried before every lexeme
+// (in string mode and in small stream blocks, with and without a limit), every lexeme a run may
+// not take is read at the same place, line and column, and the text comes back whole.
+//
+// Input: one selector byte (character set; stream block size and run limit), then the text.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +17,9 @@
 #include <vector>
 
 #include "components/MyScript.h"
+#include "mysql/MyParser.h"
 #include "platform/runtime/Charset.h"
+#include "platform/runtime/Classes.h"
 #include "platform/runtime/Exceptions.h"
 
 namespace {
@@ -145,11 +152,83 @@ void Run(const std::string& input, TCharsetKind cs) {
   }
 }
 
+struct TSeen {
+  int Code;
+  std::string Text;
+  int64_t Pos, End, Line, PrevCol, Col;
+  bool operator==(const TSeen&) const = default;
+};
+
+struct TReading {
+  std::vector<TSeen> Significant;  // the lexemes a run may not take
+  std::string Text;                // everything read, runs included
+  bool Failed = false;
+  int64_t FailPos = 0;
+  bool operator==(const TReading& o) const {
+    return Significant == o.Significant && Failed == o.Failed && FailPos == o.FailPos;
+  }
+};
+
+bool IsPlainLexeme(int code, const std::string& text) {
+  if (code == lcBlank || code == lcNumber || code == lcString) return true;
+  return code != lcComment && text.size() == 1 && std::string(",().+-").find(text[0]) != std::string::npos;
+}
+
+TReading Read(TMyParser& p, bool runs, size_t limit) {
+  p.OmitBlank = false;
+  p.OmitComment = false;
+  p.UppercaseKeywords = false;
+  p.KeepStringQuotes = true;
+  p.TrackLinesInStrings = true;
+  TReading r;
+  std::string lexem;
+  try {
+    for (;;) {
+      if (runs) {
+        std::string taken;
+        p.TakePlainLexemes(taken, limit);
+        r.Text += taken;
+      }
+      const int code = p.GetNext(lexem);
+      if (code == lcEnd) break;
+      r.Text += lexem;
+      if (!IsPlainLexeme(code, lexem))
+        r.Significant.push_back(
+            {code, lexem, p.GetPrevPos(), p.GetCurrPos(), p.GetCurrLine(), p.GetPrevCol(), p.GetCurrCol()});
+    }
+  } catch (const EAssertionFailed&) {
+    std::abort();
+  } catch (const Exception&) {
+    r.Failed = true;
+    r.FailPos = p.GetCurrPos();
+  }
+  return r;
+}
+
+void CheckPlainRuns(const std::string& input, TCharsetKind cs, size_t blockSize, size_t limit) {
+  TMyParser byLexeme(input, cs);
+  const TReading reference = Read(byLexeme, false, 0);
+  TMyParser fromString(input, cs);
+  const TReading inString = Read(fromString, true, limit);
+  Check(inString == reference);
+  Check(inString.Text == reference.Text);
+  TStringStream stream(input);
+  TMyParser fromStream(stream, cs);
+  fromStream.SetBlockSize(blockSize);
+  const TReading inStream = Read(fromStream, true, limit);
+  Check(inStream == reference);
+  Check(inStream.Text == reference.Text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const TCharsetKind cs = kCharsets[data[0] % (sizeof kCharsets / sizeof kCharsets[0])];
-  Run(std::string(reinterpret_cast<const char*>(data + 1), size - 1), cs);
+  constexpr size_t kSets = sizeof kCharsets / sizeof kCharsets[0];
+  const TCharsetKind cs = kCharsets[data[0] % kSets];
+  const size_t rest = data[0] / kSets;  // 0..51
+  const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+  Run(input, cs);
+  CheckPlainRuns(input, cs, 1 + rest % 8, rest / 8 == 0 ? 0 : rest / 8 * 3);
   return 0;
 }
