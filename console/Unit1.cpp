@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
 
 #include "console/TypedText.h"
 #include "console/Unit2.h"
@@ -26,6 +27,8 @@ constexpr int kZoneHeight = 40;
 constexpr int kServerHeight = 68;
 constexpr int kNamesHeight = 100;
 constexpr int kAccountHeight = 160;
+// What a person may type into each edit.
+constexpr int kTypedLength = 20;
 
 QString FromAnsi(const std::string& s) {
   return QString::fromStdU16String(AnsiToWide(s));
@@ -39,8 +42,15 @@ QLineEdit* AddEdit(QWidget* panel, const QString& label, int top) {
   caption->setGeometry(16, top + 3, 80, 18);
   auto* edit = new QLineEdit(panel);
   edit->setGeometry(100, top, 200, 22);
-  edit->setMaxLength(20);
+  edit->setMaxLength(kTypedLength);
   return edit;
+}
+
+// A value read from DB.ini is shown whole: the zone editor takes longer ones, and an edit cut
+// to its typing limit would connect with, and save, a shorter address or password.
+void ShowWhole(QLineEdit* edit, const QString& text) {
+  edit->setMaxLength(std::max(kTypedLength, static_cast<int>(text.size())));
+  edit->setText(text);
 }
 
 }  // namespace
@@ -71,7 +81,7 @@ void Tlogin::BuildControls() {
   p3->setGeometry(0, 104, kWidth, kServerHeight);
   edt1 = AddEdit(p3, QStringLiteral("服务器地址"), 0);
   Edit1 = new QLineEdit(p3);
-  Edit1->setMaxLength(20);
+  Edit1->setMaxLength(kTypedLength);
   Edit1->setGeometry(100, 23, 60, 22);
   cbb2 = new QComboBox(p3);
   cbb2->setGeometry(166, 23, 134, 22);
@@ -147,15 +157,15 @@ QString Tlogin::LoginCharset() const {
 }
 
 void Tlogin::ShowSettings(const TDbSettings& s) {
-  edt1->setText(FromAnsi(s.Server));
-  Edit1->setText(FromAnsi(s.Port));
+  ShowWhole(edt1, FromAnsi(s.Server));
+  ShowWhole(Edit1, FromAnsi(s.Port));
   cbb2->setCurrentIndex(s.CharsetIndex);
-  edtdbname1->setText(FromAnsi(s.AccDB));
-  edtdbname2->setText(FromAnsi(s.CharDB));
-  edtdbname3->setText(FromAnsi(s.LogDB));
-  if (!chk2->isChecked()) edt4->setText(FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
-  edt2->setText(FromAnsi(s.Uid));
-  edt3->setText(FromAnsi(s.Pwd));
+  ShowWhole(edtdbname1, FromAnsi(s.AccDB));
+  ShowWhole(edtdbname2, FromAnsi(s.CharDB));
+  ShowWhole(edtdbname3, FromAnsi(s.LogDB));
+  if (!chk2->isChecked()) ShowWhole(edt4, FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
+  ShowWhole(edt2, FromAnsi(s.Uid));
+  ShowWhole(edt3, FromAnsi(s.Pwd));
 }
 
 TDbSettings Tlogin::TypedSettings() const {
@@ -176,7 +186,7 @@ void Tlogin::SetDetailed(bool on) {
   if (on)
     edt4->setText(QStringLiteral("..."));
   else
-    edt4->setText(edtdbname1->text() + "," + edtdbname2->text() + "," + edtdbname3->text());
+    ShowWhole(edt4, edtdbname1->text() + "," + edtdbname2->text() + "," + edtdbname3->text());
   Relayout();
 }
 
@@ -232,7 +242,7 @@ void Tlogin::EditZones() {
 void Tlogin::LoadZone() {
   TDbSettings s = FIni.ReadZone(ToAnsi(cbb1->currentText()));
   ShowSettings(s);
-  edt4->setText(FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
+  ShowWhole(edt4, FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
 }
 
 bool Tlogin::ConnectAll() {

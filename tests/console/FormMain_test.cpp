@@ -65,6 +65,8 @@ class FormMainTest : public QObject {
   void InputChecksStopBeforeSaving();
   void UntickedSaveResetsSectionDB();
   void ZoneModeWithoutZonesEmptiesEdits();
+  void LongSettingsFromTheFileAreUsedWhole_data();
+  void LongSettingsFromTheFileAreUsedWhole();
   void LoginLayoutsKeepPanelsApart_data();
   void LoginLayoutsKeepPanelsApart();
   void ClockNamesTheWeekday();
@@ -264,6 +266,45 @@ void FormMainTest::ZoneModeWithoutZonesEmptiesEdits() {
   login->SetZoneMode(false);
   QCOMPARE(login->edt1->text(), QStringLiteral("localhost"));
   QCOMPARE(login->height(), 340);
+}
+
+void FormMainTest::LongSettingsFromTheFileAreUsedWhole_data() {
+  QTest::addColumn<bool>("zone");
+  QTest::newRow("single server") << false;
+  QTest::newRow("zone") << true;
+}
+
+void FormMainTest::LongSettingsFromTheFileAreUsedWhole() {
+  QFETCH(bool, zone);
+  // Longer than a person may type into the login, as the zone editor and the file take them.
+  const std::string server = "db-zone03.game-hosting.example";
+  const std::string password = "p'w\\0123456789abcdefghij";
+  const std::string account = "account_zone03_merged";
+  const QByteArray section = zone ? "\xB6\xFE\xC7\xF8" : "DB";  // 二区 in GBK
+  QByteArray ini = kDefaultDbIni;
+  if (zone)
+    ini += "[" + section + "]\r\nareaname=" + section + "\r\nareaaddr=" + server.c_str() +
+           "\r\nareaport=3306\r\nareacharset=2\r\nareaacc=" + account.c_str() +
+           "\r\nareachar=zqv\r\narealog=zqv_log\r\nareauid=root\r\nareapwd=" + password.c_str() + "\r\n";
+  else
+    ini.replace("Server=localhost", ("Server=" + server).c_str())
+        .replace("Pwd=480317", ("Pwd=" + password).c_str())
+        .replace("DBacc=account", ("DBacc=" + account).c_str());
+  WriteAll(IniPath(), ini);
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  if (zone) login->SetZoneMode(true);
+  QVERIFY(login->ConnectAll());
+  QCOMPARE(FScript->Opened.size(), size_t(3));
+  QCOMPARE(FScript->Opened[0].Server, server);
+  QCOMPARE(FScript->Opened[0].Pwd, password);
+  QCOMPARE(FScript->Opened[0].Database, account);
+  // What the login saved is what the file held.
+  if (!zone) QCOMPARE(ReadAll(IniPath()), QByteArray(ini).replace("saveini=True", "saveini=-1"));
+  // Typing stays limited.
+  login->edt2->clear();
+  QTest::keyClicks(login->edt2, QString(30, 'x'));
+  QCOMPARE(login->edt2->text().size(), 20);
 }
 
 void FormMainTest::LoginLayoutsKeepPanelsApart_data() {
