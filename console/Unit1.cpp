@@ -65,8 +65,11 @@ Tlogin::Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFact
   BuildControls();
   FFrame.setEnabled(false);
   lbl1->clear();
-  FIni.EnsureExists();
-  FState = FIni.ReadDB();
+  // A DB.ini that cannot be created or read is reported, and the window shows empty settings.
+  Guarded([this] {
+    FIni.EnsureExists();
+    FState = FIni.ReadDB();
+  });
   ShowSettings(FState);
   chk1->setChecked(FState.SaveIni);
   setFixedWidth(kWidth);

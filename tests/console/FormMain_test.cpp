@@ -20,6 +20,7 @@
 #include "console/Unit_bakdata.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/Exceptions.h"
+#include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"
 
 namespace {
@@ -57,6 +58,7 @@ class FormMainTest : public QObject {
   void init();
   void cleanup();
   void FirstStartWritesDefaultsAndShowsThem();
+  void IniThatCannotBeWrittenIsReported();
   void LoginGivesStatusLineAndEnablesFrame();
   void LoginConnectsToTheDatabasesShown();
   void FailingLogDatabaseKeepsEarlierConnections();
@@ -121,6 +123,23 @@ void FormMainTest::FirstStartWritesDefaultsAndShowsThem() {
   QCOMPARE(login->edt2->text(), QStringLiteral("root"));
   QVERIFY(login->chk1->isChecked());
   QVERIFY(!login->LoginConnected());
+}
+
+void FormMainTest::IniThatCannotBeWrittenIsReported() {
+  // Started in a folder where DB.ini cannot be created: the start goes on and says why.
+  const QString path = FDir->filePath("no_such_folder/DB.ini");
+  auto script = FScript;
+  std::unique_ptr<TFormMain> frame;
+  QVERIFY(Guarded([&] {
+    frame = std::make_unique<TFormMain>([script](int) { return std::make_unique<TFakeConnection>(script); },
+                                        path);
+  }));
+  QVERIFY(frame->Login());
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Caption, CaptionError);
+  QVERIFY(FUi->Messages()[0].Args.Text.contains("no_such_folder/DB.ini"));
+  QVERIFY(frame->Login()->edt1->text().isEmpty());
+  QVERIFY(!QFile::exists(path));
 }
 
 void FormMainTest::LoginGivesStatusLineAndEnablesFrame() {
