@@ -270,8 +270,8 @@ bool Titemsell::KeyFiltered(QObject* watched, QEvent* event) {
   const QString text = static_cast<QKeyEvent*>(event)->text();
   if (text.size() != 1) return false;
   const QChar key = text.front();
-  // Editing keys other than backspace (Ctrl+V, Tab) are no typed characters.
-  if (key < QChar(' ') && key != QChar('\b')) return false;
+  // Editing keys other than backspace (Ctrl+V, Tab, Delete's 0x7F) are no typed characters.
+  if ((key < QChar(' ') && key != QChar('\b')) || key == QChar(0x7F)) return false;
   const TKeyRule rule = edit == edt3 ? KeyRuleOfFilter(cbb1->currentIndex()) : TKeyRule::Digits;
   const std::optional<QString> refusal = KeyRefusal(rule, key, edit->cursorPosition() == 0);
   if (!refusal) return false;

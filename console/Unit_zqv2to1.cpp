@@ -332,6 +332,10 @@ bool Tzqv2to1::eventFilter(QObject* watched, QEvent* event) {
                                                : TMergeKeyRule::Compensation;
   const int caret = edit->hasSelectedText() ? edit->selectionStart() : edit->cursorPosition();
   const QChar typed = key->key() == Qt::Key_Backspace ? QChar(8) : key->text().front();
+  // Delete (0x7F) and Ctrl with a letter (Ctrl+A, Ctrl+C) edit or copy what is there and type
+  // nothing; pasted text is not held to the key rules either way.
+  if (typed != QChar(8) && (typed < QChar(' ') || typed == QChar(0x7F)))
+    return QWidget::eventFilter(watched, event);
   const QString problem = MergeKeyProblem(rule, typed, caret);
   if (problem.isEmpty()) return QWidget::eventFilter(watched, event);
   Guarded([&] { ShowMessageBox(problem, CaptionHint, TMsgIcon::Information); });

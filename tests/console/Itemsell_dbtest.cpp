@@ -72,6 +72,7 @@ class ItemsellDbTest : public QObject {
   void RefusedSendWritesNothing();
   void PastedTextOutsideTheKeyRulesIsRefused_data();
   void PastedTextOutsideTheKeyRulesIsRefused();
+  void DeleteKeyDeletesInTheAmountEdits();
   void NamesAndItemsReadAsListedInEitherBackslashMode_data();
   void NamesAndItemsReadAsListedInEitherBackslashMode();
   void ImportKeepsTheBytesInEitherBackslashMode_data();
@@ -567,6 +568,24 @@ void ItemsellDbTest::PastedTextOutsideTheKeyRulesIsRefused() {
   QCOMPARE(Texts(), QStringList({QStringLiteral("只能输入0-9的数字！")}));
   QCOMPARE(Gifts(), 0);
   QVERIFY(w->Button1->isEnabled());
+}
+
+void ItemsellDbTest::DeleteKeyDeletesInTheAmountEdits() {
+  auto w = Window();
+  w->rb6->setChecked(true);
+  w->cbb1->setCurrentIndex(1);
+  const std::pair<QRadioButton*, QLineEdit*> edits[] = {
+      {w->rb2, w->edt1}, {w->rb3, w->edt4}, {w->rb4, w->edt2}, {w->rb4, w->edt3}};
+  for (const auto& [kind, edit] : edits) {
+    kind->setChecked(true);
+    edit->setText(QStringLiteral("250"));
+    edit->setCursorPosition(1);
+    // The event the Delete key gives carries the character 0x7F.
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+    QCoreApplication::sendEvent(edit, &press);
+    QCOMPARE(edit->text(), QStringLiteral("20"));
+  }
+  QCOMPARE(Texts(), QStringList());
 }
 
 void ItemsellDbTest::NamesAndItemsReadAsListedInEitherBackslashMode_data() {

@@ -78,7 +78,7 @@ void Zqv2to1Test::TypedKeys_data() {
   QTest::addColumn<int>("edit");  // 1 account tag, 2 character tag, 4 compensation
   QTest::addColumn<QString>("before");
   QTest::addColumn<int>("caret");
-  QTest::addColumn<QString>("typed");  // "\b" for backspace
+  QTest::addColumn<QString>("typed");  // "\b" for backspace, "\x7f" for delete
   QTest::addColumn<QString>("after");
   QTest::addColumn<QString>("box");
   const QString letterFirst = QStringLiteral("必须以字母开头！");
@@ -102,6 +102,13 @@ void Zqv2to1Test::TypedKeys_data() {
                                         << "" << QStringLiteral("第一个数字不能为0！");
   QTest::newRow("compensation letter") << 4 << "5" << 1 << "k"
                                        << "5" << QStringLiteral("只能输入0-9的数字！");
+  // The Delete key's event carries the character 0x7F: it deletes, it types nothing.
+  QTest::newRow("delete key") << 1 << "us2" << 0 << "\x7f"
+                              << "s2" << QString();
+  QTest::newRow("delete key, compensation") << 4 << "50" << 1 << "\x7f"
+                                            << "5" << QString();
+  QTest::newRow("ctrl+c") << 2 << "CH2" << 3 << "\x03"
+                          << "CH2" << QString();
 }
 
 void Zqv2to1Test::TypedKeys() {
@@ -112,7 +119,9 @@ void Zqv2to1Test::TypedKeys() {
   QLineEdit* e = edit == 1 ? FWindow->edt1 : edit == 2 ? FWindow->edt2 : FWindow->edt4;
   e->setText(before);
   e->setCursorPosition(caret);
-  const int key = typed == "\b" ? int(Qt::Key_Backspace) : int(typed.front().toUpper().unicode());
+  const int key = typed == "\b"     ? int(Qt::Key_Backspace)
+                  : typed == "\x7f" ? int(Qt::Key_Delete)
+                                    : int(typed.front().toUpper().unicode());
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, typed);
   QCoreApplication::sendEvent(e, &press);
   QTEST(e->text(), "after");
