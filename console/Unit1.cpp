@@ -1,11 +1,13 @@
 #include "console/Unit1.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTimer>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
 
@@ -324,6 +326,17 @@ void Tlogin::changeEvent(QEvent* event) {
   if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
     FFrame.showMinimized();
   QWidget::changeEvent(event);
+}
+
+void Tlogin::closeEvent(QCloseEvent* event) {
+  // Closed by the window manager before logging in, the window ends the program as "取消" does:
+  // the frame it disabled would otherwise stay there, unusable. A frame that refuses to close
+  // (a tool window still busy) is given back to the game master.
+  if (isVisible() && !LoginConnected())
+    QTimer::singleShot(0, &FFrame, [frame = &FFrame] {
+      if (frame->isVisible() && !frame->close()) frame->setEnabled(true);
+    });
+  QWidget::closeEvent(event);
 }
 
 bool Tlogin::eventFilter(QObject* watched, QEvent* event) {

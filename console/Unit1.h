@@ -69,6 +69,7 @@ class Tlogin : public QWidget, private TLoginSink {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

@@ -75,6 +75,8 @@ class FormMainTest : public QObject {
   void FindChildRestoresThroughMdiArea();
   void HelpFileMissingOrBroken();
   void ReloginMakesANewLoginWindow();
+  void ClosingTheLoginEndsTheProgram_data();
+  void ClosingTheLoginEndsTheProgram();
   void MenusListTheirItemsInOrder();
   void BackupWindowGivesBackTheStatusBar_data();
   void BackupWindowGivesBackTheStatusBar();
@@ -429,6 +431,31 @@ void FormMainTest::ReloginMakesANewLoginWindow() {
   frame->ShowRechargeHint();
   QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("直接在帐号管理里可以进行充值！"));
   QCOMPARE(FUi->Messages().back().Args.Caption, CaptionHint);
+}
+
+void FormMainTest::ClosingTheLoginEndsTheProgram_data() {
+  QTest::addColumn<bool>("relogin");
+  QTest::newRow("first login") << false;
+  QTest::newRow("re-login") << true;
+}
+
+// Closed by the window manager (Alt+F4) instead of "取消": the frame it disabled went on
+// without it, disabled for good.
+void FormMainTest::ClosingTheLoginEndsTheProgram() {
+  QFETCH(bool, relogin);
+  auto frame = MakeFrame();
+  frame->show();
+  if (relogin) {
+    QVERIFY(frame->Login()->ConnectAll());
+    frame->Relogin();
+  }
+  Tlogin* login = frame->Login();
+  login->show();
+  QVERIFY(!frame->isEnabled());
+  QVERIFY(login->close());
+  QCoreApplication::processEvents();
+  QVERIFY(!frame->isVisible());
+  QVERIFY(FUi->Messages().empty());
 }
 
 // Each menu's items as the game master finds them, "-" for a separator.
