@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "components/DAScript.h"
 #include "components/DBAccess.h"
@@ -226,6 +227,10 @@ namespace {
 constexpr size_t kFailuresListed = 3;
 constexpr size_t kHeadLength = 80;
 
+// The byte order mark an editor may put before a file saved as UTF-8: no part of the first
+// statement, and the server refuses that statement with it.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 // The text on one line: line ends and tabs become single blanks, blanks at either end go.
 std::string OneLine(const std::string& text, size_t limit) {
   std::string head;
@@ -294,7 +299,14 @@ void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
 
 void TDADump::Restore() {
   std::unique_ptr<TDAScript> script = CreateScript();
-  script->SetSQL(FSQL);
+  if (FSQL.Count() > 0 && FSQL[0].rfind(kUtf8Bom, 0) == 0) {
+    TStringList text;
+    text.SetKeepLineBreaks(true);
+    text.SetText(std::string_view(FSQL.ExactText()).substr(kUtf8Bom.size()));
+    script->SetSQL(text);
+  } else {
+    script->SetSQL(FSQL);
+  }
   int64_t length = 0;
   for (int i = 0; i < FSQL.Count(); ++i) length += static_cast<int64_t>(FSQL[i].size()) + 2;
   RunRestore(*script, length);
@@ -302,6 +314,9 @@ void TDADump::Restore() {
 
 void TDADump::RestoreFromStream(TStream& stream) {
   std::unique_ptr<TDAScript> script = CreateScript();
+  const int64_t start = stream.Position();
+  char head[3] = {};
+  if (stream.Read(head, 3) != 3 || std::string_view(head, 3) != kUtf8Bom) stream.Seek(start, soFromBeginning);
   const int64_t length = stream.Size() - stream.Position();
   script->SetSourceStream(&stream);
   RunRestore(*script, length);

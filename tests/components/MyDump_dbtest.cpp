@@ -305,6 +305,32 @@ TEST(MyDumpDbTest, RestoreRunsEveryStatementAndThenReportsTheFailures) {
   EXPECT_EQ(Scalar(c, "SELECT GROUP_CONCAT(a ORDER BY a) FROM t"), "1,2,3");
 }
 
+// A file an editor saved as UTF-8 with a byte order mark restores as the mariadb client restores
+// it: the mark is no part of its first statement (here the SET NAMES that the rows' text needs).
+TEST(MyDumpDbTest, AFileBeginningWithAByteOrderMarkRestoresWhole) {
+  const std::string text =
+      "\xEF\xBB\xBFSET NAMES utf8mb4;\r\nCREATE TABLE u (id INT, s VARCHAR(9) CHARACTER SET utf8mb4);\r\n"
+      "INSERT INTO u VALUES (1, '\xE4\xB8\xAD\xF0\x9F\x98\x80\\\\');\r\n";
+  for (const bool fromFile : {true, false}) {
+    SCOPED_TRACE(fromFile ? "file" : "SQL");
+    TScratchDb db;
+    TTempDir dir;
+    TMyConnection c;
+    Prepare(c, db.Name(), "gbk");
+    TMyDump dump;
+    dump.SetConnection(&c);
+    if (fromFile) {
+      const fs::path file = dir.Path / "bom.sql";
+      std::ofstream(file, std::ios::binary) << text;
+      dump.RestoreFromFile(file.string());
+    } else {
+      dump.SQL().SetText(text);
+      dump.Restore();
+    }
+    EXPECT_EQ(Scalar(c, "SELECT HEX(s) FROM u"), "E4B8ADF09F98805C");
+  }
+}
+
 // Whatever form the move takes, and whether the session reports its database changes (our
 // protocol) or not (the client library), nothing runs in another database.
 TEST(MyDumpDbTest, ARestoreStayingInItsDatabaseStopsRightAfterAMoveAway) {
