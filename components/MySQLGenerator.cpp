@@ -34,6 +34,13 @@ TFieldDesc* FirstTimestampField(TData& data, const TCRTableInfo* table) {
   return nullptr;
 }
 
+// The text of a zero value of a date column, or nil for any other column.
+const char* ZeroDateText(const TFieldDesc& desc) {
+  if (IsMyType(desc, mftTimestamp) || IsMyType(desc, mftDateTime)) return "0000-00-00 00:00:00";
+  if (IsMyType(desc, mftDate) || IsMyType(desc, mftNewDate)) return "0000-00-00";
+  return nullptr;
+}
+
 }  // namespace
 
 std::vector<int> TMySQLGenerator::ParamPositions() const {
@@ -89,11 +96,12 @@ void TMySQLGenerator::AddParam(std::string& builder, const TFieldDesc& desc, boo
 void TMySQLGenerator::AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
                                           bool checkNull, TStatementType type) {
   if (IsInexactMyField(desc)) return;
-  // A zero TIMESTAMP reads as NULL: the row may hold either.
-  if (checkNull && IsMyType(desc, mftTimestamp) && IsNull(desc, type != stRefresh)) {
+  // A zero TIMESTAMP, DATETIME or DATE reads as NULL: the row may hold either.
+  const char* zero = ZeroDateText(desc);
+  if (checkNull && zero != nullptr && IsNull(desc, type != stRefresh)) {
     if (!builder.empty()) builder += " AND ";
     const std::string name = GetConditionFieldName(desc, type == stRefresh);
-    builder += "(" + name + " IS NULL OR " + name + " = '0000-00-00 00:00:00')";
+    builder += "(" + name + " IS NULL OR " + name + " = '" + zero + "')";
     return;
   }
   TDASQLGenerator::AddFieldToCondition(builder, desc, batchIndex, checkNull, type);

@@ -188,6 +188,46 @@ TEST_F(MyKeysDbTest, AQualifiedTableIsWrittenInItsOwnDatabase) {
   }
 }
 
+// A zero DATE or DATETIME reads as NULL, like a zero TIMESTAMP: the row is found whichever it
+// holds, whether the column is a key or one of a keyless row's columns.
+TEST_F(MyKeysDbTest, ARowHoldingAZeroDateIsFoundToWriteAndRead) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  struct Case {
+    const char* Name;
+    const char* Create;
+    const char* Rows;
+    const char* Columns;  // as the rows are read back
+    const char* After;    // after an edit of each row's n and the delete of the first row
+  };
+  const Case cases[] = {
+      {"keyless, nullable DATETIME and DATE", "(d DATETIME NULL, dd DATE NULL, n INT)",
+       "('0000-00-00 00:00:00', '2024-01-02', 1), (NULL, '0000-00-00', 2), (NULL, NULL, 3)",
+       "IFNULL(d, 'N'), IFNULL(dd, 'N'), n", "N,0000-00-00,12;N,N,13"},
+      {"keyless, DATETIME(6)", "(d DATETIME(6) NULL, n INT)", "('0000-00-00 00:00:00', 1), (NULL, 2)",
+       "IFNULL(d, 'N'), n", "N,12"},
+      {"a DATE key", "(dd DATE NOT NULL PRIMARY KEY, n INT)", "('0000-00-00', 1), ('2024-01-02', 2)", "dd, n",
+       "2024-01-02,12"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Conn.ExecSQL("DROP TABLE IF EXISTS z");
+    Conn.ExecSQL(std::string("CREATE TABLE z ") + c.Create);
+    Conn.ExecSQL(std::string("INSERT INTO z VALUES ") + c.Rows);
+    TMyQuery q;
+    Open(q, "SELECT * FROM z ORDER BY n");
+    for (q.First(); !q.Eof(); q.Next()) {
+      q.Edit();
+      q.FieldByName("n")->SetAsInteger(q.FieldByName("n")->AsInteger() + 10);
+      EXPECT_EQ(ErrorOf([&] { q.Post(); }), "") << q.FieldByName("n")->AsInteger();
+      if (q.State() != dsBrowse) q.Cancel();
+      EXPECT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
+    }
+    q.First();
+    EXPECT_EQ(ErrorOf([&] { q.Delete(); }), "");
+    EXPECT_EQ(Rows("z", c.Columns, "n"), c.After);
+  }
+}
+
 // Two tables of one name in two databases, joined under aliases: each side's refresh and lock
 // statements name its own alias and read its own row.
 TEST_F(MyKeysDbTest, ASameNamedTableOfAnotherDatabaseIsReadUnderItsOwnAlias) {
