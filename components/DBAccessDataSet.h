@@ -266,6 +266,9 @@ class TCustomDADataSet : public TMemDataSet,
   // ---- Provider support (the platform's provider components talk to the dataset here) ----
   // The quote character of names (a double quote; the back quote for MySQL).
   virtual char QuoteChar() const { return '"'; }
+  // The offsets of the "?" placeholders of a statement: here every "?"; a dialect leaves out those
+  // in its strings, quoted names and comments.
+  virtual std::vector<size_t> PlaceholderOffsets(const std::string& sql);
   // Transactions of the connection, only while AutoCommit is on and the connection is connected.
   void PSStartTransaction();
   void PSEndTransaction(bool commit);

@@ -76,19 +76,28 @@ void TCustomDADataSet::PSEndTransaction(bool commit) {
     conn->Rollback();
 }
 
+std::vector<size_t> TCustomDADataSet::PlaceholderOffsets(const std::string& sql) {
+  std::vector<size_t> offsets;
+  for (size_t at = sql.find('?'); at != std::string::npos; at = sql.find('?', at + 1)) offsets.push_back(at);
+  return offsets;
+}
+
 int TCustomDADataSet::PSExecuteStatement(const std::string& sql, TParams* params,
                                          std::unique_ptr<TCustomDADataSet>* resultSet) {
   TCustomDAConnection* conn = UsedConnection();
   if (conn == nullptr) throw EDatabaseError(MessageText(SConnectionNotDefined));
+  // A "?" inside a string, a quoted name or a comment is text: made ":n" it would change the
+  // value written and leave a placeholder without its parameter.
   std::string text;
   text.reserve(sql.size() + 8);
   int number = 0;
-  for (char c : sql) {
-    if (c == '?')
-      text += ':' + std::to_string(++number);
-    else
-      text += c;
+  size_t from = 0;
+  for (size_t at : PlaceholderOffsets(sql)) {
+    text.append(sql, from, at - from);
+    text += ':' + std::to_string(++number);
+    from = at + 1;
   }
+  text.append(sql, from, std::string::npos);
   if (params != nullptr)
     for (int i = 0; i < params->Count(); ++i) {
       TParam* param = params->Items(i);

@@ -9,6 +9,7 @@
 #include "components/MyAccess.h"
 #include "core/DAConsts.h"
 #include "mysql/MyParser.h"
+#include "mysql/MySQLCommand.h"
 #include "platform/db/NumericFields.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/DateTimeUtils.h"
@@ -142,6 +143,10 @@ bool TCustomMyDataSet::TextNoBackslashEscapes() const {
   const TCustomMyConnection* connection = Connection();
   const TMySQLConnection* session = connection != nullptr ? connection->MyIConnection() : nullptr;
   return session != nullptr && session->NoBackslashEscapes();
+}
+
+std::vector<size_t> TCustomMyDataSet::PlaceholderOffsets(const std::string& sql) {
+  return FindPlaceholders(sql, AnsiCharsetKind(), TextNoBackslashEscapes());
 }
 
 std::string TCustomMyDataSet::SQLAddWhere(const std::string& sql, const std::string& condition) {

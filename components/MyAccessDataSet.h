@@ -98,6 +98,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   std::string SQLGetOrderBy(const std::string& sql) const override;
   // The session reads a backslash in a string as a plain character (NO_BACKSLASH_ESCAPES).
   bool TextNoBackslashEscapes() const;
+  std::vector<size_t> PlaceholderOffsets(const std::string& sql) override;
 
   // The table's key and data fields as MyKeyAndDataFields chooses them (every table's with
   // forceAll under FullRefresh), kept until the fields are described anew. The key is a whole

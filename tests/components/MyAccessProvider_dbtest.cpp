@@ -96,6 +96,42 @@ TEST_F(MyProviderDbTest, ExecuteStatementNumbersPlaceholders) {
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(name ORDER BY a, b) FROM t"), "w,w,x,z,x");
 }
 
+// A "?" in a string, a back-quoted name or a comment is text, not a placeholder: the statement
+// writes it as it stands and its placeholders take the values in order.
+TEST_F(MyProviderDbTest, ExecuteStatementLeavesAQuestionMarkInTextAlone) {
+  Run("CREATE TABLE `q?` (id INT PRIMARY KEY, note VARCHAR(20), `why?` VARCHAR(20))");
+  struct Case {
+    const char* name;
+    std::string sql;
+    std::vector<Variant> values;
+    std::string row;  // HEX(note), HEX(`why?`) of row 1 afterwards
+  };
+  const std::vector<Case> cases = {
+      {"in a string before the placeholders",
+       "INSERT INTO `q?` (note, id, `why?`) VALUES ('ok?', ?, ?)",
+       {Variant(1), Variant(std::string("a"))},
+       "6F6B3F,61"},
+      {"in a string after an escaped quote and an escaped backslash",
+       "UPDATE `q?` SET note = ? WHERE id = ? AND note <> 'it\\'s? \\\\?'",
+       {Variant(std::string("b?")), Variant(1)},
+       "623F,61"},
+      {"in comments",
+       "UPDATE `q?` /* ? */ SET `why?` = ? -- ?\n WHERE id = ? # ?",
+       {Variant(std::string("c")), Variant(1)},
+       "623F,63"},
+  };
+  TMyQuery owner;
+  owner.SetConnection(&Conn);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TParams params;
+    for (const Variant& v : c.values) params.CreateParam(ftUnknown, "p", ptUnknown)->SetValue(v);
+    EXPECT_EQ(owner.PSExecuteStatement(c.sql, &params), 1);
+    EXPECT_EQ(Value("SELECT CONCAT_WS(',', HEX(note), HEX(`why?`)) FROM `q?` WHERE id = 1"), c.row);
+  }
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM `q?`"), "1");
+}
+
 TEST_F(MyProviderDbTest, KeyFieldsOpenOnceAndRestoreSettings) {
   struct Case {
     const char* name;
