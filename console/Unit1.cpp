@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
@@ -15,6 +16,7 @@
 #include "console/Unit2.h"
 #include "console/Unit_addarea.h"
 #include "console/Unit_updatever.h"
+#include "console/VersionCheck.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/Charset.h"
 #include "platform/widgets/ErrorReport.h"
@@ -136,10 +138,11 @@ void Tlogin::BuildControls() {
   btn3->SetCaption(QStringLiteral("配置分区"));
   btn3->move(226, 4);
 
-  auto* title = new QLabel(QStringLiteral("游戏管理工具"), this);
+  auto* title = img1 = new QLabel(QStringLiteral("游戏管理工具"), this);
   title->setGeometry(0, 0, kWidth, 100);
   title->setAlignment(Qt::AlignCenter);
   title->setCursor(Qt::PointingHandCursor);
+  title->installEventFilter(this);
   QFont big = title->font();
   big.setPointSize(20);
   title->setFont(big);
@@ -342,5 +345,12 @@ void Tlogin::closeEvent(QCloseEvent* event) {
 bool Tlogin::eventFilter(QObject* watched, QEvent* event) {
   if (watched == edt4 && event->type() == QEvent::MouseButtonPress && edt4->isEnabled())
     chk2->setChecked(true);
+  // The picture shows a hand: a click on it opens the maker's page.
+  if (watched == img1 && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+    Guarded([] {
+      const QString page = QString::fromLatin1(kDownloadPage);
+      if (!Ui().ShellOpen(page)) ShowMessage(QStringLiteral("浏览器加载失败，请手动打开软件主页：") + page);
+    });
   return QWidget::eventFilter(watched, event);
 }

@@ -57,6 +57,7 @@ class Tlogin : public QWidget, private TLoginSink {
   QWidget* p2 = nullptr;        // the three database names (详细配置)
   QWidget* p3 = nullptr;        // server, port, character set
   QWidget* p4 = nullptr;        // zone choice (多区服模式)
+  QLabel* img1 = nullptr;       // the title picture; a click opens the maker's page
 
   // The connect sequence of 确  定; true when all three connections are open.
   bool ConnectAll();

@@ -18,6 +18,7 @@
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "console/Unit_bakdata.h"
+#include "console/VersionCheck.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
@@ -75,6 +76,8 @@ class FormMainTest : public QObject {
   void FindChildRestoresThroughMdiArea();
   void HelpFileMissingOrBroken();
   void ReloginMakesANewLoginWindow();
+  void LoginPictureOpensTheMakersPage_data();
+  void LoginPictureOpensTheMakersPage();
   void ClosingTheLoginEndsTheProgram_data();
   void ClosingTheLoginEndsTheProgram();
   void MenusListTheirItemsInOrder();
@@ -417,6 +420,25 @@ void FormMainTest::HelpFileMissingOrBroken() {
   QCOMPARE(FUi->Messages()[1].Args.Text, QStringLiteral("启动出现异常，可能是帮助文件已被破坏！"));
   QCOMPARE(FUi->ShellOpened().size(), 2);
   QVERIFY(FUi->ShellOpened()[1].endsWith("GameHelp.CHM"));
+}
+
+void FormMainTest::LoginPictureOpensTheMakersPage_data() {
+  QTest::addColumn<bool>("started");
+  QTest::newRow("shell opens it") << true;
+  QTest::newRow("shell cannot") << false;
+}
+
+// The picture shows a hand cursor; a click on it did nothing.
+void FormMainTest::LoginPictureOpensTheMakersPage() {
+  QFETCH(bool, started);
+  FUi->SetShellResult(started);
+  auto frame = MakeFrame();
+  Tlogin* login = frame->Login();
+  login->show();
+  QTest::mouseClick(login->img1, Qt::LeftButton);
+  QCOMPARE(FUi->ShellOpened(), QStringList{QString::fromLatin1(kDownloadPage)});
+  QCOMPARE(FUi->Messages().size(), size_t(started ? 0 : 1));
+  if (!started) QVERIFY(FUi->Messages()[0].Args.Text.endsWith(QString::fromLatin1(kDownloadPage)));
 }
 
 void FormMainTest::ReloginMakesANewLoginWindow() {
