@@ -386,6 +386,38 @@ TEST_F(MyApplyDbTest, ReadingOnPastARefusedRowRaisesInsteadOfEnding) {
   }
 }
 
+// In disconnected mode the connection closes once a dataset opened, and the dataset reads its rows
+// on a session of its own: when that session is lost, reading on refuses instead of ending early.
+TEST_F(MyApplyDbTest, DisconnectedModeRowsLostWithTheirSessionAreNotTakenForTheEnd) {
+  Conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, pad CHAR(200) NOT NULL DEFAULT '') ENGINE=InnoDB");
+  Conn.ExecSQL("INSERT INTO hero (id) SELECT seq FROM seq_1_to_100000");
+  TMyConnection victim;
+  victim.Options().SetDisconnectedMode(true);
+  Connect(victim);
+  TMyQuery q;
+  q.SetFetchAll(false);
+  q.SetFetchRows(3);
+  Open(q, "SELECT * FROM hero ORDER BY id", &victim);
+  // The rows come on a session of the dataset's own, still sending them.
+  const std::string thread = Value(
+      "SELECT CAST(ID AS CHAR) FROM information_schema.PROCESSLIST WHERE DB = DATABASE() AND "
+      "INFO = 'SELECT * FROM hero ORDER BY id'");
+  ASSERT_NE(thread, "");
+  Conn.ExecSQL("KILL CONNECTION " + thread);
+  const std::string error = ErrorOf([&] {
+    while (!q.Eof()) q.Next();
+  });
+  ASSERT_TRUE(q.Active());
+  EXPECT_LT(q.RecordCount(), 100000);
+  EXPECT_NE(error, "");
+  EXPECT_NE(ErrorOf([&] { q.Last(); }), "");
+  EXPECT_FALSE(q.Eof());
+  q.Close();
+  q.Open();
+  q.Last();
+  EXPECT_EQ(q.RecordCount(), 100000);
+}
+
 TEST_F(MyApplyDbTest, DateTimeParameterKeepsItsMillisecondsOnBothPaths) {
   Conn.ExecSQL("CREATE TABLE d (id INT, at DATETIME(3))");
   TMyCommand cmd;
