@@ -567,7 +567,9 @@ std::string CharsetFamily(std::string name) {
 bool SessionHolds(const std::string& session, const std::string& column) {
   const std::string s = CharsetFamily(session), c = CharsetFamily(column);
   if (s == c || c == "binary" || c == "ascii" || s == "binary" || s == "utf8mb4") return true;
-  return s == "utf8mb3" && c != "utf8mb4";
+  // Three-byte UTF-8 holds the Basic Multilingual Plane only: not what utf8mb4, utf16 and utf32 hold
+  // beyond it.
+  return s == "utf8mb3" && c != "utf8mb4" && c != "utf16" && c != "utf16le" && c != "utf32";
 }
 
 }  // namespace

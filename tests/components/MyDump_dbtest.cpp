@@ -939,6 +939,42 @@ std::string ConformancePrint(TMyConnection& c, const std::vector<std::string>& t
   return out;
 }
 
+// A utf8 (three-byte) session reads a character past the Basic Multilingual Plane as "?": a column
+// whose set holds such characters is refused before anything is written, the others come back.
+TEST(MyDumpDbTest, AUtf8SessionRefusesColumnsHoldingFourByteCharacters) {
+  struct Case {
+    const char* Charset;
+    const char* Value;  // as utf8mb4 hex
+    bool Refused;
+  };
+  const Case cases[] = {{"utf8mb4", "F09F9880", true}, {"utf16", "F09F9880", true},
+                        {"utf16le", "F09F9880", true}, {"utf32", "F09F9880", true},
+                        {"ucs2", "E4B8AD", false},     {"gbk", "E4B8AD", false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Charset);
+    TScratchDb source, target;
+    TMyConnection src;
+    Prepare(src, source.Name(), "utf8");
+    src.ExecSQL(std::string("CREATE TABLE c (s VARCHAR(4) CHARACTER SET ") + k.Charset + ")");
+    src.ExecSQL(std::string("INSERT INTO c VALUES (CONVERT(X'") + k.Value + "' USING utf8mb4))");
+    TMyDump dump;
+    dump.SetConnection(&src);
+    try {
+      dump.Backup();
+      EXPECT_FALSE(k.Refused) << dump.SQL().Text();
+    } catch (const EDatabaseError& e) {
+      EXPECT_TRUE(k.Refused) << e.Message();
+      EXPECT_NE(e.Message().find("`c`.`s`"), std::string::npos) << e.Message();
+      continue;
+    }
+    TMyConnection c;
+    Prepare(c, target.Name(), "utf8");
+    dump.SetConnection(&c);
+    dump.Restore();
+    EXPECT_EQ(Scalar(c, "SELECT HEX(s) FROM c"), Scalar(src, "SELECT HEX(s) FROM c"));
+  }
+}
+
 TEST(MyDumpDbTest, BackupsMatchTheMariaDbToolsOrRefuseBeforeWriting) {
   struct Case {
     TSession Session;
