@@ -35,6 +35,14 @@ bool LeadsTo(TDataSource* source, const TDataSet* dataSet) {
   return false;
 }
 
+// A re-read of the rows replaces the cached changes, which nothing has written yet.
+void RefuseRereadOverCachedChanges(TCustomDADataSet& dataSet) {
+  if (!dataSet.CachedUpdates() || !dataSet.UpdatesPending()) return;
+  throw EDatabaseError(
+      Format("%s holds cached changes not applied: apply or cancel them before its rows are read again",
+             {dataSet.Name().empty() ? dataSet.ClassName() : dataSet.Name()}));
+}
+
 }  // namespace
 
 // ---- Final SQL and SQL editing -------------------------------------------------------------------
@@ -107,6 +115,7 @@ void TCustomDADataSet::SetFilterSQL(const std::string& value) {
   const std::string trimmed = TrimSQLBlanks(value);
   if (trimmed == FFilterSQL) return;
   const bool wasActive = Active();
+  if (wasActive && !IsLoading()) RefuseRereadOverCachedChanges(*this);
   FFilterSQL = trimmed;
   if (!IsLoading()) {
     Close();
@@ -173,11 +182,7 @@ void TCustomDADataSet::Requery(const char* traceName) {
 
 // The platform's Refresh: UpdateCursorPos, this, then Resync of the buffers.
 void TCustomDADataSet::InternalRefresh() {
-  // The re-read rows replace the cached changes, which nothing has written yet.
-  if (CachedUpdates() && UpdatesPending())
-    throw EDatabaseError(
-        Format("%s holds cached changes not applied: apply or cancel them before its rows are read again",
-               {Name().empty() ? ClassName() : Name()}));
+  RefuseRereadOverCachedChanges(*this);
   std::vector<TField*> keyFields;
   std::vector<Variant> values;
   GetCurrentKeys(keyFields, values);
