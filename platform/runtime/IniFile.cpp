@@ -17,6 +17,7 @@
 namespace {
 
 constexpr size_t npos = std::string::npos;
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -80,6 +81,12 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
   buf << in.rdbuf();
   if (in.bad()) throw EIniFileException("Unable to read " + FFileName);
   std::string text = buf.str();
+  // A UTF-8 byte-order mark, as Windows editors write it, is no part of the first line; it is
+  // written back in front of the lines.
+  if (text.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) {
+    FBom = kUtf8Bom;
+    text.erase(0, kUtf8Bom.size());
+  }
   size_t pos = 0;
   while (pos < text.size()) {
     size_t lf = text.find('\n', pos);
@@ -227,13 +234,13 @@ void TIniFile::EraseSection(std::string_view section) {
 }
 
 std::string TIniFile::Text() const {
-  std::string text;
+  std::string text = FBom;
   for (const TLine& line : FLines) text += line.Raw + "\r\n";
   return text;
 }
 
 void TIniFile::Save(const std::vector<TLine>& lines) {
-  std::string text;
+  std::string text = FBom;
   for (const TLine& line : lines) text += line.Raw + "\r\n";
   std::string temp = FFileName + ".new";
   {

@@ -1,5 +1,6 @@
 // Settings files in the Windows INI layout. The file's bytes are kept as they are (ANSI text,
 // GBK by default): comments, blank lines and the order of sections and keys survive every write.
+// A UTF-8 byte-order mark at the start of the file is kept, and is not read as part of the first line.
 // Section and key names are found without regard to ASCII case; the bytes of a multi-byte
 // character are compared exactly, so a GBK trail byte that looks like a letter never folds.
 // Every write goes to the file at once (through a temporary file and a rename, so a failed
@@ -76,6 +77,7 @@ class TIniFile {
   void Save(const std::vector<TLine>& lines);
 
   std::string FFileName;
+  std::string FBom;  // the byte-order mark the file starts with, if any; not part of FLines
   std::vector<TLine> FLines;
 };
 

@@ -112,6 +112,35 @@ TEST(IniFile, SectionNameWhoseTrailByteIsABracket) {
   EXPECT_EQ(f.Get(), "[" + kZhu + "]\r\nareaname=" + kZhu + "\r\nareaport=3306\r\n");
 }
 
+TEST(IniFile, ByteOrderMarkIsNoPartOfTheFirstLineAndIsKept) {
+  const std::string kBom = "\xEF\xBB\xBF";
+  struct Case {
+    const char* name;
+    std::string text;      // the file as a Windows editor saved it
+    std::string sections;  // the sections read, joined by '|'
+    std::string written;   // the file after Server=b is written into [DB]
+  } cases[] = {
+      {"section first", kBom + "[DB]\r\nServer=a\r\n[Zone]\r\nareaname=" + kQingyun + "\r\n", "DB|Zone",
+       kBom + "[DB]\r\nServer=b\r\n[Zone]\r\nareaname=" + kQingyun + "\r\n"},
+      {"comment first", kBom + "; a=b\n[DB]\nServer=a\n", "DB", kBom + "; a=b\r\n[DB]\r\nServer=b\r\n"},
+      {"mark only", kBom, "", kBom + "[DB]\r\nServer=b\r\n"},
+      {"no mark", "[DB]\r\nServer=a\r\n", "DB", "[DB]\r\nServer=b\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempIni f;
+    f.Put(c.text);
+    TIniFile ini(f.Name());
+    std::string sections;
+    for (const std::string& s : ini.ReadSections()) sections += (sections.empty() ? "" : "|") + s;
+    EXPECT_EQ(sections, c.sections);
+    ini.WriteString("DB", "Server", "b");
+    EXPECT_EQ(f.Get(), c.written);
+    EXPECT_EQ(ini.Text(), c.written);
+    EXPECT_EQ(TIniFile(f.Name()).ReadString("db", "SERVER", ""), "b");
+  }
+}
+
 TEST(IniFile, EraseSectionRemovesOnlyThatSection) {
   TempIni f;
   f.Put("[DB]\r\nServer=a\r\n[zone1]\r\nareaname=zone1\r\n; zone comment\r\n[zone2]\r\nareaname=zone2\r\n");
