@@ -15,6 +15,7 @@
 #include "components/MyAccess.h"
 #include "core/CRTableInfo.h"
 #include "core/DAConsts.h"
+#include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/runtime/Format.h"
 
@@ -227,10 +228,6 @@ namespace {
 constexpr size_t kFailuresListed = 3;
 constexpr size_t kHeadLength = 80;
 
-// The byte order mark an editor may put before a file saved as UTF-8: no part of the first
-// statement, and the server refuses that statement with it.
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
 // The text on one line: line ends and tabs become single blanks, blanks at either end go.
 std::string OneLine(const std::string& text, size_t limit) {
   std::string head;
@@ -299,6 +296,7 @@ void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
 
 void TDADump::Restore() {
   std::unique_ptr<TDAScript> script = CreateScript();
+  // A byte-order mark is no part of the first statement: the server refuses that statement with it.
   if (FSQL.Count() > 0 && FSQL[0].rfind(kUtf8Bom, 0) == 0) {
     TStringList text;
     text.SetKeepLineBreaks(true);

@@ -73,9 +73,7 @@ std::string TMySQLGenerator::GetConditionFieldName(const TFieldDesc& desc, bool 
   if (tableName.empty()) return name;
   const TCRTablesInfo* tables = Host().RecordSetTablesInfo();
   // The field's own table first: two tables of one name (in two databases) differ by alias.
-  bool listed = false;
-  for (int i = 0; tables != nullptr && !listed && i < tables->GetCount(); ++i)
-    listed = tables->GetItem(i) == cr->TableInfo;
+  const bool listed = tables != nullptr && tables->IndexOf(cr->TableInfo) >= 0;
   const int index = !listed && tables != nullptr ? tables->IndexByName(tableName) : -1;
   const TCRTableInfo* table = index >= 0 ? tables->GetItem(index) : cr->TableInfo;
   const std::string& prefix = table->GetTableAlias().empty() ? tableName : table->GetTableAlias();

@@ -59,6 +59,9 @@ std::string WideToAnsi(std::u16string_view text);
 std::u16string CodePageToWide(std::string_view text, int codePage);
 std::string WideToCodePage(std::u16string_view text, int codePage);
 
+// The byte-order mark an editor may put before a text saved as UTF-8.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 // UTF-8 <-> UTF-16 (invalid input as above).
 std::u16string Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::u16string_view text);

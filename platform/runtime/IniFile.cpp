@@ -17,7 +17,6 @@
 namespace {
 
 constexpr size_t npos = std::string::npos;
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
