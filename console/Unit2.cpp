@@ -113,15 +113,15 @@ void TFormMain::BuildMenus() {
   QMenu* logs = menuBar()->addMenu(QStringLiteral("日志管理"));
   ConnectGuarded(logs->addAction(QStringLiteral("日志管理")), &QAction::triggered, this,
                  [this](bool) { OpenLogBrowser(); });
+  QMenu* guilds = menuBar()->addMenu(QStringLiteral("工会管理"));
+  ConnectGuarded(guilds->addAction(QStringLiteral("管理工会")), &QAction::triggered, this,
+                 [this](bool) { OpenGuilds(); });
   QMenu* data = menuBar()->addMenu(QStringLiteral("数据管理"));
   ConnectGuarded(data->addAction(QStringLiteral("备份/还原/压缩")), &QAction::triggered, this,
                  [this](bool) { OpenBackupWindow(); });
   data->addSeparator();
   ConnectGuarded(data->addAction(QStringLiteral("全自动合区工具")), &QAction::triggered, this,
                  [this](bool) { OpenMergeWindow(); });
-  QMenu* guilds = menuBar()->addMenu(QStringLiteral("工会管理"));
-  ConnectGuarded(guilds->addAction(QStringLiteral("管理工会")), &QAction::triggered, this,
-                 [this](bool) { OpenGuilds(); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
   ConnectGuarded(help->addAction(QStringLiteral("帮助主题")), &QAction::triggered, this,
                  [this](bool) { ShowHelp(); });
