@@ -46,6 +46,13 @@ TMySQLConnection& TMyLoginConnection::Provider() {
   return *provider;
 }
 
+std::unique_ptr<TMyLoginConnection> OpenSessionLike(TMyConnection& source) {
+  auto own = std::make_unique<TMyLoginConnection>(std::string());
+  own->MyConnection().Assign(&source);
+  own->MyConnection().Open();
+  return own;
+}
+
 std::unique_ptr<TLoginConnection> MakeMyLoginConnection(int index) {
   return std::make_unique<TMyLoginConnection>(index == 0 ? "gb2312" : "");
 }

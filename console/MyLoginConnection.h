@@ -35,3 +35,9 @@ class TMyLoginConnection : public TLoginConnection {
 
 // con1 starts on gb2312 (account names travel in it); con2 and con3 on the server's default.
 std::unique_ptr<TLoginConnection> MakeMyLoginConnection(int index);
+
+// A session of its own opened with exactly source's settings (server, port, user, password,
+// database, character set, transport and the rest) and the console's time-outs, for a window whose
+// statements must not reach the session of source (a USE, a SET, a temporary table or an open
+// transaction). Raises what opening raises.
+std::unique_ptr<TMyLoginConnection> OpenSessionLike(TMyConnection& source);

@@ -1,8 +1,13 @@
-// What the SQL console decides without widgets: the statement a template writes and the
-// result texts of a run.
+// What the SQL console decides without widgets: the statement a template writes, the statements
+// of a typed text and the result texts of a run.
 #pragma once
 
 #include <QString>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TCustomMyConnection;
 
 // A template: the memo's new text and whether 执行 is then ticked.
 struct TSqlTemplate {
@@ -18,3 +23,18 @@ QString QueryDoneText(int rowCount);
 QString ExecuteDoneText();
 // Status panel 1: the statement as run.
 QString StatementPanelText(const QString& memo);
+
+// One statement of a typed text and where it starts (0-based line and column).
+struct TTypedStatement {
+  std::string Text;
+  int64_t Line = 0;
+  int64_t Col = 0;
+};
+
+// The statements of text (the connection's bytes) as the script splitter cuts them, sending
+// nothing: a routine body, or the text between DELIMITER commands, is one statement; a DELIMITER
+// command itself and what holds only blanks and comments are none. Raises what connecting raises.
+std::vector<TTypedStatement> SplitTypedSql(TCustomMyConnection& connection, const std::string& text);
+
+// The refusal of a text of several statements: how many, and where the second starts.
+QString SeveralStatementsText(const std::vector<TTypedStatement>& statements);

@@ -31,6 +31,7 @@
 #include "console/Unit_zqv2to1.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Classes.h"
+#include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/JpegImage.h"
 #include "platform/widgets/UiService.h"
@@ -398,11 +399,23 @@ void TFormMain::OpenIniViewer() {
 
 void TFormMain::OpenSqlConsole() {
   if (FindZoneChild(QStringLiteral("bigset")) || Login() == nullptr) return;
-  auto* con1 = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
-  auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
-  auto* con3 = dynamic_cast<TCustomMyConnection*>(Login()->con3().Connection());
+  auto* con1 = dynamic_cast<TMyConnection*>(Login()->con1().Connection());
+  auto* con2 = dynamic_cast<TMyConnection*>(Login()->con2().Connection());
+  auto* con3 = dynamic_cast<TMyConnection*>(Login()->con3().Connection());
   if (con1 == nullptr || con2 == nullptr || con3 == nullptr) return;
-  AddChild(new Tbigset(*con1, *con2, *con3, Login()->LoginCharset()));
+  // The console opens sessions of its own, like the login's: free SQL never moves the sessions the
+  // other windows read and write through.
+  std::unique_ptr<Tbigset> console;
+  try {
+    console = std::make_unique<Tbigset>(*con1, *con2, *con3, Login()->LoginCharset());
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    ShowMessageBox(FailureText(QStringLiteral("打开高级操作失败，请检查网络连接！"), e), CaptionError,
+                   TMsgIcon::Error);
+    return;
+  }
+  AddChild(console.release());
 }
 
 void TFormMain::ShowRechargeHint() {

@@ -13,6 +13,7 @@
 #include "components/DBAccessDataSet.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "console/MyLoginConnection.h"
 #include "console/SqlConsole.h"
 #include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
@@ -44,10 +45,11 @@ TFieldCharset CharsetOfChoice(const QString& charsetText) {
 
 }  // namespace
 
-Tbigset::Tbigset(TCustomMyConnection& con1, TCustomMyConnection& con2, TCustomMyConnection& con3,
-                 const QString& charsetText, QWidget* parent)
+Tbigset::Tbigset(TMyConnection& con1, TMyConnection& con2, TMyConnection& con3, const QString& charsetText,
+                 QWidget* parent)
     : QWidget(parent),
       FCharset(CharsetOfChoice(charsetText)),
+      FSessions{OpenSessionLike(con1), OpenSessionLike(con2), OpenSessionLike(con3)},
       FQuery(std::make_unique<TMyQuery>()),
       FSource(std::make_unique<TMyDataSource>()) {
   setObjectName(QStringLiteral("bigset"));
@@ -62,9 +64,9 @@ Tbigset::Tbigset(TCustomMyConnection& con1, TCustomMyConnection& con2, TCustomMy
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 0);
   pgc1 = new QTabWidget(this);
-  pgc1->addTab(BuildTab(FTabs[0], con1), QStringLiteral("帐号数据库"));
-  pgc1->addTab(BuildTab(FTabs[1], con2), QStringLiteral("角色数据库"));
-  pgc1->addTab(BuildTab(FTabs[2], con3), QStringLiteral("日志数据库"));
+  pgc1->addTab(BuildTab(FTabs[0], FSessions[0]->MyConnection()), QStringLiteral("帐号数据库"));
+  pgc1->addTab(BuildTab(FTabs[1], FSessions[1]->MyConnection()), QStringLiteral("角色数据库"));
+  pgc1->addTab(BuildTab(FTabs[2], FSessions[2]->MyConnection()), QStringLiteral("日志数据库"));
   layout->addWidget(pgc1, 1);
   auto* stat1 = new QStatusBar(this);
   FPanel0 = new QLabel(stat1);
@@ -77,8 +79,13 @@ Tbigset::Tbigset(TCustomMyConnection& con1, TCustomMyConnection& con2, TCustomMy
 }
 
 Tbigset::~Tbigset() {
+  ReleaseGrids();
+}
+
+void Tbigset::ReleaseGrids() noexcept {
   // The grids let go of the data source before the query goes.
-  for (TSqlTab& t : FTabs) t.Grid->SetDataSource(nullptr);
+  for (TSqlTab& t : FTabs)
+    if (t.Grid != nullptr) t.Grid->SetDataSource(nullptr);
 }
 
 QWidget* Tbigset::BuildTab(TSqlTab& tab, TCustomMyConnection& connection) {
@@ -102,8 +109,7 @@ QWidget* Tbigset::BuildTab(TSqlTab& tab, TCustomMyConnection& connection) {
     connection.GetTableNames(names);
   } catch (...) {
     // The grids made so far go with the window's base after the data source they show.
-    for (TSqlTab& t : FTabs)
-      if (t.Grid != nullptr) t.Grid->SetDataSource(nullptr);
+    ReleaseGrids();
     throw;
   }
   for (int i = 0; i < names.Count(); ++i) tab.Table->addItem(DecodeFieldText(names[i], FCharset));
@@ -155,7 +161,20 @@ void Tbigset::Run(int index) {
       ShowMessageBox(problem, CaptionError, TMsgIcon::Error);
       return;
     }
-    TDBAccessUtils::SetSQLText(FQuery.get(), EncodeFieldText(memo, FCharset));
+    // One statement a run: the window has one result to show (a query's rows, or that it ran).
+    // Several sent as one text would all run, and a failure past the first would be all the game
+    // master is told, so that running the text again repeats what had run.
+    const std::vector<TTypedStatement> statements =
+        SplitTypedSql(*tab.Connection, EncodeFieldText(memo, FCharset));
+    if (statements.empty()) {
+      ShowMessageBox(QStringLiteral("查询语句不能为空！"), CaptionError, TMsgIcon::Warning);
+      return;
+    }
+    if (statements.size() > 1) {
+      ShowMessageBox(SeveralStatementsText(statements), CaptionError, TMsgIcon::Error);
+      return;
+    }
+    TDBAccessUtils::SetSQLText(FQuery.get(), statements[0].Text);
     // One execution whatever the box says: a statement without rows run as a query has still
     // run, and reporting it as an error would have it run a second time.
     FQuery->Execute();

@@ -1,5 +1,8 @@
-// The SQL console: free SQL on the account, character or log connection of the login, one tab
-// each, a query's rows in the grid the three tabs share, and statement templates per table.
+// The SQL console: free SQL on the account, character or log database of the login, one tab
+// each, a query's rows in the grid the three tabs share, and statement templates per table. It
+// runs on three sessions of its own, opened like the login's and closed with the window: what it
+// runs (USE, SET, a temporary table, an open transaction) never reaches the sessions the other
+// tool windows read and write through.
 #pragma once
 
 #include <QWidget>
@@ -16,22 +19,25 @@ class QTabWidget;
 class TCustomMyConnection;
 class TDBGrid;
 class TFlatButton;
+class TMyConnection;
 class TMyDataSource;
+class TMyLoginConnection;
 class TMyQuery;
 
 class Tbigset : public QWidget {
   Q_OBJECT
 
  public:
-  // The login's three connections (not owned) and its character-set choice, which decides how
-  // the memo's text and the rows' bytes convert.
-  Tbigset(TCustomMyConnection& con1, TCustomMyConnection& con2, TCustomMyConnection& con3,
-          const QString& charsetText, QWidget* parent = nullptr);
+  // Opens a session like each of the login's three connections (read only for their settings)
+  // and raises what opening raises; charsetText: the login's character-set choice, which decides
+  // how the memo's text and the rows' bytes convert.
+  Tbigset(TMyConnection& con1, TMyConnection& con2, TMyConnection& con3, const QString& charsetText,
+          QWidget* parent = nullptr);
   ~Tbigset() override;
 
   // One tab's controls; tab 0 account, 1 character, 2 log.
   struct TSqlTab {
-    TCustomMyConnection* Connection = nullptr;
+    TCustomMyConnection* Connection = nullptr;  // the window's own session
     QPlainTextEdit* Memo = nullptr;
     QCheckBox* Execute = nullptr;  // 执行
     QComboBox* Kind = nullptr;     // 查询 插入 删除
@@ -54,11 +60,14 @@ class Tbigset : public QWidget {
 
  private:
   QWidget* BuildTab(TSqlTab& tab, TCustomMyConnection& connection);
+  void ReleaseGrids() noexcept;
   void TabChanged();
   // Before a grid edit is written: the row must be named by its table's key.
   void CheckRowNamed();
 
   TFieldCharset FCharset;
+  // Declared before the query: the sessions go after it.
+  std::array<std::unique_ptr<TMyLoginConnection>, 3> FSessions;
   std::unique_ptr<TMyQuery> FQuery;
   std::unique_ptr<TMyDataSource> FSource;
   std::array<TSqlTab, 3> FTabs;

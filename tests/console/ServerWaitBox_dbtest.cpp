@@ -1,6 +1,6 @@
 // The SQL console's statement waits on a sleeping server: the box shows and keeps the window from
-// taking input, 取消 ends the wait with the console's failure box, the server ends the session,
-// and the console goes on with a new one.
+// taking input, 取消 ends the wait with the console's failure box, the server ends the console's
+// session (the login's stays), and the console goes on with a new one.
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
@@ -45,7 +45,10 @@ void ServerWaitBoxDbTest::CancelEndsTheWaitAsALostSession() {
   TFlatButton* run = console.Tab(1).RunButton;
   int runsClicked = 0;
   connect(run, &TFlatButton::clicked, this, [&] { ++runsClicked; });
-  const std::string session = QueryValue(logins[1]->Provider(), "SELECT CONNECTION_ID()");
+  // The console waits on a session of its own; the login's stays as it is.
+  const std::string session =
+      QueryValue(*console.Tab(1).Connection->MyIConnection(), "SELECT CONNECTION_ID()");
+  const std::string login = QueryValue(logins[1]->Provider(), "SELECT CONNECTION_ID()");
 
   // Posted calls still run inside the wait: this one waits for the box, clicks the console's run
   // button through the window system, and presses 取消.
@@ -81,7 +84,9 @@ void ServerWaitBoxDbTest::CancelEndsTheWaitAsALostSession() {
   console.Run(1);
   QCOMPARE(ui.Messages().size(), size_t(1));
   QCOMPARE(console.ResultPanel(), QueryDoneText(1));
-  QVERIFY(QueryValue(logins[1]->Provider(), "SELECT CONNECTION_ID()") != session);
+  QVERIFY(QueryValue(*console.Tab(1).Connection->MyIConnection(), "SELECT CONNECTION_ID()") != session);
+  QVERIFY(logins[1]->Connected());
+  QCOMPARE(QueryValue(logins[1]->Provider(), "SELECT CONNECTION_ID()"), login);
 }
 
 QTEST_MAIN(ServerWaitBoxDbTest)

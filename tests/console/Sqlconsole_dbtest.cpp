@@ -17,7 +17,10 @@
 #include "console/SqlConsole.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
+#include "console/Unit_charmanager.h"
+#include "console/Unit_gonghui.h"
 #include "console/Unit_set2.h"
+#include "console/Unit_usermanager.h"
 #include "platform/widgets/DBGrid.h"
 #include "platform/widgets/DBGridModel.h"
 #include "platform/widgets/UiRecorder.h"
@@ -45,6 +48,11 @@ class SqlconsoleDbTest : public QObject {
   void MenuOpensOneConsole();
   void GridEditWritesOnlyItsRow_data();
   void GridEditWritesOnlyItsRow();
+  void OneStatementARun_data();
+  void OneStatementARun();
+  void SessionsAreLikeTheLoginsButOwn();
+  void SessionChangesLeaveTheToolWindowsOnTheLogin();
+  void OpeningThatFailsSaysWhatFailedFirst();
 
  private:
   std::unique_ptr<Tbigset> Console() {
@@ -53,9 +61,12 @@ class SqlconsoleDbTest : public QObject {
   }
   std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
   std::string Chr() const { return FZone->Chr().toStdString(); }
-  // Statements the tab's connection sent whose text is like pattern, from the server's log.
-  int Logged(int tab, const std::string& pattern) {
-    const std::string id = QueryValue(FLogins[tab]->Provider(), "SELECT CONNECTION_ID()");
+  // The id of the session the console's tab runs on.
+  static std::string SessionId(Tbigset& c, int tab) {
+    return QueryValue(*c.Tab(tab).Connection->MyIConnection(), "SELECT CONNECTION_ID()");
+  }
+  // Statements the session id sent whose text is like pattern, from the server's log.
+  int Logged(const std::string& id, const std::string& pattern = "%") {
     return std::stoi(Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id +
                            " AND command_type='Query' AND argument LIKE '" + pattern + "'"));
   }
@@ -141,12 +152,13 @@ void SqlconsoleDbTest::EmptyMemoRunsNothing_data() {
   QTest::addColumn<QString>("memo");
   QTest::newRow("empty") << QString();
   QTest::newRow("blanks and line ends") << QStringLiteral("  \n\t ");
+  QTest::newRow("comments and delimiters") << QStringLiteral("-- nothing\n/* to run */ ;;");
 }
 
 void SqlconsoleDbTest::EmptyMemoRunsNothing() {
   QFETCH(QString, memo);
   auto c = Console();
-  const std::string id = QueryValue(FLogins[0]->Provider(), "SELECT CONNECTION_ID()");
+  const std::string id = SessionId(*c, 0);
   const std::string before = Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id);
   Run(*c, 0, memo, false);
   QCOMPARE(FUi->Messages().size(), size_t(1));
@@ -164,14 +176,14 @@ void SqlconsoleDbTest::TypedSqlIsNotParsed() {
   QCOMPARE(c->ResultPanel(), QStringLiteral("查询完成,得到：1条记录"));
   QCOMPARE(c->qry1().Fields()[0]->AsInteger(), 4);
   QCOMPARE(c->qry1().Fields()[1]->AsInteger(), 1);
-  QCOMPARE(Logged(1, "SELECT 5&4, @a := 1"), 1);
+  QCOMPARE(Logged(SessionId(*c, 1), "SELECT 5&4, @a := 1"), 1);
 }
 
 // A character the session's set lacks went as "?": the guild got a name nobody typed.
 void SqlconsoleDbTest::TextTheSessionCannotHoldSendsNothing() {
   const std::string name = Value("SELECT HEX(Name) FROM `" + Chr() + "`.t_union WHERE ID=1");
-  const std::string id = QueryValue(FLogins[1]->Provider(), "SELECT CONNECTION_ID()");
   auto c = Console();
+  const std::string id = SessionId(*c, 1);
   const std::string before = Value("SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + id);
   const QString sql = QStringLiteral("UPDATE t_union SET Name='公会\U0001F600' WHERE ID=1");
   Run(*c, 1, sql, true);
@@ -200,8 +212,9 @@ void SqlconsoleDbTest::StatementsRunOnceWhateverTheBox() {
   QFETCH(bool, execute);
   QFETCH(QString, sql);
   const int before = std::stoi(Value("SELECT Level FROM `" + Chr() + "`.t_union WHERE ID=1"));
-  const int sent = Logged(1, sql.toStdString());
   auto c = Console();
+  const std::string id = SessionId(*c, 1);
+  const int sent = Logged(id, sql.toStdString());
   Run(*c, 1, sql, execute);
   QVERIFY(FUi->Messages().empty());
   QTEST(c->ResultPanel(), "panel");
@@ -210,7 +223,7 @@ void SqlconsoleDbTest::StatementsRunOnceWhateverTheBox() {
   QVERIFY(!c->qry1().Active());
   QFETCH(int, level);
   QCOMPARE(std::stoi(Value("SELECT Level FROM `" + Chr() + "`.t_union WHERE ID=1")), before + level);
-  QCOMPARE(Logged(1, sql.toStdString()), sent + 1);
+  QCOMPARE(Logged(id, sql.toStdString()), sent + 1);
 }
 
 void SqlconsoleDbTest::ServerErrorIsShown() {
@@ -386,6 +399,179 @@ void SqlconsoleDbTest::MenuOpensOneConsole() {
   frame.OpenSqlConsole();
   QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
   QCOMPARE(frame.MdiArea()->subWindowList()[0]->widget()->objectName(), QStringLiteral("bigset"));
+}
+
+void SqlconsoleDbTest::OneStatementARun_data() {
+  QTest::addColumn<QString>("sql");
+  QTest::addColumn<QString>("refusal");  // empty: the text runs as one statement
+  QTest::addColumn<int>("level");        // guild 1's level afterwards, as the server holds it
+  // The UPDATE ran and only the error of the SELECT was shown: running the mended text again
+  // raised the level twice.
+  QTest::newRow("update, then a failing select")
+      << QStringLiteral("UPDATE t_union SET Level=Level+1 WHERE ID=1; SELECT * FROM nosuch")
+      << QStringLiteral(
+             "查询语句中有2条语句，一次只能运行一条：第2条语句从第1行第46列开始。没有执行任何语句。")
+      << 0;
+  // The rows of the SELECT were shown, and nothing was said of the DELETE.
+  QTest::newRow("select, then a delete")
+      << QStringLiteral("SELECT ID FROM t_union;\nDELETE FROM t_union WHERE ID=2")
+      << QStringLiteral(
+             "查询语句中有2条语句，一次只能运行一条：第2条语句从第2行第1列开始。没有执行任何语句。")
+      << 0;
+  QTest::newRow("three, a comment before the second")
+      << QStringLiteral("UPDATE t_union SET Level=Level+1 WHERE ID=1; -- raise\nSELECT 1;SELECT 2")
+      << QStringLiteral(
+             "查询语句中有3条语句，一次只能运行一条：第2条语句从第1行第46列开始。没有执行任何语句。")
+      << 0;
+  QTest::newRow("one, with its delimiter and a comment")
+      << QStringLiteral("UPDATE t_union SET Level=Level+1 WHERE ID=1; -- raise") << QString() << 1;
+  QTest::newRow("a semicolon in a string")
+      << QStringLiteral("UPDATE t_union SET Level=Level+1 WHERE ID=1 AND ';'=';'") << QString() << 1;
+  QTest::newRow("a routine body")
+      << QStringLiteral(
+             "CREATE PROCEDURE p_one() BEGIN UPDATE t_union SET Level=Level+1 WHERE ID=1; "
+             "SELECT 1; END")
+      << QString() << 0;
+  QTest::newRow("a routine body under DELIMITER")
+      << QStringLiteral(
+             "DELIMITER //\nCREATE PROCEDURE p_one() BEGIN\n  UPDATE t_union SET Level=Level+1 "
+             "WHERE ID=1;\n  SELECT 1;\nEND//\nDELIMITER ;")
+      << QString() << 0;
+}
+
+// A text of several statements is refused before anything is sent: nothing runs that the game
+// master is not told of. One statement runs once, a routine's body and text under DELIMITER being one.
+void SqlconsoleDbTest::OneStatementARun() {
+  QFETCH(QString, sql);
+  QFETCH(QString, refusal);
+  QFETCH(int, level);
+  const std::string guild = "SELECT Level FROM `" + Chr() + "`.t_union WHERE ID=1";
+  const int before = std::stoi(Value(guild));
+  const std::string guilds = FAdmin->Checksum("`" + Chr() + "`.t_union");
+  auto c = Console();
+  const std::string id = SessionId(*c, 1);
+  const int sent = Logged(id);
+  Run(*c, 1, sql, true);
+  if (refusal.isEmpty()) {
+    QVERIFY(FUi->Messages().empty());
+    QCOMPARE(c->ResultPanel(), ExecuteDoneText());
+    QCOMPARE(Logged(id), sent + 1);
+  } else {
+    QCOMPARE(FUi->Messages().size(), size_t(1));
+    QCOMPARE(FUi->Messages()[0].Args.Text, refusal);
+    QCOMPARE(FUi->Messages()[0].Args.Caption, QStringLiteral("错误"));
+    QVERIFY(c->ResultPanel().isEmpty());
+    QCOMPARE(Logged(id), sent);
+    QCOMPARE(FAdmin->Checksum("`" + Chr() + "`.t_union"), guilds);
+  }
+  QCOMPARE(std::stoi(Value(guild)), before + level);
+  if (sql.contains(QStringLiteral("PROCEDURE"))) {
+    // The body is the routine's: it runs when called.
+    QCOMPARE(Value("SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA='" + Chr() +
+                   "' AND ROUTINE_NAME='p_one'"),
+             std::string("1"));
+    FAdmin->Exec("DROP PROCEDURE `" + Chr() + "`.p_one");
+  }
+}
+
+// Each tab's session is the login's for what the game master sees (database, user, character set,
+// con1's gb2312 under 默认 included), but a session of its own; it goes with the window.
+void SqlconsoleDbTest::SessionsAreLikeTheLoginsButOwn() {
+  const std::string settings =
+      "SELECT CONCAT_WS('|', DATABASE(), CURRENT_USER(), @@character_set_client, @@character_set_results, "
+      "@@collation_connection, @@sql_mode, @@autocommit)";
+  std::string console[3];
+  {
+    auto c = Console();
+    for (int tab = 0; tab < 3; ++tab) {
+      TMySQLConnection& own = *c->Tab(tab).Connection->MyIConnection();
+      console[tab] = QueryValue(own, "SELECT CONNECTION_ID()");
+      QCOMPARE(QueryValue(own, settings), QueryValue(FLogins[tab]->Provider(), settings));
+      QVERIFY(console[tab] != QueryValue(FLogins[tab]->Provider(), "SELECT CONNECTION_ID()"));
+    }
+    QCOMPARE(QueryValue(*c->Tab(0).Connection->MyIConnection(), "SELECT @@character_set_client"),
+             std::string("gb2312"));
+  }
+  for (const std::string& id : console)
+    QCOMPARE(Value("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID=" + id), std::string("0"));
+}
+
+// USE on the console's account tab moved the account window to the character database, and its
+// delete took a character. Whatever the console leaves in its sessions (another database, SET
+// NAMES, a sql_mode, autocommit off, a temporary table named like the game's, an open
+// transaction), the account, character and guild windows read and write the login's databases.
+void SqlconsoleDbTest::SessionChangesLeaveTheToolWindowsOnTheLogin() {
+  TGameZone zone(FInfo, QStringLiteral("sq2_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(zone.Load());
+  const std::string acc = zone.Acc().toStdString(), chr = zone.Chr().toStdString();
+  QTemporaryDir dir;
+  zone.WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenSqlConsole();
+  auto* c = frame.findChild<Tbigset*>();
+  QVERIFY(c != nullptr);
+  const QString other[3] = {zone.Chr(), zone.Acc(), zone.Chr()};
+  for (int tab = 0; tab < 3; ++tab)
+    for (const QString& sql :
+         {QStringLiteral("USE `%1`").arg(other[tab]), QStringLiteral("SET NAMES latin1"),
+          QStringLiteral("SET sql_mode='ANSI_QUOTES,NO_BACKSLASH_ESCAPES'"),
+          QStringLiteral("SET autocommit=0"), QStringLiteral("CREATE TEMPORARY TABLE user (id INT)"),
+          QStringLiteral("CREATE TEMPORARY TABLE t_union (id INT)"), QStringLiteral("START TRANSACTION")}) {
+      Run(*c, tab, sql, true);
+      QCOMPARE(c->ResultPanel(), ExecuteDoneText());
+    }
+  QVERIFY(FUi->Messages().empty());
+  const std::string characters = FAdmin->Checksum("`" + chr + "`.`user`");
+  const std::string accounts = Value("SELECT COUNT(*) FROM `" + acc + "`.`user`");
+
+  frame.OpenAccountBrowser();
+  auto* account = frame.findChild<Tusermanager*>();
+  QVERIFY(account != nullptr);
+  QCOMPARE(account->PagingState().RecordTotal, int64_t(std::stoll(accounts)));
+  const std::string first = account->qry1().FieldByName("username")->AsString();
+  FUi->Answer(TMsgResult::Yes);
+  account->DeleteCurrent();
+  QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("删除记录成功！"));
+  QCOMPARE(Value("SELECT COUNT(*) FROM `" + acc + "`.`user` WHERE username='" + first + "'"),
+           std::string("0"));
+  QCOMPARE(FAdmin->Checksum("`" + chr + "`.`user`"), characters);
+
+  frame.OpenCharBrowser();
+  auto* character = frame.findChild<Tcharmanager*>();
+  QVERIFY(character != nullptr);
+  QCOMPARE(character->PagingState().RecordTotal,
+           int64_t(std::stoll(Value("SELECT COUNT(*) FROM `" + chr + "`.`user`"))));
+
+  frame.OpenGuilds();
+  auto* guilds = frame.findChild<Tgonghui*>();
+  QVERIFY(guilds != nullptr);
+  QCOMPARE(guilds->qry1().RecordCount(), std::stoi(Value("SELECT COUNT(*) FROM `" + chr + "`.t_union")));
+  const std::string guild = guilds->CurrentId();
+  FUi->Answer(TMsgResult::Yes);
+  guilds->Dissolve();
+  QCOMPARE(FUi->Messages().back().Args.Text, QStringLiteral("解散工会成功！"));
+  // Written for good: seen from another session.
+  QCOMPARE(Value("SELECT COUNT(*) FROM `" + chr + "`.t_union WHERE ID=" + guild), std::string("0"));
+}
+
+// The console's own sessions cannot be opened (the log database went since the login): the box
+// says what failed in the console's words, then the server's, and no window stays half made.
+void SqlconsoleDbTest::OpeningThatFailsSaysWhatFailedFirst() {
+  TGameZone zone(FInfo, QStringLiteral("sq3_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(zone.Load());
+  QTemporaryDir dir;
+  zone.WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  FAdmin->Exec("DROP DATABASE `" + zone.Log().toStdString() + "`");
+  frame.OpenSqlConsole();
+  QVERIFY(frame.MdiArea()->subWindowList().isEmpty());
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  QCOMPARE(FUi->Messages()[0].Args.Text,
+           QStringLiteral("打开高级操作失败，请检查网络连接！\n\rUnknown database '%1'").arg(zone.Log()));
 }
 
 QTEST_MAIN(SqlconsoleDbTest)
