@@ -12,6 +12,8 @@ void ShowBesides(QWidget* owner, QWidget* tool) {
   if (QMdiArea* area = child ? child->mdiArea() : nullptr) {
     QMdiSubWindow* sub = area->addSubWindow(tool);
     sub->setAttribute(Qt::WA_DeleteOnClose);
+    // It reads and writes through owner's connections: a login elsewhere closes it with owner's.
+    sub->setProperty(kChildLoginProperty, child->property(kChildLoginProperty));
     sub->setWindowTitle(tool->windowTitle());
     sub->setGeometry(child->geometry());
     sub->show();

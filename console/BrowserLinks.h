@@ -19,8 +19,12 @@ struct TGameLinks {
   QString Charset;
 };
 
-// Shows tool in owner's MDI area when owner is an MDI child, else as a window of its own that
-// owner frees.
+// The property of an MDI child that works on a login's connections: the login window (a
+// Tlogin*) it was opened under. Children without it hold connections of their own.
+inline constexpr char kChildLoginProperty[] = "gmLogin";
+
+// Shows tool in owner's MDI area when owner is an MDI child (on owner's login), else as a window
+// of its own that owner frees.
 void ShowBesides(QWidget* owner, QWidget* tool);
 
 // An open query of sql on connection (with the browsers' read time-out); raises what opening

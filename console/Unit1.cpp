@@ -282,8 +282,13 @@ bool Tlogin::ConnectAll() {
 
 void Tlogin::FinishLogin() {
   const TDbSettings& s = FState;
+  const QString databases = FromAnsi(s.AccDB) + "," + FromAnsi(s.CharDB) + "," + FromAnsi(s.LogDB);
+  FZoneText =
+      chk3->isChecked() ? cbb1->currentText() : FromAnsi(s.Server) + ":" + FromAnsi(s.Port) + " " + databases;
   FFrame.SetLoginSettings({FromAnsi(s.Server), FromAnsi(s.Port), LoginCharset(), FromAnsi(s.AccDB),
                            FromAnsi(s.CharDB), FromAnsi(s.LogDB), FromAnsi(s.Uid), FromAnsi(s.Pwd)});
+  // Nothing goes on acting on a zone the frame no longer names.
+  FFrame.CloseToolsOfEarlierZones();
   FFrame.setEnabled(true);
   FFrame.setWindowState(FFrame.windowState() & ~Qt::WindowMinimized);
   FFrame.repaint();
@@ -294,8 +299,7 @@ void Tlogin::FinishLogin() {
   Ui().ProcessMessages();
   QString where = chk3->isChecked() ? "  [" + cbb1->currentText() + "]" : QStringLiteral("  [单一服务器]");
   FFrame.SetStatusText(QStringLiteral("已登录： ") + FromAnsi(s.Server) + QStringLiteral(" ,数据库：") +
-                       FromAnsi(s.AccDB) + "," + FromAnsi(s.CharDB) + "," + FromAnsi(s.LogDB) +
-                       QStringLiteral(",用户：") + FromAnsi(s.Uid) + where);
+                       databases + QStringLiteral(",用户：") + FromAnsi(s.Uid) + where);
 }
 
 Tupdatever* Tlogin::updatever() const {

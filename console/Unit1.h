@@ -31,6 +31,9 @@ class Tlogin : public QWidget, private TLoginSink {
   const TDbSettings& LoginState() const noexcept { return FState; }
   // The character-set item's text, as chosen at the login.
   QString LoginCharset() const;
+  // The zone of the login, as a caption names it: the zone's name in zone mode, else the server,
+  // port and databases. Empty before a login.
+  const QString& ZoneText() const noexcept { return FZoneText; }
   TLoginConnection& con1() { return FSession.Con(0); }
   TLoginConnection& con2() { return FSession.Con(1); }
   TLoginConnection& con3() { return FSession.Con(2); }
@@ -92,6 +95,7 @@ class Tlogin : public QWidget, private TLoginSink {
   TLoginSession FSession;
   TDbSettings FState;
   QLabel* FDbNamesLabel = nullptr;
+  QString FZoneText;
   bool FLoading = false;
   // A panel of the frame's MDI area, which frees it with the frame.
   QPointer<Tupdatever> FUpdatever;

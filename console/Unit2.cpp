@@ -16,6 +16,7 @@
 
 #include "components/DBAccess.h"
 #include "components/MyAccessConnection.h"
+#include "console/BrowserLinks.h"
 #include "console/DbIniSettings.h"
 #include "console/Unit1.h"
 #include "console/Unit_bakdata.h"
@@ -220,15 +221,22 @@ bool TFormMain::FindChild(const QString& name) {
 
 namespace {
 
-// The login a tool window was opened on.
-const char* const kChildLogin = "gmLogin";
-
 bool SameZone(const TDbSettings& a, const TDbSettings& b) {
   return a.Server == b.Server && a.Port == b.Port && a.AccDB == b.AccDB && a.CharDB == b.CharDB &&
          a.LogDB == b.LogDB && a.Uid == b.Uid && a.CharsetIndex == b.CharsetIndex;
 }
 
+const Tlogin* LoginOf(const QMdiSubWindow* child) {
+  return static_cast<const Tlogin*>(child->property(kChildLoginProperty).value<void*>());
+}
+
 }  // namespace
+
+bool TFormMain::OnCurrentZone(const QMdiSubWindow* child) const {
+  const Tlogin* opened = LoginOf(child);
+  return opened == Login() ||
+         (opened != nullptr && Login() != nullptr && SameZone(opened->LoginState(), Login()->LoginState()));
+}
 
 bool TFormMain::FindZoneChild(const QString& name) {
   for (QMdiSubWindow* child : FMdiArea->subWindowList()) {
@@ -236,10 +244,7 @@ bool TFormMain::FindZoneChild(const QString& name) {
     if (child->objectName() != name && !(tool && tool->objectName() == name)) continue;
     // After a login to another zone the window would still read and write the earlier zone
     // through the earlier login's connections.
-    const auto* opened = static_cast<const Tlogin*>(child->property(kChildLogin).value<void*>());
-    const bool current = opened == Login() || (opened != nullptr && Login() != nullptr &&
-                                               SameZone(opened->LoginState(), Login()->LoginState()));
-    if (current || !child->close()) {
+    if (OnCurrentZone(child) || !child->close()) {
       child->showNormal();
       return true;
     }
@@ -248,11 +253,29 @@ bool TFormMain::FindZoneChild(const QString& name) {
   return false;
 }
 
+void TFormMain::CloseToolsOfEarlierZones() {
+  for (QMdiSubWindow* child : FMdiArea->subWindowList()) {
+    if (!child->property(kChildLoginProperty).isValid()) continue;  // connections of its own
+    const QString title = child->widget() ? child->widget()->windowTitle() : child->windowTitle();
+    if (OnCurrentZone(child)) {
+      child->setWindowTitle(title);
+      continue;
+    }
+    // The status bar names the new zone now: a window still busy on the earlier one says which
+    // zone it works on until it closes.
+    const Tlogin* opened = LoginOf(child);
+    if (!child->close() && opened != nullptr)
+      child->setWindowTitle(title + QStringLiteral("  [") + opened->ZoneText() + QStringLiteral("]"));
+  }
+}
+
 bool TFormMain::CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet) {
   bool found = false;
   if (connection) {
     TStringList names;
-    connection->GetTableNames(names);
+    if (!RunShowingFailure(QStringLiteral("读取数据表列表失败，请检查网络连接！"),
+                           [&] { connection->GetTableNames(names); }))
+      return false;
     for (int i = 0; i < names.Count() && !found; ++i)
       found = QString::fromStdString(names[i]).compare(table, Qt::CaseInsensitive) == 0;
   }
@@ -275,10 +298,10 @@ bool TFormMain::HasCharTable(const QString& table) {
   return CheckTable(Login() ? Login()->con2().Connection() : nullptr, table, true);
 }
 
-void TFormMain::AddChild(QWidget* tool) {
+void TFormMain::AddChild(QWidget* tool, bool onLogin) {
   QMdiSubWindow* child = FMdiArea->addSubWindow(tool);
   child->setAttribute(Qt::WA_DeleteOnClose);
-  child->setProperty(kChildLogin, QVariant::fromValue(static_cast<void*>(Login())));
+  if (onLogin) child->setProperty(kChildLoginProperty, QVariant::fromValue(static_cast<void*>(Login())));
   child->setWindowTitle(tool->windowTitle());
   // As tall as the tool needs (a browser's page of rows), within the area.
   const int height = std::max(FMdiArea->height() * 9 / 10, child->minimumSizeHint().height());
@@ -365,20 +388,22 @@ void TFormMain::OpenBackupWindow() {
   connect(window, &QObject::destroyed, label, [label, covered] {
     if (covered->Any && label->text() == covered->Shown) label->setText(covered->Beneath);
   });
-  AddChild(window);
+  AddChild(window, false);
 }
 
 void TFormMain::OpenMergeWindow() {
   if (FindChild(QStringLiteral("zqv2to1"))) return;
   // The window connects on its own; the latest login's settings only fill its edits on request.
-  AddChild(new Tzqv2to1([this] { return Login() ? Login()->LoginState() : TDbSettings(); }));
+  AddChild(new Tzqv2to1([this] { return Login() ? Login()->LoginState() : TDbSettings(); }), false);
 }
 
 void TFormMain::OpenGuilds() {
   if (FindZoneChild(QStringLiteral("gonghui")) || Login() == nullptr) return;
   auto* con2 = dynamic_cast<TCustomMyConnection*>(Login()->con2().Connection());
   if (con2 == nullptr) return;
-  AddChild(new Tgonghui(*con2, Login()->LoginCharset()));
+  Tgonghui* list = nullptr;
+  if (RunShowingFailure(kReadFailure, [&] { list = new Tgonghui(*con2, Login()->LoginCharset()); }))
+    AddChild(list);
 }
 
 void TFormMain::OpenItemSell() {

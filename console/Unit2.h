@@ -13,6 +13,7 @@
 
 class QLabel;
 class QMdiArea;
+class QMdiSubWindow;
 class QMenu;
 class QTimer;
 class TCustomDAConnection;
@@ -38,6 +39,10 @@ class TFormMain : public QMainWindow {
   // The same for a tool working over the login's connections: one opened on an earlier login to
   // another zone is closed instead (false; a busy one that refuses stays and is restored).
   bool FindZoneChild(const QString& name);
+  // After a login: every tool window working over an earlier login's connections to other
+  // databases is closed; one that refuses (busy) names its zone in its caption until it closes.
+  // The backup and zone-merge windows hold connections of their own and stay.
+  void CloseToolsOfEarlierZones();
   // Table tests on the account, character and log connections: a missing table gives
   // "数据表：<name>,没有找到！" and false. HasCharTable asks without a message.
   bool CheckAccountTable(const QString& table);
@@ -99,8 +104,12 @@ class TFormMain : public QMainWindow {
   void TickClock();
   void ShowNotConnected();
   bool CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet);
-  // Shows a new tool window as an MDI child that frees itself when closed.
-  void AddChild(QWidget* tool);
+  // Shows a new tool window as an MDI child that frees itself when closed. onLogin: it works
+  // over the latest login's connections (the backup and merge windows have their own).
+  void AddChild(QWidget* tool, bool onLogin = true);
+  // The child works over the latest login's connections, or over an earlier login's to the same
+  // databases.
+  bool OnCurrentZone(const QMdiSubWindow* child) const;
   // The latest login's connections for the browsers; false when one is missing.
   bool BrowserLinks(TGameLinks& links);
 

@@ -52,6 +52,18 @@ QString FailureText(const QString& failure, const std::exception& e) {
   return failure + QStringLiteral("\n\r") + ExceptionText(e);
 }
 
+bool RunShowingFailure(const QString& failure, const std::function<void()>& work) {
+  try {
+    work();
+    return true;
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    ShowMessageBox(FailureText(failure, e), CaptionError, TMsgIcon::Error);
+    return false;
+  }
+}
+
 Tgonghui::Tgonghui(TCustomMyConnection& con2, const QString& charsetText, QWidget* parent)
     : QWidget(parent),
       FConnection(con2),
@@ -111,7 +123,8 @@ Tgonghui::Tgonghui(TCustomMyConnection& con2, const QString& charsetText, QWidge
                  [this](const QModelIndex&) { EditGuild(); });
   ConnectGuarded(Button3, &TFlatButton::clicked, this, [this] { EditMembers(); });
   ConnectGuarded(Button4, &TFlatButton::clicked, this, [this] { Dissolve(); });
-  ConnectGuarded(Button5, &TFlatButton::clicked, this, [this] { RefreshGuilds(); });
+  ConnectGuarded(Button5, &TFlatButton::clicked, this,
+                 [this] { RunShowingFailure(kReadFailure, [this] { RefreshGuilds(); }); });
   try {
     RefreshGuilds();
   } catch (...) {
@@ -165,14 +178,7 @@ void Tgonghui::Search() {
   }
   // A "?" in place of a character the set lacks would find other guilds than the one named.
   const std::string typed = TypedBytes(text, FFieldCharset, QStringLiteral("搜索内容"));
-  try {
-    OpenGuilds(GuildSearchSql(typed, LiteralStyle()));
-  } catch (const EAbort&) {
-    throw;
-  } catch (const std::exception& e) {
-    ShowMessageBox(FailureText(QStringLiteral("查询失败，请检查网络连接！"), e), CaptionError,
-                   TMsgIcon::Error);
-  }
+  RunShowingFailure(kReadFailure, [&] { OpenGuilds(GuildSearchSql(typed, LiteralStyle())); });
 }
 
 Tgonghui_edit* Tgonghui::EditGuild() {
@@ -190,7 +196,8 @@ Tgonghuicy_edit* Tgonghui::EditMembers() {
     ShowMessageBox(QStringLiteral("没有选择工会,无法进行成员编辑！"), CaptionError, TMsgIcon::Error);
     return nullptr;
   }
-  auto* editor = new Tgonghuicy_edit(*this);
+  Tgonghuicy_edit* editor = nullptr;
+  if (!RunShowingFailure(kReadFailure, [&] { editor = new Tgonghuicy_edit(*this); })) return nullptr;
   ShowEditorWindow(*editor);
   return editor;
 }
@@ -220,7 +227,7 @@ void Tgonghui::Dissolve() {
                                                          "请重新解散！"),
                                  e),
                      CaptionError, TMsgIcon::Error);
-      if (i > 0) RefreshGuilds();
+      if (i > 0) RunShowingFailure(kReadFailure, [this] { RefreshGuilds(); });
       return;
     }
   }
@@ -230,5 +237,5 @@ void Tgonghui::Dissolve() {
   ShowMessageBox(
       removed ? QStringLiteral("解散工会成功！") : QStringLiteral("该工会已不存在，可能已被解散！"),
       CaptionHint, TMsgIcon::Warning);
-  RefreshGuilds();
+  RunShowingFailure(kReadFailure, [this] { RefreshGuilds(); });
 }

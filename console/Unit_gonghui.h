@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -70,3 +71,8 @@ class Tgonghui : public QWidget {
 void ShowEditorWindow(QWidget& editor);
 // "<failure>\n\r" and the error's text.
 QString FailureText(const QString& failure, const std::exception& e);
+// Runs work; an error it raises (EAbort aside) is shown as FailureText(failure, error) in an
+// error box. False then.
+bool RunShowingFailure(const QString& failure, const std::function<void()>& work);
+// What a read of the guild windows that fails shows before the error's text.
+inline const QString kReadFailure = QStringLiteral("查询失败，请检查网络连接！");

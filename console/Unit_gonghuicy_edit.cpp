@@ -91,7 +91,8 @@ Tgonghuicy_edit::Tgonghuicy_edit(Tgonghui& list)
   ConnectGuarded(dbgrd1, &QAbstractItemView::doubleClicked, this,
                  [this](const QModelIndex&) { DeleteMember(); });
   ConnectGuarded(Button3, &TFlatButton::clicked, this, [this] { Commit(); });
-  ConnectGuarded(Button4, &TFlatButton::clicked, this, [this] { RefreshMembers(); });
+  ConnectGuarded(Button4, &TFlatButton::clicked, this,
+                 [this] { RunShowingFailure(kReadFailure, [this] { RefreshMembers(); }); });
   try {
     RefreshMembers();
   } catch (...) {
@@ -137,14 +138,7 @@ void Tgonghuicy_edit::Search() {
     return;
   }
   const std::string typed = TypedBytes(text, FList.FieldCharset(), QStringLiteral("搜索内容"));
-  try {
-    OpenMembers(MemberSearchSql(typed, FList.LiteralStyle()));
-  } catch (const EAbort&) {
-    throw;
-  } catch (const std::exception& e) {
-    ShowMessageBox(FailureText(QStringLiteral("查询失败，请检查网络连接！"), e), CaptionError,
-                   TMsgIcon::Error);
-  }
+  RunShowingFailure(kReadFailure, [&] { OpenMembers(MemberSearchSql(typed, FList.LiteralStyle())); });
 }
 
 bool Tgonghuicy_edit::HasMemberRow() {
@@ -185,7 +179,7 @@ void Tgonghuicy_edit::DeleteMember() {
   FQuery->Delete();
   ShowMessageBox(QStringLiteral("删除成员成功！"), CaptionHint, TMsgIcon::Warning);
   // The guild this editor was opened for, wherever the list has moved since.
-  ShowGuildMembers();
+  RunShowingFailure(kReadFailure, [this] { ShowGuildMembers(); });
 }
 
 void Tgonghuicy_edit::Commit() {

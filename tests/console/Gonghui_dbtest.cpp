@@ -19,6 +19,8 @@
 #include "console/Unit_gonghui.h"
 #include "console/Unit_gonghui_edit.h"
 #include "console/Unit_gonghuicy_edit.h"
+#include "console/Unit_usermanager.h"
+#include "console/controls/FlatBtns.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/FieldText.h"
@@ -53,6 +55,9 @@ class GonghuiDbTest : public QObject {
   void MemberEditsNameTheMemberInEitherBackslashMode();
   void TextsWrittenByTheGameMeanwhileAreNotOverwritten_data();
   void TextsWrittenByTheGameMeanwhileAreNotOverwritten();
+  void LoginElsewhereClosesTheEarlierZonesWindows();
+  void FailedReadsSayWhatFailedFirst_data();
+  void FailedReadsSayWhatFailedFirst();
 
  private:
   std::unique_ptr<Tgonghui> List() {
@@ -571,6 +576,98 @@ void GonghuiDbTest::MenuOpensOneList() {
     QVERIFY(editor != nullptr);
     QVERIFY(editor->grab().save(QDir(shots).filePath("guild-editor.png")));
   }
+}
+
+// After 重新登录 to another zone the guild list went on listing, refreshing and dissolving the
+// earlier zone's guilds while the status bar named the new one. A login to other databases closes
+// every window over the earlier login's connections (a browser opened from another and the SQL
+// console too); the backup and merge windows, on connections of their own, stay.
+void GonghuiDbTest::LoginElsewhereClosesTheEarlierZonesWindows() {
+  TGameZone other(FInfo, QStringLiteral("gh2_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(other.Load());
+  QTemporaryDir dir;
+  const QString ini = dir.filePath("DB.ini");
+  FZone->WriteIni(ini);
+  TFormMain frame(&MakeMyLoginConnection, ini);
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenGuilds();
+  frame.OpenAccountBrowser();
+  auto* accounts = frame.findChild<Tusermanager*>();
+  QVERIFY(accounts != nullptr);
+  accounts->OpenCharacters();
+  frame.OpenSqlConsole();
+  frame.OpenBackupWindow();
+  frame.OpenMergeWindow();
+  auto names = [&frame] {
+    QStringList list;
+    for (QMdiSubWindow* child : frame.MdiArea()->subWindowList()) list << child->widget()->objectName();
+    list.sort();
+    return list;
+  };
+  const QStringList all = {"bakdata", "bigset", "charmanager", "gonghui", "usermanager", "zqv2to1"};
+  QCOMPARE(names(), all);
+  // A login again to the same databases keeps them.
+  frame.Relogin();
+  QVERIFY(frame.Login()->ConnectAll());
+  QCOMPARE(names(), all);
+  const std::string guilds = FAdmin->Checksum(T("t_union"));
+  other.WriteIni(ini);
+  frame.Relogin();
+  QVERIFY(frame.Login()->ConnectAll());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QCOMPARE(names(), QStringList({"bakdata", "zqv2to1"}));
+  frame.OpenGuilds();
+  auto* list = frame.findChild<Tgonghui*>();
+  QVERIFY(list != nullptr);
+  const std::string id = list->CurrentId();
+  FUi->Answer(TMsgResult::Yes);
+  list->Dissolve();
+  QCOMPARE(FAdmin->Value("SELECT COUNT(*) FROM `" + other.Chr().toStdString() + "`.t_union WHERE ID=" + id),
+           std::string("0"));
+  QCOMPARE(FAdmin->Checksum(T("t_union")), guilds);
+}
+
+void GonghuiDbTest::FailedReadsSayWhatFailedFirst_data() {
+  QTest::addColumn<QString>("read");
+  QTest::addColumn<QString>("table");  // renamed away before the read
+  QTest::newRow("刷新") << "refresh"
+                        << "t_union";
+  QTest::newRow("编辑成员") << "members"
+                            << "t_union_citizen";
+  QTest::newRow("the menu") << "menu"
+                            << "t_union";
+}
+
+// A read of the guild windows that failed showed the server's English text alone: the window's
+// own sentence now comes first, the server's text after it.
+void GonghuiDbTest::FailedReadsSayWhatFailedFirst() {
+  QFETCH(QString, read);
+  QFETCH(QString, table);
+  const std::string name = table.toStdString();
+  QTemporaryDir dir;
+  FZone->WriteIni(dir.filePath("DB.ini"));
+  TFormMain frame(&MakeMyLoginConnection, dir.filePath("DB.ini"));
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  if (read != "menu") frame.OpenGuilds();
+  auto* list = frame.findChild<Tgonghui*>();
+  FAdmin->Exec("RENAME TABLE " + T(name.c_str()) + " TO " + T((name + "_away").c_str()));
+  FUi->ClearRecord();
+  if (read == "refresh")
+    emit list->Button5->clicked();
+  else if (read == "members")
+    QCOMPARE(list->EditMembers(), nullptr);
+  else
+    frame.OpenGuilds();
+  FAdmin->Exec("RENAME TABLE " + T((name + "_away").c_str()) + " TO " + T(name.c_str()));
+  QCOMPARE(FUi->Messages().size(), size_t(1));
+  const TMessageBoxArgs& box = FUi->Messages()[0].Args;
+  QCOMPARE(
+      box.Text,
+      QStringLiteral("查询失败，请检查网络连接！\n\rTable '%1.%2' doesn't exist").arg(FZone->Chr(), table));
+  QCOMPARE(box.Caption, QStringLiteral("错误"));
+  QCOMPARE(frame.MdiArea()->subWindowList().size(), read == "menu" ? 0 : 1);
 }
 
 QTEST_MAIN(GonghuiDbTest)

@@ -83,6 +83,7 @@ class ItemsellDbTest : public QObject {
   void MenuOpensOneWindow();
   void MenuRefusesAZoneWithoutTheGiftTable();
   void MenuAfterALoginToAnotherZoneSendsThere();
+  void SendBusyAtALoginElsewhereNamesItsZone();
 
  private:
   std::unique_ptr<Titemsell> Window() {
@@ -827,6 +828,55 @@ void ItemsellDbTest::MenuAfterALoginToAnotherZoneSendsThere() {
   QCOMPARE(Gifts(), 0);
   QCOMPARE(FAdmin->Value("SELECT COUNT(*) FROM `" + other.Chr().toStdString() + "`.t_gift"),
            std::string("1"));
+}
+
+// A login to another zone while a send runs: the window, busy, refuses to close and says in its
+// caption which zone it sends to until it closes; the menu then gives the new zone's window.
+void ItemsellDbTest::SendBusyAtALoginElsewhereNamesItsZone() {
+  TGameZone other(FInfo, QStringLiteral("is3_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(other.Load());
+  QTemporaryDir dir;
+  const QString ini = dir.filePath("DB.ini");
+  FZone->WriteIni(ini);
+  TFormMain frame(&MakeMyLoginConnection, ini);
+  frame.show();
+  QVERIFY(frame.Login()->ConnectAll());
+  frame.OpenItemSell();
+  QPointer<Titemsell> w = frame.findChild<Titemsell*>();
+  QVERIFY(w);
+  QMdiSubWindow* child = frame.MdiArea()->subWindowList().at(0);
+  w->Work().SetBatchSize(1);
+  w->dtp1->setDateTime(QDateTime(QDate(2026, 3, 11), QTime(0, 0, 0)));
+  w->rb6->setChecked(true);
+  w->rb2->setChecked(true);
+  const QString zone =
+      FInfo["HOST"] + ":" + FInfo["PORT"] + " " + FZone->Acc() + "," + FZone->Chr() + "," + FZone->Log();
+  bool relogged = false;
+  QString caption;
+  FUi->OnProcessMessages([&] {
+    if (relogged) return;
+    relogged = true;
+    other.WriteIni(ini);
+    frame.Relogin();
+    QVERIFY(frame.Login()->ConnectAll());
+    caption = child->windowTitle();
+  });
+  w->Send();
+  FUi->OnProcessMessages({});
+  QVERIFY(relogged);
+  QCOMPARE(caption, QStringLiteral("物品发放  [") + zone + "]");
+  QVERIFY(w);
+  QCOMPARE(child->windowTitle(), caption);
+  QVERIFY(frame.StatusText().contains(other.Chr()));
+  // The whole send went to the zone it began on.
+  QVERIFY(Gifts() > 1);
+  QCOMPARE(FAdmin->Value("SELECT COUNT(*) FROM `" + other.Chr().toStdString() + "`.t_gift"),
+           std::string("0"));
+  frame.OpenItemSell();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QVERIFY(!w);
+  QCOMPARE(frame.MdiArea()->subWindowList().size(), 1);
+  QCOMPARE(frame.MdiArea()->subWindowList().at(0)->windowTitle(), QStringLiteral("物品发放"));
 }
 
 QTEST_MAIN(ItemsellDbTest)
