@@ -613,7 +613,6 @@ bool MySQLTypeToDataType(int fieldType, uint32_t length, bool binary, bool& fixe
       dataType = binary ? dtBlob : dtMemo;
       break;
     default:
-      DA_ASSERT_MSG(false, "Unknown MySQL datatype (" + IntToStr(fieldType) + ")");
       return false;
   }
   if (useUnicode && dataType == dtString) dataType = dtWideString;

@@ -137,7 +137,7 @@ inline constexpr uint16_t BinaryCharsetNr = 63;
 
 // The record store's data type for a column. Sets `fixed` for fixed-length strings (CHAR).
 // BIGINT UNSIGNED and BIT are dtUInt64, every value of 0..2^64-1 exactly.
-// Under UseUnicode dtString becomes dtWideString and dtMemo dtWideMemo. A type without a data
-// type (NEWDATE and the unassigned codes) fails an assertion "Unknown MySQL datatype (n)".
+// Under UseUnicode dtString becomes dtWideString and dtMemo dtWideMemo. False for a type without
+// a data type (NEWDATE, JSON and the unassigned codes): a server may send any of them.
 bool MySQLTypeToDataType(int fieldType, uint32_t length, bool binary, bool& fixed, TDataType& dataType,
                          TDANumericType numericType, bool useUnicode, bool enableBoolean, bool isUnsigned);

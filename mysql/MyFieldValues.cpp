@@ -216,7 +216,9 @@ bool CompactTimestamp(const TMySQLFieldDesc& f, std::string_view t, TDateTime& v
       }
       break;
     default:
-      DA_ASSERT_MSG(false, Format("Invalid FIELD_TYPE_TIMESTAMP Field.Length (%d)", {int(f.Length)}));
+      // A length the compact forms do not have: the server described the column so, and the value
+      // is no date this client reads.
+      RaiseNotDate(t);
   }
   return EncodeParts(y, mo, d, h, mi, s, value);
 }

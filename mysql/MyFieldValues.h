@@ -101,7 +101,7 @@ double ParseMyFloat(std::string_view text);
 // seconds are not read), DATE, DATETIME, TIME (hours may exceed 24; a leading "-" negates).
 // Returns false for an invalid date. Errors: EDatabaseError "Wrong time format. Field %s, value
 // %s" for a TIME with more than 4 characters before its first ":"; EConvertError for text that
-// does not have the layout; EAssertionFailed "Invalid FIELD_TYPE_TIMESTAMP Field.Length (n)".
+// does not have the layout (a compact TIMESTAMP of a display length it has no form for included).
 bool MyTextToDateTime(const TMySQLFieldDesc& f, std::string_view text, TDateTime& value);
 
 // UTF-8 into at most destUnits UTF-16 units at dest (a character that does not fit whole ends

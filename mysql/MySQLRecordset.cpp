@@ -584,9 +584,9 @@ void TMySQLRecordset::GetFieldType(const TMySqlFieldRecord& column, const TMySta
   const bool asString = FFieldsAsString && !IsBlobColumn(column.Type) && !bytes;
   if (asString)
     dataType = dtString;
-  else
-    MySQLTypeToDataType(column.Type, column.Length, binary, fixed, dataType, FNumericType, FUseUnicode,
-                        FEnableBoolean, (column.Flags & mffUnsigned) != 0);
+  else if (!MySQLTypeToDataType(column.Type, column.Length, binary, fixed, dataType, FNumericType,
+                                FUseUnicode, FEnableBoolean, (column.Flags & mffUnsigned) != 0))
+    throw EDatabaseError(Format("Unknown MySQL datatype (%d) of column %s", {int(column.Type), column.Name}));
   if (!asString) RefineFieldType(column, dataType, fixed);
   size = column.Length;
   if (asString) size = NumberTextLength(column.Type, size);

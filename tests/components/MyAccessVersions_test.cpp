@@ -1,5 +1,6 @@
 // What the MySQL connection component decides by the server's version, against the scripted fake
-// server: whether statements may be prepared, and which query lists the stored routines.
+// server: whether statements may be prepared, which query lists the stored routines, and what a
+// result whose column type this client does not know gives.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
+#include "components/MyAccessDataSet.h"
 #include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlSession.h"
 #include "platform/runtime/Classes.h"
@@ -110,6 +112,48 @@ TEST(MyConnectionVersions, PrepareRefusedBeforeServerVersion41) {
   EXPECT_FALSE(command.Prepared());
   conn.Close();
   EXPECT_EQ(server.Finish(), "");
+}
+
+// JSON (245) from a MySQL server, NEWDATE (14) and the unassigned codes: an error naming the column
+// and the type, and the session stays usable.
+TEST(MyConnectionVersions, UnknownColumnTypeIsAnErrorNamingTheColumn) {
+  for (uint8_t type : {uint8_t{245}, uint8_t{14}, uint8_t{17}, uint8_t{244}}) {
+    SCOPED_TRACE(int(type));
+    std::vector<std::string> sent;
+    TFakeMySqlServer server;
+    server.SetStepTimeoutMs(3000);
+    server.SendPacket(0, Greeting("8.0.36")).ReadPacket(1).SendPacket(2, OkPacket41(0, 0, 2));
+    Rows(server.ReadPacket(0, Query(sent)), {"latin1"});
+    server.ReadPacket(0, Query(sent))
+        .SendPacket(1, Bytes{2})
+        .SendPacket(2, FieldPacket41("", "t", "t", "id", "id", 8, 11, mftLong, 0, 0))
+        .SendPacket(3, FieldPacket41("", "t", "t", "doc", "doc", 63, 100, type, 0, 0))
+        .SendPacket(4, EofPacket(0, 2))
+        .SendPacket(5, TextRow({"1", "{}"}))
+        .SendPacket(6, EofPacket(0, 2));
+    Rows(server.ReadPacket(0, Query(sent)), {"still here"});
+    server.ExpectClose();
+    server.Start();
+    TMyConnection conn;
+    PointAt(conn, server);
+    conn.Open();
+    TMyQuery q;
+    q.SetConnection(&conn);
+    q.SetSQLText("SELECT * FROM t");
+    try {
+      q.Open();
+      ADD_FAILURE() << "opened";
+    } catch (const EDatabaseError& e) {
+      EXPECT_EQ(e.Message(), "Unknown MySQL datatype (" + std::to_string(type) + ") of column doc");
+    }
+    EXPECT_FALSE(q.Active());
+    q.SetSQLText("SELECT c FROM t");
+    q.Open();
+    EXPECT_EQ(q.Fields()[0]->AsString(), "still here");
+    q.Close();
+    conn.Close();
+    EXPECT_EQ(server.Finish(), "");
+  }
 }
 
 }  // namespace

@@ -221,10 +221,9 @@ TEST(MyFieldValuesTest, TemporalTexts) {
   TDateTime v;
   EXPECT_EQ(ErrorOf([&] { MyTextToDateTime(*Field(dtTime, mftTime), "12345:00:00", v); }),
             "Wrong time format. Field col, value 12345:00:00");
-  EXPECT_NE(ErrorOf([&] {
-              MyTextToDateTime(*Field(dtDateTime, mftTimestamp, 11), "12345678901", v);
-            }).find("Invalid FIELD_TYPE_TIMESTAMP Field.Length (11)"),
-            std::string::npos);
+  // A display length the compact forms do not have: a bad date like any other, not an assertion.
+  EXPECT_EQ(ErrorOf([&] { MyTextToDateTime(*Field(dtDateTime, mftTimestamp, 11), "12345678901", v); }),
+            "'12345678901' is not a valid date and time");
   EXPECT_THROW(MyTextToDateTime(*Field(dtDate, mftDate), "2024-0", v), EConvertError);
 }
 
