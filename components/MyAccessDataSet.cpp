@@ -441,16 +441,26 @@ void TCustomMyDataSet::SetNumberRange(TFieldDef& fieldDef) {
       }
       return;
     case mftDecimal:
-    case mftNewDecimal:
+    case mftNewDecimal: {
+      // DECIMAL(p,s) holds +-(10^(p-s) - 10^-s); the column's length counts its sign and point
+      // besides the p digits.
+      const int scale = desc->Scale;
+      const int digits = static_cast<int>(desc->Length) - (scale > 0 ? 1 : 0) - (u ? 0 : 1);
+      const int whole = digits - scale;
+      if (whole < 0) return;
+      const double max = std::pow(10.0, whole) - std::pow(10.0, -scale);
       if (auto* b = dynamic_cast<TBCDField*>(field)) {
-        const int scale = desc->Scale;
-        const int whole = static_cast<int>(desc->Length) - scale;
-        if (whole < 0 || whole > 14) return;
-        const double max = std::pow(10.0, whole) - std::pow(10.0, -scale);
+        if (whole > 14) return;
         b->MaxValue = Currency::FromScaled(static_cast<int64_t>(std::llround(max * CurrencyScale)));
-        b->MinValue = Currency::FromScaled(-b->MaxValue.Scaled);
+        b->MinValue = u ? Currency::FromScaled(0) : Currency::FromScaled(-b->MaxValue.Scaled);
+      } else if (auto* f = dynamic_cast<TFloatField*>(field)) {
+        // A float holds about 15 digits: beyond them the bound itself is not exact.
+        if (digits > 15) return;
+        f->MaxValue = max;
+        f->MinValue = u ? 0 : -max;
       }
       return;
+    }
     default:
       return;
   }

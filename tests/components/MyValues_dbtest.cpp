@@ -203,10 +203,10 @@ TEST_F(MyValuesDbTest, FmtBcdDecimalsKeepEveryDigit) {
 }
 
 TEST_F(MyValuesDbTest, NumberRangeFollowsTheColumnType) {
-  Conn.Options().SetNumericType(ntFmtBCD);
   Conn.ExecSQL(
-      "CREATE TABLE r (id INT PRIMARY KEY, u INT UNSIGNED, b BIGINT UNSIGNED, y YEAR(4), d DECIMAL(5,2))");
-  Conn.ExecSQL("INSERT INTO r VALUES (1, 0, 0, 2000, 0)");
+      "CREATE TABLE r (id INT PRIMARY KEY, u INT UNSIGNED, b BIGINT UNSIGNED, y YEAR(4), d DECIMAL(5,2), "
+      "e DECIMAL(4,0) UNSIGNED)");
+  Conn.ExecSQL("INSERT INTO r VALUES (1, 0, 0, 2000, 0, 0)");
   const struct {
     const char* column;
     const char* value;
@@ -225,24 +225,34 @@ TEST_F(MyValuesDbTest, NumberRangeFollowsTheColumnType) {
       {"d", "999.99", "999.99"},
       {"d", "1000", nullptr},
       {"d", "-999.99", "-999.99"},
+      {"d", "-1000", nullptr},
+      {"e", "9999", "9999"},
+      {"e", "10000", nullptr},
   };
-  TMyQuery q;
-  q.Options().SetNumberRange(true);
-  Open(q, "SELECT * FROM r");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.column) + " = " + c.value);
-    const std::string before = Value("SELECT "s + c.column + " FROM r");
-    q.Edit();
-    bool refused = false;
-    try {
-      q.FieldByName(c.column)->SetAsString(c.value);
-      q.Post();
-    } catch (const EDatabaseError&) {
-      refused = true;
-      q.Cancel();
+  // DECIMAL is held as packed decimals, as currency or as a float: each keeps to the column.
+  for (TDANumericType numeric : {ntFmtBCD, ntBCD, ntFloat}) {
+    SCOPED_TRACE("DECIMAL held as " + std::to_string(int(numeric)));
+    Conn.Close();
+    Conn.Options().SetNumericType(numeric);
+    Conn.ExecSQL("SET SESSION sql_mode = ''");  // a value out of range would be cut, not refused
+    TMyQuery q;
+    q.Options().SetNumberRange(true);
+    Open(q, "SELECT * FROM r");
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.column) + " = " + c.value);
+      const std::string before = Value("SELECT "s + c.column + " FROM r");
+      q.Edit();
+      bool refused = false;
+      try {
+        q.FieldByName(c.column)->SetAsString(c.value);
+        q.Post();
+      } catch (const EDatabaseError&) {
+        refused = true;
+        q.Cancel();
+      }
+      EXPECT_EQ(refused, c.held == nullptr);
+      EXPECT_EQ(Value("SELECT "s + c.column + " FROM r"), c.held ? c.held : before);
     }
-    EXPECT_EQ(refused, c.held == nullptr);
-    EXPECT_EQ(Value("SELECT "s + c.column + " FROM r"), c.held ? c.held : before);
   }
 }
 
