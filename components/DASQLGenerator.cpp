@@ -269,7 +269,8 @@ void TDASQLGenerator::GenerateConditions(std::string& builder, TStatementType ty
 void TDASQLGenerator::GenerateInsertSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
                                         int batchIndex) {
   for (TFieldDesc* data : keyAndData.DataFieldDescs)
-    if (!modifiedFieldsOnly || !IsNull(*data, false)) AddFieldToInsertSQL(*data, batchIndex);
+    if ((!modifiedFieldsOnly || !IsNull(*data, false)) && !FHost->IsGeneratedField(*data))
+      AddFieldToInsertSQL(*data, batchIndex);
   FHeaderSB = "INSERT INTO " + WrittenTableName() + "\r\n  (";
   FMiddleSB = ")\r\nVALUES\r\n  (";
   FFooterSB = ")";
@@ -278,7 +279,8 @@ void TDASQLGenerator::GenerateInsertSQL(const TKeyAndDataFields& keyAndData, boo
 void TDASQLGenerator::GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
                                         int batchIndex) {
   for (TFieldDesc* data : keyAndData.DataFieldDescs)
-    if (!modifiedFieldsOnly || FieldModified(*data)) AddFieldToUpdateSQL(*data, batchIndex);
+    if ((!modifiedFieldsOnly || FieldModified(*data)) && !FHost->IsGeneratedField(*data))
+      AddFieldToUpdateSQL(*data, batchIndex);
   if (FFldSB.empty()) return;  // nothing to update
   FHeaderSB = "UPDATE " + WrittenTableName() + "\r\nSET\r\n  ";
   FMiddleSB = "\r\nWHERE\r\n  ";

@@ -63,6 +63,9 @@ class IDASQLGeneratorHost {
   virtual TField* FieldOfDesc(const TFieldDesc* desc) = 0;
   // The description of the updating table's auto-increment field (IdentityField); nil when none.
   virtual TFieldDesc* IdentityFieldDesc() = 0;
+  // Whether the server computes the column itself (a generated column): INSERT and UPDATE leave
+  // it out, the server refuses a value for it.
+  virtual bool IsGeneratedField(const TFieldDesc&) { return false; }
 
   // The updating table; nil when the dataset has none.
   virtual TCRTableInfo* UpdatingTableInfo() = 0;

@@ -13,6 +13,7 @@
 #include "platform/db/NumericFields.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/DateTimeUtils.h"
+#include "platform/runtime/LocaleCompare.h"
 
 // ---- TMyDataSetOptions ----------------------------------------------------------------------------
 
@@ -278,6 +279,7 @@ void TCustomMyDataSet::CloseCursor() {
   FTimestampField = nullptr;
   FKeyCache.clear();
   FTableKeys.clear();
+  FGeneratedColumns.clear();
   TCustomDADataSet::CloseCursor();
 }
 
@@ -366,6 +368,35 @@ const std::vector<TMyTableKey>& TCustomMyDataSet::TableKeys(const TCRTableInfo& 
   // The primary key first: it is the row key whenever it is whole.
   std::stable_partition(keys.begin(), keys.end(), [](const TMyTableKey& k) { return k.Name == "PRIMARY"; });
   return FTableKeys[name] = std::move(keys);
+}
+
+const std::vector<std::string>& TCustomMyDataSet::GeneratedColumns(const TCRTableInfo& table) {
+  const std::string name = TableNameOf(table);
+  if (auto cached = FGeneratedColumns.find(name); cached != FGeneratedColumns.end()) return cached->second;
+  std::vector<std::string> generated;
+  TCustomMyDataSet reader(nullptr);
+  reader.Internal = true;
+  reader.Command().Quiet = true;
+  reader.SetParamCheck(false);
+  reader.TCustomDADataSet::SetConnection(UsedConnection());
+  reader.SetSQLText("SHOW FULL COLUMNS FROM " + name);
+  reader.Open();
+  TField* column = reader.FindField("Field");
+  TField* extra = reader.FindField("Extra");
+  // "VIRTUAL GENERATED", "STORED GENERATED" (or "PERSISTENT GENERATED" on older servers).
+  for (; column != nullptr && extra != nullptr && !reader.Eof(); reader.Next())
+    if (AnsiUpperCase(extra->AsString()).find("GENERATED") != std::string::npos)
+      generated.push_back(column->AsString());
+  reader.Close();
+  return FGeneratedColumns[name] = std::move(generated);
+}
+
+bool TCustomMyDataSet::IsGeneratedField(const TFieldDesc& desc) {
+  const TCRTableInfo* table = static_cast<const TCRFieldDesc&>(desc).TableInfo;
+  if (table == nullptr || desc.FieldDescKind != fdkData) return false;
+  for (const std::string& name : GeneratedColumns(*table))
+    if (SameFieldName(name, desc.ActualName)) return true;
+  return false;
 }
 
 TDASQLGeneratorSettings TCustomMyDataSet::GeneratorSettings() {

@@ -157,6 +157,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   void CloseCursor() override;
   void FieldDescsRenewed() override;
   void SetNumberRange(TFieldDef& fieldDef) override;
+  bool IsGeneratedField(const TFieldDesc& desc) override;
   TMySQLFieldDesc* MyFieldDesc(const TField* field) const;
   std::unique_ptr<TDASQLGenerator> CreateSQLGenerator() override;
   std::unique_ptr<TCustomDADataSet> CreateHelperDataSet() override;
@@ -169,6 +170,8 @@ class TCustomMyDataSet : public TCustomDADataSet {
   // The keys of a table that identify a row, read once per open.
   const std::vector<TMyTableKey>& TableKeys(const TCRTableInfo& table);
   std::vector<TFieldDesc*> WholeKeyFields(const std::vector<TFieldDesc*>& dataFields);
+  // The generated columns of a table, read once per open.
+  const std::vector<std::string>& GeneratedColumns(const TCRTableInfo& table);
   void AutoRefreshTick();
   void UpdateAutoRefreshTimer();
 
@@ -178,6 +181,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   bool FHasRealColumn = false;
   std::map<int, TKeyAndDataFields> FKeyCache;
   std::map<std::string, std::vector<TMyTableKey>> FTableKeys;
+  std::map<std::string, std::vector<std::string>> FGeneratedColumns;
   std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
 };
 
