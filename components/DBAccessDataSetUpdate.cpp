@@ -506,17 +506,27 @@ void TCustomDADataSet::RunTraced(TStatementTypes types, const std::string& sql, 
   const bool hold = command != nullptr && command->FDataSet == nullptr;
   if (hold) command->BeginConnection();
   FRunningUpdateCommand = command;
+  if (command != nullptr) command->FRunningFor = this;
+  auto release = [this, command, hold] {
+    FRunningUpdateCommand = nullptr;
+    if (command != nullptr) command->FRunningFor = nullptr;
+    if (hold) command->EndConnection();
+  };
   try {
     TCustomDASQLMonitor::SQLExecute(monitor, this, sql, &params, names, false, Debug);
     run();
     TCustomDASQLMonitor::SQLExecute(monitor, this, sql, &params, names, true, Debug);
   } catch (...) {
-    FRunningUpdateCommand = nullptr;
-    if (hold) command->EndConnection();
+    // A failed statement ends its trace too: what the monitor hooked into the command for it goes.
+    try {
+      TCustomDASQLMonitor::SQLExecute(monitor, this, sql, &params, names, true, Debug);
+    } catch (...) {
+      // The statement's own error is the one reported.
+    }
+    release();
     throw;
   }
-  FRunningUpdateCommand = nullptr;
-  if (hold) command->EndConnection();
+  release();
 }
 
 void TCustomDADataSet::RunBatch(TCustomDASQL& query) {

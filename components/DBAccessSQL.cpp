@@ -83,6 +83,12 @@ void TCustomDASQL::SessionEnding() noexcept {
   }
 }
 
+TComponent* TCustomDASQL::TraceSender() noexcept {
+  if (FRunningFor != nullptr) return FRunningFor;
+  if (FDataSet != nullptr) return FDataSet;
+  return this;
+}
+
 void TCustomDASQL::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component == FConnection) ConnectionGone(FConnection);
   TComponent::Notification(component, operation);
@@ -387,8 +393,8 @@ void TCustomDASQL::InternalExecute(int iters) {
   FExecutionPending = true;
   FLastResult = false;
   TCustomDAConnection* conn = UsedConnection();
+  const TDASQLMonitorClass monitor = conn->SQLMonitorClass();
   try {
-    const TDASQLMonitorClass monitor = conn->SQLMonitorClass();
     if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, false, Debug);
     if (FShowWait) StartWait();
     WriteParams(true);
@@ -405,6 +411,12 @@ void TCustomDASQL::InternalExecute(int iters) {
     if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, true, Debug);
   } catch (...) {
     FInExecuteLoop = false;
+    try {
+      // A failed statement ends its trace too: what the monitor hooked into it for the run goes.
+      if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, true, Debug);
+    } catch (...) {
+      // The execution's own error is the one reported.
+    }
     try {
       FinishExecute(false);
     } catch (...) {

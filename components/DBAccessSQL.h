@@ -66,6 +66,9 @@ class TCustomDASQL : public TComponent {
   // the provider command of the dataset's record set instead of owning one.
   TCustomDADataSet* DataSet() const noexcept { return FDataSet; }
   void SetDataSet(TCustomDADataSet* value) noexcept { FDataSet = value; }
+  // The component a trace of what this command runs names: the dataset writing a row through it
+  // while it does, else the dataset whose internal command it is, else the command itself.
+  TComponent* TraceSender() noexcept;
   // Executes once: InternalExecute(1).
   void Execute() { InternalExecute(1); }
   // Takes a use of the connection (EDatabaseError "Connection is not defined" without one), writes
@@ -141,6 +144,7 @@ class TCustomDASQL : public TComponent {
 
   TCustomDAConnection* FConnection = nullptr;
   TCustomDADataSet* FDataSet = nullptr;
+  TCustomDADataSet* FRunningFor = nullptr;  // set by the dataset only while it runs a statement here
   TStringList FSQL;
   std::unique_ptr<TDAParams> FParams;
   std::unique_ptr<TMacros> FMacros;

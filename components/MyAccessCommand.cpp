@@ -141,7 +141,7 @@ bool TMyUpdateSQL::IsSQLObject(TComponent* object) const {
   return dynamic_cast<TMyCommand*>(object) != nullptr;
 }
 
-TMySQLCommand* TMyAccessUtils::GetICommand(TComponent* obj) {
+TMyCommand* TMyAccessUtils::GetCommand(TComponent* obj) {
   // A dataset writing a row runs the statement through its update command.
   if (auto* dataSet = dynamic_cast<TCustomMyDataSet*>(obj))
     obj = dynamic_cast<TMyCommand*>(dataSet->RunningUpdateCommand()) != nullptr
@@ -149,7 +149,11 @@ TMySQLCommand* TMyAccessUtils::GetICommand(TComponent* obj) {
               : &dataSet->Command();
   auto* command = dynamic_cast<TMyCommand*>(obj);
   DA_ASSERT(command != nullptr);
-  return command->MyICommand();
+  return command;
+}
+
+TMySQLCommand* TMyAccessUtils::GetICommand(TComponent* obj) {
+  return GetCommand(obj)->MyICommand();
 }
 
 bool TMyAccessUtils::GetFetchAll(TComponent* obj) {

@@ -77,7 +77,10 @@ class TMyUpdateSQL : public TCustomDAUpdateSQL {
 
 class TMyAccessUtils {
  public:
-  // The provider command of a MySQL dataset or a TMyCommand; any other object fails an assertion.
+  // The command that runs the statements of a MySQL dataset (its update command while it writes a
+  // row through one) or a TMyCommand itself; any other object fails an assertion.
+  static TMyCommand* GetCommand(TComponent* obj);
+  // The provider command of GetCommand(obj).
   static TMySQLCommand* GetICommand(TComponent* obj);
   // A MySQL dataset's FetchAll; any other object fails an assertion.
   static bool GetFetchAll(TComponent* obj);

@@ -36,11 +36,16 @@ void TCustomMySQLMonitor::SQLEvent(TComponent* obj, const std::string& sql, TPar
   const bool mySql =
       dynamic_cast<TMyCommand*>(obj) != nullptr || dynamic_cast<TCustomMyDataSet*>(obj) != nullptr;
   if (kind == TDASQLEventKind::Execute && mySql) {
-    if (TMySQLCommand* command = TMyAccessUtils::GetICommand(obj)) {
+    TMyCommand* runner = TMyAccessUtils::GetCommand(obj);
+    if (TMySQLCommand* command = runner->MyICommand()) {
+      // The hook holds the command that owns the provider command, never the traced component
+      // (a dataset may go first): the sender is asked of the command when a message comes.
       if (after || !IsTraced(tfMisc))
         command->MessageHook = nullptr;
       else
-        command->MessageHook = [obj](const std::string& text) { ProviderMessage(obj, text); };
+        command->MessageHook = [runner](const std::string& text) {
+          ProviderMessage(runner->TraceSender(), text);
+        };
     }
   }
   TCustomDASQLMonitor::SQLEvent(obj, sql, params, kind, name, after, debug);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -228,3 +229,51 @@ TEST(MyTraceDbTest, DatasetWritesAreTracedOnceUnderTheirTypes) {
 }
 
 }  // namespace
+
+// The server's note on a statement reaches OnSQL only while that statement runs, with a sender
+// that is still there: a row write that fails through an update object's command leaves nothing
+// behind in the command once the dataset is gone (the handler reads its sender's name).
+TEST(MyTraceDbTest, NotesOfAFailedWriteEndWithIt) {
+  TScratchDb db;
+  const TestServer::TInfo& srv = TestServer::Info();
+  TCustomMySQLMonitor monitor;
+  std::vector<std::string> notes;
+  monitor.OnSQL = [&](TComponent* sender, const std::string& text, TDATraceFlag flag) {
+    if (flag == tfMisc) notes.push_back(sender->Name() + ": " + text);
+  };
+  TMyConnection conn;
+  conn.LoginPrompt = false;
+  conn.SetServer(srv.Host);
+  conn.SetPort(srv.Port);
+  conn.SetUsername(srv.NativeUser);
+  conn.SetPassword(srv.NativePassword);
+  conn.SetDatabase(db.Name());
+  conn.ExecSQL("CREATE TABLE hero (id INT PRIMARY KEY, lv INT)");
+  conn.ExecSQL("INSERT INTO hero VALUES (1, 0), (5, 0)");
+
+  TMyCommand modify;
+  modify.SetName("modify");
+  modify.SetConnection(&conn);
+  modify.SetSQLText("UPDATE hero SET id = :id WHERE id = :OLD_id");
+  TMyUpdateSQL update;
+  update.SetModifyObject(&modify);
+  auto q = std::make_unique<TMyQuery>();
+  q->SetName("q");
+  q->SetConnection(&conn);
+  q->SetSQLText("SELECT * FROM hero ORDER BY id");
+  q->SetUpdateObject(&update);
+  q->Open();
+  q->Edit();
+  q->FieldByName("id")->SetAsInteger(5);
+  EXPECT_THROW(q->Post(), EDAError);  // duplicate key
+  q->Cancel();
+  q.reset();
+
+  modify.SetSQLText("UPDATE hero SET lv = lv + 1");
+  modify.Quiet = true;
+  modify.Execute();
+  EXPECT_TRUE(notes.empty()) << notes[0];
+  modify.Quiet = false;
+  modify.Execute();
+  EXPECT_EQ(notes, std::vector<std::string>{"modify: Rows matched: 2  Changed: 2  Warnings: 0"});
+}
