@@ -75,12 +75,25 @@ void TCustomDASQL::ConnectionGone(TCustomDAConnection* connection) {
 
 void TCustomDASQL::SessionEnding() noexcept {
   if (!Prepared()) return;
+  // Traced as an unprepare of the user's own: the monitor saw the statement prepared.
+  TCustomDAConnection* conn = UsedConnection();
+  const TDASQLMonitorClass monitor = conn != nullptr ? conn->SQLMonitorClass() : nullptr;
+  auto trace = [&](bool after) {
+    if (Quiet || monitor == nullptr) return;
+    try {
+      TCustomDASQLMonitor::SQLUnprepare(monitor, this, FFinalSQL, FParams.get(), after, Debug);
+    } catch (...) {
+      // A trace handler's failure does not keep the statement on a closing session.
+    }
+  };
+  trace(false);
   try {
     // The use Prepare took goes with the session: the connection resets its count as it closes.
     InternalUnprepare();
   } catch (...) {
     // The statement cannot outlive the session anyway.
   }
+  trace(true);
 }
 
 TComponent* TCustomDASQL::TraceSender() noexcept {

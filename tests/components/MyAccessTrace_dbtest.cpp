@@ -277,3 +277,40 @@ TEST(MyTraceDbTest, NotesOfAFailedWriteEndWithIt) {
   modify.Execute();
   EXPECT_EQ(notes, std::vector<std::string>{"modify: Rows matched: 2  Changed: 2  Warnings: 0"});
 }
+
+// Statements still prepared when their connection closes are unprepared with it, and the monitor
+// that saw them prepared sees that, before the disconnect.
+TEST(MyTraceDbTest, ClosingTheConnectionTracesTheUnprepares) {
+  const TestServer::TInfo& srv = TestServer::Info();
+  TCustomMySQLMonitor monitor;
+  std::vector<std::string> events;
+  monitor.OnSQL = [&](TComponent* sender, const std::string& text, TDATraceFlag flag) {
+    if (flag == tfQPrepare || flag == tfConnect) events.push_back(sender->Name() + " " + text);
+  };
+  TMyConnection conn;
+  conn.SetName("conn");
+  conn.LoginPrompt = false;
+  conn.SetServer(srv.Host);
+  conn.SetPort(srv.Port);
+  conn.SetUsername(srv.NativeUser);
+  conn.SetPassword(srv.NativePassword);
+  conn.Open();
+  TMyCommand cmd;
+  cmd.SetName("cmd");
+  cmd.SetConnection(&conn);
+  cmd.SetSQLText("DO 1");
+  cmd.Prepare();
+  TMyQuery q;
+  q.SetName("q");
+  q.SetConnection(&conn);
+  q.SetSQLText("SELECT 2");
+  q.Prepare();
+  events.clear();
+  conn.Close();
+  EXPECT_FALSE(cmd.Prepared());
+  EXPECT_FALSE(q.Prepared());
+  const std::string who = srv.NativeUser + "@" + srv.Host + " conn";
+  const std::vector<std::string> want = {"q Unprepare: SELECT 2", "cmd Unprepare: DO 1",
+                                         "conn Disconnect: " + who};
+  EXPECT_EQ(events, want);
+}
