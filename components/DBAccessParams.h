@@ -50,6 +50,8 @@ class TDAParam : public TParam {
   // From a TDAParam (sharing its blob), a TParam, or a field; assigning a parameter to itself
   // changes nothing.
   void Assign(TPersistent* source) override;
+  // From a string list: a memo holding the list's text (each line followed by its line end).
+  void Assign(const TStringList& lines) { SetAsMemo(lines.Text()); }
   // The field's type (fixed-length strings ftFixedChar, memo fields ftMemo) and value.
   void AssignFieldValue(TField* field, const Variant& value) override;
   // BlobType must be ftBlob, ftMemo, ftOraBlob or ftOraClob, else Exception "Data type is not

@@ -93,6 +93,15 @@ TEST(DAParamTest, StringsDatesAndStreams) {
   d->SetAsDateTime(EncodeDateTime(2024, 2, 29, 13, 5, 9, 0));
   EXPECT_EQ(d->AsString(), "2024-02-29 13:05:09");
 
+  TStringList lines;
+  lines.Add("one");
+  lines.Add("two");
+  TDAParam* m = Add(params, ftInteger, "m");
+  m->Assign(lines);
+  EXPECT_EQ(m->DataType(), ftMemo);
+  EXPECT_EQ(m->AsString(), "one\r\ntwo\r\n");
+  EXPECT_EQ(m->Name(), "m");
+
   TStringStream data("stream bytes");
   TDAParam* b = Add(params, ftUnknown, "b");
   b->LoadFromStream(data, ftMemo);
