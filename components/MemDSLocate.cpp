@@ -5,6 +5,8 @@
 #include "components/MemDS.h"
 #include "core/MemFieldValues.h"
 #include "platform/runtime/Charset.h"
+#include "platform/runtime/Exceptions.h"
+#include "platform/runtime/LocaleCompare.h"
 
 namespace {
 
@@ -235,6 +237,32 @@ size_t SortedKeyCount(TMemData& data, const std::vector<TLocateKey>& keys, int o
   return n;
 }
 
+// The fields' values (read from the record they show) against the keys, under Locate's options.
+bool FieldsMatch(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                 TLocateOptions options) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const Variant have = fields[i]->GetAsVariant();
+    const Variant& want = i < values.size() ? values[i] : Variant::Null();
+    const bool wantNull = want.IsNull() || want.IsEmpty();
+    if (have.IsNull() || wantNull) {
+      if (have.IsNull() != wantNull) return false;
+      continue;
+    }
+    if (have.IsString() || want.IsString()) {
+      std::string h = have.AsString(), w = want.AsString();
+      if (options & loPartialKey) h = h.substr(0, w.size());
+      if ((options & loCaseInsensitive) ? LocaleCompareAnsi(h, w, true) != 0 : h != w) return false;
+      continue;
+    }
+    try {
+      if (VarCompare(have, want) != 0) return false;
+    } catch (const EConvertError&) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool TMemDataSet::UseDatasetLocate(const std::vector<TField*>& fields) const {
@@ -250,7 +278,38 @@ bool TMemDataSet::Locate(const std::string& keyFields, const std::vector<Variant
   CheckBrowseMode();
   std::vector<TField*> fields = GetFieldList(keyFields);
   if (fields.empty()) return false;
-  if (UseDatasetLocate(fields)) return TDataSet::Locate(keyFields, keyValues, options);
+  if (UseDatasetLocate(fields)) {
+    if ((options & (loLocateForward | loLocateBackward)) == 0)
+      return TDataSet::Locate(keyFields, keyValues, options);
+    // Calculated and lookup keys are read through the fields, still from the current record in
+    // the direction asked.
+    const TGetMode step = (options & loLocateForward) != 0 ? gmNext : gmPrior;
+    DoBeforeScroll();
+    UpdateCursorPos();
+    TTempBuffer buffer(*this);
+    bool found = false;
+    FReadBuffer = buffer.get();
+    SyncDirectReads();
+    try {
+      while (!found && GetRecord(buffer.get(), step, false) == grOK)
+        found = FieldsMatch(fields, keyValues, options);
+    } catch (...) {
+      FReadBuffer = nullptr;
+      SyncDirectReads();
+      UpdateCursorPos();
+      throw;
+    }
+    FReadBuffer = nullptr;
+    SyncDirectReads();
+    if (!found) {
+      UpdateCursorPos();
+      return false;
+    }
+    // The record set's cursor stands on the record found.
+    Resync();
+    DoAfterScroll();
+    return true;
+  }
   DoBeforeScroll();
   UpdateCursorPos();
   if (!LocateRecord(fields, keyValues, options)) {

@@ -665,6 +665,43 @@ TEST_F(PeopleFixture, LocateOptions) {
   EXPECT_TRUE(ds.Lookup("ID", {Variant(9)}, "NAME")[0].IsNull());
 }
 
+// A calculated key is searched from the current record in the direction asked, as a data key is.
+TEST(MemDataSetLocate, DirectionalOnCalculatedKey) {
+  TTestMemDataSet ds({{"ID", dtInt32, 4}, {"K", dtInt32, 4}});
+  ds.RecordSetCalcFields = false;
+  for (const char* name : {"ID", "K"}) {
+    auto* f = new TIntegerField(&ds);
+    f->SetFieldName(name);
+    f->SetDataSet(&ds);
+  }
+  auto* calc = new TIntegerField(&ds);
+  calc->SetFieldName("C");
+  calc->SetFieldKind(fkCalculated);
+  calc->SetDataSet(&ds);
+  ds.OnCalcFields = [](TDataSet* d) { d->FieldByName("C")->SetAsInteger(d->FieldByName("K")->AsInteger()); };
+  for (int i = 1; i <= 5; ++i) ds.AddRecord({Variant(i), Variant(i % 2 == 1 ? 7 : 0)});
+  ds.Open();
+  const struct {
+    int From;
+    TLocateOptions Options;
+    int Id;  // 0: not found (the cursor stays)
+  } cases[] = {
+      {5, TMemDataSet::loLocateForward, 0},  {3, TMemDataSet::loLocateForward, 5},
+      {3, TMemDataSet::loLocateBackward, 1}, {1, TMemDataSet::loLocateBackward, 0},
+      {2, TMemDataSet::loLocateBackward, 1}, {5, 0, 1},
+  };
+  for (const auto& c : cases) {
+    for (const char* key : {"K", "C"}) {
+      SCOPED_TRACE(std::string(key) + " from " + std::to_string(c.From) + " options " +
+                   std::to_string(c.Options));
+      ds.SetRecNo(c.From);
+      const bool found = ds.Locate(key, {Variant(7)}, c.Options);
+      EXPECT_EQ(found, c.Id != 0);
+      EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), found ? c.Id : c.From);
+    }
+  }
+}
+
 // Calculated fields described to the record set: it sorts and filters by them.
 TEST(MemDataSetCalc, RecordSetSortsAndFiltersByCalculatedFields) {
   for (bool inRecordSet : {true, false}) {
