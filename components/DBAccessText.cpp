@@ -87,6 +87,16 @@ bool EndsWithLineComment(std::string_view text, const TParserClass& parserClass,
   return IsLineComment(last);
 }
 
+// A condition or field list ending in a line comment gets a line break after it, so that what the
+// text holds after the clause does not end up inside the comment.
+std::string EndLineComment(std::string piece, const TParserClass& parserClass, TCharsetKind charset,
+                           bool noBackslashEscapes) {
+  if (!piece.empty() && piece.back() != '\n' &&
+      EndsWithLineComment(piece, parserClass, charset, noBackslashEscapes))
+    piece += "\r\n";
+  return piece;
+}
+
 // True when the condition holds OR, XOR or "||" outside parentheses: joined to another condition
 // with AND it would otherwise bind only its last term.
 bool HasTopLevelOr(std::string_view cond, const TParserClass& parserClass, TCharsetKind charset,
@@ -220,7 +230,7 @@ std::string AddWhere(std::string_view sql, std::string_view condition, const TPa
 std::string SetWhere(std::string_view sql, std::string_view condition, const TParserClass& parserClass,
                      int whereCode, int selectCode, TCharsetKind charset, bool noBackslashEscapes) {
   std::string text(sql);
-  const std::string cond(condition);
+  const std::string cond = EndLineComment(std::string(condition), parserClass, charset, noBackslashEscapes);
   auto p = MakeParser(parserClass, text, charset, false, true, noBackslashEscapes);
   if (p->ToLexem(selectCode) != selectCode) return text;
   TLex lx;
@@ -253,6 +263,7 @@ std::string SetOrderBy(std::string_view sql, std::string_view fields, const TPar
                        bool noBackslashEscapes) {
   std::string text(sql), list(fields);
   std::replace(list.begin(), list.end(), ';', ',');
+  list = EndLineComment(std::move(list), parserClass, charset, noBackslashEscapes);
   auto p = MakeParser(parserClass, text, charset, false, true, noBackslashEscapes);
   if (p->ToLexem(selectCode) != selectCode) return text;
   const int orderIndex = p->ClauseIndex(orderCode);

@@ -143,6 +143,10 @@ TEST(MySetWhereTest, Table) {
       {"before a trailing line comment", "SELECT * FROM t -- c", "a = 1", "SELECT * FROM t WHERE a = 1 -- c"},
       {"hash comment without a blank", "SELECT * FROM t#c", "a = 1", "SELECT * FROM t WHERE a = 1#c"},
       {"delete without where", "SELECT * FROM t ORDER BY a", "", "SELECT * FROM t ORDER BY a"},
+      {"condition ending in a line comment", "SELECT * FROM t WHERE c = 3 ORDER BY x LIMIT 10",
+       "a = 1 -- note", "SELECT * FROM t WHERE a = 1 -- note\r\n ORDER BY x LIMIT 10"},
+      {"new condition ending in a hash comment", "SELECT * FROM t LIMIT 2", "a = 1 # note",
+       "SELECT * FROM t WHERE a = 1 # note\r\n LIMIT 2"},
   };
   for (const TextCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -161,6 +165,8 @@ TEST(MySetOrderByTest, Table) {
       {"order by inside a subquery", "SELECT * FROM (SELECT a FROM u ORDER BY a LIMIT 1) d", "b",
        "SELECT * FROM (SELECT a FROM u ORDER BY a LIMIT 1) d ORDER BY b"},
       {"remove nothing", "SELECT * FROM t", "", "SELECT * FROM t"},
+      {"fields ending in a line comment", "SELECT * FROM t ORDER BY a LIMIT 5", "b -- why",
+       "SELECT * FROM t ORDER BY b -- why\r\n LIMIT 5"},
   };
   for (const TextCase& c : cases) {
     SCOPED_TRACE(c.Name);
