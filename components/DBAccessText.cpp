@@ -324,6 +324,17 @@ std::string GetOrderBy(std::string_view sql, const TParserClass& parserClass, in
 
 namespace {
 
+// A quoted name's text with each doubled closing quote read as one.
+std::string UndoubleQuote(const std::string& text, char quote) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    out += text[i];
+    if (text[i] == quote && i + 1 < text.size() && text[i + 1] == quote) ++i;
+  }
+  return out;
+}
+
 // The parameter name after ":" (the colon already read), or false with the lexer where it was
 // when the text there names no parameter.
 bool ReadParamName(TParser& p, const TParseSQLOptions& options, std::string& name) {
@@ -346,7 +357,7 @@ bool ReadParamName(TParser& p, const TParseSQLOptions& options, std::string& nam
     const bool enclosed =
         t.size() >= 2 && t.front() == options.NameQuoteBegin && t.back() == options.NameQuoteEnd;
     if (enclosed || lx.Code == lcIdent) {
-      name = enclosed ? t.substr(1, t.size() - 2) : t;
+      name = enclosed ? UndoubleQuote(t.substr(1, t.size() - 2), options.NameQuoteEnd) : t;
       return true;
     }
   }

@@ -245,6 +245,12 @@ TEST(ParseSQLParamsTest, Table) {
     EXPECT_EQ(ParseSQLParams(c.Sql, MyClass, &names, {}, {}, L), c.Want);
     EXPECT_EQ(names, c.Names);
   }
+  // A doubled quote inside a quoted name is one quote of the name.
+  std::vector<std::string> names;
+  TParseSQLOptions backQuotes;
+  backQuotes.NameQuoteBegin = backQuotes.NameQuoteEnd = '`';
+  EXPECT_EQ(ParseSQLParams("SELECT :`x``y`, :`z`", MyClass, &names, backQuotes, {}, L), "SELECT ?, ?");
+  EXPECT_EQ(names, (std::vector<std::string>{"x`y", "z"}));
 }
 
 TEST(ParseSQLParamsTest, RenamePrefixAndPositions) {
