@@ -276,6 +276,14 @@ void TDADump::RunRestore(TDAScript& script, int64_t textLength) {
     // and going on would reconnect and restore the rest around a gap.
     action = FConnection->Connected() ? eaContinue : eaFail;
   };
+  script.BeforeExecute = [this](TComponent* sender, std::string& sql, bool& omit) {
+    if (omit) return;
+    const auto& s = static_cast<const TDAScript&>(*sender);
+    std::string reason = RestoreRefusal(s, sql);
+    if (reason.empty()) return;
+    omit = true;
+    FRestoreFailures.push_back({std::move(reason), s.StartLine() + 1, OneLine(sql, kHeadLength)});
+  };
   FConnection->InternalConnect();
   try {
     RestoreStarting();

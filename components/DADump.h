@@ -126,6 +126,9 @@ class TDADump : public TComponent {
   // may raise to end the restore before the next statement runs.
   virtual void RestoreStarting() {}
   virtual void RestoreStatementRan(const TDAScript& /*script*/) {}
+  // Before each statement of a restore: why it must not run (empty: it runs). A statement refused
+  // is not sent; it counts as failed, with the reason as its message.
+  virtual std::string RestoreRefusal(const TDAScript& /*script*/, const std::string& /*sql*/) { return {}; }
 
   // Constructors of derived classes install their own options.
   void ReplaceOptions(std::unique_ptr<TDADumpOptions> value) { FOptions = std::move(value); }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "components/MyAccess.h"
 #include "components/MyAccessCommand.h"
@@ -15,6 +16,7 @@
 #include "core/DAConsts.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MyFieldValues.h"
+#include "mysql/MyParser.h"
 #include "mysql/MySQLConnection.h"
 #include "mysql/MySqlTypes.h"
 #include "platform/runtime/DateTimeUtils.h"
@@ -106,6 +108,171 @@ struct TTableRef {
   std::string Name;
   bool IsView = false;
 };
+
+// A name as a statement writes it, [database .] name, each part plain or in back quotes: the byte
+// range of the whole, where its own part starts, and the database part unquoted.
+struct TWrittenName {
+  size_t Begin = 0;
+  size_t NameBegin = 0;
+  size_t End = 0;
+  bool Qualified = false;
+  std::string Database;
+};
+
+// What a CREATE TRIGGER, VIEW, PROCEDURE, FUNCTION or EVENT makes: the kind (upper case), the
+// object's name and, for a trigger, its table's.
+struct TCreatedObject {
+  std::string Kind;
+  TWrittenName Object;
+  TWrittenName Table;
+};
+
+struct TLexeme {
+  int Code;
+  std::string Text;
+  size_t Begin, End;
+  bool Quoted;
+};
+
+// The lexemes that name what a CREATE statement makes come within its first few.
+constexpr size_t kCreateHeadLexemes = 200;
+
+// The first significant lexemes of the text (blanks and comments left out, what an executable
+// comment "/*!50003 ... */" or "/*M!100100 ... */" holds read as the server runs it), with their
+// places offset by `offset`; at most kCreateHeadLexemes of them.
+void HeadLexemes(const std::string& text, size_t offset, TCharsetKind charset, bool noBackslashEscapes,
+                 bool inComment, std::vector<TLexeme>& out) {
+  TMyParser parser(text, charset);
+  parser.OmitBlank = false;
+  parser.KeepStringQuotes = true;
+  parser.NoBackslashEscapes = noBackslashEscapes;
+  std::string lexem;
+  for (int code = parser.GetNext(lexem); code != lcEnd && out.size() < kCreateHeadLexemes;
+       code = parser.GetNext(lexem)) {
+    if (code == lcBlank) continue;
+    const auto begin = static_cast<size_t>(parser.GetPrevPos());
+    if (code == lcComment) {
+      if (inComment || !(lexem.rfind("/*!", 0) == 0 || lexem.rfind("/*M!", 0) == 0)) continue;
+      size_t mark = lexem.find('!') + 1;
+      while (mark < lexem.size() && std::isdigit(static_cast<unsigned char>(lexem[mark]))) ++mark;
+      const size_t close = lexem.size() >= mark + 2 && lexem.compare(lexem.size() - 2, 2, "*/") == 0 ? 2 : 0;
+      HeadLexemes(lexem.substr(mark, lexem.size() - mark - close), offset + begin + mark, charset,
+                  noBackslashEscapes, true, out);
+      continue;
+    }
+    const bool quoted = code == lcString || (code == lcIdent && !lexem.empty() && lexem[0] == '`');
+    if (!quoted)
+      for (char& c : lexem)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    out.push_back(
+        {code, std::move(lexem), offset + begin, offset + static_cast<size_t>(parser.GetCurrPos()), quoted});
+  }
+}
+
+// Whether the statement's first word is CREATE (also inside an executable comment): a cheap look
+// before the statement is read more closely.
+bool StartsWithCreate(std::string_view text) {
+  size_t at = 0;
+  while (at < text.size()) {
+    const char c = text[at];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++at;
+    } else if (text.substr(at, 3) == "/*!" || text.substr(at, 4) == "/*M!") {
+      at = text.find('!', at) + 1;
+      while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    } else if (text.substr(at, 2) == "/*") {
+      const size_t end = text.find("*/", at + 2);
+      at = end == std::string_view::npos ? text.size() : end + 2;
+    } else if (c == '#' || (text.substr(at, 2) == "--" &&
+                            (at + 2 == text.size() || static_cast<unsigned char>(text[at + 2]) <= ' '))) {
+      const size_t end = text.find('\n', at);
+      at = end == std::string_view::npos ? text.size() : end + 1;
+    } else {
+      break;
+    }
+  }
+  if (text.size() - at < 6) return false;
+  for (size_t i = 0; i < 6; ++i)
+    if (std::toupper(static_cast<unsigned char>(text[at + i])) != "CREATE"[i]) return false;
+  return text.size() - at == 6 ||
+         !(std::isalnum(static_cast<unsigned char>(text[at + 6])) || text[at + 6] == '_');
+}
+
+std::optional<TCreatedObject> CreatedObject(const std::string& text, TCharsetKind charset,
+                                            bool noBackslashEscapes) {
+  std::vector<TLexeme> lexemes;
+  HeadLexemes(text, 0, charset, noBackslashEscapes, false, lexemes);
+  size_t i = 0;
+  auto word = [&](size_t at) -> std::string {
+    if (at >= lexemes.size() || lexemes[at].Quoted || lexemes[at].Code == lcNumber) return {};
+    const std::string& t = lexemes[at].Text;
+    const auto first = t.empty() ? 0 : static_cast<unsigned char>(t[0]);
+    return std::isalpha(first) || first == '_' || first >= 0x80 ? t : std::string();
+  };
+  auto symbol = [&](size_t at, char c) {
+    return at < lexemes.size() && !lexemes[at].Quoted && lexemes[at].Text.size() == 1 &&
+           lexemes[at].Text[0] == c;
+  };
+  auto isName = [&](size_t at) {
+    return at < lexemes.size() && lexemes[at].Code != lcString && lexemes[at].Code != lcNumber &&
+           (lexemes[at].Quoted || !word(at).empty());
+  };
+  auto unquoted = [&](size_t at) {
+    const std::string& t = lexemes[at].Text;
+    if (!lexemes[at].Quoted) return text.substr(lexemes[at].Begin, lexemes[at].End - lexemes[at].Begin);
+    std::string name;
+    for (size_t k = 1; k + 1 < t.size(); ++k) {
+      name.push_back(t[k]);
+      if (t[k] == '`' && k + 2 < t.size() && t[k + 1] == '`') ++k;
+    }
+    return name;
+  };
+  auto readName = [&](TWrittenName& name) {
+    if (!isName(i)) return false;
+    name.Begin = name.NameBegin = lexemes[i].Begin;
+    name.End = lexemes[i].End;
+    if (symbol(i + 1, '.') && isName(i + 2)) {
+      name.Qualified = true;
+      name.Database = unquoted(i);
+      name.NameBegin = lexemes[i + 2].Begin;
+      name.End = lexemes[i + 2].End;
+      i += 3;
+    } else {
+      ++i;
+    }
+    return true;
+  };
+  if (word(i++) != "CREATE") return std::nullopt;
+  TCreatedObject created;
+  // OR REPLACE, DEFINER = user@host, ALGORITHM = ..., SQL SECURITY ..., AGGREGATE before the kind.
+  static const char* const kClauseWords[] = {
+      "OR",  "REPLACE",  "DEFINER", "ALGORITHM", "UNDEFINED",    "MERGE",       "TEMPTABLE",
+      "SQL", "SECURITY", "INVOKER", "AGGREGATE", "CURRENT_USER", "CURRENT_ROLE"};
+  for (;; ++i) {
+    if (i >= lexemes.size()) return std::nullopt;
+    const std::string w = word(i);
+    if (w == "TRIGGER" || w == "VIEW" || w == "PROCEDURE" || w == "FUNCTION" || w == "EVENT") {
+      created.Kind = w;
+      ++i;
+      break;
+    }
+    const bool clause = !w.empty() && std::find(std::begin(kClauseWords), std::end(kClauseWords), w) !=
+                                          std::end(kClauseWords);
+    const bool account = lexemes[i].Quoted || (!w.empty() && (symbol(i - 1, '=') || symbol(i - 1, '@')));
+    if (!clause && !account && !symbol(i, '=') && !symbol(i, '@') && !symbol(i, '(') && !symbol(i, ')'))
+      return std::nullopt;
+  }
+  if (word(i) == "IF" && word(i + 1) == "NOT" && word(i + 2) == "EXISTS") i += 3;
+  if (!readName(created.Object)) return std::nullopt;
+  if (created.Kind == "TRIGGER") {
+    // BEFORE | AFTER, the events, then ON and the table.
+    while (i < lexemes.size() && word(i) != "ON" && (!word(i).empty() || symbol(i, ','))) ++i;
+    if (word(i) != "ON") return std::nullopt;
+    ++i;
+    if (!readName(created.Table)) return std::nullopt;
+  }
+  return created;
+}
 
 }  // namespace
 
@@ -401,7 +568,9 @@ void TMyDump::TRun::RoutinesSection() {
     FWriter.Line("/*!50003 SET SQL_MODE=" + ToFile(QuoteString(reader.Value(1), FStatementCharset)) + " */;");
     FWriter.Line("DELIMITER $$");
     if (FOptions.AddDrop) FWriter.Line("DROP " + kind + " IF EXISTS " + ToFile(n) + " $$");
-    ServerText(reader.Value(2) + " $$");
+    // The delimiter on a line of its own: the text may end in a line comment.
+    ServerText(reader.Value(2));
+    FWriter.Line("$$");
     FWriter.Line("DELIMITER ;");
     FWriter.Line("/*!50003 SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;");
     FWriter.Line("");
@@ -518,7 +687,13 @@ void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
       const size_t at = text.find(bare);
       if (at != std::string::npos) text.replace(at, bare.size(), ft);
     }
-    ServerText(text + ";");
+    if (ref.IsView) {
+      // As the server wrote it, the delimiter on a line of its own.
+      ServerText(text);
+      FWriter.Line(";");
+    } else {
+      ServerText(text + ";");
+    }
     FWriter.Line("");
     Progress(t, index, count, 0);
   }
@@ -529,27 +704,40 @@ void TMyDump::TRun::Table(const TTableRef& ref, int index, int count) {
 
 // Each trigger as SHOW CREATE TRIGGER gives it, under the SQL mode it was made with, in the
 // DELIMITER form a restore reads. A restore drops and makes the table again: without them its
-// triggers would be lost.
+// triggers would be lost. A trigger goes where its table goes: named, and its table named, without
+// a database for a table of the connection's database (the server shows them as they were written,
+// perhaps with the database they were made in), with the table's own database otherwise.
 void TMyDump::TRun::Triggers(const TTableRef& ref) {
-  // A trigger is made in the database the restore runs in: the table of another database would
-  // not be found by its ON clause.
-  if (!ref.Database.empty()) return;
+  const std::string schema =
+      ref.Database.empty() ? std::string("DATABASE()") : QuoteString(ref.Database, FStatementCharset);
   const std::vector<std::string> names = TMyRowReader::FirstColumn(
       FConnection,
-      "SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = DATABASE() AND "
-      "EVENT_OBJECT_TABLE = " +
-          QuoteString(ref.Name, FStatementCharset) +
+      "SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = " + schema +
+          " AND EVENT_OBJECT_TABLE = " + QuoteString(ref.Name, FStatementCharset) +
           " ORDER BY EVENT_MANIPULATION, ACTION_TIMING, ACTION_ORDER",
       FDump.CommandTimeout);
+  const std::string database = ref.Database.empty() ? std::string() : ToFile(Quote(ref.Database)) + ".";
   for (const std::string& name : names) {
     TMyRowReader reader(FConnection, FDump.CommandTimeout);
     reader.SetSessionBytes(true);
-    reader.Open("SHOW CREATE TRIGGER " + Quote(name));
+    reader.Open("SHOW CREATE TRIGGER " + (ref.Database.empty() ? std::string() : Quote(ref.Database) + ".") +
+                Quote(name));
     if (!reader.Next() || reader.FieldCount() < 3 || reader.IsNull(2))
       throw EDatabaseError(Format("The text of trigger %s cannot be read", {name}));
-    FWriter.Line("/*!50003 SET SQL_MODE=" + ToFile(QuoteString(reader.Value(1), FStatementCharset)) + " */;");
+    const std::string mode = reader.Value(1);
+    std::string text = reader.Value(2);
+    if (const std::optional<TCreatedObject> created =
+            CreatedObject(text, FFileCharset, mode.find("NO_BACKSLASH_ESCAPES") != std::string::npos);
+        created && created->Kind == "TRIGGER") {
+      // The table's name first: it comes after the trigger's.
+      for (const TWrittenName* written : {&created->Table, &created->Object})
+        text.replace(written->Begin, written->NameBegin - written->Begin, database);
+    }
+    FWriter.Line("/*!50003 SET SQL_MODE=" + ToFile(QuoteString(mode, FStatementCharset)) + " */;");
     FWriter.Line("DELIMITER ;;");
-    ServerText(reader.Value(2) + " ;;");
+    // The delimiter on a line of its own: the text may end in a line comment.
+    ServerText(text);
+    FWriter.Line(";;");
     FWriter.Line("DELIMITER ;");
     FWriter.Line("/*!50003 SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;");
     FWriter.Line("");
@@ -586,10 +774,11 @@ void TMyDump::TRun::CheckColumnCharsets(const std::vector<TTableRef>& tables) {
     while (reader.Next()) {
       const std::string column = reader.Value(0), charset = reader.Value(1);
       if (SessionHolds(FCharsetName, charset)) continue;
-      throw EDatabaseError(Format(
-          "The column %s.%s holds %s text, which a %s session cannot read without replacing characters "
-          "by '?': connect with the character set %s (or utf8mb4) to back it up",
-          {Quote(ref.Name), Quote(column), charset, FCharsetName, charset}));
+      throw EMyDumpCharsetError(
+          Format("The column %s.%s holds %s text, which a %s session cannot read without replacing "
+                 "characters by '?': connect with the character set %s (or utf8mb4) to back it up",
+                 {Quote(ref.Name), Quote(column), charset, FCharsetName, charset}),
+          Quote(ref.Name) + "." + Quote(column), charset);
     }
   }
 }
@@ -909,6 +1098,45 @@ void TMyDump::RestoreStatementRan(const TDAScript& script) {
       Format("The statement at line %d moved the session from database `%s` to `%s`: the restore stopped "
              "before the statements after it",
              {static_cast<int>(script.StartLine() + 1), FromHex(FRestoreDatabase), FSwitchedDatabase}));
+}
+
+bool TMyDump::InRestoreDatabase(const std::string& database) {
+  if (FRestoreDatabase == "-" || database.empty()) return false;
+  TCustomMyConnection& connection = *Connection();
+  // The name in the set the statement was read in, as the server names its databases.
+  const std::vector<std::string> charset =
+      TMyRowReader::FirstColumn(connection, "SELECT @@character_set_client", CommandTimeout);
+  if (charset.empty() || charset.front().empty() ||
+      charset.front().find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+    return false;
+  std::string hex;
+  AppendHex(hex, database);
+  const std::vector<std::string> name = TMyRowReader::FirstColumn(
+      connection, "SELECT HEX(CONVERT(CONVERT(" + hex + " USING " + charset.front() + ") USING utf8mb3))",
+      CommandTimeout);
+  return !name.empty() && name.front() == FRestoreDatabase;
+}
+
+std::string TMyDump::RestoreRefusal(const TDAScript& /*script*/, const std::string& sql) {
+  if (!StayInDatabase || !StartsWithCreate(sql)) return {};
+  TCustomMyConnection& connection = *Connection();
+  const TMySQLConnection* session = connection.MyIConnection();
+  const bool open = session != nullptr && session->GetMySQL() != nullptr;
+  const std::optional<TCreatedObject> created =
+      CreatedObject(sql, open ? session->GetTextCharset() : connection.StatementCharset(),
+                    open && session->NoBackslashEscapes());
+  if (!created) return {};
+  for (const TWrittenName* name : {&created->Object, &created->Table}) {
+    if (!name->Qualified || InRestoreDatabase(name->Database)) continue;
+    std::string kind = created->Kind;
+    for (char& c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return Format(
+        "CREATE %s: %s %s is named with another database than `%s`, the one the restore runs in; the "
+        "statement was not run",
+        {created->Kind, name == &created->Table ? std::string("the trigger's table") : "the " + kind,
+         sql.substr(name->Begin, name->End - name->Begin), FromHex(FRestoreDatabase)});
+  }
+  return {};
 }
 
 void TMyDump::Assign(TPersistent* source) {

@@ -8,10 +8,24 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "components/DADump.h"
+#include "platform/runtime/Exceptions.h"
 
 class TCustomMyConnection;
+
+// A backup refused before anything is written: the session would read the text of a column only
+// with '?' for some of its characters.
+class EMyDumpCharsetError : public EDatabaseError {
+ public:
+  EMyDumpCharsetError(std::string message, std::string column, std::string columnCharset)
+      : EDatabaseError(std::move(message)),
+        Column(std::move(column)),
+        ColumnCharset(std::move(columnCharset)) {}
+  std::string Column;  // `table`.`column`
+  std::string ColumnCharset;
+};
 
 class TMyDumpOptions : public TDADumpOptions {
  public:
@@ -53,13 +67,17 @@ class TMyDump : public TDADump {
   // EDatabaseError naming both before the next statement runs. SwitchedDatabase then holds the
   // other's name (utf8). Where the server reports the session's database changes, only a
   // reported change is looked into; elsewhere the database is asked after every statement.
+  // A CREATE TRIGGER, VIEW, PROCEDURE, FUNCTION or EVENT that names what it makes (or a trigger's
+  // table) with another database is not run: it counts as a failed statement. What a body or a
+  // view's SELECT reads elsewhere stays as written.
   bool StayInDatabase = false;
   const std::string& SwitchedDatabase() const noexcept { return FSwitchedDatabase; }
   // The routines to dump, as one text of names (empty: all of the current database).
   std::string StoredProcNames() const;
   void SetStoredProcNames(const std::string& value);
 
-  // Also: EDatabaseError when the connection lacks the right to read a routine's text.
+  // Also: EDatabaseError when the connection lacks the right to read a routine's text;
+  // EMyDumpCharsetError when the session cannot read a text column's set.
   void BackupToStream(TStream& stream) override;
   void Assign(TPersistent* source) override;
 
@@ -68,9 +86,12 @@ class TMyDump : public TDADump {
   std::unique_ptr<TDAScript> CreateScript() override;
   void RestoreStarting() override;
   void RestoreStatementRan(const TDAScript& script) override;
+  std::string RestoreRefusal(const TDAScript& script, const std::string& sql) override;
 
  private:
   class TRun;
+  // Whether the database part of a name, in the session's bytes, names the restore's database.
+  bool InRestoreDatabase(const std::string& database);
   TStringList FStoredProcNames;
   // The restore's database as the server names it (hex of utf8, "-" for none), whether the
   // session reports its database changes, and how many it had reported.

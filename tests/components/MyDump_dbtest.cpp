@@ -695,6 +695,150 @@ TEST(MyDumpDbTest, OurRoutinesAndTriggersComeBackThroughOurRestore) {
       "1");
 }
 
+// Texts the server keeps as written: ending in a line comment, holding the delimiters of the file in
+// strings. Each must come back through our restore and through the mariadb client with the same
+// definition; the delimiter written inside the trailing comment lost the routine and the statements
+// after it.
+TEST(MyDumpDbTest, RoutinesAndTriggersEndingInACommentComeBackThroughOursAndTheClient) {
+  TScratchDb source, ours, theirs;
+  TTempDir dir;
+  TMyConnection src;
+  Prepare(src, source.Name());
+  src.ExecSQL("CREATE TABLE t (id INT, s VARCHAR(9))");
+  src.ExecSQL("INSERT INTO t VALUES (1, 'a')");
+  src.ExecSQL("CREATE PROCEDURE p_dash() SELECT '$$', ';;' -- trailing $$ comment");
+  src.ExecSQL("CREATE FUNCTION f_hash() RETURNS VARCHAR(9) DETERMINISTIC RETURN CONCAT('$$', ';;') # hash");
+  src.ExecSQL("CREATE TRIGGER tr_dash BEFORE INSERT ON t FOR EACH ROW SET NEW.s = '$$;;' -- ends ;;");
+  src.ExecSQL("CREATE TRIGGER tr_hash AFTER INSERT ON t FOR EACH ROW SET @seen = ';;$$' # ends $$");
+  const std::string definitions =
+      "SELECT CONCAT_WS('|', (SELECT GROUP_CONCAT(ROUTINE_NAME, ':', HEX(ROUTINE_DEFINITION) ORDER BY "
+      "ROUTINE_NAME) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = DATABASE()), (SELECT "
+      "GROUP_CONCAT(TRIGGER_NAME, ':', HEX(ACTION_STATEMENT) ORDER BY TRIGGER_NAME) FROM "
+      "information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = DATABASE()), (SELECT GROUP_CONCAT(id, s) FROM t))";
+  const std::string expected = Scalar(src, definitions);
+  ASSERT_NE(expected.find("p_dash"), std::string::npos);
+  ASSERT_NE(expected.find("tr_hash"), std::string::npos);
+  TMyDump dump;
+  dump.SetConnection(&src);
+  dump.Objects = doStoredProcs | doTables | doData;
+  const fs::path file = dir.Path / "comments.sql";
+  dump.BackupToFile(file.string());
+
+  TMyConnection a;
+  Prepare(a, ours.Name());
+  dump.SetConnection(&a);
+  dump.RestoreFromFile(file.string());
+  EXPECT_EQ(Scalar(a, definitions), expected);
+
+  ASSERT_EQ(RunClient("mariadb", "--comments " + theirs.Name() + " < " + file.string()), 0);
+  TMyConnection b;
+  Prepare(b, theirs.Name());
+  EXPECT_EQ(Scalar(b, definitions), expected);
+}
+
+// A trigger goes where its table goes. Made as `db`.trg ON `db`.t, it was written with its
+// database, and the restore into another one made it in the original (or failed there); the
+// triggers of a table named with its database were not written at all.
+TEST(MyDumpDbTest, TriggersAreMadeWhereTheirTablesAre) {
+  TScratchDb source, other, target;
+  TMyConnection src;
+  Prepare(src, source.Name());
+  const std::string s = source.Name(), o = other.Name();
+  src.ExecSQL("CREATE TABLE a (id INT)");
+  src.ExecSQL("CREATE TRIGGER " + s + ".tr_a BEFORE INSERT ON `" + s +
+              "`.a FOR EACH ROW SET NEW.id = NEW.id + 1");
+  src.ExecSQL("CREATE TABLE " + o + ".b (id INT)");
+  src.ExecSQL("CREATE TRIGGER " + o + ".tr_b BEFORE INSERT ON b FOR EACH ROW SET NEW.id = NEW.id * 10");
+  TMyDump dump;
+  dump.SetConnection(&src);
+  dump.SetTableNames("a," + o + ".b");
+  dump.Backup();
+  // The originals are gone: whatever the restore makes is its own doing.
+  src.ExecSQL("DROP TRIGGER " + s + ".tr_a");
+  src.ExecSQL("DROP TABLE " + o + ".b");
+  TMyConnection c;
+  Prepare(c, target.Name());
+  dump.SetConnection(&c);
+  dump.Restore();
+  const std::string triggers = "SELECT GROUP_CONCAT(TRIGGER_SCHEMA = '" + target.Name() +
+                               "', TRIGGER_SCHEMA = '" + o +
+                               "', TRIGGER_NAME, ':', EVENT_OBJECT_TABLE ORDER BY TRIGGER_NAME) FROM "
+                               "information_schema.TRIGGERS WHERE "
+                               "TRIGGER_SCHEMA IN ('" +
+                               s + "', '" + o + "', '" + target.Name() + "')";
+  EXPECT_EQ(Scalar(c, triggers), "10tr_a:a,01tr_b:b");
+  c.ExecSQL("INSERT INTO a VALUES (1)");
+  c.ExecSQL("INSERT INTO " + o + ".b VALUES (2)");
+  EXPECT_EQ(Scalar(c, "SELECT CONCAT((SELECT id FROM a), ',', (SELECT id FROM " + o + ".b))"), "2,20");
+}
+
+// A restore that stays in its database runs no CREATE of a trigger, view, routine or event named
+// (or, for a trigger, whose table is named) with another database: each is reported at its line.
+// Its own database named, or another named only inside a body, is made as written.
+TEST(MyDumpDbTest, ARestoreStayingInItsDatabaseRefusesObjectsNamedWithAnother) {
+  TScratchDb db, other;
+  const std::string d = db.Name(), o = other.Name();
+  TMyConnection c;
+  Prepare(c, d);
+  c.ExecSQL("CREATE TABLE " + o + ".x (id INT)");
+  TMyDump dump;
+  dump.SetConnection(&c);
+  dump.StayInDatabase = true;
+  // One statement a line, the bodies' ";" kept inside them.
+  dump.SQL().SetText(
+      "DELIMITER ;;\n"
+      "CREATE TABLE a (id INT);;\n"
+      "CREATE TRIGGER `" +
+      o + "`.t1 BEFORE INSERT ON `" + o +
+      "`.x FOR EACH ROW SET NEW.id = 1;;\n"
+      "CREATE TRIGGER t2 BEFORE INSERT ON " +
+      o +
+      " . x FOR EACH ROW SET NEW.id = 2;;\n"
+      "CREATE OR REPLACE ALGORITHM=MERGE DEFINER=CURRENT_USER SQL SECURITY INVOKER VIEW " +
+      o +
+      ".v AS SELECT 1;;\n"
+      "CREATE DEFINER=`" +
+      Srv().NativeUser + "`@`%` PROCEDURE IF NOT EXISTS " + o +
+      ".p() SELECT 1;;\n"
+      "CREATE FUNCTION " +
+      o +
+      ".f() RETURNS INT RETURN 1;;\n"
+      "CREATE EVENT " +
+      o +
+      ".e ON SCHEDULE EVERY 1 DAY DO SELECT 1;;\n"
+      "/*!50003 CREATE*/ /*!50017 DEFINER=CURRENT_USER*/ /*!50003 TRIGGER `" +
+      o + "`.t3 AFTER INSERT ON `" + o +
+      "`.x FOR EACH ROW SET @n = 1 */;;\n"
+      "CREATE TRIGGER `" +
+      d + "`.t4 BEFORE INSERT ON `" + d + "`.a FOR EACH ROW INSERT INTO " + o +
+      ".x VALUES (NEW.id);;\n"
+      "CREATE VIEW `" +
+      d + "`.v AS SELECT id FROM " + o + ".x;;\n");
+  std::string error;
+  try {
+    dump.Restore();
+  } catch (const EDatabaseError& e) {
+    error = e.Message();
+  }
+  EXPECT_EQ(error.rfind("7 statements failed\nline 3: CREATE TRIGGER `" + o + "`.t1", 0), 0u) << error;
+  std::vector<int64_t> lines;
+  for (const TDARestoreFailure& f : dump.RestoreFailures()) lines.push_back(f.Line);
+  ASSERT_EQ(lines, (std::vector<int64_t>{3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(dump.RestoreFailures()[1].Message,
+            "CREATE TRIGGER: the trigger's table " + o + " . x is named with another database than `" + d +
+                "`, the one the restore runs in; the statement was not run");
+  const std::string made =
+      "SELECT CONCAT_WS('|', (SELECT COUNT(*) FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = '" + o +
+      "'), (SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" + o +
+      "'), (SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = '" + o +
+      "'), (SELECT COUNT(*) FROM information_schema.EVENTS WHERE EVENT_SCHEMA = '" + o +
+      "'), (SELECT GROUP_CONCAT(TRIGGER_NAME) FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = '" + d +
+      "'), (SELECT GROUP_CONCAT(TABLE_NAME ORDER BY TABLE_NAME) FROM information_schema.TABLES WHERE "
+      "TABLE_SCHEMA = '" +
+      d + "'))";
+  EXPECT_EQ(Scalar(c, made), "0|1|0|0|t4|a,v");
+}
+
 // A view that reads another view sorting after it, and routines made under other SQL modes: the
 // restore makes every view, and each routine keeps its mode (strict or not, how its text reads).
 TEST(MyDumpDbTest, ViewsOfViewsAndTheRoutinesSqlModesComeBack) {
