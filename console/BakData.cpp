@@ -10,6 +10,7 @@
 #include "components/MyRowReader.h"
 #include "console/DbIniSettings.h"
 #include "console/TypedText.h"
+#include "core/DAError.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"
@@ -49,6 +50,16 @@ bool TBakData::Connected() const {
   return FCon->Connected();
 }
 
+void TBakData::CloseIfLost(const std::exception& e) noexcept {
+  const auto* error = dynamic_cast<const EDAError*>(&e);
+  if (error == nullptr || !FCon->IsFatalError(*error)) return;
+  try {
+    FCon->Close();
+  } catch (...) {
+    // Closed as far as it goes: the next login opens a new session.
+  }
+}
+
 QString TBakData::Text(const std::string& bytes) const {
   return DecodeFieldText(bytes, FFieldCharset);
 }
@@ -68,8 +79,12 @@ void TBakData::Login(const TLoginInput& input) {
   FCon->SetPassword(input.Pwd.toStdString());
   // Whole databases are its work: the window's own connection starts in none.
   FCon->SetDatabase({});
-  if (input.CharsetIndex != 0 && FCon->Options().Charset() != input.CharsetText.toStdString())
-    FCon->Options().SetCharset(input.CharsetText.toStdString());
+  // The "utf8" choice opens the session as utf8mb4: the same bytes for every character utf8 holds,
+  // and the one set a backup can read latin1, gbk and four-byte text through together.
+  const std::string charset =
+      input.CharsetText == QLatin1String("utf8") ? std::string("utf8mb4") : input.CharsetText.toStdString();
+  if (input.CharsetIndex != 0 && FCon->Options().Charset() != charset) FCon->Options().SetCharset(charset);
+  FCharsetChoice = input.CharsetText;
   FCon->Open();
   const std::vector<std::string> results =
       TMyRowReader::FirstColumn(*FCon, "SELECT @@character_set_results", kBakListTimeoutSeconds);
@@ -119,17 +134,18 @@ bool TBakData::UseDatabase(const std::string& database) {
   return true;
 }
 
-std::vector<std::string> TBakData::TableNames() {
-  TStringList list;
-  FCon->GetTableNames(list);
-  std::vector<std::string> names;
-  for (int i = 0; i < list.Count(); ++i) names.push_back(list[i]);
-  return names;
+void TBakData::TableNames(std::vector<std::string>& tables, std::vector<std::string>& views) {
+  TMyRowReader reader(*FCon, kBakListTimeoutSeconds);
+  reader.SetSessionBytes(true);
+  reader.Open("SHOW FULL TABLES");
+  while (reader.Next()) (reader.Value(1) == "VIEW" ? views : tables).push_back(reader.Value(0));
 }
 
 bool TBakData::Backup(const std::string& database, const QString& fileName, bool structure, bool data) {
   if (database.empty()) return ShowMessage(kNoDatabase), false;
   if (fileName.isEmpty()) return ShowMessage(QStringLiteral("备份文件保存位置不能为空！")), false;
+  // A backup of nothing would replace the file with header comments alone and pass for one.
+  if (!structure && !data) return ShowMessage(QStringLiteral("请选择备份表结构或备份数据！")), false;
   if (!UseDatabase(database)) return false;
   const QString db = Text(database);
   // An existing file stays as it is until the new backup is whole.
@@ -158,7 +174,18 @@ bool TBakData::Backup(const std::string& database, const QString& fileName, bool
     TMyDump& Dump;
     ~TClearEvent() { Dump.OnBackupProgress = nullptr; }
   } clear{*FDump};
-  FDump->BackupToFile(QFile::encodeName(fileName).toStdString());
+  try {
+    FDump->BackupToFile(QFile::encodeName(fileName).toStdString());
+  } catch (const EMyDumpCharsetError& e) {
+    const QString reason = CharsetRefusal(e);
+    FSink.Log(QStringLiteral("备份数据库\r\n") + db + QStringLiteral("操作失败\r\n") + reason);
+    throw EDatabaseError(MessageBytes(reason));
+  } catch (const std::exception& e) {
+    // Failed or cancelled: the reason stays in the log beside the error shown.
+    FSink.Log(QStringLiteral("备份数据库\r\n") + db + QStringLiteral("操作失败\r\n") + ExceptionText(e));
+    CloseIfLost(e);
+    throw;
+  }
   FSink.Log(QStringLiteral("备份数据库\r\n") + db + QStringLiteral("操作成功"));
   FSink.Hint(QStringLiteral("* 备份数据库:") + db + QStringLiteral("成功！"));
   FSink.Progress(100);
@@ -166,6 +193,21 @@ bool TBakData::Backup(const std::string& database, const QString& fileName, bool
               QStringLiteral("\r\n备份成功,可进行其它操作"));
   FSink.Hint(QStringLiteral("* 空闲..."));
   return true;
+}
+
+QString TBakData::CharsetRefusal(const EMyDumpCharsetError& e) const {
+  // Only the window's own choices: "utf8" (a utf8mb4 session) holds every set, and the column's
+  // own set is offered as well when the window lists it.
+  QString advice = QStringLiteral("utf8");
+  const QString column = QString::fromStdString(e.ColumnCharset).toLower();
+  for (int i = 1; i < kCharsetCount; ++i) {
+    const QString offered = QString::fromUtf8(CharsetItemText(i));
+    if (offered == column && offered != advice) advice = offered + QStringLiteral(" 或 ") + advice;
+  }
+  return QStringLiteral("数据列 ") + Text(e.Column) + QStringLiteral(" 保存的是 ") + column +
+         QStringLiteral(" 文本，以字符集“") + FCharsetChoice +
+         QStringLiteral("”登录时读出会把其中部分字符换成'?'：请以字符集 ") + advice +
+         QStringLiteral(" 登录后再备份");
 }
 
 bool TBakData::Restore(const std::string& database, const QString& fileName) {
@@ -193,7 +235,7 @@ bool TBakData::Restore(const std::string& database, const QString& fileName) {
     FDump->RestoreFromFile(QFile::encodeName(fileName).toStdString());
   } catch (const EAbort&) {
     throw;
-  } catch (...) {
+  } catch (const std::exception& e) {
     // Every statement that failed is kept in the log before the error is shown.
     QString failures;
     for (const TDARestoreFailure& f : FDump->RestoreFailures())
@@ -211,6 +253,7 @@ bool TBakData::Restore(const std::string& database, const QString& fileName) {
       }
     }
     FSink.Log(QStringLiteral("还原数据库\r\n") + db + QStringLiteral("操作失败") + failures);
+    CloseIfLost(e);
     throw;
   }
   FSink.Progress(100);
@@ -229,12 +272,17 @@ bool TBakData::Maintain(const std::string& database, TMaintenance mode) {
                    TMsgIcon::Error);
     return false;
   }
-  const std::vector<std::string> tables = TableNames();
+  // Base tables only: a view holds nothing to repair or optimize, and the server answers it with
+  // an error row that would stop the run.
+  std::vector<std::string> tables, views;
+  TableNames(tables, views);
   const int n = static_cast<int>(tables.size());
   FSink.Hint(QStringLiteral("* 正在对数据库：") + db + QStringLiteral("进行初始化..."));
   FSink.Progress(0);
   const bool repair = mode == TMaintenance::RepairTable;
   const QString verb = repair ? QStringLiteral("修复") : QStringLiteral("优化");
+  for (const std::string& view : views)
+    FSink.Log(verb + QStringLiteral("表\r\n") + db + "." + Text(view) + QStringLiteral("是视图,已跳过"));
   const std::string statement = repair ? "REPAIR TABLE " : "OPTIMIZE  TABLE ";
   for (int i = 0; i < n; ++i) {
     const QString t = Text(tables[static_cast<size_t>(i)]);
@@ -255,6 +303,7 @@ bool TBakData::Maintain(const std::string& database, TMaintenance mode) {
       throw;
     } catch (const std::exception& e) {
       messages.push_back({"error", e.what()});
+      CloseIfLost(e);
     }
     for (const TTableMessage& m : messages) {
       const bool error = SameText(m.Type, "error");
@@ -314,7 +363,8 @@ bool TBakData::CreateDatabase(const std::string& name) {
     RunLong(*FCon, "CREATE DATABASE " + QuotedName(name));
   } catch (const EAbort&) {
     throw;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    CloseIfLost(e);
     ShowMessage(QStringLiteral("错误编号:1001\r\n\r\n创建失败,请检查网络情况"));
     FSink.Log(QStringLiteral("创建数据库\r\n") + db + QStringLiteral("操作失败"));
     FSink.Hint(QStringLiteral("* 创建数据库：") + db + QStringLiteral("失败！"));
@@ -337,7 +387,8 @@ bool TBakData::DropDatabase(const std::string& name) {
     RunLong(*FCon, "DROP DATABASE " + QuotedName(name));
   } catch (const EAbort&) {
     throw;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    CloseIfLost(e);
     ShowMessage(QStringLiteral("错误编号:1001\r\n\r\n删除失败,请检查网络情况"));
     FSink.Log(QStringLiteral("删除数据库\r\n") + db + QStringLiteral("操作失败"));
     FSink.Hint(QStringLiteral("* 删除数据库：") + db + QStringLiteral("失败！"));

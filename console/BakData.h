@@ -5,12 +5,14 @@
 #pragma once
 
 #include <QString>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/widgets/FieldText.h"
 
+class EMyDumpCharsetError;
 class TMyConnection;
 class TMyDump;
 
@@ -88,11 +90,18 @@ class TBakData {
  private:
   // Selects the database; false with the message shown when the connection is gone.
   bool UseDatabase(const std::string& database);
-  std::vector<std::string> TableNames();
+  // The chosen database's base tables and views, in the server's order.
+  void TableNames(std::vector<std::string>& tables, std::vector<std::string>& views);
   QString Text(const std::string& bytes) const;
+  // After a failure: a session the wait box's 取消 or the server ended is closed, so that the
+  // window shows it ended and the next login opens a new one.
+  void CloseIfLost(const std::exception& e) noexcept;
+  // The refusal of a column the session cannot read, naming only what the login offers.
+  QString CharsetRefusal(const EMyDumpCharsetError& e) const;
 
   TBakDataSink& FSink;
   std::unique_ptr<TMyConnection> FCon;
   std::unique_ptr<TMyDump> FDump;
   TFieldCharset FFieldCharset = TFieldCharset::Gbk;
+  QString FCharsetChoice;  // the login's character set as the window lists it
 };

@@ -272,6 +272,16 @@ void Tbakdata::SetBusy(bool on) {
   pgc1->tabBar()->setEnabled(!on);
   // Login fields stay as the login state left them.
   if (!on && FWork->Connected()) cbb5->setEnabled(false);
+  // A session ended under the operation (取消 in the wait box, a server gone) is shown as ended.
+  if (!on && FShownConnected && !FWork->Connected()) ShowLoggedOut();
+}
+
+void Tbakdata::ShowLoggedOut() {
+  FShownConnected = false;
+  btn1->SetCaption(QStringLiteral("登  录[&1]"));
+  for (QWidget* w : std::initializer_list<QWidget*>{e1, portedt, e_uid, e_pwd, cbb5}) w->setEnabled(true);
+  lbl6->setText(QStringLiteral("数据库服务器被断开..."));
+  emit StatusText(QStringLiteral("没有连接到数据库服务器..."));
 }
 
 void Tbakdata::Hint(const QString& text) {
@@ -325,12 +335,9 @@ void Tbakdata::LoginOrLogout() {
   const std::initializer_list<QWidget*> fields{e1, portedt, e_uid, e_pwd, cbb5};
   if (FWork->Connected()) {
     FWork->Logout();
-    btn1->SetCaption(QStringLiteral("登  录[&1]"));
-    for (QWidget* w : fields) w->setEnabled(true);
+    ShowLoggedOut();
     e1->setFocus();
-    lbl6->setText(QStringLiteral("数据库服务器被断开..."));
     WriteBakLog(QStringLiteral("成功退出数据库服务器:[") + Server() + "]");
-    emit StatusText(QStringLiteral("没有连接到数据库服务器..."));
     return;
   }
   TLoginInput input{e1->text(),    portedt->text(),      e_uid->text(),
@@ -353,6 +360,7 @@ void Tbakdata::LoginOrLogout() {
   lbl6->setText(QStringLiteral("数据库服务器连接成功..."));
   RefreshDatabaseLists();
   btn1->SetCaption(QStringLiteral("断  开[&1]"));
+  FShownConnected = true;
   lbl6->setText(QStringLiteral("登录成功..."));
   for (QWidget* w : fields) w->setEnabled(false);
   WriteBakLog(QStringLiteral("成功登录数据库服务器:[") + Server() + "]");

@@ -107,6 +107,8 @@ class Tbakdata : public QWidget, private TBakDataSink {
   void BuildControls();
   void TabChanged(int index);
   void SetBusy(bool on);
+  // The login tab of a window whose session is closed.
+  void ShowLoggedOut();
   void SaveLogTo(const QString& fileName);
   std::string Chosen(const QComboBox* box) const;
   QString Server() const;
@@ -121,5 +123,6 @@ class Tbakdata : public QWidget, private TBakDataSink {
   std::unique_ptr<TBakData> FWork;
   int FRunningTab = -1;
   bool FBusy = false;
+  bool FShownConnected = false;  // the login tab shows the session open
   QString FLogFileName;
 };
