@@ -430,11 +430,14 @@ TResult InChild(const std::function<TResult()>& reading) {
 }
 
 // The readings of one way, run in turn kRuns times (so that a change in the machine's load
-// touches them alike): runs[reading][run].
+// touches them alike), each reading going first in turn: runs[reading][run].
 std::vector<std::vector<TResult>> RunAll(const std::vector<std::function<TResult()>>& readings) {
   std::vector<std::vector<TResult>> runs(readings.size());
   for (int run = 0; run < kRuns; ++run)
-    for (size_t i = 0; i < readings.size(); ++i) runs[i].push_back(InChild(readings[i]));
+    for (size_t k = 0; k < readings.size(); ++k) {
+      const size_t i = (size_t(run) + k) % readings.size();
+      runs[i].push_back(InChild(readings[i]));
+    }
   return runs;
 }
 

@@ -98,10 +98,10 @@ int main() {
   std::vector<TTiming> direct, library;
   try {
     TLibraryStmt ref(srv.Host, srv.Port, srv.NativeUser, srv.NativePassword, db, kQuery);
-    for (int run = 0; run < kRuns; ++run) {
-      direct.push_back(Time([&] { return ReadDirect(ours); }));
-      library.push_back(Time([&] { return ref.ReadAll(); }));
-    }
+    for (int run = 0; run < kRuns; ++run)
+      InTurn(
+          run, [&] { direct.push_back(Time([&] { return ReadDirect(ours); })); },
+          [&] { library.push_back(Time([&] { return ref.ReadAll(); })); });
   } catch (const Exception& e) {
     Fail(e.Message());
   }
