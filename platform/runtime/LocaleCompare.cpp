@@ -1,34 +1,87 @@
 #include "platform/runtime/LocaleCompare.h"
 
-#include <unicode/locid.h>
 #include <unicode/ucol.h>
-#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+#include <unicode/uvernum.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "platform/runtime/Charset.h"
+#include "platform/runtime/DynLib.h"
 
 namespace {
 
-struct CollatorCloser {
-  void operator()(UCollator* c) const { ucol_close(c); }
-};
+// ICU is loaded at its first use, not at the program's start: most runs (a dump, a restore, a
+// console that sorts nothing) never compare text by locale, and its libraries are the largest part
+// of what a start would otherwise map and touch. The entry points carry the version suffix of the
+// headers built against (ucol_open_72 ...), which the stringised names below expand to.
+#define DA_ICU_NAME2(x) #x
+#define DA_ICU_NAME(x) DA_ICU_NAME2(x)
 
-// Opened once; ICU collators are safe to share between threads for comparisons.
-// Without the "zh" data the root collation serves; without any, code-unit order.
-const UCollator* Collator() {
-  static const std::unique_ptr<UCollator, CollatorCloser> collator = [] {
+class TIcu {
+ public:
+  // Kept for the life of the process, never unloaded: ICU's own caches live in its libraries'
+  // memory, and text may be compared while other static objects are destroyed.
+  static const TIcu& Get() {
+    static const TIcu* const icu = new TIcu;
+    return *icu;
+  }
+  TIcu(const TIcu&) = delete;
+  TIcu& operator=(const TIcu&) = delete;
+
+  // The "zh" collator (the root one without its data), or null without ICU; shared between
+  // threads, which ICU allows for comparisons.
+  const UCollator* Collator() const { return FCollator; }
+  decltype(&ucol_strcoll) StrColl = nullptr;
+  decltype(&u_strFoldCase) Fold = nullptr;
+  decltype(&u_strToUpper) Upper = nullptr;
+
+ private:
+  TIcu() {
+    if (!FCommon.Load("libicuuc.so." U_ICU_VERSION_SHORT)) return;
+    Fold = FCommon.Function<decltype(&u_strFoldCase)>(DA_ICU_NAME(u_strFoldCase));
+    Upper = FCommon.Function<decltype(&u_strToUpper)>(DA_ICU_NAME(u_strToUpper));
+    if (!FCollation.Load("libicui18n.so." U_ICU_VERSION_SHORT)) return;
+    const auto open = FCollation.Function<decltype(&ucol_open)>(DA_ICU_NAME(ucol_open));
+    StrColl = FCollation.Function<decltype(&ucol_strcoll)>(DA_ICU_NAME(ucol_strcoll));
+    if (!open || !StrColl) return;
     UErrorCode status = U_ZERO_ERROR;
-    UCollator* c = ucol_open("zh", &status);
+    UCollator* c = open("zh", &status);
     if (U_FAILURE(status)) {
       status = U_ZERO_ERROR;
-      c = ucol_open("", &status);
+      c = open("", &status);
     }
-    if (U_FAILURE(status)) c = nullptr;
-    return std::unique_ptr<UCollator, CollatorCloser>(c);
-  }();
-  return collator.get();
+    FCollator = U_FAILURE(status) ? nullptr : c;
+  }
+
+  TDynLib FCommon, FCollation;
+  UCollator* FCollator = nullptr;
+};
+
+// ASCII letters alone mapped (from 'A' to 'a' or back): the case mapping without ICU.
+std::u16string AsciiMapped(std::u16string_view s, char16_t from, char16_t to) {
+  std::u16string out(s);
+  for (char16_t& c : out)
+    if (c >= from && c < from + 26) c = static_cast<char16_t>(c - from + to);
+  return out;
+}
+
+// The whole text through one of ICU's case mappings, which fills a buffer and says the length it
+// needs (the text may grow); nothing when the mapping fails.
+template <typename Map>
+bool CaseMapped(std::u16string_view s, Map map, std::u16string& out) {
+  out.assign(s.size() + 8, u'\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t n =
+      map(out.data(), static_cast<int32_t>(out.size()), s.data(), static_cast<int32_t>(s.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    out.assign(static_cast<size_t>(n), u'\0');
+    status = U_ZERO_ERROR;
+    n = map(out.data(), static_cast<int32_t>(out.size()), s.data(), static_cast<int32_t>(s.size()), &status);
+  }
+  if (U_FAILURE(status)) return false;
+  out.resize(static_cast<size_t>(n));
+  return true;
 }
 
 int CodeUnitOrder(std::u16string_view a, std::u16string_view b) {
@@ -37,18 +90,26 @@ int CodeUnitOrder(std::u16string_view a, std::u16string_view b) {
 }
 
 int CompareExact(std::u16string_view a, std::u16string_view b) {
-  if (const UCollator* c = Collator()) {
+  const TIcu& icu = TIcu::Get();
+  if (const UCollator* c = icu.Collator()) {
     UCollationResult r =
-        ucol_strcoll(c, a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()));
+        icu.StrColl(c, a.data(), static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size()));
     if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
   }
   return CodeUnitOrder(a, b);
 }
 
 std::u16string Folded(std::u16string_view s) {
-  icu::UnicodeString u(s.data(), static_cast<int32_t>(s.size()));
-  u.foldCase();
-  return std::u16string(u.getBuffer(), static_cast<size_t>(u.length()));
+  std::u16string out;
+  if (const auto fold = TIcu::Get().Fold;
+      fold && CaseMapped(
+                  s,
+                  [fold](UChar* d, int32_t dn, const UChar* src, int32_t sn, UErrorCode* st) {
+                    return fold(d, dn, src, sn, U_FOLD_CASE_DEFAULT, st);
+                  },
+                  out))
+    return out;
+  return AsciiMapped(s, u'A', u'a');
 }
 
 // ASCII is the same in every supported ANSI code page; skip the codec for it.
@@ -85,9 +146,16 @@ int LocaleCompareAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
 }
 
 std::u16string WideUpperCase(std::u16string_view text) {
-  icu::UnicodeString u(text.data(), static_cast<int32_t>(text.size()));
-  u.toUpper(icu::Locale::getRoot());
-  return std::u16string(u.getBuffer(), static_cast<size_t>(u.length()));
+  std::u16string out;
+  if (const auto upper = TIcu::Get().Upper;
+      upper && CaseMapped(
+                   text,
+                   [upper](UChar* d, int32_t dn, const UChar* src, int32_t sn, UErrorCode* st) {
+                     return upper(d, dn, src, sn, "", st);
+                   },  // the root locale
+                   out))
+    return out;
+  return AsciiMapped(text, u'a', u'A');
 }
 
 namespace {
