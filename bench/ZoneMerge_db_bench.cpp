@@ -171,7 +171,7 @@ class TQuietSink : public TZoneMergeSink {
   void Progress(const QString&) override {}
   void Step(const QString&) override {}
   void Description(const QString&) override {}
-  bool Ask(const QString& text, const QString&, bool) override { Fail("asked: " + text.toStdString()); }
+  bool Ask(const QString& text, const QString&, bool, bool) override { Fail("asked: " + text.toStdString()); }
   void Inform(const QString&, const QString&, bool) override {}
   bool ProcessMessagesAndCheckStop() override { return false; }
   long Lines = 0;

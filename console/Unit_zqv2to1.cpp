@@ -387,9 +387,10 @@ void Tzqv2to1::Description(const QString& text) {
   lbl21->setText(text);
 }
 
-bool Tzqv2to1::Ask(const QString& text, const QString& title, bool warningIcon) {
+bool Tzqv2to1::Ask(const QString& text, const QString& title, bool warningIcon, bool defaultYes) {
   const TMsgIcon icon = warningIcon ? TMsgIcon::Warning : TMsgIcon::Question;
-  return Ui().MessageBox({text, title, icon, TMsgButtons::YesNo, TMsgResult::Yes}) == TMsgResult::Yes;
+  return Ui().MessageBox({text, title, icon, TMsgButtons::YesNo,
+                          defaultYes ? TMsgResult::Yes : TMsgResult::No}) == TMsgResult::Yes;
 }
 
 void Tzqv2to1::Inform(const QString& text, const QString& title, bool errorIcon) {

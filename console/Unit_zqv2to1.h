@@ -134,7 +134,7 @@ class Tzqv2to1 : public QWidget, private TZoneMergeSink {
   void Progress(const QString& percent) override { SetProgress(percent); }
   void Step(const QString& text) override;
   void Description(const QString& text) override;
-  bool Ask(const QString& text, const QString& title, bool warningIcon) override;
+  bool Ask(const QString& text, const QString& title, bool warningIcon, bool defaultYes) override;
   void Inform(const QString& text, const QString& title, bool errorIcon) override;
   bool ProcessMessagesAndCheckStop() override;
 

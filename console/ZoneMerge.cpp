@@ -1,6 +1,7 @@
 #include "console/ZoneMerge.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -14,6 +15,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyRowReader.h"
 #include "console/BrowserPaging.h"
+#include "console/ZoneMergeRun.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
 #include "mysql/MySQLRecordset.h"
@@ -22,48 +24,13 @@
 
 namespace {
 
-// ---- rows read whole ----------------------------------------------------------------------------
-
-struct TCell {
-  bool Null = true;
-  std::string Bytes;
-  bool operator==(const TCell& other) const { return Null == other.Null && (Null || Bytes == other.Bytes); }
-};
-
-// A query's rows read into memory at once: the run goes on using the same connection for other
-// statements while it walks them.
-struct TTable {
-  std::vector<std::string> Names;
-  std::vector<std::vector<TCell>> Rows;
-
-  int Count() const { return static_cast<int>(Rows.size()); }
-  bool Empty() const { return Rows.empty(); }
-  int Col(std::string_view name) const {
-    for (size_t i = 0; i < Names.size(); ++i)
-      if (QString::fromStdString(Names[i]).compare(QLatin1String(name.data(), qsizetype(name.size())),
-                                                   Qt::CaseInsensitive) == 0)
-        return static_cast<int>(i);
-    return -1;
-  }
-  const TCell& Cell(int row, std::string_view name) const {
-    static const TCell kNull;
-    const int c = Col(name);
-    return c < 0 ? kNull : Rows[static_cast<size_t>(row)][static_cast<size_t>(c)];
-  }
-  const std::string& Bytes(int row, std::string_view name) const { return Cell(row, name).Bytes; }
-};
-
-// Thrown inside the run to end it: a stop (the GM's or a failed query's), after its texts were
-// shown.
-struct TStop {};
-
 // The columns an account copy carries (the new name and the server's idx aside).
 constexpr std::string_view kAccountCopied[] = {
     "password",    "deleted", "user_priv", "locked",   "lock_begin",        "lock_end",
     "create_date", "from",    "email",     "webmoney", "latest_login_date", "latest_login_ip"};
-// The columns that tell a character moved by an earlier run from one of the target's own: the
-// run marks what it moves with UsData '*', keeps the source account's name in Account, and
-// copies these.
+// The columns an earlier version of the run took to tell a character it had moved from one of
+// the target's own: it marked what it moved with UsData '*', kept the source account's name in
+// Account, and copied these.
 constexpr std::string_view kCharIdentity[] = {"ActorID", "CreateDate", "Account"};
 
 const QString kInsertCharQuestion =
@@ -73,11 +40,6 @@ const QString kInsertBankQuestion =
     QStringLiteral("对转入分区仓库插入数据时发生错误，是否中止程序继续运行！");
 const QString kQueryBankQuestion = QStringLiteral("对转出分区仓库进行查询时发生错误，是否中止程序继续运行！");
 
-// Step label and operation log line of a failed query.
-struct TGuard {
-  const char* Step;
-  const char* Log;
-};
 constexpr TGuard kQ1{"验证:转出帐号数据库查询失败，无法继续.", "转出帐号数据库查询失败，中止..."};
 constexpr TGuard kQ5{"验证:转出角色数据库查询失败，无法继续.", "转出角色数据库查询失败，中止..."};
 constexpr TGuard kQ2{"查询:转入帐号数据库查询失败，无法继续.", "转入帐号数据库查询失败，中止..."};
@@ -126,98 +88,33 @@ int64_t ColumnMaximum(const std::string& dataType, const std::string& columnType
 
 // ---- the run --------------------------------------------------------------------------------------
 
-class TZoneMergeRun {
- public:
-  TZoneMergeRun(TMyConnection& srcAcc, TMyConnection& srcChar, TMyConnection& tgtAcc, TMyConnection& tgtChar,
-                const TZoneMergeOptions& options, TZoneMergeSink& sink)
-      : FSrcAcc(srcAcc),
-        FSrcChar(srcChar),
-        FTgtAcc(tgtAcc),
-        FTgtChar(tgtChar),
-        FOptions(options),
-        FSink(sink) {
-    for (auto* c : {&FAccCmd, &FCharCmd}) {
-      *c = std::make_unique<TMyCommand>();
-      (*c)->SetCommandTimeout(kMergeTimeoutSeconds);
-      (*c)->SetParamCheck(false);
-    }
-    FAccCmd->SetConnection(&FTgtAcc);
-    FCharCmd->SetConnection(&FTgtChar);
+int TTable::Col(std::string_view name) const {
+  for (size_t i = 0; i < Names.size(); ++i)
+    if (QString::fromStdString(Names[i]).compare(QLatin1String(name.data(), qsizetype(name.size())),
+                                                 Qt::CaseInsensitive) == 0)
+      return static_cast<int>(i);
+  return -1;
+}
+
+const TCell& TTable::Cell(int row, std::string_view name) const {
+  static const TCell kNull;
+  const int c = Col(name);
+  return c < 0 ? kNull : Rows[static_cast<size_t>(row)][static_cast<size_t>(c)];
+}
+
+TZoneMergeRun::TZoneMergeRun(TMyConnection& srcAcc, TMyConnection& srcChar, TMyConnection& tgtAcc,
+                             TMyConnection& tgtChar, const TZoneMergeOptions& options, TZoneMergeSink& sink)
+    : FSrcAcc(srcAcc), FSrcChar(srcChar), FTgtAcc(tgtAcc), FTgtChar(tgtChar), FOptions(options), FSink(sink) {
+  for (auto* c : {&FAccCmd, &FCharCmd}) {
+    *c = std::make_unique<TMyCommand>();
+    (*c)->SetCommandTimeout(kMergeTimeoutSeconds);
+    (*c)->SetParamCheck(false);
   }
+  FAccCmd->SetConnection(&FTgtAcc);
+  FCharCmd->SetConnection(&FTgtChar);
+}
 
-  TZoneMergeCounts Run();
-
- private:
-  // One connection as the run knows it after the settings check.
-  struct TSide {
-    std::string Host, Port, DataDir, Database;
-    TCharsetKind Literal = TCharsetKind::SingleByte;
-    TFieldCharset Text = TFieldCharset::Gbk;
-  };
-
-  bool CheckConnections();
-  bool CheckSettings();
-  bool Preflight();
-  void AccountMode();
-  void AccountUnit(const TTable& accounts, int row);
-  void CharacterMode();
-  void CharacterGroup(const TTable& groups, int row, int& missing);
-  // Moves source character `row` of `chars` under the account `accountId`; adds to `mapping`.
-  void MoveCharacter(const TTable& chars, int row, const std::string& accountId, const QString& accountName,
-                     QString& mapping);
-  void CopyBank(const std::string& sourceIdx, const std::string& newIdx, const QString& accountName,
-                bool resumed);
-
-  // Whether the target account row is the copy an earlier run made of the source account row.
-  bool EarlierAccountCopy(const TTable& source, int srcRow, const TTable& target);
-  // Whether the target account is one the mode without account merge made for another group.
-  bool CreatedByMerge(const TTable& account);
-  static bool EarlierCharacterCopy(const TTable& source, int srcRow, const TTable& target, int tgtRow);
-
-  TTable Read(TMyConnection& con, const std::string& sql);
-  TTable Guarded(TMyConnection& con, const std::string& sql, const TGuard& guard);
-  // Runs an insert that must add exactly `one` row; nullopt when it failed and the GM goes on.
-  // insertId: the row's new AUTO_INCREMENT value from the statement's own answer.
-  std::optional<int64_t> Insert(TMyCommand& command, const std::string& sql, const QString& question,
-                                bool wantsId);
-  void Fail(const QString& step, const QString& log);
-  void SetProgress(int i, int n, bool stopPoint);
-  void BeginUnit();
-  void CommitUnit();
-  void RollbackUnit() noexcept;
-
-  // Statement texts.
-  std::string Lit(const TMyConnection& con, std::string_view bytes) const;
-  std::string Db(const TSide& side, const TMyConnection& on) const;
-  std::string S1(const std::string& newName, const std::string& where) const;
-  std::string S2(const std::string& newName, const std::string& accountId, const std::string& goldPart,
-                 const std::string& where) const;
-  std::string S3(const std::string& newIdx, const std::string& where) const;
-  std::string Q3(const std::string& accountId) const;
-  static std::string Num(const std::string& bytes);
-  static std::string PlainGold();
-  static std::string CompensatedGold(const std::string& amount);
-  std::string Tagged(const std::string& name, const std::string& tag, bool before) const;
-
-  QString Text(const TMyConnection& con, std::string_view bytes) const;
-  const TSide& SideOf(const TMyConnection& con) const;
-  QString CountsText() const;
-
-  TMyConnection& FSrcAcc;
-  TMyConnection& FSrcChar;
-  TMyConnection& FTgtAcc;
-  TMyConnection& FTgtChar;
-  TZoneMergeOptions FOptions;
-  TZoneMergeSink& FSink;
-  std::unique_ptr<TMyCommand> FAccCmd, FCharCmd;
-  TSide FSides[4];  // srcAcc, srcChar, tgtAcc, tgtChar
-  std::string FAccTag, FCharTag;
-  int64_t FCompensation = 0;
-  int64_t FGoldMax = std::numeric_limits<int64_t>::max();
-  bool FTransactional = false;
-  bool FInUnit = false;
-  TZoneMergeCounts FCounts;
-};
+TZoneMergeRun::~TZoneMergeRun() = default;
 
 const TZoneMergeRun::TSide& TZoneMergeRun::SideOf(const TMyConnection& con) const {
   if (&con == &FSrcAcc) return FSides[0];
@@ -311,6 +208,7 @@ QString TZoneMergeRun::CountsText() const {
                      .arg(FCounts.Errors)
                      .arg(FCounts.AlreadyMerged);
   if (FCounts.GoldCapped > 0) text += QStringLiteral("，金币按上限转入%1个").arg(FCounts.GoldCapped);
+  if (FCounts.Orphans > 0) text += QStringLiteral("，无对应帐号未合并%1个").arg(FCounts.Orphans);
   return text;
 }
 
@@ -354,17 +252,26 @@ TTable TZoneMergeRun::Guarded(TMyConnection& con, const std::string& sql, const 
   return {};
 }
 
+void TZoneMergeRun::Exec(TMyCommand& command, const std::string& sql) {
+  TDBAccessUtils::SetSQLText(&command, sql);
+  command.Execute();
+}
+
 std::optional<int64_t> TZoneMergeRun::Insert(TMyCommand& command, const std::string& sql,
-                                             const QString& question, bool wantsId) {
+                                             const QString& question, bool wantsId,
+                                             const TCopyRecord* record) {
   QString failure;
+  if (record != nullptr) BeginCopy(*record);
   try {
-    TDBAccessUtils::SetSQLText(&command, sql);
-    command.Execute();
+    Exec(command, sql);
     const int rows = command.RowsAffected();
     // The id of this statement's own answer: an insert that added nothing leaves none, and the
     // session's earlier one belongs to another row.
     const int64_t id = wantsId ? command.InsertId() : 0;
-    if (rows == 1 && (!wantsId || id > 0)) return id;
+    if (rows == 1 && (!wantsId || id > 0)) {
+      if (record != nullptr) CopyDone(*record, wantsId ? std::to_string(id) : record->TargetAccount);
+      return id;
+    }
     failure =
         rows == 1 ? QStringLiteral("插入后没有得到新编号") : QStringLiteral("插入了%1行，应为1行").arg(rows);
   } catch (const EAbort&) {
@@ -372,8 +279,9 @@ std::optional<int64_t> TZoneMergeRun::Insert(TMyCommand& command, const std::str
   } catch (const std::exception& e) {
     failure = Text(*static_cast<TMyConnection*>(command.Connection()), e.what());
   }
+  if (record != nullptr) CopyFailed(*record);
   FSink.Operation(QStringLiteral("插入失败：") + failure);
-  if (FSink.Ask(question, QStringLiteral("提示"), false)) {
+  if (FSink.Ask(question, QStringLiteral("提示"), false, true)) {
     FSink.Operation(QStringLiteral("按要求中止..."));
     throw TStop{};
   }
@@ -397,9 +305,11 @@ void TZoneMergeRun::BeginUnit() {
 }
 
 void TZoneMergeRun::CommitUnit() {
-  if (!FInUnit) return;
-  FInUnit = false;
   try {
+    // The unit's records go with it: inside its transactions, or after its rows.
+    WriteDoneRecords();
+    if (!FInUnit) return;
+    FInUnit = false;
     // The account first: characters never stay behind under an account that is not there.
     FTgtAcc.Commit();
     FTgtChar.Commit();
@@ -414,6 +324,16 @@ void TZoneMergeRun::CommitUnit() {
 }
 
 void TZoneMergeRun::RollbackUnit() noexcept {
+  if (!FTransactional) {
+    // What was copied stays: its records are written now, or settled by the next run.
+    try {
+      WriteDoneRecords();
+    } catch (...) {
+      FDone.clear();
+    }
+    return;
+  }
+  FDone.clear();
   for (TMyConnection* c : {&FTgtAcc, &FTgtChar}) {
     try {
       if (c->Connected() && c->InTransaction()) c->Rollback();
@@ -474,8 +394,9 @@ bool TZoneMergeRun::CheckSettings() {
   for (int i = 0; i < 4; ++i) {
     TSide& side = FSides[i];
     try {
-      const TTable t =
-          Read(*cons[i], "SELECT @@hostname, @@port, @@datadir, DATABASE(), @@character_set_results");
+      const TTable t = Read(
+          *cons[i],
+          "SELECT @@hostname, @@port, @@datadir, DATABASE(), @@character_set_results, @@SESSION.sql_mode");
       if (t.Empty()) throw EDatabaseError("no row");
       const auto& row = t.Rows.front();
       side.Host = row[0].Bytes;
@@ -485,9 +406,15 @@ bool TZoneMergeRun::CheckSettings() {
       side.Text = FieldCharsetOf(row[4].Bytes);
       const TMySQLConnection* provider = cons[i]->MyIConnection();
       side.Literal = provider != nullptr ? provider->GetTextCharset() : TCharsetKind::SingleByte;
+      // Strict: a value longer than its column is refused, not cut (a MyISAM insert included).
+      side.SqlMode = row[5].Bytes;
+      cons[i]->ExecSQL(
+          "SET SESSION sql_mode=CONCAT_WS(',',NULLIF(@@SESSION.sql_mode,''),'STRICT_ALL_TABLES')");
+      side.ModeSet = true;
     } catch (const EAbort&) {
       throw;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      FSink.Operation(QStringLiteral("无法读取数据库服务器的信息：") + Text(*cons[i], e.what()));
       return refuse("验证:无法读取数据库服务器的信息，无法继续.", "无法读取数据库服务器的信息，中止...");
     }
     if (side.Database.empty())
@@ -527,6 +454,19 @@ bool TZoneMergeRun::CheckSettings() {
   FCharTag = EncodeFieldText(FOptions.CharTag, FSides[3].Text);
   FSink.Progress(QStringLiteral("100"));
   return true;
+}
+
+void TZoneMergeRun::RestoreSessions() noexcept {
+  TMyConnection* cons[] = {&FSrcAcc, &FSrcChar, &FTgtAcc, &FTgtChar};
+  for (int i = 0; i < 4; ++i) {
+    if (!FSides[i].ModeSet) continue;
+    FSides[i].ModeSet = false;
+    try {
+      if (cons[i]->Connected()) cons[i]->ExecSQL("SET SESSION sql_mode=" + Lit(*cons[i], FSides[i].SqlMode));
+    } catch (...) {
+      // A session gone has no mode left to give back.
+    }
+  }
 }
 
 bool TZoneMergeRun::Preflight() {
@@ -595,6 +535,21 @@ bool TZoneMergeRun::Preflight() {
       if (!gold.Empty())
         FGoldMax = ColumnMaximum(gold.Rows[0][0].Bytes, gold.Rows[0][1].Bytes, gold.Rows[0][2].Bytes,
                                  gold.Rows[0][3].Bytes);
+      // Names longer than their target column are clashes, found before anything is written.
+      const TTable names =
+          Read(FTgtChar,
+               "select TABLE_SCHEMA,COLUMN_NAME,CHARACTER_MAXIMUM_LENGTH from information_schema.COLUMNS "
+               "where TABLE_NAME='user' and ((TABLE_SCHEMA=" +
+                   Lit(FTgtChar, FSides[2].Database) + " and COLUMN_NAME='username') or (TABLE_SCHEMA=" +
+                   Lit(FTgtChar, FSides[3].Database) + " and COLUMN_NAME in ('Name','UniqueName')))");
+      for (int i = 0; i < names.Count(); ++i) {
+        const auto& row = names.Rows[static_cast<size_t>(i)];
+        const std::optional<int64_t> max = ParseInt64(row[2].Bytes);
+        if (!max || *max <= 0) continue;
+        const int limit = static_cast<int>(std::min<int64_t>(*max, std::numeric_limits<int>::max()));
+        int& into = row[0].Bytes == FSides[2].Database ? FAccountNameMax : FCharNameMax;
+        into = std::min(into, limit);
+      }
       // Each account's copy is whole or absent where every target table can roll back.
       const TTable engines =
           Read(FTgtChar,
@@ -617,6 +572,7 @@ bool TZoneMergeRun::Preflight() {
     FSink.Operation(QStringLiteral("表结构预检失败：") + problem + QStringLiteral("，中止..."));
     return false;
   }
+  if (!PrepareRecords()) return false;
   if (FTransactional)
     FSink.Operation(QStringLiteral("转入分区的表支持事务：每个帐号的操作在一个事务中完成."));
   return true;
@@ -669,27 +625,61 @@ bool TZoneMergeRun::EarlierCharacterCopy(const TTable& source, int srcRow, const
 
 // ---- the character move ------------------------------------------------------------------------------
 
+bool TZoneMergeRun::LegacyCharacterCopy(const TTable& source, int srcRow, const TTable& target, int tgtRow) {
+  return FLegacy && EarlierCharacterCopy(source, srcRow, target, tgtRow) &&
+         !Recorded(TCopyKind::Character, target.Bytes(tgtRow, "ID"));
+}
+
+bool TZoneMergeRun::NameFits(const std::string& name, int limit, TCharsetKind kind, const QString& what,
+                             const QString& question) {
+  // The column counts characters; a latin1 session sends each byte as one.
+  int length = 0;
+  for (const char *p = name.data(), *end = p + name.size(); p < end; ++length)
+    p += kind == TCharsetKind::SingleByte ? 1 : MbCharLen(kind, p, end);
+  if (length <= limit) return true;
+  FSink.Operation(
+      what + QStringLiteral(" 的长度%1超过转入分区字段的长度%2，无法写入，跳过...").arg(length).arg(limit));
+  FSink.Event(what + QStringLiteral(" 超过转入分区字段的长度，跳过！"));
+  if (FSink.Ask(question, QStringLiteral("提示"), false, true)) {
+    FSink.Operation(QStringLiteral("按要求中止..."));
+    throw TStop{};
+  }
+  ++FCounts.Skipped;
+  return false;
+}
+
 void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::string& accountId,
-                                  const QString& accountName, QString& mapping) {
+                                  const QString& accountName, QString& mapping, const TRecords& records) {
   const std::string& name = chars.Bytes(row, "Name");
+  const std::string& sourceId = chars.Bytes(row, "ID");
   const QString nameText = Text(FSrcChar, name);
+  if (const TCopyRecord* earlier = Find(records, TCopyKind::Character, sourceId)) {
+    ++FCounts.AlreadyMerged;
+    FSink.Operation(QStringLiteral("角色：") + nameText + QStringLiteral(" 此前已合并为：") +
+                    Text(FTgtChar, earlier->TargetName) + QStringLiteral("，不再重复复制."));
+    return;
+  }
   // Chosen by its row: a deleted twin of the same name stays behind.
-  const std::string where = "ID=" + Num(chars.Bytes(row, "ID"));
-  auto mapped = [&](const std::string& newName, int64_t id) {
+  const std::string where = "ID=" + Num(sourceId);
+  auto copy = [&](const std::string& newName, const std::string& goldPart, const QString& question) {
+    const TCopyRecord record{TCopyKind::Character, sourceId, std::nullopt, newName, accountId};
+    const std::optional<int64_t> id =
+        Insert(*FCharCmd, S2(newName, accountId, goldPart, where), question, true, &record);
+    if (!id) return false;
+    ++FCounts.CharactersCopied;
     mapping += QStringLiteral("；角色：%1(ID %2) -> %3(ID %4)")
-                   .arg(nameText, Text(FSrcChar, chars.Bytes(row, "ID")), Text(FTgtChar, newName))
-                   .arg(id);
+                   .arg(nameText, Text(FSrcChar, sourceId), Text(FTgtChar, newName))
+                   .arg(*id);
+    return true;
   };
   const TTable same = Guarded(FTgtChar, "select * from user where Name=" + Lit(FTgtChar, name), kQ4First);
   if (same.Empty()) {
-    if (const std::optional<int64_t> id =
-            Insert(*FCharCmd, S2(name, accountId, PlainGold(), where), kInsertCharQuestion, true)) {
-      ++FCounts.CharactersCopied;
-      mapped(name, *id);
-    }
+    if (NameFits(name, FCharNameMax, FSides[3].Literal, QStringLiteral("角色：") + nameText,
+                 kInsertCharQuestion))
+      copy(name, PlainGold(), kInsertCharQuestion);
     return;
   }
-  if (EarlierCharacterCopy(chars, row, same, 0)) {
+  if (LegacyCharacterCopy(chars, row, same, 0)) {
     ++FCounts.AlreadyMerged;
     FSink.Operation(QStringLiteral("角色：") + nameText + QStringLiteral(" 此前已合并，不再重复复制."));
     return;
@@ -699,7 +689,7 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
   FSink.Operation(QStringLiteral("角色：") + nameText + QStringLiteral(",该角色已存在，尝试增加标识."));
   const TTable tagged = Guarded(FTgtChar, "select * from user where Name=" + Lit(FTgtChar, newName), kQ4);
   if (!tagged.Empty()) {
-    if (EarlierCharacterCopy(chars, row, tagged, 0)) {
+    if (LegacyCharacterCopy(chars, row, tagged, 0)) {
       ++FCounts.AlreadyMerged;
       FSink.Operation(QStringLiteral("角色：") + nameText + QStringLiteral(" 此前已合并为：") + newText +
                       QStringLiteral("，不再重复复制."));
@@ -711,6 +701,9 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
     ++FCounts.Skipped;
     return;
   }
+  if (!NameFits(newName, FCharNameMax, FSides[3].Literal,
+                QStringLiteral("角色：") + nameText + QStringLiteral(" 的新名称") + newText, kInsertQuestion))
+    return;
   std::string goldPart = PlainGold();
   std::optional<QString> capped;
   if (FOptions.Compensate) {
@@ -727,21 +720,23 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
     }
     goldPart = CompensatedGold(std::to_string(sum));
   }
-  if (const std::optional<int64_t> id =
-          Insert(*FCharCmd, S2(newName, accountId, goldPart, where), kInsertQuestion, true)) {
-    ++FCounts.CharactersCopied;
+  if (copy(newName, goldPart, kInsertQuestion)) {
     FSink.Event(QStringLiteral("角色：") + nameText + QStringLiteral(" 发生重复,新角色为：") + newText +
                 QStringLiteral(" 成功合并！"));
     if (capped) {
       ++FCounts.GoldCapped;
       FSink.Event(*capped);
     }
-    mapped(newName, *id);
   }
 }
 
 void TZoneMergeRun::CopyBank(const std::string& sourceIdx, const std::string& newIdx,
-                             const QString& accountName, bool resumed) {
+                             const QString& accountName, bool legacyResumed, const TRecords& records) {
+  if (Find(records, TCopyKind::Bank, sourceIdx) != nullptr) {
+    FSink.Operation(QStringLiteral("帐号：") + accountName +
+                    QStringLiteral("的仓库此前已合并，不再重复复制."));
+    return;
+  }
   TTable bank;
   try {
     bank = Read(FSrcChar, "select * from t_bank where AccountID=" + Lit(FSrcChar, sourceIdx));
@@ -749,7 +744,7 @@ void TZoneMergeRun::CopyBank(const std::string& sourceIdx, const std::string& ne
     throw;
   } catch (const std::exception& e) {
     FSink.Operation(QStringLiteral("查询失败：") + Text(FSrcChar, e.what()));
-    if (FSink.Ask(kQueryBankQuestion, QStringLiteral("提示"), false)) throw TStop{};
+    if (FSink.Ask(kQueryBankQuestion, QStringLiteral("提示"), false, true)) throw TStop{};
     ++FCounts.Errors;
     return;
   }
@@ -757,13 +752,25 @@ void TZoneMergeRun::CopyBank(const std::string& sourceIdx, const std::string& ne
     FSink.Operation(QStringLiteral("帐号：") + accountName + QStringLiteral("没有开通仓库！跳过..."));
     return;
   }
-  if (resumed &&
-      !Guarded(FTgtChar, "select * from t_bank where AccountID=" + Lit(FTgtChar, newIdx), kQ4).Empty()) {
+  // A row already at the new account is the copy only where an earlier version made both.
+  if (!Guarded(FTgtChar, "select AccountID from t_bank where AccountID=" + Lit(FTgtChar, newIdx), kQ4)
+           .Empty()) {
+    if (legacyResumed && !Recorded(TCopyKind::Bank, newIdx)) {
+      FSink.Operation(QStringLiteral("帐号：") + accountName +
+                      QStringLiteral("的仓库此前已合并，不再重复复制."));
+      return;
+    }
     FSink.Operation(QStringLiteral("帐号：") + accountName +
-                    QStringLiteral("的仓库此前已合并，不再重复复制."));
+                    QStringLiteral("的仓库在转入分区中已有AccountID为") + Text(FTgtChar, newIdx) +
+                    QStringLiteral("的仓库，跳过..."));
+    FSink.Event(QStringLiteral("帐号：") + accountName + QStringLiteral("的仓库与转入分区AccountID为") +
+                Text(FTgtChar, newIdx) + QStringLiteral("的仓库重复，未合并！"));
+    ++FCounts.Skipped;
     return;
   }
-  if (Insert(*FCharCmd, S3(newIdx, "AccountID=" + Lit(FTgtChar, sourceIdx)), kInsertBankQuestion, false))
+  const TCopyRecord record{TCopyKind::Bank, sourceIdx, std::nullopt, {}, newIdx};
+  if (Insert(*FCharCmd, S3(newIdx, "AccountID=" + Lit(FTgtChar, sourceIdx)), kInsertBankQuestion, false,
+             &record))
     ++FCounts.BanksCopied;
 }
 
@@ -783,6 +790,29 @@ void TZoneMergeRun::AccountMode() {
     FSink.Operation(line);
     AccountUnit(accounts, i);
   }
+  ReportOrphans();
+}
+
+void TZoneMergeRun::ReportOrphans() {
+  // Rows whose account is not in the source account database: no account takes them along.
+  const std::string accounts = " not in (select idx from " + Db(FSides[0], FSrcChar) + ".`user`)";
+  const TTable chars = Guarded(FSrcChar,
+                               std::string("select ID,Name,AccountID from `user` where ") +
+                                   (FOptions.DropDeleted ? "deleted<>'1' and " : "") + "AccountID" + accounts,
+                               kQ3);
+  for (int i = 0; i < chars.Count(); ++i)
+    FSink.Event(QStringLiteral("角色：%1(ID %2) 的AccountID %3 在转出分区中没有对应帐号，未合并！")
+                    .arg(Text(FSrcChar, chars.Bytes(i, "Name")), Text(FSrcChar, chars.Bytes(i, "ID")),
+                         Text(FSrcChar, chars.Bytes(i, "AccountID"))));
+  FCounts.Orphans += chars.Count();
+  if (!FOptions.MergeBank) return;
+  const TTable banks =
+      Guarded(FSrcChar, "select AccountID,Account from t_bank where AccountID" + accounts, kQ3);
+  for (int i = 0; i < banks.Count(); ++i)
+    FSink.Event(
+        QStringLiteral("仓库：AccountID为%1(%2) 在转出分区中没有对应帐号，未合并！")
+            .arg(Text(FSrcChar, banks.Bytes(i, "AccountID")), Text(FSrcChar, banks.Bytes(i, "Account"))));
+  FCounts.Orphans += banks.Count();
 }
 
 void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
@@ -790,28 +820,45 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
   const std::string& sourceIdx = accounts.Bytes(row, "idx");
   const QString userText = Text(FSrcAcc, username);
   BeginUnit();
+  const TTable chars = Guarded(FSrcChar, Q3(sourceIdx), kQ3);
+  std::vector<std::string> ids;
+  for (int i = 0; i < chars.Count(); ++i) ids.push_back(chars.Bytes(i, "ID"));
+  const TRecords records = ReadRecords(sourceIdx, ids);
   std::string newName = username;
   std::string newIdx;
-  bool resumed = false;
-  auto copy = [&](const std::string& name) {
+  bool resumed = false, legacy = false, tooLong = false;
+  auto copy = [&](const std::string& name, const QString& what) {
+    tooLong = !NameFits(name, FAccountNameMax, FSides[2].Literal, what, kInsertQuestion);
+    if (tooLong) return false;
+    const TCopyRecord record{TCopyKind::Account, sourceIdx, std::nullopt, name, {}};
     const std::optional<int64_t> id =
-        Insert(*FAccCmd, S1(name, "idx=" + Num(sourceIdx)), kInsertQuestion, true);
+        Insert(*FAccCmd, S1(name, "idx=" + Num(sourceIdx)), kInsertQuestion, true, &record);
     if (id) newIdx = std::to_string(*id);
     return id.has_value();
   };
-  const TTable same = Guarded(FTgtAcc, "select * from user where username=" + Lit(FTgtAcc, username), kQ2);
+  // Whether a target account is an earlier version's copy of this one.
+  auto legacyCopy = [&](const TTable& target) {
+    return FLegacy && EarlierAccountCopy(accounts, row, target) &&
+           !Recorded(TCopyKind::Account, target.Bytes(0, "idx"));
+  };
   bool copied = false;
-  if (same.Empty()) {
-    copied = copy(username);
-  } else if (EarlierAccountCopy(accounts, row, same)) {
+  if (const TCopyRecord* earlier = Find(records, TCopyKind::Account, sourceIdx)) {
     resumed = true;
+    newIdx = *earlier->TargetKey;
+    newName = earlier->TargetName;
+  } else if (const TTable same =
+                 Guarded(FTgtAcc, "select * from user where username=" + Lit(FTgtAcc, username), kQ2);
+             same.Empty()) {
+    copied = copy(username, QStringLiteral("帐号：") + userText);
+  } else if (legacyCopy(same)) {
+    resumed = legacy = true;
     newIdx = same.Bytes(0, "idx");
   } else {
     FSink.Operation(QStringLiteral("操作帐号：") + userText + QStringLiteral(",该帐号已存在，尝试增加标识."));
     newName = Tagged(username, FAccTag, FOptions.AccountTagBefore);
     const TTable tagged = Guarded(FTgtAcc, "select * from user where username=" + Lit(FTgtAcc, newName), kQ2);
-    if (!tagged.Empty() && EarlierAccountCopy(accounts, row, tagged)) {
-      resumed = true;
+    if (!tagged.Empty() && legacyCopy(tagged)) {
+      resumed = legacy = true;
       newIdx = tagged.Bytes(0, "idx");
     } else if (!tagged.Empty()) {
       FSink.Operation(QStringLiteral("对帐号::") + userText +
@@ -822,11 +869,16 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
       CommitUnit();
       return;
     } else {
-      copied = copy(newName);
+      copied = copy(newName, QStringLiteral("帐号：") + userText + QStringLiteral(" 的新名称") +
+                                 Text(FTgtAcc, newName));
       if (copied)
         FSink.Event(QStringLiteral("帐号：") + userText + QStringLiteral(" 发生重复,新添加新帐号为：") +
                     Text(FTgtAcc, newName) + QStringLiteral("。"));
     }
+  }
+  if (tooLong) {
+    CommitUnit();
+    return;
   }
   if (!copied && !resumed) {
     // Without its own new idx nothing of the account may move: its characters would land under
@@ -847,13 +899,12 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
   QString mapping =
       QStringLiteral("映射 帐号：%1(idx %2) -> %3(idx %4)")
           .arg(userText, Text(FSrcAcc, sourceIdx), Text(FTgtAcc, newName), QString::fromStdString(newIdx));
-  const TTable chars = Guarded(FSrcChar, Q3(sourceIdx), kQ3);
   if (chars.Empty())
     FSink.Operation(QStringLiteral("转出分区帐号：") + userText +
                     QStringLiteral("的帐号不存在角色，跳过..."));
-  for (int i = 0; i < chars.Count(); ++i) MoveCharacter(chars, i, newIdx, userText, mapping);
+  for (int i = 0; i < chars.Count(); ++i) MoveCharacter(chars, i, newIdx, userText, mapping, records);
   // Every copied account keeps its warehouse, one without characters too.
-  if (FOptions.MergeBank) CopyBank(sourceIdx, newIdx, userText, resumed);
+  if (FOptions.MergeBank) CopyBank(sourceIdx, newIdx, userText, legacy, records);
   CommitUnit();
   FSink.Event(mapping);
 }
@@ -878,6 +929,25 @@ void TZoneMergeRun::CharacterMode() {
   }
 }
 
+QString TZoneMergeRun::OtherPlayersAccount(const std::string& id, const TTable& account, bool recorded) {
+  const QString idText = Text(FSrcChar, id);
+  // An account a merge created for another group took the next free idx, which may be this
+  // group's: it is not this group's account.
+  if (recorded || (FLegacy && CreatedByMerge(account)))
+    return QStringLiteral("AccountID为") + idText +
+           QStringLiteral("的帐号是合区时新建的帐号，不是转出分区中该ID的帐号,继续...");
+  if (FSides[0].Database == FSides[2].Database) return {};
+  // Two account databases number their accounts each on its own: one idx is one player only
+  // where both name the same account.
+  const TTable source = Guarded(FSrcAcc, "select username from user where idx=" + Lit(FSrcAcc, id), kQ1);
+  const std::string& target = account.Bytes(0, "username");
+  if (!source.Empty() && source.Bytes(0, "username") == target) return {};
+  return QStringLiteral("AccountID为") + idText + QStringLiteral("的帐号在转出分区中为") +
+         (source.Empty() ? QStringLiteral("(无)") : Text(FSrcAcc, source.Bytes(0, "username"))) +
+         QStringLiteral("，在转入分区中为") + Text(FTgtAcc, target) +
+         QStringLiteral("，不是同一帐号,继续...");
+}
+
 void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) {
   const int n = groups.Count();
   const std::string& id = groups.Bytes(row, "accountid");
@@ -889,24 +959,25 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
   FSink.Step(line);
   FSink.Operation(line);
   const TTable account = Guarded(FTgtAcc, "select * from user where idx=" + Lit(FTgtAcc, id), kQ2);
-  // An account a merge created for another group took the next free idx, which may be this
-  // group's: it is not this group's account.
-  const bool created = !account.Empty() && CreatedByMerge(account);
-  if (created)
-    FSink.Operation(QStringLiteral("AccountID为") + idText +
-                    QStringLiteral("的帐号是合区时新建的帐号，不是转出分区中该ID的帐号,继续..."));
-  if (account.Empty() || created) {
+  std::vector<std::string> ids;
+  for (int i = 0; i < source.Count(); ++i) ids.push_back(source.Bytes(i, "ID"));
+  bool madeByMerge = false;
+  const TRecords records = account.Empty() ? TRecords{} : ReadRecords(id, ids, id, &madeByMerge);
+  const QString other = account.Empty() ? QString() : OtherPlayersAccount(id, account, madeByMerge);
+  if (!other.isEmpty()) FSink.Operation(other);
+  if (account.Empty() || !other.isEmpty()) {
     FSink.Step(QStringLiteral("查询:AccountID") + idText + QStringLiteral("的记录，在转入分区中不存在ID"));
     FSink.Operation(QStringLiteral("AccountID为") + idText +
                     QStringLiteral("的空记录,在转入分区中不存在ID,继续..."));
     ++FCounts.Skipped;
     ++missing;
     if (missing * 2 > row + 1) {
+      // The run itself doubts the pairing: Enter does not go on.
       if (!FSink.Ask(
               QStringLiteral(
                   "当前至少有一半的帐号在转入分区中没有查询到对应帐号，可能转出的角色库并不是与转入帐号库对"
                   "应的！是否继续？"),
-              QStringLiteral("警告"), true))
+              QStringLiteral("警告"), true, false))
         throw TStop{};
       missing = 0;
     }
@@ -922,18 +993,23 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
 
   // Characters an earlier run already moved stay out of the move, and out of the target's own
   // count, so that a re-run decides as the first run did.
-  std::string names;
-  for (int i = 0; i < source.Count(); ++i) {
-    const std::string& name = source.Bytes(i, "Name");
-    for (const std::string& candidate : {name, Tagged(name, FCharTag, FOptions.CharTagBefore)})
-      names += (names.empty() ? "" : ",") + Lit(FTgtChar, candidate);
+  TTable legacyMoved;
+  if (FLegacy) {
+    std::string names;
+    for (int i = 0; i < source.Count(); ++i) {
+      const std::string& name = source.Bytes(i, "Name");
+      for (const std::string& candidate : {name, Tagged(name, FCharTag, FOptions.CharTagBefore)})
+        names += (names.empty() ? "" : ",") + Lit(FTgtChar, candidate);
+    }
+    legacyMoved = Guarded(FTgtChar, "select * from user where UsData='*' and Name in (" + names + ")", kQ4);
   }
-  const TTable moved =
-      Guarded(FTgtChar, "select * from user where UsData='*' and Name in (" + names + ")", kQ4);
+  auto legacyCopyOf = [&](int i, const TTable& target, int t) {
+    return LegacyCharacterCopy(source, i, target, t);
+  };
   std::vector<int> rows;
   for (int i = 0; i < source.Count(); ++i) {
-    bool earlier = false;
-    for (int m = 0; m < moved.Count() && !earlier; ++m) earlier = EarlierCharacterCopy(source, i, moved, m);
+    bool earlier = Find(records, TCopyKind::Character, source.Bytes(i, "ID")) != nullptr;
+    for (int m = 0; m < legacyMoved.Count() && !earlier; ++m) earlier = legacyCopyOf(i, legacyMoved, m);
     if (earlier)
       ++FCounts.AlreadyMerged;
     else
@@ -948,15 +1024,24 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
   std::vector<int> own;
   for (int t = 0; t < target.Count(); ++t) {
     bool earlier = false;
-    for (int i = 0; i < source.Count() && !earlier; ++i) earlier = EarlierCharacterCopy(source, i, target, t);
+    for (const auto& [key, record] : records)
+      earlier = earlier || (key.first == TCopyKind::Character && record.TargetKey == target.Bytes(t, "ID"));
+    for (int i = 0; i < source.Count() && !earlier && FLegacy; ++i) earlier = legacyCopyOf(i, target, t);
     if (!earlier) own.push_back(t);
   }
   BeginUnit();
   QString mapping = QStringLiteral("映射 帐号：%1(idx %2)").arg(userText, idText);
   auto moveAll = [&](const std::string& accountId) {
-    for (int i : rows) MoveCharacter(source, i, accountId, userText, mapping);
+    for (int i : rows) MoveCharacter(source, i, accountId, userText, mapping, records);
   };
-  if (own.empty()) {
+  if (const TCopyRecord* made = Find(records, TCopyKind::Account, id)) {
+    // An earlier run made this group its own account: the rest of the group follows.
+    FSink.Operation(QStringLiteral("帐号：") + userText + QStringLiteral(" 此前已新建帐号：") +
+                    Text(FTgtAcc, made->TargetName) + QStringLiteral("，其余角色继续合并到该帐号."));
+    mapping += QStringLiteral(" -> %1(idx %2)")
+                   .arg(Text(FTgtAcc, made->TargetName), Text(FTgtAcc, *made->TargetKey));
+    moveAll(*made->TargetKey);
+  } else if (own.empty()) {
     moveAll(id);
   } else if (static_cast<int>(own.size()) + source.Count() < 4 &&
              target.Cell(own.front(), "Faction") == source.Cell(0, "Faction")) {
@@ -975,8 +1060,15 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
       CommitUnit();
       return;
     }
+    if (!NameFits(newName, FAccountNameMax, FSides[2].Literal,
+                  QStringLiteral("帐号：") + userText + QStringLiteral(" 的新名称") + Text(FTgtAcc, newName),
+                  kInsertQuestion)) {
+      CommitUnit();
+      return;
+    }
+    const TCopyRecord record{TCopyKind::Account, id, std::nullopt, newName, {}};
     const std::optional<int64_t> newIdx =
-        Insert(*FAccCmd, S1(newName, "idx=" + Num(id)), kInsertQuestion, true);
+        Insert(*FAccCmd, S1(newName, "idx=" + Num(id)), kInsertQuestion, true, &record);
     if (!newIdx) {
       FSink.Operation(QStringLiteral("帐号：") + userText +
                       QStringLiteral(" 的新帐号建立失败，其角色不合并，跳过..."));
@@ -1005,6 +1097,11 @@ TZoneMergeCounts TZoneMergeRun::Run() {
   FSink.Description(QStringLiteral("验证数据设置和内容设置是否合法."));
   FSink.Operation(QStringLiteral("合区开始..."));
   FSink.Operation(QStringLiteral("验证数据连接与配置"));
+  // The sessions leave the run in the mode they came in.
+  struct TRestore {
+    TZoneMergeRun& Run;
+    ~TRestore() { Run.RestoreSessions(); }
+  } restore{*this};
   try {
     if (!CheckConnections() || !CheckSettings() || !Preflight()) {
       FCounts.Stopped = true;

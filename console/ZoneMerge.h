@@ -47,9 +47,9 @@ class TZoneMergeSink {
   virtual void Progress(const QString& percent) = 0;  // SetProgress ("0".."100")
   virtual void Step(const QString& text) = 0;         // lbl20
   virtual void Description(const QString& text) = 0;  // lbl21
-  // A yes/no question with its exact text and title; warningIcon false: the question icon. True
-  // for yes.
-  virtual bool Ask(const QString& text, const QString& title, bool warningIcon) = 0;
+  // A yes/no question with its exact text and title; warningIcon false: the question icon;
+  // defaultYes: the answer Enter gives. True for yes.
+  virtual bool Ask(const QString& text, const QString& title, bool warningIcon, bool defaultYes) = 0;
   // An information box (errorIcon false) or error box: the final "合区所有操作已完成！".
   virtual void Inform(const QString& text, const QString& title, bool errorIcon) = 0;
   // Lets the window repaint and see a stop request; true when a stop was asked for. Called after
@@ -65,10 +65,13 @@ struct TZoneMergeCounts {
   // Failed inserts and warehouse queries the GM went on after; a failed account copy counts here
   // and its characters and warehouse stay behind.
   int Errors = 0;
-  // Accounts and characters an earlier run already copied: not copied again.
+  // Accounts and characters an earlier run already copied (known by the record the run keeps
+  // in the target character database): not copied again.
   int AlreadyMerged = 0;
   // Characters moved with their gold cut to the column's maximum.
   int GoldCapped = 0;
+  // Source characters and warehouses whose account is not in the source account database.
+  int Orphans = 0;
   bool Stopped = false;    // by the GM (stop request or "yes" to a stop question) or a failed query
   bool Completed = false;  // reached the end and showed the final message
 };

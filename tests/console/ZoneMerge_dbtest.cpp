@@ -25,10 +25,11 @@ class TFakeSink : public TZoneMergeSink {
   void Progress(const QString& percent) override { Progresses << percent; }
   void Step(const QString& text) override { Steps << text; }
   void Description(const QString&) override {}
-  bool Ask(const QString& text, const QString& title, bool warningIcon) override {
+  bool Ask(const QString& text, const QString& title, bool warningIcon, bool defaultYes) override {
     Questions << text;
     Titles << title;
     WarningIcons << warningIcon;
+    DefaultYes << defaultYes;
     // Which account the run was at when it asked.
     AskedAfterMissing << static_cast<int>(Operations.filter(QStringLiteral("在转入分区中不存在ID")).size());
     return Answer ? Answer(text) : false;
@@ -38,7 +39,7 @@ class TFakeSink : public TZoneMergeSink {
 
   QString Header;
   QStringList Operations, Events, Progresses, Steps, Questions, Titles, Informs;
-  QList<bool> WarningIcons;
+  QList<bool> WarningIcons, DefaultYes;
   QList<int> AskedAfterMissing;
   std::function<bool(const QString&)> Answer;
   int Calls = 0;
@@ -76,6 +77,12 @@ class ZoneMergeDbTest : public QObject {
   void FailedAccountCopyAttachesNothing();
   void RerunCopiesNothingTwice_data();
   void RerunCopiesNothingTwice();
+  void ACharacterNamedLikeACopyIsNoCopy();
+  void AnotherZonesCopyIsNoEarlierCopy();
+  void ARowAtTheNewAccountIsNoCopyOfItsWarehouse();
+  void ARerunWithOtherTagsCopiesNothingTwice();
+  void ACopyWrittenWithoutItsAnswerIsNotCopiedAgain();
+  void NamesLongerThanTheirColumnAreClashes();
   void GoldIsCappedAtTheColumnMaximum();
   void StopRequestEndsBetweenAccounts();
   void TransactionalTargetRollsBackTheStoppedAccount();
@@ -206,7 +213,7 @@ void ZoneMergeDbTest::AccountMergeCopiesAndTags() {
   FAdmin->Exec("INSERT INTO " + SC() +
                ".`user` (ID,UniqueName,Name,AccountID,Account,Gold,deleted) VALUES (100,'twin',X'" +
                Hex(Gbk(QStringLiteral("青云"))) + "',1,'abc',777,1),(101,X'" + Hex(odd) + "',X'" + Hex(odd) +
-               "',3,'xabc',5,0)");
+               "',3,'xabc',5,0),(102,'lost','lost',999,'ghost',6,0)");
   const int accountsBefore = Count("SELECT COUNT(*) FROM " + TA() + ".`user`");
   const int charsBefore = Count("SELECT COUNT(*) FROM " + TC() + ".`user`");
   const int banksBefore = Count("SELECT COUNT(*) FROM " + TC() + ".t_bank");
@@ -221,6 +228,12 @@ void ZoneMergeDbTest::AccountMergeCopiesAndTags() {
   QCOMPARE(counts.BanksCopied, 18);       // 1..19 less abcd's; nochar's too
   QCOMPARE(counts.Skipped, 2);
   QCOMPARE(counts.Errors, 0);
+  // Rows no source account takes along: a line each.
+  QCOMPARE(counts.Orphans, 2);
+  QVERIFY(sink.Events.contains(
+      QStringLiteral("角色：lost(ID 102) 的AccountID 999 在转出分区中没有对应帐号，未合并！")));
+  QVERIFY(
+      sink.Events.contains(QStringLiteral("仓库：AccountID为999(ghost) 在转出分区中没有对应帐号，未合并！")));
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TA() + ".`user`"), accountsBefore + counts.AccountsCopied);
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user`"), charsBefore + counts.CharactersCopied);
   QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".t_bank"), banksBefore + counts.BanksCopied);
@@ -325,28 +338,34 @@ void ZoneMergeDbTest::MovedRowsKeepTheirBytesAndTheSourceStays() {
 
 void ZoneMergeDbTest::WithoutAccountMergeGroupsCharacters_data() {
   QTest::addColumn<bool>("goOn");
-  QTest::newRow("yes goes on") << true;
-  QTest::newRow("no stops") << false;
+  QTest::addColumn<bool>("oneAccountDb");  // the source zone's characters over the target's accounts
+  QTest::newRow("one account database, yes goes on") << true << true;
+  QTest::newRow("one account database, no stops") << false << true;
+  QTest::newRow("two account databases, yes goes on") << true << false;
+  QTest::newRow("two account databases, no stops") << false << false;
 }
 
 void ZoneMergeDbTest::WithoutAccountMergeGroupsCharacters() {
   QFETCH(bool, goOn);
+  QFETCH(bool, oneAccountDb);
   TZoneMergeOptions options;
   options.MergeAccounts = false;
   TFakeSink sink;
   sink.Answer = [&](const QString&) { return goOn; };
   const int accountsBefore = Count("SELECT COUNT(*) FROM " + TA() + ".`user`");
-  const TZoneMergeCounts counts = Merge(options, sink);
+  const TZoneMergeCounts counts = Merge(options, sink, oneAccountDb ? FTgt->Acc() : QString());
 
-  // Accounts 1-5 and 7-10 are there, 11 on are missing: the tenth missing one (row 19) makes
-  // more than half.
-  QCOMPARE(sink.Questions.size(), 1);
+  // One database: accounts 1-5 and 7-10 are there, 11 on are missing: the tenth missing one
+  // (row 19) makes more than half. Two: only abc (1) and abcd (2) have one name on both sides,
+  // and the third other player's (5) makes more than half.
+  QVERIFY(sink.Questions.size() >= 1);
   QCOMPARE(sink.Questions[0],
            QStringLiteral("当前至少有一半的帐号在转入分区中没有查询到对应帐号，可能转出的角色库并不是与转入"
                           "帐号库对应的！是否继续？"));
   QCOMPARE(sink.Titles[0], QStringLiteral("警告"));
   QVERIFY(sink.WarningIcons[0]);
-  QCOMPARE(sink.AskedAfterMissing[0], 10);
+  QVERIFY(!sink.DefaultYes[0]);
+  QCOMPARE(sink.AskedAfterMissing[0], oneAccountDb ? 10 : 3);
   QCOMPARE(counts.Completed, goOn);
   QCOMPARE(counts.Stopped, !goOn);
   QCOMPARE(sink.Informs.size(), goOn ? 1 : 0);
@@ -358,11 +377,23 @@ void ZoneMergeDbTest::WithoutAccountMergeGroupsCharacters() {
   // abcd (2): 1 + 3 characters are too many, and us2abcd is taken.
   QVERIFY(
       sink.Events.contains(QStringLiteral("帐号：abcd 角色太多或国家不同，添加重复标识后仍然重复！跳过！")));
-  // test07's character (faction 0) meets t2user07's (faction 1): a new account from test07's row.
+  if (!oneAccountDb) {
+    // Another player's account of the same number takes nothing, and no account is made from
+    // the source row of that number under its name.
+    QVERIFY(sink.Operations.contains(QStringLiteral(
+        "AccountID为4的帐号在转出分区中为gm01，在转入分区中为t2user04，不是同一帐号,继续...")));
+    QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE UsData='*' AND AccountID NOT IN (1,2)"),
+             0);
+    QCOMPARE(counts.AccountsCopied, 0);
+    QCOMPARE(Count("SELECT COUNT(*) FROM " + TA() + ".`user`"), accountsBefore);
+    return;
+  }
+  QCOMPARE(sink.Questions.size(), 1);
+  // test07's character (faction 0) meets t2user07's (faction 1): a new account from row 7.
   const std::string fresh = Value("SELECT idx FROM " + TA() + ".`user` WHERE username='us2t2user07'");
   QVERIFY(!fresh.empty());
   QCOMPARE(Value("SELECT email FROM " + TA() + ".`user` WHERE idx=" + fresh),
-           std::string("test07@example.com"));
+           std::string("t2user07@example.com"));
   QCOMPARE(Value("SELECT HEX(Name) FROM " + TC() + ".`user` WHERE AccountID=" + fresh),
            Value("SELECT HEX(Name) FROM " + SC() + ".`user` WHERE ID=8"));
   QVERIFY(sink.Events.contains(
@@ -516,6 +547,149 @@ void ZoneMergeDbTest::RerunCopiesNothingTwice() {
   QCOMPARE(Checksums(), after);
   QVERIFY(second.Operations.contains(QStringLiteral("转出分区此前已合并，本次没有重复复制任何数据.")));
   QVERIFY(second.Informs[0].contains(QStringLiteral("此前已合并%1个").arg(two.AlreadyMerged)));
+}
+
+// A source character named as the tagged copy of another of its account, of one ActorID and
+// CreateDate, is a character of its own: it moves under a second tag.
+void ZoneMergeDbTest::ACharacterNamedLikeACopyIsNoCopy() {
+  const std::string ch2 = Hex(Gbk(QStringLiteral("CH2青云")));
+  FAdmin->Exec("INSERT INTO " + SC() +
+               ".`user` (ID,UniqueName,Name,ActorID,AccountID,Account,CreateDate,Gold) SELECT 300,X'" + ch2 +
+               "',X'" + ch2 + "',ActorID,1,'abc',CreateDate,9 FROM " + SC() + ".`user` WHERE ID=1");
+  TZoneMergeOptions options;
+  TFakeSink sink;
+  const TZoneMergeCounts counts = Merge(options, sink);
+  QVERIFY(counts.Completed);
+  QCOMPARE(counts.CharactersCopied, 36);
+  QCOMPARE(counts.AlreadyMerged, 0);
+  const std::string us2abc = Value("SELECT idx FROM " + TA() + ".`user` WHERE username='us2abc'");
+  QCOMPARE(Value("SELECT GROUP_CONCAT(HEX(Name),'/',Gold ORDER BY ID) FROM " + TC() +
+                 ".`user` WHERE AccountID=" + us2abc),
+           ch2 + "/5012345," + Hex(Gbk(QStringLiteral("CH2CH2青云"))) + "/5000009");
+}
+
+// A character a merge of another zone moved (marked '*', CreateDate NULL) is not taken for the
+// copy of this zone's character of one account name and class.
+void ZoneMergeDbTest::AnotherZonesCopyIsNoEarlierCopy() {
+  TGameZone other(FInfo, FSrc->Acc() + "o");
+  QVERIFY(other.Load());
+  const std::string shadow = Hex(Gbk(QStringLiteral("影子")));
+  for (const QString& chr : {FSrc->Chr(), other.Chr()})
+    FAdmin->Exec("UPDATE `" + chr.toStdString() + "`.`user` SET Name=X'" + shadow + "',UniqueName=X'" +
+                 shadow + "',CreateDate=NULL WHERE ID=10");
+  // test09 (idx 9, no characters) is one player in the three zones.
+  FAdmin->Exec("UPDATE " + TA() + ".`user` SET username='test09' WHERE idx=9");
+  TZoneMergeOptions options;
+  options.MergeAccounts = false;
+  TFakeSink first, second;
+  first.Answer = second.Answer = [](const QString&) { return true; };
+  QVERIFY(Merge(options, first).Completed);
+  const TZoneMergeCounts counts = Merge(options, second, other.Acc(), other.Chr());
+  QVERIFY(counts.Completed);
+  QCOMPARE(counts.AlreadyMerged, 0);
+  QCOMPARE(Value("SELECT GROUP_CONCAT(HEX(Name) ORDER BY ID) FROM " + TC() + ".`user` WHERE AccountID=9"),
+           shadow + "," + Hex(Gbk(QStringLiteral("CH2影子"))));
+}
+
+// An orphan warehouse at the idx abc's copy gets is a clash, on the first run and on the next,
+// never abc's warehouse.
+void ZoneMergeDbTest::ARowAtTheNewAccountIsNoCopyOfItsWarehouse() {
+  FAdmin->Exec("INSERT INTO " + TC() + ".t_bank VALUES (11,'orphan','x',7,NULL)");
+  TZoneMergeOptions options;
+  options.MergeBank = true;
+  const QString clash = QStringLiteral("帐号：abc的仓库与转入分区AccountID为11的仓库重复，未合并！");
+  TFakeSink first;
+  QVERIFY(Merge(options, first).Completed);
+  QVERIFY(first.Events.contains(clash));
+  QCOMPARE(Value("SELECT CONCAT(Account,'/',BankMoney) FROM " + TC() + ".t_bank WHERE AccountID=11"),
+           std::string("orphan/7"));
+  const std::string after = Checksums();
+  TFakeSink second;
+  const TZoneMergeCounts counts = Merge(options, second);
+  QVERIFY(counts.Completed);
+  QVERIFY(second.Events.contains(clash));
+  QVERIFY(!second.Operations.contains(QStringLiteral("帐号：abc的仓库此前已合并，不再重复复制.")));
+  QCOMPARE(Checksums(), after);
+}
+
+// A run stopped after some accounts and taken up with other tags copies each source row once.
+void ZoneMergeDbTest::ARerunWithOtherTagsCopiesNothingTwice() {
+  const int charsBefore = Count("SELECT COUNT(*) FROM " + TC() + ".`user`");
+  TZoneMergeOptions options;
+  options.MergeBank = true;
+  TFakeSink first;
+  first.StopAtCall = 10;
+  const TZoneMergeCounts one = Merge(options, first);
+  QVERIFY(one.Stopped);
+  options.AccountTag = "us3";
+  options.CharTag = "CH3";
+  TFakeSink second;
+  const TZoneMergeCounts two = Merge(options, second);
+  QVERIFY(two.Completed);
+  QCOMPARE(two.AlreadyMerged, one.AccountsCopied + one.CharactersCopied);
+  // What the first run left as still taken, the new tags copy: abcd (us2abcd is the target's)
+  // and 白露 (so is CH2白露); nothing else gets them.
+  QCOMPARE(Value("SELECT GROUP_CONCAT(username) FROM " + TA() + ".`user` WHERE username LIKE 'us3%'"),
+           std::string("us3abcd"));
+  QCOMPARE(Value("SELECT GROUP_CONCAT(HEX(Name)) FROM " + TC() + ".`user` WHERE Name LIKE 'CH3%'"),
+           Hex(Gbk(QStringLiteral("CH3白露"))));
+  QCOMPARE(one.AccountsCopied + two.AccountsCopied, 35);
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user`"),
+           charsBefore + one.CharactersCopied + two.CharactersCopied);
+  QCOMPARE(one.CharactersCopied + two.CharactersCopied, 39);  // abcd's 3 and 白露 beside the 35
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE Gold=5012345"), 1);
+}
+
+// A copy the table keeps although its statement failed (MyISAM keeps the row a failing trigger
+// after it leaves) is recorded as a copy: the next run does not write it a second time.
+void ZoneMergeDbTest::ACopyWrittenWithoutItsAnswerIsNotCopiedAgain() {
+  FAdmin->Exec("CREATE TRIGGER " + TC() + ".fail_after AFTER INSERT ON " + TC() +
+               ".`user` FOR EACH ROW IF NEW.Name=X'" + Hex(Gbk(QStringLiteral("CH2青云"))) +
+               "' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='lost'; END IF");
+  TZoneMergeOptions options;
+  TFakeSink first;
+  const TZoneMergeCounts one = Merge(options, first);
+  QVERIFY(one.Completed);
+  QCOMPARE(one.Errors, 1);
+  FAdmin->Exec("DROP TRIGGER " + TC() + ".fail_after");
+  TFakeSink second;
+  const TZoneMergeCounts two = Merge(options, second);
+  QVERIFY(two.Completed);
+  QCOMPARE(two.CharactersCopied, 0);
+  // Known by its record, not by the rule for rows an earlier version marked.
+  QVERIFY(second.Operations.filter(QStringLiteral("旧版本合并")).isEmpty());
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE Name LIKE X'" +
+                 Hex(Gbk(QStringLiteral("%青云"))) + "'"),
+           2);  // the target's own and one copy
+}
+
+// On a session that cuts what does not fit, a name longer than its column once tagged (in bytes,
+// of a GBK name too) is a clash found before writing, and a longer value elsewhere is refused.
+void ZoneMergeDbTest::NamesLongerThanTheirColumnAreClashes() {
+  const std::string longName = "longname_abcdefghijklmnopqrstuv";  // 31 characters
+  FAdmin->Exec("UPDATE `" + FSrc->Acc().toStdString() + "`.`user` SET username='" + longName +
+               "' WHERE idx=7");
+  FAdmin->Exec("UPDATE " + TA() + ".`user` SET username='" + longName + "' WHERE idx=7");
+  const std::string gbk30 = Hex(Gbk(QStringLiteral("一二三四五六七八九十甲乙丙丁戊")));
+  FAdmin->Exec("UPDATE " + SC() + ".`user` SET Name=X'" + gbk30 + "',UniqueName=X'" + gbk30 + "' WHERE ID=9");
+  FAdmin->Exec("INSERT INTO " + TC() + ".`user` (UniqueName,Name) VALUES ('holder',X'" + gbk30 + "')");
+  const std::string sa = "`" + FSrc->Acc().toStdString() + "`.`user`";
+  FAdmin->Exec("ALTER TABLE " + sa + " MODIFY email VARCHAR(80)");
+  FAdmin->Exec("UPDATE " + sa + " SET email=REPEAT('e',70) WHERE username='gm01'");
+  FSessionSql = "SET SESSION sql_mode=''";
+  TZoneMergeOptions options;
+  TFakeSink sink;  // goes on after each question
+  const TZoneMergeCounts counts = Merge(options, sink);
+  FSessionSql.clear();
+  QVERIFY(counts.Completed);
+  const QString question = QStringLiteral("对转入分区进行插入数据时发生错误，是否中止程序继续运行！");
+  QCOMPARE(sink.Questions, QStringList({question, question, question}));
+  QCOMPARE(sink.Operations.filter(QStringLiteral("超过转入分区字段的长度")).size(), 2);
+  QCOMPARE(
+      Count("SELECT COUNT(*) FROM " + TA() + ".`user` WHERE username LIKE 'us2long%' OR username='gm01'"), 0);
+  QCOMPARE(Count("SELECT COUNT(*) FROM " + TC() + ".`user` WHERE Name LIKE 'CH2%' AND Name LIKE X'" +
+                 Hex(Gbk(QStringLiteral("%一二三%"))) + "'"),
+           0);
 }
 
 void ZoneMergeDbTest::GoldIsCappedAtTheColumnMaximum() {
