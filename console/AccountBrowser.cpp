@@ -49,6 +49,10 @@ bool IsPrivilegeText(std::string_view text) {
   return true;
 }
 
+std::string AccountIdxWhere(int64_t idx) {
+  return " where idx=" + std::to_string(idx);
+}
+
 std::string AccountSearchWhere(const TAccountSearch& search, TLiteralStyle style) {
   if (search.ByPrivilege) return " where user_priv=" + SqlLiteral(search.Text, style);
   return " where " + LikeCondition("username", search.Text, style, search.Fuzzy);

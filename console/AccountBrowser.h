@@ -37,3 +37,5 @@ bool IsPrivilegeText(std::string_view text);
 // The condition of a search: " where user_priv=<literal>" by privilege, otherwise
 // " where username like <pattern literal>" (wrapped in "%" when fuzzy; see LikeCondition).
 std::string AccountSearchWhere(const TAccountSearch& search, TLiteralStyle style);
+// The condition on one account's idx (as read from a row: digits only).
+std::string AccountIdxWhere(int64_t idx);

@@ -147,6 +147,12 @@ void Tbankmanager::Search() {
     const std::string typed = Encode(text);
     int best = -1;
     int64_t account = 0;
+void Tbankmanager::SearchAccount(int64_t accountId, const QString& name) {
+  edt1->setText(name);
+  chk1->setChecked(true);
+  RunSearch(AccountIdWhere(accountId), true);
+}
+
     for (character->First(); !character->Eof(); character->Next()) {
       const TField* deleted = character->FindField("deleted");
       const bool living = deleted == nullptr || deleted->IsNull() || deleted->AsInteger() == 0;
@@ -201,6 +207,7 @@ void Tbankmanager::EditItems() {
   Ui().ExecModal(dialog);
 }
 
+  const int64_t accountId = qry1().FieldByName("AccountID")->AsLargeInt();
 void Tbankmanager::CopyAccount() {
   if (!qry1().Active() || qry1().IsEmpty()) return;
   edtAccount->selectAll();
@@ -218,7 +225,5 @@ void Tbankmanager::OpenAccount() {
   auto* browser = new Tusermanager(*FLinks.Acc, FLinks.Charset);
   browser->SetLinks(FLinks);
   ShowBesides(this, browser);
-  browser->edt1->setText(name);
-  browser->CheckBox1->setChecked(false);
-  browser->Search();
+  browser->SearchAccount(accountId, name);
 }

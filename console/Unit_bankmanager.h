@@ -21,6 +21,9 @@ class Tbankmanager : public TPagedBrowser {
 
   // 确 定 and Enter in the search edit.
   void Search();
+  // The warehouse of the account with this idx, as a link opens it: the search edit shows name
+  // (the account's name as shown) and 按帐号查询 is ticked; found by the key, not the shown name.
+  void SearchAccount(int64_t accountId, const QString& name);
   // 删除 acts on a stored row only.
   void DeleteCurrent();
   void ShowHelp();

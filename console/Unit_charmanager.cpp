@@ -224,6 +224,8 @@ bool Tcharmanager::HasCharRow() const {
 void Tcharmanager::CommitRow() {
   if (!HasCharRow()) return;
   if (qry1().State() != dsEdit) return;
+  // The strip's edits hold what was typed until asked for it, as a move to another row asks.
+  qry1().UpdateRecord();
   if (!qry1().Modified()) return qry1().Cancel();
   qry1().Post();
   ShowMessageBox(QStringLiteral("修改记录成功！"), CaptionHint, TMsgIcon::Information);
@@ -279,7 +281,7 @@ void Tcharmanager::CheckOnline() {
   }
 }
 
-std::optional<QString> Tcharmanager::RowAccount() {
+std::optional<Tcharmanager::TRowAccount> Tcharmanager::RowAccount() {
   if (!HasCharRow() || FLinks.Acc == nullptr) return std::nullopt;
   auto account = OpenLookup(*FLinks.Acc, "Select * from user where idx=" +
                                              std::to_string(qry1().FieldByName("AccountID")->AsLargeInt()));
@@ -287,38 +289,39 @@ std::optional<QString> Tcharmanager::RowAccount() {
     ShowMessageBox(QStringLiteral("当前角色没有关联帐号，建议删除！！！"), CaptionWarning, TMsgIcon::Warning);
     return std::nullopt;
   }
-  return DecodeFieldText(account->FieldByName("username")->AsString(), FieldCharset());
+  return TRowAccount{account->FieldByName("idx")->AsLargeInt(),
+                     DecodeFieldText(account->FieldByName("username")->AsString(), FieldCharset())};
 }
 
 void Tcharmanager::OpenAccount() {
-  const std::optional<QString> name = RowAccount();
-  if (!name) return;
+  const std::optional<TRowAccount> account = RowAccount();
+  if (!account) return;
   auto* browser = new Tusermanager(*FLinks.Acc, FLinks.Charset);
   browser->SetLinks(FLinks);
   ShowBesides(this, browser);
-  browser->edt1->setText(*name);
-  browser->CheckBox1->setChecked(false);
-  browser->Search();
+  browser->SearchAccount(account->Idx, account->Name);
 }
 
-void Tcharmanager::ShowAccountCharacters() {
-  const std::optional<QString> name = RowAccount();
-  if (!name) return;
-  edt1->setText(*name);
+void Tcharmanager::SearchAccount(int64_t accountId, const QString& name) {
+  edt1->setText(name);
   edt1->selectAll();
   edt1->setFocus();
   chk1->setChecked(true);
-  Search();
+  RunSearch(AccountIdWhere(accountId), true);
+}
+
+void Tcharmanager::ShowAccountCharacters() {
+  const std::optional<TRowAccount> account = RowAccount();
+  if (!account) return;
+  SearchAccount(account->Idx, account->Name);
 }
 
 void Tcharmanager::OpenWarehouse() {
-  const std::optional<QString> name = RowAccount();
-  if (!name) return;
+  const std::optional<TRowAccount> account = RowAccount();
+  if (!account) return;
   auto* browser = new Tbankmanager(FLinks);
   ShowBesides(this, browser);
-  browser->edt1->setText(*name);
-  browser->chk1->setChecked(true);
-  browser->Search();
+  browser->SearchAccount(account->Idx, account->Name);
 }
 
 void Tcharmanager::EditSkillsAndItems() {

@@ -23,6 +23,10 @@ class Tcharmanager : public TPagedBrowser {
 
   // 确 定 and Enter in the search edit.
   void Search();
+  // The characters of the account with this idx, as a link opens them: the search edit shows name
+  // (the account's name as shown) and 按帐号查询 is ticked. Found by the key, never by the shown
+  // name, which stands in "?" for characters the account connection's set lacks.
+  void SearchAccount(int64_t accountId, const QString& name);
   // 提交修改 (either button) and 删除本条; both act on a stored row only.
   void CommitRow();
   void DeleteCurrent();
@@ -57,8 +61,13 @@ class Tcharmanager : public TPagedBrowser {
  private:
   void BuildStrips();
   bool HasCharRow() const;
-  // The row's account name from the account database; empty (after the warning) when it has none.
-  std::optional<QString> RowAccount();
+  // The row's account from the account database, its idx and its name as shown; empty (after the
+  // warning) when it has none.
+  struct TRowAccount {
+    int64_t Idx = 0;
+    QString Name;
+  };
+  std::optional<TRowAccount> RowAccount();
   std::optional<double> LastSession(int64_t id, int kind);
   void CopyName();
 

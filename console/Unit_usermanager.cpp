@@ -120,11 +120,10 @@ void Tusermanager::BuildStrips() {
 
 void Tusermanager::OpenCharacters() {
   if (!HasAccountRow() || FLinks.Chr == nullptr) return;
+  const int64_t idx = qry1().FieldByName("idx")->AsLargeInt();
   auto* browser = new Tcharmanager(FLinks);
   ShowBesides(this, browser);
-  browser->edt1->setText(UserName());
-  if (!browser->chk1->isChecked()) browser->chk1->setChecked(true);
-  browser->Search();
+  browser->SearchAccount(idx, UserName());
 }
 
 bool Tusermanager::eventFilter(QObject* watched, QEvent* event) {
@@ -157,6 +156,12 @@ void Tusermanager::Search() {
   }
   const TAccountSearch search{Encode(text), chk1->isChecked(), CheckBox1->isChecked()};
   RunSearch(AccountSearchWhere(search, LiteralStyle()), search.ByPrivilege);
+}
+
+void Tusermanager::SearchAccount(int64_t idx, const QString& name) {
+  edt1->setText(name);
+  CheckBox1->setChecked(false);
+  RunSearch(AccountIdxWhere(idx), false);
 }
 
 bool Tusermanager::HasAccountRow() const {

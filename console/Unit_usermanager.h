@@ -24,6 +24,10 @@ class Tusermanager : public TPagedBrowser {
 
   // 确 定 of the search strip.
   void Search();
+  // The one account with this idx, as another browser's link opens it: the search edit shows
+  // name (its text as shown there) and 模糊查找 is unticked. The account is found by its key, not
+  // by the shown name, which stands in "?" for characters the connection's set lacks.
+  void SearchAccount(int64_t idx, const QString& name);
   // 删除当前帐号, 提交 and 参数帮助. Delete and commit act on a stored row only (an empty result
   // gives a hint and sends nothing); commit writes a row edited in the grid and nothing else.
   void DeleteCurrent();

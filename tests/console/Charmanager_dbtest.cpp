@@ -49,6 +49,9 @@ class CharmanagerDbTest : public QObject {
   void WarehouseOfTheLivingNamesake();
   void WarehouseOfTheNameSpelledAsTyped_data();
   void WarehouseOfTheNameSpelledAsTyped();
+  void StripEditsAreWritten_data();
+  void StripEditsAreWritten();
+  void LinksFindAGbkNamedAccountByItsKey();
 
  private:
   std::string Value(const std::string& sql) { return FAdmin->Value(sql); }
@@ -100,6 +103,8 @@ void CharmanagerDbTest::initTestCase() {
   FLinks.Log = dynamic_cast<TCustomMyConnection*>(FCons[2]->Connection());
   FLinks.AccDB = FZone->Acc().toStdString();
   FLinks.Charset = QStringLiteral("默认");
+  FAdmin->Exec("SET GLOBAL log_output='TABLE'");
+  FAdmin->Exec("SET GLOBAL general_log=1");
 }
 
 void CharmanagerDbTest::init() {
@@ -441,6 +446,112 @@ void CharmanagerDbTest::WarehouseOfTheNameSpelledAsTyped() {
   QVERIFY(FUi->Messages().empty());
   QCOMPARE(b.qry1().RecordCount(), 1);
   QCOMPARE(b.qry1().FieldByName("AccountID")->AsInteger(), account);
+}
+
+void CharmanagerDbTest::StripEditsAreWritten_data() {
+  QTest::addColumn<QString>("field");
+  QTest::addColumn<bool>("byCommit");  // 提交修改, else a move to the next row
+  QTest::addColumn<QString>("typed");
+  QTest::newRow("等级 through 提交修改") << "Level" << true << "50";
+  QTest::newRow("金钱 through 提交修改") << "Gold" << true << "777";
+  QTest::newRow("PK值 of the panel through 提交修改") << "PK" << true << "9";
+  QTest::newRow("声望 through a row change") << "Credit" << false << "1234";
+}
+
+// What is typed into the detail strip is written by 提交修改 as by leaving the row: one UPDATE of
+// that row, the value the server then holds.
+void CharmanagerDbTest::StripEditsAreWritten() {
+  QFETCH(QString, field);
+  QFETCH(bool, byCommit);
+  QFETCH(QString, typed);
+  const std::string chars = Chr() + ".`user`";
+  const std::string column = field.toStdString();
+  const std::string before = Value("SELECT `" + column + "` FROM " + chars + " WHERE ID=1");
+  const std::string whole = FAdmin->Checksum(chars);
+  auto& provider = static_cast<TMyLoginConnection&>(*FCons[1]).Provider();
+  const std::string thread = QueryValue(provider, "SELECT CONNECTION_ID()");
+  const std::string updates = "SELECT COUNT(*) FROM mysql.general_log WHERE thread_id=" + thread +
+                              " AND command_type='Query' AND argument LIKE 'UPDATE%'";
+  const std::string sent = Value(updates);
+  Tcharmanager b(FLinks);
+  b.chk2->setChecked(true);
+  QCOMPARE(b.qry1().FieldByName("ID")->AsInteger(), 1);
+  TDBEdit* edit = nullptr;
+  for (TDBEdit* e : b.findChildren<TDBEdit*>())
+    if (e->Link().DataField() == column) edit = e;
+  QVERIFY(edit);
+  edit->selectAll();
+  QTest::keyClicks(edit, typed);
+  if (byCommit)
+    b.CommitRow();
+  else
+    b.qry1().Next();
+  const std::string stored = Value("SELECT `" + column + "` FROM " + chars + " WHERE ID=1");
+  FAdmin->Exec("UPDATE " + chars + " SET `" + column + "`=" + before + " WHERE ID=1");
+  QCOMPARE(stored, typed.toStdString());
+  QCOMPARE(std::stoi(Value(updates)), std::stoi(sent) + 1);
+  // Nothing else was written: put back, the table is as before.
+  QCOMPARE(FAdmin->Checksum(chars), whole);
+  QCOMPARE(FUi->Messages().size(), size_t(byCommit ? 1 : 0));
+  if (byCommit) QCOMPARE(FUi->Messages()[0].Args.Text, QStringLiteral("修改记录成功！"));
+}
+
+// 你好 stored as GBK bytes in the latin1 column reaches the gb2312 account connection as "?": each
+// way between the browsers still finds that account, its characters and its warehouse.
+void CharmanagerDbTest::LinksFindAGbkNamedAccountByItsKey() {
+  const std::string accounts = "`" + FZone->Acc().toStdString() + "`.`user`";
+  FAdmin->Exec("INSERT INTO " + accounts + " (idx, username) VALUES (901, X'C4E3BAC3')");
+  FAdmin->Exec("INSERT INTO " + Chr() +
+               ".`user` (ID, UniqueName, Name, AccountID) VALUES (901, 'lk901', 'lk_a', 901), "
+               "(902, 'lk902', 'lk_b', 901)");
+  FAdmin->Exec("INSERT INTO " + Chr() + ".t_bank (AccountID, Items) VALUES (901, 'x')");
+  struct TCleanup {
+    CharmanagerDbTest& Test;
+    std::string Accounts;
+    ~TCleanup() {
+      try {
+        Test.FAdmin->Exec("DELETE FROM " + Accounts + " WHERE idx=901");
+        Test.FAdmin->Exec("DELETE FROM " + Test.Chr() + ".`user` WHERE ID IN (901, 902)");
+        Test.FAdmin->Exec("DELETE FROM " + Test.Chr() + ".t_bank WHERE AccountID=901");
+      } catch (...) {
+        // The server went first; the zone is dropped with it.
+      }
+    }
+  } cleanup{*this, accounts};
+  Tusermanager start(*FLinks.Acc, FLinks.Charset);
+  start.SetLinks(FLinks);
+  start.CheckBox1->setChecked(false);
+  start.edt1->setText(QStringLiteral("你好"));
+  start.Search();
+  QCOMPARE(start.qry1().FieldByName("idx")->AsInteger(), 901);
+  QVERIFY(start.edtName->text() != QStringLiteral("你好"));
+  // 管理该帐号下角色.
+  start.OpenCharacters();
+  auto* chars = start.findChild<Tcharmanager*>();
+  QVERIFY(chars);
+  QCOMPARE(chars->qry1().RecordCount(), 2);
+  QVERIFY(chars->chk1->isChecked());
+  // 该角色的帐号管理, 同帐号其它角色 and 查看本角色仓库.
+  chars->OpenAccount();
+  auto* account = chars->findChild<Tusermanager*>();
+  QVERIFY(account);
+  QCOMPARE(account->qry1().RecordCount(), 1);
+  QCOMPARE(account->qry1().FieldByName("idx")->AsInteger(), 901);
+  chars->qry1().Last();
+  chars->ShowAccountCharacters();
+  QCOMPARE(chars->qry1().RecordCount(), 2);
+  chars->OpenWarehouse();
+  auto* bank = chars->findChild<Tbankmanager*>();
+  QVERIFY(bank);
+  QCOMPARE(bank->qry1().RecordCount(), 1);
+  QCOMPARE(bank->qry1().FieldByName("AccountID")->AsInteger(), 901);
+  // 管理此仓库帐号.
+  bank->OpenAccount();
+  auto* owner = bank->findChild<Tusermanager*>();
+  QVERIFY(owner);
+  QCOMPARE(owner->qry1().RecordCount(), 1);
+  QCOMPARE(owner->qry1().FieldByName("idx")->AsInteger(), 901);
+  QVERIFY(FUi->Messages().empty());
 }
 
 QTEST_MAIN(CharmanagerDbTest)
