@@ -161,36 +161,28 @@ void Tusermoney::Confirm() {
   }
   FDataSet.Edit();
   FTarget.setText(QString::number(result.Value));
-  if (dataset == nullptr) {
+  if (dataset == nullptr || field == nullptr) {
     PostOrCancel(FDataSet);
     return accept();
   }
-  const bool checked = dataset->Options().CheckRowVersion;
-  dataset->Options().CheckRowVersion = true;
+  // The write finds the row only while the balance is the one the change was computed from and
+  // its texts are, byte for byte, those read (a name the session shows as "?" compares as read).
+  bool written = false;
   try {
-    FDataSet.Post();
+    written = PostIfStillAsRead(FDataSet, TableTextFields(*dataset), {field->FieldName()});
   } catch (...) {
-    dataset->Options().CheckRowVersion = checked;
-    FDataSet.Cancel();
-    dataset->RefreshRecord();
-    const std::string now = field && !field->IsNull() ? field->AsString() : std::string();
-    if (now == current) {
-      // The stored value is still the one the change was computed from: the check failed on
-      // another column (an account name stored as GBK bytes reaches a gb2312 session as "?" and
-      // never matches), so the value goes by the row's key alone.
-      FDataSet.Edit();
-      FTarget.setText(QString::number(result.Value));
-      PostOrCancel(FDataSet);
-      return accept();
-    }
-    ShowMessageBox(QStringLiteral("该帐号的数值刚被修改为：") + QString::fromStdString(now) +
-                       QStringLiteral("，请重新设定！"),
-                   CaptionError, TMsgIcon::Error);
-    edt1->setFocus();
-    return;
+    if (FDataSet.State() == dsEdit) FDataSet.Cancel();
+    throw;
   }
-  dataset->Options().CheckRowVersion = checked;
-  accept();
+  if (written) return accept();
+  FDataSet.Cancel();
+  dataset->RefreshRecord();
+  const std::string now = !field->IsNull() ? field->AsString() : std::string();
+  ShowMessageBox(now != current ? QStringLiteral("该帐号的数值刚被修改为：") + QString::fromStdString(now) +
+                                      QStringLiteral("，请重新设定！")
+                                : ChangedSinceReadText(),
+                 CaptionError, TMsgIcon::Error);
+  edt1->setFocus();
 }
 
 Tbankpassword::Tbankpassword(TDataSet& dataset, TDBEdit& target, const QString& accountLabel, QWidget* parent)

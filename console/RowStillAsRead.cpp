@@ -11,7 +11,8 @@
 #include "platform/db/Fields.h"
 #include "platform/runtime/Exceptions.h"
 
-std::string UpdateIfStillAsRead(TCustomMyDataSet& dataset, const std::vector<std::string>& texts) {
+std::string UpdateIfStillAsRead(TCustomMyDataSet& dataset, const std::vector<std::string>& texts,
+                                const std::vector<std::string>& values) {
   // The game writes these texts while its player plays, and a text takes no part in the row's
   // changed-value check: the write itself compares every text with the one read, byte for byte
   // (the columns' collations take "A" for "a", and in the game's latin1 columns many GBK characters
@@ -50,6 +51,10 @@ std::string UpdateIfStillAsRead(TCustomMyDataSet& dataset, const std::vector<std
     where += " AND CAST(CAST(" + QuotedColumn(name, charset) + " AS CHAR) AS BINARY) <=> CAST(" +
              param("Old_" + name) + " AS BINARY)";
   }
+  for (const std::string& name : values) {
+    if (dataset.FindField(name) == nullptr) return {};
+    where += " AND " + QuotedColumn(name, charset) + " <=> " + param("Old_" + name);
+  }
   if (set.empty() || !plain) return {};
   const std::string full = table->GetTableNameFull();
   return "UPDATE " + table->ClassType().NormalizeName(full.empty() ? table->GetTableName() : full, true) +
@@ -64,9 +69,31 @@ bool FoundNoRowAsRead(const EDatabaseError& e) {
   return e.Message() == MessageFmt(SUpdateFailed, {0});
 }
 
-bool PostIfStillAsRead(TDataSet& dataset, const std::vector<std::string>& texts) {
+std::vector<std::string> TableTextFields(TCustomMyDataSet& dataset) {
+  std::vector<std::string> names;
+  if (dataset.UpdatingTableInfo() == nullptr) return names;
+  for (const TFieldDesc* desc : dataset.GetKeyAndDataFields(false).DataFieldDescs) {
+    const TField* field = dataset.FieldOfDesc(desc);
+    if (field == nullptr) continue;
+    switch (field->DataType()) {
+      case ftString:
+      case ftWideString:
+      case ftFixedChar:
+      case ftMemo:
+      case ftFmtMemo:
+        names.push_back(field->FieldName());
+        break;
+      default:
+        break;
+    }
+  }
+  return names;
+}
+
+bool PostIfStillAsRead(TDataSet& dataset, const std::vector<std::string>& texts,
+                       const std::vector<std::string>& values) {
   auto* my = dynamic_cast<TCustomMyDataSet*>(&dataset);
-  const std::string update = my != nullptr ? UpdateIfStillAsRead(*my, texts) : std::string();
+  const std::string update = my != nullptr ? UpdateIfStillAsRead(*my, texts, values) : std::string();
   if (update.empty()) {
     dataset.Post();
     return true;
