@@ -194,6 +194,17 @@ std::string LikeCondition(std::string_view column, std::string_view text, TLiter
   return "CAST(" + std::string(column) + " AS BINARY) like " + LikeLiteral(text, style, fuzzy);
 }
 
+std::string SameBytesCondition(std::string_view column, std::string_view bytes, TLiteralStyle style) {
+  // Typed text reaches a single-byte session as GBK bytes: it is matched as GBK.
+  if (style.Charset == TCharsetKind::SingleByte) style.Charset = TCharsetKind::Gbk;
+  return "CAST(" + std::string(column) + " AS BINARY) like " + LikeLiteral(bytes, style, false);
+}
+
+std::string CharacterByNameSql(std::string_view columns, std::string_view nameBytes, TLiteralStyle style) {
+  return "select " + std::string(columns) + " from user where " +
+         SameBytesCondition("Name", nameBytes, style) + " order by deleted<>0, ID limit 1";
+}
+
 std::string QuotedColumn(std::string_view name, TCharsetKind charset) {
   std::string quoted = "`";
   const char* p = name.data();

@@ -140,6 +140,14 @@ std::string LikeLiteral(std::string_view text, TLiteralStyle style, bool fuzzy);
 // collation would take the escaped 0x5C of a GBK character for other bytes), and on a
 // single-byte session, where typed text is encoded as GBK, it is split as GBK.
 std::string LikeCondition(std::string_view column, std::string_view text, TLiteralStyle style, bool fuzzy);
+// The condition that column holds exactly these bytes (typed text in the connection's bytes), for
+// a lookup that picks one row by a name: the column's collation takes "Bob" for "bob" and, in the
+// game's latin1 columns, one GBK name for another.
+std::string SameBytesCondition(std::string_view column, std::string_view bytes, TLiteralStyle style);
+// The query of the one character of the character database's `user` named by these bytes, with
+// the columns asked for: of twins of one name (a deleted one kept beside the one who took the name
+// up since) the living one.
+std::string CharacterByNameSql(std::string_view columns, std::string_view nameBytes, TLiteralStyle style);
 // A column name back-quoted whole, inner back quotes doubled (names are read in the connection's
 // character set, whose trail bytes may be back quotes).
 std::string QuotedColumn(std::string_view name, TCharsetKind charset);

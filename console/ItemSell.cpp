@@ -34,13 +34,6 @@ bool AllDigits(const QString& text) {
   return true;
 }
 
-// The row whose column holds exactly these bytes: a latin1 column's collation takes "Bob" for
-// "bob", and the gift would go to another character, or the item number to another item.
-std::string SameBytes(std::string_view column, std::string_view bytes, TLiteralStyle style) {
-  if (style.Charset == TCharsetKind::SingleByte) style.Charset = TCharsetKind::Gbk;
-  return "CAST(" + std::string(column) + " AS BINARY) like " + LikeLiteral(bytes, style, false);
-}
-
 }  // namespace
 
 // ---- texts and rules ----------------------------------------------------------------------------
@@ -599,10 +592,9 @@ TSendResult TItemSell::SendToNamed(const TSendRequest& request, const std::strin
     std::string id;
     try {
       FSink.Status(QStringLiteral("正在查询..."));
-      // The name's own bytes: a latin1 column's collation would take other GBK names for it. Of
+      // The name's own bytes: a latin1 column's collation would take other names for it. Of
       // twins of one name the one not deleted gets the gift.
-      Open(lookup, "select ID from user where " + SameBytes("Name", Encode(name), LiteralStyle()) +
-                       " order by deleted<>0, ID limit 1");
+      Open(lookup, CharacterByNameSql("ID", Encode(name), LiteralStyle()));
       FSink.Status(QStringLiteral("准备就绪..."));
       if (!lookup.IsEmpty()) id = lookup.FieldByName("ID")->AsString();
       lookup.Close();
@@ -638,8 +630,8 @@ bool TItemSell::ResolveItems(const TSendRequest& request, TItemGifts& items) {
     const QString name = part(0);
     std::optional<std::string> number;
     try {
-      Open(lookup,
-           "select itemdbidx from `t_itemname` where " + SameBytes("itemname", Encode(name), LiteralStyle()));
+      Open(lookup, "select itemdbidx from `t_itemname` where " +
+                       SameBytesCondition("itemname", Encode(name), LiteralStyle()));
       if (!lookup.IsEmpty()) number = lookup.Fields()[0]->AsString();
       lookup.Close();
     } catch (const EAbort&) {

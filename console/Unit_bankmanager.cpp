@@ -135,36 +135,22 @@ void Tbankmanager::Search() {
     }
     key = account->FieldByName("idx")->AsLargeInt();
   } else {
-    auto character =
-        OpenLookup(Connection(), "Select * from user where " + NameIs("Name", Encode(text), LiteralStyle()));
+    // By the name's own bytes ("bob" is not "Bob"); of twins of one name the living character,
+    // who may have taken the name up since the other was deleted.
+    auto character = OpenLookup(Connection(), CharacterByNameSql("AccountID", Encode(text), LiteralStyle()));
     if (character->IsEmpty()) {
       ShowMessageBox(QStringLiteral("输入有误，没有查询到指定的角色！"), CaptionHint, TMsgIcon::Information);
       return;
     }
-    // A deleted character keeps its name, which a living one may have taken up since: the
-    // warehouse wanted is the living one's. The latin1 column's collation also finds "Bob" for
-    // "bob": the character spelled exactly as typed goes before one that only compares equal.
-    const std::string typed = Encode(text);
-    int best = -1;
-    int64_t account = 0;
+    key = character->FieldByName("AccountID")->AsLargeInt();
+  }
+  RunSearch(AccountIdWhere(key), byAccount);
+}
+
 void Tbankmanager::SearchAccount(int64_t accountId, const QString& name) {
   edt1->setText(name);
   chk1->setChecked(true);
   RunSearch(AccountIdWhere(accountId), true);
-}
-
-    for (character->First(); !character->Eof(); character->Next()) {
-      const TField* deleted = character->FindField("deleted");
-      const bool living = deleted == nullptr || deleted->IsNull() || deleted->AsInteger() == 0;
-      const int rank = (character->FieldByName("Name")->AsString() == typed ? 2 : 0) + (living ? 1 : 0);
-      if (rank > best) {
-        best = rank;
-        account = character->FieldByName("AccountID")->AsLargeInt();
-      }
-    }
-    key = account;
-  }
-  RunSearch(AccountIdWhere(key), byAccount);
 }
 
 bool Tbankmanager::HasBankRow() const {
@@ -207,7 +193,6 @@ void Tbankmanager::EditItems() {
   Ui().ExecModal(dialog);
 }
 
-  const int64_t accountId = qry1().FieldByName("AccountID")->AsLargeInt();
 void Tbankmanager::CopyAccount() {
   if (!qry1().Active() || qry1().IsEmpty()) return;
   edtAccount->selectAll();
@@ -222,6 +207,7 @@ void Tbankmanager::OpenAccount() {
     ShowMessageBox(QStringLiteral("当前仓库没有关联帐号，建议删除！！！"), CaptionWarning, TMsgIcon::Warning);
     return;
   }
+  const int64_t accountId = qry1().FieldByName("AccountID")->AsLargeInt();
   auto* browser = new Tusermanager(*FLinks.Acc, FLinks.Charset);
   browser->SetLinks(FLinks);
   ShowBesides(this, browser);

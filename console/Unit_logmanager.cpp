@@ -13,6 +13,7 @@
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "console/BrowserLinks.h"
 #include "console/MyLoginConnection.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MyClasses.h"
@@ -240,16 +241,13 @@ void Tlogmanager::ShowRefusal(const TLogRefusal& refusal) {
 }
 
 std::optional<int64_t> Tlogmanager::CharacterId(const QString& name) {
-  TMyQuery query;
-  query.SetCommandTimeout(kReadTimeoutSeconds);
-  query.SetConnection(&FCharConnection);
   // The name is matched byte for byte, as the game stores it, whatever the connection speaks: a
-  // latin1 column's collation would take another GBK name whose bytes differ only in case.
-  query.SetSQLText("Select * from user where " +
-                   LikeCondition("Name", Encode(name), LiteralStyleOf(FCharConnection), false));
-  query.Open();
-  if (query.IsEmpty()) return std::nullopt;
-  return query.FieldByName("ID")->AsLargeInt();
+  // latin1 column's collation would take "Bob" for "bob", or another GBK name whose bytes differ
+  // only in case.
+  auto query =
+      OpenLookup(FCharConnection, CharacterByNameSql("ID", Encode(name), LiteralStyleOf(FCharConnection)));
+  if (query->IsEmpty()) return std::nullopt;
+  return query->FieldByName("ID")->AsLargeInt();
 }
 
 void Tlogmanager::Search() {

@@ -145,12 +145,41 @@ void LogmanagerDbTest::SearchesByCharacterAndTime_data() {
   // 鲴 is F6F1, 竹 D6F1: the same bytes to a latin1 column's case-blind collation.
   QTest::newRow("鲴籠, 竹籠's twin without a log") << QStringLiteral("鲴籠") << 0 << 0;
   QTest::newRow("quote") << QStringLiteral("x' OR '1'='1") << 0 << -1;
+  // The latin1 collation takes each of these names for the other.
+  QTest::newRow("Bob, not bob") << QStringLiteral("Bob") << 0 << 2;
+  QTest::newRow("bob, not Bob") << QStringLiteral("bob") << 0 << 1;
+  QTest::newRow("BOB, neither") << QStringLiteral("BOB") << 0 << -1;
+  QTest::newRow("Ann, the living one beside a deleted twin") << QStringLiteral("Ann") << 0 << 1;
 }
 
 void LogmanagerDbTest::SearchesByCharacterAndTime() {
   QFETCH(QString, name);
   QFETCH(int, filter);
   QFETCH(int, rows);
+  // Bob (950), bob (951), a deleted Ann (952) and the Ann who took the name up since (953), with
+  // logs of their own.
+  const std::string chars = "`" + FZone->Chr().toStdString() + "`.`user`";
+  FAdmin->Exec(
+      "INSERT INTO " + chars +
+      " (ID, UniqueName, Name, deleted) VALUES (950, 'lm_950', 'Bob', 0), (951, 'lm_951', 'bob', 0), "
+      "(952, 'lm_952', 'Ann', 1), (953, 'lm_953', 'Ann', 0)");
+  FAdmin->Exec(
+      "INSERT INTO " + Log() +
+      " (userID, type, LogTime) VALUES (950, 8, '2024-02-10 10:00:00'), (950, 8, '2024-02-11 10:00:00'), "
+      "(951, 8, '2024-02-12 10:00:00'), (952, 8, '2024-02-10 10:00:00'), (952, 8, '2024-02-11 10:00:00'), "
+      "(953, 8, '2024-02-12 10:00:00')");
+  struct TCleanup {
+    LogmanagerDbTest& Test;
+    std::string Chars;
+    ~TCleanup() {
+      try {
+        Test.FAdmin->Exec("DELETE FROM " + Test.Log() + " WHERE userID BETWEEN 950 AND 953");
+        Test.FAdmin->Exec("DELETE FROM " + Chars + " WHERE ID BETWEEN 950 AND 953");
+      } catch (...) {
+        // The server went first; the zone is dropped with it.
+      }
+    }
+  } cleanup{*this, chars};
   auto b = Browser();
   b->NextPage();
   b->edt1->setText(name);
