@@ -1,6 +1,13 @@
 #include "console/ItemFile.h"
 
+#include <optional>
+
+#include "platform/runtime/Charset.h"
+
 namespace {
+
+constexpr int kGbkCodePage = 936;
+constexpr char16_t kReplacement = u'\uFFFD';
 
 bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= ' ';
@@ -27,6 +34,29 @@ std::vector<std::string_view> FileLines(std::string_view bytes) {
   return lines;
 }
 
+// The line as UTF-16, or nothing when it is not text of the file's code page: the decoder puts
+// U+FFFD where it meets bytes of no character.
+std::optional<std::u16string> DecodedLine(std::string_view line, bool utf8) {
+  std::u16string wide = utf8 ? Utf8ToWide(line) : CodePageToWide(line, kGbkCodePage);
+  if (wide.find(kReplacement) != std::u16string::npos) return std::nullopt;
+  return wide;
+}
+
+// The first character of a UTF-8 text that GBK has not; 0 when it has them all.
+char32_t FirstNotInGbk(std::string_view utf8) {
+  const std::u16string wide = Utf8ToWide(utf8);
+  for (size_t i = 0; i < wide.size();) {
+    const bool pair = i + 1 < wide.size() && wide[i] >= 0xD800 && wide[i] < 0xDC00 && wide[i + 1] >= 0xDC00 &&
+                      wide[i + 1] < 0xE000;
+    const std::u16string_view one(wide.data() + i, pair ? 2 : 1);
+    const char32_t code =
+        pair ? 0x10000 + ((char32_t(wide[i]) - 0xD800) << 10) + (char32_t(wide[i + 1]) - 0xDC00) : wide[i];
+    if (code != U'?' && WideToCodePage(one, kGbkCodePage) == "?") return code;
+    i += one.size();
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitByComma(std::string_view line) {
@@ -42,21 +72,36 @@ std::vector<std::string> SplitByComma(std::string_view line) {
 
 TItemFile ReadItemFile(std::string_view bytes) {
   TItemFile file;
+  file.Utf8 = bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom;
+  if (file.Utf8) bytes.remove_prefix(kUtf8Bom.size());
   const std::vector<std::string_view> lines = FileLines(bytes);
   file.LineCount = static_cast<int>(lines.size());
+  auto refuse = [&file](TItemFileProblem problem, size_t line) {
+    file.Rows.clear();
+    file.Problem = problem;
+    file.ProblemLine = static_cast<int>(line + 1);
+    return file;
+  };
   for (size_t i = 0; i < lines.size(); ++i) {
+    // Text of another code page would be stored as other names than the game shows.
+    if (!DecodedLine(lines[i], file.Utf8)) return refuse(TItemFileProblem::BadText, i);
     if (Trimmed(lines[i]).empty()) continue;
     std::vector<std::string> fields = SplitByComma(lines[i]);
     if (fields[0] == "ID") continue;
     if (fields.size() < kItemFields) {
-      file.Rows.clear();
-      file.Problem = TItemFileProblem::ShortLine;
-      file.ProblemLine = static_cast<int>(i + 1);
       file.ProblemFields = fields.size();
-      return file;
+      return refuse(TItemFileProblem::ShortLine, i);
     }
-    file.Rows.push_back(
-        {std::move(fields[1]), std::move(fields[0]), std::move(fields[60]), static_cast<int>(i)});
+    TItemRow row{std::move(fields[1]), std::move(fields[0]), std::move(fields[60]), static_cast<int>(i)};
+    if (file.Utf8)
+      for (std::string* text : {&row.Name, &row.Number, &row.Memo}) {
+        if (const char32_t missing = FirstNotInGbk(*text); missing != 0) {
+          file.ProblemChar = missing;
+          return refuse(TItemFileProblem::Unencodable, i);
+        }
+        *text = WideToCodePage(Utf8ToWide(*text), kGbkCodePage);
+      }
+    file.Rows.push_back(std::move(row));
   }
   if (file.Rows.empty()) file.Problem = TItemFileProblem::NoItems;
   return file;

@@ -127,6 +127,19 @@ QString ItemFileProblemText(const TItemFile& file) {
   if (file.Problem == TItemFileProblem::ShortLine)
     return QStringLiteral("导入失败：第%1行只有%2个字段，至少需要%3个！\r\n原有装备数据没有改动。")
         .arg(file.ProblemLine)
+  const QString kept = QStringLiteral("\r\n原有装备数据没有改动。");
+  if (file.Problem == TItemFileProblem::BadText)
+    return (file.Utf8 ? QStringLiteral("导入失败：第%1行不是有效的UTF-8文本！")
+                      : QStringLiteral("导入失败：第%1行不是GBK编码的文本（UTF-8编码的文件须以BOM开头）！"))
+               .arg(file.ProblemLine) +
+           kept;
+  if (file.Problem == TItemFileProblem::Unencodable)
+    return QStringLiteral("导入失败：第%1行含有GBK无法保存的字符 U+%2！")
+               .arg(file.ProblemLine)
+               .arg(QStringLiteral("%1")
+                        .arg(static_cast<uint>(file.ProblemChar), 4, 16, QLatin1Char('0'))
+                        .toUpper()) +
+           kept;
         .arg(file.ProblemFields)
         .arg(kItemFields);
   return QStringLiteral("导入失败：文件中没有物品数据！\r\n原有装备数据没有改动。");

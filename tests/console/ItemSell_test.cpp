@@ -56,24 +56,45 @@ void ItemSellTest::ItemFileIsCheckedWhole_data() {
   QTest::addColumn<int>("rows");
   QTest::addColumn<int>("lines");
   QTest::addColumn<QString>("problem");  // a part of it
+  QTest::addColumn<QByteArray>("name");  // the last row's, as stored (GBK)
   const std::string header = ItemLine("ID", "Name", "Memo");
   const std::string a = ItemLine("1", "sword", "sharp"), b = ItemLine("2", "shield", "round");
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string gbkName = "\xC7\xE0\xD4\xC6\xBD\xA3";  // 青云剑
+  QTest::newRow("GBK names as they are")
+      << QByteArray::fromStdString(a + "\n" + ItemLine("2", gbkName, "round")) << 2 << 2 << QString()
+      << QByteArray::fromStdString(gbkName);
+  QTest::newRow("UTF-8 marked: the header known, names stored as GBK")
+      << QByteArray::fromStdString(bom + header + "\r\n" + a + "\r\n" + ItemLine("2", "青云剑", "round")) << 2
+      << 3 << QString() << QByteArray::fromStdString(gbkName);
+  QTest::newRow("UTF-8 marked, a name GBK has not")
+      << QByteArray::fromStdString(bom + header + "\n" + a + "\n" + ItemLine("2", "剑\xF0\x9F\x98\x80", "x"))
+      << 0 << 3 << QStringLiteral("第3行含有GBK无法保存的字符 U+1F600") << QByteArray();
+  QTest::newRow("UTF-8 marked, a line that is no UTF-8")
+      << QByteArray::fromStdString(bom + a + "\n" + ItemLine("2", gbkName, "round")) << 0 << 2
+      << QStringLiteral("第2行不是有效的UTF-8文本") << QByteArray();
+  QTest::newRow("unmarked, a line that is no GBK")
+      << QByteArray::fromStdString(a + "\n" + b + "\n" + ItemLine("3", "\xFF\xFE", "x")) << 0 << 3
+      << QStringLiteral("第3行不是GBK编码的文本") << QByteArray();
   QTest::newRow("header and two items, CR LF")
-      << QByteArray::fromStdString(header + "\r\n" + a + "\r\n" + b + "\r\n") << 2 << 3 << QString();
+      << QByteArray::fromStdString(header + "\r\n" + a + "\r\n" + b + "\r\n") << 2 << 3 << QString()
+      << QByteArray("shield");
   QTest::newRow("blank lines skipped, last line unended")
-      << QByteArray::fromStdString(a + "\n\n  \n" + b) << 2 << 4 << QString();
+      << QByteArray::fromStdString(a + "\n\n  \n" + b) << 2 << 4 << QString() << QByteArray("shield");
   QTest::newRow("short line named by its number")
       << QByteArray::fromStdString(header + "\n" + a + "\n3,axe,,\n" + b) << 0 << 4
-      << QStringLiteral("第3行只有4个字段");
+      << QStringLiteral("第3行只有4个字段") << QByteArray();
   QTest::newRow("header only") << QByteArray::fromStdString(header + "\n") << 0 << 1
-                               << QStringLiteral("文件中没有物品数据");
-  QTest::newRow("empty file") << QByteArray() << 0 << 0 << QStringLiteral("文件中没有物品数据");
+                               << QStringLiteral("文件中没有物品数据") << QByteArray();
+  QTest::newRow("empty file") << QByteArray() << 0 << 0 << QStringLiteral("文件中没有物品数据")
+                              << QByteArray();
 }
 
 void ItemSellTest::ItemFileIsCheckedWhole() {
   QFETCH(QByteArray, bytes);
   QFETCH(int, rows);
   QFETCH(QString, problem);
+  QFETCH(QByteArray, name);
   const TItemFile file = ReadItemFile(bytes.toStdString());
   QCOMPARE(static_cast<int>(file.Rows.size()), rows);
   QTEST(file.LineCount, "lines");
@@ -81,7 +102,7 @@ void ItemSellTest::ItemFileIsCheckedWhole() {
   if (problem.isEmpty()) {
     QVERIFY(text.isEmpty());
     QCOMPARE(file.Rows.back().Number, std::string("2"));
-    QCOMPARE(file.Rows.back().Name, std::string("shield"));
+    QCOMPARE(file.Rows.back().Name, name.toStdString());
     QCOMPARE(file.Rows.back().Memo, std::string("round"));
   } else {
     QVERIFY2(text.contains(problem), qPrintable(text));

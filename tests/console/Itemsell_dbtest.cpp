@@ -226,6 +226,23 @@ void ItemsellDbTest::ImportReplacesTheListWholeOrNotAtAll() {
 }
 
 void ItemsellDbTest::ImportRefusesValuesTheTableCannotHold_data() {
+
+  // A file an editor saved as UTF-8 with its mark: the header is no item, the names go in as GBK.
+  const QString utf8 = dir.filePath("utf8.csv");
+  auto utf8Line = [](const QString& number, const QString& name) {
+    QString line = number + "," + name;
+    for (int i = 2; i < 61; ++i) line += ",";
+    return line.toUtf8();
+  };
+  WriteAll(utf8,
+           "\xEF\xBB\xBF" + utf8Line("ID", "Name") + "\r\n" + utf8Line("201", QStringLiteral("竹籠盾")));
+  FUi->ClearRecord();
+  FUi->Answer(TMsgResult::Yes);
+  FUi->Choose(utf8);
+  w->ImportItems();
+  QCOMPARE(Texts().back(), QStringLiteral("操作全部完成！"));
+  QCOMPARE(Value("SELECT GROUP_CONCAT(CONCAT(itemDbidx, ':', HEX(itemName))) FROM " + T("t_itemname")),
+           "201:" + Hex(QStringLiteral("竹籠盾")));
   QTest::addColumn<int>("batch");
   QTest::addColumn<int>("line");  // the line holding the long description
   // The server cuts a value after a statement's first row with a warning only.
