@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <limits>
 #include <set>
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "components/MyRowReader.h"
 #include "console/BrowserPaging.h"
+#include "console/ColumnRange.h"
 #include "console/MyLoginConnection.h"
 #include "console/TypedText.h"
 #include "mysql/MyClasses.h"
@@ -124,9 +127,6 @@ std::optional<QString> KeyRefusal(TKeyRule rule, QChar key, bool caretAtStart) {
 // ---- items.csv ----------------------------------------------------------------------------------
 
 QString ItemFileProblemText(const TItemFile& file) {
-  if (file.Problem == TItemFileProblem::ShortLine)
-    return QStringLiteral("导入失败：第%1行只有%2个字段，至少需要%3个！\r\n原有装备数据没有改动。")
-        .arg(file.ProblemLine)
   const QString kept = QStringLiteral("\r\n原有装备数据没有改动。");
   if (file.Problem == TItemFileProblem::BadText)
     return (file.Utf8 ? QStringLiteral("导入失败：第%1行不是有效的UTF-8文本！")
@@ -140,6 +140,9 @@ QString ItemFileProblemText(const TItemFile& file) {
                         .arg(static_cast<uint>(file.ProblemChar), 4, 16, QLatin1Char('0'))
                         .toUpper()) +
            kept;
+  if (file.Problem == TItemFileProblem::ShortLine)
+    return QStringLiteral("导入失败：第%1行只有%2个字段，至少需要%3个！\r\n原有装备数据没有改动。")
+        .arg(file.ProblemLine)
         .arg(file.ProblemFields)
         .arg(kItemFields);
   return QStringLiteral("导入失败：文件中没有物品数据！\r\n原有装备数据没有改动。");
@@ -182,6 +185,7 @@ class TItemSell::TRowWriter {
   }
   // False with the failure shown; the rows of earlier statements stay.
   bool Flush() {
+    std::optional<std::string> cut;
     if (FPending > 0) {
       bool sent = false;
       try {
@@ -190,6 +194,9 @@ class TItemSell::TRowWriter {
         sent = true;
         FOwner.Execute("INSERT INTO `t_gift` (charID,level,type,attribute,addTime,limitTime,msg) VALUES " +
                        FValues);
+        // A server whose sql_mode is not strict cuts a value too long for its column and only
+        // warns: the rows are written, but not as sent.
+        cut = FOwner.FirstWarning();
       } catch (const EAbort&) {
         throw;
       } catch (const std::exception& e) {
@@ -205,6 +212,13 @@ class TItemSell::TRowWriter {
     FValues.clear();
     FPending = 0;
     FPendingCharacters.clear();
+    if (cut) {
+      FOwner.FSink.Message(
+          QStringLiteral("插入t_gift数据库时服务器截断了写入的值，已写入的礼物与发放的不符！\n\r") +
+              FOwner.Decode(*cut),
+          CaptionError, TMsgIcon::Error);
+      return false;
+    }
     return true;
   }
   TSendResult Result(TSendOutcome outcome) const { return {outcome, FCharacters, FRows}; }
@@ -480,6 +494,7 @@ bool TItemSell::CheckRequest(const TSendRequest& request, std::string& amount) {
     FSink.Message(QStringLiteral("只能输入0-9的数字！"), CaptionHint, TMsgIcon::Information);
     return false;
   }
+  if (request.Kind != TGiftKind::Item && !AmountFits(request)) return false;
   // A character the session's set lacks would be looked up or written as "?": another character,
   // item or condition than the one typed.
   QStringList typed = request.AllCharacters ? QStringList{request.FilterValue} : request.Names;
@@ -492,6 +507,41 @@ bool TItemSell::CheckRequest(const TSendRequest& request, std::string& amount) {
   }
   amount = Encode(request.Amount);
   return true;
+}
+
+bool TItemSell::AmountFits(const TSendRequest& request) {
+  // The game reads the amount into the character's own column: what that column cannot hold would
+  // reach the player cut or wrapped.
+  static const struct {
+    TGiftKind Kind;
+    const char* Column;
+    const char* Field;
+  } kColumns[] = {{TGiftKind::Gold, "Gold", "金币"},
+                  {TGiftKind::Experience, "EXP", "经验"},
+                  {TGiftKind::Credit, "Credit", "声望"}};
+  const auto* kind = std::find_if(std::begin(kColumns), std::end(kColumns),
+                                  [&request](const auto& c) { return c.Kind == request.Kind; });
+  if (kind == std::end(kColumns)) return true;
+  int64_t maximum = std::numeric_limits<int64_t>::max();
+  try {
+    TMyRowReader reader(FConnection, kReadTimeoutSeconds);
+    reader.Open(
+        "select DATA_TYPE,COLUMN_TYPE,NUMERIC_PRECISION,NUMERIC_SCALE from information_schema.COLUMNS "
+        "where TABLE_SCHEMA=DATABASE() and TABLE_NAME='user' and COLUMN_NAME='" +
+        std::string(kind->Column) + "'");
+    if (reader.Next())
+      maximum = ColumnMaximum(reader.Value(0), reader.Value(1), reader.Value(2), reader.Value(3));
+    reader.Close();
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    Failure(QStringLiteral("查询角色数据库失败！\n\r"), e);
+    return false;
+  }
+  if (DigitsAtMost(request.Amount.toStdString(), maximum)) return true;
+  FSink.Message(Utf8(kind->Field) + QStringLiteral("值超出游戏能保存的范围（0-%1）！").arg(maximum),
+                CaptionWarning, TMsgIcon::Information);
+  return false;
 }
 
 std::optional<std::string> TItemSell::FilterWhere(const TSendRequest& request) {

@@ -143,6 +143,9 @@ class TItemSell {
   struct TItemGifts;
   class TRowWriter;
   bool CheckRequest(const TSendRequest& request, std::string& attribute);
+  // The amount of a gold, experience or credit gift within what the character's column for it
+  // holds; false with the refusal shown.
+  bool AmountFits(const TSendRequest& request);
   std::optional<std::string> FilterWhere(const TSendRequest& request);
   TSendResult SendToAll(const TSendRequest& request, const std::string& amount, TRowWriter& writer);
   TSendResult SendToNamed(const TSendRequest& request, const std::string& amount, TRowWriter& writer);

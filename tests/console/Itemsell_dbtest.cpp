@@ -72,6 +72,9 @@ class ItemsellDbTest : public QObject {
   void RefusedSendWritesNothing();
   void PastedTextOutsideTheKeyRulesIsRefused_data();
   void PastedTextOutsideTheKeyRulesIsRefused();
+  void AmountsStayWithinTheGameColumns_data();
+  void AmountsStayWithinTheGameColumns();
+  void ValueTheServerCutIsReported();
   void DeleteKeyDeletesInTheAmountEdits();
   void NamesAndItemsReadAsListedInEitherBackslashMode_data();
   void NamesAndItemsReadAsListedInEitherBackslashMode();
@@ -223,9 +226,6 @@ void ItemsellDbTest::ImportReplacesTheListWholeOrNotAtAll() {
   QCOMPARE(Texts().at(1), QStringLiteral("打开文件失败！"));
   QCOMPARE(FAdmin->Checksum(T("t_itemname")), before);
   QVERIFY(!w->Busy());
-}
-
-void ItemsellDbTest::ImportRefusesValuesTheTableCannotHold_data() {
 
   // A file an editor saved as UTF-8 with its mark: the header is no item, the names go in as GBK.
   const QString utf8 = dir.filePath("utf8.csv");
@@ -243,6 +243,9 @@ void ItemsellDbTest::ImportRefusesValuesTheTableCannotHold_data() {
   QCOMPARE(Texts().back(), QStringLiteral("操作全部完成！"));
   QCOMPARE(Value("SELECT GROUP_CONCAT(CONCAT(itemDbidx, ':', HEX(itemName))) FROM " + T("t_itemname")),
            "201:" + Hex(QStringLiteral("竹籠盾")));
+}
+
+void ItemsellDbTest::ImportRefusesValuesTheTableCannotHold_data() {
   QTest::addColumn<int>("batch");
   QTest::addColumn<int>("line");  // the line holding the long description
   // The server cuts a value after a statement's first row with a warning only.
@@ -585,6 +588,86 @@ void ItemsellDbTest::PastedTextOutsideTheKeyRulesIsRefused() {
   w->Send();
   QCOMPARE(Texts(), QStringList({QStringLiteral("只能输入0-9的数字！")}));
   QCOMPARE(Gifts(), 0);
+  QVERIFY(w->Button1->isEnabled());
+}
+
+void ItemsellDbTest::AmountsStayWithinTheGameColumns_data() {
+  QTest::addColumn<int>("kind");  // 2 gold, 3 experience, 4 credit
+  QTest::addColumn<QString>("amount");
+  QTest::addColumn<QString>("creditType");  // the Credit column's type for the row; empty: INT
+  QTest::addColumn<QString>("refusal");     // empty: written
+  const QString intRange = QStringLiteral("值超出游戏能保存的范围（0-2147483647）！");
+  QTest::newRow("gold of twenty digits") << 2 << "99999999999999999999"
+                                         << "" << QStringLiteral("金币") + intRange;
+  QTest::newRow("gold one past INT") << 2 << "2147483648"
+                                     << "" << QStringLiteral("金币") + intRange;
+  QTest::newRow("gold at INT's top") << 2 << "2147483647"
+                                     << ""
+                                     << "";
+  QTest::newRow("experience at BIGINT's top") << 3 << "9223372036854775807"
+                                              << ""
+                                              << "";
+  QTest::newRow("experience one past BIGINT")
+      << 3 << "9223372036854775808"
+      << "" << QStringLiteral("经验值超出游戏能保存的范围（0-9223372036854775807）！");
+  QTest::newRow("credit one past INT") << 4 << "2147483648"
+                                       << "" << QStringLiteral("声望") + intRange;
+  QTest::newRow("credit past a SMALLINT column")
+      << 4 << "32768"
+      << "SMALLINT" << QStringLiteral("声望值超出游戏能保存的范围（0-32767）！");
+}
+
+// An amount the character's column cannot hold is refused before anything is written; one it
+// holds is written as typed.
+void ItemsellDbTest::AmountsStayWithinTheGameColumns() {
+  QFETCH(int, kind);
+  QFETCH(QString, amount);
+  QFETCH(QString, creditType);
+  QFETCH(QString, refusal);
+  if (!creditType.isEmpty())
+    FAdmin->Exec("ALTER TABLE " + T("user") + " MODIFY Credit " + creditType.toStdString() +
+                 " NOT NULL DEFAULT 0");
+  auto w = Window();
+  QRadioButton* kinds[] = {w->rb2, w->rb3, w->rb4};
+  QLineEdit* amounts[] = {w->edt1, w->edt4, w->edt2};
+  kinds[kind - 2]->setChecked(true);
+  amounts[kind - 2]->setText(amount);
+  w->Memo1->setPlainText(QStringLiteral("青云"));
+  w->Send();
+  if (!creditType.isEmpty())
+    FAdmin->Exec("ALTER TABLE " + T("user") + " MODIFY Credit INT NOT NULL DEFAULT 0");
+  if (refusal.isEmpty()) {
+    QCOMPARE(Texts(), QStringList({QStringLiteral("所有操作已完成！\r\n操作角色 1个")}));
+    QCOMPARE(Value("SELECT GROUP_CONCAT(charID,'|',type,'|',attribute) FROM " + T("t_gift")),
+             "1|" + std::to_string(kind) + "|" + amount.toStdString());
+  } else {
+    QCOMPARE(Texts(), QStringList({refusal}));
+    QCOMPARE(Gifts(), 0);
+  }
+  QVERIFY(w->Button1->isEnabled());
+}
+
+// A server whose sql_mode is not strict cuts a value too long for its column with a warning: the
+// send says so and names who got the cut gift.
+void ItemsellDbTest::ValueTheServerCutIsReported() {
+  FAdmin->Exec("ALTER TABLE " + T("t_gift") + " MODIFY attribute VARCHAR(5) NOT NULL");
+  const std::string mode = QueryValue(FLogin->Provider(), "SELECT @@SESSION.sql_mode");
+  FLogin->Provider().ExecSQL("SET SESSION sql_mode=''");
+  auto w = Window();
+  w->rb2->setChecked(true);
+  w->edt1->setText(QStringLiteral("1000000"));
+  w->Memo1->setPlainText(QStringLiteral("青云\n白露"));
+  w->Send();
+  FLogin->Provider().ExecSQL("SET SESSION sql_mode='" + mode + "'");
+  const std::string stored =
+      Value("SELECT GROUP_CONCAT(charID,'|',attribute ORDER BY charID) FROM " + T("t_gift"));
+  FAdmin->Exec("ALTER TABLE " + T("t_gift") + " MODIFY attribute VARCHAR(255) NOT NULL");
+  QCOMPARE(stored, std::string("1|10000,2|10000"));
+  const QStringList texts = Texts();
+  QCOMPARE(texts.size(), 2);
+  QVERIFY2(texts[0].startsWith(QStringLiteral("插入t_gift数据库时服务器截断了写入的值")),
+           qPrintable(texts[0]));
+  QCOMPARE(texts[1], Report(false, "1,2"));
   QVERIFY(w->Button1->isEnabled());
 }
 
