@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -85,6 +86,8 @@ TFormMain::TFormMain(TLoginConnectionFactory factory, QString iniFileName, QWidg
 }
 
 TFormMain::~TFormMain() {
+  FClockThread->quit();
+  FClockThread->wait();
   // Tool windows read through the login's connections: they go before the logins do.
   qDeleteAll(FMdiArea->subWindowList());
 }
@@ -143,10 +146,18 @@ void TFormMain::BuildStatusBar() {
   statusBar()->addWidget(FStatusText, 1);
   statusBar()->addPermanentWidget(FClock);
   statusBar()->setSizeGripEnabled(false);
-  FClockTimer = new QTimer(this);
-  FClockTimer->setInterval(1000);
-  connect(FClockTimer, &QTimer::timeout, this, [this] { Guarded([this] { TickClock(); }); });
-  FClockTimer->start();
+  // The seconds come from a thread of their own: the box shown while a statement waits for the
+  // server keeps the application's timers still (their statements would run on the session that
+  // waits) but lets posted calls through, and a timer of this thread would stop the clock.
+  FClockThread = std::make_unique<QThread>();
+  auto* seconds = new QTimer;
+  seconds->setInterval(1000);
+  seconds->moveToThread(FClockThread.get());
+  connect(FClockThread.get(), &QThread::started, seconds, qOverload<>(&QTimer::start));
+  connect(FClockThread.get(), &QThread::finished, seconds, &QObject::deleteLater);
+  connect(
+      seconds, &QTimer::timeout, this, [this] { Guarded([this] { TickClock(); }); }, Qt::QueuedConnection);
+  FClockThread->start();
 }
 
 void TFormMain::CreateLogin() {
@@ -209,11 +220,17 @@ void TFormMain::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
+void TFormMain::Bring(QMdiSubWindow* child) {
+  // Restored behind another window it would still not be seen: it becomes the active one.
+  child->showNormal();
+  FMdiArea->setActiveSubWindow(child);
+}
+
 bool TFormMain::FindChild(const QString& name) {
   for (QMdiSubWindow* child : FMdiArea->subWindowList()) {
     QWidget* tool = child->widget();
     if (child->objectName() != name && !(tool && tool->objectName() == name)) continue;
-    child->showNormal();
+    Bring(child);
     return true;
   }
   return false;
@@ -245,7 +262,7 @@ bool TFormMain::FindZoneChild(const QString& name) {
     // After a login to another zone the window would still read and write the earlier zone
     // through the earlier login's connections.
     if (OnCurrentZone(child) || !child->close()) {
-      child->showNormal();
+      Bring(child);
       return true;
     }
     return false;

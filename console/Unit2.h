@@ -15,7 +15,7 @@ class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
-class QTimer;
+class QThread;
 class TCustomDAConnection;
 class Tlogin;
 struct TGameLinks;
@@ -34,7 +34,8 @@ class TFormMain : public QMainWindow {
   Tlogin* Login() const noexcept { return FLogins.empty() ? nullptr : FLogins.back().get(); }
   QMdiArea* MdiArea() const noexcept { return FMdiArea; }
 
-  // Restores the MDI child whose object name is name (exact); false when none is open.
+  // Restores the MDI child whose object name is name (exact) and makes it the active one; false
+  // when none is open.
   bool FindChild(const QString& name);
   // The same for a tool working over the login's connections: one opened on an earlier login to
   // another zone is closed instead (false; a busy one that refuses stays and is restored).
@@ -110,6 +111,8 @@ class TFormMain : public QMainWindow {
   // The child works over the latest login's connections, or over an earlier login's to the same
   // databases.
   bool OnCurrentZone(const QMdiSubWindow* child) const;
+  // Restores an open tool window and makes it the active one.
+  void Bring(QMdiSubWindow* child);
   // The latest login's connections for the browsers; false when one is missing.
   bool BrowserLinks(TGameLinks& links);
 
@@ -118,7 +121,7 @@ class TFormMain : public QMainWindow {
   QMdiArea* FMdiArea = nullptr;
   QLabel* FStatusText = nullptr;
   QLabel* FClock = nullptr;
-  QTimer* FClockTimer = nullptr;
+  std::unique_ptr<QThread> FClockThread;  // the clock's seconds
   // Every login window made, the latest last. Owned here rather than as Qt children: a child
   // window would be disabled with the frame it disables.
   std::vector<std::unique_ptr<Tlogin>> FLogins;

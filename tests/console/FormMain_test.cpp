@@ -401,6 +401,18 @@ void FormMainTest::FindChildRestoresThroughMdiArea() {
   QVERIFY(!child->isMinimized());
   QVERIFY(!frame->FindChild("UserManager"));  // exact names only
   QVERIFY(!frame->FindChild("charmanager"));
+  // Open behind another window, it comes to the front as the active one (in the frame a login
+  // has enabled).
+  frame->setEnabled(true);
+  auto* other = new QWidget;
+  other->setObjectName("logmanager");
+  QMdiSubWindow* front = frame->MdiArea()->addSubWindow(other);
+  front->show();
+  frame->MdiArea()->setActiveSubWindow(front);
+  QCOMPARE(frame->MdiArea()->currentSubWindow(), front);
+  QVERIFY(frame->FindChild("usermanager"));
+  // The current one, which is active as soon as the frame is.
+  QCOMPARE(frame->MdiArea()->currentSubWindow(), child);
 }
 
 void FormMainTest::HelpFileMissingOrBroken() {
