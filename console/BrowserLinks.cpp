@@ -6,6 +6,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "console/MyLoginConnection.h"
+#include "console/ServerWaitBox.h"
 
 void ShowBesides(QWidget* owner, QWidget* tool) {
   auto* child = owner ? qobject_cast<QMdiSubWindow*>(owner->parentWidget()) : nullptr;
@@ -24,6 +25,7 @@ void ShowBesides(QWidget* owner, QWidget* tool) {
 }
 
 std::unique_ptr<TMyQuery> OpenLookup(TCustomMyConnection& connection, const std::string& sql) {
+  const TServerWaitAction waits;
   auto query = std::make_unique<TMyQuery>();
   query->SetCommandTimeout(kReadTimeoutSeconds);
   query->SetConnection(&connection);

@@ -12,6 +12,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "console/MyLoginConnection.h"
+#include "console/ServerWaitBox.h"
 #include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MySQLConnection.h"
@@ -66,6 +67,8 @@ class TPagedBrowser::TBusyScope {
 
  private:
   TPagedBrowser& FOwner;
+  // One 取消 in the wait box ends the whole page load.
+  TServerWaitAction FWaits;
 };
 
 TPagedBrowser::TPagedBrowser(TCustomMyConnection& connection, const QString& charsetText,
@@ -203,10 +206,15 @@ int64_t TPagedBrowser::CountRows(const std::string& sql) {
 
 void TPagedBrowser::Run(const TPageStep& step) {
   std::optional<int64_t> total;
-  {
+  try {
     TBusyScope busy(*this);
     OpenPage(step.PageSQL);
     if (!step.CountSQL.empty()) total = CountRows(step.CountSQL);
+  } catch (...) {
+    // The grid lost the page it showed: the labels would name a page and a count no longer shown.
+    lbl2->clear();
+    lbl11->clear();
+    throw;
   }
   FPaging.Commit(step, total);
   ShowLabels(step.Label);
@@ -215,8 +223,10 @@ void TPagedBrowser::Run(const TPageStep& step) {
 void TPagedBrowser::ShowLabels(TCountLabel label) {
   const TPagingState& s = FPaging.State();
   lbl2->setText(QString::fromStdString(PageLabel(s)));
-  if (label == TCountLabel::Total) lbl11->setText(QString::fromStdString(FTexts.TotalLabel(s.RecordTotal)));
-  if (label == TCountLabel::Search) lbl11->setText(QString::fromStdString(FTexts.SearchLabel(s.RecordTotal)));
+  if (label == TCountLabel::Total) FCountText = QString::fromStdString(FTexts.TotalLabel(s.RecordTotal));
+  if (label == TCountLabel::Search) FCountText = QString::fromStdString(FTexts.SearchLabel(s.RecordTotal));
+  // Shown again after a failed page cleared it.
+  lbl11->setText(FCountText);
 }
 
 void TPagedBrowser::RefreshPages() {

@@ -103,6 +103,8 @@ class TPagedBrowser : public QWidget {
   QWidget* FPagingStrip = nullptr;
   std::vector<QWidget*> FBusyControls;
   bool FBusy = false;
+  // The count label of the last count, kept while a page whose load failed shows none.
+  QString FCountText;
 };
 
 // A flat button of a browser's search or detail strip, width × 24, added to the strip's layout.

@@ -53,6 +53,9 @@ class TServerWaitBox : public QDialog {
 std::unique_ptr<TServerWaitBox> Box;
 // True while the box lets events run: a wait started by one of them just waits.
 bool Pumping = false;
+// The actions running on the GUI thread, and whether 取消 ended a wait of theirs.
+int Actions = 0;
+bool ActionCancelled = false;
 
 bool OnGuiThread() noexcept {
   QCoreApplication* app = QCoreApplication::instance();
@@ -88,6 +91,7 @@ bool WaitForServer(int waitedMs, bool ended) noexcept {
     HideBox();
     return true;
   }
+  if (Actions > 0 && ActionCancelled) return false;
   if (!Box && waitedMs < kServerWaitBoxDelayMs) return true;
   try {
     if (!Box) ShowBox();
@@ -96,6 +100,7 @@ bool WaitForServer(int waitedMs, bool ended) noexcept {
     Pumping = true;
     QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers | QEventLoop::ExcludeSocketNotifiers);
     Pumping = false;
+    if (Box->Cancelled && Actions > 0) ActionCancelled = true;
     return !Box->Cancelled;
   } catch (...) {
     // The box failed; the wait goes on to its time-out as it would without one.
@@ -105,6 +110,14 @@ bool WaitForServer(int waitedMs, bool ended) noexcept {
 }
 
 }  // namespace
+
+TServerWaitAction::TServerWaitAction() noexcept : FOnGuiThread(OnGuiThread()) {
+  if (FOnGuiThread && Actions++ == 0) ActionCancelled = false;
+}
+
+TServerWaitAction::~TServerWaitAction() {
+  if (FOnGuiThread && --Actions == 0) ActionCancelled = false;
+}
 
 void InstallServerWaitBox() noexcept {
   SetMySqlWaitProc(&WaitForServer);

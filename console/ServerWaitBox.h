@@ -16,6 +16,21 @@ inline constexpr int kServerWaitBoxDelayMs = 1000;
 // Waits on other threads are left as they are.
 void InstallServerWaitBox() noexcept;
 
+// One action of a window (a page load and its count) on the GUI thread, for as long as it lives:
+// once 取消 has ended one of its waits, its later waits end at once as cancelled too, so that the
+// connection's own attempt to reconnect to the same silent server does not show the box again.
+// Nested actions count as the outermost one.
+class TServerWaitAction {
+ public:
+  TServerWaitAction() noexcept;
+  ~TServerWaitAction();
+  TServerWaitAction(const TServerWaitAction&) = delete;
+  TServerWaitAction& operator=(const TServerWaitAction&) = delete;
+
+ private:
+  bool FOnGuiThread;
+};
+
 // The box while it shows (nullptr otherwise), its seconds text and its 取消 button; for tests.
 QDialog* ServerWaitBox() noexcept;
 QLabel* ServerWaitBoxSeconds() noexcept;

@@ -1,6 +1,7 @@
-// The SQL console's statement waits on a sleeping server: the box shows and keeps the window from
-// taking input, 取消 ends the wait with the console's failure box, the server ends the console's
-// session (the login's stays), and the console goes on with a new one.
+// The box shown while a statement waits: the SQL console's statement on a sleeping server (the box
+// keeps the window from taking input, 取消 ends the wait with the console's failure box, the server
+// ends the console's session (the login's stays), the console goes on with a new one), a browser's
+// page load that one 取消 ends, and the frame's clock that goes on meanwhile.
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
@@ -13,18 +14,25 @@
 #include <thread>
 
 #include "GameZone.h"
+#include "components/MyAccessDataSet.h"
 #include "console/AppHooks.h"
 #include "console/ServerWaitBox.h"
 #include "console/SqlConsole.h"
+#include "console/Unit2.h"
 #include "console/Unit_set2.h"
+#include "console/Unit_usermanager.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MySqlVioTcp.h"
+#include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"
+#include "support/StallRelay.h"
 
 class ServerWaitBoxDbTest : public QObject {
   Q_OBJECT
  private slots:
   void CancelEndsTheWaitAsALostSession();
+  void ClockGoesOnWhileTheBoxShows();
+  void OneCancelEndsAPageLoad();
 };
 
 void ServerWaitBoxDbTest::CancelEndsTheWaitAsALostSession() {
@@ -87,6 +95,87 @@ void ServerWaitBoxDbTest::CancelEndsTheWaitAsALostSession() {
   QVERIFY(QueryValue(*console.Tab(1).Connection->MyIConnection(), "SELECT CONNECTION_ID()") != session);
   QVERIFY(logins[1]->Connected());
   QCOMPARE(QueryValue(logins[1]->Provider(), "SELECT CONNECTION_ID()"), login);
+}
+
+// The frame's clock keeps its seconds while a statement waits behind the box.
+void ServerWaitBoxDbTest::ClockGoesOnWhileTheBoxShows() {
+  InstallApplicationHooks();
+  const QMap<QString, QString> info = ServerInfo();
+  QTemporaryDir dir;
+  TUiRecorder ui;
+  TUiServiceScope scope(ui);
+  TFormMain frame([](int) { return std::make_unique<TMyLoginConnection>(""); }, dir.filePath("DB.ini"));
+  frame.show();
+  const std::unique_ptr<TMyLoginConnection> login = OpenLogin(info, "");
+  const TDateTime later = EncodeDateTime(2026, 12, 5, 9, 8, 7, 0);
+  bool ticked = false, done = false;
+  std::function<void()> poll = [&] {
+    if (done) return;
+    if (ServerWaitBox() != nullptr) {
+      ui.SetNow(later);
+      if (frame.ClockPanelText() == TFormMain::ClockText(later)) {
+        ticked = true;
+        return ServerWaitBoxCancel()->click();
+      }
+    }
+    QMetaObject::invokeMethod(qApp, poll, Qt::QueuedConnection);
+  };
+  QMetaObject::invokeMethod(qApp, poll, Qt::QueuedConnection);
+  try {
+    QueryValue(login->Provider(), "SELECT SLEEP(8)");
+  } catch (const std::exception&) {
+    // Cancelled once the clock had moved on.
+  }
+  done = true;
+  QCoreApplication::processEvents();
+  QVERIFY(ticked);
+}
+
+// A page load on a server gone silent: one 取消 ends it (the connection's attempt to reconnect to
+// the same server shows no second box), the labels name no page, and the next page, once the
+// server answers again, comes on a new session.
+void ServerWaitBoxDbTest::OneCancelEndsAPageLoad() {
+  InstallApplicationHooks();
+  const QMap<QString, QString> info = ServerInfo();
+  TGameZone zone(info, QStringLiteral("wc_%1").arg(QCoreApplication::applicationPid()));
+  QVERIFY(zone.Load());
+  TUiRecorder ui;
+  TUiServiceScope scope(ui);
+  TStallRelay relay(info["HOST"].toStdString(), info["PORT"].toInt());
+  TMyLoginConnection login("gb2312");
+  login.Open({"127.0.0.1",
+              relay.Port,
+              info["NATIVE_USER"].toStdString(),
+              info["NATIVE_PASSWORD"].toStdString(),
+              zone.Acc().toStdString(),
+              {}});
+  Tusermanager b(login.MyConnection(), QStringLiteral("默认"));
+  b.show();
+  int boxes = 0;
+  bool done = false;
+  std::function<void()> poll = [&] {
+    if (done) return;
+    if (QDialog* box = ServerWaitBox(); box != nullptr && !box->property("pressed").toBool()) {
+      box->setProperty("pressed", true);
+      ++boxes;
+      ServerWaitBoxCancel()->click();
+    }
+    QMetaObject::invokeMethod(qApp, poll, Qt::QueuedConnection);
+  };
+  QMetaObject::invokeMethod(qApp, poll, Qt::QueuedConnection);
+  relay.Stall();
+  QVERIFY(!Guarded([&] { b.NextPage(); }));
+  done = true;
+  QCoreApplication::processEvents();
+  QCOMPARE(boxes, 1);
+  QCOMPARE(ui.Messages().size(), size_t(1));
+  QVERIFY(ui.Messages()[0].Args.Text.contains(kMySqlWaitCancelledText));
+  QCOMPARE(b.lbl2->text(), QString());
+  relay.Resume();
+  b.NextPage();
+  QCOMPARE(b.lbl2->text(), QStringLiteral("第 2 页/共 3 页"));
+  QCOMPARE(b.qry1().RecordCount(), 17);
+  QCOMPARE(ui.Messages().size(), size_t(1));
 }
 
 QTEST_MAIN(ServerWaitBoxDbTest)
