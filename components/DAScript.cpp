@@ -224,7 +224,7 @@ void TDAScript::StepDelimiterState(int code, const std::string& lexem, std::stri
 }
 
 bool TDAScript::IsEnd(int code, const std::string& lexem, const std::string& prevLexem) const {
-  if (FDelimiterState == 4 || code == lcEnd || IsExtraEnd()) return true;
+  if (FDelimiterState == 4 || code == lcEnd || IsExtraEnd(code, lexem)) return true;
   if (code == lcString || code == lcComment) return false;
   // The argument of DELIMITER may itself hold the delimiter (DELIMITER ;;).
   if (FDelimiterState == 2 || FDelimiterState == 3) return false;

@@ -107,8 +107,8 @@ class TDAScript : public TComponent {
   virtual bool DelimiterArgumentEnds() const { return false; }
   // Told each significant lexeme that does not end the statement.
   virtual void OnLexeme(int /*code*/, const std::string& /*text*/, bool /*firstInStatement*/) {}
-  // An extra end of statement.
-  virtual bool IsExtraEnd() const { return false; }
+  // An extra end of statement: told the lexeme before the delimiter rules are asked.
+  virtual bool IsExtraEnd(int /*code*/, const std::string& /*lexem*/) const { return false; }
   // The character set the script text is in (how the server reads it).
   virtual TCharsetKind TextCharset() const { return AnsiCharsetKind(); }
   // The server reads a backslash in a string as a plain character (as the text is split now).

@@ -85,9 +85,36 @@ int64_t TMyScript::BatchStatementsRun() {
   return provider != nullptr ? provider->StatementsRun() : -1;
 }
 
-void TMyScript::OnLexeme(int code, const std::string& /*text*/, bool firstInStatement) {
+namespace {
+
+bool IsWord(int code, const std::string& text, std::string_view word) {
+  return code == lcIdent && text.size() == word.size() && StartsWithWord(text, word);
+}
+
+}  // namespace
+
+void TMyScript::OnLexeme(int code, const std::string& text, bool firstInStatement) {
   const int previous = firstInStatement ? 0 : FLastCode;
   FLastCode = code;
+  if (firstInStatement) {
+    FBlockDepth = 0;
+    FEndPending = false;
+  }
+  if (RoutineEndsAtItsEnd && IsBodyBlock(FKind)) {
+    // END IF, END LOOP, END WHILE and END REPEAT close blocks not counted; END CASE closes the
+    // CASE counted at its start, as a plain END closes a BEGIN or a CASE expression.
+    const bool closesUncounted = IsWord(code, text, "IF") || IsWord(code, text, "LOOP") ||
+                                 IsWord(code, text, "WHILE") || IsWord(code, text, "REPEAT");
+    if (FEndPending) {
+      FEndPending = false;
+      if (!closesUncounted) --FBlockDepth;
+      if (IsWord(code, text, "CASE")) return;
+    }
+    if (IsWord(code, text, "BEGIN") || IsWord(code, text, "CASE"))
+      ++FBlockDepth;
+    else if (IsWord(code, text, "END"))
+      FEndPending = true;
+  }
   // Only a statement that starts with it is a DELIMITER command: elsewhere the word may be a name.
   if (code == lxDELIMITER && firstInStatement) {
     FDelimiterState = 1;
@@ -96,6 +123,12 @@ void TMyScript::OnLexeme(int code, const std::string& /*text*/, bool firstInStat
   if (previous == lxCREATE && (code == lxFUNCTION || code == lxPROCEDURE || code == lxTRIGGER) &&
       FCurrentDelimiter == ";")
     FKind = skBodyBlock;
+}
+
+bool TMyScript::IsExtraEnd(int code, const std::string& lexem) const {
+  if (!RoutineEndsAtItsEnd || !IsBodyBlock(FKind) || FCurrentDelimiter != ";" || FDelimiterState != 0)
+    return false;
+  return code == lxMySemicolon && lexem == ";" && FBlockDepth - (FEndPending ? 1 : 0) <= 0;
 }
 
 bool TMyScript::CanOptimize(const std::string& sql) {

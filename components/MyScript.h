@@ -25,11 +25,17 @@ class TMyScript : public TDAScript {
   // a statement that returns rows leaves them open in it. Not owned; forgotten when it goes.
   TCustomMyDataSet* DataSet() const noexcept { return FDataSet; }
   void SetDataSet(TCustomMyDataSet* value);
+  // On: a CREATE PROCEDURE, FUNCTION or TRIGGER under the ";" delimiter ends at the ";" after the
+  // END of its outermost BEGIN (after its one statement when it has no BEGIN), so that what
+  // follows is a statement of its own. Off (a restore, a script file): it reaches to a "/" line or
+  // the end of the text.
+  bool RoutineEndsAtItsEnd = false;
 
  protected:
   TParserClass GetParserClass() const override;
   bool DelimiterArgumentEnds() const override { return true; }
   void OnLexeme(int code, const std::string& text, bool firstInStatement) override;
+  bool IsExtraEnd(int code, const std::string& lexem) const override;
   TCharsetKind TextCharset() const override;
   // The session's sql_mode as the server last reported it.
   bool TextNoBackslashEscapes() const override;
@@ -48,5 +54,9 @@ class TMyScript : public TDAScript {
 
  private:
   int FLastCode = 0;
+  // With RoutineEndsAtItsEnd, in a routine body: the BEGIN and CASE blocks open, and whether the
+  // last word was an END whose block (END IF, END CASE, plain END) the next word tells.
+  int FBlockDepth = 0;
+  bool FEndPending = false;
   TCustomMyDataSet* FDataSet = nullptr;
 };

@@ -33,6 +33,8 @@ std::vector<TTypedStatement> SplitTypedSql(TCustomMyConnection& connection, cons
   script.SetConnection(&connection);
   // As typed: "&name" is an operator and a name, never a macro.
   script.ExpandMacros = false;
+  // What is typed after a routine's END is a statement of its own, not part of the routine.
+  script.RoutineEndsAtItsEnd = true;
   script.SetSQLText(text);
   script.BeforeExecute = [&](TComponent*, std::string& sql, bool& omit) {
     if (omit) return;  // a DELIMITER command: the splitter's own
