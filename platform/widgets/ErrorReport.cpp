@@ -14,6 +14,11 @@ QString FromAnsi(const std::string& text) {
 // is dropped: one box at a time, never a stack of them.
 bool Reporting = false;
 
+TReportLead& Lead() {
+  static TReportLead lead;
+  return lead;
+}
+
 void ShowReport(const QString& text) noexcept {
   if (Reporting) return;
   Reporting = true;
@@ -37,6 +42,10 @@ QString ExceptionText(const std::exception& e) {
   return text.mid(start);
 }
 
+void SetReportLead(TReportLead lead) {
+  Lead() = std::move(lead);
+}
+
 void ReportException(std::exception_ptr error) noexcept {
   if (!error) return;
   try {
@@ -55,6 +64,8 @@ void ReportCurrentException() noexcept {
     QString text;
     try {
       text = ExceptionText(e);
+      const QString lead = Lead() ? Lead()(e) : QString();
+      if (!lead.isEmpty()) text = lead + QStringLiteral("\n\r") + text;
     } catch (...) {
       text = QStringLiteral("Unknown error");
     }

@@ -6,11 +6,17 @@
 #include <QApplication>
 #include <QObject>
 #include <exception>
+#include <functional>
 #include <utility>
 
 // The text the report shows for an exception: its message decoded from the ANSI code page,
 // without the leading line break a server's message starts with.
 QString ExceptionText(const std::exception& e);
+
+// What the report shows before an exception's text, on a line of its own (empty: nothing). The
+// application names what failed in its own words there; the default is none.
+using TReportLead = std::function<QString(const std::exception& e)>;
+void SetReportLead(TReportLead lead);
 
 // Shows the exception in flight (call it inside a catch block). Never throws.
 void ReportCurrentException() noexcept;
