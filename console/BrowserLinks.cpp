@@ -2,6 +2,8 @@
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
+#include <QTimer>
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
@@ -22,6 +24,16 @@ void ShowBesides(QWidget* owner, QWidget* tool) {
   }
   tool->setParent(owner, Qt::Window);
   tool->show();
+}
+
+void CloseIfLeftBehind(QWidget* tool) {
+  auto* child = tool ? qobject_cast<QMdiSubWindow*>(tool->parentWidget()) : nullptr;
+  if (child == nullptr || !child->property(kChildLeftBehindProperty).toBool()) return;
+  // Queued: the handler whose work ended may still be on the stack. A close refused then (new
+  // work begun) comes again when that work ends.
+  QTimer::singleShot(0, child, [child = QPointer<QMdiSubWindow>(child)] {
+    if (child) child->close();
+  });
 }
 
 std::unique_ptr<TMyQuery> OpenLookup(TCustomMyConnection& connection, const std::string& sql) {

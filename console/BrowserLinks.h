@@ -23,6 +23,14 @@ struct TGameLinks {
 // Tlogin*) it was opened under. Children without it hold connections of their own.
 inline constexpr char kChildLoginProperty[] = "gmLogin";
 
+// Set by the frame on an MDI child that was busy and refused to close at a login to another zone.
+inline constexpr char kChildLeftBehindProperty[] = "gmLeftBehind";
+
+// Told by a tool window whose work just ended: when the frame left it behind on an earlier zone,
+// it closes once the handler that ran the work has returned, so that nothing more acts on a zone
+// the frame no longer names.
+void CloseIfLeftBehind(QWidget* tool);
+
 // Shows tool in owner's MDI area when owner is an MDI child (on owner's login), else as a window
 // of its own that owner frees.
 void ShowBesides(QWidget* owner, QWidget* tool);

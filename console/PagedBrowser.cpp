@@ -11,6 +11,7 @@
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "console/BrowserLinks.h"
 #include "console/MyLoginConnection.h"
 #include "console/ServerWaitBox.h"
 #include "console/TypedText.h"
@@ -61,7 +62,10 @@ class TPagedBrowser::TBusyScope {
     FOwner.SetBusy(true);
     Ui().ProcessMessages();
   }
-  ~TBusyScope() { FOwner.SetBusy(false); }
+  ~TBusyScope() {
+    FOwner.SetBusy(false);
+    CloseIfLeftBehind(&FOwner);
+  }
   TBusyScope(const TBusyScope&) = delete;
   TBusyScope& operator=(const TBusyScope&) = delete;
 

@@ -281,8 +281,11 @@ void TFormMain::CloseToolsOfEarlierZones() {
     // The status bar names the new zone now: a window still busy on the earlier one says which
     // zone it works on until it closes.
     const Tlogin* opened = LoginOf(child);
-    if (!child->close() && opened != nullptr)
-      child->setWindowTitle(title + QStringLiteral("  [") + opened->ZoneText() + QStringLiteral("]"));
+    if (!child->close()) {
+      child->setProperty(kChildLeftBehindProperty, true);
+      if (opened != nullptr)
+        child->setWindowTitle(title + QStringLiteral("  [") + opened->ZoneText() + QStringLiteral("]"));
+    }
   }
 }
 

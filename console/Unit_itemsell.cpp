@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "console/BrowserLinks.h"
 #include "console/PagedBrowser.h"
 #include "console/Unit_itemsellacc.h"
 #include "console/Unit_itemsellitem.h"
@@ -58,6 +59,7 @@ class Titemsell::TBusyScope {
   }
   ~TBusyScope() {
     FOwner.SetBusy(false);
+    CloseIfLeftBehind(&FOwner);
     FOwner.FImporting = false;
   }
   TBusyScope(const TBusyScope&) = delete;
