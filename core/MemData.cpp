@@ -274,9 +274,9 @@ bool TData::BlobOfNullEmpty(const TFieldDesc& f, const void* recBuf) const {
   return blob == nullptr || blob->GetSize() == 0;
 }
 
-void TData::EmptyBlobOfNull(const TFieldDesc& f, void* recBuf) {
+void TData::EmptyBlobOfNull(const TFieldDesc& f, void* recBuf, bool wasNull) {
   TBlob* blob = FieldBlob(f, recBuf);
-  if (blob && blob->GetSize() > 0) {
+  if (blob && (blob->GetSize() > 0 || !wasNull)) {
     blob->EnableRollback();
     blob->Clear();
   }
@@ -918,6 +918,7 @@ void TData::WriteBlob(int fieldNo, void* recBuf, uint32_t position, uint32_t cou
                       bool raw) {
   TBlob* blob = GetBlob(fieldNo, recBuf);
   blob->EnableRollback();
+  SetNull(fieldNo, recBuf, false);
   if (!blob->IsUnicode() || raw) {
     blob->Write(position, count, source);
     return;
@@ -931,9 +932,10 @@ void TData::WriteBlob(int fieldNo, void* recBuf, uint32_t position, uint32_t cou
 void TData::TruncateBlob(int fieldNo, void* recBuf, uint32_t size, bool raw) {
   TBlob* blob = GetBlob(fieldNo, recBuf);
   blob->EnableRollback();
+  // A value cut to nothing is '', not NULL: SetNull gives NULL.
+  SetNull(fieldNo, recBuf, false);
   if (size == 0) {
     blob->Truncate(0);
-    SetNull(fieldNo, recBuf, true);
   } else if (!blob->IsUnicode() || raw) {
     blob->Truncate(size);
   } else if (size < blob->GetSizeAnsi()) {
@@ -948,6 +950,7 @@ void TData::SetBlobSize(int fieldNo, void* recBuf, uint32_t newSize, bool raw) {
     return;
   }
   blob->EnableRollback();
+  SetNull(fieldNo, recBuf, false);
   if (!blob->IsUnicode() || raw) {
     blob->SetSize(newSize);
     return;

@@ -151,11 +151,15 @@ class TData {
   bool GetNull(const TFieldDesc& field, int fieldNo, const void* recBuf) {
     return NullOf(field, fieldNo, recBuf);
   }
-  // Setting a blob field null also empties its blob (in cached mode, so Cancel restores it).
+  // Setting a blob field null also empties its blob (in cached mode, so Cancel restores it); a
+  // blob that held '' is changed too, so that the change is written.
   void SetNull(int fieldNo, void* recBuf, bool value) {
     const TFieldDesc& f = FieldOf(fieldNo);
-    Marshal::WriteByte(recBuf, FDataSize + fieldNo - 1, value ? 1 : 0);
-    if (value && f.FieldDescKind == fdkData && IsBlobFieldType(f.DataType)) EmptyBlobOfNull(f, recBuf);
+    const int32_t at = FDataSize + fieldNo - 1;
+    const bool wasNull = Marshal::ReadByte(recBuf, at) == 1;
+    Marshal::WriteByte(recBuf, at, value ? 1 : 0);
+    if (value && f.FieldDescKind == fdkData && IsBlobFieldType(f.DataType))
+      EmptyBlobOfNull(f, recBuf, wasNull);
   }
   // The field's value in its exchange form (ReadFieldData) into dest, which holds destSize
   // bytes; isNull reports a null field (dest is then untouched).
@@ -218,7 +222,8 @@ class TData {
   uint32_t ReadBlob(int fieldNo, const void* recBuf, uint32_t position, uint32_t count, void* dest,
                     bool fromRollback = false, bool raw = false);
   // Switch the blob to cached mode, then write / truncate / resize. For a wide blob, positions
-  // and sizes are ANSI ones and the bytes ANSI text unless raw. A size of 0 sets the field null.
+  // and sizes are ANSI ones and the bytes ANSI text unless raw. Each gives the field a value (a
+  // size of 0 is ''); SetNull makes it NULL.
   void WriteBlob(int fieldNo, void* recBuf, uint32_t position, uint32_t count, const void* source,
                  bool raw = false);
   void TruncateBlob(int fieldNo, void* recBuf, uint32_t size, bool raw = false);
@@ -421,9 +426,10 @@ class TData {
     if (Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) != 1) return false;
     return f.FieldDescKind != fdkData || !IsBlobFieldType(f.DataType) || BlobOfNullEmpty(f, recBuf);
   }
-  // A blob field flagged null is null only while its blob is missing or empty.
+  // A blob field flagged null is null only while its blob is missing or empty (bytes written
+  // straight into the blob make it a value); an empty blob not flagged null holds ''.
   bool BlobOfNullEmpty(const TFieldDesc& f, const void* recBuf) const;
-  void EmptyBlobOfNull(const TFieldDesc& f, void* recBuf);
+  void EmptyBlobOfNull(const TFieldDesc& f, void* recBuf, bool wasNull);
   TVariantObject* FieldVariantObject(const TFieldDesc& field, const void* recBuf) const;
   // Stores a new heap block in the field and releases the one it replaces.
   void ReplaceHeapBlock(const TFieldDesc& field, void* recBuf, void* block);

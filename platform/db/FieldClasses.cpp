@@ -634,8 +634,8 @@ void TBlobField::SetAsVariant(const Variant& value) {
 }
 
 void TBlobField::Clear() {
-  // Opening for writing empties the value.
-  OpenStream(bmWrite);
+  // NULL, not '' (what a stream opened for writing leaves).
+  TField::Clear();
 }
 
 void TBlobField::GetText(std::string& text, bool displayText) const {

@@ -416,8 +416,9 @@ TEST_F(PeopleFixture, BlobStreamWritableOnlyWhileEditing) {
     SCOPED_TRACE(c.Name);
     ds.First();
     ds.Edit();
-    { TBlobStream s(note, bmWrite); }  // even without writing, the value is emptied
-    EXPECT_TRUE(note->IsNull());
+    { TBlobStream s(note, bmWrite); }  // even without writing, the value is emptied to ''
+    EXPECT_FALSE(note->IsNull());
+    EXPECT_EQ(note->AsString(), "");
     EXPECT_TRUE(note->Modified);
     c.End();
     EXPECT_FALSE(note->Modified);

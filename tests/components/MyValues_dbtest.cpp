@@ -119,6 +119,48 @@ TEST_F(MyValuesDbTest, ZeroBytesTellRowsApartInConditionsLocateAndSort) {
   }
 }
 
+// ---- empty TEXT and BLOB -------------------------------------------------------------------------
+
+// '' is a value as in a VARCHAR, NULL another: on reading, editing, inserting, applying the cache
+// and refreshing.
+TEST_F(MyValuesDbTest, EmptyTextAndBlobStayEmptyAndNullStaysNull) {
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached ? "cached" : "posted");
+    Conn.ExecSQL("DROP TABLE IF EXISTS e");
+    Conn.ExecSQL("CREATE TABLE e (id INT PRIMARY KEY, tx TEXT NOT NULL, bl BLOB, m TEXT)");
+    Conn.ExecSQL("INSERT INTO e VALUES (1, 'a', 'b', NULL), (2, '', '', 'c')");
+    TMyQuery q;
+    q.SetCachedUpdates(cached);
+    q.RefreshOptions = roAfterInsert | roAfterUpdate;
+    Open(q, "SELECT * FROM e ORDER BY id");
+    ASSERT_TRUE(q.Locate("id", Variant(2)));
+    for (const char* column : {"tx", "bl"}) EXPECT_FALSE(q.FieldByName(column)->IsNull()) << column;
+    q.Edit();
+    q.FieldByName("bl")->Clear();
+    q.FieldByName("m")->SetAsVariant(Variant::Null());
+    q.Post();
+    ASSERT_TRUE(q.Locate("id", Variant(1)));
+    q.Edit();
+    for (const char* column : {"tx", "bl", "m"}) q.FieldByName(column)->SetAsString("");
+    q.Post();
+    q.Append();
+    q.FieldByName("id")->SetAsInteger(3);
+    q.FieldByName("tx")->SetAsString("");
+    q.FieldByName("bl")->SetAsString("");
+    q.Post();
+    if (cached) q.ApplyUpdates();
+    EXPECT_EQ(
+        Value("SELECT GROUP_CONCAT(CONCAT_WS(',', id, HEX(tx), IFNULL(HEX(bl), 'N'), IFNULL(HEX(m), 'N')) "
+              "ORDER BY id SEPARATOR ';') FROM e"),
+        "1,,,;2,,N,N;3,,,N");
+    ASSERT_TRUE(q.Locate("id", Variant(1)));
+    q.RefreshRecord();
+    for (const char* column : {"tx", "bl", "m"}) EXPECT_FALSE(q.FieldByName(column)->IsNull()) << column;
+    ASSERT_TRUE(q.Locate("id", Variant(2)));
+    EXPECT_TRUE(q.FieldByName("bl")->IsNull());
+  }
+}
+
 // ---- TIME beyond a day --------------------------------------------------------------------------
 
 TEST_F(MyValuesDbTest, TimeSpansReadShowAndWriteBackExactly) {

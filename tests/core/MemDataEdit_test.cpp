@@ -139,7 +139,10 @@ TEST_F(EditTest, BlobAccessByField) {
   EXPECT_EQ(store.ReadBlob(MEMO, rec, 0, 0, old, true), 5u);  // the rollback copy
   EXPECT_STREQ(old, "memo0");
   store.TruncateBlob(MEMO, rec, 0);
+  EXPECT_FALSE(store.GetNull(MEMO, rec)) << "cut to nothing is '', not NULL";
+  store.SetNull(MEMO, rec, true);
   EXPECT_TRUE(store.GetNull(MEMO, rec));
+  EXPECT_EQ(store.GetBlob(MEMO, rec)->GetSize(), 0u);
   // A wide memo counts in ANSI positions unless asked for raw bytes.
   store.PutFieldAsVariant(WMEMO, rec, Variant(u"a\u6587b"));
   EXPECT_EQ(store.GetBlobSize(WMEMO, rec), 4u);

@@ -44,6 +44,7 @@ class FieldHost : public TDataSet {
     }
     if (!buffer) {
       Values.erase(field);
+      Blobs.erase(field);
       return;
     }
     auto* p = static_cast<const uint8_t*>(buffer);
@@ -56,7 +57,7 @@ class FieldHost : public TDataSet {
   }
 
  private:
-  // Reads the stored bytes; a writing stream stores its bytes when it goes.
+  // Reads the stored bytes; a writing stream stores its bytes when it goes, none as ''.
   class BlobStream : public TStringStream {
    public:
     BlobStream(FieldHost* host, TField* field, TBlobStreamMode mode)
@@ -65,11 +66,7 @@ class FieldHost : public TDataSet {
           FField(field),
           FWrite(mode != bmRead) {}
     ~BlobStream() override {
-      if (!FWrite) return;
-      if (Size() == 0)
-        FHost->Blobs.erase(FField);
-      else
-        FHost->Blobs[FField] = DataString();
+      if (FWrite) FHost->Blobs[FField] = DataString();
     }
 
    private:

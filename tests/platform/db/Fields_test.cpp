@@ -137,6 +137,8 @@ TEST(FieldNativeTest, BlobAndMemoGoThroughTheBlobStream) {
   EXPECT_EQ(memo.field->AsString(), "line\r\n");
   EXPECT_EQ(memo.field->Text(), "line\r\n");
   EXPECT_EQ(memo.field->DisplayText(), "(MEMO)");
+  memo.field->SetAsString("");
+  EXPECT_FALSE(memo.field->IsNull());
   memo.field->Clear();
   EXPECT_TRUE(memo.field->IsNull());
 
