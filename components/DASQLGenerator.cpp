@@ -351,6 +351,16 @@ std::string TDASQLGenerator::GenerateSQL(TCRTableInfo& tableInfo, const TKeyAndD
                                          TStatementType type, bool modifiedFieldsOnly, TDAParams* params,
                                          int batchIndex) {
   if (tableInfo.GetTableName().empty()) throw EDatabaseError(MessageText(STableInfoNameRequired));
+  // A row is found by the table's key: without it whole in the result, another row that shares
+  // the shown values could be written or read in its place.
+  const auto refuseWithoutKey = [&] {
+    if (keyAndData.MissingKeyColumns.empty()) return;
+    std::string columns;
+    for (const std::string& column : keyAndData.MissingKeyColumns)
+      columns += (columns.empty() ? "" : ", ") + column;
+    throw EDatabaseError(MessageFmt(SKeyNotInResult, {tableInfo.GetTableName(), columns}));
+  };
+  if (type == stDelete || type == stLock || type == stRefresh) refuseWithoutKey();
   Clear();
   FTableInfo = &tableInfo;
   FParams = params;
@@ -362,6 +372,7 @@ std::string TDASQLGenerator::GenerateSQL(TCRTableInfo& tableInfo, const TKeyAndD
       break;
     case stUpdate:
       GenerateUpdateSQL(keyAndData, modifiedFieldsOnly, batchIndex);
+      if (!FHeaderSB.empty()) refuseWithoutKey();  // an UPDATE that sets nothing is no write
       break;
     case stDelete:
       GenerateDeleteSQL(keyAndData, modifiedFieldsOnly, batchIndex);

@@ -27,6 +27,9 @@ class TField;
 struct TKeyAndDataFields {
   std::vector<TFieldDesc*> KeyFieldDescs;
   std::vector<TFieldDesc*> DataFieldDescs;
+  // The columns of the updating table's key that the result lacks, when the table has a key that
+  // names one row and the result holds none whole: no row of it can then be found for sure.
+  std::vector<std::string> MissingKeyColumns;
 };
 
 // The dataset settings a generator reads; the host answers them afresh on every call.
@@ -127,8 +130,9 @@ class TDASQLGenerator {
   // the parameters are created there (cleared first) and described in ParamsInfo. batchIndex > -1
   // names the parameters of statement batchIndex of a batch (P_<n>_<name>).
   // Errors: EDatabaseError "Key fields not found" (UPDATE, DELETE or refresh of a table without
-  // key and without a non-blob field), "Bad statement type", "TableInfo name must be provided",
-  // and what the host raises.
+  // key and without a non-blob field), the missing-key error (UPDATE, DELETE, lock or refresh
+  // while MissingKeyColumns is not empty), "Bad statement type", "TableInfo name must be
+  // provided", and what the host raises.
   virtual std::string GenerateSQLForUpdatingTable(TStatementType type, bool modifiedFieldsOnly,
                                                   TDAParams* params = nullptr, int batchIndex = -1);
   // The same for a given table and fields.

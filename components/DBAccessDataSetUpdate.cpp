@@ -122,7 +122,13 @@ void TCustomDADataSet::PerformAppend() {
   // A gathered insert has not run yet: there is no new row to read.
   if (UsesBatchUpdate()) return;
   AfterInsertExecuted();
-  if ((RefreshOptions & roAfterInsert) != 0 && CanRefreshField()) RefreshRecordAfterPost();
+  if ((RefreshOptions & roAfterInsert) == 0 || !CanRefreshField()) return;
+  // A generated refresh finds the new row by the table's key: a result without it cannot tell the
+  // row from others alike, and the record stays as posted (the insert itself has run).
+  const bool generated = (FUpdateObject == nullptr || FUpdateObject->ObjectOfType(stRefresh) == nullptr) &&
+                         UserUpdateSQL(stRefresh).empty();
+  if (generated && !GetKeyAndDataFields(false).MissingKeyColumns.empty()) return;
+  RefreshRecordAfterPost();
 }
 
 void TCustomDADataSet::PerformUpdate() {

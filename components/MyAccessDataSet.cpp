@@ -294,9 +294,15 @@ TKeyAndDataFields TCustomMyDataSet::KeyAndDataFieldsOf(int tableIndex, bool forc
   for (TField* field : Fields())
     if (field->FieldKind() == fkData)
       if (TMySQLFieldDesc* desc = MyFieldDesc(field)) fields.push_back(desc);
-  TKeyAndDataFields result =
-      MyKeyAndDataFields(fields, allTables ? nullptr : rs->GetTablesInfo()[tableIndex]);
+  TCRTableInfo* updating = rs->GetTablesInfo()[tableIndex];
+  TKeyAndDataFields result = MyKeyAndDataFields(fields, allTables ? nullptr : updating);
   result.KeyFieldDescs = WholeKeyFields(result.DataFieldDescs);
+  // The keys are read even when no shown column belongs to one: a result that leaves them out
+  // must not find its rows by the columns it shows.
+  std::vector<TFieldDesc*> ofUpdating;
+  for (TFieldDesc* field : result.DataFieldDescs)
+    if (static_cast<TCRFieldDesc*>(field)->TableInfo == updating) ofUpdating.push_back(field);
+  result.MissingKeyColumns = MyMissingKeyColumns(ofUpdating, TableKeys(*updating));
   FKeyCache[cacheKey] = result;
   return result;
 }
@@ -310,14 +316,8 @@ std::vector<TFieldDesc*> TCustomMyDataSet::WholeKeyFields(const std::vector<TFie
     if (table == nullptr || std::find(done.begin(), done.end(), table) != done.end()) continue;
     done.push_back(table);
     std::vector<TFieldDesc*> ofTable;
-    bool indexed = false;
-    for (TFieldDesc* other : dataFields) {
-      if (static_cast<TCRFieldDesc*>(other)->TableInfo != table) continue;
-      ofTable.push_back(other);
-      indexed = indexed || other->IsKey;
-    }
-    // No column of the result belongs to an index: no key can be whole, nothing to ask.
-    if (!indexed) continue;
+    for (TFieldDesc* other : dataFields)
+      if (static_cast<TCRFieldDesc*>(other)->TableInfo == table) ofTable.push_back(other);
     const std::vector<TFieldDesc*> whole = MyWholeKeyFields(ofTable, TableKeys(*table));
     key.insert(key.end(), whole.begin(), whole.end());
   }
@@ -342,7 +342,14 @@ const std::vector<TMyTableKey>& TCustomMyDataSet::TableKeys(const TCRTableInfo& 
   reader.SetParamCheck(false);
   reader.TCustomDADataSet::SetConnection(UsedConnection());
   reader.SetSQLText("SHOW INDEX FROM " + name);
-  reader.Open();
+  try {
+    reader.Open();
+  } catch (const EMyError& e) {
+    // A derived table has no keys; a write to it fails on its own.
+    constexpr int noSuchTable = 1146;
+    if (e.ErrorCode != noSuchTable) throw;
+    return FTableKeys[name] = std::move(keys);
+  }
   TField* nonUnique = reader.FindField("Non_unique");
   TField* keyName = reader.FindField("Key_name");
   TField* column = reader.FindField("Column_name");

@@ -102,9 +102,10 @@ class TCustomMyDataSet : public TCustomDADataSet {
 
   // The table's key and data fields as MyKeyAndDataFields chooses them (every table's with
   // forceAll under FullRefresh), kept until the fields are described anew. The key is a whole
-  // primary or NOT NULL unique key of the table (read from the server once per open, when a
-  // column of the result belongs to an index); without one the rows are matched on their
-  // comparable columns. Errors: those of reading the table's keys.
+  // primary or NOT NULL unique key of the table (its keys read from the server once per open);
+  // when the table has such a key and the result holds none whole, MissingKeyColumns names what
+  // the result lacks; a table without one has its rows matched on their comparable columns.
+  // Errors: those of reading the table's keys.
   TKeyAndDataFields KeyAndDataFieldsOf(int tableIndex, bool forceAll) override;
   // The updating table's AUTO_INCREMENT field follows the updating table.
   void SetUpdatingTable(const std::string& value) override;

@@ -218,24 +218,50 @@ TKeyAndDataFields MyKeyAndDataFields(const std::vector<TFieldDesc*>& fields, con
   return result;
 }
 
-std::vector<TFieldDesc*> MyWholeKeyFields(const std::vector<TFieldDesc*>& fields,
-                                          const std::vector<TMyTableKey>& keys) {
+namespace {
+
+// The field of `fields` showing the column, or nil.
+TFieldDesc* FieldOfColumn(const std::vector<TFieldDesc*>& fields, const std::string& column) {
   const auto sameName = [](const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
              return std::tolower(static_cast<unsigned char>(x)) ==
                     std::tolower(static_cast<unsigned char>(y));
            });
   };
+  const auto found = std::find_if(fields.begin(), fields.end(), [&](const TFieldDesc* f) {
+    return sameName(f->ActualName.empty() ? f->Name : f->ActualName, column);
+  });
+  return found != fields.end() ? *found : nullptr;
+}
+
+}  // namespace
+
+std::vector<TFieldDesc*> MyWholeKeyFields(const std::vector<TFieldDesc*>& fields,
+                                          const std::vector<TMyTableKey>& keys) {
   for (const TMyTableKey& key : keys) {
     std::vector<TFieldDesc*> chosen;
     for (const std::string& column : key.Columns) {
-      const auto found = std::find_if(fields.begin(), fields.end(), [&](const TFieldDesc* f) {
-        return sameName(f->ActualName.empty() ? f->Name : f->ActualName, column);
-      });
-      if (found == fields.end() || IsInexactMyField(**found)) break;
-      chosen.push_back(*found);
+      TFieldDesc* field = FieldOfColumn(fields, column);
+      if (field == nullptr || IsInexactMyField(*field)) break;
+      chosen.push_back(field);
     }
     if (!chosen.empty() && chosen.size() == key.Columns.size()) return chosen;
+  }
+  return {};
+}
+
+std::vector<std::string> MyMissingKeyColumns(const std::vector<TFieldDesc*>& fields,
+                                             const std::vector<TMyTableKey>& keys) {
+  if (!MyWholeKeyFields(fields, keys).empty()) return {};
+  for (const TMyTableKey& key : keys) {
+    std::vector<std::string> missing;
+    bool inexact = false;
+    for (const std::string& column : key.Columns) {
+      const TFieldDesc* field = FieldOfColumn(fields, column);
+      if (field == nullptr) missing.push_back(column);
+      inexact = inexact || (field != nullptr && IsInexactMyField(*field));
+    }
+    if (!inexact && !missing.empty()) return missing;
   }
   return {};
 }

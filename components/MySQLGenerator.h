@@ -91,3 +91,9 @@ struct TMyTableKey {
 // flags mark each column of a key, and part of a composite key matches several rows.
 std::vector<TFieldDesc*> MyWholeKeyFields(const std::vector<TFieldDesc*>& fields,
                                           const std::vector<TMyTableKey>& keys);
+
+// When no key of `keys` is whole among `fields`: the columns the first key that could be matched
+// exactly lacks (a key holding a shown inexact column cannot); empty when one key is whole, or
+// when none could be matched (the rows are then found by their comparable columns).
+std::vector<std::string> MyMissingKeyColumns(const std::vector<TFieldDesc*>& fields,
+                                             const std::vector<TMyTableKey>& keys);

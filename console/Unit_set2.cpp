@@ -8,7 +8,6 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
-#include <set>
 
 #include "components/DBAccessDataSet.h"
 #include "components/MyAccessConnection.h"
@@ -17,8 +16,6 @@
 #include "console/SqlConsole.h"
 #include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
-#include "core/CRTableInfo.h"
-#include "core/DAConsts.h"
 #include "platform/runtime/Classes.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/DBGrid.h"
@@ -30,13 +27,6 @@ namespace {
 // Free SQL may be long work (an UPDATE over a whole table), yet a server that stops answering
 // must not hold the window for good.
 constexpr int kFreeSqlTimeoutSeconds = 600;
-
-// Column names compare without regard to ASCII case.
-std::string LowerCase(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 TFieldCharset CharsetOfChoice(const QString& charsetText) {
   return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
@@ -59,7 +49,6 @@ Tbigset::Tbigset(TMyConnection& con1, TMyConnection& con2, TMyConnection& con3, 
   // Game tables have columns named by reserved words; edits in the grid write them quoted.
   FQuery->Options().QuoteNames = true;
   FSource->SetDataSet(FQuery.get());
-  FQuery->BeforePost = [this](TDataSet*) { CheckRowNamed(); };
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 0);
@@ -190,30 +179,6 @@ void Tbigset::Run(int index) {
   } catch (const std::exception& e) {
     ShowMessageBox(QStringLiteral("错误信息：\r\n") + ExceptionText(e), CaptionError, TMsgIcon::Error);
   }
-}
-
-void Tbigset::CheckRowNamed() {
-  if (!FQuery->Modified() || FQuery->IdentityFieldDesc() != nullptr) return;
-  const TKeyAndDataFields fields = FQuery->GetKeyAndDataFields(false);
-  if (!fields.KeyFieldDescs.empty()) return;
-  const TCRTableInfo* table = FQuery->UpdatingTableInfo();
-  if (table == nullptr) return;  // the dataset refuses such a write itself
-  // Without the table's whole key the row is found by the shown columns: unless they are all the
-  // table's columns, other rows may share them, and the write could change a row nobody edited.
-  std::set<std::string> shown;
-  for (const TFieldDesc* desc : fields.DataFieldDescs)
-    shown.insert(LowerCase(desc->ActualName.empty() ? desc->Name : desc->ActualName));
-  const std::string full = table->GetTableNameFull();
-  const std::string name = full.empty() ? table->ClassType().NormalizeIdentifier(table->GetTableName(), true)
-                                        : table->ClassType().NormalizeName(full, true);
-  TMyQuery columns;
-  columns.TCustomDADataSet::SetConnection(FQuery->Connection());
-  columns.SetCommandTimeout(kFreeSqlTimeoutSeconds);
-  TDBAccessUtils::SetSQLText(&columns, "SHOW COLUMNS FROM " + name);
-  columns.Open();
-  for (; !columns.Eof(); columns.Next())
-    if (shown.count(LowerCase(columns.Fields()[0]->AsString())) == 0)
-      throw EDatabaseError(MessageText(SKeyFieldsNotFound));
 }
 
 void Tbigset::Generate(int index) {

@@ -62,8 +62,6 @@ class Tbigset : public QWidget {
   QWidget* BuildTab(TSqlTab& tab, TCustomMyConnection& connection);
   void ReleaseGrids() noexcept;
   void TabChanged();
-  // Before a grid edit is written: the row must be named by its table's key.
-  void CheckRowNamed();
 
   TFieldCharset FCharset;
   // Declared before the query: the sessions go after it.

@@ -82,6 +82,8 @@ constexpr Message kMessages[] = {
     {SNoUpdatingTable, "The record cannot be written: the query has no updating table"},
     {SFieldNotInUpdatingTable, "Field %s does not belong to the updating table %s"},
     {SUpdateSQLNoDataSet, "The update object is not linked to a dataset"},
+    {SKeyNotInResult,
+     "The record cannot be written or refreshed: the result does not hold the key of table %s (missing: %s)"},
 };
 
 #undef DA_DUMP_RULE
