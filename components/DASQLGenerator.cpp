@@ -248,6 +248,19 @@ void TDASQLGenerator::AddFieldToCondition(std::string& builder, const TFieldDesc
   AddParam(builder, desc, type != stRefresh || Settings().CachedUpdates, batchIndex, type);
 }
 
+void TDASQLGenerator::RefuseWithoutKey(const TCRTableInfo& tableInfo, const TKeyAndDataFields& keyAndData) {
+  if (keyAndData.MissingKeyColumns.empty()) return;
+  std::string columns;
+  for (const std::string& column : keyAndData.MissingKeyColumns)
+    columns += (columns.empty() ? "" : ", ") + column;
+  throw EDatabaseError(MessageFmt(SKeyNotInResult, {tableInfo.GetTableName(), columns}));
+}
+
+void TDASQLGenerator::AddValueToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
+                                          bool checkNull, TStatementType type) {
+  AddFieldToCondition(builder, desc, batchIndex, checkNull, type);
+}
+
 void TDASQLGenerator::GenerateConditions(std::string& builder, TStatementType type, bool checkNull,
                                          const TKeyAndDataFields& keyAndData, int batchIndex) {
   const size_t before = builder.size();
@@ -259,7 +272,7 @@ void TDASQLGenerator::GenerateConditions(std::string& builder, TStatementType ty
   } else {
     if (keyAndData.DataFieldDescs.empty()) throw EDatabaseError(MessageText(SKeyFieldsNotFound));
     for (TFieldDesc* data : keyAndData.DataFieldDescs)
-      if (!IsBlobDataType(data->DataType)) AddFieldToCondition(builder, *data, batchIndex, checkNull, type);
+      if (!IsBlobDataType(data->DataType)) AddValueToCondition(builder, *data, batchIndex, checkNull, type);
   }
   // A statement that writes or locks must never match every row.
   const bool writes = type == stUpdate || type == stDelete || type == stLock;
@@ -282,6 +295,7 @@ void TDASQLGenerator::GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, boo
     if ((!modifiedFieldsOnly || FieldModified(*data)) && !FHost->IsGeneratedField(*data))
       AddFieldToUpdateSQL(*data, batchIndex);
   if (FFldSB.empty()) return;  // nothing to update
+  RefuseWithoutKey(*FTableInfo, keyAndData);
   FHeaderSB = "UPDATE " + WrittenTableName() + "\r\nSET\r\n  ";
   FMiddleSB = "\r\nWHERE\r\n  ";
   // A null key value is matched with IS NULL whatever the update mode: "= NULL" matches nothing.
@@ -353,14 +367,7 @@ std::string TDASQLGenerator::GenerateSQL(TCRTableInfo& tableInfo, const TKeyAndD
   if (tableInfo.GetTableName().empty()) throw EDatabaseError(MessageText(STableInfoNameRequired));
   // A row is found by the table's key: without it whole in the result, another row that shares
   // the shown values could be written or read in its place.
-  const auto refuseWithoutKey = [&] {
-    if (keyAndData.MissingKeyColumns.empty()) return;
-    std::string columns;
-    for (const std::string& column : keyAndData.MissingKeyColumns)
-      columns += (columns.empty() ? "" : ", ") + column;
-    throw EDatabaseError(MessageFmt(SKeyNotInResult, {tableInfo.GetTableName(), columns}));
-  };
-  if (type == stDelete || type == stLock || type == stRefresh) refuseWithoutKey();
+  if (type == stDelete || type == stLock || type == stRefresh) RefuseWithoutKey(tableInfo, keyAndData);
   Clear();
   FTableInfo = &tableInfo;
   FParams = params;
@@ -372,7 +379,6 @@ std::string TDASQLGenerator::GenerateSQL(TCRTableInfo& tableInfo, const TKeyAndD
       break;
     case stUpdate:
       GenerateUpdateSQL(keyAndData, modifiedFieldsOnly, batchIndex);
-      if (!FHeaderSB.empty()) refuseWithoutKey();  // an UPDATE that sets nothing is no write
       break;
     case stDelete:
       GenerateDeleteSQL(keyAndData, modifiedFieldsOnly, batchIndex);

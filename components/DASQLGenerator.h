@@ -84,6 +84,9 @@ class IDASQLGeneratorHost {
   virtual std::string FinalSQL() = 0;
   // sql with condition added to the WHERE clause of its first SELECT.
   virtual std::string SQLAddWhere(const std::string& sql, const std::string& condition) = 0;
+  // The character set the column of a text field stores its values in; empty when the column
+  // holds no text of a character set (numbers, dates, bytes) or the host cannot tell.
+  virtual std::string ColumnCharset(const TFieldDesc& /*desc*/) { return {}; }
 };
 
 // Which field and which version of it feeds one generated parameter.
@@ -180,6 +183,13 @@ class TDASQLGenerator {
   virtual void AddFieldToUpdateSQL(const TFieldDesc& desc, int batchIndex);
   virtual void AddFieldToRefreshSQL(const TFieldDesc& desc);
   virtual void AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
+                                   bool checkNull, TStatementType type);
+  // A row is found by the table's key: without it whole in the result (MissingKeyColumns), another
+  // row sharing the shown values could be written or read in its place. EDatabaseError then.
+  static void RefuseWithoutKey(const TCRTableInfo& tableInfo, const TKeyAndDataFields& keyAndData);
+  // A term of a condition that finds a row by its values rather than by its key; here the same
+  // as AddFieldToCondition.
+  virtual void AddValueToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
                                    bool checkNull, TStatementType type);
   virtual void GenerateInsertSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
                                  int batchIndex);

@@ -221,6 +221,7 @@ TMySQLFieldDesc* TCustomMyDataSet::MyFieldDesc(const TField* field) const {
 void TCustomMyDataSet::CreateFields() {
   FKeyCache.clear();
   FTableKeys.clear();
+  FColumnCharsets.clear();
   FTimestampField = nullptr;
   FHasRealColumn = false;
   TCustomDADataSet::CreateFields();
@@ -280,6 +281,7 @@ void TCustomMyDataSet::CloseCursor() {
   FKeyCache.clear();
   FTableKeys.clear();
   FGeneratedColumns.clear();
+  FColumnCharsets.clear();
   TCustomDADataSet::CloseCursor();
 }
 
@@ -337,11 +339,7 @@ const std::vector<TMyTableKey>& TCustomMyDataSet::TableKeys(const TCRTableInfo& 
   if (auto cached = FTableKeys.find(name); cached != FTableKeys.end()) return cached->second;
   std::vector<TMyTableKey> keys;
   TCustomMyDataSet reader(nullptr);
-  reader.Internal = true;
-  reader.Command().Quiet = true;
-  reader.SetParamCheck(false);
-  reader.TCustomDADataSet::SetConnection(UsedConnection());
-  reader.SetSQLText("SHOW INDEX FROM " + name);
+  PrepareReader(reader, "SHOW INDEX FROM " + name);
   try {
     reader.Open();
   } catch (const EMyError& e) {
@@ -404,6 +402,44 @@ bool TCustomMyDataSet::IsGeneratedField(const TFieldDesc& desc) {
   for (const std::string& name : GeneratedColumns(*table))
     if (SameFieldName(name, desc.ActualName)) return true;
   return false;
+}
+
+void TCustomMyDataSet::PrepareReader(TCustomMyDataSet& reader, const std::string& sql) {
+  reader.Internal = true;
+  reader.Command().Quiet = true;
+  reader.SetParamCheck(false);
+  reader.TCustomDADataSet::SetConnection(UsedConnection());
+  reader.SetSQLText(sql);
+}
+
+std::string TCustomMyDataSet::ColumnCharset(const TFieldDesc& desc) {
+  const TMySQLFieldDesc* my = AsMyFieldDesc(&desc);
+  if (my == nullptr || my->TableInfo == nullptr) return {};
+  const auto lower = [](std::string text) {
+    for (char& c : text)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+  };
+  const std::string name = TableNameOf(*my->TableInfo);
+  auto table = FColumnCharsets.find(name);
+  if (table == FColumnCharsets.end()) {
+    std::map<std::string, std::string> charsets;
+    TCustomMyDataSet reader(nullptr);
+    PrepareReader(reader, "SHOW FULL COLUMNS FROM " + name);
+    reader.Open();
+    TField* field = reader.FindField("Field");
+    TField* collation = reader.FindField("Collation");
+    for (; field != nullptr && collation != nullptr && !reader.Eof(); reader.Next()) {
+      // A collation's name begins with its character set's; bytes have none.
+      const std::string text = collation->IsNull() ? std::string() : collation->AsString();
+      if (!text.empty() && text != "binary")
+        charsets[lower(field->AsString())] = text.substr(0, text.find('_'));
+    }
+    reader.Close();
+    table = FColumnCharsets.emplace(name, std::move(charsets)).first;
+  }
+  const auto column = table->second.find(lower(desc.ActualName.empty() ? desc.Name : desc.ActualName));
+  return column != table->second.end() ? column->second : std::string();
 }
 
 TDASQLGeneratorSettings TCustomMyDataSet::GeneratorSettings() {

@@ -110,6 +110,9 @@ class TCustomMyDataSet : public TCustomDADataSet {
   // The updating table's AUTO_INCREMENT field follows the updating table.
   void SetUpdatingTable(const std::string& value) override;
   TDASQLGeneratorSettings GeneratorSettings() override;
+  // The character set of a text column of the result's tables, as the table declares it (read
+  // once per open, SHOW FULL COLUMNS); empty for other columns. Errors: those of the read.
+  std::string ColumnCharset(const TFieldDesc& desc) override;
   // The first TIMESTAMP column of the result (the last one met), or nil.
   TMySQLFieldDesc* TimestampField() const noexcept { return FTimestampField; }
   bool IsTimestampField(const TFieldDesc* desc) const;
@@ -173,6 +176,8 @@ class TCustomMyDataSet : public TCustomDADataSet {
   std::vector<TFieldDesc*> WholeKeyFields(const std::vector<TFieldDesc*>& dataFields);
   // The generated columns of a table, read once per open.
   const std::vector<std::string>& GeneratedColumns(const TCRTableInfo& table);
+  // An internal, untraced dataset on this dataset's connection that will run `sql`.
+  void PrepareReader(TCustomMyDataSet& reader, const std::string& sql);
   void AutoRefreshTick();
   void UpdateAutoRefreshTimer();
 
@@ -183,6 +188,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   std::map<int, TKeyAndDataFields> FKeyCache;
   std::map<std::string, std::vector<TMyTableKey>> FTableKeys;
   std::map<std::string, std::vector<std::string>> FGeneratedColumns;
+  std::map<std::string, std::map<std::string, std::string>> FColumnCharsets;  // table -> column -> set
   std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
 };
 

@@ -105,6 +105,25 @@ void TMySQLGenerator::AddFieldToCondition(std::string& builder, const TFieldDesc
   TDASQLGenerator::AddFieldToCondition(builder, desc, batchIndex, checkNull, type);
 }
 
+void TMySQLGenerator::AddValueToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
+                                          bool checkNull, TStatementType type) {
+  const TDataType t = desc.DataType;
+  const bool text = t == dtString || t == dtExtString || t == dtWideString || t == dtExtWideString;
+  const std::string charset = text ? Host().ColumnCharset(desc) : std::string();
+  const bool named = !charset.empty() && std::all_of(charset.begin(), charset.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0;
+  });
+  const bool old = type != stRefresh || Settings().CachedUpdates;
+  if (!named || (checkNull && IsNull(desc, type != stRefresh))) {
+    AddFieldToCondition(builder, desc, batchIndex, checkNull, type);
+    return;
+  }
+  if (!builder.empty()) builder += " AND ";
+  builder += "BINARY " + GetConditionFieldName(desc, type == stRefresh) + " = CONVERT(";
+  AddParam(builder, desc, old, batchIndex, type);
+  builder += " USING " + charset + ")";
+}
+
 void TMySQLGenerator::LimitToOneRow(const TKeyAndDataFields& keyAndData) {
   if (!FHeaderSB.empty() && keyAndData.KeyFieldDescs.empty()) FFooterSB = "\r\nLIMIT 1";
 }
@@ -166,7 +185,7 @@ void TMySQLGenerator::GenerateRowVersionConditions(std::string& builder, TStatem
   const auto& keys = keyAndData.KeyFieldDescs;
   for (TFieldDesc* data : keyAndData.DataFieldDescs) {
     if (IsBlobDataType(data->DataType) || std::find(keys.begin(), keys.end(), data) != keys.end()) continue;
-    AddFieldToCondition(builder, *data, batchIndex, checkNull, type);
+    AddValueToCondition(builder, *data, batchIndex, checkNull, type);
   }
 }
 

@@ -45,6 +45,10 @@ class TMySQLGenerator : public TDASQLGenerator {
                 TStatementType type) override;
   void AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex, bool checkNull,
                            TStatementType type) override;
+  // A text column compares as bytes, trailing blanks included, against the value converted to
+  // the column's character set: its collation would take 'A' for 'a' and 'b ' for 'b'.
+  void AddValueToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex, bool checkNull,
+                           TStatementType type) override;
   void AddFieldToUpdateSQL(const TFieldDesc& desc, int batchIndex) override;
   void GenerateUpdateSQL(const TKeyAndDataFields& keyAndData, bool modifiedFieldsOnly,
                          int batchIndex) override;
