@@ -123,22 +123,31 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int se
   return date >= 0 ? date + time : date - time;
 }
 
-void DecodeDate(TDateTime value, int& year, int& month, int& day) {
-  CivilFromDayNumber(Split(value).Date, year, month, day);
-}
+namespace {
 
-void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec) {
-  int32_t ms = Split(value).Time;
+void TimeParts(int32_t ms, int& hour, int& min, int& sec, int& msec) noexcept {
   msec = ms % 1000;
   sec = ms / 1000 % 60;
   min = ms / 60000 % 60;
   hour = ms / 3600000;
 }
 
+}  // namespace
+
+void DecodeDate(TDateTime value, int& year, int& month, int& day) {
+  CivilFromDayNumber(Split(value).Date, year, month, day);
+}
+
+void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec) {
+  TimeParts(Split(value).Time, hour, min, sec, msec);
+}
+
+// One split serves both halves: the day and the time of the day come from the same rounding.
 void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec,
                     int& msec) {
-  DecodeDate(value, year, month, day);
-  DecodeTime(value, hour, min, sec, msec);
+  const TTimeStamp ts = Split(value);
+  CivilFromDayNumber(ts.Date, year, month, day);
+  TimeParts(ts.Time, hour, min, sec, msec);
 }
 
 void ValidateTimeStamp(const TTimeStamp& ts) {
