@@ -149,6 +149,8 @@ void ResetTarget(TMyConnection& admin) {
     admin.ExecSQL("TRUNCATE TABLE " + t);
     admin.ExecSQL("INSERT INTO " + t + " SELECT * FROM " + own);
   }
+  // The run's record of what it copied: without it the next run finds every copy made already.
+  admin.ExecSQL("DROP TABLE IF EXISTS " + tc + ".`t_zqv2to1_copy`");
 }
 
 // Counts and checksums of the target tables.
@@ -246,16 +248,33 @@ std::vector<TStatement> Capture(TMyConnection& admin, TZones& z) {
   std::vector<TStatement> statements;
   std::ifstream in(file, std::ios::binary);
   std::string line;
-  // "[yymmdd hh:mm:ss]<blanks><thread id> <command>\t<argument>"; the run's statements are one
-  // line each.
+  // An entry starts "[yymmdd hh:mm:ss]<blanks><thread id> <command>\t<argument>"; a statement of
+  // several lines goes on in the lines after it, which start otherwise.
+  auto startsEntry = [](const std::string& l) {
+    size_t i = 0;
+    if (l.size() > 15 && std::isdigit(static_cast<unsigned char>(l[0])) && l[6] == ' ' && l[9] == ':')
+      i = 15;  // the time
+    else if (l.rfind("\t\t", 0) != 0)
+      return false;
+    i = l.find_first_not_of(" \t", i);
+    const size_t digits = i == std::string::npos ? i : l.find_first_not_of("0123456789", i);
+    return digits != std::string::npos && digits > i && l[digits] == ' ';
+  };
+  bool inQuery = false;  // the entry being read is a statement of the run's sessions
   while (std::getline(in, line)) {
-    const size_t tab = line.find('\t', line.find_first_not_of(" \t0123456789:"));
-    size_t p = line.find(" Query\t");
-    if (p == std::string::npos || tab == std::string::npos) continue;
-    size_t idEnd = p, idStart = idEnd;
+    if (!startsEntry(line)) {
+      if (inQuery) statements.back().Text += "\n" + line;
+      continue;
+    }
+    inQuery = false;
+    const size_t p = line.find(" Query\t");
+    if (p == std::string::npos) continue;
+    size_t idStart = p;
     while (idStart > 0 && std::isdigit(static_cast<unsigned char>(line[idStart - 1]))) --idStart;
-    const auto it = threads.find(line.substr(idStart, idEnd - idStart));
-    if (it != threads.end()) statements.push_back({it->second, line.substr(p + 7)});
+    const auto it = threads.find(line.substr(idStart, p - idStart));
+    if (it == threads.end()) continue;
+    statements.push_back({it->second, line.substr(p + 7)});
+    inQuery = true;
   }
   std::remove(file.c_str());
   return statements;
