@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ./run twice on one working folder, the console replaced by a stand-in: the second refuses and
-# leaves the first's demo server answering; the DB.ini it writes is its owner's only; the server
-# stops when the first ends. Everything lives under a folder of the test's own.
+# leaves the first's demo server answering; so does a demo-server reset while the first runs; the
+# DB.ini it writes is its owner's only; the server stops when the first ends, and a reset then
+# goes through. Everything lives under a folder of the test's own.
 set -euo pipefail
 root=$1
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/run-twice.XXXXXX")
@@ -48,7 +49,17 @@ grep -q "already works in" "$tmp/second.log" || { cat "$tmp/second.log" >&2; fai
 answer() { mariadb --no-defaults -h127.0.0.1 -P"$PORT" -uroot -p480317 -N -e 'SELECT 1' 2>/dev/null; }
 [ "$(answer)" = 1 ] || fail "the demo server stopped under the first console"
 
+set +e
+"$root/scripts/demo-server" reset >"$tmp/reset.log" 2>&1
+reset=$?
+set -e
+[ "$reset" -ne 0 ] || fail "demo-server reset did not refuse while the console runs"
+grep -q "uses this server" "$tmp/reset.log" || { cat "$tmp/reset.log" >&2; fail "no word from the refused reset"; }
+[ "$(answer)" = 1 ] || fail "the refused reset stopped the demo server under the console"
+
 touch "$tmp/release"
 wait "$first" || fail "the first ./run failed"
 first=
 [ -z "$(answer)" ] || fail "the demo server still runs after the first console ended"
+"$root/scripts/demo-server" reset >"$tmp/reset.log" 2>&1 || { cat "$tmp/reset.log" >&2; fail "reset refused with no console"; }
+[ ! -e "$tmp/data/gmconsole/demo-server/loaded" ] || fail "the reset left the demo zone loaded"
