@@ -8,11 +8,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "platform/runtime/Charset.h"
+#include <cstring>
 
 namespace {
 
@@ -30,10 +26,9 @@ char FoldAscii(char c) {
 
 // The name of a "[name]" line, or false for any other line. The closing bracket is found
 // character by character: a GBK trail byte may be 0x5D.
-bool SectionName(std::string_view line, std::string_view& name) {
+bool SectionName(std::string_view line, std::string_view& name, TCharsetKind cs) {
   line = Trim(line);
   if (line.size() < 2 || line.front() != '[') return false;
-  const TCharsetKind cs = AnsiCharsetKind();
   const char* end = line.data() + line.size();
   size_t close = 1;
   while (close < line.size() && line[close] != ']') close += MbCharLen(cs, line.data() + close, end);
@@ -53,11 +48,115 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
   return !key.empty();
 }
 
+// The reader takes a value's outer blanks and one pair of enclosing quotes away.
+bool Unquotes(std::string_view v) {
+  return v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
+}
+
+// The value as its line holds it, so that the reader gives it back whole.
+std::string Quoted(std::string_view value) {
+  if (Trim(value).size() != value.size() || Unquotes(value)) return "\"" + std::string(value) + "\"";
+  return std::string(value);
+}
+
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != npos;
+}
+
+bool ValidUtf8(std::string_view s) {
+  const char* end = s.data() + s.size();
+  for (size_t i = 0; i < s.size();) {
+    const size_t len = MbCharLen(TCharsetKind::Utf8, s.data() + i, end);
+    if (len == 1 && static_cast<unsigned char>(s[i]) >= 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
+// The file that path names once symbolic links are followed: the one to replace on a write,
+// so that the link stays.
+std::string LinkTarget(const std::string& path) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) return p;
+    target.resize(static_cast<size_t>(n));
+    if (target.front() != '/') {
+      const size_t slash = p.rfind('/');
+      if (slash != npos) target = p.substr(0, slash + 1) + target;
+    }
+    p = std::move(target);
+  }
+  throw EIniFileException("Unable to write to " + path + ": too many symbolic links");
+}
+
+// The file's bytes; false when there is no file. Only a regular file within the bound is
+// opened, and without waiting: a FIFO put in its place between the two looks is not read.
+bool ReadBounded(const std::string& path, std::string& text) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return false;
+    throw EIniFileException("Unable to read " + path + ": " + std::strerror(errno));
+  }
+  auto check = [&path](const struct stat& s) {
+    if (!S_ISREG(s.st_mode)) throw EIniFileException("Unable to read " + path + ": not a regular file");
+    if (s.st_size > static_cast<off_t>(kIniFileLimit))
+      throw EIniFileException("Unable to read " + path + ": larger than 1 MiB");
+  };
+  check(st);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw EIniFileException("Unable to read " + path + ": " + std::strerror(errno));
+  try {
+    if (::fstat(fd, &st) != 0) throw EIniFileException("Unable to read " + path);
+    check(st);
+    char buf[16384];
+    for (;;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw EIniFileException("Unable to read " + path + ": " + std::strerror(errno));
+      if (n == 0) break;
+      text.append(buf, static_cast<size_t>(n));
+      if (text.size() > kIniFileLimit)
+        throw EIniFileException("Unable to read " + path + ": larger than 1 MiB");
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+  return true;
+}
+
+std::u16string Utf16Units(std::string_view bytes, bool bigEndian) {
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    const auto hi = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 0 : 1)]);
+    const auto lo = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 1 : 0)]);
+    units[i] = static_cast<char16_t>(hi << 8 | lo);
+  }
+  return units;
+}
+
+std::string Utf16Bytes(std::u16string_view units, bool bigEndian) {
+  std::string bytes(units.size() * 2, '\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    bytes[2 * i + (bigEndian ? 0 : 1)] = static_cast<char>(units[i] >> 8);
+    bytes[2 * i + (bigEndian ? 1 : 0)] = static_cast<char>(units[i] & 0xFF);
+  }
+  return bytes;
+}
+
 }  // namespace
 
 bool SameIniName(std::string_view a, std::string_view b) noexcept {
+  return SameIniName(a, b, AnsiCharsetKind());
+}
+
+bool SameIniName(std::string_view a, std::string_view b, TCharsetKind cs) noexcept {
   if (a.size() != b.size()) return false;
-  TCharsetKind cs = AnsiCharsetKind();
   const char* end = a.data() + a.size();
   for (size_t i = 0; i < a.size();) {
     size_t len = MbCharLen(cs, a.data() + i, end);
@@ -72,19 +171,39 @@ bool SameIniName(std::string_view a, std::string_view b) noexcept {
 }
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
-  std::error_code ec;
-  if (!std::filesystem::exists(FFileName, ec)) return;
-  std::ifstream in(FFileName, std::ios::binary);
-  if (!in) throw EIniFileException("Unable to read " + FFileName);
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  if (in.bad()) throw EIniFileException("Unable to read " + FFileName);
-  std::string text = buf.str();
+  std::string text;
+  if (ReadBounded(FFileName, text)) Decode(std::move(text));
+}
+
+void TIniFile::Decode(std::string text) {
+  auto startsWith = [&text](std::string_view mark) { return text.compare(0, mark.size(), mark) == 0; };
+  if (startsWith(std::string_view("\xFF\xFE\0\0", 4)) || startsWith(std::string_view("\0\0\xFE\xFF", 4)))
+    throw EIniFileException("Unable to read " + FFileName + ": it is UTF-32 text");
   // A UTF-8 byte-order mark, as Windows editors write it, is no part of the first line; it is
   // written back in front of the lines.
-  if (text.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) {
+  if (startsWith(kUtf8Bom)) {
+    FEncoding = TIniEncoding::Utf8;
     FBom = kUtf8Bom;
     text.erase(0, kUtf8Bom.size());
+  } else if (startsWith("\xFF\xFE") || startsWith("\xFE\xFF")) {
+    FEncoding = text[0] == '\xFF' ? TIniEncoding::Utf16LE : TIniEncoding::Utf16BE;
+    FBom = text.substr(0, 2);
+    text.erase(0, 2);
+  } else if (text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0')) {
+    // No settings text holds a zero byte; one beside the first ASCII character is UTF-16.
+    FEncoding = text[0] == '\0' ? TIniEncoding::Utf16BE : TIniEncoding::Utf16LE;
+  }
+  // No settings text starts with a zero byte (nor does anything a write adds).
+  if (FEncoding == TIniEncoding::Ansi && !text.empty() && text[0] == '\0')
+    throw EIniFileException("Unable to read " + FFileName + ": it is no text");
+  if (FEncoding == TIniEncoding::Utf16LE || FEncoding == TIniEncoding::Utf16BE) {
+    const bool bigEndian = FEncoding == TIniEncoding::Utf16BE;
+    const std::u16string units = Utf16Units(text, bigEndian);
+    std::string utf8 = WideToUtf8(units);
+    // Only text that comes back unit for unit: a write must not change what it did not touch.
+    if (text.size() % 2 != 0 || Utf8ToWide(utf8) != units)
+      throw EIniFileException("Unable to read " + FFileName + ": it is not valid UTF-16 text");
+    text = std::move(utf8);
   }
   size_t pos = 0;
   while (pos < text.size()) {
@@ -97,17 +216,40 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
   }
 }
 
+bool TIniFile::CanHold(std::string_view value) const {
+  if (HasLineBreak(value)) return false;
+  return FEncoding == TIniEncoding::Ansi || FEncoding == TIniEncoding::Utf8 || ValidUtf8(value);
+}
+
+std::string TIniFile::WriteProblem(std::string_view section, std::string_view ident,
+                                   std::string_view value) const {
+  section = Trim(section);
+  ident = Trim(ident);
+  // The lines the write makes must read back as the section, key and value written.
+  std::string_view name, key, read;
+  const std::string header = "[" + std::string(section) + "]",
+                    entry = std::string(ident) + "=" + Quoted(value);
+  if (section.empty() || !CanHold(section) || !SectionName(header, name, Kind()) || name != section)
+    return "no section can be named " + std::string(section);
+  if (ident.empty() || !CanHold(ident) || !KeyValue(entry, key, read) || key != ident)
+    return "no key can be named " + std::string(ident);
+  if (Unquotes(read)) read = read.substr(1, read.size() - 2);
+  if (!CanHold(value) || read != value)
+    return "the value of " + std::string(ident) + " holds a line break or is no text";
+  return {};
+}
+
 size_t TIniFile::FindSection(std::string_view section) const {
   std::string_view name;
   for (size_t i = 0; i < FLines.size(); ++i)
-    if (SectionName(FLines[i].Raw, name) && SameIniName(name, Trim(section))) return i;
+    if (SectionName(FLines[i].Raw, name, Kind()) && SameIniName(name, Trim(section), Kind())) return i;
   return npos;
 }
 
 size_t TIniFile::SectionEnd(size_t header) const {
   std::string_view name;
   size_t i = header + 1;
-  while (i < FLines.size() && !SectionName(FLines[i].Raw, name)) ++i;
+  while (i < FLines.size() && !SectionName(FLines[i].Raw, name, Kind())) ++i;
   return i;
 }
 
@@ -115,7 +257,7 @@ size_t TIniFile::FindKey(size_t header, std::string_view ident) const {
   std::string_view key, value;
   size_t end = SectionEnd(header);
   for (size_t i = header + 1; i < end; ++i)
-    if (KeyValue(FLines[i].Raw, key, value) && SameIniName(key, Trim(ident))) return i;
+    if (KeyValue(FLines[i].Raw, key, value) && SameIniName(key, Trim(ident), Kind())) return i;
   return npos;
 }
 
@@ -126,8 +268,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view iden
   if (at == npos) return std::string(def);
   std::string_view key, value;
   KeyValue(FLines[at].Raw, key, value);
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-    value = value.substr(1, value.size() - 2);
+  if (Unquotes(value)) value = value.substr(1, value.size() - 2);
   return std::string(value);
 }
 
@@ -159,15 +300,18 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view ident, bool d
   return v != 0;
 }
 
-void TIniFile::PutValue(std::string_view section, std::string_view ident, std::string_view value) {
-  std::string entry = std::string(Trim(ident)) + "=" + std::string(value);
+void TIniFile::PutValue(std::string_view section, std::string_view ident, std::string_view rawValue) {
+  if (std::string problem = WriteProblem(section, ident, rawValue); !problem.empty())
+    throw EIniFileException("Unable to write to " + FFileName + ": " + problem);
+  const std::string value = Quoted(rawValue);
+  std::string entry = std::string(Trim(ident)) + "=" + value;
   size_t header = FindSection(section);
   if (header == npos) {
     FLines.push_back({"[" + std::string(Trim(section)) + "]"});
     FLines.push_back({std::move(entry)});
   } else if (size_t at = FindKey(header, ident); at != npos) {
     std::string_view raw = FLines[at].Raw;
-    FLines[at].Raw = std::string(raw.substr(0, raw.find('=') + 1)) + std::string(value);
+    FLines[at].Raw = std::string(raw.substr(0, raw.find('=') + 1)) + value;
   } else {
     // After the section's last non-blank line, so the blank line before the next section stays.
     size_t end = SectionEnd(header);
@@ -199,7 +343,7 @@ std::vector<std::string> TIniFile::ReadSections() const {
   std::vector<std::string> result;
   std::string_view name;
   for (const TLine& line : FLines)
-    if (SectionName(line.Raw, name)) result.emplace_back(name);
+    if (SectionName(line.Raw, name, Kind())) result.emplace_back(name);
   return result;
 }
 
@@ -233,20 +377,28 @@ void TIniFile::EraseSection(std::string_view section) {
 }
 
 std::string TIniFile::Text() const {
-  std::string text = FBom;
-  for (const TLine& line : FLines) text += line.Raw + "\r\n";
-  return text;
+  return Encode(FLines);
+}
+
+std::string TIniFile::Encode(const std::vector<TLine>& lines) const {
+  std::string text;
+  for (const TLine& line : lines) text += line.Raw + "\r\n";
+  if (FEncoding == TIniEncoding::Utf16LE || FEncoding == TIniEncoding::Utf16BE)
+    text = Utf16Bytes(Utf8ToWide(text), FEncoding == TIniEncoding::Utf16BE);
+  return FBom + text;
 }
 
 void TIniFile::Save(const std::vector<TLine>& lines) {
-  std::string text = FBom;
-  for (const TLine& line : lines) text += line.Raw + "\r\n";
-  std::string temp = FFileName + ".new";
+  const std::string text = Encode(lines);
+  const std::string target = LinkTarget(FFileName);
+  std::string temp = target + ".new";
   {
     // The new text takes the file's place with the file's permissions (a file of passwords
-    // stays private); a new file gets the usual ones.
+    // stays private); a new file gets the usual ones. What is not a regular file stays.
     struct stat st {};
-    const bool exists = ::stat(FFileName.c_str(), &st) == 0;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode))
+      throw EIniFileException("Unable to write to " + FFileName + ": not a regular file");
     const int fd =
         ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, exists ? st.st_mode & 0777 : 0666);
     bool written = fd >= 0 && (!exists || ::fchmod(fd, st.st_mode & 07777) == 0);
@@ -262,7 +414,7 @@ void TIniFile::Save(const std::vector<TLine>& lines) {
       throw EIniFileException("Unable to write to " + FFileName);
     }
   }
-  if (std::rename(temp.c_str(), FFileName.c_str()) != 0) {
+  if (std::rename(temp.c_str(), target.c_str()) != 0) {
     std::remove(temp.c_str());
     throw EIniFileException("Unable to write to " + FFileName);
   }

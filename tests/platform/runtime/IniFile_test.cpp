@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace {
@@ -138,6 +139,148 @@ TEST(IniFile, ByteOrderMarkIsNoPartOfTheFirstLineAndIsKept) {
     EXPECT_EQ(f.Get(), c.written);
     EXPECT_EQ(ini.Text(), c.written);
     EXPECT_EQ(TIniFile(f.Name()).ReadString("db", "SERVER", ""), "b");
+  }
+}
+
+// Whatever a value holds, it reads back as written; one that cannot (a line break) or a name no
+// line could hold is refused, and the file stays as it was.
+TEST(IniFile, ValuesReadBackAsWritten) {
+  const std::string kCheng = "\xD5\x5C";  // 誠 in GBK: its trail byte is '\'
+  const std::string kYin = "\x81\x5D";    // its trail byte is ']'
+  const char* refused = "(refused)";
+  struct Case {
+    const char* name;
+    std::string section, key, value;
+    std::string line;  // as written, or refused
+  } cases[] = {
+      {"plain", "DB", "Pwd", "pw", "Pwd=pw"},
+      {"single quotes", "DB", "Pwd", "'pw'", "Pwd=\"'pw'\""},
+      {"double quotes", "DB", "Pwd", "\"pw\"", "Pwd=\"\"pw\"\""},
+      {"one quote", "DB", "Pwd", "\"pw", "Pwd=\"pw"},
+      {"outer blanks", "DB", "Pwd", " pw ", "Pwd=\" pw \""},
+      {"outer tabs", "DB", "Pwd", "\tpw\t", "Pwd=\"\tpw\t\""},
+      {"blanks only", "DB", "Pwd", "  ", "Pwd=\"  \""},
+      {"equals, semicolon, bracket", "DB", "Pwd", "=;[x]#", "Pwd==;[x]#"},
+      {"GBK trail bytes", kCheng + kYin, "Pwd", kYin + kCheng, "Pwd=" + kYin + kCheng},
+      {"line feed", "DB", "Pwd", "a\nServer=x", refused},
+      {"carriage return", "DB", "Pwd", "a\rb", refused},
+      {"zero byte", "DB", "Pwd", std::string("a\0b", 3), refused},
+      {"bracket in section", "a]b", "Pwd", "x", refused},
+      {"equals in key", "DB", "a=b", "x", refused},
+      {"comment key", "DB", ";a", "x", refused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempIni f;
+    const std::string before = "[DB]\r\nServer=a\r\n";
+    f.Put(before);
+    TIniFile ini(f.Name());
+    if (c.line == refused) {
+      EXPECT_THROW(ini.WriteString(c.section, c.key, c.value), EIniFileException);
+      EXPECT_EQ(f.Get(), before);
+      EXPECT_EQ(ini.Text(), before);
+      continue;
+    }
+    ini.WriteString(c.section, c.key, c.value);
+    EXPECT_NE(f.Get().find("\r\n" + c.line + "\r\n"), std::string::npos) << f.Get();
+    EXPECT_EQ(TIniFile(f.Name()).ReadString(c.section, c.key, "(none)"), c.value);
+    EXPECT_EQ(TIniFile(f.Name()).ReadString("DB", "Server", "(none)"), "a");
+  }
+}
+
+// UTF-8 after its mark and UTF-16 come back as UTF-8 text and go back as they came; UTF-32 and
+// broken UTF-16 are refused with the file's name.
+TEST(IniFile, ReadsAndWritesTheFileInItsOwnEncoding) {
+  const std::string kQingyunUtf8 = "\xE9\x9D\x92\xE4\xBA\x91";  // 青云
+  auto utf16 = [](const std::string& ascii, bool be) {
+    std::string out;
+    for (char ch : ascii) out += be ? std::string{'\0', ch} : std::string{ch, '\0'};
+    return out;
+  };
+  const std::string zoneLE = "\x52\x97\x91\x4E";  // 青云 in UTF-16LE
+  const std::string zoneBE = "\x97\x52\x4E\x91";
+  struct Case {
+    const char* name;
+    std::string text;     // the file
+    std::string written;  // after Server=b, or empty when refused
+    TIniEncoding encoding;
+  } cases[] = {
+      {"UTF-8 mark", "\xEF\xBB\xBF[" + kQingyunUtf8 + "]\r\nServer=a\r\n",
+       "\xEF\xBB\xBF[" + kQingyunUtf8 + "]\r\nServer=b\r\n", TIniEncoding::Utf8},
+      {"UTF-16LE mark", "\xFF\xFE" + utf16("[", false) + zoneLE + utf16("]\r\nServer=a\r\n", false),
+       "\xFF\xFE" + utf16("[", false) + zoneLE + utf16("]\r\nServer=b\r\n", false), TIniEncoding::Utf16LE},
+      {"UTF-16BE mark", "\xFE\xFF" + utf16("[", true) + zoneBE + utf16("]\nServer=a", true),
+       "\xFE\xFF" + utf16("[", true) + zoneBE + utf16("]\r\nServer=b\r\n", true), TIniEncoding::Utf16BE},
+      {"UTF-16LE without mark", utf16("[", false) + zoneLE + utf16("]\r\nServer=a\r\n", false),
+       utf16("[", false) + zoneLE + utf16("]\r\nServer=b\r\n", false), TIniEncoding::Utf16LE},
+      {"UTF-32", std::string("\xFF\xFE\0\0[\0\0\0", 8), "", TIniEncoding::Ansi},
+      {"lone surrogate", "\xFF\xFE" + utf16("[", false) + std::string("\x00\xD8", 2) + utf16("]", false), "",
+       TIniEncoding::Ansi},
+      {"odd length", "\xFF\xFE" + utf16("[a]", false) + "x", "", TIniEncoding::Ansi},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempIni f;
+    f.Put(c.text);
+    if (c.written.empty()) {
+      try {
+        TIniFile ini(f.Name());
+        ADD_FAILURE() << "read";
+      } catch (const EIniFileException& e) {
+        EXPECT_NE(e.Message().find(f.Name()), std::string::npos) << e.Message();
+        EXPECT_NE(e.Message().find("UTF-"), std::string::npos) << e.Message();
+      }
+      continue;
+    }
+    TIniFile ini(f.Name());
+    EXPECT_EQ(ini.Encoding(), c.encoding);
+    EXPECT_EQ(ini.ReadSections(), std::vector<std::string>{kQingyunUtf8});
+    ini.WriteString(kQingyunUtf8, "server", "b");
+    EXPECT_EQ(f.Get(), c.written);
+  }
+}
+
+// A link is followed both ways; what is no regular file, or too large, is not read at all.
+TEST(IniFile, FollowsLinksAndReadsOnlyRegularFiles) {
+  TempIni f;
+  const std::string target = f.Dir() + "/target.ini", link = f.Name();
+  std::ofstream(target, std::ios::binary) << "[DB]\r\nServer=a\r\n";
+  ASSERT_EQ(::symlink("target.ini", link.c_str()), 0);
+  {
+    TIniFile ini(link);
+    EXPECT_EQ(ini.ReadString("DB", "Server", ""), "a");
+    ini.WriteString("DB", "Server", "b");
+  }
+  struct stat st {};
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(TIniFile(target).ReadString("DB", "Server", ""), "b");
+  ::unlink(link.c_str());
+  ::unlink(target.c_str());
+
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+  } cases[] = {
+      {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"folder", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0700), 0); }},
+      {"link to a device", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); }},
+      {"over the bound",
+       [](const std::string& p) {
+         std::ofstream(p, std::ios::binary) << std::string(kIniFileLimit + 1, ';');
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.make(link);
+    try {
+      TIniFile ini(link);
+      ADD_FAILURE() << "read";
+    } catch (const EIniFileException& e) {
+      EXPECT_NE(e.Message().find(link), std::string::npos) << e.Message();
+    }
+    ::rmdir(link.c_str());
+    ::unlink(link.c_str());
   }
 }
 
