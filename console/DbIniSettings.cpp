@@ -6,6 +6,8 @@
 #include <charconv>
 #include <filesystem>
 
+#include "platform/runtime/Charset.h"
+
 namespace {
 
 constexpr const char* kCharsetItems[kCharsetCount] = {"默认", "utf8", "gbk", "gb2312", "latin1"};
@@ -13,6 +15,37 @@ constexpr const char* kCharsetItems[kCharsetCount] = {"默认", "utf8", "gbk", "
 int CharsetIndexOf(const TIniFile& ini, std::string_view section, std::string_view key) {
   int index = ini.ReadInteger(section, key, 0);
   return index >= 0 && index < kCharsetCount ? index : 0;
+}
+
+// The file's text as UTF-8.
+std::string FromFile(const TIniFile& ini, std::string text) {
+  return ini.Utf8Text() ? text : AnsiToUtf8(text);
+}
+
+// UTF-8 text as the file holds it; nothing when the file's code page lacks a character of it.
+std::optional<std::string> ToFile(const TIniFile& ini, std::string_view text) {
+  if (ini.Utf8Text()) return std::string(text);
+  std::string ansi = Utf8ToAnsi(text);
+  if (AnsiToUtf8(ansi) != text) return std::nullopt;
+  return ansi;
+}
+
+std::string Read(const TIniFile& ini, std::string_view section, std::string_view key) {
+  return FromFile(ini, ini.ReadString(section, key, ""));
+}
+
+// The writes in the file's text; EIniFileException when a name or value has no place there
+// (the callers have refused such values with a message of their own).
+void WriteAll(TIniFile& ini, std::vector<TIniValue> values) {
+  for (TIniValue& v : values) {
+    std::optional<std::string> section = ToFile(ini, v.Section), value = ToFile(ini, v.Value);
+    if (!section || !value)
+      throw EIniFileException("Unable to write to " + ini.FileName() + ": " + v.Ident +
+                              " holds a character the file's code page lacks");
+    v.Section = std::move(*section);
+    v.Value = std::move(*value);
+  }
+  ini.WriteValues(values);
 }
 
 }  // namespace
@@ -55,7 +88,7 @@ bool TDbIni::EnsureExists() const {
   TIniFile ini(FFileName);
   std::vector<TIniValue> values = DBValues(DefaultDbSettings(), true);
   values.push_back({"User", "saveini", "True"});
-  ini.WriteValues(values);
+  WriteAll(ini, std::move(values));
   return true;
 }
 
@@ -75,14 +108,14 @@ std::vector<TIniValue> TDbIni::DBValues(const TDbSettings& s, bool creating) con
 TDbSettings TDbIni::ReadDB() const {
   TIniFile ini(FFileName);
   TDbSettings s;
-  s.Server = ini.ReadString("DB", "Server", "");
-  s.Port = ini.ReadString("DB", "DBport", "");
+  s.Server = Read(ini, "DB", "Server");
+  s.Port = Read(ini, "DB", "DBport");
   s.CharsetIndex = CharsetIndexOf(ini, "DB", "DBcharset");
-  s.AccDB = ini.ReadString("DB", "DBacc", "");
-  s.CharDB = ini.ReadString("DB", "DBchar", "");
-  s.LogDB = ini.ReadString("DB", "DBlog", "");
-  s.Uid = ini.ReadString("DB", "Uid", "");
-  s.Pwd = ini.ReadString("DB", "Pwd", "");
+  s.AccDB = Read(ini, "DB", "DBacc");
+  s.CharDB = Read(ini, "DB", "DBchar");
+  s.LogDB = Read(ini, "DB", "DBlog");
+  s.Uid = Read(ini, "DB", "Uid");
+  s.Pwd = Read(ini, "DB", "Pwd");
   s.SaveIni = ini.ReadBool("User", "saveini", false);
   return s;
 }
@@ -90,14 +123,18 @@ TDbSettings TDbIni::ReadDB() const {
 TDbSettings TDbIni::ReadZone(std::string_view zone) const {
   TIniFile ini(FFileName);
   TDbSettings s;
-  s.Server = ini.ReadString(zone, "areaaddr", "");
-  s.Port = ini.ReadString(zone, "areaport", "");
-  s.CharsetIndex = CharsetIndexOf(ini, zone, "areacharset");
-  s.AccDB = ini.ReadString(zone, "areaacc", "");
-  s.CharDB = ini.ReadString(zone, "areachar", "");
-  s.LogDB = ini.ReadString(zone, "arealog", "");
-  s.Uid = ini.ReadString(zone, "areauid", "");
-  s.Pwd = ini.ReadString(zone, "areapwd", "");
+  // A name the file's code page lacks names no section of it.
+  const std::optional<std::string> found = ToFile(ini, zone);
+  if (!found) return s;
+  const std::string& section = *found;
+  s.Server = Read(ini, section, "areaaddr");
+  s.Port = Read(ini, section, "areaport");
+  s.CharsetIndex = CharsetIndexOf(ini, section, "areacharset");
+  s.AccDB = Read(ini, section, "areaacc");
+  s.CharDB = Read(ini, section, "areachar");
+  s.LogDB = Read(ini, section, "arealog");
+  s.Uid = Read(ini, section, "areauid");
+  s.Pwd = Read(ini, section, "areapwd");
   return s;
 }
 
@@ -105,49 +142,57 @@ std::vector<std::string> TDbIni::ZoneNames() const {
   TIniFile ini(FFileName);
   std::vector<std::string> names;
   for (const std::string& section : ini.ReadSections()) {
-    std::string name = ini.ReadString(section, "areaname", "");
+    std::string name = Read(ini, section, "areaname");
     if (!name.empty()) names.push_back(std::move(name));
   }
   return names;
+}
+
+std::string TDbIni::ValueProblem(std::string_view value) const {
+  TIniFile ini(FFileName);
+  std::optional<std::string> text = ToFile(ini, value);
+  if (!text) return "含有GBK编码以外的字符";
+  if (!ini.CanHold(*text)) return "不能含有换行";
+  return {};
 }
 
 void TDbIni::SaveZone(std::string_view zone, const TDbSettings& s) const {
   TIniFile ini(FFileName);
   const std::string section(zone);
   // One save: a zone is never left with some of its keys, nor an update with some old values.
-  ini.WriteValues({{section, "areaname", section},
-                   {section, "areaaddr", s.Server},
-                   {section, "areaport", s.Port},
-                   {section, "areacharset", std::to_string(s.CharsetIndex)},
-                   {section, "areaacc", s.AccDB},
-                   {section, "areachar", s.CharDB},
-                   {section, "arealog", s.LogDB},
-                   {section, "areauid", s.Uid},
-                   {section, "areapwd", s.Pwd}});
+  WriteAll(ini, {{section, "areaname", section},
+                 {section, "areaaddr", s.Server},
+                 {section, "areaport", s.Port},
+                 {section, "areacharset", std::to_string(s.CharsetIndex)},
+                 {section, "areaacc", s.AccDB},
+                 {section, "areachar", s.CharDB},
+                 {section, "arealog", s.LogDB},
+                 {section, "areauid", s.Uid},
+                 {section, "areapwd", s.Pwd}});
 }
 
 std::optional<std::string> TDbIni::ZoneSection(std::string_view zone) const {
   TIniFile ini(FFileName);
   for (const std::string& section : ini.ReadSections())
-    if (ini.ReadString(section, "areaname", "") == zone) return section;
+    if (Read(ini, section, "areaname") == zone) return FromFile(ini, section);
   return std::nullopt;
 }
 
 void TDbIni::EraseSection(std::string_view section) const {
   TIniFile ini(FFileName);
-  ini.EraseSection(section);
+  if (std::optional<std::string> found = ToFile(ini, section)) ini.EraseSection(*found);
 }
 
 void TDbIni::SaveDB(const TDbSettings& settings) const {
   TIniFile ini(FFileName);
   std::vector<TIniValue> values = DBValues(settings, false);
   values.push_back({"User", "saveini", "-1"});
-  ini.WriteValues(values);
+  WriteAll(ini, std::move(values));
 }
 
 void TDbIni::ResetDB() const {
   TIniFile ini(FFileName);
   std::vector<TIniValue> values = DBValues(DefaultDbSettings(), false);
   values.push_back({"User", "saveini", "false"});
-  ini.WriteValues(values);
+  WriteAll(ini, std::move(values));
 }

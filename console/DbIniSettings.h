@@ -1,6 +1,8 @@
 // The login settings kept in DB.ini: section DB for the single server, one section per zone,
 // and section User for whether the settings are kept. Widget-free, so tests drive it directly.
-// Texts are ANSI (GBK) bytes as the file holds them.
+// Names and values are UTF-8 text here, whatever the file holds: ANSI (GBK) text, or UTF-8 or
+// UTF-16 text after a byte-order mark. Each read opens the file again; a file that cannot be
+// read raises EIniFileException naming it.
 #pragma once
 
 #include <optional>
@@ -53,6 +55,10 @@ class TDbIni {
   // The name is one CheckZoneName accepts. Raises EIniFileException when the file cannot be
   // written.
   void SaveZone(std::string_view zone, const TDbSettings& s) const;
+  // Why value cannot be written into the file so that it reads back as it is (a line break, a
+  // character the file's code page lacks), or empty when it can. UTF-8; it follows the name of
+  // the field in a message.
+  std::string ValueProblem(std::string_view value) const;
   // The first section in file order whose areaname is zone (exactly), or nothing.
   std::optional<std::string> ZoneSection(std::string_view zone) const;
   void EraseSection(std::string_view section) const;

@@ -40,6 +40,12 @@ QString FromAnsi(const std::string& s) {
 std::string ToAnsi(const QString& s) {
   return WideToAnsi(s.toStdU16String());
 }
+QString FromUtf8(const std::string& s) {
+  return QString::fromStdString(s);
+}
+std::string ToUtf8(const QString& s) {
+  return s.toUtf8().toStdString();
+}
 
 QLineEdit* AddEdit(QWidget* panel, const QString& label, int top) {
   auto* caption = new QLabel(label, panel);
@@ -70,12 +76,13 @@ Tlogin::Tlogin(TFormMain& frame, QString iniFileName, const TLoginConnectionFact
   FFrame.setEnabled(false);
   lbl1->clear();
   // A DB.ini that cannot be created or read is reported, and the window shows empty settings.
-  Guarded([this] {
+  TDbSettings saved;
+  Guarded([this, &saved] {
     FIni.EnsureExists();
-    FState = FIni.ReadDB();
+    saved = FIni.ReadDB();
   });
-  ShowSettings(FState);
-  chk1->setChecked(FState.SaveIni);
+  ShowSettings(saved);
+  chk1->setChecked(saved.SaveIni);
   setFixedWidth(kWidth);
   Relayout();
   if (QScreen* screen = frame.screen()) move(screen->availableGeometry().center() - rect().center());
@@ -165,27 +172,27 @@ QString Tlogin::LoginCharset() const {
 }
 
 void Tlogin::ShowSettings(const TDbSettings& s) {
-  ShowWhole(edt1, FromAnsi(s.Server));
-  ShowWhole(Edit1, FromAnsi(s.Port));
+  ShowWhole(edt1, FromUtf8(s.Server));
+  ShowWhole(Edit1, FromUtf8(s.Port));
   cbb2->setCurrentIndex(s.CharsetIndex);
-  ShowWhole(edtdbname1, FromAnsi(s.AccDB));
-  ShowWhole(edtdbname2, FromAnsi(s.CharDB));
-  ShowWhole(edtdbname3, FromAnsi(s.LogDB));
-  if (!chk2->isChecked()) ShowWhole(edt4, FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
-  ShowWhole(edt2, FromAnsi(s.Uid));
-  ShowWhole(edt3, FromAnsi(s.Pwd));
+  ShowWhole(edtdbname1, FromUtf8(s.AccDB));
+  ShowWhole(edtdbname2, FromUtf8(s.CharDB));
+  ShowWhole(edtdbname3, FromUtf8(s.LogDB));
+  if (!chk2->isChecked()) ShowWhole(edt4, FromUtf8(s.AccDB + "," + s.CharDB + "," + s.LogDB));
+  ShowWhole(edt2, FromUtf8(s.Uid));
+  ShowWhole(edt3, FromUtf8(s.Pwd));
 }
 
-TDbSettings Tlogin::TypedSettings() const {
+TDbSettings Tlogin::TypedSettings(std::string (*convert)(const QString&)) const {
   TDbSettings s;
-  s.Server = ToAnsi(edt1->text());
-  s.Port = ToAnsi(Edit1->text());
+  s.Server = convert(edt1->text());
+  s.Port = convert(Edit1->text());
   s.CharsetIndex = std::max(0, cbb2->currentIndex());
-  s.AccDB = ToAnsi(edtdbname1->text());
-  s.CharDB = ToAnsi(edtdbname2->text());
-  s.LogDB = ToAnsi(edtdbname3->text());
-  s.Uid = ToAnsi(edt2->text());
-  s.Pwd = ToAnsi(edt3->text());
+  s.AccDB = convert(edtdbname1->text());
+  s.CharDB = convert(edtdbname2->text());
+  s.LogDB = convert(edtdbname3->text());
+  s.Uid = convert(edt2->text());
+  s.Pwd = convert(edt3->text());
   s.SaveIni = chk1->isChecked();
   return s;
 }
@@ -225,7 +232,7 @@ void Tlogin::SetZoneMode(bool on) {
   if (on) {
     FLoading = true;
     cbb1->clear();
-    for (const std::string& zone : FIni.ZoneNames()) cbb1->addItem(FromAnsi(zone));
+    for (const std::string& zone : FIni.ZoneNames()) cbb1->addItem(FromUtf8(zone));
     cbb1->setCurrentIndex(cbb1->count() > 0 ? 0 : -1);
     FLoading = false;
     Relayout();
@@ -248,9 +255,9 @@ void Tlogin::EditZones() {
 }
 
 void Tlogin::LoadZone() {
-  TDbSettings s = FIni.ReadZone(ToAnsi(cbb1->currentText()));
+  TDbSettings s = FIni.ReadZone(ToUtf8(cbb1->currentText()));
   ShowSettings(s);
-  ShowWhole(edt4, FromAnsi(s.AccDB + "," + s.CharDB + "," + s.LogDB));
+  ShowWhole(edt4, FromUtf8(s.AccDB + "," + s.CharDB + "," + s.LogDB));
 }
 
 bool Tlogin::ConnectAll() {
@@ -265,16 +272,24 @@ bool Tlogin::ConnectAll() {
       ShowError(problem);
       return false;
     }
-  TDbSettings typed = TypedSettings();
+  TDbSettings typed = TypedSettings(ToAnsi);
   if (std::string problem = CheckLoginInput(typed); !problem.empty()) {
     ShowError(QString::fromStdString(problem));
     return false;
   }
+  const bool keep = typed.SaveIni && !chk3->isChecked();
+  // What is kept must come back as it was typed at the next start.
+  if (keep)
+    for (const auto& [edit, label] : edits)
+      if (const std::string problem = FIni.ValueProblem(ToUtf8(edit->text())); !problem.empty()) {
+        ShowError(QString::fromUtf8(label) + QString::fromStdString(problem) + QStringLiteral("！"));
+        return false;
+      }
   FState = typed;
   if (!typed.SaveIni)
     FIni.ResetDB();
-  else if (!chk3->isChecked())
-    FIni.SaveDB(typed);
+  else if (keep)
+    FIni.SaveDB(TypedSettings(ToUtf8));
   if (!FSession.Connect(typed, *this)) return false;
   FinishLogin();
   return true;

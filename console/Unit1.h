@@ -78,8 +78,10 @@ class Tlogin : public QWidget, private TLoginSink {
 
  private:
   void BuildControls();
+  // Settings as DB.ini gives them (UTF-8).
   void ShowSettings(const TDbSettings& s);
-  TDbSettings TypedSettings() const;
+  // The edits' texts through convert (to ANSI for the login, to UTF-8 for DB.ini).
+  TDbSettings TypedSettings(std::string (*convert)(const QString&)) const;
   void SetDetailed(bool on);
   // Stacks the shown panels from the top and sizes the window to them.
   void Relayout();

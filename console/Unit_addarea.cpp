@@ -9,7 +9,6 @@
 #include "console/ZoneList.h"
 #include "console/controls/FlatBoxs.h"
 #include "console/controls/FlatBtns.h"
-#include "platform/runtime/Charset.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"
 
@@ -18,15 +17,8 @@ namespace {
 constexpr int kWidth = 330;
 constexpr int kHintTop = 352;
 
-QString FromAnsi(const std::string& s) {
-  return QString::fromStdU16String(AnsiToWide(s));
-}
-
-// The text as the file's code page holds it; nothing when a character has no place there.
-std::optional<std::string> ToAnsi(const QString& s) {
-  std::string ansi = WideToAnsi(s.toStdU16String());
-  if (FromAnsi(ansi) != s) return std::nullopt;
-  return ansi;
+std::string Utf8(const QString& s) {
+  return s.toUtf8().toStdString();
 }
 
 }  // namespace
@@ -96,35 +88,28 @@ void Taddarea::BuildControls() {
 
 void Taddarea::ListZones() {
   cbb1->clear();
-  for (const std::string& zone : FIni.ZoneNames()) cbb1->addItem(FromAnsi(zone));
+  for (const std::string& zone : FIni.ZoneNames()) cbb1->addItem(QString::fromStdString(zone));
   cbb1->setCurrentIndex(cbb1->count() > 0 ? 0 : -1);
 }
 
 void Taddarea::AddArea() {
   TDbSettings s;
-  std::optional<std::string> name = ToAnsi(e7->text());
-  struct {
-    QLineEdit* edit;
-    std::string* value;
-  } const edits[] = {{e1, &s.Server}, {edt1, &s.Port}, {e2, &s.AccDB}, {e3, &s.CharDB},
-                     {e4, &s.LogDB},  {e5, &s.Uid},    {e6, &s.Pwd}};
-  bool representable = name.has_value();
-  for (const auto& e : edits) {
-    std::optional<std::string> value = ToAnsi(e.edit->text());
-    representable = representable && value.has_value();
-    if (value) *e.value = std::move(*value);
-  }
-  if (!representable) return ShowMessage(QStringLiteral("分区的设置含有GBK编码以外的字符！"));
+  s.Server = Utf8(e1->text());
+  s.Port = Utf8(edt1->text());
+  s.AccDB = Utf8(e2->text());
+  s.CharDB = Utf8(e3->text());
+  s.LogDB = Utf8(e4->text());
+  s.Uid = Utf8(e5->text());
+  s.Pwd = Utf8(e6->text());
   s.CharsetIndex = cbb2->currentIndex();
-  TZoneOutcome outcome = AddZone(FIni, *name, s);
+  TZoneOutcome outcome = AddZone(FIni, Utf8(e7->text()), s);
   ShowMessage(QString::fromStdString(outcome.Message));
   if (outcome.Done) ListZones();
 }
 
 void Taddarea::DeleteArea() {
   // Only a zone of the list: the combo is not editable, and the name is looked up again.
-  std::optional<std::string> name = ToAnsi(cbb1->currentText());
-  TZoneOutcome outcome = DeleteZone(FIni, name.value_or(std::string()));
+  TZoneOutcome outcome = DeleteZone(FIni, Utf8(cbb1->currentText()));
   ShowMessage(QString::fromStdString(outcome.Message));
   if (outcome.Done) ListZones();
 }

@@ -1,6 +1,5 @@
 #include "console/ZoneList.h"
 
-#include "platform/runtime/Charset.h"
 #include "platform/runtime/IniFile.h"
 
 namespace {
@@ -13,15 +12,8 @@ bool HasLineBreak(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-// A bracket as a character of its own (a GBK trail byte may be 0x5B or 0x5D).
 bool HasBracket(std::string_view s) {
-  const TCharsetKind cs = AnsiCharsetKind();
-  const char* end = s.data() + s.size();
-  for (size_t i = 0; i < s.size();) {
-    if (s[i] == '[' || s[i] == ']') return true;
-    i += MbCharLen(cs, s.data() + i, end);
-  }
-  return false;
+  return s.find_first_of("[]") != std::string_view::npos;
 }
 
 bool IsReserved(std::string_view name) {
@@ -43,7 +35,7 @@ std::string CheckZoneName(std::string_view name) {
   return {};
 }
 
-std::string CheckZoneInput(std::string_view name, const TDbSettings& s) {
+std::string CheckZoneInput(const TDbIni& ini, std::string_view name, const TDbSettings& s) {
   struct {
     const std::string* value;
     const char* message;
@@ -59,13 +51,16 @@ std::string CheckZoneInput(std::string_view name, const TDbSettings& s) {
     return "端口号或字符集不能为空值！";
   if (std::string problem = CheckZoneName(name); !problem.empty()) return problem;
   // A line break would start a line of its own in the file: a key or a section of someone else's.
-  for (const std::string* v : {&s.Server, &s.Port, &s.AccDB, &s.CharDB, &s.LogDB, &s.Uid, &s.Pwd})
-    if (HasLineBreak(*v)) return "分区的设置不能含有换行！";
+  const std::pair<std::string_view, const char*> fields[] = {
+      {name, "分区名"},           {s.Server, "服务器地址"},  {s.Port, "端口号"}, {s.AccDB, "帐号数据库名"},
+      {s.CharDB, "角色数据库名"}, {s.LogDB, "日志数据库名"}, {s.Uid, "用户名"},  {s.Pwd, "用户密码"}};
+  for (const auto& [value, field] : fields)
+    if (std::string problem = ini.ValueProblem(value); !problem.empty()) return field + problem + "！";
   return {};
 }
 
 TZoneOutcome AddZone(const TDbIni& ini, std::string_view name, const TDbSettings& s) {
-  if (std::string problem = CheckZoneInput(name, s); !problem.empty()) return {false, problem};
+  if (std::string problem = CheckZoneInput(ini, name, s); !problem.empty()) return {false, problem};
   ini.SaveZone(name, s);
   return {true, "增加新的分区成功！"};
 }
@@ -76,7 +71,7 @@ TZoneOutcome DeleteZone(const TDbIni& ini, std::string_view name) {
   std::optional<std::string> section = ini.ZoneSection(name);
   if (!section || IsReserved(*section)) return {false, kChoose};
   ini.EraseSection(*section);
-  return {true, "删除分区：" + AnsiToUtf8(name) + "成功！"};
+  return {true, "删除分区：" + std::string(name) + "成功！"};
 }
 
 int NextHintLeft(int left) noexcept {

@@ -1,7 +1,7 @@
 // The zone sections of DB.ini as the zone editor adds, updates and deletes them. A zone never
 // reaches the single server's settings: the names DB and User (any case) are refused, and so is
 // any name the file could not hold as a section of its own; only a listed zone is deleted.
-// Widget-free: names and values are ANSI (GBK) bytes, the messages UTF-8.
+// Widget-free: names, values and messages are UTF-8.
 #pragma once
 
 #include <string>
@@ -13,8 +13,9 @@
 std::string CheckZoneName(std::string_view name);
 
 // The editor's checks on a new zone, in the order the user is told about them: the message of
-// the first problem, or empty when the zone can be written.
-std::string CheckZoneInput(std::string_view name, const TDbSettings& s);
+// the first problem, or empty when the zone can be written so that every value reads back as
+// it was typed (a value that cannot is named in the message).
+std::string CheckZoneInput(const TDbIni& ini, std::string_view name, const TDbSettings& s);
 
 struct TZoneOutcome {
   bool Done = false;

@@ -22,6 +22,9 @@ class DbIniSettingsTest : public QObject {
   void PortOutsideRangeIsRefused_data();
   void PortOutsideRangeIsRefused();
   void ZonesInFileOrder();
+  void ValuesReadBackAsWritten_data();
+  void ValuesReadBackAsWritten();
+  void UnicodeFilesKeepTheirEncoding();
   void FailedSaveLeavesTheFileAsItWas_data();
   void FailedSaveLeavesTheFileAsItWas();
 };
@@ -127,10 +130,82 @@ void DbIniSettingsTest::ZonesInFileOrder() {
                      "areachar=c2\r\narealog=l2\r\nareauid=u2\r\nareapwd=p2\r\n[\xC7\xE0\xD4\xC6]\r\n"
                      "areaname=\xC7\xE0\xD4\xC6\r\n[noname]\r\nareaaddr=x\r\n");
   TDbIni ini(path.toStdString());
-  QCOMPARE(ini.ZoneNames(), (std::vector<std::string>{"b", "\xC7\xE0\xD4\xC6"}));
+  QCOMPARE(ini.ZoneNames(), (std::vector<std::string>{"b", "青云"}));
   TDbSettings b = ini.ReadZone("B");
   QCOMPARE(b.Server + b.Port + b.AccDB + b.CharDB + b.LogDB + b.Uid + b.Pwd, std::string("h23308a2c2l2u2p2"));
   QCOMPARE(b.CharsetIndex, 3);
+}
+
+void DbIniSettingsTest::ValuesReadBackAsWritten_data() {
+  QTest::addColumn<QString>("value");
+  QTest::addColumn<QString>("problem");  // ValueProblem's answer; the value is then not written
+  QTest::newRow("quotes") << "'pw'" << QString();
+  QTest::newRow("double quotes") << "\"pw\"" << QString();
+  QTest::newRow("outer blanks") << " pw " << QString();
+  QTest::newRow("outer tabs") << "\tpw\t" << QString();
+  QTest::newRow("equals, semicolon, bracket") << "[a=b;c]" << QString();
+  QTest::newRow("GBK trail bytes 0x5C and 0x5D") << QStringLiteral("誠乚") << QString();
+  QTest::newRow("line break") << "pw\r\n[DB]" << QStringLiteral("不能含有换行");
+  QTest::newRow("line feed") << "pw\nUid=x" << QStringLiteral("不能含有换行");
+}
+
+// Every value the login or the zone editor keeps reads back byte for byte, in a GBK file and in
+// a UTF-8 one, in section DB and in a zone's section.
+void DbIniSettingsTest::ValuesReadBackAsWritten() {
+  QFETCH(QString, value);
+  QFETCH(QString, problem);
+  const std::string v = value.toStdString();
+  for (const QByteArray& mark : {QByteArray(), QByteArray("\xEF\xBB\xBF")}) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("DB.ini");
+    WriteAll(path, mark + kDefaultDbIni);
+    TDbIni ini(path.toStdString());
+    QCOMPARE(QString::fromStdString(ini.ValueProblem(v)), problem);
+    TDbSettings s{v, v, 2, v, v, v, v, v, true};
+    if (!problem.isEmpty()) {
+      QVERIFY_THROWS_EXCEPTION(EIniFileException, ini.SaveDB(s));
+      QVERIFY_THROWS_EXCEPTION(EIniFileException, ini.SaveZone("z", s));
+      QCOMPARE(ReadAll(path), mark + kDefaultDbIni);
+      continue;
+    }
+    ini.SaveDB(s);
+    ini.SaveZone("z", s);
+    for (const TDbSettings& r : {ini.ReadDB(), ini.ReadZone("z")}) {
+      for (const std::string* got : {&r.Server, &r.Port, &r.AccDB, &r.CharDB, &r.LogDB, &r.Uid, &r.Pwd})
+        QCOMPARE(*got, v);
+      QCOMPARE(r.CharsetIndex, 2);
+    }
+    QVERIFY(ReadAll(path).startsWith(mark + "[DB]"));
+  }
+}
+
+// Saved as UTF-8 with its mark, or as UTF-16, by an editor: the zone names show as written (also
+// one GBK lacks), their zones load, and a save keeps the file's encoding and mark.
+void DbIniSettingsTest::UnicodeFilesKeepTheirEncoding() {
+  const QString text = QStringLiteral(
+      "[DB]\r\nServer=h\r\n[青云]\r\nareaname=青云\r\nareaaddr=h1\r\n"
+      "[Säntis]\r\nareaname=Säntis\r\nareaaddr=h2\r\n");
+  QTemporaryDir dir;
+  const QString path = dir.filePath("DB.ini");
+  const QByteArray utf16(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+  for (const QByteArray& file : {"\xEF\xBB\xBF" + text.toUtf8(), "\xFF\xFE" + utf16}) {
+    WriteAll(path, file);
+    TDbIni ini(path.toStdString());
+    QCOMPARE(ini.ZoneNames(), (std::vector<std::string>{"青云", "Säntis"}));
+    QCOMPARE(ini.ReadZone("青云").Server, std::string("h1"));
+    QCOMPARE(ini.ReadZone("Säntis").Server, std::string("h2"));
+    QVERIFY(ini.ValueProblem("Säntis").empty());
+    TDbSettings s = ini.ReadZone("Säntis");
+    s.Pwd = "密码";
+    ini.SaveZone("Säntis", s);
+    QCOMPARE(ReadAll(path).left(3), file.left(3));
+    QCOMPARE(ini.ReadZone("Säntis").Pwd, std::string("密码"));
+    QCOMPARE(ini.ZoneNames().size(), size_t(2));
+  }
+  // A GBK file cannot hold what GBK lacks: the field is named by the caller, nothing is written.
+  WriteAll(path, kDefaultDbIni);
+  QCOMPARE(QString::fromStdString(TDbIni(path.toStdString()).ValueProblem("Säntis")),
+           QStringLiteral("含有GBK编码以外的字符"));
 }
 
 void DbIniSettingsTest::FailedSaveLeavesTheFileAsItWas_data() {
@@ -153,8 +228,8 @@ void DbIniSettingsTest::FailedSaveLeavesTheFileAsItWas() {
   const std::string longer(20, 'x');
   TDbSettings s{"h" + longer, "3307",       1,   "a" + longer, "c" + longer, "l" + longer,
                 "u" + longer, "p" + longer, true};
-  const std::function<void()> saves[] = {[&] { ini.SaveZone("\xC7\xE0\xD4\xC6", s); },
-                                         [&] { ini.SaveZone("z", s); }, [&] { ini.SaveDB(s); }};
+  const std::function<void()> saves[] = {[&] { ini.SaveZone("青云", s); }, [&] { ini.SaveZone("z", s); },
+                                         [&] { ini.SaveDB(s); }};
   rlimit old{};
   QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
   rlimit tight = old;

@@ -1,6 +1,8 @@
 // The frame and login windows driven offscreen with scripted connections: the first start,
 // the connect sequence's texts and state, the input checks, zone mode, the clock, finding open
 // tool windows, help and re-login.
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -59,6 +61,7 @@ class FormMainTest : public QObject {
   void init();
   void cleanup();
   void FirstStartWritesDefaultsAndShowsThem();
+  void IniThatCannotBeWrittenIsReported_data();
   void IniThatCannotBeWrittenIsReported();
   void LoginGivesStatusLineAndEnablesFrame();
   void LoginConnectsToTheDatabasesShown();
@@ -130,9 +133,25 @@ void FormMainTest::FirstStartWritesDefaultsAndShowsThem() {
   QVERIFY(!login->LoginConnected());
 }
 
+void FormMainTest::IniThatCannotBeWrittenIsReported_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::newRow("folder missing") << "no_such_folder";
+  // None of these is read: a FIFO would hold the start for ever, a device would be read without end.
+  QTest::newRow("FIFO") << "fifo";
+  QTest::newRow("folder") << "folder";
+  QTest::newRow("link to a device") << "device";
+  QTest::newRow("over 1 MiB") << "big";
+}
+
 void FormMainTest::IniThatCannotBeWrittenIsReported() {
-  // Started in a folder where DB.ini cannot be created: the start goes on and says why.
-  const QString path = FDir->filePath("no_such_folder/DB.ini");
+  // Started where DB.ini cannot be created or read: the start goes on, says why and shows
+  // empty settings.
+  QFETCH(QString, kind);
+  const QString path = FDir->filePath(kind == "no_such_folder" ? "no_such_folder/DB.ini" : "DB.ini");
+  if (kind == "fifo") QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+  if (kind == "folder") QVERIFY(QDir(FDir->path()).mkdir("DB.ini"));
+  if (kind == "device") QVERIFY(QFile::link("/dev/zero", path));
+  if (kind == "big") WriteAll(path, kDefaultDbIni + QByteArray(1024 * 1024, ';'));
   auto script = FScript;
   std::unique_ptr<TFormMain> frame;
   QVERIFY(Guarded([&] {
@@ -142,9 +161,9 @@ void FormMainTest::IniThatCannotBeWrittenIsReported() {
   QVERIFY(frame->Login());
   QCOMPARE(FUi->Messages().size(), size_t(1));
   QCOMPARE(FUi->Messages()[0].Args.Caption, CaptionError);
-  QVERIFY(FUi->Messages()[0].Args.Text.contains("no_such_folder/DB.ini"));
+  QVERIFY2(FUi->Messages()[0].Args.Text.contains(path), qPrintable(FUi->Messages()[0].Args.Text));
   QVERIFY(frame->Login()->edt1->text().isEmpty());
-  QVERIFY(!QFile::exists(path));
+  if (kind == "no_such_folder") QVERIFY(!QFile::exists(path));
 }
 
 void FormMainTest::LoginGivesStatusLineAndEnablesFrame() {
@@ -240,6 +259,9 @@ void FormMainTest::InputChecksStopBeforeSaving_data() {
   QTest::newRow("database the code page cannot hold")
       << "edtdbname2" << QStringLiteral("zqv\uD55C")
       << QStringLiteral("角色库含有当前字符集无法保存的字符 U+D55C，请修改后再试！");
+  // It would end the line in DB.ini: the next start would read another password, and a key of its own.
+  QTest::newRow("password with a line break")
+      << "edt3" << QStringLiteral("pw\r\nServer=elsewhere") << QStringLiteral("密码不能含有换行！");
 }
 
 void FormMainTest::InputChecksStopBeforeSaving() {

@@ -112,7 +112,7 @@ void ZoneEditorTest::RefusedNamesLeaveTheFile_data() {
   QTest::newRow("line break") << "a\r\n[DB]" << shape;
   QTest::newRow("quoted") << "\"a\"" << shape;
   QTest::newRow("outside GBK") << QStringLiteral("区\U0001F600")
-                               << QStringLiteral("分区的设置含有GBK编码以外的字符！");
+                               << QStringLiteral("分区名含有GBK编码以外的字符！");
 }
 
 void ZoneEditorTest::RefusedNamesLeaveTheFile() {
@@ -123,11 +123,11 @@ void ZoneEditorTest::RefusedNamesLeaveTheFile() {
   editor.btn2->Click();
   QCOMPARE(Messages(), QStringList{message});
   QCOMPARE(ReadAll(IniPath()), kIniWithZone);
-  // A line break in any value would start a line of its own.
+  // A line break in any value would start a line of its own; the message names the field.
   TDbSettings s = DefaultDbSettings();
   s.Pwd = "x\r\n[DB]\r\nServer=elsewhere";
   QCOMPARE(QString::fromStdString(AddZone(TDbIni(IniPath().toStdString()), "z", s).Message),
-           QStringLiteral("分区的设置不能含有换行！"));
+           QStringLiteral("用户密码不能含有换行！"));
   QCOMPARE(ReadAll(IniPath()), kIniWithZone);
 }
 
