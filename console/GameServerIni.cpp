@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "platform/runtime/IniFile.h"
+#include "platform/widgets/FieldText.h"
 
 const std::vector<TServerIniKey>& ServerIniKeys() {
   static const std::vector<TServerIniKey> keys = [] {
@@ -72,15 +73,19 @@ QString ServerIniPath(const QString& directory) {
   return !path.isEmpty() && QFileInfo(path).isFile() ? path : QString();
 }
 
-std::vector<std::string> ReadServerIni(const QString& path) {
-  std::vector<std::string> values(ServerIniKeys().size());
-  if (path.isEmpty()) return values;
+TServerIniValues ReadServerIni(const QString& path) {
+  TServerIniValues result;
+  result.Values.resize(ServerIniKeys().size());
+  if (path.isEmpty()) return result;
   try {
     const TIniFile ini(QFile::encodeName(path).toStdString());
-    for (size_t i = 0; i < values.size(); ++i)
-      values[i] = ini.ReadString(ServerIniKeys()[i].Section, ServerIniKeys()[i].Key, "");
-  } catch (const EIniFileException&) {
-    // An unreadable file shows as a missing one: empty edits.
+    for (size_t i = 0; i < result.Values.size(); ++i) {
+      const std::string value = ini.ReadString(ServerIniKeys()[i].Section, ServerIniKeys()[i].Key, "");
+      result.Values[i] =
+          ini.Utf8Text() ? QString::fromStdString(value) : DecodeFieldText(value, TFieldCharset::Gbk);
+    }
+  } catch (const EIniFileException& e) {
+    result.Error = QString::fromStdString(e.Message());
   }
-  return values;
+  return result;
 }

@@ -30,6 +30,11 @@ bool IsZoneDirectory(const QString& directory);
 // The world server file of the zone; empty when there is none.
 QString ServerIniPath(const QString& directory);
 
-// The values of ServerIniKeys() in order, as the file's bytes (GBK); empty for a missing file,
-// an unreadable one or a missing key.
-std::vector<std::string> ReadServerIni(const QString& path);
+struct TServerIniValues {
+  std::vector<QString> Values;  // one per key of ServerIniKeys(), empty when missing
+  QString Error;                // why the file could not be read; empty when it was, or is missing
+};
+
+// The values of ServerIniKeys() in order: GBK text, or UTF-8 or UTF-16 after a byte-order mark.
+// A missing file gives empty values; one that cannot be read gives them with its reason.
+TServerIniValues ReadServerIni(const QString& path);

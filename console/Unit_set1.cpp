@@ -144,9 +144,9 @@ void Tsallset::LoadSettings() {
                    TMsgIcon::Warning);
     return;
   }
-  const std::vector<std::string> values = ReadServerIni(ServerIniPath(dir));
-  for (size_t i = 0; i < FEdits.size(); ++i)
-    FEdits[i]->setText(DecodeFieldText(values[i], TFieldCharset::Gbk));
+  const TServerIniValues read = ReadServerIni(ServerIniPath(dir));
+  for (size_t i = 0; i < FEdits.size(); ++i) FEdits[i]->setText(read.Values[i]);
+  if (!read.Error.isEmpty()) ShowMessageBox(read.Error, CaptionError, TMsgIcon::Error);
 }
 
 void Tsallset::SaveSettings() {

@@ -74,6 +74,14 @@ void SallsetDbTest::initTestCase() {
   QVERIFY(QDir(FDir.path()).mkpath("zone/World"));
   QVERIFY(QDir(FDir.path()).mkpath("zone/Login"));
   WriteAll(FDir.filePath("zone/World/GameWorld_Server.ini"), kServerIni);
+  // The same name saved by Windows editors as UTF-8 with its mark and as UTF-16.
+  QVERIFY(QDir(FDir.path()).mkpath("utf8/world"));
+  WriteAll(FDir.filePath("utf8/world/gameworld_server.ini"),
+           "\xEF\xBB\xBF[game]\r\nDisplayName=" + QStringLiteral("青云").toUtf8() + "\r\n");
+  QVERIFY(QDir(FDir.path()).mkpath("utf16/world"));
+  const QString utf16 = QStringLiteral("\uFEFF[game]\r\nDisplayName=青云\r\n");
+  WriteAll(FDir.filePath("utf16/world/gameworld_server.ini"),
+           QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2));
   QVERIFY(QDir(FDir.path()).mkpath("loginonly/login"));
   QVERIFY(QDir(FDir.path()).mkpath("empty"));
 }
@@ -95,6 +103,8 @@ void SallsetDbTest::LoadsTheWorldServerFile_data() {
   QTest::newRow("closing separator") << "zone/" << QStringLiteral("青云") << QString();
   QTest::newRow("no closing separator") << "zone" << QStringLiteral("青云") << QString();
   QTest::newRow("backslashes") << "zone\\" << QStringLiteral("青云") << QString();
+  QTest::newRow("UTF-8 with its mark") << "utf8" << QStringLiteral("青云") << QString();
+  QTest::newRow("UTF-16") << "utf16" << QStringLiteral("青云") << QString();
   QTest::newRow("login folder only") << "loginonly" << QString() << QString();
   QTest::newRow("no game folders") << "empty" << QStringLiteral("old")
                                    << QStringLiteral("没有找到Login或World目录，请核对路径是否正确！");
