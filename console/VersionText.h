@@ -11,6 +11,6 @@
 // or newer; nothing when either is no such version.
 std::optional<int> CompareVersions(std::string_view a, std::string_view b);
 
-// The version text of a reply body: the body without surrounding blanks and line ends, when it
-// is a dotted version; nothing otherwise.
+// The version text of a reply body: the body without a UTF-8 byte-order mark at its start and
+// without surrounding blanks and line ends, when it is a dotted version; nothing otherwise.
 std::optional<std::string> VersionOfReply(std::string_view body);

@@ -111,7 +111,10 @@ void VersionCheckTest::VersionsComparePartByPart() {
       {"2.3.0.1", "2.2.1.1015", 1},  // not 2301 against 221015
       {"2.2.1.999", "2.2.1.1015", -1},
       {"2.2.1.1015.0", "2.2.1.1015", 0},
-      {"99999999999999999999.1", "099999999999999999999", 1},
+      {"2147483647.1", "02147483647", 1},
+      // A part no 32-bit number holds is no version, however its digits run.
+      {"2147483648", "2.2", std::nullopt},
+      {"99999999999999999999.1", "099999999999999999999", std::nullopt},
       {"2..2", "2.2", std::nullopt},
       {"2.3 beta", "2.2", std::nullopt},
   };
@@ -131,6 +134,12 @@ void VersionCheckTest::WindowAfterLoginOnlyForANewerVersion_data() {
   QTest::newRow("same") << ok << QByteArray("2.2.1.1015") << false << was + "2.2.1.1015" << kLatest;
   QTest::newRow("same with line end")
       << ok << QByteArray("2.2.1.1015\r\n") << false << was + "2.2.1.1015" << kLatest;
+  QTest::newRow("byte-order mark") << ok
+                                   << QByteArray(
+                                          "\xEF\xBB\xBF"
+                                          "2.2.1.1016\r\n")
+                                   << true << was + "2.2.1.1016" << kNewer;
+  QTest::newRow("200 digits") << ok << QByteArray(200, '9') << false << kBlanks22 << kFailed;
   QTest::newRow("no version") << ok << QByteArray("<html>busy</html>") << false << kBlanks22 << kFailed;
   QTest::newRow("not found") << QByteArray("404 Not Found") << QByteArray("9.9") << false << kBlanks22
                              << kFailed;
