@@ -128,26 +128,26 @@ void TCustomConnectDialog::LoadLogInfo() {
   }
 }
 
-// A login that worked is remembered; a file that cannot be written costs the memory only.
+// A login that worked is remembered; one whose user name or server the file could not give back
+// whole (a line break in it) is not. A file that cannot be written raises EIniFileException.
 void TCustomConnectDialog::SaveLogInfo() {
-  try {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(SettingsFile).parent_path(), ignored);
-    TIniFile ini(SettingsFile);
-    const std::string storeName = GetServerStoreName();
-    const std::string server = FConnection->Server();
-    ini.WriteString(LogInfoSection(), "Username", FConnection->Username());
-    ini.WriteString(LogInfoSection(), storeName, server);
-    std::vector<std::string> servers{server};
-    for (const std::string& old : ReadServers(ini, storeName)) {
-      bool known = false;
-      for (const std::string& s : servers) known = known || SameAsciiCaseless(s, old);
-      if (!known) servers.push_back(old);
-    }
-    for (size_t i = 0; i < servers.size(); ++i)
-      ini.WriteString("Connect", storeName + " " + std::to_string(i + 1), servers[i]);
-  } catch (const EIniFileException&) {
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(SettingsFile).parent_path(), ignored);
+  TIniFile ini(SettingsFile);
+  const std::string storeName = GetServerStoreName();
+  const std::string server = FConnection->Server(), username = FConnection->Username();
+  if (!ini.CanHold(server) || !ini.CanHold(username)) return;
+  std::vector<TIniValue> values = {{LogInfoSection(), "Username", username},
+                                   {LogInfoSection(), storeName, server}};
+  std::vector<std::string> servers{server};
+  for (const std::string& old : ReadServers(ini, storeName)) {
+    bool known = false;
+    for (const std::string& s : servers) known = known || SameAsciiCaseless(s, old);
+    if (!known) servers.push_back(old);
   }
+  for (size_t i = 0; i < servers.size(); ++i)
+    values.push_back({"Connect", storeName + " " + std::to_string(i + 1), servers[i]});
+  ini.WriteValues(values);
 }
 
 bool TCustomConnectDialog::Execute() {

@@ -44,7 +44,8 @@ class TCustomConnectDialog : public TComponent {
   virtual std::string GetServerStoreName() const { return "Server"; }
   // EDatabaseError "Connection is not defined" (65113) without a connection. False when the user
   // cancelled or no display procedure is installed; the connection's Username, Password and
-  // Server are then restored.
+  // Server are then restored. With StoreLogInfo, EIniFileException when the confirmed login
+  // cannot be written to the settings file (the connection keeps what was typed).
   virtual bool Execute();
   // The settings file of the remembered logins: $XDG_CONFIG_HOME (else ~/.config) +
   // "/dataaccess/connect.ini" by default.

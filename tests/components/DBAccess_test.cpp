@@ -1,6 +1,7 @@
 #include "components/DBAccess.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "core/DAConsts.h"
 #include "platform/db/VectorDataSet.h"
 #include "platform/runtime/Classes.h"
+#include "platform/runtime/IniFile.h"
 
 namespace {
 
@@ -201,6 +203,50 @@ TEST_F(ConnectionFixture, LoginDialogRemembersLoginsInTheSettingsFile) {
   }
   SetConnectDialogProc(nullptr);
   std::remove(file.c_str());
+}
+
+// A remembered login reads back as it was typed, or is not remembered at all; a settings file that
+// cannot be written is said, not passed over.
+TEST_F(ConnectionFixture, LoginDialogKeepsOnlyLoginsThatReadBackWhole) {
+  const std::string dir = ::testing::TempDir() + "connect_whole_" + std::to_string(::getpid());
+  const std::string file = dir + "/connect.ini";
+  TCustomConnectDialog dialog;
+  dialog.SettingsFile = file;
+  dialog.SetConnection(&connection);
+  std::string user, server;
+  SetConnectDialogProc([&](TCustomConnectDialog& d) {
+    d.Connection()->SetUsername(user);
+    d.Connection()->SetServer(server);
+    return true;
+  });
+  struct Case {
+    const char* Name;
+    std::string User, Server;
+    bool Kept;
+  } cases[] = {
+      {"outer blanks, quotes and a bracket", " [gm] ", "\"db1\"", true},
+      {"a line break in the user name", "gm\r\n[Connect]\r\nServer 1=evil", "db2", false},
+      {"a line feed in the server", "gm", "db3\n[x]", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    user = c.User;
+    server = c.Server;
+    EXPECT_TRUE(dialog.Execute());
+    const TIniFile ini(file);
+    EXPECT_EQ(ini.ReadString("Connect", "Username", "(none)"), c.Kept ? c.User : " [gm] ");
+    EXPECT_EQ(ini.ReadString("Connect", "Server 1", "(none)"), c.Kept ? c.Server : "\"db1\"");
+    EXPECT_EQ(ini.ReadSections(), std::vector<std::string>{"Connect"});
+  }
+  // The file cannot take the new text: a folder stands where it would be written first.
+  ASSERT_EQ(::mkdir((file + ".new").c_str(), 0700), 0);
+  user = "gm";
+  server = "db4";
+  EXPECT_THROW(dialog.Execute(), EIniFileException);
+  ::rmdir((file + ".new").c_str());
+  SetConnectDialogProc(nullptr);
+  std::remove(file.c_str());
+  ::rmdir(dir.c_str());
 }
 
 // ---- The error decision -------------------------------------------------------------------------
