@@ -91,7 +91,12 @@ TDAScript::TDAScript(TComponent* owner) : TComponent(owner) {
   FSQL.SetKeepLineBreaks(true);
   FSQL.OnChange = [this](TStringList*) {
     FMacros->ParserClass = GetParserClass();
-    FMacros->Scan(FSQL.Text());
+    try {
+      FMacros->Scan(FSQL.Text());
+    } catch (const Exception&) {
+      // A byte the scan cannot read fails the run where the splitting meets it (in the set the
+      // session reads the text in), after the statements before it, as from a stream.
+    }
     Reset();
   };
 }

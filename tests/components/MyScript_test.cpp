@@ -128,6 +128,29 @@ TEST(MyScriptSplitTest, StatementsAsTheServerReadsThem) {
   }
 }
 
+// A byte the lexer refuses fails the script where the splitting reaches it, after the statements
+// before it, whether the text names a macro or not.
+TEST(MyScriptSplitTest, AnUnreadableByteFailsInItsTurn) {
+  for (const std::string text : {"SELECT 1 & 2;\nSELECT \x01;", "SELECT 1 | 2;\nSELECT \x01;"}) {
+    SCOPED_TRACE(text);
+    TMyScript script;
+    std::vector<std::string> seen;
+    script.BeforeExecute = [&](TComponent*, std::string& sql, bool& omit) {
+      seen.push_back(sql);
+      omit = true;
+    };
+    ASSERT_NO_THROW(script.SetSQLText(text));
+    try {
+      while (script.ExecuteNext()) {
+      }
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message().rfind("Parser: The unknown symbol", 0), 0u) << e.Message();
+    }
+    EXPECT_EQ(seen, std::vector<std::string>{text.substr(0, 12)});
+  }
+}
+
 TEST(MyScriptSplitTest, StartLinesCountTheLinesBefore) {
   std::vector<int64_t> lines;
   EXPECT_EQ(Split("\n\n  SELECT 1;\n\nSELECT 2;", &lines),
