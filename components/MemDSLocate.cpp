@@ -237,32 +237,6 @@ size_t SortedKeyCount(TMemData& data, const std::vector<TLocateKey>& keys, int o
   return n;
 }
 
-// The fields' values (read from the record they show) against the keys, under Locate's options.
-bool FieldsMatch(const std::vector<TField*>& fields, const std::vector<Variant>& values,
-                 TLocateOptions options) {
-  for (size_t i = 0; i < fields.size(); ++i) {
-    const Variant have = fields[i]->GetAsVariant();
-    const Variant& want = i < values.size() ? values[i] : Variant::Null();
-    const bool wantNull = want.IsNull() || want.IsEmpty();
-    if (have.IsNull() || wantNull) {
-      if (have.IsNull() != wantNull) return false;
-      continue;
-    }
-    if (have.IsString() || want.IsString()) {
-      std::string h = have.AsString(), w = want.AsString();
-      if (options & loPartialKey) h = h.substr(0, w.size());
-      if ((options & loCaseInsensitive) ? LocaleCompareAnsi(h, w, true) != 0 : h != w) return false;
-      continue;
-    }
-    try {
-      if (VarCompare(have, want) != 0) return false;
-    } catch (const EConvertError&) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 bool TMemDataSet::UseDatasetLocate(const std::vector<TField*>& fields) const {
@@ -292,7 +266,7 @@ bool TMemDataSet::Locate(const std::string& keyFields, const std::vector<Variant
     SyncDirectReads();
     try {
       while (!found && GetRecord(buffer.get(), step, false) == grOK)
-        found = FieldsMatch(fields, keyValues, options);
+        found = RecordMatches(fields, keyValues, options);
     } catch (...) {
       FReadBuffer = nullptr;
       SyncDirectReads();

@@ -420,6 +420,10 @@ class TDataSet : public TComponent {
   void RestoreState(TDataSetState value);
   void SetModified(bool value) noexcept { FModified = value; }
   [[noreturn]] void AbstractError(const char* operation) const;
+  // Whether the fields' values (read from the record they show) match the keys under Locate's
+  // options.
+  bool RecordMatches(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                     TLocateOptions options) const;
 
  private:
   friend class TField;
@@ -450,8 +454,6 @@ class TDataSet : public TComponent {
   // runs while the fields show it.
   bool ScanFor(const std::vector<TField*>& fields, const std::vector<Variant>& values, TLocateOptions options,
                const std::function<void()>& onMatch);
-  bool RecordMatches(const std::vector<TField*>& fields, const std::vector<Variant>& values,
-                     TLocateOptions options) const;
   void AddDataSource(TDataSource* source);
   void RemoveDataSource(TDataSource* source);
 
