@@ -15,6 +15,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyRowReader.h"
 #include "console/BrowserPaging.h"
+#include "console/ColumnRange.h"
 #include "console/ZoneMergeRun.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
@@ -60,28 +61,6 @@ std::optional<int64_t> ParseInt64(std::string_view s) {
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
   if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
   return v;
-}
-
-// The largest value an integer-valued column of this type holds (capped at 64 bits).
-int64_t ColumnMaximum(const std::string& dataType, const std::string& columnType,
-                      const std::string& precision, const std::string& scale) {
-  const QString type = QString::fromStdString(dataType).toLower();
-  const bool isUnsigned =
-      QString::fromStdString(columnType).contains(QLatin1String("unsigned"), Qt::CaseInsensitive);
-  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-  if (type == QLatin1String("tinyint")) return isUnsigned ? 255 : 127;
-  if (type == QLatin1String("smallint")) return isUnsigned ? 65535 : 32767;
-  if (type == QLatin1String("mediumint")) return isUnsigned ? 16777215 : 8388607;
-  if (type == QLatin1String("int") || type == QLatin1String("integer"))
-    return isUnsigned ? 4294967295LL : 2147483647;
-  if (type == QLatin1String("decimal") || type == QLatin1String("numeric")) {
-    const int digits = static_cast<int>(ParseInt64(precision).value_or(65) - ParseInt64(scale).value_or(0));
-    if (digits >= 19) return kMax;
-    int64_t m = 1;
-    for (int i = 0; i < digits; ++i) m *= 10;
-    return m - 1;
-  }
-  return kMax;
 }
 
 }  // namespace
