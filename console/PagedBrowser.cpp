@@ -26,11 +26,6 @@ namespace {
 const QString kAscending = QStringLiteral("▲");
 const QString kDescending = QStringLiteral("▼");
 
-TFieldCharset FieldCharsetOf(const QString& charsetText) {
-  return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
-                                                                             : TFieldCharset::Gbk;
-}
-
 // Odd rows dark, even rows light, each cell lined at its bottom and right edge.
 void DrawBrowserCell(TDBGridCellPaint& cell) {
   if (cell.Selected) return cell.DrawDefault();
@@ -81,7 +76,7 @@ TPagedBrowser::TPagedBrowser(TCustomMyConnection& connection, const QString& cha
       FConnection(connection),
       FTexts(texts),
       FPaging(texts),
-      FFieldCharset(FieldCharsetOf(charsetText)),
+      FFieldCharset(FieldCharsetOfChoice(charsetText)),
       FQuery(std::make_unique<TMyQuery>()),
       FCount(std::make_unique<TMyQuery>()),
       FSource(std::make_unique<TMyDataSource>()) {

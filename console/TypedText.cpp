@@ -3,6 +3,11 @@
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
 
+TFieldCharset FieldCharsetOfChoice(const QString& charsetText) {
+  return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
+                                                                             : TFieldCharset::Gbk;
+}
+
 QString UnencodableText(const QString& text, TFieldCharset charset, const QString& what) {
   const char32_t bad = FirstUnencodable(text.toStdU16String(), charset);
   if (bad == kNoUnencodable) return {};

@@ -6,6 +6,10 @@
 
 #include "platform/widgets/FieldText.h"
 
+// How the bytes of a login whose character-set choice is charsetText read as text: "utf8" (and
+// "utf8mb4") as UTF-8, every other choice ("默认", gbk, gb2312, latin1) as GBK.
+TFieldCharset FieldCharsetOfChoice(const QString& charsetText);
+
 // The message naming the first character of text that charset cannot hold (U+1F600), with what
 // names the edit it was typed in; empty when charset holds every character.
 QString UnencodableText(const QString& text, TFieldCharset charset, const QString& what);

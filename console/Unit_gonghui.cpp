@@ -29,11 +29,6 @@ namespace {
 
 const QString kGuildSearchHint = QStringLiteral("请输入工会名");
 
-TFieldCharset FieldCharsetOfChoice(const QString& charsetText) {
-  return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
-                                                                             : TFieldCharset::Gbk;
-}
-
 }  // namespace
 
 void ShowEditorWindow(QWidget& editor) {

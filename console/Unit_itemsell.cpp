@@ -18,6 +18,7 @@
 
 #include "console/BrowserLinks.h"
 #include "console/PagedBrowser.h"
+#include "console/TypedText.h"
 #include "console/Unit_itemsellacc.h"
 #include "console/Unit_itemsellitem.h"
 #include "console/controls/FlatBtns.h"
@@ -29,11 +30,6 @@ namespace {
 const QString kImportFormat = QStringLiteral(
     "导入数据格式：\n\r您游戏目录下的items.csv文件放到本地，或本程序在服务器上运行\n\r文件内容如下：\n\r"
     "1,青云剑,0,1,1,,,0,0,1,1,0,0,0,1,100,15.2,9&12,,,1.2,50,,5,,,,,,,,,！ \n\r...... ");
-
-TFieldCharset CharsetOfChoice(const QString& charsetText) {
-  return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
-                                                                             : TFieldCharset::Gbk;
-}
 
 TDateTime ToDateTime(const QDateTime& value) {
   const QDate d = value.date();
@@ -70,7 +66,7 @@ class Titemsell::TBusyScope {
 };
 
 Titemsell::Titemsell(TCustomMyConnection& con2, const QString& charsetText, QWidget* parent)
-    : QWidget(parent), FConnection(con2), FCharset(CharsetOfChoice(charsetText)) {
+    : QWidget(parent), FConnection(con2), FCharset(FieldCharsetOfChoice(charsetText)) {
   FWork = std::make_unique<TItemSell>(con2, FCharset, static_cast<TItemSellSink&>(*this));
   setObjectName(QStringLiteral("itemsell"));
   setWindowTitle(QStringLiteral("物品发放"));

@@ -15,6 +15,7 @@
 #include "components/MyAccessDataSet.h"
 #include "console/BrowserLinks.h"
 #include "console/MyLoginConnection.h"
+#include "console/TypedText.h"
 #include "console/controls/FlatBtns.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
@@ -30,14 +31,9 @@ namespace {
 constexpr int kCleanupTimeoutSeconds = 300;
 constexpr char kTimeFormat[] = "yyyy-mm-dd hh:nn:ss";
 
-TFieldCharset FieldCharsetOf(const QString& charsetText) {
-  return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
-                                                                             : TFieldCharset::Gbk;
-}
-
 std::unique_ptr<TLogTexts> MakeLogTexts(TCustomMyConnection& logConnection, const QString& charDb,
                                         const QString& charsetText) {
-  const TFieldCharset charset = FieldCharsetOf(charsetText);
+  const TFieldCharset charset = FieldCharsetOfChoice(charsetText);
   const std::string quotedDb =
       QuotedColumn(EncodeFieldText(charDb, charset), LiteralStyleOf(logConnection).Charset);
   const std::string types = EncodeFieldText(QString::fromStdString(LogTypeExpression()), charset);

@@ -28,17 +28,12 @@ namespace {
 // must not hold the window for good.
 constexpr int kFreeSqlTimeoutSeconds = 600;
 
-TFieldCharset CharsetOfChoice(const QString& charsetText) {
-  return charsetText.startsWith(QStringLiteral("utf8"), Qt::CaseInsensitive) ? TFieldCharset::Utf8
-                                                                             : TFieldCharset::Gbk;
-}
-
 }  // namespace
 
 Tbigset::Tbigset(TMyConnection& con1, TMyConnection& con2, TMyConnection& con3, const QString& charsetText,
                  QWidget* parent)
     : QWidget(parent),
-      FCharset(CharsetOfChoice(charsetText)),
+      FCharset(FieldCharsetOfChoice(charsetText)),
       FSessions{OpenSessionLike(con1), OpenSessionLike(con2), OpenSessionLike(con3)},
       FQuery(std::make_unique<TMyQuery>()),
       FSource(std::make_unique<TMyDataSource>()) {
