@@ -1,7 +1,6 @@
 #include "console/BakData.h"
 
 #include <QFile>
-#include <cmath>
 #include <optional>
 
 #include "components/MyAccessCommand.h"
@@ -9,6 +8,7 @@
 #include "components/MyDump.h"
 #include "components/MyRowReader.h"
 #include "console/DbIniSettings.h"
+#include "console/ProgressPercent.h"
 #include "console/TypedText.h"
 #include "core/DAError.h"
 #include "platform/runtime/Exceptions.h"
@@ -111,14 +111,6 @@ std::string TBakData::QuotedName(const std::string& name) {
   }
   quoted.push_back('`');
   return quoted;
-}
-
-int TBakData::LabelPercent(int i, int n) {
-  return static_cast<int>(std::lround(100.0 * (i + 1) / (n + 1)));
-}
-
-int TBakData::BarPercent(int i, int n) {
-  return n <= 0 ? 100 : static_cast<int>(std::lround(100.0 * (i + 1) / n));
 }
 
 bool TBakData::UseDatabase(const std::string& database) {
@@ -286,8 +278,9 @@ bool TBakData::Maintain(const std::string& database, TMaintenance mode) {
   const std::string statement = repair ? "REPAIR TABLE " : "OPTIMIZE  TABLE ";
   for (int i = 0; i < n; ++i) {
     const QString t = Text(tables[static_cast<size_t>(i)]);
-    FSink.Step(QStringLiteral("%1% ").arg(LabelPercent(i, n)) + t);
-    FSink.Progress(BarPercent(i, n));
+    // The label divides by one more than there are tables, the bar by the tables; a half goes up.
+    FSink.Step(QStringLiteral("%1% ").arg(ProgressPercent(i, n + 1, TPercentTies::AwayFromZero)) + t);
+    FSink.Progress(ProgressPercent(i, n, TPercentTies::AwayFromZero));
     FSink.ProcessMessages();
     // The server reports a table it could not work on as a result row, not as an error.
     std::vector<TTableMessage> messages;

@@ -82,10 +82,6 @@ class TBakData {
 
   // The name as one back-quoted identifier: inner back quotes doubled.
   static std::string QuotedName(const std::string& name);
-  // The percentages shown before table i (0-based) of n: the label's (i+1)/(n+1) and the bar's
-  // (i+1)/n, each rounded.
-  static int LabelPercent(int i, int n);
-  static int BarPercent(int i, int n);
 
  private:
   // Selects the database; false with the message shown when the connection is gone.

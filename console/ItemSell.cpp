@@ -1,7 +1,6 @@
 #include "console/ItemSell.h"
 
 #include <algorithm>
-#include <cmath>
 #include <iterator>
 #include <limits>
 #include <set>
@@ -12,6 +11,7 @@
 #include "console/BrowserPaging.h"
 #include "console/ColumnRange.h"
 #include "console/MyLoginConnection.h"
+#include "console/ProgressPercent.h"
 #include "console/TypedText.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
@@ -72,12 +72,6 @@ int BindFlag(const QString& bind) {
 std::string ItemAttribute(std::string_view itemNumber, int colour, int level, int bind) {
   return "ver=1;count=1;|id=" + std::string(itemNumber) + ";color=" + std::to_string(colour) +
          ";lev=" + std::to_string(level) + ";bind=" + std::to_string(bind) + ";|";
-}
-
-int ProgressPercent(int i, int n) {
-  if (n <= 0) return 100;
-  // Ties go to the even neighbour, as the platform's rounding does.
-  return static_cast<int>(std::nearbyint(static_cast<double>(i + 1) / n * 100.0));
 }
 
 QString ProgressPanelText(int percent) {

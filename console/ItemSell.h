@@ -34,8 +34,6 @@ int LevelCode(const QString& level);
 int BindFlag(const QString& bind);
 // "ver=1;count=1;|id=<n>;color=<c>;lev=<l>;bind=<b>;|" (itemNumber: the server's bytes).
 std::string ItemAttribute(std::string_view itemNumber, int colour, int level, int bind);
-// Rounded to the nearest integer, ties to even: the percentage done after item i (0-based) of n.
-int ProgressPercent(int i, int n);
 // "任务总完成：p%    ".
 QString ProgressPanelText(int percent);
 // Local date-time as YYYYMMDDHHmmss.

@@ -16,6 +16,7 @@
 #include "components/MyRowReader.h"
 #include "console/BrowserPaging.h"
 #include "console/ColumnRange.h"
+#include "console/ProgressPercent.h"
 #include "console/ZoneMergeRun.h"
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
@@ -269,7 +270,7 @@ std::optional<int64_t> TZoneMergeRun::Insert(TMyCommand& command, const std::str
 }
 
 void TZoneMergeRun::SetProgress(int i, int n, bool stopPoint) {
-  FSink.Progress(QString::number(TZoneMerge::Percent(i, n)));
+  FSink.Progress(QString::number(ProgressPercent(i, n)));
   if (FSink.ProcessMessagesAndCheckStop() && stopPoint) {
     FSink.Step(QStringLiteral("已按要求中止."));
     throw TStop{};
@@ -1127,13 +1128,4 @@ TZoneMerge::~TZoneMerge() = default;
 
 TZoneMergeCounts TZoneMerge::Run() {
   return FRun->Run();
-}
-
-int TZoneMerge::Percent(int i, int n) {
-  if (n <= 0) return 100;
-  const int64_t num = 100LL * (i + 1);
-  int64_t q = num / n;
-  const int64_t twice = 2 * (num % n);
-  if (twice > n || (twice == n && q % 2 != 0)) ++q;
-  return static_cast<int>(q);
 }

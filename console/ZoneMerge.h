@@ -94,9 +94,6 @@ class TZoneMerge {
   // lost connection or a failed query ends it with its step label and log line).
   TZoneMergeCounts Run();
 
-  // (i+1)/n*100 rounded to the nearest integer, ties to even, for the 0-based row i of n.
-  static int Percent(int i, int n);
-
  private:
   std::unique_ptr<TZoneMergeRun> FRun;
 };

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include "console/ProgressPercent.h"
+
 Q_DECLARE_METATYPE(TKeyRule)
 
 class ItemSellTest : public QObject {
@@ -148,6 +150,8 @@ void ItemSellTest::ProgressRoundsTiesToEven() {
   QCOMPARE(ProgressPercent(4, 8), 62);
   QCOMPARE(ProgressPercent(0, 3), 33);
   QCOMPARE(ProgressPercent(2, 3), 100);
+  // 23 of 40 is 57.5 exactly, 58 to even; a quotient in doubles (57.49999...) gave 57.
+  QCOMPARE(ProgressPercent(22, 40), 58);
   QCOMPARE(ProgressPanelText(38), QStringLiteral("任务总完成：38%    "));
   QCOMPARE(GiftTime(EncodeDateTime(2026, 1, 2, 3, 4, 5, 0)), std::string("20260102030405"));
 }

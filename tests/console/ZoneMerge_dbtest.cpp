@@ -12,6 +12,7 @@
 #include "GameZone.h"
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
+#include "console/ProgressPercent.h"
 #include "console/ZoneMerge.h"
 #include "platform/widgets/FieldText.h"
 
@@ -203,7 +204,7 @@ void ZoneMergeDbTest::PercentRoundsTiesToEven() {
   QFETCH(int, i);
   QFETCH(int, n);
   QFETCH(int, percent);
-  QCOMPARE(TZoneMerge::Percent(i, n), percent);
+  QCOMPARE(ProgressPercent(i, n), percent);
 }
 
 void ZoneMergeDbTest::AccountMergeCopiesAndTags() {
