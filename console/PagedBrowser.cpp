@@ -49,6 +49,12 @@ TFlatButton* AddStripButton(QWidget* parent, QLayout* layout, const QString& cap
   return button;
 }
 
+QLabel* AddStripLink(QWidget* parent, QLayout* layout, const QString& caption) {
+  auto* label = new QLabel(QStringLiteral("<a href=\"#\">") + caption + QStringLiteral("</a>"), parent);
+  layout->addWidget(label);
+  return label;
+}
+
 // Shows the busy panel and disables what could start another query; undone on
 // every path.
 class TPagedBrowser::TBusyScope {
@@ -149,6 +155,11 @@ void TPagedBrowser::BuildControls() {
 
 void TPagedBrowser::SetGridColumns(std::vector<TDBGridColumn> columns) {
   dbgrd1->SetColumns(std::move(columns));
+}
+
+void TPagedBrowser::AddHelpLink(QWidget* parent, QLayout* layout, const QString& caption, const char* help) {
+  ConnectGuarded(AddStripLink(parent, layout, caption), &QLabel::linkActivated, this,
+                 [help](const QString&) { ShowMessage(QString::fromUtf8(help)); });
 }
 
 void TPagedBrowser::FitWholePage() {

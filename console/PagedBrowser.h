@@ -25,6 +25,13 @@ class TMyDataSource;
 class TMyQuery;
 struct TDBGridColumn;
 
+// The help of the account and log browsers (UTF-8).
+inline constexpr char kSortingHelp[] =
+    "参数说明：\n\r点击各列可以进行排序操作，升序或降序。\n\r"
+    "排序后第二页不排序可以设置每页显示的数据多一些。"
+    "\n\r可以修改的直接点击名字在顶部会有显示出来，鼠标点击会"
+    "有提示。\n\r其它问题，参考软件帮助！";
+
 class TPagedBrowser : public QWidget {
   Q_OBJECT
 
@@ -76,6 +83,8 @@ class TPagedBrowser : public QWidget {
   TLiteralStyle LiteralStyle() const { return LiteralStyleOf(FConnection); }
   TFieldCharset FieldCharset() const noexcept { return FFieldCharset; }
   void SetGridColumns(std::vector<TDBGridColumn> columns);
+  // The search strip's help link: a click shows help (UTF-8) in a message box.
+  void AddHelpLink(QWidget* parent, QLayout* layout, const QString& caption, const char* help);
   // Controls disabled while a query runs, besides the paging buttons and the
   // grid's titles.
   void AddBusyControl(QWidget* control) { FBusyControls.push_back(control); }
@@ -109,3 +118,5 @@ class TPagedBrowser : public QWidget {
 
 // A flat button of a browser's search or detail strip, width × 24, added to the strip's layout.
 TFlatButton* AddStripButton(QWidget* parent, QLayout* layout, const QString& caption, int width = 80);
+// A link of a browser's search strip, added to the strip's layout.
+QLabel* AddStripLink(QWidget* parent, QLayout* layout, const QString& caption);

@@ -27,11 +27,8 @@ std::vector<TDBGridColumn> BankColumns() {
           {"Password", QStringLiteral("仓库密码"), 180, Qt::AlignCenter, true}};
 }
 
-QLabel* AddLink(QWidget* parent, QLayout* layout, const QString& text) {
-  auto* label = new QLabel(QStringLiteral("<a href=\"#\">") + text + QStringLiteral("</a>"), parent);
-  layout->addWidget(label);
-  return label;
-}
+// The help link's text (UTF-8).
+constexpr char kBankHelp[] = "参数说明：\n\r点击列名会根据升/降排序！大铅笔所在行的数据可编辑";
 
 }  // namespace
 
@@ -62,8 +59,8 @@ void Tbankmanager::BuildStrips() {
   search->addWidget(chk1);
   btn1 = AddStripButton(top, search, QStringLiteral("确 定"), 60);
   search->addStretch(1);
-  QLabel* help = AddLink(top, search, QStringLiteral("参数帮助"));
-  QLabel* account = AddLink(top, search, QStringLiteral("管理此仓库帐号"));
+  AddHelpLink(top, search, QStringLiteral("参数帮助"), kBankHelp);
+  QLabel* account = AddStripLink(top, search, QStringLiteral("管理此仓库帐号"));
 
   auto* detail = new QWidget(this);
   auto* strip = new QHBoxLayout(detail);
@@ -96,7 +93,6 @@ void Tbankmanager::BuildStrips() {
   ConnectGuarded(btn1, &TFlatButton::clicked, this, [this] { Search(); });
   ConnectGuarded(edt1, &QLineEdit::returnPressed, this, [this] { Search(); });
   ConnectGuarded(btn7, &TFlatButton::clicked, this, [this] { DeleteCurrent(); });
-  ConnectGuarded(help, &QLabel::linkActivated, this, [this](const QString&) { ShowHelp(); });
   ConnectGuarded(account, &QLabel::linkActivated, this, [this](const QString&) { OpenAccount(); });
   ConnectGuarded(dbgrd1, &TDBGrid::RecordDoubleClicked, this, [this] {
     if (!Busy()) OpenAccount();
@@ -165,10 +161,6 @@ void Tbankmanager::DeleteCurrent() {
   if (!AskYesNo(QStringLiteral("删除是不可逆操作，确定要删除该记录吗？"), CaptionHint, true)) return;
   qry1().Delete();
   ShowMessageBox(QStringLiteral("删除记录成功！"), CaptionHint, TMsgIcon::Warning);
-}
-
-void Tbankmanager::ShowHelp() {
-  ShowMessage(QStringLiteral("参数说明：\n\r点击列名会根据升/降排序！大铅笔所在行的数据可编辑"));
 }
 
 QString Tbankmanager::AccountLabel() const {

@@ -26,7 +26,6 @@ class Tbankmanager : public TPagedBrowser {
   void SearchAccount(int64_t accountId, const QString& name);
   // 删除 acts on a stored row only.
   void DeleteCurrent();
-  void ShowHelp();
   // 管理此仓库帐号 and a double click in the grid.
   void OpenAccount();
   // What a click in the detail strip's edits does.

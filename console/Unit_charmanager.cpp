@@ -56,11 +56,11 @@ std::vector<TDBGridColumn> CharColumns() {
   return result;
 }
 
-QLabel* AddLink(QWidget* parent, QLayout* layout, const QString& text) {
-  auto* label = new QLabel(QStringLiteral("<a href=\"#\">") + text + QStringLiteral("</a>"), parent);
-  layout->addWidget(label);
-  return label;
-}
+// The help link's text (UTF-8).
+constexpr char kCharHelp[] =
+    "参数说明：\n\r国家：0表示周朝，1表示商朝。\n\r职业：1战2凤3术4道。\n\r"
+    "转职：0，1，2对应，0转，一转和二转。\n\r点击列名会根据升/降排序！\n\r"
+    "点击详细信息可以对其它参数进行设置，更多帮助参见说明";
 
 }  // namespace
 
@@ -90,9 +90,9 @@ void Tcharmanager::BuildStrips() {
   search->addWidget(chk3);
   btn1 = AddStripButton(top, search, QStringLiteral("确 定"), 60);
   search->addStretch(1);
-  QLabel* help = AddLink(top, search, QStringLiteral("参数帮助"));
-  QLabel* account = AddLink(top, search, QStringLiteral("该角色的帐号管理"));
-  QLabel* online = AddLink(top, search, QStringLiteral("是否在线"));
+  AddHelpLink(top, search, QStringLiteral("参数帮助"), kCharHelp);
+  QLabel* account = AddStripLink(top, search, QStringLiteral("该角色的帐号管理"));
+  QLabel* online = AddStripLink(top, search, QStringLiteral("是否在线"));
 
   auto* detail = new QWidget(this);
   auto* strip = new QHBoxLayout(detail);
@@ -164,7 +164,6 @@ void Tcharmanager::BuildStrips() {
   ConnectGuarded(others, &TFlatButton::clicked, this, [this] { ShowAccountCharacters(); });
   ConnectGuarded(bank, &TFlatButton::clicked, this, [this] { OpenWarehouse(); });
   ConnectGuarded(skills, &TFlatButton::clicked, this, [this] { EditSkillsAndItems(); });
-  ConnectGuarded(help, &QLabel::linkActivated, this, [this](const QString&) { ShowHelp(); });
   ConnectGuarded(account, &QLabel::linkActivated, this, [this](const QString&) { OpenAccount(); });
   ConnectGuarded(online, &QLabel::linkActivated, this, [this](const QString&) { CheckOnline(); });
   ConnectGuarded(dbgrd1, &TDBGrid::RecordDoubleClicked, this, [this] {
@@ -236,13 +235,6 @@ void Tcharmanager::DeleteCurrent() {
   if (!AskYesNo(QStringLiteral("删除是不可逆操作，确定要删除该记录吗？"), CaptionHint, true)) return;
   qry1().Delete();
   ShowMessageBox(QStringLiteral("删除记录成功！"), CaptionHint, TMsgIcon::Information);
-}
-
-void Tcharmanager::ShowHelp() {
-  ShowMessage(
-      QStringLiteral("参数说明：\n\r国家：0表示周朝，1表示商朝。\n\r职业：1战2凤3术4道。\n\r"
-                     "转职：0，1，2对应，0转，一转和二转。\n\r点击列名会根据升/降排序！\n\r"
-                     "点击详细信息可以对其它参数进行设置，更多帮助参见说明"));
 }
 
 std::optional<double> Tcharmanager::LastSession(int64_t id, int kind) {

@@ -30,7 +30,6 @@ class Tcharmanager : public TPagedBrowser {
   // 提交修改 (either button) and 删除本条; both act on a stored row only.
   void CommitRow();
   void DeleteCurrent();
-  void ShowHelp();
   // 是否在线.
   void CheckOnline();
   // 该角色的帐号管理 and a double click in the grid.

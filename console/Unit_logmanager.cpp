@@ -107,8 +107,7 @@ void Tlogmanager::BuildStrips() {
   search->addWidget(cbb1);
   btn1 = AddStripButton(top, search, QStringLiteral("搜 索"), 60);
   search->addStretch(1);
-  auto* help = new QLabel(QStringLiteral("<a href=\"#\">帮助</a>"), top);
-  search->addWidget(help);
+  AddHelpLink(top, search, QStringLiteral("帮助"), kSortingHelp);
 
   auto* filters = new QWidget(this);
   auto* strip = new QHBoxLayout(filters);
@@ -151,7 +150,6 @@ void Tlogmanager::BuildStrips() {
     ConnectGuarded(button, &TFlatButton::clicked, this, [this, index = index] { QuickFilter(index); });
   ConnectGuarded(btn6, &TFlatButton::clicked, this, [this] { CleanUp(); });
   ConnectGuarded(btn7, &TFlatButton::clicked, this, [this] { ToggleMemo(); });
-  ConnectGuarded(help, &QLabel::linkActivated, this, [this](const QString&) { ShowHelp(); });
   ConnectGuarded(cal1, &QCalendarWidget::activated, this, [this](QDate) { PickDate(); });
 }
 
@@ -276,14 +274,6 @@ void Tlogmanager::CleanUp() {
   ShowMessageBox(QStringLiteral("删除指定日期之前记录成功！共删除%1条记录。").arg(deleted), CaptionHint,
                  TMsgIcon::Information);
   RefreshPages();
-}
-
-void Tlogmanager::ShowHelp() {
-  ShowMessage(
-      QStringLiteral("参数说明：\n\r点击各列可以进行排序操作，升序或降序。\n\r"
-                     "排序后第二页不排序可以设置每页显示的数据多一些。"
-                     "\n\r可以修改的直接点击名字在顶部会有显示出来，鼠标点击会"
-                     "有提示。\n\r其它问题，参考软件帮助！"));
 }
 
 void Tlogmanager::ToggleMemo() {

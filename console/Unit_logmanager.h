@@ -32,7 +32,6 @@ class Tlogmanager : public TPagedBrowser {
   // 提交 of the cleanup: deletes the rows logged before edt4's date after asking, reports the
   // rows the server deleted and shows the log from its first page again.
   void CleanUp();
-  void ShowHelp();
   void ToggleMemo();
   // A press on the name or a parameter memo of the detail strip.
   void CopyName();

@@ -63,10 +63,8 @@ void Tusermanager::BuildStrips() {
   search->addWidget(CheckBox1);
   btn1 = AddStripButton(top, search, QStringLiteral("确 定"), 60);
   search->addStretch(1);
-  auto* help = new QLabel(QStringLiteral("<a href=\"#\">参数帮助</a>"), top);
-  search->addWidget(help);
-  auto* characters = new QLabel(QStringLiteral("<a href=\"#\">管理该帐号下角色</a>"), top);
-  search->addWidget(characters);
+  AddHelpLink(top, search, QStringLiteral("参数帮助"), kSortingHelp);
+  QLabel* characters = AddStripLink(top, search, QStringLiteral("管理该帐号下角色"));
 
   auto* detail = new QWidget(this);
   auto* strip = new QHBoxLayout(detail);
@@ -111,7 +109,6 @@ void Tusermanager::BuildStrips() {
   });
   ConnectGuarded(btn6, &TFlatButton::clicked, this, [this] { CommitRow(); });
   ConnectGuarded(btn7, &TFlatButton::clicked, this, [this] { DeleteCurrent(); });
-  ConnectGuarded(help, &QLabel::linkActivated, this, [this](const QString&) { ShowHelp(); });
   ConnectGuarded(characters, &QLabel::linkActivated, this, [this](const QString&) { OpenCharacters(); });
   ConnectGuarded(dbgrd1, &TDBGrid::RecordDoubleClicked, this, [this] {
     if (!Busy()) OpenCharacters();
@@ -185,14 +182,6 @@ void Tusermanager::CommitRow() {
   if (!qry1().Modified()) return qry1().Cancel();
   qry1().Post();
   ShowMessageBox(QStringLiteral("修改记录成功！"), CaptionHint, TMsgIcon::Warning);
-}
-
-void Tusermanager::ShowHelp() {
-  ShowMessage(
-      QStringLiteral("参数说明：\n\r点击各列可以进行排序操作，升序或降序。\n\r"
-                     "排序后第二页不排序可以设置每页显示的数据多一些。"
-                     "\n\r可以修改的直接点击名字在顶部会有显示出来，鼠标点击会"
-                     "有提示。\n\r其它问题，参考软件帮助！"));
 }
 
 QString Tusermanager::UserName() const {

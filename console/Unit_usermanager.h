@@ -32,7 +32,6 @@ class Tusermanager : public TPagedBrowser {
   // gives a hint and sends nothing); commit writes a row edited in the grid and nothing else.
   void DeleteCurrent();
   void CommitRow();
-  void ShowHelp();
   // What a click in the detail strip's edits does.
   void EditPassword();
   void EditBalance();
