@@ -16,7 +16,6 @@
 #include "mysql/MyClasses.h"
 #include "mysql/MySQLConnection.h"
 #include "platform/db/Fields.h"
-#include "platform/runtime/Classes.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
 
@@ -336,12 +335,7 @@ void TItemSell::Failure(const QString& text, const std::exception& e) {
 }
 
 bool TItemSell::HasItemTable() {
-  TStringList names;
-  FConnection.GetTableNames(names);
-  for (int i = 0; i < names.Count(); ++i)
-    if (QString::fromStdString(names[i]).compare(QStringLiteral("t_itemname"), Qt::CaseInsensitive) == 0)
-      return true;
-  return false;
+  return HasTableNamed(FConnection, QStringLiteral("t_itemname"));
 }
 
 void TItemSell::CreateItemTable() {

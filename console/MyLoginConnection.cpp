@@ -2,6 +2,7 @@
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
+#include "platform/runtime/Classes.h"
 #include "platform/runtime/Exceptions.h"
 
 TMyLoginConnection::TMyLoginConnection(std::string initialCharset)
@@ -55,4 +56,12 @@ std::unique_ptr<TMyLoginConnection> OpenSessionLike(TMyConnection& source) {
 
 std::unique_ptr<TLoginConnection> MakeMyLoginConnection(int index) {
   return std::make_unique<TMyLoginConnection>(index == 0 ? "gb2312" : "");
+}
+
+bool HasTableNamed(TCustomDAConnection& connection, const QString& table) {
+  TStringList names;
+  connection.GetTableNames(names);
+  for (int i = 0; i < names.Count(); ++i)
+    if (QString::fromStdString(names[i]).compare(table, Qt::CaseInsensitive) == 0) return true;
+  return false;
 }

@@ -2,10 +2,12 @@
 // a server that does not answer ends the attempt or the statement instead of holding the window.
 #pragma once
 
+#include <QString>
 #include <memory>
 
 #include "console/LoginSession.h"
 
+class TCustomDAConnection;
 class TMyConnection;
 class TMySQLConnection;
 
@@ -41,3 +43,7 @@ std::unique_ptr<TLoginConnection> MakeMyLoginConnection(int index);
 // statements must not reach the session of source (a USE, a SET, a temporary table or an open
 // transaction). Raises what opening raises.
 std::unique_ptr<TMyLoginConnection> OpenSessionLike(TMyConnection& source);
+
+// Whether the database of connection holds a table named table, without regard to case. Raises
+// what reading the table list raises.
+bool HasTableNamed(TCustomDAConnection& connection, const QString& table);

@@ -19,6 +19,7 @@
 #include "components/MyAccessConnection.h"
 #include "console/BrowserLinks.h"
 #include "console/DbIniSettings.h"
+#include "console/MyLoginConnection.h"
 #include "console/Unit1.h"
 #include "console/Unit_bakdata.h"
 #include "console/Unit_bankmanager.h"
@@ -32,7 +33,6 @@
 #include "console/Unit_usermanager.h"
 #include "console/Unit_zqv2to1.h"
 #include "platform/runtime/Charset.h"
-#include "platform/runtime/Classes.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/JpegImage.h"
@@ -292,12 +292,9 @@ void TFormMain::CloseToolsOfEarlierZones() {
 bool TFormMain::CheckTable(TCustomDAConnection* connection, const QString& table, bool quiet) {
   bool found = false;
   if (connection) {
-    TStringList names;
     if (!RunShowingFailure(QStringLiteral("读取数据表列表失败，请检查网络连接！"),
-                           [&] { connection->GetTableNames(names); }))
+                           [&] { found = HasTableNamed(*connection, table); }))
       return false;
-    for (int i = 0; i < names.Count() && !found; ++i)
-      found = QString::fromStdString(names[i]).compare(table, Qt::CaseInsensitive) == 0;
   }
   if (!found && !quiet)
     ShowMessageBox(QStringLiteral("数据表：") + table + QStringLiteral(",没有找到！"), CaptionError,
