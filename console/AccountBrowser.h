@@ -11,17 +11,7 @@ inline constexpr char kAccountSearchHint[] = "请输入帐号或权限数字";
 
 class TAccountTexts : public TBrowserTexts {
  public:
-  std::string CreatePage(int pageSize) const override;
-  std::string CreateCount() const override;
-  std::string SizePage(const std::string& where, int pageSize) const override;
-  std::string SizeCount(const std::string& where) const override;
-  std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string NextPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string Sort(const std::string& where, const std::string& quotedField) const override;
-  std::string SearchPage(const std::string& where, bool byPrivilege) const override;
-  std::string SearchCount(const std::string& where) const override;
-  std::string TotalLabel(int64_t total) const override;
-  std::string SearchLabel(int64_t total) const override;
+  TAccountTexts();
 };
 
 struct TAccountSearch {

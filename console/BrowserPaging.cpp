@@ -1,5 +1,6 @@
 #include "console/BrowserPaging.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "components/MyAccessConnection.h"
@@ -7,6 +8,77 @@
 #include "mysql/MySQLConnection.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
+
+std::string TBrowserTexts::Fill(const char* text, const TFill& values) const {
+  const std::string_view t(text);
+  std::string out;
+  size_t at = 0;
+  while (at < t.size()) {
+    const size_t open = t.find('{', at);
+    const size_t close = open == std::string_view::npos ? open : t.find('}', open);
+    if (close == std::string_view::npos) break;
+    out.append(t.substr(at, open - at));
+    const std::string_view name = t.substr(open + 1, close - open - 1);
+    if (name == "where")
+      out.append(values.Where);
+    else if (name == "size")
+      out.append(std::to_string(values.Size));
+    else if (name == "limit")
+      out.append(std::to_string(values.Offset) + "," + std::to_string(values.Size));
+    else if (name == "field")
+      out.append(values.Field);
+    else if (name == "columns")
+      out.append(FColumns);
+    else if (name == "total")
+      out.append(std::to_string(values.Total));
+    else
+      out.append(t.substr(open, close - open + 1));
+    at = close + 1;
+  }
+  out.append(t.substr(std::min(at, t.size())));
+  return out;
+}
+
+std::string TBrowserTexts::CreatePage(int pageSize) const {
+  return Fill(FTemplates.CreatePage, {.Size = pageSize});
+}
+std::string TBrowserTexts::CreateCount() const {
+  return Fill(FTemplates.CreateCount, {});
+}
+std::string TBrowserTexts::SizePage(const std::string& where, int pageSize) const {
+  return Fill(FTemplates.SizePage, {.Where = where, .Size = pageSize});
+}
+std::string TBrowserTexts::SizeCount(const std::string& where) const {
+  return Fill(FTemplates.SizeCount, {.Where = where});
+}
+std::string TBrowserTexts::PreviousPage(const std::string& where, int64_t offset, int pageSize) const {
+  return Fill(FTemplates.PreviousPage, {.Where = where, .Offset = offset, .Size = pageSize});
+}
+std::string TBrowserTexts::NextPage(const std::string& where, int64_t offset, int pageSize) const {
+  return Fill(FTemplates.NextPage, {.Where = where, .Offset = offset, .Size = pageSize});
+}
+std::string TBrowserTexts::Sort(const std::string& where, const std::string& quotedField) const {
+  return Fill(FTemplates.Sort, {.Where = where, .Field = quotedField});
+}
+std::string TBrowserTexts::SearchPage(const std::string& where, bool ticked) const {
+  return Fill(ticked ? FTemplates.SearchPageTicked : FTemplates.SearchPage, {.Where = where});
+}
+std::string TBrowserTexts::SearchCount(const std::string& where) const {
+  return Fill(FTemplates.SearchCount, {.Where = where});
+}
+std::string TBrowserTexts::FilterPage(const std::string& where, int pageSize) const {
+  return FTemplates.FilterPage ? Fill(FTemplates.FilterPage, {.Where = where, .Size = pageSize})
+                               : SizePage(where, pageSize);
+}
+std::string TBrowserTexts::FilterCount(const std::string& where) const {
+  return FTemplates.FilterCount ? Fill(FTemplates.FilterCount, {.Where = where}) : SizeCount(where);
+}
+std::string TBrowserTexts::TotalLabel(int64_t total) const {
+  return Fill(FTemplates.TotalLabel, {.Total = total});
+}
+std::string TBrowserTexts::SearchLabel(int64_t total) const {
+  return Fill(FTemplates.SearchLabel, {.Total = total});
+}
 
 std::string PageLabel(const TPagingState& state) {
   return "第 " + std::to_string(state.PageNo) + " 页/共 " + std::to_string(state.PageCount) + " 页";

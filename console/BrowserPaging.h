@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/runtime/Charset.h"
 
@@ -26,30 +27,68 @@ struct TPagingState {
   std::string WhereText = " ";
 };
 
-// The statement texts of one browser (ANSI bytes). Offsets are rows skipped before the page.
+// The statement texts of one browser as templates (ANSI bytes; the labels UTF-8), in which
+// "{where}" stands for the condition, "{size}" for the page size, "{limit}" for the rows skipped
+// before the page and the page size ("34,17"), "{field}" for the back-quoted sort column,
+// "{columns}" for the browser's column list and "{total}" for a count.
+struct TBrowserTemplates {
+  const char* CreatePage;
+  const char* CreateCount;
+  const char* SizePage;
+  const char* SizeCount;
+  const char* PreviousPage;
+  const char* NextPage;
+  const char* Sort;
+  // By the search strip's first check box: ticked, and not.
+  const char* SearchPageTicked;
+  const char* SearchPage;
+  const char* SearchCount;
+  // A quick filter's texts (a condition of the browser's own, paged); null: a page-size
+  // change's texts.
+  const char* FilterPage;
+  const char* FilterCount;
+  const char* TotalLabel;
+  const char* SearchLabel;
+};
+
+// The statement texts of one browser, filled in from its templates. Offsets are rows skipped
+// before the page.
 class TBrowserTexts {
  public:
-  virtual ~TBrowserTexts() = default;
-  virtual std::string CreatePage(int pageSize) const = 0;
-  virtual std::string CreateCount() const = 0;
-  virtual std::string SizePage(const std::string& where, int pageSize) const = 0;
-  virtual std::string SizeCount(const std::string& where) const = 0;
-  virtual std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const = 0;
-  virtual std::string NextPage(const std::string& where, int64_t offset, int pageSize) const = 0;
+  // columns: what "{columns}" stands for.
+  explicit TBrowserTexts(const TBrowserTemplates& templates, std::string columns = {})
+      : FTemplates(templates), FColumns(std::move(columns)) {}
+
+  const std::string& Columns() const noexcept { return FColumns; }
+
+  std::string CreatePage(int pageSize) const;
+  std::string CreateCount() const;
+  std::string SizePage(const std::string& where, int pageSize) const;
+  std::string SizeCount(const std::string& where) const;
+  std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const;
+  std::string NextPage(const std::string& where, int64_t offset, int pageSize) const;
   // quotedField: the column's name, back-quoted.
-  virtual std::string Sort(const std::string& where, const std::string& quotedField) const = 0;
+  std::string Sort(const std::string& where, const std::string& quotedField) const;
   // ticked: the search strip's first check box (it picks the form of some browsers' texts).
-  virtual std::string SearchPage(const std::string& where, bool ticked) const = 0;
-  virtual std::string SearchCount(const std::string& where) const = 0;
-  // A quick filter's texts: a condition of the browser's own, paged; by default a page-size
-  // change's texts.
-  virtual std::string FilterPage(const std::string& where, int pageSize) const {
-    return SizePage(where, pageSize);
-  }
-  virtual std::string FilterCount(const std::string& where) const { return SizeCount(where); }
-  // UTF-8 labels.
-  virtual std::string TotalLabel(int64_t total) const = 0;
-  virtual std::string SearchLabel(int64_t total) const = 0;
+  std::string SearchPage(const std::string& where, bool ticked) const;
+  std::string SearchCount(const std::string& where) const;
+  std::string FilterPage(const std::string& where, int pageSize) const;
+  std::string FilterCount(const std::string& where) const;
+  std::string TotalLabel(int64_t total) const;
+  std::string SearchLabel(int64_t total) const;
+
+ private:
+  struct TFill {
+    std::string_view Where = {}, Field = {};
+    int64_t Offset = 0, Total = 0;
+    int Size = 0;
+  };
+  // The template with each placeholder replaced once by its value; values are not read again,
+  // so a condition holding "{size}" stays as it is.
+  std::string Fill(const char* text, const TFill& values) const;
+
+  const TBrowserTemplates& FTemplates;
+  std::string FColumns;
 };
 
 enum class TCountLabel { Keep, Total, Search };

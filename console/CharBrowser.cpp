@@ -2,83 +2,50 @@
 
 namespace {
 
-std::string Limit(int64_t offset, int pageSize) {
-  return std::to_string(offset) + "," + std::to_string(pageSize);
-}
+const TBrowserTemplates kCharTemplates = {
+    .CreatePage = "Select  * from  user  LIMIT 0,{size}",
+    .CreateCount = "Select count(*) count  from user",
+    .SizePage = "Select * from user  {where}  LIMIT 0,{size}",
+    .SizeCount = "Select count(*) count  from user   {where}",
+    .PreviousPage = "select  *  from user {where} Limit {limit}",
+    .NextPage = "select * from user  {where} Limit {limit}",
+    .Sort = "select   *   from   user   {where}   order   by   {field}",
+    .SearchPageTicked = "Select * from user {where}",
+    .SearchPage = "Select * from user {where}",
+    .SearchCount = "Select count(*) count from user  {where}",
+    .FilterPage = nullptr,
+    .FilterCount = nullptr,
+    .TotalLabel = "共有记录{total}条",
+    .SearchLabel = "当前查询共有记录{total}条",
+};
+
+// Paging and sorting leave the search's condition out.
+const TBrowserTemplates kBankTemplates = {
+    .CreatePage = "Select {columns} from t_bank as t_bank LIMIT 0,{size}",
+    .CreateCount = "Select count(*) count  from t_bank",
+    .SizePage = "Select  {columns}  from t_bank  LIMIT 0,{size}",
+    .SizeCount = "Select count(*) count  from t_bank",
+    .PreviousPage = "select  {columns}  FROM t_bank Limit {limit}",
+    .NextPage = "select  {columns}  FROM t_bank Limit {limit}",
+    .Sort = "select    {columns}   from   t_bank as t_bank order   by   {field}",
+    .SearchPageTicked = "Select {columns}  from  t_bank as t_bank {where}",  // by account
+    .SearchPage = "Select  {columns}  from  t_bank as t_bank {where}",
+    .SearchCount = "Select count(*) count  from t_bank {where}",
+    .FilterPage = nullptr,
+    .FilterCount = nullptr,
+    .TotalLabel = "共 {total}条记录 ",
+    .SearchLabel = "共 {total}条记录 ",
+};
 
 }  // namespace
 
-std::string TCharTexts::CreatePage(int pageSize) const {
-  return "Select  * from  user  LIMIT 0," + std::to_string(pageSize);
-}
-std::string TCharTexts::CreateCount() const {
-  return "Select count(*) count  from user";
-}
-std::string TCharTexts::SizePage(const std::string& where, int pageSize) const {
-  return "Select * from user  " + where + "  LIMIT 0," + std::to_string(pageSize);
-}
-std::string TCharTexts::SizeCount(const std::string& where) const {
-  return "Select count(*) count  from user   " + where;
-}
-std::string TCharTexts::PreviousPage(const std::string& where, int64_t offset, int pageSize) const {
-  return "select  *  from user " + where + " Limit " + Limit(offset, pageSize);
-}
-std::string TCharTexts::NextPage(const std::string& where, int64_t offset, int pageSize) const {
-  return "select * from user  " + where + " Limit " + Limit(offset, pageSize);
-}
-std::string TCharTexts::Sort(const std::string& where, const std::string& quotedField) const {
-  return "select   *   from   user   " + where + "   order   by   " + quotedField;
-}
-std::string TCharTexts::SearchPage(const std::string& where, bool) const {
-  return "Select * from user " + where;
-}
-std::string TCharTexts::SearchCount(const std::string& where) const {
-  return "Select count(*) count from user  " + where;
-}
-std::string TCharTexts::TotalLabel(int64_t total) const {
-  return "共有记录" + std::to_string(total) + "条";
-}
-std::string TCharTexts::SearchLabel(int64_t total) const {
-  return "当前查询共有记录" + std::to_string(total) + "条";
-}
+TCharTexts::TCharTexts() : TBrowserTexts(kCharTemplates) {}
 
 TBankTexts::TBankTexts(std::string_view accountDb, TCharsetKind charset)
-    : FColumns("(select username  from " + QuotedColumn(accountDb, charset) +
-               ".`user` where  idx=t_bank.AccountID) as AccountID1,AccountID,Items,BankMoney,Password") {}
-
-std::string TBankTexts::CreatePage(int pageSize) const {
-  return "Select " + FColumns + " from t_bank as t_bank LIMIT 0," + std::to_string(pageSize);
-}
-std::string TBankTexts::CreateCount() const {
-  return "Select count(*) count  from t_bank";
-}
-std::string TBankTexts::SizePage(const std::string&, int pageSize) const {
-  return "Select  " + FColumns + "  from t_bank  LIMIT 0," + std::to_string(pageSize);
-}
-std::string TBankTexts::SizeCount(const std::string&) const {
-  return "Select count(*) count  from t_bank";
-}
-std::string TBankTexts::PreviousPage(const std::string&, int64_t offset, int pageSize) const {
-  return "select  " + FColumns + "  FROM t_bank Limit " + Limit(offset, pageSize);
-}
-std::string TBankTexts::NextPage(const std::string&, int64_t offset, int pageSize) const {
-  return "select  " + FColumns + "  FROM t_bank Limit " + Limit(offset, pageSize);
-}
-std::string TBankTexts::Sort(const std::string&, const std::string& quotedField) const {
-  return "select    " + FColumns + "   from   t_bank as t_bank order   by   " + quotedField;
-}
-std::string TBankTexts::SearchPage(const std::string& where, bool byAccount) const {
-  return (byAccount ? "Select " : "Select  ") + FColumns + "  from  t_bank as t_bank " + where;
-}
-std::string TBankTexts::SearchCount(const std::string& where) const {
-  return "Select count(*) count  from t_bank " + where;
-}
-std::string TBankTexts::TotalLabel(int64_t total) const {
-  return "共 " + std::to_string(total) + "条记录 ";
-}
-std::string TBankTexts::SearchLabel(int64_t total) const {
-  return "共 " + std::to_string(total) + "条记录 ";
-}
+    : TBrowserTexts(
+          kBankTemplates,
+          "(select username  from " + QuotedColumn(accountDb, charset) +
+              ".`user` where  idx=t_bank.AccountID) as AccountID1,AccountID,Items,BankMoney,Password") {}
 
 std::string NameIs(std::string_view column, std::string_view text, TLiteralStyle style) {
   return LikeCondition(column, text, style, false);

@@ -15,17 +15,7 @@ inline constexpr char kBankSearchHint[] = "请输入角色名或帐号";
 
 class TCharTexts : public TBrowserTexts {
  public:
-  std::string CreatePage(int pageSize) const override;
-  std::string CreateCount() const override;
-  std::string SizePage(const std::string& where, int pageSize) const override;
-  std::string SizeCount(const std::string& where) const override;
-  std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string NextPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string Sort(const std::string& where, const std::string& quotedField) const override;
-  std::string SearchPage(const std::string& where, bool byAccount) const override;
-  std::string SearchCount(const std::string& where) const override;
-  std::string TotalLabel(int64_t total) const override;
-  std::string SearchLabel(int64_t total) const override;
+  TCharTexts();
 };
 
 // The warehouse reads the owner's name from the account database; only its search keeps a
@@ -34,22 +24,6 @@ class TBankTexts : public TBrowserTexts {
  public:
   // accountDb: the account database's name (connection bytes), quoted here.
   TBankTexts(std::string_view accountDb, TCharsetKind charset);
-  const std::string& Columns() const noexcept { return FColumns; }
-
-  std::string CreatePage(int pageSize) const override;
-  std::string CreateCount() const override;
-  std::string SizePage(const std::string& where, int pageSize) const override;
-  std::string SizeCount(const std::string& where) const override;
-  std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string NextPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string Sort(const std::string& where, const std::string& quotedField) const override;
-  std::string SearchPage(const std::string& where, bool byAccount) const override;
-  std::string SearchCount(const std::string& where) const override;
-  std::string TotalLabel(int64_t total) const override;
-  std::string SearchLabel(int64_t total) const override;
-
- private:
-  std::string FColumns;
 };
 
 // A name compared as typed (no wildcard of the user's), in the stored bytes: the condition after

@@ -1,16 +1,28 @@
 #include "console/LogBrowser.h"
 
 #include <iterator>
+#include <utility>
 
 #include "platform/runtime/DateTimeUtils.h"
 
 namespace {
 
-constexpr char kFrom[] = " from t_log_user_history as a ";
-
-std::string Limit(int64_t offset, int pageSize) {
-  return std::to_string(offset) + "," + std::to_string(pageSize);
-}
+const TBrowserTemplates kLogTemplates = {
+    .CreatePage = "Select {columns} from t_log_user_history as a  LIMIT 0,{size}",
+    .CreateCount = "Select count(*) count from t_log_user_history",
+    .SizePage = "Select   {columns}  from t_log_user_history as a  {where}  LIMIT 0,{size}",
+    .SizeCount = "Select count(*) count  from t_log_user_history   {where}",
+    .PreviousPage = "select  {columns}  from t_log_user_history as a {where} Limit {limit}",
+    .NextPage = "select  {columns}  from t_log_user_history as a  {where} Limit {limit}",
+    .Sort = "select    {columns}    from  t_log_user_history as a {where}   order   by   {field}",
+    .SearchPageTicked = "Select {columns} from  t_log_user_history as a  {where}",
+    .SearchPage = "Select {columns} from  t_log_user_history as a  {where}",
+    .SearchCount = "Select count(*) count from t_log_user_history  {where}",
+    .FilterPage = "Select {columns} from t_log_user_history as a  {where}  LIMIT 0,{size}",
+    .FilterCount = "Select count(*) count from t_log_user_history  {where}",
+    .TotalLabel = "共有记录{total}条",
+    .SearchLabel = "当前查询共有记录{total}条",
+};
 
 bool Digits(std::string_view text, size_t at, size_t count, int& value) {
   value = 0;
@@ -43,49 +55,7 @@ std::string LogFieldList(const std::string& quotedCharDb, const std::string& typ
          typeExpression;
 }
 
-std::string TLogTexts::CreatePage(int pageSize) const {
-  return "Select " + FFieldList + kFrom + " LIMIT 0," + std::to_string(pageSize);
-}
-std::string TLogTexts::CreateCount() const {
-  return "Select count(*) count from t_log_user_history";
-}
-std::string TLogTexts::SizePage(const std::string& where, int pageSize) const {
-  return "Select   " + FFieldList + "  from t_log_user_history as a  " + where + "  LIMIT 0," +
-         std::to_string(pageSize);
-}
-std::string TLogTexts::SizeCount(const std::string& where) const {
-  return "Select count(*) count  from t_log_user_history   " + where;
-}
-std::string TLogTexts::PreviousPage(const std::string& where, int64_t offset, int pageSize) const {
-  return "select  " + FFieldList + "  from t_log_user_history as a " + where + " Limit " +
-         Limit(offset, pageSize);
-}
-std::string TLogTexts::NextPage(const std::string& where, int64_t offset, int pageSize) const {
-  return "select  " + FFieldList + "  from t_log_user_history as a  " + where + " Limit " +
-         Limit(offset, pageSize);
-}
-std::string TLogTexts::Sort(const std::string& where, const std::string& quotedField) const {
-  return "select    " + FFieldList + "    from  t_log_user_history as a " + where + "   order   by   " +
-         quotedField;
-}
-std::string TLogTexts::SearchPage(const std::string& where, bool) const {
-  return "Select " + FFieldList + " from  t_log_user_history as a  " + where;
-}
-std::string TLogTexts::SearchCount(const std::string& where) const {
-  return "Select count(*) count from t_log_user_history  " + where;
-}
-std::string TLogTexts::FilterPage(const std::string& where, int pageSize) const {
-  return "Select " + FFieldList + kFrom + " " + where + "  LIMIT 0," + std::to_string(pageSize);
-}
-std::string TLogTexts::FilterCount(const std::string& where) const {
-  return "Select count(*) count from t_log_user_history  " + where;
-}
-std::string TLogTexts::TotalLabel(int64_t total) const {
-  return "共有记录" + std::to_string(total) + "条";
-}
-std::string TLogTexts::SearchLabel(int64_t total) const {
-  return "当前查询共有记录" + std::to_string(total) + "条";
-}
+TLogTexts::TLogTexts(std::string fieldList) : TBrowserTexts(kLogTemplates, std::move(fieldList)) {}
 
 bool IsLogTime(std::string_view text) {
   if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||

@@ -20,25 +20,8 @@ std::string LogFieldList(const std::string& quotedCharDb, const std::string& typ
 
 class TLogTexts : public TBrowserTexts {
  public:
-  explicit TLogTexts(std::string fieldList) : FFieldList(std::move(fieldList)) {}
-  const std::string& FieldList() const noexcept { return FFieldList; }
-
-  std::string CreatePage(int pageSize) const override;
-  std::string CreateCount() const override;
-  std::string SizePage(const std::string& where, int pageSize) const override;
-  std::string SizeCount(const std::string& where) const override;
-  std::string PreviousPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string NextPage(const std::string& where, int64_t offset, int pageSize) const override;
-  std::string Sort(const std::string& where, const std::string& quotedField) const override;
-  std::string SearchPage(const std::string& where, bool ticked) const override;
-  std::string SearchCount(const std::string& where) const override;
-  std::string FilterPage(const std::string& where, int pageSize) const override;
-  std::string FilterCount(const std::string& where) const override;
-  std::string TotalLabel(int64_t total) const override;
-  std::string SearchLabel(int64_t total) const override;
-
- private:
-  std::string FFieldList;
+  // fieldList: LogFieldList's answer.
+  explicit TLogTexts(std::string fieldList);
 };
 
 // The action filter's items (UTF-8) and the condition each adds to a search.

@@ -35,6 +35,9 @@ void BrowserPagingTest::PagingWalksThePages() {
   paging.Commit(*paging.Next(), std::nullopt);
   paging.Commit(*paging.Next(), std::nullopt);
   // A search starts at page 1 and pages within its condition; so does a new size.
+  // The condition goes in as it is: braces typed in a search stand for nothing.
+  QCOMPARE(paging.Search(" where username like '{where}{size}'", true).PageSQL,
+           std::string("Select * from user  where username like '{where}{size}'"));
   paging.Commit(paging.Search(" where username like 'test%'", false), 29);
   QCOMPARE(PageLabel(paging.State()), std::string("第 1 页/共 2 页"));
   const TPageStep resized = paging.PageSize(10);
