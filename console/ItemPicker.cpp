@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
@@ -21,6 +23,7 @@
 #include "mysql/MySQLConnection.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/DBGrid.h"
+#include "platform/widgets/DBGridModel.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"
 
@@ -28,6 +31,72 @@ namespace {
 
 QString Utf8(const char* text) {
   return QString::fromUtf8(text);
+}
+
+}  // namespace
+
+struct TPickerTexts {
+  const char* Caption;
+  const char* Table;
+  const char* Columns;         // the select list
+  const char* NameColumn;      // what a search compares
+  const char* NameField;       // the field a pick hands over
+  const char* CountPrefix;     // "角色数: "
+  const char* Status;          // the status text on opening
+  const char* Hint;            // the search edit's hint text
+  const char* ReadFailure;     // opening and "显示全部"
+  const char* FirstPageSpace;  // between the table and LIMIT
+  const char* ListFull;        // a pick into a full list
+  struct {
+    const char* Field;
+    const char* Title;
+    int Width;
+    bool Centred;
+  } Grid[4];
+};
+
+namespace {
+
+// By TPickerKind.
+const TPickerTexts kPickerTexts[] = {
+    {"物品发放—添加角色",
+     "user",
+     "ID,Name,Level,Deleted",
+     "name",
+     "Name",
+     "角色数: ",
+     "双击角色名即可添加到发放列表中...",
+     "请输入角色名",
+     "查询角色数据表失败！请检查网络连接！\r\n错误信息：",
+     " ",
+     "最多只能添加10个角色名！",
+     {{"ID", "序号", 60, true},
+      {"Name", "角色名", 140, true},
+      {"Level", "等级", 60, true},
+      {"deleted", "是否删除", 70, true}}},
+    {"物品发放—添加物品",
+     "t_itemname",
+     "*",
+     "itemname",
+     "itemName",
+     "装备数: ",
+     "双击装备名即可添加到发放列表中...",
+     "请输入物品名",
+     "查询装备数据表失败！请检查网络连接！\r\n错误信息：",
+     "  ",
+     "最多只能添加10件物品！",
+     {{"itemNo", "序号", 60, true},
+      {"itemName", "物品名", 140, true},
+      {"itemDbidx", "物品DNA", 80, true},
+      {"itemMemo", "简介", 200, false}}},
+};
+
+std::vector<TDBGridColumn> GridColumns(const TPickerTexts& texts) {
+  std::vector<TDBGridColumn> columns;
+  for (const auto& c : texts.Grid)
+    columns.push_back({c.Field, Utf8(c.Title), c.Width,
+                       c.Centred ? std::optional<Qt::Alignment>(Qt::AlignCenter) : std::nullopt, true});
+  return columns;
 }
 
 }  // namespace
@@ -45,16 +114,17 @@ void AppendMemoLine(QPlainTextEdit& memo, const QString& line) {
   memo.appendPlainText(line);
 }
 
-TItemPicker::TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, const TPickerTexts& texts,
-                         std::vector<TDBGridColumn> columns, QWidget* parent)
+TItemPicker::TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, TPickerKind kind,
+                         QPlainTextEdit& target, QWidget* parent)
     : QDialog(parent),
       FConnection(con2),
       FCharset(charset),
-      FTexts(texts),
+      FTexts(kPickerTexts[static_cast<int>(kind)]),
+      FTarget(target),
       FQuery(std::make_unique<TMyQuery>()),
       FCount(std::make_unique<TMyQuery>()),
       FSource(std::make_unique<TMyDataSource>()) {
-  setWindowTitle(Utf8(texts.Caption));
+  setWindowTitle(Utf8(FTexts.Caption));
   setWindowFlag(Qt::WindowStaysOnTopHint);
   for (TMyQuery* q : {FQuery.get(), FCount.get()}) q->SetCommandTimeout(kReadTimeoutSeconds);
   FQuery->SetFetchAll(true);
@@ -63,7 +133,7 @@ TItemPicker::TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, const
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   auto* top = new QHBoxLayout();
-  edt1 = new QLineEdit(Utf8(texts.Hint), this);
+  edt1 = new QLineEdit(Utf8(FTexts.Hint), this);
   edt1->setFixedWidth(150);
   edt1->setStyleSheet(QStringLiteral("color: gray;"));
   edt1->installEventFilter(this);
@@ -81,10 +151,10 @@ TItemPicker::TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, const
   dbgrd1->SetCharset(charset);
   dbgrd1->SetReadOnly(true);
   dbgrd1->SetDataSource(FSource.get());
-  dbgrd1->SetColumns(std::move(columns));
+  dbgrd1->SetColumns(GridColumns(FTexts));
   dbgrd1->setMinimumSize(420, 300);
   layout->addWidget(dbgrd1, 1);
-  stat1 = new QLabel(Utf8(texts.Status), this);
+  stat1 = new QLabel(Utf8(FTexts.Status), this);
   stat1->setFrameShape(QFrame::StyledPanel);
   layout->addWidget(stat1);
   pnl1 = new QLabel(QStringLiteral("数据载入中..."), this);
@@ -112,7 +182,7 @@ TItemPicker::TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, const
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
-    ShowMessageBox(Utf8(texts.ReadFailure) + ExceptionText(e), CaptionError, TMsgIcon::Error);
+    ShowMessageBox(Utf8(FTexts.ReadFailure) + ExceptionText(e), CaptionError, TMsgIcon::Error);
   }
 }
 
@@ -213,6 +283,20 @@ void TItemPicker::ShowAll() {
   }
   done();
   ShowCount(FTotal);
+}
+
+void TItemPicker::PickRow() {
+  if (!HasRow()) {
+    ShowMessageBox(QStringLiteral("不能添加空记录！"), CaptionError, TMsgIcon::Error);
+    return;
+  }
+  const QString name = CurrentText(FTexts.NameField);
+  if (MemoLines(FTarget).size() >= kMaxListLines) {
+    ShowMessageBox(Utf8(FTexts.ListFull), CaptionError, TMsgIcon::Error);
+    stat1->setText(QStringLiteral("添加 ") + name + QStringLiteral(" 失败！"));
+    return;
+  }
+  Add(name);
 }
 
 bool TItemPicker::HasRow() const {

@@ -1,13 +1,12 @@
 // The pickers of the item-issuing window: a modal list over one table of the character database
 // (its first 20 rows, an exact or fuzzy search by name, every row on request) whose double-click
-// hands a row to the window's lists. The character and the item picker differ only in their
-// table, texts and what a double-click does.
+// hands a row's name to one of the window's lists. The character and the item picker differ only
+// in their row of one table (table, columns, texts) and in what they do with a name.
 #pragma once
 
 #include <QDialog>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/widgets/FieldText.h"
 
@@ -20,7 +19,6 @@ class TDBGrid;
 class TFlatButton;
 class TMyDataSource;
 class TMyQuery;
-struct TDBGridColumn;
 
 // The most lines each list of the item-issuing window holds.
 inline constexpr int kMaxListLines = 10;
@@ -31,32 +29,24 @@ inline constexpr int kPickerFirstRows = 20;
 QStringList MemoLines(const QPlainTextEdit& memo);
 void AppendMemoLine(QPlainTextEdit& memo, const QString& line);
 
-struct TPickerTexts {
-  const char* Caption;
-  const char* Table;
-  const char* Columns;         // the select list
-  const char* NameColumn;      // what a search compares
-  const char* CountPrefix;     // "角色数: "
-  const char* Status;          // the status text on opening
-  const char* Hint;            // the search edit's hint text
-  const char* ReadFailure;     // opening and "显示全部"
-  const char* FirstPageSpace;  // between the table and LIMIT
-};
+enum class TPickerKind { Character, Item };
+struct TPickerTexts;
 
 class TItemPicker : public QDialog {
   Q_OBJECT
 
  public:
-  TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, const TPickerTexts& texts,
-              std::vector<TDBGridColumn> columns, QWidget* parent = nullptr);
+  // target: the window's list the picked names go to.
+  TItemPicker(TCustomMyConnection& con2, TFieldCharset charset, TPickerKind kind, QPlainTextEdit& target,
+              QWidget* parent = nullptr);
   ~TItemPicker() override;
 
   // Searches by the edit's text (exact, or fuzzy with chk1).
   void Search();
   // 显示全部.
   void ShowAll();
-  // A double-click on the current row.
-  virtual void PickRow() = 0;
+  // A double-click on the current row: refused without a row or with a full list, else Add.
+  void PickRow();
   // The statement each step runs (bytes in the connection's set).
   std::string CountSql() const;
   std::string FirstPageSql() const;
@@ -78,18 +68,22 @@ class TItemPicker : public QDialog {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  // The current row's value of field, decoded; empty when there is no row.
-  QString CurrentText(const char* field) const;
-  bool HasRow() const;
+  // Hands the current row's name to the target list, which has room for it.
+  virtual void Add(const QString& name) = 0;
+  QPlainTextEdit& Target() const noexcept { return FTarget; }
 
  private:
   void OpenRows(const std::string& sql);
   void ShowCount(int64_t shown);
   std::string Encode(const QString& text) const { return EncodeFieldText(text, FCharset); }
+  bool HasRow() const;
+  // The current row's value of field, decoded; empty when there is no row.
+  QString CurrentText(const char* field) const;
 
   TCustomMyConnection& FConnection;
   TFieldCharset FCharset;
   const TPickerTexts& FTexts;
+  QPlainTextEdit& FTarget;
   std::unique_ptr<TMyQuery> FQuery;
   std::unique_ptr<TMyQuery> FCount;
   std::unique_ptr<TMyDataSource> FSource;

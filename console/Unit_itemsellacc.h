@@ -12,8 +12,6 @@ class Titemsellacc : public TItemPicker {
   Titemsellacc(TCustomMyConnection& con2, TFieldCharset charset, QPlainTextEdit& target,
                QWidget* parent = nullptr);
 
-  void PickRow() override;
-
- private:
-  QPlainTextEdit& FTarget;
+ protected:
+  void Add(const QString& name) override;
 };

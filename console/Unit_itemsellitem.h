@@ -13,8 +13,6 @@ class Titemsellitem : public TItemPicker {
   Titemsellitem(TCustomMyConnection& con2, TFieldCharset charset, QPlainTextEdit& target,
                 QWidget* parent = nullptr);
 
-  void PickRow() override;
-
- private:
-  QPlainTextEdit& FTarget;
+ protected:
+  void Add(const QString& name) override;
 };
