@@ -358,6 +358,19 @@ bool ReadParamName(TParser& p, const TParseSQLOptions& options, std::string& nam
         t.size() >= 2 && t.front() == options.NameQuoteBegin && t.back() == options.NameQuoteEnd;
     if (enclosed || lx.Code == lcIdent) {
       name = enclosed ? UndoubleQuote(t.substr(1, t.size() - 2), options.NameQuoteEnd) : t;
+      // The lexer ends a string at its second quote: in :"a""b" the name goes on in the string
+      // right after it, a doubled quote standing for one.
+      if (enclosed && lx.Code == lcString && options.NameQuoteBegin == options.NameQuoteEnd) {
+        int64_t end = lx.End;
+        TLex more;
+        while (Next(p, more) && more.Code == lcString && more.Start == end && more.Text.size() >= 2 &&
+               more.Text.front() == options.NameQuoteBegin && more.Text.back() == options.NameQuoteEnd) {
+          name += options.NameQuoteEnd;
+          name.append(more.Text, 1, more.Text.size() - 2);
+          end = more.End;
+        }
+        p.Back();
+      }
       return true;
     }
   }
