@@ -184,6 +184,8 @@ void TDAScript::CreateLexer() {
   FLexer->KeepStringQuotes = true;
   FLexer->TrackLinesInStrings = true;
   FLexer->NoBackslashEscapes = TextNoBackslashEscapes();
+  // A stream's trailing control characters are passed over as a text's are cut off above.
+  FLexer->IgnoreTrailingControls = true;
   if (!FExecuting) FCurrentDelimiter = FDelimiter;
 }
 

@@ -388,7 +388,21 @@ int TParser::ScanToken() {
   if (n > 1 || IsAlpha(c) || c == '_') return ScanIdent();
   if (IsSymbol(c)) return ScanSymbol();
   if (IsNumber(c)) return ScanNumber();
+  if (IgnoreTrailingControls && OnlyControlsFrom(FPos)) {
+    FPos = FTextLength + 1;
+    FLexemPos = FPos;
+    FLexemLength = 0;
+    return lcEnd;
+  }
   RaiseUnknownSymbol(c);
+}
+
+// Whether every byte from pos to the end of the text is below 33. A stream keeps the blocks it
+// reads for this from pos on, which is no more than the run of such bytes.
+bool TParser::OnlyControlsFrom(int64_t pos) {
+  for (; pos <= FTextLength; ++pos)
+    if (static_cast<unsigned char>(CharAt(pos)) >= 33) return false;
+  return true;
 }
 
 int64_t TParser::SkipString(char quote) {

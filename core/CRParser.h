@@ -100,6 +100,9 @@ class TParser {
   // A lexer whose strings take backslash escapes reads a backslash as a plain character instead
   // (a MySQL session whose sql_mode has NO_BACKSLASH_ESCAPES).
   bool NoBackslashEscapes = false;
+  // Control characters (bytes below 33) that run to the end of the text end it as blanks would:
+  // a stream reads as the same text held whole with them cut off.
+  bool IgnoreTrailingControls = false;
 
   // Replaces the text (leaving stream mode) and starts again at its beginning.
   void SetText(std::string text);
@@ -108,7 +111,8 @@ class TParser {
 
   // Reads the next lexeme: returns its code and stores its text in `lexem` (the list entry's
   // text for list codes). Raises Exception "Parser: The unknown symbol ..." for a control
-  // character or DEL; a failing stream raises its own error.
+  // character (unless IgnoreTrailingControls takes it for the end) or DEL; a failing stream
+  // raises its own error.
   virtual int GetNext(std::string& lexem);
   int GetNextCode();
   // The next GetNext reads the last lexeme again.
@@ -224,6 +228,7 @@ class TParser {
   int Scan();
   bool ScanComment();
   int ScanToken();
+  bool OnlyControlsFrom(int64_t pos);
   int ScanString(char quote);
   // From the opening quote at Pos past the string, as ScanString reads it; returns where its
   // closing quote is (past the text when the text ends first).

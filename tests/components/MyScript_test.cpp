@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "platform/runtime/Classes.h"
 
 namespace {
 
@@ -149,6 +152,39 @@ TEST(MyScriptSplitTest, AnUnreadableByteFailsInItsTurn) {
     }
     EXPECT_EQ(seen, std::vector<std::string>{text.substr(0, 12)});
   }
+}
+
+// Control characters after the last statement (a file ending in Ctrl-Z or zero bytes) end a script
+// read from a stream as they end the same text held whole.
+TEST(MyScriptSplitTest, TrailingControlCharactersEndAStreamToo) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"SELECT 1;\r\n\x1a", {"SELECT 1"}},
+      {"SELECT 1;\n\0\0\x01 \n\x02"s, {"SELECT 1"}},
+      {"SELECT 1;\nSELECT 'a\x1a\x1a", {"SELECT 1", "SELECT 'a"}},
+  };
+  for (const auto& [text, want] : cases)
+    for (bool fromStream : {false, true}) {
+      SCOPED_TRACE(testing::PrintToString(text) + (fromStream ? " from a stream" : ""));
+      TMyScript script;
+      std::vector<std::string> seen;
+      script.BeforeExecute = [&](TComponent*, std::string& sql, bool& omit) {
+        seen.push_back(sql);
+        omit = true;
+      };
+      TStringStream stream(text);
+      if (fromStream)
+        script.SetSourceStream(&stream);
+      else
+        script.SetSQLText(text);
+      try {
+        while (script.ExecuteNext()) {
+        }
+      } catch (const Exception& e) {
+        ADD_FAILURE() << e.Message();
+      }
+      EXPECT_EQ(seen, want);
+    }
 }
 
 TEST(MyScriptSplitTest, StartLinesCountTheLinesBefore) {
