@@ -374,7 +374,8 @@ void StoreBytes(const TMySQLFieldDesc& f, uint8_t* slot, const uint8_t* bytes, s
     return;
   }
   if (f.DataType == dtExtVarBytes) {
-    if (len > UINT16_MAX) RaiseOutOfRange(Format("of %d bytes", {int64_t(len)}), f);
+    // Held out of line but read back into the field's own room: no longer than the column says.
+    if (len > UINT16_MAX || len > f.Length) RaiseOutOfRange(Format("of %d bytes", {int64_t(len)}), f);
     Marshal::WriteIntPtr(slot, NewHeapVarBytes(*cx.Heap, {bytes, len}));
     return;
   }

@@ -156,4 +156,46 @@ TEST(MyConnectionVersions, UnknownColumnTypeIsAnErrorNamingTheColumn) {
   }
 }
 
+// A VARBINARY value longer than its column says (the column's length may be anything a server
+// sends) is an error naming the column, held inline or out of line, and the session stays usable.
+TEST(MyConnectionVersions, ABinaryValueLongerThanItsColumnIsAnErrorNamingTheColumn) {
+  for (uint32_t length : {0u, 4u, 40u}) {
+    SCOPED_TRACE(length);
+    std::vector<std::string> sent;
+    TFakeMySqlServer server;
+    server.SetStepTimeoutMs(3000);
+    server.SendPacket(0, Greeting("10.11.6")).ReadPacket(1).SendPacket(2, OkPacket41(0, 0, 2));
+    Rows(server.ReadPacket(0, Query(sent)), {"latin1"});
+    server.ReadPacket(0, Query(sent))
+        .SendPacket(1, Bytes{1})
+        .SendPacket(2, FieldPacket41("", "t", "t", "vb", "vb", 63, length, mftVarString, 0x80, 0))
+        .SendPacket(3, EofPacket(0, 2))
+        .SendPacket(4, TextRow({std::string(length + 3, 'x').c_str()}))
+        .SendPacket(5, EofPacket(0, 2));
+    Rows(server.ReadPacket(0, Query(sent)), {"still here"});
+    server.ExpectClose();
+    server.Start();
+    TMyConnection conn;
+    PointAt(conn, server);
+    conn.Open();
+    TMyQuery q;
+    q.SetConnection(&conn);
+    q.SetSQLText("SELECT vb FROM t");
+    try {
+      q.Open();
+      ADD_FAILURE() << "opened: " << q.Fields()[0]->AsBytes().size() << " bytes";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(),
+                "Value of " + std::to_string(length + 3) + " bytes is out of range for field vb");
+    }
+    q.Close();
+    q.SetSQLText("SELECT c FROM t");
+    q.Open();
+    EXPECT_EQ(q.Fields()[0]->AsString(), "still here");
+    q.Close();
+    conn.Close();
+    EXPECT_EQ(server.Finish(), "");
+  }
+}
+
 }  // namespace
