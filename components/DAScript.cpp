@@ -615,7 +615,7 @@ void TDAScript::RunText(const std::string& sql) {
   if (!FCommand) FCommand = CreateCommand();
   // The command would replace every reference it finds, set or not: it is emptied (which empties
   // its macro list) and given the text to send as it is.
-  FCommand->SQL().Clear();
+  FCommand->SetSQLText({});
   if (ExpandMacros && sql.find(MacroChar) != std::string::npos)
     TDBAccessUtils::SetSQLText(FCommand.get(), ScriptText(sql));
   else

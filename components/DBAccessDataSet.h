@@ -127,7 +127,7 @@ class TCustomDADataSet : public TMemDataSet,
   virtual TCustomDAConnection* UsedConnection() const { return FConnection; }
 
   // ---- SQL, parameters and macros (the internal command's) ----
-  TStringList& SQL() const noexcept { return FCommand->SQL(); }
+  TStringList& SQL() const { return FCommand->SQL(); }
   void SetSQLText(const std::string& text) { FCommand->SetSQLText(text); }
   TDAParams& Params() const noexcept { return FCommand->Params(); }
   TDAParam* ParamByName(std::string_view name) const { return Params().ParamByName(name); }

@@ -1,6 +1,7 @@
 #include "components/DBAccessSQL.h"
 
 #include <exception>
+#include <string_view>
 #include <vector>
 
 #include "components/DBAccessDataSet.h"
@@ -14,7 +15,9 @@ TCustomDASQL::TCustomDASQL(TComponent* owner) : TComponent(owner) {
   FMacros = std::make_unique<TMacros>(this);
   FMacros->OnChanged = [this](TMacro* macro, TMacroChange change) { OnMacrosChanged(macro, change); };
   FSQL.SetKeepLineBreaks(true);
-  FSQL.OnChange = [this](TStringList*) { SQLChanged(); };
+  FSQL.OnChange = [this](TStringList*) {
+    if (!FSplittingText) SQLChanged();
+  };
 }
 
 TCustomDASQL::~TCustomDASQL() {
@@ -81,7 +84,7 @@ void TCustomDASQL::SessionEnding() noexcept {
   auto trace = [&](bool after) {
     if (Quiet || monitor == nullptr) return;
     try {
-      TCustomDASQLMonitor::SQLUnprepare(monitor, this, FFinalSQL, FParams.get(), after, Debug);
+      TCustomDASQLMonitor::SQLUnprepare(monitor, this, *FFinalSQL, FParams.get(), after, Debug);
     } catch (...) {
       // A trace handler's failure does not keep the statement on a closing session.
     }
@@ -170,32 +173,65 @@ void TCustomDASQL::EndConnection() {
 
 // ---- SQL text, parameters and macros -------------------------------------------------------------
 
+namespace {
+
+// Whether two texts give the same lines: split into lines, a text reads back as it was, a last
+// line without a break given one ("\r\n").
+bool SameLines(std::string_view a, std::string_view b) {
+  auto ended = [](std::string_view t) { return t.empty() || t.back() == '\r' || t.back() == '\n'; };
+  if (ended(a) == ended(b)) return a == b;
+  if (!ended(a)) std::swap(a, b);
+  return a.size() == b.size() + 2 && a.substr(0, b.size()) == b && a.substr(b.size()) == "\r\n";
+}
+
+}  // namespace
+
 void TCustomDASQL::SetSQLText(const std::string& text) {
-  // An empty list and a text with lines differ: the text goes in without a list of its lines
-  // beside it (a restore passes statements of megabytes here).
-  if (FSQL.Count() == 0 && !text.empty()) {
+  // The same text passed the other way (parsed or unparsed) is taken again.
+  if (FSQLUnparsedText == FSQLPassedUnparsed) {
+    const bool same = FText != nullptr    ? SameLines(*FText, text)
+                      : FSQL.Count() == 0 ? text.empty()
+                                          : SameLines(FSQL.ExactText(), text);
+    if (same) return;
+  }
+  if (!FSQL.KeepLineBreaks() || FSQL.Sorted()) {
+    // A list set to read its lines otherwise takes them as it reads them.
+    TStringList lines;
+    lines.SetKeepLineBreaks(true);
+    lines.SetText(text);
     FSQL.BeginUpdate();
-    FSQL.SetText(text);
+    FSQL.Assign(lines);
     FSQL.EndUpdate();
     return;
   }
-  // The same text passed the other way (parsed or unparsed) is taken again. Split into lines, a
-  // text reads back as it was, a last line without a break given one ("\r\n"): the text is
-  // compared so without a list of its lines.
-  if (FSQLUnparsedText == FSQLPassedUnparsed) {
-    const std::string current = FSQL.ExactText();
-    const bool ended = text.empty() || text.back() == '\r' || text.back() == '\n';
-    if (ended ? current == text
-              : current.size() == text.size() + 2 && current.compare(0, text.size(), text) == 0 &&
-                    current.compare(text.size(), 2, "\r\n") == 0)
-      return;
-  }
-  TStringList lines;
-  lines.SetKeepLineBreaks(true);
-  lines.SetText(text);
+  // Kept whole, without a list of its lines (a restore passes statements of megabytes here).
+  auto whole = std::make_shared<const std::string>(text);
   FSQL.BeginUpdate();
-  FSQL.Assign(lines);
+  FSQL.Clear();
+  FText = std::move(whole);
   FSQL.EndUpdate();
+}
+
+TStringList& TCustomDASQL::SQL() {
+  if (FText != nullptr) {
+    FSplittingText = true;
+    try {
+      FSQL.SetText(*FText);
+    } catch (...) {
+      FSplittingText = false;
+      throw;
+    }
+    FSplittingText = false;
+    FText.reset();
+  }
+  return FSQL;
+}
+
+std::string TCustomDASQL::SQLText() const {
+  if (FText == nullptr) return FSQL.Text();
+  const std::string& text = *FText;
+  if (text.empty() || text.back() == '\r' || text.back() == '\n') return text;
+  return text + "\r\n";
 }
 
 std::string TCustomDASQL::FinalSQL() const {
@@ -203,13 +239,21 @@ std::string TCustomDASQL::FinalSQL() const {
 }
 
 std::string TCustomDASQL::InternalFinalSQL() const {
-  std::string sql = FSQL.Text();
+  std::string sql = FText != nullptr ? *FText : FSQL.Text();
   size_t end = sql.size();
   while (end > 0 && static_cast<unsigned char>(sql[end - 1]) <= 32) --end;
   sql.resize(end);
   // A text passed unparsed goes as written: macros of an earlier text do not apply to it.
   if (!FSQLUnparsedText) FMacros->Expand(sql);
   return sql;
+}
+
+std::shared_ptr<const std::string> TCustomDASQL::SharedFinalSQL() const {
+  // The final text is the text itself when nothing is added, trimmed or expanded.
+  if (FText != nullptr && FDataSet == nullptr && FSQLUnparsedText &&
+      (FText->empty() || static_cast<unsigned char>(FText->back()) > 32))
+    return FText;
+  return std::make_shared<const std::string>(FinalSQL());
 }
 
 void TCustomDASQL::SetParamCheck(bool value) {
@@ -231,7 +275,7 @@ void TCustomDASQL::SQLChanged() {
   FSQLUnparsedText = FSQLPassedUnparsed;
   if (!IsLoading() && !FSQLPassedUnparsed) ScanMacros();
   if (FSQLPassedUnparsed) {
-    FFinalSQL = FinalSQL();
+    FFinalSQL = SharedFinalSQL();
     if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);
     return;
   }
@@ -239,7 +283,7 @@ void TCustomDASQL::SQLChanged() {
 }
 
 void TCustomDASQL::ScanMacros() {
-  FMacros->Scan(FSQL.Text());
+  FMacros->Scan(SQLText());
 }
 
 void TCustomDASQL::OnMacrosChanged(TMacro* /*macro*/, TMacroChange change) {
@@ -250,21 +294,22 @@ void TCustomDASQL::OnMacrosChanged(TMacro* /*macro*/, TMacroChange change) {
 }
 
 void TCustomDASQL::UpdateParams() {
-  const std::string sql = FinalSQL();
+  std::string sql = FinalSQL();
   if (!FParamCheck && !IsDesigning()) {
-    FFinalSQL = sql;
-    if (FICommand != nullptr) FICommand->SetSQL(sql);
+    FFinalSQL = std::make_shared<const std::string>(std::move(sql));
+    if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);
     return;
   }
   TDAParams fresh;
   Variant parsesItself;
   if (FICommand != nullptr && FICommand->GetProp(prParamCheck, parsesItself) && parsesItself.AsBoolean()) {
-    FICommand->SetSQL(sql);
+    auto shared = std::make_shared<const std::string>(std::move(sql));
+    FICommand->SetSQL(shared);
     ParamsFromICommand(fresh);
-    FFinalSQL = sql;
+    FFinalSQL = std::move(shared);
   } else {
     FParsedNoBackslashEscapes = TextNoBackslashEscapes();
-    FFinalSQL = ParseSQL(sql, &fresh);
+    FFinalSQL = std::make_shared<const std::string>(ParseSQL(sql, &fresh));
     if (FICommand != nullptr) FICommand->SetSQL(FFinalSQL);
   }
   // The same names in the same order: the parameters stay as they are (callers may hold them).
@@ -376,9 +421,9 @@ void TCustomDASQL::Prepare() {
   BeginConnection();
   try {
     const TDASQLMonitorClass monitor = UsedConnection()->SQLMonitorClass();
-    if (!Quiet) TCustomDASQLMonitor::SQLPrepare(monitor, this, FFinalSQL, FParams.get(), false, Debug);
+    if (!Quiet) TCustomDASQLMonitor::SQLPrepare(monitor, this, *FFinalSQL, FParams.get(), false, Debug);
     InternalPrepare();
-    if (!Quiet) TCustomDASQLMonitor::SQLPrepare(monitor, this, FFinalSQL, FParams.get(), true, Debug);
+    if (!Quiet) TCustomDASQLMonitor::SQLPrepare(monitor, this, *FFinalSQL, FParams.get(), true, Debug);
   } catch (...) {
     EndConnection();
     throw;
@@ -390,9 +435,9 @@ void TCustomDASQL::UnPrepare() {
   TCustomDAConnection* conn = UsedConnection();
   const TDASQLMonitorClass monitor = conn != nullptr ? conn->SQLMonitorClass() : nullptr;
   const bool traced = !Quiet && monitor != nullptr;
-  if (traced) TCustomDASQLMonitor::SQLUnprepare(monitor, this, FFinalSQL, FParams.get(), false, Debug);
+  if (traced) TCustomDASQLMonitor::SQLUnprepare(monitor, this, *FFinalSQL, FParams.get(), false, Debug);
   InternalUnprepare();
-  if (traced) TCustomDASQLMonitor::SQLUnprepare(monitor, this, FFinalSQL, FParams.get(), true, Debug);
+  if (traced) TCustomDASQLMonitor::SQLUnprepare(monitor, this, *FFinalSQL, FParams.get(), true, Debug);
   EndConnection();
 }
 
@@ -408,7 +453,7 @@ void TCustomDASQL::InternalExecute(int iters) {
   TCustomDAConnection* conn = UsedConnection();
   const TDASQLMonitorClass monitor = conn->SQLMonitorClass();
   try {
-    if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, false, Debug);
+    if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, *FFinalSQL, FParams.get(), {}, false, Debug);
     if (FShowWait) StartWait();
     WriteParams(true);
     FInExecuteLoop = true;
@@ -421,12 +466,12 @@ void TCustomDASQL::InternalExecute(int iters) {
       }
     }
     FInExecuteLoop = false;
-    if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, true, Debug);
+    if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, *FFinalSQL, FParams.get(), {}, true, Debug);
   } catch (...) {
     FInExecuteLoop = false;
     try {
       // A failed statement ends its trace too: what the monitor hooked into it for the run goes.
-      if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, FFinalSQL, FParams.get(), {}, true, Debug);
+      if (!Quiet) TCustomDASQLMonitor::SQLExecute(monitor, this, *FFinalSQL, FParams.get(), {}, true, Debug);
     } catch (...) {
       // The execution's own error is the one reported.
     }
@@ -478,7 +523,7 @@ void TCustomDASQL::Assign(TPersistent* source) {
   if (other == nullptr) return TComponent::Assign(source);
   SetConnection(other->FConnection);
   FParamCheck = other->FParamCheck;
-  SetSQLText(other->FSQL.Text());
+  SetSQLText(other->SQLText());
   FMacros->Assign(other->FMacros.get());
   FParams->Assign(other->FParams.get());
   Debug = other->Debug;

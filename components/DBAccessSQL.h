@@ -41,9 +41,12 @@ class TCustomDASQL : public TComponent {
   void SetConnection(TCustomDAConnection* value);
 
   // Changing the text unprepares the command, rescans its macros and rebuilds its parameters
-  // (values of parameters whose names survive are kept).
-  TStringList& SQL() noexcept { return FSQL; }
+  // (values of parameters whose names survive are kept). A text given to SetSQLText is kept whole
+  // until its lines are asked for here.
+  TStringList& SQL();
   void SetSQLText(const std::string& text);
+  // The text as SQL().Text() gives it, without making a list of its lines.
+  std::string SQLText() const;
   TDAParams& Params() const noexcept { return *FParams; }
   TMacros& Macros() const noexcept { return *FMacros; }
   // Off: the text is sent as written and Params are left alone.
@@ -131,7 +134,8 @@ class TCustomDASQL : public TComponent {
 
   // Owns the provider command unless it is a dataset's record set's (SetDataSet).
   std::unique_ptr<TCRCommand, TICommandDeleter> FICommand;
-  std::string FFinalSQL;  // the text last handed to the provider command
+  // The text last handed to the provider command, which shares it.
+  std::shared_ptr<const std::string> FFinalSQL = std::make_shared<const std::string>();
   bool FSQLPassedUnparsed = false;
   bool FSQLUnparsedText = false;  // the current text came unparsed: its macros are not expanded
   bool FShowWait = true;
@@ -140,12 +144,18 @@ class TCustomDASQL : public TComponent {
   friend class TCustomDADataSet;
   friend struct TDBAccessUtils;
   void FinishExecute(bool result);
+  // The final text to hand over: a whole text sent as written is shared instead of copied.
+  std::shared_ptr<const std::string> SharedFinalSQL() const;
   void OnMacrosChanged(TMacro* macro, TMacroChange change);
 
   TCustomDAConnection* FConnection = nullptr;
   TCustomDADataSet* FDataSet = nullptr;
   TCustomDADataSet* FRunningFor = nullptr;  // set by the dataset only while it runs a statement here
-  TStringList FSQL;
+  TStringList FSQL;                         // empty while FText holds the text
+  // The text SetSQLText gave, while nobody has asked for its lines (shared with the final text
+  // when that is the same).
+  std::shared_ptr<const std::string> FText;
+  bool FSplittingText = false;  // its lines are being made: the text itself does not change
   std::unique_ptr<TDAParams> FParams;
   std::unique_ptr<TMacros> FMacros;
   bool FParamCheck = true;

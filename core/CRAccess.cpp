@@ -200,6 +200,15 @@ void TCRConnection::NotifyReconnectError() {
 
 // ---- TCRCommand -------------------------------------------------------------------------------
 
+void TCRCommand::SetSQL(std::shared_ptr<const std::string> value) {
+  FSQL = std::move(value);
+}
+
+const std::string& TCRCommand::GetSQL() const noexcept {
+  static const std::string none;
+  return FSQL != nullptr ? *FSQL : none;
+}
+
 void TCRCommand::Prepare() {
   SetCursorState(csPrepared);
 }

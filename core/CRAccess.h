@@ -294,8 +294,10 @@ class TCRCommand {
   virtual void Execute();
   virtual void SetConnection(TCRConnection* value) { FConnection = value; }
   TCRConnection* GetConnection() const noexcept { return FConnection; }
-  virtual void SetSQL(const std::string& value) { FSQL = value; }
-  const std::string& GetSQL() const noexcept { return FSQL; }
+  // The text is held shared with whoever gave it: a statement of megabytes is kept once.
+  virtual void SetSQL(std::shared_ptr<const std::string> value);
+  void SetSQL(const std::string& value) { SetSQL(std::make_shared<const std::string>(value)); }
+  const std::string& GetSQL() const noexcept;
   virtual TCursorState GetCursorState();
   virtual void SetCursorState(TCursorState value);
 
@@ -334,7 +336,7 @@ class TCRCommand {
   void SetExecuting(bool value) noexcept { FExecuting.store(value, std::memory_order_release); }
 
   TCRConnection* FConnection = nullptr;
-  std::string FSQL;
+  std::shared_ptr<const std::string> FSQL;  // nil: no text
   TParamDescs FParams;
   bool FAutoCommit = false;
   TComponent* FComponent = nullptr;

@@ -90,8 +90,8 @@ void TMySQLCommand::SetConnection(TCRConnection* value) {
   FSQLParts.clear();  // split for the previous connection's character set
 }
 
-void TMySQLCommand::SetSQL(const std::string& value) {
-  TCRCommand::SetSQL(value);
+void TMySQLCommand::SetSQL(std::shared_ptr<const std::string> value) {
+  TCRCommand::SetSQL(std::move(value));
   if (!FCollectingPositions) FParamPositions.clear();
   FSQLParts.clear();
 }
@@ -145,7 +145,7 @@ void TMySQLCommand::Prepare() {
   try {
     CheckPtr(FStmt);
     api.SetTimeout(handle, static_cast<uint32_t>(CommandTimeout));
-    const std::string text = FMyConnection->GetUseUnicode() ? AnsiToUtf8(FSQL) : FSQL;
+    const std::string text = FMyConnection->GetUseUnicode() ? AnsiToUtf8(GetSQL()) : GetSQL();
     FMyConnection->NoteStatementText(text);
     CheckStmt(api.mysql_stmt_prepare(FStmt, text));
     FPrepared = true;
@@ -201,7 +201,7 @@ void TMySQLCommand::ExecuteText() {
     // A text sent as it is goes from the command's own copy.
     std::string built;
     if (!SendTextAsIs) built = BuildSQLText();
-    const std::string& text = SendTextAsIs ? FSQL : built;
+    const std::string& text = SendTextAsIs ? GetSQL() : built;
     DA_ASSERT_MSG(!SendTextAsIs || FParams.Count() == 0, "a text sent as it is takes no parameters");
     CheckPacketSize(text.size());
     if (TraceHook) TraceHook(FMyConnection->GetUseUnicode() && !SendTextAsIs ? Utf8ToAnsi(text) : text);
@@ -315,9 +315,10 @@ std::string TMySQLCommand::BuildSQLText() {
   const bool unicode = FMyConnection->GetUseUnicode();
   if (SendTextAsIs) {
     DA_ASSERT_MSG(FParams.Count() == 0, "a text sent as it is takes no parameters");
-    return FSQL;
+    return GetSQL();
   }
-  if (FParams.Count() == 0 || FSQL.find('?') == std::string::npos) return unicode ? AnsiToUtf8(FSQL) : FSQL;
+  if (FParams.Count() == 0 || GetSQL().find('?') == std::string::npos)
+    return unicode ? AnsiToUtf8(GetSQL()) : GetSQL();
   const std::vector<TParamDesc*> params = PlaceholderParams();
   if (!FParamPositions.empty()) return TextWithPositions(params);
   return TextWithPlaceholders(params);
@@ -352,12 +353,12 @@ void TMySQLCommand::SplitSQL() {
   FSQLParts.clear();
   FSplitNoBackslashEscapes = FMyConnection->NoBackslashEscapes();
   size_t start = 0;
-  for (size_t pos : FindPlaceholders(FSQL, charset, FSplitNoBackslashEscapes)) {
-    FSQLParts.push_back(unicode ? AnsiToUtf8(FSQL.substr(start, pos - start))
-                                : FSQL.substr(start, pos - start));
+  for (size_t pos : FindPlaceholders(GetSQL(), charset, FSplitNoBackslashEscapes)) {
+    FSQLParts.push_back(unicode ? AnsiToUtf8(GetSQL().substr(start, pos - start))
+                                : GetSQL().substr(start, pos - start));
     start = pos + 1;
   }
-  FSQLParts.push_back(unicode ? AnsiToUtf8(FSQL.substr(start)) : FSQL.substr(start));
+  FSQLParts.push_back(unicode ? AnsiToUtf8(GetSQL().substr(start)) : GetSQL().substr(start));
 }
 
 std::string TMySQLCommand::TextWithPlaceholders(const std::vector<TParamDesc*>& params) {
@@ -367,7 +368,7 @@ std::string TMySQLCommand::TextWithPlaceholders(const std::vector<TParamDesc*>& 
   for (size_t i = 0; i < FSQLParts.size(); ++i) {
     sb.Append(FSQLParts[i]);
     if (i + 1 == FSQLParts.size()) break;
-    DA_ASSERT_MSG(i < params.size(), Format("No parameter for placeholder %d of %s", {int(i), FSQL}));
+    DA_ASSERT_MSG(i < params.size(), Format("No parameter for placeholder %d of %s", {int(i), GetSQL()}));
     AppendParam(sb, *params[i]);
   }
   return sb.ToString();
@@ -379,21 +380,21 @@ std::string TMySQLCommand::TextWithPositions(const std::vector<TParamDesc*>& par
       Format("%d parameter positions for %d parameters", {int(FParamPositions.size()), int(params.size())}));
   const bool unicode = FMyConnection->GetUseUnicode();
   auto copy = [&](StringBuilder& sb, size_t from, size_t to) {
-    const std::string part = FSQL.substr(from, to - from);
+    const std::string part = GetSQL().substr(from, to - from);
     sb.Append(unicode ? AnsiToUtf8(part) : part);
   };
   StringBuilder sb;
   size_t start = 0;
   for (size_t i = 0; i < FParamPositions.size(); ++i) {
     const int position = FParamPositions[i];
-    DA_ASSERT_MSG(position >= 1 && static_cast<size_t>(position) <= FSQL.size() &&
+    DA_ASSERT_MSG(position >= 1 && static_cast<size_t>(position) <= GetSQL().size() &&
                       static_cast<size_t>(position) > start,
                   Format("Parameter position %d outside the text or out of order", {position}));
-    DA_ASSERT_MSG(i < params.size(), Format("No parameter for placeholder %d of %s", {int(i), FSQL}));
+    DA_ASSERT_MSG(i < params.size(), Format("No parameter for placeholder %d of %s", {int(i), GetSQL()}));
     copy(sb, start, static_cast<size_t>(position) - 1);
     AppendParam(sb, *params[i]);
     start = static_cast<size_t>(position);
   }
-  copy(sb, start, FSQL.size());
+  copy(sb, start, GetSQL().size());
   return sb.ToString();
 }

@@ -65,7 +65,8 @@ class TMySQLCommand : public TCRCommand {
   void SetConnection(TCRConnection* value) override;
   // Stores the text; the split parts and, unless positions are being collected, the positions
   // are dropped.
-  void SetSQL(const std::string& value) override;
+  using TCRCommand::SetSQL;
+  void SetSQL(std::shared_ptr<const std::string> value) override;
   TCursorState GetCursorState() override { return FCursorState; }
   void SetCursorState(TCursorState value) override { FCursorState = value; }
 

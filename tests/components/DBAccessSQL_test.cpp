@@ -176,6 +176,27 @@ TEST_F(CommandFixture, OnlyADifferentTextUnprepares) {
   }
 }
 
+// A text set whole is split into its lines only when they are asked for; the lines then read and
+// change the text as the command's own.
+TEST_F(CommandFixture, ATextSetWholeReadsAndChangesAsItsLines) {
+  command.SetSQLText("DELETE FROM t\nWHERE id = :id\r\nAND k = 1");
+  EXPECT_EQ(command.SQLText(), "DELETE FROM t\nWHERE id = :id\r\nAND k = 1\r\n");
+  ASSERT_EQ(command.Params().Count(), 1);
+  TStringList& lines = command.SQL();
+  ASSERT_EQ(lines.Count(), 3);
+  EXPECT_EQ(lines[1], "WHERE id = :id");
+  EXPECT_EQ(lines.Text(), command.SQLText());
+  command.Prepare();
+  command.SetSQLText("DELETE FROM t\nWHERE id = :id\r\nAND k = 1\r\n");  // the same lines
+  EXPECT_TRUE(command.Prepared());
+  command.UnPrepare();
+  command.SQL().Add("AND :j = 2");
+  EXPECT_EQ(command.Params().Count(), 2);
+  command.Execute();
+  EXPECT_EQ(Fake().Events.back(),
+            "execute DELETE FROM t\nWHERE id = ?\r\nAND k = 1\r\nAND ? = 2 id=null j=null");
+}
+
 TEST_F(CommandFixture, ConnectionGoneFirst) {
   auto conn = std::make_unique<FakeDAConnection>();
   TCustomDASQL other;
