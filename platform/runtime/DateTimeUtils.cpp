@@ -23,7 +23,28 @@ int32_t DayNumber(int year, int month, int day) noexcept {
   return static_cast<int32_t>(era * 146097 + doe - 719468 + 719163);
 }
 
+// Valid days in 32-bit unsigned steps: divisions by constants become multiplications, and the
+// year, month and day each come from one product (days counted from a March 1 far enough back
+// that every count is positive; a year of the count starts in March, so that the leap day ends it).
+void CivilFromValidDayNumber(uint32_t dayNumber, int& year, int& month, int& day) noexcept {
+  constexpr uint32_t kEras = 2;                          // 800 years before 0001-03-01
+  constexpr uint32_t kShift = 306 + kEras * 146097 - 1;  // 0001-01-01 is day 306 of the year from 0000-03-01
+  const uint32_t n = 4 * (dayNumber + kShift) + 3;
+  const uint32_t century = n / 146097;
+  const uint32_t ofCentury = n % 146097 / 4;  // days into the century
+  const uint64_t p = uint64_t{2939745} * (4 * ofCentury + 3);
+  const auto yearOfCentury = static_cast<uint32_t>(p >> 32);
+  const uint32_t dayOfYear = static_cast<uint32_t>(p) / 2939745 / 4;  // 0 is March 1
+  const uint32_t m = 2141 * dayOfYear + 197913;
+  const bool january = dayOfYear >= 306;  // January or February: the next calendar year
+  year = static_cast<int>(100 * century + yearOfCentury + (january ? 1 : 0)) - static_cast<int>(kEras * 400);
+  month = static_cast<int>(january ? (m >> 16) - 12 : m >> 16);
+  day = static_cast<int>((m & 0xFFFF) / 2141 + 1);
+}
+
 void CivilFromDayNumber(int32_t dayNumber, int& year, int& month, int& day) noexcept {
+  if (dayNumber >= 1 && dayNumber <= MaxDayNumber)
+    return CivilFromValidDayNumber(static_cast<uint32_t>(dayNumber), year, month, day);
   int64_t z = static_cast<int64_t>(dayNumber) - 719163 + 719468;
   int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   int64_t doe = z - era * 146097;

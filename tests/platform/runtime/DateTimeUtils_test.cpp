@@ -44,6 +44,21 @@ TEST(DateTimeTest, EncodeDecodeRoundTrips) {
   }
 }
 
+// Every day from 0001-01-01 to 9999-12-31 decodes to the calendar day after the one before it.
+TEST(DateTimeTest, EveryDayDecodesInCalendarOrder) {
+  int y = 1, m = 1, d = 1;
+  for (TDateTime value = MinDateTime; value < MaxDateTime; value += 1) {
+    int gy, gm, gd;
+    DecodeDate(value, gy, gm, gd);
+    ASSERT_EQ((std::array{gy, gm, gd}), (std::array{y, m, d})) << value;
+    if (++d > DaysInMonth(y, m)) {
+      d = 1;
+      if (++m > 12) m = 1, ++y;
+    }
+  }
+  EXPECT_EQ(y, 10000);
+}
+
 TEST(DateTimeTest, InvalidPartsAreRefused) {
   struct Case {
     const char* name;
