@@ -69,13 +69,16 @@ void CopyStoredValue(void* dest, const void* source, size_t size) {
 
 // GetDateFromBuf and PutDateToBuf for milliseconds, the form every date-time field is read and
 // written in: straight from the field, without their dispatch.
+// The zero date is millisecond 0 (any count within day 0) and day 0.
 void TData::ReadMSecs(const void* buf, void* date) {
-  const double msecs = MSecsOfDateTime(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(buf)));
+  const TDateTime value = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(buf));
+  const double msecs = value == ZeroDateTime ? 0 : MSecsOfDateTime(value);
   Marshal::WriteInt64(date, BitConverter::DoubleToInt64Bits(msecs));
 }
 
 void TData::WriteMSecs(void* buf, const void* date) {
-  const TDateTime value = DateTimeOfMSecs(BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date)));
+  const double msecs = BitConverter::Int64BitsToDouble(Marshal::ReadInt64(date));
+  const TDateTime value = msecs >= 0 && msecs < MSecsPerDay ? ZeroDateTime : DateTimeOfMSecs(msecs);
   Marshal::WriteInt64(buf, BitConverter::DoubleToInt64Bits(value));
 }
 
@@ -674,7 +677,7 @@ void TData::GetDateFromBuf(const void* buf, void* date, TDateFormat format) {
       Marshal::WriteInt32(date, DateTimeToTimeStamp(value).Time);
       break;
     case dfDate:
-      Marshal::WriteInt32(date, DateTimeToTimeStamp(value).Date);
+      Marshal::WriteInt32(date, value == ZeroDateTime ? 0 : DateTimeToTimeStamp(value).Date);
       break;
   }
 }
@@ -696,7 +699,7 @@ void TData::PutDateToBuf(void* buf, const void* date, TDateFormat format) {
     }
     case dfDate: {
       const int32_t day = Marshal::ReadInt32(date);
-      ValidateTimeStamp(TTimeStamp{0, day});
+      if (day != 0) ValidateTimeStamp(TTimeStamp{0, day});
       value = static_cast<double>(day - DateDelta);
       break;
     }

@@ -12,9 +12,6 @@
 namespace {
 
 constexpr int64_t USecsPerMSec = 1000;
-// TDateTime of the zero date: day 0, the day before 0001-01-01.
-constexpr TDateTime ZeroDateTime = MinDateTime - 1;
-
 bool IsBlank(const std::string& text) {
   for (char c : text)
     if (c != ' ' && c != '\t') return false;

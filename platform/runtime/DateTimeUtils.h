@@ -15,6 +15,9 @@ constexpr int64_t MSecsPerDay = 86400000;
 constexpr int32_t DateDelta = 693594;                // days from 0001-01-01 (day 1) to 1899-12-30
 constexpr TDateTime MinDateTime = -693593.0;         // 0001-01-01 00:00
 constexpr TDateTime MaxDateTime = 2958465.99999999;  // 9999-12-31 23:59:59.999
+// The zero date 0000-00-00: day 0, the day before MinDateTime, which no routine here takes for a
+// date. The record store keeps it as millisecond 0 and day 0.
+constexpr TDateTime ZeroDateTime = MinDateTime - 1;
 
 // Time: milliseconds since midnight; Date: days since 0001-01-01, that day counting as 1.
 struct TTimeStamp {

@@ -12,6 +12,7 @@
 #include "components/DBAccessParams.h"
 #include "components/MyAccessDataSet.h"
 #include "mysql/ApiTestSupport.h"
+#include "mysql/MySqlProtocol.h"
 #include "platform/db/Fields.h"
 
 namespace {
@@ -369,6 +370,50 @@ TEST_F(MyKeysDbTest, ARowHoldingAZeroDateIsFoundToWriteAndRead) {
     q.First();
     EXPECT_EQ(ErrorOf([&] { q.Delete(); }), "");
     EXPECT_EQ(Rows("z", c.Columns, "n"), c.After);
+  }
+}
+
+// With NullForZeroDate off a zero date reads as its text and as a date-time no field access
+// refuses, and is written back as the zero date; a real 0001-01-01 stays that day.
+TEST_F(MyKeysDbTest, AZeroDateReadAsItselfIsWrittenBackUnchanged) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  const std::string columns = "CAST(d AS CHAR), CAST(dt AS CHAR), IFNULL(CAST(ts AS CHAR), 'N'), n";
+  for (const char* key : {"id INT PRIMARY KEY", "id INT"}) {
+    for (bool cached : {false, true}) {
+      SCOPED_TRACE(std::string(key) + (cached ? ", cached" : ""));
+      Conn.ExecSQL("DROP TABLE IF EXISTS zd");
+      Conn.ExecSQL(std::string("CREATE TABLE zd (") + key +
+                   ", d DATE, dt DATETIME, ts TIMESTAMP NULL DEFAULT NULL, n INT)");
+      Conn.ExecSQL(
+          "INSERT INTO zd VALUES (1, '0000-00-00', '0000-00-00', '0000-00-00', 1), "
+          "(2, '0001-01-01', '0001-01-01', NULL, 2)");
+      TMyQuery q;
+      q.Options().SetNullForZeroDate(false);
+      q.Options().UpdateAllFields = true;
+      q.SetCachedUpdates(cached);
+      Open(q, "SELECT * FROM zd ORDER BY id");
+      const struct {
+        const char* Name;
+        const char* Text;
+      } cells[] = {{"d", "0000-00-00"}, {"dt", "0000-00-00 00:00:00"}, {"ts", "0000-00-00 00:00:00"}};
+      for (const auto& cell : cells) {
+        TField* f = q.FieldByName(cell.Name);
+        EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(f->AsString(), cell.Text); }), "") << cell.Name;
+        EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(f->DisplayText(), cell.Text); }), "") << cell.Name;
+        EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(f->AsDateTime(), MySQLZeroDate); }), "") << cell.Name;
+        EXPECT_EQ(ErrorOf([&] { f->AsFloat(); }), "") << cell.Name;
+      }
+      for (q.First(); !q.Eof(); q.Next()) {
+        q.Edit();
+        q.FieldByName("n")->SetAsInteger(q.FieldByName("n")->AsInteger() + 10);
+        EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+      }
+      if (cached) {
+        EXPECT_EQ(ErrorOf([&] { q.ApplyUpdates(); }), "");
+      }
+      EXPECT_EQ(Rows("zd", columns, "id"),
+                "0000-00-00,0000-00-00 00:00:00,0000-00-00 00:00:00,11;0001-01-01,0001-01-01 00:00:00,N,12");
+    }
   }
 }
 
