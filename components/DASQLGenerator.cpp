@@ -133,13 +133,23 @@ bool TDASQLGenerator::IsFieldModified(const TFieldDesc& desc, TData& data, void*
   }
   const bool oldNull = data.GetNull(desc.FieldNo, oldBuf);
   const bool newNull = data.GetNull(desc.FieldNo, newBuf);
-  if (oldNull || newNull) return oldNull != newNull;
+  // A cell read as NULL for another reason than NULL (the zero date) and set to NULL changed.
+  if (oldNull || newNull)
+    return oldNull != newNull || (!desc.HasParent() && data.GetNullMark(desc.FieldNo, oldBuf) !=
+                                                           data.GetNullMark(desc.FieldNo, newBuf));
   TExactComparer exact;
   return CompareFieldValues(data, exact, oldBuf, newBuf, 0, desc) != 0;
 }
 
 bool TDASQLGenerator::FieldModified(const TFieldDesc& desc) {
   return IsFieldModified(desc, FHost->GeneratorData(), OldBuf(), NewBuf());
+}
+
+uint8_t TDASQLGenerator::NullMark(const TFieldDesc& desc, bool old) {
+  if (!Settings().Active || desc.HasParent() || IsBlobDataType(desc.DataType) ||
+      IsObjectDataType(desc.DataType))
+    return 0;
+  return FHost->GeneratorData().GetNullMark(desc.FieldNo, old ? OldBuf() : NewBuf());
 }
 
 std::string TDASQLGenerator::GetActualFieldName(const TFieldDesc& desc, const TCRTableInfo* tableInfo) {

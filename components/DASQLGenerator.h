@@ -163,6 +163,9 @@ class TDASQLGenerator {
   // dataset is closed).
   virtual bool IsNull(const TFieldDesc& desc, bool old);
   virtual bool FieldModified(const TFieldDesc& desc);
+  // The field's null mark (NullMarkNull .., 0 for a value) in the old or new record; 0 while the
+  // dataset is closed and for blobs and object attributes.
+  uint8_t NullMark(const TFieldDesc& desc, bool old);
 
  protected:
   IDASQLGeneratorHost& Host() const noexcept { return *FHost; }

@@ -465,7 +465,7 @@ namespace {
 // The platform's smallint form of a 1- or 2-byte integer, as GetFieldData gives it.
 bool ReadDirectSmallint(const TField& field, const uint8_t* rec, void* buffer) {
   const TFieldDirectReader& r = field.DirectReader();
-  if (rec[r.NullOffset] == 1) return false;
+  if (rec[r.NullOffset] != 0) return false;
   if (!buffer) return true;
   const int16_t value =
       r.Size == 1 ? static_cast<int8_t>(Marshal::ReadByte(rec, r.Offset)) : Marshal::ReadInt16(rec, r.Offset);
@@ -748,6 +748,9 @@ void TMemDataSet::SetFieldData(TField* field, const void* buffer) {
   const TFieldDesc* desc = GetFieldDesc(field);
   if (!desc && field->FieldKind() != fkData) return SetCalcFieldData(rec + FCalcOfs, field, buffer);
   if (!desc) throw EDatabaseError(MessageFmt(SFieldNotFound, {field->FieldName()}));
+  // A date the server holds and the client cannot read is never replaced.
+  if (FIRecordSet->GetNullMark(desc->FieldNo, rec) == NullMarkPartialDate && !desc->HasParent())
+    throw EDatabaseError(MessageFmt(SPartialDateNotWritable, {field->FieldName()}));
   if (!buffer) return FIRecordSet->SetNull(desc->FieldNo, rec, true);
   if (desc->DataType == dtInt8) {
     int16_t value;

@@ -94,12 +94,19 @@ void TMySQLGenerator::AddParam(std::string& builder, const TFieldDesc& desc, boo
 void TMySQLGenerator::AddFieldToCondition(std::string& builder, const TFieldDesc& desc, int batchIndex,
                                           bool checkNull, TStatementType type) {
   if (IsInexactMyField(desc)) return;
-  // A zero TIMESTAMP, DATETIME or DATE reads as NULL: the row may hold either.
   const char* zero = ZeroDateText(desc);
   if (checkNull && zero != nullptr && IsNull(desc, type != stRefresh)) {
+    const uint8_t mark = NullMark(desc, type != stRefresh);
+    // A date read as NULL that the client cannot read has no value to find the row by.
+    if (mark == NullMarkPartialDate) throw EDatabaseError(MessageFmt(SPartialDateInCondition, {desc.Name}));
     if (!builder.empty()) builder += " AND ";
     const std::string name = GetConditionFieldName(desc, type == stRefresh);
-    builder += "(" + name + " IS NULL OR " + name + " = '" + zero + "')";
+    // The zero date read as NULL is the zero date; a NULL set here may have been stored as the
+    // zero date (a NOT NULL column of a lenient session): the row may hold either.
+    if (mark == NullMarkZeroDate)
+      builder += name + " = '" + zero + "'";
+    else
+      builder += "(" + name + " IS NULL OR " + name + " = '" + zero + "')";
     return;
   }
   TDASQLGenerator::AddFieldToCondition(builder, desc, batchIndex, checkNull, type);
@@ -138,6 +145,9 @@ void TMySQLGenerator::AddFieldToUpdateSQL(const TFieldDesc& desc, int batchIndex
   // A value held only approximately is written only when changed: written back unchanged (every
   // field written) it would replace the stored value with its rounding.
   if (IsInexactMyField(desc) && !FieldModified(desc)) return;
+  // So is a date read as NULL but held otherwise by the server (the zero date, a date the client
+  // cannot read): written back it would become NULL.
+  if (NullMark(desc, true) > NullMarkNull && !FieldModified(desc)) return;
   TDASQLGenerator::AddFieldToUpdateSQL(desc, batchIndex);
 }
 

@@ -84,6 +84,12 @@ constexpr Message kMessages[] = {
     {SUpdateSQLNoDataSet, "The update object is not linked to a dataset"},
     {SKeyNotInResult,
      "The record cannot be written or refreshed: the result does not hold the key of table %s (missing: %s)"},
+    {SPartialDateNotWritable,
+     "Field '%s' cannot be changed: it holds a date the client cannot read (such as a zero month or day)"},
+    {SPartialDateInCondition,
+     "The record cannot be found to write or refresh it: field '%s' holds a date the client cannot read "
+     "(such "
+     "as a zero month or day) and the row is found by its values"},
 };
 
 #undef DA_DUMP_RULE

@@ -69,7 +69,9 @@ inline constexpr int SKeyFieldsNotFound = 65135;
 inline constexpr int SNoUpdatingTable = 65136;
 inline constexpr int SFieldNotInUpdatingTable = 65137;  // field name, table name
 inline constexpr int SUpdateSQLNoDataSet = 65138;
-inline constexpr int SKeyNotInResult = 65139;  // table name, the missing key columns
+inline constexpr int SKeyNotInResult = 65139;          // table name, the missing key columns
+inline constexpr int SPartialDateNotWritable = 65140;  // field name
+inline constexpr int SPartialDateInCondition = 65141;  // field name
 
 // The text of message `id`, unformatted. An id outside the table is an assertion failure.
 const char* MessageText(int id);

@@ -418,13 +418,13 @@ bool TData::GetFieldText(int fieldNo, const void* recBuf, std::string& value) {
 }
 
 // ---- Direct readers ---------------------------------------------------------------------------
-// A dataset's field reads these straight from its browse record: null when the null mark is 1
+// A dataset's field reads these straight from its browse record: null when the null mark is set
 // (the forms read here are no blobs and no attributes), the value in the exchange form.
 
 namespace {
 
 bool IsDirectNull(const TFieldDirectReader& r, const uint8_t* rec) {
-  return rec[r.NullOffset] == 1;
+  return rec[r.NullOffset] != 0;
 }
 
 bool ReadDirectStored(const TField& field, const uint8_t* rec, void* buffer) {

@@ -28,6 +28,13 @@ struct TFieldDirectReader;
 // TUpdateKind and TUpdateAction: what an apply of a cached change does, and what the dataset
 // answers (the dataset model's own).
 
+// The null mark of a field, one byte after the record's values: 0 holds a value, any other mark
+// is NULL. Beyond 1 it tells why a value the server holds reads as NULL: such a cell is written
+// only when set (a post of other fields leaves it as the server has it).
+inline constexpr uint8_t NullMarkNull = 1;
+inline constexpr uint8_t NullMarkZeroDate = 2;     // the zero date '0000-00-00'
+inline constexpr uint8_t NullMarkPartialDate = 3;  // a date no date-time holds ('2024-00-10'): never set
+
 // A set of item statuses (bit 1 << TItemStatus).
 using TItemTypes = uint8_t;
 inline constexpr TItemTypes ItemTypesUnmodifiedModifiedInserted = 7;
@@ -156,10 +163,14 @@ class TData {
   void SetNull(int fieldNo, void* recBuf, bool value) {
     const TFieldDesc& f = FieldOf(fieldNo);
     const int32_t at = FDataSize + fieldNo - 1;
-    const bool wasNull = Marshal::ReadByte(recBuf, at) == 1;
+    const bool wasNull = Marshal::ReadByte(recBuf, at) != 0;
     Marshal::WriteByte(recBuf, at, value ? 1 : 0);
     if (value && f.FieldDescKind == fdkData && IsBlobFieldType(f.DataType))
       EmptyBlobOfNull(f, recBuf, wasNull);
+  }
+  // The null mark (NullMarkNull ..) of a field that is no blob and no attribute.
+  uint8_t GetNullMark(int fieldNo, const void* recBuf) const {
+    return Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1);
   }
   // The field's value in its exchange form (ReadFieldData) into dest, which holds destSize
   // bytes; isNull reports a null field (dest is then untouched).
@@ -423,7 +434,7 @@ class TData {
                                              size_t sourceSize);
   bool NullOf(const TFieldDesc& f, int fieldNo, const void* recBuf) {
     if (f.HasParent()) return true;  // attribute values live in the parent object, not in the record
-    if (Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) != 1) return false;
+    if (Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) == 0) return false;
     return f.FieldDescKind != fdkData || !IsBlobFieldType(f.DataType) || BlobOfNullEmpty(f, recBuf);
   }
   // A blob field flagged null is null only while its blob is missing or empty (bytes written
@@ -508,7 +519,7 @@ inline void TData::GetField(int fieldNo, const void* recBuf, void* dest, size_t 
   const size_t index = static_cast<unsigned>(fieldNo) - 1u;  // field 0 wraps to the largest
   if (index < FFieldAccess.size() && FFieldAccess[index].Kind != faDescriptor) {
     // Neither a blob nor held by a parent: the null flag alone tells a null field.
-    isNull = Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) == 1;
+    isNull = Marshal::ReadByte(recBuf, FDataSize + fieldNo - 1) != 0;
     if (!isNull) ReadFastField(FFieldAccess[index], recBuf, dest, destSize);
     return;
   }

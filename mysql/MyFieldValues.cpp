@@ -12,6 +12,7 @@
 #include "core/DAError.h"
 #include "core/MemBlocks.h"
 #include "core/MemCompressedBlob.h"
+#include "core/MemData.h"
 #include "core/MemFieldValues.h"
 #include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlStmt.h"
@@ -252,59 +253,59 @@ void NoteTimestamp(const TMySQLFieldDesc& f, TDateTime value) {
     if (value > table->MaxTimestamp) table->MaxTimestamp = value;
 }
 
-// Stores a temporal value, or an invalid one as the zero date; true when it reads as NULL.
-bool StoreDate(const TMySQLFieldDesc& f, uint8_t* slot, bool valid, TDateTime value,
-               const TMyConvertContext& cx) {
-  if (!valid) {
-    if (cx.NullForZeroDate) return true;
+// What a temporal value the server sent is: a date-time, the zero date, or a date no date-time
+// holds (a zero month or day beside other parts: '2024-00-10', '0000-00-00 12:34:56'; a year 0).
+// The zero date reads as NULL or as the zero date; the other has no form to read it in, and read
+// as either it would be written or compared as the wrong value later: it reads as NULL under its
+// own mark, which keeps it from being set or written.
+enum class TDateKind : uint8_t { Valid, Zero, Partial };
+
+// Stores a temporal value, or the zero date as NULL or MySQLZeroDate; gives the null mark.
+uint8_t StoreDate(const TMySQLFieldDesc& f, uint8_t* slot, TDateKind kind, TDateTime value,
+                  const TMyConvertContext& cx) {
+  if (kind == TDateKind::Partial) return NullMarkPartialDate;
+  if (kind == TDateKind::Zero) {
+    if (cx.NullForZeroDate) return NullMarkZeroDate;
     value = MySQLZeroDate;
   } else if (f.MySQLType == mftTimestamp) {
     NoteTimestamp(f, value);
   }
   Marshal::WriteInt64(slot, BitConverter::DoubleToInt64Bits(value));
-  return false;
+  return 0;
 }
 
-// The zero date reads as NULL or the zero date; any other value that is no date (a zero month or
-// day beside other parts: '2024-00-10', '0000-00-00 12:34:56') has no form to read it in, and
-// reading it as either would write or compare the wrong value later.
 bool IsZeroDate(const TMySqlTime& t) {
   return t.Year == 0 && t.Month == 0 && t.Day == 0 && t.Hour == 0 && t.Minute == 0 && t.Second == 0 &&
          t.SecondPart == 0;
 }
 
-[[noreturn]] void RaisePartialDate(const TMySqlTime& t) {
-  auto pad = [](uint32_t v, size_t width) {
-    std::string s = std::to_string(v);
-    return std::string(s.size() < width ? width - s.size() : 0, '0') + s;
-  };
-  RaiseNotDate(pad(t.Year, 4) + "-" + pad(t.Month, 2) + "-" + pad(t.Day, 2) + " " + pad(t.Hour, 2) + ":" +
-               pad(t.Minute, 2) + ":" + pad(t.Second, 2));
+TDateKind KindOfInvalid(const TMySqlTime& t) {
+  return IsZeroDate(t) ? TDateKind::Zero : TDateKind::Partial;
 }
 
-bool BinaryToDateTime(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, TDateTime& value) {
+TDateKind BinaryToDateTime(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, TDateTime& value) {
   const TMySqlTime t = DecodeMySqlBinaryTemporal(std::span<const uint8_t>(p, len), f.MySQLType);
   if (f.MySQLType == mftTime) {
     value = TimeValue(t.Neg != 0, t.Hour, static_cast<int>(t.Minute), static_cast<int>(t.Second));
-    return true;
+    return TDateKind::Valid;
   }
   const int y = static_cast<int>(t.Year), mo = static_cast<int>(t.Month), d = static_cast<int>(t.Day);
   const bool valid = f.DataType == dtDate
                          ? TryEncodeDate(y, mo, d, value)
                          : EncodeParts(y, mo, d, static_cast<int>(t.Hour), static_cast<int>(t.Minute),
                                        static_cast<int>(t.Second), value);
-  if (!valid && !IsZeroDate(t)) RaisePartialDate(t);
-  return valid;
+  return valid ? TDateKind::Valid : KindOfInvalid(t);
 }
 
-// Microseconds from the text or binary form; an invalid date-time is NULL or the zero date.
-bool StoreMicros(uint8_t* slot, bool valid, int64_t value, const TMyConvertContext& cx) {
-  if (!valid) {
-    if (cx.NullForZeroDate) return true;
+// Microseconds from the text or binary form; the zero date is NULL or the zero date.
+uint8_t StoreMicros(uint8_t* slot, TDateKind kind, int64_t value, const TMyConvertContext& cx) {
+  if (kind == TDateKind::Partial) return NullMarkPartialDate;
+  if (kind == TDateKind::Zero) {
+    if (cx.NullForZeroDate) return NullMarkZeroDate;
     value = DateTimeUsZero;
   }
   Marshal::WriteInt64(slot, value);
-  return false;
+  return 0;
 }
 
 // "0000-00-00", with a time of zeros after it or not (a TIMESTAMP may come without separators).
@@ -312,32 +313,42 @@ bool IsZeroDateText(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0-: .") == std::string_view::npos;
 }
 
-bool TextToMicros(const TMySQLFieldDesc& f, std::string_view text, int64_t& value) {
+// Digits where a date's digits stand, with its separators: a value the server wrote, which may
+// still be no date ('2024-00-10').
+bool HasDateShape(std::string_view text) {
+  if (text.size() < 10 || text[4] != '-' || text[7] != '-') return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (i != 4 && i != 7 && (text[i] < '0' || text[i] > '9') && text[i] != ' ' && text[i] != ':' &&
+        text[i] != '.')
+      return false;
+  return true;
+}
+
+TDateKind TextToMicros(const TMySQLFieldDesc& f, std::string_view text, int64_t& value) {
   if (f.DataType == dtTimeUs) {
     if (!TryStrToTimeUs(text, value))
       throw EDatabaseError(Format("Wrong time format. Field %s, value %s", {f.Name, text}));
-    return true;
+    return TDateKind::Valid;
   }
-  // Only the zero date itself reads as NULL or the zero date: a partial one is refused.
-  if (!TryStrToDateTimeUs(text, value)) RaiseNotDate(text);
-  return value != DateTimeUsZero;
+  if (TryStrToDateTimeUs(text, value)) return value != DateTimeUsZero ? TDateKind::Valid : TDateKind::Zero;
+  if (!HasDateShape(text)) RaiseNotDate(text);
+  return TDateKind::Partial;
 }
 
-bool BinaryToMicros(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, int64_t& value) {
+TDateKind BinaryToMicros(const TMySQLFieldDesc& f, const uint8_t* p, size_t len, int64_t& value) {
   const TMySqlTime t = DecodeMySqlBinaryTemporal(std::span<const uint8_t>(p, len), f.MySQLType);
   if (t.SecondPart > 999999) RaiseMySqlClientError(CR_MALFORMED_PACKET);
   if (f.MySQLType == mftTime) {
     const int64_t magnitude =
         ((int64_t{t.Hour} * 60 + t.Minute) * 60 + t.Second) * 1000000 + static_cast<int64_t>(t.SecondPart);
     value = t.Neg ? -magnitude : magnitude;
-    return true;
+    return TDateKind::Valid;
   }
   if (TryEncodeDateTimeUs(static_cast<int>(t.Year), static_cast<int>(t.Month), static_cast<int>(t.Day),
                           static_cast<int>(t.Hour), static_cast<int>(t.Minute), static_cast<int>(t.Second),
                           static_cast<int>(t.SecondPart), value))
-    return true;
-  if (!IsZeroDate(t)) RaisePartialDate(t);
-  return false;
+    return TDateKind::Valid;
+  return KindOfInvalid(t);
 }
 
 // ---- text -------------------------------------------------------------------------------------
@@ -659,7 +670,7 @@ namespace {
 
 // A conversion error names its field: the value alone does not tell which column failed.
 template <class Store>
-bool NamingField(const TMySQLFieldDesc& f, Store store) {
+uint8_t NamingField(const TMySQLFieldDesc& f, Store store) {
   try {
     return store();
   } catch (Exception& e) {
@@ -670,8 +681,8 @@ bool NamingField(const TMySQLFieldDesc& f, Store store) {
   }
 }
 
-bool StoreTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
-                    const TMyConvertContext& cx) {
+uint8_t StoreTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
+                       const TMyConvertContext& cx) {
   uint8_t* slot = rec + f.Offset;
   if (IsIntegerType(f.DataType)) {
     bool negative = false;
@@ -686,14 +697,15 @@ bool StoreTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint
   if (f.DataType == dtDate || f.DataType == dtTime || f.DataType == dtDateTime) {
     TDateTime value = 0;
     const std::string_view t(text, len);
-    const bool valid = MyTextToDateTime(f, t, value);
-    if (!valid && !IsZeroDateText(t)) RaiseNotDate(t);
-    return StoreDate(f, slot, valid, value, cx);
+    const TDateKind kind = MyTextToDateTime(f, t, value) ? TDateKind::Valid
+                           : IsZeroDateText(t)           ? TDateKind::Zero
+                                                         : TDateKind::Partial;
+    return StoreDate(f, slot, kind, value, cx);
   }
   if (IsMicrosType(f.DataType)) {
     int64_t value = 0;
-    const bool valid = TextToMicros(f, std::string_view(text, len), value);
-    return StoreMicros(slot, valid, value, cx);
+    const TDateKind kind = TextToMicros(f, std::string_view(text, len), value);
+    return StoreMicros(slot, kind, value, cx);
   }
   if (!StoreBytesValue(f, slot, text, len, cx))
     DA_ASSERT_MSG(
@@ -701,8 +713,8 @@ bool StoreTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint
   return false;
 }
 
-bool StoreBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
-                      const TMyConvertContext& cx) {
+uint8_t StoreBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
+                         const TMyConvertContext& cx) {
   uint8_t* slot = rec + f.Offset;
   const char* bytes = reinterpret_cast<const char*>(value);
   if (IsIntegerType(f.DataType)) {
@@ -719,13 +731,13 @@ bool StoreBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len
   }
   if (f.DataType == dtDate || f.DataType == dtTime || f.DataType == dtDateTime) {
     TDateTime v = 0;
-    const bool valid = BinaryToDateTime(f, value, len, v);
-    return StoreDate(f, slot, valid, v, cx);
+    const TDateKind kind = BinaryToDateTime(f, value, len, v);
+    return StoreDate(f, slot, kind, v, cx);
   }
   if (IsMicrosType(f.DataType)) {
     int64_t v = 0;
-    const bool valid = BinaryToMicros(f, value, len, v);
-    return StoreMicros(slot, valid, v, cx);
+    const TDateKind kind = BinaryToMicros(f, value, len, v);
+    return StoreMicros(slot, kind, v, cx);
   }
   if (f.DataType == dtFloat && (f.MySQLType == mftFloat || f.MySQLType == mftDouble)) {
     double v;
@@ -777,8 +789,8 @@ void StoreIntegerIn(const TMyTextStore& how, const TMySQLFieldDesc& f, uint8_t* 
   StoreIntegerInRange(f, slot, negative, magnitude, how.Lowest, how.Highest);
 }
 
-bool StoreTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
-                      uint8_t* rec, const TMyConvertContext& cx) {
+uint8_t StoreTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
+                         uint8_t* rec, const TMyConvertContext& cx) {
   uint8_t* slot = rec + f.Offset;
   switch (how.Kind) {
     case TMyTextStore::Integer:
@@ -800,18 +812,18 @@ bool StoreTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const c
 
 }  // namespace
 
-bool StoreMyTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
-                        uint8_t* rec, const TMyConvertContext& cx) {
+uint8_t StoreMyTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
+                           uint8_t* rec, const TMyConvertContext& cx) {
   return NamingField(f, [&] { return StoreTextValueBy(how, f, text, len, rec, cx); });
 }
 
-bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
-                      const TMyConvertContext& cx) {
+uint8_t StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
+                         const TMyConvertContext& cx) {
   return NamingField(f, [&] { return StoreTextValue(f, text, len, rec, cx); });
 }
 
-bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
-                        const TMyConvertContext& cx) {
+uint8_t StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
+                           const TMyConvertContext& cx) {
   return NamingField(f, [&] { return StoreBinaryValue(f, value, len, rec, cx); });
 }
 

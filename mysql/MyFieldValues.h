@@ -4,8 +4,8 @@
 //
 // Values never wrap: an integer that does not fit its field raises EConvertError "Value %s is out
 // of range for field %s"; malformed numbers raise EConvertError naming the text. An invalid date
-// (the zero date "0000-00-00" or a zero month or day) is NULL or MySQLZeroDate, as the caller
-// asks.
+// is NULL: the zero date "0000-00-00" (or MySQLZeroDate, as the caller asks) under the zero-date
+// mark, a date no date-time holds (a zero month or day, '2024-00-10') under the partial-date mark.
 #pragma once
 
 #include <cstddef>
@@ -49,17 +49,18 @@ auto AsMyFieldDesc(Desc* desc)
 struct TMyConvertContext {
   TStringHeap* Heap = nullptr;   // receives dtExtString, dtExtWideString and dtExtVarBytes values
   bool UseUnicode = false;       // text arrives in UTF-8
-  bool NullForZeroDate = true;   // an invalid date reads as NULL, else as MySQLZeroDate
+  bool NullForZeroDate = true;   // the zero date reads as NULL, else as MySQLZeroDate
   uint8_t CompressBlobMode = 0;  // TCompressBlobMode of the command
 };
 
 // Stores the non-NULL text-protocol value (len bytes at text) of field f into its slot of the
-// record rec. Returns true when the value reads as NULL instead (an invalid date with
-// NullForZeroDate; the slot is left as it was). Blob slots receive a new blob, heap slots a new heap block;
-// the slot must not hold one already. Errors: EConvertError (numbers, dates, ranges, UTF-8); EDatabaseError
-// "Wrong time format. Field %s, value %s"; EAssertionFailed for a data type the record set never makes.
-bool StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
-                      const TMyConvertContext& cx);
+// record rec. Returns the field's null mark (core/MemData.h): 0 when stored, else the mark of an
+// invalid date, which reads as NULL (the slot is left as it was). Blob slots receive a new blob, heap slots a
+// new heap block; the slot must not hold one already. Errors: EConvertError (numbers, dates, ranges, UTF-8);
+// EDatabaseError "Wrong time format. Field %s, value %s"; EAssertionFailed for a data type the record set
+// never makes.
+uint8_t StoreMyTextValue(const TMySQLFieldDesc& f, const char* text, size_t len, uint8_t* rec,
+                         const TMyConvertContext& cx);
 
 // How a column's text-protocol values are stored, chosen once per result (MyTextStoreOf): the
 // forms most rows hold, integers and text, go without asking the column's type at every value.
@@ -71,14 +72,14 @@ struct TMyTextStore {
 };
 TMyTextStore MyTextStoreOf(const TMySQLFieldDesc& f);
 // StoreMyTextValue through the store chosen for f: the same result and errors.
-bool StoreMyTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
-                        uint8_t* rec, const TMyConvertContext& cx);
+uint8_t StoreMyTextValueBy(const TMyTextStore& how, const TMySQLFieldDesc& f, const char* text, size_t len,
+                           uint8_t* rec, const TMyConvertContext& cx);
 
 // The same for the binary value of a prepared statement's row (the bytes the protocol sends for
 // the column: fixed-size little-endian numbers, the binary date forms, length-stripped text).
 // Errors: as StoreMyTextValue; EMySqlException 2027 for a binary value of the wrong size.
-bool StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
-                        const TMyConvertContext& cx);
+uint8_t StoreMyBinaryValue(const TMySQLFieldDesc& f, const uint8_t* value, size_t len, uint8_t* rec,
+                           const TMyConvertContext& cx);
 
 // A new blob for field f (a compressed blob unless the mode is cbNone), wide for dtWideMemo and
 // for dtMemo under Unicode.

@@ -166,25 +166,24 @@ void TMySQLRecordset::FillItem(PItemHeader& first, const TMyConvertContext& cx,
   try {
     for (size_t i = 0; i < FFetchFields.size(); ++i) {
       const TMySQLFieldDesc* f = FFetchFields[i];
-      bool isNull = true;
+      uint8_t mark = NullMarkNull;
       if (f != nullptr) {
         const auto index = static_cast<size_t>(f->ActualFieldNo);
         DA_ASSERT_MSG(index < columns.size(), "the row has fewer columns than the fields");
         const TMySqlBind& column = columns[index];
-        isNull = column.IsNull != 0;
-        if (isNull) {
+        if (column.IsNull != 0) {
           if (IsBlobType(f->DataType))
             Marshal::WriteIntPtr(rec, f->Offset, NewMyFieldBlob(*f, cx)->GetHandle());
           if (IsHeapType(f->DataType)) Marshal::WriteIntPtr(rec, f->Offset, nullptr);
         } else {
           const uint8_t* value =
               base != nullptr ? base + column.Position : reinterpret_cast<const uint8_t*>(column.Position);
-          isNull = binary ? StoreMyBinaryValue(*f, value, column.Length, rec, cx)
-                          : StoreMyTextValueBy(FFetchStores[i], *f, reinterpret_cast<const char*>(value),
-                                               column.Length, rec, cx);
+          mark = binary ? StoreMyBinaryValue(*f, value, column.Length, rec, cx)
+                        : StoreMyTextValueBy(FFetchStores[i], *f, reinterpret_cast<const char*>(value),
+                                             column.Length, rec, cx);
         }
       }
-      nulls[i] = isNull ? 1 : 0;
+      nulls[i] = mark;
     }
   } catch (...) {
     if (FHasComplexFields) FreeComplexFields(rec, true);

@@ -350,18 +350,23 @@ TEST_F(MyApplyDbTest, CachedChangesOutliveASessionLostWhileRowsAreStillUnread) {
 
 // A row the reader refuses in the middle of a result: the rows before it and the cached changes
 // stay, and reading on raises that refusal again instead of ending as though the result were whole.
+// The refused row holds a latin1 byte that a Unicode session, its results left unconverted, cannot
+// read as UTF-8.
 TEST_F(MyApplyDbTest, ReadingOnPastARefusedRowRaisesInsteadOfEnding) {
-  Conn.ExecSQL("SET SESSION sql_mode = ''");
-  Conn.ExecSQL("CREATE TABLE pz (id INT PRIMARY KEY, lv INT, d DATE)");
-  Conn.ExecSQL("INSERT INTO pz SELECT seq, 0, '2024-01-01' FROM seq_1_to_20");
-  Conn.ExecSQL("UPDATE pz SET d = '2024-00-10' WHERE id = 8");
+  Conn.ExecSQL("CREATE TABLE pz (id INT PRIMARY KEY, lv INT, d VARCHAR(5) CHARACTER SET latin1)");
+  Conn.ExecSQL("INSERT INTO pz SELECT seq, 0, 'a' FROM seq_1_to_20");
+  Conn.ExecSQL("UPDATE pz SET d = _latin1 X'E4' WHERE id = 8");
+  TMyConnection unicode;
+  Connect(unicode, {}, true);
+  unicode.ExecSQL("SET character_set_results = NULL");
   for (const bool prepared : {false, true}) {
     SCOPED_TRACE(prepared ? "prepared" : "text");
     TMyQuery q;
     q.SetCachedUpdates(true);
     q.SetFetchAll(false);
     q.SetFetchRows(3);
-    q.SetConnection(&Conn);
+    q.Options().SetCreateConnection(false);  // the rows come on the session set above
+    q.SetConnection(&unicode);
     q.SetSQLText("SELECT * FROM pz ORDER BY id");
     if (prepared) q.Prepare();
     q.Open();

@@ -373,6 +373,61 @@ TEST_F(MyKeysDbTest, ARowHoldingAZeroDateIsFoundToWriteAndRead) {
   }
 }
 
+// The zero date read as NULL is that row's zero date, not a NULL beside it in a row alike in
+// every other column.
+TEST_F(MyKeysDbTest, AZeroDateReadAsNullFindsItsOwnRowBesideANullTwin) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  Conn.ExecSQL("CREATE TABLE z (d DATETIME NULL, n INT)");
+  Conn.ExecSQL("INSERT INTO z VALUES (NULL, 5), ('0000-00-00 00:00:00', 5)");
+  TMyQuery q;
+  Open(q, "SELECT * FROM z");
+  q.Last();
+  q.Edit();
+  q.FieldByName("n")->SetAsInteger(6);
+  EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+  EXPECT_EQ(Rows("z", "IFNULL(d, 'N'), n", "n"), "N,5;0000-00-00 00:00:00,6");
+}
+
+// Under the default NullForZeroDate a zero DATE, DATETIME or TIMESTAMP reads as NULL: a post of
+// other fields leaves it as the server holds it, and clearing it writes NULL.
+TEST_F(MyKeysDbTest, AZeroDateReadAsNullIsWrittenOnlyWhenCleared) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  const std::string columns =
+      "IFNULL(CAST(d AS CHAR), 'N'), IFNULL(CAST(dt AS CHAR), 'N'), "
+      "IFNULL(CAST(ts AS CHAR), 'N'), n";
+  const std::string zero = "0000-00-00,0000-00-00 00:00:00,0000-00-00 00:00:00";
+  for (bool cached : {false, true}) {
+    for (bool all : {false, true}) {
+      SCOPED_TRACE(std::string(cached ? "cached" : "posted") + (all ? ", every field" : ""));
+      Conn.ExecSQL("DROP TABLE IF EXISTS zd");
+      Conn.ExecSQL(
+          "CREATE TABLE zd (id INT PRIMARY KEY, d DATE NULL, dt DATETIME NULL, "
+          "ts TIMESTAMP NULL DEFAULT NULL, n INT)");
+      Conn.ExecSQL(
+          "INSERT INTO zd VALUES (1, '0000-00-00', '0000-00-00', '0000-00-00', 1), "
+          "(2, '0000-00-00', '0000-00-00', '0000-00-00', 2)");
+      TMyQuery q;
+      q.SetCachedUpdates(cached);
+      q.Options().UpdateAllFields = all;
+      Open(q, "SELECT * FROM zd ORDER BY id");
+      StartLog();
+      q.Edit();
+      q.FieldByName("n")->SetAsInteger(11);
+      q.Post();
+      q.Next();
+      q.Edit();
+      for (const char* name : {"d", "dt", "ts"}) q.FieldByName(name)->Clear();
+      q.Post();
+      if (cached) q.ApplyUpdates();
+      EXPECT_EQ(Rows("zd", columns, "id"), zero + ",11;N,N,N,2");
+      const std::string sent = Sent("UPDATE");
+      const std::string first = sent.substr(0, sent.find('|'));
+      EXPECT_FALSE(Holds(first, " d =") || Holds(first, "dt") || Holds(first, "ts")) << first;
+      EXPECT_TRUE(Holds(sent.substr(first.size()), "ts = NULL")) << sent;
+    }
+  }
+}
+
 // With NullForZeroDate off a zero date reads as its text and as a date-time no field access
 // refuses, and is written back as the zero date; a real 0001-01-01 stays that day.
 TEST_F(MyKeysDbTest, AZeroDateReadAsItselfIsWrittenBackUnchanged) {
@@ -414,6 +469,38 @@ TEST_F(MyKeysDbTest, AZeroDateReadAsItselfIsWrittenBackUnchanged) {
       EXPECT_EQ(Rows("zd", columns, "id"),
                 "0000-00-00,0000-00-00 00:00:00,0000-00-00 00:00:00,11;0001-01-01,0001-01-01 00:00:00,N,12");
     }
+  }
+}
+
+// A row found by its values cannot be found while it holds a date the client cannot read
+// ('2024-00-10' reads as NULL): its writes and refresh are refused, naming the column, before
+// anything is sent.
+TEST_F(MyKeysDbTest, ARowFoundByItsValuesIsRefusedWhileItHoldsAnUnreadableDate) {
+  Conn.ExecSQL("SET SESSION sql_mode = ''");
+  const struct {
+    const char* Name;
+    const char* Create;
+    bool CheckRowVersion;
+  } cases[] = {{"keyless", "(id INT, d DATE, n INT)", false},
+               {"row version", "(id INT PRIMARY KEY, d DATE, n INT)", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Conn.ExecSQL("DROP TABLE IF EXISTS pz");
+    Conn.ExecSQL(std::string("CREATE TABLE pz ") + c.Create);
+    Conn.ExecSQL("INSERT INTO pz VALUES (1, NULL, 1), (2, '2024-00-10', 1)");
+    const std::string checksum = Value("CHECKSUM TABLE pz");
+    TMyQuery q;
+    q.Options().CheckRowVersion = c.CheckRowVersion;
+    Open(q, "SELECT * FROM pz");
+    q.Last();
+    StartLog();
+    q.Edit();
+    q.FieldByName("n")->SetAsInteger(2);
+    EXPECT_TRUE(Holds(ErrorOf([&] { q.Post(); }), "field 'd' holds a date the client cannot read"));
+    q.Cancel();
+    EXPECT_TRUE(Holds(ErrorOf([&] { q.Delete(); }), "field 'd'"));
+    EXPECT_EQ(Sent("UPDATE") + Sent("DELETE"), "");
+    EXPECT_EQ(Value("CHECKSUM TABLE pz"), checksum);
   }
 }
 

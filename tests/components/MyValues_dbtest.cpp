@@ -326,10 +326,12 @@ TEST_F(MyValuesDbTest, GeneratedColumnsAreNeverWrittenAndReadBack) {
 
 // ---- partial zero dates --------------------------------------------------------------------------
 
-TEST_F(MyValuesDbTest, PartialZeroDatesAreRefusedNamingTheColumn) {
+// A date with a zero month or day (or the zero date with a time) reads as NULL, or as its text
+// where every field is text; the rest of its row reads and writes as usual, and the date itself
+// cannot be set and is never written.
+TEST_F(MyValuesDbTest, PartialZeroDatesReadAsNullAndAreNeverWritten) {
   Conn.ExecSQL("SET SESSION sql_mode = ''");
-  Conn.ExecSQL("CREATE TABLE pz (id INT PRIMARY KEY, d DATE, dt DATETIME, f DATETIME(3))");
-  Conn.ExecSQL("INSERT INTO pz VALUES (1, '0000-00-00', '0000-00-00 00:00:00', '0000-00-00 00:00:00.000')");
+  Conn.ExecSQL("CREATE TABLE pz (id INT PRIMARY KEY, d DATE, dt DATETIME, f DATETIME(3), n INT)");
   const struct {
     const char* column;
     const char* value;
@@ -339,32 +341,49 @@ TEST_F(MyValuesDbTest, PartialZeroDatesAreRefusedNamingTheColumn) {
                {"dt", "0000-00-00 12:34:56"},
                {"f", "2024-00-10 01:02:03.500"},
                {"f", "0000-00-00 00:00:00.001"}};
+  const std::string stored =
+      "SELECT CONCAT_WS(',', IFNULL(HEX(d), 'N'), IFNULL(HEX(dt), 'N'), IFNULL(HEX(f), 'N'), n) FROM pz";
   for (bool prepared : {false, true}) {
-    SCOPED_TRACE(prepared ? "prepared" : "text");
-    TMyQuery whole;
-    whole.SetConnection(&Conn);
-    whole.SetSQLText("SELECT * FROM pz");
-    if (prepared) whole.Prepare();
-    whole.Open();
-    EXPECT_TRUE(whole.FieldByName("dt")->IsNull()) << "the zero date itself reads, as NULL by default";
     for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(c.column) + " = " + c.value);
-      Conn.ExecSQL("UPDATE pz SET "s + c.column + " = '" + c.value + "'");
-      ASSERT_EQ(Value("SELECT CAST("s + c.column + " AS CHAR) FROM pz").substr(0, 10),
+      SCOPED_TRACE(std::string(prepared ? "prepared, " : "text, ") + c.column + " = " + c.value);
+      Conn.ExecSQL("DELETE FROM pz");
+      Conn.ExecSQL(
+          "INSERT INTO pz VALUES (1, '2024-01-02', '2024-01-02 03:04:05', '2024-01-02 03:04:05.250', 1), "
+          "(2, NULL, NULL, NULL, 2)");
+      Conn.ExecSQL("UPDATE pz SET "s + c.column + " = '" + c.value + "', n = 0 WHERE id = 1");
+      ASSERT_EQ(Value("SELECT CAST("s + c.column + " AS CHAR) FROM pz WHERE id = 1").substr(0, 10),
                 std::string(c.value).substr(0, 10));
-      TMyQuery q;
-      q.SetConnection(&Conn);
-      q.SetSQLText("SELECT * FROM pz");
-      if (prepared) q.Prepare();
-      try {
-        q.Open();
-        ADD_FAILURE() << "read as " << q.FieldByName(c.column)->AsString();
-      } catch (const Exception& e) {
-        EXPECT_NE(e.Message().find("field "s + c.column + ")"), std::string::npos) << e.Message();
+      const std::string before = Value(stored + " WHERE id = 1");
+      for (bool all : {false, true}) {
+        TMyQuery q;
+        q.Options().UpdateAllFields = all;
+        q.SetConnection(&Conn);
+        q.SetSQLText("SELECT * FROM pz ORDER BY id");
+        if (prepared) q.Prepare();
+        ASSERT_NO_THROW(q.Open());
+        TField* cell = q.FieldByName(c.column);
+        EXPECT_TRUE(cell->IsNull());
+        EXPECT_EQ(q.FieldByName("d")->IsNull(), std::string(c.column) == "d");
+        q.Edit();
+        try {
+          cell->SetAsString("2024-01-01");
+          ADD_FAILURE() << "set";
+        } catch (const EDatabaseError& e) {
+          EXPECT_NE(e.Message().find("'"s + c.column + "'"), std::string::npos) << e.Message();
+        }
+        EXPECT_THROW(cell->Clear(), EDatabaseError);
+        q.FieldByName("n")->SetAsInteger(all ? 7 : 6);
+        EXPECT_NO_THROW(q.Post());
+        EXPECT_EQ(Value(stored + " WHERE id = 1"), before.substr(0, before.rfind(',')) + (all ? ",7" : ",6"));
+        q.Next();
+        EXPECT_EQ(q.FieldByName("n")->AsInteger(), 2) << "the rows after it read";
       }
-      Conn.ExecSQL("UPDATE pz SET d = '0000-00-00', dt = '0000-00-00 00:00:00', f = '0000-00-00 00:00:00'");
     }
   }
+  TMyQuery text;
+  text.Options().SetFieldsAsString(true);
+  Open(text, "SELECT d, f FROM pz WHERE id = 1");
+  EXPECT_EQ(text.FieldByName("f")->AsString(), "0000-00-00 00:00:00.001");
 }
 
 // ---- line ends inside literals ----------------------------------------------------------------
