@@ -221,7 +221,7 @@ TMySQLFieldDesc* TCustomMyDataSet::MyFieldDesc(const TField* field) const {
 void TCustomMyDataSet::CreateFields() {
   FKeyCache.clear();
   FTableKeys.clear();
-  FColumnCharsets.clear();
+  FTableColumns.clear();
   FTimestampField = nullptr;
   FHasRealColumn = false;
   TCustomDADataSet::CreateFields();
@@ -280,8 +280,7 @@ void TCustomMyDataSet::CloseCursor() {
   FTimestampField = nullptr;
   FKeyCache.clear();
   FTableKeys.clear();
-  FGeneratedColumns.clear();
-  FColumnCharsets.clear();
+  FTableColumns.clear();
   TCustomDADataSet::CloseCursor();
 }
 
@@ -375,32 +374,36 @@ const std::vector<TMyTableKey>& TCustomMyDataSet::TableKeys(const TCRTableInfo& 
   return FTableKeys[name] = std::move(keys);
 }
 
-const std::vector<std::string>& TCustomMyDataSet::GeneratedColumns(const TCRTableInfo& table) {
-  const std::string name = TableNameOf(table);
-  if (auto cached = FGeneratedColumns.find(name); cached != FGeneratedColumns.end()) return cached->second;
-  std::vector<std::string> generated;
+const std::vector<TCustomMyDataSet::TShownColumn>& TCustomMyDataSet::TableColumns(const std::string& name) {
+  if (auto cached = FTableColumns.find(name); cached != FTableColumns.end()) return cached->second;
+  std::vector<TShownColumn> columns;
   TCustomMyDataSet reader(nullptr);
-  reader.Internal = true;
-  reader.Command().Quiet = true;
-  reader.SetParamCheck(false);
-  reader.TCustomDADataSet::SetConnection(UsedConnection());
-  reader.SetSQLText("SHOW FULL COLUMNS FROM " + name);
+  PrepareReader(reader, "SHOW FULL COLUMNS FROM " + name);
   reader.Open();
-  TField* column = reader.FindField("Field");
+  TField* field = reader.FindField("Field");
+  TField* collation = reader.FindField("Collation");
+  TField* fallback = reader.FindField("Default");
   TField* extra = reader.FindField("Extra");
-  // "VIRTUAL GENERATED", "STORED GENERATED" (or "PERSISTENT GENERATED" on older servers).
-  for (; column != nullptr && extra != nullptr && !reader.Eof(); reader.Next())
-    if (AnsiUpperCase(extra->AsString()).find("GENERATED") != std::string::npos)
-      generated.push_back(column->AsString());
+  for (; field != nullptr && !reader.Eof(); reader.Next()) {
+    TShownColumn column;
+    column.Name = field->AsString();
+    if (collation != nullptr && !collation->IsNull()) column.Collation = collation->AsString();
+    column.HasDefault = fallback != nullptr && !fallback->IsNull();
+    if (column.HasDefault) column.Default = fallback->AsString();
+    if (extra != nullptr) column.Extra = extra->AsString();
+    columns.push_back(std::move(column));
+  }
   reader.Close();
-  return FGeneratedColumns[name] = std::move(generated);
+  return FTableColumns[name] = std::move(columns);
 }
 
 bool TCustomMyDataSet::IsGeneratedField(const TFieldDesc& desc) {
   const TCRTableInfo* table = static_cast<const TCRFieldDesc&>(desc).TableInfo;
   if (table == nullptr || desc.FieldDescKind != fdkData) return false;
-  for (const std::string& name : GeneratedColumns(*table))
-    if (SameFieldName(name, desc.ActualName)) return true;
+  // "VIRTUAL GENERATED", "STORED GENERATED" (or "PERSISTENT GENERATED" on older servers).
+  for (const TShownColumn& column : TableColumns(TableNameOf(*table)))
+    if (SameFieldName(column.Name, desc.ActualName))
+      return AnsiUpperCase(column.Extra).find("GENERATED") != std::string::npos;
   return false;
 }
 
@@ -420,26 +423,14 @@ std::string TCustomMyDataSet::ColumnCharset(const TFieldDesc& desc) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return text;
   };
-  const std::string name = TableNameOf(*my->TableInfo);
-  auto table = FColumnCharsets.find(name);
-  if (table == FColumnCharsets.end()) {
-    std::map<std::string, std::string> charsets;
-    TCustomMyDataSet reader(nullptr);
-    PrepareReader(reader, "SHOW FULL COLUMNS FROM " + name);
-    reader.Open();
-    TField* field = reader.FindField("Field");
-    TField* collation = reader.FindField("Collation");
-    for (; field != nullptr && collation != nullptr && !reader.Eof(); reader.Next()) {
-      // A collation's name begins with its character set's; bytes have none.
-      const std::string text = collation->IsNull() ? std::string() : collation->AsString();
-      if (!text.empty() && text != "binary")
-        charsets[lower(field->AsString())] = text.substr(0, text.find('_'));
-    }
-    reader.Close();
-    table = FColumnCharsets.emplace(name, std::move(charsets)).first;
+  const std::string wanted = lower(desc.ActualName.empty() ? desc.Name : desc.ActualName);
+  for (const TShownColumn& column : TableColumns(TableNameOf(*my->TableInfo))) {
+    if (lower(column.Name) != wanted) continue;
+    // A collation's name begins with its character set's; bytes have none.
+    if (column.Collation.empty() || column.Collation == "binary") return {};
+    return column.Collation.substr(0, column.Collation.find('_'));
   }
-  const auto column = table->second.find(lower(desc.ActualName.empty() ? desc.Name : desc.ActualName));
-  return column != table->second.end() ? column->second : std::string();
+  return {};
 }
 
 TDASQLGeneratorSettings TCustomMyDataSet::GeneratorSettings() {
@@ -657,18 +648,11 @@ void TCustomMyDataSet::AfterOpenCursor() {
 }
 
 void TCustomMyDataSet::ReadDefaultValues() {
-  TCustomDADataSet& query = Helper();
-  query.Close();
-  query.SetParamCheck(false);
-  query.SetSQLText("SHOW FULL COLUMNS FROM " + TableNameOf(*UpdatingTableInfo()));
   TraceSQL("Get FieldsInfo", false);
-  query.Open();
-  TField* nameField = query.FindField("Field");
-  TField* defaultField = query.FindField("Default");
-  for (; nameField != nullptr && defaultField != nullptr && !query.Eof(); query.Next()) {
-    TField* field = FindField(nameField->AsString());
-    if (field == nullptr || defaultField->IsNull()) continue;
-    std::string value = defaultField->AsString();
+  for (const TShownColumn& column : TableColumns(TableNameOf(*UpdatingTableInfo()))) {
+    TField* field = FindField(column.Name);
+    if (field == nullptr || !column.HasDefault) continue;
+    std::string value = column.Default;
     TMySQLFieldDesc* desc = MyFieldDesc(field);
     if (desc != nullptr && desc->MySQLType == mftTimestamp) value = TimestampDefaultText(value, desc->Length);
     const TFieldType type = field->DataType();
@@ -680,8 +664,6 @@ void TCustomMyDataSet::ReadDefaultValues() {
     }
     field->DefaultExpression = value;
   }
-  query.Close();
-  query.SetParamCheck(true);
   TraceSQL("Get FieldsInfo", true);
 }
 

@@ -174,8 +174,17 @@ class TCustomMyDataSet : public TCustomDADataSet {
   // The keys of a table that identify a row, read once per open.
   const std::vector<TMyTableKey>& TableKeys(const TCRTableInfo& table);
   std::vector<TFieldDesc*> WholeKeyFields(const std::vector<TFieldDesc*>& dataFields);
-  // The generated columns of a table, read once per open.
-  const std::vector<std::string>& GeneratedColumns(const TCRTableInfo& table);
+  // A column as SHOW FULL COLUMNS describes it.
+  struct TShownColumn {
+    std::string Name;
+    std::string Collation;  // empty for a column without one
+    bool HasDefault = false;
+    std::string Default;
+    std::string Extra;
+  };
+  // The columns of a table (named as TableNameOf gives it), read once per open and shared by the
+  // generated-column check, the character sets of conditions and the column defaults.
+  const std::vector<TShownColumn>& TableColumns(const std::string& name);
   // An internal, untraced dataset on this dataset's connection that will run `sql`.
   void PrepareReader(TCustomMyDataSet& reader, const std::string& sql);
   void AutoRefreshTick();
@@ -187,8 +196,7 @@ class TCustomMyDataSet : public TCustomDADataSet {
   bool FHasRealColumn = false;
   std::map<int, TKeyAndDataFields> FKeyCache;
   std::map<std::string, std::vector<TMyTableKey>> FTableKeys;
-  std::map<std::string, std::vector<std::string>> FGeneratedColumns;
-  std::map<std::string, std::map<std::string, std::string>> FColumnCharsets;  // table -> column -> set
+  std::map<std::string, std::vector<TShownColumn>> FTableColumns;
   std::unique_ptr<TWin32Timer> FAutoRefreshTimer;
 };
 

@@ -5,6 +5,7 @@
 // general log, for this test's own connection only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -274,6 +275,29 @@ TEST_F(MyKeysDbTest, AKeylessRowIsFoundByTheBytesOfItsTexts) {
     EXPECT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
     EXPECT_EQ(q.FieldByName("n")->AsInteger(), 5);
     EXPECT_EQ(Rows("kc", "HEX(name), n", "HEX(name)"), std::string(c.Hex) + ",5;" + c.Hex + "20,1");
+  }
+}
+
+// The generated-column check, the character sets of a keyless row's conditions and the column
+// defaults share one read of the table's columns per open.
+TEST_F(MyKeysDbTest, ATablesColumnsAreReadOncePerOpen) {
+  Conn.ExecSQL(
+      "CREATE TABLE kg (name VARCHAR(10) CHARACTER SET latin1 DEFAULT 'x', n INT, "
+      "g INT AS (n + 1) VIRTUAL)");
+  Conn.ExecSQL("INSERT INTO kg (name, n) VALUES ('a', 1)");
+  TMyQuery q;
+  q.Options().DefaultValues = true;
+  StartLog();
+  for (int open = 1; open <= 2; ++open) {
+    SCOPED_TRACE(open);
+    Open(q, "SELECT * FROM kg");
+    EXPECT_EQ(q.FieldByName("name")->DefaultExpression, "x");
+    q.Edit();
+    q.FieldByName("n")->SetAsInteger(open * 10);
+    EXPECT_EQ(ErrorOf([&] { q.Post(); }), "");
+    const std::string sent = Sent("SHOW FULL COLUMNS");
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), '|') + 1, open) << sent;
+    q.Close();
   }
 }
 
