@@ -138,6 +138,56 @@ TEST(MyFieldValuesTest, IntegersNeverWrap) {
   }
 }
 
+// Integer texts of every length, and each with a byte that is no digit at every place: the parse
+// reads four to eight digits as one word, which must agree with reading them one by one.
+TEST(MyFieldValuesTest, IntegerTextsOfEveryLengthAndEveryBadPlace) {
+  auto oneByOne = [](std::string_view t, bool& negative, bool& ok) {
+    negative = !t.empty() && t[0] == '-';
+    const size_t start = negative ? 1 : 0;
+    ok = t.size() > start;
+    uint64_t v = 0;
+    for (size_t i = start; ok && i < t.size(); ++i) {
+      const unsigned d = static_cast<unsigned char>(t[i]) - '0';
+      ok = d <= 9 && v <= (UINT64_MAX - d) / 10;
+      v = v * 10 + d;
+    }
+    return v;
+  };
+  auto check = [&](const std::string& t) {
+    SCOPED_TRACE(t);
+    bool wantNegative = false, ok = false, negative = false;
+    const uint64_t want = oneByOne(t, wantNegative, ok);
+    // The text alone in its buffer, so that ASan sees any read beyond it.
+    const auto held = std::make_unique<char[]>(t.size());
+    std::memcpy(held.get(), t.data(), t.size());
+    const std::string_view view(held.get(), t.size());
+    if (!ok) {
+      EXPECT_EQ(ErrorOf([&] { ParseMyInteger(view, negative); }), "'" + t + "' is not a valid integer value");
+      return;
+    }
+    EXPECT_EQ(ParseMyInteger(view, negative), want);
+    EXPECT_EQ(negative, wantNegative);
+  };
+  const std::string digits = "98765432109876543210123";
+  const char bad[] = {'/', ':', ' ', '-', '+', '\0', '\x06', '\xB0', '\xF9', '\xFF'};
+  for (size_t n = 0; n <= digits.size(); ++n)
+    for (const std::string sign : {"", "-"}) {
+      const std::string t = sign + digits.substr(digits.size() - n);
+      check(t);
+      check(sign + std::string(n, '9'));
+      check(sign + std::string(n, '0'));
+      for (size_t at = sign.size(); at < t.size(); ++at)
+        for (char b : bad) {
+          std::string u = t;
+          u[at] = b;
+          check(u);
+        }
+    }
+  check("18446744073709551615");
+  check("18446744073709551616");
+  check("00000000000000000000018446744073709551615");
+}
+
 TEST(MyFieldValuesTest, BinaryIntegersByColumnType) {
   struct Case {
     const char* Name;
