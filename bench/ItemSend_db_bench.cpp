@@ -17,7 +17,7 @@
 
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
-#include "console/ItemSell.h"
+#include "console/items/ItemSell.h"
 #include "platform/widgets/FieldText.h"
 #include "support/BenchServer.h"
 #include "support/BenchTiming.h"

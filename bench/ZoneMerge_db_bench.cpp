@@ -22,7 +22,7 @@
 
 #include "components/MyAccessConnection.h"
 #include "components/MyRowReader.h"
-#include "console/ZoneMerge.h"
+#include "console/merge/ZoneMerge.h"
 #include "support/BenchServer.h"
 #include "support/BenchTiming.h"
 

@@ -1,12 +1,12 @@
 // The GM console: one instance per user and display, the frame window, the message loop.
 #include <QString>
 
-#include "console/AppHooks.h"
-#include "console/MyLoginConnection.h"
-#include "console/SingleInstance.h"
-#include "console/Unit1.h"
-#include "console/Unit2.h"
-#include "console/VersionCheck.h"
+#include "console/common/AppHooks.h"
+#include "console/common/MyLoginConnection.h"
+#include "console/frame/SingleInstance.h"
+#include "console/frame/Unit1.h"
+#include "console/frame/Unit2.h"
+#include "console/frame/VersionCheck.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/QtMessageLoop.h"
 #include "platform/widgets/WaitCursor.h"

@@ -7,7 +7,7 @@
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
 #include "components/MyScript.h"
-#include "console/AppHooks.h"
+#include "console/common/AppHooks.h"
 #include "core/MemData.h"
 #include "mysql/MySQLConnection.h"
 #include "platform/widgets/ErrorReport.h"

@@ -1,12 +1,12 @@
 // The browsers' widget-free logic: paging over a total, the page-size check, typed text into SQL
 // (the literal writer and the LIKE rule on latin1, gb2312 and gbk connections), the balance
 // arithmetic and the stored password form.
-#include "console/BrowserPaging.h"
+#include "console/browsers/BrowserPaging.h"
 
 #include <QtTest>
 
-#include "console/AccountBrowser.h"
-#include "console/DialogValues.h"
+#include "console/browsers/AccountBrowser.h"
+#include "console/browsers/DialogValues.h"
 #include "platform/runtime/Exceptions.h"
 
 Q_DECLARE_METATYPE(TCharsetKind)

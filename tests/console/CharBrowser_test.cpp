@@ -1,6 +1,6 @@
 // The warehouse's owner column names the account database whatever its name holds, and the
 // online rule reads a session from its last login and logout.
-#include "console/CharBrowser.h"
+#include "console/browsers/CharBrowser.h"
 
 #include <QtTest>
 

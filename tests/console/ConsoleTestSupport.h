@@ -6,7 +6,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include "console/LoginSession.h"
+#include "console/common/LoginSession.h"
 
 inline QByteArray ReadAll(const QString& path) {
   QFile f(path);

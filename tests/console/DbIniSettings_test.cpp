@@ -1,6 +1,6 @@
 // DB.ini as the login keeps it: the defaults of a first start, the single-server section, the
 // zone sections, and the mended faults (a bad character-set index, a bad port).
-#include "console/DbIniSettings.h"
+#include "console/common/DbIniSettings.h"
 
 #include <sys/resource.h>
 
@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "ConsoleTestSupport.h"
-#include "console/LoginSession.h"
+#include "console/common/LoginSession.h"
 
 class DbIniSettingsTest : public QObject {
   Q_OBJECT

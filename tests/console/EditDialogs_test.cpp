@@ -1,6 +1,6 @@
 // The password dialog over two browsers' rows side by side: it writes the stored form into the
 // row of the window that opened it, and nothing anywhere for an empty password.
-#include "console/EditDialogs.h"
+#include "console/browsers/EditDialogs.h"
 
 #include <QLineEdit>
 #include <QtTest>

@@ -17,11 +17,11 @@
 #include <set>
 
 #include "ConsoleTestSupport.h"
-#include "console/Unit1.h"
-#include "console/Unit2.h"
-#include "console/Unit_bakdata.h"
-#include "console/VersionCheck.h"
+#include "console/backup/Unit_bakdata.h"
 #include "console/controls/FlatBtns.h"
+#include "console/frame/Unit1.h"
+#include "console/frame/Unit2.h"
+#include "console/frame/VersionCheck.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"

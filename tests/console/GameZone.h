@@ -13,7 +13,7 @@
 #include <string>
 
 #include "components/MyAccessConnection.h"
-#include "console/MyLoginConnection.h"
+#include "console/common/MyLoginConnection.h"
 #include "mysql/MySQLCommand.h"
 #include "mysql/MySQLConnection.h"
 

@@ -1,11 +1,11 @@
 // The item-issuing window's widget-free rules: splitting an items.csv line, reading the whole
 // file before anything is written, the gift's attribute text, the progress percentage and the
 // keys the amount and filter edits take.
-#include "console/ItemSell.h"
+#include "console/items/ItemSell.h"
 
 #include <QtTest>
 
-#include "console/ProgressPercent.h"
+#include "console/common/ProgressPercent.h"
 
 Q_DECLARE_METATYPE(TKeyRule)
 

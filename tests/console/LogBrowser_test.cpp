@@ -1,7 +1,7 @@
 // The log browser's widget-free logic: the character database's name in the column list, the
 // strict form of the times typed, the checks in the order the user meets them, and the
 // statements the search and the cleanup send.
-#include "console/LogBrowser.h"
+#include "console/browsers/LogBrowser.h"
 
 #include <QtTest>
 

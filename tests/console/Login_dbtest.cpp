@@ -10,10 +10,10 @@
 #include <chrono>
 
 #include "GameZone.h"
-#include "console/MyLoginConnection.h"
-#include "console/Unit1.h"
-#include "console/Unit2.h"
+#include "console/common/MyLoginConnection.h"
 #include "console/controls/FlatBtns.h"
+#include "console/frame/Unit1.h"
+#include "console/frame/Unit2.h"
 #include "mysql/MySQLConnection.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiRecorder.h"

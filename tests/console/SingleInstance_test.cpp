@@ -1,6 +1,6 @@
 // One console per user and display: a second start of the program asks the first to come to
 // the front and ends within two seconds; a socket left by a crashed first instance is taken over.
-#include "console/SingleInstance.h"
+#include "console/frame/SingleInstance.h"
 
 #include <QElapsedTimer>
 #include <QLocalServer>

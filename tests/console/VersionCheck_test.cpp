@@ -2,7 +2,7 @@
 // only for a newer version (dotted parts compared as numbers), stays hidden for the same or an
 // older one and for any failure, and a silent server neither holds the login nor the check for
 // longer than its bound.
-#include "console/VersionCheck.h"
+#include "console/frame/VersionCheck.h"
 
 #include <QLabel>
 #include <QMdiArea>
@@ -13,10 +13,10 @@
 #include <memory>
 
 #include "ConsoleTestSupport.h"
-#include "console/Unit1.h"
-#include "console/Unit2.h"
-#include "console/Unit_updatever.h"
 #include "console/controls/FlatBtns.h"
+#include "console/frame/Unit1.h"
+#include "console/frame/Unit2.h"
+#include "console/frame/Unit_updatever.h"
 #include "platform/widgets/UiRecorder.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <memory>
 
 #include "ConsoleTestSupport.h"
-#include "console/Unit1.h"
-#include "console/Unit2.h"
-#include "console/Unit_addarea.h"
-#include "console/ZoneList.h"
 #include "console/controls/FlatBtns.h"
+#include "console/frame/Unit1.h"
+#include "console/frame/Unit2.h"
+#include "console/frame/Unit_addarea.h"
+#include "console/frame/ZoneList.h"
 #include "platform/widgets/UiRecorder.h"
 
 namespace {

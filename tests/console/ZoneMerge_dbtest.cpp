@@ -12,8 +12,8 @@
 #include "GameZone.h"
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
-#include "console/ProgressPercent.h"
-#include "console/ZoneMerge.h"
+#include "console/common/ProgressPercent.h"
+#include "console/merge/ZoneMerge.h"
 #include "platform/widgets/FieldText.h"
 
 namespace {

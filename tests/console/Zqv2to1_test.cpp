@@ -13,8 +13,8 @@
 
 #include "ConsoleTestSupport.h"
 #include "components/MyAccessConnection.h"
-#include "console/Unit_zqv2to1.h"
 #include "console/controls/FlatBtns.h"
+#include "console/merge/Unit_zqv2to1.h"
 #include "platform/runtime/Charset.h"
 #include "platform/widgets/FieldText.h"
 #include "platform/widgets/UiRecorder.h"

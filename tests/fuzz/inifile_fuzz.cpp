@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "console/DbIniSettings.h"
+#include "console/common/DbIniSettings.h"
 #include "platform/runtime/IniFile.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "console/ItemFile.h"
+#include "console/items/ItemFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "console/VersionText.h"
+#include "console/frame/VersionText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(data), size);
