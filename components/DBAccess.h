@@ -18,6 +18,8 @@
 
 #include "components/DASQLMonitor.h"
 #include "core/CRAccess.h"
+#include "core/DAConsts.h"
+#include "core/DAError.h"
 #include "platform/db/Connection.h"
 #include "platform/runtime/Components.h"
 

@@ -15,6 +15,7 @@
 #include "mysql/MySqlApiDirect.h"
 #include "mysql/MySqlApiEmbedded.h"
 #include "mysql/MySqlTypes.h"
+#include "mysql/MySqlVioTcp.h"
 
 // ---- Options ------------------------------------------------------------------------------------
 
@@ -270,6 +271,20 @@ TCharsetKind TCustomMyConnection::StatementCharset() const {
   const TMySQLConnection* session = MyIConnection();
   if (session != nullptr && session->GetMySQL() != nullptr) return session->GetTextCharset();
   return SQLTextCharset(Options().Charset(), false);
+}
+
+TLiteralStyle TCustomMyConnection::LiteralStyle() const {
+  if (const TMySQLConnection* c = MyIConnection(); c && Connected())
+    return TLiteralStyle(c->GetTextCharset(), c->NoBackslashEscapes());
+  return TLiteralStyle(SQLTextCharset(Options().Charset(), Options().UseUnicode()));
+}
+
+void TCustomMyConnection::SetServerWaitProc(TMyServerWaitProc proc) noexcept {
+  SetMySqlWaitProc(proc);
+}
+
+std::string SqlLiteral(std::string_view bytes, TLiteralStyle style) {
+  return QuoteString(bytes, style.Charset, style.NoBackslashEscapes);
 }
 
 void TCustomMyConnection::GetTableNames(TStringList& list) {

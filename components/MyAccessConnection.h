@@ -9,12 +9,32 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "components/DBAccess.h"
 #include "components/DBAccessDialog.h"
 #include "mysql/MySQLConnection.h"
+#include "platform/runtime/Charset.h"
 #include "platform/runtime/Variant.h"
+
+// How a session reads the literals written for it: the connection's character set, and whether
+// its sql_mode holds NO_BACKSLASH_ESCAPES (a backslash is then a plain character in a literal).
+// A set alone (said explicitly) is the server's default mode.
+struct TLiteralStyle {
+  explicit TLiteralStyle(TCharsetKind charset, bool noBackslashEscapes = false)
+      : Charset(charset), NoBackslashEscapes(noBackslashEscapes) {}
+  TCharsetKind Charset;
+  bool NoBackslashEscapes;
+};
+
+// A quoted string literal of bytes in the style's character set, read back as these bytes in the
+// style's mode.
+std::string SqlLiteral(std::string_view bytes, TLiteralStyle style);
+
+// Called while a statement waits for the server (waitedMs so far) and once when the wait ends
+// (ended); false ends the wait as a lost connection.
+using TMyServerWaitProc = bool (*)(int waitedMs, bool ended) noexcept;
 
 class TMyCommand;
 class TMyConnectionParameters;
@@ -143,6 +163,13 @@ class TCustomMyConnection : public TCustomDAConnection {
   // The character set of statement text built for this connection: ANSI under UseUnicode (the
   // command converts the text), else the session's (or, closed, the one Charset names).
   TCharsetKind StatementCharset() const;
+  // How literals and LIKE patterns written for this connection are read: the set the open
+  // session really speaks and the mode its last statement left; closed, the set it will ask for,
+  // in the server's default mode.
+  TLiteralStyle LiteralStyle() const;
+
+  // The hook every MySQL connection's waits for the server call (on any thread); nullptr: none.
+  static void SetServerWaitProc(TMyServerWaitProc proc) noexcept;
 
   bool IsFatalError(const EDAError& e) const override;
   bool IsKeyViolation(const EDAError& e) const override;

@@ -9,9 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "mysql/MyFieldValues.h"
+
 class TCustomMyConnection;
 class TMyQuery;
-class TMySQLFieldDesc;
 class TMySQLRecordset;
 
 class TMyRowReader {

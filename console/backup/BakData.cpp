@@ -10,7 +10,6 @@
 #include "console/common/DbIniSettings.h"
 #include "console/common/ProgressPercent.h"
 #include "console/common/TypedText.h"
-#include "core/DAError.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "components/MyAccessConnection.h"
-#include "mysql/MyClasses.h"
-#include "mysql/MySQLConnection.h"
 #include "platform/runtime/Charset.h"
 #include "platform/runtime/Exceptions.h"
 
@@ -181,18 +178,6 @@ void TBrowserPaging::Commit(const TPageStep& step, std::optional<int64_t> total)
 }
 
 // ---- typed text into SQL ----------------------------------------------------------------------
-
-TLiteralStyle LiteralStyleOf(const TCustomMyConnection& connection) {
-  // The open session knows the set it really speaks and the mode its last statement left; before
-  // that the set it will ask for.
-  if (const TMySQLConnection* c = connection.MyIConnection(); c && connection.Connected())
-    return TLiteralStyle(c->GetTextCharset(), c->NoBackslashEscapes());
-  return TLiteralStyle(SQLTextCharset(connection.Options().Charset(), connection.Options().UseUnicode()));
-}
-
-std::string SqlLiteral(std::string_view text, TLiteralStyle style) {
-  return QuoteString(text, style.Charset, style.NoBackslashEscapes);
-}
 
 std::string LikePattern(std::string_view text, TCharsetKind charset, bool fuzzy) {
   std::string pattern;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "components/MyAccessConnection.h"
 #include "platform/runtime/Charset.h"
 
 inline constexpr int kDefaultPageSize = 17;
@@ -142,24 +143,8 @@ class TBrowserPaging {
 
 // ---- typed text into SQL ----------------------------------------------------------------------
 
-// How a session reads the literals written for it: the connection's character set, and whether
-// its sql_mode holds NO_BACKSLASH_ESCAPES (a backslash is then a plain character in a literal).
-// A set alone (said explicitly) is the server's default mode.
-struct TLiteralStyle {
-  explicit TLiteralStyle(TCharsetKind charset, bool noBackslashEscapes = false)
-      : Charset(charset), NoBackslashEscapes(noBackslashEscapes) {}
-  TCharsetKind Charset;
-  bool NoBackslashEscapes;
-};
-
-class TCustomMyConnection;
-// The style of the connection's session: the set and mode it reports once open; before that the
-// set it will ask for, in the server's default mode.
-TLiteralStyle LiteralStyleOf(const TCustomMyConnection& connection);
-
-// A quoted string literal of bytes in the connection's character set, read back as these bytes
-// in the session's mode.
-std::string SqlLiteral(std::string_view text, TLiteralStyle style);
+// A session's TLiteralStyle (its character set and backslash mode) is what its connection's
+// LiteralStyle() answers; SqlLiteral writes a plain literal in it.
 // The LIKE pattern of typed text: "\" escaped for LIKE first (on a single-byte set every 0x5C
 // byte, a GBK trail byte included; on a multi-byte set only a 0x5C that is no character's trail
 // byte). Fuzzy: the user's own "%" and "_" keep their meaning and the pattern is wrapped in "%";

@@ -16,7 +16,6 @@
 #include "console/common/ServerWaitBox.h"
 #include "console/common/TypedText.h"
 #include "console/controls/FlatBtns.h"
-#include "mysql/MySQLConnection.h"
 #include "platform/widgets/DBGrid.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"

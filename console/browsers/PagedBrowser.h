@@ -80,7 +80,7 @@ class TPagedBrowser : public QWidget {
   void RunFilter(const std::string& where);
   // Typed text as the connection's bytes, and how its session reads literals.
   std::string Encode(const QString& text) const;
-  TLiteralStyle LiteralStyle() const { return LiteralStyleOf(FConnection); }
+  TLiteralStyle LiteralStyle() const { return FConnection.LiteralStyle(); }
   TFieldCharset FieldCharset() const noexcept { return FFieldCharset; }
   void SetGridColumns(std::vector<TDBGridColumn> columns);
   // The search strip's help link: a click shows help (UTF-8) in a message box.

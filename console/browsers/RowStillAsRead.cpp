@@ -5,9 +5,6 @@
 
 #include "components/MyAccessDataSet.h"
 #include "console/browsers/BrowserPaging.h"
-#include "core/CRTableInfo.h"
-#include "core/DAConsts.h"
-#include "core/MemFieldDesc.h"
 #include "platform/db/Fields.h"
 #include "platform/runtime/Exceptions.h"
 
@@ -23,7 +20,7 @@ std::string UpdateIfStillAsRead(TCustomMyDataSet& dataset, const std::vector<std
   std::vector<Variant> keyValues;
   dataset.GetCurrentKeys(keys, keyValues);
   if (keys.empty()) return {};
-  const TCharsetKind charset = LiteralStyleOf(*dataset.Connection()).Charset;
+  const TCharsetKind charset = dataset.Connection()->LiteralStyle().Charset;
   // The game's columns have plain names, which a parameter takes as they are.
   bool plain = true;
   auto param = [&plain](const std::string& name) {

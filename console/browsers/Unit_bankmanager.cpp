@@ -124,7 +124,7 @@ void Tbankmanager::Search() {
   if (byAccount) {
     if (FLinks.Acc == nullptr) return;
     auto account = OpenLookup(*FLinks.Acc, "Select * from user where " +
-                                               NameIs("username", Encode(text), LiteralStyleOf(*FLinks.Acc)));
+                                               NameIs("username", Encode(text), FLinks.Acc->LiteralStyle()));
     if (account->IsEmpty()) {
       ShowMessageBox(QStringLiteral("所查询的帐号不存在！！！"), CaptionHint, TMsgIcon::Information);
       return;

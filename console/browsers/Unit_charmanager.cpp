@@ -205,7 +205,7 @@ void Tcharmanager::Search() {
     return RunSearch(CharNameWhere(Encode(text), LiteralStyle(), chk3->isChecked()), false);
   if (FLinks.Acc == nullptr) return;
   auto account = OpenLookup(*FLinks.Acc, "Select * from user where " +
-                                             NameIs("username", Encode(text), LiteralStyleOf(*FLinks.Acc)));
+                                             NameIs("username", Encode(text), FLinks.Acc->LiteralStyle()));
   if (account->IsEmpty()) {
     ShowMessageBox(QStringLiteral("所查询的帐号不存在！"), CaptionWarning, TMsgIcon::Warning);
     return;

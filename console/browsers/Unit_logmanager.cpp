@@ -17,8 +17,6 @@
 #include "console/common/MyLoginConnection.h"
 #include "console/common/TypedText.h"
 #include "console/controls/FlatBtns.h"
-#include "mysql/MyClasses.h"
-#include "mysql/MySQLConnection.h"
 #include "platform/runtime/DateTimeUtils.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
@@ -35,7 +33,7 @@ std::unique_ptr<TLogTexts> MakeLogTexts(TCustomMyConnection& logConnection, cons
                                         const QString& charsetText) {
   const TFieldCharset charset = FieldCharsetOfChoice(charsetText);
   const std::string quotedDb =
-      QuotedColumn(EncodeFieldText(charDb, charset), LiteralStyleOf(logConnection).Charset);
+      QuotedColumn(EncodeFieldText(charDb, charset), logConnection.LiteralStyle().Charset);
   const std::string types = EncodeFieldText(QString::fromStdString(LogTypeExpression()), charset);
   return std::make_unique<TLogTexts>(LogFieldList(quotedDb, types));
 }
@@ -239,7 +237,7 @@ std::optional<int64_t> Tlogmanager::CharacterId(const QString& name) {
   // latin1 column's collation would take "Bob" for "bob", or another GBK name whose bytes differ
   // only in case.
   auto query =
-      OpenLookup(FCharConnection, CharacterByNameSql("ID", Encode(name), LiteralStyleOf(FCharConnection)));
+      OpenLookup(FCharConnection, CharacterByNameSql("ID", Encode(name), FCharConnection.LiteralStyle()));
   if (query->IsEmpty()) return std::nullopt;
   return query->FieldByName("ID")->AsLargeInt();
 }

@@ -3,9 +3,9 @@
 #include <exception>
 
 #include "components/DAScript.h"
+#include "components/DBAccess.h"
+#include "components/MemDS.h"
 #include "console/common/ServerWaitBox.h"
-#include "core/DAError.h"
-#include "core/MemData.h"
 #include "platform/widgets/ErrorReport.h"
 #include "platform/widgets/UiService.h"
 #include "platform/widgets/WaitCursor.h"

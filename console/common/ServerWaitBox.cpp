@@ -10,7 +10,7 @@
 #include <QWindow>
 #include <memory>
 
-#include "mysql/MySqlVioTcp.h"
+#include "components/MyAccessConnection.h"
 #include "platform/widgets/UiService.h"
 
 namespace {
@@ -120,7 +120,7 @@ TServerWaitAction::~TServerWaitAction() {
 }
 
 void InstallServerWaitBox() noexcept {
-  SetMySqlWaitProc(&WaitForServer);
+  TCustomMyConnection::SetServerWaitProc(&WaitForServer);
 }
 
 QDialog* ServerWaitBox() noexcept {

@@ -17,8 +17,6 @@
 #include "console/guild/GuildSql.h"
 #include "console/guild/Unit_gonghui_edit.h"
 #include "console/guild/Unit_gonghuicy_edit.h"
-#include "mysql/MyClasses.h"
-#include "mysql/MySQLConnection.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"

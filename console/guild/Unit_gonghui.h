@@ -40,7 +40,7 @@ class Tgonghui : public QWidget {
   TCustomMyConnection& Connection() noexcept { return FConnection; }
   TFieldCharset FieldCharset() const noexcept { return FFieldCharset; }
   // How the session reads the literals written for it.
-  TLiteralStyle LiteralStyle() const { return LiteralStyleOf(FConnection); }
+  TLiteralStyle LiteralStyle() const { return FConnection.LiteralStyle(); }
   // The current row's ID as text; empty when there is no row.
   std::string CurrentId() const;
 

@@ -19,8 +19,6 @@
 #include "console/common/MyLoginConnection.h"
 #include "console/common/TypedText.h"
 #include "console/controls/FlatBtns.h"
-#include "mysql/MyClasses.h"
-#include "mysql/MySQLConnection.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/DBGrid.h"
 #include "platform/widgets/DBGridModel.h"
@@ -202,7 +200,7 @@ std::string TItemPicker::FirstPageSql() const {
 
 std::string TItemPicker::SearchSql(const QString& text, bool fuzzy) const {
   return std::string("select ") + FTexts.Columns + " from " + FTexts.Table + " where " +
-         LikeCondition(FTexts.NameColumn, Encode(text), LiteralStyleOf(FConnection), fuzzy);
+         LikeCondition(FTexts.NameColumn, Encode(text), FConnection.LiteralStyle(), fuzzy);
 }
 
 std::string TItemPicker::ShowAllSql() const {

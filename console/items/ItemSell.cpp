@@ -13,8 +13,6 @@
 #include "console/common/MyLoginConnection.h"
 #include "console/common/ProgressPercent.h"
 #include "console/common/TypedText.h"
-#include "mysql/MyClasses.h"
-#include "mysql/MySQLConnection.h"
 #include "platform/db/Fields.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/ErrorReport.h"

@@ -133,7 +133,7 @@ class TItemSell {
   int64_t ClearGifts(bool ownOnly);
 
   // How this connection's session reads the literals written for it.
-  TLiteralStyle LiteralStyle() const { return LiteralStyleOf(FConnection); }
+  TLiteralStyle LiteralStyle() const { return FConnection.LiteralStyle(); }
   std::string Encode(const QString& text) const { return EncodeFieldText(text, FCharset); }
   QString Decode(std::string_view bytes) const { return DecodeFieldText(bytes, FCharset); }
 

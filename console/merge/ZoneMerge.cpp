@@ -18,9 +18,6 @@
 #include "console/common/ColumnRange.h"
 #include "console/common/ProgressPercent.h"
 #include "console/merge/ZoneMergeRun.h"
-#include "mysql/MyClasses.h"
-#include "mysql/MySQLConnection.h"
-#include "mysql/MySQLRecordset.h"
 #include "platform/runtime/Exceptions.h"
 #include "platform/widgets/FieldText.h"
 
@@ -109,8 +106,7 @@ QString TZoneMergeRun::Text(const TMyConnection& con, std::string_view bytes) co
 
 std::string TZoneMergeRun::Lit(const TMyConnection& con, std::string_view bytes) const {
   // Names come from the players: the literal must read back as these bytes in the session's mode.
-  const TMySQLConnection* session = con.MyIConnection();
-  return QuoteString(bytes, SideOf(con).Literal, session != nullptr && session->NoBackslashEscapes());
+  return SqlLiteral(bytes, TLiteralStyle(SideOf(con).Literal, con.LiteralStyle().NoBackslashEscapes));
 }
 
 std::string TZoneMergeRun::Db(const TSide& side, const TMyConnection& on) const {
@@ -119,7 +115,7 @@ std::string TZoneMergeRun::Db(const TSide& side, const TMyConnection& on) const 
 
 std::string TZoneMergeRun::Num(const std::string& bytes) {
   // Row numbers come from integer columns; anything else is still sent as a literal only.
-  return IsInteger(bytes) ? bytes : QuoteString(bytes, TCharsetKind::SingleByte);
+  return IsInteger(bytes) ? bytes : SqlLiteral(bytes, TLiteralStyle(TCharsetKind::SingleByte));
 }
 
 std::string TZoneMergeRun::Tagged(const std::string& name, const std::string& tag, bool before) const {
@@ -174,7 +170,7 @@ std::string TZoneMergeRun::S3(const std::string& newIdx, const std::string& wher
 
 std::string TZoneMergeRun::Q3(const std::string& accountId) const {
   // The same text over either character connection; the id is a number from an integer column.
-  const std::string id = QuoteString(accountId, TCharsetKind::SingleByte);
+  const std::string id = SqlLiteral(accountId, TLiteralStyle(TCharsetKind::SingleByte));
   return FOptions.DropDeleted ? "select * from user where deleted<>'1' and AccountID=" + id
                               : "select * from user where AccountID=" + id;
 }
@@ -384,8 +380,7 @@ bool TZoneMergeRun::CheckSettings() {
       side.DataDir = row[2].Bytes;
       side.Database = row[3].Null ? std::string() : row[3].Bytes;
       side.Text = FieldCharsetOf(row[4].Bytes);
-      const TMySQLConnection* provider = cons[i]->MyIConnection();
-      side.Literal = provider != nullptr ? provider->GetTextCharset() : TCharsetKind::SingleByte;
+      side.Literal = cons[i]->LiteralStyle().Charset;
       // Strict: a value longer than its column is refused, not cut (a MyISAM insert included).
       side.SqlMode = row[5].Bytes;
       cons[i]->ExecSQL(
