@@ -36,6 +36,11 @@ void CloseIfLeftBehind(QWidget* tool) {
   });
 }
 
+void OpenLinked(TLinkedBrowser kind, const TGameLinks& links, QWidget* owner, int64_t accountId,
+                const QString& name) {
+  if (links.Open != nullptr) links.Open(kind, links, owner, accountId, name);
+}
+
 std::unique_ptr<TMyQuery> OpenLookup(TCustomMyConnection& connection, const std::string& sql) {
   const TServerWaitAction waits;
   auto query = std::make_unique<TMyQuery>();

@@ -1,14 +1,25 @@
 // What the browsers need to open one another: the login's three connections, the account
-// database's name and the character-set choice; and where a browser opened from another shows.
+// database's name, the character-set choice and the frame's opener of a linked browser; and where
+// a browser opened from another shows. A browser knows no other browser: it asks the opener.
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 class QWidget;
 class TCustomMyConnection;
 class TMyQuery;
+
+// The browsers a link opens, each on one account.
+enum class TLinkedBrowser { Accounts, Characters, Warehouse };
+
+struct TGameLinks;
+// Opens the browser of kind beside owner (see ShowBesides) over links, on the account whose key is
+// accountId and whose name shows as name.
+using TLinkedBrowserOpener = void (*)(TLinkedBrowser kind, const TGameLinks& links, QWidget* owner,
+                                      int64_t accountId, const QString& name);
 
 struct TGameLinks {
   TCustomMyConnection* Acc = nullptr;
@@ -17,7 +28,13 @@ struct TGameLinks {
   // The account database's name, in the connection's bytes.
   std::string AccDB;
   QString Charset;
+  // Filled in by the frame, which knows every browser; without it a link opens nothing.
+  TLinkedBrowserOpener Open = nullptr;
 };
+
+// Opens a linked browser through links.Open, when there is one.
+void OpenLinked(TLinkedBrowser kind, const TGameLinks& links, QWidget* owner, int64_t accountId,
+                const QString& name);
 
 // The property of an MDI child that works on a login's connections: the login window (a
 // Tlogin*) it was opened under. Children without it hold connections of their own.

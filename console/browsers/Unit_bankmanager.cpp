@@ -9,7 +9,6 @@
 
 #include "components/MyAccessDataSet.h"
 #include "console/browsers/EditDialogs.h"
-#include "console/browsers/Unit_usermanager.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
@@ -199,9 +198,5 @@ void Tbankmanager::OpenAccount() {
     ShowMessageBox(QStringLiteral("当前仓库没有关联帐号，建议删除！！！"), CaptionWarning, TMsgIcon::Warning);
     return;
   }
-  const int64_t accountId = qry1().FieldByName("AccountID")->AsLargeInt();
-  auto* browser = new Tusermanager(*FLinks.Acc, FLinks.Charset);
-  browser->SetLinks(FLinks);
-  ShowBesides(this, browser);
-  browser->SearchAccount(accountId, name);
+  OpenLinked(TLinkedBrowser::Accounts, FLinks, this, qry1().FieldByName("AccountID")->AsLargeInt(), name);
 }

@@ -9,8 +9,6 @@
 
 #include "components/MyAccessDataSet.h"
 #include "console/browsers/EditDialogs.h"
-#include "console/browsers/Unit_bankmanager.h"
-#include "console/browsers/Unit_usermanager.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
@@ -288,10 +286,7 @@ std::optional<Tcharmanager::TRowAccount> Tcharmanager::RowAccount() {
 void Tcharmanager::OpenAccount() {
   const std::optional<TRowAccount> account = RowAccount();
   if (!account) return;
-  auto* browser = new Tusermanager(*FLinks.Acc, FLinks.Charset);
-  browser->SetLinks(FLinks);
-  ShowBesides(this, browser);
-  browser->SearchAccount(account->Idx, account->Name);
+  OpenLinked(TLinkedBrowser::Accounts, FLinks, this, account->Idx, account->Name);
 }
 
 void Tcharmanager::SearchAccount(int64_t accountId, const QString& name) {
@@ -311,9 +306,7 @@ void Tcharmanager::ShowAccountCharacters() {
 void Tcharmanager::OpenWarehouse() {
   const std::optional<TRowAccount> account = RowAccount();
   if (!account) return;
-  auto* browser = new Tbankmanager(FLinks);
-  ShowBesides(this, browser);
-  browser->SearchAccount(account->Idx, account->Name);
+  OpenLinked(TLinkedBrowser::Warehouse, FLinks, this, account->Idx, account->Name);
 }
 
 void Tcharmanager::EditSkillsAndItems() {

@@ -9,7 +9,6 @@
 
 #include "components/MyAccessDataSet.h"
 #include "console/browsers/EditDialogs.h"
-#include "console/browsers/Unit_charmanager.h"
 #include "console/controls/FlatBtns.h"
 #include "platform/widgets/DBControls.h"
 #include "platform/widgets/DBGrid.h"
@@ -117,10 +116,7 @@ void Tusermanager::BuildStrips() {
 
 void Tusermanager::OpenCharacters() {
   if (!HasAccountRow() || FLinks.Chr == nullptr) return;
-  const int64_t idx = qry1().FieldByName("idx")->AsLargeInt();
-  auto* browser = new Tcharmanager(FLinks);
-  ShowBesides(this, browser);
-  browser->SearchAccount(idx, UserName());
+  OpenLinked(TLinkedBrowser::Characters, FLinks, this, qry1().FieldByName("idx")->AsLargeInt(), UserName());
 }
 
 bool Tusermanager::eventFilter(QObject* watched, QEvent* event) {

@@ -336,6 +336,31 @@ void TFormMain::OpenAccountBrowser() {
   AddChild(browser);
 }
 
+void OpenLinkedBrowser(TLinkedBrowser kind, const TGameLinks& links, QWidget* owner, int64_t accountId,
+                       const QString& name) {
+  switch (kind) {
+    case TLinkedBrowser::Accounts: {
+      auto* browser = new Tusermanager(*links.Acc, links.Charset);
+      browser->SetLinks(links);
+      ShowBesides(owner, browser);
+      browser->SearchAccount(accountId, name);
+      return;
+    }
+    case TLinkedBrowser::Characters: {
+      auto* browser = new Tcharmanager(links);
+      ShowBesides(owner, browser);
+      browser->SearchAccount(accountId, name);
+      return;
+    }
+    case TLinkedBrowser::Warehouse: {
+      auto* browser = new Tbankmanager(links);
+      ShowBesides(owner, browser);
+      browser->SearchAccount(accountId, name);
+      return;
+    }
+  }
+}
+
 bool TFormMain::BrowserLinks(TGameLinks& links) {
   if (Login() == nullptr) return false;
   links.Acc = dynamic_cast<TCustomMyConnection*>(Login()->con1().Connection());
@@ -343,6 +368,7 @@ bool TFormMain::BrowserLinks(TGameLinks& links) {
   links.Log = dynamic_cast<TCustomMyConnection*>(Login()->con3().Connection());
   links.AccDB = Login()->LoginState().AccDB;
   links.Charset = Login()->LoginCharset();
+  links.Open = &OpenLinkedBrowser;
   return links.Acc && links.Chr && links.Log;
 }
 

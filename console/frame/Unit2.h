@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -19,6 +20,11 @@ class QThread;
 class TCustomDAConnection;
 class Tlogin;
 struct TGameLinks;
+enum class TLinkedBrowser;
+
+// The frame's opener of a browser linked from another (TGameLinks::Open): it knows every browser.
+void OpenLinkedBrowser(TLinkedBrowser kind, const TGameLinks& links, QWidget* owner, int64_t accountId,
+                       const QString& name);
 
 class TFormMain : public QMainWindow {
   Q_OBJECT

@@ -103,6 +103,8 @@ void CharmanagerDbTest::initTestCase() {
   FLinks.Log = dynamic_cast<TCustomMyConnection*>(FCons[2]->Connection());
   FLinks.AccDB = FZone->Acc().toStdString();
   FLinks.Charset = QStringLiteral("默认");
+  // A browser opens another through the frame's opener, as under the frame.
+  FLinks.Open = &OpenLinkedBrowser;
   FAdmin->Exec("SET GLOBAL log_output='TABLE'");
   FAdmin->Exec("SET GLOBAL general_log=1");
 }
