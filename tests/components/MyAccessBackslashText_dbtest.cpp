@@ -144,7 +144,9 @@ TEST_F(MyBackslashTextDbTest, EditsOfTheStatementFollowTheSessionsReadingOfABack
     });
     EXPECT_EQ(error, "");
     EXPECT_EQ(rows, c.Rows);
-    if (c.Sent != nullptr) EXPECT_EQ(LastSent(thread, since, "SELECT"), Hex(c.Sent));
+    if (c.Sent != nullptr) {
+      EXPECT_EQ(LastSent(thread, since, "SELECT"), Hex(c.Sent));
+    }
   }
 }
 

@@ -625,7 +625,9 @@ TEST_F(MyKeysDbTest, RefreshPutsEachColumnIntoItsOwnField) {
     ASSERT_EQ(ErrorOf([&] { q.RefreshRecord(); }), "");
     EXPECT_EQ(q.FieldByName("id")->AsInteger(), 7);
     EXPECT_EQ(q.FieldByName("lvl")->AsInteger(), level);
-    if (TField* title = q.FindField("title")) EXPECT_EQ(title->AsString(), std::string(level * 10, 't'));
+    if (TField* title = q.FindField("title")) {
+      EXPECT_EQ(title->AsString(), std::string(level * 10, 't'));
+    }
     // The next edit finds the row by its key.
     q.Edit();
     q.FieldByName("lvl")->SetAsInteger(level * 10);

@@ -88,7 +88,9 @@ TEST(MyConnectionVersions, StoredRoutineQueryByServerVersion) {
     EXPECT_EQ(server.Finish(), "");
     EXPECT_EQ(list.Count(), c.WantQuery.empty() ? 0 : 2);
     ASSERT_EQ(sent.size(), c.WantQuery.empty() ? 1u : 2u);
-    if (!c.WantQuery.empty()) EXPECT_EQ(sent[1], c.WantQuery);
+    if (!c.WantQuery.empty()) {
+      EXPECT_EQ(sent[1], c.WantQuery);
+    }
   }
 }
 
