@@ -191,9 +191,24 @@ QString TZoneMergeRun::CountsText() const {
 // ---- plumbing -------------------------------------------------------------------------------------
 
 TTable TZoneMergeRun::Read(TMyConnection& con, const std::string& sql) {
-  TMyRowReader reader(con, kMergeTimeoutSeconds);
-  // Names travel as the session's bytes from one statement into the next.
-  reader.SetSessionBytes(true);
+  std::unique_ptr<TMyRowReader>& slot = FReaders[{&con, sql.substr(0, sql.find(" where "))}];
+  if (!slot) {
+    slot = std::make_unique<TMyRowReader>(con, kMergeTimeoutSeconds);
+    // Names travel as the session's bytes from one statement into the next.
+    slot->SetSessionBytes(true);
+  }
+  TMyRowReader& reader = *slot;
+  // Closed however the read ends, as a reader of its own was: no rows stay unread on the session.
+  struct TCloser {
+    TMyRowReader& Reader;
+    ~TCloser() {
+      try {
+        Reader.Close();
+      } catch (...) {
+        // The next Open closes again; the read's own error, if any, is the one that counts.
+      }
+    }
+  } closer{reader};
   reader.Open(sql);
   TTable table;
   const int n = reader.FieldCount();

@@ -17,6 +17,8 @@
 #include "console/merge/ZoneMerge.h"
 #include "platform/widgets/FieldText.h"
 
+class TMyRowReader;
+
 struct TCell {
   bool Null = true;
   std::string Bytes;
@@ -168,6 +170,10 @@ class TZoneMergeRun {
   TZoneMergeOptions FOptions;
   TZoneMergeSink& FSink;
   std::unique_ptr<TMyCommand> FAccCmd, FCharCmd;
+  // The run's readers, kept for the whole run by connection and by the statement's text before
+  // its condition: a query that reads the columns of its last read keeps its field definitions,
+  // where a query made for every read described every column anew.
+  std::map<std::pair<const TMyConnection*, std::string>, std::unique_ptr<TMyRowReader>> FReaders;
   TSide FSides[4];  // srcAcc, srcChar, tgtAcc, tgtChar
   std::string FAccTag, FCharTag;
   int64_t FCompensation = 0;
