@@ -1087,10 +1087,14 @@ TZoneMergeCounts TZoneMergeRun::Run() {
   FSink.Description(QStringLiteral("验证数据设置和内容设置是否合法."));
   FSink.Operation(QStringLiteral("合区开始..."));
   FSink.Operation(QStringLiteral("验证数据连接与配置"));
-  // The sessions leave the run in the mode they came in.
+  // The sessions leave the run in the mode they came in, and its readers go with it: the
+  // connections may be logged in elsewhere before the next run.
   struct TRestore {
     TZoneMergeRun& Run;
-    ~TRestore() { Run.RestoreSessions(); }
+    ~TRestore() {
+      Run.RestoreSessions();
+      Run.FReaders.clear();
+    }
   } restore{*this};
   try {
     if (!CheckConnections() || !CheckSettings() || !Preflight()) {
