@@ -532,6 +532,15 @@ void TMySQLRecordset::DescribeWithoutRows(const TMyStatementShape& shape) {
     DrainResults();
   } catch (...) {
     error = std::current_exception();
+    // A result this client cannot describe is read to its end all the same: the session's next
+    // statement must not meet its rows.
+    if (cmd->GetResult() != nullptr || FNextResult != nullptr) {
+      try {
+        DrainResults();
+      } catch (...) {
+        // The description's error is the one reported.
+      }
+    }
   }
   SetCommandText(*cmd, sql, positions);
   cmd->SetSQLParts(parts);

@@ -3,12 +3,14 @@
 // result whose column type this client does not know gives.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "components/MyAccessCommand.h"
 #include "components/MyAccessConnection.h"
 #include "components/MyAccessDataSet.h"
+#include "mysql/MySQLRecordset.h"
 #include "mysql/MySqlProtocol.h"
 #include "mysql/MySqlSession.h"
 #include "platform/runtime/Classes.h"
@@ -44,6 +46,15 @@ TFakeMySqlServer::TPacketCheck Query(std::vector<std::string>& sent) {
     sent.emplace_back(p.begin() + 1, p.end());
     return "";
   };
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
 }
 
 void PointAt(TMyConnection& conn, const TFakeMySqlServer& server) {
@@ -117,44 +128,66 @@ TEST(MyConnectionVersions, PrepareRefusedBeforeServerVersion41) {
 }
 
 // JSON (245) from a MySQL server, NEWDATE (14) and the unassigned codes: an error naming the column
-// and the type, and the session stays usable.
+// and the type, and the session stays usable, whether the result was opened or only described
+// (the record set's fields read before an open, which sends the statement with LIMIT 0).
 TEST(MyConnectionVersions, UnknownColumnTypeIsAnErrorNamingTheColumn) {
-  for (uint8_t type : {uint8_t{245}, uint8_t{14}, uint8_t{17}, uint8_t{244}}) {
-    SCOPED_TRACE(int(type));
-    std::vector<std::string> sent;
-    TFakeMySqlServer server;
-    server.SetStepTimeoutMs(3000);
-    server.SendPacket(0, Greeting("8.0.36")).ReadPacket(1).SendPacket(2, OkPacket41(0, 0, 2));
-    Rows(server.ReadPacket(0, Query(sent)), {"latin1"});
-    server.ReadPacket(0, Query(sent))
-        .SendPacket(1, Bytes{2})
-        .SendPacket(2, FieldPacket41("", "t", "t", "id", "id", 8, 11, mftLong, 0, 0))
-        .SendPacket(3, FieldPacket41("", "t", "t", "doc", "doc", 63, 100, type, 0, 0))
-        .SendPacket(4, EofPacket(0, 2))
-        .SendPacket(5, TextRow({"1", "{}"}))
-        .SendPacket(6, EofPacket(0, 2));
-    Rows(server.ReadPacket(0, Query(sent)), {"still here"});
-    server.ExpectClose();
-    server.Start();
-    TMyConnection conn;
-    PointAt(conn, server);
-    conn.Open();
-    TMyQuery q;
-    q.SetConnection(&conn);
-    q.SetSQLText("SELECT * FROM t");
-    try {
-      q.Open();
-      ADD_FAILURE() << "opened";
-    } catch (const EDatabaseError& e) {
-      EXPECT_EQ(e.Message(), "Unknown MySQL datatype (" + std::to_string(type) + ") of column doc");
+  constexpr uint16_t moreResults = 2 | 8;
+  for (const bool describeOnly : {false, true}) {
+    for (uint8_t type : {uint8_t{245}, uint8_t{14}, uint8_t{17}, uint8_t{244}}) {
+      SCOPED_TRACE(std::to_string(type) + (describeOnly ? " described" : " opened"));
+      std::vector<std::string> sent;
+      TFakeMySqlServer server;
+      server.SetStepTimeoutMs(3000);
+      server.SendPacket(0, Greeting("8.0.36")).ReadPacket(1).SendPacket(2, OkPacket41(0, 0, 2));
+      Rows(server.ReadPacket(0, Query(sent)), {"latin1"});
+      server.ReadPacket(0, Query(sent))
+          .SendPacket(1, Bytes{2})
+          .SendPacket(2, FieldPacket41("", "t", "t", "id", "id", 8, 11, mftLong, 0, 0))
+          .SendPacket(3, FieldPacket41("", "t", "t", "doc", "doc", 63, 100, type, 0, 0))
+          .SendPacket(4, EofPacket(0, 2));
+      if (describeOnly) {
+        // The statements after the first one still send their results.
+        server.SendPacket(5, EofPacket(0, moreResults))
+            .SendPacket(6, Bytes{1})
+            .SendPacket(7, FieldPacket41("", "", "", "2", "2", 8, 1, mftLongLong, 0, 0))
+            .SendPacket(8, EofPacket(0, 2))
+            .SendPacket(9, TextRow({"2"}))
+            .SendPacket(10, EofPacket(0, 2));
+      } else {
+        server.SendPacket(5, TextRow({"1", "{}"})).SendPacket(6, EofPacket(0, 2));
+      }
+      Rows(server.ReadPacket(0, Query(sent)), {"still here"});
+      server.ExpectClose();
+      server.Start();
+      TMyConnection conn;
+      PointAt(conn, server);
+      conn.Open();
+      TMyQuery q;
+      q.SetConnection(&conn);
+      q.SetSQLText("SELECT * FROM t");
+      TMySQLRecordset described;
+      described.SetConnection(conn.MyIConnection());
+      described.SetSQL("SELECT * FROM t; SELECT 2");
+      try {
+        if (describeOnly)
+          described.InitFields();
+        else
+          q.Open();
+        ADD_FAILURE() << "described";
+      } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Unknown MySQL datatype (" + std::to_string(type) + ") of column doc");
+      }
+      EXPECT_FALSE(q.Active());
+      q.SetSQLText("SELECT c FROM t");
+      EXPECT_EQ(ErrorOf([&] { q.Open(); }), "");
+      EXPECT_EQ(q.Active() ? q.Fields()[0]->AsString() : "", "still here");
+      q.Close();
+      conn.Close();
+      EXPECT_EQ(server.Finish(), "");
+      if (describeOnly) {
+        EXPECT_EQ(sent.size() > 1 ? sent[1] : "", "SELECT * FROM t LIMIT 0 ; SELECT 2");
+      }
     }
-    EXPECT_FALSE(q.Active());
-    q.SetSQLText("SELECT c FROM t");
-    q.Open();
-    EXPECT_EQ(q.Fields()[0]->AsString(), "still here");
-    q.Close();
-    conn.Close();
-    EXPECT_EQ(server.Finish(), "");
   }
 }
 
