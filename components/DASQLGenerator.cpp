@@ -281,8 +281,10 @@ void TDASQLGenerator::GenerateConditions(std::string& builder, TStatementType ty
     AddFieldToCondition(builder, *identity, batchIndex, checkNull, type);
   } else {
     if (keyAndData.DataFieldDescs.empty()) throw EDatabaseError(MessageText(SKeyFieldsNotFound));
+    // A generated column follows the others; the value held may be the one before the last post.
     for (TFieldDesc* data : keyAndData.DataFieldDescs)
-      if (!IsBlobDataType(data->DataType)) AddValueToCondition(builder, *data, batchIndex, checkNull, type);
+      if (!IsBlobDataType(data->DataType) && !FHost->IsGeneratedField(*data))
+        AddValueToCondition(builder, *data, batchIndex, checkNull, type);
   }
   // A statement that writes or locks must never match every row.
   const bool writes = type == stUpdate || type == stDelete || type == stLock;

@@ -194,7 +194,9 @@ void TMySQLGenerator::GenerateRowVersionConditions(std::string& builder, TStatem
   if (keyAndData.DataFieldDescs.empty()) throw EDatabaseError(MessageText(SKeyFieldsNotFound));
   const auto& keys = keyAndData.KeyFieldDescs;
   for (TFieldDesc* data : keyAndData.DataFieldDescs) {
-    if (IsBlobDataType(data->DataType) || std::find(keys.begin(), keys.end(), data) != keys.end()) continue;
+    if (IsBlobDataType(data->DataType) || std::find(keys.begin(), keys.end(), data) != keys.end() ||
+        Host().IsGeneratedField(*data))
+      continue;
     AddValueToCondition(builder, *data, batchIndex, checkNull, type);
   }
 }
