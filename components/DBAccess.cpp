@@ -456,8 +456,7 @@ void TCustomDAConnection::ApplyUpdates(const std::vector<IDAUpdatesApplier*>& da
         ApplyUpdatesOnce(dataSets);
         return;
       } catch (const EFailOver&) {
-        // Reconnected: the whole sequence runs again, with every change pending as before.
-        for (IDAUpdatesApplier* d : dataSets) d->RestoreCachedUpdates();
+        // Reconnected: the whole sequence runs again over what the attempt left pending.
       }
     }
   });
@@ -474,21 +473,56 @@ void TCustomDAConnection::ApplyUpdatesOnce(const std::vector<IDAUpdatesApplier*>
   for (IDAUpdatesApplier* d : dataSets)
     if (d->UpdatesConnection() != this)
       throw EDatabaseError(MessageFmt(SDataSetNotOwned, {d->UpdatesName(), Name()}));
+  // Asked before anything is written: once an attempt failed the session may be gone.
+  std::vector<IDAUpdatesApplier*> kept;
+  for (IDAUpdatesApplier* d : dataSets)
+    if (d->HasCachedUpdates() && d->WritesSurviveRollback()) kept.push_back(d);
   StartTransaction();
+  FApplyingUpdates = true;
   try {
     for (IDAUpdatesApplier* d : dataSets)
       if (d->HasCachedUpdates()) d->ApplyCachedUpdates();
     Commit();
+    FApplyingUpdates = false;
   } catch (const EFailOver&) {
+    FApplyingUpdates = false;
+    SettleFailedApply(dataSets, kept);
     throw;
   } catch (...) {
-    // Nothing reached the server for good: what this attempt marked applied is pending again.
-    for (IDAUpdatesApplier* d : dataSets) d->RestoreCachedUpdates();
-    if (GetConnected() && InTransaction()) Rollback();
+    FApplyingUpdates = false;
+    bool leftWrites = true;  // a session gone without a rollback keeps all such writes
+    if (GetConnected() && InTransaction()) {
+      try {
+        Rollback();
+        leftWrites = RollbackLeftWrites();
+        // Asked again on the live session: a table may have changed its engine since it was read.
+        if (leftWrites) {
+          std::vector<IDAUpdatesApplier*> now;
+          for (IDAUpdatesApplier* d : dataSets)
+            if (d->HasCachedUpdates() && d->WritesSurviveRollback()) now.push_back(d);
+          kept = std::move(now);
+        }
+      } catch (...) {
+        // The apply's error is the one reported; what was read before the attempt decides.
+      }
+    }
+    if (!leftWrites) kept.clear();
+    SettleFailedApply(dataSets, kept);
     throw;
   }
   for (IDAUpdatesApplier* d : dataSets)
     if (d->HasCachedUpdates()) d->CommitCachedUpdates();
+}
+
+// A table without transactions keeps what the attempt wrote to it: those changes are committed
+// in the cache, so that the next attempt does not write them again. Everything else the attempt
+// marked applied was rolled back (or never committed) and is pending again.
+void TCustomDAConnection::SettleFailedApply(const std::vector<IDAUpdatesApplier*>& dataSets,
+                                            const std::vector<IDAUpdatesApplier*>& kept) {
+  for (IDAUpdatesApplier* d : kept)
+    if (d->HasCachedUpdates()) d->KeepAppliedCachedUpdates();
+  for (IDAUpdatesApplier* d : dataSets)
+    if (d->HasCachedUpdates()) d->RestoreCachedUpdates();
 }
 
 // ---- Operations and the error path ----------------------------------------------------------------

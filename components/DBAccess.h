@@ -67,6 +67,14 @@ class IDAUpdatesApplier {
   virtual void CommitCachedUpdates() = 0;
   // Changes marked applied by an attempt that did not commit become pending again.
   virtual void RestoreCachedUpdates() = 0;
+  // Whether what the dataset writes stays written when the transaction is rolled back (its table
+  // is of an engine without transactions). Asked before the transaction starts; may read the
+  // server. False when not known.
+  virtual bool WritesSurviveRollback() { return false; }
+  // After a failed attempt, asked only where WritesSurviveRollback answered true: the changes
+  // marked applied are on the server for good and are forgotten as a commit forgets them; the
+  // others stay pending.
+  virtual void KeepAppliedCachedUpdates() {}
   // Inside ApplyCachedUpdates.
   virtual bool IsApplyingUpdates() = 0;
 };
@@ -159,11 +167,17 @@ class TCustomDAConnection : public TCustomConnection {
   virtual void Commit();
   virtual void Rollback();
   virtual bool InTransaction() const { return !FTransactionName.empty(); }
+  // Right after Rollback: whether the server said that some of what the transaction wrote stays
+  // written (tables without transactions). True when the server does not tell.
+  virtual bool RollbackLeftWrites() { return true; }
   // The connection is closing because its session was lost (a fatal error nothing reconnected).
   bool ClosingLostSession() const noexcept { return FInProcessDisconnecting; }
-  // Applies the cached updates of every given dataset in one transaction: all or none. Each must
-  // use this connection (EDatabaseError 65112). After a failed attempt the changes it marked
-  // applied are pending again; a failover repeats the whole sequence once.
+  // Inside ApplyUpdates: the connection settles the datasets' changes once an attempt fails.
+  bool ApplyingUpdates() const noexcept { return FApplyingUpdates; }
+  // Applies the cached updates of every given dataset in one transaction. Each must use this
+  // connection (EDatabaseError 65112). After a failed attempt the changes it wrote to tables a
+  // rollback does not undo (WritesSurviveRollback) count as committed, every other change is
+  // pending again, and the attempt's error propagates; a failover repeats the sequence once.
   virtual void ApplyUpdates(const std::vector<IDAUpdatesApplier*>& dataSets);
   // The same for every dataset of this connection that keeps cached updates.
   virtual void ApplyUpdates();
@@ -249,12 +263,15 @@ class TCustomDAConnection : public TCustomConnection {
   void PerformConnect();
   void PerformDisconnect();
   void ApplyUpdatesOnce(const std::vector<IDAUpdatesApplier*>& dataSets);
+  static void SettleFailedApply(const std::vector<IDAUpdatesApplier*>& dataSets,
+                                const std::vector<IDAUpdatesApplier*>& kept);
   void OperationEnded(bool failover);
   void InstallCallbacks(TCRConnection& c);
 
   std::string FUsername, FPassword, FServer;
   bool FAutoCommit = true;
   bool FInProcessDisconnecting = false;
+  bool FApplyingUpdates = false;
   TCustomConnectDialog* FConnectDialog = nullptr;
   bool FConvertEOL = false;
   std::unique_ptr<TDAConnectionOptions> FOptions;

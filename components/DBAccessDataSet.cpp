@@ -261,7 +261,8 @@ void TCustomDADataSet::DataEvent(TDataEvent event, intptr_t info) {
     const bool keepChanges = conn != nullptr && conn->ClosingLostSession() && data != nullptr &&
                              data->HasCachedChanges() && rs != nullptr;
     const bool rowsUnread = keepChanges && !rs->IsAllFetched();
-    if (keepChanges && conn->InTransaction()) {
+    // Under the connection's apply the connection settles the changes once the error reaches it.
+    if (keepChanges && conn->InTransaction() && !conn->ApplyingUpdates()) {
       // An apply under way marks what ran once the error reaches it: it restores after that.
       if (FApplyingUpdates)
         FRestoreAfterApply = true;

@@ -322,6 +322,7 @@ class TCustomDADataSet : public TMemDataSet,
   void ApplyCachedUpdates() override { ApplyUpdates(); }
   void CommitCachedUpdates() override { CommitUpdates(); }
   void RestoreCachedUpdates() override { RestoreUpdates(); }
+  void KeepAppliedCachedUpdates() override { CommitAppliedUpdates(); }
   bool IsApplyingUpdates() override { return FApplyingUpdates; }
 
   // ---- IDASQLGeneratorHost ----
@@ -335,6 +336,9 @@ class TCustomDADataSet : public TMemDataSet,
   std::string GetSQLText() override { return SQL().Text(); }
 
  protected:
+  // The user's text for a type (the update object's, else the dataset's own list with macros
+  // expanded and the WHERE form of SQLRefresh); empty when there is none.
+  std::string UserUpdateSQL(TStatementType type);
   friend class TDADataSetOptions;
   friend class TCustomDASQL;
   friend struct TDBAccessUtils;
@@ -488,9 +492,6 @@ class TCustomDADataSet : public TMemDataSet,
   // Each parameter from the field its name names; for a refresh also from a namesake among the
   // dataset's own parameters.
   void BindParamsByName(TDAParams& params, TStatementType type);
-  // The user's text for a type (the update object's, else the dataset's own list with macros
-  // expanded and the WHERE form of SQLRefresh); empty when there is none.
-  std::string UserUpdateSQL(TStatementType type);
   bool RunUpdateObject(TComponent& object, TStatementType type, TStatementTypes types);
   bool PerformRefreshSQL(const std::string& sql, TStatementType type, TStatementTypes types);
   void RunBeforeUpdateExecute(TStatementTypes types, TDAParams& params);

@@ -873,6 +873,10 @@ void TMemDataSet::CommitUpdates() {
   RunCachedUpdates(&TData::CommitUpdates);
 }
 
+void TMemDataSet::CommitAppliedUpdates() {
+  RunCachedUpdates(&TData::CommitAppliedUpdates);
+}
+
 void TMemDataSet::CancelUpdates() {
   CheckActive();
   Cancel();

@@ -105,6 +105,8 @@ class TMemDataSet : public TDataSet {
   // in cached update mode" outside cached mode; an uaAbort answer ends the apply silently.
   virtual void ApplyUpdates();
   void CommitUpdates();
+  // Forgets the changes already applied, applying nothing: the others stay pending.
+  void CommitAppliedUpdates();
   void CancelUpdates();
   void RestoreUpdates();
   void RevertRecord();

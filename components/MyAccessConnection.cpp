@@ -217,6 +217,57 @@ void TCustomMyConnection::SetDatabase(const std::string& value) {
   if (value == FDatabase) return;
   if (TMySQLConnection* c = MyIConnection()) c->SetDatabase(value);
   FDatabase = value;
+  FTableTransactions.clear();
+}
+
+void TCustomMyConnection::DoDisconnect() {
+  FTableTransactions.clear();
+  TCustomDAConnection::DoDisconnect();
+}
+
+bool TCustomMyConnection::RollbackLeftWrites() {
+  constexpr int notRolledBack = 1196;
+  TCustomMyDataSet reader(nullptr);
+  reader.Internal = true;
+  reader.Command().Quiet = true;
+  reader.SetConnection(this);
+  reader.SetSQLText("SHOW WARNINGS");
+  reader.Open();
+  bool left = false;
+  TField* code = reader.FindField("Code");
+  for (; code != nullptr && !left && !reader.Eof(); reader.Next()) left = code->AsInteger() == notRolledBack;
+  reader.Close();
+  if (left) FTableTransactions.clear();
+  return left;
+}
+
+std::optional<bool> TCustomMyConnection::TableHasTransactions(const std::string& database,
+                                                              const std::string& table) {
+  const auto key = std::make_pair(database, table);
+  if (auto cached = FTableTransactions.find(key); cached != FTableTransactions.end()) return cached->second;
+  TCustomMyDataSet reader(nullptr);
+  reader.Internal = true;
+  reader.Command().Quiet = true;
+  reader.SetConnection(this);
+  // The name compares without case in information_schema: a table of that exact name first.
+  reader.SetSQLText(
+      "SELECT e.TRANSACTIONS FROM information_schema.TABLES t "
+      "JOIN information_schema.ENGINES e ON e.ENGINE = t.ENGINE "
+      "WHERE t.TABLE_SCHEMA = COALESCE(:db, DATABASE()) AND t.TABLE_NAME = :name "
+      "ORDER BY BINARY t.TABLE_NAME = :exact DESC LIMIT 1");
+  TDAParam* db = reader.Params().ParamByName("db");
+  db->SetDataType(ftString);
+  if (database.empty())
+    db->Clear();
+  else
+    db->SetAsString(database);
+  reader.Params().ParamByName("name")->SetAsString(table);
+  reader.Params().ParamByName("exact")->SetAsString(table);
+  reader.Open();
+  std::optional<bool> answer;
+  if (!reader.Eof() && !reader.Fields()[0]->IsNull()) answer = reader.Fields()[0]->AsString() == "YES";
+  reader.Close();
+  return FTableTransactions[key] = answer;
 }
 
 void TCustomMyConnection::SetConnectionTimeout(int value) {

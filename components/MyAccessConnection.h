@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -171,6 +173,15 @@ class TCustomMyConnection : public TCustomDAConnection {
   // The hook every MySQL connection's waits for the server call (on any thread); nullptr: none.
   static void SetServerWaitProc(TMyServerWaitProc proc) noexcept;
 
+  // Whether a rollback undoes writes to the table: its engine's TRANSACTIONS as information_schema
+  // gives it, read once per table and kept until the connection closes or Database changes;
+  // nothing when the server names no engine for it (a view, a table it does not list). An empty
+  // database means the session's current one. Server errors pass through.
+  std::optional<bool> TableHasTransactions(const std::string& database, const std::string& table);
+  // The ROLLBACK's warning 1196 (tables it could not roll back); the engines read by
+  // TableHasTransactions are read anew after it.
+  bool RollbackLeftWrites() override;
+
   bool IsFatalError(const EDAError& e) const override;
   bool IsKeyViolation(const EDAError& e) const override;
   // Rows read on a record set's own auxiliary connection do not hold the main session.
@@ -194,6 +205,7 @@ class TCustomMyConnection : public TCustomDAConnection {
 
  protected:
   void CreateIConnection() override;
+  void DoDisconnect() override;
   std::unique_ptr<TDAConnectionOptions> CreateOptions() override;
   bool CommitOnDisconnect() const override { return false; }
   bool NeedPrompt() const override { return LoginPrompt; }
@@ -216,6 +228,7 @@ class TCustomMyConnection : public TCustomDAConnection {
   int FConnectionTimeout = 15;
   TMyIsolationLevel FIsolationLevel = ilReadCommitted;
   std::unique_ptr<TMyCommand> FCommand;
+  std::map<std::pair<std::string, std::string>, std::optional<bool>> FTableTransactions;
 };
 
 class TMyConnection : public TCustomMyConnection {

@@ -433,6 +433,19 @@ std::string TCustomMyDataSet::ColumnCharset(const TFieldDesc& desc) {
   return {};
 }
 
+bool TCustomMyDataSet::WritesSurviveRollback() {
+  if (UpdateObject() != nullptr || OnUpdateRecord || !UserUpdateSQL(stInsert).empty() ||
+      !UserUpdateSQL(stUpdate).empty() || !UserUpdateSQL(stDelete).empty())
+    return false;
+  auto* connection = dynamic_cast<TCustomMyConnection*>(UsedConnection());
+  TCRTableInfo* table = UpdatingTableInfo();
+  if (connection == nullptr || table == nullptr) return false;
+  std::string database, name;
+  SplitObjectName(TableNameOf(*table), database, name);
+  const std::optional<bool> transactional = connection->TableHasTransactions(database, name);
+  return transactional.has_value() && !*transactional;
+}
+
 TDASQLGeneratorSettings TCustomMyDataSet::GeneratorSettings() {
   TDASQLGeneratorSettings settings = TCustomDADataSet::GeneratorSettings();
   settings.CheckRowVersion = Options().CheckRowVersion;

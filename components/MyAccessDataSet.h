@@ -110,6 +110,10 @@ class TCustomMyDataSet : public TCustomDADataSet {
   // The updating table's AUTO_INCREMENT field follows the updating table.
   void SetUpdatingTable(const std::string& value) override;
   TDASQLGeneratorSettings GeneratorSettings() override;
+  // The generated statements write the updating table, and its engine has no transactions.
+  // Statements of the user's own (SQLInsert, SQLUpdate, SQLDelete, an update object,
+  // OnUpdateRecord) may write any table: false.
+  bool WritesSurviveRollback() override;
   // The character set of a text column of the result's tables, as the table declares it (read
   // once per open, SHOW FULL COLUMNS); empty for other columns. Errors: those of the read.
   std::string ColumnCharset(const TFieldDesc& desc) override;

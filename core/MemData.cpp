@@ -1163,6 +1163,7 @@ bool TData::GetUpdatesPending() {
 void TData::SetCacheRecBuf(void*, void*) {}
 void TData::ApplyUpdates() {}
 void TData::CommitUpdates() {}
+void TData::CommitAppliedUpdates() {}
 void TData::CancelUpdates() {}
 void TData::RestoreUpdates() {}
 void TData::RevertRecord() {}

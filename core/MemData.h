@@ -313,6 +313,7 @@ class TData {
   virtual void SetCacheRecBuf(void* newBuf, void* oldBuf);
   virtual void ApplyUpdates();
   virtual void CommitUpdates();
+  virtual void CommitAppliedUpdates();
   virtual void CancelUpdates();
   virtual void RestoreUpdates();
   virtual void RevertRecord();

@@ -396,6 +396,10 @@ void TMemData::ApplyUpdates() {
 
 void TMemData::CommitUpdates() {
   if (GetUpdatesPending()) ApplyUpdates();
+  CommitAppliedUpdates();
+}
+
+void TMemData::CommitAppliedUpdates() {
   for (TCacheList::iterator entry = FCache.begin(); entry != FCache.end();) {
     PItemHeader item = entry->Item;
     if (item->UpdateResult != uaApplied) {

@@ -161,6 +161,9 @@ class TMemData : public TData, public TStringComparer {
   // Applies pending changes first, then forgets every applied change: deleted records leave the
   // list, the others become unmodified. Changes not applied stay.
   void CommitUpdates() override;
+  // Forgets the applied changes as CommitUpdates does, applying nothing: the changes not applied
+  // stay pending.
+  void CommitAppliedUpdates() override;
   // Undoes every change (values, inserts and deletes) and empties the change list.
   void CancelUpdates() override;
   // Marks every change as not applied, so the next ApplyUpdates sends it again.

@@ -107,6 +107,108 @@ TEST_F(MyApplyDbTest, BatchStopsWhereASingleStatementStops) {
   EXPECT_EQ(Value("SELECT GROUP_CONCAT(v ORDER BY id) FROM g"), "10,20,30,40");
 }
 
+// The connection's apply that fails part way: what it wrote to a table without transactions stays
+// there and counts as written (with the AUTO_INCREMENT values it got), the rest is pending, and
+// the apply after the conflict is gone writes each change once.
+TEST_F(MyApplyDbTest, AFailedConnectionApplyKeepsWhatNoRollbackUndid) {
+  struct Case {
+    const char* Ca;  // the engine of the table taking two AUTO_INCREMENT inserts
+    const char* Cb;  // the engine of the one whose second insert takes a key already held
+  };
+  const Case cases[] = {
+      {"MyISAM", "MyISAM"}, {"InnoDB", "InnoDB"}, {"MyISAM", "InnoDB"}, {"InnoDB", "MyISAM"}};
+  auto checksum = [this](const std::string& table) {
+    TMyQuery q;
+    Open(q, "CHECKSUM TABLE " + table);
+    return q.Fields()[1]->AsString();
+  };
+  for (const Case& c : cases) {
+    for (int batch : {1, 3}) {
+      SCOPED_TRACE(std::string(c.Ca) + "/" + c.Cb + ", batch " + std::to_string(batch));
+      for (const char* name : {"ca", "cb", "ca_ref", "cb_ref"})
+        Conn.ExecSQL(std::string("DROP TABLE IF EXISTS ") + name);
+      Conn.ExecSQL(std::string("CREATE TABLE ca (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(5)) ENGINE=") +
+                   c.Ca);
+      Conn.ExecSQL(std::string("CREATE TABLE cb (id INT PRIMARY KEY, v VARCHAR(5)) ENGINE=") + c.Cb);
+      Conn.ExecSQL("CREATE TABLE ca_ref LIKE ca");
+      Conn.ExecSQL("CREATE TABLE cb_ref LIKE cb");
+      Conn.ExecSQL("INSERT INTO ca_ref VALUES (1, 'a'), (2, 'b')");
+      Conn.ExecSQL("INSERT INTO cb_ref VALUES (4, 'c'), (5, 'd')");
+      Conn.ExecSQL("INSERT INTO cb VALUES (5, 'taken')");
+      TMyQuery qa, qb, plain;
+      Open(plain, "SELECT 1");  // not in cached mode: nothing to apply or to settle
+      for (TMyQuery* q : {&qa, &qb}) {
+        q->SetCachedUpdates(true);
+        q->Options().UpdateBatchSize = batch;
+      }
+      Open(qa, "SELECT * FROM ca ORDER BY id");
+      Open(qb, "SELECT * FROM cb ORDER BY id");
+      for (const char* v : {"a", "b"}) {
+        qa.Append();
+        qa.FieldByName("v")->SetAsString(v);
+        qa.Post();
+      }
+      for (int id : {4, 5}) {
+        qb.Append();
+        qb.FieldByName("id")->SetAsInteger(id);
+        qb.FieldByName("v")->SetAsString(id == 4 ? "c" : "d");
+        qb.Post();
+      }
+      EXPECT_TRUE(ErrorOf([&] { Conn.ApplyUpdates(); }).ends_with("Duplicate entry '5' for key 'PRIMARY'"));
+      const bool caKept = std::string(c.Ca) == "MyISAM", cbKept = std::string(c.Cb) == "MyISAM";
+      EXPECT_EQ(Value("SELECT CAST(COUNT(*) AS CHAR) FROM ca"), caKept ? "2" : "0");
+      EXPECT_EQ(Value("SELECT CAST(COUNT(*) AS CHAR) FROM cb"), cbKept ? "2" : "1");
+      EXPECT_EQ(qa.UpdatesPending(), !caKept);
+      EXPECT_TRUE(qb.UpdatesPending());
+      Conn.ExecSQL("DELETE FROM cb WHERE id = 5");
+      EXPECT_EQ(ErrorOf([&] { Conn.ApplyUpdates({&qa, &qb}); }), "");
+      EXPECT_FALSE(qa.UpdatesPending());
+      EXPECT_FALSE(qb.UpdatesPending());
+      std::vector<int> ids;
+      for (qa.First(); !qa.Eof(); qa.Next()) ids.push_back(qa.FieldByName("id")->AsInteger());
+      EXPECT_EQ(ids, (std::vector<int>{1, 2}));
+      EXPECT_EQ(Value("SELECT CAST(COUNT(*) AS CHAR) FROM ca"), "2");
+      EXPECT_EQ(Value("SELECT CAST(COUNT(*) AS CHAR) FROM cb"), "2");
+      EXPECT_EQ(checksum("ca"), checksum("ca_ref"));
+      EXPECT_EQ(checksum("cb"), checksum("cb_ref"));
+    }
+  }
+  // The session is lost before cb's insert: the MyISAM rows written before it stay written.
+  Conn.ExecSQL("TRUNCATE TABLE ca");
+  Conn.ExecSQL("ALTER TABLE ca ENGINE=MyISAM");
+  Conn.ExecSQL("DROP TABLE cb");
+  Conn.ExecSQL("CREATE TABLE cb (id INT PRIMARY KEY, v VARCHAR(5)) ENGINE=InnoDB");
+  TMyConnection victim;
+  Connect(victim);
+  TMyQuery qa, qb;
+  for (TMyQuery* q : {&qa, &qb}) q->SetCachedUpdates(true);
+  Open(qa, "SELECT * FROM ca ORDER BY id", &victim);
+  Open(qb, "SELECT * FROM cb ORDER BY id", &victim);
+  for (const char* v : {"a", "b"}) {
+    qa.Append();
+    qa.FieldByName("v")->SetAsString(v);
+    qa.Post();
+  }
+  qb.Append();
+  qb.FieldByName("id")->SetAsInteger(4);
+  qb.FieldByName("v")->SetAsString("c");
+  qb.Post();
+  const std::string victimId = Value("SELECT CAST(CONNECTION_ID() AS CHAR)", &victim);
+  qb.BeforeUpdateExecute = [&](TCustomDADataSet*, TStatementTypes, TDAParams&) {
+    Conn.ExecSQL("KILL CONNECTION " + victimId);
+  };
+  EXPECT_NE(ErrorOf([&] { victim.ApplyUpdates({&qa, &qb}); }), "");
+  EXPECT_EQ(Value("SELECT CAST(COUNT(*) AS CHAR) FROM ca"), "2");
+  ASSERT_TRUE(qa.Active() && qb.Active());
+  EXPECT_FALSE(qa.UpdatesPending());
+  EXPECT_TRUE(qb.UpdatesPending());
+  qb.BeforeUpdateExecute = nullptr;
+  victim.Open();
+  EXPECT_EQ(ErrorOf([&] { victim.ApplyUpdates({&qa, &qb}); }), "");
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', v ORDER BY id) FROM ca"), "1:a,2:b");
+  EXPECT_EQ(Value("SELECT GROUP_CONCAT(id, ':', v ORDER BY id) FROM cb"), "4:c");
+}
+
 // With every field written, a FLOAT and a DECIMAL of more digits than a double holds keep their
 // stored values when left unchanged; changed, they take the value set.
 TEST_F(MyApplyDbTest, EveryFieldWrittenLeavesInexactValuesAsStored) {
