@@ -94,10 +94,15 @@ TZoneMergeRun::TZoneMergeRun(TMyConnection& srcAcc, TMyConnection& srcChar, TMyC
 TZoneMergeRun::~TZoneMergeRun() = default;
 
 const TZoneMergeRun::TSide& TZoneMergeRun::SideOf(const TMyConnection& con) const {
-  if (&con == &FSrcAcc) return FSides[0];
-  if (&con == &FSrcChar) return FSides[1];
-  if (&con == &FTgtAcc) return FSides[2];
-  return FSides[3];
+  if (&con == &FSrcAcc) return FSrcAccSide;
+  if (&con == &FSrcChar) return FSrcCharSide;
+  if (&con == &FTgtAcc) return FTgtAccSide;
+  return FTgtCharSide;
+}
+
+std::array<TZoneMergeRun::TSession, 4> TZoneMergeRun::Sessions() {
+  return {
+      {{FSrcAcc, FSrcAccSide}, {FSrcChar, FSrcCharSide}, {FTgtAcc, FTgtAccSide}, {FTgtChar, FTgtCharSide}}};
 }
 
 QString TZoneMergeRun::Text(const TMyConnection& con, std::string_view bytes) const {
@@ -122,14 +127,14 @@ std::string TZoneMergeRun::Tagged(const std::string& name, const std::string& ta
   return before ? tag + name : name + tag;
 }
 
-std::string TZoneMergeRun::S1(const std::string& newName, const std::string& where) const {
-  return "INSERT INTO " + Db(FSides[2], FTgtAcc) +
+std::string TZoneMergeRun::CopyAccountSql(const std::string& newName, const std::string& where) const {
+  return "INSERT INTO " + Db(FTgtAccSide, FTgtAcc) +
          ".`user` (username,`password`,deleted,user_priv,locked,lock_begin,lock_end,create_date,`from`,"
          "latest_login_date,latest_login_ip,email,webmoney) select " +
          Lit(FTgtAcc, newName) +
          ",`password`,deleted,user_priv,locked,lock_begin,lock_end,create_date,`from`,latest_login_date,"
          "latest_login_ip,email,webmoney from " +
-         Db(FSides[0], FTgtAcc) + ".`user`  where " + where;
+         Db(FSrcAccSide, FTgtAcc) + ".`user`  where " + where;
 }
 
 std::string TZoneMergeRun::PlainGold() {
@@ -143,10 +148,10 @@ std::string TZoneMergeRun::CompensatedGold(const std::string& amount) {
          "OnlineTime,";
 }
 
-std::string TZoneMergeRun::S2(const std::string& newName, const std::string& accountId,
-                              const std::string& goldPart, const std::string& where) const {
+std::string TZoneMergeRun::CopyCharacterSql(const std::string& newName, const std::string& accountId,
+                                            const std::string& goldPart, const std::string& where) const {
   const std::string name = Lit(FTgtChar, newName);
-  return "INSERT INTO " + Db(FSides[3], FTgtChar) +
+  return "INSERT INTO " + Db(FTgtCharSide, FTgtChar) +
          ".`user` "
          "(UniqueName,Name,ActorID,AccountID,Account,Scene,HP,MP,`EXP`,AP,Level,DeleteDate,CreateDate,"
          "LastUpdateDate,Metier,MetierLevel,X,Y,Gold,SP,Str,Con,Dex,`Int`,Hit,Skills,Items,Shortcut,Config,"
@@ -159,17 +164,17 @@ std::string TZoneMergeRun::S2(const std::string& newName, const std::string& acc
          "usertype,LastDelUnionTime,LastRemoveMPTime, "
          "`Password`,deleted,Faction,ClearCnt,DungeonTID,DungeonUID,"
          "DungeonQuit,DungeonTask,InWarfield,WarfieldQuit,'*',WithdrawMPGift,MyData,golduser1 from " +
-         Db(FSides[1], FTgtChar) + ".`user`  where " + where;
+         Db(FSrcCharSide, FTgtChar) + ".`user`  where " + where;
 }
 
-std::string TZoneMergeRun::S3(const std::string& newIdx, const std::string& where) const {
-  return "INSERT INTO " + Db(FSides[3], FTgtChar) +
+std::string TZoneMergeRun::CopyWarehouseSql(const std::string& newIdx, const std::string& where) const {
+  return "INSERT INTO " + Db(FTgtCharSide, FTgtChar) +
          ".`t_bank` (AccountID,Account,Items,BankMoney,Password) select " + Lit(FTgtChar, newIdx) +
-         ",Account,Items,BankMoney,Password from " + Db(FSides[1], FTgtChar) + ".`t_bank`  where " + where;
+         ",Account,Items,BankMoney,Password from " + Db(FSrcCharSide, FTgtChar) + ".`t_bank`  where " + where;
 }
 
-std::string TZoneMergeRun::Q3(const std::string& accountId) const {
-  // The same text over either character connection; the id is a number from an integer column.
+std::string TZoneMergeRun::AccountCharactersSql(const std::string& accountId) const {
+  // The id is a number from an integer column.
   const std::string id = SqlLiteral(accountId, TLiteralStyle(TCharsetKind::SingleByte));
   return FOptions.DropDeleted ? "select * from user where deleted<>'1' and AccountID=" + id
                               : "select * from user where AccountID=" + id;
@@ -381,12 +386,11 @@ bool TZoneMergeRun::CheckSettings() {
   };
   // Every copy runs on the target's server reading the source databases by name: the four
   // connections must reach one server, whatever their server texts say.
-  TMyConnection* cons[] = {&FSrcAcc, &FSrcChar, &FTgtAcc, &FTgtChar};
-  for (int i = 0; i < 4; ++i) {
-    TSide& side = FSides[i];
+  for (const TSession& s : Sessions()) {
+    TSide& side = s.Side;
     try {
       const TTable t = Read(
-          *cons[i],
+          s.Con,
           "SELECT @@hostname, @@port, @@datadir, DATABASE(), @@character_set_results, @@SESSION.sql_mode");
       if (t.Empty()) throw EDatabaseError("no row");
       const auto& row = t.Rows.front();
@@ -395,31 +399,30 @@ bool TZoneMergeRun::CheckSettings() {
       side.DataDir = row[2].Bytes;
       side.Database = row[3].Null ? std::string() : row[3].Bytes;
       side.Text = FieldCharsetOf(row[4].Bytes);
-      side.Literal = cons[i]->LiteralStyle().Charset;
+      side.Literal = s.Con.LiteralStyle().Charset;
       // Strict: a value longer than its column is refused, not cut (a MyISAM insert included).
       side.SqlMode = row[5].Bytes;
-      cons[i]->ExecSQL(
-          "SET SESSION sql_mode=CONCAT_WS(',',NULLIF(@@SESSION.sql_mode,''),'STRICT_ALL_TABLES')");
+      s.Con.ExecSQL("SET SESSION sql_mode=CONCAT_WS(',',NULLIF(@@SESSION.sql_mode,''),'STRICT_ALL_TABLES')");
       side.ModeSet = true;
     } catch (const EAbort&) {
       throw;
     } catch (const std::exception& e) {
-      FSink.Operation(QStringLiteral("无法读取数据库服务器的信息：") + Text(*cons[i], e.what()));
+      FSink.Operation(QStringLiteral("无法读取数据库服务器的信息：") + Text(s.Con, e.what()));
       return refuse("验证:无法读取数据库服务器的信息，无法继续.", "无法读取数据库服务器的信息，中止...");
     }
     if (side.Database.empty())
       return refuse("验证:连接没有选定数据库，无法继续.", "连接没有选定数据库，中止...");
   }
-  for (int i = 1; i < 4; ++i)
-    if (FSides[i].Host != FSides[0].Host || FSides[i].Port != FSides[0].Port ||
-        FSides[i].DataDir != FSides[0].DataDir)
+  for (const TSide* side : {&FSrcCharSide, &FTgtAccSide, &FTgtCharSide})
+    if (side->Host != FSrcAccSide.Host || side->Port != FSrcAccSide.Port ||
+        side->DataDir != FSrcAccSide.DataDir)
       return refuse("验证:转出与转入分区不在同一个数据库服务器上，无法继续.",
                     "转出与转入分区不在同一个数据库服务器上，中止...");
-  if (FOptions.MergeAccounts && FSides[0].Database == FSides[2].Database)
+  if (FOptions.MergeAccounts && FSrcAccSide.Database == FTgtAccSide.Database)
     return refuse("验证:合并帐号的模式下,发现转入转出分区帐号数据库相同，无法继续.",
                   "合并帐号的模式下,发现转入转出分区帐号数据库相同，中止...");
   FSink.Progress(QStringLiteral("40"));
-  if (FSides[1].Database == FSides[3].Database)
+  if (FSrcCharSide.Database == FTgtCharSide.Database)
     return refuse("验证:任何模式下，角色帐号库都不能为同一个数据库，无法继续.",
                   "任何模式下，角色帐号库都不能为同一个数据库，中止...");
   FSink.Progress(QStringLiteral("70"));
@@ -436,23 +439,22 @@ bool TZoneMergeRun::CheckSettings() {
     FCompensation = *amount;
   }
   // A tag character the target's set lacks would name the copies with "?" in its place.
-  if (FirstUnencodable(FOptions.AccountTag.toStdU16String(), FSides[2].Text) != kNoUnencodable ||
-      FirstUnencodable(FOptions.CharTag.toStdU16String(), FSides[3].Text) != kNoUnencodable)
+  if (FirstUnencodable(FOptions.AccountTag.toStdU16String(), FTgtAccSide.Text) != kNoUnencodable ||
+      FirstUnencodable(FOptions.CharTag.toStdU16String(), FTgtCharSide.Text) != kNoUnencodable)
     return refuse("验证:帐号或角色重复规则含有转入分区字符集无法保存的字符，无法继续.",
                   "帐号或角色重复规则含有转入分区字符集无法保存的字符，中止...");
-  FAccTag = EncodeFieldText(FOptions.AccountTag, FSides[2].Text);
-  FCharTag = EncodeFieldText(FOptions.CharTag, FSides[3].Text);
+  FAccTag = EncodeFieldText(FOptions.AccountTag, FTgtAccSide.Text);
+  FCharTag = EncodeFieldText(FOptions.CharTag, FTgtCharSide.Text);
   FSink.Progress(QStringLiteral("100"));
   return true;
 }
 
 void TZoneMergeRun::RestoreSessions() noexcept {
-  TMyConnection* cons[] = {&FSrcAcc, &FSrcChar, &FTgtAcc, &FTgtChar};
-  for (int i = 0; i < 4; ++i) {
-    if (!FSides[i].ModeSet) continue;
-    FSides[i].ModeSet = false;
+  for (const TSession& s : Sessions()) {
+    if (!s.Side.ModeSet) continue;
+    s.Side.ModeSet = false;
     try {
-      if (cons[i]->Connected()) cons[i]->ExecSQL("SET SESSION sql_mode=" + Lit(*cons[i], FSides[i].SqlMode));
+      if (s.Con.Connected()) s.Con.ExecSQL("SET SESSION sql_mode=" + Lit(s.Con, s.Side.SqlMode));
     } catch (...) {
       // A session gone has no mode left to give back.
     }
@@ -496,11 +498,11 @@ bool TZoneMergeRun::Preflight() {
     std::string Sql;
   };
   std::vector<TShape> shapes = {
-      {FAccCmd.get(), S1("x", never)},
-      {FCharCmd.get(), S2("x", "0", PlainGold(), never)},
-      {FCharCmd.get(), S2("x", "0", CompensatedGold("0"), never)},
+      {FAccCmd.get(), CopyAccountSql("x", never)},
+      {FCharCmd.get(), CopyCharacterSql("x", "0", PlainGold(), never)},
+      {FCharCmd.get(), CopyCharacterSql("x", "0", CompensatedGold("0"), never)},
   };
-  if (bank) shapes.push_back({FCharCmd.get(), S3("0", never)});
+  if (bank) shapes.push_back({FCharCmd.get(), CopyWarehouseSql("0", never)});
   QString problem;
   try {
     for (const TNeed& need : reads) {
@@ -521,7 +523,7 @@ bool TZoneMergeRun::Preflight() {
           Read(FTgtChar,
                "select DATA_TYPE,COLUMN_TYPE,NUMERIC_PRECISION,NUMERIC_SCALE from "
                "information_schema.COLUMNS where TABLE_SCHEMA=" +
-                   Lit(FTgtChar, FSides[3].Database) + " and TABLE_NAME='user' and COLUMN_NAME='Gold'");
+                   Lit(FTgtChar, FTgtCharSide.Database) + " and TABLE_NAME='user' and COLUMN_NAME='Gold'");
       if (!gold.Empty())
         FGoldMax = ColumnMaximum(gold.Rows[0][0].Bytes, gold.Rows[0][1].Bytes, gold.Rows[0][2].Bytes,
                                  gold.Rows[0][3].Bytes);
@@ -530,14 +532,14 @@ bool TZoneMergeRun::Preflight() {
           Read(FTgtChar,
                "select TABLE_SCHEMA,COLUMN_NAME,CHARACTER_MAXIMUM_LENGTH from information_schema.COLUMNS "
                "where TABLE_NAME='user' and ((TABLE_SCHEMA=" +
-                   Lit(FTgtChar, FSides[2].Database) + " and COLUMN_NAME='username') or (TABLE_SCHEMA=" +
-                   Lit(FTgtChar, FSides[3].Database) + " and COLUMN_NAME in ('Name','UniqueName')))");
+                   Lit(FTgtChar, FTgtAccSide.Database) + " and COLUMN_NAME='username') or (TABLE_SCHEMA=" +
+                   Lit(FTgtChar, FTgtCharSide.Database) + " and COLUMN_NAME in ('Name','UniqueName')))");
       for (int i = 0; i < names.Count(); ++i) {
         const auto& row = names.Rows[static_cast<size_t>(i)];
         const std::optional<int64_t> max = ParseInt64(row[2].Bytes);
         if (!max || *max <= 0) continue;
         const int limit = static_cast<int>(std::min<int64_t>(*max, std::numeric_limits<int>::max()));
-        int& into = row[0].Bytes == FSides[2].Database ? FAccountNameMax : FCharNameMax;
+        int& into = row[0].Bytes == FTgtAccSide.Database ? FAccountNameMax : FCharNameMax;
         into = std::min(into, limit);
       }
       // Each account's copy is whole or absent where every target table can roll back.
@@ -546,8 +548,8 @@ bool TZoneMergeRun::Preflight() {
                "select count(*) from information_schema.TABLES t join information_schema.ENGINES e on "
                "e.ENGINE=t.ENGINE "
                "where e.TRANSACTIONS='YES' and ((t.TABLE_SCHEMA=" +
-                   Lit(FTgtChar, FSides[2].Database) +
-                   " and t.TABLE_NAME='user') or (t.TABLE_SCHEMA=" + Lit(FTgtChar, FSides[3].Database) +
+                   Lit(FTgtChar, FTgtAccSide.Database) +
+                   " and t.TABLE_NAME='user') or (t.TABLE_SCHEMA=" + Lit(FTgtChar, FTgtCharSide.Database) +
                    " and t.TABLE_NAME in ('user'" + (bank ? ",'t_bank'" : "") + ")))");
       const int64_t transactional = engines.Empty() ? 0 : ParseInt64(engines.Rows[0][0].Bytes).value_or(0);
       FTransactional = transactional == (bank ? 3 : 2);
@@ -654,7 +656,7 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
   auto copy = [&](const std::string& newName, const std::string& goldPart, const QString& question) {
     const TCopyRecord record{TCopyKind::Character, sourceId, std::nullopt, newName, accountId};
     const std::optional<int64_t> id =
-        Insert(*FCharCmd, S2(newName, accountId, goldPart, where), question, true, &record);
+        Insert(*FCharCmd, CopyCharacterSql(newName, accountId, goldPart, where), question, true, &record);
     if (!id) return false;
     ++FCounts.CharactersCopied;
     mapping += QStringLiteral("；角色：%1(ID %2) -> %3(ID %4)")
@@ -664,7 +666,7 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
   };
   const TTable same = Guarded(FTgtChar, "select * from user where Name=" + Lit(FTgtChar, name), kQ4First);
   if (same.Empty()) {
-    if (NameFits(name, FCharNameMax, FSides[3].Literal, QStringLiteral("角色：") + nameText,
+    if (NameFits(name, FCharNameMax, FTgtCharSide.Literal, QStringLiteral("角色：") + nameText,
                  kInsertCharQuestion))
       copy(name, PlainGold(), kInsertCharQuestion);
     return;
@@ -691,7 +693,7 @@ void TZoneMergeRun::MoveCharacter(const TTable& chars, int row, const std::strin
     ++FCounts.Skipped;
     return;
   }
-  if (!NameFits(newName, FCharNameMax, FSides[3].Literal,
+  if (!NameFits(newName, FCharNameMax, FTgtCharSide.Literal,
                 QStringLiteral("角色：") + nameText + QStringLiteral(" 的新名称") + newText, kInsertQuestion))
     return;
   std::string goldPart = PlainGold();
@@ -759,8 +761,8 @@ void TZoneMergeRun::CopyBank(const std::string& sourceIdx, const std::string& ne
     return;
   }
   const TCopyRecord record{TCopyKind::Bank, sourceIdx, std::nullopt, {}, newIdx};
-  if (Insert(*FCharCmd, S3(newIdx, "AccountID=" + Lit(FTgtChar, sourceIdx)), kInsertBankQuestion, false,
-             &record))
+  if (Insert(*FCharCmd, CopyWarehouseSql(newIdx, "AccountID=" + Lit(FTgtChar, sourceIdx)),
+             kInsertBankQuestion, false, &record))
     ++FCounts.BanksCopied;
 }
 
@@ -785,7 +787,7 @@ void TZoneMergeRun::AccountMode() {
 
 void TZoneMergeRun::ReportOrphans() {
   // Rows whose account is not in the source account database: no account takes them along.
-  const std::string accounts = " not in (select idx from " + Db(FSides[0], FSrcChar) + ".`user`)";
+  const std::string accounts = " not in (select idx from " + Db(FSrcAccSide, FSrcChar) + ".`user`)";
   const TTable chars = Guarded(FSrcChar,
                                std::string("select ID,Name,AccountID from `user` where ") +
                                    (FOptions.DropDeleted ? "deleted<>'1' and " : "") + "AccountID" + accounts,
@@ -810,7 +812,7 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
   const std::string& sourceIdx = accounts.Bytes(row, "idx");
   const QString userText = Text(FSrcAcc, username);
   BeginUnit();
-  const TTable chars = Guarded(FSrcChar, Q3(sourceIdx), kQ3);
+  const TTable chars = Guarded(FSrcChar, AccountCharactersSql(sourceIdx), kQ3);
   std::vector<std::string> ids;
   for (int i = 0; i < chars.Count(); ++i) ids.push_back(chars.Bytes(i, "ID"));
   const TRecords records = ReadRecords(sourceIdx, ids);
@@ -818,11 +820,11 @@ void TZoneMergeRun::AccountUnit(const TTable& accounts, int row) {
   std::string newIdx;
   bool resumed = false, legacy = false, tooLong = false;
   auto copy = [&](const std::string& name, const QString& what) {
-    tooLong = !NameFits(name, FAccountNameMax, FSides[2].Literal, what, kInsertQuestion);
+    tooLong = !NameFits(name, FAccountNameMax, FTgtAccSide.Literal, what, kInsertQuestion);
     if (tooLong) return false;
     const TCopyRecord record{TCopyKind::Account, sourceIdx, std::nullopt, name, {}};
     const std::optional<int64_t> id =
-        Insert(*FAccCmd, S1(name, "idx=" + Num(sourceIdx)), kInsertQuestion, true, &record);
+        Insert(*FAccCmd, CopyAccountSql(name, "idx=" + Num(sourceIdx)), kInsertQuestion, true, &record);
     if (id) newIdx = std::to_string(*id);
     return id.has_value();
   };
@@ -926,7 +928,7 @@ QString TZoneMergeRun::OtherPlayersAccount(const std::string& id, const TTable& 
   if (recorded || (FLegacy && CreatedByMerge(account)))
     return QStringLiteral("AccountID为") + idText +
            QStringLiteral("的帐号是合区时新建的帐号，不是转出分区中该ID的帐号,继续...");
-  if (FSides[0].Database == FSides[2].Database) return {};
+  if (FSrcAccSide.Database == FTgtAccSide.Database) return {};
   // Two account databases number their accounts each on its own: one idx is one player only
   // where both name the same account.
   const TTable source = Guarded(FSrcAcc, "select username from user where idx=" + Lit(FSrcAcc, id), kQ1);
@@ -942,7 +944,7 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
   const int n = groups.Count();
   const std::string& id = groups.Bytes(row, "accountid");
   const QString idText = Text(FSrcChar, id);
-  const TTable source = Guarded(FSrcChar, Q3(id), kQ3);
+  const TTable source = Guarded(FSrcChar, AccountCharactersSql(id), kQ3);
   const QString firstName = source.Empty() ? QString() : Text(FSrcChar, source.Bytes(0, "Name"));
   const QString line =
       QStringLiteral("共有帐号：%1个，当前第：%2个，操作角色：").arg(n).arg(row + 1) + firstName;
@@ -1010,7 +1012,7 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
                     QStringLiteral(" 的角色此前已全部合并，不再重复复制."));
     return;
   }
-  const TTable target = Guarded(FTgtChar, Q3(id), kQ3);
+  const TTable target = Guarded(FTgtChar, AccountCharactersSql(id), kQ3);
   std::vector<int> own;
   for (int t = 0; t < target.Count(); ++t) {
     bool earlier = false;
@@ -1050,7 +1052,7 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
       CommitUnit();
       return;
     }
-    if (!NameFits(newName, FAccountNameMax, FSides[2].Literal,
+    if (!NameFits(newName, FAccountNameMax, FTgtAccSide.Literal,
                   QStringLiteral("帐号：") + userText + QStringLiteral(" 的新名称") + Text(FTgtAcc, newName),
                   kInsertQuestion)) {
       CommitUnit();
@@ -1058,7 +1060,7 @@ void TZoneMergeRun::CharacterGroup(const TTable& groups, int row, int& missing) 
     }
     const TCopyRecord record{TCopyKind::Account, id, std::nullopt, newName, {}};
     const std::optional<int64_t> newIdx =
-        Insert(*FAccCmd, S1(newName, "idx=" + Num(id)), kInsertQuestion, true, &record);
+        Insert(*FAccCmd, CopyAccountSql(newName, "idx=" + Num(id)), kInsertQuestion, true, &record);
     if (!newIdx) {
       FSink.Operation(QStringLiteral("帐号：") + userText +
                       QStringLiteral(" 的新帐号建立失败，其角色不合并，跳过..."));

@@ -35,7 +35,7 @@ QString KindName(TCopyKind kind) {
 }  // namespace
 
 std::string TZoneMergeRun::RecordTable(const TMyConnection& on) const {
-  return Db(FSides[3], on) + ".`t_zqv2to1_copy`";
+  return Db(FTgtCharSide, on) + ".`t_zqv2to1_copy`";
 }
 
 TMyCommand& TZoneMergeRun::RecordCommand(const TCopyRecord& record) const {
@@ -45,7 +45,7 @@ TMyCommand& TZoneMergeRun::RecordCommand(const TCopyRecord& record) const {
 }
 
 std::string TZoneMergeRun::RecordKey(const TCopyRecord& record, const TMyConnection& on) const {
-  const std::string& db = record.Kind == TCopyKind::Account ? FSides[0].Database : FSides[1].Database;
+  const std::string& db = record.Kind == TCopyKind::Account ? FSrcAccSide.Database : FSrcCharSide.Database;
   return "SourceDB=" + Lit(on, db) + " and Kind=" + KindText(record.Kind) +
          " and SourceKey=" + Num(record.SourceKey);
 }
@@ -70,7 +70,7 @@ bool TZoneMergeRun::PrepareRecords() {
           Read(FTgtChar,
                "select count(*) from information_schema.TABLES t join information_schema.ENGINES e "
                "on e.ENGINE=t.ENGINE where e.TRANSACTIONS='YES' and t.TABLE_SCHEMA=" +
-                   Lit(FTgtChar, FSides[3].Database) + " and t.TABLE_NAME='t_zqv2to1_copy'");
+                   Lit(FTgtChar, FTgtCharSide.Database) + " and t.TABLE_NAME='t_zqv2to1_copy'");
       if (t.Empty() || t.Rows[0][0].Bytes == "0")
         Exec(*FCharCmd, "ALTER TABLE " + RecordTable(FTgtChar) + " ENGINE=InnoDB");
     }
@@ -103,8 +103,8 @@ TZoneMergeRun::TRecords TZoneMergeRun::ReadRecords(const std::string& accountIdx
                                                    const std::vector<std::string>& charIds,
                                                    const std::string& accountTarget,
                                                    bool* accountTargetRecorded) {
-  const std::string& accDb = FSides[0].Database;
-  const std::string& charDb = FSides[1].Database;
+  const std::string& accDb = FSrcAccSide.Database;
+  const std::string& charDb = FSrcCharSide.Database;
   std::string ids;
   for (const std::string& id : charIds) ids += (ids.empty() ? "" : ",") + Num(id);
   std::string where = "(SourceDB=" + Lit(FTgtChar, accDb) + " and Kind=" + KindText(TCopyKind::Account) +
@@ -200,7 +200,7 @@ void TZoneMergeRun::BeginCopy(const TCopyRecord& record) {
   if (FTransactional) return;
   TMyCommand& command = RecordCommand(record);
   const TMyConnection& on = *static_cast<TMyConnection*>(command.Connection());
-  const std::string& db = record.Kind == TCopyKind::Account ? FSides[0].Database : FSides[1].Database;
+  const std::string& db = record.Kind == TCopyKind::Account ? FSrcAccSide.Database : FSrcCharSide.Database;
   try {
     Exec(command, "insert into " + RecordTable(on) +
                       " (SourceDB,Kind,SourceKey,TargetName,TargetAccount) values (" + Lit(on, db) + "," +
@@ -234,7 +234,7 @@ void TZoneMergeRun::WriteDoneRecords() {
     std::string values;
     for (const TCopyRecord& r : done) {
       if (&RecordCommand(r) != command) continue;
-      const std::string& db = r.Kind == TCopyKind::Account ? FSides[0].Database : FSides[1].Database;
+      const std::string& db = r.Kind == TCopyKind::Account ? FSrcAccSide.Database : FSrcCharSide.Database;
       values += std::string(values.empty() ? "" : ",") + "(" + Lit(on, db) + "," + KindText(r.Kind) + "," +
                 Num(r.SourceKey) + "," + Num(*r.TargetKey) + "," + Lit(on, r.TargetName) + "," +
                 (r.TargetAccount.empty() ? std::string("NULL") : Num(r.TargetAccount)) + ")";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -79,6 +80,11 @@ class TZoneMergeRun {
     std::string SqlMode;  // the session's mode before the run made it strict
     bool ModeSet = false;
   };
+  // A connection with what the run knows of it.
+  struct TSession {
+    TMyConnection& Con;
+    TSide& Side;
+  };
   // The records of one account or group, by kind and source key.
   using TRecords = std::map<std::pair<TCopyKind, std::string>, TCopyRecord>;
 
@@ -149,11 +155,20 @@ class TZoneMergeRun {
   // Statement texts.
   std::string Lit(const TMyConnection& con, std::string_view bytes) const;
   std::string Db(const TSide& side, const TMyConnection& on) const;
-  std::string S1(const std::string& newName, const std::string& where) const;
-  std::string S2(const std::string& newName, const std::string& accountId, const std::string& goldPart,
-                 const std::string& where) const;
-  std::string S3(const std::string& newIdx, const std::string& where) const;
-  std::string Q3(const std::string& accountId) const;
+  // S1, copy account: the source account row matching where, inserted into the target
+  // account database under newName.
+  std::string CopyAccountSql(const std::string& newName, const std::string& where) const;
+  // S2, copy character: the source character row matching where, inserted into the
+  // target character database under newName and the account accountId; goldPart:
+  // PlainGold or CompensatedGold.
+  std::string CopyCharacterSql(const std::string& newName, const std::string& accountId,
+                               const std::string& goldPart, const std::string& where) const;
+  // S3, copy warehouse: the source warehouse row matching where, inserted into the target
+  // character database under the account newIdx.
+  std::string CopyWarehouseSql(const std::string& newIdx, const std::string& where) const;
+  // Q3, characters of an account: the rows of accountId, without the deleted ones when
+  // the run drops them; the same text over either character connection.
+  std::string AccountCharactersSql(const std::string& accountId) const;
   static std::string Num(const std::string& bytes);
   static std::string PlainGold();
   static std::string CompensatedGold(const std::string& amount);
@@ -161,6 +176,8 @@ class TZoneMergeRun {
 
   QString Text(const TMyConnection& con, std::string_view bytes) const;
   const TSide& SideOf(const TMyConnection& con) const;
+  // The four connections, the source account's first.
+  std::array<TSession, 4> Sessions();
   QString CountsText() const;
 
   TMyConnection& FSrcAcc;
@@ -174,7 +191,8 @@ class TZoneMergeRun {
   // its condition: a query that reads the columns of its last read keeps its field definitions,
   // where a query made for every read described every column anew.
   std::map<std::pair<const TMyConnection*, std::string>, std::unique_ptr<TMyRowReader>> FReaders;
-  TSide FSides[4];  // srcAcc, srcChar, tgtAcc, tgtChar
+  // What the run knows of each connection (FSrcAcc, FSrcChar, FTgtAcc, FTgtChar).
+  TSide FSrcAccSide, FSrcCharSide, FTgtAccSide, FTgtCharSide;
   std::string FAccTag, FCharTag;
   int64_t FCompensation = 0;
   int64_t FGoldMax = std::numeric_limits<int64_t>::max();
