@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -62,6 +63,22 @@ struct TCopyRecord {
   std::string TargetName;                // the name the copy got (accounts, characters)
   std::string TargetAccount;             // the account the copy belongs to (characters, warehouses)
 };
+
+// Questions and guards of more than one pass, and the whole-number reading of a typed or
+// stored amount.
+inline const QString kInsertQuestion =
+    QStringLiteral("对转入分区进行插入数据时发生错误，是否中止程序继续运行！");
+inline constexpr TGuard kQ1{"验证:转出帐号数据库查询失败，无法继续.", "转出帐号数据库查询失败，中止..."};
+inline constexpr TGuard kQ2{"查询:转入帐号数据库查询失败，无法继续.", "转入帐号数据库查询失败，中止..."};
+inline constexpr TGuard kQ3{"查询:转出角色数据库查询失败，无法继续.", "转出角色数据库查询失败，中止..."};
+inline constexpr TGuard kQ4{"查询:转入角色数据库查询失败，无法继续.", "转入角色数据库查询失败，中止..."};
+
+inline std::optional<int64_t> ParseInt64(std::string_view s) {
+  int64_t v = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+  return v;
+}
 
 class TZoneMergeRun {
  public:
